@@ -1,0 +1,4 @@
+"""A first look at quorix."""
+import quorix
+
+print("quorix", quorix.__version__)

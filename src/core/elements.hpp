@@ -1,0 +1,46 @@
+#pragma once
+// Constant element and isotope data; nothing is built at run time.
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+namespace quorix::core {
+
+struct ElementInfo {
+    std::optional<double> electronegativity;  // Pauling; absent for some elements
+    std::string_view symbol;
+    std::span<const std::int8_t> valences;
+    double atomic_weight;
+    double monoisotopic_mass;
+    float covalent_radius;
+    float vdw_radius;
+    std::uint16_t mass_number;
+    std::uint8_t atomic_num;
+    std::uint8_t period;
+    std::uint8_t valence_electrons;
+};
+
+struct IsotopeEntry {
+    std::uint16_t mass_number;
+    double exact_mass;
+};
+
+inline constexpr std::uint32_t NUM_ELEMENTS = 119;  // atomic numbers 0 (`*`) to 118
+
+// The record for an atomic number, or nullptr above 118.
+const ElementInfo* element(std::uint32_t atomic_num);
+// Same, but an atomic number above 118 is a broken invariant.
+const ElementInfo& element_at(std::uint32_t atomic_num);
+// The isotopes of an element, ascending by mass number (empty above 118).
+std::span<const IsotopeEntry> isotopes(std::uint32_t atomic_num);
+std::optional<double> isotope_mass(std::uint32_t atomic_num, std::uint32_t mass_number);
+std::size_t total_isotope_entries();
+
+namespace Element {
+// Exact, case-sensitive symbol lookup ("*" is 0; "Uut" and "Uup" are accepted).
+std::optional<std::uint8_t> from_symbol(std::string_view symbol);
+}
+
+}  // namespace quorix::core
