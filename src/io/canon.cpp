@@ -422,7 +422,8 @@ void split_by_chirality(Partition& p, const MolBuilder& mol, RefineWorkspace& w)
 
 void refine_partition(Partition& p, const MolBuilder& mol, RefineWorkspace& w) {
     const std::uint32_t n = mol.num_atoms();
-    if (p.num_atoms() != n || w.entry_of.size() != n) internal_error("划分与分子的原子数不符");
+    if (p.num_atoms() != n) internal_error("划分与分子的原子数不符");
+    if (w.entry_of.size() != n || w.chiral_key.size() != n) w.prepare(mol);
     for (;;) {
         while (auto splitter = p.pop_queue()) split_by_neighbours(p, mol, *splitter, w);
         if (w.tagged.empty()) return;

@@ -72,22 +72,23 @@ struct KeyedAtom {
 
 // Scratch space for refinement, reusable across calls on one molecule so that
 // repeated refinements (tie-breaking, candidate searches) allocate nothing per
-// call once grown. `prepare` it on the molecule first, and again whenever the
-// molecule's atoms or chiral tags change.
+// call once grown. A fresh workspace (or one sized for another atom count)
+// prepares itself on first use; call `prepare` explicitly when reusing it for
+// another molecule of the same size or after the chiral tags changed.
 struct RefineWorkspace {
     void prepare(const core::MolBuilder& mol);
 
     std::vector<std::uint32_t> entry_of;  // per atom, its entry under the current splitter
     std::vector<std::uint32_t> entry_atom;
-    std::vector<std::uint32_t> entry_offset;  // key start in key_bytes, then fill cursor
-    std::vector<std::uint32_t> entry_count;
+    std::vector<std::uint32_t> entry_offset;  // key start in key_bytes
+    std::vector<std::uint32_t> entry_count;   // then fill cursor
     std::vector<std::uint8_t> key_bytes;
     std::vector<std::uint32_t> group_of_cell;  // per cell number, its group under the splitter
     std::vector<std::uint32_t> group_cell;
     std::vector<std::uint32_t> group_offset;
     std::vector<KeyedAtom> keyed;
     std::vector<std::uint32_t> tagged;  // atoms marked @ or @@, ascending
-    std::vector<std::uint8_t> chiral_key;
+    std::vector<std::uint8_t> chiral_key;  // per atom, the @/@@ byte of the current phase
     std::vector<std::uint32_t> cells_to_split;
     std::vector<std::uint32_t> scratch_a;
     std::vector<std::uint32_t> scratch_b;
