@@ -129,6 +129,7 @@ TEST(Elements, NumericColumnsSpotChecks) {
     EXPECT_EQ(c.valence_electrons, 4);
 
     EXPECT_EQ(ELEMENTS[36].electronegativity, 3.0);  // Kr
+    EXPECT_EQ(ELEMENTS[54].electronegativity, 2.6);  // Xe, the other noble gas with a value
     for (int z : {2, 10, 18, 86}) EXPECT_FALSE(ELEMENTS[z].electronegativity.has_value()) << z;
     EXPECT_EQ(ELEMENTS[20].electronegativity, 1.0);  // Ca
     EXPECT_EQ(ELEMENTS[8].vdw_radius, 1.55f);
