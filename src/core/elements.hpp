@@ -29,6 +29,9 @@ struct IsotopeEntry {
 
 inline constexpr std::uint32_t NUM_ELEMENTS = 119;  // atomic numbers 0 (`*`) to 118
 
+// One record per atomic number; record 0 is the wildcard `*`.
+extern const std::array<ElementInfo, NUM_ELEMENTS> ELEMENTS;
+
 // The record for an atomic number, or nullptr above 118.
 const ElementInfo* element(std::uint32_t atomic_num);
 // Same, but an atomic number above 118 is a broken invariant.

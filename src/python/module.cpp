@@ -1,41 +1,107 @@
-// The extension module quorix.
-#include <Python.h>
+// The extension module quorix: import and registration.
+#include <cstdint>
+
+#include "python/classes.hpp"
+#include "python/frame.hpp"
+
+namespace quorix::python {
 
 namespace {
 
 PyModuleDef quorix_module = {
-    PyModuleDef_HEAD_INIT, "quorix", "", -1, nullptr, nullptr, nullptr, nullptr, nullptr,
+    PyModuleDef_HEAD_INIT, "quorix", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
-int add_attribute(PyObject* module, const char* name, PyObject* value) {
-    PyObject* all = PyObject_GetAttrString(module, "__all__");
+// Appends `name` to __all__ (made on first use), then sets the attribute.
+Expected<void> add_attribute(PyObject* module, const char* name, PyObject* value) {
+    PyRef all = PyRef::steal(PyObject_GetAttrString(module, "__all__"));
     if (!all) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return std::unexpected(PyError::fetch());
         PyErr_Clear();
-        all = PyList_New(0);
-        if (!all || PyObject_SetAttrString(module, "__all__", all) < 0) {
-            Py_XDECREF(all);
-            return -1;
-        }
+        all = PyRef::steal(PyList_New(0));
+        if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0)
+            return std::unexpected(PyError::fetch());
     }
-    PyObject* key = PyUnicode_FromString(name);
-    int rc = key ? PyList_Append(all, key) : -1;
-    Py_XDECREF(key);
-    Py_DECREF(all);
-    if (rc < 0) return -1;
-    return PyObject_SetAttrString(module, name, value);
+    PyRef key = PyRef::steal(PyUnicode_FromString(name));
+    if (!key || PyList_Append(all.get(), key.get()) < 0) return std::unexpected(PyError::fetch());
+    if (PyObject_SetAttrString(module, name, value) < 0) return std::unexpected(PyError::fetch());
+    return {};
+}
+
+Expected<void> add_version(PyObject* module) {
+    PyRef version = PyRef::steal(PyUnicode_FromString("0.0.7"));
+    if (!version) return std::unexpected(PyError::fetch());
+    return add_attribute(module, "__version__", version.get());
+}
+
+template <ClassObject& Class>
+Expected<void> add_class(PyObject* module) {
+    QX_TRY(PyTypeObject * type, Class.get());
+    return add_attribute(module, Class.name(), reinterpret_cast<PyObject*>(type));
+}
+
+PyRef module_function(PyObject* module, PyMethodDef& def) {
+    PyRef module_name = PyRef::steal(PyModule_GetNameObject(module));
+    if (!module_name) return {};
+    return PyRef::steal(PyCMethod_New(&def, module, module_name.get(), nullptr));
+}
+
+template <PyMethodDef& Def>
+Expected<void> add_function(PyObject* module) {
+    PyRef fn = module_function(module, Def);
+    if (!fn) return std::unexpected(PyError::fetch());
+    PyRef name = PyRef::steal(PyObject_GetAttrString(fn.get(), "__name__"));
+    if (!name) return std::unexpected(PyError::fetch());
+    QX_TRY(std::string text, extract_text(name.get()));
+    return add_attribute(module, text.c_str(), fn.get());
+}
+
+// The module body, in order. Classes: Mol, Conformer, Query, Reaction,
+// Outcome, Molblock, SdfRecord; then the functions parse_smiles,
+// parse_smarts, parse_reaction, parse_molblock, read_sdf. Each is added here,
+// at its place, once its engine exists.
+using Step = Expected<void> (*)(PyObject*);
+constexpr Step MODULE_BODY[] = {
+    &add_version,
+    &add_class<mol_class>,
+};
+
+Expected<void> init_module(PyObject* module) {
+    for (Step step : MODULE_BODY) QX_CHECK(step(module));
+#ifdef QUORIX_TEST_HOOKS
+    // Reachable as attributes, but not listed in __all__.
+    for (PyMethodDef& def : test_hook_defs) {
+        PyRef fn = module_function(module, def);
+        if (!fn || PyObject_SetAttrString(module, def.ml_name, fn.get()) < 0) return std::unexpected(PyError::fetch());
+    }
+#endif
+    return {};
+}
+
+PyObject* the_module = nullptr;  // one per process, kept once made
+std::int64_t first_interpreter = -1;
+
+PyObject* make_module() {
+    return run_frame([]() -> Result {
+        std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+        if (id < 0) return std::unexpected(PyError::fetch());
+        if (first_interpreter < 0) first_interpreter = id;
+        if (id != first_interpreter) {
+            return std::unexpected(PyError::lazy(
+                PyExc_ImportError, "quorix can be imported into one interpreter per process only; "
+                                   "sub-interpreters are not supported"));
+        }
+        if (the_module) return PyRef::borrow(the_module);
+        PyRef module = PyRef::steal(PyModule_Create(&quorix_module));
+        if (!module) return std::unexpected(PyError::fetch());
+        QX_CHECK(init_module(module.get()));
+        the_module = PyRef::borrow(module.get()).release();
+        return module;
+    });
 }
 
 }  // namespace
 
-PyMODINIT_FUNC PyInit_quorix(void) {
-    PyObject* module = PyModule_Create(&quorix_module);
-    if (!module) return nullptr;
-    PyObject* version = PyUnicode_FromString("0.0.7");
-    if (!version || add_attribute(module, "__version__", version) < 0) {
-        Py_XDECREF(version);
-        Py_DECREF(module);
-        return nullptr;
-    }
-    Py_DECREF(version);
-    return module;
-}
+}  // namespace quorix::python
+
+PyMODINIT_FUNC PyInit_quorix(void) { return quorix::python::make_module(); }

@@ -1,0 +1,468 @@
+#include "io/canon.hpp"
+
+#include <algorithm>
+#include <functional>
+#include <numeric>
+
+#include "core/error.hpp"
+#include "core/permutation.hpp"
+
+namespace quorix::io {
+
+using core::MolBuilder;
+using core::NONE;
+
+std::uint32_t doubled_order_weight(core::BondOrder order) {
+    switch (order) {
+        case core::BondOrder::Unspecified: return 0;
+        case core::BondOrder::Single: return 2;
+        case core::BondOrder::Double: return 4;
+        case core::BondOrder::Triple: return 6;
+        case core::BondOrder::Quadruple: return 8;
+        case core::BondOrder::Aromatic: return 3;
+        case core::BondOrder::Dative: return 2;
+    }
+    return 0;
+}
+
+CanonInvariant canon_invariant(const MolBuilder& mol, std::uint32_t atom) {
+    const core::Atom& a = at(mol.atoms, atom);
+    CanonInvariant inv;
+    inv.atomic_num = a.atomic_num;
+    inv.degree = static_cast<std::uint8_t>(at(mol.degree, atom) & 0xFFu);
+    std::uint32_t sum = 0;  // wraps like the u32 it is stored in
+    for (core::Neighbor nb : mol.neighbors(atom)) sum += doubled_order_weight(mol.bonds[nb.bond].order);
+    inv.bond_order_sum = sum;
+    inv.formal_charge = a.formal_charge;
+    inv.total_hs = static_cast<std::uint8_t>(std::min(a.total_hs(), 255u));
+    inv.isotope = a.isotope;
+    inv.aromatic = (a.flags & core::AROMATIC) ? 1 : 0;
+    return inv;
+}
+
+// ---------------------------------------------------------------- queue
+
+bool Partition::is_queued(std::uint32_t cell) const {
+    return queued[at(cell_start, cell)] != 0;
+}
+
+void Partition::enqueue(std::uint32_t cell) {
+    const std::uint32_t s = at(cell_start, cell);
+    if (queued[s]) return;
+    queued[s] = 1;
+    queue_heap.push_back(s);
+    std::push_heap(queue_heap.begin(), queue_heap.end(), std::greater<>{});
+}
+
+void Partition::dequeue(std::uint32_t cell) {
+    // The heap entry goes stale and is skipped when it surfaces.
+    queued[at(cell_start, cell)] = 0;
+}
+
+std::optional<std::uint32_t> Partition::pop_queue() {
+    while (!queue_heap.empty()) {
+        std::pop_heap(queue_heap.begin(), queue_heap.end(), std::greater<>{});
+        const std::uint32_t s = queue_heap.back();
+        queue_heap.pop_back();
+        if (!queued[s]) continue;
+        queued[s] = 0;
+        const std::uint32_t cell = cell_of[order[s]];
+        if (cell_start[cell] != s) internal_error("队列中的格起点失效");
+        return cell;
+    }
+    return std::nullopt;
+}
+
+bool Partition::queue_empty() const {
+    for (std::uint32_t s : queue_heap)
+        if (queued[s]) return false;
+    return true;
+}
+
+std::vector<std::pair<std::uint32_t, std::uint32_t>> Partition::queue_contents() const {
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> out;
+    for (std::uint32_t s = 0; s < queued.size(); ++s)
+        if (queued[s]) out.emplace_back(s, cell_of[order[s]]);
+    return out;
+}
+
+// ---------------------------------------------------------------- initial partition
+
+namespace {
+
+struct PackedInvariant {
+    std::uint64_t hi;
+    std::uint64_t lo;
+    auto operator<=>(const PackedInvariant&) const = default;
+};
+
+// The seven fields packed so that integer order equals field-by-field order.
+PackedInvariant pack(const CanonInvariant& v) {
+    const std::uint64_t charge = static_cast<std::uint8_t>(static_cast<int>(v.formal_charge) + 128);
+    return {(std::uint64_t{v.atomic_num} << 56) | (std::uint64_t{v.degree} << 48) |
+                (std::uint64_t{v.bond_order_sum} << 16) | (charge << 8) | v.total_hs,
+            (std::uint64_t{v.isotope} << 8) | v.aromatic};
+}
+
+bool key_less(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end());
+}
+
+bool key_equal(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end());
+}
+
+}  // namespace
+
+Partition initial_partition(const MolBuilder& mol) {
+    const std::uint32_t n = mol.num_atoms();
+    Partition p;
+    std::vector<PackedInvariant> keys(n);
+    for (std::uint32_t a = 0; a < n; ++a) keys[a] = pack(canon_invariant(mol, a));
+    p.order.resize(n);
+    std::iota(p.order.begin(), p.order.end(), 0u);
+    // Atom index breaks ties, which is what a stable sort by invariant gives.
+    std::sort(p.order.begin(), p.order.end(), [&](std::uint32_t x, std::uint32_t y) {
+        if (keys[x] != keys[y]) return keys[x] < keys[y];
+        return x < y;
+    });
+    p.position.resize(n);
+    p.cell_of.resize(n);
+    p.queued.assign(n, 0);
+    for (std::uint32_t pos = 0; pos < n;) {
+        std::uint32_t end = pos + 1;
+        while (end < n && keys[p.order[end]] == keys[p.order[pos]]) ++end;
+        const auto cell = static_cast<std::uint32_t>(p.cell_start.size());
+        p.cell_start.push_back(pos);
+        p.cell_end.push_back(end);
+        for (std::uint32_t q = pos; q < end; ++q) {
+            p.position[p.order[q]] = q;
+            p.cell_of[p.order[q]] = cell;
+        }
+        p.queued[pos] = 1;
+        p.queue_heap.push_back(pos);  // ascending starts already form a min-heap
+        pos = end;
+    }
+    return p;
+}
+
+// ---------------------------------------------------------------- splitting
+
+void split_cell(Partition& p, std::uint32_t cell, std::span<KeyedAtom> keyed) {
+    if (cell >= p.num_cells()) internal_error("格编号越界");
+    const std::uint32_t s = p.cell_start[cell];
+    const std::uint32_t e = p.cell_end[cell];
+    const std::size_t k = keyed.size();
+    if (k > e - s) internal_error("键入原子多于格内原子");
+    for (const KeyedAtom& ka : keyed)
+        if (ka.atom >= p.num_atoms() || p.cell_of[ka.atom] != cell) internal_error("键入原子不在格内");
+
+    if (k == e - s) {
+        bool all_equal = true;
+        for (std::size_t i = 1; i < k && all_equal; ++i) all_equal = key_equal(keyed[i].key, keyed[0].key);
+        if (all_equal && k > 0) return;
+    }
+
+    std::sort(keyed.begin(), keyed.end(), [](const KeyedAtom& x, const KeyedAtom& y) {
+        if (!key_equal(x.key, y.key)) return key_less(x.key, y.key);
+        return x.atom < y.atom;
+    });
+
+    // Exchanges first, then the sorted write: the unkeyed atoms end up in the
+    // order these exchanges leave them, which later decides who leads the cell.
+    for (std::size_t i = 0; i < k; ++i) {
+        const std::uint32_t a = keyed[i].atom;
+        const std::uint32_t from = p.position[a];
+        const auto to = static_cast<std::uint32_t>(e - 1 - i);
+        if (from > to) internal_error("键入原子重复");
+        const std::uint32_t b = p.order[to];
+        p.order[from] = b;
+        p.position[b] = from;
+        p.order[to] = a;
+        p.position[a] = to;
+    }
+    const auto keyed_start = static_cast<std::uint32_t>(e - k);
+    for (std::size_t i = 0; i < k; ++i) {
+        const auto pos = static_cast<std::uint32_t>(keyed_start + i);
+        p.order[pos] = keyed[i].atom;
+        p.position[keyed[i].atom] = pos;
+    }
+
+    const bool was_queued = p.queued[s] != 0;
+    p.queued[s] = 0;
+
+    // Blocks in position order: the unkeyed run, then one per run of equal keys.
+    const std::uint32_t base = p.num_cells();
+    std::uint32_t blocks = 0;
+    std::uint32_t largest = 0;
+    std::uint32_t largest_size = 0;
+    auto place_block = [&](std::uint32_t b_start, std::uint32_t b_end) {
+        std::uint32_t number;
+        if (blocks == 0) {
+            number = cell;
+            p.cell_end[cell] = b_end;
+        } else {
+            number = static_cast<std::uint32_t>(p.cell_start.size());
+            p.cell_start.push_back(b_start);
+            p.cell_end.push_back(b_end);
+        }
+        for (std::uint32_t q = b_start; q < b_end; ++q) p.cell_of[p.order[q]] = number;
+        if (blocks == 0 || b_end - b_start >= largest_size) {
+            largest = blocks;
+            largest_size = b_end - b_start;
+        }
+        ++blocks;
+    };
+    if (keyed_start > s) place_block(s, keyed_start);
+    for (std::size_t i = 0; i < k;) {
+        std::size_t j = i + 1;
+        while (j < k && key_equal(keyed[j].key, keyed[i].key)) ++j;
+        place_block(static_cast<std::uint32_t>(keyed_start + i), static_cast<std::uint32_t>(keyed_start + j));
+        i = j;
+    }
+    if (blocks == 0) internal_error("至少一块");
+
+    for (std::uint32_t b = 0; b < blocks; ++b) {
+        const std::uint32_t number = b == 0 ? cell : base + b - 1;
+        if (b != largest || was_queued) p.enqueue(number);
+    }
+}
+
+void individualise(Partition& p, std::uint32_t atom, std::uint32_t cell) {
+    if (cell >= p.num_cells() || atom >= p.num_atoms()) internal_error("格或原子编号越界");
+    if (p.cell_of[atom] != cell) internal_error("原子不在所给的格内");
+    if (p.cell_size(cell) < 2) internal_error("只能拆分并列的格");
+    const std::uint32_t s = p.cell_start[cell];
+    const std::uint32_t from = p.position[atom];
+    const std::uint32_t other = p.order[s];
+    p.order[from] = other;
+    p.position[other] = from;
+    p.order[s] = atom;
+    p.position[atom] = s;
+
+    const std::uint32_t fresh = p.num_cells();
+    p.cell_start.push_back(s);
+    p.cell_end.push_back(s + 1);
+    p.cell_of[atom] = fresh;
+    p.cell_start[cell] = s + 1;
+    p.enqueue(fresh);
+    p.enqueue(cell);
+}
+
+std::optional<std::uint32_t> next_tied_cell(const Partition& p, std::uint32_t from_position) {
+    const std::uint32_t n = p.num_atoms();
+    if (from_position > n) internal_error("起点越界");
+    // Walking cells by position finds the smallest tied start first.
+    for (std::uint32_t pos = from_position; pos < n;) {
+        const std::uint32_t cell = p.cell_of[p.order[pos]];
+        if (p.cell_end[cell] - pos >= 2) {
+            if (p.cell_start[cell] != pos) internal_error("起点不在格首");
+            return cell;
+        }
+        pos = p.cell_end[cell];
+    }
+    return std::nullopt;
+}
+
+// ---------------------------------------------------------------- refinement
+
+void RefineWorkspace::prepare(const MolBuilder& mol) {
+    const std::uint32_t n = mol.num_atoms();
+    entry_of.assign(n, NONE);
+    chiral_key.assign(n, 0);
+    tagged.clear();
+    for (std::uint32_t a = 0; a < n; ++a) {
+        const auto tag = mol.atoms[a].chiral_tag;
+        if (tag == core::ChiralTag::Cw || tag == core::ChiralTag::Ccw) tagged.push_back(a);
+    }
+}
+
+namespace {
+
+void sort_short(std::uint8_t* first, std::uint8_t* last) {
+    for (std::uint8_t* i = first + (first != last); i < last; ++i) {
+        const std::uint8_t v = *i;
+        std::uint8_t* j = i;
+        for (; j > first && *(j - 1) > v; --j) *j = *(j - 1);
+        *j = v;
+    }
+}
+
+// Phase 1 for one splitter: key every atom next to it by the sorted orders of its
+// bonds into it, then split each touched cell by those keys.
+void split_by_neighbours(Partition& p, const MolBuilder& mol, std::uint32_t splitter, RefineWorkspace& w) {
+    w.entry_atom.clear();
+    w.entry_count.clear();
+    const std::uint32_t xs = p.cell_start[splitter];
+    const std::uint32_t xe = p.cell_end[splitter];
+    for (std::uint32_t pos = xs; pos < xe; ++pos) {
+        for (core::Neighbor nb : mol.neighbors(p.order[pos])) {
+            std::uint32_t& entry = w.entry_of[nb.atom];
+            if (entry == NONE) {
+                entry = static_cast<std::uint32_t>(w.entry_atom.size());
+                w.entry_atom.push_back(nb.atom);
+                w.entry_count.push_back(0);
+            }
+            ++w.entry_count[entry];
+        }
+    }
+    const auto entries = static_cast<std::uint32_t>(w.entry_atom.size());
+    if (entries == 0) return;
+    w.entry_offset.resize(entries + 1);
+    std::uint32_t total = 0;
+    for (std::uint32_t i = 0; i < entries; ++i) {
+        w.entry_offset[i] = total;
+        total += w.entry_count[i];
+        w.entry_count[i] = 0;  // reused as fill cursor
+    }
+    w.entry_offset[entries] = total;
+    w.key_bytes.resize(total);
+    for (std::uint32_t pos = xs; pos < xe; ++pos) {
+        for (core::Neighbor nb : mol.neighbors(p.order[pos])) {
+            const std::uint32_t entry = w.entry_of[nb.atom];
+            w.key_bytes[w.entry_offset[entry] + w.entry_count[entry]++] =
+                static_cast<std::uint8_t>(mol.bonds[nb.bond].order);
+        }
+    }
+    for (std::uint32_t i = 0; i < entries; ++i) {
+        sort_short(w.key_bytes.data() + w.entry_offset[i], w.key_bytes.data() + w.entry_offset[i + 1]);
+        w.entry_of[w.entry_atom[i]] = NONE;
+    }
+
+    // Group by cell in order of first appearance, entries in entry order.
+    if (w.group_of_cell.size() < p.num_cells()) w.group_of_cell.resize(p.num_cells(), NONE);
+    w.group_cell.clear();
+    w.group_offset.clear();
+    for (std::uint32_t i = 0; i < entries; ++i) {
+        const std::uint32_t cell = p.cell_of[w.entry_atom[i]];
+        std::uint32_t& g = w.group_of_cell[cell];
+        if (g == NONE) {
+            g = static_cast<std::uint32_t>(w.group_cell.size());
+            w.group_cell.push_back(cell);
+            w.group_offset.push_back(0);
+        }
+        ++w.group_offset[g];
+    }
+    const auto groups = static_cast<std::uint32_t>(w.group_cell.size());
+    std::uint32_t run = 0;
+    for (std::uint32_t g = 0; g < groups; ++g) {
+        const std::uint32_t count = w.group_offset[g];
+        w.group_offset[g] = run;
+        run += count;
+    }
+    w.group_offset.push_back(run);
+    w.keyed.resize(entries);
+    w.scratch_a.assign(w.group_offset.begin(), w.group_offset.end() - 1);  // fill cursors
+    for (std::uint32_t i = 0; i < entries; ++i) {
+        const std::uint32_t g = w.group_of_cell[p.cell_of[w.entry_atom[i]]];
+        w.keyed[w.scratch_a[g]++] = KeyedAtom{
+            w.entry_atom[i],
+            std::span<const std::uint8_t>(w.key_bytes.data() + w.entry_offset[i], w.entry_offset[i + 1] - w.entry_offset[i])};
+    }
+    for (std::uint32_t g = 0; g < groups; ++g) w.group_of_cell[w.group_cell[g]] = NONE;
+
+    for (std::uint32_t g = 0; g < groups; ++g) {
+        const std::uint32_t cell = w.group_cell[g];
+        if (p.cell_size(cell) < 2) continue;  // one atom cannot split
+        split_cell(p, cell, std::span<KeyedAtom>(w.keyed.data() + w.group_offset[g], w.group_offset[g + 1] - w.group_offset[g]));
+    }
+}
+
+// The @/@@ byte of a tagged atom under the current classes: 0 when two
+// neighbours tie, otherwise the tag as seen with neighbours in class order.
+std::uint8_t chirality_byte(const Partition& p, const MolBuilder& mol, std::uint32_t atom, RefineWorkspace& w) {
+    const auto tag = static_cast<std::uint8_t>(mol.atoms[atom].chiral_tag);
+    w.scratch_a.clear();  // bonds in half-edge order
+    w.scratch_b.clear();  // bonds in class order
+    for (core::Neighbor nb : mol.neighbors(atom)) w.scratch_a.push_back(nb.bond);
+    if (w.scratch_a.size() < 2) return tag;
+    auto class_of_bond = [&](std::uint32_t bond) {
+        const std::uint32_t far = mol.bonds[bond].other(atom);
+        return p.cell_start[p.cell_of[far]];
+    };
+    w.scratch_b = w.scratch_a;
+    std::sort(w.scratch_b.begin(), w.scratch_b.end(), [&](std::uint32_t x, std::uint32_t y) {
+        const std::uint32_t cx = class_of_bond(x);
+        const std::uint32_t cy = class_of_bond(y);
+        if (cx != cy) return cx < cy;
+        return x < y;
+    });
+    for (std::size_t i = 1; i < w.scratch_b.size(); ++i)
+        if (class_of_bond(w.scratch_b[i]) == class_of_bond(w.scratch_b[i - 1])) return 0;
+    if (core::permutation_parity(w.scratch_a, w.scratch_b) == 1) return tag == 1 ? 2 : 1;
+    return tag;
+}
+
+// Phase 2: split tied cells by @/@@ seen against the classes at the phase's
+// start. Only tagged atoms can key non-zero, so only their cells are visited.
+void split_by_chirality(Partition& p, const MolBuilder& mol, RefineWorkspace& w) {
+    w.cells_to_split.clear();
+    for (std::uint32_t atom : w.tagged) {
+        if (p.cell_size(p.cell_of[atom]) < 2) continue;
+        const std::uint8_t byte = chirality_byte(p, mol, atom, w);
+        w.chiral_key[atom] = byte;
+        if (byte != 0) w.cells_to_split.push_back(p.cell_of[atom]);
+    }
+    std::sort(w.cells_to_split.begin(), w.cells_to_split.end());
+    w.cells_to_split.erase(std::unique(w.cells_to_split.begin(), w.cells_to_split.end()), w.cells_to_split.end());
+    for (std::uint32_t cell : w.cells_to_split) {
+        const std::uint32_t s = p.cell_start[cell];
+        const std::uint32_t e = p.cell_end[cell];
+        w.keyed.resize(e - s);
+        for (std::uint32_t pos = s; pos < e; ++pos) {
+            const std::uint32_t a = p.order[pos];
+            w.keyed[pos - s] = KeyedAtom{a, std::span<const std::uint8_t>(&w.chiral_key[a], 1)};
+        }
+        split_cell(p, cell, w.keyed);
+    }
+    for (std::uint32_t atom : w.tagged) w.chiral_key[atom] = 0;
+}
+
+}  // namespace
+
+void refine_partition(Partition& p, const MolBuilder& mol, RefineWorkspace& w) {
+    const std::uint32_t n = mol.num_atoms();
+    if (p.num_atoms() != n || w.entry_of.size() != n) internal_error("划分与分子的原子数不符");
+    for (;;) {
+        while (auto splitter = p.pop_queue()) split_by_neighbours(p, mol, *splitter, w);
+        if (w.tagged.empty()) return;
+        const std::uint32_t before = p.num_cells();
+        split_by_chirality(p, mol, w);
+        if (p.num_cells() == before) {
+            // Phase 2 split nothing, so it queued nothing.
+            return;
+        }
+    }
+}
+
+void refine_partition(Partition& p, const MolBuilder& mol) {
+    RefineWorkspace w;
+    w.prepare(mol);
+    refine_partition(p, mol, w);
+}
+
+std::vector<std::uint32_t> symmetry_classes(const MolBuilder& mol) {
+    if (mol.num_atoms() == 0) return {};
+    Partition p = initial_partition(mol);
+    refine_partition(p, mol);
+    std::vector<std::uint32_t> classes(mol.num_atoms());
+    for (std::uint32_t a = 0; a < mol.num_atoms(); ++a) classes[a] = p.cell_start[p.cell_of[a]];
+    return classes;
+}
+
+std::vector<std::uint32_t> canonical_numbering(const MolBuilder& mol) {
+    if (mol.num_atoms() == 0) return {};
+    RefineWorkspace w;
+    w.prepare(mol);
+    Partition p = initial_partition(mol);
+    refine_partition(p, mol, w);
+    std::uint32_t from = 0;
+    while (auto cell = next_tied_cell(p, from)) {
+        from = p.cell_start[*cell];
+        individualise(p, p.order[from], *cell);
+        refine_partition(p, mol, w);
+    }
+    return p.position;
+}
+
+}  // namespace quorix::io

@@ -1,0 +1,125 @@
+#pragma once
+// Symmetry classes and canonical order. Atoms live in an ordered partition of
+// cells; refinement splits cells by neighbour cells, bond orders and @/@@ parity
+// until stable, and the tie-break individualises atoms until every cell is one
+// atom. Only atom indices, atom fields, bond orders and half-edge order reach a
+// result.
+#include <compare>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "core/builder.hpp"
+
+namespace quorix::io {
+
+// Per-atom record of the initial partition, compared field by field in
+// declaration order.
+struct CanonInvariant {
+    std::uint8_t atomic_num = 0;
+    std::uint8_t degree = 0;           // low 8 bits of the degree
+    std::uint32_t bond_order_sum = 0;  // doubled order weights of the incident bonds
+    std::int8_t formal_charge = 0;
+    std::uint8_t total_hs = 0;         // declared + implicit, capped at 255
+    std::uint16_t isotope = 0;
+    std::uint8_t aromatic = 0;
+
+    auto operator<=>(const CanonInvariant&) const = default;
+};
+
+CanonInvariant canon_invariant(const core::MolBuilder& mol, std::uint32_t atom);
+
+// Doubled weight of one bond order in `bond_order_sum` (aromatic 3, dative 2).
+std::uint32_t doubled_order_weight(core::BondOrder order);
+
+// An ordered partition of the atoms 0..n-1. A cell is the run of positions
+// [cell_start, cell_end); cell numbers are handed out in creation order and never
+// reused. The splitter queue holds (start, cell) pairs; starts are unique among
+// live cells, so it is kept as one flag per start position plus a min-heap of
+// starts (entries whose flag was cleared are skipped when popped).
+struct Partition {
+    std::vector<std::uint32_t> order;       // atom at each position
+    std::vector<std::uint32_t> position;    // position of each atom
+    std::vector<std::uint32_t> cell_of;     // cell number of each atom
+    std::vector<std::uint32_t> cell_start;  // per cell number
+    std::vector<std::uint32_t> cell_end;    // per cell number, one past the last position
+    std::vector<std::uint8_t> queued;       // per position: the cell starting here waits
+    std::vector<std::uint32_t> queue_heap;  // min-heap of queued starts, possibly stale
+
+    std::uint32_t num_atoms() const { return static_cast<std::uint32_t>(order.size()); }
+    std::uint32_t num_cells() const { return static_cast<std::uint32_t>(cell_start.size()); }
+    std::uint32_t cell_size(std::uint32_t cell) const { return cell_end[cell] - cell_start[cell]; }
+    bool is_discrete() const { return num_cells() == num_atoms(); }
+
+    bool is_queued(std::uint32_t cell) const;
+    void enqueue(std::uint32_t cell);
+    void dequeue(std::uint32_t cell);
+    // Takes out the queued cell with the smallest start.
+    std::optional<std::uint32_t> pop_queue();
+    bool queue_empty() const;
+    // The queue as (start, cell) pairs in ascending order.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> queue_contents() const;
+};
+
+// One atom offered to `split_cell` with its key; keys compare bytewise, a
+// proper prefix first. The bytes are borrowed from the caller.
+struct KeyedAtom {
+    std::uint32_t atom = 0;
+    std::span<const std::uint8_t> key;
+};
+
+// Scratch space for refinement, reusable across calls on one molecule so that
+// repeated refinements (tie-breaking, candidate searches) allocate nothing per
+// call once grown. `prepare` it on the molecule first, and again whenever the
+// molecule's atoms or chiral tags change.
+struct RefineWorkspace {
+    void prepare(const core::MolBuilder& mol);
+
+    std::vector<std::uint32_t> entry_of;  // per atom, its entry under the current splitter
+    std::vector<std::uint32_t> entry_atom;
+    std::vector<std::uint32_t> entry_offset;  // key start in key_bytes, then fill cursor
+    std::vector<std::uint32_t> entry_count;
+    std::vector<std::uint8_t> key_bytes;
+    std::vector<std::uint32_t> group_of_cell;  // per cell number, its group under the splitter
+    std::vector<std::uint32_t> group_cell;
+    std::vector<std::uint32_t> group_offset;
+    std::vector<KeyedAtom> keyed;
+    std::vector<std::uint32_t> tagged;  // atoms marked @ or @@, ascending
+    std::vector<std::uint8_t> chiral_key;
+    std::vector<std::uint32_t> cells_to_split;
+    std::vector<std::uint32_t> scratch_a;
+    std::vector<std::uint32_t> scratch_b;
+};
+
+// Cells of equal invariants (stable in atom index), every cell queued.
+Partition initial_partition(const core::MolBuilder& mol);
+
+// Refines until stable; leaves the queue empty. Reads the molecule's current
+// chiral tags.
+void refine_partition(Partition& partition, const core::MolBuilder& mol);
+void refine_partition(Partition& partition, const core::MolBuilder& mol, RefineWorkspace& work);
+
+// Splits `cell` by the keys of some or all of its atoms; the keyed atoms move to
+// the end of the cell in key order. Sorts `keyed` in place.
+void split_cell(Partition& partition, std::uint32_t cell, std::span<KeyedAtom> keyed);
+
+// Makes `atom`, a member of the tied cell `cell`, a cell of its own at the cell's
+// start; queues both parts. Call it only on a refined partition.
+void individualise(Partition& partition, std::uint32_t atom, std::uint32_t cell);
+
+// The tied cell with the smallest start, or none when the partition is discrete.
+// `from_position` lets a tie-break loop resume its scan: it must not exceed the
+// start of the lowest tied cell (any earlier answer's start qualifies, because
+// cells only ever split).
+std::optional<std::uint32_t> next_tied_cell(const Partition& partition, std::uint32_t from_position = 0);
+
+// Symmetry class of every atom: the start position of its cell after refinement.
+std::vector<std::uint32_t> symmetry_classes(const core::MolBuilder& mol);
+
+// Canonical number of every atom: refinement, then repeatedly individualise the
+// first atom of the lowest tied cell and refine, until discrete.
+std::vector<std::uint32_t> canonical_numbering(const core::MolBuilder& mol);
+
+}  // namespace quorix::io

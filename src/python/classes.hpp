@@ -1,0 +1,29 @@
+#pragma once
+// The module's classes and functions as the registration in module.cpp sees
+// them, and the payload type of each class.
+#include <vector>
+
+#include "core/builder.hpp"
+#include "python/frame.hpp"
+
+namespace quorix::python {
+
+// Mol: one MolBuilder.
+extern ClassObject mol_class;
+template <>
+inline ClassObject& class_of<core::MolBuilder>() {
+    return mol_class;
+}
+Result new_mol_object(core::MolBuilder&& mol);
+// One new Mol per molecule, in order.
+Result mols_to_list(std::vector<core::MolBuilder>&& mols);
+
+// Module functions.
+extern PyMethodDef parse_smiles_def;
+
+#ifdef QUORIX_TEST_HOOKS
+// Test-only functions; never part of a shipped module.
+extern std::vector<PyMethodDef> test_hook_defs;
+#endif
+
+}  // namespace quorix::python

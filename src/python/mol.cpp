@@ -1,0 +1,141 @@
+// The Mol class: one MolBuilder owned by one Python object.
+#include <array>
+#include <string>
+
+#include "core/error.hpp"
+#include "python/classes.hpp"
+
+namespace quorix::python {
+
+using core::Bond;
+using core::MolBuilder;
+
+Result new_mol_object(MolBuilder&& mol) { return new_object(std::move(mol)); }
+
+Result mols_to_list(std::vector<MolBuilder>&& mols) {
+    PyRef list = new_list(mols.size());
+    for (std::size_t i = 0; i < mols.size(); ++i) {
+        QX_TRY(PyRef obj, new_mol_object(std::move(mols[i])));
+        list_set(list.get(), i, std::move(obj));
+    }
+    mols.clear();
+    return list;
+}
+
+namespace {
+
+constexpr std::array<const char*, 7> BOND_ORDER_NAMES = {
+    "unspecified", "single", "double", "triple", "quadruple", "aromatic", "dative",
+};
+constexpr std::array<const char*, 5> BOND_STEREO_NAMES = {"none", "z", "e", "cis", "trans"};
+
+Result num_atoms(const MolBuilder& m) { return to_py_uint(m.atoms.size()); }
+
+Result num_bonds(const MolBuilder& m) { return to_py_uint(m.bonds.size()); }
+
+Result atomic_nums(const MolBuilder& m) {
+    return list_from(m.atoms, [](const core::Atom& a) { return to_py_uint(a.atomic_num); });
+}
+
+Result formal_charges(const MolBuilder& m) {
+    return list_from(m.atoms, [](const core::Atom& a) { return to_py_int(a.formal_charge); });
+}
+
+Result bonds(const MolBuilder& m) {
+    return list_from(m.bonds, [](const Bond& b) { return bond_to_tuple(b.begin, b.end, core::as_double(b.order)); });
+}
+
+// One bond as the descriptor dictionary reads it.
+struct StagedBond {
+    bool has_stereo_pair;
+    std::array<std::uint32_t, 2> stereo_atoms;
+    std::uint32_t begin, end;
+    bool is_conjugated, is_in_ring;
+    std::uint8_t stereo, order;
+};
+
+Result bond_descriptors(const MolBuilder& m) {
+    std::vector<StagedBond> staged;
+    staged.reserve(m.bonds.size());
+    for (const Bond& b : m.bonds) {
+        const bool pair = b.stereo != core::BondStereo::None && b.stereo_atoms[0] != core::NONE &&
+                          b.stereo_atoms[1] != core::NONE;
+        staged.push_back(StagedBond{pair, b.stereo_atoms, b.begin, b.end, (b.flags & core::CONJUGATED) != 0,
+                                    (b.flags & core::IN_RING) != 0, static_cast<std::uint8_t>(b.stereo),
+                                    static_cast<std::uint8_t>(b.order)});
+    }
+    std::vector<PyRef> dicts;
+    dicts.reserve(staged.size());
+    for (const StagedBond& s : staged) {
+        Dict d;
+        QX_CHECK(d.set("begin", to_py_uint(s.begin)));
+        QX_CHECK(d.set("end", to_py_uint(s.end)));
+        QX_CHECK(d.set("order", to_py_str(at(BOND_ORDER_NAMES, s.order))));
+        QX_CHECK(d.set("is_conjugated", to_py_bool(s.is_conjugated)));
+        QX_CHECK(d.set("is_in_ring", to_py_bool(s.is_in_ring)));
+        QX_CHECK(d.set("stereo", to_py_str(at(BOND_STEREO_NAMES, s.stereo))));
+        QX_CHECK(d.set("stereo_atoms",
+                       s.has_stereo_pair ? pair_to_tuple(s.stereo_atoms[0], s.stereo_atoms[1]) : py_none()));
+        dicts.push_back(d.take());
+    }
+    return objects_to_list(std::move(dicts));
+}
+
+Result copy(const MolBuilder& m) { return new_mol_object(MolBuilder(m)); }
+
+Result repr(const MolBuilder& m) {
+    return to_py_str("<quorix.Mol " + std::to_string(m.atoms.size()) + " atoms, " + std::to_string(m.bonds.size()) +
+                     " bonds>");
+}
+
+constexpr const char* MOL_DOC =
+    "一个分子。\n\n"
+    "对应引擎里的 `MolBuilder`:逐个分子、可以改动的表示,适合搭建和改写分子图。\n"
+    "按列存放许多分子的 `MolBatch` 是另一回事,要等批量接口时一起开放。";
+
+constexpr const char* ATOMIC_NUMS_DOC =
+    "逐原子的原子序数,按存储顺序。\n\n"
+    "返回 `list[int]`。\n\n"
+    "每个值逐个转换成 int 放进列表。把逐原子的字节数组原样交出去会得到 `bytes`:\n"
+    "下标取出来也是 int、长度也对,类型却是错的,而且一声不响。";
+
+constexpr const char* BONDS_DOC =
+    "逐键的 `(begin, end, 键级)`,按存储顺序。返回 `list[tuple[int, int, float]]`。\n\n"
+    "键级就是引擎自己的数值:未指定 0.0、单键 1.0、双键 2.0、三键 3.0、四重键 4.0、\n"
+    "芳香键 1.5、配位键 1.0 —— 没有为 Python 另编一套号。";
+
+constexpr const char* BOND_DESCRIPTORS_DOC =
+    "bond_descriptors($self)\n--\n\n"
+    "逐键的描述符,按存储顺序。返回 `list[dict]`。\n\n"
+    "每个字典 7 个键:`begin`、`end`、`order`、`is_conjugated`、`is_in_ring`、`stereo`、\n"
+    "`stereo_atoms`。\n\n"
+    "# 给的是 cis/trans,不是 Z/E\n\n"
+    "Z/E 由 CIP 优先级定义,本库不实现 CIP。cis/trans 是相对 `stereo_atoms` 那两个\n"
+    "原子说的,两个键必须一起读:四取代双键上换一对参照原子,同一个几何会给出相反\n"
+    "的值。带上参照原子,cis/trans 与 Z/E 承载同样的几何信息;要 Z/E 的调用方自己\n"
+    "按 CIP 排序。没有 cis/trans 时 `stereo_atoms` 是 `None`。\n\n"
+    "# 先净化\n\n"
+    "`sanitize()` 同时会填上 cis/trans。不净化不报错,但每根双键的 `stereo` 都是\n"
+    "\"none\"。";
+
+// The order of this table is the class's member order; later members go in
+// at their place: num_atoms, num_bonds, atomic_nums, sanitize, to_smiles,
+// to_canonical_smiles, remove_hs, formal_charges, bonds, conformer,
+// to_molblock_2d, depiction_report, atom_descriptors, bond_descriptors, copy.
+constexpr Member MOL_MEMBERS[] = {
+    property<&num_atoms>("num_atoms", "原子数。"),
+    property<&num_bonds>("num_bonds", "键数。"),
+    property<&atomic_nums>("atomic_nums", ATOMIC_NUMS_DOC),
+    property<&formal_charges>("formal_charges", "逐原子的形式电荷,按存储顺序。返回 `list[int]`。"),
+    property<&bonds>("bonds", BONDS_DOC),
+    method<&bond_descriptors>("bond_descriptors", BOND_DESCRIPTORS_DOC),
+    method<&copy>("copy", "copy($self)\n--\n\n深拷贝。"),
+};
+
+constexpr ClassSpec MOL_SPEC = class_spec<MolBuilder, &repr>("Mol", MOL_DOC, MOL_MEMBERS);
+
+}  // namespace
+
+ClassObject mol_class{MOL_SPEC};
+
+}  // namespace quorix::python

@@ -1,0 +1,192 @@
+#include "chem/rings.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "graphs.hpp"
+
+using namespace quorix;
+using namespace quorix::chem;
+using quorix::test::cycle_edges;
+using quorix::test::skeleton;
+using Edges = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+using U32s = std::vector<std::uint32_t>;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+Edges operator+(Edges a, const Edges& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+Bytes in_ring_bits_of_atoms(const core::MolBuilder& m) {
+    Bytes out;
+    for (const auto& a : m.atoms) out.push_back((a.flags & core::IN_RING) ? 1 : 0);
+    return out;
+}
+Bytes in_ring_bits_of_bonds(const core::MolBuilder& m) {
+    Bytes out;
+    for (const auto& b : m.bonds) out.push_back((b.flags & core::IN_RING) ? 1 : 0);
+    return out;
+}
+
+struct MembershipCase {
+    std::string name;
+    std::uint32_t atoms;
+    Edges edges;
+    std::vector<std::uint32_t> dative;  // bonds made dative
+    Bytes smallest_ring;
+    Bytes bond_in_ring;
+};
+
+class Membership : public ::testing::TestWithParam<MembershipCase> {};
+
+TEST_P(Membership, SmallestRingAndRingBonds) {
+    const MembershipCase& c = GetParam();
+    core::MolBuilder m = skeleton(c.atoms, c.edges);
+    for (std::uint32_t b : c.dative) m.bonds[b].order = core::BondOrder::Dative;
+    // Stale bits on input must not survive.
+    for (auto& a : m.atoms) a.flags |= core::IN_RING | core::AROMATIC;
+    for (auto& b : m.bonds) b.flags |= core::IN_RING;
+    RingMembership r = ring_membership(m);
+    EXPECT_EQ(r.smallest_ring, c.smallest_ring);
+    EXPECT_EQ(r.bond_in_ring, c.bond_in_ring);
+    Bytes atom_in_ring;
+    for (auto s : c.smallest_ring) atom_in_ring.push_back(s != 0);
+    // Rings above 255 atoms have no size but their atoms are still ring atoms.
+    if (c.atoms < 256) {
+        EXPECT_EQ(r.atom_in_ring, atom_in_ring);
+    }
+    EXPECT_EQ(in_ring_bits_of_atoms(m), r.atom_in_ring);
+    EXPECT_EQ(in_ring_bits_of_bonds(m), r.bond_in_ring);
+    for (const auto& a : m.atoms) EXPECT_TRUE(a.flags & core::AROMATIC) << "other bits must be kept";
+}
+
+Bytes repeat(std::size_t n, std::uint8_t v) { return Bytes(n, v); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Rings, Membership,
+    ::testing::Values(
+        MembershipCase{"no_bonds", 3, {}, {}, {0, 0, 0}, {}},
+        MembershipCase{"chain", 4, {{0, 1}, {1, 2}, {2, 3}}, {}, {0, 0, 0, 0}, {0, 0, 0}},
+        MembershipCase{"cyclopropane_with_tail", 4, {{0, 1}, {1, 2}, {2, 0}, {2, 3}}, {}, {3, 3, 3, 0}, {1, 1, 1, 0}},
+        // Two triangles joined by a bridge bond 2-3.
+        MembershipCase{"rings_joined_by_bridge", 6,
+                       cycle_edges(0, 3) + Edges{{2, 3}} + cycle_edges(3, 3), {},
+                       {3, 3, 3, 3, 3, 3}, {1, 1, 1, 0, 1, 1, 1}},
+        // Naphthalene skeleton: fusion atoms 0 and 5 still have smallest ring 6.
+        MembershipCase{"naphthalene", 10, cycle_edges(0, 6) + Edges{{5, 6}, {6, 7}, {7, 8}, {8, 9}, {9, 0}}, {},
+                       repeat(10, 6), repeat(11, 1)},
+        // Bicyclo[1.1.0]butane: the shared bond's atoms are in 3-rings.
+        MembershipCase{"bicyclobutane", 4, {{0, 1}, {1, 2}, {2, 0}, {1, 3}, {3, 2}}, {}, {3, 3, 3, 3}, repeat(5, 1)},
+        MembershipCase{"ring_of_21", 21, cycle_edges(0, 21), {}, repeat(21, 21), repeat(21, 1)},
+        MembershipCase{"ring_of_255", 255, cycle_edges(0, 255), {}, repeat(255, 255), repeat(255, 1)},
+        MembershipCase{"ring_of_256", 256, cycle_edges(0, 256), {}, repeat(256, 0), repeat(256, 1)},
+        MembershipCase{"double_edge", 3, {{0, 1}, {0, 1}, {1, 2}}, {}, {2, 2, 0}, {1, 1, 0}},
+        // Closing bond 2-0 is dative: no ring at all.
+        MembershipCase{"closed_by_dative", 3, {{0, 1}, {1, 2}, {2, 0}}, {2}, {0, 0, 0}, {0, 0, 0}},
+        // Square with a dative diagonal: the square stays a 4-ring, the diagonal is no ring bond.
+        MembershipCase{"dative_diagonal", 4, cycle_edges(0, 4) + Edges{{0, 2}}, {4}, {4, 4, 4, 4}, {1, 1, 1, 1, 0}},
+        // Spiro[2.2]pentane: atom 0 in both triangles.
+        MembershipCase{"spiro", 5, {{0, 1}, {1, 2}, {2, 0}, {0, 3}, {3, 4}, {4, 0}}, {}, repeat(5, 3), repeat(6, 1)}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(Membership, LargeRingAtomsAreRingAtomsWithoutSize) {
+    core::MolBuilder m = skeleton(300, cycle_edges(0, 300));
+    RingMembership r = ring_membership(m);
+    EXPECT_EQ(r.atom_in_ring, repeat(300, 1));
+    EXPECT_EQ(r.smallest_ring, repeat(300, 0));
+}
+
+TEST(SmallestRingSize, LimitAndScratchContract) {
+    core::MolBuilder m = skeleton(9, cycle_edges(0, 9));
+    Bytes mask = ring_perception_mask(m);
+    CsrAdjacency t = csr_adjacency(m, mask);
+    U32s dist(9, core::NONE), queue;
+    EXPECT_EQ(smallest_ring_size(t, 4, mask, 20, dist, queue), 9u);
+    EXPECT_EQ(smallest_ring_size(t, 4, mask, 9, dist, queue), 9u);
+    EXPECT_EQ(smallest_ring_size(t, 4, mask, 8, dist, queue), 0u);
+    EXPECT_EQ(dist, U32s(9, core::NONE)) << "scratch must be left all-ones";
+    mask[3] = 0;  // cut the ring
+    EXPECT_EQ(smallest_ring_size(t, 4, mask, 20, dist, queue), 0u);
+}
+
+TEST(Csr, RowsFollowHalfEdgeOrderAndMask) {
+    // Bonds: 0:0-1, 1:2-0, 2:0-3 (masked out), 3:1-2.
+    core::MolBuilder m = skeleton(4, {{0, 1}, {2, 0}, {0, 3}, {1, 2}});
+    Bytes mask{1, 1, 0, 1};
+    CsrAdjacency t = csr_adjacency(m, mask);
+    EXPECT_EQ(t.offsets, (U32s{0, 2, 4, 6, 6}));
+    EXPECT_EQ(t.entries, (std::vector<CsrEntry>{{1, 0}, {2, 1}, {0, 0}, {2, 3}, {0, 1}, {1, 3}}));
+    EXPECT_EQ(t.num_bonds, 4u);
+}
+
+struct SystemsCase {
+    std::string name;
+    std::uint32_t atoms;
+    Edges edges;
+    std::vector<U32s> systems;
+};
+
+class Systems : public ::testing::TestWithParam<SystemsCase> {};
+
+TEST_P(Systems, AtomListsInOrder) {
+    const SystemsCase& c = GetParam();
+    EXPECT_EQ(ring_systems(skeleton(c.atoms, c.edges)), c.systems);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rings, Systems,
+    ::testing::Values(
+        SystemsCase{"acyclic", 3, {{0, 1}, {1, 2}}, {}},
+        SystemsCase{"fused_is_one", 10, cycle_edges(0, 6) + Edges{{5, 6}, {6, 7}, {7, 8}, {8, 9}, {9, 0}},
+                    {{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}}},
+        // Spiro[4.5]decane, 5-ring bonds first: it completes first.
+        SystemsCase{"spiro_small_first", 10,
+                    cycle_edges(0, 5) + Edges{{0, 5}, {5, 6}, {6, 7}, {7, 8}, {8, 9}, {9, 0}},
+                    {{0, 1, 2, 3, 4}, {0, 5, 6, 7, 8, 9}}},
+        // Same skeleton, 6-ring bonds first: same smallest atom, so completion order holds.
+        SystemsCase{"spiro_completion_order", 10,
+                    Edges{{0, 5}, {5, 6}, {6, 7}, {7, 8}, {8, 9}, {9, 0}} + cycle_edges(0, 5),
+                    {{0, 5, 6, 7, 8, 9}, {0, 1, 2, 3, 4}}},
+        // Systems sorted by smallest atom, not by discovery: the ring 3..5 hangs off atom 9.
+        SystemsCase{"sorted_by_smallest_atom", 10,
+                    Edges{{9, 3}} + cycle_edges(3, 3) + Edges{{0, 6}} + Edges{{6, 7}, {7, 8}, {8, 6}, {8, 9}},
+                    {{3, 4, 5}, {6, 7, 8}}},
+        SystemsCase{"double_edge_is_system", 2, {{0, 1}, {1, 0}}, {{0, 1}}}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(Systems, DativeBondsNeverCloseASystem) {
+    core::MolBuilder m = skeleton(4, cycle_edges(0, 4));
+    m.bonds[3].order = core::BondOrder::Dative;
+    EXPECT_TRUE(ring_systems(m).empty());
+}
+
+// Ten-thousand-atom inputs: an explicit stack must carry the search.
+TEST(RingsLarge, ChainMacrocycleAndLadder) {
+    const std::uint32_t n = 10000;
+    Edges chain;
+    for (std::uint32_t i = 0; i + 1 < n; ++i) chain.push_back({i, i + 1});
+    core::MolBuilder c = skeleton(n, chain);
+    EXPECT_EQ(ring_membership(c).bond_in_ring, repeat(n - 1, 0));
+    EXPECT_TRUE(ring_systems(c).empty());
+
+    core::MolBuilder ring = skeleton(n, cycle_edges(0, n));
+    RingMembership r = ring_membership(ring);
+    EXPECT_EQ(r.atom_in_ring, repeat(n, 1));
+    EXPECT_EQ(r.smallest_ring, repeat(n, 0));
+    ASSERT_EQ(ring_systems(ring).size(), 1u);
+
+    core::MolBuilder lad = quorix::test::ladder(2000);
+    RingMembership l = ring_membership(lad);
+    EXPECT_EQ(l.smallest_ring, repeat(4002, 4));
+    EXPECT_EQ(l.bond_in_ring, repeat(lad.num_bonds(), 1));
+    auto sys = ring_systems(lad);
+    ASSERT_EQ(sys.size(), 1u);
+    EXPECT_EQ(sys[0].size(), 4002u);
+}
+
+}  // namespace

@@ -1,0 +1,256 @@
+#include "core/elements.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/error.hpp"
+
+using namespace quorix::core;
+
+namespace {
+
+struct SymbolCase {
+    std::string text;
+    std::optional<std::uint8_t> expected;
+};
+
+class FromSymbol : public ::testing::TestWithParam<SymbolCase> {};
+
+TEST_P(FromSymbol, ExactCaseSensitiveLookup) {
+    EXPECT_EQ(Element::from_symbol(GetParam().text), GetParam().expected) << '"' << GetParam().text << '"';
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Symbols, FromSymbol,
+    ::testing::Values(SymbolCase{"Cl", 17}, SymbolCase{"CL", std::nullopt}, SymbolCase{"cl", std::nullopt},
+                      SymbolCase{"cL", std::nullopt}, SymbolCase{"Uut", 113}, SymbolCase{"Uup", 115},
+                      SymbolCase{"Nh", 113}, SymbolCase{"Mc", 115}, SymbolCase{"Uuo", std::nullopt},
+                      SymbolCase{"UUT", std::nullopt}, SymbolCase{"Cla", std::nullopt}, SymbolCase{"", std::nullopt},
+                      SymbolCase{"*", 0}, SymbolCase{"**", std::nullopt}, SymbolCase{"c", std::nullopt},
+                      SymbolCase{"n", std::nullopt}, SymbolCase{"A", std::nullopt}, SymbolCase{"Z", std::nullopt},
+                      SymbolCase{"C ", std::nullopt}, SymbolCase{" C", std::nullopt}, SymbolCase{"Xx", std::nullopt},
+                      SymbolCase{"Og", 118}, SymbolCase{"He", 2}, SymbolCase{"Uuts", std::nullopt},
+                      SymbolCase{std::string("C\0", 2), std::nullopt}, SymbolCase{"Chlorine", std::nullopt}));
+
+TEST(Elements, OneLetterSymbols) {
+    const std::vector<std::pair<char, int>> one = {{'B', 5},  {'C', 6},  {'F', 9},  {'H', 1},  {'I', 53},
+                                                   {'K', 19}, {'N', 7},  {'O', 8},  {'P', 15}, {'S', 16},
+                                                   {'U', 92}, {'V', 23}, {'W', 74}, {'Y', 39}};
+    for (char c = 0x20; c < 0x7f; ++c) {
+        std::optional<std::uint8_t> want;
+        if (c == '*') want = 0;
+        for (auto [s, z] : one)
+            if (s == c) want = static_cast<std::uint8_t>(z);
+        EXPECT_EQ(Element::from_symbol(std::string(1, c)), want) << c;
+    }
+}
+
+TEST(Elements, EverySymbolFindsItsOwnRecord) {
+    int one = 0, two = 0;
+    for (std::uint32_t z = 0; z < NUM_ELEMENTS; ++z) {
+        const ElementInfo& e = ELEMENTS[z];
+        EXPECT_EQ(e.atomic_num, z);
+        EXPECT_EQ(Element::from_symbol(e.symbol), std::optional<std::uint8_t>(z)) << e.symbol;
+        if (z > 0) (e.symbol.size() == 1 ? one : two) += 1;
+        EXPECT_TRUE(e.symbol.size() == 1 || (e.symbol[0] >= 'A' && e.symbol[0] <= 'Z' && e.symbol[1] >= 'a'))
+            << e.symbol;
+    }
+    EXPECT_EQ(one, 14);
+    EXPECT_EQ(two, 104);
+}
+
+TEST(Elements, WildcardAndLastRecord) {
+    const ElementInfo& star = ELEMENTS[0];
+    EXPECT_EQ(star.symbol, "*");
+    ASSERT_EQ(star.valences.size(), 1u);
+    EXPECT_EQ(star.valences[0], -1);
+    EXPECT_FALSE(star.electronegativity.has_value());
+    EXPECT_EQ(star.atomic_weight, 0.0);
+    EXPECT_EQ(star.monoisotopic_mass, 0.0);
+    EXPECT_EQ(star.covalent_radius, 0.0f);
+    EXPECT_EQ(star.vdw_radius, 0.0f);
+    EXPECT_EQ(star.mass_number, 0);
+    EXPECT_EQ(star.period, 0);
+    EXPECT_EQ(star.valence_electrons, 0);
+
+    const ElementInfo& og = ELEMENTS[118];
+    EXPECT_EQ(og.symbol, "Og");
+    EXPECT_EQ(og.period, 7);
+    EXPECT_EQ(og.mass_number, 294);
+    EXPECT_EQ(og.monoisotopic_mass, 294.21392);
+}
+
+TEST(Elements, LookupByAtomicNumber) {
+    EXPECT_EQ(element(6), &ELEMENTS[6]);
+    EXPECT_EQ(element(118), &ELEMENTS[118]);
+    EXPECT_EQ(element(119), nullptr);
+    EXPECT_EQ(element(255), nullptr);
+    EXPECT_EQ(element(0xFFFFFFFFu), nullptr);
+    EXPECT_EQ(&element_at(0), &ELEMENTS[0]);
+    EXPECT_THROW(element_at(119), quorix::InternalError);
+}
+
+TEST(Elements, ValenceLists) {
+    const std::vector<std::pair<std::string, std::vector<int>>> restricted = {
+        {"H", {1}},        {"He", {0}},       {"Li", {1, -1}},   {"Be", {2}},       {"B", {3}},
+        {"C", {4}},        {"N", {3}},        {"O", {2}},        {"F", {1}},        {"Ne", {0}},
+        {"Na", {1, -1}},   {"Mg", {2, -1}},   {"Al", {3}},       {"Si", {4}},       {"P", {3, 5}},
+        {"S", {2, 4, 6}},  {"Cl", {1}},       {"Ar", {0}},       {"K", {1, -1}},    {"Ca", {2, -1}},
+        {"Ga", {3}},       {"Ge", {4}},       {"As", {3, 5}},    {"Se", {2, 4, 6}}, {"Br", {1}},
+        {"Kr", {0}},       {"Rb", {1, -1}},   {"Sr", {2, -1}},   {"In", {3}},       {"Sn", {2, 4}},
+        {"Sb", {3, 5}},    {"Te", {2, 4, 6}}, {"I", {1, 3, 5}},  {"Xe", {0, 2, 4, 6}}, {"Cs", {1}},
+        {"Ba", {2, -1}},   {"Pb", {2, 4}},    {"Bi", {3, 5}},    {"Po", {2, 4, 6}}, {"At", {1, 3, 5}},
+        {"Rn", {0}},       {"Fr", {1}},       {"Ra", {2, -1}}};
+    ASSERT_EQ(restricted.size(), 43u);
+    for (const ElementInfo& e : ELEMENTS) {
+        std::vector<int> want = {-1};
+        for (const auto& [sym, list] : restricted)
+            if (sym == e.symbol) want = list;
+        EXPECT_EQ(std::vector<int>(e.valences.begin(), e.valences.end()), want) << e.symbol;
+    }
+}
+
+TEST(Elements, NumericColumnsSpotChecks) {
+    // Rows picked to cover every column kind: absent electronegativity, integral
+    // values, f32 radii, periods and the lanthanide/actinide electron counts.
+    const ElementInfo& c = ELEMENTS[6];
+    EXPECT_EQ(c.electronegativity, 2.55);
+    EXPECT_EQ(c.atomic_weight, 12.011);
+    EXPECT_EQ(c.monoisotopic_mass, 12.0);
+    EXPECT_EQ(c.covalent_radius, 0.76f);
+    EXPECT_EQ(c.vdw_radius, 1.7f);
+    EXPECT_EQ(c.mass_number, 12);
+    EXPECT_EQ(c.period, 2);
+    EXPECT_EQ(c.valence_electrons, 4);
+
+    EXPECT_EQ(ELEMENTS[36].electronegativity, 3.0);  // Kr
+    EXPECT_EQ(ELEMENTS[54].electronegativity, 2.6);  // Xe, the other noble gas with a value
+    for (int z : {2, 10, 18, 86}) EXPECT_FALSE(ELEMENTS[z].electronegativity.has_value()) << z;
+    EXPECT_EQ(ELEMENTS[20].electronegativity, 1.0);  // Ca
+    EXPECT_EQ(ELEMENTS[8].vdw_radius, 1.55f);
+    EXPECT_EQ(ELEMENTS[71].valence_electrons, 15);   // Lu
+    EXPECT_EQ(ELEMENTS[42].mass_number, 98);         // Mo
+    EXPECT_EQ(ELEMENTS[42].monoisotopic_mass, 97.9054082);
+    EXPECT_EQ(ELEMENTS[106].mass_number, 271);       // Sg: principal isotope differs from weight
+    EXPECT_EQ(ELEMENTS[106].atomic_weight, 269.0);
+    EXPECT_EQ(ELEMENTS[113].covalent_radius, 1.36f);
+    EXPECT_EQ(ELEMENTS[86].monoisotopic_mass, 222.0175706);
+
+    // Periods step exactly at the noble gases.
+    const int last_of_period[] = {0, 2, 10, 18, 36, 54, 86, 118};
+    for (std::uint32_t z = 1; z < NUM_ELEMENTS; ++z) {
+        int period = 1;
+        while (static_cast<int>(z) > last_of_period[period]) ++period;
+        EXPECT_EQ(ELEMENTS[z].period, period) << ELEMENTS[z].symbol;
+    }
+}
+
+TEST(Isotopes, TellingEntries) {
+    const std::vector<std::tuple<int, int, double>> cases = {
+        {1, 1, 1.007825032},  {1, 2, 2.014101778},    {1, 3, 3.016049278}, {6, 12, 12.0},
+        {6, 13, 13.00335484}, {6, 14, 14.00324199},   {7, 14, 14.003074},  {7, 15, 15.0001089},
+        {8, 16, 15.99491462}, {8, 18, 17.999161},     {86, 222, 222.0175777}};
+    for (auto [z, a, mass] : cases) EXPECT_EQ(isotope_mass(z, a), std::optional<double>(mass)) << z << '-' << a;
+}
+
+TEST(Isotopes, MissingEntries) {
+    EXPECT_EQ(isotope_mass(1, 8), std::nullopt);
+    EXPECT_EQ(isotope_mass(1, 0), std::nullopt);
+    EXPECT_EQ(isotope_mass(6, 7), std::nullopt);
+    EXPECT_EQ(isotope_mass(6, 23), std::nullopt);
+    EXPECT_EQ(isotope_mass(0, 0), std::nullopt);
+    EXPECT_EQ(isotope_mass(119, 300), std::nullopt);
+    EXPECT_EQ(isotope_mass(0xFFFFFFFFu, 1), std::nullopt);
+    EXPECT_TRUE(isotopes(0).empty());
+    EXPECT_TRUE(isotopes(119).empty());
+    for (std::uint32_t z = 105; z <= 109; ++z) {
+        EXPECT_TRUE(isotopes(z).empty()) << z;
+        EXPECT_NE(ELEMENTS[z].mass_number, 0);
+        for (std::uint32_t a = 0; a < 400; ++a) EXPECT_EQ(isotope_mass(z, a), std::nullopt) << z << '-' << a;
+    }
+}
+
+// First and last mass number of every element's run; 0-0 for none.
+TEST(Isotopes, RunsAndTotal) {
+    const std::uint16_t runs[NUM_ELEMENTS][2] = {
+        {0, 0},     {1, 7},     {3, 10},    {3, 12},    {5, 16},    {6, 19},    {8, 22},    {10, 25},
+        {12, 28},   {14, 31},   {16, 34},   {18, 37},   {19, 40},   {21, 42},   {22, 44},   {24, 46},
+        {26, 49},   {28, 51},   {30, 53},   {32, 55},   {34, 57},   {36, 60},   {38, 63},   {40, 65},
+        {42, 67},   {44, 69},   {45, 72},   {47, 75},   {48, 78},   {52, 80},   {54, 83},   {56, 86},
+        {58, 89},   {60, 92},   {65, 94},   {67, 97},   {69, 100},  {71, 102},  {73, 105},  {76, 108},
+        {78, 110},  {81, 113},  {83, 115},  {85, 118},  {87, 120},  {89, 122},  {91, 124},  {93, 130},
+        {95, 132},  {97, 135},  {99, 137},  {103, 139}, {105, 142}, {108, 144}, {110, 147}, {112, 151},
+        {114, 153}, {117, 155}, {119, 157}, {121, 159}, {124, 161}, {126, 163}, {128, 165}, {130, 167},
+        {134, 169}, {136, 171}, {138, 173}, {140, 175}, {143, 177}, {145, 179}, {148, 181}, {150, 184},
+        {153, 188}, {155, 190}, {158, 192}, {160, 194}, {162, 196}, {164, 199}, {166, 202}, {169, 205},
+        {171, 210}, {176, 212}, {178, 215}, {184, 218}, {188, 220}, {193, 223}, {195, 228}, {199, 232},
+        {202, 234}, {206, 236}, {209, 238}, {212, 240}, {217, 242}, {225, 244}, {228, 247}, {231, 249},
+        {233, 252}, {235, 254}, {237, 256}, {240, 258}, {242, 260}, {245, 262}, {248, 264}, {251, 266},
+        {253, 268}, {0, 0},     {0, 0},     {0, 0},     {0, 0},     {0, 0},     {267, 281}, {272, 283},
+        {276, 285}, {278, 287}, {285, 289}, {287, 291}, {289, 293}, {291, 294}, {293, 295}};
+    std::size_t total = 0;
+    for (std::uint32_t z = 0; z < NUM_ELEMENTS; ++z) {
+        auto list = isotopes(z);
+        total += list.size();
+        if (runs[z][0] == 0) {
+            EXPECT_TRUE(list.empty()) << z;
+            continue;
+        }
+        ASSERT_EQ(list.size(), std::size_t(runs[z][1] - runs[z][0] + 1)) << ELEMENTS[z].symbol;
+        for (std::size_t i = 0; i < list.size(); ++i) EXPECT_EQ(list[i].mass_number, runs[z][0] + i);
+        EXPECT_TRUE(isotope_mass(z, runs[z][0]).has_value());
+        EXPECT_TRUE(isotope_mass(z, runs[z][1]).has_value());
+        EXPECT_FALSE(isotope_mass(z, runs[z][0] - 1).has_value());
+        EXPECT_FALSE(isotope_mass(z, runs[z][1] + 1).has_value());
+    }
+    EXPECT_EQ(total, 3111u);
+    EXPECT_EQ(total_isotope_entries(), 3111u);
+}
+
+TEST(Isotopes, MassesAreNearTheirMassNumbers) {
+    // A shifted row or a mass pasted under the wrong element shows up here: the
+    // binding energy keeps every exact mass within a few tenths of its mass number.
+    for (std::uint32_t z = 1; z < NUM_ELEMENTS; ++z) {
+        for (const IsotopeEntry& e : isotopes(z)) {
+            EXPECT_LT(std::fabs(e.exact_mass - e.mass_number), 0.25) << ELEMENTS[z].symbol << '-' << e.mass_number;
+        }
+    }
+    // Neighbouring entries differ by roughly one nucleon.
+    for (std::uint32_t z = 1; z < NUM_ELEMENTS; ++z) {
+        auto list = isotopes(z);
+        for (std::size_t i = 1; i < list.size(); ++i) {
+            double step = list[i].exact_mass - list[i - 1].exact_mass;
+            EXPECT_GT(step, 0.97) << ELEMENTS[z].symbol << '-' << list[i].mass_number;
+            EXPECT_LT(step, 1.02) << ELEMENTS[z].symbol << '-' << list[i].mass_number;
+        }
+    }
+}
+
+TEST(Isotopes, PrincipalEntryMatchesElementRecord) {
+    // A label with the principal isotope keeps the element's mass, except where
+    // the two tables are known to differ.
+    const std::vector<int> differ = {86, 88, 111, 112};
+    for (std::uint32_t z = 1; z < NUM_ELEMENTS; ++z) {
+        const ElementInfo& e = ELEMENTS[z];
+        auto mass = isotope_mass(z, e.mass_number);
+        if (z >= 105 && z <= 109) {
+            EXPECT_FALSE(mass.has_value());
+            continue;
+        }
+        ASSERT_TRUE(mass.has_value()) << e.symbol;
+        bool expect_differ = std::find(differ.begin(), differ.end(), int(z)) != differ.end();
+        if (expect_differ) {
+            EXPECT_NE(*mass, e.monoisotopic_mass) << e.symbol;
+            EXPECT_NEAR(*mass, e.monoisotopic_mass, 0.01) << e.symbol;
+        } else {
+            EXPECT_EQ(*mass, e.monoisotopic_mass) << e.symbol;
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,492 @@
+#include "io/canon.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <numeric>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/error.hpp"
+
+using namespace quorix::core;
+using namespace quorix::io;
+
+namespace {
+
+// Small molecules built atom by atom, so the tests control neighbour order.
+struct Sketch {
+    MolBuilder mol;
+
+    std::uint32_t atom(std::uint8_t z, std::uint8_t hs = 0) {
+        Atom a;
+        a.atomic_num = z;
+        a.num_explicit_hs = hs;
+        return mol.add_atom(a);
+    }
+    std::uint32_t bond(std::uint32_t a, std::uint32_t b, BondOrder order = BondOrder::Single) {
+        Bond bd;
+        bd.begin = a;
+        bd.end = b;
+        bd.order = order;
+        return *mol.add_bond(bd);
+    }
+};
+
+MolBuilder benzene() {
+    Sketch s;
+    for (int i = 0; i < 6; ++i) s.atom(6, 1);
+    for (std::uint32_t i = 0; i < 6; ++i) s.bond(i, (i + 1) % 6, BondOrder::Aromatic);
+    for (auto& a : s.mol.atoms) a.flags |= AROMATIC;
+    return s.mol;
+}
+
+MolBuilder cubane() {
+    Sketch s;
+    for (int i = 0; i < 8; ++i) s.atom(6, 1);
+    // Two squares 0-1-2-3 and 4-5-6-7 joined by 0-4, 1-5, 2-6, 3-7.
+    for (std::uint32_t i = 0; i < 4; ++i) {
+        s.bond(i, (i + 1) % 4);
+        s.bond(4 + i, 4 + (i + 1) % 4);
+        s.bond(i, 4 + i);
+    }
+    return s.mol;
+}
+
+MolBuilder neopentane() {
+    Sketch s;
+    s.atom(6, 3);
+    s.atom(6, 0);
+    s.bond(0, 1);
+    for (int i = 0; i < 3; ++i) s.bond(1, s.atom(6, 3));
+    return s.mol;
+}
+
+// F-C=C-F with the given directions on the two single bonds.
+MolBuilder difluoroethene(BondDirection first, BondDirection second) {
+    Sketch s;
+    s.atom(9);
+    s.atom(6, 1);
+    s.atom(6, 1);
+    s.atom(9);
+    s.mol.bonds.reserve(3);
+    std::uint32_t b0 = s.bond(0, 1);
+    s.bond(1, 2, BondOrder::Double);
+    std::uint32_t b2 = s.bond(2, 3);
+    s.mol.bonds[b0].direction = first;
+    s.mol.bonds[b2].direction = second;
+    return s.mol;
+}
+
+// A bromochlorofluoromethane centre: F, Cl, Br bonded in the given order.
+void add_halomethane(Sketch& s, std::vector<std::uint8_t> order, ChiralTag tag) {
+    std::uint32_t c = s.atom(6, 1);
+    s.mol.atoms[c].chiral_tag = tag;
+    for (std::uint8_t z : order) s.bond(c, s.atom(z));
+}
+
+bool all_distinct(std::vector<std::uint32_t> v) {
+    std::sort(v.begin(), v.end());
+    return std::adjacent_find(v.begin(), v.end()) == v.end();
+}
+
+// A partition of `n` unbonded carbons: one cell, nothing queued.
+Partition one_cell(std::uint32_t n) {
+    Sketch s;
+    for (std::uint32_t i = 0; i < n; ++i) s.atom(6);
+    Partition p = initial_partition(s.mol);
+    while (p.pop_queue()) {
+    }
+    return p;
+}
+
+std::vector<std::uint8_t> bytes(std::string_view s) { return {s.begin(), s.end()}; }
+
+}  // namespace
+
+// ---------------------------------------------------------------- classes of symmetric molecules
+
+struct ClassCase {
+    const char* name;
+    MolBuilder (*build)();
+    std::vector<std::uint32_t> classes;
+};
+
+class SymmetryClassTable : public ::testing::TestWithParam<ClassCase> {};
+
+TEST_P(SymmetryClassTable, MatchesHandCount) {
+    EXPECT_EQ(symmetry_classes(GetParam().build()), GetParam().classes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Molecules, SymmetryClassTable,
+    ::testing::Values(
+        ClassCase{"benzene", benzene, {0, 0, 0, 0, 0, 0}},
+        ClassCase{"cubane", cubane, {0, 0, 0, 0, 0, 0, 0, 0}},
+        // Four methyls (degree 1) sort before the quaternary carbon.
+        ClassCase{"neopentane", neopentane, {0, 4, 0, 0, 0}},
+        // Carbons before fluorines; the two ends tie, directions play no part.
+        ClassCase{"difluoroethene_trans",
+                  [] { return difluoroethene(BondDirection::Slash, BondDirection::Slash); },
+                  {2, 0, 0, 2}},
+        ClassCase{"difluoroethene_cis",
+                  [] { return difluoroethene(BondDirection::Slash, BondDirection::Backslash); },
+                  {2, 0, 0, 2}},
+        // Ethanol C, C, O: the methyl (degree 1) before the CH2, oxygen last.
+        ClassCase{"ethanol",
+                  [] {
+                      Sketch s;
+                      s.atom(6, 3);
+                      s.atom(6, 2);
+                      s.atom(8, 1);
+                      s.bond(0, 1);
+                      s.bond(1, 2);
+                      return s.mol;
+                  },
+                  {0, 1, 2}},
+        ClassCase{"one_atom", [] { Sketch s; s.atom(7); return s.mol; }, {0}},
+        ClassCase{"no_atoms", [] { return MolBuilder{}; }, {}},
+        // Propane: the end carbons tie, refinement keeps them together.
+        ClassCase{"propane",
+                  [] {
+                      Sketch s;
+                      s.atom(6, 3);
+                      s.atom(6, 2);
+                      s.atom(6, 3);
+                      s.bond(0, 1);
+                      s.bond(1, 2);
+                      return s.mol;
+                  },
+                  {0, 2, 0}},
+        // Butane written 0-1-2-3 splits ends from middles only.
+        ClassCase{"isobutanol_chain",
+                  [] {
+                      Sketch s;  // C-C(-C)-C-O
+                      s.atom(6, 3);
+                      s.atom(6, 1);
+                      s.atom(6, 3);
+                      s.atom(6, 2);
+                      s.atom(8, 1);
+                      s.bond(0, 1);
+                      s.bond(1, 2);
+                      s.bond(1, 3);
+                      s.bond(3, 4);
+                      return s.mol;
+                  },
+                  {0, 3, 0, 2, 4}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------- initial invariants
+
+struct InvariantCase {
+    const char* name;
+    Atom first;
+    Atom second;
+    bool first_sorts_first;  // false: the two tie
+};
+
+class InvariantOrder : public ::testing::TestWithParam<InvariantCase> {};
+
+TEST_P(InvariantOrder, TwoUnbondedAtoms) {
+    for (bool swap : {false, true}) {
+        MolBuilder m;
+        m.add_atom(swap ? GetParam().second : GetParam().first);
+        m.add_atom(swap ? GetParam().first : GetParam().second);
+        auto classes = symmetry_classes(m);
+        if (!GetParam().first_sorts_first) {
+            EXPECT_EQ(classes, (std::vector<std::uint32_t>{0, 0}));
+        } else {
+            std::uint32_t first = swap ? 1 : 0;
+            EXPECT_EQ(classes[first], 0u);
+            EXPECT_EQ(classes[1 - first], 1u);
+        }
+    }
+}
+
+Atom make(std::uint8_t z, std::int8_t charge = 0, std::uint16_t iso = 0, std::uint16_t map = 0,
+          std::uint8_t hs = 0, std::uint32_t flags = 0) {
+    Atom a;
+    a.atomic_num = z;
+    a.formal_charge = charge;
+    a.isotope = iso;
+    a.map_num = map;
+    a.num_explicit_hs = hs;
+    a.flags = flags;
+    return a;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, InvariantOrder,
+    ::testing::Values(
+        InvariantCase{"unlabelled_before_isotope", make(6), make(6, 0, 13), true},
+        InvariantCase{"map_number_ignored", make(6, 0, 0, 1), make(6, 0, 0, 7), false},
+        InvariantCase{"anion_before_neutral", make(7, -1), make(7, 0), true},
+        InvariantCase{"neutral_before_cation", make(7, 0), make(7, 1), true},
+        InvariantCase{"negative_charge_signed", make(7, -2), make(7, 2), true},
+        InvariantCase{"fewer_hydrogens_first", make(8, 0, 0, 0, 1), make(8, 0, 0, 0, 2), true},
+        InvariantCase{"aliphatic_before_aromatic", make(6), make(6, 0, 0, 0, 0, AROMATIC), true},
+        InvariantCase{"element_before_isotope", make(6, 0, 14), make(7), true},
+        InvariantCase{"wildcard_first", make(0), make(1), true},
+        InvariantCase{"ring_flag_ignored", make(6, 0, 0, 0, 0, IN_RING), make(6), false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CanonInvariant, HydrogenCountCapsAndBondWeights) {
+    Sketch s;
+    s.atom(6);
+    s.atom(6);
+    s.atom(7);
+    s.bond(0, 1, BondOrder::Aromatic);
+    s.bond(0, 2, BondOrder::Dative);
+    s.bond(1, 2, BondOrder::Quadruple);
+    s.mol.atoms[0].num_explicit_hs = 200;
+    s.mol.atoms[0].num_implicit_hs = 200;
+    CanonInvariant inv = canon_invariant(s.mol, 0);
+    EXPECT_EQ(inv.total_hs, 255);
+    EXPECT_EQ(inv.bond_order_sum, 3u + 2u);
+    EXPECT_EQ(inv.degree, 2);
+    // The dative bond weighs 2 at its acceptor as well.
+    EXPECT_EQ(canon_invariant(s.mol, 2).bond_order_sum, 2u + 8u);
+}
+
+// ---------------------------------------------------------------- split mechanics
+
+TEST(SplitCell, KeyedAtomsMoveToTheEndInKeyOrder) {
+    Partition p = one_cell(6);
+    auto a = bytes("a"), b = bytes("b");
+    std::vector<KeyedAtom> keyed{{1, b}, {4, a}, {2, b}};
+    split_cell(p, 0, keyed);
+    // Exchanges 4<->5, 1<->5, 2<->3 leave 0,5,3 unkeyed; then 4 | 1,2.
+    EXPECT_EQ(p.order, (std::vector<std::uint32_t>{0, 5, 3, 4, 1, 2}));
+    for (std::uint32_t pos = 0; pos < 6; ++pos) EXPECT_EQ(p.position[p.order[pos]], pos);
+    EXPECT_EQ(p.cell_start, (std::vector<std::uint32_t>{0, 3, 4}));
+    EXPECT_EQ(p.cell_end, (std::vector<std::uint32_t>{3, 4, 6}));
+    EXPECT_EQ(p.cell_of, (std::vector<std::uint32_t>{0, 2, 2, 0, 1, 0}));
+    // The unkeyed block is the largest and the cell was not waiting.
+    EXPECT_EQ(p.queue_contents(), (std::vector<std::pair<std::uint32_t, std::uint32_t>>{{3, 1}, {4, 2}}));
+}
+
+TEST(SplitCell, QueuedCellRequeuesItsLargestBlock) {
+    Sketch s;
+    for (int i = 0; i < 6; ++i) s.atom(6);
+    Partition p = initial_partition(s.mol);
+    ASSERT_TRUE(p.is_queued(0));
+    auto a = bytes("a"), b = bytes("b");
+    std::vector<KeyedAtom> keyed{{1, b}, {4, a}, {2, b}};
+    split_cell(p, 0, keyed);
+    EXPECT_EQ(p.queue_contents(),
+              (std::vector<std::pair<std::uint32_t, std::uint32_t>>{{0, 0}, {3, 1}, {4, 2}}));
+}
+
+TEST(SplitCell, EqualBlocksQueueOnlyTheFirst) {
+    Partition p = one_cell(4);
+    auto x = bytes("x");
+    std::vector<KeyedAtom> keyed{{0, x}, {1, x}};
+    split_cell(p, 0, keyed);
+    EXPECT_EQ(p.order, (std::vector<std::uint32_t>{3, 2, 0, 1}));
+    EXPECT_EQ(p.queue_contents(), (std::vector<std::pair<std::uint32_t, std::uint32_t>>{{0, 0}}));
+}
+
+TEST(SplitCell, AllKeysEqualChangesNothing) {
+    Sketch s;
+    for (int i = 0; i < 3; ++i) s.atom(6);
+    Partition p = initial_partition(s.mol);
+    Partition before = p;
+    auto k = bytes("\x02\x02");
+    std::vector<KeyedAtom> keyed{{2, k}, {0, k}, {1, k}};
+    split_cell(p, 0, keyed);
+    EXPECT_EQ(p.order, before.order);
+    EXPECT_EQ(p.cell_start, before.cell_start);
+    EXPECT_EQ(p.queue_contents(), before.queue_contents());
+}
+
+TEST(SplitCell, PrefixSortsFirstThenAtomIndex) {
+    Partition p = one_cell(4);
+    auto aa = bytes("aa"), a = bytes("a"), b = bytes("b");
+    std::vector<KeyedAtom> keyed{{0, b}, {1, aa}, {2, a}, {3, aa}};
+    split_cell(p, 0, keyed);
+    EXPECT_EQ(p.order, (std::vector<std::uint32_t>{2, 1, 3, 0}));
+    EXPECT_EQ(p.num_cells(), 3u);
+    EXPECT_EQ(p.cell_of[1], p.cell_of[3]);
+    // Blocks of 1, 2, 1 atoms: the two-atom block is largest and stays out.
+    EXPECT_EQ(p.queue_contents(), (std::vector<std::pair<std::uint32_t, std::uint32_t>>{{0, 0}, {3, 2}}));
+}
+
+TEST(SplitCell, BrokenCallsStop) {
+    Partition p = one_cell(3);
+    auto a = bytes("a");
+    std::vector<KeyedAtom> twice{{1, a}, {1, a}};
+    EXPECT_THROW(split_cell(p, 0, twice), quorix::InternalError);
+    Partition q = one_cell(3);
+    std::vector<KeyedAtom> stray{{7, a}};
+    EXPECT_THROW(split_cell(q, 0, stray), quorix::InternalError);
+    EXPECT_THROW(split_cell(q, 5, {}), quorix::InternalError);
+}
+
+TEST(Individualise, AtomLeadsItsCellAndBothPartsWait) {
+    Partition p = one_cell(3);
+    individualise(p, 2, 0);
+    EXPECT_EQ(p.order, (std::vector<std::uint32_t>{2, 1, 0}));
+    EXPECT_EQ(p.cell_of, (std::vector<std::uint32_t>{0, 0, 1}));
+    EXPECT_EQ(p.cell_start, (std::vector<std::uint32_t>{1, 0}));
+    EXPECT_EQ(p.cell_end, (std::vector<std::uint32_t>{3, 1}));
+    EXPECT_EQ(p.queue_contents(), (std::vector<std::pair<std::uint32_t, std::uint32_t>>{{0, 1}, {1, 0}}));
+    EXPECT_EQ(next_tied_cell(p), 0u);
+    // A single-atom cell cannot be individualised.
+    EXPECT_THROW(individualise(p, 2, 1), quorix::InternalError);
+    EXPECT_THROW(individualise(p, 2, 0), quorix::InternalError);
+}
+
+TEST(NextTiedCell, LowestStartNotLowestNumber) {
+    Partition p = one_cell(5);
+    auto a = bytes("a"), b = bytes("b");
+    // Cell 0 keeps the unkeyed pair at the front, cell 1 the keyed "a" pair.
+    std::vector<KeyedAtom> keyed{{0, a}, {1, a}, {2, b}};
+    split_cell(p, 0, keyed);
+    EXPECT_EQ(next_tied_cell(p), 0u);
+    individualise(p, p.order[0], 0);
+    EXPECT_EQ(next_tied_cell(p), 1u);
+    EXPECT_EQ(next_tied_cell(p, 2), 1u);
+    individualise(p, p.order[2], 1);
+    EXPECT_EQ(next_tied_cell(p), std::nullopt);
+    EXPECT_TRUE(p.is_discrete());
+}
+
+// ---------------------------------------------------------------- refinement by neighbours
+
+TEST(Refine, BenzeneStaysWholeAndNumbersFromAtomZero) {
+    MolBuilder m = benzene();
+    Partition p = initial_partition(m);
+    EXPECT_EQ(p.num_cells(), 1u);
+    refine_partition(p, m);
+    EXPECT_EQ(p.num_cells(), 1u);
+    EXPECT_TRUE(p.queue_empty());
+    auto numbers = canonical_numbering(m);
+    EXPECT_EQ(numbers[0], 0u);
+    EXPECT_TRUE(all_distinct(numbers));
+}
+
+TEST(Refine, KeysAreSortedMultisetsOfBondOrders) {
+    // An aromatic-bonded ring without aromatic atom flags beside a Kekulé ring:
+    // all twelve carbons share one invariant (degree 2, weight 6, one H). Keys
+    // (1,2) sort before (5,5), so the Kekulé ring takes the first six positions;
+    // its atoms see their single and double bonds in either order, which must
+    // not split them.
+    Sketch s;
+    for (int i = 0; i < 12; ++i) s.atom(6, 1);
+    for (std::uint32_t i = 0; i < 6; ++i) s.bond(i, (i + 1) % 6, BondOrder::Aromatic);
+    for (std::uint32_t i = 0; i < 6; ++i)
+        s.bond(6 + i, 6 + (i + 1) % 6, i % 2 == 0 ? BondOrder::Double : BondOrder::Single);
+    EXPECT_EQ(symmetry_classes(s.mol), (std::vector<std::uint32_t>{6, 6, 6, 6, 6, 6, 0, 0, 0, 0, 0, 0}));
+}
+
+TEST(Refine, CanonicalNumberingIsAPermutation) {
+    for (MolBuilder m : {benzene(), cubane(), neopentane(), difluoroethene(BondDirection::None, BondDirection::None)}) {
+        auto numbers = canonical_numbering(m);
+        ASSERT_EQ(numbers.size(), m.num_atoms());
+        EXPECT_TRUE(all_distinct(numbers));
+        EXPECT_EQ(*std::max_element(numbers.begin(), numbers.end()), m.num_atoms() - 1);
+    }
+    EXPECT_TRUE(canonical_numbering(MolBuilder{}).empty());
+}
+
+TEST(Refine, NeopentaneTieBreakTakesTheFirstMethyl) {
+    // Methyls 0, 2, 3, 4 fill positions 0..3 in index order; the greedy break
+    // individualises atom 0, then the lowest remaining methyl, and so on.
+    EXPECT_EQ(canonical_numbering(neopentane()), (std::vector<std::uint32_t>{0, 4, 1, 2, 3}));
+}
+
+// ---------------------------------------------------------------- @/@@ parity keys
+
+TEST(Chirality, MirrorCentresSplitThenNeighboursFollow) {
+    Sketch s;
+    add_halomethane(s, {9, 17, 35}, ChiralTag::Ccw);  // atoms 0 C, 1 F, 2 Cl, 3 Br
+    add_halomethane(s, {9, 17, 35}, ChiralTag::Cw);   // atoms 4 C, 5 F, 6 Cl, 7 Br
+    // Carbons 0 and 4 tie until their bytes (2 and 1) part them; the @@ centre
+    // leads. Phase 1 then carries the split out to every halogen.
+    EXPECT_EQ(symmetry_classes(s.mol), (std::vector<std::uint32_t>{1, 2, 4, 6, 0, 3, 5, 7}));
+}
+
+TEST(Chirality, SameCentreListedInOddOrderStaysTied) {
+    Sketch s;
+    add_halomethane(s, {9, 17, 35}, ChiralTag::Ccw);
+    add_halomethane(s, {17, 9, 35}, ChiralTag::Cw);  // one swap plus the other tag: same centre
+    auto classes = symmetry_classes(s.mol);
+    EXPECT_EQ(classes[0], classes[4]);
+    EXPECT_EQ(classes[1], classes[6]);  // the two fluorines
+}
+
+TEST(Chirality, SameTagSameOrderStaysTied) {
+    Sketch s;
+    add_halomethane(s, {9, 17, 35}, ChiralTag::Cw);
+    add_halomethane(s, {9, 17, 35}, ChiralTag::Cw);
+    auto classes = symmetry_classes(s.mol);
+    EXPECT_EQ(classes[0], classes[4]);
+}
+
+TEST(Chirality, TiedNeighboursGiveByteZero) {
+    // Two CH(CH3)2-OH centres marked @ and @@: the methyls tie, so both keys are 0.
+    Sketch s;
+    for (ChiralTag tag : {ChiralTag::Ccw, ChiralTag::Cw}) {
+        std::uint32_t c = s.atom(6, 1);
+        s.mol.atoms[c].chiral_tag = tag;
+        s.bond(c, s.atom(6, 3));
+        s.bond(c, s.atom(6, 3));
+        s.bond(c, s.atom(8, 1));
+    }
+    auto classes = symmetry_classes(s.mol);
+    EXPECT_EQ(classes[0], classes[4]);
+}
+
+TEST(Chirality, MarkedCentreSplitsFromUnmarkedButPolyhedralDoesNot) {
+    Sketch s;
+    add_halomethane(s, {9, 17, 35}, ChiralTag::SquarePlanar);
+    add_halomethane(s, {9, 17, 35}, ChiralTag::Unspecified);
+    add_halomethane(s, {9, 17, 35}, ChiralTag::Ccw);
+    auto classes = symmetry_classes(s.mol);
+    EXPECT_EQ(classes[0], classes[4]);
+    EXPECT_NE(classes[0], classes[8]);
+    EXPECT_EQ(classes[8], 2u);  // byte 2 sorts after the two zeros
+}
+
+// ---------------------------------------------------------------- invariance under renumbering
+
+namespace {
+
+// The molecule with atom i moved to perm[i]; bonds keep their order and
+// direction, so neighbour order (and with it @/@@) carries over.
+MolBuilder renumber(const MolBuilder& m, const std::vector<std::uint32_t>& perm) {
+    MolBuilder out;
+    std::vector<std::uint32_t> inverse(perm.size());
+    for (std::uint32_t i = 0; i < perm.size(); ++i) inverse[perm[i]] = i;
+    for (std::uint32_t j = 0; j < perm.size(); ++j) out.add_atom(m.atoms[inverse[j]]);
+    for (Bond b : m.bonds) {
+        b.begin = perm[b.begin];
+        b.end = perm[b.end];
+        out.push_bond(b);
+    }
+    return out;
+}
+
+// Cell sizes by class value, as a map-free sorted list of (class, count).
+std::vector<std::uint32_t> class_sizes(const std::vector<std::uint32_t>& classes) {
+    std::vector<std::uint32_t> sorted = classes;
+    std::sort(sorted.begin(), sorted.end());
+    return sorted;
+}
+
+}  // namespace
+
+TEST(Invariance, HandBuiltMoleculesUnderRotation) {
+    for (MolBuilder m : {benzene(), cubane(), neopentane()}) {
+        auto base = symmetry_classes(m);
+        const std::uint32_t n = m.num_atoms();
+        for (std::uint32_t shift = 1; shift < n; ++shift) {
+            std::vector<std::uint32_t> perm(n);
+            for (std::uint32_t i = 0; i < n; ++i) perm[i] = (i + shift) % n;
+            auto moved = symmetry_classes(renumber(m, perm));
+            for (std::uint32_t i = 0; i < n; ++i) EXPECT_EQ(moved[perm[i]], base[i]);
+            EXPECT_EQ(class_sizes(moved), class_sizes(base));
+        }
+    }
+}

@@ -1,0 +1,369 @@
+"""The call frame: argument binding, conversion, borrows and failure translation.
+
+Reached through the test build's probe functions, which bind and convert the
+same way every method of the module does."""
+import gc
+import sys
+
+import pytest
+
+import quorix
+from conftest import needs_hooks, make_mol
+
+pytestmark = needs_hooks
+
+
+@pytest.fixture
+def mol():
+    return make_mol([(6, 0), (8, 0)], [(0, 1, 1)])
+
+
+def probe(*args, **kwargs):
+    return quorix._probe_shared(*args, **kwargs)
+
+
+def type_error(call):
+    with pytest.raises(TypeError) as e:
+        call()
+    assert type(e.value) is TypeError
+    return str(e.value)
+
+
+# -- binding ----------------------------------------------------------------
+
+def test_binding_errors(mol):
+    cases = [
+        (lambda: probe(), "_probe_shared() missing 1 required positional argument: 'mol'"),
+        (lambda: probe(text="x"), "_probe_shared() missing 1 required positional argument: 'mol'"),
+        (lambda: probe(mol, "a", "b"),
+         "_probe_shared() takes from 1 to 2 positional arguments but 3 were given"),
+        (lambda: quorix._make_mol([], [], []),
+         "_make_mol() takes 2 positional arguments but 3 were given"),
+        (lambda: quorix._make_mol(),
+         "_make_mol() missing 2 required positional arguments: 'atoms' and 'bonds'"),
+        (lambda: quorix._make_mol(bonds=[]),
+         "_make_mol() missing 1 required positional argument: 'atoms'"),
+        (lambda: probe(mol, foo=1), "_probe_shared() got an unexpected keyword argument 'foo'"),
+        (lambda: probe(mol, mol=mol), "_probe_shared() got multiple values for argument 'mol'"),
+        (lambda: probe(mol, "a", text="b"), "_probe_shared() got multiple values for argument 'text'"),
+        (lambda: quorix._probe_exclusive(mol),
+         "Mol._probe_exclusive() missing 1 required keyword argument: 'count'"),
+        (lambda: quorix._probe_exclusive(mol, 3),
+         "Mol._probe_exclusive() takes 1 positional arguments but 2 were given"),
+        (lambda: quorix._probe_exclusive(count=1),
+         "Mol._probe_exclusive() missing 1 required positional argument: 'mol'"),
+    ]
+    for call, text in cases:
+        assert type_error(call) == text
+
+
+def test_surplus_positional_singular_wording(mol):
+    # "was" for one argument given: only reachable with zero parameters, so
+    # check the plural form for two and the from-to form for an optional one.
+    assert "but 2 were given" in type_error(lambda: quorix._probe_exclusive(mol, 1))
+
+
+def test_positional_and_keyword_forms_bind_alike(mol):
+    assert probe(mol, "x") == probe(mol=mol, text="x") == probe(text="x", mol=mol)
+    assert probe(mol) == (None, None, None, None)
+
+
+def test_keyword_names_must_match_exactly(mol):
+    assert "unexpected keyword argument 'Text'" in type_error(lambda: probe(mol, Text="x"))
+    # A keyword-only parameter cannot be filled by position.
+    assert "positional arguments" in type_error(lambda: probe(mol, "x", 3))
+
+
+# -- conversion ---------------------------------------------------------------
+
+class StrSub(str):
+    pass
+
+
+@pytest.mark.parametrize("value, expected", [
+    ("", ""), ("CCO", "CCO"), ("氯化钠", "氯化钠"), (StrSub("abc"), "abc"), ("a\0b", "a\0b"),
+])
+def test_text_accepted(mol, value, expected):
+    assert probe(mol, value)[0] == expected
+
+
+@pytest.mark.parametrize("value, type_name", [
+    (42, "int"), (b"CCO", "bytes"), (None, "NoneType"), (["C"], "list"), (1.5, "float"),
+])
+def test_text_refused_with_argument_prefix(mol, value, type_name):
+    assert type_error(lambda: probe(mol, value)) == (
+        f"argument 'text': '{type_name}' object cannot be cast as 'str'")
+
+
+def test_text_that_cannot_be_encoded_passes_the_host_error_unchanged(mol):
+    with pytest.raises(UnicodeEncodeError):
+        probe(mol, "a\ud800b")
+
+
+class Index:
+    def __init__(self, value, action=None):
+        self.value, self.action = value, action
+
+    def __index__(self):
+        if self.action:
+            self.action()
+        return self.value
+
+
+@pytest.mark.parametrize("value, expected", [
+    (0, 0), (7, 7), (True, 1), (2**64 - 1, 2**64 - 1), (Index(12), 12),
+])
+def test_unsigned_accepted(mol, value, expected):
+    assert probe(mol, count=value)[1] == expected
+
+
+@pytest.mark.parametrize("value", [-1, 2**64, -(2**70)])
+def test_unsigned_out_of_range_raises_overflow_unchanged(mol, value):
+    with pytest.raises(OverflowError) as e:
+        probe(mol, count=value)
+    assert type(e.value) is OverflowError
+    assert "argument" not in str(e.value)
+
+
+@pytest.mark.parametrize("value, type_name", [(1.0, "float"), ("3", "str"), (None, "NoneType")])
+def test_unsigned_refused(mol, value, type_name):
+    assert type_error(lambda: probe(mol, count=value)) == (
+        f"argument 'count': '{type_name}' object cannot be interpreted as an integer")
+
+
+def test_rewrite_keeps_the_first_errors_cause(mol):
+    class Bad:
+        def __index__(self):
+            try:
+                raise KeyError("inner")
+            except KeyError as k:
+                raise TypeError("outer") from k
+
+    with pytest.raises(TypeError) as e:
+        probe(mol, count=Bad())
+    assert str(e.value) == "argument 'count': outer"
+    assert isinstance(e.value.__cause__, KeyError)
+
+
+def test_other_exceptions_of_a_conversion_pass_unchanged(mol):
+    class Boom(Exception):
+        pass
+
+    def fail():
+        raise Boom("from __index__")
+
+    with pytest.raises(Boom, match="^from __index__$"):
+        probe(mol, count=Index(1, fail))
+
+
+def fake_numpy_type(name, truth=None, has_bool=True):
+    ns = {"__module__": "numpy"}
+    if has_bool:
+        ns["__bool__"] = lambda self: truth
+    return type(name, (), ns)
+
+
+@pytest.mark.parametrize("value, expected", [
+    (True, True), (False, False),
+    (fake_numpy_type("bool_", True)(), True), (fake_numpy_type("bool", False)(), False),
+])
+def test_flag_accepted(mol, value, expected):
+    assert probe(mol, flag=value)[2] is expected
+
+
+def test_flag_accepts_real_numpy_booleans(mol):
+    np = pytest.importorskip("numpy")
+    assert probe(mol, flag=np.bool_(True))[2] is True
+    assert probe(mol, flag=np.array([False])[0])[2] is False
+
+
+@pytest.mark.parametrize("value, type_name", [
+    (1, "int"), (0, "int"), (None, "NoneType"), ("True", "str"), (1.0, "float"),
+    (fake_numpy_type("int64", True)(), "int64"),
+])
+def test_flag_refused(mol, value, type_name):
+    assert type_error(lambda: probe(mol, flag=value)) == (
+        f"argument 'flag': '{type_name}' object cannot be cast as 'bool'")
+
+
+def test_numpy_like_flag_without_truth_conversion(mol):
+    value = fake_numpy_type("bool_", has_bool=False)()
+    assert type_error(lambda: probe(mol, flag=value)) == (
+        "argument 'flag': object of type 'bool_' does not define a '__bool__' conversion")
+
+
+# -- sequences of molecules ---------------------------------------------------
+
+class LyingLength:
+    """A sequence whose length is no help: it raises, or is absurd."""
+
+    def __init__(self, items, length):
+        self.items, self.length = items, length
+
+    def __len__(self):
+        if isinstance(self.length, Exception):
+            raise self.length
+        return self.length
+
+    def __getitem__(self, i):
+        return self.items[i]
+
+
+def test_sequence_forms(mol):
+    other = make_mol([(7, 0)])
+    for seq in ([mol, other], (mol, other), LyingLength([mol, other], 2)):
+        copies = probe(mol, mols=seq)[3]
+        assert [c.atomic_nums for c in copies] == [[6, 8], [7]]
+        assert all(type(c) is quorix.Mol for c in copies)
+    assert probe(mol, mols=[])[3] == []
+
+
+@pytest.mark.parametrize("length", [ValueError("no length"), sys.maxsize, 2**40, 0])
+def test_sequence_length_is_only_a_hint(mol, length):
+    copies = probe(mol, mols=LyingLength([mol, mol, mol], length))[3]
+    assert len(copies) == 3
+
+
+def test_same_object_may_stand_several_times_and_copies_are_independent(mol):
+    a, b = probe(mol, mols=[mol, mol])[3]
+    assert a is not b and a is not mol and b is not mol
+    assert a.atomic_nums == b.atomic_nums == mol.atomic_nums
+
+
+@pytest.mark.parametrize("value, message", [
+    ("CC", "argument 'mols': Can't extract `str` to `Vec`"),
+    (StrSub("CC"), "argument 'mols': Can't extract `str` to `Vec`"),
+    (5, "argument 'mols': 'int' object cannot be cast as 'Sequence'"),
+    ({1: 2}, "argument 'mols': 'dict' object cannot be cast as 'Sequence'"),
+    ({"a"}, "argument 'mols': 'set' object cannot be cast as 'Sequence'"),
+    (None, "argument 'mols': 'NoneType' object cannot be cast as 'Sequence'"),
+])
+def test_sequence_refused(mol, value, message):
+    assert type_error(lambda: probe(mol, mols=value)) == message
+
+
+def test_sequence_item_of_another_type(mol):
+    assert type_error(lambda: probe(mol, mols=[mol, 3])) == (
+        "argument 'mols': 'int' object cannot be cast as 'Mol'")
+    assert type_error(lambda: probe(mol, mols=[quorix.Mol])) == (
+        "argument 'mols': 'type' object cannot be cast as 'Mol'")
+
+
+def test_sequence_iteration_errors_pass_unchanged(mol):
+    class Broken:
+        def __len__(self):
+            return 2
+
+        def __getitem__(self, i):
+            if i == 1:
+                raise KeyError("second")
+            return mol
+
+    with pytest.raises(KeyError):
+        probe(mol, mols=Broken())
+
+
+def test_the_molecule_parameter(mol):
+    assert type_error(lambda: probe("CCO")) == "argument 'mol': 'str' object cannot be cast as 'Mol'"
+    assert type_error(lambda: probe(quorix.Mol)) == "argument 'mol': 'type' object cannot be cast as 'Mol'"
+
+
+# -- borrows --------------------------------------------------------------------
+
+def test_exclusive_borrow_blocks_readers_during_conversion(mol):
+    seen = []
+
+    def read():
+        for attempt in (lambda: mol.num_atoms, lambda: mol.copy(), lambda: repr(mol)):
+            with pytest.raises(RuntimeError) as e:
+                attempt()
+            seen.append(str(e.value))
+
+    assert quorix._probe_exclusive(mol, count=Index(4, read)) == 4
+    assert seen == ["Already mutably borrowed"] * 3
+    # Released again once the call is over.
+    assert mol.num_atoms == 2
+
+
+def test_exclusive_borrow_refused_while_shared(mol):
+    seen = []
+
+    def write():
+        with pytest.raises(RuntimeError) as e:
+            quorix._probe_exclusive(mol, count=0)
+        seen.append(str(e.value))
+        # Shared borrows may overlap.
+        seen.append(mol.num_bonds)
+
+    assert probe(mol, count=Index(1, write))[1] == 1
+    assert seen == ["Already borrowed", 1]
+    assert quorix._probe_exclusive(mol, count=2) == 2
+
+
+def test_borrowed_molecule_argument_in_a_sequence(mol):
+    def read_inside():
+        # mol is exclusively borrowed here: copying it as a sequence item fails.
+        with pytest.raises(RuntimeError, match="^Already mutably borrowed$"):
+            probe(make_mol([(1, 0)]), mols=[mol])
+
+    quorix._probe_exclusive(mol, count=Index(0, read_inside))
+
+
+def test_borrow_released_after_an_argument_error(mol):
+    with pytest.raises(TypeError):
+        quorix._probe_exclusive(mol, count="x")
+    assert quorix._probe_exclusive(mol, count=1) == 1
+    assert mol.num_atoms == 2
+
+
+# -- broken invariants -----------------------------------------------------------
+
+def test_internal_error_becomes_panic_exception_and_process_goes_on(mol, capfd):
+    with pytest.raises(BaseException) as e:
+        probe(mol, panic="不变量被破坏")
+    exc = e.value
+    assert type(exc).__name__ == "PanicException"
+    assert type(exc).__module__ == "pyo3_runtime"
+    assert type(exc).__qualname__ == "PanicException"
+    assert type(exc).__bases__ == (BaseException,)
+    assert not isinstance(exc, Exception)
+    assert str(exc) == "不变量被破坏"
+    assert "不变量被破坏" in capfd.readouterr().err
+    # The borrow taken before the failure was given back.
+    assert quorix._probe_exclusive(mol, count=0) == 0
+    with pytest.raises(BaseException) as again:
+        probe(mol, panic="")
+    assert type(again.value) is type(exc)  # created once
+    assert str(again.value)  # a generic message stands in for an empty one
+
+
+def test_failed_result_value_is_a_panic(mol, capfd):
+    with pytest.raises(BaseException) as e:
+        probe(mol, api_fail=True)
+    assert type(e.value).__name__ == "PanicException"
+    assert str(e.value) == "Python API call failed"
+    assert "ValueError" in capfd.readouterr().err
+    assert probe(mol, "still fine")[0] == "still fine"
+
+
+def test_broken_record_in_an_engine_value_is_a_panic():
+    m = make_mol([(6, 0), (6, 0)], [(0, 1, 9)])  # bond order code outside the table
+    with pytest.raises(BaseException) as e:
+        m.bond_descriptors()
+    assert type(e.value).__name__ == "PanicException"
+    assert m.num_bonds == 1
+
+
+# -- instances --------------------------------------------------------------------
+
+def test_releasing_instances_gives_back_the_type_reference(mol):
+    # Every instance holds a reference to its heap type; releasing it must
+    # give that back, or the count grows with every object ever made.
+    gc.collect()
+    before = sys.getrefcount(quorix.Mol)
+    for _ in range(2000):
+        mol.copy()
+    copies = probe(mol, mols=[mol] * 500)[3]
+    del copies
+    gc.collect()
+    assert abs(sys.getrefcount(quorix.Mol) - before) < 5

@@ -1,0 +1,126 @@
+#!/usr/bin/env python3
+"""Writes src/core/isotope_table.inc, the compiled-in isotope table.
+
+The build never runs this script; it records how the committed table was made.
+
+Source of the exact masses: the AME2020 atomic-mass evaluation (M. Wang et al.,
+Chinese Physics C 45 (2021) 030003), read from a local SQLite copy of a periodic
+table data package (table `isotopes`: atomic_number, mass_number, mass):
+
+    python3 tools/gen_isotopes.py path/to/elements.db > src/core/isotope_table.inc
+
+Every element carries one unbroken run of mass numbers (RUNS below). Three kinds
+of entry do not come from the evaluation as it stands:
+  * PINNED: values the toolkit has always reported for the common labels;
+  * the principal isotope of each element (its `mass_number` in ELEMENTS) repeats
+    the element record's `monoisotopic_mass`, so that labelling an atom with its
+    principal isotope never changes its mass;
+  * except for the elements in OWN_PRINCIPAL, whose principal entry keeps its own
+    value (pinned or evaluated) and differs from the element record.
+"""
+import pathlib
+import re
+import sqlite3
+import sys
+
+SYMBOLS = (
+    "* H He Li Be B C N O F Ne Na Mg Al Si P S Cl Ar K Ca Sc Ti V Cr Mn Fe Co Ni Cu Zn Ga "
+    "Ge As Se Br Kr Rb Sr Y Zr Nb Mo Tc Ru Rh Pd Ag Cd In Sn Sb Te I Xe Cs Ba La Ce Pr Nd "
+    "Pm Sm Eu Gd Tb Dy Ho Er Tm Yb Lu Hf Ta W Re Os Ir Pt Au Hg Tl Pb Bi Po At Rn Fr Ra Ac "
+    "Th Pa U Np Pu Am Cm Bk Cf Es Fm Md No Lr Rf Db Sg Bh Hs Mt Ds Rg Cn Nh Fl Mc Lv Ts Og"
+).split()
+
+# First and last mass number per element; elements not named have no entries.
+RUNS = """
+H 1-7; He 3-10; Li 3-12; Be 5-16; B 6-19; C 8-22; N 10-25; O 12-28; F 14-31; Ne 16-34;
+Na 18-37; Mg 19-40; Al 21-42; Si 22-44; P 24-46; S 26-49; Cl 28-51; Ar 30-53; K 32-55;
+Ca 34-57; Sc 36-60; Ti 38-63; V 40-65; Cr 42-67; Mn 44-69; Fe 45-72; Co 47-75; Ni 48-78;
+Cu 52-80; Zn 54-83; Ga 56-86; Ge 58-89; As 60-92; Se 65-94; Br 67-97; Kr 69-100;
+Rb 71-102; Sr 73-105; Y 76-108; Zr 78-110; Nb 81-113; Mo 83-115; Tc 85-118; Ru 87-120;
+Rh 89-122; Pd 91-124; Ag 93-130; Cd 95-132; In 97-135; Sn 99-137; Sb 103-139;
+Te 105-142; I 108-144; Xe 110-147; Cs 112-151; Ba 114-153; La 117-155; Ce 119-157;
+Pr 121-159; Nd 124-161; Pm 126-163; Sm 128-165; Eu 130-167; Gd 134-169; Tb 136-171;
+Dy 138-173; Ho 140-175; Er 143-177; Tm 145-179; Yb 148-181; Lu 150-184; Hf 153-188;
+Ta 155-190; W 158-192; Re 160-194; Os 162-196; Ir 164-199; Pt 166-202; Au 169-205;
+Hg 171-210; Tl 176-212; Pb 178-215; Bi 184-218; Po 188-220; At 193-223; Rn 195-228;
+Fr 199-232; Ra 202-234; Ac 206-236; Th 209-238; Pa 212-240; U 217-242; Np 225-244;
+Pu 228-247; Am 231-249; Cm 233-252; Bk 235-254; Cf 237-256; Es 240-258; Fm 242-260;
+Md 245-262; No 248-264; Lr 251-266; Rf 253-268; Ds 267-281; Rg 272-283; Cn 276-285;
+Nh 278-287; Fl 285-289; Mc 287-291; Lv 289-293; Ts 291-294; Og 293-295
+"""
+
+PINNED = {
+    ("H", 1): "1.007825032", ("H", 2): "2.014101778", ("H", 3): "3.016049278",
+    ("C", 12): "12.0", ("C", 13): "13.00335484", ("C", 14): "14.00324199",
+    ("N", 14): "14.003074", ("N", 15): "15.0001089",
+    ("O", 16): "15.99491462", ("O", 18): "17.999161",
+    ("Rn", 222): "222.0175777",
+}
+OWN_PRINCIPAL = {"Rn", "Ra", "Rg", "Cn"}
+
+ROOT = pathlib.Path(__file__).resolve().parent.parent
+ELEMENT_ROW = re.compile(
+    r'\{[^{}]*?, "([A-Za-z*]+)", VAL_\w+, ([0-9.]+), ([0-9.]+), [0-9.]+f, [0-9.]+f, (\d+), (\d+),')
+
+
+def principal_masses():
+    """(symbol -> (mass_number, monoisotopic mass text)) from the ELEMENTS table."""
+    text = (ROOT / "src/core/elements.cpp").read_text()
+    out = {}
+    for sym, _weight, mono, mass_number, z in ELEMENT_ROW.findall(text):
+        assert SYMBOLS[int(z)] == sym, sym
+        out[sym] = (int(mass_number), mono)
+    assert len(out) == 119, len(out)
+    return out
+
+
+def main():
+    db = sqlite3.connect(sys.argv[1])
+    evaluated = {(z, a): m for z, a, m in
+                 db.execute("select atomic_number, mass_number, mass from isotopes")}
+    runs = {}
+    for m in re.finditer(r"([A-Z][a-z]?) (\d+)-(\d+)", RUNS):
+        runs[SYMBOLS.index(m.group(1))] = (int(m.group(2)), int(m.group(3)))
+    principal = principal_masses()
+
+    entries, offsets, missing = [], [0], []
+    for z, sym in enumerate(SYMBOLS):
+        lo, hi = runs.get(z, (1, 0))
+        for a in range(lo, hi + 1):
+            if (sym, a) in PINNED:
+                text = PINNED[(sym, a)]
+            elif principal[sym][0] == a and sym not in OWN_PRINCIPAL:
+                text = principal[sym][1]
+            elif evaluated.get((z, a)) is not None:
+                text = repr(float(evaluated[(z, a)]))
+            else:
+                missing.append(f"{sym}-{a}")
+                continue
+            if "." not in text and "e" not in text:
+                text += ".0"
+            entries.append(f"{{{a}, {text}}}")
+        offsets.append(len(entries))
+    if missing:
+        sys.exit("no evaluated mass for " + ", ".join(missing))
+
+    print("// Generated by tools/gen_isotopes.py; do not edit by hand.")
+    print("// Exact masses: AME2020 atomic-mass evaluation (M. Wang et al., Chinese Physics C 45")
+    print("// (2021) 030003), with the pinned and principal entries the script describes.")
+    print(f"constexpr std::array<IsotopeEntry, {len(entries)}> ISOTOPE_ENTRIES{{{{")
+    for z, sym in enumerate(SYMBOLS):
+        row = entries[offsets[z]:offsets[z + 1]]
+        if not row:
+            continue
+        print(f"    // {sym}")
+        for i in range(0, len(row), 4):
+            print("    " + ", ".join(row[i:i + 4]) + ",")
+    print("}};")
+    print(f"// Entries of atomic number z are [ISOTOPE_OFFSETS[z], ISOTOPE_OFFSETS[z + 1]).")
+    print(f"constexpr std::array<std::uint16_t, {len(offsets)}> ISOTOPE_OFFSETS{{{{")
+    for i in range(0, len(offsets), 10):
+        print("    " + ", ".join(str(o) for o in offsets[i:i + 10]) + ",")
+    print("}};")
+
+
+if __name__ == "__main__":
+    main()
