@@ -87,7 +87,7 @@ TEST(RemoveHs, KeepsEveryHydrogenThatCarriesInformation) {
         "[H-]C",          // charged
         "[H]/C=C/F",      // directional bond
         "C1[H]C1",        // bridging, two bonds
-        "[H2]C",          // declares hydrogens itself
+        "[HH]C",          // declares hydrogens itself
     };
     for (const char* s : keep) {
         MolBuilder m = smiles(s);
@@ -183,7 +183,7 @@ TEST(HydrogenRoundTrip, PolyhedralClassesSurviveAddThenRemove) {
 
 TEST(HydrogenRoundTrip, SquarePlanarHydrogenMovedToTheEndKeepsItsClass) {
     // Moving the first ligand of a square to the end is a rotation.
-    MolBuilder m = smiles("[PtH@SP1](F)(Cl)Br");
+    MolBuilder m = smiles("[Pt@SP1H](F)(Cl)Br");
     ASSERT_EQ(m.atoms[0].chiral_permutation, 1u);
     chem::add_explicit_hs(m, identity_ranks(m));
     EXPECT_EQ(m.atoms[0].chiral_permutation, 1u);
