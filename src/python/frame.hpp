@@ -318,6 +318,10 @@ public:
 private:
     const ClassSpec* spec_;
     PyTypeObject* type_ = nullptr;
+    // Tables the host points into for the life of the type.
+    std::string* qualified_name_ = nullptr;
+    PyMethodDef* methods_ = nullptr;
+    PyGetSetDef* getters_ = nullptr;
 };
 
 // Specialised for each payload type in classes.hpp.
