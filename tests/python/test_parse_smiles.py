@@ -145,3 +145,21 @@ def test_real_molecules():
         m = quorix.parse_smiles(smiles)
         assert m.num_atoms == len(m.atomic_nums) > 0
         assert all(0 <= b < m.num_atoms and 0 <= e < m.num_atoms for b, e, _ in m.bonds)
+
+
+def test_garbage_never_crashes():
+    import random
+
+    rng = random.Random(20261206)
+    alphabet = "CNOScnos()[]=#$:/\\.%@+-<>0123456789HlrBF*é氯 \t\0"
+    for _ in range(3000):
+        text = "".join(rng.choice(alphabet) for _ in range(rng.randint(0, 24)))
+        try:
+            m = quorix.parse_smiles(text)
+        except ValueError as e:
+            first, second = str(e).split("\n", 1)
+            assert first == text
+            assert second.lstrip(" ").startswith("^ ")
+            assert len(second) - len(second.lstrip(" ")) <= len(text)
+        else:
+            assert m.num_atoms > 0 and len(m.bonds) == m.num_bonds
