@@ -1,6 +1,9 @@
 #include "io/error.hpp"
 
+#include <algorithm>
 #include <cstdio>
+
+#include "core/error.hpp"
 
 namespace quorix::io {
 namespace {
@@ -46,17 +49,28 @@ char32_t decode(std::string_view s, std::size_t pos, std::size_t& len) {
     return c;
 }
 
-std::string to_valid_utf8(std::string_view bytes) {
+// Copies `bytes`, replacing each malformed byte by U+FFFD. `pos` is a byte offset
+// into `bytes`; it is moved along with the text so that it keeps pointing at the
+// same character of the copy.
+std::string to_valid_utf8(std::string_view bytes, std::size_t& pos) {
     std::string out;
     out.reserve(bytes.size());
+    std::size_t mapped = 0;
+    bool moved = false;
     std::size_t i = 0;
     while (i < bytes.size()) {
         std::size_t len;
-        char32_t c = decode(bytes, i, len);
+        const char32_t c = decode(bytes, i, len);
+        if (!moved && pos >= i && pos < i + len) {
+            mapped = out.size() + (pos - i);
+            moved = true;
+        }
         if (c == 0xFFFD && len == 1) append_utf8(out, 0xFFFD);
         else out.append(bytes.substr(i, len));
         i += len;
     }
+    if (!moved) mapped = out.size() + (pos - bytes.size());  // at or past the end
+    pos = mapped;
     return out;
 }
 
@@ -172,11 +186,14 @@ std::string SmilesErrorKind::to_string() const {
 }
 
 ParseError ParseError::make(SmilesErrorKind kind, std::size_t pos, std::string_view input_bytes) {
-    return ParseError{to_valid_utf8(input_bytes), std::move(kind), pos};
+    std::string input = to_valid_utf8(input_bytes, pos);
+    return ParseError{std::move(input), std::move(kind), pos};
 }
 
 std::string ParseError::caret_view() const {
     const std::size_t p = pos < input.size() ? pos : input.size();
+    if (p < input.size() && (static_cast<unsigned char>(input[p]) & 0xC0) == 0x80)
+        internal_error("错误位置落在多字节字符内部");
     std::size_t columns = 0;
     for (std::size_t i = 0; i < p; ++i) {
         const auto b = static_cast<unsigned char>(input[i]);
@@ -191,7 +208,18 @@ std::string ParseError::caret_view() const {
 }
 
 ParseError ParseError::rebased(std::string_view whole, std::size_t offset) const {
-    return ParseError::make(kind, pos + offset, whole);
+    // `pos` counts bytes of the cleaned sub-text; walk the same characters of
+    // `whole` so that a replaced malformed byte still counts as one byte there.
+    std::size_t i = std::min(offset, whole.size());
+    std::size_t cleaned = 0;
+    while (cleaned < pos && i < whole.size()) {
+        std::size_t len;
+        const char32_t c = decode(whole, i, len);
+        cleaned += (c == 0xFFFD && len == 1) ? 3 : len;
+        i += len;
+    }
+    if (cleaned < pos) i += pos - cleaned;
+    return ParseError::make(kind, i, whole);
 }
 
 }  // namespace quorix::io

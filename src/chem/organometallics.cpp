@@ -1,0 +1,102 @@
+#include "chem/organometallics.hpp"
+
+#include <algorithm>
+#include <tuple>
+#include <vector>
+
+#include "core/elements.hpp"
+#include "core/error.hpp"
+#include "core/valence.hpp"
+
+namespace quorix::chem {
+
+namespace {
+
+bool is_metal(std::uint32_t z) {
+    switch (z) {
+        case 0: case 1: case 2: case 5: case 6: case 7: case 8: case 9: case 10:
+        case 14: case 15: case 16: case 17: case 18: case 33: case 34: case 35: case 36:
+        case 52: case 53: case 54: case 85: case 86:
+            return false;
+        default:
+            return true;
+    }
+}
+
+std::int32_t valence(const core::MolBuilder& mol, std::uint32_t a) {
+    return core::explicit_valence(mol, a, false, static_cast<float>(mol.atoms[a].num_explicit_hs)).value_or(0);
+}
+
+using AtomKey = std::tuple<std::uint32_t, std::int32_t, std::uint32_t, std::int32_t>;
+
+AtomKey atom_key(const core::MolBuilder& mol, std::uint32_t a) {
+    const core::Atom& atom = mol.atoms[a];
+    return {atom.atomic_num, atom.formal_charge, mol.degree[a], valence(mol, a)};
+}
+
+std::uint32_t dative_count(const core::MolBuilder& mol, std::uint32_t a) {
+    std::uint32_t n = 0;
+    for (core::Neighbor nb : mol.neighbors(a)) n += mol.bonds[nb.bond].order == core::BondOrder::Dative;
+    return n;
+}
+
+}  // namespace
+
+bool is_metal_single_bond(const core::MolBuilder& mol, std::uint32_t atom, std::uint32_t bond) {
+    return at(mol.bonds, bond).order == core::BondOrder::Single && is_metal(at(mol.atoms, atom).atomic_num);
+}
+
+bool is_dative_candidate(const core::MolBuilder& mol, std::uint32_t a) {
+    const core::Atom& atom = at(mol.atoms, a);
+    const std::uint32_t z = atom.atomic_num;
+    if (is_metal(z) || z == 1 || z == 2 || z == 9 || z == 10) return false;
+    const std::int32_t t = std::int32_t(z) - atom.formal_charge;
+    if (t < 1 || t > 118) return false;
+    const auto list = core::element_at(std::uint32_t(t)).valences;
+    if (list.empty() || list.back() < 1) return false;
+    const std::int32_t m = list.back();
+    const std::int32_t v = valence(mol, a);
+    const bool over = v > m || ((atom.flags & core::AROMATIC) && v == m &&
+                                atom.total_hs() + mol.degree[a] == 4);
+    if (!over) return false;
+    for (core::Neighbor nb : mol.neighbors(a))
+        if (is_metal_single_bond(mol, nb.atom, nb.bond)) return true;
+    return false;
+}
+
+std::uint32_t organometallics(core::MolBuilder& mol) {
+    const std::uint32_t n = mol.num_atoms();
+    bool any = false;
+    for (std::uint32_t a = 0; a < n && !any; ++a) any = is_dative_candidate(mol, a);
+    if (!any) return 0;
+
+    std::vector<AtomKey> keys(n);
+    std::vector<std::uint32_t> order(n);
+    for (std::uint32_t a = 0; a < n; ++a) {
+        keys[a] = atom_key(mol, a);
+        order[a] = a;
+    }
+    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) { return keys[x] < keys[y]; });
+
+    std::uint32_t count = 0;
+    for (std::uint32_t d : order) {
+        if (!is_dative_candidate(mol, d)) continue;
+        std::uint32_t chosen = core::NONE;
+        std::tuple<std::uint32_t, AtomKey> best{};
+        for (core::Neighbor nb : mol.neighbors(d)) {
+            if (!is_metal_single_bond(mol, nb.atom, nb.bond)) continue;
+            std::tuple<std::uint32_t, AtomKey> key{dative_count(mol, nb.atom), atom_key(mol, nb.atom)};
+            if (chosen == core::NONE || key < best) {
+                chosen = nb.bond;
+                best = key;
+            }
+        }
+        if (chosen == core::NONE) internal_error("候选配体必有金属单键");
+        mol.bonds[chosen].order = core::BondOrder::Dative;
+        if (mol.bonds[chosen].begin != d && !mol.reverse_bond(chosen)) internal_error("键下标来自遍历");
+        ++count;
+    }
+    return count;
+}
+
+}  // namespace quorix::chem

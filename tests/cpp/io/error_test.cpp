@@ -1,0 +1,182 @@
+#include "io/error.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/error.hpp"
+
+using namespace quorix::io;
+
+namespace {
+
+struct KindText {
+    SmilesErrorKind kind;
+    std::string text;
+};
+
+class KindTextTest : public ::testing::TestWithParam<KindText> {};
+
+TEST_P(KindTextTest, ShowsExactText) { EXPECT_EQ(GetParam().kind.to_string(), GetParam().text); }
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryKind, KindTextTest,
+    ::testing::Values(
+        KindText{SmilesErrorKind::simple(SmilesErrorTag::EmptySmiles), "空的 SMILES"},
+        KindText{SmilesErrorKind::unexpected_char(U'x'), "意外的字符 'x'"},
+        KindText{SmilesErrorKind::simple(SmilesErrorTag::UnexpectedEnd), "输入意外结束"},
+        KindText{SmilesErrorKind::unknown_element("Xx"), "无法识别的元素符号 Xx"},
+        KindText{SmilesErrorKind::bad_bracket_atom("方括号未正确闭合"), "方括号原子语法错误:方括号未正确闭合"},
+        KindText{SmilesErrorKind::simple(SmilesErrorTag::UnbalancedParens), "括号不匹配"},
+        KindText{SmilesErrorKind::simple(SmilesErrorTag::EmptyBranch), "空的分支"},
+        KindText{SmilesErrorKind::ring(SmilesErrorTag::UnclosedRing, 1), "环闭合标号 1 未配对"},
+        KindText{SmilesErrorKind::ring(SmilesErrorTag::RingSelfLoop, 99999), "环闭合标号 99999 的两端是同一个原子"},
+        KindText{SmilesErrorKind::ring(SmilesErrorTag::DuplicateRingBond, 0), "环闭合标号 0 在同一对原子间重复"},
+        KindText{SmilesErrorKind::ring(SmilesErrorTag::ConflictingRingBond, 12),
+                 "环闭合标号 12 的两端指定了冲突的键级"},
+        KindText{SmilesErrorKind::simple(SmilesErrorTag::BondWithoutAtom), "键符号后面缺少原子"},
+        KindText{SmilesErrorKind::simple(SmilesErrorTag::NumberOutOfRange), "数值超出范围"},
+        // The mark with its number, then the class again with its largest number.
+        KindText{SmilesErrorKind::chiral_index("TH", 3, 2), "立体标记 @TH3 的序号超出范围,@TH 最大为 2"},
+        KindText{SmilesErrorKind::chiral_index("AL", 9, 2), "立体标记 @AL9 的序号超出范围,@AL 最大为 2"},
+        KindText{SmilesErrorKind::chiral_index("SP", 4, 3), "立体标记 @SP4 的序号超出范围,@SP 最大为 3"},
+        KindText{SmilesErrorKind::chiral_index("TB", 21, 20), "立体标记 @TB21 的序号超出范围,@TB 最大为 20"},
+        KindText{SmilesErrorKind::chiral_index("OH", 99, 30), "立体标记 @OH99 的序号超出范围,@OH 最大为 30"}));
+
+TEST(KindTags, FollowTheFixedNumbering) {
+    EXPECT_EQ(static_cast<std::uint32_t>(SmilesErrorTag::EmptySmiles), 0u);
+    EXPECT_EQ(static_cast<std::uint32_t>(SmilesErrorTag::BadBracketAtom), 4u);
+    EXPECT_EQ(static_cast<std::uint32_t>(SmilesErrorTag::UnclosedRing), 7u);
+    EXPECT_EQ(static_cast<std::uint32_t>(SmilesErrorTag::BondWithoutAtom), 11u);
+    EXPECT_EQ(static_cast<std::uint32_t>(SmilesErrorTag::ChiralIndexOutOfRange), 13u);
+}
+
+struct Literal {
+    char32_t c;
+    std::string shown;
+};
+
+class CharLiteralTest : public ::testing::TestWithParam<Literal> {};
+
+TEST_P(CharLiteralTest, QuotesAndEscapes) {
+    EXPECT_EQ(char_literal(GetParam().c), GetParam().shown);
+    EXPECT_EQ(SmilesErrorKind::unexpected_char(GetParam().c).to_string(), "意外的字符 " + GetParam().shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Characters, CharLiteralTest,
+    ::testing::Values(Literal{U'\\', "'\\\\'"}, Literal{U'\'', "'\\''"}, Literal{U'\t', "'\\t'"},
+                      Literal{U'\r', "'\\r'"}, Literal{U'\n', "'\\n'"}, Literal{U'\0', "'\\0'"},
+                      Literal{U'"', "'\"'"}, Literal{U' ', "' '"}, Literal{U'?', "'?'"},
+                      Literal{U'\x01', "'\\u{1}'"}, Literal{U'\x1b', "'\\u{1b}'"}, Literal{U'\x7f', "'\\u{7f}'"},
+                      Literal{U'\x85', "'\\u{85}'"}, Literal{U'\u200b', "'\\u{200b}'"},
+                      Literal{U'\u0301', "'\\u{301}'"}, Literal{U'\ufeff', "'\\u{feff}'"},
+                      Literal{U'é', "'é'"}, Literal{U'碳', "'碳'"}, Literal{U'\U0001F600', "'\U0001F600'"}));
+
+ParseError error_at(std::string_view input, std::size_t pos, SmilesErrorKind kind = SmilesErrorKind::simple(
+                                                                  SmilesErrorTag::UnexpectedEnd)) {
+    return ParseError::make(std::move(kind), pos, input);
+}
+
+TEST(CaretView, FollowsTheTemplate) {
+    const ParseError e = error_at("C1CC", 1, SmilesErrorKind::ring(SmilesErrorTag::UnclosedRing, 1));
+    EXPECT_EQ(e.caret_view(), "C1CC\n ^ 环闭合标号 1 未配对");
+}
+
+TEST(CaretView, PositionZeroHasNoBlanks) {
+    EXPECT_EQ(error_at("=C", 0, SmilesErrorKind::simple(SmilesErrorTag::BondWithoutAtom)).caret_view(),
+              "=C\n^ 键符号后面缺少原子");
+}
+
+TEST(CaretView, EndAndBeyondStandAfterTheLastCharacter) {
+    EXPECT_EQ(error_at("C(C", 3).caret_view(), "C(C\n   ^ 输入意外结束");
+    const ParseError beyond = error_at("C(C", 40);
+    EXPECT_EQ(beyond.caret_view(), "C(C\n   ^ 输入意外结束");
+    EXPECT_EQ(beyond.input, "C(C");
+}
+
+TEST(CaretView, CountsCharactersNotBytes) {
+    // "碳" is three bytes and "é" two; each is one column.
+    const std::string input = "碳é[C";
+    const ParseError e = error_at(input, input.size());
+    EXPECT_EQ(e.caret_view(), input + "\n    ^ 输入意外结束");
+    const ParseError mid = error_at(input, 5, SmilesErrorKind::unexpected_char(U'['));
+    EXPECT_EQ(mid.caret_view(), input + "\n  ^ 意外的字符 '['");
+}
+
+TEST(CaretView, EmptyInput) {
+    EXPECT_EQ(error_at("", 0, SmilesErrorKind::simple(SmilesErrorTag::EmptySmiles)).caret_view(),
+              "\n^ 空的 SMILES");
+}
+
+TEST(CaretView, PositionInsideACharacterIsABrokenInvariant) {
+    ParseError e;
+    e.input = "碳C";
+    e.kind = SmilesErrorKind::simple(SmilesErrorTag::UnexpectedEnd);
+    e.pos = 1;
+    EXPECT_THROW((void)e.caret_view(), quorix::InternalError);
+}
+
+TEST(MalformedInput, ReplacedAndPositionFollowsTheCharacter) {
+    // Byte 0xFF is not UTF-8: it becomes U+FFFD (three bytes) and the fault after
+    // it moves along.
+    const std::string bytes = std::string("C") + '\xff' + "(";
+    const ParseError e = error_at(bytes, 2, SmilesErrorKind::simple(SmilesErrorTag::UnbalancedParens));
+    EXPECT_EQ(e.input, "C\xEF\xBF\xBD(");
+    EXPECT_EQ(e.pos, 4u);
+    EXPECT_EQ(e.caret_view(), "C\uFFFD(\n  ^ 括号不匹配");
+    // A position at the malformed byte itself stays at its replacement.
+    EXPECT_EQ(error_at(bytes, 1).pos, 1u);
+    EXPECT_EQ(error_at(bytes, 3).pos, 5u);
+    // A truncated sequence at the end is replaced byte by byte.
+    EXPECT_EQ(error_at(std::string("C\xE7\xA2"), 3).input, "C\uFFFD\uFFFD");
+}
+
+TEST(CharAt, DecodesOneCharacter) {
+    EXPECT_EQ(char_at("a碳", 1), U'碳');
+    EXPECT_EQ(char_at("a", 0), U'a');
+    EXPECT_EQ(char_at(std::string("\xC3"), 0), U'\uFFFD');
+    EXPECT_EQ(char_at(std::string("\xC0\x80"), 0), U'\uFFFD');  // overlong
+    EXPECT_EQ(char_at(std::string("\xED\xA0\x80"), 0), U'\uFFFD');  // surrogate
+}
+
+TEST(Rebasing, MovesTheCaretIntoTheWholeText) {
+    const std::string whole = "[$(CC=)]C";
+    const ParseError inner = error_at("CC=", 2, SmilesErrorKind::simple(SmilesErrorTag::BondWithoutAtom));
+    const ParseError outer = inner.rebased(whole, 3);
+    EXPECT_EQ(outer.input, whole);
+    EXPECT_EQ(outer.kind, inner.kind);
+    EXPECT_EQ(outer.pos, 5u);
+    EXPECT_EQ(outer.caret_view(), whole + "\n     ^ 键符号后面缺少原子");
+}
+
+TEST(Rebasing, NestedRebasingAddsUp) {
+    const std::string whole = "C[$(*[$(C#)])]";
+    const ParseError innermost = error_at("C#", 2, SmilesErrorKind::simple(SmilesErrorTag::UnexpectedEnd));
+    const ParseError middle = innermost.rebased("*[$(C#)]", 4);
+    EXPECT_EQ(middle.pos, 6u);
+    const ParseError outer = middle.rebased(whole, 4);
+    EXPECT_EQ(outer.pos, 10u);
+    EXPECT_EQ(outer.input, whole);
+}
+
+TEST(Rebasing, KeepsCharacterColumnsWithMultiByteText) {
+    const std::string whole = "碳[$(C=)]";
+    const ParseError inner = error_at("C=", 1, SmilesErrorKind::simple(SmilesErrorTag::BondWithoutAtom));
+    const ParseError outer = inner.rebased(whole, 6);
+    EXPECT_EQ(outer.pos, 7u);
+    EXPECT_EQ(outer.caret_view(), whole + "\n     ^ 键符号后面缺少原子");
+}
+
+TEST(Rebasing, MalformedBytesInTheSubTextCountAsOneByteOfTheWhole) {
+    const std::string whole = std::string("[$(C") + '\xff' + "=)]";
+    const std::string sub = std::string("C") + '\xff' + "=";
+    const ParseError inner = error_at(sub, 2, SmilesErrorKind::simple(SmilesErrorTag::BondWithoutAtom));
+    EXPECT_EQ(inner.pos, 4u);  // after the three-byte replacement
+    const ParseError outer = inner.rebased(whole, 3);
+    EXPECT_EQ(outer.input, "[$(C\uFFFD=)]");
+    EXPECT_EQ(outer.pos, 7u);
+    EXPECT_EQ(outer.caret_view(), outer.input + "\n     ^ 键符号后面缺少原子");
+}
+
+}  // namespace

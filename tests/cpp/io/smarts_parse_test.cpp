@@ -1,0 +1,399 @@
+#include "io/smarts/parse.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+using namespace quorix::io;
+using Tag = SmilesErrorTag;
+
+namespace {
+
+std::string caret(std::string_view input, std::size_t pos, std::string_view message) {
+    std::size_t columns = 0;
+    for (std::size_t i = 0; i < pos && i < input.size(); ++i)
+        if ((static_cast<unsigned char>(input[i]) & 0xC0) != 0x80) ++columns;
+    return std::string(input) + "\n" + std::string(columns, ' ') + "^ " + std::string(message);
+}
+
+// Short names for parameterised cases; some patterns are thousands of characters.
+std::string label(const std::string& pattern) {
+    return pattern.size() <= 24 ? pattern : pattern.substr(0, 20) + "…(" + std::to_string(pattern.size()) + ")";
+}
+
+std::string repeat(std::string_view s, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += s;
+    return out;
+}
+
+// ---- every fault, with kind, offset and exact text ---------------------------
+
+struct ErrorCase {
+    std::string pattern;
+    Tag tag;
+    std::size_t pos;
+    std::string message;
+};
+
+std::ostream& operator<<(std::ostream& os, const ErrorCase& c) { return os << label(c.pattern); }
+
+class SmartsErrors : public testing::TestWithParam<ErrorCase> {};
+
+TEST_P(SmartsErrors, KindOffsetAndCaretView) {
+    const ErrorCase& c = GetParam();
+    auto q = read_smarts(c.pattern);
+    ASSERT_FALSE(q) << q->to_string();
+    EXPECT_EQ(q.error().kind.tag, c.tag);
+    EXPECT_EQ(q.error().pos, c.pos);
+    EXPECT_EQ(q.error().input, c.pattern);
+    EXPECT_EQ(q.error().kind.to_string(), c.message);
+    EXPECT_EQ(q.error().caret_view(), caret(c.pattern, c.pos, c.message));
+}
+
+const std::string BAD = "方括号原子语法错误:";
+const std::string DEEP = BAD + "`!` 与 `$(` 的嵌套超过 64 层";
+
+INSTANTIATE_TEST_SUITE_P(
+    Reader, SmartsErrors,
+    testing::Values(
+        // Empty input and empty components.
+        ErrorCase{"", Tag::EmptySmiles, 0, "空的 SMILES"},
+        ErrorCase{".", Tag::EmptySmiles, 0, "空的 SMILES"},
+        ErrorCase{"..", Tag::EmptySmiles, 0, "空的 SMILES"},
+        ErrorCase{"[$()]", Tag::EmptySmiles, 3, "空的 SMILES"},
+        ErrorCase{"C[$(.)]", Tag::EmptySmiles, 4, "空的 SMILES"},
+        // Characters that cannot stand where they are.
+        ErrorCase{"C<C", Tag::UnexpectedChar, 1, "意外的字符 '<'"},
+        ErrorCase{"C-<C", Tag::UnexpectedChar, 2, "意外的字符 '<'"},
+        ErrorCase{"C-;,C", Tag::UnexpectedChar, 3, "意外的字符 ','"},
+        ErrorCase{"C=;&C", Tag::UnexpectedChar, 3, "意外的字符 '&'"},
+        ErrorCase{"1C", Tag::UnexpectedChar, 0, "意外的字符 '1'"},
+        ErrorCase{"%12C", Tag::UnexpectedChar, 0, "意外的字符 '%'"},
+        ErrorCase{"C.1C", Tag::UnexpectedChar, 2, "意外的字符 '1'"},
+        // End of input inside a bracket.
+        ErrorCase{"[C", Tag::UnexpectedEnd, 2, "输入意外结束"},
+        ErrorCase{"C[C[N]", Tag::UnexpectedEnd, 6, "输入意外结束"},
+        ErrorCase{"[$(CO", Tag::UnexpectedEnd, 5, "输入意外结束"},
+        ErrorCase{"[$(C[)]]", Tag::UnexpectedEnd, 5, "输入意外结束"},
+        // Symbols that are no atom.
+        ErrorCase{"CH", Tag::UnknownElement, 1, "无法识别的元素符号 H"},
+        ErrorCase{"CR", Tag::UnknownElement, 1, "无法识别的元素符号 R"},
+        ErrorCase{"X", Tag::UnknownElement, 0, "无法识别的元素符号 X"},
+        ErrorCase{"D", Tag::UnknownElement, 0, "无法识别的元素符号 D"},
+        ErrorCase{"[C]]", Tag::UnknownElement, 3, "无法识别的元素符号 ]"},
+        ErrorCase{"C C", Tag::UnknownElement, 1, "无法识别的元素符号  "},
+        ErrorCase{"C>C", Tag::UnknownElement, 1, "无法识别的元素符号 >"},
+        ErrorCase{"Cé", Tag::UnknownElement, 1, "无法识别的元素符号 é"},
+        ErrorCase{"[Q]", Tag::UnknownElement, 1, "无法识别的元素符号 Q"},
+        ErrorCase{"[q]", Tag::UnknownElement, 1, "无法识别的元素符号 q"},
+        ErrorCase{"[C,J]", Tag::UnknownElement, 3, "无法识别的元素符号 J"},
+        // Bracket-expression faults.
+        ErrorCase{"[]", Tag::BadBracketAtom, 1, BAD + "表达式意外结束"},
+        ErrorCase{"[C&]", Tag::BadBracketAtom, 3, BAD + "表达式意外结束"},
+        ErrorCase{"[C;]", Tag::BadBracketAtom, 3, BAD + "表达式意外结束"},
+        ErrorCase{"[C,]", Tag::BadBracketAtom, 3, BAD + "表达式意外结束"},
+        ErrorCase{"[!]", Tag::BadBracketAtom, 2, BAD + "表达式意外结束"},
+        ErrorCase{"[#]", Tag::BadBracketAtom, 2, BAD + "`#` 后缺少原子序数"},
+        ErrorCase{"[C#N]", Tag::BadBracketAtom, 3, BAD + "`#` 后缺少原子序数"},
+        ErrorCase{"[?]", Tag::BadBracketAtom, 1, BAD + "无法识别的查询基元"},
+        ErrorCase{"[C,?]", Tag::BadBracketAtom, 3, BAD + "无法识别的查询基元"},
+        ErrorCase{"C[é]", Tag::BadBracketAtom, 2, BAD + "无法识别的查询基元"},
+        ErrorCase{"[$]", Tag::BadBracketAtom, 2, BAD + "`$` 后缺少 `(`"},
+        ErrorCase{"[$C]", Tag::BadBracketAtom, 2, BAD + "`$` 后缺少 `(`"},
+        ErrorCase{"[$(CO]", Tag::BadBracketAtom, 1, BAD + "递归 SMARTS 的 `(` 未闭合"},
+        ErrorCase{"[C:]", Tag::BadBracketAtom, 3, BAD + "`:` 后缺少映射号"},
+        ErrorCase{"[H:]", Tag::BadBracketAtom, 3, BAD + "`:` 后缺少映射号"},
+        ErrorCase{"[C)]", Tag::BadBracketAtom, 2, BAD + "方括号里有无法解析的残余"},
+        ErrorCase{"[C>N]", Tag::BadBracketAtom, 2, BAD + "方括号里有无法解析的残余"},
+        ErrorCase{"[C[N]]", Tag::BadBracketAtom, 2, BAD + "方括号里有无法解析的残余"},
+        ErrorCase{"[C?]", Tag::BadBracketAtom, 2, BAD + "方括号里有无法解析的残余"},
+        ErrorCase{"[C:1:2]", Tag::BadBracketAtom, 1, BAD + "一个原子上写了两个不同的映射号"},
+        ErrorCase{"CC[C:1,N:2]", Tag::BadBracketAtom, 3, BAD + "一个原子上写了两个不同的映射号"},
+        ErrorCase{"[!:1;:2]", Tag::BadBracketAtom, 1, BAD + "一个原子上写了两个不同的映射号"},
+        ErrorCase{"C-,C", Tag::BadBracketAtom, 3, BAD + "键表达式意外结束"},
+        ErrorCase{"C-&C", Tag::BadBracketAtom, 3, BAD + "键表达式意外结束"},
+        ErrorCase{"C!C", Tag::BadBracketAtom, 2, BAD + "键表达式意外结束"},
+        ErrorCase{"C<->C", Tag::BadBracketAtom, 3, BAD + "键表达式里有无法解析的残余"},
+        ErrorCase{"C%1", Tag::BadBracketAtom, 2, BAD + "`%` 后需要两位数字"},
+        ErrorCase{"C%", Tag::BadBracketAtom, 2, BAD + "`%` 后需要两位数字"},
+        ErrorCase{"C%a1", Tag::BadBracketAtom, 2, BAD + "`%` 后需要两位数字"},
+        // Branches.
+        ErrorCase{"(C)", Tag::UnbalancedParens, 0, "括号不匹配"},
+        ErrorCase{"C(C", Tag::UnbalancedParens, 3, "括号不匹配"},
+        ErrorCase{"C)", Tag::UnbalancedParens, 1, "括号不匹配"},
+        ErrorCase{"C(C))", Tag::UnbalancedParens, 4, "括号不匹配"},
+        ErrorCase{"C.(C)", Tag::UnbalancedParens, 2, "括号不匹配"},
+        ErrorCase{"C()C", Tag::EmptyBranch, 2, "空的分支"},
+        ErrorCase{"C(=)C", Tag::EmptyBranch, 3, "空的分支"},
+        // Ring closures.
+        ErrorCase{"C1CC", Tag::UnclosedRing, 1, "环闭合标号 1 未配对"},
+        ErrorCase{"C2CC1C", Tag::UnclosedRing, 1, "环闭合标号 2 未配对"},
+        ErrorCase{"C%99CC1", Tag::UnclosedRing, 1, "环闭合标号 99 未配对"},
+        ErrorCase{"C11", Tag::RingSelfLoop, 2, "环闭合标号 1 的两端是同一个原子"},
+        ErrorCase{"C%10%10", Tag::RingSelfLoop, 4, "环闭合标号 10 的两端是同一个原子"},
+        ErrorCase{"C=1CC-1", Tag::ConflictingRingBond, 6, "环闭合标号 1 的两端指定了冲突的键级"},
+        ErrorCase{"C-1CC-,=1", Tag::ConflictingRingBond, 8, "环闭合标号 1 的两端指定了冲突的键级"},
+        ErrorCase{"C-,:1CC:,-1", Tag::ConflictingRingBond, 10, "环闭合标号 1 的两端指定了冲突的键级"},
+        // Bonds that reach no atom.
+        ErrorCase{"=C", Tag::BondWithoutAtom, 0, "键符号后面缺少原子"},
+        ErrorCase{"C=", Tag::BondWithoutAtom, 1, "键符号后面缺少原子"},
+        ErrorCase{"C=.C", Tag::BondWithoutAtom, 1, "键符号后面缺少原子"},
+        ErrorCase{".=C", Tag::BondWithoutAtom, 1, "键符号后面缺少原子"},
+        ErrorCase{"C(C=)", Tag::BondWithoutAtom, 3, "键符号后面缺少原子"},
+        ErrorCase{"C=(-C)", Tag::BondWithoutAtom, 3, "键符号后面缺少原子"},
+        // Numbers that do not fit their field; map numbers are never clamped.
+        ErrorCase{"[#300]", Tag::NumberOutOfRange, 5, "数值超出范围"},
+        ErrorCase{"[#256]", Tag::NumberOutOfRange, 5, "数值超出范围"},
+        ErrorCase{"[C:70000]", Tag::NumberOutOfRange, 8, "数值超出范围"},
+        ErrorCase{"[C:65536]", Tag::NumberOutOfRange, 8, "数值超出范围"},
+        ErrorCase{"[H:99999999999]", Tag::NumberOutOfRange, 14, "数值超出范围"},
+        // Faults inside recursive groups point into the whole text.
+        ErrorCase{"C[$(C=)]", Tag::BondWithoutAtom, 5, "键符号后面缺少原子"},
+        ErrorCase{"C[N&$(C[$(O?)])]", Tag::UnknownElement, 11, "无法识别的元素符号 ?"},
+        ErrorCase{"C[N&$(C[$([O?])])]", Tag::BadBracketAtom, 12, BAD + "方括号里有无法解析的残余"},
+        ErrorCase{"[$(C1CC)]", Tag::UnclosedRing, 4, "环闭合标号 1 未配对"},
+        ErrorCase{"[$(C(C)]", Tag::BadBracketAtom, 1, BAD + "递归 SMARTS 的 `(` 未闭合"},
+        ErrorCase{"[$([C:70000])]", Tag::NumberOutOfRange, 11, "数值超出范围"},
+        // Nesting limit: `!` chains and `$(` groups count together.
+        ErrorCase{"[" + repeat("!", 65) + "C]", Tag::BadBracketAtom, 65, DEEP},
+        ErrorCase{"C" + repeat("!", 65) + "-C", Tag::BadBracketAtom, 65, DEEP},
+        ErrorCase{"[" + repeat("$([", 65) + "C" + repeat("])", 65) + "]", Tag::BadBracketAtom, 193, DEEP},
+        ErrorCase{"[" + repeat("$([", 40) + repeat("!", 25) + "C" + repeat("])", 40) + "]", Tag::BadBracketAtom,
+                  145, DEEP}));
+
+// Thousands of levels are refused quickly and without exhausting the stack.
+TEST(SmartsNesting, ThousandsDeepIsAnErrorNotACrash) {
+    for (const std::string& text :
+         {"[" + repeat("!", 100000) + "C]", "C" + repeat("!", 100000) + "=C",
+          "[" + repeat("$([", 5000) + "C" + repeat("])", 5000) + "]",
+          "[" + repeat("$([!", 5000) + "C" + repeat("])", 5000) + "]"}) {
+        auto q = read_smarts(text);
+        ASSERT_FALSE(q);
+        EXPECT_EQ(q.error().kind.to_string(), DEEP);
+    }
+    // Branches and bracket counting do not recurse at all: deep but valid.
+    auto branches = read_smarts(repeat("C(", 50000) + "C" + repeat(")", 50000));
+    ASSERT_TRUE(branches);
+    EXPECT_EQ(branches->num_atoms(), 50001u);
+}
+
+TEST(SmartsNesting, UpToTheLimitIsAccepted) {
+    auto nots = read_smarts("[" + repeat("!", 64) + "C]");
+    ASSERT_TRUE(nots);
+    EXPECT_EQ(nots->atom_exprs[0].to_string(), repeat("!", 64) + "C");
+    auto groups = read_smarts("[" + repeat("$([", 64) + "C" + repeat("])", 64) + "]");
+    ASSERT_TRUE(groups) << groups.error().caret_view();
+    auto mixed = read_smarts("[" + repeat("$([!", 32) + "C" + repeat("])", 32) + "]");
+    ASSERT_TRUE(mixed) << mixed.error().caret_view();
+}
+
+// ---- what a pattern reads as -------------------------------------------------
+
+struct ShapeCase {
+    std::string pattern;
+    std::string shape;
+};
+
+std::ostream& operator<<(std::ostream& os, const ShapeCase& c) { return os << label(c.pattern); }
+
+class SmartsShapes : public testing::TestWithParam<ShapeCase> {};
+
+TEST_P(SmartsShapes, ReadsAs) {
+    auto q = read_smarts(GetParam().pattern);
+    ASSERT_TRUE(q) << q.error().caret_view();
+    EXPECT_EQ(q->to_string(), GetParam().shape);
+    EXPECT_EQ(q->atom_exprs.size(), q->graph.num_atoms());
+    EXPECT_EQ(q->bond_exprs.size(), q->graph.num_bonds());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Precedence, SmartsShapes,
+    testing::Values(ShapeCase{"[C,N;H1]", "And(Or(C,N),H1)"}, ShapeCase{"[C,N&H1]", "Or(C,And(N,H1))"},
+                    ShapeCase{"[C,NH1]", "Or(C,And(N,H1))"}, ShapeCase{"[!C!N]", "And(!C,!N)"},
+                    ShapeCase{"[!C,N]", "Or(!C,N)"}, ShapeCase{"[!!C]", "!!C"},
+                    ShapeCase{"[C;H1,H2;+0]", "And(C,Or(H1,H2),+0)"},
+                    ShapeCase{"[C&H1,N&H2;R]", "And(Or(And(C,H1),And(N,H2)),R)"},
+                    ShapeCase{"[N+H2,n]", "Or(And(N,+1,H2),n)"}, ShapeCase{"[#6X3]", "And(#6,X3)"}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Primitives, SmartsShapes,
+    testing::Values(
+        // Two-letter symbols first: these are elements, not primitive pairs.
+        ShapeCase{"[Hg]", "Hg"}, ShapeCase{"[Ar]", "Ar"}, ShapeCase{"[Ds]", "Ds"}, ShapeCase{"[Cr]", "Cr"},
+        ShapeCase{"[Co]", "Co"}, ShapeCase{"[Se]", "Se"}, ShapeCase{"[Cl-]", "And(Cl,-1)"},
+        ShapeCase{"[se]", "se"}, ShapeCase{"[as]", "as"}, ShapeCase{"[te]", "te"}, ShapeCase{"[si]", "si"},
+        ShapeCase{"[Ch]", "And(C,h1)"}, ShapeCase{"[Ha]", "And(H1,a)"}, ShapeCase{"[cs]", "And(c,s)"},
+        ShapeCase{"[Br]", "Br"}, ShapeCase{"[c]", "c"}, ShapeCase{"[n]", "n"}, ShapeCase{"[K]", "K"},
+        ShapeCase{"[#6]", "#6"}, ShapeCase{"[#0]", "#0"}, ShapeCase{"[#255]", "#255"},
+        ShapeCase{"[*]", "*"}, ShapeCase{"[a]", "a"}, ShapeCase{"[A]", "A"},
+        // Counts with and without numbers.
+        ShapeCase{"[D]", "D1"}, ShapeCase{"[D3]", "D3"}, ShapeCase{"[X]", "X1"}, ShapeCase{"[X4]", "X4"},
+        ShapeCase{"[h]", "h1"}, ShapeCase{"[h0]", "h0"}, ShapeCase{"[v]", "v1"}, ShapeCase{"[v5]", "v5"},
+        ShapeCase{"[H1]", "H1"}, ShapeCase{"[H0]", "H0"}, ShapeCase{"[CH]", "And(C,H1)"}, ShapeCase{"[!H]", "!H1"},
+        ShapeCase{"[HH]", "And(H1,H1)"}, ShapeCase{"[D99999999999]", "D4294967295"},
+        ShapeCase{"[R]", "R"}, ShapeCase{"[R0]", "R0"}, ShapeCase{"[R2]", "R2"}, ShapeCase{"[r]", "R"},
+        ShapeCase{"[r5]", "r5"}, ShapeCase{"[r0]", "r0"}, ShapeCase{"[x]", "x"}, ShapeCase{"[x2]", "x2"},
+        // Charges: runs, numbers, and a run followed by digits.
+        ShapeCase{"[+]", "+1"}, ShapeCase{"[-]", "-1"}, ShapeCase{"[--]", "-2"}, ShapeCase{"[+++]", "+3"},
+        ShapeCase{"[+3]", "+3"}, ShapeCase{"[-12]", "-12"}, ShapeCase{"[+0]", "+0"},
+        ShapeCase{"[++2]", "And(+2,iso2)"}, ShapeCase{"[+-]", "And(+1,-1)"},
+        ShapeCase{"[+99999999999]", "+2147483647"}, ShapeCase{"[-99999999999]", "-2147483647"},
+        // Isotopes are capped, atomic numbers are not.
+        ShapeCase{"[13C]", "And(iso13,C)"}, ShapeCase{"[70000C]", "And(iso65535,C)"},
+        ShapeCase{"[2#1]", "And(iso2,#1)"},
+        // Chirality marks.
+        ShapeCase{"[C@]", "And(C,@)"}, ShapeCase{"[C@@]", "And(C,@@)"}, ShapeCase{"[C,@]", "Or(C,@)"}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Hydrogen, SmartsShapes,
+    testing::Values(ShapeCase{"[H]", "#1"}, ShapeCase{"[2H]", "And(iso2,#1)"}, ShapeCase{"[H+]", "And(#1,+1)"},
+                    ShapeCase{"[H-]", "And(#1,-1)"}, ShapeCase{"[H++]", "And(#1,+2)"},
+                    ShapeCase{"[H+2]", "And(#1,+2)"}, ShapeCase{"[H:1]", "And(#1,:1)"},
+                    ShapeCase{"[2H-:7]", "And(iso2,#1,-1,:7)"},
+                    // Not the hydrogen form: read generally, H is the hydrogen count.
+                    ShapeCase{"[H+-]", "And(H1,+1,-1)"}, ShapeCase{"[70000H]", "And(iso65535,H1)"},
+                    ShapeCase{"[H2]", "H2"}, ShapeCase{"[2]", "iso2"}));
+
+INSTANTIATE_TEST_SUITE_P(
+    MapNumbers, SmartsShapes,
+    testing::Values(ShapeCase{"[:1]", ":1"}, ShapeCase{"[C:5]", "And(C,:5)"}, ShapeCase{"[C:1:1]", "And(C,:1)"},
+                    ShapeCase{"[C:65535]", "And(C,:65535)"}, ShapeCase{"[C:0]", "And(C,:0)"},
+                    ShapeCase{"[C,:1]", "And(Or(C,And()),:1)"}, ShapeCase{"[!:1]", "And(!And(),:1)"},
+                    ShapeCase{"[C;:1]", "And(C,:1)"}, ShapeCase{"[:1C]", "And(C,:1)"},
+                    ShapeCase{"[C&:1&N]", "And(And(C,N),:1)"}, ShapeCase{"[:1&:1;C]", "And(C,:1)"},
+                    ShapeCase{"[:2;:2]", ":2"}, ShapeCase{"[C@@H:5]", "And(And(C,@@,H1),:5)"}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Bonds, SmartsShapes,
+    testing::Values(
+        ShapeCase{"CC", "C C | 0-1:Or(-,:)"}, ShapeCase{"C~C", "C C | 0-1:~"}, ShapeCase{"C-C", "C C | 0-1:-"},
+        ShapeCase{"C=C", "C C | 0-1:="}, ShapeCase{"C#C", "C C | 0-1:#"}, ShapeCase{"C$C", "C C | 0-1:$"},
+        ShapeCase{"c:c", "c c | 0-1::"}, ShapeCase{"C@C", "C C | 0-1:@"}, ShapeCase{"C/C", "C C | 0-1:/"},
+        ShapeCase{"C\\C", "C C | 0-1:\\"}, ShapeCase{"C->[Fe]", "C Fe | 0-1:->"},
+        ShapeCase{"C<-N", "C N | 0-1:<-"}, ShapeCase{"C-,=C", "C C | 0-1:Or(-,=)"},
+        ShapeCase{"C-;@C", "C C | 0-1:And(-,@)"}, ShapeCase{"C-@C", "C C | 0-1:And(-,@)"},
+        ShapeCase{"C!@C", "C C | 0-1:!@"}, ShapeCase{"C!!=C", "C C | 0-1:!!="},
+        ShapeCase{"C-!@C", "C C | 0-1:And(-,!@)"}, ShapeCase{"C=#C", "C C | 0-1:And(=,#)"},
+        ShapeCase{"C-->C", "C C | 0-1:And(-,->)"}, ShapeCase{"C=,#;@C", "C C | 0-1:And(Or(=,#),@)"},
+        ShapeCase{"C/,\\C", "C C | 0-1:Or(/,\\)"},
+        // A bond before a branch applies to the branch's first atom.
+        ShapeCase{"C=(C)C", "C C C | 0-1:= 0-2:Or(-,:)"},
+        ShapeCase{"C(=O)O", "C O O | 0-1:= 0-2:Or(-,:)"}, ShapeCase{"C.C", "C C"}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Rings, SmartsShapes,
+    testing::Values(
+        // Without a symbol at the opening end the bond runs from the closing atom.
+        ShapeCase{"C1CC1", "C C C | 0-1:Or(-,:) 1-2:Or(-,:) 2-0:Or(-,:)"},
+        ShapeCase{"C=1CC1", "C C C | 0-1:Or(-,:) 1-2:Or(-,:) 0-2:="},
+        ShapeCase{"C1CC=1", "C C C | 0-1:Or(-,:) 1-2:Or(-,:) 2-0:="},
+        ShapeCase{"C=1CC=1", "C C C | 0-1:Or(-,:) 1-2:Or(-,:) 0-2:="},
+        ShapeCase{"C1C1", "C C | 0-1:Or(-,:) 1-0:Or(-,:)"},
+        ShapeCase{"C%12CC%12", "C C C | 0-1:Or(-,:) 1-2:Or(-,:) 2-0:Or(-,:)"},
+        // Ring bonds follow the chain bonds, sorted by label, then closing order.
+        ShapeCase{"C2CC1CCC2CC1", "C C C C C C C C | 0-1:Or(-,:) 1-2:Or(-,:) 2-3:Or(-,:) 3-4:Or(-,:) "
+                                  "4-5:Or(-,:) 5-6:Or(-,:) 6-7:Or(-,:) 7-2:Or(-,:) 5-0:Or(-,:)"},
+        ShapeCase{"C1C=1C1CC1", "C C C C C | 0-1:Or(-,:) 1-2:Or(-,:) 2-3:Or(-,:) 3-4:Or(-,:) 1-0:= 4-2:Or(-,:)"},
+        ShapeCase{"C12CC2C1", "C C C C | 0-1:Or(-,:) 1-2:Or(-,:) 2-3:Or(-,:) 3-0:Or(-,:) 2-0:Or(-,:)"}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Recursive, SmartsShapes,
+    testing::Values(ShapeCase{"[$(C=O)]", "$(C O | 0-1:=)"},
+                    ShapeCase{"[$(C=O),$(C#N)]", "Or($(C O | 0-1:=),$(C N | 0-1:#))"},
+                    ShapeCase{"[C&!$(C=O)]", "And(C,!$(C O | 0-1:=))"},
+                    ShapeCase{"[$([OH]C)]", "$(And(O,H1) C | 0-1:Or(-,:))"},
+                    ShapeCase{"[$([$(N)])]", "$($(N))"}, ShapeCase{"[$(C(C)C)]C", "$(C C C | 0-1:Or(-,:) 0-2:Or(-,:)) C | 0-1:Or(-,:)"},
+                    ShapeCase{"[$(C.C)]", "$(C C)"}));
+
+// ---- chirality refers to the stored neighbour order ----------------------------
+
+struct ChiralCase {
+    std::string pattern;
+    std::uint32_t atom;
+    std::uint8_t chirality;
+};
+
+std::ostream& operator<<(std::ostream& os, const ChiralCase& c) { return os << label(c.pattern); }
+
+class SmartsChirality : public testing::TestWithParam<ChiralCase> {};
+
+TEST_P(SmartsChirality, Normalised) {
+    auto q = read_smarts(GetParam().pattern);
+    ASSERT_TRUE(q) << q.error().caret_view();
+    EXPECT_EQ(q->atom_exprs.at(GetParam().atom).find_chirality(), GetParam().chirality);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reader, SmartsChirality,
+    testing::Values(
+        // Written and stored orders agree.
+        ChiralCase{"F[C@](Cl)(Br)I", 1, 2}, ChiralCase{"F[C@@](Cl)(Br)I", 1, 1},
+        ChiralCase{"[C@@](F)(Cl)(Br)I", 0, 1}, ChiralCase{"F[C@H](Cl)Br", 1, 2},
+        // A leading hydrogen moves to the back: one swap.
+        ChiralCase{"[C@H](F)(Cl)Br", 0, 1}, ChiralCase{"[C@@H](F)(Cl)Br", 0, 2},
+        // The ring closure is written before the later chain neighbour but stored after it.
+        ChiralCase{"C1CC[C@H]1F", 3, 1}, ChiralCase{"F[C@]1(Cl)CC1", 1, 2},
+        ChiralCase{"F[C@]1CC1", 1, 2}, ChiralCase{"F[C@]1CC=1", 1, 1},
+        // Marks that are not in the and-lists are left alone.
+        ChiralCase{"[C,@](F)(Cl)Br", 0, 255}));
+
+TEST(SmartsChirality, OneEnantiomerWrittenTwoWaysStoresOneMark) {
+    // L-alanine twice, once with the hydrogen written second and once first;
+    // both store the neighbours as N, CH3, COOH (hydrogen last).
+    auto a = read_smarts("N[C@@H](C)C(=O)O");
+    auto b = read_smarts("[C@H](N)(C)C(=O)O");
+    // D-alanine: the same text as b with the mark flipped.
+    auto d = read_smarts("[C@@H](N)(C)C(=O)O");
+    ASSERT_TRUE(a && b && d);
+    EXPECT_EQ(a->atom_exprs[1].find_chirality(), 1);
+    EXPECT_EQ(b->atom_exprs[0].find_chirality(), 1);
+    EXPECT_EQ(d->atom_exprs[0].find_chirality(), 2);
+}
+
+// ---- the graph -------------------------------------------------------------------
+
+TEST(SmartsGraph, RecordsCarryOnlyAdjacency) {
+    auto q = read_smarts("[C@H:1](=O)->[N+]1CC1");
+    ASSERT_TRUE(q);
+    for (const auto& atom : q->graph.atoms) EXPECT_EQ(atom, quorix::core::Atom{});
+    for (const auto& bond : q->graph.bonds) {
+        EXPECT_EQ(bond.flags, 0u);
+        EXPECT_EQ(bond.order, quorix::core::BondOrder::Unspecified);
+        EXPECT_EQ(bond.direction, quorix::core::BondDirection::None);
+        EXPECT_EQ(bond.stereo_atoms[0], quorix::core::NONE);
+    }
+    EXPECT_EQ(q->graph.degree, (std::vector<std::uint32_t>{2, 1, 3, 2, 2}));
+}
+
+TEST(SmartsGraph, ComponentsAndBranches) {
+    auto q = read_smarts("CC(C)(C).O.[Na+]");
+    ASSERT_TRUE(q);
+    EXPECT_EQ(q->num_atoms(), 6u);
+    EXPECT_EQ(q->num_bonds(), 3u);
+    EXPECT_EQ(q->graph.degree[1], 3u);
+    EXPECT_EQ(q->graph.degree[4], 0u);
+}
+
+// Every query of the real query set reads.
+TEST(SmartsData, EveryRealQueryReads) {
+    std::ifstream in(QUORIX_TEST_DATA "/queries.smarts");
+    ASSERT_TRUE(in);
+    std::string line;
+    int count = 0;
+    std::uint64_t atoms = 0;
+    while (std::getline(in, line)) {
+        ++count;
+        auto q = read_smarts(line);
+        ASSERT_TRUE(q) << "line " << count << ": " << q.error().caret_view();
+        ASSERT_EQ(q->atom_exprs.size(), q->graph.num_atoms());
+        ASSERT_EQ(q->bond_exprs.size(), q->graph.num_bonds());
+        atoms += q->num_atoms();
+    }
+    EXPECT_EQ(count, 823);
+    EXPECT_GT(atoms, 823u * 5);
+}
+
+}  // namespace
