@@ -1,5 +1,6 @@
 // Runs a fuzz target over every file of a corpus directory, so the inputs that
 // once crashed stay regression tests in the ordinary build.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>

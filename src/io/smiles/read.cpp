@@ -92,6 +92,7 @@ struct ClassInfo {
     ChiralTag tag;
 };
 
+// TH stands for the tetrahedral pair: its number picks cw or ccw.
 constexpr std::array<ClassInfo, 5> CHIRAL_CLASSES{{
     {"TH", 2, ChiralTag::Ccw},
     {"AL", 2, ChiralTag::Allene},
@@ -122,14 +123,17 @@ std::uint8_t list_parity(std::span<const std::uint32_t> a, std::span<const std::
     for (std::size_t i = 1; i < n; ++i)
         if ((scratch[i] >> 32) == (scratch[i - 1] >> 32)) return core::permutation_parity(a, b);
     std::vector<std::uint32_t> perm(n);
+    std::vector<bool> seen(n, false);
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint64_t key = std::uint64_t(b[i]) << 32;
         auto it = std::lower_bound(scratch.begin(), scratch.end(), key);
         if (it == scratch.end() || (*it >> 32) != b[i]) return 2;
         perm[i] = static_cast<std::uint32_t>(*it & 0xFFFFFFFFu);
+        if (seen[perm[i]]) return 2;  // b repeats a value
+        seen[perm[i]] = true;
     }
     std::size_t swaps = 0;
-    std::vector<bool> seen(n, false);
+    seen.assign(n, false);
     for (std::size_t i = 0; i < n; ++i) {
         if (seen[i]) continue;
         std::size_t len = 0;
@@ -199,7 +203,9 @@ public:
 
     std::expected<MolBuilder, ParseError> run() {
         if (n_ == 0) return std::unexpected(ParseError::make(SmilesErrorKind::simple(SmilesErrorTag::EmptySmiles), 0, s_));
-        mol_ = MolBuilder::with_capacity(n_, n_);
+        // Every atom and bond takes at least one byte; huge texts grow as they go.
+        const std::size_t guess = std::min<std::size_t>(n_, 1u << 16);
+        mol_ = MolBuilder::with_capacity(guess, guess);
         if (!parse() || !finish()) return std::unexpected(std::move(*error_));
         add_ring_bonds();
         fix_chirality();
