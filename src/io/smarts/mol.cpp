@@ -440,11 +440,8 @@ ElementSet AtomExpr::possible_elements() const {
 std::optional<std::uint16_t> AtomExpr::extract_map_number() {
     std::optional<std::uint32_t> first;
     preorder(nodes_, root_, [&](const Node& x) {
-        if (x.kind == ExprKind::Primitive && x.prim.kind == AtomPrimitive::MapNumber) {
-            first = x.prim.value;
-            return false;
-        }
-        return !first.has_value();
+        if (!first && x.kind == ExprKind::Primitive && x.prim.kind == AtomPrimitive::MapNumber) first = x.prim.value;
+        return !first;
     });
     if (!first) return std::nullopt;
 

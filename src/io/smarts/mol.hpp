@@ -166,23 +166,27 @@ struct ElementSet {
 // A non-owning reference to the caller's recursive-query callback: called with
 // the sub-query of a Recursive primitive, it answers whether that sub-query
 // matches with its first atom on the molecule atom under test. It may keep state
-// and may call AtomExpr::matches again. Costs two pointers and never allocates.
+// and may call AtomExpr::matches again. A few pointers; never allocates.
 class RecursiveSmartsEval {
 public:
     template <class F>
         requires(!std::is_same_v<std::remove_cvref_t<F>, RecursiveSmartsEval> &&
+                 !std::is_function_v<std::remove_reference_t<F>> &&
+                 !std::is_pointer_v<std::remove_cvref_t<F>> &&
                  std::is_invocable_r_v<bool, F&, const Query&>)
     RecursiveSmartsEval(F&& f) noexcept  // NOLINT: implicit on purpose
         : obj_(const_cast<void*>(static_cast<const void*>(std::addressof(f)))),
           call_([](void* obj, const Query& q) -> bool {
               return std::invoke(*static_cast<std::remove_reference_t<F>*>(obj), q);
           }) {}
+    RecursiveSmartsEval(bool (*fn)(const Query&)) noexcept : plain_(fn) {}  // NOLINT
 
-    bool operator()(const Query& q) const { return call_(obj_, q); }
+    bool operator()(const Query& q) const { return call_ ? call_(obj_, q) : plain_(q); }
 
 private:
-    void* obj_;
-    bool (*call_)(void*, const Query&);
+    void* obj_ = nullptr;
+    bool (*call_)(void*, const Query&) = nullptr;
+    bool (*plain_)(const Query&) = nullptr;
 };
 
 class AtomExpr : public ExprTree<AtomPrimitive> {

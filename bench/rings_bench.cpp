@@ -1,0 +1,175 @@
+// Ring perception throughput: per-molecule medians over the real molecule file,
+// then the large synthetic skeletons (chain, macrocycle, ladder, sheet) that must
+// stay linear or near-linear, and the Kekulé search on large aromatic sheets.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "chem/kekulize.hpp"
+#include "chem/rings.hpp"
+#include "chem/sssr.hpp"
+#include "core/builder.hpp"
+#include "io/smiles/read.hpp"
+
+using namespace quorix;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double median(std::vector<double> v) {
+    if (v.empty()) return 0.0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+template <class F>
+double time_us(F&& f) {
+    auto t0 = Clock::now();
+    f();
+    return std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
+}
+
+using Edges = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+
+core::MolBuilder skeleton(std::uint32_t n, const Edges& edges, bool aromatic = false) {
+    core::MolBuilder m = core::MolBuilder::with_capacity(n, edges.size());
+    for (std::uint32_t i = 0; i < n; ++i) {
+        core::Atom a;
+        a.atomic_num = 6;
+        if (aromatic) a.flags = core::AROMATIC;
+        m.add_atom(a);
+    }
+    for (auto [x, y] : edges) {
+        core::Bond b;
+        b.begin = x;
+        b.end = y;
+        b.order = aromatic ? core::BondOrder::Aromatic : core::BondOrder::Single;
+        if (aromatic) b.flags = core::AROMATIC;
+        m.push_bond(b);
+    }
+    return m;
+}
+
+// Brick-wall hexagonal sheet of rows x cols rings, atoms numbered row by row.
+Edges sheet_edges(std::uint32_t rows, std::uint32_t cols, std::uint32_t& num_atoms) {
+    using P = std::pair<int, int>;  // (y, x)
+    std::vector<std::pair<P, P>> raw;
+    for (std::uint32_t j = 0; j < rows; ++j)
+        for (std::uint32_t k = 0; k < cols; ++k) {
+            const int x0 = int(2 * k + j % 2), y = int(j);
+            raw.push_back({{y, x0}, {y, x0 + 1}});
+            raw.push_back({{y, x0 + 1}, {y, x0 + 2}});
+            raw.push_back({{y + 1, x0}, {y + 1, x0 + 1}});
+            raw.push_back({{y + 1, x0 + 1}, {y + 1, x0 + 2}});
+            raw.push_back({{y, x0}, {y + 1, x0}});
+            raw.push_back({{y, x0 + 2}, {y + 1, x0 + 2}});
+        }
+    std::vector<P> pts;
+    for (auto& [p, q] : raw) {
+        pts.push_back(p);
+        pts.push_back(q);
+    }
+    std::sort(pts.begin(), pts.end());
+    pts.erase(std::unique(pts.begin(), pts.end()), pts.end());
+    auto idx = [&](P p) { return std::uint32_t(std::lower_bound(pts.begin(), pts.end(), p) - pts.begin()); };
+    Edges edges;
+    for (auto& [p, q] : raw) edges.push_back({std::min(idx(p), idx(q)), std::max(idx(p), idx(q))});
+    std::sort(edges.begin(), edges.end());
+    edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
+    num_atoms = std::uint32_t(pts.size());
+    return edges;
+}
+
+core::MolBuilder sheet(std::uint32_t rows, std::uint32_t cols, bool drop_first = false) {
+    std::uint32_t n = 0;
+    Edges edges = sheet_edges(rows, cols, n);
+    if (!drop_first) return skeleton(n, edges, true);
+    Edges kept;
+    for (auto [a, b] : edges)
+        if (a != 0 && b != 0) kept.push_back({a - 1, b - 1});
+    return skeleton(n - 1, kept, true);
+}
+
+void report_large(const char* name, const core::MolBuilder& mol) {
+    std::vector<double> member, rings;
+    std::size_t count = 0;
+    for (int rep = 0; rep < 5; ++rep) {
+        core::MolBuilder m = mol;
+        member.push_back(time_us([&] { chem::ring_membership(m); }));
+        rings.push_back(time_us([&] { count = chem::sssr(m).size(); }));
+    }
+    std::printf("%-30s %6u atoms %6u bonds  ring_membership %10.1f us  sssr %10.1f us  (%zu rings)\n", name,
+                mol.num_atoms(), mol.num_bonds(), median(member), median(rings), count);
+}
+
+void report_kekulize(const char* name, const core::MolBuilder& mol) {
+    std::vector<double> t;
+    std::string outcome;
+    for (int rep = 0; rep < 3; ++rep) {
+        core::MolBuilder m = mol;
+        chem::ring_membership(m);
+        t.push_back(time_us([&] {
+            auto r = chem::kekulize(m);
+            outcome = r ? "ok" : r.error().to_string();
+        }));
+    }
+    if (outcome.size() > 90) outcome = outcome.substr(0, 90) + "...";
+    std::printf("%-30s %6u atoms  kekulize %10.1f us  %s\n", name, mol.num_atoms(), median(t), outcome.c_str());
+}
+
+}  // namespace
+
+int main() {
+    std::ifstream in(QUORIX_BENCH_DATA "/molecules.smi");
+    std::vector<core::MolBuilder> mols;
+    std::string line;
+    while (std::getline(in, line)) {
+        auto r = io::read_smiles(line.substr(0, line.find_first_of(" \t")));
+        if (r) mols.push_back(std::move(*r));
+    }
+    std::vector<double> member, systems, rings;
+    std::size_t total_rings = 0;
+    for (int pass = 0; pass < 3; ++pass)
+        for (core::MolBuilder m : mols) {
+            member.push_back(time_us([&] { chem::ring_membership(m); }));
+            systems.push_back(time_us([&] { chem::ring_systems(m); }));
+            rings.push_back(time_us([&] { total_rings += chem::sssr(m).size(); }));
+        }
+    std::printf("molecules.smi: %zu molecules read, %zu rings\n", mols.size(), total_rings / 3);
+    std::printf("  per-molecule median: ring_membership %.2f us, ring_systems %.2f us, sssr %.2f us\n",
+                median(member), median(systems), median(rings));
+
+    const std::uint32_t n = 10000;
+    Edges chain, cycle, ladder, theta;
+    for (std::uint32_t i = 0; i + 1 < n; ++i) chain.push_back({i, i + 1});
+    cycle = chain;
+    cycle.push_back({n - 1, 0});
+    for (std::uint32_t k = 0; k <= 2000; ++k) {
+        ladder.push_back({2 * k, 2 * k + 1});
+        if (k < 2000) {
+            ladder.push_back({2 * k, 2 * k + 2});
+            ladder.push_back({2 * k + 1, 2 * k + 3});
+        }
+    }
+    // Two 500-atom rings sharing one bond: the size limit has to double up to 1024.
+    for (std::uint32_t i = 0; i + 1 < 500; ++i) theta.push_back({i, i + 1});
+    theta.push_back({499, 0});
+    for (std::uint32_t i = 500; i + 1 < 998; ++i) theta.push_back({i, i + 1});
+    theta.push_back({0, 500});
+    theta.push_back({997, 499});
+    report_large("chain 10000", skeleton(n, chain));
+    report_large("macrocycle 10000", skeleton(n, cycle));
+    report_large("ladder of 2000 rings", skeleton(4002, ladder));
+    report_large("hexagonal sheet 50x50", sheet(50, 50));
+    report_large("two fused 500-rings", skeleton(998, theta));
+
+    report_kekulize("sheet 5x8 (40 rings)", sheet(5, 8));
+    report_kekulize("sheet 50x50 (2500 rings)", sheet(50, 50));
+    report_kekulize("sheet 5x8 minus a corner", sheet(5, 8, true));
+    report_kekulize("sheet 10x10 minus a corner", sheet(10, 10, true));
+    report_kekulize("sheet 20x20 minus a corner", sheet(20, 20, true));
+    return 0;
+}

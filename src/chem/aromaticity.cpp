@@ -1,0 +1,453 @@
+#include "chem/aromaticity.hpp"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "core/elements.hpp"
+#include "core/error.hpp"
+#include "core/valence.hpp"
+
+namespace quorix::chem {
+
+using core::Atom;
+using core::Bond;
+using core::BondOrder;
+using core::MolBuilder;
+using core::Neighbor;
+
+namespace {
+
+constexpr std::uint32_t MAX_COMBINED_RINGS = 6;
+// Rings with more bonds are judged alone, never fused with others.
+constexpr std::size_t MAX_FUSED_RING_BONDS = 24;
+
+int first_valence(const core::ElementInfo* el) {
+    return (el && !el->valences.empty()) ? el->valences[0] : -1;
+}
+
+int valence_electrons_of(std::uint32_t atomic_num) {
+    const core::ElementInfo* el = core::element(atomic_num);
+    return el ? el->valence_electrons : 0;
+}
+
+bool is_multiple(BondOrder order) {
+    return order == BondOrder::Double || order == BondOrder::Triple || order == BondOrder::Quadruple;
+}
+
+std::int32_t lenient_valence(const MolBuilder& mol, std::uint32_t atom) {
+    return core::explicit_valence(mol, atom, false, float(mol.atoms[atom].num_explicit_hs)).value_or(0);
+}
+
+// The spare-electron rule with the atom's lenient valence already known.
+std::optional<std::int32_t> spare_electrons_given_valence(const MolBuilder& mol, std::uint32_t atom,
+                                                          std::int32_t valence) {
+    const Atom& a = mol.atoms[atom];
+    const core::ElementInfo* el = core::element(a.atomic_num);
+    const int default_valence = first_valence(el);
+    if (!el || default_valence < 2) return std::nullopt;
+    const std::int32_t sigma = sigma_bond_count(mol, atom) + std::int32_t(a.total_hs());
+    if (sigma > 3) return std::nullopt;
+    const std::int32_t electrons = el->valence_electrons;
+    std::int32_t e = default_valence - a.num_radical_electrons - sigma +
+                     std::max(electrons - (default_valence + a.formal_charge), 0);
+    // A double bond plus more, a triple bond or two double bonds: one electron.
+    if (e >= 2 && valence - std::int32_t(mol.degree[atom]) >= 2) e = 1;
+    return e;
+}
+
+struct Exocyclic {
+    bool present = false;
+    bool pulls = false;  // the partner draws the pi electrons towards itself
+};
+
+Exocyclic exocyclic_multiple_bond(const MolBuilder& mol, std::uint32_t atom) {
+    for (Neighbor nb : mol.neighbors(atom)) {
+        const Bond& b = mol.bonds[nb.bond];
+        if ((b.flags & core::IN_RING) || !is_multiple(b.order)) continue;
+        const std::uint32_t self_z = mol.atoms[atom].atomic_num;
+        const std::uint32_t partner_z = mol.atoms[nb.atom].atomic_num;
+        const int self_e = valence_electrons_of(self_z);
+        const int partner_e = valence_electrons_of(partner_z);
+        return {true, partner_e > self_e || (partner_e == self_e && partner_z < self_z)};
+    }
+    return {};
+}
+
+bool has_ring_multiple_bond(const MolBuilder& mol, std::uint32_t atom) {
+    for (Neighbor nb : mol.neighbors(atom)) {
+        const Bond& b = mol.bonds[nb.bond];
+        if ((b.flags & core::IN_RING) && is_multiple(b.order)) return true;
+    }
+    return false;
+}
+
+PiContribution by_parity(std::int32_t e) {
+    return e % 2 == 0 ? PiContribution::Two : PiContribution::One;
+}
+
+// `valence` is the atom's lenient explicit valence, computed once by the caller.
+PiContribution classify(const MolBuilder& mol, std::uint32_t atom, std::int32_t valence) {
+    const Atom& a = mol.atoms[atom];
+    if (a.atomic_num == 0)
+        return has_ring_multiple_bond(mol, atom) ? PiContribution::One : PiContribution::OneOrTwo;
+    const auto spare = spare_electrons_given_valence(mol, atom, valence);
+    if (!spare || *spare < 0) return PiContribution::Excluded;
+    const std::int32_t e = *spare;
+    const Exocyclic exo = exocyclic_multiple_bond(mol, atom);
+    if (e == 0) {
+        if (exo.present) return PiContribution::Zero;
+        return has_ring_multiple_bond(mol, atom) ? PiContribution::One : PiContribution::Excluded;
+    }
+    if (e == 1) {
+        if (exo.present) return exo.pulls ? PiContribution::Zero : PiContribution::One;
+        const std::int32_t declared_sigma = sigma_bond_count(mol, atom) + a.num_explicit_hs;
+        if (valence != declared_sigma) return PiContribution::One;
+        return a.formal_charge == 1 ? PiContribution::Zero : PiContribution::Excluded;
+    }
+    if (exo.present && exo.pulls) return by_parity(e + 1);
+    return by_parity(e);
+}
+
+bool is_eligible(const MolBuilder& mol, std::uint32_t atom, PiContribution pi, std::int32_t v) {
+    if (pi == PiContribution::Excluded) return false;
+    const Atom& a = mol.atoms[atom];
+    const std::uint32_t z = a.atomic_num;
+    if (!(z <= 18 || z == 34 || z == 52)) return false;
+    if (first_valence(core::element(z)) > 0) {
+        const int t = std::clamp(int(z) - int(a.formal_charge), 0, 118);
+        if (v - a.num_explicit_hs + std::int32_t(a.total_hs()) > first_valence(core::element(t))) return false;
+    }
+    if (a.num_radical_electrons != 0 && !(z == 6 && a.formal_charge == 0)) return false;
+    if (v - std::int32_t(mol.degree[atom]) >= 2) {
+        int multiples = 0;
+        for (Neighbor nb : mol.neighbors(atom)) {
+            const BondOrder o = mol.bonds[nb.bond].order;
+            if (o == BondOrder::Double || o == BondOrder::Triple) ++multiples;
+        }
+        if (multiples > 1) return false;
+    }
+    return true;
+}
+
+// A connected set of at most six rings, as ascending local indices.
+using Combination = std::array<std::uint32_t, MAX_COMBINED_RINGS>;
+
+struct Interval {
+    std::int32_t min = 0;
+    std::int32_t max = 0;
+};
+
+bool huckel(Interval count) {
+    if (count.max <= 5) return count.max == 2;
+    for (std::int32_t n = count.min; n <= count.max; ++n)
+        if (n % 4 == 2) return true;
+    return false;
+}
+
+// Working data of one call; sized once, reset only where it was touched.
+struct Perception {
+    MolBuilder& mol;
+    std::span<const Ring> rings;
+    std::vector<PiContribution> pi;
+    std::vector<std::uint32_t> candidates;      // ring-list positions
+    std::vector<std::uint32_t> nbr_offsets;     // fused neighbours, CSR over candidates
+    std::vector<std::uint32_t> nbr_entries;
+    std::vector<std::uint8_t> atom_count;       // rings of the combination holding the atom
+    std::vector<std::uint8_t> bond_in_system;
+    std::vector<std::uint8_t> bond_marked;      // marked aromatic while this system was handled
+    std::vector<std::uint32_t> bond_scratch;
+    std::uint32_t marked_count = 0;
+
+    const Ring& candidate_ring(std::uint32_t c) const { return rings[candidates[c]]; }
+
+    void find_candidates();
+    void find_fused_neighbours();
+    std::uint32_t handle_system(std::span<const std::uint32_t> members,
+                                std::span<const std::uint32_t> local_offsets,
+                                std::span<const std::uint32_t> local_entries);
+    bool judge(const Combination& combo, std::uint32_t size, std::span<const std::uint32_t> members);
+    void mark(const Combination& combo, std::uint32_t size, std::span<const std::uint32_t> members);
+};
+
+void Perception::find_candidates() {
+    // Classes and eligibility are needed only for atoms that lie in some ring.
+    constexpr std::uint8_t UNSEEN = 2;
+    std::vector<std::uint8_t> eligible(mol.num_atoms(), UNSEEN);
+    for (std::uint32_t r = 0; r < rings.size(); ++r) {
+        bool all_eligible = true;
+        bool has_element = false;
+        for (std::uint32_t a : rings[r].atoms) {
+            if (eligible[a] == UNSEEN) {
+                const std::int32_t v = lenient_valence(mol, a);
+                pi[a] = classify(mol, a, v);
+                eligible[a] = is_eligible(mol, a, pi[a], v) ? 1 : 0;
+            }
+            if (!eligible[a]) {
+                all_eligible = false;
+                break;
+            }
+            if (mol.atoms[a].atomic_num != 0) has_element = true;
+        }
+        if (all_eligible && has_element) candidates.push_back(r);
+    }
+}
+
+void Perception::find_fused_neighbours() {
+    const auto n_cand = static_cast<std::uint32_t>(candidates.size());
+    // (bond, candidate) in ascending candidate order; a stable sort by bond keeps
+    // each bond's candidates ascending.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> by_bond;
+    for (std::uint32_t c = 0; c < n_cand; ++c) {
+        const Ring& ring = candidate_ring(c);
+        if (ring.bonds.empty() || ring.bonds.size() > MAX_FUSED_RING_BONDS) continue;
+        for (std::uint32_t b : ring.bonds) by_bond.emplace_back(b, c);
+    }
+    std::stable_sort(by_bond.begin(), by_bond.end(),
+                     [](const auto& x, const auto& y) { return x.first < y.first; });
+    std::vector<std::uint64_t> shared;  // one entry per shared bond: (earlier << 32) | later
+    for (std::size_t i = 0; i < by_bond.size();) {
+        std::size_t j = i;
+        while (j < by_bond.size() && by_bond[j].first == by_bond[i].first) ++j;
+        for (std::size_t p = i; p < j; ++p)
+            for (std::size_t q = p + 1; q < j; ++q)
+                shared.push_back((std::uint64_t(by_bond[p].second) << 32) | by_bond[q].second);
+        i = j;
+    }
+    std::sort(shared.begin(), shared.end());
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> edges;
+    for (std::size_t i = 0; i < shared.size();) {
+        std::size_t j = i;
+        while (j < shared.size() && shared[j] == shared[i]) ++j;
+        if (j - i == 1) {
+            const auto x = std::uint32_t(shared[i] >> 32);
+            const auto y = std::uint32_t(shared[i]);
+            if (x != y) {
+                edges.emplace_back(x, y);
+                edges.emplace_back(y, x);
+            }
+        }
+        i = j;
+    }
+    std::sort(edges.begin(), edges.end());
+    nbr_offsets.assign(n_cand + 1, 0);
+    nbr_entries.clear();
+    nbr_entries.reserve(edges.size());
+    for (const auto& [x, y] : edges) {
+        ++nbr_offsets[x + 1];
+        nbr_entries.push_back(y);
+    }
+    for (std::uint32_t c = 0; c < n_cand; ++c) nbr_offsets[c + 1] += nbr_offsets[c];
+}
+
+bool Perception::judge(const Combination& combo, std::uint32_t size, std::span<const std::uint32_t> members) {
+    for (std::uint32_t k = 0; k < size; ++k)
+        for (std::uint32_t a : candidate_ring(members[combo[k]]).atoms) ++atom_count[a];
+    Interval count;
+    std::uint32_t wildcards = 0;
+    // Each atom is taken once (its counter is cleared as it is read), which also
+    // leaves the counters zero for the next combination.
+    for (std::uint32_t k = 0; k < size; ++k) {
+        for (std::uint32_t a : candidate_ring(members[combo[k]]).atoms) {
+            const std::uint8_t in_rings = atom_count[a];
+            if (in_rings == 0) continue;
+            atom_count[a] = 0;
+            if (in_rings > 2) continue;  // atoms inside three or more rings are left out
+            switch (pi[a]) {
+                case PiContribution::Excluded:
+                case PiContribution::Zero: break;
+                case PiContribution::One: count.min += 1; count.max += 1; break;
+                case PiContribution::Two: count.min += 2; count.max += 2; break;
+                case PiContribution::OneOrTwo:
+                    ++wildcards;
+                    count.min += 1;
+                    count.max += 2;
+                    break;
+            }
+        }
+    }
+    if (wildcards > 1) return false;
+    return huckel(count);
+}
+
+void Perception::mark(const Combination& combo, std::uint32_t size, std::span<const std::uint32_t> members) {
+    bond_scratch.clear();
+    for (std::uint32_t k = 0; k < size; ++k) {
+        const Ring& ring = candidate_ring(members[combo[k]]);
+        bond_scratch.insert(bond_scratch.end(), ring.bonds.begin(), ring.bonds.end());
+    }
+    std::sort(bond_scratch.begin(), bond_scratch.end());
+    for (std::size_t i = 0; i < bond_scratch.size();) {
+        std::size_t j = i;
+        while (j < bond_scratch.size() && bond_scratch[j] == bond_scratch[i]) ++j;
+        if (j - i == 1) {  // a bond shared by two rings of the combination is left alone
+            const std::uint32_t b = bond_scratch[i];
+            Bond& bond = mol.bonds[b];
+            bond.flags |= core::AROMATIC;
+            if (!bond_marked[b]) {
+                bond_marked[b] = 1;
+                ++marked_count;
+            }
+            if (bond.order == BondOrder::Single || bond.order == BondOrder::Double) {
+                bond.order = BondOrder::Aromatic;
+                mol.atoms[bond.begin].flags |= core::AROMATIC;
+                mol.atoms[bond.end].flags |= core::AROMATIC;
+            }
+        }
+        i = j;
+    }
+}
+
+std::uint32_t Perception::handle_system(std::span<const std::uint32_t> members,
+                                        std::span<const std::uint32_t> local_offsets,
+                                        std::span<const std::uint32_t> local_entries) {
+    std::uint32_t distinct_bonds = 0;
+    for (std::uint32_t c : members)
+        for (std::uint32_t b : candidate_ring(c).bonds)
+            if (!bond_in_system[b]) {
+                bond_in_system[b] = 1;
+                ++distinct_bonds;
+            }
+    marked_count = 0;
+    std::vector<std::uint32_t> accepted;
+    if (distinct_bonds > 0) {
+        std::vector<Combination> level;
+        level.reserve(members.size());
+        for (std::uint32_t i = 0; i < members.size(); ++i) {
+            Combination c{};
+            c[0] = i;
+            level.push_back(c);
+        }
+        std::vector<Combination> next;
+        for (std::uint32_t size = 1;; ++size) {
+            for (const Combination& combo : level) {
+                if (!judge(combo, size, members)) continue;
+                mark(combo, size, members);
+                for (std::uint32_t k = 0; k < size; ++k) accepted.push_back(members[combo[k]]);
+            }
+            if (marked_count >= distinct_bonds || size == MAX_COMBINED_RINGS) break;
+            next.clear();
+            for (const Combination& combo : level) {
+                for (std::uint32_t k = 0; k < size; ++k) {
+                    const std::uint32_t r = combo[k];
+                    for (std::uint32_t e = local_offsets[r]; e < local_offsets[r + 1]; ++e) {
+                        const std::uint32_t m = local_entries[e];
+                        const auto end = combo.begin() + size;
+                        if (std::find(combo.begin(), end, m) != end) continue;
+                        Combination grown = combo;
+                        grown[size] = m;
+                        std::sort(grown.begin(), grown.begin() + size + 1);
+                        next.push_back(grown);
+                    }
+                }
+            }
+            // Unused slots are zero in every combination, so whole-array order is
+            // the lexicographic order of the used prefix.
+            std::sort(next.begin(), next.end());
+            next.erase(std::unique(next.begin(), next.end()), next.end());
+            if (next.empty()) break;
+            level.swap(next);
+        }
+    }
+    for (std::uint32_t c : members)
+        for (std::uint32_t b : candidate_ring(c).bonds) {
+            bond_in_system[b] = 0;
+            bond_marked[b] = 0;
+        }
+    std::sort(accepted.begin(), accepted.end());
+    return static_cast<std::uint32_t>(std::unique(accepted.begin(), accepted.end()) - accepted.begin());
+}
+
+}  // namespace
+
+std::int32_t sigma_bond_count(const MolBuilder& mol, std::uint32_t atom) {
+    std::int32_t count = std::int32_t(quorix::at(mol.degree, atom));
+    for (Neighbor nb : mol.neighbors(atom)) {
+        const Bond& b = mol.bonds[nb.bond];
+        if (b.order == BondOrder::Unspecified || (b.order == BondOrder::Dative && b.begin == atom)) --count;
+    }
+    return count;
+}
+
+std::optional<std::int32_t> spare_electrons(const MolBuilder& mol, std::uint32_t atom) {
+    quorix::at(mol.atoms, atom);
+    return spare_electrons_given_valence(mol, atom, lenient_valence(mol, atom));
+}
+
+std::optional<std::int32_t> spare_electrons(const MolBuilder& mol, std::uint32_t atom, std::int32_t valence) {
+    quorix::at(mol.atoms, atom);
+    return spare_electrons_given_valence(mol, atom, valence);
+}
+
+void pi_contributions(const MolBuilder& mol, std::span<PiContribution> out) {
+    if (out.size() != mol.atoms.size()) internal_error("π 类数组长度与原子数不符");
+    for (std::uint32_t i = 0; i < mol.num_atoms(); ++i) out[i] = classify(mol, i, lenient_valence(mol, i));
+}
+
+std::uint32_t perceive_aromaticity(MolBuilder& mol) {
+    const std::vector<Ring> rings = sssr(mol);
+    return perceive_aromaticity(mol, rings);
+}
+
+std::uint32_t perceive_aromaticity(MolBuilder& mol, std::span<const Ring> rings) {
+    if (rings.empty()) return 0;
+    const std::uint32_t n_atoms = mol.num_atoms();
+    const std::uint32_t n_bonds = mol.num_bonds();
+    for (const Ring& ring : rings) {
+        for (std::uint32_t a : ring.atoms)
+            if (a >= n_atoms) internal_error("环的原子下标越界");
+        for (std::uint32_t b : ring.bonds)
+            if (b >= n_bonds) internal_error("环的键下标越界");
+    }
+
+    Perception p{mol, rings, std::vector<PiContribution>(n_atoms), {}, {}, {}, {}, {}, {}, {}, 0};
+    p.find_candidates();
+    if (p.candidates.empty()) return 0;
+    p.find_fused_neighbours();
+    p.atom_count.assign(n_atoms, 0);
+    p.bond_in_system.assign(n_bonds, 0);
+    p.bond_marked.assign(n_bonds, 0);
+
+    // Ring systems: connected components of the fused-neighbour graph, taken from
+    // the lowest unvisited candidate, members ascending.
+    const auto n_cand = static_cast<std::uint32_t>(p.candidates.size());
+    std::vector<std::uint8_t> visited(n_cand, 0);
+    std::vector<std::uint32_t> local_of(n_cand, core::NONE);
+    std::vector<std::uint32_t> stack, members, local_offsets, local_entries;
+    std::uint32_t total = 0;
+    for (std::uint32_t start = 0; start < n_cand; ++start) {
+        if (visited[start]) continue;
+        members.clear();
+        stack.assign(1, start);
+        visited[start] = 1;
+        while (!stack.empty()) {
+            const std::uint32_t c = stack.back();
+            stack.pop_back();
+            members.push_back(c);
+            for (std::uint32_t e = p.nbr_offsets[c]; e < p.nbr_offsets[c + 1]; ++e) {
+                const std::uint32_t m = p.nbr_entries[e];
+                if (!visited[m]) {
+                    visited[m] = 1;
+                    stack.push_back(m);
+                }
+            }
+        }
+        std::sort(members.begin(), members.end());
+        for (std::uint32_t i = 0; i < members.size(); ++i) local_of[members[i]] = i;
+        // Global neighbour lists are ascending and the local numbering keeps
+        // order, so the local lists come out ascending too.
+        local_offsets.assign(members.size() + 1, 0);
+        local_entries.clear();
+        for (std::uint32_t i = 0; i < members.size(); ++i) {
+            const std::uint32_t c = members[i];
+            for (std::uint32_t e = p.nbr_offsets[c]; e < p.nbr_offsets[c + 1]; ++e)
+                local_entries.push_back(local_of[p.nbr_entries[e]]);
+            local_offsets[i + 1] = static_cast<std::uint32_t>(local_entries.size());
+        }
+        total += p.handle_system(members, local_offsets, local_entries);
+        for (std::uint32_t c : members) local_of[c] = core::NONE;
+    }
+    return total;
+}
+
+}  // namespace quorix::chem

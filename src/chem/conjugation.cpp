@@ -1,0 +1,164 @@
+#include "chem/conjugation.hpp"
+
+#include <cstdint>
+#include <vector>
+
+#include "chem/aromaticity.hpp"
+#include "core/elements.hpp"
+#include "core/valence.hpp"
+
+namespace quorix::chem {
+
+using core::Atom;
+using core::Bond;
+using core::BondOrder;
+using core::ChiralTag;
+using core::Hybridization;
+using core::MolBuilder;
+using core::Neighbor;
+
+namespace {
+
+// What both steps read of an atom, computed once per atom.
+struct AtomState {
+    std::int32_t valence;      // lenient explicit valence, declared hydrogens included
+    std::int32_t implicit_hs;  // recomputed from that valence; 0 for FIXED_HS
+    std::int32_t connections;  // degree plus stored hydrogens
+};
+
+std::vector<AtomState> atom_states(const MolBuilder& mol) {
+    std::vector<AtomState> states(mol.num_atoms());
+    for (std::uint32_t i = 0; i < mol.num_atoms(); ++i) {
+        const Atom& a = mol.atoms[i];
+        const std::int32_t v = core::explicit_valence(mol, i, false, float(a.num_explicit_hs)).value_or(0);
+        const std::int32_t h = (a.flags & core::FIXED_HS) ? 0 : core::implicit_hs(mol, i, v, false).value_or(0);
+        states[i] = {v, h, std::int32_t(mol.degree[i]) + std::int32_t(a.total_hs())};
+    }
+    return states;
+}
+
+bool is_pi_bond(BondOrder order) {
+    return order == BondOrder::Double || order == BondOrder::Triple || order == BondOrder::Quadruple ||
+           order == BondOrder::Aromatic;
+}
+
+bool is_conjugation_candidate(const MolBuilder& mol, std::uint32_t atom, const AtomState& st) {
+    const Atom& a = mol.atoms[atom];
+    const core::ElementInfo* el = core::element(a.atomic_num);
+    const int first_valence = (el && !el->valences.empty()) ? el->valences[0] : -1;
+    if (a.formal_charge == 0 && first_valence >= 0 && st.valence + st.implicit_hs > first_valence) return false;
+    if (el && a.atomic_num >= 11) {
+        if (el->valence_electrons == 5) return false;
+        if (el->valence_electrons == 6 && st.connections >= 2) return false;
+    }
+    const auto spare = spare_electrons(mol, atom, st.valence);
+    return spare && *spare >= 1;
+}
+
+void conjugation(MolBuilder& mol, const std::vector<AtomState>& states) {
+    for (Bond& b : mol.bonds) {
+        if (b.flags & core::AROMATIC)
+            b.flags |= core::CONJUGATED;
+        else
+            b.flags &= ~core::CONJUGATED;
+    }
+    const std::uint32_t n_atoms = mol.num_atoms();
+    std::vector<std::uint8_t> candidate(n_atoms, 0);
+    for (std::uint32_t i = 0; i < n_atoms; ++i) candidate[i] = is_conjugation_candidate(mol, i, states[i]) ? 1 : 0;
+
+    // A candidate centre joins its multiple bond to a candidate partner with each
+    // other bond to a candidate of at most three connections. Marks never feed
+    // back into the candidate test, so they are set as they are found.
+    for (std::uint32_t i = 0; i < n_atoms; ++i) {
+        if (!candidate[i] || mol.degree[i] == 0) continue;
+        if (states[i].connections != 2 && states[i].connections != 3) continue;
+        for (Neighbor nb : mol.neighbors(i)) {
+            if (!is_pi_bond(mol.bonds[nb.bond].order) || !candidate[nb.atom]) continue;
+            for (Neighbor other : mol.neighbors(i)) {
+                if (other.bond == nb.bond || !candidate[other.atom] || states[other.atom].connections > 3) continue;
+                mol.bonds[nb.bond].flags |= core::CONJUGATED;
+                mol.bonds[other.bond].flags |= core::CONJUGATED;
+            }
+        }
+    }
+}
+
+Hybridization from_geometry(ChiralTag tag_value, std::int32_t n) {
+    const auto tag = static_cast<std::uint8_t>(tag_value);
+    if ((tag == std::uint8_t(ChiralTag::Cw) || tag == std::uint8_t(ChiralTag::Ccw)) && n == 4)
+        return Hybridization::Sp3;
+    if (tag == std::uint8_t(ChiralTag::SquarePlanar) && n >= 2 && n <= 4) return Hybridization::Sp2d;
+    if (tag == std::uint8_t(ChiralTag::TrigonalBipyramidal) && n >= 2 && n <= 5) return Hybridization::Sp3d;
+    if (tag == std::uint8_t(ChiralTag::Octahedral) && n >= 2 && n <= 6) return Hybridization::Sp3d2;
+    return Hybridization::Unspecified;
+}
+
+void hybridization(MolBuilder& mol, const std::vector<AtomState>& states) {
+    const std::uint32_t n_atoms = mol.num_atoms();
+    for (std::uint32_t i = 0; i < n_atoms; ++i) {
+        Atom& a = mol.atoms[i];
+        if (a.atomic_num == 0) {
+            a.hybridization = Hybridization::Unspecified;
+            continue;
+        }
+        const AtomState& st = states[i];
+        if (const Hybridization declared = from_geometry(a.chiral_tag, st.connections);
+            declared != Hybridization::Unspecified) {
+            a.hybridization = declared;
+            continue;
+        }
+
+        std::int32_t steric = a.atomic_num >= 89 ? st.connections : sigma_bond_count(mol, i) + std::int32_t(a.total_hs());
+        if (a.atomic_num != 1) {
+            const core::ElementInfo* el = core::element(a.atomic_num);
+            const std::int32_t electrons = el ? el->valence_electrons : 0;
+            const std::int32_t total = st.valence + st.implicit_hs;
+            const std::int32_t charge = a.formal_charge;
+            const std::int32_t radicals = a.num_radical_electrons;
+            const std::int32_t lone = electrons - total - charge;
+            // Below an octet the unpaired electrons each take an orbital.
+            if (electrons - charge + total >= 8)
+                steric += lone / 2;
+            else
+                steric += radicals + (lone - radicals) / 2;
+        }
+
+        Hybridization h = Hybridization::Unspecified;
+        switch (steric) {
+            case 0:
+            case 1: h = Hybridization::S; break;
+            case 2: h = Hybridization::Sp; break;
+            case 3: h = Hybridization::Sp2; break;
+            case 4: {
+                h = Hybridization::Sp3;
+                if (st.connections <= 3) {
+                    for (Neighbor nb : mol.neighbors(i)) {
+                        if (mol.bonds[nb.bond].flags & core::CONJUGATED) {
+                            h = Hybridization::Sp2;
+                            break;
+                        }
+                    }
+                }
+                break;
+            }
+            case 5: h = Hybridization::Sp3d; break;
+            case 6: h = Hybridization::Sp3d2; break;
+            default: h = Hybridization::Unspecified; break;  // negative, or seven and more
+        }
+        a.hybridization = h;
+    }
+}
+
+}  // namespace
+
+void perceive_conjugation(MolBuilder& mol) { conjugation(mol, atom_states(mol)); }
+
+void assign_hybridization(MolBuilder& mol) { hybridization(mol, atom_states(mol)); }
+
+void perceive_conjugation_and_hybridization(MolBuilder& mol) {
+    const std::vector<AtomState> states = atom_states(mol);
+    conjugation(mol, states);
+    hybridization(mol, states);
+}
+
+}  // namespace quorix::chem

@@ -1,0 +1,358 @@
+#include "chem/kekulize.hpp"
+
+#include <algorithm>
+#include <cstdlib>
+#include <deque>
+#include <map>
+#include <span>
+
+#include "chem/rings.hpp"
+#include "core/elements.hpp"
+#include "core/error.hpp"
+#include "core/valence.hpp"
+
+namespace quorix::chem {
+
+using core::BondOrder;
+using core::NONE;
+
+namespace {
+
+constexpr std::int8_t UNRESTRICTED[] = {-1};
+
+// Elements whose formal charge counts against their valence.
+bool charge_lowers_valence(std::uint32_t z) {
+    return (z >= 3 && z <= 5) || (z >= 11 && z <= 13) || (z >= 19 && z <= 22) || (z >= 30 && z <= 32) ||
+           (z >= 37 && z <= 41) || (z >= 48 && z <= 51) || (z >= 55 && z <= 61) || z == 72 || z == 73 ||
+           (z >= 80 && z <= 83) || (z >= 87 && z <= 93) || (z >= 104 && z <= 118);
+}
+
+bool aromatic_bond(const core::Bond& b) {
+    return (b.flags & core::AROMATIC) || b.order == BondOrder::Aromatic;
+}
+
+bool touches_aromatic(const core::MolBuilder& mol, std::uint32_t a) {
+    if (mol.atoms[a].flags & core::AROMATIC) return true;
+    for (core::Neighbor nb : mol.neighbors(a))
+        if (aromatic_bond(mol.bonds[nb.bond])) return true;
+    return false;
+}
+
+struct Total {
+    std::int32_t explicit_valence;
+    std::int32_t implicit_hs;
+    std::int32_t value() const { return explicit_valence + implicit_hs; }
+};
+
+// Lenient total valence: declared hydrogens in, implicit ones unless fixed.
+Total total_valence(const core::MolBuilder& mol, std::uint32_t a) {
+    const core::Atom& atom = mol.atoms[a];
+    const std::int32_t ev =
+        core::explicit_valence(mol, a, false, static_cast<float>(atom.num_explicit_hs)).value_or(0);
+    const std::int32_t ih = (atom.flags & core::FIXED_HS) ? 0 : core::implicit_hs(mol, a, ev, false).value_or(0);
+    return {ev, ih};
+}
+
+std::span<const std::int8_t> allowed_valences(std::uint32_t z) {
+    const core::ElementInfo* info = core::element(z);
+    return info ? info->valences : std::span<const std::int8_t>(UNRESTRICTED);
+}
+
+// Whether an atom of a ring system must receive one double bond from the search.
+// Collects the atom's system bonds (aromatic-flagged single, double or aromatic).
+bool needs_double_bond(const core::MolBuilder& mol, std::uint32_t a, std::vector<std::uint32_t>& system_bonds) {
+    const core::Atom& atom = mol.atoms[a];
+    std::int64_t s = 0, uncounted = 0;
+    for (core::Neighbor nb : mol.neighbors(a)) {
+        const core::Bond& b = mol.bonds[nb.bond];
+        const bool flagged = (b.flags & core::AROMATIC) != 0;
+        if (flagged && (b.order == BondOrder::Single || b.order == BondOrder::Double || b.order == BondOrder::Aromatic)) {
+            system_bonds.push_back(nb.bond);
+            s += 1;
+            continue;
+        }
+        switch (b.order) {
+            case BondOrder::Unspecified: ++uncounted; break;
+            case BondOrder::Single: s += 1; break;
+            case BondOrder::Double: s += 2; break;
+            case BondOrder::Triple: s += 3; break;
+            case BondOrder::Quadruple: s += 4; break;
+            case BondOrder::Aromatic: s += 2; break;
+            case BondOrder::Dative:
+                if (b.end == a) s += 1;
+                else ++uncounted;
+                break;
+        }
+    }
+    const Total tv = total_valence(mol, a);
+    const std::int64_t v = tv.value();
+    const std::int64_t i = tv.implicit_hs;
+    const std::int64_t h = atom.num_explicit_hs + i;
+    const std::int64_t r = atom.num_radical_electrons;
+    const std::int64_t q = atom.formal_charge;
+    const std::uint32_t z = atom.atomic_num;
+    const std::int64_t c = z == 6 ? -std::abs(q) : charge_lowers_valence(z) ? -q : q;
+    const std::span<const std::int8_t> list = allowed_valences(z);
+    std::int64_t t = c + list[0];
+    if (list.size() >= 2 && v > t) {
+        for (std::size_t k = 1; k < list.size() && list[k] >= 1; ++k) {
+            t = c + list[k];
+            if (v <= t) break;
+        }
+    }
+    const std::int64_t sigma = std::int64_t(mol.degree[a]) - uncounted + i;
+    if (v == 5 && s + h == 4 && t == 3 && r == 0 && sigma == 3 && c == 0 && h == 0 && (z == 7 || z == 15 || z == 33))
+        t = 5;
+    const bool fixed = (atom.flags & core::FIXED_HS) != 0;
+    return sigma + r < t && (t == s + h + r + 1 || (r == 0 && fixed && t == s + h + 2));
+}
+
+// Built out of line: gcc 12 misreads the inactive vector alternative of an
+// aggregate-initialised variant as uninitialised.
+template <class Kind>
+[[gnu::noinline]] std::unexpected<KekulizeError> fail(Kind kind) {
+    KekulizeError e;
+    e.kind.emplace<Kind>(std::move(kind));
+    return std::unexpected<KekulizeError>(std::move(e));
+}
+
+// Per-call working state; the per-system parts are reset only at the atoms and
+// bonds of the finished system.
+struct Work {
+    std::vector<std::uint8_t> needs, in_system;
+    std::vector<std::uint32_t> visited, queued, chosen;  // chosen: the double bond an atom picked
+    std::vector<std::uint8_t> double_now, double_ever;
+    std::vector<std::uint32_t> visit_order, choice_stack, collected, ever_list, scratch, options;
+    std::deque<std::uint32_t> queue;
+    std::map<std::uint32_t, std::deque<std::uint32_t>> remaining;
+};
+
+std::expected<void, KekulizeError> kekulize_system(core::MolBuilder& mol, std::span<const std::uint32_t> sys,
+                                                   Work& w) {
+    // Wildcards are only allowed in systems without any aromatic description.
+    std::uint32_t wildcard = NONE;
+    bool aromatic = false;
+    for (std::uint32_t a : sys) {
+        if (mol.atoms[a].atomic_num == 0 && wildcard == NONE) wildcard = a;
+        aromatic = aromatic || touches_aromatic(mol, a);
+    }
+    if (wildcard != NONE && aromatic) return fail(KekulizeError::WildcardInAromatic{wildcard});
+
+    w.visit_order.clear();
+    w.collected.clear();
+    for (std::uint32_t a : sys) w.in_system[a] = 1;
+    for (std::uint32_t a : sys) {
+        if (mol.atoms[a].atomic_num != 0 && !touches_aromatic(mol, a)) {
+            w.visit_order.push_back(a);
+            w.visited[a] = 1;
+            continue;
+        }
+        w.needs[a] = needs_double_bond(mol, a, w.collected) ? 1 : 0;
+    }
+    for (std::uint32_t b : w.collected) mol.bonds[b].order = BondOrder::Single;
+
+    std::expected<void, KekulizeError> result{};
+    if (w.visit_order.size() < sys.size()) {
+        const std::uint64_t budget = 10000 + 1000 * std::uint64_t(sys.size());
+        std::uint64_t backtracks = 0;
+        std::uint32_t current = NONE;
+        std::size_t cursor = 0;  // no system atom before it is unvisited while the queue is empty
+        w.queue.clear();
+        w.choice_stack.clear();
+        w.remaining.clear();
+        w.ever_list.clear();
+        while (w.visit_order.size() < sys.size() || !w.queue.empty()) {
+            std::uint32_t a = NONE;
+            if (!w.queue.empty()) {
+                a = w.queue.front();
+                w.queue.pop_front();
+                --w.queued[a];
+            } else {
+                while (cursor < sys.size() && w.visited[sys[cursor]] != 0) ++cursor;
+                if (cursor == sys.size()) break;
+                a = sys[cursor];
+            }
+            w.visit_order.push_back(a);
+            ++w.visited[a];
+
+            auto entry = w.remaining.find(a);
+            w.options.clear();
+            if (entry != w.remaining.end()) {
+                w.options.assign(entry->second.begin(), entry->second.end());
+            } else {
+                w.scratch.clear();
+                for (core::Neighbor nb : mol.neighbors(a))
+                    if (w.in_system[nb.atom] && w.visited[nb.atom] == 0) w.scratch.push_back(nb.atom);
+                std::sort(w.scratch.begin(), w.scratch.end());
+                w.scratch.erase(std::unique(w.scratch.begin(), w.scratch.end()), w.scratch.end());
+                for (std::uint32_t b : w.scratch) {
+                    if (!(w.needs[a] && w.needs[b])) continue;
+                    const std::uint32_t bond = mol.bond_between(a, b);
+                    if (bond == NONE) internal_error("邻居必有键");
+                    if (mol.bonds[bond].flags & core::AROMATIC) w.options.push_back(b);
+                }
+                for (std::uint32_t b : w.scratch) {
+                    if (w.queued[b] != 0) continue;
+                    w.queue.push_back(b);
+                    ++w.queued[b];
+                }
+            }
+            if (!w.needs[a]) continue;
+
+            if (!w.options.empty()) {
+                const std::uint32_t b = w.options.front();
+                const std::uint32_t bond = mol.bond_between(a, b);
+                if (bond == NONE) internal_error("选项必有键");
+                mol.bonds[bond].order = BondOrder::Double;
+                mol.bonds[bond].direction = core::BondDirection::None;
+                w.needs[a] = w.needs[b] = 0;
+                if (!w.double_ever[bond]) w.ever_list.push_back(bond);
+                w.chosen[a] = bond;
+                w.double_now[bond] = w.double_ever[bond] = 1;
+                const bool rest = w.options.size() > 1;
+                if (entry != w.remaining.end()) {
+                    if (!rest) {
+                        w.remaining.erase(entry);
+                        w.choice_stack.pop_back();
+                        current = w.choice_stack.empty() ? NONE : w.choice_stack.back();
+                    } else {
+                        entry->second.assign(w.options.begin() + 1, w.options.end());
+                    }
+                } else if (rest) {
+                    w.remaining.emplace(a, std::deque<std::uint32_t>(w.options.begin() + 1, w.options.end()));
+                    w.choice_stack.push_back(a);
+                    current = a;
+                }
+                continue;
+            }
+
+            if (mol.atoms[a].atomic_num == 0) continue;
+            if (current == NONE) {
+                std::vector<std::uint32_t> open;
+                for (std::uint32_t x : sys)
+                    if (w.needs[x]) open.push_back(x);
+                result = fail(KekulizeError::Unbalanced{std::move(open)});
+                break;
+            }
+            if (backtracks >= budget) {
+                result = fail(KekulizeError::SearchCapReached{backtracks, sys.size()});
+                break;
+            }
+            // Chronological backtracking: revisit the current choice atom and
+            // everything visited after it.
+            std::size_t p = w.visit_order.size();
+            while (p > 0 && w.visit_order[p - 1] != current) --p;
+            if (p == 0) internal_error("回溯的选择原子必已访问");
+            --p;
+            for (std::size_t k = w.visit_order.size(); k-- > p;) {
+                const std::uint32_t x = w.visit_order[k];
+                w.queue.push_front(x);
+                ++w.queued[x];
+                --w.visited[x];
+            }
+            // A double bond whose two ends are both unvisited now was chosen by an
+            // atom of the cut-off tail (a partner is always visited after its
+            // chooser), so undoing the tail's choices undoes exactly those bonds.
+            for (std::size_t k = p; k < w.visit_order.size(); ++k) {
+                const std::uint32_t x = w.visit_order[k];
+                const std::uint32_t bond = w.chosen[x];
+                if (bond == NONE) continue;
+                w.chosen[x] = NONE;
+                core::Bond& b = mol.bonds[bond];
+                b.order = BondOrder::Single;
+                w.double_now[bond] = 0;
+                w.needs[b.begin] = w.needs[b.end] = 1;
+            }
+            w.visit_order.resize(p);
+            cursor = 0;
+            ++backtracks;
+        }
+        if (!result)
+            for (std::uint32_t bond : w.ever_list) mol.bonds[bond].order = BondOrder::Single;
+    }
+
+    for (std::uint32_t a : sys) {
+        w.needs[a] = w.in_system[a] = 0;
+        w.visited[a] = w.queued[a] = 0;
+        w.chosen[a] = NONE;
+        for (core::Neighbor nb : mol.neighbors(a)) w.double_now[nb.bond] = w.double_ever[nb.bond] = 0;
+    }
+    return result;
+}
+
+}  // namespace
+
+std::string KekulizeError::to_string() const {
+    struct Visitor {
+        std::string operator()(const Unbalanced& e) const {
+            std::string list = "[";
+            for (std::size_t i = 0; i < e.atoms.size(); ++i) {
+                if (i) list += ", ";
+                list += std::to_string(e.atoms[i]);
+            }
+            list += "]";
+            return "该芳香体系不存在合法 Kekulé 结构,未配平的原子:" + list;
+        }
+        std::string operator()(const SearchCapReached& e) const {
+            return "kekulize 搜索触到安全上限(" + std::to_string(e.backtracks) + " 次回溯,体系 " +
+                   std::to_string(e.atoms) + " 原子),结果未知 —— 这不等于无解";
+        }
+        std::string operator()(const AromaticNotInRing& e) const {
+            return "原子 #" + std::to_string(e.atom) + " 不在环中却被标记为芳香";
+        }
+        std::string operator()(const ValenceChanged& e) const {
+            return "kekulize 改变了原子 #" + std::to_string(e.atom) + " 的总价:" + std::to_string(e.before) + " → " +
+                   std::to_string(e.after);
+        }
+        std::string operator()(const WildcardInAromatic& e) const {
+            return "原子 #" + std::to_string(e.atom) + " 是芳香体系中的通配原子;该路径尚未实现";
+        }
+    };
+    return std::visit(Visitor{}, kind);
+}
+
+std::expected<void, KekulizeError> kekulize(core::MolBuilder& mol) {
+    const std::uint32_t n = mol.num_atoms();
+    bool any = false;
+    for (std::uint32_t a = 0; a < n && !any; ++a) any = (mol.atoms[a].flags & core::AROMATIC) != 0;
+    for (std::uint32_t b = 0; b < mol.num_bonds() && !any; ++b) any = aromatic_bond(mol.bonds[b]);
+    if (!any) return {};
+
+    std::vector<std::int32_t> before(n);
+    for (std::uint32_t a = 0; a < n; ++a) before[a] = total_valence(mol, a).value();
+
+    Work w;
+    w.needs.assign(n, 0);
+    w.in_system.assign(n, 0);
+    w.visited.assign(n, 0);
+    w.queued.assign(n, 0);
+    w.chosen.assign(n, NONE);
+    w.double_now.assign(mol.num_bonds(), 0);
+    w.double_ever.assign(mol.num_bonds(), 0);
+    for (const auto& sys : ring_systems(mol)) {
+        auto r = kekulize_system(mol, sys, w);
+        if (!r) return r;
+    }
+
+    for (core::Bond& b : mol.bonds) b.flags &= ~core::AROMATIC;
+    for (std::uint32_t a = 0; a < n; ++a) {
+        core::Atom& atom = mol.atoms[a];
+        if (!(atom.flags & core::AROMATIC)) continue;
+        if (!(atom.flags & core::IN_RING)) return fail(KekulizeError::AromaticNotInRing{a});
+        atom.flags &= ~core::AROMATIC;
+        if ((atom.atomic_num == 7 || atom.atomic_num == 15) && atom.formal_charge == 0 && atom.num_explicit_hs == 1) {
+            atom.flags &= ~core::FIXED_HS;
+            atom.num_explicit_hs = 0;
+            const std::int32_t ev = core::explicit_valence(mol, a, false, 0.0f).value_or(0);
+            mol.atoms[a].num_implicit_hs = core::implicit_hs(mol, a, ev, false).value_or(0);
+        }
+    }
+    for (std::uint32_t a = 0; a < n; ++a) {
+        const std::int32_t after = total_valence(mol, a).value();
+        if (after != before[a])
+            return fail(KekulizeError::ValenceChanged{a, before[a], after});
+    }
+    return {};
+}
+
+}  // namespace quorix::chem

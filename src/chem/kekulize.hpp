@@ -1,0 +1,48 @@
+#pragma once
+// Replaces the aromatic description by one Kekulé structure, ring system by ring
+// system, with a bounded backtracking search.
+#include <cstdint>
+#include <expected>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "core/builder.hpp"
+
+namespace quorix::chem {
+
+struct KekulizeError {
+    struct Unbalanced {
+        std::vector<std::uint32_t> atoms;  // still needing a double bond, ascending
+        bool operator==(const Unbalanced&) const = default;
+    };
+    struct SearchCapReached {
+        std::uint64_t backtracks = 0;
+        std::uint64_t atoms = 0;  // size of the ring system
+        bool operator==(const SearchCapReached&) const = default;
+    };
+    struct AromaticNotInRing {
+        std::uint32_t atom = 0;
+        bool operator==(const AromaticNotInRing&) const = default;
+    };
+    struct ValenceChanged {
+        std::uint32_t atom = 0;
+        std::int32_t before = 0;
+        std::int32_t after = 0;
+        bool operator==(const ValenceChanged&) const = default;
+    };
+    struct WildcardInAromatic {
+        std::uint32_t atom = 0;
+        bool operator==(const WildcardInAromatic&) const = default;
+    };
+
+    std::variant<Unbalanced, SearchCapReached, AromaticNotInRing, ValenceChanged, WildcardInAromatic> kind;
+
+    std::string to_string() const;
+    bool operator==(const KekulizeError&) const = default;
+};
+
+// Needs the atoms' IN_RING bits from ring perception. No roll-back on failure.
+std::expected<void, KekulizeError> kekulize(core::MolBuilder& mol);
+
+}  // namespace quorix::chem

@@ -1,0 +1,303 @@
+#include "chem/aromaticity.hpp"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "chem/sssr.hpp"
+#include "core/error.hpp"
+#include "perception_support.hpp"
+
+using namespace quorix;
+using core::BondOrder;
+using core::MolBuilder;
+using chem::PiContribution;
+using test::aromatic_atoms;
+using test::bonds_with;
+using test::kekule;
+using test::range;
+
+namespace {
+
+struct RingCase {
+    std::string name;
+    std::string smiles;  // Kekulé form
+    std::uint32_t rings_accepted;
+    std::vector<std::uint32_t> atoms;          // flagged aromatic afterwards
+    std::vector<std::uint32_t> flagged_bonds;  // carrying the bond AROMATIC flag afterwards
+};
+
+void PrintTo(const RingCase& c, std::ostream* os) { *os << c.name; }
+
+class RingPerception : public ::testing::TestWithParam<RingCase> {};
+
+TEST_P(RingPerception, MarksExactlyTheAromaticRings) {
+    const RingCase& c = GetParam();
+    MolBuilder mol = kekule(c.smiles);
+    const MolBuilder before = mol;
+    EXPECT_EQ(chem::perceive_aromaticity(mol), c.rings_accepted);
+    EXPECT_EQ(aromatic_atoms(mol), c.atoms);
+    EXPECT_EQ(bonds_with(mol, core::AROMATIC), c.flagged_bonds);
+    for (std::uint32_t b = 0; b < mol.num_bonds(); ++b) {
+        const BondOrder was = before.bonds[b].order;
+        const bool flagged = mol.bonds[b].flags & core::AROMATIC;
+        if (flagged && (was == BondOrder::Single || was == BondOrder::Double))
+            EXPECT_EQ(mol.bonds[b].order, BondOrder::Aromatic) << "bond " << b;
+        else
+            EXPECT_EQ(mol.bonds[b].order, was) << "bond " << b << " must keep its order";
+    }
+    // Only the aromatic marks change.
+    for (std::uint32_t i = 0; i < mol.num_atoms(); ++i) {
+        core::Atom a = mol.atoms[i];
+        a.flags &= ~core::AROMATIC;
+        EXPECT_EQ(a, before.atoms[i]) << "atom " << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Chemistry, RingPerception,
+    ::testing::Values(
+        RingCase{"benzene", "C1=CC=CC=C1", 1, range(0, 6), range(0, 6)},
+        RingCase{"pyridine", "C1=CC=NC=C1", 1, range(0, 6), range(0, 6)},
+        RingCase{"pyrrole", "C1=CNC=C1", 1, range(0, 5), range(0, 5)},
+        RingCase{"furan", "C1=COC=C1", 1, range(0, 5), range(0, 5)},
+        RingCase{"thiophene", "C1=CSC=C1", 1, range(0, 5), range(0, 5)},
+        RingCase{"selenophene", "C1=C[Se]C=C1", 1, range(0, 5), range(0, 5)},
+        RingCase{"pyrimidine", "C1=CN=CN=C1", 1, range(0, 6), range(0, 6)},
+        RingCase{"imidazole", "C1=CN=CN1", 1, range(0, 5), range(0, 5)},
+        // Each ring alone has six electrons; the fusion bond is marked too.
+        RingCase{"naphthalene", "C1=CC=C2C=CC=CC2=C1", 2, range(0, 10), range(0, 11)},
+        RingCase{"indole", "C1=CC=C2C(=C1)C=CN2", 2, range(0, 9), range(0, 10)},
+        // Five and seven electrons alone, ten together: only the perimeter is
+        // marked and the shared bond 10 keeps its Kekulé order.
+        RingCase{"azulene", "C1=CC2=CC=CC=CC2=C1", 2, range(0, 10), range(0, 10)},
+        RingCase{"biphenyl", "C1=CC=C(C=C1)C1=CC=CC=C1", 2, range(0, 12),
+                 (std::vector<std::uint32_t>{0, 1, 2, 3, 4, 6, 7, 8, 9, 10, 11, 12})},
+        RingCase{"two benzenes", "C1=CC=CC=C1.C1=CC=CC=C1", 2, range(0, 12), range(0, 12)},
+        RingCase{"cyclopentadienyl anion", "[CH-]1C=CC=C1", 1, range(0, 5), range(0, 5)},
+        RingCase{"tropylium", "[CH+]1C=CC=CC=C1", 1, range(0, 7), range(0, 7)},
+        RingCase{"cyclopropenyl cation", "[CH+]1C=C1", 1, range(0, 3), range(0, 3)},
+        // Exocyclic C=O: the oxygen pulls, the carbon counts no electron.
+        RingCase{"2-pyridone", "O=C1C=CC=CN1", 1, range(1, 7), range(1, 7)},
+        RingCase{"cyclopropenone", "O=C1C=C1", 1, range(1, 4), range(1, 4)},
+        RingCase{"tropone", "O=C1C=CC=CC=C1", 1, range(1, 8), range(1, 8)},
+        RingCase{"p-benzoquinone", "O=C1C=CC(=O)C=C1", 0, {}, {}},
+        // An exocyclic C=C does not pull: five electrons.
+        RingCase{"fulvene", "C=C1C=CC=C1", 0, {}, {}},
+        RingCase{"cyclopentadiene", "C1C=CC=C1", 0, {}, {}},
+        RingCase{"cyclobutadiene", "C1=CC=C1", 0, {}, {}},
+        RingCase{"cyclooctatetraene", "C1=CC=CC=CC=C1", 0, {}, {}},
+        RingCase{"cyclohexane", "C1CCCCC1", 0, {}, {}},
+        // The sulfur's valence sum exceeds its first valence: not eligible.
+        RingCase{"thiophene S-oxide", "O=S1C=CC=C1", 0, {}, {}},
+        // A wildcard on a ring double bond gives one electron; without one it
+        // gives one or two, and two such wildcards reject the ring.
+        RingCase{"wildcard in benzene", "*1=CC=CC=C1", 1, range(0, 6), range(0, 6)},
+        RingCase{"wildcard in five-ring", "*1C=CC=C1", 1, range(0, 5), range(0, 5)},
+        RingCase{"two open wildcards", "*1C=C*C=C1", 0, {}, {}},
+        // Up to five electrons only exactly two counts, even when 2 lies in the
+        // interval; from six on any 4n + 2 inside the interval counts.
+        RingCase{"three-ring with two", "*1=C[CH+]1", 1, range(0, 3), range(0, 3)},
+        RingCase{"three-ring two to three", "*1C(=C)[CH+]1", 0, {}, {}},
+        RingCase{"three-ring three to four", "*1C=C1", 0, {}, {}},
+        RingCase{"seven-ring seven to eight", "*1C=CC=CC=C1", 0, {}, {}},
+        RingCase{"wildcards only", "*1****1", 0, {}, {}},
+        RingCase{"chain", "C=CC=CC=C", 0, {}, {}}),
+    [](const auto& info) {
+        std::string n = info.param.name;
+        for (char& ch : n)
+            if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+        return n;
+    });
+
+struct SpareCase {
+    std::string smiles;
+    std::uint32_t atom;
+    std::optional<std::int32_t> spare;
+};
+
+class SpareElectrons : public ::testing::TestWithParam<SpareCase> {};
+
+TEST_P(SpareElectrons, CountsOfferedElectrons) {
+    const SpareCase& c = GetParam();
+    const MolBuilder mol = kekule(c.smiles);
+    EXPECT_EQ(chem::spare_electrons(mol, c.atom), c.spare) << c.smiles << " atom " << c.atom;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Atoms, SpareElectrons,
+    ::testing::Values(SpareCase{"C1=CC=CC=C1", 0, 1},      // ring carbon
+                      SpareCase{"C1=CC=NC=C1", 3, 3},      // pyridine-type nitrogen
+                      SpareCase{"C1=CNC=C1", 2, 2},        // pyrrole-type N-H
+                      SpareCase{"C1=COC=C1", 2, 4},        // furan-type oxygen
+                      SpareCase{"[CH-]1C=CC=C1", 0, 2},    // ring carbanion
+                      SpareCase{"[CH+]1C=CC=CC=C1", 0, 1}, // ring carbocation
+                      SpareCase{"C#N", 1, 1},              // triple bond: at most one
+                      SpareCase{"O=C=O", 1, 1},            // two double bonds
+                      SpareCase{"CC", 0, std::nullopt},    // four sigma connections
+                      SpareCase{"CCl", 1, std::nullopt},   // univalent element
+                      SpareCase{"[Fe]", 0, std::nullopt},  // unrestricted element
+                      SpareCase{"[He]", 0, std::nullopt},
+                      SpareCase{"C", 0, std::nullopt}));
+
+TEST(SpareElectrons, DonatedDativeBondIsNoSigmaConnection) {
+    MolBuilder mol = kekule("N[Cu]");
+    mol.bonds[0].order = BondOrder::Dative;
+    mol.bonds[0].begin = 0;
+    mol.bonds[0].end = 1;
+    // Three hydrogens and no counted bond: like ammonia's two spare electrons.
+    mol.atoms[0].num_implicit_hs = 3;
+    EXPECT_EQ(chem::sigma_bond_count(mol, 0), 0);
+    EXPECT_EQ(chem::spare_electrons(mol, 0), 2);
+    EXPECT_EQ(chem::sigma_bond_count(mol, 1), 1);
+}
+
+TEST(SpareElectrons, AtomOutOfRangeIsAnInternalError) {
+    const MolBuilder mol = kekule("CC");
+    EXPECT_THROW(chem::spare_electrons(mol, 2), InternalError);
+}
+
+struct ClassCase {
+    std::string smiles;
+    std::uint32_t atom;
+    PiContribution expected;
+};
+
+class PiClasses : public ::testing::TestWithParam<ClassCase> {};
+
+TEST_P(PiClasses, FollowTheClassTable) {
+    const ClassCase& c = GetParam();
+    const MolBuilder mol = kekule(c.smiles);
+    std::vector<PiContribution> pi(mol.num_atoms());
+    chem::pi_contributions(mol, pi);
+    EXPECT_EQ(int(pi.at(c.atom)), int(c.expected)) << c.smiles << " atom " << c.atom;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Atoms, PiClasses,
+    ::testing::Values(ClassCase{"C1=CC=CC=C1", 0, PiContribution::One},
+                      ClassCase{"C1=CC=NC=C1", 3, PiContribution::One},
+                      ClassCase{"C1=CNC=C1", 2, PiContribution::Two},
+                      ClassCase{"C1=COC=C1", 2, PiContribution::Two},
+                      ClassCase{"[CH-]1C=CC=C1", 0, PiContribution::Two},
+                      ClassCase{"[CH+]1C=CC=CC=C1", 0, PiContribution::Zero},
+                      ClassCase{"C1C=CC=C1", 0, PiContribution::Excluded},
+                      // e = 1 with an exocyclic double bond: pulled by O, not by C.
+                      ClassCase{"O=C1C=CC=CN1", 1, PiContribution::Zero},
+                      ClassCase{"C=C1C=CC=C1", 1, PiContribution::One},
+                      // e = 3 with an exocyclic S=O: the oxygen pulls, parity flips.
+                      ClassCase{"O=S1C=CC=C1", 1, PiContribution::Two},
+                      // e = 3 with an exocyclic S=C: no pull.
+                      ClassCase{"C=S1C=CC=C1", 1, PiContribution::One},
+                      // Boron with three sigma bonds offers nothing: e = 0.
+                      ClassCase{"C=B1C=CC=C1", 1, PiContribution::Zero},
+                      ClassCase{"CB1C=CC=C1", 1, PiContribution::Excluded},
+                      ClassCase{"*1=CC=CC=C1", 0, PiContribution::One},
+                      ClassCase{"*1C=CC=C1", 0, PiContribution::OneOrTwo},
+                      ClassCase{"ClC1=CC=CC=C1", 0, PiContribution::Excluded}));
+
+// A ladder of `squares` fused four-membered rings: rung atoms 2k (top) and
+// 2k + 1 (bottom). The end rungs are C(=CH2) and [CH+] (one electron together),
+// the inner rungs are two N (four electrons). A run of squares counts 4m + 1
+// electrons unless it spans both ends, where it counts 4m + 2.
+MolBuilder pi_ladder(std::uint32_t squares) {
+    MolBuilder mol;
+    auto add = [&](std::uint8_t z, std::int8_t charge, std::uint8_t hs, bool fixed) {
+        core::Atom a;
+        a.atomic_num = z;
+        a.formal_charge = charge;
+        a.num_explicit_hs = hs;
+        if (fixed) a.flags |= core::FIXED_HS;
+        return mol.add_atom(a);
+    };
+    auto bond = [&](std::uint32_t x, std::uint32_t y, BondOrder o) {
+        core::Bond b;
+        b.begin = x;
+        b.end = y;
+        b.order = o;
+        mol.push_bond(b);
+    };
+    for (std::uint32_t k = 0; k <= squares; ++k) {
+        const bool end = k == 0 || k == squares;
+        const std::uint32_t t = end ? add(6, 0, 0, false) : add(7, 0, 0, false);
+        const std::uint32_t b = end ? add(6, 1, 1, true) : add(7, 0, 0, false);
+        bond(t, b, BondOrder::Single);
+        if (k > 0) {
+            bond(2 * (k - 1), t, BondOrder::Single);
+            bond(2 * (k - 1) + 1, b, BondOrder::Single);
+        }
+    }
+    for (std::uint32_t k : {0u, squares}) {
+        const std::uint32_t methylene = add(6, 0, 0, false);
+        bond(2 * k, methylene, BondOrder::Double);
+    }
+    test::fill_hydrogens_and_rings(mol);
+    return mol;
+}
+
+TEST(FusedCombinations, SixRingsAreCombinedButNeverSeven) {
+    MolBuilder six = pi_ladder(6);
+    ASSERT_EQ(chem::sssr(six).size(), 6u);
+    EXPECT_EQ(chem::perceive_aromaticity(six), 6u);
+    // Inner rungs lie in two rings of the combination and stay unmarked.
+    for (std::uint32_t b = 0; b < six.num_bonds(); ++b) {
+        const auto& bond = six.bonds[b];
+        const bool rung = bond.end == bond.begin + 1 && bond.begin % 2 == 0 && bond.end < 14u;
+        const bool inner_rung = rung && bond.begin != 0 && bond.begin != 12;
+        const bool ring_bond = bond.flags & core::IN_RING;
+        EXPECT_EQ(bool(bond.flags & core::AROMATIC), ring_bond && !inner_rung) << "bond " << b;
+    }
+
+    MolBuilder seven = pi_ladder(7);
+    ASSERT_EQ(chem::sssr(seven).size(), 7u);
+    EXPECT_EQ(chem::perceive_aromaticity(seven), 0u);
+    EXPECT_TRUE(aromatic_atoms(seven).empty());
+}
+
+TEST(FusedCombinations, BondAlreadyAromaticKeepsOrderAndFlagsNoAtom) {
+    // Benzene with one ring bond already of order Aromatic but unflagged.
+    MolBuilder mol = kekule("C1=CC=CC=C1");
+    mol.bonds[5].order = BondOrder::Aromatic;  // 5-0
+    test::fill_hydrogens_and_rings(mol);
+    // The two carbons at that bond still count one electron each.
+    EXPECT_EQ(chem::perceive_aromaticity(mol), 1u);
+    EXPECT_EQ(mol.bonds[5].order, BondOrder::Aromatic);
+    EXPECT_TRUE(mol.bonds[5].flags & core::AROMATIC);
+    EXPECT_EQ(aromatic_atoms(mol), range(0, 6));
+}
+
+TEST(FusedCombinations, MarksOnlyGrowOnARepeatedRun) {
+    MolBuilder mol = kekule("C1=CC2=CC=CC=CC2=C1");
+    chem::perceive_aromaticity(mol);
+    const MolBuilder once = mol;
+    // On the aromatic form the classes change, but nothing is ever withdrawn.
+    chem::perceive_aromaticity(mol);
+    for (std::uint32_t b = 0; b < mol.num_bonds(); ++b)
+        if (once.bonds[b].flags & core::AROMATIC) {
+            EXPECT_TRUE(mol.bonds[b].flags & core::AROMATIC);
+        }
+    for (std::uint32_t i = 0; i < mol.num_atoms(); ++i)
+        if (once.atoms[i].flags & core::AROMATIC) {
+            EXPECT_TRUE(mol.atoms[i].flags & core::AROMATIC);
+        }
+}
+
+TEST(FusedCombinations, NoRingsLeavesTheMoleculeAlone) {
+    MolBuilder mol = kekule("CC(=O)OC=CC#N");
+    const MolBuilder before = mol;
+    EXPECT_EQ(chem::perceive_aromaticity(mol), 0u);
+    EXPECT_EQ(mol, before);
+    MolBuilder empty;
+    EXPECT_EQ(chem::perceive_aromaticity(empty), 0u);
+}
+
+TEST(FusedCombinations, RingOutOfRangeIsAnInternalError) {
+    MolBuilder mol = kekule("C1=CC=CC=C1");
+    std::vector<chem::Ring> rings = chem::sssr(mol);
+    rings[0].atoms[2] = 99;
+    EXPECT_THROW(chem::perceive_aromaticity(mol, rings), InternalError);
+}
+
+}  // namespace

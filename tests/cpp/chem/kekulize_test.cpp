@@ -1,0 +1,238 @@
+#include "chem/kekulize.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "chem/rings.hpp"
+#include "lattices.hpp"
+#include "smiles.hpp"
+
+using namespace quorix;
+using core::BondOrder;
+using quorix::test::before_kekule;
+using Pairs = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+
+namespace {
+
+Pairs doubles(const core::MolBuilder& m) {
+    Pairs out;
+    for (const auto& b : m.bonds)
+        if (b.order == BondOrder::Double) out.push_back({std::min(b.begin, b.end), std::max(b.begin, b.end)});
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// What every successful assignment must leave: no aromatic flags or orders, and
+// no atom with two double bonds.
+void expect_kekule_form(const core::MolBuilder& m) {
+    for (std::uint32_t a = 0; a < m.num_atoms(); ++a) {
+        EXPECT_FALSE(m.atoms[a].flags & core::AROMATIC) << "atom " << a;
+        unsigned d = 0;
+        for (core::Neighbor nb : m.neighbors(a)) d += m.bonds[nb.bond].order == BondOrder::Double;
+        EXPECT_LE(d, 1u) << "atom " << a;
+    }
+    for (const auto& b : m.bonds) {
+        EXPECT_FALSE(b.flags & core::AROMATIC);
+        EXPECT_NE(b.order, BondOrder::Aromatic);
+    }
+}
+
+struct FormCase {
+    std::string name;
+    std::string smiles;
+    Pairs doubles;
+};
+
+class KekuleForms : public ::testing::TestWithParam<FormCase> {};
+
+TEST_P(KekuleForms, DoubleBonds) {
+    core::MolBuilder m = before_kekule(GetParam().smiles);
+    auto r = chem::kekulize(m);
+    ASSERT_TRUE(r) << r.error().to_string();
+    EXPECT_EQ(doubles(m), GetParam().doubles);
+    expect_kekule_form(m);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Chem, KekuleForms,
+    ::testing::Values(
+        FormCase{"benzene", "c1ccccc1", {{0, 1}, {2, 3}, {4, 5}}},
+        // The pyrrole nitrogen takes no double bond; the first choice 0=1 dead-ends at atom 4.
+        FormCase{"pyrrole", "c1cc[nH]c1", {{0, 4}, {1, 2}}},
+        FormCase{"indole", "c1ccc2[nH]ccc2c1", {{0, 1}, {2, 3}, {5, 6}, {7, 8}}},
+        FormCase{"imidazole", "c1c[nH]cn1", {{0, 1}, {3, 4}}},
+        FormCase{"tetrazole", "c1nn[nH]n1", {{0, 4}, {1, 2}}},
+        FormCase{"azulene", "c1ccc2cccc2cc1", {{0, 1}, {2, 3}, {4, 5}, {6, 7}, {8, 9}}},
+        // Porphine: 22 of 24 ring atoms pair up; the two NH nitrogens (21, 23) do not.
+        FormCase{"porphine", "c1cc2cc3ccc(cc4ccc(cc5ccc(cc1n2)[nH]5)n4)[nH]3",
+                 {{0, 1}, {2, 20}, {3, 4}, {5, 6}, {7, 8}, {9, 22}, {10, 11}, {12, 13}, {14, 15}, {16, 17}, {18, 19}}},
+        FormCase{"pyridinium", "c1cc[nH+]cc1", {{0, 1}, {2, 3}, {4, 5}}},
+        // Written with a neutral N=O; normalisation makes it N+-O- and the nitrogen takes a ring double bond.
+        FormCase{"pyridine_n_oxide", "O=n1ccccc1", {{1, 2}, {3, 4}, {5, 6}}},
+        // The aromatic bond between the rings lies in no ring system and stays single.
+        FormCase{"biphenyl_aromatic_link", "c1ccccc1c1ccccc1", {{0, 1}, {2, 3}, {4, 5}, {6, 7}, {8, 9}, {10, 11}}},
+        FormCase{"two_components", "c1ccccc1.c1ccncc1", {{0, 1}, {2, 3}, {4, 5}, {6, 7}, {8, 9}, {10, 11}}},
+        FormCase{"already_kekule", "C1=CC=CC=C1", {{0, 1}, {2, 3}, {4, 5}}},
+        FormCase{"aliphatic_ring_fused", "c1ccc2c(c1)CC2", {{0, 1}, {2, 3}, {4, 5}}}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(Kekulize, PyrroleNitrogenHydrogenBecomesImplicit) {
+    core::MolBuilder m = before_kekule("c1cc[nH]c1");
+    ASSERT_TRUE(chem::kekulize(m));
+    const core::Atom& n = m.atoms[3];
+    EXPECT_EQ(n.num_explicit_hs, 0);
+    EXPECT_EQ(n.num_implicit_hs, 1);
+    EXPECT_FALSE(n.flags & core::FIXED_HS);
+    for (std::uint32_t c : {0u, 1u, 2u, 4u}) EXPECT_EQ(m.atoms[c].num_implicit_hs, 1) << c;
+}
+
+TEST(Kekulize, ChargedNitrogenKeepsDeclaredHydrogen) {
+    core::MolBuilder m = before_kekule("c1cc[nH+]cc1");
+    ASSERT_TRUE(chem::kekulize(m));
+    EXPECT_EQ(m.atoms[3].num_explicit_hs, 1);
+    EXPECT_TRUE(m.atoms[3].flags & core::FIXED_HS);
+    EXPECT_EQ(m.atoms[3].formal_charge, 1);
+}
+
+TEST(Kekulize, NothingAromaticChangesNothing) {
+    core::MolBuilder m = before_kekule("C1CCCCC1C(=O)O");
+    const core::MolBuilder copy = m;
+    EXPECT_TRUE(chem::kekulize(m));
+    EXPECT_EQ(m, copy);
+}
+
+TEST(Kekulize, BondsMadeDoubleLoseTheirDirection) {
+    core::MolBuilder m = before_kekule("c1cc/ccc1");
+    ASSERT_EQ(m.bonds[2].direction, core::BondDirection::Slash);
+    ASSERT_TRUE(chem::kekulize(m));
+    EXPECT_EQ(m.bonds[2].order, BondOrder::Double);
+    EXPECT_EQ(m.bonds[2].direction, core::BondDirection::None);
+}
+
+TEST(Kekulize, UnflaggedAromaticOrderIsNoSystemBond) {
+    // As a molblock leaves it: order Aromatic without the flag on the closing bond 5-0.
+    core::MolBuilder m = before_kekule("c1ccccc1");
+    m.bonds[5].flags &= ~core::AROMATIC;
+    ASSERT_TRUE(chem::kekulize(m));
+    EXPECT_EQ(m.bonds[5].order, BondOrder::Aromatic);
+    EXPECT_EQ(doubles(m), (Pairs{{1, 2}, {3, 4}}));
+}
+
+struct FailCase {
+    std::string name;
+    std::string smiles;
+    bool check_valences;  // run the strict valence step first
+    chem::KekulizeError error;
+    std::string text;
+};
+
+class KekuleFailures : public ::testing::TestWithParam<FailCase> {};
+
+TEST_P(KekuleFailures, ErrorAndText) {
+    const FailCase& c = GetParam();
+    core::MolBuilder m;
+    if (c.check_valences) {
+        m = before_kekule(c.smiles);
+    } else {
+        m = test::smiles(c.smiles);
+        chem::ring_membership(m);
+    }
+    auto r = chem::kekulize(m);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error(), c.error);
+    EXPECT_EQ(r.error().to_string(), c.text);
+}
+
+using E = chem::KekulizeError;
+
+INSTANTIATE_TEST_SUITE_P(
+    Chem, KekuleFailures,
+    ::testing::Values(
+        FailCase{"five_carbons", "c1cccc1", true, E{E::Unbalanced{{3}}},
+                 "该芳香体系不存在合法 Kekulé 结构,未配平的原子:[3]"},
+        // Atom 3 sits between two CH2 groups; atom 1 loses its only partner to atom 5's pairing.
+        FailCase{"two_left_over", "c1c[cH2]c[cH2]c1", true, E{E::Unbalanced{{1, 3}}},
+                 "该芳香体系不存在合法 Kekulé 结构,未配平的原子:[1, 3]"},
+        FailCase{"odd_fused", "c1ccc2cccc2c1", true, E{E::Unbalanced{{5}}},
+                 "该芳香体系不存在合法 Kekulé 结构,未配平的原子:[5]"},
+        FailCase{"wildcard", "c1cc*cc1", true, E{E::WildcardInAromatic{3}},
+                 "原子 #3 是芳香体系中的通配原子;该路径尚未实现"},
+        FailCase{"aromatic_outside_ring", "Cc1ccccc1c", true, E{E::AromaticNotInRing{7}},
+                 "原子 #7 不在环中却被标记为芳香"},
+        FailCase{"lone_aromatic_atom", "c", true, E{E::AromaticNotInRing{0}}, "原子 #0 不在环中却被标记为芳香"},
+        // A fusion nitrogen declared with a hydrogen: six before (no aromatic correction
+        // for 5.5), three after the hydrogen is dropped.
+        FailCase{"fusion_nitrogen_with_hydrogen", "c1cc[nH]2cccc2c1", false, E{E::ValenceChanged{3, 6, 3}},
+                 "kekulize 改变了原子 #3 的总价:6 → 3"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(Kekulize, FailedSystemIsLeftSingleWithFlagsAndEarlierSystemsStay) {
+    core::MolBuilder m = before_kekule("c1ccccc1.c1cccc1");
+    auto r = chem::kekulize(m);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error(), (E{E::Unbalanced{{9}}}));
+    EXPECT_EQ(doubles(m), (Pairs{{0, 1}, {2, 3}, {4, 5}}));
+    for (std::uint32_t b = 0; b < m.num_bonds(); ++b) {
+        EXPECT_TRUE(m.bonds[b].flags & core::AROMATIC) << b;
+        if (b >= 6) {
+            EXPECT_EQ(m.bonds[b].order, BondOrder::Single) << b;
+        }
+    }
+    for (const auto& a : m.atoms) EXPECT_TRUE(a.flags & core::AROMATIC);
+}
+
+TEST(Kekulize, ErrorTextsOfTheOtherVariants) {
+    EXPECT_EQ((E{E::SearchCapReached{20000, 10}}).to_string(),
+              "kekulize 搜索触到安全上限(20000 次回溯,体系 10 原子),结果未知 —— 这不等于无解");
+    EXPECT_EQ((E{E::Unbalanced{{}}}).to_string(), "该芳香体系不存在合法 Kekulé 结构,未配平的原子:[]");
+    EXPECT_EQ((E{E::ValenceChanged{0, -1, 2}}).to_string(), "kekulize 改变了原子 #0 的总价:-1 → 2");
+}
+
+TEST(KekulizeLarge, FullereneC60) {
+    const test::Skeleton c60 = test::fullerene_c60();
+    ASSERT_EQ(c60.num_atoms, 60u);
+    ASSERT_EQ(c60.edges.size(), 90u);
+    core::MolBuilder m = before_kekule(test::to_smiles(c60, "c"));
+    auto r = chem::kekulize(m);
+    ASSERT_TRUE(r) << r.error().to_string();
+    EXPECT_EQ(doubles(m).size(), 30u);
+    expect_kekule_form(m);
+    for (const auto& a : m.atoms) EXPECT_EQ(a.num_implicit_hs, 0);
+}
+
+TEST(KekulizeLarge, FortyRingSheet) {
+    const test::Skeleton sheet = test::hex_sheet(5, 8);
+    ASSERT_EQ(sheet.num_atoms, 106u);
+    const std::string text = test::to_smiles(sheet, "c");
+    ASSERT_EQ(text.find_first_of("CNO"), std::string::npos);
+    core::MolBuilder m = before_kekule(text);
+    auto r = chem::kekulize(m);
+    ASSERT_TRUE(r) << r.error().to_string();
+    EXPECT_EQ(doubles(m).size(), 53u);
+    expect_kekule_form(m);
+}
+
+// The same sheet without one corner atom has an odd ring system (103 atoms; the
+// two neighbours of the removed corner now hang outside it). No Kekulé structure
+// exists and the search must stop at its budget of 10000 + 1000 x 103 backtracks.
+TEST(KekulizeLarge, UnkekulisableSheetStopsAtBudget) {
+    test::Skeleton sheet = test::hex_sheet(5, 8);
+    test::Skeleton cut{sheet.num_atoms - 1, {}};
+    for (auto [a, b] : sheet.edges)
+        if (a != 0 && b != 0) cut.edges.push_back({a - 1, b - 1});
+    core::MolBuilder m = before_kekule(test::to_smiles(cut, "c"));
+    auto systems = chem::ring_systems(m);
+    ASSERT_EQ(systems.size(), 1u);
+    ASSERT_EQ(systems[0].size(), 103u);
+    auto r = chem::kekulize(m);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error(), (E{E::SearchCapReached{113000, 103}}));
+    EXPECT_EQ(r.error().to_string(),
+              "kekulize 搜索触到安全上限(113000 次回溯,体系 103 原子),结果未知 —— 这不等于无解");
+    for (const auto& b : m.bonds) EXPECT_NE(b.order, BondOrder::Double);
+}
+
+}  // namespace

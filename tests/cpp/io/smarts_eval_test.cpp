@@ -1,0 +1,504 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "io/smarts/mol.hpp"
+#include "io/smarts/parse.hpp"
+
+using namespace quorix::io;
+using quorix::core::BondOrder;
+
+namespace {
+
+// Hand-built atom records for the molecules the cases talk about.
+AtomProps atom(std::uint8_t z, int h = 0, int degree = 0) {
+    AtomProps a;
+    a.atomic_num = z;
+    a.total_h = h;
+    a.implicit_h = h;
+    a.degree = degree;
+    return a;
+}
+AtomProps aromatic(AtomProps a) {
+    a.aromatic = 1;
+    return a;
+}
+
+const AtomProps METHANE = [] {  // implicit hydrogens only
+    AtomProps a = atom(6, 4, 0);
+    a.valence = 4;
+    return a;
+}();
+const AtomProps METHANE_EXPLICIT_H = [] {  // four hydrogen atoms in the graph
+    AtomProps a = atom(6, 4, 4);
+    a.implicit_h = 0;
+    a.h_neighbors = 4;
+    a.valence = 4;
+    return a;
+}();
+const AtomProps WATER_O_TWO_H_ATOMS = [] {  // [H]O[H]
+    AtomProps a = atom(8, 2, 2);
+    a.implicit_h = 0;
+    a.h_neighbors = 2;
+    a.valence = 2;
+    return a;
+}();
+const AtomProps ETHANE_C = [] {  // CH3 of ethane
+    AtomProps a = atom(6, 3, 1);
+    a.valence = 4;
+    return a;
+}();
+const AtomProps BENZENE_C = [] {
+    AtomProps a = aromatic(atom(6, 1, 2));
+    a.valence = 4;
+    a.ring_count = 1;
+    a.smallest_ring = 6;
+    a.ring_bonds = 2;
+    return a;
+}();
+const AtomProps PYRIDINE_N = [] {
+    AtomProps a = aromatic(atom(7, 0, 2));
+    a.valence = 3;
+    a.ring_count = 1;
+    a.smallest_ring = 6;
+    a.ring_bonds = 2;
+    return a;
+}();
+const AtomProps INDOLE_FUSION_C = [] {  // shared by a five- and a six-membered ring
+    AtomProps a = aromatic(atom(6, 0, 3));
+    a.valence = 4;
+    a.ring_count = 2;
+    a.smallest_ring = 5;
+    a.ring_bonds = 3;
+    return a;
+}();
+const AtomProps AMMONIUM_N = [] {
+    AtomProps a = atom(7, 4, 0);
+    a.formal_charge = 1;
+    a.valence = 4;
+    return a;
+}();
+const AtomProps C13_METHYL = [] {
+    AtomProps a = ETHANE_C;
+    a.isotope = 13;
+    return a;
+}();
+const AtomProps CARBONYL_O = [] {
+    AtomProps a = atom(8, 0, 1);
+    a.valence = 2;
+    return a;
+}();
+
+AtomExpr bracket(const std::string& text) {
+    auto q = read_smarts(text);
+    EXPECT_TRUE(q) << (q ? "" : q.error().caret_view());
+    if (!q || q->atom_exprs.empty()) return AtomExpr::of(AtomPrimitive::of(AtomPrimitive::Any));
+    return q->atom_exprs[0];
+}
+
+bool never_called(const Query&) {
+    ADD_FAILURE() << "recursive callback called";
+    return false;
+}
+
+// ---- atom primitives and operators --------------------------------------------
+
+struct AtomCase {
+    std::string pattern;
+    const AtomProps* atom;
+    const char* atom_name;
+    bool expected;
+};
+
+std::ostream& operator<<(std::ostream& os, const AtomCase& c) {
+    return os << c.pattern << " on " << c.atom_name;
+}
+
+class AtomEval : public testing::TestWithParam<AtomCase> {};
+
+TEST_P(AtomEval, Holds) {
+    const AtomCase& c = GetParam();
+    EXPECT_EQ(bracket(c.pattern).matches(*c.atom, never_called), c.expected);
+}
+
+#define ON(a) &a, #a
+
+INSTANTIATE_TEST_SUITE_P(
+    Precedence, AtomEval,
+    testing::Values(
+        // `;` binds loosest, `,` next, `&` and juxtaposition tightest, `!` tighter still.
+        AtomCase{"[C,N;H1]", ON(ETHANE_C), false}, AtomCase{"[C,N&H1]", ON(ETHANE_C), true},
+        AtomCase{"[C,NH1]", ON(ETHANE_C), true}, AtomCase{"[C,N;H3]", ON(ETHANE_C), true},
+        AtomCase{"[N,C;H3]", ON(AMMONIUM_N), false}, AtomCase{"[N&H4,C]", ON(AMMONIUM_N), true},
+        AtomCase{"[!C,N]", ON(PYRIDINE_N), true}, AtomCase{"[!C,N]", ON(ETHANE_C), false},
+        AtomCase{"[!C,N]", ON(CARBONYL_O), true}, AtomCase{"[!C&!N]", ON(CARBONYL_O), true},
+        AtomCase{"[!C!N]", ON(PYRIDINE_N), true}, AtomCase{"[!C!n]", ON(PYRIDINE_N), false},
+        AtomCase{"[!#6;!#7]", ON(PYRIDINE_N), false}, AtomCase{"[!!C]", ON(ETHANE_C), true},
+        AtomCase{"[!!!C]", ON(ETHANE_C), false}, AtomCase{"[C;H1,H3]", ON(ETHANE_C), true},
+        AtomCase{"[C;H1,H2]", ON(ETHANE_C), false}, AtomCase{"[c,n;R2]", ON(INDOLE_FUSION_C), true},
+        AtomCase{"[c,n;R2]", ON(PYRIDINE_N), false}, AtomCase{"[c,nR2]", ON(PYRIDINE_N), false},
+        AtomCase{"[c,nR1]", ON(PYRIDINE_N), true}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Elements, AtomEval,
+    testing::Values(AtomCase{"[#6]", ON(ETHANE_C), true}, AtomCase{"[#6]", ON(BENZENE_C), true},
+                    AtomCase{"[C]", ON(BENZENE_C), false}, AtomCase{"[c]", ON(BENZENE_C), true},
+                    AtomCase{"[c]", ON(ETHANE_C), false}, AtomCase{"[a]", ON(PYRIDINE_N), true},
+                    AtomCase{"[A]", ON(PYRIDINE_N), false}, AtomCase{"[A]", ON(CARBONYL_O), true},
+                    AtomCase{"[*]", ON(PYRIDINE_N), true}, AtomCase{"[#7]", ON(AMMONIUM_N), true},
+                    AtomCase{"[N]", ON(PYRIDINE_N), false}, AtomCase{"[n]", ON(PYRIDINE_N), true},
+                    AtomCase{"[Hg]", ON(ETHANE_C), false}, AtomCase{"[H]", ON(ETHANE_C), false}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Counts, AtomEval,
+    testing::Values(
+        // Each hydrogen counts once in the connection count, whether it is an
+        // atom of the graph or only a count on its heavy atom.
+        AtomCase{"[CX4]", ON(METHANE), true}, AtomCase{"[CX4]", ON(METHANE_EXPLICIT_H), true},
+        AtomCase{"[CX8]", ON(METHANE_EXPLICIT_H), false}, AtomCase{"[OX2]", ON(WATER_O_TWO_H_ATOMS), true},
+        AtomCase{"[OX4]", ON(WATER_O_TWO_H_ATOMS), false}, AtomCase{"[CX4]", ON(ETHANE_C), true},
+        AtomCase{"[cX3]", ON(BENZENE_C), true}, AtomCase{"[X]", ON(ETHANE_C), false},
+        // Degree counts graph neighbours only; H counts every hydrogen.
+        AtomCase{"[D4]", ON(METHANE_EXPLICIT_H), true}, AtomCase{"[D0]", ON(METHANE), true},
+        AtomCase{"[D]", ON(ETHANE_C), true}, AtomCase{"[D2]", ON(ETHANE_C), false},
+        AtomCase{"[H4]", ON(METHANE_EXPLICIT_H), true}, AtomCase{"[H3]", ON(ETHANE_C), true},
+        AtomCase{"[H]", ON(BENZENE_C), false}, AtomCase{"[CH]", ON(BENZENE_C), false},
+        AtomCase{"[cH]", ON(BENZENE_C), true}, AtomCase{"[H0]", ON(PYRIDINE_N), true},
+        AtomCase{"[h0]", ON(METHANE_EXPLICIT_H), true}, AtomCase{"[h4]", ON(METHANE), true},
+        AtomCase{"[h]", ON(BENZENE_C), true}, AtomCase{"[v4]", ON(ETHANE_C), true},
+        AtomCase{"[v3]", ON(PYRIDINE_N), true}, AtomCase{"[v]", ON(PYRIDINE_N), false},
+        AtomCase{"[v2]", ON(CARBONYL_O), true}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Rings, AtomEval,
+    testing::Values(AtomCase{"[R]", ON(BENZENE_C), true}, AtomCase{"[R]", ON(ETHANE_C), false},
+                    AtomCase{"[R0]", ON(ETHANE_C), true}, AtomCase{"[R0]", ON(BENZENE_C), false},
+                    AtomCase{"[R1]", ON(BENZENE_C), true}, AtomCase{"[R2]", ON(INDOLE_FUSION_C), true},
+                    AtomCase{"[r]", ON(INDOLE_FUSION_C), true}, AtomCase{"[r]", ON(ETHANE_C), false},
+                    AtomCase{"[r0]", ON(ETHANE_C), true}, AtomCase{"[r0]", ON(BENZENE_C), false},
+                    AtomCase{"[r6]", ON(BENZENE_C), true}, AtomCase{"[r5]", ON(INDOLE_FUSION_C), true},
+                    // Only the smallest ring counts.
+                    AtomCase{"[r6]", ON(INDOLE_FUSION_C), false}, AtomCase{"[x]", ON(BENZENE_C), true},
+                    AtomCase{"[x]", ON(ETHANE_C), false}, AtomCase{"[x2]", ON(BENZENE_C), true},
+                    AtomCase{"[x2]", ON(INDOLE_FUSION_C), false}, AtomCase{"[x3]", ON(INDOLE_FUSION_C), true},
+                    AtomCase{"[x0]", ON(ETHANE_C), true}));
+
+INSTANTIATE_TEST_SUITE_P(
+    ChargeIsotopeMap, AtomEval,
+    testing::Values(AtomCase{"[N+]", ON(AMMONIUM_N), true}, AtomCase{"[N+1]", ON(AMMONIUM_N), true},
+                    AtomCase{"[N++]", ON(AMMONIUM_N), false}, AtomCase{"[N+0]", ON(AMMONIUM_N), false},
+                    AtomCase{"[N-]", ON(AMMONIUM_N), false}, AtomCase{"[+0]", ON(ETHANE_C), true},
+                    AtomCase{"[13C]", ON(C13_METHYL), true}, AtomCase{"[13C]", ON(ETHANE_C), false},
+                    AtomCase{"[0C]", ON(ETHANE_C), true}, AtomCase{"[12C]", ON(ETHANE_C), false},
+                    // Map numbers and chirality never restrict the atom test.
+                    AtomCase{"[C:7]", ON(ETHANE_C), true}, AtomCase{"[N:7]", ON(ETHANE_C), false},
+                    AtomCase{"[:7]", ON(PYRIDINE_N), true}, AtomCase{"[C,:1]", ON(CARBONYL_O), true},
+                    AtomCase{"[C@@]", ON(ETHANE_C), true}, AtomCase{"[C@]", ON(ETHANE_C), true},
+                    AtomCase{"[!:1]", ON(ETHANE_C), false}));
+
+// ---- boolean edge shapes ---------------------------------------------------------
+
+TEST(AtomEvalShapes, EmptyListsAndNotChains) {
+    AtomExpr empty_and;
+    empty_and.set_root(empty_and.add_list(ExprKind::And, {}));
+    EXPECT_TRUE(empty_and.matches(ETHANE_C, never_called));
+
+    AtomExpr empty_or;
+    empty_or.set_root(empty_or.add_list(ExprKind::Or, {}));
+    EXPECT_FALSE(empty_or.matches(ETHANE_C, never_called));
+
+    AtomExpr not_empty_and;
+    not_empty_and.set_root(not_empty_and.add_not(not_empty_and.add_list(ExprKind::And, {})));
+    EXPECT_FALSE(not_empty_and.matches(ETHANE_C, never_called));
+
+    // A long Not chain over a list: parity decides, no stack needed.
+    AtomExpr chain;
+    std::uint32_t kids[2] = {chain.add_primitive(AtomPrimitive::element(7, AtomPrimitive::EITHER)),
+                             chain.add_primitive(AtomPrimitive::number(AtomPrimitive::TotalH, 3))};
+    std::uint32_t n = chain.add_list(ExprKind::Or, kids);
+    for (int i = 0; i < 100001; ++i) n = chain.add_not(n);
+    chain.set_root(n);
+    EXPECT_FALSE(chain.matches(ETHANE_C, never_called));  // Or holds, odd chain
+    EXPECT_TRUE(chain.matches(CARBONYL_O, never_called));
+}
+
+TEST(AtomEvalShapes, NestedListsDecideAtEveryLevel) {
+    // And(Or(And(C, H2), And(C, H3)), Not(R), Not(+1)), checked on atoms that
+    // each make a different level decide.
+    auto q = read_smarts("[C&H2,C&H3;!R;!+]");
+    ASSERT_TRUE(q);
+    const AtomExpr& e = q->atom_exprs[0];
+    EXPECT_TRUE(e.matches(ETHANE_C, never_called));
+    EXPECT_FALSE(e.matches(METHANE, never_called));
+    AtomProps ring_ch2 = atom(6, 2, 2);
+    ring_ch2.ring_count = 1;
+    EXPECT_FALSE(e.matches(ring_ch2, never_called));
+    AtomProps cation = ETHANE_C;
+    cation.formal_charge = 1;
+    EXPECT_FALSE(e.matches(cation, never_called));
+    AtomProps ch2 = atom(6, 2, 2);
+    EXPECT_TRUE(e.matches(ch2, never_called));
+}
+
+// ---- recursive groups ------------------------------------------------------------
+
+TEST(AtomEvalRecursive, CallbackGetsTheGroupsSubQuery) {
+    auto q = read_smarts("[C;$(C=O),$(C#N)]");
+    ASSERT_TRUE(q);
+    const AtomExpr& e = q->atom_exprs[0];
+    ASSERT_EQ(e.subqueries().size(), 2u);
+    std::vector<const Query*> seen;
+    auto answer = [&](bool second_holds) {
+        return [&, second_holds](const Query& sub) {
+            seen.push_back(&sub);
+            return &sub == &e.subqueries()[1] ? second_holds : false;
+        };
+    };
+    EXPECT_TRUE(e.matches(ETHANE_C, answer(true)));
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0], &e.subqueries()[0]);
+    EXPECT_EQ(seen[1], &e.subqueries()[1]);
+    EXPECT_EQ(seen[0]->to_string(), "C O | 0-1:=");
+    seen.clear();
+    EXPECT_FALSE(e.matches(ETHANE_C, answer(false)));
+    EXPECT_EQ(seen.size(), 2u);
+}
+
+TEST(AtomEvalRecursive, DecidedListsSkipTheCallback) {
+    // The aliphatic test fails first on an aromatic atom; the Or is decided by
+    // its first member on an aliphatic one.
+    EXPECT_FALSE(bracket("[A;$(CC)]").matches(BENZENE_C, never_called));
+    EXPECT_TRUE(bracket("[A,$(CC)]").matches(ETHANE_C, never_called));
+    EXPECT_FALSE(bracket("[!A&$(CC)]").matches(ETHANE_C, never_called));
+    int calls = 0;
+    auto count = [&](const Query&) {
+        ++calls;
+        return true;
+    };
+    EXPECT_TRUE(bracket("[A,$(CC)]").matches(BENZENE_C, count));
+    EXPECT_FALSE(bracket("[!$(CC)]").matches(BENZENE_C, count));
+    EXPECT_EQ(calls, 2);
+}
+
+TEST(AtomEvalRecursive, CallbackMayEvaluateAgain) {
+    // A callback that, like the matcher, evaluates the sub-query's first atom on
+    // the same atom, recursing into nested groups through itself.
+    auto q = read_smarts("[$([$([N,O]):1])]");
+    ASSERT_TRUE(q);
+    struct Nested {
+        const AtomProps* atom;
+        int depth = 0;
+        bool operator()(const Query& sub) {
+            ++depth;
+            return sub.atom_exprs[0].matches(*atom, *this);
+        }
+    };
+    Nested on_o{&CARBONYL_O};
+    EXPECT_TRUE(q->atom_exprs[0].matches(CARBONYL_O, on_o));
+    EXPECT_EQ(on_o.depth, 2);
+    Nested on_c{&ETHANE_C};
+    EXPECT_FALSE(q->atom_exprs[0].matches(ETHANE_C, on_c));
+}
+
+// ---- bonds -----------------------------------------------------------------------
+
+BondProps bond(BondOrder order, bool ring = false, bool forward = true) {
+    BondProps b;
+    b.order = order;
+    b.in_ring = ring ? 1 : 0;
+    b.dative_forward = forward ? 1 : 0;
+    return b;
+}
+
+struct BondCase {
+    std::string pattern;  // two atoms and the bond under test
+    BondProps bond;
+    const char* bond_name;
+    bool expected;
+};
+
+std::ostream& operator<<(std::ostream& os, const BondCase& c) { return os << c.pattern << " on " << c.bond_name; }
+
+class BondEval : public testing::TestWithParam<BondCase> {};
+
+TEST_P(BondEval, Holds) {
+    auto q = read_smarts(GetParam().pattern);
+    ASSERT_TRUE(q) << q.error().caret_view();
+    ASSERT_EQ(q->bond_exprs.size(), 1u);
+    EXPECT_EQ(q->bond_exprs[0].matches(GetParam().bond), GetParam().expected);
+}
+
+#define B(...) bond(__VA_ARGS__), #__VA_ARGS__
+using enum BondOrder;
+
+INSTANTIATE_TEST_SUITE_P(
+    Orders, BondEval,
+    testing::Values(
+        BondCase{"CC", B(Single), true}, BondCase{"CC", B(Aromatic), true}, BondCase{"CC", B(Double), false},
+        BondCase{"C-C", B(Single), true}, BondCase{"C-C", B(Aromatic), false}, BondCase{"C=C", B(Double), true},
+        BondCase{"C=C", B(Aromatic), false}, BondCase{"C#C", B(Triple), true}, BondCase{"C$C", B(Quadruple), true},
+        BondCase{"C$C", B(Triple), false}, BondCase{"c:c", B(Aromatic), true}, BondCase{"c:c", B(Single), false},
+        BondCase{"C~C", B(Dative, false, false), true}, BondCase{"C~C", B(Unspecified), true},
+        BondCase{"C/C", B(Single), true}, BondCase{"C\\C", B(Aromatic), true}, BondCase{"C/C", B(Double), false},
+        BondCase{"C\\C", B(Dative), false}));
+
+INSTANTIATE_TEST_SUITE_P(
+    RingsAndOperators, BondEval,
+    testing::Values(BondCase{"C@C", B(Single, true), true}, BondCase{"C@C", B(Single, false), false},
+                    BondCase{"C!@C", B(Single, false), true}, BondCase{"C-!@C", B(Single, true), false},
+                    BondCase{"C-@C", B(Aromatic, true), false}, BondCase{"C-,:;@C", B(Aromatic, true), true},
+                    BondCase{"C-,:;@C", B(Aromatic, false), false}, BondCase{"C=,#C", B(Triple), true},
+                    BondCase{"C-,=;!@C", B(Double, true), false}, BondCase{"C!=C", B(Single), true},
+                    BondCase{"C!!=C", B(Double), true}, BondCase{"C!-!:C", B(Double), true}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Dative, BondEval,
+    testing::Values(BondCase{"N->[Cu]", B(Dative, false, true), true},
+                    BondCase{"N->[Cu]", B(Dative, false, false), false},
+                    BondCase{"[Cu]<-N", B(Dative, false, false), true},
+                    BondCase{"[Cu]<-N", B(Dative, false, true), false},
+                    BondCase{"N->[Cu]", B(Single), false}, BondCase{"[Cu]<-N", B(Single, false, false), false},
+                    BondCase{"N-[Cu]", B(Dative), false}));
+
+// ---- walkers -----------------------------------------------------------------------
+
+std::vector<std::uint8_t> elements(const std::string& pattern) { return bracket(pattern).possible_elements().list(); }
+bool any_element(const std::string& pattern) { return bracket(pattern).possible_elements().any; }
+
+TEST(AtomExprWalkers, PossibleElements) {
+    EXPECT_EQ(elements("[C,N]"), (std::vector<std::uint8_t>{6, 7}));
+    EXPECT_EQ(elements("[C;!N]"), (std::vector<std::uint8_t>{6}));
+    EXPECT_TRUE(any_element("[!C]"));
+    EXPECT_FALSE(any_element("[C&N]"));
+    EXPECT_TRUE(elements("[C&N]").empty());
+    EXPECT_EQ(elements("[#6,c,n]"), (std::vector<std::uint8_t>{6, 7}));
+    EXPECT_TRUE(any_element("[C,*]"));
+    EXPECT_TRUE(any_element("[C,a]"));
+    EXPECT_TRUE(any_element("[$(N)]"));
+    EXPECT_EQ(elements("[C,N,O;N,O,S;O,N]"), (std::vector<std::uint8_t>{7, 8}));
+    EXPECT_EQ(elements("[R;N,P;H1]"), (std::vector<std::uint8_t>{7, 15}));
+    EXPECT_EQ(elements("[Hg]"), (std::vector<std::uint8_t>{80}));
+    EXPECT_EQ(elements("[H]"), (std::vector<std::uint8_t>{1}));
+    EXPECT_EQ(elements("[#200,#0]"), (std::vector<std::uint8_t>{0, 200}));
+    AtomExpr empty_or;
+    empty_or.set_root(empty_or.add_list(ExprKind::Or, {}));
+    EXPECT_FALSE(empty_or.possible_elements().any);
+    EXPECT_TRUE(empty_or.possible_elements().list().empty());
+    EXPECT_TRUE(empty_or.possible_elements().contains(6) == false);
+}
+
+TEST(AtomExprWalkers, AndListSearches) {
+    const AtomExpr e = bracket("[C@@H:5]");
+    EXPECT_EQ(e.find_map_number(), std::optional<std::uint16_t>(5));
+    EXPECT_EQ(e.find_chirality(), 1);
+    EXPECT_EQ(e.find_h_count(), std::optional<std::uint32_t>(1));
+
+    EXPECT_EQ(bracket("[C,@]").find_chirality(), 255);
+    EXPECT_EQ(bracket("[!@]").find_chirality(), 255);
+    EXPECT_EQ(bracket("[C;@;@@]").find_chirality(), 2);
+    EXPECT_EQ(bracket("[C,H2]").find_h_count(), std::nullopt);
+    EXPECT_EQ(bracket("[CH2;H3]").find_h_count(), std::optional<std::uint32_t>(2));
+    EXPECT_EQ(bracket("[C]").find_map_number(), std::nullopt);
+
+    std::vector<AtomExpr> list = {bracket("[C]"), bracket("[N:3]"), bracket("[O:4]")};
+    EXPECT_EQ(AtomExpr::find_map_number(list), std::optional<std::uint16_t>(3));
+    list.erase(list.begin() + 1, list.end());
+    EXPECT_EQ(AtomExpr::find_map_number(list), std::nullopt);
+}
+
+TEST(AtomExprWalkers, MirrorChirality) {
+    AtomExpr e = bracket("[C@H;@@,N]");
+    const std::string before = e.to_string();
+    e.mirror_chirality();
+    EXPECT_EQ(e.to_string(), "And(And(C,@@,H1),Or(@@,N))");  // the mark inside the Or is not touched
+    e.mirror_chirality();
+    EXPECT_EQ(e.to_string(), before);
+}
+
+TEST(AtomExprWalkers, ContainsMapNumberLooksEverywhere) {
+    // Built by hand: the reader never leaves a second map number in place.
+    for (const auto& [kind, wrap_in_not] : {std::pair{ExprKind::And, false}, std::pair{ExprKind::Or, true}}) {
+        AtomExpr e;
+        std::uint32_t map = e.add_primitive(AtomPrimitive::number(AtomPrimitive::MapNumber, 9));
+        if (wrap_in_not) map = e.add_not(map);
+        const std::uint32_t kids[2] = {e.add_primitive(AtomPrimitive::of(AtomPrimitive::Any)), map};
+        e.set_root(e.add_list(kind, kids));
+        EXPECT_TRUE(e.contains_map_number());
+    }
+    EXPECT_FALSE(bracket("[C,N;!O]").contains_map_number());
+}
+
+TEST(AtomExprWalkers, ExtractMapNumberKeepsOtherValues) {
+    AtomExpr e = AtomExpr::of(AtomPrimitive::of(AtomPrimitive::Any));
+    EXPECT_EQ(e.extract_map_number(), std::nullopt);
+    EXPECT_EQ(e.to_string(), "*");
+
+    AtomExpr two;
+    const std::uint32_t kids[3] = {two.add_primitive(AtomPrimitive::number(AtomPrimitive::MapNumber, 4)),
+                                   two.add_primitive(AtomPrimitive::element(6, 0)),
+                                   two.add_primitive(AtomPrimitive::number(AtomPrimitive::MapNumber, 8))};
+    two.set_root(two.add_list(ExprKind::And, kids));
+    EXPECT_EQ(two.extract_map_number(), std::optional<std::uint16_t>(4));
+    EXPECT_EQ(two.to_string(), "And(C,:8)");
+    EXPECT_TRUE(two.contains_map_number());
+}
+
+TEST(BondExprWalkers, RequiresMultiple) {
+    auto bond_of = [](const std::string& text) {
+        auto q = read_smarts("C" + text + "C");
+        EXPECT_TRUE(q);
+        return q->bond_exprs.at(0);
+    };
+    EXPECT_TRUE(bond_of("=").requires_multiple());
+    EXPECT_TRUE(bond_of("#").requires_multiple());
+    EXPECT_TRUE(bond_of("$").requires_multiple());
+    EXPECT_TRUE(bond_of(":").requires_multiple());
+    EXPECT_TRUE(bond_of("-;=").requires_multiple());
+    EXPECT_TRUE(bond_of("@=").requires_multiple());
+    EXPECT_FALSE(bond_of("").requires_multiple());  // the default is an Or: not entered
+    EXPECT_FALSE(bond_of("-,=").requires_multiple());
+    EXPECT_FALSE(bond_of("!=").requires_multiple());
+    EXPECT_FALSE(bond_of("~").requires_multiple());
+    EXPECT_FALSE(bond_of("-").requires_multiple());
+}
+
+TEST(BondExprWalkers, StructuralEquality) {
+    auto bond_of = [](const std::string& text) {
+        auto q = read_smarts("C" + text + "C");
+        EXPECT_TRUE(q);
+        return q->bond_exprs.at(0);
+    };
+    EXPECT_TRUE(BondExpr::default_bond().eq(BondExpr::default_bond()));
+    EXPECT_TRUE(bond_of("").eq(BondExpr::default_bond()));
+    EXPECT_TRUE(bond_of("-,:").eq(BondExpr::default_bond()));
+    EXPECT_FALSE(bond_of(":,-").eq(BondExpr::default_bond()));
+    EXPECT_FALSE(bond_of("-").eq(BondExpr::default_bond()));
+    EXPECT_TRUE(bond_of("!@").eq(bond_of("!@")));
+    EXPECT_FALSE(bond_of("!@").eq(bond_of("!!@")));
+    EXPECT_FALSE(bond_of("!@").eq(bond_of("@")));
+    EXPECT_FALSE(bond_of("-,=,#").eq(bond_of("-,=")));
+    EXPECT_FALSE(bond_of("-,=").eq(bond_of("-,=,#")));
+    EXPECT_TRUE(bond_of("-,=;@").eq(bond_of("-,=;@")));
+    EXPECT_FALSE(bond_of("-,=;@").eq(bond_of("-,=&@")));
+    EXPECT_FALSE(bond_of("-,=;@").eq(bond_of("-;=,@")));
+    // Same shape, different leaves deep inside.
+    EXPECT_FALSE(bond_of("-,=;!@").eq(bond_of("-,=;!:")));
+}
+
+TEST(QueryValue, CopiesAreDeepAndEqualInEffect) {
+    auto q = read_smarts("[C;$(C=O)]N");
+    ASSERT_TRUE(q);
+    Query copy = *q;
+    q.value() = Query{};
+    ASSERT_EQ(copy.atom_exprs[0].subqueries().size(), 1u);
+    EXPECT_EQ(copy.to_string(), "And(C,$(C O | 0-1:=)) N | 0-1:Or(-,:)");
+    int calls = 0;
+    EXPECT_TRUE(copy.atom_exprs[0].matches(ETHANE_C, [&](const Query& sub) {
+        ++calls;
+        return sub.num_atoms() == 2;
+    }));
+    EXPECT_EQ(calls, 1);
+}
+
+}  // namespace
