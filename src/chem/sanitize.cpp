@@ -1,0 +1,46 @@
+#include "chem/sanitize.hpp"
+
+#include <cstdint>
+#include <vector>
+
+#include "chem/adjust_hs.hpp"
+#include "chem/aromaticity.hpp"
+#include "chem/cleanup.hpp"
+#include "chem/cleanup_chirality.hpp"
+#include "chem/conjugation.hpp"
+#include "chem/organometallics.hpp"
+#include "chem/radicals.hpp"
+#include "chem/rings.hpp"
+#include "chem/valence.hpp"
+
+namespace quorix::chem {
+
+std::string SanitizeError::to_string() const {
+    if (const auto* v = std::get_if<core::ValenceError>(&error)) return "价键计算失败:" + v->to_string();
+    return "kekulize 失败:" + std::get<KekulizeError>(error).to_string();
+}
+
+std::expected<void, SanitizeError> sanitize(core::MolBuilder& mol) {
+    cleanup(mol);
+    organometallics(mol);
+    if (auto valences = assign_valences(mol); !valences)
+        return std::unexpected(SanitizeError{std::move(valences.error())});
+    ring_membership(mol);
+    if (auto kekule = kekulize(mol); !kekule) return std::unexpected(SanitizeError{std::move(kekule.error())});
+    assign_radicals(mol);
+    perceive_aromaticity(mol);
+
+    // Hydrogens the atoms had before aromatisation; adjust_hs gives back any
+    // that the aromatic valence rules would now take away.
+    std::vector<std::uint8_t> saved_implicit_hs(mol.num_atoms());
+    for (std::uint32_t i = 0; i < mol.num_atoms(); ++i) saved_implicit_hs[i] = mol.atoms[i].num_implicit_hs;
+
+    if (auto valences = assign_valences(mol); !valences)
+        return std::unexpected(SanitizeError{std::move(valences.error())});
+    perceive_conjugation_and_hybridization(mol);
+    cleanup_chirality(mol);
+    adjust_hs(mol, saved_implicit_hs);
+    return {};
+}
+
+}  // namespace quorix::chem
