@@ -64,6 +64,7 @@ using Step = Expected<void> (*)(PyObject*);
 constexpr Step MODULE_BODY[] = {
     &add_version,
     &add_class<mol_class>,
+    &add_function<parse_smiles_def>,
 };
 
 Expected<void> init_module(PyObject* module) {
