@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "core/permutation.hpp"
 
 using namespace quorix::core;
 using namespace quorix::io;
@@ -494,6 +497,63 @@ TEST(SmilesReadRingClosures, ManyOpenLabels) {
     ASSERT_FALSE(r);
     EXPECT_EQ(r.error().kind, SmilesErrorKind::ring(SmilesErrorTag::DuplicateRingBond, 5));
     EXPECT_EQ(r.error().pos, text.size());
+}
+
+}  // namespace
+
+
+namespace {
+
+// Equivalent writings of one centre must store the same spatial arrangement.
+// The arrangement is made absolute by relating the stored ligand order (an
+// implicit hydrogen last) to the ligands sorted by atomic number.
+int handedness(const MolBuilder& m) {
+    for (std::uint32_t a = 0; a < m.num_atoms(); ++a) {
+        const Atom& atom = m.atoms[a];
+        if (atom.chiral_tag != ChiralTag::Cw && atom.chiral_tag != ChiralTag::Ccw) continue;
+        std::vector<std::uint32_t> ligands;
+        for (Neighbor nb : m.neighbors(a)) ligands.push_back(m.atoms[nb.atom].atomic_num);
+        if (atom.num_explicit_hs == 1) ligands.push_back(1);
+        std::vector<std::uint32_t> sorted = ligands;
+        std::sort(sorted.begin(), sorted.end());
+        const int parity = permutation_parity(sorted, ligands);
+        return (atom.chiral_tag == ChiralTag::Cw ? 1 : 0) ^ parity;
+    }
+    return -1;
+}
+
+struct Writing {
+    std::string smiles;
+    bool mirror;
+};
+
+void expect_one_arrangement(const std::vector<Writing>& writings) {
+    const int reference = handedness(read_ok(writings.front().smiles));
+    ASSERT_GE(reference, 0);
+    for (const Writing& w : writings) {
+        const int h = handedness(read_ok(w.smiles));
+        EXPECT_EQ(h, w.mirror ? 1 - reference : reference) << w.smiles;
+    }
+}
+
+TEST(SmilesReadChirality, EquivalentWritingsOfFourLigands) {
+    expect_one_arrangement({
+        {"F[C@](Cl)(Br)I", false}, {"[C@](F)(Cl)(Br)I", false}, {"Cl[C@@](F)(Br)I", false},
+        {"F[C@@](Br)(Cl)I", false}, {"F[C@]1(Br)I.Cl1", false}, {"[C@]1(Cl)(Br)I.F1", false},
+        {"I[C@@]1(Cl)Br.F1", false}, {"Br1.F[C@@]1(Cl)I", false}, {"F[C@]12I.Cl1.Br2", false},
+        {"F[C@@]21I.Cl1.Br2", false}, {"F[C@]%10(Br)I.Cl%10", false}, {"F[C@](Cl)(Br)1.I1", false},
+        {"F[C@@](Cl)(Br)I", true}, {"I[C@]1(Cl)Br.F1", true}, {"[C@@]1(Cl)(Br)I.F1", true},
+        {"F[C@@]12I.Cl1.Br2", true},
+    });
+}
+
+TEST(SmilesReadChirality, EquivalentWritingsWithImplicitHydrogen) {
+    expect_one_arrangement({
+        {"F[C@H](Cl)Br", false}, {"[C@@H](F)(Cl)Br", false}, {"Cl[C@@H](F)Br", false},
+        {"F[C@H]1Br.Cl1", false}, {"[C@@H]1(Br)F.Cl1", false}, {"Br[C@@H]1F.Cl1", false},
+        {"F[C@H]%10Br.Cl%10", false}, {"Cl1.F[C@H]1Br", false}, {"[C@@H]12F.Cl1.Br2", false},
+        {"F[C@@H](Cl)Br", true}, {"[C@H](F)(Cl)Br", true}, {"F[C@@H]1Br.Cl1", true}, {"Cl1.F[C@@H]1Br", true}, {"[C@H]12F.Cl1.Br2", true},
+    });
 }
 
 }  // namespace
