@@ -213,7 +213,10 @@ void split_cell(Partition& p, std::uint32_t cell, std::span<KeyedAtom> keyed) {
             p.cell_start.push_back(b_start);
             p.cell_end.push_back(b_end);
         }
-        for (std::uint32_t q = b_start; q < b_end; ++q) p.cell_of[p.order[q]] = number;
+        // The first block keeps the cell's number, so only later blocks relabel
+        // their atoms; a split costs the keyed atoms, not the whole cell.
+        if (blocks != 0)
+            for (std::uint32_t q = b_start; q < b_end; ++q) p.cell_of[p.order[q]] = number;
         if (blocks == 0 || b_end - b_start >= largest_size) {
             largest = blocks;
             largest_size = b_end - b_start;
