@@ -290,3 +290,15 @@ def test_properties_follow_the_molecule_state():
     assert q.match(m) == []  # never sanitised: no hydrogens stored yet
     m.sanitize()
     assert q.match(m) == [[0]]
+
+
+@needs_hooks
+def test_odd_records_never_crash_the_search():
+    # Atomic number beyond the table, an unknown bond-order code, a dative and
+    # an unspecified bond: every query still gives a plain answer.
+    m = make_mol([(200, 0), (6, 0), (0, 0), (1, 0)], [(0, 1, 9), (1, 2, 6), (2, 3, 0)])
+    assert quorix.parse_smarts("*~*").match(m) == [[0, 1], [1, 2], [2, 3]]
+    assert quorix.parse_smarts("*->*").match(m) == [[1, 2]]
+    assert quorix.parse_smarts("*-*").match(m) == []
+    assert quorix.parse_smarts("[R]").match(m) == []
+    assert quorix.parse_smarts("[$(*~*)]").match(m) == [[0], [1], [2], [3]]

@@ -148,6 +148,21 @@ TEST(Matcher, StereoRejectionDoesNotClaimTheAtomSet) {
     EXPECT_EQ(run("F[C@](F)(Cl)Br", mol, opts(false, 0, false)).size(), 2u);
 }
 
+TEST(Matcher, RecursiveGroupRunsOncePerAtom) {
+    // Every chain atom is tried as the group's atom from both of its neighbours;
+    // the memo answers the second time without a new sub-search.
+    const core::MolBuilder mol = mol_of(std::string(60, 'C'));
+    const auto props = match::compute_query_props(mol);
+    const io::Query alone = query_of("[$(C~C~C~C~C~C~C~C)]");
+    const io::Query beside = query_of("*~[$(C~C~C~C~C~C~C~C)]");
+    const auto a = match::find_matches_counted(alone, mol, props, opts(false));
+    const auto b = match::find_matches_counted(beside, mol, props, opts(false));
+    EXPECT_EQ(a.matches.size(), 60u);
+    EXPECT_EQ(b.matches.size(), 118u);
+    // The top level of `beside` adds one test per atom and one per neighbour.
+    EXPECT_LE(b.steps, a.steps + 60 + 2 * 59);
+}
+
 TEST(Matcher, LimitStopsTheSearchEarly) {
     std::string chain(200, 'C');
     const core::MolBuilder mol = mol_of(chain);
