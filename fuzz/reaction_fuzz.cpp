@@ -9,7 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     auto r = quorix::io::read_reaction_smarts(text);
     if (!r) {
-        quorix::fuzz::require(r.error().pos <= text.size());
+        quorix::fuzz::require(r.error().pos <= r.error().input.size());
         (void)r.error().caret_view();
         return 0;
     }

@@ -9,7 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     auto q = quorix::io::read_smarts(text);
     if (!q) {
-        quorix::fuzz::require(q.error().pos <= text.size());
+        quorix::fuzz::require(q.error().pos <= q.error().input.size());
         (void)q.error().caret_view();
         return 0;
     }

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <tuple>
 #include <vector>
 
+#include "chem/rings.hpp"
 #include "core/elements.hpp"
 #include "core/error.hpp"
 #include "core/valence.hpp"
@@ -145,11 +147,14 @@ bool huckel(Interval count) {
     return false;
 }
 
+constexpr std::uint8_t UNSEEN = 2;
+
 // Working data of one call; sized once, reset only where it was touched.
 struct Perception {
     MolBuilder& mol;
     std::span<const Ring> rings;
     std::vector<PiContribution> pi;
+    std::vector<std::uint8_t> eligible;         // 0, 1, or UNSEEN until first asked
     std::vector<std::uint32_t> candidates;      // ring-list positions
     std::vector<std::uint32_t> nbr_offsets;     // fused neighbours, CSR over candidates
     std::vector<std::uint32_t> nbr_entries;
@@ -159,8 +164,23 @@ struct Perception {
     std::vector<std::uint32_t> bond_scratch;
     std::uint32_t marked_count = 0;
 
+    explicit Perception(MolBuilder& m)
+        : mol(m), pi(m.num_atoms(), PiContribution::Excluded), eligible(m.num_atoms(), UNSEEN) {}
+
+    // Classes and eligibility are worked out only for atoms that lie in some
+    // ring, and always before any mark is made.
+    bool is_eligible_atom(std::uint32_t a) {
+        if (eligible[a] == UNSEEN) {
+            const std::int32_t v = lenient_valence(mol, a);
+            pi[a] = classify(mol, a, v);
+            eligible[a] = is_eligible(mol, a, pi[a], v) ? 1 : 0;
+        }
+        return eligible[a] == 1;
+    }
+
     const Ring& candidate_ring(std::uint32_t c) const { return rings[candidates[c]]; }
 
+    std::uint32_t run(std::span<const Ring> ring_list);
     void find_candidates();
     void find_fused_neighbours();
     std::uint32_t handle_system(std::span<const std::uint32_t> members,
@@ -171,19 +191,11 @@ struct Perception {
 };
 
 void Perception::find_candidates() {
-    // Classes and eligibility are needed only for atoms that lie in some ring.
-    constexpr std::uint8_t UNSEEN = 2;
-    std::vector<std::uint8_t> eligible(mol.num_atoms(), UNSEEN);
     for (std::uint32_t r = 0; r < rings.size(); ++r) {
         bool all_eligible = true;
         bool has_element = false;
         for (std::uint32_t a : rings[r].atoms) {
-            if (eligible[a] == UNSEEN) {
-                const std::int32_t v = lenient_valence(mol, a);
-                pi[a] = classify(mol, a, v);
-                eligible[a] = is_eligible(mol, a, pi[a], v) ? 1 : 0;
-            }
-            if (!eligible[a]) {
+            if (!is_eligible_atom(a)) {
                 all_eligible = false;
                 break;
             }
@@ -385,12 +397,40 @@ void pi_contributions(const MolBuilder& mol, std::span<PiContribution> out) {
 }
 
 std::uint32_t perceive_aromaticity(MolBuilder& mol) {
-    const std::vector<Ring> rings = sssr(mol);
-    return perceive_aromaticity(mol, rings);
+    // The ring list of `sssr`, less the rings of ring systems with fewer than
+    // three eligible atoms: those rings can never be candidates, and dropping
+    // whole systems keeps the relative order of the rings that remain.
+    const std::vector<std::uint8_t> mask = ring_perception_mask(mol);
+    const CsrAdjacency table = csr_adjacency(mol, mask);
+    const std::vector<std::vector<std::uint32_t>> systems = ring_bond_components(table);
+    if (systems.empty()) return 0;
+    Perception p(mol);
+    std::vector<std::uint32_t> stamp(mol.num_atoms(), core::NONE);
+    std::vector<Ring> rings;
+    for (std::uint32_t s = 0; s < systems.size(); ++s) {
+        std::uint32_t eligible_atoms = 0;
+        for (std::uint32_t b : systems[s]) {
+            const Bond& bond = quorix::at(mol.bonds, b);
+            for (std::uint32_t a : {bond.begin, bond.end}) {
+                if (stamp[a] == s) continue;
+                stamp[a] = s;
+                if (p.is_eligible_atom(a)) ++eligible_atoms;
+            }
+        }
+        if (eligible_atoms < 3) continue;
+        std::vector<Ring> part = sssr_of_ring_system(mol.bonds, systems[s]);
+        for (Ring& r : part) rings.push_back(std::move(r));
+    }
+    const auto key = [](const Ring& r) {
+        if (r.atoms.empty()) return std::tuple(std::size_t(0), core::NONE, core::NONE);
+        const auto [lo, hi] = std::minmax_element(r.atoms.begin(), r.atoms.end());
+        return std::tuple(r.atoms.size(), *lo, *hi);
+    };
+    std::stable_sort(rings.begin(), rings.end(), [&](const Ring& x, const Ring& y) { return key(x) < key(y); });
+    return p.run(rings);
 }
 
 std::uint32_t perceive_aromaticity(MolBuilder& mol, std::span<const Ring> rings) {
-    if (rings.empty()) return 0;
     const std::uint32_t n_atoms = mol.num_atoms();
     const std::uint32_t n_bonds = mol.num_bonds();
     for (const Ring& ring : rings) {
@@ -399,18 +439,25 @@ std::uint32_t perceive_aromaticity(MolBuilder& mol, std::span<const Ring> rings)
         for (std::uint32_t b : ring.bonds)
             if (b >= n_bonds) internal_error("环的键下标越界");
     }
+    Perception p(mol);
+    return p.run(rings);
+}
 
-    Perception p{mol, rings, std::vector<PiContribution>(n_atoms), {}, {}, {}, {}, {}, {}, {}, 0};
-    p.find_candidates();
-    if (p.candidates.empty()) return 0;
-    p.find_fused_neighbours();
-    p.atom_count.assign(n_atoms, 0);
-    p.bond_in_system.assign(n_bonds, 0);
-    p.bond_marked.assign(n_bonds, 0);
+std::uint32_t Perception::run(std::span<const Ring> ring_list) {
+    rings = ring_list;
+    if (rings.empty()) return 0;
+    const std::uint32_t n_atoms = mol.num_atoms();
+    const std::uint32_t n_bonds = mol.num_bonds();
+    find_candidates();
+    if (candidates.empty()) return 0;
+    find_fused_neighbours();
+    atom_count.assign(n_atoms, 0);
+    bond_in_system.assign(n_bonds, 0);
+    bond_marked.assign(n_bonds, 0);
 
     // Ring systems: connected components of the fused-neighbour graph, taken from
     // the lowest unvisited candidate, members ascending.
-    const auto n_cand = static_cast<std::uint32_t>(p.candidates.size());
+    const auto n_cand = static_cast<std::uint32_t>(candidates.size());
     std::vector<std::uint8_t> visited(n_cand, 0);
     std::vector<std::uint32_t> local_of(n_cand, core::NONE);
     std::vector<std::uint32_t> stack, members, local_offsets, local_entries;
@@ -424,8 +471,8 @@ std::uint32_t perceive_aromaticity(MolBuilder& mol, std::span<const Ring> rings)
             const std::uint32_t c = stack.back();
             stack.pop_back();
             members.push_back(c);
-            for (std::uint32_t e = p.nbr_offsets[c]; e < p.nbr_offsets[c + 1]; ++e) {
-                const std::uint32_t m = p.nbr_entries[e];
+            for (std::uint32_t e = nbr_offsets[c]; e < nbr_offsets[c + 1]; ++e) {
+                const std::uint32_t m = nbr_entries[e];
                 if (!visited[m]) {
                     visited[m] = 1;
                     stack.push_back(m);
@@ -440,11 +487,11 @@ std::uint32_t perceive_aromaticity(MolBuilder& mol, std::span<const Ring> rings)
         local_entries.clear();
         for (std::uint32_t i = 0; i < members.size(); ++i) {
             const std::uint32_t c = members[i];
-            for (std::uint32_t e = p.nbr_offsets[c]; e < p.nbr_offsets[c + 1]; ++e)
-                local_entries.push_back(local_of[p.nbr_entries[e]]);
+            for (std::uint32_t e = nbr_offsets[c]; e < nbr_offsets[c + 1]; ++e)
+                local_entries.push_back(local_of[nbr_entries[e]]);
             local_offsets[i + 1] = static_cast<std::uint32_t>(local_entries.size());
         }
-        total += p.handle_system(members, local_offsets, local_entries);
+        total += handle_system(members, local_offsets, local_entries);
         for (std::uint32_t c : members) local_of[c] = core::NONE;
     }
     return total;

@@ -484,44 +484,40 @@ PyObject* no_constructor(PyTypeObject* subtype, PyObject*, PyObject*) noexcept {
 Expected<PyTypeObject*> ClassObject::get() {
     if (type_) return type_;
     const ClassSpec& spec = *spec_;
-    // The host keeps pointers into these tables for the life of the type.
-    std::size_t num_methods = 0, num_getters = 0;
-    for (const Member& m : spec.members) (m.kind == Member::Kind::Getter ? num_getters : num_methods) += 1;
-    auto* methods = new PyMethodDef[num_methods + 1]{};
-    auto* getters = new PyGetSetDef[num_getters + 1]{};
-    std::size_t im = 0, ig = 0;
-    for (const Member& m : spec.members) {
-        switch (m.kind) {
-            case Member::Kind::Getter:
-                getters[ig++] = PyGetSetDef{m.name, m.get, nullptr, m.doc, nullptr};
-                break;
-            case Member::Kind::Method:
-                methods[im++] = PyMethodDef{m.name, m.method, METH_NOARGS, m.doc};
-                break;
-            case Member::Kind::MethodArgs:
-                methods[im++] = PyMethodDef{m.name, m.method, METH_VARARGS | METH_KEYWORDS, m.doc};
-                break;
+    if (!qualified_name_) {
+        std::size_t num_methods = 0, num_getters = 0;
+        for (const Member& m : spec.members) (m.kind == Member::Kind::Getter ? num_getters : num_methods) += 1;
+        methods_ = new PyMethodDef[num_methods + 1]{};
+        getters_ = new PyGetSetDef[num_getters + 1]{};
+        std::size_t im = 0, ig = 0;
+        for (const Member& m : spec.members) {
+            switch (m.kind) {
+                case Member::Kind::Getter:
+                    getters_[ig++] = PyGetSetDef{m.name, m.get, nullptr, m.doc, nullptr};
+                    break;
+                case Member::Kind::Method:
+                    methods_[im++] = PyMethodDef{m.name, m.method, METH_NOARGS, m.doc};
+                    break;
+                case Member::Kind::MethodArgs:
+                    methods_[im++] = PyMethodDef{m.name, m.method, METH_VARARGS | METH_KEYWORDS, m.doc};
+                    break;
+            }
         }
+        qualified_name_ = new std::string(std::string("quorix.") + spec.name);
     }
-    auto* qualified = new std::string(std::string("quorix.") + spec.name);
     PyType_Slot slots[] = {
         {Py_tp_doc, const_cast<char*>(spec.doc)},
         {Py_tp_new, reinterpret_cast<void*>(&no_constructor)},
         {Py_tp_dealloc, reinterpret_cast<void*>(spec.dealloc)},
         {Py_tp_repr, reinterpret_cast<void*>(spec.repr)},
-        {Py_tp_methods, methods},
-        {Py_tp_getset, getters},
+        {Py_tp_methods, methods_},
+        {Py_tp_getset, getters_},
         {0, nullptr},
     };
-    PyType_Spec type_spec{qualified->c_str(), static_cast<int>(spec.basicsize), 0,
+    PyType_Spec type_spec{qualified_name_->c_str(), static_cast<int>(spec.basicsize), 0,
                           Py_TPFLAGS_DEFAULT | IMMUTABLE_TYPE, slots};
     PyObject* type = PyType_FromSpec(&type_spec);
-    if (!type) {
-        delete[] methods;
-        delete[] getters;
-        delete qualified;
-        return std::unexpected(PyError::fetch());
-    }
+    if (!type) return std::unexpected(PyError::fetch());
     if (type_) {  // made meanwhile by a nested first use; keep the first
         Py_DecRef(type);
         return type_;

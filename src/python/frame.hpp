@@ -3,9 +3,29 @@
 // and conversion, borrowing of objects, translation of failures into Python
 // exceptions, and the class machinery (type objects, instances, release).
 //
-// A class file declares a table of members whose bodies take the borrowed
-// payload (and the bound arguments) and return a `Result`; it never touches the
-// host's error indicator. See mol.cpp for the pattern.
+// Bodies return a `Result` (a new reference, or a PyError) and never touch the
+// host's error indicator; an InternalError thrown anywhere below becomes
+// pyo3_runtime.PanicException. Adding a class (see mol.cpp):
+//   1. classes.hpp: `extern ClassObject foo_class;` and the specialisation
+//      `class_of<Payload>()` returning it; a `new_foo_object` if others need it.
+//   2. foo.cpp: bodies `Result body(const Payload&)` (shared borrow) or
+//      `Result body(Payload&)` (exclusive), and for methods with arguments
+//      `Result body(const Payload&, const Arguments&)` with a constexpr
+//      ParamSpec; a constexpr `Member` table in the class's member order, using
+//      property<&body>(name, doc), method<&body>(name, doc) and
+//      method<&body, SPEC>(doc); then
+//      `ClassObject foo_class{FOO_SPEC}` with
+//      `constexpr ClassSpec FOO_SPEC = class_spec<Payload, &repr>(name, doc, table)`.
+//   3. module.cpp: `&add_class<foo_class>` at its place in MODULE_BODY.
+// Module functions: `Result body(const Arguments&)`, a global
+// `PyMethodDef foo_def = function_def<&body, SPEC>(doc)` and
+// `&add_function<foo_def>` in MODULE_BODY.
+// Arguments convert in parameter order after self is borrowed:
+//   QX_TRY(std::string t, args.extract(0, extract_text));
+//   QX_TRY(bool u, args.extract_or(1, extract_flag, true));
+//   QX_TRY(auto mol, args.extract(0, borrow_shared<core::MolBuilder>));
+//   QX_TRY(auto mols, args.extract(0, extract_copies<core::MolBuilder>));
+// Result values come from the to_py_* / tuple_of / list_from / Dict helpers.
 #include <Python.h>
 
 #include <array>
@@ -298,6 +318,10 @@ public:
 private:
     const ClassSpec* spec_;
     PyTypeObject* type_ = nullptr;
+    // Tables the host points into for the life of the type.
+    std::string* qualified_name_ = nullptr;
+    PyMethodDef* methods_ = nullptr;
+    PyGetSetDef* getters_ = nullptr;
 };
 
 // Specialised for each payload type in classes.hpp.

@@ -118,3 +118,17 @@ def test_member_order():
     assert methods == [n for n in order if n in methods]
     assert getters == [n for n in order if n in getters]
     assert set(names) <= set(order)
+
+
+def test_second_interpreter_is_refused():
+    subinterpreters = pytest.importorskip("_xxsubinterpreters")
+    interp = subinterpreters.create()
+    try:
+        with pytest.raises(Exception) as e:
+            subinterpreters.run_string(interp, "import quorix")
+        assert "ImportError" in str(e.value)
+        assert "sub-interpreters are not supported" in str(e.value)
+    finally:
+        subinterpreters.destroy(interp)
+    # The first interpreter keeps working.
+    assert quorix.Mol.__name__ == "Mol"

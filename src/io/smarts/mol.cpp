@@ -499,6 +499,7 @@ BondExpr BondExpr::of(BondPrimitive prim) {
 
 BondExpr BondExpr::default_bond() {
     BondExpr e;
+    e.reserve(3);
     const std::uint32_t kids[2] = {e.add_primitive(BondPrimitive::Single), e.add_primitive(BondPrimitive::Aromatic)};
     e.set_root(e.add_list(ExprKind::Or, kids));
     return e;

@@ -124,6 +124,7 @@ public:
     std::uint32_t add_not(std::uint32_t child);
     std::uint32_t add_list(ExprKind kind, std::span<const std::uint32_t> children);
     void set_root(std::uint32_t node);
+    void reserve(std::size_t nodes) { nodes_.reserve(nodes); }
     // Detaches the root so it can become a child of a new node.
     std::uint32_t take_root() {
         const std::uint32_t r = root_;

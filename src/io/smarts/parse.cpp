@@ -503,10 +503,17 @@ struct RingMark {
 class Reader {
 public:
     Reader(std::string_view t, std::size_t b, std::size_t e, unsigned level)
-        : t_(t), b_(b), e_(e), level_(level), rings_(100) {}
+        : t_(t), b_(b), e_(e), level_(level) {}
 
     Res<Query> read() {
         if (b_ == e_) return fail(Tag::EmptySmiles, b_);
+        // Real queries spend about two characters per atom and per bond; the cap
+        // keeps deeply nested groups from each reserving for the whole text.
+        const std::size_t guess = std::min<std::size_t>((e_ - b_) / 2 + 1, 256);
+        q_.graph = core::MolBuilder::with_capacity(guess, guess);
+        q_.atom_exprs.reserve(guess);
+        q_.bond_exprs.reserve(guess);
+        starts_.reserve(guess);
         std::size_t p = b_;
         while (p < e_) {
             auto next = step(p);
@@ -662,6 +669,7 @@ private:
             pending_.reset();
         }
         if (current_ == NONE) return unexpected_char(t_, p);
+        if (rings_.empty()) rings_.resize(100);  // most queries have no ring, most groups none
         OpenRing& r = rings_[label];
         if (!r.open) {
             r.open = true;
@@ -766,7 +774,7 @@ private:
     std::uint32_t current_ = NONE;
     std::optional<Pending> pending_;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> branches_;  // (atom at `(`, atom count then)
-    std::vector<OpenRing> rings_;                                    // by label 0 to 99
+    std::vector<OpenRing> rings_;  // by label 0 to 99, made on first use
     std::uint32_t serial_ = 0;
     std::vector<RingMark> marks_;  // ring closures per atom, in text order
     std::vector<RingBond> ring_bonds_;

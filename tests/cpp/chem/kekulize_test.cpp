@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -233,6 +234,38 @@ TEST(KekulizeLarge, UnkekulisableSheetStopsAtBudget) {
     EXPECT_EQ(r.error().to_string(),
               "kekulize 搜索触到安全上限(113000 次回溯,体系 103 原子),结果未知 —— 这不等于无解");
     for (const auto& b : m.bonds) EXPECT_NE(b.order, BondOrder::Double);
+}
+
+}  // namespace
+
+namespace {
+
+// Every real molecule that passes its valence check gets a Kekulé form.
+TEST(KekulizeRealMolecules, AllValidMoleculesKekulize) {
+    std::ifstream in(QUORIX_TEST_DATA "/molecules.smi");
+    ASSERT_TRUE(in);
+    std::string line;
+    std::size_t aromatic = 0, valence_failures = 0;
+    while (std::getline(in, line)) {
+        const std::string smi = line.substr(0, line.find_first_of(" \t"));
+        core::MolBuilder m = test::smiles(smi);
+        chem::cleanup(m);
+        chem::organometallics(m);
+        if (!chem::assign_valences(m)) {
+            ++valence_failures;
+            continue;
+        }
+        chem::ring_membership(m);
+        bool had_aromatic = false;
+        for (const auto& a : m.atoms) had_aromatic |= (a.flags & core::AROMATIC) != 0;
+        aromatic += had_aromatic;
+        auto r = chem::kekulize(m);
+        ASSERT_TRUE(r) << smi << ": " << r.error().to_string();
+        for (const auto& a : m.atoms) ASSERT_FALSE(a.flags & core::AROMATIC) << smi;
+    }
+    // Tetraphenylborate written with a neutral boron and a carborane cage fail their valence check.
+    EXPECT_EQ(valence_failures, 2u);
+    EXPECT_GT(aromatic, 5000u);
 }
 
 }  // namespace

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "chem/rings.hpp"
 #include "graphs.hpp"
+#include "io/smiles/read.hpp"
 
 using namespace quorix;
 using namespace quorix::chem;
@@ -163,6 +166,51 @@ TEST(SssrLarge, ChainMacrocycleAndLadder) {
         ASSERT_EQ(s, (U32s{2 * k, 2 * k + 1, 2 * k + 2, 2 * k + 3})) << "ring " << k;
         expect_walkable(lad, rings[k]);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// On every real molecule the ring list and the membership pass must agree: a bond
+// is a ring bond exactly when some listed ring uses it, and each atom's smallest
+// ring is the smallest listed ring through it.
+TEST(SssrRealMolecules, AgreesWithRingMembership) {
+    std::ifstream in(QUORIX_TEST_DATA "/molecules.smi");
+    ASSERT_TRUE(in);
+    std::string line;
+    std::size_t checked = 0, total_rings = 0;
+    while (std::getline(in, line)) {
+        const std::string smi = line.substr(0, line.find_first_of(" \t"));
+        auto read = io::read_smiles(smi);
+        ASSERT_TRUE(read) << smi;
+        core::MolBuilder m = std::move(*read);
+        const chem::RingMembership rm = chem::ring_membership(m);
+        const std::vector<Ring> rings = sssr(m);
+        total_rings += rings.size();
+        std::vector<std::uint8_t> smallest(m.num_atoms(), 0), bond_used(m.num_bonds(), 0);
+        for (const Ring& r : rings) {
+            ASSERT_NO_FATAL_FAILURE(expect_walkable(m, r)) << smi;
+            for (std::uint32_t a : r.atoms)
+                if (smallest[a] == 0 || smallest[a] > r.atoms.size()) smallest[a] = std::uint8_t(r.atoms.size());
+            for (std::uint32_t b : r.bonds) bond_used[b] = 1;
+        }
+        EXPECT_EQ(smallest, rm.smallest_ring) << smi;
+        EXPECT_EQ(bond_used, rm.bond_in_ring) << smi;
+        // Enough rings to span the cycle space of every system.
+        std::size_t cyclomatic = 0;
+        for (const auto& system : chem::ring_systems(m)) {
+            std::size_t bonds = 0;
+            for (std::uint32_t b = 0; b < m.num_bonds(); ++b)
+                bonds += rm.bond_in_ring[b] && std::binary_search(system.begin(), system.end(), m.bonds[b].begin) &&
+                         std::binary_search(system.begin(), system.end(), m.bonds[b].end);
+            cyclomatic += bonds - system.size() + 1;
+        }
+        EXPECT_GE(rings.size(), cyclomatic) << smi;
+        ++checked;
+    }
+    EXPECT_EQ(checked, 7000u);
+    EXPECT_GT(total_rings, 7000u);
 }
 
 }  // namespace
