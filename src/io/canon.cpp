@@ -1,7 +1,7 @@
 #include "io/canon.hpp"
 
 #include <algorithm>
-#include <functional>
+#include <bit>
 #include <numeric>
 
 #include "core/error.hpp"
@@ -29,9 +29,11 @@ CanonInvariant canon_invariant(const MolBuilder& mol, std::uint32_t atom) {
     const core::Atom& a = at(mol.atoms, atom);
     CanonInvariant inv;
     inv.atomic_num = a.atomic_num;
-    inv.degree = static_cast<std::uint8_t>(at(mol.degree, atom) & 0xFFu);
+    inv.degree = static_cast<std::uint8_t>(mol.degree[atom] & 0xFFu);
     std::uint32_t sum = 0;  // wraps like the u32 it is stored in
-    for (core::Neighbor nb : mol.neighbors(atom)) sum += doubled_order_weight(mol.bonds[nb.bond].order);
+    const std::uint32_t* next = mol.next_half_edge.data();
+    for (std::uint32_t h = mol.first_half_edge[atom]; h != NONE; h = next[h])
+        sum += doubled_order_weight(mol.bonds[h >> 1].order);
     inv.bond_order_sum = sum;
     inv.formal_charge = a.formal_charge;
     inv.total_hs = static_cast<std::uint8_t>(std::min(a.total_hs(), 255u));
@@ -43,46 +45,45 @@ CanonInvariant canon_invariant(const MolBuilder& mol, std::uint32_t atom) {
 // ---------------------------------------------------------------- queue
 
 bool Partition::is_queued(std::uint32_t cell) const {
-    return queued[at(cell_start, cell)] != 0;
+    const std::uint32_t s = at(cell_start, cell);
+    return (queue_bits[s >> 6] >> (s & 63)) & 1u;
 }
 
 void Partition::enqueue(std::uint32_t cell) {
     const std::uint32_t s = at(cell_start, cell);
-    if (queued[s]) return;
-    queued[s] = 1;
-    queue_heap.push_back(s);
-    std::push_heap(queue_heap.begin(), queue_heap.end(), std::greater<>{});
+    queue_bits[s >> 6] |= std::uint64_t{1} << (s & 63);
+    queue_low_word = std::min(queue_low_word, s >> 6);
 }
 
 void Partition::dequeue(std::uint32_t cell) {
-    // The heap entry goes stale and is skipped when it surfaces.
-    queued[at(cell_start, cell)] = 0;
+    const std::uint32_t s = at(cell_start, cell);
+    queue_bits[s >> 6] &= ~(std::uint64_t{1} << (s & 63));
 }
 
 std::optional<std::uint32_t> Partition::pop_queue() {
-    while (!queue_heap.empty()) {
-        std::pop_heap(queue_heap.begin(), queue_heap.end(), std::greater<>{});
-        const std::uint32_t s = queue_heap.back();
-        queue_heap.pop_back();
-        if (!queued[s]) continue;
-        queued[s] = 0;
+    const auto words = static_cast<std::uint32_t>(queue_bits.size());
+    for (std::uint32_t w = queue_low_word; w < words; ++w) {
+        const std::uint64_t bits = queue_bits[w];
+        if (bits == 0) continue;
+        queue_low_word = w;
+        const std::uint32_t s = (w << 6) + static_cast<std::uint32_t>(std::countr_zero(bits));
+        queue_bits[w] = bits & (bits - 1);
         const std::uint32_t cell = cell_of[order[s]];
         if (cell_start[cell] != s) internal_error("队列中的格起点失效");
         return cell;
     }
+    queue_low_word = words;
     return std::nullopt;
 }
 
 bool Partition::queue_empty() const {
-    for (std::uint32_t s : queue_heap)
-        if (queued[s]) return false;
-    return true;
+    return std::all_of(queue_bits.begin(), queue_bits.end(), [](std::uint64_t w) { return w == 0; });
 }
 
 std::vector<std::pair<std::uint32_t, std::uint32_t>> Partition::queue_contents() const {
     std::vector<std::pair<std::uint32_t, std::uint32_t>> out;
-    for (std::uint32_t s = 0; s < queued.size(); ++s)
-        if (queued[s]) out.emplace_back(s, cell_of[order[s]]);
+    for (std::uint32_t s = 0; s < order.size(); ++s)
+        if ((queue_bits[s >> 6] >> (s & 63)) & 1u) out.emplace_back(s, cell_of[order[s]]);
     return out;
 }
 
@@ -117,30 +118,36 @@ bool key_equal(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b)
 Partition initial_partition(const MolBuilder& mol) {
     const std::uint32_t n = mol.num_atoms();
     Partition p;
-    std::vector<PackedInvariant> keys(n);
-    for (std::uint32_t a = 0; a < n; ++a) keys[a] = pack(canon_invariant(mol, a));
-    p.order.resize(n);
-    std::iota(p.order.begin(), p.order.end(), 0u);
+    struct Slot {
+        PackedInvariant key;
+        std::uint32_t atom;
+    };
+    std::vector<Slot> slots(n);
+    for (std::uint32_t a = 0; a < n; ++a) slots[a] = {pack(canon_invariant(mol, a)), a};
     // Atom index breaks ties, which is what a stable sort by invariant gives.
-    std::sort(p.order.begin(), p.order.end(), [&](std::uint32_t x, std::uint32_t y) {
-        if (keys[x] != keys[y]) return keys[x] < keys[y];
-        return x < y;
+    std::sort(slots.begin(), slots.end(), [](const Slot& x, const Slot& y) {
+        if (x.key != y.key) return x.key < y.key;
+        return x.atom < y.atom;
     });
+    p.order.resize(n);
     p.position.resize(n);
     p.cell_of.resize(n);
-    p.queued.assign(n, 0);
+    p.queue_bits.assign((std::size_t{n} + 63) / 64, 0);
+    p.cell_start.reserve(n);  // cells never outnumber atoms
+    p.cell_end.reserve(n);
     for (std::uint32_t pos = 0; pos < n;) {
         std::uint32_t end = pos + 1;
-        while (end < n && keys[p.order[end]] == keys[p.order[pos]]) ++end;
+        while (end < n && slots[end].key == slots[pos].key) ++end;
         const auto cell = static_cast<std::uint32_t>(p.cell_start.size());
         p.cell_start.push_back(pos);
         p.cell_end.push_back(end);
         for (std::uint32_t q = pos; q < end; ++q) {
-            p.position[p.order[q]] = q;
-            p.cell_of[p.order[q]] = cell;
+            const std::uint32_t atom = slots[q].atom;
+            p.order[q] = atom;
+            p.position[atom] = q;
+            p.cell_of[atom] = cell;
         }
-        p.queued[pos] = 1;
-        p.queue_heap.push_back(pos);  // ascending starts already form a min-heap
+        p.queue_bits[pos >> 6] |= std::uint64_t{1} << (pos & 63);
         pos = end;
     }
     return p;
@@ -188,8 +195,8 @@ void split_cell(Partition& p, std::uint32_t cell, std::span<KeyedAtom> keyed) {
         p.position[keyed[i].atom] = pos;
     }
 
-    const bool was_queued = p.queued[s] != 0;
-    p.queued[s] = 0;
+    const bool was_queued = p.is_queued(cell);
+    p.dequeue(cell);
 
     // Blocks in position order: the unkeyed run, then one per run of equal keys.
     const std::uint32_t base = p.num_cells();
@@ -206,7 +213,10 @@ void split_cell(Partition& p, std::uint32_t cell, std::span<KeyedAtom> keyed) {
             p.cell_start.push_back(b_start);
             p.cell_end.push_back(b_end);
         }
-        for (std::uint32_t q = b_start; q < b_end; ++q) p.cell_of[p.order[q]] = number;
+        // The first block keeps the cell's number, so only later blocks relabel
+        // their atoms; a split costs the keyed atoms, not the whole cell.
+        if (blocks != 0)
+            for (std::uint32_t q = b_start; q < b_end; ++q) p.cell_of[p.order[q]] = number;
         if (blocks == 0 || b_end - b_start >= largest_size) {
             largest = blocks;
             largest_size = b_end - b_start;
@@ -269,6 +279,17 @@ std::optional<std::uint32_t> next_tied_cell(const Partition& p, std::uint32_t fr
 void RefineWorkspace::prepare(const MolBuilder& mol) {
     const std::uint32_t n = mol.num_atoms();
     entry_of.assign(n, NONE);
+    // Room for the largest splitter up front, so refinement does not regrow.
+    entry_atom.reserve(n);
+    entry_count.reserve(n);
+    entry_offset.reserve(std::size_t{n} + 1);
+    keyed.reserve(n);
+    group_of_cell.assign(n, NONE);
+    group_cell.reserve(n);
+    group_offset.reserve(std::size_t{n} + 1);
+    scratch_a.reserve(n);
+    touches.reserve(2 * std::size_t{mol.num_bonds()});
+    key_bytes.reserve(2 * std::size_t{mol.num_bonds()});
     chiral_key.assign(n, 0);
     tagged.clear();
     for (std::uint32_t a = 0; a < n; ++a) {
@@ -289,21 +310,30 @@ void sort_short(std::uint8_t* first, std::uint8_t* last) {
 }
 
 // Phase 1 for one splitter: key every atom next to it by the sorted orders of its
-// bonds into it, then split each touched cell by those keys.
+// bonds into it, then split each touched cell by those keys. Atoms already alone
+// in their cell cannot split and are not keyed.
 void split_by_neighbours(Partition& p, const MolBuilder& mol, std::uint32_t splitter, RefineWorkspace& w) {
     w.entry_atom.clear();
     w.entry_count.clear();
+    w.touches.clear();
     const std::uint32_t xs = p.cell_start[splitter];
     const std::uint32_t xe = p.cell_end[splitter];
+    const std::uint32_t* next = mol.next_half_edge.data();
+    const core::Bond* bonds = mol.bonds.data();
     for (std::uint32_t pos = xs; pos < xe; ++pos) {
-        for (core::Neighbor nb : mol.neighbors(p.order[pos])) {
-            std::uint32_t& entry = w.entry_of[nb.atom];
+        for (std::uint32_t h = mol.first_half_edge[p.order[pos]]; h != NONE; h = next[h]) {
+            const core::Bond& bond = bonds[h >> 1];
+            const std::uint32_t u = (h & 1u) ? bond.begin : bond.end;
+            const std::uint32_t cell = p.cell_of[u];
+            if (p.cell_end[cell] - p.cell_start[cell] < 2) continue;
+            std::uint32_t& entry = w.entry_of[u];
             if (entry == NONE) {
                 entry = static_cast<std::uint32_t>(w.entry_atom.size());
-                w.entry_atom.push_back(nb.atom);
+                w.entry_atom.push_back(u);
                 w.entry_count.push_back(0);
             }
             ++w.entry_count[entry];
+            w.touches.push_back({entry, static_cast<std::uint8_t>(bond.order)});
         }
     }
     const auto entries = static_cast<std::uint32_t>(w.entry_atom.size());
@@ -317,15 +347,10 @@ void split_by_neighbours(Partition& p, const MolBuilder& mol, std::uint32_t spli
     }
     w.entry_offset[entries] = total;
     w.key_bytes.resize(total);
-    for (std::uint32_t pos = xs; pos < xe; ++pos) {
-        for (core::Neighbor nb : mol.neighbors(p.order[pos])) {
-            const std::uint32_t entry = w.entry_of[nb.atom];
-            w.key_bytes[w.entry_offset[entry] + w.entry_count[entry]++] =
-                static_cast<std::uint8_t>(mol.bonds[nb.bond].order);
-        }
-    }
+    for (const auto& t : w.touches) w.key_bytes[w.entry_offset[t.entry] + w.entry_count[t.entry]++] = t.byte;
     for (std::uint32_t i = 0; i < entries; ++i) {
-        sort_short(w.key_bytes.data() + w.entry_offset[i], w.key_bytes.data() + w.entry_offset[i + 1]);
+        if (w.entry_count[i] > 1)
+            sort_short(w.key_bytes.data() + w.entry_offset[i], w.key_bytes.data() + w.entry_offset[i + 1]);
         w.entry_of[w.entry_atom[i]] = NONE;
     }
 
@@ -361,11 +386,9 @@ void split_by_neighbours(Partition& p, const MolBuilder& mol, std::uint32_t spli
     }
     for (std::uint32_t g = 0; g < groups; ++g) w.group_of_cell[w.group_cell[g]] = NONE;
 
-    for (std::uint32_t g = 0; g < groups; ++g) {
-        const std::uint32_t cell = w.group_cell[g];
-        if (p.cell_size(cell) < 2) continue;  // one atom cannot split
-        split_cell(p, cell, std::span<KeyedAtom>(w.keyed.data() + w.group_offset[g], w.group_offset[g + 1] - w.group_offset[g]));
-    }
+    for (std::uint32_t g = 0; g < groups; ++g)
+        split_cell(p, w.group_cell[g],
+                   std::span<KeyedAtom>(w.keyed.data() + w.group_offset[g], w.group_offset[g + 1] - w.group_offset[g]));
 }
 
 // The @/@@ byte of a tagged atom under the current classes: 0 when two
@@ -422,7 +445,8 @@ void split_by_chirality(Partition& p, const MolBuilder& mol, RefineWorkspace& w)
 
 void refine_partition(Partition& p, const MolBuilder& mol, RefineWorkspace& w) {
     const std::uint32_t n = mol.num_atoms();
-    if (p.num_atoms() != n || w.entry_of.size() != n) internal_error("划分与分子的原子数不符");
+    if (p.num_atoms() != n) internal_error("划分与分子的原子数不符");
+    if (w.entry_of.size() != n || w.chiral_key.size() != n) w.prepare(mol);
     for (;;) {
         while (auto splitter = p.pop_queue()) split_by_neighbours(p, mol, *splitter, w);
         if (w.tagged.empty()) return;

@@ -37,16 +37,16 @@ std::uint32_t doubled_order_weight(core::BondOrder order);
 // An ordered partition of the atoms 0..n-1. A cell is the run of positions
 // [cell_start, cell_end); cell numbers are handed out in creation order and never
 // reused. The splitter queue holds (start, cell) pairs; starts are unique among
-// live cells, so it is kept as one flag per start position plus a min-heap of
-// starts (entries whose flag was cleared are skipped when popped).
+// live cells and a queued cell keeps its start, so the queue is one bit per
+// start position, taken lowest first.
 struct Partition {
     std::vector<std::uint32_t> order;       // atom at each position
     std::vector<std::uint32_t> position;    // position of each atom
     std::vector<std::uint32_t> cell_of;     // cell number of each atom
     std::vector<std::uint32_t> cell_start;  // per cell number
     std::vector<std::uint32_t> cell_end;    // per cell number, one past the last position
-    std::vector<std::uint8_t> queued;       // per position: the cell starting here waits
-    std::vector<std::uint32_t> queue_heap;  // min-heap of queued starts, possibly stale
+    std::vector<std::uint64_t> queue_bits;  // bit s: the cell starting at position s waits
+    std::uint32_t queue_low_word = 0;       // no bit is set in the words below this one
 
     std::uint32_t num_atoms() const { return static_cast<std::uint32_t>(order.size()); }
     std::uint32_t num_cells() const { return static_cast<std::uint32_t>(cell_start.size()); }
@@ -72,22 +72,28 @@ struct KeyedAtom {
 
 // Scratch space for refinement, reusable across calls on one molecule so that
 // repeated refinements (tie-breaking, candidate searches) allocate nothing per
-// call once grown. `prepare` it on the molecule first, and again whenever the
-// molecule's atoms or chiral tags change.
+// call once grown. A fresh workspace (or one sized for another atom count)
+// prepares itself on first use; call `prepare` explicitly when reusing it for
+// another molecule of the same size or after the chiral tags changed.
 struct RefineWorkspace {
     void prepare(const core::MolBuilder& mol);
 
     std::vector<std::uint32_t> entry_of;  // per atom, its entry under the current splitter
     std::vector<std::uint32_t> entry_atom;
-    std::vector<std::uint32_t> entry_offset;  // key start in key_bytes, then fill cursor
-    std::vector<std::uint32_t> entry_count;
+    std::vector<std::uint32_t> entry_offset;  // key start in key_bytes
+    std::vector<std::uint32_t> entry_count;   // then fill cursor
     std::vector<std::uint8_t> key_bytes;
+    struct Touch {
+        std::uint32_t entry;
+        std::uint8_t byte;
+    };
+    std::vector<Touch> touches;  // (entry, bond order) per half-edge walked
     std::vector<std::uint32_t> group_of_cell;  // per cell number, its group under the splitter
     std::vector<std::uint32_t> group_cell;
     std::vector<std::uint32_t> group_offset;
     std::vector<KeyedAtom> keyed;
     std::vector<std::uint32_t> tagged;  // atoms marked @ or @@, ascending
-    std::vector<std::uint8_t> chiral_key;
+    std::vector<std::uint8_t> chiral_key;  // per atom, the @/@@ byte of the current phase
     std::vector<std::uint32_t> cells_to_split;
     std::vector<std::uint32_t> scratch_a;
     std::vector<std::uint32_t> scratch_b;

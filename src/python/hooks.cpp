@@ -110,9 +110,20 @@ Result probe_exclusive(const Arguments& args) {
     return to_py_uint(c);
 }
 
+// _probe_keywords(*, count=None, x, y, z): no positional parameters and three
+// required keyword-only ones; returns count.
+constexpr KeywordOnly PROBE_KEYWORDS_ONLY[] = {{"count", false}, {"x", true}, {"y", true}, {"z", true}};
+constexpr ParamSpec PROBE_KEYWORDS_SPEC{"_probe_keywords", nullptr, {}, 0, PROBE_KEYWORDS_ONLY};
+
+Result probe_keywords(const Arguments& args) {
+    QX_TRY(std::uint64_t c, args.extract_or(0, extract_u64, std::uint64_t{0}));
+    return to_py_uint(c);
+}
+
 }  // namespace
 
 std::vector<PyMethodDef> test_hook_defs = {
+    function_def<&probe_keywords, PROBE_KEYWORDS_SPEC>("_probe_keywords(*, count=None, x, y, z)\n--\n\n"),
     function_def<&make_mol, MAKE_MOL_SPEC>("_make_mol(atoms, bonds)\n--\n\n"),
     function_def<&probe_shared, PROBE_SHARED_SPEC>(
         "_probe_shared(mol, text=None, *, count=None, flag=None, mols=None, panic=None, api_fail=False)\n--\n\n"),

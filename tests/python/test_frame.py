@@ -57,10 +57,50 @@ def test_binding_errors(mol):
         assert type_error(call) == text
 
 
-def test_surplus_positional_singular_wording(mol):
-    # "was" for one argument given: only reachable with zero parameters, so
-    # check the plural form for two and the from-to form for an optional one.
-    assert "but 2 were given" in type_error(lambda: quorix._probe_exclusive(mol, 1))
+def test_binding_errors_without_positional_parameters():
+    probe_kw = quorix._probe_keywords
+    cases = [
+        (lambda: probe_kw(1), "_probe_keywords() takes 0 positional arguments but 1 was given"),
+        (lambda: probe_kw(1, 2), "_probe_keywords() takes 0 positional arguments but 2 were given"),
+        (lambda: probe_kw(), "_probe_keywords() missing 3 required keyword arguments: 'x', 'y', and 'z'"),
+        (lambda: probe_kw(y=1, count=2),
+         "_probe_keywords() missing 2 required keyword arguments: 'x' and 'z'"),
+        (lambda: probe_kw(x=1, y=1), "_probe_keywords() missing 1 required keyword argument: 'z'"),
+        (lambda: probe_kw(x=1, y=1, z=1, w=1), "_probe_keywords() got an unexpected keyword argument 'w'"),
+        (lambda: probe_kw(x=1, y=1, z=1, count="7"),
+         "argument 'count': 'str' object cannot be interpreted as an integer"),
+    ]
+    for call, text in cases:
+        assert type_error(call) == text
+    assert probe_kw(x=None, y=None, z=None) == 0
+    assert probe_kw(z=0, count=9, y=0, x=0) == 9
+
+
+def test_keyword_names_that_are_not_text():
+    # Only reachable through the C call protocol, which does not check keys.
+    import ctypes
+
+    call = ctypes.pythonapi.PyObject_Call
+    call.restype = ctypes.py_object
+    call.argtypes = [ctypes.py_object] * 3
+    assert call(quorix._probe_keywords, (), {"x": 1, "y": 1, "z": 1, "count": 4}) == 4
+    with pytest.raises(TypeError) as e:
+        call(quorix._probe_keywords, (), {"x": 1, "y": 1, "z": 1, 17: 2})
+    assert str(e.value) == "_probe_keywords() got an unexpected keyword argument '17'"
+
+
+def test_keyword_values_stay_alive_while_the_dict_is_emptied(mol):
+    import ctypes
+
+    call = ctypes.pythonapi.PyObject_Call
+    call.restype = ctypes.py_object
+    call.argtypes = [ctypes.py_object] * 3
+    kwargs = {"count": Index(5, lambda: kwargs.clear()), "mols": [make_mol([(9, 0), (17, 0)], [(0, 1, 1)])],
+              "text": "x" * 100}
+    text, count, _, copies = call(quorix._probe_shared, (mol,), kwargs)
+    assert kwargs == {}
+    assert (text, count) == ("x" * 100, 5)
+    assert [c.atomic_nums for c in copies] == [[9, 17]]
 
 
 def test_positional_and_keyword_forms_bind_alike(mol):

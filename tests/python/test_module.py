@@ -99,13 +99,6 @@ def test_method_text_signatures(member, signature):
     assert getattr(quorix.Mol, member).__text_signature__ == signature
 
 
-@pytest.mark.parametrize("member", ["num_atoms", "num_bonds", "atomic_nums", "formal_charges", "bonds"])
-def test_getters_are_read_only_properties(member):
-    prop = vars(quorix.Mol)[member]
-    assert prop.__doc__
-    assert "--" not in prop.__doc__.split("\n")[1:2]
-
-
 def test_member_order():
     # Methods come first in the type's namespace, then the properties, each in
     # their fixed relative order.

@@ -125,10 +125,3 @@ def test_copy_is_independent_and_equal():
 def test_wrong_receivers_and_arguments_are_type_errors(call):
     with pytest.raises(TypeError):
         call(make_mol([(6, 0)]))
-
-
-def test_properties_cannot_be_set():
-    m = make_mol([(6, 0)])
-    with pytest.raises(AttributeError):
-        m.num_atoms = 3
-    assert m.num_atoms == 1

@@ -6,6 +6,7 @@
 #include <expected>
 #include <optional>
 #include <span>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -92,6 +93,7 @@ struct ClassInfo {
     ChiralTag tag;
 };
 
+// TH stands for the tetrahedral pair: its number picks cw or ccw.
 constexpr std::array<ClassInfo, 5> CHIRAL_CLASSES{{
     {"TH", 2, ChiralTag::Ccw},
     {"AL", 2, ChiralTag::Allene},
@@ -122,14 +124,17 @@ std::uint8_t list_parity(std::span<const std::uint32_t> a, std::span<const std::
     for (std::size_t i = 1; i < n; ++i)
         if ((scratch[i] >> 32) == (scratch[i - 1] >> 32)) return core::permutation_parity(a, b);
     std::vector<std::uint32_t> perm(n);
+    std::vector<bool> seen(n, false);
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint64_t key = std::uint64_t(b[i]) << 32;
         auto it = std::lower_bound(scratch.begin(), scratch.end(), key);
         if (it == scratch.end() || (*it >> 32) != b[i]) return 2;
         perm[i] = static_cast<std::uint32_t>(*it & 0xFFFFFFFFu);
+        if (seen[perm[i]]) return 2;  // b repeats a value
+        seen[perm[i]] = true;
     }
     std::size_t swaps = 0;
-    std::vector<bool> seen(n, false);
+    seen.assign(n, false);
     for (std::size_t i = 0; i < n; ++i) {
         if (seen[i]) continue;
         std::size_t len = 0;
@@ -193,13 +198,57 @@ private:
     std::vector<std::uint64_t> table_;
 };
 
+// Scratch lists of one read. They live per thread so that reading many molecules
+// does not allocate them anew each time; a huge text's growth is given back.
+struct Workspace {
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> branches;
+    std::vector<RingOpening> openings;
+    std::vector<RingMark> marks;
+    std::vector<RingBond> ring_bonds;
+    std::vector<ChiralEntry> chiral;
+    std::vector<std::uint32_t> written, stored, terminal;
+    std::vector<std::uint64_t> parity_scratch;
+
+    void clear() {
+        branches.clear();
+        openings.clear();
+        marks.clear();
+        ring_bonds.clear();
+        chiral.clear();
+        written.clear();
+        stored.clear();
+        terminal.clear();
+        parity_scratch.clear();
+    }
+    void trim() {
+        constexpr std::size_t keep = 4096;
+        auto release = [](auto& v) {
+            if (v.capacity() > keep) std::remove_reference_t<decltype(v)>().swap(v);
+        };
+        release(branches);
+        release(openings);
+        release(marks);
+        release(ring_bonds);
+        release(chiral);
+        release(written);
+        release(stored);
+        release(terminal);
+        release(parity_scratch);
+    }
+};
+
 class Reader {
 public:
-    explicit Reader(std::string_view text) : s_(text), n_(text.size()) {}
+    Reader(std::string_view text, Workspace& w)
+        : s_(text), n_(text.size()), branches_(w.branches), openings_(w.openings), marks_(w.marks),
+          ring_bonds_(w.ring_bonds), chiral_(w.chiral), written_(w.written), stored_(w.stored),
+          terminal_(w.terminal), parity_scratch_(w.parity_scratch) {}
 
     std::expected<MolBuilder, ParseError> run() {
         if (n_ == 0) return std::unexpected(ParseError::make(SmilesErrorKind::simple(SmilesErrorTag::EmptySmiles), 0, s_));
-        mol_ = MolBuilder::with_capacity(n_, n_);
+        // Every atom and bond takes at least one byte; huge texts grow as they go.
+        const std::size_t guess = std::min<std::size_t>(n_, 1u << 16);
+        mol_ = MolBuilder::with_capacity(guess, guess);
         if (!parse() || !finish()) return std::unexpected(std::move(*error_));
         add_ring_bonds();
         fix_chirality();
@@ -835,26 +884,32 @@ private:
     std::uint32_t previous_ = NONE;
     BondSymbol pending_;
     bool has_pending_ = false;
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> branches_;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>>& branches_;
 
     std::array<std::uint32_t, SMALL_LABELS> small_labels_{};  // serial + 1; 0 = not open
     std::vector<std::uint32_t> big_labels_;
-    std::vector<RingOpening> openings_;  // by serial
+    std::vector<RingOpening>& openings_;  // by serial
     std::uint32_t open_rings_ = 0;
-    std::vector<RingMark> marks_;
-    std::vector<RingBond> ring_bonds_;
+    std::vector<RingMark>& marks_;
+    std::vector<RingBond>& ring_bonds_;
     RingPairs ring_pairs_;
     std::uint32_t num_chain_bonds_ = 0;
 
-    std::vector<ChiralEntry> chiral_;
-    std::vector<std::uint32_t> written_, stored_, terminal_;
-    std::vector<std::uint64_t> parity_scratch_;
+    std::vector<ChiralEntry>& chiral_;
+    std::vector<std::uint32_t>& written_;
+    std::vector<std::uint32_t>& stored_;
+    std::vector<std::uint32_t>& terminal_;
+    std::vector<std::uint64_t>& parity_scratch_;
 };
 
 }  // namespace
 
 std::expected<core::MolBuilder, ParseError> read_smiles(std::string_view text) {
-    return Reader(text).run();
+    thread_local Workspace workspace;
+    workspace.clear();
+    auto result = Reader(text, workspace).run();
+    workspace.trim();
+    return result;
 }
 
 }  // namespace quorix::io

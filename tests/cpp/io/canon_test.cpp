@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <random>
 #include <numeric>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "core/error.hpp"
+#include "io/smiles/read.hpp"
 
 using namespace quorix::core;
 using namespace quorix::io;
@@ -398,7 +401,7 @@ TEST(Refine, NeopentaneTieBreakTakesTheFirstMethyl) {
 
 // ---------------------------------------------------------------- @/@@ parity keys
 
-TEST(Chirality, MirrorCentresSplitThenNeighboursFollow) {
+TEST(ChiralityKeys, MirrorCentresSplitThenNeighboursFollow) {
     Sketch s;
     add_halomethane(s, {9, 17, 35}, ChiralTag::Ccw);  // atoms 0 C, 1 F, 2 Cl, 3 Br
     add_halomethane(s, {9, 17, 35}, ChiralTag::Cw);   // atoms 4 C, 5 F, 6 Cl, 7 Br
@@ -407,7 +410,7 @@ TEST(Chirality, MirrorCentresSplitThenNeighboursFollow) {
     EXPECT_EQ(symmetry_classes(s.mol), (std::vector<std::uint32_t>{1, 2, 4, 6, 0, 3, 5, 7}));
 }
 
-TEST(Chirality, SameCentreListedInOddOrderStaysTied) {
+TEST(ChiralityKeys, SameCentreListedInOddOrderStaysTied) {
     Sketch s;
     add_halomethane(s, {9, 17, 35}, ChiralTag::Ccw);
     add_halomethane(s, {17, 9, 35}, ChiralTag::Cw);  // one swap plus the other tag: same centre
@@ -416,7 +419,7 @@ TEST(Chirality, SameCentreListedInOddOrderStaysTied) {
     EXPECT_EQ(classes[1], classes[6]);  // the two fluorines
 }
 
-TEST(Chirality, SameTagSameOrderStaysTied) {
+TEST(ChiralityKeys, SameTagSameOrderStaysTied) {
     Sketch s;
     add_halomethane(s, {9, 17, 35}, ChiralTag::Cw);
     add_halomethane(s, {9, 17, 35}, ChiralTag::Cw);
@@ -424,7 +427,7 @@ TEST(Chirality, SameTagSameOrderStaysTied) {
     EXPECT_EQ(classes[0], classes[4]);
 }
 
-TEST(Chirality, TiedNeighboursGiveByteZero) {
+TEST(ChiralityKeys, TiedNeighboursGiveByteZero) {
     // Two CH(CH3)2-OH centres marked @ and @@: the methyls tie, so both keys are 0.
     Sketch s;
     for (ChiralTag tag : {ChiralTag::Ccw, ChiralTag::Cw}) {
@@ -438,7 +441,7 @@ TEST(Chirality, TiedNeighboursGiveByteZero) {
     EXPECT_EQ(classes[0], classes[4]);
 }
 
-TEST(Chirality, MarkedCentreSplitsFromUnmarkedButPolyhedralDoesNot) {
+TEST(ChiralityKeys, MarkedCentreSplitsFromUnmarkedButPolyhedralDoesNot) {
     Sketch s;
     add_halomethane(s, {9, 17, 35}, ChiralTag::SquarePlanar);
     add_halomethane(s, {9, 17, 35}, ChiralTag::Unspecified);
@@ -489,4 +492,119 @@ TEST(Invariance, HandBuiltMoleculesUnderRotation) {
             EXPECT_EQ(class_sizes(moved), class_sizes(base));
         }
     }
+}
+
+// ---------------------------------------------------------------- real molecules
+
+namespace {
+
+std::vector<MolBuilder> real_molecules() {
+    std::vector<MolBuilder> out;
+    std::ifstream in(std::string(QUORIX_TEST_DATA) + "/molecules.smi");
+    std::string line;
+    while (std::getline(in, line)) {
+        const std::string smiles = line.substr(0, line.find_first_of(" \t"));
+        if (auto m = read_smiles(smiles)) out.push_back(std::move(*m));
+    }
+    return out;
+}
+
+const std::vector<MolBuilder>& molecules() {
+    static const std::vector<MolBuilder> all = real_molecules();
+    return all;
+}
+
+// Every bond in a shuffled order with its ends swapped at random (a swapped
+// bond's direction mark is read the other way round). Neighbour order changes,
+// so @/@@ would change meaning: callers use molecules without them.
+MolBuilder shuffle_bonds(const MolBuilder& m, std::mt19937& rng) {
+    std::vector<std::uint32_t> order(m.num_bonds());
+    std::iota(order.begin(), order.end(), 0u);
+    std::shuffle(order.begin(), order.end(), rng);
+    MolBuilder out;
+    for (const Atom& a : m.atoms) out.add_atom(a);
+    for (std::uint32_t b : order) {
+        Bond bond = m.bonds[b];
+        if (rng() & 1u) {
+            std::swap(bond.begin, bond.end);
+            std::swap(bond.stereo_atoms[0], bond.stereo_atoms[1]);
+            if (bond.direction == BondDirection::Slash) bond.direction = BondDirection::Backslash;
+            else if (bond.direction == BondDirection::Backslash) bond.direction = BondDirection::Slash;
+        }
+        out.push_bond(bond);
+    }
+    return out;
+}
+
+bool has_tetrahedral_marks(const MolBuilder& m) {
+    return std::any_of(m.atoms.begin(), m.atoms.end(), [](const Atom& a) {
+        return a.chiral_tag == ChiralTag::Cw || a.chiral_tag == ChiralTag::Ccw;
+    });
+}
+
+}  // namespace
+
+TEST(CanonRealMolecules, ClassesFollowTheAtomsUnderRenumbering) {
+    const auto& mols = molecules();
+    ASSERT_GT(mols.size(), 6500u);
+    std::mt19937 rng(20261206);
+    std::size_t failures = 0;
+    for (std::size_t i = 0; i < mols.size() && failures < 5; ++i) {
+        const MolBuilder& m = mols[i];
+        const auto base = symmetry_classes(m);
+        std::vector<std::uint32_t> perm(m.num_atoms());
+        std::iota(perm.begin(), perm.end(), 0u);
+        std::shuffle(perm.begin(), perm.end(), rng);
+        const auto moved = symmetry_classes(renumber(m, perm));
+        for (std::uint32_t a = 0; a < m.num_atoms(); ++a) {
+            if (moved[perm[a]] != base[a]) {
+                ADD_FAILURE() << "molecule " << i << " atom " << a;
+                ++failures;
+                break;
+            }
+        }
+    }
+}
+
+TEST(CanonRealMolecules, ClassesIgnoreBondOrderAndDirection) {
+    std::mt19937 rng(7);
+    std::size_t checked = 0, failures = 0;
+    for (const MolBuilder& m : molecules()) {
+        if (has_tetrahedral_marks(m) || failures >= 5) continue;
+        ++checked;
+        if (symmetry_classes(shuffle_bonds(m, rng)) != symmetry_classes(m)) {
+            ADD_FAILURE() << "molecule with " << m.num_atoms() << " atoms";
+            ++failures;
+        }
+    }
+    EXPECT_GT(checked, 2000u);
+}
+
+TEST(CanonRealMolecules, RefinedPartitionIsStableAndNumberingIsAPermutation) {
+    std::size_t tied = 0;
+    for (const MolBuilder& m : molecules()) {
+        RefineWorkspace w;
+        w.prepare(m);
+        Partition p = initial_partition(m);
+        refine_partition(p, m, w);
+        ASSERT_TRUE(p.queue_empty());
+        std::vector<std::uint32_t> classes(m.num_atoms());
+        for (std::uint32_t a = 0; a < m.num_atoms(); ++a) classes[a] = p.cell_start[p.cell_of[a]];
+        ASSERT_EQ(classes, symmetry_classes(m));
+        // Refinement is a fixed point: splitting by any cell again changes nothing.
+        Partition again = p;
+        for (std::uint32_t c = 0; c < again.num_cells(); ++c) again.enqueue(c);
+        refine_partition(again, m, w);
+        ASSERT_EQ(again.order, p.order);
+        ASSERT_EQ(again.cell_start, p.cell_start);
+        if (!p.is_discrete()) ++tied;
+        auto numbers = canonical_numbering(m);
+        ASSERT_TRUE(all_distinct(numbers));
+        // The tie-break only refines: classes order the canonical numbers.
+        for (std::uint32_t a = 0; a < m.num_atoms(); ++a) {
+            ASSERT_GE(numbers[a], classes[a]);
+            ASSERT_LT(numbers[a], p.cell_end[p.cell_of[a]]);
+        }
+    }
+    EXPECT_GT(tied, 1000u);  // most real molecules have symmetric atoms
 }

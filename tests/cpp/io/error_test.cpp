@@ -15,12 +15,12 @@ struct KindText {
     std::string text;
 };
 
-class KindTextTest : public ::testing::TestWithParam<KindText> {};
+class ParseErrorKindTextTest : public ::testing::TestWithParam<KindText> {};
 
-TEST_P(KindTextTest, ShowsExactText) { EXPECT_EQ(GetParam().kind.to_string(), GetParam().text); }
+TEST_P(ParseErrorKindTextTest, ShowsExactText) { EXPECT_EQ(GetParam().kind.to_string(), GetParam().text); }
 
 INSTANTIATE_TEST_SUITE_P(
-    EveryKind, KindTextTest,
+    EveryKind, ParseErrorKindTextTest,
     ::testing::Values(
         KindText{SmilesErrorKind::simple(SmilesErrorTag::EmptySmiles), "空的 SMILES"},
         KindText{SmilesErrorKind::unexpected_char(U'x'), "意外的字符 'x'"},
@@ -43,7 +43,7 @@ INSTANTIATE_TEST_SUITE_P(
         KindText{SmilesErrorKind::chiral_index("TB", 21, 20), "立体标记 @TB21 的序号超出范围,@TB 最大为 20"},
         KindText{SmilesErrorKind::chiral_index("OH", 99, 30), "立体标记 @OH99 的序号超出范围,@OH 最大为 30"}));
 
-TEST(KindTags, FollowTheFixedNumbering) {
+TEST(ParseErrorKindTags, FollowTheFixedNumbering) {
     EXPECT_EQ(static_cast<std::uint32_t>(SmilesErrorTag::EmptySmiles), 0u);
     EXPECT_EQ(static_cast<std::uint32_t>(SmilesErrorTag::BadBracketAtom), 4u);
     EXPECT_EQ(static_cast<std::uint32_t>(SmilesErrorTag::UnclosedRing), 7u);
@@ -56,15 +56,15 @@ struct Literal {
     std::string shown;
 };
 
-class CharLiteralTest : public ::testing::TestWithParam<Literal> {};
+class ParseErrorCharLiteralTest : public ::testing::TestWithParam<Literal> {};
 
-TEST_P(CharLiteralTest, QuotesAndEscapes) {
+TEST_P(ParseErrorCharLiteralTest, QuotesAndEscapes) {
     EXPECT_EQ(char_literal(GetParam().c), GetParam().shown);
     EXPECT_EQ(SmilesErrorKind::unexpected_char(GetParam().c).to_string(), "意外的字符 " + GetParam().shown);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Characters, CharLiteralTest,
+    Characters, ParseErrorCharLiteralTest,
     ::testing::Values(Literal{U'\\', "'\\\\'"}, Literal{U'\'', "'\\''"}, Literal{U'\t', "'\\t'"},
                       Literal{U'\r', "'\\r'"}, Literal{U'\n', "'\\n'"}, Literal{U'\0', "'\\0'"},
                       Literal{U'"', "'\"'"}, Literal{U' ', "' '"}, Literal{U'?', "'?'"},
@@ -78,24 +78,24 @@ ParseError error_at(std::string_view input, std::size_t pos, SmilesErrorKind kin
     return ParseError::make(std::move(kind), pos, input);
 }
 
-TEST(CaretView, FollowsTheTemplate) {
+TEST(ParseErrorCaretView, FollowsTheTemplate) {
     const ParseError e = error_at("C1CC", 1, SmilesErrorKind::ring(SmilesErrorTag::UnclosedRing, 1));
     EXPECT_EQ(e.caret_view(), "C1CC\n ^ 环闭合标号 1 未配对");
 }
 
-TEST(CaretView, PositionZeroHasNoBlanks) {
+TEST(ParseErrorCaretView, PositionZeroHasNoBlanks) {
     EXPECT_EQ(error_at("=C", 0, SmilesErrorKind::simple(SmilesErrorTag::BondWithoutAtom)).caret_view(),
               "=C\n^ 键符号后面缺少原子");
 }
 
-TEST(CaretView, EndAndBeyondStandAfterTheLastCharacter) {
+TEST(ParseErrorCaretView, EndAndBeyondStandAfterTheLastCharacter) {
     EXPECT_EQ(error_at("C(C", 3).caret_view(), "C(C\n   ^ 输入意外结束");
     const ParseError beyond = error_at("C(C", 40);
     EXPECT_EQ(beyond.caret_view(), "C(C\n   ^ 输入意外结束");
     EXPECT_EQ(beyond.input, "C(C");
 }
 
-TEST(CaretView, CountsCharactersNotBytes) {
+TEST(ParseErrorCaretView, CountsCharactersNotBytes) {
     // "碳" is three bytes and "é" two; each is one column.
     const std::string input = "碳é[C";
     const ParseError e = error_at(input, input.size());
@@ -104,12 +104,12 @@ TEST(CaretView, CountsCharactersNotBytes) {
     EXPECT_EQ(mid.caret_view(), input + "\n  ^ 意外的字符 '['");
 }
 
-TEST(CaretView, EmptyInput) {
+TEST(ParseErrorCaretView, EmptyInput) {
     EXPECT_EQ(error_at("", 0, SmilesErrorKind::simple(SmilesErrorTag::EmptySmiles)).caret_view(),
               "\n^ 空的 SMILES");
 }
 
-TEST(CaretView, PositionInsideACharacterIsABrokenInvariant) {
+TEST(ParseErrorCaretView, PositionInsideACharacterIsABrokenInvariant) {
     ParseError e;
     e.input = "碳C";
     e.kind = SmilesErrorKind::simple(SmilesErrorTag::UnexpectedEnd);
@@ -117,7 +117,7 @@ TEST(CaretView, PositionInsideACharacterIsABrokenInvariant) {
     EXPECT_THROW((void)e.caret_view(), quorix::InternalError);
 }
 
-TEST(MalformedInput, ReplacedAndPositionFollowsTheCharacter) {
+TEST(ParseErrorMalformedInput, ReplacedAndPositionFollowsTheCharacter) {
     // Byte 0xFF is not UTF-8: it becomes U+FFFD (three bytes) and the fault after
     // it moves along.
     const std::string bytes = std::string("C") + '\xff' + "(";
@@ -132,7 +132,7 @@ TEST(MalformedInput, ReplacedAndPositionFollowsTheCharacter) {
     EXPECT_EQ(error_at(std::string("C\xE7\xA2"), 3).input, "C\uFFFD\uFFFD");
 }
 
-TEST(CharAt, DecodesOneCharacter) {
+TEST(ParseErrorCharAt, DecodesOneCharacter) {
     EXPECT_EQ(char_at("a碳", 1), U'碳');
     EXPECT_EQ(char_at("a", 0), U'a');
     EXPECT_EQ(char_at(std::string("\xC3"), 0), U'\uFFFD');
@@ -140,7 +140,7 @@ TEST(CharAt, DecodesOneCharacter) {
     EXPECT_EQ(char_at(std::string("\xED\xA0\x80"), 0), U'\uFFFD');  // surrogate
 }
 
-TEST(Rebasing, MovesTheCaretIntoTheWholeText) {
+TEST(ParseErrorRebasing, MovesTheCaretIntoTheWholeText) {
     const std::string whole = "[$(CC=)]C";
     const ParseError inner = error_at("CC=", 2, SmilesErrorKind::simple(SmilesErrorTag::BondWithoutAtom));
     const ParseError outer = inner.rebased(whole, 3);
@@ -150,7 +150,7 @@ TEST(Rebasing, MovesTheCaretIntoTheWholeText) {
     EXPECT_EQ(outer.caret_view(), whole + "\n     ^ 键符号后面缺少原子");
 }
 
-TEST(Rebasing, NestedRebasingAddsUp) {
+TEST(ParseErrorRebasing, NestedRebasingAddsUp) {
     const std::string whole = "C[$(*[$(C#)])]";
     const ParseError innermost = error_at("C#", 2, SmilesErrorKind::simple(SmilesErrorTag::UnexpectedEnd));
     const ParseError middle = innermost.rebased("*[$(C#)]", 4);
@@ -160,7 +160,7 @@ TEST(Rebasing, NestedRebasingAddsUp) {
     EXPECT_EQ(outer.input, whole);
 }
 
-TEST(Rebasing, KeepsCharacterColumnsWithMultiByteText) {
+TEST(ParseErrorRebasing, KeepsCharacterColumnsWithMultiByteText) {
     const std::string whole = "碳[$(C=)]";
     const ParseError inner = error_at("C=", 1, SmilesErrorKind::simple(SmilesErrorTag::BondWithoutAtom));
     const ParseError outer = inner.rebased(whole, 6);
@@ -168,7 +168,7 @@ TEST(Rebasing, KeepsCharacterColumnsWithMultiByteText) {
     EXPECT_EQ(outer.caret_view(), whole + "\n     ^ 键符号后面缺少原子");
 }
 
-TEST(Rebasing, MalformedBytesInTheSubTextCountAsOneByteOfTheWhole) {
+TEST(ParseErrorRebasing, MalformedBytesInTheSubTextCountAsOneByteOfTheWhole) {
     const std::string whole = std::string("[$(C") + '\xff' + "=)]";
     const std::string sub = std::string("C") + '\xff' + "=";
     const ParseError inner = error_at(sub, 2, SmilesErrorKind::simple(SmilesErrorTag::BondWithoutAtom));

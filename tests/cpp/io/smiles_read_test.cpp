@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "core/permutation.hpp"
 
 using namespace quorix::core;
 using namespace quorix::io;
@@ -59,9 +62,9 @@ struct Fault {
 
 void PrintTo(const Fault& f, std::ostream* os) { *os << '"' << f.smiles << '"'; }
 
-class FaultTest : public ::testing::TestWithParam<Fault> {};
+class SmilesReadFaultTest : public ::testing::TestWithParam<Fault> {};
 
-TEST_P(FaultTest, ReportsKindAndOffset) {
+TEST_P(SmilesReadFaultTest, ReportsKindAndOffset) {
     const Fault& f = GetParam();
     auto r = read_smiles(f.smiles);
     ASSERT_FALSE(r) << f.smiles;
@@ -74,7 +77,7 @@ const std::string PLUS128(128, '+');
 const std::string MINUS129(129, '-');
 
 INSTANTIATE_TEST_SUITE_P(
-    Syntax, FaultTest,
+    Syntax, SmilesReadFaultTest,
     ::testing::Values(
         Fault{"", 0, "空的 SMILES"}, Fault{".", 0, "空的 SMILES"}, Fault{"..", 0, "空的 SMILES"},
         // Rings.
@@ -137,7 +140,7 @@ INSTANTIATE_TEST_SUITE_P(
         Fault{"C碳", 1, "意外的字符 '碳'"}, Fault{"[C碳]", 2, "方括号原子语法错误:方括号未正确闭合"},
         Fault{std::string("C\0C", 3), 1, "意外的字符 '\\0'"}));
 
-TEST(Faults, CaretViewCountsCharacters) {
+TEST(SmilesReadFaults, CaretViewCountsCharacters) {
     auto r = read_smiles("碳C");
     ASSERT_FALSE(r);
     EXPECT_EQ(r.error().caret_view(), "碳C\n^ 意外的字符 '碳'");
@@ -145,7 +148,7 @@ TEST(Faults, CaretViewCountsCharacters) {
     EXPECT_EQ(r.error().caret_view(), "C(C\n   ^ 括号不匹配");
 }
 
-TEST(Faults, MalformedBytesNeverCrash) {
+TEST(SmilesReadFaults, MalformedBytesNeverCrash) {
     const std::string bytes = std::string("C") + '\xC3' + "(";
     auto r = read_smiles(bytes);
     ASSERT_FALSE(r);
@@ -163,9 +166,9 @@ struct Bonds {
 
 void PrintTo(const Bonds& b, std::ostream* os) { *os << '"' << b.smiles << '"'; }
 
-class BondTest : public ::testing::TestWithParam<Bonds> {};
+class SmilesReadBondTest : public ::testing::TestWithParam<Bonds> {};
 
-TEST_P(BondTest, StoresBondsInOrder) {
+TEST_P(SmilesReadBondTest, StoresBondsInOrder) {
     const MolBuilder m = read_ok(GetParam().smiles);
     EXPECT_EQ(bonds_of(m), GetParam().bonds);
     for (const Bond& b : m.bonds) {
@@ -177,7 +180,7 @@ TEST_P(BondTest, StoresBondsInOrder) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Chains, BondTest,
+    Chains, SmilesReadBondTest,
     ::testing::Values(
         Bonds{"CC", "0-1"}, Bonds{"C-C", "0-1"}, Bonds{"C=C", "0-1="}, Bonds{"C#C", "0-1#"},
         Bonds{"[Mo]$[Mo]", "0-1$"}, Bonds{"C:C", "0-1:"}, Bonds{"cc", "0-1:"}, Bonds{"cC", "0-1"},
@@ -188,7 +191,7 @@ INSTANTIATE_TEST_SUITE_P(
         Bonds{"BrCl", "0-1"}, Bonds{"C(.C)C", "0-2"}));
 
 INSTANTIATE_TEST_SUITE_P(
-    RingClosures, BondTest,
+    RingClosures, SmilesReadBondTest,
     ::testing::Values(
         // Without a symbol the closing end decides: the bond runs from the closing atom.
         Bonds{"C1CC1", "0-1 1-2 2-0"}, Bonds{"c1ccccc1", "0-1: 1-2: 2-3: 3-4: 4-5: 5-0:"},
@@ -214,7 +217,7 @@ INSTANTIATE_TEST_SUITE_P(
         Bonds{"C%10CC1CC1%10", "0-1 1-2 2-3 3-4 4-2 4-0"},
         Bonds{"C(C1)C1", "0-1 0-2 2-1"}, Bonds{"C12CC2C1", "0-1 1-2 2-3 3-0 2-0"}));
 
-TEST(NeighbourOrder, ChainNeighboursFirstThenRingPartners) {
+TEST(SmilesReadNeighbourOrder, ChainNeighboursFirstThenRingPartners) {
     // Atom 0 opens rings 2 and 1; its ring partners follow its chain neighbour,
     // sorted by label.
     const MolBuilder m = read_ok("C21CC1CC2");
@@ -224,7 +227,7 @@ TEST(NeighbourOrder, ChainNeighboursFirstThenRingPartners) {
     EXPECT_EQ(m.next_half_edge.size(), 2 * m.bonds.size());
 }
 
-TEST(DotsAndBranches, PreviousAtomIsClearedAndRestored) {
+TEST(SmilesReadDotsAndBranches, PreviousAtomIsClearedAndRestored) {
     const MolBuilder m = read_ok("CC(.O)N");
     EXPECT_EQ(bonds_of(m), "0-1 1-3");
     EXPECT_EQ(m.degree[2], 0u);
@@ -247,9 +250,9 @@ struct AtomCase {
 
 void PrintTo(const AtomCase& a, std::ostream* os) { *os << '"' << a.smiles << '"'; }
 
-class AtomTest : public ::testing::TestWithParam<AtomCase> {};
+class SmilesReadAtomTest : public ::testing::TestWithParam<AtomCase> {};
 
-TEST_P(AtomTest, ReadsFields) {
+TEST_P(SmilesReadAtomTest, ReadsFields) {
     const AtomCase& c = GetParam();
     const MolBuilder m = read_ok(c.smiles);
     ASSERT_LT(c.index, m.num_atoms());
@@ -270,7 +273,7 @@ const std::string MINUS128(128, '-');
 const std::string PLUS127(127, '+');
 
 INSTANTIATE_TEST_SUITE_P(
-    Atoms, AtomTest,
+    Atoms, SmilesReadAtomTest,
     ::testing::Values(
         AtomCase{"C", 0, 6, 0, 0, 0, 0, 0}, AtomCase{"c1ccccc1", 3, 6, AROMATIC, 0, 0, 0, 0},
         AtomCase{"*", 0, 0, 0, 0, 0, 0, 0}, AtomCase{"B", 0, 5, 0, 0, 0, 0, 0}, AtomCase{"Br", 0, 35, 0, 0, 0, 0, 0},
@@ -300,7 +303,7 @@ INSTANTIATE_TEST_SUITE_P(
         AtomCase{"[Og]", 0, 118, FIXED_HS, 0, 0, 0, 0}, AtomCase{"[15nH]", 0, 7, FA, 15, 0, 1, 0},
         AtomCase{"[NH4+]", 0, 7, FIXED_HS, 0, 1, 4, 0}, AtomCase{"C[N@@H+:12]", 1, 7, FIXED_HS, 0, 1, 1, 12}));
 
-TEST(Atoms, ImplicitBondNeedsBothEndsAromatic) {
+TEST(SmilesReadAtoms, ImplicitBondNeedsBothEndsAromatic) {
     const MolBuilder m = read_ok("c[nH]C");
     EXPECT_EQ(bonds_of(m), "0-1: 1-2");
 }
@@ -317,9 +320,9 @@ struct Chiral {
 
 void PrintTo(const Chiral& c, std::ostream* os) { *os << '"' << c.smiles << '"'; }
 
-class ChiralTest : public ::testing::TestWithParam<Chiral> {};
+class SmilesReadChiralTest : public ::testing::TestWithParam<Chiral> {};
 
-TEST_P(ChiralTest, StoresTagForStoredOrder) {
+TEST_P(SmilesReadChiralTest, StoresTagForStoredOrder) {
     const Chiral& c = GetParam();
     const MolBuilder m = read_ok(c.smiles);
     ASSERT_LT(c.atom, m.num_atoms());
@@ -331,7 +334,7 @@ constexpr ChiralTag CW = ChiralTag::Cw;
 constexpr ChiralTag CCW = ChiralTag::Ccw;
 
 INSTANTIATE_TEST_SUITE_P(
-    Tetrahedral, ChiralTest,
+    Tetrahedral, SmilesReadChiralTest,
     ::testing::Values(
         Chiral{"F[C@](Cl)(Br)I", 1, CCW, 0}, Chiral{"F[C@@](Cl)(Br)I", 1, CW, 0},
         Chiral{"N[C@@H](C)C(=O)O", 1, CW, 0}, Chiral{"[C@]", 0, CCW, 0},
@@ -355,7 +358,7 @@ INSTANTIATE_TEST_SUITE_P(
         Chiral{"C[S@]1.C1", 1, CCW, 0}, Chiral{"[S@]1C.C1", 0, CW, 0}));
 
 INSTANTIATE_TEST_SUITE_P(
-    Polyhedral, ChiralTest,
+    Polyhedral, SmilesReadChiralTest,
     ::testing::Values(
         Chiral{"[Pt@SP1](F)(Cl)(Br)I", 0, ChiralTag::SquarePlanar, 1},
         Chiral{"[Pt@SP3](F)(Cl)(Br)I", 0, ChiralTag::SquarePlanar, 3},
@@ -377,7 +380,7 @@ INSTANTIATE_TEST_SUITE_P(
         Chiral{"[Co@OH5]", 0, ChiralTag::Octahedral, 5}));
 
 INSTANTIATE_TEST_SUITE_P(
-    Allenes, ChiralTest,
+    Allenes, SmilesReadChiralTest,
     ::testing::Values(
         Chiral{"C[CH]=[C@]=[CH]C", 2, ChiralTag::Allene, 2}, Chiral{"C[CH]=[C@@]=[CH]C", 2, ChiralTag::Allene, 1},
         Chiral{"C[CH]=[C@AL1]=[CH]C", 2, ChiralTag::Allene, 2},
@@ -394,7 +397,7 @@ INSTANTIATE_TEST_SUITE_P(
         // `@AL` away from an allene centre.
         Chiral{"F[C@AL1](Cl)(Br)I", 1, ChiralTag::Allene, 0}, Chiral{"C=[C@AL2]C", 1, ChiralTag::Allene, 0}));
 
-TEST(Chirality, UnmarkedAtomsStayUnspecified) {
+TEST(SmilesReadChirality, UnmarkedAtomsStayUnspecified) {
     const MolBuilder m = read_ok("F[C](Cl)(Br)I");
     for (const Atom& a : m.atoms) {
         EXPECT_EQ(a.chiral_tag, ChiralTag::Unspecified);
@@ -429,7 +432,7 @@ void check_graph(const MolBuilder& m, const std::string& smiles) {
     for (std::uint32_t s : seen) ASSERT_EQ(s, 1u) << smiles;
 }
 
-TEST(RealMolecules, EveryLineReads) {
+TEST(SmilesReadRealMolecules, EveryLineReads) {
     std::ifstream in(QUORIX_TEST_DATA "/molecules.smi");
     ASSERT_TRUE(in) << "missing molecules.smi";
     std::string line;
@@ -451,6 +454,106 @@ TEST(RealMolecules, EveryLineReads) {
     EXPECT_EQ(count, 7000u);
     EXPECT_GT(chiral, 1000u);
     EXPECT_GT(rings, 5000u);
+}
+
+}  // namespace
+
+namespace {
+
+// Centres with many ligands: the parity must still count every transposition.
+TEST(SmilesReadChirality, LargeCentresKeepExactParity) {
+    std::string branches;
+    for (int k = 0; k < 17; ++k) branches += "(C)";
+    // A ring bond moved behind 17 chain bonds: odd.
+    MolBuilder m = read_ok("[C@]1" + branches + ".C1");
+    EXPECT_EQ(m.degree[0], 18u);
+    EXPECT_EQ(m.atoms[0].chiral_tag, ChiralTag::Cw);
+    // Two ring bonds moved behind 16 chain bonds: even.
+    branches.resize(branches.size() - 3);
+    m = read_ok("[C@]12" + branches + ".C1.C2");
+    EXPECT_EQ(m.atoms[0].chiral_tag, ChiralTag::Ccw);
+    // Written with the labels swapped: one more transposition.
+    m = read_ok("[C@]21" + branches + ".C1.C2");
+    EXPECT_EQ(m.atoms[0].chiral_tag, ChiralTag::Cw);
+}
+
+TEST(SmilesReadRingClosures, ManyOpenLabels) {
+    // 300 rings opened on one atom with five-digit labels, each closed on an atom
+    // of its own.
+    std::string open;
+    for (int k = 0; k < 300; ++k) open += "%(" + std::to_string(99999 - k) + ")";
+    std::string text = "C" + open + "%(5)";
+    for (int k = 0; k < 300; ++k) text += ".C%(" + std::to_string(99999 - k) + ")";
+    auto r = read_smiles(text + ".C5");
+    ASSERT_TRUE(r);
+    ASSERT_EQ(r->num_bonds(), 301u);
+    // Sorted by label: label 5 first, then 99700, written last among the big ones.
+    EXPECT_EQ(r->bonds[0].begin, 301u);
+    EXPECT_EQ(r->bonds[1].begin, 300u);
+    EXPECT_EQ(r->bonds[300].begin, 1u);
+    EXPECT_EQ(r->degree[0], 301u);
+    // A second ring between atoms 0 and 300 is refused among many ring bonds.
+    r = read_smiles(text + "5");
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().kind, SmilesErrorKind::ring(SmilesErrorTag::DuplicateRingBond, 5));
+    EXPECT_EQ(r.error().pos, text.size());
+}
+
+}  // namespace
+
+
+namespace {
+
+// Equivalent writings of one centre must store the same spatial arrangement.
+// The arrangement is made absolute by relating the stored ligand order (an
+// implicit hydrogen last) to the ligands sorted by atomic number.
+int handedness(const MolBuilder& m) {
+    for (std::uint32_t a = 0; a < m.num_atoms(); ++a) {
+        const Atom& atom = m.atoms[a];
+        if (atom.chiral_tag != ChiralTag::Cw && atom.chiral_tag != ChiralTag::Ccw) continue;
+        std::vector<std::uint32_t> ligands;
+        for (Neighbor nb : m.neighbors(a)) ligands.push_back(m.atoms[nb.atom].atomic_num);
+        if (atom.num_explicit_hs == 1) ligands.push_back(1);
+        std::vector<std::uint32_t> sorted = ligands;
+        std::sort(sorted.begin(), sorted.end());
+        const int parity = permutation_parity(sorted, ligands);
+        return (atom.chiral_tag == ChiralTag::Cw ? 1 : 0) ^ parity;
+    }
+    return -1;
+}
+
+struct Writing {
+    std::string smiles;
+    bool mirror;
+};
+
+void expect_one_arrangement(const std::vector<Writing>& writings) {
+    const int reference = handedness(read_ok(writings.front().smiles));
+    ASSERT_GE(reference, 0);
+    for (const Writing& w : writings) {
+        const int h = handedness(read_ok(w.smiles));
+        EXPECT_EQ(h, w.mirror ? 1 - reference : reference) << w.smiles;
+    }
+}
+
+TEST(SmilesReadChirality, EquivalentWritingsOfFourLigands) {
+    expect_one_arrangement({
+        {"F[C@](Cl)(Br)I", false}, {"[C@](F)(Cl)(Br)I", false}, {"Cl[C@@](F)(Br)I", false},
+        {"F[C@@](Br)(Cl)I", false}, {"F[C@]1(Br)I.Cl1", false}, {"[C@]1(Cl)(Br)I.F1", false},
+        {"I[C@@]1(Cl)Br.F1", false}, {"Br1.F[C@@]1(Cl)I", false}, {"F[C@]12I.Cl1.Br2", false},
+        {"F[C@@]21I.Cl1.Br2", false}, {"F[C@]%10(Br)I.Cl%10", false}, {"F[C@](Cl)(Br)1.I1", false},
+        {"F[C@@](Cl)(Br)I", true}, {"I[C@]1(Cl)Br.F1", true}, {"[C@@]1(Cl)(Br)I.F1", true},
+        {"F[C@@]12I.Cl1.Br2", true},
+    });
+}
+
+TEST(SmilesReadChirality, EquivalentWritingsWithImplicitHydrogen) {
+    expect_one_arrangement({
+        {"F[C@H](Cl)Br", false}, {"[C@@H](F)(Cl)Br", false}, {"Cl[C@@H](F)Br", false},
+        {"F[C@H]1Br.Cl1", false}, {"[C@@H]1(Br)F.Cl1", false}, {"Br[C@@H]1F.Cl1", false},
+        {"F[C@H]%10Br.Cl%10", false}, {"Cl1.F[C@H]1Br", false}, {"[C@@H]12F.Cl1.Br2", false},
+        {"F[C@@H](Cl)Br", true}, {"[C@H](F)(Cl)Br", true}, {"F[C@@H]1Br.Cl1", true}, {"Cl1.F[C@@H]1Br", true}, {"[C@H]12F.Cl1.Br2", true},
+    });
 }
 
 }  // namespace

@@ -1,0 +1,315 @@
+#include "io/stereo.hpp"
+
+#include <algorithm>
+
+#include "core/error.hpp"
+#include "io/canon.hpp"
+
+namespace quorix::io {
+
+using core::Bond;
+using core::BondDirection;
+using core::BondOrder;
+using core::BondStereo;
+using core::MolBuilder;
+using core::NONE;
+
+namespace {
+
+// Visited flags over all atoms, cleared through the list of atoms touched, so
+// searches repeated per bond or per centre cost only what they visit.
+struct VisitMarks {
+    std::vector<std::uint8_t> flag;
+    std::vector<std::uint32_t> touched;
+
+    explicit VisitMarks(std::uint32_t n) : flag(n, 0) {}
+    bool test_and_set(std::uint32_t a) {
+        if (flag[a]) return true;
+        flag[a] = 1;
+        touched.push_back(a);
+        return false;
+    }
+    void clear() {
+        for (std::uint32_t a : touched) flag[a] = 0;
+        touched.clear();
+    }
+};
+
+bool is_aromatic(const Bond& b) { return (b.flags & core::AROMATIC) != 0; }
+
+bool small_ring_search(const MolBuilder& mol, std::uint32_t bond, VisitMarks& visited,
+                       std::vector<std::uint32_t>& layer, std::vector<std::uint32_t>& next) {
+    const Bond& b = mol.bonds[bond];
+    visited.clear();
+    layer.assign(1, b.begin);
+    visited.test_and_set(b.begin);
+    bool found = false;
+    for (int depth = 0; depth < 6 && !layer.empty() && !found; ++depth) {
+        next.clear();
+        for (std::uint32_t a : layer) {
+            for (core::Neighbor nb : mol.neighbors(a)) {
+                if (nb.bond == bond) continue;
+                if (nb.atom == b.end) {
+                    found = true;
+                    break;
+                }
+                if (!visited.test_and_set(nb.atom)) next.push_back(nb.atom);
+            }
+            if (found) break;
+        }
+        layer.swap(next);
+    }
+    visited.clear();
+    return found;
+}
+
+// Scratch shared by the per-bond tests of one molecule.
+struct RingProbe {
+    VisitMarks visited;
+    std::vector<std::uint32_t> layer;
+    std::vector<std::uint32_t> next;
+
+    explicit RingProbe(const MolBuilder& mol) : visited(mol.num_atoms()) {}
+    bool small(const MolBuilder& mol, std::uint32_t bond) { return small_ring_search(mol, bond, visited, layer, next); }
+};
+
+bool candidate_double_bond(const MolBuilder& mol, std::uint32_t bond, RingProbe& probe) {
+    const Bond& b = mol.bonds[bond];
+    return b.order == BondOrder::Double && !is_aromatic(b) && !probe.small(mol, bond);
+}
+
+BondDirection swapped(BondDirection d) {
+    switch (d) {
+        case BondDirection::Slash: return BondDirection::Backslash;
+        case BondDirection::Backslash: return BondDirection::Slash;
+        default: return d;
+    }
+}
+
+bool reach_marked(const MolBuilder& mol, std::uint32_t centre, std::uint32_t a, std::uint32_t b,
+                  std::span<const std::uint8_t> marks, VisitMarks& visited, std::vector<std::uint32_t>& stack) {
+    visited.clear();
+    visited.test_and_set(centre);
+    visited.test_and_set(a);
+    visited.test_and_set(b);
+    stack.assign({a, b});
+    bool found = false;
+    while (!stack.empty()) {
+        const std::uint32_t x = stack.back();
+        stack.pop_back();
+        if (x != centre && at(marks, x)) {
+            found = true;
+            break;
+        }
+        for (core::Neighbor nb : mol.neighbors(x))
+            if (!visited.test_and_set(nb.atom)) stack.push_back(nb.atom);
+    }
+    visited.clear();
+    return found;
+}
+
+}  // namespace
+
+BondDirection direction_from(const Bond& bond, std::uint32_t atom) {
+    return bond.begin == atom ? bond.direction : swapped(bond.direction);
+}
+
+bool in_small_ring(const MolBuilder& mol, std::uint32_t bond) {
+    if (bond >= mol.num_bonds()) return false;
+    RingProbe probe(mol);
+    return probe.small(mol, bond);
+}
+
+bool end_is_distinguishable(const MolBuilder& mol, std::uint32_t atom, std::uint32_t partner,
+                            std::span<const std::uint32_t> classes) {
+    if (atom >= mol.num_atoms()) return true;
+    std::uint32_t found[2] = {NONE, NONE};
+    std::uint32_t count = 0;
+    for (core::Neighbor nb : mol.neighbors(atom)) {
+        if (nb.atom == partner) continue;
+        if (count < 2) found[count] = nb.atom;
+        if (++count > 2) return false;
+    }
+    if (count < 2) return true;
+    return at(classes, found[0]) != at(classes, found[1]);
+}
+
+std::vector<SideNeighbour> side_neighbours(const MolBuilder& mol, std::uint32_t atom, std::uint32_t partner) {
+    std::vector<SideNeighbour> out;
+    if (atom >= mol.num_atoms()) return out;
+    for (core::Neighbor nb : mol.neighbors(atom)) {
+        if (nb.atom == partner || mol.bonds[nb.bond].order == BondOrder::Double) continue;
+        out.push_back({nb.atom, nb.bond});
+    }
+    return out;
+}
+
+bool has_double_bond_stereo(const MolBuilder& mol, std::uint32_t bond) {
+    if (bond >= mol.num_bonds()) return false;
+    const Bond& b = mol.bonds[bond];
+    if (b.stereo == BondStereo::None || b.stereo_atoms[0] == NONE || b.stereo_atoms[1] == NONE) return false;
+    return mol.bond_between(b.begin, b.stereo_atoms[0]) != NONE && mol.bond_between(b.end, b.stereo_atoms[1]) != NONE;
+}
+
+std::vector<std::uint8_t> effective_direction_marks(const MolBuilder& mol) {
+    std::vector<std::uint8_t> flags(mol.num_bonds(), 0);
+    const bool any = std::any_of(mol.bonds.begin(), mol.bonds.end(),
+                                 [](const Bond& b) { return b.direction != BondDirection::None; });
+    if (!any) return flags;
+    const std::vector<std::uint32_t> classes = symmetry_classes(mol);
+    RingProbe probe(mol);
+    for (std::uint32_t d = 0; d < mol.num_bonds(); ++d) {
+        if (!candidate_double_bond(mol, d, probe)) continue;
+        const Bond& db = mol.bonds[d];
+        if (!end_is_distinguishable(mol, db.begin, db.end, classes) ||
+            !end_is_distinguishable(mol, db.end, db.begin, classes))
+            continue;
+        // A mark on one side only counts for nothing.
+        auto marked_side = [&](std::uint32_t atom, std::uint32_t partner) {
+            for (core::Neighbor nb : mol.neighbors(atom)) {
+                const Bond& sb = mol.bonds[nb.bond];
+                if (nb.atom == partner || sb.order == BondOrder::Double) continue;
+                if (sb.direction != BondDirection::None) return true;
+            }
+            return false;
+        };
+        if (!marked_side(db.begin, db.end) || !marked_side(db.end, db.begin)) continue;
+        for (std::uint32_t atom : {db.begin, db.end}) {
+            const std::uint32_t partner = db.other(atom);
+            for (core::Neighbor nb : mol.neighbors(atom)) {
+                const Bond& sb = mol.bonds[nb.bond];
+                if (nb.atom == partner || sb.order == BondOrder::Double) continue;
+                if (sb.direction != BondDirection::None) flags[nb.bond] = 1;
+            }
+        }
+    }
+    return flags;
+}
+
+std::optional<DirectionReference> double_bond_reference(const MolBuilder& mol, std::uint32_t atom,
+                                                        std::uint32_t partner, std::span<const std::uint8_t> flags) {
+    if (atom >= mol.num_atoms()) return std::nullopt;
+    for (core::Neighbor nb : mol.neighbors(atom)) {
+        if (nb.atom == partner || !at(flags, nb.bond)) continue;
+        return DirectionReference{nb.atom, direction_from(mol.bonds[nb.bond], atom)};
+    }
+    return std::nullopt;
+}
+
+std::uint32_t double_bond_stereo(MolBuilder& mol) {
+    const std::vector<std::uint8_t> flags = effective_direction_marks(mol);
+    if (std::find(flags.begin(), flags.end(), 1) == flags.end()) return 0;
+    struct Decided {
+        std::uint32_t bond;
+        BondStereo stereo;
+        std::uint32_t r0, r1;
+    };
+    std::vector<Decided> decided;
+    RingProbe probe(mol);
+    for (std::uint32_t d = 0; d < mol.num_bonds(); ++d) {
+        if (!candidate_double_bond(mol, d, probe) || has_double_bond_stereo(mol, d)) continue;
+        const Bond& db = mol.bonds[d];
+        auto r0 = double_bond_reference(mol, db.begin, db.end, flags);
+        if (!r0) continue;
+        auto r1 = double_bond_reference(mol, db.end, db.begin, flags);
+        if (!r1) continue;
+        decided.push_back({d, r0->direction == r1->direction ? BondStereo::Cis : BondStereo::Trans, r0->neighbour,
+                           r1->neighbour});
+    }
+    for (const Decided& x : decided) {
+        Bond& b = mol.bonds[x.bond];
+        b.stereo = x.stereo;
+        b.stereo_atoms = {x.r0, x.r1};
+    }
+    return static_cast<std::uint32_t>(decided.size());
+}
+
+std::optional<DoubleBondConfig> double_bond_config_from_directions(const MolBuilder& mol, std::uint32_t bond) {
+    if (bond >= mol.num_bonds()) return std::nullopt;
+    const Bond& db = mol.bonds[bond];
+    if (db.order != BondOrder::Double || in_small_ring(mol, bond)) return std::nullopt;
+    if (db.begin >= mol.num_atoms() || mol.degree[db.begin] == 0) return std::nullopt;
+    auto first_marked = [&](std::uint32_t atom, std::uint32_t partner) -> std::optional<DirectionReference> {
+        for (core::Neighbor nb : mol.neighbors(atom)) {
+            if (nb.atom == partner) continue;
+            const Bond& sb = mol.bonds[nb.bond];
+            if (sb.direction != BondDirection::None) return DirectionReference{nb.atom, direction_from(sb, atom)};
+        }
+        return std::nullopt;
+    };
+    auto at_begin = first_marked(db.begin, db.end);
+    if (!at_begin) return std::nullopt;
+    auto at_end = first_marked(db.end, db.begin);
+    if (!at_end) return std::nullopt;
+    return DoubleBondConfig{at_begin->direction == at_end->direction ? BondStereo::Cis : BondStereo::Trans,
+                            at_begin->neighbour, at_end->neighbour};
+}
+
+std::optional<std::pair<std::uint32_t, std::uint32_t>> tied_neighbour_pair(const MolBuilder& mol, std::uint32_t atom,
+                                                                          std::span<const std::uint32_t> classes) {
+    if (atom >= mol.num_atoms() || mol.degree[atom] == 0) return std::nullopt;
+    // Small lists compare pairwise; the lexicographically first pair (i, j)
+    // is also the two earliest members of the class whose first member comes
+    // first, which a sort finds for long lists.
+    std::vector<std::uint32_t> nbrs;
+    nbrs.reserve(mol.degree[atom]);
+    for (core::Neighbor nb : mol.neighbors(atom)) nbrs.push_back(nb.atom);
+    const std::size_t d = nbrs.size();
+    if (d <= 16) {
+        for (std::size_t i = 0; i < d; ++i)
+            for (std::size_t j = i + 1; j < d; ++j)
+                if (at(classes, nbrs[i]) == at(classes, nbrs[j])) return std::pair{nbrs[i], nbrs[j]};
+        return std::nullopt;
+    }
+    std::vector<std::uint32_t> idx(d);
+    for (std::uint32_t i = 0; i < d; ++i) idx[i] = i;
+    std::sort(idx.begin(), idx.end(), [&](std::uint32_t x, std::uint32_t y) {
+        const std::uint32_t cx = at(classes, nbrs[x]), cy = at(classes, nbrs[y]);
+        return cx != cy ? cx < cy : x < y;
+    });
+    std::optional<std::pair<std::uint32_t, std::uint32_t>> best;  // as positions
+    for (std::size_t k = 0; k + 1 < d;) {
+        std::size_t e = k + 1;
+        while (e < d && classes[nbrs[idx[e]]] == classes[nbrs[idx[k]]]) ++e;
+        if (e - k >= 2 && (!best || idx[k] < best->first)) best = std::pair{idx[k], idx[k + 1]};
+        k = e;
+    }
+    if (!best) return std::nullopt;
+    return std::pair{nbrs[best->first], nbrs[best->second]};
+}
+
+bool tied_branches_reach_marked(const MolBuilder& mol, std::uint32_t centre, std::uint32_t a, std::uint32_t b,
+                                std::span<const std::uint8_t> marks) {
+    const std::uint32_t n = mol.num_atoms();
+    if (centre >= n || a >= n || b >= n) return false;
+    VisitMarks visited(n);
+    std::vector<std::uint32_t> stack;
+    return reach_marked(mol, centre, a, b, marks, visited, stack);
+}
+
+std::vector<std::uint8_t> chiral_centres(const MolBuilder& mol) {
+    const std::uint32_t n = mol.num_atoms();
+    std::vector<std::uint8_t> flags(n, 0);
+    if (n == 0) return flags;
+    std::vector<std::uint8_t> tagged(n, 0);
+    bool any = false;
+    for (std::uint32_t a = 0; a < n; ++a) {
+        const auto tag = mol.atoms[a].chiral_tag;
+        if (tag == core::ChiralTag::Cw || tag == core::ChiralTag::Ccw) tagged[a] = 1, any = true;
+    }
+    if (!any) return flags;
+    const std::vector<std::uint32_t> classes = symmetry_classes(mol);
+    VisitMarks visited(n);
+    std::vector<std::uint32_t> stack;
+    for (std::uint32_t x = 0; x < n; ++x) {
+        if (!tagged[x]) continue;
+        if (auto pair = tied_neighbour_pair(mol, x, classes)) {
+            flags[x] = reach_marked(mol, x, pair->first, pair->second, tagged, visited, stack) ? 1 : 0;
+        } else {
+            flags[x] = 1;
+        }
+    }
+    return flags;
+}
+
+}  // namespace quorix::io
