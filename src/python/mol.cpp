@@ -2,7 +2,9 @@
 #include <array>
 #include <string>
 
+#include "chem/sanitize.hpp"
 #include "core/error.hpp"
+#include "io/stereo.hpp"
 #include "python/classes.hpp"
 
 namespace quorix::python {
@@ -81,6 +83,14 @@ Result bond_descriptors(const MolBuilder& m) {
     return objects_to_list(std::move(dicts));
 }
 
+// In place, under the exclusive borrow; a failure leaves whatever the steps
+// before it changed. Cis/trans from directional bonds runs only on success.
+Result sanitize(MolBuilder& m) {
+    if (auto done = chem::sanitize(m); !done) return std::unexpected(lazy_value_error(done.error().to_string()));
+    io::double_bond_stereo(m);
+    return py_none();
+}
+
 Result copy(const MolBuilder& m) { return new_mol_object(MolBuilder(m)); }
 
 Result repr(const MolBuilder& m) {
@@ -98,6 +108,20 @@ constexpr const char* ATOMIC_NUMS_DOC =
     "返回 `list[int]`。\n\n"
     "每个值逐个转换成 int 放进列表。把逐原子的字节数组原样交出去会得到 `bytes`:\n"
     "下标取出来也是 int、长度也对,类型却是错的,而且一声不响。";
+
+constexpr const char* SANITIZE_DOC =
+    "sanitize($self)\n--\n\n"
+    "跑净化管线,再把双键的方向键换算成双键**自己的**顺反属性。\n\n"
+    "**就地修改**,失败时抛 `ValueError`。\n\n"
+    "失败之后分子可能已经被改了一部分;要全有或全无,先 `copy()` 再净化副本。本方法\n"
+    "不自带保护性拷贝:悄悄多做一次深拷贝会让批量处理的开销翻倍,调用方却毫不知情。\n\n"
+    "顺反感知不是净化的十二步之一:它要用对称类,而对称类在净化之上一层(原因写在\n"
+    "`quorix_io::stereo`),所以引擎把它留给调用方,在净化之后自己跑。\n\n"
+    "到了 Python 这一侧,这个约定是个陷阱:反应一旦改动一个双键几何只靠方向单键记着\n"
+    "的分子,携带方向的那根单键可能被删掉,几何随之丢失,而双键本身从没被碰过,产物\n"
+    "照样合法、原子数也对。\n\n"
+    "方向是记法,顺反是性质:一经感知,这个值就存在双键上,只要它的两个参照原子还在\n"
+    "就一直有效,所以这一步并进了 `sanitize`。";
 
 constexpr const char* BONDS_DOC =
     "逐键的 `(begin, end, 键级)`,按存储顺序。返回 `list[tuple[int, int, float]]`。\n\n"
@@ -126,6 +150,7 @@ constexpr Member MOL_MEMBERS[] = {
     property<&num_atoms>("num_atoms", "原子数。"),
     property<&num_bonds>("num_bonds", "键数。"),
     property<&atomic_nums>("atomic_nums", ATOMIC_NUMS_DOC),
+    method<&sanitize>("sanitize", SANITIZE_DOC),
     property<&formal_charges>("formal_charges", "逐原子的形式电荷,按存储顺序。返回 `list[int]`。"),
     property<&bonds>("bonds", BONDS_DOC),
     method<&bond_descriptors>("bond_descriptors", BOND_DESCRIPTORS_DOC),

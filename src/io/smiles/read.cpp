@@ -245,7 +245,10 @@ public:
           terminal_(w.terminal), parity_scratch_(w.parity_scratch) {}
 
     std::expected<MolBuilder, ParseError> run() {
-        if (n_ == 0) return std::unexpected(ParseError::make(SmilesErrorKind::simple(SmilesErrorTag::EmptySmiles), 0, s_));
+        if (n_ == 0) {
+            fail(SmilesErrorTag::EmptySmiles, 0);
+            return std::unexpected(std::move(*error_));
+        }
         // Every atom and bond takes at least one byte; huge texts grow as they go.
         const std::size_t guess = std::min<std::size_t>(n_, 1u << 16);
         mol_ = MolBuilder::with_capacity(guess, guess);
@@ -837,6 +840,9 @@ private:
                           std::array<std::uint32_t, 4>& out, std::size_t& filled) {
         const Bond& b = mol_.bonds[centre_bond];
         const std::uint32_t t = b.begin == centre ? b.end : b.begin;
+        // Two ligands besides the centre leave room for at most three bonds; a
+        // busier terminal fails before its lists are walked.
+        if (mol_.degree[t] > 3) return false;
         const int hs = terminal_hs(t);
         if (hs < 0 || hs > 1) return false;
         std::size_t slot = 0;

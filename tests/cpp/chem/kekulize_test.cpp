@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "chem/rings.hpp"
+#include "chem/sanitize.hpp"
 #include "lattices.hpp"
 #include "smiles.hpp"
 
@@ -266,6 +267,32 @@ TEST(KekulizeRealMolecules, AllValidMoleculesKekulize) {
     // Tetraphenylborate written with a neutral boron and a carborane cage fail their valence check.
     EXPECT_EQ(valence_failures, 2u);
     EXPECT_GT(aromatic, 5000u);
+}
+
+}  // namespace
+
+namespace {
+
+// Writers kekulize sanitised molecules, whose aromatic flags come from perception
+// rather than from the notation: every one of them must take a Kekulé form again.
+TEST(KekulizeRealMolecules, SanitisedMoleculesKekulizeAgain) {
+    std::ifstream in(QUORIX_TEST_DATA "/molecules.smi");
+    ASSERT_TRUE(in);
+    std::string line;
+    std::size_t sanitised = 0;
+    while (std::getline(in, line)) {
+        const std::string smi = line.substr(0, line.find_first_of(" \t"));
+        core::MolBuilder m = test::smiles(smi);
+        if (!chem::sanitize(m)) continue;
+        ++sanitised;
+        std::vector<unsigned> hydrogens;
+        for (const auto& a : m.atoms) hydrogens.push_back(a.total_hs());
+        auto r = chem::kekulize(m);
+        ASSERT_TRUE(r) << smi << ": " << r.error().to_string();
+        for (std::uint32_t a = 0; a < m.num_atoms(); ++a)
+            ASSERT_EQ(m.atoms[a].total_hs(), hydrogens[a]) << smi << " atom " << a;
+    }
+    EXPECT_EQ(sanitised, 6998u);
 }
 
 }  // namespace

@@ -1,0 +1,159 @@
+import pytest
+
+import quorix
+
+# Real molecules of many kinds; each must sanitise.
+MOLECULES = {
+    # drugs
+    "aspirin": "CC(=O)Oc1ccccc1C(=O)O",
+    "caffeine": "Cn1cnc2c1c(=O)n(C)c(=O)n2C",
+    "ibuprofen": "CC(C)Cc1ccc(cc1)[C@@H](C)C(=O)O",
+    "paracetamol": "CC(=O)Nc1ccc(O)cc1",
+    "penicillin G": "CC1(C)S[C@@H]2[C@H](NC(=O)Cc3ccccc3)C(=O)N2[C@H]1C(=O)O",
+    "sildenafil": "CCCc1nn(C)c2c1nc([nH]c2=O)-c1cc(ccc1OCC)S(=O)(=O)N1CCN(C)CC1",
+    "omeprazole": "COc1ccc2[nH]c(nc2c1)S(=O)Cc1ncc(C)c(OC)c1C",
+    "imatinib": "Cc1ccc(NC(=O)c2ccc(CN3CCN(C)CC3)cc2)cc1Nc1nccc(n1)-c1cccnc1",
+    "nitrofurantoin": "O=C1CN(/N=C/c2ccc(o2)[N+](=O)[O-])C(=O)N1",
+    "chlorpromazine": "CN(C)CCCN1c2ccccc2Sc2ccc(Cl)cc12",
+    # natural products
+    "morphine": "CN1CC[C@]23c4c5ccc(O)c4O[C@H]2[C@@H](O)C=C[C@H]3[C@H]1C5",
+    "cholesterol": "CC(C)CCC[C@@H](C)[C@H]1CC[C@H]2[C@@H]3CC=C4C[C@@H](O)CC[C@]4(C)[C@H]3CC[C@]12C",
+    "quinine": "COc1ccc2nccc([C@@H](O)[C@@H]3C[C@@H]4CCN3C[C@@H]4C=C)c2c1",
+    "nicotine": "CN1CCC[C@H]1c1cccnc1",
+    "beta-carotene fragment": "CC1=C(C(C)(C)CCC1)/C=C/C(C)=C/C=C/C(C)=C/C=C/C=C(C)/C=C/C=C(C)/C",
+    "adenosine": "Nc1ncnc2c1ncn2[C@@H]1O[C@H](CO)[C@@H](O)[C@H]1O",
+    "azulene": "c1ccc2cccc2cc1",
+    "porphine": "c1cc2cc3ccc(cc4ccc(cc5ccc(cc1n2)[nH]5)n4)[nH]3",
+    # organometallics and metal complexes
+    "ferrocene": "[cH-]1cccc1.[cH-]1cccc1.[Fe+2]",
+    "cisplatin": "N[Pt](N)(Cl)Cl",
+    "platinum amine": "C[N](C)(C)[Pt](Cl)(Cl)[N](C)(C)C",
+    "grignard": "C[Mg]Br",
+    "tetraethyllead": "CC[Pb](CC)(CC)CC",
+    "copper ammine": "[NH3][Cu+2]([NH3])([NH3])[NH3]",
+    # charged species
+    "tetramethylammonium": "C[N+](C)(C)C",
+    "glycine zwitterion": "[NH3+]CC(=O)[O-]",
+    "pyridinium": "c1cc[nH+]cc1",
+    "imidazolium": "C[n+]1ccn(C)c1",
+    "cyclopentadienide": "[cH-]1cccc1",
+    "tropylium": "[cH+]1cccccc1",
+    "nitro written pentavalent": "CN(=O)=O",
+    "perchlorate": "OCl(=O)(=O)=O",
+    "azide": "CN=N#N",
+    # radicals
+    "methyl radical": "[CH3]",
+    "TEMPO": "CC1(C)CCCC(C)(C)N1[O]",
+    "nitric oxide": "[N]=O",
+    "dioxygen": "[O][O]",
+    "carbene": "[CH2]",
+}
+
+
+@pytest.mark.parametrize("smiles", MOLECULES.values(), ids=MOLECULES.keys())
+def test_real_molecules_sanitise(smiles):
+    mol = quorix.parse_smiles(smiles)
+    assert mol.sanitize() is None
+    # A second run on the perceived molecule succeeds too.
+    assert mol.sanitize() is None
+
+
+@pytest.mark.parametrize(
+    "smiles, text",
+    [
+        ("C(C)(C)(C)(C)C", "价键计算失败:原子 #0(C):显式价超出允许范围,显式价 = 5"),
+        ("CC(C)(C)(C)C", "价键计算失败:原子 #1(C):显式价超出允许范围,显式价 = 5"),
+        ("CFC", "价键计算失败:原子 #1(F):显式价超出允许范围,显式价 = 2"),
+        ("c1cccc1", "kekulize 失败:该芳香体系不存在合法 Kekulé 结构,未配平的原子:[3]"),
+    ],
+)
+def test_failure_texts_are_exact(smiles, text):
+    mol = quorix.parse_smiles(smiles)
+    with pytest.raises(ValueError) as caught:
+        mol.sanitize()
+    assert str(caught.value) == text
+    assert type(caught.value) is ValueError
+
+
+def test_valence_failure_keeps_the_normalised_groups():
+    mol = quorix.parse_smiles("CN(=O)=O.C(C)(C)(C)(C)C")
+    with pytest.raises(ValueError, match="^价键计算失败:原子 #4"):
+        mol.sanitize()
+    # The nitro normalisation ran before the failing valence check.
+    assert mol.formal_charges[:4] == [0, 1, -1, 0]
+    assert mol.bonds[1] == (1, 2, 1.0)
+    # The ring step never ran.
+    assert not any(d["is_in_ring"] for d in mol.bond_descriptors())
+
+
+def test_kekulize_failure_keeps_ring_flags_and_the_object_usable():
+    mol = quorix.parse_smiles("c1cccc1")
+    assert not any(d["is_in_ring"] for d in mol.bond_descriptors())
+    with pytest.raises(ValueError, match="^kekulize 失败:"):
+        mol.sanitize()
+    descriptors = mol.bond_descriptors()
+    assert [d["is_in_ring"] for d in descriptors] == [True] * 5
+    # The failed search left single bonds; nothing was restored.
+    assert [b[2] for b in mol.bonds] == [1.0] * 5
+    assert mol.num_atoms == 5
+    assert mol.copy().bonds == mol.bonds
+
+
+def test_copy_first_for_all_or_nothing():
+    mol = quorix.parse_smiles("CN(=O)=O.C(C)(C)(C)(C)C")
+    copy = mol.copy()
+    with pytest.raises(ValueError):
+        copy.sanitize()
+    assert mol.formal_charges == [0] * 10
+    assert copy.formal_charges != mol.formal_charges
+
+
+def test_trans_difluoroethene_gets_its_stereo_from_sanitize():
+    mol = quorix.parse_smiles("F/C=C/F")
+    before = mol.bond_descriptors()[1]
+    assert (before["order"], before["stereo"], before["stereo_atoms"]) == ("double", "none", None)
+    mol.sanitize()
+    after = mol.bond_descriptors()[1]
+    assert (after["order"], after["stereo"], after["stereo_atoms"]) == ("double", "trans", (0, 3))
+
+
+def test_cis_difluoroethene():
+    mol = quorix.parse_smiles("F/C=C\\F")
+    mol.sanitize()
+    bond = mol.bond_descriptors()[1]
+    assert (bond["stereo"], bond["stereo_atoms"]) == ("cis", (0, 3))
+
+
+def test_bond_descriptors_show_perceived_flags():
+    # Kekulé toluene written with a methyl group: ring bonds become aromatic,
+    # in a ring and conjugated; the methyl bond stays a plain single bond.
+    mol = quorix.parse_smiles("CC1=CC=CC=C1")
+    mol.sanitize()
+    descriptors = mol.bond_descriptors()
+    assert (descriptors[0]["order"], descriptors[0]["is_in_ring"], descriptors[0]["is_conjugated"]) == (
+        "single",
+        False,
+        False,
+    )
+    for d in descriptors[1:]:
+        assert (d["order"], d["is_in_ring"], d["is_conjugated"]) == ("aromatic", True, True)
+
+
+def test_conjugation_outside_rings():
+    mol = quorix.parse_smiles("C=CC=CCC")
+    mol.sanitize()
+    assert [d["is_conjugated"] for d in mol.bond_descriptors()] == [True, True, True, False, False]
+
+
+def test_quinone_stays_non_aromatic():
+    mol = quorix.parse_smiles("O=C1C=CC(=O)C=C1")
+    mol.sanitize()
+    assert "aromatic" not in [d["order"] for d in mol.bond_descriptors()]
+
+
+def test_sanitize_docstring():
+    doc = quorix.Mol.sanitize.__doc__
+    assert doc.startswith("跑净化管线,再把双键的方向键换算成双键**自己的**顺反属性。")
+    assert "**就地修改**,失败时抛 `ValueError`。" in doc
+    assert "copy()" in doc
+    assert quorix.Mol.sanitize.__text_signature__ == "($self)"
