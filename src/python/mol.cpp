@@ -1,7 +1,10 @@
 // The Mol class: one MolBuilder owned by one Python object.
 #include <array>
+#include <bit>
 #include <string>
 
+#include "chem/descriptors.hpp"
+#include "chem/remove_hs.hpp"
 #include "chem/sanitize.hpp"
 #include "core/error.hpp"
 #include "io/stereo.hpp"
@@ -30,6 +33,12 @@ constexpr std::array<const char*, 7> BOND_ORDER_NAMES = {
     "unspecified", "single", "double", "triple", "quadruple", "aromatic", "dative",
 };
 constexpr std::array<const char*, 5> BOND_STEREO_NAMES = {"none", "z", "e", "cis", "trans"};
+constexpr std::array<const char*, 7> CHIRAL_TAG_NAMES = {
+    "unspecified", "cw", "ccw", "allene", "square_planar", "trigonal_bipyramidal", "octahedral",
+};
+constexpr std::array<const char*, 8> HYBRIDIZATION_NAMES = {
+    "unspecified", "s", "sp", "sp2", "sp3", "sp2d", "sp3d", "sp3d2",
+};
 
 Result num_atoms(const MolBuilder& m) { return to_py_uint(m.atoms.size()); }
 
@@ -91,6 +100,37 @@ Result sanitize(MolBuilder& m) {
     return py_none();
 }
 
+Result remove_hs(MolBuilder& m) { return to_py_uint(chem::remove_hs(m)); }
+
+// Finite exactly when the magnitude bits are below those of infinity.
+bool finite_bits(double x) {
+    const auto bits = std::bit_cast<std::uint64_t>(x) & 0x7FFF'FFFF'FFFF'FFFFull;
+    return bits < 0x7FF0'0000'0000'0000ull;
+}
+
+Result atom_descriptors(const MolBuilder& m) {
+    const std::vector<chem::AtomDescriptor> records = chem::atom_descriptors(m);
+    std::vector<PyRef> dicts;
+    dicts.reserve(records.size());
+    for (const chem::AtomDescriptor& r : records) {
+        Dict d;
+        QX_CHECK(d.set("atomic_num", to_py_uint(r.atomic_num)));
+        QX_CHECK(d.set("total_degree", to_py_uint(r.total_degree)));
+        QX_CHECK(d.set("formal_charge", to_py_int(r.formal_charge)));
+        QX_CHECK(d.set("chiral_tag", to_py_str(at(CHIRAL_TAG_NAMES, r.chiral_tag))));
+        QX_CHECK(d.set("total_num_hs", to_py_uint(r.total_num_hs)));
+        QX_CHECK(d.set("hybridization", to_py_str(at(HYBRIDIZATION_NAMES, r.hybridization))));
+        QX_CHECK(d.set("is_aromatic", to_py_bool(r.is_aromatic != 0)));
+        QX_CHECK(d.set("is_in_ring", to_py_bool(r.is_in_ring != 0)));
+        QX_CHECK(d.set("mass", to_py_float(r.mass)));
+        QX_CHECK(d.set("electronegativity", r.electronegativity ? to_py_float(*r.electronegativity) : py_none()));
+        QX_CHECK(d.set("gasteiger_charge", to_py_float(r.gasteiger_charge)));
+        QX_CHECK(d.set("gasteiger_valid", to_py_bool(finite_bits(r.gasteiger_charge))));
+        dicts.push_back(d.take());
+    }
+    return objects_to_list(std::move(dicts));
+}
+
 Result copy(const MolBuilder& m) { return new_mol_object(MolBuilder(m)); }
 
 Result repr(const MolBuilder& m) {
@@ -128,6 +168,42 @@ constexpr const char* BONDS_DOC =
     "键级就是引擎自己的数值:未指定 0.0、单键 1.0、双键 2.0、三键 3.0、四重键 4.0、\n"
     "芳香键 1.5、配位键 1.0 —— 没有为 Python 另编一套号。";
 
+constexpr const char* REMOVE_HS_DOC =
+    "remove_hs($self)\n--\n\n把可以合并的显式氢并进邻居的氢计数,返回删掉的氢原子数。\n\n"
+    "**就地修改,而且原子下标会全部改变** —— 删原子必然重排下标。带同位素、\n"
+    "电荷、映射号、自由基的氢,以及桥氢与承载双键方向的氢都会留着:多留一个\n"
+    "只是图里多个节点,删错会丢信息。";
+
+constexpr const char* ATOM_DESCRIPTORS_DOC =
+    "atom_descriptors($self)\n--\n\n"
+    "逐原子的描述符,按存储顺序。返回 `list[dict]`。\n\n"
+    "每个字典 12 个键:\n\n"
+    "| 键 | 类型 | 含义 |\n"
+    "|---|---|---|\n"
+    "| `atomic_num` | int | 原子序数,通配原子 `*` 为 0 |\n"
+    "| `total_degree` | int | 显式邻居数加上全部氢数 |\n"
+    "| `formal_charge` | int | 形式电荷 |\n"
+    "| `chiral_tag` | str | 手性标记的几何类别,不是 R/S |\n"
+    "| `total_num_hs` | int | 声明的氢加隐式氢;图里单独的氢原子不算 |\n"
+    "| `hybridization` | str | 杂化类型 |\n"
+    "| `is_aromatic` | bool | 芳香标记 |\n"
+    "| `is_in_ring` | bool | 成环标记 |\n"
+    "| `mass` | float | 标了同位素时取该同位素的精确质量,否则取标准原子量 |\n"
+    "| `electronegativity` | float 或 None | Pauling 电负性 |\n"
+    "| `gasteiger_charge` | float | Gasteiger 部分电荷,可能是 nan 或 inf |\n"
+    "| `gasteiger_valid` | bool | `gasteiger_charge` 是有限数时为 True |\n\n"
+    "# 类别值给名字\n\n"
+    "类别值给的是名字(\"sp3\"、\"ccw\"),既不是 one-hot 也不是整数编码:词表收哪些\n"
+    "元素、要不要留一个兜底的桶,是特征化的人的决定,不是库的决定。\n\n"
+    "# None 与 gasteiger_valid\n\n"
+    "`electronegativity` 为 None 表示该元素没有公认的 Pauling 值(稀有气体、Pm、Eu、\n"
+    "Tb、Yb、Fr 等)。`gasteiger_valid` 为 False 表示原子落在 Gasteiger 参数表之外\n"
+    "(多数金属),这时电荷是 nan 或 inf,并会沿着图扩散,同一分子里的碳也可能跟着\n"
+    "失效。两者都原样交出,从不替换成 0:缺失的值和恰好为零的值要分得开。\n\n"
+    "# 先净化\n\n"
+    "分子要先 `sanitize()`。不净化不报错,但芳香性、环、杂化、共轭和隐式氢数都是\n"
+    "解析器留下的占位值。";
+
 constexpr const char* BOND_DESCRIPTORS_DOC =
     "bond_descriptors($self)\n--\n\n"
     "逐键的描述符,按存储顺序。返回 `list[dict]`。\n\n"
@@ -151,8 +227,10 @@ constexpr Member MOL_MEMBERS[] = {
     property<&num_bonds>("num_bonds", "键数。"),
     property<&atomic_nums>("atomic_nums", ATOMIC_NUMS_DOC),
     method<&sanitize>("sanitize", SANITIZE_DOC),
+    method<&remove_hs>("remove_hs", REMOVE_HS_DOC),
     property<&formal_charges>("formal_charges", "逐原子的形式电荷,按存储顺序。返回 `list[int]`。"),
     property<&bonds>("bonds", BONDS_DOC),
+    method<&atom_descriptors>("atom_descriptors", ATOM_DESCRIPTORS_DOC),
     method<&bond_descriptors>("bond_descriptors", BOND_DESCRIPTORS_DOC),
     method<&copy>("copy", "copy($self)\n--\n\n深拷贝。"),
 };

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -239,6 +240,90 @@ TEST(AtomEvalShapes, NestedListsDecideAtEveryLevel) {
     EXPECT_FALSE(e.matches(cation, never_called));
     AtomProps ch2 = atom(6, 2, 2);
     EXPECT_TRUE(e.matches(ch2, never_called));
+}
+
+// Random trees, evaluated by the link-walking evaluator and by the plain
+// recursive definition: value, and which recursive groups get asked.
+struct RandomTrees {
+    std::mt19937 rng{20261206};
+    unsigned pick(unsigned n) { return static_cast<unsigned>(rng() % n); }
+
+    std::uint32_t grow(AtomExpr& e, int depth, std::uint32_t& groups) {
+        const unsigned k = depth == 0 ? 0 : pick(5);
+        if (k == 0 || k == 1) {
+            switch (pick(6)) {
+                case 0: return e.add_primitive(AtomPrimitive::element(static_cast<std::uint8_t>(6 + pick(3)), pick(3)));
+                case 1: return e.add_primitive(AtomPrimitive::number(AtomPrimitive::TotalH, pick(4)));
+                case 2: return e.add_primitive(AtomPrimitive::of(AtomPrimitive::Aromatic));
+                case 3: return e.add_primitive(AtomPrimitive::ring(AtomPrimitive::RingCount, pick(2) == 1, pick(3)));
+                case 4: return e.add_primitive(AtomPrimitive::formal_charge(static_cast<int>(pick(3)) - 1));
+                default: {
+                    ++groups;
+                    return e.add_recursive(*read_smarts(std::string(groups, 'C')));
+                }
+            }
+        }
+        if (k == 2) return e.add_not(grow(e, depth - 1, groups));
+        std::vector<std::uint32_t> kids(pick(4));
+        for (auto& c : kids) c = grow(e, depth - 1, groups);
+        return e.add_list(k == 3 ? ExprKind::And : ExprKind::Or, kids);
+    }
+};
+
+bool reference(const AtomExpr& e, std::uint32_t n, const AtomProps& a, std::vector<std::size_t>& asked) {
+    const auto& x = e.node(n);
+    switch (x.kind) {
+        case ExprKind::Not: return !reference(e, x.first_child, a, asked);
+        case ExprKind::And:
+            for (std::uint32_t c : e.children(n))
+                if (!reference(e, c, a, asked)) return false;
+            return true;
+        case ExprKind::Or:
+            for (std::uint32_t c : e.children(n))
+                if (reference(e, c, a, asked)) return true;
+            return false;
+        case ExprKind::Primitive: break;
+    }
+    const AtomPrimitive& p = x.prim;
+    switch (p.kind) {
+        case AtomPrimitive::Element:
+            return a.atomic_num == p.atomic_num && (p.aromaticity == 2 || a.aromatic == p.aromaticity);
+        case AtomPrimitive::TotalH: return a.total_h == static_cast<int>(p.value);
+        case AtomPrimitive::Aromatic: return a.aromatic == 1;
+        case AtomPrimitive::RingCount: return p.has_value ? a.ring_count == static_cast<int>(p.value) : a.ring_count != 0;
+        case AtomPrimitive::Charge: return a.formal_charge == p.charge;
+        case AtomPrimitive::Recursive: {
+            const std::size_t atoms = e.subquery(p).num_atoms();
+            asked.push_back(atoms);
+            return atoms % 2 == 1;  // the fake callback's answer
+        }
+        default: ADD_FAILURE() << "unexpected primitive"; return false;
+    }
+}
+
+TEST(AtomEvalShapes, RandomTreesAgreeWithTheRecursiveDefinition) {
+    RandomTrees gen;
+    const AtomProps atoms[] = {ETHANE_C, BENZENE_C, PYRIDINE_N, INDOLE_FUSION_C, AMMONIUM_N, CARBONYL_O};
+    int true_results = 0, false_results = 0;
+    for (int t = 0; t < 3000; ++t) {
+        AtomExpr e;
+        std::uint32_t groups = 0;
+        e.set_root(gen.grow(e, 1 + t % 6, groups));
+        for (const AtomProps& a : atoms) {
+            std::vector<std::size_t> want, got;
+            const bool expected = reference(e, e.root(), a, want);
+            const bool value = e.matches(a, [&](const Query& sub) {
+                got.push_back(sub.num_atoms());
+                return sub.num_atoms() % 2 == 1;
+            });
+            ASSERT_EQ(value, expected) << e.to_string();
+            ASSERT_EQ(got, want) << e.to_string();
+            (expected ? true_results : false_results)++;
+        }
+    }
+    // Both outcomes occur often enough for the comparison to mean something.
+    EXPECT_GT(true_results, 3000);
+    EXPECT_GT(false_results, 3000);
 }
 
 // ---- recursive groups ------------------------------------------------------------

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -337,8 +339,25 @@ INSTANTIATE_TEST_SUITE_P(
         // The ring closure is written before the later chain neighbour but stored after it.
         ChiralCase{"C1CC[C@H]1F", 3, 1}, ChiralCase{"F[C@]1(Cl)CC1", 1, 2},
         ChiralCase{"F[C@]1CC1", 1, 2}, ChiralCase{"F[C@]1CC=1", 1, 1},
+        // Ring bonds are stored by label, written by closure order: X, Y, F, C
+        // written against F, C, Y, X stored is odd; with the labels in order, even.
+        ChiralCase{"[C@]21(F)CC1C2", 0, 1}, ChiralCase{"[C@]12(F)CC1C2", 0, 2},
+        // An atom after a dot opens its component just like the first atom.
+        ChiralCase{"C.[C@H](F)(Cl)Br", 1, 1}, ChiralCase{"C[C@H](F)Cl", 1, 2},
         // Marks that are not in the and-lists are left alone.
         ChiralCase{"[C,@](F)(Cl)Br", 0, 255}));
+
+TEST(SmartsChirality, RecursiveGroupsAreNormalisedInTheirOwnGraph) {
+    // The group's first atom opens its own text, so the leading hydrogen moves
+    // to the back there too, whatever stands before the group.
+    for (const char* text : {"[$([C@H](F)(Cl)Br)]", "C[$([C@H](F)(Cl)Br)]"}) {
+        auto q = read_smarts(text);
+        ASSERT_TRUE(q) << q.error().caret_view();
+        const AtomExpr& outer = q->atom_exprs.back();
+        ASSERT_EQ(outer.subqueries().size(), 1u) << text;
+        EXPECT_EQ(outer.subqueries()[0].atom_exprs[0].find_chirality(), 1) << text;
+    }
+}
 
 TEST(SmartsChirality, OneEnantiomerWrittenTwoWaysStoresOneMark) {
     // L-alanine twice, once with the hydrogen written second and once first;
@@ -375,6 +394,59 @@ TEST(SmartsGraph, ComponentsAndBranches) {
     EXPECT_EQ(q->num_bonds(), 3u);
     EXPECT_EQ(q->graph.degree[1], 3u);
     EXPECT_EQ(q->graph.degree[4], 0u);
+}
+
+// Random bracket texts: whatever reads must have the shapes other code relies
+// on (lists of two or more, the map number once and last), and whatever fails
+// must point at a character of the text.
+TEST(SmartsShapes, RandomBracketTextsKeepTheGuarantees) {
+    static const char* const TOKENS[] = {"C", "n", "#7", "H", "H2", "!", "!", "&", ",", ";", ";", ":1", ":1",
+                                         ":2", "R", "r5", "x", "+", "-", "13", "@", "@@", "$(CC)", "Cl", "*", "a"};
+    std::mt19937 rng(8080);
+    int read = 0, with_map = 0;
+    for (int t = 0; t < 8000; ++t) {
+        std::string text = "[";
+        for (unsigned n = 1 + rng() % 7; n > 0; --n) text += TOKENS[rng() % std::size(TOKENS)];
+        text += "]";
+        auto q = read_smarts(text);
+        if (!q) {
+            ASSERT_LE(q.error().pos, text.size()) << text;
+            ASSERT_EQ(q.error().input, text);
+            continue;
+        }
+        ++read;
+        const AtomExpr& e = q->atom_exprs.at(0);
+        std::vector<std::uint32_t> maps;
+        for (std::uint32_t i = 0; i < e.num_nodes(); ++i) {
+            const auto& x = e.node(i);
+            if (x.kind == ExprKind::And) {
+                ASSERT_NE(x.num_children, 1u) << text << " " << e.to_string();
+            } else if (x.kind == ExprKind::Or) {
+                ASSERT_GE(x.num_children, 2u) << text << " " << e.to_string();
+            }
+            if (x.kind == ExprKind::Primitive && x.prim.kind == AtomPrimitive::MapNumber) maps.push_back(i);
+        }
+        // No primitive is left behind, unreachable, by the map-number rebuild.
+        std::uint32_t reachable = 0, primitives = 0;
+        const auto nodes = e.nodes();
+        preorder(nodes, e.root(), [&](const auto& x) {
+            reachable += x.kind == ExprKind::Primitive;
+            return true;
+        });
+        for (const auto& x : nodes) primitives += x.kind == ExprKind::Primitive;
+        ASSERT_EQ(reachable, primitives) << text;
+        ASSERT_LE(maps.size(), 1u) << text << " " << e.to_string();
+        if (maps.empty()) continue;
+        ++with_map;
+        const auto& root = e.node(e.root());
+        if (e.root() != maps[0]) {
+            ASSERT_EQ(root.kind, ExprKind::And) << text;
+            ASSERT_EQ(e.children(e.root()).back(), maps[0]) << text;
+        }
+        ASSERT_EQ(e.find_map_number(), e.node(maps[0]).prim.value) << text;
+    }
+    EXPECT_GT(read, 4000);
+    EXPECT_GT(with_map, 500);
 }
 
 // Every query of the real query set reads.

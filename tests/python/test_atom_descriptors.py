@@ -1,0 +1,107 @@
+"""Mol.atom_descriptors: keys, types, names and the Gasteiger validity flag."""
+import math
+
+import pytest
+
+import quorix
+
+KEYS = [
+    "atomic_num",
+    "total_degree",
+    "formal_charge",
+    "chiral_tag",
+    "total_num_hs",
+    "hybridization",
+    "is_aromatic",
+    "is_in_ring",
+    "mass",
+    "electronegativity",
+    "gasteiger_charge",
+    "gasteiger_valid",
+]
+
+
+def test_empty_molecule():
+    m = quorix.parse_smiles("[Na+].[Cl-]")
+    assert len(m.atom_descriptors()) == 2
+    assert quorix.Mol.atom_descriptors.__text_signature__ == "($self)"
+
+
+def test_keys_in_order_and_types():
+    d = quorix.parse_smiles("[13CH3][C@@H](N)C(=O)[O-]").atom_descriptors()
+    assert len(d) == 6
+    for atom in d:
+        assert list(atom) == KEYS
+        assert type(atom["atomic_num"]) is int
+        assert type(atom["total_degree"]) is int
+        assert type(atom["formal_charge"]) is int
+        assert type(atom["chiral_tag"]) is str
+        assert type(atom["hybridization"]) is str
+        assert type(atom["is_aromatic"]) is bool
+        assert type(atom["is_in_ring"]) is bool
+        assert type(atom["mass"]) is float
+        assert type(atom["gasteiger_charge"]) is float
+        assert type(atom["gasteiger_valid"]) is bool
+    assert d[0]["mass"] == 13.00335484
+    assert d[0]["total_num_hs"] == 3 and d[0]["total_degree"] == 4
+    assert d[1]["chiral_tag"] == "cw"
+    assert d[5]["formal_charge"] == -1
+    assert d[2]["electronegativity"] == 3.04
+
+
+def test_names_of_categorical_values():
+    tags = {
+        "[C@](F)(Cl)(Br)I": "ccw",
+        "[C@@](F)(Cl)(Br)I": "cw",
+        "[Pt@SP1](F)(Cl)(Br)I": "square_planar",
+        "[P@TB1](F)(Cl)(Br)(I)N": "trigonal_bipyramidal",
+        "[Co@OH1](F)(Cl)(Br)(I)(N)O": "octahedral",
+        "C": "unspecified",
+    }
+    for smiles, name in tags.items():
+        assert quorix.parse_smiles(smiles).atom_descriptors()[0]["chiral_tag"] == name
+    # Before sanitising, hybridisation is the parser's placeholder.
+    assert quorix.parse_smiles("C").atom_descriptors()[0]["hybridization"] == "unspecified"
+
+
+def test_wildcard_noble_gas_and_masses():
+    d = quorix.parse_smiles("*.[Ne].[999C].C").atom_descriptors()
+    assert d[0]["atomic_num"] == 0 and d[0]["mass"] == 0.0 and d[0]["electronegativity"] is None
+    assert d[1]["electronegativity"] is None
+    assert d[2]["mass"] == 999.0
+    assert d[3]["mass"] == 12.011
+
+
+def sanitized(smiles):
+    m = quorix.parse_smiles(smiles)
+    m.sanitize()
+    return m
+
+
+def test_metal_outside_the_table_invalidates_charges():
+    d = sanitized("[Fe]OCCO").atom_descriptors()
+    assert not d[0]["gasteiger_valid"]
+    assert math.isnan(d[0]["gasteiger_charge"]) or math.isinf(d[0]["gasteiger_charge"])
+    # The non-finite charge spreads through the graph.
+    assert not any(a["gasteiger_valid"] for a in d)
+    ok = sanitized("OCCO").atom_descriptors()
+    assert all(a["gasteiger_valid"] for a in ok)
+    assert all(math.isfinite(a["gasteiger_charge"]) for a in ok)
+
+
+def test_descriptors_do_not_change_the_molecule():
+    m = sanitized("CC(=O)O")
+    first = m.atom_descriptors()
+    assert m.atom_descriptors() == first
+    assert [a["hybridization"] for a in first] == ["sp3", "sp2", "sp2", "sp2"]
+
+
+def test_textbook_charge_signs_after_sanitising():
+    acetone = sanitized("CC(=O)C").atom_descriptors()
+    assert acetone[2]["gasteiger_charge"] < 0 < acetone[1]["gasteiger_charge"]
+    fluoro = sanitized("CF").atom_descriptors()
+    assert fluoro[1]["gasteiger_charge"] < 0 < fluoro[0]["gasteiger_charge"]
+    # Without hydrogens the charges alone carry the net charge.
+    for smiles in ["FC(F)(F)C(=O)[O-]", "[O-]Cl(=O)(=O)=O"]:
+        total = sum(a["gasteiger_charge"] for a in sanitized(smiles).atom_descriptors())
+        assert total == pytest.approx(-1.0, abs=1e-9)

@@ -1,0 +1,54 @@
+"""Mol.remove_hs: which hydrogens fold into their neighbours, and what stays."""
+import pytest
+
+import quorix
+
+
+@pytest.mark.parametrize(
+    "smiles",
+    [
+        "CCO",
+        "[2H]C",  # isotope label
+        "[H+]",  # lone and charged
+        "[H:1]C",  # atom-map number
+        "[H-]C",  # charged
+        "[H]/C=C/F",  # carries a double-bond direction
+        "C1[H]C1",  # bridging
+        "[H][H]",
+        "*[H]",
+    ],
+)
+def test_hydrogens_that_carry_information_stay(smiles):
+    m = quorix.parse_smiles(smiles)
+    before = (m.num_atoms, m.bonds)
+    assert m.remove_hs() == 0
+    assert (m.num_atoms, m.bonds) == before
+
+
+def test_removal_counts_and_renumbers():
+    m = quorix.parse_smiles("[H]C([H])([H])O[H]")
+    assert m.remove_hs() == 4
+    assert m.num_atoms == 2
+    assert m.atomic_nums == [6, 8]
+    assert m.bonds == [(0, 1, 1.0)]
+    d = m.atom_descriptors()
+    assert [a["total_num_hs"] for a in d] == [3, 1]
+
+
+def test_removal_leaves_other_objects_alone():
+    m = quorix.parse_smiles("[H]OC")
+    c = m.copy()
+    assert m.remove_hs() == 1
+    assert c.num_atoms == 3
+
+
+def test_aromatic_nh_is_not_lost():
+    m = quorix.parse_smiles("c1ccn([H])c1")
+    assert m.remove_hs() == 1
+    assert m.atom_descriptors()[3]["total_num_hs"] == 1
+
+
+def test_remove_hs_signature():
+    assert quorix.Mol.remove_hs.__text_signature__ == "($self)"
+    with pytest.raises(TypeError):
+        quorix.parse_smiles("C").remove_hs(1)
