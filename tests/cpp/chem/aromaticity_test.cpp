@@ -263,6 +263,43 @@ TEST(FusedCombinations, SixRingsAreCombinedButNeverSeven) {
     EXPECT_TRUE(aromatic_atoms(seven).empty());
 }
 
+// A honeycomb sheet of carbocations: hundreds of fused candidate rings, none
+// aromatic alone or in any combination (every atom counts zero), so every
+// connected set of up to six rings is judged. It must finish and mark nothing.
+TEST(FusedCombinations, LargeSheetWithoutAromaticCombinations) {
+    constexpr int W = 24, H = 24;
+    MolBuilder mol;
+    auto id = [&](int i, int j) { return std::uint32_t(j * W + i); };
+    for (int k = 0; k < W * H; ++k) {
+        core::Atom a;
+        a.atomic_num = 6;
+        a.formal_charge = 1;
+        a.flags = core::FIXED_HS;
+        mol.add_atom(a);
+    }
+    auto bond = [&](std::uint32_t x, std::uint32_t y) {
+        core::Bond b;
+        b.begin = x;
+        b.end = y;
+        b.order = BondOrder::Single;
+        mol.push_bond(b);
+    };
+    for (int j = 0; j < H; ++j)
+        for (int i = 0; i < W; ++i) {
+            if (i + 1 < W) bond(id(i, j), id(i + 1, j));
+            if (j + 1 < H && (i + j) % 2 == 0) bond(id(i, j), id(i, j + 1));
+        }
+    for (std::uint32_t a = 0; a < mol.num_atoms(); ++a)
+        mol.atoms[a].num_explicit_hs = static_cast<std::uint8_t>(3 - mol.degree[a]);
+    test::fill_hydrogens_and_rings(mol);
+    std::vector<PiContribution> pi(mol.num_atoms());
+    chem::pi_contributions(mol, pi);
+    for (PiContribution c : pi) ASSERT_EQ(c, PiContribution::Zero);
+    EXPECT_GT(chem::sssr(mol).size(), 250u);
+    EXPECT_EQ(chem::perceive_aromaticity(mol), 0u);
+    EXPECT_TRUE(aromatic_atoms(mol).empty());
+}
+
 TEST(FusedCombinations, BondAlreadyAromaticKeepsOrderAndFlagsNoAtom) {
     // Benzene with one ring bond already of order Aromatic but unflagged.
     MolBuilder mol = kekule("C1=CC=CC=C1");
