@@ -7,6 +7,8 @@
 #include "chem/remove_hs.hpp"
 #include "chem/sanitize.hpp"
 #include "core/error.hpp"
+#include "io/smiles/canonical.hpp"
+#include "io/smiles/write.hpp"
 #include "io/stereo.hpp"
 #include "python/classes.hpp"
 
@@ -99,6 +101,14 @@ Result sanitize(MolBuilder& m) {
     io::double_bond_stereo(m);
     return py_none();
 }
+
+Result to_smiles(const MolBuilder& m) {
+    std::vector<std::uint32_t> identity(m.atoms.size());
+    for (std::uint32_t i = 0; i < identity.size(); ++i) identity[i] = i;
+    return to_py_str(io::write_smiles(m, identity, io::SmilesMode::Storage).text);
+}
+
+Result to_canonical_smiles(const MolBuilder& m) { return to_py_str(io::canonical_smiles(m).text); }
 
 Result remove_hs(MolBuilder& m) { return to_py_uint(chem::remove_hs(m)); }
 
@@ -227,6 +237,10 @@ constexpr Member MOL_MEMBERS[] = {
     property<&num_bonds>("num_bonds", "键数。"),
     property<&atomic_nums>("atomic_nums", ATOMIC_NUMS_DOC),
     method<&sanitize>("sanitize", SANITIZE_DOC),
+    method<&to_smiles>("to_smiles", "to_smiles($self)\n--\n\n写成 SMILES,按当前的原子存储顺序。"),
+    method<&to_canonical_smiles>("to_canonical_smiles",
+                                 "to_canonical_smiles($self)\n--\n\n"
+                                 "写成规范 SMILES —— 同一个分子无论原子怎么编号,都得到同一个字符串。"),
     method<&remove_hs>("remove_hs", REMOVE_HS_DOC),
     property<&formal_charges>("formal_charges", "逐原子的形式电荷,按存储顺序。返回 `list[int]`。"),
     property<&bonds>("bonds", BONDS_DOC),
