@@ -56,7 +56,12 @@ bool without_stereo(MolBuilder& mol) {
     return true;
 }
 
-bool sanitised(MolBuilder& mol) { return chem::sanitize(mol).has_value(); }
+// As the module sanitises: the pipeline, then cis/trans stored from the marks.
+bool sanitised(MolBuilder& mol) {
+    if (!chem::sanitize(mol)) return false;
+    io::double_bond_stereo(mol);
+    return true;
+}
 
 struct Form {
     const char* name;
