@@ -310,6 +310,68 @@ void Perception::mark(const Combination& combo, std::uint32_t size, std::span<co
     }
 }
 
+// Every connected set of exactly `size` rings of one system, each set once:
+// sets grow from their lowest member through exclusive neighbourhoods, so no set
+// is reached twice and none has to be stored. The depth is at most six.
+class ConnectedSets {
+public:
+    ConnectedSets(std::span<const std::uint32_t> offsets, std::span<const std::uint32_t> entries)
+        : offsets_(offsets), entries_(entries) {}
+
+    template <class Visit>
+    void each(std::uint32_t size, Visit&& visit) {
+        size_ = size;
+        const auto n = static_cast<std::uint32_t>(offsets_.size() - 1);
+        for (std::uint32_t root = 0; root < n; ++root) {
+            set_[0] = root;
+            ext_[1].clear();
+            for (std::uint32_t u : neighbours(root))
+                if (u > root) ext_[1].push_back(u);
+            extend(1, root, visit);
+        }
+    }
+
+private:
+    std::span<const std::uint32_t> neighbours(std::uint32_t r) const {
+        return entries_.subspan(offsets_[r], offsets_[r + 1] - offsets_[r]);
+    }
+
+    // In the set, or bonded to one of its members.
+    bool touches_set(std::uint32_t u, std::uint32_t len) const {
+        for (std::uint32_t k = 0; k < len; ++k) {
+            if (set_[k] == u) return true;
+            for (std::uint32_t v : neighbours(set_[k]))
+                if (v == u) return true;
+        }
+        return false;
+    }
+
+    template <class Visit>
+    void extend(std::uint32_t len, std::uint32_t root, Visit& visit) {
+        if (len == size_) {
+            visit(set_, len);
+            return;
+        }
+        std::vector<std::uint32_t>& ext = ext_[len];
+        while (!ext.empty()) {
+            const std::uint32_t w = ext.back();
+            ext.pop_back();
+            std::vector<std::uint32_t>& next = ext_[len + 1];
+            next.assign(ext.begin(), ext.end());
+            for (std::uint32_t u : neighbours(w))
+                if (u > root && !touches_set(u, len)) next.push_back(u);
+            set_[len] = w;
+            extend(len + 1, root, visit);
+        }
+    }
+
+    std::span<const std::uint32_t> offsets_;
+    std::span<const std::uint32_t> entries_;
+    std::uint32_t size_ = 0;
+    Combination set_{};
+    std::array<std::vector<std::uint32_t>, MAX_COMBINED_RINGS + 1> ext_;
+};
+
 std::uint32_t Perception::handle_system(std::span<const std::uint32_t> members,
                                         std::span<const std::uint32_t> local_offsets,
                                         std::span<const std::uint32_t> local_entries) {
@@ -321,44 +383,20 @@ std::uint32_t Perception::handle_system(std::span<const std::uint32_t> members,
                 ++distinct_bonds;
             }
     marked_count = 0;
-    std::vector<std::uint32_t> accepted;
+    std::vector<std::uint8_t> accepted(members.size(), 0);
     if (distinct_bonds > 0) {
-        std::vector<Combination> level;
-        level.reserve(members.size());
-        for (std::uint32_t i = 0; i < members.size(); ++i) {
-            Combination c{};
-            c[0] = i;
-            level.push_back(c);
-        }
-        std::vector<Combination> next;
-        for (std::uint32_t size = 1;; ++size) {
-            for (const Combination& combo : level) {
-                if (!judge(combo, size, members)) continue;
-                mark(combo, size, members);
-                for (std::uint32_t k = 0; k < size; ++k) accepted.push_back(members[combo[k]]);
-            }
-            if (marked_count >= distinct_bonds || size == MAX_COMBINED_RINGS) break;
-            next.clear();
-            for (const Combination& combo : level) {
-                for (std::uint32_t k = 0; k < size; ++k) {
-                    const std::uint32_t r = combo[k];
-                    for (std::uint32_t e = local_offsets[r]; e < local_offsets[r + 1]; ++e) {
-                        const std::uint32_t m = local_entries[e];
-                        const auto end = combo.begin() + size;
-                        if (std::find(combo.begin(), end, m) != end) continue;
-                        Combination grown = combo;
-                        grown[size] = m;
-                        std::sort(grown.begin(), grown.begin() + size + 1);
-                        next.push_back(grown);
-                    }
-                }
-            }
-            // Unused slots are zero in every combination, so whole-array order is
-            // the lexicographic order of the used prefix.
-            std::sort(next.begin(), next.end());
-            next.erase(std::unique(next.begin(), next.end()), next.end());
-            if (next.empty()) break;
-            level.swap(next);
+        // Level n holds exactly the connected sets of n rings, and verdicts and
+        // marks do not depend on the order within a level, so each level is
+        // walked as it is enumerated. A level past the system's size is empty.
+        ConnectedSets sets(local_offsets, local_entries);
+        const auto levels = static_cast<std::uint32_t>(std::min<std::size_t>(members.size(), MAX_COMBINED_RINGS));
+        for (std::uint32_t size = 1; size <= levels; ++size) {
+            sets.each(size, [&](const Combination& combo, std::uint32_t len) {
+                if (!judge(combo, len, members)) return;
+                mark(combo, len, members);
+                for (std::uint32_t k = 0; k < len; ++k) accepted[combo[k]] = 1;
+            });
+            if (marked_count >= distinct_bonds) break;
         }
     }
     for (std::uint32_t c : members)
@@ -366,8 +404,7 @@ std::uint32_t Perception::handle_system(std::span<const std::uint32_t> members,
             bond_in_system[b] = 0;
             bond_marked[b] = 0;
         }
-    std::sort(accepted.begin(), accepted.end());
-    return static_cast<std::uint32_t>(std::unique(accepted.begin(), accepted.end()) - accepted.begin());
+    return static_cast<std::uint32_t>(std::count(accepted.begin(), accepted.end(), std::uint8_t{1}));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -261,6 +262,106 @@ TEST(FusedCombinations, SixRingsAreCombinedButNeverSeven) {
     ASSERT_EQ(chem::sssr(seven).size(), 7u);
     EXPECT_EQ(chem::perceive_aromaticity(seven), 0u);
     EXPECT_TRUE(aromatic_atoms(seven).empty());
+}
+
+// Triphenylene skeleton: a central ring fused to three outer rings that are
+// not fused to each other. Central ring 9 electrons, outer rings 7, 7 and 4,
+// any central-plus-outer set 12 or 15; only all four rings together count 18.
+// The accepted set is a star, not a chain of rings.
+TEST(FusedCombinations, BranchedCombinationOfFourRings) {
+    MolBuilder mol;
+    auto atom = [&](std::uint8_t z, std::int8_t charge = 0, std::uint8_t fixed_hs = 255) {
+        core::Atom a;
+        a.atomic_num = z;
+        a.formal_charge = charge;
+        if (fixed_hs != 255) {
+            a.flags = core::FIXED_HS;
+            a.num_explicit_hs = fixed_hs;
+        }
+        return mol.add_atom(a);
+    };
+    auto bond = [&](std::uint32_t x, std::uint32_t y, BondOrder o = BondOrder::Single) {
+        core::Bond b;
+        b.begin = x;
+        b.end = y;
+        b.order = o;
+        return mol.push_bond(b);
+    };
+    // Central ring: four N (two electrons each), a C with a ring double bond
+    // (one) and a carbocation (none).
+    const std::uint32_t c[6] = {atom(7), atom(7), atom(7), atom(7), atom(6), atom(6, 1, 0)};
+    std::vector<std::uint32_t> fusion;
+    for (int k = 0; k < 6; ++k) {
+        const std::uint32_t b = bond(c[k], c[(k + 1) % 6]);
+        if (k % 2 == 0) fusion.push_back(b);
+    }
+    // Outer rings A and B: [CH+], C=C, C(=CH2): three electrons each.
+    std::vector<std::uint32_t> exocyclic;
+    for (int pair : {0, 2}) {
+        const std::uint32_t o1 = atom(6, 1, 1), o2 = atom(6), o3 = atom(6), o4 = atom(6), exo = atom(6);
+        bond(c[pair], o1);
+        bond(o1, o2);
+        bond(o2, o3, BondOrder::Double);
+        bond(o3, o4);
+        bond(o4, c[pair + 1]);
+        exocyclic.push_back(bond(o4, exo, BondOrder::Double));
+    }
+    // Outer ring C: =CH, CH=CH, [CH+]: three electrons.
+    const std::uint32_t o1 = atom(6), o2 = atom(6), o3 = atom(6), o4 = atom(6, 1, 1);
+    bond(c[4], o1, BondOrder::Double);
+    bond(o1, o2);
+    bond(o2, o3, BondOrder::Double);
+    bond(o3, o4);
+    bond(o4, c[5]);
+    test::fill_hydrogens_and_rings(mol);
+    ASSERT_EQ(chem::sssr(mol).size(), 4u);
+
+    EXPECT_EQ(chem::perceive_aromaticity(mol), 4u);
+    std::vector<std::uint32_t> expected;
+    for (std::uint32_t b = 0; b < mol.num_bonds(); ++b)
+        if (std::find(fusion.begin(), fusion.end(), b) == fusion.end() &&
+            std::find(exocyclic.begin(), exocyclic.end(), b) == exocyclic.end())
+            expected.push_back(b);
+    EXPECT_EQ(bonds_with(mol, core::AROMATIC), expected);
+    for (std::uint32_t b : fusion) EXPECT_EQ(mol.bonds[b].order, BondOrder::Single) << b;
+    EXPECT_EQ(aromatic_atoms(mol).size(), 18u);
+}
+
+// A honeycomb sheet of carbocations: hundreds of fused candidate rings, none
+// aromatic alone or in any combination (every atom counts zero), so every
+// connected set of up to six rings is judged. It must finish and mark nothing.
+TEST(FusedCombinations, LargeSheetWithoutAromaticCombinations) {
+    constexpr int W = 24, H = 24;
+    MolBuilder mol;
+    auto id = [&](int i, int j) { return std::uint32_t(j * W + i); };
+    for (int k = 0; k < W * H; ++k) {
+        core::Atom a;
+        a.atomic_num = 6;
+        a.formal_charge = 1;
+        a.flags = core::FIXED_HS;
+        mol.add_atom(a);
+    }
+    auto bond = [&](std::uint32_t x, std::uint32_t y) {
+        core::Bond b;
+        b.begin = x;
+        b.end = y;
+        b.order = BondOrder::Single;
+        mol.push_bond(b);
+    };
+    for (int j = 0; j < H; ++j)
+        for (int i = 0; i < W; ++i) {
+            if (i + 1 < W) bond(id(i, j), id(i + 1, j));
+            if (j + 1 < H && (i + j) % 2 == 0) bond(id(i, j), id(i, j + 1));
+        }
+    for (std::uint32_t a = 0; a < mol.num_atoms(); ++a)
+        mol.atoms[a].num_explicit_hs = static_cast<std::uint8_t>(3 - mol.degree[a]);
+    test::fill_hydrogens_and_rings(mol);
+    std::vector<PiContribution> pi(mol.num_atoms());
+    chem::pi_contributions(mol, pi);
+    for (PiContribution c : pi) ASSERT_EQ(c, PiContribution::Zero);
+    EXPECT_GT(chem::sssr(mol).size(), 250u);
+    EXPECT_EQ(chem::perceive_aromaticity(mol), 0u);
+    EXPECT_TRUE(aromatic_atoms(mol).empty());
 }
 
 TEST(FusedCombinations, BondAlreadyAromaticKeepsOrderAndFlagsNoAtom) {

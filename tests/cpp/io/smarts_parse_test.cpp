@@ -80,6 +80,9 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"C[C[N]", Tag::UnexpectedEnd, 6, "输入意外结束"},
         ErrorCase{"[$(CO", Tag::UnexpectedEnd, 5, "输入意外结束"},
         ErrorCase{"[$(C[)]]", Tag::UnexpectedEnd, 5, "输入意外结束"},
+        // The caret counts characters: é is two bytes, one column.
+        ErrorCase{"[Cé", Tag::UnexpectedEnd, 4, "输入意外结束"},
+        ErrorCase{"[$(é", Tag::UnexpectedEnd, 5, "输入意外结束"},
         // Symbols that are no atom.
         ErrorCase{"CH", Tag::UnknownElement, 1, "无法识别的元素符号 H"},
         ErrorCase{"CR", Tag::UnknownElement, 1, "无法识别的元素符号 R"},

@@ -75,6 +75,10 @@ TEST_P(ReactionErrors, KindOffsetAndWholeInput) {
     EXPECT_EQ(r.error().pos, c.pos);
     EXPECT_EQ(r.error().input, c.reaction);
     EXPECT_EQ(r.error().kind.to_string(), c.message);
+    std::size_t columns = 0;  // characters, not bytes, before the fault
+    for (std::size_t i = 0; i < c.pos && i < c.reaction.size(); ++i)
+        if ((static_cast<unsigned char>(c.reaction[i]) & 0xC0) != 0x80) ++columns;
+    EXPECT_EQ(r.error().caret_view(), c.reaction + "\n" + std::string(columns, ' ') + "^ " + c.message);
 }
 
 const std::string BAD = "方括号原子语法错误:";
@@ -90,6 +94,8 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"[CH4>>C", Tag::BadBracketAtom, 7, BAD + "方括号未闭合"},
         ErrorCase{"C]>>C", Tag::BadBracketAtom, 5, BAD + "方括号未闭合"},
         ErrorCase{"(C>>C", Tag::UnbalancedParens, 5, "括号不匹配"},
+        ErrorCase{"[é>>C", Tag::BadBracketAtom, 6, BAD + "方括号未闭合"},
+        ErrorCase{"C>>C(é", Tag::UnbalancedParens, 7, "括号不匹配"},
         ErrorCase{"C)>>C", Tag::UnbalancedParens, 5, "括号不匹配"},
         // The bracket check comes first.
         ErrorCase{"([C>>C", Tag::BadBracketAtom, 6, BAD + "方括号未闭合"},
