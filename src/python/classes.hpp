@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "core/builder.hpp"
+#include "io/smarts/mol.hpp"
+#include "io/smarts/reaction.hpp"
 #include "python/frame.hpp"
 
 namespace quorix::python {
@@ -18,8 +20,24 @@ Result new_mol_object(core::MolBuilder&& mol);
 // One new Mol per molecule, in order.
 Result mols_to_list(std::vector<core::MolBuilder>&& mols);
 
+// Query: one parsed SMARTS.
+extern ClassObject query_class;
+template <>
+inline ClassObject& class_of<io::Query>() {
+    return query_class;
+}
+
+// Reaction: the reaction templates.
+extern ClassObject reaction_class;
+template <>
+inline ClassObject& class_of<io::ReactionTemplates>() {
+    return reaction_class;
+}
+
 // Module functions.
 extern PyMethodDef parse_smiles_def;
+extern PyMethodDef parse_smarts_def;
+extern PyMethodDef parse_reaction_def;
 
 #ifdef QUORIX_TEST_HOOKS
 // Test-only functions; never part of a shipped module.

@@ -64,7 +64,11 @@ using Step = Expected<void> (*)(PyObject*);
 constexpr Step MODULE_BODY[] = {
     &add_version,
     &add_class<mol_class>,
+    &add_class<query_class>,
+    &add_class<reaction_class>,
     &add_function<parse_smiles_def>,
+    &add_function<parse_smarts_def>,
+    &add_function<parse_reaction_def>,
 };
 
 Expected<void> init_module(PyObject* module) {

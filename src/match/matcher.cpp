@@ -1,0 +1,522 @@
+#include "match/matcher.hpp"
+
+#include <algorithm>
+#include <array>
+#include <memory>
+#include <queue>
+#include <tuple>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "core/error.hpp"
+#include "core/permutation.hpp"
+#include "io/stereo.hpp"
+
+namespace quorix::match {
+
+using core::MolBuilder;
+using core::NONE;
+using io::AtomExpr;
+using io::BondExpr;
+using io::BondPrimitive;
+using io::ExprKind;
+using io::Query;
+
+namespace {
+
+std::uint32_t graph_degree(const MolBuilder& g, std::uint32_t atom) {
+    return atom < g.degree.size() ? g.degree[atom] : 0;
+}
+
+// One query bond to test when a depth's atom is placed: the bond and its other
+// end, which is already mapped by then.
+struct BondCheck {
+    std::uint32_t bond;
+    std::uint32_t neighbour;
+};
+
+struct CisTransCheck {
+    std::uint32_t x, y;    // the query double bond's begin and end
+    std::uint32_t nx, ny;  // their directional neighbours
+    std::uint8_t wanted;   // 3 cis, 4 trans
+};
+
+// A query prepared for one call: everything that depends only on the query and
+// its placement order, looked up by depth during the search.
+struct Plan {
+    const Query* query = nullptr;
+    std::uint32_t n = 0;
+    std::vector<std::uint32_t> order;        // query atom by depth
+    std::vector<std::uint32_t> anchor;       // by depth: placed neighbour whose image gives the candidates
+    std::vector<std::uint32_t> check_start;  // by depth, n + 1 entries into `checks`
+    std::vector<BondCheck> checks;
+    std::vector<std::pair<std::uint32_t, std::uint8_t>> chiral_atoms;  // (query atom, 1 or 2), ascending
+    std::vector<CisTransCheck> cis_trans;                                // by query bond, ascending
+};
+
+Plan make_plan(const Query& query, std::vector<std::uint32_t> order) {
+    const MolBuilder& g = query.graph;
+    Plan plan;
+    plan.query = &query;
+    plan.n = static_cast<std::uint32_t>(order.size());
+    plan.order = std::move(order);
+    std::vector<std::uint32_t> pos(plan.n, NONE);
+    for (std::uint32_t d = 0; d < plan.n; ++d) at(pos, plan.order[d]) = d;
+    plan.anchor.assign(plan.n, NONE);
+    plan.check_start.assign(plan.n + 1, 0);
+    for (std::uint32_t d = 0; d < plan.n; ++d) {
+        plan.check_start[d] = static_cast<std::uint32_t>(plan.checks.size());
+        const std::uint32_t q = plan.order[d];
+        if (graph_degree(g, q) == 0) continue;
+        for (core::Neighbor nb : g.neighbors(q)) {
+            if (at(pos, nb.atom) >= d) continue;
+            if (plan.anchor[d] == NONE) plan.anchor[d] = nb.atom;
+            plan.checks.push_back({nb.bond, nb.atom});
+        }
+    }
+    plan.check_start[plan.n] = static_cast<std::uint32_t>(plan.checks.size());
+
+    for (std::uint32_t i = 0; i < plan.n; ++i) {
+        const std::uint8_t v = query.atom_exprs[i].find_chirality();
+        if (v == 1 || v == 2) plan.chiral_atoms.push_back({i, v});
+    }
+    for (std::uint32_t b = 0; b < g.num_bonds(); ++b) {
+        if (!has_bond_kind(query.bond_exprs[b], BondPrimitive::Double)) continue;
+        const std::uint32_t x = g.bonds[b].begin, y = g.bonds[b].end;
+        const auto dx = directional_neighbour(query, x, y);
+        const auto dy = directional_neighbour(query, y, x);
+        if (!dx || !dy) continue;
+        plan.cis_trans.push_back(
+            {x, y, dx->neighbour, dy->neighbour, static_cast<std::uint8_t>(dx->direction == dy->direction ? 3 : 4)});
+    }
+    return plan;
+}
+
+// Scratch of one search level. Used flags are all clear whenever no search runs
+// on the workspace; the mapping is sized per query.
+struct Workspace {
+    std::vector<std::uint8_t> used;
+    std::vector<std::uint32_t> mapping;
+    std::vector<std::uint32_t> cursor;   // by depth: next half-edge, or next atom index
+    std::vector<std::uint32_t> current;  // by depth: the candidate mapped there
+
+    void prepare(std::uint32_t num_mol_atoms, std::uint32_t n) {
+        if (used.size() != num_mol_atoms) used.assign(num_mol_atoms, 0);
+        mapping.assign(n, NONE);
+        cursor.assign(n, 0);
+        current.assign(n, NONE);
+    }
+};
+
+// A recursive group's plan and its memo: per molecule atom 0 unknown, 1 false
+// (also while its own search runs), 2 true.
+struct GroupSlot {
+    Plan plan;
+    bool impossible = false;  // no atoms, or more than the molecule
+    std::vector<std::uint8_t> memo;
+};
+
+struct VectorHash {
+    std::size_t operator()(const std::vector<std::uint32_t>& v) const noexcept {
+        std::uint64_t h = 1469598103934665603ull;
+        for (std::uint32_t x : v) {
+            h ^= x;
+            h *= 1099511628211ull;
+        }
+        return static_cast<std::size_t>(h ^ (h >> 29));
+    }
+};
+using SeenSet = std::unordered_set<std::vector<std::uint32_t>, VectorHash>;
+
+// Where complete matches go: the result list (top level) or just a count.
+struct Sink {
+    std::vector<Match>* out = nullptr;
+    std::uint64_t count = 0;
+    std::uint64_t limit = 0;  // 0 = none
+    SeenSet* seen = nullptr;
+
+    bool full() const { return limit > 0 && count >= limit; }
+};
+
+struct Context {
+    const MolBuilder& mol;
+    const QueryProps& props;
+    // Nested group searches each take the next workspace; pointers keep every
+    // workspace and slot in place while the vectors grow.
+    std::vector<std::unique_ptr<Workspace>> workspaces;
+    std::uint32_t level = 0;
+    // Keyed by the group's sub-query object: two equal texts are two groups.
+    std::unordered_map<const Query*, std::uint32_t> slot_of;
+    std::vector<std::unique_ptr<GroupSlot>> slots;
+    std::vector<std::uint32_t> ligands_l, ligands_n, sorted_key;
+    std::uint64_t steps = 0;
+
+    Context(const MolBuilder& m, const QueryProps& p) : mol(m), props(p) {}
+
+    Workspace& workspace(std::uint32_t lvl) {
+        while (workspaces.size() <= lvl) workspaces.push_back(std::make_unique<Workspace>());
+        return *workspaces[lvl];
+    }
+};
+
+const MatchOptions GROUP_OPTIONS{1, false, true};
+
+bool recursive_smarts_memo(Context& ctx, const Query& sub, std::uint32_t atom);
+
+bool atom_test(Context& ctx, const AtomExpr& expr, std::uint32_t atom) {
+    auto recurse = [&ctx, atom](const Query& sub) { return recursive_smarts_memo(ctx, sub, atom); };
+    return expr.matches(ctx.props.atoms[atom], recurse);
+}
+
+bool bonds_hold(Context& ctx, const Plan& plan, const Workspace& ws, std::uint32_t d, std::uint32_t c) {
+    const Query& q = *plan.query;
+    for (std::uint32_t k = plan.check_start[d]; k < plan.check_start[d + 1]; ++k) {
+        const BondCheck& chk = plan.checks[k];
+        const std::uint32_t other = ws.mapping[chk.neighbour];
+        const std::uint32_t mb = ctx.mol.bond_between(c, other);
+        if (mb == NONE) return false;
+        BondProps bp = at(ctx.props.bonds, mb);
+        const core::Bond& bond = ctx.mol.bonds[mb];
+        if (bond.order == core::BondOrder::Dative)
+            bp.dative_forward = bond.begin == ws.mapping[q.graph.bonds[chk.bond].begin] ? 1 : 0;
+        if (!q.bond_exprs[chk.bond].matches(bp)) return false;
+    }
+    return true;
+}
+
+bool chirality_holds(Context& ctx, const Plan& plan, const Workspace& ws) {
+    const MolBuilder& g = plan.query->graph;
+    for (auto [i, want] : plan.chiral_atoms) {
+        const std::uint32_t a = ws.mapping[i];
+        const core::ChiralTag tag = ctx.mol.atoms[a].chiral_tag;
+        if (tag != core::ChiralTag::Cw && tag != core::ChiralTag::Ccw) return false;
+        if (graph_degree(g, i) < 3) continue;
+        auto& l = ctx.ligands_l;
+        auto& n = ctx.ligands_n;
+        l.clear();
+        n.clear();
+        for (core::Neighbor nb : g.neighbors(i)) l.push_back(ws.mapping[nb.atom]);
+        const std::size_t k = l.size();
+        if (graph_degree(ctx.mol, a) > 0) {
+            for (core::Neighbor nb : ctx.mol.neighbors(a)) {
+                n.push_back(nb.atom);
+                if (std::find(l.begin(), l.begin() + static_cast<std::ptrdiff_t>(k), nb.atom) ==
+                    l.begin() + static_cast<std::ptrdiff_t>(k))
+                    l.push_back(nb.atom);
+            }
+        }
+        const std::uint8_t parity = core::permutation_parity(l, n);
+        if (parity == 2) continue;
+        std::uint8_t have = static_cast<std::uint8_t>(tag);
+        if (parity == 1) have = static_cast<std::uint8_t>(3 - have);
+        if (have != want) return false;
+    }
+    return true;
+}
+
+bool cis_trans_holds(const Context& ctx, const Plan& plan, const Workspace& ws) {
+    const MolBuilder& mol = ctx.mol;
+    for (const CisTransCheck& ct : plan.cis_trans) {
+        const std::uint32_t ix = ws.mapping[ct.x], iy = ws.mapping[ct.y];
+        std::uint32_t mb = NONE;
+        if (graph_degree(mol, ix) > 0) {
+            for (core::Neighbor nb : mol.neighbors(ix)) {
+                if (nb.atom == iy) {
+                    mb = nb.bond;
+                    break;
+                }
+            }
+        }
+        if (mb == NONE) return false;
+        const auto cfg = io::double_bond_config_from_directions(mol, mb);
+        if (!cfg) return false;
+        std::uint8_t have = static_cast<std::uint8_t>(cfg->stereo);
+        const bool x_is_begin = mol.bonds[mb].begin == ix;
+        const std::uint32_t ref_x = x_is_begin ? cfg->begin_ref : cfg->end_ref;
+        const std::uint32_t ref_y = x_is_begin ? cfg->end_ref : cfg->begin_ref;
+        const int differ = (ws.mapping[ct.nx] != ref_x ? 1 : 0) + (ws.mapping[ct.ny] != ref_y ? 1 : 0);
+        if (differ == 1) have = static_cast<std::uint8_t>(have == 3 ? 4 : 3);
+        if (have != ct.wanted) return false;
+    }
+    return true;
+}
+
+void complete(Context& ctx, const Plan& plan, const Workspace& ws, const MatchOptions& opt, Sink& sink) {
+    if (opt.use_chirality) {
+        if (!chirality_holds(ctx, plan, ws)) return;
+        if (!cis_trans_holds(ctx, plan, ws)) return;
+    }
+    // Only a mapping that passed the stereo filters claims its atom set.
+    if (sink.seen) {
+        auto& key = ctx.sorted_key;
+        key.assign(ws.mapping.begin(), ws.mapping.end());
+        std::sort(key.begin(), key.end());
+        if (sink.seen->contains(key)) return;
+        sink.seen->insert(key);
+    }
+    if (sink.out) sink.out->push_back(ws.mapping);
+    ++sink.count;
+}
+
+void begin_depth(const Context& ctx, const Plan& plan, Workspace& ws, std::uint32_t d) {
+    const std::uint32_t anchor = plan.anchor[d];
+    if (anchor == NONE) {
+        ws.cursor[d] = 0;
+    } else {
+        const std::uint32_t m = ws.mapping[anchor];
+        ws.cursor[d] = graph_degree(ctx.mol, m) > 0 ? ctx.mol.first_half_edge[m] : NONE;
+    }
+}
+
+// The next candidate at depth d that passes the used flag, the atom test and the
+// bond tests; it is left mapped. NONE when the candidates are exhausted.
+std::uint32_t next_candidate(Context& ctx, const Plan& plan, Workspace& ws, std::uint32_t d) {
+    const std::uint32_t q = plan.order[d];
+    const AtomExpr& expr = plan.query->atom_exprs[q];
+    const bool from_anchor = plan.anchor[d] != NONE;
+    const std::uint32_t num_atoms = ctx.mol.num_atoms();
+    for (;;) {
+        std::uint32_t c;
+        if (from_anchor) {
+            const std::uint32_t h = ws.cursor[d];
+            if (h == NONE) return NONE;
+            ws.cursor[d] = ctx.mol.next_half_edge[h];
+            const core::Bond& b = ctx.mol.bonds[h >> 1];
+            c = (h & 1u) ? b.begin : b.end;
+        } else {
+            if (ws.cursor[d] >= num_atoms) return NONE;
+            c = ws.cursor[d]++;
+        }
+        if (ws.used[c]) continue;
+        ++ctx.steps;
+        // The atom test may run nested group searches; they use other workspaces.
+        if (!atom_test(ctx, expr, c)) continue;
+        ws.mapping[q] = c;
+        if (bonds_hold(ctx, plan, ws, d, c)) return c;
+        ws.mapping[q] = NONE;
+    }
+}
+
+// Backtracking from depth `start` (earlier depths already mapped), on an explicit
+// stack of per-depth cursors. Leaves the mapping and used flags of depths at and
+// after `start` as it found them.
+void search(Context& ctx, const Plan& plan, std::uint32_t start, Workspace& ws, const MatchOptions& opt,
+            Sink& sink) {
+    const std::uint32_t n = plan.n;
+    if (sink.full()) return;
+    if (start == n) {
+        complete(ctx, plan, ws, opt, sink);
+        return;
+    }
+    std::uint32_t d = start;
+    begin_depth(ctx, plan, ws, d);
+    for (;;) {
+        const std::uint32_t c = next_candidate(ctx, plan, ws, d);
+        if (c != NONE) {
+            ws.used[c] = 1;
+            ws.current[d] = c;
+            if (d + 1 < n) {
+                ++d;
+                begin_depth(ctx, plan, ws, d);
+                continue;
+            }
+            complete(ctx, plan, ws, opt, sink);
+            ws.used[c] = 0;
+            ws.mapping[plan.order[d]] = NONE;
+            if (sink.full()) {
+                while (d > start) {
+                    --d;
+                    ws.used[ws.current[d]] = 0;
+                    ws.mapping[plan.order[d]] = NONE;
+                }
+                return;
+            }
+            continue;
+        }
+        if (d == start) return;
+        --d;
+        ws.used[ws.current[d]] = 0;
+        ws.mapping[plan.order[d]] = NONE;
+    }
+}
+
+GroupSlot& group_slot(Context& ctx, const Query& sub) {
+    auto [it, fresh] = ctx.slot_of.try_emplace(&sub, static_cast<std::uint32_t>(ctx.slots.size()));
+    if (!fresh) return *ctx.slots[it->second];
+    auto slot = std::make_unique<GroupSlot>();
+    slot->memo.assign(ctx.mol.num_atoms(), 0);
+    const std::size_t n = sub.atom_exprs.size();
+    if (n == 0 || n > ctx.mol.num_atoms() || sub.graph.num_atoms() != n || sub.bond_exprs.size() != sub.graph.num_bonds()) {
+        slot->impossible = true;
+    } else {
+        // Planned once per call: the plan depends only on the group and the
+        // molecule's element histogram. The group is anchored at its first atom.
+        const auto est = estimate_candidates(sub.atom_exprs, ctx.props.atoms);
+        std::vector<std::uint32_t> order = plan_search_order(sub.graph, est);
+        auto zero = std::find(order.begin(), order.end(), 0u);
+        std::rotate(order.begin(), zero, zero + 1);
+        slot->plan = make_plan(sub, std::move(order));
+    }
+    ctx.slots.push_back(std::move(slot));
+    return *ctx.slots.back();
+}
+
+bool recursive_smarts_memo(Context& ctx, const Query& sub, std::uint32_t atom) {
+    GroupSlot& slot = group_slot(ctx, sub);
+    const std::uint8_t known = at(slot.memo, atom);
+    if (known != 0) return known == 2;
+    slot.memo[atom] = 1;
+    bool result = false;
+    if (!slot.impossible && atom_test(ctx, sub.atom_exprs[0], atom)) {
+        const std::uint32_t lvl = ctx.level + 1;
+        Workspace& ws = ctx.workspace(lvl);
+        ws.prepare(ctx.mol.num_atoms(), slot.plan.n);
+        ws.mapping[0] = atom;
+        ws.current[0] = atom;
+        ws.used[atom] = 1;
+        Sink sink;
+        sink.limit = GROUP_OPTIONS.max_matches;
+        const std::uint32_t saved = ctx.level;
+        ctx.level = lvl;
+        search(ctx, slot.plan, 1, ws, GROUP_OPTIONS, sink);
+        ctx.level = saved;
+        ws.used[atom] = 0;
+        result = sink.count > 0;
+    }
+    slot.memo[atom] = result ? 2 : 1;
+    return result;
+}
+
+}  // namespace
+
+std::vector<std::uint64_t> estimate_candidates(std::span<const AtomExpr> atom_exprs, std::span<const AtomProps> atoms) {
+    std::array<std::uint64_t, 256> hist{};
+    for (const AtomProps& a : atoms) ++hist[a.atomic_num];
+    std::vector<std::uint64_t> est(atom_exprs.size(), 0);
+    for (std::size_t i = 0; i < atom_exprs.size(); ++i) {
+        const io::ElementSet set = atom_exprs[i].possible_elements();
+        if (set.any) {
+            est[i] = atoms.size();
+            continue;
+        }
+        for (std::size_t e = 0; e < 256; ++e)
+            if (set.members.test(e)) est[i] += hist[e];
+    }
+    return est;
+}
+
+std::vector<std::uint32_t> plan_search_order(const MolBuilder& graph, std::span<const std::uint64_t> estimates) {
+    const std::uint32_t n = static_cast<std::uint32_t>(estimates.size());
+    if (graph.num_atoms() < n) internal_error("估计数多于查询原子");
+    // Seeds in preference order: smaller estimate, larger degree, lower index.
+    std::vector<std::uint32_t> seeds(n);
+    for (std::uint32_t i = 0; i < n; ++i) seeds[i] = i;
+    std::sort(seeds.begin(), seeds.end(), [&](std::uint32_t a, std::uint32_t b) {
+        if (estimates[a] != estimates[b]) return estimates[a] < estimates[b];
+        const std::uint32_t da = graph_degree(graph, a), db = graph_degree(graph, b);
+        if (da != db) return da > db;
+        return a < b;
+    });
+    // Growth candidates, best on top: more placed neighbours, then the seed keys.
+    // Counts only rise, so an entry whose count is stale is skipped when popped.
+    using Entry = std::pair<std::uint32_t, std::uint32_t>;  // (count, atom)
+    auto worse = [&](const Entry& a, const Entry& b) {
+        if (a.first != b.first) return a.first < b.first;
+        if (estimates[a.second] != estimates[b.second]) return estimates[a.second] > estimates[b.second];
+        const std::uint32_t da = graph_degree(graph, a.second), db = graph_degree(graph, b.second);
+        if (da != db) return da < db;
+        return a.second > b.second;
+    };
+    std::priority_queue<Entry, std::vector<Entry>, decltype(worse)> grow(worse);
+    std::vector<std::uint8_t> placed(n, 0);
+    std::vector<std::uint32_t> count(n, 0);
+    std::vector<std::uint32_t> order;
+    order.reserve(n);
+    auto place = [&](std::uint32_t q) {
+        placed[q] = 1;
+        order.push_back(q);
+        if (graph_degree(graph, q) == 0) return;
+        for (core::Neighbor nb : graph.neighbors(q)) {
+            if (nb.atom >= n || placed[nb.atom]) continue;
+            grow.push({++count[nb.atom], nb.atom});
+        }
+    };
+    std::size_t next_seed = 0;
+    while (order.size() < n) {
+        while (next_seed < n && placed[seeds[next_seed]]) ++next_seed;
+        if (next_seed == n) internal_error("还有未放置的原子");
+        place(seeds[next_seed]);
+        while (!grow.empty()) {
+            const Entry top = grow.top();
+            grow.pop();
+            if (placed[top.second] || top.first != count[top.second]) continue;
+            place(top.second);
+        }
+    }
+    return order;
+}
+
+bool has_bond_kind(const BondExpr& expr, BondPrimitive kind) {
+    bool found = false;
+    expr.for_each_in_and_lists([&](BondPrimitive p) {
+        if (p == kind) found = true;
+    });
+    return found;
+}
+
+std::optional<DirectionalNeighbour> directional_neighbour(const Query& query, std::uint32_t atom,
+                                                          std::uint32_t excluded) {
+    const MolBuilder& g = query.graph;
+    if (graph_degree(g, atom) == 0) return std::nullopt;
+    for (core::Neighbor nb : g.neighbors(atom)) {
+        if (nb.atom == excluded) continue;
+        const BondExpr& e = at(query.bond_exprs, nb.bond);
+        if (e.empty()) continue;
+        const auto& root = e.node(e.root());
+        std::uint8_t dir = 0;
+        if (root.kind == ExprKind::Primitive) {
+            if (root.prim == BondPrimitive::Up) dir = 1;
+            else if (root.prim == BondPrimitive::Down) dir = 2;
+        } else if (root.kind == ExprKind::And) {
+            if (has_bond_kind(e, BondPrimitive::Up)) dir = 1;
+            else if (has_bond_kind(e, BondPrimitive::Down)) dir = 2;
+        }
+        if (dir == 0) continue;
+        if (g.bonds[nb.bond].begin != atom) dir = static_cast<std::uint8_t>(3 - dir);
+        return DirectionalNeighbour{nb.atom, dir};
+    }
+    return std::nullopt;
+}
+
+MatchResult find_matches_counted(const Query& query, const MolBuilder& mol, const QueryProps& props,
+                                 const MatchOptions& options) {
+    MatchResult result;
+    const std::size_t n = query.atom_exprs.size();
+    if (n == 0 || n > mol.num_atoms()) return result;
+    if (props.atoms.size() != mol.num_atoms() || props.bonds.size() != mol.num_bonds())
+        internal_error("查询性质与分子大小不符");
+    if (query.graph.num_atoms() != n || query.bond_exprs.size() != query.graph.num_bonds())
+        internal_error("查询图与表达式个数不符");
+
+    Context ctx(mol, props);
+    const auto est = estimate_candidates(query.atom_exprs, props.atoms);
+    const Plan plan = make_plan(query, plan_search_order(query.graph, est));
+    Workspace& ws = ctx.workspace(0);
+    ws.prepare(mol.num_atoms(), plan.n);
+
+    SeenSet seen;
+    Sink sink;
+    sink.out = &result.matches;
+    sink.limit = options.max_matches;
+    sink.seen = options.uniquify ? &seen : nullptr;
+    search(ctx, plan, 0, ws, options, sink);
+    result.steps = ctx.steps;
+    return result;
+}
+
+std::vector<Match> find_matches(const Query& query, const MolBuilder& mol, const QueryProps& props,
+                                const MatchOptions& options) {
+    return find_matches_counted(query, mol, props, options).matches;
+}
+
+}  // namespace quorix::match

@@ -1,0 +1,304 @@
+"""Query, parse_smarts and parse_reaction: objects, matching, options and errors."""
+import pytest
+
+import quorix
+from conftest import needs_hooks, make_mol
+
+needs_smiles = pytest.mark.skipif(not hasattr(quorix, "parse_smiles"), reason="SMILES reader not bound yet")
+needs_sanitize = pytest.mark.skipif(not hasattr(quorix.Mol, "sanitize"), reason="sanitize not bound yet")
+
+SINGLE, DOUBLE = 1, 2
+
+
+def chain(n):
+    """n carbons in a chain (no hydrogens stored: the molecule is never sanitised)."""
+    return make_mol([(6, 0)] * n, [(i, i + 1, SINGLE) for i in range(n - 1)])
+
+
+def smiles(text):
+    return quorix.parse_smiles(text)
+
+
+# ---- objects ----------------------------------------------------------------
+
+
+def test_parse_smarts_gives_a_query():
+    q = quorix.parse_smarts("C=O")
+    assert type(q) is quorix.Query
+    assert type(q).__module__ == "quorix" and type(q).__name__ == "Query"
+    assert type(q.num_atoms) is int and q.num_atoms == 2
+    assert repr(q) == str(q) == "<quorix.Query 2 atoms>"
+    assert repr(quorix.parse_smarts("CC(=O)")) == "<quorix.Query 3 atoms>"
+    # Each call makes a new object.
+    assert quorix.parse_smarts(smarts="C=O") is not q
+
+
+@pytest.mark.parametrize(
+    "text, reactants, products, shown",
+    [
+        ("C.O>N>CO", 2, 1, "<quorix.Reaction 2 -> 1>"),
+        ("CC>>CO", 1, 1, "<quorix.Reaction 1 -> 1>"),
+        ("CC>CO", 1, 1, "<quorix.Reaction 1 -> 1>"),
+        ("(C.C)>>CC.O.N", 1, 3, "<quorix.Reaction 1 -> 3>"),
+        ("C..C>>CC", 2, 1, "<quorix.Reaction 2 -> 1>"),
+        ("C->[Fe]>>C", 1, 1, "<quorix.Reaction 1 -> 1>"),
+    ],
+)
+def test_parse_reaction_counts_templates(text, reactants, products, shown):
+    r = quorix.parse_reaction(text)
+    assert type(r) is quorix.Reaction
+    assert type(r.num_reactant_templates) is int and type(r.num_product_templates) is int
+    assert (r.num_reactant_templates, r.num_product_templates) == (reactants, products)
+    assert repr(r) == shown
+
+
+@pytest.mark.parametrize("cls", [quorix.Query, quorix.Reaction])
+def test_classes_cannot_be_called(cls):
+    with pytest.raises(TypeError) as e:
+        cls()
+    assert str(e.value) == f"cannot create 'quorix.{cls.__name__}' instances"
+
+
+def test_text_signatures_and_docstrings():
+    assert quorix.parse_smarts.__text_signature__ == "(smarts)"
+    assert quorix.parse_reaction.__text_signature__ == "(smarts)"
+    assert quorix.Query.match.__text_signature__ == "($self, mol, *, uniquify=True, max_matches=0, use_chirality=True)"
+    assert quorix.parse_smarts.__doc__ == "解析 SMARTS。"
+    assert quorix.parse_reaction.__doc__ == "解析反应 SMARTS(`反应物>试剂>产物` 的三段式)。"
+    assert quorix.Query.__doc__ == "一个 SMARTS 查询。"
+    assert quorix.Reaction.__doc__ == "一条反应模板。"
+    assert quorix.Query.num_atoms.__doc__ == "查询里的原子数。"
+    assert quorix.Reaction.num_reactant_templates.__doc__ == "反应物模板的个数。调 `run` 时要给同样多的分子。"
+    assert quorix.Reaction.num_product_templates.__doc__ == "产物模板的个数。"
+    assert quorix.Query.match.__doc__.startswith("找出这个查询在分子里的全部匹配。\n\n返回 `list[list[int]]`")
+    assert quorix.Query.match.__doc__.endswith("这一层\n目前还没有复用入口。")
+
+
+# ---- parse errors: the caret view, unchanged --------------------------------
+
+
+@pytest.mark.parametrize(
+    "text, shown",
+    [
+        ("", "\n^ 空的 SMILES"),
+        ("C(", "C(\n  ^ 括号不匹配"),
+        ("=C", "=C\n^ 键符号后面缺少原子"),
+        ("C1CC", "C1CC\n ^ 环闭合标号 1 未配对"),
+        ("CH", "CH\n ^ 无法识别的元素符号 H"),
+        ("[C:1:2]", "[C:1:2]\n ^ 方括号原子语法错误:一个原子上写了两个不同的映射号"),
+        ("[#300]", "[#300]\n     ^ 数值超出范围"),
+        ("C<C", "C<C\n ^ 意外的字符 '<'"),
+        ("C(é", "C(é\n  ^ 无法识别的元素符号 é"),
+    ],
+)
+def test_parse_smarts_errors_show_the_caret_view(text, shown):
+    with pytest.raises(ValueError) as e:
+        quorix.parse_smarts(text)
+    assert str(e.value) == shown
+
+
+@pytest.mark.parametrize(
+    "text, shown",
+    [
+        ("CC", "CC\n^ 方括号原子语法错误:反应缺少 `>>`"),
+        ("A>B>C>D", "A>B>C>D\n^ 方括号原子语法错误:反应的 `>` 分段超过三段"),
+        ("CC>>C=", "CC>>C=\n     ^ 键符号后面缺少原子"),
+        ("[CH4>>C", "[CH4>>C\n       ^ 方括号原子语法错误:方括号未闭合"),
+        ("(C>>C", "(C>>C\n     ^ 括号不匹配"),
+    ],
+)
+def test_parse_reaction_errors_show_the_caret_view(text, shown):
+    with pytest.raises(ValueError) as e:
+        quorix.parse_reaction(text)
+    assert str(e.value) == shown
+
+
+def test_deep_nesting_is_a_value_error():
+    for text in ["!" * 5000 + "C", "[" + "!" * 5000 + "C]", "[$(" * 3000 + "C" + ")]" * 3000]:
+        with pytest.raises(ValueError):
+            quorix.parse_smarts(text)
+    with pytest.raises(ValueError):
+        quorix.parse_reaction("[$(" * 3000 + "C" + ")]" * 3000 + ">>C")
+
+
+# ---- binding errors ---------------------------------------------------------
+
+
+@pytest.mark.parametrize("fn", ["parse_smarts", "parse_reaction"])
+def test_parse_function_binding_errors(fn):
+    f = getattr(quorix, fn)
+    with pytest.raises(TypeError) as e:
+        f()
+    assert str(e.value) == f"{fn}() missing 1 required positional argument: 'smarts'"
+    with pytest.raises(TypeError) as e:
+        f("C>>C", "C")
+    assert str(e.value) == f"{fn}() takes 1 positional arguments but 2 were given"
+    with pytest.raises(TypeError) as e:
+        f(smarts="C>>C", foo=1)
+    assert str(e.value) == f"{fn}() got an unexpected keyword argument 'foo'"
+    with pytest.raises(TypeError) as e:
+        f("C>>C", smarts="C>>C")
+    assert str(e.value) == f"{fn}() got multiple values for argument 'smarts'"
+    with pytest.raises(TypeError) as e:
+        f(42)
+    assert str(e.value) == "argument 'smarts': 'int' object cannot be cast as 'str'"
+    with pytest.raises(TypeError) as e:
+        f(b"C>>C")
+    assert str(e.value) == "argument 'smarts': 'bytes' object cannot be cast as 'str'"
+    with pytest.raises(UnicodeEncodeError):
+        f("C\ud800")
+
+
+@needs_hooks
+def test_match_binding_errors():
+    q = quorix.parse_smarts("CC")
+    m = chain(3)
+    cases = [
+        (lambda: q.match(), TypeError, "Query.match() missing 1 required positional argument: 'mol'"),
+        (lambda: q.match(m, True), TypeError, "Query.match() takes 1 positional arguments but 2 were given"),
+        (lambda: q.match(m, unique=True), TypeError, "Query.match() got an unexpected keyword argument 'unique'"),
+        (lambda: q.match(m, mol=m), TypeError, "Query.match() got multiple values for argument 'mol'"),
+        (lambda: q.match("CC"), TypeError, "argument 'mol': 'str' object cannot be cast as 'Mol'"),
+        (lambda: q.match(q), TypeError, "argument 'mol': 'Query' object cannot be cast as 'Mol'"),
+        (lambda: q.match(m, uniquify=1), TypeError, "argument 'uniquify': 'int' object cannot be cast as 'bool'"),
+        (lambda: q.match(m, use_chirality=None), TypeError,
+         "argument 'use_chirality': 'NoneType' object cannot be cast as 'bool'"),
+        (lambda: q.match(m, max_matches=1.5), TypeError, None),
+        (lambda: q.match(m, max_matches=-1), OverflowError, None),
+        (lambda: q.match(m, max_matches=2**64), OverflowError, None),
+    ]
+    for call, exc, text in cases:
+        with pytest.raises(exc) as e:
+            call()
+        assert type(e.value) is exc
+        if text is not None:
+            assert str(e.value) == text
+    # A TypeError of the integer conversion is rewritten to name the parameter.
+    with pytest.raises(TypeError) as e:
+        q.match(m, max_matches="1")
+    assert str(e.value).startswith("argument 'max_matches': ")
+    # OverflowError passes unchanged, without the prefix.
+    with pytest.raises(OverflowError) as e:
+        q.match(m, max_matches=-1)
+    assert not str(e.value).startswith("argument")
+    # The largest value is accepted.
+    assert q.match(m, max_matches=2**64 - 1) == [[0, 1], [1, 2]]
+
+
+@needs_hooks
+def test_molecule_stays_borrowed_while_options_convert():
+    q = quorix.parse_smarts("C")
+    m = chain(2)
+
+    class Sneaky:
+        def __index__(self):
+            quorix._probe_exclusive(m, count=0)
+            return 0
+
+    with pytest.raises(RuntimeError) as e:
+        q.match(m, max_matches=Sneaky())
+    assert str(e.value) == "Already borrowed"
+    # Released afterwards.
+    assert q.match(m) == [[0], [1]]
+
+
+@needs_hooks
+def test_numpy_flags_are_accepted():
+    np = pytest.importorskip("numpy")
+    q = quorix.parse_smarts("CC")
+    m = chain(2)
+    assert q.match(m, uniquify=np.bool_(False)) == [[0, 1], [1, 0]]
+    assert q.match(m, max_matches=np.uint64(1)) == [[0, 1]]
+
+
+# ---- matching ---------------------------------------------------------------
+
+
+@needs_hooks
+def test_match_result_types_and_shape():
+    q = quorix.parse_smarts("CCC")
+    m = chain(5)
+    found = q.match(m)
+    assert type(found) is list
+    assert all(type(x) is list for x in found)
+    assert all(type(i) is int for x in found for i in x)
+    assert all(len(x) == q.num_atoms for x in found)
+    assert found == [[0, 1, 2], [1, 2, 3], [2, 3, 4]]
+    # Fresh lists on every call.
+    again = q.match(m)
+    assert again == found and again is not found and again[0] is not found[0]
+
+
+@needs_hooks
+@pytest.mark.parametrize(
+    "kwargs, expected",
+    [
+        ({}, [[0, 1], [1, 2]]),
+        ({"uniquify": True}, [[0, 1], [1, 2]]),
+        ({"uniquify": False}, [[0, 1], [1, 0], [1, 2], [2, 1]]),
+        ({"uniquify": False, "max_matches": 3}, [[0, 1], [1, 0], [1, 2]]),
+        ({"max_matches": 1}, [[0, 1]]),
+        ({"max_matches": 0}, [[0, 1], [1, 2]]),
+        ({"use_chirality": False}, [[0, 1], [1, 2]]),
+    ],
+)
+def test_match_options(kwargs, expected):
+    assert quorix.parse_smarts("CC").match(chain(3), **kwargs) == expected
+    assert quorix.parse_smarts("CC").match(mol=chain(3), **kwargs) == expected
+
+
+@needs_hooks
+def test_match_on_larger_query_or_empty_molecule_is_empty():
+    assert quorix.parse_smarts("CCCC").match(chain(3)) == []
+    assert quorix.parse_smarts("*").match(make_mol([])) == []
+    assert quorix.parse_smarts("C=O").match(chain(4)) == []
+
+
+@needs_hooks
+def test_match_reads_bond_orders_and_leaves_the_molecule_alone():
+    m = make_mol([(6, 0), (6, 0), (8, 0)], [(0, 1, SINGLE), (1, 2, DOUBLE)])
+    before = (m.atomic_nums, m.bonds, m.formal_charges)
+    assert quorix.parse_smarts("C=O").match(m) == [[1, 2]]
+    assert quorix.parse_smarts("[#6]-[#6]=O").match(m) == [[0, 1, 2]]
+    assert quorix.parse_smarts("O=C").match(m, max_matches=5) == [[2, 1]]
+    assert (m.atomic_nums, m.bonds, m.formal_charges) == before
+
+
+@needs_smiles
+@pytest.mark.parametrize(
+    "smarts, text, kwargs, expected",
+    [
+        ("F[C@](Cl)(Br)I", "F[C@](Cl)(Br)I", {}, [[0, 1, 2, 3, 4]]),
+        ("F[C@@](Cl)(Br)I", "F[C@](Cl)(Br)I", {}, []),
+        ("F[C@@](Cl)(Br)I", "F[C@](Cl)(Br)I", {"use_chirality": False}, [[0, 1, 2, 3, 4]]),
+        ("F/C=C/F", "F/C=C/F", {}, [[0, 1, 2, 3]]),
+        ("F/C=C\\F", "F/C=C/F", {}, []),
+        ("F/C=C\\F", "F/C=C/F", {"use_chirality": False}, [[0, 1, 2, 3]]),
+        ("[$(C=O)]O", "CC(=O)O", {}, [[1, 3]]),
+        ("[Hg]", "[Hg]C", {}, [[0]]),
+    ],
+)
+def test_match_on_read_molecules(smarts, text, kwargs, expected):
+    assert quorix.parse_smarts(smarts).match(smiles(text), **kwargs) == expected
+
+
+@needs_smiles
+@needs_sanitize
+def test_properties_follow_the_molecule_state():
+    q = quorix.parse_smarts("[CH3]")
+    m = smiles("CCO")
+    assert q.match(m) == []  # never sanitised: no hydrogens stored yet
+    m.sanitize()
+    assert q.match(m) == [[0]]
+
+
+@needs_hooks
+def test_odd_records_never_crash_the_search():
+    # Atomic number beyond the table, an unknown bond-order code, a dative and
+    # an unspecified bond: every query still gives a plain answer.
+    m = make_mol([(200, 0), (6, 0), (0, 0), (1, 0)], [(0, 1, 9), (1, 2, 6), (2, 3, 0)])
+    assert quorix.parse_smarts("*~*").match(m) == [[0, 1], [1, 2], [2, 3]]
+    assert quorix.parse_smarts("*->*").match(m) == [[1, 2]]
+    assert quorix.parse_smarts("*-*").match(m) == []
+    assert quorix.parse_smarts("[R]").match(m) == []
+    assert quorix.parse_smarts("[$(*~*)]").match(m) == [[0], [1], [2], [3]]
