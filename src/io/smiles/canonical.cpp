@@ -1,0 +1,406 @@
+#include "io/smiles/canonical.hpp"
+
+#include <algorithm>
+#include <optional>
+
+#include "core/error.hpp"
+#include "io/canon.hpp"
+#include "io/stereo.hpp"
+
+namespace quorix::io {
+
+using core::Bond;
+using core::BondOrder;
+using core::BondStereo;
+using core::MolBuilder;
+using core::NONE;
+
+namespace {
+
+// A double bond whose cis/trans is known, as the sides of its substituents: per
+// end, up to two substituents, each with the direction it is seen in from that
+// end (1 or 2; equal directions across the bond mean the same side; 0 unknown).
+struct Configured {
+    std::uint32_t end_atom[2];
+    std::uint32_t sub[2][2];
+    std::uint8_t side[2][2];
+};
+
+std::uint8_t opposite(std::uint8_t d) { return d == 1 ? 2 : d == 2 ? 1 : 0; }
+
+// Collects the substituents of `x` (its neighbours other than `partner`); false
+// when there are more than two.
+bool substituents(const MolBuilder& mol, std::uint32_t x, std::uint32_t partner, std::uint32_t (&sub)[2],
+                  std::uint32_t (&bond)[2]) {
+    sub[0] = sub[1] = bond[0] = bond[1] = NONE;
+    unsigned k = 0;
+    for (core::Neighbor nb : mol.neighbors(x)) {
+        if (nb.atom == partner) continue;
+        if (k == 2) return false;
+        sub[k] = nb.atom;
+        bond[k] = nb.bond;
+        ++k;
+    }
+    return true;
+}
+
+// The double bonds whose configuration the written text will carry: stored values
+// first, else the directional marks that count.
+std::vector<Configured> configured_double_bonds(const MolBuilder& mol, std::span<const std::uint8_t> flags) {
+    std::vector<Configured> out;
+    bool any_stored = false;
+    for (const Bond& b : mol.bonds) any_stored |= b.stereo != BondStereo::None;
+    if (flags.empty() && !any_stored) return out;
+
+    for (std::uint32_t d = 0; d < mol.num_bonds(); ++d) {
+        const Bond& bond = mol.bonds[d];
+        Configured c{};
+        std::uint32_t sub_bond[2][2];
+        c.end_atom[0] = bond.begin;
+        c.end_atom[1] = bond.end;
+        if (!substituents(mol, bond.begin, bond.end, c.sub[0], sub_bond[0]) ||
+            !substituents(mol, bond.end, bond.begin, c.sub[1], sub_bond[1]))
+            continue;
+        const bool stored = has_double_bond_stereo(mol, d) &&
+                            (bond.stereo == BondStereo::Cis || bond.stereo == BondStereo::Trans);
+        if (stored) {
+            for (int e = 0; e < 2; ++e) {
+                const std::uint8_t ref_side = e == 0 || bond.stereo == BondStereo::Cis ? 1 : 2;
+                for (int k = 0; k < 2; ++k) {
+                    if (c.sub[e][k] == NONE) {
+                        c.side[e][k] = 0;
+                    } else {
+                        c.side[e][k] = c.sub[e][k] == bond.stereo_atoms[e] ? ref_side : opposite(ref_side);
+                    }
+                }
+            }
+            out.push_back(c);
+            continue;
+        }
+        if (flags.empty() || bond.order != BondOrder::Double || (bond.flags & core::AROMATIC) ||
+            in_small_ring(mol, d))
+            continue;
+        bool known[2] = {false, false};
+        for (int e = 0; e < 2; ++e) {
+            for (int k = 0; k < 2; ++k) {
+                c.side[e][k] = 0;
+                const std::uint32_t sb = sub_bond[e][k];
+                if (sb == NONE || !flags[sb] || mol.bonds[sb].order == BondOrder::Double) continue;
+                const auto dir = static_cast<std::uint8_t>(mol.bonds[sb].direction);
+                c.side[e][k] = mol.bonds[sb].begin == c.end_atom[e] ? dir : opposite(dir);
+                known[e] = true;
+            }
+            // A lone mark at an end also places the unmarked substituent.
+            for (int k = 0; k < 2; ++k)
+                if (c.sub[e][k] != NONE && c.side[e][k] == 0) c.side[e][k] = opposite(c.side[e][1 - k]);
+        }
+        if (known[0] && known[1]) out.push_back(c);
+    }
+    return out;
+}
+
+// Splits tied cells by double-bond configuration seen against substituents chosen
+// by class, so that E and Z branches that refinement cannot tell apart by the
+// graph alone do not share a cell. Returns whether a cell was split.
+class ConfigurationSplitter {
+public:
+    explicit ConfigurationSplitter(std::vector<Configured> bonds) : bonds_(std::move(bonds)) {}
+    bool empty() const { return bonds_.empty(); }
+
+    bool split(Partition& p) {
+        const std::uint32_t n = p.num_atoms();
+        const std::uint32_t cells_before = p.num_cells();
+        key_.assign(n, 0);
+        bool any = false;
+        for (const Configured& c : bonds_) {
+            std::uint8_t ref_side[2];
+            bool ok = true;
+            for (int e = 0; e < 2 && ok; ++e) {
+                const std::uint32_t s0 = c.sub[e][0], s1 = c.sub[e][1];
+                std::uint32_t ref;
+                if (s0 == NONE) {
+                    ok = false;
+                    break;
+                } else if (s1 == NONE) {
+                    ref = 0;
+                } else {
+                    const std::uint32_t c0 = p.cell_start[p.cell_of[s0]], c1 = p.cell_start[p.cell_of[s1]];
+                    if (c0 == c1) {
+                        ok = false;
+                        break;
+                    }
+                    ref = c0 < c1 ? 0 : 1;
+                }
+                ref_side[e] = c.side[e][ref];
+                ok = ref_side[e] != 0;
+            }
+            if (!ok) continue;
+            const std::uint8_t k = ref_side[0] == ref_side[1] ? 1 : 2;
+            for (std::uint32_t x : c.end_atom) {
+                // An atom at two configured bonds (a cumulene) keeps both in one byte.
+                key_[x] = std::uint8_t(key_[x] * 3 + k);
+            }
+            any = true;
+        }
+        if (!any) return false;
+        for (std::uint32_t cell = 0; cell < cells_before; ++cell) {
+            if (p.cell_size(cell) < 2) continue;
+            keyed_.clear();
+            for (std::uint32_t pos = p.cell_start[cell]; pos < p.cell_end[cell]; ++pos) {
+                const std::uint32_t a = p.order[pos];
+                keyed_.push_back({a, std::span<const std::uint8_t>(&key_[a], 1)});
+            }
+            split_cell(p, cell, keyed_);
+        }
+        return p.num_cells() != cells_before;
+    }
+
+private:
+    std::vector<Configured> bonds_;
+    std::vector<std::uint8_t> key_;
+    std::vector<KeyedAtom> keyed_;
+};
+
+std::uint32_t find(std::vector<std::uint32_t>& parent, std::uint32_t x) {
+    while (parent[x] != x) {
+        parent[x] = parent[parent[x]];
+        x = parent[x];
+    }
+    return x;
+}
+
+// Whether a later tie can hide a stereo difference: refinement cannot always tell a
+// centre's tied neighbours apart (ring cis/trans, pseudo-asymmetric centres), and
+// then which of them is split off first decides the written marks.
+bool has_stereo(const MolBuilder& mol, bool configured_bonds) {
+    if (configured_bonds) return true;
+    for (const core::Atom& a : mol.atoms)
+        if (a.chiral_tag != core::ChiralTag::Unspecified) return true;
+    return false;
+}
+
+// A node of the search: a refined partition and the tied cell it branches on.
+// Automorphisms found at equal texts prune its candidates only when they fix every
+// atom split off on the way to it.
+struct Node {
+    Partition partition;
+    std::uint32_t cell = 0;
+    std::uint32_t fixed_atom = NONE;  // the atom split off to reach it; NONE at the root
+    std::vector<std::uint32_t> candidates;
+    std::size_t next = 0;
+    std::vector<std::uint32_t> parent;  // union-find over atoms
+    std::vector<std::uint32_t> tried;
+};
+
+class Search {
+public:
+    Search(const MolBuilder& mol, std::span<const std::uint8_t> effective_marks)
+        : mol_(mol), effective_(effective_marks),
+          configurations_(configured_double_bonds(mol, effective_marks)) {
+        work_.prepare(mol);
+        deep_ = has_stereo(mol, !configurations_.empty());
+        leaf_budget_ = std::max<std::uint32_t>(8, 30000 / std::max<std::uint32_t>(mol.num_atoms(), 1));
+    }
+
+    // Refinement; below the root, tied cells are also split by double-bond
+    // configuration. The root is left as it is so that the first tied cell and its
+    // candidates, and with them every text that was already invariant, stay the same.
+    void refine(Partition& p, bool below_root = true) {
+        refine_partition(p, mol_, work_);
+        if (!below_root || configurations_.empty()) return;
+        while (configurations_.split(p)) refine_partition(p, mol_, work_);
+    }
+
+    SmilesOutput run(Partition refined) {
+        const auto first = next_tied_cell(refined);
+        if (!first) return write_smiles(mol_, refined.position, SmilesMode::Canonical, effective_);
+        push(std::move(refined), *first, NONE);
+        while (!stack_.empty()) {
+            Node& node = stack_.back();
+            std::uint32_t a = NONE;
+            while (node.next < node.candidates.size() && a == NONE) {
+                const std::uint32_t c = node.candidates[node.next++];
+                bool symmetric = false;
+                for (std::uint32_t t : node.tried) symmetric |= find(node.parent, c) == find(node.parent, t);
+                if (!symmetric) a = c;
+            }
+            if (a == NONE) {
+                stack_.pop_back();
+                continue;
+            }
+            node.tried.push_back(a);
+            child_ = node.partition;
+            individualise(child_, a, node.cell);
+            refine(child_);
+            const auto tied = next_tied_cell(child_);
+            if (tied && deep_ && leaves_ < leaf_budget_) {
+                push(std::move(child_), *tied, a);
+                continue;
+            }
+            complete(child_);
+            leaf(child_);
+        }
+        if (!best_) internal_error("格非空");
+        return std::move(*best_);
+    }
+
+private:
+    // Beyond this many written candidates (fewer for large molecules), further ties
+    // are broken greedily.
+    std::uint32_t leaf_budget_ = 16;
+    // Automorphisms found so far (image of every atom); a node created later uses
+    // those that fix its path.
+    std::vector<std::vector<std::uint32_t>> automorphisms_;
+
+    const MolBuilder& mol_;
+    std::span<const std::uint8_t> effective_;
+    ConfigurationSplitter configurations_;
+    RefineWorkspace work_;
+    bool deep_ = false;
+    std::vector<Node> stack_;
+    std::optional<SmilesOutput> best_;
+    std::vector<std::uint32_t> best_order_;
+    std::uint32_t leaves_ = 0;
+    Partition child_;
+
+    void push(Partition p, std::uint32_t cell, std::uint32_t fixed_atom) {
+        Node node;
+        node.cell = cell;
+        node.fixed_atom = fixed_atom;
+        node.candidates.assign(p.order.begin() + p.cell_start[cell], p.order.begin() + p.cell_end[cell]);
+        if (node.candidates.empty()) internal_error("格非空");
+        node.parent.resize(p.num_atoms());
+        for (std::uint32_t x = 0; x < node.parent.size(); ++x) node.parent[x] = x;
+        node.partition = std::move(p);
+        stack_.push_back(std::move(node));
+        for (const std::vector<std::uint32_t>& gamma : automorphisms_)
+            if (fixes_path(gamma, stack_.size())) unite(stack_.back(), gamma);
+    }
+
+    // Whether gamma fixes every atom split off on the way to the node at `depth`
+    // (the nodes stack_[0 .. depth-1]).
+    bool fixes_path(const std::vector<std::uint32_t>& gamma, std::size_t depth) const {
+        for (std::size_t level = 0; level < depth; ++level) {
+            const std::uint32_t v = stack_[level].fixed_atom;
+            if (v != NONE && gamma[v] != v) return false;
+        }
+        return true;
+    }
+
+    static void unite(Node& node, const std::vector<std::uint32_t>& gamma) {
+        for (std::uint32_t x = 0; x < gamma.size(); ++x) {
+            const std::uint32_t a = find(node.parent, x), b = find(node.parent, gamma[x]);
+            if (a != b) node.parent[a] = b;
+        }
+    }
+
+    // The remaining ties: split off the first atom of the lowest tied cell.
+    void complete(Partition& p) {
+        std::uint32_t from = 0;
+        while (auto cell = next_tied_cell(p, from)) {
+            from = p.cell_start[*cell];
+            individualise(p, p.order[from], *cell);
+            refine(p);
+        }
+    }
+
+    void leaf(const Partition& p) {
+        ++leaves_;
+        SmilesOutput out = write_smiles(mol_, p.position, SmilesMode::Canonical, effective_);
+        if (best_ && out.text == best_->text) {
+            // Equal texts: atoms at equal positions are images of each other.
+            std::vector<std::uint32_t> gamma(p.num_atoms());
+            for (std::uint32_t k = 0; k < p.num_atoms(); ++k) gamma[best_order_[k]] = p.order[k];
+            for (std::size_t level = 0; level < stack_.size(); ++level) {
+                const std::uint32_t v = stack_[level].fixed_atom;
+                if (v != NONE && gamma[v] != v) break;
+                unite(stack_[level], gamma);
+            }
+            if (deep_) automorphisms_.push_back(std::move(gamma));
+        }
+        if (!best_ || out.text < best_->text) {
+            best_ = std::move(out);
+            best_order_ = p.order;
+            best_position_ = p.position;
+        }
+    }
+
+    std::vector<std::uint32_t> best_position_;
+};
+
+// Declared hydrogens that the text will not carry: for a molecule whose implicit
+// hydrogens were never computed, reading the text back gives such an atom none, so
+// the ranking must not see them either, or the text would not be its own canonical
+// form.
+void drop_unwritten_hydrogens(const MolBuilder& mol, std::optional<MolBuilder>& copy) {
+    const MolBuilder& m = copy ? *copy : mol;
+    for (const core::Atom& a : m.atoms)
+        if ((a.flags & core::FIXED_HS) == 0 && a.num_implicit_hs != 0) return;
+    for (std::uint32_t a = 0; a < m.num_atoms(); ++a) {
+        const core::Atom& atom = (copy ? *copy : mol).atoms[a];
+        if ((atom.flags & core::FIXED_HS) == 0 && atom.num_explicit_hs == 0) continue;
+        if (needs_brackets(copy ? *copy : mol, a, SmilesMode::Canonical)) continue;
+        if (!copy) copy = mol;
+        copy->atoms[a].flags &= ~core::FIXED_HS;
+        copy->atoms[a].num_explicit_hs = 0;
+    }
+}
+
+}  // namespace
+
+SmilesOutput canonical_smiles(const MolBuilder& mol) {
+    const std::uint32_t n = mol.num_atoms();
+    if (n == 0) return write_smiles(mol, {}, SmilesMode::Storage);
+
+    // Marks that do not make a centre are left out of the ranking and the text.
+    std::optional<MolBuilder> copy;
+    bool any_tag = false;
+    for (const core::Atom& a : mol.atoms)
+        any_tag |= a.chiral_tag == core::ChiralTag::Cw || a.chiral_tag == core::ChiralTag::Ccw;
+    if (any_tag) {
+        const std::vector<std::uint8_t> centres = chiral_centres(mol);
+        for (std::uint32_t a = 0; a < n; ++a) {
+            const auto tag = mol.atoms[a].chiral_tag;
+            if ((at(centres, a) & 1u) == 0 && (tag == core::ChiralTag::Cw || tag == core::ChiralTag::Ccw)) {
+                if (!copy) copy = mol;
+                copy->atoms[a].chiral_tag = core::ChiralTag::Unspecified;
+            }
+        }
+    }
+    drop_unwritten_hydrogens(mol, copy);
+    const MolBuilder& m = copy ? *copy : mol;
+
+    // Which marks count depends only on the graph and its directions: once per call.
+    std::vector<std::uint8_t> effective;
+    for (const Bond& b : m.bonds)
+        if (b.direction != core::BondDirection::None) {
+            effective = effective_direction_marks(m);
+            break;
+        }
+    Search search(m, effective);
+    Partition refined = initial_partition(m);
+    search.refine(refined, false);
+    return search.run(std::move(refined));
+}
+
+std::string to_canonical_smiles(const MolBuilder& mol) { return canonical_smiles(mol).text; }
+
+std::vector<std::uint32_t> canonical_ranks(const MolBuilder& mol) {
+    if (mol.atoms.size() > 0xFFFFFFFFull) internal_error("原子数超出 u32");
+    const std::uint32_t n = mol.num_atoms();
+    if (n == 0) return {};
+    const std::vector<std::uint32_t> classes = symmetry_classes(mol);
+    const SmilesOutput out = canonical_smiles(mol);
+    std::vector<std::uint32_t> written_at(n, NONE);
+    for (std::uint32_t k = 0; k < out.atom_order.size(); ++k) at(written_at, out.atom_order[k]) = k;
+    std::vector<std::uint32_t> by_rank(n);
+    for (std::uint32_t a = 0; a < n; ++a) by_rank[a] = a;
+    std::sort(by_rank.begin(), by_rank.end(), [&](std::uint32_t x, std::uint32_t y) {
+        return at(classes, x) != at(classes, y) ? classes[x] < classes[y] : written_at[x] < written_at[y];
+    });
+    std::vector<std::uint32_t> ranks(n);
+    for (std::uint32_t r = 0; r < n; ++r) ranks[by_rank[r]] = r;
+    return ranks;
+}
+
+}  // namespace quorix::io

@@ -1,0 +1,212 @@
+#include "io/smiles/marks.hpp"
+
+#include <algorithm>
+
+#include "core/error.hpp"
+#include "io/stereo.hpp"
+
+namespace quorix::io {
+
+using core::Bond;
+using core::BondDirection;
+using core::BondOrder;
+using core::BondStereo;
+using core::MolBuilder;
+using core::NONE;
+
+namespace {
+
+constexpr std::uint8_t SLASH = static_cast<std::uint8_t>(BondDirection::Slash);
+
+std::uint8_t swapped(std::uint8_t d) { return d == 1 ? 2 : d == 2 ? 1 : d; }
+
+// The first bond of `atom`'s list that leads to `target`, NONE when none does.
+std::uint32_t bond_to(const MolBuilder& mol, std::uint32_t atom, std::uint32_t target) {
+    for (core::Neighbor nb : mol.neighbors(atom))
+        if (nb.atom == target) return nb.bond;
+    return NONE;
+}
+
+struct Constraint {
+    std::uint32_t bond;        // the reference bond whose list holds the entry
+    std::uint32_t atom;        // its double-bond atom
+    std::uint32_t other_bond;
+    std::uint32_t other_atom;
+    bool same_side;
+};
+
+}  // namespace
+
+std::uint32_t preferred_reference_neighbour(const MolBuilder& mol, std::uint32_t atom, std::uint32_t excluded,
+                                            std::span<const std::uint32_t> priorities) {
+    if (atom >= mol.num_atoms()) return NONE;
+    std::uint32_t best = NONE;
+    bool best_h = false;
+    std::uint32_t best_priority = 0;
+    for (core::Neighbor nb : mol.neighbors(atom)) {
+        if (nb.atom == excluded) continue;
+        const bool h = mol.atoms[nb.atom].atomic_num == 1;
+        const std::uint32_t p = at(priorities, nb.atom);
+        if (best == NONE || (h != best_h ? !h : p < best_priority)) {
+            best = nb.atom;
+            best_h = h;
+            best_priority = p;
+        }
+    }
+    return best;
+}
+
+std::optional<MolBuilder> rereference_double_bond_stereo(const MolBuilder& mol,
+                                                         std::span<const std::uint32_t> priorities) {
+    bool any = false;
+    for (std::uint32_t b = 0; b < mol.num_bonds() && !any; ++b)
+        any = has_double_bond_stereo(mol, b) && static_cast<std::uint8_t>(mol.bonds[b].stereo) > 2;
+    if (!any) return std::nullopt;
+    if (priorities.size() != mol.atoms.size()) return std::nullopt;
+    MolBuilder copy = mol;
+    for (std::uint32_t b = 0; b < mol.num_bonds(); ++b) {
+        if (!has_double_bond_stereo(mol, b) || static_cast<std::uint8_t>(mol.bonds[b].stereo) <= 2) continue;
+        const Bond& bond = mol.bonds[b];
+        const std::uint32_t n0 = preferred_reference_neighbour(mol, bond.begin, bond.end, priorities);
+        const std::uint32_t n1 = preferred_reference_neighbour(mol, bond.end, bond.begin, priorities);
+        if (n0 == NONE || n1 == NONE) continue;
+        Bond& out = copy.bonds[b];
+        // An end has at most two substituents, so trading the reference for the other
+        // one flips the relation.
+        if ((n0 != bond.stereo_atoms[0]) != (n1 != bond.stereo_atoms[1]))
+            out.stereo = bond.stereo == BondStereo::Cis ? BondStereo::Trans : BondStereo::Cis;
+        out.stereo_atoms = {n0, n1};
+    }
+    return copy;
+}
+
+StereoMarks smiles_stereo_marks(const MolBuilder& mol) {
+    StereoMarks marks;
+    smiles_stereo_marks(mol, marks);
+    return marks;
+}
+
+void smiles_stereo_marks(const MolBuilder& mol, StereoMarks& out, std::span<const std::uint8_t> effective) {
+    const std::uint32_t m = mol.num_bonds();
+    out.directions.assign(m, 0);
+    out.groups.assign(m, NONE);
+
+    bool any_direction = false, any_stored = false;
+    for (std::uint32_t b = 0; b < m; ++b) {
+        any_direction |= mol.bonds[b].direction != BondDirection::None;
+        any_stored |= mol.bonds[b].stereo != BondStereo::None;
+    }
+    if (!any_direction && !any_stored) return;
+
+    if (any_direction) {
+        std::vector<std::uint8_t> computed;
+        if (effective.size() != m) {
+            computed = effective_direction_marks(mol);
+            effective = computed;
+        }
+        for (std::uint32_t b = 0; b < m; ++b)
+            if (at(effective, b)) out.directions[b] = static_cast<std::uint8_t>(mol.bonds[b].direction);
+    }
+
+    // Stored values become constraints between their two reference bonds; only the
+    // recomputed marks are written around them.
+    std::vector<Constraint> constraints;
+    std::vector<std::uint32_t> stored;
+    if (any_stored) {
+        for (std::uint32_t d = 0; d < m; ++d) {
+            if (!has_double_bond_stereo(mol, d)) continue;
+            stored.push_back(d);
+            const Bond& bond = mol.bonds[d];
+            const std::uint32_t r0 = bond_to(mol, bond.begin, bond.stereo_atoms[0]);
+            const std::uint32_t r1 = bond_to(mol, bond.end, bond.stereo_atoms[1]);
+            if (r0 == NONE || r1 == NONE) internal_error("顺反参考原子必为双键端点的邻居");
+            const bool same = bond.stereo == BondStereo::Cis;
+            constraints.push_back({r0, bond.begin, r1, bond.end, same});
+            constraints.push_back({r1, bond.end, r0, bond.begin, same});
+            for (std::uint32_t x : {bond.begin, bond.end})
+                for (core::Neighbor nb : mol.neighbors(x))
+                    if (nb.bond != d) out.directions[nb.bond] = 0;
+        }
+    }
+
+    std::uint32_t group = 0;
+    if (!stored.empty()) {
+        std::vector<std::uint8_t> is_reference(m, 0);
+        for (const Constraint& c : constraints) is_reference[c.bond] = 1;
+        // Two substituents of one double-bond atom always lie on opposite sides.
+        std::vector<std::uint32_t> side;
+        for (std::uint32_t d : stored) {
+            for (std::uint32_t x : {mol.bonds[d].begin, mol.bonds[d].end}) {
+                side.clear();
+                for (core::Neighbor nb : mol.neighbors(x))
+                    if (nb.bond != d && is_reference[nb.bond]) side.push_back(nb.bond);
+                for (std::size_t i = 0; i < side.size(); ++i)
+                    for (std::size_t j = i + 1; j < side.size(); ++j) {
+                        constraints.push_back({side[i], x, side[j], x, false});
+                        constraints.push_back({side[j], x, side[i], x, false});
+                    }
+            }
+        }
+        // Per reference bond, its entries in insertion order.
+        std::stable_sort(constraints.begin(), constraints.end(),
+                         [](const Constraint& a, const Constraint& b) { return a.bond < b.bond; });
+        std::vector<std::uint32_t> list_start(m + 1, 0);
+        for (const Constraint& c : constraints) ++list_start[c.bond + 1];
+        for (std::uint32_t b = 0; b < m; ++b) list_start[b + 1] += list_start[b];
+
+        std::vector<std::uint8_t> assigned(m, 0);
+        std::vector<std::uint32_t> stack;
+        for (std::uint32_t k = 0; k < m; ++k) {
+            if (!is_reference[k] || assigned[k]) continue;
+            assigned[k] = SLASH;
+            out.groups[k] = group;
+            stack.assign(1, k);
+            while (!stack.empty()) {
+                const std::uint32_t t = stack.back();
+                stack.pop_back();
+                const std::uint8_t d = assigned[t];
+                for (std::uint32_t e = list_start[t]; e < list_start[t + 1]; ++e) {
+                    const Constraint& c = constraints[e];
+                    if (assigned[c.other_bond]) continue;
+                    std::uint8_t v = d;
+                    if (mol.bonds[t].begin != c.atom) v = swapped(v);
+                    if (!c.same_side) v = swapped(v);
+                    if (mol.bonds[c.other_bond].begin != c.other_atom) v = swapped(v);
+                    assigned[c.other_bond] = v;
+                    out.groups[c.other_bond] = group;
+                    stack.push_back(c.other_bond);
+                }
+            }
+            ++group;
+        }
+        for (std::uint32_t b = 0; b < m; ++b)
+            if (assigned[b]) out.directions[b] = assigned[b];
+    }
+
+    // Marks that belong to no stored value: those linked through a double bond, or
+    // a conjugated chain of them, share a group.
+    std::vector<std::uint32_t> stack;
+    for (std::uint32_t i = 0; i < m; ++i) {
+        if (out.directions[i] == 0 || out.groups[i] != NONE) continue;
+        out.groups[i] = group;
+        stack.assign(1, i);
+        while (!stack.empty()) {
+            const std::uint32_t x = stack.back();
+            stack.pop_back();
+            for (std::uint32_t a : {mol.bonds[x].begin, mol.bonds[x].end}) {
+                for (core::Neighbor y : mol.neighbors(a)) {
+                    if (y.bond == x || mol.bonds[y.bond].order != BondOrder::Double) continue;
+                    for (core::Neighbor z : mol.neighbors(y.atom)) {
+                        if (z.bond == y.bond || out.directions[z.bond] == 0 || out.groups[z.bond] != NONE)
+                            continue;
+                        out.groups[z.bond] = group;
+                        stack.push_back(z.bond);
+                    }
+                }
+            }
+        }
+        ++group;
+    }
+}
+
+}  // namespace quorix::io

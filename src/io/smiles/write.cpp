@@ -1,0 +1,565 @@
+#include "io/smiles/write.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <optional>
+#include <string>
+
+#include "core/elements.hpp"
+#include "core/error.hpp"
+#include "core/permutation.hpp"
+#include "core/polyhedron.hpp"
+#include "core/valence.hpp"
+#include "io/smiles/marks.hpp"
+
+namespace quorix::io {
+
+using core::Atom;
+using core::Bond;
+using core::BondOrder;
+using core::ChiralTag;
+using core::MolBuilder;
+using core::NONE;
+
+namespace {
+
+struct Entry {
+    std::uint32_t bond;
+    std::uint32_t atom;  // the far atom
+};
+
+// Task-stack entries: an atom visit, or one of the texts "(", ")", ".".
+struct Task {
+    enum Kind : std::uint8_t { Visit, Open, Close, Dot } kind;
+    std::uint32_t atom = NONE;
+    std::uint32_t bond = NONE;
+};
+
+// Everything one call needs, kept between calls so that a warm writer allocates
+// nothing per atom.
+struct Scratch {
+    std::vector<std::uint32_t> nb_start;  // per atom, its slice of `nbs`
+    std::vector<Entry> nbs;               // neighbour lists in visiting order
+    std::vector<std::uint8_t> tree;       // per entry of `nbs`: the traversal left by it
+    std::vector<std::uint8_t> atom_seen, bond_seen;
+    std::vector<std::uint64_t> roots_by_priority;
+    std::vector<std::uint32_t> roots;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> dfs;  // (atom, next entry)
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> ring_found;  // (atom, bond), found order
+    std::vector<std::uint32_t> ring_start, ring_list;
+    std::vector<std::uint32_t> prev_bond;
+    std::vector<std::uint32_t> bond_label;
+    std::vector<std::uint8_t> label_in_use;
+    std::vector<Task> tasks;
+    std::vector<std::int8_t> group_flip;
+    StereoMarks marks;
+    std::vector<std::uint32_t> written, stored, written2, stored2;
+};
+
+void append_number(std::string& out, std::uint64_t value) {
+    char buf[24];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
+    out.append(buf, end);
+}
+
+bool is_aromatic(const Atom& a) { return (a.flags & core::AROMATIC) != 0; }
+
+bool in_organic_subset(std::uint8_t z) {
+    switch (z) {
+        case 0: case 5: case 6: case 7: case 8: case 9: case 15: case 16: case 17: case 35: case 53:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool aromatic_writable(std::uint8_t z) {
+    switch (z) {
+        case 5: case 6: case 7: case 8: case 15: case 16: case 33: case 34: case 52:
+            return true;
+        default:
+            return false;
+    }
+}
+
+unsigned total_hs(const Atom& a) { return std::min(a.total_hs(), 255u); }
+
+class Writer {
+public:
+    Writer(const MolBuilder& mol, std::span<const std::uint32_t> priorities, SmilesMode mode, Scratch& s,
+           std::span<const std::uint8_t> effective)
+        : mol_(mol), pri_(priorities), mode_(mode), s_(s), effective_(effective) {}
+
+    SmilesOutput run() {
+        traverse();
+        smiles_stereo_marks(mol_, s_.marks, effective_);
+        emit();
+        return std::move(out_);
+    }
+
+private:
+    const MolBuilder& mol_;
+    std::span<const std::uint32_t> pri_;
+    SmilesMode mode_;
+    Scratch& s_;
+    std::span<const std::uint8_t> effective_;
+    SmilesOutput out_;
+
+    void traverse();
+    void emit();
+    void visit(std::uint32_t u, std::uint32_t via);
+    void written_bond_order(std::uint32_t u, std::vector<std::uint32_t>& out) const;
+    void append_bond(std::uint32_t b, std::uint32_t from);
+    void append_atom(std::uint32_t u);
+    void append_chirality(std::uint32_t u);
+    bool allene_ligands(std::uint32_t centre, bool written, std::vector<std::uint32_t>& out,
+                        std::vector<std::uint32_t>& tmp) const;
+
+    std::span<const Entry> neighbours(std::uint32_t u) const {
+        return {s_.nbs.data() + s_.nb_start[u], s_.nb_start[u + 1] - s_.nb_start[u]};
+    }
+    std::span<const std::uint32_t> ring_bonds(std::uint32_t u) const {
+        return {s_.ring_list.data() + s_.ring_start[u], s_.ring_start[u + 1] - s_.ring_start[u]};
+    }
+};
+
+void Writer::traverse() {
+    const std::uint32_t n = mol_.num_atoms();
+    const std::uint32_t m = mol_.num_bonds();
+
+    // Neighbour lists sorted by (priority of the far atom, bond index).
+    s_.nb_start.assign(n + 1, 0);
+    for (std::uint32_t a = 0; a < n; ++a) s_.nb_start[a + 1] = s_.nb_start[a] + mol_.degree[a];
+    s_.nbs.resize(2 * std::size_t(m));
+    for (std::uint32_t a = 0; a < n; ++a) {
+        Entry* slice = s_.nbs.data() + s_.nb_start[a];
+        std::uint32_t k = 0;
+        for (core::Neighbor nb : mol_.neighbors(a)) {
+            if (k == mol_.degree[a]) internal_error("半边表长度与度数不符");
+            slice[k++] = {nb.bond, nb.atom};
+        }
+        if (k != mol_.degree[a]) internal_error("半边表长度与度数不符");
+        auto less = [&](const Entry& x, const Entry& y) {
+            const std::uint32_t px = pri_[x.atom], py = pri_[y.atom];
+            return px != py ? px < py : x.bond < y.bond;
+        };
+        if (k <= 20) {
+            for (std::uint32_t i = 1; i < k; ++i) {
+                Entry e = slice[i];
+                std::uint32_t j = i;
+                for (; j > 0 && less(e, slice[j - 1]); --j) slice[j] = slice[j - 1];
+                slice[j] = e;
+            }
+        } else {
+            std::stable_sort(slice, slice + k, less);
+        }
+    }
+
+    // Roots by (priority, atom index); a permutation of 0..n-1 needs no sort.
+    s_.roots_by_priority.assign(n, ~std::uint64_t(0));
+    bool permutation = true;
+    for (std::uint32_t a = 0; a < n && permutation; ++a) {
+        const std::uint32_t p = pri_[a];
+        permutation = p < n && s_.roots_by_priority[p] == ~std::uint64_t(0);
+        if (permutation) s_.roots_by_priority[p] = a;
+    }
+    if (!permutation) {
+        for (std::uint32_t a = 0; a < n; ++a) s_.roots_by_priority[a] = (std::uint64_t(pri_[a]) << 32) | a;
+        std::sort(s_.roots_by_priority.begin(), s_.roots_by_priority.end());
+    }
+
+    s_.atom_seen.assign(n, 0);
+    s_.bond_seen.assign(m, 0);
+    s_.tree.assign(s_.nbs.size(), 0);
+    s_.prev_bond.assign(n, NONE);
+    s_.roots.clear();
+    s_.ring_found.clear();
+    for (std::uint64_t key : s_.roots_by_priority) {
+        const auto root = static_cast<std::uint32_t>(key);
+        if (s_.atom_seen[root]) continue;
+        s_.atom_seen[root] = 1;
+        s_.roots.push_back(root);
+        s_.dfs.assign(1, {root, s_.nb_start[root]});
+        while (!s_.dfs.empty()) {
+            auto& [u, i] = s_.dfs.back();
+            if (i == s_.nb_start[u + 1]) {
+                s_.dfs.pop_back();
+                continue;
+            }
+            const std::uint32_t idx = i++;
+            const Entry e = s_.nbs[idx];
+            if (s_.bond_seen[e.bond]) continue;
+            s_.bond_seen[e.bond] = 1;
+            if (!s_.atom_seen[e.atom]) {
+                s_.atom_seen[e.atom] = 1;
+                s_.tree[idx] = 1;
+                const Bond& b = mol_.bonds[e.bond];
+                if (b.begin != u && b.end != u) internal_error("遍历产生的键必以当前原子为端点");
+                s_.prev_bond[e.atom] = e.bond;
+                s_.dfs.push_back({e.atom, s_.nb_start[e.atom]});  // invalidates u and i
+            } else {
+                const std::uint32_t from = s_.dfs.back().first;
+                s_.ring_found.push_back({from, e.bond});
+                s_.ring_found.push_back({e.atom, e.bond});
+            }
+        }
+    }
+
+    // Ring-closure bonds per atom, in the order they were found.
+    s_.ring_start.assign(n + 1, 0);
+    for (auto [a, b] : s_.ring_found) ++s_.ring_start[a + 1];
+    for (std::uint32_t a = 0; a < n; ++a) s_.ring_start[a + 1] += s_.ring_start[a];
+    s_.ring_list.resize(s_.ring_found.size());
+    s_.written.assign(s_.ring_start.begin(), s_.ring_start.end() - 1);  // fill cursors
+    for (auto [a, b] : s_.ring_found) s_.ring_list[s_.written[a]++] = b;
+}
+
+void Writer::written_bond_order(std::uint32_t u, std::vector<std::uint32_t>& out) const {
+    out.clear();
+    if (s_.prev_bond[u] != NONE) out.push_back(s_.prev_bond[u]);
+    for (std::uint32_t r : ring_bonds(u)) out.push_back(r);
+    for (std::uint32_t k = s_.nb_start[u]; k < s_.nb_start[u + 1]; ++k)
+        if (s_.tree[k]) out.push_back(s_.nbs[k].bond);
+}
+
+void Writer::emit() {
+    const std::uint32_t m = mol_.num_bonds();
+    s_.bond_label.assign(m, NONE);
+    s_.label_in_use.clear();
+    s_.group_flip.assign(m, -1);
+    out_.atom_order.reserve(mol_.num_atoms());
+    out_.text.reserve(std::size_t(mol_.num_atoms()) * 2 + 8);
+
+    s_.tasks.clear();
+    for (std::size_t r = s_.roots.size(); r-- > 1;) {
+        s_.tasks.push_back({Task::Visit, s_.roots[r], NONE});
+        s_.tasks.push_back({Task::Dot});
+    }
+    s_.tasks.push_back({Task::Visit, s_.roots[0], NONE});
+    while (!s_.tasks.empty()) {
+        const Task t = s_.tasks.back();
+        s_.tasks.pop_back();
+        switch (t.kind) {
+            case Task::Open: out_.text += '('; break;
+            case Task::Close: out_.text += ')'; break;
+            case Task::Dot: out_.text += '.'; break;
+            case Task::Visit: visit(t.atom, t.bond); break;
+        }
+    }
+}
+
+void Writer::visit(std::uint32_t u, std::uint32_t via) {
+    if (via != NONE) append_bond(via, mol_.bonds[via].other(u));
+    append_atom(u);
+    out_.atom_order.push_back(u);
+
+    for (std::uint32_t r : ring_bonds(u)) {
+        std::uint32_t& label = s_.bond_label[r];
+        if (label == NONE) {
+            std::uint32_t slot = 0;
+            while (slot < s_.label_in_use.size() && s_.label_in_use[slot]) ++slot;
+            if (slot == s_.label_in_use.size()) s_.label_in_use.push_back(0);
+            s_.label_in_use[slot] = 1;
+            label = slot + 1;
+            append_bond(r, u);
+        } else {
+            s_.label_in_use[label - 1] = 0;
+        }
+        // The label text: a digit, "%nn", or "%(n)".
+        if (label < 10) {
+            out_.text += char('0' + label);
+        } else if (label < 100) {
+            out_.text += '%';
+            append_number(out_.text, label);
+        } else {
+            out_.text += "%(";
+            append_number(out_.text, label);
+            out_.text += ')';
+        }
+    }
+
+    // All children but the last become branches; the last continues the chain.
+    std::uint32_t last = NONE;
+    for (std::uint32_t k = s_.nb_start[u + 1]; k-- > s_.nb_start[u];) {
+        if (!s_.tree[k]) continue;
+        const Entry e = s_.nbs[k];
+        if (last == NONE) {
+            s_.tasks.push_back({Task::Visit, e.atom, e.bond});
+            last = k;
+        } else {
+            s_.tasks.push_back({Task::Close});
+            s_.tasks.push_back({Task::Visit, e.atom, e.bond});
+            s_.tasks.push_back({Task::Open});
+        }
+    }
+}
+
+void Writer::append_bond(std::uint32_t b, std::uint32_t from) {
+    const Bond& bond = mol_.bonds[b];
+    std::uint8_t mark = s_.marks.directions[b];
+    if (from == bond.end && mark != 0) mark = mark == 1 ? 2 : 1;
+    const bool both_aromatic = is_aromatic(mol_.atoms[bond.begin]) && is_aromatic(mol_.atoms[bond.end]);
+    switch (bond.order) {
+        case BondOrder::Unspecified:
+        case BondOrder::Single:
+        case BondOrder::Aromatic:
+            if (mark != 0) {
+                const std::uint32_t g = s_.marks.groups[b];
+                if (mode_ == SmilesMode::Canonical && g != NONE) {
+                    // The first mark written in a group reads "/".
+                    std::int8_t& flip = at(s_.group_flip, g);
+                    if (flip < 0) flip = mark == 2 ? 1 : 0;
+                    if (flip) mark = mark == 1 ? 2 : 1;
+                }
+                out_.text += mark == 1 ? '/' : '\\';
+            } else if (bond.order == BondOrder::Aromatic) {
+                if (!both_aromatic) out_.text += ':';
+            } else if (both_aromatic) {
+                out_.text += '-';
+            }
+            break;
+        case BondOrder::Double: out_.text += '='; break;
+        case BondOrder::Triple: out_.text += '#'; break;
+        case BondOrder::Quadruple: out_.text += '$'; break;
+        case BondOrder::Dative: out_.text += from == bond.begin ? "->" : "<-"; break;
+    }
+}
+
+void Writer::append_atom(std::uint32_t u) {
+    const Atom& a = mol_.atoms[u];
+    const core::ElementInfo* info = core::element(a.atomic_num);
+    const bool aromatic = is_aromatic(a);
+    auto symbol = [&] {
+        if (a.atomic_num == 0 || info == nullptr) {
+            out_.text += '*';
+            return;
+        }
+        const std::size_t at_start = out_.text.size();
+        out_.text += info->symbol;
+        if (aromatic)
+            for (std::size_t i = at_start; i < out_.text.size(); ++i)
+                if (out_.text[i] >= 'A' && out_.text[i] <= 'Z') out_.text[i] = char(out_.text[i] - 'A' + 'a');
+    };
+    if (!needs_brackets(mol_, u, mode_)) {
+        symbol();
+        return;
+    }
+    out_.text += '[';
+    if (a.isotope != 0) append_number(out_.text, a.isotope);
+    symbol();
+    append_chirality(u);
+    const unsigned h = total_hs(a);
+    if (h != 0) {
+        out_.text += 'H';
+        if (h > 1) append_number(out_.text, h);
+    }
+    if (a.formal_charge != 0) {
+        out_.text += a.formal_charge > 0 ? '+' : '-';
+        const int magnitude = std::abs(int(a.formal_charge));
+        if (magnitude > 1) append_number(out_.text, unsigned(magnitude));
+    }
+    if (a.map_num != 0) {
+        out_.text += ':';
+        append_number(out_.text, a.map_num);
+    }
+    out_.text += ']';
+}
+
+// Hydrogen count of an allene terminal atom: declared when fixed, otherwise what
+// the valence rules give a plain atom; nothing for atoms the rules cannot judge.
+std::optional<unsigned> terminal_hs(const MolBuilder& mol, std::uint32_t t) {
+    const Atom& a = mol.atoms[t];
+    if (a.flags & core::FIXED_HS) return a.num_explicit_hs;
+    if (a.formal_charge != 0 || a.isotope != 0 || a.num_radical_electrons != 0) return std::nullopt;
+    auto v = core::explicit_valence(mol, t, false, 0.0f);
+    if (!v) return std::nullopt;
+    auto h = core::implicit_hs(mol, t, *v, false);
+    if (!h) return std::nullopt;
+    return *h;
+}
+
+// Tags a terminal atom's hydrogen so that it cannot be taken for a bond index.
+constexpr std::uint32_t HYDROGEN_LIGAND = 0x80000000u;
+
+bool Writer::allene_ligands(std::uint32_t centre, bool written, std::vector<std::uint32_t>& out,
+                            std::vector<std::uint32_t>& tmp) const {
+    out.clear();
+    std::uint32_t centre_bonds[2];
+    std::uint32_t k = 0;
+    if (written) {
+        written_bond_order(centre, tmp);
+        if (tmp.size() != 2) return false;
+        centre_bonds[0] = tmp[0];
+        centre_bonds[1] = tmp[1];
+        k = 2;
+    } else {
+        for (core::Neighbor nb : mol_.neighbors(centre)) {
+            if (k == 2) return false;
+            centre_bonds[k++] = nb.bond;
+        }
+    }
+    if (k != 2) return false;
+    for (std::uint32_t cb : centre_bonds) {
+        if (mol_.bonds[cb].order != BondOrder::Double) return false;
+        const std::uint32_t t = mol_.bonds[cb].other(centre);
+        tmp.clear();
+        if (written) {
+            written_bond_order(t, tmp);
+        } else {
+            for (core::Neighbor nb : mol_.neighbors(t)) tmp.push_back(nb.bond);
+        }
+        const std::optional<unsigned> h = terminal_hs(mol_, t);
+        if (!h || *h > 1) return false;
+        if (*h == 1) {
+            const std::size_t slot = written ? (s_.prev_bond[t] != NONE ? 1 : 0) : 0;
+            tmp.insert(tmp.begin() + std::ptrdiff_t(std::min(slot, tmp.size())), HYDROGEN_LIGAND | t);
+        }
+        std::size_t kept = 0;
+        for (std::uint32_t x : tmp)
+            if (x != cb) {
+                out.push_back(x);
+                ++kept;
+            }
+        if (kept != 2) return false;
+    }
+    return true;
+}
+
+void Writer::append_chirality(std::uint32_t u) {
+    const Atom& a = mol_.atoms[u];
+    std::vector<std::uint32_t>& written = s_.written;
+    std::vector<std::uint32_t>& stored = s_.stored;
+    switch (a.chiral_tag) {
+        case ChiralTag::Cw:
+        case ChiralTag::Ccw: {
+            written_bond_order(u, written);
+            stored.clear();
+            for (core::Neighbor nb : mol_.neighbors(u)) stored.push_back(nb.bond);
+            const std::uint8_t p = core::permutation_parity(written, stored);
+            if (p == 2) return;
+            bool invert = p == 1;
+            if (stored.size() == 3) {
+                const bool has_prev = s_.prev_bond[u] != NONE;
+                bool multiple = false;
+                for (std::uint32_t b : stored) {
+                    const BondOrder o = mol_.bonds[b].order;
+                    multiple |= o == BondOrder::Double || o == BondOrder::Triple || o == BondOrder::Quadruple ||
+                                o == BondOrder::Aromatic;
+                }
+                bool invert_when_even;
+                if (total_hs(a) == 1)
+                    invert_when_even = !has_prev;
+                else
+                    invert_when_even = ring_bonds(u).size() == 1 && !multiple;
+                invert = invert_when_even ? p == 0 : p == 1;
+            }
+            ChiralTag tag = a.chiral_tag;
+            if (invert) tag = tag == ChiralTag::Cw ? ChiralTag::Ccw : ChiralTag::Cw;
+            out_.text += tag == ChiralTag::Cw ? "@@" : "@";
+            return;
+        }
+        case ChiralTag::SquarePlanar:
+        case ChiralTag::TrigonalBipyramidal:
+        case ChiralTag::Octahedral: {
+            const std::uint32_t vertices = core::polyhedron_vertex_count(a.chiral_tag);
+            const std::uint32_t deg = mol_.degree[u];
+            if (vertices != deg && vertices != deg + 1) return;
+            stored.clear();
+            if (vertices == deg + 1) stored.push_back(NONE);
+            for (core::Neighbor nb : mol_.neighbors(u)) stored.push_back(nb.bond);
+            written_bond_order(u, written);
+            if (stored.size() == written.size() + 1)
+                written.insert(written.begin() + (s_.prev_bond[u] != NONE ? 1 : 0), NONE);
+            const auto number = core::renumber_polyhedral_permutation(a.chiral_tag, a.chiral_permutation, stored,
+                                                                      written);
+            if (!number) return;
+            out_.text += a.chiral_tag == ChiralTag::SquarePlanar          ? "@SP"
+                         : a.chiral_tag == ChiralTag::TrigonalBipyramidal ? "@TB"
+                                                                          : "@OH";
+            append_number(out_.text, *number);
+            return;
+        }
+        case ChiralTag::Allene: {
+            const std::uint8_t number = a.chiral_permutation;
+            if (number != 1 && number != 2) return;
+            if (!allene_ligands(u, false, stored, s_.stored2)) return;
+            if (!allene_ligands(u, true, written, s_.written2)) return;
+            const std::uint8_t p = core::permutation_parity(written, stored);
+            if (p == 2) return;
+            out_.text += "@AL";
+            append_number(out_.text, p == 1 ? 3 - number : number);
+            return;
+        }
+        default:
+            return;
+    }
+}
+
+thread_local Scratch tls_scratch;
+
+}  // namespace
+
+bool needs_brackets(const MolBuilder& mol, std::uint32_t atom, SmilesMode mode) {
+    const Atom& a = at(mol.atoms, atom);
+    if (a.map_num != 0 || a.isotope != 0 || a.chiral_tag != ChiralTag::Unspecified ||
+        a.num_radical_electrons != 0 || a.formal_charge != 0)
+        return true;
+    if (!in_organic_subset(a.atomic_num)) return true;
+    if (is_aromatic(a) && !aromatic_writable(a.atomic_num)) return true;
+    const bool declared = (a.flags & core::FIXED_HS) != 0 || a.num_explicit_hs != 0;
+    if (mode == SmilesMode::Storage) return declared;
+    if (!declared) return false;
+
+    // A declared count is dropped only when the default valence rule gives it back.
+    const core::ElementInfo& info = core::element_at(a.atomic_num);
+    if (info.valences.empty() || info.valences[0] == -1) return true;
+    float sum = 0.0f;
+    for (core::Neighbor nb : mol.neighbors(atom)) {
+        const Bond& b = mol.bonds[nb.bond];
+        switch (b.order) {
+            case BondOrder::Unspecified: break;
+            case BondOrder::Single: sum += 1.0f; break;
+            case BondOrder::Double: sum += 2.0f; break;
+            case BondOrder::Triple: sum += 3.0f; break;
+            case BondOrder::Quadruple: sum += 4.0f; break;
+            case BondOrder::Aromatic: sum += 1.5f; break;
+            case BondOrder::Dative: sum += b.end == atom ? 1.0f : 0.0f; break;
+        }
+    }
+    const double rounded = std::round(double(sum) + 0.1);
+    if (rounded > 127.0 || rounded < -128.0) return true;
+    const int valence = int(rounded);
+    bool fits = false;
+    for (std::int8_t v : info.valences) fits |= v >= valence;
+    if (!fits) return true;
+
+    auto ev = core::explicit_valence(mol, atom, false, 0.0f);
+    if (!ev) return true;
+    auto ih = core::implicit_hs(mol, atom, *ev, false);
+    if (!ih) return true;
+    return a.total_hs() != *ih;
+}
+
+SmilesOutput write_smiles(const MolBuilder& mol, std::span<const std::uint32_t> priorities, SmilesMode mode) {
+    return write_smiles(mol, priorities, mode, {});
+}
+
+SmilesOutput write_smiles(const MolBuilder& mol, std::span<const std::uint32_t> priorities, SmilesMode mode,
+                          std::span<const std::uint8_t> effective_marks) {
+    if (priorities.size() != mol.atoms.size())
+        internal_error("优先级数组长度 " + std::to_string(priorities.size()) + " 与原子数 " +
+                       std::to_string(mol.atoms.size()) + " 不符");
+    if (mol.atoms.empty()) return {};
+    std::optional<MolBuilder> restated;
+    if (mode == SmilesMode::Canonical) restated = rereference_double_bond_stereo(mol, priorities);
+    return Writer(restated ? *restated : mol, priorities, mode, tls_scratch, effective_marks).run();
+}
+
+SmilesOutput write_smiles(const MolBuilder& mol) {
+    std::vector<std::uint32_t> priorities(mol.atoms.size());
+    for (std::uint32_t a = 0; a < priorities.size(); ++a) priorities[a] = a;
+    return write_smiles(mol, priorities, SmilesMode::Storage);
+}
+
+}  // namespace quorix::io

@@ -1,0 +1,254 @@
+#include "io/smiles/canonical.hpp"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "chem/sanitize.hpp"
+#include "io/smiles/read.hpp"
+#include "io/smiles/write.hpp"
+#include "io/stereo.hpp"
+#include "smiles_roundtrip.hpp"
+
+using namespace quorix;
+using core::MolBuilder;
+using core::NONE;
+
+namespace {
+
+MolBuilder read(const std::string& smiles) {
+    auto mol = io::read_smiles(smiles);
+    if (!mol) ADD_FAILURE() << "cannot read " << smiles << "\n" << mol.error().caret_view();
+    return mol ? *mol : MolBuilder{};
+}
+
+std::string canonical(const std::string& smiles) { return io::to_canonical_smiles(read(smiles)); }
+
+// The same molecule with its atoms stored in another order: written from a shuffled
+// priority array by our own writer and read back.
+MolBuilder reordered(const MolBuilder& mol, std::mt19937& rng) {
+    const std::string text =
+        io::write_smiles(mol, test::shuffled_priorities(mol.num_atoms(), rng), io::SmilesMode::Storage).text;
+    auto back = io::read_smiles(text);
+    if (!back) ADD_FAILURE() << "cannot read back " << text;
+    return back ? *back : MolBuilder{};
+}
+
+// Ways of preparing a molecule before it is written; each must leave the canonical
+// text invariant and idempotent.
+using Prepare = std::function<bool(MolBuilder&)>;
+
+bool as_read(MolBuilder&) { return true; }
+
+bool without_stereo(MolBuilder& mol) {
+    for (auto& a : mol.atoms) {
+        a.chiral_tag = core::ChiralTag::Unspecified;
+        a.chiral_permutation = 0;
+    }
+    for (auto& b : mol.bonds) {
+        b.direction = core::BondDirection::None;
+        b.stereo = core::BondStereo::None;
+        b.stereo_atoms = {NONE, NONE};
+    }
+    return true;
+}
+
+// As the module sanitises: the pipeline, then cis/trans stored from the marks.
+bool sanitised(MolBuilder& mol) {
+    if (!chem::sanitize(mol)) return false;
+    io::double_bond_stereo(mol);
+    return true;
+}
+
+struct Form {
+    const char* name;
+    Prepare prepare;
+    bool round_trip;
+    // Reading the text back gives an unsanitised molecule no hydrogens on atoms
+    // written without brackets.
+    bool unwritten_hydrogens_vanish;
+};
+
+const std::vector<Form>& forms() {
+    static const std::vector<Form> all = {
+        {"as read", as_read, true, true},
+        {"without stereo", without_stereo, false, true},
+        {"sanitised", sanitised, true, false},
+    };
+    return all;
+}
+
+// What reading the canonical text back gives for an unprepared molecule: declared
+// hydrogens the valence rules restore are not written, and marks that make no
+// centre are left out.
+MolBuilder expected_after_reading(const MolBuilder& mol, bool unwritten_hydrogens_vanish) {
+    MolBuilder out = mol;
+    const std::vector<std::uint8_t> centres = io::chiral_centres(mol);
+    for (std::uint32_t a = 0; a < mol.num_atoms(); ++a) {
+        auto& atom = out.atoms[a];
+        if ((centres[a] & 1u) == 0 &&
+            (atom.chiral_tag == core::ChiralTag::Cw || atom.chiral_tag == core::ChiralTag::Ccw))
+            atom.chiral_tag = core::ChiralTag::Unspecified;
+    }
+    for (std::uint32_t a = 0; a < mol.num_atoms() && unwritten_hydrogens_vanish; ++a) {
+        if (io::needs_brackets(out, a, io::SmilesMode::Canonical)) continue;
+        out.atoms[a].flags &= ~core::FIXED_HS;
+        out.atoms[a].num_explicit_hs = 0;
+    }
+    return out;
+}
+
+// Invariance over 20 storage orders, idempotence, and the round trip of atoms,
+// bonds, charges, hydrogens and stereo.
+std::vector<MolBuilder> reorderings(const MolBuilder& mol, std::mt19937& rng) {
+    std::vector<MolBuilder> out;
+    for (int k = 0; k < 20; ++k) out.push_back(reordered(mol, rng));
+    return out;
+}
+
+std::string check_molecule(const MolBuilder& input, const std::vector<MolBuilder>& reordered_inputs,
+                           const Form& form) {
+    MolBuilder mol = input;
+    if (!form.prepare(mol)) return "";
+    const io::SmilesOutput out = io::canonical_smiles(mol);
+    for (const MolBuilder& reordered_input : reordered_inputs) {
+        MolBuilder other = reordered_input;
+        if (!form.prepare(other)) return "prepare failed on a reordering";
+        const std::string text = io::to_canonical_smiles(other);
+        if (text != out.text) return "not invariant: " + out.text + " vs " + text;
+    }
+    auto back = io::read_smiles(out.text);
+    if (!back) return "canonical text does not read: " + out.text;
+    MolBuilder again = *back;
+    if (!form.prepare(again)) return "prepare failed on the canonical text";
+    const std::string twice = io::to_canonical_smiles(again);
+    if (twice != out.text) return "not idempotent: " + out.text + " then " + twice;
+    if (form.round_trip) {
+        std::vector<std::uint32_t> map(mol.num_atoms(), NONE);
+        for (std::uint32_t k = 0; k < out.atom_order.size(); ++k) map[out.atom_order[k]] = k;
+        const MolBuilder expected = expected_after_reading(mol, form.unwritten_hydrogens_vanish);
+        const std::string diff = test::compare_mapped(expected, again, map, test::mark_relations(expected),
+                                                      test::mark_relations(again));
+        if (!diff.empty()) return "round trip: " + diff + " in " + out.text;
+    }
+    return "";
+}
+
+TEST(CanonicalSmiles, EmptyMolecule) {
+    const MolBuilder empty;
+    EXPECT_EQ(io::canonical_smiles(empty), io::SmilesOutput{});
+    EXPECT_TRUE(io::canonical_ranks(empty).empty());
+}
+
+struct Case {
+    std::vector<const char*> inputs;  // one molecule, several ways
+    const char* out;
+};
+class Texts : public testing::TestWithParam<Case> {};
+
+TEST_P(Texts, AreTheSameForEveryWayOfWriting) {
+    for (const char* in : GetParam().inputs) EXPECT_EQ(canonical(in), GetParam().out) << in;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CanonicalSmiles, Texts,
+    testing::Values(
+        Case{{"OCC", "CCO", "C(O)C"}, "CCO"}, Case{{"c1ccccc1", "c1ccc(cc1)"}, "c1ccccc1"},
+        Case{{"[CH4]", "C"}, "C"}, Case{{"C(C)(C)(C)C", "CC(C)(C)C"}, "CC(C)(C)C"},
+        Case{{"[Na+].[Cl-]", "[Cl-].[Na+]"}, "[Na+].[Cl-]"},
+        // A mark that makes no centre is left out.
+        Case{{"C[C@H](C)O", "CC(C)O", "OC(C)C"}, "CC(C)O"},
+        Case{{"F\\C=C\\F", "F/C=C/F", "C(/F)=C\\F"}, "C(=C/F)\\F"},
+        Case{{"F/C=C\\F", "F\\C=C/F", "C(/F)=C/F", "C(\\F)=C\\F"}, "C(=C/F)/F"}));
+
+TEST(CanonicalSmiles, ChiralCentresAndMirrorImagesDiffer) {
+    const std::string l = canonical("N[C@@H](C)C(=O)O");
+    EXPECT_EQ(canonical("C[C@H](N)C(=O)O"), l);
+    EXPECT_EQ(canonical("OC(=O)[C@H](C)N"), l);
+    EXPECT_NE(canonical("N[C@H](C)C(=O)O"), l);
+    EXPECT_NE(l.find('@'), std::string::npos);
+}
+
+TEST(CanonicalRanks, FollowClassThenWrittenPosition) {
+    EXPECT_EQ(io::canonical_ranks(read("OCC")), (std::vector<std::uint32_t>{2, 1, 0}));
+    // Benzene: one class; ranks follow the written order.
+    const MolBuilder benzene = read("c1ccccc1");
+    const io::SmilesOutput out = io::canonical_smiles(benzene);
+    const std::vector<std::uint32_t> ranks = io::canonical_ranks(benzene);
+    for (std::uint32_t k = 0; k < out.atom_order.size(); ++k) EXPECT_EQ(ranks[out.atom_order[k]], k);
+    // Equivalent atoms get consecutive ranks: the two methyls of isobutane.
+    const std::vector<std::uint32_t> iso = io::canonical_ranks(read("CC(C)C=O"));
+    EXPECT_EQ(std::max(iso[0], iso[2]) - std::min(iso[0], iso[2]), 1u);
+    std::vector<std::uint32_t> sorted = iso;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(sorted, (std::vector<std::uint32_t>{0, 1, 2, 3, 4}));
+}
+
+// Molecules whose E and Z branches the graph alone cannot tell apart.
+class ConfigurationTies : public testing::TestWithParam<const char*> {};
+
+TEST_P(ConfigurationTies, AreInvariantAndIdempotent) {
+    std::mt19937 rng(11);
+    const MolBuilder mol = read(GetParam());
+    for (const Form& form : forms()) {
+        for (int round = 0; round < 5; ++round) {
+            const std::string problem = check_molecule(mol, reorderings(mol, rng), form);
+            EXPECT_EQ(problem, "") << GetParam() << " (" << form.name << ")";
+        }
+    }
+    // The text carries cis/trans at all.
+    EXPECT_NE(io::to_canonical_smiles(mol).find('/'), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CanonicalSmiles, ConfigurationTies,
+    testing::Values("CC(C)(C)C(/C=C/C)/C=C\\C", "OC(/C=C/C)/C=C\\C", "C(/C=C/C)(/C=C\\C)(/C=C/C)/C=C\\C",
+                    "CC(C)(C)C(/C=C/F)/C=C\\F", "N(/C=C/C)(/C=C\\C)C", "C/C=C/C(/C=C\\C)C(/C=C/C)/C=C\\C",
+                    "CC(C)(/C=C/CC)/C=C\\CC", "C1CCC(CC1)(/C=C/C)/C=C\\C", "O=C(/C=C/c1ccccc1)/C=C\\c1ccccc1",
+                    "C(/C=C/C)(/C=C\\C)C(/C=C\\C)/C=C/C"));
+
+TEST(CanonicalSmiles, UnchangedWhenConfigurationsDoNotTie) {
+    // E and Z apart from any tie keep the text of the plain search.
+    EXPECT_EQ(canonical("C/C=C/C"), "C/C=C/C");
+    EXPECT_EQ(canonical("C/C=C\\C"), "C/C=C\\C");
+    EXPECT_EQ(canonical("CC(/C=C/C)/C=C/C"), canonical("C(/C=C/C)(/C=C/C)C"));
+}
+
+// The real data set: every third record in the debug build keeps CI quick (all
+// records with QUORIX_FULL_DATA=1), split into shards that run in parallel.
+constexpr int SHARDS = 8;
+class RealMolecules : public testing::TestWithParam<int> {};
+
+TEST_P(RealMolecules, AreInvariantIdempotentAndRoundTrip) {
+    const bool full = std::getenv("QUORIX_FULL_DATA") != nullptr;
+    const auto molecules = test::data_molecules(full ? 1 : 3);
+    ASSERT_GT(molecules.size(), 2000u);
+    std::mt19937 rng(99 + GetParam());
+    std::size_t checked = 0, read_ok = 0, failures = 0;
+    for (std::size_t i = GetParam(); i < molecules.size(); i += SHARDS) {
+        const auto& m = molecules[i];
+        ++checked;
+        auto mol = io::read_smiles(m.smiles);
+        if (!mol) continue;
+        ++read_ok;
+        const std::vector<MolBuilder> others = reorderings(*mol, rng);
+        for (const Form& form : forms()) {
+            // Every molecule as read; every other one also in the other forms.
+            if (!full && &form != &forms()[0] && read_ok % 2 == 0) continue;
+            const std::string problem = check_molecule(*mol, others, form);
+            if (!problem.empty()) {
+                ++failures;
+                ADD_FAILURE() << m.id << " " << m.smiles << " (" << form.name << "): " << problem;
+            }
+        }
+        if (failures > 20) break;
+    }
+    EXPECT_GT(read_ok, checked * 9 / 10);
+}
+
+INSTANTIATE_TEST_SUITE_P(CanonicalSmiles, RealMolecules, testing::Range(0, SHARDS));
+
+}  // namespace
