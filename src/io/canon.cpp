@@ -300,7 +300,13 @@ void RefineWorkspace::prepare(const MolBuilder& mol) {
 
 namespace {
 
-void sort_short(std::uint8_t* first, std::uint8_t* last) {
+// Keys are short almost always; a long one (an atom with many bonds into one
+// cell) must not cost quadratic time.
+void sort_key(std::uint8_t* first, std::uint8_t* last) {
+    if (last - first > 20) {
+        std::stable_sort(first, last);
+        return;
+    }
     for (std::uint8_t* i = first + (first != last); i < last; ++i) {
         const std::uint8_t v = *i;
         std::uint8_t* j = i;
@@ -350,7 +356,7 @@ void split_by_neighbours(Partition& p, const MolBuilder& mol, std::uint32_t spli
     for (const auto& t : w.touches) w.key_bytes[w.entry_offset[t.entry] + w.entry_count[t.entry]++] = t.byte;
     for (std::uint32_t i = 0; i < entries; ++i) {
         if (w.entry_count[i] > 1)
-            sort_short(w.key_bytes.data() + w.entry_offset[i], w.key_bytes.data() + w.entry_offset[i + 1]);
+            sort_key(w.key_bytes.data() + w.entry_offset[i], w.key_bytes.data() + w.entry_offset[i + 1]);
         w.entry_of[w.entry_atom[i]] = NONE;
     }
 
@@ -395,6 +401,8 @@ void split_by_neighbours(Partition& p, const MolBuilder& mol, std::uint32_t spli
 // neighbours tie, otherwise the tag as seen with neighbours in class order.
 std::uint8_t chirality_byte(const Partition& p, const MolBuilder& mol, std::uint32_t atom, RefineWorkspace& w) {
     const auto tag = static_cast<std::uint8_t>(mol.atoms[atom].chiral_tag);
+    // The tagged list may come from a workspace prepared before marks were cleared.
+    if (tag != 1 && tag != 2) return 0;
     w.scratch_a.clear();  // bonds in half-edge order
     w.scratch_b.clear();  // bonds in class order
     for (core::Neighbor nb : mol.neighbors(atom)) w.scratch_a.push_back(nb.bond);
