@@ -78,7 +78,35 @@ INSTANTIATE_TEST_SUITE_P(
         FormCase{"biphenyl_aromatic_link", "c1ccccc1c1ccccc1", {{0, 1}, {2, 3}, {4, 5}, {6, 7}, {8, 9}, {10, 11}}},
         FormCase{"two_components", "c1ccccc1.c1ccncc1", {{0, 1}, {2, 3}, {4, 5}, {6, 7}, {8, 9}, {10, 11}}},
         FormCase{"already_kekule", "C1=CC=CC=C1", {{0, 1}, {2, 3}, {4, 5}}},
-        FormCase{"aliphatic_ring_fused", "c1ccc2c(c1)CC2", {{0, 1}, {2, 3}, {4, 5}}}),
+        FormCase{"aliphatic_ring_fused", "c1ccc2c(c1)CC2", {{0, 1}, {2, 3}, {4, 5}}},
+        // Which atoms need a double bond: a bare bracket carbon still needs one; a
+        // charge counts towards oxygen's valence but against boron's; a charged CH
+        // of an aromatic ion needs none.
+        FormCase{"phenyl_radical", "c1cc[c]cc1", {{0, 1}, {2, 3}, {4, 5}}},
+        FormCase{"pyrylium", "c1cc[o+]cc1", {{0, 1}, {2, 3}, {4, 5}}},
+        FormCase{"boratabenzene", "[b-]1ccccc1", {{0, 1}, {2, 3}, {4, 5}}},
+        FormCase{"cyclopentadienide", "[cH-]1cccc1", {{1, 2}, {3, 4}}},
+        FormCase{"tropylium", "[cH+]1cccccc1", {{1, 2}, {3, 4}, {5, 6}}}),
+    [](const auto& info) { return info.param.name; });
+
+// Aromatic N-oxides still written with a neutral N=O (no normalisation first): the
+// nitrogen is pentavalent and must take one ring double bond besides its oxygen.
+class PentavalentRingNitrogen : public ::testing::TestWithParam<FormCase> {};
+
+TEST_P(PentavalentRingNitrogen, TakesARingDoubleBond) {
+    core::MolBuilder m = test::smiles(GetParam().smiles);
+    chem::ring_membership(m);
+    auto r = chem::kekulize(m);
+    ASSERT_TRUE(r) << r.error().to_string();
+    EXPECT_EQ(doubles(m), GetParam().doubles);
+    EXPECT_EQ(m.atoms[1].formal_charge, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Chem, PentavalentRingNitrogen,
+    ::testing::Values(FormCase{"pyridine_n_oxide", "O=n1ccccc1", {{0, 1}, {1, 2}, {3, 4}, {5, 6}}},
+                      FormCase{"quinoline_n_oxide", "O=n1cccc2ccccc12",
+                               {{0, 1}, {1, 2}, {3, 4}, {5, 10}, {6, 7}, {8, 9}}}),
     [](const auto& info) { return info.param.name; });
 
 TEST(Kekulize, PyrroleNitrogenHydrogenBecomesImplicit) {
