@@ -6,7 +6,6 @@
 #include "core/error.hpp"
 
 namespace quorix::io {
-namespace {
 
 void append_utf8(std::string& out, char32_t c) {
     if (c < 0x80) {
@@ -25,6 +24,8 @@ void append_utf8(std::string& out, char32_t c) {
         out += static_cast<char>(0x80 | (c & 0x3F));
     }
 }
+
+namespace {
 
 // Decodes one UTF-8 sequence at `pos`; `len` receives the bytes consumed
 // (1 for a malformed byte, which decodes as U+FFFD).

@@ -50,6 +50,9 @@ struct SmilesErrorKind {
     bool operator==(const SmilesErrorKind&) const = default;
 };
 
+// Appends the UTF-8 encoding of one character.
+void append_utf8(std::string& out, char32_t c);
+
 // A character shown as a character literal: quoted, with escapes for quotes,
 // backslash, control and non-printable characters.
 std::string char_literal(char32_t c);
