@@ -12,11 +12,8 @@ std::uint32_t adjust_hs(core::MolBuilder& mol, std::span<const std::uint8_t> sav
     std::uint32_t changed = 0;
     for (std::uint32_t a = 0; a < mol.num_atoms(); ++a) {
         core::Atom& atom = mol.atoms[a];
-        std::uint8_t now = 0;
-        if (!(atom.flags & core::FIXED_HS)) {
-            const auto v = core::explicit_valence(mol, a, false, static_cast<float>(atom.num_explicit_hs));
-            now = core::implicit_hs(mol, a, v.value_or(0), false).value_or(0);
-        }
+        if (saved[a] == 0) continue;  // nothing to give back
+        const auto now = static_cast<std::uint8_t>(core::lenient_valence_hs(mol, a).implicit_hs);
         if (saved[a] <= now) continue;
         atom.num_explicit_hs = static_cast<std::uint8_t>(std::min(255u, unsigned(atom.num_explicit_hs) + (saved[a] - now)));
         atom.num_implicit_hs = now;

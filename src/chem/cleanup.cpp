@@ -15,7 +15,7 @@ namespace {
 constexpr std::uint8_t N = 7, O = 8, P = 15, C = 6, CL = 17, BR = 35, I = 53;
 
 std::int32_t valence(const core::MolBuilder& mol, std::uint32_t a) {
-    return core::explicit_valence(mol, a, false, static_cast<float>(mol.atoms[a].num_explicit_hs)).value_or(0);
+    return core::lenient_explicit_valence(mol, a);
 }
 
 core::Atom& neighbor_atom(core::MolBuilder& mol, std::uint32_t a) {

@@ -26,13 +26,14 @@ struct AtomState {
     std::int32_t connections;  // degree plus stored hydrogens
 };
 
-std::vector<AtomState> atom_states(const MolBuilder& mol) {
-    std::vector<AtomState> states(mol.num_atoms());
+// Fills a per-thread buffer; the reference stays valid until the next call.
+const std::vector<AtomState>& atom_states(const MolBuilder& mol) {
+    thread_local std::vector<AtomState> states;
+    states.resize(mol.num_atoms());
     for (std::uint32_t i = 0; i < mol.num_atoms(); ++i) {
-        const Atom& a = mol.atoms[i];
-        const std::int32_t v = core::explicit_valence(mol, i, false, float(a.num_explicit_hs)).value_or(0);
-        const std::int32_t h = (a.flags & core::FIXED_HS) ? 0 : core::implicit_hs(mol, i, v, false).value_or(0);
-        states[i] = {v, h, std::int32_t(mol.degree[i]) + std::int32_t(a.total_hs())};
+        const core::AtomValence tv = core::lenient_valence_hs(mol, i);
+        states[i] = {tv.explicit_valence, tv.implicit_hs,
+                     std::int32_t(mol.degree[i]) + std::int32_t(mol.atoms[i].total_hs())};
     }
     return states;
 }
@@ -63,7 +64,8 @@ void conjugation(MolBuilder& mol, const std::vector<AtomState>& states) {
             b.flags &= ~core::CONJUGATED;
     }
     const std::uint32_t n_atoms = mol.num_atoms();
-    std::vector<std::uint8_t> candidate(n_atoms, 0);
+    thread_local std::vector<std::uint8_t> candidate;
+    candidate.assign(n_atoms, 0);
     for (std::uint32_t i = 0; i < n_atoms; ++i) candidate[i] = is_conjugation_candidate(mol, i, states[i]) ? 1 : 0;
 
     // A candidate centre joins its multiple bond to a candidate partner with each
@@ -156,7 +158,7 @@ void perceive_conjugation(MolBuilder& mol) { conjugation(mol, atom_states(mol));
 void assign_hybridization(MolBuilder& mol) { hybridization(mol, atom_states(mol)); }
 
 void perceive_conjugation_and_hybridization(MolBuilder& mol) {
-    const std::vector<AtomState> states = atom_states(mol);
+    const std::vector<AtomState>& states = atom_states(mol);
     conjugation(mol, states);
     hybridization(mol, states);
 }

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <deque>
-#include <map>
 #include <span>
 
 #include "chem/rings.hpp"
@@ -31,27 +29,8 @@ bool aromatic_bond(const core::Bond& b) {
     return (b.flags & core::AROMATIC) || b.order == BondOrder::Aromatic;
 }
 
-bool touches_aromatic(const core::MolBuilder& mol, std::uint32_t a) {
-    if (mol.atoms[a].flags & core::AROMATIC) return true;
-    for (core::Neighbor nb : mol.neighbors(a))
-        if (aromatic_bond(mol.bonds[nb.bond])) return true;
-    return false;
-}
-
-struct Total {
-    std::int32_t explicit_valence;
-    std::int32_t implicit_hs;
-    std::int32_t value() const { return explicit_valence + implicit_hs; }
-};
-
 // Lenient total valence: declared hydrogens in, implicit ones unless fixed.
-Total total_valence(const core::MolBuilder& mol, std::uint32_t a) {
-    const core::Atom& atom = mol.atoms[a];
-    const std::int32_t ev =
-        core::explicit_valence(mol, a, false, static_cast<float>(atom.num_explicit_hs)).value_or(0);
-    const std::int32_t ih = (atom.flags & core::FIXED_HS) ? 0 : core::implicit_hs(mol, a, ev, false).value_or(0);
-    return {ev, ih};
-}
+core::AtomValence total_valence(const core::MolBuilder& mol, std::uint32_t a) { return core::lenient_valence_hs(mol, a); }
 
 std::span<const std::int8_t> allowed_valences(std::uint32_t z) {
     const core::ElementInfo* info = core::element(z);
@@ -60,7 +39,9 @@ std::span<const std::int8_t> allowed_valences(std::uint32_t z) {
 
 // Whether an atom of a ring system must receive one double bond from the search.
 // Collects the atom's system bonds (aromatic-flagged single, double or aromatic).
-bool needs_double_bond(const core::MolBuilder& mol, std::uint32_t a, std::vector<std::uint32_t>& system_bonds) {
+// `tv` is the atom's total valence as it stands.
+bool needs_double_bond(const core::MolBuilder& mol, std::uint32_t a, const core::AtomValence& tv,
+                       std::vector<std::uint32_t>& system_bonds) {
     const core::Atom& atom = mol.atoms[a];
     std::int64_t s = 0, uncounted = 0;
     for (core::Neighbor nb : mol.neighbors(a)) {
@@ -84,8 +65,7 @@ bool needs_double_bond(const core::MolBuilder& mol, std::uint32_t a, std::vector
                 break;
         }
     }
-    const Total tv = total_valence(mol, a);
-    const std::int64_t v = tv.value();
+    const std::int64_t v = tv.total();
     const std::int64_t i = tv.implicit_hs;
     const std::int64_t h = atom.num_explicit_hs + i;
     const std::int64_t r = atom.num_radical_electrons;
@@ -116,16 +96,76 @@ template <class Kind>
     return std::unexpected<KekulizeError>(std::move(e));
 }
 
-// Per-call working state; the per-system parts are reset only at the atoms and
-// bonds of the finished system.
-struct Work {
-    std::vector<std::uint8_t> needs, in_system;
-    std::vector<std::uint32_t> visited, queued, chosen;  // chosen: the double bond an atom picked
-    std::vector<std::uint8_t> double_now, double_ever;
-    std::vector<std::uint32_t> visit_order, choice_stack, collected, ever_list, scratch, options;
-    std::deque<std::uint32_t> queue;
-    std::map<std::uint32_t, std::deque<std::uint32_t>> remaining;
+// Double-ended queue of atoms on one reused ring buffer.
+class AtomDeque {
+public:
+    bool empty() const { return count_ == 0; }
+    void clear() { head_ = count_ = 0; }
+    void push_back(std::uint32_t x) {
+        if (count_ == buf_.size()) grow();
+        buf_[(head_ + count_) & (buf_.size() - 1)] = x;
+        ++count_;
+    }
+    void push_front(std::uint32_t x) {
+        if (count_ == buf_.size()) grow();
+        head_ = (head_ + buf_.size() - 1) & (buf_.size() - 1);
+        buf_[head_] = x;
+        ++count_;
+    }
+    std::uint32_t pop_front() {
+        const std::uint32_t x = buf_[head_];
+        head_ = (head_ + 1) & (buf_.size() - 1);
+        --count_;
+        return x;
+    }
+
+private:
+    void grow() {
+        std::vector<std::uint32_t> bigger(buf_.empty() ? 64 : 2 * buf_.size());
+        for (std::size_t k = 0; k < count_; ++k) bigger[k] = buf_[(head_ + k) & (buf_.size() - 1)];
+        buf_.swap(bigger);
+        head_ = 0;
+    }
+    std::vector<std::uint32_t> buf_;  // size 0 or a power of two
+    std::size_t head_ = 0, count_ = 0;
 };
+
+// A neighbour the search may pair an atom with, and the bond to it.
+struct Option {
+    std::uint32_t atom;
+    std::uint32_t bond;
+};
+
+// An unvisited system neighbour met on a walk; `seq` is its place in the walk.
+struct Met {
+    std::uint32_t atom, seq, bond;
+};
+
+// Per-call working state, kept between calls; the per-system parts are reset
+// only at the atoms and bonds of the finished system.
+struct Work {
+    std::vector<std::uint8_t> needs, in_system, touches, known_total;
+    std::vector<std::uint32_t> visited, queued, chosen;  // chosen: the double bond an atom picked
+    std::vector<std::uint8_t> double_ever;
+    std::vector<core::AtomValence> total;  // valid where known_total
+    std::vector<std::uint32_t> visit_order, choice_stack, collected, ever_list;
+    std::vector<Met> met;
+    std::vector<Option> options;
+    AtomDeque queue;
+    // The untried options of a choice atom: pool[rest_begin[a], rest_end[a]) while
+    // has_rest[a]; each system atom owns a pool slice of its degree.
+    std::vector<std::uint8_t> has_rest;
+    std::vector<std::uint32_t> rest_begin, rest_end, slice;
+    std::vector<Option> pool;
+    std::vector<std::int32_t> before;  // total valence at the start, where touches
+};
+
+// An order written to a bond stales the cached totals of both its ends.
+void set_order(core::MolBuilder& mol, Work& w, std::uint32_t bond, BondOrder order) {
+    core::Bond& b = mol.bonds[bond];
+    b.order = order;
+    w.known_total[b.begin] = w.known_total[b.end] = 0;
+}
 
 std::expected<void, KekulizeError> kekulize_system(core::MolBuilder& mol, std::span<const std::uint32_t> sys,
                                                    Work& w) {
@@ -134,7 +174,7 @@ std::expected<void, KekulizeError> kekulize_system(core::MolBuilder& mol, std::s
     bool aromatic = false;
     for (std::uint32_t a : sys) {
         if (mol.atoms[a].atomic_num == 0 && wildcard == NONE) wildcard = a;
-        aromatic = aromatic || touches_aromatic(mol, a);
+        aromatic = aromatic || w.touches[a];
     }
     if (wildcard != NONE && aromatic) return fail(KekulizeError::WildcardInAromatic{wildcard});
 
@@ -142,14 +182,18 @@ std::expected<void, KekulizeError> kekulize_system(core::MolBuilder& mol, std::s
     w.collected.clear();
     for (std::uint32_t a : sys) w.in_system[a] = 1;
     for (std::uint32_t a : sys) {
-        if (mol.atoms[a].atomic_num != 0 && !touches_aromatic(mol, a)) {
+        if (mol.atoms[a].atomic_num != 0 && !w.touches[a]) {
             w.visit_order.push_back(a);
             w.visited[a] = 1;
             continue;
         }
-        w.needs[a] = needs_double_bond(mol, a, w.collected) ? 1 : 0;
+        if (!w.known_total[a]) {
+            w.total[a] = total_valence(mol, a);
+            w.known_total[a] = 1;
+        }
+        w.needs[a] = needs_double_bond(mol, a, w.total[a], w.collected) ? 1 : 0;
     }
-    for (std::uint32_t b : w.collected) mol.bonds[b].order = BondOrder::Single;
+    for (std::uint32_t b : w.collected) set_order(mol, w, b, BondOrder::Single);
 
     std::expected<void, KekulizeError> result{};
     if (w.visit_order.size() < sys.size()) {
@@ -159,13 +203,17 @@ std::expected<void, KekulizeError> kekulize_system(core::MolBuilder& mol, std::s
         std::size_t cursor = 0;  // no system atom before it is unvisited while the queue is empty
         w.queue.clear();
         w.choice_stack.clear();
-        w.remaining.clear();
         w.ever_list.clear();
+        std::size_t slices = 0;
+        for (std::uint32_t a : sys) {
+            w.slice[a] = static_cast<std::uint32_t>(slices);
+            slices += mol.degree[a];
+        }
+        if (w.pool.size() < slices) w.pool.resize(slices);
         while (w.visit_order.size() < sys.size() || !w.queue.empty()) {
             std::uint32_t a = NONE;
             if (!w.queue.empty()) {
-                a = w.queue.front();
-                w.queue.pop_front();
+                a = w.queue.pop_front();
                 --w.queued[a];
             } else {
                 while (cursor < sys.size() && w.visited[sys[cursor]] != 0) ++cursor;
@@ -175,51 +223,70 @@ std::expected<void, KekulizeError> kekulize_system(core::MolBuilder& mol, std::s
             w.visit_order.push_back(a);
             ++w.visited[a];
 
-            auto entry = w.remaining.find(a);
-            w.options.clear();
-            if (entry != w.remaining.end()) {
-                w.options.assign(entry->second.begin(), entry->second.end());
+            const bool from_rest = w.has_rest[a] != 0;
+            std::span<const Option> options;
+            if (from_rest) {
+                options = {w.pool.data() + w.rest_begin[a], w.pool.data() + w.rest_end[a]};
             } else {
-                w.scratch.clear();
+                // Distinct unvisited system neighbours in ascending order, each with
+                // the first bond to it on this atom's walk.
+                w.met.clear();
+                std::uint32_t seq = 0;
                 for (core::Neighbor nb : mol.neighbors(a))
-                    if (w.in_system[nb.atom] && w.visited[nb.atom] == 0) w.scratch.push_back(nb.atom);
-                std::sort(w.scratch.begin(), w.scratch.end());
-                w.scratch.erase(std::unique(w.scratch.begin(), w.scratch.end()), w.scratch.end());
-                for (std::uint32_t b : w.scratch) {
-                    if (!(w.needs[a] && w.needs[b])) continue;
-                    const std::uint32_t bond = mol.bond_between(a, b);
-                    if (bond == NONE) internal_error("邻居必有键");
-                    if (mol.bonds[bond].flags & core::AROMATIC) w.options.push_back(b);
+                    if (w.in_system[nb.atom] && w.visited[nb.atom] == 0) w.met.push_back({nb.atom, seq++, nb.bond});
+                std::sort(w.met.begin(), w.met.end(),
+                          [](const Met& x, const Met& y) { return x.atom != y.atom ? x.atom < y.atom : x.seq < y.seq; });
+                w.options.clear();
+                const bool pairing = w.needs[a] != 0;
+                std::size_t kept = 0;
+                for (std::size_t k = 0; k < w.met.size(); ++k) {
+                    Met m = w.met[k];
+                    if (kept > 0 && w.met[kept - 1].atom == m.atom) {
+                        // Parallel bonds: the bond is whichever one the pair lookup finds.
+                        w.met[kept - 1].bond = mol.bond_between(a, m.atom);
+                        continue;
+                    }
+                    w.met[kept++] = m;
                 }
-                for (std::uint32_t b : w.scratch) {
-                    if (w.queued[b] != 0) continue;
-                    w.queue.push_back(b);
-                    ++w.queued[b];
+                w.met.resize(kept);
+                for (const Met& m : w.met) {
+                    if (!(pairing && w.needs[m.atom])) continue;
+                    if (m.bond == NONE) internal_error("邻居必有键");
+                    if (mol.bonds[m.bond].flags & core::AROMATIC) w.options.push_back({m.atom, m.bond});
                 }
+                for (const Met& m : w.met) {
+                    if (w.queued[m.atom] != 0) continue;
+                    w.queue.push_back(m.atom);
+                    ++w.queued[m.atom];
+                }
+                options = w.options;
             }
             if (!w.needs[a]) continue;
 
-            if (!w.options.empty()) {
-                const std::uint32_t b = w.options.front();
-                const std::uint32_t bond = mol.bond_between(a, b);
-                if (bond == NONE) internal_error("选项必有键");
-                mol.bonds[bond].order = BondOrder::Double;
+            if (!options.empty()) {
+                const std::uint32_t b = options.front().atom;
+                const std::uint32_t bond = options.front().bond;
+                set_order(mol, w, bond, BondOrder::Double);
                 mol.bonds[bond].direction = core::BondDirection::None;
                 w.needs[a] = w.needs[b] = 0;
                 if (!w.double_ever[bond]) w.ever_list.push_back(bond);
                 w.chosen[a] = bond;
-                w.double_now[bond] = w.double_ever[bond] = 1;
-                const bool rest = w.options.size() > 1;
-                if (entry != w.remaining.end()) {
+                w.double_ever[bond] = 1;
+                const bool rest = options.size() > 1;
+                if (from_rest) {
                     if (!rest) {
-                        w.remaining.erase(entry);
+                        w.has_rest[a] = 0;
                         w.choice_stack.pop_back();
                         current = w.choice_stack.empty() ? NONE : w.choice_stack.back();
                     } else {
-                        entry->second.assign(w.options.begin() + 1, w.options.end());
+                        ++w.rest_begin[a];
                     }
                 } else if (rest) {
-                    w.remaining.emplace(a, std::deque<std::uint32_t>(w.options.begin() + 1, w.options.end()));
+                    if (options.size() - 1 > mol.degree[a]) internal_error("选项数不超过度");
+                    std::copy(options.begin() + 1, options.end(), w.pool.begin() + w.slice[a]);
+                    w.rest_begin[a] = w.slice[a];
+                    w.rest_end[a] = w.slice[a] + static_cast<std::uint32_t>(options.size() - 1);
+                    w.has_rest[a] = 1;
                     w.choice_stack.push_back(a);
                     current = a;
                 }
@@ -258,9 +325,8 @@ std::expected<void, KekulizeError> kekulize_system(core::MolBuilder& mol, std::s
                 const std::uint32_t bond = w.chosen[x];
                 if (bond == NONE) continue;
                 w.chosen[x] = NONE;
-                core::Bond& b = mol.bonds[bond];
-                b.order = BondOrder::Single;
-                w.double_now[bond] = 0;
+                set_order(mol, w, bond, BondOrder::Single);
+                const core::Bond& b = mol.bonds[bond];
                 w.needs[b.begin] = w.needs[b.end] = 1;
             }
             w.visit_order.resize(p);
@@ -268,14 +334,15 @@ std::expected<void, KekulizeError> kekulize_system(core::MolBuilder& mol, std::s
             ++backtracks;
         }
         if (!result)
-            for (std::uint32_t bond : w.ever_list) mol.bonds[bond].order = BondOrder::Single;
+            for (std::uint32_t bond : w.ever_list) set_order(mol, w, bond, BondOrder::Single);
     }
 
     for (std::uint32_t a : sys) {
         w.needs[a] = w.in_system[a] = 0;
         w.visited[a] = w.queued[a] = 0;
         w.chosen[a] = NONE;
-        for (core::Neighbor nb : mol.neighbors(a)) w.double_now[nb.bond] = w.double_ever[nb.bond] = 0;
+        w.has_rest[a] = 0;
+        for (core::Neighbor nb : mol.neighbors(a)) w.double_ever[nb.bond] = 0;
     }
     return result;
 }
@@ -318,16 +385,34 @@ std::expected<void, KekulizeError> kekulize(core::MolBuilder& mol) {
     for (std::uint32_t b = 0; b < mol.num_bonds() && !any; ++b) any = aromatic_bond(mol.bonds[b]);
     if (!any) return {};
 
-    std::vector<std::int32_t> before(n);
-    for (std::uint32_t a = 0; a < n; ++a) before[a] = total_valence(mol, a).value();
+    thread_local Work w;
+    // Only atoms touching the aromatic description can change: every bond order
+    // written below is on an aromatic-flagged bond, and only aromatic atoms and
+    // aromatic flags are edited afterwards. The others keep their total valence.
+    w.touches.assign(n, 0);
+    w.known_total.assign(n, 0);
+    w.total.resize(n);
+    for (std::uint32_t a = 0; a < n; ++a) {
+        const core::AtomValence tv = total_valence(mol, a);
+        if (!tv.aromatic) continue;
+        w.touches[a] = 1;
+        w.known_total[a] = 1;
+        w.total[a] = tv;
+    }
+    std::vector<std::int32_t>& before = w.before;
+    before.resize(n);
+    for (std::uint32_t a = 0; a < n; ++a)
+        if (w.touches[a]) before[a] = w.total[a].total();
 
-    Work w;
     w.needs.assign(n, 0);
     w.in_system.assign(n, 0);
     w.visited.assign(n, 0);
     w.queued.assign(n, 0);
     w.chosen.assign(n, NONE);
-    w.double_now.assign(mol.num_bonds(), 0);
+    w.has_rest.assign(n, 0);
+    w.rest_begin.resize(n);
+    w.rest_end.resize(n);
+    w.slice.resize(n);
     w.double_ever.assign(mol.num_bonds(), 0);
     for (const auto& sys : ring_systems(mol)) {
         auto r = kekulize_system(mol, sys, w);
@@ -343,12 +428,12 @@ std::expected<void, KekulizeError> kekulize(core::MolBuilder& mol) {
         if ((atom.atomic_num == 7 || atom.atomic_num == 15) && atom.formal_charge == 0 && atom.num_explicit_hs == 1) {
             atom.flags &= ~core::FIXED_HS;
             atom.num_explicit_hs = 0;
-            const std::int32_t ev = core::explicit_valence(mol, a, false, 0.0f).value_or(0);
-            mol.atoms[a].num_implicit_hs = core::implicit_hs(mol, a, ev, false).value_or(0);
+            mol.atoms[a].num_implicit_hs = static_cast<std::uint8_t>(core::lenient_valence_hs(mol, a).implicit_hs);
         }
     }
     for (std::uint32_t a = 0; a < n; ++a) {
-        const std::int32_t after = total_valence(mol, a).value();
+        if (!w.touches[a]) continue;
+        const std::int32_t after = total_valence(mol, a).total();
         if (after != before[a])
             return fail(KekulizeError::ValenceChanged{a, before[a], after});
     }

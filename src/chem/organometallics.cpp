@@ -24,7 +24,7 @@ bool is_metal(std::uint32_t z) {
 }
 
 std::int32_t valence(const core::MolBuilder& mol, std::uint32_t a) {
-    return core::explicit_valence(mol, a, false, static_cast<float>(mol.atoms[a].num_explicit_hs)).value_or(0);
+    return core::lenient_explicit_valence(mol, a);
 }
 
 using AtomKey = std::tuple<std::uint32_t, std::int32_t, std::uint32_t, std::int32_t>;
@@ -54,18 +54,25 @@ bool is_dative_candidate(const core::MolBuilder& mol, std::uint32_t a) {
     if (t < 1 || t > 118) return false;
     const auto list = core::element_at(std::uint32_t(t)).valences;
     if (list.empty() || list.back() < 1) return false;
+    // Both tests are pure; the cheap neighbour walk goes first.
+    bool metal_neighbour = false;
+    for (core::Neighbor nb : mol.neighbors(a))
+        if (is_metal_single_bond(mol, nb.atom, nb.bond)) {
+            metal_neighbour = true;
+            break;
+        }
+    if (!metal_neighbour) return false;
     const std::int32_t m = list.back();
     const std::int32_t v = valence(mol, a);
-    const bool over = v > m || ((atom.flags & core::AROMATIC) && v == m &&
-                                atom.total_hs() + mol.degree[a] == 4);
-    if (!over) return false;
-    for (core::Neighbor nb : mol.neighbors(a))
-        if (is_metal_single_bond(mol, nb.atom, nb.bond)) return true;
-    return false;
+    return v > m || ((atom.flags & core::AROMATIC) && v == m && atom.total_hs() + mol.degree[a] == 4);
 }
 
 std::uint32_t organometallics(core::MolBuilder& mol) {
     const std::uint32_t n = mol.num_atoms();
+    // A donor needs a metal neighbour: without metals there is nothing to do.
+    bool metal = false;
+    for (std::uint32_t a = 0; a < n && !metal; ++a) metal = is_metal(mol.atoms[a].atomic_num);
+    if (!metal) return 0;
     bool any = false;
     for (std::uint32_t a = 0; a < n && !any; ++a) any = is_dative_candidate(mol, a);
     if (!any) return 0;

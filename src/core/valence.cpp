@@ -65,6 +65,142 @@ float bond_valence(const Bond& bond, bool atom_is_end) {
     }
 }
 
+// bond_valence doubled, by order and by whether the atom is the bond's end.
+constexpr std::uint8_t HALF_UNITS[7][2] = {
+    {0, 0}, {2, 2}, {4, 4}, {6, 6}, {8, 8}, {3, 3}, {0, 2},
+};
+
+float sequential_sum(const MolBuilder& mol, std::uint32_t atom) {
+    float sum = 0.0f;
+    for (Neighbor nb : mol.neighbors(atom)) sum += bond_valence(mol.bonds[nb.bond], (nb.half_edge & 1u) != 0);
+    return sum;
+}
+
+struct BondWalk {
+    float sum;            // bond valences, in float as summed bond by bond
+    bool aromatic_bond;   // some bond is aromatic by flag or by order
+};
+
+BondWalk walk_bonds(const MolBuilder& mol, std::uint32_t atom) {
+    std::uint64_t twice = 0;
+    bool aromatic = false;
+    const Bond* bonds = mol.bonds.data();
+    const std::uint32_t* next = mol.next_half_edge.data();
+    for (std::uint32_t h = at(mol.first_half_edge, atom); h != NONE; h = next[h]) {
+        const Bond& b = bonds[h >> 1];
+        const auto o = static_cast<std::uint8_t>(b.order);
+        if (o < 7) twice += HALF_UNITS[o][h & 1u];
+        aromatic |= (b.flags & AROMATIC) != 0 || b.order == BondOrder::Aromatic;
+    }
+    // Every partial sum is a multiple of one half no larger than the total, and
+    // such floats are exact up to 2^23: then the order of summation cannot matter.
+    if (twice <= (std::uint64_t(1) << 24)) return {static_cast<float>(twice) * 0.5f, aromatic};
+    return {sequential_sum(mol, atom), aromatic};
+}
+
+// The lenient explicit valence from the total of bond valences and hydrogens.
+std::int32_t explicit_from_total(const Atom& a, float total, bool aromatic) {
+    const std::int32_t z = a.atomic_num;
+    // Aromatic atoms whose bond orders overshoot an allowed valence by at most
+    // one and a half (two aromatic bonds counted as three) snap down to it.
+    float valence = total;
+    if (z <= MAX_Z && !unrestricted(valences_of(z))) {
+        const Valences shifted = valences_of(shifted_element(z, a.formal_charge));
+        if (shifted[0] != -1 && total > static_cast<float>(shifted[0]) && aromatic) {
+            std::int32_t best = shifted[0];
+            for (std::int8_t entry : shifted) {
+                if (entry == -1 || static_cast<float>(entry) > total) break;
+                best = entry;
+            }
+            if (total - static_cast<float>(best) <= 1.5f) valence = static_cast<float>(best);
+        }
+    }
+    return round_saturated(valence + 0.1f);
+}
+
+// The strict upper limit check of an element listed in the table.
+bool over_strict_limit(const Atom& a, std::int32_t value) {
+    const std::int32_t z = a.atomic_num;
+    const std::int32_t q = a.formal_charge;
+    const std::int32_t t = shifted_element(z, q);
+    const Valences own = valences_of(z);
+    std::int32_t limit;
+    std::int32_t adjustment = 0;
+    if ((z == Z_P || z == Z_S) && t > 16) {
+        limit = own.back();
+        adjustment = -q;
+    } else if (z == Z_H && q == -1) {
+        limit = 2;  // a bridging hydride
+    } else if (z == Z_AS && t >= 35) {
+        limit = own.back();
+        adjustment = -q;
+    } else if (z == Z_SE && t >= 35) {
+        limit = 6;
+        adjustment = -q;
+    } else {
+        limit = valences_of(t).back();
+    }
+    return limit >= 0 && own.back() != -1 && std::int64_t(value) + adjustment > limit;
+}
+
+struct HsResult {
+    std::uint8_t hs = 0;
+    bool failed = false;
+    ValenceErrorKind kind = ValenceErrorKind::ExplicitValenceOutOfRange;
+};
+
+constexpr HsResult hs_failure(ValenceErrorKind kind) { return {0, true, kind}; }
+
+// Implicit hydrogens for a given explicit valence; `is_aromatic` is asked only
+// when the answer depends on it. A failure is reported only when strict.
+template <class IsAromatic>
+HsResult implicit_from(const Atom& a, std::int32_t valence, bool strict, IsAromatic&& is_aromatic) {
+    const std::int32_t z = a.atomic_num;
+    const std::int32_t q = a.formal_charge;
+    if (z == 0) return {};
+
+    if (z == Z_H && valence == 0 && a.num_radical_electrons == 0) {
+        if (q == 0) return {1};
+        if (q == 1 || q == -1) return {};
+        if (strict) return hs_failure(ValenceErrorKind::UnreasonableCharge);
+        return {};
+    }
+
+    if (z > MAX_Z || unrestricted(valences_of(z))) return {};
+    if (z - q <= 0) return {};
+    const std::int32_t t = shifted_element(z, q);
+    const Valences shifted = valences_of(t);
+    if (shifted[0] == -1) return {};
+
+    std::int64_t v = std::int64_t(valence) + a.num_radical_electrons;
+    Valences list = shifted;
+    if (((z == Z_P || z == Z_S) && t > 16) || ((z == Z_AS || z == Z_SE) && t >= 35)) {
+        list = valences_of(z);
+        v -= q;
+    }
+
+    // Hydrogen counts beyond the u8 field cannot be stored; such an atom gets none.
+    auto fill = [](std::int64_t missing) -> HsResult { return {missing > 255 ? std::uint8_t(0) : std::uint8_t(missing)}; };
+
+    if (is_aromatic()) {
+        // Aromatic atoms only ever fill up to their first allowed valence.
+        if (v <= shifted[0]) return fill(shifted[0] - v);
+        for (std::int8_t entry : list) {
+            if (entry == v) return {};
+            if (entry < 1) break;
+        }
+        if (strict) return hs_failure(ValenceErrorKind::AromaticValenceNotAllowed);
+        return {};
+    }
+
+    for (std::int8_t entry : list) {
+        if (entry < 0) break;
+        if (entry >= v) return fill(entry - v);
+    }
+    if (!strict || list.back() == -1 || valences_of(z).back() < 1) return {};
+    return hs_failure(ValenceErrorKind::ExplicitValenceOutOfRange);
+}
+
 }  // namespace
 
 std::string_view kind_text(ValenceErrorKind kind) {
@@ -100,102 +236,58 @@ bool is_aromatic_atom(const MolBuilder& mol, std::uint32_t atom) {
 std::expected<std::int32_t, ValenceError> explicit_valence(const MolBuilder& mol, std::uint32_t atom, bool strict,
                                                            float extra_hs) {
     const Atom& a = checked_atom(mol, atom);
-    float sum = 0.0f;
-    for (Neighbor nb : mol.neighbors(atom)) sum += bond_valence(mol.bonds[nb.bond], (nb.half_edge & 1u) != 0);
-    const float total = extra_hs + sum;
-
-    const std::int32_t z = a.atomic_num;
-    const std::int32_t q = a.formal_charge;
-    const bool known = z <= MAX_Z;
-    const std::int32_t t = shifted_element(z, q);
-
-    // Aromatic atoms whose bond orders overshoot an allowed valence by at most
-    // one and a half (two aromatic bonds counted as three) snap down to it.
-    float valence = total;
-    if (known && !unrestricted(valences_of(z))) {
-        const Valences shifted = valences_of(t);
-        if (shifted[0] != -1 && total > static_cast<float>(shifted[0]) && is_aromatic_atom(mol, atom)) {
-            std::int32_t best = shifted[0];
-            for (std::int8_t entry : shifted) {
-                if (entry == -1 || static_cast<float>(entry) > total) break;
-                best = entry;
-            }
-            if (total - static_cast<float>(best) <= 1.5f) valence = static_cast<float>(best);
-        }
-    }
-
-    const std::int32_t value = round_saturated(valence + 0.1f);
-    if (!strict || !known) return value;
-
-    const Valences own = valences_of(z);
-    std::int32_t limit;
-    std::int32_t adjustment = 0;
-    if ((z == Z_P || z == Z_S) && t > 16) {
-        limit = own.back();
-        adjustment = -q;
-    } else if (z == Z_H && q == -1) {
-        limit = 2;  // a bridging hydride
-    } else if (z == Z_AS && t >= 35) {
-        limit = own.back();
-        adjustment = -q;
-    } else if (z == Z_SE && t >= 35) {
-        limit = 6;
-        adjustment = -q;
-    } else {
-        limit = valences_of(t).back();
-    }
-    if (limit >= 0 && own.back() != -1 && std::int64_t(value) + adjustment > limit)
-        return std::unexpected(make_error(z, atom, value, ValenceErrorKind::ExplicitValenceOutOfRange));
+    const BondWalk walk = walk_bonds(mol, atom);
+    const bool aromatic = (a.flags & AROMATIC) || walk.aromatic_bond;
+    const std::int32_t value = explicit_from_total(a, extra_hs + walk.sum, aromatic);
+    if (!strict || a.atomic_num > MAX_Z) return value;
+    if (over_strict_limit(a, value))
+        return std::unexpected(make_error(a.atomic_num, atom, value, ValenceErrorKind::ExplicitValenceOutOfRange));
     return value;
 }
 
 std::expected<std::uint8_t, ValenceError> implicit_hs(const MolBuilder& mol, std::uint32_t atom, std::int32_t valence,
                                                       bool strict) {
     const Atom& a = checked_atom(mol, atom);
-    const std::int32_t z = a.atomic_num;
-    const std::int32_t q = a.formal_charge;
-    if (z == 0) return 0;
+    const HsResult r = implicit_from(a, valence, strict, [&] { return is_aromatic_atom(mol, atom); });
+    if (r.failed) return std::unexpected(make_error(a.atomic_num, atom, valence, r.kind));
+    return r.hs;
+}
 
-    if (z == Z_H && valence == 0 && a.num_radical_electrons == 0) {
-        if (q == 0) return 1;
-        if (q == 1 || q == -1) return 0;
-        if (strict) return std::unexpected(make_error(z, atom, 0, ValenceErrorKind::UnreasonableCharge));
-        return 0;
+AtomValence lenient_valence_hs(const MolBuilder& mol, std::uint32_t atom) {
+    const Atom& a = checked_atom(mol, atom);
+    const BondWalk walk = walk_bonds(mol, atom);
+    const bool aromatic = (a.flags & AROMATIC) || walk.aromatic_bond;
+    AtomValence out;
+    out.aromatic = aromatic;
+    out.explicit_valence = explicit_from_total(a, static_cast<float>(a.num_explicit_hs) + walk.sum, aromatic);
+    if (!(a.flags & FIXED_HS))
+        out.implicit_hs = implicit_from(a, out.explicit_valence, false, [aromatic] { return aromatic; }).hs;
+    return out;
+}
+
+std::int32_t lenient_explicit_valence(const MolBuilder& mol, std::uint32_t atom) {
+    const Atom& a = checked_atom(mol, atom);
+    const BondWalk walk = walk_bonds(mol, atom);
+    const bool aromatic = (a.flags & AROMATIC) || walk.aromatic_bond;
+    return explicit_from_total(a, static_cast<float>(a.num_explicit_hs) + walk.sum, aromatic);
+}
+
+std::expected<AtomValence, ValenceError> strict_valence_hs(const MolBuilder& mol, std::uint32_t atom) {
+    const Atom& a = checked_atom(mol, atom);
+    const BondWalk walk = walk_bonds(mol, atom);
+    const bool aromatic = (a.flags & AROMATIC) || walk.aromatic_bond;
+    AtomValence out;
+    out.aromatic = aromatic;
+    out.explicit_valence = explicit_from_total(a, static_cast<float>(a.num_explicit_hs) + walk.sum, aromatic);
+    if (a.atomic_num <= MAX_Z && over_strict_limit(a, out.explicit_valence))
+        return std::unexpected(
+            make_error(a.atomic_num, atom, out.explicit_valence, ValenceErrorKind::ExplicitValenceOutOfRange));
+    if (!(a.flags & FIXED_HS)) {
+        const HsResult r = implicit_from(a, out.explicit_valence, true, [aromatic] { return aromatic; });
+        if (r.failed) return std::unexpected(make_error(a.atomic_num, atom, out.explicit_valence, r.kind));
+        out.implicit_hs = r.hs;
     }
-
-    if (z > MAX_Z || unrestricted(valences_of(z))) return 0;
-    if (z - q <= 0) return 0;
-    const std::int32_t t = shifted_element(z, q);
-    const Valences shifted = valences_of(t);
-    if (shifted[0] == -1) return 0;
-
-    std::int64_t v = std::int64_t(valence) + a.num_radical_electrons;
-    Valences list = shifted;
-    if (((z == Z_P || z == Z_S) && t > 16) || ((z == Z_AS || z == Z_SE) && t >= 35)) {
-        list = valences_of(z);
-        v -= q;
-    }
-
-    // Hydrogen counts beyond the u8 field cannot be stored; such an atom gets none.
-    auto fill = [](std::int64_t missing) -> std::uint8_t { return missing > 255 ? 0 : std::uint8_t(missing); };
-
-    if (is_aromatic_atom(mol, atom)) {
-        // Aromatic atoms only ever fill up to their first allowed valence.
-        if (v <= shifted[0]) return fill(shifted[0] - v);
-        for (std::int8_t entry : list) {
-            if (entry == v) return 0;
-            if (entry < 1) break;
-        }
-        if (strict) return std::unexpected(make_error(z, atom, valence, ValenceErrorKind::AromaticValenceNotAllowed));
-        return 0;
-    }
-
-    for (std::int8_t entry : list) {
-        if (entry < 0) break;
-        if (entry >= v) return fill(entry - v);
-    }
-    if (!strict || list.back() == -1 || valences_of(z).back() < 1) return 0;
-    return std::unexpected(make_error(z, atom, valence, ValenceErrorKind::ExplicitValenceOutOfRange));
+    return out;
 }
 
 }  // namespace quorix::core

@@ -33,4 +33,22 @@ std::expected<std::int32_t, ValenceError> explicit_valence(const MolBuilder& mol
 std::expected<std::uint8_t, ValenceError> implicit_hs(const MolBuilder& mol, std::uint32_t atom,
                                                       std::int32_t valence, bool strict);
 
+// Both numbers of one atom from a single walk of its bonds: the explicit valence
+// with its declared hydrogens counted, and its implicit hydrogens (0 for FIXED_HS).
+struct AtomValence {
+    std::int32_t explicit_valence = 0;
+    std::int32_t implicit_hs = 0;
+    bool aromatic = false;  // is_aromatic_atom, found on the same walk
+    std::int32_t total() const { return explicit_valence + implicit_hs; }
+};
+
+// What the lenient explicit_valence(mol, atom, false, num_explicit_hs) and, unless
+// FIXED_HS, implicit_hs(mol, atom, that, false) give; lenient checks never fail.
+AtomValence lenient_valence_hs(const MolBuilder& mol, std::uint32_t atom);
+// The first half of the above alone.
+std::int32_t lenient_explicit_valence(const MolBuilder& mol, std::uint32_t atom);
+// The strict counterpart: the explicit valence check first, then (unless FIXED_HS)
+// the implicit hydrogen check, failing with the error the first failing check gives.
+std::expected<AtomValence, ValenceError> strict_valence_hs(const MolBuilder& mol, std::uint32_t atom);
+
 }  // namespace quorix::core
