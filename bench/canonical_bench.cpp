@@ -4,11 +4,11 @@
 #include <algorithm>
 #include <ctime>
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "chem/sanitize.hpp"
+#include "common.hpp"
 #include "io/smiles/canonical.hpp"
 #include "io/smiles/read.hpp"
 #include "io/smiles/write.hpp"
@@ -54,10 +54,7 @@ void report(const char* what, std::vector<double> per_molecule) {
 }  // namespace
 
 int main() {
-    std::ifstream in(std::string(QUORIX_BENCH_DATA) + "/molecules.smi");
-    std::vector<std::string> smiles;
-    for (std::string line; std::getline(in, line);)
-        if (!line.empty()) smiles.push_back(line.substr(0, line.find('\t')));
+    const std::vector<std::string> smiles = bench::data_smiles();
 
     std::vector<core::MolBuilder> mols, sanitised;
     std::vector<std::string> texts;

@@ -4,11 +4,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "chem/sanitize.hpp"
+#include "common.hpp"
 #include "io/smarts/parse.hpp"
 #include "io/smiles/read.hpp"
 #include "match/matcher.hpp"
@@ -36,11 +36,7 @@ const char* const SMARTS[] = {
     "[C@H]", "F/C=C/F",
 };
 
-double median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+using bench::median;
 
 double seconds_since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
 
@@ -69,15 +65,9 @@ void pathological(const char* label, const std::string& smarts, const std::strin
 }  // namespace
 
 int main() {
-    std::ifstream in(std::string(QUORIX_BENCH_DATA) + "/molecules.smi");
     std::vector<core::MolBuilder> mols;
-    std::string line;
-    while (std::getline(in, line)) {
-        auto mol = io::read_smiles(line.substr(0, line.find_first_of(" \t")));
-        if (!mol) continue;
-        if (!chem::sanitize(*mol)) continue;
-        mols.push_back(std::move(*mol));
-    }
+    for (core::MolBuilder& mol : bench::data_molecules())
+        if (chem::sanitize(mol)) mols.push_back(std::move(mol));
     std::vector<io::Query> queries;
     for (const char* s : SMARTS) {
         auto q = io::read_smarts(s);

@@ -2,35 +2,23 @@
 // then the large synthetic skeletons (chain, macrocycle, ladder, sheet) that must
 // stay linear or near-linear, and the Kekulé search on large aromatic sheets.
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "chem/kekulize.hpp"
 #include "chem/rings.hpp"
 #include "chem/sssr.hpp"
+#include "common.hpp"
 #include "core/builder.hpp"
 #include "io/smiles/read.hpp"
 
 using namespace quorix;
-using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double median(std::vector<double> v) {
-    if (v.empty()) return 0.0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-template <class F>
-double time_us(F&& f) {
-    auto t0 = Clock::now();
-    f();
-    return std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
-}
+using bench::median;
+using bench::time_us;
 
 using Edges = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
 
@@ -123,13 +111,7 @@ void report_kekulize(const char* name, const core::MolBuilder& mol) {
 }  // namespace
 
 int main() {
-    std::ifstream in(QUORIX_BENCH_DATA "/molecules.smi");
-    std::vector<core::MolBuilder> mols;
-    std::string line;
-    while (std::getline(in, line)) {
-        auto r = io::read_smiles(line.substr(0, line.find_first_of(" \t")));
-        if (r) mols.push_back(std::move(*r));
-    }
+    const std::vector<core::MolBuilder> mols = bench::data_molecules();
     std::vector<double> member, systems, rings;
     std::size_t total_rings = 0;
     for (int pass = 0; pass < 3; ++pass)

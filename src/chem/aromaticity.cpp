@@ -149,10 +149,26 @@ bool huckel(Interval count) {
 
 constexpr std::uint8_t UNSEEN = 2;
 
-// Working data of one call; sized once, reset only where it was touched.
-struct Perception {
-    MolBuilder& mol;
-    std::span<const Ring> rings;
+// The ring list as Perception reads it; a Ring's two lists may differ in length,
+// so atoms and bonds have offsets of their own.
+struct RingView {
+    std::span<const std::uint32_t> atom_offsets, atoms, bond_offsets, bonds;
+
+    RingView(const RingList& l) : atom_offsets(l.offsets), atoms(l.atoms), bond_offsets(l.offsets), bonds(l.bonds) {}
+    RingView(const FlatLists& a, const FlatLists& b)
+        : atom_offsets(a.offsets), atoms(a.items), bond_offsets(b.offsets), bonds(b.items) {}
+
+    std::uint32_t size() const { return static_cast<std::uint32_t>(atom_offsets.size() - 1); }
+    std::span<const std::uint32_t> ring_atoms(std::uint32_t i) const {
+        return atoms.subspan(atom_offsets[i], atom_offsets[i + 1] - atom_offsets[i]);
+    }
+    std::span<const std::uint32_t> ring_bonds(std::uint32_t i) const {
+        return bonds.subspan(bond_offsets[i], bond_offsets[i + 1] - bond_offsets[i]);
+    }
+};
+
+// Storage of one call, kept per thread so calls do not allocate once warm.
+struct Workspace {
     std::vector<PiContribution> pi;
     std::vector<std::uint8_t> eligible;         // 0, 1, or UNSEEN until first asked
     std::vector<std::uint32_t> candidates;      // ring-list positions
@@ -162,25 +178,48 @@ struct Perception {
     std::vector<std::uint8_t> bond_in_system;
     std::vector<std::uint8_t> bond_marked;      // marked aromatic while this system was handled
     std::vector<std::uint32_t> bond_scratch;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> by_bond, edges;
+    std::vector<std::uint64_t> shared;
+    std::vector<std::uint8_t> visited, accepted;
+    std::vector<std::uint32_t> local_of, stack, members, local_offsets, local_entries, stamp;
+    std::array<std::vector<std::uint32_t>, MAX_COMBINED_RINGS + 1> extensions;
+    RingList found, sorted;
+    FlatLists given_atoms, given_bonds;
+};
+
+Workspace& workspace() {
+    thread_local Workspace w;
+    return w;
+}
+
+// Working data of one call; sized once, reset only where it was touched.
+struct Perception {
+    MolBuilder& mol;
+    Workspace& w;
+    const RingView* rings = nullptr;
     std::uint32_t marked_count = 0;
 
-    explicit Perception(MolBuilder& m)
-        : mol(m), pi(m.num_atoms(), PiContribution::Excluded), eligible(m.num_atoms(), UNSEEN) {}
+    Perception(MolBuilder& m, Workspace& ws) : mol(m), w(ws) {
+        w.pi.assign(m.num_atoms(), PiContribution::Excluded);
+        w.eligible.assign(m.num_atoms(), UNSEEN);
+        w.candidates.clear();
+    }
 
     // Classes and eligibility are worked out only for atoms that lie in some
     // ring, and always before any mark is made.
     bool is_eligible_atom(std::uint32_t a) {
-        if (eligible[a] == UNSEEN) {
+        if (w.eligible[a] == UNSEEN) {
             const std::int32_t v = lenient_valence(mol, a);
-            pi[a] = classify(mol, a, v);
-            eligible[a] = is_eligible(mol, a, pi[a], v) ? 1 : 0;
+            w.pi[a] = classify(mol, a, v);
+            w.eligible[a] = is_eligible(mol, a, w.pi[a], v) ? 1 : 0;
         }
-        return eligible[a] == 1;
+        return w.eligible[a] == 1;
     }
 
-    const Ring& candidate_ring(std::uint32_t c) const { return rings[candidates[c]]; }
+    std::span<const std::uint32_t> ring_atoms(std::uint32_t c) const { return rings->ring_atoms(w.candidates[c]); }
+    std::span<const std::uint32_t> ring_bonds(std::uint32_t c) const { return rings->ring_bonds(w.candidates[c]); }
 
-    std::uint32_t run(std::span<const Ring> ring_list);
+    std::uint32_t run(const RingView& ring_list);
     void find_candidates();
     void find_fused_neighbours();
     std::uint32_t handle_system(std::span<const std::uint32_t> members,
@@ -191,33 +230,35 @@ struct Perception {
 };
 
 void Perception::find_candidates() {
-    for (std::uint32_t r = 0; r < rings.size(); ++r) {
+    for (std::uint32_t r = 0; r < rings->size(); ++r) {
         bool all_eligible = true;
         bool has_element = false;
-        for (std::uint32_t a : rings[r].atoms) {
+        for (std::uint32_t a : rings->ring_atoms(r)) {
             if (!is_eligible_atom(a)) {
                 all_eligible = false;
                 break;
             }
             if (mol.atoms[a].atomic_num != 0) has_element = true;
         }
-        if (all_eligible && has_element) candidates.push_back(r);
+        if (all_eligible && has_element) w.candidates.push_back(r);
     }
 }
 
 void Perception::find_fused_neighbours() {
-    const auto n_cand = static_cast<std::uint32_t>(candidates.size());
+    const auto n_cand = static_cast<std::uint32_t>(w.candidates.size());
     // (bond, candidate) in ascending candidate order; a stable sort by bond keeps
     // each bond's candidates ascending.
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> by_bond;
+    auto& by_bond = w.by_bond;
+    by_bond.clear();
     for (std::uint32_t c = 0; c < n_cand; ++c) {
-        const Ring& ring = candidate_ring(c);
-        if (ring.bonds.empty() || ring.bonds.size() > MAX_FUSED_RING_BONDS) continue;
-        for (std::uint32_t b : ring.bonds) by_bond.emplace_back(b, c);
+        const auto bonds = ring_bonds(c);
+        if (bonds.empty() || bonds.size() > MAX_FUSED_RING_BONDS) continue;
+        for (std::uint32_t b : bonds) by_bond.emplace_back(b, c);
     }
-    std::stable_sort(by_bond.begin(), by_bond.end(),
-                     [](const auto& x, const auto& y) { return x.first < y.first; });
-    std::vector<std::uint64_t> shared;  // one entry per shared bond: (earlier << 32) | later
+    // Pairs are distinct, so sorting the pairs is the stable sort by bond.
+    std::sort(by_bond.begin(), by_bond.end());
+    auto& shared = w.shared;  // one entry per shared bond: (earlier << 32) | later
+    shared.clear();
     for (std::size_t i = 0; i < by_bond.size();) {
         std::size_t j = i;
         while (j < by_bond.size() && by_bond[j].first == by_bond[i].first) ++j;
@@ -227,7 +268,8 @@ void Perception::find_fused_neighbours() {
         i = j;
     }
     std::sort(shared.begin(), shared.end());
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> edges;
+    auto& edges = w.edges;
+    edges.clear();
     for (std::size_t i = 0; i < shared.size();) {
         std::size_t j = i;
         while (j < shared.size() && shared[j] == shared[i]) ++j;
@@ -242,30 +284,29 @@ void Perception::find_fused_neighbours() {
         i = j;
     }
     std::sort(edges.begin(), edges.end());
-    nbr_offsets.assign(n_cand + 1, 0);
-    nbr_entries.clear();
-    nbr_entries.reserve(edges.size());
+    w.nbr_offsets.assign(n_cand + 1, 0);
+    w.nbr_entries.clear();
     for (const auto& [x, y] : edges) {
-        ++nbr_offsets[x + 1];
-        nbr_entries.push_back(y);
+        ++w.nbr_offsets[x + 1];
+        w.nbr_entries.push_back(y);
     }
-    for (std::uint32_t c = 0; c < n_cand; ++c) nbr_offsets[c + 1] += nbr_offsets[c];
+    for (std::uint32_t c = 0; c < n_cand; ++c) w.nbr_offsets[c + 1] += w.nbr_offsets[c];
 }
 
 bool Perception::judge(const Combination& combo, std::uint32_t size, std::span<const std::uint32_t> members) {
     for (std::uint32_t k = 0; k < size; ++k)
-        for (std::uint32_t a : candidate_ring(members[combo[k]]).atoms) ++atom_count[a];
+        for (std::uint32_t a : ring_atoms(members[combo[k]])) ++w.atom_count[a];
     Interval count;
     std::uint32_t wildcards = 0;
     // Each atom is taken once (its counter is cleared as it is read), which also
     // leaves the counters zero for the next combination.
     for (std::uint32_t k = 0; k < size; ++k) {
-        for (std::uint32_t a : candidate_ring(members[combo[k]]).atoms) {
-            const std::uint8_t in_rings = atom_count[a];
+        for (std::uint32_t a : ring_atoms(members[combo[k]])) {
+            const std::uint8_t in_rings = w.atom_count[a];
             if (in_rings == 0) continue;
-            atom_count[a] = 0;
+            w.atom_count[a] = 0;
             if (in_rings > 2) continue;  // atoms inside three or more rings are left out
-            switch (pi[a]) {
+            switch (w.pi[a]) {
                 case PiContribution::Excluded:
                 case PiContribution::Zero: break;
                 case PiContribution::One: count.min += 1; count.max += 1; break;
@@ -283,10 +324,11 @@ bool Perception::judge(const Combination& combo, std::uint32_t size, std::span<c
 }
 
 void Perception::mark(const Combination& combo, std::uint32_t size, std::span<const std::uint32_t> members) {
+    auto& bond_scratch = w.bond_scratch;
     bond_scratch.clear();
     for (std::uint32_t k = 0; k < size; ++k) {
-        const Ring& ring = candidate_ring(members[combo[k]]);
-        bond_scratch.insert(bond_scratch.end(), ring.bonds.begin(), ring.bonds.end());
+        const auto bonds = ring_bonds(members[combo[k]]);
+        bond_scratch.insert(bond_scratch.end(), bonds.begin(), bonds.end());
     }
     std::sort(bond_scratch.begin(), bond_scratch.end());
     for (std::size_t i = 0; i < bond_scratch.size();) {
@@ -296,8 +338,8 @@ void Perception::mark(const Combination& combo, std::uint32_t size, std::span<co
             const std::uint32_t b = bond_scratch[i];
             Bond& bond = mol.bonds[b];
             bond.flags |= core::AROMATIC;
-            if (!bond_marked[b]) {
-                bond_marked[b] = 1;
+            if (!w.bond_marked[b]) {
+                w.bond_marked[b] = 1;
                 ++marked_count;
             }
             if (bond.order == BondOrder::Single || bond.order == BondOrder::Double) {
@@ -315,8 +357,9 @@ void Perception::mark(const Combination& combo, std::uint32_t size, std::span<co
 // is reached twice and none has to be stored. The depth is at most six.
 class ConnectedSets {
 public:
-    ConnectedSets(std::span<const std::uint32_t> offsets, std::span<const std::uint32_t> entries)
-        : offsets_(offsets), entries_(entries) {}
+    ConnectedSets(std::span<const std::uint32_t> offsets, std::span<const std::uint32_t> entries,
+                  std::array<std::vector<std::uint32_t>, MAX_COMBINED_RINGS + 1>& extensions)
+        : offsets_(offsets), entries_(entries), ext_(extensions) {}
 
     template <class Visit>
     void each(std::uint32_t size, Visit&& visit) {
@@ -369,7 +412,7 @@ private:
     std::span<const std::uint32_t> entries_;
     std::uint32_t size_ = 0;
     Combination set_{};
-    std::array<std::vector<std::uint32_t>, MAX_COMBINED_RINGS + 1> ext_;
+    std::array<std::vector<std::uint32_t>, MAX_COMBINED_RINGS + 1>& ext_;
 };
 
 std::uint32_t Perception::handle_system(std::span<const std::uint32_t> members,
@@ -377,18 +420,19 @@ std::uint32_t Perception::handle_system(std::span<const std::uint32_t> members,
                                         std::span<const std::uint32_t> local_entries) {
     std::uint32_t distinct_bonds = 0;
     for (std::uint32_t c : members)
-        for (std::uint32_t b : candidate_ring(c).bonds)
-            if (!bond_in_system[b]) {
-                bond_in_system[b] = 1;
+        for (std::uint32_t b : ring_bonds(c))
+            if (!w.bond_in_system[b]) {
+                w.bond_in_system[b] = 1;
                 ++distinct_bonds;
             }
     marked_count = 0;
-    std::vector<std::uint8_t> accepted(members.size(), 0);
+    auto& accepted = w.accepted;
+    accepted.assign(members.size(), 0);
     if (distinct_bonds > 0) {
         // Level n holds exactly the connected sets of n rings, and verdicts and
         // marks do not depend on the order within a level, so each level is
         // walked as it is enumerated. A level past the system's size is empty.
-        ConnectedSets sets(local_offsets, local_entries);
+        ConnectedSets sets(local_offsets, local_entries, w.extensions);
         const auto levels = static_cast<std::uint32_t>(std::min<std::size_t>(members.size(), MAX_COMBINED_RINGS));
         for (std::uint32_t size = 1; size <= levels; ++size) {
             sets.each(size, [&](const Combination& combo, std::uint32_t len) {
@@ -400,9 +444,9 @@ std::uint32_t Perception::handle_system(std::span<const std::uint32_t> members,
         }
     }
     for (std::uint32_t c : members)
-        for (std::uint32_t b : candidate_ring(c).bonds) {
-            bond_in_system[b] = 0;
-            bond_marked[b] = 0;
+        for (std::uint32_t b : ring_bonds(c)) {
+            w.bond_in_system[b] = 0;
+            w.bond_marked[b] = 0;
         }
     return static_cast<std::uint32_t>(std::count(accepted.begin(), accepted.end(), std::uint8_t{1}));
 }
@@ -434,37 +478,34 @@ void pi_contributions(const MolBuilder& mol, std::span<PiContribution> out) {
 }
 
 std::uint32_t perceive_aromaticity(MolBuilder& mol) {
+    thread_local RingBlocks blocks;
+    find_ring_blocks(mol, blocks);
+    return perceive_aromaticity(mol, blocks);
+}
+
+std::uint32_t perceive_aromaticity(MolBuilder& mol, const RingBlocks& blocks) {
     // The ring list of `sssr`, less the rings of ring systems with fewer than
     // three eligible atoms: those rings can never be candidates, and dropping
     // whole systems keeps the relative order of the rings that remain.
-    const std::vector<std::uint8_t> mask = ring_perception_mask(mol);
-    const CsrAdjacency table = csr_adjacency(mol, mask);
-    const std::vector<std::vector<std::uint32_t>> systems = ring_bond_components(table);
-    if (systems.empty()) return 0;
-    Perception p(mol);
-    std::vector<std::uint32_t> stamp(mol.num_atoms(), core::NONE);
-    std::vector<Ring> rings;
-    for (std::uint32_t s = 0; s < systems.size(); ++s) {
+    if (blocks.blocks.empty()) return 0;
+    Workspace& w = workspace();
+    Perception p(mol, w);
+    w.stamp.assign(mol.num_atoms(), core::NONE);
+    w.found.clear();
+    for (std::uint32_t s = 0; s < blocks.blocks.size(); ++s) {
         std::uint32_t eligible_atoms = 0;
-        for (std::uint32_t b : systems[s]) {
+        for (std::uint32_t b : blocks.blocks[s]) {
             const Bond& bond = quorix::at(mol.bonds, b);
             for (std::uint32_t a : {bond.begin, bond.end}) {
-                if (stamp[a] == s) continue;
-                stamp[a] = s;
+                if (w.stamp[a] == s) continue;
+                w.stamp[a] = s;
                 if (p.is_eligible_atom(a)) ++eligible_atoms;
             }
         }
-        if (eligible_atoms < 3) continue;
-        std::vector<Ring> part = sssr_of_ring_system(mol.bonds, systems[s]);
-        for (Ring& r : part) rings.push_back(std::move(r));
+        if (eligible_atoms >= 3) append_ring_system_rings(mol.bonds, blocks.blocks[s], w.found);
     }
-    const auto key = [](const Ring& r) {
-        if (r.atoms.empty()) return std::tuple(std::size_t(0), core::NONE, core::NONE);
-        const auto [lo, hi] = std::minmax_element(r.atoms.begin(), r.atoms.end());
-        return std::tuple(r.atoms.size(), *lo, *hi);
-    };
-    std::stable_sort(rings.begin(), rings.end(), [&](const Ring& x, const Ring& y) { return key(x) < key(y); });
-    return p.run(rings);
+    sort_ring_list(w.found, w.sorted);
+    return p.run(RingView(w.sorted));
 }
 
 std::uint32_t perceive_aromaticity(MolBuilder& mol, std::span<const Ring> rings) {
@@ -476,60 +517,72 @@ std::uint32_t perceive_aromaticity(MolBuilder& mol, std::span<const Ring> rings)
         for (std::uint32_t b : ring.bonds)
             if (b >= n_bonds) internal_error("环的键下标越界");
     }
-    Perception p(mol);
-    return p.run(rings);
+    Workspace& w = workspace();
+    Perception p(mol, w);
+    w.given_atoms.clear();
+    w.given_bonds.clear();
+    for (const Ring& ring : rings) {
+        w.given_atoms.items.insert(w.given_atoms.items.end(), ring.atoms.begin(), ring.atoms.end());
+        w.given_atoms.close_list();
+        w.given_bonds.items.insert(w.given_bonds.items.end(), ring.bonds.begin(), ring.bonds.end());
+        w.given_bonds.close_list();
+    }
+    return p.run(RingView(w.given_atoms, w.given_bonds));
 }
 
-std::uint32_t Perception::run(std::span<const Ring> ring_list) {
-    rings = ring_list;
-    if (rings.empty()) return 0;
+std::uint32_t Perception::run(const RingView& ring_list) {
+    rings = &ring_list;
+    if (rings->size() == 0) return 0;
     const std::uint32_t n_atoms = mol.num_atoms();
     const std::uint32_t n_bonds = mol.num_bonds();
     find_candidates();
-    if (candidates.empty()) return 0;
+    if (w.candidates.empty()) return 0;
     find_fused_neighbours();
-    atom_count.assign(n_atoms, 0);
-    bond_in_system.assign(n_bonds, 0);
-    bond_marked.assign(n_bonds, 0);
+    w.atom_count.assign(n_atoms, 0);
+    w.bond_in_system.assign(n_bonds, 0);
+    w.bond_marked.assign(n_bonds, 0);
 
     // Ring systems: connected components of the fused-neighbour graph, taken from
     // the lowest unvisited candidate, members ascending.
-    const auto n_cand = static_cast<std::uint32_t>(candidates.size());
-    std::vector<std::uint8_t> visited(n_cand, 0);
-    std::vector<std::uint32_t> local_of(n_cand, core::NONE);
-    std::vector<std::uint32_t> stack, members, local_offsets, local_entries;
+    const auto n_cand = static_cast<std::uint32_t>(w.candidates.size());
+    w.visited.assign(n_cand, 0);
+    w.local_of.assign(n_cand, core::NONE);
+    auto& stack = w.stack;
+    auto& members = w.members;
+    auto& local_offsets = w.local_offsets;
+    auto& local_entries = w.local_entries;
     std::uint32_t total = 0;
     for (std::uint32_t start = 0; start < n_cand; ++start) {
-        if (visited[start]) continue;
+        if (w.visited[start]) continue;
         members.clear();
         stack.assign(1, start);
-        visited[start] = 1;
+        w.visited[start] = 1;
         while (!stack.empty()) {
             const std::uint32_t c = stack.back();
             stack.pop_back();
             members.push_back(c);
-            for (std::uint32_t e = nbr_offsets[c]; e < nbr_offsets[c + 1]; ++e) {
-                const std::uint32_t m = nbr_entries[e];
-                if (!visited[m]) {
-                    visited[m] = 1;
+            for (std::uint32_t e = w.nbr_offsets[c]; e < w.nbr_offsets[c + 1]; ++e) {
+                const std::uint32_t m = w.nbr_entries[e];
+                if (!w.visited[m]) {
+                    w.visited[m] = 1;
                     stack.push_back(m);
                 }
             }
         }
         std::sort(members.begin(), members.end());
-        for (std::uint32_t i = 0; i < members.size(); ++i) local_of[members[i]] = i;
+        for (std::uint32_t i = 0; i < members.size(); ++i) w.local_of[members[i]] = i;
         // Global neighbour lists are ascending and the local numbering keeps
         // order, so the local lists come out ascending too.
         local_offsets.assign(members.size() + 1, 0);
         local_entries.clear();
         for (std::uint32_t i = 0; i < members.size(); ++i) {
             const std::uint32_t c = members[i];
-            for (std::uint32_t e = nbr_offsets[c]; e < nbr_offsets[c + 1]; ++e)
-                local_entries.push_back(local_of[nbr_entries[e]]);
+            for (std::uint32_t e = w.nbr_offsets[c]; e < w.nbr_offsets[c + 1]; ++e)
+                local_entries.push_back(w.local_of[w.nbr_entries[e]]);
             local_offsets[i + 1] = static_cast<std::uint32_t>(local_entries.size());
         }
         total += handle_system(members, local_offsets, local_entries);
-        for (std::uint32_t c : members) local_of[c] = core::NONE;
+        for (std::uint32_t c : members) w.local_of[c] = core::NONE;
     }
     return total;
 }

@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 
+#include "chem/rings.hpp"
 #include "chem/sssr.hpp"
 #include "core/builder.hpp"
 
@@ -32,6 +33,9 @@ void pi_contributions(const core::MolBuilder& mol, std::span<PiContribution> out
 // molecule in Kekulé form with ring flags set; only ever adds marks. Returns the
 // number of distinct rings that belong to an accepted combination.
 std::uint32_t perceive_aromaticity(core::MolBuilder& mol);
+
+// Same, with the molecule's ring blocks already found.
+std::uint32_t perceive_aromaticity(core::MolBuilder& mol, const RingBlocks& blocks);
 
 // Same, over a ring list the caller already holds (the order of `sssr`).
 std::uint32_t perceive_aromaticity(core::MolBuilder& mol, std::span<const Ring> rings);

@@ -380,7 +380,7 @@ std::string KekulizeError::to_string() const {
     return std::visit(Visitor{}, kind);
 }
 
-std::expected<void, KekulizeError> kekulize(core::MolBuilder& mol) {
+std::expected<void, KekulizeError> kekulize(core::MolBuilder& mol, const FlatLists& ring_systems) {
     const std::uint32_t n = mol.num_atoms();
     bool any = false;
     for (std::uint32_t a = 0; a < n && !any; ++a) any = (mol.atoms[a].flags & core::AROMATIC) != 0;
@@ -414,7 +414,7 @@ std::expected<void, KekulizeError> kekulize(core::MolBuilder& mol) {
     w.rest_end.resize(n);
     w.slice.resize(n);
     w.double_ever.assign(mol.num_bonds(), 0);
-    for (const auto& sys : ring_systems(mol)) {
+    for (std::span<const std::uint32_t> sys : ring_systems) {
         auto r = kekulize_system(mol, sys, w);
         if (!r) return r;
     }

@@ -7,6 +7,7 @@
 #include <variant>
 #include <vector>
 
+#include "chem/rings.hpp"
 #include "core/builder.hpp"
 
 namespace quorix::chem {
@@ -43,6 +44,13 @@ struct KekulizeError {
 };
 
 // Needs the atoms' IN_RING bits from ring perception. No roll-back on failure.
-std::expected<void, KekulizeError> kekulize(core::MolBuilder& mol);
+// `ring_systems` is RingBlocks::systems of the molecule as it stands.
+std::expected<void, KekulizeError> kekulize(core::MolBuilder& mol, const FlatLists& ring_systems);
+
+inline std::expected<void, KekulizeError> kekulize(core::MolBuilder& mol) {
+    RingBlocks rings;
+    find_ring_blocks(mol, rings);
+    return kekulize(mol, rings.systems);
+}
 
 }  // namespace quorix::chem

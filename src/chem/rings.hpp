@@ -28,6 +28,56 @@ struct CsrAdjacency {
     }
 };
 
+// Index lists stored end to end: list i is items[offsets[i], offsets[i + 1]).
+struct FlatLists {
+    std::vector<std::uint32_t> offsets{0};
+    std::vector<std::uint32_t> items;
+
+    std::uint32_t size() const { return static_cast<std::uint32_t>(offsets.size() - 1); }
+    bool empty() const { return offsets.size() <= 1; }
+    std::span<const std::uint32_t> operator[](std::uint32_t i) const {
+        return {items.data() + offsets[i], items.data() + offsets[i + 1]};
+    }
+    void clear() {
+        offsets.assign(1, 0);
+        items.clear();
+    }
+    // Ends the list whose items were appended since the last call.
+    void close_list() { offsets.push_back(static_cast<std::uint32_t>(items.size())); }
+
+    class iterator {
+    public:
+        iterator(const FlatLists* l, std::uint32_t i) : lists_(l), i_(i) {}
+        std::span<const std::uint32_t> operator*() const { return (*lists_)[i_]; }
+        iterator& operator++() {
+            ++i_;
+            return *this;
+        }
+        bool operator==(const iterator& o) const { return i_ == o.i_; }
+
+    private:
+        const FlatLists* lists_;
+        std::uint32_t i_;
+    };
+    iterator begin() const { return {this, 0}; }
+    iterator end() const { return {this, size()}; }
+};
+
+// The ring structure of a molecule's graph without its dative bonds. It stays
+// valid while no bond is added, removed, or made or unmade dative, so one
+// sanitisation computes it once for all of its ring steps.
+struct RingBlocks {
+    CsrAdjacency table;  // the ring perception mask applied
+    FlatLists blocks;    // as ring_bond_components gives them
+    FlatLists systems;   // as ring_systems gives them
+};
+
+// Fills `out`, reusing its storage.
+void find_ring_blocks(const core::MolBuilder& mol, RingBlocks& out);
+
+// Rewrites the IN_RING bit of every atom and bond from the blocks.
+void set_ring_flags(core::MolBuilder& mol, const RingBlocks& blocks);
+
 struct RingMembership {
     std::vector<std::uint8_t> smallest_ring;  // per atom; 0 = none or above 255 atoms
     std::vector<std::uint8_t> atom_in_ring;   // per atom
@@ -43,6 +93,8 @@ CsrAdjacency csr_adjacency(const core::MolBuilder& mol, std::span<const std::uin
 // Biconnected blocks of at least two bonds, each an ascending bond list, in the
 // order the depth-first search completes them.
 std::vector<std::vector<std::uint32_t>> ring_bond_components(const CsrAdjacency& table);
+// Same, into flat storage reused from call to call.
+void ring_bond_components(const CsrAdjacency& table, FlatLists& out);
 
 // Atoms of each ring system, ascending, systems ordered by their smallest atom
 // (stable, so spiro systems sharing their smallest atom keep completion order).

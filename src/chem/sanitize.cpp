@@ -21,18 +21,25 @@ std::string SanitizeError::to_string() const {
 }
 
 std::expected<void, SanitizeError> sanitize(core::MolBuilder& mol) {
+    thread_local RingBlocks rings;
+    thread_local std::vector<std::uint8_t> saved_implicit_hs;
+
     cleanup(mol);
     organometallics(mol);
     if (auto valences = assign_valences(mol); !valences)
         return std::unexpected(SanitizeError{std::move(valences.error())});
-    ring_membership(mol);
-    if (auto kekule = kekulize(mol); !kekule) return std::unexpected(SanitizeError{std::move(kekule.error())});
+    // From here on no bond is added, removed or made dative, so the ring blocks
+    // found now serve every ring step.
+    find_ring_blocks(mol, rings);
+    set_ring_flags(mol, rings);
+    if (auto kekule = kekulize(mol, rings.systems); !kekule)
+        return std::unexpected(SanitizeError{std::move(kekule.error())});
     assign_radicals(mol);
-    perceive_aromaticity(mol);
+    perceive_aromaticity(mol, rings);
 
     // Hydrogens the atoms had before aromatisation; adjust_hs gives back any
     // that the aromatic valence rules would now take away.
-    std::vector<std::uint8_t> saved_implicit_hs(mol.num_atoms());
+    saved_implicit_hs.resize(mol.num_atoms());
     for (std::uint32_t i = 0; i < mol.num_atoms(); ++i) saved_implicit_hs[i] = mol.atoms[i].num_implicit_hs;
 
     if (auto valences = assign_valences(mol); !valences)

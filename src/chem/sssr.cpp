@@ -1,10 +1,10 @@
 #include "chem/sssr.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <iterator>
 #include <set>
 
-#include "chem/rings.hpp"
 #include "core/error.hpp"
 
 namespace quorix::chem {
@@ -17,6 +17,289 @@ struct LocalEntry {
     std::uint32_t neighbor;
     std::uint32_t edge;
 };
+
+struct LocalGraph {
+    std::vector<std::uint32_t> atoms;  // molecule atom of each local atom
+    std::vector<std::uint32_t> edge_begin, edge_end;
+    std::vector<std::uint32_t> offsets;
+    std::vector<LocalEntry> entries;
+    std::vector<std::uint32_t> fill;
+
+    std::uint32_t num_atoms() const { return static_cast<std::uint32_t>(atoms.size()); }
+    std::uint32_t num_edges() const { return static_cast<std::uint32_t>(edge_begin.size()); }
+};
+
+// Local atoms are the system's atoms in ascending order; each atom's row lists
+// its edges in ascending edge order.
+void build_local(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system, LocalGraph& g) {
+    g.atoms.clear();
+    for (std::uint32_t b : system) {
+        const core::Bond& bond = at(bonds, b);
+        g.atoms.push_back(bond.begin);
+        g.atoms.push_back(bond.end);
+    }
+    std::sort(g.atoms.begin(), g.atoms.end());
+    g.atoms.erase(std::unique(g.atoms.begin(), g.atoms.end()), g.atoms.end());
+    auto local = [&](std::uint32_t a) {
+        auto it = std::lower_bound(g.atoms.begin(), g.atoms.end(), a);
+        if (it == g.atoms.end() || *it != a) internal_error("端点必在分量内");
+        return static_cast<std::uint32_t>(it - g.atoms.begin());
+    };
+    const std::uint32_t n = g.num_atoms();
+    g.offsets.assign(std::size_t(n) + 1, 0);
+    g.edge_begin.clear();
+    g.edge_end.clear();
+    for (std::uint32_t b : system) {
+        const std::uint32_t x = local(bonds[b].begin), y = local(bonds[b].end);
+        g.edge_begin.push_back(x);
+        g.edge_end.push_back(y);
+        ++g.offsets[x + 1];
+        ++g.offsets[y + 1];
+    }
+    for (std::uint32_t a = 0; a < n; ++a) g.offsets[a + 1] += g.offsets[a];
+    g.entries.resize(g.offsets.back());
+    g.fill.assign(g.offsets.begin(), g.offsets.end() - 1);
+    for (std::uint32_t e = 0; e < g.num_edges(); ++e) {
+        g.entries[g.fill[g.edge_begin[e]]++] = {g.edge_end[e], e};
+        g.entries[g.fill[g.edge_end[e]]++] = {g.edge_begin[e], e};
+    }
+}
+
+LocalGraph& local_graph() {
+    thread_local LocalGraph g;
+    return g;
+}
+
+template <class Atoms, class Edges>
+void emit(const LocalGraph& g, std::span<const std::uint32_t> system, const Atoms& atoms, const Edges& edges,
+          RingList& out) {
+    for (auto a : atoms) out.atoms.push_back(g.atoms[a]);
+    for (auto e : edges) out.bonds.push_back(system[e]);
+    out.close_ring();
+}
+
+// A system that is one simple cycle: walked from its smallest atom along its
+// lower-numbered bond. False (and nothing appended) when the walk does not close
+// as one cycle.
+bool single_ring(const LocalGraph& g, std::span<const std::uint32_t> system, RingList& out) {
+    const std::uint32_t n = g.num_atoms();
+    const std::size_t first = out.atoms.size();
+    std::uint32_t prev = NONE, cur = 0, steps = 0;
+    bool closed = true;
+    while (steps < g.num_edges()) {
+        if (steps != 0 && cur == 0) {
+            closed = false;
+            break;
+        }
+        const LocalEntry* next = nullptr;
+        for (std::uint32_t k = g.offsets[cur]; k < g.offsets[cur + 1]; ++k)
+            if (g.entries[k].neighbor != prev) {
+                next = &g.entries[k];
+                break;
+            }
+        if (next == nullptr) internal_error("度数为 2 的顶点必有一个非来路的邻居");
+        out.atoms.push_back(g.atoms[cur]);
+        out.bonds.push_back(system[next->edge]);
+        ++steps;
+        prev = cur;
+        cur = next->neighbor;
+    }
+    if (!closed || cur != 0 || steps != n) {
+        out.atoms.resize(first);
+        out.bonds.resize(first);
+        return false;
+    }
+    out.close_ring();
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Systems of at most 64 atoms and 64 bonds: atom sets and edge sets are u64.
+// The breadth-first search is the general one step for step, so the same rings
+// are found first, in the same order and orientation.
+
+constexpr std::uint8_t NO8 = 0xFF;
+
+// Open-addressed set of nonzero u64 atom sets.
+class KeySet {
+public:
+    void clear() {
+        if (table_.size() != 64) table_.assign(64, 0);
+        else std::fill(table_.begin(), table_.end(), 0);
+        count_ = 0;
+    }
+    // False when the key was already present.
+    bool insert(std::uint64_t key) {
+        if ((count_ + 1) * 2 > table_.size()) grow();
+        if (!place(table_, key)) return false;
+        ++count_;
+        return true;
+    }
+
+private:
+    static bool place(std::vector<std::uint64_t>& t, std::uint64_t key) {
+        const std::size_t mask = t.size() - 1;
+        std::size_t i = std::size_t((key * 0x9E3779B97F4A7C15ull) >> 40) & mask;
+        while (t[i] != 0) {
+            if (t[i] == key) return false;
+            i = (i + 1) & mask;
+        }
+        t[i] = key;
+        return true;
+    }
+    void grow() {
+        std::vector<std::uint64_t> bigger(table_.size() * 2, 0);
+        for (std::uint64_t k : table_)
+            if (k != 0) place(bigger, k);
+        table_.swap(bigger);
+    }
+
+    std::vector<std::uint64_t> table_;
+    std::size_t count_ = 0;
+};
+
+struct SmallScratch {
+    std::vector<std::uint64_t> keys;       // atom set per candidate
+    std::vector<std::uint64_t> edge_sets;  // edge set per candidate
+    std::vector<std::uint32_t> starts;     // candidate's ring in `path_atoms` / `path_edges`
+    std::vector<std::uint8_t> path_atoms, path_edges;
+    std::vector<std::uint32_t> order;
+    KeySet seen;
+};
+
+std::uint64_t reduce(std::uint64_t v, const std::uint64_t* basis, std::uint64_t present) {
+    while (v != 0) {
+        const int high = 63 - std::countl_zero(v);
+        if (!((present >> high) & 1u)) break;
+        v ^= basis[high];
+    }
+    return v;
+}
+
+void small_system_rings(const LocalGraph& g, std::span<const std::uint32_t> system, RingList& out) {
+    thread_local SmallScratch s;
+    const std::uint32_t n = g.num_atoms();
+    const std::uint32_t m = g.num_edges();
+    const std::uint32_t cyclomatic = m + 1 >= n ? m + 1 - n : 0;
+    const std::uint32_t rings_before = out.size();
+    std::uint8_t dist[64], parent[64], parent_edge[64], branch[64], queue[64], path_b[64];
+
+    for (std::uint32_t limit = 8;; limit *= 2) {
+        const std::uint32_t lp = std::min(limit, n);
+        const std::uint32_t depth = lp - lp / 2;
+        s.keys.clear();
+        s.edge_sets.clear();
+        s.starts.clear();
+        s.path_atoms.clear();
+        s.path_edges.clear();
+        s.seen.clear();
+
+        for (std::uint32_t r = 0; r < n; ++r) {
+            std::fill_n(dist, n, NO8);
+            parent[r] = parent_edge[r] = branch[r] = NO8;
+            dist[r] = 0;
+            queue[0] = std::uint8_t(r);
+            std::uint32_t tail = 1;
+            for (std::uint32_t head = 0; head < tail; ++head) {
+                const std::uint32_t u = queue[head];
+                if (dist[u] >= depth) continue;
+                for (std::uint32_t k = g.offsets[u]; k < g.offsets[u + 1]; ++k) {
+                    const LocalEntry& en = g.entries[k];
+                    if (dist[en.neighbor] != NO8) continue;
+                    dist[en.neighbor] = std::uint8_t(dist[u] + 1);
+                    parent[en.neighbor] = std::uint8_t(u);
+                    parent_edge[en.neighbor] = std::uint8_t(en.edge);
+                    branch[en.neighbor] = u == r ? std::uint8_t(en.neighbor) : branch[u];
+                    queue[tail++] = std::uint8_t(en.neighbor);
+                }
+            }
+            std::uint64_t taken = 0;
+            for (std::uint32_t qi = 0; qi < tail; ++qi) {
+                const std::uint32_t u = queue[qi];
+                for (std::uint32_t k = g.offsets[u]; k < g.offsets[u + 1]; ++k) {
+                    const std::uint32_t e = g.entries[k].edge;
+                    const std::uint64_t ebit = std::uint64_t(1) << e;
+                    if (taken & ebit) continue;
+                    taken |= ebit;
+                    const std::uint32_t a = g.edge_begin[e], b = g.edge_end[e];
+                    const std::uint32_t da = dist[a], db = dist[b];
+                    if (da == NO8 || db == NO8) continue;
+                    const std::uint32_t size = da + db + 1;
+                    if (size < 3 || size > lp || (da > db ? da - db : db - da) > 1) continue;
+                    if (branch[a] == branch[b]) continue;
+                    std::uint64_t set_a = 0, set_b = 0;
+                    for (std::uint32_t x = a; x != NO8; x = parent[x]) set_a |= std::uint64_t(1) << x;
+                    for (std::uint32_t x = b; x != NO8; x = parent[x]) set_b |= std::uint64_t(1) << x;
+                    if (set_a & set_b & ~(std::uint64_t(1) << r)) continue;
+                    const std::uint64_t key = set_a | set_b;
+                    if (!s.seen.insert(key)) continue;
+                    // Ring order: a up to the root, then down to b, closed by e.
+                    s.starts.push_back(static_cast<std::uint32_t>(s.path_atoms.size()));
+                    std::uint64_t edge_set = ebit;
+                    for (std::uint32_t x = a; x != r; x = parent[x]) {
+                        s.path_atoms.push_back(std::uint8_t(x));
+                        s.path_edges.push_back(parent_edge[x]);
+                        edge_set |= std::uint64_t(1) << parent_edge[x];
+                    }
+                    s.path_atoms.push_back(std::uint8_t(r));
+                    std::uint32_t len_b = 0;
+                    for (std::uint32_t x = b; x != r; x = parent[x]) path_b[len_b++] = std::uint8_t(x);
+                    for (std::uint32_t i = len_b; i-- > 0;) {
+                        s.path_atoms.push_back(path_b[i]);
+                        s.path_edges.push_back(parent_edge[path_b[i]]);
+                        edge_set |= std::uint64_t(1) << parent_edge[path_b[i]];
+                    }
+                    s.path_edges.push_back(std::uint8_t(e));
+                    s.keys.push_back(key);
+                    s.edge_sets.push_back(edge_set);
+                }
+            }
+        }
+
+        // By size, then by the ascending atom lists: for two sets of one size the
+        // lists first differ at the lowest atom in only one of them.
+        const auto count = static_cast<std::uint32_t>(s.keys.size());
+        s.order.resize(count);
+        for (std::uint32_t i = 0; i < count; ++i) s.order[i] = i;
+        std::sort(s.order.begin(), s.order.end(), [&](std::uint32_t x, std::uint32_t y) {
+            const std::uint64_t kx = s.keys[x], ky = s.keys[y];
+            const int sx = std::popcount(kx), sy = std::popcount(ky);
+            if (sx != sy) return sx < sy;
+            const std::uint64_t d = kx ^ ky;
+            return (d & (~d + 1) & kx) != 0;
+        });
+
+        std::uint64_t basis[64];
+        std::uint64_t present = 0;
+        std::uint32_t rank = 0;
+        for (std::uint32_t lo = 0; lo < count;) {
+            const int size = std::popcount(s.keys[s.order[lo]]);
+            std::uint32_t hi = lo;
+            while (hi < count && std::popcount(s.keys[s.order[hi]]) == size) ++hi;
+            for (std::uint32_t i = lo; i < hi; ++i) {
+                const std::uint32_t c = s.order[i];
+                if (reduce(s.edge_sets[c], basis, present) == 0) continue;
+                const std::uint8_t* atoms = s.path_atoms.data() + s.starts[c];
+                const std::uint8_t* edges = s.path_edges.data() + s.starts[c];
+                emit(g, system, std::span(atoms, std::size_t(size)), std::span(edges, std::size_t(size)), out);
+            }
+            for (std::uint32_t i = lo; i < hi; ++i) {
+                const std::uint64_t v = reduce(s.edge_sets[s.order[i]], basis, present);
+                if (v == 0) continue;
+                const int high = 63 - std::countl_zero(v);
+                basis[high] = v;
+                present |= std::uint64_t(1) << high;
+                ++rank;
+            }
+            lo = hi;
+        }
+        if (limit >= n || rank >= cyclomatic) return;
+        out.truncate(rings_before);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Any system size: sorted index vectors.
 
 struct Candidate {
     std::vector<std::uint32_t> atoms;     // ring order, local indices
@@ -62,99 +345,11 @@ private:
     std::vector<std::uint32_t> scratch_;
 };
 
-struct LocalGraph {
-    std::vector<std::uint32_t> atoms;  // molecule atom of each local atom
-    std::vector<std::uint32_t> edge_begin, edge_end;
-    std::vector<std::uint32_t> offsets;
-    std::vector<LocalEntry> entries;
-
-    std::uint32_t num_atoms() const { return static_cast<std::uint32_t>(atoms.size()); }
-    std::uint32_t num_edges() const { return static_cast<std::uint32_t>(edge_begin.size()); }
-};
-
-LocalGraph build_local(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system) {
-    LocalGraph g;
-    g.atoms.reserve(system.size() * 2);
-    for (std::uint32_t b : system) {
-        const core::Bond& bond = at(bonds, b);
-        g.atoms.push_back(bond.begin);
-        g.atoms.push_back(bond.end);
-    }
-    std::sort(g.atoms.begin(), g.atoms.end());
-    g.atoms.erase(std::unique(g.atoms.begin(), g.atoms.end()), g.atoms.end());
-    auto local = [&](std::uint32_t a) {
-        auto it = std::lower_bound(g.atoms.begin(), g.atoms.end(), a);
-        if (it == g.atoms.end() || *it != a) internal_error("端点必在分量内");
-        return static_cast<std::uint32_t>(it - g.atoms.begin());
-    };
-    const std::uint32_t n = g.num_atoms();
-    g.offsets.assign(std::size_t(n) + 1, 0);
-    for (std::uint32_t b : system) {
-        const std::uint32_t x = local(bonds[b].begin), y = local(bonds[b].end);
-        g.edge_begin.push_back(x);
-        g.edge_end.push_back(y);
-        ++g.offsets[x + 1];
-        ++g.offsets[y + 1];
-    }
-    for (std::uint32_t a = 0; a < n; ++a) g.offsets[a + 1] += g.offsets[a];
-    g.entries.resize(g.offsets.back());
-    std::vector<std::uint32_t> fill(g.offsets.begin(), g.offsets.end() - 1);
-    for (std::uint32_t e = 0; e < g.num_edges(); ++e) {
-        g.entries[fill[g.edge_begin[e]]++] = {g.edge_end[e], e};
-        g.entries[fill[g.edge_end[e]]++] = {g.edge_begin[e], e};
-    }
-    return g;
-}
-
-Ring to_molecule(const LocalGraph& g, std::span<const std::uint32_t> system, const Candidate& c) {
-    Ring ring;
-    ring.atoms.reserve(c.atoms.size());
-    ring.bonds.reserve(c.edges.size());
-    for (std::uint32_t a : c.atoms) ring.atoms.push_back(g.atoms[a]);
-    for (std::uint32_t e : c.edges) ring.bonds.push_back(system[e]);
-    return ring;
-}
-
-// A system that is one simple cycle: walked from its smallest atom along its
-// lower-numbered bond. Empty when the walk does not close as one cycle.
-std::vector<Ring> single_ring(const LocalGraph& g, std::span<const std::uint32_t> system) {
-    const std::uint32_t n = g.num_atoms();
-    Candidate c;
-    std::uint32_t prev = NONE, cur = 0;
-    while (c.atoms.size() < g.num_edges()) {
-        if (!c.atoms.empty() && cur == 0) return {};
-        const LocalEntry* next = nullptr;
-        for (std::uint32_t k = g.offsets[cur]; k < g.offsets[cur + 1]; ++k)
-            if (g.entries[k].neighbor != prev) {
-                next = &g.entries[k];
-                break;
-            }
-        if (next == nullptr) internal_error("度数为 2 的顶点必有一个非来路的邻居");
-        c.atoms.push_back(cur);
-        c.edges.push_back(next->edge);
-        prev = cur;
-        cur = next->neighbor;
-    }
-    if (cur != 0 || c.atoms.size() != n) return {};
-    return {to_molecule(g, system, c)};
-}
-
-}  // namespace
-
-std::vector<Ring> sssr_of_ring_system(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system) {
-    const LocalGraph g = build_local(bonds, system);
+void general_system_rings(const LocalGraph& g, std::span<const std::uint32_t> system, RingList& out) {
     const std::uint32_t n = g.num_atoms();
     const std::uint32_t m = g.num_edges();
-    if (n == 0) return {};
-
-    bool all_degree_two = true;
-    for (std::uint32_t a = 0; a < n; ++a) all_degree_two &= g.offsets[a + 1] - g.offsets[a] == 2;
-    if (n > 2 && m == n && all_degree_two) {
-        std::vector<Ring> one = single_ring(g, system);
-        if (!one.empty()) return one;
-    }
-
     const std::uint64_t cyclomatic = std::uint64_t(m) + 1 >= n ? std::uint64_t(m) + 1 - n : 0;
+    const std::uint32_t rings_before = out.size();
     std::vector<std::uint32_t> dist(n, NONE), parent(n, NONE), parent_edge(n, NONE), branch(n, NONE);
     std::vector<std::uint8_t> taken(m, 0), on_path(n, 0);
     std::vector<std::uint32_t> queue, touched_edges, path_a, path_b, key;
@@ -232,7 +427,6 @@ std::vector<Ring> sssr_of_ring_system(std::span<const core::Bond> bonds, std::sp
             return cands[x].key < cands[y].key;
         });
 
-        std::vector<Ring> rings;
         Basis basis(m);
         std::uint64_t rank = 0;
         std::vector<std::uint32_t> v;
@@ -242,7 +436,7 @@ std::vector<Ring> sssr_of_ring_system(std::span<const core::Bond> bonds, std::sp
             for (std::size_t i = lo; i < hi; ++i) {
                 v = cands[order[i]].edge_set;
                 basis.reduce(v);
-                if (!v.empty()) rings.push_back(to_molecule(g, system, cands[order[i]]));
+                if (!v.empty()) emit(g, system, cands[order[i]].atoms, cands[order[i]].edges, out);
             }
             for (std::size_t i = lo; i < hi; ++i) {
                 v = cands[order[i]].edge_set;
@@ -254,39 +448,100 @@ std::vector<Ring> sssr_of_ring_system(std::span<const core::Bond> bonds, std::sp
             }
             lo = hi;
         }
-        if (limit >= n || rank >= cyclomatic) return rings;
+        if (limit >= n || rank >= cyclomatic) return;
+        out.truncate(rings_before);
+    }
+}
+
+void system_rings(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system, RingList& out,
+                  bool allow_small) {
+    LocalGraph& g = local_graph();
+    build_local(bonds, system, g);
+    const std::uint32_t n = g.num_atoms();
+    const std::uint32_t m = g.num_edges();
+    if (n == 0) return;
+
+    bool all_degree_two = true;
+    for (std::uint32_t a = 0; a < n; ++a) all_degree_two &= g.offsets[a + 1] - g.offsets[a] == 2;
+    if (n > 2 && m == n && all_degree_two && single_ring(g, system, out)) return;
+    if (allow_small && n <= 64 && m <= 64) small_system_rings(g, system, out);
+    else general_system_rings(g, system, out);
+}
+
+}  // namespace
+
+void append_ring_system_rings(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system,
+                              RingList& out) {
+    system_rings(bonds, system, out, true);
+}
+
+void append_ring_system_rings_general(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system,
+                                      RingList& out) {
+    system_rings(bonds, system, out, false);
+}
+
+namespace {
+
+std::vector<Ring> to_rings(const RingList& list) {
+    std::vector<Ring> rings(list.size());
+    for (std::uint32_t i = 0; i < list.size(); ++i) {
+        const auto atoms = list.ring_atoms(i);
+        const auto bonds = list.ring_bonds(i);
+        rings[i].atoms.assign(atoms.begin(), atoms.end());
+        rings[i].bonds.assign(bonds.begin(), bonds.end());
+    }
+    return rings;
+}
+
+}  // namespace
+
+std::vector<Ring> sssr_of_ring_system(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system) {
+    RingList list;
+    append_ring_system_rings(bonds, system, list);
+    return to_rings(list);
+}
+
+void sort_ring_list(const RingList& in, RingList& out) {
+    struct Key {
+        std::uint32_t size, low, high, index;
+    };
+    thread_local std::vector<Key> keys;
+    keys.clear();
+    for (std::uint32_t i = 0; i < in.size(); ++i) {
+        const auto atoms = in.ring_atoms(i);
+        Key k{in.ring_size(i), NONE, NONE, i};
+        if (!atoms.empty()) {
+            const auto [lo, hi] = std::minmax_element(atoms.begin(), atoms.end());
+            k.low = *lo;
+            k.high = *hi;
+        }
+        keys.push_back(k);
+    }
+    // The index breaks ties, which makes the order the stable one.
+    std::sort(keys.begin(), keys.end(), [](const Key& x, const Key& y) {
+        if (x.size != y.size) return x.size < y.size;
+        if (x.low != y.low) return x.low < y.low;
+        if (x.high != y.high) return x.high < y.high;
+        return x.index < y.index;
+    });
+    out.clear();
+    for (const Key& k : keys) {
+        const auto atoms = in.ring_atoms(k.index);
+        const auto bonds = in.ring_bonds(k.index);
+        out.atoms.insert(out.atoms.end(), atoms.begin(), atoms.end());
+        out.bonds.insert(out.bonds.end(), bonds.begin(), bonds.end());
+        out.close_ring();
     }
 }
 
 std::vector<Ring> sssr(const core::MolBuilder& mol) {
-    const std::vector<std::uint8_t> mask = ring_perception_mask(mol);
-    const CsrAdjacency table = csr_adjacency(mol, mask);
-    std::vector<Ring> rings;
-    for (const auto& system : ring_bond_components(table)) {
-        std::vector<Ring> part = sssr_of_ring_system(mol.bonds, system);
-        for (Ring& r : part) rings.push_back(std::move(r));
-    }
-    auto low_high = [](const Ring& r) {
-        if (r.atoms.empty()) return std::pair{NONE, NONE};
-        auto [lo, hi] = std::minmax_element(r.atoms.begin(), r.atoms.end());
-        return std::pair{*lo, *hi};
-    };
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> keys;
-    std::vector<std::uint32_t> order(rings.size());
-    keys.reserve(rings.size());
-    for (std::uint32_t i = 0; i < rings.size(); ++i) {
-        order[i] = i;
-        keys.push_back(low_high(rings[i]));
-    }
-    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
-        const std::size_t sx = rings[x].atoms.size(), sy = rings[y].atoms.size();
-        if (sx != sy) return sx < sy;
-        return keys[x] < keys[y];
-    });
-    std::vector<Ring> sorted;
-    sorted.reserve(rings.size());
-    for (std::uint32_t i : order) sorted.push_back(std::move(rings[i]));
-    return sorted;
+    thread_local RingBlocks blocks;
+    thread_local RingList found, sorted;
+    find_ring_blocks(mol, blocks);
+    found.clear();
+    for (std::span<const std::uint32_t> block : blocks.blocks) append_ring_system_rings(mol.bonds, block, found);
+    sort_ring_list(found, sorted);
+    return to_rings(sorted);
 }
 
 }  // namespace quorix::chem

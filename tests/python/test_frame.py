@@ -76,13 +76,18 @@ def test_binding_errors_without_positional_parameters():
     assert probe_kw(z=0, count=9, y=0, x=0) == 9
 
 
-def test_keyword_names_that_are_not_text():
-    # Only reachable through the C call protocol, which does not check keys.
+def c_call():
+    """PyObject_Call itself: the C call protocol checks neither keys nor their type."""
     import ctypes
 
     call = ctypes.pythonapi.PyObject_Call
     call.restype = ctypes.py_object
     call.argtypes = [ctypes.py_object] * 3
+    return call
+
+
+def test_keyword_names_that_are_not_text():
+    call = c_call()
     assert call(quorix._probe_keywords, (), {"x": 1, "y": 1, "z": 1, "count": 4}) == 4
     with pytest.raises(TypeError) as e:
         call(quorix._probe_keywords, (), {"x": 1, "y": 1, "z": 1, 17: 2})
@@ -90,11 +95,7 @@ def test_keyword_names_that_are_not_text():
 
 
 def test_keyword_values_stay_alive_while_the_dict_is_emptied(mol):
-    import ctypes
-
-    call = ctypes.pythonapi.PyObject_Call
-    call.restype = ctypes.py_object
-    call.argtypes = [ctypes.py_object] * 3
+    call = c_call()
     kwargs = {"count": Index(5, lambda: kwargs.clear()), "mols": [make_mol([(9, 0), (17, 0)], [(0, 1, 1)])],
               "text": "x" * 100}
     text, count, _, copies = call(quorix._probe_shared, (mol,), kwargs)

@@ -77,39 +77,24 @@ def test_text_signatures_and_docstrings():
 # ---- parse errors: the caret view, unchanged --------------------------------
 
 
+# The texts themselves are pinned by the engine tests; here: every fault arrives
+# as a ValueError carrying the caret view, empty and multi-byte input included.
 @pytest.mark.parametrize(
-    "text, shown",
+    "fn, text, shown",
     [
-        ("", "\n^ 空的 SMILES"),
-        ("C(", "C(\n  ^ 括号不匹配"),
-        ("=C", "=C\n^ 键符号后面缺少原子"),
-        ("C1CC", "C1CC\n ^ 环闭合标号 1 未配对"),
-        ("CH", "CH\n ^ 无法识别的元素符号 H"),
-        ("[C:1:2]", "[C:1:2]\n ^ 方括号原子语法错误:一个原子上写了两个不同的映射号"),
-        ("[#300]", "[#300]\n     ^ 数值超出范围"),
-        ("C<C", "C<C\n ^ 意外的字符 '<'"),
-        ("C(é", "C(é\n  ^ 无法识别的元素符号 é"),
+        ("parse_smarts", "", "\n^ 空的 SMILES"),
+        ("parse_smarts", "C(", "C(\n  ^ 括号不匹配"),
+        ("parse_smarts", "[C:1:2]", "[C:1:2]\n ^ 方括号原子语法错误:一个原子上写了两个不同的映射号"),
+        ("parse_smarts", "C(é", "C(é\n  ^ 无法识别的元素符号 é"),
+        ("parse_reaction", "CC", "CC\n^ 方括号原子语法错误:反应缺少 `>>`"),
+        ("parse_reaction", "A>B>C>D", "A>B>C>D\n^ 方括号原子语法错误:反应的 `>` 分段超过三段"),
+        ("parse_reaction", "CC>>C=", "CC>>C=\n     ^ 键符号后面缺少原子"),
     ],
 )
-def test_parse_smarts_errors_show_the_caret_view(text, shown):
+def test_parse_errors_show_the_caret_view(fn, text, shown):
     with pytest.raises(ValueError) as e:
-        quorix.parse_smarts(text)
-    assert str(e.value) == shown
-
-
-@pytest.mark.parametrize(
-    "text, shown",
-    [
-        ("CC", "CC\n^ 方括号原子语法错误:反应缺少 `>>`"),
-        ("A>B>C>D", "A>B>C>D\n^ 方括号原子语法错误:反应的 `>` 分段超过三段"),
-        ("CC>>C=", "CC>>C=\n     ^ 键符号后面缺少原子"),
-        ("[CH4>>C", "[CH4>>C\n       ^ 方括号原子语法错误:方括号未闭合"),
-        ("(C>>C", "(C>>C\n     ^ 括号不匹配"),
-    ],
-)
-def test_parse_reaction_errors_show_the_caret_view(text, shown):
-    with pytest.raises(ValueError) as e:
-        quorix.parse_reaction(text)
+        getattr(quorix, fn)(text)
+    assert type(e.value) is ValueError
     assert str(e.value) == shown
 
 
@@ -127,24 +112,18 @@ def test_deep_nesting_is_a_value_error():
 @pytest.mark.parametrize("fn", ["parse_smarts", "parse_reaction"])
 def test_parse_function_binding_errors(fn):
     f = getattr(quorix, fn)
-    with pytest.raises(TypeError) as e:
-        f()
-    assert str(e.value) == f"{fn}() missing 1 required positional argument: 'smarts'"
-    with pytest.raises(TypeError) as e:
-        f("C>>C", "C")
-    assert str(e.value) == f"{fn}() takes 1 positional arguments but 2 were given"
-    with pytest.raises(TypeError) as e:
-        f(smarts="C>>C", foo=1)
-    assert str(e.value) == f"{fn}() got an unexpected keyword argument 'foo'"
-    with pytest.raises(TypeError) as e:
-        f("C>>C", smarts="C>>C")
-    assert str(e.value) == f"{fn}() got multiple values for argument 'smarts'"
-    with pytest.raises(TypeError) as e:
-        f(42)
-    assert str(e.value) == "argument 'smarts': 'int' object cannot be cast as 'str'"
-    with pytest.raises(TypeError) as e:
-        f(b"C>>C")
-    assert str(e.value) == "argument 'smarts': 'bytes' object cannot be cast as 'str'"
+    cases = [
+        (lambda: f(), f"{fn}() missing 1 required positional argument: 'smarts'"),
+        (lambda: f("C>>C", "C"), f"{fn}() takes 1 positional arguments but 2 were given"),
+        (lambda: f(smarts="C>>C", foo=1), f"{fn}() got an unexpected keyword argument 'foo'"),
+        (lambda: f("C>>C", smarts="C>>C"), f"{fn}() got multiple values for argument 'smarts'"),
+        (lambda: f(42), "argument 'smarts': 'int' object cannot be cast as 'str'"),
+        (lambda: f(b"C>>C"), "argument 'smarts': 'bytes' object cannot be cast as 'str'"),
+    ]
+    for call, text in cases:
+        with pytest.raises(TypeError) as e:
+            call()
+        assert str(e.value) == text
     with pytest.raises(UnicodeEncodeError):
         f("C\ud800")
 
@@ -163,7 +142,9 @@ def test_match_binding_errors():
         (lambda: q.match(m, uniquify=1), TypeError, "argument 'uniquify': 'int' object cannot be cast as 'bool'"),
         (lambda: q.match(m, use_chirality=None), TypeError,
          "argument 'use_chirality': 'NoneType' object cannot be cast as 'bool'"),
-        (lambda: q.match(m, max_matches=1.5), TypeError, None),
+        # A TypeError of the integer conversion is rewritten to name the parameter;
+        # OverflowError passes unchanged, without the prefix.
+        (lambda: q.match(m, max_matches=1.5), TypeError, "argument 'max_matches': "),
         (lambda: q.match(m, max_matches=-1), OverflowError, None),
         (lambda: q.match(m, max_matches=2**64), OverflowError, None),
     ]
@@ -171,16 +152,12 @@ def test_match_binding_errors():
         with pytest.raises(exc) as e:
             call()
         assert type(e.value) is exc
-        if text is not None:
+        if text is None:
+            assert not str(e.value).startswith("argument")
+        elif text.endswith(": "):
+            assert str(e.value).startswith(text)
+        else:
             assert str(e.value) == text
-    # A TypeError of the integer conversion is rewritten to name the parameter.
-    with pytest.raises(TypeError) as e:
-        q.match(m, max_matches="1")
-    assert str(e.value).startswith("argument 'max_matches': ")
-    # OverflowError passes unchanged, without the prefix.
-    with pytest.raises(OverflowError) as e:
-        q.match(m, max_matches=-1)
-    assert not str(e.value).startswith("argument")
     # The largest value is accepted.
     assert q.match(m, max_matches=2**64 - 1) == [[0, 1], [1, 2]]
 

@@ -2,51 +2,23 @@ import pytest
 
 import quorix
 
-# Real molecules of many kinds; each must sanitise.
+# Molecules of many kinds (the engine tests sanitise all 7000 real ones); each
+# must sanitise.
 MOLECULES = {
-    # drugs
     "aspirin": "CC(=O)Oc1ccccc1C(=O)O",
-    "caffeine": "Cn1cnc2c1c(=O)n(C)c(=O)n2C",
-    "ibuprofen": "CC(C)Cc1ccc(cc1)[C@@H](C)C(=O)O",
-    "paracetamol": "CC(=O)Nc1ccc(O)cc1",
     "penicillin G": "CC1(C)S[C@@H]2[C@H](NC(=O)Cc3ccccc3)C(=O)N2[C@H]1C(=O)O",
-    "sildenafil": "CCCc1nn(C)c2c1nc([nH]c2=O)-c1cc(ccc1OCC)S(=O)(=O)N1CCN(C)CC1",
-    "omeprazole": "COc1ccc2[nH]c(nc2c1)S(=O)Cc1ncc(C)c(OC)c1C",
-    "imatinib": "Cc1ccc(NC(=O)c2ccc(CN3CCN(C)CC3)cc2)cc1Nc1nccc(n1)-c1cccnc1",
     "nitrofurantoin": "O=C1CN(/N=C/c2ccc(o2)[N+](=O)[O-])C(=O)N1",
-    "chlorpromazine": "CN(C)CCCN1c2ccccc2Sc2ccc(Cl)cc12",
-    # natural products
-    "morphine": "CN1CC[C@]23c4c5ccc(O)c4O[C@H]2[C@@H](O)C=C[C@H]3[C@H]1C5",
-    "cholesterol": "CC(C)CCC[C@@H](C)[C@H]1CC[C@H]2[C@@H]3CC=C4C[C@@H](O)CC[C@]4(C)[C@H]3CC[C@]12C",
-    "quinine": "COc1ccc2nccc([C@@H](O)[C@@H]3C[C@@H]4CCN3C[C@@H]4C=C)c2c1",
-    "nicotine": "CN1CCC[C@H]1c1cccnc1",
     "beta-carotene fragment": "CC1=C(C(C)(C)CCC1)/C=C/C(C)=C/C=C/C(C)=C/C=C/C=C(C)/C=C/C=C(C)/C",
-    "adenosine": "Nc1ncnc2c1ncn2[C@@H]1O[C@H](CO)[C@@H](O)[C@H]1O",
-    "azulene": "c1ccc2cccc2cc1",
     "porphine": "c1cc2cc3ccc(cc4ccc(cc5ccc(cc1n2)[nH]5)n4)[nH]3",
-    # organometallics and metal complexes
     "ferrocene": "[cH-]1cccc1.[cH-]1cccc1.[Fe+2]",
-    "cisplatin": "N[Pt](N)(Cl)Cl",
     "platinum amine": "C[N](C)(C)[Pt](Cl)(Cl)[N](C)(C)C",
-    "grignard": "C[Mg]Br",
-    "tetraethyllead": "CC[Pb](CC)(CC)CC",
     "copper ammine": "[NH3][Cu+2]([NH3])([NH3])[NH3]",
-    # charged species
-    "tetramethylammonium": "C[N+](C)(C)C",
     "glycine zwitterion": "[NH3+]CC(=O)[O-]",
-    "pyridinium": "c1cc[nH+]cc1",
-    "imidazolium": "C[n+]1ccn(C)c1",
-    "cyclopentadienide": "[cH-]1cccc1",
     "tropylium": "[cH+]1cccccc1",
     "nitro written pentavalent": "CN(=O)=O",
     "perchlorate": "OCl(=O)(=O)=O",
-    "azide": "CN=N#N",
-    # radicals
-    "methyl radical": "[CH3]",
     "TEMPO": "CC1(C)CCCC(C)(C)N1[O]",
-    "nitric oxide": "[N]=O",
     "dioxygen": "[O][O]",
-    "carbene": "[CH2]",
 }
 
 
@@ -108,20 +80,14 @@ def test_copy_first_for_all_or_nothing():
     assert copy.formal_charges != mol.formal_charges
 
 
-def test_trans_difluoroethene_gets_its_stereo_from_sanitize():
-    mol = quorix.parse_smiles("F/C=C/F")
+@pytest.mark.parametrize("smiles, stereo", [("F/C=C/F", "trans"), ("F/C=C\\F", "cis")])
+def test_difluoroethene_gets_its_stereo_from_sanitize(smiles, stereo):
+    mol = quorix.parse_smiles(smiles)
     before = mol.bond_descriptors()[1]
     assert (before["order"], before["stereo"], before["stereo_atoms"]) == ("double", "none", None)
     mol.sanitize()
     after = mol.bond_descriptors()[1]
-    assert (after["order"], after["stereo"], after["stereo_atoms"]) == ("double", "trans", (0, 3))
-
-
-def test_cis_difluoroethene():
-    mol = quorix.parse_smiles("F/C=C\\F")
-    mol.sanitize()
-    bond = mol.bond_descriptors()[1]
-    assert (bond["stereo"], bond["stereo_atoms"]) == ("cis", (0, 3))
+    assert (after["order"], after["stereo"], after["stereo_atoms"]) == ("double", stereo, (0, 3))
 
 
 def test_bond_descriptors_show_perceived_flags():

@@ -1,24 +1,20 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
 #include <numeric>
 #include <string>
 
 #include "chem/descriptors.hpp"
 #include "chem/gasteiger.hpp"
 #include "io/smiles/read.hpp"
+#include "support.hpp"
 
 using namespace quorix;
 using namespace quorix::core;
 
 namespace {
 
-MolBuilder smiles(const char* text) {
-    auto m = io::read_smiles(text);
-    EXPECT_TRUE(m.has_value()) << text;
-    return m ? *m : MolBuilder{};
-}
+MolBuilder smiles(const char* text) { return test::read_or_fail(text); }
 
 void hybridise(MolBuilder& m, std::initializer_list<Hybridization> h) {
     std::uint32_t i = 0;
@@ -86,11 +82,10 @@ TEST(Gasteiger, ChargeIsConserved) {
     EXPECT_NEAR(std::accumulate(p.begin(), p.end(), 0.0), -1.0, 1e-9);
 
     // With hydrogens the lumped hydrogen charges make up the rest, on real molecules.
-    std::ifstream in(std::string(QUORIX_TEST_DATA) + "/molecules.smi");
-    std::string line;
     int checked = 0;
-    while (std::getline(in, line) && checked < 500) {
-        auto m = io::read_smiles(line.substr(0, line.find('\t')));
+    for (const auto& [line, id] : test::data_records()) {
+        if (checked == 500) break;
+        auto m = io::read_smiles(line);
         if (!m) continue;
         int net = 0;
         for (Atom& a : m->atoms) {

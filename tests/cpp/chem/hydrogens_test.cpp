@@ -5,29 +5,16 @@
 #include "core/error.hpp"
 #include "core/polyhedron.hpp"
 #include "io/smiles/read.hpp"
+#include "support.hpp"
 
 using namespace quorix;
 using namespace quorix::core;
 
 namespace {
 
-MolBuilder smiles(const char* text) {
-    auto m = io::read_smiles(text);
-    EXPECT_TRUE(m.has_value()) << text;
-    return m ? *m : MolBuilder{};
-}
-
-std::vector<std::uint32_t> identity_ranks(const MolBuilder& m) {
-    std::vector<std::uint32_t> r(m.num_atoms());
-    for (std::uint32_t i = 0; i < r.size(); ++i) r[i] = i;
-    return r;
-}
-
-std::vector<std::uint32_t> neighbour_atoms(const MolBuilder& m, std::uint32_t a) {
-    std::vector<std::uint32_t> out;
-    for (Neighbor nb : m.neighbors(a)) out.push_back(nb.atom);
-    return out;
-}
+MolBuilder smiles(const char* text) { return test::read_or_fail(text); }
+std::vector<std::uint32_t> identity_ranks(const MolBuilder& m) { return test::identity(m.num_atoms()); }
+using test::neighbour_atoms;
 
 }  // namespace
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -11,6 +10,7 @@
 #include "chem/sanitize.hpp"
 #include "lattices.hpp"
 #include "smiles.hpp"
+#include "support.hpp"
 
 using namespace quorix;
 using core::BondOrder;
@@ -265,19 +265,15 @@ TEST(KekulizeLarge, UnkekulisableSheetStopsAtBudget) {
     for (const auto& b : m.bonds) EXPECT_NE(b.order, BondOrder::Double);
 }
 
-}  // namespace
-
-namespace {
-
-// Every real molecule that passes its valence check gets a Kekulé form.
-TEST(KekulizeRealMolecules, AllValidMoleculesKekulize) {
-    std::ifstream in(QUORIX_TEST_DATA "/molecules.smi");
-    ASSERT_TRUE(in);
-    std::string line;
-    std::size_t aromatic = 0, valence_failures = 0;
-    while (std::getline(in, line)) {
-        const std::string smi = line.substr(0, line.find_first_of(" \t"));
+// Every real molecule that passes its valence check gets a Kekulé form. Writers
+// kekulize sanitised molecules too, whose aromatic flags come from perception
+// rather than from the notation: every one of them must take a Kekulé form again.
+TEST(KekulizeRealMolecules, AsReadAndAfterSanitising) {
+    std::size_t aromatic = 0, valence_failures = 0, sanitised = 0;
+    for (const auto& record : test::data_records()) {
+        const std::string& smi = record.smiles;
         core::MolBuilder m = test::smiles(smi);
+        core::MolBuilder full = m;
         chem::cleanup(m);
         chem::organometallics(m);
         if (!chem::assign_valences(m)) {
@@ -291,36 +287,20 @@ TEST(KekulizeRealMolecules, AllValidMoleculesKekulize) {
         auto r = chem::kekulize(m);
         ASSERT_TRUE(r) << smi << ": " << r.error().to_string();
         for (const auto& a : m.atoms) ASSERT_FALSE(a.flags & core::AROMATIC) << smi;
+
+        ASSERT_TRUE(chem::sanitize(full)) << smi;
+        ++sanitised;
+        std::vector<unsigned> hydrogens;
+        for (const auto& a : full.atoms) hydrogens.push_back(a.total_hs());
+        r = chem::kekulize(full);
+        ASSERT_TRUE(r) << smi << ": " << r.error().to_string();
+        for (std::uint32_t a = 0; a < full.num_atoms(); ++a)
+            ASSERT_EQ(full.atoms[a].total_hs(), hydrogens[a]) << smi << " atom " << a;
     }
     // Tetraphenylborate written with a neutral boron and a carborane cage fail their valence check.
     EXPECT_EQ(valence_failures, 2u);
-    EXPECT_GT(aromatic, 5000u);
-}
-
-}  // namespace
-
-namespace {
-
-// Writers kekulize sanitised molecules, whose aromatic flags come from perception
-// rather than from the notation: every one of them must take a Kekulé form again.
-TEST(KekulizeRealMolecules, SanitisedMoleculesKekulizeAgain) {
-    std::ifstream in(QUORIX_TEST_DATA "/molecules.smi");
-    ASSERT_TRUE(in);
-    std::string line;
-    std::size_t sanitised = 0;
-    while (std::getline(in, line)) {
-        const std::string smi = line.substr(0, line.find_first_of(" \t"));
-        core::MolBuilder m = test::smiles(smi);
-        if (!chem::sanitize(m)) continue;
-        ++sanitised;
-        std::vector<unsigned> hydrogens;
-        for (const auto& a : m.atoms) hydrogens.push_back(a.total_hs());
-        auto r = chem::kekulize(m);
-        ASSERT_TRUE(r) << smi << ": " << r.error().to_string();
-        for (std::uint32_t a = 0; a < m.num_atoms(); ++a)
-            ASSERT_EQ(m.atoms[a].total_hs(), hydrogens[a]) << smi << " atom " << a;
-    }
     EXPECT_EQ(sanitised, 6998u);
+    EXPECT_GT(aromatic, 5000u);
 }
 
 }  // namespace

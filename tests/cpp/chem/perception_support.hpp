@@ -11,14 +11,11 @@
 #include "core/builder.hpp"
 #include "core/valence.hpp"
 #include "io/smiles/read.hpp"
+#include "support.hpp"
 
 namespace quorix::test {
 
-inline core::MolBuilder read(std::string_view smiles) {
-    auto mol = io::read_smiles(smiles);
-    if (!mol) ADD_FAILURE() << "unreadable test SMILES " << smiles;
-    return mol ? std::move(*mol) : core::MolBuilder{};
-}
+inline core::MolBuilder read(std::string_view smiles) { return read_or_fail(smiles); }
 
 // Implicit hydrogens as the valence step stores them, and ring flags.
 inline void fill_hydrogens_and_rings(core::MolBuilder& mol) {

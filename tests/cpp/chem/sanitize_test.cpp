@@ -2,14 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "chem/aromaticity.hpp"
 #include "perception_support.hpp"
+#include "support.hpp"
 
 using namespace quorix;
 using core::BondOrder;
@@ -127,16 +126,9 @@ TEST(Sanitize, NitroAndMetalAmineComeOutNormalised) {
 // listed; everything else sanitises, keeps the pipeline's invariants and comes
 // out the same from a second run.
 TEST(SanitizeRealData, MoleculesFile) {
-    std::ifstream in(std::string(QUORIX_TEST_DATA) + "/molecules.smi");
-    ASSERT_TRUE(in) << "missing molecules.smi";
     std::map<std::string, std::string> failures;
-    std::string line;
     std::size_t read_count = 0;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string smiles, id;
-        fields >> smiles >> id;
-        if (smiles.empty()) continue;
+    for (const auto& [smiles, id] : test::data_records()) {
         auto parsed = io::read_smiles(smiles);
         if (!parsed) continue;
         ++read_count;

@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "chem/rings.hpp"
 #include "graphs.hpp"
 #include "io/smiles/read.hpp"
+#include "support.hpp"
 
 using namespace quorix;
 using namespace quorix::chem;
@@ -176,12 +176,9 @@ namespace {
 // is a ring bond exactly when some listed ring uses it, and each atom's smallest
 // ring is the smallest listed ring through it.
 TEST(SssrRealMolecules, AgreesWithRingMembership) {
-    std::ifstream in(QUORIX_TEST_DATA "/molecules.smi");
-    ASSERT_TRUE(in);
-    std::string line;
     std::size_t checked = 0, total_rings = 0;
-    while (std::getline(in, line)) {
-        const std::string smi = line.substr(0, line.find_first_of(" \t"));
+    for (const auto& record : test::data_records()) {
+        const std::string& smi = record.smiles;
         auto read = io::read_smiles(smi);
         ASSERT_TRUE(read) << smi;
         core::MolBuilder m = std::move(*read);

@@ -134,7 +134,6 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"BenzeneCarbonOneH", at(6, {A, A}, 0, true), 1, 4, ok(4), 0, ok(0)},
         Case{"PyridineNitrogen", at(7, {A, A}, 0, true), 0, 3, ok(3), 0, ok(0)},
         Case{"FusedCarbon", at(6, {A, A, A}, 0, true), 0, 4, ok(4), 0, ok(0)},
-        Case{"NitrogenThreeAromatic", at(7, {A, A, A}, 0, true), 0, 3, ok(3), 0, ok(0)},
         Case{"AromaticByOrderAlone", at(6, {A}), 0, 2, ok(2), 2, ok(2)},
         Case{"ThiopheneSulfur", at(16, {A, A}, 0, true), 0, 2, ok(2), 0, ok(0)},
         Case{"AromaticCarbanionUsesNitrogenList", at(6, {A, A, A}, -1, true), 0, 3, ok(3), 0, ok(0)},
@@ -144,7 +143,6 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"UnrestrictedNeverCorrected", at(26, {A, A, A}, 0, true), 0, 5, ok(5), 0, ok(0)},
         Case{"AromaticSulfurThreeBondsSnapsToTwo", at(16, {S, S, S}, 0, true), 0, 2, ok(2), 0, ok(0)},
         Case{"AromaticXenonZeroEntryEndsWalk", at(54, {S, S}, 0, true), 0, 2, ok(2), 0, fails(2, AROM)},
-        Case{"AromaticSulfurFour", at(16, {A, A, D}, 0, true), 0, 4, ok(4), 0, ok(0)},
         // Plain sums, charges and the shifted element.
         Case{"Methane", at(6, {}), 0, 0, ok(0), 4, ok(4)},
         Case{"CarbonFiveBonds", at(6, {S, S, S, S, S}), 0, 5, fails(5), 0, fails(5)},
@@ -167,7 +165,6 @@ INSTANTIATE_TEST_SUITE_P(
         // Elements whose own list ends in "any" never fail.
         Case{"LithiumHydride", at(3, {}), 0, 0, ok(0), 1, ok(1)},
         Case{"LithiumThreeBonds", at(3, {S, S, S}), 0, 3, ok(3), 0, ok(0)},
-        Case{"MagnesiumDication", at(12, {}, 2), 0, 0, ok(0), 0, ok(0)},
         Case{"MagnesiumDicationBonded", at(12, {S, S}, 2), 0, 2, ok(2), 0, ok(0)},
         Case{"SodiumCation", at(11, {}, 1), 0, 0, ok(0), 0, ok(0)},
         Case{"CesiumHasNoTrailingAny", at(55, {S, S}), 0, 2, fails(2), 0, fails(2)},
@@ -182,7 +179,6 @@ INSTANTIATE_TEST_SUITE_P(
         // Hydrogen.
         Case{"LoneHydrogen", at(1, {}), 0, 0, ok(0), 1, ok(1)},
         Case{"LoneProton", at(1, {}, 1), 0, 0, ok(0), 0, ok(0)},
-        Case{"LoneHydride", at(1, {}, -1), 0, 0, ok(0), 0, ok(0)},
         Case{"LoneHydrogenDication", at(1, {}, 2), 0, 0, ok(0), 0, fails(0, CHARGE)},
         Case{"LoneHydrogenDianion", at(1, {}, -2), 0, 0, ok(0), 0, fails(0, CHARGE)},
         Case{"LoneHydrogenRadical", at(1, {}, 0, false, 1), 0, 0, ok(0), 0, ok(0)},
@@ -193,17 +189,12 @@ INSTANTIATE_TEST_SUITE_P(
         // Phosphorus, sulfur, arsenic and selenium anions keep their own lists.
         Case{"PhosphideTwoMinusThreeBonds", at(15, {S, S, S}, -2), 0, 3, ok(3), 0, ok(0)},
         Case{"PhosphideTwoMinusFourBonds", at(15, {S, S, S, S}, -2), 0, 4, fails(4), 0, fails(4)},
-        Case{"PhosphideTwoMinusOneBond", at(15, {S}, -2), 0, 1, ok(1), 0, ok(0)},
         Case{"PhosphideOneMinusUsesSulfur", at(15, {S, S, S, S, S, S}, -1), 0, 6, ok(6), 0, ok(0)},
         Case{"ThiolateFiveBonds", at(16, {S, S, S, S, S}, -1), 0, 5, ok(5), 0, ok(0)},
         Case{"ThiolateSixBonds", at(16, {S, S, S, S, S, S}, -1), 0, 6, fails(6), 0, fails(6)},
-        Case{"Thiolate", at(16, {S}, -1), 0, 1, ok(1), 0, ok(0)},
         Case{"ArsenideTwoMinus", at(33, {S, S, S, S}, -2), 0, 4, fails(4), 0, fails(4)},
-        Case{"ArsenideTwoMinusThree", at(33, {S, S, S}, -2), 0, 3, ok(3), 0, ok(0)},
         Case{"ArsenideOneMinusUsesSelenium", at(33, {S, S, S, S, S, S}, -1), 0, 6, ok(6), 0, ok(0)},
-        Case{"Selenolate", at(34, {S}, -1), 0, 1, ok(1), 0, ok(0)},
-        Case{"SelenolateSixBonds", at(34, {S, S, S, S, S, S}, -1), 0, 6, fails(6), 0, fails(6)},
-        Case{"SelenolateFiveBonds", at(34, {S, S, S, S, S}, -1), 0, 5, ok(5), 0, ok(0)}),
+        Case{"SelenolateSixBonds", at(34, {S, S, S, S, S, S}, -1), 0, 6, fails(6), 0, fails(6)}),
     [](const ::testing::TestParamInfo<Case>& info) { return info.param.name; });
 
 TEST(ValenceError, TextOfCarbonWithFiveBonds) {

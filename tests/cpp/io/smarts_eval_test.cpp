@@ -130,25 +130,16 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         // `;` binds loosest, `,` next, `&` and juxtaposition tightest, `!` tighter still.
         AtomCase{"[C,N;H1]", ON(ETHANE_C), false}, AtomCase{"[C,N&H1]", ON(ETHANE_C), true},
-        AtomCase{"[C,NH1]", ON(ETHANE_C), true}, AtomCase{"[C,N;H3]", ON(ETHANE_C), true},
-        AtomCase{"[N,C;H3]", ON(AMMONIUM_N), false}, AtomCase{"[N&H4,C]", ON(AMMONIUM_N), true},
-        AtomCase{"[!C,N]", ON(PYRIDINE_N), true}, AtomCase{"[!C,N]", ON(ETHANE_C), false},
-        AtomCase{"[!C,N]", ON(CARBONYL_O), true}, AtomCase{"[!C&!N]", ON(CARBONYL_O), true},
-        AtomCase{"[!C!N]", ON(PYRIDINE_N), true}, AtomCase{"[!C!n]", ON(PYRIDINE_N), false},
-        AtomCase{"[!#6;!#7]", ON(PYRIDINE_N), false}, AtomCase{"[!!C]", ON(ETHANE_C), true},
-        AtomCase{"[!!!C]", ON(ETHANE_C), false}, AtomCase{"[C;H1,H3]", ON(ETHANE_C), true},
-        AtomCase{"[C;H1,H2]", ON(ETHANE_C), false}, AtomCase{"[c,n;R2]", ON(INDOLE_FUSION_C), true},
-        AtomCase{"[c,n;R2]", ON(PYRIDINE_N), false}, AtomCase{"[c,nR2]", ON(PYRIDINE_N), false},
+        AtomCase{"[!C,N]", ON(CARBONYL_O), true}, AtomCase{"[!C!n]", ON(PYRIDINE_N), false},
+        AtomCase{"[!!!C]", ON(ETHANE_C), false}, AtomCase{"[c,nR2]", ON(PYRIDINE_N), false},
         AtomCase{"[c,nR1]", ON(PYRIDINE_N), true}));
 
 INSTANTIATE_TEST_SUITE_P(
     Elements, AtomEval,
-    testing::Values(AtomCase{"[#6]", ON(ETHANE_C), true}, AtomCase{"[#6]", ON(BENZENE_C), true},
+    testing::Values(AtomCase{"[#6]", ON(BENZENE_C), true},
                     AtomCase{"[C]", ON(BENZENE_C), false}, AtomCase{"[c]", ON(BENZENE_C), true},
                     AtomCase{"[c]", ON(ETHANE_C), false}, AtomCase{"[a]", ON(PYRIDINE_N), true},
-                    AtomCase{"[A]", ON(PYRIDINE_N), false}, AtomCase{"[A]", ON(CARBONYL_O), true},
-                    AtomCase{"[*]", ON(PYRIDINE_N), true}, AtomCase{"[#7]", ON(AMMONIUM_N), true},
-                    AtomCase{"[N]", ON(PYRIDINE_N), false}, AtomCase{"[n]", ON(PYRIDINE_N), true},
+                    AtomCase{"[A]", ON(PYRIDINE_N), false}, AtomCase{"[*]", ON(PYRIDINE_N), true},
                     AtomCase{"[Hg]", ON(ETHANE_C), false}, AtomCase{"[H]", ON(ETHANE_C), false}));
 
 INSTANTIATE_TEST_SUITE_P(
@@ -158,44 +149,38 @@ INSTANTIATE_TEST_SUITE_P(
         // atom of the graph or only a count on its heavy atom.
         AtomCase{"[CX4]", ON(METHANE), true}, AtomCase{"[CX4]", ON(METHANE_EXPLICIT_H), true},
         AtomCase{"[CX8]", ON(METHANE_EXPLICIT_H), false}, AtomCase{"[OX2]", ON(WATER_O_TWO_H_ATOMS), true},
-        AtomCase{"[OX4]", ON(WATER_O_TWO_H_ATOMS), false}, AtomCase{"[CX4]", ON(ETHANE_C), true},
-        AtomCase{"[cX3]", ON(BENZENE_C), true}, AtomCase{"[X]", ON(ETHANE_C), false},
+        AtomCase{"[OX4]", ON(WATER_O_TWO_H_ATOMS), false}, AtomCase{"[cX3]", ON(BENZENE_C), true},
+        AtomCase{"[X]", ON(ETHANE_C), false},
         // Degree counts graph neighbours only; H counts every hydrogen.
         AtomCase{"[D4]", ON(METHANE_EXPLICIT_H), true}, AtomCase{"[D0]", ON(METHANE), true},
-        AtomCase{"[D]", ON(ETHANE_C), true}, AtomCase{"[D2]", ON(ETHANE_C), false},
-        AtomCase{"[H4]", ON(METHANE_EXPLICIT_H), true}, AtomCase{"[H3]", ON(ETHANE_C), true},
-        AtomCase{"[H]", ON(BENZENE_C), false}, AtomCase{"[CH]", ON(BENZENE_C), false},
+        AtomCase{"[D]", ON(ETHANE_C), true}, AtomCase{"[H4]", ON(METHANE_EXPLICIT_H), true},
+        AtomCase{"[H3]", ON(ETHANE_C), true}, AtomCase{"[H]", ON(BENZENE_C), false},
         AtomCase{"[cH]", ON(BENZENE_C), true}, AtomCase{"[H0]", ON(PYRIDINE_N), true},
         AtomCase{"[h0]", ON(METHANE_EXPLICIT_H), true}, AtomCase{"[h4]", ON(METHANE), true},
-        AtomCase{"[h]", ON(BENZENE_C), true}, AtomCase{"[v4]", ON(ETHANE_C), true},
-        AtomCase{"[v3]", ON(PYRIDINE_N), true}, AtomCase{"[v]", ON(PYRIDINE_N), false},
-        AtomCase{"[v2]", ON(CARBONYL_O), true}));
+        AtomCase{"[h]", ON(BENZENE_C), true}, AtomCase{"[v3]", ON(PYRIDINE_N), true},
+        AtomCase{"[v]", ON(PYRIDINE_N), false}));
 
 INSTANTIATE_TEST_SUITE_P(
     Rings, AtomEval,
     testing::Values(AtomCase{"[R]", ON(BENZENE_C), true}, AtomCase{"[R]", ON(ETHANE_C), false},
-                    AtomCase{"[R0]", ON(ETHANE_C), true}, AtomCase{"[R0]", ON(BENZENE_C), false},
-                    AtomCase{"[R1]", ON(BENZENE_C), true}, AtomCase{"[R2]", ON(INDOLE_FUSION_C), true},
+                    AtomCase{"[R0]", ON(ETHANE_C), true}, AtomCase{"[R2]", ON(INDOLE_FUSION_C), true},
                     AtomCase{"[r]", ON(INDOLE_FUSION_C), true}, AtomCase{"[r]", ON(ETHANE_C), false},
-                    AtomCase{"[r0]", ON(ETHANE_C), true}, AtomCase{"[r0]", ON(BENZENE_C), false},
-                    AtomCase{"[r6]", ON(BENZENE_C), true}, AtomCase{"[r5]", ON(INDOLE_FUSION_C), true},
+                    AtomCase{"[r0]", ON(ETHANE_C), true}, AtomCase{"[r6]", ON(BENZENE_C), true},
+                    AtomCase{"[r5]", ON(INDOLE_FUSION_C), true},
                     // Only the smallest ring counts.
                     AtomCase{"[r6]", ON(INDOLE_FUSION_C), false}, AtomCase{"[x]", ON(BENZENE_C), true},
-                    AtomCase{"[x]", ON(ETHANE_C), false}, AtomCase{"[x2]", ON(BENZENE_C), true},
-                    AtomCase{"[x2]", ON(INDOLE_FUSION_C), false}, AtomCase{"[x3]", ON(INDOLE_FUSION_C), true},
-                    AtomCase{"[x0]", ON(ETHANE_C), true}));
+                    AtomCase{"[x2]", ON(BENZENE_C), true}, AtomCase{"[x2]", ON(INDOLE_FUSION_C), false},
+                    AtomCase{"[x3]", ON(INDOLE_FUSION_C), true}));
 
 INSTANTIATE_TEST_SUITE_P(
     ChargeIsotopeMap, AtomEval,
-    testing::Values(AtomCase{"[N+]", ON(AMMONIUM_N), true}, AtomCase{"[N+1]", ON(AMMONIUM_N), true},
+    testing::Values(AtomCase{"[N+]", ON(AMMONIUM_N), true},
                     AtomCase{"[N++]", ON(AMMONIUM_N), false}, AtomCase{"[N+0]", ON(AMMONIUM_N), false},
-                    AtomCase{"[N-]", ON(AMMONIUM_N), false}, AtomCase{"[+0]", ON(ETHANE_C), true},
-                    AtomCase{"[13C]", ON(C13_METHYL), true}, AtomCase{"[13C]", ON(ETHANE_C), false},
-                    AtomCase{"[0C]", ON(ETHANE_C), true}, AtomCase{"[12C]", ON(ETHANE_C), false},
+                    AtomCase{"[+0]", ON(ETHANE_C), true}, AtomCase{"[13C]", ON(C13_METHYL), true},
+                    AtomCase{"[13C]", ON(ETHANE_C), false}, AtomCase{"[0C]", ON(ETHANE_C), true},
                     // Map numbers and chirality never restrict the atom test.
-                    AtomCase{"[C:7]", ON(ETHANE_C), true}, AtomCase{"[N:7]", ON(ETHANE_C), false},
-                    AtomCase{"[:7]", ON(PYRIDINE_N), true}, AtomCase{"[C,:1]", ON(CARBONYL_O), true},
-                    AtomCase{"[C@@]", ON(ETHANE_C), true}, AtomCase{"[C@]", ON(ETHANE_C), true},
+                    AtomCase{"[C:7]", ON(ETHANE_C), true}, AtomCase{"[:7]", ON(PYRIDINE_N), true},
+                    AtomCase{"[C,:1]", ON(CARBONYL_O), true}, AtomCase{"[C@@]", ON(ETHANE_C), true},
                     AtomCase{"[!:1]", ON(ETHANE_C), false}));
 
 // ---- boolean edge shapes ---------------------------------------------------------

@@ -64,17 +64,14 @@ INSTANTIATE_TEST_SUITE_P(
         // Empty input and empty components.
         ErrorCase{"", Tag::EmptySmiles, 0, "空的 SMILES"},
         ErrorCase{".", Tag::EmptySmiles, 0, "空的 SMILES"},
-        ErrorCase{"..", Tag::EmptySmiles, 0, "空的 SMILES"},
         ErrorCase{"[$()]", Tag::EmptySmiles, 3, "空的 SMILES"},
         ErrorCase{"C[$(.)]", Tag::EmptySmiles, 4, "空的 SMILES"},
         // Characters that cannot stand where they are.
         ErrorCase{"C<C", Tag::UnexpectedChar, 1, "意外的字符 '<'"},
         ErrorCase{"C-<C", Tag::UnexpectedChar, 2, "意外的字符 '<'"},
         ErrorCase{"C-;,C", Tag::UnexpectedChar, 3, "意外的字符 ','"},
-        ErrorCase{"C=;&C", Tag::UnexpectedChar, 3, "意外的字符 '&'"},
         ErrorCase{"1C", Tag::UnexpectedChar, 0, "意外的字符 '1'"},
         ErrorCase{"%12C", Tag::UnexpectedChar, 0, "意外的字符 '%'"},
-        ErrorCase{"C.1C", Tag::UnexpectedChar, 2, "意外的字符 '1'"},
         // End of input inside a bracket.
         ErrorCase{"[C", Tag::UnexpectedEnd, 2, "输入意外结束"},
         ErrorCase{"C[C[N]", Tag::UnexpectedEnd, 6, "输入意外结束"},
@@ -82,60 +79,48 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"[$(C[)]]", Tag::UnexpectedEnd, 5, "输入意外结束"},
         // The caret counts characters: é is two bytes, one column.
         ErrorCase{"[Cé", Tag::UnexpectedEnd, 4, "输入意外结束"},
-        ErrorCase{"[$(é", Tag::UnexpectedEnd, 5, "输入意外结束"},
         // Symbols that are no atom.
         ErrorCase{"CH", Tag::UnknownElement, 1, "无法识别的元素符号 H"},
         ErrorCase{"CR", Tag::UnknownElement, 1, "无法识别的元素符号 R"},
-        ErrorCase{"X", Tag::UnknownElement, 0, "无法识别的元素符号 X"},
         ErrorCase{"D", Tag::UnknownElement, 0, "无法识别的元素符号 D"},
         ErrorCase{"[C]]", Tag::UnknownElement, 3, "无法识别的元素符号 ]"},
         ErrorCase{"C C", Tag::UnknownElement, 1, "无法识别的元素符号  "},
         ErrorCase{"C>C", Tag::UnknownElement, 1, "无法识别的元素符号 >"},
         ErrorCase{"Cé", Tag::UnknownElement, 1, "无法识别的元素符号 é"},
         ErrorCase{"[Q]", Tag::UnknownElement, 1, "无法识别的元素符号 Q"},
-        ErrorCase{"[q]", Tag::UnknownElement, 1, "无法识别的元素符号 q"},
         ErrorCase{"[C,J]", Tag::UnknownElement, 3, "无法识别的元素符号 J"},
         // Bracket-expression faults.
         ErrorCase{"[]", Tag::BadBracketAtom, 1, BAD + "表达式意外结束"},
         ErrorCase{"[C&]", Tag::BadBracketAtom, 3, BAD + "表达式意外结束"},
-        ErrorCase{"[C;]", Tag::BadBracketAtom, 3, BAD + "表达式意外结束"},
-        ErrorCase{"[C,]", Tag::BadBracketAtom, 3, BAD + "表达式意外结束"},
         ErrorCase{"[!]", Tag::BadBracketAtom, 2, BAD + "表达式意外结束"},
         ErrorCase{"[#]", Tag::BadBracketAtom, 2, BAD + "`#` 后缺少原子序数"},
         ErrorCase{"[C#N]", Tag::BadBracketAtom, 3, BAD + "`#` 后缺少原子序数"},
         ErrorCase{"[?]", Tag::BadBracketAtom, 1, BAD + "无法识别的查询基元"},
-        ErrorCase{"[C,?]", Tag::BadBracketAtom, 3, BAD + "无法识别的查询基元"},
         ErrorCase{"C[é]", Tag::BadBracketAtom, 2, BAD + "无法识别的查询基元"},
         ErrorCase{"[$]", Tag::BadBracketAtom, 2, BAD + "`$` 后缺少 `(`"},
         ErrorCase{"[$C]", Tag::BadBracketAtom, 2, BAD + "`$` 后缺少 `(`"},
         ErrorCase{"[$(CO]", Tag::BadBracketAtom, 1, BAD + "递归 SMARTS 的 `(` 未闭合"},
         ErrorCase{"[C:]", Tag::BadBracketAtom, 3, BAD + "`:` 后缺少映射号"},
-        ErrorCase{"[H:]", Tag::BadBracketAtom, 3, BAD + "`:` 后缺少映射号"},
         ErrorCase{"[C)]", Tag::BadBracketAtom, 2, BAD + "方括号里有无法解析的残余"},
         ErrorCase{"[C>N]", Tag::BadBracketAtom, 2, BAD + "方括号里有无法解析的残余"},
         ErrorCase{"[C[N]]", Tag::BadBracketAtom, 2, BAD + "方括号里有无法解析的残余"},
-        ErrorCase{"[C?]", Tag::BadBracketAtom, 2, BAD + "方括号里有无法解析的残余"},
         ErrorCase{"[C:1:2]", Tag::BadBracketAtom, 1, BAD + "一个原子上写了两个不同的映射号"},
         ErrorCase{"CC[C:1,N:2]", Tag::BadBracketAtom, 3, BAD + "一个原子上写了两个不同的映射号"},
         ErrorCase{"[!:1;:2]", Tag::BadBracketAtom, 1, BAD + "一个原子上写了两个不同的映射号"},
         ErrorCase{"C-,C", Tag::BadBracketAtom, 3, BAD + "键表达式意外结束"},
-        ErrorCase{"C-&C", Tag::BadBracketAtom, 3, BAD + "键表达式意外结束"},
         ErrorCase{"C!C", Tag::BadBracketAtom, 2, BAD + "键表达式意外结束"},
         ErrorCase{"C<->C", Tag::BadBracketAtom, 3, BAD + "键表达式里有无法解析的残余"},
         ErrorCase{"C%1", Tag::BadBracketAtom, 2, BAD + "`%` 后需要两位数字"},
-        ErrorCase{"C%", Tag::BadBracketAtom, 2, BAD + "`%` 后需要两位数字"},
         ErrorCase{"C%a1", Tag::BadBracketAtom, 2, BAD + "`%` 后需要两位数字"},
         // Branches.
         ErrorCase{"(C)", Tag::UnbalancedParens, 0, "括号不匹配"},
         ErrorCase{"C(C", Tag::UnbalancedParens, 3, "括号不匹配"},
-        ErrorCase{"C)", Tag::UnbalancedParens, 1, "括号不匹配"},
         ErrorCase{"C(C))", Tag::UnbalancedParens, 4, "括号不匹配"},
         ErrorCase{"C.(C)", Tag::UnbalancedParens, 2, "括号不匹配"},
         ErrorCase{"C()C", Tag::EmptyBranch, 2, "空的分支"},
         ErrorCase{"C(=)C", Tag::EmptyBranch, 3, "空的分支"},
         // Ring closures.
         ErrorCase{"C1CC", Tag::UnclosedRing, 1, "环闭合标号 1 未配对"},
-        ErrorCase{"C2CC1C", Tag::UnclosedRing, 1, "环闭合标号 2 未配对"},
         ErrorCase{"C%99CC1", Tag::UnclosedRing, 1, "环闭合标号 99 未配对"},
         ErrorCase{"C11", Tag::RingSelfLoop, 2, "环闭合标号 1 的两端是同一个原子"},
         ErrorCase{"C%10%10", Tag::RingSelfLoop, 4, "环闭合标号 10 的两端是同一个原子"},
@@ -145,14 +130,11 @@ INSTANTIATE_TEST_SUITE_P(
         // Bonds that reach no atom.
         ErrorCase{"=C", Tag::BondWithoutAtom, 0, "键符号后面缺少原子"},
         ErrorCase{"C=", Tag::BondWithoutAtom, 1, "键符号后面缺少原子"},
-        ErrorCase{"C=.C", Tag::BondWithoutAtom, 1, "键符号后面缺少原子"},
         ErrorCase{".=C", Tag::BondWithoutAtom, 1, "键符号后面缺少原子"},
         ErrorCase{"C(C=)", Tag::BondWithoutAtom, 3, "键符号后面缺少原子"},
         ErrorCase{"C=(-C)", Tag::BondWithoutAtom, 3, "键符号后面缺少原子"},
         // Numbers that do not fit their field; map numbers are never clamped.
         ErrorCase{"[#300]", Tag::NumberOutOfRange, 5, "数值超出范围"},
-        ErrorCase{"[#256]", Tag::NumberOutOfRange, 5, "数值超出范围"},
-        ErrorCase{"[C:70000]", Tag::NumberOutOfRange, 8, "数值超出范围"},
         ErrorCase{"[C:65536]", Tag::NumberOutOfRange, 8, "数值超出范围"},
         ErrorCase{"[H:99999999999]", Tag::NumberOutOfRange, 14, "数值超出范围"},
         // Faults inside recursive groups point into the whole text.
@@ -228,24 +210,22 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         // Two-letter symbols first: these are elements, not primitive pairs.
         ShapeCase{"[Hg]", "Hg"}, ShapeCase{"[Ar]", "Ar"}, ShapeCase{"[Ds]", "Ds"}, ShapeCase{"[Cr]", "Cr"},
-        ShapeCase{"[Co]", "Co"}, ShapeCase{"[Se]", "Se"}, ShapeCase{"[Cl-]", "And(Cl,-1)"},
-        ShapeCase{"[se]", "se"}, ShapeCase{"[as]", "as"}, ShapeCase{"[te]", "te"}, ShapeCase{"[si]", "si"},
-        ShapeCase{"[Ch]", "And(C,h1)"}, ShapeCase{"[Ha]", "And(H1,a)"}, ShapeCase{"[cs]", "And(c,s)"},
-        ShapeCase{"[Br]", "Br"}, ShapeCase{"[c]", "c"}, ShapeCase{"[n]", "n"}, ShapeCase{"[K]", "K"},
-        ShapeCase{"[#6]", "#6"}, ShapeCase{"[#0]", "#0"}, ShapeCase{"[#255]", "#255"},
-        ShapeCase{"[*]", "*"}, ShapeCase{"[a]", "a"}, ShapeCase{"[A]", "A"},
+        ShapeCase{"[Co]", "Co"}, ShapeCase{"[Se]", "Se"}, ShapeCase{"[Cl-]", "And(Cl,-1)"}, ShapeCase{"[se]", "se"},
+        ShapeCase{"[as]", "as"}, ShapeCase{"[te]", "te"}, ShapeCase{"[si]", "si"}, ShapeCase{"[Ch]", "And(C,h1)"},
+        ShapeCase{"[Ha]", "And(H1,a)"}, ShapeCase{"[cs]", "And(c,s)"}, ShapeCase{"[Br]", "Br"}, ShapeCase{"[c]", "c"},
+        ShapeCase{"[#6]", "#6"}, ShapeCase{"[#0]", "#0"}, ShapeCase{"[#255]", "#255"}, ShapeCase{"[*]", "*"},
+        ShapeCase{"[a]", "a"}, ShapeCase{"[A]", "A"},
         // Counts with and without numbers.
-        ShapeCase{"[D]", "D1"}, ShapeCase{"[D3]", "D3"}, ShapeCase{"[X]", "X1"}, ShapeCase{"[X4]", "X4"},
-        ShapeCase{"[h]", "h1"}, ShapeCase{"[h0]", "h0"}, ShapeCase{"[v]", "v1"}, ShapeCase{"[v5]", "v5"},
-        ShapeCase{"[H1]", "H1"}, ShapeCase{"[H0]", "H0"}, ShapeCase{"[CH]", "And(C,H1)"}, ShapeCase{"[!H]", "!H1"},
-        ShapeCase{"[HH]", "And(H1,H1)"}, ShapeCase{"[D99999999999]", "D4294967295"},
-        ShapeCase{"[R]", "R"}, ShapeCase{"[R0]", "R0"}, ShapeCase{"[R2]", "R2"}, ShapeCase{"[r]", "R"},
-        ShapeCase{"[r5]", "r5"}, ShapeCase{"[r0]", "r0"}, ShapeCase{"[x]", "x"}, ShapeCase{"[x2]", "x2"},
+        ShapeCase{"[D]", "D1"}, ShapeCase{"[D3]", "D3"}, ShapeCase{"[X]", "X1"}, ShapeCase{"[h]", "h1"},
+        ShapeCase{"[h0]", "h0"}, ShapeCase{"[v]", "v1"}, ShapeCase{"[H1]", "H1"}, ShapeCase{"[H0]", "H0"},
+        ShapeCase{"[CH]", "And(C,H1)"}, ShapeCase{"[!H]", "!H1"}, ShapeCase{"[HH]", "And(H1,H1)"},
+        ShapeCase{"[D99999999999]", "D4294967295"}, ShapeCase{"[R]", "R"}, ShapeCase{"[R0]", "R0"},
+        ShapeCase{"[r]", "R"}, ShapeCase{"[r5]", "r5"}, ShapeCase{"[r0]", "r0"}, ShapeCase{"[x]", "x"},
         // Charges: runs, numbers, and a run followed by digits.
         ShapeCase{"[+]", "+1"}, ShapeCase{"[-]", "-1"}, ShapeCase{"[--]", "-2"}, ShapeCase{"[+++]", "+3"},
-        ShapeCase{"[+3]", "+3"}, ShapeCase{"[-12]", "-12"}, ShapeCase{"[+0]", "+0"},
-        ShapeCase{"[++2]", "And(+2,iso2)"}, ShapeCase{"[+-]", "And(+1,-1)"},
-        ShapeCase{"[+99999999999]", "+2147483647"}, ShapeCase{"[-99999999999]", "-2147483647"},
+        ShapeCase{"[-12]", "-12"}, ShapeCase{"[+0]", "+0"}, ShapeCase{"[++2]", "And(+2,iso2)"},
+        ShapeCase{"[+-]", "And(+1,-1)"}, ShapeCase{"[+99999999999]", "+2147483647"},
+        ShapeCase{"[-99999999999]", "-2147483647"},
         // Isotopes are capped, atomic numbers are not.
         ShapeCase{"[13C]", "And(iso13,C)"}, ShapeCase{"[70000C]", "And(iso65535,C)"},
         ShapeCase{"[2#1]", "And(iso2,#1)"},
@@ -255,8 +235,7 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Hydrogen, SmartsShapes,
     testing::Values(ShapeCase{"[H]", "#1"}, ShapeCase{"[2H]", "And(iso2,#1)"}, ShapeCase{"[H+]", "And(#1,+1)"},
-                    ShapeCase{"[H-]", "And(#1,-1)"}, ShapeCase{"[H++]", "And(#1,+2)"},
-                    ShapeCase{"[H+2]", "And(#1,+2)"}, ShapeCase{"[H:1]", "And(#1,:1)"},
+                    ShapeCase{"[H++]", "And(#1,+2)"}, ShapeCase{"[H:1]", "And(#1,:1)"},
                     ShapeCase{"[2H-:7]", "And(iso2,#1,-1,:7)"},
                     // Not the hydrogen form: read generally, H is the hydrogen count.
                     ShapeCase{"[H+-]", "And(H1,+1,-1)"}, ShapeCase{"[70000H]", "And(iso65535,H1)"},
@@ -265,28 +244,26 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     MapNumbers, SmartsShapes,
     testing::Values(ShapeCase{"[:1]", ":1"}, ShapeCase{"[C:5]", "And(C,:5)"}, ShapeCase{"[C:1:1]", "And(C,:1)"},
-                    ShapeCase{"[C:65535]", "And(C,:65535)"}, ShapeCase{"[C:0]", "And(C,:0)"},
-                    ShapeCase{"[C,:1]", "And(Or(C,And()),:1)"}, ShapeCase{"[!:1]", "And(!And(),:1)"},
-                    ShapeCase{"[C;:1]", "And(C,:1)"}, ShapeCase{"[:1C]", "And(C,:1)"},
-                    ShapeCase{"[C&:1&N]", "And(And(C,N),:1)"}, ShapeCase{"[:1&:1;C]", "And(C,:1)"},
-                    ShapeCase{"[:2;:2]", ":2"}, ShapeCase{"[C@@H:5]", "And(And(C,@@,H1),:5)"}));
+                    ShapeCase{"[C:0]", "And(C,:0)"}, ShapeCase{"[C,:1]", "And(Or(C,And()),:1)"},
+                    ShapeCase{"[!:1]", "And(!And(),:1)"}, ShapeCase{"[C;:1]", "And(C,:1)"},
+                    ShapeCase{"[:1C]", "And(C,:1)"}, ShapeCase{"[C&:1&N]", "And(And(C,N),:1)"},
+                    ShapeCase{"[:1&:1;C]", "And(C,:1)"}, ShapeCase{"[:2;:2]", ":2"},
+                    ShapeCase{"[C@@H:5]", "And(And(C,@@,H1),:5)"}));
 
 INSTANTIATE_TEST_SUITE_P(
     Bonds, SmartsShapes,
     testing::Values(
         ShapeCase{"CC", "C C | 0-1:Or(-,:)"}, ShapeCase{"C~C", "C C | 0-1:~"}, ShapeCase{"C-C", "C C | 0-1:-"},
-        ShapeCase{"C=C", "C C | 0-1:="}, ShapeCase{"C#C", "C C | 0-1:#"}, ShapeCase{"C$C", "C C | 0-1:$"},
-        ShapeCase{"c:c", "c c | 0-1::"}, ShapeCase{"C@C", "C C | 0-1:@"}, ShapeCase{"C/C", "C C | 0-1:/"},
-        ShapeCase{"C\\C", "C C | 0-1:\\"}, ShapeCase{"C->[Fe]", "C Fe | 0-1:->"},
-        ShapeCase{"C<-N", "C N | 0-1:<-"}, ShapeCase{"C-,=C", "C C | 0-1:Or(-,=)"},
-        ShapeCase{"C-;@C", "C C | 0-1:And(-,@)"}, ShapeCase{"C-@C", "C C | 0-1:And(-,@)"},
+        ShapeCase{"C=C", "C C | 0-1:="}, ShapeCase{"c:c", "c c | 0-1::"}, ShapeCase{"C@C", "C C | 0-1:@"},
+        ShapeCase{"C/C", "C C | 0-1:/"}, ShapeCase{"C->[Fe]", "C Fe | 0-1:->"}, ShapeCase{"C<-N", "C N | 0-1:<-"},
+        ShapeCase{"C-,=C", "C C | 0-1:Or(-,=)"}, ShapeCase{"C-;@C", "C C | 0-1:And(-,@)"},
         ShapeCase{"C!@C", "C C | 0-1:!@"}, ShapeCase{"C!!=C", "C C | 0-1:!!="},
         ShapeCase{"C-!@C", "C C | 0-1:And(-,!@)"}, ShapeCase{"C=#C", "C C | 0-1:And(=,#)"},
         ShapeCase{"C-->C", "C C | 0-1:And(-,->)"}, ShapeCase{"C=,#;@C", "C C | 0-1:And(Or(=,#),@)"},
         ShapeCase{"C/,\\C", "C C | 0-1:Or(/,\\)"},
         // A bond before a branch applies to the branch's first atom.
-        ShapeCase{"C=(C)C", "C C C | 0-1:= 0-2:Or(-,:)"},
-        ShapeCase{"C(=O)O", "C O O | 0-1:= 0-2:Or(-,:)"}, ShapeCase{"C.C", "C C"}));
+        ShapeCase{"C=(C)C", "C C C | 0-1:= 0-2:Or(-,:)"}, ShapeCase{"C(=O)O", "C O O | 0-1:= 0-2:Or(-,:)"},
+        ShapeCase{"C.C", "C C"}));
 
 INSTANTIATE_TEST_SUITE_P(
     Rings, SmartsShapes,
@@ -309,8 +286,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(ShapeCase{"[$(C=O)]", "$(C O | 0-1:=)"},
                     ShapeCase{"[$(C=O),$(C#N)]", "Or($(C O | 0-1:=),$(C N | 0-1:#))"},
                     ShapeCase{"[C&!$(C=O)]", "And(C,!$(C O | 0-1:=))"},
-                    ShapeCase{"[$([OH]C)]", "$(And(O,H1) C | 0-1:Or(-,:))"},
-                    ShapeCase{"[$([$(N)])]", "$($(N))"}, ShapeCase{"[$(C(C)C)]C", "$(C C C | 0-1:Or(-,:) 0-2:Or(-,:)) C | 0-1:Or(-,:)"},
+                    ShapeCase{"[$([OH]C)]", "$(And(O,H1) C | 0-1:Or(-,:))"}, ShapeCase{"[$([$(N)])]", "$($(N))"},
+                    ShapeCase{"[$(C(C)C)]C", "$(C C C | 0-1:Or(-,:) 0-2:Or(-,:)) C | 0-1:Or(-,:)"},
                     ShapeCase{"[$(C.C)]", "$(C C)"}));
 
 // ---- chirality refers to the stored neighbour order ----------------------------
@@ -335,13 +312,11 @@ INSTANTIATE_TEST_SUITE_P(
     Reader, SmartsChirality,
     testing::Values(
         // Written and stored orders agree.
-        ChiralCase{"F[C@](Cl)(Br)I", 1, 2}, ChiralCase{"F[C@@](Cl)(Br)I", 1, 1},
-        ChiralCase{"[C@@](F)(Cl)(Br)I", 0, 1}, ChiralCase{"F[C@H](Cl)Br", 1, 2},
+        ChiralCase{"F[C@](Cl)(Br)I", 1, 2}, ChiralCase{"[C@@](F)(Cl)(Br)I", 0, 1}, ChiralCase{"F[C@H](Cl)Br", 1, 2},
         // A leading hydrogen moves to the back: one swap.
         ChiralCase{"[C@H](F)(Cl)Br", 0, 1}, ChiralCase{"[C@@H](F)(Cl)Br", 0, 2},
         // The ring closure is written before the later chain neighbour but stored after it.
-        ChiralCase{"C1CC[C@H]1F", 3, 1}, ChiralCase{"F[C@]1(Cl)CC1", 1, 2},
-        ChiralCase{"F[C@]1CC1", 1, 2}, ChiralCase{"F[C@]1CC=1", 1, 1},
+        ChiralCase{"C1CC[C@H]1F", 3, 1}, ChiralCase{"F[C@]1(Cl)CC1", 1, 2}, ChiralCase{"F[C@]1CC=1", 1, 1},
         // Ring bonds are stored by label, written by closure order: X, Y, F, C
         // written against F, C, Y, X stored is odd; with the labels in order, even.
         ChiralCase{"[C@]21(F)CC1C2", 0, 1}, ChiralCase{"[C@]12(F)CC1C2", 0, 2},

@@ -12,6 +12,7 @@
 #include "io/smiles/write.hpp"
 #include "io/stereo.hpp"
 #include "smiles_roundtrip.hpp"
+#include "support.hpp"
 
 using namespace quorix;
 using core::MolBuilder;
@@ -19,11 +20,7 @@ using core::NONE;
 
 namespace {
 
-MolBuilder read(const std::string& smiles) {
-    auto mol = io::read_smiles(smiles);
-    if (!mol) ADD_FAILURE() << "cannot read " << smiles << "\n" << mol.error().caret_view();
-    return mol ? *mol : MolBuilder{};
-}
+MolBuilder read(const std::string& smiles) { return test::read_or_fail(smiles); }
 
 std::string canonical(const std::string& smiles) { return io::to_canonical_smiles(read(smiles)); }
 

@@ -3,7 +3,6 @@
 // data set, and a comparison of two molecules under an atom mapping that checks
 // atoms, bonds, tetrahedral and polyhedral chirality and cis/trans relations.
 #include <cstdint>
-#include <fstream>
 #include <optional>
 #include <random>
 #include <string>
@@ -13,24 +12,15 @@
 #include "core/permutation.hpp"
 #include "core/polyhedron.hpp"
 #include "io/stereo.hpp"
+#include "support.hpp"
 
 namespace quorix::test {
-
-struct DataMolecule {
-    std::string smiles;
-    std::string id;
-};
 
 // Records of molecules.smi; `stride` keeps every stride-th record.
 inline std::vector<DataMolecule> data_molecules(std::size_t stride = 1) {
     std::vector<DataMolecule> out;
-    std::ifstream in(std::string(QUORIX_TEST_DATA) + "/molecules.smi");
-    std::string line;
-    for (std::size_t k = 0; std::getline(in, line); ++k) {
-        if (k % stride != 0 || line.empty()) continue;
-        const auto tab = line.find('\t');
-        out.push_back({line.substr(0, tab), tab == std::string::npos ? "" : line.substr(tab + 1)});
-    }
+    const auto& all = data_records();
+    for (std::size_t k = 0; k < all.size(); k += stride) out.push_back(all[k]);
     return out;
 }
 
@@ -72,12 +62,6 @@ inline std::vector<Relation> stored_relations(const core::MolBuilder& mol) {
         if (io::has_double_bond_stereo(mol, d) && (b.stereo == core::BondStereo::Cis || b.stereo == core::BondStereo::Trans))
             out.push_back({d, b.stereo_atoms[0], b.stereo_atoms[1], b.stereo == core::BondStereo::Cis});
     }
-    return out;
-}
-
-inline std::vector<std::uint32_t> neighbour_atoms(const core::MolBuilder& mol, std::uint32_t a) {
-    std::vector<std::uint32_t> out;
-    for (core::Neighbor nb : mol.neighbors(a)) out.push_back(nb.atom);
     return out;
 }
 

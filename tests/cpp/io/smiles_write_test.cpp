@@ -21,17 +21,9 @@ using io::SmilesMode;
 
 namespace {
 
-MolBuilder read(const std::string& smiles) {
-    auto mol = io::read_smiles(smiles);
-    if (!mol) ADD_FAILURE() << "cannot read " << smiles << "\n" << mol.error().caret_view();
-    return mol ? *mol : MolBuilder{};
-}
+using test::identity;
 
-std::vector<std::uint32_t> identity(std::uint32_t n) {
-    std::vector<std::uint32_t> p(n);
-    for (std::uint32_t i = 0; i < n; ++i) p[i] = i;
-    return p;
-}
+MolBuilder read(const std::string& smiles) { return test::read_or_fail(smiles); }
 
 std::string storage(const std::string& smiles) { return io::write_smiles(read(smiles)).text; }
 
@@ -52,22 +44,20 @@ TEST_P(StorageText, IsByteExact) { EXPECT_EQ(storage(GetParam().in), GetParam().
 INSTANTIATE_TEST_SUITE_P(
     Writer, StorageText,
     testing::Values(
-        Case{"OCC", "OCC"}, Case{"[Na+].[Cl-]", "[Na+].[Cl-]"}, Case{"CC(C)(C)C", "CC(C)(C)C"},
-        Case{"C(C)(C)(C)C", "C(C)(C)(C)C"}, Case{"C1CCCCC1", "C1CCCCC1"},
+        Case{"OCC", "OCC"}, Case{"CC(C)(C)C", "CC(C)(C)C"}, Case{"C(C)(C)(C)C", "C(C)(C)(C)C"},
+        Case{"C1CCCCC1", "C1CCCCC1"},
         // The closure symbol is written only where its label opens.
         Case{"C=1CCCCC=1", "C=1CCCCC1"}, Case{"C1CCCCC=1", "C=1CCCCC1"},
         // A closed label is free again; a ring opened before the first closes takes 2.
         Case{"C1CC1C1CC1", "C1CC1C1CC1"}, Case{"C12CC1CC2", "C12CC1CC2"}, Case{"C1CC2CCC1CC2", "C1CC2CCC1CC2"},
-        Case{"C%11CC%11", "C1CC1"},
-        Case{"c1ccccc1", "c1ccccc1"}, Case{"c1ccccc1-c1ccccc1", "c1ccccc1-c1ccccc1"},
-        Case{"c1ccccc1c1ccccc1", "c1ccccc1c1ccccc1"}, Case{"C:C", "C:C"}, Case{"c:C", "c:C"},
-        Case{"c-C", "cC"}, Case{"C=C#N", "C=C#N"}, Case{"[Ga]$[Ga]", "[Ga]$[Ga]"},
-        Case{"C->N", "C->N"}, Case{"C<-N", "C<-N"}, Case{"N(->[Fe])C", "N(->[Fe])C"},
-        Case{"[Fe]<-N", "[Fe]<-N"}, Case{"[Cu]1<-NCCN->1", "[Cu]<-1<-NCCN1"},
+        Case{"C%11CC%11", "C1CC1"}, Case{"c1ccccc1", "c1ccccc1"}, Case{"c1ccccc1-c1ccccc1", "c1ccccc1-c1ccccc1"},
+        Case{"c1ccccc1c1ccccc1", "c1ccccc1c1ccccc1"}, Case{"C:C", "C:C"}, Case{"c:C", "c:C"}, Case{"c-C", "cC"},
+        Case{"C=C#N", "C=C#N"}, Case{"[Ga]$[Ga]", "[Ga]$[Ga]"}, Case{"C->N", "C->N"}, Case{"C<-N", "C<-N"},
+        Case{"N(->[Fe])C", "N(->[Fe])C"}, Case{"[Cu]1<-NCCN->1", "[Cu]<-1<-NCCN1"},
         // A branch opened before a ring closure keeps neighbour order.
-        Case{"C1(C)CC1", "C1(C)CC1"}, Case{"CC.O.[K+]", "CC.O.[K+]"}, Case{"*C*", "*C*"},
+        Case{"C1(C)CC1", "C1(C)CC1"}, Case{"CC.O.[K+]", "CC.O.[K+]"},
         // Unspecified bond orders are read as nothing special and written likewise.
-        Case{"C(=O)O", "C(=O)O"}, Case{"O=C=O", "O=C=O"}));
+        Case{"C(=O)O", "C(=O)O"}));
 
 // What goes into brackets, per mode.
 struct BracketCase {
@@ -88,16 +78,15 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(BracketCase{"[CH4]", "[CH4]", "C"}, BracketCase{"[CH2]", "[CH2]", "[CH2]"},
                     BracketCase{"[CH3]C", "[CH3]C", "CC"}, BracketCase{"[C]", "[C]", "[C]"},
                     BracketCase{"C[OH]", "C[OH]", "CO"}, BracketCase{"[13CH4]", "[13CH4]", "[13CH4]"},
-                    BracketCase{"[NH4+]", "[NH4+]", "[NH4+]"}, BracketCase{"[O-2]", "[O-2]", "[O-2]"},
-                    BracketCase{"[Fe+3]", "[Fe+3]", "[Fe+3]"}, BracketCase{"[Fe--]", "[Fe-2]", "[Fe-2]"},
-                    BracketCase{"[CH3:7]C", "[CH3:7]C", "[CH3:7]C"}, BracketCase{"[nH]1cccc1", "[nH]1cccc1", "[nH]1cccc1"},
+                    BracketCase{"[NH4+]", "[NH4+]", "[NH4+]"}, BracketCase{"[Fe+3]", "[Fe+3]", "[Fe+3]"},
+                    BracketCase{"[Fe--]", "[Fe-2]", "[Fe-2]"}, BracketCase{"[CH3:7]C", "[CH3:7]C", "[CH3:7]C"},
+                    BracketCase{"[nH]1cccc1", "[nH]1cccc1", "[nH]1cccc1"},
                     BracketCase{"[se]1cccc1", "[se]1cccc1", "[se]1cccc1"}, BracketCase{"[Na]", "[Na]", "[Na]"},
                     BracketCase{"[FeH2]", "[FeH2]", "[FeH2]"}, BracketCase{"[SH2]", "[SH2]", "S"},
                     BracketCase{"C[SH](C)C", "C[SH](C)C", "CS(C)C"}, BracketCase{"[SH3]", "[SH3]", "[SH3]"},
-                    BracketCase{"[*]", "[*]", "[*]"}, BracketCase{"*", "*", "*"}, BracketCase{"[*H]", "[*H]", "[*H]"},
+                    BracketCase{"*", "*", "*"}, BracketCase{"[*H]", "[*H]", "[*H]"},
                     BracketCase{"[2H]C", "[2H]C", "[2H]C"}, BracketCase{"[H][H]", "[H][H]", "[H][H]"},
-                    BracketCase{"[BH3]", "[BH3]", "B"}, BracketCase{"[ClH]", "[ClH]", "Cl"},
-                    BracketCase{"C[NH2+]C", "C[NH2+]C", "C[NH2+]C"}, BracketCase{"[U]", "[U]", "[U]"}));
+                    BracketCase{"[BH3]", "[BH3]", "B"}));
 
 TEST(Writer, RadicalsForceBracketsAndShowTotalHydrogens) {
     MolBuilder mol = read("CC");
@@ -262,12 +251,33 @@ TEST(Writer, MarksPassThroughAndCanonicalModeTurnsGroupsToSlash) {
     EXPECT_EQ(canonical_mode(read("C\\C=C\\C=C/C")), "C/C=C/C=C\\C");
 }
 
+struct Stored {
+    std::uint32_t bond;
+    BondStereo stereo;
+    std::uint32_t r0, r1;
+};
+
+MolBuilder with_stored(const std::string& smiles, std::vector<Stored> values) {
+    MolBuilder mol = read(smiles);
+    for (const Stored& v : values) {
+        mol.bonds[v.bond].stereo = v.stereo;
+        mol.bonds[v.bond].stereo_atoms = {v.r0, v.r1};
+    }
+    return mol;
+}
+
 MolBuilder with_stored(const std::string& smiles, std::uint32_t bond, BondStereo stereo, std::uint32_t r0,
                        std::uint32_t r1) {
-    MolBuilder mol = read(smiles);
-    mol.bonds[bond].stereo = stereo;
-    mol.bonds[bond].stereo_atoms = {r0, r1};
-    return mol;
+    return with_stored(smiles, {{bond, stereo, r0, r1}});
+}
+
+// The written marks read back to the relations stored on `mol`.
+void expect_marks_read_back(const MolBuilder& mol) {
+    auto back = io::read_smiles(io::write_smiles(mol).text);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(test::compare_mapped(mol, *back, identity(mol.num_atoms()), test::stored_relations(mol),
+                                   test::mark_relations(*back)),
+              "");
 }
 
 TEST(Writer, StoredCisTransIsWrittenAsMarks) {
@@ -279,11 +289,7 @@ TEST(Writer, StoredCisTransIsWrittenAsMarks) {
     // Against the chlorine: F and Cl lie on opposite sides, so the fluorines are cis.
     const MolBuilder mol = with_stored("FC(Cl)=CF", 2, BondStereo::Trans, 2, 4);
     EXPECT_EQ(io::write_smiles(mol).text, "FC(/Cl)=C\\F");
-    // The written marks read back to the same relation.
-    auto back = io::read_smiles(io::write_smiles(mol).text);
-    ASSERT_TRUE(back);
-    std::vector<std::uint32_t> map = identity(mol.num_atoms());
-    EXPECT_EQ(test::compare_mapped(mol, *back, map, test::stored_relations(mol), test::mark_relations(*back)), "");
+    expect_marks_read_back(mol);
 }
 
 TEST(StereoMarks, GroupsAndReferenceBonds) {
@@ -294,11 +300,8 @@ TEST(StereoMarks, GroupsAndReferenceBonds) {
     EXPECT_EQ(m1.groups, (std::vector<std::uint32_t>{0, NONE, NONE, 0}));
 
     // Two separate stored double bonds: groups in the order of their lowest reference bond.
-    MolBuilder two = read("FC=CCC=CF");
-    two.bonds[4].stereo = BondStereo::Cis;  // C=C of the second half
-    two.bonds[4].stereo_atoms = {3, 6};
-    two.bonds[1].stereo = BondStereo::Trans;
-    two.bonds[1].stereo_atoms = {0, 3};
+    // Bond 4 is the C=C of the second half.
+    const MolBuilder two = with_stored("FC=CCC=CF", {{4, BondStereo::Cis, 3, 6}, {1, BondStereo::Trans, 0, 3}});
     const io::StereoMarks m2 = io::smiles_stereo_marks(two);
     // Reference bonds 0 (F-C), 2 (C-C), 3 (C-C) and 5 (C-F); bond 2 ends up in group 0
     // with bond 0, bond 3 starts group 1.
@@ -320,31 +323,19 @@ TEST(StereoMarks, GroupsAndReferenceBonds) {
 }
 
 TEST(StereoMarks, ReferenceBondSharedByTwoDoubleBondsLinksTheirGroups) {
-    MolBuilder mol = read("CC=C(C=CF)F");
     // Bonds: 0 C0-C1, 1 C1=C2, 2 C2-C3, 3 C3=C4, 4 C4-F5, 5 C2-F6; bond 2 is a
     // reference bond of both double bonds.
-    mol.bonds[1].stereo = BondStereo::Trans;
-    mol.bonds[1].stereo_atoms = {0, 3};
-    mol.bonds[3].stereo = BondStereo::Cis;
-    mol.bonds[3].stereo_atoms = {2, 5};
+    const MolBuilder mol = with_stored("CC=C(C=CF)F", {{1, BondStereo::Trans, 0, 3}, {3, BondStereo::Cis, 2, 5}});
     const io::StereoMarks marks = io::smiles_stereo_marks(mol);
     EXPECT_EQ(marks.groups, (std::vector<std::uint32_t>{0, NONE, 0, NONE, 0, NONE}));
     EXPECT_EQ(marks.directions[5], 0);
-    auto back = io::read_smiles(io::write_smiles(mol).text);
-    ASSERT_TRUE(back);
-    EXPECT_EQ(test::compare_mapped(mol, *back, identity(mol.num_atoms()), test::stored_relations(mol),
-                                   test::mark_relations(*back)),
-              "");
+    expect_marks_read_back(mol);
 }
 
 TEST(StereoMarks, SubstituentsOfOneAtomLieOnOppositeSides) {
     // Both substituents of C1 are reference bonds: C0 for bond 1, and C3 for bond 3.
-    MolBuilder mol = read("CC(=CF)C=CF");
     // Bonds: 0 C0-C1, 1 C1=C2, 2 C2-F3, 3 C1-C4, 4 C4=C5, 5 C5-F6.
-    mol.bonds[1].stereo = BondStereo::Cis;
-    mol.bonds[1].stereo_atoms = {0, 3};
-    mol.bonds[4].stereo = BondStereo::Trans;
-    mol.bonds[4].stereo_atoms = {1, 6};
+    const MolBuilder mol = with_stored("CC(=CF)C=CF", {{1, BondStereo::Cis, 0, 3}, {4, BondStereo::Trans, 1, 6}});
     const io::StereoMarks marks = io::smiles_stereo_marks(mol);
     auto seen_from = [&](std::uint32_t b, std::uint32_t atom) {
         const std::uint8_t d = marks.directions[b];
@@ -354,18 +345,12 @@ TEST(StereoMarks, SubstituentsOfOneAtomLieOnOppositeSides) {
     ASSERT_NE(marks.directions[3], 0);
     EXPECT_NE(seen_from(0, 1), seen_from(3, 1));
     EXPECT_EQ(marks.groups[0], marks.groups[3]);
-    auto back = io::read_smiles(io::write_smiles(mol).text);
-    ASSERT_TRUE(back);
-    EXPECT_EQ(test::compare_mapped(mol, *back, identity(mol.num_atoms()), test::stored_relations(mol),
-                                   test::mark_relations(*back)),
-              "");
+    expect_marks_read_back(mol);
 }
 
 TEST(StereoMarks, RereferencingPrefersHeavyNeighboursWithLowPriority) {
     // [H]C(C)=CF: atoms H0 C1 C2 C3 F4; bond 2 is the double bond.
-    MolBuilder mol = read("[H]C(C)=CF");
-    mol.bonds[2].stereo = BondStereo::Trans;
-    mol.bonds[2].stereo_atoms = {0, 4};
+    MolBuilder mol = with_stored("[H]C(C)=CF", 2, BondStereo::Trans, 0, 4);
     const std::vector<std::uint32_t> p = identity(mol.num_atoms());
     EXPECT_EQ(io::preferred_reference_neighbour(mol, 1, 3, p), 2u);
     EXPECT_EQ(io::preferred_reference_neighbour(mol, 3, 1, p), 4u);
@@ -377,9 +362,7 @@ TEST(StereoMarks, RereferencingPrefersHeavyNeighboursWithLowPriority) {
     EXPECT_EQ(mol.bonds[2].stereo, BondStereo::Trans);  // the input is left alone
     // Both references replaced: the relation stays.
     mol.bonds[2].stereo_atoms = {0, 4};
-    MolBuilder both = read("[H]C(C)=C(F)Cl");
-    both.bonds[2].stereo = BondStereo::Cis;
-    both.bonds[2].stereo_atoms = {0, 5};
+    const MolBuilder both = with_stored("[H]C(C)=C(F)Cl", 2, BondStereo::Cis, 0, 5);
     auto copy2 = io::rereference_double_bond_stereo(both, identity(both.num_atoms()));
     ASSERT_TRUE(copy2);
     EXPECT_EQ(copy2->bonds[2].stereo, BondStereo::Cis);

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <numeric>
 #include <random>
 #include <string>
@@ -12,17 +11,14 @@
 #include "core/error.hpp"
 #include "io/canon.hpp"
 #include "io/smiles/read.hpp"
+#include "support.hpp"
 
 using namespace quorix::core;
 using namespace quorix::io;
 
 namespace {
 
-MolBuilder parse(const std::string& smiles) {
-    auto m = read_smiles(smiles);
-    if (!m) ADD_FAILURE() << "cannot read " << smiles;
-    return m ? *m : MolBuilder{};
-}
+MolBuilder parse(const std::string& smiles) { return quorix::test::read_or_fail(smiles); }
 
 struct Stored {
     std::uint32_t bond;
@@ -78,24 +74,19 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         MarkCase{"trans", "F/C=C/F", {{1, Trans, 0, 3}}},
         MarkCase{"cis", "F/C=C\\F", {{1, Cis, 0, 3}}},
-        MarkCase{"trans_backslashes", "F\\C=C\\F", {{1, Trans, 0, 3}}},
         MarkCase{"mark_on_one_side_only", "F/C=CF", {}},
         MarkCase{"two_methyls_on_one_end", "C/C(C)=C/F", {}},
         // Both substituents marked as one side: the first in half-edge order wins.
         MarkCase{"contradictory_marks_first_wins", "F/C(\\Cl)=C/F", {{2, Trans, 0, 4}}},
         MarkCase{"mark_written_after_branch", "FC(/Cl)=C/F", {{2, Cis, 2, 4}}},
-        MarkCase{"conjugated_all_trans", "F/C=C/C=C/F", {{1, Trans, 0, 3}, {3, Trans, 2, 5}}},
         MarkCase{"conjugated_trans_cis", "F/C=C/C=C\\F", {{1, Trans, 0, 3}, {3, Cis, 2, 5}}},
         MarkCase{"shared_middle_mark", "C/C=C/C=C/C", {{1, Trans, 0, 3}, {3, Trans, 2, 5}}},
-        MarkCase{"six_ring_never", "F/C1=C/CCCC1", {}},
         MarkCase{"seven_ring_never", "F/C1=C/CCCCC1", {}},
         MarkCase{"eight_ring_counts", "F/C1=C/CCCCCC1", {{1, Trans, 0, 3}}},
-        MarkCase{"no_marks", "FC=CF", {}},
         MarkCase{"marks_without_double_bond", "F/CC/F", {}},
         MarkCase{"triple_bond_ignored", "F/C#C/F", {}},
         // Ring-closure marks read from the atom they are written at.
         MarkCase{"ring_closure_mark", "F/C=C/1.C1", {{1, Trans, 0, 3}}},
-        MarkCase{"imine", "C/N=C/C", {{1, Trans, 0, 3}}},
         // Two separate stereo bonds in one molecule.
         MarkCase{"two_independent", "F/C=C/CC/C=C\\Cl", {{1, Trans, 0, 3}, {5, Cis, 4, 7}}}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -183,9 +174,8 @@ TEST_P(InSmallRing, SevenAtomsAtMost) {
 
 INSTANTIATE_TEST_SUITE_P(
     Sizes, InSmallRing,
-    ::testing::Values(RingCase{"C1CC1", 0, true}, RingCase{"C1CCCCC1", 2, true}, RingCase{"C1CCCCCC1", 0, true},
-                      RingCase{"C1CCCCCC1", 6, true}, RingCase{"C1CCCCCCC1", 0, false},
-                      RingCase{"C1CCCCCCCC1", 4, false}, RingCase{"CCC", 1, false},
+    ::testing::Values(RingCase{"C1CC1", 0, true}, RingCase{"C1CCCCCC1", 6, true}, RingCase{"C1CCCCCCC1", 0, false},
+                      RingCase{"CCC", 1, false},
                       // The exocyclic bond of a ring substituent.
                       RingCase{"CC1CCC1", 0, false},
                       // Decalin: the fusion bond and a bond of one ring.
@@ -372,10 +362,7 @@ namespace {
 
 std::vector<MolBuilder> marked_molecules() {
     std::vector<MolBuilder> out;
-    std::ifstream in(std::string(QUORIX_TEST_DATA) + "/molecules.smi");
-    std::string line;
-    while (std::getline(in, line)) {
-        const std::string smiles = line.substr(0, line.find_first_of(" \t"));
+    for (const auto& [smiles, id] : quorix::test::data_records()) {
         if (smiles.find_first_of("/\\") == std::string::npos) continue;
         if (auto m = read_smiles(smiles)) {
             for (Atom& a : m->atoms) a.chiral_tag = ChiralTag::Unspecified;

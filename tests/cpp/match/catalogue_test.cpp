@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <map>
 #include <set>
 #include <string>
@@ -12,6 +11,7 @@
 
 #include "chem/sanitize.hpp"
 #include "helpers.hpp"
+#include "support.hpp"
 
 namespace quorix::test {
 namespace {
@@ -101,46 +101,31 @@ const std::vector<Molecule>& molecules() {
         {"ibuprofen", "CC(C)Cc1ccc(cc1)C(C)C(=O)O"},
         {"nicotine", "CN1CCCC1c1cccnc1"},
         {"sulfanilamide", "Nc1ccc(cc1)S(N)(=O)=O"},
-        {"ethanol", "CCO"},
         {"acetone", "CC(C)=O"},
-        {"acetaldehyde", "CC=O"},
         {"nitrobenzene", "[O-][N+](=O)c1ccccc1"},
         {"acetonitrile", "CC#N"},
-        {"triethylamine", "CCN(CC)CC"},
         {"acetic_anhydride", "CC(=O)OC(C)=O"},
         {"urea", "NC(N)=O"},
         {"phenyl_isocyanate", "O=C=Nc1ccccc1"},
-        {"methyl_vinyl_ketone", "C=CC(C)=O"},
-        {"ethylene_oxide", "C1CO1"},
         {"trimethyl_phosphate", "COP(=O)(OC)OC"},
         {"dimethyl_disulfide", "CSSC"},
-        {"dimethyl_sulfide", "CSC"},
-        {"hydrazine", "NN"},
-        {"azobenzene", "c1ccc(cc1)N=Nc1ccccc1"},
         {"acetone_oxime", "CC(C)=NO"},
         {"methanesulfonic_acid", "CS(=O)(=O)O"},
-        {"caprolactam", "O=C1CCCCCN1"},
         {"butyrolactone", "O=C1CCCO1"},
         {"acetyl_chloride", "CC(=O)Cl"},
-        {"tert_butanol", "CC(C)(C)O"},
         {"tetramethylammonium", "C[N+](C)(C)C"},
         {"acetate", "CC(=O)[O-]"},
-        {"diethyl_peroxide", "CCOOCC"},
         {"dmso", "CS(C)=O"},
         {"dimethyl_sulfone", "CS(C)(=O)=O"},
         {"acetaldehyde_dimethyl_acetal", "CC(OC)OC"},
         {"pyrrole", "c1cc[nH]c1"},
-        {"pyridine", "c1ccncc1"},
         {"imidazole", "c1cnc[nH]1"},
         {"furan", "c1ccoc1"},
         {"naphthalene", "c1ccc2ccccc2c1"},
         {"alanine", "CC(N)C(=O)O"},
-        {"chlorobenzene", "Clc1ccccc1"},
         {"benzotrifluoride", "FC(F)(F)c1ccccc1"},
         {"thiophenol", "Sc1ccccc1"},
-        {"methyl_vinyl_ether", "C=COC"},
         {"methyl_isocyanide", "C[N+]#[C-]"},
-        {"benzaldehyde", "O=Cc1ccccc1"},
         {"benzocaine", "CCOC(=O)c1ccc(N)cc1"},
     };
     return mols;
@@ -190,98 +175,57 @@ INSTANTIATE_TEST_SUITE_P(
         HandCount{"carboxylic_acid", "aspirin", 1, "the ring's C(=O)OH; the ester oxygen carries no H"},
         HandCount{"ester", "aspirin", 1, "CH3-C(=O)-O-c: the acid side ends in OH"},
         HandCount{"ketone", "aspirin", 0, "both carbonyl carbons have an oxygen as second neighbour"},
-        HandCount{"carbonyl", "aspirin", 2, "ester and acid C=O"},
         HandCount{"benzene_ring", "aspirin", 1, "one ring; its twelve mappings cover one atom set"},
-        HandCount{"aromatic_atom", "aspirin", 6, "the six ring carbons"},
         HandCount{"aryl_ether", "aspirin", 1, "the ester oxygen sits between ring and acyl carbon"},
         HandCount{"heteroatom", "aspirin", 4, "four oxygens"},
         HandCount{"amide", "paracetamol", 1, "acetanilide N-C(=O)-CH3"},
-        HandCount{"phenol", "paracetamol", 1, "para OH on the ring"},
         HandCount{"secondary_amine", "paracetamol", 0, "the only NH is an amide nitrogen"},
         HandCount{"alcohol", "paracetamol", 0, "the OH is on an aromatic carbon"},
-        HandCount{"methyl", "caffeine", 3, "three N-methyls"},
         HandCount{"any_carbonyl", "caffeine", 2, "two exocyclic C=O whatever their ring's aromaticity"},
         HandCount{"pyridine_nitrogen", "caffeine", 1, "the imidazole N without substituent"},
-        HandCount{"carboxylic_acid", "ibuprofen", 1, "propionic acid end"},
         HandCount{"methyl", "ibuprofen", 3, "two isobutyl methyls and the alpha methyl"},
         HandCount{"sp3_carbon", "ibuprofen", 6, "isobutyl (4) plus CH and CH3 of the acid side"},
         HandCount{"tert_butyl", "ibuprofen", 0, "isobutyl has two methyls on its CH, not three"},
         HandCount{"tertiary_amine", "nicotine", 1, "N-methylpyrrolidine nitrogen"},
-        HandCount{"pyridine_nitrogen", "nicotine", 1, "the pyridine N"},
         HandCount{"five_ring_atom", "nicotine", 5, "the pyrrolidine ring"},
         HandCount{"fusion_atom", "nicotine", 0, "the rings are joined by a single bond, not fused"},
         HandCount{"sulfonamide", "sulfanilamide", 1, "the SO2NH2 sulfur"},
         HandCount{"primary_amine", "sulfanilamide", 2, "aniline NH2 and sulfonamide NH2; neither is N-C=O"},
-        HandCount{"alcohol", "ethanol", 1, "OH on CH2"},
         HandCount{"ketone", "acetone", 1, "both directions cover one atom set"},
         HandCount{"aldehyde", "acetone", 0, "the carbonyl carbon has no hydrogen"},
-        HandCount{"aldehyde", "acetaldehyde", 1, "CH=O on a methyl"},
         HandCount{"nitro", "nitrobenzene", 1, "charge-separated N(+)(=O)O(-) on the ring"},
         HandCount{"charged_atom", "nitrobenzene", 2, "N+ and O-"},
         HandCount{"nitrile", "acetonitrile", 1, "C#N"},
         HandCount{"alkyne", "acetonitrile", 0, "the triple bond ends in nitrogen"},
-        HandCount{"tertiary_amine", "triethylamine", 1, "one nitrogen with three ethyls"},
-        HandCount{"anhydride", "acetic_anhydride", 1, "C(=O)-O-C(=O), one atom set"},
         HandCount{"ester", "acetic_anhydride", 2, "each acyl half with the far carbonyl carbon as the [#6]"},
         HandCount{"urea", "urea", 1, "both nitrogen orders cover one atom set"},
         HandCount{"amide", "urea", 0, "the carbonyl carbon has no carbon neighbour"},
-        HandCount{"primary_amine", "urea", 0, "both NH2 are N-C=O"},
-        HandCount{"isocyanate", "phenyl_isocyanate", 1, "N=C=O"},
         HandCount{"imine", "phenyl_isocyanate", 0, "the central carbon has two connections"},
-        HandCount{"michael_acceptor", "methyl_vinyl_ketone", 1, "C=C-C=O"},
-        HandCount{"ketone", "methyl_vinyl_ketone", 1, "vinyl and methyl on the carbonyl"},
-        HandCount{"epoxide", "ethylene_oxide", 1, "the three-ring"},
-        HandCount{"ether", "ethylene_oxide", 1, "ring oxygen between two carbons"},
-        HandCount{"phosphate_triester", "trimethyl_phosphate", 1, "P(=O)(OMe)3"},
         HandCount{"ether", "trimethyl_phosphate", 0, "each oxygen has phosphorus as one neighbour"},
-        HandCount{"disulfide", "dimethyl_disulfide", 1, "S-S"},
         HandCount{"thioether", "dimethyl_disulfide", 0, "each sulfur has a sulfur neighbour"},
-        HandCount{"thioether", "dimethyl_sulfide", 1, "C-S-C"},
-        HandCount{"hydrazine", "hydrazine", 1, "N-N"},
-        HandCount{"azo", "azobenzene", 1, "c-N=N-c"},
-        HandCount{"benzene_ring", "azobenzene", 2, "two phenyls"},
         HandCount{"oxime", "acetone_oxime", 1, "C=N-OH"},
-        HandCount{"imine", "acetone_oxime", 1, "C=N"},
-        HandCount{"sulfonic_acid", "methanesulfonic_acid", 1, "CH3-SO3H"},
         HandCount{"alcohol", "methanesulfonic_acid", 0, "the OH is on sulfur"},
-        HandCount{"lactam", "caprolactam", 1, "ring C(=O)NH"},
-        HandCount{"amide", "caprolactam", 1, "the lactam is an amide"},
         HandCount{"lactone", "butyrolactone", 1, "ring C(=O)O"},
-        HandCount{"five_ring_atom", "butyrolactone", 5, "four carbons and the ring oxygen"},
-        HandCount{"acyl_halide", "acetyl_chloride", 1, "C(=O)Cl"},
         HandCount{"alkyl_halide", "acetyl_chloride", 0, "chlorine is on the sp2 carbon"},
-        HandCount{"tert_butyl", "tert_butanol", 1, "three methyls on one carbon"},
         HandCount{"quaternary_ammonium", "tetramethylammonium", 1, "N+ with four methyls"},
-        HandCount{"carboxylate", "acetate", 1, "C(=O)O-"},
         HandCount{"carboxylic_acid", "acetate", 0, "no OH"},
-        HandCount{"peroxide", "diethyl_peroxide", 1, "O-O"},
-        HandCount{"ether", "diethyl_peroxide", 0, "each oxygen has an oxygen neighbour"},
         HandCount{"sulfoxide", "dmso", 1, "S=O with three connections"},
         HandCount{"sulfone", "dmso", 0, "one S=O only"},
-        HandCount{"sulfone", "dimethyl_sulfone", 1, "two S=O and two methyls"},
         HandCount{"sulfoxide", "dimethyl_sulfone", 0, "sulfur has four connections"},
-        HandCount{"acetal", "acetaldehyde_dimethyl_acetal", 1, "CH with two OMe"},
         HandCount{"ether", "acetaldehyde_dimethyl_acetal", 2, "two C-O-C oxygens"},
         HandCount{"pyrrole_nh", "pyrrole", 1, "[nH]"},
         HandCount{"pyridine_nitrogen", "pyrrole", 0, "the nitrogen carries H: three connections"},
-        HandCount{"pyridine_nitrogen", "pyridine", 1, "the ring N"},
         HandCount{"aromatic_nitrogen", "imidazole", 2, "n and [nH]"},
         HandCount{"aromatic_atom", "furan", 5, "four carbons and the oxygen"},
         HandCount{"fusion_atom", "naphthalene", 2, "the two shared carbons"},
-        HandCount{"benzene_ring", "naphthalene", 2, "two six-rings"},
         HandCount{"alpha_amino_acid", "alanine", 1, "N-CH-C(=O)OH"},
         HandCount{"primary_amine", "alanine", 1, "the alpha NH2 is bonded to an sp3 carbon"},
-        HandCount{"aryl_halide", "chlorobenzene", 1, "Cl on the ring"},
-        HandCount{"alkyl_halide", "chlorobenzene", 0, "no sp3 carbon"},
         HandCount{"trifluoromethyl", "benzotrifluoride", 1, "CF3; the fluorines' orders cover one set"},
         HandCount{"alkyl_halide", "benzotrifluoride", 3, "each F on the sp3 CF3 carbon"},
         HandCount{"thiol", "thiophenol", 1, "SH"},
-        HandCount{"enol_ether", "methyl_vinyl_ether", 1, "C=C-O"},
         HandCount{"isonitrile", "methyl_isocyanide", 1, "[N+]#[C-]"},
         HandCount{"nitrile", "methyl_isocyanide", 0, "the nitrogen has two connections"},
-        HandCount{"aldehyde", "benzaldehyde", 1, "CH=O on the ring"},
-        HandCount{"ester", "benzocaine", 1, "ethyl benzoate"},
-        HandCount{"primary_amine", "benzocaine", 1, "the aniline NH2"}));
+        HandCount{"ester", "benzocaine", 1, "ethyl benzoate"}));
 
 // Every index in a match is distinct, every query bond joins bonded molecule
 // atoms, uniquify keeps one match per atom set, and a limit gives a prefix.
@@ -328,22 +272,11 @@ TEST(Catalogue, InvariantsOnEveryGroupAndMolecule) {
     }
 }
 
-std::vector<std::string> data_lines(const char* file, std::size_t limit) {
-    std::ifstream in(std::string(QUORIX_TEST_DATA) + "/" + file);
-    std::vector<std::string> out;
-    std::string line;
-    while (out.size() < limit && std::getline(in, line)) {
-        if (line.empty()) continue;
-        out.push_back(line.substr(0, line.find_first_of(" \t")));
-    }
-    return out;
-}
-
 TEST(Catalogue, RealQueriesOnRealMolecules) {
-    const auto smiles = data_lines("molecules.smi", 7000);
-    const auto smarts = data_lines("queries.smarts", 823);
-    ASSERT_GT(smiles.size(), 1000u);
-    ASSERT_GT(smarts.size(), 800u);
+    const auto& records = data_records();
+    const auto smarts = data_queries();
+    ASSERT_EQ(records.size(), 7000u);
+    ASSERT_EQ(smarts.size(), 823u);
     std::vector<io::Query> queries;
     for (std::size_t i = 0; i < smarts.size(); i += 9) {
         auto q = io::read_smarts(smarts[i]);
@@ -351,13 +284,13 @@ TEST(Catalogue, RealQueriesOnRealMolecules) {
     }
     for (const Group& g : catalogue()) queries.push_back(query_of(g.smarts));
     std::size_t used = 0;
-    for (std::size_t i = 0; i < smiles.size() && used < 60; i += 97) {
-        auto mol = io::read_smiles(smiles[i]);
+    for (std::size_t i = 0; i < records.size() && used < 60; i += 97) {
+        auto mol = io::read_smiles(records[i].smiles);
         if (!mol) continue;
         if (!chem::sanitize(*mol)) continue;
         ++used;
         for (std::size_t k = 0; k < queries.size(); ++k)
-            check_invariants(smiles[i] + " query #" + std::to_string(k), queries[k], *mol);
+            check_invariants(records[i].smiles + " query #" + std::to_string(k), queries[k], *mol);
     }
     EXPECT_GE(used, 40u);
 }

@@ -11,17 +11,11 @@
 #include "io/smiles/read.hpp"
 #include "match/matcher.hpp"
 #include "match/props.hpp"
+#include "support.hpp"
 
 namespace quorix::test {
 
-inline core::MolBuilder mol_of(const std::string& smiles) {
-    auto m = io::read_smiles(smiles);
-    if (!m) {
-        ADD_FAILURE() << "SMILES did not read: " << smiles << "\n" << m.error().caret_view();
-        return {};
-    }
-    return std::move(*m);
-}
+inline core::MolBuilder mol_of(const std::string& smiles) { return read_or_fail(smiles); }
 
 inline io::Query query_of(const std::string& smarts) {
     auto q = io::read_smarts(smarts);

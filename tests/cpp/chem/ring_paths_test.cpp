@@ -1,0 +1,215 @@
+// The bitset ring search for small systems against the general search, and the
+// reusable ring structures against the functions that build fresh ones.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "chem/aromaticity.hpp"
+#include "chem/kekulize.hpp"
+#include "chem/radicals.hpp"
+#include "chem/rings.hpp"
+#include "chem/sssr.hpp"
+#include "graphs.hpp"
+#include "smiles.hpp"
+
+using namespace quorix;
+using namespace quorix::chem;
+using quorix::test::skeleton;
+using Edges = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+
+namespace {
+
+struct Graph {
+    std::string name;
+    std::uint32_t atoms;
+    Edges edges;
+};
+
+Edges complete(std::uint32_t n) {
+    Edges e;
+    for (std::uint32_t i = 0; i < n; ++i)
+        for (std::uint32_t j = i + 1; j < n; ++j) e.push_back({i, j});
+    return e;
+}
+
+Edges prism(std::uint32_t k) {
+    Edges e;
+    for (std::uint32_t i = 0; i < k; ++i) {
+        e.push_back({i, (i + 1) % k});
+        e.push_back({k + i, k + (i + 1) % k});
+        e.push_back({i, k + i});
+    }
+    return e;
+}
+
+Edges petersen() {
+    Edges e;
+    for (std::uint32_t i = 0; i < 5; ++i) {
+        e.push_back({i, (i + 1) % 5});
+        e.push_back({i, i + 5});
+        e.push_back({5 + i, 5 + (i + 2) % 5});
+    }
+    return e;
+}
+
+Edges ladder_edges(std::uint32_t rings) {
+    Edges e;
+    for (std::uint32_t k = 0; k <= rings; ++k) {
+        e.push_back({2 * k, 2 * k + 1});
+        if (k < rings) {
+            e.push_back({2 * k, 2 * k + 2});
+            e.push_back({2 * k + 1, 2 * k + 3});
+        }
+    }
+    return e;
+}
+
+// A random connected graph: a random tree plus `extra` chords, bonds shuffled
+// and ends swapped at random so rows and edge numbers carry no pattern.
+Graph random_graph(std::mt19937& rng, std::uint32_t n, std::uint32_t extra, int index) {
+    Edges e;
+    for (std::uint32_t v = 1; v < n; ++v) e.push_back({std::uniform_int_distribution<std::uint32_t>(0, v - 1)(rng), v});
+    std::uniform_int_distribution<std::uint32_t> pick(0, n - 1);
+    for (std::uint32_t k = 0; k < extra; ++k) {
+        const std::uint32_t x = pick(rng), y = pick(rng);
+        if (x != y) e.push_back({x, y});  // repeats make parallel bonds, kept on purpose
+    }
+    std::shuffle(e.begin(), e.end(), rng);
+    for (auto& [x, y] : e)
+        if (rng() & 1u) std::swap(x, y);
+    return {"random_" + std::to_string(index), n, e};
+}
+
+std::vector<Graph> search_graphs() {
+    std::vector<Graph> g{
+        {"k4", 4, complete(4)},
+        {"k5", 5, complete(5)},
+        {"k7", 7, complete(7)},
+        {"cubane", 8, prism(4)},
+        {"prism_8", 16, prism(8)},
+        {"prism_21", 42, prism(21)},  // 63 bonds
+        {"petersen", 10, petersen()},
+        {"ladder_21_at_64_bonds", 44, ladder_edges(21)},
+        {"ladder_10", 22, ladder_edges(10)},
+    };
+    // 64 atoms in one cycle with one chord (65 bonds: general), and 63 atoms
+    // with one chord (64 bonds: the bitset search at its last bit).
+    for (std::uint32_t n : {63u, 64u}) {
+        Edges e = test::cycle_edges(0, n);
+        e.push_back({0, n / 2});
+        g.push_back({"cycle_" + std::to_string(n) + "_chord", n, e});
+    }
+    // A two-atom double link inside a ring, and two rings joined by parallel bonds.
+    g.push_back({"parallel_bond", 6, {{0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 5}, {5, 0}, {1, 2}}});
+    g.push_back({"parallel_pair", 2, {{0, 1}, {1, 0}}});
+    std::mt19937 rng(20261207);
+    for (int i = 0; i < 300; ++i) {
+        const std::uint32_t n = std::uniform_int_distribution<std::uint32_t>(3, 40)(rng);
+        const std::uint32_t extra = std::uniform_int_distribution<std::uint32_t>(1, std::min(24u, 64u - (n - 1)))(rng);
+        g.push_back(random_graph(rng, n, extra, i));
+    }
+    return g;
+}
+
+class SmallSystemSearch : public ::testing::TestWithParam<Graph> {};
+
+TEST_P(SmallSystemSearch, AgreesWithGeneralSearch) {
+    const Graph& graph = GetParam();
+    const core::MolBuilder m = skeleton(graph.atoms, graph.edges);
+    RingBlocks blocks;
+    find_ring_blocks(m, blocks);
+    std::size_t compared = 0;
+    for (std::span<const std::uint32_t> block : blocks.blocks) {
+        RingList fast, general;
+        append_ring_system_rings(m.bonds, block, fast);
+        append_ring_system_rings_general(m.bonds, block, general);
+        EXPECT_EQ(fast.offsets, general.offsets);
+        EXPECT_EQ(fast.atoms, general.atoms);
+        EXPECT_EQ(fast.bonds, general.bonds);
+        compared += fast.size();
+    }
+    // A random graph's chords may all be parallel bonds; every named one has rings.
+    if (graph.name != "parallel_pair" && !graph.name.starts_with("random_")) {
+        EXPECT_GT(compared, 0u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Graphs, SmallSystemSearch, ::testing::ValuesIn(search_graphs()),
+                         [](const auto& info) { return info.param.name; });
+
+TEST(SmallSystemSearch, DenseCageKeepsEveryFaceOnce) {
+    // The cube's six faces are its four-rings; its cycle space has rank five,
+    // so the sixth face comes only from keeping every independent-of-smaller ring.
+    const core::MolBuilder m = skeleton(8, prism(4));
+    const std::vector<Ring> rings = sssr(m);
+    ASSERT_EQ(rings.size(), 6u);
+    for (const Ring& r : rings) EXPECT_EQ(r.atoms.size(), 4u);
+}
+
+// Ring blocks reused across molecules of falling size must never show what an
+// earlier molecule left behind.
+TEST(RingBlocksReuse, MatchFreshResultsAcrossMolecules) {
+    std::vector<core::MolBuilder> mols;
+    mols.push_back(skeleton(44, ladder_edges(21)));
+    mols.push_back(test::smiles("C1CC2CCC1C2.C1CC1CC1CC1"));
+    mols.push_back(test::smiles("CCCCO"));
+    mols.push_back(test::smiles("c1ccc2ccccc2c1"));
+    core::MolBuilder dative = test::smiles("C1CCN2CCCC3CCCC1[Cu]23");
+    mols.push_back(dative);
+    for (auto& b : dative.bonds)
+        if (dative.atoms[b.begin].atomic_num == 29 || dative.atoms[b.end].atomic_num == 29)
+            b.order = core::BondOrder::Dative;
+    mols.push_back(dative);
+    RingBlocks blocks;
+    for (core::MolBuilder& m : mols) {
+        find_ring_blocks(m, blocks);
+        const CsrAdjacency table = csr_adjacency(m, ring_perception_mask(m));
+        EXPECT_EQ(blocks.table.offsets, table.offsets);
+        EXPECT_EQ(blocks.table.entries, table.entries);
+        const auto components = ring_bond_components(table);
+        ASSERT_EQ(blocks.blocks.size(), components.size());
+        for (std::uint32_t i = 0; i < components.size(); ++i) {
+            EXPECT_TRUE(std::ranges::equal(blocks.blocks[i], components[i]));
+        }
+        const auto systems = ring_systems(m);
+        ASSERT_EQ(blocks.systems.size(), systems.size());
+        for (std::uint32_t i = 0; i < systems.size(); ++i) {
+            EXPECT_TRUE(std::ranges::equal(blocks.systems[i], systems[i]));
+        }
+
+        core::MolBuilder flagged = m, reference = m;
+        for (auto& a : flagged.atoms) a.flags |= core::IN_RING;  // stale bits must go
+        for (auto& b : flagged.bonds) b.flags |= core::IN_RING;
+        set_ring_flags(flagged, blocks);
+        ring_membership(reference);
+        EXPECT_EQ(flagged, reference);
+    }
+}
+
+// The three ways into aromaticity perception agree, with the per-thread working
+// storage reused from a larger molecule.
+TEST(AromaticityEntryPoints, AgreeAfterLargerMolecules) {
+    const char* smiles[] = {
+        "c1ccc2cc3cc4cc5ccccc5cc4cc3cc2c1", "c1ccc2c(c1)[nH]c1ccccc12", "O=c1cc[nH]cc1",
+        "c1ccc2ccccc2c1", "c1cc[nH]c1", "C1=CC=CC=C1", "c1ccccc1-c1ccccc1", "CCO",
+    };
+    for (const char* s : smiles) {
+        core::MolBuilder m = test::before_kekule(s);
+        ASSERT_TRUE(kekulize(m).has_value()) << s;
+        assign_radicals(m);
+        core::MolBuilder by_blocks = m, by_list = m;
+        const std::uint32_t plain = perceive_aromaticity(m);
+        RingBlocks blocks;
+        find_ring_blocks(by_blocks, blocks);
+        EXPECT_EQ(perceive_aromaticity(by_blocks, blocks), plain) << s;
+        const std::vector<Ring> rings = sssr(by_list);
+        EXPECT_EQ(perceive_aromaticity(by_list, rings), plain) << s;
+        EXPECT_EQ(by_blocks, m) << s;
+        EXPECT_EQ(by_list, m) << s;
+    }
+}
+
+}  // namespace
