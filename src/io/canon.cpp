@@ -115,34 +115,36 @@ bool key_equal(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b)
 
 }  // namespace
 
-Partition initial_partition(const MolBuilder& mol) {
+void initial_partition(const MolBuilder& mol, Partition& p) {
     const std::uint32_t n = mol.num_atoms();
-    Partition p;
-    struct Slot {
-        PackedInvariant key;
-        std::uint32_t atom;
-    };
-    std::vector<Slot> slots(n);
-    for (std::uint32_t a = 0; a < n; ++a) slots[a] = {pack(canon_invariant(mol, a)), a};
-    // Atom index breaks ties, which is what a stable sort by invariant gives.
-    std::sort(slots.begin(), slots.end(), [](const Slot& x, const Slot& y) {
-        if (x.key != y.key) return x.key < y.key;
-        return x.atom < y.atom;
-    });
+    // One integer per atom: the packed invariant above the atom index, so that a
+    // plain sort orders by invariant and then by atom index.
+    using Slot = unsigned __int128;
+    thread_local std::vector<Slot> slots;
+    slots.resize(n);
+    for (std::uint32_t a = 0; a < n; ++a) {
+        const PackedInvariant k = pack(canon_invariant(mol, a));
+        slots[a] = (Slot(k.hi) << 64) | (Slot(k.lo) << 32) | a;
+    }
+    std::sort(slots.begin(), slots.end());
     p.order.resize(n);
     p.position.resize(n);
     p.cell_of.resize(n);
     p.queue_bits.assign((std::size_t{n} + 63) / 64, 0);
+    p.queue_low_word = 0;
+    p.cell_start.clear();
+    p.cell_end.clear();
     p.cell_start.reserve(n);  // cells never outnumber atoms
     p.cell_end.reserve(n);
     for (std::uint32_t pos = 0; pos < n;) {
+        const Slot key = slots[pos] >> 32;
         std::uint32_t end = pos + 1;
-        while (end < n && slots[end].key == slots[pos].key) ++end;
+        while (end < n && (slots[end] >> 32) == key) ++end;
         const auto cell = static_cast<std::uint32_t>(p.cell_start.size());
         p.cell_start.push_back(pos);
         p.cell_end.push_back(end);
         for (std::uint32_t q = pos; q < end; ++q) {
-            const std::uint32_t atom = slots[q].atom;
+            const auto atom = static_cast<std::uint32_t>(slots[q]);
             p.order[q] = atom;
             p.position[atom] = q;
             p.cell_of[atom] = cell;
@@ -150,49 +152,44 @@ Partition initial_partition(const MolBuilder& mol) {
         p.queue_bits[pos >> 6] |= std::uint64_t{1} << (pos & 63);
         pos = end;
     }
+}
+
+Partition initial_partition(const MolBuilder& mol) {
+    Partition p;
+    initial_partition(mol, p);
     return p;
 }
 
 // ---------------------------------------------------------------- splitting
 
-void split_cell(Partition& p, std::uint32_t cell, std::span<KeyedAtom> keyed) {
-    if (cell >= p.num_cells()) internal_error("格编号越界");
-    const std::uint32_t s = p.cell_start[cell];
+namespace {
+
+// The part of a split shared by both key forms: `keyed` (k atoms of `cell`) is
+// already sorted by (key, atom); `same(i, j)` compares the keys of two entries.
+template <class Entry, class Same>
+void split_sorted(Partition& p, std::uint32_t cell, const Entry* keyed, std::size_t k, Same same) {
     const std::uint32_t e = p.cell_end[cell];
-    const std::size_t k = keyed.size();
-    if (k > e - s) internal_error("键入原子多于格内原子");
-    for (const KeyedAtom& ka : keyed)
-        if (ka.atom >= p.num_atoms() || p.cell_of[ka.atom] != cell) internal_error("键入原子不在格内");
-
-    if (k == e - s) {
-        bool all_equal = true;
-        for (std::size_t i = 1; i < k && all_equal; ++i) all_equal = key_equal(keyed[i].key, keyed[0].key);
-        if (all_equal && k > 0) return;
-    }
-
-    std::sort(keyed.begin(), keyed.end(), [](const KeyedAtom& x, const KeyedAtom& y) {
-        if (!key_equal(x.key, y.key)) return key_less(x.key, y.key);
-        return x.atom < y.atom;
-    });
-
+    const std::uint32_t s = p.cell_start[cell];
     // Exchanges first, then the sorted write: the unkeyed atoms end up in the
     // order these exchanges leave them, which later decides who leads the cell.
+    std::uint32_t* order = p.order.data();
+    std::uint32_t* position = p.position.data();
     for (std::size_t i = 0; i < k; ++i) {
         const std::uint32_t a = keyed[i].atom;
-        const std::uint32_t from = p.position[a];
+        const std::uint32_t from = position[a];
         const auto to = static_cast<std::uint32_t>(e - 1 - i);
         if (from > to) internal_error("键入原子重复");
-        const std::uint32_t b = p.order[to];
-        p.order[from] = b;
-        p.position[b] = from;
-        p.order[to] = a;
-        p.position[a] = to;
+        const std::uint32_t b = order[to];
+        order[from] = b;
+        position[b] = from;
+        order[to] = a;
+        position[a] = to;
     }
     const auto keyed_start = static_cast<std::uint32_t>(e - k);
     for (std::size_t i = 0; i < k; ++i) {
         const auto pos = static_cast<std::uint32_t>(keyed_start + i);
-        p.order[pos] = keyed[i].atom;
-        p.position[keyed[i].atom] = pos;
+        order[pos] = keyed[i].atom;
+        position[keyed[i].atom] = pos;
     }
 
     const bool was_queued = p.is_queued(cell);
@@ -216,7 +213,7 @@ void split_cell(Partition& p, std::uint32_t cell, std::span<KeyedAtom> keyed) {
         // The first block keeps the cell's number, so only later blocks relabel
         // their atoms; a split costs the keyed atoms, not the whole cell.
         if (blocks != 0)
-            for (std::uint32_t q = b_start; q < b_end; ++q) p.cell_of[p.order[q]] = number;
+            for (std::uint32_t q = b_start; q < b_end; ++q) p.cell_of[order[q]] = number;
         if (blocks == 0 || b_end - b_start >= largest_size) {
             largest = blocks;
             largest_size = b_end - b_start;
@@ -226,7 +223,7 @@ void split_cell(Partition& p, std::uint32_t cell, std::span<KeyedAtom> keyed) {
     if (keyed_start > s) place_block(s, keyed_start);
     for (std::size_t i = 0; i < k;) {
         std::size_t j = i + 1;
-        while (j < k && key_equal(keyed[j].key, keyed[i].key)) ++j;
+        while (j < k && same(j, i)) ++j;
         place_block(static_cast<std::uint32_t>(keyed_start + i), static_cast<std::uint32_t>(keyed_start + j));
         i = j;
     }
@@ -236,6 +233,62 @@ void split_cell(Partition& p, std::uint32_t cell, std::span<KeyedAtom> keyed) {
         const std::uint32_t number = b == 0 ? cell : base + b - 1;
         if (b != largest || was_queued) p.enqueue(number);
     }
+}
+
+void check_keyed(const Partition& p, std::uint32_t cell, std::size_t k) {
+    if (cell >= p.num_cells()) internal_error("格编号越界");
+    if (k > p.cell_end[cell] - p.cell_start[cell]) internal_error("键入原子多于格内原子");
+}
+
+bool coded_less(const CodedAtom& x, const CodedAtom& y) {
+    return x.key != y.key ? x.key < y.key : x.atom < y.atom;
+}
+
+}  // namespace
+
+void split_cell(Partition& p, std::uint32_t cell, std::span<KeyedAtom> keyed) {
+    check_keyed(p, cell, keyed.size());
+    const std::size_t k = keyed.size();
+    for (const KeyedAtom& ka : keyed)
+        if (ka.atom >= p.num_atoms() || p.cell_of[ka.atom] != cell) internal_error("键入原子不在格内");
+
+    if (k == p.cell_size(cell)) {
+        bool all_equal = true;
+        for (std::size_t i = 1; i < k && all_equal; ++i) all_equal = key_equal(keyed[i].key, keyed[0].key);
+        if (all_equal && k > 0) return;
+    }
+
+    std::sort(keyed.begin(), keyed.end(), [](const KeyedAtom& x, const KeyedAtom& y) {
+        if (!key_equal(x.key, y.key)) return key_less(x.key, y.key);
+        return x.atom < y.atom;
+    });
+    split_sorted(p, cell, keyed.data(), k, [&](std::size_t i, std::size_t j) { return key_equal(keyed[i].key, keyed[j].key); });
+}
+
+void split_cell_coded(Partition& p, std::uint32_t cell, std::span<CodedAtom> keyed) {
+    check_keyed(p, cell, keyed.size());
+    const std::size_t k = keyed.size();
+    for (const CodedAtom& ka : keyed)
+        if (ka.atom >= p.num_atoms() || p.cell_of[ka.atom] != cell) internal_error("键入原子不在格内");
+
+    if (k == p.cell_size(cell)) {
+        bool all_equal = true;
+        for (std::size_t i = 1; i < k && all_equal; ++i) all_equal = keyed[i].key == keyed[0].key;
+        if (all_equal && k > 0) return;
+    }
+
+    CodedAtom* first = keyed.data();
+    if (k <= 16) {
+        for (std::size_t i = 1; i < k; ++i) {
+            const CodedAtom v = first[i];
+            std::size_t j = i;
+            for (; j > 0 && coded_less(v, first[j - 1]); --j) first[j] = first[j - 1];
+            first[j] = v;
+        }
+    } else {
+        std::sort(first, first + k, coded_less);
+    }
+    split_sorted(p, cell, first, k, [&](std::size_t i, std::size_t j) { return first[i].key == first[j].key; });
 }
 
 void individualise(Partition& p, std::uint32_t atom, std::uint32_t cell) {
@@ -279,17 +332,16 @@ std::optional<std::uint32_t> next_tied_cell(const Partition& p, std::uint32_t fr
 void RefineWorkspace::prepare(const MolBuilder& mol) {
     const std::uint32_t n = mol.num_atoms();
     entry_of.assign(n, NONE);
-    // Room for the largest splitter up front, so refinement does not regrow.
+    // Room for the largest splitter up front, so refinement does not regrow. The
+    // long-key buffers grow only when a long key turns up.
     entry_atom.reserve(n);
-    entry_count.reserve(n);
-    entry_offset.reserve(std::size_t{n} + 1);
-    keyed.reserve(n);
+    entry_bytes.reserve(n);
+    entry_length.reserve(n);
+    coded.reserve(n);
     group_of_cell.assign(n, NONE);
     group_cell.reserve(n);
     group_offset.reserve(std::size_t{n} + 1);
     scratch_a.reserve(n);
-    touches.reserve(2 * std::size_t{mol.num_bonds()});
-    key_bytes.reserve(2 * std::size_t{mol.num_bonds()});
     chiral_key.assign(n, 0);
     tagged.clear();
     for (std::uint32_t a = 0; a < n; ++a) {
@@ -317,8 +369,8 @@ void sort_key(std::uint8_t* first, std::uint8_t* last) {
 
 // Phase 1 for one splitter: key every atom next to it by the sorted orders of its
 // bonds into it, then split each touched cell by those keys. Atoms already alone
-// in their cell cannot split and are not keyed.
-void split_by_neighbours(Partition& p, const MolBuilder& mol, std::uint32_t splitter, RefineWorkspace& w) {
+// in their cell cannot split and are not keyed. This form holds keys of any length.
+void split_by_neighbours_long(Partition& p, const MolBuilder& mol, std::uint32_t splitter, RefineWorkspace& w) {
     w.entry_atom.clear();
     w.entry_count.clear();
     w.touches.clear();
@@ -397,6 +449,119 @@ void split_by_neighbours(Partition& p, const MolBuilder& mol, std::uint32_t spli
                    std::span<KeyedAtom>(w.keyed.data() + w.group_offset[g], w.group_offset[g + 1] - w.group_offset[g]));
 }
 
+// Phase 1 with every key packed into an integer, which is what almost every
+// splitter gives; false (with nothing changed) when some atom has more than 8
+// bonds into the splitter, for the long-key form to handle.
+bool split_by_neighbours_packed(Partition& p, const MolBuilder& mol, std::uint32_t splitter, RefineWorkspace& w) {
+    w.entry_atom.clear();
+    w.entry_bytes.clear();
+    w.entry_length.clear();
+    const std::uint32_t xs = p.cell_start[splitter];
+    const std::uint32_t xe = p.cell_end[splitter];
+    const std::uint32_t* next = mol.next_half_edge.data();
+    const std::uint32_t* first = mol.first_half_edge.data();
+    const core::Bond* bonds = mol.bonds.data();
+    const std::uint32_t* cell_of = p.cell_of.data();
+    const std::uint32_t* cell_start = p.cell_start.data();
+    const std::uint32_t* cell_end = p.cell_end.data();
+    std::uint32_t* entry_of = w.entry_of.data();
+    bool overflow = false;
+    for (std::uint32_t pos = xs; pos < xe; ++pos) {
+        for (std::uint32_t h = first[p.order[pos]]; h != NONE; h = next[h]) {
+            const core::Bond& bond = bonds[h >> 1];
+            const std::uint32_t u = (h & 1u) ? bond.begin : bond.end;
+            const std::uint32_t cell = cell_of[u];
+            if (cell_end[cell] - cell_start[cell] < 2) continue;
+            std::uint32_t entry = entry_of[u];
+            if (entry == NONE) {
+                entry = static_cast<std::uint32_t>(w.entry_atom.size());
+                entry_of[u] = entry;
+                w.entry_atom.push_back(u);
+                w.entry_bytes.push_back(0);
+                w.entry_length.push_back(0);
+            }
+            std::uint8_t& length = w.entry_length[entry];
+            if (length == 8) {
+                overflow = true;
+                continue;
+            }
+            w.entry_bytes[entry] |= std::uint64_t(static_cast<std::uint8_t>(bond.order)) << (8 * length);
+            ++length;
+        }
+    }
+    const auto entries = static_cast<std::uint32_t>(w.entry_atom.size());
+    for (std::uint32_t i = 0; i < entries; ++i) entry_of[w.entry_atom[i]] = NONE;
+    if (overflow) return false;
+    if (entries == 0) return true;
+
+    // Each key's bytes sorted, then packed; the bytes are stored in the low end,
+    // in arrival order.
+    for (std::uint32_t i = 0; i < entries; ++i) {
+        const unsigned length = w.entry_length[i];
+        std::uint64_t raw = w.entry_bytes[i];
+        std::uint64_t code;
+        if (length == 1) {
+            code = (raw + 1) << 56;
+        } else {
+            std::uint8_t bytes[8];
+            for (unsigned k = 0; k < length; ++k) {
+                const auto v = static_cast<std::uint8_t>(raw >> (8 * k));
+                unsigned j = k;
+                for (; j > 0 && bytes[j - 1] > v; --j) bytes[j] = bytes[j - 1];
+                bytes[j] = v;
+            }
+            code = 0;
+            for (unsigned k = 0; k < length; ++k) code |= std::uint64_t(bytes[k] + 1u) << (56 - 8 * k);
+        }
+        w.entry_bytes[i] = code;
+    }
+
+    // Group by cell in order of first appearance.
+    if (w.group_of_cell.size() < p.num_cells()) w.group_of_cell.resize(p.num_cells(), NONE);
+    w.group_cell.clear();
+    w.group_offset.clear();
+    for (std::uint32_t i = 0; i < entries; ++i) {
+        const std::uint32_t cell = cell_of[w.entry_atom[i]];
+        std::uint32_t& g = w.group_of_cell[cell];
+        if (g == NONE) {
+            g = static_cast<std::uint32_t>(w.group_cell.size());
+            w.group_cell.push_back(cell);
+            w.group_offset.push_back(0);
+        }
+        ++w.group_offset[g];
+    }
+    const auto groups = static_cast<std::uint32_t>(w.group_cell.size());
+    w.coded.resize(entries);
+    if (groups == 1) {
+        for (std::uint32_t i = 0; i < entries; ++i) w.coded[i] = CodedAtom{w.entry_bytes[i], w.entry_atom[i]};
+        w.group_of_cell[w.group_cell[0]] = NONE;
+        split_cell_coded(p, w.group_cell[0], std::span<CodedAtom>(w.coded.data(), entries));
+        return true;
+    }
+    std::uint32_t run = 0;
+    for (std::uint32_t g = 0; g < groups; ++g) {
+        const std::uint32_t count = w.group_offset[g];
+        w.group_offset[g] = run;
+        run += count;
+    }
+    w.group_offset.push_back(run);
+    w.scratch_a.assign(w.group_offset.begin(), w.group_offset.end() - 1);  // fill cursors
+    for (std::uint32_t i = 0; i < entries; ++i) {
+        const std::uint32_t g = w.group_of_cell[cell_of[w.entry_atom[i]]];
+        w.coded[w.scratch_a[g]++] = CodedAtom{w.entry_bytes[i], w.entry_atom[i]};
+    }
+    for (std::uint32_t g = 0; g < groups; ++g) w.group_of_cell[w.group_cell[g]] = NONE;
+
+    for (std::uint32_t g = 0; g < groups; ++g)
+        split_cell_coded(p, w.group_cell[g],
+                   std::span<CodedAtom>(w.coded.data() + w.group_offset[g], w.group_offset[g + 1] - w.group_offset[g]));
+    return true;
+}
+
+void split_by_neighbours(Partition& p, const MolBuilder& mol, std::uint32_t splitter, RefineWorkspace& w) {
+    if (w.bytes_only || !split_by_neighbours_packed(p, mol, splitter, w)) split_by_neighbours_long(p, mol, splitter, w);
+}
+
 // The @/@@ byte of a tagged atom under the current classes: 0 when two
 // neighbours tie, otherwise the tag as seen with neighbours in class order.
 std::uint8_t chirality_byte(const Partition& p, const MolBuilder& mol, std::uint32_t atom, RefineWorkspace& w) {
@@ -439,12 +604,12 @@ void split_by_chirality(Partition& p, const MolBuilder& mol, RefineWorkspace& w)
     for (std::uint32_t cell : w.cells_to_split) {
         const std::uint32_t s = p.cell_start[cell];
         const std::uint32_t e = p.cell_end[cell];
-        w.keyed.resize(e - s);
+        w.coded.resize(e - s);
         for (std::uint32_t pos = s; pos < e; ++pos) {
             const std::uint32_t a = p.order[pos];
-            w.keyed[pos - s] = KeyedAtom{a, std::span<const std::uint8_t>(&w.chiral_key[a], 1)};
+            w.coded[pos - s] = CodedAtom{std::uint64_t(w.chiral_key[a] + 1u) << 56, a};
         }
-        split_cell(p, cell, w.keyed);
+        split_cell_coded(p, cell, std::span<CodedAtom>(w.coded));
     }
     for (std::uint32_t atom : w.tagged) w.chiral_key[atom] = 0;
 }
@@ -473,26 +638,54 @@ void refine_partition(Partition& p, const MolBuilder& mol) {
     refine_partition(p, mol, w);
 }
 
+void refined_partition(const MolBuilder& mol, Partition& out, RefineWorkspace& work) {
+    initial_partition(mol, out);
+    if (mol.num_atoms() == 0) return;
+    work.prepare(mol);
+    refine_partition(out, mol, work);
+}
+
+void classes_of(const Partition& p, std::vector<std::uint32_t>& classes) {
+    const std::uint32_t n = p.num_atoms();
+    classes.resize(n);
+    for (std::uint32_t a = 0; a < n; ++a) classes[a] = p.cell_start[p.cell_of[a]];
+}
+
+namespace {
+
+// Refinement storage kept per thread, so that a warm call allocates only its
+// result.
+struct ClassScratch {
+    Partition partition;
+    RefineWorkspace work;
+};
+
+ClassScratch& class_scratch() {
+    thread_local ClassScratch scratch;
+    return scratch;
+}
+
+}  // namespace
+
 std::vector<std::uint32_t> symmetry_classes(const MolBuilder& mol) {
     if (mol.num_atoms() == 0) return {};
-    Partition p = initial_partition(mol);
-    refine_partition(p, mol);
-    std::vector<std::uint32_t> classes(mol.num_atoms());
-    for (std::uint32_t a = 0; a < mol.num_atoms(); ++a) classes[a] = p.cell_start[p.cell_of[a]];
+    ClassScratch& s = class_scratch();
+    refined_partition(mol, s.partition, s.work);
+    std::vector<std::uint32_t> classes;
+    classes_of(s.partition, classes);
     return classes;
 }
 
 std::vector<std::uint32_t> canonical_numbering(const MolBuilder& mol) {
     if (mol.num_atoms() == 0) return {};
-    RefineWorkspace w;
-    w.prepare(mol);
-    Partition p = initial_partition(mol);
-    refine_partition(p, mol, w);
+    ClassScratch& s = class_scratch();
+    Partition& p = s.partition;
+    refined_partition(mol, p, s.work);
     std::uint32_t from = 0;
     while (auto cell = next_tied_cell(p, from)) {
         from = p.cell_start[*cell];
         individualise(p, p.order[from], *cell);
-        refine_partition(p, mol, w);
+        refine_partition(p, mol, s.work);
     }
     return p.position;
 }

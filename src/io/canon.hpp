@@ -70,6 +70,22 @@ struct KeyedAtom {
     std::span<const std::uint8_t> key;
 };
 
+// One atom with its key packed into an integer whose order is the bytewise order
+// of the key (see `code_key`).
+struct CodedAtom {
+    std::uint64_t key = 0;
+    std::uint32_t atom = 0;
+};
+
+// Packs a key of at most 8 bytes, each below 255, so that integer order and
+// equality are those of the bytes (a proper prefix first). Longer keys cannot be
+// packed: the caller keeps them as KeyedAtom.
+inline std::uint64_t code_key(std::span<const std::uint8_t> key) {
+    std::uint64_t code = 0;
+    for (std::size_t i = 0; i < key.size(); ++i) code |= std::uint64_t(key[i] + 1u) << (56 - 8 * i);
+    return code;
+}
+
 // Scratch space for refinement, reusable across calls on one molecule so that
 // repeated refinements (tie-breaking, candidate searches) allocate nothing per
 // call once grown. A fresh workspace (or one sized for another atom count)
@@ -97,10 +113,18 @@ struct RefineWorkspace {
     std::vector<std::uint32_t> cells_to_split;
     std::vector<std::uint32_t> scratch_a;
     std::vector<std::uint32_t> scratch_b;
+    // Keys kept as bytes even when they fit an integer: the general form, which
+    // the packed one must match exactly.
+    bool bytes_only = false;
+    std::vector<std::uint64_t> entry_bytes;  // per entry, up to 8 key bytes in arrival order
+    std::vector<std::uint8_t> entry_length;
+    std::vector<CodedAtom> coded;
 };
 
 // Cells of equal invariants (stable in atom index), every cell queued.
 Partition initial_partition(const core::MolBuilder& mol);
+// Same, into `out`, reusing its storage.
+void initial_partition(const core::MolBuilder& mol, Partition& out);
 
 // Refines until stable; leaves the queue empty. Reads the molecule's current
 // chiral tags.
@@ -110,6 +134,8 @@ void refine_partition(Partition& partition, const core::MolBuilder& mol, RefineW
 // Splits `cell` by the keys of some or all of its atoms; the keyed atoms move to
 // the end of the cell in key order. Sorts `keyed` in place.
 void split_cell(Partition& partition, std::uint32_t cell, std::span<KeyedAtom> keyed);
+// Same with packed keys; splits exactly as the bytes would.
+void split_cell_coded(Partition& partition, std::uint32_t cell, std::span<CodedAtom> keyed);
 
 // Makes `atom`, a member of the tied cell `cell`, a cell of its own at the cell's
 // start; queues both parts. Call it only on a refined partition.
@@ -123,6 +149,11 @@ std::optional<std::uint32_t> next_tied_cell(const Partition& partition, std::uin
 
 // Symmetry class of every atom: the start position of its cell after refinement.
 std::vector<std::uint32_t> symmetry_classes(const core::MolBuilder& mol);
+// The refined partition itself (empty for no atoms), built in `out` with `work`,
+// which is prepared for the molecule here.
+void refined_partition(const core::MolBuilder& mol, Partition& out, RefineWorkspace& work);
+// Classes read off a refined partition.
+void classes_of(const Partition& refined, std::vector<std::uint32_t>& classes);
 
 // Canonical number of every atom: refinement, then repeatedly individualise the
 // first atom of the lowest tied cell and refine, until discrete.

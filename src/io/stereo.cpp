@@ -73,9 +73,82 @@ struct RingProbe {
     bool small(const MolBuilder& mol, std::uint32_t bond) { return small_ring_search(mol, bond, visited, layer, next); }
 };
 
-bool candidate_double_bond(const MolBuilder& mol, std::uint32_t bond, RingProbe& probe) {
-    const Bond& b = mol.bonds[bond];
-    return b.order == BondOrder::Double && !is_aromatic(b) && !probe.small(mol, bond);
+// Visited flags kept per thread, all clear between uses, grown to the molecule.
+VisitMarks& thread_marks(std::uint32_t n) {
+    thread_local VisitMarks marks(0);
+    if (marks.flag.size() < n) marks.flag.assign(n, 0);
+    return marks;
+}
+
+bool small_ring(const MolBuilder& mol, std::uint32_t bond) {
+    thread_local std::vector<std::uint32_t> layer, next;
+    return small_ring_search(mol, bond, thread_marks(mol.num_atoms()), layer, next);
+}
+
+// The cheap part of being a candidate for cis/trans; the ring test comes last.
+bool plain_double_bond(const Bond& b) { return b.order == BondOrder::Double && !is_aromatic(b); }
+
+// Substituents of `atom` besides `partner`, counting to 3.
+std::uint32_t substituent_count(const MolBuilder& mol, std::uint32_t atom, std::uint32_t partner,
+                                std::uint32_t (&found)[2]) {
+    std::uint32_t count = 0;
+    for (core::Neighbor nb : mol.neighbors(atom)) {
+        if (nb.atom == partner) continue;
+        if (count < 2) found[count] = nb.atom;
+        if (++count > 2) break;
+    }
+    return count;
+}
+
+// end_is_distinguishable, asking for the classes only when two substituents need
+// telling apart.
+template <class Classes>
+bool distinguishable_end(const MolBuilder& mol, std::uint32_t atom, std::uint32_t partner, Classes& classes) {
+    std::uint32_t found[2] = {NONE, NONE};
+    const std::uint32_t count = substituent_count(mol, atom, partner, found);
+    if (count > 2) return false;
+    if (count < 2) return true;
+    const std::span<const std::uint32_t> c = classes();
+    return at(c, found[0]) != at(c, found[1]);
+}
+
+// A single or other non-double bond of `atom` (besides the one to `partner`)
+// carries a mark.
+bool marked_side(const MolBuilder& mol, std::uint32_t atom, std::uint32_t partner) {
+    for (core::Neighbor nb : mol.neighbors(atom)) {
+        const Bond& sb = mol.bonds[nb.bond];
+        if (nb.atom == partner || sb.order == BondOrder::Double) continue;
+        if (sb.direction != BondDirection::None) return true;
+    }
+    return false;
+}
+
+// The tests are pure, so the cheap ones run first and the classes are asked for
+// only by a double bond marked on both sides with a doubly substituted end.
+template <class Classes>
+std::vector<std::uint8_t> effective_marks(const MolBuilder& mol, Classes&& classes) {
+    std::vector<std::uint8_t> flags(mol.num_bonds(), 0);
+    const bool any = std::any_of(mol.bonds.begin(), mol.bonds.end(),
+                                 [](const Bond& b) { return b.direction != BondDirection::None; });
+    if (!any) return flags;
+    for (std::uint32_t d = 0; d < mol.num_bonds(); ++d) {
+        const Bond& db = mol.bonds[d];
+        if (!plain_double_bond(db)) continue;
+        // A mark on one side only counts for nothing.
+        if (!marked_side(mol, db.begin, db.end) || !marked_side(mol, db.end, db.begin)) continue;
+        if (small_ring(mol, d)) continue;
+        if (!distinguishable_end(mol, db.begin, db.end, classes) || !distinguishable_end(mol, db.end, db.begin, classes))
+            continue;
+        for (std::uint32_t atom : {db.begin, db.end}) {
+            const std::uint32_t partner = db.other(atom);
+            for (core::Neighbor nb : mol.neighbors(atom)) {
+                const Bond& sb = mol.bonds[nb.bond];
+                if (nb.atom == partner || sb.order == BondOrder::Double) continue;
+                if (sb.direction != BondDirection::None) flags[nb.bond] = 1;
+            }
+        }
+    }
+    return flags;
 }
 
 BondDirection swapped(BondDirection d) {
@@ -152,38 +225,21 @@ bool has_double_bond_stereo(const MolBuilder& mol, std::uint32_t bond) {
 }
 
 std::vector<std::uint8_t> effective_direction_marks(const MolBuilder& mol) {
-    std::vector<std::uint8_t> flags(mol.num_bonds(), 0);
-    const bool any = std::any_of(mol.bonds.begin(), mol.bonds.end(),
-                                 [](const Bond& b) { return b.direction != BondDirection::None; });
-    if (!any) return flags;
-    const std::vector<std::uint32_t> classes = symmetry_classes(mol);
-    RingProbe probe(mol);
-    for (std::uint32_t d = 0; d < mol.num_bonds(); ++d) {
-        if (!candidate_double_bond(mol, d, probe)) continue;
-        const Bond& db = mol.bonds[d];
-        if (!end_is_distinguishable(mol, db.begin, db.end, classes) ||
-            !end_is_distinguishable(mol, db.end, db.begin, classes))
-            continue;
-        // A mark on one side only counts for nothing.
-        auto marked_side = [&](std::uint32_t atom, std::uint32_t partner) {
-            for (core::Neighbor nb : mol.neighbors(atom)) {
-                const Bond& sb = mol.bonds[nb.bond];
-                if (nb.atom == partner || sb.order == BondOrder::Double) continue;
-                if (sb.direction != BondDirection::None) return true;
-            }
-            return false;
-        };
-        if (!marked_side(db.begin, db.end) || !marked_side(db.end, db.begin)) continue;
-        for (std::uint32_t atom : {db.begin, db.end}) {
-            const std::uint32_t partner = db.other(atom);
-            for (core::Neighbor nb : mol.neighbors(atom)) {
-                const Bond& sb = mol.bonds[nb.bond];
-                if (nb.atom == partner || sb.order == BondOrder::Double) continue;
-                if (sb.direction != BondDirection::None) flags[nb.bond] = 1;
-            }
+    std::vector<std::uint32_t> classes;
+    bool have = false;
+    auto lazy = [&]() -> std::span<const std::uint32_t> {
+        if (!have) {
+            classes = symmetry_classes(mol);
+            have = true;
         }
-    }
-    return flags;
+        return classes;
+    };
+    return effective_marks(mol, lazy);
+}
+
+std::vector<std::uint8_t> effective_direction_marks(const MolBuilder& mol, std::span<const std::uint32_t> classes) {
+    auto given = [&]() { return classes; };
+    return effective_marks(mol, given);
 }
 
 std::optional<DirectionReference> double_bond_reference(const MolBuilder& mol, std::uint32_t atom,
@@ -205,14 +261,14 @@ std::uint32_t double_bond_stereo(MolBuilder& mol) {
         std::uint32_t r0, r1;
     };
     std::vector<Decided> decided;
-    RingProbe probe(mol);
     for (std::uint32_t d = 0; d < mol.num_bonds(); ++d) {
-        if (!candidate_double_bond(mol, d, probe) || has_double_bond_stereo(mol, d)) continue;
         const Bond& db = mol.bonds[d];
+        if (!plain_double_bond(db) || has_double_bond_stereo(mol, d)) continue;
         auto r0 = double_bond_reference(mol, db.begin, db.end, flags);
         if (!r0) continue;
         auto r1 = double_bond_reference(mol, db.end, db.begin, flags);
         if (!r1) continue;
+        if (small_ring(mol, d)) continue;
         decided.push_back({d, r0->direction == r1->direction ? BondStereo::Cis : BondStereo::Trans, r0->neighbour,
                            r1->neighbour});
     }
@@ -287,7 +343,26 @@ bool tied_branches_reach_marked(const MolBuilder& mol, std::uint32_t centre, std
     return reach_marked(mol, centre, a, b, marks, visited, stack);
 }
 
-std::vector<std::uint8_t> chiral_centres(const MolBuilder& mol) {
+namespace {
+
+// tied_neighbour_pair with a caller's buffer for the neighbour list.
+std::optional<std::pair<std::uint32_t, std::uint32_t>> tied_pair(const MolBuilder& mol, std::uint32_t atom,
+                                                                 std::span<const std::uint32_t> classes,
+                                                                 std::vector<std::uint32_t>& nbrs) {
+    if (mol.degree[atom] == 0) return std::nullopt;
+    if (mol.degree[atom] > 16) return tied_neighbour_pair(mol, atom, classes);
+    nbrs.clear();
+    for (core::Neighbor nb : mol.neighbors(atom)) nbrs.push_back(nb.atom);
+    const std::size_t d = nbrs.size();
+    if (d > 16) return tied_neighbour_pair(mol, atom, classes);
+    for (std::size_t i = 0; i < d; ++i)
+        for (std::size_t j = i + 1; j < d; ++j)
+            if (at(classes, nbrs[i]) == at(classes, nbrs[j])) return std::pair{nbrs[i], nbrs[j]};
+    return std::nullopt;
+}
+
+template <class Classes>
+std::vector<std::uint8_t> centres(const MolBuilder& mol, Classes&& get_classes) {
     const std::uint32_t n = mol.num_atoms();
     std::vector<std::uint8_t> flags(n, 0);
     if (n == 0) return flags;
@@ -298,18 +373,32 @@ std::vector<std::uint8_t> chiral_centres(const MolBuilder& mol) {
         if (tag == core::ChiralTag::Cw || tag == core::ChiralTag::Ccw) tagged[a] = 1, any = true;
     }
     if (!any) return flags;
-    const std::vector<std::uint32_t> classes = symmetry_classes(mol);
-    VisitMarks visited(n);
-    std::vector<std::uint32_t> stack;
+    const std::span<const std::uint32_t> classes = get_classes();
+    VisitMarks& visited = thread_marks(n);
+    thread_local std::vector<std::uint32_t> stack, nbrs;
     for (std::uint32_t x = 0; x < n; ++x) {
         if (!tagged[x]) continue;
-        if (auto pair = tied_neighbour_pair(mol, x, classes)) {
+        if (auto pair = tied_pair(mol, x, classes, nbrs)) {
             flags[x] = reach_marked(mol, x, pair->first, pair->second, tagged, visited, stack) ? 1 : 0;
         } else {
             flags[x] = 1;
         }
     }
     return flags;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> chiral_centres(const MolBuilder& mol) {
+    std::vector<std::uint32_t> classes;
+    return centres(mol, [&]() -> std::span<const std::uint32_t> {
+        classes = symmetry_classes(mol);
+        return classes;
+    });
+}
+
+std::vector<std::uint8_t> chiral_centres(const MolBuilder& mol, std::span<const std::uint32_t> classes) {
+    return centres(mol, [&]() { return classes; });
 }
 
 }  // namespace quorix::io

@@ -42,6 +42,9 @@ core::BondDirection direction_from(const core::Bond& bond, std::uint32_t atom);
 // Per bond 1 when its `/` or `\` mark counts: it sits beside a double bond that
 // can carry cis/trans and that has marks on both sides.
 std::vector<std::uint8_t> effective_direction_marks(const core::MolBuilder& mol);
+// Same, with the molecule's symmetry classes already at hand.
+std::vector<std::uint8_t> effective_direction_marks(const core::MolBuilder& mol,
+                                                    std::span<const std::uint32_t> classes);
 
 struct DirectionReference {
     std::uint32_t neighbour;
@@ -81,5 +84,7 @@ bool tied_branches_reach_marked(const core::MolBuilder& mol, std::uint32_t centr
 // Per atom 1 when its @/@@ mark is meaningful: it has no two neighbours of one
 // class, or such a pair leads to another @/@@ atom. Other classes never count.
 std::vector<std::uint8_t> chiral_centres(const core::MolBuilder& mol);
+// Same, with the molecule's symmetry classes already at hand.
+std::vector<std::uint8_t> chiral_centres(const core::MolBuilder& mol, std::span<const std::uint32_t> classes);
 
 }  // namespace quorix::io

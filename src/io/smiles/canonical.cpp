@@ -1,9 +1,11 @@
 #include "io/smiles/canonical.hpp"
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 
 #include "core/error.hpp"
+#include "core/permutation.hpp"
 #include "io/canon.hpp"
 #include "io/stereo.hpp"
 
@@ -148,9 +150,9 @@ public:
             keyed_.clear();
             for (std::uint32_t pos = p.cell_start[cell]; pos < p.cell_end[cell]; ++pos) {
                 const std::uint32_t a = p.order[pos];
-                keyed_.push_back({a, std::span<const std::uint8_t>(&key_[a], 1)});
+                keyed_.push_back({std::uint64_t(key_[a] + 1u) << 56, a});
             }
-            split_cell(p, cell, keyed_);
+            split_cell_coded(p, cell, std::span<CodedAtom>(keyed_));
         }
         return p.num_cells() != cells_before;
     }
@@ -158,7 +160,7 @@ public:
 private:
     std::vector<Configured> bonds_;
     std::vector<std::uint8_t> key_;
-    std::vector<KeyedAtom> keyed_;
+    std::vector<CodedAtom> keyed_;
 };
 
 std::uint32_t find(std::vector<std::uint32_t>& parent, std::uint32_t x) {
@@ -192,31 +194,55 @@ struct Node {
     std::vector<std::uint32_t> tried;
 };
 
+// Storage of one canonical call, kept per thread so that a warm call allocates
+// little beyond its result. Nodes and automorphisms are pools: only the first
+// `depth` / `automorphism_count` entries are live.
+struct CanonScratch {
+    Partition root;
+    RefineWorkspace work;
+    std::vector<std::uint32_t> classes;
+    std::vector<Node> nodes;
+    std::vector<std::vector<std::uint32_t>> automorphisms;
+    Partition child;
+    SmilesOutput best, candidate;
+    std::vector<std::uint32_t> best_order;
+    std::vector<std::uint32_t> gamma;
+    bool in_use = false;
+};
+
 class Search {
 public:
-    Search(const MolBuilder& mol, std::span<const std::uint8_t> effective_marks)
-        : mol_(mol), effective_(effective_marks),
-          configurations_(configured_double_bonds(mol, effective_marks)) {
-        work_.prepare(mol);
+    Search(const MolBuilder& mol, std::span<const std::uint8_t> effective_marks, CanonScratch& s)
+        : mol_(mol), configurations_(configured_double_bonds(mol, effective_marks)),
+          writer_(mol, SmilesMode::Canonical, effective_marks), s_(s) {
         deep_ = has_stereo(mol, !configurations_.empty());
+        shortcut_ = automorphisms_decide_text(mol);
         leaf_budget_ = std::max<std::uint32_t>(8, 30000 / std::max<std::uint32_t>(mol.num_atoms(), 1));
     }
 
     // Refinement; below the root, tied cells are also split by double-bond
     // configuration. The root is left as it is so that the first tied cell and its
     // candidates, and with them every text that was already invariant, stay the same.
-    void refine(Partition& p, bool below_root = true) {
-        refine_partition(p, mol_, work_);
-        if (!below_root || configurations_.empty()) return;
-        while (configurations_.split(p)) refine_partition(p, mol_, work_);
+    void refine(Partition& p) {
+        refine_partition(p, mol_, s_.work);
+        if (configurations_.empty()) return;
+        while (configurations_.split(p)) refine_partition(p, mol_, s_.work);
     }
 
-    SmilesOutput run(Partition refined) {
+    // `refined` is the refined root; it is used up.
+    SmilesOutput run(Partition& refined) {
         const auto first = next_tied_cell(refined);
-        if (!first) return write_smiles(mol_, refined.position, SmilesMode::Canonical, effective_);
-        push(std::move(refined), *first, NONE);
-        while (!stack_.empty()) {
-            Node& node = stack_.back();
+        if (!first) {
+            SmilesOutput out;
+            writer_.write(refined.position, out);
+            return out;
+        }
+        depth_ = 0;
+        automorphism_count_ = 0;
+        has_best_ = false;
+        push(refined, *first, NONE);
+        while (depth_ > 0) {
+            Node& node = s_.nodes[depth_ - 1];
             std::uint32_t a = NONE;
             while (node.next < node.candidates.size() && a == NONE) {
                 const std::uint32_t c = node.candidates[node.next++];
@@ -225,63 +251,65 @@ public:
                 if (!symmetric) a = c;
             }
             if (a == NONE) {
-                stack_.pop_back();
+                --depth_;
                 continue;
             }
             node.tried.push_back(a);
-            child_ = node.partition;
-            individualise(child_, a, node.cell);
-            refine(child_);
-            const auto tied = next_tied_cell(child_);
+            Partition& child = s_.child;
+            child = node.partition;
+            individualise(child, a, node.cell);
+            refine(child);
+            const auto tied = next_tied_cell(child);
             if (tied && deep_ && leaves_ < leaf_budget_) {
-                push(std::move(child_), *tied, a);
+                push(child, *tied, a);
                 continue;
             }
-            complete(child_);
-            leaf(child_);
+            complete(child);
+            leaf(child);
         }
-        if (!best_) internal_error("格非空");
-        return std::move(*best_);
+        if (!has_best_) internal_error("格非空");
+        return std::move(s_.best);
     }
 
 private:
     // Beyond this many written candidates (fewer for large molecules), further ties
     // are broken greedily.
     std::uint32_t leaf_budget_ = 16;
-    // Automorphisms found so far (image of every atom); a node created later uses
-    // those that fix its path.
-    std::vector<std::vector<std::uint32_t>> automorphisms_;
 
     const MolBuilder& mol_;
-    std::span<const std::uint8_t> effective_;
     ConfigurationSplitter configurations_;
-    RefineWorkspace work_;
+    SmilesWriter writer_;
+    CanonScratch& s_;
     bool deep_ = false;
-    std::vector<Node> stack_;
-    std::optional<SmilesOutput> best_;
-    std::vector<std::uint32_t> best_order_;
+    bool shortcut_ = false;
+    bool has_best_ = false;
+    std::size_t depth_ = 0;
+    std::size_t automorphism_count_ = 0;
     std::uint32_t leaves_ = 0;
-    Partition child_;
 
-    void push(Partition p, std::uint32_t cell, std::uint32_t fixed_atom) {
-        Node node;
+    // Opens a node on `p`, taking its contents (p is left holding spare storage).
+    void push(Partition& p, std::uint32_t cell, std::uint32_t fixed_atom) {
+        if (depth_ == s_.nodes.size()) s_.nodes.emplace_back();
+        Node& node = s_.nodes[depth_];
         node.cell = cell;
         node.fixed_atom = fixed_atom;
         node.candidates.assign(p.order.begin() + p.cell_start[cell], p.order.begin() + p.cell_end[cell]);
         if (node.candidates.empty()) internal_error("格非空");
+        node.next = 0;
         node.parent.resize(p.num_atoms());
         for (std::uint32_t x = 0; x < node.parent.size(); ++x) node.parent[x] = x;
-        node.partition = std::move(p);
-        stack_.push_back(std::move(node));
-        for (const std::vector<std::uint32_t>& gamma : automorphisms_)
-            if (fixes_path(gamma, stack_.size())) unite(stack_.back(), gamma);
+        node.tried.clear();
+        std::swap(node.partition, p);
+        ++depth_;
+        for (std::size_t k = 0; k < automorphism_count_; ++k)
+            if (fixes_path(s_.automorphisms[k], depth_)) unite(node, s_.automorphisms[k]);
     }
 
     // Whether gamma fixes every atom split off on the way to the node at `depth`
-    // (the nodes stack_[0 .. depth-1]).
+    // (the nodes 0 .. depth-1).
     bool fixes_path(const std::vector<std::uint32_t>& gamma, std::size_t depth) const {
         for (std::size_t level = 0; level < depth; ++level) {
-            const std::uint32_t v = stack_[level].fixed_atom;
+            const std::uint32_t v = s_.nodes[level].fixed_atom;
             if (v != NONE && gamma[v] != v) return false;
         }
         return true;
@@ -304,28 +332,97 @@ private:
         }
     }
 
-    void leaf(const Partition& p) {
-        ++leaves_;
-        SmilesOutput out = write_smiles(mol_, p.position, SmilesMode::Canonical, effective_);
-        if (best_ && out.text == best_->text) {
-            // Equal texts: atoms at equal positions are images of each other.
-            std::vector<std::uint32_t> gamma(p.num_atoms());
-            for (std::uint32_t k = 0; k < p.num_atoms(); ++k) gamma[best_order_[k]] = p.order[k];
-            for (std::size_t level = 0; level < stack_.size(); ++level) {
-                const std::uint32_t v = stack_[level].fixed_atom;
-                if (v != NONE && gamma[v] != v) break;
-                unite(stack_[level], gamma);
-            }
-            if (deep_) automorphisms_.push_back(std::move(gamma));
+    // Whether gamma maps the molecule onto itself with everything the text shows:
+    // then the leaf it maps the best leaf to writes the same text.
+    bool automorphic(const std::vector<std::uint32_t>& gamma) const {
+        const std::uint32_t n = mol_.num_atoms();
+        for (std::uint32_t x = 0; x < n; ++x) {
+            const std::uint32_t y = gamma[x];
+            if (x == y) continue;
+            if (mol_.degree[x] != mol_.degree[y] || !writer_.same_atom_text(x, y)) return false;
+            core::Atom ax = mol_.atoms[x], ay = mol_.atoms[y];
+            if (is_tetrahedral(ax) != is_tetrahedral(ay)) return false;
+            if (is_tetrahedral(ax)) ax.chiral_tag = ay.chiral_tag = core::ChiralTag::Unspecified;
+            if (!(ax == ay)) return false;
         }
-        if (!best_ || out.text < best_->text) {
-            best_ = std::move(out);
-            best_order_ = p.order;
-            best_position_ = p.position;
+        for (const Bond& b : mol_.bonds) {
+            const std::uint32_t u = gamma[b.begin], v = gamma[b.end];
+            const std::uint32_t image = mol_.bond_between(u, v);
+            if (image == NONE) return false;
+            const Bond& c = mol_.bonds[image];
+            if (c.order != b.order || c.flags != b.flags) return false;
+            if (b.order == BondOrder::Dative && c.begin != u) return false;
         }
+        // A centre and its image are written with the same mark when the tags agree
+        // once the image's ligands are read in the order gamma gives them.
+        std::uint32_t mapped[16], own[16];
+        for (std::uint32_t x = 0; x < n; ++x) {
+            if (!is_tetrahedral(mol_.atoms[x])) continue;
+            const std::uint32_t y = gamma[x];
+            if (mol_.degree[x] > 16) return false;
+            std::uint32_t k = 0;
+            for (core::Neighbor nb : mol_.neighbors(x)) mapped[k++] = gamma[nb.atom];
+            k = 0;
+            for (core::Neighbor nb : mol_.neighbors(y)) own[k++] = nb.atom;
+            const std::uint8_t parity = core::permutation_parity({mapped, k}, {own, k});
+            if (parity > 1) return false;
+            const bool flipped = mol_.atoms[x].chiral_tag != mol_.atoms[y].chiral_tag;
+            if (flipped != (parity == 1)) return false;
+        }
+        return true;
     }
 
-    std::vector<std::uint32_t> best_position_;
+    static bool is_tetrahedral(const core::Atom& a) {
+        return a.chiral_tag == core::ChiralTag::Cw || a.chiral_tag == core::ChiralTag::Ccw;
+    }
+
+    // The text depends on nothing an automorphism check cannot see: no direction
+    // marks, no stored cis/trans, no centres but @/@@, one bond per atom pair.
+    static bool automorphisms_decide_text(const MolBuilder& mol) {
+        for (const Bond& b : mol.bonds)
+            if (b.direction != core::BondDirection::None || b.stereo != BondStereo::None) return false;
+        for (const core::Atom& a : mol.atoms)
+            if (a.chiral_tag != core::ChiralTag::Unspecified && !is_tetrahedral(a)) return false;
+        for (std::uint32_t b = 0; b < mol.num_bonds(); ++b)
+            if (mol.bond_between(mol.bonds[b].begin, mol.bonds[b].end) != b) return false;
+        return true;
+    }
+
+    void leaf(const Partition& p) {
+        ++leaves_;
+        std::vector<std::uint32_t>& gamma = s_.gamma;
+        bool equal = false;
+        if (has_best_ && shortcut_) {
+            gamma.resize(p.num_atoms());
+            for (std::uint32_t k = 0; k < p.num_atoms(); ++k) gamma[s_.best_order[k]] = p.order[k];
+            equal = automorphic(gamma);
+        }
+        SmilesOutput& out = s_.candidate;
+        if (!equal) {
+            writer_.write(p.position, out);
+            equal = has_best_ && out.text == s_.best.text;
+            if (equal) {
+                gamma.resize(p.num_atoms());
+                for (std::uint32_t k = 0; k < p.num_atoms(); ++k) gamma[s_.best_order[k]] = p.order[k];
+            }
+        }
+        if (equal) {
+            // Equal texts: atoms at equal positions are images of each other.
+            for (std::size_t level = 0; level < depth_; ++level) {
+                const std::uint32_t v = s_.nodes[level].fixed_atom;
+                if (v != NONE && gamma[v] != v) break;
+                unite(s_.nodes[level], gamma);
+            }
+            if (deep_) {
+                if (automorphism_count_ == s_.automorphisms.size()) s_.automorphisms.emplace_back();
+                s_.automorphisms[automorphism_count_++] = gamma;
+            }
+        } else if (!has_best_ || out.text < s_.best.text) {
+            std::swap(s_.best, out);
+            has_best_ = true;
+            s_.best_order = p.order;
+        }
+    }
 };
 
 // Declared hydrogens that the text will not carry: for a molecule whose implicit
@@ -352,13 +449,34 @@ SmilesOutput canonical_smiles(const MolBuilder& mol) {
     const std::uint32_t n = mol.num_atoms();
     if (n == 0) return write_smiles(mol, {}, SmilesMode::Storage);
 
+    thread_local CanonScratch tls_scratch;
+    std::unique_ptr<CanonScratch> own;
+    CanonScratch* scratch = &tls_scratch;
+    if (scratch->in_use) {
+        own = std::make_unique<CanonScratch>();
+        scratch = own.get();
+    }
+    CanonScratch& s = *scratch;
+    s.in_use = true;
+    struct Release {
+        CanonScratch& s;
+        ~Release() { s.in_use = false; }
+    } release{s};
+
+    // The refined root serves the centre test, the effective marks and the search
+    // alike, as long as the molecule they see is the same.
+    bool refined = false;
+
     // Marks that do not make a centre are left out of the ranking and the text.
     std::optional<MolBuilder> copy;
     bool any_tag = false;
     for (const core::Atom& a : mol.atoms)
         any_tag |= a.chiral_tag == core::ChiralTag::Cw || a.chiral_tag == core::ChiralTag::Ccw;
     if (any_tag) {
-        const std::vector<std::uint8_t> centres = chiral_centres(mol);
+        refined_partition(mol, s.root, s.work);
+        classes_of(s.root, s.classes);
+        refined = true;
+        const std::vector<std::uint8_t> centres = chiral_centres(mol, s.classes);
         for (std::uint32_t a = 0; a < n; ++a) {
             const auto tag = mol.atoms[a].chiral_tag;
             if ((at(centres, a) & 1u) == 0 && (tag == core::ChiralTag::Cw || tag == core::ChiralTag::Ccw)) {
@@ -369,18 +487,18 @@ SmilesOutput canonical_smiles(const MolBuilder& mol) {
     }
     drop_unwritten_hydrogens(mol, copy);
     const MolBuilder& m = copy ? *copy : mol;
+    if (!refined || copy) refined_partition(m, s.root, s.work);
 
     // Which marks count depends only on the graph and its directions: once per call.
     std::vector<std::uint8_t> effective;
     for (const Bond& b : m.bonds)
         if (b.direction != core::BondDirection::None) {
-            effective = effective_direction_marks(m);
+            classes_of(s.root, s.classes);
+            effective = effective_direction_marks(m, s.classes);
             break;
         }
-    Search search(m, effective);
-    Partition refined = initial_partition(m);
-    search.refine(refined, false);
-    return search.run(std::move(refined));
+    Search search(m, effective, s);
+    return search.run(s.root);
 }
 
 std::string to_canonical_smiles(const MolBuilder& mol) { return canonical_smiles(mol).text; }

@@ -80,13 +80,62 @@ std::optional<MolBuilder> rereference_double_bond_stereo(const MolBuilder& mol,
     return copy;
 }
 
+void restatable_bonds(const MolBuilder& mol, std::vector<std::uint32_t>& out) {
+    out.clear();
+    for (std::uint32_t b = 0; b < mol.num_bonds(); ++b)
+        if (has_double_bond_stereo(mol, b) && static_cast<std::uint8_t>(mol.bonds[b].stereo) > 2) out.push_back(b);
+}
+
+bool rereferenced_stereo(const MolBuilder& mol, std::span<const std::uint32_t> priorities,
+                         std::span<const std::uint32_t> restated, std::vector<StoredStereo>& out) {
+    if (restated.empty() || priorities.size() != mol.atoms.size()) return false;
+    out.resize(mol.num_bonds());
+    for (std::uint32_t b = 0; b < mol.num_bonds(); ++b) out[b] = {mol.bonds[b].stereo, mol.bonds[b].stereo_atoms};
+    for (std::uint32_t b : restated) {
+        const Bond& bond = mol.bonds[b];
+        const std::uint32_t n0 = preferred_reference_neighbour(mol, bond.begin, bond.end, priorities);
+        const std::uint32_t n1 = preferred_reference_neighbour(mol, bond.end, bond.begin, priorities);
+        if (n0 == NONE || n1 == NONE) continue;
+        if ((n0 != bond.stereo_atoms[0]) != (n1 != bond.stereo_atoms[1]))
+            out[b].stereo = bond.stereo == BondStereo::Cis ? BondStereo::Trans : BondStereo::Cis;
+        out[b].atoms = {n0, n1};
+    }
+    return true;
+}
+
 StereoMarks smiles_stereo_marks(const MolBuilder& mol) {
     StereoMarks marks;
     smiles_stereo_marks(mol, marks);
     return marks;
 }
 
-void smiles_stereo_marks(const MolBuilder& mol, StereoMarks& out, std::span<const std::uint8_t> effective) {
+namespace {
+
+// Buffers of one call, kept per thread.
+struct MarksScratch {
+    std::vector<std::uint8_t> computed;
+    std::vector<Constraint> constraints;
+    std::vector<std::uint32_t> stored;
+    std::vector<std::uint8_t> is_reference;
+    std::vector<std::uint32_t> side;
+    std::vector<std::uint32_t> list_start;
+    std::vector<std::uint8_t> assigned;
+    std::vector<std::uint32_t> stack;
+};
+
+// `stereo_of(b)` gives bond b's stored cis/trans and reference atoms.
+template <class StereoOf>
+void stereo_marks(const MolBuilder& mol, StereoMarks& out, std::span<const std::uint8_t> effective,
+                  StereoOf stereo_of) {
+    thread_local MarksScratch scratch;
+    MarksScratch& w = scratch;
+    // has_double_bond_stereo, read through stereo_of.
+    auto has_stored = [&](std::uint32_t d) {
+        const StoredStereo st = stereo_of(d);
+        if (st.stereo == BondStereo::None || st.atoms[0] == NONE || st.atoms[1] == NONE) return false;
+        const Bond& b = mol.bonds[d];
+        return mol.bond_between(b.begin, st.atoms[0]) != NONE && mol.bond_between(b.end, st.atoms[1]) != NONE;
+    };
     const std::uint32_t m = mol.num_bonds();
     out.directions.assign(m, 0);
     out.groups.assign(m, NONE);
@@ -94,15 +143,14 @@ void smiles_stereo_marks(const MolBuilder& mol, StereoMarks& out, std::span<cons
     bool any_direction = false, any_stored = false;
     for (std::uint32_t b = 0; b < m; ++b) {
         any_direction |= mol.bonds[b].direction != BondDirection::None;
-        any_stored |= mol.bonds[b].stereo != BondStereo::None;
+        any_stored |= stereo_of(b).stereo != BondStereo::None;
     }
     if (!any_direction && !any_stored) return;
 
     if (any_direction) {
-        std::vector<std::uint8_t> computed;
         if (effective.size() != m) {
-            computed = effective_direction_marks(mol);
-            effective = computed;
+            w.computed = effective_direction_marks(mol);
+            effective = w.computed;
         }
         for (std::uint32_t b = 0; b < m; ++b)
             if (at(effective, b)) out.directions[b] = static_cast<std::uint8_t>(mol.bonds[b].direction);
@@ -110,17 +158,20 @@ void smiles_stereo_marks(const MolBuilder& mol, StereoMarks& out, std::span<cons
 
     // Stored values become constraints between their two reference bonds; only the
     // recomputed marks are written around them.
-    std::vector<Constraint> constraints;
-    std::vector<std::uint32_t> stored;
+    std::vector<Constraint>& constraints = w.constraints;
+    std::vector<std::uint32_t>& stored = w.stored;
+    constraints.clear();
+    stored.clear();
     if (any_stored) {
         for (std::uint32_t d = 0; d < m; ++d) {
-            if (!has_double_bond_stereo(mol, d)) continue;
+            if (!has_stored(d)) continue;
             stored.push_back(d);
             const Bond& bond = mol.bonds[d];
-            const std::uint32_t r0 = bond_to(mol, bond.begin, bond.stereo_atoms[0]);
-            const std::uint32_t r1 = bond_to(mol, bond.end, bond.stereo_atoms[1]);
+            const StoredStereo st = stereo_of(d);
+            const std::uint32_t r0 = bond_to(mol, bond.begin, st.atoms[0]);
+            const std::uint32_t r1 = bond_to(mol, bond.end, st.atoms[1]);
             if (r0 == NONE || r1 == NONE) internal_error("顺反参考原子必为双键端点的邻居");
-            const bool same = bond.stereo == BondStereo::Cis;
+            const bool same = st.stereo == BondStereo::Cis;
             constraints.push_back({r0, bond.begin, r1, bond.end, same});
             constraints.push_back({r1, bond.end, r0, bond.begin, same});
             for (std::uint32_t x : {bond.begin, bond.end})
@@ -131,10 +182,11 @@ void smiles_stereo_marks(const MolBuilder& mol, StereoMarks& out, std::span<cons
 
     std::uint32_t group = 0;
     if (!stored.empty()) {
-        std::vector<std::uint8_t> is_reference(m, 0);
+        std::vector<std::uint8_t>& is_reference = w.is_reference;
+        is_reference.assign(m, 0);
         for (const Constraint& c : constraints) is_reference[c.bond] = 1;
         // Two substituents of one double-bond atom always lie on opposite sides.
-        std::vector<std::uint32_t> side;
+        std::vector<std::uint32_t>& side = w.side;
         for (std::uint32_t d : stored) {
             for (std::uint32_t x : {mol.bonds[d].begin, mol.bonds[d].end}) {
                 side.clear();
@@ -150,12 +202,14 @@ void smiles_stereo_marks(const MolBuilder& mol, StereoMarks& out, std::span<cons
         // Per reference bond, its entries in insertion order.
         std::stable_sort(constraints.begin(), constraints.end(),
                          [](const Constraint& a, const Constraint& b) { return a.bond < b.bond; });
-        std::vector<std::uint32_t> list_start(m + 1, 0);
+        std::vector<std::uint32_t>& list_start = w.list_start;
+        list_start.assign(std::size_t{m} + 1, 0);
         for (const Constraint& c : constraints) ++list_start[c.bond + 1];
         for (std::uint32_t b = 0; b < m; ++b) list_start[b + 1] += list_start[b];
 
-        std::vector<std::uint8_t> assigned(m, 0);
-        std::vector<std::uint32_t> stack;
+        std::vector<std::uint8_t>& assigned = w.assigned;
+        assigned.assign(m, 0);
+        std::vector<std::uint32_t>& stack = w.stack;
         for (std::uint32_t k = 0; k < m; ++k) {
             if (!is_reference[k] || assigned[k]) continue;
             assigned[k] = SLASH;
@@ -185,7 +239,7 @@ void smiles_stereo_marks(const MolBuilder& mol, StereoMarks& out, std::span<cons
 
     // Marks that belong to no stored value: those linked through a double bond, or
     // a conjugated chain of them, share a group.
-    std::vector<std::uint32_t> stack;
+    std::vector<std::uint32_t>& stack = w.stack;
     for (std::uint32_t i = 0; i < m; ++i) {
         if (out.directions[i] == 0 || out.groups[i] != NONE) continue;
         out.groups[i] = group;
@@ -207,6 +261,19 @@ void smiles_stereo_marks(const MolBuilder& mol, StereoMarks& out, std::span<cons
         }
         ++group;
     }
+}
+
+}  // namespace
+
+void smiles_stereo_marks(const MolBuilder& mol, StereoMarks& out, std::span<const std::uint8_t> effective) {
+    stereo_marks(mol, out, effective,
+                 [&](std::uint32_t b) { return StoredStereo{mol.bonds[b].stereo, mol.bonds[b].stereo_atoms}; });
+}
+
+void smiles_stereo_marks(const MolBuilder& mol, StereoMarks& out, std::span<const std::uint8_t> effective,
+                         std::span<const StoredStereo> stored) {
+    if (stored.size() != mol.bonds.size()) internal_error("顺反表长度与键数不符");
+    stereo_marks(mol, out, effective, [&](std::uint32_t b) { return stored[b]; });
 }
 
 }  // namespace quorix::io

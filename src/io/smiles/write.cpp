@@ -85,17 +85,89 @@ bool aromatic_writable(std::uint8_t z) {
 
 unsigned total_hs(const Atom& a) { return std::min(a.total_hs(), 255u); }
 
+void append_symbol(std::string& out, const Atom& a) {
+    const core::ElementInfo* info = core::element(a.atomic_num);
+    if (a.atomic_num == 0 || info == nullptr) {
+        out += '*';
+        return;
+    }
+    const std::size_t at_start = out.size();
+    out += info->symbol;
+    if (is_aromatic(a))
+        for (std::size_t i = at_start; i < out.size(); ++i)
+            if (out[i] >= 'A' && out[i] <= 'Z') out[i] = char(out[i] - 'A' + 'a');
+}
+
+}  // namespace
+
+// Each atom's text without its chirality, which alone depends on the order of
+// writing: atom a is text[start[a], start[a + 1]) with its chirality, if it is in
+// brackets, inserted at chiral_at[a].
+struct AtomTexts {
+    std::string text;
+    std::vector<std::uint32_t> start;
+    std::vector<std::uint32_t> chiral_at;
+    std::vector<std::uint8_t> bracket;
+
+    void build(const MolBuilder& mol, SmilesMode mode) {
+        const std::uint32_t n = mol.num_atoms();
+        text.clear();
+        start.resize(std::size_t{n} + 1);
+        chiral_at.resize(n);
+        bracket.resize(n);
+        for (std::uint32_t u = 0; u < n; ++u) {
+            const Atom& a = mol.atoms[u];
+            start[u] = static_cast<std::uint32_t>(text.size());
+            bracket[u] = needs_brackets(mol, u, mode) ? 1 : 0;
+            if (!bracket[u]) {
+                append_symbol(text, a);
+                chiral_at[u] = static_cast<std::uint32_t>(text.size());
+                continue;
+            }
+            text += '[';
+            if (a.isotope != 0) append_number(text, a.isotope);
+            append_symbol(text, a);
+            chiral_at[u] = static_cast<std::uint32_t>(text.size());
+            const unsigned h = total_hs(a);
+            if (h != 0) {
+                text += 'H';
+                if (h > 1) append_number(text, h);
+            }
+            if (a.formal_charge != 0) {
+                text += a.formal_charge > 0 ? '+' : '-';
+                const int magnitude = std::abs(int(a.formal_charge));
+                if (magnitude > 1) append_number(text, unsigned(magnitude));
+            }
+            if (a.map_num != 0) {
+                text += ':';
+                append_number(text, a.map_num);
+            }
+            text += ']';
+        }
+        start[n] = static_cast<std::uint32_t>(text.size());
+    }
+};
+
+namespace {
+
 class Writer {
 public:
+    // `stored` overrides the bonds' stored cis/trans when not empty.
     Writer(const MolBuilder& mol, std::span<const std::uint32_t> priorities, SmilesMode mode, Scratch& s,
-           std::span<const std::uint8_t> effective)
-        : mol_(mol), pri_(priorities), mode_(mode), s_(s), effective_(effective) {}
+           std::span<const std::uint8_t> effective, const AtomTexts& texts, std::span<const StoredStereo> stored,
+           SmilesOutput& out)
+        : mol_(mol), pri_(priorities), mode_(mode), s_(s), effective_(effective), texts_(texts), stored_(stored),
+          out_(out) {}
 
-    SmilesOutput run() {
+    void run() {
+        out_.text.clear();
+        out_.atom_order.clear();
         traverse();
-        smiles_stereo_marks(mol_, s_.marks, effective_);
+        if (stored_.empty())
+            smiles_stereo_marks(mol_, s_.marks, effective_);
+        else
+            smiles_stereo_marks(mol_, s_.marks, effective_, stored_);
         emit();
-        return std::move(out_);
     }
 
 private:
@@ -104,7 +176,9 @@ private:
     SmilesMode mode_;
     Scratch& s_;
     std::span<const std::uint8_t> effective_;
-    SmilesOutput out_;
+    const AtomTexts& texts_;
+    std::span<const StoredStereo> stored_;
+    SmilesOutput& out_;
 
     void traverse();
     void emit();
@@ -327,43 +401,11 @@ void Writer::append_bond(std::uint32_t b, std::uint32_t from) {
 }
 
 void Writer::append_atom(std::uint32_t u) {
-    const Atom& a = mol_.atoms[u];
-    const core::ElementInfo* info = core::element(a.atomic_num);
-    const bool aromatic = is_aromatic(a);
-    auto symbol = [&] {
-        if (a.atomic_num == 0 || info == nullptr) {
-            out_.text += '*';
-            return;
-        }
-        const std::size_t at_start = out_.text.size();
-        out_.text += info->symbol;
-        if (aromatic)
-            for (std::size_t i = at_start; i < out_.text.size(); ++i)
-                if (out_.text[i] >= 'A' && out_.text[i] <= 'Z') out_.text[i] = char(out_.text[i] - 'A' + 'a');
-    };
-    if (!needs_brackets(mol_, u, mode_)) {
-        symbol();
-        return;
-    }
-    out_.text += '[';
-    if (a.isotope != 0) append_number(out_.text, a.isotope);
-    symbol();
-    append_chirality(u);
-    const unsigned h = total_hs(a);
-    if (h != 0) {
-        out_.text += 'H';
-        if (h > 1) append_number(out_.text, h);
-    }
-    if (a.formal_charge != 0) {
-        out_.text += a.formal_charge > 0 ? '+' : '-';
-        const int magnitude = std::abs(int(a.formal_charge));
-        if (magnitude > 1) append_number(out_.text, unsigned(magnitude));
-    }
-    if (a.map_num != 0) {
-        out_.text += ':';
-        append_number(out_.text, a.map_num);
-    }
-    out_.text += ']';
+    const char* text = texts_.text.data();
+    const std::uint32_t b = texts_.start[u], c = texts_.chiral_at[u], e = texts_.start[u + 1];
+    out_.text.append(text + b, c - b);
+    if (texts_.bracket[u]) append_chirality(u);
+    out_.text.append(text + c, e - c);
 }
 
 // Hydrogen count of an allene terminal atom: declared when fixed, otherwise what
@@ -541,6 +583,56 @@ bool needs_brackets(const MolBuilder& mol, std::uint32_t atom, SmilesMode mode) 
     return a.total_hs() != *ih;
 }
 
+struct SmilesWriter::Cache {
+    AtomTexts texts;
+    std::vector<std::uint32_t> restatable;
+    std::vector<StoredStereo> stored;
+    bool in_use = false;
+};
+
+namespace {
+
+thread_local SmilesWriter::Cache tls_cache;
+
+}  // namespace
+
+SmilesWriter::SmilesWriter(const MolBuilder& mol, SmilesMode mode, std::span<const std::uint8_t> effective_marks)
+    : mol_(mol), mode_(mode), effective_(effective_marks) {
+    if (tls_cache.in_use) {
+        owned_ = std::make_unique<Cache>();
+        cache_ = owned_.get();
+    } else {
+        cache_ = &tls_cache;
+    }
+    cache_->in_use = true;
+    cache_->texts.build(mol, mode);
+    cache_->restatable.clear();
+    if (mode == SmilesMode::Canonical) restatable_bonds(mol, cache_->restatable);
+}
+
+SmilesWriter::~SmilesWriter() { cache_->in_use = false; }
+
+void SmilesWriter::write(std::span<const std::uint32_t> priorities, SmilesOutput& out) {
+    if (priorities.size() != mol_.atoms.size())
+        internal_error("优先级数组长度 " + std::to_string(priorities.size()) + " 与原子数 " +
+                       std::to_string(mol_.atoms.size()) + " 不符");
+    if (mol_.atoms.empty()) {
+        out.text.clear();
+        out.atom_order.clear();
+        return;
+    }
+    std::span<const StoredStereo> stored;
+    if (rereferenced_stereo(mol_, priorities, cache_->restatable, cache_->stored)) stored = cache_->stored;
+    Writer(mol_, priorities, mode_, tls_scratch, effective_, cache_->texts, stored, out).run();
+}
+
+bool SmilesWriter::same_atom_text(std::uint32_t a, std::uint32_t b) const {
+    const AtomTexts& t = cache_->texts;
+    if (t.bracket[a] != t.bracket[b] || t.chiral_at[a] - t.start[a] != t.chiral_at[b] - t.start[b]) return false;
+    const std::string_view text(t.text);
+    return text.substr(t.start[a], t.start[a + 1] - t.start[a]) == text.substr(t.start[b], t.start[b + 1] - t.start[b]);
+}
+
 SmilesOutput write_smiles(const MolBuilder& mol, std::span<const std::uint32_t> priorities, SmilesMode mode) {
     return write_smiles(mol, priorities, mode, {});
 }
@@ -550,10 +642,10 @@ SmilesOutput write_smiles(const MolBuilder& mol, std::span<const std::uint32_t> 
     if (priorities.size() != mol.atoms.size())
         internal_error("优先级数组长度 " + std::to_string(priorities.size()) + " 与原子数 " +
                        std::to_string(mol.atoms.size()) + " 不符");
-    if (mol.atoms.empty()) return {};
-    std::optional<MolBuilder> restated;
-    if (mode == SmilesMode::Canonical) restated = rereference_double_bond_stereo(mol, priorities);
-    return Writer(restated ? *restated : mol, priorities, mode, tls_scratch, effective_marks).run();
+    SmilesOutput out;
+    if (mol.atoms.empty()) return out;
+    SmilesWriter(mol, mode, effective_marks).write(priorities, out);
+    return out;
 }
 
 SmilesOutput write_smiles(const MolBuilder& mol) {

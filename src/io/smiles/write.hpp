@@ -1,6 +1,7 @@
 #pragma once
 // SMILES text from a molecule, visiting atoms in the order of a priority per atom.
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -39,5 +40,31 @@ SmilesOutput write_smiles(const core::MolBuilder& mol, std::span<const std::uint
 SmilesOutput write_smiles(const core::MolBuilder& mol);
 
 bool needs_brackets(const core::MolBuilder& mol, std::uint32_t atom, SmilesMode mode);
+
+// Writes one molecule under many priority orders: what no order changes (each
+// atom's text, which cis/trans values the canonical form restates) is worked out
+// once. The molecule and the marks must outlive the writer and stay unchanged.
+class SmilesWriter {
+public:
+    SmilesWriter(const core::MolBuilder& mol, SmilesMode mode, std::span<const std::uint8_t> effective_marks = {});
+    ~SmilesWriter();
+    SmilesWriter(const SmilesWriter&) = delete;
+    SmilesWriter& operator=(const SmilesWriter&) = delete;
+
+    // As write_smiles, into `out`, reusing its storage.
+    void write(std::span<const std::uint32_t> priorities, SmilesOutput& out);
+
+    // Whether two atoms are written with the same text apart from their chirality.
+    bool same_atom_text(std::uint32_t a, std::uint32_t b) const;
+
+    struct Cache;
+
+private:
+    const core::MolBuilder& mol_;
+    SmilesMode mode_;
+    std::span<const std::uint8_t> effective_;
+    Cache* cache_ = nullptr;
+    std::unique_ptr<Cache> owned_;
+};
 
 }  // namespace quorix::io
