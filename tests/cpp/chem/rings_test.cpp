@@ -11,16 +11,12 @@ using namespace quorix;
 using namespace quorix::chem;
 using quorix::test::cycle_edges;
 using quorix::test::skeleton;
-using Edges = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+using quorix::test::Edges;
+using quorix::test::operator+;
 using U32s = std::vector<std::uint32_t>;
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
-
-Edges operator+(Edges a, const Edges& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 Bytes in_ring_bits_of_atoms(const core::MolBuilder& m) {
     Bytes out;
