@@ -29,11 +29,13 @@ struct Entry {
     std::uint32_t atom;  // the far atom
 };
 
-// Task-stack entries: an atom visit, or one of the texts "(", ")", ".".
-struct Task {
-    enum Kind : std::uint8_t { Visit, Open, Close, Dot } kind;
-    std::uint32_t atom = NONE;
-    std::uint32_t bond = NONE;
+// One atom on the path of the writing walk: its next entry to look at, its last
+// child's entry (NONE for a leaf) and whether it opened a branch.
+struct Frame {
+    std::uint32_t atom;
+    std::uint32_t next;
+    std::uint32_t last;
+    bool branch;
 };
 
 // Everything one call needs, kept between calls so that a warm writer allocates
@@ -51,7 +53,7 @@ struct Scratch {
     std::vector<std::uint32_t> prev_bond;
     std::vector<std::uint32_t> bond_label;
     std::vector<std::uint8_t> label_in_use;
-    std::vector<Task> tasks;
+    std::vector<Frame> frames;
     std::vector<std::int8_t> group_flip;
     StereoMarks marks;
     std::vector<std::uint32_t> written, stored, written2, stored2;
@@ -108,9 +110,26 @@ struct AtomTexts {
     std::vector<std::uint32_t> start;
     std::vector<std::uint32_t> chiral_at;
     std::vector<std::uint8_t> bracket;
+    // Each atom's neighbours in half-edge order: adj[adj_start[a], adj_start[a + 1]).
+    std::vector<std::uint32_t> adj_start;
+    std::vector<Entry> adj;
 
     void build(const MolBuilder& mol, SmilesMode mode) {
         const std::uint32_t n = mol.num_atoms();
+        adj_start.resize(std::size_t{n} + 1);
+        adj_start[0] = 0;
+        for (std::uint32_t a = 0; a < n; ++a) adj_start[a + 1] = adj_start[a] + mol.degree[a];
+        adj.resize(adj_start[n]);
+        for (std::uint32_t a = 0; a < n; ++a) {
+            Entry* slice = adj.data() + adj_start[a];
+            std::uint32_t k = 0;
+            for (core::Neighbor nb : mol.neighbors(a)) {
+                if (k == mol.degree[a]) internal_error("半边表长度与度数不符");
+                slice[k++] = {nb.bond, nb.atom};
+            }
+            if (k != mol.degree[a]) internal_error("半边表长度与度数不符");
+        }
+
         text.clear();
         start.resize(std::size_t{n} + 1);
         chiral_at.resize(n);
@@ -202,31 +221,36 @@ void Writer::traverse() {
     const std::uint32_t n = mol_.num_atoms();
     const std::uint32_t m = mol_.num_bonds();
 
-    // Neighbour lists sorted by (priority of the far atom, bond index).
-    s_.nb_start.assign(n + 1, 0);
-    for (std::uint32_t a = 0; a < n; ++a) s_.nb_start[a + 1] = s_.nb_start[a] + mol_.degree[a];
-    s_.nbs.resize(2 * std::size_t(m));
+    // Neighbour lists sorted by (priority of the far atom, bond index): the lists
+    // in half-edge order come ready-made, each is keyed once and sorted.
+    s_.nb_start.assign(texts_.adj_start.begin(), texts_.adj_start.end());
+    s_.nbs.resize(texts_.adj.size());
+    const std::uint32_t* pri = pri_.data();
     for (std::uint32_t a = 0; a < n; ++a) {
-        Entry* slice = s_.nbs.data() + s_.nb_start[a];
-        std::uint32_t k = 0;
-        for (core::Neighbor nb : mol_.neighbors(a)) {
-            if (k == mol_.degree[a]) internal_error("半边表长度与度数不符");
-            slice[k++] = {nb.bond, nb.atom};
-        }
-        if (k != mol_.degree[a]) internal_error("半边表长度与度数不符");
-        auto less = [&](const Entry& x, const Entry& y) {
-            const std::uint32_t px = pri_[x.atom], py = pri_[y.atom];
-            return px != py ? px < py : x.bond < y.bond;
-        };
-        if (k <= 20) {
-            for (std::uint32_t i = 1; i < k; ++i) {
-                Entry e = slice[i];
+        const std::uint32_t first = texts_.adj_start[a];
+        const std::uint32_t k = texts_.adj_start[a + 1] - first;
+        const Entry* from = texts_.adj.data() + first;
+        Entry* slice = s_.nbs.data() + first;
+        if (k <= 16) {
+            // Keys are unique within one list (each holds its bonds once).
+            std::uint64_t keys[16];
+            for (std::uint32_t i = 0; i < k; ++i) {
+                const Entry e = from[i];
+                const std::uint64_t key = (std::uint64_t(pri[e.atom]) << 32) | e.bond;
                 std::uint32_t j = i;
-                for (; j > 0 && less(e, slice[j - 1]); --j) slice[j] = slice[j - 1];
+                for (; j > 0 && key < keys[j - 1]; --j) {
+                    keys[j] = keys[j - 1];
+                    slice[j] = slice[j - 1];
+                }
+                keys[j] = key;
                 slice[j] = e;
             }
         } else {
-            std::stable_sort(slice, slice + k, less);
+            std::copy(from, from + k, slice);
+            std::stable_sort(slice, slice + k, [&](const Entry& x, const Entry& y) {
+                const std::uint32_t px = pri[x.atom], py = pri[y.atom];
+                return px != py ? px < py : x.bond < y.bond;
+            });
         }
     }
 
@@ -234,12 +258,12 @@ void Writer::traverse() {
     s_.roots_by_priority.assign(n, ~std::uint64_t(0));
     bool permutation = true;
     for (std::uint32_t a = 0; a < n && permutation; ++a) {
-        const std::uint32_t p = pri_[a];
+        const std::uint32_t p = pri[a];
         permutation = p < n && s_.roots_by_priority[p] == ~std::uint64_t(0);
         if (permutation) s_.roots_by_priority[p] = a;
     }
     if (!permutation) {
-        for (std::uint32_t a = 0; a < n; ++a) s_.roots_by_priority[a] = (std::uint64_t(pri_[a]) << 32) | a;
+        for (std::uint32_t a = 0; a < n; ++a) s_.roots_by_priority[a] = (std::uint64_t(pri[a]) << 32) | a;
         std::sort(s_.roots_by_priority.begin(), s_.roots_by_priority.end());
     }
 
@@ -249,32 +273,39 @@ void Writer::traverse() {
     s_.prev_bond.assign(n, NONE);
     s_.roots.clear();
     s_.ring_found.clear();
+    // The walk's stack holds each atom at most once: room for all of them.
+    if (s_.dfs.size() < n) s_.dfs.resize(n);
+    std::pair<std::uint32_t, std::uint32_t>* dfs = s_.dfs.data();
+    std::uint8_t* atom_seen = s_.atom_seen.data();
+    std::uint8_t* bond_seen = s_.bond_seen.data();
+    const std::uint32_t* nb_start = s_.nb_start.data();
+    const Entry* nbs = s_.nbs.data();
     for (std::uint64_t key : s_.roots_by_priority) {
         const auto root = static_cast<std::uint32_t>(key);
-        if (s_.atom_seen[root]) continue;
-        s_.atom_seen[root] = 1;
+        if (atom_seen[root]) continue;
+        atom_seen[root] = 1;
         s_.roots.push_back(root);
-        s_.dfs.assign(1, {root, s_.nb_start[root]});
-        while (!s_.dfs.empty()) {
-            auto& [u, i] = s_.dfs.back();
-            if (i == s_.nb_start[u + 1]) {
-                s_.dfs.pop_back();
+        std::size_t depth = 1;
+        dfs[0] = {root, nb_start[root]};
+        while (depth > 0) {
+            auto& [u, i] = dfs[depth - 1];
+            if (i == nb_start[u + 1]) {
+                --depth;
                 continue;
             }
             const std::uint32_t idx = i++;
-            const Entry e = s_.nbs[idx];
-            if (s_.bond_seen[e.bond]) continue;
-            s_.bond_seen[e.bond] = 1;
-            if (!s_.atom_seen[e.atom]) {
-                s_.atom_seen[e.atom] = 1;
+            const Entry e = nbs[idx];
+            if (bond_seen[e.bond]) continue;
+            bond_seen[e.bond] = 1;
+            if (!atom_seen[e.atom]) {
+                atom_seen[e.atom] = 1;
                 s_.tree[idx] = 1;
                 const Bond& b = mol_.bonds[e.bond];
                 if (b.begin != u && b.end != u) internal_error("遍历产生的键必以当前原子为端点");
                 s_.prev_bond[e.atom] = e.bond;
-                s_.dfs.push_back({e.atom, s_.nb_start[e.atom]});  // invalidates u and i
+                dfs[depth++] = {e.atom, nb_start[e.atom]};
             } else {
-                const std::uint32_t from = s_.dfs.back().first;
-                s_.ring_found.push_back({from, e.bond});
+                s_.ring_found.push_back({u, e.bond});
                 s_.ring_found.push_back({e.atom, e.bond});
             }
         }
@@ -305,20 +336,44 @@ void Writer::emit() {
     out_.atom_order.reserve(mol_.num_atoms());
     out_.text.reserve(std::size_t(mol_.num_atoms()) * 2 + 8);
 
-    s_.tasks.clear();
-    for (std::size_t r = s_.roots.size(); r-- > 1;) {
-        s_.tasks.push_back({Task::Visit, s_.roots[r], NONE});
-        s_.tasks.push_back({Task::Dot});
-    }
-    s_.tasks.push_back({Task::Visit, s_.roots[0], NONE});
-    while (!s_.tasks.empty()) {
-        const Task t = s_.tasks.back();
-        s_.tasks.pop_back();
-        switch (t.kind) {
-            case Task::Open: out_.text += '('; break;
-            case Task::Close: out_.text += ')'; break;
-            case Task::Dot: out_.text += '.'; break;
-            case Task::Visit: visit(t.atom, t.bond); break;
+    // Depth-first over the tree the traversal left: every child but the last is a
+    // branch in parentheses, the last continues the chain; one frame per atom on
+    // the current path.
+    if (s_.frames.size() < mol_.num_atoms()) s_.frames.resize(mol_.num_atoms());
+    Frame* frames = s_.frames.data();
+    const std::uint32_t* nb_start = s_.nb_start.data();
+    const std::uint8_t* tree = s_.tree.data();
+    auto frame = [&](std::uint32_t u, bool branch) {
+        std::uint32_t last = NONE;
+        for (std::uint32_t k = nb_start[u + 1]; k-- > nb_start[u];)
+            if (tree[k]) {
+                last = k;
+                break;
+            }
+        return Frame{u, nb_start[u], last, branch};
+    };
+    for (std::size_t r = 0; r < s_.roots.size(); ++r) {
+        if (r != 0) out_.text += '.';
+        const std::uint32_t root = s_.roots[r];
+        visit(root, NONE);
+        std::size_t depth = 0;
+        frames[depth++] = frame(root, false);
+        while (depth > 0) {
+            Frame& f = frames[depth - 1];
+            std::uint32_t k = f.next;
+            const std::uint32_t end = f.last == NONE ? k : f.last + 1;
+            while (k < end && !tree[k]) ++k;
+            if (k == end) {
+                if (f.branch) out_.text += ')';
+                --depth;
+                continue;
+            }
+            f.next = k + 1;
+            const Entry e = s_.nbs[k];
+            const bool branch = k != f.last;
+            if (branch) out_.text += '(';
+            visit(e.atom, e.bond);
+            frames[depth++] = frame(e.atom, branch);
         }
     }
 }
@@ -350,21 +405,6 @@ void Writer::visit(std::uint32_t u, std::uint32_t via) {
             out_.text += "%(";
             append_number(out_.text, label);
             out_.text += ')';
-        }
-    }
-
-    // All children but the last become branches; the last continues the chain.
-    std::uint32_t last = NONE;
-    for (std::uint32_t k = s_.nb_start[u + 1]; k-- > s_.nb_start[u];) {
-        if (!s_.tree[k]) continue;
-        const Entry e = s_.nbs[k];
-        if (last == NONE) {
-            s_.tasks.push_back({Task::Visit, e.atom, e.bond});
-            last = k;
-        } else {
-            s_.tasks.push_back({Task::Close});
-            s_.tasks.push_back({Task::Visit, e.atom, e.bond});
-            s_.tasks.push_back({Task::Open});
         }
     }
 }
