@@ -558,8 +558,87 @@ bool split_by_neighbours_packed(Partition& p, const MolBuilder& mol, std::uint32
     return true;
 }
 
+// Phase 1 for a splitter with few bonds (a lone atom, mostly): the same steps on
+// the stack, entries and groups found by linear search. False, with nothing
+// changed, when the splitter has too many bonds or a key would not pack.
+bool split_by_small_splitter(Partition& p, const MolBuilder& mol, std::uint32_t splitter) {
+    constexpr unsigned MAX = 16;
+    std::uint32_t atom_of[MAX];
+    std::uint64_t bytes[MAX];
+    std::uint8_t length[MAX];
+    unsigned entries = 0;
+    const std::uint32_t* next = mol.next_half_edge.data();
+    const std::uint32_t* first = mol.first_half_edge.data();
+    const core::Bond* bonds = mol.bonds.data();
+    const std::uint32_t* cell_of = p.cell_of.data();
+    const std::uint32_t* cell_start = p.cell_start.data();
+    const std::uint32_t* cell_end = p.cell_end.data();
+    const std::uint32_t xs = cell_start[splitter], xe = cell_end[splitter];
+    for (std::uint32_t pos = xs; pos < xe; ++pos) {
+        for (std::uint32_t h = first[p.order[pos]]; h != NONE; h = next[h]) {
+            const core::Bond& bond = bonds[h >> 1];
+            const std::uint32_t u = (h & 1u) ? bond.begin : bond.end;
+            const std::uint32_t cell = cell_of[u];
+            if (cell_end[cell] - cell_start[cell] < 2) continue;
+            unsigned e = 0;
+            while (e < entries && atom_of[e] != u) ++e;
+            if (e == entries) {
+                if (entries == MAX) return false;
+                atom_of[e] = u;
+                bytes[e] = 0;
+                length[e] = 0;
+                ++entries;
+            }
+            if (length[e] == 8) return false;
+            bytes[e] |= std::uint64_t(static_cast<std::uint8_t>(bond.order)) << (8 * length[e]);
+            ++length[e];
+        }
+    }
+    if (entries == 0) return true;
+    for (unsigned e = 0; e < entries; ++e) {
+        if (length[e] == 1) {
+            bytes[e] = (bytes[e] + 1) << 56;
+            continue;
+        }
+        std::uint8_t sorted[8];
+        for (unsigned k = 0; k < length[e]; ++k) {
+            const auto v = static_cast<std::uint8_t>(bytes[e] >> (8 * k));
+            unsigned j = k;
+            for (; j > 0 && sorted[j - 1] > v; --j) sorted[j] = sorted[j - 1];
+            sorted[j] = v;
+        }
+        std::uint64_t code = 0;
+        for (unsigned k = 0; k < length[e]; ++k) code |= std::uint64_t(sorted[k] + 1u) << (56 - 8 * k);
+        bytes[e] = code;
+    }
+    // Groups by cell in order of first appearance, entries in entry order.
+    std::uint32_t group_cell[MAX];
+    std::uint8_t group_of[MAX];
+    unsigned groups = 0;
+    for (unsigned e = 0; e < entries; ++e) {
+        const std::uint32_t cell = cell_of[atom_of[e]];
+        unsigned g = 0;
+        while (g < groups && group_cell[g] != cell) ++g;
+        if (g == groups) group_cell[groups++] = cell;
+        group_of[e] = static_cast<std::uint8_t>(g);
+    }
+    CodedAtom keyed[MAX];
+    for (unsigned g = 0; g < groups; ++g) {
+        unsigned k = 0;
+        for (unsigned e = 0; e < entries; ++e)
+            if (group_of[e] == g) keyed[k++] = CodedAtom{bytes[e], atom_of[e]};
+        split_cell_coded(p, group_cell[g], std::span<CodedAtom>(keyed, k));
+    }
+    return true;
+}
+
 void split_by_neighbours(Partition& p, const MolBuilder& mol, std::uint32_t splitter, RefineWorkspace& w) {
-    if (w.bytes_only || !split_by_neighbours_packed(p, mol, splitter, w)) split_by_neighbours_long(p, mol, splitter, w);
+    if (w.bytes_only) {
+        split_by_neighbours_long(p, mol, splitter, w);
+        return;
+    }
+    if (split_by_small_splitter(p, mol, splitter)) return;
+    if (!split_by_neighbours_packed(p, mol, splitter, w)) split_by_neighbours_long(p, mol, splitter, w);
 }
 
 // The @/@@ byte of a tagged atom under the current classes: 0 when two
