@@ -265,7 +265,7 @@ public:
                 push(child, *tied, a);
                 continue;
             }
-            complete(child);
+            complete(child, tied ? child.cell_start[*tied] : child.num_atoms());
             leaf(child);
         }
         if (!has_best_) internal_error("格非空");
@@ -323,9 +323,9 @@ private:
         }
     }
 
-    // The remaining ties: split off the first atom of the lowest tied cell.
-    void complete(Partition& p) {
-        std::uint32_t from = 0;
+    // The remaining ties: split off the first atom of the lowest tied cell. No
+    // tied cell starts before `from`.
+    void complete(Partition& p, std::uint32_t from) {
         while (auto cell = next_tied_cell(p, from)) {
             from = p.cell_start[*cell];
             individualise(p, p.order[from], *cell);
