@@ -10,6 +10,7 @@
 #include "chem/rings.hpp"
 #include "chem/sssr.hpp"
 #include "common.hpp"
+#include "../tests/cpp/chem/lattices.hpp"
 #include "core/builder.hpp"
 #include "io/smiles/read.hpp"
 
@@ -41,44 +42,15 @@ core::MolBuilder skeleton(std::uint32_t n, const Edges& edges, bool aromatic = f
     return m;
 }
 
-// Brick-wall hexagonal sheet of rows x cols rings, atoms numbered row by row.
-Edges sheet_edges(std::uint32_t rows, std::uint32_t cols, std::uint32_t& num_atoms) {
-    using P = std::pair<int, int>;  // (y, x)
-    std::vector<std::pair<P, P>> raw;
-    for (std::uint32_t j = 0; j < rows; ++j)
-        for (std::uint32_t k = 0; k < cols; ++k) {
-            const int x0 = int(2 * k + j % 2), y = int(j);
-            raw.push_back({{y, x0}, {y, x0 + 1}});
-            raw.push_back({{y, x0 + 1}, {y, x0 + 2}});
-            raw.push_back({{y + 1, x0}, {y + 1, x0 + 1}});
-            raw.push_back({{y + 1, x0 + 1}, {y + 1, x0 + 2}});
-            raw.push_back({{y, x0}, {y + 1, x0}});
-            raw.push_back({{y, x0 + 2}, {y + 1, x0 + 2}});
-        }
-    std::vector<P> pts;
-    for (auto& [p, q] : raw) {
-        pts.push_back(p);
-        pts.push_back(q);
-    }
-    std::sort(pts.begin(), pts.end());
-    pts.erase(std::unique(pts.begin(), pts.end()), pts.end());
-    auto idx = [&](P p) { return std::uint32_t(std::lower_bound(pts.begin(), pts.end(), p) - pts.begin()); };
-    Edges edges;
-    for (auto& [p, q] : raw) edges.push_back({std::min(idx(p), idx(q)), std::max(idx(p), idx(q))});
-    std::sort(edges.begin(), edges.end());
-    edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
-    num_atoms = std::uint32_t(pts.size());
-    return edges;
-}
-
+// Brick-wall hexagonal sheet of rows x cols rings, aromatic, optionally without
+// its first corner atom.
 core::MolBuilder sheet(std::uint32_t rows, std::uint32_t cols, bool drop_first = false) {
-    std::uint32_t n = 0;
-    Edges edges = sheet_edges(rows, cols, n);
-    if (!drop_first) return skeleton(n, edges, true);
+    const test::Skeleton s = test::hex_sheet(rows, cols);
+    if (!drop_first) return skeleton(s.num_atoms, s.edges, true);
     Edges kept;
-    for (auto [a, b] : edges)
+    for (auto [a, b] : s.edges)
         if (a != 0 && b != 0) kept.push_back({a - 1, b - 1});
-    return skeleton(n - 1, kept, true);
+    return skeleton(s.num_atoms - 1, kept, true);
 }
 
 void report_large(const char* name, const core::MolBuilder& mol) {

@@ -12,4 +12,10 @@ namespace quorix::chem {
 // declared hydrogens. Returns the number of atoms changed.
 std::uint32_t adjust_hs(core::MolBuilder& mol, std::span<const std::uint8_t> saved);
 
+// Same, with `now` holding every atom's implicit hydrogen count under the current
+// valence rules (the implicit_hs list assign_valences has just returned for the
+// molecule as it stands) instead of computing it again.
+std::uint32_t adjust_hs(core::MolBuilder& mol, std::span<const std::uint8_t> saved,
+                        std::span<const std::uint8_t> now);
+
 }  // namespace quorix::chem

@@ -41,14 +41,38 @@ std::int32_t lenient_valence(const MolBuilder& mol, std::uint32_t atom) {
     return core::explicit_valence(mol, atom, false, float(mol.atoms[atom].num_explicit_hs)).value_or(0);
 }
 
-// The spare-electron rule with the atom's lenient valence already known.
-std::optional<std::int32_t> spare_electrons_given_valence(const MolBuilder& mol, std::uint32_t atom,
-                                                          std::int32_t valence) {
+// What classification reads of an atom's bonds, gathered in one walk.
+struct BondSummary {
+    std::int32_t sigma = 0;             // as sigma_bond_count
+    std::int32_t multiples = 0;         // double and triple bonds
+    bool ring_multiple = false;         // a multiple bond in a ring
+    std::uint32_t exo_partner = core::NONE;  // far end of the first multiple bond outside rings
+};
+
+BondSummary summarize_bonds(const MolBuilder& mol, std::uint32_t atom) {
+    BondSummary s;
+    s.sigma = std::int32_t(mol.degree[atom]);
+    for (std::uint32_t h = mol.first_half_edge[atom]; h != core::NONE; h = mol.next_half_edge[h]) {
+        const Bond& b = mol.bonds[h >> 1];
+        const BondOrder o = b.order;
+        if (o == BondOrder::Unspecified || (o == BondOrder::Dative && b.begin == atom)) --s.sigma;
+        if (o == BondOrder::Double || o == BondOrder::Triple) ++s.multiples;
+        if (is_multiple(o)) {
+            if (b.flags & core::IN_RING) s.ring_multiple = true;
+            else if (s.exo_partner == core::NONE) s.exo_partner = (h & 1u) ? b.begin : b.end;
+        }
+    }
+    return s;
+}
+
+// The spare-electron rule with the atom's lenient valence and sigma count known.
+std::optional<std::int32_t> spare_electrons_given(const MolBuilder& mol, std::uint32_t atom, std::int32_t valence,
+                                                  std::int32_t sigma_bonds) {
     const Atom& a = mol.atoms[atom];
     const core::ElementInfo* el = core::element(a.atomic_num);
     const int default_valence = first_valence(el);
     if (!el || default_valence < 2) return std::nullopt;
-    const std::int32_t sigma = sigma_bond_count(mol, atom) + std::int32_t(a.total_hs());
+    const std::int32_t sigma = sigma_bonds + std::int32_t(a.total_hs());
     if (sigma > 3) return std::nullopt;
     const std::int32_t electrons = el->valence_electrons;
     std::int32_t e = default_valence - a.num_radical_electrons - sigma +
@@ -58,60 +82,44 @@ std::optional<std::int32_t> spare_electrons_given_valence(const MolBuilder& mol,
     return e;
 }
 
-struct Exocyclic {
-    bool present = false;
-    bool pulls = false;  // the partner draws the pi electrons towards itself
-};
-
-Exocyclic exocyclic_multiple_bond(const MolBuilder& mol, std::uint32_t atom) {
-    for (Neighbor nb : mol.neighbors(atom)) {
-        const Bond& b = mol.bonds[nb.bond];
-        if ((b.flags & core::IN_RING) || !is_multiple(b.order)) continue;
-        const std::uint32_t self_z = mol.atoms[atom].atomic_num;
-        const std::uint32_t partner_z = mol.atoms[nb.atom].atomic_num;
-        const int self_e = valence_electrons_of(self_z);
-        const int partner_e = valence_electrons_of(partner_z);
-        return {true, partner_e > self_e || (partner_e == self_e && partner_z < self_z)};
-    }
-    return {};
-}
-
-bool has_ring_multiple_bond(const MolBuilder& mol, std::uint32_t atom) {
-    for (Neighbor nb : mol.neighbors(atom)) {
-        const Bond& b = mol.bonds[nb.bond];
-        if ((b.flags & core::IN_RING) && is_multiple(b.order)) return true;
-    }
-    return false;
-}
-
 PiContribution by_parity(std::int32_t e) {
     return e % 2 == 0 ? PiContribution::Two : PiContribution::One;
 }
 
 // `valence` is the atom's lenient explicit valence, computed once by the caller.
-PiContribution classify(const MolBuilder& mol, std::uint32_t atom, std::int32_t valence) {
+PiContribution classify(const MolBuilder& mol, std::uint32_t atom, std::int32_t valence, const BondSummary& bonds) {
     const Atom& a = mol.atoms[atom];
-    if (a.atomic_num == 0)
-        return has_ring_multiple_bond(mol, atom) ? PiContribution::One : PiContribution::OneOrTwo;
-    const auto spare = spare_electrons_given_valence(mol, atom, valence);
+    if (a.atomic_num == 0) return bonds.ring_multiple ? PiContribution::One : PiContribution::OneOrTwo;
+    const auto spare = spare_electrons_given(mol, atom, valence, bonds.sigma);
     if (!spare || *spare < 0) return PiContribution::Excluded;
     const std::int32_t e = *spare;
-    const Exocyclic exo = exocyclic_multiple_bond(mol, atom);
+    // The exocyclic partner pulls the pi electrons when it is the more
+    // electronegative end by valence electrons, then by the lower atomic number.
+    const bool exo = bonds.exo_partner != core::NONE;
+    bool pulls = false;
+    if (exo) {
+        const std::uint32_t self_z = a.atomic_num;
+        const std::uint32_t partner_z = mol.atoms[bonds.exo_partner].atomic_num;
+        const int self_e = valence_electrons_of(self_z);
+        const int partner_e = valence_electrons_of(partner_z);
+        pulls = partner_e > self_e || (partner_e == self_e && partner_z < self_z);
+    }
     if (e == 0) {
-        if (exo.present) return PiContribution::Zero;
-        return has_ring_multiple_bond(mol, atom) ? PiContribution::One : PiContribution::Excluded;
+        if (exo) return PiContribution::Zero;
+        return bonds.ring_multiple ? PiContribution::One : PiContribution::Excluded;
     }
     if (e == 1) {
-        if (exo.present) return exo.pulls ? PiContribution::Zero : PiContribution::One;
-        const std::int32_t declared_sigma = sigma_bond_count(mol, atom) + a.num_explicit_hs;
+        if (exo) return pulls ? PiContribution::Zero : PiContribution::One;
+        const std::int32_t declared_sigma = bonds.sigma + a.num_explicit_hs;
         if (valence != declared_sigma) return PiContribution::One;
         return a.formal_charge == 1 ? PiContribution::Zero : PiContribution::Excluded;
     }
-    if (exo.present && exo.pulls) return by_parity(e + 1);
+    if (exo && pulls) return by_parity(e + 1);
     return by_parity(e);
 }
 
-bool is_eligible(const MolBuilder& mol, std::uint32_t atom, PiContribution pi, std::int32_t v) {
+bool is_eligible(const MolBuilder& mol, std::uint32_t atom, PiContribution pi, std::int32_t v,
+                 const BondSummary& bonds) {
     if (pi == PiContribution::Excluded) return false;
     const Atom& a = mol.atoms[atom];
     const std::uint32_t z = a.atomic_num;
@@ -121,14 +129,7 @@ bool is_eligible(const MolBuilder& mol, std::uint32_t atom, PiContribution pi, s
         if (v - a.num_explicit_hs + std::int32_t(a.total_hs()) > first_valence(core::element(t))) return false;
     }
     if (a.num_radical_electrons != 0 && !(z == 6 && a.formal_charge == 0)) return false;
-    if (v - std::int32_t(mol.degree[atom]) >= 2) {
-        int multiples = 0;
-        for (Neighbor nb : mol.neighbors(atom)) {
-            const BondOrder o = mol.bonds[nb.bond].order;
-            if (o == BondOrder::Double || o == BondOrder::Triple) ++multiples;
-        }
-        if (multiples > 1) return false;
-    }
+    if (v - std::int32_t(mol.degree[atom]) >= 2 && bonds.multiples > 1) return false;
     return true;
 }
 
@@ -181,7 +182,7 @@ struct Workspace {
     std::vector<std::pair<std::uint32_t, std::uint32_t>> by_bond, edges;
     std::vector<std::uint64_t> shared;
     std::vector<std::uint8_t> visited, accepted;
-    std::vector<std::uint32_t> local_of, stack, members, local_offsets, local_entries, stamp;
+    std::vector<std::uint32_t> local_of, stack, members, local_offsets, local_entries;
     std::array<std::vector<std::uint32_t>, MAX_COMBINED_RINGS + 1> extensions;
     RingList found, sorted;
     FlatLists given_atoms, given_bonds;
@@ -210,8 +211,9 @@ struct Perception {
     bool is_eligible_atom(std::uint32_t a) {
         if (w.eligible[a] == UNSEEN) {
             const std::int32_t v = lenient_valence(mol, a);
-            w.pi[a] = classify(mol, a, v);
-            w.eligible[a] = is_eligible(mol, a, w.pi[a], v) ? 1 : 0;
+            const BondSummary bonds = summarize_bonds(mol, a);
+            w.pi[a] = classify(mol, a, v, bonds);
+            w.eligible[a] = is_eligible(mol, a, w.pi[a], v, bonds) ? 1 : 0;
         }
         return w.eligible[a] == 1;
     }
@@ -455,8 +457,8 @@ std::uint32_t Perception::handle_system(std::span<const std::uint32_t> members,
 
 std::int32_t sigma_bond_count(const MolBuilder& mol, std::uint32_t atom) {
     std::int32_t count = std::int32_t(quorix::at(mol.degree, atom));
-    for (Neighbor nb : mol.neighbors(atom)) {
-        const Bond& b = mol.bonds[nb.bond];
+    for (std::uint32_t h = mol.first_half_edge[atom]; h != core::NONE; h = mol.next_half_edge[h]) {
+        const Bond& b = mol.bonds[h >> 1];
         if (b.order == BondOrder::Unspecified || (b.order == BondOrder::Dative && b.begin == atom)) --count;
     }
     return count;
@@ -464,17 +466,18 @@ std::int32_t sigma_bond_count(const MolBuilder& mol, std::uint32_t atom) {
 
 std::optional<std::int32_t> spare_electrons(const MolBuilder& mol, std::uint32_t atom) {
     quorix::at(mol.atoms, atom);
-    return spare_electrons_given_valence(mol, atom, lenient_valence(mol, atom));
+    return spare_electrons_given(mol, atom, lenient_valence(mol, atom), sigma_bond_count(mol, atom));
 }
 
 std::optional<std::int32_t> spare_electrons(const MolBuilder& mol, std::uint32_t atom, std::int32_t valence) {
     quorix::at(mol.atoms, atom);
-    return spare_electrons_given_valence(mol, atom, valence);
+    return spare_electrons_given(mol, atom, valence, sigma_bond_count(mol, atom));
 }
 
 void pi_contributions(const MolBuilder& mol, std::span<PiContribution> out) {
     if (out.size() != mol.atoms.size()) internal_error("π 类数组长度与原子数不符");
-    for (std::uint32_t i = 0; i < mol.num_atoms(); ++i) out[i] = classify(mol, i, lenient_valence(mol, i));
+    for (std::uint32_t i = 0; i < mol.num_atoms(); ++i)
+        out[i] = classify(mol, i, lenient_valence(mol, i), summarize_bonds(mol, i));
 }
 
 std::uint32_t perceive_aromaticity(MolBuilder& mol) {
@@ -490,19 +493,15 @@ std::uint32_t perceive_aromaticity(MolBuilder& mol, const RingBlocks& blocks) {
     if (blocks.blocks.empty()) return 0;
     Workspace& w = workspace();
     Perception p(mol, w);
-    w.stamp.assign(mol.num_atoms(), core::NONE);
     w.found.clear();
     for (std::uint32_t s = 0; s < blocks.blocks.size(); ++s) {
         std::uint32_t eligible_atoms = 0;
-        for (std::uint32_t b : blocks.blocks[s]) {
-            const Bond& bond = quorix::at(mol.bonds, b);
-            for (std::uint32_t a : {bond.begin, bond.end}) {
-                if (w.stamp[a] == s) continue;
-                w.stamp[a] = s;
-                if (p.is_eligible_atom(a)) ++eligible_atoms;
-            }
+        for (std::uint32_t a : blocks.block_atoms[s]) {
+            if (a >= mol.num_atoms()) internal_error("环块的原子下标越界");
+            if (p.is_eligible_atom(a)) ++eligible_atoms;
         }
-        if (eligible_atoms >= 3) append_ring_system_rings(mol.bonds, blocks.blocks[s], w.found);
+        if (eligible_atoms >= 3)
+            append_ring_system_rings(mol.bonds, blocks.blocks[s], blocks.block_atoms[s], w.found);
     }
     sort_ring_list(w.found, w.sorted);
     return p.run(RingView(w.sorted));

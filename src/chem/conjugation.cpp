@@ -5,6 +5,7 @@
 
 #include "chem/aromaticity.hpp"
 #include "core/elements.hpp"
+#include "core/error.hpp"
 #include "core/valence.hpp"
 
 namespace quorix::chem {
@@ -24,17 +25,43 @@ struct AtomState {
     std::int32_t valence;      // lenient explicit valence, declared hydrogens included
     std::int32_t implicit_hs;  // recomputed from that valence; 0 for FIXED_HS
     std::int32_t connections;  // degree plus stored hydrogens
+    std::int32_t sigma;        // sigma_bond_count
 };
+
+// sigma_bond_count, for the atom walked here anyway.
+std::int32_t sigma_bonds(const MolBuilder& mol, std::uint32_t atom) {
+    std::int32_t count = std::int32_t(mol.degree[atom]);
+    for (Neighbor nb : mol.neighbors(atom)) {
+        const Bond& b = mol.bonds[nb.bond];
+        if (b.order == BondOrder::Unspecified || (b.order == BondOrder::Dative && b.begin == atom)) --count;
+    }
+    return count;
+}
 
 // Fills a per-thread buffer; the reference stays valid until the next call.
 const std::vector<AtomState>& atom_states(const MolBuilder& mol) {
     thread_local std::vector<AtomState> states;
     states.resize(mol.num_atoms());
     for (std::uint32_t i = 0; i < mol.num_atoms(); ++i) {
-        const core::AtomValence tv = core::lenient_valence_hs(mol, i);
+        core::AtomValence tv;
+        core::lenient_valence_hs(mol, i, tv);
         states[i] = {tv.explicit_valence, tv.implicit_hs,
-                     std::int32_t(mol.degree[i]) + std::int32_t(mol.atoms[i].total_hs())};
+                     std::int32_t(mol.degree[i]) + std::int32_t(mol.atoms[i].total_hs()), sigma_bonds(mol, i)};
     }
+    return states;
+}
+
+// The same from the strict check's lists: where that check passes its numbers
+// are the lenient ones, and FIXED_HS atoms have 0 implicit hydrogens in both.
+const std::vector<AtomState>& atom_states(const MolBuilder& mol, const ValenceLists& valences) {
+    const std::uint32_t n = mol.num_atoms();
+    if (valences.explicit_valence.size() != n || valences.implicit_hs.size() != n)
+        internal_error("价态数组长度与原子数不符");
+    thread_local std::vector<AtomState> states;
+    states.resize(n);
+    for (std::uint32_t i = 0; i < n; ++i)
+        states[i] = {valences.explicit_valence[i], valences.implicit_hs[i],
+                     std::int32_t(mol.degree[i]) + std::int32_t(mol.atoms[i].total_hs()), sigma_bonds(mol, i)};
     return states;
 }
 
@@ -52,6 +79,8 @@ bool is_conjugation_candidate(const MolBuilder& mol, std::uint32_t atom, const A
         if (el->valence_electrons == 5) return false;
         if (el->valence_electrons == 6 && st.connections >= 2) return false;
     }
+    // spare_electrons has no answer for these; most saturated atoms end here.
+    if (!el || first_valence < 2 || st.sigma + std::int32_t(a.total_hs()) > 3) return false;
     const auto spare = spare_electrons(mol, atom, st.valence);
     return spare && *spare >= 1;
 }
@@ -110,7 +139,7 @@ void hybridization(MolBuilder& mol, const std::vector<AtomState>& states) {
             continue;
         }
 
-        std::int32_t steric = a.atomic_num >= 89 ? st.connections : sigma_bond_count(mol, i) + std::int32_t(a.total_hs());
+        std::int32_t steric = a.atomic_num >= 89 ? st.connections : st.sigma + std::int32_t(a.total_hs());
         if (a.atomic_num != 1) {
             const core::ElementInfo* el = core::element(a.atomic_num);
             const std::int32_t electrons = el ? el->valence_electrons : 0;
@@ -159,6 +188,12 @@ void assign_hybridization(MolBuilder& mol) { hybridization(mol, atom_states(mol)
 
 void perceive_conjugation_and_hybridization(MolBuilder& mol) {
     const std::vector<AtomState>& states = atom_states(mol);
+    conjugation(mol, states);
+    hybridization(mol, states);
+}
+
+void perceive_conjugation_and_hybridization(MolBuilder& mol, const ValenceLists& valences) {
+    const std::vector<AtomState>& states = atom_states(mol, valences);
     conjugation(mol, states);
     hybridization(mol, states);
 }

@@ -1,5 +1,6 @@
 #pragma once
 // Conjugated bonds and atom hybridisation of a perceived molecule.
+#include "chem/valence.hpp"
 #include "core/builder.hpp"
 
 namespace quorix::chem {
@@ -16,5 +17,10 @@ void assign_hybridization(core::MolBuilder& mol);
 // Both of the above in that order, computing each atom's valence only once
 // (conjugation changes nothing the valences depend on).
 void perceive_conjugation_and_hybridization(core::MolBuilder& mol);
+
+// Same, taking each atom's valence and hydrogens from what assign_valences has
+// just returned for the molecule as it stands (nothing the valences depend on
+// changed since), instead of computing them again.
+void perceive_conjugation_and_hybridization(core::MolBuilder& mol, const ValenceLists& valences);
 
 }  // namespace quorix::chem

@@ -30,7 +30,9 @@ bool aromatic_bond(const core::Bond& b) {
 }
 
 // Lenient total valence: declared hydrogens in, implicit ones unless fixed.
-core::AtomValence total_valence(const core::MolBuilder& mol, std::uint32_t a) { return core::lenient_valence_hs(mol, a); }
+void total_valence(const core::MolBuilder& mol, std::uint32_t a, core::AtomValence& out) {
+    core::lenient_valence_hs(mol, a, out);
+}
 
 std::span<const std::int8_t> allowed_valences(std::uint32_t z) {
     const core::ElementInfo* info = core::element(z);
@@ -188,7 +190,7 @@ std::expected<void, KekulizeError> kekulize_system(core::MolBuilder& mol, std::s
             continue;
         }
         if (!w.known_total[a]) {
-            w.total[a] = total_valence(mol, a);
+            total_valence(mol, a, w.total[a]);
             w.known_total[a] = 1;
         }
         w.needs[a] = needs_double_bond(mol, a, w.total[a], w.collected) ? 1 : 0;
@@ -389,15 +391,13 @@ std::expected<void, KekulizeError> kekulize(core::MolBuilder& mol, const FlatLis
     // Only atoms touching the aromatic description can change: every bond order
     // written below is on an aromatic-flagged bond, and only aromatic atoms and
     // aromatic flags are edited afterwards. The others keep their total valence.
-    w.touches.assign(n, 0);
-    w.known_total.assign(n, 0);
+    w.touches.resize(n);
+    w.known_total.resize(n);
     w.total.resize(n);
     for (std::uint32_t a = 0; a < n; ++a) {
-        const core::AtomValence tv = total_valence(mol, a);
-        if (!tv.aromatic) continue;
-        w.touches[a] = 1;
-        w.known_total[a] = 1;
-        w.total[a] = tv;
+        const bool touches = core::is_aromatic_atom(mol, a);
+        w.touches[a] = w.known_total[a] = touches ? 1 : 0;
+        if (touches) total_valence(mol, a, w.total[a]);
     }
     std::vector<std::int32_t>& before = w.before;
     before.resize(n);
@@ -433,7 +433,9 @@ std::expected<void, KekulizeError> kekulize(core::MolBuilder& mol, const FlatLis
     }
     for (std::uint32_t a = 0; a < n; ++a) {
         if (!w.touches[a]) continue;
-        const std::int32_t after = total_valence(mol, a).total();
+        core::AtomValence tv;
+        total_valence(mol, a, tv);
+        const std::int32_t after = tv.total();
         if (after != before[a])
             return fail(KekulizeError::ValenceChanged{a, before[a], after});
     }

@@ -11,7 +11,8 @@ using core::NONE;
 
 namespace {
 
-// One level of the explicit depth-first stack; `cursor` indexes the atom's row.
+// One level of the explicit depth-first stack; `cursor` is the graph's own
+// position in the atom's neighbour list.
 struct Frame {
     std::uint32_t atom;
     std::uint32_t parent_bond;
@@ -26,7 +27,7 @@ struct EdgeTriple {
 
 // Depth-first scratch, kept per thread so repeated calls do not allocate.
 struct BlockScratch {
-    std::vector<std::uint32_t> disc, low, block;
+    std::vector<std::uint32_t> disc, low;
     std::vector<Frame> frames;
     std::vector<EdgeTriple> edges;
 };
@@ -36,45 +37,150 @@ BlockScratch& block_scratch() {
     return scratch;
 }
 
-// The non-dative neighbour table, built straight from the bond orders.
-void fill_ring_table(const MolBuilder& mol, CsrAdjacency& t) {
-    t.num_atoms = mol.num_atoms();
-    t.num_bonds = mol.num_bonds();
-    t.offsets.resize(std::size_t(t.num_atoms) + 1);
-    t.entries.clear();
-    for (std::uint32_t a = 0; a < t.num_atoms; ++a) {
-        t.offsets[a] = static_cast<std::uint32_t>(t.entries.size());
-        for (core::Neighbor nb : mol.neighbors(a))
-            if (mol.bonds[nb.bond].order != core::BondOrder::Dative) t.entries.push_back({nb.atom, nb.bond});
+// A table's rows as the depth-first search walks them.
+struct TableWalk {
+    const CsrAdjacency& t;
+    std::uint32_t num_atoms() const { return t.num_atoms; }
+    std::size_t num_half_edges() const { return t.entries.size(); }
+    std::uint32_t first(std::uint32_t u) const { return t.offsets[u]; }
+    bool next(std::uint32_t u, std::uint32_t& cursor, CsrEntry& e) const {
+        if (cursor >= t.offsets[u + 1]) return false;
+        e = t.entries[cursor++];
+        return true;
     }
-    t.offsets[t.num_atoms] = static_cast<std::uint32_t>(t.entries.size());
+    // Reached over its only bond.
+    bool leaf(std::uint32_t w) const { return t.offsets[w + 1] - t.offsets[w] == 1; }
+};
+
+// The molecule's half-edge lists less the dative bonds: the rows of the ring
+// perception table, in the same order, without building it.
+struct MoleculeWalk {
+    const MolBuilder& mol;
+    std::uint32_t num_atoms() const { return mol.num_atoms(); }
+    std::size_t num_half_edges() const { return std::size_t(mol.num_bonds()) * 2; }
+    std::uint32_t first(std::uint32_t u) const { return mol.first_half_edge[u]; }
+    bool next(std::uint32_t, std::uint32_t& cursor, CsrEntry& e) const {
+        while (cursor != NONE) {
+            const std::uint32_t h = cursor;
+            cursor = mol.next_half_edge[h];
+            const core::Bond& b = mol.bonds[h >> 1];
+            if (b.order == core::BondOrder::Dative) continue;
+            e = {(h & 1u) ? b.begin : b.end, h >> 1};
+            return true;
+        }
+        return false;
+    }
+    bool leaf(std::uint32_t w) const { return mol.degree[w] == 1; }
+};
+
+// Biconnected blocks of at least two bonds by one depth-first search, each an
+// ascending bond list, in completion order.
+template <class Walk>
+void blocks_of(const Walk& g, FlatLists& out) {
+    const std::uint32_t n = g.num_atoms();
+    BlockScratch& s = block_scratch();
+    out.clear();
+    s.disc.assign(n, NONE);
+    s.low.resize(n);
+    // Every atom is on the frame stack at most once and every half-edge stacks
+    // at most one edge, so both stacks are sized up front and indexed directly.
+    s.frames.resize(std::size_t(n) + 1);
+    s.edges.resize(g.num_half_edges() + 1);
+    Frame* const frames = s.frames.data();
+    EdgeTriple* const edges = s.edges.data();
+    std::uint32_t* const disc = s.disc.data();
+    std::uint32_t* const low = s.low.data();
+    std::uint32_t time = 0;
+    for (std::uint32_t root = 0; root < n; ++root) {
+        if (disc[root] != NONE) continue;
+        disc[root] = low[root] = time++;
+        std::size_t top = 0, stacked = 0;
+        frames[top++] = {root, NONE, g.first(root)};
+        while (top != 0) {
+            Frame& f = frames[top - 1];
+            const std::uint32_t u = f.atom;
+            CsrEntry e;
+            if (g.next(u, f.cursor, e)) {
+                if (e.bond == f.parent_bond) continue;
+                const std::uint32_t w = e.neighbor;
+                if (disc[w] == NONE) {
+                    // A leaf hangs from a bridge that closes nothing and lowers
+                    // nothing: mark it seen and move on.
+                    if (g.leaf(w)) {
+                        disc[w] = time++;
+                        continue;
+                    }
+                    edges[stacked++] = {u, w, e.bond};
+                    disc[w] = low[w] = time++;
+                    frames[top++] = {w, e.bond, g.first(w)};
+                } else if (disc[w] < disc[u]) {
+                    edges[stacked++] = {u, w, e.bond};
+                    low[u] = std::min(low[u], disc[w]);
+                }
+                continue;
+            }
+            if (--top == 0) break;
+            const std::uint32_t p = frames[top - 1].atom;
+            low[p] = std::min(low[p], low[u]);
+            if (disc[p] > low[u]) continue;
+            // Everything stacked after the tree edge p-u lies below u; the tree
+            // edge itself is then right under it.
+            std::size_t below = stacked;
+            while (below != 0 && disc[edges[below - 1].from] >= disc[u]) --below;
+            if (below == 0 || edges[below - 1].from != p || edges[below - 1].to != u)
+                internal_error("块的树边必在边栈顶");
+            if (below == stacked) {  // the tree edge alone: a bridge
+                stacked = below - 1;
+                continue;
+            }
+            const std::size_t first = out.items.size();
+            for (std::size_t i = stacked; i-- > below;) out.items.push_back(edges[i].bond);
+            out.items.push_back(edges[below - 1].bond);
+            stacked = below - 1;
+            const auto from = out.items.begin() + std::ptrdiff_t(first);
+            std::sort(from, out.items.end());
+            out.items.erase(std::unique(from, out.items.end()), out.items.end());
+            out.close_list();
+        }
+    }
 }
 
-// Atoms of each block, ascending, systems ordered stably by their smallest atom.
-void systems_of_blocks(std::span<const core::Bond> bonds, const FlatLists& blocks, FlatLists& out) {
-    thread_local FlatLists unordered;
-    thread_local std::vector<std::uint32_t> order;
-    unordered.clear();
+// Atoms of each block, ascending.
+void atoms_of_blocks(std::span<const core::Bond> bonds, const FlatLists& blocks, FlatLists& out) {
+    out.clear();
     for (std::span<const std::uint32_t> block : blocks) {
-        const std::size_t first = unordered.items.size();
+        const std::size_t first = out.items.size();
         for (std::uint32_t b : block) {
             const core::Bond& bond = at(bonds, b);
-            unordered.items.push_back(bond.begin);
-            unordered.items.push_back(bond.end);
+            out.items.push_back(bond.begin);
+            out.items.push_back(bond.end);
         }
-        const auto from = unordered.items.begin() + std::ptrdiff_t(first);
-        std::sort(from, unordered.items.end());
-        unordered.items.erase(std::unique(from, unordered.items.end()), unordered.items.end());
-        unordered.close_list();
+        const auto from = out.items.begin() + std::ptrdiff_t(first);
+        std::sort(from, out.items.end());
+        out.items.erase(std::unique(from, out.items.end()), out.items.end());
+        out.close_list();
     }
-    order.resize(unordered.size());
+}
+
+// Block atom lists ordered stably by their smallest atom.
+void systems_of_blocks(const FlatLists& block_atoms, FlatLists& out) {
+    thread_local std::vector<std::uint32_t> order;
+    order.resize(block_atoms.size());
     for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
-        return unordered[x].front() < unordered[y].front();
-    });
+    const auto by_smallest_atom = [&](std::uint32_t x, std::uint32_t y) {
+        return block_atoms[x].front() < block_atoms[y].front();
+    };
+    // Insertion sort is stable and needs no buffer; few molecules have many blocks.
+    if (order.size() <= 32) {
+        for (std::size_t i = 1; i < order.size(); ++i)
+            for (std::size_t j = i; j > 0 && by_smallest_atom(order[j], order[j - 1]); --j)
+                std::swap(order[j], order[j - 1]);
+    } else {
+        std::stable_sort(order.begin(), order.end(), by_smallest_atom);
+    }
     out.clear();
     for (std::uint32_t i : order) {
-        const std::span<const std::uint32_t> atoms = unordered[i];
+        const std::span<const std::uint32_t> atoms = block_atoms[i];
         out.items.insert(out.items.end(), atoms.begin(), atoms.end());
         out.close_list();
     }
@@ -107,64 +213,7 @@ CsrAdjacency csr_adjacency(const MolBuilder& mol, std::span<const std::uint8_t> 
     return t;
 }
 
-void ring_bond_components(const CsrAdjacency& t, FlatLists& out) {
-    const std::uint32_t n = t.num_atoms;
-    BlockScratch& s = block_scratch();
-    out.clear();
-    s.disc.assign(n, NONE);
-    s.low.assign(n, NONE);
-    s.frames.clear();
-    s.edges.clear();
-    std::uint32_t time = 0;
-    for (std::uint32_t root = 0; root < n; ++root) {
-        if (s.disc[root] != NONE) continue;
-        s.disc[root] = s.low[root] = time++;
-        s.frames.push_back({root, NONE, 0});
-        while (!s.frames.empty()) {
-            Frame& f = s.frames.back();
-            const std::uint32_t u = f.atom;
-            const std::uint32_t end = t.offsets[u + 1] - t.offsets[u];
-            if (f.cursor < end) {
-                const CsrEntry e = t.entries[t.offsets[u] + f.cursor++];
-                if (e.bond == f.parent_bond) continue;
-                const std::uint32_t w = e.neighbor;
-                if (s.disc[w] == NONE) {
-                    s.edges.push_back({u, w, e.bond});
-                    s.disc[w] = s.low[w] = time++;
-                    s.frames.push_back({w, e.bond, 0});
-                } else if (s.disc[w] < s.disc[u]) {
-                    s.edges.push_back({u, w, e.bond});
-                    s.low[u] = std::min(s.low[u], s.disc[w]);
-                }
-                continue;
-            }
-            s.frames.pop_back();
-            if (s.frames.empty()) break;
-            const std::uint32_t p = s.frames.back().atom;
-            s.low[p] = std::min(s.low[p], s.low[u]);
-            if (s.disc[p] > s.low[u]) continue;
-            // Everything stacked after the tree edge p-u lies below u; the tree
-            // edge itself is then on top.
-            const std::size_t first = out.items.size();
-            while (!s.edges.empty() && s.disc[s.edges.back().from] >= s.disc[u]) {
-                out.items.push_back(s.edges.back().bond);
-                s.edges.pop_back();
-            }
-            if (s.edges.empty() || s.edges.back().from != p || s.edges.back().to != u)
-                internal_error("块的树边必在边栈顶");
-            out.items.push_back(s.edges.back().bond);
-            s.edges.pop_back();
-            if (out.items.size() - first < 2) {
-                out.items.resize(first);
-                continue;
-            }
-            const auto from = out.items.begin() + std::ptrdiff_t(first);
-            std::sort(from, out.items.end());
-            out.items.erase(std::unique(from, out.items.end()), out.items.end());
-            out.close_list();
-        }
-    }
-}
+void ring_bond_components(const CsrAdjacency& t, FlatLists& out) { blocks_of(TableWalk{t}, out); }
 
 std::vector<std::vector<std::uint32_t>> ring_bond_components(const CsrAdjacency& t) {
     FlatLists flat;
@@ -176,9 +225,9 @@ std::vector<std::vector<std::uint32_t>> ring_bond_components(const CsrAdjacency&
 }
 
 void find_ring_blocks(const MolBuilder& mol, RingBlocks& out) {
-    fill_ring_table(mol, out.table);
-    ring_bond_components(out.table, out.blocks);
-    systems_of_blocks(mol.bonds, out.blocks, out.systems);
+    blocks_of(MoleculeWalk{mol}, out.blocks);
+    atoms_of_blocks(mol.bonds, out.blocks, out.block_atoms);
+    systems_of_blocks(out.block_atoms, out.systems);
 }
 
 void set_ring_flags(MolBuilder& mol, const RingBlocks& rb) {
@@ -236,6 +285,7 @@ std::uint32_t smallest_ring_size(const CsrAdjacency& t, std::uint32_t s, std::sp
 RingMembership ring_membership(MolBuilder& mol) {
     RingBlocks rb;
     find_ring_blocks(mol, rb);
+    const CsrAdjacency table = csr_adjacency(mol, ring_perception_mask(mol));
     const std::uint32_t n = mol.num_atoms();
     RingMembership m;
     m.smallest_ring.assign(n, 0);
@@ -250,8 +300,8 @@ RingMembership ring_membership(MolBuilder& mol) {
     std::vector<std::uint32_t> queue;
     for (std::uint32_t a = 0; a < n; ++a) {
         if (m.atom_in_ring[a] == 0) continue;
-        std::uint32_t r = smallest_ring_size(rb.table, a, m.bond_in_ring, 20, dist, queue);
-        if (r == 0) r = smallest_ring_size(rb.table, a, m.bond_in_ring, 255, dist, queue);
+        std::uint32_t r = smallest_ring_size(table, a, m.bond_in_ring, 20, dist, queue);
+        if (r == 0) r = smallest_ring_size(table, a, m.bond_in_ring, 255, dist, queue);
         m.smallest_ring[a] = static_cast<std::uint8_t>(r);
     }
     set_ring_flags(mol, rb);

@@ -67,9 +67,9 @@ struct FlatLists {
 // valid while no bond is added, removed, or made or unmade dative, so one
 // sanitisation computes it once for all of its ring steps.
 struct RingBlocks {
-    CsrAdjacency table;  // the ring perception mask applied
-    FlatLists blocks;    // as ring_bond_components gives them
-    FlatLists systems;   // as ring_systems gives them
+    FlatLists blocks;       // as ring_bond_components gives them
+    FlatLists block_atoms;  // atoms of each block, ascending
+    FlatLists systems;      // as ring_systems gives them
 };
 
 // Fills `out`, reusing its storage.

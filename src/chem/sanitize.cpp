@@ -42,11 +42,13 @@ std::expected<void, SanitizeError> sanitize(core::MolBuilder& mol) {
     saved_implicit_hs.resize(mol.num_atoms());
     for (std::uint32_t i = 0; i < mol.num_atoms(); ++i) saved_implicit_hs[i] = mol.atoms[i].num_implicit_hs;
 
-    if (auto valences = assign_valences(mol); !valences)
-        return std::unexpected(SanitizeError{std::move(valences.error())});
-    perceive_conjugation_and_hybridization(mol);
+    auto valences = assign_valences(mol);
+    if (!valences) return std::unexpected(SanitizeError{std::move(valences.error())});
+    // Nothing the valences depend on changes from here on, so the two steps
+    // after them reuse the lists instead of computing them again.
+    perceive_conjugation_and_hybridization(mol, *valences);
     cleanup_chirality(mol);
-    adjust_hs(mol, saved_implicit_hs);
+    adjust_hs(mol, saved_implicit_hs, valences->implicit_hs);
     return {};
 }
 

@@ -29,33 +29,30 @@ struct LocalGraph {
     std::uint32_t num_edges() const { return static_cast<std::uint32_t>(edge_begin.size()); }
 };
 
-// Local atoms are the system's atoms in ascending order; each atom's row lists
-// its edges in ascending edge order.
-void build_local(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system, LocalGraph& g) {
-    g.atoms.clear();
-    for (std::uint32_t b : system) {
-        const core::Bond& bond = at(bonds, b);
-        g.atoms.push_back(bond.begin);
-        g.atoms.push_back(bond.end);
-    }
-    std::sort(g.atoms.begin(), g.atoms.end());
-    g.atoms.erase(std::unique(g.atoms.begin(), g.atoms.end()), g.atoms.end());
-    auto local = [&](std::uint32_t a) {
-        auto it = std::lower_bound(g.atoms.begin(), g.atoms.end(), a);
-        if (it == g.atoms.end() || *it != a) internal_error("端点必在分量内");
-        return static_cast<std::uint32_t>(it - g.atoms.begin());
-    };
+// Local atoms are the system's atoms in ascending order (`atoms`); each atom's
+// row lists its edges in ascending edge order.
+void build_local(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system,
+                 std::span<const std::uint32_t> atoms, LocalGraph& g) {
+    thread_local std::vector<std::uint32_t> local_of;
+    g.atoms.assign(atoms.begin(), atoms.end());
     const std::uint32_t n = g.num_atoms();
+    if (n == 0) return;
+    if (local_of.size() <= atoms.back()) local_of.resize(std::size_t(atoms.back()) + 1, NONE);
+    for (std::uint32_t i = 0; i < n; ++i) local_of[atoms[i]] = i;
     g.offsets.assign(std::size_t(n) + 1, 0);
     g.edge_begin.clear();
     g.edge_end.clear();
     for (std::uint32_t b : system) {
-        const std::uint32_t x = local(bonds[b].begin), y = local(bonds[b].end);
+        const core::Bond& bond = at(bonds, b);
+        const std::uint32_t x = bond.begin < local_of.size() ? local_of[bond.begin] : NONE;
+        const std::uint32_t y = bond.end < local_of.size() ? local_of[bond.end] : NONE;
+        if (x == NONE || y == NONE) internal_error("端点必在分量内");
         g.edge_begin.push_back(x);
         g.edge_end.push_back(y);
         ++g.offsets[x + 1];
         ++g.offsets[y + 1];
     }
+    for (std::uint32_t a : atoms) local_of[a] = NONE;
     for (std::uint32_t a = 0; a < n; ++a) g.offsets[a + 1] += g.offsets[a];
     g.entries.resize(g.offsets.back());
     g.fill.assign(g.offsets.begin(), g.offsets.end() - 1);
@@ -182,7 +179,26 @@ void small_system_rings(const LocalGraph& g, std::span<const std::uint32_t> syst
     const std::uint32_t m = g.num_edges();
     const std::uint32_t cyclomatic = m + 1 >= n ? m + 1 - n : 0;
     const std::uint32_t rings_before = out.size();
+    // Per search: distance, tree parent and edge, the root's child the atom hangs
+    // from, and the atoms and edges of its tree path; valid for reached atoms.
     std::uint8_t dist[64], parent[64], parent_edge[64], branch[64], queue[64], path_b[64];
+    std::uint64_t path_atoms[64], path_edges[64];
+    struct Row {
+        std::uint8_t neighbor, edge;
+        bool at_begin;  // the row's atom is the edge's first end
+    };
+    Row rows[128];
+    std::uint8_t row_start[65];
+    std::uint64_t adjacent[64];
+    for (std::uint32_t a = 0; a <= n; ++a) row_start[a] = std::uint8_t(g.offsets[a]);
+    for (std::uint32_t a = 0; a < n; ++a) {
+        adjacent[a] = 0;
+        for (std::uint32_t k = g.offsets[a]; k < g.offsets[a + 1]; ++k) {
+            const LocalEntry& en = g.entries[k];
+            rows[k] = {std::uint8_t(en.neighbor), std::uint8_t(en.edge), g.edge_begin[en.edge] == a};
+            adjacent[a] |= std::uint64_t(1) << en.neighbor;
+        }
+    }
 
     for (std::uint32_t limit = 8;; limit *= 2) {
         const std::uint32_t lp = std::min(limit, n);
@@ -195,51 +211,61 @@ void small_system_rings(const LocalGraph& g, std::span<const std::uint32_t> syst
         s.seen.clear();
 
         for (std::uint32_t r = 0; r < n; ++r) {
-            std::fill_n(dist, n, NO8);
             parent[r] = parent_edge[r] = branch[r] = NO8;
             dist[r] = 0;
+            path_atoms[r] = std::uint64_t(1) << r;
+            path_edges[r] = 0;
             queue[0] = std::uint8_t(r);
             std::uint32_t tail = 1;
+            std::uint64_t reached = std::uint64_t(1) << r, dequeued = 0;
+            // One pass does both the search and the ring closures: when an atom
+            // leaves the queue, every neighbour is either reached already, or
+            // becomes its child now, or is never reached. So each edge between
+            // two reached atoms is met first from the end that leaves the queue
+            // first, in queue and row order, with both ends final; a tree edge
+            // (or a bond parallel to one) closes nothing.
             for (std::uint32_t head = 0; head < tail; ++head) {
                 const std::uint32_t u = queue[head];
-                if (dist[u] >= depth) continue;
-                for (std::uint32_t k = g.offsets[u]; k < g.offsets[u + 1]; ++k) {
-                    const LocalEntry& en = g.entries[k];
-                    if (dist[en.neighbor] != NO8) continue;
-                    dist[en.neighbor] = std::uint8_t(dist[u] + 1);
-                    parent[en.neighbor] = std::uint8_t(u);
-                    parent_edge[en.neighbor] = std::uint8_t(en.edge);
-                    branch[en.neighbor] = u == r ? std::uint8_t(en.neighbor) : branch[u];
-                    queue[tail++] = std::uint8_t(en.neighbor);
+                dequeued |= std::uint64_t(1) << u;
+                std::uint64_t children = 0;
+                if (dist[u] < depth) {
+                    children = adjacent[u] & ~reached;
+                    reached |= children;
+                    // Children in row order, each from its first edge.
+                    std::uint64_t left = children;
+                    for (std::uint32_t k = row_start[u]; left != 0; ++k) {
+                        const std::uint32_t v = rows[k].neighbor;
+                        if (!((left >> v) & 1u)) continue;
+                        left &= ~(std::uint64_t(1) << v);
+                        const std::uint32_t e = rows[k].edge;
+                        dist[v] = std::uint8_t(dist[u] + 1);
+                        parent[v] = std::uint8_t(u);
+                        parent_edge[v] = std::uint8_t(e);
+                        branch[v] = u == r ? std::uint8_t(v) : branch[u];
+                        path_atoms[v] = path_atoms[u] | std::uint64_t(1) << v;
+                        path_edges[v] = path_edges[u] | std::uint64_t(1) << e;
+                        queue[tail++] = std::uint8_t(v);
+                    }
                 }
-            }
-            std::uint64_t taken = 0;
-            for (std::uint32_t qi = 0; qi < tail; ++qi) {
-                const std::uint32_t u = queue[qi];
-                for (std::uint32_t k = g.offsets[u]; k < g.offsets[u + 1]; ++k) {
-                    const std::uint32_t e = g.entries[k].edge;
-                    const std::uint64_t ebit = std::uint64_t(1) << e;
-                    if (taken & ebit) continue;
-                    taken |= ebit;
-                    const std::uint32_t a = g.edge_begin[e], b = g.edge_end[e];
+                const std::uint64_t closing = adjacent[u] & reached & ~dequeued & ~children;
+                if (closing == 0) continue;
+                for (std::uint32_t k = row_start[u]; k < row_start[u + 1]; ++k) {
+                    const std::uint32_t v = rows[k].neighbor;
+                    if (!((closing >> v) & 1u)) continue;
+                    const std::uint32_t e = rows[k].edge;
+                    const std::uint32_t a = rows[k].at_begin ? u : v, b = rows[k].at_begin ? v : u;
                     const std::uint32_t da = dist[a], db = dist[b];
-                    if (da == NO8 || db == NO8) continue;
                     const std::uint32_t size = da + db + 1;
                     if (size < 3 || size > lp || (da > db ? da - db : db - da) > 1) continue;
                     if (branch[a] == branch[b]) continue;
-                    std::uint64_t set_a = 0, set_b = 0;
-                    for (std::uint32_t x = a; x != NO8; x = parent[x]) set_a |= std::uint64_t(1) << x;
-                    for (std::uint32_t x = b; x != NO8; x = parent[x]) set_b |= std::uint64_t(1) << x;
-                    if (set_a & set_b & ~(std::uint64_t(1) << r)) continue;
-                    const std::uint64_t key = set_a | set_b;
+                    if (path_atoms[a] & path_atoms[b] & ~(std::uint64_t(1) << r)) continue;
+                    const std::uint64_t key = path_atoms[a] | path_atoms[b];
                     if (!s.seen.insert(key)) continue;
                     // Ring order: a up to the root, then down to b, closed by e.
                     s.starts.push_back(static_cast<std::uint32_t>(s.path_atoms.size()));
-                    std::uint64_t edge_set = ebit;
                     for (std::uint32_t x = a; x != r; x = parent[x]) {
                         s.path_atoms.push_back(std::uint8_t(x));
                         s.path_edges.push_back(parent_edge[x]);
-                        edge_set |= std::uint64_t(1) << parent_edge[x];
                     }
                     s.path_atoms.push_back(std::uint8_t(r));
                     std::uint32_t len_b = 0;
@@ -247,11 +273,10 @@ void small_system_rings(const LocalGraph& g, std::span<const std::uint32_t> syst
                     for (std::uint32_t i = len_b; i-- > 0;) {
                         s.path_atoms.push_back(path_b[i]);
                         s.path_edges.push_back(parent_edge[path_b[i]]);
-                        edge_set |= std::uint64_t(1) << parent_edge[path_b[i]];
                     }
                     s.path_edges.push_back(std::uint8_t(e));
                     s.keys.push_back(key);
-                    s.edge_sets.push_back(edge_set);
+                    s.edge_sets.push_back(path_edges[a] | path_edges[b] | std::uint64_t(1) << e);
                 }
             }
         }
@@ -453,10 +478,10 @@ void general_system_rings(const LocalGraph& g, std::span<const std::uint32_t> sy
     }
 }
 
-void system_rings(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system, RingList& out,
-                  bool allow_small) {
+void system_rings(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system,
+                  std::span<const std::uint32_t> atoms, RingList& out, bool allow_small) {
     LocalGraph& g = local_graph();
-    build_local(bonds, system, g);
+    build_local(bonds, system, atoms, g);
     const std::uint32_t n = g.num_atoms();
     const std::uint32_t m = g.num_edges();
     if (n == 0) return;
@@ -468,16 +493,35 @@ void system_rings(std::span<const core::Bond> bonds, std::span<const std::uint32
     else general_system_rings(g, system, out);
 }
 
+// The system's atoms, ascending.
+std::span<const std::uint32_t> atoms_of(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system) {
+    thread_local std::vector<std::uint32_t> atoms;
+    atoms.clear();
+    for (std::uint32_t b : system) {
+        const core::Bond& bond = at(bonds, b);
+        atoms.push_back(bond.begin);
+        atoms.push_back(bond.end);
+    }
+    std::sort(atoms.begin(), atoms.end());
+    atoms.erase(std::unique(atoms.begin(), atoms.end()), atoms.end());
+    return atoms;
+}
+
 }  // namespace
 
 void append_ring_system_rings(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system,
                               RingList& out) {
-    system_rings(bonds, system, out, true);
+    system_rings(bonds, system, atoms_of(bonds, system), out, true);
+}
+
+void append_ring_system_rings(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system,
+                              std::span<const std::uint32_t> atoms, RingList& out) {
+    system_rings(bonds, system, atoms, out, true);
 }
 
 void append_ring_system_rings_general(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system,
                                       RingList& out) {
-    system_rings(bonds, system, out, false);
+    system_rings(bonds, system, atoms_of(bonds, system), out, false);
 }
 
 namespace {
@@ -539,7 +583,8 @@ std::vector<Ring> sssr(const core::MolBuilder& mol) {
     thread_local RingList found, sorted;
     find_ring_blocks(mol, blocks);
     found.clear();
-    for (std::span<const std::uint32_t> block : blocks.blocks) append_ring_system_rings(mol.bonds, block, found);
+    for (std::uint32_t i = 0; i < blocks.blocks.size(); ++i)
+        append_ring_system_rings(mol.bonds, blocks.blocks[i], blocks.block_atoms[i], found);
     sort_ring_list(found, sorted);
     return to_rings(sorted);
 }

@@ -56,6 +56,10 @@ std::vector<Ring> sssr_of_ring_system(std::span<const core::Bond> bonds,
 // Appends what sssr_of_ring_system gives, in the same order.
 void append_ring_system_rings(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system_bonds,
                               RingList& out);
+// Same, for a caller that holds the system's atoms: exactly the ends of its
+// bonds, ascending (RingBlocks::block_atoms).
+void append_ring_system_rings(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system_bonds,
+                              std::span<const std::uint32_t> system_atoms, RingList& out);
 // Same, always by the search for systems of any size; systems of at most 64
 // atoms and 64 bonds normally take a bitset search that must agree with it.
 void append_ring_system_rings_general(std::span<const core::Bond> bonds,

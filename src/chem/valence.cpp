@@ -8,10 +8,10 @@ std::expected<ValenceLists, core::ValenceError> assign_valences(core::MolBuilder
     out.explicit_valence.resize(n);
     out.implicit_hs.resize(n);
     for (std::uint32_t a = 0; a < n; ++a) {
-        auto v = core::strict_valence_hs(mol, a);
-        if (!v) return std::unexpected(std::move(v.error()));
-        out.explicit_valence[a] = v->explicit_valence;
-        out.implicit_hs[a] = static_cast<std::uint8_t>(v->implicit_hs);
+        core::AtomValence v;
+        if (!core::try_strict_valence_hs(mol, a, v)) return std::unexpected(core::strict_valence_hs(mol, a).error());
+        out.explicit_valence[a] = v.explicit_valence;
+        out.implicit_hs[a] = static_cast<std::uint8_t>(v.implicit_hs);
     }
     for (std::uint32_t a = 0; a < n; ++a) mol.atoms[a].num_implicit_hs = out.implicit_hs[a];
     return out;

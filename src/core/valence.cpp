@@ -77,11 +77,11 @@ float sequential_sum(const MolBuilder& mol, std::uint32_t atom) {
 }
 
 struct BondWalk {
-    float sum;            // bond valences, in float as summed bond by bond
+    std::uint64_t twice;  // twice the bond valences
     bool aromatic_bond;   // some bond is aromatic by flag or by order
 };
 
-BondWalk walk_bonds(const MolBuilder& mol, std::uint32_t atom) {
+[[gnu::always_inline]] inline BondWalk walk_bonds(const MolBuilder& mol, std::uint32_t atom) {
     std::uint64_t twice = 0;
     bool aromatic = false;
     const Bond* bonds = mol.bonds.data();
@@ -92,10 +92,39 @@ BondWalk walk_bonds(const MolBuilder& mol, std::uint32_t atom) {
         if (o < 7) twice += HALF_UNITS[o][h & 1u];
         aromatic |= (b.flags & AROMATIC) != 0 || b.order == BondOrder::Aromatic;
     }
-    // Every partial sum is a multiple of one half no larger than the total, and
-    // such floats are exact up to 2^23: then the order of summation cannot matter.
-    if (twice <= (std::uint64_t(1) << 24)) return {static_cast<float>(twice) * 0.5f, aromatic};
-    return {sequential_sum(mol, atom), aromatic};
+    return {twice, aromatic};
+}
+
+// The bond valences as a float summed bond by bond. Every partial sum is a
+// multiple of one half no larger than the total, and such floats are exact up
+// to 2^23: below that the order of summation cannot matter.
+float bond_sum(const MolBuilder& mol, std::uint32_t atom, std::uint64_t twice) {
+    if (twice <= (std::uint64_t(1) << 24)) return static_cast<float>(twice) * 0.5f;
+    return sequential_sum(mol, atom);
+}
+
+// Up to this many half units every step of the float computation below is
+// exact or rounds the same way, so the integer one takes its place.
+constexpr std::uint64_t MAX_EXACT_HALVES = std::uint64_t(1) << 20;
+
+// explicit_from_total for a total of `halves` / 2 (at most MAX_EXACT_HALVES
+// halves), in integers: the comparisons are exact, and adding 0.1 before
+// rounding moves a whole number down to itself and a half up.
+std::int32_t explicit_from_halves(const Atom& a, std::int64_t halves, bool aromatic) {
+    const std::int32_t z = a.atomic_num;
+    std::int64_t valence = halves;
+    if (aromatic && z <= MAX_Z && !unrestricted(valences_of(z))) {
+        const Valences shifted = valences_of(shifted_element(z, a.formal_charge));
+        if (shifted[0] != -1 && halves > 2 * std::int64_t(shifted[0])) {
+            std::int64_t best = shifted[0];
+            for (std::int8_t entry : shifted) {
+                if (entry == -1 || 2 * std::int64_t(entry) > halves) break;
+                best = entry;
+            }
+            if (halves - 2 * best <= 3) valence = 2 * best;
+        }
+    }
+    return static_cast<std::int32_t>((valence + 1) / 2);
 }
 
 // The lenient explicit valence from the total of bond valences and hydrogens.
@@ -238,7 +267,7 @@ std::expected<std::int32_t, ValenceError> explicit_valence(const MolBuilder& mol
     const Atom& a = checked_atom(mol, atom);
     const BondWalk walk = walk_bonds(mol, atom);
     const bool aromatic = (a.flags & AROMATIC) || walk.aromatic_bond;
-    const std::int32_t value = explicit_from_total(a, extra_hs + walk.sum, aromatic);
+    const std::int32_t value = explicit_from_total(a, extra_hs + bond_sum(mol, atom, walk.twice), aromatic);
     if (!strict || a.atomic_num > MAX_Z) return value;
     if (over_strict_limit(a, value))
         return std::unexpected(make_error(a.atomic_num, atom, value, ValenceErrorKind::ExplicitValenceOutOfRange));
@@ -253,40 +282,78 @@ std::expected<std::uint8_t, ValenceError> implicit_hs(const MolBuilder& mol, std
     return r.hs;
 }
 
-AtomValence lenient_valence_hs(const MolBuilder& mol, std::uint32_t atom) {
+namespace {
+
+// The explicit valence with the declared hydrogens as the extra hydrogens.
+[[gnu::always_inline]] inline std::int32_t declared_hs_valence(const MolBuilder& mol, std::uint32_t atom,
+                                                               const Atom& a, const BondWalk& walk, bool aromatic) {
+    if (walk.twice <= MAX_EXACT_HALVES)
+        return explicit_from_halves(a, std::int64_t(walk.twice) + 2 * std::int64_t(a.num_explicit_hs), aromatic);
+    return explicit_from_total(a, static_cast<float>(a.num_explicit_hs) + bond_sum(mol, atom, walk.twice), aromatic);
+}
+
+}  // namespace
+
+void lenient_valence_hs(const MolBuilder& mol, std::uint32_t atom, AtomValence& out) {
     const Atom& a = checked_atom(mol, atom);
     const BondWalk walk = walk_bonds(mol, atom);
     const bool aromatic = (a.flags & AROMATIC) || walk.aromatic_bond;
-    AtomValence out;
+    const std::int32_t ev = declared_hs_valence(mol, atom, a, walk, aromatic);
+    out.explicit_valence = ev;
+    out.implicit_hs = (a.flags & FIXED_HS) ? 0 : implicit_from(a, ev, false, [aromatic] { return aromatic; }).hs;
     out.aromatic = aromatic;
-    out.explicit_valence = explicit_from_total(a, static_cast<float>(a.num_explicit_hs) + walk.sum, aromatic);
-    if (!(a.flags & FIXED_HS))
-        out.implicit_hs = implicit_from(a, out.explicit_valence, false, [aromatic] { return aromatic; }).hs;
-    return out;
 }
 
 std::int32_t lenient_explicit_valence(const MolBuilder& mol, std::uint32_t atom) {
     const Atom& a = checked_atom(mol, atom);
     const BondWalk walk = walk_bonds(mol, atom);
     const bool aromatic = (a.flags & AROMATIC) || walk.aromatic_bond;
-    return explicit_from_total(a, static_cast<float>(a.num_explicit_hs) + walk.sum, aromatic);
+    return declared_hs_valence(mol, atom, a, walk, aromatic);
 }
 
-std::expected<AtomValence, ValenceError> strict_valence_hs(const MolBuilder& mol, std::uint32_t atom) {
+namespace {
+
+struct StrictFailure {
+    ValenceErrorKind kind = ValenceErrorKind::ExplicitValenceOutOfRange;
+    std::int32_t value = 0;
+};
+
+[[gnu::always_inline]] inline bool strict_core(const MolBuilder& mol, std::uint32_t atom, AtomValence& out,
+                                               StrictFailure& failure) {
     const Atom& a = checked_atom(mol, atom);
     const BondWalk walk = walk_bonds(mol, atom);
     const bool aromatic = (a.flags & AROMATIC) || walk.aromatic_bond;
-    AtomValence out;
+    const std::int32_t ev = declared_hs_valence(mol, atom, a, walk, aromatic);
+    out.explicit_valence = ev;
     out.aromatic = aromatic;
-    out.explicit_valence = explicit_from_total(a, static_cast<float>(a.num_explicit_hs) + walk.sum, aromatic);
-    if (a.atomic_num <= MAX_Z && over_strict_limit(a, out.explicit_valence))
-        return std::unexpected(
-            make_error(a.atomic_num, atom, out.explicit_valence, ValenceErrorKind::ExplicitValenceOutOfRange));
+    out.implicit_hs = 0;
+    if (a.atomic_num <= MAX_Z && over_strict_limit(a, ev)) {
+        failure = {ValenceErrorKind::ExplicitValenceOutOfRange, ev};
+        return false;
+    }
     if (!(a.flags & FIXED_HS)) {
-        const HsResult r = implicit_from(a, out.explicit_valence, true, [aromatic] { return aromatic; });
-        if (r.failed) return std::unexpected(make_error(a.atomic_num, atom, out.explicit_valence, r.kind));
+        const HsResult r = implicit_from(a, ev, true, [aromatic] { return aromatic; });
+        if (r.failed) {
+            failure = {r.kind, ev};
+            return false;
+        }
         out.implicit_hs = r.hs;
     }
+    return true;
+}
+
+}  // namespace
+
+bool try_strict_valence_hs(const MolBuilder& mol, std::uint32_t atom, AtomValence& out) {
+    StrictFailure failure;
+    return strict_core(mol, atom, out, failure);
+}
+
+std::expected<AtomValence, ValenceError> strict_valence_hs(const MolBuilder& mol, std::uint32_t atom) {
+    AtomValence out;
+    StrictFailure failure;
+    if (!strict_core(mol, atom, out, failure))
+        return std::unexpected(make_error(mol.atoms[atom].atomic_num, atom, failure.value, failure.kind));
     return out;
 }
 

@@ -44,11 +44,21 @@ struct AtomValence {
 
 // What the lenient explicit_valence(mol, atom, false, num_explicit_hs) and, unless
 // FIXED_HS, implicit_hs(mol, atom, that, false) give; lenient checks never fail.
-AtomValence lenient_valence_hs(const MolBuilder& mol, std::uint32_t atom);
+// Filled through a reference: a returned struct of mixed-width fields makes gcc
+// assemble it through the stack, and the reads then stall.
+void lenient_valence_hs(const MolBuilder& mol, std::uint32_t atom, AtomValence& out);
+inline AtomValence lenient_valence_hs(const MolBuilder& mol, std::uint32_t atom) {
+    AtomValence out;
+    lenient_valence_hs(mol, atom, out);
+    return out;
+}
 // The first half of the above alone.
 std::int32_t lenient_explicit_valence(const MolBuilder& mol, std::uint32_t atom);
 // The strict counterpart: the explicit valence check first, then (unless FIXED_HS)
 // the implicit hydrogen check, failing with the error the first failing check gives.
 std::expected<AtomValence, ValenceError> strict_valence_hs(const MolBuilder& mol, std::uint32_t atom);
+// Same, false on failure (strict_valence_hs then gives the error); for loops
+// that fail rarely.
+bool try_strict_valence_hs(const MolBuilder& mol, std::uint32_t atom, AtomValence& out);
 
 }  // namespace quorix::core

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <algorithm>
 #include <fstream>
+#include <numeric>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -63,6 +66,15 @@ inline std::vector<std::string> data_queries() {
     return out;
 }
 
+// The caret view a fault at byte `pos` of `input` must show: the input, then the
+// caret under the character (not the byte) at `pos`, then the message.
+inline std::string expected_caret_view(std::string_view input, std::size_t pos, std::string_view message) {
+    std::size_t columns = 0;
+    for (std::size_t i = 0; i < pos && i < input.size(); ++i)
+        if ((static_cast<unsigned char>(input[i]) & 0xC0) != 0x80) ++columns;
+    return std::string(input) + "\n" + std::string(columns, ' ') + "^ " + std::string(message);
+}
+
 inline std::vector<std::uint32_t> neighbour_atoms(const core::MolBuilder& mol, std::uint32_t a) {
     std::vector<std::uint32_t> out;
     for (core::Neighbor nb : mol.neighbors(a)) out.push_back(nb.atom);
@@ -73,6 +85,36 @@ inline std::vector<std::uint32_t> identity(std::uint32_t n) {
     std::vector<std::uint32_t> p(n);
     for (std::uint32_t i = 0; i < n; ++i) p[i] = i;
     return p;
+}
+
+// The molecule with atom i moved to perm[i]; bonds keep their order and ends, so
+// neighbour order (and with it @/@@) carries over. With `rng` the bonds also come
+// in a shuffled order, each turned round at random (its direction mark and stereo
+// references then read the other way round): neighbour order changes and @/@@
+// with it. `bond_of`, when given, receives every bond's new index.
+inline core::MolBuilder scrambled(const core::MolBuilder& m, const std::vector<std::uint32_t>& perm,
+                                  std::mt19937* rng = nullptr, std::vector<std::uint32_t>* bond_of = nullptr) {
+    std::vector<std::uint32_t> inverse(perm.size()), order(m.num_bonds());
+    for (std::uint32_t i = 0; i < perm.size(); ++i) inverse[perm[i]] = i;
+    core::MolBuilder out;
+    for (std::uint32_t j = 0; j < perm.size(); ++j) out.add_atom(m.atoms[inverse[j]]);
+    std::iota(order.begin(), order.end(), 0u);
+    if (rng) std::shuffle(order.begin(), order.end(), *rng);
+    if (bond_of) bond_of->assign(m.num_bonds(), core::NONE);
+    for (std::uint32_t b : order) {
+        core::Bond bond = m.bonds[b];
+        bond.begin = perm[bond.begin];
+        bond.end = perm[bond.end];
+        if (rng && ((*rng)() & 1u)) {
+            std::swap(bond.begin, bond.end);
+            std::swap(bond.stereo_atoms[0], bond.stereo_atoms[1]);
+            if (bond.direction == core::BondDirection::Slash) bond.direction = core::BondDirection::Backslash;
+            else if (bond.direction == core::BondDirection::Backslash) bond.direction = core::BondDirection::Slash;
+        }
+        const std::uint32_t at = out.push_bond(bond);
+        if (bond_of) (*bond_of)[b] = at;
+    }
+    return out;
 }
 
 }  // namespace quorix::test

@@ -115,10 +115,8 @@ def test_parse_function_binding_errors(fn):
     cases = [
         (lambda: f(), f"{fn}() missing 1 required positional argument: 'smarts'"),
         (lambda: f("C>>C", "C"), f"{fn}() takes 1 positional arguments but 2 were given"),
-        (lambda: f(smarts="C>>C", foo=1), f"{fn}() got an unexpected keyword argument 'foo'"),
         (lambda: f("C>>C", smarts="C>>C"), f"{fn}() got multiple values for argument 'smarts'"),
         (lambda: f(42), "argument 'smarts': 'int' object cannot be cast as 'str'"),
-        (lambda: f(b"C>>C"), "argument 'smarts': 'bytes' object cannot be cast as 'str'"),
     ]
     for call, text in cases:
         with pytest.raises(TypeError) as e:
@@ -136,9 +134,7 @@ def test_match_binding_errors():
         (lambda: q.match(), TypeError, "Query.match() missing 1 required positional argument: 'mol'"),
         (lambda: q.match(m, True), TypeError, "Query.match() takes 1 positional arguments but 2 were given"),
         (lambda: q.match(m, unique=True), TypeError, "Query.match() got an unexpected keyword argument 'unique'"),
-        (lambda: q.match(m, mol=m), TypeError, "Query.match() got multiple values for argument 'mol'"),
         (lambda: q.match("CC"), TypeError, "argument 'mol': 'str' object cannot be cast as 'Mol'"),
-        (lambda: q.match(q), TypeError, "argument 'mol': 'Query' object cannot be cast as 'Mol'"),
         (lambda: q.match(m, uniquify=1), TypeError, "argument 'uniquify': 'int' object cannot be cast as 'bool'"),
         (lambda: q.match(m, use_chirality=None), TypeError,
          "argument 'use_chirality': 'NoneType' object cannot be cast as 'bool'"),
@@ -146,7 +142,6 @@ def test_match_binding_errors():
         # OverflowError passes unchanged, without the prefix.
         (lambda: q.match(m, max_matches=1.5), TypeError, "argument 'max_matches': "),
         (lambda: q.match(m, max_matches=-1), OverflowError, None),
-        (lambda: q.match(m, max_matches=2**64), OverflowError, None),
     ]
     for call, exc, text in cases:
         with pytest.raises(exc) as e:

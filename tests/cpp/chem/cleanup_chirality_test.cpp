@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "atoms.hpp"
+
 using namespace quorix;
 using core::ChiralTag;
 using core::Hybridization;
@@ -15,25 +17,12 @@ namespace {
 // hydrogens.
 MolBuilder centre(std::uint8_t tag, std::uint8_t permutation, std::uint32_t bonds, std::uint8_t explicit_hs,
                   std::uint8_t implicit_hs, Hybridization hyb) {
-    MolBuilder mol;
-    core::Atom c;
-    c.atomic_num = 78;
+    MolBuilder mol = test::star(test::AtomSpec{78, 0, explicit_hs}, bonds, 9);
+    core::Atom& c = mol.atoms[0];
     c.chiral_tag = static_cast<ChiralTag>(tag);
     c.chiral_permutation = permutation;
-    c.num_explicit_hs = explicit_hs;
     c.num_implicit_hs = implicit_hs;
     c.hybridization = hyb;
-    mol.add_atom(c);
-    for (std::uint32_t i = 0; i < bonds; ++i) {
-        core::Atom f;
-        f.atomic_num = 9;
-        const std::uint32_t a = mol.add_atom(f);
-        core::Bond b;
-        b.begin = 0;
-        b.end = a;
-        b.order = core::BondOrder::Single;
-        mol.push_bond(b);
-    }
     return mol;
 }
 

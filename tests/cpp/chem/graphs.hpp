@@ -8,6 +8,13 @@
 
 namespace quorix::test {
 
+using Edges = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+
+inline Edges operator+(Edges a, const Edges& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 inline core::MolBuilder skeleton(std::uint32_t num_atoms,
                                  const std::vector<std::pair<std::uint32_t, std::uint32_t>>& edges,
                                  std::uint8_t element = 6) {

@@ -64,8 +64,6 @@ INSTANTIATE_TEST_SUITE_P(
         FormCase{"benzene", "c1ccccc1", {{0, 1}, {2, 3}, {4, 5}}},
         // The pyrrole nitrogen takes no double bond; the first choice 0=1 dead-ends at atom 4.
         FormCase{"pyrrole", "c1cc[nH]c1", {{0, 4}, {1, 2}}},
-        FormCase{"indole", "c1ccc2[nH]ccc2c1", {{0, 1}, {2, 3}, {5, 6}, {7, 8}}},
-        FormCase{"imidazole", "c1c[nH]cn1", {{0, 1}, {3, 4}}},
         FormCase{"tetrazole", "c1nn[nH]n1", {{0, 4}, {1, 2}}},
         FormCase{"azulene", "c1ccc2cccc2cc1", {{0, 1}, {2, 3}, {4, 5}, {6, 7}, {8, 9}}},
         // Porphine: 22 of 24 ring atoms pair up; the two NH nitrogens (21, 23) do not.
@@ -77,7 +75,6 @@ INSTANTIATE_TEST_SUITE_P(
         // The aromatic bond between the rings lies in no ring system and stays single.
         FormCase{"biphenyl_aromatic_link", "c1ccccc1c1ccccc1", {{0, 1}, {2, 3}, {4, 5}, {6, 7}, {8, 9}, {10, 11}}},
         FormCase{"two_components", "c1ccccc1.c1ccncc1", {{0, 1}, {2, 3}, {4, 5}, {6, 7}, {8, 9}, {10, 11}}},
-        FormCase{"already_kekule", "C1=CC=CC=C1", {{0, 1}, {2, 3}, {4, 5}}},
         FormCase{"aliphatic_ring_fused", "c1ccc2c(c1)CC2", {{0, 1}, {2, 3}, {4, 5}}},
         // Which atoms need a double bond: a bare bracket carbon still needs one; a
         // charge counts towards oxygen's valence but against boron's; a charged CH

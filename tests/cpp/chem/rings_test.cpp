@@ -11,16 +11,12 @@ using namespace quorix;
 using namespace quorix::chem;
 using quorix::test::cycle_edges;
 using quorix::test::skeleton;
-using Edges = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+using quorix::test::Edges;
+using quorix::test::operator+;
 using U32s = std::vector<std::uint32_t>;
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
-
-Edges operator+(Edges a, const Edges& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 Bytes in_ring_bits_of_atoms(const core::MolBuilder& m) {
     Bytes out;
@@ -82,7 +78,6 @@ INSTANTIATE_TEST_SUITE_P(
                        repeat(10, 6), repeat(11, 1)},
         // Bicyclo[1.1.0]butane: the shared bond's atoms are in 3-rings.
         MembershipCase{"bicyclobutane", 4, {{0, 1}, {1, 2}, {2, 0}, {1, 3}, {3, 2}}, {}, {3, 3, 3, 3}, repeat(5, 1)},
-        MembershipCase{"ring_of_21", 21, cycle_edges(0, 21), {}, repeat(21, 21), repeat(21, 1)},
         MembershipCase{"ring_of_255", 255, cycle_edges(0, 255), {}, repeat(255, 255), repeat(255, 1)},
         MembershipCase{"ring_of_256", 256, cycle_edges(0, 256), {}, repeat(256, 0), repeat(256, 1)},
         MembershipCase{"double_edge", 3, {{0, 1}, {0, 1}, {1, 2}}, {}, {2, 2, 0}, {1, 1, 0}},
@@ -93,13 +88,6 @@ INSTANTIATE_TEST_SUITE_P(
         // Spiro[2.2]pentane: atom 0 in both triangles.
         MembershipCase{"spiro", 5, {{0, 1}, {1, 2}, {2, 0}, {0, 3}, {3, 4}, {4, 0}}, {}, repeat(5, 3), repeat(6, 1)}),
     [](const auto& info) { return info.param.name; });
-
-TEST(Membership, LargeRingAtomsAreRingAtomsWithoutSize) {
-    core::MolBuilder m = skeleton(300, cycle_edges(0, 300));
-    RingMembership r = ring_membership(m);
-    EXPECT_EQ(r.atom_in_ring, repeat(300, 1));
-    EXPECT_EQ(r.smallest_ring, repeat(300, 0));
-}
 
 TEST(SmallestRingSize, LimitAndScratchContract) {
     core::MolBuilder m = skeleton(9, cycle_edges(0, 9));

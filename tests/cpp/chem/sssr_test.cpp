@@ -15,15 +15,11 @@ using namespace quorix;
 using namespace quorix::chem;
 using quorix::test::cycle_edges;
 using quorix::test::skeleton;
-using Edges = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+using quorix::test::Edges;
+using quorix::test::operator+;
 using U32s = std::vector<std::uint32_t>;
 
 namespace {
-
-Edges operator+(Edges a, const Edges& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 // Every ring must be a closed walk over its listed bonds, without repeated atoms.
 void expect_walkable(const core::MolBuilder& m, const Ring& r) {

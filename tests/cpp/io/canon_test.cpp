@@ -223,6 +223,8 @@ struct SplitCase {
     Queue queue;
 };
 
+void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.name; }
+
 class SplitCell : public ::testing::TestWithParam<SplitCase> {};
 
 TEST_P(SplitCell, OrderAndQueue) {
@@ -393,43 +395,6 @@ TEST(ChiralityKeys, MarkedCentreSplitsFromUnmarkedButPolyhedralDoesNot) {
 
 namespace {
 
-// The molecule with atom i moved to perm[i]; bonds keep their order and
-// direction, so neighbour order (and with it @/@@) carries over.
-MolBuilder renumber(const MolBuilder& m, const std::vector<std::uint32_t>& perm) {
-    MolBuilder out;
-    std::vector<std::uint32_t> inverse(perm.size());
-    for (std::uint32_t i = 0; i < perm.size(); ++i) inverse[perm[i]] = i;
-    for (std::uint32_t j = 0; j < perm.size(); ++j) out.add_atom(m.atoms[inverse[j]]);
-    for (Bond b : m.bonds) {
-        b.begin = perm[b.begin];
-        b.end = perm[b.end];
-        out.push_bond(b);
-    }
-    return out;
-}
-
-// Every bond in a shuffled order with its ends swapped at random (a swapped
-// bond's direction mark is read the other way round). Neighbour order changes,
-// so @/@@ would change meaning: callers use molecules without them.
-MolBuilder shuffle_bonds(const MolBuilder& m, std::mt19937& rng) {
-    std::vector<std::uint32_t> order(m.num_bonds());
-    std::iota(order.begin(), order.end(), 0u);
-    std::shuffle(order.begin(), order.end(), rng);
-    MolBuilder out;
-    for (const Atom& a : m.atoms) out.add_atom(a);
-    for (std::uint32_t b : order) {
-        Bond bond = m.bonds[b];
-        if (rng() & 1u) {
-            std::swap(bond.begin, bond.end);
-            std::swap(bond.stereo_atoms[0], bond.stereo_atoms[1]);
-            if (bond.direction == BondDirection::Slash) bond.direction = BondDirection::Backslash;
-            else if (bond.direction == BondDirection::Backslash) bond.direction = BondDirection::Slash;
-        }
-        out.push_bond(bond);
-    }
-    return out;
-}
-
 bool has_tetrahedral_marks(const MolBuilder& m) {
     return std::any_of(m.atoms.begin(), m.atoms.end(), [](const Atom& a) {
         return a.chiral_tag == ChiralTag::Cw || a.chiral_tag == ChiralTag::Ccw;
@@ -451,11 +416,12 @@ TEST(CanonRealMolecules, ClassesAndNumbering) {
         std::vector<std::uint32_t> perm(m.num_atoms());
         std::iota(perm.begin(), perm.end(), 0u);
         std::shuffle(perm.begin(), perm.end(), rng);
-        const auto moved = symmetry_classes(renumber(m, perm));
+        const auto moved = symmetry_classes(quorix::test::scrambled(m, perm));
         for (std::uint32_t a = 0; a < m.num_atoms(); ++a) ASSERT_EQ(moved[perm[a]], classes[a]) << "molecule " << i;
         if (!has_tetrahedral_marks(m)) {
             ++shuffled;
-            ASSERT_EQ(symmetry_classes(shuffle_bonds(m, rng)), classes) << "molecule " << i;
+            ASSERT_EQ(symmetry_classes(quorix::test::scrambled(m, quorix::test::identity(m.num_atoms()), &rng)), classes)
+                << "molecule " << i;
         }
         RefineWorkspace w;
         w.prepare(m);

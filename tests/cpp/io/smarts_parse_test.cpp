@@ -2,23 +2,17 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "support.hpp"
+
 using namespace quorix::io;
 using Tag = SmilesErrorTag;
 
 namespace {
-
-std::string caret(std::string_view input, std::size_t pos, std::string_view message) {
-    std::size_t columns = 0;
-    for (std::size_t i = 0; i < pos && i < input.size(); ++i)
-        if ((static_cast<unsigned char>(input[i]) & 0xC0) != 0x80) ++columns;
-    return std::string(input) + "\n" + std::string(columns, ' ') + "^ " + std::string(message);
-}
 
 // Short names for parameterised cases; some patterns are thousands of characters.
 std::string label(const std::string& pattern) {
@@ -52,7 +46,7 @@ TEST_P(SmartsErrors, KindOffsetAndCaretView) {
     EXPECT_EQ(q.error().pos, c.pos);
     EXPECT_EQ(q.error().input, c.pattern);
     EXPECT_EQ(q.error().kind.to_string(), c.message);
-    EXPECT_EQ(q.error().caret_view(), caret(c.pattern, c.pos, c.message));
+    EXPECT_EQ(q.error().caret_view(), quorix::test::expected_caret_view(c.pattern, c.pos, c.message));
 }
 
 const std::string BAD = "方括号原子语法错误:";
@@ -429,12 +423,9 @@ TEST(SmartsShapes, RandomBracketTextsKeepTheGuarantees) {
 
 // Every query of the real query set reads.
 TEST(SmartsData, EveryRealQueryReads) {
-    std::ifstream in(QUORIX_TEST_DATA "/queries.smarts");
-    ASSERT_TRUE(in);
-    std::string line;
     int count = 0;
     std::uint64_t atoms = 0;
-    while (std::getline(in, line)) {
+    for (const std::string& line : quorix::test::data_queries()) {
         ++count;
         auto q = read_smarts(line);
         ASSERT_TRUE(q) << "line " << count << ": " << q.error().caret_view();

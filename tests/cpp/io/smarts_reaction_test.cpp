@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "support.hpp"
+
 using namespace quorix::io;
 using Tag = SmilesErrorTag;
 
@@ -75,10 +77,7 @@ TEST_P(ReactionErrors, KindOffsetAndWholeInput) {
     EXPECT_EQ(r.error().pos, c.pos);
     EXPECT_EQ(r.error().input, c.reaction);
     EXPECT_EQ(r.error().kind.to_string(), c.message);
-    std::size_t columns = 0;  // characters, not bytes, before the fault
-    for (std::size_t i = 0; i < c.pos && i < c.reaction.size(); ++i)
-        if ((static_cast<unsigned char>(c.reaction[i]) & 0xC0) != 0x80) ++columns;
-    EXPECT_EQ(r.error().caret_view(), c.reaction + "\n" + std::string(columns, ' ') + "^ " + c.message);
+    EXPECT_EQ(r.error().caret_view(), quorix::test::expected_caret_view(c.reaction, c.pos, c.message));
 }
 
 const std::string BAD = "方括号原子语法错误:";

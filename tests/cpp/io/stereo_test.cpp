@@ -87,6 +87,7 @@ INSTANTIATE_TEST_SUITE_P(
         MarkCase{"triple_bond_ignored", "F/C#C/F", {}},
         // Ring-closure marks read from the atom they are written at.
         MarkCase{"ring_closure_mark", "F/C=C/1.C1", {{1, Trans, 0, 3}}},
+        MarkCase{"imine", "C/N=C/C", {{1, Trans, 0, 3}}},
         // Two separate stereo bonds in one molecule.
         MarkCase{"two_independent", "F/C=C/CC/C=C\\Cl", {{1, Trans, 0, 3}, {5, Cis, 4, 7}}}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -372,32 +373,6 @@ std::vector<MolBuilder> marked_molecules() {
     return out;
 }
 
-// Atoms renumbered by `perm`, bonds shuffled, some bonds turned round (their
-// marks read the other way round then).
-MolBuilder scramble(const MolBuilder& m, const std::vector<std::uint32_t>& perm, std::mt19937& rng,
-                    std::vector<std::uint32_t>& bond_of) {
-    std::vector<std::uint32_t> inverse(perm.size());
-    for (std::uint32_t i = 0; i < perm.size(); ++i) inverse[perm[i]] = i;
-    MolBuilder out;
-    for (std::uint32_t j = 0; j < perm.size(); ++j) out.add_atom(m.atoms[inverse[j]]);
-    std::vector<std::uint32_t> order(m.num_bonds());
-    std::iota(order.begin(), order.end(), 0u);
-    std::shuffle(order.begin(), order.end(), rng);
-    bond_of.assign(m.num_bonds(), NONE);
-    for (std::uint32_t b : order) {
-        Bond bond = m.bonds[b];
-        bond.begin = perm[bond.begin];
-        bond.end = perm[bond.end];
-        if (rng() & 1u) {
-            std::swap(bond.begin, bond.end);
-            if (bond.direction != BondDirection::None)
-                bond.direction = bond.direction == BondDirection::Slash ? BondDirection::Backslash : BondDirection::Slash;
-        }
-        bond_of[b] = out.push_bond(bond);
-    }
-    return out;
-}
-
 // Whether substituents p (at atom x) and q (at atom y) of double bond d lie on
 // one side, from the stored value; nullopt when the bond has none.
 std::optional<bool> same_side(const MolBuilder& m, std::uint32_t d, std::uint32_t x, std::uint32_t p, std::uint32_t q) {
@@ -435,7 +410,7 @@ TEST(StereoRealMolecules, CisTransFollowsTheMoleculeNotItsStorage) {
         std::iota(perm.begin(), perm.end(), 0u);
         std::shuffle(perm.begin(), perm.end(), rng);
         std::vector<std::uint32_t> bond_of;
-        MolBuilder b = scramble(a, perm, rng, bond_of);
+        MolBuilder b = quorix::test::scrambled(a, perm, &rng, &bond_of);
         double_bond_stereo(a);
         double_bond_stereo(b);
         for (std::uint32_t d = 0; d < a.num_bonds(); ++d) {

@@ -1,0 +1,174 @@
+// The fused valence entries and the lists handed between pipeline steps must
+// give exactly what the two-step valence functions give.
+#include <gtest/gtest.h>
+
+#include <expected>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "chem/adjust_hs.hpp"
+#include "chem/aromaticity.hpp"
+#include "chem/cleanup.hpp"
+#include "chem/cleanup_chirality.hpp"
+#include "chem/conjugation.hpp"
+#include "chem/kekulize.hpp"
+#include "chem/organometallics.hpp"
+#include "chem/radicals.hpp"
+#include "chem/rings.hpp"
+#include "chem/valence.hpp"
+#include "core/error.hpp"
+#include "core/valence.hpp"
+#include "io/smiles/read.hpp"
+
+using namespace quorix;
+
+namespace {
+
+std::vector<std::string> real_smiles() {
+    std::ifstream in(std::string(QUORIX_TEST_DATA) + "/molecules.smi");
+    std::vector<std::string> out;
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string smiles;
+        fields >> smiles;
+        out.push_back(smiles);
+    }
+    return out;
+}
+
+// Every atom: the one-walk results against explicit_valence then implicit_hs.
+void expect_fused_agree(const core::MolBuilder& m, const std::string& smiles) {
+    for (std::uint32_t a = 0; a < m.num_atoms(); ++a) {
+        const core::Atom& atom = m.atoms[a];
+        const bool fixed = (atom.flags & core::FIXED_HS) != 0;
+        const float declared = static_cast<float>(atom.num_explicit_hs);
+
+        const std::int32_t ev = *core::explicit_valence(m, a, false, declared);
+        const std::int32_t ih = fixed ? 0 : *core::implicit_hs(m, a, ev, false);
+        const core::AtomValence lenient = core::lenient_valence_hs(m, a);
+        ASSERT_EQ(lenient.explicit_valence, ev) << smiles << " atom " << a;
+        ASSERT_EQ(lenient.implicit_hs, ih) << smiles << " atom " << a;
+        ASSERT_EQ(lenient.aromatic, core::is_aromatic_atom(m, a)) << smiles << " atom " << a;
+        ASSERT_EQ(core::lenient_explicit_valence(m, a), ev) << smiles << " atom " << a;
+
+        const auto strict_ev = core::explicit_valence(m, a, true, declared);
+        std::expected<std::uint8_t, core::ValenceError> strict_ih = std::uint8_t(0);
+        if (strict_ev && !fixed) strict_ih = core::implicit_hs(m, a, *strict_ev, true);
+        const auto strict = core::strict_valence_hs(m, a);
+        core::AtomValence tried;
+        const bool passed = core::try_strict_valence_hs(m, a, tried);
+        if (!strict_ev) {
+            ASSERT_FALSE(strict) << smiles << " atom " << a;
+            EXPECT_EQ(strict.error(), strict_ev.error()) << smiles;
+            EXPECT_FALSE(passed);
+        } else if (!strict_ih) {
+            ASSERT_FALSE(strict) << smiles << " atom " << a;
+            EXPECT_EQ(strict.error(), strict_ih.error()) << smiles;
+            EXPECT_FALSE(passed);
+        } else {
+            ASSERT_TRUE(strict) << smiles << " atom " << a;
+            EXPECT_EQ(strict->explicit_valence, *strict_ev);
+            EXPECT_EQ(strict->implicit_hs, *strict_ih);
+            ASSERT_TRUE(passed);
+            EXPECT_EQ(tried.explicit_valence, *strict_ev);
+            EXPECT_EQ(tried.implicit_hs, *strict_ih);
+        }
+    }
+}
+
+TEST(FusedValence, AgreesWithTheTwoStepFunctionsOnRealMolecules) {
+    std::size_t checked = 0;
+    for (const std::string& smiles : real_smiles()) {
+        auto parsed = io::read_smiles(smiles);
+        if (!parsed) continue;
+        core::MolBuilder m = std::move(*parsed);
+        expect_fused_agree(m, smiles);  // as read: aromatic bonds, declared hydrogens
+        chem::cleanup(m);
+        chem::organometallics(m);
+        if (!chem::assign_valences(m)) continue;
+        chem::ring_membership(m);
+        if (!chem::kekulize(m)) continue;
+        expect_fused_agree(m, smiles);  // Kekulé form
+        ++checked;
+    }
+    EXPECT_GT(checked, 6900u);
+}
+
+// Charges, radicals, odd bond orders and flags the real file rarely has.
+TEST(FusedValence, AgreesOnUnusualAtoms) {
+    const char* odd[] = {"[CH5]", "[C-5]", "[N+5]", "[H-]", "[H+]", "[H-2]", "[P+]([O-])(F)(F)(F)(F)F", "[S+3](F)F",
+                         "[As-](F)(F)(F)(F)(F)F", "[Se+](=O)(=O)(=O)C", "c1cccc1", "[c]1ccccc1", "n1cccc1",
+                         "[nH]1cccc1", "[O+]1=CC=CC=C1", "[Xe](F)(F)(F)F", "[Og]", "*c1ccccc1", "[CH3]", "[C]",
+                         "[Fe]<-N", "N->[Fe]", "C$C", "[Cl+3]([O-])([O-])([O-])[O-]", "[B-](F)(F)(F)F"};
+    for (const char* smiles : odd) {
+        auto parsed = io::read_smiles(smiles);
+        ASSERT_TRUE(parsed) << smiles;
+        expect_fused_agree(*parsed, smiles);
+    }
+}
+
+// The pipeline as far as the second valence check.
+struct Perceived {
+    core::MolBuilder mol;
+    std::vector<std::uint8_t> saved;  // implicit hydrogens before aromaticity
+    chem::ValenceLists valences;
+};
+
+std::optional<Perceived> perceive(const std::string& smiles) {
+    auto parsed = io::read_smiles(smiles);
+    if (!parsed) return std::nullopt;
+    Perceived p{std::move(*parsed), {}, {}};
+    chem::cleanup(p.mol);
+    chem::organometallics(p.mol);
+    if (!chem::assign_valences(p.mol)) return std::nullopt;
+    chem::ring_membership(p.mol);
+    if (!chem::kekulize(p.mol)) return std::nullopt;
+    chem::assign_radicals(p.mol);
+    chem::perceive_aromaticity(p.mol);
+    for (const core::Atom& a : p.mol.atoms) p.saved.push_back(a.num_implicit_hs);
+    auto v = chem::assign_valences(p.mol);
+    if (!v) return std::nullopt;
+    p.valences = std::move(*v);
+    return p;
+}
+
+TEST(HandedValences, ConjugationAndHydrogenRepairMatchTheRecomputingSteps) {
+    std::size_t checked = 0, repaired = 0;
+    std::vector<std::string> inputs = real_smiles();
+    for (const char* extra : {"c1cc[nH]c1", "[nH]1cccc1", "C[N+](C)(C)C", "[CH2]c1ccccc1", "C=[C@@]=CC"})
+        inputs.push_back(extra);
+    for (const std::string& smiles : inputs) {
+        auto p = perceive(smiles);
+        if (!p) continue;
+        core::MolBuilder recomputed = p->mol, handed = p->mol;
+        chem::perceive_conjugation_and_hybridization(recomputed);
+        chem::perceive_conjugation_and_hybridization(handed, p->valences);
+        ASSERT_EQ(handed, recomputed) << smiles;
+        chem::cleanup_chirality(recomputed);
+        chem::cleanup_chirality(handed);
+        const std::uint32_t a = chem::adjust_hs(recomputed, p->saved);
+        const std::uint32_t b = chem::adjust_hs(handed, p->saved, p->valences.implicit_hs);
+        ASSERT_EQ(a, b) << smiles;
+        ASSERT_EQ(handed, recomputed) << smiles;
+        ++checked;
+        repaired += a > 0;
+    }
+    EXPECT_GT(checked, 6900u);
+    EXPECT_GT(repaired, 0u);
+}
+
+TEST(HandedValences, ListsMustMatchTheAtomCount) {
+    auto p = perceive("c1ccccc1O");
+    ASSERT_TRUE(p);
+    chem::ValenceLists short_lists = p->valences;
+    short_lists.explicit_valence.pop_back();
+    EXPECT_THROW(chem::perceive_conjugation_and_hybridization(p->mol, short_lists), InternalError);
+    std::vector<std::uint8_t> short_now(p->mol.num_atoms() - 1, 0);
+    EXPECT_THROW(chem::adjust_hs(p->mol, p->saved, short_now), InternalError);
+}
+
+}  // namespace
