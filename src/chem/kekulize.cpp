@@ -8,6 +8,7 @@
 #include "core/elements.hpp"
 #include "core/error.hpp"
 #include "core/valence.hpp"
+#include "core/walk.hpp"
 
 namespace quorix::chem {
 
@@ -46,7 +47,7 @@ bool needs_double_bond(const core::MolBuilder& mol, std::uint32_t a, const core:
                        std::vector<std::uint32_t>& system_bonds) {
     const core::Atom& atom = mol.atoms[a];
     std::int64_t s = 0, uncounted = 0;
-    for (core::Neighbor nb : mol.neighbors(a)) {
+    for (core::Neighbor nb : core::unchecked_neighbors(mol, a)) {
         const core::Bond& b = mol.bonds[nb.bond];
         const bool flagged = (b.flags & core::AROMATIC) != 0;
         if (flagged && (b.order == BondOrder::Single || b.order == BondOrder::Double || b.order == BondOrder::Aromatic)) {
@@ -143,6 +144,21 @@ struct Met {
     std::uint32_t atom, seq, bond;
 };
 
+// By atom, then walk position: a total order, so any sort gives the same list.
+void sort_met(std::vector<Met>& met) {
+    auto less = [](const Met& x, const Met& y) { return x.atom != y.atom ? x.atom < y.atom : x.seq < y.seq; };
+    if (met.size() > 16) {
+        std::sort(met.begin(), met.end(), less);
+        return;
+    }
+    for (std::size_t i = 1; i < met.size(); ++i) {
+        const Met m = met[i];
+        std::size_t j = i;
+        for (; j > 0 && less(m, met[j - 1]); --j) met[j] = met[j - 1];
+        met[j] = m;
+    }
+}
+
 // Per-call working state, kept between calls; the per-system parts are reset
 // only at the atoms and bonds of the finished system.
 struct Work {
@@ -179,6 +195,8 @@ std::expected<void, KekulizeError> kekulize_system(core::MolBuilder& mol, std::s
         aromatic = aromatic || w.touches[a];
     }
     if (wildcard != NONE && aromatic) return fail(KekulizeError::WildcardInAromatic{wildcard});
+    // Every atom would be visited at once and nothing written.
+    if (wildcard == NONE && !aromatic) return {};
 
     w.visit_order.clear();
     w.collected.clear();
@@ -234,10 +252,9 @@ std::expected<void, KekulizeError> kekulize_system(core::MolBuilder& mol, std::s
                 // the first bond to it on this atom's walk.
                 w.met.clear();
                 std::uint32_t seq = 0;
-                for (core::Neighbor nb : mol.neighbors(a))
+                for (core::Neighbor nb : core::unchecked_neighbors(mol, a))
                     if (w.in_system[nb.atom] && w.visited[nb.atom] == 0) w.met.push_back({nb.atom, seq++, nb.bond});
-                std::sort(w.met.begin(), w.met.end(),
-                          [](const Met& x, const Met& y) { return x.atom != y.atom ? x.atom < y.atom : x.seq < y.seq; });
+                sort_met(w.met);
                 w.options.clear();
                 const bool pairing = w.needs[a] != 0;
                 std::size_t kept = 0;
@@ -344,8 +361,9 @@ std::expected<void, KekulizeError> kekulize_system(core::MolBuilder& mol, std::s
         w.visited[a] = w.queued[a] = 0;
         w.chosen[a] = NONE;
         w.has_rest[a] = 0;
-        for (core::Neighbor nb : mol.neighbors(a)) w.double_ever[nb.bond] = 0;
     }
+    for (std::uint32_t bond : w.ever_list) w.double_ever[bond] = 0;  // the only bonds marked
+    w.ever_list.clear();
     return result;
 }
 

@@ -1,8 +1,8 @@
 #include "core/valence.hpp"
 
+#include <array>
 #include <cmath>
 #include <limits>
-#include <span>
 
 #include "core/elements.hpp"
 #include "core/error.hpp"
@@ -18,10 +18,35 @@ constexpr std::uint32_t Z_AS = 33;
 constexpr std::uint32_t Z_SE = 34;
 constexpr std::int32_t MAX_Z = 118;
 
-using Valences = std::span<const std::int8_t>;
+// An element's allowed valences, ascending; a trailing -1 allows any higher
+// one, and a lone -1 leaves the element unrestricted.
+struct Valences {
+    const std::int8_t* list;
+    std::uint32_t size;
+    std::int8_t first;
+    std::int8_t last;
+    bool unrestricted;
 
-Valences valences_of(std::int32_t z) { return ELEMENTS[static_cast<std::size_t>(z)].valences; }
-bool unrestricted(Valences list) { return list.size() == 1 && list[0] == -1; }
+    const std::int8_t* begin() const { return list; }
+    const std::int8_t* end() const { return list + size; }
+};
+
+// The element table's lists, compacted for the per-atom loops below.
+[[gnu::always_inline]] inline const std::array<Valences, NUM_ELEMENTS>& valence_table() {
+    static const std::array<Valences, NUM_ELEMENTS> table = [] {
+        std::array<Valences, NUM_ELEMENTS> t{};
+        for (std::uint32_t z = 0; z < NUM_ELEMENTS; ++z) {
+            const std::span<const std::int8_t> list = ELEMENTS[z].valences;
+            if (list.empty()) internal_error("元素的价态表为空");
+            t[z] = {list.data(), static_cast<std::uint32_t>(list.size()), list.front(), list.back(),
+                    list.size() == 1 && list[0] == -1};
+        }
+        return t;
+    }();
+    return table;
+}
+
+using Table = std::array<Valences, NUM_ELEMENTS>;
 
 // Charged atoms take the valences of the element with their electron count
 // (N+ gets carbon's list, O- fluorine's).
@@ -65,10 +90,17 @@ float bond_valence(const Bond& bond, bool atom_is_end) {
     }
 }
 
-// bond_valence doubled, by order and by whether the atom is the bond's end.
-constexpr std::uint8_t HALF_UNITS[7][2] = {
-    {0, 0}, {2, 2}, {4, 4}, {6, 6}, {8, 8}, {3, 3}, {0, 2},
-};
+// bond_valence doubled, by order byte and by whether the atom is the bond's end.
+constexpr std::array<std::array<std::uint8_t, 2>, 256> HALF_UNITS = [] {
+    std::array<std::array<std::uint8_t, 2>, 256> t{};
+    t[1] = {2, 2};
+    t[2] = {4, 4};
+    t[3] = {6, 6};
+    t[4] = {8, 8};
+    t[5] = {3, 3};
+    t[6] = {0, 2};
+    return t;
+}();
 
 float sequential_sum(const MolBuilder& mol, std::uint32_t atom) {
     float sum = 0.0f;
@@ -83,16 +115,16 @@ struct BondWalk {
 
 [[gnu::always_inline]] inline BondWalk walk_bonds(const MolBuilder& mol, std::uint32_t atom) {
     std::uint64_t twice = 0;
-    bool aromatic = false;
+    std::uint32_t aromatic = 0;
     const Bond* bonds = mol.bonds.data();
     const std::uint32_t* next = mol.next_half_edge.data();
     for (std::uint32_t h = at(mol.first_half_edge, atom); h != NONE; h = next[h]) {
         const Bond& b = bonds[h >> 1];
         const auto o = static_cast<std::uint8_t>(b.order);
-        if (o < 7) twice += HALF_UNITS[o][h & 1u];
-        aromatic |= (b.flags & AROMATIC) != 0 || b.order == BondOrder::Aromatic;
+        twice += HALF_UNITS[o][h & 1u];
+        aromatic |= (b.flags & AROMATIC) | (o == static_cast<std::uint8_t>(BondOrder::Aromatic));
     }
-    return {twice, aromatic};
+    return {twice, aromatic != 0};
 }
 
 // The bond valences as a float summed bond by bond. Every partial sum is a
@@ -103,40 +135,16 @@ float bond_sum(const MolBuilder& mol, std::uint32_t atom, std::uint64_t twice) {
     return sequential_sum(mol, atom);
 }
 
-// Up to this many half units every step of the float computation below is
-// exact or rounds the same way, so the integer one takes its place.
-constexpr std::uint64_t MAX_EXACT_HALVES = std::uint64_t(1) << 20;
-
-// explicit_from_total for a total of `halves` / 2 (at most MAX_EXACT_HALVES
-// halves), in integers: the comparisons are exact, and adding 0.1 before
-// rounding moves a whole number down to itself and a half up.
-std::int32_t explicit_from_halves(const Atom& a, std::int64_t halves, bool aromatic) {
-    const std::int32_t z = a.atomic_num;
-    std::int64_t valence = halves;
-    if (aromatic && z <= MAX_Z && !unrestricted(valences_of(z))) {
-        const Valences shifted = valences_of(shifted_element(z, a.formal_charge));
-        if (shifted[0] != -1 && halves > 2 * std::int64_t(shifted[0])) {
-            std::int64_t best = shifted[0];
-            for (std::int8_t entry : shifted) {
-                if (entry == -1 || 2 * std::int64_t(entry) > halves) break;
-                best = entry;
-            }
-            if (halves - 2 * best <= 3) valence = 2 * best;
-        }
-    }
-    return static_cast<std::int32_t>((valence + 1) / 2);
-}
-
 // The lenient explicit valence from the total of bond valences and hydrogens.
-std::int32_t explicit_from_total(const Atom& a, float total, bool aromatic) {
+std::int32_t explicit_from_total(const Table& table, const Atom& a, float total, bool aromatic) {
     const std::int32_t z = a.atomic_num;
     // Aromatic atoms whose bond orders overshoot an allowed valence by at most
     // one and a half (two aromatic bonds counted as three) snap down to it.
     float valence = total;
-    if (z <= MAX_Z && !unrestricted(valences_of(z))) {
-        const Valences shifted = valences_of(shifted_element(z, a.formal_charge));
-        if (shifted[0] != -1 && total > static_cast<float>(shifted[0]) && aromatic) {
-            std::int32_t best = shifted[0];
+    if (z <= MAX_Z && !table[z].unrestricted) {
+        const Valences& shifted = table[shifted_element(z, a.formal_charge)];
+        if (shifted.first != -1 && total > static_cast<float>(shifted.first) && aromatic) {
+            std::int32_t best = shifted.first;
             for (std::int8_t entry : shifted) {
                 if (entry == -1 || static_cast<float>(entry) > total) break;
                 best = entry;
@@ -147,29 +155,65 @@ std::int32_t explicit_from_total(const Atom& a, float total, bool aromatic) {
     return round_saturated(valence + 0.1f);
 }
 
+// Up to this many half units every step of the float computation above is
+// exact or rounds the same way, so the integer one below takes its place.
+constexpr std::uint64_t MAX_EXACT_HALVES = std::uint64_t(1) << 20;
+
+// explicit_from_total for a total of `halves` / 2 (at most MAX_EXACT_HALVES
+// plus 510 halves), in integers: the comparisons are exact, and adding 0.1
+// before rounding moves a whole number down to itself and a half up.
+[[gnu::always_inline]] inline std::int32_t explicit_from_halves(const Table& table, const Atom& a,
+                                                                std::int64_t halves, bool aromatic) {
+    const std::int32_t z = a.atomic_num;
+    std::int64_t valence = halves;
+    if (aromatic && z <= MAX_Z && !table[z].unrestricted) {
+        const Valences& shifted = table[shifted_element(z, a.formal_charge)];
+        if (shifted.first != -1 && halves > 2 * std::int64_t(shifted.first)) {
+            std::int64_t best = shifted.first;
+            for (std::int8_t entry : shifted) {
+                if (entry == -1 || 2 * std::int64_t(entry) > halves) break;
+                best = entry;
+            }
+            if (halves - 2 * best <= 3) valence = 2 * best;
+        }
+    }
+    return static_cast<std::int32_t>((valence + 1) / 2);
+}
+
+// The explicit valence with the declared hydrogens as the extra hydrogens.
+[[gnu::always_inline]] inline std::int32_t declared_hs_valence(const Table& table, const MolBuilder& mol,
+                                                               std::uint32_t atom, const Atom& a,
+                                                               const BondWalk& walk, bool aromatic) {
+    if (walk.twice <= MAX_EXACT_HALVES)
+        return explicit_from_halves(table, a, std::int64_t(walk.twice) + 2 * std::int64_t(a.num_explicit_hs),
+                                    aromatic);
+    return explicit_from_total(table, a, static_cast<float>(a.num_explicit_hs) + bond_sum(mol, atom, walk.twice),
+                               aromatic);
+}
+
 // The strict upper limit check of an element listed in the table.
-bool over_strict_limit(const Atom& a, std::int32_t value) {
+bool over_strict_limit(const Table& table, const Atom& a, std::int32_t value) {
     const std::int32_t z = a.atomic_num;
     const std::int32_t q = a.formal_charge;
     const std::int32_t t = shifted_element(z, q);
-    const Valences own = valences_of(z);
+    const Valences& own = table[z];
     std::int32_t limit;
     std::int32_t adjustment = 0;
     if ((z == Z_P || z == Z_S) && t > 16) {
-        limit = own.back();
+        limit = own.last;
         adjustment = -q;
     } else if (z == Z_H && q == -1) {
         limit = 2;  // a bridging hydride
     } else if (z == Z_AS && t >= 35) {
-        limit = own.back();
+        limit = own.last;
         adjustment = -q;
     } else if (z == Z_SE && t >= 35) {
         limit = 6;
         adjustment = -q;
     } else {
-        limit = valences_of(t).back();
+        limit = table[t].last;
     }
-    return limit >= 0 && own.back() != -1 && std::int64_t(value) + adjustment > limit;
+    return limit >= 0 && own.last != -1 && std::int64_t(value) + adjustment > limit;
 }
 
 struct HsResult {
@@ -183,7 +227,8 @@ constexpr HsResult hs_failure(ValenceErrorKind kind) { return {0, true, kind}; }
 // Implicit hydrogens for a given explicit valence; `is_aromatic` is asked only
 // when the answer depends on it. A failure is reported only when strict.
 template <class IsAromatic>
-HsResult implicit_from(const Atom& a, std::int32_t valence, bool strict, IsAromatic&& is_aromatic) {
+[[gnu::always_inline]] inline HsResult implicit_from(const Table& table, const Atom& a, std::int32_t valence,
+                                                     bool strict, IsAromatic&& is_aromatic) {
     const std::int32_t z = a.atomic_num;
     const std::int32_t q = a.formal_charge;
     if (z == 0) return {};
@@ -195,26 +240,28 @@ HsResult implicit_from(const Atom& a, std::int32_t valence, bool strict, IsAroma
         return {};
     }
 
-    if (z > MAX_Z || unrestricted(valences_of(z))) return {};
+    if (z > MAX_Z || table[z].unrestricted) return {};
     if (z - q <= 0) return {};
     const std::int32_t t = shifted_element(z, q);
-    const Valences shifted = valences_of(t);
-    if (shifted[0] == -1) return {};
+    const Valences& shifted = table[t];
+    if (shifted.first == -1) return {};
 
     std::int64_t v = std::int64_t(valence) + a.num_radical_electrons;
-    Valences list = shifted;
+    const Valences* list = &shifted;
     if (((z == Z_P || z == Z_S) && t > 16) || ((z == Z_AS || z == Z_SE) && t >= 35)) {
-        list = valences_of(z);
+        list = &table[z];
         v -= q;
     }
 
     // Hydrogen counts beyond the u8 field cannot be stored; such an atom gets none.
-    auto fill = [](std::int64_t missing) -> HsResult { return {missing > 255 ? std::uint8_t(0) : std::uint8_t(missing)}; };
+    auto fill = [](std::int64_t missing) -> HsResult {
+        return {missing > 255 ? std::uint8_t(0) : std::uint8_t(missing)};
+    };
 
     if (is_aromatic()) {
         // Aromatic atoms only ever fill up to their first allowed valence.
-        if (v <= shifted[0]) return fill(shifted[0] - v);
-        for (std::int8_t entry : list) {
+        if (v <= shifted.first) return fill(shifted.first - v);
+        for (std::int8_t entry : *list) {
             if (entry == v) return {};
             if (entry < 1) break;
         }
@@ -222,12 +269,42 @@ HsResult implicit_from(const Atom& a, std::int32_t valence, bool strict, IsAroma
         return {};
     }
 
-    for (std::int8_t entry : list) {
+    for (std::int8_t entry : *list) {
         if (entry < 0) break;
         if (entry >= v) return fill(entry - v);
     }
-    if (!strict || list.back() == -1 || valences_of(z).back() < 1) return {};
+    if (!strict || list->last == -1 || table[z].last < 1) return {};
     return hs_failure(ValenceErrorKind::ExplicitValenceOutOfRange);
+}
+
+struct StrictFailure {
+    ValenceErrorKind kind = ValenceErrorKind::ExplicitValenceOutOfRange;
+    std::int32_t value = 0;
+};
+
+[[gnu::always_inline]] inline bool strict_core(const MolBuilder& mol, std::uint32_t atom, AtomValence& out,
+                                               StrictFailure& failure) {
+    const Table& table = valence_table();
+    const Atom& a = checked_atom(mol, atom);
+    const BondWalk walk = walk_bonds(mol, atom);
+    const bool aromatic = (a.flags & AROMATIC) || walk.aromatic_bond;
+    const std::int32_t ev = declared_hs_valence(table, mol, atom, a, walk, aromatic);
+    out.explicit_valence = ev;
+    out.aromatic = aromatic;
+    out.implicit_hs = 0;
+    if (a.atomic_num <= MAX_Z && over_strict_limit(table, a, ev)) {
+        failure = {ValenceErrorKind::ExplicitValenceOutOfRange, ev};
+        return false;
+    }
+    if (!(a.flags & FIXED_HS)) {
+        const HsResult r = implicit_from(table, a, ev, true, [aromatic] { return aromatic; });
+        if (r.failed) {
+            failure = {r.kind, ev};
+            return false;
+        }
+        out.implicit_hs = r.hs;
+    }
+    return true;
 }
 
 }  // namespace
@@ -264,12 +341,13 @@ bool is_aromatic_atom(const MolBuilder& mol, std::uint32_t atom) {
 
 std::expected<std::int32_t, ValenceError> explicit_valence(const MolBuilder& mol, std::uint32_t atom, bool strict,
                                                            float extra_hs) {
+    const Table& table = valence_table();
     const Atom& a = checked_atom(mol, atom);
     const BondWalk walk = walk_bonds(mol, atom);
     const bool aromatic = (a.flags & AROMATIC) || walk.aromatic_bond;
-    const std::int32_t value = explicit_from_total(a, extra_hs + bond_sum(mol, atom, walk.twice), aromatic);
+    const std::int32_t value = explicit_from_total(table, a, extra_hs + bond_sum(mol, atom, walk.twice), aromatic);
     if (!strict || a.atomic_num > MAX_Z) return value;
-    if (over_strict_limit(a, value))
+    if (over_strict_limit(table, a, value))
         return std::unexpected(make_error(a.atomic_num, atom, value, ValenceErrorKind::ExplicitValenceOutOfRange));
     return value;
 }
@@ -277,72 +355,31 @@ std::expected<std::int32_t, ValenceError> explicit_valence(const MolBuilder& mol
 std::expected<std::uint8_t, ValenceError> implicit_hs(const MolBuilder& mol, std::uint32_t atom, std::int32_t valence,
                                                       bool strict) {
     const Atom& a = checked_atom(mol, atom);
-    const HsResult r = implicit_from(a, valence, strict, [&] { return is_aromatic_atom(mol, atom); });
+    const HsResult r =
+        implicit_from(valence_table(), a, valence, strict, [&] { return is_aromatic_atom(mol, atom); });
     if (r.failed) return std::unexpected(make_error(a.atomic_num, atom, valence, r.kind));
     return r.hs;
 }
 
-namespace {
-
-// The explicit valence with the declared hydrogens as the extra hydrogens.
-[[gnu::always_inline]] inline std::int32_t declared_hs_valence(const MolBuilder& mol, std::uint32_t atom,
-                                                               const Atom& a, const BondWalk& walk, bool aromatic) {
-    if (walk.twice <= MAX_EXACT_HALVES)
-        return explicit_from_halves(a, std::int64_t(walk.twice) + 2 * std::int64_t(a.num_explicit_hs), aromatic);
-    return explicit_from_total(a, static_cast<float>(a.num_explicit_hs) + bond_sum(mol, atom, walk.twice), aromatic);
-}
-
-}  // namespace
-
 void lenient_valence_hs(const MolBuilder& mol, std::uint32_t atom, AtomValence& out) {
+    const Table& table = valence_table();
     const Atom& a = checked_atom(mol, atom);
     const BondWalk walk = walk_bonds(mol, atom);
     const bool aromatic = (a.flags & AROMATIC) || walk.aromatic_bond;
-    const std::int32_t ev = declared_hs_valence(mol, atom, a, walk, aromatic);
+    const std::int32_t ev = declared_hs_valence(table, mol, atom, a, walk, aromatic);
     out.explicit_valence = ev;
-    out.implicit_hs = (a.flags & FIXED_HS) ? 0 : implicit_from(a, ev, false, [aromatic] { return aromatic; }).hs;
+    out.implicit_hs =
+        (a.flags & FIXED_HS) ? 0 : implicit_from(table, a, ev, false, [aromatic] { return aromatic; }).hs;
     out.aromatic = aromatic;
 }
 
 std::int32_t lenient_explicit_valence(const MolBuilder& mol, std::uint32_t atom) {
+    const Table& table = valence_table();
     const Atom& a = checked_atom(mol, atom);
     const BondWalk walk = walk_bonds(mol, atom);
     const bool aromatic = (a.flags & AROMATIC) || walk.aromatic_bond;
-    return declared_hs_valence(mol, atom, a, walk, aromatic);
+    return declared_hs_valence(table, mol, atom, a, walk, aromatic);
 }
-
-namespace {
-
-struct StrictFailure {
-    ValenceErrorKind kind = ValenceErrorKind::ExplicitValenceOutOfRange;
-    std::int32_t value = 0;
-};
-
-[[gnu::always_inline]] inline bool strict_core(const MolBuilder& mol, std::uint32_t atom, AtomValence& out,
-                                               StrictFailure& failure) {
-    const Atom& a = checked_atom(mol, atom);
-    const BondWalk walk = walk_bonds(mol, atom);
-    const bool aromatic = (a.flags & AROMATIC) || walk.aromatic_bond;
-    const std::int32_t ev = declared_hs_valence(mol, atom, a, walk, aromatic);
-    out.explicit_valence = ev;
-    out.aromatic = aromatic;
-    out.implicit_hs = 0;
-    if (a.atomic_num <= MAX_Z && over_strict_limit(a, ev)) {
-        failure = {ValenceErrorKind::ExplicitValenceOutOfRange, ev};
-        return false;
-    }
-    if (!(a.flags & FIXED_HS)) {
-        const HsResult r = implicit_from(a, ev, true, [aromatic] { return aromatic; });
-        if (r.failed) {
-            failure = {r.kind, ev};
-            return false;
-        }
-        out.implicit_hs = r.hs;
-    }
-    return true;
-}
-
-}  // namespace
 
 bool try_strict_valence_hs(const MolBuilder& mol, std::uint32_t atom, AtomValence& out) {
     StrictFailure failure;
