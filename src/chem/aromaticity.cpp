@@ -65,8 +65,10 @@ BondSummary summarize_bonds(const MolBuilder& mol, std::uint32_t atom) {
     return s;
 }
 
-// The spare-electron rule with the atom's lenient valence and sigma count known.
-std::optional<std::int32_t> spare_electrons_given(const MolBuilder& mol, std::uint32_t atom, std::int32_t valence,
+// The spare-electron rule with the atom's sigma count known. `valence` gives the
+// atom's lenient explicit valence; it is asked only when the rule needs it.
+template <class Valence>
+std::optional<std::int32_t> spare_electrons_given(const MolBuilder& mol, std::uint32_t atom, Valence&& valence,
                                                   std::int32_t sigma_bonds) {
     const Atom& a = mol.atoms[atom];
     const core::ElementInfo* el = core::element(a.atomic_num);
@@ -78,7 +80,7 @@ std::optional<std::int32_t> spare_electrons_given(const MolBuilder& mol, std::ui
     std::int32_t e = default_valence - a.num_radical_electrons - sigma +
                      std::max(electrons - (default_valence + a.formal_charge), 0);
     // A double bond plus more, a triple bond or two double bonds: one electron.
-    if (e >= 2 && valence - std::int32_t(mol.degree[atom]) >= 2) e = 1;
+    if (e >= 2 && valence() - std::int32_t(mol.degree[atom]) >= 2) e = 1;
     return e;
 }
 
@@ -86,8 +88,10 @@ PiContribution by_parity(std::int32_t e) {
     return e % 2 == 0 ? PiContribution::Two : PiContribution::One;
 }
 
-// `valence` is the atom's lenient explicit valence, computed once by the caller.
-PiContribution classify(const MolBuilder& mol, std::uint32_t atom, std::int32_t valence, const BondSummary& bonds) {
+// `valence` gives the atom's lenient explicit valence, asked only when needed:
+// most ring atoms that take no part are settled without it.
+template <class Valence>
+PiContribution classify(const MolBuilder& mol, std::uint32_t atom, Valence&& valence, const BondSummary& bonds) {
     const Atom& a = mol.atoms[atom];
     if (a.atomic_num == 0) return bonds.ring_multiple ? PiContribution::One : PiContribution::OneOrTwo;
     const auto spare = spare_electrons_given(mol, atom, valence, bonds.sigma);
@@ -111,7 +115,7 @@ PiContribution classify(const MolBuilder& mol, std::uint32_t atom, std::int32_t 
     if (e == 1) {
         if (exo) return pulls ? PiContribution::Zero : PiContribution::One;
         const std::int32_t declared_sigma = bonds.sigma + a.num_explicit_hs;
-        if (valence != declared_sigma) return PiContribution::One;
+        if (valence() != declared_sigma) return PiContribution::One;
         return a.formal_charge == 1 ? PiContribution::Zero : PiContribution::Excluded;
     }
     if (exo && pulls) return by_parity(e + 1);
@@ -210,10 +214,18 @@ struct Perception {
     // ring, and always before any mark is made.
     bool is_eligible_atom(std::uint32_t a) {
         if (w.eligible[a] == UNSEEN) {
-            const std::int32_t v = lenient_valence(mol, a);
             const BondSummary bonds = summarize_bonds(mol, a);
-            w.pi[a] = classify(mol, a, v, bonds);
-            w.eligible[a] = is_eligible(mol, a, w.pi[a], v, bonds) ? 1 : 0;
+            std::int32_t v = 0;
+            bool known = false;
+            const auto valence = [&] {
+                if (!known) {
+                    v = lenient_valence(mol, a);
+                    known = true;
+                }
+                return v;
+            };
+            w.pi[a] = classify(mol, a, valence, bonds);
+            w.eligible[a] = w.pi[a] != PiContribution::Excluded && is_eligible(mol, a, w.pi[a], valence(), bonds);
         }
         return w.eligible[a] == 1;
     }
@@ -466,18 +478,18 @@ std::int32_t sigma_bond_count(const MolBuilder& mol, std::uint32_t atom) {
 
 std::optional<std::int32_t> spare_electrons(const MolBuilder& mol, std::uint32_t atom) {
     quorix::at(mol.atoms, atom);
-    return spare_electrons_given(mol, atom, lenient_valence(mol, atom), sigma_bond_count(mol, atom));
+    return spare_electrons_given(mol, atom, [&] { return lenient_valence(mol, atom); }, sigma_bond_count(mol, atom));
 }
 
 std::optional<std::int32_t> spare_electrons(const MolBuilder& mol, std::uint32_t atom, std::int32_t valence) {
     quorix::at(mol.atoms, atom);
-    return spare_electrons_given(mol, atom, valence, sigma_bond_count(mol, atom));
+    return spare_electrons_given(mol, atom, [valence] { return valence; }, sigma_bond_count(mol, atom));
 }
 
 void pi_contributions(const MolBuilder& mol, std::span<PiContribution> out) {
     if (out.size() != mol.atoms.size()) internal_error("π 类数组长度与原子数不符");
     for (std::uint32_t i = 0; i < mol.num_atoms(); ++i)
-        out[i] = classify(mol, i, lenient_valence(mol, i), summarize_bonds(mol, i));
+        out[i] = classify(mol, i, [&] { return lenient_valence(mol, i); }, summarize_bonds(mol, i));
 }
 
 std::uint32_t perceive_aromaticity(MolBuilder& mol) {

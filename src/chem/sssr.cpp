@@ -29,30 +29,56 @@ struct LocalGraph {
     std::uint32_t num_edges() const { return static_cast<std::uint32_t>(edge_begin.size()); }
 };
 
+// Local index of each atom of a system (its position in the ascending list),
+// through a per-thread table that is clean again when this goes out of scope.
+class LocalIndex {
+public:
+    explicit LocalIndex(std::span<const std::uint32_t> atoms) : atoms_(atoms) {
+        std::vector<std::uint32_t>& t = table();
+        if (!atoms.empty() && t.size() <= atoms.back()) t.resize(std::size_t(atoms.back()) + 1, NONE);
+        for (std::uint32_t i = 0; i < atoms.size(); ++i) t[atoms[i]] = i;
+    }
+    ~LocalIndex() {
+        std::vector<std::uint32_t>& t = table();
+        for (std::uint32_t a : atoms_) t[a] = NONE;
+    }
+    LocalIndex(const LocalIndex&) = delete;
+    LocalIndex& operator=(const LocalIndex&) = delete;
+
+    std::uint32_t operator()(std::uint32_t atom) const {
+        const std::vector<std::uint32_t>& t = table();
+        const std::uint32_t i = atom < t.size() ? t[atom] : NONE;
+        if (i == NONE) internal_error("端点必在分量内");
+        return i;
+    }
+
+private:
+    static std::vector<std::uint32_t>& table() {
+        thread_local std::vector<std::uint32_t> t;
+        return t;
+    }
+    std::span<const std::uint32_t> atoms_;
+};
+
 // Local atoms are the system's atoms in ascending order (`atoms`); each atom's
 // row lists its edges in ascending edge order.
 void build_local(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system,
                  std::span<const std::uint32_t> atoms, LocalGraph& g) {
-    thread_local std::vector<std::uint32_t> local_of;
     g.atoms.assign(atoms.begin(), atoms.end());
     const std::uint32_t n = g.num_atoms();
     if (n == 0) return;
-    if (local_of.size() <= atoms.back()) local_of.resize(std::size_t(atoms.back()) + 1, NONE);
-    for (std::uint32_t i = 0; i < n; ++i) local_of[atoms[i]] = i;
+    LocalIndex local(atoms);
     g.offsets.assign(std::size_t(n) + 1, 0);
     g.edge_begin.clear();
     g.edge_end.clear();
     for (std::uint32_t b : system) {
         const core::Bond& bond = at(bonds, b);
-        const std::uint32_t x = bond.begin < local_of.size() ? local_of[bond.begin] : NONE;
-        const std::uint32_t y = bond.end < local_of.size() ? local_of[bond.end] : NONE;
-        if (x == NONE || y == NONE) internal_error("端点必在分量内");
+        const std::uint32_t x = local(bond.begin), y = local(bond.end);
         g.edge_begin.push_back(x);
         g.edge_end.push_back(y);
         ++g.offsets[x + 1];
         ++g.offsets[y + 1];
     }
-    for (std::uint32_t a : atoms) local_of[a] = NONE;
     for (std::uint32_t a = 0; a < n; ++a) g.offsets[a + 1] += g.offsets[a];
     g.entries.resize(g.offsets.back());
     g.fill.assign(g.offsets.begin(), g.offsets.end() - 1);
@@ -76,30 +102,51 @@ void emit(const LocalGraph& g, std::span<const std::uint32_t> system, const Atom
 }
 
 // A system that is one simple cycle: walked from its smallest atom along its
-// lower-numbered bond. False (and nothing appended) when the walk does not close
-// as one cycle.
-bool single_ring(const LocalGraph& g, std::span<const std::uint32_t> system, RingList& out) {
-    const std::uint32_t n = g.num_atoms();
+// lower-numbered bond, from each atom's two bonds alone. False (nothing appended) when
+// some atom has other than two of the bonds or the walk does not close.
+bool quick_single_ring(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system,
+                       std::span<const std::uint32_t> atoms, RingList& out) {
+    struct Pair {
+        std::uint32_t count = 0;
+        std::uint32_t neighbor[2];
+        std::uint32_t edge[2];  // ascending, as the atom's row
+    };
+    thread_local std::vector<Pair> pairs;
+    const auto n = static_cast<std::uint32_t>(atoms.size());
+    pairs.assign(n, Pair{});
+    {
+        LocalIndex local(atoms);
+        for (std::uint32_t e = 0; e < system.size(); ++e) {
+            const core::Bond& bond = at(bonds, system[e]);
+            const std::uint32_t x = local(bond.begin), y = local(bond.end);
+            for (auto [p, q] : {std::pair{x, y}, std::pair{y, x}}) {
+                Pair& slot = pairs[p];
+                if (slot.count < 2) {
+                    slot.neighbor[slot.count] = q;
+                    slot.edge[slot.count] = e;
+                }
+                ++slot.count;
+            }
+        }
+    }
+    for (const Pair& p : pairs)
+        if (p.count != 2) return false;
     const std::size_t first = out.atoms.size();
     std::uint32_t prev = NONE, cur = 0, steps = 0;
     bool closed = true;
-    while (steps < g.num_edges()) {
+    while (steps < system.size()) {
         if (steps != 0 && cur == 0) {
             closed = false;
             break;
         }
-        const LocalEntry* next = nullptr;
-        for (std::uint32_t k = g.offsets[cur]; k < g.offsets[cur + 1]; ++k)
-            if (g.entries[k].neighbor != prev) {
-                next = &g.entries[k];
-                break;
-            }
-        if (next == nullptr) internal_error("度数为 2 的顶点必有一个非来路的邻居");
-        out.atoms.push_back(g.atoms[cur]);
-        out.bonds.push_back(system[next->edge]);
+        const Pair& p = pairs[cur];
+        const std::uint32_t k = p.neighbor[0] != prev ? 0 : p.neighbor[1] != prev ? 1 : 2;
+        if (k == 2) internal_error("度数为 2 的顶点必有一个非来路的邻居");
+        out.atoms.push_back(atoms[cur]);
+        out.bonds.push_back(system[p.edge[k]]);
         ++steps;
         prev = cur;
-        cur = next->neighbor;
+        cur = p.neighbor[k];
     }
     if (!closed || cur != 0 || steps != n) {
         out.atoms.resize(first);
@@ -190,13 +237,16 @@ void small_system_rings(const LocalGraph& g, std::span<const std::uint32_t> syst
     Row rows[128];
     std::uint8_t row_start[65];
     std::uint64_t adjacent[64];
+    // first_edge[64 * u + v]: the first edge of u's row to v; set for neighbours only.
+    std::uint8_t first_edge[64 * 64];
     for (std::uint32_t a = 0; a <= n; ++a) row_start[a] = std::uint8_t(g.offsets[a]);
     for (std::uint32_t a = 0; a < n; ++a) {
         adjacent[a] = 0;
-        for (std::uint32_t k = g.offsets[a]; k < g.offsets[a + 1]; ++k) {
+        for (std::uint32_t k = g.offsets[a + 1]; k-- > g.offsets[a];) {
             const LocalEntry& en = g.entries[k];
             rows[k] = {std::uint8_t(en.neighbor), std::uint8_t(en.edge), g.edge_begin[en.edge] == a};
             adjacent[a] |= std::uint64_t(1) << en.neighbor;
+            first_edge[64 * a + en.neighbor] = std::uint8_t(en.edge);
         }
     }
 
@@ -228,16 +278,9 @@ void small_system_rings(const LocalGraph& g, std::span<const std::uint32_t> syst
                 const std::uint32_t u = queue[head];
                 dequeued |= std::uint64_t(1) << u;
                 std::uint64_t children = 0;
-                if (dist[u] < depth) {
-                    children = adjacent[u] & ~reached;
+                if (dist[u] < depth && (children = adjacent[u] & ~reached) != 0) {
                     reached |= children;
-                    // Children in row order, each from its first edge.
-                    std::uint64_t left = children;
-                    for (std::uint32_t k = row_start[u]; left != 0; ++k) {
-                        const std::uint32_t v = rows[k].neighbor;
-                        if (!((left >> v) & 1u)) continue;
-                        left &= ~(std::uint64_t(1) << v);
-                        const std::uint32_t e = rows[k].edge;
+                    const auto adopt = [&](std::uint32_t v, std::uint32_t e) {
                         dist[v] = std::uint8_t(dist[u] + 1);
                         parent[v] = std::uint8_t(u);
                         parent_edge[v] = std::uint8_t(e);
@@ -245,6 +288,19 @@ void small_system_rings(const LocalGraph& g, std::span<const std::uint32_t> syst
                         path_atoms[v] = path_atoms[u] | std::uint64_t(1) << v;
                         path_edges[v] = path_edges[u] | std::uint64_t(1) << e;
                         queue[tail++] = std::uint8_t(v);
+                    };
+                    if ((children & (children - 1)) == 0) {
+                        const auto v = static_cast<std::uint32_t>(std::countr_zero(children));
+                        adopt(v, first_edge[64 * u + v]);
+                    } else {
+                        // Children in row order, each from its first edge.
+                        std::uint64_t left = children;
+                        for (std::uint32_t k = row_start[u]; left != 0; ++k) {
+                            const std::uint32_t v = rows[k].neighbor;
+                            if (!((left >> v) & 1u)) continue;
+                            left &= ~(std::uint64_t(1) << v);
+                            adopt(v, rows[k].edge);
+                        }
                     }
                 }
                 const std::uint64_t closing = adjacent[u] & reached & ~dequeued & ~children;
@@ -480,15 +536,14 @@ void general_system_rings(const LocalGraph& g, std::span<const std::uint32_t> sy
 
 void system_rings(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system,
                   std::span<const std::uint32_t> atoms, RingList& out, bool allow_small) {
+    if (atoms.empty()) return;
+    // One simple cycle, the commonest system: walked without the local graph.
+    // When the walk fails, the full search below would fail it the same way.
+    if (atoms.size() > 2 && system.size() == atoms.size() && quick_single_ring(bonds, system, atoms, out)) return;
     LocalGraph& g = local_graph();
     build_local(bonds, system, atoms, g);
     const std::uint32_t n = g.num_atoms();
     const std::uint32_t m = g.num_edges();
-    if (n == 0) return;
-
-    bool all_degree_two = true;
-    for (std::uint32_t a = 0; a < n; ++a) all_degree_two &= g.offsets[a + 1] - g.offsets[a] == 2;
-    if (n > 2 && m == n && all_degree_two && single_ring(g, system, out)) return;
     if (allow_small && n <= 64 && m <= 64) small_system_rings(g, system, out);
     else general_system_rings(g, system, out);
 }

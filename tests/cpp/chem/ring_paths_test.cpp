@@ -149,6 +149,23 @@ TEST(SmallSystemSearch, DenseCageKeepsEveryFaceOnce) {
     for (const Ring& r : rings) EXPECT_EQ(r.atoms.size(), 4u);
 }
 
+// A caller's system need not be one block: two triangles given together have
+// as many bonds as atoms, all of degree two, yet are no single cycle.
+TEST(SystemRings, DisjointCyclesGivenAsOneSystemAreNotOneRing) {
+    const core::MolBuilder m = skeleton(6, {{0, 1}, {1, 2}, {2, 0}, {3, 4}, {4, 5}, {5, 3}});
+    const std::vector<std::uint32_t> system{0, 1, 2, 3, 4, 5};
+    const std::vector<Ring> rings = sssr_of_ring_system(m.bonds, system);
+    ASSERT_EQ(rings.size(), 2u);
+    std::vector<std::uint32_t> covered;
+    for (const Ring& r : rings) {
+        EXPECT_EQ(r.atoms.size(), 3u);
+        EXPECT_EQ(r.bonds.size(), 3u);
+        covered.insert(covered.end(), r.atoms.begin(), r.atoms.end());
+    }
+    std::ranges::sort(covered);
+    EXPECT_EQ(covered, (std::vector<std::uint32_t>{0, 1, 2, 3, 4, 5}));
+}
+
 // Ring blocks reused across molecules of falling size must never show what an
 // earlier molecule left behind.
 TEST(RingBlocksReuse, MatchFreshResultsAcrossMolecules) {
