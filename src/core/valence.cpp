@@ -114,17 +114,18 @@ struct BondWalk {
 };
 
 [[gnu::always_inline]] inline BondWalk walk_bonds(const MolBuilder& mol, std::uint32_t atom) {
+    static_assert(AROMATIC == 1u, "the aromatic bit is collected in bit 0");
     std::uint64_t twice = 0;
-    std::uint32_t aromatic = 0;
+    std::uint32_t marks = 0;  // bit 0: an aromatic flag or order
     const Bond* bonds = mol.bonds.data();
     const std::uint32_t* next = mol.next_half_edge.data();
     for (std::uint32_t h = at(mol.first_half_edge, atom); h != NONE; h = next[h]) {
         const Bond& b = bonds[h >> 1];
         const auto o = static_cast<std::uint8_t>(b.order);
         twice += HALF_UNITS[o][h & 1u];
-        aromatic |= (b.flags & AROMATIC) | (o == static_cast<std::uint8_t>(BondOrder::Aromatic));
+        marks |= b.flags | (o == static_cast<std::uint8_t>(BondOrder::Aromatic));
     }
-    return {twice, aromatic != 0};
+    return {twice, (marks & AROMATIC) != 0};
 }
 
 // The bond valences as a float summed bond by bond. Every partial sum is a
@@ -192,7 +193,7 @@ constexpr std::uint64_t MAX_EXACT_HALVES = std::uint64_t(1) << 20;
 }
 
 // The strict upper limit check of an element listed in the table.
-bool over_strict_limit(const Table& table, const Atom& a, std::int32_t value) {
+[[gnu::always_inline]] inline bool over_strict_limit(const Table& table, const Atom& a, std::int32_t value) {
     const std::int32_t z = a.atomic_num;
     const std::int32_t q = a.formal_charge;
     const std::int32_t t = shifted_element(z, q);
@@ -392,6 +393,21 @@ std::expected<AtomValence, ValenceError> strict_valence_hs(const MolBuilder& mol
     if (!strict_core(mol, atom, out, failure))
         return std::unexpected(make_error(mol.atoms[atom].atomic_num, atom, failure.value, failure.kind));
     return out;
+}
+
+std::expected<void, ValenceError> strict_valences(const MolBuilder& mol, std::span<std::int32_t> explicit_valences,
+                                                  std::span<std::uint8_t> implicit_hs) {
+    const std::uint32_t n = mol.num_atoms();
+    if (explicit_valences.size() != n || implicit_hs.size() != n) internal_error("价态数组长度与原子数不符");
+    for (std::uint32_t a = 0; a < n; ++a) {
+        AtomValence out;
+        StrictFailure failure;
+        if (!strict_core(mol, a, out, failure))
+            return std::unexpected(make_error(mol.atoms[a].atomic_num, a, failure.value, failure.kind));
+        explicit_valences[a] = out.explicit_valence;
+        implicit_hs[a] = static_cast<std::uint8_t>(out.implicit_hs);
+    }
+    return {};
 }
 
 }  // namespace quorix::core

@@ -121,9 +121,27 @@ void initial_partition(const MolBuilder& mol, Partition& p) {
     // plain sort orders by invariant and then by atom index.
     using Slot = unsigned __int128;
     thread_local std::vector<Slot> slots;
+    thread_local std::vector<std::uint32_t> order_sum;
     slots.resize(n);
+    // The bond order sums in one pass over the bonds (they wrap like the u32
+    // they are, so the order of addition does not matter).
+    order_sum.assign(n, 0);
+    for (const core::Bond& b : mol.bonds) {
+        const std::uint32_t w = doubled_order_weight(b.order);
+        order_sum[b.begin] += w;
+        order_sum[b.end] += w;
+    }
     for (std::uint32_t a = 0; a < n; ++a) {
-        const PackedInvariant k = pack(canon_invariant(mol, a));
+        const core::Atom& atom = mol.atoms[a];
+        CanonInvariant inv;
+        inv.atomic_num = atom.atomic_num;
+        inv.degree = static_cast<std::uint8_t>(mol.degree[a] & 0xFFu);
+        inv.bond_order_sum = order_sum[a];
+        inv.formal_charge = atom.formal_charge;
+        inv.total_hs = static_cast<std::uint8_t>(std::min(atom.total_hs(), 255u));
+        inv.isotope = atom.isotope;
+        inv.aromatic = (atom.flags & core::AROMATIC) ? 1 : 0;
+        const PackedInvariant k = pack(inv);
         slots[a] = (Slot(k.hi) << 64) | (Slot(k.lo) << 32) | a;
     }
     std::sort(slots.begin(), slots.end());
@@ -192,8 +210,10 @@ void split_sorted(Partition& p, std::uint32_t cell, const Entry* keyed, std::siz
         position[keyed[i].atom] = pos;
     }
 
-    const bool was_queued = p.is_queued(cell);
-    p.dequeue(cell);
+    // Queue bits by start position; the cell number is known to be valid here.
+    std::uint64_t* queue = p.queue_bits.data();
+    const bool was_queued = (queue[s >> 6] >> (s & 63)) & 1u;
+    queue[s >> 6] &= ~(std::uint64_t{1} << (s & 63));
 
     // Blocks in position order: the unkeyed run, then one per run of equal keys.
     const std::uint32_t base = p.num_cells();
@@ -230,8 +250,10 @@ void split_sorted(Partition& p, std::uint32_t cell, const Entry* keyed, std::siz
     if (blocks == 0) internal_error("至少一块");
 
     for (std::uint32_t b = 0; b < blocks; ++b) {
-        const std::uint32_t number = b == 0 ? cell : base + b - 1;
-        if (b != largest || was_queued) p.enqueue(number);
+        if (b == largest && !was_queued) continue;
+        const std::uint32_t start = p.cell_start[b == 0 ? cell : base + b - 1];
+        queue[start >> 6] |= std::uint64_t{1} << (start & 63);
+        p.queue_low_word = std::min(p.queue_low_word, start >> 6);
     }
 }
 
@@ -315,6 +337,7 @@ void individualise(Partition& p, std::uint32_t atom, std::uint32_t cell) {
 std::optional<std::uint32_t> next_tied_cell(const Partition& p, std::uint32_t from_position) {
     const std::uint32_t n = p.num_atoms();
     if (from_position > n) internal_error("起点越界");
+    if (p.is_discrete()) return std::nullopt;
     // Walking cells by position finds the smallest tied start first.
     for (std::uint32_t pos = from_position; pos < n;) {
         const std::uint32_t cell = p.cell_of[p.order[pos]];
@@ -558,8 +581,87 @@ bool split_by_neighbours_packed(Partition& p, const MolBuilder& mol, std::uint32
     return true;
 }
 
+// Phase 1 for a splitter with few bonds (a lone atom, mostly): the same steps on
+// the stack, entries and groups found by linear search. False, with nothing
+// changed, when the splitter has too many bonds or a key would not pack.
+bool split_by_small_splitter(Partition& p, const MolBuilder& mol, std::uint32_t splitter) {
+    constexpr unsigned MAX = 16;
+    std::uint32_t atom_of[MAX];
+    std::uint64_t bytes[MAX];
+    std::uint8_t length[MAX];
+    unsigned entries = 0;
+    const std::uint32_t* next = mol.next_half_edge.data();
+    const std::uint32_t* first = mol.first_half_edge.data();
+    const core::Bond* bonds = mol.bonds.data();
+    const std::uint32_t* cell_of = p.cell_of.data();
+    const std::uint32_t* cell_start = p.cell_start.data();
+    const std::uint32_t* cell_end = p.cell_end.data();
+    const std::uint32_t xs = cell_start[splitter], xe = cell_end[splitter];
+    for (std::uint32_t pos = xs; pos < xe; ++pos) {
+        for (std::uint32_t h = first[p.order[pos]]; h != NONE; h = next[h]) {
+            const core::Bond& bond = bonds[h >> 1];
+            const std::uint32_t u = (h & 1u) ? bond.begin : bond.end;
+            const std::uint32_t cell = cell_of[u];
+            if (cell_end[cell] - cell_start[cell] < 2) continue;
+            unsigned e = 0;
+            while (e < entries && atom_of[e] != u) ++e;
+            if (e == entries) {
+                if (entries == MAX) return false;
+                atom_of[e] = u;
+                bytes[e] = 0;
+                length[e] = 0;
+                ++entries;
+            }
+            if (length[e] == 8) return false;
+            bytes[e] |= std::uint64_t(static_cast<std::uint8_t>(bond.order)) << (8 * length[e]);
+            ++length[e];
+        }
+    }
+    if (entries == 0) return true;
+    for (unsigned e = 0; e < entries; ++e) {
+        if (length[e] == 1) {
+            bytes[e] = (bytes[e] + 1) << 56;
+            continue;
+        }
+        std::uint8_t sorted[8];
+        for (unsigned k = 0; k < length[e]; ++k) {
+            const auto v = static_cast<std::uint8_t>(bytes[e] >> (8 * k));
+            unsigned j = k;
+            for (; j > 0 && sorted[j - 1] > v; --j) sorted[j] = sorted[j - 1];
+            sorted[j] = v;
+        }
+        std::uint64_t code = 0;
+        for (unsigned k = 0; k < length[e]; ++k) code |= std::uint64_t(sorted[k] + 1u) << (56 - 8 * k);
+        bytes[e] = code;
+    }
+    // Groups by cell in order of first appearance, entries in entry order.
+    std::uint32_t group_cell[MAX];
+    std::uint8_t group_of[MAX];
+    unsigned groups = 0;
+    for (unsigned e = 0; e < entries; ++e) {
+        const std::uint32_t cell = cell_of[atom_of[e]];
+        unsigned g = 0;
+        while (g < groups && group_cell[g] != cell) ++g;
+        if (g == groups) group_cell[groups++] = cell;
+        group_of[e] = static_cast<std::uint8_t>(g);
+    }
+    CodedAtom keyed[MAX];
+    for (unsigned g = 0; g < groups; ++g) {
+        unsigned k = 0;
+        for (unsigned e = 0; e < entries; ++e)
+            if (group_of[e] == g) keyed[k++] = CodedAtom{bytes[e], atom_of[e]};
+        split_cell_coded(p, group_cell[g], std::span<CodedAtom>(keyed, k));
+    }
+    return true;
+}
+
 void split_by_neighbours(Partition& p, const MolBuilder& mol, std::uint32_t splitter, RefineWorkspace& w) {
-    if (w.bytes_only || !split_by_neighbours_packed(p, mol, splitter, w)) split_by_neighbours_long(p, mol, splitter, w);
+    if (w.bytes_only) {
+        split_by_neighbours_long(p, mol, splitter, w);
+        return;
+    }
+    if (split_by_small_splitter(p, mol, splitter)) return;
+    if (!split_by_neighbours_packed(p, mol, splitter, w)) split_by_neighbours_long(p, mol, splitter, w);
 }
 
 // The @/@@ byte of a tagged atom under the current classes: 0 when two
@@ -621,7 +723,16 @@ void refine_partition(Partition& p, const MolBuilder& mol, RefineWorkspace& w) {
     if (p.num_atoms() != n) internal_error("划分与分子的原子数不符");
     if (w.entry_of.size() != n || w.chiral_key.size() != n) w.prepare(mol);
     for (;;) {
-        while (auto splitter = p.pop_queue()) split_by_neighbours(p, mol, *splitter, w);
+        while (auto splitter = p.pop_queue()) {
+            split_by_neighbours(p, mol, *splitter, w);
+            if (p.is_discrete()) {
+                // Nothing can split any more, in either phase: what is still
+                // queued would only be popped.
+                std::fill(p.queue_bits.begin(), p.queue_bits.end(), 0);
+                p.queue_low_word = static_cast<std::uint32_t>(p.queue_bits.size());
+                return;
+            }
+        }
         if (w.tagged.empty()) return;
         const std::uint32_t before = p.num_cells();
         split_by_chirality(p, mol, w);

@@ -73,8 +73,8 @@ struct KeyedAtom {
 // One atom with its key packed into an integer whose order is the bytewise order
 // of the key (see `code_key`).
 struct CodedAtom {
-    std::uint64_t key = 0;
-    std::uint32_t atom = 0;
+    std::uint64_t key;  // left uninitialised so that scratch arrays cost nothing
+    std::uint32_t atom;
 };
 
 // Packs a key of at most 8 bytes, each below 255, so that integer order and

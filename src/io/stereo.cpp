@@ -63,16 +63,6 @@ bool small_ring_search(const MolBuilder& mol, std::uint32_t bond, VisitMarks& vi
     return found;
 }
 
-// Scratch shared by the per-bond tests of one molecule.
-struct RingProbe {
-    VisitMarks visited;
-    std::vector<std::uint32_t> layer;
-    std::vector<std::uint32_t> next;
-
-    explicit RingProbe(const MolBuilder& mol) : visited(mol.num_atoms()) {}
-    bool small(const MolBuilder& mol, std::uint32_t bond) { return small_ring_search(mol, bond, visited, layer, next); }
-};
-
 // Visited flags kept per thread, all clear between uses, grown to the molecule.
 VisitMarks& thread_marks(std::uint32_t n) {
     thread_local VisitMarks marks(0);
@@ -189,8 +179,7 @@ BondDirection direction_from(const Bond& bond, std::uint32_t atom) {
 
 bool in_small_ring(const MolBuilder& mol, std::uint32_t bond) {
     if (bond >= mol.num_bonds()) return false;
-    RingProbe probe(mol);
-    return probe.small(mol, bond);
+    return small_ring(mol, bond);
 }
 
 bool end_is_distinguishable(const MolBuilder& mol, std::uint32_t atom, std::uint32_t partner,

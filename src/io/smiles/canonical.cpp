@@ -56,6 +56,8 @@ std::vector<Configured> configured_double_bonds(const MolBuilder& mol, std::span
 
     for (std::uint32_t d = 0; d < mol.num_bonds(); ++d) {
         const Bond& bond = mol.bonds[d];
+        // Without a stored value only a double bond with marks around can count.
+        if (bond.stereo == BondStereo::None && (flags.empty() || bond.order != BondOrder::Double)) continue;
         Configured c{};
         std::uint32_t sub_bond[2][2];
         c.end_atom[0] = bond.begin;
@@ -216,7 +218,6 @@ public:
         : mol_(mol), configurations_(configured_double_bonds(mol, effective_marks)),
           writer_(mol, SmilesMode::Canonical, effective_marks), s_(s) {
         deep_ = has_stereo(mol, !configurations_.empty());
-        shortcut_ = automorphisms_decide_text(mol);
         leaf_budget_ = std::max<std::uint32_t>(8, 30000 / std::max<std::uint32_t>(mol.num_atoms(), 1));
     }
 
@@ -264,7 +265,7 @@ public:
                 push(child, *tied, a);
                 continue;
             }
-            complete(child);
+            complete(child, tied ? child.cell_start[*tied] : child.num_atoms());
             leaf(child);
         }
         if (!has_best_) internal_error("格非空");
@@ -281,7 +282,7 @@ private:
     SmilesWriter writer_;
     CanonScratch& s_;
     bool deep_ = false;
-    bool shortcut_ = false;
+    std::uint8_t shortcut_ = 0;  // whether automorphisms decide equal texts: 0 not yet known, 1 yes, 2 no
     bool has_best_ = false;
     std::size_t depth_ = 0;
     std::size_t automorphism_count_ = 0;
@@ -322,9 +323,9 @@ private:
         }
     }
 
-    // The remaining ties: split off the first atom of the lowest tied cell.
-    void complete(Partition& p) {
-        std::uint32_t from = 0;
+    // The remaining ties: split off the first atom of the lowest tied cell. No
+    // tied cell starts before `from`.
+    void complete(Partition& p, std::uint32_t from) {
         while (auto cell = next_tied_cell(p, from)) {
             from = p.cell_start[*cell];
             individualise(p, p.order[from], *cell);
@@ -345,13 +346,20 @@ private:
             if (is_tetrahedral(ax)) ax.chiral_tag = ay.chiral_tag = core::ChiralTag::Unspecified;
             if (!(ax == ay)) return false;
         }
+        const std::uint32_t* next = mol_.next_half_edge.data();
         for (const Bond& b : mol_.bonds) {
             const std::uint32_t u = gamma[b.begin], v = gamma[b.end];
-            const std::uint32_t image = mol_.bond_between(u, v);
-            if (image == NONE) return false;
-            const Bond& c = mol_.bonds[image];
-            if (c.order != b.order || c.flags != b.flags) return false;
-            if (b.order == BondOrder::Dative && c.begin != u) return false;
+            if (u == b.begin && v == b.end) continue;
+            const Bond* image = nullptr;
+            for (std::uint32_t h = mol_.first_half_edge[u]; h != NONE; h = next[h]) {
+                const Bond& c = mol_.bonds[h >> 1];
+                if (((h & 1u) ? c.begin : c.end) == v) {
+                    image = &c;
+                    break;
+                }
+            }
+            if (image == nullptr || image->order != b.order || image->flags != b.flags) return false;
+            if (b.order == BondOrder::Dative && image->begin != u) return false;
         }
         // A centre and its image are written with the same mark when the tags agree
         // once the image's ligands are read in the order gamma gives them.
@@ -383,8 +391,18 @@ private:
             if (b.direction != core::BondDirection::None || b.stereo != BondStereo::None) return false;
         for (const core::Atom& a : mol.atoms)
             if (a.chiral_tag != core::ChiralTag::Unspecified && !is_tetrahedral(a)) return false;
-        for (std::uint32_t b = 0; b < mol.num_bonds(); ++b)
-            if (mol.bond_between(mol.bonds[b].begin, mol.bonds[b].end) != b) return false;
+        // One bond per atom pair: each atom's neighbours are distinct.
+        const std::uint32_t* next = mol.next_half_edge.data();
+        for (std::uint32_t a = 0; a < mol.num_atoms(); ++a) {
+            for (std::uint32_t h = mol.first_half_edge[a]; h != NONE; h = next[h]) {
+                const Bond& b = mol.bonds[h >> 1];
+                const std::uint32_t far = (h & 1u) ? b.begin : b.end;
+                for (std::uint32_t g = next[h]; g != NONE; g = next[g]) {
+                    const Bond& c = mol.bonds[g >> 1];
+                    if (((g & 1u) ? c.begin : c.end) == far) return false;
+                }
+            }
+        }
         return true;
     }
 
@@ -392,7 +410,8 @@ private:
         ++leaves_;
         std::vector<std::uint32_t>& gamma = s_.gamma;
         bool equal = false;
-        if (has_best_ && shortcut_) {
+        if (has_best_ && shortcut_ == 0) shortcut_ = automorphisms_decide_text(mol_) ? 1 : 2;
+        if (has_best_ && shortcut_ == 1) {
             gamma.resize(p.num_atoms());
             for (std::uint32_t k = 0; k < p.num_atoms(); ++k) gamma[s_.best_order[k]] = p.order[k];
             equal = automorphic(gamma);

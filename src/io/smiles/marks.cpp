@@ -83,7 +83,7 @@ std::optional<MolBuilder> rereference_double_bond_stereo(const MolBuilder& mol,
 void restatable_bonds(const MolBuilder& mol, std::vector<std::uint32_t>& out) {
     out.clear();
     for (std::uint32_t b = 0; b < mol.num_bonds(); ++b)
-        if (has_double_bond_stereo(mol, b) && static_cast<std::uint8_t>(mol.bonds[b].stereo) > 2) out.push_back(b);
+        if (static_cast<std::uint8_t>(mol.bonds[b].stereo) > 2 && has_double_bond_stereo(mol, b)) out.push_back(b);
 }
 
 bool rereferenced_stereo(const MolBuilder& mol, std::span<const std::uint32_t> priorities,

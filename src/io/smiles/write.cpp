@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <cmath>
 #include <optional>
 #include <string>
@@ -29,11 +30,13 @@ struct Entry {
     std::uint32_t atom;  // the far atom
 };
 
-// Task-stack entries: an atom visit, or one of the texts "(", ")", ".".
-struct Task {
-    enum Kind : std::uint8_t { Visit, Open, Close, Dot } kind;
-    std::uint32_t atom = NONE;
-    std::uint32_t bond = NONE;
+// One atom on the path of the writing walk: its next entry to look at, its last
+// child's entry (NONE for a leaf) and whether it opened a branch.
+struct Frame {
+    std::uint32_t atom;
+    std::uint32_t next;
+    std::uint32_t last;
+    bool branch;
 };
 
 // Everything one call needs, kept between calls so that a warm writer allocates
@@ -51,17 +54,24 @@ struct Scratch {
     std::vector<std::uint32_t> prev_bond;
     std::vector<std::uint32_t> bond_label;
     std::vector<std::uint8_t> label_in_use;
-    std::vector<Task> tasks;
+    std::vector<Frame> frames;
+    std::string text;  // the text as it is written
     std::vector<std::int8_t> group_flip;
     StereoMarks marks;
     std::vector<std::uint32_t> written, stored, written2, stored2;
 };
 
-void append_number(std::string& out, std::uint64_t value) {
-    char buf[24];
-    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
-    out.append(buf, end);
-}
+// Writes into room the caller has sized beforehand.
+struct Sink {
+    char* at;
+
+    void put(char c) { *at++ = c; }
+    void put(std::string_view text) {
+        std::memcpy(at, text.data(), text.size());
+        at += text.size();
+    }
+    void number(std::uint64_t value) { at = std::to_chars(at, at + 20, value).ptr; }
+};
 
 bool is_aromatic(const Atom& a) { return (a.flags & core::AROMATIC) != 0; }
 
@@ -85,17 +95,41 @@ bool aromatic_writable(std::uint8_t z) {
 
 unsigned total_hs(const Atom& a) { return std::min(a.total_hs(), 255u); }
 
-void append_symbol(std::string& out, const Atom& a) {
-    const core::ElementInfo* info = core::element(a.atomic_num);
-    if (a.atomic_num == 0 || info == nullptr) {
-        out += '*';
-        return;
+// Element symbols as written, plain and aromatic (lower case), per atomic number;
+// "*" for 0 and for numbers without an element.
+struct SymbolTable {
+    struct Text {
+        char text[8];
+        std::uint8_t size;
+    };
+    Text plain[256];
+    Text aromatic[256];
+
+    SymbolTable() {
+        for (unsigned z = 0; z < 256; ++z) {
+            const core::ElementInfo* info = core::element(z);
+            std::string_view symbol = "*";
+            if (z != 0 && info != nullptr) symbol = info->symbol;
+            if (symbol.size() > sizeof plain[z].text) internal_error("元素符号过长");
+            Text& p = plain[z];
+            Text& a = aromatic[z];
+            p.size = a.size = static_cast<std::uint8_t>(symbol.size());
+            for (std::size_t i = 0; i < symbol.size(); ++i) {
+                p.text[i] = symbol[i];
+                a.text[i] = symbol[i] >= 'A' && symbol[i] <= 'Z' ? char(symbol[i] - 'A' + 'a') : symbol[i];
+            }
+        }
     }
-    const std::size_t at_start = out.size();
-    out += info->symbol;
-    if (is_aromatic(a))
-        for (std::size_t i = at_start; i < out.size(); ++i)
-            if (out[i] >= 'A' && out[i] <= 'Z') out[i] = char(out[i] - 'A' + 'a');
+};
+
+const SymbolTable& symbols() {
+    static const SymbolTable table;
+    return table;
+}
+
+void append_symbol(Sink& out, const SymbolTable& table, const Atom& a) {
+    const SymbolTable::Text& t = is_aromatic(a) ? table.aromatic[a.atomic_num] : table.plain[a.atomic_num];
+    out.put(std::string_view(t.text, t.size));
 }
 
 }  // namespace
@@ -108,43 +142,71 @@ struct AtomTexts {
     std::vector<std::uint32_t> start;
     std::vector<std::uint32_t> chiral_at;
     std::vector<std::uint8_t> bracket;
+    // Each atom's neighbours in half-edge order: adj[adj_start[a], adj_start[a + 1]).
+    std::vector<std::uint32_t> adj_start;
+    std::vector<Entry> adj;
 
     void build(const MolBuilder& mol, SmilesMode mode) {
         const std::uint32_t n = mol.num_atoms();
-        text.clear();
+        adj_start.resize(std::size_t{n} + 1);
+        adj_start[0] = 0;
+        for (std::uint32_t a = 0; a < n; ++a) adj_start[a + 1] = adj_start[a] + mol.degree[a];
+        adj.resize(adj_start[n]);
+        const std::uint32_t* next = mol.next_half_edge.data();
+        for (std::uint32_t a = 0; a < n; ++a) {
+            Entry* slice = adj.data() + adj_start[a];
+            std::uint32_t k = 0;
+            for (std::uint32_t h = mol.first_half_edge[a]; h != NONE; h = next[h]) {
+                if (k == mol.degree[a]) internal_error("半边表长度与度数不符");
+                const Bond& b = mol.bonds[h >> 1];
+                slice[k++] = {h >> 1, (h & 1u) ? b.begin : b.end};
+            }
+            if (k != mol.degree[a]) internal_error("半边表长度与度数不符");
+        }
+
         start.resize(std::size_t{n} + 1);
         chiral_at.resize(n);
         bracket.resize(n);
-        for (std::uint32_t u = 0; u < n; ++u) {
-            const Atom& a = mol.atoms[u];
-            start[u] = static_cast<std::uint32_t>(text.size());
-            bracket[u] = needs_brackets(mol, u, mode) ? 1 : 0;
-            if (!bracket[u]) {
-                append_symbol(text, a);
-                chiral_at[u] = static_cast<std::uint32_t>(text.size());
-                continue;
+        // No atom text is longer than 32 bytes ("[" isotope symbol "H" count
+        // charge ":" map "]").
+        const SymbolTable& table = symbols();
+        // The buffer only grows; start[n] marks the end of what was written.
+        if (text.size() < std::size_t{n} * 32 + 8) text.resize(std::size_t{n} * 32 + 8);
+        char* buf = text.data();
+        {
+            Sink out{buf};
+            for (std::uint32_t u = 0; u < n; ++u) {
+                const Atom& a = mol.atoms[u];
+                start[u] = static_cast<std::uint32_t>(out.at - buf);
+                bracket[u] = needs_brackets(mol, u, mode) ? 1 : 0;
+                if (!bracket[u]) {
+                    append_symbol(out, table, a);
+                    chiral_at[u] = static_cast<std::uint32_t>(out.at - buf);
+                    continue;
+                }
+                out.put('[');
+                if (a.isotope != 0) out.number(a.isotope);
+                append_symbol(out, table, a);
+                chiral_at[u] = static_cast<std::uint32_t>(out.at - buf);
+                const unsigned h = total_hs(a);
+                if (h != 0) {
+                    out.put('H');
+                    if (h > 1) out.number(h);
+                }
+                if (a.formal_charge != 0) {
+                    out.put(a.formal_charge > 0 ? '+' : '-');
+                    const int magnitude = std::abs(int(a.formal_charge));
+                    if (magnitude > 1) out.number(unsigned(magnitude));
+                }
+                if (a.map_num != 0) {
+                    out.put(':');
+                    out.number(a.map_num);
+                }
+                out.put(']');
             }
-            text += '[';
-            if (a.isotope != 0) append_number(text, a.isotope);
-            append_symbol(text, a);
-            chiral_at[u] = static_cast<std::uint32_t>(text.size());
-            const unsigned h = total_hs(a);
-            if (h != 0) {
-                text += 'H';
-                if (h > 1) append_number(text, h);
-            }
-            if (a.formal_charge != 0) {
-                text += a.formal_charge > 0 ? '+' : '-';
-                const int magnitude = std::abs(int(a.formal_charge));
-                if (magnitude > 1) append_number(text, unsigned(magnitude));
-            }
-            if (a.map_num != 0) {
-                text += ':';
-                append_number(text, a.map_num);
-            }
-            text += ']';
+            start[n] = static_cast<std::uint32_t>(out.at - buf);
+            if (start[n] > std::size_t{n} * 32 + 8) internal_error("原子文本超出预留空间");
         }
-        start[n] = static_cast<std::uint32_t>(text.size());
     }
 };
 
@@ -179,9 +241,12 @@ private:
     const AtomTexts& texts_;
     std::span<const StoredStereo> stored_;
     SmilesOutput& out_;
+    Sink text_{nullptr};  // where the text goes while emit() runs
 
     void traverse();
     void emit();
+    // The frame of `u` on the writing walk: its first entry and its last child.
+    Frame frame(std::uint32_t u, bool branch) const;
     void visit(std::uint32_t u, std::uint32_t via);
     void written_bond_order(std::uint32_t u, std::vector<std::uint32_t>& out) const;
     void append_bond(std::uint32_t b, std::uint32_t from);
@@ -202,31 +267,36 @@ void Writer::traverse() {
     const std::uint32_t n = mol_.num_atoms();
     const std::uint32_t m = mol_.num_bonds();
 
-    // Neighbour lists sorted by (priority of the far atom, bond index).
-    s_.nb_start.assign(n + 1, 0);
-    for (std::uint32_t a = 0; a < n; ++a) s_.nb_start[a + 1] = s_.nb_start[a] + mol_.degree[a];
-    s_.nbs.resize(2 * std::size_t(m));
+    // Neighbour lists sorted by (priority of the far atom, bond index): the lists
+    // in half-edge order come ready-made, each is keyed once and sorted.
+    s_.nb_start.assign(texts_.adj_start.begin(), texts_.adj_start.end());
+    s_.nbs.resize(texts_.adj.size());
+    const std::uint32_t* pri = pri_.data();
     for (std::uint32_t a = 0; a < n; ++a) {
-        Entry* slice = s_.nbs.data() + s_.nb_start[a];
-        std::uint32_t k = 0;
-        for (core::Neighbor nb : mol_.neighbors(a)) {
-            if (k == mol_.degree[a]) internal_error("半边表长度与度数不符");
-            slice[k++] = {nb.bond, nb.atom};
-        }
-        if (k != mol_.degree[a]) internal_error("半边表长度与度数不符");
-        auto less = [&](const Entry& x, const Entry& y) {
-            const std::uint32_t px = pri_[x.atom], py = pri_[y.atom];
-            return px != py ? px < py : x.bond < y.bond;
-        };
-        if (k <= 20) {
-            for (std::uint32_t i = 1; i < k; ++i) {
-                Entry e = slice[i];
+        const std::uint32_t first = texts_.adj_start[a];
+        const std::uint32_t k = texts_.adj_start[a + 1] - first;
+        const Entry* from = texts_.adj.data() + first;
+        Entry* slice = s_.nbs.data() + first;
+        if (k <= 16) {
+            // Keys are unique within one list (each holds its bonds once).
+            std::uint64_t keys[16];
+            for (std::uint32_t i = 0; i < k; ++i) {
+                const Entry e = from[i];
+                const std::uint64_t key = (std::uint64_t(pri[e.atom]) << 32) | e.bond;
                 std::uint32_t j = i;
-                for (; j > 0 && less(e, slice[j - 1]); --j) slice[j] = slice[j - 1];
+                for (; j > 0 && key < keys[j - 1]; --j) {
+                    keys[j] = keys[j - 1];
+                    slice[j] = slice[j - 1];
+                }
+                keys[j] = key;
                 slice[j] = e;
             }
         } else {
-            std::stable_sort(slice, slice + k, less);
+            std::copy(from, from + k, slice);
+            std::stable_sort(slice, slice + k, [&](const Entry& x, const Entry& y) {
+                const std::uint32_t px = pri[x.atom], py = pri[y.atom];
+                return px != py ? px < py : x.bond < y.bond;
+            });
         }
     }
 
@@ -234,12 +304,12 @@ void Writer::traverse() {
     s_.roots_by_priority.assign(n, ~std::uint64_t(0));
     bool permutation = true;
     for (std::uint32_t a = 0; a < n && permutation; ++a) {
-        const std::uint32_t p = pri_[a];
+        const std::uint32_t p = pri[a];
         permutation = p < n && s_.roots_by_priority[p] == ~std::uint64_t(0);
         if (permutation) s_.roots_by_priority[p] = a;
     }
     if (!permutation) {
-        for (std::uint32_t a = 0; a < n; ++a) s_.roots_by_priority[a] = (std::uint64_t(pri_[a]) << 32) | a;
+        for (std::uint32_t a = 0; a < n; ++a) s_.roots_by_priority[a] = (std::uint64_t(pri[a]) << 32) | a;
         std::sort(s_.roots_by_priority.begin(), s_.roots_by_priority.end());
     }
 
@@ -249,32 +319,39 @@ void Writer::traverse() {
     s_.prev_bond.assign(n, NONE);
     s_.roots.clear();
     s_.ring_found.clear();
+    // The walk's stack holds each atom at most once: room for all of them.
+    if (s_.dfs.size() < n) s_.dfs.resize(n);
+    std::pair<std::uint32_t, std::uint32_t>* dfs = s_.dfs.data();
+    std::uint8_t* atom_seen = s_.atom_seen.data();
+    std::uint8_t* bond_seen = s_.bond_seen.data();
+    const std::uint32_t* nb_start = s_.nb_start.data();
+    const Entry* nbs = s_.nbs.data();
     for (std::uint64_t key : s_.roots_by_priority) {
         const auto root = static_cast<std::uint32_t>(key);
-        if (s_.atom_seen[root]) continue;
-        s_.atom_seen[root] = 1;
+        if (atom_seen[root]) continue;
+        atom_seen[root] = 1;
         s_.roots.push_back(root);
-        s_.dfs.assign(1, {root, s_.nb_start[root]});
-        while (!s_.dfs.empty()) {
-            auto& [u, i] = s_.dfs.back();
-            if (i == s_.nb_start[u + 1]) {
-                s_.dfs.pop_back();
+        std::size_t depth = 1;
+        dfs[0] = {root, nb_start[root]};
+        while (depth > 0) {
+            auto& [u, i] = dfs[depth - 1];
+            if (i == nb_start[u + 1]) {
+                --depth;
                 continue;
             }
             const std::uint32_t idx = i++;
-            const Entry e = s_.nbs[idx];
-            if (s_.bond_seen[e.bond]) continue;
-            s_.bond_seen[e.bond] = 1;
-            if (!s_.atom_seen[e.atom]) {
-                s_.atom_seen[e.atom] = 1;
+            const Entry e = nbs[idx];
+            if (bond_seen[e.bond]) continue;
+            bond_seen[e.bond] = 1;
+            if (!atom_seen[e.atom]) {
+                atom_seen[e.atom] = 1;
                 s_.tree[idx] = 1;
                 const Bond& b = mol_.bonds[e.bond];
                 if (b.begin != u && b.end != u) internal_error("遍历产生的键必以当前原子为端点");
                 s_.prev_bond[e.atom] = e.bond;
-                s_.dfs.push_back({e.atom, s_.nb_start[e.atom]});  // invalidates u and i
+                dfs[depth++] = {e.atom, nb_start[e.atom]};
             } else {
-                const std::uint32_t from = s_.dfs.back().first;
-                s_.ring_found.push_back({from, e.bond});
+                s_.ring_found.push_back({u, e.bond});
                 s_.ring_found.push_back({e.atom, e.bond});
             }
         }
@@ -299,28 +376,62 @@ void Writer::written_bond_order(std::uint32_t u, std::vector<std::uint32_t>& out
 
 void Writer::emit() {
     const std::uint32_t m = mol_.num_bonds();
+    const std::uint32_t n = mol_.num_atoms();
     s_.bond_label.assign(m, NONE);
     s_.label_in_use.clear();
     s_.group_flip.assign(m, -1);
-    out_.atom_order.reserve(mol_.num_atoms());
-    out_.text.reserve(std::size_t(mol_.num_atoms()) * 2 + 8);
+    out_.atom_order.reserve(n);
 
-    s_.tasks.clear();
-    for (std::size_t r = s_.roots.size(); r-- > 1;) {
-        s_.tasks.push_back({Task::Visit, s_.roots[r], NONE});
-        s_.tasks.push_back({Task::Dot});
-    }
-    s_.tasks.push_back({Task::Visit, s_.roots[0], NONE});
-    while (!s_.tasks.empty()) {
-        const Task t = s_.tasks.back();
-        s_.tasks.pop_back();
-        switch (t.kind) {
-            case Task::Open: out_.text += '('; break;
-            case Task::Close: out_.text += ')'; break;
-            case Task::Dot: out_.text += '.'; break;
-            case Task::Visit: visit(t.atom, t.bond); break;
+    // Room for the longest text these atoms and bonds can make: each atom's text
+    // with at most 16 bytes of chirality, a bond symbol of at most 2 and a pair
+    // of parentheses; each ring bond a symbol and two labels of at most 13. The
+    // buffer only grows.
+    const std::size_t room = texts_.start[n] + std::size_t{n} * 20 + s_.ring_found.size() / 2 * 28 + s_.roots.size() + 8;
+    if (s_.text.size() < room) s_.text.resize(room);
+    text_ = Sink{s_.text.data()};
+
+    // Depth-first over the tree the traversal left: every child but the last is a
+    // branch in parentheses, the last continues the chain; one frame per atom on
+    // the current path.
+    if (s_.frames.size() < n) s_.frames.resize(n);
+    Frame* frames = s_.frames.data();
+    for (std::size_t r = 0; r < s_.roots.size(); ++r) {
+        if (r != 0) text_.put('.');
+        const std::uint32_t root = s_.roots[r];
+        visit(root, NONE);
+        std::size_t depth = 0;
+        frames[depth++] = frame(root, false);
+        while (depth > 0) {
+            Frame& f = frames[depth - 1];
+            std::uint32_t k = f.next;
+            const std::uint32_t end = f.last == NONE ? k : f.last + 1;
+            while (k < end && !s_.tree[k]) ++k;
+            if (k == end) {
+                if (f.branch) text_.put(')');
+                --depth;
+                continue;
+            }
+            f.next = k + 1;
+            const Entry e = s_.nbs[k];
+            const bool branch = k != f.last;
+            if (branch) text_.put('(');
+            visit(e.atom, e.bond);
+            frames[depth++] = frame(e.atom, branch);
         }
     }
+    const auto used = static_cast<std::size_t>(text_.at - s_.text.data());
+    if (used > room) internal_error("SMILES 文本超出预留空间");
+    out_.text.assign(s_.text.data(), used);
+}
+
+Frame Writer::frame(std::uint32_t u, bool branch) const {
+    std::uint32_t last = NONE;
+    for (std::uint32_t k = s_.nb_start[u + 1]; k-- > s_.nb_start[u];)
+        if (s_.tree[k]) {
+            last = k;
+            break;
+        }
+    return Frame{u, s_.nb_start[u], last, branch};
 }
 
 void Writer::visit(std::uint32_t u, std::uint32_t via) {
@@ -342,29 +453,14 @@ void Writer::visit(std::uint32_t u, std::uint32_t via) {
         }
         // The label text: a digit, "%nn", or "%(n)".
         if (label < 10) {
-            out_.text += char('0' + label);
+            text_.put(char('0' + label));
         } else if (label < 100) {
-            out_.text += '%';
-            append_number(out_.text, label);
+            text_.put('%');
+            text_.number(label);
         } else {
-            out_.text += "%(";
-            append_number(out_.text, label);
-            out_.text += ')';
-        }
-    }
-
-    // All children but the last become branches; the last continues the chain.
-    std::uint32_t last = NONE;
-    for (std::uint32_t k = s_.nb_start[u + 1]; k-- > s_.nb_start[u];) {
-        if (!s_.tree[k]) continue;
-        const Entry e = s_.nbs[k];
-        if (last == NONE) {
-            s_.tasks.push_back({Task::Visit, e.atom, e.bond});
-            last = k;
-        } else {
-            s_.tasks.push_back({Task::Close});
-            s_.tasks.push_back({Task::Visit, e.atom, e.bond});
-            s_.tasks.push_back({Task::Open});
+            text_.put("%(");
+            text_.number(label);
+            text_.put(')');
         }
     }
 }
@@ -386,26 +482,26 @@ void Writer::append_bond(std::uint32_t b, std::uint32_t from) {
                     if (flip < 0) flip = mark == 2 ? 1 : 0;
                     if (flip) mark = mark == 1 ? 2 : 1;
                 }
-                out_.text += mark == 1 ? '/' : '\\';
+                text_.put(mark == 1 ? '/' : '\\');
             } else if (bond.order == BondOrder::Aromatic) {
-                if (!both_aromatic) out_.text += ':';
+                if (!both_aromatic) text_.put(':');
             } else if (both_aromatic) {
-                out_.text += '-';
+                text_.put('-');
             }
             break;
-        case BondOrder::Double: out_.text += '='; break;
-        case BondOrder::Triple: out_.text += '#'; break;
-        case BondOrder::Quadruple: out_.text += '$'; break;
-        case BondOrder::Dative: out_.text += from == bond.begin ? "->" : "<-"; break;
+        case BondOrder::Double: text_.put('='); break;
+        case BondOrder::Triple: text_.put('#'); break;
+        case BondOrder::Quadruple: text_.put('$'); break;
+        case BondOrder::Dative: text_.put(from == bond.begin ? "->" : "<-"); break;
     }
 }
 
 void Writer::append_atom(std::uint32_t u) {
     const char* text = texts_.text.data();
     const std::uint32_t b = texts_.start[u], c = texts_.chiral_at[u], e = texts_.start[u + 1];
-    out_.text.append(text + b, c - b);
+    text_.put(std::string_view(text + b, c - b));
     if (texts_.bracket[u]) append_chirality(u);
-    out_.text.append(text + c, e - c);
+    text_.put(std::string_view(text + c, e - c));
 }
 
 // Hydrogen count of an allene terminal atom: declared when fixed, otherwise what
@@ -498,7 +594,7 @@ void Writer::append_chirality(std::uint32_t u) {
             }
             ChiralTag tag = a.chiral_tag;
             if (invert) tag = tag == ChiralTag::Cw ? ChiralTag::Ccw : ChiralTag::Cw;
-            out_.text += tag == ChiralTag::Cw ? "@@" : "@";
+            text_.put(tag == ChiralTag::Cw ? "@@" : "@");
             return;
         }
         case ChiralTag::SquarePlanar:
@@ -516,10 +612,10 @@ void Writer::append_chirality(std::uint32_t u) {
             const auto number = core::renumber_polyhedral_permutation(a.chiral_tag, a.chiral_permutation, stored,
                                                                       written);
             if (!number) return;
-            out_.text += a.chiral_tag == ChiralTag::SquarePlanar          ? "@SP"
-                         : a.chiral_tag == ChiralTag::TrigonalBipyramidal ? "@TB"
-                                                                          : "@OH";
-            append_number(out_.text, *number);
+            text_.put(a.chiral_tag == ChiralTag::SquarePlanar          ? "@SP"
+                      : a.chiral_tag == ChiralTag::TrigonalBipyramidal ? "@TB"
+                                                                       : "@OH");
+            text_.number(*number);
             return;
         }
         case ChiralTag::Allene: {
@@ -529,8 +625,8 @@ void Writer::append_chirality(std::uint32_t u) {
             if (!allene_ligands(u, true, written, s_.written2)) return;
             const std::uint8_t p = core::permutation_parity(written, stored);
             if (p == 2) return;
-            out_.text += "@AL";
-            append_number(out_.text, p == 1 ? 3 - number : number);
+            text_.put("@AL");
+            text_.number(p == 1 ? 3 - number : number);
             return;
         }
         default:

@@ -161,6 +161,37 @@ TEST(HandedValences, ConjugationAndHydrogenRepairMatchTheRecomputingSteps) {
     EXPECT_GT(repaired, 0u);
 }
 
+TEST(HandedValences, KekulizeStartsFromTheFirstCheck) {
+    std::size_t checked = 0, failures = 0;
+    std::vector<std::string> inputs = real_smiles();
+    for (const char* extra : {"c1cccc1", "c1ccccc1.c1cccc1", "[nH]1cccc1", "c1cc[c-]c1", "C1=CC=CC=C1", "c1ccc*1"})
+        inputs.push_back(extra);
+    for (const std::string& smiles : inputs) {
+        auto parsed = io::read_smiles(smiles);
+        if (!parsed) continue;
+        core::MolBuilder m = std::move(*parsed);
+        chem::cleanup(m);
+        chem::organometallics(m);
+        auto valences = chem::assign_valences(m);
+        if (!valences) continue;
+        chem::RingBlocks blocks;
+        chem::find_ring_blocks(m, blocks);
+        chem::set_ring_flags(m, blocks);
+        core::MolBuilder handed = m;
+        const auto plain_result = chem::kekulize(m, blocks.systems);
+        const auto handed_result = chem::kekulize(handed, blocks.systems, *valences);
+        ASSERT_EQ(handed_result.has_value(), plain_result.has_value()) << smiles;
+        if (!plain_result) {
+            EXPECT_EQ(handed_result.error(), plain_result.error()) << smiles;
+            ++failures;
+        }
+        ASSERT_EQ(handed, m) << smiles;
+        ++checked;
+    }
+    EXPECT_GT(checked, 6900u);
+    EXPECT_GE(failures, 3u);
+}
+
 TEST(HandedValences, ListsMustMatchTheAtomCount) {
     auto p = perceive("c1ccccc1O");
     ASSERT_TRUE(p);
@@ -169,6 +200,9 @@ TEST(HandedValences, ListsMustMatchTheAtomCount) {
     EXPECT_THROW(chem::perceive_conjugation_and_hybridization(p->mol, short_lists), InternalError);
     std::vector<std::uint8_t> short_now(p->mol.num_atoms() - 1, 0);
     EXPECT_THROW(chem::adjust_hs(p->mol, p->saved, short_now), InternalError);
+    chem::RingBlocks blocks;
+    chem::find_ring_blocks(p->mol, blocks);
+    EXPECT_THROW(chem::kekulize(p->mol, blocks.systems, short_lists), InternalError);
 }
 
 }  // namespace
