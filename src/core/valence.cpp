@@ -283,12 +283,11 @@ struct StrictFailure {
     std::int32_t value = 0;
 };
 
-[[gnu::always_inline]] inline bool strict_core(const MolBuilder& mol, std::uint32_t atom, AtomValence& out,
-                                               StrictFailure& failure) {
-    const Table& table = valence_table();
-    const Atom& a = checked_atom(mol, atom);
-    const BondWalk walk = walk_bonds(mol, atom);
-    const bool aromatic = (a.flags & AROMATIC) || walk.aromatic_bond;
+// The strict rules once the bonds are walked; they read only the atom's element,
+// charge, radicals and FIXED_HS bit, the aromatic bit and the valence total.
+[[gnu::always_inline]] inline bool strict_rules(const Table& table, const MolBuilder& mol, std::uint32_t atom,
+                                                const Atom& a, const BondWalk& walk, bool aromatic, AtomValence& out,
+                                                StrictFailure& failure) {
     const std::int32_t ev = declared_hs_valence(table, mol, atom, a, walk, aromatic);
     out.explicit_valence = ev;
     out.aromatic = aromatic;
@@ -306,6 +305,23 @@ struct StrictFailure {
         out.implicit_hs = r.hs;
     }
     return true;
+}
+
+[[gnu::always_inline]] inline bool strict_core(const MolBuilder& mol, std::uint32_t atom, AtomValence& out,
+                                               StrictFailure& failure) {
+    const Table& table = valence_table();
+    const Atom& a = checked_atom(mol, atom);
+    const BondWalk walk = walk_bonds(mol, atom);
+    const bool aromatic = (a.flags & AROMATIC) || walk.aromatic_bond;
+    return strict_rules(table, mol, atom, a, walk, aromatic, out, failure);
+}
+
+// Everything strict_rules reads, packed (for totals counted in integers); a
+// molecule has few distinct atom kinds, so whole passes mostly repeat answers.
+std::uint64_t rules_key(const Atom& a, std::uint64_t halves, bool aromatic) {
+    return std::uint64_t(a.atomic_num) | std::uint64_t(static_cast<std::uint8_t>(a.formal_charge)) << 8 |
+           std::uint64_t(a.num_radical_electrons) << 16 | std::uint64_t((a.flags & FIXED_HS) != 0) << 24 |
+           std::uint64_t(aromatic) << 25 | halves << 26;
 }
 
 }  // namespace
@@ -399,13 +415,41 @@ std::expected<void, ValenceError> strict_valences(const MolBuilder& mol, std::sp
                                                   std::span<std::uint8_t> implicit_hs) {
     const std::uint32_t n = mol.num_atoms();
     if (explicit_valences.size() != n || implicit_hs.size() != n) internal_error("价态数组长度与原子数不符");
-    for (std::uint32_t a = 0; a < n; ++a) {
+    const Table& table = valence_table();
+    // Answers of this pass by rules_key; only successes are kept (a failure ends
+    // the pass), and a slot holds the latest key that hashed to it.
+    struct Remembered {
+        std::uint64_t key;  // ~0 when empty: no real key has bit 63 set
+        std::int32_t explicit_valence;
+        std::uint8_t implicit_hs;
+    };
+    std::array<Remembered, 32> memo;
+    for (Remembered& r : memo) r.key = ~std::uint64_t(0);
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const Atom& a = mol.atoms[i];
+        const BondWalk walk = walk_bonds(mol, i);
+        const bool aromatic = (a.flags & AROMATIC) || walk.aromatic_bond;
+        Remembered* slot = nullptr;
+        if (walk.twice <= MAX_EXACT_HALVES) {
+            const std::uint64_t key = rules_key(a, walk.twice + 2 * std::uint64_t(a.num_explicit_hs), aromatic);
+            slot = &memo[(key * 0x9E3779B97F4A7C15ull) >> 59];
+            if (slot->key == key) {
+                explicit_valences[i] = slot->explicit_valence;
+                implicit_hs[i] = slot->implicit_hs;
+                continue;
+            }
+            slot->key = key;
+        }
         AtomValence out;
         StrictFailure failure;
-        if (!strict_core(mol, a, out, failure))
-            return std::unexpected(make_error(mol.atoms[a].atomic_num, a, failure.value, failure.kind));
-        explicit_valences[a] = out.explicit_valence;
-        implicit_hs[a] = static_cast<std::uint8_t>(out.implicit_hs);
+        if (!strict_rules(table, mol, i, a, walk, aromatic, out, failure))
+            return std::unexpected(make_error(a.atomic_num, i, failure.value, failure.kind));
+        explicit_valences[i] = out.explicit_valence;
+        implicit_hs[i] = static_cast<std::uint8_t>(out.implicit_hs);
+        if (slot) {
+            slot->explicit_valence = out.explicit_valence;
+            slot->implicit_hs = implicit_hs[i];
+        }
     }
     return {};
 }

@@ -111,6 +111,59 @@ TEST(FusedValence, AgreesOnUnusualAtoms) {
     }
 }
 
+// The whole-molecule pass reuses answers between atoms of the same kind; it must
+// still give each atom what the single-atom check gives.
+void expect_pass_matches_atoms(core::MolBuilder m, const std::string& what) {
+    const core::MolBuilder before = m;
+    auto lists = chem::assign_valences(m);
+    std::vector<core::AtomValence> singles;
+    for (std::uint32_t a = 0; a < before.num_atoms(); ++a) {
+        const auto single = core::strict_valence_hs(before, a);
+        if (!single) {  // the first failing atom ends the pass
+            ASSERT_FALSE(lists) << what;
+            EXPECT_EQ(lists.error(), single.error()) << what;
+            return;
+        }
+        singles.push_back(*single);
+    }
+    ASSERT_TRUE(lists) << what;
+    for (std::uint32_t a = 0; a < before.num_atoms(); ++a) {
+        ASSERT_EQ(lists->explicit_valence[a], singles[a].explicit_valence) << what << " atom " << a;
+        ASSERT_EQ(lists->implicit_hs[a], singles[a].implicit_hs) << what << " atom " << a;
+    }
+}
+
+TEST(ValencePass, MatchesTheSingleAtomCheck) {
+    for (const std::string& smiles : real_smiles()) {
+        auto parsed = io::read_smiles(smiles);
+        if (parsed) expect_pass_matches_atoms(std::move(*parsed), smiles);
+    }
+}
+
+// More atom kinds than the pass keeps answers for, revisited in a different
+// order, and a failing atom after many remembered ones.
+TEST(ValencePass, ManyKindsAndALateFailure) {
+    core::MolBuilder chain;
+    for (std::uint32_t i = 0; i < 300; ++i) {
+        core::Atom a;
+        a.atomic_num = i % 3 == 0 ? 6 : 0;
+        a.num_explicit_hs = static_cast<std::uint8_t>(a.atomic_num == 6 ? (i / 3) % 3 : (i * 7) % 61);
+        a.flags = core::FIXED_HS;
+        chain.add_atom(a);
+        if (i > 0) {
+            core::Bond b;
+            b.begin = i - 1;
+            b.end = i;
+            b.order = i % 5 == 0 ? core::BondOrder::Aromatic : core::BondOrder::Single;
+            chain.push_bond(b);
+        }
+    }
+    expect_pass_matches_atoms(chain, "chain");
+    chain.atoms[290].atomic_num = 9;  // fluorine with two bonds
+    chain.atoms[290].num_explicit_hs = 0;
+    expect_pass_matches_atoms(chain, "chain with fluorine");
+}
+
 // The pipeline as far as the second valence check.
 struct Perceived {
     core::MolBuilder mol;
