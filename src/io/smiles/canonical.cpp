@@ -318,6 +318,7 @@ private:
 
     static void unite(Node& node, const std::vector<std::uint32_t>& gamma) {
         for (std::uint32_t x = 0; x < gamma.size(); ++x) {
+            if (gamma[x] == x) continue;  // joins nothing
             const std::uint32_t a = find(node.parent, x), b = find(node.parent, gamma[x]);
             if (a != b) node.parent[a] = b;
         }

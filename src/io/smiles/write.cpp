@@ -67,8 +67,13 @@ struct Sink {
 
     void put(char c) { *at++ = c; }
     void put(std::string_view text) {
-        std::memcpy(at, text.data(), text.size());
-        at += text.size();
+        // Atom texts and symbols are a few bytes: a loop beats a call.
+        if (text.size() <= 8) {
+            for (char c : text) *at++ = c;
+        } else {
+            std::memcpy(at, text.data(), text.size());
+            at += text.size();
+        }
     }
     void number(std::uint64_t value) { at = std::to_chars(at, at + 20, value).ptr; }
 };
@@ -246,7 +251,15 @@ private:
     void traverse();
     void emit();
     // The frame of `u` on the writing walk: its first entry and its last child.
-    Frame frame(std::uint32_t u, bool branch) const;
+    Frame frame(std::uint32_t u, bool branch) const {
+        std::uint32_t last = NONE;
+        for (std::uint32_t k = s_.nb_start[u + 1]; k-- > s_.nb_start[u];)
+            if (s_.tree[k]) {
+                last = k;
+                break;
+            }
+        return Frame{u, s_.nb_start[u], last, branch};
+    }
     void visit(std::uint32_t u, std::uint32_t via);
     void written_bond_order(std::uint32_t u, std::vector<std::uint32_t>& out) const;
     void append_bond(std::uint32_t b, std::uint32_t from);
@@ -422,16 +435,6 @@ void Writer::emit() {
     const auto used = static_cast<std::size_t>(text_.at - s_.text.data());
     if (used > room) internal_error("SMILES 文本超出预留空间");
     out_.text.assign(s_.text.data(), used);
-}
-
-Frame Writer::frame(std::uint32_t u, bool branch) const {
-    std::uint32_t last = NONE;
-    for (std::uint32_t k = s_.nb_start[u + 1]; k-- > s_.nb_start[u];)
-        if (s_.tree[k]) {
-            last = k;
-            break;
-        }
-    return Frame{u, s_.nb_start[u], last, branch};
 }
 
 void Writer::visit(std::uint32_t u, std::uint32_t via) {
