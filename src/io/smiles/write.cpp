@@ -724,10 +724,11 @@ SmilesWriter::SmilesWriter(const MolBuilder& mol, SmilesMode mode, std::span<con
     } else {
         cache_ = &tls_cache;
     }
-    cache_->in_use = true;
     cache_->texts.build(mol, mode);
     cache_->restatable.clear();
     if (mode == SmilesMode::Canonical) restatable_bonds(mol, cache_->restatable);
+    // Claimed only once built: a constructor that throws runs no destructor.
+    cache_->in_use = true;
 }
 
 SmilesWriter::~SmilesWriter() { cache_->in_use = false; }
