@@ -7,6 +7,7 @@
 #include "core/elements.hpp"
 #include "core/error.hpp"
 #include "core/valence.hpp"
+#include "core/walk.hpp"
 
 namespace quorix::chem {
 
@@ -26,12 +27,13 @@ struct AtomState {
     std::int32_t implicit_hs;  // recomputed from that valence; 0 for FIXED_HS
     std::int32_t connections;  // degree plus stored hydrogens
     std::int32_t sigma;        // sigma_bond_count
+    const core::ElementInfo* element;
 };
 
 // sigma_bond_count, for the atom walked here anyway.
 std::int32_t sigma_bonds(const MolBuilder& mol, std::uint32_t atom) {
     std::int32_t count = std::int32_t(mol.degree[atom]);
-    for (Neighbor nb : mol.neighbors(atom)) {
+    for (Neighbor nb : core::unchecked_neighbors(mol, atom)) {
         const Bond& b = mol.bonds[nb.bond];
         if (b.order == BondOrder::Unspecified || (b.order == BondOrder::Dative && b.begin == atom)) --count;
     }
@@ -46,7 +48,8 @@ const std::vector<AtomState>& atom_states(const MolBuilder& mol) {
         core::AtomValence tv;
         core::lenient_valence_hs(mol, i, tv);
         states[i] = {tv.explicit_valence, tv.implicit_hs,
-                     std::int32_t(mol.degree[i]) + std::int32_t(mol.atoms[i].total_hs()), sigma_bonds(mol, i)};
+                     std::int32_t(mol.degree[i]) + std::int32_t(mol.atoms[i].total_hs()), sigma_bonds(mol, i),
+                     core::element(mol.atoms[i].atomic_num)};
     }
     return states;
 }
@@ -61,7 +64,8 @@ const std::vector<AtomState>& atom_states(const MolBuilder& mol, const ValenceLi
     states.resize(n);
     for (std::uint32_t i = 0; i < n; ++i)
         states[i] = {valences.explicit_valence[i], valences.implicit_hs[i],
-                     std::int32_t(mol.degree[i]) + std::int32_t(mol.atoms[i].total_hs()), sigma_bonds(mol, i)};
+                     std::int32_t(mol.degree[i]) + std::int32_t(mol.atoms[i].total_hs()), sigma_bonds(mol, i),
+                     core::element(mol.atoms[i].atomic_num)};
     return states;
 }
 
@@ -72,7 +76,7 @@ bool is_pi_bond(BondOrder order) {
 
 bool is_conjugation_candidate(const MolBuilder& mol, std::uint32_t atom, const AtomState& st) {
     const Atom& a = mol.atoms[atom];
-    const core::ElementInfo* el = core::element(a.atomic_num);
+    const core::ElementInfo* el = st.element;
     const int first_valence = (el && !el->valences.empty()) ? el->valences[0] : -1;
     if (a.formal_charge == 0 && first_valence >= 0 && st.valence + st.implicit_hs > first_valence) return false;
     if (el && a.atomic_num >= 11) {
@@ -103,9 +107,9 @@ void conjugation(MolBuilder& mol, const std::vector<AtomState>& states) {
     for (std::uint32_t i = 0; i < n_atoms; ++i) {
         if (!candidate[i] || mol.degree[i] == 0) continue;
         if (states[i].connections != 2 && states[i].connections != 3) continue;
-        for (Neighbor nb : mol.neighbors(i)) {
+        for (Neighbor nb : core::unchecked_neighbors(mol, i)) {
             if (!is_pi_bond(mol.bonds[nb.bond].order) || !candidate[nb.atom]) continue;
-            for (Neighbor other : mol.neighbors(i)) {
+            for (Neighbor other : core::unchecked_neighbors(mol, i)) {
                 if (other.bond == nb.bond || !candidate[other.atom] || states[other.atom].connections > 3) continue;
                 mol.bonds[nb.bond].flags |= core::CONJUGATED;
                 mol.bonds[other.bond].flags |= core::CONJUGATED;
@@ -141,7 +145,7 @@ void hybridization(MolBuilder& mol, const std::vector<AtomState>& states) {
 
         std::int32_t steric = a.atomic_num >= 89 ? st.connections : st.sigma + std::int32_t(a.total_hs());
         if (a.atomic_num != 1) {
-            const core::ElementInfo* el = core::element(a.atomic_num);
+            const core::ElementInfo* el = st.element;
             const std::int32_t electrons = el ? el->valence_electrons : 0;
             const std::int32_t total = st.valence + st.implicit_hs;
             const std::int32_t charge = a.formal_charge;
@@ -163,7 +167,7 @@ void hybridization(MolBuilder& mol, const std::vector<AtomState>& states) {
             case 4: {
                 h = Hybridization::Sp3;
                 if (st.connections <= 3) {
-                    for (Neighbor nb : mol.neighbors(i)) {
+                    for (Neighbor nb : core::unchecked_neighbors(mol, i)) {
                         if (mol.bonds[nb.bond].flags & core::CONJUGATED) {
                             h = Hybridization::Sp2;
                             break;

@@ -398,7 +398,12 @@ std::string KekulizeError::to_string() const {
     return std::visit(Visitor{}, kind);
 }
 
-std::expected<void, KekulizeError> kekulize(core::MolBuilder& mol, const FlatLists& ring_systems) {
+namespace {
+
+// `valences`, when given, is what assign_valences returned for the molecule as
+// it stands: its numbers are the lenient totals the check below starts from.
+std::expected<void, KekulizeError> kekulize_with(core::MolBuilder& mol, const FlatLists& ring_systems,
+                                                 const ValenceLists* valences) {
     const std::uint32_t n = mol.num_atoms();
     bool any = false;
     for (std::uint32_t a = 0; a < n && !any; ++a) any = (mol.atoms[a].flags & core::AROMATIC) != 0;
@@ -415,7 +420,11 @@ std::expected<void, KekulizeError> kekulize(core::MolBuilder& mol, const FlatLis
     for (std::uint32_t a = 0; a < n; ++a) {
         const bool touches = core::is_aromatic_atom(mol, a);
         w.touches[a] = w.known_total[a] = touches ? 1 : 0;
-        if (touches) total_valence(mol, a, w.total[a]);
+        if (!touches) continue;
+        if (valences)
+            w.total[a] = {valences->explicit_valence[a], valences->implicit_hs[a], true};
+        else
+            total_valence(mol, a, w.total[a]);
     }
     std::vector<std::int32_t>& before = w.before;
     before.resize(n);
@@ -458,6 +467,20 @@ std::expected<void, KekulizeError> kekulize(core::MolBuilder& mol, const FlatLis
             return fail(KekulizeError::ValenceChanged{a, before[a], after});
     }
     return {};
+}
+
+}  // namespace
+
+std::expected<void, KekulizeError> kekulize(core::MolBuilder& mol, const FlatLists& ring_systems) {
+    return kekulize_with(mol, ring_systems, nullptr);
+}
+
+std::expected<void, KekulizeError> kekulize(core::MolBuilder& mol, const FlatLists& ring_systems,
+                                            const ValenceLists& valences) {
+    const std::uint32_t n = mol.num_atoms();
+    if (valences.explicit_valence.size() != n || valences.implicit_hs.size() != n)
+        internal_error("价态数组长度与原子数不符");
+    return kekulize_with(mol, ring_systems, &valences);
 }
 
 }  // namespace quorix::chem

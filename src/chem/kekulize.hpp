@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "chem/rings.hpp"
+#include "chem/valence.hpp"
 #include "core/builder.hpp"
 
 namespace quorix::chem {
@@ -46,6 +47,10 @@ struct KekulizeError {
 // Needs the atoms' IN_RING bits from ring perception. No roll-back on failure.
 // `ring_systems` is RingBlocks::systems of the molecule as it stands.
 std::expected<void, KekulizeError> kekulize(core::MolBuilder& mol, const FlatLists& ring_systems);
+// Same, with `valences` what assign_valences has just returned for the molecule
+// as it stands (ring flags aside), so the valences are not computed again.
+std::expected<void, KekulizeError> kekulize(core::MolBuilder& mol, const FlatLists& ring_systems,
+                                            const ValenceLists& valences);
 
 inline std::expected<void, KekulizeError> kekulize(core::MolBuilder& mol) {
     RingBlocks rings;

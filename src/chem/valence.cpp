@@ -7,12 +7,8 @@ std::expected<ValenceLists, core::ValenceError> assign_valences(core::MolBuilder
     ValenceLists out;
     out.explicit_valence.resize(n);
     out.implicit_hs.resize(n);
-    for (std::uint32_t a = 0; a < n; ++a) {
-        core::AtomValence v;
-        if (!core::try_strict_valence_hs(mol, a, v)) return std::unexpected(core::strict_valence_hs(mol, a).error());
-        out.explicit_valence[a] = v.explicit_valence;
-        out.implicit_hs[a] = static_cast<std::uint8_t>(v.implicit_hs);
-    }
+    if (auto checked = core::strict_valences(mol, out.explicit_valence, out.implicit_hs); !checked)
+        return std::unexpected(std::move(checked.error()));
     for (std::uint32_t a = 0; a < n; ++a) mol.atoms[a].num_implicit_hs = out.implicit_hs[a];
     return out;
 }

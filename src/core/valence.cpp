@@ -114,17 +114,18 @@ struct BondWalk {
 };
 
 [[gnu::always_inline]] inline BondWalk walk_bonds(const MolBuilder& mol, std::uint32_t atom) {
+    static_assert(AROMATIC == 1u, "the aromatic bit is collected in bit 0");
     std::uint64_t twice = 0;
-    std::uint32_t aromatic = 0;
+    std::uint32_t marks = 0;  // bit 0: an aromatic flag or order
     const Bond* bonds = mol.bonds.data();
     const std::uint32_t* next = mol.next_half_edge.data();
     for (std::uint32_t h = at(mol.first_half_edge, atom); h != NONE; h = next[h]) {
         const Bond& b = bonds[h >> 1];
         const auto o = static_cast<std::uint8_t>(b.order);
         twice += HALF_UNITS[o][h & 1u];
-        aromatic |= (b.flags & AROMATIC) | (o == static_cast<std::uint8_t>(BondOrder::Aromatic));
+        marks |= b.flags | (o == static_cast<std::uint8_t>(BondOrder::Aromatic));
     }
-    return {twice, aromatic != 0};
+    return {twice, (marks & AROMATIC) != 0};
 }
 
 // The bond valences as a float summed bond by bond. Every partial sum is a
@@ -192,7 +193,7 @@ constexpr std::uint64_t MAX_EXACT_HALVES = std::uint64_t(1) << 20;
 }
 
 // The strict upper limit check of an element listed in the table.
-bool over_strict_limit(const Table& table, const Atom& a, std::int32_t value) {
+[[gnu::always_inline]] inline bool over_strict_limit(const Table& table, const Atom& a, std::int32_t value) {
     const std::int32_t z = a.atomic_num;
     const std::int32_t q = a.formal_charge;
     const std::int32_t t = shifted_element(z, q);
@@ -282,12 +283,11 @@ struct StrictFailure {
     std::int32_t value = 0;
 };
 
-[[gnu::always_inline]] inline bool strict_core(const MolBuilder& mol, std::uint32_t atom, AtomValence& out,
-                                               StrictFailure& failure) {
-    const Table& table = valence_table();
-    const Atom& a = checked_atom(mol, atom);
-    const BondWalk walk = walk_bonds(mol, atom);
-    const bool aromatic = (a.flags & AROMATIC) || walk.aromatic_bond;
+// The strict rules once the bonds are walked; they read only the atom's element,
+// charge, radicals and FIXED_HS bit, the aromatic bit and the valence total.
+[[gnu::always_inline]] inline bool strict_rules(const Table& table, const MolBuilder& mol, std::uint32_t atom,
+                                                const Atom& a, const BondWalk& walk, bool aromatic, AtomValence& out,
+                                                StrictFailure& failure) {
     const std::int32_t ev = declared_hs_valence(table, mol, atom, a, walk, aromatic);
     out.explicit_valence = ev;
     out.aromatic = aromatic;
@@ -305,6 +305,23 @@ struct StrictFailure {
         out.implicit_hs = r.hs;
     }
     return true;
+}
+
+[[gnu::always_inline]] inline bool strict_core(const MolBuilder& mol, std::uint32_t atom, AtomValence& out,
+                                               StrictFailure& failure) {
+    const Table& table = valence_table();
+    const Atom& a = checked_atom(mol, atom);
+    const BondWalk walk = walk_bonds(mol, atom);
+    const bool aromatic = (a.flags & AROMATIC) || walk.aromatic_bond;
+    return strict_rules(table, mol, atom, a, walk, aromatic, out, failure);
+}
+
+// Everything strict_rules reads, packed (for totals counted in integers); a
+// molecule has few distinct atom kinds, so whole passes mostly repeat answers.
+std::uint64_t rules_key(const Atom& a, std::uint64_t halves, bool aromatic) {
+    return std::uint64_t(a.atomic_num) | std::uint64_t(static_cast<std::uint8_t>(a.formal_charge)) << 8 |
+           std::uint64_t(a.num_radical_electrons) << 16 | std::uint64_t((a.flags & FIXED_HS) != 0) << 24 |
+           std::uint64_t(aromatic) << 25 | halves << 26;
 }
 
 }  // namespace
@@ -392,6 +409,49 @@ std::expected<AtomValence, ValenceError> strict_valence_hs(const MolBuilder& mol
     if (!strict_core(mol, atom, out, failure))
         return std::unexpected(make_error(mol.atoms[atom].atomic_num, atom, failure.value, failure.kind));
     return out;
+}
+
+std::expected<void, ValenceError> strict_valences(const MolBuilder& mol, std::span<std::int32_t> explicit_valences,
+                                                  std::span<std::uint8_t> implicit_hs) {
+    const std::uint32_t n = mol.num_atoms();
+    if (explicit_valences.size() != n || implicit_hs.size() != n) internal_error("价态数组长度与原子数不符");
+    const Table& table = valence_table();
+    // Answers of this pass by rules_key; only successes are kept (a failure ends
+    // the pass), and a slot holds the latest key that hashed to it.
+    struct Remembered {
+        std::uint64_t key;  // ~0 when empty: no real key has bit 63 set
+        std::int32_t explicit_valence;
+        std::uint8_t implicit_hs;
+    };
+    std::array<Remembered, 32> memo;
+    for (Remembered& r : memo) r.key = ~std::uint64_t(0);
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const Atom& a = mol.atoms[i];
+        const BondWalk walk = walk_bonds(mol, i);
+        const bool aromatic = (a.flags & AROMATIC) || walk.aromatic_bond;
+        Remembered* slot = nullptr;
+        if (walk.twice <= MAX_EXACT_HALVES) {
+            const std::uint64_t key = rules_key(a, walk.twice + 2 * std::uint64_t(a.num_explicit_hs), aromatic);
+            slot = &memo[(key * 0x9E3779B97F4A7C15ull) >> 59];
+            if (slot->key == key) {
+                explicit_valences[i] = slot->explicit_valence;
+                implicit_hs[i] = slot->implicit_hs;
+                continue;
+            }
+            slot->key = key;
+        }
+        AtomValence out;
+        StrictFailure failure;
+        if (!strict_rules(table, mol, i, a, walk, aromatic, out, failure))
+            return std::unexpected(make_error(a.atomic_num, i, failure.value, failure.kind));
+        explicit_valences[i] = out.explicit_valence;
+        implicit_hs[i] = static_cast<std::uint8_t>(out.implicit_hs);
+        if (slot) {
+            slot->explicit_valence = out.explicit_valence;
+            slot->implicit_hs = implicit_hs[i];
+        }
+    }
+    return {};
 }
 
 }  // namespace quorix::core

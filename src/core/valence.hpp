@@ -2,6 +2,7 @@
 // Explicit valence and implicit hydrogens from bonds and the element table.
 #include <cstdint>
 #include <expected>
+#include <span>
 #include <string>
 
 #include "core/builder.hpp"
@@ -60,5 +61,9 @@ std::expected<AtomValence, ValenceError> strict_valence_hs(const MolBuilder& mol
 // Same, false on failure (strict_valence_hs then gives the error); for loops
 // that fail rarely.
 bool try_strict_valence_hs(const MolBuilder& mol, std::uint32_t atom, AtomValence& out);
+// The strict check of every atom in index order, writing each one's numbers;
+// stops at the first failure with its error. Both spans hold one entry per atom.
+std::expected<void, ValenceError> strict_valences(const MolBuilder& mol, std::span<std::int32_t> explicit_valences,
+                                                  std::span<std::uint8_t> implicit_hs);
 
 }  // namespace quorix::core

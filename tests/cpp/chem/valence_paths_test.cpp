@@ -111,6 +111,59 @@ TEST(FusedValence, AgreesOnUnusualAtoms) {
     }
 }
 
+// The whole-molecule pass reuses answers between atoms of the same kind; it must
+// still give each atom what the single-atom check gives.
+void expect_pass_matches_atoms(core::MolBuilder m, const std::string& what) {
+    const core::MolBuilder before = m;
+    auto lists = chem::assign_valences(m);
+    std::vector<core::AtomValence> singles;
+    for (std::uint32_t a = 0; a < before.num_atoms(); ++a) {
+        const auto single = core::strict_valence_hs(before, a);
+        if (!single) {  // the first failing atom ends the pass
+            ASSERT_FALSE(lists) << what;
+            EXPECT_EQ(lists.error(), single.error()) << what;
+            return;
+        }
+        singles.push_back(*single);
+    }
+    ASSERT_TRUE(lists) << what;
+    for (std::uint32_t a = 0; a < before.num_atoms(); ++a) {
+        ASSERT_EQ(lists->explicit_valence[a], singles[a].explicit_valence) << what << " atom " << a;
+        ASSERT_EQ(lists->implicit_hs[a], singles[a].implicit_hs) << what << " atom " << a;
+    }
+}
+
+TEST(ValencePass, MatchesTheSingleAtomCheck) {
+    for (const std::string& smiles : real_smiles()) {
+        auto parsed = io::read_smiles(smiles);
+        if (parsed) expect_pass_matches_atoms(std::move(*parsed), smiles);
+    }
+}
+
+// More atom kinds than the pass keeps answers for, revisited in a different
+// order, and a failing atom after many remembered ones.
+TEST(ValencePass, ManyKindsAndALateFailure) {
+    core::MolBuilder chain;
+    for (std::uint32_t i = 0; i < 300; ++i) {
+        core::Atom a;
+        a.atomic_num = i % 3 == 0 ? 6 : 0;
+        a.num_explicit_hs = static_cast<std::uint8_t>(a.atomic_num == 6 ? (i / 3) % 3 : (i * 7) % 61);
+        a.flags = core::FIXED_HS;
+        chain.add_atom(a);
+        if (i > 0) {
+            core::Bond b;
+            b.begin = i - 1;
+            b.end = i;
+            b.order = i % 5 == 0 ? core::BondOrder::Aromatic : core::BondOrder::Single;
+            chain.push_bond(b);
+        }
+    }
+    expect_pass_matches_atoms(chain, "chain");
+    chain.atoms[290].atomic_num = 9;  // fluorine with two bonds
+    chain.atoms[290].num_explicit_hs = 0;
+    expect_pass_matches_atoms(chain, "chain with fluorine");
+}
+
 // The pipeline as far as the second valence check.
 struct Perceived {
     core::MolBuilder mol;
@@ -161,6 +214,37 @@ TEST(HandedValences, ConjugationAndHydrogenRepairMatchTheRecomputingSteps) {
     EXPECT_GT(repaired, 0u);
 }
 
+TEST(HandedValences, KekulizeStartsFromTheFirstCheck) {
+    std::size_t checked = 0, failures = 0;
+    std::vector<std::string> inputs = real_smiles();
+    for (const char* extra : {"c1cccc1", "c1ccccc1.c1cccc1", "[nH]1cccc1", "c1cc[c-]c1", "C1=CC=CC=C1", "c1ccc*1"})
+        inputs.push_back(extra);
+    for (const std::string& smiles : inputs) {
+        auto parsed = io::read_smiles(smiles);
+        if (!parsed) continue;
+        core::MolBuilder m = std::move(*parsed);
+        chem::cleanup(m);
+        chem::organometallics(m);
+        auto valences = chem::assign_valences(m);
+        if (!valences) continue;
+        chem::RingBlocks blocks;
+        chem::find_ring_blocks(m, blocks);
+        chem::set_ring_flags(m, blocks);
+        core::MolBuilder handed = m;
+        const auto plain_result = chem::kekulize(m, blocks.systems);
+        const auto handed_result = chem::kekulize(handed, blocks.systems, *valences);
+        ASSERT_EQ(handed_result.has_value(), plain_result.has_value()) << smiles;
+        if (!plain_result) {
+            EXPECT_EQ(handed_result.error(), plain_result.error()) << smiles;
+            ++failures;
+        }
+        ASSERT_EQ(handed, m) << smiles;
+        ++checked;
+    }
+    EXPECT_GT(checked, 6900u);
+    EXPECT_GE(failures, 3u);
+}
+
 TEST(HandedValences, ListsMustMatchTheAtomCount) {
     auto p = perceive("c1ccccc1O");
     ASSERT_TRUE(p);
@@ -169,6 +253,9 @@ TEST(HandedValences, ListsMustMatchTheAtomCount) {
     EXPECT_THROW(chem::perceive_conjugation_and_hybridization(p->mol, short_lists), InternalError);
     std::vector<std::uint8_t> short_now(p->mol.num_atoms() - 1, 0);
     EXPECT_THROW(chem::adjust_hs(p->mol, p->saved, short_now), InternalError);
+    chem::RingBlocks blocks;
+    chem::find_ring_blocks(p->mol, blocks);
+    EXPECT_THROW(chem::kekulize(p->mol, blocks.systems, short_lists), InternalError);
 }
 
 }  // namespace
