@@ -318,6 +318,7 @@ private:
 
     static void unite(Node& node, const std::vector<std::uint32_t>& gamma) {
         for (std::uint32_t x = 0; x < gamma.size(); ++x) {
+            if (gamma[x] == x) continue;  // joins nothing
             const std::uint32_t a = find(node.parent, x), b = find(node.parent, gamma[x]);
             if (a != b) node.parent[a] = b;
         }
@@ -386,21 +387,22 @@ private:
 
     // The text depends on nothing an automorphism check cannot see: no direction
     // marks, no stored cis/trans, no centres but @/@@, one bond per atom pair.
-    static bool automorphisms_decide_text(const MolBuilder& mol) {
+    bool automorphisms_decide_text() const {
+        const MolBuilder& mol = mol_;
         for (const Bond& b : mol.bonds)
             if (b.direction != core::BondDirection::None || b.stereo != BondStereo::None) return false;
         for (const core::Atom& a : mol.atoms)
             if (a.chiral_tag != core::ChiralTag::Unspecified && !is_tetrahedral(a)) return false;
-        // One bond per atom pair: each atom's neighbours are distinct.
+        // One bond per atom pair: no atom meets the same neighbour twice.
+        std::vector<std::uint32_t>& seen_from = s_.gamma;  // free until the leaf fills it
+        seen_from.assign(mol.num_atoms(), NONE);
         const std::uint32_t* next = mol.next_half_edge.data();
         for (std::uint32_t a = 0; a < mol.num_atoms(); ++a) {
             for (std::uint32_t h = mol.first_half_edge[a]; h != NONE; h = next[h]) {
                 const Bond& b = mol.bonds[h >> 1];
                 const std::uint32_t far = (h & 1u) ? b.begin : b.end;
-                for (std::uint32_t g = next[h]; g != NONE; g = next[g]) {
-                    const Bond& c = mol.bonds[g >> 1];
-                    if (((g & 1u) ? c.begin : c.end) == far) return false;
-                }
+                if (seen_from[far] == a) return false;
+                seen_from[far] = a;
             }
         }
         return true;
@@ -410,7 +412,7 @@ private:
         ++leaves_;
         std::vector<std::uint32_t>& gamma = s_.gamma;
         bool equal = false;
-        if (has_best_ && shortcut_ == 0) shortcut_ = automorphisms_decide_text(mol_) ? 1 : 2;
+        if (has_best_ && shortcut_ == 0) shortcut_ = automorphisms_decide_text() ? 1 : 2;
         if (has_best_ && shortcut_ == 1) {
             gamma.resize(p.num_atoms());
             for (std::uint32_t k = 0; k < p.num_atoms(); ++k) gamma[s_.best_order[k]] = p.order[k];

@@ -55,6 +55,7 @@ struct Scratch {
     std::vector<std::uint32_t> bond_label;
     std::vector<std::uint8_t> label_in_use;
     std::vector<Frame> frames;
+    std::vector<std::uint32_t> cursor;  // per atom, where its list is filled next
     std::string text;  // the text as it is written
     std::vector<std::int8_t> group_flip;
     StereoMarks marks;
@@ -67,8 +68,13 @@ struct Sink {
 
     void put(char c) { *at++ = c; }
     void put(std::string_view text) {
-        std::memcpy(at, text.data(), text.size());
-        at += text.size();
+        // Atom texts and symbols are a few bytes: a loop beats a call.
+        if (text.size() <= 8) {
+            for (char c : text) *at++ = c;
+        } else {
+            std::memcpy(at, text.data(), text.size());
+            at += text.size();
+        }
     }
     void number(std::uint64_t value) { at = std::to_chars(at, at + 20, value).ptr; }
 };
@@ -246,7 +252,15 @@ private:
     void traverse();
     void emit();
     // The frame of `u` on the writing walk: its first entry and its last child.
-    Frame frame(std::uint32_t u, bool branch) const;
+    Frame frame(std::uint32_t u, bool branch) const {
+        std::uint32_t last = NONE;
+        for (std::uint32_t k = s_.nb_start[u + 1]; k-- > s_.nb_start[u];)
+            if (s_.tree[k]) {
+                last = k;
+                break;
+            }
+        return Frame{u, s_.nb_start[u], last, branch};
+    }
     void visit(std::uint32_t u, std::uint32_t via);
     void written_bond_order(std::uint32_t u, std::vector<std::uint32_t>& out) const;
     void append_bond(std::uint32_t b, std::uint32_t from);
@@ -267,12 +281,45 @@ void Writer::traverse() {
     const std::uint32_t n = mol_.num_atoms();
     const std::uint32_t m = mol_.num_bonds();
 
-    // Neighbour lists sorted by (priority of the far atom, bond index): the lists
-    // in half-edge order come ready-made, each is keyed once and sorted.
+    const std::uint32_t* pri = pri_.data();
+
+    // Roots by (priority, atom index); a permutation of 0..n-1 needs no sort.
+    s_.roots_by_priority.assign(n, ~std::uint64_t(0));
+    bool permutation = true;
+    for (std::uint32_t a = 0; a < n && permutation; ++a) {
+        const std::uint32_t p = pri[a];
+        permutation = p < n && s_.roots_by_priority[p] == ~std::uint64_t(0);
+        if (permutation) s_.roots_by_priority[p] = a;
+    }
+    if (!permutation) {
+        for (std::uint32_t a = 0; a < n; ++a) s_.roots_by_priority[a] = (std::uint64_t(pri[a]) << 32) | a;
+        std::sort(s_.roots_by_priority.begin(), s_.roots_by_priority.end());
+    }
+
+    // Neighbour lists sorted by (priority of the far atom, bond index).
     s_.nb_start.assign(texts_.adj_start.begin(), texts_.adj_start.end());
     s_.nbs.resize(texts_.adj.size());
-    const std::uint32_t* pri = pri_.data();
-    for (std::uint32_t a = 0; a < n; ++a) {
+    bool sorted = false;
+    if (permutation) {
+        // Visiting the atoms by rising priority and handing each to its
+        // neighbours' lists leaves every list in order, unless two bonds join the
+        // same pair of atoms in falling bond order; then the lists are sorted below.
+        s_.cursor.assign(texts_.adj_start.begin(), texts_.adj_start.end() - 1);
+        sorted = true;
+        for (std::uint32_t p = 0; p < n && sorted; ++p) {
+            const auto v = static_cast<std::uint32_t>(s_.roots_by_priority[p]);
+            for (std::uint32_t k = texts_.adj_start[v]; k < texts_.adj_start[v + 1]; ++k) {
+                const Entry e = texts_.adj[k];
+                std::uint32_t& at = s_.cursor[e.atom];
+                if (at > s_.nb_start[e.atom] && s_.nbs[at - 1].atom == v && s_.nbs[at - 1].bond > e.bond) {
+                    sorted = false;
+                    break;
+                }
+                s_.nbs[at++] = Entry{e.bond, v};
+            }
+        }
+    }
+    for (std::uint32_t a = 0; a < n && !sorted; ++a) {
         const std::uint32_t first = texts_.adj_start[a];
         const std::uint32_t k = texts_.adj_start[a + 1] - first;
         const Entry* from = texts_.adj.data() + first;
@@ -298,19 +345,6 @@ void Writer::traverse() {
                 return px != py ? px < py : x.bond < y.bond;
             });
         }
-    }
-
-    // Roots by (priority, atom index); a permutation of 0..n-1 needs no sort.
-    s_.roots_by_priority.assign(n, ~std::uint64_t(0));
-    bool permutation = true;
-    for (std::uint32_t a = 0; a < n && permutation; ++a) {
-        const std::uint32_t p = pri[a];
-        permutation = p < n && s_.roots_by_priority[p] == ~std::uint64_t(0);
-        if (permutation) s_.roots_by_priority[p] = a;
-    }
-    if (!permutation) {
-        for (std::uint32_t a = 0; a < n; ++a) s_.roots_by_priority[a] = (std::uint64_t(pri[a]) << 32) | a;
-        std::sort(s_.roots_by_priority.begin(), s_.roots_by_priority.end());
     }
 
     s_.atom_seen.assign(n, 0);
@@ -422,16 +456,6 @@ void Writer::emit() {
     const auto used = static_cast<std::size_t>(text_.at - s_.text.data());
     if (used > room) internal_error("SMILES 文本超出预留空间");
     out_.text.assign(s_.text.data(), used);
-}
-
-Frame Writer::frame(std::uint32_t u, bool branch) const {
-    std::uint32_t last = NONE;
-    for (std::uint32_t k = s_.nb_start[u + 1]; k-- > s_.nb_start[u];)
-        if (s_.tree[k]) {
-            last = k;
-            break;
-        }
-    return Frame{u, s_.nb_start[u], last, branch};
 }
 
 void Writer::visit(std::uint32_t u, std::uint32_t via) {
@@ -700,10 +724,11 @@ SmilesWriter::SmilesWriter(const MolBuilder& mol, SmilesMode mode, std::span<con
     } else {
         cache_ = &tls_cache;
     }
-    cache_->in_use = true;
     cache_->texts.build(mol, mode);
     cache_->restatable.clear();
     if (mode == SmilesMode::Canonical) restatable_bonds(mol, cache_->restatable);
+    // Claimed only once built: a constructor that throws runs no destructor.
+    cache_->in_use = true;
 }
 
 SmilesWriter::~SmilesWriter() { cache_->in_use = false; }

@@ -16,6 +16,7 @@
 
 using namespace quorix;
 using core::MolBuilder;
+using core::NONE;
 
 namespace {
 
@@ -220,6 +221,47 @@ TEST(CanonPaths, ReusedAndNestedWritersMatchOneShotWriting) {
                 for (std::uint32_t a = 0; a < identity.size(); ++a) identity[a] = a;
                 inner.write(identity, inner_out);
                 EXPECT_EQ(inner_out, io::write_smiles(other, identity, mode));
+            }
+        }
+    }
+}
+
+// Priorities that are a permutation take the bucket fill of the neighbour lists;
+// the same order spread out (doubled) takes the sort. Both must write alike,
+// including for two bonds between one pair of atoms stored in either order.
+TEST(CanonPaths, PermutationAndSpreadPrioritiesWriteAlike) {
+    std::vector<MolBuilder> mols;
+    for (const char* smiles : {"N[C@@H](C/C=C/C)C(=O)[O-]", "c1ccc2c(c1)cc[nH]2", "C12C3C4C1C5C2C3C45",
+                               "[NH3]->[Pt](<-[NH3])(Cl)Cl", "CC.O.[Na+]"})
+        mols.push_back(read(smiles));
+    for (bool falling : {false, true}) {
+        MolBuilder twice;
+        for (int i = 0; i < 4; ++i) atom(twice, 6);
+        twice.add_bond(bond(0, 1));
+        twice.add_bond(bond(1, 2));
+        twice.add_bond(bond(2, 1, core::BondOrder::Double));
+        twice.add_bond(bond(2, 3));
+        if (falling) {
+            // Atom 1 lists its bonds as 0, 2, 1 (half-edges 1, 5, 2).
+            twice.first_half_edge[1] = 1;
+            twice.next_half_edge[1] = 5;
+            twice.next_half_edge[5] = 2;
+            twice.next_half_edge[2] = NONE;
+            twice.last_half_edge[1] = 2;
+        }
+        mols.push_back(twice);
+    }
+    std::mt19937 rng(9);
+    for (const MolBuilder& mol : mols) {
+        for (io::SmilesMode mode : {io::SmilesMode::Storage, io::SmilesMode::Canonical}) {
+            for (int round = 0; round < 6; ++round) {
+                std::vector<std::uint32_t> order(mol.num_atoms());
+                for (std::uint32_t a = 0; a < order.size(); ++a) order[a] = a;
+                std::shuffle(order.begin(), order.end(), rng);
+                std::vector<std::uint32_t> spread(order.size());
+                for (std::uint32_t a = 0; a < order.size(); ++a) spread[a] = 2 * order[a];
+                const io::SmilesOutput a = io::write_smiles(mol, order, mode);
+                EXPECT_EQ(a, io::write_smiles(mol, spread, mode)) << a.text;
             }
         }
     }
