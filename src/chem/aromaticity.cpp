@@ -190,6 +190,7 @@ struct Workspace {
     std::array<std::vector<std::uint32_t>, MAX_COMBINED_RINGS + 1> extensions;
     RingList found, sorted;
     FlatLists given_atoms, given_bonds;
+    std::vector<std::uint32_t> union_parent;  // by atom; set for the block at hand
 };
 
 Workspace& workspace() {
@@ -234,6 +235,7 @@ struct Perception {
     std::span<const std::uint32_t> ring_bonds(std::uint32_t c) const { return rings->ring_bonds(w.candidates[c]); }
 
     std::uint32_t run(const RingView& ring_list);
+    bool eligible_cycle(std::span<const std::uint32_t> block_bonds, std::span<const std::uint32_t> block_atoms);
     void find_candidates();
     void find_fused_neighbours();
     std::uint32_t handle_system(std::span<const std::uint32_t> members,
@@ -242,6 +244,30 @@ struct Perception {
     bool judge(const Combination& combo, std::uint32_t size, std::span<const std::uint32_t> members);
     void mark(const Combination& combo, std::uint32_t size, std::span<const std::uint32_t> members);
 };
+
+// Whether the block's bonds between eligible atoms (all already classified)
+// close a cycle, by union-find over the block's atoms.
+bool Perception::eligible_cycle(std::span<const std::uint32_t> block_bonds,
+                                std::span<const std::uint32_t> block_atoms) {
+    std::vector<std::uint32_t>& up = w.union_parent;
+    if (up.size() < mol.num_atoms()) up.resize(mol.num_atoms());
+    for (std::uint32_t a : block_atoms) up[a] = a;
+    const auto root = [&](std::uint32_t x) {
+        while (up[x] != x) {
+            up[x] = up[up[x]];
+            x = up[x];
+        }
+        return x;
+    };
+    for (std::uint32_t b : block_bonds) {
+        const Bond& bond = mol.bonds[b];
+        if (w.eligible[bond.begin] != 1 || w.eligible[bond.end] != 1) continue;
+        const std::uint32_t x = root(bond.begin), y = root(bond.end);
+        if (x == y) return true;
+        up[x] = y;
+    }
+    return false;
+}
 
 void Perception::find_candidates() {
     for (std::uint32_t r = 0; r < rings->size(); ++r) {
@@ -499,9 +525,10 @@ std::uint32_t perceive_aromaticity(MolBuilder& mol) {
 }
 
 std::uint32_t perceive_aromaticity(MolBuilder& mol, const RingBlocks& blocks) {
-    // The ring list of `sssr`, less the rings of ring systems with fewer than
-    // three eligible atoms: those rings can never be candidates, and dropping
-    // whole systems keeps the relative order of the rings that remain.
+    // The ring list of `sssr`, less the rings of ring systems whose eligible
+    // atoms are fewer than three or close no cycle among themselves: those rings
+    // can never be candidates, and dropping whole systems keeps the relative
+    // order of the rings that remain.
     if (blocks.blocks.empty()) return 0;
     Workspace& w = workspace();
     Perception p(mol, w);
@@ -512,7 +539,7 @@ std::uint32_t perceive_aromaticity(MolBuilder& mol, const RingBlocks& blocks) {
             if (a >= mol.num_atoms()) internal_error("环块的原子下标越界");
             if (p.is_eligible_atom(a)) ++eligible_atoms;
         }
-        if (eligible_atoms >= 3)
+        if (eligible_atoms >= 3 && p.eligible_cycle(blocks.blocks[s], blocks.block_atoms[s]))
             append_ring_system_rings(mol.bonds, blocks.blocks[s], blocks.block_atoms[s], w.found);
     }
     sort_ring_list(w.found, w.sorted);

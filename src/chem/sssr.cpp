@@ -274,11 +274,13 @@ void small_system_rings(const LocalGraph& g, std::span<const std::uint32_t> syst
             // two reached atoms is met first from the end that leaves the queue
             // first, in queue and row order, with both ends final; a tree edge
             // (or a bond parallel to one) closes nothing.
-            for (std::uint32_t head = 0; head < tail; ++head) {
+            // Atoms at the depth limit come last and only close rings of
+            // 2 * depth + 1 > lp atoms with each other, so the pass ends there.
+            for (std::uint32_t head = 0; head < tail && dist[queue[head]] < depth; ++head) {
                 const std::uint32_t u = queue[head];
                 dequeued |= std::uint64_t(1) << u;
                 std::uint64_t children = 0;
-                if (dist[u] < depth && (children = adjacent[u] & ~reached) != 0) {
+                if ((children = adjacent[u] & ~reached) != 0) {
                     reached |= children;
                     const auto adopt = [&](std::uint32_t v, std::uint32_t e) {
                         dist[v] = std::uint8_t(dist[u] + 1);
