@@ -209,6 +209,7 @@ struct CanonScratch {
     SmilesOutput best, candidate;
     std::vector<std::uint32_t> best_order;
     std::vector<std::uint32_t> gamma;
+    std::vector<std::uint32_t> marks;  // per atom, NONE between uses
     bool in_use = false;
 };
 
@@ -347,20 +348,34 @@ private:
             if (is_tetrahedral(ax)) ax.chiral_tag = ay.chiral_tag = core::ChiralTag::Unspecified;
             if (!(ax == ay)) return false;
         }
+        // Each atom's bonds against its image's, through marks on the image's
+        // neighbours: linear in the bonds however large a degree.
         const std::uint32_t* next = mol_.next_half_edge.data();
-        for (const Bond& b : mol_.bonds) {
-            const std::uint32_t u = gamma[b.begin], v = gamma[b.end];
-            if (u == b.begin && v == b.end) continue;
-            const Bond* image = nullptr;
-            for (std::uint32_t h = mol_.first_half_edge[u]; h != NONE; h = next[h]) {
+        std::vector<std::uint32_t>& bond_to = s_.marks;
+        if (bond_to.size() < n) bond_to.assign(n, NONE);
+        for (std::uint32_t x = 0; x < n; ++x) {
+            const std::uint32_t y = gamma[x];
+            for (std::uint32_t h = mol_.first_half_edge[y]; h != NONE; h = next[h]) {
                 const Bond& c = mol_.bonds[h >> 1];
-                if (((h & 1u) ? c.begin : c.end) == v) {
-                    image = &c;
+                bond_to[(h & 1u) ? c.begin : c.end] = h >> 1;
+            }
+            bool ok = true;
+            for (std::uint32_t h = mol_.first_half_edge[x]; h != NONE && ok; h = next[h]) {
+                const Bond& b = mol_.bonds[h >> 1];
+                const std::uint32_t image = bond_to[gamma[(h & 1u) ? b.begin : b.end]];
+                if (image == NONE) {
+                    ok = false;
                     break;
                 }
+                const Bond& c = mol_.bonds[image];
+                ok = c.order == b.order && c.flags == b.flags &&
+                     (b.order != BondOrder::Dative || c.begin == gamma[b.begin]);
             }
-            if (image == nullptr || image->order != b.order || image->flags != b.flags) return false;
-            if (b.order == BondOrder::Dative && image->begin != u) return false;
+            for (std::uint32_t h = mol_.first_half_edge[y]; h != NONE; h = next[h]) {
+                const Bond& c = mol_.bonds[h >> 1];
+                bond_to[(h & 1u) ? c.begin : c.end] = NONE;
+            }
+            if (!ok) return false;
         }
         // A centre and its image are written with the same mark when the tags agree
         // once the image's ligands are read in the order gamma gives them.
