@@ -176,6 +176,8 @@ struct Work {
     std::vector<std::uint32_t> rest_begin, rest_end, slice;
     std::vector<Option> pool;
     std::vector<std::int32_t> before;  // total valence at the start, where touches
+    std::vector<std::uint32_t> touching;   // the atoms that touch, ascending
+    std::vector<core::AtomValence> totals;  // per touching atom
 };
 
 // An order written to a bond stales the cached totals of both its ends.
@@ -417,19 +419,27 @@ std::expected<void, KekulizeError> kekulize_with(core::MolBuilder& mol, const Fl
     w.touches.resize(n);
     w.known_total.resize(n);
     w.total.resize(n);
+    w.touching.clear();
     for (std::uint32_t a = 0; a < n; ++a) {
         const bool touches = core::is_aromatic_atom(mol, a);
         w.touches[a] = w.known_total[a] = touches ? 1 : 0;
-        if (!touches) continue;
-        if (valences)
-            w.total[a] = {valences->explicit_valence[a], valences->implicit_hs[a], true};
-        else
-            total_valence(mol, a, w.total[a]);
+        if (touches) w.touching.push_back(a);
+    }
+    w.totals.resize(w.touching.size());
+    if (valences) {
+        for (std::size_t k = 0; k < w.touching.size(); ++k) {
+            const std::uint32_t a = w.touching[k];
+            w.totals[k] = {valences->explicit_valence[a], valences->implicit_hs[a], true};
+        }
+    } else {
+        core::lenient_valences(mol, w.touching, w.totals);
     }
     std::vector<std::int32_t>& before = w.before;
     before.resize(n);
-    for (std::uint32_t a = 0; a < n; ++a)
-        if (w.touches[a]) before[a] = w.total[a].total();
+    for (std::size_t k = 0; k < w.touching.size(); ++k) {
+        w.total[w.touching[k]] = w.totals[k];
+        before[w.touching[k]] = w.totals[k].total();
+    }
 
     w.needs.assign(n, 0);
     w.in_system.assign(n, 0);
@@ -458,11 +468,10 @@ std::expected<void, KekulizeError> kekulize_with(core::MolBuilder& mol, const Fl
             mol.atoms[a].num_implicit_hs = static_cast<std::uint8_t>(core::lenient_valence_hs(mol, a).implicit_hs);
         }
     }
-    for (std::uint32_t a = 0; a < n; ++a) {
-        if (!w.touches[a]) continue;
-        core::AtomValence tv;
-        total_valence(mol, a, tv);
-        const std::int32_t after = tv.total();
+    core::lenient_valences(mol, w.touching, w.totals);
+    for (std::size_t k = 0; k < w.touching.size(); ++k) {
+        const std::uint32_t a = w.touching[k];
+        const std::int32_t after = w.totals[k].total();
         if (after != before[a])
             return fail(KekulizeError::ValenceChanged{a, before[a], after});
     }

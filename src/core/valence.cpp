@@ -390,6 +390,43 @@ void lenient_valence_hs(const MolBuilder& mol, std::uint32_t atom, AtomValence& 
     out.aromatic = aromatic;
 }
 
+void lenient_valences(const MolBuilder& mol, std::span<const std::uint32_t> atoms, std::span<AtomValence> out) {
+    if (atoms.size() != out.size()) internal_error("价态数组长度与原子数不符");
+    const Table& table = valence_table();
+    // Answers by rules_key, as in strict_valences; lenient answers never fail.
+    struct Remembered {
+        std::uint64_t key;  // ~0 when empty
+        std::int32_t explicit_valence;
+        std::int32_t implicit_hs;
+    };
+    std::array<Remembered, 32> memo;
+    for (Remembered& r : memo) r.key = ~std::uint64_t(0);
+    for (std::size_t k = 0; k < atoms.size(); ++k) {
+        const std::uint32_t atom = atoms[k];
+        const Atom& a = checked_atom(mol, atom);
+        const BondWalk walk = walk_bonds(mol, atom);
+        const bool aromatic = (a.flags & AROMATIC) || walk.aromatic_bond;
+        AtomValence& v = out[k];
+        v.aromatic = aromatic;
+        Remembered* slot = nullptr;
+        std::uint64_t key = 0;
+        if (walk.twice <= MAX_EXACT_HALVES) {
+            key = rules_key(a, walk.twice + 2 * std::uint64_t(a.num_explicit_hs), aromatic);
+            slot = &memo[(key * 0x9E3779B97F4A7C15ull) >> 59];
+            if (slot->key == key) {
+                v.explicit_valence = slot->explicit_valence;
+                v.implicit_hs = slot->implicit_hs;
+                continue;
+            }
+        }
+        v.explicit_valence = declared_hs_valence(table, mol, atom, a, walk, aromatic);
+        v.implicit_hs = (a.flags & FIXED_HS)
+                            ? 0
+                            : implicit_from(table, a, v.explicit_valence, false, [aromatic] { return aromatic; }).hs;
+        if (slot) *slot = {key, v.explicit_valence, v.implicit_hs};
+    }
+}
+
 std::int32_t lenient_explicit_valence(const MolBuilder& mol, std::uint32_t atom) {
     const Table& table = valence_table();
     const Atom& a = checked_atom(mol, atom);

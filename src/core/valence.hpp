@@ -53,6 +53,8 @@ inline AtomValence lenient_valence_hs(const MolBuilder& mol, std::uint32_t atom)
     lenient_valence_hs(mol, atom, out);
     return out;
 }
+// lenient_valence_hs of each listed atom into the matching entry of `out`.
+void lenient_valences(const MolBuilder& mol, std::span<const std::uint32_t> atoms, std::span<AtomValence> out);
 // The first half of the above alone.
 std::int32_t lenient_explicit_valence(const MolBuilder& mol, std::uint32_t atom);
 // The strict counterpart: the explicit valence check first, then (unless FIXED_HS)
