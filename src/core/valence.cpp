@@ -435,11 +435,6 @@ std::int32_t lenient_explicit_valence(const MolBuilder& mol, std::uint32_t atom)
     return declared_hs_valence(table, mol, atom, a, walk, aromatic);
 }
 
-bool try_strict_valence_hs(const MolBuilder& mol, std::uint32_t atom, AtomValence& out) {
-    StrictFailure failure;
-    return strict_core(mol, atom, out, failure);
-}
-
 std::expected<AtomValence, ValenceError> strict_valence_hs(const MolBuilder& mol, std::uint32_t atom) {
     AtomValence out;
     StrictFailure failure;

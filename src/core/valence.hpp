@@ -53,16 +53,13 @@ inline AtomValence lenient_valence_hs(const MolBuilder& mol, std::uint32_t atom)
     lenient_valence_hs(mol, atom, out);
     return out;
 }
+// The explicit valence of lenient_valence_hs alone.
+std::int32_t lenient_explicit_valence(const MolBuilder& mol, std::uint32_t atom);
 // lenient_valence_hs of each listed atom into the matching entry of `out`.
 void lenient_valences(const MolBuilder& mol, std::span<const std::uint32_t> atoms, std::span<AtomValence> out);
-// The first half of the above alone.
-std::int32_t lenient_explicit_valence(const MolBuilder& mol, std::uint32_t atom);
 // The strict counterpart: the explicit valence check first, then (unless FIXED_HS)
 // the implicit hydrogen check, failing with the error the first failing check gives.
 std::expected<AtomValence, ValenceError> strict_valence_hs(const MolBuilder& mol, std::uint32_t atom);
-// Same, false on failure (strict_valence_hs then gives the error); for loops
-// that fail rarely.
-bool try_strict_valence_hs(const MolBuilder& mol, std::uint32_t atom, AtomValence& out);
 // The strict check of every atom in index order, writing each one's numbers;
 // stops at the first failure with its error. Both spans hold one entry per atom.
 std::expected<void, ValenceError> strict_valences(const MolBuilder& mol, std::span<std::int32_t> explicit_valences,

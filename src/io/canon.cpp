@@ -170,6 +170,7 @@ void initial_partition(const MolBuilder& mol, Partition& p) {
         p.queue_bits[pos >> 6] |= std::uint64_t{1} << (pos & 63);
         pos = end;
     }
+    p.quiet.assign(p.cell_start.size(), 0);
 }
 
 Partition initial_partition(const MolBuilder& mol) {
@@ -217,6 +218,8 @@ void split_sorted(Partition& p, std::uint32_t cell, const Entry* keyed, std::siz
 
     // Blocks in position order: the unkeyed run, then one per run of equal keys.
     const std::uint32_t base = p.num_cells();
+    const bool track_quiet = p.quiet.size() == base;
+    const std::uint8_t quiet = track_quiet ? p.quiet[cell] : 0;
     std::uint32_t blocks = 0;
     std::uint32_t largest = 0;
     std::uint32_t largest_size = 0;
@@ -229,6 +232,7 @@ void split_sorted(Partition& p, std::uint32_t cell, const Entry* keyed, std::siz
             number = static_cast<std::uint32_t>(p.cell_start.size());
             p.cell_start.push_back(b_start);
             p.cell_end.push_back(b_end);
+            if (track_quiet) p.quiet.push_back(quiet);
         }
         // The first block keeps the cell's number, so only later blocks relabel
         // their atoms; a split costs the keyed atoms, not the whole cell.
@@ -326,6 +330,7 @@ void individualise(Partition& p, std::uint32_t atom, std::uint32_t cell) {
     p.position[atom] = s;
 
     const std::uint32_t fresh = p.num_cells();
+    if (p.quiet.size() == fresh) p.quiet.push_back(p.quiet[cell]);
     p.cell_start.push_back(s);
     p.cell_end.push_back(s + 1);
     p.cell_of[atom] = fresh;
@@ -418,7 +423,10 @@ void split_by_neighbours_long(Partition& p, const MolBuilder& mol, std::uint32_t
         }
     }
     const auto entries = static_cast<std::uint32_t>(w.entry_atom.size());
-    if (entries == 0) return;
+    if (entries == 0) {
+        w.quiet = true;
+        return;
+    }
     w.entry_offset.resize(entries + 1);
     std::uint32_t total = 0;
     for (std::uint32_t i = 0; i < entries; ++i) {
@@ -515,7 +523,10 @@ bool split_by_neighbours_packed(Partition& p, const MolBuilder& mol, std::uint32
     const auto entries = static_cast<std::uint32_t>(w.entry_atom.size());
     for (std::uint32_t i = 0; i < entries; ++i) entry_of[w.entry_atom[i]] = NONE;
     if (overflow) return false;
-    if (entries == 0) return true;
+    if (entries == 0) {
+        w.quiet = true;
+        return true;
+    }
 
     // Each key's bytes sorted, then packed; the bytes are stored in the low end,
     // in arrival order.
@@ -584,7 +595,7 @@ bool split_by_neighbours_packed(Partition& p, const MolBuilder& mol, std::uint32
 // Phase 1 for a splitter with few bonds (a lone atom, mostly): the same steps on
 // the stack, entries and groups found by linear search. False, with nothing
 // changed, when the splitter has too many bonds or a key would not pack.
-bool split_by_small_splitter(Partition& p, const MolBuilder& mol, std::uint32_t splitter) {
+bool split_by_small_splitter(Partition& p, const MolBuilder& mol, std::uint32_t splitter, RefineWorkspace& w) {
     constexpr unsigned MAX = 16;
     std::uint32_t atom_of[MAX];
     std::uint64_t bytes[MAX];
@@ -617,7 +628,10 @@ bool split_by_small_splitter(Partition& p, const MolBuilder& mol, std::uint32_t 
             ++length[e];
         }
     }
-    if (entries == 0) return true;
+    if (entries == 0) {
+        w.quiet = true;
+        return true;
+    }
     for (unsigned e = 0; e < entries; ++e) {
         if (length[e] == 1) {
             bytes[e] = (bytes[e] + 1) << 56;
@@ -656,12 +670,16 @@ bool split_by_small_splitter(Partition& p, const MolBuilder& mol, std::uint32_t 
 }
 
 void split_by_neighbours(Partition& p, const MolBuilder& mol, std::uint32_t splitter, RefineWorkspace& w) {
-    if (w.bytes_only) {
+    // A quiet splitter keys nothing: skipping it changes nothing, and spares the
+    // walk over a large cell that ties break one atom at a time.
+    if (p.quiet[splitter] && !w.bytes_only) return;
+    w.quiet = false;
+    if (w.bytes_only)
         split_by_neighbours_long(p, mol, splitter, w);
-        return;
-    }
-    if (split_by_small_splitter(p, mol, splitter)) return;
-    if (!split_by_neighbours_packed(p, mol, splitter, w)) split_by_neighbours_long(p, mol, splitter, w);
+    else if (!split_by_small_splitter(p, mol, splitter, w) && !split_by_neighbours_packed(p, mol, splitter, w))
+        split_by_neighbours_long(p, mol, splitter, w);
+    // Nothing was keyed, so nothing split and the splitter keeps its number.
+    if (w.quiet) p.quiet[splitter] = 1;
 }
 
 // The @/@@ byte of a tagged atom under the current classes: 0 when two
@@ -722,6 +740,7 @@ void refine_partition(Partition& p, const MolBuilder& mol, RefineWorkspace& w) {
     const std::uint32_t n = mol.num_atoms();
     if (p.num_atoms() != n) internal_error("划分与分子的原子数不符");
     if (w.entry_of.size() != n || w.chiral_key.size() != n) w.prepare(mol);
+    if (p.quiet.size() != p.num_cells()) p.quiet.assign(p.num_cells(), 0);
     for (;;) {
         while (auto splitter = p.pop_queue()) {
             split_by_neighbours(p, mol, *splitter, w);

@@ -47,6 +47,11 @@ struct Partition {
     std::vector<std::uint32_t> cell_end;    // per cell number, one past the last position
     std::vector<std::uint64_t> queue_bits;  // bit s: the cell starting at position s waits
     std::uint32_t queue_low_word = 0;       // no bit is set in the words below this one
+    // Per cell number, 1 once refinement saw every neighbour of the cell's atoms
+    // alone in its cell: such a cell splits nothing as a splitter, and stays so
+    // as cells only split (parts inherit the mark). Refinement keeps it; a size
+    // other than the cell count means unknown.
+    std::vector<std::uint8_t> quiet;
 
     std::uint32_t num_atoms() const { return static_cast<std::uint32_t>(order.size()); }
     std::uint32_t num_cells() const { return static_cast<std::uint32_t>(cell_start.size()); }
@@ -113,12 +118,13 @@ struct RefineWorkspace {
     std::vector<std::uint32_t> cells_to_split;
     std::vector<std::uint32_t> scratch_a;
     std::vector<std::uint32_t> scratch_b;
-    // Keys kept as bytes even when they fit an integer: the general form, which
-    // the packed one must match exactly.
+    // Keys kept as bytes even when they fit an integer, and quiet splitters
+    // walked all the same: the general form, which the fast one must match.
     bool bytes_only = false;
     std::vector<std::uint64_t> entry_bytes;  // per entry, up to 8 key bytes in arrival order
     std::vector<std::uint8_t> entry_length;
     std::vector<CodedAtom> coded;
+    bool quiet = false;  // the last splitter keyed no atom
 };
 
 // Cells of equal invariants (stable in atom index), every cell queued.
