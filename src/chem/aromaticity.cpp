@@ -38,7 +38,7 @@ bool is_multiple(BondOrder order) {
 }
 
 std::int32_t lenient_valence(const MolBuilder& mol, std::uint32_t atom) {
-    return core::explicit_valence(mol, atom, false, float(mol.atoms[atom].num_explicit_hs)).value_or(0);
+    return core::lenient_explicit_valence(mol, atom);
 }
 
 // What classification reads of an atom's bonds, gathered in one walk.
