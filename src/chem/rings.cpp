@@ -1,6 +1,7 @@
 #include "chem/rings.hpp"
 
 #include <algorithm>
+#include <bit>
 
 #include "core/error.hpp"
 
@@ -35,6 +36,23 @@ struct BlockScratch {
 BlockScratch& block_scratch() {
     thread_local BlockScratch scratch;
     return scratch;
+}
+
+// Sorts v[first..] ascending and drops repeats. A block's bonds and atoms
+// mostly lie within 64 consecutive indices, which a bit mask orders at once.
+void sort_unique_tail(std::vector<std::uint32_t>& v, std::size_t first) {
+    if (v.size() <= first) return;
+    const auto [lo, hi] = std::minmax_element(v.begin() + std::ptrdiff_t(first), v.end());
+    const std::uint32_t low = *lo;
+    if (*hi - low < 64) {
+        std::uint64_t mask = 0;
+        for (std::size_t i = first; i < v.size(); ++i) mask |= std::uint64_t(1) << (v[i] - low);
+        v.resize(first);
+        for (; mask != 0; mask &= mask - 1) v.push_back(low + std::uint32_t(std::countr_zero(mask)));
+        return;
+    }
+    std::sort(v.begin() + std::ptrdiff_t(first), v.end());
+    v.erase(std::unique(v.begin() + std::ptrdiff_t(first), v.end()), v.end());
 }
 
 // A table's rows as the depth-first search walks them.
@@ -137,9 +155,7 @@ void blocks_of(const Walk& g, FlatLists& out) {
             for (std::size_t i = stacked; i-- > below;) out.items.push_back(edges[i].bond);
             out.items.push_back(edges[below - 1].bond);
             stacked = below - 1;
-            const auto from = out.items.begin() + std::ptrdiff_t(first);
-            std::sort(from, out.items.end());
-            out.items.erase(std::unique(from, out.items.end()), out.items.end());
+            sort_unique_tail(out.items, first);
             out.close_list();
         }
     }
@@ -155,9 +171,7 @@ void atoms_of_blocks(std::span<const core::Bond> bonds, const FlatLists& blocks,
             out.items.push_back(bond.begin);
             out.items.push_back(bond.end);
         }
-        const auto from = out.items.begin() + std::ptrdiff_t(first);
-        std::sort(from, out.items.end());
-        out.items.erase(std::unique(from, out.items.end()), out.items.end());
+        sort_unique_tail(out.items, first);
         out.close_list();
     }
 }
@@ -283,28 +297,45 @@ std::uint32_t smallest_ring_size(const CsrAdjacency& t, std::uint32_t s, std::sp
 }
 
 RingMembership ring_membership(MolBuilder& mol) {
-    RingBlocks rb;
-    find_ring_blocks(mol, rb);
-    const CsrAdjacency table = csr_adjacency(mol, ring_perception_mask(mol));
+    // The table serves both the blocks and the smallest-ring searches.
+    thread_local CsrAdjacency table;
+    thread_local FlatLists blocks;
+    thread_local std::vector<std::uint32_t> dist, queue;
+    table.num_atoms = mol.num_atoms();
+    table.num_bonds = mol.num_bonds();
+    table.offsets.resize(std::size_t(table.num_atoms) + 1);
+    table.entries.clear();
+    for (std::uint32_t a = 0; a < table.num_atoms; ++a) {
+        table.offsets[a] = static_cast<std::uint32_t>(table.entries.size());
+        for (std::uint32_t h = mol.first_half_edge[a]; h != NONE; h = mol.next_half_edge[h]) {
+            const core::Bond& b = mol.bonds[h >> 1];
+            if (b.order != core::BondOrder::Dative) table.entries.push_back({(h & 1u) ? b.begin : b.end, h >> 1});
+        }
+    }
+    table.offsets[table.num_atoms] = static_cast<std::uint32_t>(table.entries.size());
+    blocks_of(TableWalk{table}, blocks);
+
     const std::uint32_t n = mol.num_atoms();
     RingMembership m;
     m.smallest_ring.assign(n, 0);
     m.atom_in_ring.assign(n, 0);
     m.bond_in_ring.assign(mol.num_bonds(), 0);
-    for (std::uint32_t b : rb.blocks.items) {
+    for (std::uint32_t b : blocks.items) {
         m.bond_in_ring[b] = 1;
         at(m.atom_in_ring, mol.bonds[b].begin) = 1;
         at(m.atom_in_ring, mol.bonds[b].end) = 1;
     }
-    std::vector<std::uint32_t> dist(n, NONE);
-    std::vector<std::uint32_t> queue;
+    dist.assign(n, NONE);
     for (std::uint32_t a = 0; a < n; ++a) {
         if (m.atom_in_ring[a] == 0) continue;
         std::uint32_t r = smallest_ring_size(table, a, m.bond_in_ring, 20, dist, queue);
         if (r == 0) r = smallest_ring_size(table, a, m.bond_in_ring, 255, dist, queue);
         m.smallest_ring[a] = static_cast<std::uint8_t>(r);
     }
-    set_ring_flags(mol, rb);
+    for (std::uint32_t a = 0; a < n; ++a)
+        mol.atoms[a].flags = (mol.atoms[a].flags & ~core::IN_RING) | (m.atom_in_ring[a] ? core::IN_RING : 0u);
+    for (std::uint32_t b = 0; b < mol.num_bonds(); ++b)
+        mol.bonds[b].flags = (mol.bonds[b].flags & ~core::IN_RING) | (m.bond_in_ring[b] ? core::IN_RING : 0u);
     return m;
 }
 
