@@ -348,13 +348,15 @@ private:
             if (is_tetrahedral(ax)) ax.chiral_tag = ay.chiral_tag = core::ChiralTag::Unspecified;
             if (!(ax == ay)) return false;
         }
-        // Each atom's bonds against its image's, through marks on the image's
-        // neighbours: linear in the bonds however large a degree.
+        // Each moved atom's bonds against its image's, through marks on the
+        // image's neighbours: linear in the bonds however large a degree. A bond
+        // between two fixed atoms is its own image.
         const std::uint32_t* next = mol_.next_half_edge.data();
         std::vector<std::uint32_t>& bond_to = s_.marks;
         if (bond_to.size() < n) bond_to.assign(n, NONE);
         for (std::uint32_t x = 0; x < n; ++x) {
             const std::uint32_t y = gamma[x];
+            if (x == y) continue;
             for (std::uint32_t h = mol_.first_half_edge[y]; h != NONE; h = next[h]) {
                 const Bond& c = mol_.bonds[h >> 1];
                 bond_to[(h & 1u) ? c.begin : c.end] = h >> 1;
