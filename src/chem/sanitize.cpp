@@ -26,13 +26,14 @@ std::expected<void, SanitizeError> sanitize(core::MolBuilder& mol) {
 
     cleanup(mol);
     organometallics(mol);
-    if (auto valences = assign_valences(mol); !valences)
-        return std::unexpected(SanitizeError{std::move(valences.error())});
+    auto first = assign_valences(mol);
+    if (!first) return std::unexpected(SanitizeError{std::move(first.error())});
     // From here on no bond is added, removed or made dative, so the ring blocks
     // found now serve every ring step.
     find_ring_blocks(mol, rings);
     set_ring_flags(mol, rings);
-    if (auto kekule = kekulize(mol, rings.systems); !kekule)
+    // Ring flags do not enter the valence rules, so the first lists still hold.
+    if (auto kekule = kekulize(mol, rings.systems, *first); !kekule)
         return std::unexpected(SanitizeError{std::move(kekule.error())});
     assign_radicals(mol);
     perceive_aromaticity(mol, rings);
