@@ -261,9 +261,19 @@ void split_sorted(Partition& p, std::uint32_t cell, const Entry* keyed, std::siz
     }
 }
 
-void check_keyed(const Partition& p, std::uint32_t cell, std::size_t k) {
+// Checks that the keyed atoms lie in the cell; true when one key covers the whole
+// cell, so there is nothing to split.
+template <class Keyed, class Equal>
+bool keys_leave_cell_whole(const Partition& p, std::uint32_t cell, std::span<Keyed> keyed, Equal equal) {
     if (cell >= p.num_cells()) internal_error("格编号越界");
+    const std::size_t k = keyed.size();
     if (k > p.cell_end[cell] - p.cell_start[cell]) internal_error("键入原子多于格内原子");
+    for (const Keyed& ka : keyed)
+        if (ka.atom >= p.num_atoms() || p.cell_of[ka.atom] != cell) internal_error("键入原子不在格内");
+    if (k == 0 || k != p.cell_size(cell)) return false;
+    for (std::size_t i = 1; i < k; ++i)
+        if (!equal(keyed[i].key, keyed[0].key)) return false;
+    return true;
 }
 
 bool coded_less(const CodedAtom& x, const CodedAtom& y) {
@@ -273,16 +283,8 @@ bool coded_less(const CodedAtom& x, const CodedAtom& y) {
 }  // namespace
 
 void split_cell(Partition& p, std::uint32_t cell, std::span<KeyedAtom> keyed) {
-    check_keyed(p, cell, keyed.size());
+    if (keys_leave_cell_whole(p, cell, keyed, [](const auto& x, const auto& y) { return key_equal(x, y); })) return;
     const std::size_t k = keyed.size();
-    for (const KeyedAtom& ka : keyed)
-        if (ka.atom >= p.num_atoms() || p.cell_of[ka.atom] != cell) internal_error("键入原子不在格内");
-
-    if (k == p.cell_size(cell)) {
-        bool all_equal = true;
-        for (std::size_t i = 1; i < k && all_equal; ++i) all_equal = key_equal(keyed[i].key, keyed[0].key);
-        if (all_equal && k > 0) return;
-    }
 
     std::sort(keyed.begin(), keyed.end(), [](const KeyedAtom& x, const KeyedAtom& y) {
         if (!key_equal(x.key, y.key)) return key_less(x.key, y.key);
@@ -292,16 +294,8 @@ void split_cell(Partition& p, std::uint32_t cell, std::span<KeyedAtom> keyed) {
 }
 
 void split_cell_coded(Partition& p, std::uint32_t cell, std::span<CodedAtom> keyed) {
-    check_keyed(p, cell, keyed.size());
+    if (keys_leave_cell_whole(p, cell, keyed, [](const auto& x, const auto& y) { return x == y; })) return;
     const std::size_t k = keyed.size();
-    for (const CodedAtom& ka : keyed)
-        if (ka.atom >= p.num_atoms() || p.cell_of[ka.atom] != cell) internal_error("键入原子不在格内");
-
-    if (k == p.cell_size(cell)) {
-        bool all_equal = true;
-        for (std::size_t i = 1; i < k && all_equal; ++i) all_equal = keyed[i].key == keyed[0].key;
-        if (all_equal && k > 0) return;
-    }
 
     CodedAtom* first = keyed.data();
     if (k <= 16) {
@@ -395,6 +389,36 @@ void sort_key(std::uint8_t* first, std::uint8_t* last) {
     }
 }
 
+// Counts the entries of each cell their atoms lie in, cells numbered by first
+// appearance: group_cell[g] is the cell, group_offset[g] its count.
+std::uint32_t group_entries_by_cell(const Partition& p, std::uint32_t entries, RefineWorkspace& w) {
+    if (w.group_of_cell.size() < p.num_cells()) w.group_of_cell.resize(p.num_cells(), NONE);
+    w.group_cell.clear();
+    w.group_offset.clear();
+    for (std::uint32_t i = 0; i < entries; ++i) {
+        const std::uint32_t cell = p.cell_of[w.entry_atom[i]];
+        std::uint32_t& g = w.group_of_cell[cell];
+        if (g == NONE) {
+            g = static_cast<std::uint32_t>(w.group_cell.size());
+            w.group_cell.push_back(cell);
+            w.group_offset.push_back(0);
+        }
+        ++w.group_offset[g];
+    }
+    return static_cast<std::uint32_t>(w.group_cell.size());
+}
+
+// Turns the group counts into running offsets with a closing total.
+void group_offsets_from_counts(std::uint32_t groups, RefineWorkspace& w) {
+    std::uint32_t run = 0;
+    for (std::uint32_t g = 0; g < groups; ++g) {
+        const std::uint32_t count = w.group_offset[g];
+        w.group_offset[g] = run;
+        run += count;
+    }
+    w.group_offset.push_back(run);
+}
+
 // Phase 1 for one splitter: key every atom next to it by the sorted orders of its
 // bonds into it, then split each touched cell by those keys. Atoms already alone
 // in their cell cannot split and are not keyed. This form holds keys of any length.
@@ -444,27 +468,8 @@ void split_by_neighbours_long(Partition& p, const MolBuilder& mol, std::uint32_t
     }
 
     // Group by cell in order of first appearance, entries in entry order.
-    if (w.group_of_cell.size() < p.num_cells()) w.group_of_cell.resize(p.num_cells(), NONE);
-    w.group_cell.clear();
-    w.group_offset.clear();
-    for (std::uint32_t i = 0; i < entries; ++i) {
-        const std::uint32_t cell = p.cell_of[w.entry_atom[i]];
-        std::uint32_t& g = w.group_of_cell[cell];
-        if (g == NONE) {
-            g = static_cast<std::uint32_t>(w.group_cell.size());
-            w.group_cell.push_back(cell);
-            w.group_offset.push_back(0);
-        }
-        ++w.group_offset[g];
-    }
-    const auto groups = static_cast<std::uint32_t>(w.group_cell.size());
-    std::uint32_t run = 0;
-    for (std::uint32_t g = 0; g < groups; ++g) {
-        const std::uint32_t count = w.group_offset[g];
-        w.group_offset[g] = run;
-        run += count;
-    }
-    w.group_offset.push_back(run);
+    const std::uint32_t groups = group_entries_by_cell(p, entries, w);
+    group_offsets_from_counts(groups, w);
     w.keyed.resize(entries);
     w.scratch_a.assign(w.group_offset.begin(), w.group_offset.end() - 1);  // fill cursors
     for (std::uint32_t i = 0; i < entries; ++i) {
@@ -551,20 +556,7 @@ bool split_by_neighbours_packed(Partition& p, const MolBuilder& mol, std::uint32
     }
 
     // Group by cell in order of first appearance.
-    if (w.group_of_cell.size() < p.num_cells()) w.group_of_cell.resize(p.num_cells(), NONE);
-    w.group_cell.clear();
-    w.group_offset.clear();
-    for (std::uint32_t i = 0; i < entries; ++i) {
-        const std::uint32_t cell = cell_of[w.entry_atom[i]];
-        std::uint32_t& g = w.group_of_cell[cell];
-        if (g == NONE) {
-            g = static_cast<std::uint32_t>(w.group_cell.size());
-            w.group_cell.push_back(cell);
-            w.group_offset.push_back(0);
-        }
-        ++w.group_offset[g];
-    }
-    const auto groups = static_cast<std::uint32_t>(w.group_cell.size());
+    const std::uint32_t groups = group_entries_by_cell(p, entries, w);
     w.coded.resize(entries);
     if (groups == 1) {
         for (std::uint32_t i = 0; i < entries; ++i) w.coded[i] = CodedAtom{w.entry_bytes[i], w.entry_atom[i]};
@@ -572,13 +564,7 @@ bool split_by_neighbours_packed(Partition& p, const MolBuilder& mol, std::uint32
         split_cell_coded(p, w.group_cell[0], std::span<CodedAtom>(w.coded.data(), entries));
         return true;
     }
-    std::uint32_t run = 0;
-    for (std::uint32_t g = 0; g < groups; ++g) {
-        const std::uint32_t count = w.group_offset[g];
-        w.group_offset[g] = run;
-        run += count;
-    }
-    w.group_offset.push_back(run);
+    group_offsets_from_counts(groups, w);
     w.scratch_a.assign(w.group_offset.begin(), w.group_offset.end() - 1);  // fill cursors
     for (std::uint32_t i = 0; i < entries; ++i) {
         const std::uint32_t g = w.group_of_cell[cell_of[w.entry_atom[i]]];
