@@ -121,21 +121,6 @@ class StrSub(str):
     pass
 
 
-@pytest.mark.parametrize("value, expected", [
-    ("", ""), ("CCO", "CCO"), ("氯化钠", "氯化钠"), (StrSub("abc"), "abc"), ("a\0b", "a\0b"),
-])
-def test_text_accepted(mol, value, expected):
-    assert probe(mol, value)[0] == expected
-
-
-@pytest.mark.parametrize("value, type_name", [
-    (42, "int"), (b"CCO", "bytes"), (None, "NoneType"), (["C"], "list"), (1.5, "float"),
-])
-def test_text_refused_with_argument_prefix(mol, value, type_name):
-    assert type_error(lambda: probe(mol, value)) == (
-        f"argument 'text': '{type_name}' object cannot be cast as 'str'")
-
-
 def test_text_that_cannot_be_encoded_passes_the_host_error_unchanged(mol):
     with pytest.raises(UnicodeEncodeError):
         probe(mol, "a\ud800b")
@@ -151,25 +136,12 @@ class Index:
         return self.value
 
 
-@pytest.mark.parametrize("value, expected", [
-    (0, 0), (7, 7), (True, 1), (2**64 - 1, 2**64 - 1), (Index(12), 12),
-])
-def test_unsigned_accepted(mol, value, expected):
-    assert probe(mol, count=value)[1] == expected
-
-
 @pytest.mark.parametrize("value", [-1, 2**64, -(2**70)])
 def test_unsigned_out_of_range_raises_overflow_unchanged(mol, value):
     with pytest.raises(OverflowError) as e:
         probe(mol, count=value)
     assert type(e.value) is OverflowError
     assert "argument" not in str(e.value)
-
-
-@pytest.mark.parametrize("value, type_name", [(1.0, "float"), ("3", "str"), (None, "NoneType")])
-def test_unsigned_refused(mol, value, type_name):
-    assert type_error(lambda: probe(mol, count=value)) == (
-        f"argument 'count': '{type_name}' object cannot be interpreted as an integer")
 
 
 def test_rewrite_keeps_the_first_errors_cause(mol):
@@ -204,27 +176,39 @@ def fake_numpy_type(name, truth=None, has_bool=True):
     return type(name, (), ns)
 
 
-@pytest.mark.parametrize("value, expected", [
-    (True, True), (False, False),
-    (fake_numpy_type("bool_", True)(), True), (fake_numpy_type("bool", False)(), False),
+# Index 0 is the text, 1 the count, 2 the flag of what the probe returns.
+SLOT = {"text": 0, "count": 1, "flag": 2}
+
+
+@pytest.mark.parametrize("name, value, expected", [
+    ("text", "", ""), ("text", "CCO", "CCO"), ("text", "氯化钠", "氯化钠"), ("text", StrSub("abc"), "abc"),
+    ("text", "a\0b", "a\0b"),
+    ("count", 0, 0), ("count", 7, 7), ("count", True, 1), ("count", 2**64 - 1, 2**64 - 1), ("count", Index(12), 12),
+    ("flag", True, True), ("flag", False, False),
+    ("flag", fake_numpy_type("bool_", True)(), True), ("flag", fake_numpy_type("bool", False)(), False),
 ])
-def test_flag_accepted(mol, value, expected):
-    assert probe(mol, flag=value)[2] is expected
+def test_value_accepted(mol, name, value, expected):
+    got = probe(mol, **{name: value})[SLOT[name]]
+    assert got == expected and type(got) is type(expected)
+
+
+@pytest.mark.parametrize("name, value, type_name", [
+    ("text", 42, "int"), ("text", b"CCO", "bytes"), ("text", None, "NoneType"), ("text", ["C"], "list"),
+    ("text", 1.5, "float"),
+    ("count", 1.0, "float"), ("count", "3", "str"), ("count", None, "NoneType"),
+    ("flag", 1, "int"), ("flag", 0, "int"), ("flag", None, "NoneType"), ("flag", "True", "str"), ("flag", 1.0, "float"),
+    ("flag", fake_numpy_type("int64", True)(), "int64"),
+])
+def test_value_refused_with_argument_prefix(mol, name, value, type_name):
+    how = {"text": "cannot be cast as 'str'", "count": "cannot be interpreted as an integer",
+           "flag": "cannot be cast as 'bool'"}[name]
+    assert type_error(lambda: probe(mol, **{name: value})) == f"argument '{name}': '{type_name}' object {how}"
 
 
 def test_flag_accepts_real_numpy_booleans(mol):
     np = pytest.importorskip("numpy")
     assert probe(mol, flag=np.bool_(True))[2] is True
     assert probe(mol, flag=np.array([False])[0])[2] is False
-
-
-@pytest.mark.parametrize("value, type_name", [
-    (1, "int"), (0, "int"), (None, "NoneType"), ("True", "str"), (1.0, "float"),
-    (fake_numpy_type("int64", True)(), "int64"),
-])
-def test_flag_refused(mol, value, type_name):
-    assert type_error(lambda: probe(mol, flag=value)) == (
-        f"argument 'flag': '{type_name}' object cannot be cast as 'bool'")
 
 
 def test_numpy_like_flag_without_truth_conversion(mol):

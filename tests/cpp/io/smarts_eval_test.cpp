@@ -2,6 +2,8 @@
 
 #include <random>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "io/smarts/mol.hpp"
@@ -399,20 +401,16 @@ std::vector<std::uint8_t> elements(const std::string& pattern) { return bracket(
 bool any_element(const std::string& pattern) { return bracket(pattern).possible_elements().any; }
 
 TEST(AtomExprWalkers, PossibleElements) {
-    EXPECT_EQ(elements("[C,N]"), (std::vector<std::uint8_t>{6, 7}));
-    EXPECT_EQ(elements("[C;!N]"), (std::vector<std::uint8_t>{6}));
-    EXPECT_TRUE(any_element("[!C]"));
-    EXPECT_FALSE(any_element("[C&N]"));
-    EXPECT_TRUE(elements("[C&N]").empty());
-    EXPECT_EQ(elements("[#6,c,n]"), (std::vector<std::uint8_t>{6, 7}));
-    EXPECT_TRUE(any_element("[C,*]"));
-    EXPECT_TRUE(any_element("[C,a]"));
-    EXPECT_TRUE(any_element("[$(N)]"));
-    EXPECT_EQ(elements("[C,N,O;N,O,S;O,N]"), (std::vector<std::uint8_t>{7, 8}));
-    EXPECT_EQ(elements("[R;N,P;H1]"), (std::vector<std::uint8_t>{7, 15}));
-    EXPECT_EQ(elements("[Hg]"), (std::vector<std::uint8_t>{80}));
-    EXPECT_EQ(elements("[H]"), (std::vector<std::uint8_t>{1}));
-    EXPECT_EQ(elements("[#200,#0]"), (std::vector<std::uint8_t>{0, 200}));
+    using V = std::vector<std::uint8_t>;
+    const std::pair<const char*, V> listed[] = {
+        {"[C,N]", {6, 7}},       {"[C;!N]", {6}},      {"[C&N]", {}},        {"[#6,c,n]", {6, 7}},
+        {"[C,N,O;N,O,S;O,N]", {7, 8}}, {"[R;N,P;H1]", {7, 15}}, {"[Hg]", {80}}, {"[H]", {1}},
+        {"[#200,#0]", {0, 200}}};
+    for (const auto& [pattern, want] : listed) {
+        EXPECT_FALSE(any_element(pattern)) << pattern;
+        EXPECT_EQ(elements(pattern), want) << pattern;
+    }
+    for (const char* pattern : {"[!C]", "[C,*]", "[C,a]", "[$(N)]"}) EXPECT_TRUE(any_element(pattern)) << pattern;
     AtomExpr empty_or;
     empty_or.set_root(empty_or.add_list(ExprKind::Or, {}));
     EXPECT_FALSE(empty_or.possible_elements().any);
@@ -476,46 +474,30 @@ TEST(AtomExprWalkers, ExtractMapNumberKeepsOtherValues) {
     EXPECT_TRUE(two.contains_map_number());
 }
 
+BondExpr bond_of(const std::string& text) {
+    auto q = read_smarts("C" + text + "C");
+    EXPECT_TRUE(q);
+    return q ? q->bond_exprs.at(0) : BondExpr::default_bond();
+}
+
 TEST(BondExprWalkers, RequiresMultiple) {
-    auto bond_of = [](const std::string& text) {
-        auto q = read_smarts("C" + text + "C");
-        EXPECT_TRUE(q);
-        return q->bond_exprs.at(0);
-    };
-    EXPECT_TRUE(bond_of("=").requires_multiple());
-    EXPECT_TRUE(bond_of("#").requires_multiple());
-    EXPECT_TRUE(bond_of("$").requires_multiple());
-    EXPECT_TRUE(bond_of(":").requires_multiple());
-    EXPECT_TRUE(bond_of("-;=").requires_multiple());
-    EXPECT_TRUE(bond_of("@=").requires_multiple());
-    EXPECT_FALSE(bond_of("").requires_multiple());  // the default is an Or: not entered
-    EXPECT_FALSE(bond_of("-,=").requires_multiple());
-    EXPECT_FALSE(bond_of("!=").requires_multiple());
-    EXPECT_FALSE(bond_of("~").requires_multiple());
-    EXPECT_FALSE(bond_of("-").requires_multiple());
+    // The default bond is an Or: not entered.
+    for (const char* yes : {"=", "#", "$", ":", "-;=", "@="}) EXPECT_TRUE(bond_of(yes).requires_multiple()) << yes;
+    for (const char* no : {"", "-,=", "!=", "~", "-"}) EXPECT_FALSE(bond_of(no).requires_multiple()) << no;
 }
 
 TEST(BondExprWalkers, StructuralEquality) {
-    auto bond_of = [](const std::string& text) {
-        auto q = read_smarts("C" + text + "C");
-        EXPECT_TRUE(q);
-        return q->bond_exprs.at(0);
-    };
     EXPECT_TRUE(BondExpr::default_bond().eq(BondExpr::default_bond()));
     EXPECT_TRUE(bond_of("").eq(BondExpr::default_bond()));
     EXPECT_TRUE(bond_of("-,:").eq(BondExpr::default_bond()));
     EXPECT_FALSE(bond_of(":,-").eq(BondExpr::default_bond()));
     EXPECT_FALSE(bond_of("-").eq(BondExpr::default_bond()));
-    EXPECT_TRUE(bond_of("!@").eq(bond_of("!@")));
-    EXPECT_FALSE(bond_of("!@").eq(bond_of("!!@")));
-    EXPECT_FALSE(bond_of("!@").eq(bond_of("@")));
-    EXPECT_FALSE(bond_of("-,=,#").eq(bond_of("-,=")));
-    EXPECT_FALSE(bond_of("-,=").eq(bond_of("-,=,#")));
-    EXPECT_TRUE(bond_of("-,=;@").eq(bond_of("-,=;@")));
-    EXPECT_FALSE(bond_of("-,=;@").eq(bond_of("-,=&@")));
-    EXPECT_FALSE(bond_of("-,=;@").eq(bond_of("-;=,@")));
-    // Same shape, different leaves deep inside.
-    EXPECT_FALSE(bond_of("-,=;!@").eq(bond_of("-,=;!:")));
+    // The last pair has the same shape with different leaves deep inside.
+    const std::tuple<const char*, const char*, bool> pairs[] = {
+        {"!@", "!@", true}, {"!@", "!!@", false}, {"!@", "@", false}, {"-,=,#", "-,=", false},
+        {"-,=", "-,=,#", false}, {"-,=;@", "-,=;@", true}, {"-,=;@", "-,=&@", false},
+        {"-,=;@", "-;=,@", false}, {"-,=;!@", "-,=;!:", false}};
+    for (const auto& [a, b, equal] : pairs) EXPECT_EQ(bond_of(a).eq(bond_of(b)), equal) << a << " vs " << b;
 }
 
 TEST(QueryValue, CopiesAreDeepAndEqualInEffect) {
