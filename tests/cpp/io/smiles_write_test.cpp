@@ -4,6 +4,7 @@
 
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/error.hpp"
@@ -89,15 +90,13 @@ INSTANTIATE_TEST_SUITE_P(
                     BracketCase{"[BH3]", "[BH3]", "B"}));
 
 TEST(Writer, RadicalsForceBracketsAndShowTotalHydrogens) {
-    MolBuilder mol = read("CC");
-    mol.atoms[0].num_radical_electrons = 1;
-    mol.atoms[0].num_implicit_hs = 2;
-    mol.atoms[1].num_implicit_hs = 3;
-    EXPECT_EQ(io::write_smiles(mol).text, "[CH2]C");
-    MolBuilder methyl = read("C");
-    methyl.atoms[0].num_radical_electrons = 1;
-    methyl.atoms[0].num_implicit_hs = 3;
-    EXPECT_EQ(io::write_smiles(methyl).text, "[CH3]");
+    for (const auto& [smiles, hs, text] : {std::tuple{"CC", 2, "[CH2]C"}, std::tuple{"C", 3, "[CH3]"}}) {
+        MolBuilder mol = read(smiles);
+        for (core::Atom& a : mol.atoms) a.num_implicit_hs = 3;
+        mol.atoms[0].num_radical_electrons = 1;
+        mol.atoms[0].num_implicit_hs = static_cast<std::uint8_t>(hs);
+        EXPECT_EQ(io::write_smiles(mol).text, text) << smiles;
+    }
 }
 
 TEST(Writer, RingLabelsGrowToPercentAndParenthesisedForms) {
@@ -266,11 +265,6 @@ MolBuilder with_stored(const std::string& smiles, std::vector<Stored> values) {
     return mol;
 }
 
-MolBuilder with_stored(const std::string& smiles, std::uint32_t bond, BondStereo stereo, std::uint32_t r0,
-                       std::uint32_t r1) {
-    return with_stored(smiles, {{bond, stereo, r0, r1}});
-}
-
 // The written marks read back to the relations stored on `mol`.
 void expect_marks_read_back(const MolBuilder& mol) {
     auto back = io::read_smiles(io::write_smiles(mol).text);
@@ -282,19 +276,19 @@ void expect_marks_read_back(const MolBuilder& mol) {
 
 TEST(Writer, StoredCisTransIsWrittenAsMarks) {
     // Bond 1 is the double bond of F-C=C-F.
-    EXPECT_EQ(io::write_smiles(with_stored("FC=CF", 1, BondStereo::Cis, 0, 3)).text, "F/C=C\\F");
-    EXPECT_EQ(io::write_smiles(with_stored("FC=CF", 1, BondStereo::Trans, 0, 3)).text, "F/C=C/F");
+    EXPECT_EQ(io::write_smiles(with_stored("FC=CF", {{1, BondStereo::Cis, 0, 3}})).text, "F/C=C\\F");
+    EXPECT_EQ(io::write_smiles(with_stored("FC=CF", {{1, BondStereo::Trans, 0, 3}})).text, "F/C=C/F");
     // Stored values override any marks around them.
-    EXPECT_EQ(io::write_smiles(with_stored("F/C=C/F", 1, BondStereo::Cis, 0, 3)).text, "F/C=C\\F");
+    EXPECT_EQ(io::write_smiles(with_stored("F/C=C/F", {{1, BondStereo::Cis, 0, 3}})).text, "F/C=C\\F");
     // Against the chlorine: F and Cl lie on opposite sides, so the fluorines are cis.
-    const MolBuilder mol = with_stored("FC(Cl)=CF", 2, BondStereo::Trans, 2, 4);
+    const MolBuilder mol = with_stored("FC(Cl)=CF", {{2, BondStereo::Trans, 2, 4}});
     EXPECT_EQ(io::write_smiles(mol).text, "FC(/Cl)=C\\F");
     expect_marks_read_back(mol);
 }
 
 TEST(StereoMarks, GroupsAndReferenceBonds) {
     // F/C(Cl)=C/F with the value stored against the two fluorines.
-    const MolBuilder one = with_stored("FC(Cl)=CF", 2, BondStereo::Trans, 0, 4);
+    const MolBuilder one = with_stored("FC(Cl)=CF", {{2, BondStereo::Trans, 0, 4}});
     const io::StereoMarks m1 = io::smiles_stereo_marks(one);
     EXPECT_EQ(m1.directions, (std::vector<std::uint8_t>{1, 0, 0, 1}));
     EXPECT_EQ(m1.groups, (std::vector<std::uint32_t>{0, NONE, NONE, 0}));
@@ -350,7 +344,7 @@ TEST(StereoMarks, SubstituentsOfOneAtomLieOnOppositeSides) {
 
 TEST(StereoMarks, RereferencingPrefersHeavyNeighboursWithLowPriority) {
     // [H]C(C)=CF: atoms H0 C1 C2 C3 F4; bond 2 is the double bond.
-    MolBuilder mol = with_stored("[H]C(C)=CF", 2, BondStereo::Trans, 0, 4);
+    MolBuilder mol = with_stored("[H]C(C)=CF", {{2, BondStereo::Trans, 0, 4}});
     const std::vector<std::uint32_t> p = identity(mol.num_atoms());
     EXPECT_EQ(io::preferred_reference_neighbour(mol, 1, 3, p), 2u);
     EXPECT_EQ(io::preferred_reference_neighbour(mol, 3, 1, p), 4u);
@@ -362,7 +356,7 @@ TEST(StereoMarks, RereferencingPrefersHeavyNeighboursWithLowPriority) {
     EXPECT_EQ(mol.bonds[2].stereo, BondStereo::Trans);  // the input is left alone
     // Both references replaced: the relation stays.
     mol.bonds[2].stereo_atoms = {0, 4};
-    const MolBuilder both = with_stored("[H]C(C)=C(F)Cl", 2, BondStereo::Cis, 0, 5);
+    const MolBuilder both = with_stored("[H]C(C)=C(F)Cl", {{2, BondStereo::Cis, 0, 5}});
     auto copy2 = io::rereference_double_bond_stereo(both, identity(both.num_atoms()));
     ASSERT_TRUE(copy2);
     EXPECT_EQ(copy2->bonds[2].stereo, BondStereo::Cis);
