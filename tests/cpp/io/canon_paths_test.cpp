@@ -13,6 +13,7 @@
 #include "io/smiles/canonical.hpp"
 #include "io/smiles/read.hpp"
 #include "io/smiles/write.hpp"
+#include "support.hpp"
 
 using namespace quorix;
 using core::MolBuilder;
@@ -20,33 +21,7 @@ using core::NONE;
 
 namespace {
 
-MolBuilder read(const std::string& smiles) {
-    auto mol = io::read_smiles(smiles);
-    if (!mol) ADD_FAILURE() << "cannot read " << smiles;
-    return mol ? *mol : MolBuilder{};
-}
-
-// The same molecule with atoms and bonds stored in a shuffled order (bond ends
-// kept, so each atom's neighbour order, and with it @/@@, may change).
-MolBuilder permuted(const MolBuilder& mol, std::mt19937& rng, std::vector<std::uint32_t>& new_index) {
-    const std::uint32_t n = mol.num_atoms();
-    std::vector<std::uint32_t> atoms(n), bonds(mol.num_bonds());
-    for (std::uint32_t i = 0; i < n; ++i) atoms[i] = i;
-    for (std::uint32_t i = 0; i < bonds.size(); ++i) bonds[i] = i;
-    std::shuffle(atoms.begin(), atoms.end(), rng);
-    std::shuffle(bonds.begin(), bonds.end(), rng);
-    new_index.assign(n, 0);
-    for (std::uint32_t i = 0; i < n; ++i) new_index[atoms[i]] = i;
-    MolBuilder out;
-    for (std::uint32_t i = 0; i < n; ++i) out.add_atom(mol.atoms[atoms[i]]);
-    for (std::uint32_t b : bonds) {
-        core::Bond bond = mol.bonds[b];
-        bond.begin = new_index[bond.begin];
-        bond.end = new_index[bond.end];
-        EXPECT_TRUE(out.add_bond(bond).has_value());
-    }
-    return out;
-}
+MolBuilder read(const std::string& smiles) { return test::read_or_fail(smiles); }
 
 core::Bond bond(std::uint32_t a, std::uint32_t b, core::BondOrder order = core::BondOrder::Single) {
     core::Bond out;
@@ -151,8 +126,9 @@ TEST_P(LongKeys, ClassesAndTextIgnoreStorageOrder) {
     const std::string text = io::to_canonical_smiles(mol);
     std::mt19937 rng(7);
     for (int round = 0; round < 6; ++round) {
-        std::vector<std::uint32_t> index;
-        const MolBuilder other = permuted(mol, rng, index);
+        std::vector<std::uint32_t> index = test::identity(mol.num_atoms());
+        std::shuffle(index.begin(), index.end(), rng);
+        const MolBuilder other = test::scrambled(mol, index, &rng);
         const std::vector<std::uint32_t> other_classes = io::symmetry_classes(other);
         for (std::uint32_t a = 0; a < mol.num_atoms(); ++a) ASSERT_EQ(classes[a], other_classes[index[a]]) << a;
         EXPECT_EQ(io::to_canonical_smiles(other), text);
