@@ -13,6 +13,7 @@
 #include "io/smiles/canonical.hpp"
 #include "io/smiles/read.hpp"
 #include "io/smiles/write.hpp"
+#include "smiles_roundtrip.hpp"
 #include "support.hpp"
 
 using namespace quorix;
@@ -194,10 +195,8 @@ TEST(CanonPaths, ReusedAndNestedWritersMatchOneShotWriting) {
                 // A second writer while the first is alive.
                 io::SmilesWriter inner(other, mode);
                 io::SmilesOutput inner_out;
-                std::vector<std::uint32_t> identity(other.num_atoms());
-                for (std::uint32_t a = 0; a < identity.size(); ++a) identity[a] = a;
-                inner.write(identity, inner_out);
-                EXPECT_EQ(inner_out, io::write_smiles(other, identity, mode));
+                inner.write(test::identity(other.num_atoms()), inner_out);
+                EXPECT_EQ(inner_out, io::write_smiles(other, test::identity(other.num_atoms()), mode));
             }
         }
     }
@@ -232,9 +231,7 @@ TEST(CanonPaths, PermutationAndSpreadPrioritiesWriteAlike) {
     for (const MolBuilder& mol : mols) {
         for (io::SmilesMode mode : {io::SmilesMode::Storage, io::SmilesMode::Canonical}) {
             for (int round = 0; round < 6; ++round) {
-                std::vector<std::uint32_t> order(mol.num_atoms());
-                for (std::uint32_t a = 0; a < order.size(); ++a) order[a] = a;
-                std::shuffle(order.begin(), order.end(), rng);
+                const std::vector<std::uint32_t> order = test::shuffled_priorities(mol.num_atoms(), rng);
                 std::vector<std::uint32_t> spread(order.size());
                 for (std::uint32_t a = 0; a < order.size(); ++a) spread[a] = 2 * order[a];
                 const io::SmilesOutput a = io::write_smiles(mol, order, mode);
@@ -266,12 +263,7 @@ TEST_P(EqualLeaves, TextsAreInvariantAndTellIsomersApart) {
             // Written from a shuffled order and read back: the same molecule stored
             // in another order.
             const std::string written =
-                io::write_smiles(mol, [&] {
-                    std::vector<std::uint32_t> p(mol.num_atoms());
-                    for (std::uint32_t a = 0; a < p.size(); ++a) p[a] = a;
-                    std::shuffle(p.begin(), p.end(), rng);
-                    return p;
-                }(), io::SmilesMode::Storage).text;
+                io::write_smiles(mol, test::shuffled_priorities(mol.num_atoms(), rng), io::SmilesMode::Storage).text;
             EXPECT_EQ(io::to_canonical_smiles(read(written)), texts[i]) << inputs[i] << " written as " << written;
         }
     }
