@@ -310,6 +310,7 @@ constexpr ChiralTag CCW = ChiralTag::Ccw;
 INSTANTIATE_TEST_SUITE_P(
     Tetrahedral, SmilesReadChiralTest,
     ::testing::Values(
+        Chiral{"F[C](Cl)(Br)I", 1, ChiralTag::Unspecified, 0},
         Chiral{"F[C@](Cl)(Br)I", 1, CCW, 0}, Chiral{"F[C@@](Cl)(Br)I", 1, CW, 0},
         Chiral{"N[C@@H](C)C(=O)O", 1, CW, 0}, Chiral{"[C@]", 0, CCW, 0},
         Chiral{"F[C@th1](Cl)(Br)I", 1, CCW, 0}, Chiral{"F[C@TH2](Cl)(Br)I", 1, CW, 0},
@@ -371,14 +372,6 @@ INSTANTIATE_TEST_SUITE_P(
         // `@AL` away from an allene centre.
         Chiral{"F[C@AL1](Cl)(Br)I", 1, ChiralTag::Allene, 0}, Chiral{"C=[C@AL2]C", 1, ChiralTag::Allene, 0}));
 
-TEST(SmilesReadChirality, UnmarkedAtomsStayUnspecified) {
-    const MolBuilder m = read_ok("F[C](Cl)(Br)I");
-    for (const Atom& a : m.atoms) {
-        EXPECT_EQ(a.chiral_tag, ChiralTag::Unspecified);
-        EXPECT_EQ(a.chiral_permutation, 0);
-    }
-}
-
 // ---------------------------------------------------------------------------
 // Real molecules.
 
@@ -425,10 +418,6 @@ TEST(SmilesReadRealMolecules, EveryLineReads) {
     EXPECT_GT(rings, 5000u);
 }
 
-}  // namespace
-
-namespace {
-
 // Centres with many ligands: the parity must still count every transposition.
 TEST(SmilesReadChirality, LargeCentresKeepExactParity) {
     std::string branches;
@@ -468,11 +457,6 @@ TEST(SmilesReadRingClosures, ManyOpenLabels) {
     EXPECT_EQ(r.error().pos, text.size());
 }
 
-}  // namespace
-
-
-namespace {
-
 // Equivalent writings of one centre must store the same spatial arrangement.
 // The arrangement is made absolute by relating the stored ligand order (an
 // implicit hydrogen last) to the ligands sorted by atomic number.
@@ -505,7 +489,7 @@ void expect_one_arrangement(const std::vector<Writing>& writings) {
     }
 }
 
-TEST(SmilesReadChirality, EquivalentWritingsOfFourLigands) {
+TEST(SmilesReadChirality, EquivalentWritingsStoreOneArrangement) {
     expect_one_arrangement({
         {"F[C@](Cl)(Br)I", false}, {"[C@](F)(Cl)(Br)I", false}, {"Cl[C@@](F)(Br)I", false},
         {"F[C@@](Br)(Cl)I", false}, {"F[C@]1(Br)I.Cl1", false}, {"[C@]1(Cl)(Br)I.F1", false},
@@ -514,9 +498,7 @@ TEST(SmilesReadChirality, EquivalentWritingsOfFourLigands) {
         {"F[C@@](Cl)(Br)I", true}, {"I[C@]1(Cl)Br.F1", true}, {"[C@@]1(Cl)(Br)I.F1", true},
         {"F[C@@]12I.Cl1.Br2", true},
     });
-}
-
-TEST(SmilesReadChirality, EquivalentWritingsWithImplicitHydrogen) {
+    // With an implicit hydrogen.
     expect_one_arrangement({
         {"F[C@H](Cl)Br", false}, {"[C@@H](F)(Cl)Br", false}, {"Cl[C@@H](F)Br", false},
         {"F[C@H]1Br.Cl1", false}, {"[C@@H]1(Br)F.Cl1", false}, {"Br[C@@H]1F.Cl1", false},
