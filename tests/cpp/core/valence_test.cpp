@@ -229,19 +229,10 @@ TEST(ValenceError, KindTextsAndSymbols) {
 }
 
 TEST(Valence, DativeBondCountsOnlyAtTheAcceptor) {
-    // N -> Fe: the metal gains one, the nitrogen nothing.
-    MolBuilder m;
-    Atom n;
-    n.atomic_num = 7;
-    Atom fe;
-    fe.atomic_num = 26;
-    m.add_atom(n);
-    m.add_atom(fe);
-    Bond b;
-    b.begin = 0;
-    b.end = 1;
-    b.order = DAT;
-    ASSERT_TRUE(m.add_bond(b));
+    // N -> C: the acceptor gains one, the nitrogen nothing.
+    std::uint32_t atom = 0;
+    MolBuilder m = build(at(7, {DAT}), &atom);
+    ASSERT_EQ(atom, 0u);
     EXPECT_EQ(explicit_valence(m, 0, true, 0.0f), 0);
     EXPECT_EQ(explicit_valence(m, 1, true, 0.0f), 1);
     EXPECT_EQ(implicit_hs(m, 0, 0, true), 3);
@@ -254,7 +245,6 @@ TEST(Valence, DativeBondCountsOnlyAtTheAcceptor) {
     // Boron accepting from nitrogen reaches four with three more bonds: out of range.
     Center boron = at(5, {S, S, S});
     boron.bonds_in = {DAT};
-    std::uint32_t atom = 0;
     MolBuilder bm = build(boron, &atom);
     EXPECT_EQ(explicit_valence(bm, atom, false, 0.0f), 4);
     auto r = explicit_valence(bm, atom, true, 0.0f);
