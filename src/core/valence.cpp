@@ -324,6 +324,36 @@ std::uint64_t rules_key(const Atom& a, std::uint64_t halves, bool aromatic) {
            std::uint64_t(aromatic) << 25 | halves << 26;
 }
 
+// Answers of one whole-molecule pass by rules_key: a molecule has few distinct
+// atom kinds. A slot holds the latest kind that hashed to it.
+struct KindMemo {
+    struct Entry {
+        std::uint64_t key = ~std::uint64_t(0);  // no real key has bit 63 set
+        bool known = false;
+        std::int32_t explicit_valence = 0;
+        std::int32_t implicit_hs = 0;
+        void remember(std::int32_t ev, std::int32_t hs) {
+            known = true;
+            explicit_valence = ev;
+            implicit_hs = hs;
+        }
+    };
+    std::array<Entry, 32> entries{};
+
+    // The atom's slot, taken over (and emptied) when it held another kind; null
+    // when the total is too large to key exactly.
+    Entry* find(const Atom& a, const BondWalk& walk, bool aromatic) {
+        if (walk.twice > MAX_EXACT_HALVES) return nullptr;
+        const std::uint64_t key = rules_key(a, walk.twice + 2 * std::uint64_t(a.num_explicit_hs), aromatic);
+        Entry& e = entries[(key * 0x9E3779B97F4A7C15ull) >> 59];
+        if (e.key != key) {
+            e.key = key;
+            e.known = false;
+        }
+        return &e;
+    }
+};
+
 }  // namespace
 
 std::string_view kind_text(ValenceErrorKind kind) {
@@ -393,14 +423,8 @@ void lenient_valence_hs(const MolBuilder& mol, std::uint32_t atom, AtomValence& 
 void lenient_valences(const MolBuilder& mol, std::span<const std::uint32_t> atoms, std::span<AtomValence> out) {
     if (atoms.size() != out.size()) internal_error("价态数组长度与原子数不符");
     const Table& table = valence_table();
-    // Answers by rules_key, as in strict_valences; lenient answers never fail.
-    struct Remembered {
-        std::uint64_t key;  // ~0 when empty
-        std::int32_t explicit_valence;
-        std::int32_t implicit_hs;
-    };
-    std::array<Remembered, 32> memo;
-    for (Remembered& r : memo) r.key = ~std::uint64_t(0);
+    // Lenient answers never fail, so every one is remembered.
+    KindMemo memo;
     for (std::size_t k = 0; k < atoms.size(); ++k) {
         const std::uint32_t atom = atoms[k];
         const Atom& a = checked_atom(mol, atom);
@@ -408,22 +432,17 @@ void lenient_valences(const MolBuilder& mol, std::span<const std::uint32_t> atom
         const bool aromatic = (a.flags & AROMATIC) || walk.aromatic_bond;
         AtomValence& v = out[k];
         v.aromatic = aromatic;
-        Remembered* slot = nullptr;
-        std::uint64_t key = 0;
-        if (walk.twice <= MAX_EXACT_HALVES) {
-            key = rules_key(a, walk.twice + 2 * std::uint64_t(a.num_explicit_hs), aromatic);
-            slot = &memo[(key * 0x9E3779B97F4A7C15ull) >> 59];
-            if (slot->key == key) {
-                v.explicit_valence = slot->explicit_valence;
-                v.implicit_hs = slot->implicit_hs;
-                continue;
-            }
+        KindMemo::Entry* slot = memo.find(a, walk, aromatic);
+        if (slot && slot->known) {
+            v.explicit_valence = slot->explicit_valence;
+            v.implicit_hs = slot->implicit_hs;
+            continue;
         }
         v.explicit_valence = declared_hs_valence(table, mol, atom, a, walk, aromatic);
         v.implicit_hs = (a.flags & FIXED_HS)
                             ? 0
                             : implicit_from(table, a, v.explicit_valence, false, [aromatic] { return aromatic; }).hs;
-        if (slot) *slot = {key, v.explicit_valence, v.implicit_hs};
+        if (slot) slot->remember(v.explicit_valence, v.implicit_hs);
     }
 }
 
@@ -448,29 +467,17 @@ std::expected<void, ValenceError> strict_valences(const MolBuilder& mol, std::sp
     const std::uint32_t n = mol.num_atoms();
     if (explicit_valences.size() != n || implicit_hs.size() != n) internal_error("价态数组长度与原子数不符");
     const Table& table = valence_table();
-    // Answers of this pass by rules_key; only successes are kept (a failure ends
-    // the pass), and a slot holds the latest key that hashed to it.
-    struct Remembered {
-        std::uint64_t key;  // ~0 when empty: no real key has bit 63 set
-        std::int32_t explicit_valence;
-        std::uint8_t implicit_hs;
-    };
-    std::array<Remembered, 32> memo;
-    for (Remembered& r : memo) r.key = ~std::uint64_t(0);
+    // Only successes are remembered: a failure ends the pass.
+    KindMemo memo;
     for (std::uint32_t i = 0; i < n; ++i) {
         const Atom& a = mol.atoms[i];
         const BondWalk walk = walk_bonds(mol, i);
         const bool aromatic = (a.flags & AROMATIC) || walk.aromatic_bond;
-        Remembered* slot = nullptr;
-        if (walk.twice <= MAX_EXACT_HALVES) {
-            const std::uint64_t key = rules_key(a, walk.twice + 2 * std::uint64_t(a.num_explicit_hs), aromatic);
-            slot = &memo[(key * 0x9E3779B97F4A7C15ull) >> 59];
-            if (slot->key == key) {
-                explicit_valences[i] = slot->explicit_valence;
-                implicit_hs[i] = slot->implicit_hs;
-                continue;
-            }
-            slot->key = key;
+        KindMemo::Entry* slot = memo.find(a, walk, aromatic);
+        if (slot && slot->known) {
+            explicit_valences[i] = slot->explicit_valence;
+            implicit_hs[i] = static_cast<std::uint8_t>(slot->implicit_hs);
+            continue;
         }
         AtomValence out;
         StrictFailure failure;
@@ -478,10 +485,7 @@ std::expected<void, ValenceError> strict_valences(const MolBuilder& mol, std::sp
             return std::unexpected(make_error(a.atomic_num, i, failure.value, failure.kind));
         explicit_valences[i] = out.explicit_valence;
         implicit_hs[i] = static_cast<std::uint8_t>(out.implicit_hs);
-        if (slot) {
-            slot->explicit_valence = out.explicit_valence;
-            slot->implicit_hs = implicit_hs[i];
-        }
+        if (slot) slot->remember(out.explicit_valence, implicit_hs[i]);
     }
     return {};
 }
