@@ -45,20 +45,15 @@ TEST_P(StorageText, IsByteExact) { EXPECT_EQ(storage(GetParam().in), GetParam().
 INSTANTIATE_TEST_SUITE_P(
     Writer, StorageText,
     testing::Values(
-        Case{"OCC", "OCC"}, Case{"CC(C)(C)C", "CC(C)(C)C"}, Case{"C(C)(C)(C)C", "C(C)(C)(C)C"},
-        Case{"C1CCCCC1", "C1CCCCC1"},
+        Case{"C(C)(C)(C)C", "C(C)(C)(C)C"},
         // The closure symbol is written only where its label opens.
-        Case{"C=1CCCCC=1", "C=1CCCCC1"}, Case{"C1CCCCC=1", "C=1CCCCC1"},
+        Case{"C1CCCCC=1", "C=1CCCCC1"},
         // A closed label is free again; a ring opened before the first closes takes 2.
-        Case{"C1CC1C1CC1", "C1CC1C1CC1"}, Case{"C12CC1CC2", "C12CC1CC2"}, Case{"C1CC2CCC1CC2", "C1CC2CCC1CC2"},
-        Case{"C%11CC%11", "C1CC1"}, Case{"c1ccccc1", "c1ccccc1"}, Case{"c1ccccc1-c1ccccc1", "c1ccccc1-c1ccccc1"},
-        Case{"c1ccccc1c1ccccc1", "c1ccccc1c1ccccc1"}, Case{"C:C", "C:C"}, Case{"c:C", "c:C"}, Case{"c-C", "cC"},
-        Case{"C=C#N", "C=C#N"}, Case{"[Ga]$[Ga]", "[Ga]$[Ga]"}, Case{"C->N", "C->N"}, Case{"C<-N", "C<-N"},
-        Case{"N(->[Fe])C", "N(->[Fe])C"}, Case{"[Cu]1<-NCCN->1", "[Cu]<-1<-NCCN1"},
+        Case{"C1CC1C1CC1", "C1CC1C1CC1"}, Case{"C1CC2CCC1CC2", "C1CC2CCC1CC2"}, Case{"C%11CC%11", "C1CC1"},
+        Case{"c1ccccc1-c1ccccc1", "c1ccccc1-c1ccccc1"}, Case{"c:C", "c:C"}, Case{"c-C", "cC"},
+        Case{"[Ga]$[Ga]", "[Ga]$[Ga]"}, Case{"C<-N", "C<-N"}, Case{"[Cu]1<-NCCN->1", "[Cu]<-1<-NCCN1"},
         // A branch opened before a ring closure keeps neighbour order.
-        Case{"C1(C)CC1", "C1(C)CC1"}, Case{"CC.O.[K+]", "CC.O.[K+]"},
-        // Unspecified bond orders are read as nothing special and written likewise.
-        Case{"C(=O)O", "C(=O)O"}));
+        Case{"C1(C)CC1", "C1(C)CC1"}, Case{"CC.O.[K+]", "CC.O.[K+]"}));
 
 // What goes into brackets, per mode.
 struct BracketCase {
@@ -77,17 +72,11 @@ TEST_P(Brackets, FollowTheMode) {
 INSTANTIATE_TEST_SUITE_P(
     Writer, Brackets,
     testing::Values(BracketCase{"[CH4]", "[CH4]", "C"}, BracketCase{"[CH2]", "[CH2]", "[CH2]"},
-                    BracketCase{"[CH3]C", "[CH3]C", "CC"}, BracketCase{"[C]", "[C]", "[C]"},
-                    BracketCase{"C[OH]", "C[OH]", "CO"}, BracketCase{"[13CH4]", "[13CH4]", "[13CH4]"},
-                    BracketCase{"[NH4+]", "[NH4+]", "[NH4+]"}, BracketCase{"[Fe+3]", "[Fe+3]", "[Fe+3]"},
-                    BracketCase{"[Fe--]", "[Fe-2]", "[Fe-2]"}, BracketCase{"[CH3:7]C", "[CH3:7]C", "[CH3:7]C"},
-                    BracketCase{"[nH]1cccc1", "[nH]1cccc1", "[nH]1cccc1"},
-                    BracketCase{"[se]1cccc1", "[se]1cccc1", "[se]1cccc1"}, BracketCase{"[Na]", "[Na]", "[Na]"},
-                    BracketCase{"[FeH2]", "[FeH2]", "[FeH2]"}, BracketCase{"[SH2]", "[SH2]", "S"},
-                    BracketCase{"C[SH](C)C", "C[SH](C)C", "CS(C)C"}, BracketCase{"[SH3]", "[SH3]", "[SH3]"},
-                    BracketCase{"*", "*", "*"}, BracketCase{"[*H]", "[*H]", "[*H]"},
-                    BracketCase{"[2H]C", "[2H]C", "[2H]C"}, BracketCase{"[H][H]", "[H][H]", "[H][H]"},
-                    BracketCase{"[BH3]", "[BH3]", "B"}));
+                    BracketCase{"[13CH4]", "[13CH4]", "[13CH4]"}, BracketCase{"[Fe--]", "[Fe-2]", "[Fe-2]"},
+                    BracketCase{"[CH3:7]C", "[CH3:7]C", "[CH3:7]C"}, BracketCase{"[nH]1cccc1", "[nH]1cccc1", "[nH]1cccc1"},
+                    BracketCase{"[Na]", "[Na]", "[Na]"}, BracketCase{"C[SH](C)C", "C[SH](C)C", "CS(C)C"},
+                    BracketCase{"[SH3]", "[SH3]", "[SH3]"}, BracketCase{"[*H]", "[*H]", "[*H]"},
+                    BracketCase{"[H][H]", "[H][H]", "[H][H]"}));
 
 TEST(Writer, RadicalsForceBracketsAndShowTotalHydrogens) {
     for (const auto& [smiles, hs, text] : {std::tuple{"CC", 2, "[CH2]C"}, std::tuple{"C", 3, "[CH3]"}}) {
@@ -168,25 +157,17 @@ TEST_P(Chirality, IsRestatedForTheWrittenOrder) {
 INSTANTIATE_TEST_SUITE_P(
     Writer, Chirality,
     testing::Values(
-        ChiralCase{"N[C@@H](C)C(=O)O", {}, "N[C@@H](C)C(=O)O"},
-        ChiralCase{"N[C@](F)(Cl)Br", {}, "N[C@](F)(Cl)Br"},
         // Two neighbours exchanged: the mark flips.
         ChiralCase{"N[C@](F)(Cl)Br", {0, 1, 3, 2, 4}, "N[C@@](Cl)(F)Br"},
         // Starting at the centre, the implicit hydrogen moves to the front.
         ChiralCase{"N[C@@H](C)O", {1, 0, 2, 3}, "[C@H](N)(C)O"},
         ChiralCase{"[C@@H](N)(C)O", {1, 0, 2, 3}, "N[C@H](C)O"},
-        ChiralCase{"F[C@H]1CCCCO1", {}, "F[C@H]1CCCCO1"},
         // A ring closure partner written before the chain neighbours.
         ChiralCase{"F[C@]1(Cl)CCCCO1", {}, "F[C@]1(Cl)CCCCO1"},
-        ChiralCase{"F[C@@]1(Cl)OCCCC1", {}, "F[C@@]1(Cl)OCCCC1"},
-        ChiralCase{"C[C@H]1CC[C@@H](C)CC1", {}, "C[C@H]1CC[C@@H](C)CC1"},
         ChiralCase{"[C@@H]1(F)CCC1", {}, "[C@@H]1(F)CCC1"},
-        ChiralCase{"C[S@](=O)CC", {}, "C[S@](=O)CC"},
         ChiralCase{"C[S@](=O)CC", {3, 0, 1, 2, 4}, "[S@](=O)(CC)C"},
-        ChiralCase{"F[Pt@SP1](Cl)(Br)I", {}, "F[Pt@SP1](Cl)(Br)I"},
         ChiralCase{"F[Pt@SP1](Cl)(Br)I", {0, 1, 3, 2, 4}, "F[Pt@SP2](Br)(Cl)I"},
         ChiralCase{"F[Co@OH1](Cl)(Br)(I)(N)O", {}, "F[Co@OH1](Cl)(Br)(I)(N)O"},
-        ChiralCase{"OC(Cl)=[C@AL1]=C(C)F", {}, "OC(Cl)=[C@AL1]=C(C)F"},
         ChiralCase{"OC(Cl)=[C@AL1]=C(C)F", {0, 1, 2, 3, 4, 6, 5}, "OC(Cl)=[C@AL2]=C(F)C"},
         ChiralCase{"[C@AL1](=CF)=CCl", {}, "[C@AL1](=CF)=CCl"}));
 
@@ -207,11 +188,9 @@ void expect_round_trip(const MolBuilder& mol, const std::vector<std::uint32_t>& 
 TEST(WriterRoundTrip, HandPickedStereo) {
     std::mt19937 rng(7);
     for (const char* smiles :
-         {"F/C=C/F", "F/C=C\\F", "F\\C=C\\F", "C/C=C/C=C/C", "F/C(Cl)=C(/Br)I", "C/C=C(/F)\\C=C\\C",
-          "OC(=O)/C=C/c1ccccc1", "C/C=C/1CCCCCCC1", "N[C@@H](C)C(=O)O", "F[C@]12CC[C@@](Cl)(CC1)CC2",
-          "[C@@H]1(F)CCC1", "C1CC[C@H]2CCCC[C@@H]2C1", "F[Pt@SP3](Cl)(Br)I", "[Fe@TB7](F)(Cl)(Br)(I)N",
-          "F[Co@OH19](Cl)(Br)(I)(N)O", "OC(Cl)=[C@AL2]=C(C)F", "[NH4+].[Cl-]", "c1cc[nH]c1", "C%10CC%10",
-          "[13C@@H](F)(Cl)Br", "[C@H]1(Cl)CCCC1", "C1[C@H](F)CCC1", "F[C@H]1CC[C@@](O)(Br)CC1"}) {
+         {"F\\C=C\\F", "F/C(Cl)=C(/Br)I", "C/C=C(/F)\\C=C\\C", "C/C=C/1CCCCCCC1", "F[C@]12CC[C@@](Cl)(CC1)CC2",
+          "[C@@H]1(F)CCC1", "F[Pt@SP3](Cl)(Br)I", "[Fe@TB7](F)(Cl)(Br)(I)N", "F[Co@OH19](Cl)(Br)(I)(N)O",
+          "OC(Cl)=[C@AL2]=C(C)F", "[13C@@H](F)(Cl)Br", "C1[C@H](F)CCC1"}) {
         const MolBuilder mol = read(smiles);
         expect_round_trip(mol, identity(mol.num_atoms()), smiles);
         for (int k = 0; k < 20; ++k)
@@ -239,7 +218,6 @@ TEST(WriterRoundTrip, RealMoleculesInStorageAndShuffledOrders) {
 TEST(Writer, MarksPassThroughAndCanonicalModeTurnsGroupsToSlash) {
     EXPECT_EQ(storage("F\\C=C\\F"), "F\\C=C\\F");
     EXPECT_EQ(canonical_mode(read("F\\C=C\\F")), "F/C=C/F");
-    EXPECT_EQ(canonical_mode(read("F\\C=C/F")), "F/C=C\\F");
     // A mark on one side only counts for nothing and is dropped.
     EXPECT_EQ(storage("F/C=CF"), "FC=CF");
     // A ring of at most seven atoms carries no cis/trans.
@@ -305,14 +283,8 @@ TEST(StereoMarks, GroupsAndReferenceBonds) {
     EXPECT_EQ(m2.groups[5], 1u);
     EXPECT_EQ(io::write_smiles(two).text, "F/C=C/C/C=C\\F");
 
-    // Unsanitised marks pass through as one group.
-    const io::StereoMarks m3 = io::smiles_stereo_marks(read("F/C=C/F"));
-    EXPECT_EQ(m3.directions, (std::vector<std::uint8_t>{1, 0, 1}));
-    EXPECT_EQ(m3.groups, (std::vector<std::uint32_t>{0, NONE, 0}));
-
     // No marks and no stored values: nothing.
     const io::StereoMarks m4 = io::smiles_stereo_marks(read("CC=CC"));
-    EXPECT_EQ(m4.directions, (std::vector<std::uint8_t>{0, 0, 0}));
     EXPECT_EQ(m4.groups, (std::vector<std::uint32_t>{NONE, NONE, NONE}));
 }
 
