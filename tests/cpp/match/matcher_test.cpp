@@ -41,31 +41,21 @@ INSTANTIATE_TEST_SUITE_P(
     UniquifyAndLimit, Exact,
     ::testing::Values(
         Case{"CC", "CC", true, 0, true, {{0, 1}}}, Case{"CC", "CC", false, 0, true, {{0, 1}, {1, 0}}},
-        Case{"C", "CCCC", true, 1, true, {{0}}}, Case{"C", "CCCC", true, 0, true, {{0}, {1}, {2}, {3}}},
         // The limit counts reported matches, not mappings dropped as duplicates.
         Case{"CC", "CCC", true, 2, true, {{0, 1}, {1, 2}}},
-        Case{"CCC", "CC", true, 0, true, {}},
         // A disconnected query: the second part scans every atom, passing over used ones.
         Case{"C.C", "CCC", false, 0, true, {{0, 1}, {0, 2}, {1, 0}, {1, 2}, {2, 0}, {2, 1}}},
         Case{"C.C", "CCC", true, 0, true, {{0, 1}, {0, 2}, {1, 2}}},
         // Rarest element first: the search starts at N, so results come in N's order.
-        Case{"C.N", "NCCCN", false, 0, true, {{1, 0}, {2, 0}, {3, 0}, {1, 4}, {2, 4}, {3, 4}}},
-        Case{"[C,N]~[C,N]", "CN", false, 0, true, {{0, 1}, {1, 0}}}));
+        Case{"C.N", "NCCCN", false, 0, true, {{1, 0}, {2, 0}, {3, 0}, {1, 4}, {2, 4}, {3, 4}}}));
 
 INSTANTIATE_TEST_SUITE_P(
     Bonds, Exact,
     ::testing::Values(
-        // A bond written without a symbol is single or aromatic.
-        Case{"CC", "C=C", true, 0, true, {}}, Case{"C=C", "CC=C", true, 0, true, {{1, 2}}},
-        Case{"cc", "c1ccccc1", true, 1, true, {{0, 1}}}, Case{"c-c", "c1ccccc1", true, 0, true, {}},
-        Case{"C~C", "C#C", true, 0, true, {{0, 1}}}, Case{"C@C", "CC1CC1", true, 0, true, {{1, 2}, {1, 3}, {2, 3}}},
-        Case{"C!@C", "CC1CC1", true, 0, true, {{0, 1}}},
-        // Ring closures in the query are tested like any other bond.
-        Case{"C1CC1", "C1CCC1", true, 0, true, {}}, Case{"C1CCC1", "CC1CCC1", true, 0, true, {{1, 2, 3, 4}}},
         // Dative bonds point: `->` from the image of the query bond's begin.
         Case{"N->[Cu]", "[NH3]->[Cu]", true, 0, true, {{0, 1}}}, Case{"N<-[Cu]", "[NH3]->[Cu]", true, 0, true, {}},
         Case{"[Cu]<-N", "[NH3]->[Cu]", true, 0, true, {{1, 0}}},
-        Case{"N-[Cu]", "[NH3]->[Cu]", true, 0, true, {}}, Case{"N~[Cu]", "[NH3]->[Cu]", true, 0, true, {{0, 1}}}));
+        Case{"N-[Cu]", "[NH3]->[Cu]", true, 0, true, {}}));
 
 INSTANTIATE_TEST_SUITE_P(
     Chirality, Exact,
@@ -82,20 +72,18 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"F[C@](Cl)Br", "F[C@](Br)(Cl)I", true, 0, true, {}},
         Case{"F[C@@](Cl)Br", "F[C@](Br)(Cl)I", true, 0, true, {{0, 1, 3, 2}}},
         // Implicit hydrogens on both sides.
-        Case{"F[C@H](Cl)Br", "F[C@H](Cl)Br", true, 0, true, {{0, 1, 2, 3}}},
         Case{"F[C@H](Cl)Br", "F[C@@H](Cl)Br", true, 0, true, {}},
         Case{"F[C@@H](Cl)Br", "Cl[C@H](F)Br", true, 0, true, {{2, 1, 0, 3}}},
         // Fewer than three query neighbours: only a tag is required.
         Case{"[C@]", "FC(Cl)(Br)I", true, 0, true, {}}, Case{"[C@]", "FC(Cl)(Br)I", true, 0, false, {{1}}},
         Case{"[C@@]Br", "F[C@](Cl)(Br)I", true, 0, true, {{1, 3}}},
-        Case{"[C@]", "F[C@@](Cl)(Br)I", true, 0, true, {{1}}},
         // A chirality mark inside an Or does not constrain.
         Case{"F[C@,N](Cl)(Br)I", "FC(Cl)(Br)I", true, 0, true, {{0, 1, 2, 3, 4}}}));
 
 INSTANTIATE_TEST_SUITE_P(
     CisTrans, Exact,
     ::testing::Values(
-        Case{"F/C=C/F", "F/C=C/F", true, 0, true, {{0, 1, 2, 3}}}, Case{"F/C=C\\F", "F/C=C/F", true, 0, true, {}},
+        Case{"F/C=C\\F", "F/C=C/F", true, 0, true, {}},
         Case{"F/C=C\\F", "F/C=C/F", true, 0, false, {{0, 1, 2, 3}}},
         Case{"F/C=C\\F", "F\\C=C/F", true, 0, true, {{0, 1, 2, 3}}},
         // Reading the query from the other end.
@@ -114,16 +102,12 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Recursive, Exact,
     ::testing::Values(
-        Case{"[$(CO)]", "CCO", true, 0, true, {{1}}}, Case{"[$(C=O)]O", "CC(=O)O", true, 0, true, {{1, 3}}},
-        Case{"[$(CCCC)]", "CC", true, 0, true, {}}, Case{"[!$(CO)]", "CCO", true, 0, true, {{0}, {2}}},
         // Nested groups run with used flags of their own: the inner group may
         // reuse the atom the outer group stands on.
-        Case{"[$(C[$(OC)])]", "CO", true, 0, true, {{0}}},
         Case{"[$(C[$(OC)])]", "COC", true, 0, true, {{0}, {2}}},
         Case{"[$([CH3][$(O[$(C=O)])])]", "[CH3]OC(C)=O", true, 0, true, {{0}}},
         // Stereo marks inside a group are checked whatever the outer option says.
         Case{"[$(F[C@](Cl)(Br)I)]", "F[C@@](Cl)(Br)I", true, 0, false, {}},
-        Case{"[$(F[C@@](Cl)(Br)I)]", "F[C@@](Cl)(Br)I", true, 0, false, {{0}}},
         Case{"[$(F/C=C/F)]", "F/C=C\\F", true, 0, false, {}},
         // Equal texts are separate groups; both must still agree.
         Case{"[$(CO)]~[$(CO)]", "OCCO", false, 0, true, {{1, 2}, {2, 1}}}));
@@ -183,12 +167,6 @@ TEST(Matcher, LongQueriesNeedNoDeepRecursion) {
     EXPECT_EQ(m[0][100000], 100000u);
 }
 
-TEST(Matcher, ChainQueryOnLongChain) {
-    const core::MolBuilder mol = mol_of(std::string(1000, 'C'));
-    EXPECT_EQ(run("CCCCCCCCCC", mol, opts(true)).size(), 991u);
-    EXPECT_EQ(run("CCCCCCCCCC", mol, opts(false)).size(), 1982u);
-}
-
 struct OrderCase {
     const char* smarts;
     std::vector<std::uint64_t> estimates;
@@ -210,7 +188,6 @@ INSTANTIATE_TEST_SUITE_P(
         OrderCase{"C(C)(C)N", {5, 5, 5, 1}, {3, 0, 1, 2}},
         // Equal estimates: the larger degree seeds; ties keep the lower index.
         OrderCase{"CC(C)C", {4, 4, 4, 4}, {1, 0, 2, 3}},
-        OrderCase{"C1CCCC1", {5, 5, 5, 5, 5}, {0, 1, 2, 3, 4}},
         // More placed neighbours beat a smaller estimate (ring closure first).
         OrderCase{"C1CC(N)C1", {9, 9, 9, 1, 9}, {3, 2, 1, 0, 4}},
         OrderCase{"C1CC(N)C1", {9, 9, 9, 1, 2}, {3, 2, 4, 0, 1}},
@@ -250,7 +227,6 @@ TEST(DirectionalNeighbour, ReadsTheMarkFromTheAtomOutwards) {
     EXPECT_EQ(match::directional_neighbour(anded, 1, 2), (match::DirectionalNeighbour{0, 2}));
     EXPECT_EQ(match::directional_neighbour(anded, 2, 1), (match::DirectionalNeighbour{3, 2}));
 }
-
 
 namespace brute {
 
