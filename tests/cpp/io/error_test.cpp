@@ -52,10 +52,11 @@ TEST_P(ParseErrorCharLiteralTest, QuotesAndEscapes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Characters, ParseErrorCharLiteralTest,
-    ::testing::Values(Literal{U'\\', "'\\\\'"}, Literal{U'\'', "'\\''"}, Literal{U'\n', "'\\n'"},
-                      Literal{U'\0', "'\\0'"}, Literal{U'"', "'\"'"}, Literal{U'\x01', "'\\u{1}'"},
-                      Literal{U'\x7f', "'\\u{7f}'"}, Literal{U'\x85', "'\\u{85}'"}, Literal{U'\u0301', "'\\u{301}'"},
-                      Literal{U'\ufeff', "'\\u{feff}'"}, Literal{U'é', "'é'"}, Literal{U'\U0001F600', "'\U0001F600'"}));
+    ::testing::Values(
+        Literal{U'\\', "'\\\\'"}, Literal{U'\'', "'\\''"}, Literal{U'\n', "'\\n'"}, Literal{U'\0', "'\\0'"},
+        Literal{U'"', "'\"'"}, Literal{U'\x01', "'\\u{1}'"}, Literal{U'\x7f', "'\\u{7f}'"},
+        Literal{U'\x85', "'\\u{85}'"}, Literal{U'\u0301', "'\\u{301}'"}, Literal{U'\ufeff', "'\\u{feff}'"},
+        Literal{U'é', "'é'"}, Literal{U'\U0001F600', "'\U0001F600'"}));
 
 ParseError error_at(std::string_view input, std::size_t pos, SmilesErrorKind kind = SmilesErrorKind::simple(
                                                                   SmilesErrorTag::UnexpectedEnd)) {

@@ -100,52 +100,42 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     Elements, AtomEval,
-    testing::Values(AtomCase{"[#6]", ON(BENZENE_C), true},
-                    AtomCase{"[C]", ON(BENZENE_C), false}, AtomCase{"[c]", ON(BENZENE_C), true},
-                    AtomCase{"[c]", ON(ETHANE_C), false}, AtomCase{"[a]", ON(PYRIDINE_N), true},
-                    AtomCase{"[A]", ON(PYRIDINE_N), false}, AtomCase{"[*]", ON(PYRIDINE_N), true},
-                    AtomCase{"[Hg]", ON(ETHANE_C), false}, AtomCase{"[H]", ON(ETHANE_C), false}));
+    testing::Values(
+        AtomCase{"[C]", ON(BENZENE_C), false}, AtomCase{"[c]", ON(BENZENE_C), true},
+        AtomCase{"[A]", ON(PYRIDINE_N), false}, AtomCase{"[H]", ON(ETHANE_C), false}));
 
 INSTANTIATE_TEST_SUITE_P(
     Counts, AtomEval,
     testing::Values(
         // Each hydrogen counts once in the connection count, whether it is an
         // atom of the graph or only a count on its heavy atom.
-        AtomCase{"[CX4]", ON(METHANE), true}, AtomCase{"[CX4]", ON(METHANE_EXPLICIT_H), true},
-        AtomCase{"[CX8]", ON(METHANE_EXPLICIT_H), false}, AtomCase{"[OX2]", ON(WATER_O_TWO_H_ATOMS), true},
-        AtomCase{"[OX4]", ON(WATER_O_TWO_H_ATOMS), false}, AtomCase{"[cX3]", ON(BENZENE_C), true},
+        AtomCase{"[CX4]", ON(METHANE_EXPLICIT_H), true}, AtomCase{"[OX2]", ON(WATER_O_TWO_H_ATOMS), true},
         AtomCase{"[X]", ON(ETHANE_C), false},
         // Degree counts graph neighbours only; H counts every hydrogen.
         AtomCase{"[D4]", ON(METHANE_EXPLICIT_H), true}, AtomCase{"[D0]", ON(METHANE), true},
-        AtomCase{"[D]", ON(ETHANE_C), true}, AtomCase{"[H4]", ON(METHANE_EXPLICIT_H), true},
-        AtomCase{"[H3]", ON(ETHANE_C), true}, AtomCase{"[H]", ON(BENZENE_C), false},
-        AtomCase{"[cH]", ON(BENZENE_C), true}, AtomCase{"[H0]", ON(PYRIDINE_N), true},
+        AtomCase{"[H4]", ON(METHANE_EXPLICIT_H), true}, AtomCase{"[H]", ON(BENZENE_C), false},
         AtomCase{"[h0]", ON(METHANE_EXPLICIT_H), true}, AtomCase{"[h4]", ON(METHANE), true},
-        AtomCase{"[h]", ON(BENZENE_C), true}, AtomCase{"[v3]", ON(PYRIDINE_N), true},
-        AtomCase{"[v]", ON(PYRIDINE_N), false}));
+        AtomCase{"[v3]", ON(PYRIDINE_N), true}, AtomCase{"[v]", ON(PYRIDINE_N), false}));
 
 INSTANTIATE_TEST_SUITE_P(
     Rings, AtomEval,
-    testing::Values(AtomCase{"[R]", ON(BENZENE_C), true}, AtomCase{"[R]", ON(ETHANE_C), false},
-                    AtomCase{"[R0]", ON(ETHANE_C), true}, AtomCase{"[R0]", ON(BENZENE_C), false},
-                    AtomCase{"[R2]", ON(INDOLE_FUSION_C), true}, AtomCase{"[r]", ON(INDOLE_FUSION_C), true},
-                    AtomCase{"[r]", ON(ETHANE_C), false}, AtomCase{"[r0]", ON(ETHANE_C), true},
-                    AtomCase{"[r6]", ON(BENZENE_C), true}, AtomCase{"[r5]", ON(INDOLE_FUSION_C), true},
-                    // Only the smallest ring counts.
-                    AtomCase{"[r6]", ON(INDOLE_FUSION_C), false}, AtomCase{"[x]", ON(BENZENE_C), true},
-                    AtomCase{"[x2]", ON(BENZENE_C), true}, AtomCase{"[x2]", ON(INDOLE_FUSION_C), false},
-                    AtomCase{"[x3]", ON(INDOLE_FUSION_C), true}));
+    testing::Values(
+        AtomCase{"[R]", ON(BENZENE_C), true}, AtomCase{"[R0]", ON(BENZENE_C), false},
+        AtomCase{"[R2]", ON(INDOLE_FUSION_C), true}, AtomCase{"[r]", ON(ETHANE_C), false},
+        AtomCase{"[r5]", ON(INDOLE_FUSION_C), true},
+        // Only the smallest ring counts.
+        AtomCase{"[r6]", ON(INDOLE_FUSION_C), false}, AtomCase{"[x2]", ON(INDOLE_FUSION_C), false},
+        AtomCase{"[x3]", ON(INDOLE_FUSION_C), true}));
 
 INSTANTIATE_TEST_SUITE_P(
     ChargeIsotopeMap, AtomEval,
-    testing::Values(AtomCase{"[N+]", ON(AMMONIUM_N), true},
-                    AtomCase{"[N++]", ON(AMMONIUM_N), false}, AtomCase{"[N+0]", ON(AMMONIUM_N), false},
-                    AtomCase{"[+0]", ON(ETHANE_C), true}, AtomCase{"[13C]", ON(C13_METHYL), true},
-                    AtomCase{"[13C]", ON(ETHANE_C), false}, AtomCase{"[0C]", ON(ETHANE_C), true},
-                    // Map numbers and chirality never restrict the atom test.
-                    AtomCase{"[C:7]", ON(ETHANE_C), true}, AtomCase{"[:7]", ON(PYRIDINE_N), true},
-                    AtomCase{"[C,:1]", ON(CARBONYL_O), true}, AtomCase{"[C@@]", ON(ETHANE_C), true},
-                    AtomCase{"[!:1]", ON(ETHANE_C), false}));
+    testing::Values(
+        AtomCase{"[N+]", ON(AMMONIUM_N), true}, AtomCase{"[N++]", ON(AMMONIUM_N), false},
+        AtomCase{"[N+0]", ON(AMMONIUM_N), false}, AtomCase{"[13C]", ON(C13_METHYL), true},
+        AtomCase{"[13C]", ON(ETHANE_C), false}, AtomCase{"[0C]", ON(ETHANE_C), true},
+        // Map numbers and chirality never restrict the atom test.
+        AtomCase{"[C:7]", ON(ETHANE_C), true}, AtomCase{"[C,:1]", ON(CARBONYL_O), true},
+        AtomCase{"[C@@]", ON(ETHANE_C), true}, AtomCase{"[!:1]", ON(ETHANE_C), false}));
 
 // ---- boolean edge shapes ---------------------------------------------------------
 
@@ -171,24 +161,6 @@ TEST(AtomEvalShapes, EmptyListsAndNotChains) {
     chain.set_root(n);
     EXPECT_FALSE(chain.matches(ETHANE_C, never_called));  // Or holds, odd chain
     EXPECT_TRUE(chain.matches(CARBONYL_O, never_called));
-}
-
-TEST(AtomEvalShapes, NestedListsDecideAtEveryLevel) {
-    // And(Or(And(C, H2), And(C, H3)), Not(R), Not(+1)), checked on atoms that
-    // each make a different level decide.
-    auto q = read_smarts("[C&H2,C&H3;!R;!+]");
-    ASSERT_TRUE(q);
-    const AtomExpr& e = q->atom_exprs[0];
-    EXPECT_TRUE(e.matches(ETHANE_C, never_called));
-    EXPECT_FALSE(e.matches(METHANE, never_called));
-    AtomProps ring_ch2 = atom(6, 2, 2);
-    ring_ch2.ring_count = 1;
-    EXPECT_FALSE(e.matches(ring_ch2, never_called));
-    AtomProps cation = ETHANE_C;
-    cation.formal_charge = 1;
-    EXPECT_FALSE(e.matches(cation, never_called));
-    AtomProps ch2 = atom(6, 2, 2);
-    EXPECT_TRUE(e.matches(ch2, never_called));
 }
 
 // Random trees, evaluated by the link-walking evaluator and by the plain
@@ -369,31 +341,25 @@ using enum BondOrder;
 INSTANTIATE_TEST_SUITE_P(
     Orders, BondEval,
     testing::Values(
-        BondCase{"CC", B(Single), true}, BondCase{"CC", B(Aromatic), true}, BondCase{"CC", B(Double), false},
-        BondCase{"C-C", B(Single), true}, BondCase{"C-C", B(Aromatic), false}, BondCase{"C=C", B(Double), true},
-        BondCase{"C=C", B(Aromatic), false}, BondCase{"C#C", B(Triple), true}, BondCase{"C$C", B(Quadruple), true},
-        BondCase{"C$C", B(Triple), false}, BondCase{"c:c", B(Aromatic), true}, BondCase{"c:c", B(Single), false},
-        BondCase{"C~C", B(Dative, false, false), true}, BondCase{"C~C", B(Unspecified), true},
-        BondCase{"C/C", B(Single), true}, BondCase{"C\\C", B(Aromatic), true}, BondCase{"C/C", B(Double), false},
-        BondCase{"C\\C", B(Dative), false}));
+        BondCase{"CC", B(Single), true}, BondCase{"CC", B(Double), false}, BondCase{"C-C", B(Aromatic), false},
+        BondCase{"C=C", B(Aromatic), false}, BondCase{"C$C", B(Triple), false}, BondCase{"c:c", B(Single), false},
+        BondCase{"C~C", B(Dative, false, false), true}, BondCase{"C\\C", B(Aromatic), true},
+        BondCase{"C/C", B(Double), false}, BondCase{"C\\C", B(Dative), false}));
 
 INSTANTIATE_TEST_SUITE_P(
     RingsAndOperators, BondEval,
-    testing::Values(BondCase{"C@C", B(Single, true), true}, BondCase{"C@C", B(Single, false), false},
-                    BondCase{"C!@C", B(Single, false), true}, BondCase{"C-!@C", B(Single, true), false},
-                    BondCase{"C-@C", B(Aromatic, true), false}, BondCase{"C-,:;@C", B(Aromatic, true), true},
-                    BondCase{"C-,:;@C", B(Aromatic, false), false}, BondCase{"C=,#C", B(Triple), true},
-                    BondCase{"C-,=;!@C", B(Double, true), false}, BondCase{"C!=C", B(Single), true},
-                    BondCase{"C!!=C", B(Double), true}, BondCase{"C!-!:C", B(Double), true}));
+    testing::Values(
+        BondCase{"C@C", B(Single, true), true}, BondCase{"C!@C", B(Single, false), true},
+        BondCase{"C-!@C", B(Single, true), false}, BondCase{"C-@C", B(Aromatic, true), false},
+        BondCase{"C-,:;@C", B(Aromatic, true), true}, BondCase{"C-,=;!@C", B(Double, true), false},
+        BondCase{"C!!=C", B(Double), true}, BondCase{"C!-!:C", B(Double), true}));
 
 INSTANTIATE_TEST_SUITE_P(
     Dative, BondEval,
-    testing::Values(BondCase{"N->[Cu]", B(Dative, false, true), true},
-                    BondCase{"N->[Cu]", B(Dative, false, false), false},
-                    BondCase{"[Cu]<-N", B(Dative, false, false), true},
-                    BondCase{"[Cu]<-N", B(Dative, false, true), false},
-                    BondCase{"N->[Cu]", B(Single), false}, BondCase{"[Cu]<-N", B(Single, false, false), false},
-                    BondCase{"N-[Cu]", B(Dative), false}));
+    testing::Values(
+        BondCase{"N->[Cu]", B(Dative, false, true), true}, BondCase{"N->[Cu]", B(Dative, false, false), false},
+        BondCase{"[Cu]<-N", B(Dative, false, false), true}, BondCase{"N->[Cu]", B(Single), false},
+        BondCase{"N-[Cu]", B(Dative), false}));
 
 // ---- walkers -----------------------------------------------------------------------
 
@@ -494,9 +460,8 @@ TEST(BondExprWalkers, StructuralEquality) {
     EXPECT_FALSE(bond_of("-").eq(BondExpr::default_bond()));
     // The last pair has the same shape with different leaves deep inside.
     const std::tuple<const char*, const char*, bool> pairs[] = {
-        {"!@", "!@", true}, {"!@", "!!@", false}, {"!@", "@", false}, {"-,=,#", "-,=", false},
-        {"-,=", "-,=,#", false}, {"-,=;@", "-,=;@", true}, {"-,=;@", "-,=&@", false},
-        {"-,=;@", "-;=,@", false}, {"-,=;!@", "-,=;!:", false}};
+        {"!@", "!!@", false}, {"-,=,#", "-,=", false}, {"-,=", "-,=,#", false}, {"-,=;@", "-,=;@", true},
+        {"-,=;@", "-,=&@", false}, {"-,=;!@", "-,=;!:", false}};
     for (const auto& [a, b, equal] : pairs) EXPECT_EQ(bond_of(a).eq(bond_of(b)), equal) << a << " vs " << b;
 }
 

@@ -167,31 +167,27 @@ TEST_P(SmartsShapes, ReadsAs) {
 
 INSTANTIATE_TEST_SUITE_P(
     Precedence, SmartsShapes,
-    testing::Values(ShapeCase{"[C,N;H1]", "And(Or(C,N),H1)"}, ShapeCase{"[C,N&H1]", "Or(C,And(N,H1))"},
-                    ShapeCase{"[!C!N]", "And(!C,!N)"},
-                    ShapeCase{"[!!C]", "!!C"},
-                    ShapeCase{"[C&H1,N&H2;R]", "And(Or(And(C,H1),And(N,H2)),R)"},
-                    ShapeCase{"[N+H2,n]", "Or(And(N,+1,H2),n)"}, ShapeCase{"[#6X3]", "And(#6,X3)"}));
+    testing::Values(
+        ShapeCase{"[C,N;H1]", "And(Or(C,N),H1)"}, ShapeCase{"[C,N&H1]", "Or(C,And(N,H1))"},
+        ShapeCase{"[!C!N]", "And(!C,!N)"}, ShapeCase{"[!!C]", "!!C"},
+        ShapeCase{"[C&H1,N&H2;R]", "And(Or(And(C,H1),And(N,H2)),R)"}, ShapeCase{"[N+H2,n]", "Or(And(N,+1,H2),n)"},
+        ShapeCase{"[#6X3]", "And(#6,X3)"}));
 
 INSTANTIATE_TEST_SUITE_P(
     Primitives, SmartsShapes,
     testing::Values(
         // Two-letter symbols first: these are elements, not primitive pairs.
-        ShapeCase{"[Hg]", "Hg"}, ShapeCase{"[Ar]", "Ar"}, 
-        ShapeCase{"[Co]", "Co"}, ShapeCase{"[Cl-]", "And(Cl,-1)"}, ShapeCase{"[se]", "se"},
-        ShapeCase{"[as]", "as"}, ShapeCase{"[Ch]", "And(C,h1)"},
-        ShapeCase{"[Ha]", "And(H1,a)"}, ShapeCase{"[cs]", "And(c,s)"}, 
-        ShapeCase{"[#6]", "#6"}, ShapeCase{"[#255]", "#255"}, 
-        ShapeCase{"[A]", "A"},
+        ShapeCase{"[Hg]", "Hg"}, ShapeCase{"[Ar]", "Ar"}, ShapeCase{"[Co]", "Co"}, ShapeCase{"[Cl-]", "And(Cl,-1)"},
+        ShapeCase{"[se]", "se"}, ShapeCase{"[as]", "as"}, ShapeCase{"[Ch]", "And(C,h1)"},
+        ShapeCase{"[Ha]", "And(H1,a)"}, ShapeCase{"[cs]", "And(c,s)"}, ShapeCase{"[#6]", "#6"},
+        ShapeCase{"[#255]", "#255"}, ShapeCase{"[A]", "A"},
         // Counts with and without numbers.
-        ShapeCase{"[D]", "D1"}, ShapeCase{"[h]", "h1"},
-        ShapeCase{"[v]", "v1"}, ShapeCase{"[H0]", "H0"},
+        ShapeCase{"[D]", "D1"}, ShapeCase{"[h]", "h1"}, ShapeCase{"[v]", "v1"}, ShapeCase{"[H0]", "H0"},
         ShapeCase{"[CH]", "And(C,H1)"}, ShapeCase{"[!H]", "!H1"}, ShapeCase{"[HH]", "And(H1,H1)"},
-        ShapeCase{"[D99999999999]", "D4294967295"}, ShapeCase{"[R]", "R"}, 
-        ShapeCase{"[r5]", "r5"}, ShapeCase{"[x]", "x"},
+        ShapeCase{"[D99999999999]", "D4294967295"}, ShapeCase{"[R]", "R"}, ShapeCase{"[r5]", "r5"},
+        ShapeCase{"[x]", "x"},
         // Charges: runs, numbers, and a run followed by digits.
-        ShapeCase{"[+]", "+1"}, ShapeCase{"[--]", "-2"}, 
-        ShapeCase{"[+0]", "+0"}, ShapeCase{"[++2]", "And(+2,iso2)"},
+        ShapeCase{"[+]", "+1"}, ShapeCase{"[--]", "-2"}, ShapeCase{"[+0]", "+0"}, ShapeCase{"[++2]", "And(+2,iso2)"},
         ShapeCase{"[+-]", "And(+1,-1)"}, ShapeCase{"[+99999999999]", "+2147483647"},
         ShapeCase{"[-99999999999]", "-2147483647"},
         // Isotopes are capped, atomic numbers are not.
@@ -201,30 +197,27 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     Hydrogen, SmartsShapes,
-    testing::Values(ShapeCase{"[H]", "#1"}, ShapeCase{"[2H]", "And(iso2,#1)"}, ShapeCase{"[H+]", "And(#1,+1)"},
-                    ShapeCase{"[H:1]", "And(#1,:1)"},
-                    ShapeCase{"[2H-:7]", "And(iso2,#1,-1,:7)"},
-                    // Not the hydrogen form: read generally, H is the hydrogen count.
-                    ShapeCase{"[H+-]", "And(H1,+1,-1)"}, ShapeCase{"[70000H]", "And(iso65535,H1)"},
-                    ShapeCase{"[2]", "iso2"}));
+    testing::Values(
+        ShapeCase{"[H]", "#1"}, ShapeCase{"[2H]", "And(iso2,#1)"}, ShapeCase{"[H+]", "And(#1,+1)"},
+        ShapeCase{"[H:1]", "And(#1,:1)"}, ShapeCase{"[2H-:7]", "And(iso2,#1,-1,:7)"},
+        // Not the hydrogen form: read generally, H is the hydrogen count.
+        ShapeCase{"[H+-]", "And(H1,+1,-1)"}, ShapeCase{"[70000H]", "And(iso65535,H1)"}, ShapeCase{"[2]", "iso2"}));
 
 INSTANTIATE_TEST_SUITE_P(
     MapNumbers, SmartsShapes,
-    testing::Values(ShapeCase{"[:1]", ":1"}, ShapeCase{"[C:5]", "And(C,:5)"}, ShapeCase{"[C:1:1]", "And(C,:1)"},
-                    ShapeCase{"[C,:1]", "And(Or(C,And()),:1)"},
-                    ShapeCase{"[:1C]", "And(C,:1)"}, ShapeCase{"[C&:1&N]", "And(And(C,N),:1)"},
-                    ShapeCase{"[:2;:2]", ":2"},
-                    ShapeCase{"[C@@H:5]", "And(And(C,@@,H1),:5)"}));
+    testing::Values(
+        ShapeCase{"[:1]", ":1"}, ShapeCase{"[C:5]", "And(C,:5)"}, ShapeCase{"[C:1:1]", "And(C,:1)"},
+        ShapeCase{"[C,:1]", "And(Or(C,And()),:1)"}, ShapeCase{"[:1C]", "And(C,:1)"},
+        ShapeCase{"[C&:1&N]", "And(And(C,N),:1)"}, ShapeCase{"[:2;:2]", ":2"},
+        ShapeCase{"[C@@H:5]", "And(And(C,@@,H1),:5)"}));
 
 INSTANTIATE_TEST_SUITE_P(
     Bonds, SmartsShapes,
     testing::Values(
-        ShapeCase{"CC", "C C | 0-1:Or(-,:)"}, ShapeCase{"C~C", "C C | 0-1:~"}, 
-        ShapeCase{"C=C", "C C | 0-1:="}, ShapeCase{"C@C", "C C | 0-1:@"},
-        ShapeCase{"C->[Fe]", "C Fe | 0-1:->"}, 
+        ShapeCase{"CC", "C C | 0-1:Or(-,:)"}, ShapeCase{"C~C", "C C | 0-1:~"}, ShapeCase{"C=C", "C C | 0-1:="},
+        ShapeCase{"C@C", "C C | 0-1:@"}, ShapeCase{"C->[Fe]", "C Fe | 0-1:->"},
         ShapeCase{"C-,=C", "C C | 0-1:Or(-,=)"}, ShapeCase{"C-;@C", "C C | 0-1:And(-,@)"},
-        ShapeCase{"C!@C", "C C | 0-1:!@"}, 
-        ShapeCase{"C=#C", "C C | 0-1:And(=,#)"},
+        ShapeCase{"C!@C", "C C | 0-1:!@"}, ShapeCase{"C=#C", "C C | 0-1:And(=,#)"},
         ShapeCase{"C-->C", "C C | 0-1:And(-,->)"}, ShapeCase{"C=,#;@C", "C C | 0-1:And(Or(=,#),@)"},
         // A bond before a branch applies to the branch's first atom.
         ShapeCase{"C=(C)C", "C C C | 0-1:= 0-2:Or(-,:)"}, ShapeCase{"C(=O)O", "C O O | 0-1:= 0-2:Or(-,:)"},
@@ -243,10 +236,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     Recursive, SmartsShapes,
-    testing::Values(ShapeCase{"[$(C=O)]", "$(C O | 0-1:=)"},
-                    ShapeCase{"[$(C=O),$(C#N)]", "Or($(C O | 0-1:=),$(C N | 0-1:#))"},
-                    ShapeCase{"[C&!$(C=O)]", "And(C,!$(C O | 0-1:=))"},
-                    ShapeCase{"[$(C(C)C)]C", "$(C C C | 0-1:Or(-,:) 0-2:Or(-,:)) C | 0-1:Or(-,:)"}));
+    testing::Values(
+        ShapeCase{"[$(C=O)]", "$(C O | 0-1:=)"}, ShapeCase{"[$(C=O),$(C#N)]", "Or($(C O | 0-1:=),$(C N | 0-1:#))"},
+        ShapeCase{"[C&!$(C=O)]", "And(C,!$(C O | 0-1:=))"},
+        ShapeCase{"[$(C(C)C)]C", "$(C C C | 0-1:Or(-,:) 0-2:Or(-,:)) C | 0-1:Or(-,:)"}));
 
 // ---- chirality refers to the stored neighbour order ----------------------------
 
@@ -272,11 +265,11 @@ INSTANTIATE_TEST_SUITE_P(
         // Written and stored orders agree.
         ChiralCase{"F[C@](Cl)(Br)I", 1, 2}, ChiralCase{"F[C@H](Cl)Br", 1, 2},
         // A leading hydrogen moves to the back: one swap.
-        ChiralCase{"[C@H](F)(Cl)Br", 0, 1}, 
+        ChiralCase{"[C@H](F)(Cl)Br", 0, 1},
         // L-alanine written with the hydrogen second and first stores one mark; D the other.
         ChiralCase{"N[C@@H](C)C(=O)O", 1, 1}, ChiralCase{"[C@H](N)(C)C(=O)O", 0, 1},
         // The ring closure is written before the later chain neighbour but stored after it.
-        ChiralCase{"C1CC[C@H]1F", 3, 1}, ChiralCase{"F[C@]1(Cl)CC1", 1, 2}, 
+        ChiralCase{"C1CC[C@H]1F", 3, 1}, ChiralCase{"F[C@]1(Cl)CC1", 1, 2},
         // Ring bonds are stored by label, written by closure order: X, Y, F, C
         // written against F, C, Y, X stored is odd; with the labels in order, even.
         ChiralCase{"[C@]21(F)CC1C2", 0, 1}, ChiralCase{"[C@]12(F)CC1C2", 0, 2},

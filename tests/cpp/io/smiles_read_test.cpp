@@ -68,32 +68,25 @@ const std::string MINUS129(129, '-');
 INSTANTIATE_TEST_SUITE_P(
     Syntax, SmilesReadFaultTest,
     ::testing::Values(
-        Fault{"", 0, "空的 SMILES"}, Fault{".", 0, "空的 SMILES"},
-        Fault{"C2C1CC", 1, "环闭合标号 2 未配对"}, Fault{"C1CC1C%(300)CC2", 6, "环闭合标号 300 未配对"},
-        Fault{"C11", 2, "环闭合标号 1 的两端是同一个原子"}, Fault{"C12CC12", 6, "环闭合标号 2 在同一对原子间重复"},
-        Fault{"CC(C1)1", 6, "环闭合标号 1 在同一对原子间重复"},
-        Fault{"C->1CC=1", 7, "环闭合标号 1 的两端指定了冲突的键级"},
-        Fault{"C(C", 3, "括号不匹配"}, Fault{"C)", 1, "括号不匹配"}, Fault{"C.(C)", 2, "括号不匹配"},
-        Fault{"C(=)C", 3, "空的分支"}, Fault{"C(C=)", 3, "键符号后面缺少原子"}, Fault{"C=#C", 2, "键符号后面缺少原子"},
-        Fault{"=C", 0, "键符号后面缺少原子"}, Fault{"C/1CC1/", 6, "键符号后面缺少原子"},
-        Fault{"C<C", 1, "意外的字符 '<'"},
-        Fault{"C%1C", 2, "方括号原子语法错误:`%` 后需要两位数字"},
+        Fault{"", 0, "空的 SMILES"}, Fault{".", 0, "空的 SMILES"}, Fault{"C2C1CC", 1, "环闭合标号 2 未配对"},
+        Fault{"C1CC1C%(300)CC2", 6, "环闭合标号 300 未配对"}, Fault{"C11", 2, "环闭合标号 1 的两端是同一个原子"},
+        Fault{"C12CC12", 6, "环闭合标号 2 在同一对原子间重复"}, Fault{"CC(C1)1", 6, "环闭合标号 1 在同一对原子间重复"},
+        Fault{"C->1CC=1", 7, "环闭合标号 1 的两端指定了冲突的键级"}, Fault{"C(C", 3, "括号不匹配"}, Fault{"C)", 1, "括号不匹配"},
+        Fault{"C.(C)", 2, "括号不匹配"}, Fault{"C(=)C", 3, "空的分支"}, Fault{"C(C=)", 3, "键符号后面缺少原子"},
+        Fault{"C=#C", 2, "键符号后面缺少原子"}, Fault{"=C", 0, "键符号后面缺少原子"}, Fault{"C/1CC1/", 6, "键符号后面缺少原子"},
+        Fault{"C<C", 1, "意外的字符 '<'"}, Fault{"C%1C", 2, "方括号原子语法错误:`%` 后需要两位数字"},
         Fault{"C%(12", 5, "方括号原子语法错误:`%(` 未闭合"}, Fault{"C%(123456)", 8, "方括号原子语法错误:`%(` 未闭合"},
-        Fault{"C%()", 3, "方括号原子语法错误:`%(` 后缺少数字"}, Fault{"C.1", 2, "意外的字符 '1'"},
-        Fault{"[", 1, "输入意外结束"}, Fault{"[C@", 3, "输入意外结束"}, Fault{"[Ch]", 2, "方括号原子语法错误:方括号未正确闭合"},
-        Fault{"C[x]", 2, "无法识别的元素符号 x"}, Fault{"[13]", 3, "方括号原子语法错误:缺少元素符号"},
-        Fault{"[123456C]", 6, "方括号原子语法错误:缺少元素符号"},
-        Fault{"[C@TB21]", 5, "立体标记 @TB21 的序号超出范围,@TB 最大为 20"},
-        Fault{"[C@th3]", 5, "立体标记 @TH3 的序号超出范围,@TH 最大为 2"},
-        Fault{"[C@OH31]", 5, "立体标记 @OH31 的序号超出范围,@OH 最大为 30"},
-        Fault{"[C@@TH1]", 4, "方括号原子语法错误:方括号未正确闭合"}, Fault{"[C" + PLUS128 + "]", 130, "数值超出范围"},
-        Fault{"[C" + MINUS129 + "]", 131, "数值超出范围"}, Fault{"[C++2]", 4, "方括号原子语法错误:方括号未正确闭合"},
-        Fault{"[C:", 3, "方括号原子语法错误:`:` 后缺少映射号"}, Fault{"[C:70000]", 8, "数值超出范围"},
-        Fault{"[C:123456]", 8, "方括号原子语法错误:方括号未正确闭合"},
+        Fault{"C%()", 3, "方括号原子语法错误:`%(` 后缺少数字"}, Fault{"C.1", 2, "意外的字符 '1'"}, Fault{"[", 1, "输入意外结束"},
+        Fault{"[C@", 3, "输入意外结束"}, Fault{"[Ch]", 2, "方括号原子语法错误:方括号未正确闭合"}, Fault{"C[x]", 2, "无法识别的元素符号 x"},
+        Fault{"[13]", 3, "方括号原子语法错误:缺少元素符号"}, Fault{"[123456C]", 6, "方括号原子语法错误:缺少元素符号"},
+        Fault{"[C@TB21]", 5, "立体标记 @TB21 的序号超出范围,@TB 最大为 20"}, Fault{"[C@th3]", 5, "立体标记 @TH3 的序号超出范围,@TH 最大为 2"},
+        Fault{"[C@OH31]", 5, "立体标记 @OH31 的序号超出范围,@OH 最大为 30"}, Fault{"[C@@TH1]", 4, "方括号原子语法错误:方括号未正确闭合"},
+        Fault{"[C" + PLUS128 + "]", 130, "数值超出范围"}, Fault{"[C" + MINUS129 + "]", 131, "数值超出范围"},
+        Fault{"[C++2]", 4, "方括号原子语法错误:方括号未正确闭合"}, Fault{"[C:", 3, "方括号原子语法错误:`:` 后缺少映射号"},
+        Fault{"[C:70000]", 8, "数值超出范围"}, Fault{"[C:123456]", 8, "方括号原子语法错误:方括号未正确闭合"},
         // No white space is skipped; other characters are shown escaped.
-        Fault{"C C", 1, "意外的字符 ' '"}, Fault{"C\t", 1, "意外的字符 '\\t'"},
-        Fault{"C'", 1, "意外的字符 '\\''"}, Fault{"C碳", 1, "意外的字符 '碳'"},
-        Fault{std::string("C\0C", 3), 1, "意外的字符 '\\0'"}));
+        Fault{"C C", 1, "意外的字符 ' '"}, Fault{"C\t", 1, "意外的字符 '\\t'"}, Fault{"C'", 1, "意外的字符 '\\''"},
+        Fault{"C碳", 1, "意外的字符 '碳'"}, Fault{std::string("C\0C", 3), 1, "意外的字符 '\\0'"}));
 
 TEST(SmilesReadFaults, CaretViewCountsCharacters) {
     auto r = read_smiles("碳C");
@@ -220,10 +213,11 @@ INSTANTIATE_TEST_SUITE_P(
         AtomCase{"[70000C]", 0, 6, FIXED_HS, 65535, 0, 0, 0}, AtomCase{"[13CH3+:7]", 0, 6, FIXED_HS, 13, 1, 3, 7},
         AtomCase{"[HH]", 0, 1, FIXED_HS, 0, 0, 1, 0}, AtomCase{"[Fe+++]", 0, 26, FIXED_HS, 0, 3, 0, 0},
         AtomCase{"[C-0]", 0, 6, FIXED_HS, 0, 0, 0, 0}, AtomCase{"[C" + MINUS128 + "]", 0, 6, FIXED_HS, 0, -128, 0, 0},
-        AtomCase{"[C" + PLUS127 + "]", 0, 6, FIXED_HS, 0, 127, 0, 0}, AtomCase{"[C:65535]", 0, 6, FIXED_HS, 0, 0, 0, 65535},
-        AtomCase{"[se]", 0, 34, FA, 0, 0, 0, 0}, AtomCase{"[sH+]", 0, 16, FA, 0, 1, 1, 0},
-        AtomCase{"[Sc]", 0, 21, FIXED_HS, 0, 0, 0, 0}, AtomCase{"[Cs]", 0, 55, FIXED_HS, 0, 0, 0, 0},
-        AtomCase{"[Og]", 0, 118, FIXED_HS, 0, 0, 0, 0}, AtomCase{"C[N@@H+:12]", 1, 7, FIXED_HS, 0, 1, 1, 12}));
+        AtomCase{"[C" + PLUS127 + "]", 0, 6, FIXED_HS, 0, 127, 0, 0},
+        AtomCase{"[C:65535]", 0, 6, FIXED_HS, 0, 0, 0, 65535}, AtomCase{"[se]", 0, 34, FA, 0, 0, 0, 0},
+        AtomCase{"[sH+]", 0, 16, FA, 0, 1, 1, 0}, AtomCase{"[Sc]", 0, 21, FIXED_HS, 0, 0, 0, 0},
+        AtomCase{"[Cs]", 0, 55, FIXED_HS, 0, 0, 0, 0}, AtomCase{"[Og]", 0, 118, FIXED_HS, 0, 0, 0, 0},
+        AtomCase{"C[N@@H+:12]", 1, 7, FIXED_HS, 0, 1, 1, 12}));
 
 TEST(SmilesReadAtoms, OrganicSubsetSymbols) {
     const std::pair<const char*, int> symbols[] = {{"*", 0},  {"B", 5},  {"Br", 35}, {"Cl", 17}, {"N", 7},
@@ -270,15 +264,15 @@ constexpr ChiralTag CCW = ChiralTag::Ccw;
 INSTANTIATE_TEST_SUITE_P(
     Tetrahedral, SmilesReadChiralTest,
     ::testing::Values(
-        Chiral{"F[C](Cl)(Br)I", 1, ChiralTag::Unspecified, 0},
-        Chiral{"F[C@](Cl)(Br)I", 1, CCW, 0}, Chiral{"F[C@@](Cl)(Br)I", 1, CW, 0},
-        Chiral{"F[C@th1](Cl)(Br)I", 1, CCW, 0}, Chiral{"F[C@TH2](Cl)(Br)I", 1, CW, 0},
+        Chiral{"F[C](Cl)(Br)I", 1, ChiralTag::Unspecified, 0}, Chiral{"F[C@](Cl)(Br)I", 1, CCW, 0},
+        Chiral{"F[C@@](Cl)(Br)I", 1, CW, 0}, Chiral{"F[C@th1](Cl)(Br)I", 1, CCW, 0},
+        Chiral{"F[C@TH2](Cl)(Br)I", 1, CW, 0},
         // Four bonds: a ring bond moved past two chain bonds is even, past three odd.
         Chiral{"F[C@]1(Cl)CC1", 1, CCW, 0}, Chiral{"[C@]1(F)(Cl)Br.I1", 0, CW, 0},
         Chiral{"F[C@]21Cl.Br1.I2", 1, CW, 0},
         // Three bonds, hydrogen declared 1, no previous atom: inverted when even.
-        Chiral{"[C@H](F)(Cl)Br", 0, CW, 0}, Chiral{"[C@@H](F)(Cl)Br", 0, CCW, 0},
-        Chiral{"[C@H]21CC1C2", 0, CCW, 0}, Chiral{"[C@H]12CC1C2", 0, CW, 0},
+        Chiral{"[C@H](F)(Cl)Br", 0, CW, 0}, Chiral{"[C@@H](F)(Cl)Br", 0, CCW, 0}, Chiral{"[C@H]21CC1C2", 0, CCW, 0},
+        Chiral{"[C@H]12CC1C2", 0, CW, 0},
         // Three bonds, hydrogen declared 1, previous atom: inverted when odd.
         Chiral{"F[C@H](Cl)Br", 1, CCW, 0}, Chiral{"F[C@H]1CC1", 1, CW, 0}, Chiral{"F[C@@H]1CC1", 1, CCW, 0},
         // Three bonds, no hydrogen, one ring closure and only single bonds: inverted when even.
@@ -304,8 +298,7 @@ INSTANTIATE_TEST_SUITE_P(
         Chiral{"[Co@OH1](F)(Cl)(Br)(I)(N)O", 0, ChiralTag::Octahedral, 1},
         Chiral{"F[Co@OH1H](Cl)(Br)(I)N", 1, ChiralTag::Octahedral, 17},
         // The class fits neither the bond count nor one more: kept as written.
-        Chiral{"[Fe@TB1](F)Cl", 0, ChiralTag::TrigonalBipyramidal, 1},
-        Chiral{"[Co@OH5]", 0, ChiralTag::Octahedral, 5}));
+        Chiral{"[Fe@TB1](F)Cl", 0, ChiralTag::TrigonalBipyramidal, 1}, Chiral{"[Co@OH5]", 0, ChiralTag::Octahedral, 5}));
 
 INSTANTIATE_TEST_SUITE_P(
     Allenes, SmilesReadChiralTest,
@@ -315,8 +308,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Terminal hydrogens inferred from the valence of unbracketed atoms.
         Chiral{"CC=[C@]=CC", 2, ChiralTag::Allene, 2}, Chiral{"CC(C)=[C@]=C(C)C", 3, ChiralTag::Allene, 1},
         // A ring closure ahead of the branch on a terminal swaps two ligands.
-        Chiral{"C1(C)=[C@]=CC.C1", 2, ChiralTag::Allene, 2},
-        Chiral{"C[CH]=[C@]=1.[CH]1C", 2, ChiralTag::Allene, 2},
+        Chiral{"C1(C)=[C@]=CC.C1", 2, ChiralTag::Allene, 2}, Chiral{"C[CH]=[C@]=1.[CH]1C", 2, ChiralTag::Allene, 2},
         // Failing listings: two hydrogens on a terminal, too few ligands.
         Chiral{"C=[C@]=C", 1, ChiralTag::Allene, 0}, Chiral{"C=[C@@]=CC", 1, ChiralTag::Allene, 0},
         Chiral{"CC=[C@]=C=CC", 2, ChiralTag::Allene, 0}, Chiral{"C[C]=[C@]=[CH]C", 2, ChiralTag::Allene, 0},

@@ -54,8 +54,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Dative bonds point: `->` from the image of the query bond's begin.
         Case{"N->[Cu]", "[NH3]->[Cu]", true, 0, true, {{0, 1}}}, Case{"N<-[Cu]", "[NH3]->[Cu]", true, 0, true, {}},
-        Case{"[Cu]<-N", "[NH3]->[Cu]", true, 0, true, {{1, 0}}},
-        Case{"N-[Cu]", "[NH3]->[Cu]", true, 0, true, {}}));
+        Case{"[Cu]<-N", "[NH3]->[Cu]", true, 0, true, {{1, 0}}}, Case{"N-[Cu]", "[NH3]->[Cu]", true, 0, true, {}}));
 
 INSTANTIATE_TEST_SUITE_P(
     Chirality, Exact,
@@ -83,8 +82,7 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     CisTrans, Exact,
     ::testing::Values(
-        Case{"F/C=C\\F", "F/C=C/F", true, 0, true, {}},
-        Case{"F/C=C\\F", "F/C=C/F", true, 0, false, {{0, 1, 2, 3}}},
+        Case{"F/C=C\\F", "F/C=C/F", true, 0, true, {}}, Case{"F/C=C\\F", "F/C=C/F", true, 0, false, {{0, 1, 2, 3}}},
         Case{"F/C=C\\F", "F\\C=C/F", true, 0, true, {{0, 1, 2, 3}}},
         // Reading the query from the other end.
         Case{"F/C=C/F", "F/C=C/F", false, 0, true, {{0, 1, 2, 3}, {3, 2, 1, 0}}},
@@ -192,8 +190,7 @@ INSTANTIATE_TEST_SUITE_P(
         OrderCase{"C1CC(N)C1", {9, 9, 9, 1, 9}, {3, 2, 1, 0, 4}},
         OrderCase{"C1CC(N)C1", {9, 9, 9, 1, 2}, {3, 2, 4, 0, 1}},
         // Each disconnected part starts at a new seed; lone atoms seed alone.
-        OrderCase{"CC.N.O", {3, 3, 1, 2}, {2, 3, 0, 1}},
-        OrderCase{"C.CC", {1, 2, 2}, {0, 1, 2}}));
+        OrderCase{"CC.N.O", {3, 3, 1, 2}, {2, 3, 0, 1}}, OrderCase{"C.CC", {1, 2, 2}, {0, 1, 2}}));
 
 TEST(Estimates, CountMoleculeAtomsOfAdmittedElements) {
     const core::MolBuilder mol = mol_of("CCNO.Cl");

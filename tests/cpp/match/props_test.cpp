@@ -41,8 +41,7 @@ INSTANTIATE_TEST_SUITE_P(
         // no bonds at all
         AtomCase{"C.O", 0, 0, 0, 0, 4, 0, 0, 0}, AtomCase{"C.O", 1, 0, 0, 0, 2, 0, 0, 0},
         // explicit hydrogen atoms are neighbours and hydrogens at once
-        AtomCase{"[H]C([H])([H])[H]", 1, 4, 4, 0, 4, 0, 0, 0},
-        AtomCase{"[H]C([H])([H])[H]", 0, 1, 0, 0, 1, 0, 0, 0},
+        AtomCase{"[H]C([H])([H])[H]", 1, 4, 4, 0, 4, 0, 0, 0}, AtomCase{"[H]C([H])([H])[H]", 0, 1, 0, 0, 1, 0, 0, 0},
         // declared hydrogens of a bracket atom are fixed: no implicit ones added
         AtomCase{"[CH2]", 0, 0, 2, 0, 2, 0, 0, 0},
         // naphthalene: fusion atoms 3 and 8
