@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <string>
 #include <vector>
 
@@ -63,30 +62,27 @@ TEST_P(SmilesReadFaultTest, ReportsKindAndOffset) {
 }
 
 const std::string PLUS128(128, '+');
-const std::string MINUS129(129, '-');
 
 INSTANTIATE_TEST_SUITE_P(
     Syntax, SmilesReadFaultTest,
     ::testing::Values(
-        Fault{"", 0, "空的 SMILES"}, Fault{".", 0, "空的 SMILES"}, Fault{"C2C1CC", 1, "环闭合标号 2 未配对"},
-        Fault{"C1CC1C%(300)CC2", 6, "环闭合标号 300 未配对"}, Fault{"C11", 2, "环闭合标号 1 的两端是同一个原子"},
-        Fault{"C12CC12", 6, "环闭合标号 2 在同一对原子间重复"}, Fault{"CC(C1)1", 6, "环闭合标号 1 在同一对原子间重复"},
-        Fault{"C->1CC=1", 7, "环闭合标号 1 的两端指定了冲突的键级"}, Fault{"C(C", 3, "括号不匹配"}, Fault{"C)", 1, "括号不匹配"},
-        Fault{"C.(C)", 2, "括号不匹配"}, Fault{"C(=)C", 3, "空的分支"}, Fault{"C(C=)", 3, "键符号后面缺少原子"},
-        Fault{"C=#C", 2, "键符号后面缺少原子"}, Fault{"=C", 0, "键符号后面缺少原子"}, Fault{"C/1CC1/", 6, "键符号后面缺少原子"},
+        Fault{"", 0, "空的 SMILES"}, Fault{"C2C1CC", 1, "环闭合标号 2 未配对"}, Fault{"C1CC1C%(300)CC2", 6, "环闭合标号 300 未配对"},
+        Fault{"C11", 2, "环闭合标号 1 的两端是同一个原子"}, Fault{"C12CC12", 6, "环闭合标号 2 在同一对原子间重复"},
+        Fault{"CC(C1)1", 6, "环闭合标号 1 在同一对原子间重复"}, Fault{"C->1CC=1", 7, "环闭合标号 1 的两端指定了冲突的键级"},
+        Fault{"C(C", 3, "括号不匹配"}, Fault{"C.(C)", 2, "括号不匹配"}, Fault{"C(=)C", 3, "空的分支"},
+        Fault{"C(C=)", 3, "键符号后面缺少原子"}, Fault{"=C", 0, "键符号后面缺少原子"}, Fault{"C/1CC1/", 6, "键符号后面缺少原子"},
         Fault{"C<C", 1, "意外的字符 '<'"}, Fault{"C%1C", 2, "方括号原子语法错误:`%` 后需要两位数字"},
-        Fault{"C%(12", 5, "方括号原子语法错误:`%(` 未闭合"}, Fault{"C%(123456)", 8, "方括号原子语法错误:`%(` 未闭合"},
-        Fault{"C%()", 3, "方括号原子语法错误:`%(` 后缺少数字"}, Fault{"C.1", 2, "意外的字符 '1'"}, Fault{"[", 1, "输入意外结束"},
-        Fault{"[C@", 3, "输入意外结束"}, Fault{"[Ch]", 2, "方括号原子语法错误:方括号未正确闭合"}, Fault{"C[x]", 2, "无法识别的元素符号 x"},
-        Fault{"[13]", 3, "方括号原子语法错误:缺少元素符号"}, Fault{"[123456C]", 6, "方括号原子语法错误:缺少元素符号"},
-        Fault{"[C@TB21]", 5, "立体标记 @TB21 的序号超出范围,@TB 最大为 20"}, Fault{"[C@th3]", 5, "立体标记 @TH3 的序号超出范围,@TH 最大为 2"},
+        Fault{"C%(12", 5, "方括号原子语法错误:`%(` 未闭合"}, Fault{"C%()", 3, "方括号原子语法错误:`%(` 后缺少数字"},
+        Fault{"C.1", 2, "意外的字符 '1'"}, Fault{"[C@", 3, "输入意外结束"}, Fault{"[Ch]", 2, "方括号原子语法错误:方括号未正确闭合"},
+        Fault{"C[x]", 2, "无法识别的元素符号 x"}, Fault{"[13]", 3, "方括号原子语法错误:缺少元素符号"},
+        Fault{"[123456C]", 6, "方括号原子语法错误:缺少元素符号"}, Fault{"[C@TB21]", 5, "立体标记 @TB21 的序号超出范围,@TB 最大为 20"},
         Fault{"[C@OH31]", 5, "立体标记 @OH31 的序号超出范围,@OH 最大为 30"}, Fault{"[C@@TH1]", 4, "方括号原子语法错误:方括号未正确闭合"},
-        Fault{"[C" + PLUS128 + "]", 130, "数值超出范围"}, Fault{"[C" + MINUS129 + "]", 131, "数值超出范围"},
-        Fault{"[C++2]", 4, "方括号原子语法错误:方括号未正确闭合"}, Fault{"[C:", 3, "方括号原子语法错误:`:` 后缺少映射号"},
-        Fault{"[C:70000]", 8, "数值超出范围"}, Fault{"[C:123456]", 8, "方括号原子语法错误:方括号未正确闭合"},
+        Fault{"[C" + PLUS128 + "]", 130, "数值超出范围"}, Fault{"[C++2]", 4, "方括号原子语法错误:方括号未正确闭合"},
+        Fault{"[C:", 3, "方括号原子语法错误:`:` 后缺少映射号"}, Fault{"[C:70000]", 8, "数值超出范围"},
+        Fault{"[C:123456]", 8, "方括号原子语法错误:方括号未正确闭合"},
         // No white space is skipped; other characters are shown escaped.
-        Fault{"C C", 1, "意外的字符 ' '"}, Fault{"C\t", 1, "意外的字符 '\\t'"}, Fault{"C'", 1, "意外的字符 '\\''"},
-        Fault{"C碳", 1, "意外的字符 '碳'"}, Fault{std::string("C\0C", 3), 1, "意外的字符 '\\0'"}));
+        Fault{"C C", 1, "意外的字符 ' '"}, Fault{"C\t", 1, "意外的字符 '\\t'"}, Fault{"C碳", 1, "意外的字符 '碳'"},
+        Fault{std::string("C\0C", 3), 1, "意外的字符 '\\0'"}));
 
 TEST(SmilesReadFaults, CaretViewCountsCharacters) {
     auto r = read_smiles("碳C");
@@ -130,23 +126,22 @@ TEST_P(SmilesReadBondTest, StoresBondsInOrder) {
 INSTANTIATE_TEST_SUITE_P(
     Chains, SmilesReadBondTest,
     ::testing::Values(
-        Bonds{"C#C", "0-1#"}, Bonds{"[Mo]$[Mo]", "0-1$"}, Bonds{"cc", "0-1:"}, Bonds{"cC", "0-1"},
-        Bonds{"c-c", "0-1"}, Bonds{"C=(C)C", "0-1= 0-2"}, Bonds{"C(C(C(C)))C", "0-1 1-2 2-3 0-4"},
-        Bonds{"C/C=C\\\\C", "0-1/ 1-2= 2-3\\"}, Bonds{"[Fe]<-N(C)C", "1-0> 1-2 1-3"}, Bonds{"C(.C)C", "0-2"}));
+        Bonds{"C#C", "0-1#"}, Bonds{"[Mo]$[Mo]", "0-1$"}, Bonds{"cC", "0-1"}, Bonds{"c-c", "0-1"},
+        Bonds{"C=(C)C", "0-1= 0-2"}, Bonds{"C/C=C\\\\C", "0-1/ 1-2= 2-3\\"}, Bonds{"[Fe]<-N(C)C", "1-0> 1-2 1-3"},
+        Bonds{"C(.C)C", "0-2"}));
 
 INSTANTIATE_TEST_SUITE_P(
     RingClosures, SmilesReadBondTest,
     ::testing::Values(
         // Without a symbol the closing end decides: the bond runs from the closing atom.
-        Bonds{"C1CC1", "0-1 1-2 2-0"}, Bonds{"C=1CC1", "0-1 1-2 0-2="}, Bonds{"C1CC=1", "0-1 1-2 2-0="},
-        Bonds{"C1.C1", "1-0"}, Bonds{"C%(007)CC%07", "0-1 1-2 2-0"},
+        Bonds{"C1CC1", "0-1 1-2 2-0"}, Bonds{"C=1CC1", "0-1 1-2 0-2="}, Bonds{"C1.C1", "1-0"},
+        Bonds{"C%(007)CC%07", "0-1 1-2 2-0"},
         // A third digit after `%nn` is a label of its own.
         Bonds{"C%123CC%12C3", "0-1 1-2 2-3 3-0 2-0"},
         // Dative arrows: the deciding end's arrow orients the bond.
-        Bonds{"C1CC<-1", "0-1 1-2 0-2>"}, Bonds{"C<-1CC1", "0-1 1-2 2-0>"}, Bonds{"C->1CC->1", "0-1 1-2 0-2>"},
+        Bonds{"C1CC<-1", "0-1 1-2 0-2>"}, Bonds{"C<-1CC1", "0-1 1-2 2-0>"},
         // Direction marks read from the atom they stand at.
-        Bonds{"C/1CCC1", "0-1 1-2 2-3 3-0\\"}, Bonds{"C1CCC/1", "0-1 1-2 2-3 3-0/"},
-        Bonds{"C=1CCC/1", "0-1 1-2 2-3 0-3=\\"},
+        Bonds{"C/1CCC1", "0-1 1-2 2-3 3-0\\"}, Bonds{"C=1CCC/1", "0-1 1-2 2-3 0-3=\\"},
         // Ring bonds come after chain bonds, by label, a reused label by closing order.
         Bonds{"C2CC1CC12", "0-1 1-2 2-3 3-4 4-2 4-0"}, Bonds{"C1CC1C1CC1", "0-1 1-2 2-3 3-4 4-5 2-0 5-3"},
         Bonds{"C%10CC1CC1%10", "0-1 1-2 2-3 3-4 4-2 4-0"}));
@@ -211,25 +206,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         AtomCase{"c1ccccc1", 3, 6, AROMATIC, 0, 0, 0, 0}, AtomCase{"[C]", 0, 6, FIXED_HS, 0, 0, 0, 0},
         AtomCase{"[70000C]", 0, 6, FIXED_HS, 65535, 0, 0, 0}, AtomCase{"[13CH3+:7]", 0, 6, FIXED_HS, 13, 1, 3, 7},
-        AtomCase{"[HH]", 0, 1, FIXED_HS, 0, 0, 1, 0}, AtomCase{"[Fe+++]", 0, 26, FIXED_HS, 0, 3, 0, 0},
-        AtomCase{"[C-0]", 0, 6, FIXED_HS, 0, 0, 0, 0}, AtomCase{"[C" + MINUS128 + "]", 0, 6, FIXED_HS, 0, -128, 0, 0},
+        AtomCase{"[Fe+++]", 0, 26, FIXED_HS, 0, 3, 0, 0}, AtomCase{"[C-0]", 0, 6, FIXED_HS, 0, 0, 0, 0},
+        AtomCase{"[C" + MINUS128 + "]", 0, 6, FIXED_HS, 0, -128, 0, 0},
         AtomCase{"[C" + PLUS127 + "]", 0, 6, FIXED_HS, 0, 127, 0, 0},
         AtomCase{"[C:65535]", 0, 6, FIXED_HS, 0, 0, 0, 65535}, AtomCase{"[se]", 0, 34, FA, 0, 0, 0, 0},
-        AtomCase{"[sH+]", 0, 16, FA, 0, 1, 1, 0}, AtomCase{"[Sc]", 0, 21, FIXED_HS, 0, 0, 0, 0},
-        AtomCase{"[Cs]", 0, 55, FIXED_HS, 0, 0, 0, 0}, AtomCase{"[Og]", 0, 118, FIXED_HS, 0, 0, 0, 0},
+        AtomCase{"[sH+]", 0, 16, FA, 0, 1, 1, 0}, AtomCase{"[Og]", 0, 118, FIXED_HS, 0, 0, 0, 0},
         AtomCase{"C[N@@H+:12]", 1, 7, FIXED_HS, 0, 1, 1, 12}));
-
-TEST(SmilesReadAtoms, OrganicSubsetSymbols) {
-    const std::pair<const char*, int> symbols[] = {{"*", 0},  {"B", 5},  {"Br", 35}, {"Cl", 17}, {"N", 7},
-                                                   {"O", 8},  {"P", 15}, {"S", 16},  {"F", 9},   {"I", 53},
-                                                   {"b", 5},  {"n", 7},  {"o", 8},   {"p", 15},  {"s", 16}};
-    for (auto [text, z] : symbols) {
-        const MolBuilder m = read_ok(text);
-        ASSERT_EQ(m.num_atoms(), 1u) << text;
-        EXPECT_EQ(m.atoms[0].atomic_num, z) << text;
-        EXPECT_EQ(m.atoms[0].flags, std::islower(text[0]) ? AROMATIC : 0u) << text;
-    }
-}
 
 TEST(SmilesReadAtoms, ImplicitBondNeedsBothEndsAromatic) {
     const MolBuilder m = read_ok("c[nH]C");
@@ -265,23 +247,18 @@ INSTANTIATE_TEST_SUITE_P(
     Tetrahedral, SmilesReadChiralTest,
     ::testing::Values(
         Chiral{"F[C](Cl)(Br)I", 1, ChiralTag::Unspecified, 0}, Chiral{"F[C@](Cl)(Br)I", 1, CCW, 0},
-        Chiral{"F[C@@](Cl)(Br)I", 1, CW, 0}, Chiral{"F[C@th1](Cl)(Br)I", 1, CCW, 0},
-        Chiral{"F[C@TH2](Cl)(Br)I", 1, CW, 0},
-        // Four bonds: a ring bond moved past two chain bonds is even, past three odd.
-        Chiral{"F[C@]1(Cl)CC1", 1, CCW, 0}, Chiral{"[C@]1(F)(Cl)Br.I1", 0, CW, 0},
-        Chiral{"F[C@]21Cl.Br1.I2", 1, CW, 0},
+        Chiral{"F[C@th1](Cl)(Br)I", 1, CCW, 0}, Chiral{"F[C@TH2](Cl)(Br)I", 1, CW, 0},
         // Three bonds, hydrogen declared 1, no previous atom: inverted when even.
-        Chiral{"[C@H](F)(Cl)Br", 0, CW, 0}, Chiral{"[C@@H](F)(Cl)Br", 0, CCW, 0}, Chiral{"[C@H]21CC1C2", 0, CCW, 0},
-        Chiral{"[C@H]12CC1C2", 0, CW, 0},
+        Chiral{"[C@H](F)(Cl)Br", 0, CW, 0}, Chiral{"[C@H]21CC1C2", 0, CCW, 0},
         // Three bonds, hydrogen declared 1, previous atom: inverted when odd.
-        Chiral{"F[C@H](Cl)Br", 1, CCW, 0}, Chiral{"F[C@H]1CC1", 1, CW, 0}, Chiral{"F[C@@H]1CC1", 1, CCW, 0},
+        Chiral{"F[C@H]1CC1", 1, CW, 0},
         // Three bonds, no hydrogen, one ring closure and only single bonds: inverted when even.
         Chiral{"C[N@]1CC1", 1, CCW, 0}, Chiral{"[N@]1(C)CC1", 0, CW, 0},
         // Any other three-bond centre: inverted when odd.
         Chiral{"C[S@]1=CC1", 1, CW, 0}, Chiral{"C[S@](C)=O", 1, CCW, 0}, Chiral{"[N@]12CC1C2", 0, CCW, 0},
-        Chiral{"[N@]21CC1C2", 0, CW, 0}, Chiral{"C[N@H2+]1CC1", 1, CCW, 0},
+        Chiral{"C[N@H2+]1CC1", 1, CCW, 0},
         // Two bonds that are not an allene centre.
-        Chiral{"C[S@]1.C1", 1, CCW, 0}, Chiral{"[S@]1C.C1", 0, CW, 0}));
+        Chiral{"C[S@]1.C1", 1, CCW, 0}));
 
 INSTANTIATE_TEST_SUITE_P(
     Polyhedral, SmilesReadChiralTest,
@@ -291,7 +268,6 @@ INSTANTIATE_TEST_SUITE_P(
         // One ligand short: a hydrogen placeholder leads the stored list and
         // stands at the hydrogen slot of the written one.
         Chiral{"[Pt@SP1H](F)(Cl)Br", 0, ChiralTag::SquarePlanar, 1},
-        Chiral{"F[Pt@SP1H](Cl)Br", 1, ChiralTag::SquarePlanar, 3},
         Chiral{"F[Pt@SP1](Cl)Br", 1, ChiralTag::SquarePlanar, 3},
         Chiral{"[Fe@TB1](F)(Cl)(Br)(I)N", 0, ChiralTag::TrigonalBipyramidal, 1},
         Chiral{"F[Fe@TB1H](Cl)(Br)I", 1, ChiralTag::TrigonalBipyramidal, 9},
@@ -303,17 +279,16 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Allenes, SmilesReadChiralTest,
     ::testing::Values(
-        Chiral{"C[CH]=[C@]=[CH]C", 2, ChiralTag::Allene, 2}, Chiral{"C[CH]=[C@@]=[CH]C", 2, ChiralTag::Allene, 1},
-        Chiral{"C[CH]=[C@AL0]=[CH]C", 2, ChiralTag::Allene, 0},
+        Chiral{"C[CH]=[C@]=[CH]C", 2, ChiralTag::Allene, 2}, Chiral{"C[CH]=[C@AL0]=[CH]C", 2, ChiralTag::Allene, 0},
         // Terminal hydrogens inferred from the valence of unbracketed atoms.
         Chiral{"CC=[C@]=CC", 2, ChiralTag::Allene, 2}, Chiral{"CC(C)=[C@]=C(C)C", 3, ChiralTag::Allene, 1},
         // A ring closure ahead of the branch on a terminal swaps two ligands.
         Chiral{"C1(C)=[C@]=CC.C1", 2, ChiralTag::Allene, 2}, Chiral{"C[CH]=[C@]=1.[CH]1C", 2, ChiralTag::Allene, 2},
         // Failing listings: two hydrogens on a terminal, too few ligands.
-        Chiral{"C=[C@]=C", 1, ChiralTag::Allene, 0}, Chiral{"C=[C@@]=CC", 1, ChiralTag::Allene, 0},
-        Chiral{"CC=[C@]=C=CC", 2, ChiralTag::Allene, 0}, Chiral{"C[C]=[C@]=[CH]C", 2, ChiralTag::Allene, 0},
+        Chiral{"C=[C@]=C", 1, ChiralTag::Allene, 0}, Chiral{"CC=[C@]=C=CC", 2, ChiralTag::Allene, 0},
+        Chiral{"C[C]=[C@]=[CH]C", 2, ChiralTag::Allene, 0},
         // `@AL` away from an allene centre.
-        Chiral{"F[C@AL1](Cl)(Br)I", 1, ChiralTag::Allene, 0}, Chiral{"C=[C@AL2]C", 1, ChiralTag::Allene, 0}));
+        Chiral{"F[C@AL1](Cl)(Br)I", 1, ChiralTag::Allene, 0}));
 
 // ---------------------------------------------------------------------------
 // Real molecules.
