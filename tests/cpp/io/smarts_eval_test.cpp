@@ -90,15 +90,6 @@ TEST_P(AtomEval, Holds) {
 #define ON(a) &a, #a
 
 INSTANTIATE_TEST_SUITE_P(
-    Precedence, AtomEval,
-    testing::Values(
-        // `;` binds loosest, `,` next, `&` and juxtaposition tightest, `!` tighter still.
-        AtomCase{"[C,N;H1]", ON(ETHANE_C), false}, AtomCase{"[C,N&H1]", ON(ETHANE_C), true},
-        AtomCase{"[!C,N]", ON(CARBONYL_O), true}, AtomCase{"[!C!n]", ON(PYRIDINE_N), false},
-        AtomCase{"[!!!C]", ON(ETHANE_C), false}, AtomCase{"[c,nR2]", ON(PYRIDINE_N), false},
-        AtomCase{"[c,nR1]", ON(PYRIDINE_N), true}));
-
-INSTANTIATE_TEST_SUITE_P(
     Elements, AtomEval,
     testing::Values(
         AtomCase{"[C]", ON(BENZENE_C), false}, AtomCase{"[c]", ON(BENZENE_C), true},
@@ -271,22 +262,6 @@ TEST(AtomEvalRecursive, CallbackGetsTheGroupsSubQuery) {
     EXPECT_EQ(seen.size(), 2u);
 }
 
-TEST(AtomEvalRecursive, DecidedListsSkipTheCallback) {
-    // The aliphatic test fails first on an aromatic atom; the Or is decided by
-    // its first member on an aliphatic one.
-    EXPECT_FALSE(bracket("[A;$(CC)]").matches(BENZENE_C, never_called));
-    EXPECT_TRUE(bracket("[A,$(CC)]").matches(ETHANE_C, never_called));
-    EXPECT_FALSE(bracket("[!A&$(CC)]").matches(ETHANE_C, never_called));
-    int calls = 0;
-    auto count = [&](const Query&) {
-        ++calls;
-        return true;
-    };
-    EXPECT_TRUE(bracket("[A,$(CC)]").matches(BENZENE_C, count));
-    EXPECT_FALSE(bracket("[!$(CC)]").matches(BENZENE_C, count));
-    EXPECT_EQ(calls, 2);
-}
-
 TEST(AtomEvalRecursive, CallbackMayEvaluateAgain) {
     // A callback that, like the matcher, evaluates the sub-query's first atom on
     // the same atom, recursing into nested groups through itself.
@@ -410,19 +385,6 @@ TEST(AtomExprWalkers, MirrorChirality) {
     EXPECT_EQ(e.to_string(), "And(And(C,@@,H1),Or(@@,N))");  // the mark inside the Or is not touched
     e.mirror_chirality();
     EXPECT_EQ(e.to_string(), before);
-}
-
-TEST(AtomExprWalkers, ContainsMapNumberLooksEverywhere) {
-    // Built by hand: the reader never leaves a second map number in place.
-    for (const auto& [kind, wrap_in_not] : {std::pair{ExprKind::And, false}, std::pair{ExprKind::Or, true}}) {
-        AtomExpr e;
-        std::uint32_t map = e.add_primitive(AtomPrimitive::number(AtomPrimitive::MapNumber, 9));
-        if (wrap_in_not) map = e.add_not(map);
-        const std::uint32_t kids[2] = {e.add_primitive(AtomPrimitive::of(AtomPrimitive::Any)), map};
-        e.set_root(e.add_list(kind, kids));
-        EXPECT_TRUE(e.contains_map_number());
-    }
-    EXPECT_FALSE(bracket("[C,N;!O]").contains_map_number());
 }
 
 TEST(AtomExprWalkers, ExtractMapNumberKeepsOtherValues) {
