@@ -240,28 +240,6 @@ TEST(AtomEvalShapes, RandomTreesAgreeWithTheRecursiveDefinition) {
 
 // ---- recursive groups ------------------------------------------------------------
 
-TEST(AtomEvalRecursive, CallbackGetsTheGroupsSubQuery) {
-    auto q = read_smarts("[C;$(C=O),$(C#N)]");
-    ASSERT_TRUE(q);
-    const AtomExpr& e = q->atom_exprs[0];
-    ASSERT_EQ(e.subqueries().size(), 2u);
-    std::vector<const Query*> seen;
-    auto answer = [&](bool second_holds) {
-        return [&, second_holds](const Query& sub) {
-            seen.push_back(&sub);
-            return &sub == &e.subqueries()[1] ? second_holds : false;
-        };
-    };
-    EXPECT_TRUE(e.matches(ETHANE_C, answer(true)));
-    ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[0], &e.subqueries()[0]);
-    EXPECT_EQ(seen[1], &e.subqueries()[1]);
-    EXPECT_EQ(seen[0]->to_string(), "C O | 0-1:=");
-    seen.clear();
-    EXPECT_FALSE(e.matches(ETHANE_C, answer(false)));
-    EXPECT_EQ(seen.size(), 2u);
-}
-
 TEST(AtomEvalRecursive, CallbackMayEvaluateAgain) {
     // A callback that, like the matcher, evaluates the sub-query's first atom on
     // the same atom, recursing into nested groups through itself.

@@ -56,16 +56,13 @@ INSTANTIATE_TEST_SUITE_P(
     Reader, SmartsErrors,
     testing::Values(
         // Empty input and empty components.
-        ErrorCase{"", Tag::EmptySmiles, 0, "空的 SMILES"},
-        ErrorCase{".", Tag::EmptySmiles, 0, "空的 SMILES"},
+        ErrorCase{"", Tag::EmptySmiles, 0, "空的 SMILES"}, ErrorCase{".", Tag::EmptySmiles, 0, "空的 SMILES"},
         ErrorCase{"[$()]", Tag::EmptySmiles, 3, "空的 SMILES"},
         // Characters that cannot stand where they are.
         ErrorCase{"C<C", Tag::UnexpectedChar, 1, "意外的字符 '<'"},
-        ErrorCase{"C-;,C", Tag::UnexpectedChar, 3, "意外的字符 ','"},
-        ErrorCase{"1C", Tag::UnexpectedChar, 0, "意外的字符 '1'"},
+        ErrorCase{"C-;,C", Tag::UnexpectedChar, 3, "意外的字符 ','"}, ErrorCase{"1C", Tag::UnexpectedChar, 0, "意外的字符 '1'"},
         // End of input inside a bracket.
-        ErrorCase{"[C", Tag::UnexpectedEnd, 2, "输入意外结束"},
-        ErrorCase{"[$(C[)]]", Tag::UnexpectedEnd, 5, "输入意外结束"},
+        ErrorCase{"[C", Tag::UnexpectedEnd, 2, "输入意外结束"}, ErrorCase{"[$(C[)]]", Tag::UnexpectedEnd, 5, "输入意外结束"},
         // The caret counts characters: é is two bytes, one column.
         ErrorCase{"[Cé", Tag::UnexpectedEnd, 4, "输入意外结束"},
         // Symbols that are no atom.
@@ -90,10 +87,8 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"C<->C", Tag::BadBracketAtom, 3, BAD + "键表达式里有无法解析的残余"},
         ErrorCase{"C%1", Tag::BadBracketAtom, 2, BAD + "`%` 后需要两位数字"},
         // Branches.
-        ErrorCase{"(C)", Tag::UnbalancedParens, 0, "括号不匹配"},
-        ErrorCase{"C(C", Tag::UnbalancedParens, 3, "括号不匹配"},
-        ErrorCase{"C.(C)", Tag::UnbalancedParens, 2, "括号不匹配"},
-        ErrorCase{"C(=)C", Tag::EmptyBranch, 3, "空的分支"},
+        ErrorCase{"(C)", Tag::UnbalancedParens, 0, "括号不匹配"}, ErrorCase{"C(C", Tag::UnbalancedParens, 3, "括号不匹配"},
+        ErrorCase{"C.(C)", Tag::UnbalancedParens, 2, "括号不匹配"}, ErrorCase{"C(=)C", Tag::EmptyBranch, 3, "空的分支"},
         // Ring closures.
         ErrorCase{"C1CC", Tag::UnclosedRing, 1, "环闭合标号 1 未配对"},
         ErrorCase{"C%99CC1", Tag::UnclosedRing, 1, "环闭合标号 99 未配对"},
@@ -117,8 +112,7 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"[" + repeat("!", 65) + "C]", Tag::BadBracketAtom, 65, DEEP},
         ErrorCase{"C" + repeat("!", 65) + "-C", Tag::BadBracketAtom, 65, DEEP},
         ErrorCase{"[" + repeat("$([", 65) + "C" + repeat("])", 65) + "]", Tag::BadBracketAtom, 193, DEEP},
-        ErrorCase{"[" + repeat("$([", 40) + repeat("!", 25) + "C" + repeat("])", 40) + "]", Tag::BadBracketAtom,
-                  145, DEEP}));
+        ErrorCase{"[" + repeat("$([", 40) + repeat("!", 25) + "C" + repeat("])", 40) + "]", Tag::BadBracketAtom, 145, DEEP}));
 
 // Thousands of levels are refused quickly and without exhausting the stack.
 TEST(SmartsNesting, ThousandsDeepIsAnErrorNotACrash) {

@@ -200,31 +200,6 @@ TEST(Estimates, CountMoleculeAtomsOfAdmittedElements) {
               (std::vector<std::uint64_t>{3, 5, 0, 5, 1, 1}));
 }
 
-TEST(BondKinds, SearchOnlyThroughAndNodes) {
-    const io::Query q = query_of("C=;@C!=C=,#CC=&/C");
-    ASSERT_EQ(q.bond_exprs.size(), 5u);
-    EXPECT_TRUE(match::has_bond_kind(q.bond_exprs[0], io::BondPrimitive::Double));
-    EXPECT_TRUE(match::has_bond_kind(q.bond_exprs[0], io::BondPrimitive::Ring));
-    EXPECT_FALSE(match::has_bond_kind(q.bond_exprs[1], io::BondPrimitive::Double));
-    EXPECT_FALSE(match::has_bond_kind(q.bond_exprs[2], io::BondPrimitive::Double));
-    EXPECT_FALSE(match::has_bond_kind(q.bond_exprs[3], io::BondPrimitive::Single));
-    EXPECT_TRUE(match::has_bond_kind(q.bond_exprs[4], io::BondPrimitive::Up));
-}
-
-TEST(DirectionalNeighbour, ReadsTheMarkFromTheAtomOutwards) {
-    const io::Query q = query_of("F/C(Cl)=C\\F");
-    // Atom 1's bond to F is written F/C, so seen from the carbon it reads `\`.
-    EXPECT_EQ(match::directional_neighbour(q, 1, 3), (match::DirectionalNeighbour{0, 2}));
-    EXPECT_EQ(match::directional_neighbour(q, 3, 1), (match::DirectionalNeighbour{4, 2}));
-    EXPECT_FALSE(match::directional_neighbour(q, 3, 4).has_value());
-    EXPECT_FALSE(match::directional_neighbour(q, 2, 1).has_value());
-    const io::Query lone = query_of("C.C");
-    EXPECT_FALSE(match::directional_neighbour(lone, 0, 1).has_value());
-    const io::Query anded = query_of("C/;@C=C(\\&-F)");
-    EXPECT_EQ(match::directional_neighbour(anded, 1, 2), (match::DirectionalNeighbour{0, 2}));
-    EXPECT_EQ(match::directional_neighbour(anded, 2, 1), (match::DirectionalNeighbour{3, 2}));
-}
-
 namespace brute {
 
 bool group_holds(const io::Query& sub, const core::MolBuilder& mol, const match::QueryProps& props,
