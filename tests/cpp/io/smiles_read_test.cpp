@@ -128,7 +128,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Bonds{"C#C", "0-1#"}, Bonds{"[Mo]$[Mo]", "0-1$"}, Bonds{"cC", "0-1"}, Bonds{"c-c", "0-1"},
         Bonds{"C=(C)C", "0-1= 0-2"}, Bonds{"C/C=C\\\\C", "0-1/ 1-2= 2-3\\"}, Bonds{"[Fe]<-N(C)C", "1-0> 1-2 1-3"},
-        Bonds{"C(.C)C", "0-2"}));
+        Bonds{"C(.C)C", "0-2"}, Bonds{"c[nH]C", "0-1: 1-2"}));
 
 INSTANTIATE_TEST_SUITE_P(
     RingClosures, SmilesReadBondTest,
@@ -154,13 +154,6 @@ TEST(SmilesReadNeighbourOrder, ChainNeighboursFirstThenRingPartners) {
     EXPECT_EQ(neighbour_atoms(m, 2), (std::vector<std::uint32_t>{1, 3, 0}));
     EXPECT_EQ(m.degree[0], 3u);
     EXPECT_EQ(m.next_half_edge.size(), 2 * m.bonds.size());
-}
-
-TEST(SmilesReadDotsAndBranches, PreviousAtomIsClearedAndRestored) {
-    const MolBuilder m = read_ok("CC(.O)N");
-    EXPECT_EQ(bonds_of(m), "0-1 1-3");
-    EXPECT_EQ(m.degree[2], 0u);
-    EXPECT_EQ(m.first_half_edge[2], NONE);
 }
 
 // ---------------------------------------------------------------------------
@@ -212,11 +205,6 @@ INSTANTIATE_TEST_SUITE_P(
         AtomCase{"[C:65535]", 0, 6, FIXED_HS, 0, 0, 0, 65535}, AtomCase{"[se]", 0, 34, FA, 0, 0, 0, 0},
         AtomCase{"[sH+]", 0, 16, FA, 0, 1, 1, 0}, AtomCase{"[Og]", 0, 118, FIXED_HS, 0, 0, 0, 0},
         AtomCase{"C[N@@H+:12]", 1, 7, FIXED_HS, 0, 1, 1, 12}));
-
-TEST(SmilesReadAtoms, ImplicitBondNeedsBothEndsAromatic) {
-    const MolBuilder m = read_ok("c[nH]C");
-    EXPECT_EQ(bonds_of(m), "0-1: 1-2");
-}
 
 // ---------------------------------------------------------------------------
 // Chirality as stored against the half-edge order.
