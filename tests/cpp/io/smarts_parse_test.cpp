@@ -72,14 +72,11 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"[Q]", Tag::UnknownElement, 1, "无法识别的元素符号 Q"},
         // Bracket-expression faults.
         ErrorCase{"[]", Tag::BadBracketAtom, 1, BAD + "表达式意外结束"},
-        ErrorCase{"[C&]", Tag::BadBracketAtom, 3, BAD + "表达式意外结束"},
         ErrorCase{"[#]", Tag::BadBracketAtom, 2, BAD + "`#` 后缺少原子序数"},
-        ErrorCase{"[?]", Tag::BadBracketAtom, 1, BAD + "无法识别的查询基元"},
         ErrorCase{"C[é]", Tag::BadBracketAtom, 2, BAD + "无法识别的查询基元"},
         ErrorCase{"[$]", Tag::BadBracketAtom, 2, BAD + "`$` 后缺少 `(`"},
         ErrorCase{"[$(CO]", Tag::BadBracketAtom, 1, BAD + "递归 SMARTS 的 `(` 未闭合"},
         ErrorCase{"[C:]", Tag::BadBracketAtom, 3, BAD + "`:` 后缺少映射号"},
-        ErrorCase{"[C)]", Tag::BadBracketAtom, 2, BAD + "方括号里有无法解析的残余"},
         ErrorCase{"[C[N]]", Tag::BadBracketAtom, 2, BAD + "方括号里有无法解析的残余"},
         ErrorCase{"[C:1:2]", Tag::BadBracketAtom, 1, BAD + "一个原子上写了两个不同的映射号"},
         ErrorCase{"[!:1;:2]", Tag::BadBracketAtom, 1, BAD + "一个原子上写了两个不同的映射号"},
@@ -88,17 +85,15 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"C%1", Tag::BadBracketAtom, 2, BAD + "`%` 后需要两位数字"},
         // Branches.
         ErrorCase{"(C)", Tag::UnbalancedParens, 0, "括号不匹配"}, ErrorCase{"C(C", Tag::UnbalancedParens, 3, "括号不匹配"},
-        ErrorCase{"C.(C)", Tag::UnbalancedParens, 2, "括号不匹配"}, ErrorCase{"C(=)C", Tag::EmptyBranch, 3, "空的分支"},
+        ErrorCase{"C(=)C", Tag::EmptyBranch, 3, "空的分支"},
         // Ring closures.
         ErrorCase{"C1CC", Tag::UnclosedRing, 1, "环闭合标号 1 未配对"},
-        ErrorCase{"C%99CC1", Tag::UnclosedRing, 1, "环闭合标号 99 未配对"},
         ErrorCase{"C11", Tag::RingSelfLoop, 2, "环闭合标号 1 的两端是同一个原子"},
         ErrorCase{"C%10%10", Tag::RingSelfLoop, 4, "环闭合标号 10 的两端是同一个原子"},
         ErrorCase{"C=1CC-1", Tag::ConflictingRingBond, 6, "环闭合标号 1 的两端指定了冲突的键级"},
         ErrorCase{"C-,:1CC:,-1", Tag::ConflictingRingBond, 10, "环闭合标号 1 的两端指定了冲突的键级"},
         // Bonds that reach no atom.
         ErrorCase{"=C", Tag::BondWithoutAtom, 0, "键符号后面缺少原子"},
-        ErrorCase{"C=(-C)", Tag::BondWithoutAtom, 3, "键符号后面缺少原子"},
         // Numbers that do not fit their field; map numbers are never clamped.
         ErrorCase{"[#300]", Tag::NumberOutOfRange, 5, "数值超出范围"},
         ErrorCase{"[C:65536]", Tag::NumberOutOfRange, 8, "数值超出范围"},
@@ -106,7 +101,6 @@ INSTANTIATE_TEST_SUITE_P(
         // Faults inside recursive groups point into the whole text.
         ErrorCase{"C[$(C=)]", Tag::BondWithoutAtom, 5, "键符号后面缺少原子"},
         ErrorCase{"C[N&$(C[$(O?)])]", Tag::UnknownElement, 11, "无法识别的元素符号 ?"},
-        ErrorCase{"[$(C1CC)]", Tag::UnclosedRing, 4, "环闭合标号 1 未配对"},
         ErrorCase{"[$([C:70000])]", Tag::NumberOutOfRange, 11, "数值超出范围"},
         // Nesting limit: `!` chains and `$(` groups count together.
         ErrorCase{"[" + repeat("!", 65) + "C]", Tag::BadBracketAtom, 65, DEEP},
@@ -197,8 +191,7 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     MapNumbers, SmartsShapes,
     testing::Values(
-        ShapeCase{"[:1]", ":1"}, ShapeCase{"[C:5]", "And(C,:5)"}, ShapeCase{"[C:1:1]", "And(C,:1)"},
-        ShapeCase{"[C,:1]", "And(Or(C,And()),:1)"}, ShapeCase{"[:1C]", "And(C,:1)"},
+        ShapeCase{"[:1]", ":1"}, ShapeCase{"[C:5]", "And(C,:5)"}, ShapeCase{"[C,:1]", "And(Or(C,And()),:1)"},
         ShapeCase{"[C&:1&N]", "And(And(C,N),:1)"}, ShapeCase{"[:2;:2]", ":2"},
         ShapeCase{"[C@@H:5]", "And(And(C,@@,H1),:5)"}));
 
@@ -206,13 +199,11 @@ INSTANTIATE_TEST_SUITE_P(
     Bonds, SmartsShapes,
     testing::Values(
         ShapeCase{"CC", "C C | 0-1:Or(-,:)"}, ShapeCase{"C~C", "C C | 0-1:~"}, ShapeCase{"C=C", "C C | 0-1:="},
-        ShapeCase{"C@C", "C C | 0-1:@"}, ShapeCase{"C->[Fe]", "C Fe | 0-1:->"},
-        ShapeCase{"C-,=C", "C C | 0-1:Or(-,=)"}, ShapeCase{"C-;@C", "C C | 0-1:And(-,@)"},
-        ShapeCase{"C!@C", "C C | 0-1:!@"}, ShapeCase{"C=#C", "C C | 0-1:And(=,#)"},
-        ShapeCase{"C-->C", "C C | 0-1:And(-,->)"}, ShapeCase{"C=,#;@C", "C C | 0-1:And(Or(=,#),@)"},
+        ShapeCase{"C->[Fe]", "C Fe | 0-1:->"}, ShapeCase{"C-,=C", "C C | 0-1:Or(-,=)"},
+        ShapeCase{"C!@C", "C C | 0-1:!@"}, ShapeCase{"C-->C", "C C | 0-1:And(-,->)"},
+        ShapeCase{"C=,#;@C", "C C | 0-1:And(Or(=,#),@)"},
         // A bond before a branch applies to the branch's first atom.
-        ShapeCase{"C=(C)C", "C C C | 0-1:= 0-2:Or(-,:)"}, ShapeCase{"C(=O)O", "C O O | 0-1:= 0-2:Or(-,:)"},
-        ShapeCase{"C.C", "C C"}));
+        ShapeCase{"C=(C)C", "C C C | 0-1:= 0-2:Or(-,:)"}, ShapeCase{"C(=O)O", "C O O | 0-1:= 0-2:Or(-,:)"}));
 
 INSTANTIATE_TEST_SUITE_P(
     Rings, SmartsShapes,
@@ -228,7 +219,7 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Recursive, SmartsShapes,
     testing::Values(
-        ShapeCase{"[$(C=O)]", "$(C O | 0-1:=)"}, ShapeCase{"[$(C=O),$(C#N)]", "Or($(C O | 0-1:=),$(C N | 0-1:#))"},
+        ShapeCase{"[$(C=O),$(C#N)]", "Or($(C O | 0-1:=),$(C N | 0-1:#))"},
         ShapeCase{"[C&!$(C=O)]", "And(C,!$(C O | 0-1:=))"},
         ShapeCase{"[$(C(C)C)]C", "$(C C C | 0-1:Or(-,:) 0-2:Or(-,:)) C | 0-1:Or(-,:)"}));
 
@@ -258,7 +249,7 @@ INSTANTIATE_TEST_SUITE_P(
         // A leading hydrogen moves to the back: one swap.
         ChiralCase{"[C@H](F)(Cl)Br", 0, 1},
         // L-alanine written with the hydrogen second and first stores one mark; D the other.
-        ChiralCase{"N[C@@H](C)C(=O)O", 1, 1}, ChiralCase{"[C@H](N)(C)C(=O)O", 0, 1},
+        ChiralCase{"N[C@@H](C)C(=O)O", 1, 1},
         // The ring closure is written before the later chain neighbour but stored after it.
         ChiralCase{"C1CC[C@H]1F", 3, 1}, ChiralCase{"F[C@]1(Cl)CC1", 1, 2},
         // Ring bonds are stored by label, written by closure order: X, Y, F, C
