@@ -248,8 +248,8 @@ INSTANTIATE_TEST_SUITE_P(
         ChiralCase{"F[C@](Cl)(Br)I", 1, 2}, ChiralCase{"F[C@H](Cl)Br", 1, 2},
         // A leading hydrogen moves to the back: one swap.
         ChiralCase{"[C@H](F)(Cl)Br", 0, 1},
-        // L-alanine written with the hydrogen second and first stores one mark; D the other.
-        ChiralCase{"N[C@@H](C)C(=O)O", 1, 1},
+        // L-alanine written with the hydrogen second and first stores one mark.
+        ChiralCase{"N[C@@H](C)C(=O)O", 1, 1}, ChiralCase{"[C@H](N)(C)C(=O)O", 0, 1},
         // The ring closure is written before the later chain neighbour but stored after it.
         ChiralCase{"C1CC[C@H]1F", 3, 1}, ChiralCase{"F[C@]1(Cl)CC1", 1, 2},
         // Ring bonds are stored by label, written by closure order: X, Y, F, C
