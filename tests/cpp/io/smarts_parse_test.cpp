@@ -256,7 +256,7 @@ INSTANTIATE_TEST_SUITE_P(
         // written against F, C, Y, X stored is odd; with the labels in order, even.
         ChiralCase{"[C@]21(F)CC1C2", 0, 1}, ChiralCase{"[C@]12(F)CC1C2", 0, 2},
         // An atom after a dot opens its component just like the first atom.
-        ChiralCase{"C[C@H](F)Cl", 1, 2},
+        ChiralCase{"C.[C@H](F)(Cl)Br", 1, 1}, ChiralCase{"C[C@H](F)Cl", 1, 2},
         // Marks that are not in the and-lists are left alone.
         ChiralCase{"[C,@](F)(Cl)Br", 0, 255}));
 
