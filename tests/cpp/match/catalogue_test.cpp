@@ -59,17 +59,13 @@ struct Molecule {
 const std::vector<Molecule>& molecules() {
     static const std::vector<Molecule> mols = {
         {"aspirin", "CC(=O)Oc1ccccc1C(=O)O"}, {"paracetamol", "CC(=O)Nc1ccc(O)cc1"},
-        {"caffeine", "Cn1cnc2c1c(=O)n(C)c(=O)n2C"}, {"ibuprofen", "CC(C)Cc1ccc(cc1)C(C)C(=O)O"},
-        {"nicotine", "CN1CCCC1c1cccnc1"}, {"sulfanilamide", "Nc1ccc(cc1)S(N)(=O)=O"}, {"acetone", "CC(C)=O"},
-        {"nitrobenzene", "[O-][N+](=O)c1ccccc1"}, {"acetonitrile", "CC#N"}, {"acetic_anhydride", "CC(=O)OC(C)=O"},
-        {"urea", "NC(N)=O"}, {"phenyl_isocyanate", "O=C=Nc1ccccc1"}, {"trimethyl_phosphate", "COP(=O)(OC)OC"},
-        {"dimethyl_disulfide", "CSSC"}, {"acetone_oxime", "CC(C)=NO"}, {"methanesulfonic_acid", "CS(=O)(=O)O"},
+        {"caffeine", "Cn1cnc2c1c(=O)n(C)c(=O)n2C"}, {"nicotine", "CN1CCCC1c1cccnc1"},
+        {"sulfanilamide", "Nc1ccc(cc1)S(N)(=O)=O"}, {"nitrobenzene", "[O-][N+](=O)c1ccccc1"},
+        {"acetic_anhydride", "CC(=O)OC(C)=O"}, {"phenyl_isocyanate", "O=C=Nc1ccccc1"},
+        {"trimethyl_phosphate", "COP(=O)(OC)OC"}, {"dimethyl_disulfide", "CSSC"},
         {"butyrolactone", "O=C1CCCO1"}, {"acetyl_chloride", "CC(=O)Cl"}, {"tetramethylammonium", "C[N+](C)(C)C"},
-        {"acetate", "CC(=O)[O-]"}, {"dmso", "CS(C)=O"}, {"dimethyl_sulfone", "CS(C)(=O)=O"},
-        {"acetaldehyde_dimethyl_acetal", "CC(OC)OC"}, {"pyrrole", "c1cc[nH]c1"}, {"imidazole", "c1cnc[nH]1"},
-        {"furan", "c1ccoc1"}, {"naphthalene", "c1ccc2ccccc2c1"}, {"alanine", "CC(N)C(=O)O"},
-        {"benzotrifluoride", "FC(F)(F)c1ccccc1"}, {"thiophenol", "Sc1ccccc1"}, {"methyl_isocyanide", "C[N+]#[C-]"},
-        {"benzocaine", "CCOC(=O)c1ccc(N)cc1"},
+        {"dmso", "CS(C)=O"}, {"imidazole", "c1cnc[nH]1"}, {"benzotrifluoride", "FC(F)(F)c1ccccc1"},
+        {"methyl_isocyanide", "C[N+]#[C-]"},
     };
     return mols;
 }
