@@ -52,27 +52,15 @@ TEST_P(ParseErrorCharLiteralTest, QuotesAndEscapes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Characters, ParseErrorCharLiteralTest,
-    ::testing::Values(Literal{U'\\', "'\\\\'"}, Literal{U'\'', "'\\''"}, Literal{U'\t', "'\\t'"},
-                      Literal{U'\r', "'\\r'"}, Literal{U'\n', "'\\n'"}, Literal{U'\0', "'\\0'"},
-                      Literal{U'"', "'\"'"}, Literal{U' ', "' '"}, Literal{U'?', "'?'"},
-                      Literal{U'\x01', "'\\u{1}'"}, Literal{U'\x1b', "'\\u{1b}'"}, Literal{U'\x7f', "'\\u{7f}'"},
-                      Literal{U'\x85', "'\\u{85}'"}, Literal{U'\u200b', "'\\u{200b}'"},
-                      Literal{U'\u0301', "'\\u{301}'"}, Literal{U'\ufeff', "'\\u{feff}'"},
-                      Literal{U'é', "'é'"}, Literal{U'碳', "'碳'"}, Literal{U'\U0001F600', "'\U0001F600'"}));
+    ::testing::Values(
+        Literal{U'\\', "'\\\\'"}, Literal{U'\'', "'\\''"}, Literal{U'\n', "'\\n'"}, Literal{U'\0', "'\\0'"},
+        Literal{U'"', "'\"'"}, Literal{U'\x01', "'\\u{1}'"}, Literal{U'\x7f', "'\\u{7f}'"},
+        Literal{U'\x85', "'\\u{85}'"}, Literal{U'\u0301', "'\\u{301}'"}, Literal{U'\ufeff', "'\\u{feff}'"},
+        Literal{U'é', "'é'"}, Literal{U'\U0001F600', "'\U0001F600'"}));
 
 ParseError error_at(std::string_view input, std::size_t pos, SmilesErrorKind kind = SmilesErrorKind::simple(
                                                                   SmilesErrorTag::UnexpectedEnd)) {
     return ParseError::make(std::move(kind), pos, input);
-}
-
-TEST(ParseErrorCaretView, FollowsTheTemplate) {
-    const ParseError e = error_at("C1CC", 1, SmilesErrorKind::ring(SmilesErrorTag::UnclosedRing, 1));
-    EXPECT_EQ(e.caret_view(), "C1CC\n ^ 环闭合标号 1 未配对");
-}
-
-TEST(ParseErrorCaretView, PositionZeroHasNoBlanks) {
-    EXPECT_EQ(error_at("=C", 0, SmilesErrorKind::simple(SmilesErrorTag::BondWithoutAtom)).caret_view(),
-              "=C\n^ 键符号后面缺少原子");
 }
 
 TEST(ParseErrorCaretView, EndAndBeyondStandAfterTheLastCharacter) {
@@ -80,20 +68,6 @@ TEST(ParseErrorCaretView, EndAndBeyondStandAfterTheLastCharacter) {
     const ParseError beyond = error_at("C(C", 40);
     EXPECT_EQ(beyond.caret_view(), "C(C\n   ^ 输入意外结束");
     EXPECT_EQ(beyond.input, "C(C");
-}
-
-TEST(ParseErrorCaretView, CountsCharactersNotBytes) {
-    // "碳" is three bytes and "é" two; each is one column.
-    const std::string input = "碳é[C";
-    const ParseError e = error_at(input, input.size());
-    EXPECT_EQ(e.caret_view(), input + "\n    ^ 输入意外结束");
-    const ParseError mid = error_at(input, 5, SmilesErrorKind::unexpected_char(U'['));
-    EXPECT_EQ(mid.caret_view(), input + "\n  ^ 意外的字符 '['");
-}
-
-TEST(ParseErrorCaretView, EmptyInput) {
-    EXPECT_EQ(error_at("", 0, SmilesErrorKind::simple(SmilesErrorTag::EmptySmiles)).caret_view(),
-              "\n^ 空的 SMILES");
 }
 
 TEST(ParseErrorCaretView, PositionInsideACharacterIsABrokenInvariant) {
@@ -134,24 +108,6 @@ TEST(ParseErrorRebasing, MovesTheCaretIntoTheWholeText) {
     EXPECT_EQ(outer.input, whole);
     EXPECT_EQ(outer.kind, inner.kind);
     EXPECT_EQ(outer.pos, 5u);
-    EXPECT_EQ(outer.caret_view(), whole + "\n     ^ 键符号后面缺少原子");
-}
-
-TEST(ParseErrorRebasing, NestedRebasingAddsUp) {
-    const std::string whole = "C[$(*[$(C#)])]";
-    const ParseError innermost = error_at("C#", 2, SmilesErrorKind::simple(SmilesErrorTag::UnexpectedEnd));
-    const ParseError middle = innermost.rebased("*[$(C#)]", 4);
-    EXPECT_EQ(middle.pos, 6u);
-    const ParseError outer = middle.rebased(whole, 4);
-    EXPECT_EQ(outer.pos, 10u);
-    EXPECT_EQ(outer.input, whole);
-}
-
-TEST(ParseErrorRebasing, KeepsCharacterColumnsWithMultiByteText) {
-    const std::string whole = "碳[$(C=)]";
-    const ParseError inner = error_at("C=", 1, SmilesErrorKind::simple(SmilesErrorTag::BondWithoutAtom));
-    const ParseError outer = inner.rebased(whole, 6);
-    EXPECT_EQ(outer.pos, 7u);
     EXPECT_EQ(outer.caret_view(), whole + "\n     ^ 键符号后面缺少原子");
 }
 

@@ -56,77 +56,44 @@ INSTANTIATE_TEST_SUITE_P(
     Reader, SmartsErrors,
     testing::Values(
         // Empty input and empty components.
-        ErrorCase{"", Tag::EmptySmiles, 0, "空的 SMILES"},
-        ErrorCase{".", Tag::EmptySmiles, 0, "空的 SMILES"},
+        ErrorCase{"", Tag::EmptySmiles, 0, "空的 SMILES"}, ErrorCase{".", Tag::EmptySmiles, 0, "空的 SMILES"},
         ErrorCase{"[$()]", Tag::EmptySmiles, 3, "空的 SMILES"},
-        ErrorCase{"C[$(.)]", Tag::EmptySmiles, 4, "空的 SMILES"},
         // Characters that cannot stand where they are.
         ErrorCase{"C<C", Tag::UnexpectedChar, 1, "意外的字符 '<'"},
-        ErrorCase{"C-<C", Tag::UnexpectedChar, 2, "意外的字符 '<'"},
-        ErrorCase{"C-;,C", Tag::UnexpectedChar, 3, "意外的字符 ','"},
-        ErrorCase{"1C", Tag::UnexpectedChar, 0, "意外的字符 '1'"},
-        ErrorCase{"%12C", Tag::UnexpectedChar, 0, "意外的字符 '%'"},
+        ErrorCase{"C-;,C", Tag::UnexpectedChar, 3, "意外的字符 ','"}, ErrorCase{"1C", Tag::UnexpectedChar, 0, "意外的字符 '1'"},
         // End of input inside a bracket.
-        ErrorCase{"[C", Tag::UnexpectedEnd, 2, "输入意外结束"},
-        ErrorCase{"C[C[N]", Tag::UnexpectedEnd, 6, "输入意外结束"},
-        ErrorCase{"[$(CO", Tag::UnexpectedEnd, 5, "输入意外结束"},
-        ErrorCase{"[$(C[)]]", Tag::UnexpectedEnd, 5, "输入意外结束"},
+        ErrorCase{"[C", Tag::UnexpectedEnd, 2, "输入意外结束"}, ErrorCase{"[$(C[)]]", Tag::UnexpectedEnd, 5, "输入意外结束"},
         // The caret counts characters: é is two bytes, one column.
         ErrorCase{"[Cé", Tag::UnexpectedEnd, 4, "输入意外结束"},
         // Symbols that are no atom.
         ErrorCase{"CH", Tag::UnknownElement, 1, "无法识别的元素符号 H"},
-        ErrorCase{"CR", Tag::UnknownElement, 1, "无法识别的元素符号 R"},
-        ErrorCase{"D", Tag::UnknownElement, 0, "无法识别的元素符号 D"},
         ErrorCase{"[C]]", Tag::UnknownElement, 3, "无法识别的元素符号 ]"},
-        ErrorCase{"C C", Tag::UnknownElement, 1, "无法识别的元素符号  "},
-        ErrorCase{"C>C", Tag::UnknownElement, 1, "无法识别的元素符号 >"},
         ErrorCase{"Cé", Tag::UnknownElement, 1, "无法识别的元素符号 é"},
         ErrorCase{"[Q]", Tag::UnknownElement, 1, "无法识别的元素符号 Q"},
-        ErrorCase{"[C,J]", Tag::UnknownElement, 3, "无法识别的元素符号 J"},
         // Bracket-expression faults.
         ErrorCase{"[]", Tag::BadBracketAtom, 1, BAD + "表达式意外结束"},
-        ErrorCase{"[C&]", Tag::BadBracketAtom, 3, BAD + "表达式意外结束"},
-        ErrorCase{"[!]", Tag::BadBracketAtom, 2, BAD + "表达式意外结束"},
         ErrorCase{"[#]", Tag::BadBracketAtom, 2, BAD + "`#` 后缺少原子序数"},
-        ErrorCase{"[C#N]", Tag::BadBracketAtom, 3, BAD + "`#` 后缺少原子序数"},
-        ErrorCase{"[?]", Tag::BadBracketAtom, 1, BAD + "无法识别的查询基元"},
         ErrorCase{"C[é]", Tag::BadBracketAtom, 2, BAD + "无法识别的查询基元"},
         ErrorCase{"[$]", Tag::BadBracketAtom, 2, BAD + "`$` 后缺少 `(`"},
-        ErrorCase{"[$C]", Tag::BadBracketAtom, 2, BAD + "`$` 后缺少 `(`"},
         ErrorCase{"[$(CO]", Tag::BadBracketAtom, 1, BAD + "递归 SMARTS 的 `(` 未闭合"},
         ErrorCase{"[C:]", Tag::BadBracketAtom, 3, BAD + "`:` 后缺少映射号"},
-        ErrorCase{"[C)]", Tag::BadBracketAtom, 2, BAD + "方括号里有无法解析的残余"},
-        ErrorCase{"[C>N]", Tag::BadBracketAtom, 2, BAD + "方括号里有无法解析的残余"},
         ErrorCase{"[C[N]]", Tag::BadBracketAtom, 2, BAD + "方括号里有无法解析的残余"},
         ErrorCase{"[C:1:2]", Tag::BadBracketAtom, 1, BAD + "一个原子上写了两个不同的映射号"},
-        ErrorCase{"CC[C:1,N:2]", Tag::BadBracketAtom, 3, BAD + "一个原子上写了两个不同的映射号"},
         ErrorCase{"[!:1;:2]", Tag::BadBracketAtom, 1, BAD + "一个原子上写了两个不同的映射号"},
         ErrorCase{"C-,C", Tag::BadBracketAtom, 3, BAD + "键表达式意外结束"},
-        ErrorCase{"C!C", Tag::BadBracketAtom, 2, BAD + "键表达式意外结束"},
         ErrorCase{"C<->C", Tag::BadBracketAtom, 3, BAD + "键表达式里有无法解析的残余"},
         ErrorCase{"C%1", Tag::BadBracketAtom, 2, BAD + "`%` 后需要两位数字"},
-        ErrorCase{"C%a1", Tag::BadBracketAtom, 2, BAD + "`%` 后需要两位数字"},
         // Branches.
-        ErrorCase{"(C)", Tag::UnbalancedParens, 0, "括号不匹配"},
-        ErrorCase{"C(C", Tag::UnbalancedParens, 3, "括号不匹配"},
-        ErrorCase{"C(C))", Tag::UnbalancedParens, 4, "括号不匹配"},
-        ErrorCase{"C.(C)", Tag::UnbalancedParens, 2, "括号不匹配"},
-        ErrorCase{"C()C", Tag::EmptyBranch, 2, "空的分支"},
+        ErrorCase{"(C)", Tag::UnbalancedParens, 0, "括号不匹配"}, ErrorCase{"C(C", Tag::UnbalancedParens, 3, "括号不匹配"},
         ErrorCase{"C(=)C", Tag::EmptyBranch, 3, "空的分支"},
         // Ring closures.
         ErrorCase{"C1CC", Tag::UnclosedRing, 1, "环闭合标号 1 未配对"},
-        ErrorCase{"C%99CC1", Tag::UnclosedRing, 1, "环闭合标号 99 未配对"},
         ErrorCase{"C11", Tag::RingSelfLoop, 2, "环闭合标号 1 的两端是同一个原子"},
         ErrorCase{"C%10%10", Tag::RingSelfLoop, 4, "环闭合标号 10 的两端是同一个原子"},
         ErrorCase{"C=1CC-1", Tag::ConflictingRingBond, 6, "环闭合标号 1 的两端指定了冲突的键级"},
-        ErrorCase{"C-1CC-,=1", Tag::ConflictingRingBond, 8, "环闭合标号 1 的两端指定了冲突的键级"},
         ErrorCase{"C-,:1CC:,-1", Tag::ConflictingRingBond, 10, "环闭合标号 1 的两端指定了冲突的键级"},
         // Bonds that reach no atom.
         ErrorCase{"=C", Tag::BondWithoutAtom, 0, "键符号后面缺少原子"},
-        ErrorCase{"C=", Tag::BondWithoutAtom, 1, "键符号后面缺少原子"},
-        ErrorCase{".=C", Tag::BondWithoutAtom, 1, "键符号后面缺少原子"},
-        ErrorCase{"C(C=)", Tag::BondWithoutAtom, 3, "键符号后面缺少原子"},
-        ErrorCase{"C=(-C)", Tag::BondWithoutAtom, 3, "键符号后面缺少原子"},
         // Numbers that do not fit their field; map numbers are never clamped.
         ErrorCase{"[#300]", Tag::NumberOutOfRange, 5, "数值超出范围"},
         ErrorCase{"[C:65536]", Tag::NumberOutOfRange, 8, "数值超出范围"},
@@ -134,16 +101,12 @@ INSTANTIATE_TEST_SUITE_P(
         // Faults inside recursive groups point into the whole text.
         ErrorCase{"C[$(C=)]", Tag::BondWithoutAtom, 5, "键符号后面缺少原子"},
         ErrorCase{"C[N&$(C[$(O?)])]", Tag::UnknownElement, 11, "无法识别的元素符号 ?"},
-        ErrorCase{"C[N&$(C[$([O?])])]", Tag::BadBracketAtom, 12, BAD + "方括号里有无法解析的残余"},
-        ErrorCase{"[$(C1CC)]", Tag::UnclosedRing, 4, "环闭合标号 1 未配对"},
-        ErrorCase{"[$(C(C)]", Tag::BadBracketAtom, 1, BAD + "递归 SMARTS 的 `(` 未闭合"},
         ErrorCase{"[$([C:70000])]", Tag::NumberOutOfRange, 11, "数值超出范围"},
         // Nesting limit: `!` chains and `$(` groups count together.
         ErrorCase{"[" + repeat("!", 65) + "C]", Tag::BadBracketAtom, 65, DEEP},
         ErrorCase{"C" + repeat("!", 65) + "-C", Tag::BadBracketAtom, 65, DEEP},
         ErrorCase{"[" + repeat("$([", 65) + "C" + repeat("])", 65) + "]", Tag::BadBracketAtom, 193, DEEP},
-        ErrorCase{"[" + repeat("$([", 40) + repeat("!", 25) + "C" + repeat("])", 40) + "]", Tag::BadBracketAtom,
-                  145, DEEP}));
+        ErrorCase{"[" + repeat("$([", 40) + repeat("!", 25) + "C" + repeat("])", 40) + "]", Tag::BadBracketAtom, 145, DEEP}));
 
 // Thousands of levels are refused quickly and without exhausting the stack.
 TEST(SmartsNesting, ThousandsDeepIsAnErrorNotACrash) {
@@ -192,97 +155,73 @@ TEST_P(SmartsShapes, ReadsAs) {
 
 INSTANTIATE_TEST_SUITE_P(
     Precedence, SmartsShapes,
-    testing::Values(ShapeCase{"[C,N;H1]", "And(Or(C,N),H1)"}, ShapeCase{"[C,N&H1]", "Or(C,And(N,H1))"},
-                    ShapeCase{"[C,NH1]", "Or(C,And(N,H1))"}, ShapeCase{"[!C!N]", "And(!C,!N)"},
-                    ShapeCase{"[!C,N]", "Or(!C,N)"}, ShapeCase{"[!!C]", "!!C"},
-                    ShapeCase{"[C;H1,H2;+0]", "And(C,Or(H1,H2),+0)"},
-                    ShapeCase{"[C&H1,N&H2;R]", "And(Or(And(C,H1),And(N,H2)),R)"},
-                    ShapeCase{"[N+H2,n]", "Or(And(N,+1,H2),n)"}, ShapeCase{"[#6X3]", "And(#6,X3)"}));
+    testing::Values(
+        ShapeCase{"[C,N;H1]", "And(Or(C,N),H1)"}, ShapeCase{"[C,N&H1]", "Or(C,And(N,H1))"},
+        ShapeCase{"[!C!N]", "And(!C,!N)"}, ShapeCase{"[!!C]", "!!C"},
+        ShapeCase{"[C&H1,N&H2;R]", "And(Or(And(C,H1),And(N,H2)),R)"}, ShapeCase{"[N+H2,n]", "Or(And(N,+1,H2),n)"},
+        ShapeCase{"[#6X3]", "And(#6,X3)"}));
 
 INSTANTIATE_TEST_SUITE_P(
     Primitives, SmartsShapes,
     testing::Values(
         // Two-letter symbols first: these are elements, not primitive pairs.
-        ShapeCase{"[Hg]", "Hg"}, ShapeCase{"[Ar]", "Ar"}, ShapeCase{"[Ds]", "Ds"}, ShapeCase{"[Cr]", "Cr"},
-        ShapeCase{"[Co]", "Co"}, ShapeCase{"[Se]", "Se"}, ShapeCase{"[Cl-]", "And(Cl,-1)"}, ShapeCase{"[se]", "se"},
-        ShapeCase{"[as]", "as"}, ShapeCase{"[te]", "te"}, ShapeCase{"[si]", "si"}, ShapeCase{"[Ch]", "And(C,h1)"},
-        ShapeCase{"[Ha]", "And(H1,a)"}, ShapeCase{"[cs]", "And(c,s)"}, ShapeCase{"[Br]", "Br"}, ShapeCase{"[c]", "c"},
-        ShapeCase{"[#6]", "#6"}, ShapeCase{"[#0]", "#0"}, ShapeCase{"[#255]", "#255"}, ShapeCase{"[*]", "*"},
-        ShapeCase{"[a]", "a"}, ShapeCase{"[A]", "A"},
+        ShapeCase{"[Hg]", "Hg"}, ShapeCase{"[Cl-]", "And(Cl,-1)"}, ShapeCase{"[se]", "se"},
+        ShapeCase{"[Ch]", "And(C,h1)"}, ShapeCase{"[Ha]", "And(H1,a)"}, ShapeCase{"[cs]", "And(c,s)"},
+        ShapeCase{"[#255]", "#255"}, ShapeCase{"[A]", "A"},
         // Counts with and without numbers.
-        ShapeCase{"[D]", "D1"}, ShapeCase{"[D3]", "D3"}, ShapeCase{"[X]", "X1"}, ShapeCase{"[h]", "h1"},
-        ShapeCase{"[h0]", "h0"}, ShapeCase{"[v]", "v1"}, ShapeCase{"[H1]", "H1"}, ShapeCase{"[H0]", "H0"},
-        ShapeCase{"[CH]", "And(C,H1)"}, ShapeCase{"[!H]", "!H1"}, ShapeCase{"[HH]", "And(H1,H1)"},
-        ShapeCase{"[D99999999999]", "D4294967295"}, ShapeCase{"[R]", "R"}, ShapeCase{"[R0]", "R0"},
-        ShapeCase{"[r]", "R"}, ShapeCase{"[r5]", "r5"}, ShapeCase{"[r0]", "r0"}, ShapeCase{"[x]", "x"},
+        ShapeCase{"[D]", "D1"}, ShapeCase{"[v]", "v1"}, ShapeCase{"[H0]", "H0"}, ShapeCase{"[CH]", "And(C,H1)"},
+        ShapeCase{"[!H]", "!H1"}, ShapeCase{"[HH]", "And(H1,H1)"}, ShapeCase{"[D99999999999]", "D4294967295"},
+        ShapeCase{"[r5]", "r5"},
         // Charges: runs, numbers, and a run followed by digits.
-        ShapeCase{"[+]", "+1"}, ShapeCase{"[-]", "-1"}, ShapeCase{"[--]", "-2"}, ShapeCase{"[+++]", "+3"},
-        ShapeCase{"[-12]", "-12"}, ShapeCase{"[+0]", "+0"}, ShapeCase{"[++2]", "And(+2,iso2)"},
-        ShapeCase{"[+-]", "And(+1,-1)"}, ShapeCase{"[+99999999999]", "+2147483647"},
-        ShapeCase{"[-99999999999]", "-2147483647"},
+        ShapeCase{"[+0]", "+0"}, ShapeCase{"[++2]", "And(+2,iso2)"}, ShapeCase{"[+-]", "And(+1,-1)"},
+        ShapeCase{"[+99999999999]", "+2147483647"}, ShapeCase{"[-99999999999]", "-2147483647"},
         // Isotopes are capped, atomic numbers are not.
-        ShapeCase{"[13C]", "And(iso13,C)"}, ShapeCase{"[70000C]", "And(iso65535,C)"},
-        ShapeCase{"[2#1]", "And(iso2,#1)"},
+        ShapeCase{"[70000C]", "And(iso65535,C)"},
         // Chirality marks.
-        ShapeCase{"[C@]", "And(C,@)"}, ShapeCase{"[C@@]", "And(C,@@)"}, ShapeCase{"[C,@]", "Or(C,@)"}));
+        ShapeCase{"[C@@]", "And(C,@@)"}, ShapeCase{"[C,@]", "Or(C,@)"}));
 
 INSTANTIATE_TEST_SUITE_P(
     Hydrogen, SmartsShapes,
-    testing::Values(ShapeCase{"[H]", "#1"}, ShapeCase{"[2H]", "And(iso2,#1)"}, ShapeCase{"[H+]", "And(#1,+1)"},
-                    ShapeCase{"[H++]", "And(#1,+2)"}, ShapeCase{"[H:1]", "And(#1,:1)"},
-                    ShapeCase{"[2H-:7]", "And(iso2,#1,-1,:7)"},
-                    // Not the hydrogen form: read generally, H is the hydrogen count.
-                    ShapeCase{"[H+-]", "And(H1,+1,-1)"}, ShapeCase{"[70000H]", "And(iso65535,H1)"},
-                    ShapeCase{"[H2]", "H2"}, ShapeCase{"[2]", "iso2"}));
+    testing::Values(
+        ShapeCase{"[H]", "#1"}, ShapeCase{"[2H]", "And(iso2,#1)"}, ShapeCase{"[H+]", "And(#1,+1)"},
+        ShapeCase{"[H:1]", "And(#1,:1)"}, ShapeCase{"[2H-:7]", "And(iso2,#1,-1,:7)"},
+        // Not the hydrogen form: read generally, H is the hydrogen count.
+        ShapeCase{"[H+-]", "And(H1,+1,-1)"}, ShapeCase{"[70000H]", "And(iso65535,H1)"}, ShapeCase{"[2]", "iso2"}));
 
 INSTANTIATE_TEST_SUITE_P(
     MapNumbers, SmartsShapes,
-    testing::Values(ShapeCase{"[:1]", ":1"}, ShapeCase{"[C:5]", "And(C,:5)"}, ShapeCase{"[C:1:1]", "And(C,:1)"},
-                    ShapeCase{"[C:0]", "And(C,:0)"}, ShapeCase{"[C,:1]", "And(Or(C,And()),:1)"},
-                    ShapeCase{"[!:1]", "And(!And(),:1)"}, ShapeCase{"[C;:1]", "And(C,:1)"},
-                    ShapeCase{"[:1C]", "And(C,:1)"}, ShapeCase{"[C&:1&N]", "And(And(C,N),:1)"},
-                    ShapeCase{"[:1&:1;C]", "And(C,:1)"}, ShapeCase{"[:2;:2]", ":2"},
-                    ShapeCase{"[C@@H:5]", "And(And(C,@@,H1),:5)"}));
+    testing::Values(
+        ShapeCase{"[:1]", ":1"}, ShapeCase{"[C:5]", "And(C,:5)"}, ShapeCase{"[C,:1]", "And(Or(C,And()),:1)"},
+        ShapeCase{"[C&:1&N]", "And(And(C,N),:1)"}, ShapeCase{"[:2;:2]", ":2"},
+        ShapeCase{"[C@@H:5]", "And(And(C,@@,H1),:5)"}));
 
 INSTANTIATE_TEST_SUITE_P(
     Bonds, SmartsShapes,
     testing::Values(
-        ShapeCase{"CC", "C C | 0-1:Or(-,:)"}, ShapeCase{"C~C", "C C | 0-1:~"}, ShapeCase{"C-C", "C C | 0-1:-"},
-        ShapeCase{"C=C", "C C | 0-1:="}, ShapeCase{"c:c", "c c | 0-1::"}, ShapeCase{"C@C", "C C | 0-1:@"},
-        ShapeCase{"C/C", "C C | 0-1:/"}, ShapeCase{"C->[Fe]", "C Fe | 0-1:->"}, ShapeCase{"C<-N", "C N | 0-1:<-"},
-        ShapeCase{"C-,=C", "C C | 0-1:Or(-,=)"}, ShapeCase{"C-;@C", "C C | 0-1:And(-,@)"},
-        ShapeCase{"C!@C", "C C | 0-1:!@"}, ShapeCase{"C!!=C", "C C | 0-1:!!="},
-        ShapeCase{"C-!@C", "C C | 0-1:And(-,!@)"}, ShapeCase{"C=#C", "C C | 0-1:And(=,#)"},
-        ShapeCase{"C-->C", "C C | 0-1:And(-,->)"}, ShapeCase{"C=,#;@C", "C C | 0-1:And(Or(=,#),@)"},
-        ShapeCase{"C/,\\C", "C C | 0-1:Or(/,\\)"},
+        ShapeCase{"CC", "C C | 0-1:Or(-,:)"}, ShapeCase{"C~C", "C C | 0-1:~"}, ShapeCase{"C=C", "C C | 0-1:="},
+        ShapeCase{"C->[Fe]", "C Fe | 0-1:->"}, ShapeCase{"C-,=C", "C C | 0-1:Or(-,=)"},
+        ShapeCase{"C!@C", "C C | 0-1:!@"}, ShapeCase{"C-->C", "C C | 0-1:And(-,->)"},
+        ShapeCase{"C=,#;@C", "C C | 0-1:And(Or(=,#),@)"},
         // A bond before a branch applies to the branch's first atom.
-        ShapeCase{"C=(C)C", "C C C | 0-1:= 0-2:Or(-,:)"}, ShapeCase{"C(=O)O", "C O O | 0-1:= 0-2:Or(-,:)"},
-        ShapeCase{"C.C", "C C"}));
+        ShapeCase{"C=(C)C", "C C C | 0-1:= 0-2:Or(-,:)"}, ShapeCase{"C(=O)O", "C O O | 0-1:= 0-2:Or(-,:)"}));
 
 INSTANTIATE_TEST_SUITE_P(
     Rings, SmartsShapes,
     testing::Values(
         // Without a symbol at the opening end the bond runs from the closing atom.
         ShapeCase{"C1CC1", "C C C | 0-1:Or(-,:) 1-2:Or(-,:) 2-0:Or(-,:)"},
-        ShapeCase{"C=1CC1", "C C C | 0-1:Or(-,:) 1-2:Or(-,:) 0-2:="},
-        ShapeCase{"C1CC=1", "C C C | 0-1:Or(-,:) 1-2:Or(-,:) 2-0:="},
-        ShapeCase{"C=1CC=1", "C C C | 0-1:Or(-,:) 1-2:Or(-,:) 0-2:="},
         ShapeCase{"C1C1", "C C | 0-1:Or(-,:) 1-0:Or(-,:)"},
-        ShapeCase{"C%12CC%12", "C C C | 0-1:Or(-,:) 1-2:Or(-,:) 2-0:Or(-,:)"},
         // Ring bonds follow the chain bonds, sorted by label, then closing order.
         ShapeCase{"C2CC1CCC2CC1", "C C C C C C C C | 0-1:Or(-,:) 1-2:Or(-,:) 2-3:Or(-,:) 3-4:Or(-,:) "
                                   "4-5:Or(-,:) 5-6:Or(-,:) 6-7:Or(-,:) 7-2:Or(-,:) 5-0:Or(-,:)"},
-        ShapeCase{"C1C=1C1CC1", "C C C C C | 0-1:Or(-,:) 1-2:Or(-,:) 2-3:Or(-,:) 3-4:Or(-,:) 1-0:= 4-2:Or(-,:)"},
-        ShapeCase{"C12CC2C1", "C C C C | 0-1:Or(-,:) 1-2:Or(-,:) 2-3:Or(-,:) 3-0:Or(-,:) 2-0:Or(-,:)"}));
+        ShapeCase{"C1C=1C1CC1", "C C C C C | 0-1:Or(-,:) 1-2:Or(-,:) 2-3:Or(-,:) 3-4:Or(-,:) 1-0:= 4-2:Or(-,:)"}));
 
 INSTANTIATE_TEST_SUITE_P(
     Recursive, SmartsShapes,
-    testing::Values(ShapeCase{"[$(C=O)]", "$(C O | 0-1:=)"},
-                    ShapeCase{"[$(C=O),$(C#N)]", "Or($(C O | 0-1:=),$(C N | 0-1:#))"},
-                    ShapeCase{"[C&!$(C=O)]", "And(C,!$(C O | 0-1:=))"},
-                    ShapeCase{"[$([OH]C)]", "$(And(O,H1) C | 0-1:Or(-,:))"}, ShapeCase{"[$([$(N)])]", "$($(N))"},
-                    ShapeCase{"[$(C(C)C)]C", "$(C C C | 0-1:Or(-,:) 0-2:Or(-,:)) C | 0-1:Or(-,:)"},
-                    ShapeCase{"[$(C.C)]", "$(C C)"}));
+    testing::Values(
+        ShapeCase{"[$(C=O),$(C#N)]", "Or($(C O | 0-1:=),$(C N | 0-1:#))"},
+        ShapeCase{"[C&!$(C=O)]", "And(C,!$(C O | 0-1:=))"},
+        ShapeCase{"[$(C(C)C)]C", "$(C C C | 0-1:Or(-,:) 0-2:Or(-,:)) C | 0-1:Or(-,:)"}));
 
 // ---- chirality refers to the stored neighbour order ----------------------------
 
@@ -306,14 +245,13 @@ INSTANTIATE_TEST_SUITE_P(
     Reader, SmartsChirality,
     testing::Values(
         // Written and stored orders agree.
-        ChiralCase{"F[C@](Cl)(Br)I", 1, 2}, ChiralCase{"[C@@](F)(Cl)(Br)I", 0, 1}, ChiralCase{"F[C@H](Cl)Br", 1, 2},
+        ChiralCase{"F[C@](Cl)(Br)I", 1, 2}, ChiralCase{"F[C@H](Cl)Br", 1, 2},
         // A leading hydrogen moves to the back: one swap.
-        ChiralCase{"[C@H](F)(Cl)Br", 0, 1}, ChiralCase{"[C@@H](F)(Cl)Br", 0, 2},
-        // L-alanine written with the hydrogen second and first stores one mark; D the other.
+        ChiralCase{"[C@H](F)(Cl)Br", 0, 1},
+        // L-alanine written with the hydrogen second and first stores one mark.
         ChiralCase{"N[C@@H](C)C(=O)O", 1, 1}, ChiralCase{"[C@H](N)(C)C(=O)O", 0, 1},
-        ChiralCase{"[C@@H](N)(C)C(=O)O", 0, 2},
         // The ring closure is written before the later chain neighbour but stored after it.
-        ChiralCase{"C1CC[C@H]1F", 3, 1}, ChiralCase{"F[C@]1(Cl)CC1", 1, 2}, ChiralCase{"F[C@]1CC=1", 1, 1},
+        ChiralCase{"C1CC[C@H]1F", 3, 1}, ChiralCase{"F[C@]1(Cl)CC1", 1, 2},
         // Ring bonds are stored by label, written by closure order: X, Y, F, C
         // written against F, C, Y, X stored is odd; with the labels in order, even.
         ChiralCase{"[C@]21(F)CC1C2", 0, 1}, ChiralCase{"[C@]12(F)CC1C2", 0, 2},
@@ -335,28 +273,6 @@ TEST(SmartsChirality, RecursiveGroupsAreNormalisedInTheirOwnGraph) {
 }
 
 // ---- the graph -------------------------------------------------------------------
-
-TEST(SmartsGraph, RecordsCarryOnlyAdjacency) {
-    auto q = read_smarts("[C@H:1](=O)->[N+]1CC1");
-    ASSERT_TRUE(q);
-    for (const auto& atom : q->graph.atoms) EXPECT_EQ(atom, quorix::core::Atom{});
-    for (const auto& bond : q->graph.bonds) {
-        EXPECT_EQ(bond.flags, 0u);
-        EXPECT_EQ(bond.order, quorix::core::BondOrder::Unspecified);
-        EXPECT_EQ(bond.direction, quorix::core::BondDirection::None);
-        EXPECT_EQ(bond.stereo_atoms[0], quorix::core::NONE);
-    }
-    EXPECT_EQ(q->graph.degree, (std::vector<std::uint32_t>{2, 1, 3, 2, 2}));
-}
-
-TEST(SmartsGraph, ComponentsAndBranches) {
-    auto q = read_smarts("CC(C)(C).O.[Na+]");
-    ASSERT_TRUE(q);
-    EXPECT_EQ(q->num_atoms(), 6u);
-    EXPECT_EQ(q->num_bonds(), 3u);
-    EXPECT_EQ(q->graph.degree[1], 3u);
-    EXPECT_EQ(q->graph.degree[4], 0u);
-}
 
 // Random bracket texts: whatever reads must have the shapes other code relies
 // on (lists of two or more, the map number once and last), and whatever fails

@@ -45,14 +45,13 @@ INSTANTIATE_TEST_SUITE_P(
     Reader, ReactionSplit,
     testing::Values(
         SplitCase{"CC>>CO", {CC}, {}, {CO}}, SplitCase{"CC>O>CO", {CC}, {"O"}, {CO}},
-        SplitCase{"CC>CO", {CC}, {}, {CO}}, SplitCase{"C.N>[Pd].[Cu]>CN", {"C", "N"}, {"Pd", "Cu"}, {"C N | 0-1:Or(-,:)"}},
+        SplitCase{"C.N>[Pd].[Cu]>CN", {"C", "N"}, {"Pd", "Cu"}, {"C N | 0-1:Or(-,:)"}},
         SplitCase{">>C", {}, {}, {"C"}}, SplitCase{"C>>", {"C"}, {}, {}}, SplitCase{">>", {}, {}, {}},
-        SplitCase{">C>", {}, {"C"}, {}},
         // The dative arrow and anything inside brackets never split.
         SplitCase{"C->[Fe]>>C", {"C Fe | 0-1:->"}, {}, {"C"}},
         // A template wrapped whole in parentheses is one template with components.
-        SplitCase{"(C.C)>>CC", {"C C"}, {}, {CC}}, SplitCase{"C.C>>CC", {"C", "C"}, {}, {CC}},
-        SplitCase{"C..C>>CC", {"C", "C"}, {}, {CC}}, SplitCase{".C.>>.", {"C"}, {}, {}},
+        SplitCase{"(C.C)>>CC", {"C C"}, {}, {CC}}, SplitCase{"C..C>>CC", {"C", "C"}, {}, {CC}},
+        SplitCase{".C.>>.", {"C"}, {}, {}},
         SplitCase{"([C:1].[O:2])>>[C:1][O:2]", {"And(C,:1) And(O,:2)"}, {}, {"And(C,:1) And(O,:2) | 0-1:Or(-,:)"}},
         SplitCase{"C(C)C>>C", {"C C C | 0-1:Or(-,:) 0-2:Or(-,:)"}, {}, {"C"}},
         SplitCase{"(C[N+](C)C)>>C", {"C And(N,+1) C C | 0-1:Or(-,:) 1-2:Or(-,:) 1-3:Or(-,:)"}, {}, {"C"}},
@@ -86,23 +85,18 @@ INSTANTIATE_TEST_SUITE_P(
     Reader, ReactionErrors,
     testing::Values(
         ErrorCase{"CC", Tag::BadBracketAtom, 0, BAD + "反应缺少 `>>`"},
-        ErrorCase{"", Tag::BadBracketAtom, 0, BAD + "反应缺少 `>>`"},
         ErrorCase{"C->C", Tag::BadBracketAtom, 0, BAD + "反应缺少 `>>`"},
         ErrorCase{"A>B>C>D", Tag::BadBracketAtom, 0, BAD + "反应的 `>` 分段超过三段"},
-        ErrorCase{">>>>", Tag::BadBracketAtom, 0, BAD + "反应的 `>` 分段超过三段"},
         ErrorCase{"[CH4>>C", Tag::BadBracketAtom, 7, BAD + "方括号未闭合"},
-        ErrorCase{"C]>>C", Tag::BadBracketAtom, 5, BAD + "方括号未闭合"},
         ErrorCase{"(C>>C", Tag::UnbalancedParens, 5, "括号不匹配"},
         ErrorCase{"[é>>C", Tag::BadBracketAtom, 6, BAD + "方括号未闭合"},
         ErrorCase{"C>>C(é", Tag::UnbalancedParens, 7, "括号不匹配"},
-        ErrorCase{"C)>>C", Tag::UnbalancedParens, 5, "括号不匹配"},
         // The bracket check comes first.
         ErrorCase{"([C>>C", Tag::BadBracketAtom, 6, BAD + "方括号未闭合"},
         // Faults inside a template are the SMARTS reader's, rebased.
         ErrorCase{"()>>C", Tag::EmptySmiles, 1, "空的 SMILES"},
         ErrorCase{"(C)(C)>>C", Tag::UnbalancedParens, 0, "括号不匹配"},
         ErrorCase{"CC>>C=", Tag::BondWithoutAtom, 5, "键符号后面缺少原子"},
-        ErrorCase{"[C>N]>>C", Tag::BadBracketAtom, 2, BAD + "方括号里有无法解析的残余"},
         ErrorCase{"[C;$(C>N)]>>C", Tag::UnknownElement, 6, "无法识别的元素符号 >"},
         ErrorCase{"([C(C)]C)>>C", Tag::BadBracketAtom, 3, BAD + "方括号里有无法解析的残余"},
         ErrorCase{"C.N>[Pd].[Cu:70000]>CN", Tag::NumberOutOfRange, 18, "数值超出范围"},

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <string>
 #include <vector>
 
@@ -63,59 +62,26 @@ TEST_P(SmilesReadFaultTest, ReportsKindAndOffset) {
 }
 
 const std::string PLUS128(128, '+');
-const std::string MINUS129(129, '-');
 
 INSTANTIATE_TEST_SUITE_P(
     Syntax, SmilesReadFaultTest,
     ::testing::Values(
-        Fault{"", 0, "空的 SMILES"}, Fault{".", 0, "空的 SMILES"},
-        // Rings.
-        Fault{"C1CC", 1, "环闭合标号 1 未配对"}, Fault{"C1CC2", 1, "环闭合标号 1 未配对"},
-        Fault{"C2C1CC", 1, "环闭合标号 2 未配对"}, Fault{"CC1C%(300)", 2, "环闭合标号 1 未配对"},
-        Fault{"C1CC1C%(300)CC2", 6, "环闭合标号 300 未配对"}, Fault{"C11", 2, "环闭合标号 1 的两端是同一个原子"},
-        Fault{"C1C1", 3, "环闭合标号 1 在同一对原子间重复"}, Fault{"C12CC12", 6, "环闭合标号 2 在同一对原子间重复"},
-        Fault{"C1(C1)", 4, "环闭合标号 1 在同一对原子间重复"}, Fault{"CC(C1)1", 6, "环闭合标号 1 在同一对原子间重复"},
-        Fault{"C=1CC-1", 6, "环闭合标号 1 的两端指定了冲突的键级"},
-        Fault{"C->1CC=1", 7, "环闭合标号 1 的两端指定了冲突的键级"},
-        // Branches and bond symbols.
-        Fault{"C(C", 3, "括号不匹配"}, Fault{"C)", 1, "括号不匹配"}, Fault{"(C", 0, "括号不匹配"},
-        Fault{"C.(C)", 2, "括号不匹配"}, Fault{"C()C", 2, "空的分支"}, Fault{"C(=)C", 3, "空的分支"},
-        Fault{"C(C=)", 3, "键符号后面缺少原子"}, Fault{"C=#C", 2, "键符号后面缺少原子"},
-        Fault{"C=", 1, "键符号后面缺少原子"}, Fault{"=C", 0, "键符号后面缺少原子"},
-        Fault{"C.=C", 2, "键符号后面缺少原子"}, Fault{"C=<-C", 2, "键符号后面缺少原子"},
-        Fault{"C\\\\\\C", 3, "键符号后面缺少原子"}, Fault{"C/1CC1/", 6, "键符号后面缺少原子"},
-        Fault{"C<C", 1, "意外的字符 '<'"},
-        // Labels.
-        Fault{"C%1", 2, "方括号原子语法错误:`%` 后需要两位数字"},
-        Fault{"C%1C", 2, "方括号原子语法错误:`%` 后需要两位数字"},
-        Fault{"C%(12", 5, "方括号原子语法错误:`%(` 未闭合"}, Fault{"C%(123456)", 8, "方括号原子语法错误:`%(` 未闭合"},
-        Fault{"C%(", 3, "方括号原子语法错误:`%(` 后缺少数字"}, Fault{"C%()", 3, "方括号原子语法错误:`%(` 后缺少数字"},
-        Fault{"%12C", 0, "意外的字符 '%'"}, Fault{"1C", 0, "意外的字符 '1'"}, Fault{"C.1", 2, "意外的字符 '1'"},
-        // Bracket atoms.
-        Fault{"[", 1, "输入意外结束"}, Fault{"[C", 2, "输入意外结束"}, Fault{"[CH4", 4, "输入意外结束"},
-        Fault{"[C@", 3, "输入意外结束"}, Fault{"[Ch]", 2, "方括号原子语法错误:方括号未正确闭合"},
-        Fault{"[Xx]", 1, "无法识别的元素符号 Xx"}, Fault{"C[x]", 2, "无法识别的元素符号 x"},
-        Fault{"[xy]", 1, "无法识别的元素符号 xy"}, Fault{"[13]", 3, "方括号原子语法错误:缺少元素符号"},
-        Fault{"[]", 1, "方括号原子语法错误:缺少元素符号"}, Fault{"[+]", 1, "方括号原子语法错误:缺少元素符号"},
-        Fault{"[123456C]", 6, "方括号原子语法错误:缺少元素符号"},
-        Fault{"[C@TB21]", 5, "立体标记 @TB21 的序号超出范围,@TB 最大为 20"},
-        Fault{"[C@th3]", 5, "立体标记 @TH3 的序号超出范围,@TH 最大为 2"},
-        Fault{"[C@Al3]", 5, "立体标记 @AL3 的序号超出范围,@AL 最大为 2"},
-        Fault{"[C@SP4]", 5, "立体标记 @SP4 的序号超出范围,@SP 最大为 3"},
-        Fault{"[C@OH31]", 5, "立体标记 @OH31 的序号超出范围,@OH 最大为 30"},
-        Fault{"[C@OH123]", 7, "方括号原子语法错误:方括号未正确闭合"},
-        Fault{"[C@@TH1]", 4, "方括号原子语法错误:方括号未正确闭合"}, Fault{"[C" + PLUS128 + "]", 130, "数值超出范围"},
-        Fault{"[C" + MINUS129 + "]", 131, "数值超出范围"}, Fault{"[C+200]", 5, "方括号原子语法错误:方括号未正确闭合"},
-        Fault{"[C++2]", 4, "方括号原子语法错误:方括号未正确闭合"},
-        Fault{"[CH123]", 5, "方括号原子语法错误:方括号未正确闭合"},
-        Fault{"[C:]", 3, "方括号原子语法错误:`:` 后缺少映射号"},
+        Fault{"", 0, "空的 SMILES"}, Fault{"C2C1CC", 1, "环闭合标号 2 未配对"}, Fault{"C1CC1C%(300)CC2", 6, "环闭合标号 300 未配对"},
+        Fault{"C11", 2, "环闭合标号 1 的两端是同一个原子"}, Fault{"C12CC12", 6, "环闭合标号 2 在同一对原子间重复"},
+        Fault{"CC(C1)1", 6, "环闭合标号 1 在同一对原子间重复"}, Fault{"C->1CC=1", 7, "环闭合标号 1 的两端指定了冲突的键级"},
+        Fault{"C(C", 3, "括号不匹配"}, Fault{"C.(C)", 2, "括号不匹配"}, Fault{"C(=)C", 3, "空的分支"},
+        Fault{"C(C=)", 3, "键符号后面缺少原子"}, Fault{"=C", 0, "键符号后面缺少原子"}, Fault{"C/1CC1/", 6, "键符号后面缺少原子"},
+        Fault{"C<C", 1, "意外的字符 '<'"}, Fault{"C%1C", 2, "方括号原子语法错误:`%` 后需要两位数字"},
+        Fault{"C%(12", 5, "方括号原子语法错误:`%(` 未闭合"}, Fault{"C%()", 3, "方括号原子语法错误:`%(` 后缺少数字"},
+        Fault{"C.1", 2, "意外的字符 '1'"}, Fault{"[C@", 3, "输入意外结束"}, Fault{"[Ch]", 2, "方括号原子语法错误:方括号未正确闭合"},
+        Fault{"C[x]", 2, "无法识别的元素符号 x"}, Fault{"[13]", 3, "方括号原子语法错误:缺少元素符号"},
+        Fault{"[123456C]", 6, "方括号原子语法错误:缺少元素符号"}, Fault{"[C@TB21]", 5, "立体标记 @TB21 的序号超出范围,@TB 最大为 20"},
+        Fault{"[C@OH31]", 5, "立体标记 @OH31 的序号超出范围,@OH 最大为 30"}, Fault{"[C@@TH1]", 4, "方括号原子语法错误:方括号未正确闭合"},
+        Fault{"[C" + PLUS128 + "]", 130, "数值超出范围"}, Fault{"[C++2]", 4, "方括号原子语法错误:方括号未正确闭合"},
         Fault{"[C:", 3, "方括号原子语法错误:`:` 后缺少映射号"}, Fault{"[C:70000]", 8, "数值超出范围"},
         Fault{"[C:123456]", 8, "方括号原子语法错误:方括号未正确闭合"},
-        Fault{"[C+:1H]", 5, "方括号原子语法错误:方括号未正确闭合"},
         // No white space is skipped; other characters are shown escaped.
-        Fault{"C C", 1, "意外的字符 ' '"}, Fault{" C", 0, "意外的字符 ' '"}, Fault{"C\t", 1, "意外的字符 '\\t'"},
-        Fault{"C'", 1, "意外的字符 '\\''"}, Fault{"Cx", 1, "意外的字符 'x'"}, Fault{"C碳", 1, "意外的字符 '碳'"},
-        Fault{"[C碳]", 2, "方括号原子语法错误:方括号未正确闭合"},
+        Fault{"C C", 1, "意外的字符 ' '"}, Fault{"C\t", 1, "意外的字符 '\\t'"}, Fault{"C碳", 1, "意外的字符 '碳'"},
         Fault{std::string("C\0C", 3), 1, "意外的字符 '\\0'"}));
 
 TEST(SmilesReadFaults, CaretViewCountsCharacters) {
@@ -160,34 +126,25 @@ TEST_P(SmilesReadBondTest, StoresBondsInOrder) {
 INSTANTIATE_TEST_SUITE_P(
     Chains, SmilesReadBondTest,
     ::testing::Values(
-        Bonds{"CC", "0-1"}, Bonds{"C=C", "0-1="}, Bonds{"C#C", "0-1#"}, Bonds{"[Mo]$[Mo]", "0-1$"},
-        Bonds{"C:C", "0-1:"}, Bonds{"cc", "0-1:"}, Bonds{"cC", "0-1"}, Bonds{"c-c", "0-1"}, Bonds{"C.C", ""},
-        Bonds{"CC(C)(C)C", "0-1 1-2 1-3 1-4"}, Bonds{"C=(C)C", "0-1= 0-2"}, Bonds{"C(=O)(O)C", "0-1= 0-2 0-3"},
-        Bonds{"C(C(C(C)))C", "0-1 1-2 2-3 0-4"}, Bonds{"C/C=C\\C", "0-1/ 1-2= 2-3\\"},
-        Bonds{"C/C=C\\\\C", "0-1/ 1-2= 2-3\\"}, Bonds{"C->N", "0-1>"}, Bonds{"C<-N", "1-0>"},
-        Bonds{"[Fe]<-N(C)C", "1-0> 1-2 1-3"}, Bonds{"BrCl", "0-1"}, Bonds{"C(.C)C", "0-2"}));
+        Bonds{"C#C", "0-1#"}, Bonds{"[Mo]$[Mo]", "0-1$"}, Bonds{"cC", "0-1"}, Bonds{"c-c", "0-1"},
+        Bonds{"C=(C)C", "0-1= 0-2"}, Bonds{"C/C=C\\\\C", "0-1/ 1-2= 2-3\\"}, Bonds{"[Fe]<-N(C)C", "1-0> 1-2 1-3"},
+        Bonds{"C(.C)C", "0-2"}, Bonds{"c[nH]C", "0-1: 1-2"}));
 
 INSTANTIATE_TEST_SUITE_P(
     RingClosures, SmilesReadBondTest,
     ::testing::Values(
         // Without a symbol the closing end decides: the bond runs from the closing atom.
-        Bonds{"C1CC1", "0-1 1-2 2-0"}, Bonds{"c1ccccc1", "0-1: 1-2: 2-3: 3-4: 4-5: 5-0:"},
-        Bonds{"C=1CC1", "0-1 1-2 0-2="}, Bonds{"C1CC=1", "0-1 1-2 2-0="}, Bonds{"C=1CC=1", "0-1 1-2 0-2="},
-        Bonds{"C1.C1", "1-0"}, Bonds{"C%12CC%12", "0-1 1-2 2-0"}, Bonds{"C%(99999)CC%(99999)", "0-1 1-2 2-0"},
-        Bonds{"C%(7)CC7", "0-1 1-2 2-0"}, Bonds{"C%(007)CC%07", "0-1 1-2 2-0"}, Bonds{"C%00CC0", "0-1 1-2 2-0"},
+        Bonds{"C1CC1", "0-1 1-2 2-0"}, Bonds{"C=1CC1", "0-1 1-2 0-2="}, Bonds{"C1.C1", "1-0"},
+        Bonds{"C%(007)CC%07", "0-1 1-2 2-0"},
         // A third digit after `%nn` is a label of its own.
         Bonds{"C%123CC%12C3", "0-1 1-2 2-3 3-0 2-0"},
         // Dative arrows: the deciding end's arrow orients the bond.
-        Bonds{"C1CC<-1", "0-1 1-2 0-2>"}, Bonds{"C<-1CC1", "0-1 1-2 2-0>"}, Bonds{"C->1CC1", "0-1 1-2 0-2>"},
-        Bonds{"C1CC->1", "0-1 1-2 2-0>"}, Bonds{"C->1CC->1", "0-1 1-2 0-2>"},
+        Bonds{"C1CC<-1", "0-1 1-2 0-2>"}, Bonds{"C<-1CC1", "0-1 1-2 2-0>"},
         // Direction marks read from the atom they stand at.
-        Bonds{"C/1CCC1", "0-1 1-2 2-3 3-0\\"}, Bonds{"C1CCC/1", "0-1 1-2 2-3 3-0/"},
-        Bonds{"C\\1CCC1", "0-1 1-2 2-3 3-0/"}, Bonds{"C=1CCC/1", "0-1 1-2 2-3 0-3=\\"},
-        Bonds{"C-1CCC/1", "0-1 1-2 2-3 0-3\\"}, Bonds{"C=1CCC\\\\1", "0-1 1-2 2-3 0-3=/"},
+        Bonds{"C/1CCC1", "0-1 1-2 2-3 3-0\\"}, Bonds{"C=1CCC/1", "0-1 1-2 2-3 0-3=\\"},
         // Ring bonds come after chain bonds, by label, a reused label by closing order.
         Bonds{"C2CC1CC12", "0-1 1-2 2-3 3-4 4-2 4-0"}, Bonds{"C1CC1C1CC1", "0-1 1-2 2-3 3-4 4-5 2-0 5-3"},
-        Bonds{"C1CC1C0CC0", "0-1 1-2 2-3 3-4 4-5 5-3 2-0"}, Bonds{"C%10CC1CC1%10", "0-1 1-2 2-3 3-4 4-2 4-0"},
-        Bonds{"C(C1)C1", "0-1 0-2 2-1"}, Bonds{"C12CC2C1", "0-1 1-2 2-3 3-0 2-0"}));
+        Bonds{"C%10CC1CC1%10", "0-1 1-2 2-3 3-4 4-2 4-0"}));
 
 TEST(SmilesReadNeighbourOrder, ChainNeighboursFirstThenRingPartners) {
     // Atom 0 opens rings 2 and 1; its ring partners follow its chain neighbour,
@@ -197,13 +154,6 @@ TEST(SmilesReadNeighbourOrder, ChainNeighboursFirstThenRingPartners) {
     EXPECT_EQ(neighbour_atoms(m, 2), (std::vector<std::uint32_t>{1, 3, 0}));
     EXPECT_EQ(m.degree[0], 3u);
     EXPECT_EQ(m.next_half_edge.size(), 2 * m.bonds.size());
-}
-
-TEST(SmilesReadDotsAndBranches, PreviousAtomIsClearedAndRestored) {
-    const MolBuilder m = read_ok("CC(.O)N");
-    EXPECT_EQ(bonds_of(m), "0-1 1-3");
-    EXPECT_EQ(m.degree[2], 0u);
-    EXPECT_EQ(m.first_half_edge[2], NONE);
 }
 
 // ---------------------------------------------------------------------------
@@ -247,40 +197,14 @@ const std::string PLUS127(127, '+');
 INSTANTIATE_TEST_SUITE_P(
     Atoms, SmilesReadAtomTest,
     ::testing::Values(
-        AtomCase{"C", 0, 6, 0, 0, 0, 0, 0}, AtomCase{"c1ccccc1", 3, 6, AROMATIC, 0, 0, 0, 0},
-        AtomCase{"[CH4]", 0, 6, FIXED_HS, 0, 0, 4, 0}, AtomCase{"[C]", 0, 6, FIXED_HS, 0, 0, 0, 0},
-        AtomCase{"[70000C]", 0, 6, FIXED_HS, 65535, 0, 0, 0}, AtomCase{"[65535C]", 0, 6, FIXED_HS, 65535, 0, 0, 0},
-        AtomCase{"[0C]", 0, 6, FIXED_HS, 0, 0, 0, 0}, AtomCase{"[13CH3+:7]", 0, 6, FIXED_HS, 13, 1, 3, 7},
-        AtomCase{"[2H]", 0, 1, FIXED_HS, 2, 0, 0, 0}, AtomCase{"[H+]", 0, 1, FIXED_HS, 0, 1, 0, 0},
-        AtomCase{"[HH]", 0, 1, FIXED_HS, 0, 0, 1, 0}, AtomCase{"[O--]", 0, 8, FIXED_HS, 0, -2, 0, 0},
-        AtomCase{"[Fe+++]", 0, 26, FIXED_HS, 0, 3, 0, 0}, AtomCase{"[Fe+3]", 0, 26, FIXED_HS, 0, 3, 0, 0},
-        AtomCase{"[C+99]", 0, 6, FIXED_HS, 0, 99, 0, 0}, AtomCase{"[C-0]", 0, 6, FIXED_HS, 0, 0, 0, 0},
+        AtomCase{"c1ccccc1", 3, 6, AROMATIC, 0, 0, 0, 0}, AtomCase{"[C]", 0, 6, FIXED_HS, 0, 0, 0, 0},
+        AtomCase{"[70000C]", 0, 6, FIXED_HS, 65535, 0, 0, 0}, AtomCase{"[13CH3+:7]", 0, 6, FIXED_HS, 13, 1, 3, 7},
+        AtomCase{"[Fe+++]", 0, 26, FIXED_HS, 0, 3, 0, 0}, AtomCase{"[C-0]", 0, 6, FIXED_HS, 0, 0, 0, 0},
         AtomCase{"[C" + MINUS128 + "]", 0, 6, FIXED_HS, 0, -128, 0, 0},
-        AtomCase{"[C" + PLUS127 + "]", 0, 6, FIXED_HS, 0, 127, 0, 0}, AtomCase{"[CH99]", 0, 6, FIXED_HS, 0, 0, 99, 0},
-        AtomCase{"[C:0]", 0, 6, FIXED_HS, 0, 0, 0, 0}, AtomCase{"[C:65535]", 0, 6, FIXED_HS, 0, 0, 0, 65535},
-        AtomCase{"[nH]", 0, 7, FA, 0, 0, 1, 0}, AtomCase{"[se]", 0, 34, FA, 0, 0, 0, 0},
-        AtomCase{"[as]", 0, 33, FA, 0, 0, 0, 0}, AtomCase{"[si]", 0, 14, FA, 0, 0, 0, 0},
-        AtomCase{"[sH+]", 0, 16, FA, 0, 1, 1, 0}, AtomCase{"[Sc]", 0, 21, FIXED_HS, 0, 0, 0, 0},
-        AtomCase{"[Co]", 0, 27, FIXED_HS, 0, 0, 0, 0}, AtomCase{"[Cs]", 0, 55, FIXED_HS, 0, 0, 0, 0},
-        AtomCase{"[*]", 0, 0, FIXED_HS, 0, 0, 0, 0}, AtomCase{"[Og]", 0, 118, FIXED_HS, 0, 0, 0, 0},
-        AtomCase{"[15nH]", 0, 7, FA, 15, 0, 1, 0}, AtomCase{"C[N@@H+:12]", 1, 7, FIXED_HS, 0, 1, 1, 12}));
-
-TEST(SmilesReadAtoms, OrganicSubsetSymbols) {
-    const std::pair<const char*, int> symbols[] = {{"*", 0},  {"B", 5},  {"Br", 35}, {"Cl", 17}, {"N", 7},
-                                                   {"O", 8},  {"P", 15}, {"S", 16},  {"F", 9},   {"I", 53},
-                                                   {"b", 5},  {"n", 7},  {"o", 8},   {"p", 15},  {"s", 16}};
-    for (auto [text, z] : symbols) {
-        const MolBuilder m = read_ok(text);
-        ASSERT_EQ(m.num_atoms(), 1u) << text;
-        EXPECT_EQ(m.atoms[0].atomic_num, z) << text;
-        EXPECT_EQ(m.atoms[0].flags, std::islower(text[0]) ? AROMATIC : 0u) << text;
-    }
-}
-
-TEST(SmilesReadAtoms, ImplicitBondNeedsBothEndsAromatic) {
-    const MolBuilder m = read_ok("c[nH]C");
-    EXPECT_EQ(bonds_of(m), "0-1: 1-2");
-}
+        AtomCase{"[C" + PLUS127 + "]", 0, 6, FIXED_HS, 0, 127, 0, 0},
+        AtomCase{"[C:65535]", 0, 6, FIXED_HS, 0, 0, 0, 65535}, AtomCase{"[se]", 0, 34, FA, 0, 0, 0, 0},
+        AtomCase{"[sH+]", 0, 16, FA, 0, 1, 1, 0}, AtomCase{"[Og]", 0, 118, FIXED_HS, 0, 0, 0, 0},
+        AtomCase{"C[N@@H+:12]", 1, 7, FIXED_HS, 0, 1, 1, 12}));
 
 // ---------------------------------------------------------------------------
 // Chirality as stored against the half-edge order.
@@ -310,67 +234,49 @@ constexpr ChiralTag CCW = ChiralTag::Ccw;
 INSTANTIATE_TEST_SUITE_P(
     Tetrahedral, SmilesReadChiralTest,
     ::testing::Values(
-        Chiral{"F[C](Cl)(Br)I", 1, ChiralTag::Unspecified, 0},
-        Chiral{"F[C@](Cl)(Br)I", 1, CCW, 0}, Chiral{"F[C@@](Cl)(Br)I", 1, CW, 0},
-        Chiral{"N[C@@H](C)C(=O)O", 1, CW, 0}, Chiral{"[C@]", 0, CCW, 0},
+        Chiral{"F[C](Cl)(Br)I", 1, ChiralTag::Unspecified, 0}, Chiral{"F[C@](Cl)(Br)I", 1, CCW, 0},
         Chiral{"F[C@th1](Cl)(Br)I", 1, CCW, 0}, Chiral{"F[C@TH2](Cl)(Br)I", 1, CW, 0},
-        Chiral{"F[C@TH0](Cl)(Br)I", 1, CCW, 0}, Chiral{"F[C@TH](Cl)(Br)I", 1, CCW, 0},
-        // Four bonds: a ring bond moved past two chain bonds is even, past three odd.
-        Chiral{"F[C@]1(Cl)CC1", 1, CCW, 0}, Chiral{"[C@]1(F)(Cl)Br.I1", 0, CW, 0},
-        Chiral{"[C@@]1(F)(Cl)Br.I1", 0, CCW, 0}, Chiral{"F[C@]12Cl.Br1.I2", 1, CCW, 0},
-        Chiral{"F[C@]21Cl.Br1.I2", 1, CW, 0},
         // Three bonds, hydrogen declared 1, no previous atom: inverted when even.
-        Chiral{"[C@H](F)(Cl)Br", 0, CW, 0}, Chiral{"[C@@H](F)(Cl)Br", 0, CCW, 0},
-        Chiral{"[C@H]21CC1C2", 0, CCW, 0}, Chiral{"[C@H]12CC1C2", 0, CW, 0},
+        Chiral{"[C@H](F)(Cl)Br", 0, CW, 0}, Chiral{"[C@H]21CC1C2", 0, CCW, 0},
         // Three bonds, hydrogen declared 1, previous atom: inverted when odd.
-        Chiral{"F[C@H](Cl)Br", 1, CCW, 0}, Chiral{"F[C@H]1CC1", 1, CW, 0}, Chiral{"F[C@@H]1CC1", 1, CCW, 0},
+        Chiral{"F[C@H]1CC1", 1, CW, 0},
         // Three bonds, no hydrogen, one ring closure and only single bonds: inverted when even.
         Chiral{"C[N@]1CC1", 1, CCW, 0}, Chiral{"[N@]1(C)CC1", 0, CW, 0},
         // Any other three-bond centre: inverted when odd.
         Chiral{"C[S@]1=CC1", 1, CW, 0}, Chiral{"C[S@](C)=O", 1, CCW, 0}, Chiral{"[N@]12CC1C2", 0, CCW, 0},
-        Chiral{"[N@]21CC1C2", 0, CW, 0}, Chiral{"C[N@H2+]1CC1", 1, CCW, 0},
+        Chiral{"C[N@H2+]1CC1", 1, CCW, 0},
         // Two bonds that are not an allene centre.
-        Chiral{"C[S@]1.C1", 1, CCW, 0}, Chiral{"[S@]1C.C1", 0, CW, 0}));
+        Chiral{"C[S@]1.C1", 1, CCW, 0}));
 
 INSTANTIATE_TEST_SUITE_P(
     Polyhedral, SmilesReadChiralTest,
     ::testing::Values(
         Chiral{"[Pt@SP1](F)(Cl)(Br)I", 0, ChiralTag::SquarePlanar, 1},
-        Chiral{"[Pt@SP3](F)(Cl)(Br)I", 0, ChiralTag::SquarePlanar, 3},
         Chiral{"F[Pt@SP1]1(Cl)Br.I1", 1, ChiralTag::SquarePlanar, 2},
-        Chiral{"[Pt@SP](F)(Cl)(Br)I", 0, ChiralTag::SquarePlanar, 0},
         // One ligand short: a hydrogen placeholder leads the stored list and
         // stands at the hydrogen slot of the written one.
         Chiral{"[Pt@SP1H](F)(Cl)Br", 0, ChiralTag::SquarePlanar, 1},
-        Chiral{"F[Pt@SP1H](Cl)Br", 1, ChiralTag::SquarePlanar, 3},
         Chiral{"F[Pt@SP1](Cl)Br", 1, ChiralTag::SquarePlanar, 3},
         Chiral{"[Fe@TB1](F)(Cl)(Br)(I)N", 0, ChiralTag::TrigonalBipyramidal, 1},
-        Chiral{"[Fe@tb7](F)(Cl)(Br)(I)N", 0, ChiralTag::TrigonalBipyramidal, 7},
         Chiral{"F[Fe@TB1H](Cl)(Br)I", 1, ChiralTag::TrigonalBipyramidal, 9},
         Chiral{"[Co@OH1](F)(Cl)(Br)(I)(N)O", 0, ChiralTag::Octahedral, 1},
-        Chiral{"[Co@OH30](F)(Cl)(Br)(I)(N)O", 0, ChiralTag::Octahedral, 30},
         Chiral{"F[Co@OH1H](Cl)(Br)(I)N", 1, ChiralTag::Octahedral, 17},
         // The class fits neither the bond count nor one more: kept as written.
-        Chiral{"[Fe@TB1](F)Cl", 0, ChiralTag::TrigonalBipyramidal, 1},
-        Chiral{"[Co@OH5]", 0, ChiralTag::Octahedral, 5}));
+        Chiral{"[Fe@TB1](F)Cl", 0, ChiralTag::TrigonalBipyramidal, 1}, Chiral{"[Co@OH5]", 0, ChiralTag::Octahedral, 5}));
 
 INSTANTIATE_TEST_SUITE_P(
     Allenes, SmilesReadChiralTest,
     ::testing::Values(
-        Chiral{"C[CH]=[C@]=[CH]C", 2, ChiralTag::Allene, 2}, Chiral{"C[CH]=[C@@]=[CH]C", 2, ChiralTag::Allene, 1},
-        Chiral{"C[CH]=[C@AL1]=[CH]C", 2, ChiralTag::Allene, 2},
-        Chiral{"C[CH]=[C@al2]=[CH]C", 2, ChiralTag::Allene, 1},
-        Chiral{"C[CH]=[C@AL0]=[CH]C", 2, ChiralTag::Allene, 0},
+        Chiral{"C[CH]=[C@]=[CH]C", 2, ChiralTag::Allene, 2}, Chiral{"C[CH]=[C@AL0]=[CH]C", 2, ChiralTag::Allene, 0},
         // Terminal hydrogens inferred from the valence of unbracketed atoms.
         Chiral{"CC=[C@]=CC", 2, ChiralTag::Allene, 2}, Chiral{"CC(C)=[C@]=C(C)C", 3, ChiralTag::Allene, 1},
         // A ring closure ahead of the branch on a terminal swaps two ligands.
-        Chiral{"C1(C)=[C@]=CC.C1", 2, ChiralTag::Allene, 2},
-        Chiral{"C[CH]=[C@]=1.[CH]1C", 2, ChiralTag::Allene, 2},
+        Chiral{"C1(C)=[C@]=CC.C1", 2, ChiralTag::Allene, 2}, Chiral{"C[CH]=[C@]=1.[CH]1C", 2, ChiralTag::Allene, 2},
         // Failing listings: two hydrogens on a terminal, too few ligands.
-        Chiral{"C=[C@]=C", 1, ChiralTag::Allene, 0}, Chiral{"C=[C@@]=CC", 1, ChiralTag::Allene, 0},
-        Chiral{"CC=[C@]=C=CC", 2, ChiralTag::Allene, 0}, Chiral{"C[C]=[C@]=[CH]C", 2, ChiralTag::Allene, 0},
+        Chiral{"C=[C@]=C", 1, ChiralTag::Allene, 0}, Chiral{"CC=[C@]=C=CC", 2, ChiralTag::Allene, 0},
+        Chiral{"C[C]=[C@]=[CH]C", 2, ChiralTag::Allene, 0},
         // `@AL` away from an allene centre.
-        Chiral{"F[C@AL1](Cl)(Br)I", 1, ChiralTag::Allene, 0}, Chiral{"C=[C@AL2]C", 1, ChiralTag::Allene, 0}));
+        Chiral{"F[C@AL1](Cl)(Br)I", 1, ChiralTag::Allene, 0}));
 
 // ---------------------------------------------------------------------------
 // Real molecules.
@@ -492,18 +398,16 @@ void expect_one_arrangement(const std::vector<Writing>& writings) {
 TEST(SmilesReadChirality, EquivalentWritingsStoreOneArrangement) {
     expect_one_arrangement({
         {"F[C@](Cl)(Br)I", false}, {"[C@](F)(Cl)(Br)I", false}, {"Cl[C@@](F)(Br)I", false},
-        {"F[C@@](Br)(Cl)I", false}, {"F[C@]1(Br)I.Cl1", false}, {"[C@]1(Cl)(Br)I.F1", false},
-        {"I[C@@]1(Cl)Br.F1", false}, {"Br1.F[C@@]1(Cl)I", false}, {"F[C@]12I.Cl1.Br2", false},
-        {"F[C@@]21I.Cl1.Br2", false}, {"F[C@]%10(Br)I.Cl%10", false}, {"F[C@](Cl)(Br)1.I1", false},
+        {"F[C@]1(Br)I.Cl1", false}, {"Br1.F[C@@]1(Cl)I", false}, {"F[C@@]21I.Cl1.Br2", false},
+        {"F[C@](Cl)(Br)1.I1", false},
         {"F[C@@](Cl)(Br)I", true}, {"I[C@]1(Cl)Br.F1", true}, {"[C@@]1(Cl)(Br)I.F1", true},
         {"F[C@@]12I.Cl1.Br2", true},
     });
     // With an implicit hydrogen.
     expect_one_arrangement({
         {"F[C@H](Cl)Br", false}, {"[C@@H](F)(Cl)Br", false}, {"Cl[C@@H](F)Br", false},
-        {"F[C@H]1Br.Cl1", false}, {"[C@@H]1(Br)F.Cl1", false}, {"Br[C@@H]1F.Cl1", false},
-        {"F[C@H]%10Br.Cl%10", false}, {"Cl1.F[C@H]1Br", false}, {"[C@@H]12F.Cl1.Br2", false},
-        {"F[C@@H](Cl)Br", true}, {"[C@H](F)(Cl)Br", true}, {"F[C@@H]1Br.Cl1", true}, {"Cl1.F[C@@H]1Br", true}, {"[C@H]12F.Cl1.Br2", true},
+        {"[C@@H]1(Br)F.Cl1", false}, {"Cl1.F[C@H]1Br", false}, {"[C@@H]12F.Cl1.Br2", false},
+        {"F[C@@H](Cl)Br", true}, {"F[C@@H]1Br.Cl1", true}, {"[C@H]12F.Cl1.Br2", true},
     });
 }
 

@@ -41,71 +41,51 @@ INSTANTIATE_TEST_SUITE_P(
     UniquifyAndLimit, Exact,
     ::testing::Values(
         Case{"CC", "CC", true, 0, true, {{0, 1}}}, Case{"CC", "CC", false, 0, true, {{0, 1}, {1, 0}}},
-        Case{"C", "CCCC", true, 1, true, {{0}}}, Case{"C", "CCCC", true, 0, true, {{0}, {1}, {2}, {3}}},
         // The limit counts reported matches, not mappings dropped as duplicates.
         Case{"CC", "CCC", true, 2, true, {{0, 1}, {1, 2}}},
-        Case{"CCC", "CC", true, 0, true, {}},
         // A disconnected query: the second part scans every atom, passing over used ones.
         Case{"C.C", "CCC", false, 0, true, {{0, 1}, {0, 2}, {1, 0}, {1, 2}, {2, 0}, {2, 1}}},
         Case{"C.C", "CCC", true, 0, true, {{0, 1}, {0, 2}, {1, 2}}},
         // Rarest element first: the search starts at N, so results come in N's order.
-        Case{"C.N", "NCCCN", false, 0, true, {{1, 0}, {2, 0}, {3, 0}, {1, 4}, {2, 4}, {3, 4}}},
-        Case{"[C,N]~[C,N]", "CN", false, 0, true, {{0, 1}, {1, 0}}}));
+        Case{"C.N", "NCCCN", false, 0, true, {{1, 0}, {2, 0}, {3, 0}, {1, 4}, {2, 4}, {3, 4}}}));
 
 INSTANTIATE_TEST_SUITE_P(
     Bonds, Exact,
     ::testing::Values(
-        // A bond written without a symbol is single or aromatic.
-        Case{"CC", "C=C", true, 0, true, {}}, Case{"C=C", "CC=C", true, 0, true, {{1, 2}}},
-        Case{"cc", "c1ccccc1", true, 1, true, {{0, 1}}}, Case{"c-c", "c1ccccc1", true, 0, true, {}},
-        Case{"C~C", "C#C", true, 0, true, {{0, 1}}}, Case{"C@C", "CC1CC1", true, 0, true, {{1, 2}, {1, 3}, {2, 3}}},
-        Case{"C!@C", "CC1CC1", true, 0, true, {{0, 1}}},
-        // Ring closures in the query are tested like any other bond.
-        Case{"C1CC1", "C1CCC1", true, 0, true, {}}, Case{"C1CCC1", "CC1CCC1", true, 0, true, {{1, 2, 3, 4}}},
         // Dative bonds point: `->` from the image of the query bond's begin.
         Case{"N->[Cu]", "[NH3]->[Cu]", true, 0, true, {{0, 1}}}, Case{"N<-[Cu]", "[NH3]->[Cu]", true, 0, true, {}},
-        Case{"[Cu]<-N", "[NH3]->[Cu]", true, 0, true, {{1, 0}}},
-        Case{"N-[Cu]", "[NH3]->[Cu]", true, 0, true, {}}, Case{"N~[Cu]", "[NH3]->[Cu]", true, 0, true, {{0, 1}}}));
+        Case{"[Cu]<-N", "[NH3]->[Cu]", true, 0, true, {{1, 0}}}, Case{"N-[Cu]", "[NH3]->[Cu]", true, 0, true, {}}));
 
 INSTANTIATE_TEST_SUITE_P(
     Chirality, Exact,
     ::testing::Values(
         Case{"F[C@](Cl)(Br)I", "F[C@](Cl)(Br)I", true, 0, true, {{0, 1, 2, 3, 4}}},
         Case{"F[C@@](Cl)(Br)I", "F[C@](Cl)(Br)I", true, 0, true, {}},
-        Case{"F[C@@](Cl)(Br)I", "F[C@](Cl)(Br)I", true, 0, false, {{0, 1, 2, 3, 4}}},
         // Same centre written from another neighbour: the parity of the
         // neighbour lists decides, not the written symbol.
         Case{"F[C@@](Cl)(Br)I", "Cl[C@](F)(Br)I", true, 0, true, {{2, 1, 0, 3, 4}}},
-        Case{"[C@](F)(Cl)(Br)I", "F[C@](Cl)(Br)I", true, 0, true, {{1, 0, 2, 3, 4}}},
         // Three query neighbours: the fourth molecule neighbour fills in.
-        Case{"F[C@](Cl)Br", "F[C@](Cl)(Br)I", true, 0, true, {{0, 1, 2, 3}}},
         Case{"F[C@](Cl)Br", "F[C@](Br)(Cl)I", true, 0, true, {}},
         Case{"F[C@@](Cl)Br", "F[C@](Br)(Cl)I", true, 0, true, {{0, 1, 3, 2}}},
         // Implicit hydrogens on both sides.
-        Case{"F[C@H](Cl)Br", "F[C@H](Cl)Br", true, 0, true, {{0, 1, 2, 3}}},
-        Case{"F[C@H](Cl)Br", "F[C@@H](Cl)Br", true, 0, true, {}},
         Case{"F[C@@H](Cl)Br", "Cl[C@H](F)Br", true, 0, true, {{2, 1, 0, 3}}},
         // Fewer than three query neighbours: only a tag is required.
         Case{"[C@]", "FC(Cl)(Br)I", true, 0, true, {}}, Case{"[C@]", "FC(Cl)(Br)I", true, 0, false, {{1}}},
         Case{"[C@@]Br", "F[C@](Cl)(Br)I", true, 0, true, {{1, 3}}},
-        Case{"[C@]", "F[C@@](Cl)(Br)I", true, 0, true, {{1}}},
         // A chirality mark inside an Or does not constrain.
         Case{"F[C@,N](Cl)(Br)I", "FC(Cl)(Br)I", true, 0, true, {{0, 1, 2, 3, 4}}}));
 
 INSTANTIATE_TEST_SUITE_P(
     CisTrans, Exact,
     ::testing::Values(
-        Case{"F/C=C/F", "F/C=C/F", true, 0, true, {{0, 1, 2, 3}}}, Case{"F/C=C\\F", "F/C=C/F", true, 0, true, {}},
-        Case{"F/C=C\\F", "F/C=C/F", true, 0, false, {{0, 1, 2, 3}}},
-        Case{"F/C=C\\F", "F\\C=C/F", true, 0, true, {{0, 1, 2, 3}}},
+        Case{"F/C=C\\F", "F/C=C/F", true, 0, true, {}}, Case{"F/C=C\\F", "F\\C=C/F", true, 0, true, {{0, 1, 2, 3}}},
         // Reading the query from the other end.
         Case{"F/C=C/F", "F/C=C/F", false, 0, true, {{0, 1, 2, 3}, {3, 2, 1, 0}}},
         // No direction marks in the molecule: nothing to compare against.
-        Case{"F/C=C/F", "FC=CF", true, 0, true, {}}, Case{"F/C=C/F", "FC=CF", true, 0, false, {{0, 1, 2, 3}}},
+        Case{"F/C=C/F", "FC=CF", true, 0, true, {}},
         // A mark at one end only constrains nothing.
         Case{"F/C=CF", "F/C=C\\F", true, 0, true, {{0, 1, 2, 3}}},
         // The molecule's reference neighbour is F; the query's is Cl on the same atom.
-        Case{"Cl/C=C/F", "F/C(Cl)=C/F", true, 0, true, {}},
         Case{"Cl/C=C\\F", "F/C(Cl)=C/F", true, 0, true, {{2, 1, 3, 4}}},
         // Double bond inside a small ring carries no configuration.
         Case{"C/C=C/C", "C1CC/C=C/CC1", true, 0, true, {}},
@@ -114,16 +94,11 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Recursive, Exact,
     ::testing::Values(
-        Case{"[$(CO)]", "CCO", true, 0, true, {{1}}}, Case{"[$(C=O)]O", "CC(=O)O", true, 0, true, {{1, 3}}},
-        Case{"[$(CCCC)]", "CC", true, 0, true, {}}, Case{"[!$(CO)]", "CCO", true, 0, true, {{0}, {2}}},
         // Nested groups run with used flags of their own: the inner group may
         // reuse the atom the outer group stands on.
-        Case{"[$(C[$(OC)])]", "CO", true, 0, true, {{0}}},
-        Case{"[$(C[$(OC)])]", "COC", true, 0, true, {{0}, {2}}},
         Case{"[$([CH3][$(O[$(C=O)])])]", "[CH3]OC(C)=O", true, 0, true, {{0}}},
         // Stereo marks inside a group are checked whatever the outer option says.
         Case{"[$(F[C@](Cl)(Br)I)]", "F[C@@](Cl)(Br)I", true, 0, false, {}},
-        Case{"[$(F[C@@](Cl)(Br)I)]", "F[C@@](Cl)(Br)I", true, 0, false, {{0}}},
         Case{"[$(F/C=C/F)]", "F/C=C\\F", true, 0, false, {}},
         // Equal texts are separate groups; both must still agree.
         Case{"[$(CO)]~[$(CO)]", "OCCO", false, 0, true, {{1, 2}, {2, 1}}}));
@@ -183,12 +158,6 @@ TEST(Matcher, LongQueriesNeedNoDeepRecursion) {
     EXPECT_EQ(m[0][100000], 100000u);
 }
 
-TEST(Matcher, ChainQueryOnLongChain) {
-    const core::MolBuilder mol = mol_of(std::string(1000, 'C'));
-    EXPECT_EQ(run("CCCCCCCCCC", mol, opts(true)).size(), 991u);
-    EXPECT_EQ(run("CCCCCCCCCC", mol, opts(false)).size(), 1982u);
-}
-
 struct OrderCase {
     const char* smarts;
     std::vector<std::uint64_t> estimates;
@@ -210,13 +179,10 @@ INSTANTIATE_TEST_SUITE_P(
         OrderCase{"C(C)(C)N", {5, 5, 5, 1}, {3, 0, 1, 2}},
         // Equal estimates: the larger degree seeds; ties keep the lower index.
         OrderCase{"CC(C)C", {4, 4, 4, 4}, {1, 0, 2, 3}},
-        OrderCase{"C1CCCC1", {5, 5, 5, 5, 5}, {0, 1, 2, 3, 4}},
         // More placed neighbours beat a smaller estimate (ring closure first).
-        OrderCase{"C1CC(N)C1", {9, 9, 9, 1, 9}, {3, 2, 1, 0, 4}},
         OrderCase{"C1CC(N)C1", {9, 9, 9, 1, 2}, {3, 2, 4, 0, 1}},
         // Each disconnected part starts at a new seed; lone atoms seed alone.
-        OrderCase{"CC.N.O", {3, 3, 1, 2}, {2, 3, 0, 1}},
-        OrderCase{"C.CC", {1, 2, 2}, {0, 1, 2}}));
+        OrderCase{"CC.N.O", {3, 3, 1, 2}, {2, 3, 0, 1}}, OrderCase{"C.CC", {1, 2, 2}, {0, 1, 2}}));
 
 TEST(Estimates, CountMoleculeAtomsOfAdmittedElements) {
     const core::MolBuilder mol = mol_of("CCNO.Cl");
@@ -225,32 +191,6 @@ TEST(Estimates, CountMoleculeAtomsOfAdmittedElements) {
     EXPECT_EQ(match::estimate_candidates(q.atom_exprs, props.atoms),
               (std::vector<std::uint64_t>{3, 5, 0, 5, 1, 1}));
 }
-
-TEST(BondKinds, SearchOnlyThroughAndNodes) {
-    const io::Query q = query_of("C=;@C!=C=,#CC=&/C");
-    ASSERT_EQ(q.bond_exprs.size(), 5u);
-    EXPECT_TRUE(match::has_bond_kind(q.bond_exprs[0], io::BondPrimitive::Double));
-    EXPECT_TRUE(match::has_bond_kind(q.bond_exprs[0], io::BondPrimitive::Ring));
-    EXPECT_FALSE(match::has_bond_kind(q.bond_exprs[1], io::BondPrimitive::Double));
-    EXPECT_FALSE(match::has_bond_kind(q.bond_exprs[2], io::BondPrimitive::Double));
-    EXPECT_FALSE(match::has_bond_kind(q.bond_exprs[3], io::BondPrimitive::Single));
-    EXPECT_TRUE(match::has_bond_kind(q.bond_exprs[4], io::BondPrimitive::Up));
-}
-
-TEST(DirectionalNeighbour, ReadsTheMarkFromTheAtomOutwards) {
-    const io::Query q = query_of("F/C(Cl)=C\\F");
-    // Atom 1's bond to F is written F/C, so seen from the carbon it reads `\`.
-    EXPECT_EQ(match::directional_neighbour(q, 1, 3), (match::DirectionalNeighbour{0, 2}));
-    EXPECT_EQ(match::directional_neighbour(q, 3, 1), (match::DirectionalNeighbour{4, 2}));
-    EXPECT_FALSE(match::directional_neighbour(q, 3, 4).has_value());
-    EXPECT_FALSE(match::directional_neighbour(q, 2, 1).has_value());
-    const io::Query lone = query_of("C.C");
-    EXPECT_FALSE(match::directional_neighbour(lone, 0, 1).has_value());
-    const io::Query anded = query_of("C/;@C=C(\\&-F)");
-    EXPECT_EQ(match::directional_neighbour(anded, 1, 2), (match::DirectionalNeighbour{0, 2}));
-    EXPECT_EQ(match::directional_neighbour(anded, 2, 1), (match::DirectionalNeighbour{3, 2}));
-}
-
 
 namespace brute {
 
