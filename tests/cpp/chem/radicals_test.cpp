@@ -40,8 +40,6 @@ INSTANTIATE_TEST_SUITE_P(
         RadicalCase{"ammonium", build({bracket(7, 4, 1)}, {}), 0},
         // Hexavalent sulfur: the shell gap is negative, the next allowed valence closes it.
         RadicalCase{"sulfur_six_bonds", star(bracket(16), 6, 9), 0},
-        // Methyl radical bonded to a carbon: [CH2]C.
-        RadicalCase{"ethyl_radical_centre", build({bracket(6, 2), {6}}, {{0, 1}}), 1},
         // Unrestricted elements: only a bare atom can carry an unpaired electron.
         RadicalCase{"copper_atom", build({bracket(29)}, {}), 1},
         RadicalCase{"copper_ion", build({bracket(29, 0, 1)}, {}), 0},
