@@ -11,6 +11,7 @@
 #include "chem/kekulize.hpp"
 #include "chem/organometallics.hpp"
 #include "chem/radicals.hpp"
+#include "chem/rings.hpp"
 #include "chem/sssr.hpp"
 #include "chem/valence.hpp"
 #include "core/error.hpp"
@@ -70,31 +71,21 @@ INSTANTIATE_TEST_SUITE_P(
     Chemistry, RingPerception,
     ::testing::Values(
         RingCase{"benzene", "C1=CC=CC=C1", 1, range(0, 6), range(0, 6)},
-        RingCase{"pyridine", "C1=CC=NC=C1", 1, range(0, 6), range(0, 6)},
-        RingCase{"pyrrole", "C1=CNC=C1", 1, range(0, 5), range(0, 5)},
         RingCase{"furan", "C1=COC=C1", 1, range(0, 5), range(0, 5)},
-        RingCase{"thiophene", "C1=CSC=C1", 1, range(0, 5), range(0, 5)},
         // Each ring alone has six electrons; the fusion bond is marked too.
         RingCase{"naphthalene", "C1=CC=C2C=CC=CC2=C1", 2, range(0, 10), range(0, 11)},
-        RingCase{"indole", "C1=CC=C2C(=C1)C=CN2", 2, range(0, 9), range(0, 10)},
         // Five and seven electrons alone, ten together: only the perimeter is
         // marked and the shared bond 10 keeps its Kekulé order.
         RingCase{"azulene", "C1=CC2=CC=CC=CC2=C1", 2, range(0, 10), range(0, 10)},
         RingCase{"biphenyl", "C1=CC=C(C=C1)C1=CC=CC=C1", 2, range(0, 12),
                  (std::vector<std::uint32_t>{0, 1, 2, 3, 4, 6, 7, 8, 9, 10, 11, 12})},
-        RingCase{"two benzenes", "C1=CC=CC=C1.C1=CC=CC=C1", 2, range(0, 12), range(0, 12)},
         RingCase{"cyclopentadienyl anion", "[CH-]1C=CC=C1", 1, range(0, 5), range(0, 5)},
-        RingCase{"tropylium", "[CH+]1C=CC=CC=C1", 1, range(0, 7), range(0, 7)},
-        RingCase{"cyclopropenyl cation", "[CH+]1C=C1", 1, range(0, 3), range(0, 3)},
         // Exocyclic C=O: the oxygen pulls, the carbon counts no electron.
         RingCase{"2-pyridone", "O=C1C=CC=CN1", 1, range(1, 7), range(1, 7)},
-        RingCase{"cyclopropenone", "O=C1C=C1", 1, range(1, 4), range(1, 4)},
-        RingCase{"tropone", "O=C1C=CC=CC=C1", 1, range(1, 8), range(1, 8)},
         RingCase{"p-benzoquinone", "O=C1C=CC(=O)C=C1", 0, {}, {}},
         // An exocyclic C=C does not pull: five electrons.
         RingCase{"fulvene", "C=C1C=CC=C1", 0, {}, {}},
         RingCase{"cyclopentadiene", "C1C=CC=C1", 0, {}, {}},
-        RingCase{"cyclobutadiene", "C1=CC=C1", 0, {}, {}},
         RingCase{"cyclooctatetraene", "C1=CC=CC=CC=C1", 0, {}, {}},
         // The sulfur's valence sum exceeds its first valence: not eligible.
         RingCase{"thiophene S-oxide", "O=S1C=CC=C1", 0, {}, {}},
@@ -108,9 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
         RingCase{"three-ring with two", "*1=C[CH+]1", 1, range(0, 3), range(0, 3)},
         RingCase{"three-ring two to three", "*1C(=C)[CH+]1", 0, {}, {}},
         RingCase{"three-ring three to four", "*1C=C1", 0, {}, {}},
-        RingCase{"seven-ring seven to eight", "*1C=CC=CC=C1", 0, {}, {}},
-        RingCase{"wildcards only", "*1****1", 0, {}, {}},
-        RingCase{"chain", "C=CC=CC=C", 0, {}, {}}),
+        RingCase{"seven-ring seven to eight", "*1C=CC=CC=C1", 0, {}, {}}),
     [](const auto& info) {
         std::string n = info.param.name;
         for (char& ch : n)
@@ -136,16 +125,12 @@ INSTANTIATE_TEST_SUITE_P(
     Atoms, SpareElectrons,
     ::testing::Values(SpareCase{"C1=CC=CC=C1", 0, 1},      // ring carbon
                       SpareCase{"C1=CC=NC=C1", 3, 3},      // pyridine-type nitrogen
-                      SpareCase{"C1=CNC=C1", 2, 2},        // pyrrole-type N-H
                       SpareCase{"C1=COC=C1", 2, 4},        // furan-type oxygen
                       SpareCase{"[CH-]1C=CC=C1", 0, 2},    // ring carbanion
-                      SpareCase{"[CH+]1C=CC=CC=C1", 0, 1}, // ring carbocation
                       SpareCase{"C#N", 1, 1},              // triple bond: at most one
-                      SpareCase{"O=C=O", 1, 1},            // two double bonds
                       SpareCase{"CC", 0, std::nullopt},    // four sigma connections
                       SpareCase{"CCl", 1, std::nullopt},   // univalent element
-                      SpareCase{"[Fe]", 0, std::nullopt},  // unrestricted element
-                      SpareCase{"C", 0, std::nullopt}));
+                      SpareCase{"[Fe]", 0, std::nullopt}));  // unrestricted element
 
 TEST(SpareElectrons, DonatedDativeBondIsNoSigmaConnection) {
     MolBuilder mol = kekule("N[Cu]");
@@ -158,38 +143,6 @@ TEST(SpareElectrons, DonatedDativeBondIsNoSigmaConnection) {
     EXPECT_EQ(chem::spare_electrons(mol, 0), 2);
     EXPECT_EQ(chem::sigma_bond_count(mol, 1), 1);
 }
-
-struct ClassCase {
-    std::string smiles;
-    std::uint32_t atom;
-    PiContribution expected;
-};
-
-class PiClasses : public ::testing::TestWithParam<ClassCase> {};
-
-TEST_P(PiClasses, FollowTheClassTable) {
-    const ClassCase& c = GetParam();
-    const MolBuilder mol = kekule(c.smiles);
-    std::vector<PiContribution> pi(mol.num_atoms());
-    chem::pi_contributions(mol, pi);
-    EXPECT_EQ(int(pi.at(c.atom)), int(c.expected)) << c.smiles << " atom " << c.atom;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Atoms, PiClasses,
-    ::testing::Values(
-        ClassCase{"C1=CC=CC=C1", 0, PiContribution::One}, ClassCase{"C1=CC=NC=C1", 3, PiContribution::One},
-        ClassCase{"C1=CNC=C1", 2, PiContribution::Two}, ClassCase{"C1=COC=C1", 2, PiContribution::Two},
-        ClassCase{"[CH-]1C=CC=C1", 0, PiContribution::Two}, ClassCase{"[CH+]1C=CC=CC=C1", 0, PiContribution::Zero},
-        ClassCase{"C1C=CC=C1", 0, PiContribution::Excluded},
-        // e = 1 with an exocyclic double bond: pulled by O, not by C.
-        ClassCase{"O=C1C=CC=CN1", 1, PiContribution::Zero}, ClassCase{"C=C1C=CC=C1", 1, PiContribution::One},
-        // e = 3 with an exocyclic S=O: the oxygen pulls, parity flips; S=C does not pull.
-        ClassCase{"O=S1C=CC=C1", 1, PiContribution::Two}, ClassCase{"C=S1C=CC=C1", 1, PiContribution::One},
-        // Boron with three sigma bonds offers nothing: e = 0.
-        ClassCase{"C=B1C=CC=C1", 1, PiContribution::Zero}, ClassCase{"CB1C=CC=C1", 1, PiContribution::Excluded},
-        ClassCase{"*1=CC=CC=C1", 0, PiContribution::One}, ClassCase{"*1C=CC=C1", 0, PiContribution::OneOrTwo},
-        ClassCase{"ClC1=CC=CC=C1", 0, PiContribution::Excluded}));
 
 // A ladder of `squares` fused four-membered rings: rung atoms 2k (top) and
 // 2k + 1 (bottom). The end rungs are C(=CH2) and [CH+] (one electron together),
@@ -361,8 +314,8 @@ TEST(FusedCombinations, AtomOrRingOutOfRangeIsAnInternalError) {
     EXPECT_THROW(chem::perceive_aromaticity(mol, rings), InternalError);
 }
 
-// The pipeline's own entry skips the rings of systems with fewer than three
-// eligible atoms; on real molecules it must agree with the full ring list.
+// The entries that skip systems with fewer than three eligible atoms must agree
+// with the full ring list; working storage is reused across molecules.
 TEST(RealData, SkippingIneligibleSystemsChangesNothing) {
     std::size_t compared = 0, aromatic = 0;
     for (const auto& [smiles, id] : test::data_records()) {
@@ -375,10 +328,14 @@ TEST(RealData, SkippingIneligibleSystemsChangesNothing) {
         chem::ring_membership(mol);
         if (!chem::kekulize(mol)) continue;
         chem::assign_radicals(mol);
-        MolBuilder full = mol;
+        MolBuilder full = mol, by_blocks = mol;
         const std::uint32_t count = chem::perceive_aromaticity(mol);
         EXPECT_EQ(count, chem::perceive_aromaticity(full, chem::sssr(full))) << id;
         EXPECT_EQ(mol, full) << id << " " << smiles;
+        chem::RingBlocks blocks;
+        chem::find_ring_blocks(by_blocks, blocks);
+        EXPECT_EQ(chem::perceive_aromaticity(by_blocks, blocks), count) << id;
+        EXPECT_EQ(by_blocks, mol) << id;
         ++compared;
         if (count > 0) ++aromatic;
     }

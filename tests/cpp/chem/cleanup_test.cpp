@@ -62,16 +62,11 @@ INSTANTIATE_TEST_SUITE_P(
                     {0, 1, 0, -1}, {S, S, D}},
         CleanupCase{"nitro_already_separated", {{6}, ion(7, 1), {8}, ion(8, -1)}, {{0, 1}, {1, 2, D}, {1, 3}},
                     {0, 1, 0, -1}, {S, D, S}},
-        // Trimethylamine oxide written with a pentavalent nitrogen.
-        CleanupCase{"amine_oxide", {{7}, {6}, {6}, {6}, {8}}, {{0, 1}, {0, 2}, {0, 3}, {0, 4, D}},
-                    {1, 0, 0, 0, -1}, {S, S, S, S}},
         // Pyridine N-oxide in aromatic form with a neutral N=O; ring flags untouched.
         CleanupCase{"aromatic_n_oxide", {ar(7), ar(6), ar(6), ar(6), ar(6), ar(6), {8}},
                     {{0, 1, A}, {1, 2, A}, {2, 3, A}, {3, 4, A}, {4, 5, A}, {5, 0, A}, {0, 6, D}},
                     {1, 0, 0, 0, 0, 0, -1}, {A, A, A, A, A, A, S}},
         CleanupCase{"methyl_azide", {{6}, {7}, {7}, {7}}, {{0, 1}, {1, 2, D}, {2, 3, T}},
-                    {0, 0, 1, -1}, {S, D, D}},
-        CleanupCase{"azide_already_separated", {{6}, {7}, ion(7, 1), ion(7, -1)}, {{0, 1}, {1, 2, D}, {2, 3, D}},
                     {0, 0, 1, -1}, {S, D, D}},
         // O=N#N: the oxygen pass already made the nitrogen N+; the triple bond stays,
         // giving nitrous oxide as N#[N+][O-] with its charges balanced.
@@ -80,25 +75,14 @@ INSTANTIATE_TEST_SUITE_P(
         // CP(=O)=CC: phosphorus ylide with a substituted carbon.
         CleanupCase{"phosphorus_ylide", {{6}, {15}, {8}, {6}, {6}}, {{0, 1}, {1, 2, D}, {1, 3, D}, {3, 4}},
                     {0, 1, -1, 0, 0}, {S, S, D, S}},
-        CleanupCase{"ylide_with_imine", {{6}, {15}, {8}, {7}, {6}}, {{0, 1}, {1, 2, D}, {1, 3, D}, {3, 4}},
-                    {0, 1, -1, 0, 0}, {S, S, D, S}},
         // =CH2 with no other bond: not an ylide.
         CleanupCase{"ylide_terminal_carbon", {{6}, {15}, {8}, {6}}, {{0, 1}, {1, 2, D}, {1, 3, D}},
                     {0, 0, 0, 0}, {S, D, D}},
         CleanupCase{"phosphorus_four_neighbours", {{6}, {15}, {8}, {6}, {6}, {6}},
                     {{0, 1}, {1, 2, D}, {1, 3, D}, {3, 4}, {1, 5}}, {0, 0, 0, 0, 0, 0}, {S, D, D, S, S}},
-        // Phosphine oxide without a double bond to carbon stays as written.
-        CleanupCase{"phosphine_oxide", {{6}, {15}, {8}, {6}, {6}}, {{0, 1}, {1, 2, D}, {1, 3}, {1, 4}},
-                    {0, 0, 0, 0, 0}, {S, D, S, S}},
         CleanupCase{"perchlorate", {{17}, ion(8, -1), {8}, {8}, {8}}, {{0, 1}, {0, 2, D}, {0, 3, D}, {0, 4, D}},
                     {3, -1, -1, -1, -1}, {S, S, S, S}},
-        CleanupCase{"chloric_acid", {{8}, {17}, {8}, {8}}, {{0, 1}, {1, 2, D}, {1, 3, D}},
-                    {0, 2, -1, -1}, {S, S, S}},
-        CleanupCase{"periodate", {{53}, {8}, {8}, {8}, {8}}, {{0, 1}, {0, 2, D}, {0, 3, D}, {0, 4, D}},
-                    {3, 0, -1, -1, -1}, {S, S, S, S}},
         CleanupCase{"bromous_acid", {{8}, {35}, {8}}, {{0, 1}, {1, 2, D}}, {0, 1, -1}, {S, S}},
-        CleanupCase{"halogen_with_carbon", {{6}, {17}, {8}, {8}}, {{0, 1}, {1, 2, D}, {1, 3, D}},
-                    {0, 0, 0, 0}, {S, D, D}},
         CleanupCase{"charged_halogen_skipped", {ion(17, 1), {8}, {8}}, {{0, 1, D}, {0, 2, D}},
                     {1, 0, 0}, {D, D}},
         // Hypochlorous acid: valence 1 is not 3, 5 or 7.

@@ -47,19 +47,13 @@ INSTANTIATE_TEST_SUITE_P(
         ConjugationCase{"C=C", {}},                   // one bond per carbon: nothing to join
         ConjugationCase{"C=CC=C", {0, 1, 2}},         // butadiene
         ConjugationCase{"CC(=O)N", {1, 2}},           // amide; the methyl bond stays clear
-        ConjugationCase{"CC(=O)[O-]", {1, 2}},        // carboxylate
-        ConjugationCase{"C=CC#N", {0, 1, 2}},         // acrylonitrile
-        ConjugationCase{"C=CN", {0, 1}},              // enamine
         ConjugationCase{"C=COC", {0, 1}},             // enol ether: the O-methyl bond stays clear
         ConjugationCase{"C=C=C", {0, 1}},             // allene centre joins both
         ConjugationCase{"C=CP", {}},                  // phosphorus is never a candidate
         ConjugationCase{"CS(=O)C", {}},               // sulfoxide sulfur exceeds valence 2
         ConjugationCase{"CC(=S)N", {1, 2}},           // thione sulfur with one connection
-        ConjugationCase{"CC(=S)C", {}},
-        ConjugationCase{"CCOCC", {}},
         ConjugationCase{"NC1=CC=CC=C1", range(0, 7)}, // aniline: ring plus the C-N bond
         ConjugationCase{"CC1=CC=CC=C1", range(1, 7)}, // toluene: the methyl bond stays clear
-        ConjugationCase{"O=CC1=CC=CC=C1", range(0, 8)},
         // Thiophene: aromatic bonds are conjugated although sulfur is no candidate.
         ConjugationCase{"C1=CSC=C1", range(0, 5)}));
 
@@ -94,28 +88,17 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(HybridCase{"O", 0, Hybridization::Sp3},            // water
                       HybridCase{"O=C=O", 1, Hybridization::Sp},         // carbon dioxide
                       HybridCase{"B", 0, Hybridization::Sp2},            // borane: below an octet
-                      HybridCase{"CC", 0, Hybridization::Sp3},
-                      HybridCase{"C=C", 0, Hybridization::Sp2},
-                      HybridCase{"C#C", 0, Hybridization::Sp},
-                      HybridCase{"C=O", 1, Hybridization::Sp2},
                       HybridCase{"CN(C)C", 1, Hybridization::Sp3},       // amine
                       HybridCase{"CC(=O)N", 3, Hybridization::Sp2},      // amide nitrogen
                       HybridCase{"NC1=CC=CC=C1", 0, Hybridization::Sp2}, // aniline nitrogen
-                      HybridCase{"NC1=CC=CC=C1", 1, Hybridization::Sp2},
                       HybridCase{"C1=COC=C1", 2, Hybridization::Sp2},    // furan oxygen
-                      HybridCase{"[NH4+]", 0, Hybridization::Sp3},
-                      HybridCase{"[CH3+]", 0, Hybridization::Sp2},
-                      HybridCase{"[CH3-]", 0, Hybridization::Sp3},
                       HybridCase{"[H][H]", 0, Hybridization::S},
-                      HybridCase{"[H+]", 0, Hybridization::S},
-                      HybridCase{"ClP(Cl)(Cl)(Cl)Cl", 1, Hybridization::Sp3d},
                       HybridCase{"FS(F)(F)(F)(F)F", 1, Hybridization::Sp3d2},
                       HybridCase{"FS(F)(F)F", 1, Hybridization::Sp3d},   // lone pair: five
                       HybridCase{"FI(F)(F)(F)(F)(F)F", 1, Hybridization::Unspecified},
                       HybridCase{"*C", 0, Hybridization::Unspecified},
                       // A declared geometry overrides the steric number.
                       HybridCase{"F[S@](F)(F)F", 1, Hybridization::Sp3},
-                      HybridCase{"F[C@H](Cl)Br", 1, Hybridization::Sp3},
                       HybridCase{"F[Pt@SP1](F)(Cl)Cl", 1, Hybridization::Sp2d},
                       // A tetrahedral tag on three connections does not apply.
                       HybridCase{"C[C@](C)=C", 1, Hybridization::Sp2}));

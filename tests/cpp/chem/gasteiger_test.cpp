@@ -52,22 +52,6 @@ TEST(Gasteiger, FirstIterationByHand) {
     EXPECT_NEAR(chem::gasteiger_charges(t, 1)[1], 0.5 * 3 * (17.07 - 10.14) / 20.65, 1e-12);
 }
 
-TEST(Gasteiger, TextbookSigns) {
-    MolBuilder acetone = smiles("CC(=O)C");
-    hybridise(acetone, {SP3, SP2, SP2, SP3});
-    acetone.atoms[0].num_implicit_hs = acetone.atoms[3].num_implicit_hs = 3;
-    const auto qa = chem::gasteiger_charges(acetone, 12);
-    EXPECT_LT(qa[2], -0.2);  // carbonyl oxygen
-    EXPECT_GT(qa[1], 0.1);   // carbonyl carbon
-
-    MolBuilder fluoromethane = smiles("CF");
-    hybridise(fluoromethane, {SP3, SP3});
-    fluoromethane.atoms[0].num_implicit_hs = 3;
-    const auto qf = chem::gasteiger_charges(fluoromethane, 12);
-    EXPECT_GT(qf[0], 0.0);
-    EXPECT_LT(qf[1], 0.0);
-}
-
 TEST(Gasteiger, ChargeIsConserved) {
     // Without hydrogens the reported charges alone carry the net charge.
     MolBuilder tfa = smiles("FC(F)(F)C(=O)[O-]");

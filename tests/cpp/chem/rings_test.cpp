@@ -67,7 +67,6 @@ INSTANTIATE_TEST_SUITE_P(
     Rings, Membership,
     ::testing::Values(
         MembershipCase{"no_bonds", 3, {}, {}, {0, 0, 0}, {}},
-        MembershipCase{"chain", 4, {{0, 1}, {1, 2}, {2, 3}}, {}, {0, 0, 0, 0}, {0, 0, 0}},
         MembershipCase{"cyclopropane_with_tail", 4, {{0, 1}, {1, 2}, {2, 0}, {2, 3}}, {}, {3, 3, 3, 0}, {1, 1, 1, 0}},
         // Two triangles joined by a bridge bond 2-3.
         MembershipCase{"rings_joined_by_bridge", 6,
@@ -84,9 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Closing bond 2-0 is dative: no ring at all.
         MembershipCase{"closed_by_dative", 3, {{0, 1}, {1, 2}, {2, 0}}, {2}, {0, 0, 0}, {0, 0, 0}},
         // Square with a dative diagonal: the square stays a 4-ring, the diagonal is no ring bond.
-        MembershipCase{"dative_diagonal", 4, cycle_edges(0, 4) + Edges{{0, 2}}, {4}, {4, 4, 4, 4}, {1, 1, 1, 1, 0}},
-        // Spiro[2.2]pentane: atom 0 in both triangles.
-        MembershipCase{"spiro", 5, {{0, 1}, {1, 2}, {2, 0}, {0, 3}, {3, 4}, {4, 0}}, {}, repeat(5, 3), repeat(6, 1)}),
+        MembershipCase{"dative_diagonal", 4, cycle_edges(0, 4) + Edges{{0, 2}}, {4}, {4, 4, 4, 4}, {1, 1, 1, 1, 0}}),
     [](const auto& info) { return info.param.name; });
 
 TEST(SmallestRingSize, LimitAndScratchContract) {
@@ -100,16 +97,6 @@ TEST(SmallestRingSize, LimitAndScratchContract) {
     EXPECT_EQ(dist, U32s(9, core::NONE)) << "scratch must be left all-ones";
     mask[3] = 0;  // cut the ring
     EXPECT_EQ(smallest_ring_size(t, 4, mask, 20, dist, queue), 0u);
-}
-
-TEST(Csr, RowsFollowHalfEdgeOrderAndMask) {
-    // Bonds: 0:0-1, 1:2-0, 2:0-3 (masked out), 3:1-2.
-    core::MolBuilder m = skeleton(4, {{0, 1}, {2, 0}, {0, 3}, {1, 2}});
-    Bytes mask{1, 1, 0, 1};
-    CsrAdjacency t = csr_adjacency(m, mask);
-    EXPECT_EQ(t.offsets, (U32s{0, 2, 4, 6, 6}));
-    EXPECT_EQ(t.entries, (std::vector<CsrEntry>{{1, 0}, {2, 1}, {0, 0}, {2, 3}, {0, 1}, {1, 3}}));
-    EXPECT_EQ(t.num_bonds, 4u);
 }
 
 struct SystemsCase {
@@ -129,7 +116,6 @@ TEST_P(Systems, AtomListsInOrder) {
 INSTANTIATE_TEST_SUITE_P(
     Rings, Systems,
     ::testing::Values(
-        SystemsCase{"acyclic", 3, {{0, 1}, {1, 2}}, {}},
         SystemsCase{"fused_is_one", 10, cycle_edges(0, 6) + Edges{{5, 6}, {6, 7}, {7, 8}, {8, 9}, {9, 0}},
                     {{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}}},
         // Spiro[4.5]decane, 5-ring bonds first: it completes first.

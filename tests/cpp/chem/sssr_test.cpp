@@ -74,19 +74,13 @@ Edges adamantane() {
 INSTANTIATE_TEST_SUITE_P(
     Rings, SssrSets,
     ::testing::Values(
-        SssrCase{"acyclic", 4, {{0, 1}, {1, 2}, {1, 3}}, {}},
         SssrCase{"cubane_all_six_faces", 8, cube(),
                  {{0, 1, 2, 3}, {0, 1, 4, 5}, {0, 3, 4, 7}, {1, 2, 5, 6}, {2, 3, 6, 7}, {4, 5, 6, 7}}},
         SssrCase{"adamantane_four_chairs", 10, adamantane(),
                  {{0, 1, 2, 4, 5, 7}, {0, 1, 3, 4, 6, 8}, {0, 2, 3, 5, 6, 9}, {1, 2, 3, 7, 8, 9}}},
-        // Norbornane: bridgeheads 0 and 3; the 6-ring is the sum of the two 5-rings.
-        SssrCase{"norbornane", 7, {{0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 5}, {5, 0}, {0, 6}, {6, 3}},
-                 {{0, 1, 2, 3, 6}, {0, 3, 4, 5, 6}}},
         SssrCase{"bicyclo_222_three_rings", 8,
                  {{0, 1}, {1, 2}, {2, 3}, {0, 4}, {4, 5}, {5, 3}, {0, 6}, {6, 7}, {7, 3}},
                  {{0, 1, 2, 3, 4, 5}, {0, 1, 2, 3, 6, 7}, {0, 3, 4, 5, 6, 7}}},
-        SssrCase{"spiro_4_5", 10, cycle_edges(0, 5) + Edges{{0, 5}, {5, 6}, {6, 7}, {7, 8}, {8, 9}, {9, 0}},
-                 {{0, 1, 2, 3, 4}, {0, 5, 6, 7, 8, 9}}},
         // A triangle with higher indices sorts before the 6-ring.
         SssrCase{"size_before_index", 10, cycle_edges(0, 6) + cycle_edges(7, 3),
                  {{7, 8, 9}, {0, 1, 2, 3, 4, 5}}},
@@ -103,11 +97,6 @@ INSTANTIATE_TEST_SUITE_P(
                  Edges{{0, 1}, {1, 2}, {2, 0}, {6, 7}, {7, 8}, {8, 6}, {2, 3}, {3, 4}, {4, 5}, {5, 6}, {8, 9}, {9, 10}, {10, 11}, {11, 0}},
                  {{0, 1, 2}, {6, 7, 8}, {0, 2, 3, 4, 5, 6, 8, 9, 10, 11}}}),
     [](const auto& info) { return info.param.name; });
-
-TEST(Sssr, BenzeneWalkOrder) {
-    core::MolBuilder m = skeleton(6, cycle_edges(0, 6));
-    EXPECT_EQ(sssr(m), (std::vector<Ring>{{{0, 1, 2, 3, 4, 5}, {0, 1, 2, 3, 4, 5}}}));
-}
 
 TEST(Sssr, SingleRingStartsAtSmallestAtomAlongLowerBond) {
     // Ring 4-2-0-3-1-4 with bonds listed out of ring order.
@@ -163,10 +152,6 @@ TEST(SssrLarge, ChainMacrocycleAndLadder) {
         expect_walkable(lad, rings[k]);
     }
 }
-
-}  // namespace
-
-namespace {
 
 // On every real molecule the ring list and the membership pass must agree: a bond
 // is a ring bond exactly when some listed ring uses it, and each atom's smallest

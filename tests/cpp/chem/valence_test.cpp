@@ -7,7 +7,6 @@
 using namespace quorix;
 using quorix::test::AtomSpec;
 using quorix::test::build;
-using quorix::test::star;
 
 namespace {
 
@@ -57,14 +56,6 @@ TEST(AssignValences, FixedHydrogenAtomsSkipTheHydrogenCheck) {
     // The same proton-like atom declared as a bracket atom: no hydrogen count is inferred.
     core::MolBuilder m = build({AtomSpec{1, 2, 0, true}}, {});
     EXPECT_TRUE(chem::assign_valences(m));
-}
-
-TEST(AssignValences, ChargedNitrogenWithFourBonds) {
-    core::MolBuilder m = star(AtomSpec{7, 1}, 4);
-    auto r = chem::assign_valences(m);
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->explicit_valence[0], 4);
-    EXPECT_EQ(r->implicit_hs[0], 0);
 }
 
 }  // namespace
