@@ -27,13 +27,9 @@ TEST_P(FromSymbol, ExactCaseSensitiveLookup) {
 
 INSTANTIATE_TEST_SUITE_P(
     Symbols, FromSymbol,
-    ::testing::Values(SymbolCase{"CL", std::nullopt}, SymbolCase{"cl", std::nullopt},
-                      SymbolCase{"cL", std::nullopt}, SymbolCase{"Uut", 113}, SymbolCase{"Uup", 115},
-                      SymbolCase{"Uuo", std::nullopt}, SymbolCase{"UUT", std::nullopt},
-                      SymbolCase{"Cla", std::nullopt}, SymbolCase{"", std::nullopt}, SymbolCase{"**", std::nullopt},
-                      SymbolCase{"C ", std::nullopt}, SymbolCase{" C", std::nullopt}, SymbolCase{"Xx", std::nullopt},
-                      SymbolCase{"Uuts", std::nullopt}, SymbolCase{std::string("C\0", 2), std::nullopt},
-                      SymbolCase{"Chlorine", std::nullopt}));
+    ::testing::Values(SymbolCase{"CL", std::nullopt}, SymbolCase{"cl", std::nullopt}, SymbolCase{"Uut", 113},
+                      SymbolCase{"Uuo", std::nullopt}, SymbolCase{"", std::nullopt}, SymbolCase{"C ", std::nullopt},
+                      SymbolCase{std::string("C\0", 2), std::nullopt}));
 
 TEST(Elements, OneLetterSymbols) {
     const std::vector<std::pair<char, int>> one = {{'B', 5},  {'C', 6},  {'F', 9},  {'H', 1},  {'I', 53},
@@ -78,7 +74,6 @@ TEST(Elements, LookupByAtomicNumber) {
     EXPECT_EQ(element(6), &ELEMENTS[6]);
     EXPECT_EQ(element(118), &ELEMENTS[118]);
     EXPECT_EQ(element(119), nullptr);
-    EXPECT_EQ(element(255), nullptr);
     EXPECT_EQ(element(0xFFFFFFFFu), nullptr);
     EXPECT_EQ(&element_at(0), &ELEMENTS[0]);
     EXPECT_THROW(element_at(119), quorix::InternalError);
@@ -130,16 +125,11 @@ TEST(Elements, NumericColumnsSpotChecks) {
 
     EXPECT_EQ(ELEMENTS[36].electronegativity, 3.0);  // Kr
     EXPECT_EQ(ELEMENTS[54].electronegativity, 2.6);  // Xe, the other noble gas with a value
-    for (int z : {2, 10, 18, 86}) EXPECT_FALSE(ELEMENTS[z].electronegativity.has_value()) << z;
-    EXPECT_EQ(ELEMENTS[20].electronegativity, 1.0);  // Ca
-    EXPECT_EQ(ELEMENTS[8].vdw_radius, 1.55f);
     EXPECT_EQ(ELEMENTS[71].valence_electrons, 15);   // Lu
     EXPECT_EQ(ELEMENTS[42].mass_number, 98);         // Mo
-    EXPECT_EQ(ELEMENTS[42].monoisotopic_mass, 97.9054082);
     EXPECT_EQ(ELEMENTS[106].mass_number, 271);       // Sg: principal isotope differs from weight
     EXPECT_EQ(ELEMENTS[106].atomic_weight, 269.0);
     EXPECT_EQ(ELEMENTS[113].covalent_radius, 1.36f);
-    EXPECT_EQ(ELEMENTS[86].monoisotopic_mass, 222.0175706);
 
     // Periods step exactly at the noble gases.
     const int last_of_period[] = {0, 2, 10, 18, 36, 54, 86, 118};
@@ -152,21 +142,15 @@ TEST(Elements, NumericColumnsSpotChecks) {
 
 TEST(Isotopes, TellingEntries) {
     const std::vector<std::tuple<int, int, double>> cases = {
-        {1, 1, 1.007825032},  {1, 2, 2.014101778},    {1, 3, 3.016049278}, {6, 12, 12.0},
-        {6, 13, 13.00335484}, {6, 14, 14.00324199},   {7, 14, 14.003074},  {7, 15, 15.0001089},
-        {8, 16, 15.99491462}, {8, 18, 17.999161},     {86, 222, 222.0175777}};
+        {1, 2, 2.014101778}, {6, 12, 12.0}, {6, 13, 13.00335484}, {8, 18, 17.999161}, {86, 222, 222.0175777}};
     for (auto [z, a, mass] : cases) EXPECT_EQ(isotope_mass(z, a), std::optional<double>(mass)) << z << '-' << a;
 }
 
 TEST(Isotopes, MissingEntries) {
     EXPECT_EQ(isotope_mass(1, 8), std::nullopt);
-    EXPECT_EQ(isotope_mass(1, 0), std::nullopt);
     EXPECT_EQ(isotope_mass(6, 7), std::nullopt);
-    EXPECT_EQ(isotope_mass(6, 23), std::nullopt);
-    EXPECT_EQ(isotope_mass(0, 0), std::nullopt);
     EXPECT_EQ(isotope_mass(119, 300), std::nullopt);
     EXPECT_EQ(isotope_mass(0xFFFFFFFFu, 1), std::nullopt);
-    EXPECT_TRUE(isotopes(0).empty());
     EXPECT_TRUE(isotopes(119).empty());
     for (std::uint32_t z = 105; z <= 109; ++z) {
         EXPECT_TRUE(isotopes(z).empty()) << z;
