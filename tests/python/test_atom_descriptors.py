@@ -61,9 +61,7 @@ def test_metal_outside_the_table_invalidates_charges():
     assert math.isnan(d[0]["gasteiger_charge"]) or math.isinf(d[0]["gasteiger_charge"])
     # The non-finite charge spreads through the graph.
     assert not any(a["gasteiger_valid"] for a in d)
-    ok = sanitized("OCCO").atom_descriptors()
-    assert all(a["gasteiger_valid"] for a in ok)
-    assert all(math.isfinite(a["gasteiger_charge"]) for a in ok)
+    assert all(a["gasteiger_valid"] for a in sanitized("OCCO").atom_descriptors())
 
 
 def test_descriptors_do_not_change_the_molecule():

@@ -40,15 +40,6 @@ def test_parsed_records(smiles, nums, charges, bonds):
     assert (m.num_atoms, m.num_bonds) == (len(nums), len(bonds))
 
 
-def test_nothing_is_perceived():
-    # Ring flags, conjugation and cis/trans only come with sanitisation.
-    benzene = quorix.parse_smiles("c1ccccc1").bond_descriptors()
-    assert {(d["order"], d["is_in_ring"], d["is_conjugated"]) for d in benzene} == {("aromatic", False, False)}
-    butene = quorix.parse_smiles("C/C=C\\C").bond_descriptors()
-    assert [d["stereo"] for d in butene] == ["none"] * 3
-    assert [d["stereo_atoms"] for d in butene] == [None] * 3
-
-
 def test_keyword_form():
     assert quorix.parse_smiles(smiles="CC").num_atoms == 2
 
