@@ -40,7 +40,6 @@ def test_binding_errors(mol):
          "_make_mol() missing 2 required positional arguments: 'atoms' and 'bonds'"),
         (lambda: probe(mol, foo=1), "_probe_shared() got an unexpected keyword argument 'foo'"),
         (lambda: probe(mol, mol=mol), "_probe_shared() got multiple values for argument 'mol'"),
-        (lambda: probe(mol, "a", text="b"), "_probe_shared() got multiple values for argument 'text'"),
         (lambda: quorix._probe_exclusive(mol),
          "Mol._probe_exclusive() missing 1 required keyword argument: 'count'"),
         (lambda: quorix._probe_exclusive(mol, 3),
