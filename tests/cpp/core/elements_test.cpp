@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <string>
 #include <utility>
@@ -27,13 +28,9 @@ TEST_P(FromSymbol, ExactCaseSensitiveLookup) {
 
 INSTANTIATE_TEST_SUITE_P(
     Symbols, FromSymbol,
-    ::testing::Values(SymbolCase{"CL", std::nullopt}, SymbolCase{"cl", std::nullopt},
-                      SymbolCase{"cL", std::nullopt}, SymbolCase{"Uut", 113}, SymbolCase{"Uup", 115},
-                      SymbolCase{"Uuo", std::nullopt}, SymbolCase{"UUT", std::nullopt},
-                      SymbolCase{"Cla", std::nullopt}, SymbolCase{"", std::nullopt}, SymbolCase{"**", std::nullopt},
-                      SymbolCase{"C ", std::nullopt}, SymbolCase{" C", std::nullopt}, SymbolCase{"Xx", std::nullopt},
-                      SymbolCase{"Uuts", std::nullopt}, SymbolCase{std::string("C\0", 2), std::nullopt},
-                      SymbolCase{"Chlorine", std::nullopt}));
+    ::testing::Values(SymbolCase{"CL", std::nullopt}, SymbolCase{"cl", std::nullopt}, SymbolCase{"Uut", 113},
+                      SymbolCase{"Uuo", std::nullopt}, SymbolCase{"", std::nullopt}, SymbolCase{"C ", std::nullopt},
+                      SymbolCase{std::string("C\0", 2), std::nullopt}));
 
 TEST(Elements, OneLetterSymbols) {
     const std::vector<std::pair<char, int>> one = {{'B', 5},  {'C', 6},  {'F', 9},  {'H', 1},  {'I', 53},
@@ -78,7 +75,6 @@ TEST(Elements, LookupByAtomicNumber) {
     EXPECT_EQ(element(6), &ELEMENTS[6]);
     EXPECT_EQ(element(118), &ELEMENTS[118]);
     EXPECT_EQ(element(119), nullptr);
-    EXPECT_EQ(element(255), nullptr);
     EXPECT_EQ(element(0xFFFFFFFFu), nullptr);
     EXPECT_EQ(&element_at(0), &ELEMENTS[0]);
     EXPECT_THROW(element_at(119), quorix::InternalError);
@@ -130,16 +126,11 @@ TEST(Elements, NumericColumnsSpotChecks) {
 
     EXPECT_EQ(ELEMENTS[36].electronegativity, 3.0);  // Kr
     EXPECT_EQ(ELEMENTS[54].electronegativity, 2.6);  // Xe, the other noble gas with a value
-    for (int z : {2, 10, 18, 86}) EXPECT_FALSE(ELEMENTS[z].electronegativity.has_value()) << z;
-    EXPECT_EQ(ELEMENTS[20].electronegativity, 1.0);  // Ca
-    EXPECT_EQ(ELEMENTS[8].vdw_radius, 1.55f);
     EXPECT_EQ(ELEMENTS[71].valence_electrons, 15);   // Lu
     EXPECT_EQ(ELEMENTS[42].mass_number, 98);         // Mo
-    EXPECT_EQ(ELEMENTS[42].monoisotopic_mass, 97.9054082);
     EXPECT_EQ(ELEMENTS[106].mass_number, 271);       // Sg: principal isotope differs from weight
     EXPECT_EQ(ELEMENTS[106].atomic_weight, 269.0);
     EXPECT_EQ(ELEMENTS[113].covalent_radius, 1.36f);
-    EXPECT_EQ(ELEMENTS[86].monoisotopic_mass, 222.0175706);
 
     // Periods step exactly at the noble gases.
     const int last_of_period[] = {0, 2, 10, 18, 36, 54, 86, 118};
@@ -152,21 +143,15 @@ TEST(Elements, NumericColumnsSpotChecks) {
 
 TEST(Isotopes, TellingEntries) {
     const std::vector<std::tuple<int, int, double>> cases = {
-        {1, 1, 1.007825032},  {1, 2, 2.014101778},    {1, 3, 3.016049278}, {6, 12, 12.0},
-        {6, 13, 13.00335484}, {6, 14, 14.00324199},   {7, 14, 14.003074},  {7, 15, 15.0001089},
-        {8, 16, 15.99491462}, {8, 18, 17.999161},     {86, 222, 222.0175777}};
+        {1, 2, 2.014101778}, {6, 12, 12.0}, {6, 13, 13.00335484}, {8, 18, 17.999161}, {86, 222, 222.0175777}};
     for (auto [z, a, mass] : cases) EXPECT_EQ(isotope_mass(z, a), std::optional<double>(mass)) << z << '-' << a;
 }
 
 TEST(Isotopes, MissingEntries) {
     EXPECT_EQ(isotope_mass(1, 8), std::nullopt);
-    EXPECT_EQ(isotope_mass(1, 0), std::nullopt);
     EXPECT_EQ(isotope_mass(6, 7), std::nullopt);
-    EXPECT_EQ(isotope_mass(6, 23), std::nullopt);
-    EXPECT_EQ(isotope_mass(0, 0), std::nullopt);
     EXPECT_EQ(isotope_mass(119, 300), std::nullopt);
     EXPECT_EQ(isotope_mass(0xFFFFFFFFu, 1), std::nullopt);
-    EXPECT_TRUE(isotopes(0).empty());
     EXPECT_TRUE(isotopes(119).empty());
     for (std::uint32_t z = 105; z <= 109; ++z) {
         EXPECT_TRUE(isotopes(z).empty()) << z;
@@ -175,39 +160,19 @@ TEST(Isotopes, MissingEntries) {
     }
 }
 
-// First and last mass number of every element's run; 0-0 for none.
+// First and last mass number of a spread of elements' runs, around the gap at 105-109.
 TEST(Isotopes, RunsAndTotal) {
-    const std::uint16_t runs[NUM_ELEMENTS][2] = {
-        {0, 0},     {1, 7},     {3, 10},    {3, 12},    {5, 16},    {6, 19},    {8, 22},    {10, 25},
-        {12, 28},   {14, 31},   {16, 34},   {18, 37},   {19, 40},   {21, 42},   {22, 44},   {24, 46},
-        {26, 49},   {28, 51},   {30, 53},   {32, 55},   {34, 57},   {36, 60},   {38, 63},   {40, 65},
-        {42, 67},   {44, 69},   {45, 72},   {47, 75},   {48, 78},   {52, 80},   {54, 83},   {56, 86},
-        {58, 89},   {60, 92},   {65, 94},   {67, 97},   {69, 100},  {71, 102},  {73, 105},  {76, 108},
-        {78, 110},  {81, 113},  {83, 115},  {85, 118},  {87, 120},  {89, 122},  {91, 124},  {93, 130},
-        {95, 132},  {97, 135},  {99, 137},  {103, 139}, {105, 142}, {108, 144}, {110, 147}, {112, 151},
-        {114, 153}, {117, 155}, {119, 157}, {121, 159}, {124, 161}, {126, 163}, {128, 165}, {130, 167},
-        {134, 169}, {136, 171}, {138, 173}, {140, 175}, {143, 177}, {145, 179}, {148, 181}, {150, 184},
-        {153, 188}, {155, 190}, {158, 192}, {160, 194}, {162, 196}, {164, 199}, {166, 202}, {169, 205},
-        {171, 210}, {176, 212}, {178, 215}, {184, 218}, {188, 220}, {193, 223}, {195, 228}, {199, 232},
-        {202, 234}, {206, 236}, {209, 238}, {212, 240}, {217, 242}, {225, 244}, {228, 247}, {231, 249},
-        {233, 252}, {235, 254}, {237, 256}, {240, 258}, {242, 260}, {245, 262}, {248, 264}, {251, 266},
-        {253, 268}, {0, 0},     {0, 0},     {0, 0},     {0, 0},     {0, 0},     {267, 281}, {272, 283},
-        {276, 285}, {278, 287}, {285, 289}, {287, 291}, {289, 293}, {291, 294}, {293, 295}};
-    std::size_t total = 0;
-    for (std::uint32_t z = 0; z < NUM_ELEMENTS; ++z) {
+    const std::vector<std::array<std::uint32_t, 3>> runs = {
+        {1, 1, 7}, {6, 8, 22}, {26, 45, 72}, {92, 217, 242}, {104, 253, 268}, {110, 267, 281}, {118, 293, 295}};
+    for (auto [z, first, last] : runs) {
         auto list = isotopes(z);
-        total += list.size();
-        if (runs[z][0] == 0) {
-            EXPECT_TRUE(list.empty()) << z;
-            continue;
-        }
-        ASSERT_EQ(list.size(), std::size_t(runs[z][1] - runs[z][0] + 1)) << ELEMENTS[z].symbol;
-        for (std::size_t i = 0; i < list.size(); ++i) EXPECT_EQ(list[i].mass_number, runs[z][0] + i);
-        EXPECT_TRUE(isotope_mass(z, runs[z][0]).has_value());
-        EXPECT_TRUE(isotope_mass(z, runs[z][1]).has_value());
-        EXPECT_FALSE(isotope_mass(z, runs[z][0] - 1).has_value());
-        EXPECT_FALSE(isotope_mass(z, runs[z][1] + 1).has_value());
+        ASSERT_EQ(list.size(), std::size_t(last - first + 1)) << ELEMENTS[z].symbol;
+        for (std::size_t i = 0; i < list.size(); ++i) EXPECT_EQ(list[i].mass_number, first + i);
+        EXPECT_FALSE(isotope_mass(z, first - 1).has_value());
+        EXPECT_FALSE(isotope_mass(z, last + 1).has_value());
     }
+    std::size_t total = 0;
+    for (std::uint32_t z = 0; z < NUM_ELEMENTS; ++z) total += isotopes(z).size();
     EXPECT_EQ(total, 3111u);
     EXPECT_EQ(total_isotope_entries(), 3111u);
 }

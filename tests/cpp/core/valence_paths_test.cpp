@@ -30,7 +30,6 @@ const HubCase HUB_CASES[] = {
     {"JustAboveWithAHalf", Q, 1, 0, 0, V + 2},      // 2^19 + 1.5 rounds up
     {"DeclaredHydrogensOnTop", Q, 0, 0, 255, V + 255},
     {"SmallHalf", 0, 1, 0, 0, 2},
-    {"SmallWhole", 0, 2, 0, 1, 4},
 };
 
 class HubValence : public ::testing::TestWithParam<HubCase> {};

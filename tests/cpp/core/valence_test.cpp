@@ -130,71 +130,35 @@ INSTANTIATE_TEST_SUITE_P(
     Atoms, Valence,
     ::testing::Values(
         // Aromatic correction.
-        Case{"BenzeneCarbon", at(6, {A, A}, 0, true), 0, 3, ok(3), 1, ok(1)},
-        Case{"BenzeneCarbonOneH", at(6, {A, A}, 0, true), 1, 4, ok(4), 0, ok(0)},
         Case{"PyridineNitrogen", at(7, {A, A}, 0, true), 0, 3, ok(3), 0, ok(0)},
-        Case{"FusedCarbon", at(6, {A, A, A}, 0, true), 0, 4, ok(4), 0, ok(0)},
-        Case{"AromaticByOrderAlone", at(6, {A}), 0, 2, ok(2), 2, ok(2)},
-        Case{"ThiopheneSulfur", at(16, {A, A}, 0, true), 0, 2, ok(2), 0, ok(0)},
         Case{"AromaticCarbanionUsesNitrogenList", at(6, {A, A, A}, -1, true), 0, 3, ok(3), 0, ok(0)},
         Case{"OvershootBeyondOneAndAHalfStays", at(6, {A, A, A, A}, 0, true), 0, 6, fails(6), 0, fails(6, AROM)},
-        Case{"AromaticCorrectionToExoDouble", at(6, {A, A, D}, 0, true), 0, 4, ok(4), 0, ok(0)},
         Case{"AromaticSodiumStopsAtTrailingAny", at(11, {A, A, A}, 0, true), 0, 5, ok(5), 0, fails(5, AROM)},
-        Case{"UnrestrictedNeverCorrected", at(26, {A, A, A}, 0, true), 0, 5, ok(5), 0, ok(0)},
         Case{"AromaticSulfurThreeBondsSnapsToTwo", at(16, {S, S, S}, 0, true), 0, 2, ok(2), 0, ok(0)},
         Case{"AromaticXenonZeroEntryEndsWalk", at(54, {S, S}, 0, true), 0, 2, ok(2), 0, fails(2, AROM)},
         // Plain sums, charges and the shifted element.
-        Case{"Methane", at(6, {}), 0, 0, ok(0), 4, ok(4)},
         Case{"CarbonFiveBonds", at(6, {S, S, S, S, S}), 0, 5, fails(5), 0, fails(5)},
         Case{"CarbonWithExtraHs", at(6, {S, S, S}), 1, 4, ok(4), 0, ok(0)},
         Case{"QuadrupleAndUnspecified", at(6, {Q, U, U}), 0, 4, ok(4), 0, ok(0)},
-        Case{"Ammonium", at(7, {S, S, S, S}, 1), 0, 4, ok(4), 0, ok(0)},
-        Case{"Alkoxide", at(8, {S}, -1), 0, 1, ok(1), 0, ok(0)},
-        Case{"Oxonium", at(8, {S, S}, 1), 0, 2, ok(2), 1, ok(1)},
-        Case{"Amide", at(7, {S}, -1), 0, 1, ok(1), 1, ok(1)},
-        Case{"Borate", at(5, {S, S, S, S}, -1), 0, 4, ok(4), 0, ok(0)},
         Case{"CarbocationTwoBonds", at(6, {S, S}, 1), 0, 2, ok(2), 1, ok(1)},  // boron's list: 3
-        Case{"Chloronium", at(17, {S}, 1), 0, 1, ok(1), 1, ok(1)},
         Case{"SulfurValenceThree", at(16, {S, D}), 0, 3, ok(3), 1, ok(1)},
         Case{"SulfurValenceSeven", at(16, {D, D, D, S}), 0, 7, fails(7), 0, fails(7)},
-        Case{"XenonOneBond", at(54, {S}), 0, 1, ok(1), 1, ok(1)},
         Case{"NeonBonded", at(10, {S}), 0, 1, fails(1), 0, ok(0)},  // own last entry 0: no hydrogen failure
-        Case{"CarbonRadical", at(6, {S, S, S}, 0, false, 1), 0, 3, ok(3), 0, ok(0)},
-        Case{"Carbene", at(6, {S, S}, 0, false, 2), 0, 2, ok(2), 0, ok(0)},
         Case{"MethylRadicalFillsThroughRadical", at(6, {S}, 0, false, 1), 0, 1, ok(1), 2, ok(2)},
-        // Elements whose own list ends in "any" never fail.
-        Case{"LithiumHydride", at(3, {}), 0, 0, ok(0), 1, ok(1)},
+        // Elements whose own list ends in "any" never fail; cesium's does not.
         Case{"LithiumThreeBonds", at(3, {S, S, S}), 0, 3, ok(3), 0, ok(0)},
-        Case{"MagnesiumDicationBonded", at(12, {S, S}, 2), 0, 2, ok(2), 0, ok(0)},
-        Case{"SodiumCation", at(11, {}, 1), 0, 0, ok(0), 0, ok(0)},
         Case{"CesiumHasNoTrailingAny", at(55, {S, S}), 0, 2, fails(2), 0, fails(2)},
         // Unrestricted and unknown elements.
-        Case{"IronNeverFails", at(26, {S, S, D, T, S, S}, 3), 0, 9, ok(9), 0, ok(0)},
-        Case{"Wildcard", at(0, {S, S, S, S, S, S}), 0, 6, ok(6), 0, ok(0)},
         Case{"BeyondTheTable", at(200, {S, S, S, S, S, S, S}), 0, 7, ok(7), 0, ok(0)},
-        Case{"ShiftedBelowZero", at(6, {S, S, S, S, S}, 7), 0, 5, ok(5), 0, ok(0)},
         Case{"ShiftedToWildcard", at(6, {S, S, S, S, S}, 6), 0, 5, ok(5), 0, ok(0)},
-        Case{"ShiftedAboveTheTable", at(6, {S, S, S, S, S}, -120), 0, 5, ok(5), 0, ok(0)},
-        Case{"ProtonBonded", at(1, {S}, 1), 0, 1, ok(1), 0, ok(0)},
         // Hydrogen.
         Case{"LoneHydrogen", at(1, {}), 0, 0, ok(0), 1, ok(1)},
-        Case{"LoneProton", at(1, {}, 1), 0, 0, ok(0), 0, ok(0)},
         Case{"LoneHydrogenDication", at(1, {}, 2), 0, 0, ok(0), 0, fails(0, CHARGE)},
-        Case{"LoneHydrogenDianion", at(1, {}, -2), 0, 0, ok(0), 0, fails(0, CHARGE)},
-        Case{"LoneHydrogenRadical", at(1, {}, 0, false, 1), 0, 0, ok(0), 0, ok(0)},
         // The bond check allows a bridging hydride; the hydrogen count (helium's list) does not.
         Case{"BridgingHydride", at(1, {S, S}, -1), 0, 2, ok(2), 0, fails(2)},
-        Case{"HydrideThreeBonds", at(1, {S, S, S}, -1), 0, 3, fails(3), 0, fails(3)},
-        Case{"HydrogenTwoBonds", at(1, {S, S}), 0, 2, fails(2), 0, fails(2)},
         // Phosphorus, sulfur, arsenic and selenium anions keep their own lists.
-        Case{"PhosphideTwoMinusThreeBonds", at(15, {S, S, S}, -2), 0, 3, ok(3), 0, ok(0)},
-        Case{"PhosphideTwoMinusFourBonds", at(15, {S, S, S, S}, -2), 0, 4, fails(4), 0, fails(4)},
         Case{"PhosphideOneMinusUsesSulfur", at(15, {S, S, S, S, S, S}, -1), 0, 6, ok(6), 0, ok(0)},
-        Case{"ThiolateFiveBonds", at(16, {S, S, S, S, S}, -1), 0, 5, ok(5), 0, ok(0)},
-        Case{"ThiolateSixBonds", at(16, {S, S, S, S, S, S}, -1), 0, 6, fails(6), 0, fails(6)},
-        Case{"ArsenideTwoMinus", at(33, {S, S, S, S}, -2), 0, 4, fails(4), 0, fails(4)},
-        Case{"ArsenideOneMinusUsesSelenium", at(33, {S, S, S, S, S, S}, -1), 0, 6, ok(6), 0, ok(0)},
-        Case{"SelenolateSixBonds", at(34, {S, S, S, S, S, S}, -1), 0, 6, fails(6), 0, fails(6)}),
+        Case{"ArsenideOneMinusUsesSelenium", at(33, {S, S, S, S, S, S}, -1), 0, 6, ok(6), 0, ok(0)}),
     [](const ::testing::TestParamInfo<Case>& info) { return info.param.name; });
 
 TEST(ValenceError, TextOfCarbonWithFiveBonds) {
@@ -210,9 +174,6 @@ TEST(ValenceError, TextOfCarbonWithFiveBonds) {
 }
 
 TEST(ValenceError, KindTextsAndSymbols) {
-    EXPECT_EQ(kind_text(ValenceErrorKind::ExplicitValenceOutOfRange), "显式价超出允许范围");
-    EXPECT_EQ(kind_text(ValenceErrorKind::AromaticValenceNotAllowed), "芳香原子的显式价不在允许的价态中");
-    EXPECT_EQ(kind_text(ValenceErrorKind::UnreasonableCharge), "形式电荷不合理");
     EXPECT_EQ((ValenceError{"Cl", 12, -3, ValenceErrorKind::UnreasonableCharge}).to_string(),
               "原子 #12(Cl):形式电荷不合理,显式价 = -3");
 
@@ -287,8 +248,6 @@ TEST(Valence, RoundingOfOddTotals) {
     std::uint32_t atom = 0;
     // Iron has no list, so no correction: 3 x 1.5 = 4.5 rounds up.
     EXPECT_EQ(explicit_valence(build(at(26, {A, A, A}), &atom), atom, false, 0.0f), 5);
-    EXPECT_EQ(explicit_valence(build(at(26, {A}), &atom), atom, false, 0.0f), 2);
-    EXPECT_EQ(explicit_valence(build(at(26, {A, S}), &atom), atom, false, 0.0f), 3);
     EXPECT_EQ(explicit_valence(build(at(26, {}), &atom), atom, false, 0.3f), 0);
     EXPECT_EQ(explicit_valence(build(at(26, {}), &atom), atom, false, 0.45f), 1);
     EXPECT_EQ(explicit_valence(build(at(26, {}), &atom), atom, false, -0.5f), 0);
@@ -308,7 +267,6 @@ TEST(Valence, AbsurdInputsDoNotMisbehave) {
     EXPECT_EQ(big.error().explicit_valence, std::numeric_limits<std::int32_t>::max());
     // Hydrogen counts that do not fit the u8 field give none.
     EXPECT_EQ(implicit_hs(c, atom, -1000, true), 0);
-    EXPECT_EQ(implicit_hs(c, atom, std::numeric_limits<std::int32_t>::min(), true), 0);
     EXPECT_EQ(implicit_hs(c, atom, -200, true), 204);
     const MolBuilder ar = build(at(6, {A}), &atom);
     EXPECT_EQ(implicit_hs(ar, atom, -1000, true), 0);
