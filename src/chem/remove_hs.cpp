@@ -122,13 +122,17 @@ std::uint32_t remove_hs(MolBuilder& mol) {
 
     // A hydrogen folded into the implicit count is lost when the valence rules
     // would not give that count back (an aromatic [nH], say): keep it declared.
+    // Where the counts were never computed, the atom's hydrogens before removal
+    // are what the rules gave it then.
+    const bool uncounted = implicit_hs_uncounted(mol);
     for (std::uint32_t a = 0; a < n; ++a) {
         if (folded[a] == 0 || (mol.atoms[a].flags & FIXED_HS)) continue;
         const std::uint32_t na = new_index[a];
         Atom& atom = out.atoms[na];
-        const std::int32_t valence = *explicit_valence(out, na, false, static_cast<float>(atom.num_explicit_hs));
-        const std::uint8_t rules = *implicit_hs(out, na, valence, false);
-        if (rules != atom.num_implicit_hs) {
+        const std::uint8_t had = uncounted ? add_capped(static_cast<std::uint8_t>(lenient_valence_hs(mol, a).implicit_hs),
+                                                        folded[a])
+                                           : atom.num_implicit_hs;
+        if (lenient_valence_hs(out, na).implicit_hs != had) {
             atom.num_implicit_hs = mol.atoms[a].num_implicit_hs;
             atom.num_explicit_hs = add_capped(atom.num_explicit_hs, folded[a]);
         }

@@ -386,6 +386,12 @@ bool is_aromatic_atom(const MolBuilder& mol, std::uint32_t atom) {
     return false;
 }
 
+bool implicit_hs_uncounted(const MolBuilder& mol) {
+    for (const Atom& a : mol.atoms)
+        if ((a.flags & FIXED_HS) == 0 && a.num_implicit_hs != 0) return false;
+    return true;
+}
+
 std::expected<std::int32_t, ValenceError> explicit_valence(const MolBuilder& mol, std::uint32_t atom, bool strict,
                                                            float extra_hs) {
     const Table& table = valence_table();

@@ -29,6 +29,11 @@ struct ValenceError {
 std::string_view kind_text(ValenceErrorKind kind);
 
 bool is_aromatic_atom(const MolBuilder& mol, std::uint32_t atom);
+
+// True when no atom that takes its hydrogens from the valence rules holds an
+// implicit count: the counts were never computed (an unsanitised molecule), and
+// such an atom's hydrogens are whatever the rules give.
+bool implicit_hs_uncounted(const MolBuilder& mol);
 std::expected<std::int32_t, ValenceError> explicit_valence(const MolBuilder& mol, std::uint32_t atom,
                                                            bool strict, float extra_hs);
 std::expected<std::uint8_t, ValenceError> implicit_hs(const MolBuilder& mol, std::uint32_t atom,

@@ -22,6 +22,19 @@ def test_removal_counts_and_renumbers():
     assert [a["total_num_hs"] for a in d] == [3, 1]
 
 
+@pytest.mark.parametrize("smiles, expected", [("[H]CC", "CC"), ("[H]C", "C"), ("[H]O", "O"),
+                                              ("c1ccn([H])c1", "c1cc[nH]c1")])
+def test_removed_hydrogens_come_back_on_reading(smiles, expected):
+    # Unsanitised and sanitised alike: the hydrogen is declared only where the
+    # valence rules would not restore it.
+    for sanitise in (False, True):
+        m = quorix.parse_smiles(smiles)
+        if sanitise:
+            m.sanitize()
+        m.remove_hs()
+        assert m.to_smiles() == expected
+
+
 def test_removal_leaves_other_objects_alone():
     m = quorix.parse_smiles("[H]OC")
     c = m.copy()

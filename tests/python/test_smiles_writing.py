@@ -1,6 +1,4 @@
 """Mol.to_smiles and Mol.to_canonical_smiles as users call them."""
-import random
-
 import pytest
 
 import quorix
@@ -21,15 +19,20 @@ def test_canonical_text_ignores_atom_numbering():
 
 
 def test_canonical_text_of_real_molecules_is_a_fixed_point():
-    rng = random.Random(7)
     lines = [l.split("\t")[0] for l in open(__file__.rsplit("/", 2)[0] + "/data/molecules.smi")]
-    for smiles in rng.sample(lines, 200):
+    fixed = 0
+    for smiles in lines:
         m = quorix.parse_smiles(smiles)
-        m.sanitize()
+        try:
+            m.sanitize()
+        except ValueError:
+            continue
+        fixed += 1
         text = m.to_canonical_smiles()
         again = quorix.parse_smiles(text)
         again.sanitize()
         assert again.to_canonical_smiles() == text, smiles
+    assert fixed > 6900
 
 
 def test_writers_do_not_change_the_molecule():

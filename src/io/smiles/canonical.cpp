@@ -6,6 +6,7 @@
 
 #include "core/error.hpp"
 #include "core/permutation.hpp"
+#include "core/valence.hpp"
 #include "io/canon.hpp"
 #include "io/stereo.hpp"
 
@@ -463,14 +464,125 @@ private:
     }
 };
 
+bool is_tetrahedral_tag(core::ChiralTag tag) { return tag == core::ChiralTag::Cw || tag == core::ChiralTag::Ccw; }
+
+// The search from the refined root in `s.root`, which it uses up.
+SmilesOutput search_from_root(const MolBuilder& m, CanonScratch& s) {
+    // Which marks count depends only on the graph and its directions: once per call.
+    std::vector<std::uint8_t> effective;
+    for (const Bond& b : m.bonds)
+        if (b.direction != core::BondDirection::None) {
+            classes_of(s.root, s.classes);
+            effective = effective_direction_marks(m, s.classes);
+            break;
+        }
+    Search search(m, effective, s);
+    return search.run(s.root);
+}
+
+std::string text_with_tags(const MolBuilder& m, CanonScratch& s) {
+    refined_partition(m, s.root, s.work);
+    return search_from_root(m, s).text;
+}
+
+// Whether the allene centre has an end whose two substituents share a class.
+bool allene_end_tied(const MolBuilder& m, std::uint32_t centre, std::span<const std::uint32_t> classes) {
+    for (core::Neighbor end : m.neighbors(centre)) {
+        std::uint32_t sub[2], bond[2];
+        if (!substituents(m, end.atom, centre, sub, bond) || sub[1] == NONE) continue;
+        if (classes[sub[0]] == classes[sub[1]]) return true;
+    }
+    return false;
+}
+
+enum class MarkVerdict : std::uint8_t { Keep, Drop, Invert };
+
+// The verdict on one mark from the graph alone: Drop when it cannot make a
+// centre, Invert when only comparing the molecule with its mirrored mark can tell.
+MarkVerdict mark_verdict(const MolBuilder& m, std::uint32_t a, std::span<const std::uint8_t> centres,
+                         std::span<const std::uint32_t> classes) {
+    const core::Atom& atom = m.atoms[a];
+    if (is_tetrahedral_tag(atom.chiral_tag)) {
+        if ((at(centres, a) & 1u) == 0) return MarkVerdict::Drop;
+        // Two hydrogens are interchangeable, and fewer than three ligands span no
+        // handedness.
+        const unsigned hs = atom.total_hs();
+        if (hs >= 2 || m.degree[a] + hs < 3) return MarkVerdict::Drop;
+        return tied_neighbour_pair(m, a, classes) ? MarkVerdict::Invert : MarkVerdict::Keep;
+    }
+    if (atom.chiral_tag == core::ChiralTag::Allene) {
+        // Only numbers 1 and 2 give a configuration.
+        if (atom.chiral_permutation != 1 && atom.chiral_permutation != 2) return MarkVerdict::Drop;
+        return allene_end_tied(m, a, classes) ? MarkVerdict::Invert : MarkVerdict::Keep;
+    }
+    return MarkVerdict::Keep;
+}
+
+void invert_mark(core::Atom& atom) {
+    if (atom.chiral_tag == core::ChiralTag::Allene) {
+        atom.chiral_permutation = static_cast<std::uint8_t>(atom.chiral_permutation == 1 ? 2 : 1);
+    } else {
+        atom.chiral_tag = atom.chiral_tag == core::ChiralTag::Cw ? core::ChiralTag::Ccw : core::ChiralTag::Cw;
+    }
+}
+
+// Clears, on `copy`, every @/@@ or allene mark that carries no stereo: one whose
+// mirror image is the same molecule. Marks that fail on the graph alone go first;
+// a mark with tied ligands is compared with its mirror, all such marks of a round
+// against the same molecule, so that the outcome does not depend on atom order.
+// Dropping marks can free others (a centre told apart only by marked branches),
+// so rounds repeat until none is dropped. Returns whether `s.root` holds the
+// refined partition of the molecule as it stands.
+bool drop_stereoless_marks(const MolBuilder& mol, std::optional<MolBuilder>& copy, CanonScratch& s) {
+    bool any_mark = false;
+    for (const core::Atom& a : mol.atoms)
+        any_mark |= is_tetrahedral_tag(a.chiral_tag) || a.chiral_tag == core::ChiralTag::Allene;
+    if (!any_mark) return false;
+    std::vector<std::uint32_t> drops, suspects;
+    for (;;) {
+        const MolBuilder& m = copy ? *copy : mol;
+        refined_partition(m, s.root, s.work);
+        classes_of(s.root, s.classes);
+        const std::vector<std::uint8_t> centres = chiral_centres(m, s.classes);
+        drops.clear();
+        suspects.clear();
+        for (std::uint32_t a = 0; a < m.num_atoms(); ++a) {
+            switch (mark_verdict(m, a, centres, s.classes)) {
+                case MarkVerdict::Keep: break;
+                case MarkVerdict::Drop: drops.push_back(a); break;
+                case MarkVerdict::Invert: suspects.push_back(a); break;
+            }
+        }
+        if (drops.empty() && !suspects.empty()) {
+            const MolBuilder base = m;
+            const std::string text = text_with_tags(base, s);
+            MolBuilder mirrored = base;
+            for (std::uint32_t a : suspects) {
+                invert_mark(mirrored.atoms[a]);
+                if (text_with_tags(mirrored, s) == text) drops.push_back(a);
+                mirrored.atoms[a] = base.atoms[a];
+            }
+            if (drops.empty()) {
+                refined_partition(base, s.root, s.work);
+                return true;
+            }
+        }
+        if (drops.empty()) return true;
+        if (!copy) copy = mol;
+        for (std::uint32_t a : drops) {
+            copy->atoms[a].chiral_tag = core::ChiralTag::Unspecified;
+            copy->atoms[a].chiral_permutation = 0;
+        }
+    }
+}
+
 // Declared hydrogens that the text will not carry: for a molecule whose implicit
 // hydrogens were never computed, reading the text back gives such an atom none, so
 // the ranking must not see them either, or the text would not be its own canonical
 // form.
 void drop_unwritten_hydrogens(const MolBuilder& mol, std::optional<MolBuilder>& copy) {
     const MolBuilder& m = copy ? *copy : mol;
-    for (const core::Atom& a : m.atoms)
-        if ((a.flags & core::FIXED_HS) == 0 && a.num_implicit_hs != 0) return;
+    if (!core::implicit_hs_uncounted(m)) return;
     for (std::uint32_t a = 0; a < m.num_atoms(); ++a) {
         const core::Atom& atom = (copy ? *copy : mol).atoms[a];
         if ((atom.flags & core::FIXED_HS) == 0 && atom.num_explicit_hs == 0) continue;
@@ -501,42 +613,12 @@ SmilesOutput canonical_smiles(const MolBuilder& mol) {
         ~Release() { s.in_use = false; }
     } release{s};
 
-    // The refined root serves the centre test, the effective marks and the search
-    // alike, as long as the molecule they see is the same.
-    bool refined = false;
-
-    // Marks that do not make a centre are left out of the ranking and the text.
     std::optional<MolBuilder> copy;
-    bool any_tag = false;
-    for (const core::Atom& a : mol.atoms)
-        any_tag |= a.chiral_tag == core::ChiralTag::Cw || a.chiral_tag == core::ChiralTag::Ccw;
-    if (any_tag) {
-        refined_partition(mol, s.root, s.work);
-        classes_of(s.root, s.classes);
-        refined = true;
-        const std::vector<std::uint8_t> centres = chiral_centres(mol, s.classes);
-        for (std::uint32_t a = 0; a < n; ++a) {
-            const auto tag = mol.atoms[a].chiral_tag;
-            if ((at(centres, a) & 1u) == 0 && (tag == core::ChiralTag::Cw || tag == core::ChiralTag::Ccw)) {
-                if (!copy) copy = mol;
-                copy->atoms[a].chiral_tag = core::ChiralTag::Unspecified;
-            }
-        }
-    }
+    const bool root_ready = drop_stereoless_marks(mol, copy, s);
     drop_unwritten_hydrogens(mol, copy);
     const MolBuilder& m = copy ? *copy : mol;
-    if (!refined || copy) refined_partition(m, s.root, s.work);
-
-    // Which marks count depends only on the graph and its directions: once per call.
-    std::vector<std::uint8_t> effective;
-    for (const Bond& b : m.bonds)
-        if (b.direction != core::BondDirection::None) {
-            classes_of(s.root, s.classes);
-            effective = effective_direction_marks(m, s.classes);
-            break;
-        }
-    Search search(m, effective, s);
-    return search.run(s.root);
+    if (!root_ready || copy) refined_partition(m, s.root, s.work);
+    return search_from_root(m, s);
 }
 
 std::string to_canonical_smiles(const MolBuilder& mol) { return canonical_smiles(mol).text; }

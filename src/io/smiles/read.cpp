@@ -73,9 +73,12 @@ struct RingBond {
 };
 
 // A ring-closure label written at an atom (opening or closing), in text order.
+// `atoms_before` is the atom count when the label was read: a label written after
+// a branch stands, in the text, after that branch's atoms.
 struct RingMark {
     std::uint32_t atom;
     std::uint32_t serial;
+    std::uint32_t atoms_before;
 };
 
 enum class MarkKind : std::uint8_t { Plain, Th, Al, Polyhedral };
@@ -680,7 +683,7 @@ private:
             openings_.push_back({here, p, previous_, label, NONE, true});
             slot = serial + 1;
             ++open_rings_;
-            marks_.push_back({previous_, serial});
+            marks_.push_back({previous_, serial, mol_.num_atoms()});
             return true;
         }
         const std::uint32_t serial = slot - 1;
@@ -713,7 +716,7 @@ private:
         }
         ring_bonds_.push_back(rb);
         ring_pairs_.added(ring_bonds_);
-        marks_.push_back({c, serial});
+        marks_.push_back({c, serial, mol_.num_atoms()});
         opening.open = false;
         --open_rings_;
         slot = 0;
@@ -753,24 +756,24 @@ private:
 
     // The atom's bonds in the order the text names them: the chain bond to the
     // atom it follows, its ring closures as written, then the chain bonds to
-    // later atoms. Returns the hydrogen slot.
+    // later atoms. A closure written after a branch follows that branch, so that
+    // the text's own order decides the configuration. Returns the hydrogen slot:
+    // just after the atom itself.
     std::size_t written_order(std::uint32_t atom, std::vector<std::uint32_t>& out) const {
         out.clear();
         std::size_t slot = 0;
-        bool rings_placed = false;
+        bool slot_found = false;
+        const std::span<const RingMark> rings = ring_list(atom);
+        std::size_t next_ring = 0;
         for (core::Neighbor nb : mol_.neighbors(atom)) {
             if (nb.bond >= num_chain_bonds_) break;  // ring bonds follow chain bonds
-            if (!rings_placed && nb.atom > atom) {
-                slot = out.size();
-                for (const RingMark& m : ring_list(atom)) out.push_back(openings_[m.serial].bond);
-                rings_placed = true;
-            }
+            if (!slot_found && nb.atom > atom) slot = out.size(), slot_found = true;
+            while (next_ring < rings.size() && rings[next_ring].atoms_before <= nb.atom)
+                out.push_back(openings_[rings[next_ring++].serial].bond);
             out.push_back(nb.bond);
         }
-        if (!rings_placed) {
-            slot = out.size();
-            for (const RingMark& m : ring_list(atom)) out.push_back(openings_[m.serial].bond);
-        }
+        if (!slot_found) slot = out.size();
+        for (; next_ring < rings.size(); ++next_ring) out.push_back(openings_[rings[next_ring].serial].bond);
         return slot;
     }
 

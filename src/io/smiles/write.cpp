@@ -674,30 +674,15 @@ bool needs_brackets(const MolBuilder& mol, std::uint32_t atom, SmilesMode mode) 
     if (!declared) return false;
 
     // A declared count is dropped only when the default valence rule gives it back.
+    // The valence is taken as the reader will take it, aromatic correction
+    // included, so that a bracketed and a plain aromatic atom write alike.
     const core::ElementInfo& info = core::element_at(a.atomic_num);
     if (info.valences.empty() || info.valences[0] == -1) return true;
-    float sum = 0.0f;
-    for (core::Neighbor nb : mol.neighbors(atom)) {
-        const Bond& b = mol.bonds[nb.bond];
-        switch (b.order) {
-            case BondOrder::Unspecified: break;
-            case BondOrder::Single: sum += 1.0f; break;
-            case BondOrder::Double: sum += 2.0f; break;
-            case BondOrder::Triple: sum += 3.0f; break;
-            case BondOrder::Quadruple: sum += 4.0f; break;
-            case BondOrder::Aromatic: sum += 1.5f; break;
-            case BondOrder::Dative: sum += b.end == atom ? 1.0f : 0.0f; break;
-        }
-    }
-    const double rounded = std::round(double(sum) + 0.1);
-    if (rounded > 127.0 || rounded < -128.0) return true;
-    const int valence = int(rounded);
-    bool fits = false;
-    for (std::int8_t v : info.valences) fits |= v >= valence;
-    if (!fits) return true;
-
     auto ev = core::explicit_valence(mol, atom, false, 0.0f);
-    if (!ev) return true;
+    if (!ev || *ev > 127 || *ev < -128) return true;
+    bool fits = false;
+    for (std::int8_t v : info.valences) fits |= v >= *ev;
+    if (!fits) return true;
     auto ih = core::implicit_hs(mol, atom, *ev, false);
     if (!ih) return true;
     return a.total_hs() != *ih;

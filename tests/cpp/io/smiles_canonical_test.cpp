@@ -149,7 +149,52 @@ INSTANTIATE_TEST_SUITE_P(
         Case{{"OCC", "CCO", "C(O)C"}, "CCO"}, Case{{"[CH4]", "C"}, "C"}, Case{{"[Cl-].[Na+]"}, "[Na+].[Cl-]"},
         // A mark that makes no centre is left out.
         Case{{"C[C@H](C)O", "OC(C)C"}, "CC(C)O"}, Case{{"F\\C=C\\F", "C(/F)=C\\F"}, "C(=C/F)\\F"},
-        Case{{"F/C=C\\F", "C(\\F)=C\\F"}, "C(=C/F)/F"}));
+        Case{{"F/C=C\\F", "C(\\F)=C\\F"}, "C(=C/F)/F"},
+        // An aromatic atom whose hydrogens follow from the rules loses its brackets.
+        Case{{"c1cc[o]c1", "c1ccoc1"}, "c1ccco1"}, Case{{"c1cc[s]c1", "c1ccsc1"}, "c1cccs1"},
+        Case{{"c1cc[n]cc1", "c1ccncc1"}, "c1ccccn1"}, Case{{"c1cc[nH]c1"}, "c1ccc[nH]1"},
+        // Marks whose mirror image is the same molecule carry no stereo.
+        Case{{"C[C@H2]O", "C[C@@H2]O", "CCO"}, "CCO"}, Case{{"[C@H4]", "C"}, "C"}, Case{{"[C@]", "[C]"}, "[C]"},
+        Case{{"CC(C)=[C@]=C(C)C", "CC(C)=[C@@]=C(C)C"}, "CC(C)=C=C(C)C"},
+        Case{{"CC(C)=C=[C@]=C=C(C)C", "CC(C)=C=C=C=C(C)C"}, "CC(C)=C=C=C=C(C)C"},
+        Case{{"F[C@]([C@@H](C)C)([C@@H](C)C)Cl", "F[C@@]([C@@H](C)C)([C@H](C)C)Cl"}, "CC(C)C(C(C)C)(F)Cl"},
+        Case{{"F[C@]1([H])CCC1"}, "[H]C1(CCC1)F"},
+        // The middle centre between two like-handed ends has two equal ligands.
+        Case{{"C[C@H](O)[C@@H](C)[C@H](C)O", "C[C@H](O)[C@H](C)[C@H](C)O", "C[C@H](O)C(C)[C@H](C)O"},
+             "C[C@@H](C(C)[C@H](C)O)O"}));
+
+// Pairs that must give one text, and the pair's mirror that must not.
+TEST(CanonicalSmiles, StereoThatMustSurvive) {
+    // Ring cis/trans: each centre has two ring neighbours of one class.
+    EXPECT_NE(canonical("C[C@H]1CC[C@@H](C)CC1"), canonical("C[C@H]1CC[C@H](C)CC1"));
+    EXPECT_NE(canonical("C[C@H]1CC[C@@H](C)CC1").find('@'), std::string::npos);
+    // Pseudo-asymmetric middle centre between unlike ends.
+    EXPECT_NE(canonical("C[C@H](O)[C@H](C)[C@@H](C)O"), canonical("C[C@H](O)[C@@H](C)[C@@H](C)O"));
+    EXPECT_NE(canonical("C[C@H](O)[C@H](C)[C@@H](C)O"), canonical("C[C@H](O)C(C)[C@@H](C)O"));
+}
+
+// A ring-closure digit written after a branch stands after that branch in the
+// neighbour order; right after the atom it stands at the atom's own place.
+TEST(CanonicalSmiles, RingClosureAfterBranchFollowsTextOrder) {
+    const std::pair<const char*, const char*> same[] = {
+        {"F[C@](Cl)1Br.I1", "F[C@](Cl)(I)Br"},
+        {"F[C@]1(Cl)Br.I1", "F[C@](I)(Cl)Br"},
+        {"[C@H](F)1Cl.Br1", "[C@H](F)(Br)Cl"},
+        {"Cl[C@](F)1CCN1", "Cl[C@](F)(N1)CC1"},
+        {"F[Pt@SP1](Cl)1Br.I1", "F[Pt@SP1](Cl)(I)Br"},
+        // Two real records (rtecs:14605-22-2, rtecs:3385-03-3) and the same written
+        // with every digit right after its atom.
+        {"O=S(O)(CCNC(CC[C@@H](C)[C@H]3CC[C@@]4([H])[C@]2([H])[C@@H](O)CC1C[C@H](O)CC[C@@](C)1[C@]([H])2CC[C@]34C)=O)=O",
+         "O=S(O)(CCNC(CC[C@@H](C)[C@H]3CC[C@@]4([H])[C@]2([H])[C@@H](O)CC1C[C@H](O)CC[C@]1(C)[C@@]2([H])CC[C@]34C)=O)=O"},
+        {"O=C1\\C=C2/C(C3C(C[C@H](F)2)C4C(CC3O)([C@]5(C(=O)CO)OC(O[C@H](C4)5)(C)C)C)(\\C=C/1)C",
+         "O=C1\\C=C2/C(C3C(C[C@@H]2F)C4C(CC3O)([C@]5(C(=O)CO)OC(O[C@@H]5C4)(C)C)C)(\\C=C/1)C"},
+    };
+    for (auto [digit_after_branch, plain] : same) {
+        EXPECT_EQ(canonical(digit_after_branch), canonical(plain)) << digit_after_branch;
+        EXPECT_NE(canonical(digit_after_branch).find('@'), std::string::npos) << digit_after_branch;
+    }
+    EXPECT_NE(canonical("F[C@](Cl)1Br.I1"), canonical("F[C@@](Cl)(I)Br"));
+}
 
 TEST(CanonicalSmiles, ChiralCentresAndMirrorImagesDiffer) {
     const std::string l = canonical("N[C@@H](C)C(=O)O");
