@@ -264,43 +264,74 @@ std::vector<std::vector<std::uint32_t>> ring_systems(const MolBuilder& mol) {
     return systems;
 }
 
+void RingSearchScratch::fit(std::uint32_t num_atoms) {
+    if (dist.size() < num_atoms) dist.resize(num_atoms, NONE);
+    if (position.size() < num_atoms) position.resize(num_atoms, NONE);
+}
+
 std::uint32_t smallest_ring_size(const CsrAdjacency& t, std::uint32_t s, std::span<const std::uint8_t> mask,
-                                 std::uint32_t limit, std::vector<std::uint32_t>& dist,
-                                 std::vector<std::uint32_t>& queue) {
-    if (s >= t.num_atoms || dist.size() < t.num_atoms || mask.size() < t.num_bonds)
+                                 std::uint32_t limit, RingSearchScratch& scratch) {
+    std::vector<std::uint32_t>& dist = scratch.dist;
+    std::vector<std::uint32_t>& position = scratch.position;
+    std::vector<std::uint32_t>& queue = scratch.queue;
+    if (s >= t.num_atoms || dist.size() < t.num_atoms || position.size() < t.num_atoms || mask.size() < t.num_bonds)
         internal_error("最小环搜索的参数与分子不符");
     const std::span<const CsrEntry> row = t.row(s);
+    // Each search from a neighbour looks for the neighbours listed after it. It
+    // reaches atoms in order of distance, so the first such neighbour it meets
+    // closes its smallest ring and the search stops there: a centre with
+    // thousands of ring neighbours costs no more than the rings it closes.
+    std::uint32_t last = NONE;
+    for (std::size_t j = 0; j < row.size(); ++j) {
+        if (mask[row[j].bond] != 1) continue;
+        position[row[j].neighbor] = static_cast<std::uint32_t>(j);
+        last = static_cast<std::uint32_t>(j);
+    }
     std::uint32_t best = NONE;
     for (std::size_t i = 0; i < row.size(); ++i) {
         if (mask[row[i].bond] != 1) continue;
+        if (i == last) break;  // no neighbour after it
         const std::uint32_t x = row[i].neighbor;
         queue.clear();
         dist[x] = 0;
         queue.push_back(x);
-        for (std::size_t head = 0; head < queue.size(); ++head) {
+        if (position[x] != NONE && position[x] > i) best = std::min<std::uint32_t>(best, 2);  // a second bond
+        bool closed = best == 2;
+        for (std::size_t head = 0; head < queue.size() && !closed; ++head) {
             const std::uint32_t u = queue[head];
             if (dist[u] + 2 >= limit || (best != NONE && dist[u] + 2 >= best)) continue;
             for (const CsrEntry& e : t.row(u)) {
-                if (mask[e.bond] != 1 || e.neighbor == s || dist[e.neighbor] != NONE) continue;
-                dist[e.neighbor] = dist[u] + 1;
-                queue.push_back(e.neighbor);
+                const std::uint32_t w = e.neighbor;
+                if (mask[e.bond] != 1 || w == s || dist[w] != NONE) continue;
+                dist[w] = dist[u] + 1;
+                queue.push_back(w);
+                if (position[w] != NONE && position[w] > i) {
+                    best = std::min(best, dist[w] + 2);
+                    closed = true;
+                    break;
+                }
             }
-        }
-        for (std::size_t j = i + 1; j < row.size(); ++j) {
-            if (mask[row[j].bond] != 1) continue;
-            const std::uint32_t d = dist[row[j].neighbor];
-            if (d != NONE) best = std::min(best, d + 2);
         }
         for (std::uint32_t q : queue) dist[q] = NONE;
     }
+    for (const CsrEntry& e : row) position[e.neighbor] = NONE;
     return best != NONE && best <= limit ? best : 0;
 }
 
 RingMembership ring_membership(MolBuilder& mol) {
+    RingMembership m = ring_membership_of(mol);
+    for (std::uint32_t a = 0; a < mol.num_atoms(); ++a)
+        mol.atoms[a].flags = (mol.atoms[a].flags & ~core::IN_RING) | (m.atom_in_ring[a] ? core::IN_RING : 0u);
+    for (std::uint32_t b = 0; b < mol.num_bonds(); ++b)
+        mol.bonds[b].flags = (mol.bonds[b].flags & ~core::IN_RING) | (m.bond_in_ring[b] ? core::IN_RING : 0u);
+    return m;
+}
+
+RingMembership ring_membership_of(const MolBuilder& mol) {
     // The table serves both the blocks and the smallest-ring searches.
     thread_local CsrAdjacency table;
     thread_local FlatLists blocks;
-    thread_local std::vector<std::uint32_t> dist, queue;
+    thread_local RingSearchScratch search;
     table.num_atoms = mol.num_atoms();
     table.num_bonds = mol.num_bonds();
     table.offsets.resize(std::size_t(table.num_atoms) + 1);
@@ -325,17 +356,13 @@ RingMembership ring_membership(MolBuilder& mol) {
         at(m.atom_in_ring, mol.bonds[b].begin) = 1;
         at(m.atom_in_ring, mol.bonds[b].end) = 1;
     }
-    dist.assign(n, NONE);
+    search.fit(n);
     for (std::uint32_t a = 0; a < n; ++a) {
         if (m.atom_in_ring[a] == 0) continue;
-        std::uint32_t r = smallest_ring_size(table, a, m.bond_in_ring, 20, dist, queue);
-        if (r == 0) r = smallest_ring_size(table, a, m.bond_in_ring, 255, dist, queue);
+        std::uint32_t r = smallest_ring_size(table, a, m.bond_in_ring, 20, search);
+        if (r == 0) r = smallest_ring_size(table, a, m.bond_in_ring, 255, search);
         m.smallest_ring[a] = static_cast<std::uint8_t>(r);
     }
-    for (std::uint32_t a = 0; a < n; ++a)
-        mol.atoms[a].flags = (mol.atoms[a].flags & ~core::IN_RING) | (m.atom_in_ring[a] ? core::IN_RING : 0u);
-    for (std::uint32_t b = 0; b < mol.num_bonds(); ++b)
-        mol.bonds[b].flags = (mol.bonds[b].flags & ~core::IN_RING) | (m.bond_in_ring[b] ? core::IN_RING : 0u);
     return m;
 }
 

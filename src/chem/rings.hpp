@@ -102,12 +102,22 @@ std::vector<std::vector<std::uint32_t>> ring_systems(const core::MolBuilder& mol
 
 // Computes membership and rewrites the IN_RING bit of every atom and bond.
 RingMembership ring_membership(core::MolBuilder& mol);
+// The same facts without touching the molecule's flags.
+RingMembership ring_membership_of(const core::MolBuilder& mol);
+
+// Scratch of smallest_ring_size, reused across atoms. Between calls every entry
+// of `dist` and `position` is 0xFFFFFFFF; `fit` sizes a fresh one.
+struct RingSearchScratch {
+    std::vector<std::uint32_t> dist;      // per atom
+    std::vector<std::uint32_t> position;  // per atom: last place in the centre's row
+    std::vector<std::uint32_t> queue;
+    void fit(std::uint32_t num_atoms);
+};
 
 // Size in atoms of the smallest ring through `atom` over bonds whose mask byte
-// is 1, or 0 when none has at most `limit` atoms. `dist` must hold one entry per
-// atom, all 0xFFFFFFFF, and is left that way; `queue` is scratch.
+// is 1, or 0 when none has at most `limit` atoms.
 std::uint32_t smallest_ring_size(const CsrAdjacency& table, std::uint32_t atom,
                                  std::span<const std::uint8_t> ring_bond_mask, std::uint32_t limit,
-                                 std::vector<std::uint32_t>& dist, std::vector<std::uint32_t>& queue);
+                                 RingSearchScratch& scratch);
 
 }  // namespace quorix::chem

@@ -6,7 +6,6 @@
 #include <queue>
 #include <tuple>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "core/error.hpp"
 #include "core/permutation.hpp"
@@ -116,24 +115,59 @@ struct GroupSlot {
     std::vector<std::uint8_t> memo;
 };
 
-struct VectorHash {
-    std::size_t operator()(const std::vector<std::uint32_t>& v) const noexcept {
+// The atom sets of the matches kept so far: each set stored once, as its sorted
+// atoms end to end, and found through an open-addressing table of set numbers.
+// One call holds a few growing arrays, not one allocation per match.
+class SeenSets {
+public:
+    explicit SeenSets(std::uint32_t set_size) : size_(set_size) {}
+
+    // Inserts the sorted set; false when it was already there.
+    bool insert(std::span<const std::uint32_t> key) {
+        if ((count_ + 1) * 2 > slots_.size()) grow();
+        const std::uint64_t h = hash(key);
+        for (std::size_t i = h & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+            const std::uint32_t slot = slots_[i];
+            if (slot == NONE) {
+                slots_[i] = count_++;
+                keys_.insert(keys_.end(), key.begin(), key.end());
+                return true;
+            }
+            if (std::equal(key.begin(), key.end(), keys_.begin() + std::ptrdiff_t(slot) * size_)) return false;
+        }
+    }
+
+private:
+    std::uint32_t size_;
+    std::uint32_t count_ = 0;
+    std::vector<std::uint32_t> keys_;
+    std::vector<std::uint32_t> slots_;
+
+    static std::uint64_t hash(std::span<const std::uint32_t> key) {
         std::uint64_t h = 1469598103934665603ull;
-        for (std::uint32_t x : v) {
+        for (std::uint32_t x : key) {
             h ^= x;
             h *= 1099511628211ull;
         }
-        return static_cast<std::size_t>(h ^ (h >> 29));
+        return h ^ (h >> 29);
+    }
+    void grow() {
+        slots_.assign(std::max<std::size_t>(16, slots_.size() * 2), NONE);
+        for (std::uint32_t k = 0; k < count_; ++k) {
+            const std::span<const std::uint32_t> key(keys_.data() + std::size_t(k) * size_, size_);
+            std::size_t i = hash(key) & (slots_.size() - 1);
+            while (slots_[i] != NONE) i = (i + 1) & (slots_.size() - 1);
+            slots_[i] = k;
+        }
     }
 };
-using SeenSet = std::unordered_set<std::vector<std::uint32_t>, VectorHash>;
 
 // Where complete matches go: the result list (top level) or just a count.
 struct Sink {
     std::vector<Match>* out = nullptr;
     std::uint64_t count = 0;
     std::uint64_t limit = 0;  // 0 = none
-    SeenSet* seen = nullptr;
+    SeenSets* seen = nullptr;
 
     bool full() const { return limit > 0 && count >= limit; }
 };
@@ -141,9 +175,11 @@ struct Sink {
 struct Context {
     const MolBuilder& mol;
     const QueryProps& props;
-    // Nested group searches each take the next workspace; pointers keep every
-    // workspace and slot in place while the vectors grow.
-    std::vector<std::unique_ptr<Workspace>> workspaces;
+    // The top-level search works in `top`; nested group searches each take the
+    // next workspace, and pointers keep every workspace and slot in place while
+    // the vectors grow.
+    Workspace top;
+    std::vector<std::unique_ptr<Workspace>> nested;
     std::uint32_t level = 0;
     // Keyed by the group's sub-query object: two equal texts are two groups.
     std::unordered_map<const Query*, std::uint32_t> slot_of;
@@ -154,8 +190,9 @@ struct Context {
     Context(const MolBuilder& m, const QueryProps& p) : mol(m), props(p) {}
 
     Workspace& workspace(std::uint32_t lvl) {
-        while (workspaces.size() <= lvl) workspaces.push_back(std::make_unique<Workspace>());
-        return *workspaces[lvl];
+        if (lvl == 0) return top;
+        while (nested.size() < lvl) nested.push_back(std::make_unique<Workspace>());
+        return *nested[lvl - 1];
     }
 };
 
@@ -251,8 +288,7 @@ void complete(Context& ctx, const Plan& plan, const Workspace& ws, const MatchOp
         auto& key = ctx.sorted_key;
         key.assign(ws.mapping.begin(), ws.mapping.end());
         std::sort(key.begin(), key.end());
-        if (sink.seen->contains(key)) return;
-        sink.seen->insert(key);
+        if (!sink.seen->insert(key)) return;
     }
     if (sink.out) sink.out->push_back(ws.mapping);
     ++sink.count;
@@ -391,7 +427,11 @@ bool recursive_smarts_memo(Context& ctx, const Query& sub, std::uint32_t atom) {
 
 std::vector<std::uint64_t> estimate_candidates(std::span<const AtomExpr> atom_exprs, std::span<const AtomProps> atoms) {
     std::array<std::uint64_t, 256> hist{};
-    for (const AtomProps& a : atoms) ++hist[a.atomic_num];
+    // The elements present, so that each query atom tests a handful, not 256.
+    std::array<std::uint8_t, 256> present;
+    std::size_t num_present = 0;
+    for (const AtomProps& a : atoms)
+        if (hist[a.atomic_num]++ == 0) present[num_present++] = a.atomic_num;
     std::vector<std::uint64_t> est(atom_exprs.size(), 0);
     for (std::size_t i = 0; i < atom_exprs.size(); ++i) {
         const io::ElementSet set = atom_exprs[i].possible_elements();
@@ -399,8 +439,8 @@ std::vector<std::uint64_t> estimate_candidates(std::span<const AtomExpr> atom_ex
             est[i] = atoms.size();
             continue;
         }
-        for (std::size_t e = 0; e < 256; ++e)
-            if (set.members.test(e)) est[i] += hist[e];
+        for (std::size_t k = 0; k < num_present; ++k)
+            if (set.members.test(present[k])) est[i] += hist[present[k]];
     }
     return est;
 }
@@ -504,7 +544,7 @@ MatchResult find_matches_counted(const Query& query, const MolBuilder& mol, cons
     Workspace& ws = ctx.workspace(0);
     ws.prepare(mol.num_atoms(), plan.n);
 
-    SeenSet seen;
+    SeenSets seen(plan.n);
     Sink sink;
     sink.out = &result.matches;
     sink.limit = options.max_matches;

@@ -27,7 +27,8 @@ struct MatchResult {
     std::uint64_t steps = 0;     // candidate atoms tried, recursive groups included
 };
 
-// `props` must be compute_query_props(mol) of the molecule in its current state.
+// `props` must be compute_query_props of the molecule in its current state, with
+// at least query_needs(query).
 MatchResult find_matches_counted(const io::Query& query, const core::MolBuilder& mol, const QueryProps& props,
                                  const MatchOptions& options);
 std::vector<Match> find_matches(const io::Query& query, const core::MolBuilder& mol, const QueryProps& props,

@@ -24,7 +24,7 @@ Result match(const io::Query& q, const Arguments& args) {
     QX_TRY(const std::uint64_t max_matches, args.extract_or(2, extract_u64, std::uint64_t{0}));
     QX_TRY(const bool use_chirality, args.extract_or(3, extract_flag, true));
     // Recomputed on every call: the molecule may have changed in place since.
-    const match::QueryProps props = match::compute_query_props(*mol);
+    const match::QueryProps props = match::compute_query_props(*mol, match::query_needs(q));
     const std::vector<match::Match> found =
         match::find_matches(q, *mol, props, match::MatchOptions{max_matches, uniquify, use_chirality});
     return list_from(found, [](const match::Match& m) { return indices_to_list(m); });

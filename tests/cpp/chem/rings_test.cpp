@@ -90,13 +90,15 @@ TEST(SmallestRingSize, LimitAndScratchContract) {
     core::MolBuilder m = skeleton(9, cycle_edges(0, 9));
     Bytes mask = ring_perception_mask(m);
     CsrAdjacency t = csr_adjacency(m, mask);
-    U32s dist(9, core::NONE), queue;
-    EXPECT_EQ(smallest_ring_size(t, 4, mask, 20, dist, queue), 9u);
-    EXPECT_EQ(smallest_ring_size(t, 4, mask, 9, dist, queue), 9u);
-    EXPECT_EQ(smallest_ring_size(t, 4, mask, 8, dist, queue), 0u);
-    EXPECT_EQ(dist, U32s(9, core::NONE)) << "scratch must be left all-ones";
+    RingSearchScratch scratch;
+    scratch.fit(9);
+    EXPECT_EQ(smallest_ring_size(t, 4, mask, 20, scratch), 9u);
+    EXPECT_EQ(smallest_ring_size(t, 4, mask, 9, scratch), 9u);
+    EXPECT_EQ(smallest_ring_size(t, 4, mask, 8, scratch), 0u);
+    EXPECT_EQ(scratch.dist, U32s(9, core::NONE)) << "scratch must be left all-ones";
+    EXPECT_EQ(scratch.position, U32s(9, core::NONE)) << "scratch must be left all-ones";
     mask[3] = 0;  // cut the ring
-    EXPECT_EQ(smallest_ring_size(t, 4, mask, 20, dist, queue), 0u);
+    EXPECT_EQ(smallest_ring_size(t, 4, mask, 20, scratch), 0u);
 }
 
 struct SystemsCase {
