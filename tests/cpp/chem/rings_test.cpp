@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -163,6 +164,63 @@ TEST(RingsLarge, ChainMacrocycleAndLadder) {
     auto sys = ring_systems(lad);
     ASSERT_EQ(sys.size(), 1u);
     EXPECT_EQ(sys[0].size(), 4002u);
+}
+
+}  // namespace
+
+namespace {
+
+// The smallest ring through each atom by plain breadth-first searches, without
+// any pruning: the shortest path between two of its ring neighbours that avoids
+// the atom, plus two.
+Bytes reference_smallest_rings(const core::MolBuilder& m, const RingMembership& r) {
+    const std::uint32_t n = m.num_atoms();
+    Bytes out(n, 0);
+    for (std::uint32_t s = 0; s < n; ++s) {
+        std::vector<std::uint32_t> ends;  // ring neighbours, a neighbour twice per bond
+        for (core::Neighbor nb : m.neighbors(s))
+            if (r.bond_in_ring[nb.bond]) ends.push_back(nb.atom);
+        std::uint32_t best = core::NONE;
+        for (std::size_t i = 0; i < ends.size(); ++i) {
+            U32s dist(n, core::NONE), queue{ends[i]};
+            dist[ends[i]] = 0;
+            for (std::size_t h = 0; h < queue.size(); ++h)
+                for (core::Neighbor nb : m.neighbors(queue[h]))
+                    if (r.bond_in_ring[nb.bond] && nb.atom != s && dist[nb.atom] == core::NONE) {
+                        dist[nb.atom] = dist[queue[h]] + 1;
+                        queue.push_back(nb.atom);
+                    }
+            for (std::size_t j = i + 1; j < ends.size(); ++j)
+                if (dist[ends[j]] != core::NONE) best = std::min(best, dist[ends[j]] + 2);
+        }
+        out[s] = best <= 255 ? static_cast<std::uint8_t>(best) : 0;
+    }
+    return out;
+}
+
+TEST(SmallestRingSize, AgreesWithUnprunedSearchesOnRandomGraphs) {
+    std::mt19937 rng(5);
+    for (int round = 0; round < 300; ++round) {
+        const std::uint32_t n = 3 + rng() % 30;
+        Edges edges;
+        const std::uint32_t m = n + rng() % (2 * n);
+        for (std::uint32_t k = 0; k < m; ++k) {
+            const std::uint32_t a = rng() % n, b = rng() % n;
+            if (a != b) edges.push_back({a, b});
+        }
+        core::MolBuilder g = skeleton(n, edges);
+        if (round % 3 == 0 && g.num_bonds() > 0) g.bonds[rng() % g.num_bonds()].order = core::BondOrder::Dative;
+        const RingMembership r = ring_membership_of(g);
+        EXPECT_EQ(r.smallest_ring, reference_smallest_rings(g, r)) << "round " << round;
+    }
+    // A centre with thousands of ring neighbours: a fan of triangles.
+    Edges fan;
+    for (std::uint32_t k = 1; k <= 3000; ++k) {
+        fan.push_back({0, k});
+        if (k > 1) fan.push_back({k - 1, k});
+    }
+    const core::MolBuilder g = skeleton(3001, fan);
+    EXPECT_EQ(ring_membership_of(g).smallest_ring, Bytes(3001, 3));
 }
 
 }  // namespace
