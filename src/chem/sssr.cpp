@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <iterator>
-#include <set>
 
 #include "core/error.hpp"
 
@@ -391,16 +390,6 @@ struct Candidate {
     std::vector<std::uint32_t> edge_set;  // ascending local edges: the GF(2) vector
 };
 
-// Orders candidate indices by their atom sets; transparent so a fresh key can be
-// looked up without building a candidate first.
-struct KeyLess {
-    using is_transparent = void;
-    const std::vector<Candidate>* cands;
-    bool operator()(std::uint32_t x, std::uint32_t y) const { return (*cands)[x].key < (*cands)[y].key; }
-    bool operator()(std::uint32_t x, const std::vector<std::uint32_t>& k) const { return (*cands)[x].key < k; }
-    bool operator()(const std::vector<std::uint32_t>& k, std::uint32_t y) const { return k < (*cands)[y].key; }
-};
-
 // Sparse GF(2) elimination: vectors are ascending edge lists, the basis is keyed
 // by each vector's highest edge.
 class Basis {
@@ -428,20 +417,89 @@ private:
     std::vector<std::uint32_t> scratch_;
 };
 
+// The candidates kept in one attempt, found again by their atom sets. A set is
+// looked up by an order-free hash of its atoms and confirmed atom by atom, so a
+// cycle met again from another root costs one walk of its paths, not a sort.
+class CandidateSets {
+public:
+    explicit CandidateSets(std::uint32_t num_atoms) : stamp_(num_atoms, 0) {}
+
+    static std::uint64_t atom_hash(std::uint32_t a) {
+        std::uint64_t z = a + 0x9E3779B97F4A7C15ull;
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+
+    // Whether a kept candidate has exactly the atoms of the two paths (the root
+    // ends the first; the second stops short of it).
+    bool contains(const std::vector<Candidate>& cands, std::uint64_t hash, std::span<const std::uint32_t> path_a,
+                  std::span<const std::uint32_t> path_b) {
+        if (slots_.empty()) return false;
+        const std::size_t size = path_a.size() + path_b.size();
+        for (std::size_t i = hash & (slots_.size() - 1); slots_[i].index != NONE; i = (i + 1) & (slots_.size() - 1)) {
+            if (slots_[i].hash != hash || cands[slots_[i].index].key.size() != size) continue;
+            if (++round_ == 0) {
+                std::fill(stamp_.begin(), stamp_.end(), 0);
+                round_ = 1;
+            }
+            for (std::uint32_t x : cands[slots_[i].index].key) stamp_[x] = round_;
+            bool same = true;
+            for (std::uint32_t x : path_a) same = same && stamp_[x] == round_;
+            for (std::uint32_t x : path_b) same = same && stamp_[x] == round_;
+            if (same) return true;
+        }
+        return false;
+    }
+
+    void insert(std::uint64_t hash, std::uint32_t index) {
+        if ((count_ + 1) * 2 > slots_.size()) {
+            std::vector<Slot> old = std::move(slots_);
+            slots_.assign(std::max<std::size_t>(64, old.size() * 2), Slot{});
+            for (const Slot& x : old)
+                if (x.index != NONE) place(x);
+        }
+        place({hash, index});
+        ++count_;
+    }
+
+private:
+    struct Slot {
+        std::uint64_t hash = 0;
+        std::uint32_t index = NONE;
+    };
+    std::vector<Slot> slots_;
+    std::size_t count_ = 0;
+    std::vector<std::uint32_t> stamp_;
+    std::uint32_t round_ = 0;
+
+    void place(const Slot& x) {
+        std::size_t i = x.hash & (slots_.size() - 1);
+        while (slots_[i].index != NONE) i = (i + 1) & (slots_.size() - 1);
+        slots_[i] = x;
+    }
+};
+
+// Attempts with a growing size limit. An attempt with a larger limit meets every
+// smaller candidate again, from the same roots and edges in the same order, and
+// so repeats the smaller attempt's rings and basis exactly: each attempt keeps
+// what the last one built and adds only the sizes above the last limit.
 void general_system_rings(const LocalGraph& g, std::span<const std::uint32_t> system, RingList& out) {
     const std::uint32_t n = g.num_atoms();
     const std::uint32_t m = g.num_edges();
     const std::uint64_t cyclomatic = std::uint64_t(m) + 1 >= n ? std::uint64_t(m) + 1 - n : 0;
-    const std::uint32_t rings_before = out.size();
     std::vector<std::uint32_t> dist(n, NONE), parent(n, NONE), parent_edge(n, NONE), branch(n, NONE);
     std::vector<std::uint8_t> taken(m, 0), on_path(n, 0);
-    std::vector<std::uint32_t> queue, touched_edges, path_a, path_b, key;
+    std::vector<std::uint32_t> queue, touched_edges, path_a, path_b;
+    Basis basis(m);
+    std::uint64_t rank = 0;
+    std::uint64_t settled = 2;  // sizes up to this were handled by earlier attempts
 
     for (std::uint64_t limit = 8;; limit *= 2) {
         const std::uint32_t lp = static_cast<std::uint32_t>(std::min<std::uint64_t>(limit, n));
         const std::uint32_t depth = lp - lp / 2;
         std::vector<Candidate> cands;
-        std::set<std::uint32_t, KeyLess> seen(KeyLess{&cands});
+        CandidateSets seen(n);
 
         for (std::uint32_t r = 0; r < n; ++r) {
             queue.clear();
@@ -471,32 +529,32 @@ void general_system_rings(const LocalGraph& g, std::span<const std::uint32_t> sy
                     const std::uint32_t da = dist[a], db = dist[b];
                     if (da == NONE || db == NONE) continue;
                     const std::uint64_t size = std::uint64_t(da) + db + 1;
-                    if (size < 3 || size > lp || (da > db ? da - db : db - da) > 1) continue;
+                    if (size < 3 || size <= settled || size > lp || (da > db ? da - db : db - da) > 1) continue;
                     if (branch[a] == branch[b]) continue;
                     path_a.clear();
                     path_b.clear();
-                    for (std::uint32_t x = a; x != NONE; x = parent[x]) path_a.push_back(x);
-                    for (std::uint32_t x = b; x != NONE; x = parent[x]) path_b.push_back(x);
+                    std::uint64_t hash = 0;
+                    for (std::uint32_t x = a; x != NONE; x = parent[x]) path_a.push_back(x), hash += CandidateSets::atom_hash(x);
+                    for (std::uint32_t x = b; x != r; x = parent[x]) path_b.push_back(x), hash += CandidateSets::atom_hash(x);
                     for (std::uint32_t x : path_a) on_path[x] = 1;
                     bool shared = false;
-                    for (std::uint32_t x : path_b) shared |= x != r && on_path[x];
+                    for (std::uint32_t x : path_b) shared |= on_path[x] != 0;
                     for (std::uint32_t x : path_a) on_path[x] = 0;
                     if (shared) continue;
-                    key.assign(path_a.begin(), path_a.end());
-                    key.insert(key.end(), path_b.begin(), path_b.end() - 1);
-                    std::sort(key.begin(), key.end());
-                    if (seen.find(key) != seen.end()) continue;
+                    // path_b stops short of the root, which path_a holds.
+                    if (seen.contains(cands, hash, path_a, path_b)) continue;
                     Candidate c;
                     c.atoms.assign(path_a.begin(), path_a.end());
-                    c.atoms.insert(c.atoms.end(), path_b.rbegin() + 1, path_b.rend());
+                    c.atoms.insert(c.atoms.end(), path_b.rbegin(), path_b.rend());
                     for (std::size_t i = 0; i + 1 < path_a.size(); ++i) c.edges.push_back(parent_edge[path_a[i]]);
-                    for (std::size_t i = path_b.size() - 1; i-- > 0;) c.edges.push_back(parent_edge[path_b[i]]);
+                    for (std::size_t i = path_b.size(); i-- > 0;) c.edges.push_back(parent_edge[path_b[i]]);
                     c.edges.push_back(e);
-                    c.key = key;
+                    c.key = c.atoms;
+                    std::sort(c.key.begin(), c.key.end());
                     c.edge_set = c.edges;
                     std::sort(c.edge_set.begin(), c.edge_set.end());
                     cands.push_back(std::move(c));
-                    seen.insert(static_cast<std::uint32_t>(cands.size() - 1));
+                    seen.insert(hash, static_cast<std::uint32_t>(cands.size() - 1));
                 }
             }
             for (std::uint32_t x : queue) dist[x] = parent[x] = parent_edge[x] = branch[x] = NONE;
@@ -510,8 +568,6 @@ void general_system_rings(const LocalGraph& g, std::span<const std::uint32_t> sy
             return cands[x].key < cands[y].key;
         });
 
-        Basis basis(m);
-        std::uint64_t rank = 0;
         std::vector<std::uint32_t> v;
         for (std::size_t lo = 0; lo < order.size();) {
             std::size_t hi = lo;
@@ -532,7 +588,7 @@ void general_system_rings(const LocalGraph& g, std::span<const std::uint32_t> sy
             lo = hi;
         }
         if (limit >= n || rank >= cyclomatic) return;
-        out.truncate(rings_before);
+        settled = lp;
     }
 }
 
