@@ -29,7 +29,7 @@ Expected<void> add_attribute(PyObject* module, const char* name, PyObject* value
 }
 
 Expected<void> add_version(PyObject* module) {
-    PyRef version = PyRef::steal(PyUnicode_FromString("0.0.7"));
+    PyRef version = PyRef::steal(PyUnicode_FromString(QUORIX_VERSION));
     if (!version) return std::unexpected(PyError::fetch());
     return add_attribute(module, "__version__", version.get());
 }
