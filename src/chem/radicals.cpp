@@ -5,29 +5,13 @@
 #include <span>
 
 #include "core/elements.hpp"
+#include "core/valence.hpp"
 
 namespace quorix::chem {
 
 namespace {
 
 constexpr std::int8_t UNRESTRICTED[] = {-1};
-
-float bond_valence(const core::MolBuilder& mol, std::uint32_t a) {
-    float sum = 0.0f;
-    for (core::Neighbor nb : mol.neighbors(a)) {
-        const core::Bond& b = mol.bonds[nb.bond];
-        switch (b.order) {
-            case core::BondOrder::Unspecified: break;
-            case core::BondOrder::Single: sum += 1.0f; break;
-            case core::BondOrder::Double: sum += 2.0f; break;
-            case core::BondOrder::Triple: sum += 3.0f; break;
-            case core::BondOrder::Quadruple: sum += 4.0f; break;
-            case core::BondOrder::Aromatic: sum += 1.5f; break;
-            case core::BondOrder::Dative: sum += b.end == a ? 1.0f : 0.0f; break;
-        }
-    }
-    return sum;
-}
 
 }  // namespace
 
@@ -43,7 +27,7 @@ void assign_radicals(core::MolBuilder& mol) {
             atom.num_radical_electrons = mol.degree[a] > 0 ? 0 : ((e - q) >= 0 && (e - q) % 2 == 1 ? 1 : 0);
             continue;
         }
-        const float sum = bond_valence(mol, a) + static_cast<float>(atom.num_explicit_hs);
+        const float sum = core::bond_valence_sum(mol, a) + static_cast<float>(atom.num_explicit_hs);
         const std::int64_t b = static_cast<std::int64_t>(sum + 0.1f);
         const std::int64_t shell = atom.atomic_num < 3 ? 2 : 8;
         std::int64_t x = q + shell - e - b;

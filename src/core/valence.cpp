@@ -77,34 +77,18 @@ std::int32_t round_saturated(float x) {
     return static_cast<std::int32_t>(r);
 }
 
-float bond_valence(const Bond& bond, bool atom_is_end) {
-    switch (bond.order) {
-    case BondOrder::Single: return 1.0f;
-    case BondOrder::Double: return 2.0f;
-    case BondOrder::Triple: return 3.0f;
-    case BondOrder::Quadruple: return 4.0f;
-    case BondOrder::Aromatic: return 1.5f;
-    // The acceptor gains a valence; the donor gives a lone pair and gains none.
-    case BondOrder::Dative: return atom_is_end ? 1.0f : 0.0f;
-    default: return 0.0f;
-    }
-}
-
 // bond_valence doubled, by order byte and by whether the atom is the bond's end.
 constexpr std::array<std::array<std::uint8_t, 2>, 256> HALF_UNITS = [] {
     std::array<std::array<std::uint8_t, 2>, 256> t{};
-    t[1] = {2, 2};
-    t[2] = {4, 4};
-    t[3] = {6, 6};
-    t[4] = {8, 8};
-    t[5] = {3, 3};
-    t[6] = {0, 2};
+    for (unsigned o = 0; o < 256; ++o)
+        for (unsigned end = 0; end < 2; ++end)
+            t[o][end] = static_cast<std::uint8_t>(2.0f * bond_valence(static_cast<BondOrder>(o), end == 1));
     return t;
 }();
 
 float sequential_sum(const MolBuilder& mol, std::uint32_t atom) {
     float sum = 0.0f;
-    for (Neighbor nb : mol.neighbors(atom)) sum += bond_valence(mol.bonds[nb.bond], (nb.half_edge & 1u) != 0);
+    for (Neighbor nb : mol.neighbors(atom)) sum += bond_valence(mol.bonds[nb.bond].order, (nb.half_edge & 1u) != 0);
     return sum;
 }
 
@@ -384,6 +368,11 @@ bool is_aromatic_atom(const MolBuilder& mol, std::uint32_t atom) {
         if ((bond.flags & AROMATIC) || bond.order == BondOrder::Aromatic) return true;
     }
     return false;
+}
+
+float bond_valence_sum(const MolBuilder& mol, std::uint32_t atom) {
+    checked_atom(mol, atom);
+    return sequential_sum(mol, atom);
 }
 
 bool implicit_hs_uncounted(const MolBuilder& mol) {

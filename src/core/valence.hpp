@@ -28,6 +28,22 @@ struct ValenceError {
 
 std::string_view kind_text(ValenceErrorKind kind);
 
+// What one bond adds to an atom's valence: its order, 1.5 for aromatic, and for a
+// dative bond 1 at its acceptor (`end`) and nothing at its donor.
+constexpr float bond_valence(BondOrder order, bool atom_is_end) {
+    switch (order) {
+        case BondOrder::Single: return 1.0f;
+        case BondOrder::Double: return 2.0f;
+        case BondOrder::Triple: return 3.0f;
+        case BondOrder::Quadruple: return 4.0f;
+        case BondOrder::Aromatic: return 1.5f;
+        case BondOrder::Dative: return atom_is_end ? 1.0f : 0.0f;
+        default: return 0.0f;
+    }
+}
+// The atom's bond valences summed in neighbour order.
+float bond_valence_sum(const MolBuilder& mol, std::uint32_t atom);
+
 bool is_aromatic_atom(const MolBuilder& mol, std::uint32_t atom);
 
 // True when no atom that takes its hydrogens from the valence rules holds an
