@@ -44,6 +44,11 @@ std::size_t total_isotope_entries();
 namespace Element {
 // Exact, case-sensitive symbol lookup ("*" is 0; "Uut" and "Uup" are accepted).
 std::optional<std::uint8_t> from_symbol(std::string_view symbol);
+
+// Atomic numbers of the elements that rules name; 0 is the wildcard `*`.
+inline constexpr std::uint8_t Wildcard = 0, H = 1, He = 2, B = 5, C = 6, N = 7, O = 8, F = 9, Ne = 10, Na = 11,
+                              Si = 14, P = 15, S = 16, Cl = 17, Ar = 18, As = 33, Se = 34, Br = 35, Kr = 36,
+                              Te = 52, I = 53, Xe = 54, At = 85, Rn = 86, Ac = 89;
 }
 
 }  // namespace quorix::core

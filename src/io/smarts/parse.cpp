@@ -10,6 +10,7 @@
 #include "core/elements.hpp"
 #include "core/error.hpp"
 #include "core/permutation.hpp"
+#include "io/lexer.hpp"
 
 namespace quorix::io {
 namespace {
@@ -52,10 +53,10 @@ std::unexpected<Fail> bad(std::string_view detail, std::size_t pos) {
     return fail(SmilesErrorKind::bad_bracket_atom(detail), pos);
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-bool is_upper(char c) { return c >= 'A' && c <= 'Z'; }
-bool is_lower(char c) { return c >= 'a' && c <= 'z'; }
-bool is_alpha(char c) { return is_upper(c) || is_lower(c); }
+using lex::is_alpha;
+using lex::is_digit;
+using lex::is_lower;
+using lex::is_upper;
 
 std::string utf8(char32_t c) {
     std::string out;
@@ -67,23 +68,10 @@ std::unexpected<Fail> unexpected_char(std::string_view t, std::size_t p) {
     return fail(SmilesErrorKind::unexpected_char(char_at(t, p)), p);
 }
 
-struct Digits {
-    std::uint32_t value = 0;  // saturates at 4294967295
-    std::size_t end = 0;
-    bool any = false;
-};
+using lex::Digits;
 
 Digits read_digits(std::string_view t, std::size_t p, std::size_t e) {
-    Digits d;
-    std::uint64_t v = 0;
-    d.end = p;
-    while (d.end < e && is_digit(t[d.end])) {
-        v = std::min<std::uint64_t>(v * 10 + static_cast<std::uint64_t>(t[d.end] - '0'), 0xFFFFFFFFull);
-        ++d.end;
-        d.any = true;
-    }
-    d.value = static_cast<std::uint32_t>(v);
-    return d;
+    return lex::read_digits(t, p, std::string_view::npos, e);
 }
 
 Res<Query> read_range(std::string_view t, std::size_t b, std::size_t e, unsigned level);
@@ -246,11 +234,8 @@ private:
         const char c = t_[p];
         if (is_alpha(c) && p + 1 < e_) {
             const char d = t_[p + 1];
-            static constexpr struct { char first, second; std::uint8_t z; } AROMATIC_PAIRS[] = {
-                {'s', 'e', 34}, {'a', 's', 33}, {'t', 'e', 52}, {'s', 'i', 14}};
-            for (const auto& pair : AROMATIC_PAIRS)
-                if (c == pair.first && d == pair.second)
-                    return prim(AtomPrimitive::element(pair.z, AtomPrimitive::AROMATIC_ONLY), 2);
+            if (const std::uint8_t z = lex::aromatic_pair(c, d); z != 0)
+                return prim(AtomPrimitive::element(z, AtomPrimitive::AROMATIC_ONLY), 2);
             if (is_upper(c) && is_lower(d))
                 if (auto z = core::Element::from_symbol(t_.substr(p, 2)))
                     return prim(AtomPrimitive::element(*z, AtomPrimitive::ALIPHATIC_ONLY), 2);
@@ -317,7 +302,7 @@ private:
             return prim(AtomPrimitive::number(AtomPrimitive::Isotope, std::min(d.value, MAX_ISOTOPE)), d.end - p);
         }
         if (is_alpha(c)) {
-            const char upper = is_lower(c) ? static_cast<char>(c - 'a' + 'A') : c;
+            const char upper = lex::to_upper(c);
             const auto z = core::Element::from_symbol(std::string_view(&upper, 1));
             if (!z) return fail(SmilesErrorKind::unknown_element(t_.substr(p, 1)), p);
             return prim(AtomPrimitive::element(*z, is_lower(c) ? AtomPrimitive::AROMATIC_ONLY

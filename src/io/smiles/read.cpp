@@ -15,6 +15,7 @@
 #include "core/permutation.hpp"
 #include "core/polyhedron.hpp"
 #include "core/valence.hpp"
+#include "io/lexer.hpp"
 
 namespace quorix::io {
 namespace {
@@ -39,10 +40,10 @@ constexpr std::uint32_t SMALL_LABELS = 100;
 // Ligand identifiers for hydrogens in allene listings; bond indices stay below 2^31.
 constexpr std::uint32_t HYDROGEN_LIGAND = 0x80000000u;
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
-bool is_upper(char c) { return c >= 'A' && c <= 'Z'; }
-bool is_lower(char c) { return c >= 'a' && c <= 'z'; }
-char to_upper(char c) { return is_lower(c) ? static_cast<char>(c - 'a' + 'A') : c; }
+using lex::is_digit;
+using lex::is_lower;
+using lex::is_upper;
+using lex::to_upper;
 
 // A bond symbol read and not yet used. A default value stands for "no symbol".
 struct BondSymbol {
@@ -475,14 +476,10 @@ private:
 
     // Reads up to `max_digits` digits at i_; returns how many were read.
     std::size_t digits(std::size_t max_digits, std::uint32_t& value) {
-        std::size_t k = 0;
-        value = 0;
-        while (k < max_digits && i_ < n_ && is_digit(s_[i_])) {
-            value = value * 10 + static_cast<std::uint32_t>(s_[i_] - '0');
-            ++i_;
-            ++k;
-        }
-        return k;
+        const lex::Digits d = lex::read_digits(s_, i_, max_digits, n_);
+        value = d.value;
+        i_ = d.end;
+        return d.count;
     }
 
     bool bracket_atom() {
@@ -551,7 +548,7 @@ private:
         const char c = s_[i_];
         const bool next_lower = i_ + 1 < n_ && is_lower(s_[i_ + 1]);
         if (c == '*') {
-            atom.atomic_num = 0;
+            atom.atomic_num = core::Element::Wildcard;
             ++i_;
             return true;
         }
@@ -572,29 +569,14 @@ private:
         }
         if (is_lower(c)) {
             if (next_lower) {
-                const char d = s_[i_ + 1];
-                std::uint8_t z = 0;
-                if (c == 's' && d == 'e') z = 34;
-                else if (c == 'a' && d == 's') z = 33;
-                else if (c == 't' && d == 'e') z = 52;
-                else if (c == 's' && d == 'i') z = 14;
-                if (z != 0) {
+                if (const std::uint8_t z = lex::aromatic_pair(c, s_[i_ + 1]); z != 0) {
                     atom.atomic_num = z;
                     atom.flags |= core::AROMATIC;
                     i_ += 2;
                     return true;
                 }
             }
-            std::uint8_t z = 0;
-            switch (c) {
-                case 'b': z = 5; break;
-                case 'c': z = 6; break;
-                case 'n': z = 7; break;
-                case 'o': z = 8; break;
-                case 'p': z = 15; break;
-                case 's': z = 16; break;
-                default: break;
-            }
+            const std::uint8_t z = lex::aromatic_letter(c);
             if (z == 0) return fail(SmilesErrorKind::unknown_element(s_.substr(at, next_lower ? 2 : 1)), at);
             atom.atomic_num = z;
             atom.flags |= core::AROMATIC;
