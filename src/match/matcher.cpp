@@ -392,6 +392,11 @@ bool recursive_smarts_memo(Context& ctx, const Query& sub, std::uint32_t atom) {
 std::vector<std::uint64_t> estimate_candidates(std::span<const AtomExpr> atom_exprs, std::span<const AtomProps> atoms) {
     std::array<std::uint64_t, 256> hist{};
     for (const AtomProps& a : atoms) ++hist[a.atomic_num];
+    // A molecule holds a handful of elements: test those, not all 256.
+    std::array<std::uint8_t, 256> present{};
+    std::size_t num_present = 0;
+    for (std::size_t e = 0; e < 256; ++e)
+        if (hist[e] != 0) present[num_present++] = static_cast<std::uint8_t>(e);
     std::vector<std::uint64_t> est(atom_exprs.size(), 0);
     for (std::size_t i = 0; i < atom_exprs.size(); ++i) {
         const io::ElementSet set = atom_exprs[i].possible_elements();
@@ -399,8 +404,8 @@ std::vector<std::uint64_t> estimate_candidates(std::span<const AtomExpr> atom_ex
             est[i] = atoms.size();
             continue;
         }
-        for (std::size_t e = 0; e < 256; ++e)
-            if (set.members.test(e)) est[i] += hist[e];
+        for (std::size_t k = 0; k < num_present; ++k)
+            if (set.members.test(present[k])) est[i] += hist[present[k]];
     }
     return est;
 }

@@ -9,10 +9,12 @@ namespace quorix::match {
 
 using core::MolBuilder;
 
-QueryProps compute_query_props(const MolBuilder& mol) {
+namespace {
+
+// Fills the ring fields of `props` from the molecule's rings.
+void add_ring_facts(const MolBuilder& mol, QueryProps& props) {
     const std::uint32_t n = mol.num_atoms();
     const std::uint32_t nb = mol.num_bonds();
-
     // Ring perception writes ring flags; keep the caller's molecule untouched.
     MolBuilder work = mol;
     const chem::RingMembership membership = chem::ring_membership(work);
@@ -20,21 +22,60 @@ QueryProps compute_query_props(const MolBuilder& mol) {
     if (membership.smallest_ring.size() != n || membership.bond_in_ring.size() != nb)
         internal_error("环成员信息与分子大小不符");
 
-    QueryProps props;
-    props.atoms.resize(n);
-    props.bonds.resize(nb);
-
     std::vector<std::uint8_t> sssr_bond(nb, 0);
     for (const chem::Ring& ring : rings) {
         for (std::uint32_t a : ring.atoms) ++at(props.atoms, a).ring_count;
         for (std::uint32_t b : ring.bonds) at(sssr_bond, b) = 1;
     }
     for (std::uint32_t b = 0; b < nb; ++b) {
-        if (!sssr_bond[b]) continue;
-        const core::Bond& bond = mol.bonds[b];
-        ++at(props.atoms, bond.begin).ring_bonds;
-        ++at(props.atoms, bond.end).ring_bonds;
+        if (sssr_bond[b]) {
+            const core::Bond& bond = mol.bonds[b];
+            ++at(props.atoms, bond.begin).ring_bonds;
+            ++at(props.atoms, bond.end).ring_bonds;
+        }
+        props.bonds[b].in_ring = membership.bond_in_ring[b] ? 1 : 0;
     }
+    for (std::uint32_t i = 0; i < n; ++i) props.atoms[i].smallest_ring = membership.smallest_ring[i];
+}
+
+bool reads_ring_facts(const io::Query& query) {
+    std::vector<const io::Query*> pending{&query};
+    while (!pending.empty()) {
+        const io::Query* q = pending.back();
+        pending.pop_back();
+        for (const io::AtomExpr& e : q->atom_exprs) {
+            for (const auto& node : e.nodes()) {
+                if (node.kind != io::ExprKind::Primitive) continue;
+                const auto k = node.prim.kind;
+                if (k == io::AtomPrimitive::RingCount || k == io::AtomPrimitive::RingSize ||
+                    k == io::AtomPrimitive::RingConnectivity)
+                    return true;
+            }
+            for (const io::Query& sub : e.subqueries()) pending.push_back(&sub);
+        }
+        for (const io::BondExpr& e : q->bond_exprs)
+            for (const auto& node : e.nodes())
+                if (node.kind == io::ExprKind::Primitive && node.prim == io::BondPrimitive::Ring) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+RingFacts ring_facts_read_by(std::span<const io::Query> queries) {
+    for (const io::Query& q : queries)
+        if (reads_ring_facts(q)) return RingFacts::Compute;
+    return RingFacts::Skip;
+}
+
+QueryProps compute_query_props(const MolBuilder& mol, RingFacts rings) {
+    const std::uint32_t n = mol.num_atoms();
+    const std::uint32_t nb = mol.num_bonds();
+
+    QueryProps props;
+    props.atoms.resize(n);
+    props.bonds.resize(nb);
+    if (rings == RingFacts::Compute) add_ring_facts(mol, props);
 
     for (std::uint32_t i = 0; i < n; ++i) {
         const core::Atom& atom = mol.atoms[i];
@@ -58,7 +99,6 @@ QueryProps compute_query_props(const MolBuilder& mol) {
         p.implicit_h = atom.num_implicit_hs;
         p.total_h = static_cast<std::int32_t>(atom.num_explicit_hs) + atom.num_implicit_hs + h_neighbors;
         p.h_neighbors = h_neighbors;
-        p.smallest_ring = membership.smallest_ring[i];
         p.isotope = atom.isotope;
         p.atomic_num = atom.atomic_num;
         p.aromatic = (atom.flags & core::AROMATIC) ? 1 : 0;
@@ -68,7 +108,6 @@ QueryProps compute_query_props(const MolBuilder& mol) {
 
     for (std::uint32_t b = 0; b < nb; ++b) {
         BondProps& p = props.bonds[b];
-        p.in_ring = membership.bond_in_ring[b] ? 1 : 0;
         p.dative_forward = 1;
         p.order = mol.bonds[b].order;
     }

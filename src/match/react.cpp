@@ -647,14 +647,16 @@ std::vector<RawOutcome> run(const io::ReactionTemplates& templates, std::span<co
     std::vector<std::vector<Match>> positional(n);
     for (std::size_t t = 0; t < n; ++t)
         positional[t] = find_matches(templates.reactants[t], inputs[t].mol, inputs[t].props, REACTION_MATCH);
+    // Components are needed only once something is built.
     std::vector<std::vector<std::uint32_t>> components(n);
     std::vector<const MolBuilder*> mols(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        components[i] = connected_components(inputs[i].mol);
-        mols[i] = &inputs[i].mol;
-    }
+    for (std::size_t i = 0; i < n; ++i) mols[i] = &inputs[i].mol;
+    auto find_components = [&] {
+        for (std::size_t i = 0; i < n; ++i) components[i] = connected_components(inputs[i].mol);
+    };
     const Application app{templates, mols, components, max_products, atom_mapping};
     if (std::all_of(positional.begin(), positional.end(), [](const auto& l) { return !l.empty(); })) {
+        find_components();
         std::vector<std::uint64_t> identity(n);
         for (std::size_t t = 0; t < n; ++t) identity[t] = t;
         return enumerate_match_combinations(app, positional, identity);
@@ -666,6 +668,10 @@ std::vector<RawOutcome> run(const io::ReactionTemplates& templates, std::span<co
             table[t][j] = j == t ? positional[t]
                                  : find_matches(templates.reactants[t], inputs[j].mol, inputs[j].props, REACTION_MATCH);
     }
+    // Without a template that matches nowhere, some assignment may work.
+    for (std::size_t t = 0; t < n; ++t)
+        if (std::all_of(table[t].begin(), table[t].end(), [](const auto& l) { return l.empty(); })) return {};
+    find_components();
     std::vector<std::uint64_t> assignment(n, 0);
     std::vector<std::uint8_t> taken(n, 0);
     auto found = try_assignments(app, table, 0, assignment, taken);
@@ -677,7 +683,7 @@ std::vector<RawOutcome> run_on_substrate(const io::ReactionTemplates& templates,
                                          bool atom_mapping) {
     if (inputs.empty() || templates.reactants.empty() || templates.products.empty()) return {};
     const JoinedInputs joined = join_inputs(inputs);
-    const QueryProps props = compute_query_props(joined.mol);
+    const QueryProps props = compute_query_props(joined.mol, ring_facts_read_by(templates.reactants));
     const std::size_t nt = templates.reactants.size();
     std::vector<std::vector<Match>> lists(nt);
     for (std::size_t t = 0; t < nt; ++t) {

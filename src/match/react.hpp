@@ -15,7 +15,9 @@
 
 namespace quorix::match {
 
-// One input molecule, a private copy, with its query properties.
+// One input molecule, a private copy, with its query properties: those of
+// compute_query_props, ring facts included unless ring_facts_read_by says the
+// reactant templates never read them.
 struct ReactionInput {
     core::MolBuilder mol;
     QueryProps props;

@@ -37,11 +37,14 @@ Result apply(const ReactionTemplates& r, const Arguments& args) {
     QX_TRY(const std::uint64_t max_products, args.extract_or(1, extract_u64, std::uint64_t{0}));
     QX_TRY(const bool atom_mapping, args.extract_or(2, extract_flag, false));
     QX_TRY(const bool byproducts, args.extract_or(3, extract_flag, false));
-    const std::vector<core::MolBuilder> kept = mols;
+    // Only capping reads the kept copies.
+    std::vector<core::MolBuilder> kept;
+    if (byproducts) kept = mols;
     std::vector<match::ReactionInput> inputs;
     inputs.reserve(mols.size());
+    const match::RingFacts rings = match::ring_facts_read_by(r.reactants);
     for (core::MolBuilder& m : mols) {
-        match::QueryProps props = match::compute_query_props(m);
+        match::QueryProps props = match::compute_query_props(m, rings);
         inputs.push_back({std::move(m), std::move(props)});
     }
     std::vector<match::RawOutcome> raw = E(r, inputs, max_products, atom_mapping);

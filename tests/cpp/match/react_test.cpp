@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -317,6 +318,41 @@ TEST(RealMolecules, MappedAtomsComeBackWithTheirStereo) {
         }
     }
     EXPECT_GT(checked, 100u);
+}
+
+}  // namespace
+}  // namespace quorix::test
+
+namespace quorix::test {
+namespace {
+
+// Ring facts are skipped only for templates that never read them, and skipping
+// them changes no outcome.
+TEST(RingFacts, ReadOnlyWhereATemplateTestsThem) {
+    for (const char* text : {"[C;R]>>C", "[C;r6]>>C", "[C;x2]>>C", "C@C>>C", "[$(C!@C)]>>C", "C.[C;R2]>>C"})
+        EXPECT_EQ(match::ring_facts_read_by(reaction_of(text).reactants), match::RingFacts::Compute) << text;
+    for (const char* text : {"[C:1][OH1:2]>>[C:1]", "[$(C=O)]>>C", "c1ccccc1>>C"})
+        EXPECT_EQ(match::ring_facts_read_by(reaction_of(text).reactants), match::RingFacts::Skip) << text;
+}
+
+TEST(RingFacts, SkippingThemChangesNoOutcome) {
+    std::vector<io::ReactionTemplates> rxns;
+    std::ifstream in(std::string(QUORIX_TEST_DATA) + "/transforms.rxn");
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty() && line[0] != '#') rxns.push_back(reaction_of(line.substr(line.find('\t') + 1)));
+    ASSERT_GE(rxns.size(), 50u);
+    const auto& data = data_molecules_as_read();
+    for (std::size_t i = 0; i < 200; ++i) {
+        core::MolBuilder m = data[i];
+        if (!chem::sanitize(m)) continue;
+        for (const auto& r : rxns) {
+            const std::vector<ReactionInput> full{input_of(m)};
+            std::vector<ReactionInput> lean{{m, match::compute_query_props(m, match::ring_facts_read_by(r.reactants))}};
+            const auto a = match::run(r, full, 0, false), b = match::run(r, lean, 0, false);
+            ASSERT_EQ(a.size(), b.size()) << data_records()[i].smiles;
+            for (std::size_t k = 0; k < a.size(); ++k) ASSERT_EQ(a[k].products, b[k].products);
+        }
+    }
 }
 
 }  // namespace
