@@ -304,8 +304,10 @@ Fragment build_fragment(std::span<const MolBuilder> prepared, const RawOutcome& 
                 const bool present = x != NONE && std::find(actual.begin(), actual.end(), x) != actual.end();
                 ligands.push_back(present ? std::optional<std::uint32_t>(x) : std::nullopt);
             }
+            // As for products: neighbours that cannot be lined up clear the tag.
             const auto lists = ligand_correspondence(ligands, actual);
-            if (lists && core::permutation_parity(lists->first, lists->second) == 1)
+            if (!lists) atom.chiral_tag = ChiralTag::Unspecified;
+            else if (core::permutation_parity(lists->first, lists->second) == 1)
                 atom.chiral_tag = atom.chiral_tag == ChiralTag::Cw ? ChiralTag::Ccw : ChiralTag::Cw;
         }
     }

@@ -358,8 +358,11 @@ private:
                     const std::uint32_t q = corr_[k][nb.atom];
                     ligands.push_back(q != NONE && contains(actual, q) ? std::optional<std::uint32_t>(q) : std::nullopt);
                 }
+                // Neighbours that cannot be lined up with the old ones leave no
+                // arrangement to describe: a kept tag would be invented stereo.
                 const auto lists = ligand_correspondence(ligands, actual);
-                if (lists && core::permutation_parity(lists->first, lists->second) == 1)
+                if (!lists) atom.chiral_tag = ChiralTag::Unspecified;
+                else if (core::permutation_parity(lists->first, lists->second) == 1)
                     atom.chiral_tag = mirrored(atom.chiral_tag);
                 continue;
             }

@@ -108,6 +108,8 @@ INSTANTIATE_TEST_SUITE_P(
         Built{"[C@:1][Br:2]>>[C:1][O:2]", "C[C@H](Br)CC", "CC(CC)O"},
         // Mark on the product side only sets it, whatever the input had.
         Built{"[C:1][Br:2]>>[C@@:1][O:2]", "C[C@@H](Br)CC", "C[C@@H](CC)O"},
+        // A centre left with neighbours that cannot be lined up with its old ones loses its tag.
+        Built{"[#6:1][C:2](=[O:3])[OH1:4]>>[*:1]", "N[C@@H](C)C(=O)O", "CCN"},
         // A carried centre keeps its arrangement when its neighbours come back in another order.
         Built{"[C:1][Br:2]>>[C:1][O:2]", "C[C@H](Br)CC", "C[C@@H](CC)O"},
         // Intramolecular ring closure and ring opening.
