@@ -157,6 +157,13 @@ def test_a_borrowed_molecule_is_refused():
     assert len(r.run([acid, amine])) == 1
 
 
+def test_one_molecule_may_stand_for_several_inputs():
+    glycolic = mol("OCC(=O)O")
+    outcomes = quorix.parse_reaction(ESTER).run([glycolic, glycolic])
+    # The second template takes the alcohol, then the acid's own OH (an anhydride).
+    assert [canonical(p) for o in outcomes for p in o.products] == ["C(C(O)=O)OC(CO)=O", "C(C(=O)OC(CO)=O)O"]
+
+
 def test_inputs_are_never_changed():
     acid, amine = mol("CC(=O)O"), mol("NCC")
     before = (acid.to_smiles(), amine.to_smiles())
