@@ -66,6 +66,9 @@ INSTANTIATE_TEST_SUITE_P(
         // Reactants as read carry no implicit hydrogens; they are counted after sanitising.
         Capping{"esterification_from_unsanitised_input", {"CC(=O)O", "OCC"}, {"CC(=O)OCC"}, {{3}, {}}, CAPPED, ANY, "O",
                 {1, 1, 2, 1, 0, 0, 0, 0}},
+        // A reactant that cannot be sanitised has no hydrogen count to go by.
+        Capping{"unsanitisable_reactant", {"FC(F)(F)(F)F"}, {"C"}, {{1}}, UNRESOLVED, CapReason::SubstrateUnkekulizable,
+                "", {}},
         Capping{"nothing_discarded_reads_no_product", {"C"}, {"C(C)(C)(C)(C)C"}, {{}}, NOTHING, ANY, "", {}},
         Capping{"unsanitisable_product", {"C"}, {"C(C)(C)(C)(C)C"}, {{0}}, UNRESOLVED, CapReason::ProductsUnsanitizable,
                 "", {}},
