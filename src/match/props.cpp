@@ -38,7 +38,19 @@ void add_ring_facts(const MolBuilder& mol, QueryProps& props) {
     for (std::uint32_t i = 0; i < n; ++i) props.atoms[i].smallest_ring = membership.smallest_ring[i];
 }
 
-bool reads_ring_facts(const io::Query& query) {
+// Ring membership from the ring blocks alone: what value-less ring tests read.
+void add_ring_membership(const MolBuilder& mol, QueryProps& props) {
+    chem::RingBlocks blocks;
+    chem::find_ring_blocks(mol, blocks);
+    for (std::uint32_t b : blocks.blocks.items) {
+        const core::Bond& bond = at(mol.bonds, b);
+        props.bonds[b].in_ring = 1;
+        for (std::uint32_t a : {bond.begin, bond.end}) props.atoms[a].ring_count = props.atoms[a].ring_bonds = 1;
+    }
+}
+
+RingFacts ring_facts_read(const io::Query& query) {
+    RingFacts needed = RingFacts::Skip;
     std::vector<const io::Query*> pending{&query};
     while (!pending.empty()) {
         const io::Query* q = pending.back();
@@ -47,25 +59,32 @@ bool reads_ring_facts(const io::Query& query) {
             for (const auto& node : e.nodes()) {
                 if (node.kind != io::ExprKind::Primitive) continue;
                 const auto k = node.prim.kind;
-                if (k == io::AtomPrimitive::RingCount || k == io::AtomPrimitive::RingSize ||
-                    k == io::AtomPrimitive::RingConnectivity)
-                    return true;
+                if (k != io::AtomPrimitive::RingCount && k != io::AtomPrimitive::RingSize &&
+                    k != io::AtomPrimitive::RingConnectivity)
+                    continue;
+                if (node.prim.has_value) return RingFacts::Compute;
+                needed = RingFacts::Membership;
             }
             for (const io::Query& sub : e.subqueries()) pending.push_back(&sub);
         }
         for (const io::BondExpr& e : q->bond_exprs)
             for (const auto& node : e.nodes())
-                if (node.kind == io::ExprKind::Primitive && node.prim == io::BondPrimitive::Ring) return true;
+                if (node.kind == io::ExprKind::Primitive && node.prim == io::BondPrimitive::Ring)
+                    needed = RingFacts::Membership;
     }
-    return false;
+    return needed;
 }
 
 }  // namespace
 
 RingFacts ring_facts_read_by(std::span<const io::Query> queries) {
-    for (const io::Query& q : queries)
-        if (reads_ring_facts(q)) return RingFacts::Compute;
-    return RingFacts::Skip;
+    RingFacts needed = RingFacts::Skip;
+    for (const io::Query& q : queries) {
+        const RingFacts f = ring_facts_read(q);
+        if (f == RingFacts::Compute) return f;
+        if (f == RingFacts::Membership) needed = f;
+    }
+    return needed;
 }
 
 QueryProps compute_query_props(const MolBuilder& mol, RingFacts rings) {
@@ -76,6 +95,7 @@ QueryProps compute_query_props(const MolBuilder& mol, RingFacts rings) {
     props.atoms.resize(n);
     props.bonds.resize(nb);
     if (rings == RingFacts::Compute) add_ring_facts(mol, props);
+    else if (rings == RingFacts::Membership) add_ring_membership(mol, props);
 
     for (std::uint32_t i = 0; i < n; ++i) {
         const core::Atom& atom = mol.atoms[i];

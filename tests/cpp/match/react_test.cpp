@@ -331,10 +331,15 @@ namespace {
 // Ring facts are skipped only for templates that never read them, and skipping
 // them changes no outcome.
 TEST(RingFacts, ReadOnlyWhereATemplateTestsThem) {
-    for (const char* text : {"[C;R]>>C", "[C;r6]>>C", "[C;x2]>>C", "C@C>>C", "[$(C!@C)]>>C", "C.[C;R2]>>C"})
-        EXPECT_EQ(match::ring_facts_read_by(reaction_of(text).reactants), match::RingFacts::Compute) << text;
-    for (const char* text : {"[C:1][OH1:2]>>[C:1]", "[$(C=O)]>>C", "c1ccccc1>>C"})
-        EXPECT_EQ(match::ring_facts_read_by(reaction_of(text).reactants), match::RingFacts::Skip) << text;
+    using match::RingFacts;
+    for (const auto& [text, needed] :
+         {std::pair{"[C;r6]>>C", RingFacts::Compute}, {"[C;x2]>>C", RingFacts::Compute},
+          {"C.[C;R2]>>C", RingFacts::Compute}, {"[C;R0]>>C", RingFacts::Compute},
+          {"[C;R]>>C", RingFacts::Membership}, {"C@C>>C", RingFacts::Membership},
+          {"[$(C!@C)]>>C", RingFacts::Membership}, {"[C;!r;!x]>>C", RingFacts::Membership},
+          {"[C:1][OH1:2]>>[C:1]", RingFacts::Skip}, {"[$(C=O)]>>C", RingFacts::Skip},
+          {"c1ccccc1>>C", RingFacts::Skip}})
+        EXPECT_EQ(match::ring_facts_read_by(reaction_of(text).reactants), needed) << text;
 }
 
 TEST(RingFacts, SkippingThemChangesNoOutcome) {
@@ -343,6 +348,9 @@ TEST(RingFacts, SkippingThemChangesNoOutcome) {
     for (std::string line; std::getline(in, line);)
         if (!line.empty() && line[0] != '#') rxns.push_back(reaction_of(line.substr(line.find('\t') + 1)));
     ASSERT_GE(rxns.size(), 50u);
+    for (const char* text : {"[*;R:1]>>[*:1]O", "[*;r;!x:1]>>[*:1]", "[#6:1]@[#7,#8:2]>>[#6:1].[*:2]",
+                             "[$([*;x]~[*;!R]):1]>>[*:1]Cl"})
+        rxns.push_back(reaction_of(text));
     const auto& data = data_molecules_as_read();
     for (std::size_t i = 0; i < 200; ++i) {
         core::MolBuilder m = data[i];
