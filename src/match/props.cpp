@@ -38,9 +38,11 @@ void add_needs(const io::Query& query, PropNeeds& needs) {
 
 }  // namespace
 
-PropNeeds query_needs(const io::Query& query) {
+PropNeeds query_needs(const io::Query& query) { return query_needs(std::span<const io::Query>(&query, 1)); }
+
+PropNeeds query_needs(std::span<const io::Query> queries) {
     PropNeeds needs{false, false, false};
-    add_needs(query, needs);
+    for (const io::Query& q : queries) add_needs(q, needs);
     return needs;
 }
 

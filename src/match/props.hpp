@@ -2,6 +2,8 @@
 // Per-molecule facts that SMARTS primitives test, computed afresh before every
 // search: in-place operations such as sanitisation change a molecule, and a kept
 // record would go stale without notice.
+#include <span>
+
 #include "core/builder.hpp"
 #include "io/smarts/mol.hpp"
 #include "io/smarts/props.hpp"
@@ -23,6 +25,8 @@ struct PropNeeds {
 
 // What the query reads, its recursive groups included.
 PropNeeds query_needs(const io::Query& query);
+// What any of the queries reads.
+PropNeeds query_needs(std::span<const io::Query> queries);
 
 // Reads the molecule without changing it.
 QueryProps compute_query_props(const core::MolBuilder& mol, PropNeeds needs = {});

@@ -1,11 +1,15 @@
 #pragma once
 // The module's classes and functions as the registration in module.cpp sees
 // them, and the payload type of each class.
+#include <cstdint>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "core/builder.hpp"
 #include "io/smarts/mol.hpp"
 #include "io/smarts/reaction.hpp"
+#include "match/react.hpp"
 #include "python/frame.hpp"
 
 namespace quorix::python {
@@ -33,6 +37,28 @@ template <>
 inline ClassObject& class_of<io::ReactionTemplates>() {
     return reaction_class;
 }
+
+// Outcome: one result of applying a reaction, fixed at assembly.
+struct PyOutcome {
+    std::vector<core::MolBuilder> products;
+    std::vector<core::MolBuilder> reactants;
+    std::vector<core::MolBuilder> byproducts;
+    std::string byproduct_verdict;
+    std::vector<std::vector<std::uint32_t>> discarded;
+    // Ascending byte order of the keys; empty when byproducts were not requested.
+    std::vector<std::pair<std::string, std::int64_t>> byproduct_budget;
+};
+extern ClassObject outcome_class;
+template <>
+inline ClassObject& class_of<PyOutcome>() {
+    return outcome_class;
+}
+// One payload per raw outcome, in order; capping runs on `kept` (the inputs as
+// the caller passed them) when byproducts are requested.
+std::vector<PyOutcome> assemble_outcomes(std::vector<match::RawOutcome>&& raw, std::span<const core::MolBuilder> kept,
+                                         bool byproducts);
+// A new list holding one new Outcome per payload.
+Result outcomes_to_list(std::vector<PyOutcome>&& payloads);
 
 // Module functions.
 extern PyMethodDef parse_smiles_def;

@@ -66,6 +66,7 @@ constexpr Step MODULE_BODY[] = {
     &add_class<mol_class>,
     &add_class<query_class>,
     &add_class<reaction_class>,
+    &add_class<outcome_class>,
     &add_function<parse_smiles_def>,
     &add_function<parse_smarts_def>,
     &add_function<parse_reaction_def>,

@@ -364,6 +364,14 @@ std::optional<std::uint32_t> AtomExpr::find_h_count() const {
     return found;
 }
 
+std::optional<std::uint8_t> AtomExpr::find_element() const {
+    std::optional<std::uint8_t> found;
+    for_each_in_and_lists([&](const AtomPrimitive& p) {
+        if (!found && p.kind == AtomPrimitive::Element) found = p.atomic_num;
+    });
+    return found;
+}
+
 std::optional<std::uint16_t> AtomExpr::find_map_number() const {
     std::optional<std::uint16_t> found;
     for_each_in_and_lists([&](const AtomPrimitive& p) {
@@ -531,6 +539,22 @@ bool BondExpr::requires_multiple() const {
         found = found || p == BondPrimitive::Double || p == BondPrimitive::Triple ||
                 p == BondPrimitive::Quadruple || p == BondPrimitive::Aromatic;
     });
+    return found;
+}
+
+core::BondDirection BondExpr::direction() const {
+    core::BondDirection found = core::BondDirection::None;
+    for_each_in_and_lists([&](BondPrimitive p) {
+        if (found != core::BondDirection::None) return;
+        if (p == BondPrimitive::Up) found = core::BondDirection::Slash;
+        else if (p == BondPrimitive::Down) found = core::BondDirection::Backslash;
+    });
+    return found;
+}
+
+bool BondExpr::has_dative_reversed() const {
+    bool found = false;
+    for_each_in_and_lists([&](BondPrimitive p) { found = found || p == BondPrimitive::DativeReversed; });
     return found;
 }
 

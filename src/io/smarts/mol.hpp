@@ -207,6 +207,8 @@ public:
     std::uint8_t find_chirality() const;
     // First TotalH value in the and-lists.
     std::optional<std::uint32_t> find_h_count() const;
+    // First Element atomic number in the and-lists.
+    std::optional<std::uint8_t> find_element() const;
     // First MapNumber value in the and-lists.
     std::optional<std::uint16_t> find_map_number() const;
     // Same over several expressions, in order.
@@ -241,6 +243,10 @@ public:
     bool matches(const BondProps& bond) const;
     // Some Double, Triple, Quadruple or Aromatic in the and-lists.
     bool requires_multiple() const;
+    // The first Up or Down in the and-lists, read from `begin` towards `end`.
+    core::BondDirection direction() const;
+    // A DativeReversed in the and-lists: the bond's donor is its `end` atom.
+    bool has_dative_reversed() const;
     // Structural equality: same shape, same primitives, same member order.
     bool eq(const BondExpr& other) const;
     bool operator==(const BondExpr& other) const { return eq(other); }

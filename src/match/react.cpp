@@ -1,0 +1,873 @@
+#include "match/react.hpp"
+
+#include <algorithm>
+
+#include "core/error.hpp"
+#include "core/permutation.hpp"
+#include "core/polyhedron.hpp"
+
+namespace quorix::match {
+
+using core::Atom;
+using core::Bond;
+using core::BondDirection;
+using core::BondOrder;
+using core::BondStereo;
+using core::ChiralTag;
+using core::MolBuilder;
+using core::NONE;
+
+namespace {
+
+// Every embedding, symmetric ones included, and stereo marks outside recursive
+// groups restrict nothing: stereo is carried over, not required.
+constexpr MatchOptions REACTION_MATCH{0, false, false};
+constexpr std::uint8_t NO_CHIRALITY = 255;
+constexpr std::uint32_t MAX_MAP_NUMBER = 65535;
+
+ChiralTag mirrored(ChiralTag tag) {
+    if (tag == ChiralTag::Cw) return ChiralTag::Ccw;
+    if (tag == ChiralTag::Ccw) return ChiralTag::Cw;
+    return tag;
+}
+
+std::uint32_t degree_of(const MolBuilder& graph, std::uint32_t atom) {
+    return atom < graph.degree.size() ? graph.degree[atom] : 0;
+}
+
+bool contains(std::span<const std::uint32_t> list, std::uint32_t x) {
+    return std::find(list.begin(), list.end(), x) != list.end();
+}
+
+void neighbour_atoms(const MolBuilder& mol, std::uint32_t atom, std::vector<std::uint32_t>& out) {
+    out.clear();
+    for (core::Neighbor nb : mol.neighbors(atom)) out.push_back(nb.atom);
+}
+
+// ---------------------------------------------------------------------------
+// Product construction.
+
+// What the first reactant-template atom carrying a map number says about it.
+struct MapFacts {
+    std::uint16_t map = 0;
+    std::uint32_t input = 0;
+    std::uint32_t atom = 0;
+    std::uint32_t degree = 0;
+    std::uint8_t chirality = NO_CHIRALITY;
+    std::vector<std::optional<std::uint16_t>> neighbours;
+};
+
+// Whether the neighbour map numbers come back in an odd order in the product
+// template; lists too short or too different to say count as even.
+bool template_parity_odd(const std::vector<std::optional<std::uint16_t>>& reactant,
+                         const std::vector<std::optional<std::uint16_t>>& product) {
+    const std::size_t r = reactant.size(), p = product.size();
+    if (r < 3 || p < 3 || (r > p ? r - p : p - r) > 1) return false;
+    auto widen = [](const std::vector<std::optional<std::uint16_t>>& list, std::size_t len, std::size_t& gaps) {
+        std::vector<std::uint32_t> out;
+        out.reserve(len);
+        for (const auto& m : list) out.push_back(m ? *m : NONE);
+        while (out.size() < len) out.push_back(NONE);
+        gaps = static_cast<std::size_t>(std::count(out.begin(), out.end(), NONE));
+        return out;
+    };
+    const std::size_t len = std::max(r, p);
+    std::size_t gr = 0, gp = 0;
+    const auto a = widen(reactant, len, gr);
+    const auto b = widen(product, len, gp);
+    if (gr > 1 || gp > 1) return false;
+    return core::permutation_parity(a, b) == 1;
+}
+
+class ProductBuilder {
+public:
+    ProductBuilder(const io::ReactionTemplates& templates, std::span<const MolBuilder* const> inputs,
+                   std::span<const Match> selection, std::span<const std::uint64_t> assignment,
+                   std::span<const std::vector<std::uint32_t>> component_ids)
+        : t_(templates), inputs_(inputs), selection_(selection), assignment_(assignment), components_(component_ids) {
+        check_arguments();
+        const std::size_t n = inputs.size();
+        matched_atom_.resize(n);
+        matched_bond_.resize(n);
+        corr_.resize(n);
+        std::size_t atoms = 0, bonds = 0;
+        for (std::size_t k = 0; k < n; ++k) {
+            matched_atom_[k].assign(inputs[k]->num_atoms(), 0);
+            matched_bond_[k].assign(inputs[k]->num_bonds(), 0);
+            corr_[k].assign(inputs[k]->num_atoms(), NONE);
+            atoms += inputs[k]->num_atoms();
+            bonds += inputs[k]->num_bonds();
+        }
+        work_ = MolBuilder::with_capacity(atoms, bonds);
+    }
+
+    std::vector<BuiltProduct> build() {
+        flag_matched_bonds();
+        collect_map_facts();
+        for (const io::Query& product : t_.products) {
+            add_template_atoms(product);
+            add_template_bonds(product);
+        }
+        for (std::size_t k = 0; k < inputs_.size(); ++k) carry_untouched(k);
+        for (std::size_t k = 0; k < inputs_.size(); ++k) {
+            reexpress_atom_stereo(k);
+            reexpress_bond_stereo(k);
+        }
+        return split();
+    }
+
+private:
+    void check_arguments() const {
+        const std::size_t templates = t_.reactants.size();
+        if (selection_.size() != templates || assignment_.size() != templates)
+            internal_error("匹配组合与反应物模板数不符");
+        if (components_.size() != inputs_.size()) internal_error("连通分量表与输入数不符");
+        for (std::size_t k = 0; k < inputs_.size(); ++k)
+            if (components_[k].size() != inputs_[k]->num_atoms()) internal_error("连通分量表与原子数不符");
+        for (std::size_t t = 0; t < templates; ++t) {
+            const io::Query& q = t_.reactants[t];
+            if (assignment_[t] >= inputs_.size()) internal_error("模板分配到了不存在的输入");
+            if (selection_[t].size() < q.num_atoms()) internal_error("匹配比模板短");
+            if (q.atom_exprs.size() != q.num_atoms() || q.bond_exprs.size() != q.num_bonds())
+                internal_error("模板的表达式与图不符");
+            const std::uint32_t n = inputs_[assignment_[t]]->num_atoms();
+            for (std::uint32_t i = 0; i < q.num_atoms(); ++i)
+                if (selection_[t][i] >= n) internal_error("匹配原子越界");
+        }
+        for (const io::Query& q : t_.products)
+            if (q.atom_exprs.size() != q.num_atoms() || q.bond_exprs.size() != q.num_bonds())
+                internal_error("模板的表达式与图不符");
+    }
+
+    void flag_matched_bonds() {
+        for (std::size_t t = 0; t < t_.reactants.size(); ++t) {
+            const std::size_t k = assignment_[t];
+            const MolBuilder& in = *inputs_[k];
+            for (const Bond& b : t_.reactants[t].graph.bonds) {
+                const std::uint32_t ib = in.bond_between(selection_[t][b.begin], selection_[t][b.end]);
+                if (ib != NONE) matched_bond_[k][ib] = 1;
+            }
+        }
+    }
+
+    void collect_map_facts() {
+        for (std::size_t t = 0; t < t_.reactants.size(); ++t) {
+            const std::size_t k = assignment_[t];
+            const io::Query& q = t_.reactants[t];
+            for (std::uint32_t i = 0; i < q.num_atoms(); ++i) {
+                const std::uint32_t image = selection_[t][i];
+                matched_atom_[k][image] = 1;
+                const auto n = q.atom_exprs[i].find_map_number();
+                if (!n) continue;
+                auto it = std::lower_bound(facts_.begin(), facts_.end(), *n,
+                                           [](const MapFacts& f, std::uint16_t m) { return f.map < m; });
+                if (it != facts_.end() && it->map == *n) continue;
+                facts_.insert(it, MapFacts{*n, static_cast<std::uint32_t>(k), image, degree_of(q.graph, i),
+                                           q.atom_exprs[i].find_chirality(), neighbour_map_numbers(q, i)});
+            }
+        }
+    }
+
+    const MapFacts* facts_of(std::optional<std::uint16_t> n) const {
+        if (!n) return nullptr;
+        auto it = std::lower_bound(facts_.begin(), facts_.end(), *n,
+                                   [](const MapFacts& f, std::uint16_t m) { return f.map < m; });
+        return it != facts_.end() && it->map == *n ? &*it : nullptr;
+    }
+
+    std::uint32_t add_work_atom(const Atom& atom, bool template_stereo) {
+        template_stereo_.push_back(template_stereo ? 1 : 0);
+        return work_.add_atom(atom);
+    }
+
+    void add_template_atoms(const io::Query& product) {
+        const std::uint32_t n = product.num_atoms();
+        tmpl_work_.assign(n, NONE);
+        tmpl_image_.assign(n, {NONE, NONE});
+        for (std::uint32_t i = 0; i < n; ++i) {
+            const io::AtomExpr& expr = product.atom_exprs[i];
+            const MapFacts* f = facts_of(expr.find_map_number());
+            Atom rec{};
+            if (f) rec = inputs_[f->input]->atoms[f->atom];
+            const bool same_degree = f && f->degree == degree_of(product.graph, i);
+            const auto element = expr.find_element();
+            if (element && *element != rec.atomic_num) {
+                rec.num_explicit_hs = rec.num_implicit_hs = 0;
+                rec.flags &= ~core::FIXED_HS;
+                rec.formal_charge = 0;
+                rec.isotope = 0;
+                rec.chiral_tag = ChiralTag::Unspecified;
+            } else if (!same_degree) {
+                // A changed bond count makes the stored hydrogen count wrong.
+                rec.num_explicit_hs = rec.num_implicit_hs = 0;
+                rec.flags &= ~core::FIXED_HS;
+            }
+            const ChiralTag before = rec.chiral_tag;
+            apply_atom_template(rec, expr);
+            const std::uint8_t r = f ? f->chirality : NO_CHIRALITY;
+            const std::uint8_t p = expr.find_chirality();
+            bool from_template = false;
+            if (r != NO_CHIRALITY && p == NO_CHIRALITY) {
+                rec.chiral_tag = ChiralTag::Unspecified;
+            } else if (r == NO_CHIRALITY && p != NO_CHIRALITY) {
+                from_template = true;
+            } else if (r != NO_CHIRALITY) {
+                const bool odd = template_parity_odd(f->neighbours, neighbour_map_numbers(product, i));
+                rec.chiral_tag = ((r == p) != odd) ? before : mirrored(before);
+            }
+            rec.map_num = 0;
+            const std::uint32_t w = add_work_atom(rec, from_template);
+            tmpl_work_[i] = w;
+            if (f) {
+                tmpl_image_[i] = {f->input, f->atom};
+                corr_[f->input][f->atom] = w;
+            }
+        }
+    }
+
+    // The input bond between the images of two template atoms mapped to one
+    // input, found from the first image's side; NONE otherwise.
+    std::uint32_t input_bond(std::uint32_t b, std::uint32_t e) const {
+        const auto [kb, ab] = tmpl_image_[b];
+        const auto [ke, ae] = tmpl_image_[e];
+        if (kb == NONE || ke == NONE || kb != ke) return NONE;
+        for (core::Neighbor nb : inputs_[kb]->neighbors(ab))
+            if (nb.atom == ae) return nb.bond;
+        return NONE;
+    }
+
+    void add_template_bonds(const io::Query& product) {
+        const MolBuilder& g = product.graph;
+        const std::uint32_t nb = product.num_bonds();
+        std::vector<std::uint8_t> cls(nb), directional(nb), stereo_double(nb);
+        for (std::uint32_t b = 0; b < nb; ++b) {
+            cls[b] = product_bond_class(product.bond_exprs[b]);
+            directional[b] = product.bond_exprs[b].direction() != BondDirection::None;
+        }
+        auto other_at = [&](std::uint32_t atom, std::uint32_t bond, const std::vector<std::uint8_t>& mark) {
+            for (core::Neighbor x : g.neighbors(atom))
+                if (x.bond != bond && mark[x.bond]) return true;
+            return false;
+        };
+        for (std::uint32_t b = 0; b < nb; ++b)
+            stereo_double[b] = cls[b] == 2 && other_at(g.bonds[b].begin, b, directional) &&
+                               other_at(g.bonds[b].end, b, directional);
+        for (std::uint32_t b = 0; b < nb; ++b) {
+            const io::BondExpr& expr = product.bond_exprs[b];
+            const std::uint32_t tb = g.bonds[b].begin, te = g.bonds[b].end;
+            const std::uint32_t wb = tmpl_work_[tb], we = tmpl_work_[te];
+            if (wb == we) continue;
+            const std::uint32_t ib = input_bond(tb, te);
+            Bond bond;
+            if (cls[b] <= 6) {
+                bond.order = static_cast<BondOrder>(cls[b]);
+            } else if (cls[b] == 7) {
+                const bool aromatic = (work_.atoms[wb].flags & core::AROMATIC) && (work_.atoms[we].flags & core::AROMATIC);
+                bond.order = aromatic ? BondOrder::Aromatic : BondOrder::Single;
+            } else {
+                bond.order = ib != NONE ? inputs_[tmpl_image_[tb].first]->bonds[ib].order : BondOrder::Unspecified;
+            }
+            const bool reversed = expr.has_dative_reversed();
+            bond.begin = reversed ? we : wb;
+            bond.end = reversed ? wb : we;
+            const bool keeps = directional[b] && (other_at(tb, b, stereo_double) || other_at(te, b, stereo_double));
+            if (keeps) {
+                bond.direction = expr.direction();
+            } else if (ib != NONE) {
+                const Bond& in = inputs_[tmpl_image_[tb].first]->bonds[ib];
+                bond.direction = in.direction;
+                if (in.begin != tmpl_image_[tb].second) {
+                    if (bond.direction == BondDirection::Slash) bond.direction = BondDirection::Backslash;
+                    else if (bond.direction == BondDirection::Backslash) bond.direction = BondDirection::Slash;
+                }
+            }
+            bond.flags = bond.order == BondOrder::Aromatic ? core::AROMATIC : 0;
+            work_.push_bond(bond);
+        }
+    }
+
+    std::uint32_t carry_atom(std::size_t k, std::uint32_t a) {
+        Atom rec = inputs_[k]->atoms[a];
+        rec.map_num = 0;
+        const std::uint32_t w = add_work_atom(rec, false);
+        corr_[k][a] = w;
+        return w;
+    }
+
+    // Untouched components come whole; atoms hanging off mapped atoms through
+    // unmatched bonds follow them; a matched atom that reached no product blocks.
+    void carry_untouched(std::size_t k) {
+        const MolBuilder& in = *inputs_[k];
+        const std::vector<std::uint32_t>& comp = components_[k];
+        std::uint32_t num_components = 0;
+        for (std::uint32_t c : comp) num_components = std::max(num_components, c + 1);
+        std::vector<std::uint8_t> touched(num_components, 0), seeded(num_components, 0);
+        for (std::uint32_t a = 0; a < in.num_atoms(); ++a)
+            if (matched_atom_[k][a]) touched[comp[a]] = 1;
+        for (std::uint32_t a = 0; a < in.num_atoms(); ++a) {
+            const std::uint32_t c = comp[a];
+            if (touched[c] || seeded[c]) continue;
+            seeded[c] = 1;
+            carry_atom(k, a);
+        }
+        std::vector<std::uint32_t> stack, pending;
+        for (std::uint32_t a = 0; a < in.num_atoms(); ++a)
+            if (corr_[k][a] != NONE) stack.push_back(a);
+        while (!stack.empty()) {
+            const std::uint32_t u = stack.back();
+            stack.pop_back();
+            for (core::Neighbor nb : in.neighbors(u)) {
+                const std::uint32_t v = nb.atom;
+                if (matched_atom_[k][v] && corr_[k][v] == NONE) continue;
+                if (matched_bond_[k][nb.bond]) continue;
+                if (corr_[k][v] == NONE) {
+                    carry_atom(k, v);
+                    stack.push_back(v);
+                }
+                pending.push_back(nb.bond);
+            }
+        }
+        // Each pending bond is noted from both ends; the second note finds the
+        // bond already there.
+        std::stable_sort(pending.begin(), pending.end());
+        for (std::uint32_t bd : pending) {
+            const Bond& ib = in.bonds[bd];
+            const std::uint32_t p = corr_[k][ib.begin], q = corr_[k][ib.end];
+            if (work_.bond_between(p, q) != NONE) continue;
+            Bond bond = ib;
+            bond.begin = p;
+            bond.end = q;
+            bond.stereo_atoms = {NONE, NONE};
+            work_.push_bond(bond);
+        }
+    }
+
+    void reexpress_atom_stereo(std::size_t k) {
+        const MolBuilder& in = *inputs_[k];
+        std::vector<std::uint32_t> actual, listed;
+        std::vector<std::optional<std::uint32_t>> ligands;
+        for (std::uint32_t a = 0; a < in.num_atoms(); ++a) {
+            const std::uint32_t p = corr_[k][a];
+            if (p == NONE || template_stereo_[p]) continue;
+            Atom& atom = work_.atoms[p];
+            if (atom.chiral_tag == ChiralTag::Unspecified) continue;
+            neighbour_atoms(work_, p, actual);
+            if (atom.chiral_tag == ChiralTag::Cw || atom.chiral_tag == ChiralTag::Ccw) {
+                ligands.clear();
+                for (core::Neighbor nb : in.neighbors(a)) {
+                    const std::uint32_t q = corr_[k][nb.atom];
+                    ligands.push_back(q != NONE && contains(actual, q) ? std::optional<std::uint32_t>(q) : std::nullopt);
+                }
+                // Neighbours that cannot be lined up with the old ones leave no
+                // arrangement to describe: a kept tag would be invented stereo.
+                const auto lists = ligand_correspondence(ligands, actual);
+                if (!lists) atom.chiral_tag = ChiralTag::Unspecified;
+                else if (core::permutation_parity(lists->first, lists->second) == 1)
+                    atom.chiral_tag = mirrored(atom.chiral_tag);
+                continue;
+            }
+            listed.clear();
+            for (core::Neighbor nb : in.neighbors(a)) {
+                const std::uint32_t q = corr_[k][nb.atom];
+                if (q != NONE && contains(actual, q)) listed.push_back(q);
+            }
+            std::optional<std::uint8_t> renumbered;
+            if (atom.chiral_permutation != 0 && listed.size() == actual.size())
+                renumbered = core::renumber_polyhedral_permutation(atom.chiral_tag, atom.chiral_permutation, listed, actual);
+            if (renumbered) {
+                atom.chiral_permutation = *renumbered;
+            } else {
+                atom.chiral_tag = ChiralTag::Unspecified;
+                atom.chiral_permutation = 0;
+            }
+        }
+    }
+
+    // The reference atom on one side of a carried double bond, and whether
+    // taking it flips the configuration; none when the side has none left.
+    struct SideReference {
+        std::uint32_t atom;
+        bool flip;
+    };
+    std::optional<SideReference> side_reference(std::size_t k, std::uint32_t input_atom, std::uint32_t other_input,
+                                                std::uint32_t stereo_atom, std::uint32_t work_atom,
+                                                std::uint32_t other_work) const {
+        const MolBuilder& in = *inputs_[k];
+        std::vector<std::uint32_t> m;
+        for (core::Neighbor nb : work_.neighbors(work_atom))
+            if (nb.atom != other_work) m.push_back(nb.atom);
+        const std::uint32_t direct = stereo_atom < in.num_atoms() ? corr_[k][stereo_atom] : NONE;
+        if (direct != NONE && contains(m, direct)) return SideReference{direct, false};
+        std::vector<std::uint32_t> r;
+        for (core::Neighbor nb : in.neighbors(input_atom))
+            if (nb.atom != other_input) r.push_back(nb.atom);
+        const auto at_s = std::find(r.begin(), r.end(), stereo_atom);
+        if (at_s == r.end()) return std::nullopt;
+        std::vector<std::optional<std::uint32_t>> ligands;
+        for (std::uint32_t x : r) {
+            const std::uint32_t c = corr_[k][x];
+            ligands.push_back(c != NONE && contains(m, c) ? std::optional<std::uint32_t>(c) : std::nullopt);
+        }
+        if (auto filled = fill_unmapped_ligands(ligands, m)) return SideReference{(*filled)[at_s - r.begin()], false};
+        for (std::uint32_t x : r) {
+            if (x == stereo_atom) continue;
+            const std::uint32_t c = corr_[k][x];
+            if (c != NONE && contains(m, c)) return SideReference{c, true};
+            return std::nullopt;
+        }
+        return std::nullopt;
+    }
+
+    void reexpress_bond_stereo(std::size_t k) {
+        const MolBuilder& in = *inputs_[k];
+        for (const Bond& bd : in.bonds) {
+            if (bd.stereo == BondStereo::None || bd.stereo_atoms[0] == NONE || bd.stereo_atoms[1] == NONE) continue;
+            const std::uint32_t p0 = corr_[k][bd.begin], p1 = corr_[k][bd.end];
+            if (p0 == NONE || p1 == NONE) continue;
+            const std::uint32_t wb = work_.bond_between(p0, p1);
+            if (wb == NONE) continue;
+            Bond& w = work_.bonds[wb];
+            if (w.stereo == BondStereo::None || w.stereo_atoms[0] != NONE) continue;
+            const auto s0 = side_reference(k, bd.begin, bd.end, bd.stereo_atoms[0], p0, p1);
+            const auto s1 = s0 ? side_reference(k, bd.end, bd.begin, bd.stereo_atoms[1], p1, p0) : std::nullopt;
+            if (!s0 || !s1) {
+                w.stereo = BondStereo::None;
+                continue;
+            }
+            if (s0->flip != s1->flip) {
+                if (w.stereo == BondStereo::Cis) w.stereo = BondStereo::Trans;
+                else if (w.stereo == BondStereo::Trans) w.stereo = BondStereo::Cis;
+                else {
+                    w.stereo = BondStereo::None;
+                    continue;
+                }
+            }
+            w.stereo_atoms = {s0->atom, s1->atom};
+        }
+    }
+
+    std::vector<BuiltProduct> split() const {
+        const std::vector<std::uint32_t> comp = connected_components(work_);
+        std::uint32_t count = 0;
+        for (std::uint32_t c : comp) count = std::max(count, c + 1);
+        std::vector<BuiltProduct> out(count);
+        std::vector<std::uint32_t> local(work_.num_atoms());
+        for (std::uint32_t a = 0; a < work_.num_atoms(); ++a) local[a] = out[comp[a]].molecule.add_atom(work_.atoms[a]);
+        for (const Bond& b : work_.bonds) {
+            Bond copy = b;
+            copy.begin = local[b.begin];
+            copy.end = local[b.end];
+            for (std::uint32_t& s : copy.stereo_atoms)
+                if (s != NONE) s = local[s];
+            out[comp[b.begin]].molecule.push_bond(copy);
+        }
+        for (BuiltProduct& p : out) p.correspondence.resize(inputs_.size());
+        for (std::size_t k = 0; k < inputs_.size(); ++k)
+            for (std::uint32_t a = 0; a < corr_[k].size(); ++a)
+                if (const std::uint32_t x = corr_[k][a]; x != NONE)
+                    out[comp[x]].correspondence[k].emplace_back(a, local[x]);
+        return out;
+    }
+
+    const io::ReactionTemplates& t_;
+    std::span<const MolBuilder* const> inputs_;
+    std::span<const Match> selection_;
+    std::span<const std::uint64_t> assignment_;
+    std::span<const std::vector<std::uint32_t>> components_;
+
+    std::vector<std::vector<std::uint8_t>> matched_atom_, matched_bond_;
+    std::vector<std::vector<std::uint32_t>> corr_;  // per input atom: working atom
+    std::vector<MapFacts> facts_;                   // ascending map number
+    MolBuilder work_;
+    std::vector<std::uint8_t> template_stereo_;     // per working atom
+    std::vector<std::uint32_t> tmpl_work_;          // per atom of the product template at hand
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> tmpl_image_;  // (input, atom) or NONE
+};
+
+// ---------------------------------------------------------------------------
+// Application.
+
+struct Application {
+    const io::ReactionTemplates& templates;
+    std::span<const MolBuilder* const> inputs;
+    std::span<const std::vector<std::uint32_t>> components;
+    std::uint64_t max_products;
+    bool atom_mapping;
+};
+
+bool limit_reached(const Application& app, std::size_t outcomes) {
+    return app.max_products > 0 && outcomes >= app.max_products;
+}
+
+// Advances the odometer (template 0 fastest); false once every combination is done.
+bool next_combination(std::vector<std::size_t>& counters, std::span<const std::vector<Match>> lists) {
+    for (std::size_t t = 0; t < counters.size(); ++t) {
+        if (++counters[t] < lists[t].size()) return true;
+        counters[t] = 0;
+    }
+    return false;
+}
+
+std::vector<RawOutcome> enumerate_match_combinations(const Application& app, std::span<const std::vector<Match>> lists,
+                                                     std::span<const std::uint64_t> assignment) {
+    std::vector<RawOutcome> out;
+    std::vector<std::size_t> counters(lists.size(), 0);
+    std::vector<Match> selection(lists.size());
+    for (;;) {
+        for (std::size_t t = 0; t < lists.size(); ++t) selection[t] = lists[t][counters[t]];
+        out.push_back(number_atom_maps(
+            app.inputs, build_products(app.templates, app.inputs, selection, assignment, app.components),
+            app.atom_mapping));
+        if (limit_reached(app, out.size()) || !next_combination(counters, lists)) return out;
+    }
+}
+
+using MatchTable = std::vector<std::vector<std::vector<Match>>>;  // [template][input]
+
+std::optional<std::vector<RawOutcome>> try_assignments(const Application& app, const MatchTable& table, std::size_t t,
+                                                       std::vector<std::uint64_t>& assignment,
+                                                       std::vector<std::uint8_t>& taken) {
+    if (t == table.size()) {
+        std::vector<std::vector<Match>> lists(table.size());
+        for (std::size_t i = 0; i < table.size(); ++i) lists[i] = table[i][assignment[i]];
+        auto out = enumerate_match_combinations(app, lists, assignment);
+        if (out.empty()) return std::nullopt;
+        return out;
+    }
+    for (std::size_t j = 0; j < app.inputs.size(); ++j) {
+        if (taken[j] || table[t][j].empty()) continue;
+        taken[j] = 1;
+        assignment[t] = j;
+        if (auto found = try_assignments(app, table, t + 1, assignment, taken)) return found;
+        taken[j] = 0;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Public operations.
+
+std::vector<std::uint32_t> connected_components(const MolBuilder& mol) {
+    std::vector<std::uint32_t> id(mol.num_atoms(), NONE);
+    std::vector<std::uint32_t> stack;
+    std::uint32_t next = 0;
+    for (std::uint32_t s = 0; s < mol.num_atoms(); ++s) {
+        if (id[s] != NONE) continue;
+        id[s] = next;
+        stack.push_back(s);
+        while (!stack.empty()) {
+            const std::uint32_t u = stack.back();
+            stack.pop_back();
+            for (core::Neighbor nb : mol.neighbors(u)) {
+                if (id[nb.atom] != NONE) continue;
+                id[nb.atom] = next;
+                stack.push_back(nb.atom);
+            }
+        }
+        ++next;
+    }
+    return id;
+}
+
+JoinedInputs join_inputs(std::span<const ReactionInput> inputs) {
+    JoinedInputs out;
+    std::size_t atoms = 0, bonds = 0;
+    for (const ReactionInput& in : inputs) {
+        atoms += in.mol.num_atoms();
+        bonds += in.mol.num_bonds();
+    }
+    out.mol = MolBuilder::with_capacity(atoms, bonds);
+    for (const ReactionInput& in : inputs) {
+        const std::uint32_t offset = out.mol.num_atoms();
+        out.atom_counts.push_back(in.mol.num_atoms());
+        for (const Atom& a : in.mol.atoms) out.mol.add_atom(a);
+        for (Bond b : in.mol.bonds) {
+            b.begin += offset;
+            b.end += offset;
+            for (std::uint32_t& s : b.stereo_atoms)
+                if (s != NONE) s += offset;
+            out.mol.push_bond(b);
+        }
+    }
+    return out;
+}
+
+std::vector<BuiltProduct> build_products(const io::ReactionTemplates& templates,
+                                         std::span<const MolBuilder* const> inputs,
+                                         std::span<const Match> selection, std::span<const std::uint64_t> assignment,
+                                         std::span<const std::vector<std::uint32_t>> component_ids) {
+    return ProductBuilder(templates, inputs, selection, assignment, component_ids).build();
+}
+
+RawOutcome number_atom_maps(std::span<const MolBuilder* const> inputs, std::vector<BuiltProduct>&& built,
+                            bool atom_mapping) {
+    RawOutcome out;
+    const std::size_t n = inputs.size();
+    // Per input atom: the first (product, product atom) it became.
+    std::vector<std::vector<std::pair<std::uint32_t, std::uint32_t>>> first(n);
+    for (std::size_t i = 0; i < n; ++i) first[i].assign(inputs[i]->num_atoms(), {NONE, NONE});
+    for (std::uint32_t p = 0; p < built.size(); ++p) {
+        if (built[p].correspondence.size() > n) internal_error("对应表指向不存在的输入");
+        for (std::size_t i = 0; i < built[p].correspondence.size(); ++i)
+            for (const auto& [a, v] : built[p].correspondence[i]) {
+                if (v >= built[p].molecule.num_atoms()) internal_error("对应表指向不存在的产物原子");
+                auto& slot = at(first[i], a);
+                if (slot.first == NONE) slot = {p, v};
+            }
+    }
+    out.discarded.resize(n);
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::uint32_t a = 0; a < first[i].size(); ++a)
+            if (first[i][a].first == NONE) out.discarded[i].push_back(a);
+    out.products.reserve(built.size());
+    for (BuiltProduct& p : built) out.products.push_back(std::move(p.molecule));
+    if (!atom_mapping) return out;
+
+    out.reactants.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        out.reactants.push_back(*inputs[i]);
+        for (Atom& a : out.reactants.back().atoms) a.map_num = 0;
+    }
+    std::uint32_t counter = 1;
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::uint32_t a = 0; a < first[i].size(); ++a) {
+            const auto [p, v] = first[i][a];
+            if (p == NONE) continue;
+            if (counter > MAX_MAP_NUMBER) return out;
+            out.reactants[i].atoms[a].map_num = static_cast<std::uint16_t>(counter);
+            out.products[p].atoms[v].map_num = static_cast<std::uint16_t>(counter);
+            ++counter;
+        }
+    return out;
+}
+
+std::vector<RawOutcome> run(const io::ReactionTemplates& templates, std::span<const ReactionInput> inputs,
+                            std::uint64_t max_products, bool atom_mapping) {
+    const std::size_t n = inputs.size();
+    if (n != templates.reactants.size() || templates.products.empty()) return {};
+    std::vector<std::vector<Match>> positional(n);
+    for (std::size_t t = 0; t < n; ++t)
+        positional[t] = find_matches(templates.reactants[t], inputs[t].mol, inputs[t].props, REACTION_MATCH);
+    // Components are needed only once something is built.
+    std::vector<std::vector<std::uint32_t>> components(n);
+    std::vector<const MolBuilder*> mols(n);
+    for (std::size_t i = 0; i < n; ++i) mols[i] = &inputs[i].mol;
+    auto find_components = [&] {
+        for (std::size_t i = 0; i < n; ++i) components[i] = connected_components(inputs[i].mol);
+    };
+    const Application app{templates, mols, components, max_products, atom_mapping};
+    if (std::all_of(positional.begin(), positional.end(), [](const auto& l) { return !l.empty(); })) {
+        find_components();
+        std::vector<std::uint64_t> identity(n);
+        for (std::size_t t = 0; t < n; ++t) identity[t] = t;
+        return enumerate_match_combinations(app, positional, identity);
+    }
+    MatchTable table(n);
+    for (std::size_t t = 0; t < n; ++t) {
+        table[t].resize(n);
+        for (std::size_t j = 0; j < n; ++j)
+            table[t][j] = j == t ? positional[t]
+                                 : find_matches(templates.reactants[t], inputs[j].mol, inputs[j].props, REACTION_MATCH);
+    }
+    // Without a template that matches nowhere, some assignment may work.
+    for (std::size_t t = 0; t < n; ++t)
+        if (std::all_of(table[t].begin(), table[t].end(), [](const auto& l) { return l.empty(); })) return {};
+    find_components();
+    std::vector<std::uint64_t> assignment(n, 0);
+    std::vector<std::uint8_t> taken(n, 0);
+    auto found = try_assignments(app, table, 0, assignment, taken);
+    return found ? std::move(*found) : std::vector<RawOutcome>{};
+}
+
+std::vector<RawOutcome> run_on_substrate(const io::ReactionTemplates& templates,
+                                         std::span<const ReactionInput> inputs, std::uint64_t max_products,
+                                         bool atom_mapping) {
+    if (inputs.empty() || templates.reactants.empty() || templates.products.empty()) return {};
+    const JoinedInputs joined = join_inputs(inputs);
+    const QueryProps props = compute_query_props(joined.mol, query_needs(templates.reactants));
+    const std::size_t nt = templates.reactants.size();
+    std::vector<std::vector<Match>> lists(nt);
+    for (std::size_t t = 0; t < nt; ++t) {
+        lists[t] = find_matches(templates.reactants[t], joined.mol, props, REACTION_MATCH);
+        if (lists[t].empty()) return {};
+    }
+    const std::vector<std::vector<std::uint32_t>> components{connected_components(joined.mol)};
+    const MolBuilder* const single[] = {&joined.mol};
+    const Application app{templates, single, components, max_products, atom_mapping};
+    const std::vector<std::uint64_t> assignment(nt, 0);
+
+    std::vector<RawOutcome> out;
+    std::vector<std::size_t> counters(nt, 0);
+    std::vector<Match> selection(nt);
+    std::vector<std::uint8_t> used(joined.mol.num_atoms(), 0);
+    do {
+        std::fill(used.begin(), used.end(), 0);
+        bool overlap = false;
+        for (std::size_t t = 0; t < nt && !overlap; ++t) {
+            const Match& m = lists[t][counters[t]];
+            for (std::uint32_t i = 0; i < templates.reactants[t].num_atoms() && !overlap; ++i) {
+                overlap = used[m[i]] != 0;
+                used[m[i]] = 1;
+            }
+        }
+        if (overlap) continue;
+        for (std::size_t t = 0; t < nt; ++t) selection[t] = lists[t][counters[t]];
+        RawOutcome outcome = number_atom_maps(
+            app.inputs, build_products(templates, app.inputs, selection, assignment, app.components), atom_mapping);
+        // Back to one discarded list per input, in that input's own numbering.
+        std::vector<std::vector<std::uint32_t>> split(inputs.size());
+        std::size_t i = 0;
+        std::uint32_t offset = 0;
+        for (std::uint32_t a : outcome.discarded[0]) {
+            while (a - offset >= joined.atom_counts[i]) offset += joined.atom_counts[i++];
+            split[i].push_back(a - offset);
+        }
+        outcome.discarded = std::move(split);
+        out.push_back(std::move(outcome));
+        if (limit_reached(app, out.size())) break;
+    } while (next_combination(counters, lists));
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// Template readers.
+
+void apply_atom_template(Atom& atom, const io::AtomExpr& expr) {
+    expr.for_each_in_and_lists([&](const io::AtomPrimitive& p) {
+        switch (p.kind) {
+            case io::AtomPrimitive::Element:
+                atom.atomic_num = p.atomic_num;
+                if (p.aromaticity == io::AtomPrimitive::ALIPHATIC_ONLY) atom.flags &= ~core::AROMATIC;
+                else if (p.aromaticity == io::AtomPrimitive::AROMATIC_ONLY) atom.flags |= core::AROMATIC;
+                break;
+            case io::AtomPrimitive::TotalH:
+                atom.num_explicit_hs = p.value > 255 ? 0 : static_cast<std::uint8_t>(p.value);
+                atom.num_implicit_hs = 0;
+                atom.flags |= core::FIXED_HS;
+                break;
+            case io::AtomPrimitive::Charge:
+                atom.formal_charge = (p.charge >= -128 && p.charge <= 127) ? static_cast<std::int8_t>(p.charge) : 0;
+                break;
+            case io::AtomPrimitive::Isotope: atom.isotope = static_cast<std::uint16_t>(p.value); break;
+            case io::AtomPrimitive::Chirality: atom.chiral_tag = static_cast<ChiralTag>(p.chirality); break;
+            default: break;
+        }
+    });
+}
+
+namespace {
+
+constexpr std::uint8_t CLASS_SINGLE = 1;
+constexpr std::uint8_t CLASS_SINGLE_OR_AROMATIC = 7;
+constexpr std::uint8_t CLASS_ANY = 8;
+
+std::uint8_t primitive_class(io::BondPrimitive p) {
+    switch (p) {
+        case io::BondPrimitive::Any: return CLASS_ANY;
+        case io::BondPrimitive::Single:
+        case io::BondPrimitive::Ring:
+        case io::BondPrimitive::Up:
+        case io::BondPrimitive::Down: return CLASS_SINGLE;
+        case io::BondPrimitive::Double: return static_cast<std::uint8_t>(BondOrder::Double);
+        case io::BondPrimitive::Triple: return static_cast<std::uint8_t>(BondOrder::Triple);
+        case io::BondPrimitive::Quadruple: return static_cast<std::uint8_t>(BondOrder::Quadruple);
+        case io::BondPrimitive::Aromatic: return static_cast<std::uint8_t>(BondOrder::Aromatic);
+        case io::BondPrimitive::Dative:
+        case io::BondPrimitive::DativeReversed: return static_cast<std::uint8_t>(BondOrder::Dative);
+    }
+    return CLASS_ANY;
+}
+
+// Or(Single, Aromatic), Single first: what a bond written without a symbol means.
+bool is_unwritten_bond(const io::BondExpr& expr, std::uint32_t node) {
+    const auto& x = expr.node(node);
+    if (x.kind != io::ExprKind::Or || x.num_children != 2) return false;
+    const auto& a = expr.node(x.first_child);
+    const auto& b = expr.node(a.next_sibling);
+    return a.kind == io::ExprKind::Primitive && a.prim == io::BondPrimitive::Single &&
+           b.kind == io::ExprKind::Primitive && b.prim == io::BondPrimitive::Aromatic;
+}
+
+std::uint8_t node_class(const io::BondExpr& expr, std::uint32_t node) {
+    const auto& x = expr.node(node);
+    switch (x.kind) {
+        case io::ExprKind::Primitive: return primitive_class(x.prim);
+        case io::ExprKind::Not: return CLASS_SINGLE_OR_AROMATIC;
+        case io::ExprKind::And:
+            for (std::uint32_t c = x.first_child; c != NONE; c = expr.node(c).next_sibling)
+                if (const std::uint8_t k = node_class(expr, c); k != CLASS_SINGLE) return k;
+            return CLASS_SINGLE;
+        case io::ExprKind::Or:
+            if (is_unwritten_bond(expr, node)) return CLASS_SINGLE_OR_AROMATIC;
+            for (std::uint32_t c = x.first_child; c != NONE; c = expr.node(c).next_sibling)
+                if (const std::uint8_t k = node_class(expr, c); k < CLASS_SINGLE_OR_AROMATIC) return k;
+            return CLASS_SINGLE_OR_AROMATIC;
+    }
+    return CLASS_ANY;
+}
+
+}  // namespace
+
+std::uint8_t product_bond_class(const io::BondExpr& expr) {
+    if (expr.empty()) return CLASS_SINGLE_OR_AROMATIC;
+    return node_class(expr, expr.root());
+}
+
+std::vector<std::optional<std::uint16_t>> neighbour_map_numbers(const io::Query& query, std::uint32_t atom) {
+    std::vector<std::optional<std::uint16_t>> out;
+    if (atom >= query.num_atoms() || degree_of(query.graph, atom) == 0) return out;
+    for (core::Neighbor nb : query.graph.neighbors(atom)) out.push_back(query.atom_exprs[nb.atom].find_map_number());
+    return out;
+}
+
+std::optional<std::vector<std::uint32_t>> fill_unmapped_ligands(std::span<const std::optional<std::uint32_t>> ligands,
+                                                                std::span<const std::uint32_t> actual) {
+    std::vector<std::uint32_t> values, out;
+    for (const auto& l : ligands)
+        if (l) values.push_back(*l);
+    if (values.size() == ligands.size()) return values;
+    std::size_t cursor = 0;
+    for (const auto& l : ligands) {
+        if (l) {
+            out.push_back(*l);
+            continue;
+        }
+        while (cursor < actual.size() && contains(values, actual[cursor])) ++cursor;
+        if (cursor == actual.size()) return std::nullopt;
+        out.push_back(actual[cursor++]);
+    }
+    for (; cursor < actual.size(); ++cursor)
+        if (!contains(values, actual[cursor])) return std::nullopt;
+    return out;
+}
+
+std::optional<std::pair<std::vector<std::uint32_t>, std::vector<std::uint32_t>>> ligand_correspondence(
+    std::span<const std::optional<std::uint32_t>> ligands, std::span<const std::uint32_t> actual) {
+    using Lists = std::pair<std::vector<std::uint32_t>, std::vector<std::uint32_t>>;
+    const std::size_t n = ligands.size(), m = actual.size();
+    const std::size_t gaps = static_cast<std::size_t>(std::count(ligands.begin(), ligands.end(), std::nullopt));
+    if (auto filled = fill_unmapped_ligands(ligands, actual); filled && filled->size() == m)
+        return Lists{std::move(*filled), {actual.begin(), actual.end()}};
+    if (n == 4 && gaps == 1 && m == 3) {
+        // The ligand that reached no product stands where the implicit one would.
+        Lists out;
+        for (const auto& l : ligands) out.first.push_back(l ? *l : NONE);
+        out.second = {actual[0], NONE, actual[1], actual[2]};
+        return out;
+    }
+    if (n == 3 && gaps == 0 && m == 4) {
+        std::vector<std::uint32_t> values{*ligands[0], *ligands[1], *ligands[2]};
+        std::uint32_t extra = NONE, count = 0;
+        for (std::uint32_t x : actual)
+            if (!contains(values, x)) {
+                extra = x;
+                ++count;
+            }
+        if (count == 1) return Lists{{values[0], extra, values[1], values[2]}, {actual.begin(), actual.end()}};
+    }
+    return std::nullopt;
+}
+
+}  // namespace quorix::match

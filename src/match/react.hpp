@@ -1,0 +1,91 @@
+#pragma once
+// Applying reaction templates: template matches on the inputs, products built
+// from each combination of matches, atom maps and the atoms that reached no
+// product. Products leave here unsanitised.
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "core/builder.hpp"
+#include "io/smarts/reaction.hpp"
+#include "match/matcher.hpp"
+#include "match/props.hpp"
+
+namespace quorix::match {
+
+// One input molecule, a private copy, with its query properties: those of
+// compute_query_props, with at least what the reactant templates read.
+struct ReactionInput {
+    core::MolBuilder mol;
+    QueryProps props;
+};
+
+// (input atom, product atom) pairs in ascending input atom order.
+using Correspondence = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+
+struct BuiltProduct {
+    core::MolBuilder molecule;
+    std::vector<Correspondence> correspondence;  // one per input
+};
+
+struct RawOutcome {
+    std::vector<core::MolBuilder> products;
+    std::vector<core::MolBuilder> reactants;              // map-numbered copies, atom mapping only
+    std::vector<std::vector<std::uint32_t>> discarded;    // per input, ascending
+};
+
+// Pairs reactant template i with input i; only when some template has no match
+// on its own input is the first one-to-one assignment that works used instead.
+// `max_products` 0 means no limit.
+std::vector<RawOutcome> run(const io::ReactionTemplates& templates, std::span<const ReactionInput> inputs,
+                            std::uint64_t max_products, bool atom_mapping);
+// Every template matches anywhere in one graph joined from all inputs; matches
+// of different templates may not share atoms.
+std::vector<RawOutcome> run_on_substrate(const io::ReactionTemplates& templates,
+                                         std::span<const ReactionInput> inputs, std::uint64_t max_products,
+                                         bool atom_mapping);
+
+// Per atom a component id, numbered in order of each component's lowest atom;
+// every bond joins, dative ones included.
+std::vector<std::uint32_t> connected_components(const core::MolBuilder& mol);
+
+struct JoinedInputs {
+    core::MolBuilder mol;
+    std::vector<std::uint32_t> atom_counts;  // per input
+};
+JoinedInputs join_inputs(std::span<const ReactionInput> inputs);
+
+// The products of one match combination: `selection[t]` is the match of
+// reactant template t on input `assignment[t]`.
+std::vector<BuiltProduct> build_products(const io::ReactionTemplates& templates,
+                                         std::span<const core::MolBuilder* const> inputs,
+                                         std::span<const Match> selection, std::span<const std::uint64_t> assignment,
+                                         std::span<const std::vector<std::uint32_t>> component_ids);
+
+// Turns built products into an outcome: discarded atoms and, on request, map
+// numbers pairing reactant-copy atoms with the product atoms they became.
+RawOutcome number_atom_maps(std::span<const core::MolBuilder* const> inputs, std::vector<BuiltProduct>&& built,
+                            bool atom_mapping);
+
+// Writes the Element, TotalH, Charge, Isotope and Chirality primitives of a
+// product-template atom (through And nodes only) into an atom record.
+void apply_atom_template(core::Atom& atom, const io::AtomExpr& expr);
+
+// 1 to 6: the BondOrder values Single to Dative; 7 single-or-aromatic; 8 any.
+std::uint8_t product_bond_class(const io::BondExpr& expr);
+
+// Map number of each template neighbour of `atom`, in neighbour order.
+std::vector<std::optional<std::uint16_t>> neighbour_map_numbers(const io::Query& query, std::uint32_t atom);
+
+// Ligands in reactant order with gaps, set against the actual neighbour order:
+// two equal-length lists whose permutation parity says whether a tetrahedral
+// tag flips, or none when they cannot be lined up.
+std::optional<std::pair<std::vector<std::uint32_t>, std::vector<std::uint32_t>>> ligand_correspondence(
+    std::span<const std::optional<std::uint32_t>> ligands, std::span<const std::uint32_t> actual);
+// Fills each gap with the next actual neighbour that is not a ligand.
+std::optional<std::vector<std::uint32_t>> fill_unmapped_ligands(std::span<const std::optional<std::uint32_t>> ligands,
+                                                                std::span<const std::uint32_t> actual);
+
+}  // namespace quorix::match

@@ -1,0 +1,319 @@
+"""Reaction.run, Reaction.run_on_substrate and Outcome: chemistry checked by hand,
+input order, bad input, byproducts, limits and a sweep over real molecules."""
+from pathlib import Path
+
+import pytest
+
+import quorix
+from conftest import needs_hooks
+
+DATA = Path(__file__).resolve().parents[1] / "data"
+
+
+def mol(smiles, sanitize=True):
+    m = quorix.parse_smiles(smiles)
+    if sanitize:
+        m.sanitize()
+    return m
+
+
+def canonical(m):
+    m.sanitize()
+    return m.to_canonical_smiles()
+
+
+def first(reaction, smiles, **kw):
+    outcomes = quorix.parse_reaction(reaction).run([mol(s) for s in smiles], byproducts=True, **kw)
+    assert outcomes
+    o = outcomes[0]
+    return [canonical(p) for p in o.products], o.byproduct_verdict, [canonical(b) for b in o.byproducts]
+
+
+AMIDE = "[C:1](=[O:2])[OH1:3].[N;H2:4][C:5]>>[C:1](=[O:2])[N:4][C:5]"
+ESTER = "[C:1](=[O:2])[OH1:3].[OH1:4][C:5]>>[C:1](=[O:2])[O:4][C:5]"
+AZIDE_SN2 = "[C@:1][Br:2].[N-:3]=[N+:4]=[N-:5]>>[C{}:1][N+0:3]=[N+:4]=[N-:5]"
+
+
+# ---- chemistry ----------------------------------------------------------------
+
+
+@pytest.mark.parametrize(
+    "reaction, smiles, products, verdict, byproducts",
+    [
+        (AMIDE, ["OC(=O)c1ccccc1", "NCc1ccccc1"], ["C(c1ccccc1)NC(c1ccccc1)=O"], "capped", ["O"]),
+        (ESTER, ["CC(=O)O", "OCC"], ["CC(=O)OCC"], "capped", ["O"]),
+        # Boc removal written with its two byproducts as products.
+        ("[N:1][C:2](=[O:3])[O:4][C:5]([CH3:6])([CH3:7])[CH3:8]>>[N:1].[O:3]=[C:2]=[O:4].[C:5](=[CH2:6])([CH3:7])[CH3:8]",
+         ["CC(C)(C)OC(=O)NCc1ccccc1"], ["C(c1ccccc1)N", "C(=O)=O", "CC(C)=C"], "nothing", []),
+        # SN2 by azide: inversion, then the same template written with retention;
+        # the bromide leaves with the charge the products lack.
+        (AZIDE_SN2.format("@@"), ["C[C@H](Br)CC", "[N-]=[N+]=[N-]"], ["C[C@H](CC)N=[N+]=[N-]"], "capped", ["[Br-]"]),
+        (AZIDE_SN2.format("@"), ["C[C@H](Br)CC", "[N-]=[N+]=[N-]"], ["C[C@@H](CC)N=[N+]=[N-]"], "capped", ["[Br-]"]),
+        # Ring closure to the lactone, and an epoxide opened by an amine.
+        ("[OH1:1][C:2][C:3][C:4][C:5][C:6](=[O:7])[OH1:8]>>[O:1]1[C:2][C:3][C:4][C:5][C:6]1=[O:7]",
+         ["OCCCCC(=O)O"], ["C1CCCC(=O)O1"], "capped", ["O"]),
+        ("[C:1]1[O:2][C:3]1.[N;H2:4][C:5]>>[C:1]([N:4][C:5])[C:3][OH1:2]", ["C1CO1", "NC"], ["CNCCO"], "nothing", []),
+        # An agent template plays no part.
+        ("[C:1](=[O:2])[OH1:3].[OH1:4][C:5]>OS(=O)(=O)O>[C:1](=[O:2])[O:4][C:5]", ["CC(=O)O", "OCC"],
+         ["CC(=O)OCC"], "capped", ["O"]),
+        # Hydrolysis cleaves one molecule into two products.
+        ("[C:1](=[O:2])[O:3][C:4].[OH2:5]>>[C:1](=[O:2])[OH1:5].[C:4][OH1:3]", ["CC(=O)OCC", "O"],
+         ["CC(O)=O", "CCO"], "nothing", []),
+        # Nitrogen leaves an azo compound: the open N=N is raised to N#N.
+        ("[C:1][N:2]=[N:3][C:4]>>[C:1][C:4]", ["CN=NC"], ["CC"], "bonded(1)", ["N#N"]),
+    ],
+    ids=["amide", "ester", "boc", "sn2_inversion", "sn2_retention", "lactone", "epoxide_opening", "agent",
+         "hydrolysis", "azo_extrusion"],
+)
+def test_chemistry(reaction, smiles, products, verdict, byproducts):
+    assert first(reaction, smiles) == (products, verdict, byproducts)
+
+
+def test_esterification_from_unsanitised_input_closes_with_water():
+    r = quorix.parse_reaction("[C:1](=[O:2])[O;D1:3].[O;D1:4][C:5]>>[C:1](=[O:2])[O:4][C:5]")
+    [o] = r.run([mol("CC(=O)O", False), mol("OCC", False)], byproducts=True)
+    assert o.byproduct_verdict == "capped"
+    assert [canonical(b) for b in o.byproducts] == ["O"]
+    assert o.byproduct_budget["delta_h"] == 2 and o.byproduct_budget["remaining"] == 0
+
+
+def test_intramolecular_reaction_needs_the_joined_substrate():
+    r = quorix.parse_reaction("[OH1:1][C:2].[C:3](=[O:4])[OH1:5]>>[C:2][O:1][C:3]=[O:4]")
+    m = mol("OCCCCC(=O)O")
+    assert r.run([m]) == []
+    [o] = r.run_on_substrate([m], byproducts=True, atom_mapping=True)
+    assert [canonical(p) for p in o.products] == ["[CH2:2]1[CH2:3][CH2:4][CH2:5][C:6](=[O:7])[O:1]1"]
+    assert o.discarded == [[7]]
+    assert len(o.reactants) == 1
+    assert [canonical(b) for b in o.byproducts] == ["O"]
+
+
+@pytest.mark.parametrize("reaction, a, b", [
+    (AMIDE, "CC(=O)O", "NCC"),
+    (ESTER, "OC(=O)c1ccccc1", "OC"),
+    (AZIDE_SN2.format("@@"), "C[C@H](Br)CC", "[N-]=[N+]=[N-]"),
+])
+def test_input_order_does_not_decide_whether_it_runs(reaction, a, b):
+    r = quorix.parse_reaction(reaction)
+    forward = r.run([mol(a), mol(b)])
+    backward = r.run([mol(b), mol(a)])
+    assert forward and len(backward) == len(forward)
+    assert [[canonical(p) for p in o.products] for o in backward] == [[canonical(p) for p in o.products] for o in forward]
+    # The discarded lists follow the caller's order.
+    assert [o.discarded[::-1] for o in backward] == [o.discarded for o in forward]
+
+
+# ---- bad input ----------------------------------------------------------------
+
+
+def type_error_text(call):
+    with pytest.raises(TypeError) as e:
+        call()
+    return str(e.value)
+
+
+def test_bad_input_gives_the_exception_or_an_empty_list():
+    r = quorix.parse_reaction(AMIDE)
+    m = mol("CC(=O)O")
+    assert r.run([]) == [] and r.run([m]) == [] and r.run([m, m, m]) == []
+    assert r.run_on_substrate([]) == []
+    assert type_error_text(lambda: r.run("CC(=O)O")) == "argument 'reactants': Can't extract `str` to `Vec`"
+    assert type_error_text(lambda: r.run([m, 1])) == "argument 'reactants': 'int' object cannot be cast as 'Mol'"
+    assert type_error_text(lambda: r.run([m, "NCC"])) == "argument 'reactants': 'str' object cannot be cast as 'Mol'"
+    assert "argument 'substrate'" in type_error_text(lambda: r.run_on_substrate(m))
+    assert "max_products" in type_error_text(lambda: r.run([m, m], max_products="1"))
+    with pytest.raises(TypeError):
+        r.run()
+    with pytest.raises(TypeError):
+        r.run([m, m], 0)
+    # A reaction without product templates never applies.
+    assert quorix.parse_reaction("[C:1]>>").run([m]) == []
+
+
+class Index:
+    """An int whose conversion runs `action` first."""
+
+    def __init__(self, value, action):
+        self.value, self.action = value, action
+
+    def __index__(self):
+        self.action()
+        return self.value
+
+
+@needs_hooks
+def test_a_borrowed_molecule_is_refused():
+    r = quorix.parse_reaction(AMIDE)
+    acid, amine = mol("CC(=O)O"), mol("NCC")
+    seen = []
+
+    def run_inside():
+        with pytest.raises(RuntimeError, match="^Already mutably borrowed$"):
+            r.run([acid, amine])
+        seen.append(True)
+
+    quorix._probe_exclusive(amine, count=Index(0, run_inside))
+    assert seen == [True]
+    assert len(r.run([acid, amine])) == 1
+
+
+def test_one_molecule_may_stand_for_several_inputs():
+    glycolic = mol("OCC(=O)O")
+    outcomes = quorix.parse_reaction(ESTER).run([glycolic, glycolic])
+    # The second template takes the alcohol, then the acid's own OH (an anhydride).
+    assert [canonical(p) for o in outcomes for p in o.products] == ["C(C(O)=O)OC(CO)=O", "C(C(=O)OC(CO)=O)O"]
+
+
+def test_inputs_are_never_changed():
+    acid, amine = mol("CC(=O)O"), mol("NCC")
+    before = (acid.to_smiles(), amine.to_smiles())
+    [o] = quorix.parse_reaction(AMIDE).run([acid, amine], atom_mapping=True, byproducts=True)
+    assert (acid.to_smiles(), amine.to_smiles()) == before
+    # Molecules handed out are copies: sanitising one changes nothing stored.
+    p = o.products[0]
+    stored = p.to_smiles()
+    p.sanitize()
+    assert p.to_smiles() != stored and o.products[0].to_smiles() == stored
+
+
+# ---- the Outcome object ---------------------------------------------------------
+
+
+def test_outcome_without_byproducts_or_maps():
+    [o] = quorix.parse_reaction(AMIDE).run([mol("CC(=O)O"), mol("NCC")])
+    assert type(o) is quorix.Outcome
+    assert repr(o) == "<quorix.Outcome 1 products, 0 mapped reactants, byproducts off>"
+    assert (o.byproduct_verdict, o.byproduct_budget, o.byproducts, o.reactants) == ("off", {}, [], [])
+    assert o.discarded == [[3], []]
+    with pytest.raises(TypeError):
+        quorix.Outcome()
+
+
+def test_outcome_with_maps_and_budget():
+    [o] = quorix.parse_reaction(AMIDE).run([mol("CC(=O)O"), mol("NCC")], atom_mapping=True, byproducts=True)
+    assert repr(o) == "<quorix.Outcome 1 products, 2 mapped reactants, byproducts capped>"
+    assert list(o.byproduct_budget) == ["charge_shift", "delta_charge", "delta_h", "fragment_charge",
+                                        "fragment_hydrogens", "need", "open_valence", "remaining"]
+    assert o.byproduct_budget == {"charge_shift": 0, "delta_charge": 0, "delta_h": 2, "fragment_charge": 0,
+                                  "fragment_hydrogens": 1, "need": 1, "open_valence": 1, "remaining": 0}
+    # Map numbers 1..n pair every reactant atom that reached the product.
+    assert canonical(o.reactants[0]) == "[CH3:1][C:2](O)=[O:3]"
+    assert canonical(o.reactants[1]) == "[CH3:6][CH2:5][NH2:4]"
+    assert canonical(o.products[0]) == "[CH3:1][C:2]([NH:4][CH2:5][CH3:6])=[O:3]"
+
+
+def test_unresolved_capping_gives_no_molecule_but_keeps_the_ledger():
+    # Bromide swapped for hydroxyl without a water: the ledger lacks a hydrogen.
+    [o] = quorix.parse_reaction("[C:1][Br:2]>>[C:1][OH1]").run([mol("CCBr")], byproducts=True)
+    assert o.byproduct_verdict == "unresolved(hydrogen_budget_negative)"
+    assert o.byproducts == [] and o.byproduct_budget["delta_h"] == -1 and o.discarded == [[2]]
+    [o] = quorix.parse_reaction("[Cl:1][C:2][C:3][Br:4]>>[C:2]=[C:3]").run([mol("ClCCBr")], byproducts=True)
+    assert o.byproduct_verdict == "unresolved(no_pairing)" and o.byproducts == []
+
+
+def test_docstrings():
+    assert quorix.Reaction.run.__text_signature__ == \
+        "($self, reactants, *, max_products=0, atom_mapping=False, byproducts=False)"
+    assert quorix.Reaction.run_on_substrate.__text_signature__ == \
+        "($self, substrate, *, max_products=0, atom_mapping=False, byproducts=False)"
+    assert quorix.Reaction.run.__doc__.startswith("对一组反应物跑这条反应。")
+    assert quorix.Reaction.run_on_substrate.__doc__.endswith("要稳定耗时就用 `run`。")
+    assert quorix.Outcome.__doc__ == "一组产物,连同(可选的)带映射号的反应物副本。"
+    assert quorix.Outcome.products.__doc__ == "产物,每个产物模板一个分子。"
+    assert quorix.Outcome.byproduct_verdict.__doc__.endswith("看不出破绽,只是错的。")
+
+
+# ---- limits -----------------------------------------------------------------------
+
+
+def test_max_products_caps_a_combinatorial_run():
+    # 180 chain carbons with 10 chlorines and 10 bromines: 200 heavy atoms, 100 pairings.
+    chain = "".join("C(Cl)" if i % 18 == 3 else "C(Br)" if i % 18 == 12 else "C" for i in range(180))
+    m = mol(chain)
+    assert m.num_atoms == 200
+    r = quorix.parse_reaction("[C:1][Cl:2].[C:3][Br:4]>>[C:1][O:5][C:3].[Cl:2][Br:4]")
+    assert len(r.run_on_substrate([m], max_products=10)) == 10
+    everything = r.run_on_substrate([m], max_products=0)
+    assert len(everything) == 100
+    assert all(len(o.discarded) == 1 and o.discarded[0] == [] for o in everything)
+    assert len(r.run_on_substrate([m], max_products=1)) == 1
+
+
+# ---- real molecules -------------------------------------------------------------
+
+
+def transforms():
+    lines = (DATA / "transforms.rxn").read_text(encoding="utf-8").splitlines()
+    return [tuple(line.split("\t")) for line in lines if line and not line.startswith("#")]
+
+
+# First outcomes of the transforms on real molecules, each product checked by hand.
+HAND_CHECKED = [
+    ("alcohol_to_bromide", "C(N(=O)=O)(CO)(CO)CO", ["C(C(CO)(CO)[N+]([O-])=O)Br"]),
+    ("primary_alcohol_to_aldehyde", "C(N(=O)=O)(CO)(CO)CO", ["C(C(CO)(C=O)[N+]([O-])=O)O"]),
+    ("secondary_alcohol_to_ketone", "[NH3+]CC(=O)N1CC(O)CC1C(=O)[O-]", ["C1C(CC(C([O-])=O)N1C(C[NH3+])=O)=O"]),
+    ("aldehyde_reduction", "C(=O)C23C(C1CC=CCC1O2)CC=CC3", ["C(C12CC=CCC2C2CC=CCC2O1)O"]),
+    ("ketone_reduction", "C(C)C1(CC)C(=O)C(C)CNC1=O", ["CC1CNC(C(CC)(CC)C1O)=O"]),
+    ("acid_to_methyl_ester", "N[C@@H](COS(=O)(=O)O)C(=O)O", ["COC([C@H](COS(O)(=O)=O)N)=O"]),
+    ("acid_to_acid_chloride", "N[C@@H](COS(=O)(=O)O)C(=O)O", ["C([C@@H](C(=O)Cl)N)OS(O)(=O)=O"]),
+    ("ester_hydrolysis", "CC(C)(C)OC(=O)CC(=O)OC(C)(C)C", ["CC(C)(C)OC(CC(O)=O)=O"]),
+    ("nitrile_hydrolysis", "C(=C)(C#N)C", ["CC(=C)C(O)=O"]),
+    ("nitrile_reduction", "C(=C)(C#N)C", ["CC(=C)CN"]),
+    ("nitro_reduction", "C(N(=O)=O)(CO)(CO)CO", ["C(C(CO)(CO)N)O"]),
+    ("aryl_chloride_to_fluoride", "O=C(Cl)c1ccc(F)c(Cl)c1F", ["c1cc(c(c(c1C(=O)Cl)F)F)F"]),
+    ("aryl_halide_to_boronic_acid", "IC(=C(N1C)C)C(=O)N1c(ccc2)cc2", ["B(c1c(C)n(C)n(-c2ccccc2)c1=O)(O)O"]),
+    ("phenol_to_triflate", "COc1cc2c(cc1O)CCNC2C", ["COc1cc2C(C)NCCc2cc1OS(C(F)(F)F)(=O)=O"]),
+    ("amine_acetylation", "N[C@@H](COS(=O)(=O)O)C(=O)O", ["CC(N[C@@H](COS(O)(=O)=O)C(O)=O)=O"]),
+    ("alcohol_tbs_protection", "C(N(=O)=O)(CO)(CO)CO", ["C[Si](C)(C(C)(C)C)OCC(CO)(CO)[N+]([O-])=O"]),
+    ("alkyne_semihydrogenation", "O(C(=O)N)C1(C#C)CCCCC1", ["C=CC1(CCCCC1)OC(N)=O"]),
+    ("alkene_epoxidation", "C(=CCC)(C)C1(CC)C(=O)NC(=O)NC1=O", ["CC1(C(CC)O1)C1(CC)C(NC(NC1=O)=O)=O"]),
+    ("ketone_to_oxime", "C(C)C1(CC)C(=O)C(C)CNC1=O", ["CC1CNC(C(CC)(CC)C1=NO)=O"]),
+    ("thioether_to_sulfone", "S(P(=O)(OCC)OCC)CCSCC", ["CCOP(=O)(OCC)SCCS(CC)(=O)=O"]),
+    ("acid_reduction", "N[C@@H](COS(=O)(=O)O)C(=O)O", ["C([C@@H](CO)N)OS(O)(=O)=O"]),
+    # The centre loses a ligand and with it its stereo.
+    ("decarboxylation", "N[C@@H](COS(=O)(=O)O)C(=O)O", ["C(CN)OS(O)(=O)=O"]),
+    ("o_demethylation", "COc1cc2c(cc1O)CCNC2C", ["CC1c2cc(c(cc2CCN1)O)O"]),
+    ("alcohol_dehydration", "[NH3+]CC(=O)N1CC(O)CC1C(=O)[O-]", ["C(C(N1C=CCC1C([O-])=O)=O)[NH3+]"]),
+    ("alkyl_halide_to_azide", "C(CCl)(C)O", ["CC(CN=[N+]=[N-])O"]),
+    ("benzyl_ether_cleavage", "C(OC(=O)C)c1ccccc1", ["CC(O)=O"]),
+    ("suzuki_disconnection", "Clc(ccc1c(ccc2Cl)c(Cl)c2)cc1", ["B(c1ccc(cc1)Cl)(O)O", "c1c(c(ccc1Cl)Br)Cl"]),
+    ("snar_ether_disconnection", "COc1cc2c(cc1O)CCNC2C", ["CC1c2cc(c(cc2CCN1)O)F", "CO"]),
+    # The sulfonamide nitrogen is also in the ring: the ring opens into one product.
+    ("sulfonamide_disconnection", "O=S2(=O)c1c(cccc1)C(=O)N2", ["c1cccc(c1C(N)=O)S(=O)(=O)Cl"]),
+    ("wittig_disconnection", "C(=CCC)(C)C1(CC)C(=O)NC(=O)NC1=O",
+     ["CC(C1(CC)C(NC(NC1=O)=O)=O)=O", "CCC=P(c1ccccc1)(c1ccccc1)c1ccccc1"]),
+]
+
+
+@pytest.mark.parametrize("name, smiles, products", HAND_CHECKED, ids=[row[0] for row in HAND_CHECKED])
+def test_transform_outcomes_checked_by_hand(name, smiles, products):
+    [o] = quorix.parse_reaction(dict(transforms())[name]).run([mol(smiles)], max_products=1)
+    assert [canonical(p) for p in o.products] == products
+
+
+def test_transforms_over_real_molecules_give_products_that_sanitise():
+    mols = []
+    for line in (DATA / "molecules.smi").read_text(encoding="utf-8").splitlines()[:600]:
+        m = quorix.parse_smiles(line.split()[0])
+        try:
+            m.sanitize()
+        except ValueError:
+            continue
+        mols.append(m)
+    assert len(mols) >= 500
+    table = transforms()
+    assert len(table) >= 50
+    applied = set()
+    unsanitisable = []
+    for name, smarts in table:
+        r = quorix.parse_reaction(smarts)
+        for i, m in enumerate(mols):
+            for o in r.run([m], max_products=4):
+                applied.add(name)
+                for p in o.products:
+                    try:
+                        p.sanitize()
+                    except ValueError as e:
+                        unsanitisable.append((name, i, str(e)))
+    assert unsanitisable == []
+    assert len(applied) >= 50
