@@ -12,6 +12,8 @@
 
 namespace quorix::chem {
 
+namespace E = core::Element;
+
 using core::Atom;
 using core::Bond;
 using core::BondOrder;
@@ -93,7 +95,7 @@ PiContribution by_parity(std::int32_t e) {
 template <class Valence>
 PiContribution classify(const MolBuilder& mol, std::uint32_t atom, Valence&& valence, const BondSummary& bonds) {
     const Atom& a = mol.atoms[atom];
-    if (a.atomic_num == 0) return bonds.ring_multiple ? PiContribution::One : PiContribution::OneOrTwo;
+    if (a.atomic_num == E::Wildcard) return bonds.ring_multiple ? PiContribution::One : PiContribution::OneOrTwo;
     const auto spare = spare_electrons_given(mol, atom, valence, bonds.sigma);
     if (!spare || *spare < 0) return PiContribution::Excluded;
     const std::int32_t e = *spare;
@@ -127,12 +129,12 @@ bool is_eligible(const MolBuilder& mol, std::uint32_t atom, PiContribution pi, s
     if (pi == PiContribution::Excluded) return false;
     const Atom& a = mol.atoms[atom];
     const std::uint32_t z = a.atomic_num;
-    if (!(z <= 18 || z == 34 || z == 52)) return false;
+    if (!(z <= E::Ar || z == E::Se || z == E::Te)) return false;
     if (first_valence(core::element(z)) > 0) {
         const int t = std::clamp(int(z) - int(a.formal_charge), 0, 118);
         if (v - a.num_explicit_hs + std::int32_t(a.total_hs()) > first_valence(core::element(t))) return false;
     }
-    if (a.num_radical_electrons != 0 && !(z == 6 && a.formal_charge == 0)) return false;
+    if (a.num_radical_electrons != 0 && !(z == E::C && a.formal_charge == 0)) return false;
     if (v - std::int32_t(mol.degree[atom]) >= 2 && bonds.multiples > 1) return false;
     return true;
 }
@@ -278,7 +280,7 @@ void Perception::find_candidates() {
                 all_eligible = false;
                 break;
             }
-            if (mol.atoms[a].atomic_num != 0) has_element = true;
+            if (mol.atoms[a].atomic_num != E::Wildcard) has_element = true;
         }
         if (all_eligible && has_element) w.candidates.push_back(r);
     }

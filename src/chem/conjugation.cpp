@@ -11,6 +11,8 @@
 
 namespace quorix::chem {
 
+namespace E = core::Element;
+
 using core::Atom;
 using core::Bond;
 using core::BondOrder;
@@ -79,7 +81,7 @@ bool is_conjugation_candidate(const MolBuilder& mol, std::uint32_t atom, const A
     const core::ElementInfo* el = st.element;
     const int first_valence = (el && !el->valences.empty()) ? el->valences[0] : -1;
     if (a.formal_charge == 0 && first_valence >= 0 && st.valence + st.implicit_hs > first_valence) return false;
-    if (el && a.atomic_num >= 11) {
+    if (el && a.atomic_num >= E::Na) {
         if (el->valence_electrons == 5) return false;
         if (el->valence_electrons == 6 && st.connections >= 2) return false;
     }
@@ -132,7 +134,7 @@ void hybridization(MolBuilder& mol, const std::vector<AtomState>& states) {
     const std::uint32_t n_atoms = mol.num_atoms();
     for (std::uint32_t i = 0; i < n_atoms; ++i) {
         Atom& a = mol.atoms[i];
-        if (a.atomic_num == 0) {
+        if (a.atomic_num == E::Wildcard) {
             a.hybridization = Hybridization::Unspecified;
             continue;
         }
@@ -143,8 +145,8 @@ void hybridization(MolBuilder& mol, const std::vector<AtomState>& states) {
             continue;
         }
 
-        std::int32_t steric = a.atomic_num >= 89 ? st.connections : st.sigma + std::int32_t(a.total_hs());
-        if (a.atomic_num != 1) {
+        std::int32_t steric = a.atomic_num >= E::Ac ? st.connections : st.sigma + std::int32_t(a.total_hs());
+        if (a.atomic_num != E::H) {
             const core::ElementInfo* el = st.element;
             const std::int32_t electrons = el ? el->valence_electrons : 0;
             const std::int32_t total = st.valence + st.implicit_hs;

@@ -5,15 +5,17 @@
 
 namespace quorix::chem {
 
+namespace E = core::Element;
+
 using namespace quorix::core;
 
 double atom_mass(const Atom& atom) {
     const ElementInfo* e = element(atom.atomic_num);
     if (atom.isotope != 0) {
-        if (atom.atomic_num != 0 && e) {
+        if (atom.atomic_num != E::Wildcard && e) {
             if (auto m = isotope_mass(atom.atomic_num, atom.isotope)) return *m;
         }
-        return atom.atomic_num == 0 ? 0.0 : static_cast<double>(atom.isotope);
+        return atom.atomic_num == E::Wildcard ? 0.0 : static_cast<double>(atom.isotope);
     }
     return e ? e->atomic_weight : 0.0;
 }

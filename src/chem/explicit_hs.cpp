@@ -5,9 +5,12 @@
 #include <vector>
 
 #include "chem/hs_stereo.hpp"
+#include "core/elements.hpp"
 #include "core/error.hpp"
 
 namespace quorix::chem {
+
+namespace E = core::Element;
 
 using namespace quorix::core;
 
@@ -38,7 +41,7 @@ std::uint32_t add_explicit_hs(MolBuilder& mol, std::span<const std::uint32_t> ra
 
     std::uint32_t added = 0;
     Atom hydrogen;
-    hydrogen.atomic_num = 1;
+    hydrogen.atomic_num = E::H;
     for (auto [a, n] : todo) {
         Atom& heavy = mol.atoms[a];
         if (n == 1) {

@@ -8,6 +8,8 @@
 
 namespace quorix::chem {
 
+namespace E = core::Element;
+
 using namespace quorix::core;
 
 namespace {
@@ -42,11 +44,11 @@ std::string_view type_of(const MolBuilder& mol, std::uint32_t a) {
         case Hybridization::Sp3: return "sp3";
         default: break;
     }
-    if (mol.atoms[a].atomic_num == 1) return "*";
-    if (mol.atoms[a].atomic_num == 16) {
+    if (mol.atoms[a].atomic_num == E::H) return "*";
+    if (mol.atoms[a].atomic_num == E::S) {
         unsigned oxygens = 0;
         for (Neighbor nb : mol.neighbors(a))
-            if (mol.atoms[nb.atom].atomic_num == 8) ++oxygens;
+            if (mol.atoms[nb.atom].atomic_num == E::O) ++oxygens;
         return oxygens == 1 ? "so" : oxygens == 2 ? "so2" : "sp3";
     }
     return "";
@@ -96,7 +98,7 @@ GasteigerResult gasteiger_with_hydrogens(const MolBuilder& mol, std::uint32_t it
                 break;
             }
         }
-        cation[i] = mol.atoms[i].atomic_num == 1 ? HYDROGEN_CATION : a[i] + b[i] + c[i];
+        cation[i] = mol.atoms[i].atomic_num == E::H ? HYDROGEN_CATION : a[i] + b[i] + c[i];
     }
 
     double damping = 0.5;

@@ -12,6 +12,8 @@
 
 namespace quorix::chem {
 
+namespace E = core::Element;
+
 using core::BondOrder;
 using core::NONE;
 
@@ -74,7 +76,7 @@ bool needs_double_bond(const core::MolBuilder& mol, std::uint32_t a, const core:
     const std::int64_t r = atom.num_radical_electrons;
     const std::int64_t q = atom.formal_charge;
     const std::uint32_t z = atom.atomic_num;
-    const std::int64_t c = z == 6 ? -std::abs(q) : charge_lowers_valence(z) ? -q : q;
+    const std::int64_t c = z == E::C ? -std::abs(q) : charge_lowers_valence(z) ? -q : q;
     const std::span<const std::int8_t> list = allowed_valences(z);
     std::int64_t t = c + list[0];
     if (list.size() >= 2 && v > t) {
@@ -84,7 +86,7 @@ bool needs_double_bond(const core::MolBuilder& mol, std::uint32_t a, const core:
         }
     }
     const std::int64_t sigma = std::int64_t(mol.degree[a]) - uncounted + i;
-    if (v == 5 && s + h == 4 && t == 3 && r == 0 && sigma == 3 && c == 0 && h == 0 && (z == 7 || z == 15 || z == 33))
+    if (v == 5 && s + h == 4 && t == 3 && r == 0 && sigma == 3 && c == 0 && h == 0 && (z == E::N || z == E::P || z == E::As))
         t = 5;
     const bool fixed = (atom.flags & core::FIXED_HS) != 0;
     return sigma + r < t && (t == s + h + r + 1 || (r == 0 && fixed && t == s + h + 2));
@@ -193,7 +195,7 @@ std::expected<void, KekulizeError> kekulize_system(core::MolBuilder& mol, std::s
     std::uint32_t wildcard = NONE;
     bool aromatic = false;
     for (std::uint32_t a : sys) {
-        if (mol.atoms[a].atomic_num == 0 && wildcard == NONE) wildcard = a;
+        if (mol.atoms[a].atomic_num == E::Wildcard && wildcard == NONE) wildcard = a;
         aromatic = aromatic || w.touches[a];
     }
     if (wildcard != NONE && aromatic) return fail(KekulizeError::WildcardInAromatic{wildcard});
@@ -204,7 +206,7 @@ std::expected<void, KekulizeError> kekulize_system(core::MolBuilder& mol, std::s
     w.collected.clear();
     for (std::uint32_t a : sys) w.in_system[a] = 1;
     for (std::uint32_t a : sys) {
-        if (mol.atoms[a].atomic_num != 0 && !w.touches[a]) {
+        if (mol.atoms[a].atomic_num != E::Wildcard && !w.touches[a]) {
             w.visit_order.push_back(a);
             w.visited[a] = 1;
             continue;
@@ -314,7 +316,7 @@ std::expected<void, KekulizeError> kekulize_system(core::MolBuilder& mol, std::s
                 continue;
             }
 
-            if (mol.atoms[a].atomic_num == 0) continue;
+            if (mol.atoms[a].atomic_num == E::Wildcard) continue;
             if (current == NONE) {
                 std::vector<std::uint32_t> open;
                 for (std::uint32_t x : sys)
@@ -462,7 +464,7 @@ std::expected<void, KekulizeError> kekulize_with(core::MolBuilder& mol, const Fl
         if (!(atom.flags & core::AROMATIC)) continue;
         if (!(atom.flags & core::IN_RING)) return fail(KekulizeError::AromaticNotInRing{a});
         atom.flags &= ~core::AROMATIC;
-        if ((atom.atomic_num == 7 || atom.atomic_num == 15) && atom.formal_charge == 0 && atom.num_explicit_hs == 1) {
+        if ((atom.atomic_num == E::N || atom.atomic_num == E::P) && atom.formal_charge == 0 && atom.num_explicit_hs == 1) {
             atom.flags &= ~core::FIXED_HS;
             atom.num_explicit_hs = 0;
             mol.atoms[a].num_implicit_hs = static_cast<std::uint8_t>(core::lenient_valence_hs(mol, a).implicit_hs);

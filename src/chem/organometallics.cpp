@@ -10,13 +10,15 @@
 
 namespace quorix::chem {
 
+namespace E = core::Element;
+
 namespace {
 
 bool is_metal(std::uint32_t z) {
     switch (z) {
-        case 0: case 1: case 2: case 5: case 6: case 7: case 8: case 9: case 10:
-        case 14: case 15: case 16: case 17: case 18: case 33: case 34: case 35: case 36:
-        case 52: case 53: case 54: case 85: case 86:
+        case E::Wildcard: case E::H: case E::He: case E::B: case E::C: case E::N: case E::O: case E::F:
+        case E::Ne: case E::Si: case E::P: case E::S: case E::Cl: case E::Ar: case E::As: case E::Se:
+        case E::Br: case E::Kr: case E::Te: case E::I: case E::Xe: case E::At: case E::Rn:
             return false;
         default:
             return true;
@@ -49,7 +51,7 @@ bool is_metal_single_bond(const core::MolBuilder& mol, std::uint32_t atom, std::
 bool is_dative_candidate(const core::MolBuilder& mol, std::uint32_t a) {
     const core::Atom& atom = at(mol.atoms, a);
     const std::uint32_t z = atom.atomic_num;
-    if (is_metal(z) || z == 1 || z == 2 || z == 9 || z == 10) return false;
+    if (is_metal(z) || z == E::H || z == E::He || z == E::F || z == E::Ne) return false;
     const std::int32_t t = std::int32_t(z) - atom.formal_charge;
     if (t < 1 || t > 118) return false;
     const auto list = core::element_at(std::uint32_t(t)).valences;

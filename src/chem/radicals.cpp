@@ -9,6 +9,8 @@
 
 namespace quorix::chem {
 
+namespace E = core::Element;
+
 namespace {
 
 constexpr std::int8_t UNRESTRICTED[] = {-1};
@@ -18,7 +20,7 @@ constexpr std::int8_t UNRESTRICTED[] = {-1};
 void assign_radicals(core::MolBuilder& mol) {
     for (std::uint32_t a = 0; a < mol.num_atoms(); ++a) {
         core::Atom& atom = mol.atoms[a];
-        if (atom.atomic_num == 0 || !(atom.flags & core::FIXED_HS)) continue;
+        if (atom.atomic_num == E::Wildcard || !(atom.flags & core::FIXED_HS)) continue;
         const core::ElementInfo* info = core::element(atom.atomic_num);
         const std::int64_t q = atom.formal_charge;
         const std::int64_t e = info ? info->valence_electrons : 0;
@@ -29,7 +31,7 @@ void assign_radicals(core::MolBuilder& mol) {
         }
         const float sum = core::bond_valence_sum(mol, a) + static_cast<float>(atom.num_explicit_hs);
         const std::int64_t b = static_cast<std::int64_t>(sum + 0.1f);
-        const std::int64_t shell = atom.atomic_num < 3 ? 2 : 8;
+        const std::int64_t shell = atom.atomic_num <= E::He ? 2 : 8;
         std::int64_t x = q + shell - e - b;
         if (x < 0) {
             std::int64_t found = 0;

@@ -4,10 +4,13 @@
 #include <vector>
 
 #include "chem/hs_stereo.hpp"
+#include "core/elements.hpp"
 #include "core/error.hpp"
 #include "core/valence.hpp"
 
 namespace quorix::chem {
+
+namespace E = core::Element;
 
 using namespace quorix::core;
 
@@ -16,7 +19,7 @@ namespace {
 // Every condition of removability except "no double bond names it as a reference".
 bool plain_terminal_h(const MolBuilder& mol, std::uint32_t atom) {
     const Atom& h = mol.atoms[atom];
-    if (h.atomic_num != 1) return false;
+    if (h.atomic_num != E::H) return false;
     if ((h.flags & AROMATIC) || h.isotope != 0 || h.map_num != 0 || h.num_explicit_hs != 0 ||
         h.formal_charge != 0 || h.num_radical_electrons != 0)
         return false;
@@ -24,7 +27,7 @@ bool plain_terminal_h(const MolBuilder& mol, std::uint32_t atom) {
     const Neighbor nb = *mol.neighbors(atom).begin();
     const Bond& bond = mol.bonds[nb.bond];
     if (bond.order != BondOrder::Single || bond.direction != BondDirection::None) return false;
-    return at(mol.atoms, nb.atom).atomic_num >= 2;
+    return at(mol.atoms, nb.atom).atomic_num > E::H;  // neither hydrogen nor a wildcard
 }
 
 bool named_by_stereo(const Bond& b, std::uint32_t atom) {

@@ -12,6 +12,8 @@
 
 namespace quorix::match {
 
+namespace E = core::Element;
+
 using core::Atom;
 using core::Bond;
 using core::BondOrder;
@@ -21,18 +23,7 @@ using core::NONE;
 
 namespace {
 
-namespace element {
-constexpr std::uint8_t HYDROGEN = 1;
-constexpr std::uint8_t NITROGEN = 7;
-constexpr std::uint8_t OXYGEN = 8;
-constexpr std::uint8_t FLUORINE = 9;
-constexpr std::uint8_t SULFUR = 16;
-constexpr std::uint8_t CHLORINE = 17;
-constexpr std::uint8_t BROMINE = 35;
-constexpr std::uint8_t IODINE = 53;
-constexpr std::uint8_t ASTATINE = 85;
-constexpr std::uint32_t LAST = 118;
-}  // namespace element
+constexpr std::uint32_t LAST_ELEMENT = core::NUM_ELEMENTS - 1;
 
 // A ring below this size cannot hold a triple bond.
 constexpr std::uint32_t STRAIN_FREE_RING = 8;
@@ -46,7 +37,7 @@ struct Counters {
 
 std::int64_t hydrogen_total(std::span<const Atom> atoms) {
     std::int64_t total = 0;
-    for (const Atom& a : atoms) total += a.total_hs() + (a.atomic_num == element::HYDROGEN ? 1 : 0);
+    for (const Atom& a : atoms) total += a.total_hs() + (a.atomic_num == E::H ? 1 : 0);
     return total;
 }
 
@@ -57,8 +48,8 @@ std::int64_t charge_total(std::span<const Atom> atoms) {
 }
 
 bool is_halogen(std::uint8_t z) {
-    return z == element::FLUORINE || z == element::CHLORINE || z == element::BROMINE || z == element::IODINE ||
-           z == element::ASTATINE;
+    return z == E::F || z == E::Cl || z == E::Br || z == E::I ||
+           z == E::At;
 }
 
 // The valence a cut bond carried at its discarded end.
@@ -78,7 +69,7 @@ std::uint32_t cut_valence(const Bond& b, std::uint32_t discarded_end) {
 // Lowest valence of the element `shift` places before atomic number z, as an
 // isoelectronic stand-in for a charged atom; none when it has no limit.
 std::optional<std::int32_t> first_valence(std::int32_t z, std::int32_t shift) {
-    const std::int32_t x = std::min<std::int32_t>(z - shift, element::LAST);
+    const std::int32_t x = std::min<std::int32_t>(z - shift, LAST_ELEMENT);
     if (x < 1) return std::nullopt;
     const auto valences = core::ELEMENTS[x].valences;
     if (valences.empty() || valences[0] == -1) return std::nullopt;
@@ -86,16 +77,16 @@ std::optional<std::int32_t> first_valence(std::int32_t z, std::int32_t shift) {
 }
 
 bool unrestricted(std::uint8_t z) {
-    if (z > element::LAST) return true;
+    if (z > LAST_ELEMENT) return true;
     const auto valences = core::ELEMENTS[z].valences;
     return valences.size() == 1 && valences[0] == -1;
 }
 
 std::uint32_t charge_class(std::uint8_t z, std::int32_t sign) {
-    const bool chalcogen = z == element::OXYGEN || z == element::SULFUR;
-    if (sign > 0) return z == element::NITROGEN ? 0 : chalcogen ? 1 : 2;
-    if (z == element::FLUORINE || z == element::CHLORINE || z == element::BROMINE || z == element::IODINE) return 0;
-    return chalcogen ? 1 : z == element::NITROGEN ? 2 : 3;
+    const bool chalcogen = z == E::O || z == E::S;
+    if (sign > 0) return z == E::N ? 0 : chalcogen ? 1 : 2;
+    if (z == E::F || z == E::Cl || z == E::Br || z == E::I) return 0;
+    return chalcogen ? 1 : z == E::N ? 2 : 3;
 }
 
 // Places the charge the products lack, one unit at a time; false when some
@@ -140,7 +131,7 @@ bool remove_fragment_hydrogens(const MolBuilder& frag, std::vector<Counters>& pa
     for (const bool near_open : {true, false}) {
         for (std::uint32_t a = 0; a < frag.num_atoms() && k > 0; ++a) {
             const Atom& atom = frag.atoms[a];
-            if (atom.atomic_num == element::HYDROGEN || has_open_neighbour(frag, pairs, a) != near_open) continue;
+            if (atom.atomic_num == E::H || has_open_neighbour(frag, pairs, a) != near_open) continue;
             while (k > 0 && pairs[a].removed < atom.total_hs()) {
                 ++pairs[a].open;
                 ++pairs[a].removed;
@@ -389,7 +380,7 @@ CapResult cap_byproducts(std::span<const MolBuilder> reactants, const RawOutcome
     if (budget.need < 0 && !remove_fragment_hydrogens(frag, f.pairs, static_cast<std::uint32_t>(-std::int64_t{budget.need})))
         return unresolved(CapReason::OddValence, budget);
     const std::uint32_t heavy_before = static_cast<std::uint32_t>(std::count_if(
-        frag.atoms.begin(), frag.atoms.end(), [](const Atom& a) { return a.atomic_num != element::HYDROGEN; }));
+        frag.atoms.begin(), frag.atoms.end(), [](const Atom& a) { return a.atomic_num != E::H; }));
     const std::uint32_t n = static_cast<std::uint32_t>(budget.remaining / 2);
     if (!pair_open_atoms(frag, f.pairs, n)) return unresolved(CapReason::NoPairing, budget);
     set_fragment_hydrogens(frag.atoms, f.pairs);
@@ -397,7 +388,7 @@ CapResult cap_byproducts(std::span<const MolBuilder> reactants, const RawOutcome
     if (has_strained_closure(frag)) return unresolved(CapReason::StrainedClosure, budget);
 
     const std::uint32_t heavy_after = static_cast<std::uint32_t>(std::count_if(
-        frag.atoms.begin(), frag.atoms.end(), [](const Atom& a) { return a.atomic_num != element::HYDROGEN; }));
+        frag.atoms.begin(), frag.atoms.end(), [](const Atom& a) { return a.atomic_num != E::H; }));
     if (heavy_after != heavy_before || hydrogen_total(frag.atoms) != budget.delta_h ||
         charge_total(frag.atoms) != budget.delta_charge)
         return unresolved(CapReason::BudgetMismatch, budget);

@@ -2,6 +2,7 @@
 
 #include "chem/rings.hpp"
 #include "chem/sssr.hpp"
+#include "core/elements.hpp"
 #include "core/error.hpp"
 #include "core/valence.hpp"
 
@@ -78,8 +79,8 @@ QueryProps compute_query_props(const MolBuilder& mol, PropNeeds needs) {
 
     // Hydrogen neighbours from one pass over the bonds.
     for (const core::Bond& bond : mol.bonds) {
-        if (at(mol.atoms, bond.end).atomic_num == 1) ++at(props.atoms, bond.begin).h_neighbors;
-        if (at(mol.atoms, bond.begin).atomic_num == 1) ++at(props.atoms, bond.end).h_neighbors;
+        if (at(mol.atoms, bond.end).atomic_num == core::Element::H) ++at(props.atoms, bond.begin).h_neighbors;
+        if (at(mol.atoms, bond.begin).atomic_num == core::Element::H) ++at(props.atoms, bond.end).h_neighbors;
     }
     for (std::uint32_t i = 0; i < n; ++i) {
         const core::Atom& atom = mol.atoms[i];

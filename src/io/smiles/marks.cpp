@@ -1,3 +1,4 @@
+#include "core/elements.hpp"
 #include "io/smiles/marks.hpp"
 
 #include <algorithm>
@@ -45,7 +46,7 @@ std::uint32_t preferred_reference_neighbour(const MolBuilder& mol, std::uint32_t
     std::uint32_t best_priority = 0;
     for (core::Neighbor nb : mol.neighbors(atom)) {
         if (nb.atom == excluded) continue;
-        const bool h = mol.atoms[nb.atom].atomic_num == 1;
+        const bool h = mol.atoms[nb.atom].atomic_num == core::Element::H;
         const std::uint32_t p = at(priorities, nb.atom);
         if (best == NONE || (h != best_h ? !h : p < best_priority)) {
             best = nb.atom;

@@ -16,6 +16,8 @@
 
 namespace quorix::io {
 
+namespace E = core::Element;
+
 using core::Atom;
 using core::Bond;
 using core::BondOrder;
@@ -83,7 +85,8 @@ bool is_aromatic(const Atom& a) { return (a.flags & core::AROMATIC) != 0; }
 
 bool in_organic_subset(std::uint8_t z) {
     switch (z) {
-        case 0: case 5: case 6: case 7: case 8: case 9: case 15: case 16: case 17: case 35: case 53:
+        case E::Wildcard: case E::B: case E::C: case E::N: case E::O: case E::F: case E::P: case E::S:
+        case E::Cl: case E::Br: case E::I:
             return true;
         default:
             return false;
@@ -92,7 +95,7 @@ bool in_organic_subset(std::uint8_t z) {
 
 bool aromatic_writable(std::uint8_t z) {
     switch (z) {
-        case 5: case 6: case 7: case 8: case 15: case 16: case 33: case 34: case 52:
+        case E::B: case E::C: case E::N: case E::O: case E::P: case E::S: case E::As: case E::Se: case E::Te:
             return true;
         default:
             return false;
