@@ -16,7 +16,7 @@ std::uint32_t cleanup_chirality(core::MolBuilder& mol) {
         const std::uint32_t ligands = mol.degree[i] + atom.num_explicit_hs + atom.num_implicit_hs;
         bool drop_tag = false;
         bool drop_permutation = false;
-        if (tag == static_cast<std::uint8_t>(ChiralTag::Cw) || tag == static_cast<std::uint8_t>(ChiralTag::Ccw)) {
+        if (core::is_tetrahedral(atom.chiral_tag)) {
             drop_tag = atom.hybridization != Hybridization::Sp3;
         } else {
             // Square planar, trigonal bipyramidal, and octahedral for every larger

@@ -122,8 +122,7 @@ void conjugation(MolBuilder& mol, const std::vector<AtomState>& states) {
 
 Hybridization from_geometry(ChiralTag tag_value, std::int32_t n) {
     const auto tag = static_cast<std::uint8_t>(tag_value);
-    if ((tag == std::uint8_t(ChiralTag::Cw) || tag == std::uint8_t(ChiralTag::Ccw)) && n == 4)
-        return Hybridization::Sp3;
+    if (core::is_tetrahedral(tag_value) && n == 4) return Hybridization::Sp3;
     if (tag == std::uint8_t(ChiralTag::SquarePlanar) && n >= 2 && n <= 4) return Hybridization::Sp2d;
     if (tag == std::uint8_t(ChiralTag::TrigonalBipyramidal) && n >= 2 && n <= 5) return Hybridization::Sp3d;
     if (tag == std::uint8_t(ChiralTag::Octahedral) && n >= 2 && n <= 6) return Hybridization::Sp3d2;

@@ -31,11 +31,11 @@ std::uint32_t add_explicit_hs(MolBuilder& mol, std::span<const std::uint32_t> ra
     for (std::uint32_t c = 0; c < mol.num_atoms(); ++c) {
         if (!is_allene_centre(mol, c)) continue;
         Atom& centre = mol.atoms[c];
-        if (centre.chiral_permutation != 1 && centre.chiral_permutation != 2) continue;
+        if (!allene_configured(centre.chiral_permutation)) continue;
         for (Neighbor nb : mol.neighbors(c)) {
             const Atom& t = mol.atoms[nb.atom];
             if (t.total_hs() == 1 && mol.degree[nb.atom] == 2)
-                centre.chiral_permutation = static_cast<std::uint8_t>(3 - centre.chiral_permutation);
+                centre.chiral_permutation = mirrored_allene(centre.chiral_permutation);
         }
     }
 

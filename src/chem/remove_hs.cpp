@@ -81,10 +81,10 @@ std::uint32_t remove_hs(MolBuilder& mol) {
             else atom.num_implicit_hs = add_capped(atom.num_implicit_hs, k);
         }
         if (k == 1) {
-            if (atom.chiral_tag == ChiralTag::Cw || atom.chiral_tag == ChiralTag::Ccw) {
+            if (is_tetrahedral(atom.chiral_tag)) {
                 // The removed hydrogen now counts as the last neighbour.
                 if ((d - 1 - position) % 2 == 1)
-                    atom.chiral_tag = atom.chiral_tag == ChiralTag::Cw ? ChiralTag::Ccw : ChiralTag::Cw;
+                    atom.chiral_tag = mirrored(atom.chiral_tag);
             } else {
                 atom.chiral_permutation =
                     polyhedral_after_h_folded(atom.chiral_tag, atom.chiral_permutation, d, position);
@@ -99,7 +99,7 @@ std::uint32_t remove_hs(MolBuilder& mol) {
     for (std::uint32_t c = 0; c < n; ++c) {
         if (removable[c] || !is_allene_centre(mol, c)) continue;
         Atom& centre = out.atoms[new_index[c]];
-        if (centre.chiral_permutation != 1 && centre.chiral_permutation != 2) continue;
+        if (!allene_configured(centre.chiral_permutation)) continue;
         for (Neighbor cn : mol.neighbors(c)) {
             const std::uint32_t t = cn.atom;
             if (folded[t] != 1 || mol.degree[t] != 3 || mol.atoms[t].total_hs() != 0) continue;
@@ -109,7 +109,7 @@ std::uint32_t remove_hs(MolBuilder& mol) {
                 if (removable[tn.atom]) h_slot = slot;
                 ++slot;
             }
-            if (h_slot == 1) centre.chiral_permutation = static_cast<std::uint8_t>(3 - centre.chiral_permutation);
+            if (h_slot == 1) centre.chiral_permutation = mirrored_allene(centre.chiral_permutation);
         }
     }
 

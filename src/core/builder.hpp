@@ -23,6 +23,21 @@ enum class BondDirection : std::uint8_t { None = 0, Slash = 1, Backslash = 2 };
 enum class ChiralTag : std::uint8_t {
     Unspecified = 0, Cw = 1, Ccw = 2, Allene = 3, SquarePlanar = 4, TrigonalBipyramidal = 5, Octahedral = 6,
 };
+
+// `@@` and `@`, the two tetrahedral arrangements, and each one's mirror image.
+constexpr bool is_tetrahedral(ChiralTag t) { return t == ChiralTag::Cw || t == ChiralTag::Ccw; }
+constexpr ChiralTag mirrored(ChiralTag t) {
+    return t == ChiralTag::Cw ? ChiralTag::Ccw : t == ChiralTag::Ccw ? ChiralTag::Cw : t;
+}
+// An allene centre's `chiral_permutation`: 1 and 2 name its two arrangements,
+// any other value none.
+constexpr bool allene_configured(std::uint8_t n) { return n == 1 || n == 2; }
+constexpr std::uint8_t mirrored_allene(std::uint8_t n) { return allene_configured(n) ? std::uint8_t(3 - n) : n; }
+// A direction read from the bond's other end.
+constexpr BondDirection reversed(BondDirection d) {
+    return d == BondDirection::Slash ? BondDirection::Backslash : d == BondDirection::Backslash ? BondDirection::Slash : d;
+}
+
 enum class Hybridization : std::uint8_t {
     Unspecified = 0, S = 1, Sp = 2, Sp2 = 3, Sp3 = 4, Sp2d = 5, Sp3d = 6, Sp3d2 = 7,
 };

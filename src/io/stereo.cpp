@@ -141,13 +141,6 @@ std::vector<std::uint8_t> effective_marks(const MolBuilder& mol, Classes&& class
     return flags;
 }
 
-BondDirection swapped(BondDirection d) {
-    switch (d) {
-        case BondDirection::Slash: return BondDirection::Backslash;
-        case BondDirection::Backslash: return BondDirection::Slash;
-        default: return d;
-    }
-}
 
 bool reach_marked(const MolBuilder& mol, std::uint32_t centre, std::uint32_t a, std::uint32_t b,
                   std::span<const std::uint8_t> marks, VisitMarks& visited, std::vector<std::uint32_t>& stack) {
@@ -174,7 +167,7 @@ bool reach_marked(const MolBuilder& mol, std::uint32_t centre, std::uint32_t a, 
 }  // namespace
 
 BondDirection direction_from(const Bond& bond, std::uint32_t atom) {
-    return bond.begin == atom ? bond.direction : swapped(bond.direction);
+    return bond.begin == atom ? bond.direction : core::reversed(bond.direction);
 }
 
 bool in_small_ring(const MolBuilder& mol, std::uint32_t bond) {
@@ -359,7 +352,7 @@ std::vector<std::uint8_t> centres(const MolBuilder& mol, Classes&& get_classes) 
     bool any = false;
     for (std::uint32_t a = 0; a < n; ++a) {
         const auto tag = mol.atoms[a].chiral_tag;
-        if (tag == core::ChiralTag::Cw || tag == core::ChiralTag::Ccw) tagged[a] = 1, any = true;
+        if (core::is_tetrahedral(tag)) tagged[a] = 1, any = true;
     }
     if (!any) return flags;
     const std::span<const std::uint32_t> classes = get_classes();

@@ -286,7 +286,7 @@ Fragment build_fragment(std::span<const MolBuilder> prepared, const RawOutcome& 
             if (a >= r.num_atoms()) continue;
             const std::uint32_t m = index[i][a];
             Atom& atom = f.mol.atoms[m];
-            if (atom.chiral_tag != ChiralTag::Cw && atom.chiral_tag != ChiralTag::Ccw) continue;
+            if (!core::is_tetrahedral(atom.chiral_tag)) continue;
             actual.clear();
             for (core::Neighbor nb : f.mol.neighbors(m)) actual.push_back(nb.atom);
             ligands.clear();
@@ -299,7 +299,7 @@ Fragment build_fragment(std::span<const MolBuilder> prepared, const RawOutcome& 
             const auto lists = ligand_correspondence(ligands, actual);
             if (!lists) atom.chiral_tag = ChiralTag::Unspecified;
             else if (core::permutation_parity(lists->first, lists->second) == 1)
-                atom.chiral_tag = atom.chiral_tag == ChiralTag::Cw ? ChiralTag::Ccw : ChiralTag::Cw;
+                atom.chiral_tag = core::mirrored(atom.chiral_tag);
         }
     }
     return f;

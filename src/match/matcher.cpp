@@ -226,7 +226,7 @@ bool chirality_holds(Context& ctx, const Plan& plan, const Workspace& ws) {
     for (auto [i, want] : plan.chiral_atoms) {
         const std::uint32_t a = ws.mapping[i];
         const core::ChiralTag tag = ctx.mol.atoms[a].chiral_tag;
-        if (tag != core::ChiralTag::Cw && tag != core::ChiralTag::Ccw) return false;
+        if (!core::is_tetrahedral(tag)) return false;
         if (graph_degree(g, i) < 3) continue;
         auto& l = ctx.ligands_l;
         auto& n = ctx.ligands_n;
@@ -244,9 +244,8 @@ bool chirality_holds(Context& ctx, const Plan& plan, const Workspace& ws) {
         }
         const std::uint8_t parity = core::permutation_parity(l, n);
         if (parity == 2) continue;
-        std::uint8_t have = static_cast<std::uint8_t>(tag);
-        if (parity == 1) have = static_cast<std::uint8_t>(3 - have);
-        if (have != want) return false;
+        const core::ChiralTag have = parity == 1 ? core::mirrored(tag) : tag;
+        if (static_cast<std::uint8_t>(have) != want) return false;
     }
     return true;
 }

@@ -25,12 +25,6 @@ constexpr MatchOptions REACTION_MATCH{0, false, false};
 constexpr std::uint8_t NO_CHIRALITY = 255;
 constexpr std::uint32_t MAX_MAP_NUMBER = 65535;
 
-ChiralTag mirrored(ChiralTag tag) {
-    if (tag == ChiralTag::Cw) return ChiralTag::Ccw;
-    if (tag == ChiralTag::Ccw) return ChiralTag::Cw;
-    return tag;
-}
-
 std::uint32_t degree_of(const MolBuilder& graph, std::uint32_t atom) {
     return atom < graph.degree.size() ? graph.degree[atom] : 0;
 }
@@ -277,8 +271,7 @@ private:
                 const Bond& in = inputs_[tmpl_image_[tb].first]->bonds[ib];
                 bond.direction = in.direction;
                 if (in.begin != tmpl_image_[tb].second) {
-                    if (bond.direction == BondDirection::Slash) bond.direction = BondDirection::Backslash;
-                    else if (bond.direction == BondDirection::Backslash) bond.direction = BondDirection::Slash;
+                    bond.direction = core::reversed(bond.direction);
                 }
             }
             bond.flags = bond.order == BondOrder::Aromatic ? core::AROMATIC : 0;
@@ -352,7 +345,7 @@ private:
             Atom& atom = work_.atoms[p];
             if (atom.chiral_tag == ChiralTag::Unspecified) continue;
             neighbour_atoms(work_, p, actual);
-            if (atom.chiral_tag == ChiralTag::Cw || atom.chiral_tag == ChiralTag::Ccw) {
+            if (core::is_tetrahedral(atom.chiral_tag)) {
                 ligands.clear();
                 for (core::Neighbor nb : in.neighbors(a)) {
                     const std::uint32_t q = corr_[k][nb.atom];

@@ -106,13 +106,6 @@ constexpr std::array<ClassInfo, 5> CHIRAL_CLASSES{{
     {"OH", 30, ChiralTag::Octahedral},
 }};
 
-BondDirection flipped(BondDirection d) {
-    switch (d) {
-        case BondDirection::Slash: return BondDirection::Backslash;
-        case BondDirection::Backslash: return BondDirection::Slash;
-        default: return d;
-    }
-}
 
 // Parity of two lists of distinct values: 0 even, 1 odd, 2 not a rearrangement.
 // Short lists go through the shared routine; long ones (only hostile input has
@@ -692,9 +685,9 @@ private:
         if (deciding.reversed) std::swap(rb.begin, rb.end);
         // A direction mark reads from the atom it is written at.
         if (here.direction != BondDirection::None) {
-            rb.direction = rb.begin == c ? here.direction : flipped(here.direction);
+            rb.direction = rb.begin == c ? here.direction : core::reversed(here.direction);
         } else {
-            rb.direction = rb.begin == o ? there.direction : flipped(there.direction);
+            rb.direction = rb.begin == o ? there.direction : core::reversed(there.direction);
         }
         ring_bonds_.push_back(rb);
         ring_pairs_.added(ring_bonds_);
@@ -808,7 +801,7 @@ private:
         }
         if (!invert) return;
         Atom& atom = mol_.atoms[e.atom];
-        atom.chiral_tag = atom.chiral_tag == ChiralTag::Cw ? ChiralTag::Ccw : ChiralTag::Cw;
+        atom.chiral_tag = core::mirrored(atom.chiral_tag);
     }
 
     bool has_multiple_bond(std::uint32_t atom) const {
@@ -886,7 +879,7 @@ private:
 
     // The allene number re-expressed for stored orders, or 0 when it cannot be.
     std::uint8_t allene_number(std::uint32_t centre, std::uint8_t number) {
-        if (number != 1 && number != 2) return 0;
+        if (!core::allene_configured(number)) return 0;
         std::array<std::uint32_t, 4> from_text{}, from_storage{};
         std::size_t a = 0, b = 0;
         // written_ and stored_ hold the centre's two bonds.
@@ -898,7 +891,7 @@ private:
             if (!terminal_ligands(centre, bond, false, from_storage, b)) return 0;
         const std::uint8_t parity = core::permutation_parity(from_text, from_storage);
         if (parity == 2) return 0;
-        return parity == 0 ? number : static_cast<std::uint8_t>(3 - number);
+        return parity == 0 ? number : core::mirrored_allene(number);
     }
 
     std::string_view s_;

@@ -620,7 +620,7 @@ void Writer::append_chirality(std::uint32_t u) {
                 invert = invert_when_even ? p == 0 : p == 1;
             }
             ChiralTag tag = a.chiral_tag;
-            if (invert) tag = tag == ChiralTag::Cw ? ChiralTag::Ccw : ChiralTag::Cw;
+            if (invert) tag = core::mirrored(tag);
             text_.put(tag == ChiralTag::Cw ? "@@" : "@");
             return;
         }
@@ -647,13 +647,13 @@ void Writer::append_chirality(std::uint32_t u) {
         }
         case ChiralTag::Allene: {
             const std::uint8_t number = a.chiral_permutation;
-            if (number != 1 && number != 2) return;
+            if (!core::allene_configured(number)) return;
             if (!allene_ligands(u, false, stored, s_.stored2)) return;
             if (!allene_ligands(u, true, written, s_.written2)) return;
             const std::uint8_t p = core::permutation_parity(written, stored);
             if (p == 2) return;
             text_.put("@AL");
-            text_.number(p == 1 ? 3 - number : number);
+            text_.number(p == 1 ? core::mirrored_allene(number) : number);
             return;
         }
         default:
