@@ -8,6 +8,7 @@
 #include "chem/rings.hpp"
 #include "core/elements.hpp"
 #include "core/error.hpp"
+#include "core/scratch.hpp"
 #include "core/valence.hpp"
 
 namespace quorix::chem {
@@ -195,10 +196,6 @@ struct Workspace {
     std::vector<std::uint32_t> union_parent;  // by atom; set for the block at hand
 };
 
-Workspace& workspace() {
-    thread_local Workspace w;
-    return w;
-}
 
 // Working data of one call; sized once, reset only where it was touched.
 struct Perception {
@@ -521,9 +518,9 @@ void pi_contributions(const MolBuilder& mol, std::span<PiContribution> out) {
 }
 
 std::uint32_t perceive_aromaticity(MolBuilder& mol) {
-    thread_local RingBlocks blocks;
-    find_ring_blocks(mol, blocks);
-    return perceive_aromaticity(mol, blocks);
+    const auto blocks = core::Scratch<RingBlocks>::borrow(mol.num_atoms());
+    find_ring_blocks(mol, *blocks);
+    return perceive_aromaticity(mol, *blocks);
 }
 
 std::uint32_t perceive_aromaticity(MolBuilder& mol, const RingBlocks& blocks) {
@@ -532,7 +529,8 @@ std::uint32_t perceive_aromaticity(MolBuilder& mol, const RingBlocks& blocks) {
     // can never be candidates, and dropping whole systems keeps the relative
     // order of the rings that remain.
     if (blocks.blocks.empty()) return 0;
-    Workspace& w = workspace();
+    const auto lease = core::Scratch<Workspace>::borrow(mol.num_atoms());
+    Workspace& w = *lease;
     Perception p(mol, w);
     w.found.clear();
     for (std::uint32_t s = 0; s < blocks.blocks.size(); ++s) {
@@ -557,7 +555,8 @@ std::uint32_t perceive_aromaticity(MolBuilder& mol, std::span<const Ring> rings)
         for (std::uint32_t b : ring.bonds)
             if (b >= n_bonds) internal_error("环的键下标越界");
     }
-    Workspace& w = workspace();
+    const auto lease = core::Scratch<Workspace>::borrow(n_atoms);
+    Workspace& w = *lease;
     Perception p(mol, w);
     w.given_atoms.clear();
     w.given_bonds.clear();

@@ -6,6 +6,7 @@
 #include "chem/aromaticity.hpp"
 #include "core/elements.hpp"
 #include "core/error.hpp"
+#include "core/scratch.hpp"
 #include "core/valence.hpp"
 #include "core/walk.hpp"
 
@@ -42,9 +43,9 @@ std::int32_t sigma_bonds(const MolBuilder& mol, std::uint32_t atom) {
     return count;
 }
 
-// Fills a per-thread buffer; the reference stays valid until the next call.
-const std::vector<AtomState>& atom_states(const MolBuilder& mol) {
-    thread_local std::vector<AtomState> states;
+using States = std::vector<AtomState>;
+
+void atom_states(const MolBuilder& mol, States& states) {
     states.resize(mol.num_atoms());
     for (std::uint32_t i = 0; i < mol.num_atoms(); ++i) {
         core::AtomValence tv;
@@ -53,22 +54,19 @@ const std::vector<AtomState>& atom_states(const MolBuilder& mol) {
                      std::int32_t(mol.degree[i]) + std::int32_t(mol.atoms[i].total_hs()), sigma_bonds(mol, i),
                      core::element(mol.atoms[i].atomic_num)};
     }
-    return states;
 }
 
 // The same from the strict check's lists: where that check passes its numbers
 // are the lenient ones, and FIXED_HS atoms have 0 implicit hydrogens in both.
-const std::vector<AtomState>& atom_states(const MolBuilder& mol, const ValenceLists& valences) {
+void atom_states(const MolBuilder& mol, const ValenceLists& valences, States& states) {
     const std::uint32_t n = mol.num_atoms();
     if (valences.explicit_valence.size() != n || valences.implicit_hs.size() != n)
         internal_error("价态数组长度与原子数不符");
-    thread_local std::vector<AtomState> states;
     states.resize(n);
     for (std::uint32_t i = 0; i < n; ++i)
         states[i] = {valences.explicit_valence[i], valences.implicit_hs[i],
                      std::int32_t(mol.degree[i]) + std::int32_t(mol.atoms[i].total_hs()), sigma_bonds(mol, i),
                      core::element(mol.atoms[i].atomic_num)};
-    return states;
 }
 
 bool is_pi_bond(BondOrder order) {
@@ -99,7 +97,8 @@ void conjugation(MolBuilder& mol, const std::vector<AtomState>& states) {
             b.flags &= ~core::CONJUGATED;
     }
     const std::uint32_t n_atoms = mol.num_atoms();
-    thread_local std::vector<std::uint8_t> candidate;
+    const auto candidate_lease = core::Scratch<std::vector<std::uint8_t>>::borrow(n_atoms);
+    std::vector<std::uint8_t>& candidate = *candidate_lease;
     candidate.assign(n_atoms, 0);
     for (std::uint32_t i = 0; i < n_atoms; ++i) candidate[i] = is_conjugation_candidate(mol, i, states[i]) ? 1 : 0;
 
@@ -187,20 +186,30 @@ void hybridization(MolBuilder& mol, const std::vector<AtomState>& states) {
 
 }  // namespace
 
-void perceive_conjugation(MolBuilder& mol) { conjugation(mol, atom_states(mol)); }
+void perceive_conjugation(MolBuilder& mol) {
+    const auto states = core::Scratch<States>::borrow(mol.num_atoms());
+    atom_states(mol, *states);
+    conjugation(mol, *states);
+}
 
-void assign_hybridization(MolBuilder& mol) { hybridization(mol, atom_states(mol)); }
+void assign_hybridization(MolBuilder& mol) {
+    const auto states = core::Scratch<States>::borrow(mol.num_atoms());
+    atom_states(mol, *states);
+    hybridization(mol, *states);
+}
 
 void perceive_conjugation_and_hybridization(MolBuilder& mol) {
-    const std::vector<AtomState>& states = atom_states(mol);
-    conjugation(mol, states);
-    hybridization(mol, states);
+    const auto states = core::Scratch<States>::borrow(mol.num_atoms());
+    atom_states(mol, *states);
+    conjugation(mol, *states);
+    hybridization(mol, *states);
 }
 
 void perceive_conjugation_and_hybridization(MolBuilder& mol, const ValenceLists& valences) {
-    const std::vector<AtomState>& states = atom_states(mol, valences);
-    conjugation(mol, states);
-    hybridization(mol, states);
+    const auto states = core::Scratch<States>::borrow(mol.num_atoms());
+    atom_states(mol, valences, *states);
+    conjugation(mol, *states);
+    hybridization(mol, *states);
 }
 
 }  // namespace quorix::chem

@@ -7,6 +7,7 @@
 #include "chem/rings.hpp"
 #include "core/elements.hpp"
 #include "core/error.hpp"
+#include "core/scratch.hpp"
 #include "core/valence.hpp"
 #include "core/walk.hpp"
 
@@ -414,7 +415,8 @@ std::expected<void, KekulizeError> kekulize_with(core::MolBuilder& mol, const Fl
     for (std::uint32_t b = 0; b < mol.num_bonds() && !any; ++b) any = aromatic_bond(mol.bonds[b]);
     if (!any) return {};
 
-    thread_local Work w;
+    const auto lease = core::Scratch<Work>::borrow(n);
+    Work& w = *lease;
     // Only atoms touching the aromatic description can change: every bond order
     // written below is on an aromatic-flagged bond, and only aromatic atoms and
     // aromatic flags are edited afterwards. The others keep their total valence.

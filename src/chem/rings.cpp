@@ -4,6 +4,7 @@
 #include <bit>
 
 #include "core/error.hpp"
+#include "core/scratch.hpp"
 
 namespace quorix::chem {
 
@@ -26,17 +27,12 @@ struct EdgeTriple {
     std::uint32_t bond;
 };
 
-// Depth-first scratch, kept per thread so repeated calls do not allocate.
+// Depth-first scratch, borrowed per call so repeated calls do not allocate.
 struct BlockScratch {
     std::vector<std::uint32_t> disc, low;
     std::vector<Frame> frames;
     std::vector<EdgeTriple> edges;
 };
-
-BlockScratch& block_scratch() {
-    thread_local BlockScratch scratch;
-    return scratch;
-}
 
 // Sorts v[first..] ascending and drops repeats. A block's bonds and atoms
 // mostly lie within 64 consecutive indices, which a bit mask orders at once.
@@ -96,7 +92,8 @@ struct MoleculeWalk {
 template <class Walk>
 void blocks_of(const Walk& g, FlatLists& out) {
     const std::uint32_t n = g.num_atoms();
-    BlockScratch& s = block_scratch();
+    const auto lease = core::Scratch<BlockScratch>::borrow(n);
+    BlockScratch& s = *lease;
     out.clear();
     s.disc.assign(n, NONE);
     s.low.resize(n);
@@ -178,7 +175,8 @@ void atoms_of_blocks(std::span<const core::Bond> bonds, const FlatLists& blocks,
 
 // Block atom lists ordered stably by their smallest atom.
 void systems_of_blocks(const FlatLists& block_atoms, FlatLists& out) {
-    thread_local std::vector<std::uint32_t> order;
+    const auto lease = core::Scratch<std::vector<std::uint32_t>>::borrow(block_atoms.size());
+    std::vector<std::uint32_t>& order = *lease;
     order.resize(block_atoms.size());
     for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
     const auto by_smallest_atom = [&](std::uint32_t x, std::uint32_t y) {
@@ -329,9 +327,12 @@ RingMembership ring_membership(MolBuilder& mol) {
 
 RingMembership ring_membership_of(const MolBuilder& mol) {
     // The table serves both the blocks and the smallest-ring searches.
-    thread_local CsrAdjacency table;
-    thread_local FlatLists blocks;
-    thread_local RingSearchScratch search;
+    const auto table_lease = core::Scratch<CsrAdjacency>::borrow(mol.num_atoms());
+    const auto blocks_lease = core::Scratch<FlatLists>::borrow(mol.num_atoms());
+    const auto search_lease = core::Scratch<RingSearchScratch>::borrow(mol.num_atoms());
+    CsrAdjacency& table = *table_lease;
+    FlatLists& blocks = *blocks_lease;
+    RingSearchScratch& search = *search_lease;
     table.num_atoms = mol.num_atoms();
     table.num_bonds = mol.num_bonds();
     table.offsets.resize(std::size_t(table.num_atoms) + 1);

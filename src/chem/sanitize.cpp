@@ -12,6 +12,7 @@
 #include "chem/radicals.hpp"
 #include "chem/rings.hpp"
 #include "chem/valence.hpp"
+#include "core/scratch.hpp"
 
 namespace quorix::chem {
 
@@ -21,8 +22,10 @@ std::string SanitizeError::to_string() const {
 }
 
 std::expected<void, SanitizeError> sanitize(core::MolBuilder& mol) {
-    thread_local RingBlocks rings;
-    thread_local std::vector<std::uint8_t> saved_implicit_hs;
+    const auto rings_lease = core::Scratch<RingBlocks>::borrow(mol.num_atoms());
+    const auto saved_lease = core::Scratch<std::vector<std::uint8_t>>::borrow(mol.num_atoms());
+    RingBlocks& rings = *rings_lease;
+    std::vector<std::uint8_t>& saved_implicit_hs = *saved_lease;
 
     cleanup(mol);
     organometallics(mol);

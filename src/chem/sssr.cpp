@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "core/error.hpp"
+#include "core/scratch.hpp"
 
 namespace quorix::chem {
 
@@ -29,34 +30,36 @@ struct LocalGraph {
 };
 
 // Local index of each atom of a system (its position in the ascending list),
-// through a per-thread table that is clean again when this goes out of scope.
+// through a table indexed by molecule atom that is all NONE between uses.
+struct LocalIndexTable {
+    std::vector<std::uint32_t> local;
+};
+
 class LocalIndex {
 public:
-    explicit LocalIndex(std::span<const std::uint32_t> atoms) : atoms_(atoms) {
-        std::vector<std::uint32_t>& t = table();
+    explicit LocalIndex(std::span<const std::uint32_t> atoms)
+        : atoms_(atoms), table_(core::Scratch<LocalIndexTable>::borrow(atoms.empty() ? 0 : atoms.back())) {
+        std::vector<std::uint32_t>& t = table_->local;
         if (!atoms.empty() && t.size() <= atoms.back()) t.resize(std::size_t(atoms.back()) + 1, NONE);
         for (std::uint32_t i = 0; i < atoms.size(); ++i) t[atoms[i]] = i;
     }
     ~LocalIndex() {
-        std::vector<std::uint32_t>& t = table();
+        std::vector<std::uint32_t>& t = table_->local;
         for (std::uint32_t a : atoms_) t[a] = NONE;
     }
     LocalIndex(const LocalIndex&) = delete;
     LocalIndex& operator=(const LocalIndex&) = delete;
 
     std::uint32_t operator()(std::uint32_t atom) const {
-        const std::vector<std::uint32_t>& t = table();
+        const std::vector<std::uint32_t>& t = table_->local;
         const std::uint32_t i = atom < t.size() ? t[atom] : NONE;
         if (i == NONE) internal_error("端点必在分量内");
         return i;
     }
 
 private:
-    static std::vector<std::uint32_t>& table() {
-        thread_local std::vector<std::uint32_t> t;
-        return t;
-    }
     std::span<const std::uint32_t> atoms_;
+    core::Scratch<LocalIndexTable>::Lease table_;
 };
 
 // Local atoms are the system's atoms in ascending order (`atoms`); each atom's
@@ -87,11 +90,6 @@ void build_local(std::span<const core::Bond> bonds, std::span<const std::uint32_
     }
 }
 
-LocalGraph& local_graph() {
-    thread_local LocalGraph g;
-    return g;
-}
-
 template <class Atoms, class Edges>
 void emit(const LocalGraph& g, std::span<const std::uint32_t> system, const Atoms& atoms, const Edges& edges,
           RingList& out) {
@@ -110,8 +108,9 @@ bool quick_single_ring(std::span<const core::Bond> bonds, std::span<const std::u
         std::uint32_t neighbor[2];
         std::uint32_t edge[2];  // ascending, as the atom's row
     };
-    thread_local std::vector<Pair> pairs;
     const auto n = static_cast<std::uint32_t>(atoms.size());
+    const auto pairs_lease = core::Scratch<std::vector<Pair>>::borrow(n);
+    std::vector<Pair>& pairs = *pairs_lease;
     pairs.assign(n, Pair{});
     {
         LocalIndex local(atoms);
@@ -220,7 +219,8 @@ std::uint64_t reduce(std::uint64_t v, const std::uint64_t* basis, std::uint64_t 
 }
 
 void small_system_rings(const LocalGraph& g, std::span<const std::uint32_t> system, RingList& out) {
-    thread_local SmallScratch s;
+    const auto lease = core::Scratch<SmallScratch>::borrow(g.num_atoms());
+    SmallScratch& s = *lease;
     const std::uint32_t n = g.num_atoms();
     const std::uint32_t m = g.num_edges();
     const std::uint32_t cyclomatic = m + 1 >= n ? m + 1 - n : 0;
@@ -598,7 +598,8 @@ void system_rings(std::span<const core::Bond> bonds, std::span<const std::uint32
     // One simple cycle, the commonest system: walked without the local graph.
     // When the walk fails, the full search below would fail it the same way.
     if (atoms.size() > 2 && system.size() == atoms.size() && quick_single_ring(bonds, system, atoms, out)) return;
-    LocalGraph& g = local_graph();
+    const auto lease = core::Scratch<LocalGraph>::borrow(atoms.size());
+    LocalGraph& g = *lease;
     build_local(bonds, system, atoms, g);
     const std::uint32_t n = g.num_atoms();
     const std::uint32_t m = g.num_edges();
@@ -607,8 +608,8 @@ void system_rings(std::span<const core::Bond> bonds, std::span<const std::uint32
 }
 
 // The system's atoms, ascending.
-std::span<const std::uint32_t> atoms_of(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system) {
-    thread_local std::vector<std::uint32_t> atoms;
+void atoms_of(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system,
+              std::vector<std::uint32_t>& atoms) {
     atoms.clear();
     for (std::uint32_t b : system) {
         const core::Bond& bond = at(bonds, b);
@@ -617,14 +618,15 @@ std::span<const std::uint32_t> atoms_of(std::span<const core::Bond> bonds, std::
     }
     std::sort(atoms.begin(), atoms.end());
     atoms.erase(std::unique(atoms.begin(), atoms.end()), atoms.end());
-    return atoms;
 }
 
 }  // namespace
 
 void append_ring_system_rings(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system,
                               RingList& out) {
-    system_rings(bonds, system, atoms_of(bonds, system), out, true);
+    const auto atoms = core::Scratch<std::vector<std::uint32_t>>::borrow(2 * system.size());
+    atoms_of(bonds, system, *atoms);
+    system_rings(bonds, system, *atoms, out, true);
 }
 
 void append_ring_system_rings(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system,
@@ -634,7 +636,9 @@ void append_ring_system_rings(std::span<const core::Bond> bonds, std::span<const
 
 void append_ring_system_rings_general(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system,
                                       RingList& out) {
-    system_rings(bonds, system, atoms_of(bonds, system), out, false);
+    const auto atoms = core::Scratch<std::vector<std::uint32_t>>::borrow(2 * system.size());
+    atoms_of(bonds, system, *atoms);
+    system_rings(bonds, system, *atoms, out, false);
 }
 
 namespace {
@@ -662,7 +666,8 @@ void sort_ring_list(const RingList& in, RingList& out) {
     struct Key {
         std::uint32_t size, low, high, index;
     };
-    thread_local std::vector<Key> keys;
+    const auto lease = core::Scratch<std::vector<Key>>::borrow(in.size());
+    std::vector<Key>& keys = *lease;
     keys.clear();
     for (std::uint32_t i = 0; i < in.size(); ++i) {
         const auto atoms = in.ring_atoms(i);
@@ -692,8 +697,12 @@ void sort_ring_list(const RingList& in, RingList& out) {
 }
 
 std::vector<Ring> sssr(const core::MolBuilder& mol) {
-    thread_local RingBlocks blocks;
-    thread_local RingList found, sorted;
+    const auto blocks_lease = core::Scratch<RingBlocks>::borrow(mol.num_atoms());
+    const auto found_lease = core::Scratch<RingList>::borrow(mol.num_atoms());
+    const auto sorted_lease = core::Scratch<RingList>::borrow(mol.num_atoms());
+    RingBlocks& blocks = *blocks_lease;
+    RingList& found = *found_lease;
+    RingList& sorted = *sorted_lease;
     find_ring_blocks(mol, blocks);
     found.clear();
     for (std::uint32_t i = 0; i < blocks.blocks.size(); ++i)

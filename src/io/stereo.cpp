@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/error.hpp"
+#include "core/scratch.hpp"
 #include "io/canon.hpp"
 
 namespace quorix::io {
@@ -22,7 +23,9 @@ struct VisitMarks {
     std::vector<std::uint8_t> flag;
     std::vector<std::uint32_t> touched;
 
-    explicit VisitMarks(std::uint32_t n) : flag(n, 0) {}
+    void fit(std::uint32_t n) {
+        if (flag.size() < n) flag.assign(n, 0);
+    }
     bool test_and_set(std::uint32_t a) {
         if (flag[a]) return true;
         flag[a] = 1;
@@ -63,16 +66,16 @@ bool small_ring_search(const MolBuilder& mol, std::uint32_t bond, VisitMarks& vi
     return found;
 }
 
-// Visited flags kept per thread, all clear between uses, grown to the molecule.
-VisitMarks& thread_marks(std::uint32_t n) {
-    thread_local VisitMarks marks(0);
-    if (marks.flag.size() < n) marks.flag.assign(n, 0);
-    return marks;
-}
+// Visited flags, all clear between uses, and the search's lists.
+struct SearchScratch {
+    VisitMarks visited;
+    std::vector<std::uint32_t> first, second;
+};
 
 bool small_ring(const MolBuilder& mol, std::uint32_t bond) {
-    thread_local std::vector<std::uint32_t> layer, next;
-    return small_ring_search(mol, bond, thread_marks(mol.num_atoms()), layer, next);
+    const auto s = core::Scratch<SearchScratch>::borrow(mol.num_atoms());
+    s->visited.fit(mol.num_atoms());
+    return small_ring_search(mol, bond, s->visited, s->first, s->second);
 }
 
 // The cheap part of being a candidate for cis/trans; the ring test comes last.
@@ -320,7 +323,8 @@ bool tied_branches_reach_marked(const MolBuilder& mol, std::uint32_t centre, std
                                 std::span<const std::uint8_t> marks) {
     const std::uint32_t n = mol.num_atoms();
     if (centre >= n || a >= n || b >= n) return false;
-    VisitMarks visited(n);
+    VisitMarks visited;
+    visited.fit(n);
     std::vector<std::uint32_t> stack;
     return reach_marked(mol, centre, a, b, marks, visited, stack);
 }
@@ -356,8 +360,11 @@ std::vector<std::uint8_t> centres(const MolBuilder& mol, Classes&& get_classes) 
     }
     if (!any) return flags;
     const std::span<const std::uint32_t> classes = get_classes();
-    VisitMarks& visited = thread_marks(n);
-    thread_local std::vector<std::uint32_t> stack, nbrs;
+    const auto s = core::Scratch<SearchScratch>::borrow(n);
+    s->visited.fit(n);
+    VisitMarks& visited = s->visited;
+    std::vector<std::uint32_t>& stack = s->first;
+    std::vector<std::uint32_t>& nbrs = s->second;
     for (std::uint32_t x = 0; x < n; ++x) {
         if (!tagged[x]) continue;
         if (auto pair = tied_pair(mol, x, classes, nbrs)) {

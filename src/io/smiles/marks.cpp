@@ -1,4 +1,5 @@
 #include "core/elements.hpp"
+#include "core/scratch.hpp"
 #include "io/smiles/marks.hpp"
 
 #include <algorithm>
@@ -128,8 +129,8 @@ struct MarksScratch {
 template <class StereoOf>
 void stereo_marks(const MolBuilder& mol, StereoMarks& out, std::span<const std::uint8_t> effective,
                   StereoOf stereo_of) {
-    thread_local MarksScratch scratch;
-    MarksScratch& w = scratch;
+    const auto lease = core::Scratch<MarksScratch>::borrow(mol.num_atoms());
+    MarksScratch& w = *lease;
     // has_double_bond_stereo, read through stereo_of.
     auto has_stored = [&](std::uint32_t d) {
         const StoredStereo st = stereo_of(d);

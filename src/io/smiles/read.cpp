@@ -14,6 +14,7 @@
 #include "core/error.hpp"
 #include "core/permutation.hpp"
 #include "core/polyhedron.hpp"
+#include "core/scratch.hpp"
 #include "core/valence.hpp"
 #include "io/lexer.hpp"
 
@@ -216,21 +217,6 @@ struct Workspace {
         stored.clear();
         terminal.clear();
         parity_scratch.clear();
-    }
-    void trim() {
-        constexpr std::size_t keep = 4096;
-        auto release = [](auto& v) {
-            if (v.capacity() > keep) std::remove_reference_t<decltype(v)>().swap(v);
-        };
-        release(branches);
-        release(openings);
-        release(marks);
-        release(ring_bonds);
-        release(chiral);
-        release(written);
-        release(stored);
-        release(terminal);
-        release(parity_scratch);
     }
 };
 
@@ -924,11 +910,9 @@ private:
 }  // namespace
 
 std::expected<core::MolBuilder, ParseError> read_smiles(std::string_view text) {
-    thread_local Workspace workspace;
-    workspace.clear();
-    auto result = Reader(text, workspace).run();
-    workspace.trim();
-    return result;
+    const auto workspace = core::Scratch<Workspace>::borrow(text.size());
+    workspace->clear();
+    return Reader(text, *workspace).run();
 }
 
 }  // namespace quorix::io

@@ -43,7 +43,7 @@ struct Frame {
 
 // Everything one call needs, kept between calls so that a warm writer allocates
 // nothing per atom.
-struct Scratch {
+struct WriterScratch {
     std::vector<std::uint32_t> nb_start;  // per atom, its slice of `nbs`
     std::vector<Entry> nbs;               // neighbour lists in visiting order
     std::vector<std::uint8_t> tree;       // per entry of `nbs`: the traversal left by it
@@ -224,7 +224,7 @@ namespace {
 class Writer {
 public:
     // `stored` overrides the bonds' stored cis/trans when not empty.
-    Writer(const MolBuilder& mol, std::span<const std::uint32_t> priorities, SmilesMode mode, Scratch& s,
+    Writer(const MolBuilder& mol, std::span<const std::uint32_t> priorities, SmilesMode mode, WriterScratch& s,
            std::span<const std::uint8_t> effective, const AtomTexts& texts, std::span<const StoredStereo> stored,
            SmilesOutput& out)
         : mol_(mol), pri_(priorities), mode_(mode), s_(s), effective_(effective), texts_(texts), stored_(stored),
@@ -245,7 +245,7 @@ private:
     const MolBuilder& mol_;
     std::span<const std::uint32_t> pri_;
     SmilesMode mode_;
-    Scratch& s_;
+    WriterScratch& s_;
     std::span<const std::uint8_t> effective_;
     const AtomTexts& texts_;
     std::span<const StoredStereo> stored_;
@@ -661,8 +661,6 @@ void Writer::append_chirality(std::uint32_t u) {
     }
 }
 
-thread_local Scratch tls_scratch;
-
 }  // namespace
 
 bool needs_brackets(const MolBuilder& mol, std::uint32_t atom, SmilesMode mode) {
@@ -695,31 +693,16 @@ struct SmilesWriter::Cache {
     AtomTexts texts;
     std::vector<std::uint32_t> restatable;
     std::vector<StoredStereo> stored;
-    bool in_use = false;
 };
 
-namespace {
-
-thread_local SmilesWriter::Cache tls_cache;
-
-}  // namespace
-
 SmilesWriter::SmilesWriter(const MolBuilder& mol, SmilesMode mode, std::span<const std::uint8_t> effective_marks)
-    : mol_(mol), mode_(mode), effective_(effective_marks) {
-    if (tls_cache.in_use) {
-        owned_ = std::make_unique<Cache>();
-        cache_ = owned_.get();
-    } else {
-        cache_ = &tls_cache;
-    }
+    : mol_(mol), mode_(mode), effective_(effective_marks), cache_(core::Scratch<Cache>::borrow(mol.num_atoms())) {
     cache_->texts.build(mol, mode);
     cache_->restatable.clear();
     if (mode == SmilesMode::Canonical) restatable_bonds(mol, cache_->restatable);
-    // Claimed only once built: a constructor that throws runs no destructor.
-    cache_->in_use = true;
 }
 
-SmilesWriter::~SmilesWriter() { cache_->in_use = false; }
+SmilesWriter::~SmilesWriter() = default;
 
 void SmilesWriter::write(std::span<const std::uint32_t> priorities, SmilesOutput& out) {
     if (priorities.size() != mol_.atoms.size())
@@ -732,7 +715,8 @@ void SmilesWriter::write(std::span<const std::uint32_t> priorities, SmilesOutput
     }
     std::span<const StoredStereo> stored;
     if (rereferenced_stereo(mol_, priorities, cache_->restatable, cache_->stored)) stored = cache_->stored;
-    Writer(mol_, priorities, mode_, tls_scratch, effective_, cache_->texts, stored, out).run();
+    const auto scratch = core::Scratch<WriterScratch>::borrow(mol_.num_atoms());
+    Writer(mol_, priorities, mode_, *scratch, effective_, cache_->texts, stored, out).run();
 }
 
 bool SmilesWriter::same_atom_text(std::uint32_t a, std::uint32_t b) const {

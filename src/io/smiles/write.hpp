@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/builder.hpp"
+#include "core/scratch.hpp"
 
 namespace quorix::io {
 
@@ -63,8 +64,7 @@ private:
     const core::MolBuilder& mol_;
     SmilesMode mode_;
     std::span<const std::uint8_t> effective_;
-    Cache* cache_ = nullptr;
-    std::unique_ptr<Cache> owned_;
+    core::Scratch<Cache>::Lease cache_;
 };
 
 }  // namespace quorix::io
