@@ -218,155 +218,64 @@ std::uint64_t reduce(std::uint64_t v, const std::uint64_t* basis, std::uint64_t 
     return v;
 }
 
-void small_system_rings(const LocalGraph& g, std::span<const std::uint32_t> system, RingList& out) {
-    const auto lease = core::Scratch<SmallScratch>::borrow(g.num_atoms());
-    SmallScratch& s = *lease;
-    const std::uint32_t n = g.num_atoms();
-    const std::uint32_t m = g.num_edges();
-    const std::uint32_t cyclomatic = m + 1 >= n ? m + 1 - n : 0;
-    const std::uint32_t rings_before = out.size();
-    // Per search: distance, tree parent and edge, the root's child the atom hangs
-    // from, and the atoms and edges of its tree path; valid for reached atoms.
-    std::uint8_t dist[64], parent[64], parent_edge[64], branch[64], queue[64], path_b[64];
-    std::uint64_t path_atoms[64], path_edges[64];
-    struct Row {
-        std::uint8_t neighbor, edge;
-        bool at_begin;  // the row's atom is the edge's first end
-    };
-    Row rows[128];
-    std::uint8_t row_start[65];
-    std::uint64_t adjacent[64];
-    // first_edge[64 * u + v]: the first edge of u's row to v; set for neighbours only.
-    std::uint8_t first_edge[64 * 64];
-    for (std::uint32_t a = 0; a <= n; ++a) row_start[a] = std::uint8_t(g.offsets[a]);
-    for (std::uint32_t a = 0; a < n; ++a) {
-        adjacent[a] = 0;
-        for (std::uint32_t k = g.offsets[a + 1]; k-- > g.offsets[a];) {
-            const LocalEntry& en = g.entries[k];
-            rows[k] = {std::uint8_t(en.neighbor), std::uint8_t(en.edge), g.edge_begin[en.edge] == a};
-            adjacent[a] |= std::uint64_t(1) << en.neighbor;
-            first_edge[64 * a + en.neighbor] = std::uint8_t(en.edge);
+// A system of at most 64 atoms and 64 edges, with atom and edge sets as bit masks.
+class SmallSystem {
+public:
+    SmallSystem(const LocalGraph& g, SmallScratch& s) : g_(g), s_(s), n_(g.num_atoms()) {
+        for (std::uint32_t a = 0; a <= n_; ++a) row_start_[a] = std::uint8_t(g.offsets[a]);
+        for (std::uint32_t a = 0; a < n_; ++a) {
+            adjacent_[a] = 0;
+            for (std::uint32_t k = g.offsets[a + 1]; k-- > g.offsets[a];) {
+                const LocalEntry& en = g.entries[k];
+                rows_[k] = {std::uint8_t(en.neighbor), std::uint8_t(en.edge), g.edge_begin[en.edge] == a};
+                adjacent_[a] |= std::uint64_t(1) << en.neighbor;
+                first_edge_[64 * a + en.neighbor] = std::uint8_t(en.edge);
+            }
         }
     }
 
-    for (std::uint32_t limit = 8;; limit *= 2) {
-        const std::uint32_t lp = std::min(limit, n);
-        const std::uint32_t depth = lp - lp / 2;
-        s.keys.clear();
-        s.edge_sets.clear();
-        s.starts.clear();
-        s.path_atoms.clear();
-        s.path_edges.clear();
-        s.seen.clear();
+    // The candidates of one attempt with size limit `lp`, into the scratch.
+    void collect(std::uint32_t lp) {
+        s_.keys.clear();
+        s_.edge_sets.clear();
+        s_.starts.clear();
+        s_.path_atoms.clear();
+        s_.path_edges.clear();
+        s_.seen.clear();
+        for (std::uint32_t r = 0; r < n_; ++r) search_from(r, lp);
+    }
 
-        for (std::uint32_t r = 0; r < n; ++r) {
-            parent[r] = parent_edge[r] = branch[r] = NO8;
-            dist[r] = 0;
-            path_atoms[r] = std::uint64_t(1) << r;
-            path_edges[r] = 0;
-            queue[0] = std::uint8_t(r);
-            std::uint32_t tail = 1;
-            std::uint64_t reached = std::uint64_t(1) << r, dequeued = 0;
-            // One pass does both the search and the ring closures: when an atom
-            // leaves the queue, every neighbour is either reached already, or
-            // becomes its child now, or is never reached. So each edge between
-            // two reached atoms is met first from the end that leaves the queue
-            // first, in queue and row order, with both ends final; a tree edge
-            // (or a bond parallel to one) closes nothing.
-            // Atoms at the depth limit come last and only close rings of
-            // 2 * depth + 1 > lp atoms with each other, so the pass ends there.
-            for (std::uint32_t head = 0; head < tail && dist[queue[head]] < depth; ++head) {
-                const std::uint32_t u = queue[head];
-                dequeued |= std::uint64_t(1) << u;
-                std::uint64_t children = 0;
-                if ((children = adjacent[u] & ~reached) != 0) {
-                    reached |= children;
-                    const auto adopt = [&](std::uint32_t v, std::uint32_t e) {
-                        dist[v] = std::uint8_t(dist[u] + 1);
-                        parent[v] = std::uint8_t(u);
-                        parent_edge[v] = std::uint8_t(e);
-                        branch[v] = u == r ? std::uint8_t(v) : branch[u];
-                        path_atoms[v] = path_atoms[u] | std::uint64_t(1) << v;
-                        path_edges[v] = path_edges[u] | std::uint64_t(1) << e;
-                        queue[tail++] = std::uint8_t(v);
-                    };
-                    if ((children & (children - 1)) == 0) {
-                        const auto v = static_cast<std::uint32_t>(std::countr_zero(children));
-                        adopt(v, first_edge[64 * u + v]);
-                    } else {
-                        // Children in row order, each from its first edge.
-                        std::uint64_t left = children;
-                        for (std::uint32_t k = row_start[u]; left != 0; ++k) {
-                            const std::uint32_t v = rows[k].neighbor;
-                            if (!((left >> v) & 1u)) continue;
-                            left &= ~(std::uint64_t(1) << v);
-                            adopt(v, rows[k].edge);
-                        }
-                    }
-                }
-                const std::uint64_t closing = adjacent[u] & reached & ~dequeued & ~children;
-                if (closing == 0) continue;
-                for (std::uint32_t k = row_start[u]; k < row_start[u + 1]; ++k) {
-                    const std::uint32_t v = rows[k].neighbor;
-                    if (!((closing >> v) & 1u)) continue;
-                    const std::uint32_t e = rows[k].edge;
-                    const std::uint32_t a = rows[k].at_begin ? u : v, b = rows[k].at_begin ? v : u;
-                    const std::uint32_t da = dist[a], db = dist[b];
-                    const std::uint32_t size = da + db + 1;
-                    if (size < 3 || size > lp || (da > db ? da - db : db - da) > 1) continue;
-                    if (branch[a] == branch[b]) continue;
-                    if (path_atoms[a] & path_atoms[b] & ~(std::uint64_t(1) << r)) continue;
-                    const std::uint64_t key = path_atoms[a] | path_atoms[b];
-                    if (!s.seen.insert(key)) continue;
-                    // Ring order: a up to the root, then down to b, closed by e.
-                    s.starts.push_back(static_cast<std::uint32_t>(s.path_atoms.size()));
-                    for (std::uint32_t x = a; x != r; x = parent[x]) {
-                        s.path_atoms.push_back(std::uint8_t(x));
-                        s.path_edges.push_back(parent_edge[x]);
-                    }
-                    s.path_atoms.push_back(std::uint8_t(r));
-                    std::uint32_t len_b = 0;
-                    for (std::uint32_t x = b; x != r; x = parent[x]) path_b[len_b++] = std::uint8_t(x);
-                    for (std::uint32_t i = len_b; i-- > 0;) {
-                        s.path_atoms.push_back(path_b[i]);
-                        s.path_edges.push_back(parent_edge[path_b[i]]);
-                    }
-                    s.path_edges.push_back(std::uint8_t(e));
-                    s.keys.push_back(key);
-                    s.edge_sets.push_back(path_edges[a] | path_edges[b] | std::uint64_t(1) << e);
-                }
-            }
-        }
-
+    // Selection over the collected candidates, as for any system size; returns
+    // the rank reached.
+    std::uint32_t select(std::span<const std::uint32_t> system, RingList& out) {
         // By size, then by the ascending atom lists: for two sets of one size the
         // lists first differ at the lowest atom in only one of them.
-        const auto count = static_cast<std::uint32_t>(s.keys.size());
-        s.order.resize(count);
-        for (std::uint32_t i = 0; i < count; ++i) s.order[i] = i;
-        std::sort(s.order.begin(), s.order.end(), [&](std::uint32_t x, std::uint32_t y) {
-            const std::uint64_t kx = s.keys[x], ky = s.keys[y];
+        const auto count = static_cast<std::uint32_t>(s_.keys.size());
+        s_.order.resize(count);
+        for (std::uint32_t i = 0; i < count; ++i) s_.order[i] = i;
+        std::sort(s_.order.begin(), s_.order.end(), [&](std::uint32_t x, std::uint32_t y) {
+            const std::uint64_t kx = s_.keys[x], ky = s_.keys[y];
             const int sx = std::popcount(kx), sy = std::popcount(ky);
             if (sx != sy) return sx < sy;
             const std::uint64_t d = kx ^ ky;
             return (d & (~d + 1) & kx) != 0;
         });
-
         std::uint64_t basis[64];
         std::uint64_t present = 0;
         std::uint32_t rank = 0;
         for (std::uint32_t lo = 0; lo < count;) {
-            const int size = std::popcount(s.keys[s.order[lo]]);
+            const int size = std::popcount(s_.keys[s_.order[lo]]);
             std::uint32_t hi = lo;
-            while (hi < count && std::popcount(s.keys[s.order[hi]]) == size) ++hi;
+            while (hi < count && std::popcount(s_.keys[s_.order[hi]]) == size) ++hi;
             for (std::uint32_t i = lo; i < hi; ++i) {
-                const std::uint32_t c = s.order[i];
-                if (reduce(s.edge_sets[c], basis, present) == 0) continue;
-                const std::uint8_t* atoms = s.path_atoms.data() + s.starts[c];
-                const std::uint8_t* edges = s.path_edges.data() + s.starts[c];
-                emit(g, system, std::span(atoms, std::size_t(size)), std::span(edges, std::size_t(size)), out);
+                const std::uint32_t c = s_.order[i];
+                if (reduce(s_.edge_sets[c], basis, present) == 0) continue;
+                const std::uint8_t* atoms = s_.path_atoms.data() + s_.starts[c];
+                const std::uint8_t* edges = s_.path_edges.data() + s_.starts[c];
+                emit(g_, system, std::span(atoms, std::size_t(size)), std::span(edges, std::size_t(size)), out);
             }
             for (std::uint32_t i = lo; i < hi; ++i) {
-                const std::uint64_t v = reduce(s.edge_sets[s.order[i]], basis, present);
+                const std::uint64_t v = reduce(s_.edge_sets[s_.order[i]], basis, present);
                 if (v == 0) continue;
                 const int high = 63 - std::countl_zero(v);
                 basis[high] = v;
@@ -375,6 +284,124 @@ void small_system_rings(const LocalGraph& g, std::span<const std::uint32_t> syst
             }
             lo = hi;
         }
+        return rank;
+    }
+
+private:
+    struct Row {
+        std::uint8_t neighbor, edge;
+        bool at_begin;  // the row's atom is the edge's first end
+    };
+    const LocalGraph& g_;
+    SmallScratch& s_;
+    const std::uint32_t n_;
+    Row rows_[128];
+    std::uint8_t row_start_[65];
+    std::uint64_t adjacent_[64];
+    // first_edge_[64 * u + v]: the first edge of u's row to v; set for neighbours only.
+    std::uint8_t first_edge_[64 * 64];
+    // Per search: distance, tree parent and edge, the root's child the atom hangs
+    // from, and the atoms and edges of its tree path; valid for reached atoms.
+    std::uint8_t dist_[64], parent_[64], parent_edge_[64], branch_[64], queue_[64], path_b_[64];
+    std::uint64_t path_atoms_[64], path_edges_[64];
+
+    // One pass does both the search and the ring closures: when an atom leaves
+    // the queue, every neighbour is either reached already, or becomes its child
+    // now, or is never reached. So each edge between two reached atoms is met
+    // first from the end that leaves the queue first, in queue and row order,
+    // with both ends final; a tree edge (or a bond parallel to one) closes
+    // nothing. Atoms at the depth limit come last and only close rings of
+    // 2 * depth + 1 > lp atoms with each other, so the pass ends there.
+    void search_from(std::uint32_t r, std::uint32_t lp) {
+        const std::uint32_t depth = lp - lp / 2;
+        parent_[r] = parent_edge_[r] = branch_[r] = NO8;
+        dist_[r] = 0;
+        path_atoms_[r] = std::uint64_t(1) << r;
+        path_edges_[r] = 0;
+        queue_[0] = std::uint8_t(r);
+        std::uint32_t tail = 1;
+        std::uint64_t reached = std::uint64_t(1) << r, dequeued = 0;
+        for (std::uint32_t head = 0; head < tail && dist_[queue_[head]] < depth; ++head) {
+            const std::uint32_t u = queue_[head];
+            dequeued |= std::uint64_t(1) << u;
+            const std::uint64_t children = adjacent_[u] & ~reached;
+            if (children != 0) {
+                reached |= children;
+                adopt_children(r, u, children, tail);
+            }
+            const std::uint64_t closing = adjacent_[u] & reached & ~dequeued & ~children;
+            if (closing != 0) close_rings(r, u, closing, lp);
+        }
+    }
+
+    // Children in row order, each from its first edge.
+    void adopt_children(std::uint32_t r, std::uint32_t u, std::uint64_t children, std::uint32_t& tail) {
+        const auto adopt = [&](std::uint32_t v, std::uint32_t e) {
+            dist_[v] = std::uint8_t(dist_[u] + 1);
+            parent_[v] = std::uint8_t(u);
+            parent_edge_[v] = std::uint8_t(e);
+            branch_[v] = u == r ? std::uint8_t(v) : branch_[u];
+            path_atoms_[v] = path_atoms_[u] | std::uint64_t(1) << v;
+            path_edges_[v] = path_edges_[u] | std::uint64_t(1) << e;
+            queue_[tail++] = std::uint8_t(v);
+        };
+        if ((children & (children - 1)) == 0) {
+            const auto v = static_cast<std::uint32_t>(std::countr_zero(children));
+            adopt(v, first_edge_[64 * u + v]);
+            return;
+        }
+        std::uint64_t left = children;
+        for (std::uint32_t k = row_start_[u]; left != 0; ++k) {
+            const std::uint32_t v = rows_[k].neighbor;
+            if (!((left >> v) & 1u)) continue;
+            left &= ~(std::uint64_t(1) << v);
+            adopt(v, rows_[k].edge);
+        }
+    }
+
+    void close_rings(std::uint32_t r, std::uint32_t u, std::uint64_t closing, std::uint32_t lp) {
+        for (std::uint32_t k = row_start_[u]; k < row_start_[u + 1]; ++k) {
+            const std::uint32_t v = rows_[k].neighbor;
+            if (!((closing >> v) & 1u)) continue;
+            const std::uint32_t e = rows_[k].edge;
+            const std::uint32_t a = rows_[k].at_begin ? u : v, b = rows_[k].at_begin ? v : u;
+            const std::uint32_t da = dist_[a], db = dist_[b];
+            const std::uint32_t size = da + db + 1;
+            if (size < 3 || size > lp || (da > db ? da - db : db - da) > 1) continue;
+            if (branch_[a] == branch_[b]) continue;
+            if (path_atoms_[a] & path_atoms_[b] & ~(std::uint64_t(1) << r)) continue;
+            const std::uint64_t key = path_atoms_[a] | path_atoms_[b];
+            if (!s_.seen.insert(key)) continue;
+            // Ring order: a up to the root, then down to b, closed by e.
+            s_.starts.push_back(static_cast<std::uint32_t>(s_.path_atoms.size()));
+            for (std::uint32_t x = a; x != r; x = parent_[x]) {
+                s_.path_atoms.push_back(std::uint8_t(x));
+                s_.path_edges.push_back(parent_edge_[x]);
+            }
+            s_.path_atoms.push_back(std::uint8_t(r));
+            std::uint32_t len_b = 0;
+            for (std::uint32_t x = b; x != r; x = parent_[x]) path_b_[len_b++] = std::uint8_t(x);
+            for (std::uint32_t i = len_b; i-- > 0;) {
+                s_.path_atoms.push_back(path_b_[i]);
+                s_.path_edges.push_back(parent_edge_[path_b_[i]]);
+            }
+            s_.path_edges.push_back(std::uint8_t(e));
+            s_.keys.push_back(key);
+            s_.edge_sets.push_back(path_edges_[a] | path_edges_[b] | std::uint64_t(1) << e);
+        }
+    }
+};
+
+void small_system_rings(const LocalGraph& g, std::span<const std::uint32_t> system, RingList& out) {
+    const auto lease = core::Scratch<SmallScratch>::borrow(g.num_atoms());
+    const std::uint32_t n = g.num_atoms();
+    const std::uint32_t m = g.num_edges();
+    const std::uint32_t cyclomatic = m + 1 >= n ? m + 1 - n : 0;
+    const std::uint32_t rings_before = out.size();
+    SmallSystem small(g, *lease);
+    for (std::uint32_t limit = 8;; limit *= 2) {
+        small.collect(std::min(limit, n));
+        const std::uint32_t rank = small.select(system, out);
         if (limit >= n || rank >= cyclomatic) return;
         out.truncate(rings_before);
     }
@@ -480,6 +507,137 @@ private:
     }
 };
 
+// The candidate cycles of one attempt: from every root, a breadth-first tree,
+// and for each edge closing two tree paths of nearly equal length that meet only
+// at the root, the cycle they form, once per atom set.
+class CandidateSearch {
+public:
+    explicit CandidateSearch(const LocalGraph& g)
+        : g_(g), dist_(g.num_atoms(), NONE), parent_(g.num_atoms(), NONE), parent_edge_(g.num_atoms(), NONE),
+          branch_(g.num_atoms(), NONE), taken_(g.num_edges(), 0), on_path_(g.num_atoms(), 0) {}
+
+    // Candidates with more than `settled` and at most `limit` atoms.
+    std::vector<Candidate> run(std::uint32_t limit, std::uint64_t settled) {
+        std::vector<Candidate> cands;
+        CandidateSets seen(g_.num_atoms());
+        for (std::uint32_t r = 0; r < g_.num_atoms(); ++r) {
+            grow_tree(r, limit - limit / 2);
+            close_cycles(r, limit, settled, cands, seen);
+            for (std::uint32_t x : queue_) dist_[x] = parent_[x] = parent_edge_[x] = branch_[x] = NONE;
+            for (std::uint32_t e : touched_edges_) taken_[e] = 0;
+        }
+        return cands;
+    }
+
+private:
+    const LocalGraph& g_;
+    std::vector<std::uint32_t> dist_, parent_, parent_edge_, branch_;
+    std::vector<std::uint8_t> taken_, on_path_;
+    std::vector<std::uint32_t> queue_, touched_edges_, path_a_, path_b_;
+
+    // Atoms are expanded only while nearer than `depth`.
+    void grow_tree(std::uint32_t r, std::uint32_t depth) {
+        queue_.clear();
+        dist_[r] = 0;
+        queue_.push_back(r);
+        for (std::size_t head = 0; head < queue_.size(); ++head) {
+            const std::uint32_t u = queue_[head];
+            if (dist_[u] >= depth) continue;
+            for (std::uint32_t k = g_.offsets[u]; k < g_.offsets[u + 1]; ++k) {
+                const LocalEntry& en = g_.entries[k];
+                if (dist_[en.neighbor] != NONE) continue;
+                dist_[en.neighbor] = dist_[u] + 1;
+                parent_[en.neighbor] = u;
+                parent_edge_[en.neighbor] = en.edge;
+                branch_[en.neighbor] = u == r ? en.neighbor : branch_[u];
+                queue_.push_back(en.neighbor);
+            }
+        }
+    }
+
+    void close_cycles(std::uint32_t r, std::uint32_t limit, std::uint64_t settled, std::vector<Candidate>& cands,
+                      CandidateSets& seen) {
+        touched_edges_.clear();
+        for (std::uint32_t u : queue_) {
+            for (std::uint32_t k = g_.offsets[u]; k < g_.offsets[u + 1]; ++k) {
+                const std::uint32_t e = g_.entries[k].edge;
+                if (taken_[e]) continue;
+                taken_[e] = 1;
+                touched_edges_.push_back(e);
+                const std::uint32_t a = g_.edge_begin[e], b = g_.edge_end[e];
+                const std::uint32_t da = dist_[a], db = dist_[b];
+                if (da == NONE || db == NONE) continue;
+                const std::uint64_t size = std::uint64_t(da) + db + 1;
+                if (size < 3 || size <= settled || size > limit || (da > db ? da - db : db - da) > 1) continue;
+                if (branch_[a] == branch_[b]) continue;
+                add_candidate(r, a, b, e, cands, seen);
+            }
+        }
+    }
+
+    void add_candidate(std::uint32_t r, std::uint32_t a, std::uint32_t b, std::uint32_t e,
+                       std::vector<Candidate>& cands, CandidateSets& seen) {
+        path_a_.clear();
+        path_b_.clear();
+        std::uint64_t hash = 0;
+        for (std::uint32_t x = a; x != NONE; x = parent_[x]) path_a_.push_back(x), hash += CandidateSets::atom_hash(x);
+        for (std::uint32_t x = b; x != r; x = parent_[x]) path_b_.push_back(x), hash += CandidateSets::atom_hash(x);
+        for (std::uint32_t x : path_a_) on_path_[x] = 1;
+        bool shared = false;
+        for (std::uint32_t x : path_b_) shared |= on_path_[x] != 0;
+        for (std::uint32_t x : path_a_) on_path_[x] = 0;
+        if (shared) return;
+        // path_b_ stops short of the root, which path_a_ holds.
+        if (seen.contains(cands, hash, path_a_, path_b_)) return;
+        Candidate c;
+        c.atoms.assign(path_a_.begin(), path_a_.end());
+        c.atoms.insert(c.atoms.end(), path_b_.rbegin(), path_b_.rend());
+        for (std::size_t i = 0; i + 1 < path_a_.size(); ++i) c.edges.push_back(parent_edge_[path_a_[i]]);
+        for (std::size_t i = path_b_.size(); i-- > 0;) c.edges.push_back(parent_edge_[path_b_[i]]);
+        c.edges.push_back(e);
+        c.key = c.atoms;
+        std::sort(c.key.begin(), c.key.end());
+        c.edge_set = c.edges;
+        std::sort(c.edge_set.begin(), c.edge_set.end());
+        cands.push_back(std::move(c));
+        seen.insert(hash, static_cast<std::uint32_t>(cands.size() - 1));
+    }
+};
+
+// Size group by size group, in sorted order: a candidate outside the span of all
+// smaller ones is a ring; then the group's independent candidates join the basis.
+// Returns how many joined.
+std::uint64_t select_rings(const LocalGraph& g, std::span<const std::uint32_t> system,
+                           const std::vector<Candidate>& cands, Basis& basis, RingList& out) {
+    std::vector<std::uint32_t> order(cands.size());
+    for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
+        if (cands[x].key.size() != cands[y].key.size()) return cands[x].key.size() < cands[y].key.size();
+        return cands[x].key < cands[y].key;
+    });
+    std::uint64_t added = 0;
+    std::vector<std::uint32_t> v;
+    for (std::size_t lo = 0; lo < order.size();) {
+        std::size_t hi = lo;
+        while (hi < order.size() && cands[order[hi]].key.size() == cands[order[lo]].key.size()) ++hi;
+        for (std::size_t i = lo; i < hi; ++i) {
+            v = cands[order[i]].edge_set;
+            basis.reduce(v);
+            if (!v.empty()) emit(g, system, cands[order[i]].atoms, cands[order[i]].edges, out);
+        }
+        for (std::size_t i = lo; i < hi; ++i) {
+            v = cands[order[i]].edge_set;
+            basis.reduce(v);
+            if (v.empty()) continue;
+            basis.add(std::move(v));
+            v = {};
+            ++added;
+        }
+        lo = hi;
+    }
+    return added;
+}
+
 // Attempts with a growing size limit. An attempt with a larger limit meets every
 // smaller candidate again, from the same roots and edges in the same order, and
 // so repeats the smaller attempt's rings and basis exactly: each attempt keeps
@@ -488,105 +646,13 @@ void general_system_rings(const LocalGraph& g, std::span<const std::uint32_t> sy
     const std::uint32_t n = g.num_atoms();
     const std::uint32_t m = g.num_edges();
     const std::uint64_t cyclomatic = std::uint64_t(m) + 1 >= n ? std::uint64_t(m) + 1 - n : 0;
-    std::vector<std::uint32_t> dist(n, NONE), parent(n, NONE), parent_edge(n, NONE), branch(n, NONE);
-    std::vector<std::uint8_t> taken(m, 0), on_path(n, 0);
-    std::vector<std::uint32_t> queue, touched_edges, path_a, path_b;
+    CandidateSearch search(g);
     Basis basis(m);
     std::uint64_t rank = 0;
     std::uint64_t settled = 2;  // sizes up to this were handled by earlier attempts
-
     for (std::uint64_t limit = 8;; limit *= 2) {
         const std::uint32_t lp = static_cast<std::uint32_t>(std::min<std::uint64_t>(limit, n));
-        const std::uint32_t depth = lp - lp / 2;
-        std::vector<Candidate> cands;
-        CandidateSets seen(n);
-
-        for (std::uint32_t r = 0; r < n; ++r) {
-            queue.clear();
-            dist[r] = 0;
-            queue.push_back(r);
-            for (std::size_t head = 0; head < queue.size(); ++head) {
-                const std::uint32_t u = queue[head];
-                if (dist[u] >= depth) continue;
-                for (std::uint32_t k = g.offsets[u]; k < g.offsets[u + 1]; ++k) {
-                    const LocalEntry& en = g.entries[k];
-                    if (dist[en.neighbor] != NONE) continue;
-                    dist[en.neighbor] = dist[u] + 1;
-                    parent[en.neighbor] = u;
-                    parent_edge[en.neighbor] = en.edge;
-                    branch[en.neighbor] = u == r ? en.neighbor : branch[u];
-                    queue.push_back(en.neighbor);
-                }
-            }
-            touched_edges.clear();
-            for (std::uint32_t u : queue) {
-                for (std::uint32_t k = g.offsets[u]; k < g.offsets[u + 1]; ++k) {
-                    const std::uint32_t e = g.entries[k].edge;
-                    if (taken[e]) continue;
-                    taken[e] = 1;
-                    touched_edges.push_back(e);
-                    const std::uint32_t a = g.edge_begin[e], b = g.edge_end[e];
-                    const std::uint32_t da = dist[a], db = dist[b];
-                    if (da == NONE || db == NONE) continue;
-                    const std::uint64_t size = std::uint64_t(da) + db + 1;
-                    if (size < 3 || size <= settled || size > lp || (da > db ? da - db : db - da) > 1) continue;
-                    if (branch[a] == branch[b]) continue;
-                    path_a.clear();
-                    path_b.clear();
-                    std::uint64_t hash = 0;
-                    for (std::uint32_t x = a; x != NONE; x = parent[x]) path_a.push_back(x), hash += CandidateSets::atom_hash(x);
-                    for (std::uint32_t x = b; x != r; x = parent[x]) path_b.push_back(x), hash += CandidateSets::atom_hash(x);
-                    for (std::uint32_t x : path_a) on_path[x] = 1;
-                    bool shared = false;
-                    for (std::uint32_t x : path_b) shared |= on_path[x] != 0;
-                    for (std::uint32_t x : path_a) on_path[x] = 0;
-                    if (shared) continue;
-                    // path_b stops short of the root, which path_a holds.
-                    if (seen.contains(cands, hash, path_a, path_b)) continue;
-                    Candidate c;
-                    c.atoms.assign(path_a.begin(), path_a.end());
-                    c.atoms.insert(c.atoms.end(), path_b.rbegin(), path_b.rend());
-                    for (std::size_t i = 0; i + 1 < path_a.size(); ++i) c.edges.push_back(parent_edge[path_a[i]]);
-                    for (std::size_t i = path_b.size(); i-- > 0;) c.edges.push_back(parent_edge[path_b[i]]);
-                    c.edges.push_back(e);
-                    c.key = c.atoms;
-                    std::sort(c.key.begin(), c.key.end());
-                    c.edge_set = c.edges;
-                    std::sort(c.edge_set.begin(), c.edge_set.end());
-                    cands.push_back(std::move(c));
-                    seen.insert(hash, static_cast<std::uint32_t>(cands.size() - 1));
-                }
-            }
-            for (std::uint32_t x : queue) dist[x] = parent[x] = parent_edge[x] = branch[x] = NONE;
-            for (std::uint32_t e : touched_edges) taken[e] = 0;
-        }
-
-        std::vector<std::uint32_t> order(cands.size());
-        for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-        std::stable_sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
-            if (cands[x].key.size() != cands[y].key.size()) return cands[x].key.size() < cands[y].key.size();
-            return cands[x].key < cands[y].key;
-        });
-
-        std::vector<std::uint32_t> v;
-        for (std::size_t lo = 0; lo < order.size();) {
-            std::size_t hi = lo;
-            while (hi < order.size() && cands[order[hi]].key.size() == cands[order[lo]].key.size()) ++hi;
-            for (std::size_t i = lo; i < hi; ++i) {
-                v = cands[order[i]].edge_set;
-                basis.reduce(v);
-                if (!v.empty()) emit(g, system, cands[order[i]].atoms, cands[order[i]].edges, out);
-            }
-            for (std::size_t i = lo; i < hi; ++i) {
-                v = cands[order[i]].edge_set;
-                basis.reduce(v);
-                if (v.empty()) continue;
-                basis.add(std::move(v));
-                v = {};
-                ++rank;
-            }
-            lo = hi;
-        }
+        rank += select_rings(g, system, search.run(lp, settled), basis, out);
         if (limit >= n || rank >= cyclomatic) return;
         settled = lp;
     }

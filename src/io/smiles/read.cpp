@@ -254,107 +254,109 @@ private:
     }
 
     // ---- main loop ----------------------------------------------------------
+    // Each step reads what starts at the cursor: a bond symbol, a branch or
+    // fragment mark, a ring-closure label, or an atom.
     bool parse() {
         while (i_ < n_) {
             const char c = s_[i_];
-            switch (c) {
-                case '-':
-                    if (i_ + 1 < n_ && s_[i_ + 1] == '>') {
-                        if (!bond_symbol(BondOrder::Dative, BondDirection::None, true, false, 2)) return false;
-                    } else if (!bond_symbol(BondOrder::Single, BondDirection::None, true, false, 1)) {
-                        return false;
-                    }
-                    break;
-                case '<':
-                    if (has_pending_) return fail(SmilesErrorTag::BondWithoutAtom, i_);
-                    if (i_ + 1 >= n_ || s_[i_ + 1] != '-') return fail_char(i_);
-                    if (!bond_symbol(BondOrder::Dative, BondDirection::None, true, true, 2)) return false;
-                    break;
-                case '=':
-                    if (!bond_symbol(BondOrder::Double, BondDirection::None, true, false, 1)) return false;
-                    break;
-                case '#':
-                    if (!bond_symbol(BondOrder::Triple, BondDirection::None, true, false, 1)) return false;
-                    break;
-                case '$':
-                    if (!bond_symbol(BondOrder::Quadruple, BondDirection::None, true, false, 1)) return false;
-                    break;
-                case ':':
-                    if (!bond_symbol(BondOrder::Aromatic, BondDirection::None, true, false, 1)) return false;
-                    break;
-                case '/':
-                    if (!bond_symbol(BondOrder::Unspecified, BondDirection::Slash, false, false, 1)) return false;
-                    break;
-                case '\\': {
-                    const std::size_t len = (i_ + 1 < n_ && s_[i_ + 1] == '\\') ? 2 : 1;
-                    if (!bond_symbol(BondOrder::Unspecified, BondDirection::Backslash, false, false, len))
-                        return false;
-                    break;
-                }
-                case '(':
-                    if (previous_ == NONE) return fail(SmilesErrorTag::UnbalancedParens, i_);
-                    branches_.push_back({previous_, mol_.num_atoms()});
-                    ++i_;
-                    break;
-                case ')': {
-                    if (branches_.empty()) return fail(SmilesErrorTag::UnbalancedParens, i_);
-                    const auto [back_to, count] = branches_.back();
-                    branches_.pop_back();
-                    if (mol_.num_atoms() == count) return fail(SmilesErrorTag::EmptyBranch, i_);
-                    if (has_pending_) return fail(SmilesErrorTag::BondWithoutAtom, pending_.pos);
-                    previous_ = back_to;
-                    ++i_;
-                    break;
-                }
-                case '.':
-                    if (has_pending_) return fail(SmilesErrorTag::BondWithoutAtom, pending_.pos);
-                    previous_ = NONE;
-                    ++i_;
-                    break;
-                case '%':
-                    if (!percent_label()) return false;
-                    break;
-                case '[':
-                    if (!bracket_atom()) return false;
-                    break;
-                case 'B':
-                    if (i_ + 1 < n_ && s_[i_ + 1] == 'r') {
-                        if (!organic(35, false, 2)) return false;
-                    } else if (!organic(5, false, 1)) {
-                        return false;
-                    }
-                    break;
-                case 'C':
-                    if (i_ + 1 < n_ && s_[i_ + 1] == 'l') {
-                        if (!organic(17, false, 2)) return false;
-                    } else if (!organic(6, false, 1)) {
-                        return false;
-                    }
-                    break;
-                case 'N': if (!organic(7, false, 1)) return false; break;
-                case 'O': if (!organic(8, false, 1)) return false; break;
-                case 'P': if (!organic(15, false, 1)) return false; break;
-                case 'S': if (!organic(16, false, 1)) return false; break;
-                case 'F': if (!organic(9, false, 1)) return false; break;
-                case 'I': if (!organic(53, false, 1)) return false; break;
-                case '*': if (!organic(0, false, 1)) return false; break;
-                case 'b': if (!organic(5, true, 1)) return false; break;
-                case 'c': if (!organic(6, true, 1)) return false; break;
-                case 'n': if (!organic(7, true, 1)) return false; break;
-                case 'o': if (!organic(8, true, 1)) return false; break;
-                case 'p': if (!organic(15, true, 1)) return false; break;
-                case 's': if (!organic(16, true, 1)) return false; break;
-                default:
-                    if (is_digit(c)) {
-                        if (previous_ == NONE) return fail_char(i_);
-                        const std::size_t p = i_++;
-                        if (!ring_closure(static_cast<std::uint32_t>(c - '0'), p)) return false;
-                        break;
-                    }
-                    return fail_char(i_);
+            bool ok;
+            if (bond_step(c, ok) || structure_step(c, ok) || atom_step(c, ok)) {
+                if (!ok) return false;
+                continue;
             }
+            if (!is_digit(c) || previous_ == NONE) return fail_char(i_);
+            const std::size_t p = i_++;
+            if (!ring_closure(static_cast<std::uint32_t>(c - '0'), p)) return false;
         }
         return true;
+    }
+
+    // Bond symbols; false when `c` starts none.
+    [[gnu::always_inline]] bool bond_step(char c, bool& ok) {
+        switch (c) {
+            case '-':
+                ok = i_ + 1 < n_ && s_[i_ + 1] == '>' ? bond_symbol(BondOrder::Dative, BondDirection::None, true, false, 2)
+                                                     : bond_symbol(BondOrder::Single, BondDirection::None, true, false, 1);
+                return true;
+            case '<':
+                if (has_pending_) ok = fail(SmilesErrorTag::BondWithoutAtom, i_);
+                else if (i_ + 1 >= n_ || s_[i_ + 1] != '-') ok = fail_char(i_);
+                else ok = bond_symbol(BondOrder::Dative, BondDirection::None, true, true, 2);
+                return true;
+            case '=': ok = bond_symbol(BondOrder::Double, BondDirection::None, true, false, 1); return true;
+            case '#': ok = bond_symbol(BondOrder::Triple, BondDirection::None, true, false, 1); return true;
+            case '$': ok = bond_symbol(BondOrder::Quadruple, BondDirection::None, true, false, 1); return true;
+            case ':': ok = bond_symbol(BondOrder::Aromatic, BondDirection::None, true, false, 1); return true;
+            case '/': ok = bond_symbol(BondOrder::Unspecified, BondDirection::Slash, false, false, 1); return true;
+            case '\\': {
+                const std::size_t len = (i_ + 1 < n_ && s_[i_ + 1] == '\\') ? 2 : 1;
+                ok = bond_symbol(BondOrder::Unspecified, BondDirection::Backslash, false, false, len);
+                return true;
+            }
+            default: return false;
+        }
+    }
+
+    // Branches, fragments and `%` labels; false when `c` starts none.
+    [[gnu::always_inline]] bool structure_step(char c, bool& ok) {
+        switch (c) {
+            case '(':
+                if (previous_ == NONE) {
+                    ok = fail(SmilesErrorTag::UnbalancedParens, i_);
+                    return true;
+                }
+                branches_.push_back({previous_, mol_.num_atoms()});
+                ++i_;
+                ok = true;
+                return true;
+            case ')': {
+                if (branches_.empty()) {
+                    ok = fail(SmilesErrorTag::UnbalancedParens, i_);
+                    return true;
+                }
+                const auto [back_to, count] = branches_.back();
+                branches_.pop_back();
+                if (mol_.num_atoms() == count) ok = fail(SmilesErrorTag::EmptyBranch, i_);
+                else if (has_pending_) ok = fail(SmilesErrorTag::BondWithoutAtom, pending_.pos);
+                else previous_ = back_to, ++i_, ok = true;
+                return true;
+            }
+            case '.':
+                if (has_pending_) {
+                    ok = fail(SmilesErrorTag::BondWithoutAtom, pending_.pos);
+                } else {
+                    previous_ = NONE;
+                    ++i_;
+                    ok = true;
+                }
+                return true;
+            case '%': ok = percent_label(); return true;
+            default: return false;
+        }
+    }
+
+    // Bracket and organic-subset atoms; false when `c` starts none.
+    [[gnu::always_inline]] bool atom_step(char c, bool& ok) {
+        namespace E = core::Element;
+        const bool two = i_ + 1 < n_;
+        switch (c) {
+            case '[': ok = bracket_atom(); return true;
+            case 'B': ok = two && s_[i_ + 1] == 'r' ? organic(E::Br, false, 2) : organic(E::B, false, 1); return true;
+            case 'C': ok = two && s_[i_ + 1] == 'l' ? organic(E::Cl, false, 2) : organic(E::C, false, 1); return true;
+            case 'N': ok = organic(E::N, false, 1); return true;
+            case 'O': ok = organic(E::O, false, 1); return true;
+            case 'P': ok = organic(E::P, false, 1); return true;
+            case 'S': ok = organic(E::S, false, 1); return true;
+            case 'F': ok = organic(E::F, false, 1); return true;
+            case 'I': ok = organic(E::I, false, 1); return true;
+            case '*': ok = organic(E::Wildcard, false, 1); return true;
+            default: break;
+        }
+        if (const std::uint8_t z = lex::aromatic_letter(c); z != 0) {
+            ok = organic(z, true, 1);
+            return true;
+        }
+        return false;
     }
 
     bool finish() {

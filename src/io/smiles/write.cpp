@@ -253,6 +253,11 @@ private:
     Sink text_{nullptr};  // where the text goes while emit() runs
 
     void traverse();
+    bool order_roots();
+    bool order_neighbours_by_handing_out();
+    void sort_neighbour_lists();
+    void walk();
+    void list_ring_bonds();
     void emit();
     // The frame of `u` on the writing walk: its first entry and its last child.
     Frame frame(std::uint32_t u, bool branch) const {
@@ -281,12 +286,19 @@ private:
 };
 
 void Writer::traverse() {
+    const bool permutation = order_roots();
+    s_.nb_start.assign(texts_.adj_start.begin(), texts_.adj_start.end());
+    s_.nbs.resize(texts_.adj.size());
+    if (!permutation || !order_neighbours_by_handing_out()) sort_neighbour_lists();
+    walk();
+    list_ring_bonds();
+}
+
+// Roots by (priority, atom index); a permutation of 0..n-1 needs no sort.
+// Returns whether the priorities are one.
+bool Writer::order_roots() {
     const std::uint32_t n = mol_.num_atoms();
-    const std::uint32_t m = mol_.num_bonds();
-
     const std::uint32_t* pri = pri_.data();
-
-    // Roots by (priority, atom index); a permutation of 0..n-1 needs no sort.
     s_.roots_by_priority.assign(n, ~std::uint64_t(0));
     bool permutation = true;
     for (std::uint32_t a = 0; a < n && permutation; ++a) {
@@ -298,31 +310,33 @@ void Writer::traverse() {
         for (std::uint32_t a = 0; a < n; ++a) s_.roots_by_priority[a] = (std::uint64_t(pri[a]) << 32) | a;
         std::sort(s_.roots_by_priority.begin(), s_.roots_by_priority.end());
     }
+    return permutation;
+}
 
-    // Neighbour lists sorted by (priority of the far atom, bond index).
-    s_.nb_start.assign(texts_.adj_start.begin(), texts_.adj_start.end());
-    s_.nbs.resize(texts_.adj.size());
-    bool sorted = false;
-    if (permutation) {
-        // Visiting the atoms by rising priority and handing each to its
-        // neighbours' lists leaves every list in order, unless two bonds join the
-        // same pair of atoms in falling bond order; then the lists are sorted below.
-        s_.cursor.assign(texts_.adj_start.begin(), texts_.adj_start.end() - 1);
-        sorted = true;
-        for (std::uint32_t p = 0; p < n && sorted; ++p) {
-            const auto v = static_cast<std::uint32_t>(s_.roots_by_priority[p]);
-            for (std::uint32_t k = texts_.adj_start[v]; k < texts_.adj_start[v + 1]; ++k) {
-                const Entry e = texts_.adj[k];
-                std::uint32_t& at = s_.cursor[e.atom];
-                if (at > s_.nb_start[e.atom] && s_.nbs[at - 1].atom == v && s_.nbs[at - 1].bond > e.bond) {
-                    sorted = false;
-                    break;
-                }
-                s_.nbs[at++] = Entry{e.bond, v};
-            }
+// Neighbour lists sorted by (priority of the far atom, bond index), when the
+// priorities are a permutation: visiting the atoms by rising priority and
+// handing each to its neighbours' lists leaves every list in order, unless two
+// bonds join the same pair of atoms in falling bond order. Returns false then.
+bool Writer::order_neighbours_by_handing_out() {
+    const std::uint32_t n = mol_.num_atoms();
+    s_.cursor.assign(texts_.adj_start.begin(), texts_.adj_start.end() - 1);
+    for (std::uint32_t p = 0; p < n; ++p) {
+        const auto v = static_cast<std::uint32_t>(s_.roots_by_priority[p]);
+        for (std::uint32_t k = texts_.adj_start[v]; k < texts_.adj_start[v + 1]; ++k) {
+            const Entry e = texts_.adj[k];
+            std::uint32_t& at = s_.cursor[e.atom];
+            if (at > s_.nb_start[e.atom] && s_.nbs[at - 1].atom == v && s_.nbs[at - 1].bond > e.bond) return false;
+            s_.nbs[at++] = Entry{e.bond, v};
         }
     }
-    for (std::uint32_t a = 0; a < n && !sorted; ++a) {
+    return true;
+}
+
+// The same order by sorting each list.
+void Writer::sort_neighbour_lists() {
+    const std::uint32_t n = mol_.num_atoms();
+    const std::uint32_t* pri = pri_.data();
+    for (std::uint32_t a = 0; a < n; ++a) {
         const std::uint32_t first = texts_.adj_start[a];
         const std::uint32_t k = texts_.adj_start[a + 1] - first;
         const Entry* from = texts_.adj.data() + first;
@@ -349,9 +363,14 @@ void Writer::traverse() {
             });
         }
     }
+}
 
+// Depth-first from each root in root order: tree bonds, each atom's bond from
+// its previous atom, and ring closures as they are found.
+void Writer::walk() {
+    const std::uint32_t n = mol_.num_atoms();
     s_.atom_seen.assign(n, 0);
-    s_.bond_seen.assign(m, 0);
+    s_.bond_seen.assign(mol_.num_bonds(), 0);
     s_.tree.assign(s_.nbs.size(), 0);
     s_.prev_bond.assign(n, NONE);
     s_.roots.clear();
@@ -393,8 +412,11 @@ void Writer::traverse() {
             }
         }
     }
+}
 
-    // Ring-closure bonds per atom, in the order they were found.
+// Ring-closure bonds per atom, in the order they were found.
+void Writer::list_ring_bonds() {
+    const std::uint32_t n = mol_.num_atoms();
     s_.ring_start.assign(n + 1, 0);
     for (auto [a, b] : s_.ring_found) ++s_.ring_start[a + 1];
     for (std::uint32_t a = 0; a < n; ++a) s_.ring_start[a + 1] += s_.ring_start[a];
