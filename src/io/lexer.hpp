@@ -15,6 +15,19 @@ constexpr bool is_lower(char c) { return c >= 'a' && c <= 'z'; }
 constexpr bool is_alpha(char c) { return is_upper(c) || is_lower(c); }
 constexpr char to_upper(char c) { return is_lower(c) ? static_cast<char>(c - 'a' + 'A') : c; }
 
+// Messages both SMILES and SMARTS readers give.
+inline constexpr std::string_view PERCENT_NEEDS_TWO_DIGITS = "`%` 后需要两位数字";
+inline constexpr std::string_view MAP_NO_DIGIT = "`:` 后缺少映射号";
+
+// Whether `%` at `pos` is followed by the two digits of a label.
+constexpr bool two_digit_label(std::string_view text, std::size_t pos, std::size_t end = std::string_view::npos) {
+    end = std::min(end, text.size());
+    return pos + 2 < end && is_digit(text[pos + 1]) && is_digit(text[pos + 2]);
+}
+constexpr std::uint32_t two_digit_value(std::string_view text, std::size_t pos) {
+    return static_cast<std::uint32_t>((text[pos + 1] - '0') * 10 + (text[pos + 2] - '0'));
+}
+
 // The element that a two-letter aromatic symbol names (se, as, te, si), or none (0).
 constexpr std::uint8_t aromatic_pair(char first, char second) {
     namespace E = core::Element;

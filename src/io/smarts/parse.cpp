@@ -23,12 +23,10 @@ constexpr std::string_view HASH_NO_NUMBER = "`#` 后缺少原子序数";
 constexpr std::string_view UNKNOWN_PRIMITIVE = "无法识别的查询基元";
 constexpr std::string_view DOLLAR_NO_PAREN = "`$` 后缺少 `(`";
 constexpr std::string_view RECURSIVE_UNCLOSED = "递归 SMARTS 的 `(` 未闭合";
-constexpr std::string_view COLON_NO_NUMBER = "`:` 后缺少映射号";
 constexpr std::string_view BRACKET_RESIDUE = "方括号里有无法解析的残余";
 constexpr std::string_view TWO_MAP_NUMBERS = "一个原子上写了两个不同的映射号";
 constexpr std::string_view BOND_END = "键表达式意外结束";
 constexpr std::string_view BOND_RESIDUE = "键表达式里有无法解析的残余";
-constexpr std::string_view PERCENT_DIGITS = "`%` 后需要两位数字";
 // Keep the number in step with MAX_QUERY_NESTING.
 constexpr std::string_view TOO_DEEP = "`!` 与 `$(` 的嵌套超过 64 层";
 static_assert(MAX_QUERY_NESTING == 64);
@@ -165,33 +163,24 @@ public:
     }
 
 private:
-    Res<std::uint32_t> bracket_level() {
+    // Members of the next tighter level joined by `separator` into one `kind` list.
+    template <class Next>
+    Res<std::uint32_t> separated_level(char separator, ExprKind kind, Next next) {
         std::vector<std::uint32_t> units;
         for (;;) {
-            auto u = or_level();
+            auto u = (this->*next)();
             if (!u) return u;
             units.push_back(*u);
-            if (p_ < e_ && t_[p_] == ';') {
+            if (p_ < e_ && t_[p_] == separator) {
                 ++p_;
                 continue;
             }
-            return one_or_list(expr_, ExprKind::And, units);
+            return one_or_list(expr_, kind, units);
         }
     }
 
-    Res<std::uint32_t> or_level() {
-        std::vector<std::uint32_t> units;
-        for (;;) {
-            auto u = and_level();
-            if (!u) return u;
-            units.push_back(*u);
-            if (p_ < e_ && t_[p_] == ',') {
-                ++p_;
-                continue;
-            }
-            return one_or_list(expr_, ExprKind::Or, units);
-        }
-    }
+    Res<std::uint32_t> bracket_level() { return separated_level(';', ExprKind::And, &AtomParser::or_level); }
+    Res<std::uint32_t> or_level() { return separated_level(',', ExprKind::Or, &AtomParser::and_level); }
 
     Res<std::uint32_t> and_level() {
         std::vector<std::uint32_t> units;
@@ -269,7 +258,7 @@ private:
             }
             case ':': {
                 const Digits d = read_digits(t_, p + 1, e_);
-                if (!d.any) return bad(COLON_NO_NUMBER, p + 1);
+                if (!d.any) return bad(lex::MAP_NO_DIGIT, p + 1);
                 // A map number is never clamped: two distinct large numbers would
                 // otherwise pair the wrong template atoms.
                 if (d.value > MAX_MAP_NUMBER) return fail(Tag::NumberOutOfRange, d.end);
@@ -533,8 +522,8 @@ private:
             }
             case '[': return bracket_atom(p);
             case '%': {
-                if (!(p + 2 < e_ && is_digit(t_[p + 1]) && is_digit(t_[p + 2]))) return bad(PERCENT_DIGITS, p + 1);
-                const auto label = static_cast<std::uint32_t>((t_[p + 1] - '0') * 10 + (t_[p + 2] - '0'));
+                if (!lex::two_digit_label(t_, p, e_)) return bad(lex::PERCENT_NEEDS_TWO_DIGITS, p + 1);
+                const auto label = lex::two_digit_value(t_, p);
                 if (auto r = ring_closure(label, p); !r) return std::unexpected(std::move(r.error()));
                 return p + 3;
             }

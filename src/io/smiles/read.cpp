@@ -29,11 +29,9 @@ using core::ChiralTag;
 using core::MolBuilder;
 using core::NONE;
 
-constexpr std::string_view PERCENT_NEEDS_TWO_DIGITS = "`%` 后需要两位数字";
 constexpr std::string_view PERCENT_PAREN_NO_DIGIT = "`%(` 后缺少数字";
 constexpr std::string_view PERCENT_PAREN_UNCLOSED = "`%(` 未闭合";
 constexpr std::string_view MISSING_SYMBOL = "缺少元素符号";
-constexpr std::string_view MAP_NO_DIGIT = "`:` 后缺少映射号";
 constexpr std::string_view BRACKET_UNCLOSED = "方括号未正确闭合";
 
 constexpr std::uint32_t MAX_LABEL = 99999;
@@ -509,7 +507,7 @@ private:
         if (i_ < n_ && s_[i_] == ':') {
             ++i_;
             std::uint32_t map = 0;
-            if (digits(5, map) == 0) return fail_detail(MAP_NO_DIGIT, i_);
+            if (digits(5, map) == 0) return fail_detail(lex::MAP_NO_DIGIT, i_);
             if (map > 65535) return fail(SmilesErrorTag::NumberOutOfRange, i_);
             atom.map_num = static_cast<std::uint16_t>(map);
         }
@@ -612,9 +610,8 @@ private:
             if (i_ >= n_ || s_[i_] != ')') return fail_detail(PERCENT_PAREN_UNCLOSED, i_);
             ++i_;
         } else {
-            if (i_ + 2 >= n_ || !is_digit(s_[i_ + 1]) || !is_digit(s_[i_ + 2]))
-                return fail_detail(PERCENT_NEEDS_TWO_DIGITS, i_ + 1);
-            label = static_cast<std::uint32_t>((s_[i_ + 1] - '0') * 10 + (s_[i_ + 2] - '0'));
+            if (!lex::two_digit_label(s_, i_, n_)) return fail_detail(lex::PERCENT_NEEDS_TWO_DIGITS, i_ + 1);
+            label = lex::two_digit_value(s_, i_);
             i_ += 3;
         }
         return ring_closure(label, p);
