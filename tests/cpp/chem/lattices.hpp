@@ -1,9 +1,7 @@
 #pragma once
 // Large aromatic carbon skeletons generated from geometry: a brick-wall
-// (hexagonal) sheet and the truncated-icosahedron cage of C60.
+// (hexagonal) sheet.
 #include <algorithm>
-#include <array>
-#include <cmath>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -55,35 +53,6 @@ inline Skeleton hex_sheet(std::uint32_t rows, std::uint32_t cols) {
     std::sort(edges.begin(), edges.end());
     edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
     return {std::uint32_t(index.size()), edges};
-}
-
-// C60: even permutations of (0, ±1, ±3φ), (±1, ±(2+φ), ±2φ), (±φ, ±2, ±(2φ+1));
-// bonds join vertices at distance 2.
-inline Skeleton fullerene_c60() {
-    const double phi = (1.0 + std::sqrt(5.0)) / 2.0;
-    const std::array<std::array<double, 3>, 3> bases{{{0, 1, 3 * phi}, {1, 2 + phi, 2 * phi}, {phi, 2, 2 * phi + 1}}};
-    std::vector<std::array<double, 3>> pts;
-    for (const auto& base : bases)
-        for (int signs = 0; signs < 8; ++signs) {
-            std::array<double, 3> v = base;
-            bool skip = false;
-            for (int i = 0; i < 3; ++i)
-                if (signs & (1 << i)) {
-                    if (v[i] == 0.0) skip = true;
-                    v[i] = -v[i];
-                }
-            if (skip) continue;
-            for (int r = 0; r < 3; ++r) pts.push_back({v[r % 3], v[(r + 1) % 3], v[(r + 2) % 3]});
-        }
-    Skeleton s;
-    s.num_atoms = std::uint32_t(pts.size());
-    for (std::uint32_t a = 0; a < pts.size(); ++a)
-        for (std::uint32_t b = a + 1; b < pts.size(); ++b) {
-            double d = 0;
-            for (int i = 0; i < 3; ++i) d += (pts[a][i] - pts[b][i]) * (pts[a][i] - pts[b][i]);
-            if (std::fabs(d - 4.0) < 1e-6) s.edges.push_back({a, b});
-        }
-    return s;
 }
 
 // Writes a skeleton as SMILES with every atom `symbol`: a depth-first spanning

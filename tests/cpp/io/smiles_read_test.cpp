@@ -146,16 +146,6 @@ INSTANTIATE_TEST_SUITE_P(
         Bonds{"C2CC1CC12", "0-1 1-2 2-3 3-4 4-2 4-0"}, Bonds{"C1CC1C1CC1", "0-1 1-2 2-3 3-4 4-5 2-0 5-3"},
         Bonds{"C%10CC1CC1%10", "0-1 1-2 2-3 3-4 4-2 4-0"}));
 
-TEST(SmilesReadNeighbourOrder, ChainNeighboursFirstThenRingPartners) {
-    // Atom 0 opens rings 2 and 1; its ring partners follow its chain neighbour,
-    // sorted by label.
-    const MolBuilder m = read_ok("C21CC1CC2");
-    EXPECT_EQ(neighbour_atoms(m, 0), (std::vector<std::uint32_t>{1, 2, 4}));
-    EXPECT_EQ(neighbour_atoms(m, 2), (std::vector<std::uint32_t>{1, 3, 0}));
-    EXPECT_EQ(m.degree[0], 3u);
-    EXPECT_EQ(m.next_half_edge.size(), 2 * m.bonds.size());
-}
-
 // ---------------------------------------------------------------------------
 // Atoms: defaults and bracket fields.
 
