@@ -112,18 +112,14 @@ INSTANTIATE_TEST_SUITE_P(
     Sample, HandCounted,
     ::testing::Values(
         HandCount{"carboxylic_acid", "aspirin", 1, "the ring's C(=O)OH; the ester oxygen carries no H"},
-        HandCount{"aryl_ether", "aspirin", 1, "the ester oxygen sits between ring and acyl carbon"},
         HandCount{"amide", "paracetamol", 1, "acetanilide N-C(=O)-CH3"},
         HandCount{"any_carbonyl", "caffeine", 2, "two exocyclic C=O whatever their ring's aromaticity"},
-        HandCount{"pyridine_nitrogen", "caffeine", 1, "the imidazole N without substituent"},
         HandCount{"tertiary_amine", "nicotine", 1, "N-methylpyrrolidine nitrogen"},
         HandCount{"primary_amine", "sulfanilamide", 2, "aniline NH2 and sulfonamide NH2; neither is N-C=O"},
         HandCount{"nitro", "nitrobenzene", 1, "charge-separated N(+)(=O)O(-) on the ring"},
         HandCount{"ester", "acetic_anhydride", 2, "each acyl half with the far carbonyl carbon as the [#6]"},
         HandCount{"imine", "phenyl_isocyanate", 0, "the central carbon has two connections"},
-        HandCount{"ether", "trimethyl_phosphate", 0, "each oxygen has phosphorus as one neighbour"},
         HandCount{"alkyl_halide", "acetyl_chloride", 0, "chlorine is on the sp2 carbon"},
-        HandCount{"alkyl_halide", "benzotrifluoride", 3, "each F on the sp3 CF3 carbon"},
         HandCount{"nitrile", "methyl_isocyanide", 0, "the nitrogen has two connections"}));
 
 // Every index in a match is distinct, every query bond joins bonded molecule
