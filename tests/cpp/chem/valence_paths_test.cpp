@@ -4,9 +4,7 @@
 
 #include <algorithm>
 #include <expected>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,21 +21,15 @@
 #include "core/error.hpp"
 #include "core/valence.hpp"
 #include "io/smiles/read.hpp"
+#include "support.hpp"
 
 using namespace quorix;
 
 namespace {
 
 std::vector<std::string> real_smiles() {
-    std::ifstream in(std::string(QUORIX_TEST_DATA) + "/molecules.smi");
     std::vector<std::string> out;
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string smiles;
-        fields >> smiles;
-        out.push_back(smiles);
-    }
+    for (const auto& record : test::data_records()) out.push_back(record.smiles);
     return out;
 }
 
