@@ -330,47 +330,6 @@ TEST(AtomExprWalkers, PossibleElements) {
     EXPECT_TRUE(empty_or.possible_elements().list().empty());
 }
 
-TEST(AtomExprWalkers, AndListSearches) {
-    const AtomExpr e = bracket("[C@@H:5]");
-    EXPECT_EQ(e.find_map_number(), std::optional<std::uint16_t>(5));
-    EXPECT_EQ(e.find_chirality(), 1);
-    EXPECT_EQ(e.find_h_count(), std::optional<std::uint32_t>(1));
-
-    EXPECT_EQ(bracket("[C,@]").find_chirality(), 255);
-    EXPECT_EQ(bracket("[C;@;@@]").find_chirality(), 2);
-    EXPECT_EQ(bracket("[C,H2]").find_h_count(), std::nullopt);
-    EXPECT_EQ(bracket("[CH2;H3]").find_h_count(), std::optional<std::uint32_t>(2));
-
-    std::vector<AtomExpr> list = {bracket("[C]"), bracket("[N:3]"), bracket("[O:4]")};
-    EXPECT_EQ(AtomExpr::find_map_number(list), std::optional<std::uint16_t>(3));
-    list.erase(list.begin() + 1, list.end());
-    EXPECT_EQ(AtomExpr::find_map_number(list), std::nullopt);
-}
-
-TEST(AtomExprWalkers, MirrorChirality) {
-    AtomExpr e = bracket("[C@H;@@,N]");
-    const std::string before = e.to_string();
-    e.mirror_chirality();
-    EXPECT_EQ(e.to_string(), "And(And(C,@@,H1),Or(@@,N))");  // the mark inside the Or is not touched
-    e.mirror_chirality();
-    EXPECT_EQ(e.to_string(), before);
-}
-
-TEST(AtomExprWalkers, ExtractMapNumberKeepsOtherValues) {
-    AtomExpr e = AtomExpr::of(AtomPrimitive::of(AtomPrimitive::Any));
-    EXPECT_EQ(e.extract_map_number(), std::nullopt);
-    EXPECT_EQ(e.to_string(), "*");
-
-    AtomExpr two;
-    const std::uint32_t kids[3] = {two.add_primitive(AtomPrimitive::number(AtomPrimitive::MapNumber, 4)),
-                                   two.add_primitive(AtomPrimitive::element(6, 0)),
-                                   two.add_primitive(AtomPrimitive::number(AtomPrimitive::MapNumber, 8))};
-    two.set_root(two.add_list(ExprKind::And, kids));
-    EXPECT_EQ(two.extract_map_number(), std::optional<std::uint16_t>(4));
-    EXPECT_EQ(two.to_string(), "And(C,:8)");
-    EXPECT_TRUE(two.contains_map_number());
-}
-
 BondExpr bond_of(const std::string& text) {
     auto q = read_smarts("C" + text + "C");
     EXPECT_TRUE(q);

@@ -259,27 +259,6 @@ TEST(Writer, StoredCisTransIsWrittenAsMarks) {
     expect_marks_read_back(mol);
 }
 
-TEST(StereoMarks, GroupsAndReferenceBonds) {
-    // F/C(Cl)=C/F with the value stored against the two fluorines.
-    const MolBuilder one = with_stored("FC(Cl)=CF", {{2, BondStereo::Trans, 0, 4}});
-    const io::StereoMarks m1 = io::smiles_stereo_marks(one);
-    EXPECT_EQ(m1.directions, (std::vector<std::uint8_t>{1, 0, 0, 1}));
-    EXPECT_EQ(m1.groups, (std::vector<std::uint32_t>{0, NONE, NONE, 0}));
-
-    // Two separate stored double bonds: groups in the order of their lowest reference bond.
-    // Bond 4 is the C=C of the second half.
-    const MolBuilder two = with_stored("FC=CCC=CF", {{4, BondStereo::Cis, 3, 6}, {1, BondStereo::Trans, 0, 3}});
-    const io::StereoMarks m2 = io::smiles_stereo_marks(two);
-    // Reference bonds 0 (F-C), 2 (C-C), 3 (C-C) and 5 (C-F); bond 2 ends up in group 0
-    // with bond 0, bond 3 starts group 1.
-    EXPECT_EQ(m2.groups[0], 0u);
-    EXPECT_EQ(m2.groups[2], 0u);
-    EXPECT_EQ(m2.groups[3], 1u);
-    EXPECT_EQ(m2.groups[5], 1u);
-    EXPECT_EQ(io::write_smiles(two).text, "F/C=C/C/C=C\\F");
-
-}
-
 TEST(StereoMarks, ReferenceBondSharedByTwoDoubleBondsLinksTheirGroups) {
     // Bonds: 0 C0-C1, 1 C1=C2, 2 C2-C3, 3 C3=C4, 4 C4-F5, 5 C2-F6; bond 2 is a
     // reference bond of both double bonds.
