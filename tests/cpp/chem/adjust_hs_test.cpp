@@ -39,9 +39,4 @@ TEST(AdjustHs, FixedAtomsCountZeroNowAndDeclaredCountIsCapped) {
     EXPECT_TRUE(m.atoms[1].flags & core::FIXED_HS);
 }
 
-TEST(AdjustHs, SavedListMustMatchAtomCount) {
-    core::MolBuilder m = aromatic_pyrrole();
-    EXPECT_THROW(chem::adjust_hs(m, Bytes{1, 1}), InternalError);
-}
-
 }  // namespace

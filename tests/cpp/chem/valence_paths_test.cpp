@@ -138,6 +138,17 @@ TEST(FusedValence, AgreesOnUnusualAtoms) {
     }
 }
 
+// The first failing atom is reported, and a failing pass writes nothing.
+TEST(ValencePass, FirstFailureWinsAndNothingIsWritten) {
+    auto parsed = io::read_smiles("CCC(C)(C)(C)C.O(C)(C)C");  // atom 2: five bonds; atom 7: three
+    ASSERT_TRUE(parsed);
+    for (auto& a : parsed->atoms) a.num_implicit_hs = 7;
+    auto r = chem::assign_valences(*parsed);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().to_string(), "原子 #2(C):显式价超出允许范围,显式价 = 5");
+    for (const auto& a : parsed->atoms) EXPECT_EQ(a.num_implicit_hs, 7);
+}
+
 // More atom kinds than the pass keeps answers for, revisited in a different
 // order, and a failing atom after many remembered ones.
 TEST(ValencePass, ManyKindsAndALateFailure) {

@@ -77,11 +77,10 @@ INSTANTIATE_TEST_SUITE_P(
         Fault{"C[x]", 2, "无法识别的元素符号 x"}, Fault{"[13]", 3, "方括号原子语法错误:缺少元素符号"},
         Fault{"[123456C]", 6, "方括号原子语法错误:缺少元素符号"}, Fault{"[C@TB21]", 5, "立体标记 @TB21 的序号超出范围,@TB 最大为 20"},
         Fault{"[C@OH31]", 5, "立体标记 @OH31 的序号超出范围,@OH 最大为 30"}, Fault{"[C@@TH1]", 4, "方括号原子语法错误:方括号未正确闭合"},
-        Fault{"[C" + PLUS128 + "]", 130, "数值超出范围"}, Fault{"[C++2]", 4, "方括号原子语法错误:方括号未正确闭合"},
+        Fault{"[C" + PLUS128 + "]", 130, "数值超出范围"},
         Fault{"[C:", 3, "方括号原子语法错误:`:` 后缺少映射号"}, Fault{"[C:70000]", 8, "数值超出范围"},
-        Fault{"[C:123456]", 8, "方括号原子语法错误:方括号未正确闭合"},
         // No white space is skipped; other characters are shown escaped.
-        Fault{"C C", 1, "意外的字符 ' '"}, Fault{"C\t", 1, "意外的字符 '\\t'"}, Fault{"C碳", 1, "意外的字符 '碳'"},
+        Fault{"C C", 1, "意外的字符 ' '"}, Fault{"C碳", 1, "意外的字符 '碳'"},
         Fault{std::string("C\0C", 3), 1, "意外的字符 '\\0'"}));
 
 TEST(SmilesReadFaults, CaretViewCountsCharacters) {
