@@ -1,10 +1,12 @@
 """Mol.atom_descriptors: keys, types, names and the Gasteiger validity flag."""
 import math
 
+
 import quorix
 
 KEYS = ["atomic_num", "total_degree", "formal_charge", "chiral_tag", "total_num_hs", "hybridization",
         "is_aromatic", "is_in_ring", "mass", "electronegativity", "gasteiger_charge", "gasteiger_valid"]
+
 
 def test_keys_in_order_and_types():
     d = quorix.parse_smiles("[13CH3][C@@H](N)C(=O)[O-]").atom_descriptors()
@@ -19,6 +21,7 @@ def test_keys_in_order_and_types():
     assert d[5]["formal_charge"] == -1
     assert d[2]["electronegativity"] == 3.04
 
+
 def test_names_of_categorical_values():
     tags = {
         "[C@@](F)(Cl)(Br)I": "cw",
@@ -31,10 +34,12 @@ def test_names_of_categorical_values():
     # Before sanitising, hybridisation is the parser's placeholder.
     assert quorix.parse_smiles("C").atom_descriptors()[0]["hybridization"] == "unspecified"
 
+
 def sanitized(smiles):
     m = quorix.parse_smiles(smiles)
     m.sanitize()
     return m
+
 
 def test_metal_outside_the_table_invalidates_charges():
     d = sanitized("[Fe]OCCO").atom_descriptors()
@@ -43,6 +48,7 @@ def test_metal_outside_the_table_invalidates_charges():
     # The non-finite charge spreads through the graph.
     assert not any(a["gasteiger_valid"] for a in d)
     assert all(a["gasteiger_valid"] for a in sanitized("OCCO").atom_descriptors())
+
 
 def test_descriptors_do_not_change_the_molecule():
     m = sanitized("CC(=O)O")

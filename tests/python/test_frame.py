@@ -12,18 +12,22 @@ from conftest import needs_hooks, make_mol
 
 pytestmark = needs_hooks
 
+
 @pytest.fixture
 def mol():
     return make_mol([(6, 0), (8, 0)], [(0, 1, 1)])
 
+
 def probe(*args, **kwargs):
     return quorix._probe_shared(*args, **kwargs)
+
 
 def type_error(call):
     with pytest.raises(TypeError) as e:
         call()
     assert type(e.value) is TypeError
     return str(e.value)
+
 
 # -- binding ----------------------------------------------------------------
 
@@ -44,6 +48,7 @@ def test_binding_errors(mol):
     for call, text in cases:
         assert type_error(call) == text
 
+
 def test_binding_errors_without_positional_parameters():
     probe_kw = quorix._probe_keywords
     cases = [
@@ -59,6 +64,7 @@ def test_binding_errors_without_positional_parameters():
     assert probe_kw(x=None, y=None, z=None) == 0
     assert probe_kw(z=0, count=9, y=0, x=0) == 9
 
+
 def c_call():
     """PyObject_Call itself: the C call protocol checks neither keys nor their type."""
     import ctypes
@@ -68,12 +74,14 @@ def c_call():
     call.argtypes = [ctypes.py_object] * 3
     return call
 
+
 def test_keyword_names_that_are_not_text():
     call = c_call()
     assert call(quorix._probe_keywords, (), {"x": 1, "y": 1, "z": 1, "count": 4}) == 4
     with pytest.raises(TypeError) as e:
         call(quorix._probe_keywords, (), {"x": 1, "y": 1, "z": 1, 17: 2})
     assert str(e.value) == "_probe_keywords() got an unexpected keyword argument '17'"
+
 
 def test_keyword_values_stay_alive_while_the_dict_is_emptied(mol):
     call = c_call()
@@ -84,14 +92,17 @@ def test_keyword_values_stay_alive_while_the_dict_is_emptied(mol):
     assert (text, count) == ("x" * 100, 5)
     assert [c.atomic_nums for c in copies] == [[9, 17]]
 
+
 def test_positional_and_keyword_forms_bind_alike(mol):
     assert probe(mol, "x") == probe(text="x", mol=mol)
     assert probe(mol) == (None, None, None, None)
+
 
 # -- conversion ---------------------------------------------------------------
 
 class StrSub(str):
     pass
+
 
 class Index:
     def __init__(self, value, action=None):
@@ -102,12 +113,14 @@ class Index:
             self.action()
         return self.value
 
+
 @pytest.mark.parametrize("value", [-1, 2**64])
 def test_unsigned_out_of_range_raises_overflow_unchanged(mol, value):
     with pytest.raises(OverflowError) as e:
         probe(mol, count=value)
     assert type(e.value) is OverflowError
     assert "argument" not in str(e.value)
+
 
 def test_rewrite_keeps_the_first_errors_cause(mol):
     class Bad:
@@ -122,6 +135,7 @@ def test_rewrite_keeps_the_first_errors_cause(mol):
     assert str(e.value) == "argument 'count': outer"
     assert isinstance(e.value.__cause__, KeyError)
 
+
 def test_other_exceptions_of_a_conversion_pass_unchanged(mol):
     class Boom(Exception):
         pass
@@ -134,14 +148,17 @@ def test_other_exceptions_of_a_conversion_pass_unchanged(mol):
     with pytest.raises(UnicodeEncodeError):
         probe(mol, "a\ud800b")
 
+
 def fake_numpy_type(name, truth=None, has_bool=True):
     ns = {"__module__": "numpy"}
     if has_bool:
         ns["__bool__"] = lambda self: truth
     return type(name, (), ns)
 
+
 # Index 0 is the text, 1 the count, 2 the flag of what the probe returns.
 SLOT = {"text": 0, "count": 1, "flag": 2}
+
 
 @pytest.mark.parametrize("name, value, expected", [
     ("text", "", ""), ("text", "氯化钠", "氯化钠"), ("text", StrSub("abc"), "abc"), ("text", "a\0b", "a\0b"),
@@ -151,6 +168,7 @@ SLOT = {"text": 0, "count": 1, "flag": 2}
 def test_value_accepted(mol, name, value, expected):
     got = probe(mol, **{name: value})[SLOT[name]]
     assert got == expected and type(got) is type(expected)
+
 
 @pytest.mark.parametrize("name, value, type_name", [
     ("text", b"CCO", "bytes"), ("text", None, "NoneType"), ("count", 1.0, "float"), ("count", "3", "str"),
@@ -162,10 +180,12 @@ def test_value_refused_with_argument_prefix(mol, name, value, type_name):
            "flag": "cannot be cast as 'bool'"}[name]
     assert type_error(lambda: probe(mol, **{name: value})) == f"argument '{name}': '{type_name}' object {how}"
 
+
 def test_numpy_like_flag_without_truth_conversion(mol):
     value = fake_numpy_type("bool_", has_bool=False)()
     assert type_error(lambda: probe(mol, flag=value)) == (
         "argument 'flag': object of type 'bool_' does not define a '__bool__' conversion")
+
 
 # -- sequences of molecules ---------------------------------------------------
 
@@ -183,6 +203,7 @@ class LyingLength:
     def __getitem__(self, i):
         return self.items[i]
 
+
 def test_sequence_forms(mol):
     other = make_mol([(7, 0)])
     for seq in ([mol, other], (mol, other), LyingLength([mol, other], 2)):
@@ -191,10 +212,12 @@ def test_sequence_forms(mol):
         assert all(type(c) is quorix.Mol and c is not mol for c in copies)
     assert probe(mol, mols=[])[3] == []
 
+
 @pytest.mark.parametrize("length", [ValueError("no length"), sys.maxsize, 0])
 def test_sequence_length_is_only_a_hint(mol, length):
     copies = probe(mol, mols=LyingLength([mol, mol, mol], length))[3]
     assert len(copies) == 3
+
 
 @pytest.mark.parametrize("value, message", [
     ("CC", "argument 'mols': Can't extract `str` to `Vec`"),
@@ -203,13 +226,16 @@ def test_sequence_length_is_only_a_hint(mol, length):
 def test_sequence_refused(mol, value, message):
     assert type_error(lambda: probe(mol, mols=value)) == message
 
+
 def test_sequence_item_of_another_type(mol):
     assert type_error(lambda: probe(mol, mols=[mol, 3])) == "argument 'mols': 'int' object cannot be cast as 'Mol'"
+
 
 def test_sequence_iteration_errors_pass_unchanged(mol):
     with pytest.raises(KeyError):
         probe(mol, mols=LyingLength({0: mol}, 2))
     assert type_error(lambda: probe("CCO")) == "argument 'mol': 'str' object cannot be cast as 'Mol'"
+
 
 # -- borrows --------------------------------------------------------------------
 
@@ -227,6 +253,7 @@ def test_exclusive_borrow_blocks_readers_during_conversion(mol):
     # Released again once the call is over.
     assert mol.num_atoms == 2
 
+
 def test_exclusive_borrow_refused_while_shared(mol):
     seen = []
 
@@ -241,6 +268,7 @@ def test_exclusive_borrow_refused_while_shared(mol):
     assert seen == ["Already borrowed", 1]
     assert quorix._probe_exclusive(mol, count=2) == 2
 
+
 def test_borrowed_molecule_argument_in_a_sequence(mol):
     def read_inside():
         # mol is exclusively borrowed here: copying it as a sequence item fails.
@@ -249,11 +277,13 @@ def test_borrowed_molecule_argument_in_a_sequence(mol):
 
     quorix._probe_exclusive(mol, count=Index(0, read_inside))
 
+
 def test_borrow_released_after_an_argument_error(mol):
     with pytest.raises(TypeError):
         quorix._probe_exclusive(mol, count="x")
     assert quorix._probe_exclusive(mol, count=1) == 1
     assert mol.num_atoms == 2
+
 
 # -- broken invariants -----------------------------------------------------------
 
@@ -273,6 +303,7 @@ def test_internal_error_becomes_panic_exception_and_process_goes_on(mol, capfd):
     assert type(again.value) is type(exc)  # created once
     assert str(again.value)  # a generic message stands in for an empty one
 
+
 def test_failed_result_value_is_a_panic(mol, capfd):
     with pytest.raises(BaseException) as e:
         probe(mol, api_fail=True)
@@ -280,12 +311,14 @@ def test_failed_result_value_is_a_panic(mol, capfd):
     assert str(e.value) == "Python API call failed"
     assert "ValueError" in capfd.readouterr().err
 
+
 def test_broken_record_in_an_engine_value_is_a_panic():
     m = make_mol([(6, 0), (6, 0)], [(0, 1, 9)])  # bond order code outside the table
     with pytest.raises(BaseException) as e:
         m.bond_descriptors()
     assert type(e.value).__name__ == "PanicException"
     assert m.num_bonds == 1
+
 
 # -- instances --------------------------------------------------------------------
 

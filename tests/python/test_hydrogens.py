@@ -3,6 +3,7 @@ import pytest
 
 import quorix
 
+
 # The engine tests cover every kind; an isotope label and a bridge reach the module here.
 @pytest.mark.parametrize("smiles", ["[2H]C", "C1[H]C1"])
 def test_hydrogens_that_carry_information_stay(smiles):
@@ -11,6 +12,7 @@ def test_hydrogens_that_carry_information_stay(smiles):
     assert m.remove_hs() == 0
     assert (m.num_atoms, m.bonds) == before
 
+
 def test_removal_counts_and_renumbers():
     m = quorix.parse_smiles("[H]C([H])([H])O[H]")
     assert m.remove_hs() == 4
@@ -18,6 +20,7 @@ def test_removal_counts_and_renumbers():
     assert m.bonds == [(0, 1, 1.0)]
     d = m.atom_descriptors()
     assert [a["total_num_hs"] for a in d] == [3, 1]
+
 
 @pytest.mark.parametrize("smiles, expected", [("[H]CC", "CC"), ("[H]C", "C"), ("[H]O", "O"),
                                               ("c1ccn([H])c1", "c1cc[nH]c1")])
@@ -30,6 +33,7 @@ def test_removed_hydrogens_come_back_on_reading(smiles, expected):
             m.sanitize()
         m.remove_hs()
         assert m.to_smiles() == expected
+
 
 def test_remove_hs_signature():
     assert quorix.Mol.remove_hs.__text_signature__ == "($self)"

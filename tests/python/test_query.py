@@ -9,14 +9,18 @@ needs_sanitize = pytest.mark.skipif(not hasattr(quorix.Mol, "sanitize"), reason=
 
 SINGLE, DOUBLE = 1, 2
 
+
 def chain(n):
     """n carbons in a chain (no hydrogens stored: the molecule is never sanitised)."""
     return make_mol([(6, 0)] * n, [(i, i + 1, SINGLE) for i in range(n - 1)])
 
+
 def smiles(text):
     return quorix.parse_smiles(text)
 
+
 # ---- objects ----------------------------------------------------------------
+
 
 def test_parse_smarts_gives_a_query():
     q = quorix.parse_smarts("C=O")
@@ -25,6 +29,7 @@ def test_parse_smarts_gives_a_query():
     assert repr(q) == str(q) == "<quorix.Query 2 atoms>"
     # Each call makes a new object.
     assert quorix.parse_smarts(smarts="C=O") is not q
+
 
 @pytest.mark.parametrize(
     "text, reactants, products, shown",
@@ -40,11 +45,13 @@ def test_parse_reaction_counts_templates(text, reactants, products, shown):
     assert (r.num_reactant_templates, r.num_product_templates) == (reactants, products)
     assert repr(r) == shown
 
+
 @pytest.mark.parametrize("cls", [quorix.Query, quorix.Reaction])
 def test_classes_cannot_be_called(cls):
     with pytest.raises(TypeError) as e:
         cls()
     assert str(e.value) == f"cannot create 'quorix.{cls.__name__}' instances"
+
 
 def test_text_signatures_and_docstrings():
     assert quorix.parse_smarts.__text_signature__ == "(smarts)"
@@ -55,7 +62,9 @@ def test_text_signatures_and_docstrings():
     assert quorix.Query.match.__doc__.startswith("找出这个查询在分子里的全部匹配。\n\n返回 `list[list[int]]`")
     assert quorix.Query.match.__doc__.endswith("这一层\n目前还没有复用入口。")
 
+
 # ---- parse errors: the caret view, unchanged --------------------------------
+
 
 # The texts themselves are pinned by the engine tests; here: every fault arrives
 # as a ValueError carrying the caret view, empty and multi-byte input included.
@@ -74,7 +83,9 @@ def test_parse_errors_show_the_caret_view(fn, text, shown):
     assert type(e.value) is ValueError
     assert str(e.value) == shown
 
+
 # ---- binding errors ---------------------------------------------------------
+
 
 @pytest.mark.parametrize("fn", ["parse_smarts", "parse_reaction"])
 def test_parse_function_binding_errors(fn):
@@ -92,35 +103,25 @@ def test_parse_function_binding_errors(fn):
     with pytest.raises(UnicodeEncodeError):
         f("C\ud800")
 
+
 @needs_hooks
 def test_match_binding_errors():
+    # Value conversions are the frame's and tested there; here the names match shows.
     q = quorix.parse_smarts("CC")
     m = chain(3)
     cases = [
-        (lambda: q.match(), TypeError, "Query.match() missing 1 required positional argument: 'mol'"),
-        (lambda: q.match(m, True), TypeError, "Query.match() takes 1 positional arguments but 2 were given"),
-        (lambda: q.match(m, unique=True), TypeError, "Query.match() got an unexpected keyword argument 'unique'"),
-        (lambda: q.match("CC"), TypeError, "argument 'mol': 'str' object cannot be cast as 'Mol'"),
-        (lambda: q.match(m, uniquify=1), TypeError, "argument 'uniquify': 'int' object cannot be cast as 'bool'"),
-        (lambda: q.match(m, use_chirality=None), TypeError,
-         "argument 'use_chirality': 'NoneType' object cannot be cast as 'bool'"),
-        # A TypeError of the integer conversion is rewritten to name the parameter;
-        # OverflowError passes unchanged, without the prefix.
-        (lambda: q.match(m, max_matches=1.5), TypeError, "argument 'max_matches': "),
-        (lambda: q.match(m, max_matches=-1), OverflowError, None),
+        (lambda: q.match(), "Query.match() missing 1 required positional argument: 'mol'"),
+        (lambda: q.match(m, True), "Query.match() takes 1 positional arguments but 2 were given"),
+        (lambda: q.match(m, unique=True), "Query.match() got an unexpected keyword argument 'unique'"),
+        (lambda: q.match(m, uniquify=1), "argument 'uniquify': 'int' object cannot be cast as 'bool'"),
     ]
-    for call, exc, text in cases:
-        with pytest.raises(exc) as e:
+    for call, text in cases:
+        with pytest.raises(TypeError) as e:
             call()
-        assert type(e.value) is exc
-        if text is None:
-            assert not str(e.value).startswith("argument")
-        elif text.endswith(": "):
-            assert str(e.value).startswith(text)
-        else:
-            assert str(e.value) == text
+        assert str(e.value) == text
     # The largest value is accepted.
     assert q.match(m, max_matches=2**64 - 1) == [[0, 1], [1, 2]]
+
 
 @needs_hooks
 def test_molecule_stays_borrowed_while_options_convert():
@@ -138,7 +139,9 @@ def test_molecule_stays_borrowed_while_options_convert():
     # Released afterwards.
     assert q.match(m) == [[0], [1]]
 
+
 # ---- matching ---------------------------------------------------------------
+
 
 @needs_hooks
 def test_match_result_types_and_shape():
@@ -147,6 +150,7 @@ def test_match_result_types_and_shape():
     found = q.match(m)
     assert type(found) is list and all(type(x) is list and all(type(i) is int for i in x) for x in found)
     assert found == [[0, 1, 2], [1, 2, 3], [2, 3, 4]]
+
 
 @needs_hooks
 @pytest.mark.parametrize(
@@ -161,6 +165,7 @@ def test_match_options(kwargs, expected):
     assert quorix.parse_smarts("CC").match(chain(3), **kwargs) == expected
     assert quorix.parse_smarts("CC").match(mol=chain(3), **kwargs) == expected
 
+
 @needs_hooks
 def test_match_reads_bond_orders_and_leaves_the_molecule_alone():
     m = make_mol([(6, 0), (6, 0), (8, 0)], [(0, 1, SINGLE), (1, 2, DOUBLE)])
@@ -168,6 +173,7 @@ def test_match_reads_bond_orders_and_leaves_the_molecule_alone():
     assert quorix.parse_smarts("C=O").match(m) == [[1, 2]]
     assert quorix.parse_smarts("O=C").match(m, max_matches=5) == [[2, 1]]
     assert (m.atomic_nums, m.bonds, m.formal_charges) == before
+
 
 @needs_smiles
 @pytest.mark.parametrize(
@@ -180,6 +186,7 @@ def test_match_reads_bond_orders_and_leaves_the_molecule_alone():
 def test_match_on_read_molecules(smarts, text, kwargs, expected):
     assert quorix.parse_smarts(smarts).match(smiles(text), **kwargs) == expected
 
+
 @needs_smiles
 @needs_sanitize
 def test_properties_follow_the_molecule_state():
@@ -188,6 +195,7 @@ def test_properties_follow_the_molecule_state():
     assert q.match(m) == []  # never sanitised: no hydrogens stored yet
     m.sanitize()
     assert q.match(m) == [[0]]
+
 
 @needs_hooks
 def test_odd_records_never_crash_the_search():

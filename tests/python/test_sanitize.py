@@ -8,6 +8,7 @@ def test_sanitising_twice_succeeds(smiles):
     assert mol.sanitize() is None
     assert mol.sanitize() is None
 
+
 @pytest.mark.parametrize(
     "smiles, text",
     [
@@ -22,6 +23,7 @@ def test_failure_texts_are_exact(smiles, text):
     assert str(caught.value) == text
     assert type(caught.value) is ValueError
 
+
 def test_valence_failure_keeps_the_normalised_groups():
     mol = quorix.parse_smiles("CN(=O)=O.C(C)(C)(C)(C)C")
     with pytest.raises(ValueError, match="^价键计算失败:原子 #4"):
@@ -31,6 +33,7 @@ def test_valence_failure_keeps_the_normalised_groups():
     assert mol.bonds[1] == (1, 2, 1.0)
     # The ring step never ran.
     assert not any(d["is_in_ring"] for d in mol.bond_descriptors())
+
 
 def test_kekulize_failure_keeps_ring_flags_and_the_object_usable():
     mol = quorix.parse_smiles("c1cccc1")
@@ -44,6 +47,7 @@ def test_kekulize_failure_keeps_ring_flags_and_the_object_usable():
     assert mol.num_atoms == 5
     assert mol.copy().bonds == mol.bonds
 
+
 def test_copy_first_for_all_or_nothing():
     mol = quorix.parse_smiles("CN(=O)=O.C(C)(C)(C)(C)C")
     copy = mol.copy()
@@ -52,6 +56,7 @@ def test_copy_first_for_all_or_nothing():
     assert mol.formal_charges == [0] * 10
     assert copy.formal_charges != mol.formal_charges
 
+
 def test_difluoroethene_gets_its_stereo_from_sanitize():
     mol = quorix.parse_smiles("F/C=C\\F")
     before = mol.bond_descriptors()[1]
@@ -59,6 +64,7 @@ def test_difluoroethene_gets_its_stereo_from_sanitize():
     mol.sanitize()
     after = mol.bond_descriptors()[1]
     assert (after["order"], after["stereo"], after["stereo_atoms"]) == ("double", "cis", (0, 3))
+
 
 def test_sanitize_docstring():
     doc = quorix.Mol.sanitize.__doc__
