@@ -186,7 +186,7 @@ INSTANTIATE_TEST_SUITE_P(
     MapNumbers, SmartsShapes,
     testing::Values(
         ShapeCase{"[:1]", ":1"}, ShapeCase{"[C:5]", "And(C,:5)"}, ShapeCase{"[C,:1]", "And(Or(C,And()),:1)"},
-        ShapeCase{"[C&:1&N]", "And(And(C,N),:1)"}, 
+        ShapeCase{"[C&:1&N]", "And(And(C,N),:1)"},
         ShapeCase{"[C@@H:5]", "And(And(C,@@,H1),:5)"}));
 
 INSTANTIATE_TEST_SUITE_P(

@@ -70,10 +70,10 @@ TEST_P(Brackets, FollowTheMode) {
 
 INSTANTIATE_TEST_SUITE_P(
     Writer, Brackets,
-    testing::Values(BracketCase{"[CH4]", "[CH4]", "C"}, BracketCase{"[CH2]", "[CH2]", "[CH2]"}, BracketCase{"[Fe--]", "[Fe-2]", "[Fe-2]"},
-                    BracketCase{"[nH]1cccc1", "[nH]1cccc1", "[nH]1cccc1"}, BracketCase{"C[SH](C)C", "C[SH](C)C", "CS(C)C"},
-                    BracketCase{"[SH3]", "[SH3]", "[SH3]"}, BracketCase{"[*H]", "[*H]", "[*H]"},
-                    BracketCase{"[H][H]", "[H][H]", "[H][H]"}));
+    testing::Values(BracketCase{"[CH4]", "[CH4]", "C"}, BracketCase{"[CH2]", "[CH2]", "[CH2]"},
+                    BracketCase{"[Fe--]", "[Fe-2]", "[Fe-2]"}, BracketCase{"[nH]1cccc1", "[nH]1cccc1", "[nH]1cccc1"},
+                    BracketCase{"C[SH](C)C", "C[SH](C)C", "CS(C)C"}, BracketCase{"[SH3]", "[SH3]", "[SH3]"},
+                    BracketCase{"[*H]", "[*H]", "[*H]"}, BracketCase{"[H][H]", "[H][H]", "[H][H]"}));
 
 TEST(Writer, RadicalsForceBracketsAndShowTotalHydrogens) {
     for (const auto& [smiles, hs, text] : {std::tuple{"CC", 2, "[CH2]C"}, std::tuple{"C", 3, "[CH3]"}}) {
