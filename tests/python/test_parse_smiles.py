@@ -40,10 +40,6 @@ def test_parsed_records(smiles, nums, charges, bonds):
     assert (m.num_atoms, m.num_bonds) == (len(nums), len(bonds))
 
 
-def test_keyword_form():
-    assert quorix.parse_smiles(smiles="CC").num_atoms == 2
-
-
 @pytest.mark.parametrize("text, view", [
     ("", "\n^ 空的 SMILES"),
     ("CC\t", "CC\t\n  ^ 意外的字符 '\\t'"),
