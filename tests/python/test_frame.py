@@ -181,11 +181,6 @@ def test_value_refused_with_argument_prefix(mol, name, value, type_name):
     assert type_error(lambda: probe(mol, **{name: value})) == f"argument '{name}': '{type_name}' object {how}"
 
 
-def test_flag_accepts_real_numpy_booleans(mol):
-    np = pytest.importorskip("numpy")
-    assert probe(mol, flag=np.array([False])[0])[2] is False
-
-
 def test_numpy_like_flag_without_truth_conversion(mol):
     value = fake_numpy_type("bool_", has_bool=False)()
     assert type_error(lambda: probe(mol, flag=value)) == (

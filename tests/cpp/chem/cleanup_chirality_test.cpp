@@ -57,7 +57,6 @@ constexpr std::uint8_t CW = 1, CCW = 2, ALLENE = 3, SP = 4, TB = 5, OH = 6;
 INSTANTIATE_TEST_SUITE_P(
     Marks, ChiralityCleanup,
     ::testing::Values(
-        Case{"tetrahedral_on_sp3", CW, 0, 3, 0, 1, Hybridization::Sp3, CW, 0},
         Case{"tetrahedral_on_sp2", CCW, 0, 3, 0, 0, Hybridization::Sp2, 0, 0},
         Case{"allene_never_touched", ALLENE, 2, 0, 0, 0, Hybridization::Sp3, ALLENE, 2},
         Case{"square_planar_fits", SP, 2, 4, 0, 0, Hybridization::Sp2d, SP, 2},

@@ -42,8 +42,8 @@ inline std::vector<std::pair<std::uint32_t, std::uint32_t>> cycle_edges(std::uin
 }
 
 // 2 * (rings + 1) atoms: rung k joins 2k and 2k+1, rails join 2k-2k+2 and 2k+1-2k+3.
-inline core::MolBuilder ladder(std::uint32_t rings) {
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> e;
+inline Edges ladder_edges(std::uint32_t rings) {
+    Edges e;
     for (std::uint32_t k = 0; k <= rings; ++k) {
         e.push_back({2 * k, 2 * k + 1});
         if (k < rings) {
@@ -51,7 +51,9 @@ inline core::MolBuilder ladder(std::uint32_t rings) {
             e.push_back({2 * k + 1, 2 * k + 3});
         }
     }
-    return skeleton(2 * (rings + 1), e);
+    return e;
 }
+
+inline core::MolBuilder ladder(std::uint32_t rings) { return skeleton(2 * (rings + 1), ladder_edges(rings)); }
 
 }  // namespace quorix::test

@@ -18,13 +18,6 @@ using test::neighbour_atoms;
 
 }  // namespace
 
-TEST(AddExplicitHs, NothingToAddChangesNothing) {
-    MolBuilder m = smiles("[C]([Cl])([Cl])([Cl])[Cl]");
-    const MolBuilder before = m;
-    EXPECT_EQ(chem::add_explicit_hs(m, identity_ranks(m)), 0u);
-    EXPECT_EQ(m, before);
-}
-
 TEST(AddExplicitHs, HeavyAtomsServedByRankThenIndex) {
     MolBuilder m = smiles("CO[NH2]");
     m.atoms[0].num_implicit_hs = 3;

@@ -9,6 +9,7 @@
 
 #include "chem/rings.hpp"
 #include "chem/sanitize.hpp"
+#include "graphs.hpp"
 #include "lattices.hpp"
 #include "smiles.hpp"
 #include "support.hpp"
@@ -43,6 +44,15 @@ void expect_kekule_form(const core::MolBuilder& m) {
     }
 }
 
+// A skeleton of aromatic carbons, as the reader leaves lower-case atoms.
+core::MolBuilder aromatic_carbons(const test::Skeleton& s) {
+    core::MolBuilder m = test::skeleton(s.num_atoms, s.edges);
+    for (auto& a : m.atoms) a.flags |= core::AROMATIC;
+    for (auto& b : m.bonds) b.order = BondOrder::Aromatic, b.flags |= core::AROMATIC;
+    test::prepare_kekule(m);
+    return m;
+}
+
 struct FormCase {
     std::string name;
     std::string smiles;
@@ -75,7 +85,6 @@ INSTANTIATE_TEST_SUITE_P(
         FormCase{"biphenyl_aromatic_link", "c1ccccc1c1ccccc1", {{0, 1}, {2, 3}, {4, 5}, {6, 7}, {8, 9}, {10, 11}}},
         // A charge counts against boron's valence; a charged CH of an aromatic ion needs no double bond.
         FormCase{"boratabenzene", "[b-]1ccccc1", {{0, 1}, {2, 3}, {4, 5}}},
-        FormCase{"cyclopentadienide", "[cH-]1cccc1", {{1, 2}, {3, 4}}},
         FormCase{"tropylium", "[cH+]1cccccc1", {{1, 2}, {3, 4}, {5, 6}}}),
     [](const auto& info) { return info.param.name; });
 
@@ -113,13 +122,6 @@ TEST(Kekulize, ChargedNitrogenKeepsDeclaredHydrogen) {
     EXPECT_EQ(m.atoms[3].num_explicit_hs, 1);
     EXPECT_TRUE(m.atoms[3].flags & core::FIXED_HS);
     EXPECT_EQ(m.atoms[3].formal_charge, 1);
-}
-
-TEST(Kekulize, NothingAromaticChangesNothing) {
-    core::MolBuilder m = before_kekule("C1CCCCC1C(=O)O");
-    const core::MolBuilder copy = m;
-    EXPECT_TRUE(chem::kekulize(m));
-    EXPECT_EQ(m, copy);
 }
 
 TEST(Kekulize, BondsMadeDoubleLoseTheirDirection) {
@@ -199,27 +201,14 @@ TEST(Kekulize, FailedSystemIsLeftSingleWithFlagsAndEarlierSystemsStay) {
     for (const auto& a : m.atoms) EXPECT_TRUE(a.flags & core::AROMATIC);
 }
 
-TEST(Kekulize, ErrorTextsOfEdgeValues) {
-    EXPECT_EQ((E{E::Unbalanced{{}}}).to_string(), "该芳香体系不存在合法 Kekulé 结构,未配平的原子:[]");
-    EXPECT_EQ((E{E::ValenceChanged{0, -1, 2}}).to_string(), "kekulize 改变了原子 #0 的总价:-1 → 2");
-}
-
-TEST(KekulizeLarge, FullereneAndFortyRingSheet) {
-    // The cage's atoms all lie on three rings and carry no hydrogen; the sheet's rim does.
-    for (const auto& [skeleton, atoms] :
-         {std::pair{test::fullerene_c60(), 60u}, std::pair{test::hex_sheet(5, 8), 106u}}) {
-        ASSERT_EQ(skeleton.num_atoms, atoms);
-        const std::string text = test::to_smiles(skeleton, "c");
-        ASSERT_EQ(text.find_first_of("CNO"), std::string::npos);
-        core::MolBuilder m = before_kekule(text);
-        auto r = chem::kekulize(m);
-        ASSERT_TRUE(r) << r.error().to_string();
-        EXPECT_EQ(doubles(m).size(), atoms / 2);
-        expect_kekule_form(m);
-        if (atoms == 60) {
-            for (const auto& at : m.atoms) EXPECT_EQ(at.num_implicit_hs, 0);
-        }
-    }
+TEST(KekulizeLarge, FortyRingSheet) {
+    const test::Skeleton sheet = test::hex_sheet(5, 8);
+    ASSERT_EQ(sheet.num_atoms, 106u);
+    core::MolBuilder m = aromatic_carbons(sheet);
+    auto r = chem::kekulize(m);
+    ASSERT_TRUE(r) << r.error().to_string();
+    EXPECT_EQ(doubles(m).size(), 53u);
+    expect_kekule_form(m);
 }
 
 // The same sheet without one corner atom has an odd ring system (103 atoms; the
@@ -230,7 +219,7 @@ TEST(KekulizeLarge, UnkekulisableSheetStopsAtBudget) {
     test::Skeleton cut{sheet.num_atoms - 1, {}};
     for (auto [a, b] : sheet.edges)
         if (a != 0 && b != 0) cut.edges.push_back({a - 1, b - 1});
-    core::MolBuilder m = before_kekule(test::to_smiles(cut, "c"));
+    core::MolBuilder m = aromatic_carbons(cut);
     auto systems = chem::ring_systems(m);
     ASSERT_EQ(systems.size(), 1u);
     ASSERT_EQ(systems[0].size(), 103u);

@@ -1,12 +1,8 @@
 #pragma once
-// Large aromatic carbon skeletons generated from geometry: a brick-wall
-// (hexagonal) sheet and the truncated-icosahedron cage of C60.
+// A large carbon skeleton generated from geometry: a brick-wall (hexagonal) sheet.
 #include <algorithm>
-#include <array>
-#include <cmath>
 #include <cstdint>
 #include <map>
-#include <string>
 #include <utility>
 #include <vector>
 
@@ -55,101 +51,6 @@ inline Skeleton hex_sheet(std::uint32_t rows, std::uint32_t cols) {
     std::sort(edges.begin(), edges.end());
     edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
     return {std::uint32_t(index.size()), edges};
-}
-
-// C60: even permutations of (0, ±1, ±3φ), (±1, ±(2+φ), ±2φ), (±φ, ±2, ±(2φ+1));
-// bonds join vertices at distance 2.
-inline Skeleton fullerene_c60() {
-    const double phi = (1.0 + std::sqrt(5.0)) / 2.0;
-    const std::array<std::array<double, 3>, 3> bases{{{0, 1, 3 * phi}, {1, 2 + phi, 2 * phi}, {phi, 2, 2 * phi + 1}}};
-    std::vector<std::array<double, 3>> pts;
-    for (const auto& base : bases)
-        for (int signs = 0; signs < 8; ++signs) {
-            std::array<double, 3> v = base;
-            bool skip = false;
-            for (int i = 0; i < 3; ++i)
-                if (signs & (1 << i)) {
-                    if (v[i] == 0.0) skip = true;
-                    v[i] = -v[i];
-                }
-            if (skip) continue;
-            for (int r = 0; r < 3; ++r) pts.push_back({v[r % 3], v[(r + 1) % 3], v[(r + 2) % 3]});
-        }
-    Skeleton s;
-    s.num_atoms = std::uint32_t(pts.size());
-    for (std::uint32_t a = 0; a < pts.size(); ++a)
-        for (std::uint32_t b = a + 1; b < pts.size(); ++b) {
-            double d = 0;
-            for (int i = 0; i < 3; ++i) d += (pts[a][i] - pts[b][i]) * (pts[a][i] - pts[b][i]);
-            if (std::fabs(d - 4.0) < 1e-6) s.edges.push_back({a, b});
-        }
-    return s;
-}
-
-// Writes a skeleton as SMILES with every atom `symbol`: a depth-first spanning
-// tree with branches, every other bond a ring closure with its own %nn label.
-inline std::string to_smiles(const Skeleton& s, const std::string& symbol) {
-    std::vector<std::vector<std::pair<std::uint32_t, std::uint32_t>>> adj(s.num_atoms);
-    for (std::uint32_t e = 0; e < s.edges.size(); ++e) {
-        adj[s.edges[e].first].push_back({s.edges[e].second, e});
-        adj[s.edges[e].second].push_back({s.edges[e].first, e});
-    }
-    std::vector<int> order(s.num_atoms, -1);
-    std::vector<std::uint32_t> parent_edge(s.num_atoms, 0xFFFFFFFFu);
-    std::vector<std::vector<std::uint32_t>> children(s.num_atoms);
-    std::vector<std::vector<int>> labels(s.num_atoms);
-    std::vector<bool> tree(s.edges.size(), false);
-    int counter = 0;
-    std::vector<std::pair<std::uint32_t, std::size_t>> stack{{0, 0}};
-    order[0] = counter++;
-    while (!stack.empty()) {
-        auto& [u, i] = stack.back();
-        if (i == adj[u].size()) {
-            stack.pop_back();
-            continue;
-        }
-        auto [w, e] = adj[u][i++];
-        if (order[w] >= 0) continue;
-        order[w] = counter++;
-        tree[e] = true;
-        children[u].push_back(w);
-        stack.push_back({w, 0});
-    }
-    int next_label = 10;
-    for (std::uint32_t e = 0; e < s.edges.size(); ++e) {
-        if (tree[e]) continue;
-        labels[s.edges[e].first].push_back(next_label);
-        labels[s.edges[e].second].push_back(next_label);
-        ++next_label;
-    }
-    std::string out;
-    std::vector<std::pair<std::uint32_t, int>> emit{{0, 0}};  // atom, 0 = open / 1 = close paren
-    while (!emit.empty()) {
-        auto [a, kind] = emit.back();
-        emit.pop_back();
-        if (kind == 1) {
-            out += ')';
-            continue;
-        }
-        if (kind == 2) {
-            out += '(';
-            emit.push_back({a, 0});
-            continue;
-        }
-        out += symbol;
-        for (int l : labels[a]) out += "%" + std::to_string(l);
-        const auto& ch = children[a];
-        // Last child continues the chain; earlier ones are branches, written in order.
-        for (std::size_t k = ch.size(); k-- > 0;) {
-            if (k + 1 == ch.size()) {
-                emit.push_back({ch[k], 0});
-            } else {
-                emit.push_back({ch[k], 1});
-                emit.push_back({ch[k], 2});
-            }
-        }
-    }
-    return out;
 }
 
 }  // namespace quorix::test

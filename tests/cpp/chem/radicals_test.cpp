@@ -36,7 +36,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RadicalCase{"methyl", build({bracket(6, 3)}, {}), 1},
         RadicalCase{"oxygen_atom", build({bracket(8)}, {}), 2},
-        RadicalCase{"proton", build({bracket(1, 0, 1)}, {}), 0},
         RadicalCase{"ammonium", build({bracket(7, 4, 1)}, {}), 0},
         // Hexavalent sulfur: the shell gap is negative, the next allowed valence closes it.
         RadicalCase{"sulfur_six_bonds", star(bracket(16), 6, 9), 0},

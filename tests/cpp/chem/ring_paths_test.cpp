@@ -15,7 +15,8 @@
 using namespace quorix;
 using namespace quorix::chem;
 using quorix::test::skeleton;
-using Edges = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+using quorix::test::Edges;
+using quorix::test::ladder_edges;
 
 namespace {
 
@@ -31,18 +32,6 @@ Edges prism(std::uint32_t k) {
         e.push_back({i, (i + 1) % k});
         e.push_back({k + i, k + (i + 1) % k});
         e.push_back({i, k + i});
-    }
-    return e;
-}
-
-Edges ladder_edges(std::uint32_t rings) {
-    Edges e;
-    for (std::uint32_t k = 0; k <= rings; ++k) {
-        e.push_back({2 * k, 2 * k + 1});
-        if (k < rings) {
-            e.push_back({2 * k, 2 * k + 2});
-            e.push_back({2 * k + 1, 2 * k + 3});
-        }
     }
     return e;
 }

@@ -20,13 +20,17 @@ inline core::MolBuilder smiles(std::string_view text) {
 }
 
 // The sanitisation steps that run before the Kekulé assignment.
-inline core::MolBuilder before_kekule(std::string_view text) {
-    core::MolBuilder m = smiles(text);
+inline void prepare_kekule(core::MolBuilder& m) {
     chem::cleanup(m);
     chem::organometallics(m);
     auto v = chem::assign_valences(m);
     if (!v) throw std::runtime_error("test molecule fails its valence check: " + v.error().to_string());
     chem::ring_membership(m);
+}
+
+inline core::MolBuilder before_kekule(std::string_view text) {
+    core::MolBuilder m = smiles(text);
+    prepare_kekule(m);
     return m;
 }
 

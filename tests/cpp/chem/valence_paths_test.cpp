@@ -4,9 +4,7 @@
 
 #include <algorithm>
 #include <expected>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,21 +21,15 @@
 #include "core/error.hpp"
 #include "core/valence.hpp"
 #include "io/smiles/read.hpp"
+#include "support.hpp"
 
 using namespace quorix;
 
 namespace {
 
 std::vector<std::string> real_smiles() {
-    std::ifstream in(std::string(QUORIX_TEST_DATA) + "/molecules.smi");
     std::vector<std::string> out;
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string smiles;
-        fields >> smiles;
-        out.push_back(smiles);
-    }
+    for (const auto& record : test::data_records()) out.push_back(record.smiles);
     return out;
 }
 
@@ -144,6 +136,17 @@ TEST(FusedValence, AgreesOnUnusualAtoms) {
         expect_fused_agree(*parsed, smiles);
         expect_pass_matches_atoms(*parsed, smiles);
     }
+}
+
+// The first failing atom is reported, and a failing pass writes nothing.
+TEST(ValencePass, FirstFailureWinsAndNothingIsWritten) {
+    auto parsed = io::read_smiles("CCC(C)(C)(C)C.O(C)(C)C");  // atom 2: five bonds; atom 7: three
+    ASSERT_TRUE(parsed);
+    for (auto& a : parsed->atoms) a.num_implicit_hs = 7;
+    auto r = chem::assign_valences(*parsed);
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.error().to_string(), "原子 #2(C):显式价超出允许范围,显式价 = 5");
+    for (const auto& a : parsed->atoms) EXPECT_EQ(a.num_implicit_hs, 7);
 }
 
 // More atom kinds than the pass keeps answers for, revisited in a different

@@ -84,10 +84,6 @@ INSTANTIATE_TEST_SUITE_P(Tags, Polyhedra,
                                            ChiralTag::Octahedral));
 
 TEST(Polyhedron, CountsAndOtherTags) {
-    EXPECT_EQ(polyhedron_class_count(ChiralTag::SquarePlanar), 3);
-    EXPECT_EQ(polyhedron_class_count(ChiralTag::TrigonalBipyramidal), 20);
-    EXPECT_EQ(polyhedron_class_count(ChiralTag::Octahedral), 30);
-    EXPECT_EQ(polyhedron_vertex_count(ChiralTag::TrigonalBipyramidal), 5);
     for (ChiralTag tag : {ChiralTag::Unspecified, ChiralTag::Allene, static_cast<ChiralTag>(200)}) {
         EXPECT_EQ(polyhedron_class_count(tag), 0);
         EXPECT_EQ(polyhedron_vertex_count(tag), 0);

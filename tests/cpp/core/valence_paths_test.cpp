@@ -29,7 +29,6 @@ const HubCase HUB_CASES[] = {
     {"JustBelowWithAHalf", Q - 1, 1, 1, 0, V - 1},  // 2^19 - 1.5 rounds to 2^19 - 1
     {"JustAboveWithAHalf", Q, 1, 0, 0, V + 2},      // 2^19 + 1.5 rounds up
     {"DeclaredHydrogensOnTop", Q, 0, 0, 255, V + 255},
-    {"SmallHalf", 0, 1, 0, 0, 2},
 };
 
 class HubValence : public ::testing::TestWithParam<HubCase> {};

@@ -96,13 +96,6 @@ TEST(CanonPaths, PackedKeysSplitExactlyAsTheirBytes) {
     }
 }
 
-TEST(CanonPaths, PackedKeysOrderLikeBytes) {
-    const std::vector<std::vector<std::uint8_t>> keys = {{}, {0}, {0, 0}, {0, 1}, {1}, {1, 0, 0, 0, 0, 0, 0, 0},
-                                                         {1, 1}, {6, 6, 6, 6, 6, 6, 6, 6}, {254}};
-    for (std::size_t i = 0; i + 1 < keys.size(); ++i)
-        EXPECT_LT(io::code_key(keys[i]), io::code_key(keys[i + 1])) << i;
-}
-
 // ---------------------------------------------------------------- long keys
 
 struct HubCase {

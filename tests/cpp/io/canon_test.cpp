@@ -71,18 +71,6 @@ bool all_distinct(std::vector<std::uint32_t> v) {
     return std::adjacent_find(v.begin(), v.end()) == v.end();
 }
 
-// A partition of `n` unbonded carbons: one drained cell.
-Partition one_cell(std::uint32_t n) {
-    Sketch s;
-    for (std::uint32_t i = 0; i < n; ++i) s.atom(6);
-    Partition p = initial_partition(s.mol);
-    while (p.pop_queue()) {
-    }
-    return p;
-}
-
-std::vector<std::uint8_t> bytes(std::string_view s) { return {s.begin(), s.end()}; }
-
 }  // namespace
 
 // ---------------------------------------------------------------- classes of symmetric molecules
@@ -137,27 +125,6 @@ TEST(CanonInvariant, HydrogenCountCapsAndBondWeights) {
     // The dative bond weighs 2 at its acceptor as well.
     EXPECT_EQ(canon_invariant(s.mol, 2).bond_order_sum, 2u + 8u);
 }
-
-// ---------------------------------------------------------------- split mechanics
-
-TEST(SplitCellFaults, BrokenCallsStop) {
-    Partition p = one_cell(3);
-    auto a = bytes("a");
-    std::vector<KeyedAtom> twice{{1, a}, {1, a}};
-    EXPECT_THROW(split_cell(p, 0, twice), quorix::InternalError);
-    Partition q = one_cell(3);
-    std::vector<KeyedAtom> stray{{7, a}};
-    EXPECT_THROW(split_cell(q, 0, stray), quorix::InternalError);
-    EXPECT_THROW(split_cell(q, 5, {}), quorix::InternalError);
-}
-
-TEST(Individualise, SingleAtomCellsStop) {
-    Partition p = one_cell(3);
-    individualise(p, 2, 0);
-    EXPECT_THROW(individualise(p, 2, 1), quorix::InternalError);
-    EXPECT_THROW(individualise(p, 2, 0), quorix::InternalError);
-}
-TEST(Refine, EmptyMoleculeHasEmptyNumbering) { EXPECT_TRUE(canonical_numbering(MolBuilder{}).empty()); }
 
 // ---------------------------------------------------------------- @/@@ parity keys
 

@@ -93,7 +93,7 @@ INSTANTIATE_TEST_SUITE_P(
     Elements, AtomEval,
     testing::Values(
         AtomCase{"[C]", ON(BENZENE_C), false}, AtomCase{"[c]", ON(BENZENE_C), true},
-        AtomCase{"[A]", ON(PYRIDINE_N), false}, AtomCase{"[H]", ON(ETHANE_C), false}));
+        AtomCase{"[H]", ON(ETHANE_C), false}));
 
 INSTANTIATE_TEST_SUITE_P(
     Counts, AtomEval,
@@ -101,29 +101,26 @@ INSTANTIATE_TEST_SUITE_P(
         // Each hydrogen counts once in the connection count, whether it is an
         // atom of the graph or only a count on its heavy atom.
         AtomCase{"[CX4]", ON(METHANE_EXPLICIT_H), true}, AtomCase{"[OX2]", ON(WATER_O_TWO_H_ATOMS), true},
-        AtomCase{"[X]", ON(ETHANE_C), false},
         // Degree counts graph neighbours only; H counts every hydrogen.
-        AtomCase{"[D4]", ON(METHANE_EXPLICIT_H), true}, AtomCase{"[D0]", ON(METHANE), true},
-        AtomCase{"[H]", ON(BENZENE_C), false}, AtomCase{"[h0]", ON(METHANE_EXPLICIT_H), true},
+        AtomCase{"[D4]", ON(METHANE_EXPLICIT_H), true},
+        AtomCase{"[h0]", ON(METHANE_EXPLICIT_H), true},
         AtomCase{"[h4]", ON(METHANE), true}, AtomCase{"[v3]", ON(PYRIDINE_N), true},
         AtomCase{"[v]", ON(PYRIDINE_N), false}));
 
 INSTANTIATE_TEST_SUITE_P(
     Rings, AtomEval,
     testing::Values(
-        AtomCase{"[R]", ON(BENZENE_C), true}, AtomCase{"[r]", ON(ETHANE_C), false},
         AtomCase{"[r5]", ON(INDOLE_FUSION_C), true},
         // Only the smallest ring counts.
-        AtomCase{"[r6]", ON(INDOLE_FUSION_C), false}, AtomCase{"[x2]", ON(INDOLE_FUSION_C), false},
+        AtomCase{"[r6]", ON(INDOLE_FUSION_C), false},
         AtomCase{"[x3]", ON(INDOLE_FUSION_C), true}));
 
 INSTANTIATE_TEST_SUITE_P(
     ChargeIsotopeMap, AtomEval,
     testing::Values(
-        AtomCase{"[N+]", ON(AMMONIUM_N), true}, AtomCase{"[13C]", ON(C13_METHYL), true},
         AtomCase{"[13C]", ON(ETHANE_C), false}, AtomCase{"[0C]", ON(ETHANE_C), true},
         // Map numbers and chirality never restrict the atom test.
-        AtomCase{"[C:7]", ON(ETHANE_C), true}, AtomCase{"[C,:1]", ON(CARBONYL_O), true},
+        AtomCase{"[C,:1]", ON(CARBONYL_O), true},
         AtomCase{"[C@@]", ON(ETHANE_C), true}, AtomCase{"[!:1]", ON(ETHANE_C), false}));
 
 // ---- boolean edge shapes ---------------------------------------------------------
@@ -293,9 +290,8 @@ INSTANTIATE_TEST_SUITE_P(
     Orders, BondEval,
     testing::Values(
         BondCase{"CC", B(Single), true}, BondCase{"CC", B(Double), false}, BondCase{"C-C", B(Aromatic), false},
-        BondCase{"C=C", B(Aromatic), false}, BondCase{"C$C", B(Triple), false}, BondCase{"c:c", B(Single), false},
-        BondCase{"C~C", B(Dative, false, false), true}, BondCase{"C\\C", B(Aromatic), true},
-        BondCase{"C/C", B(Double), false}, BondCase{"C\\C", B(Dative), false}));
+        BondCase{"c:c", B(Single), false}, BondCase{"C~C", B(Dative, false, false), true},
+        BondCase{"C\\C", B(Aromatic), true}, BondCase{"C/C", B(Double), false}));
 
 INSTANTIATE_TEST_SUITE_P(
     RingsAndOperators, BondEval,
@@ -303,13 +299,13 @@ INSTANTIATE_TEST_SUITE_P(
         BondCase{"C@C", B(Single, true), true}, BondCase{"C!@C", B(Single, false), true},
         BondCase{"C-!@C", B(Single, true), false}, BondCase{"C-@C", B(Aromatic, true), false},
         BondCase{"C-,:;@C", B(Aromatic, true), true}, BondCase{"C-,=;!@C", B(Double, true), false},
-        BondCase{"C!!=C", B(Double), true}, BondCase{"C!-!:C", B(Double), true}));
+        BondCase{"C!-!:C", B(Double), true}));
 
 INSTANTIATE_TEST_SUITE_P(
     Dative, BondEval,
     testing::Values(
         BondCase{"N->[Cu]", B(Dative, false, true), true}, BondCase{"N->[Cu]", B(Dative, false, false), false},
-        BondCase{"[Cu]<-N", B(Dative, false, false), true}, BondCase{"N->[Cu]", B(Single), false},
+        BondCase{"[Cu]<-N", B(Dative, false, false), true},
         BondCase{"N-[Cu]", B(Dative), false}));
 
 // ---- walkers -----------------------------------------------------------------------
@@ -331,47 +327,6 @@ TEST(AtomExprWalkers, PossibleElements) {
     empty_or.set_root(empty_or.add_list(ExprKind::Or, {}));
     EXPECT_FALSE(empty_or.possible_elements().any);
     EXPECT_TRUE(empty_or.possible_elements().list().empty());
-}
-
-TEST(AtomExprWalkers, AndListSearches) {
-    const AtomExpr e = bracket("[C@@H:5]");
-    EXPECT_EQ(e.find_map_number(), std::optional<std::uint16_t>(5));
-    EXPECT_EQ(e.find_chirality(), 1);
-    EXPECT_EQ(e.find_h_count(), std::optional<std::uint32_t>(1));
-
-    EXPECT_EQ(bracket("[C,@]").find_chirality(), 255);
-    EXPECT_EQ(bracket("[C;@;@@]").find_chirality(), 2);
-    EXPECT_EQ(bracket("[C,H2]").find_h_count(), std::nullopt);
-    EXPECT_EQ(bracket("[CH2;H3]").find_h_count(), std::optional<std::uint32_t>(2));
-
-    std::vector<AtomExpr> list = {bracket("[C]"), bracket("[N:3]"), bracket("[O:4]")};
-    EXPECT_EQ(AtomExpr::find_map_number(list), std::optional<std::uint16_t>(3));
-    list.erase(list.begin() + 1, list.end());
-    EXPECT_EQ(AtomExpr::find_map_number(list), std::nullopt);
-}
-
-TEST(AtomExprWalkers, MirrorChirality) {
-    AtomExpr e = bracket("[C@H;@@,N]");
-    const std::string before = e.to_string();
-    e.mirror_chirality();
-    EXPECT_EQ(e.to_string(), "And(And(C,@@,H1),Or(@@,N))");  // the mark inside the Or is not touched
-    e.mirror_chirality();
-    EXPECT_EQ(e.to_string(), before);
-}
-
-TEST(AtomExprWalkers, ExtractMapNumberKeepsOtherValues) {
-    AtomExpr e = AtomExpr::of(AtomPrimitive::of(AtomPrimitive::Any));
-    EXPECT_EQ(e.extract_map_number(), std::nullopt);
-    EXPECT_EQ(e.to_string(), "*");
-
-    AtomExpr two;
-    const std::uint32_t kids[3] = {two.add_primitive(AtomPrimitive::number(AtomPrimitive::MapNumber, 4)),
-                                   two.add_primitive(AtomPrimitive::element(6, 0)),
-                                   two.add_primitive(AtomPrimitive::number(AtomPrimitive::MapNumber, 8))};
-    two.set_root(two.add_list(ExprKind::And, kids));
-    EXPECT_EQ(two.extract_map_number(), std::optional<std::uint16_t>(4));
-    EXPECT_EQ(two.to_string(), "And(C,:8)");
-    EXPECT_TRUE(two.contains_map_number());
 }
 
 BondExpr bond_of(const std::string& text) {

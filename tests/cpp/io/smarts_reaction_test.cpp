@@ -46,14 +46,13 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         SplitCase{"CC>>CO", {CC}, {}, {CO}}, SplitCase{"CC>O>CO", {CC}, {"O"}, {CO}},
         SplitCase{"C.N>[Pd].[Cu]>CN", {"C", "N"}, {"Pd", "Cu"}, {"C N | 0-1:Or(-,:)"}},
-        SplitCase{">>C", {}, {}, {"C"}}, SplitCase{"C>>", {"C"}, {}, {}}, SplitCase{">>", {}, {}, {}},
+        SplitCase{">>C", {}, {}, {"C"}}, SplitCase{">>", {}, {}, {}},
         // The dative arrow and anything inside brackets never split.
         SplitCase{"C->[Fe]>>C", {"C Fe | 0-1:->"}, {}, {"C"}},
         // A template wrapped whole in parentheses is one template with components.
         SplitCase{"(C.C)>>CC", {"C C"}, {}, {CC}}, SplitCase{"C..C>>CC", {"C", "C"}, {}, {CC}},
         SplitCase{".C.>>.", {"C"}, {}, {}},
         SplitCase{"([C:1].[O:2])>>[C:1][O:2]", {"And(C,:1) And(O,:2)"}, {}, {"And(C,:1) And(O,:2) | 0-1:Or(-,:)"}},
-        SplitCase{"C(C)C>>C", {"C C C | 0-1:Or(-,:) 0-2:Or(-,:)"}, {}, {"C"}},
         SplitCase{"(C[N+](C)C)>>C", {"C And(N,+1) C C | 0-1:Or(-,:) 1-2:Or(-,:) 1-3:Or(-,:)"}, {}, {"C"}},
         SplitCase{"[$(C(=O)O)]>>C", {"$(C O O | 0-1:= 0-2:Or(-,:))"}, {}, {"C"}}));
 
@@ -89,8 +88,6 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"A>B>C>D", Tag::BadBracketAtom, 0, BAD + "反应的 `>` 分段超过三段"},
         ErrorCase{"[CH4>>C", Tag::BadBracketAtom, 7, BAD + "方括号未闭合"},
         ErrorCase{"(C>>C", Tag::UnbalancedParens, 5, "括号不匹配"},
-        ErrorCase{"[é>>C", Tag::BadBracketAtom, 6, BAD + "方括号未闭合"},
-        ErrorCase{"C>>C(é", Tag::UnbalancedParens, 7, "括号不匹配"},
         // The bracket check comes first.
         ErrorCase{"([C>>C", Tag::BadBracketAtom, 6, BAD + "方括号未闭合"},
         // Faults inside a template are the SMARTS reader's, rebased.
@@ -104,12 +101,5 @@ INSTANTIATE_TEST_SUITE_P(
         // Reactants are read before agents, agents before products.
         ErrorCase{"C=>[?]>C#", Tag::BondWithoutAtom, 1, "键符号后面缺少原子"},
         ErrorCase{"C>[?]>C#", Tag::BadBracketAtom, 3, BAD + "无法识别的查询基元"}));
-
-TEST(ReactionSplit, CaretPointsIntoTheWholeText) {
-    auto r = read_reaction_smarts("CCO>>CC(=O)[O-:x]");
-    ASSERT_FALSE(r);
-    EXPECT_EQ(r.error().caret_view(),
-              "CCO>>CC(=O)[O-:x]\n               ^ 方括号原子语法错误:`:` 后缺少映射号");
-}
 
 }  // namespace

@@ -151,10 +151,10 @@ INSTANTIATE_TEST_SUITE_P(
         Case{{"C[C@H](C)O", "OC(C)C"}, "CC(C)O"}, Case{{"F\\C=C\\F", "C(/F)=C\\F"}, "C(=C/F)\\F"},
         Case{{"F/C=C\\F", "C(\\F)=C\\F"}, "C(=C/F)/F"},
         // An aromatic atom whose hydrogens follow from the rules loses its brackets.
-        Case{{"c1cc[o]c1", "c1ccoc1"}, "c1ccco1"}, Case{{"c1cc[s]c1", "c1ccsc1"}, "c1cccs1"},
+        Case{{"c1cc[o]c1", "c1ccoc1"}, "c1ccco1"},
         Case{{"c1cc[n]cc1", "c1ccncc1"}, "c1ccccn1"}, Case{{"c1cc[nH]c1"}, "c1ccc[nH]1"},
         // Marks whose mirror image is the same molecule carry no stereo.
-        Case{{"C[C@H2]O", "C[C@@H2]O", "CCO"}, "CCO"}, Case{{"[C@H4]", "C"}, "C"}, Case{{"[C@]", "[C]"}, "[C]"},
+        Case{{"C[C@H2]O", "C[C@@H2]O", "CCO"}, "CCO"}, Case{{"[C@]", "[C]"}, "[C]"},
         Case{{"CC(C)=[C@]=C(C)C", "CC(C)=[C@@]=C(C)C"}, "CC(C)=C=C(C)C"},
         Case{{"CC(C)=C=[C@]=C=C(C)C", "CC(C)=C=C=C=C(C)C"}, "CC(C)=C=C=C=C(C)C"},
         Case{{"F[C@]([C@@H](C)C)([C@@H](C)C)Cl", "F[C@@]([C@@H](C)C)([C@H](C)C)Cl"}, "CC(C)C(C(C)C)(F)Cl"},

