@@ -10,7 +10,7 @@
 #include "chem/rings.hpp"
 #include "chem/sssr.hpp"
 #include "common.hpp"
-#include "../tests/cpp/chem/lattices.hpp"
+#include "lattices.hpp"
 #include "core/builder.hpp"
 #include "io/smiles/read.hpp"
 
