@@ -190,6 +190,192 @@ void set_order(core::MolBuilder& mol, Work& w, std::uint32_t bond, BondOrder ord
     w.known_total[b.begin] = w.known_total[b.end] = 0;
 }
 
+// The double-bond search over one system: atoms visited breadth-first, each
+// atom that needs a double bond taking its first option, and chronological
+// backtracking to the last atom that had other options left.
+class SystemSearch {
+public:
+    SystemSearch(core::MolBuilder& mol, std::span<const std::uint32_t> sys, Work& w)
+        : mol_(mol), sys_(sys), w_(w), budget_(10000 + 1000 * std::uint64_t(sys.size())) {}
+
+    std::expected<void, KekulizeError> run() {
+        prepare();
+        std::expected<void, KekulizeError> result{};
+        while (w_.visit_order.size() < sys_.size() || !w_.queue.empty()) {
+            const std::uint32_t a = next_atom();
+            if (a == NONE) break;
+            w_.visit_order.push_back(a);
+            ++w_.visited[a];
+            const bool from_rest = w_.has_rest[a] != 0;
+            const std::span<const Option> options = from_rest ? rest_of(a) : fresh_options(a);
+            if (!w_.needs[a]) continue;
+            if (!options.empty()) {
+                take(a, options, from_rest);
+                continue;
+            }
+            if (mol_.atoms[a].atomic_num == E::Wildcard) continue;
+            if (current_ == NONE) {
+                std::vector<std::uint32_t> open;
+                for (std::uint32_t x : sys_)
+                    if (w_.needs[x]) open.push_back(x);
+                result = fail(KekulizeError::Unbalanced{std::move(open)});
+                break;
+            }
+            if (backtracks_ >= budget_) {
+                result = fail(KekulizeError::SearchCapReached{backtracks_, sys_.size()});
+                break;
+            }
+            backtrack();
+        }
+        if (!result)
+            for (std::uint32_t bond : w_.ever_list) set_order(mol_, w_, bond, BondOrder::Single);
+        return result;
+    }
+
+private:
+    core::MolBuilder& mol_;
+    std::span<const std::uint32_t> sys_;
+    Work& w_;
+    const std::uint64_t budget_;
+    std::uint64_t backtracks_ = 0;
+    std::uint32_t current_ = NONE;  // the last choice atom with options left
+    std::size_t cursor_ = 0;        // no system atom before it is unvisited while the queue is empty
+
+    void prepare() {
+        w_.queue.clear();
+        w_.choice_stack.clear();
+        w_.ever_list.clear();
+        std::size_t slices = 0;
+        for (std::uint32_t a : sys_) {
+            w_.slice[a] = static_cast<std::uint32_t>(slices);
+            slices += mol_.degree[a];
+        }
+        if (w_.pool.size() < slices) w_.pool.resize(slices);
+    }
+
+    // The queue's front, else the first unvisited system atom; NONE when all are.
+    std::uint32_t next_atom() {
+        if (!w_.queue.empty()) {
+            const std::uint32_t a = w_.queue.pop_front();
+            --w_.queued[a];
+            return a;
+        }
+        while (cursor_ < sys_.size() && w_.visited[sys_[cursor_]] != 0) ++cursor_;
+        return cursor_ == sys_.size() ? NONE : sys_[cursor_];
+    }
+
+    std::span<const Option> rest_of(std::uint32_t a) const {
+        return {w_.pool.data() + w_.rest_begin[a], w_.pool.data() + w_.rest_end[a]};
+    }
+
+    // Distinct unvisited system neighbours in ascending order, each with the first
+    // bond to it on this atom's walk; those that also need a double bond over an
+    // aromatic bond are the options. The neighbours join the queue.
+    std::span<const Option> fresh_options(std::uint32_t a) {
+        w_.met.clear();
+        std::uint32_t seq = 0;
+        for (core::Neighbor nb : core::unchecked_neighbors(mol_, a))
+            if (w_.in_system[nb.atom] && w_.visited[nb.atom] == 0) w_.met.push_back({nb.atom, seq++, nb.bond});
+        sort_met(w_.met);
+        w_.options.clear();
+        const bool pairing = w_.needs[a] != 0;
+        std::size_t kept = 0;
+        for (std::size_t k = 0; k < w_.met.size(); ++k) {
+            Met m = w_.met[k];
+            if (kept > 0 && w_.met[kept - 1].atom == m.atom) {
+                // Parallel bonds: the bond is whichever one the pair lookup finds.
+                w_.met[kept - 1].bond = mol_.bond_between(a, m.atom);
+                continue;
+            }
+            w_.met[kept++] = m;
+        }
+        w_.met.resize(kept);
+        for (const Met& m : w_.met) {
+            if (!(pairing && w_.needs[m.atom])) continue;
+            if (m.bond == NONE) internal_error("邻居必有键");
+            if (mol_.bonds[m.bond].flags & core::AROMATIC) w_.options.push_back({m.atom, m.bond});
+        }
+        for (const Met& m : w_.met) {
+            if (w_.queued[m.atom] != 0) continue;
+            w_.queue.push_back(m.atom);
+            ++w_.queued[m.atom];
+        }
+        return w_.options;
+    }
+
+    // The first option becomes a double bond; the others are kept for backtracking.
+    void take(std::uint32_t a, std::span<const Option> options, bool from_rest) {
+        const std::uint32_t b = options.front().atom;
+        const std::uint32_t bond = options.front().bond;
+        set_order(mol_, w_, bond, BondOrder::Double);
+        mol_.bonds[bond].direction = core::BondDirection::None;
+        w_.needs[a] = w_.needs[b] = 0;
+        if (!w_.double_ever[bond]) w_.ever_list.push_back(bond);
+        w_.chosen[a] = bond;
+        w_.double_ever[bond] = 1;
+        const bool rest = options.size() > 1;
+        if (from_rest) {
+            if (!rest) {
+                w_.has_rest[a] = 0;
+                w_.choice_stack.pop_back();
+                current_ = w_.choice_stack.empty() ? NONE : w_.choice_stack.back();
+            } else {
+                ++w_.rest_begin[a];
+            }
+        } else if (rest) {
+            if (options.size() - 1 > mol_.degree[a]) internal_error("选项数不超过度");
+            std::copy(options.begin() + 1, options.end(), w_.pool.begin() + w_.slice[a]);
+            w_.rest_begin[a] = w_.slice[a];
+            w_.rest_end[a] = w_.slice[a] + static_cast<std::uint32_t>(options.size() - 1);
+            w_.has_rest[a] = 1;
+            w_.choice_stack.push_back(a);
+            current_ = a;
+        }
+    }
+
+    // Chronological backtracking: revisit the current choice atom and everything
+    // visited after it.
+    void backtrack() {
+        std::size_t p = w_.visit_order.size();
+        while (p > 0 && w_.visit_order[p - 1] != current_) --p;
+        if (p == 0) internal_error("回溯的选择原子必已访问");
+        --p;
+        for (std::size_t k = w_.visit_order.size(); k-- > p;) {
+            const std::uint32_t x = w_.visit_order[k];
+            w_.queue.push_front(x);
+            ++w_.queued[x];
+            --w_.visited[x];
+        }
+        // A double bond whose two ends are both unvisited now was chosen by an
+        // atom of the cut-off tail (a partner is always visited after its
+        // chooser), so undoing the tail's choices undoes exactly those bonds.
+        for (std::size_t k = p; k < w_.visit_order.size(); ++k) {
+            const std::uint32_t x = w_.visit_order[k];
+            const std::uint32_t bond = w_.chosen[x];
+            if (bond == NONE) continue;
+            w_.chosen[x] = NONE;
+            set_order(mol_, w_, bond, BondOrder::Single);
+            const core::Bond& b = mol_.bonds[bond];
+            w_.needs[b.begin] = w_.needs[b.end] = 1;
+        }
+        w_.visit_order.resize(p);
+        cursor_ = 0;
+        ++backtracks_;
+    }
+};
+
+// Clears the per-system marks at the system's atoms and at the bonds it doubled.
+void reset_system(std::span<const std::uint32_t> sys, Work& w) {
+    for (std::uint32_t a : sys) {
+        w.needs[a] = w.in_system[a] = 0;
+        w.visited[a] = w.queued[a] = 0;
+        w.chosen[a] = NONE;
+        w.has_rest[a] = 0;
+    }
+    for (std::uint32_t bond : w.ever_list) w.double_ever[bond] = 0;  // the only bonds marked
+    w.ever_list.clear();
+}
+
 std::expected<void, KekulizeError> kekulize_system(core::MolBuilder& mol, std::span<const std::uint32_t> sys,
                                                    Work& w) {
     // Wildcards are only allowed in systems without any aromatic description.
@@ -203,6 +389,7 @@ std::expected<void, KekulizeError> kekulize_system(core::MolBuilder& mol, std::s
     // Every atom would be visited at once and nothing written.
     if (wildcard == NONE && !aromatic) return {};
 
+    // Atoms outside the aromatic description count as visited from the start.
     w.visit_order.clear();
     w.collected.clear();
     for (std::uint32_t a : sys) w.in_system[a] = 1;
@@ -221,154 +408,8 @@ std::expected<void, KekulizeError> kekulize_system(core::MolBuilder& mol, std::s
     for (std::uint32_t b : w.collected) set_order(mol, w, b, BondOrder::Single);
 
     std::expected<void, KekulizeError> result{};
-    if (w.visit_order.size() < sys.size()) {
-        const std::uint64_t budget = 10000 + 1000 * std::uint64_t(sys.size());
-        std::uint64_t backtracks = 0;
-        std::uint32_t current = NONE;
-        std::size_t cursor = 0;  // no system atom before it is unvisited while the queue is empty
-        w.queue.clear();
-        w.choice_stack.clear();
-        w.ever_list.clear();
-        std::size_t slices = 0;
-        for (std::uint32_t a : sys) {
-            w.slice[a] = static_cast<std::uint32_t>(slices);
-            slices += mol.degree[a];
-        }
-        if (w.pool.size() < slices) w.pool.resize(slices);
-        while (w.visit_order.size() < sys.size() || !w.queue.empty()) {
-            std::uint32_t a = NONE;
-            if (!w.queue.empty()) {
-                a = w.queue.pop_front();
-                --w.queued[a];
-            } else {
-                while (cursor < sys.size() && w.visited[sys[cursor]] != 0) ++cursor;
-                if (cursor == sys.size()) break;
-                a = sys[cursor];
-            }
-            w.visit_order.push_back(a);
-            ++w.visited[a];
-
-            const bool from_rest = w.has_rest[a] != 0;
-            std::span<const Option> options;
-            if (from_rest) {
-                options = {w.pool.data() + w.rest_begin[a], w.pool.data() + w.rest_end[a]};
-            } else {
-                // Distinct unvisited system neighbours in ascending order, each with
-                // the first bond to it on this atom's walk.
-                w.met.clear();
-                std::uint32_t seq = 0;
-                for (core::Neighbor nb : core::unchecked_neighbors(mol, a))
-                    if (w.in_system[nb.atom] && w.visited[nb.atom] == 0) w.met.push_back({nb.atom, seq++, nb.bond});
-                sort_met(w.met);
-                w.options.clear();
-                const bool pairing = w.needs[a] != 0;
-                std::size_t kept = 0;
-                for (std::size_t k = 0; k < w.met.size(); ++k) {
-                    Met m = w.met[k];
-                    if (kept > 0 && w.met[kept - 1].atom == m.atom) {
-                        // Parallel bonds: the bond is whichever one the pair lookup finds.
-                        w.met[kept - 1].bond = mol.bond_between(a, m.atom);
-                        continue;
-                    }
-                    w.met[kept++] = m;
-                }
-                w.met.resize(kept);
-                for (const Met& m : w.met) {
-                    if (!(pairing && w.needs[m.atom])) continue;
-                    if (m.bond == NONE) internal_error("邻居必有键");
-                    if (mol.bonds[m.bond].flags & core::AROMATIC) w.options.push_back({m.atom, m.bond});
-                }
-                for (const Met& m : w.met) {
-                    if (w.queued[m.atom] != 0) continue;
-                    w.queue.push_back(m.atom);
-                    ++w.queued[m.atom];
-                }
-                options = w.options;
-            }
-            if (!w.needs[a]) continue;
-
-            if (!options.empty()) {
-                const std::uint32_t b = options.front().atom;
-                const std::uint32_t bond = options.front().bond;
-                set_order(mol, w, bond, BondOrder::Double);
-                mol.bonds[bond].direction = core::BondDirection::None;
-                w.needs[a] = w.needs[b] = 0;
-                if (!w.double_ever[bond]) w.ever_list.push_back(bond);
-                w.chosen[a] = bond;
-                w.double_ever[bond] = 1;
-                const bool rest = options.size() > 1;
-                if (from_rest) {
-                    if (!rest) {
-                        w.has_rest[a] = 0;
-                        w.choice_stack.pop_back();
-                        current = w.choice_stack.empty() ? NONE : w.choice_stack.back();
-                    } else {
-                        ++w.rest_begin[a];
-                    }
-                } else if (rest) {
-                    if (options.size() - 1 > mol.degree[a]) internal_error("选项数不超过度");
-                    std::copy(options.begin() + 1, options.end(), w.pool.begin() + w.slice[a]);
-                    w.rest_begin[a] = w.slice[a];
-                    w.rest_end[a] = w.slice[a] + static_cast<std::uint32_t>(options.size() - 1);
-                    w.has_rest[a] = 1;
-                    w.choice_stack.push_back(a);
-                    current = a;
-                }
-                continue;
-            }
-
-            if (mol.atoms[a].atomic_num == E::Wildcard) continue;
-            if (current == NONE) {
-                std::vector<std::uint32_t> open;
-                for (std::uint32_t x : sys)
-                    if (w.needs[x]) open.push_back(x);
-                result = fail(KekulizeError::Unbalanced{std::move(open)});
-                break;
-            }
-            if (backtracks >= budget) {
-                result = fail(KekulizeError::SearchCapReached{backtracks, sys.size()});
-                break;
-            }
-            // Chronological backtracking: revisit the current choice atom and
-            // everything visited after it.
-            std::size_t p = w.visit_order.size();
-            while (p > 0 && w.visit_order[p - 1] != current) --p;
-            if (p == 0) internal_error("回溯的选择原子必已访问");
-            --p;
-            for (std::size_t k = w.visit_order.size(); k-- > p;) {
-                const std::uint32_t x = w.visit_order[k];
-                w.queue.push_front(x);
-                ++w.queued[x];
-                --w.visited[x];
-            }
-            // A double bond whose two ends are both unvisited now was chosen by an
-            // atom of the cut-off tail (a partner is always visited after its
-            // chooser), so undoing the tail's choices undoes exactly those bonds.
-            for (std::size_t k = p; k < w.visit_order.size(); ++k) {
-                const std::uint32_t x = w.visit_order[k];
-                const std::uint32_t bond = w.chosen[x];
-                if (bond == NONE) continue;
-                w.chosen[x] = NONE;
-                set_order(mol, w, bond, BondOrder::Single);
-                const core::Bond& b = mol.bonds[bond];
-                w.needs[b.begin] = w.needs[b.end] = 1;
-            }
-            w.visit_order.resize(p);
-            cursor = 0;
-            ++backtracks;
-        }
-        if (!result)
-            for (std::uint32_t bond : w.ever_list) set_order(mol, w, bond, BondOrder::Single);
-    }
-
-    for (std::uint32_t a : sys) {
-        w.needs[a] = w.in_system[a] = 0;
-        w.visited[a] = w.queued[a] = 0;
-        w.chosen[a] = NONE;
-        w.has_rest[a] = 0;
-    }
-    for (std::uint32_t bond : w.ever_list) w.double_ever[bond] = 0;  // the only bonds marked
-    w.ever_list.clear();
+    if (w.visit_order.size() < sys.size()) result = SystemSearch(mol, sys, w).run();
+    reset_system(sys, w);
     return result;
 }
 
