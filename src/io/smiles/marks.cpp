@@ -125,12 +125,10 @@ struct MarksScratch {
     std::vector<std::uint32_t> stack;
 };
 
-// `stereo_of(b)` gives bond b's stored cis/trans and reference atoms.
+// Stored values become constraints between their two reference bonds, and the
+// marks around those double bonds are cleared for the constraints to fill in.
 template <class StereoOf>
-void stereo_marks(const MolBuilder& mol, StereoMarks& out, std::span<const std::uint8_t> effective,
-                  StereoOf stereo_of) {
-    const auto lease = core::Scratch<MarksScratch>::borrow(mol.num_atoms());
-    MarksScratch& w = *lease;
+void stored_constraints(const MolBuilder& mol, StereoMarks& out, MarksScratch& w, StereoOf stereo_of) {
     // has_double_bond_stereo, read through stereo_of.
     auto has_stored = [&](std::uint32_t d) {
         const StoredStereo st = stereo_of(d);
@@ -138,111 +136,90 @@ void stereo_marks(const MolBuilder& mol, StereoMarks& out, std::span<const std::
         const Bond& b = mol.bonds[d];
         return mol.bond_between(b.begin, st.atoms[0]) != NONE && mol.bond_between(b.end, st.atoms[1]) != NONE;
     };
+    for (std::uint32_t d = 0; d < mol.num_bonds(); ++d) {
+        if (!has_stored(d)) continue;
+        w.stored.push_back(d);
+        const Bond& bond = mol.bonds[d];
+        const StoredStereo st = stereo_of(d);
+        const std::uint32_t r0 = bond_to(mol, bond.begin, st.atoms[0]);
+        const std::uint32_t r1 = bond_to(mol, bond.end, st.atoms[1]);
+        if (r0 == NONE || r1 == NONE) internal_error("顺反参考原子必为双键端点的邻居");
+        const bool same = st.stereo == BondStereo::Cis;
+        w.constraints.push_back({r0, bond.begin, r1, bond.end, same});
+        w.constraints.push_back({r1, bond.end, r0, bond.begin, same});
+        for (std::uint32_t x : {bond.begin, bond.end})
+            for (core::Neighbor nb : mol.neighbors(x))
+                if (nb.bond != d) out.directions[nb.bond] = 0;
+    }
+}
+
+// Marks for the stored values' reference bonds: the constraints, and two
+// substituents of one double-bond atom always on opposite sides, propagated
+// from the first bond of each connected group. Returns the next group number.
+std::uint32_t constrained_marks(const MolBuilder& mol, StereoMarks& out, MarksScratch& w) {
     const std::uint32_t m = mol.num_bonds();
-    out.directions.assign(m, 0);
-    out.groups.assign(m, NONE);
-
-    bool any_direction = false, any_stored = false;
-    for (std::uint32_t b = 0; b < m; ++b) {
-        any_direction |= mol.bonds[b].direction != BondDirection::None;
-        any_stored |= stereo_of(b).stereo != BondStereo::None;
-    }
-    if (!any_direction && !any_stored) return;
-
-    if (any_direction) {
-        if (effective.size() != m) {
-            w.computed = effective_direction_marks(mol);
-            effective = w.computed;
-        }
-        for (std::uint32_t b = 0; b < m; ++b)
-            if (at(effective, b)) out.directions[b] = static_cast<std::uint8_t>(mol.bonds[b].direction);
-    }
-
-    // Stored values become constraints between their two reference bonds; only the
-    // recomputed marks are written around them.
     std::vector<Constraint>& constraints = w.constraints;
-    std::vector<std::uint32_t>& stored = w.stored;
-    constraints.clear();
-    stored.clear();
-    if (any_stored) {
-        for (std::uint32_t d = 0; d < m; ++d) {
-            if (!has_stored(d)) continue;
-            stored.push_back(d);
-            const Bond& bond = mol.bonds[d];
-            const StoredStereo st = stereo_of(d);
-            const std::uint32_t r0 = bond_to(mol, bond.begin, st.atoms[0]);
-            const std::uint32_t r1 = bond_to(mol, bond.end, st.atoms[1]);
-            if (r0 == NONE || r1 == NONE) internal_error("顺反参考原子必为双键端点的邻居");
-            const bool same = st.stereo == BondStereo::Cis;
-            constraints.push_back({r0, bond.begin, r1, bond.end, same});
-            constraints.push_back({r1, bond.end, r0, bond.begin, same});
-            for (std::uint32_t x : {bond.begin, bond.end})
-                for (core::Neighbor nb : mol.neighbors(x))
-                    if (nb.bond != d) out.directions[nb.bond] = 0;
-        }
-    }
-
-    std::uint32_t group = 0;
-    if (!stored.empty()) {
-        std::vector<std::uint8_t>& is_reference = w.is_reference;
-        is_reference.assign(m, 0);
-        for (const Constraint& c : constraints) is_reference[c.bond] = 1;
-        // Two substituents of one double-bond atom always lie on opposite sides.
-        std::vector<std::uint32_t>& side = w.side;
-        for (std::uint32_t d : stored) {
-            for (std::uint32_t x : {mol.bonds[d].begin, mol.bonds[d].end}) {
-                side.clear();
-                for (core::Neighbor nb : mol.neighbors(x))
-                    if (nb.bond != d && is_reference[nb.bond]) side.push_back(nb.bond);
-                for (std::size_t i = 0; i < side.size(); ++i)
-                    for (std::size_t j = i + 1; j < side.size(); ++j) {
-                        constraints.push_back({side[i], x, side[j], x, false});
-                        constraints.push_back({side[j], x, side[i], x, false});
-                    }
-            }
-        }
-        // Per reference bond, its entries in insertion order.
-        std::stable_sort(constraints.begin(), constraints.end(),
-                         [](const Constraint& a, const Constraint& b) { return a.bond < b.bond; });
-        std::vector<std::uint32_t>& list_start = w.list_start;
-        list_start.assign(std::size_t{m} + 1, 0);
-        for (const Constraint& c : constraints) ++list_start[c.bond + 1];
-        for (std::uint32_t b = 0; b < m; ++b) list_start[b + 1] += list_start[b];
-
-        std::vector<std::uint8_t>& assigned = w.assigned;
-        assigned.assign(m, 0);
-        std::vector<std::uint32_t>& stack = w.stack;
-        for (std::uint32_t k = 0; k < m; ++k) {
-            if (!is_reference[k] || assigned[k]) continue;
-            assigned[k] = SLASH;
-            out.groups[k] = group;
-            stack.assign(1, k);
-            while (!stack.empty()) {
-                const std::uint32_t t = stack.back();
-                stack.pop_back();
-                const std::uint8_t d = assigned[t];
-                for (std::uint32_t e = list_start[t]; e < list_start[t + 1]; ++e) {
-                    const Constraint& c = constraints[e];
-                    if (assigned[c.other_bond]) continue;
-                    std::uint8_t v = d;
-                    if (mol.bonds[t].begin != c.atom) v = swapped(v);
-                    if (!c.same_side) v = swapped(v);
-                    if (mol.bonds[c.other_bond].begin != c.other_atom) v = swapped(v);
-                    assigned[c.other_bond] = v;
-                    out.groups[c.other_bond] = group;
-                    stack.push_back(c.other_bond);
+    std::vector<std::uint8_t>& is_reference = w.is_reference;
+    is_reference.assign(m, 0);
+    for (const Constraint& c : constraints) is_reference[c.bond] = 1;
+    std::vector<std::uint32_t>& side = w.side;
+    for (std::uint32_t d : w.stored) {
+        for (std::uint32_t x : {mol.bonds[d].begin, mol.bonds[d].end}) {
+            side.clear();
+            for (core::Neighbor nb : mol.neighbors(x))
+                if (nb.bond != d && is_reference[nb.bond]) side.push_back(nb.bond);
+            for (std::size_t i = 0; i < side.size(); ++i)
+                for (std::size_t j = i + 1; j < side.size(); ++j) {
+                    constraints.push_back({side[i], x, side[j], x, false});
+                    constraints.push_back({side[j], x, side[i], x, false});
                 }
-            }
-            ++group;
         }
-        for (std::uint32_t b = 0; b < m; ++b)
-            if (assigned[b]) out.directions[b] = assigned[b];
     }
+    // Per reference bond, its entries in insertion order.
+    std::stable_sort(constraints.begin(), constraints.end(),
+                     [](const Constraint& a, const Constraint& b) { return a.bond < b.bond; });
+    std::vector<std::uint32_t>& list_start = w.list_start;
+    list_start.assign(std::size_t{m} + 1, 0);
+    for (const Constraint& c : constraints) ++list_start[c.bond + 1];
+    for (std::uint32_t b = 0; b < m; ++b) list_start[b + 1] += list_start[b];
 
-    // Marks that belong to no stored value: those linked through a double bond, or
-    // a conjugated chain of them, share a group.
+    std::vector<std::uint8_t>& assigned = w.assigned;
+    assigned.assign(m, 0);
     std::vector<std::uint32_t>& stack = w.stack;
-    for (std::uint32_t i = 0; i < m; ++i) {
+    std::uint32_t group = 0;
+    for (std::uint32_t k = 0; k < m; ++k) {
+        if (!is_reference[k] || assigned[k]) continue;
+        assigned[k] = SLASH;
+        out.groups[k] = group;
+        stack.assign(1, k);
+        while (!stack.empty()) {
+            const std::uint32_t t = stack.back();
+            stack.pop_back();
+            const std::uint8_t d = assigned[t];
+            for (std::uint32_t e = list_start[t]; e < list_start[t + 1]; ++e) {
+                const Constraint& c = constraints[e];
+                if (assigned[c.other_bond]) continue;
+                std::uint8_t v = d;
+                if (mol.bonds[t].begin != c.atom) v = swapped(v);
+                if (!c.same_side) v = swapped(v);
+                if (mol.bonds[c.other_bond].begin != c.other_atom) v = swapped(v);
+                assigned[c.other_bond] = v;
+                out.groups[c.other_bond] = group;
+                stack.push_back(c.other_bond);
+            }
+        }
+        ++group;
+    }
+    for (std::uint32_t b = 0; b < m; ++b)
+        if (assigned[b]) out.directions[b] = assigned[b];
+    return group;
+}
+
+// Marks that belong to no stored value: those linked through a double bond, or
+// a conjugated chain of them, share a group.
+void group_free_marks(const MolBuilder& mol, StereoMarks& out, MarksScratch& w, std::uint32_t group) {
+    std::vector<std::uint32_t>& stack = w.stack;
+    for (std::uint32_t i = 0; i < mol.num_bonds(); ++i) {
         if (out.directions[i] == 0 || out.groups[i] != NONE) continue;
         out.groups[i] = group;
         stack.assign(1, i);
@@ -263,6 +240,37 @@ void stereo_marks(const MolBuilder& mol, StereoMarks& out, std::span<const std::
         }
         ++group;
     }
+}
+
+// `stereo_of(b)` gives bond b's stored cis/trans and reference atoms.
+template <class StereoOf>
+void stereo_marks(const MolBuilder& mol, StereoMarks& out, std::span<const std::uint8_t> effective,
+                  StereoOf stereo_of) {
+    const std::uint32_t m = mol.num_bonds();
+    out.directions.assign(m, 0);
+    out.groups.assign(m, NONE);
+    bool any_direction = false, any_stored = false;
+    for (std::uint32_t b = 0; b < m; ++b) {
+        any_direction |= mol.bonds[b].direction != BondDirection::None;
+        any_stored |= stereo_of(b).stereo != BondStereo::None;
+    }
+    if (!any_direction && !any_stored) return;
+
+    const auto lease = core::Scratch<MarksScratch>::borrow(mol.num_atoms());
+    MarksScratch& w = *lease;
+    if (any_direction) {
+        if (effective.size() != m) {
+            w.computed = effective_direction_marks(mol);
+            effective = w.computed;
+        }
+        for (std::uint32_t b = 0; b < m; ++b)
+            if (at(effective, b)) out.directions[b] = static_cast<std::uint8_t>(mol.bonds[b].direction);
+    }
+    w.constraints.clear();
+    w.stored.clear();
+    if (any_stored) stored_constraints(mol, out, w, stereo_of);
+    const std::uint32_t group = w.stored.empty() ? 0 : constrained_marks(mol, out, w);
+    group_free_marks(mol, out, w, group);
 }
 
 }  // namespace
