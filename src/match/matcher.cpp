@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <array>
 #include <memory>
-#include <queue>
 #include <tuple>
 #include <unordered_map>
 
 #include "core/error.hpp"
+#include "core/scratch.hpp"
 #include "core/permutation.hpp"
 #include "io/stereo.hpp"
 
@@ -53,13 +53,15 @@ struct Plan {
     std::vector<CisTransCheck> cis_trans;                                // by query bond, ascending
 };
 
-Plan make_plan(const Query& query, std::vector<std::uint32_t> order) {
+// Fills `plan` for the placement order already in `plan.order`; `pos` is scratch.
+void make_plan(const Query& query, Plan& plan, std::vector<std::uint32_t>& pos) {
     const MolBuilder& g = query.graph;
-    Plan plan;
     plan.query = &query;
-    plan.n = static_cast<std::uint32_t>(order.size());
-    plan.order = std::move(order);
-    std::vector<std::uint32_t> pos(plan.n, NONE);
+    plan.n = static_cast<std::uint32_t>(plan.order.size());
+    plan.checks.clear();
+    plan.chiral_atoms.clear();
+    plan.cis_trans.clear();
+    pos.assign(plan.n, NONE);
     for (std::uint32_t d = 0; d < plan.n; ++d) at(pos, plan.order[d]) = d;
     plan.anchor.assign(plan.n, NONE);
     plan.check_start.assign(plan.n + 1, 0);
@@ -88,7 +90,6 @@ Plan make_plan(const Query& query, std::vector<std::uint32_t> order) {
         plan.cis_trans.push_back(
             {x, y, dx->neighbour, dy->neighbour, static_cast<std::uint8_t>(dx->direction == dy->direction ? 3 : 4)});
     }
-    return plan;
 }
 
 // Scratch of one search level. Used flags are all clear whenever no search runs
@@ -120,7 +121,13 @@ struct GroupSlot {
 // One call holds a few growing arrays, not one allocation per match.
 class SeenSets {
 public:
-    explicit SeenSets(std::uint32_t set_size) : size_(set_size) {}
+    // Empties the set for sets of `set_size` atoms, keeping its storage.
+    void reset(std::uint32_t set_size) {
+        size_ = set_size;
+        count_ = 0;
+        keys_.clear();
+        slots_.clear();
+    }
 
     // Inserts the sorted set; false when it was already there.
     bool insert(std::span<const std::uint32_t> key) {
@@ -138,7 +145,7 @@ public:
     }
 
 private:
-    std::uint32_t size_;
+    std::uint32_t size_ = 0;
     std::uint32_t count_ = 0;
     std::vector<std::uint32_t> keys_;
     std::vector<std::uint32_t> slots_;
@@ -178,7 +185,7 @@ struct Context {
     // The top-level search works in `top`; nested group searches each take the
     // next workspace, and pointers keep every workspace and slot in place while
     // the vectors grow.
-    Workspace top;
+    Workspace& top;
     std::vector<std::unique_ptr<Workspace>> nested;
     std::uint32_t level = 0;
     // Keyed by the group's sub-query object: two equal texts are two groups.
@@ -187,7 +194,7 @@ struct Context {
     std::vector<std::uint32_t> ligands_l, ligands_n, sorted_key;
     std::uint64_t steps = 0;
 
-    Context(const MolBuilder& m, const QueryProps& p) : mol(m), props(p) {}
+    Context(const MolBuilder& m, const QueryProps& p, Workspace& t) : mol(m), props(p), top(t) {}
 
     Workspace& workspace(std::uint32_t lvl) {
         if (lvl == 0) return top;
@@ -387,10 +394,12 @@ GroupSlot& group_slot(Context& ctx, const Query& sub) {
         // Planned once per call: the plan depends only on the group and the
         // molecule's element histogram. The group is anchored at its first atom.
         const auto est = estimate_candidates(sub.atom_exprs, ctx.props.atoms);
-        std::vector<std::uint32_t> order = plan_search_order(sub.graph, est);
+        std::vector<std::uint32_t>& order = slot->plan.order;
+        order = plan_search_order(sub.graph, est);
         auto zero = std::find(order.begin(), order.end(), 0u);
         std::rotate(order.begin(), zero, zero + 1);
-        slot->plan = make_plan(sub, std::move(order));
+        std::vector<std::uint32_t> pos;
+        make_plan(sub, slot->plan, pos);
     }
     ctx.slots.push_back(std::move(slot));
     return *ctx.slots.back();
@@ -424,14 +433,17 @@ bool recursive_smarts_memo(Context& ctx, const Query& sub, std::uint32_t atom) {
 
 }  // namespace
 
-std::vector<std::uint64_t> estimate_candidates(std::span<const AtomExpr> atom_exprs, std::span<const AtomProps> atoms) {
+namespace {
+
+void estimate_into(std::span<const AtomExpr> atom_exprs, std::span<const AtomProps> atoms,
+                   std::vector<std::uint64_t>& est) {
     std::array<std::uint64_t, 256> hist{};
     // The elements present, so that each query atom tests a handful, not 256.
     std::array<std::uint8_t, 256> present;
     std::size_t num_present = 0;
     for (const AtomProps& a : atoms)
         if (hist[a.atomic_num]++ == 0) present[num_present++] = a.atomic_num;
-    std::vector<std::uint64_t> est(atom_exprs.size(), 0);
+    est.assign(atom_exprs.size(), 0);
     for (std::size_t i = 0; i < atom_exprs.size(); ++i) {
         const io::ElementSet set = atom_exprs[i].possible_elements();
         if (set.any) {
@@ -441,14 +453,21 @@ std::vector<std::uint64_t> estimate_candidates(std::span<const AtomExpr> atom_ex
         for (std::size_t k = 0; k < num_present; ++k)
             if (set.members.test(present[k])) est[i] += hist[present[k]];
     }
-    return est;
 }
 
-std::vector<std::uint32_t> plan_search_order(const MolBuilder& graph, std::span<const std::uint64_t> estimates) {
+struct OrderBuffers {
+    std::vector<std::uint32_t> seeds, count;
+    std::vector<std::uint8_t> placed;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> heap;  // (placed neighbours, atom)
+};
+
+void order_into(const MolBuilder& graph, std::span<const std::uint64_t> estimates, OrderBuffers& b,
+                std::vector<std::uint32_t>& order) {
     const std::uint32_t n = static_cast<std::uint32_t>(estimates.size());
     if (graph.num_atoms() < n) internal_error("估计数多于查询原子");
     // Seeds in preference order: smaller estimate, larger degree, lower index.
-    std::vector<std::uint32_t> seeds(n);
+    std::vector<std::uint32_t>& seeds = b.seeds;
+    seeds.resize(n);
     for (std::uint32_t i = 0; i < n; ++i) seeds[i] = i;
     std::sort(seeds.begin(), seeds.end(), [&](std::uint32_t a, std::uint32_t b) {
         if (estimates[a] != estimates[b]) return estimates[a] < estimates[b];
@@ -466,10 +485,13 @@ std::vector<std::uint32_t> plan_search_order(const MolBuilder& graph, std::span<
         if (da != db) return da < db;
         return a.second > b.second;
     };
-    std::priority_queue<Entry, std::vector<Entry>, decltype(worse)> grow(worse);
-    std::vector<std::uint8_t> placed(n, 0);
-    std::vector<std::uint32_t> count(n, 0);
-    std::vector<std::uint32_t> order;
+    std::vector<Entry>& grow = b.heap;  // a max-heap under `worse`
+    grow.clear();
+    std::vector<std::uint8_t>& placed = b.placed;
+    std::vector<std::uint32_t>& count = b.count;
+    placed.assign(n, 0);
+    count.assign(n, 0);
+    order.clear();
     order.reserve(n);
     auto place = [&](std::uint32_t q) {
         placed[q] = 1;
@@ -477,7 +499,8 @@ std::vector<std::uint32_t> plan_search_order(const MolBuilder& graph, std::span<
         if (graph_degree(graph, q) == 0) return;
         for (core::Neighbor nb : graph.neighbors(q)) {
             if (nb.atom >= n || placed[nb.atom]) continue;
-            grow.push({++count[nb.atom], nb.atom});
+            grow.push_back({++count[nb.atom], nb.atom});
+            std::push_heap(grow.begin(), grow.end(), worse);
         }
     };
     std::size_t next_seed = 0;
@@ -486,12 +509,27 @@ std::vector<std::uint32_t> plan_search_order(const MolBuilder& graph, std::span<
         if (next_seed == n) internal_error("还有未放置的原子");
         place(seeds[next_seed]);
         while (!grow.empty()) {
-            const Entry top = grow.top();
-            grow.pop();
+            std::pop_heap(grow.begin(), grow.end(), worse);
+            const Entry top = grow.back();
+            grow.pop_back();
             if (placed[top.second] || top.first != count[top.second]) continue;
             place(top.second);
         }
     }
+}
+
+}  // namespace
+
+std::vector<std::uint64_t> estimate_candidates(std::span<const AtomExpr> atom_exprs, std::span<const AtomProps> atoms) {
+    std::vector<std::uint64_t> est;
+    estimate_into(atom_exprs, atoms, est);
+    return est;
+}
+
+std::vector<std::uint32_t> plan_search_order(const MolBuilder& graph, std::span<const std::uint64_t> estimates) {
+    OrderBuffers buffers;
+    std::vector<std::uint32_t> order;
+    order_into(graph, estimates, buffers, order);
     return order;
 }
 
@@ -527,6 +565,20 @@ std::optional<DirectionalNeighbour> directional_neighbour(const Query& query, st
     return std::nullopt;
 }
 
+namespace {
+
+// The storage of one top-level search, borrowed per call.
+struct SearchStorage {
+    Workspace top;
+    Plan plan;
+    std::vector<std::uint64_t> estimates;
+    std::vector<std::uint32_t> positions;
+    OrderBuffers order_buffers;
+    SeenSets seen;
+};
+
+}  // namespace
+
 MatchResult find_matches_counted(const Query& query, const MolBuilder& mol, const QueryProps& props,
                                  const MatchOptions& options) {
     MatchResult result;
@@ -537,17 +589,21 @@ MatchResult find_matches_counted(const Query& query, const MolBuilder& mol, cons
     if (query.graph.num_atoms() != n || query.bond_exprs.size() != query.graph.num_bonds())
         internal_error("查询图与表达式个数不符");
 
-    Context ctx(mol, props);
-    const auto est = estimate_candidates(query.atom_exprs, props.atoms);
-    const Plan plan = make_plan(query, plan_search_order(query.graph, est));
+    const auto storage = core::Scratch<SearchStorage>::borrow(mol.num_atoms());
+    SearchStorage& st = *storage;
+    Context ctx(mol, props, st.top);
+    estimate_into(query.atom_exprs, props.atoms, st.estimates);
+    order_into(query.graph, st.estimates, st.order_buffers, st.plan.order);
+    make_plan(query, st.plan, st.positions);
+    const Plan& plan = st.plan;
     Workspace& ws = ctx.workspace(0);
     ws.prepare(mol.num_atoms(), plan.n);
 
-    SeenSets seen(plan.n);
+    st.seen.reset(plan.n);
     Sink sink;
     sink.out = &result.matches;
     sink.limit = options.max_matches;
-    sink.seen = options.uniquify ? &seen : nullptr;
+    sink.seen = options.uniquify ? &st.seen : nullptr;
     search(ctx, plan, 0, ws, options, sink);
     result.steps = ctx.steps;
     return result;
