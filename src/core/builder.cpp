@@ -28,43 +28,12 @@ MolBuilder MolBuilder::with_capacity(std::size_t num_atoms, std::size_t num_bond
     return m;
 }
 
-std::uint32_t MolBuilder::add_atom(const Atom& atom) {
-    auto index = static_cast<std::uint32_t>(atoms.size());
-    atoms.push_back(atom);
-    first_half_edge.push_back(NONE);
-    last_half_edge.push_back(NONE);
-    degree.push_back(0);
-    return index;
-}
-
 std::expected<std::uint32_t, BuilderError> MolBuilder::add_bond(const Bond& bond) {
     const std::uint32_t n = num_atoms();
     if (bond.begin >= n || bond.end >= n)
         return std::unexpected(AtomIndexOutOfRange{std::max(bond.begin, bond.end), n});
     if (bond.begin == bond.end) return std::unexpected(SelfLoop{bond.begin});
     return push_bond(bond);
-}
-
-std::uint32_t MolBuilder::push_bond(const Bond& bond) {
-    if (bonds.size() >= MAX_BONDS) internal_error("键数超出半边编号能表示的范围");
-    auto b = static_cast<std::uint32_t>(bonds.size());
-    bonds.push_back(bond);
-    link_half_edge(bond.begin, 2 * b);
-    link_half_edge(bond.end, 2 * b + 1);
-    return b;
-}
-
-void MolBuilder::link_half_edge(std::uint32_t atom, std::uint32_t half_edge) {
-    if (atom >= atoms.size()) internal_error("半边所属原子下标越界");
-    next_half_edge.push_back(NONE);
-    std::uint32_t& last = last_half_edge[atom];
-    if (last == NONE) {
-        first_half_edge[atom] = half_edge;
-    } else {
-        at(next_half_edge, last) = half_edge;
-    }
-    last = half_edge;
-    degree[atom] += 1;
 }
 
 std::expected<void, BuilderError> MolBuilder::reverse_bond(std::uint32_t bond) {

@@ -8,6 +8,8 @@
 #include <variant>
 #include <vector>
 
+#include "core/error.hpp"
+
 namespace quorix::core {
 
 inline constexpr std::uint32_t NONE = 0xFFFFFFFFu;
@@ -147,6 +149,36 @@ public:
 };
 
 inline std::uint32_t half_edge_bond(std::uint32_t h) { return h >> 1; }
+
+// Inline: readers pass every atom and bond of a text through these.
+inline std::uint32_t MolBuilder::add_atom(const Atom& atom) {
+    const auto index = static_cast<std::uint32_t>(atoms.size());
+    atoms.push_back(atom);
+    first_half_edge.push_back(NONE);
+    last_half_edge.push_back(NONE);
+    degree.push_back(0);
+    return index;
+}
+
+inline std::uint32_t MolBuilder::push_bond(const Bond& bond) {
+    if (bonds.size() >= MAX_BONDS) internal_error("键数超出半边编号能表示的范围");
+    const auto b = static_cast<std::uint32_t>(bonds.size());
+    bonds.push_back(bond);
+    link_half_edge(bond.begin, 2 * b);
+    link_half_edge(bond.end, 2 * b + 1);
+    return b;
+}
+
+inline void MolBuilder::link_half_edge(std::uint32_t atom, std::uint32_t half_edge) {
+    if (atom >= atoms.size()) internal_error("半边所属原子下标越界");
+    next_half_edge.push_back(NONE);
+    std::uint32_t& last = last_half_edge[atom];
+    // `last` is a half-edge already linked, so it indexes next_half_edge.
+    if (last == NONE) first_half_edge[atom] = half_edge;
+    else next_half_edge[last] = half_edge;
+    last = half_edge;
+    degree[atom] += 1;
+}
 
 inline Neighbor NeighborRange::iterator::operator*() const {
     const Bond& b = mol_->bonds[h_ >> 1];

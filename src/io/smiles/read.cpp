@@ -385,40 +385,6 @@ private:
     }
 
     // ---- building -----------------------------------------------------------
-    // MolBuilder::add_atom and push_bond written out here, with the same checks
-    // and the same result: every atom and bond of the text passes through them,
-    // and out-of-line calls were most of the reading time.
-    std::uint32_t append_atom(const Atom& atom) {
-        const auto idx = static_cast<std::uint32_t>(mol_.atoms.size());
-        mol_.atoms.push_back(atom);
-        mol_.first_half_edge.push_back(NONE);
-        mol_.last_half_edge.push_back(NONE);
-        mol_.degree.push_back(0);
-        return idx;
-    }
-
-    std::uint32_t append_bond(const Bond& bond) {
-        if (mol_.bonds.size() >= core::MAX_BONDS) internal_error("键数超出半边编号能表示的范围");
-        const auto b = static_cast<std::uint32_t>(mol_.bonds.size());
-        mol_.bonds.push_back(bond);
-        link(bond.begin, 2 * b);
-        link(bond.end, 2 * b + 1);
-        return b;
-    }
-
-    void link(std::uint32_t atom, std::uint32_t half_edge) {
-        if (atom >= mol_.atoms.size()) internal_error("半边所属原子下标越界");
-        mol_.next_half_edge.push_back(NONE);
-        std::uint32_t& last = mol_.last_half_edge[atom];
-        if (last == NONE) {
-            mol_.first_half_edge[atom] = half_edge;
-        } else {
-            mol_.next_half_edge[last] = half_edge;
-        }
-        last = half_edge;
-        mol_.degree[atom] += 1;
-    }
-
     // ---- atoms --------------------------------------------------------------
     bool organic(std::uint8_t atomic_num, bool aromatic, std::size_t len) {
         Atom a;
@@ -429,7 +395,7 @@ private:
     }
 
     bool add_atom(const Atom& atom) {
-        const std::uint32_t idx = append_atom(atom);
+        const std::uint32_t idx = mol_.add_atom(atom);
         if (previous_ == NONE) {
             if (has_pending_) return fail(SmilesErrorTag::BondWithoutAtom, pending_.pos);
         } else {
@@ -441,7 +407,7 @@ private:
             b.flags = b.order == BondOrder::Aromatic ? core::AROMATIC : 0u;
             b.direction = sym.direction;
             if (sym.reversed) std::swap(b.begin, b.end);
-            append_bond(b);
+            mol_.push_bond(b);
         }
         has_pending_ = false;
         previous_ = idx;
@@ -695,7 +661,7 @@ private:
             b.order = r.order;
             b.flags = r.order == BondOrder::Aromatic ? core::AROMATIC : 0u;
             b.direction = r.direction;
-            openings_[r.serial].bond = append_bond(b);
+            openings_[r.serial].bond = mol_.push_bond(b);
         }
     }
 
