@@ -106,43 +106,6 @@ constexpr std::array<ClassInfo, 5> CHIRAL_CLASSES{{
 }};
 
 
-// Parity of two lists of distinct values: 0 even, 1 odd, 2 not a rearrangement.
-// Short lists go through the shared routine; long ones (only hostile input has
-// them) are counted by cycles so that a huge centre cannot make this quadratic.
-std::uint8_t list_parity(std::span<const std::uint32_t> a, std::span<const std::uint32_t> b,
-                         std::vector<std::uint64_t>& scratch) {
-    if (a.size() <= 16 || a.size() != b.size()) return core::permutation_parity(a, b);
-    const std::size_t n = a.size();
-    // position in a of each value, then the permutation b[i] -> pos in a.
-    scratch.clear();
-    for (std::size_t i = 0; i < n; ++i) scratch.push_back((std::uint64_t(a[i]) << 32) | i);
-    std::sort(scratch.begin(), scratch.end());
-    for (std::size_t i = 1; i < n; ++i)
-        if ((scratch[i] >> 32) == (scratch[i - 1] >> 32)) return core::permutation_parity(a, b);
-    std::vector<std::uint32_t> perm(n);
-    std::vector<bool> seen(n, false);
-    for (std::size_t i = 0; i < n; ++i) {
-        const std::uint64_t key = std::uint64_t(b[i]) << 32;
-        auto it = std::lower_bound(scratch.begin(), scratch.end(), key);
-        if (it == scratch.end() || (*it >> 32) != b[i]) return 2;
-        perm[i] = static_cast<std::uint32_t>(*it & 0xFFFFFFFFu);
-        if (seen[perm[i]]) return 2;  // b repeats a value
-        seen[perm[i]] = true;
-    }
-    std::size_t swaps = 0;
-    seen.assign(n, false);
-    for (std::size_t i = 0; i < n; ++i) {
-        if (seen[i]) continue;
-        std::size_t len = 0;
-        for (std::size_t k = i; !seen[k]; k = perm[k]) {
-            seen[k] = true;
-            ++len;
-        }
-        swaps += len - 1;
-    }
-    return static_cast<std::uint8_t>(swaps & 1u);
-}
-
 // Unordered atom pairs already joined by a ring bond. Few rings are scanned
 // directly; many switch to an open-addressing table.
 class RingPairs {
@@ -203,7 +166,6 @@ struct Workspace {
     std::vector<RingBond> ring_bonds;
     std::vector<ChiralEntry> chiral;
     std::vector<std::uint32_t> written, stored, terminal;
-    std::vector<std::uint64_t> parity_scratch;
 
     void clear() {
         branches.clear();
@@ -214,7 +176,6 @@ struct Workspace {
         written.clear();
         stored.clear();
         terminal.clear();
-        parity_scratch.clear();
     }
 };
 
@@ -223,7 +184,7 @@ public:
     Reader(std::string_view text, Workspace& w)
         : s_(text), n_(text.size()), branches_(w.branches), openings_(w.openings), marks_(w.marks),
           ring_bonds_(w.ring_bonds), chiral_(w.chiral), written_(w.written), stored_(w.stored),
-          terminal_(w.terminal), parity_scratch_(w.parity_scratch) {}
+          terminal_(w.terminal) {}
 
     std::expected<MolBuilder, ParseError> run() {
         if (n_ == 0) {
@@ -737,7 +698,7 @@ private:
     }
 
     void tetrahedral(const ChiralEntry& e) {
-        const std::uint8_t parity = list_parity(written_, stored_, parity_scratch_);
+        const std::uint8_t parity = core::permutation_parity(written_, stored_);
         bool invert;
         if (written_.size() == 3) {
             if (e.declared_hs == 1) {
@@ -869,7 +830,6 @@ private:
     std::vector<std::uint32_t>& written_;
     std::vector<std::uint32_t>& stored_;
     std::vector<std::uint32_t>& terminal_;
-    std::vector<std::uint64_t>& parity_scratch_;
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <numeric>
+#include <random>
 #include <vector>
 
 using namespace quorix::core;
@@ -63,6 +64,21 @@ TEST(Parity, LongListsBeyondTheInlineBuffer) {
     EXPECT_EQ(permutation_parity(a, b), 2);
     List c(a.begin(), a.end() - 1);
     EXPECT_EQ(permutation_parity(a, c), 2);
+    // Shuffled long lists against the inversion count; a repeat in b is no rearrangement.
+    std::mt19937 rng(3);
+    for (std::size_t n : {17u, 50u, 300u}) {
+        List x(n), y(n);
+        std::iota(x.begin(), x.end(), 0u);
+        std::shuffle(x.begin(), x.end(), rng);
+        List perm(n);
+        std::iota(perm.begin(), perm.end(), 0u);
+        std::shuffle(perm.begin(), perm.end(), rng);
+        for (std::size_t i = 0; i < n; ++i) y[i] = x[perm[i]];
+        EXPECT_EQ(permutation_parity(x, y), inversion_parity(perm)) << n;
+        List repeated_b = y;
+        repeated_b[1] = repeated_b[0];
+        EXPECT_EQ(permutation_parity(x, repeated_b), 2) << n;
+    }
 }
 
 }  // namespace
