@@ -8,6 +8,7 @@
 #include "core/elements.hpp"
 #include "core/error.hpp"
 #include "core/scratch.hpp"
+#include "core/sort.hpp"
 #include "core/valence.hpp"
 #include "core/walk.hpp"
 
@@ -149,17 +150,8 @@ struct Met {
 
 // By atom, then walk position: a total order, so any sort gives the same list.
 void sort_met(std::vector<Met>& met) {
-    auto less = [](const Met& x, const Met& y) { return x.atom != y.atom ? x.atom < y.atom : x.seq < y.seq; };
-    if (met.size() > 16) {
-        std::sort(met.begin(), met.end(), less);
-        return;
-    }
-    for (std::size_t i = 1; i < met.size(); ++i) {
-        const Met m = met[i];
-        std::size_t j = i;
-        for (; j > 0 && less(m, met[j - 1]); --j) met[j] = met[j - 1];
-        met[j] = m;
-    }
+    core::stable_small_sort(met.begin(), met.end(),
+                            [](const Met& x, const Met& y) { return x.atom != y.atom ? x.atom < y.atom : x.seq < y.seq; });
 }
 
 // Per-call working state, kept between calls; the per-system parts are reset

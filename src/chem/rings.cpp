@@ -5,6 +5,7 @@
 
 #include "core/error.hpp"
 #include "core/scratch.hpp"
+#include "core/sort.hpp"
 
 namespace quorix::chem {
 
@@ -182,14 +183,7 @@ void systems_of_blocks(const FlatLists& block_atoms, FlatLists& out) {
     const auto by_smallest_atom = [&](std::uint32_t x, std::uint32_t y) {
         return block_atoms[x].front() < block_atoms[y].front();
     };
-    // Insertion sort is stable and needs no buffer; few molecules have many blocks.
-    if (order.size() <= 32) {
-        for (std::size_t i = 1; i < order.size(); ++i)
-            for (std::size_t j = i; j > 0 && by_smallest_atom(order[j], order[j - 1]); --j)
-                std::swap(order[j], order[j - 1]);
-    } else {
-        std::stable_sort(order.begin(), order.end(), by_smallest_atom);
-    }
+    core::stable_small_sort(order.begin(), order.end(), by_smallest_atom, 32);
     out.clear();
     for (std::uint32_t i : order) {
         const std::span<const std::uint32_t> atoms = block_atoms[i];

@@ -11,6 +11,7 @@
 #include "core/error.hpp"
 #include "core/permutation.hpp"
 #include "core/polyhedron.hpp"
+#include "core/sort.hpp"
 #include "core/valence.hpp"
 #include "io/smiles/marks.hpp"
 
@@ -341,27 +342,11 @@ void Writer::sort_neighbour_lists() {
         const std::uint32_t k = texts_.adj_start[a + 1] - first;
         const Entry* from = texts_.adj.data() + first;
         Entry* slice = s_.nbs.data() + first;
-        if (k <= 16) {
-            // Keys are unique within one list (each holds its bonds once).
-            std::uint64_t keys[16];
-            for (std::uint32_t i = 0; i < k; ++i) {
-                const Entry e = from[i];
-                const std::uint64_t key = (std::uint64_t(pri[e.atom]) << 32) | e.bond;
-                std::uint32_t j = i;
-                for (; j > 0 && key < keys[j - 1]; --j) {
-                    keys[j] = keys[j - 1];
-                    slice[j] = slice[j - 1];
-                }
-                keys[j] = key;
-                slice[j] = e;
-            }
-        } else {
-            std::copy(from, from + k, slice);
-            std::stable_sort(slice, slice + k, [&](const Entry& x, const Entry& y) {
-                const std::uint32_t px = pri[x.atom], py = pri[y.atom];
-                return px != py ? px < py : x.bond < y.bond;
-            });
-        }
+        std::copy(from, from + k, slice);
+        core::stable_small_sort(slice, slice + k, [&](const Entry& x, const Entry& y) {
+            const std::uint32_t px = pri[x.atom], py = pri[y.atom];
+            return px != py ? px < py : x.bond < y.bond;
+        });
     }
 }
 
