@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "core/error.hpp"
+#include "core/flat_set.hpp"
 #include "core/scratch.hpp"
 
 namespace quorix::chem {
@@ -162,43 +163,6 @@ bool quick_single_ring(std::span<const core::Bond> bonds, std::span<const std::u
 
 constexpr std::uint8_t NO8 = 0xFF;
 
-// Open-addressed set of nonzero u64 atom sets.
-class KeySet {
-public:
-    void clear() {
-        if (table_.size() != 64) table_.assign(64, 0);
-        else std::fill(table_.begin(), table_.end(), 0);
-        count_ = 0;
-    }
-    // False when the key was already present.
-    bool insert(std::uint64_t key) {
-        if ((count_ + 1) * 2 > table_.size()) grow();
-        if (!place(table_, key)) return false;
-        ++count_;
-        return true;
-    }
-
-private:
-    static bool place(std::vector<std::uint64_t>& t, std::uint64_t key) {
-        const std::size_t mask = t.size() - 1;
-        std::size_t i = std::size_t((key * 0x9E3779B97F4A7C15ull) >> 40) & mask;
-        while (t[i] != 0) {
-            if (t[i] == key) return false;
-            i = (i + 1) & mask;
-        }
-        t[i] = key;
-        return true;
-    }
-    void grow() {
-        std::vector<std::uint64_t> bigger(table_.size() * 2, 0);
-        for (std::uint64_t k : table_)
-            if (k != 0) place(bigger, k);
-        table_.swap(bigger);
-    }
-
-    std::vector<std::uint64_t> table_;
-    std::size_t count_ = 0;
-};
 
 struct SmallScratch {
     std::vector<std::uint64_t> keys;       // atom set per candidate
@@ -206,7 +170,7 @@ struct SmallScratch {
     std::vector<std::uint32_t> starts;     // candidate's ring in `path_atoms` / `path_edges`
     std::vector<std::uint8_t> path_atoms, path_edges;
     std::vector<std::uint32_t> order;
-    KeySet seen;
+    core::FlatU64Set seen;  // atom sets met
 };
 
 std::uint64_t reduce(std::uint64_t v, const std::uint64_t* basis, std::uint64_t present) {

@@ -12,6 +12,7 @@
 
 #include "core/elements.hpp"
 #include "core/error.hpp"
+#include "core/flat_set.hpp"
 #include "core/permutation.hpp"
 #include "core/polyhedron.hpp"
 #include "core/scratch.hpp"
@@ -111,50 +112,29 @@ constexpr std::array<ClassInfo, 5> CHIRAL_CLASSES{{
 class RingPairs {
 public:
     bool contains(std::span<const RingBond> bonds, std::uint32_t a, std::uint32_t b) const {
-        if (table_.empty()) {
+        if (bonds.size() <= FEW) {
             for (const RingBond& r : bonds)
                 if ((r.begin == a && r.end == b) || (r.begin == b && r.end == a)) return true;
             return false;
         }
-        const std::uint64_t k = key(a, b);
-        for (std::size_t h = slot(k);; h = (h + 1) & (table_.size() - 1)) {
-            if (table_[h] == 0) return false;
-            if (table_[h] == k) return true;
-        }
+        return set_.contains(key(a, b));
     }
     // Called after `bonds` has grown by the new pair.
     void added(std::span<const RingBond> bonds) {
-        if (table_.empty()) {
-            if (bonds.size() <= 16) return;
-            rebuild(bonds, 64);
-            return;
-        }
-        if (2 * (bonds.size() + 1) > table_.size()) {
-            rebuild(bonds, table_.size() * 2);
-            return;
-        }
-        insert(key(bonds.back().begin, bonds.back().end));
+        if (bonds.size() <= FEW) return;
+        if (set_.size() == 0)
+            for (const RingBond& r : bonds.first(bonds.size() - 1)) set_.insert(key(r.begin, r.end));
+        set_.insert(key(bonds.back().begin, bonds.back().end));
     }
 
 private:
+    static constexpr std::size_t FEW = 16;
+    core::FlatU64Set set_;
+
     static std::uint64_t key(std::uint32_t a, std::uint32_t b) {
         if (a > b) std::swap(a, b);
         return (std::uint64_t(a) << 32) | b;  // b > a >= 0, so never 0
     }
-    std::size_t slot(std::uint64_t k) const {
-        return static_cast<std::size_t>((k * 0x9E3779B97F4A7C15ull) >> 20) & (table_.size() - 1);
-    }
-    void insert(std::uint64_t k) {
-        std::size_t h = slot(k);
-        while (table_[h] != 0 && table_[h] != k) h = (h + 1) & (table_.size() - 1);
-        table_[h] = k;
-    }
-    void rebuild(std::span<const RingBond> bonds, std::size_t size) {
-        while (size < 2 * (bonds.size() + 1)) size *= 2;
-        table_.assign(size, 0);
-        for (const RingBond& r : bonds) insert(key(r.begin, r.end));
-    }
-    std::vector<std::uint64_t> table_;
 };
 
 // Scratch lists of one read. They live per thread so that reading many molecules
