@@ -39,6 +39,14 @@ std::uint32_t first_neutral_neighbor(const core::MolBuilder& mol, std::uint32_t 
     return core::NONE;
 }
 
+// Lowers the bond to `order` and puts +1 on `a` and -1 on the atom across it.
+void separate_charges(core::MolBuilder& mol, std::uint32_t a, std::uint32_t bond_index, BondOrder order) {
+    core::Bond& bond = walked_bond(mol, bond_index);
+    bond.order = order;
+    mol.atoms[a].formal_charge = 1;
+    neighbor_atom(mol, bond.other(a)).formal_charge = -1;
+}
+
 void nitrogen_oxygen(core::MolBuilder& mol, std::vector<std::uint32_t>& recorded) {
     for (std::uint32_t a = 0; a < mol.num_atoms(); ++a) {
         const core::Atom& atom = mol.atoms[a];
@@ -46,10 +54,7 @@ void nitrogen_oxygen(core::MolBuilder& mol, std::vector<std::uint32_t>& recorded
         recorded.push_back(a);
         const std::uint32_t b = first_neutral_neighbor(mol, a, O, BondOrder::Double);
         if (b == core::NONE) continue;
-        core::Bond& bond = walked_bond(mol, b);
-        bond.order = BondOrder::Single;
-        mol.atoms[a].formal_charge = 1;
-        neighbor_atom(mol, bond.other(a)).formal_charge = -1;
+        separate_charges(mol, a, b, BondOrder::Single);
     }
 }
 
@@ -61,10 +66,7 @@ void azide(core::MolBuilder& mol, const std::vector<std::uint32_t>& recorded) {
         if (mol.atoms[a].formal_charge != 0) continue;
         const std::uint32_t b = first_neutral_neighbor(mol, a, N, BondOrder::Triple);
         if (b == core::NONE) continue;
-        core::Bond& bond = walked_bond(mol, b);
-        bond.order = BondOrder::Double;
-        mol.atoms[a].formal_charge = 1;
-        neighbor_atom(mol, bond.other(a)).formal_charge = -1;
+        separate_charges(mol, a, b, BondOrder::Double);
     }
 }
 
@@ -78,10 +80,7 @@ void phosphorus_ylide(core::MolBuilder& mol, std::uint32_t a) {
         if ((w.atomic_num == C || w.atomic_num == N) && mol.degree[nb.atom] > 1) double_to_heavy = true;
     }
     if (oxygen_bond == core::NONE || !double_to_heavy) return;
-    core::Bond& bond = walked_bond(mol, oxygen_bond);
-    bond.order = BondOrder::Single;
-    neighbor_atom(mol, bond.other(a)).formal_charge = -1;
-    mol.atoms[a].formal_charge = 1;
+    separate_charges(mol, a, oxygen_bond, BondOrder::Single);
 }
 
 void halogen_oxide(core::MolBuilder& mol, std::uint32_t a) {

@@ -74,6 +74,17 @@ Digits read_digits(std::string_view t, std::size_t p, std::size_t e) {
 
 Res<Query> read_range(std::string_view t, std::size_t b, std::size_t e, unsigned level);
 
+// The `!` run at `p`, moving `p` past it; each one nests a level deeper.
+Res<unsigned> count_nots(std::string_view t, std::size_t& p, std::size_t e, unsigned level) {
+    unsigned nots = 0;
+    while (p < e && t[p] == '!') {
+        if (level + nots + 1 > MAX_QUERY_NESTING) return bad(TOO_DEEP, p);
+        ++nots;
+        ++p;
+    }
+    return nots;
+}
+
 std::uint32_t one_or_list(ExprTree<AtomPrimitive>& tree, ExprKind kind, const std::vector<std::uint32_t>& units) {
     return units.size() == 1 ? units.front() : tree.add_list(kind, units);
 }
@@ -199,12 +210,9 @@ private:
     }
 
     Res<std::uint32_t> unit() {
-        unsigned nots = 0;
-        while (p_ < e_ && t_[p_] == '!') {
-            if (level_ + nots + 1 > MAX_QUERY_NESTING) return bad(TOO_DEEP, p_);
-            ++nots;
-            ++p_;
-        }
+        const auto counted_nots = count_nots(t_, p_, e_, level_);
+        if (!counted_nots) return std::unexpected(counted_nots.error());
+        const unsigned nots = *counted_nots;
         auto n = primitive(nots);
         if (!n) return n;
         std::uint32_t node = *n;
@@ -383,12 +391,9 @@ private:
     }
 
     Res<std::uint32_t> unit() {
-        unsigned nots = 0;
-        while (p_ < e_ && t_[p_] == '!') {
-            if (level_ + nots + 1 > MAX_QUERY_NESTING) return bad(TOO_DEEP, p_);
-            ++nots;
-            ++p_;
-        }
+        const auto counted_nots = count_nots(t_, p_, e_, level_);
+        if (!counted_nots) return std::unexpected(counted_nots.error());
+        const unsigned nots = *counted_nots;
         auto n = primitive();
         if (!n) return n;
         std::uint32_t node = *n;
