@@ -35,9 +35,7 @@ std::size_t apply(const io::ReactionTemplates& r, std::span<const core::MolBuild
     std::vector<match::ReactionInput> inputs;
     const match::PropNeeds needs = match::query_needs(r.reactants);
     for (const core::MolBuilder& m : mols) {
-        match::ReactionInput in{m, {}};
-        in.props = match::compute_query_props(in.mol, needs);
-        inputs.push_back(std::move(in));
+        inputs.push_back({&m, match::compute_query_props(m, needs)});
     }
     const auto outcomes = match::run(r, inputs, 0, false);
     std::size_t verdicts = 0;

@@ -568,15 +568,15 @@ JoinedInputs join_inputs(std::span<const ReactionInput> inputs) {
     JoinedInputs out;
     std::size_t atoms = 0, bonds = 0;
     for (const ReactionInput& in : inputs) {
-        atoms += in.mol.num_atoms();
-        bonds += in.mol.num_bonds();
+        atoms += in.mol->num_atoms();
+        bonds += in.mol->num_bonds();
     }
     out.mol = MolBuilder::with_capacity(atoms, bonds);
     for (const ReactionInput& in : inputs) {
         const std::uint32_t offset = out.mol.num_atoms();
-        out.atom_counts.push_back(in.mol.num_atoms());
-        for (const Atom& a : in.mol.atoms) out.mol.add_atom(a);
-        for (Bond b : in.mol.bonds) {
+        out.atom_counts.push_back(in.mol->num_atoms());
+        for (const Atom& a : in.mol->atoms) out.mol.add_atom(a);
+        for (Bond b : in.mol->bonds) {
             b.begin += offset;
             b.end += offset;
             for (std::uint32_t& s : b.stereo_atoms)
@@ -642,13 +642,13 @@ std::vector<RawOutcome> run(const io::ReactionTemplates& templates, std::span<co
     if (n != templates.reactants.size() || templates.products.empty()) return {};
     std::vector<std::vector<Match>> positional(n);
     for (std::size_t t = 0; t < n; ++t)
-        positional[t] = find_matches(templates.reactants[t], inputs[t].mol, inputs[t].props, REACTION_MATCH);
+        positional[t] = find_matches(templates.reactants[t], *inputs[t].mol, inputs[t].props, REACTION_MATCH);
     // Components are needed only once something is built.
     std::vector<std::vector<std::uint32_t>> components(n);
     std::vector<const MolBuilder*> mols(n);
-    for (std::size_t i = 0; i < n; ++i) mols[i] = &inputs[i].mol;
+    for (std::size_t i = 0; i < n; ++i) mols[i] = inputs[i].mol;
     auto find_components = [&] {
-        for (std::size_t i = 0; i < n; ++i) components[i] = connected_components(inputs[i].mol);
+        for (std::size_t i = 0; i < n; ++i) components[i] = connected_components(*inputs[i].mol);
     };
     const Application app{templates, mols, components, max_products, atom_mapping};
     if (std::all_of(positional.begin(), positional.end(), [](const auto& l) { return !l.empty(); })) {
@@ -662,7 +662,7 @@ std::vector<RawOutcome> run(const io::ReactionTemplates& templates, std::span<co
         table[t].resize(n);
         for (std::size_t j = 0; j < n; ++j)
             table[t][j] = j == t ? positional[t]
-                                 : find_matches(templates.reactants[t], inputs[j].mol, inputs[j].props, REACTION_MATCH);
+                                 : find_matches(templates.reactants[t], *inputs[j].mol, inputs[j].props, REACTION_MATCH);
     }
     // Without a template that matches nowhere, some assignment may work.
     for (std::size_t t = 0; t < n; ++t)

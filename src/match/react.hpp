@@ -15,10 +15,11 @@
 
 namespace quorix::match {
 
-// One input molecule, a private copy, with its query properties: those of
-// compute_query_props, with at least what the reactant templates read.
+// One input molecule, read in place (the caller keeps it alive and unchanged for
+// the call), with its query properties: those of compute_query_props, with at
+// least what the reactant templates read.
 struct ReactionInput {
-    core::MolBuilder mol;
+    const core::MolBuilder* mol;
     QueryProps props;
 };
 

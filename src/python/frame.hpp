@@ -366,6 +366,13 @@ Expected<Borrow<P, Access::Shared>> borrow_shared(PyObject* obj);
 template <class P>
 Expected<Borrow<P, Access::Exclusive>> borrow_exclusive(PyObject* obj);
 
+// A sequence of instances, each under a shared borrow of its own, held as long
+// as the returned list lives.
+template <class P>
+Expected<std::vector<Borrow<P, Access::Shared>>> extract_shared_borrows(PyObject* obj) {
+    return extract_sequence(obj, [](PyObject* item) { return borrow_shared<P>(item); });
+}
+
 // A sequence of instances, each copied under a shared borrow of its own.
 template <class P>
 Expected<std::vector<P>> extract_copies(PyObject* obj) {

@@ -29,24 +29,22 @@ Result repr(const ReactionTemplates& r) {
 using Engine = std::vector<match::RawOutcome> (*)(const ReactionTemplates&, std::span<const match::ReactionInput>,
                                                  std::uint64_t, bool);
 
-// Copies the molecules (twice: the engine's inputs and the kept copies capping
-// reads), runs the engine and wraps its results.
+// Runs the engine on the molecules in place, each under a shared borrow held for
+// the call (so nothing can change them meanwhile), and wraps its results;
+// capping reads copies, made only when it runs.
 template <Engine E>
 Result apply(const ReactionTemplates& r, const Arguments& args) {
-    QX_TRY(std::vector<core::MolBuilder> mols, args.extract(0, extract_copies<core::MolBuilder>));
+    QX_TRY(auto borrows, args.extract(0, extract_shared_borrows<core::MolBuilder>));
     QX_TRY(const std::uint64_t max_products, args.extract_or(1, extract_u64, std::uint64_t{0}));
     QX_TRY(const bool atom_mapping, args.extract_or(2, extract_flag, false));
     QX_TRY(const bool byproducts, args.extract_or(3, extract_flag, false));
-    // Only capping reads the kept copies.
     std::vector<core::MolBuilder> kept;
-    if (byproducts) kept = mols;
+    if (byproducts)
+        for (const auto& b : borrows) kept.push_back(*b);
     std::vector<match::ReactionInput> inputs;
-    inputs.reserve(mols.size());
+    inputs.reserve(borrows.size());
     const match::PropNeeds needs = match::query_needs(r.reactants);
-    for (core::MolBuilder& m : mols) {
-        match::QueryProps props = match::compute_query_props(m, needs);
-        inputs.push_back({std::move(m), std::move(props)});
-    }
+    for (const auto& b : borrows) inputs.push_back({&*b, match::compute_query_props(*b, needs)});
     std::vector<match::RawOutcome> raw = E(r, inputs, max_products, atom_mapping);
     inputs.clear();
     return outcomes_to_list(assemble_outcomes(std::move(raw), kept, byproducts));

@@ -3,6 +3,8 @@
 // templates on real molecules.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include <algorithm>
 #include <fstream>
 #include <string>
@@ -30,18 +32,31 @@ io::ReactionTemplates reaction_of(const std::string& text) {
     return std::move(*r);
 }
 
-ReactionInput input_of(core::MolBuilder mol) {
-    ReactionInput in{std::move(mol), {}};
-    in.props = match::compute_query_props(in.mol);
+// Inputs that own the molecules they point to.
+struct Inputs {
+    std::vector<std::unique_ptr<core::MolBuilder>> mols;
+    std::vector<ReactionInput> list;
+
+    void add(core::MolBuilder mol) {
+        mols.push_back(std::make_unique<core::MolBuilder>(std::move(mol)));
+        list.push_back({mols.back().get(), match::compute_query_props(*mols.back())});
+    }
+    operator std::span<const ReactionInput>() const { return list; }
+    const ReactionInput& operator[](std::size_t i) const { return list[i]; }
+};
+
+Inputs input_of(core::MolBuilder mol) {
+    Inputs in;
+    in.add(std::move(mol));
     return in;
 }
 
-std::vector<ReactionInput> inputs_of(const std::vector<std::string>& smiles) {
-    std::vector<ReactionInput> out;
+Inputs inputs_of(const std::vector<std::string>& smiles) {
+    Inputs out;
     for (const std::string& s : smiles) {
         core::MolBuilder m = mol_of(s);
         EXPECT_TRUE(chem::sanitize(m)) << s;
-        out.push_back(input_of(std::move(m)));
+        out.add(std::move(m));
     }
     return out;
 }
@@ -214,7 +229,7 @@ TEST(Construction, CarriedDoubleBondTakesAnotherReferenceAtom) {
         ASSERT_TRUE(chem::sanitize(m));
         ASSERT_EQ(io::double_bond_stereo(m), 1u);
         for (core::Bond& b : m.bonds) b.direction = core::BondDirection::None;
-        const std::vector<ReactionInput> in{input_of(std::move(m))};
+        const Inputs in = input_of(std::move(m));
         const auto out = match::run(reaction_of("[C:2][F:1]>>[C:2]"), in, 0, false);
         ASSERT_EQ(out.size(), 1u);
         EXPECT_EQ(products_text(out[0]), expected) << smiles;
@@ -228,7 +243,7 @@ TEST(Construction, AnyBondAcrossInputsIsUnspecified) {
 }
 
 TEST(Construction, SameDegreeKeepsHydrogensAndWrittenCountFixesThem) {
-    const std::vector<ReactionInput> in{input_of(mol_of("[CH3]C"))};
+    const Inputs in = input_of(mol_of("[CH3]C"));
     const auto keep = match::run(reaction_of("[C:1]>>[C:1]"), in, 1, false);
     EXPECT_EQ(keep[0].products[0].atoms[0].num_explicit_hs, 3);
     const auto grow = match::run(reaction_of("[C:1]>>[C:1]O"), in, 1, false);
@@ -301,7 +316,7 @@ TEST(RealMolecules, MappedAtomsComeBackWithTheirStereo) {
         core::MolBuilder m = data[i];
         if (!chem::sanitize(m)) continue;
         const std::vector<std::string> whole = split_text(io::to_canonical_smiles(m));
-        const std::vector<ReactionInput> in{input_of(m)};
+        const Inputs in = input_of(m);
         const auto outcomes = match::run(keep, in, 0, false);
         ASSERT_EQ(outcomes.size(), m.num_atoms());
         for (std::size_t k = 0; k < outcomes.size(); ++k)
@@ -343,8 +358,8 @@ TEST(PropNeeds, SkippingUnreadFactsChangesNoOutcome) {
         core::MolBuilder m = data[i];
         if (!chem::sanitize(m)) continue;
         for (const auto& r : rxns) {
-            const std::vector<ReactionInput> full{input_of(m)};
-            std::vector<ReactionInput> lean{{m, match::compute_query_props(m, match::query_needs(r.reactants))}};
+            const Inputs full = input_of(m);
+            std::vector<ReactionInput> lean{{&m, match::compute_query_props(m, match::query_needs(r.reactants))}};
             const auto a = match::run(r, full, 0, false), b = match::run(r, lean, 0, false);
             ASSERT_EQ(a.size(), b.size()) << data_records()[i].smiles;
             for (std::size_t k = 0; k < a.size(); ++k) ASSERT_EQ(a[k].products, b[k].products);
