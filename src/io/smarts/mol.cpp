@@ -1,6 +1,9 @@
 #include "io/smarts/mol.hpp"
 
 #include <cctype>
+#include <cstddef>
+#include <memory>
+#include <type_traits>
 
 #include "core/elements.hpp"
 #include "core/error.hpp"
@@ -407,11 +410,20 @@ bool AtomExpr::contains_map_number() const {
 
 ElementSet AtomExpr::possible_elements() const {
     if (root_ == NONE) return {};
-    // Children precede parents, so one pass in index order is bottom-up.
-    std::vector<ElementSet> sets(nodes_.size());
+    // Children precede parents, so one pass in index order is bottom-up. Most
+    // expressions have a few nodes: their sets stay on the stack.
+    constexpr std::size_t INLINE = 16;
+    static_assert(std::is_trivially_destructible_v<ElementSet>);
+    alignas(ElementSet) std::byte inline_sets[INLINE * sizeof(ElementSet)];
+    std::vector<ElementSet> heap_sets;
+    ElementSet* sets = reinterpret_cast<ElementSet*>(inline_sets);
+    if (nodes_.size() > INLINE) {
+        heap_sets.resize(nodes_.size());
+        sets = heap_sets.data();
+    }
     for (std::uint32_t i = 0; i < nodes_.size(); ++i) {
         const Node& x = nodes_[i];
-        ElementSet& s = sets[i];
+        ElementSet& s = *std::construct_at(sets + i);
         switch (x.kind) {
             case ExprKind::Primitive:
                 if (x.prim.kind == AtomPrimitive::Element) {
