@@ -81,15 +81,20 @@ std::optional<ChiralTag> stereo_from_wedges(const MolBuilder& mol, std::span<con
     std::size_t explicit_slot[3] = {0, 2, 3};
     std::size_t k = 0;
     double s = 0.0;
+    bool wedged = false;
     for (core::Neighbor nb : mol.neighbors(atom)) {
         const std::size_t slot = rule == Ligands::Four ? k : explicit_slot[k];
         const Coord& p = at(coords, nb.atom);
         const double w = wedge_height(at(wedges, nb.bond), atom);
         q[slot] = {p[0] - c[0], p[1] - c[1], w};
         s += w;
+        wedged |= w != 0.0;
         ++k;
     }
-    if (std::fabs(s) < 1e-9) return std::nullopt;
+    // Cancelling wedges leave no side for an implicit ligand; four drawn
+    // ligands with one bond up and one down are the usual drawing of a centre
+    // and are decided by their volume.
+    if (!wedged || (rule == Ligands::ThreeAndImplicit && std::fabs(s) < 1e-9)) return std::nullopt;
     if (rule == Ligands::ThreeAndImplicit) {
         const double d = triple(q[0], q[2], q[3]);
         if (std::fabs(d) <= 0.1) return std::nullopt;
