@@ -3,6 +3,7 @@
 // character.
 #include "io/molblock.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -61,7 +62,18 @@ std::string_view trim_end(std::string_view s) {
     return s;
 }
 
-std::string_view trim(std::string_view s) { return trim_end(trim_start(s)); }
+bool ascii_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Fields are ASCII nearly always; the general trims run only on other bytes.
+[[gnu::always_inline]] inline std::string_view trim(std::string_view s) {
+    std::size_t a = 0, b = s.size();
+    while (a < b && ascii_space(s[a])) ++a;
+    while (b > a && ascii_space(s[b - 1])) --b;
+    s = s.substr(a, b - a);
+    if (!s.empty() && (static_cast<unsigned char>(s.front()) >= 0x80 || static_cast<unsigned char>(s.back()) >= 0x80))
+        return trim_end(trim_start(s));
+    return s;
+}
 
 // Lines end at a line feed; a carriage return right before it goes too; text
 // after the last line feed is a line only when it is not empty.
@@ -88,6 +100,13 @@ public:
         }
         return true;
     }
+    // A cursor over `text` whose next line starts at byte `pos` and has number `number`.
+    static LineCursor resume(std::string_view text, std::size_t pos, std::size_t number) {
+        LineCursor c(text);
+        c.pos_ = pos;
+        c.number_ = number;
+        return c;
+    }
     // The number of the line the next call returns.
     std::size_t number() const { return number_; }
     std::size_t position() const { return pos_; }
@@ -98,7 +117,7 @@ private:
     std::size_t number_ = 0;
 };
 
-std::string_view raw_field(std::string_view line, std::size_t a, std::size_t b) {
+[[gnu::always_inline]] inline std::string_view raw_field(std::string_view line, std::size_t a, std::size_t b) {
     if (line.size() <= a) return {};
     const std::size_t end = std::min(b, line.size());
     if (continuation(line[a]) || (end < line.size() && continuation(line[end]))) return {};
@@ -107,35 +126,78 @@ std::string_view raw_field(std::string_view line, std::size_t a, std::size_t b) 
 
 std::string_view field(std::string_view line, std::size_t a, std::size_t b) { return trim(raw_field(line, a, b)); }
 
+// A read integer or "not readable", in one 64-bit word: an optional returned
+// through the stack stalls the loads that follow it.
+class ReadInt {
+public:
+    static constexpr std::int64_t UNREADABLE = INT64_MIN;
+    constexpr ReadInt(std::int64_t v = UNREADABLE) : v_(v) {}
+    explicit operator bool() const { return v_ != UNREADABLE; }
+    std::int32_t operator*() const { return static_cast<std::int32_t>(v_); }
+    std::int32_t value_or(std::int32_t fallback) const { return v_ == UNREADABLE ? fallback : **this; }
+
+private:
+    std::int64_t v_;
+};
+
 // A signed 32-bit decimal: an optional sign and digits only.
-std::optional<std::int32_t> read_int(std::string_view s) {
-    if (s.empty()) return std::nullopt;
+ReadInt read_int(std::string_view s) {
+    if (s.empty()) return {};
     bool negative = false;
     if (s[0] == '+' || s[0] == '-') {
         negative = s[0] == '-';
         s.remove_prefix(1);
     }
-    if (s.empty()) return std::nullopt;
+    if (s.empty()) return {};
     std::int64_t v = 0;
     for (char c : s) {
-        if (c < '0' || c > '9') return std::nullopt;
+        if (c < '0' || c > '9') return {};
         v = v * 10 + (c - '0');
-        if (v > std::int64_t{2147483648}) return std::nullopt;
+        if (v > std::int64_t{2147483648}) return {};
     }
     if (negative) v = -v;
-    if (v > 2147483647) return std::nullopt;
-    return static_cast<std::int32_t>(v);
+    if (v > 2147483647) return {};
+    return v;
 }
 
-std::optional<std::int32_t> int_field(std::string_view line, std::size_t a, std::size_t b) {
-    return read_int(field(line, a, b));
-}
+ReadInt int_field(std::string_view line, std::size_t a, std::size_t b) { return read_int(field(line, a, b)); }
 
 enum class Real { Ok, Unreadable, NotFinite };
+
+constexpr double POW10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                            1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// "[-]digits[.digits]" with at most 15 digits: the digits and the power of ten
+// are exact doubles, so one division rounds exactly as the general parser does.
+bool read_plain_decimal(std::string_view s, double& out) {
+    std::size_t i = 0;
+    const bool negative = s[0] == '-';
+    if (negative) ++i;
+    std::uint64_t m = 0;
+    std::size_t digits = 0, scale = 0;
+    bool point = false;
+    for (; i < s.size(); ++i) {
+        const char c = s[i];
+        if (c >= '0' && c <= '9') {
+            m = m * 10 + std::uint64_t(c - '0');
+            ++digits;
+            scale += point;
+        } else if (c == '.' && !point) {
+            point = true;
+        } else {
+            return false;
+        }
+    }
+    if (digits == 0 || digits > 15) return false;
+    const double v = double(m) / POW10[scale];
+    out = negative ? -v : v;
+    return true;
+}
 
 // Decimal notation; "nan", "inf" and overflowing exponents read as not finite.
 Real read_real(std::string_view s, double& out) {
     if (s.empty()) return Real::Unreadable;
+    if (read_plain_decimal(s, out)) return Real::Ok;
     if (s[0] == '+') s.remove_prefix(1);
     if (s.empty() || s[0] == '+') return Real::Unreadable;
     const char* end = s.data() + s.size();
@@ -153,7 +215,7 @@ Real read_real(std::string_view s, double& out) {
     return std::isfinite(out) ? Real::Ok : Real::NotFinite;
 }
 
-std::int8_t charge_from_code(std::optional<std::int32_t> code) {
+std::int8_t charge_from_code(ReadInt code) {
     if (!code) return 0;
     switch (*code) {
         case 1: return 3;
@@ -346,7 +408,12 @@ std::expected<ParsedMolblock, MolblockReadError> read_molblock(std::string_view 
     if (!atoms || !bonds || *atoms < 0 || *bonds < 0) return std::unexpected(fail(err::BadCountsLine{}));
     const auto n = static_cast<std::uint32_t>(*atoms);
     const auto m = static_cast<std::uint32_t>(*bonds);
-    if (!lines.has_lines(std::size_t(n) + m)) return std::unexpected(fail(err::Truncated{"原子块或键块"}));
+    // A short text is reported as truncated before any fault of its lines.
+    const LineCursor block_start = lines;
+    const auto refuse = [&](MolblockReadError&& e) {
+        if (!block_start.has_lines(std::size_t(n) + m)) return fail(err::Truncated{"原子块或键块"});
+        return std::move(e);
+    };
 
     out.mol = MolBuilder::with_capacity(n, m);
     out.coords.reserve(n);
@@ -356,12 +423,16 @@ std::expected<ParsedMolblock, MolblockReadError> read_molblock(std::string_view 
     extras.reserve(n);
     for (std::uint32_t i = 0; i < n; ++i) {
         const std::size_t number = lines.number();
-        if (auto r = read_atom_line(*lines.next(), number, out.mol, out.coords, extras); !r)
-            return std::unexpected(std::move(r.error()));
+        const auto line = lines.next();
+        if (!line) return std::unexpected(fail(err::Truncated{"原子块或键块"}));
+        if (auto r = read_atom_line(*line, number, out.mol, out.coords, extras); !r)
+            return std::unexpected(refuse(std::move(r.error())));
     }
     for (std::uint32_t j = 0; j < m; ++j) {
         const std::size_t number = lines.number();
-        if (auto r = read_bond_line(*lines.next(), number, n, out); !r) return std::unexpected(std::move(r.error()));
+        const auto line = lines.next();
+        if (!line) return std::unexpected(fail(err::Truncated{"原子块或键块"}));
+        if (auto r = read_bond_line(*line, number, n, out); !r) return std::unexpected(refuse(std::move(r.error())));
     }
     apply_properties(lines, out, extras);
     apply_valences(out.mol, extras);
@@ -370,15 +441,17 @@ std::expected<ParsedMolblock, MolblockReadError> read_molblock(std::string_view 
 }
 
 std::optional<SdfSplit> split_sdf(std::string_view text) {
-    LineCursor lines(text);
-    for (;;) {
-        const std::size_t start = lines.position();
-        auto line = lines.next();
-        if (!line) return std::nullopt;
-        std::string_view l = *line;
-        if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
-        if (trim_end(l) == "$$$$") return SdfSplit{text.substr(0, start), text.substr(lines.position())};
+    // A separator line starts with "$$$$" (leading blanks are not removed), so
+    // only lines found by that text need a look.
+    for (std::size_t at = text.find("$$$$"); at != std::string_view::npos; at = text.find("$$$$", at + 1)) {
+        if (at != 0 && text[at - 1] != '\n') continue;
+        const std::size_t feed = text.find('\n', at);
+        std::string_view line = text.substr(at, feed == std::string_view::npos ? std::string_view::npos : feed - at);
+        // Trailing white space, carriage returns included, may follow.
+        if (trim_end(line) != "$$$$") continue;
+        return SdfSplit{text.substr(0, at), feed == std::string_view::npos ? text.substr(text.size()) : text.substr(feed + 1)};
     }
+    return std::nullopt;
 }
 
 std::optional<std::string_view> next_sdf_chunk(std::string_view& rest, bool& exhausted) {
@@ -395,17 +468,25 @@ std::optional<std::string_view> next_sdf_chunk(std::string_view& rest, bool& exh
 }
 
 std::expected<SdfEntry, MolblockReadError> parse_sdf_record(std::string_view record) {
-    LineCursor lines(record);
-    std::size_t end = std::string_view::npos;
-    while (auto line = lines.next()) {
-        if (line->starts_with("M  END")) {
-            end = static_cast<std::size_t>(line->data() - record.data()) + line->size();
-            break;
-        }
+    // The first line that starts with "M  END" ends the molblock.
+    std::size_t start = 0;
+    for (;;) {
+        start = record.find("M  END", start);
+        if (start == std::string_view::npos) return std::unexpected(fail(err::Truncated{"M  END"}));
+        if (start == 0 || record[start - 1] == '\n') break;
+        ++start;
     }
-    if (end == std::string_view::npos) return std::unexpected(fail(err::Truncated{"M  END"}));
+    const std::size_t feed = record.find('\n', start);
+    std::size_t end = feed == std::string_view::npos ? record.size() : feed;
+    if (feed != std::string_view::npos && record[end - 1] == '\r') --end;
     auto block = read_molblock(record.substr(0, end));
     if (!block) return std::unexpected(std::move(block.error()));
+    // Data lines are numbered from the one after "M  END"; the count of the
+    // lines before it is needed only for an error.
+    LineCursor lines = LineCursor::resume(record, feed == std::string_view::npos ? record.size() : feed + 1, 0);
+    const auto line_number = [&](std::size_t data_line) {
+        return static_cast<std::size_t>(std::count(record.begin(), record.begin() + start, '\n')) + 1 + data_line;
+    };
     SdfEntry entry{std::move(*block), {}};
     // Data items: a header line starting with '>' names the item between '<'
     // and '>'; its value runs to the first empty line.
@@ -414,7 +495,8 @@ std::expected<SdfEntry, MolblockReadError> parse_sdf_record(std::string_view rec
         const std::size_t header = lines.number() - 1;
         const std::size_t open = line->find('<');
         const std::size_t close = open == std::string_view::npos ? open : line->find('>', open + 1);
-        if (close == std::string_view::npos) return std::unexpected(fail(err::DataHeaderWithoutName{header}));
+        if (close == std::string_view::npos)
+            return std::unexpected(fail(err::DataHeaderWithoutName{line_number(header)}));
         std::string name(line->substr(open + 1, close - open - 1));
         std::string value;
         bool first = true;

@@ -253,6 +253,12 @@ std::uint32_t coordinate_double_bonds(MolBuilder& mol, std::span<const Coord> co
     std::vector<Decided> decided;
     for (std::uint32_t d = 0; d < mol.num_bonds(); ++d) {
         if (!plain_candidate(mol, either, d)) continue;
+        // References need no classes: a bond without them (a carbonyl, say)
+        // costs no refinement.
+        const Bond& db = mol.bonds[d];
+        if (first_reference(mol, either, db.begin, db.end) == NONE ||
+            first_reference(mol, either, db.end, db.begin) == NONE)
+            continue;
         if (!have_classes) {
             classes = symmetry_classes(mol);
             have_classes = true;
