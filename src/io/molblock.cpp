@@ -336,6 +336,7 @@ void read_property_line(std::string_view line, std::uint32_t atoms, PropertyKind
     if (!count || *count < 1) return;
     for (std::int32_t k = 0; k < *count; ++k) {
         const std::size_t a = 9 + 8 * std::size_t(k);
+        if (a >= line.size()) break;  // this entry and every later one are empty, so skipped
         const auto atom = int_field(line, a, a + 4);
         if (!atom || *atom < 1 || std::uint32_t(*atom) > atoms) continue;
         const std::int32_t value = int_field(line, a + 4, a + 8).value_or(0);
