@@ -499,13 +499,26 @@ std::expected<SdfEntry, MolblockReadError> parse_sdf_record(std::string_view rec
         if (close == std::string_view::npos)
             return std::unexpected(fail(err::DataHeaderWithoutName{line_number(header)}));
         std::string name(line->substr(open + 1, close - open - 1));
-        std::string value;
-        bool first = true;
+        // The value's lines joined by line feeds: the text itself, unless a
+        // carriage return was cut from a line end.
+        const char* first = nullptr;
+        const char* last = nullptr;
+        bool cut = false;
         while (auto v = lines.next()) {
             if (v->empty()) break;
-            if (!first) value += '\n';
-            value.append(*v);
-            first = false;
+            if (!first) first = v->data();
+            last = v->data() + v->size();
+            cut |= last < record.data() + record.size() && *last == '\r';
+        }
+        std::string value;
+        if (first && !cut) {
+            value.assign(first, last);
+        } else if (first) {
+            LineCursor again(std::string_view(first, static_cast<std::size_t>(last - first)));
+            while (auto v = again.next()) {
+                if (!value.empty() || v->data() != first) value += '\n';
+                value.append(*v);
+            }
         }
         entry.data.emplace_back(std::move(name), std::move(value));
     }

@@ -54,6 +54,50 @@ Vec cross(const Vec& a, const Vec& b) {
 }
 double triple(const Vec& a, const Vec& b, const Vec& c) { return dot(a, cross(b, c)); }
 
+// ---------------------------------------------------------------- ties without classes
+// Symmetry classes refine the initial invariants, so neighbours of unequal
+// invariants never share a class, and two terminal neighbours of one atom with
+// equal invariants, equal plain bonds and no tetrahedral marks always do
+// (swapping them is a symmetry while the centre carries no mark). Where these
+// settle every question, the refinement is not run; its answer would be the same.
+
+bool tetrahedral_mark(const core::Atom& a) {
+    return a.chiral_tag == ChiralTag::Cw || a.chiral_tag == ChiralTag::Ccw;
+}
+
+bool terminal_twins(const MolBuilder& mol, std::uint32_t centre, const core::Neighbor& a, const core::Neighbor& b) {
+    const BondOrder oa = mol.bonds[a.bond].order, ob = mol.bonds[b.bond].order;
+    return mol.degree[a.atom] == 1 && mol.degree[b.atom] == 1 && oa == ob && oa != BondOrder::Dative &&
+           !tetrahedral_mark(mol.atoms[centre]) && !tetrahedral_mark(mol.atoms[a.atom]) &&
+           !tetrahedral_mark(mol.atoms[b.atom]);
+}
+
+enum class Tie { None, Twins, Unknown };
+
+// The first pair of `atom`'s neighbours (half-edge order, skipping `partner`)
+// that could share a class: none, a pair of terminal twins, or undecided.
+Tie first_tie(const MolBuilder& mol, std::uint32_t atom, std::uint32_t partner,
+              const std::vector<CanonInvariant>& invariants) {
+    std::array<core::Neighbor, 4> nbrs;
+    std::size_t d = 0;
+    for (core::Neighbor nb : mol.neighbors(atom)) {
+        if (nb.atom == partner) continue;
+        if (d == nbrs.size()) return Tie::Unknown;
+        nbrs[d++] = nb;
+    }
+    for (std::size_t i = 0; i < d; ++i)
+        for (std::size_t j = i + 1; j < d; ++j)
+            if (invariants[nbrs[i].atom] == invariants[nbrs[j].atom])
+                return terminal_twins(mol, atom, nbrs[i], nbrs[j]) ? Tie::Twins : Tie::Unknown;
+    return Tie::None;
+}
+
+std::vector<CanonInvariant> all_invariants(const MolBuilder& mol) {
+    std::vector<CanonInvariant> out(mol.num_atoms());
+    for (std::uint32_t a = 0; a < mol.num_atoms(); ++a) out[a] = canon_invariant(mol, a);
+    return out;
+}
+
 // The height a wedge gives the far atom of `bond` seen from `atom`. Only the
 // narrow end reads a wedge: at the wide end the drawing says nothing about that
 // atom's own configuration.
@@ -136,6 +180,23 @@ std::uint32_t chirality_from_3d(MolBuilder& mol, std::span<const Coord> coords) 
     }
     if (!any) return 0;
 
+    // A centre whose first possible tie is a pair of terminal twins drops out
+    // (nothing lies beyond them); one without any keeps its tag. Only an
+    // undecided tie needs the classes.
+    const std::vector<CanonInvariant> invariants = all_invariants(mol);
+    bool settled = true;
+    for (std::uint32_t x = 0; x < n && settled; ++x)
+        if (candidate[x]) settled = first_tie(mol, x, NONE, invariants) != Tie::Unknown;
+    if (settled) {
+        std::uint32_t count = 0;
+        for (std::uint32_t x = 0; x < n; ++x) {
+            if (!candidate[x] || first_tie(mol, x, NONE, invariants) == Tie::Twins) continue;
+            mol.atoms[x].chiral_tag = tags[x];
+            ++count;
+        }
+        return count;
+    }
+
     // Classes read the tags as they stood before this call.
     const std::vector<std::uint32_t> classes = symmetry_classes(mol);
     struct Pending {
@@ -211,6 +272,35 @@ std::optional<std::pair<std::uint32_t, std::uint32_t>> candidate_with(const MolB
     return std::pair{r0, r1};
 }
 
+enum class Distinguishable { Yes, No, Unknown };
+
+// end_is_distinguishable at both ends, where invariants settle it.
+Distinguishable ends_distinguishable(const MolBuilder& mol, const Bond& d,
+                                     const std::vector<CanonInvariant>& invariants) {
+    Distinguishable result = Distinguishable::Yes;
+    for (const auto& [atom, partner] : {std::pair{d.begin, d.end}, std::pair{d.end, d.begin}}) {
+        std::uint32_t substituents = 0;
+        for (core::Neighbor nb : mol.neighbors(atom)) substituents += nb.atom != partner;
+        if (substituents > 2) return Distinguishable::No;
+        if (substituents < 2) continue;
+        switch (first_tie(mol, atom, partner, invariants)) {
+            case Tie::None: break;
+            case Tie::Twins: return Distinguishable::No;
+            case Tie::Unknown: result = Distinguishable::Unknown; break;
+        }
+    }
+    return result;
+}
+
+std::optional<std::pair<std::uint32_t, std::uint32_t>> references(const MolBuilder& mol,
+                                                                  std::span<const std::uint8_t> either,
+                                                                  const Bond& d) {
+    const std::uint32_t r0 = first_reference(mol, either, d.begin, d.end);
+    const std::uint32_t r1 = first_reference(mol, either, d.end, d.begin);
+    if (r0 == NONE || r1 == NONE) return std::nullopt;
+    return std::pair{r0, r1};
+}
+
 struct Decided {
     std::uint32_t bond;
     BondStereo stereo;
@@ -250,6 +340,7 @@ std::uint32_t coordinate_double_bonds(MolBuilder& mol, std::span<const Coord> co
                                       std::span<const std::uint8_t> either, Decide decide) {
     std::vector<std::uint32_t> classes;
     bool have_classes = false;
+    std::vector<CanonInvariant> invariants;
     std::vector<Decided> decided;
     for (std::uint32_t d = 0; d < mol.num_bonds(); ++d) {
         if (!plain_candidate(mol, either, d)) continue;
@@ -259,11 +350,14 @@ std::uint32_t coordinate_double_bonds(MolBuilder& mol, std::span<const Coord> co
         if (first_reference(mol, either, db.begin, db.end) == NONE ||
             first_reference(mol, either, db.end, db.begin) == NONE)
             continue;
-        if (!have_classes) {
+        if (invariants.empty()) invariants = all_invariants(mol);
+        const auto ends = ends_distinguishable(mol, db, invariants);
+        if (ends == Distinguishable::No) continue;
+        if (ends == Distinguishable::Unknown && !have_classes) {
             classes = symmetry_classes(mol);
             have_classes = true;
         }
-        auto refs = candidate_with(mol, either, d, classes);
+        auto refs = ends == Distinguishable::Yes ? references(mol, either, db) : candidate_with(mol, either, d, classes);
         if (!refs) continue;
         const Bond& bond = mol.bonds[d];
         const auto [r0, r1] = *refs;

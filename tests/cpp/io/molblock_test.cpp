@@ -194,6 +194,10 @@ TEST(SdfRecord, DataItems) {
     auto r = parse_sdf_record(block + "junk\n> 25 <MW> (X)\n180.2\n\n>  <MW>\n181\n  \nmore\n\n> <empty>\n");
     ASSERT_TRUE(r) << r.error().to_string();
     EXPECT_EQ(r->data, (std::vector<DataItem>{{"MW", "180.2"}, {"MW", "181\n  \nmore"}, {"empty", ""}}));
+    // Carriage returns before line feeds go; others stay; a line of only one ends the value.
+    r = parse_sdf_record(block + "> <a>\r\nx\r\ny\rz\r\n\r\n> <b>\r\nw\r");
+    ASSERT_TRUE(r) << r.error().to_string();
+    EXPECT_EQ(r->data, (std::vector<DataItem>{{"a", "x\ny\rz"}, {"b", "w\r"}}));
 }
 
 TEST(SdfSplit, SeparatorLines) {
