@@ -120,16 +120,14 @@ std::expected<void, MolblockWriteError> bond_line(std::string& out, const MolBui
     }
     std::uint32_t first = b.begin, second = b.end;
     std::int32_t stereo = 0;
-    const bool either = o == BondOrder::Double && i < r.either.size() && r.either[i] != 0;
-    if (either) {
-        stereo = 3;
-    } else if (!r.wedges.empty() && r.wedges[i].kind != WedgeKind::None) {
+    if (!r.wedges.empty() && r.wedges[i].kind != WedgeKind::None) {
         const Wedge& w = r.wedges[i];
         if (w.apex != b.begin && w.apex != b.end) internal_error("楔形的窄端不在它的键上");
         first = w.apex;
         second = w.apex == b.begin ? b.end : b.begin;
         stereo = w.kind == WedgeKind::Solid ? 1 : 6;
     }
+    if (o == BondOrder::Double && i < r.either.size() && r.either[i] != 0) stereo = 3;
     right(out, std::int64_t(first) + 1, 3);
     right(out, std::int64_t(second) + 1, 3);
     right(out, type, 3);

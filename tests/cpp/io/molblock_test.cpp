@@ -248,6 +248,29 @@ TEST(MolblockWrite, LinesAndProperties) {
               "M  RAD  1   2   2\nM  CHG  1   3  -1\nM  ISO  1   5  13\nM  RAD  1   6   3\nM  END\n");
 }
 
+TEST(MolblockWrite, BondTypesAndMarks) {
+    // Kekulé orders replace aromatic ones; an "either" double bond gets 3; a
+    // dative bond is type 9 from donor to acceptor.
+    MolBuilder m = test::read_or_fail("c1ccccc1C=CN->[Fe]");
+    std::vector<BondOrder> orders;
+    for (const Bond& b : m.bonds) orders.push_back(b.order == BondOrder::Aromatic ? BondOrder::Single : b.order);
+    for (std::uint32_t b : {0u, 2u, 4u}) orders[b] = BondOrder::Double;
+    std::vector<std::uint8_t> either(m.num_bonds(), 0);
+    either[6] = 1;
+    auto t = write_molblock(m, {"", {}, {}, orders, either});
+    ASSERT_TRUE(t) << t.error().to_string();
+    std::vector<std::string> bond_lines;
+    std::istringstream in(*t);
+    int k = 0;
+    for (std::string line; std::getline(in, line); ++k)
+        if (k >= 4 + int(m.num_atoms()) && k < 4 + int(m.num_atoms() + m.num_bonds())) bond_lines.push_back(line);
+    EXPECT_EQ(bond_lines, (std::vector<std::string>{
+                              "  1  2  2  0  0  0  0", "  2  3  1  0  0  0  0", "  3  4  2  0  0  0  0",
+                              "  4  5  1  0  0  0  0", "  5  6  2  0  0  0  0", "  6  7  1  0  0  0  0",
+                              "  7  8  2  3  0  0  0", "  8  9  1  0  0  0  0", "  9 10  9  0  0  0  0",
+                              "  6  1  1  0  0  0  0"}));
+}
+
 struct WriteRefusal {
     const char* name;
     const char* smiles;
