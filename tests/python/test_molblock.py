@@ -44,7 +44,6 @@ def test_getters_copy():
     mol = block.mol
     assert mol.to_canonical_smiles() == "CCO"
     assert block.mol is not mol
-    quorix.parse_smiles("C").sanitize()
     empty = quorix.parse_molblock("\n\n\n  0  0\n")
     assert empty.coords == [] and empty.title == "" and repr(empty) == "<quorix.Molblock 0 atoms 2D>"
 
