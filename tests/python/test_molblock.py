@@ -111,9 +111,24 @@ def test_aromatic_bonds_read_as_aromatic():
 # wedge's narrow end first. The 3-D form lifts the wide end of every wedge 0.8 Å
 # toward the viewer (solid) or away (hashed), as the drawing means. Expected
 # SMILES checked by hand with the CIP rules (alanine and lactic acid S, butan-2-ol
-# R, ephedrine 1R,2S, pent-3-en-2-ol R,E).
+# R, ephedrine 1R,2S, pent-3-en-2-ol R,E); the other L-amino acids share
+# alanine's drawing and so its N[C@@H](R)C(=O)O; alkenes as drawn.
 
 HEX = [(0.0, 1.0), (0.866, 0.5), (0.866, -0.5), (0.0, -1.0), (-0.866, -0.5), (-0.866, 0.5)]
+
+
+def l_amino_acid(side_atoms, side_bonds, side_smiles):
+    """The L-alanine drawing with its methyl (atom 4, solid wedge) grown into a
+    side chain; every L-amino acid is N[C@@H](R)C(=O)O."""
+    atoms, bonds, _ = DRAWINGS["L-alanine"]
+    return atoms + side_atoms, bonds + side_bonds, f"N[C@@H]({side_smiles})C(=O)O"
+
+
+def butene_like(left, right, config):
+    """The 2-butene drawing with other end groups; config "/" or "\\"."""
+    tail = (1.5, 0.866) if config == "\\" else (1.5, -0.866)
+    atoms = [(left[0], -0.5, 0.866), ("C", 0, 0), ("C", 1, 0), (right[0], *tail)]
+    return atoms, [(1, 2, 1, 0), (2, 3, 2, 0), (3, 4, 1, 0)], f"{left[1]}/C=C{config}{right[1]}"
 
 DRAWINGS = {
     "L-alanine": (
@@ -179,6 +194,30 @@ DRAWINGS = {
         None,
     ),
 }
+
+
+def butenedioic(config):
+    atoms, bonds, _ = butene_like(("C", ""), ("C", ""), config)
+    y = atoms[3][2]
+    atoms = atoms + [("O", -1.5, 0.866), ("O", 0, 1.732), ("O", 2.5, y), ("O", 1, 2 * y)]
+    bonds = bonds + [(1, 5, 2, 0), (1, 6, 1, 0), (4, 7, 2, 0), (4, 8, 1, 0)]
+    return atoms, bonds, f"OC(=O)/C=C{config}C(=O)O"
+
+
+DRAWINGS.update({
+    "L-serine": l_amino_acid([("O", 0.866, 1.5)], [(4, 7, 1, 0)], "CO"),
+    "L-cysteine": l_amino_acid([("S", 0.866, 1.5)], [(4, 7, 1, 0)], "CS"),
+    "L-valine": l_amino_acid([("C", 0.866, 1.5), ("C", -0.866, 1.5)], [(4, 7, 1, 0), (4, 8, 1, 0)], "C(C)C"),
+    "L-leucine": l_amino_acid([("C", 0.866, 1.5), ("C", 0.866, 2.5), ("C", 1.732, 1.0)],
+                              [(4, 7, 1, 0), (7, 8, 1, 0), (7, 9, 1, 0)], "CC(C)C"),
+    "L-phenylalanine": l_amino_acid([("C", 0.866 + x, 2.5 + y) for x, y in HEX[3:] + HEX[:3]],
+                                    [(4, 7, 1, 0)] + [(7 + k, 7 + (k + 1) % 6, 4, 0) for k in range(6)],
+                                    "Cc1ccccc1"),
+    "maleic acid": butenedioic("\\"),
+    "fumaric acid": butenedioic("/"),
+    "Z-1-chloropropene": butene_like(("Cl", "Cl"), ("C", "C"), "\\"),
+    "E-1-chloropropene": butene_like(("Cl", "Cl"), ("C", "C"), "/"),
+})
 
 
 def drawn(name, mirror=False, flip=False, three_d=False):
