@@ -198,8 +198,10 @@ bool read_plain_decimal(std::string_view s, double& out) {
 Real read_real(std::string_view s, double& out) {
     if (s.empty()) return Real::Unreadable;
     if (read_plain_decimal(s, out)) return Real::Ok;
-    if (s[0] == '+') s.remove_prefix(1);
-    if (s.empty() || s[0] == '+') return Real::Unreadable;
+    if (s[0] == '+') {
+        s.remove_prefix(1);
+        if (s.empty() || s[0] == '+' || s[0] == '-') return Real::Unreadable;
+    }
     const char* end = s.data() + s.size();
     auto [ptr, ec] = std::from_chars(s.data(), end, out, std::chars_format::general);
     if (ptr != end) return Real::Unreadable;

@@ -89,6 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"x_blank", HEAD + counts(1, 0) + "          " + atom(0, 0, 0, "C").substr(10), "第 4 行x 读不出来"},
         RefusalCase{"y_letters", HEAD + counts(1, 0) + "    0.0000    0.0a00" + atom(0, 0, 0, "C").substr(20),
                     "第 4 行y 读不出来"},
+        RefusalCase{"x_two_signs", HEAD + counts(1, 0) + "      +-1." + atom(0, 0, 0, "C").substr(10), "第 4 行x 读不出来"},
         RefusalCase{"z_nan", HEAD + counts(1, 0) + "    0.0000    0.0000       nan" + atom(0, 0, 0, "C").substr(30),
                     "第 4 行z 不是有限数"},
         RefusalCase{"y_overflow", HEAD + counts(1, 0) + "    0.0000    1e9999" + atom(0, 0, 0, "C").substr(20),
