@@ -124,7 +124,9 @@ private:
     return line.substr(a, end - a);
 }
 
-std::string_view field(std::string_view line, std::size_t a, std::size_t b) { return trim(raw_field(line, a, b)); }
+[[gnu::always_inline]] inline std::string_view field(std::string_view line, std::size_t a, std::size_t b) {
+    return trim(raw_field(line, a, b));
+}
 
 // A read integer or "not readable", in one 64-bit word: an optional returned
 // through the stack stalls the loads that follow it.
@@ -491,6 +493,7 @@ std::expected<SdfEntry, MolblockReadError> parse_sdf_record(std::string_view rec
         return static_cast<std::size_t>(std::count(record.begin(), record.begin() + start, '\n')) + 1 + data_line;
     };
     SdfEntry entry{std::move(*block), {}};
+    entry.data.reserve(16);
     // Data items: a header line starting with '>' names the item between '<'
     // and '>'; its value runs to the first empty line.
     while (auto line = lines.next()) {

@@ -251,10 +251,8 @@ bool plain_candidate(const MolBuilder& mol, std::span<const std::uint8_t> either
 
 std::uint32_t first_reference(const MolBuilder& mol, std::span<const std::uint8_t> either, std::uint32_t atom,
                               std::uint32_t partner) {
-    for (core::Neighbor nb : mol.neighbors(atom)) {
-        if (nb.atom == partner || mol.bonds[nb.bond].order == BondOrder::Double) continue;
-        if (flag_clear(either, nb.bond)) return nb.atom;
-    }
+    for (const SideNeighbour& side : side_neighbours(mol, atom, partner))
+        if (flag_clear(either, side.bond)) return side.atom;
     return NONE;
 }
 
