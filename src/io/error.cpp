@@ -128,6 +128,47 @@ std::string char_literal(char32_t c) {
     return out;
 }
 
+namespace {
+
+// Marks that extend the character before them; shown escaped so that a title
+// beginning with one cannot fuse with the opening quote.
+bool extends_grapheme(char32_t c) {
+    return (c >= 0x483 && c <= 0x489) || (c >= 0x591 && c <= 0x5BD) || (c >= 0x610 && c <= 0x61A) ||
+           (c >= 0x64B && c <= 0x65F) || (c >= 0x1AB0 && c <= 0x1AFF) || (c >= 0x1DC0 && c <= 0x1DFF) ||
+           (c >= 0x20D0 && c <= 0x20FF) || (c >= 0x3099 && c <= 0x309A) || (c >= 0xFE00 && c <= 0xFE0F) ||
+           (c >= 0xFE20 && c <= 0xFE2F);
+}
+
+}  // namespace
+
+std::string string_literal(std::string_view text) {
+    std::string out = "\"";
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t len;
+        const char32_t c = decode(text, i, len);
+        switch (c) {
+            case U'\\': out += "\\\\"; break;
+            case U'"': out += "\\\""; break;
+            case U'\t': out += "\\t"; break;
+            case U'\r': out += "\\r"; break;
+            case U'\n': out += "\\n"; break;
+            case U'\0': out += "\\0"; break;
+            default:
+                if (is_printable(c) && !extends_grapheme(c)) {
+                    append_utf8(out, c);
+                } else {
+                    char buf[16];
+                    std::snprintf(buf, sizeof buf, "\\u{%x}", static_cast<unsigned>(c));
+                    out += buf;
+                }
+        }
+        i += len;
+    }
+    out += '"';
+    return out;
+}
+
 SmilesErrorKind SmilesErrorKind::unexpected_char(char32_t c) {
     SmilesErrorKind k;
     k.tag = SmilesErrorTag::UnexpectedChar;

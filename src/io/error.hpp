@@ -56,6 +56,9 @@ void append_utf8(std::string& out, char32_t c);
 // A character shown as a character literal: quoted, with escapes for quotes,
 // backslash, control and non-printable characters.
 std::string char_literal(char32_t c);
+// A text shown as a string literal: in double quotes, with escapes for the
+// double quote, backslash, control, non-printable and combining characters.
+std::string string_literal(std::string_view text);
 // The character starting at byte `pos` (U+FFFD for a malformed sequence).
 char32_t char_at(std::string_view text, std::size_t pos);
 

@@ -10,6 +10,7 @@
 #include "io/smarts/mol.hpp"
 #include "io/smarts/reaction.hpp"
 #include "match/react.hpp"
+#include "python/finish.hpp"
 #include "python/frame.hpp"
 
 namespace quorix::python {
@@ -59,11 +60,27 @@ std::vector<PyOutcome> assemble_outcomes(std::vector<match::RawOutcome>&& raw, s
                                          bool byproducts);
 // A new list holding one new Outcome per payload.
 Result outcomes_to_list(std::vector<PyOutcome>&& payloads);
+// Molblock: a finished molblock with its coordinates and title.
+extern ClassObject molblock_class;
+template <>
+inline ClassObject& class_of<PyMolblock>() {
+    return molblock_class;
+}
+Result new_molblock_object(PyMolblock&& block);
+
+// SdfRecord: one record of an SDF text, or its error.
+extern ClassObject sdf_record_class;
+template <>
+inline ClassObject& class_of<PySdfRecord>() {
+    return sdf_record_class;
+}
 
 // Module functions.
 extern PyMethodDef parse_smiles_def;
 extern PyMethodDef parse_smarts_def;
 extern PyMethodDef parse_reaction_def;
+extern PyMethodDef parse_molblock_def;
+extern PyMethodDef read_sdf_def;
 
 #ifdef QUORIX_TEST_HOOKS
 // Test-only functions; never part of a shipped module.

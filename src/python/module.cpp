@@ -67,9 +67,13 @@ constexpr Step MODULE_BODY[] = {
     &add_class<query_class>,
     &add_class<reaction_class>,
     &add_class<outcome_class>,
+    &add_class<molblock_class>,
+    &add_class<sdf_record_class>,
     &add_function<parse_smiles_def>,
     &add_function<parse_smarts_def>,
     &add_function<parse_reaction_def>,
+    &add_function<parse_molblock_def>,
+    &add_function<read_sdf_def>,
 };
 
 Expected<void> init_module(PyObject* module) {

@@ -1,0 +1,205 @@
+// V2000 writing. Everything V2000 cannot hold is refused before a line is
+// written: a fixed column that overflows would shift every later field.
+#include <charconv>
+#include <cmath>
+
+#include "core/elements.hpp"
+#include "core/error.hpp"
+#include "core/valence.hpp"
+#include "io/molblock.hpp"
+
+namespace quorix::io {
+
+using core::BondOrder;
+using core::MolBuilder;
+namespace werr = molblock_write_error;
+
+namespace {
+
+constexpr std::uint32_t MAX_ISOTOPE = 9999;   // four columns in the property block
+constexpr std::size_t COORD_WIDTH = 10;
+
+void right(std::string& out, std::int64_t v, std::size_t width) {
+    char buf[24];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v);
+    (void)ec;
+    const std::size_t len = static_cast<std::size_t>(end - buf);
+    if (len < width) out.append(width - len, ' ');
+    out.append(buf, len);
+}
+
+// "%.4f" of the value; the caller checks its width.
+std::size_t fixed4(double v, char (&buf)[64]) {
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 4);
+    if (ec != std::errc()) return sizeof buf;
+    return static_cast<std::size_t>(end - buf);
+}
+
+bool coordinate_fits(double v) {
+    if (!std::isfinite(v)) return false;
+    char buf[64];
+    return fixed4(v, buf) <= COORD_WIDTH;
+}
+
+const char* order_name(BondOrder o) {
+    switch (o) {
+        case BondOrder::Unspecified: return "Unspecified";
+        case BondOrder::Single: return "Single";
+        case BondOrder::Double: return "Double";
+        case BondOrder::Triple: return "Triple";
+        case BondOrder::Quadruple: return "Quadruple";
+        case BondOrder::Aromatic: return "Aromatic";
+        case BondOrder::Dative: return "Dative";
+    }
+    return "?";
+}
+
+// The valence column: 0 unless the hydrogen count is fixed or the atom is a
+// radical. A radical's implicit hydrogens are counted in, so that reading the
+// column back declares the same hydrogens.
+std::int32_t valence_column(const MolBuilder& mol, std::uint32_t a) {
+    const core::Atom& atom = mol.atoms[a];
+    if (!(atom.flags & core::FIXED_HS) && atom.num_radical_electrons == 0) return 0;
+    std::int32_t v = core::explicit_valence(mol, a, false, float(atom.num_explicit_hs)).value_or(0);
+    if (!(atom.flags & core::FIXED_HS)) v += atom.num_implicit_hs;
+    if (v <= 0) return 15;
+    return v > 13 ? 14 : v;
+}
+
+std::expected<void, MolblockWriteError> check(const MolBuilder& mol, const MolblockWriteRequest& r) {
+    const std::uint64_t n = mol.atoms.size(), m = mol.bonds.size();
+    if (n > V2000_MAX_COUNT || m > V2000_MAX_COUNT) return std::unexpected(MolblockWriteError{werr::TooManyForV2000{n, m}});
+    if (!r.wedges.empty() && r.wedges.size() != m)
+        return std::unexpected(MolblockWriteError{werr::BondArrayLength{r.wedges.size(), m}});
+    if (!r.kekule_orders.empty() && r.kekule_orders.size() != m)
+        return std::unexpected(MolblockWriteError{werr::BondArrayLength{r.kekule_orders.size(), m}});
+    for (std::uint32_t b = 0; b < m; ++b) {
+        const BondOrder o = r.kekule_orders.empty() ? mol.bonds[b].order : r.kekule_orders[b];
+        if (o == BondOrder::Aromatic) return std::unexpected(MolblockWriteError{werr::AromaticWithoutKekule{b}});
+    }
+    for (std::uint32_t a = 0; a < n; ++a) {
+        if (mol.atoms[a].isotope > MAX_ISOTOPE)
+            return std::unexpected(MolblockWriteError{werr::IsotopeTooLarge{a, mol.atoms[a].isotope}});
+        if (a >= r.coords.size()) continue;
+        for (double v : r.coords[a])
+            if (!coordinate_fits(v)) return std::unexpected(MolblockWriteError{werr::CoordinateOutOfRange{a, v}});
+    }
+    return {};
+}
+
+void atom_line(std::string& out, const MolBuilder& mol, const MolblockWriteRequest& r, std::uint32_t a) {
+    static constexpr Coord ORIGIN{0.0, 0.0, 0.0};
+    const Coord& c = a < r.coords.size() ? r.coords[a] : ORIGIN;
+    for (double v : c) {
+        char buf[64];
+        const std::size_t len = fixed4(v, buf);
+        out.append(COORD_WIDTH - len, ' ');
+        out.append(buf, len);
+    }
+    out += ' ';
+    const core::ElementInfo* e = core::element(mol.atoms[a].atomic_num);
+    const std::string_view symbol = e && e->atomic_num != 0 ? e->symbol : std::string_view("*");
+    out.append(symbol);
+    out.append(3 - std::min<std::size_t>(3, symbol.size()), ' ');
+    out += " 0  0  0  0  0";
+    right(out, valence_column(mol, a), 3);
+    out += "  0  0  0  0  0  0\n";
+}
+
+std::expected<void, MolblockWriteError> bond_line(std::string& out, const MolBuilder& mol,
+                                                  const MolblockWriteRequest& r, std::uint32_t i) {
+    const core::Bond& b = mol.bonds[i];
+    const BondOrder o = r.kekule_orders.empty() ? b.order : r.kekule_orders[i];
+    std::int32_t type;
+    switch (o) {
+        case BondOrder::Single: type = 1; break;
+        case BondOrder::Double: type = 2; break;
+        case BondOrder::Triple: type = 3; break;
+        case BondOrder::Dative: type = 9; break;
+        default: return std::unexpected(MolblockWriteError{werr::UnsupportedBondKind{i, o}});
+    }
+    std::uint32_t first = b.begin, second = b.end;
+    std::int32_t stereo = 0;
+    if (!r.wedges.empty() && r.wedges[i].kind != WedgeKind::None) {
+        const Wedge& w = r.wedges[i];
+        if (w.apex != b.begin && w.apex != b.end) internal_error("楔形的窄端不在它的键上");
+        first = w.apex;
+        second = w.apex == b.begin ? b.end : b.begin;
+        stereo = w.kind == WedgeKind::Solid ? 1 : 6;
+    }
+    if (o == BondOrder::Double && i < r.either.size() && r.either[i] != 0) stereo = 3;
+    right(out, std::int64_t(first) + 1, 3);
+    right(out, std::int64_t(second) + 1, 3);
+    right(out, type, 3);
+    right(out, stereo, 3);
+    out += "  0  0  0\n";
+    return {};
+}
+
+void property_line(std::string& out, const char* head, std::uint32_t atom, std::int64_t value) {
+    out += head;
+    right(out, std::int64_t(atom) + 1, 4);
+    right(out, value, 4);
+    out += '\n';
+}
+
+}  // namespace
+
+std::expected<std::string, MolblockWriteError> write_molblock(const MolBuilder& mol,
+                                                              const MolblockWriteRequest& request) {
+    if (auto ok = check(mol, request); !ok) return std::unexpected(std::move(ok.error()));
+    const std::uint32_t n = mol.num_atoms(), m = mol.num_bonds();
+    std::string out;
+    out.reserve(22 * std::size_t(m) + 70 * std::size_t(n) + 64 + request.title.size());
+    out.append(request.title);
+    out += "\n  quorix\n\n";
+    right(out, n, 3);
+    right(out, m, 3);
+    out += "  0  0  0  0  0  0  0  0999 V2000\n";
+    for (std::uint32_t a = 0; a < n; ++a) atom_line(out, mol, request, a);
+    for (std::uint32_t b = 0; b < m; ++b)
+        if (auto ok = bond_line(out, mol, request, b); !ok) return std::unexpected(std::move(ok.error()));
+    for (std::uint32_t a = 0; a < n; ++a) {
+        const core::Atom& atom = mol.atoms[a];
+        if (atom.formal_charge != 0) property_line(out, "M  CHG  1", a, atom.formal_charge);
+        if (atom.isotope != 0) property_line(out, "M  ISO  1", a, atom.isotope);
+        if (atom.num_radical_electrons != 0)
+            property_line(out, "M  RAD  1", a, atom.num_radical_electrons % 2 == 1 ? 2 : 3);
+    }
+    out += "M  END\n";
+    return out;
+}
+
+std::string MolblockWriteError::to_string() const {
+    struct Visitor {
+        std::string operator()(const werr::TooManyForV2000& e) const {
+            return std::to_string(e.atoms) + " 个原子 / " + std::to_string(e.bonds) + " 根键,超过 V2000 的 " +
+                   std::to_string(V2000_MAX_COUNT) + " 上限";
+        }
+        std::string operator()(const werr::BondArrayLength& e) const {
+            return "逐键数组给了 " + std::to_string(e.given) + " 项,而分子有 " + std::to_string(e.bonds) + " 根键";
+        }
+        std::string operator()(const werr::AromaticWithoutKekule& e) const {
+            return "第 " + std::to_string(e.bond) +
+                   " 根键是芳香键,而调用方没给凯库勒化之后的键级 —— 先跑 `quorix_chem::kekulize`";
+        }
+        std::string operator()(const werr::UnsupportedBondKind& e) const {
+            return "第 " + std::to_string(e.bond) + " 根键是 " + order_name(e.order) +
+                   ",V2000 的键型里没有这一档 —— 按单键写会一声不响地改掉分子";
+        }
+        std::string operator()(const werr::IsotopeTooLarge& e) const {
+            return "第 " + std::to_string(e.atom) + " 个原子的同位素 " + std::to_string(e.isotope) +
+                   " 超出 V2000 属性块的四位栏(最大 9999)";
+        }
+        std::string operator()(const werr::CoordinateOutOfRange& e) const {
+            char buf[64];
+            auto [end, ec] = std::to_chars(buf, buf + sizeof buf, e.value);
+            const std::string shown = ec == std::errc() ? std::string(buf, end) : std::string("?");
+            return "第 " + std::to_string(e.atom) + " 个原子的坐标 " + shown +
+                   " 写不进 V2000 的十位坐标栏(只收 -9999.9999 到 99999.9999 之间的有限数)";
+        }
+    };
+    return std::visit(Visitor{}, error);
+}
+
+}  // namespace quorix::io

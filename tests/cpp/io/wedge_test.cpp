@@ -1,0 +1,254 @@
+#include "io/wedge.hpp"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <cmath>
+
+#include "chem/explicit_hs.hpp"
+#include "chem/sanitize.hpp"
+#include "io/canon.hpp"
+#include "io/stereo.hpp"
+#include "support.hpp"
+
+using namespace quorix;
+using namespace quorix::core;
+using namespace quorix::io;
+
+namespace {
+
+MolBuilder sanitized(const char* smiles) {
+    MolBuilder m = test::read_or_fail(smiles);
+    EXPECT_TRUE(chem::sanitize(m));
+    return m;
+}
+
+// Centre at the origin; the first neighbour straight up, the rest as listed.
+const std::vector<Coord> CROSS = {{0, 1, 0}, {0, 0, 0}, {1, 0, 0}, {0, -1, 0}, {-1, 0, 0}};
+const std::vector<Coord> TRIGONAL = {{0, 1, 0}, {0, 0, 0}, {0.866, -0.5, 0}, {-0.866, -0.5, 0}};
+const std::vector<Coord> T_SHAPE = {{0, 1, 0}, {0, 0, 0}, {1, 0, 0}, {-1, 0, 0}};
+
+constexpr Wedge NO{};
+constexpr Wedge SOLID_AT_CENTRE{WedgeKind::Solid, 1};
+constexpr Wedge HASHED_AT_CENTRE{WedgeKind::Hashed, 1};
+
+}  // namespace
+
+struct WedgeCase {
+    const char* name;
+    const char* smiles;  // atom 1 is the centre; bond 0 joins it to atom 0
+    std::vector<Coord> coords;
+    std::vector<Wedge> wedges;
+    std::optional<ChiralTag> tag;
+};
+
+class StereoFromWedges : public ::testing::TestWithParam<WedgeCase> {};
+
+// Tags checked by hand: F up and toward the viewer, then Cl, Br, I clockwise
+// seen from the front is @@.
+TEST_P(StereoFromWedges, Tag) {
+    const WedgeCase& c = GetParam();
+    const MolBuilder m = sanitized(c.smiles);
+    EXPECT_EQ(stereo_from_wedges(m, c.coords, c.wedges, 1), c.tag);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Drawings, StereoFromWedges,
+    ::testing::Values(
+        WedgeCase{"solid_four", "FC(Cl)(Br)I", CROSS, {SOLID_AT_CENTRE, NO, NO, NO}, ChiralTag::Cw},
+        WedgeCase{"hashed_four", "FC(Cl)(Br)I", CROSS, {HASHED_AT_CENTRE, NO, NO, NO}, ChiralTag::Ccw},
+        // The wide end says nothing about the atom there.
+        WedgeCase{"wide_end", "FC(Cl)(Br)I", CROSS, {{WedgeKind::Solid, 0}, NO, NO, NO}, std::nullopt},
+        WedgeCase{"kind_7_is_hashed", "FC(Cl)(Br)I", CROSS, {{WedgeKind{7}, 1}, NO, NO, NO}, ChiralTag::Ccw},
+        // Up and down on opposite bonds: F, C and Br in one line, no volume.
+        WedgeCase{"opposite_up_and_down", "FC(Cl)(Br)I", CROSS, {SOLID_AT_CENTRE, NO, HASHED_AT_CENTRE, NO},
+                  std::nullopt},
+        // Up and down on neighbouring bonds: the usual drawing, decided.
+        WedgeCase{"adjacent_up_and_down", "FC(Cl)(Br)I", CROSS, {SOLID_AT_CENTRE, HASHED_AT_CENTRE, NO, NO},
+                  ChiralTag::Cw},
+        WedgeCase{"cancelling_with_hydrogen", "FC(Cl)Br", TRIGONAL, {SOLID_AT_CENTRE, HASHED_AT_CENTRE, NO},
+                  std::nullopt},
+        WedgeCase{"unwedged", "FC(Cl)(Br)I", CROSS, {NO, NO, NO, NO}, std::nullopt},
+        WedgeCase{"with_hydrogen", "FC(Cl)Br", TRIGONAL, {SOLID_AT_CENTRE, NO, NO}, ChiralTag::Cw},
+        WedgeCase{"flat_determinant", "FC(Cl)Br", T_SHAPE, {SOLID_AT_CENTRE, NO, NO}, std::nullopt},
+        WedgeCase{"phosphine", "CP(F)Cl", TRIGONAL, {SOLID_AT_CENTRE, NO, NO}, ChiralTag::Cw},
+        WedgeCase{"sulfoxide", "CS(=O)CC", TRIGONAL, {SOLID_AT_CENTRE, NO, NO}, ChiralTag::Cw},
+        WedgeCase{"phosphonium", "C[P+](F)Cl", TRIGONAL, {SOLID_AT_CENTRE, NO, NO}, std::nullopt},
+        WedgeCase{"two_hydrogens", "FCCl", TRIGONAL, {SOLID_AT_CENTRE, NO}, std::nullopt}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ChiralityFrom3d, VolumeDecides) {
+    MolBuilder m = sanitized("FC(Cl)Br");
+    std::vector<Coord> xyz = TRIGONAL;
+    EXPECT_EQ(chirality_from_3d(m, xyz), 0u);  // flat: 2-D, nothing changes
+    xyz[0][2] = 0.01;  // 3-D, but a volume below 0.1
+    EXPECT_EQ(chirality_from_3d(m, xyz), 0u);
+    EXPECT_EQ(m.atoms[1].chiral_tag, ChiralTag::Unspecified);
+    xyz[0][2] = 1.0;  // F lifted toward the viewer: the solid-wedge drawing above
+    EXPECT_EQ(chirality_from_3d(m, xyz), 1u);
+    EXPECT_EQ(m.atoms[1].chiral_tag, ChiralTag::Cw);
+    xyz[0][2] = -1.0;
+    m.atoms[1].chiral_tag = ChiralTag::Unspecified;
+    EXPECT_EQ(chirality_from_3d(m, xyz), 1u);
+    EXPECT_EQ(m.atoms[1].chiral_tag, ChiralTag::Ccw);
+}
+
+TEST(ChiralityFrom3d, TiedNeighboursNeedAnotherCentre) {
+    // Both ring neighbours of C1 in 1-methylcyclohexane-like symmetry: no centre.
+    MolBuilder m = sanitized("CC1CCCCC1");
+    std::vector<Coord> xyz(m.num_atoms(), Coord{0, 0, 0});
+    xyz[0] = {0, 1, 1};
+    xyz[2] = {0.866, -0.5, 0};
+    xyz[6] = {-0.866, -0.5, 0};
+    EXPECT_EQ(chirality_from_3d(m, xyz), 0u);
+}
+
+struct DoubleBondCase {
+    const char* name;
+    std::vector<Coord> coords;  // of C0, C1, C2, C3 in CC=CC
+    std::vector<std::uint8_t> either;
+    BondStereo stereo;
+};
+
+class DoubleBondFromCoords : public ::testing::TestWithParam<DoubleBondCase> {};
+
+TEST_P(DoubleBondFromCoords, Value) {
+    const DoubleBondCase& c = GetParam();
+    MolBuilder m = sanitized("CC=CC");
+    double_bond_stereo_from_2d(m, c.coords, c.either);
+    double_bond_stereo_from_3d(m, c.coords, c.either);
+    EXPECT_EQ(m.bonds[1].stereo, c.stereo);
+    if (c.stereo != BondStereo::None) {
+        EXPECT_EQ(m.bonds[1].stereo_atoms, (std::array<std::uint32_t, 2>{0, 3}));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Butene, DoubleBondFromCoords,
+    ::testing::Values(
+        DoubleBondCase{"trans_2d", {{-0.5, 0.866, 0}, {0, 0, 0}, {1, 0, 0}, {1.5, -0.866, 0}}, {0, 0, 0}, BondStereo::Trans},
+        DoubleBondCase{"cis_2d", {{-0.5, 0.866, 0}, {0, 0, 0}, {1, 0, 0}, {1.5, 0.866, 0}}, {0, 0, 0}, BondStereo::Cis},
+        DoubleBondCase{"either_bond", {{-0.5, 0.866, 0}, {0, 0, 0}, {1, 0, 0}, {1.5, 0.866, 0}}, {0, 1, 0}, BondStereo::None},
+        DoubleBondCase{"either_reference", {{-0.5, 0.866, 0}, {0, 0, 0}, {1, 0, 0}, {1.5, 0.866, 0}}, {1, 0, 0},
+                       BondStereo::None},
+        DoubleBondCase{"no_flags", {{-0.5, 0.866, 0}, {0, 0, 0}, {1, 0, 0}, {1.5, 0.866, 0}}, {}, BondStereo::None},
+        DoubleBondCase{"on_the_line", {{-1, 0, 0}, {0, 0, 0}, {1, 0, 0}, {1.5, 0.866, 0}}, {0, 0, 0}, BondStereo::None},
+        DoubleBondCase{"cis_3d", {{-0.5, 0, 0.866}, {0, 0, 0}, {1, 0, 0}, {1.5, 0.1, 0.866}}, {0, 0, 0}, BondStereo::Cis},
+        DoubleBondCase{"trans_3d", {{-0.5, 0, 0.866}, {0, 0, 0}, {1, 0, 0}, {1.5, 0, -0.866}}, {0, 0, 0}, BondStereo::Trans},
+        DoubleBondCase{"right_angle_3d", {{-0.5, 0, 0.866}, {0, 0, 0}, {1, 0, 0}, {1.5, 0.866, 0}}, {0, 0, 0},
+                       BondStereo::None}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(EitherDoubleBonds, FlagsUndecidedBonds) {
+    EXPECT_EQ(either_double_bonds(sanitized("C=CC")), (std::vector<std::uint8_t>{1, 0}));
+    EXPECT_EQ(either_double_bonds(sanitized("[H]C([H])=C([H])C([H])([H])[H]"))[2], 0);
+    MolBuilder stored = sanitized("C/C=C\\C");
+    double_bond_stereo(stored);
+    EXPECT_EQ(either_double_bonds(stored), (std::vector<std::uint8_t>{0, 0, 0}));
+    EXPECT_EQ(either_double_bonds(sanitized("C1=CCCCC1"))[0], 0);  // small ring
+}
+
+// ---------------------------------------------------------------- reference model
+
+namespace {
+
+// Tags from 3-D exactly as the rule reads: volume of the first three neighbours,
+// then the pruning passes over centres with tied neighbours, on full classes.
+std::vector<ChiralTag> reference_3d_tags(const MolBuilder& m, const std::vector<Coord>& xyz) {
+    const std::uint32_t n = m.num_atoms();
+    std::vector<ChiralTag> out(n, ChiralTag::Unspecified);
+    std::vector<std::uint8_t> marks(n, 0);
+    for (std::uint32_t x = 0; x < n; ++x) {
+        const unsigned hs = m.atoms[x].total_hs();
+        const std::uint32_t d = m.degree[x];
+        const std::uint8_t z = m.atoms[x].atomic_num;
+        const int q = m.atoms[x].formal_charge;
+        const bool lone_pair = hs == 0 && (((z == 16 || z == 34 || z == 52) && q <= 1) || ((z == 15 || z == 33) && q <= 0));
+        if (!((d == 4 && hs == 0) || (d == 3 && (hs == 1 || lone_pair)))) continue;
+        std::vector<std::uint32_t> nb;
+        for (Neighbor v : m.neighbors(x)) nb.push_back(v.atom);
+        auto rel = [&](std::uint32_t a) {
+            return Coord{xyz[a][0] - xyz[x][0], xyz[a][1] - xyz[x][1], xyz[a][2] - xyz[x][2]};
+        };
+        const Coord a = rel(nb[0]), b = rel(nb[1]), c = rel(nb[2]);
+        const double v = a[0] * (b[1] * c[2] - b[2] * c[1]) + a[1] * (b[2] * c[0] - b[0] * c[2]) +
+                         a[2] * (b[0] * c[1] - b[1] * c[0]);
+        if (std::fabs(v) <= 0.1) continue;
+        out[x] = v > 0 ? ChiralTag::Ccw : ChiralTag::Cw;
+        marks[x] = 1;
+    }
+    const std::vector<std::uint32_t> classes = symmetry_classes(m);
+    for (bool removed = true; removed;) {
+        removed = false;
+        std::vector<std::uint32_t> noted;
+        for (std::uint32_t x = 0; x < n; ++x) {
+            if (!marks[x]) continue;
+            auto pair = tied_neighbour_pair(m, x, classes);
+            if (pair && !tied_branches_reach_marked(m, x, pair->first, pair->second, marks)) noted.push_back(x);
+        }
+        for (std::uint32_t x : noted) marks[x] = 0, out[x] = ChiralTag::Unspecified, removed = true;
+    }
+    return out;
+}
+
+// Deterministic heights and offsets, different for every atom.
+std::vector<Coord> scattered(std::uint32_t n, std::uint32_t seed) {
+    std::vector<Coord> out(n);
+    std::uint64_t s = 0x9E3779B97F4A7C15ull * (seed + 1);
+    auto next = [&] {
+        s ^= s << 13, s ^= s >> 7, s ^= s << 17;
+        return double(s % 20001) / 10000.0 - 1.0;
+    };
+    for (Coord& c : out) c = {3 * next(), 3 * next(), 3 * next()};
+    return out;
+}
+
+}  // namespace
+
+// The fast paths (ties settled by invariants) give what the full rule gives,
+// on real molecules with and without explicit hydrogens at scattered positions.
+TEST(ChiralityFrom3d, MatchesTheRuleOnRealMolecules) {
+    const auto& all = test::data_molecules_as_read();
+    std::size_t compared = 0, tagged = 0;
+    for (std::size_t i = 0; i < all.size(); i += 7) {
+        MolBuilder m = all[i];
+        if (!chem::sanitize(m)) continue;
+        for (MolBuilder form : {m, [&] {
+                 MolBuilder h = m;
+                 std::vector<std::uint32_t> ranks(h.num_atoms());
+                 for (std::uint32_t a = 0; a < h.num_atoms(); ++a) ranks[a] = a;
+                 chem::add_explicit_hs(h, ranks);
+                 return h;
+             }()}) {
+            const std::vector<Coord> xyz = scattered(form.num_atoms(), std::uint32_t(i));
+            const std::vector<ChiralTag> expected = reference_3d_tags(form, xyz);
+            MolBuilder got = form;
+            chirality_from_3d(got, xyz);
+            for (std::uint32_t a = 0; a < got.num_atoms(); ++a) {
+                ASSERT_EQ(got.atoms[a].chiral_tag, expected[a] == ChiralTag::Unspecified ? form.atoms[a].chiral_tag
+                                                                                         : expected[a])
+                    << "molecule " << i << " atom " << a;
+                tagged += expected[a] != ChiralTag::Unspecified;
+            }
+            // Cis/trans: each decided bond is a candidate of the full rule, decided by its references.
+            MolBuilder db = got;
+            const std::vector<std::uint8_t> either(db.num_bonds(), 0);
+            double_bond_stereo_from_3d(db, xyz, either);
+            const std::vector<std::uint32_t> classes = symmetry_classes(got);
+            for (std::uint32_t b = 0; b < db.num_bonds(); ++b) {
+                const auto refs = coordinate_stereo_candidate(got, either, b, classes);
+                if (!refs) {
+                    ASSERT_EQ(db.bonds[b].stereo, got.bonds[b].stereo) << "molecule " << i << " bond " << b;
+                } else if (db.bonds[b].stereo != got.bonds[b].stereo) {
+                    ASSERT_EQ(db.bonds[b].stereo_atoms, (std::array<std::uint32_t, 2>{refs->first, refs->second}));
+                }
+            }
+            ++compared;
+        }
+    }
+    EXPECT_GT(compared, 1500u);
+    EXPECT_GT(tagged, 3000u);
+}

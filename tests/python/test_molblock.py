@@ -1,0 +1,283 @@
+"""parse_molblock and Molblock: finishing, errors, getters, and stereo read from
+hand-drawn wedges agreeing with the same molecules in 3-D."""
+import pytest
+
+import quorix
+
+
+def atom_line(x, y, z, symbol):
+    return f"{x:10.4f}{y:10.4f}{z:10.4f} {symbol:<3} 0  0  0  0  0  0  0  0  0  0  0  0\n"
+
+
+def molblock(atoms, bonds, title=""):
+    """atoms: (symbol, x, y, z); bonds: (first, second, type, stereo), 1-based."""
+    text = f"{title}\n  test\n\n{len(atoms):3d}{len(bonds):3d}  0  0  0  0  0  0  0  0999 V2000\n"
+    text += "".join(atom_line(x, y, z, s) for s, x, y, z in atoms)
+    text += "".join(f"{a:3d}{b:3d}{t:3d}{s:3d}  0  0  0\n" for a, b, t, s in bonds)
+    return text + "M  END\n"
+
+
+ETHANOL = molblock([("C", 0, 0, 0), ("C", 1.5, 0, 0), ("O", 2.2, 1.2, 0)], [(1, 2, 1, 0), (2, 3, 1, 0)])
+
+
+@pytest.mark.parametrize(
+    "title, shown",
+    [
+        ("", "<quorix.Molblock 3 atoms 2D>"),
+        ("ethanol", '<quorix.Molblock 3 atoms 2D "ethanol">'),
+        ('a"b\\c\td\re', '<quorix.Molblock 3 atoms 2D "a\\"b\\\\c\\td\\re">'),
+        ("乙醇 'x'", "<quorix.Molblock 3 atoms 2D \"乙醇 'x'\">"),
+        ("e\u0301\x01", '<quorix.Molblock 3 atoms 2D "e\\u{301}\\u{1}">'),
+    ],
+)
+def test_repr_quotes_the_title(title, shown):
+    block = quorix.parse_molblock(molblock([("C", 0, 0, 0), ("C", 1.5, 0, 0), ("O", 2.2, 1.2, 0)],
+                                           [(1, 2, 1, 0), (2, 3, 1, 0)], title))
+    assert repr(block) == shown
+    assert block.title == title
+
+
+def test_getters_copy():
+    block = quorix.parse_molblock(text=ETHANOL)
+    assert block.coords == [(0.0, 0.0, 0.0), (1.5, 0.0, 0.0), (2.2, 1.2, 0.0)]
+    assert block.is_3d is False
+    mol = block.mol
+    assert mol.to_canonical_smiles() == "CCO"
+    assert block.mol is not mol
+    empty = quorix.parse_molblock("\n\n\n  0  0\n")
+    assert empty.coords == [] and empty.title == "" and repr(empty) == "<quorix.Molblock 0 atoms 2D>"
+
+
+@pytest.mark.parametrize(
+    "z, is_3d",
+    [(0.0, False), ("     1e-9", False), ("    -1e-9", False), ("     1e-8", True), (0.5, True)],
+)
+def test_dimension(z, is_3d):
+    text = ETHANOL.splitlines(keepends=True)
+    line = text[5]
+    z_text = f"{z:10.4f}" if isinstance(z, float) else f"{z:>10}"
+    text[5] = line[:20] + z_text + line[30:]
+    assert quorix.parse_molblock("".join(text)).is_3d is is_3d
+
+
+def pentagon(bond_type):
+    import math
+    atoms = [("C", math.cos(k * 1.2566), math.sin(k * 1.2566), 0) for k in range(5)]
+    return molblock(atoms, [(k + 1, (k + 1) % 5 + 1, bond_type, 0) for k in range(5)])
+
+
+@pytest.mark.parametrize(
+    "text, message",
+    [
+        ("a\nb\nc\n", "molblock 截断了:缺头四行"),
+        ("\n\n\n  0  0  0     0  0            999 V3000\n", "这是 V3000,本模块只读 V2000"),
+        (ETHANOL.replace(" O ", " Q "), "第 6 行:不认识的元素符号 `Q`"),
+        (ETHANOL.replace("    0.0000 C", "       nan C", 1), "第 4 行z 不是有限数"),
+    ],
+)
+def test_read_errors(text, message):
+    with pytest.raises(ValueError) as e:
+        quorix.parse_molblock(text)
+    assert str(e.value) == message
+
+
+def test_sanitize_errors():
+    five = molblock([("C", 0, 0, 0)] + [("F", 1, k, 0) for k in range(5)], [(1, k + 2, 1, 0) for k in range(5)])
+    with pytest.raises(ValueError, match="^价键计算失败:原子 #0\\(C\\)"):
+        quorix.parse_molblock(five)
+    with pytest.raises(ValueError, match="^kekulize 失败:"):
+        quorix.parse_molblock(pentagon(4))
+
+
+def test_argument_errors():
+    with pytest.raises(TypeError, match="argument 'text': 'int' object cannot be cast as 'str'"):
+        quorix.parse_molblock(3)
+    with pytest.raises(TypeError, match=r"parse_molblock\(\) missing 1 required positional argument: 'text'"):
+        quorix.parse_molblock()
+
+
+def test_aromatic_bonds_read_as_aromatic():
+    import math
+    atoms = [("C", math.cos(k * 1.0472), math.sin(k * 1.0472), 0) for k in range(6)]
+    benzene = molblock(atoms, [(k + 1, (k + 1) % 6 + 1, 4, 0) for k in range(6)])
+    mol = quorix.parse_molblock(benzene).mol
+    assert mol.to_canonical_smiles() == "c1ccccc1"
+    assert all(d["is_aromatic"] for d in mol.atom_descriptors())
+
+
+# ----------------------------------------------------------------------------
+# Stereo from wedges (2-D) and from coordinates (3-D) on hand-drawn molecules.
+# Each drawing: atoms (symbol, x, y), bonds (first, second, type, stereo) with the
+# wedge's narrow end first. The 3-D form lifts the wide end of every wedge 0.8 Å
+# toward the viewer (solid) or away (hashed), as the drawing means. Expected
+# SMILES checked by hand with the CIP rules (alanine and lactic acid S, butan-2-ol
+# R, ephedrine 1R,2S, pent-3-en-2-ol R,E, the halomethane drawn with one wedge up
+# and one down R); the other L-amino acids share
+# alanine's drawing and so its N[C@@H](R)C(=O)O; alkenes as drawn.
+
+HEX = [(0.0, 1.0), (0.866, 0.5), (0.866, -0.5), (0.0, -1.0), (-0.866, -0.5), (-0.866, 0.5)]
+
+
+def l_amino_acid(side_atoms, side_bonds, side_smiles):
+    """The L-alanine drawing with its methyl (atom 4, solid wedge) grown into a
+    side chain; every L-amino acid is N[C@@H](R)C(=O)O."""
+    atoms, bonds, _ = DRAWINGS["L-alanine"]
+    return atoms + side_atoms, bonds + side_bonds, f"N[C@@H]({side_smiles})C(=O)O"
+
+
+def butene_like(left, right, config):
+    """The 2-butene drawing with other end groups; config "/" or "\\"."""
+    tail = (1.5, 0.866) if config == "\\" else (1.5, -0.866)
+    atoms = [(left[0], -0.5, 0.866), ("C", 0, 0), ("C", 1, 0), (right[0], *tail)]
+    return atoms, [(1, 2, 1, 0), (2, 3, 2, 0), (3, 4, 1, 0)], f"{left[1]}/C=C{config}{right[1]}"
+
+DRAWINGS = {
+    "L-alanine": (
+        [("C", 0, 0), ("N", -0.866, -0.5), ("C", 0.866, -0.5), ("C", 0, 1), ("O", 0.866, -1.5), ("O", 1.732, 0)],
+        [(1, 2, 1, 0), (1, 3, 1, 0), (1, 4, 1, 1), (3, 5, 2, 0), (3, 6, 1, 0)],
+        "N[C@@H](C)C(=O)O",
+    ),
+    "S-lactic acid": (
+        [("C", 0, 0), ("O", -0.866, -0.5), ("C", 0.866, -0.5), ("C", 0, 1), ("O", 0.866, -1.5), ("O", 1.732, 0)],
+        [(1, 2, 1, 0), (1, 3, 1, 0), (1, 4, 1, 1), (3, 5, 2, 0), (3, 6, 1, 0)],
+        "O[C@@H](C)C(=O)O",
+    ),
+    "R-butan-2-ol": (
+        [("C", 0, 0), ("C", -0.866, -0.5), ("C", 0.866, -0.5), ("C", 1.732, 0), ("O", 0, 1)],
+        [(1, 2, 1, 0), (1, 3, 1, 0), (3, 4, 1, 0), (1, 5, 1, 1)],
+        "C[C@@H](O)CC",
+    ),
+    "ephedrine": (
+        [("C", 0, 0), ("C", 0.866, 0.5), ("N", 1.732, 0), ("C", 2.598, 0.5), ("O", 0, -1), ("C", 0.866, 1.5)]
+        + [("C", -0.866 + x - 0.866, 0.5 + y) for x, y in HEX[4:] + HEX[:4]],
+        [(1, 2, 1, 0), (2, 3, 1, 0), (3, 4, 1, 0), (1, 5, 1, 6), (2, 6, 1, 6), (1, 7, 1, 0)]
+        + [(7 + k, 7 + (k + 1) % 6, 4, 0) for k in range(6)],
+        "CN[C@@H](C)[C@H](O)c1ccccc1",
+    ),
+    "R,E-pent-3-en-2-ol": (
+        [("C", -0.866, -0.5), ("C", 0, 0), ("O", 0, 1), ("C", 0.866, -0.5), ("C", 1.732, 0), ("C", 2.598, -0.5)],
+        [(1, 2, 1, 0), (2, 3, 1, 1), (2, 4, 1, 0), (4, 5, 2, 0), (5, 6, 1, 0)],
+        "C[C@@H](O)/C=C/C",
+    ),
+    "cis-2-butene": (
+        [("C", -0.5, 0.866), ("C", 0, 0), ("C", 1, 0), ("C", 1.5, 0.866)],
+        [(1, 2, 1, 0), (2, 3, 2, 0), (3, 4, 1, 0)],
+        "C/C=C\\C",
+    ),
+    "trans-2-butene": (
+        [("C", -0.5, 0.866), ("C", 0, 0), ("C", 1, 0), ("C", 1.5, -0.866)],
+        [(1, 2, 1, 0), (2, 3, 2, 0), (3, 4, 1, 0)],
+        "C/C=C/C",
+    ),
+    "either-2-butene": (
+        [("C", -0.5, 0.866), ("C", 0, 0), ("C", 1, 0), ("C", 1.5, -0.866)],
+        [(1, 2, 1, 0), (2, 3, 2, 3), (3, 4, 1, 0)],
+        "CC=CC",
+    ),
+    "E-crotonic acid": (
+        [("C", -0.5, 0.866), ("C", 0, 0), ("C", 1, 0), ("C", 1.5, -0.866), ("O", 2.5, -0.866), ("O", 1, -1.732)],
+        [(1, 2, 1, 0), (2, 3, 2, 0), (3, 4, 1, 0), (4, 5, 2, 0), (4, 6, 1, 0)],
+        "C/C=C/C(=O)O",
+    ),
+    "fluorochlorobromoiodomethane": (
+        [("C", 0, 0), ("F", -0.866, 0.5), ("Cl", 0.866, 0.5), ("Br", 0.5, -0.866), ("I", -0.5, -0.866)],
+        [(1, 2, 1, 0), (1, 3, 1, 0), (1, 4, 1, 1), (1, 5, 1, 6)],
+        "F[C@@](Cl)(Br)I",
+    ),
+    "cis-1,2-dimethylcyclohexane": (
+        [("C", x, y) for x, y in HEX] + [("C", 0, 2), ("C", 1.732, 1.0)],
+        [(k + 1, (k + 1) % 6 + 1, 1, 0) for k in range(6)] + [(1, 7, 1, 1), (2, 8, 1, 1)],
+        None,
+    ),
+    "trans-1,2-dimethylcyclohexane": (
+        [("C", x, y) for x, y in HEX] + [("C", 0, 2), ("C", 1.732, 1.0)],
+        [(k + 1, (k + 1) % 6 + 1, 1, 0) for k in range(6)] + [(1, 7, 1, 1), (2, 8, 1, 6)],
+        None,
+    ),
+}
+
+
+def butenedioic(config):
+    atoms, bonds, _ = butene_like(("C", ""), ("C", ""), config)
+    y = atoms[3][2]
+    atoms = atoms + [("O", -1.5, 0.866), ("O", 0, 1.732), ("O", 2.5, y), ("O", 1, 2 * y)]
+    bonds = bonds + [(1, 5, 2, 0), (1, 6, 1, 0), (4, 7, 2, 0), (4, 8, 1, 0)]
+    return atoms, bonds, f"OC(=O)/C=C{config}C(=O)O"
+
+
+DRAWINGS.update({
+    "L-serine": l_amino_acid([("O", 0.866, 1.5)], [(4, 7, 1, 0)], "CO"),
+    "L-cysteine": l_amino_acid([("S", 0.866, 1.5)], [(4, 7, 1, 0)], "CS"),
+    "L-valine": l_amino_acid([("C", 0.866, 1.5), ("C", -0.866, 1.5)], [(4, 7, 1, 0), (4, 8, 1, 0)], "C(C)C"),
+    "L-leucine": l_amino_acid([("C", 0.866, 1.5), ("C", 0.866, 2.5), ("C", 1.732, 1.0)],
+                              [(4, 7, 1, 0), (7, 8, 1, 0), (7, 9, 1, 0)], "CC(C)C"),
+    "L-phenylalanine": l_amino_acid([("C", 0.866 + x, 2.5 + y) for x, y in HEX[3:] + HEX[:3]],
+                                    [(4, 7, 1, 0)] + [(7 + k, 7 + (k + 1) % 6, 4, 0) for k in range(6)],
+                                    "Cc1ccccc1"),
+    "maleic acid": butenedioic("\\"),
+    "fumaric acid": butenedioic("/"),
+    "Z-1-chloropropene": butene_like(("Cl", "Cl"), ("C", "C"), "\\"),
+    "E-1-chloropropene": butene_like(("Cl", "Cl"), ("C", "C"), "/"),
+})
+
+
+def drawn(name, mirror=False, flip=False, three_d=False):
+    atoms, bonds, _ = DRAWINGS[name]
+    sign = -1 if mirror else 1
+    bonds = [(a, b, t, {1: 6, 6: 1}.get(s, s) if flip else s) for a, b, t, s in bonds]
+    z = [0.0] * len(atoms)
+    if three_d:
+        z[0] = 0.01  # some |z| above the threshold even without wedges
+        for a, b, _, s in bonds:
+            if s in (1, 6):
+                z[b - 1] = 0.8 if s == 1 else -0.8
+    rows = [(sym, sign * x, y, z[k]) for k, (sym, x, y) in enumerate(atoms)]
+    return molblock(rows, bonds)
+
+
+def canonical(smiles):
+    mol = quorix.parse_smiles(smiles)
+    mol.sanitize()
+    return mol.to_canonical_smiles()
+
+
+def mirror_smiles(smiles):
+    return smiles.replace("@@", "\0").replace("@", "@@").replace("\0", "@")
+
+
+@pytest.mark.parametrize("name", sorted(DRAWINGS))
+@pytest.mark.parametrize("three_d", [False, True], ids=["2d", "3d"])
+@pytest.mark.parametrize("mirror, flip", [(False, False), (True, False), (False, True), (True, True)],
+                         ids=["drawn", "mirrored", "wedges_flipped", "both"])
+def test_wedges_and_coordinates_agree(name, three_d, mirror, flip):
+    block = quorix.parse_molblock(drawn(name, mirror, flip, three_d))
+    assert block.is_3d is three_d
+    got = block.mol.to_canonical_smiles()
+    # 2-D wedges and 3-D coordinates of the same molecule give the same stereo.
+    other = quorix.parse_molblock(drawn(name, mirror, flip, not three_d)).mol.to_canonical_smiles()
+    assert got == other
+    expected = DRAWINGS[name][2]
+    if expected is not None:
+        if mirror != flip:
+            expected = mirror_smiles(expected)
+        assert got == canonical(expected)
+
+
+@pytest.mark.parametrize("three_d", [False, True], ids=["2d", "3d"])
+def test_ring_with_two_centres(three_d):
+    cis = quorix.parse_molblock(drawn("cis-1,2-dimethylcyclohexane", three_d=three_d)).mol.to_canonical_smiles()
+    cis_mirror = quorix.parse_molblock(drawn("cis-1,2-dimethylcyclohexane", mirror=True, three_d=three_d))
+    trans = quorix.parse_molblock(drawn("trans-1,2-dimethylcyclohexane", three_d=three_d)).mol.to_canonical_smiles()
+    trans_mirror = quorix.parse_molblock(drawn("trans-1,2-dimethylcyclohexane", mirror=True, three_d=three_d))
+    assert cis.count("[C@") == 2 and cis != trans  # two marked centres: meso, not unmarked
+    assert cis_mirror.mol.to_canonical_smiles() == cis  # meso: its own mirror image
+    assert trans_mirror.mol.to_canonical_smiles() != trans  # chiral
+    assert "@" in trans
+
+
+def test_wide_end_sets_no_centre():
+    # A wedge drawn from the methyl toward the carbinol carbon: its narrow end is
+    # the methyl, so butan-2-ol has no configuration.
+    atoms = [("C", 0, 0, 0), ("C", -0.866, -0.5, 0), ("C", 0.866, -0.5, 0), ("C", 1.732, 0, 0), ("O", 0, 1, 0)]
+    text = molblock(atoms, [(1, 2, 1, 0), (1, 3, 1, 0), (3, 4, 1, 0), (5, 1, 1, 1)])
+    assert quorix.parse_molblock(text).mol.to_canonical_smiles() == canonical("CC(O)CC")
