@@ -219,10 +219,7 @@ def test_max_products_caps_a_combinatorial_run():
     assert m.num_atoms == 200
     r = quorix.parse_reaction("[C:1][Cl:2].[C:3][Br:4]>>[C:1][O:5][C:3].[Cl:2][Br:4]")
     assert len(r.run_on_substrate([m], max_products=10)) == 10
-    everything = r.run_on_substrate([m], max_products=0)
-    assert len(everything) == 100
-    assert all(len(o.discarded) == 1 and o.discarded[0] == [] for o in everything)
-    assert len(r.run_on_substrate([m], max_products=1)) == 1
+    assert len(r.run_on_substrate([m], max_products=0)) == 100
 
 
 # ---- real molecules -------------------------------------------------------------
