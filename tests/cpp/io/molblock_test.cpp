@@ -321,6 +321,24 @@ TEST(MolblockWrite, AtomLimit) {
 
 // ---------------------------------------------------------------- real data
 
+// Writes `mol` with the given coordinates and wedges, its Kekulé orders and
+// either flags, reads it back and finishes it; the canonical SMILES before and after.
+static std::pair<std::string, std::string> write_and_read_back(const MolBuilder& mol, const std::string& title,
+                                                               const std::vector<Coord>& coords,
+                                                               const std::vector<Wedge>& wedges, bool is_3d) {
+    MolBuilder kekule = mol;
+    EXPECT_TRUE(chem::kekulize(kekule));
+    std::vector<BondOrder> orders;
+    for (const Bond& b : kekule.bonds) orders.push_back(b.order);
+    auto written = write_molblock(mol, {title, coords, wedges, orders, either_double_bonds(mol)});
+    if (!written) return {canonical_smiles(mol).text, written.error().to_string()};
+    auto again = read_molblock(*written);
+    if (!again || again->is_3d != is_3d) return {canonical_smiles(mol).text, "(not read back as written)"};
+    auto finished = python::finish_molblock(std::move(*again));
+    if (!finished) return {canonical_smiles(mol).text, finished.error()};
+    return {canonical_smiles(mol).text, canonical_smiles(finished->mol).text};
+}
+
 // Every record of the PubChem file reads and finishes; written back with its own
 // wedges, Kekulé orders and either flags and read again, it gives the same
 // canonical SMILES, stereo included.
@@ -337,20 +355,9 @@ TEST(MolblockRealData, EveryRecordReadsAndRoundTrips) {
         ASSERT_FALSE(rec.data.empty());
         auto parsed = parse_sdf_record(*chunk);
         ASSERT_TRUE(parsed);
-        MolBuilder kekule = rec.block->mol;
-        ASSERT_TRUE(chem::kekulize(kekule));
-        std::vector<BondOrder> orders;
-        for (const Bond& b : kekule.bonds) orders.push_back(b.order);
-        const std::vector<std::uint8_t> either = either_double_bonds(rec.block->mol);
-        auto written = write_molblock(rec.block->mol, {rec.block->title, rec.block->coords,
-                                                       parsed->molblock.wedge_marks, orders, either});
-        ASSERT_TRUE(written) << written.error().to_string();
-        auto again = read_molblock(*written);
-        ASSERT_TRUE(again) << again.error().to_string();
-        auto finished = python::finish_molblock(std::move(*again));
-        ASSERT_TRUE(finished) << finished.error();
-        const std::string before = canonical_smiles(rec.block->mol).text;
-        EXPECT_EQ(canonical_smiles(finished->mol).text, before) << "record " << k - 1;
+        const auto [before, after] = write_and_read_back(rec.block->mol, rec.block->title, rec.block->coords,
+                                                         parsed->molblock.wedge_marks, false);
+        EXPECT_EQ(after, before) << "record " << k - 1;
         stereo += before.find('@') != std::string::npos || before.find('/') != std::string::npos;
     }
     EXPECT_EQ(k, 1000u);
@@ -373,19 +380,8 @@ TEST(MolblockRealData, ThreeDimensionalRoundTrip) {
         block.is_3d = true;
         auto first = python::finish_molblock(std::move(block));
         ASSERT_TRUE(first) << first.error();
-        MolBuilder kekule = first->mol;
-        ASSERT_TRUE(chem::kekulize(kekule));
-        std::vector<BondOrder> orders;
-        for (const Bond& b : kekule.bonds) orders.push_back(b.order);
-        const std::vector<std::uint8_t> either = either_double_bonds(first->mol);
-        auto written = write_molblock(first->mol, {first->title, first->coords, {}, orders, either});
-        ASSERT_TRUE(written) << written.error().to_string();
-        auto again = read_molblock(*written);
-        ASSERT_TRUE(again && again->is_3d);
-        auto second = python::finish_molblock(std::move(*again));
-        ASSERT_TRUE(second) << second.error();
-        const std::string before = canonical_smiles(first->mol).text;
-        EXPECT_EQ(canonical_smiles(second->mol).text, before) << "record " << k - 1;
+        const auto [before, after] = write_and_read_back(first->mol, first->title, first->coords, {}, true);
+        EXPECT_EQ(after, before) << "record " << k - 1;
         tagged += before.find('@') != std::string::npos;
     }
     EXPECT_GT(tagged, 50u);  // random heights make centres, which must survive the trip
