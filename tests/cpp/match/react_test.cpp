@@ -119,6 +119,8 @@ INSTANTIATE_TEST_SUITE_P(
         // Retention and inversion through the template's own marks.
         Built{"[C@:1][Br:2]>>[C@:1][O:2]", "C[C@H](Br)CC", "C[C@@H](CC)O"},
         Built{"[C@:1][Br:2]>>[C@@:1][O:2]", "C[C@H](Br)CC", "C[C@H](CC)O"},
+        // Neighbours listed in another order: the marks are compared through that order.
+        Built{"[C@:1]([F:2])([Cl:3])[Br:4]>>[C@@:1]([Cl:3])([F:2])[Br:4]", "C[C@](F)(Cl)Br", "C[C@](F)(Cl)Br"},
         // Mark on the reactant side only clears the centre.
         Built{"[C@:1][Br:2]>>[C:1][O:2]", "C[C@H](Br)CC", "CC(CC)O"},
         // Mark on the product side only sets it, whatever the input had.
