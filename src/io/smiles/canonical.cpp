@@ -8,6 +8,7 @@
 #include "core/permutation.hpp"
 #include "core/valence.hpp"
 #include "io/canon.hpp"
+#include "io/smiles/canonical_testing.hpp"
 #include "io/stereo.hpp"
 
 namespace quorix::io {
@@ -194,7 +195,7 @@ struct Node {
     std::vector<std::uint32_t> candidates;
     std::size_t next = 0;
     std::vector<std::uint32_t> parent;  // union-find over atoms
-    std::vector<std::uint32_t> tried;
+    std::vector<std::uint8_t> holds_tried;  // per set root: the set holds a tried candidate
 };
 
 // Storage of one canonical call, kept per thread so that a warm call allocates
@@ -212,6 +213,7 @@ struct CanonScratch {
     std::vector<std::uint32_t> gamma;
     std::vector<std::uint32_t> marks;  // per atom, NONE between uses
     bool in_use = false;
+    CanonicalWork* counted = nullptr;  // tests only
 };
 
 class Search {
@@ -227,6 +229,7 @@ public:
     // configuration. The root is left as it is so that the first tied cell and its
     // candidates, and with them every text that was already invariant, stay the same.
     void refine(Partition& p) {
+        if (s_.counted) ++s_.counted->refinements;
         refine_partition(p, mol_, s_.work);
         if (configurations_.empty()) return;
         while (configurations_.split(p)) refine_partition(p, mol_, s_.work);
@@ -244,20 +247,19 @@ public:
         automorphism_count_ = 0;
         has_best_ = false;
         push(refined, *first, NONE);
+        const bool one_leaf = !deep_ && tied_cells_are_twins(s_.nodes[0].partition);
         while (depth_ > 0) {
             Node& node = s_.nodes[depth_ - 1];
             std::uint32_t a = NONE;
             while (node.next < node.candidates.size() && a == NONE) {
                 const std::uint32_t c = node.candidates[node.next++];
-                bool symmetric = false;
-                for (std::uint32_t t : node.tried) symmetric |= find(node.parent, c) == find(node.parent, t);
-                if (!symmetric) a = c;
+                if (!node.holds_tried[find(node.parent, c)]) a = c;
             }
             if (a == NONE) {
                 --depth_;
                 continue;
             }
-            node.tried.push_back(a);
+            node.holds_tried[find(node.parent, a)] = 1;
             Partition& child = s_.child;
             child = node.partition;
             individualise(child, a, node.cell);
@@ -269,6 +271,7 @@ public:
             }
             complete(child, tied ? child.cell_start[*tied] : child.num_atoms());
             leaf(child);
+            if (one_leaf) break;
         }
         if (!has_best_) internal_error("格非空");
         return std::move(s_.best);
@@ -290,6 +293,23 @@ private:
     std::size_t automorphism_count_ = 0;
     std::uint32_t leaves_ = 0;
 
+    // Whether every tied cell of the refined root holds twins: atoms any two of
+    // which can be exchanged, all else fixed, without changing the molecule or its
+    // text. Every leaf keeps the root's cells at their places, so any two leaves
+    // differ by exchanges inside cells and write the same text: the first
+    // candidate's leaf is the result, and the other candidates need not be tried.
+    // Exchanges of neighbours in a chain generate every permutation of a cell.
+    bool tied_cells_are_twins(const Partition& p) {
+        if (shortcut_ == 0) shortcut_ = automorphisms_decide_text() ? 1 : 2;
+        if (shortcut_ != 1) return false;
+        for (auto cell = next_tied_cell(p); cell; cell = next_tied_cell(p, p.cell_end[*cell])) {
+            for (std::uint32_t pos = p.cell_start[*cell] + 1; pos < p.cell_end[*cell]; ++pos)
+                if (!exchangeable(p.order[pos - 1], p.order[pos])) return false;
+            if (p.cell_end[*cell] == p.num_atoms()) break;
+        }
+        return true;
+    }
+
     // Opens a node on `p`, taking its contents (p is left holding spare storage).
     void push(Partition& p, std::uint32_t cell, std::uint32_t fixed_atom) {
         if (depth_ == s_.nodes.size()) s_.nodes.emplace_back();
@@ -301,7 +321,7 @@ private:
         node.next = 0;
         node.parent.resize(p.num_atoms());
         for (std::uint32_t x = 0; x < node.parent.size(); ++x) node.parent[x] = x;
-        node.tried.clear();
+        node.holds_tried.assign(p.num_atoms(), 0);
         std::swap(node.partition, p);
         ++depth_;
         for (std::size_t k = 0; k < automorphism_count_; ++k)
@@ -322,7 +342,10 @@ private:
         for (std::uint32_t x = 0; x < gamma.size(); ++x) {
             if (gamma[x] == x) continue;  // joins nothing
             const std::uint32_t a = find(node.parent, x), b = find(node.parent, gamma[x]);
-            if (a != b) node.parent[a] = b;
+            if (a != b) {
+                node.parent[a] = b;
+                node.holds_tried[b] |= node.holds_tried[a];
+            }
         }
     }
 
@@ -340,24 +363,53 @@ private:
     // then the leaf it maps the best leaf to writes the same text.
     bool automorphic(const std::vector<std::uint32_t>& gamma) const {
         const std::uint32_t n = mol_.num_atoms();
-        for (std::uint32_t x = 0; x < n; ++x) {
-            const std::uint32_t y = gamma[x];
-            if (x == y) continue;
+        auto all = [n](auto&& visit) {
+            for (std::uint32_t x = 0; x < n; ++x)
+                if (!visit(x)) return false;
+            return true;
+        };
+        return automorphic_on([&](std::uint32_t x) { return gamma[x]; }, all, all);
+    }
+
+    // Whether exchanging two atoms, everything else fixed, is such a map.
+    bool exchangeable(std::uint32_t a, std::uint32_t b) const {
+        auto moved = [a, b](auto&& visit) { return visit(a) && visit(b); };
+        // Only centres at or next to the two atoms see their ligands move.
+        auto near = [&](auto&& visit) {
+            for (std::uint32_t x : {a, b}) {
+                if (!visit(x)) return false;
+                for (core::Neighbor nb : mol_.neighbors(x))
+                    if (!visit(nb.atom)) return false;
+            }
+            return true;
+        };
+        return automorphic_on([a, b](std::uint32_t x) { return x == a ? b : x == b ? a : x; }, moved, near);
+    }
+
+    // The check behind both: `gamma` maps atoms, `moved` visits (at least) every
+    // atom gamma moves, `centres` every atom whose ligands gamma can move.
+    template <class Gamma, class Moved, class Centres>
+    bool automorphic_on(Gamma gamma, Moved moved, Centres centres) const {
+        const std::uint32_t n = mol_.num_atoms();
+        const bool atoms_ok = moved([&](std::uint32_t x) {
+            const std::uint32_t y = gamma(x);
+            if (x == y) return true;
             if (mol_.degree[x] != mol_.degree[y] || !writer_.same_atom_text(x, y)) return false;
             core::Atom ax = mol_.atoms[x], ay = mol_.atoms[y];
             if (is_tetrahedral(ax) != is_tetrahedral(ay)) return false;
             if (is_tetrahedral(ax)) ax.chiral_tag = ay.chiral_tag = core::ChiralTag::Unspecified;
-            if (!(ax == ay)) return false;
-        }
+            return ax == ay;
+        });
+        if (!atoms_ok) return false;
         // Each moved atom's bonds against its image's, through marks on the
         // image's neighbours: linear in the bonds however large a degree. A bond
         // between two fixed atoms is its own image.
         const std::uint32_t* next = mol_.next_half_edge.data();
         std::vector<std::uint32_t>& bond_to = s_.marks;
         if (bond_to.size() < n) bond_to.assign(n, NONE);
-        for (std::uint32_t x = 0; x < n; ++x) {
-            const std::uint32_t y = gamma[x];
-            if (x == y) continue;
+        const bool bonds_ok = moved([&](std::uint32_t x) {
+            const std::uint32_t y = gamma(x);
+            if (x == y) return true;
             for (std::uint32_t h = mol_.first_half_edge[y]; h != NONE; h = next[h]) {
                 const Bond& c = mol_.bonds[h >> 1];
                 bond_to[(h & 1u) ? c.begin : c.end] = h >> 1;
@@ -365,38 +417,38 @@ private:
             bool ok = true;
             for (std::uint32_t h = mol_.first_half_edge[x]; h != NONE && ok; h = next[h]) {
                 const Bond& b = mol_.bonds[h >> 1];
-                const std::uint32_t image = bond_to[gamma[(h & 1u) ? b.begin : b.end]];
+                const std::uint32_t image = bond_to[gamma((h & 1u) ? b.begin : b.end)];
                 if (image == NONE) {
                     ok = false;
                     break;
                 }
                 const Bond& c = mol_.bonds[image];
                 ok = c.order == b.order && c.flags == b.flags &&
-                     (b.order != BondOrder::Dative || c.begin == gamma[b.begin]);
+                     (b.order != BondOrder::Dative || c.begin == gamma(b.begin));
             }
             for (std::uint32_t h = mol_.first_half_edge[y]; h != NONE; h = next[h]) {
                 const Bond& c = mol_.bonds[h >> 1];
                 bond_to[(h & 1u) ? c.begin : c.end] = NONE;
             }
-            if (!ok) return false;
-        }
+            return ok;
+        });
+        if (!bonds_ok) return false;
         // A centre and its image are written with the same mark when the tags agree
         // once the image's ligands are read in the order gamma gives them.
         std::uint32_t mapped[16], own[16];
-        for (std::uint32_t x = 0; x < n; ++x) {
-            if (!is_tetrahedral(mol_.atoms[x])) continue;
-            const std::uint32_t y = gamma[x];
+        return centres([&](std::uint32_t x) {
+            if (!is_tetrahedral(mol_.atoms[x])) return true;
+            const std::uint32_t y = gamma(x);
             if (mol_.degree[x] > 16) return false;
             std::uint32_t k = 0;
-            for (core::Neighbor nb : mol_.neighbors(x)) mapped[k++] = gamma[nb.atom];
+            for (core::Neighbor nb : mol_.neighbors(x)) mapped[k++] = gamma(nb.atom);
             k = 0;
             for (core::Neighbor nb : mol_.neighbors(y)) own[k++] = nb.atom;
             const std::uint8_t parity = core::permutation_parity({mapped, k}, {own, k});
             if (parity > 1) return false;
             const bool flipped = mol_.atoms[x].chiral_tag != mol_.atoms[y].chiral_tag;
-            if (flipped != (parity == 1)) return false;
-        }
-        return true;
+            return flipped == (parity == 1);
+        });
     }
 
     static bool is_tetrahedral(const core::Atom& a) {
@@ -428,6 +480,7 @@ private:
 
     void leaf(const Partition& p) {
         ++leaves_;
+        if (s_.counted) ++s_.counted->leaves;
         std::vector<std::uint32_t>& gamma = s_.gamma;
         bool equal = false;
         if (has_best_ && shortcut_ == 0) shortcut_ = automorphisms_decide_text() ? 1 : 2;
@@ -595,6 +648,27 @@ void drop_unwritten_hydrogens(const MolBuilder& mol, std::optional<MolBuilder>& 
 
 }  // namespace
 
+namespace {
+
+SmilesOutput canonical_smiles_in(const MolBuilder& mol, CanonScratch& s) {
+    std::optional<MolBuilder> copy;
+    const bool root_ready = drop_stereoless_marks(mol, copy, s);
+    drop_unwritten_hydrogens(mol, copy);
+    const MolBuilder& m = copy ? *copy : mol;
+    if (!root_ready || copy) refined_partition(m, s.root, s.work);
+    if (s.counted) ++s.counted->refinements;
+    return search_from_root(m, s);
+}
+
+}  // namespace
+
+SmilesOutput canonical_smiles_counted(const MolBuilder& mol, CanonicalWork& work) {
+    if (mol.num_atoms() == 0) return write_smiles(mol, {}, SmilesMode::Storage);
+    CanonScratch s;
+    s.counted = &work;
+    return canonical_smiles_in(mol, s);
+}
+
 SmilesOutput canonical_smiles(const MolBuilder& mol) {
     const std::uint32_t n = mol.num_atoms();
     if (n == 0) return write_smiles(mol, {}, SmilesMode::Storage);
@@ -612,13 +686,7 @@ SmilesOutput canonical_smiles(const MolBuilder& mol) {
         CanonScratch& s;
         ~Release() { s.in_use = false; }
     } release{s};
-
-    std::optional<MolBuilder> copy;
-    const bool root_ready = drop_stereoless_marks(mol, copy, s);
-    drop_unwritten_hydrogens(mol, copy);
-    const MolBuilder& m = copy ? *copy : mol;
-    if (!root_ready || copy) refined_partition(m, s.root, s.work);
-    return search_from_root(m, s);
+    return canonical_smiles_in(mol, s);
 }
 
 std::string to_canonical_smiles(const MolBuilder& mol) { return canonical_smiles(mol).text; }
