@@ -26,6 +26,10 @@ for k in (1, 2, 3, 7, 20, 60):
              '.'.join(['F/C=C/F'] * k), 'c1ccccc1.' + '.'.join(['O'] * k), '.'.join(['C1CCCCC1', 'C1CCCC1'] * k),
              '[Fe]' + '(Cl)' * k, '.'.join(['[2H]O[2H]', 'O'] * k), '.'.join(['[C@H](F)(Cl)Br'] * k),
              'C1CCCCC1' + '.C' * k, '[Si]' + '(O[Na])' * k]
+# Large enough for the splits that sort in linear passes (512 atoms and more).
+rows += ['.'.join(['c1ccccc1'] * 150), '.'.join(['C1CCCCC1'] * 100), '[Si]' + '(CC)' * 600,
+         '.'.join(['c1ccccc1'] * 100 + ['O'] * 600), '.'.join(['CC(C)(C)C'] * 120), 'C' + 'C' * 1200,
+         'C1' + 'C' * 1200 + 'C1']
 print('\n'.join(rows))
 PY
 

@@ -1,6 +1,7 @@
 #include "io/smiles/canonical.hpp"
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <optional>
 
@@ -214,6 +215,7 @@ struct CanonScratch {
     std::vector<std::uint32_t> marks;  // per atom, NONE between uses
     bool in_use = false;
     CanonicalWork* counted = nullptr;  // tests only
+    std::vector<std::uint32_t> piece_of, piece_stack;
 };
 
 class Search {
@@ -247,7 +249,8 @@ public:
         automorphism_count_ = 0;
         has_best_ = false;
         push(refined, *first, NONE);
-        const bool one_leaf = !deep_ && tied_cells_are_twins(s_.nodes[0].partition);
+        const bool one_leaf =
+            !deep_ && (tied_cells_are_twins(s_.nodes[0].partition) || pieces_write_alike(s_.nodes[0].partition));
         while (depth_ > 0) {
             Node& node = s_.nodes[depth_ - 1];
             std::uint32_t a = NONE;
@@ -308,6 +311,202 @@ private:
             if (p.cell_end[*cell] == p.num_atoms()) break;
         }
         return true;
+    }
+
+    // Whether every leaf writes the same text because of how the molecule falls
+    // apart into pieces (connected components). A leaf keeps every atom inside its
+    // root cell, and the writer takes the pieces in the order of their first atoms
+    // and writes each from the order of its own atoms alone. So when each piece
+    // writes one text under every order of its atoms that keeps the root's cells,
+    // and pieces whose first root cell is the same write alike, every leaf writes
+    // the same text, and the first candidate's leaf is the result.
+    //
+    // Each kind of piece is written under all its orders once (within a budget);
+    // a further piece of the kind is matched to the first, atom by atom in written
+    // order, by a map that keeps atoms, bonds, root cells and atom texts.
+    bool pieces_write_alike(const Partition& p) {
+        if (shortcut_ == 0) shortcut_ = automorphisms_decide_text() ? 1 : 2;
+        if (shortcut_ != 1) return false;
+        const MolBuilder& mol = mol_;
+        const std::uint32_t n = mol.num_atoms();
+        const std::uint32_t* next = mol.next_half_edge.data();
+        auto root_cell = [&](std::uint32_t a) { return p.cell_start[p.cell_of[a]]; };
+
+        // Pieces numbered by their first atom in root order; each piece's atoms in
+        // root order.
+        std::vector<std::uint32_t>& piece_of = s_.piece_of;
+        std::vector<std::uint32_t>& stack = s_.piece_stack;
+        piece_of.assign(n, NONE);
+        std::uint32_t pieces = 0;
+        for (std::uint32_t pos = 0; pos < n; ++pos) {
+            const std::uint32_t seed = p.order[pos];
+            if (piece_of[seed] != NONE) continue;
+            piece_of[seed] = pieces;
+            stack.assign(1, seed);
+            std::uint32_t size = 1;
+            while (!stack.empty()) {
+                const std::uint32_t a = stack.back();
+                stack.pop_back();
+                for (std::uint32_t h = mol.first_half_edge[a]; h != NONE; h = next[h]) {
+                    const Bond& b = mol.bonds[h >> 1];
+                    const std::uint32_t far = (h & 1u) ? b.begin : b.end;
+                    if (piece_of[far] == NONE) {
+                        piece_of[far] = pieces;
+                        stack.push_back(far);
+                        ++size;
+                    }
+                }
+            }
+            if (size == n) return false;  // one piece: nothing to gain
+            ++pieces;
+        }
+        std::vector<std::uint32_t> piece_start(pieces + 1, 0), members(n);
+        for (std::uint32_t a = 0; a < n; ++a) ++piece_start[piece_of[a] + 1];
+        for (std::uint32_t k = 0; k < pieces; ++k) piece_start[k + 1] += piece_start[k];
+        {
+            std::vector<std::uint32_t> fill(piece_start.begin(), piece_start.end() - 1);
+            for (std::uint32_t pos = 0; pos < n; ++pos) members[fill[piece_of[p.order[pos]]]++] = p.order[pos];
+        }
+
+        // One piece as a molecule of its own, atoms in root order, bonds in their
+        // order in the molecule.
+        std::vector<std::uint32_t> local(n, NONE), piece_bonds;
+        auto extract = [&](std::uint32_t k, MolBuilder& sub) {
+            sub = MolBuilder();
+            piece_bonds.clear();
+            for (std::uint32_t i = piece_start[k]; i < piece_start[k + 1]; ++i) {
+                const std::uint32_t a = members[i];
+                local[a] = sub.add_atom(mol.atoms[a]);
+                for (std::uint32_t h = mol.first_half_edge[a]; h != NONE; h = next[h])
+                    if ((h & 1u) == 0) piece_bonds.push_back(h >> 1);
+            }
+            std::sort(piece_bonds.begin(), piece_bonds.end());
+            for (std::uint32_t b : piece_bonds) {
+                Bond copy = mol.bonds[b];
+                copy.begin = local[copy.begin];
+                copy.end = local[copy.end];
+                for (std::uint32_t& x : copy.stereo_atoms)
+                    if (x != NONE) x = local[x];
+                if (copy.begin == NONE || copy.end == NONE) return false;
+                sub.push_bond(copy);
+            }
+            return true;
+        };
+
+        // Kinds of piece by the text of their atoms in root order.
+        struct Kind {
+            std::uint32_t piece;                 // the first piece of the kind
+            std::vector<std::uint32_t> written;  // its atoms in written order
+        };
+        std::map<std::string, Kind> kinds;
+        std::vector<const std::string*> text_of(pieces, nullptr);
+        std::vector<std::uint32_t> written_at(n, NONE);
+        std::uint64_t budget = 200000;  // atoms written while trying orders
+        MolBuilder sub;
+        SmilesOutput out;
+        std::vector<std::uint32_t> priorities, perm;
+        for (std::uint32_t k = 0; k < pieces; ++k) {
+            const std::uint32_t size = piece_start[k + 1] - piece_start[k];
+            if (!extract(k, sub)) return false;
+            SmilesWriter writer(sub, SmilesMode::Canonical);
+            priorities.resize(size);
+            for (std::uint32_t i = 0; i < size; ++i) priorities[i] = i;
+            writer.write(priorities, out);
+            std::vector<std::uint32_t> written(size);
+            for (std::uint32_t i = 0; i < size; ++i) written[i] = members[piece_start[k] + out.atom_order[i]];
+            auto found = kinds.find(out.text);
+            if (found != kinds.end()) {
+                if (!same_piece(found->second.written, written, written_at, root_cell)) return false;
+                text_of[k] = &found->first;
+                continue;
+            }
+            // A new kind: every order of its atoms that keeps the root cells, as
+            // long as they fit the budget.
+            std::uint64_t orders = 1;
+            for (std::uint32_t i = 1, run = 1; i < size && orders <= budget; ++i) {
+                const bool same = root_cell(members[piece_start[k] + i]) == root_cell(members[piece_start[k] + i - 1]);
+                run = same ? run + 1 : 1;
+                orders *= run;
+            }
+            if (orders > budget / size) return false;
+            perm.resize(size);
+            for (std::uint32_t i = 0; i < size; ++i) perm[i] = i;
+            const std::string first_text = out.text;
+            for (;;) {
+                // Next order: the last cell (runs of one root cell in root order)
+                // that can step does, the cells after it start over.
+                std::uint32_t end = size;
+                bool stepped = false;
+                while (end > 0 && !stepped) {
+                    std::uint32_t begin = end - 1;
+                    const std::uint32_t cell = root_cell(members[piece_start[k] + perm[begin]]);
+                    while (begin > 0 && root_cell(members[piece_start[k] + perm[begin - 1]]) == cell) --begin;
+                    stepped = std::next_permutation(perm.begin() + begin, perm.begin() + end);
+                    end = begin;
+                }
+                if (!stepped) break;
+                if (budget < size) return false;
+                budget -= size;
+                for (std::uint32_t i = 0; i < size; ++i) priorities[perm[i]] = i;
+                writer.write(priorities, out);
+                if (out.text != first_text) return false;
+            }
+            auto [it, inserted] = kinds.emplace(first_text, Kind{k, std::move(written)});
+            text_of[k] = &it->first;
+        }
+
+        // Pieces that start in the same root cell write alike, and the molecule as a
+        // whole in root order writes the pieces' texts in turn (the writer keeps to
+        // each piece on its own).
+        std::string joined;
+        std::vector<std::uint8_t> seen(pieces, 0);
+        std::uint32_t cell_text_start = NONE;
+        const std::string* cell_text = nullptr;
+        for (std::uint32_t pos = 0; pos < n; ++pos) {
+            const std::uint32_t k = piece_of[p.order[pos]];
+            if (seen[k]) continue;
+            seen[k] = 1;
+            const std::uint32_t cell = root_cell(p.order[pos]);
+            if (cell == cell_text_start && *cell_text != *text_of[k]) return false;
+            cell_text_start = cell;
+            cell_text = text_of[k];
+            if (!joined.empty()) joined += '.';
+            joined += *text_of[k];
+        }
+        writer_.write(p.position, out);
+        return out.text == joined;
+    }
+
+    // Whether mapping the atoms of one piece onto another's, position by position
+    // in written order, keeps atoms, atom texts, root cells and bonds.
+    template <class RootCell>
+    bool same_piece(const std::vector<std::uint32_t>& from, const std::vector<std::uint32_t>& to,
+                    std::vector<std::uint32_t>& written_at, RootCell root_cell) const {
+        if (from.size() != to.size()) return false;
+        for (std::uint32_t i = 0; i < from.size(); ++i) written_at[from[i]] = i;
+        const std::uint32_t* next = mol_.next_half_edge.data();
+        bool ok = true;
+        for (std::uint32_t i = 0; i < from.size() && ok; ++i) {
+            const std::uint32_t x = from[i], y = to[i];
+            ok = mol_.atoms[x] == mol_.atoms[y] && mol_.degree[x] == mol_.degree[y] && root_cell(x) == root_cell(y) &&
+                 writer_.same_atom_text(x, y);
+            // Each bond of x has its image at y: same order, flags and direction.
+            for (std::uint32_t h = mol_.first_half_edge[x]; h != NONE && ok; h = next[h]) {
+                const Bond& b = mol_.bonds[h >> 1];
+                const std::uint32_t far = (h & 1u) ? b.begin : b.end;
+                const std::uint32_t far_image = to[written_at[far]];
+                const std::uint32_t image = mol_.bond_between(y, far_image);
+                if (image == NONE) {
+                    ok = false;
+                    break;
+                }
+                const Bond& c = mol_.bonds[image];
+                ok = c.order == b.order && c.flags == b.flags &&
+                     (b.order != BondOrder::Dative || (c.begin == y) == (b.begin == x));
+            }
+        }
+        for (std::uint32_t a : from) written_at[a] = NONE;
+        return ok;
     }
 
     // Opens a node on `p`, taking its contents (p is left holding spare storage).

@@ -322,6 +322,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(Repeated{"O", "", 5000, "O.O.O.", 5000 * 2 - 1},
                     Repeated{"[Na+].[Cl-]", "", 2000, "[Na+].[Na+].", 2000 * 12 - 1},
                     Repeated{"C", "[Si]", 3000, "C[Si](C)(C)", 5 + 2998 * 3 + 1},
-                    Repeated{"[Cl-]", "", 3000, "[Cl-].[Cl-]", 3000 * 6 - 1}));
+                    Repeated{"[Cl-]", "", 3000, "[Cl-].[Cl-]", 3000 * 6 - 1},
+                    Repeated{"c1ccccc1", "", 600, "c1ccccc1.c1ccccc1.", 600 * 9 - 1},
+                    Repeated{"CC(C)=O", "", 400, "CC(C)=O.CC(C)=O.", 400 * 8 - 1}));
 
 }  // namespace
