@@ -299,7 +299,7 @@ namespace {
 // radix passes on the atom index, then a stable pass on the rank of the key among
 // the few distinct keys. False, with nothing changed, when there are too many
 // distinct keys for that.
-bool sort_coded_by_passes(CodedAtom* first, std::size_t k, std::uint32_t num_atoms, std::vector<CodedAtom>& scratch) {
+[[gnu::noinline]] bool sort_coded_by_passes(CodedAtom* first, std::size_t k, std::uint32_t num_atoms, std::vector<CodedAtom>& scratch) {
     constexpr unsigned MAX_KEYS = 8;
     std::uint64_t keys[MAX_KEYS];
     unsigned distinct = 0;
@@ -350,16 +350,14 @@ void split_cell_coded(Partition& p, std::uint32_t cell, std::span<CodedAtom> key
     const std::size_t k = keyed.size();
 
     CodedAtom* first = keyed.data();
-    if (k >= 512 && scratch && sort_coded_by_passes(first, k, p.num_atoms(), *scratch)) {
-        // sorted
-    } else if (k <= 16) {
+    if (k <= 16) {
         for (std::size_t i = 1; i < k; ++i) {
             const CodedAtom v = first[i];
             std::size_t j = i;
             for (; j > 0 && coded_less(v, first[j - 1]); --j) first[j] = first[j - 1];
             first[j] = v;
         }
-    } else {
+    } else if (k < 512 || !scratch || !sort_coded_by_passes(first, k, p.num_atoms(), *scratch)) {
         std::sort(first, first + k, coded_less);
     }
     split_sorted(p, cell, first, k, [&](std::size_t i, std::size_t j) { return first[i].key == first[j].key; });
@@ -711,7 +709,7 @@ bool split_by_small_splitter(Partition& p, const MolBuilder& mol, std::uint32_t 
         unsigned k = 0;
         for (unsigned e = 0; e < entries; ++e)
             if (group_of[e] == g) keyed[k++] = CodedAtom{bytes[e], atom_of[e]};
-        split_cell_coded(p, group_cell[g], std::span<CodedAtom>(keyed, k));
+        split_cell_coded(p, group_cell[g], std::span<CodedAtom>(keyed, k), nullptr);
     }
     return true;
 }

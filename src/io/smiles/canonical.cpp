@@ -1,9 +1,11 @@
 #include "io/smiles/canonical.hpp"
 
 #include <algorithm>
+#include <array>
 #include <map>
 #include <memory>
 #include <optional>
+#include <ranges>
 
 #include "core/error.hpp"
 #include "core/permutation.hpp"
@@ -196,7 +198,11 @@ struct Node {
     std::vector<std::uint32_t> candidates;
     std::size_t next = 0;
     std::vector<std::uint32_t> parent;  // union-find over atoms
-    std::vector<std::uint8_t> holds_tried;  // per set root: the set holds a tried candidate
+    std::vector<std::uint32_t> tried;
+    // Per set root, whether the set holds a tried candidate: kept once many are
+    // tried, so that a check does not walk them all.
+    std::vector<std::uint8_t> holds_tried;
+    bool flags = false;
 };
 
 // Storage of one canonical call, kept per thread so that a warm call allocates
@@ -215,7 +221,7 @@ struct CanonScratch {
     std::vector<std::uint32_t> marks;  // per atom, NONE between uses
     bool in_use = false;
     CanonicalWork* counted = nullptr;  // tests only
-    std::vector<std::uint32_t> piece_of, piece_stack;
+    std::vector<std::uint32_t> piece_of, piece_stack, near;
 };
 
 class Search {
@@ -249,20 +255,33 @@ public:
         automorphism_count_ = 0;
         has_best_ = false;
         push(refined, *first, NONE);
-        const bool one_leaf =
-            !deep_ && (tied_cells_are_twins(s_.nodes[0].partition) || pieces_write_alike(s_.nodes[0].partition));
+        // Few candidates cost little; many identical ones are what the checks are for.
+        const Partition& root = s_.nodes[0].partition;
+        const bool one_leaf = !deep_ && root.cell_size(*first) >= 8 &&
+                              (tied_cells_are_twins(root) || pieces_write_alike(root));
         while (depth_ > 0) {
             Node& node = s_.nodes[depth_ - 1];
             std::uint32_t a = NONE;
             while (node.next < node.candidates.size() && a == NONE) {
                 const std::uint32_t c = node.candidates[node.next++];
-                if (!node.holds_tried[find(node.parent, c)]) a = c;
+                bool symmetric = false;
+                if (node.flags) {
+                    symmetric = node.holds_tried[find(node.parent, c)];
+                } else {
+                    for (std::uint32_t t : node.tried) symmetric |= find(node.parent, c) == find(node.parent, t);
+                }
+                if (!symmetric) a = c;
             }
             if (a == NONE) {
                 --depth_;
                 continue;
             }
-            node.holds_tried[find(node.parent, a)] = 1;
+            node.tried.push_back(a);
+            if (node.flags) {
+                node.holds_tried[find(node.parent, a)] = 1;
+            } else if (node.tried.size() == 16) {
+                start_flags(node);
+            }
             Partition& child = s_.child;
             child = node.partition;
             individualise(child, a, node.cell);
@@ -302,7 +321,7 @@ private:
     // differ by exchanges inside cells and write the same text: the first
     // candidate's leaf is the result, and the other candidates need not be tried.
     // Exchanges of neighbours in a chain generate every permutation of a cell.
-    bool tied_cells_are_twins(const Partition& p) {
+    [[gnu::noinline]] bool tied_cells_are_twins(const Partition& p) {
         if (shortcut_ == 0) shortcut_ = automorphisms_decide_text() ? 1 : 2;
         if (shortcut_ != 1) return false;
         for (auto cell = next_tied_cell(p); cell; cell = next_tied_cell(p, p.cell_end[*cell])) {
@@ -324,7 +343,7 @@ private:
     // Each kind of piece is written under all its orders once (within a budget);
     // a further piece of the kind is matched to the first, atom by atom in written
     // order, by a map that keeps atoms, bonds, root cells and atom texts.
-    bool pieces_write_alike(const Partition& p) {
+    [[gnu::noinline]] bool pieces_write_alike(const Partition& p) {
         if (shortcut_ == 0) shortcut_ = automorphisms_decide_text() ? 1 : 2;
         if (shortcut_ != 1) return false;
         const MolBuilder& mol = mol_;
@@ -359,6 +378,21 @@ private:
             }
             if (size == n) return false;  // one piece: nothing to gain
             ++pieces;
+        }
+        // The search would try about one candidate per piece of the first tied
+        // cell, each at a cost of the whole molecule: that bounds what this check
+        // may spend (in atoms written), and with few such pieces it is not worth it.
+        std::uint64_t budget = 0;
+        {
+            const auto cell = next_tied_cell(p);
+            std::vector<std::uint32_t>& seen = stack;
+            seen.clear();
+            for (std::uint32_t pos = p.cell_start[*cell]; pos < p.cell_end[*cell]; ++pos)
+                seen.push_back(piece_of[p.order[pos]]);
+            std::sort(seen.begin(), seen.end());
+            const auto spread = static_cast<std::uint64_t>(std::unique(seen.begin(), seen.end()) - seen.begin());
+            if (spread < 4) return false;
+            budget = std::uint64_t{n} * spread / 2;
         }
         std::vector<std::uint32_t> piece_start(pieces + 1, 0), members(n);
         for (std::uint32_t a = 0; a < n; ++a) ++piece_start[piece_of[a] + 1];
@@ -401,7 +435,6 @@ private:
         std::map<std::string, Kind> kinds;
         std::vector<const std::string*> text_of(pieces, nullptr);
         std::vector<std::uint32_t> written_at(n, NONE);
-        std::uint64_t budget = 200000;  // atoms written while trying orders
         MolBuilder sub;
         SmilesOutput out;
         std::vector<std::uint32_t> priorities, perm;
@@ -520,7 +553,8 @@ private:
         node.next = 0;
         node.parent.resize(p.num_atoms());
         for (std::uint32_t x = 0; x < node.parent.size(); ++x) node.parent[x] = x;
-        node.holds_tried.assign(p.num_atoms(), 0);
+        node.tried.clear();
+        node.flags = false;
         std::swap(node.partition, p);
         ++depth_;
         for (std::size_t k = 0; k < automorphism_count_; ++k)
@@ -537,13 +571,19 @@ private:
         return true;
     }
 
+    [[gnu::noinline]] static void start_flags(Node& node) {
+        node.holds_tried.assign(node.parent.size(), 0);
+        for (std::uint32_t t : node.tried) node.holds_tried[find(node.parent, t)] = 1;
+        node.flags = true;
+    }
+
     static void unite(Node& node, const std::vector<std::uint32_t>& gamma) {
         for (std::uint32_t x = 0; x < gamma.size(); ++x) {
             if (gamma[x] == x) continue;  // joins nothing
             const std::uint32_t a = find(node.parent, x), b = find(node.parent, gamma[x]);
             if (a != b) {
                 node.parent[a] = b;
-                node.holds_tried[b] |= node.holds_tried[a];
+                if (node.flags) node.holds_tried[b] |= node.holds_tried[a];
             }
         }
     }
@@ -561,54 +601,45 @@ private:
     // Whether gamma maps the molecule onto itself with everything the text shows:
     // then the leaf it maps the best leaf to writes the same text.
     bool automorphic(const std::vector<std::uint32_t>& gamma) const {
-        const std::uint32_t n = mol_.num_atoms();
-        auto all = [n](auto&& visit) {
-            for (std::uint32_t x = 0; x < n; ++x)
-                if (!visit(x)) return false;
-            return true;
-        };
+        const auto all = std::views::iota(0u, mol_.num_atoms());
         return automorphic_on([&](std::uint32_t x) { return gamma[x]; }, all, all);
     }
 
     // Whether exchanging two atoms, everything else fixed, is such a map.
     bool exchangeable(std::uint32_t a, std::uint32_t b) const {
-        auto moved = [a, b](auto&& visit) { return visit(a) && visit(b); };
+        auto gamma = [a, b](std::uint32_t x) { return x == a ? b : x == b ? a : x; };
+        const std::array<std::uint32_t, 2> moved{a, b};
         // Only centres at or next to the two atoms see their ligands move.
-        auto near = [&](auto&& visit) {
-            for (std::uint32_t x : {a, b}) {
-                if (!visit(x)) return false;
-                for (core::Neighbor nb : mol_.neighbors(x))
-                    if (!visit(nb.atom)) return false;
-            }
-            return true;
-        };
-        return automorphic_on([a, b](std::uint32_t x) { return x == a ? b : x == b ? a : x; }, moved, near);
+        std::vector<std::uint32_t>& near = s_.near;
+        near.assign(moved.begin(), moved.end());
+        for (std::uint32_t x : moved)
+            for (core::Neighbor nb : mol_.neighbors(x)) near.push_back(nb.atom);
+        return automorphic_on(gamma, moved, near);
     }
 
-    // The check behind both: `gamma` maps atoms, `moved` visits (at least) every
+    // The check behind both: `gamma` maps atoms, `moved` holds (at least) every
     // atom gamma moves, `centres` every atom whose ligands gamma can move.
     template <class Gamma, class Moved, class Centres>
-    bool automorphic_on(Gamma gamma, Moved moved, Centres centres) const {
+    bool automorphic_on(Gamma gamma, const Moved& moved, const Centres& centres) const {
         const std::uint32_t n = mol_.num_atoms();
-        const bool atoms_ok = moved([&](std::uint32_t x) {
+        for (std::uint32_t x : moved) {
             const std::uint32_t y = gamma(x);
-            if (x == y) return true;
+            if (x == y) continue;
             if (mol_.degree[x] != mol_.degree[y] || !writer_.same_atom_text(x, y)) return false;
             core::Atom ax = mol_.atoms[x], ay = mol_.atoms[y];
             if (is_tetrahedral(ax) != is_tetrahedral(ay)) return false;
             if (is_tetrahedral(ax)) ax.chiral_tag = ay.chiral_tag = core::ChiralTag::Unspecified;
-            return ax == ay;
-        });
-        if (!atoms_ok) return false;
+            if (!(ax == ay)) return false;
+        }
         // Each moved atom's bonds against its image's, through marks on the
         // image's neighbours: linear in the bonds however large a degree. A bond
         // between two fixed atoms is its own image.
         const std::uint32_t* next = mol_.next_half_edge.data();
         std::vector<std::uint32_t>& bond_to = s_.marks;
         if (bond_to.size() < n) bond_to.assign(n, NONE);
-        const bool bonds_ok = moved([&](std::uint32_t x) {
+        for (std::uint32_t x : moved) {
             const std::uint32_t y = gamma(x);
-            if (x == y) return true;
+            if (x == y) continue;
             for (std::uint32_t h = mol_.first_half_edge[y]; h != NONE; h = next[h]) {
                 const Bond& c = mol_.bonds[h >> 1];
                 bond_to[(h & 1u) ? c.begin : c.end] = h >> 1;
@@ -629,14 +660,13 @@ private:
                 const Bond& c = mol_.bonds[h >> 1];
                 bond_to[(h & 1u) ? c.begin : c.end] = NONE;
             }
-            return ok;
-        });
-        if (!bonds_ok) return false;
+            if (!ok) return false;
+        }
         // A centre and its image are written with the same mark when the tags agree
         // once the image's ligands are read in the order gamma gives them.
         std::uint32_t mapped[16], own[16];
-        return centres([&](std::uint32_t x) {
-            if (!is_tetrahedral(mol_.atoms[x])) return true;
+        for (std::uint32_t x : centres) {
+            if (!is_tetrahedral(mol_.atoms[x])) continue;
             const std::uint32_t y = gamma(x);
             if (mol_.degree[x] > 16) return false;
             std::uint32_t k = 0;
@@ -646,8 +676,9 @@ private:
             const std::uint8_t parity = core::permutation_parity({mapped, k}, {own, k});
             if (parity > 1) return false;
             const bool flipped = mol_.atoms[x].chiral_tag != mol_.atoms[y].chiral_tag;
-            return flipped == (parity == 1);
-        });
+            if (flipped != (parity == 1)) return false;
+        }
+        return true;
     }
 
     static bool is_tetrahedral(const core::Atom& a) {
