@@ -420,11 +420,9 @@ private:
                 copy.begin = local[copy.begin];
                 copy.end = local[copy.end];
                 for (std::uint32_t& x : copy.stereo_atoms)
-                    if (x != NONE) x = local[x];
-                if (copy.begin == NONE || copy.end == NONE) return false;
+                    if (x != NONE) x = x < n && piece_of[x] == k ? local[x] : NONE;
                 sub.push_bond(copy);
             }
-            return true;
         };
 
         // Kinds of piece by the text of their atoms in root order.
@@ -440,7 +438,7 @@ private:
         std::vector<std::uint32_t> priorities, perm;
         for (std::uint32_t k = 0; k < pieces; ++k) {
             const std::uint32_t size = piece_start[k + 1] - piece_start[k];
-            if (!extract(k, sub)) return false;
+            extract(k, sub);
             SmilesWriter writer(sub, SmilesMode::Canonical);
             priorities.resize(size);
             for (std::uint32_t i = 0; i < size; ++i) priorities[i] = i;
