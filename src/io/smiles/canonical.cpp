@@ -255,10 +255,7 @@ public:
         automorphism_count_ = 0;
         has_best_ = false;
         push(refined, *first, NONE);
-        // Few candidates cost little; many identical ones are what the checks are for.
-        const Partition& root = s_.nodes[0].partition;
-        const bool one_leaf = !deep_ && root.cell_size(*first) >= 8 &&
-                              (tied_cells_are_twins(root) || pieces_write_alike(root));
+        const bool one_leaf = !deep_ && one_leaf_decides(s_.nodes[0].partition, *first);
         while (depth_ > 0) {
             Node& node = s_.nodes[depth_ - 1];
             std::uint32_t a = NONE;
@@ -315,13 +312,19 @@ private:
     std::size_t automorphism_count_ = 0;
     std::uint32_t leaves_ = 0;
 
+    // Whether the first candidate's leaf is known to be the result. Few candidates
+    // cost little; many identical ones are what the checks are for.
+    [[gnu::noinline, gnu::cold]] bool one_leaf_decides(const Partition& root, std::uint32_t first_cell) {
+        return root.cell_size(first_cell) >= 8 && (tied_cells_are_twins(root) || pieces_write_alike(root));
+    }
+
     // Whether every tied cell of the refined root holds twins: atoms any two of
     // which can be exchanged, all else fixed, without changing the molecule or its
     // text. Every leaf keeps the root's cells at their places, so any two leaves
     // differ by exchanges inside cells and write the same text: the first
     // candidate's leaf is the result, and the other candidates need not be tried.
     // Exchanges of neighbours in a chain generate every permutation of a cell.
-    [[gnu::noinline]] bool tied_cells_are_twins(const Partition& p) {
+    [[gnu::noinline, gnu::cold]] bool tied_cells_are_twins(const Partition& p) {
         if (shortcut_ == 0) shortcut_ = automorphisms_decide_text() ? 1 : 2;
         if (shortcut_ != 1) return false;
         for (auto cell = next_tied_cell(p); cell; cell = next_tied_cell(p, p.cell_end[*cell])) {
@@ -343,7 +346,7 @@ private:
     // Each kind of piece is written under all its orders once (within a budget);
     // a further piece of the kind is matched to the first, atom by atom in written
     // order, by a map that keeps atoms, bonds, root cells and atom texts.
-    [[gnu::noinline]] bool pieces_write_alike(const Partition& p) {
+    [[gnu::noinline, gnu::cold]] bool pieces_write_alike(const Partition& p) {
         if (shortcut_ == 0) shortcut_ = automorphisms_decide_text() ? 1 : 2;
         if (shortcut_ != 1) return false;
         const MolBuilder& mol = mol_;
@@ -604,7 +607,7 @@ private:
     }
 
     // Whether exchanging two atoms, everything else fixed, is such a map.
-    bool exchangeable(std::uint32_t a, std::uint32_t b) const {
+    [[gnu::noinline, gnu::cold]] bool exchangeable(std::uint32_t a, std::uint32_t b) const {
         auto gamma = [a, b](std::uint32_t x) { return x == a ? b : x == b ? a : x; };
         const std::array<std::uint32_t, 2> moved{a, b};
         // Only centres at or next to the two atoms see their ligands move.
