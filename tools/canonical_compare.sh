@@ -25,7 +25,12 @@ for k in (1, 2, 3, 7, 20, 60):
              'C' + '(F)' * min(k, 4), '.'.join(['[NH4+]', '[Cl-]'] * k), '.'.join(['N[C@@H](C)C(=O)O'] * k),
              '.'.join(['F/C=C/F'] * k), 'c1ccccc1.' + '.'.join(['O'] * k), '.'.join(['C1CCCCC1', 'C1CCCC1'] * k),
              '[Fe]' + '(Cl)' * k, '.'.join(['[2H]O[2H]', 'O'] * k), '.'.join(['[C@H](F)(Cl)Br'] * k),
-             'C1CCCCC1' + '.C' * k, '[Si]' + '(O[Na])' * k]
+             'C1CCCCC1' + '.C' * k, '[Si]' + '(O[Na])' * k,
+             'N[C@@H](C)C(=O)O.' + '.'.join(['O'] * k)]
+    if k <= 20:  # stereo searches the old code takes long over
+        rows += ['.'.join(['N[C@@H](C)C(=O)O', 'N[C@H](C)C(=O)O'] * k), '.'.join(['C[C@H](O)[C@@H](C)O'] * k),
+                 '.'.join(['F[C@](Cl)(Br)I', 'F[C@@](Cl)(Br)I', 'O'] * k), '[Si]' + '([C@H](F)Cl)' * min(k, 7),
+                 '.'.join(['C[C@H]1CC[C@@H](C)CC1'] * k)]
 # Large enough for the splits that sort in linear passes (512 atoms and more).
 rows += ['.'.join(['c1ccccc1'] * 150), '.'.join(['C1CCCCC1'] * 100), '[Si]' + '(CC)' * 600,
          '.'.join(['c1ccccc1'] * 100 + ['O'] * 600), '.'.join(['CC(C)(C)C'] * 120), 'C' + 'C' * 1200,

@@ -255,7 +255,7 @@ public:
         automorphism_count_ = 0;
         has_best_ = false;
         push(refined, *first, NONE);
-        const bool one_leaf = !deep_ && one_leaf_decides(s_.nodes[0].partition, *first);
+        const bool one_leaf = one_leaf_decides(s_.nodes[0].partition, *first);
         while (depth_ > 0) {
             Node& node = s_.nodes[depth_ - 1];
             std::uint32_t a = NONE;
@@ -284,7 +284,9 @@ public:
             individualise(child, a, node.cell);
             refine(child);
             const auto tied = next_tied_cell(child);
-            if (tied && deep_ && leaves_ < leaf_budget_) {
+            // With one leaf to find, the first candidate at every level is the
+            // first atom of the lowest tied cell: the greedy completion.
+            if (tied && deep_ && !one_leaf && leaves_ < leaf_budget_) {
                 push(child, *tied, a);
                 continue;
             }
@@ -426,6 +428,27 @@ private:
                     if (x != NONE) x = x < n && piece_of[x] == k ? local[x] : NONE;
                 sub.push_bond(copy);
             }
+            // @/@@ read the neighbours in half-edge order, which the copy may
+            // store otherwise: such a mark is turned to keep its meaning.
+            std::uint32_t own[16], copied[16];
+            for (std::uint32_t i = piece_start[k]; i < piece_start[k + 1]; ++i) {
+                const std::uint32_t a = members[i];
+                if (!is_tetrahedral(mol.atoms[a])) continue;
+                std::uint32_t d = 0;
+                for (core::Neighbor nb : mol.neighbors(a)) {
+                    if (d == 16) return false;
+                    own[d++] = local[nb.atom];
+                }
+                d = 0;
+                for (core::Neighbor nb : sub.neighbors(local[a])) copied[d++] = nb.atom;
+                const std::uint8_t parity = core::permutation_parity({own, d}, {copied, d});
+                if (parity > 1) return false;
+                if (parity == 1) {
+                    core::Atom& atom = sub.atoms[local[a]];
+                    atom.chiral_tag = atom.chiral_tag == core::ChiralTag::Cw ? core::ChiralTag::Ccw : core::ChiralTag::Cw;
+                }
+            }
+            return true;
         };
 
         // Kinds of piece by the text of their atoms in root order.
@@ -441,7 +464,7 @@ private:
         std::vector<std::uint32_t> priorities, perm;
         for (std::uint32_t k = 0; k < pieces; ++k) {
             const std::uint32_t size = piece_start[k + 1] - piece_start[k];
-            extract(k, sub);
+            if (!extract(k, sub)) return false;
             SmilesWriter writer(sub, SmilesMode::Canonical);
             priorities.resize(size);
             for (std::uint32_t i = 0; i < size; ++i) priorities[i] = i;
@@ -522,7 +545,10 @@ private:
         bool ok = true;
         for (std::uint32_t i = 0; i < from.size() && ok; ++i) {
             const std::uint32_t x = from[i], y = to[i];
-            ok = mol_.atoms[x] == mol_.atoms[y] && mol_.degree[x] == mol_.degree[y] && root_cell(x) == root_cell(y) &&
+            // @/@@ are compared below, against the ligand order.
+            core::Atom ax = mol_.atoms[x], ay = mol_.atoms[y];
+            if (is_tetrahedral(ax) && is_tetrahedral(ay)) ax.chiral_tag = ay.chiral_tag = core::ChiralTag::Unspecified;
+            ok = ax == ay && mol_.degree[x] == mol_.degree[y] && root_cell(x) == root_cell(y) &&
                  writer_.same_atom_text(x, y);
             // Each bond of x has its image at y: same order, flags and direction.
             for (std::uint32_t h = mol_.first_half_edge[x]; h != NONE && ok; h = next[h]) {
@@ -538,6 +564,23 @@ private:
                 ok = c.order == b.order && c.flags == b.flags &&
                      (b.order != BondOrder::Dative || (c.begin == y) == (b.begin == x));
             }
+        }
+        // A centre and its image read their ligands in corresponding order.
+        std::uint32_t mapped[16], own[16];
+        for (std::uint32_t i = 0; i < from.size() && ok; ++i) {
+            const std::uint32_t x = from[i], y = to[i];
+            if (!is_tetrahedral(mol_.atoms[x])) continue;
+            if (mol_.degree[x] > 16) {
+                ok = false;
+                break;
+            }
+            std::uint32_t d = 0;
+            for (core::Neighbor nb : mol_.neighbors(x)) mapped[d++] = to[written_at[nb.atom]];
+            d = 0;
+            for (core::Neighbor nb : mol_.neighbors(y)) own[d++] = nb.atom;
+            const std::uint8_t parity = core::permutation_parity({mapped, d}, {own, d});
+            const bool flipped = mol_.atoms[x].chiral_tag != mol_.atoms[y].chiral_tag;
+            ok = parity <= 1 && flipped == (parity == 1);
         }
         for (std::uint32_t a : from) written_at[a] = NONE;
         return ok;

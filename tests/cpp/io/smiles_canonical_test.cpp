@@ -324,6 +324,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Repeated{"C", "[Si]", 3000, "C[Si](C)(C)", 5 + 2998 * 3 + 1},
                     Repeated{"[Cl-]", "", 3000, "[Cl-].[Cl-]", 3000 * 6 - 1},
                     Repeated{"c1ccccc1", "", 600, "c1ccccc1.c1ccccc1.", 600 * 9 - 1},
-                    Repeated{"CC(C)=O", "", 400, "CC(C)=O.CC(C)=O.", 400 * 8 - 1}));
+                    Repeated{"CC(C)=O", "", 400, "CC(C)=O.CC(C)=O.", 400 * 8 - 1},
+                    Repeated{"N[C@@H](C)C(=O)O", "", 400, "C[C@@H](C(O)=O)N.", 400 * 17 - 1}));
 
 }  // namespace
