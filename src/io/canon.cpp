@@ -293,7 +293,59 @@ void split_cell(Partition& p, std::uint32_t cell, std::span<KeyedAtom> keyed) {
     split_sorted(p, cell, keyed.data(), k, [&](std::size_t i, std::size_t j) { return key_equal(keyed[i].key, keyed[j].key); });
 }
 
-void split_cell_coded(Partition& p, std::uint32_t cell, std::span<CodedAtom> keyed) {
+namespace {
+
+// Sorts by (key, atom) as `coded_less` does, in a few linear passes: stable
+// radix passes on the atom index, then a stable pass on the rank of the key among
+// the few distinct keys. False, with nothing changed, when there are too many
+// distinct keys for that.
+[[gnu::noinline]] bool sort_coded_by_passes(CodedAtom* first, std::size_t k, std::uint32_t num_atoms, std::vector<CodedAtom>& scratch) {
+    constexpr unsigned MAX_KEYS = 8;
+    std::uint64_t keys[MAX_KEYS];
+    unsigned distinct = 0;
+    for (std::size_t i = 0; i < k; ++i) {
+        unsigned j = 0;
+        while (j < distinct && keys[j] != first[i].key) ++j;
+        if (j == distinct) {
+            if (distinct == MAX_KEYS) return false;
+            keys[distinct++] = first[i].key;
+        }
+    }
+    for (unsigned i = 1; i < distinct; ++i)
+        for (unsigned j = i; j > 0 && keys[j - 1] > keys[j]; --j) std::swap(keys[j - 1], keys[j]);
+    scratch.resize(k);
+    CodedAtom* from = first;
+    CodedAtom* to = scratch.data();
+    constexpr unsigned BITS = 11;
+    constexpr std::uint32_t RADIX = 1u << BITS;
+    std::uint32_t count[RADIX];
+    const unsigned width = static_cast<unsigned>(std::bit_width(std::max<std::uint32_t>(num_atoms, 1) - 1));
+    for (unsigned shift = 0; shift < width; shift += BITS) {
+        std::fill(count, count + RADIX, 0u);
+        for (std::size_t i = 0; i < k; ++i) ++count[(from[i].atom >> shift) & (RADIX - 1)];
+        std::uint32_t run = 0;
+        for (std::uint32_t& c : count) {
+            const std::uint32_t here = c;
+            c = run;
+            run += here;
+        }
+        for (std::size_t i = 0; i < k; ++i) to[count[(from[i].atom >> shift) & (RADIX - 1)]++] = from[i];
+        std::swap(from, to);
+    }
+    std::uint32_t at_rank[MAX_KEYS + 1] = {};
+    auto rank = [&](std::uint64_t key) {
+        unsigned r = 0;
+        while (keys[r] != key) ++r;
+        return r;
+    };
+    for (std::size_t i = 0; i < k; ++i) ++at_rank[rank(from[i].key) + 1];
+    for (unsigned r = 0; r < distinct; ++r) at_rank[r + 1] += at_rank[r];
+    for (std::size_t i = 0; i < k; ++i) to[at_rank[rank(from[i].key)]++] = from[i];
+    if (to != first) std::copy(to, to + k, first);
+    return true;
+}
+
+void split_cell_coded(Partition& p, std::uint32_t cell, std::span<CodedAtom> keyed, std::vector<CodedAtom>* scratch) {
     if (keys_leave_cell_whole(p, cell, keyed, [](const auto& x, const auto& y) { return x == y; })) return;
     const std::size_t k = keyed.size();
 
@@ -305,10 +357,16 @@ void split_cell_coded(Partition& p, std::uint32_t cell, std::span<CodedAtom> key
             for (; j > 0 && coded_less(v, first[j - 1]); --j) first[j] = first[j - 1];
             first[j] = v;
         }
-    } else {
+    } else if (k < 512 || !scratch || !sort_coded_by_passes(first, k, p.num_atoms(), *scratch)) {
         std::sort(first, first + k, coded_less);
     }
     split_sorted(p, cell, first, k, [&](std::size_t i, std::size_t j) { return first[i].key == first[j].key; });
+}
+
+}  // namespace
+
+void split_cell_coded(Partition& p, std::uint32_t cell, std::span<CodedAtom> keyed) {
+    split_cell_coded(p, cell, keyed, nullptr);
 }
 
 void individualise(Partition& p, std::uint32_t atom, std::uint32_t cell) {
@@ -561,7 +619,7 @@ bool split_by_neighbours_packed(Partition& p, const MolBuilder& mol, std::uint32
     if (groups == 1) {
         for (std::uint32_t i = 0; i < entries; ++i) w.coded[i] = CodedAtom{w.entry_bytes[i], w.entry_atom[i]};
         w.group_of_cell[w.group_cell[0]] = NONE;
-        split_cell_coded(p, w.group_cell[0], std::span<CodedAtom>(w.coded.data(), entries));
+        split_cell_coded(p, w.group_cell[0], std::span<CodedAtom>(w.coded.data(), entries), &w.sort_scratch);
         return true;
     }
     group_offsets_from_counts(groups, w);
@@ -574,7 +632,8 @@ bool split_by_neighbours_packed(Partition& p, const MolBuilder& mol, std::uint32
 
     for (std::uint32_t g = 0; g < groups; ++g)
         split_cell_coded(p, w.group_cell[g],
-                   std::span<CodedAtom>(w.coded.data() + w.group_offset[g], w.group_offset[g + 1] - w.group_offset[g]));
+                         std::span<CodedAtom>(w.coded.data() + w.group_offset[g], w.group_offset[g + 1] - w.group_offset[g]),
+                         &w.sort_scratch);
     return true;
 }
 
@@ -650,7 +709,7 @@ bool split_by_small_splitter(Partition& p, const MolBuilder& mol, std::uint32_t 
         unsigned k = 0;
         for (unsigned e = 0; e < entries; ++e)
             if (group_of[e] == g) keyed[k++] = CodedAtom{bytes[e], atom_of[e]};
-        split_cell_coded(p, group_cell[g], std::span<CodedAtom>(keyed, k));
+        split_cell_coded(p, group_cell[g], std::span<CodedAtom>(keyed, k), nullptr);
     }
     return true;
 }

@@ -124,6 +124,7 @@ struct RefineWorkspace {
     std::vector<std::uint64_t> entry_bytes;  // per entry, up to 8 key bytes in arrival order
     std::vector<std::uint8_t> entry_length;
     std::vector<CodedAtom> coded;
+    std::vector<CodedAtom> sort_scratch;  // large splits sort through it
     bool quiet = false;  // the last splitter keyed no atom
 };
 

@@ -1,13 +1,17 @@
 #include "io/smiles/canonical.hpp"
 
 #include <algorithm>
+#include <array>
+#include <map>
 #include <memory>
 #include <optional>
+#include <ranges>
 
 #include "core/error.hpp"
 #include "core/permutation.hpp"
 #include "core/valence.hpp"
 #include "io/canon.hpp"
+#include "io/smiles/canonical_testing.hpp"
 #include "io/stereo.hpp"
 
 namespace quorix::io {
@@ -195,6 +199,10 @@ struct Node {
     std::size_t next = 0;
     std::vector<std::uint32_t> parent;  // union-find over atoms
     std::vector<std::uint32_t> tried;
+    // Per set root, whether the set holds a tried candidate: kept once many are
+    // tried, so that a check does not walk them all.
+    std::vector<std::uint8_t> holds_tried;
+    bool flags = false;
 };
 
 // Storage of one canonical call, kept per thread so that a warm call allocates
@@ -212,6 +220,8 @@ struct CanonScratch {
     std::vector<std::uint32_t> gamma;
     std::vector<std::uint32_t> marks;  // per atom, NONE between uses
     bool in_use = false;
+    CanonicalWork* counted = nullptr;  // tests only
+    std::vector<std::uint32_t> piece_of, piece_stack, near;
 };
 
 class Search {
@@ -227,6 +237,7 @@ public:
     // configuration. The root is left as it is so that the first tied cell and its
     // candidates, and with them every text that was already invariant, stay the same.
     void refine(Partition& p) {
+        if (s_.counted) ++s_.counted->refinements;
         refine_partition(p, mol_, s_.work);
         if (configurations_.empty()) return;
         while (configurations_.split(p)) refine_partition(p, mol_, s_.work);
@@ -244,13 +255,18 @@ public:
         automorphism_count_ = 0;
         has_best_ = false;
         push(refined, *first, NONE);
+        const bool one_leaf = one_leaf_decides(s_.nodes[0].partition, *first);
         while (depth_ > 0) {
             Node& node = s_.nodes[depth_ - 1];
             std::uint32_t a = NONE;
             while (node.next < node.candidates.size() && a == NONE) {
                 const std::uint32_t c = node.candidates[node.next++];
                 bool symmetric = false;
-                for (std::uint32_t t : node.tried) symmetric |= find(node.parent, c) == find(node.parent, t);
+                if (node.flags) {
+                    symmetric = node.holds_tried[find(node.parent, c)];
+                } else {
+                    for (std::uint32_t t : node.tried) symmetric |= find(node.parent, c) == find(node.parent, t);
+                }
                 if (!symmetric) a = c;
             }
             if (a == NONE) {
@@ -258,17 +274,25 @@ public:
                 continue;
             }
             node.tried.push_back(a);
+            if (node.flags) {
+                node.holds_tried[find(node.parent, a)] = 1;
+            } else if (node.tried.size() == 16) {
+                start_flags(node);
+            }
             Partition& child = s_.child;
             child = node.partition;
             individualise(child, a, node.cell);
             refine(child);
             const auto tied = next_tied_cell(child);
-            if (tied && deep_ && leaves_ < leaf_budget_) {
+            // With one leaf to find, the first candidate at every level is the
+            // first atom of the lowest tied cell: the greedy completion.
+            if (tied && deep_ && !one_leaf && leaves_ < leaf_budget_) {
                 push(child, *tied, a);
                 continue;
             }
             complete(child, tied ? child.cell_start[*tied] : child.num_atoms());
             leaf(child);
+            if (one_leaf) break;
         }
         if (!has_best_) internal_error("格非空");
         return std::move(s_.best);
@@ -290,6 +314,278 @@ private:
     std::size_t automorphism_count_ = 0;
     std::uint32_t leaves_ = 0;
 
+    // Whether the first candidate's leaf is known to be the result. Few candidates
+    // cost little; many identical ones are what the checks are for.
+    [[gnu::noinline, gnu::cold]] bool one_leaf_decides(const Partition& root, std::uint32_t first_cell) {
+        return root.cell_size(first_cell) >= 8 && (tied_cells_are_twins(root) || pieces_write_alike(root));
+    }
+
+    // Whether every tied cell of the refined root holds twins: atoms any two of
+    // which can be exchanged, all else fixed, without changing the molecule or its
+    // text. Every leaf keeps the root's cells at their places, so any two leaves
+    // differ by exchanges inside cells and write the same text: the first
+    // candidate's leaf is the result, and the other candidates need not be tried.
+    // Exchanges of neighbours in a chain generate every permutation of a cell.
+    [[gnu::noinline, gnu::cold]] bool tied_cells_are_twins(const Partition& p) {
+        if (shortcut_ == 0) shortcut_ = automorphisms_decide_text() ? 1 : 2;
+        if (shortcut_ != 1) return false;
+        for (auto cell = next_tied_cell(p); cell; cell = next_tied_cell(p, p.cell_end[*cell])) {
+            for (std::uint32_t pos = p.cell_start[*cell] + 1; pos < p.cell_end[*cell]; ++pos)
+                if (!exchangeable(p.order[pos - 1], p.order[pos])) return false;
+            if (p.cell_end[*cell] == p.num_atoms()) break;
+        }
+        return true;
+    }
+
+    // Whether every leaf writes the same text because of how the molecule falls
+    // apart into pieces (connected components). A leaf keeps every atom inside its
+    // root cell, and the writer takes the pieces in the order of their first atoms
+    // and writes each from the order of its own atoms alone. So when each piece
+    // writes one text under every order of its atoms that keeps the root's cells,
+    // and pieces whose first root cell is the same write alike, every leaf writes
+    // the same text, and the first candidate's leaf is the result.
+    //
+    // Each kind of piece is written under all its orders once (within a budget);
+    // a further piece of the kind is matched to the first, atom by atom in written
+    // order, by a map that keeps atoms, bonds, root cells and atom texts.
+    [[gnu::noinline, gnu::cold]] bool pieces_write_alike(const Partition& p) {
+        if (shortcut_ == 0) shortcut_ = automorphisms_decide_text() ? 1 : 2;
+        if (shortcut_ != 1) return false;
+        const MolBuilder& mol = mol_;
+        const std::uint32_t n = mol.num_atoms();
+        const std::uint32_t* next = mol.next_half_edge.data();
+        auto root_cell = [&](std::uint32_t a) { return p.cell_start[p.cell_of[a]]; };
+
+        // Pieces numbered by their first atom in root order; each piece's atoms in
+        // root order.
+        std::vector<std::uint32_t>& piece_of = s_.piece_of;
+        std::vector<std::uint32_t>& stack = s_.piece_stack;
+        piece_of.assign(n, NONE);
+        std::uint32_t pieces = 0;
+        for (std::uint32_t pos = 0; pos < n; ++pos) {
+            const std::uint32_t seed = p.order[pos];
+            if (piece_of[seed] != NONE) continue;
+            piece_of[seed] = pieces;
+            stack.assign(1, seed);
+            std::uint32_t size = 1;
+            while (!stack.empty()) {
+                const std::uint32_t a = stack.back();
+                stack.pop_back();
+                for (std::uint32_t h = mol.first_half_edge[a]; h != NONE; h = next[h]) {
+                    const Bond& b = mol.bonds[h >> 1];
+                    const std::uint32_t far = (h & 1u) ? b.begin : b.end;
+                    if (piece_of[far] == NONE) {
+                        piece_of[far] = pieces;
+                        stack.push_back(far);
+                        ++size;
+                    }
+                }
+            }
+            if (size == n) return false;  // one piece: nothing to gain
+            ++pieces;
+        }
+        // The search would try about one candidate per piece of the first tied
+        // cell, each at a cost of the whole molecule: that bounds what this check
+        // may spend (in atoms written), and with few such pieces it is not worth it.
+        std::uint64_t budget = 0;
+        {
+            const auto cell = next_tied_cell(p);
+            std::vector<std::uint32_t>& seen = stack;
+            seen.clear();
+            for (std::uint32_t pos = p.cell_start[*cell]; pos < p.cell_end[*cell]; ++pos)
+                seen.push_back(piece_of[p.order[pos]]);
+            std::sort(seen.begin(), seen.end());
+            const auto spread = static_cast<std::uint64_t>(std::unique(seen.begin(), seen.end()) - seen.begin());
+            if (spread < 4) return false;
+            budget = std::uint64_t{n} * spread / 2;
+        }
+        std::vector<std::uint32_t> piece_start(pieces + 1, 0), members(n);
+        for (std::uint32_t a = 0; a < n; ++a) ++piece_start[piece_of[a] + 1];
+        for (std::uint32_t k = 0; k < pieces; ++k) piece_start[k + 1] += piece_start[k];
+        {
+            std::vector<std::uint32_t> fill(piece_start.begin(), piece_start.end() - 1);
+            for (std::uint32_t pos = 0; pos < n; ++pos) members[fill[piece_of[p.order[pos]]]++] = p.order[pos];
+        }
+
+        // One piece as a molecule of its own, atoms in root order, bonds in their
+        // order in the molecule.
+        std::vector<std::uint32_t> local(n, NONE), piece_bonds;
+        auto extract = [&](std::uint32_t k, MolBuilder& sub) {
+            sub = MolBuilder();
+            piece_bonds.clear();
+            for (std::uint32_t i = piece_start[k]; i < piece_start[k + 1]; ++i) {
+                const std::uint32_t a = members[i];
+                local[a] = sub.add_atom(mol.atoms[a]);
+                for (std::uint32_t h = mol.first_half_edge[a]; h != NONE; h = next[h])
+                    if ((h & 1u) == 0) piece_bonds.push_back(h >> 1);
+            }
+            std::sort(piece_bonds.begin(), piece_bonds.end());
+            for (std::uint32_t b : piece_bonds) {
+                Bond copy = mol.bonds[b];
+                copy.begin = local[copy.begin];
+                copy.end = local[copy.end];
+                for (std::uint32_t& x : copy.stereo_atoms)
+                    if (x != NONE) x = x < n && piece_of[x] == k ? local[x] : NONE;
+                sub.push_bond(copy);
+            }
+            // @/@@ read the neighbours in half-edge order, which the copy may
+            // store otherwise: such a mark is turned to keep its meaning.
+            std::uint32_t own[16], copied[16];
+            for (std::uint32_t i = piece_start[k]; i < piece_start[k + 1]; ++i) {
+                const std::uint32_t a = members[i];
+                if (!is_tetrahedral(mol.atoms[a])) continue;
+                std::uint32_t d = 0;
+                for (core::Neighbor nb : mol.neighbors(a)) {
+                    if (d == 16) return false;
+                    own[d++] = local[nb.atom];
+                }
+                d = 0;
+                for (core::Neighbor nb : sub.neighbors(local[a])) copied[d++] = nb.atom;
+                const std::uint8_t parity = core::permutation_parity({own, d}, {copied, d});
+                if (parity > 1) return false;
+                if (parity == 1) {
+                    core::Atom& atom = sub.atoms[local[a]];
+                    atom.chiral_tag = atom.chiral_tag == core::ChiralTag::Cw ? core::ChiralTag::Ccw : core::ChiralTag::Cw;
+                }
+            }
+            return true;
+        };
+
+        // Kinds of piece by the text of their atoms in root order.
+        struct Kind {
+            std::uint32_t piece;                 // the first piece of the kind
+            std::vector<std::uint32_t> written;  // its atoms in written order
+        };
+        std::map<std::string, Kind> kinds;
+        std::vector<const std::string*> text_of(pieces, nullptr);
+        std::vector<std::uint32_t> written_at(n, NONE);
+        MolBuilder sub;
+        SmilesOutput out;
+        std::vector<std::uint32_t> priorities, perm;
+        for (std::uint32_t k = 0; k < pieces; ++k) {
+            const std::uint32_t size = piece_start[k + 1] - piece_start[k];
+            if (!extract(k, sub)) return false;
+            SmilesWriter writer(sub, SmilesMode::Canonical);
+            priorities.resize(size);
+            for (std::uint32_t i = 0; i < size; ++i) priorities[i] = i;
+            writer.write(priorities, out);
+            std::vector<std::uint32_t> written(size);
+            for (std::uint32_t i = 0; i < size; ++i) written[i] = members[piece_start[k] + out.atom_order[i]];
+            auto found = kinds.find(out.text);
+            if (found != kinds.end()) {
+                if (!same_piece(found->second.written, written, written_at, root_cell)) return false;
+                text_of[k] = &found->first;
+                continue;
+            }
+            // A new kind: every order of its atoms that keeps the root cells, as
+            // long as they fit the budget.
+            std::uint64_t orders = 1;
+            for (std::uint32_t i = 1, run = 1; i < size && orders <= budget; ++i) {
+                const bool same = root_cell(members[piece_start[k] + i]) == root_cell(members[piece_start[k] + i - 1]);
+                run = same ? run + 1 : 1;
+                orders *= run;
+            }
+            if (orders > budget / size) return false;
+            perm.resize(size);
+            for (std::uint32_t i = 0; i < size; ++i) perm[i] = i;
+            const std::string first_text = out.text;
+            for (;;) {
+                // Next order: the last cell (runs of one root cell in root order)
+                // that can step does, the cells after it start over.
+                std::uint32_t end = size;
+                bool stepped = false;
+                while (end > 0 && !stepped) {
+                    std::uint32_t begin = end - 1;
+                    const std::uint32_t cell = root_cell(members[piece_start[k] + perm[begin]]);
+                    while (begin > 0 && root_cell(members[piece_start[k] + perm[begin - 1]]) == cell) --begin;
+                    stepped = std::next_permutation(perm.begin() + begin, perm.begin() + end);
+                    end = begin;
+                }
+                if (!stepped) break;
+                if (budget < size) return false;
+                budget -= size;
+                for (std::uint32_t i = 0; i < size; ++i) priorities[perm[i]] = i;
+                writer.write(priorities, out);
+                if (out.text != first_text) return false;
+            }
+            auto [it, inserted] = kinds.emplace(first_text, Kind{k, std::move(written)});
+            text_of[k] = &it->first;
+        }
+
+        // Pieces that start in the same root cell write alike, and the molecule as a
+        // whole in root order writes the pieces' texts in turn (the writer keeps to
+        // each piece on its own).
+        std::string joined;
+        std::vector<std::uint8_t> seen(pieces, 0);
+        std::uint32_t cell_text_start = NONE;
+        const std::string* cell_text = nullptr;
+        for (std::uint32_t pos = 0; pos < n; ++pos) {
+            const std::uint32_t k = piece_of[p.order[pos]];
+            if (seen[k]) continue;
+            seen[k] = 1;
+            const std::uint32_t cell = root_cell(p.order[pos]);
+            if (cell == cell_text_start && *cell_text != *text_of[k]) return false;
+            cell_text_start = cell;
+            cell_text = text_of[k];
+            if (!joined.empty()) joined += '.';
+            joined += *text_of[k];
+        }
+        writer_.write(p.position, out);
+        return out.text == joined;
+    }
+
+    // Whether mapping the atoms of one piece onto another's, position by position
+    // in written order, keeps atoms, atom texts, root cells and bonds.
+    template <class RootCell>
+    bool same_piece(const std::vector<std::uint32_t>& from, const std::vector<std::uint32_t>& to,
+                    std::vector<std::uint32_t>& written_at, RootCell root_cell) const {
+        if (from.size() != to.size()) return false;
+        for (std::uint32_t i = 0; i < from.size(); ++i) written_at[from[i]] = i;
+        const std::uint32_t* next = mol_.next_half_edge.data();
+        bool ok = true;
+        for (std::uint32_t i = 0; i < from.size() && ok; ++i) {
+            const std::uint32_t x = from[i], y = to[i];
+            // @/@@ are compared below, against the ligand order.
+            core::Atom ax = mol_.atoms[x], ay = mol_.atoms[y];
+            if (is_tetrahedral(ax) && is_tetrahedral(ay)) ax.chiral_tag = ay.chiral_tag = core::ChiralTag::Unspecified;
+            ok = ax == ay && mol_.degree[x] == mol_.degree[y] && root_cell(x) == root_cell(y) &&
+                 writer_.same_atom_text(x, y);
+            // Each bond of x has its image at y: same order, flags and direction.
+            for (std::uint32_t h = mol_.first_half_edge[x]; h != NONE && ok; h = next[h]) {
+                const Bond& b = mol_.bonds[h >> 1];
+                const std::uint32_t far = (h & 1u) ? b.begin : b.end;
+                const std::uint32_t far_image = to[written_at[far]];
+                const std::uint32_t image = mol_.bond_between(y, far_image);
+                if (image == NONE) {
+                    ok = false;
+                    break;
+                }
+                const Bond& c = mol_.bonds[image];
+                ok = c.order == b.order && c.flags == b.flags &&
+                     (b.order != BondOrder::Dative || (c.begin == y) == (b.begin == x));
+            }
+        }
+        // A centre and its image read their ligands in corresponding order.
+        std::uint32_t mapped[16], own[16];
+        for (std::uint32_t i = 0; i < from.size() && ok; ++i) {
+            const std::uint32_t x = from[i], y = to[i];
+            if (!is_tetrahedral(mol_.atoms[x])) continue;
+            if (mol_.degree[x] > 16) {
+                ok = false;
+                break;
+            }
+            std::uint32_t d = 0;
+            for (core::Neighbor nb : mol_.neighbors(x)) mapped[d++] = to[written_at[nb.atom]];
+            d = 0;
+            for (core::Neighbor nb : mol_.neighbors(y)) own[d++] = nb.atom;
+            const std::uint8_t parity = core::permutation_parity({mapped, d}, {own, d});
+            const bool flipped = mol_.atoms[x].chiral_tag != mol_.atoms[y].chiral_tag;
+            ok = parity <= 1 && flipped == (parity == 1);
+        }
+        for (std::uint32_t a : from) written_at[a] = NONE;
+        return ok;
+    }
+
     // Opens a node on `p`, taking its contents (p is left holding spare storage).
     void push(Partition& p, std::uint32_t cell, std::uint32_t fixed_atom) {
         if (depth_ == s_.nodes.size()) s_.nodes.emplace_back();
@@ -302,6 +598,7 @@ private:
         node.parent.resize(p.num_atoms());
         for (std::uint32_t x = 0; x < node.parent.size(); ++x) node.parent[x] = x;
         node.tried.clear();
+        node.flags = false;
         std::swap(node.partition, p);
         ++depth_;
         for (std::size_t k = 0; k < automorphism_count_; ++k)
@@ -318,11 +615,20 @@ private:
         return true;
     }
 
+    [[gnu::noinline]] static void start_flags(Node& node) {
+        node.holds_tried.assign(node.parent.size(), 0);
+        for (std::uint32_t t : node.tried) node.holds_tried[find(node.parent, t)] = 1;
+        node.flags = true;
+    }
+
     static void unite(Node& node, const std::vector<std::uint32_t>& gamma) {
         for (std::uint32_t x = 0; x < gamma.size(); ++x) {
             if (gamma[x] == x) continue;  // joins nothing
             const std::uint32_t a = find(node.parent, x), b = find(node.parent, gamma[x]);
-            if (a != b) node.parent[a] = b;
+            if (a != b) {
+                node.parent[a] = b;
+                if (node.flags) node.holds_tried[b] |= node.holds_tried[a];
+            }
         }
     }
 
@@ -339,9 +645,29 @@ private:
     // Whether gamma maps the molecule onto itself with everything the text shows:
     // then the leaf it maps the best leaf to writes the same text.
     bool automorphic(const std::vector<std::uint32_t>& gamma) const {
+        const auto all = std::views::iota(0u, mol_.num_atoms());
+        return automorphic_on([&](std::uint32_t x) { return gamma[x]; }, all, all);
+    }
+
+    // Whether exchanging two atoms, everything else fixed, is such a map.
+    [[gnu::noinline, gnu::cold]] bool exchangeable(std::uint32_t a, std::uint32_t b) const {
+        auto gamma = [a, b](std::uint32_t x) { return x == a ? b : x == b ? a : x; };
+        const std::array<std::uint32_t, 2> moved{a, b};
+        // Only centres at or next to the two atoms see their ligands move.
+        std::vector<std::uint32_t>& near = s_.near;
+        near.assign(moved.begin(), moved.end());
+        for (std::uint32_t x : moved)
+            for (core::Neighbor nb : mol_.neighbors(x)) near.push_back(nb.atom);
+        return automorphic_on(gamma, moved, near);
+    }
+
+    // The check behind both: `gamma` maps atoms, `moved` holds (at least) every
+    // atom gamma moves, `centres` every atom whose ligands gamma can move.
+    template <class Gamma, class Moved, class Centres>
+    bool automorphic_on(Gamma gamma, const Moved& moved, const Centres& centres) const {
         const std::uint32_t n = mol_.num_atoms();
-        for (std::uint32_t x = 0; x < n; ++x) {
-            const std::uint32_t y = gamma[x];
+        for (std::uint32_t x : moved) {
+            const std::uint32_t y = gamma(x);
             if (x == y) continue;
             if (mol_.degree[x] != mol_.degree[y] || !writer_.same_atom_text(x, y)) return false;
             core::Atom ax = mol_.atoms[x], ay = mol_.atoms[y];
@@ -355,8 +681,8 @@ private:
         const std::uint32_t* next = mol_.next_half_edge.data();
         std::vector<std::uint32_t>& bond_to = s_.marks;
         if (bond_to.size() < n) bond_to.assign(n, NONE);
-        for (std::uint32_t x = 0; x < n; ++x) {
-            const std::uint32_t y = gamma[x];
+        for (std::uint32_t x : moved) {
+            const std::uint32_t y = gamma(x);
             if (x == y) continue;
             for (std::uint32_t h = mol_.first_half_edge[y]; h != NONE; h = next[h]) {
                 const Bond& c = mol_.bonds[h >> 1];
@@ -365,14 +691,14 @@ private:
             bool ok = true;
             for (std::uint32_t h = mol_.first_half_edge[x]; h != NONE && ok; h = next[h]) {
                 const Bond& b = mol_.bonds[h >> 1];
-                const std::uint32_t image = bond_to[gamma[(h & 1u) ? b.begin : b.end]];
+                const std::uint32_t image = bond_to[gamma((h & 1u) ? b.begin : b.end)];
                 if (image == NONE) {
                     ok = false;
                     break;
                 }
                 const Bond& c = mol_.bonds[image];
                 ok = c.order == b.order && c.flags == b.flags &&
-                     (b.order != BondOrder::Dative || c.begin == gamma[b.begin]);
+                     (b.order != BondOrder::Dative || c.begin == gamma(b.begin));
             }
             for (std::uint32_t h = mol_.first_half_edge[y]; h != NONE; h = next[h]) {
                 const Bond& c = mol_.bonds[h >> 1];
@@ -383,12 +709,12 @@ private:
         // A centre and its image are written with the same mark when the tags agree
         // once the image's ligands are read in the order gamma gives them.
         std::uint32_t mapped[16], own[16];
-        for (std::uint32_t x = 0; x < n; ++x) {
+        for (std::uint32_t x : centres) {
             if (!is_tetrahedral(mol_.atoms[x])) continue;
-            const std::uint32_t y = gamma[x];
+            const std::uint32_t y = gamma(x);
             if (mol_.degree[x] > 16) return false;
             std::uint32_t k = 0;
-            for (core::Neighbor nb : mol_.neighbors(x)) mapped[k++] = gamma[nb.atom];
+            for (core::Neighbor nb : mol_.neighbors(x)) mapped[k++] = gamma(nb.atom);
             k = 0;
             for (core::Neighbor nb : mol_.neighbors(y)) own[k++] = nb.atom;
             const std::uint8_t parity = core::permutation_parity({mapped, k}, {own, k});
@@ -428,6 +754,7 @@ private:
 
     void leaf(const Partition& p) {
         ++leaves_;
+        if (s_.counted) ++s_.counted->leaves;
         std::vector<std::uint32_t>& gamma = s_.gamma;
         bool equal = false;
         if (has_best_ && shortcut_ == 0) shortcut_ = automorphisms_decide_text() ? 1 : 2;
@@ -595,6 +922,27 @@ void drop_unwritten_hydrogens(const MolBuilder& mol, std::optional<MolBuilder>& 
 
 }  // namespace
 
+namespace {
+
+SmilesOutput canonical_smiles_in(const MolBuilder& mol, CanonScratch& s) {
+    std::optional<MolBuilder> copy;
+    const bool root_ready = drop_stereoless_marks(mol, copy, s);
+    drop_unwritten_hydrogens(mol, copy);
+    const MolBuilder& m = copy ? *copy : mol;
+    if (!root_ready || copy) refined_partition(m, s.root, s.work);
+    if (s.counted) ++s.counted->refinements;
+    return search_from_root(m, s);
+}
+
+}  // namespace
+
+SmilesOutput canonical_smiles_counted(const MolBuilder& mol, CanonicalWork& work) {
+    if (mol.num_atoms() == 0) return write_smiles(mol, {}, SmilesMode::Storage);
+    CanonScratch s;
+    s.counted = &work;
+    return canonical_smiles_in(mol, s);
+}
+
 SmilesOutput canonical_smiles(const MolBuilder& mol) {
     const std::uint32_t n = mol.num_atoms();
     if (n == 0) return write_smiles(mol, {}, SmilesMode::Storage);
@@ -612,13 +960,7 @@ SmilesOutput canonical_smiles(const MolBuilder& mol) {
         CanonScratch& s;
         ~Release() { s.in_use = false; }
     } release{s};
-
-    std::optional<MolBuilder> copy;
-    const bool root_ready = drop_stereoless_marks(mol, copy, s);
-    drop_unwritten_hydrogens(mol, copy);
-    const MolBuilder& m = copy ? *copy : mol;
-    if (!root_ready || copy) refined_partition(m, s.root, s.work);
-    return search_from_root(m, s);
+    return canonical_smiles_in(mol, s);
 }
 
 std::string to_canonical_smiles(const MolBuilder& mol) { return canonical_smiles(mol).text; }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "chem/sanitize.hpp"
+#include "io/smiles/canonical_testing.hpp"
 #include "io/smiles/read.hpp"
 #include "io/smiles/write.hpp"
 #include "io/stereo.hpp"
@@ -276,5 +277,54 @@ TEST_P(RealMolecules, AreInvariantIdempotentAndRoundTrip) {
 }
 
 INSTANTIATE_TEST_SUITE_P(CanonicalSmiles, RealMolecules, testing::Range(0, SHARDS));
+
+
+// Many interchangeable pieces: the work stays linear in the atoms (a bound on
+// refinements, not on time), the text is the one the pieces give, and the same
+// whatever order the atoms are stored in.
+struct Repeated {
+    std::string piece;     // written `copies` times, dot-joined, or as branches on `centre`
+    std::string centre;
+    int copies;
+    std::string first;     // the text starts so
+    std::size_t length;
+};
+
+std::string repeated_input(const Repeated& r) {
+    std::string text = r.centre;
+    for (int k = 0; k < r.copies; ++k) {
+        if (r.centre.empty()) {
+            text += (k ? "." : "") + r.piece;
+        } else {
+            text += "(" + r.piece + ")";
+        }
+    }
+    return text;
+}
+
+class RepeatedPieces : public testing::TestWithParam<Repeated> {};
+
+TEST_P(RepeatedPieces, CostLinearWorkAndKeepTheirText) {
+    const Repeated& r = GetParam();
+    const MolBuilder mol = read(repeated_input(r));
+    io::CanonicalWork work;
+    const std::string text = io::canonical_smiles_counted(mol, work).text;
+    EXPECT_LE(work.refinements, 2 * std::uint64_t{mol.num_atoms()} + 10);
+    EXPECT_LE(work.leaves, 2u);
+    EXPECT_EQ(text.substr(0, r.first.size()), r.first);
+    EXPECT_EQ(text.size(), r.length);
+    std::mt19937 rng(16);
+    EXPECT_EQ(io::to_canonical_smiles(reordered(mol, rng)), text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CanonicalSmiles, RepeatedPieces,
+    testing::Values(Repeated{"O", "", 5000, "O.O.O.", 5000 * 2 - 1},
+                    Repeated{"[Na+].[Cl-]", "", 2000, "[Na+].[Na+].", 2000 * 12 - 1},
+                    Repeated{"C", "[Si]", 3000, "C[Si](C)(C)", 5 + 2998 * 3 + 1},
+                    Repeated{"[Cl-]", "", 3000, "[Cl-].[Cl-]", 3000 * 6 - 1},
+                    Repeated{"c1ccccc1", "", 600, "c1ccccc1.c1ccccc1.", 600 * 9 - 1},
+                    Repeated{"CC(C)=O", "", 400, "CC(C)=O.CC(C)=O.", 400 * 8 - 1},
+                    Repeated{"N[C@@H](C)C(=O)O", "", 400, "C[C@@H](C(O)=O)N.", 400 * 17 - 1}));
 
 }  // namespace

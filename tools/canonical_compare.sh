@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Compares the canonical texts of two builds: every real molecule as read and
+# sanitised, its canonical ranks, random atom orders of each (canonical_dump), the
+# Python-side texts (dump_texts.py), and a set of many-piece symmetric inputs. Both
+# build folders need the benchmarks and the module, e.g.
+#   cmake -S . -B build/rel -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORIX_BUILD_BENCH=ON \
+#         -DQUORIX_BUILD_MODULE=ON -DPython_EXECUTABLE=$(which python3)
+# For the old build, check out the old commit in a worktree and build it the same
+# way (canonical_dump.cpp can be copied into its bench/ when it predates it).
+#
+#   tools/canonical_compare.sh OLD_BUILD NEW_BUILD [ORDERS]
+set -euo pipefail
+old=$(realpath "$1")
+new=$(realpath "$2")
+orders=${3:-20}
+cd "$(dirname "$0")/.."
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+python3 - >"$work/symmetric.smi" <<'PY'
+rows = []
+for k in (1, 2, 3, 7, 20, 60):
+    rows += ['.'.join(['c1ccccc1'] * k), '.'.join(['O'] * k), '.'.join(['[Na+].[Cl-]'] * k),
+             '[Si]' + '(C)' * k, '[Si]' + '(CC)' * k, '.'.join(['CCO'] * k), '.'.join(['C1CC1'] * k),
+             'C' + '(F)' * min(k, 4), '.'.join(['[NH4+]', '[Cl-]'] * k), '.'.join(['N[C@@H](C)C(=O)O'] * k),
+             '.'.join(['F/C=C/F'] * k), 'c1ccccc1.' + '.'.join(['O'] * k), '.'.join(['C1CCCCC1', 'C1CCCC1'] * k),
+             '[Fe]' + '(Cl)' * k, '.'.join(['[2H]O[2H]', 'O'] * k), '.'.join(['[C@H](F)(Cl)Br'] * k),
+             'C1CCCCC1' + '.C' * k, '[Si]' + '(O[Na])' * k,
+             'N[C@@H](C)C(=O)O.' + '.'.join(['O'] * k)]
+    if k <= 20:  # stereo searches the old code takes long over
+        rows += ['.'.join(['N[C@@H](C)C(=O)O', 'N[C@H](C)C(=O)O'] * k), '.'.join(['C[C@H](O)[C@@H](C)O'] * k),
+                 '.'.join(['F[C@](Cl)(Br)I', 'F[C@@](Cl)(Br)I', 'O'] * k), '[Si]' + '([C@H](F)Cl)' * min(k, 7),
+                 '.'.join(['C[C@H]1CC[C@@H](C)CC1'] * k)]
+# Large enough for the splits that sort in linear passes (512 atoms and more).
+rows += ['.'.join(['c1ccccc1'] * 150), '.'.join(['C1CCCCC1'] * 100), '[Si]' + '(CC)' * 600,
+         '.'.join(['c1ccccc1'] * 100 + ['O'] * 600), '.'.join(['CC(C)(C)C'] * 120), 'C' + 'C' * 1200,
+         'C1' + 'C' * 1200 + 'C1']
+print('\n'.join(rows))
+PY
+
+status=0
+compare() {
+    local what=$1
+    if cmp -s "$work/old.$what" "$work/new.$what"; then
+        echo "$what: identical ($(wc -l <"$work/new.$what") lines, $(awk -F'\t' '{n += NF - 2} END {print n}' "$work/new.$what") fields)"
+    else
+        echo "$what: DIFFERENT"
+        diff "$work/old.$what" "$work/new.$what" | head -20
+        status=1
+    fi
+}
+for side in old new; do
+    build=${!side}
+    "$build/canonical_dump" tests/data/molecules.smi "$orders" >"$work/$side.molecules"
+    "$build/canonical_dump" "$work/symmetric.smi" "$orders" >"$work/$side.symmetric"
+    PYTHONPATH="$build" python3 tools/dump_texts.py tests/data/molecules.smi >"$work/$side.python"
+done
+compare molecules
+compare symmetric
+compare python
+exit $status
