@@ -6,6 +6,7 @@
 
 #include "core/error.hpp"
 #include "core/permutation.hpp"
+#include "core/scratch.hpp"
 
 namespace quorix::io {
 
@@ -120,8 +121,10 @@ void initial_partition(const MolBuilder& mol, Partition& p) {
     // One integer per atom: the packed invariant above the atom index, so that a
     // plain sort orders by invariant and then by atom index.
     using Slot = unsigned __int128;
-    thread_local std::vector<Slot> slots;
-    thread_local std::vector<std::uint32_t> order_sum;
+    const auto slots_lease = core::Scratch<std::vector<Slot>>::borrow(n);
+    const auto sums_lease = core::Scratch<std::vector<std::uint32_t>>::borrow(n);
+    std::vector<Slot>& slots = *slots_lease;
+    std::vector<std::uint32_t>& order_sum = *sums_lease;
     slots.resize(n);
     // The bond order sums in one pass over the bonds (they wrap like the u32
     // they are, so the order of addition does not matter).
@@ -828,23 +831,19 @@ void classes_of(const Partition& p, std::vector<std::uint32_t>& classes) {
 
 namespace {
 
-// Refinement storage kept per thread, so that a warm call allocates only its
+// Refinement storage borrowed per call, so that a warm call allocates only its
 // result.
 struct ClassScratch {
     Partition partition;
     RefineWorkspace work;
 };
 
-ClassScratch& class_scratch() {
-    thread_local ClassScratch scratch;
-    return scratch;
-}
-
 }  // namespace
 
 std::vector<std::uint32_t> symmetry_classes(const MolBuilder& mol) {
     if (mol.num_atoms() == 0) return {};
-    ClassScratch& s = class_scratch();
+    const auto lease = core::Scratch<ClassScratch>::borrow(mol.num_atoms());
+    ClassScratch& s = *lease;
     refined_partition(mol, s.partition, s.work);
     std::vector<std::uint32_t> classes;
     classes_of(s.partition, classes);
@@ -853,7 +852,8 @@ std::vector<std::uint32_t> symmetry_classes(const MolBuilder& mol) {
 
 std::vector<std::uint32_t> canonical_numbering(const MolBuilder& mol) {
     if (mol.num_atoms() == 0) return {};
-    ClassScratch& s = class_scratch();
+    const auto lease = core::Scratch<ClassScratch>::borrow(mol.num_atoms());
+    ClassScratch& s = *lease;
     Partition& p = s.partition;
     refined_partition(mol, p, s.work);
     std::uint32_t from = 0;

@@ -9,6 +9,7 @@
 
 #include "core/error.hpp"
 #include "core/permutation.hpp"
+#include "core/scratch.hpp"
 #include "core/valence.hpp"
 #include "io/canon.hpp"
 #include "io/smiles/canonical_testing.hpp"
@@ -219,7 +220,6 @@ struct CanonScratch {
     std::vector<std::uint32_t> best_order;
     std::vector<std::uint32_t> gamma;
     std::vector<std::uint32_t> marks;  // per atom, NONE between uses
-    bool in_use = false;
     CanonicalWork* counted = nullptr;  // tests only
     std::vector<std::uint32_t> piece_of, piece_stack, near;
 };
@@ -947,20 +947,8 @@ SmilesOutput canonical_smiles(const MolBuilder& mol) {
     const std::uint32_t n = mol.num_atoms();
     if (n == 0) return write_smiles(mol, {}, SmilesMode::Storage);
 
-    thread_local CanonScratch tls_scratch;
-    std::unique_ptr<CanonScratch> own;
-    CanonScratch* scratch = &tls_scratch;
-    if (scratch->in_use) {
-        own = std::make_unique<CanonScratch>();
-        scratch = own.get();
-    }
-    CanonScratch& s = *scratch;
-    s.in_use = true;
-    struct Release {
-        CanonScratch& s;
-        ~Release() { s.in_use = false; }
-    } release{s};
-    return canonical_smiles_in(mol, s);
+    const auto scratch = core::Scratch<CanonScratch>::borrow(n);
+    return canonical_smiles_in(mol, *scratch);
 }
 
 std::string to_canonical_smiles(const MolBuilder& mol) { return canonical_smiles(mol).text; }
