@@ -45,20 +45,10 @@ CanonInvariant canon_invariant(const MolBuilder& mol, std::uint32_t atom) {
 
 // ---------------------------------------------------------------- queue
 
-bool Partition::is_queued(std::uint32_t cell) const {
-    const std::uint32_t s = at(cell_start, cell);
-    return (queue_bits[s >> 6] >> (s & 63)) & 1u;
-}
-
 void Partition::enqueue(std::uint32_t cell) {
     const std::uint32_t s = at(cell_start, cell);
     queue_bits[s >> 6] |= std::uint64_t{1} << (s & 63);
     queue_low_word = std::min(queue_low_word, s >> 6);
-}
-
-void Partition::dequeue(std::uint32_t cell) {
-    const std::uint32_t s = at(cell_start, cell);
-    queue_bits[s >> 6] &= ~(std::uint64_t{1} << (s & 63));
 }
 
 std::optional<std::uint32_t> Partition::pop_queue() {

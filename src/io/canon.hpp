@@ -58,9 +58,7 @@ struct Partition {
     std::uint32_t cell_size(std::uint32_t cell) const { return cell_end[cell] - cell_start[cell]; }
     bool is_discrete() const { return num_cells() == num_atoms(); }
 
-    bool is_queued(std::uint32_t cell) const;
     void enqueue(std::uint32_t cell);
-    void dequeue(std::uint32_t cell);
     // Takes out the queued cell with the smallest start.
     std::optional<std::uint32_t> pop_queue();
     bool queue_empty() const;
