@@ -16,6 +16,9 @@ ester atoms: [[0, 1, 2, 3, 4]]
   oxygen 3: charge -0.426
   oxygen 11: charge -0.246
   oxygen 12: charge -0.478
+ester: ['CC(=O)OCC'] capped ['O']
+sdf: CCO [('NAME', 'ethanol')]
+sdf: 第 4 行x 读不出来 []
 parse error:
 C1CC
  ^ 环闭合标号 1 未配对
