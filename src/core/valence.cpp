@@ -6,6 +6,7 @@
 
 #include "core/elements.hpp"
 #include "core/error.hpp"
+#include "core/numeric.hpp"
 
 namespace quorix::core {
 
@@ -65,16 +66,6 @@ const Atom& checked_atom(const MolBuilder& mol, std::uint32_t atom) {
 ValenceError make_error(std::uint32_t z, std::uint32_t atom, std::int32_t valence, ValenceErrorKind kind) {
     const ElementInfo* e = element(z);
     return ValenceError{e ? std::string(e->symbol) : std::string("?"), atom, valence, kind};
-}
-
-// Nearest integer, halves away from zero, saturated to the i32 range (NaN gives 0)
-// so that absurd extra hydrogens cannot turn into undefined conversions.
-std::int32_t round_saturated(float x) {
-    if (std::isnan(x)) return 0;
-    const float r = std::round(x);
-    if (r >= 2147483648.0f) return std::numeric_limits<std::int32_t>::max();
-    if (r < -2147483648.0f) return std::numeric_limits<std::int32_t>::min();
-    return static_cast<std::int32_t>(r);
 }
 
 // bond_valence doubled, by order byte and by whether the atom is the bond's end.
@@ -137,7 +128,7 @@ std::int32_t explicit_from_total(const Table& table, const Atom& a, float total,
             if (total - static_cast<float>(best) <= 1.5f) valence = static_cast<float>(best);
         }
     }
-    return round_saturated(valence + 0.1f);
+    return round_saturating<std::int32_t>(valence + 0.1f);
 }
 
 // Up to this many half units every step of the float computation above is

@@ -7,6 +7,9 @@
 #include <vector>
 
 #include "core/error.hpp"
+#include "core/numeric.hpp"
+#include <cmath>
+#include <cstdint>
 
 using namespace quorix::core;
 
@@ -303,3 +306,20 @@ TEST(Valence, StrictAndLenientAgree) {
 }
 
 }  // namespace
+
+TEST(NumericCasts, SaturateAndTruncate) {
+    using quorix::core::round_saturating;
+    using quorix::core::saturating_cast;
+    EXPECT_EQ(saturating_cast<std::int32_t>(std::nan("")), 0);
+    EXPECT_EQ(saturating_cast<std::int32_t>(1e300), 2147483647);
+    EXPECT_EQ(saturating_cast<std::int32_t>(-1e300), -2147483647 - 1);
+    EXPECT_EQ(saturating_cast<std::int32_t>(2147483647.9), 2147483647);
+    EXPECT_EQ(saturating_cast<std::int32_t>(-2.9), -2);
+    EXPECT_EQ(saturating_cast<std::uint8_t>(-1.0), 0);
+    EXPECT_EQ(saturating_cast<std::uint8_t>(255.99), 255);
+    EXPECT_EQ(saturating_cast<std::uint8_t>(256.0), 255);
+    EXPECT_EQ(saturating_cast<std::int64_t>(9.3e18), std::numeric_limits<std::int64_t>::max());
+    EXPECT_EQ(round_saturating<std::int32_t>(-2.5), -3);
+    EXPECT_EQ(round_saturating<std::int32_t>(2.5), 3);
+    EXPECT_EQ(round_saturating<std::uint16_t>(std::numeric_limits<double>::infinity()), 65535);
+}
