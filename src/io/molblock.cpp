@@ -263,13 +263,19 @@ struct AtomExtras {
 
 constexpr std::string_view X_WHAT[3] = {"x 读不出来", "y 读不出来", "z 读不出来"};
 constexpr std::string_view X_NOT_FINITE[3] = {"x 不是有限数", "y 不是有限数", "z 不是有限数"};
+constexpr std::string_view X_TOO_WIDE[3] = {"x 超出 V2000 十位坐标栏的范围", "y 超出 V2000 十位坐标栏的范围",
+                                           "z 超出 V2000 十位坐标栏的范围"};
 
 std::expected<void, MolblockReadError> read_atom_line(std::string_view line, std::size_t number, MolBuilder& mol,
                                                       std::vector<Coord>& coords, std::vector<AtomExtras>& extras) {
     Coord c{};
     for (std::size_t k = 0; k < 3; ++k) {
         switch (read_real(field(line, 10 * k, 10 * k + 10), c[k])) {
-            case Real::Ok: break;
+            case Real::Ok:
+                // A finite value no field can hold overflows the products that
+                // stereo perception takes of it.
+                if (!v2000_coordinate_fits(c[k])) return std::unexpected(fail(err::BadLine{X_TOO_WIDE[k], number}));
+                break;
             case Real::Unreadable: return std::unexpected(fail(err::BadLine{X_WHAT[k], number}));
             case Real::NotFinite: return std::unexpected(fail(err::BadLine{X_NOT_FINITE[k], number}));
         }
@@ -316,6 +322,10 @@ std::expected<void, MolblockReadError> read_bond_line(std::string_view line, std
     bond.begin = std::uint32_t(*first) - 1;
     bond.end = std::uint32_t(*second) - 1;
     bond.order = order;
+    // A repeated pair would make a second bond where every later reader and
+    // writer expects at most one.
+    if (out.mol.bond_between(bond.begin, bond.end) != core::NONE)
+        return std::unexpected(fail(err::BadLine{"这两个原子之间已经有一根键", number}));
     // An aromatic bond makes its atoms aromatic too, as a lower-case SMILES
     // pair would: without the flags the ring is neither kekulized nor
     // perceived as aromatic.
@@ -348,19 +358,50 @@ void read_property_line(std::string_view line, std::uint32_t atoms, PropertyKind
     }
 }
 
+constexpr std::size_t COUNTS_LINE = 3;
+
+// "原子行" or "键行" when a line has the shape of an atom line (three readable
+// coordinate fields and a symbol) or of a bond line (three readable integer
+// fields); empty otherwise. Property lines start with a letter, and a written
+// x field has its point inside the second bond field, so neither shape takes
+// the other's lines or a property line.
+std::string_view block_line_kind(std::string_view line) {
+    double v;
+    bool coordinates = true;
+    for (std::size_t k = 0; k < 3 && coordinates; ++k)
+        coordinates = read_real(field(line, 10 * k, 10 * k + 10), v) != Real::Unreadable;
+    if (coordinates && !field(line, 31, 34).empty()) return "原子行";
+    if (int_field(line, 0, 3) && int_field(line, 3, 6) && int_field(line, 6, 9)) return "键行";
+    return {};
+}
+
 // The properties block up to "M  END" (or the end), then the charges,
-// isotopes and radicals it and the atom block give.
-void apply_properties(LineCursor& lines, ParsedMolblock& out, const std::vector<AtomExtras>& extras) {
+// isotopes and radicals it and the atom block give. An atom or bond line met
+// here means the counts line undercounted; the lines of an alias, a group
+// abbreviation or a skip are free text and never taken for one.
+std::expected<void, MolblockReadError> apply_properties(LineCursor& lines, ParsedMolblock& out,
+                                                        const std::vector<AtomExtras>& extras) {
     const std::uint32_t n = out.mol.num_atoms();
     std::vector<std::pair<PropertyKind, PropertyEntry>> entries;
     bool any_charge = false, any_isotope = false;
-    while (auto line = lines.next()) {
+    std::int64_t free_text = 0;
+    for (;;) {
+        const std::size_t number = lines.number();
+        const auto line = lines.next();
+        if (!line) break;
         const std::string_view head = line->substr(0, 6);
         if (head == "M  END") break;
+        const bool text_line = free_text > 0;
+        if (text_line) --free_text;
         const std::size_t before = entries.size();
         if (head == "M  CHG") read_property_line(*line, n, PropertyKind::Charge, entries);
         else if (head == "M  ISO") read_property_line(*line, n, PropertyKind::Isotope, entries);
         else if (head == "M  RAD") read_property_line(*line, n, PropertyKind::Radical, entries);
+        else if (text_line) continue;
+        else if (line->starts_with("A  ") || line->starts_with("G  ")) free_text = 1;
+        else if (head == "S  SKP") free_text = std::max(0, int_field(*line, 6, 9).value_or(0));
+        else if (const std::string_view kind = block_line_kind(*line); !kind.empty())
+            return std::unexpected(fail(err::UncountedLine{COUNTS_LINE, number, kind}));
         if (entries.size() > before) {
             any_charge |= entries.back().first == PropertyKind::Charge;
             any_isotope |= entries.back().first == PropertyKind::Isotope;
@@ -380,6 +421,7 @@ void apply_properties(LineCursor& lines, ParsedMolblock& out, const std::vector<
             case PropertyKind::Radical: atom.num_radical_electrons = radical_electrons(e.value); break;
         }
     }
+    return {};
 }
 
 // A declared valence fixes the hydrogen count at what the bonds leave of it.
@@ -439,7 +481,7 @@ std::expected<ParsedMolblock, MolblockReadError> read_molblock(std::string_view 
         if (!line) return std::unexpected(fail(err::Truncated{"原子块或键块"}));
         if (auto r = read_bond_line(*line, number, n, out); !r) return std::unexpected(refuse(std::move(r.error())));
     }
-    apply_properties(lines, out, extras);
+    if (auto r = apply_properties(lines, out, extras); !r) return std::unexpected(std::move(r.error()));
     apply_valences(out.mol, extras);
     out.is_3d = is_3d(out.coords);
     return out;
@@ -547,6 +589,10 @@ std::string MolblockReadError::to_string() const {
         }
         std::string operator()(const err::DataHeaderWithoutName& e) const {
             return "第 " + std::to_string(e.line) + " 行:数据字段头里没有 `<名字>`";
+        }
+        std::string operator()(const err::UncountedLine& e) const {
+            return "第 " + std::to_string(e.counts_line) + " 行的计数行少算了:第 " + std::to_string(e.line) +
+                   " 行是它没算上的" + std::string(e.what);
         }
     };
     return std::visit(Visitor{}, error);

@@ -41,13 +41,21 @@ struct BadLine { std::string_view what; std::size_t line; bool operator==(const 
 struct UnknownElement { std::string symbol; std::size_t line; bool operator==(const UnknownElement&) const = default; };
 struct BadBondType { std::size_t line; std::int32_t code; bool operator==(const BadBondType&) const = default; };
 struct DataHeaderWithoutName { std::size_t line; bool operator==(const DataHeaderWithoutName&) const = default; };
+// An atom or bond line below the blocks the counts line announced: read as a
+// property line it would be skipped, and the molecule would lose it silently.
+struct UncountedLine {
+    std::size_t counts_line;
+    std::size_t line;
+    std::string_view what;  // "原子行" or "键行"
+    bool operator==(const UncountedLine&) const = default;
+};
 }  // namespace molblock_error
 
 // Line numbers count from 0 (the title is line 0, the counts line line 3).
 struct MolblockReadError {
     std::variant<molblock_error::Truncated, molblock_error::BadCountsLine, molblock_error::V3000,
                  molblock_error::BadLine, molblock_error::UnknownElement, molblock_error::BadBondType,
-                 molblock_error::DataHeaderWithoutName>
+                 molblock_error::DataHeaderWithoutName, molblock_error::UncountedLine>
         error;
     std::string to_string() const;
     bool operator==(const MolblockReadError&) const = default;
@@ -84,6 +92,10 @@ struct MolblockWriteRequest {
 
 inline constexpr std::uint32_t V2000_MAX_COUNT = 999;
 
+// Whether a coordinate fits the ten-column, four-decimal field (-9999.9999 to
+// 99999.9999 once rounded): what the writer can write and the reader accepts.
+bool v2000_coordinate_fits(double v);
+
 namespace molblock_write_error {
 struct TooManyForV2000 { std::uint64_t atoms, bonds; bool operator==(const TooManyForV2000&) const = default; };
 struct BondArrayLength { std::uint64_t given, bonds; bool operator==(const BondArrayLength&) const = default; };
@@ -97,12 +109,15 @@ struct UnsupportedBondKind {
 struct IsotopeTooLarge { std::uint32_t atom; std::uint32_t isotope; bool operator==(const IsotopeTooLarge&) const = default; };
 // A coordinate that is not finite or needs more than its ten columns.
 struct CoordinateOutOfRange { std::uint32_t atom; double value; bool operator==(const CoordinateOutOfRange&) const = default; };
+// The title is one line: a line break in it would shift every later line.
+struct TitleLineBreak { bool operator==(const TitleLineBreak&) const = default; };
 }  // namespace molblock_write_error
 
 struct MolblockWriteError {
     std::variant<molblock_write_error::TooManyForV2000, molblock_write_error::BondArrayLength,
                  molblock_write_error::AromaticWithoutKekule, molblock_write_error::UnsupportedBondKind,
-                 molblock_write_error::IsotopeTooLarge, molblock_write_error::CoordinateOutOfRange>
+                 molblock_write_error::IsotopeTooLarge, molblock_write_error::CoordinateOutOfRange,
+                 molblock_write_error::TitleLineBreak>
         error;
     std::string to_string() const;
     bool operator==(const MolblockWriteError&) const = default;

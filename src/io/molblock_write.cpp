@@ -35,12 +35,6 @@ std::size_t fixed4(double v, char (&buf)[64]) {
     return static_cast<std::size_t>(end - buf);
 }
 
-bool coordinate_fits(double v) {
-    if (!std::isfinite(v)) return false;
-    char buf[64];
-    return fixed4(v, buf) <= COORD_WIDTH;
-}
-
 const char* order_name(BondOrder o) {
     switch (o) {
         case BondOrder::Unspecified: return "Unspecified";
@@ -82,8 +76,10 @@ std::expected<void, MolblockWriteError> check(const MolBuilder& mol, const Molbl
             return std::unexpected(MolblockWriteError{werr::IsotopeTooLarge{a, mol.atoms[a].isotope}});
         if (a >= r.coords.size()) continue;
         for (double v : r.coords[a])
-            if (!coordinate_fits(v)) return std::unexpected(MolblockWriteError{werr::CoordinateOutOfRange{a, v}});
+            if (!v2000_coordinate_fits(v)) return std::unexpected(MolblockWriteError{werr::CoordinateOutOfRange{a, v}});
     }
+    if (r.title.find_first_of("\r\n") != std::string_view::npos)
+        return std::unexpected(MolblockWriteError{werr::TitleLineBreak{}});
     return {};
 }
 
@@ -145,6 +141,15 @@ void property_line(std::string& out, const char* head, std::uint32_t atom, std::
 
 }  // namespace
 
+bool v2000_coordinate_fits(double v) {
+    // Well inside the field nothing needs formatting; near its edges the
+    // rounded text decides.
+    if (std::fabs(v) < 9999.0) return true;
+    if (!std::isfinite(v)) return false;
+    char buf[64];
+    return fixed4(v, buf) <= COORD_WIDTH;
+}
+
 std::expected<std::string, MolblockWriteError> write_molblock(const MolBuilder& mol,
                                                               const MolblockWriteRequest& request) {
     if (auto ok = check(mol, request); !ok) return std::unexpected(std::move(ok.error()));
@@ -197,6 +202,11 @@ std::string MolblockWriteError::to_string() const {
             const std::string shown = ec == std::errc() ? std::string(buf, end) : std::string("?");
             return "第 " + std::to_string(e.atom) + " 个原子的坐标 " + shown +
                    " 写不进 V2000 的十位坐标栏(只收 -9999.9999 到 99999.9999 之间的有限数)";
+        }
+        std::string operator()(const werr::TitleLineBreak&) const {
+            // A carriage return counts too: many readers end a line there, and
+            // ours drops one that ends the title.
+            return "标题里有换行符或回车符,而 V2000 的标题只占一行 —— 写进去会让后面每一行都错位";
         }
     };
     return std::visit(Visitor{}, error);

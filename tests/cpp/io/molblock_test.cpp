@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <numeric>
+#include <random>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -10,6 +13,8 @@
 #include <vector>
 
 #include "chem/kekulize.hpp"
+#include "chem/sanitize.hpp"
+#include "io/stereo.hpp"
 #include "io/smiles/canonical.hpp"
 #include "python/finish.hpp"
 #include "support.hpp"
@@ -43,6 +48,19 @@ const std::string HEAD = "title\n  prog\n\n";
 // Two carbons with one bond line to be filled in.
 std::string two_carbons(const std::string& bond_line) {
     return HEAD + counts(2, 1) + atom(0, 0, 0, "C") + atom(1.5, 0, 0, "C") + bond_line + "M  END\n";
+}
+
+// Three carbons, `bonds` counted on the counts line, then the bond lines.
+std::string three_carbons(int bonds, const std::string& bond_lines) {
+    return HEAD + counts(3, bonds) + atom(0, 0, 0, "C") + atom(1.5, 0, 0, "C") + atom(0.75, 1.3, 0, "C") +
+           bond_lines + "M  END\n";
+}
+
+std::string chain_of_carbons(const std::string& counts_line, int atoms) {
+    std::string text = HEAD + counts_line + "\n";
+    for (int i = 0; i < atoms; ++i) text += atom(1.5 * i, 0, 0, "C");
+    for (int i = 1; i < atoms; ++i) text += bond(i, i + 1, 1);
+    return text + "M  END\n";
 }
 
 std::string read_error(const std::string& text) {
@@ -102,10 +120,35 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"first_unreadable", two_carbons("  x  2  1  0\n"), "第 6 行第一个原子号读不出来"},
         RefusalCase{"second_unreadable", two_carbons("  1     1  0\n"), "第 6 行第二个原子号读不出来"},
         RefusalCase{"type_unreadable", two_carbons("  1  2  +\n"), "第 6 行键类型读不出来"},
+        RefusalCase{"x_too_wide", HEAD + counts(1, 0) + "    1e300 " + atom(0, 0, 0, "C").substr(10),
+                    "第 4 行x 超出 V2000 十位坐标栏的范围"},
+        RefusalCase{"y_too_wide", HEAD + counts(1, 0) + "    0.0000100000.000" + atom(0, 0, 0, "C").substr(20),
+                    "第 4 行y 超出 V2000 十位坐标栏的范围"},
+        RefusalCase{"z_too_wide", HEAD + counts(1, 0) + atom(0, 0, -10000, "C"), "第 4 行z 超出 V2000 十位坐标栏的范围"},
+        RefusalCase{"repeated_bond", three_carbons(3, bond(1, 2, 1) + bond(2, 3, 1) + bond(1, 2, 1)),
+                    "第 9 行这两个原子之间已经有一根键"},
+        RefusalCase{"reversed_bond", three_carbons(2, bond(1, 2, 1) + bond(2, 1, 2)), "第 8 行这两个原子之间已经有一根键"},
+        // Lines the counts line left out fall below the blocks.
+        RefusalCase{"uncounted_bond", three_carbons(2, bond(1, 2, 1) + bond(2, 3, 1) + bond(3, 1, 1)),
+                    "第 3 行的计数行少算了:第 9 行是它没算上的键行"},
+        // Counts written free-format above 999 read as 100 atoms and 0 bonds.
+        RefusalCase{"uncounted_atom", chain_of_carbons("10000 9999", 101), "第 3 行的计数行少算了:第 104 行是它没算上的原子行"},
         // A boundary inside a multi-byte character empties the field.
         RefusalCase{"split_character", HEAD + counts(1, 0) + "    0.0000    0.0000    0.000\xC3\xA9 C\n",
                     "第 4 行z 读不出来"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// What the refusals above must not take: free text below the blocks that
+// looks like a bond line, and coordinates at the edges of their field.
+class MolblockAccepts : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(MolblockAccepts, Reads) { EXPECT_EQ(read_error(GetParam()), "(read)"); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Reader, MolblockAccepts,
+    ::testing::Values(three_carbons(2, bond(1, 2, 1) + bond(2, 3, 1) + "A    1\n" + bond(3, 1, 1) + "G    2  3\n" +
+                                           bond(3, 1, 1) + "S  SKP  2\n" + bond(3, 1, 1) + bond(3, 1, 1) + "\n"),
+                      HEAD + counts(2, 0) + atom(99999.9999, -9999.9999, 0, "C") + atom(-9999.9999, 0, 99999.9999, "C")));
 
 TEST(SdfRecord, RefusesWhatTheBlockAllows) {
     // Without "M  END" a molblock reads but a record does not.
@@ -277,7 +320,10 @@ struct WriteRefusal {
     std::vector<BondOrder> kekule;
     Coord first;
     const char* message;
+    const char* title = "";
 };
+
+constexpr const char* TITLE_BREAK = "标题里有换行符或回车符,而 V2000 的标题只占一行 —— 写进去会让后面每一行都错位";
 
 class MolblockWriteRefusal : public ::testing::TestWithParam<WriteRefusal> {};
 
@@ -285,7 +331,7 @@ TEST_P(MolblockWriteRefusal, GivesItsText) {
     const WriteRefusal& c = GetParam();
     MolBuilder m = test::read_or_fail(c.smiles);
     const std::vector<Coord> xyz = {c.first};
-    auto t = write_molblock(m, {"", xyz, c.wedges, c.kekule, {}});
+    auto t = write_molblock(m, {c.title, xyz, c.wedges, c.kekule, {}});
     ASSERT_FALSE(t);
     EXPECT_EQ(t.error().to_string(), c.message);
 }
@@ -303,7 +349,10 @@ INSTANTIATE_TEST_SUITE_P(
         WriteRefusal{"wide_negative", "CC", {}, {}, {0, -10000, 0},
                      "第 0 个原子的坐标 -10000 写不进 V2000 的十位坐标栏(只收 -9999.9999 到 99999.9999 之间的有限数)"},
         WriteRefusal{"nan", "CC", {}, {}, {0, 0, NAN},
-                     "第 0 个原子的坐标 nan 写不进 V2000 的十位坐标栏(只收 -9999.9999 到 99999.9999 之间的有限数)"}),
+                     "第 0 个原子的坐标 nan 写不进 V2000 的十位坐标栏(只收 -9999.9999 到 99999.9999 之间的有限数)"},
+        // Read back, the rest of this title would be a molecule of its own.
+        WriteRefusal{"title_line_feed", "CC", {}, {}, {}, TITLE_BREAK, "x\n\n\n  1  0\n"},
+        WriteRefusal{"title_carriage_return", "CC", {}, {}, {}, TITLE_BREAK, "x\r"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MolblockWrite, AtomLimit) {
@@ -364,25 +413,134 @@ TEST(MolblockRealData, EveryRecordReadsAndRoundTrips) {
     EXPECT_GT(stereo, 100u);  // the round trip carried stereo, not only graphs
 }
 
-// The same records given heights: 3-D stereo read from the written file (no
-// wedges, only coordinates and "either" marks) is the stereo read before.
-TEST(MolblockRealData, ThreeDimensionalRoundTrip) {
-    const std::string text = data_file("pubchem-1000.sdf");
-    std::string_view rest = text;
-    bool done = false;
-    std::size_t k = 0, tagged = 0;
-    while (auto chunk = next_sdf_chunk(rest, done)) {
-        if (k++ % 4 != 0) continue;
-        auto parsed = parse_sdf_record(*chunk);
-        ASSERT_TRUE(parsed);
-        ParsedMolblock block = std::move(parsed->molblock);
-        for (std::size_t a = 0; a < block.coords.size(); ++a) block.coords[a][2] = 0.9 * std::sin(1.7 * double(a + k));
-        block.is_3d = true;
-        auto first = python::finish_molblock(std::move(block));
-        ASSERT_TRUE(first) << first.error();
-        const auto [before, after] = write_and_read_back(first->mol, first->title, first->coords, {}, true);
-        EXPECT_EQ(after, before) << "record " << k - 1;
-        tagged += before.find('@') != std::string::npos;
-    }
-    EXPECT_GT(tagged, 50u);  // random heights make centres, which must survive the trip
+// ---------------------------------------------------------------- 3-D stereo
+
+// Molecules built by hand in 3-D, hydrogens implicit. Each centre sits at the
+// origin with its hydrogen along -z and its other ligands above, placed by
+// their CIP priorities (R: clockwise seen from +z, S: anticlockwise); double
+// bonds are drawn planar. The SMILES are the same molecules, checked by hand:
+// L-alanine is S, N[C@@H](C)C(=O)O; (R)-butan-2-ol is CC[C@@H](C)O;
+// F[C@@](Cl)(Br)I is R; (R,E)-pent-3-en-2-ol is C[C@@H](O)/C=C/C.
+namespace {
+
+struct Built3d {
+    const char* name;
+    std::vector<std::pair<const char*, Coord>> atoms;
+    std::vector<std::array<int, 3>> bonds;  // 1-based atoms, bond type
+    const char* smiles;
+};
+void PrintTo(const Built3d& b, std::ostream* os) { *os << b.name; }
+
+// A ligand of a centre at the origin: 1.5 Å long, `degrees` around z, above the centre.
+Coord up(double degrees) {
+    const double t = degrees * 3.14159265358979 / 180.0;
+    return {1.414 * std::cos(t), 1.414 * std::sin(t), 0.5};
 }
+
+Coord plus(Coord a, Coord b) { return {a[0] + b[0], a[1] + b[1], a[2] + b[2]}; }
+
+const Built3d BUILT_3D[] = {
+    {"S_alanine",
+     {{"C", {0, 0, 0}}, {"N", up(90)}, {"C", up(210)}, {"C", up(330)}, {"O", plus(up(210), {-1.2, 0.2, 0.6})},
+      {"O", plus(up(210), {0.1, -1.3, 0.6})}},
+     {{{1, 2, 1}}, {{1, 3, 1}}, {{1, 4, 1}}, {{3, 5, 2}}, {{3, 6, 1}}},
+     "N[C@@H](C)C(=O)O"},
+    {"R_butan_2_ol",
+     {{"C", {0, 0, 0}}, {"O", up(90)}, {"C", up(330)}, {"C", up(210)}, {"C", plus(up(330), {1.3, 0.3, 0.6})}},
+     {{{1, 2, 1}}, {{1, 3, 1}}, {{1, 4, 1}}, {{3, 5, 1}}},
+     "CC[C@@H](C)O"},
+    // Four heavy ligands: only the first three in stored order are measured.
+    {"R_bromochlorofluoroiodomethane",
+     {{"C", {0, 0, 0}}, {"F", {0, 0, -1.5}}, {"I", up(90)}, {"Br", up(330)}, {"Cl", up(210)}},
+     {{{1, 2, 1}}, {{1, 3, 1}}, {{1, 4, 1}}, {{1, 5, 1}}},
+     "F[C@@](Cl)(Br)I"},
+    {"Z_but_2_ene",
+     {{"C", {-0.75, 1.3, 0}}, {"C", {0, 0, 0}}, {"C", {1.34, 0, 0}}, {"C", {2.09, 1.3, 0}}},
+     {{{1, 2, 1}}, {{2, 3, 2}}, {{3, 4, 1}}},
+     "C/C=C\\C"},
+    {"E_but_2_ene",
+     {{"C", {-0.75, 1.3, 0}}, {"C", {0, 0, 0}}, {"C", {1.34, 0, 0}}, {"C", {2.09, -1.3, 0}}},
+     {{{1, 2, 1}}, {{2, 3, 2}}, {{3, 4, 1}}},
+     "C/C=C/C"},
+    // C2 at the origin; C5 lies across the C3=C4 axis (along x) from C2.
+    {"R_E_pent_3_en_2_ol",
+     {{"C", up(210)}, {"C", {0, 0, 0}}, {"O", up(90)}, {"C", up(330)}, {"C", plus(up(330), {1.34, 0, 0})},
+      {"C", plus(up(330), {2.09, -0.707, 0.5})}},
+     {{{1, 2, 1}}, {{2, 3, 1}}, {{2, 4, 1}}, {{4, 5, 2}}, {{5, 6, 1}}},
+     "C[C@@H](O)/C=C/C"},
+};
+
+std::string canonical_of(const std::string& smiles) {
+    MolBuilder m = test::read_or_fail(smiles);
+    EXPECT_TRUE(chem::sanitize(m));
+    io::double_bond_stereo(m);
+    return canonical_smiles(m).text;
+}
+
+std::string mirror_image(std::string smiles) {
+    std::string out;
+    for (std::size_t i = 0; i < smiles.size(); ++i) {
+        if (smiles[i] != '@') {
+            out += smiles[i];
+        } else if (i + 1 < smiles.size() && smiles[i + 1] == '@') {
+            out += '@';
+            ++i;
+        } else {
+            out += "@@";
+        }
+    }
+    return out;
+}
+
+// A random proper rotation (from a random unit quaternion) as rows.
+std::array<Coord, 3> random_rotation(std::mt19937& rng) {
+    std::normal_distribution<double> g;
+    double w = g(rng), x = g(rng), y = g(rng), z = g(rng);
+    const double n = std::sqrt(w * w + x * x + y * y + z * z);
+    w /= n, x /= n, y /= n, z /= n;
+    return {{{1 - 2 * (y * y + z * z), 2 * (x * y - w * z), 2 * (x * z + w * y)},
+             {2 * (x * y + w * z), 1 - 2 * (x * x + z * z), 2 * (y * z - w * x)},
+             {2 * (x * z - w * y), 2 * (y * z + w * x), 1 - 2 * (x * x + y * y)}}};
+}
+
+}  // namespace
+
+class Perceives3d : public ::testing::TestWithParam<Built3d> {};
+
+// Turned, moved, renumbered and, every other time, mirrored, the geometry must
+// still give the stereo it was built with (its mirror image when mirrored).
+TEST_P(Perceives3d, TheBuiltStereoInAnyPoseAndAtomOrder) {
+    const Built3d& c = GetParam();
+    const std::string expected = canonical_of(c.smiles), mirrored = canonical_of(mirror_image(c.smiles));
+    ASSERT_NE(expected.find_first_of("@/"), std::string::npos) << expected;
+    std::mt19937 rng(2026);
+    for (int trial = 0; trial < 24; ++trial) {
+        const bool mirror = trial % 2 == 1;
+        const auto r = random_rotation(rng);
+        std::vector<int> order(c.atoms.size());  // file position -> built atom
+        std::iota(order.begin(), order.end(), 0);
+        if (trial > 1) std::shuffle(order.begin(), order.end(), rng);
+        std::vector<int> position(order.size());
+        for (std::size_t k = 0; k < order.size(); ++k) position[order[k]] = int(k);
+        std::string text = HEAD + counts(int(c.atoms.size()), int(c.bonds.size()));
+        for (int a : order) {
+            Coord p = c.atoms[a].second;
+            if (mirror) p[0] = -p[0];
+            Coord q{};
+            for (int i = 0; i < 3; ++i) q[i] = r[i][0] * p[0] + r[i][1] * p[1] + r[i][2] * p[2] + 3.0 * i - 2.0;
+            text += atom(q[0], q[1], q[2], c.atoms[a].first);
+        }
+        for (const auto& [u, v, type] : c.bonds)
+            text += trial % 3 == 0 ? bond(position[v - 1] + 1, position[u - 1] + 1, type)
+                                   : bond(position[u - 1] + 1, position[v - 1] + 1, type);
+        auto parsed = read_molblock(text + "M  END\n");
+        ASSERT_TRUE(parsed) << parsed.error().to_string();
+        ASSERT_TRUE(parsed->is_3d);
+        auto block = python::finish_molblock(std::move(*parsed));
+        ASSERT_TRUE(block) << block.error();
+        EXPECT_EQ(canonical_smiles(block->mol).text, mirror ? mirrored : expected) << "trial " << trial << "\n" << text;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(HandBuilt, Perceives3d, ::testing::ValuesIn(BUILT_3D),
+                         [](const auto& info) { return std::string(info.param.name); });
