@@ -7,14 +7,26 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc)
 
 as_root() { if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi; }
-if [ ! -f /usr/include/gtest/gtest.h ]; then
-  as_root apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq libgtest-dev >/dev/null
+# The Debian packages of whatever is missing: a system-managed Python takes no
+# pip installs of its own, so the tools come from apt and pip runs only in the venv.
+missing=()
+command -v g++ >/dev/null || missing+=(g++)
+command -v cmake >/dev/null || missing+=(cmake)
+command -v ninja >/dev/null || missing+=(ninja-build)
+[ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
+if ! command -v python3 >/dev/null; then
+  missing+=(python3 python3-dev python3-venv)
+else
+  python3 -c 'import os, sys, sysconfig; sys.exit(not os.path.exists(os.path.join(sysconfig.get_paths()["include"], "Python.h")))' ||
+    missing+=(python3-dev)
+  python3 -c 'import ensurepip' 2>/dev/null || missing+=(python3-venv)
 fi
-python3 -m pip --version >/dev/null
-command -v cmake >/dev/null || python3 -m pip install -q cmake
-generator=()
-command -v ninja >/dev/null && generator=(-G Ninja)
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "== installing ${missing[*]}"
+  as_root apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+generator=(-G Ninja)
 
 echo "== engine tests (debug, ASan + UBSan)"
 cmake -S . -B build/debug "${generator[@]}" -DCMAKE_BUILD_TYPE=Debug -DQUORIX_SANITIZE=ON \

@@ -63,6 +63,9 @@ def test_dimension(z, is_3d):
     [
         ("a\nb\nc\n", "molblock 截断了:缺头四行"),
         (ETHANOL.replace(" O ", " Q "), "第 6 行:不认识的元素符号 `Q`"),
+        (ETHANOL.replace("  2  3  1  0", "  2  1  1  0"), "第 8 行这两个原子之间已经有一根键"),
+        (ETHANOL.replace("  3  2  0", "  3  1  0"), "第 3 行的计数行少算了:第 8 行是它没算上的键行"),
+        (ETHANOL.replace("    2.2000", "     1e300"), "第 6 行x 超出 V2000 十位坐标栏的范围"),
     ],
 )
 def test_read_errors(text, message):
