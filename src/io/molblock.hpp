@@ -2,6 +2,7 @@
 // V2000 molblocks and SDF records: reading (atoms, bonds, charges, isotopes,
 // radicals, declared hydrogens, coordinates, wedge and "either" marks, data
 // items) and writing. Nothing is perceived or sanitised here.
+#include <cmath>
 #include <cstdint>
 #include <expected>
 #include <optional>
@@ -94,7 +95,10 @@ inline constexpr std::uint32_t V2000_MAX_COUNT = 999;
 
 // Whether a coordinate fits the ten-column, four-decimal field (-9999.9999 to
 // 99999.9999 once rounded): what the writer can write and the reader accepts.
-bool v2000_coordinate_fits(double v);
+// Well inside the field nothing needs formatting; near its edges (and for nan)
+// the rounded text decides.
+bool v2000_coordinate_text_fits(double v);
+inline bool v2000_coordinate_fits(double v) { return std::fabs(v) < 9999.0 || v2000_coordinate_text_fits(v); }
 
 namespace molblock_write_error {
 struct TooManyForV2000 { std::uint64_t atoms, bonds; bool operator==(const TooManyForV2000&) const = default; };

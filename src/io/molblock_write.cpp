@@ -141,10 +141,7 @@ void property_line(std::string& out, const char* head, std::uint32_t atom, std::
 
 }  // namespace
 
-bool v2000_coordinate_fits(double v) {
-    // Well inside the field nothing needs formatting; near its edges the
-    // rounded text decides.
-    if (std::fabs(v) < 9999.0) return true;
+bool v2000_coordinate_text_fits(double v) {
     if (!std::isfinite(v)) return false;
     char buf[64];
     return fixed4(v, buf) <= COORD_WIDTH;
