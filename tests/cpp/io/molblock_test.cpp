@@ -413,6 +413,39 @@ TEST(MolblockRealData, EveryRecordReadsAndRoundTrips) {
     EXPECT_GT(stereo, 100u);  // the round trip carried stereo, not only graphs
 }
 
+// Each real record with one bond line written twice, or with one bond fewer on
+// its counts line, is refused at the line that breaks it, never read as another
+// molecule.
+TEST(MolblockRealData, RepeatedBondsAndUndercountedBondsAreRefused) {
+    const std::string text = data_file("pubchem-1000.sdf");
+    std::string_view rest = text;
+    bool done = false;
+    std::size_t k = 0;
+    while (auto chunk = next_sdf_chunk(rest, done)) {
+        std::vector<std::string> lines;
+        std::istringstream in{std::string(*chunk)};
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        const int atoms = std::stoi(lines[3].substr(0, 3)), bonds = std::stoi(lines[3].substr(3, 3));
+        ASSERT_GT(bonds, 0);
+        const auto with_counts = [&](int b, std::vector<std::string> body) {
+            body[3] = counts(atoms, b).substr(0, 6) + body[3].substr(6);
+            std::string out;
+            for (const std::string& line : body) out += line + "\n";
+            return out;
+        };
+        const std::size_t j = 4 + atoms + k++ % std::size_t(bonds);  // a bond line
+        std::vector<std::string> repeated = lines;
+        repeated.insert(repeated.begin() + std::ptrdiff_t(j) + 1, lines[j]);
+        EXPECT_EQ(sdf_error(with_counts(bonds + 1, repeated)),
+                  "第 " + std::to_string(j + 1) + " 行这两个原子之间已经有一根键")
+            << "record " << k - 1;
+        EXPECT_EQ(sdf_error(with_counts(bonds - 1, lines)),
+                  "第 3 行的计数行少算了:第 " + std::to_string(3 + atoms + bonds) + " 行是它没算上的键行")
+            << "record " << k - 1;
+    }
+    EXPECT_EQ(k, 1000u);
+}
+
 // ---------------------------------------------------------------- 3-D stereo
 
 // Molecules built by hand in 3-D, hydrogens implicit. Each centre sits at the
