@@ -24,12 +24,11 @@ fi
 if [ ${#missing[@]} -gt 0 ]; then
   echo "== installing ${missing[*]}"
   as_root apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq "${missing[@]}" >/dev/null
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
-generator=(-G Ninja)
 
 echo "== engine tests (debug, ASan + UBSan)"
-cmake -S . -B build/debug "${generator[@]}" -DCMAKE_BUILD_TYPE=Debug -DQUORIX_SANITIZE=ON \
+cmake -S . -B build/debug -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUORIX_SANITIZE=ON \
   -DQUORIX_BUILD_TESTS=ON -DQUORIX_BUILD_MODULE=OFF >/dev/null
 cmake --build build/debug -j "$jobs"
 ctest --test-dir build/debug --output-on-failure -j "$jobs"
