@@ -133,6 +133,38 @@ def test_a_borrowed_molecule_is_refused():
     assert len(r.run([acid, amine])) == 1
 
 
+# An unsanitised CCl has no hydrogens yet, so [CH3] finds nothing in it.
+METHYL = "[CH3:1][Cl:2]>>[CH3:1][F:2]"
+
+
+def test_inputs_are_borrowed_only_while_copied():
+    # A keyword converted after the copies were made may sanitise an input; the
+    # call goes on with the copy as it was.
+    m = mol("CCl", sanitize=False)
+    assert quorix.parse_reaction(METHYL).run([m], max_products=Index(0, m.sanitize)) == []
+    assert len(quorix.parse_reaction(METHYL).run([m])) == 1
+
+
+def test_a_sequence_may_sanitise_an_item_between_copies():
+    m = mol("CCl", sanitize=False)
+
+    class Twice:
+        def __len__(self):
+            return 2
+
+        def __getitem__(self, i):
+            if i == 1:
+                m.sanitize()
+            if i > 1:
+                raise IndexError(i)
+            return m
+
+    # Two copies of one object, taken before and after it was sanitised: only
+    # the second has a methyl group.
+    [o] = quorix.parse_reaction(METHYL).run_on_substrate(Twice())
+    assert o.discarded == [[], []] and [canonical(p) for p in o.products] == ["CF", "CCl"]
+
+
 def test_one_molecule_may_stand_for_several_inputs():
     glycolic = mol("OCC(=O)O")
     outcomes = quorix.parse_reaction(ESTER).run([glycolic, glycolic])
