@@ -155,6 +155,9 @@ def test_a_sequence_may_sanitise_an_item_between_copies():
         def __getitem__(self, i):
             if i == 1:
                 m.sanitize()
+                # A call nested between the copies keeps its own.
+                [inner] = quorix.parse_reaction(METHYL).run([mol("CCl.CBr")])
+                assert [canonical(p) for p in inner.products] == ["CF", "CBr"]
             if i > 1:
                 raise IndexError(i)
             return m
