@@ -90,6 +90,10 @@ INSTANTIATE_TEST_SUITE_P(
         // The charge the products lack goes back onto the chloride, which leaves as HCl.
         Capping{"hydrogen_chloride_from_salt", {"C[NH+](C)C.[Cl-]"}, {"CN(C)C"}, {{4}}, CAPPED, ANY, "Cl",
                 {0, 0, 1, 1, 0, 0, -1, 1}},
+        // The products gained a positive charge; a closed water cannot take the
+        // negative one left over.
+        Capping{"charge_with_no_taker", {"C", "O"}, {"[CH3+]"}, {{}, {0}}, UNRESOLVED, CapReason::NoPairing, "",
+                {0, 2, 3, 1, -1, -1, 0, -1}},
         // One open valence, and the products left no hydrogen for it.
         Capping{"odd_open_valence", {"CO"}, {"[CH3]"}, {{1}}, UNRESOLVED, CapReason::OddValence, "",
                 {1, 1, 1, 0, 1, 0, 0, 0}},
