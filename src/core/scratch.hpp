@@ -39,6 +39,8 @@ public:
             if (object_ && size_ <= KEEP_SIZE && pool_->count < MAX_POOLED)
                 pool_->free[pool_->count++] = std::move(object_);
         }
+        // For a lease whose problem size is known only after use.
+        void set_size(std::size_t size) { size_ = size; }
         T& operator*() const { return *object_; }
         T* operator->() const { return object_.get(); }
 

@@ -8,7 +8,8 @@
 #include "chem/sanitize.hpp"
 #include "core/elements.hpp"
 #include "core/error.hpp"
-#include "core/permutation.hpp"
+#include "match/pieces.hpp"
+#include "match/stereo_map.hpp"
 
 namespace quorix::match {
 
@@ -17,7 +18,6 @@ namespace E = core::Element;
 using core::Atom;
 using core::Bond;
 using core::BondOrder;
-using core::ChiralTag;
 using core::MolBuilder;
 using core::NONE;
 
@@ -207,21 +207,10 @@ bool has_strained_closure(const MolBuilder& frag) {
     return false;
 }
 
-std::vector<MolBuilder> split_byproducts(const MolBuilder& frag) {
-    const std::vector<std::uint32_t> comp = connected_components(frag);
-    std::uint32_t count = 0;
-    for (std::uint32_t c : comp) count = std::max(count, c + 1);
-    std::vector<MolBuilder> out(count);
-    std::vector<std::uint32_t> local(frag.num_atoms());
-    for (std::uint32_t a = 0; a < frag.num_atoms(); ++a) local[a] = out[comp[a]].add_atom(frag.atoms[a]);
-    for (const Bond& b : frag.bonds) {
-        Bond copy = b;
-        copy.begin = local[b.begin];
-        copy.end = local[b.end];
-        copy.stereo_atoms = {NONE, NONE};
-        out[comp[b.begin]].push_bond(copy);
-    }
-    return out;
+// Byproducts carry no double-bond reference atoms.
+std::vector<MolBuilder> split_byproducts(MolBuilder& frag) {
+    for (Bond& b : frag.bonds) b.stereo_atoms = {NONE, NONE};
+    return split_into_pieces(frag).molecules;
 }
 
 std::int32_t narrow(std::int64_t v) {
@@ -278,28 +267,14 @@ Fragment build_fragment(std::span<const MolBuilder> prepared, const RawOutcome& 
         }
     }
     // Tetrahedral tags re-expressed for the fragment's neighbour order.
-    std::vector<std::uint32_t> actual;
-    std::vector<std::optional<std::uint32_t>> ligands;
     for (std::size_t i = 0; i < inputs; ++i) {
         const MolBuilder& r = prepared[i];
         for (std::uint32_t a : outcome.discarded[i]) {
             if (a >= r.num_atoms()) continue;
             const std::uint32_t m = index[i][a];
             Atom& atom = f.mol.atoms[m];
-            if (!core::is_tetrahedral(atom.chiral_tag)) continue;
-            actual.clear();
-            for (core::Neighbor nb : f.mol.neighbors(m)) actual.push_back(nb.atom);
-            ligands.clear();
-            for (core::Neighbor nb : r.neighbors(a)) {
-                const std::uint32_t x = index[i][nb.atom];
-                const bool present = x != NONE && std::find(actual.begin(), actual.end(), x) != actual.end();
-                ligands.push_back(present ? std::optional<std::uint32_t>(x) : std::nullopt);
-            }
-            // As for products: neighbours that cannot be lined up clear the tag.
-            const auto lists = ligand_correspondence(ligands, actual);
-            if (!lists) atom.chiral_tag = ChiralTag::Unspecified;
-            else if (core::permutation_parity(lists->first, lists->second) == 1)
-                atom.chiral_tag = core::mirrored(atom.chiral_tag);
+            if (core::is_tetrahedral(atom.chiral_tag))
+                atom.chiral_tag = reexpress_tetrahedral(r, a, index[i], f.mol, m, atom.chiral_tag);
         }
     }
     return f;

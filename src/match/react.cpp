@@ -338,27 +338,16 @@ private:
     void reexpress_atom_stereo(std::size_t k) {
         const MolBuilder& in = *inputs_[k];
         std::vector<std::uint32_t> actual, listed;
-        std::vector<std::optional<std::uint32_t>> ligands;
         for (std::uint32_t a = 0; a < in.num_atoms(); ++a) {
             const std::uint32_t p = corr_[k][a];
             if (p == NONE || template_stereo_[p]) continue;
             Atom& atom = work_.atoms[p];
             if (atom.chiral_tag == ChiralTag::Unspecified) continue;
-            neighbour_atoms(work_, p, actual);
             if (core::is_tetrahedral(atom.chiral_tag)) {
-                ligands.clear();
-                for (core::Neighbor nb : in.neighbors(a)) {
-                    const std::uint32_t q = corr_[k][nb.atom];
-                    ligands.push_back(q != NONE && contains(actual, q) ? std::optional<std::uint32_t>(q) : std::nullopt);
-                }
-                // Neighbours that cannot be lined up with the old ones leave no
-                // arrangement to describe: a kept tag would be invented stereo.
-                const auto lists = ligand_correspondence(ligands, actual);
-                if (!lists) atom.chiral_tag = ChiralTag::Unspecified;
-                else if (core::permutation_parity(lists->first, lists->second) == 1)
-                    atom.chiral_tag = mirrored(atom.chiral_tag);
+                atom.chiral_tag = reexpress_tetrahedral(in, a, corr_[k], work_, p, atom.chiral_tag);
                 continue;
             }
+            neighbour_atoms(work_, p, actual);
             listed.clear();
             for (core::Neighbor nb : in.neighbors(a)) {
                 const std::uint32_t q = corr_[k][nb.atom];
@@ -440,25 +429,16 @@ private:
     }
 
     std::vector<BuiltProduct> split() const {
-        const std::vector<std::uint32_t> comp = connected_components(work_);
-        std::uint32_t count = 0;
-        for (std::uint32_t c : comp) count = std::max(count, c + 1);
-        std::vector<BuiltProduct> out(count);
-        std::vector<std::uint32_t> local(work_.num_atoms());
-        for (std::uint32_t a = 0; a < work_.num_atoms(); ++a) local[a] = out[comp[a]].molecule.add_atom(work_.atoms[a]);
-        for (const Bond& b : work_.bonds) {
-            Bond copy = b;
-            copy.begin = local[b.begin];
-            copy.end = local[b.end];
-            for (std::uint32_t& s : copy.stereo_atoms)
-                if (s != NONE) s = local[s];
-            out[comp[b.begin]].molecule.push_bond(copy);
+        Pieces pieces = split_into_pieces(work_);
+        std::vector<BuiltProduct> out(pieces.molecules.size());
+        for (std::size_t c = 0; c < out.size(); ++c) {
+            out[c].molecule = std::move(pieces.molecules[c]);
+            out[c].correspondence.resize(inputs_.size());
         }
-        for (BuiltProduct& p : out) p.correspondence.resize(inputs_.size());
         for (std::size_t k = 0; k < inputs_.size(); ++k)
             for (std::uint32_t a = 0; a < corr_[k].size(); ++a)
                 if (const std::uint32_t x = corr_[k][a]; x != NONE)
-                    out[comp[x]].correspondence[k].emplace_back(a, local[x]);
+                    out[pieces.component[x]].correspondence[k].emplace_back(a, pieces.local[x]);
         return out;
     }
 
@@ -541,28 +521,6 @@ std::optional<std::vector<RawOutcome>> try_assignments(const Application& app, c
 
 // ---------------------------------------------------------------------------
 // Public operations.
-
-std::vector<std::uint32_t> connected_components(const MolBuilder& mol) {
-    std::vector<std::uint32_t> id(mol.num_atoms(), NONE);
-    std::vector<std::uint32_t> stack;
-    std::uint32_t next = 0;
-    for (std::uint32_t s = 0; s < mol.num_atoms(); ++s) {
-        if (id[s] != NONE) continue;
-        id[s] = next;
-        stack.push_back(s);
-        while (!stack.empty()) {
-            const std::uint32_t u = stack.back();
-            stack.pop_back();
-            for (core::Neighbor nb : mol.neighbors(u)) {
-                if (id[nb.atom] != NONE) continue;
-                id[nb.atom] = next;
-                stack.push_back(nb.atom);
-            }
-        }
-        ++next;
-    }
-    return id;
-}
 
 JoinedInputs join_inputs(std::span<const ReactionInput> inputs) {
     JoinedInputs out;
@@ -813,54 +771,6 @@ std::vector<std::optional<std::uint16_t>> neighbour_map_numbers(const io::Query&
     if (atom >= query.num_atoms() || degree_of(query.graph, atom) == 0) return out;
     for (core::Neighbor nb : query.graph.neighbors(atom)) out.push_back(query.atom_exprs[nb.atom].find_map_number());
     return out;
-}
-
-std::optional<std::vector<std::uint32_t>> fill_unmapped_ligands(std::span<const std::optional<std::uint32_t>> ligands,
-                                                                std::span<const std::uint32_t> actual) {
-    std::vector<std::uint32_t> values, out;
-    for (const auto& l : ligands)
-        if (l) values.push_back(*l);
-    if (values.size() == ligands.size()) return values;
-    std::size_t cursor = 0;
-    for (const auto& l : ligands) {
-        if (l) {
-            out.push_back(*l);
-            continue;
-        }
-        while (cursor < actual.size() && contains(values, actual[cursor])) ++cursor;
-        if (cursor == actual.size()) return std::nullopt;
-        out.push_back(actual[cursor++]);
-    }
-    for (; cursor < actual.size(); ++cursor)
-        if (!contains(values, actual[cursor])) return std::nullopt;
-    return out;
-}
-
-std::optional<std::pair<std::vector<std::uint32_t>, std::vector<std::uint32_t>>> ligand_correspondence(
-    std::span<const std::optional<std::uint32_t>> ligands, std::span<const std::uint32_t> actual) {
-    using Lists = std::pair<std::vector<std::uint32_t>, std::vector<std::uint32_t>>;
-    const std::size_t n = ligands.size(), m = actual.size();
-    const std::size_t gaps = static_cast<std::size_t>(std::count(ligands.begin(), ligands.end(), std::nullopt));
-    if (auto filled = fill_unmapped_ligands(ligands, actual); filled && filled->size() == m)
-        return Lists{std::move(*filled), {actual.begin(), actual.end()}};
-    if (n == 4 && gaps == 1 && m == 3) {
-        // The ligand that reached no product stands where the implicit one would.
-        Lists out;
-        for (const auto& l : ligands) out.first.push_back(l ? *l : NONE);
-        out.second = {actual[0], NONE, actual[1], actual[2]};
-        return out;
-    }
-    if (n == 3 && gaps == 0 && m == 4) {
-        std::vector<std::uint32_t> values{*ligands[0], *ligands[1], *ligands[2]};
-        std::uint32_t extra = NONE, count = 0;
-        for (std::uint32_t x : actual)
-            if (!contains(values, x)) {
-                extra = x;
-                ++count;
-            }
-        if (count == 1) return Lists{{values[0], extra, values[1], values[2]}, {actual.begin(), actual.end()}};
-    }
-    return std::nullopt;
 }
 
 }  // namespace quorix::match

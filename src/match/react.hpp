@@ -11,6 +11,8 @@
 #include "core/builder.hpp"
 #include "io/smarts/reaction.hpp"
 #include "match/matcher.hpp"
+#include "match/pieces.hpp"
+#include "match/stereo_map.hpp"
 #include "match/props.hpp"
 
 namespace quorix::match {
@@ -48,10 +50,6 @@ std::vector<RawOutcome> run_on_substrate(const io::ReactionTemplates& templates,
                                          std::span<const ReactionInput> inputs, std::uint64_t max_products,
                                          bool atom_mapping);
 
-// Per atom a component id, numbered in order of each component's lowest atom;
-// every bond joins, dative ones included.
-std::vector<std::uint32_t> connected_components(const core::MolBuilder& mol);
-
 struct JoinedInputs {
     core::MolBuilder mol;
     std::vector<std::uint32_t> atom_counts;  // per input
@@ -79,14 +77,5 @@ std::uint8_t product_bond_class(const io::BondExpr& expr);
 
 // Map number of each template neighbour of `atom`, in neighbour order.
 std::vector<std::optional<std::uint16_t>> neighbour_map_numbers(const io::Query& query, std::uint32_t atom);
-
-// Ligands in reactant order with gaps, set against the actual neighbour order:
-// two equal-length lists whose permutation parity says whether a tetrahedral
-// tag flips, or none when they cannot be lined up.
-std::optional<std::pair<std::vector<std::uint32_t>, std::vector<std::uint32_t>>> ligand_correspondence(
-    std::span<const std::optional<std::uint32_t>> ligands, std::span<const std::uint32_t> actual);
-// Fills each gap with the next actual neighbour that is not a ligand.
-std::optional<std::vector<std::uint32_t>> fill_unmapped_ligands(std::span<const std::optional<std::uint32_t>> ligands,
-                                                                std::span<const std::uint32_t> actual);
 
 }  // namespace quorix::match

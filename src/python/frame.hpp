@@ -25,6 +25,8 @@
 //   QX_TRY(bool u, args.extract_or(1, extract_flag, true));
 //   QX_TRY(auto mol, args.extract(0, borrow_shared<core::MolBuilder>));
 //   QX_TRY(auto mols, args.extract(0, extract_copies<core::MolBuilder>));
+// Sequence items are borrowed only while they are converted: the iteration and
+// later arguments may run Python code that changes them.
 // Result values come from the to_py_* / tuple_of / list_from / Dict helpers.
 #include <Python.h>
 
@@ -265,6 +267,12 @@ std::string sequence_class_name();
 // sequence cannot give one.
 inline constexpr std::size_t SEQUENCE_RESERVE_CAP = 4096;
 
+// Refuses a str or a non-sequence, then calls reserve(capped length hint) once
+// and visit(item) -> Expected<void> for each item in iteration order, stopping
+// at the first error.
+template <class Reserve, class Visit>
+Expected<void> for_each_item(PyObject* obj, Reserve reserve, Visit visit);
+
 // A sequence (not a str) converted item by item, in iteration order.
 template <class Convert>
 auto extract_sequence(PyObject* obj, Convert convert)
@@ -366,12 +374,6 @@ Expected<Borrow<P, Access::Shared>> borrow_shared(PyObject* obj);
 template <class P>
 Expected<Borrow<P, Access::Exclusive>> borrow_exclusive(PyObject* obj);
 
-// A sequence of instances, each under a shared borrow of its own, held as long
-// as the returned list lives.
-template <class P>
-Expected<std::vector<Borrow<P, Access::Shared>>> extract_shared_borrows(PyObject* obj) {
-    return extract_sequence(obj, [](PyObject* item) { return borrow_shared<P>(item); });
-}
 
 // A sequence of instances, each copied under a shared borrow of its own.
 template <class P>
@@ -380,6 +382,24 @@ Expected<std::vector<P>> extract_copies(PyObject* obj) {
         QX_TRY(auto b, borrow_shared<P>(item));
         return P(*b);
     });
+}
+
+// The same, assigned over the elements already in `out` from its start (their
+// storage is reused) and appended beyond them; each item is borrowed only while
+// it is copied. Returns the number of items; elements after them are left over.
+template <class P>
+Expected<std::size_t> extract_copies_into(PyObject* obj, std::vector<P>& out) {
+    std::size_t n = 0;
+    QX_CHECK(for_each_item(
+        obj, [&](std::size_t hint) { out.reserve(hint); },
+        [&](PyObject* item) -> Expected<void> {
+            QX_TRY(auto b, borrow_shared<P>(item));
+            if (n == out.size()) out.push_back(*b);
+            else out[n] = *b;
+            ++n;
+            return {};
+        }));
+    return n;
 }
 
 // ---------------------------------------------------------------------------
@@ -556,27 +576,36 @@ PyMethodDef function_def(const char* doc) {
 // ---------------------------------------------------------------------------
 // Template definitions.
 
-template <class Convert>
-auto extract_sequence(PyObject* obj, Convert convert)
-    -> Expected<std::vector<typename decltype(convert(nullptr))::value_type>> {
-    using T = typename decltype(convert(nullptr))::value_type;
+template <class Reserve, class Visit>
+Expected<void> for_each_item(PyObject* obj, Reserve reserve, Visit visit) {
     if (PyUnicode_Check(obj)) return std::unexpected(lazy_type_error("Can't extract `str` to `Vec`"));
     if (!PySequence_Check(obj)) return std::unexpected(cast_error(obj, sequence_class_name()));
-    std::vector<T> out;
     Py_ssize_t hint = PySequence_Size(obj);
     if (hint < 0) {
         PyErr_Clear();
     } else {
-        out.reserve(std::min<std::size_t>(static_cast<std::size_t>(hint), SEQUENCE_RESERVE_CAP));
+        reserve(std::min<std::size_t>(static_cast<std::size_t>(hint), SEQUENCE_RESERVE_CAP));
     }
     PyRef iter = PyRef::steal(PyObject_GetIter(obj));
     if (!iter) return std::unexpected(PyError::fetch());
-    while (PyRef item = PyRef::steal(PyIter_Next(iter.get()))) {
-        auto v = convert(item.get());
-        if (!v) return std::unexpected(std::move(v.error()));
-        out.push_back(std::move(*v));
-    }
+    while (PyRef item = PyRef::steal(PyIter_Next(iter.get()))) QX_CHECK(visit(item.get()));
     if (PyErr_Occurred()) return std::unexpected(PyError::fetch());
+    return {};
+}
+
+template <class Convert>
+auto extract_sequence(PyObject* obj, Convert convert)
+    -> Expected<std::vector<typename decltype(convert(nullptr))::value_type>> {
+    using T = typename decltype(convert(nullptr))::value_type;
+    std::vector<T> out;
+    QX_CHECK(for_each_item(
+        obj, [&](std::size_t hint) { out.reserve(hint); },
+        [&](PyObject* item) -> Expected<void> {
+            auto v = convert(item);
+            if (!v) return std::unexpected(std::move(v.error()));
+            out.push_back(std::move(*v));
+            return {};
+        }));
     return out;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "core/scratch.hpp"
 #include "io/smarts/reaction.hpp"
 #include "match/props.hpp"
 #include "match/react.hpp"
@@ -29,25 +30,45 @@ Result repr(const ReactionTemplates& r) {
 using Engine = std::vector<match::RawOutcome> (*)(const ReactionTemplates&, std::span<const match::ReactionInput>,
                                                  std::uint64_t, bool);
 
-// Runs the engine on the molecules in place, each under a shared borrow held for
-// the call (so nothing can change them meanwhile), and wraps its results;
-// capping reads copies, made only when it runs.
+// The private copies of the input molecules. They live in pooled arrays:
+// assigning a molecule over a pooled one reuses its storage, so once warm a
+// copy costs no allocation. A call that served large molecules frees them.
+class InputCopies {
+public:
+    InputCopies() : lease_(core::Scratch<std::vector<core::MolBuilder>>::borrow(0)) {}
+    InputCopies(const InputCopies&) = delete;
+    InputCopies& operator=(const InputCopies&) = delete;
+    ~InputCopies() {
+        std::size_t atoms = 0;
+        for (const core::MolBuilder& m : *lease_) atoms += m.atoms.capacity();
+        lease_.set_size(atoms);
+    }
+    std::vector<core::MolBuilder>& pool() { return *lease_; }
+
+private:
+    core::Scratch<std::vector<core::MolBuilder>>::Lease lease_;
+};
+
+// Each input molecule is borrowed only while it is copied, so Python code run
+// by the iteration or by a later argument may use (even sanitise) it; the
+// engine and capping read the copies, which no one else can reach.
 template <Engine E>
 Result apply(const ReactionTemplates& r, const Arguments& args) {
-    QX_TRY(auto borrows, args.extract(0, extract_shared_borrows<core::MolBuilder>));
+    InputCopies copies;
+    QX_TRY(const std::size_t n,
+           args.extract(0, [&](PyObject* obj) { return extract_copies_into(obj, copies.pool()); }));
     QX_TRY(const std::uint64_t max_products, args.extract_or(1, extract_u64, std::uint64_t{0}));
     QX_TRY(const bool atom_mapping, args.extract_or(2, extract_flag, false));
     QX_TRY(const bool byproducts, args.extract_or(3, extract_flag, false));
-    std::vector<core::MolBuilder> kept;
-    if (byproducts)
-        for (const auto& b : borrows) kept.push_back(*b);
+    const std::span<const core::MolBuilder> mols(copies.pool().data(), n);
     std::vector<match::ReactionInput> inputs;
-    inputs.reserve(borrows.size());
+    inputs.reserve(n);
     const match::PropNeeds needs = match::query_needs(r.reactants);
-    for (const auto& b : borrows) inputs.push_back({&*b, match::compute_query_props(*b, needs)});
+    for (const core::MolBuilder& m : mols) inputs.push_back({&m, match::compute_query_props(m, needs)});
     std::vector<match::RawOutcome> raw = E(r, inputs, max_products, atom_mapping);
     inputs.clear();
-    return outcomes_to_list(assemble_outcomes(std::move(raw), kept, byproducts));
+    // The engine never changes its inputs, so capping reads the same copies.
+    return outcomes_to_list(assemble_outcomes(std::move(raw), mols, byproducts));
 }
 
 constexpr KeywordOnly RUN_KEYWORDS[] = {{"max_products", false}, {"atom_mapping", false}, {"byproducts", false}};

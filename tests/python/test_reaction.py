@@ -133,6 +133,41 @@ def test_a_borrowed_molecule_is_refused():
     assert len(r.run([acid, amine])) == 1
 
 
+# An unsanitised CCl has no hydrogens yet, so [CH3] finds nothing in it.
+METHYL = "[CH3:1][Cl:2]>>[CH3:1][F:2]"
+
+
+def test_inputs_are_borrowed_only_while_copied():
+    # A keyword converted after the copies were made may sanitise an input; the
+    # call goes on with the copy as it was.
+    m = mol("CCl", sanitize=False)
+    assert quorix.parse_reaction(METHYL).run([m], max_products=Index(0, m.sanitize)) == []
+    assert len(quorix.parse_reaction(METHYL).run([m])) == 1
+
+
+def test_a_sequence_may_sanitise_an_item_between_copies():
+    m = mol("CCl", sanitize=False)
+
+    class Twice:
+        def __len__(self):
+            return 2
+
+        def __getitem__(self, i):
+            if i == 1:
+                m.sanitize()
+                # A call nested between the copies keeps its own.
+                [inner] = quorix.parse_reaction(METHYL).run([mol("CCl.CBr")])
+                assert [canonical(p) for p in inner.products] == ["CF", "CBr"]
+            if i > 1:
+                raise IndexError(i)
+            return m
+
+    # Two copies of one object, taken before and after it was sanitised: only
+    # the second has a methyl group.
+    [o] = quorix.parse_reaction(METHYL).run_on_substrate(Twice())
+    assert o.discarded == [[], []] and [canonical(p) for p in o.products] == ["CF", "CCl"]
+
+
 def test_one_molecule_may_stand_for_several_inputs():
     glycolic = mol("OCC(=O)O")
     outcomes = quorix.parse_reaction(ESTER).run([glycolic, glycolic])
@@ -265,3 +300,58 @@ def test_transforms_over_real_molecules_give_products_that_sanitise():
                         unsanitisable.append((name, i, str(e)))
     assert unsanitisable == []
     assert len(applied) >= 50
+
+
+def ledger(m, atoms=None):
+    """Heavy atoms, hydrogens (declared, implicit and hydrogen atoms) and charge."""
+    heavy = hydrogens = charge = 0
+    for i, d in enumerate(m.atom_descriptors()):
+        if atoms is not None and i not in atoms:
+            continue
+        heavy += d["atomic_num"] != 1
+        hydrogens += d["total_num_hs"] + (d["atomic_num"] == 1)
+        charge += d["formal_charge"]
+    return heavy, hydrogens, charge
+
+
+def test_capped_byproducts_balance_over_real_transforms():
+    # Whatever the reactants hold and the products lack is in the byproducts:
+    # hydrogens and charge over everything, heavy atoms over the discarded ones
+    # (templates may add atoms of their own to the products). Sulfoxides made
+    # into alkenes leave an S=O that no hydrogen count closes: the ledger, not
+    # sanitisation, has to refuse it.
+    mols = [mol(s) for s in ("CS(C)=O", "CCS(=O)c1ccccc1")]
+    for line in (DATA / "molecules.smi").read_text(encoding="utf-8").splitlines()[:1500]:
+        try:
+            mols.append(mol(line.split()[0]))
+        except ValueError:
+            continue
+    closed = set()
+    for name, smarts in transforms() + [("sulfoxide_to_alkene", "[#6:1][SX3](=O)[#6:4]>>[#6:1]=[#6:4]")]:
+        r = quorix.parse_reaction(smarts)
+        for m in mols:
+            for o in r.run([m], byproducts=True, max_products=2):
+                if not o.byproduct_verdict.startswith(("capped", "bonded")):
+                    continue
+                closed.add(name)
+                products = [p.copy() for p in o.products]
+                for p in products:
+                    p.sanitize()
+                made = [ledger(p) for p in products] + [ledger(b) for b in o.byproducts]
+                _, before_h, before_q = ledger(m)
+                assert (sum(x[1] for x in made), sum(x[2] for x in made)) == (before_h, before_q), name
+                assert sum(ledger(b)[0] for b in o.byproducts) == ledger(m, set(o.discarded[0]))[0], name
+    assert len(closed) >= 5
+
+
+@pytest.mark.parametrize("smarts, caret, message", [
+    ("[C:1][O:1]>>[C:1][O:1]", 5, "原子映射号 1 在反应物模板中出现了不止一次"),
+    ("[C:1].[N:1]>>[C:1][N:1]", 6, "原子映射号 1 在反应物模板中出现了不止一次"),
+    ("[C:1]>>[C+128:1]", 7, "方括号原子语法错误:产物模板的电荷超出 -128 到 127"),
+    ("[C:1]>>[CH999:1]", 7, "方括号原子语法错误:产物模板的氢数超过 255"),
+    ("[C:1]>>[C:1][#200]", 12, "方括号原子语法错误:产物模板的原子序数超过 118"),
+])
+def test_reactions_that_would_build_wrong_atoms_are_refused(smarts, caret, message):
+    with pytest.raises(ValueError) as e:
+        quorix.parse_reaction(smarts)
+    assert str(e.value) == smarts + "\n" + " " * caret + "^ " + message

@@ -467,8 +467,9 @@ struct RingMark {
 
 class Reader {
 public:
-    Reader(std::string_view t, std::size_t b, std::size_t e, unsigned level)
-        : t_(t), b_(b), e_(e), level_(level) {}
+    Reader(std::string_view t, std::size_t b, std::size_t e, unsigned level,
+           std::vector<std::size_t>* atom_offsets = nullptr)
+        : t_(t), b_(b), e_(e), level_(level), atom_offsets_(atom_offsets) {}
 
     Res<Query> read() {
         if (b_ == e_) return fail(Tag::EmptySmiles, b_);
@@ -584,7 +585,7 @@ private:
             case 's': prim = aromatic(16); break;
             default: return fail(SmilesErrorKind::unknown_element(utf8(char_at(t_, p))), p);
         }
-        if (auto r = add_atom(AtomExpr::of(prim)); !r) return std::unexpected(std::move(r.error()));
+        if (auto r = add_atom(AtomExpr::of(prim), p); !r) return std::unexpected(std::move(r.error()));
         return p + len;
     }
 
@@ -605,12 +606,13 @@ private:
             if (!general) return std::unexpected(std::move(general.error()));
             expr = std::move(*general);
         }
-        if (auto r = add_atom(std::move(*expr)); !r) return std::unexpected(std::move(r.error()));
+        if (auto r = add_atom(std::move(*expr), p); !r) return std::unexpected(std::move(r.error()));
         return close + 1;
     }
 
-    Res<void> add_atom(AtomExpr expr) {
+    Res<void> add_atom(AtomExpr expr, std::size_t offset) {
         const std::uint32_t a = q_.graph.add_atom(core::Atom{});
+        if (atom_offsets_) atom_offsets_->push_back(offset);
         q_.atom_exprs.push_back(std::move(expr));
         starts_.push_back(current_ == NONE);
         if (current_ != NONE) {
@@ -745,6 +747,7 @@ private:
     std::vector<RingBond> ring_bonds_;
     std::vector<std::uint32_t> bond_of_serial_;
     std::vector<bool> starts_;  // per atom: first atom of a component
+    std::vector<std::size_t>* atom_offsets_;  // filled only when asked for
 };
 
 Res<Query> read_range(std::string_view t, std::size_t b, std::size_t e, unsigned level) {
@@ -755,6 +758,13 @@ Res<Query> read_range(std::string_view t, std::size_t b, std::size_t e, unsigned
 
 std::expected<Query, ParseError> read_smarts(std::string_view text) {
     auto q = read_range(text, 0, text.size(), 0);
+    if (!q) return std::unexpected(ParseError::make(std::move(q.error().kind), q.error().pos, text));
+    return std::move(*q);
+}
+
+std::expected<Query, ParseError> read_smarts(std::string_view text, std::vector<std::size_t>& atom_offsets) {
+    atom_offsets.clear();
+    auto q = Reader(text, 0, text.size(), 0, &atom_offsets).read();
     if (!q) return std::unexpected(ParseError::make(std::move(q.error().kind), q.error().pos, text));
     return std::move(*q);
 }

@@ -89,7 +89,62 @@ INSTANTIATE_TEST_SUITE_P(
                 "C1CCCCCC#C1", {0, 12, 12, 0, 0, 0, 0, 0}},
         // The charge the products lack goes back onto the chloride, which leaves as HCl.
         Capping{"hydrogen_chloride_from_salt", {"C[NH+](C)C.[Cl-]"}, {"CN(C)C"}, {{4}}, CAPPED, ANY, "Cl",
-                {0, 0, 1, 1, 0, 0, -1, 1}}));
+                {0, 0, 1, 1, 0, 0, -1, 1}},
+        // The products gained a positive charge; a closed water cannot take the
+        // negative one left over.
+        Capping{"charge_with_no_taker", {"C", "O"}, {"[CH3+]"}, {{}, {0}}, UNRESOLVED, CapReason::NoPairing, "",
+                {0, 2, 3, 1, -1, -1, 0, -1}},
+        // One open valence, and the products left no hydrogen for it.
+        Capping{"odd_open_valence", {"CO"}, {"[CH3]"}, {{1}}, UNRESOLVED, CapReason::OddValence, "",
+                {1, 1, 1, 0, 1, 0, 0, 0}},
+        // The surplus sits on hydrogen atoms, which are never stripped.
+        Capping{"surplus_on_hydrogen_atoms", {"[H][H]", "C"}, {"C", "[H][H]"}, {{0, 1}, {}}, UNRESOLVED,
+                CapReason::OddValence, "", {0, 2, 0, -2, 2, 0, 0, 0}},
+        Capping{"more_hydrogens_than_open_valence", {"CO"}, {"[CH]"}, {{1}}, UNRESOLVED,
+                CapReason::BudgetExceedsValence, "", {1, 1, 3, 2, -1, 0, 0, 0}},
+        // Ten open valences after stripping six hydrogens: five bonds to invent.
+        Capping{"five_bonds_to_form", {"C(C)(C)(C)C.C.C"}, {"CCCCCCCC"}, {{0, 5, 6}}, UNRESOLVED,
+                CapReason::TooManyBonds, "", {4, 8, 2, -6, 10, 0, 0, 0}},
+        // The charge lands on sulfur, and S+ cannot carry three double bonds.
+        Capping{"charged_fragment_over_valence", {"S(=O)(=O)=O", "C"}, {"[CH3-]"}, {{0, 1, 2, 3}, {}}, UNRESOLVED,
+                CapReason::FragmentUnsanitizable, "", {0, 0, 1, 1, 0, 1, 0, 1}},
+        // S=O closes at valence 2 without the two hydrogens the ledger gave it.
+        Capping{"sanitised_fragment_disagrees", {"CS(C)=O"}, {"C"}, {{1, 3}}, UNRESOLVED, CapReason::BudgetMismatch, "",
+                {2, 0, 2, 2, 0, 0, 0, 0}}));
+
+// A discarded stereocentre keeps its arrangement in the byproduct, with the cut
+// neighbour's place taken by the hydrogen that caps it.
+struct ChiralCap {
+    const char* reactant;
+    std::vector<std::uint32_t> discarded;
+    const char* byproduct;
+};
+
+std::ostream& operator<<(std::ostream& os, const ChiralCap& c) { return os << c.reactant; }
+
+class CapStereo : public ::testing::TestWithParam<ChiralCap> {};
+
+TEST_P(CapStereo, KeepsTheCentre) {
+    const ChiralCap& c = GetParam();
+    match::RawOutcome outcome;
+    outcome.products.push_back(mol_of("C=C"));
+    outcome.discarded = {c.discarded};
+    const match::CapResult r = match::cap_byproducts(std::vector<core::MolBuilder>{mol_of(c.reactant)}, outcome);
+    ASSERT_EQ(r.verdict, CapVerdict::Capped);
+    ASSERT_EQ(r.byproducts.size(), 1u);
+    core::MolBuilder got = r.byproducts[0], want = mol_of(c.byproduct);
+    ASSERT_TRUE(chem::sanitize(got));
+    ASSERT_TRUE(chem::sanitize(want));
+    EXPECT_EQ(io::to_canonical_smiles(got), io::to_canonical_smiles(want));
+}
+
+INSTANTIATE_TEST_SUITE_P(Centres, CapStereo,
+                         ::testing::Values(
+                             // The cut ethyl led the neighbour order: its hydrogen stands first.
+                             ChiralCap{"CC[C@](F)(Cl)Br", {2, 3, 4, 5}, "[C@H](F)(Cl)Br"},
+                             ChiralCap{"CC[C@@](F)(Cl)Br", {2, 3, 4, 5}, "[C@@H](F)(Cl)Br"},
+                             // The cut ethyl came last.
+                             ChiralCap{"[C@](F)(Cl)(Br)CC", {0, 1, 2, 3}, "F[C@H](Cl)Br"}));
 
 }  // namespace
 }  // namespace quorix::test
