@@ -1,0 +1,89 @@
+// Seeded spring layout: the spring model's fixed points, the crossing test and
+// the cyclic drawing order of a ring.
+#include <cmath>
+
+#include "depict/spring.hpp"
+#include "depict_support.hpp"
+
+namespace quorix {
+namespace {
+
+using depict::Point;
+
+double relaxed_distance(Point a, Point b, bool bonded) {
+    std::vector<Point> p{a, b};
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> edges;
+    if (bonded) edges.emplace_back(0, 1);
+    const std::vector<std::uint32_t> atoms{7, 9};
+    const auto out = depict::relax_layout(p, 2, edges, atoms);
+    return depict::length(out.at(9) - out.at(7));
+}
+
+TEST(RelaxLayout, SpringsAndRepulsionSettle) {
+    // A bonded pair settles where pull (L - 1) x 0.35 meets push (1.2 - L) x 0.25.
+    EXPECT_NEAR(relaxed_distance({0, 0}, {3, 0}, true), 13.0 / 12.0, 1e-9);
+    EXPECT_NEAR(relaxed_distance({0, 0}, {0.2, 0}, false), 1.2, 1e-6);
+    EXPECT_EQ(relaxed_distance({1, 1}, {1, 1}, false), 0.0);  // coincident: no direction to push
+    EXPECT_NEAR(relaxed_distance({0, 0}, {5, 0}, false), 5.0, 0.0);
+}
+
+TEST(RelaxLayout, DropsLocalIndicesWithoutAnAtom) {
+    std::vector<Point> p{{0, 0}, {3, 0}, {9, 9}};
+    const std::vector<std::uint32_t> atoms{4, 2};
+    const auto out = depict::relax_layout(p, 3, {}, atoms);
+    EXPECT_EQ(out.size(), 2u);
+    EXPECT_TRUE(out.contains(4) && out.contains(2));
+}
+
+struct CrossCase {
+    Point p1, p2, p3, p4;
+    bool crosses;
+};
+
+class SegmentsCross : public testing::TestWithParam<CrossCase> {};
+
+TEST_P(SegmentsCross, BothOrders) {
+    const CrossCase& c = GetParam();
+    EXPECT_EQ(depict::segments_cross(c.p1, c.p2, c.p3, c.p4), c.crosses);
+    EXPECT_EQ(depict::segments_cross(c.p3, c.p4, c.p1, c.p2), c.crosses);
+    EXPECT_EQ(depict::segments_cross(c.p2, c.p1, c.p4, c.p3), c.crosses);
+}
+
+INSTANTIATE_TEST_SUITE_P(Geometry, SegmentsCross,
+                         testing::Values(CrossCase{{0, 0}, {1, 1}, {0, 1}, {1, 0}, true},       // diagonals
+                                         CrossCase{{0, 0}, {1, 0}, {1, 0}, {2, 1}, false},      // shared atom
+                                         CrossCase{{0, 0}, {2, 0}, {1, 0}, {1, 1}, true},       // end on middle
+                                         CrossCase{{0, 0}, {1, 0}, {0, 1}, {1, 1}, false},      // parallel
+                                         CrossCase{{0, 0}, {1, 0}, {2, 0}, {3, 0}, false},      // collinear, apart
+                                         CrossCase{{0, 0}, {2, 0}, {1, 0}, {3, 0}, true},       // collinear overlap
+                                         CrossCase{{0, 0}, {1, 0}, {0.5, 1e-10}, {0.5, 1}, true},
+                                         CrossCase{{0, 0}, {1, 0}, {0.5, 1e-6}, {0.5, 1}, false}));
+
+TEST(CanonicalRingOrder, StartsLowAndReadsTheSmallerWay) {
+    const std::vector<std::uint32_t> ranks = test::identity(6);
+    const std::vector<std::uint32_t> expected{0, 1, 2, 3, 4, 5};
+    EXPECT_EQ(depict::canonical_ring_order(std::vector<std::uint32_t>{0, 5, 4, 3, 2, 1}, ranks), expected);
+    EXPECT_EQ(depict::canonical_ring_order(std::vector<std::uint32_t>{3, 4, 5, 0, 1, 2}, ranks), expected);
+    const std::vector<std::uint32_t> odd_ranks{1, 0, 5, 2, 3, 4};  // atom 1 lowest, atom 0 next
+    EXPECT_EQ(depict::canonical_ring_order(std::vector<std::uint32_t>{0, 1, 2, 3, 4, 5}, odd_ranks),
+              (std::vector<std::uint32_t>{1, 0, 5, 4, 3, 2}));
+    EXPECT_THROW(depict::canonical_ring_order({}, ranks), InternalError);
+}
+
+// A system without rings: seed 4 starts as seed 0 and cannot win, and the
+// layout still covers every atom with bonds near the springs' rest length.
+TEST(SeededSpringLayout, RinglessSystemAndBicycle) {
+    const auto s = test::ring_systems_of("C1CCCC2CCCCC(CC1)CCCC2");  // bicyclo[4.4.4]tetradecane
+    const auto& r = s->records.at(0);
+    const auto with_rings = depict::seeded_spring_layout(s->mol, r.atoms, s->ranks, r.rings);
+    const auto without = depict::seeded_spring_layout(s->mol, r.atoms, s->ranks, {});
+    EXPECT_EQ(with_rings.size(), r.atoms.size());
+    EXPECT_EQ(without.size(), r.atoms.size());
+    const test::Geometry g = test::geometry(s->mol, with_rings);
+    EXPECT_GT(g.shortest, 0.66);
+    EXPECT_LT(g.longest, 1.59);
+    EXPECT_GT(g.closest, 0.5);
+}
+
+}  // namespace
+}  // namespace quorix
