@@ -73,7 +73,7 @@ TEST(CanonicalRingOrder, StartsLowAndReadsTheSmallerWay) {
 // A system without rings: seed 4 starts as seed 0 and cannot win, and the
 // layout still covers every atom with bonds near the springs' rest length.
 TEST(SeededSpringLayout, RinglessSystemAndBicycle) {
-    const auto s = test::ring_systems_of("C1CCCC2CCCCC(CC1)CCCC2");  // bicyclo[4.4.4]tetradecane
+    const auto s = test::ring_systems_of("C12CCCCC(CCCC1)CCCC2");  // bicyclo[4.4.4]tetradecane
     const auto& r = s->records.at(0);
     const auto with_rings = depict::seeded_spring_layout(s->mol, r.atoms, s->ranks, r.rings);
     const auto without = depict::seeded_spring_layout(s->mol, r.atoms, s->ranks, {});
