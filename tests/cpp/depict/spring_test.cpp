@@ -87,3 +87,54 @@ TEST(SeededSpringLayout, RinglessSystemAndBicycle) {
 
 }  // namespace
 }  // namespace quorix
+
+namespace quorix {
+namespace {
+
+// The all-pairs model of one relaxation, written out plainly.
+std::vector<depict::Point> reference_relax(std::vector<depict::Point> p,
+                                           const std::vector<std::pair<std::uint32_t, std::uint32_t>>& edges) {
+    for (int it = 0; it < depict::RELAX_ITERATIONS; ++it) {
+        std::vector<depict::Point> shift(p.size());
+        for (auto [a, b] : edges) {
+            const depict::Point d = p[b] - p[a];
+            const double l = depict::length(d);
+            const depict::Point e = l >= depict::EPSILON ? depict::Point{d.x / l, d.y / l} : d;
+            const double f = (std::max(l, 1e-6) - 1.0) * 0.35;
+            shift[a] = shift[a] + f * e;
+            shift[b] = shift[b] - f * e;
+        }
+        for (std::size_t i = 0; i < p.size(); ++i)
+            for (std::size_t j = i + 1; j < p.size(); ++j) {
+                const depict::Point d = p[j] - p[i];
+                const double l = depict::length(d), l1 = std::max(l, 1e-6);
+                if (l1 >= 1.2) continue;
+                const depict::Point e = l >= depict::EPSILON ? depict::Point{d.x / l, d.y / l} : d;
+                shift[i] = shift[i] - ((1.2 - l1) * 0.25) * e;
+                shift[j] = shift[j] + ((1.2 - l1) * 0.25) * e;
+            }
+        for (std::size_t i = 0; i < p.size(); ++i) p[i] = p[i] + shift[i];
+    }
+    return p;
+}
+
+// Large systems take the grid; the result must equal the all-pairs loop bit
+// for bit, including coincident starts.
+TEST(RelaxLayout, GridMatchesAllPairsExactly) {
+    std::mt19937 rng(3);
+    for (std::uint32_t n : {65u, 150u}) {
+        std::uniform_real_distribution<double> coordinate(0.0, std::sqrt(double(n)));
+        std::vector<depict::Point> start(n);
+        for (auto& q : start) q = {coordinate(rng), coordinate(rng)};
+        start[7] = start[3];
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> edges;
+        for (std::uint32_t i = 1; i < n; ++i) edges.emplace_back(i - 1 - (i > 2 && i % 3 == 0 ? 2 : 0), i);
+        std::vector<depict::Point> work = start;
+        const auto out = depict::relax_layout(work, n, edges, test::identity(n));
+        const auto expected = reference_relax(start, edges);
+        for (std::uint32_t i = 0; i < n; ++i) ASSERT_EQ(out.at(i), expected[i]) << n << " " << i;
+    }
+}
+
+}  // namespace
+}  // namespace quorix
