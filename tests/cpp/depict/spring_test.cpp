@@ -27,14 +27,6 @@ TEST(RelaxLayout, SpringsAndRepulsionSettle) {
     EXPECT_NEAR(relaxed_distance({0, 0}, {5, 0}, false), 5.0, 0.0);
 }
 
-TEST(RelaxLayout, DropsLocalIndicesWithoutAnAtom) {
-    std::vector<Point> p{{0, 0}, {3, 0}, {9, 9}};
-    const std::vector<std::uint32_t> atoms{4, 2};
-    const auto out = depict::relax_layout(p, 3, {}, atoms);
-    EXPECT_EQ(out.size(), 2u);
-    EXPECT_TRUE(out.contains(4) && out.contains(2));
-}
-
 struct CrossCase {
     Point p1, p2, p3, p4;
     bool crosses;
@@ -68,21 +60,6 @@ TEST(CanonicalRingOrder, StartsLowAndReadsTheSmallerWay) {
     EXPECT_EQ(depict::canonical_ring_order(std::vector<std::uint32_t>{0, 1, 2, 3, 4, 5}, odd_ranks),
               (std::vector<std::uint32_t>{1, 0, 5, 4, 3, 2}));
     EXPECT_THROW(depict::canonical_ring_order({}, ranks), InternalError);
-}
-
-// A system without rings: seed 4 starts as seed 0 and cannot win, and the
-// layout still covers every atom with bonds near the springs' rest length.
-TEST(SeededSpringLayout, RinglessSystemAndBicycle) {
-    const auto s = test::ring_systems_of("C12CCCCC(CCCC1)CCCC2");  // bicyclo[4.4.4]tetradecane
-    const auto& r = s->records.at(0);
-    const auto with_rings = depict::seeded_spring_layout(s->mol, r.atoms, s->ranks, r.rings);
-    const auto without = depict::seeded_spring_layout(s->mol, r.atoms, s->ranks, {});
-    EXPECT_EQ(with_rings.size(), r.atoms.size());
-    EXPECT_EQ(without.size(), r.atoms.size());
-    const test::Geometry g = test::geometry(s->mol, with_rings);
-    EXPECT_GT(g.shortest, 0.66);
-    EXPECT_LT(g.longest, 1.59);
-    EXPECT_GT(g.closest, 0.5);
 }
 
 }  // namespace
