@@ -30,6 +30,7 @@ TEST(RingTemplateTable, EveryKeyComesBackAsItsOwnCanonicalSmiles) {
     EXPECT_EQ(table[46].smiles, "C1C2CC1C2");
     EXPECT_EQ(table[46].coords[0], (depict::Point{-0.592799, -1.248968}));
     EXPECT_EQ(table[25].coords[5], (depict::Point{-0.53196, 0.364479}));
+    EXPECT_EQ(table[0].coords[6], (depict::Point{0.100661, 0.853165}));
 }
 
 // Any element and bond order on the norbornane skeleton finds the first
