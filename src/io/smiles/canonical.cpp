@@ -807,9 +807,9 @@ SmilesOutput search_from_root(const MolBuilder& m, CanonScratch& s) {
     return search.run(s.root);
 }
 
-std::string text_with_tags(const MolBuilder& m, CanonScratch& s) {
+SmilesOutput output_with_tags(const MolBuilder& m, CanonScratch& s) {
     refined_partition(m, s.root, s.work);
-    return search_from_root(m, s).text;
+    return search_from_root(m, s);
 }
 
 // Whether the allene centre has an end whose two substituents share a class.
@@ -854,39 +854,46 @@ void invert_mark(core::Atom& atom) {
 }
 
 // Clears, on `copy`, every @/@@ or allene mark that carries no stereo: one whose
-// mirror image is the same molecule. Marks that fail on the graph alone go first;
-// a mark with tied ligands is compared with its mirror, all such marks of a round
-// against the same molecule, so that the outcome does not depend on atom order.
-// Dropping marks can free others (a centre told apart only by marked branches),
-// so rounds repeat until none is dropped. Returns whether `s.root` holds the
-// refined partition of the molecule as it stands.
+// mirror image is the same molecule. Marks that fail on the graph alone go first.
+// A mark with tied ligands is compared with its mirror, every other mark in place,
+// and only one such mark goes per round: two marks can each be redundant given the
+// other and not together (cis,trans-1,3,5-trisubstituted rings), so the rest are
+// judged again on the molecule without it. Of several, the one written first goes,
+// so the choice follows the molecule and not its storage order. Returns whether
+// `s.root` holds the refined partition of the molecule as it stands.
 bool drop_stereoless_marks(const MolBuilder& mol, std::optional<MolBuilder>& copy, CanonScratch& s) {
     bool any_mark = false;
     for (const core::Atom& a : mol.atoms)
         any_mark |= is_tetrahedral_tag(a.chiral_tag) || a.chiral_tag == core::ChiralTag::Allene;
     if (!any_mark) return false;
-    std::vector<std::uint32_t> drops, suspects;
+    std::vector<std::uint32_t> drops;
+    std::vector<std::uint8_t> suspect;
     for (;;) {
         const MolBuilder& m = copy ? *copy : mol;
         refined_partition(m, s.root, s.work);
         classes_of(s.root, s.classes);
         const std::vector<std::uint8_t> centres = chiral_centres(m, s.classes);
         drops.clear();
-        suspects.clear();
+        suspect.assign(m.num_atoms(), 0);
+        bool any_suspect = false;
         for (std::uint32_t a = 0; a < m.num_atoms(); ++a) {
             switch (mark_verdict(m, a, centres, s.classes)) {
                 case MarkVerdict::Keep: break;
                 case MarkVerdict::Drop: drops.push_back(a); break;
-                case MarkVerdict::Invert: suspects.push_back(a); break;
+                case MarkVerdict::Invert: suspect[a] = 1, any_suspect = true; break;
             }
         }
-        if (drops.empty() && !suspects.empty()) {
+        if (drops.empty() && any_suspect) {
             const MolBuilder base = m;
-            const std::string text = text_with_tags(base, s);
+            const SmilesOutput written = output_with_tags(base, s);
             MolBuilder mirrored = base;
-            for (std::uint32_t a : suspects) {
+            for (std::uint32_t a : written.atom_order) {
+                if (!suspect[a]) continue;
                 invert_mark(mirrored.atoms[a]);
-                if (text_with_tags(mirrored, s) == text) drops.push_back(a);
+                if (output_with_tags(mirrored, s).text == written.text) {
+                    drops.push_back(a);
+                    break;
+                }
                 mirrored.atoms[a] = base.atoms[a];
             }
             if (drops.empty()) {
