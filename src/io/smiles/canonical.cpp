@@ -866,29 +866,27 @@ bool drop_stereoless_marks(const MolBuilder& mol, std::optional<MolBuilder>& cop
     for (const core::Atom& a : mol.atoms)
         any_mark |= is_tetrahedral_tag(a.chiral_tag) || a.chiral_tag == core::ChiralTag::Allene;
     if (!any_mark) return false;
-    std::vector<std::uint32_t> drops;
-    std::vector<std::uint8_t> suspect;
+    std::vector<std::uint32_t> drops, suspects;
     for (;;) {
         const MolBuilder& m = copy ? *copy : mol;
         refined_partition(m, s.root, s.work);
         classes_of(s.root, s.classes);
         const std::vector<std::uint8_t> centres = chiral_centres(m, s.classes);
         drops.clear();
-        suspect.assign(m.num_atoms(), 0);
-        bool any_suspect = false;
+        suspects.clear();
         for (std::uint32_t a = 0; a < m.num_atoms(); ++a) {
             switch (mark_verdict(m, a, centres, s.classes)) {
                 case MarkVerdict::Keep: break;
                 case MarkVerdict::Drop: drops.push_back(a); break;
-                case MarkVerdict::Invert: suspect[a] = 1, any_suspect = true; break;
+                case MarkVerdict::Invert: suspects.push_back(a); break;
             }
         }
-        if (drops.empty() && any_suspect) {
+        if (drops.empty() && !suspects.empty()) {
             const MolBuilder base = m;
             const SmilesOutput written = output_with_tags(base, s);
             MolBuilder mirrored = base;
             for (std::uint32_t a : written.atom_order) {
-                if (!suspect[a]) continue;
+                if (std::find(suspects.begin(), suspects.end(), a) == suspects.end()) continue;
                 invert_mark(mirrored.atoms[a]);
                 if (output_with_tags(mirrored, s).text == written.text) {
                     drops.push_back(a);
