@@ -859,8 +859,10 @@ void invert_mark(core::Atom& atom) {
 // and only one such mark goes per round: two marks can each be redundant given the
 // other and not together (cis,trans-1,3,5-trisubstituted rings), so the rest are
 // judged again on the molecule without it. Of several, the one written first goes,
-// so the choice follows the molecule and not its storage order. Returns whether
-// `s.root` holds the refined partition of the molecule as it stands.
+// so the choice follows the molecule and not its storage order. Dropping a mark can
+// free others (a centre told apart only by marked branches), so rounds repeat until
+// none is dropped. Returns whether `s.root` holds the refined partition of the
+// molecule as it stands.
 bool drop_stereoless_marks(const MolBuilder& mol, std::optional<MolBuilder>& copy, CanonScratch& s) {
     bool any_mark = false;
     for (const core::Atom& a : mol.atoms)
