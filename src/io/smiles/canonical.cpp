@@ -807,9 +807,9 @@ SmilesOutput search_from_root(const MolBuilder& m, CanonScratch& s) {
     return search.run(s.root);
 }
 
-std::string text_with_tags(const MolBuilder& m, CanonScratch& s) {
+SmilesOutput output_with_tags(const MolBuilder& m, CanonScratch& s) {
     refined_partition(m, s.root, s.work);
-    return search_from_root(m, s).text;
+    return search_from_root(m, s);
 }
 
 // Whether the allene centre has an end whose two substituents share a class.
@@ -854,12 +854,15 @@ void invert_mark(core::Atom& atom) {
 }
 
 // Clears, on `copy`, every @/@@ or allene mark that carries no stereo: one whose
-// mirror image is the same molecule. Marks that fail on the graph alone go first;
-// a mark with tied ligands is compared with its mirror, all such marks of a round
-// against the same molecule, so that the outcome does not depend on atom order.
-// Dropping marks can free others (a centre told apart only by marked branches),
-// so rounds repeat until none is dropped. Returns whether `s.root` holds the
-// refined partition of the molecule as it stands.
+// mirror image is the same molecule. Marks that fail on the graph alone go first.
+// A mark with tied ligands is compared with its mirror, every other mark in place,
+// and only one such mark goes per round: two marks can each be redundant given the
+// other and not together (cis,trans-1,3,5-trisubstituted rings), so the rest are
+// judged again on the molecule without it. Of several, the one written first goes,
+// so the choice follows the molecule and not its storage order. Dropping a mark can
+// free others (a centre told apart only by marked branches), so rounds repeat until
+// none is dropped. Returns whether `s.root` holds the refined partition of the
+// molecule as it stands.
 bool drop_stereoless_marks(const MolBuilder& mol, std::optional<MolBuilder>& copy, CanonScratch& s) {
     bool any_mark = false;
     for (const core::Atom& a : mol.atoms)
@@ -882,11 +885,15 @@ bool drop_stereoless_marks(const MolBuilder& mol, std::optional<MolBuilder>& cop
         }
         if (drops.empty() && !suspects.empty()) {
             const MolBuilder base = m;
-            const std::string text = text_with_tags(base, s);
+            const SmilesOutput written = output_with_tags(base, s);
             MolBuilder mirrored = base;
-            for (std::uint32_t a : suspects) {
+            for (std::uint32_t a : written.atom_order) {
+                if (std::find(suspects.begin(), suspects.end(), a) == suspects.end()) continue;
                 invert_mark(mirrored.atoms[a]);
-                if (text_with_tags(mirrored, s) == text) drops.push_back(a);
+                if (output_with_tags(mirrored, s).text == written.text) {
+                    drops.push_back(a);
+                    break;
+                }
                 mirrored.atoms[a] = base.atoms[a];
             }
             if (drops.empty()) {

@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <map>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "chem/sanitize.hpp"
+#include "core/permutation.hpp"
 #include "io/smiles/canonical_testing.hpp"
 #include "io/smiles/read.hpp"
 #include "io/smiles/write.hpp"
@@ -162,7 +165,170 @@ INSTANTIATE_TEST_SUITE_P(
         Case{{"F[C@]1([H])CCC1"}, "[H]C1(CCC1)F"},
         // The middle centre between two like-handed ends has two equal ligands.
         Case{{"C[C@H](O)[C@@H](C)[C@H](C)O", "C[C@H](O)[C@H](C)[C@H](C)O", "C[C@H](O)C(C)[C@H](C)O"},
-             "C[C@@H](C(C)[C@H](C)O)O"}));
+             "C[C@@H](C(C)[C@H](C)O)O"},
+        // cis,trans rings: one of the two like faces goes unmarked, the other two stay.
+        Case{{"C[C@H]1C[C@@H](C)C[C@H](C)C1"}, "C[C@H]1C[C@H](C)CC(C)C1"},
+        Case{{"F[C@H]1[C@H](F)[C@H]1F"}, "C1([C@@H]([C@H]1F)F)F"},
+        Case{{"O[C@H]1C[C@H](O)C[C@@H](O)C1"}, "C1[C@H](CC(C[C@@H]1O)O)O"}));
+
+// A model of ring and chain stereo that knows nothing of the canonical code. The
+// skeleton (the ring, or the carbon chain) is walked from every start and both
+// ways; each centre's substituent is up (+1) or down (-1) against the walk, read
+// from its mark and its ligand order. Turning a ring over or reading a chain from
+// its other end is another walk, so the smallest face list over all walks names the
+// stereoisomer.
+using Faces = std::vector<int>;
+
+struct Family {
+    const char* name;
+    const char* pattern;  // "{}" stands for @ or @@ at each centre
+    bool ring;
+    std::size_t isomers;
+};
+
+void PrintTo(const Family& f, std::ostream* os) { *os << f.pattern; }
+
+bool on_skeleton(const MolBuilder& m, std::uint32_t a, bool ring) {
+    return ring ? m.degree[a] >= 2 : m.atoms[a].atomic_num == 6;
+}
+
+// +1 or -1 for a marked centre, 0 for an atom that is none, 2 for an unmarked one.
+int face(const MolBuilder& m, std::uint32_t a, std::uint32_t prev, std::uint32_t next, bool ring) {
+    std::uint32_t sub = NONE;
+    std::vector<std::uint32_t> ligands;
+    for (core::Neighbor nb : m.neighbors(a)) {
+        ligands.push_back(nb.atom);
+        if (!on_skeleton(m, nb.atom, ring)) sub = nb.atom;
+    }
+    if (sub == NONE || ligands.size() != 3) return 0;
+    const core::ChiralTag tag = m.atoms[a].chiral_tag;
+    if (tag != core::ChiralTag::Cw && tag != core::ChiralTag::Ccw) return 2;
+    ligands.push_back(NONE);  // the implicit hydrogen follows the bonds
+    const std::vector<std::uint32_t> reference{prev, next, sub, NONE};
+    // Seen from the previous atom, next, substituent and hydrogen turn clockwise
+    // when the substituent is up.
+    const bool up = (tag == core::ChiralTag::Cw) != (core::permutation_parity(ligands, reference) == 1);
+    return up ? 1 : -1;
+}
+
+Faces isomer_key(const MolBuilder& m, bool ring) {
+    std::vector<std::vector<std::uint32_t>> next_to(m.num_atoms());
+    std::vector<std::uint32_t> starts;
+    for (std::uint32_t a = 0; a < m.num_atoms(); ++a) {
+        if (!on_skeleton(m, a, ring)) continue;
+        for (core::Neighbor nb : m.neighbors(a))
+            if (on_skeleton(m, nb.atom, ring)) next_to[a].push_back(nb.atom);
+        if (ring || next_to[a].size() == 1) starts.push_back(a);
+    }
+    Faces best;
+    for (std::uint32_t start : starts) {
+        for (std::uint32_t first : next_to[start]) {
+            std::vector<std::uint32_t> walk{start};
+            for (std::uint32_t prev = start, at = first; at != start;) {
+                walk.push_back(at);
+                if (next_to[at].size() == 1) break;
+                const std::uint32_t ahead = next_to[at][0] == prev ? next_to[at][1] : next_to[at][0];
+                prev = at;
+                at = ahead;
+            }
+            Faces faces;
+            for (std::size_t i = 0; i < walk.size(); ++i) {
+                const std::uint32_t prev = i > 0 ? walk[i - 1] : ring ? walk.back() : NONE;
+                const std::uint32_t next = i + 1 < walk.size() ? walk[i + 1] : ring ? walk[0] : NONE;
+                faces.push_back(prev == NONE || next == NONE ? 0 : face(m, walk[i], prev, next, ring));
+            }
+            if (best.empty() || faces < best) best = faces;
+        }
+    }
+    return best;
+}
+
+// The isomers a molecule can be: every way of marking its unmarked centres.
+std::set<Faces> isomer_keys(const MolBuilder& m, bool ring) {
+    std::vector<std::uint32_t> open;
+    for (std::uint32_t a = 0; a < m.num_atoms(); ++a) {
+        if (!on_skeleton(m, a, ring) || m.atoms[a].chiral_tag != core::ChiralTag::Unspecified) continue;
+        for (core::Neighbor nb : m.neighbors(a)) {
+            if (!on_skeleton(m, nb.atom, ring) && m.degree[a] == 3) open.push_back(a);
+        }
+    }
+    std::set<Faces> keys;
+    for (std::uint32_t mask = 0; mask < (1u << open.size()); ++mask) {
+        MolBuilder marked = m;
+        for (std::size_t k = 0; k < open.size(); ++k)
+            marked.atoms[open[k]].chiral_tag = (mask >> k) & 1u ? core::ChiralTag::Cw : core::ChiralTag::Ccw;
+        keys.insert(isomer_key(marked, ring));
+    }
+    return keys;
+}
+
+class StereoFamilies : public testing::TestWithParam<Family> {};
+
+// Every @/@@ writing in random atom orders, as read and sanitised: one text per
+// isomer, a different text for each, each text its own canonical form and still
+// naming exactly its isomer.
+TEST_P(StereoFamilies, OneTextPerIsomerAndNoStereoLost) {
+    const Family& f = GetParam();
+    std::vector<std::string> parts{""};
+    for (const char* c = f.pattern; *c; ++c) {
+        if (c[0] == '{' && c[1] == '}') {
+            parts.emplace_back();
+            ++c;
+        } else {
+            parts.back() += *c;
+        }
+    }
+    const std::size_t centres = parts.size() - 1;
+    for (const Form* form : {&forms()[0], &forms()[2]}) {
+        auto text = [&](MolBuilder mol) {
+            EXPECT_TRUE(form->prepare(mol));
+            return io::to_canonical_smiles(mol);
+        };
+        std::mt19937 rng(7);
+        std::map<Faces, std::string> text_of;
+        for (std::uint32_t mask = 0; mask < (1u << centres); ++mask) {
+            std::string writing = parts[0];
+            for (std::size_t k = 0; k < centres; ++k) writing += ((mask >> k) & 1u ? "@@" : "@") + parts[k + 1];
+            const MolBuilder mol = read(writing);
+            const Faces key = isomer_key(mol, f.ring);
+            auto [it, fresh] = text_of.emplace(key, text(mol));
+            if (!fresh) {
+                EXPECT_EQ(text(mol), it->second) << writing << " " << form->name;
+            }
+            for (int r = 0; r < 3; ++r) {
+                const MolBuilder other = reordered(mol, rng);
+                ASSERT_EQ(isomer_key(other, f.ring), key) << "model: " << writing;
+                EXPECT_EQ(text(other), it->second) << writing << " " << form->name;
+            }
+        }
+        EXPECT_EQ(text_of.size(), f.isomers);
+        std::set<std::string> texts;
+        for (const auto& [key, written] : text_of) {
+            texts.insert(written);
+            const MolBuilder back = read(written);
+            EXPECT_EQ(text(back), written) << form->name;
+            EXPECT_EQ(isomer_keys(back, f.ring), std::set<Faces>{key}) << written << " " << form->name;
+        }
+        EXPECT_EQ(texts.size(), text_of.size()) << form->name;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CanonicalSmiles, StereoFamilies,
+    testing::Values(Family{"trimethylcyclohexane135", "C[C{}H]1C[C{}H](C)C[C{}H](C)C1", true, 2},
+                    Family{"cyclohexanetriol135", "O[C{}H]1C[C{}H](O)C[C{}H](O)C1", true, 2},
+                    Family{"trifluorocyclopropane", "F[C{}H]1[C{}H](F)[C{}H]1F", true, 2},
+                    Family{"tetramethylcyclobutane", "C[C{}H]1[C{}H](C)[C{}H](C)[C{}H]1C", true, 4},
+                    Family{"trimethylcyclopentane124", "C[C{}H]1C[C{}H](C)[C{}H](C)C1", true, 4},
+                    Family{"pentamethylcyclopentane", "C[C{}H]1[C{}H](C)[C{}H](C)[C{}H](C)[C{}H]1C", true, 4},
+                    Family{"tetramethylcyclohexane1245", "C[C{}H]1C[C{}H](C)[C{}H](C)C[C{}H]1C", true, 7},
+                    Family{"hexamethylcyclohexane", "C[C{}H]1[C{}H](C)[C{}H](C)[C{}H](C)[C{}H](C)[C{}H]1C", true, 9},
+                    Family{"inositol", "O[C{}H]1[C{}H](O)[C{}H](O)[C{}H](O)[C{}H](O)[C{}H]1O", true, 9},
+                    Family{"tetramethylcyclooctane1357", "C[C{}H]1C[C{}H](C)C[C{}H](C)C[C{}H](C)C1", true, 4},
+                    Family{"pentitol", "OC[C{}H](O)[C{}H](O)[C{}H](O)CO", false, 4},
+                    Family{"hexitol", "OC[C{}H](O)[C{}H](O)[C{}H](O)[C{}H](O)CO", false, 10},
+                    Family{"pentanetriol234", "C[C{}H](O)[C{}H](O)[C{}H](O)C", false, 4}),
+    [](const testing::TestParamInfo<Family>& info) { return std::string(info.param.name); });
 
 // Pairs that must give one text, and the pair's mirror that must not.
 TEST(CanonicalSmiles, StereoThatMustSurvive) {
