@@ -117,6 +117,9 @@ int check(int limit) {
             const double off = std::fabs(distance(xyz[bond.begin], xyz[bond.end]) - mid);
             worst_bond = std::max(worst_bond, off);
             bonds_off += off > 0.1;
+            if (off > 0.1 && std::getenv("QUORIX_VERBOSE"))
+                std::printf("bond %u-%u off %.3f %s energy %.4g\n", bond.begin, bond.end, off, r.smiles.c_str(),
+                            result->energy);
             ++bonds;
         }
         const std::size_t n = prepared.atoms.size();
@@ -127,6 +130,8 @@ int check(int limit) {
                 const double d = distance(xyz[i], xyz[j]);
                 closest = std::min(closest, d);
                 close_pairs += d < 2.0;
+                if (d < 2.0 && std::getenv("QUORIX_VERBOSE"))
+                    std::printf("close %zu-%zu %.3f %s energy %.4g\n", i, j, d, r.smiles.c_str(), result->energy);
             }
         }
         for (const chem::Ring& ring : chem::sssr(prepared)) {

@@ -1,7 +1,7 @@
 // The Conformer class: a generated 3-D conformer with the hydrogen-completed
 // molecule its coordinates belong to.
 #include <cmath>
-#include <format>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -33,7 +33,9 @@ Result chiral_ok(const PyConformer& c) { return to_py_uint(c.result.chiral_ok); 
 std::string three_decimals(double x) {
     if (std::isnan(x)) return "NaN";
     if (std::isinf(x)) return x > 0 ? "inf" : "-inf";
-    return std::format("{:.3f}", x);
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3f", x);
+    return text;
 }
 
 Result repr(const PyConformer& c) {
@@ -78,7 +80,7 @@ constexpr const char* TO_MOLBLOCK_DOC =
 // Class member order: mol, coords, energy, energy_before, converged,
 // iterations, chiral_total, chiral_ok, to_svg, depiction_3d_report,
 // to_molblock; the two drawing methods go in at their place with the 3-D scene.
-constexpr Member CONFORMER_MEMBERS[] = {
+const Member CONFORMER_MEMBERS[] = {
     property<&mol>("mol", "坐标对应的那个分子(补过显式氢的那一份)。"),
     property<&coords>("coords", "逐原子的 `(x, y, z)`,单位 Å,顺序与 [`mol`](Self::mol) 的原子表一致。"),
     property<&energy>("energy", "精修之后的误差函数值。0 表示所有距离都落进了界内。"),
@@ -93,7 +95,7 @@ constexpr Member CONFORMER_MEMBERS[] = {
     method<&to_molblock, TO_MOLBLOCK_SPEC>(TO_MOLBLOCK_DOC),
 };
 
-constexpr ClassSpec CONFORMER_SPEC = class_spec<PyConformer, &repr>("Conformer", CONFORMER_DOC, CONFORMER_MEMBERS);
+const ClassSpec CONFORMER_SPEC = class_spec<PyConformer, &repr>("Conformer", CONFORMER_DOC, CONFORMER_MEMBERS);
 
 }  // namespace
 

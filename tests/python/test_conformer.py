@@ -9,6 +9,7 @@ import sys
 import pytest
 
 import quorix
+from conftest import make_mol, needs_hooks
 
 
 def conf(smiles):
@@ -101,12 +102,22 @@ def test_salt_fragments_come_out_far_apart(smiles, atoms):
     assert dist(c.coords[0], c.coords[1]) > 100
 
 
-@pytest.mark.parametrize("smiles, atoms", [("[He]", 1), ("[Fe]", 1), ("", 0)])
-def test_lone_atom_and_empty_molecule(smiles, atoms):
-    c = conf(smiles)
+def check_trivial(c, atoms):
     assert len(c.coords) == c.mol.num_atoms == atoms
     assert c.energy == 0.0 and c.converged
     assert repr(c) == f"<quorix.Conformer atoms={atoms} energy=0.000 converged=True chiral=0/0>"
+
+
+@pytest.mark.parametrize("smiles", ["[He]", "[Fe]"])
+def test_lone_atom(smiles):
+    check_trivial(conf(smiles), 1)
+
+
+@needs_hooks
+def test_empty_molecule_gives_an_empty_conformer():
+    c = make_mol([]).conformer()
+    check_trivial(c, 0)
+    assert c.coords == [] and c.iterations == 0
 
 
 @pytest.mark.parametrize("smiles", ["Cl[Pt](Cl)([NH3])[NH3]", "[Cu+2].[O-]S(=O)(=O)[O-]", "C1=CC=CC=C1[Fe]",
@@ -182,6 +193,6 @@ def test_class_and_docstrings():
     assert quorix.Conformer.chiral_total.__doc__ == "手性中心总数。"
     assert "全程无随机数:同一个分子每次都给同一组坐标。" in quorix.Mol.conformer.__doc__
     assert quorix.Conformer.__doc__.startswith("一个三维构型。\n\n由 `Mol.conformer()` 产出。")
-    members = [m for m in vars(quorix.Conformer) if not m.startswith("__")]
-    assert members == ["mol", "coords", "energy", "energy_before", "converged", "iterations", "chiral_total",
-                       "chiral_ok", "to_molblock"]
+    members = {m for m in vars(quorix.Conformer) if not m.startswith("__")}
+    assert members == {"mol", "coords", "energy", "energy_before", "converged", "iterations", "chiral_total",
+                       "chiral_ok", "to_molblock"}
