@@ -88,17 +88,8 @@ def test_to_molblock():
     assert tuple(float(lines[4][k:k + 10]) for k in (0, 10, 20)) == tuple(round(v, 4) for v in c.coords[0])
     assert c.to_molblock().startswith("\n")
     assert quorix.parse_molblock(text).is_3d
-
-
-@pytest.mark.parametrize("args, kwargs, message", [
-    ((5,), {}, "argument 'title': 'int' object cannot be cast as 'str'"),
-    ((), {"title": None}, "argument 'title': 'NoneType' object cannot be cast as 'str'"),
-    (("a", "b"), {}, "Conformer.to_molblock() takes from 0 to 1 positional arguments but 2 were given"),
-])
-def test_to_molblock_argument_errors(args, kwargs, message):
-    with pytest.raises(TypeError) as e:
-        conf("C").to_molblock(*args, **kwargs)
-    assert str(e.value) == message
+    with pytest.raises(TypeError, match=r"^argument 'title': 'NoneType' object cannot be cast as 'str'$"):
+        c.to_molblock(title=None)
 
 
 def test_class_and_docstrings():

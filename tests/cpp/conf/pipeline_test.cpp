@@ -1,7 +1,7 @@
 // The conformer pipeline on real molecules (chirality kept, chemical geometry,
-// hydrogens numbered after the heavy atoms), the retry perturbation, the two
-// tallies on hand-made coordinates and the failure texts. Identical bytes run
-// to run are checked from Python, across processes.
+// hydrogens numbered after the heavy atoms), the retry perturbation and the
+// two tallies on hand-made coordinates. Identical bytes and the failure texts
+// are checked from Python.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -109,17 +109,8 @@ TEST(ConformerPipeline, RealMoleculesKeepChiralityAndChemicalGeometry) {
     EXPECT_GE(clean, 40u);
 }
 
-TEST(ConformerPipeline, FailuresAreValuesWithTheirTexts) {
-    core::MolBuilder bad = test::read_or_fail("c1cccc1");
-    const auto r = conformer_for(bad);
-    ASSERT_FALSE(r);
-    EXPECT_EQ(r.error().to_string().rfind("净化失败:kekulize 失败:", 0), 0u);
-    core::MolBuilder big = test::read_or_fail(std::string(400, 'C'));
-    EXPECT_EQ(conformer_for(big).error().to_string(), "原子数 1202 超出构型生成的上限 1000");
-    EXPECT_EQ((ConformerError{conformer_error::InconsistentBounds{3, 7}}.to_string()),
-              "界矩阵自相矛盾:原子 3 与 7 之间的上下界交空");
-    core::MolBuilder empty;
-    const auto e = generate_conformer(empty, {});
+TEST(ConformerPipeline, EmptyMoleculeGivesAnEmptyConformer) {
+    const auto e = generate_conformer(core::MolBuilder{}, {});
     ASSERT_TRUE(e);
     EXPECT_TRUE(e->coords.empty() && e->converged && e->energy == 0.0);
 }
