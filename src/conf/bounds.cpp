@@ -143,6 +143,17 @@ struct RingContext {
     }
 };
 
+bool has_stored_configuration(const core::Bond& bond) {
+    return bond.stereo != core::BondStereo::None && bond.stereo_atoms[0] != NONE && bond.stereo_atoms[1] != NONE;
+}
+
+// A double bond outside every ring with no stated cis/trans: planar, but free
+// to be given either arrangement.
+bool unconfigured_chain_double_bond(const core::Bond& bond, const RingContext& rings) {
+    return bond.order == BondOrder::Double && !has_stored_configuration(bond) &&
+           rings.smallest_holding(bond.begin, bond.end) == NONE;
+}
+
 struct BoundsWorkspace {
     std::vector<std::uint8_t> kind;            // n * n PairKind bytes
     std::vector<std::uint32_t> nbr_offsets;    // per atom, its half-edge list
@@ -289,7 +300,7 @@ private:
     std::pair<double, double> torsion_window(std::uint32_t bi, std::uint32_t a, std::uint32_t d) {
         const core::Bond& bond = mol_.bonds[bi];
         const std::uint32_t b = bond.begin, c = bond.end;
-        if (bond.stereo != core::BondStereo::None && bond.stereo_atoms[0] != NONE && bond.stereo_atoms[1] != NONE) {
+        if (has_stored_configuration(bond)) {
             const bool same = bond.stereo == core::BondStereo::Z || bond.stereo == core::BondStereo::Cis;
             const bool flip = (a != bond.stereo_atoms[0]) != (d != bond.stereo_atoms[1]);
             const double phi = same != flip ? 0.0 : 180.0;
@@ -307,7 +318,7 @@ private:
                 if (a_in != d_in) w = {180.0 - w.second, 180.0 - w.first};
                 return w;
             }
-        } else if (bond.order == BondOrder::Double) {
+        } else if (unconfigured_chain_double_bond(bond, rings)) {
             // A chain double bond without a stated configuration is still
             // planar. Its substituents are fixed in one planar arrangement,
             // the lowest-ranked substituent on each side trans to the other,
@@ -441,6 +452,25 @@ std::pair<double, double> stats_lookup(std::size_t ring_size, bool aromatic, boo
     if (!row) return {0.0, 180.0};
     if (aromatic) return {row->median, row->median};
     return {row->p05, row->p95};
+}
+
+std::vector<PlanarFour> planar_double_bonds(const core::MolBuilder& mol) {
+    std::vector<PlanarFour> out;
+    bool any = false;
+    for (const core::Bond& bond : mol.bonds) any = any || bond.order == BondOrder::Double;
+    if (!any) return out;
+    RingContext rings;
+    rings.build(mol);
+    for (const core::Bond& bond : mol.bonds) {
+        if (!unconfigured_chain_double_bond(bond, rings)) continue;
+        for (core::Neighbor na : mol.neighbors(bond.begin)) {
+            if (na.atom == bond.end) continue;
+            for (core::Neighbor nd : mol.neighbors(bond.end))
+                if (nd.atom != bond.begin && nd.atom != na.atom)
+                    out.push_back({{na.atom, bond.begin, bond.end, nd.atom}});
+        }
+    }
+    return out;
 }
 
 DistanceBounds build_bounds(const core::MolBuilder& mol) {

@@ -2,6 +2,7 @@
 // Distance bounds from chemistry alone: bonded pairs from bond lengths, pairs
 // sharing a neighbour from bond angles, pairs three bonds apart from torsions,
 // and every other pair from van der Waals radii.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -47,5 +48,16 @@ std::pair<double, double> stats_lookup(std::size_t ring_size, bool aromatic, boo
 
 // Never fails on a well-formed molecule; no atoms give an empty matrix.
 DistanceBounds build_bounds(const core::MolBuilder& mol);
+
+// Four atoms a-b=c-d across a double bond that must stay in one plane.
+struct PlanarFour {
+    std::array<std::uint32_t, 4> atoms{};
+    bool operator==(const PlanarFour&) const = default;
+};
+
+// Every substituent pair across a chain double bond without a stated cis/trans
+// value: `build_bounds` gives such a bond a planar arrangement of its own
+// choosing, and these keep it flat. In bond order, then neighbour order.
+std::vector<PlanarFour> planar_double_bonds(const core::MolBuilder& mol);
 
 }  // namespace quorix::conf

@@ -66,6 +66,36 @@ double distance_terms(const ErrorFunction& f, std::span<const double> x, std::sp
     return sum;
 }
 
+// Penalty of a0 . (a1 x a2) outside [lo, hi], its gradient added as
+// `chiral_volume_term` describes.
+double volume_window_term(const Vec& a0, const Vec& a1, const Vec& a2, const std::array<std::uint32_t, 3>& indices,
+                          std::uint32_t apex, std::span<double> gradient, double lo, double hi, double weight) {
+    const Vec c12 = cross(a1, a2);
+    const double v = c12[0] * a0[0] + c12[1] * a0[1] + c12[2] * a0[2];
+    if (std::isnan(v) || (v >= lo && v <= hi)) return 0.0;
+    const double dev = v - (v < lo ? lo : hi);
+    const double k = (weight + weight) * dev;
+    const Vec c20 = cross(a2, a0), c01 = cross(a0, a1);
+    for (std::size_t axis = 0; axis < 3; ++axis) {
+        add_gradient(gradient, indices[0], axis, c12[axis] * k);
+        add_gradient(gradient, indices[1], axis, c20[axis] * k);
+        add_gradient(gradient, indices[2], axis, c01[axis] * k);
+        add_gradient(gradient, apex, axis, -((c01[axis] + (c12[axis] + c20[axis])) * k));
+    }
+    return dev * (weight * dev);
+}
+
+double planarity_terms(const ErrorFunction& f, std::span<const double> x, std::span<double> g) {
+    double sum = 0.0;
+    for (const PlanarFour& p : f.planar) {
+        const auto& [a, b, c, d] = p.atoms;
+        const Vec pb = point(x, b);
+        sum += volume_window_term(minus(point(x, a), pb), minus(point(x, c), pb), minus(point(x, d), pb), {a, c, d}, b,
+                                  g, -PLANAR_VOLUME, PLANAR_VOLUME, f.chiral_weight);
+    }
+    return sum;
+}
+
 double chiral_terms(const ErrorFunction& f, std::span<const double> x, std::span<double> g) {
     const double w = f.chiral_weight;
     double sum = 0.0;
@@ -120,7 +150,8 @@ double field_energy(const ErrorFunction& f, std::span<const double> x, std::span
     for (double& g : gradient) g = 0.0;
     const double distance = distance_terms(f, x, gradient);
     const double chiral = chiral_terms(f, x, gradient);
-    return distance + chiral;
+    if (f.planar.empty()) return distance + chiral;
+    return distance + chiral + planarity_terms(f, x, gradient);
 }
 
 double ErrorFunction::value_and_gradient(std::span<const double> x, std::span<double> gradient) const {
@@ -130,21 +161,16 @@ double ErrorFunction::value_and_gradient(std::span<const double> x, std::span<do
 double chiral_volume_term(const Vec& a0, const Vec& a1, const Vec& a2, const std::array<std::uint32_t, 3>& indices,
                           std::uint32_t apex, std::span<double> gradient, double target, double lower_magnitude,
                           double upper_magnitude, double weight) {
-    const Vec c12 = cross(a1, a2);
-    const double v = c12[0] * a0[0] + c12[1] * a0[1] + c12[2] * a0[2];
     const double lo = target >= 0 ? lower_magnitude : -upper_magnitude;
     const double hi = target >= 0 ? upper_magnitude : -lower_magnitude;
-    if (std::isnan(v) || (v >= lo && v <= hi)) return 0.0;
-    const double dev = v - (v < lo ? lo : hi);
-    const double k = (weight + weight) * dev;
-    const Vec c20 = cross(a2, a0), c01 = cross(a0, a1);
-    for (std::size_t axis = 0; axis < 3; ++axis) {
-        add_gradient(gradient, indices[0], axis, c12[axis] * k);
-        add_gradient(gradient, indices[1], axis, c20[axis] * k);
-        add_gradient(gradient, indices[2], axis, c01[axis] * k);
-        add_gradient(gradient, apex, axis, -((c01[axis] + (c12[axis] + c20[axis])) * k));
-    }
-    return dev * (weight * dev);
+    return volume_window_term(a0, a1, a2, indices, apex, gradient, lo, hi, weight);
+}
+
+void add_planarity_terms(ErrorFunction& f, std::span<const PlanarFour> groups) {
+    for (const PlanarFour& p : groups)
+        for (std::uint32_t a : p.atoms)
+            if (a >= f.n) internal_error("平面约束的原子下标 " + std::to_string(a) + " 越界(原子数 " + std::to_string(f.n) + ")");
+    f.planar.insert(f.planar.end(), groups.begin(), groups.end());
 }
 
 }  // namespace quorix::conf

@@ -19,6 +19,8 @@ struct ErrorFunction {
     std::vector<ChiralConstraint> constraints;
     std::size_t n = 0;
     double chiral_weight = 1.0;
+    // Four-atom groups held flat (see `planar_double_bonds`); empty unless added.
+    std::vector<PlanarFour> planar;
 
     // x: x0, y0, z0, x1, ... (at least 3n); the gradient is overwritten.
     double value_and_gradient(std::span<const double> x, std::span<double> gradient) const;
@@ -27,6 +29,12 @@ struct ErrorFunction {
 // The bounds are read, not kept. A constraint naming an atom outside the
 // bounds is an internal error.
 ErrorFunction build_chiral_terms(const DistanceBounds& bounds, std::span<const ChiralConstraint> constraints);
+
+// Holds each group's volume (a - b) . ((c - b) x (d - b)) within
+// +-PLANAR_VOLUME, about 3 degrees of twist across a C=C bond. A group naming
+// an atom outside the function is an internal error.
+inline constexpr double PLANAR_VOLUME = 0.1;
+void add_planarity_terms(ErrorFunction& f, std::span<const PlanarFour> groups);
 
 // Non-finite coordinates give NaN for the value and every gradient entry.
 double field_energy(const ErrorFunction& f, std::span<const double> x, std::span<double> gradient);
