@@ -188,17 +188,21 @@ TEST(ChiralConstraints, CounterclockwiseIsPositiveAndTheMirrorNegative) {
     EXPECT_THROW(build_chiral_terms(b, std::vector{lone}), InternalError);
 }
 
-struct CentreCase {
+namespace {
+
+struct ChiralCentreCase {
     const char* smiles;
     std::size_t count;
     double target = 0;
     std::array<std::uint32_t, 4> ligands{};
 };
 
-class CollectCentres : public ::testing::TestWithParam<CentreCase> {};
+class CollectCentres : public ::testing::TestWithParam<ChiralCentreCase> {};
+
+}  // namespace
 
 TEST_P(CollectCentres, KeepsTetrahedralCentresWithFourLigandsOrALonePair) {
-    const CentreCase& c = GetParam();
+    const ChiralCentreCase& c = GetParam();
     const auto centres = collect_chiral_centres(test::read_or_fail(c.smiles));
     ASSERT_EQ(centres.size(), c.count);
     if (c.count == 0) return;
@@ -209,16 +213,16 @@ TEST_P(CollectCentres, KeepsTetrahedralCentresWithFourLigandsOrALonePair) {
 
 INSTANTIATE_TEST_SUITE_P(
     ChiralTags, CollectCentres,
-    ::testing::Values(CentreCase{"F[C@](Cl)(Br)I", 1, 1.0, {0, 2, 3, 4}},
-                      CentreCase{"F[C@@](Cl)(Br)I", 1, -1.0, {0, 2, 3, 4}},
-                      CentreCase{"N[C@@H](C)O", 0},  // the hydrogen is not an atom yet
-                      CentreCase{"C[S@](=O)CC", 1, 1.0, {0, 2, 3, NONE}},
-                      CentreCase{"C[S@@+](C)CC", 1, -1.0, {0, 2, 3, NONE}},
-                      CentreCase{"C[S@+2](C)CC", 0}, CentreCase{"C[Se@](=O)C", 1, 1.0, {0, 2, 3, NONE}},
-                      CentreCase{"C[P@](CC)c1ccccc1", 1, 1.0, {0, 2, 4, NONE}},
-                      CentreCase{"C[P@+](CC)C", 0}, CentreCase{"C[As@@](CC)C", 1, -1.0, {0, 2, 4, NONE}},
-                      CentreCase{"F[C@SP1](Cl)(Br)I", 0}, CentreCase{"F[C@TB1](Cl)(Br)(I)C", 0},
-                      CentreCase{"C[C@](F)(Cl)(Br)I", 0}, CentreCase{"F[C@]Cl", 0}));
+    ::testing::Values(ChiralCentreCase{"F[C@](Cl)(Br)I", 1, 1.0, {0, 2, 3, 4}},
+                      ChiralCentreCase{"F[C@@](Cl)(Br)I", 1, -1.0, {0, 2, 3, 4}},
+                      ChiralCentreCase{"N[C@@H](C)O", 0},  // the hydrogen is not an atom yet
+                      ChiralCentreCase{"C[S@](=O)CC", 1, 1.0, {0, 2, 3, NONE}},
+                      ChiralCentreCase{"C[S@@+](C)CC", 1, -1.0, {0, 2, 3, NONE}},
+                      ChiralCentreCase{"C[S@+2](C)CC", 0}, ChiralCentreCase{"C[Se@](=O)C", 1, 1.0, {0, 2, 3, NONE}},
+                      ChiralCentreCase{"C[P@](CC)c1ccccc1", 1, 1.0, {0, 2, 4, NONE}},
+                      ChiralCentreCase{"C[P@+](CC)C", 0}, ChiralCentreCase{"C[As@@](CC)C", 1, -1.0, {0, 2, 4, NONE}},
+                      ChiralCentreCase{"F[C@SP1](Cl)(Br)I", 0}, ChiralCentreCase{"F[C@TB1](Cl)(Br)(I)C", 0},
+                      ChiralCentreCase{"C[C@](F)(Cl)(Br)I", 0}, ChiralCentreCase{"F[C@]Cl", 0}));
 
 TEST(ChiralConstraints, ExplicitHydrogenIsTheLastLigand) {
     const MolBuilder m = test::prepared("N[C@@H](C)O");
@@ -265,7 +269,9 @@ double dihedral(const std::vector<double>& x, std::uint32_t a, std::uint32_t b, 
 
 }  // namespace
 
+namespace {
 class ChainDoubleBond : public ::testing::TestWithParam<const char*> {};
+}  // namespace
 
 // From random starts, every clean geometry keeps the bond flat: a free torsion
 // would let it settle anywhere, and the 1-4 windows alone allow some 40 degrees.

@@ -44,6 +44,8 @@ TEST(StatsTables, CompiledTextsHoldTheMeasuredRowsVerbatim) {
     EXPECT_EQ(ring_torsion_stats().size(), 21u);
 }
 
+namespace {
+
 struct TorsionParseCase {
     const char* name;
     std::string text;
@@ -53,6 +55,8 @@ struct TorsionParseCase {
 };
 
 class TorsionParse : public ::testing::TestWithParam<TorsionParseCase> {};
+
+}  // namespace
 
 TEST_P(TorsionParse, FollowsTheRowRules) {
     const TorsionParseCase& c = GetParam();
@@ -65,7 +69,10 @@ TEST_P(TorsionParse, FollowsTheRowRules) {
     }
 }
 
+namespace {
 const std::string ROW = "6\t1\t0\t5\t0.2\t0.0\t2.2";
+
+}  // namespace
 
 INSTANTIATE_TEST_SUITE_P(
     TableRows, TorsionParse,
