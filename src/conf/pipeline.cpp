@@ -165,7 +165,10 @@ std::expected<ConformerResult, ConformerError> generate_conformer(const core::Mo
     ConformerResult result;
     result.spread = spread_coincident(coords);
     result.mirrored = mirror_vote(coords, constraints);
-    const ErrorFunction field = build_chiral_terms(bounds, constraints);
+    ErrorFunction field = build_chiral_terms(bounds, constraints);
+    // Chain double bonds without a stated cis/trans value got a planar
+    // arrangement in the bounds; these terms keep them flat.
+    add_planarity_terms(field, planar_double_bonds(mol));
 
     std::vector<double> flat(3 * n);
     for (std::size_t i = 0; i < n; ++i)
