@@ -58,6 +58,13 @@ def test_salt_fragments_far_apart_and_lone_atoms():
         assert repr(conf(smiles)) == "<quorix.Conformer atoms=1 energy=0.000 converged=True chiral=0/0>"
 
 
+@pytest.mark.parametrize("smiles", ["Cl[Pt](Cl)([NH3])[NH3]", "[Cu+2].[O-]S(=O)(=O)[O-]", "C1=CC=CC=C1[Fe]",
+                                    "F[P-](F)(F)(F)(F)F", "[Co](Cl)(Cl)(Cl)(Cl)(Cl)Cl"])
+def test_metals_give_finite_coordinates(smiles):
+    c = conf(smiles)
+    assert len(c.coords) == c.mol.num_atoms and all(math.isfinite(v) for p in c.coords for v in p)
+
+
 @needs_hooks
 def test_empty_molecule_gives_an_empty_conformer():
     c = make_mol([]).conformer()
