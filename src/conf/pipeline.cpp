@@ -156,9 +156,9 @@ std::expected<ConformerResult, ConformerError> generate_conformer(const core::Mo
         return std::unexpected(ConformerError{conformer_error::TooManyAtoms{n, MAX_CONFORMER_ATOMS}});
 
     DistanceBounds bounds = build_bounds(mol);
-    if (auto crossed = triangle_smooth(bounds.values, n))
+    if (auto crossed = triangle_smooth(bounds))
         return std::unexpected(ConformerError{conformer_error::InconsistentBounds{crossed->first, crossed->second}});
-    auto embedded = embed_coordinates(full_distance_matrix(bounds.values, n), n);
+    auto embedded = embed_coordinates(full_distance_matrix(bounds), n);
     if (!embedded) return std::unexpected(ConformerError{std::move(embedded.error())});
     std::vector<Coord>& coords = *embedded;
 
