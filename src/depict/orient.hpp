@@ -1,12 +1,38 @@
 #pragma once
-// Orderings of points that must not depend on how the atoms are listed.
+// Hanging a drawn ring system from a point: its turned placement and its mirror
+// image, and the choice between them by the chain layout's score.
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
+#include "core/builder.hpp"
+#include "depict/chains.hpp"
+#include "depict/layout.hpp"
+
 namespace quorix::depict {
+
+// The fragment turned so that atom `a` lands on `target` and the fragment points
+// along `direction`, and that placement mirrored in the line through `target`
+// along `direction`, in this order.
+std::pair<PositionMap, PositionMap> orient_fragment(const core::MolBuilder& mol, const PositionMap& fragment,
+                                                    std::uint32_t a, Point target, Point direction);
+
+struct OrientedPlacement {
+    PlacementScore score;
+    std::optional<PositionMap> placement;  // only when a fragment was placed
+};
+
+// Atom `atom` proposed at `to`, grown from `from`. Without a fragment the lone
+// atom is scored; with one, both orientations are scored and the first is kept
+// unless the second scores strictly lower.
+OrientedPlacement best_oriented_placement(const core::MolBuilder& mol, const BondedPairs& bonded,
+                                          std::span<const double> radii, std::uint32_t atom,
+                                          const PositionMap* fragment, std::span<const PlacedPoint> placed,
+                                          Point from, Point to);
 
 // IEEE-754 totalOrder as a signed integer: -NaN < -inf < ... < -0 < +0 < ... < inf < NaN.
 inline std::int64_t total_order_key(double x) {

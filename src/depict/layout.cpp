@@ -1,0 +1,85 @@
+#include "depict/layout.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/numeric.hpp"
+#include "depict/stereo.hpp"
+
+namespace quorix::depict {
+
+double length(Point a) { return std::hypot(a.x, a.y); }
+
+Point rotated(Point v, double phi) {
+    const double c = std::cos(phi), s = std::sin(phi);
+    return {v.x * c - v.y * s, v.x * s + v.y * c};
+}
+
+Point normalised(Point v) {
+    const double l = length(v);
+    return l >= EPSILON ? Point{v.x / l, v.y / l} : v;
+}
+
+std::vector<std::uint32_t> rank_sorted_atoms(std::span<const std::uint32_t> ranks,
+                                             std::span<const std::uint32_t> atoms) {
+    std::vector<std::uint32_t> out;
+    out.reserve(atoms.size());
+    for (std::uint32_t a : atoms) out.push_back(at(ranks, a));
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::tuple<std::uint32_t, std::uint32_t, std::uint32_t> bond_rank_key(const core::MolBuilder& mol,
+                                                                      std::span<const std::uint32_t> ranks,
+                                                                      std::uint32_t bond) {
+    const core::Bond& b = at(mol.bonds, bond);
+    const std::uint32_t r1 = at(ranks, b.begin), r2 = at(ranks, b.end);
+    return {std::min(r1, r2), std::max(r1, r2), bond};
+}
+
+std::uint32_t lowest_rank(std::span<const std::uint32_t> ranks, std::span<const std::uint32_t> atoms) {
+    std::uint32_t best = core::NONE;
+    for (std::uint32_t a : atoms) best = std::min(best, at(ranks, a));
+    return best;
+}
+
+std::int64_t crowding_score(const PositionMap& placed, std::span<const double> angles, Point origin) {
+    if (angles.empty() || placed.empty()) return 0;
+    double sum = 0.0;
+    for (double theta : angles) {
+        const Point c{origin.x + std::cos(theta), origin.y + std::sin(theta)};
+        for (const auto& [atom, q] : placed) {
+            const double d = length(c - q);
+            sum += 1.0 / (d * d + 0.000001);
+        }
+    }
+    return core::round_saturating<std::int64_t>(sum * RESOLUTION);
+}
+
+double placement_clearance(const PositionMap& placed, std::uint32_t ignore_a, std::uint32_t ignore_b,
+                           std::span<const Point> candidates) {
+    double best = LARGEST;
+    auto consider = [&best](double d) {
+        if (!std::isnan(d)) best = std::min(best, d);
+    };
+    for (std::size_t i = 0; i < candidates.size(); ++i)
+        for (std::size_t j = i + 1; j < candidates.size(); ++j) consider(length(candidates[i] - candidates[j]));
+    for (const Point& c : candidates)
+        for (const auto& [atom, q] : placed)
+            if (atom != ignore_a && atom != ignore_b) consider(length(c - q));
+    return best;
+}
+
+bool stereo_drawn_intact(const core::MolBuilder& mol, const PositionMap& positions) {
+    std::vector<Point> coords(mol.atoms.size());
+    for (const auto& [atom, p] : positions) at(coords, atom) = p;
+    if (mol.bonds.size() > core::NONE) internal_error("键数超出 u32");
+    for (std::uint32_t b = 0; b < mol.bonds.size(); ++b) {
+        const core::BondStereo s = mol.bonds[b].stereo;
+        if (s != core::BondStereo::Cis && s != core::BondStereo::Trans) continue;
+        if (drawn_double_bond_config(mol, coords, b) != static_cast<std::uint8_t>(s)) return false;
+    }
+    return true;
+}
+
+}  // namespace quorix::depict

@@ -1,0 +1,100 @@
+#pragma once
+// Shared vocabulary of the 2-D layout: points in bond-length units, the ordered
+// position map, the degradation records, and the small scoring services and
+// orderings that every layout stage decides its ties with.
+#include <cstdint>
+#include <limits>
+#include <map>
+#include <optional>
+#include <span>
+#include <tuple>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "core/builder.hpp"
+#include "core/error.hpp"
+
+namespace quorix::depict {
+
+struct Point {
+    double x = 0.0;
+    double y = 0.0;
+    bool operator==(const Point&) const = default;
+};
+
+inline Point operator+(Point a, Point b) { return {a.x + b.x, a.y + b.y}; }
+inline Point operator-(Point a, Point b) { return {a.x - b.x, a.y - b.y}; }
+inline Point operator*(double s, Point a) { return {s * a.x, s * a.y}; }
+inline double dot(Point a, Point b) { return a.x * b.x + a.y * b.y; }
+inline double cross(Point a, Point b) { return a.x * b.y - a.y * b.x; }
+double length(Point a);
+// Counter-clockwise turn by `phi`.
+Point rotated(Point v, double phi);
+// Divided by its length unless that is below the machine epsilon.
+Point normalised(Point v);
+
+inline constexpr double EPSILON = 2.220446049250313e-16;
+inline constexpr double LARGEST = std::numeric_limits<double>::max();
+
+// Atom index -> point, iterated in ascending atom index: every sum and minimum
+// over it runs in that order.
+using PositionMap = std::map<std::uint32_t, Point>;
+
+enum class TemplateLookup : std::uint8_t { Hit = 0, NotInTable = 1, NoFingerprint = 2 };
+
+struct BridgedRingSystem {
+    std::vector<std::uint32_t> atoms;
+    TemplateLookup template_lookup = TemplateLookup::Hit;
+    bool operator==(const BridgedRingSystem&) const = default;
+};
+struct HaptoCoordination {
+    std::uint32_t metal = 0;
+    std::vector<std::uint32_t> ring;
+    bool operator==(const HaptoCoordination&) const = default;
+};
+using Degradation = std::variant<BridgedRingSystem, HaptoCoordination>;
+
+// Quantisation of layout values before they are compared: one millionth.
+inline constexpr double RESOLUTION = 1e6;
+
+// The ranks of `atoms`, ascending: the key of an atom set.
+std::vector<std::uint32_t> rank_sorted_atoms(std::span<const std::uint32_t> ranks,
+                                             std::span<const std::uint32_t> atoms);
+
+// (rank key of record i, i) for records that hold an `atoms` list.
+template <class Record>
+std::pair<std::vector<std::uint32_t>, std::size_t> component_rank_key(std::span<const Record> records,
+                                                                      std::span<const std::uint32_t> ranks,
+                                                                      std::size_t i) {
+    return {rank_sorted_atoms(ranks, at(records, i).atoms), i};
+}
+
+// Rank lists compare element by element, a proper prefix first: std::vector's
+// own ordering. Sets of more atoms go first in the size-first ordering.
+inline bool size_then_rank_less(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b) {
+    if (a.size() != b.size()) return a.size() > b.size();
+    return a < b;
+}
+
+// (smaller end rank, larger end rank, bond index).
+std::tuple<std::uint32_t, std::uint32_t, std::uint32_t> bond_rank_key(const core::MolBuilder& mol,
+                                                                      std::span<const std::uint32_t> ranks,
+                                                                      std::uint32_t bond);
+
+// Smallest rank in the set; an empty set gives all-ones and sorts last.
+std::uint32_t lowest_rank(std::span<const std::uint32_t> ranks, std::span<const std::uint32_t> atoms);
+
+// Crowding near the proposed bond ends one bond length from `origin` in each
+// direction: round(sum of 1/(d^2 + 1e-6) x 1e6); lower is roomier.
+std::int64_t crowding_score(const PositionMap& placed, std::span<const double> angles, Point origin);
+
+// The smallest distance between two candidate points or from a candidate to a
+// placed atom other than the two ignored ones; larger means more room.
+double placement_clearance(const PositionMap& placed, std::uint32_t ignore_a, std::uint32_t ignore_b,
+                           std::span<const Point> candidates);
+
+// Every cis/trans double bond drawn as stored.
+bool stereo_drawn_intact(const core::MolBuilder& mol, const PositionMap& positions);
+
+}  // namespace quorix::depict

@@ -1,0 +1,136 @@
+#include "depict/rings.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "depict/spring.hpp"
+
+namespace quorix::depict {
+namespace {
+
+struct SortedRing {
+    const chem::Ring* ring;
+    std::vector<std::uint32_t> key;
+};
+
+RingSystemLayout by_template(const core::MolBuilder& mol, const RingSystemRecord& record,
+                             std::span<const std::uint32_t> ranks, std::span<const chem::Ring* const> rings,
+                             const RingTemplate* extra) {
+    TemplateResult t = place_ring_template(mol, record.atoms, ranks, rings, extra);
+    return {std::move(t.positions), bridged_degradation(record.atoms, t.lookup)};
+}
+
+void draw_first_ring(std::span<const std::uint32_t> ring, std::span<const std::uint32_t> ranks,
+                     PositionMap& positions) {
+    const std::vector<std::uint32_t> order = canonical_ring_order(ring, ranks);
+    const double n = static_cast<double>(order.size());
+    const double radius = 1.0 / (2.0 * std::sin(std::numbers::pi / n));
+    const double step = 2.0 * std::numbers::pi / n;
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        const double angle = static_cast<double>(k) * step;
+        positions[order[k]] = {radius * std::cos(angle), radius * std::sin(angle)};
+    }
+}
+
+struct Fusion {
+    std::size_t ring;
+    std::uint32_t u, v;
+};
+
+// The unplaced ring that shares exactly one drawn edge, smallest (rank key,
+// smaller shared rank) first; nothing when no ring qualifies.
+std::optional<Fusion> next_fusion(std::span<const SortedRing> sorted, std::span<const std::uint8_t> placed,
+                                  const PositionMap& positions, std::span<const std::uint32_t> ranks) {
+    std::optional<Fusion> best;
+    std::uint32_t best_edge_rank = 0;
+    for (std::size_t r = 0; r < sorted.size(); ++r) {
+        if (placed[r]) continue;
+        const std::vector<std::uint32_t>& atoms = sorted[r].ring->atoms;
+        const std::size_t n = atoms.size();
+        std::size_t count = 0, first = 0, second = 0;
+        for (std::size_t i = 0; i < n && count <= 2; ++i)
+            if (positions.contains(atoms[i])) (count++ == 0 ? first : second) = i;
+        if (count != 2) continue;
+        if (!(second == first + 1 || (first == 0 && second == n - 1))) continue;
+        std::uint32_t u = atoms[first], v = atoms[second];
+        if (std::pair{at(ranks, v), v} < std::pair{at(ranks, u), u}) std::swap(u, v);
+        const std::uint32_t edge_rank = std::min(ranks[u], ranks[v]);
+        if (!best || sorted[r].key < sorted[best->ring].key ||
+            (sorted[r].key == sorted[best->ring].key && edge_rank < best_edge_rank)) {
+            best = Fusion{r, u, v};
+            best_edge_rank = edge_rank;
+        }
+    }
+    return best;
+}
+
+Point drawn_centroid(const PositionMap& positions, std::span<const std::uint32_t> ranks) {
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> order;
+    order.reserve(positions.size());
+    for (const auto& [atom, p] : positions) order.emplace_back(at(ranks, atom), atom);
+    std::sort(order.begin(), order.end());
+    Point sum{};
+    for (const auto& [rank, atom] : order) sum = sum + positions.at(atom);
+    if (order.empty()) return sum;
+    const double inv = 1.0 / static_cast<double>(order.size());
+    return {sum.x * inv, sum.y * inv};
+}
+
+void fuse_ring(std::span<const std::uint32_t> ring, std::uint32_t u, std::uint32_t v,
+               std::span<const std::uint32_t> ranks, PositionMap& positions) {
+    const std::size_t n = ring.size();
+    const auto found = std::find(ring.begin(), ring.end(), u);
+    if (found == ring.end()) internal_error("u 在环上");
+    const std::size_t iu = static_cast<std::size_t>(found - ring.begin());
+    const bool forward = ring[(iu + 1) % n] == v;
+    std::vector<std::uint32_t> order(n);
+    for (std::size_t k = 0; k < n; ++k) order[k] = forward ? ring[(iu + k) % n] : ring[(iu + n - k) % n];
+
+    const Point pu = positions.at(u), pv = positions.at(v);
+    Point d = pv - pu;
+    if (length(d) >= EPSILON) d = normalised(d);
+    const Point mid = 0.5 * (pu + pv);
+    const double nd = static_cast<double>(n);
+    const double h = 1.0 / (2.0 * std::tan(std::numbers::pi / nd));
+    const Point normal{-d.y, d.x};
+    const Point c = drawn_centroid(positions, ranks);
+    const double side = d.x * (c.y - mid.y) - d.y * (c.x - mid.x);
+    const Point centre = side > 1e-9 ? mid - h * normal : mid + h * normal;
+    double step = 2.0 * std::numbers::pi / nd;
+    if (length(centre + rotated(pu - centre, step) - pv) >= 1e-6) step = -2.0 * std::numbers::pi / nd;
+    for (std::size_t k = 2; k < n; ++k)
+        positions[order[k]] = centre + rotated(pu - centre, static_cast<double>(k) * step);
+}
+
+}  // namespace
+
+Degradation bridged_degradation(std::span<const std::uint32_t> atoms, TemplateLookup lookup) {
+    std::vector<std::uint32_t> sorted(atoms.begin(), atoms.end());
+    std::sort(sorted.begin(), sorted.end());
+    return BridgedRingSystem{std::move(sorted), lookup};
+}
+
+RingSystemLayout layout_ring_system(const core::MolBuilder& mol, const RingSystemRecord& record,
+                                    std::span<const std::uint32_t> ranks, const RingTemplate* extra) {
+    if (record.rings.empty()) return by_template(mol, record, ranks, {}, extra);
+    std::vector<SortedRing> sorted;
+    sorted.reserve(record.rings.size());
+    for (const chem::Ring* r : record.rings) sorted.push_back({r, rank_sorted_atoms(ranks, r->atoms)});
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const SortedRing& a, const SortedRing& b) { return size_then_rank_less(a.key, b.key); });
+
+    PositionMap positions;
+    draw_first_ring(sorted[0].ring->atoms, ranks, positions);
+    std::vector<std::uint8_t> placed(sorted.size(), 0);
+    placed[0] = 1;
+    for (std::size_t done = 1; done < sorted.size(); ++done) {
+        const auto fusion = next_fusion(sorted, placed, positions, ranks);
+        if (!fusion) return by_template(mol, record, ranks, record.rings, extra);
+        fuse_ring(sorted[fusion->ring].ring->atoms, fusion->u, fusion->v, ranks, positions);
+        placed[fusion->ring] = 1;
+    }
+    return {std::move(positions), std::nullopt};
+}
+
+}  // namespace quorix::depict
