@@ -4,8 +4,6 @@
 #include <cmath>
 #include <random>
 #include <limits>
-#include <regex>
-#include <set>
 
 #include "depict/render.hpp"
 
