@@ -188,12 +188,14 @@ TEST(ChiralConstraints, CounterclockwiseIsPositiveAndTheMirrorNegative) {
     EXPECT_THROW(build_chiral_terms(b, std::vector{lone}), InternalError);
 }
 
+namespace {
 struct CentreCase {
     const char* smiles;
     std::size_t count;
     double target = 0;
     std::array<std::uint32_t, 4> ligands{};
 };
+}  // namespace
 
 class CollectCentres : public ::testing::TestWithParam<CentreCase> {};
 
