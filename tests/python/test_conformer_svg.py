@@ -1,5 +1,6 @@
 """Conformer.to_svg and depiction_3d_report: styles and their errors, the report,
 well-formed deterministic SVG, and pictures a real browser draws."""
+import inspect
 import math
 import os
 import re
@@ -38,6 +39,8 @@ def test_default_style_and_argument_forms(aspirin):
     assert svg == aspirin.to_svg("ball-and-stick") == aspirin.to_svg(style="ball-and-stick")
     assert svg.startswith('<svg xmlns="http://www.w3.org/2000/svg" width="') and svg.endswith("</svg>\n")
     assert len({aspirin.to_svg(s) for s in STYLES}) == 4
+    for method in (quorix.Conformer.to_svg, quorix.Conformer.depiction_3d_report):
+        assert str(inspect.signature(method)) == "(self, /, style='ball-and-stick')"
 
 
 @pytest.mark.parametrize("name, shown", [
