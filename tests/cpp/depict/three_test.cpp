@@ -71,6 +71,18 @@ TEST(Scene3d, Refusals) {
     EXPECT_EQ(to_string(bad.error()), "第 2 个原子的坐标不是有限数");
 }
 
+// Coincident atoms are ordered by rank; a bond of zero length draws nothing.
+TEST(Scene3d, CoincidentAtoms) {
+    const auto mol = chain({8, 7, 6}, {{0, 1, 2}, {1, 2, 1}});
+    const std::vector<Point3> pts{{1, 1, 1}, {1, 1, 1}, {2.5, 1, 0}};
+    const auto scene = build_scene_3d(mol, pts, style("ball-and-stick"));
+    ASSERT_TRUE(scene);
+    EXPECT_TRUE(scene->axes.degenerate);
+    EXPECT_EQ(count(*scene, ItemKind::Ball), 3u);
+    EXPECT_EQ(count(*scene, ItemKind::BondHalf), 2u);
+    EXPECT_EQ(scene->atoms[0].x, scene->atoms[1].x);
+}
+
 TEST(Scene3d, WildcardAndUnknownElements) {
     EXPECT_EQ(element_radius(0) + element_radius(200), 3.4);
     EXPECT_EQ(element_colour(200), element_colour(118));
