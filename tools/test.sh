@@ -26,6 +26,12 @@ if [ ${#missing[@]} -gt 0 ]; then
   as_root apt-get update -qq
   as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
+# The picture tests render SVG in a real browser; they skip when it cannot be had.
+if ! command -v chromium >/dev/null; then
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq chromium >/dev/null ||
+    { as_root apt-get update -qq && as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq chromium >/dev/null; } ||
+    echo "chromium not installed: the browser tests will skip"
+fi
 
 echo "== engine tests (debug, ASan + UBSan)"
 cmake -S . -B build/debug -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUORIX_SANITIZE=ON \

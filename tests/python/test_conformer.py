@@ -107,3 +107,7 @@ def test_class_and_docstrings():
     assert quorix.Mol.conformer.__text_signature__ == "($self)"
     assert "全程无随机数:同一个分子每次都给同一组坐标。" in quorix.Mol.conformer.__doc__
     assert quorix.Conformer.chiral_total.__doc__ == "手性中心总数。"
+    assert quorix.Conformer.__doc__.startswith("一个三维构型。\n\n由 `Mol.conformer()` 产出。")
+    members = {m for m in vars(quorix.Conformer) if not m.startswith("__")}
+    assert members == {"mol", "coords", "energy", "energy_before", "converged", "iterations", "chiral_total",
+                       "chiral_ok", "to_svg", "depiction_3d_report", "to_molblock"}
