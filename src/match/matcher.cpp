@@ -175,6 +175,7 @@ struct Sink {
     std::uint64_t count = 0;
     std::uint64_t limit = 0;  // 0 = none
     SeenSets* seen = nullptr;
+    bool pause = false;  // hand each match back as soon as it is found
 
     bool full() const { return limit > 0 && count >= limit; }
 };
@@ -339,19 +340,34 @@ std::uint32_t next_candidate(Context& ctx, const Plan& plan, Workspace& ws, std:
     }
 }
 
+// Where a search stands: not begun, paused at a depth after handing back a
+// match (depths before it still mapped), or finished.
+struct SearchCursor {
+    std::uint32_t depth = 0;
+    bool started = false;
+    bool finished = false;
+};
+
 // Backtracking from depth `start` (earlier depths already mapped), on an explicit
-// stack of per-depth cursors. Leaves the mapping and used flags of depths at and
-// after `start` as it found them.
+// stack of per-depth cursors. Runs until the search is exhausted or the sink is
+// full, leaving the mapping and used flags of depths at and after `start` as it
+// found them; with `sink.pause` it also returns after each match, and a later
+// call with the same cursor goes on from there.
 void search(Context& ctx, const Plan& plan, std::uint32_t start, Workspace& ws, const MatchOptions& opt,
-            Sink& sink) {
+            Sink& sink, SearchCursor& cur) {
     const std::uint32_t n = plan.n;
-    if (sink.full()) return;
-    if (start == n) {
-        complete(ctx, plan, ws, opt, sink);
-        return;
+    if (cur.finished) return;
+    if (!cur.started) {
+        cur.started = true;
+        if (sink.full() || start == n) {
+            if (!sink.full()) complete(ctx, plan, ws, opt, sink);
+            cur.finished = true;
+            return;
+        }
+        cur.depth = start;
+        begin_depth(ctx, plan, ws, start);
     }
-    std::uint32_t d = start;
-    begin_depth(ctx, plan, ws, d);
+    std::uint32_t d = cur.depth;
     for (;;) {
         const std::uint32_t c = next_candidate(ctx, plan, ws, d);
         if (c != NONE) {
@@ -362,6 +378,7 @@ void search(Context& ctx, const Plan& plan, std::uint32_t start, Workspace& ws, 
                 begin_depth(ctx, plan, ws, d);
                 continue;
             }
+            const std::uint64_t before = sink.count;
             complete(ctx, plan, ws, opt, sink);
             ws.used[c] = 0;
             ws.mapping[plan.order[d]] = NONE;
@@ -371,12 +388,29 @@ void search(Context& ctx, const Plan& plan, std::uint32_t start, Workspace& ws, 
                     ws.used[ws.current[d]] = 0;
                     ws.mapping[plan.order[d]] = NONE;
                 }
+                cur.finished = true;
+                return;
+            }
+            if (sink.pause && sink.count != before) {
+                cur.depth = d;
                 return;
             }
             continue;
         }
-        if (d == start) return;
+        if (d == start) {
+            cur.finished = true;
+            return;
+        }
         --d;
+        ws.used[ws.current[d]] = 0;
+        ws.mapping[plan.order[d]] = NONE;
+    }
+}
+
+// Clears what a paused search still holds, so the workspace goes back clean.
+void abandon(const Plan& plan, std::uint32_t start, Workspace& ws, const SearchCursor& cur) {
+    if (!cur.started || cur.finished) return;
+    for (std::uint32_t d = start; d < cur.depth; ++d) {
         ws.used[ws.current[d]] = 0;
         ws.mapping[plan.order[d]] = NONE;
     }
@@ -422,7 +456,8 @@ bool recursive_smarts_memo(Context& ctx, const Query& sub, std::uint32_t atom) {
         sink.limit = GROUP_OPTIONS.max_matches;
         const std::uint32_t saved = ctx.level;
         ctx.level = lvl;
-        search(ctx, slot.plan, 1, ws, GROUP_OPTIONS, sink);
+        SearchCursor cur;
+        search(ctx, slot.plan, 1, ws, GROUP_OPTIONS, sink, cur);
         ctx.level = saved;
         ws.used[atom] = 0;
         result = sink.count > 0;
@@ -579,34 +614,88 @@ struct SearchStorage {
 
 }  // namespace
 
-MatchResult find_matches_counted(const Query& query, const MolBuilder& mol, const QueryProps& props,
-                                 const MatchOptions& options) {
-    MatchResult result;
+namespace {
+
+bool can_match(const Query& query, const MolBuilder& mol, const QueryProps& props) {
     const std::size_t n = query.atom_exprs.size();
-    if (n == 0 || n > mol.num_atoms()) return result;
+    if (n == 0 || n > mol.num_atoms()) return false;
     if (props.atoms.size() != mol.num_atoms() || props.bonds.size() != mol.num_bonds())
         internal_error("查询性质与分子大小不符");
     if (query.graph.num_atoms() != n || query.bond_exprs.size() != query.graph.num_bonds())
         internal_error("查询图与表达式个数不符");
+    return true;
+}
 
-    const auto storage = core::Scratch<SearchStorage>::borrow(mol.num_atoms());
-    SearchStorage& st = *storage;
-    Context ctx(mol, props, st.top);
-    estimate_into(query.atom_exprs, props.atoms, st.estimates);
-    order_into(query.graph, st.estimates, st.order_buffers, st.plan.order);
-    make_plan(query, st.plan, st.positions);
-    const Plan& plan = st.plan;
-    Workspace& ws = ctx.workspace(0);
-    ws.prepare(mol.num_atoms(), plan.n);
-
-    st.seen.reset(plan.n);
+// One top-level search, planned and ready to run; it owns its borrowed storage.
+struct TopSearch {
+    core::Scratch<SearchStorage>::Lease storage;
+    Context ctx;
+    MatchOptions options;
     Sink sink;
-    sink.out = &result.matches;
-    sink.limit = options.max_matches;
-    sink.seen = options.uniquify ? &st.seen : nullptr;
-    search(ctx, plan, 0, ws, options, sink);
-    result.steps = ctx.steps;
+    SearchCursor cursor;
+
+    TopSearch(const Query& query, const MolBuilder& mol, const QueryProps& props, const MatchOptions& opt,
+              std::vector<Match>* out)
+        : storage(core::Scratch<SearchStorage>::borrow(mol.num_atoms())),
+          ctx(mol, props, storage->top),
+          options(opt) {
+        SearchStorage& st = *storage;
+        estimate_into(query.atom_exprs, props.atoms, st.estimates);
+        order_into(query.graph, st.estimates, st.order_buffers, st.plan.order);
+        make_plan(query, st.plan, st.positions);
+        ctx.workspace(0).prepare(mol.num_atoms(), st.plan.n);
+        st.seen.reset(st.plan.n);
+        sink.out = out;
+        sink.limit = options.max_matches;
+        sink.seen = options.uniquify ? &st.seen : nullptr;
+    }
+    TopSearch(const TopSearch&) = delete;
+    TopSearch& operator=(const TopSearch&) = delete;
+    ~TopSearch() { abandon(storage->plan, 0, ctx.workspace(0), cursor); }
+
+    void run() { search(ctx, storage->plan, 0, ctx.workspace(0), options, sink, cursor); }
+};
+
+}  // namespace
+
+MatchResult find_matches_counted(const Query& query, const MolBuilder& mol, const QueryProps& props,
+                                 const MatchOptions& options) {
+    MatchResult result;
+    if (!can_match(query, mol, props)) return result;
+    TopSearch top(query, mol, props, options, &result.matches);
+    top.run();
+    result.steps = top.ctx.steps;
     return result;
+}
+
+struct MatchStream::State {
+    std::vector<Match> found;  // the match last handed back, at most one
+    TopSearch top;
+    State(const Query& query, const MolBuilder& mol, const QueryProps& props, const MatchOptions& options)
+        : top(query, mol, props, options, &found) {
+        top.sink.pause = true;
+    }
+};
+
+MatchStream::MatchStream(const Query& query, const MolBuilder& mol, const QueryProps& props,
+                         const MatchOptions& options) {
+    if (can_match(query, mol, props)) state_ = std::make_unique<State>(query, mol, props, options);
+}
+
+MatchStream::~MatchStream() = default;
+MatchStream::MatchStream(MatchStream&&) noexcept = default;
+MatchStream& MatchStream::operator=(MatchStream&&) noexcept = default;
+
+const Match* MatchStream::next() {
+    if (!state_) return nullptr;
+    state_->found.clear();
+    state_->top.run();
+    steps_ = state_->top.ctx.steps;
+    if (state_->found.empty()) {
+        state_.reset();  // the storage goes back at once
+        return nullptr;
+    }
+    return &state_->found.front();
 }
 
 std::vector<Match> find_matches(const Query& query, const MolBuilder& mol, const QueryProps& props,

@@ -3,6 +3,7 @@
 // by backtracking over an explicit stack, with recursive groups memoised per
 // (group, atom) and tetrahedral and cis/trans marks checked on complete matches.
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -33,6 +34,29 @@ MatchResult find_matches_counted(const io::Query& query, const core::MolBuilder&
                                  const MatchOptions& options);
 std::vector<Match> find_matches(const io::Query& query, const core::MolBuilder& mol, const QueryProps& props,
                                 const MatchOptions& options);
+
+// The matches of find_matches (same options, same order) one at a time: the
+// search pauses after each match and resumes where it stopped, so a caller
+// that needs only the first few pays only for those and keeps none it has
+// passed. The query, molecule and properties must outlive the stream.
+class MatchStream {
+public:
+    MatchStream(const io::Query& query, const core::MolBuilder& mol, const QueryProps& props,
+                const MatchOptions& options);
+    ~MatchStream();
+    MatchStream(MatchStream&&) noexcept;
+    MatchStream& operator=(MatchStream&&) noexcept;
+
+    // The next match, valid until the next call; null once there are no more.
+    const Match* next();
+    // Candidate atoms tried so far, as find_matches_counted counts them.
+    std::uint64_t steps() const { return steps_; }
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+    std::uint64_t steps_ = 0;
+};
 
 // One candidate estimate per query atom: how many molecule atoms have an element
 // the atom's expression admits (all atoms when it admits any element).
