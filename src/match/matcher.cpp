@@ -600,7 +600,7 @@ std::optional<DirectionalNeighbour> directional_neighbour(const Query& query, st
     return std::nullopt;
 }
 
-namespace {
+namespace detail {
 
 // The storage of one top-level search, borrowed per call.
 struct SearchStorage {
@@ -610,9 +610,18 @@ struct SearchStorage {
     std::vector<std::uint32_t> positions;
     OrderBuffers order_buffers;
     SeenSets seen;
+    // The search in progress; a paused one lives on here between resumptions.
+    std::optional<Context> ctx;
+    MatchOptions options;
+    Sink sink;
+    SearchCursor cursor;
+    std::vector<Match> found;  // a stream's latest match
 };
 
-}  // namespace
+}  // namespace detail
+
+using detail::SearchStorage;
+using StorageLease = core::Scratch<SearchStorage>::Lease;
 
 namespace {
 
@@ -626,35 +635,35 @@ bool can_match(const Query& query, const MolBuilder& mol, const QueryProps& prop
     return true;
 }
 
-// One top-level search, planned and ready to run; it owns its borrowed storage.
-struct TopSearch {
-    core::Scratch<SearchStorage>::Lease storage;
-    Context ctx;
-    MatchOptions options;
-    Sink sink;
-    SearchCursor cursor;
+// Plans one top-level search in borrowed storage, ready to run; complete
+// matches go to `out`, or to the storage's own slot when it is null.
+StorageLease start_search(const Query& query, const MolBuilder& mol, const QueryProps& props,
+                          const MatchOptions& opt, std::vector<Match>* out) {
+    StorageLease lease = core::Scratch<SearchStorage>::borrow(mol.num_atoms());
+    SearchStorage& st = *lease;
+    Context& ctx = st.ctx.emplace(mol, props, st.top);
+    st.options = opt;
+    st.cursor = SearchCursor{};
+    estimate_into(query.atom_exprs, props.atoms, st.estimates);
+    order_into(query.graph, st.estimates, st.order_buffers, st.plan.order);
+    make_plan(query, st.plan, st.positions);
+    ctx.workspace(0).prepare(mol.num_atoms(), st.plan.n);
+    st.seen.reset(st.plan.n);
+    st.sink = Sink{};
+    st.sink.out = out ? out : &st.found;
+    st.sink.limit = opt.max_matches;
+    st.sink.seen = opt.uniquify ? &st.seen : nullptr;
+    return lease;
+}
 
-    TopSearch(const Query& query, const MolBuilder& mol, const QueryProps& props, const MatchOptions& opt,
-              std::vector<Match>* out)
-        : storage(core::Scratch<SearchStorage>::borrow(mol.num_atoms())),
-          ctx(mol, props, storage->top),
-          options(opt) {
-        SearchStorage& st = *storage;
-        estimate_into(query.atom_exprs, props.atoms, st.estimates);
-        order_into(query.graph, st.estimates, st.order_buffers, st.plan.order);
-        make_plan(query, st.plan, st.positions);
-        ctx.workspace(0).prepare(mol.num_atoms(), st.plan.n);
-        st.seen.reset(st.plan.n);
-        sink.out = out;
-        sink.limit = options.max_matches;
-        sink.seen = options.uniquify ? &st.seen : nullptr;
-    }
-    TopSearch(const TopSearch&) = delete;
-    TopSearch& operator=(const TopSearch&) = delete;
-    ~TopSearch() { abandon(storage->plan, 0, ctx.workspace(0), cursor); }
+void run_search(SearchStorage& st) { search(*st.ctx, st.plan, 0, st.top, st.options, st.sink, st.cursor); }
 
-    void run() { search(ctx, storage->plan, 0, ctx.workspace(0), options, sink, cursor); }
-};
+// Leaves the storage as a finished search would, for the pool.
+void end_search(SearchStorage& st) {
+    abandon(st.plan, 0, st.top, st.cursor);
+    st.ctx.reset();
+    st.found.clear();
+}
 
 }  // namespace
 
@@ -662,40 +671,53 @@ MatchResult find_matches_counted(const Query& query, const MolBuilder& mol, cons
                                  const MatchOptions& options) {
     MatchResult result;
     if (!can_match(query, mol, props)) return result;
-    TopSearch top(query, mol, props, options, &result.matches);
-    top.run();
-    result.steps = top.ctx.steps;
+    const StorageLease lease = start_search(query, mol, props, options, &result.matches);
+    run_search(*lease);
+    result.steps = lease->ctx->steps;
+    end_search(*lease);
     return result;
 }
 
-struct MatchStream::State {
-    std::vector<Match> found;  // the match last handed back, at most one
-    TopSearch top;
-    State(const Query& query, const MolBuilder& mol, const QueryProps& props, const MatchOptions& options)
-        : top(query, mol, props, options, &found) {
-        top.sink.pause = true;
-    }
-};
-
 MatchStream::MatchStream(const Query& query, const MolBuilder& mol, const QueryProps& props,
                          const MatchOptions& options) {
-    if (can_match(query, mol, props)) state_ = std::make_unique<State>(query, mol, props, options);
+    if (!can_match(query, mol, props)) return;
+    lease_.emplace(start_search(query, mol, props, options, nullptr));
+    (*lease_)->sink.pause = true;
 }
 
-MatchStream::~MatchStream() = default;
-MatchStream::MatchStream(MatchStream&&) noexcept = default;
-MatchStream& MatchStream::operator=(MatchStream&&) noexcept = default;
+MatchStream::~MatchStream() { stop(); }
 
-const Match* MatchStream::next() {
-    if (!state_) return nullptr;
-    state_->found.clear();
-    state_->top.run();
-    steps_ = state_->top.ctx.steps;
-    if (state_->found.empty()) {
-        state_.reset();  // the storage goes back at once
+MatchStream::MatchStream(MatchStream&& other) noexcept : steps_(other.steps_) {
+    if (other.lease_) lease_.emplace(std::move(*other.lease_));
+    other.lease_.reset();
+}
+
+MatchStream& MatchStream::operator=(MatchStream&& other) noexcept {
+    if (this == &other) return *this;
+    stop();
+    if (other.lease_) lease_.emplace(std::move(*other.lease_));
+    other.lease_.reset();
+    steps_ = other.steps_;
+    return *this;
+}
+
+void MatchStream::stop() {
+    if (!lease_) return;
+    end_search(**lease_);
+    lease_.reset();  // the storage goes back at once
+}
+
+Match* MatchStream::next() {
+    if (!lease_) return nullptr;
+    SearchStorage& st = **lease_;
+    st.found.clear();
+    run_search(st);
+    steps_ = st.ctx->steps;
+    if (st.found.empty()) {
+        stop();
         return nullptr;
     }
-    return &state_->found.front();
+    return &st.found.front();
 }
 
 std::vector<Match> find_matches(const Query& query, const MolBuilder& mol, const QueryProps& props,

@@ -3,12 +3,12 @@
 // by backtracking over an explicit stack, with recursive groups memoised per
 // (group, atom) and tetrahedral and cis/trans marks checked on complete matches.
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
 
 #include "core/builder.hpp"
+#include "core/scratch.hpp"
 #include "io/smarts/mol.hpp"
 #include "match/props.hpp"
 
@@ -35,6 +35,10 @@ MatchResult find_matches_counted(const io::Query& query, const core::MolBuilder&
 std::vector<Match> find_matches(const io::Query& query, const core::MolBuilder& mol, const QueryProps& props,
                                 const MatchOptions& options);
 
+namespace detail {
+struct SearchStorage;
+}
+
 // The matches of find_matches (same options, same order) one at a time: the
 // search pauses after each match and resumes where it stopped, so a caller
 // that needs only the first few pays only for those and keeps none it has
@@ -47,14 +51,15 @@ public:
     MatchStream(MatchStream&&) noexcept;
     MatchStream& operator=(MatchStream&&) noexcept;
 
-    // The next match, valid until the next call; null once there are no more.
-    const Match* next();
+    // The next match, the caller's to keep or move until the next call; null
+    // once there are no more.
+    Match* next();
     // Candidate atoms tried so far, as find_matches_counted counts them.
     std::uint64_t steps() const { return steps_; }
 
 private:
-    struct State;
-    std::unique_ptr<State> state_;
+    void stop();
+    std::optional<core::Scratch<detail::SearchStorage>::Lease> lease_;
     std::uint64_t steps_ = 0;
 };
 

@@ -472,7 +472,7 @@ public:
     // Whether match k exists, fetching up to it.
     bool has(std::size_t k) {
         while (got_.size() <= k && !done_) {
-            if (const Match* m = stream_.next()) got_.push_back(*m);
+            if (Match* m = stream_.next()) got_.push_back(std::move(*m));
             else done_ = true;
         }
         return k < got_.size();
@@ -722,6 +722,12 @@ RunResult run_counted(const io::ReactionTemplates& templates, std::span<const Re
     if (!positional) {
         // Which template can take which input at all, one stopped search a pair;
         // then the first one-to-one assignment among those pairs.
+        // A lone template without a match has no other input to try: the
+        // common case, settled without building anything more.
+        if (n == 1) {
+            result.steps += matcher_steps(lists);
+            return result;
+        }
         std::vector<std::uint8_t> possible(n * n, 0);
         for (std::size_t t = 0; t < n; ++t)
             for (std::size_t j = 0; j < n; ++j) {
