@@ -5,16 +5,12 @@
 
 #include <algorithm>
 #include <array>
-#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "chem/sanitize.hpp"
-#include "helpers.hpp"
-#include "io/smarts/reaction.hpp"
 #include "match/pieces.hpp"
-#include "match/react.hpp"
+#include "reaction_inputs.hpp"
 
 namespace quorix::test {
 namespace {
@@ -23,31 +19,6 @@ using match::Match;
 using match::RawOutcome;
 using match::ReactionInput;
 using Lists = std::vector<std::vector<Match>>;
-
-struct Inputs {
-    std::vector<std::unique_ptr<core::MolBuilder>> mols;
-    std::vector<ReactionInput> list;
-    void add(core::MolBuilder mol) {
-        mols.push_back(std::make_unique<core::MolBuilder>(std::move(mol)));
-        list.push_back({mols.back().get(), match::compute_query_props(*mols.back())});
-    }
-};
-
-Inputs inputs_of(const std::vector<std::string>& smiles) {
-    Inputs out;
-    for (const std::string& s : smiles) {
-        core::MolBuilder m = mol_of(s);
-        EXPECT_TRUE(chem::sanitize(m)) << s;
-        out.add(std::move(m));
-    }
-    return out;
-}
-
-io::ReactionTemplates reaction_of(const std::string& text) {
-    auto r = io::read_reaction_smarts(text);
-    EXPECT_TRUE(r.has_value()) << text;
-    return r ? std::move(*r) : io::ReactionTemplates{};
-}
 
 // ---------------------------------------------------------------------------
 // The exhaustive search: every match list in full, the whole template-by-input
