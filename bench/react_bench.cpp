@@ -39,8 +39,11 @@ std::size_t apply(const io::ReactionTemplates& r, std::span<const core::MolBuild
     }
     const auto outcomes = match::run(r, inputs, 0, false);
     std::size_t verdicts = 0;
-    if (byproducts)
-        for (const auto& o : outcomes) verdicts += match::cap_byproducts(kept, o).verdict == match::CapVerdict::Capped;
+    if (byproducts) {
+        match::CapReactants reactants(kept);
+        for (const auto& o : outcomes)
+            verdicts += match::cap_byproducts(reactants, o).verdict == match::CapVerdict::Capped;
+    }
     return outcomes.size() + verdicts;
 }
 

@@ -1,7 +1,9 @@
 """Prints, for every transform of transforms.rxn applied to real molecules, the
 outcomes of Reaction.run: products as canonical SMILES, discarded atoms, and the
-byproduct verdict and texts. Two builds' dumps compared line by line show every
-outcome a change altered:
+byproduct verdict and texts; then two-reactant reactions on pairs of real
+molecules, given in both orders (so that the assignment search runs too), and
+Reaction.run_on_substrate on single molecules and on pairs, with atom maps.
+Two builds' dumps compared line by line show every outcome a change altered:
 
     PYTHONPATH=<old build> python tools/dump_reactions.py > old.txt
     PYTHONPATH=<new build> python tools/dump_reactions.py > new.txt
@@ -41,9 +43,40 @@ def main():
     for ri, r in enumerate(reactions):
         for mi, m in enumerate(mols):
             for o in r.run([m], byproducts=True, max_products=20):
-                products = ".".join(canonical(p) for p in o.products)
-                byproducts = ".".join(canonical(p) for p in o.byproducts)
-                print(ri, mi, products, o.discarded, o.byproduct_verdict, byproducts)
+                print(ri, mi, describe(o))
+    pairs = [quorix.parse_reaction(t) for t in PAIR_REACTIONS]
+    few = mols[:70]
+    for ri, r in enumerate(pairs):
+        for ai, a in enumerate(few):
+            for bi, b in enumerate(few):
+                if ai == bi:
+                    continue
+                for o in r.run([a, b], byproducts=True, atom_mapping=True, max_products=12):
+                    print("pair", ri, ai, bi, describe(o, mapped=True))
+                if bi == ai + 1:
+                    for o in r.run_on_substrate([a, b], byproducts=True, atom_mapping=True, max_products=12):
+                        print("joined", ri, ai, bi, describe(o, mapped=True))
+        for mi, m in enumerate(mols):
+            for o in r.run_on_substrate([m], byproducts=True, max_products=12):
+                print("substrate", ri, mi, describe(o))
+
+
+PAIR_REACTIONS = [
+    "[C:1](=[O:2])[OH1:3].[OH1:4][C:5]>>[C:1](=[O:2])[O:4][C:5]",
+    "[C:1](=[O:2])[OH1].[N;H1,H2;!$(NC=O):3]>>[C:1](=[O:2])[N:3]",
+    "[c:1][Cl,Br,I].[c:2]>>[c:1]-[c:2]",
+    "[C:1]=[C:2].[C:3]=[C:4]>>[C:1]1[C:2][C:3][C:4]1",
+]
+
+
+def describe(o, mapped=False):
+    products = ".".join(canonical(p) for p in o.products)
+    byproducts = ".".join(canonical(p) for p in o.byproducts)
+    text = f"{products} {o.discarded} {o.byproduct_verdict} {byproducts}"
+    if mapped:
+        text += " " + ".".join(r.to_smiles() for r in o.reactants)
+        text += " " + ".".join(p.to_smiles() for p in o.products)
+    return text
 
 
 if __name__ == "__main__":

@@ -298,7 +298,34 @@ std::string_view reason_text(CapReason reason) {
     internal_error("未知的收口原因");
 }
 
+const CapReactants::Prepared& CapReactants::get() {
+    if (prepared_) return *prepared_;
+    // Reactants are counted on sanitised copies, as the products are: a molecule
+    // as read has no implicit hydrogens yet, and counting it as passed would
+    // unbalance every ledger. The fragment is cut from the same copies, in
+    // their Kekulé form.
+    Prepared& p = prepared_.emplace();
+    p.mols.reserve(reactants_.size());
+    for (const MolBuilder& r : reactants_) {
+        MolBuilder copy = r;
+        if (!chem::sanitize(copy) || !chem::kekulize(copy)) {
+            p.kekulized = false;
+            break;
+        }
+        if (copy.num_atoms() != r.num_atoms()) internal_error("净化改变了原子数");
+        p.hydrogens += hydrogen_total(copy.atoms);
+        p.charge += charge_total(copy.atoms);
+        p.mols.push_back(std::move(copy));
+    }
+    return p;
+}
+
 CapResult cap_byproducts(std::span<const MolBuilder> reactants, const RawOutcome& outcome) {
+    CapReactants prepared(reactants);
+    return cap_byproducts(prepared, outcome);
+}
+
+CapResult cap_byproducts(CapReactants& reactants, const RawOutcome& outcome) {
     const bool nothing = std::all_of(outcome.discarded.begin(), outcome.discarded.end(),
                                      [](const auto& list) { return list.empty(); });
     if (nothing) return CapResult{};
@@ -312,23 +339,11 @@ CapResult cap_byproducts(std::span<const MolBuilder> reactants, const RawOutcome
         product_charge += charge_total(copy.atoms);
     }
 
-    // Reactants are counted on sanitised copies, as the products are: a molecule
-    // as read has no implicit hydrogens yet, and counting it as passed would
-    // unbalance every ledger. The fragment is cut from the same copies, in
-    // their Kekulé form.
-    std::vector<MolBuilder> prepared;
-    prepared.reserve(reactants.size());
-    std::int64_t reactant_h = 0, reactant_charge = 0;
-    for (const MolBuilder& r : reactants) {
-        MolBuilder copy = r;
-        if (!chem::sanitize(copy) || !chem::kekulize(copy)) return unresolved(CapReason::SubstrateUnkekulizable, budget);
-        if (copy.num_atoms() != r.num_atoms()) internal_error("净化改变了原子数");
-        reactant_h += hydrogen_total(copy.atoms);
-        reactant_charge += charge_total(copy.atoms);
-        prepared.push_back(std::move(copy));
-    }
+    const CapReactants::Prepared& prepared = reactants.get();
+    if (!prepared.kekulized) return unresolved(CapReason::SubstrateUnkekulizable, budget);
+    const std::int64_t reactant_h = prepared.hydrogens, reactant_charge = prepared.charge;
 
-    Fragment f = build_fragment(prepared, outcome);
+    Fragment f = build_fragment(prepared.mols, outcome);
     MolBuilder& frag = f.mol;
     std::uint64_t open = 0;
     for (const Counters& c : f.pairs) open += c.open;

@@ -3,6 +3,7 @@
 // by a ledger of hydrogens and formal charges. A ledger that does not close
 // gives a reason and no molecule: an invented byproduct is worse than none.
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -50,8 +51,29 @@ struct CapResult {
     CapBudget budget;
 };
 
+// The reactants as capping counts them: sanitised copies in Kekulé form with
+// their hydrogen and charge totals. Prepared once, on first need, and shared by
+// every outcome of one call. The molecules must outlive it.
+class CapReactants {
+public:
+    explicit CapReactants(std::span<const core::MolBuilder> reactants) : reactants_(reactants) {}
+
+    struct Prepared {
+        std::vector<core::MolBuilder> mols;
+        bool kekulized = true;  // false: some reactant would not sanitise or kekulize
+        std::int64_t hydrogens = 0;
+        std::int64_t charge = 0;
+    };
+    const Prepared& get();
+
+private:
+    std::span<const core::MolBuilder> reactants_;
+    std::optional<Prepared> prepared_;
+};
+
 // `reactants` are the reaction's inputs in input order; only the outcome's
 // products and discarded lists are read. Neither is changed.
+CapResult cap_byproducts(CapReactants& reactants, const RawOutcome& outcome);
 CapResult cap_byproducts(std::span<const core::MolBuilder> reactants, const RawOutcome& outcome);
 
 }  // namespace quorix::match

@@ -175,6 +175,7 @@ struct Sink {
     std::uint64_t count = 0;
     std::uint64_t limit = 0;  // 0 = none
     SeenSets* seen = nullptr;
+    bool pause = false;  // hand each match back as soon as it is found
 
     bool full() const { return limit > 0 && count >= limit; }
 };
@@ -339,19 +340,34 @@ std::uint32_t next_candidate(Context& ctx, const Plan& plan, Workspace& ws, std:
     }
 }
 
+// Where a search stands: not begun, paused at a depth after handing back a
+// match (depths before it still mapped), or finished.
+struct SearchCursor {
+    std::uint32_t depth = 0;
+    bool started = false;
+    bool finished = false;
+};
+
 // Backtracking from depth `start` (earlier depths already mapped), on an explicit
-// stack of per-depth cursors. Leaves the mapping and used flags of depths at and
-// after `start` as it found them.
+// stack of per-depth cursors. Runs until the search is exhausted or the sink is
+// full, leaving the mapping and used flags of depths at and after `start` as it
+// found them; with `sink.pause` it also returns after each match, and a later
+// call with the same cursor goes on from there.
 void search(Context& ctx, const Plan& plan, std::uint32_t start, Workspace& ws, const MatchOptions& opt,
-            Sink& sink) {
+            Sink& sink, SearchCursor& cur) {
     const std::uint32_t n = plan.n;
-    if (sink.full()) return;
-    if (start == n) {
-        complete(ctx, plan, ws, opt, sink);
-        return;
+    if (cur.finished) return;
+    if (!cur.started) {
+        cur.started = true;
+        if (sink.full() || start == n) {
+            if (!sink.full()) complete(ctx, plan, ws, opt, sink);
+            cur.finished = true;
+            return;
+        }
+        cur.depth = start;
+        begin_depth(ctx, plan, ws, start);
     }
-    std::uint32_t d = start;
-    begin_depth(ctx, plan, ws, d);
+    std::uint32_t d = cur.depth;
     for (;;) {
         const std::uint32_t c = next_candidate(ctx, plan, ws, d);
         if (c != NONE) {
@@ -362,6 +378,7 @@ void search(Context& ctx, const Plan& plan, std::uint32_t start, Workspace& ws, 
                 begin_depth(ctx, plan, ws, d);
                 continue;
             }
+            const std::uint64_t before = sink.count;
             complete(ctx, plan, ws, opt, sink);
             ws.used[c] = 0;
             ws.mapping[plan.order[d]] = NONE;
@@ -371,12 +388,29 @@ void search(Context& ctx, const Plan& plan, std::uint32_t start, Workspace& ws, 
                     ws.used[ws.current[d]] = 0;
                     ws.mapping[plan.order[d]] = NONE;
                 }
+                cur.finished = true;
+                return;
+            }
+            if (sink.pause && sink.count != before) {
+                cur.depth = d;
                 return;
             }
             continue;
         }
-        if (d == start) return;
+        if (d == start) {
+            cur.finished = true;
+            return;
+        }
         --d;
+        ws.used[ws.current[d]] = 0;
+        ws.mapping[plan.order[d]] = NONE;
+    }
+}
+
+// Clears what a paused search still holds, so the workspace goes back clean.
+void abandon(const Plan& plan, std::uint32_t start, Workspace& ws, const SearchCursor& cur) {
+    if (!cur.started || cur.finished) return;
+    for (std::uint32_t d = start; d < cur.depth; ++d) {
         ws.used[ws.current[d]] = 0;
         ws.mapping[plan.order[d]] = NONE;
     }
@@ -422,7 +456,8 @@ bool recursive_smarts_memo(Context& ctx, const Query& sub, std::uint32_t atom) {
         sink.limit = GROUP_OPTIONS.max_matches;
         const std::uint32_t saved = ctx.level;
         ctx.level = lvl;
-        search(ctx, slot.plan, 1, ws, GROUP_OPTIONS, sink);
+        SearchCursor cur;
+        search(ctx, slot.plan, 1, ws, GROUP_OPTIONS, sink, cur);
         ctx.level = saved;
         ws.used[atom] = 0;
         result = sink.count > 0;
@@ -565,7 +600,7 @@ std::optional<DirectionalNeighbour> directional_neighbour(const Query& query, st
     return std::nullopt;
 }
 
-namespace {
+namespace detail {
 
 // The storage of one top-level search, borrowed per call.
 struct SearchStorage {
@@ -575,38 +610,114 @@ struct SearchStorage {
     std::vector<std::uint32_t> positions;
     OrderBuffers order_buffers;
     SeenSets seen;
+    // The search in progress; a paused one lives on here between resumptions.
+    std::optional<Context> ctx;
+    MatchOptions options;
+    Sink sink;
+    SearchCursor cursor;
+    std::vector<Match> found;  // a stream's latest match
 };
+
+}  // namespace detail
+
+using detail::SearchStorage;
+using StorageLease = core::Scratch<SearchStorage>::Lease;
+
+namespace {
+
+bool can_match(const Query& query, const MolBuilder& mol, const QueryProps& props) {
+    const std::size_t n = query.atom_exprs.size();
+    if (n == 0 || n > mol.num_atoms()) return false;
+    if (props.atoms.size() != mol.num_atoms() || props.bonds.size() != mol.num_bonds())
+        internal_error("查询性质与分子大小不符");
+    if (query.graph.num_atoms() != n || query.bond_exprs.size() != query.graph.num_bonds())
+        internal_error("查询图与表达式个数不符");
+    return true;
+}
+
+// Plans one top-level search in borrowed storage, ready to run; complete
+// matches go to `out`, or to the storage's own slot when it is null.
+StorageLease start_search(const Query& query, const MolBuilder& mol, const QueryProps& props,
+                          const MatchOptions& opt, std::vector<Match>* out) {
+    StorageLease lease = core::Scratch<SearchStorage>::borrow(mol.num_atoms());
+    SearchStorage& st = *lease;
+    Context& ctx = st.ctx.emplace(mol, props, st.top);
+    st.options = opt;
+    st.cursor = SearchCursor{};
+    estimate_into(query.atom_exprs, props.atoms, st.estimates);
+    order_into(query.graph, st.estimates, st.order_buffers, st.plan.order);
+    make_plan(query, st.plan, st.positions);
+    ctx.workspace(0).prepare(mol.num_atoms(), st.plan.n);
+    st.seen.reset(st.plan.n);
+    st.sink = Sink{};
+    st.sink.out = out ? out : &st.found;
+    st.sink.limit = opt.max_matches;
+    st.sink.seen = opt.uniquify ? &st.seen : nullptr;
+    return lease;
+}
+
+void run_search(SearchStorage& st) { search(*st.ctx, st.plan, 0, st.top, st.options, st.sink, st.cursor); }
+
+// Leaves the storage as a finished search would, for the pool.
+void end_search(SearchStorage& st) {
+    abandon(st.plan, 0, st.top, st.cursor);
+    st.ctx.reset();
+    st.found.clear();
+}
 
 }  // namespace
 
 MatchResult find_matches_counted(const Query& query, const MolBuilder& mol, const QueryProps& props,
                                  const MatchOptions& options) {
     MatchResult result;
-    const std::size_t n = query.atom_exprs.size();
-    if (n == 0 || n > mol.num_atoms()) return result;
-    if (props.atoms.size() != mol.num_atoms() || props.bonds.size() != mol.num_bonds())
-        internal_error("查询性质与分子大小不符");
-    if (query.graph.num_atoms() != n || query.bond_exprs.size() != query.graph.num_bonds())
-        internal_error("查询图与表达式个数不符");
-
-    const auto storage = core::Scratch<SearchStorage>::borrow(mol.num_atoms());
-    SearchStorage& st = *storage;
-    Context ctx(mol, props, st.top);
-    estimate_into(query.atom_exprs, props.atoms, st.estimates);
-    order_into(query.graph, st.estimates, st.order_buffers, st.plan.order);
-    make_plan(query, st.plan, st.positions);
-    const Plan& plan = st.plan;
-    Workspace& ws = ctx.workspace(0);
-    ws.prepare(mol.num_atoms(), plan.n);
-
-    st.seen.reset(plan.n);
-    Sink sink;
-    sink.out = &result.matches;
-    sink.limit = options.max_matches;
-    sink.seen = options.uniquify ? &st.seen : nullptr;
-    search(ctx, plan, 0, ws, options, sink);
-    result.steps = ctx.steps;
+    if (!can_match(query, mol, props)) return result;
+    const StorageLease lease = start_search(query, mol, props, options, &result.matches);
+    run_search(*lease);
+    result.steps = lease->ctx->steps;
+    end_search(*lease);
     return result;
+}
+
+MatchStream::MatchStream(const Query& query, const MolBuilder& mol, const QueryProps& props,
+                         const MatchOptions& options) {
+    if (!can_match(query, mol, props)) return;
+    lease_.emplace(start_search(query, mol, props, options, nullptr));
+    (*lease_)->sink.pause = true;
+}
+
+MatchStream::~MatchStream() { stop(); }
+
+MatchStream::MatchStream(MatchStream&& other) noexcept : steps_(other.steps_) {
+    if (other.lease_) lease_.emplace(std::move(*other.lease_));
+    other.lease_.reset();
+}
+
+MatchStream& MatchStream::operator=(MatchStream&& other) noexcept {
+    if (this == &other) return *this;
+    stop();
+    if (other.lease_) lease_.emplace(std::move(*other.lease_));
+    other.lease_.reset();
+    steps_ = other.steps_;
+    return *this;
+}
+
+void MatchStream::stop() {
+    if (!lease_) return;
+    end_search(**lease_);
+    lease_.reset();  // the storage goes back at once
+}
+
+Match* MatchStream::next() {
+    if (!lease_) return nullptr;
+    SearchStorage& st = **lease_;
+    st.found.clear();
+    run_search(st);
+    steps_ = st.ctx->steps;
+    if (st.found.empty()) {
+        stop();
+        return nullptr;
+    }
+    return &st.found.front();
 }
 
 std::vector<Match> find_matches(const Query& query, const MolBuilder& mol, const QueryProps& props,

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/builder.hpp"
+#include "core/scratch.hpp"
 #include "io/smarts/mol.hpp"
 #include "match/props.hpp"
 
@@ -33,6 +34,34 @@ MatchResult find_matches_counted(const io::Query& query, const core::MolBuilder&
                                  const MatchOptions& options);
 std::vector<Match> find_matches(const io::Query& query, const core::MolBuilder& mol, const QueryProps& props,
                                 const MatchOptions& options);
+
+namespace detail {
+struct SearchStorage;
+}
+
+// The matches of find_matches (same options, same order) one at a time: the
+// search pauses after each match and resumes where it stopped, so a caller
+// that needs only the first few pays only for those and keeps none it has
+// passed. The query, molecule and properties must outlive the stream.
+class MatchStream {
+public:
+    MatchStream(const io::Query& query, const core::MolBuilder& mol, const QueryProps& props,
+                const MatchOptions& options);
+    ~MatchStream();
+    MatchStream(MatchStream&&) noexcept;
+    MatchStream& operator=(MatchStream&&) noexcept;
+
+    // The next match, the caller's to keep or move until the next call; null
+    // once there are no more.
+    Match* next();
+    // Candidate atoms tried so far, as find_matches_counted counts them.
+    std::uint64_t steps() const { return steps_; }
+
+private:
+    void stop();
+    std::optional<core::Scratch<detail::SearchStorage>::Lease> lease_;
+    std::uint64_t steps_ = 0;
+};
 
 // One candidate estimate per query atom: how many molecule atoms have an element
 // the atom's expression admits (all atoms when it admits any element).

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/error.hpp"
+#include "match/assignment.hpp"
 #include "core/permutation.hpp"
 #include "core/polyhedron.hpp"
 
@@ -460,6 +461,31 @@ private:
 // ---------------------------------------------------------------------------
 // Application.
 
+// Every embedding, in matcher order, fetched only as far as someone asks: the
+// odometer needs a template's later matches only once the earlier outcomes
+// are built.
+class LazyMatches {
+public:
+    LazyMatches(const io::Query& query, const MolBuilder& mol, const QueryProps& props)
+        : stream_(query, mol, props, REACTION_MATCH) {}
+
+    // Whether match k exists, fetching up to it.
+    bool has(std::size_t k) {
+        while (got_.size() <= k && !done_) {
+            if (Match* m = stream_.next()) got_.push_back(std::move(*m));
+            else done_ = true;
+        }
+        return k < got_.size();
+    }
+    const Match& operator[](std::size_t k) const { return got_[k]; }
+    std::uint64_t steps() const { return stream_.steps(); }
+
+private:
+    MatchStream stream_;
+    std::vector<Match> got_;
+    bool done_ = false;
+};
+
 struct Application {
     const io::ReactionTemplates& templates;
     std::span<const MolBuilder* const> inputs;
@@ -472,16 +498,15 @@ bool limit_reached(const Application& app, std::size_t outcomes) {
     return app.max_products > 0 && outcomes >= app.max_products;
 }
 
-// Advances the odometer (template 0 fastest); false once every combination is done.
-bool next_combination(std::vector<std::size_t>& counters, std::span<const std::vector<Match>> lists) {
-    for (std::size_t t = 0; t < counters.size(); ++t) {
-        if (++counters[t] < lists[t].size()) return true;
-        counters[t] = 0;
-    }
-    return false;
+std::uint64_t matcher_steps(std::span<const LazyMatches> lists) {
+    std::uint64_t steps = 0;
+    for (const LazyMatches& l : lists) steps += l.steps();
+    return steps;
 }
 
-std::vector<RawOutcome> enumerate_match_combinations(const Application& app, std::span<const std::vector<Match>> lists,
+// The odometer over the match lists, template 0 fastest; each list must hold a
+// first match.
+std::vector<RawOutcome> enumerate_match_combinations(const Application& app, std::span<LazyMatches> lists,
                                                      std::span<const std::uint64_t> assignment) {
     std::vector<RawOutcome> out;
     std::vector<std::size_t> counters(lists.size(), 0);
@@ -491,31 +516,117 @@ std::vector<RawOutcome> enumerate_match_combinations(const Application& app, std
         out.push_back(number_atom_maps(
             app.inputs, build_products(app.templates, app.inputs, selection, assignment, app.components),
             app.atom_mapping));
-        if (limit_reached(app, out.size()) || !next_combination(counters, lists)) return out;
+        if (limit_reached(app, out.size())) return out;
+        std::size_t t = 0;
+        for (; t < lists.size(); ++t) {
+            if (lists[t].has(++counters[t])) break;
+            counters[t] = 0;
+        }
+        if (t == lists.size()) return out;
     }
 }
 
-using MatchTable = std::vector<std::vector<std::vector<Match>>>;  // [template][input]
-
-std::optional<std::vector<RawOutcome>> try_assignments(const Application& app, const MatchTable& table, std::size_t t,
-                                                       std::vector<std::uint64_t>& assignment,
-                                                       std::vector<std::uint8_t>& taken) {
-    if (t == table.size()) {
-        std::vector<std::vector<Match>> lists(table.size());
-        for (std::size_t i = 0; i < table.size(); ++i) lists[i] = table[i][assignment[i]];
-        auto out = enumerate_match_combinations(app, lists, assignment);
-        if (out.empty()) return std::nullopt;
-        return out;
+// Back to one discarded list per input, in that input's own numbering.
+void split_discarded(RawOutcome& outcome, std::span<const std::uint32_t> atom_counts) {
+    std::vector<std::vector<std::uint32_t>> split(atom_counts.size());
+    std::size_t i = 0;
+    std::uint32_t offset = 0;
+    for (std::uint32_t a : outcome.discarded[0]) {
+        while (a - offset >= atom_counts[i]) offset += atom_counts[i++];
+        split[i].push_back(a - offset);
     }
-    for (std::size_t j = 0; j < app.inputs.size(); ++j) {
-        if (taken[j] || table[t][j].empty()) continue;
-        taken[j] = 1;
-        assignment[t] = j;
-        if (auto found = try_assignments(app, table, t + 1, assignment, taken)) return found;
-        taken[j] = 0;
-    }
-    return std::nullopt;
+    outcome.discarded = std::move(split);
 }
+
+// The combinations of run_on_substrate whose matches share no atom, in odometer
+// order (template 0 fastest). Walked depth first from the last template, so a
+// clash among the slower templates skips every combination behind it at once,
+// and a branch stops when the atoms left cannot hold the templates still to
+// place. Set packing stays exponential in the worst case.
+class DisjointCombinations {
+public:
+    DisjointCombinations(std::span<LazyMatches> lists, const io::ReactionTemplates& templates,
+                         std::uint32_t num_atoms)
+        : lists_(lists), chosen_(lists.size(), 0), next_(lists.size(), 0), used_(num_atoms, 0),
+          free_(num_atoms) {
+        std::uint64_t need = 0;
+        for (const io::Query& q : templates.reactants) {
+            need += q.num_atoms();
+            need_.push_back(need);
+        }
+        level_ = lists.size();  // not started
+    }
+
+    // Moves to the next combination; false after the last one.
+    bool next() {
+        const std::size_t n = lists_.size();
+        if (done_) return false;
+        if (level_ == n) {
+            if (n == 0 || need_[n - 1] > free_) return finish();
+            level_ = n - 1;
+            next_[level_] = 0;
+        } else {
+            release(0);  // the combination handed out last
+            next_[0] = chosen_[0] + 1;
+            level_ = 0;
+        }
+        for (;;) {
+            const std::size_t t = level_;
+            std::size_t k = next_[t];
+            while (lists_[t].has(k) && !fits(lists_[t][k])) ++k;
+            if (!lists_[t].has(k)) {
+                if (t + 1 == n) return finish();
+                level_ = t + 1;
+                release(level_);
+                next_[level_] = chosen_[level_] + 1;
+                continue;
+            }
+            take(lists_[t][k]);
+            chosen_[t] = k;
+            if (t == 0) return true;
+            if (need_[t - 1] > free_) {
+                release(t);
+                next_[t] = k + 1;
+                continue;
+            }
+            level_ = t - 1;
+            next_[level_] = 0;
+        }
+    }
+
+    std::span<const std::size_t> chosen() const { return chosen_; }
+    std::uint64_t steps() const { return steps_; }
+
+private:
+    bool fits(const Match& m) {
+        ++steps_;
+        for (std::uint32_t a : m)
+            if (used_[a]) return false;
+        return true;
+    }
+    void take(const Match& m) {
+        for (std::uint32_t a : m) used_[a] = 1;
+        free_ -= m.size();
+    }
+    void release(std::size_t t) {
+        const Match& m = lists_[t][chosen_[t]];
+        for (std::uint32_t a : m) used_[a] = 0;
+        free_ += m.size();
+    }
+    bool finish() {
+        done_ = true;
+        return false;
+    }
+
+    std::span<LazyMatches> lists_;
+    std::vector<std::size_t> chosen_, next_;
+    std::vector<std::uint64_t> need_;  // atoms templates 0..t take together
+    std::vector<std::uint8_t> used_;
+    std::uint64_t free_;
+    std::size_t level_;
+    std::uint64_t steps_ = 0;
+    bool done_ = false;
+};
 
 }  // namespace
 
@@ -594,92 +705,111 @@ RawOutcome number_atom_maps(std::span<const MolBuilder* const> inputs, std::vect
     return out;
 }
 
-std::vector<RawOutcome> run(const io::ReactionTemplates& templates, std::span<const ReactionInput> inputs,
-                            std::uint64_t max_products, bool atom_mapping) {
+RunResult run_counted(const io::ReactionTemplates& templates, std::span<const ReactionInput> inputs,
+                      std::uint64_t max_products, bool atom_mapping) {
+    RunResult result;
     const std::size_t n = inputs.size();
-    if (n != templates.reactants.size() || templates.products.empty()) return {};
-    std::vector<std::vector<Match>> positional(n);
-    for (std::size_t t = 0; t < n; ++t)
-        positional[t] = find_matches(templates.reactants[t], *inputs[t].mol, inputs[t].props, REACTION_MATCH);
-    // Components are needed only once something is built.
+    if (n != templates.reactants.size() || templates.products.empty()) return result;
+    std::vector<LazyMatches> lists;
+    lists.reserve(n);
+    bool positional = true;
+    for (std::size_t t = 0; t < n; ++t) {
+        lists.emplace_back(templates.reactants[t], *inputs[t].mol, inputs[t].props);
+        positional = lists.back().has(0) && positional;
+    }
+    std::vector<std::uint64_t> assignment(n);
+    for (std::size_t t = 0; t < n; ++t) assignment[t] = t;
+    if (!positional) {
+        // Which template can take which input at all, one stopped search a pair;
+        // then the first one-to-one assignment among those pairs.
+        // A lone template without a match has no other input to try: the
+        // common case, settled without building anything more.
+        if (n == 1) {
+            result.steps += matcher_steps(lists);
+            return result;
+        }
+        std::vector<std::uint8_t> possible(n * n, 0);
+        for (std::size_t t = 0; t < n; ++t)
+            for (std::size_t j = 0; j < n; ++j) {
+                if (j == t) {
+                    possible[t * n + j] = lists[t].has(0);
+                    continue;
+                }
+                const MatchResult first = find_matches_counted(templates.reactants[t], *inputs[j].mol,
+                                                               inputs[j].props, MatchOptions{1, false, false});
+                result.steps += first.steps;
+                possible[t * n + j] = !first.matches.empty();
+            }
+        auto found = first_assignment(possible, n, result.steps);
+        if (!found) {
+            result.steps += matcher_steps(lists);
+            return result;
+        }
+        assignment = std::move(*found);
+        for (std::size_t t = 0; t < n; ++t) {
+            if (assignment[t] == t) continue;
+            const ReactionInput& in = inputs[assignment[t]];
+            result.steps += lists[t].steps();
+            lists[t] = LazyMatches(templates.reactants[t], *in.mol, in.props);
+            if (!lists[t].has(0)) internal_error("分配到的输入没有匹配");
+        }
+    }
     std::vector<std::vector<std::uint32_t>> components(n);
     std::vector<const MolBuilder*> mols(n);
-    for (std::size_t i = 0; i < n; ++i) mols[i] = inputs[i].mol;
-    auto find_components = [&] {
-        for (std::size_t i = 0; i < n; ++i) components[i] = connected_components(*inputs[i].mol);
-    };
+    for (std::size_t i = 0; i < n; ++i) {
+        mols[i] = inputs[i].mol;
+        components[i] = connected_components(*inputs[i].mol);
+    }
     const Application app{templates, mols, components, max_products, atom_mapping};
-    if (std::all_of(positional.begin(), positional.end(), [](const auto& l) { return !l.empty(); })) {
-        find_components();
-        std::vector<std::uint64_t> identity(n);
-        for (std::size_t t = 0; t < n; ++t) identity[t] = t;
-        return enumerate_match_combinations(app, positional, identity);
-    }
-    MatchTable table(n);
-    for (std::size_t t = 0; t < n; ++t) {
-        table[t].resize(n);
-        for (std::size_t j = 0; j < n; ++j)
-            table[t][j] = j == t ? positional[t]
-                                 : find_matches(templates.reactants[t], *inputs[j].mol, inputs[j].props, REACTION_MATCH);
-    }
-    // Without a template that matches nowhere, some assignment may work.
-    for (std::size_t t = 0; t < n; ++t)
-        if (std::all_of(table[t].begin(), table[t].end(), [](const auto& l) { return l.empty(); })) return {};
-    find_components();
-    std::vector<std::uint64_t> assignment(n, 0);
-    std::vector<std::uint8_t> taken(n, 0);
-    auto found = try_assignments(app, table, 0, assignment, taken);
-    return found ? std::move(*found) : std::vector<RawOutcome>{};
+    result.outcomes = enumerate_match_combinations(app, lists, assignment);
+    result.steps += matcher_steps(lists) + result.outcomes.size();
+    return result;
 }
 
-std::vector<RawOutcome> run_on_substrate(const io::ReactionTemplates& templates,
-                                         std::span<const ReactionInput> inputs, std::uint64_t max_products,
-                                         bool atom_mapping) {
-    if (inputs.empty() || templates.reactants.empty() || templates.products.empty()) return {};
+std::vector<RawOutcome> run(const io::ReactionTemplates& templates, std::span<const ReactionInput> inputs,
+                            std::uint64_t max_products, bool atom_mapping) {
+    return run_counted(templates, inputs, max_products, atom_mapping).outcomes;
+}
+
+RunResult run_on_substrate_counted(const io::ReactionTemplates& templates, std::span<const ReactionInput> inputs,
+                                   std::uint64_t max_products, bool atom_mapping) {
+    RunResult result;
+    if (inputs.empty() || templates.reactants.empty() || templates.products.empty()) return result;
     const JoinedInputs joined = join_inputs(inputs);
     const QueryProps props = compute_query_props(joined.mol, query_needs(templates.reactants));
     const std::size_t nt = templates.reactants.size();
-    std::vector<std::vector<Match>> lists(nt);
+    std::vector<LazyMatches> lists;
+    lists.reserve(nt);
     for (std::size_t t = 0; t < nt; ++t) {
-        lists[t] = find_matches(templates.reactants[t], joined.mol, props, REACTION_MATCH);
-        if (lists[t].empty()) return {};
+        lists.emplace_back(templates.reactants[t], joined.mol, props);
+        if (!lists.back().has(0)) {
+            result.steps = matcher_steps(lists);
+            return result;
+        }
     }
     const std::vector<std::vector<std::uint32_t>> components{connected_components(joined.mol)};
     const MolBuilder* const single[] = {&joined.mol};
     const Application app{templates, single, components, max_products, atom_mapping};
     const std::vector<std::uint64_t> assignment(nt, 0);
 
-    std::vector<RawOutcome> out;
-    std::vector<std::size_t> counters(nt, 0);
+    DisjointCombinations combinations(lists, templates, joined.mol.num_atoms());
     std::vector<Match> selection(nt);
-    std::vector<std::uint8_t> used(joined.mol.num_atoms(), 0);
-    do {
-        std::fill(used.begin(), used.end(), 0);
-        bool overlap = false;
-        for (std::size_t t = 0; t < nt && !overlap; ++t) {
-            const Match& m = lists[t][counters[t]];
-            for (std::uint32_t i = 0; i < templates.reactants[t].num_atoms() && !overlap; ++i) {
-                overlap = used[m[i]] != 0;
-                used[m[i]] = 1;
-            }
-        }
-        if (overlap) continue;
-        for (std::size_t t = 0; t < nt; ++t) selection[t] = lists[t][counters[t]];
+    while (combinations.next()) {
+        for (std::size_t t = 0; t < nt; ++t) selection[t] = lists[t][combinations.chosen()[t]];
         RawOutcome outcome = number_atom_maps(
             app.inputs, build_products(templates, app.inputs, selection, assignment, app.components), atom_mapping);
-        // Back to one discarded list per input, in that input's own numbering.
-        std::vector<std::vector<std::uint32_t>> split(inputs.size());
-        std::size_t i = 0;
-        std::uint32_t offset = 0;
-        for (std::uint32_t a : outcome.discarded[0]) {
-            while (a - offset >= joined.atom_counts[i]) offset += joined.atom_counts[i++];
-            split[i].push_back(a - offset);
-        }
-        outcome.discarded = std::move(split);
-        out.push_back(std::move(outcome));
-        if (limit_reached(app, out.size())) break;
-    } while (next_combination(counters, lists));
-    return out;
+        split_discarded(outcome, joined.atom_counts);
+        result.outcomes.push_back(std::move(outcome));
+        if (limit_reached(app, result.outcomes.size())) break;
+    }
+    result.steps = matcher_steps(lists) + combinations.steps() + result.outcomes.size();
+    return result;
+}
+
+std::vector<RawOutcome> run_on_substrate(const io::ReactionTemplates& templates,
+                                         std::span<const ReactionInput> inputs, std::uint64_t max_products,
+                                         bool atom_mapping) {
+    return run_on_substrate_counted(templates, inputs, max_products, atom_mapping).outcomes;
 }
 
 // ---------------------------------------------------------------------------

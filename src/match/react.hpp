@@ -50,6 +50,17 @@ std::vector<RawOutcome> run_on_substrate(const io::ReactionTemplates& templates,
                                          std::span<const ReactionInput> inputs, std::uint64_t max_products,
                                          bool atom_mapping);
 
+// The same results, with the work it took: candidate atoms the matcher tried,
+// pairings and combinations examined, outcomes built.
+struct RunResult {
+    std::vector<RawOutcome> outcomes;
+    std::uint64_t steps = 0;
+};
+RunResult run_counted(const io::ReactionTemplates& templates, std::span<const ReactionInput> inputs,
+                      std::uint64_t max_products, bool atom_mapping);
+RunResult run_on_substrate_counted(const io::ReactionTemplates& templates, std::span<const ReactionInput> inputs,
+                                   std::uint64_t max_products, bool atom_mapping);
+
 struct JoinedInputs {
     core::MolBuilder mol;
     std::vector<std::uint32_t> atom_counts;  // per input

@@ -95,10 +95,11 @@ std::vector<PyOutcome> assemble_outcomes(std::vector<match::RawOutcome>&& raw, s
                                          bool byproducts) {
     std::vector<PyOutcome> out;
     out.reserve(raw.size());
+    match::CapReactants reactants(kept);
     for (match::RawOutcome& r : raw) {
         PyOutcome p;
         if (byproducts) {
-            match::CapResult capped = match::cap_byproducts(kept, r);
+            match::CapResult capped = match::cap_byproducts(reactants, r);
             p.byproduct_verdict = verdict_text(capped);
             p.byproduct_budget = budget_entries(capped.budget);
             p.byproducts = std::move(capped.byproducts);

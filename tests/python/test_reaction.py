@@ -355,3 +355,51 @@ def test_reactions_that_would_build_wrong_atoms_are_refused(smarts, caret, messa
     with pytest.raises(ValueError) as e:
         quorix.parse_reaction(smarts)
     assert str(e.value) == smarts + "\n" + " " * caret + "^ " + message
+
+
+# ---- inputs that make an exhaustive search run away ---------------------------
+
+
+def grid_smiles(side):
+    """A side x side square grid of carbons: rows as dotted chains tied by ring bonds."""
+    out = []
+    for r in range(side):
+        for k in range(side):
+            out.append(("." if k == 0 and r else "") + "C")
+            if r:
+                out.append("%%(%d)" % (100 + k))
+            if r + 1 < side:
+                out.append("%%(%d)" % (100 + k))
+    return "".join(out)
+
+
+def numbered(atom, first, last, tail=""):
+    return ".".join("[%s:%d]%s" % (atom, i, tail) for i in range(first, last + 1))
+
+
+@pytest.mark.parametrize(
+    "method, reaction, smiles, discarded",
+    [
+        # Eleven carbon templates and two nitrogen ones, one ammonia: no pairing.
+        ("run", numbered("C", 1, 11) + "." + numbered("N", 12, 13) + ">>[C:1]", ["C"] * 12 + ["N"], None),
+        # The slowest template takes atom 0, the next atom 1, ... template 0 atom 8.
+        ("run_on_substrate", numbered("C", 1, 9) + ">>[C:1]", ["C" * 20], [list(range(8))]),
+        # Six five-carbon templates cannot share one neopentane.
+        ("run_on_substrate", numbered("C", 1, 6, "(C)(C)(C)C") + ">>[C:1]", ["CC(C)(C)C"], None),
+        # One path of a 144-atom grid: all but its mapped end are discarded.
+        ("run", "[C:1]" + "C" * 14 + ">>[C:1]", [grid_smiles(12)], 14),
+        ("run", "[C:1]" + "C" * 15 + ">>[C:1]", [grid_smiles(12)], 15),
+    ],
+)
+def test_first_product_without_walking_the_rest(method, reaction, smiles, discarded):
+    r = quorix.parse_reaction(reaction)
+    out = getattr(r, method)([mol(s) for s in smiles], max_products=1)
+    if discarded is None:
+        assert out == []
+    elif isinstance(discarded, int):
+        assert len(out) == 1
+        assert len(out[0].discarded[0]) == discarded
+        assert sum(p.num_atoms for p in out[0].products) == 144 - discarded
+    else:
+        assert len(out) == 1
+        assert out[0].discarded == discarded

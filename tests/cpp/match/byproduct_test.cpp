@@ -54,6 +54,14 @@ TEST_P(Cap, GivesThisVerdictLedgerAndByproducts) {
     EXPECT_EQ(text, c.byproducts);
     EXPECT_EQ(r.budget, c.budget);
     EXPECT_EQ(reactants, before);
+    // Reactants prepared once serve every outcome of a call alike.
+    match::CapReactants shared(reactants);
+    for (int k = 0; k < 2; ++k) {
+        const match::CapResult again = match::cap_byproducts(shared, outcome);
+        EXPECT_EQ(again.verdict, r.verdict);
+        EXPECT_EQ(again.budget, r.budget);
+        EXPECT_TRUE(again.byproducts == r.byproducts);
+    }
 }
 
 constexpr CapVerdict NOTHING = CapVerdict::Nothing, CAPPED = CapVerdict::Capped, BONDED = CapVerdict::Bonded,

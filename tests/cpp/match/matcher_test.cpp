@@ -267,5 +267,67 @@ TEST(Matcher, FindsExactlyTheMappingsThatPassEveryTest) {
     }
 }
 
+
+// A 12 x 12 square grid of carbons: self-avoiding paths beyond counting.
+core::MolBuilder carbon_grid(std::uint32_t side) {
+    core::MolBuilder g;
+    core::Atom c{};
+    c.atomic_num = 6;
+    for (std::uint32_t i = 0; i < side * side; ++i) g.add_atom(c);
+    for (std::uint32_t r = 0; r < side; ++r)
+        for (std::uint32_t k = 0; k < side; ++k) {
+            core::Bond b{};
+            b.order = core::BondOrder::Single;
+            b.begin = r * side + k;
+            if (k + 1 < side) {
+                b.end = b.begin + 1;
+                g.push_bond(b);
+            }
+            if (r + 1 < side) {
+                b.end = b.begin + side;
+                g.push_bond(b);
+            }
+        }
+    return g;
+}
+
+TEST(MatchStream, GivesFindMatchesOneAtATime) {
+    const char* queries[] = {"C", "CC", "C~O", "c1ccccc1", "[$(C=O)]~*", "*~*~*", "C.O", "[C@H]", "O~*~O"};
+    const char* smiles[] = {"CC(=O)Oc1ccccc1C(=O)O", "C[C@H](N)C(=O)O", "c1ccc2ccccc2c1", "CC(C)(C)N=C=O"};
+    const match::MatchOptions options[] = {opts(false, 0, false), opts(true), opts(false, 3, true)};
+    for (const char* s : smiles) {
+        const core::MolBuilder mol = mol_of(s);
+        const auto props = match::compute_query_props(mol);
+        for (const char* t : queries) {
+            const io::Query q = query_of(t);
+            for (const match::MatchOptions& o : options) {
+                const auto want = match::find_matches_counted(q, mol, props, o);
+                std::vector<Match> got;
+                match::MatchStream stream(q, mol, props, o);
+                while (const Match* m = stream.next()) got.push_back(*m);
+                EXPECT_EQ(got, want.matches) << t << " on " << s;
+                EXPECT_EQ(stream.steps(), want.steps) << t << " on " << s;
+                EXPECT_EQ(stream.next(), nullptr);
+                // A stream dropped half-way hands its storage back clean.
+                if (want.matches.size() > 1) {
+                    { match::MatchStream part(q, mol, props, o); part.next(); }
+                    EXPECT_EQ(match::find_matches(q, mol, props, o), want.matches) << t << " on " << s;
+                }
+            }
+        }
+    }
+}
+
+TEST(MatchStream, FirstMatchCostsOnlyItself) {
+    const core::MolBuilder grid = carbon_grid(12);
+    const auto props = match::compute_query_props(grid);
+    const io::Query path = query_of("CCCCCCCCCCCCCCC");
+    match::MatchStream stream(path, grid, props, opts(false, 0, false));
+    ASSERT_NE(stream.next(), nullptr);
+    EXPECT_LT(stream.steps(), 200u);
+    for (int i = 0; i < 1000; ++i) ASSERT_NE(stream.next(), nullptr);
+    EXPECT_LT(stream.steps(), 20000u);
+}
+
 }  // namespace
 }  // namespace quorix::test

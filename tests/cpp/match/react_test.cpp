@@ -12,6 +12,7 @@
 
 #include "chem/sanitize.hpp"
 #include "helpers.hpp"
+#include "reaction_inputs.hpp"
 #include "io/smarts/reaction.hpp"
 #include "io/smiles/canonical.hpp"
 #include "io/stereo.hpp"
@@ -22,44 +23,6 @@ namespace {
 
 using match::RawOutcome;
 using match::ReactionInput;
-
-io::ReactionTemplates reaction_of(const std::string& text) {
-    auto r = io::read_reaction_smarts(text);
-    if (!r) {
-        ADD_FAILURE() << "reaction did not read: " << text;
-        return {};
-    }
-    return std::move(*r);
-}
-
-// Inputs that own the molecules they point to.
-struct Inputs {
-    std::vector<std::unique_ptr<core::MolBuilder>> mols;
-    std::vector<ReactionInput> list;
-
-    void add(core::MolBuilder mol) {
-        mols.push_back(std::make_unique<core::MolBuilder>(std::move(mol)));
-        list.push_back({mols.back().get(), match::compute_query_props(*mols.back())});
-    }
-    operator std::span<const ReactionInput>() const { return list; }
-    const ReactionInput& operator[](std::size_t i) const { return list[i]; }
-};
-
-Inputs input_of(core::MolBuilder mol) {
-    Inputs in;
-    in.add(std::move(mol));
-    return in;
-}
-
-Inputs inputs_of(const std::vector<std::string>& smiles) {
-    Inputs out;
-    for (const std::string& s : smiles) {
-        core::MolBuilder m = mol_of(s);
-        EXPECT_TRUE(chem::sanitize(m)) << s;
-        out.add(std::move(m));
-    }
-    return out;
-}
 
 std::string canonical(core::MolBuilder m) {
     if (!chem::sanitize(m)) return "<unsanitizable>";
