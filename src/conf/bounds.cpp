@@ -155,6 +155,20 @@ bool unconfigured_chain_double_bond(const core::Bond& bond, const RingContext& r
            rings.smallest_holding(bond.begin, bond.end) == NONE;
 }
 
+// The arrangement an unconfigured chain double bond is given: on each side
+// the lowest-ranked substituent (canonical rank, then index), the two trans.
+// `a` and `d` are substituents of the bond's begin and end atoms.
+bool chosen_cis(std::span<const std::uint32_t> side_b, std::span<const std::uint32_t> side_c, std::uint32_t a,
+                std::uint32_t d, std::span<const std::uint32_t> ranks) {
+    const auto lowest = [&](std::span<const std::uint32_t> side) {
+        std::uint32_t best = side[0];
+        for (std::uint32_t x : side)
+            if (ranks[x] < ranks[best] || (ranks[x] == ranks[best] && x < best)) best = x;
+        return best;
+    };
+    return (a != lowest(side_b)) != (d != lowest(side_c));
+}
+
 struct BoundsWorkspace {
     std::vector<std::uint8_t> kind;            // n * n PairKind bytes
     std::vector<std::uint32_t> nbr_offsets;    // per atom, its half-edge list
@@ -286,15 +300,12 @@ private:
 
     bool sp2(std::uint32_t a) const { return mol_.atoms[a].hybridization == core::Hybridization::Sp2; }
 
-    std::uint32_t lowest_ranked(std::span<const std::uint32_t> atoms) {
+    std::span<const std::uint32_t> ranks() {
         if (!ranks_ready_) {
             ws_.ranks = io::canonical_ranks(mol_);
             ranks_ready_ = true;
         }
-        std::uint32_t best = atoms[0];
-        for (std::uint32_t a : atoms)
-            if (ws_.ranks[a] < ws_.ranks[best] || (ws_.ranks[a] == ws_.ranks[best] && a < best)) best = a;
-        return best;
+        return ws_.ranks;
     }
 
     // The torsion window (degrees) of the path a-b-c-d around bond `bi` (b, c).
@@ -326,8 +337,7 @@ private:
             // and nothing is written to the molecule: left as a free
             // [0, 180] torsion, the embedding would aim every 1-4 pair across
             // the bond at its trans distance and twist the bond.
-            const bool flip = (a != lowest_ranked(ws_.side_b)) != (d != lowest_ranked(ws_.side_c));
-            const double phi = flip ? 0.0 : 180.0;
+            const double phi = chosen_cis(ws_.side_b, ws_.side_c, a, d, ranks()) ? 0.0 : 180.0;
             return {phi, phi};
         }
         const std::size_t r = rings.smallest_size(a, b, c, d);
@@ -462,14 +472,20 @@ std::vector<PlanarFour> planar_double_bonds(const core::MolBuilder& mol) {
     if (!any) return out;
     RingContext rings;
     rings.build(mol);
+    std::vector<std::uint32_t> ranks, side_b, side_c;
     for (const core::Bond& bond : mol.bonds) {
         if (!unconfigured_chain_double_bond(bond, rings)) continue;
-        for (core::Neighbor na : mol.neighbors(bond.begin)) {
-            if (na.atom == bond.end) continue;
-            for (core::Neighbor nd : mol.neighbors(bond.end))
-                if (nd.atom != bond.begin && nd.atom != na.atom)
-                    out.push_back({{na.atom, bond.begin, bond.end, nd.atom}});
-        }
+        side_b.clear();
+        side_c.clear();
+        for (core::Neighbor nb : mol.neighbors(bond.begin))
+            if (nb.atom != bond.end) side_b.push_back(nb.atom);
+        for (core::Neighbor nb : mol.neighbors(bond.end))
+            if (nb.atom != bond.begin) side_c.push_back(nb.atom);
+        if (side_b.empty() || side_c.empty()) continue;
+        if (ranks.empty()) ranks = io::canonical_ranks(mol);
+        for (std::uint32_t a : side_b)
+            for (std::uint32_t d : side_c)
+                if (a != d) out.push_back({{a, bond.begin, bond.end, d}, chosen_cis(side_b, side_c, a, d, ranks)});
     }
     return out;
 }
