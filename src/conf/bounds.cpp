@@ -336,7 +336,9 @@ private:
             // the lowest-ranked substituent on each side trans to the other,
             // and nothing is written to the molecule: left as a free
             // [0, 180] torsion, the embedding would aim every 1-4 pair across
-            // the bond at its trans distance and twist the bond.
+            // the bond at its trans distance and twist the bond. These windows
+            // still allow some 40 degrees of twist; the error function's
+            // planarity terms (`planar_double_bonds`) hold the rest.
             const double phi = chosen_cis(ws_.side_b, ws_.side_c, a, d, ranks()) ? 0.0 : 180.0;
             return {phi, phi};
         }

@@ -189,13 +189,8 @@ TEST(ChiralConstraints, CounterclockwiseIsPositiveAndTheMirrorNegative) {
     // Without its fourth ligand only the centre term remains.
     ChiralConstraint lone = c;
     lone.ligands[3] = NONE;
-    std::vector<double> scratch(3 * n, 0.0);
-    const double centre_only = chiral_volume_term({x[0] - x[12], x[1] - x[13], x[2] - x[14]},
-                                                  {x[3] - x[12], x[4] - x[13], x[5] - x[14]},
-                                                  {x[6] - x[12], x[7] - x[13], x[8] - x[14]}, {0, 1, 2}, 4, scratch,
-                                                  1.0, 0.3, 30.0, 1.0);
-    EXPECT_GT(centre_only, 0.0);
-    EXPECT_EQ(field_energy(build_chiral_terms(b, std::vector{lone}), x, g), centre_only);
+    EXPECT_NEAR(field_energy(build_chiral_terms(b, std::vector{lone}), x, g), std::pow(signed_volume(p, c) - 0.3, 2),
+                1e-12);
     // A constraint naming an atom the bounds do not hold is our own fault.
     lone.centre = 9;
     EXPECT_THROW(build_chiral_terms(b, std::vector{lone}), InternalError);
@@ -228,7 +223,7 @@ INSTANTIATE_TEST_SUITE_P(
     ChiralTags, CollectCentres,
     ::testing::Values(ChiralCentreCase{"F[C@](Cl)(Br)I", 1, 1.0, {0, 2, 3, 4}},
                       ChiralCentreCase{"F[C@@](Cl)(Br)I", 1, -1.0, {0, 2, 3, 4}},
-                      ChiralCentreCase{"N[C@@H](C)O", 0},  // the hydrogen is not an atom yet
+                      ChiralCentreCase{"N[C@@H](C)O", 0},  // the hydrogen is no atom yet
                       ChiralCentreCase{"C[S@](=O)CC", 1, 1.0, {0, 2, 3, NONE}},
                       ChiralCentreCase{"C[S@@+](C)CC", 1, -1.0, {0, 2, 3, NONE}},
                       ChiralCentreCase{"C[S@+2](C)CC", 0}, ChiralCentreCase{"C[Se@](=O)C", 1, 1.0, {0, 2, 3, NONE}},
@@ -236,15 +231,6 @@ INSTANTIATE_TEST_SUITE_P(
                       ChiralCentreCase{"C[P@+](CC)C", 0}, ChiralCentreCase{"C[As@@](CC)C", 1, -1.0, {0, 2, 4, NONE}},
                       ChiralCentreCase{"F[C@SP1](Cl)(Br)I", 0}, ChiralCentreCase{"F[C@TB1](Cl)(Br)(I)C", 0},
                       ChiralCentreCase{"C[C@](F)(Cl)(Br)I", 0}, ChiralCentreCase{"F[C@]Cl", 0}));
-
-TEST(ChiralConstraints, ExplicitHydrogenIsTheLastLigand) {
-    const MolBuilder m = test::prepared("N[C@@H](C)O");
-    const auto centres = collect_chiral_centres(m);
-    ASSERT_EQ(centres.size(), 1u);
-    EXPECT_EQ(centres[0].ligands, (std::array<std::uint32_t, 4>{0, 2, 3, m.bonds[m.last_half_edge[1] >> 1].end}));
-    EXPECT_EQ(m.atoms[centres[0].ligands[3]].atomic_num, 1u);
-    EXPECT_EQ(centres[0].target, -1.0);
-}
 
 namespace {
 
