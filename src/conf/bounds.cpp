@@ -386,28 +386,34 @@ private:
     }
 
     void nonbonded_pass() {
-        constexpr std::uint8_t FAR = 6, UNSEEN = 255;
+        // Six bonds or more, or none at all, give the same factor, so the
+        // search stops discovering at five.
+        constexpr std::uint8_t FAR = 6, LAST_LAYER = 5, UNSEEN = 255;
         ws_.vdw.resize(n_);
         for (std::uint32_t a = 0; a < n_; ++a) ws_.vdw[a] = vdw_radius(mol_.atoms[a].atomic_num);
         ws_.hops.assign(n_, UNSEEN);
-        for (std::uint32_t i = 0; i < n_; ++i) {
-            ws_.queue.assign(1, i);
-            ws_.hops[i] = 0;
+        // From each atom j to the atoms before it: the lower bounds of those
+        // pairs lie side by side in row j.
+        for (std::uint32_t j = 0; j < n_; ++j) {
+            ws_.queue.assign(1, j);
+            ws_.hops[j] = 0;
             for (std::size_t q = 0; q < ws_.queue.size(); ++q) {
                 const std::uint32_t u = ws_.queue[q];
-                if (ws_.hops[u] >= FAR) continue;
+                if (ws_.hops[u] >= LAST_LAYER) continue;
                 for (std::uint32_t v : neighbours(u))
                     if (ws_.hops[v] == UNSEEN) {
                         ws_.hops[v] = static_cast<std::uint8_t>(ws_.hops[u] + 1);
                         ws_.queue.push_back(v);
                     }
             }
-            for (std::uint32_t j = i + 1; j < n_; ++j) {
-                if (kind(i, j) != NonBonded) continue;
-                const std::uint8_t hops = std::min(ws_.hops[j], FAR);
+            const std::uint8_t* kinds = ws_.kind.data() + std::size_t(j) * n_;
+            double* lowers = bounds_.values.data() + std::size_t(j) * n_;
+            for (std::uint32_t i = 0; i < j; ++i) {
+                if (kinds[i] != NonBonded) continue;
+                const std::uint8_t hops = std::min(ws_.hops[i], FAR);
                 const double f = hops <= 4 ? 0.7 : hops == 5 ? 0.85 : 1.0;
                 const double lower = f * (ws_.vdw[i] + ws_.vdw[j]);
-                if (lower > bounds_.lower(i, j)) bounds_.lower(i, j) = lower;
+                if (lower > lowers[i]) lowers[i] = lower;
             }
             for (std::uint32_t v : ws_.queue) ws_.hops[v] = UNSEEN;
         }
@@ -417,10 +423,11 @@ private:
 }  // namespace
 
 DistanceBounds smooth_matrix_init(std::size_t n, double lower, double upper) {
-    DistanceBounds m{n, std::vector<double>(n * n, 0.0)};
-    for (std::size_t i = 0; i < n; ++i)
-        for (std::size_t j = 0; j < n; ++j)
-            if (i != j) m.values[i * n + j] = i < j ? upper : lower;
+    DistanceBounds m{n, std::vector<double>(n * n, upper)};
+    for (std::size_t i = 0; i < n; ++i) {
+        std::fill_n(m.values.begin() + static_cast<std::ptrdiff_t>(i * n), i, lower);
+        m.values[i * n + i] = 0.0;
+    }
     return m;
 }
 
