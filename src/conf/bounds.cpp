@@ -149,10 +149,17 @@ bool has_stored_configuration(const core::Bond& bond) {
 }
 
 // A double bond outside every ring with no stated cis/trans: planar, but free
-// to be given either arrangement.
-bool unconfigured_chain_double_bond(const core::Bond& bond, const RingContext& rings) {
-    return bond.order == BondOrder::Double && !has_stored_configuration(bond) &&
-           rings.smallest_holding(bond.begin, bond.end) == NONE;
+// to be given either arrangement. An end that carries a second double or a
+// triple bond is linear (allenes, ketenes, cumulenes) and has no torsion to hold.
+bool unconfigured_chain_double_bond(const core::MolBuilder& mol, std::uint32_t bi, const RingContext& rings) {
+    const core::Bond& bond = mol.bonds[bi];
+    if (bond.order != BondOrder::Double || has_stored_configuration(bond)) return false;
+    for (std::uint32_t end : {bond.begin, bond.end})
+        for (core::Neighbor nb : mol.neighbors(end)) {
+            const BondOrder order = mol.bonds[nb.bond].order;
+            if (nb.bond != bi && (order == BondOrder::Double || order == BondOrder::Triple)) return false;
+        }
+    return rings.smallest_holding(bond.begin, bond.end) == NONE;
 }
 
 // The arrangement an unconfigured chain double bond is given: on each side
@@ -330,7 +337,7 @@ private:
                 if (a_in != d_in) w = {180.0 - w.second, 180.0 - w.first};
                 return w;
             }
-        } else if (unconfigured_chain_double_bond(bond, rings)) {
+        } else if (unconfigured_chain_double_bond(mol_, bi, rings)) {
             // A chain double bond without a stated configuration is still
             // planar. Its substituents are fixed in one planar arrangement,
             // the lowest-ranked substituent on each side trans to the other,
@@ -482,8 +489,9 @@ std::vector<PlanarFour> planar_double_bonds(const core::MolBuilder& mol) {
     RingContext rings;
     rings.build(mol);
     std::vector<std::uint32_t> ranks, side_b, side_c;
-    for (const core::Bond& bond : mol.bonds) {
-        if (!unconfigured_chain_double_bond(bond, rings)) continue;
+    for (std::uint32_t bi = 0; bi < mol.num_bonds(); ++bi) {
+        if (!unconfigured_chain_double_bond(mol, bi, rings)) continue;
+        const core::Bond& bond = mol.bonds[bi];
         side_b.clear();
         side_c.clear();
         for (core::Neighbor nb : mol.neighbors(bond.begin))

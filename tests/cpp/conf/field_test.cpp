@@ -290,6 +290,7 @@ TEST(PlanarDoubleBonds, OnlyChainBondsWithoutAConfiguration) {
     EXPECT_EQ(planar_double_bonds(test::prepared("C/C=C/C")).size(), 0u);
     EXPECT_EQ(planar_double_bonds(test::prepared("C1=CCCCC1")).size(), 0u);
     EXPECT_EQ(planar_double_bonds(test::prepared("CC(C)=O")).size(), 0u);
+    EXPECT_EQ(planar_double_bonds(test::prepared("CC=C=CC")).size(), 0u);  // an allene's ends are linear
     // Ethene: each hydrogen on one end is cis to one hydrogen on the other.
     const auto ethene = planar_double_bonds(test::prepared("C=C"));
     ASSERT_EQ(ethene.size(), 4u);
