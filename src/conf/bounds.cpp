@@ -149,10 +149,31 @@ bool has_stored_configuration(const core::Bond& bond) {
 }
 
 // A double bond outside every ring with no stated cis/trans: planar, but free
-// to be given either arrangement.
-bool unconfigured_chain_double_bond(const core::Bond& bond, const RingContext& rings) {
-    return bond.order == BondOrder::Double && !has_stored_configuration(bond) &&
-           rings.smallest_holding(bond.begin, bond.end) == NONE;
+// to be given either arrangement. An end that carries a second double or a
+// triple bond is linear (allenes, ketenes, cumulenes) and has no torsion to hold.
+bool unconfigured_chain_double_bond(const core::MolBuilder& mol, std::uint32_t bi, const RingContext& rings) {
+    const core::Bond& bond = mol.bonds[bi];
+    if (bond.order != BondOrder::Double || has_stored_configuration(bond)) return false;
+    for (std::uint32_t end : {bond.begin, bond.end})
+        for (core::Neighbor nb : mol.neighbors(end)) {
+            const BondOrder order = mol.bonds[nb.bond].order;
+            if (nb.bond != bi && (order == BondOrder::Double || order == BondOrder::Triple)) return false;
+        }
+    return rings.smallest_holding(bond.begin, bond.end) == NONE;
+}
+
+// The arrangement an unconfigured chain double bond is given: on each side
+// the lowest-ranked substituent (canonical rank, then index), the two trans.
+// `a` and `d` are substituents of the bond's begin and end atoms.
+bool chosen_cis(std::span<const std::uint32_t> side_b, std::span<const std::uint32_t> side_c, std::uint32_t a,
+                std::uint32_t d, std::span<const std::uint32_t> ranks) {
+    const auto lowest = [&](std::span<const std::uint32_t> side) {
+        std::uint32_t best = side[0];
+        for (std::uint32_t x : side)
+            if (ranks[x] < ranks[best] || (ranks[x] == ranks[best] && x < best)) best = x;
+        return best;
+    };
+    return (a != lowest(side_b)) != (d != lowest(side_c));
 }
 
 struct BoundsWorkspace {
@@ -286,15 +307,12 @@ private:
 
     bool sp2(std::uint32_t a) const { return mol_.atoms[a].hybridization == core::Hybridization::Sp2; }
 
-    std::uint32_t lowest_ranked(std::span<const std::uint32_t> atoms) {
+    std::span<const std::uint32_t> ranks() {
         if (!ranks_ready_) {
             ws_.ranks = io::canonical_ranks(mol_);
             ranks_ready_ = true;
         }
-        std::uint32_t best = atoms[0];
-        for (std::uint32_t a : atoms)
-            if (ws_.ranks[a] < ws_.ranks[best] || (ws_.ranks[a] == ws_.ranks[best] && a < best)) best = a;
-        return best;
+        return ws_.ranks;
     }
 
     // The torsion window (degrees) of the path a-b-c-d around bond `bi` (b, c).
@@ -319,15 +337,16 @@ private:
                 if (a_in != d_in) w = {180.0 - w.second, 180.0 - w.first};
                 return w;
             }
-        } else if (unconfigured_chain_double_bond(bond, rings)) {
+        } else if (unconfigured_chain_double_bond(mol_, bi, rings)) {
             // A chain double bond without a stated configuration is still
             // planar. Its substituents are fixed in one planar arrangement,
             // the lowest-ranked substituent on each side trans to the other,
             // and nothing is written to the molecule: left as a free
             // [0, 180] torsion, the embedding would aim every 1-4 pair across
-            // the bond at its trans distance and twist the bond.
-            const bool flip = (a != lowest_ranked(ws_.side_b)) != (d != lowest_ranked(ws_.side_c));
-            const double phi = flip ? 0.0 : 180.0;
+            // the bond at its trans distance and twist the bond. These windows
+            // still allow some 40 degrees of twist; the error function's
+            // planarity terms (`planar_double_bonds`) hold the rest.
+            const double phi = chosen_cis(ws_.side_b, ws_.side_c, a, d, ranks()) ? 0.0 : 180.0;
             return {phi, phi};
         }
         const std::size_t r = rings.smallest_size(a, b, c, d);
@@ -374,28 +393,34 @@ private:
     }
 
     void nonbonded_pass() {
-        constexpr std::uint8_t FAR = 6, UNSEEN = 255;
+        // Six bonds or more, or none at all, give the same factor, so the
+        // search stops discovering at five.
+        constexpr std::uint8_t FAR = 6, LAST_LAYER = 5, UNSEEN = 255;
         ws_.vdw.resize(n_);
         for (std::uint32_t a = 0; a < n_; ++a) ws_.vdw[a] = vdw_radius(mol_.atoms[a].atomic_num);
         ws_.hops.assign(n_, UNSEEN);
-        for (std::uint32_t i = 0; i < n_; ++i) {
-            ws_.queue.assign(1, i);
-            ws_.hops[i] = 0;
+        // From each atom j to the atoms before it: the lower bounds of those
+        // pairs lie side by side in row j.
+        for (std::uint32_t j = 0; j < n_; ++j) {
+            ws_.queue.assign(1, j);
+            ws_.hops[j] = 0;
             for (std::size_t q = 0; q < ws_.queue.size(); ++q) {
                 const std::uint32_t u = ws_.queue[q];
-                if (ws_.hops[u] >= FAR) continue;
+                if (ws_.hops[u] >= LAST_LAYER) continue;
                 for (std::uint32_t v : neighbours(u))
                     if (ws_.hops[v] == UNSEEN) {
                         ws_.hops[v] = static_cast<std::uint8_t>(ws_.hops[u] + 1);
                         ws_.queue.push_back(v);
                     }
             }
-            for (std::uint32_t j = i + 1; j < n_; ++j) {
-                if (kind(i, j) != NonBonded) continue;
-                const std::uint8_t hops = std::min(ws_.hops[j], FAR);
+            const std::uint8_t* kinds = ws_.kind.data() + std::size_t(j) * n_;
+            double* lowers = bounds_.values.data() + std::size_t(j) * n_;
+            for (std::uint32_t i = 0; i < j; ++i) {
+                if (kinds[i] != NonBonded) continue;
+                const std::uint8_t hops = std::min(ws_.hops[i], FAR);
                 const double f = hops <= 4 ? 0.7 : hops == 5 ? 0.85 : 1.0;
                 const double lower = f * (ws_.vdw[i] + ws_.vdw[j]);
-                if (lower > bounds_.lower(i, j)) bounds_.lower(i, j) = lower;
+                if (lower > lowers[i]) lowers[i] = lower;
             }
             for (std::uint32_t v : ws_.queue) ws_.hops[v] = UNSEEN;
         }
@@ -405,10 +430,11 @@ private:
 }  // namespace
 
 DistanceBounds smooth_matrix_init(std::size_t n, double lower, double upper) {
-    DistanceBounds m{n, std::vector<double>(n * n, 0.0)};
-    for (std::size_t i = 0; i < n; ++i)
-        for (std::size_t j = 0; j < n; ++j)
-            if (i != j) m.values[i * n + j] = i < j ? upper : lower;
+    DistanceBounds m{n, std::vector<double>(n * n, upper)};
+    for (std::size_t i = 0; i < n; ++i) {
+        std::fill_n(m.values.begin() + static_cast<std::ptrdiff_t>(i * n), i, lower);
+        m.values[i * n + i] = 0.0;
+    }
     return m;
 }
 
@@ -462,14 +488,21 @@ std::vector<PlanarFour> planar_double_bonds(const core::MolBuilder& mol) {
     if (!any) return out;
     RingContext rings;
     rings.build(mol);
-    for (const core::Bond& bond : mol.bonds) {
-        if (!unconfigured_chain_double_bond(bond, rings)) continue;
-        for (core::Neighbor na : mol.neighbors(bond.begin)) {
-            if (na.atom == bond.end) continue;
-            for (core::Neighbor nd : mol.neighbors(bond.end))
-                if (nd.atom != bond.begin && nd.atom != na.atom)
-                    out.push_back({{na.atom, bond.begin, bond.end, nd.atom}});
-        }
+    std::vector<std::uint32_t> ranks, side_b, side_c;
+    for (std::uint32_t bi = 0; bi < mol.num_bonds(); ++bi) {
+        if (!unconfigured_chain_double_bond(mol, bi, rings)) continue;
+        const core::Bond& bond = mol.bonds[bi];
+        side_b.clear();
+        side_c.clear();
+        for (core::Neighbor nb : mol.neighbors(bond.begin))
+            if (nb.atom != bond.end) side_b.push_back(nb.atom);
+        for (core::Neighbor nb : mol.neighbors(bond.end))
+            if (nb.atom != bond.begin) side_c.push_back(nb.atom);
+        if (side_b.empty() || side_c.empty()) continue;
+        if (ranks.empty()) ranks = io::canonical_ranks(mol);
+        for (std::uint32_t a : side_b)
+            for (std::uint32_t d : side_c)
+                if (a != d) out.push_back({{a, bond.begin, bond.end, d}, chosen_cis(side_b, side_c, a, d, ranks)});
     }
     return out;
 }

@@ -49,15 +49,16 @@ std::pair<double, double> stats_lookup(std::size_t ring_size, bool aromatic, boo
 // Never fails on a well-formed molecule; no atoms give an empty matrix.
 DistanceBounds build_bounds(const core::MolBuilder& mol);
 
-// Four atoms a-b=c-d across a double bond that must stay in one plane.
+// Four atoms a-b=c-d across a double bond, held at torsion 0 (cis) or 180.
 struct PlanarFour {
     std::array<std::uint32_t, 4> atoms{};
+    bool cis = false;
     bool operator==(const PlanarFour&) const = default;
 };
 
 // Every substituent pair across a chain double bond without a stated cis/trans
-// value: `build_bounds` gives such a bond a planar arrangement of its own
-// choosing, and these keep it flat. In bond order, then neighbour order.
+// value, with the arrangement `build_bounds` gives it; in bond order, then
+// neighbour order. Nothing is recorded on the molecule.
 std::vector<PlanarFour> planar_double_bonds(const core::MolBuilder& mol);
 
 }  // namespace quorix::conf

@@ -85,14 +85,40 @@ double volume_window_term(const Vec& a0, const Vec& a1, const Vec& a2, const std
     return dev * (weight * dev);
 }
 
+double dot(const Vec& u, const Vec& v) { return u[0] * v[0] + u[1] * v[1] + u[2] * v[2]; }
+
+// Penalty of the torsion a-b-c-d outside PLANAR_TOLERANCE of 0 (cis) or pi
+// (trans), with the torsion's gradient (F = a - b, G = b - c, H = d - c,
+// A = F x G, B = H x G). A torsion with collinear atoms is undefined and free.
+double planar_torsion_term(const PlanarFour& p, std::span<const double> x, std::span<double> g, double weight) {
+    constexpr double PI = 3.141592653589793;
+    const auto [a, b, c, d] = p.atoms;
+    const Vec pb = point(x, b), pc = point(x, c);
+    const Vec f = minus(point(x, a), pb), gv = minus(pb, pc), h = minus(point(x, d), pc);
+    const Vec av = cross(f, gv), bv = cross(h, gv);
+    const double a2 = dot(av, av), b2 = dot(bv, bv), glen = std::sqrt(dot(gv, gv));
+    if (!(a2 > 1e-12) || !(b2 > 1e-12) || !(glen > 1e-9)) return 0.0;
+    const double phi = std::atan2(dot(cross(bv, av), gv) / glen, dot(av, bv));
+    const double off = p.cis ? std::abs(phi) : PI - std::abs(phi);
+    if (!(off > PLANAR_TOLERANCE)) return 0.0;
+    const double dev = off - PLANAR_TOLERANCE;
+    const double slope = (p.cis ? 1.0 : -1.0) * (phi < 0 ? -1.0 : 1.0);
+    const double k = (weight + weight) * dev * slope;
+    const double ka = glen / a2, kb = glen / b2, fa = dot(f, gv) / (a2 * glen), hb = dot(h, gv) / (b2 * glen);
+    for (std::size_t axis = 0; axis < 3; ++axis) {
+        const double da = -ka * av[axis], dd = kb * bv[axis];
+        const double db = -da + fa * av[axis] - hb * bv[axis];
+        add_gradient(g, a, axis, da * k);
+        add_gradient(g, b, axis, db * k);
+        add_gradient(g, c, axis, -(da + db + dd) * k);
+        add_gradient(g, d, axis, dd * k);
+    }
+    return dev * (weight * dev);
+}
+
 double planarity_terms(const ErrorFunction& f, std::span<const double> x, std::span<double> g) {
     double sum = 0.0;
-    for (const PlanarFour& p : f.planar) {
-        const auto& [a, b, c, d] = p.atoms;
-        const Vec pb = point(x, b);
-        sum += volume_window_term(minus(point(x, a), pb), minus(point(x, c), pb), minus(point(x, d), pb), {a, c, d}, b,
-                                  g, -PLANAR_VOLUME, PLANAR_VOLUME, f.chiral_weight);
-    }
+    for (const PlanarFour& p : f.planar) sum += planar_torsion_term(p, x, g, f.chiral_weight);
     return sum;
 }
 

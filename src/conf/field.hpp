@@ -30,10 +30,10 @@ struct ErrorFunction {
 // bounds is an internal error.
 ErrorFunction build_chiral_terms(const DistanceBounds& bounds, std::span<const ChiralConstraint> constraints);
 
-// Holds each group's volume (a - b) . ((c - b) x (d - b)) within
-// +-PLANAR_VOLUME, about 3 degrees of twist across a C=C bond. A group naming
-// an atom outside the function is an internal error.
-inline constexpr double PLANAR_VOLUME = 0.1;
+// Holds each group's torsion within PLANAR_TOLERANCE (radians, 5 degrees) of
+// its 0 or 180 degrees; beyond it the penalty is the square of the excess. A
+// group naming an atom outside the function is an internal error.
+inline constexpr double PLANAR_TOLERANCE = 5.0 * 0.017453292519943295;
 void add_planarity_terms(ErrorFunction& f, std::span<const PlanarFour> groups);
 
 // Non-finite coordinates give NaN for the value and every gradient entry.
