@@ -12,6 +12,7 @@
 #include "core/scratch.hpp"
 #include "core/valence.hpp"
 #include "io/canon.hpp"
+#include "io/smiles/arms.hpp"
 #include "io/smiles/canonical_testing.hpp"
 #include "io/stereo.hpp"
 
@@ -222,6 +223,7 @@ struct CanonScratch {
     std::vector<std::uint32_t> marks;  // per atom, NONE between uses
     CanonicalWork* counted = nullptr;  // tests only
     std::vector<std::uint32_t> piece_of, piece_stack, near;
+    ArmScratch arms;
 };
 
 class Search {
@@ -317,7 +319,26 @@ private:
     // Whether the first candidate's leaf is known to be the result. Few candidates
     // cost little; many identical ones are what the checks are for.
     [[gnu::noinline, gnu::cold]] bool one_leaf_decides(const Partition& root, std::uint32_t first_cell) {
-        return root.cell_size(first_cell) >= 8 && (tied_cells_are_twins(root) || pieces_write_alike(root));
+        if (root.cell_size(first_cell) >= 8 && (tied_cells_are_twins(root) || pieces_write_alike(root))) return true;
+        return tied_cells_are_swappable_arms(root);
+    }
+
+    // Every tie the symmetry of arms that swap as a whole (see arms.hpp): the rings
+    // and forks hanging off a chain of stereocentres, the arms of a star. Each
+    // candidate of the search would cost a leaf for each of them.
+    bool tied_cells_are_swappable_arms(const Partition& root) {
+        if (shortcut_ == 0) shortcut_ = automorphisms_decide_text() ? 1 : 2;
+        if (shortcut_ != 1) return false;
+        const SwapCheck swap = [this](std::span<const std::uint32_t> image, std::span<const std::uint32_t> moved) {
+            auto gamma = [&](std::uint32_t x) { return image[x] == NONE ? x : image[x]; };
+            // Only centres at or next to moved atoms see their ligands move.
+            std::vector<std::uint32_t>& near = s_.near;
+            near.assign(moved.begin(), moved.end());
+            for (std::uint32_t x : moved)
+                for (core::Neighbor nb : mol_.neighbors(x)) near.push_back(nb.atom);
+            return automorphic_on(gamma, moved, near);
+        };
+        return tied_cells_are_arms(mol_, root, s_.arms, swap);
     }
 
     // Whether every tied cell of the refined root holds twins: atoms any two of
