@@ -118,10 +118,13 @@ public:
     explicit ConfigurationSplitter(std::vector<Configured> bonds) : bonds_(std::move(bonds)) {}
     bool empty() const { return bonds_.empty(); }
 
+    // Only the cells of end atoms of bonds that can be read are keyed: every other
+    // atom keys 0, so the cells without such an atom stay whole.
     bool split(Partition& p) {
         const std::uint32_t n = p.num_atoms();
         const std::uint32_t cells_before = p.num_cells();
-        key_.assign(n, 0);
+        if (key_.size() != n) key_.assign(n, 0);
+        cells_.clear();
         bool any = false;
         for (const Configured& c : bonds_) {
             std::uint8_t ref_side[2];
@@ -150,12 +153,15 @@ public:
             for (std::uint32_t x : c.end_atom) {
                 // An atom at two configured bonds (a cumulene) keeps both in one byte.
                 key_[x] = std::uint8_t(key_[x] * 3 + k);
+                keyed_atoms_.push_back(x);
+                if (p.cell_size(p.cell_of[x]) >= 2) cells_.push_back(p.cell_of[x]);
             }
             any = true;
         }
         if (!any) return false;
-        for (std::uint32_t cell = 0; cell < cells_before; ++cell) {
-            if (p.cell_size(cell) < 2) continue;
+        std::sort(cells_.begin(), cells_.end());
+        cells_.erase(std::unique(cells_.begin(), cells_.end()), cells_.end());
+        for (std::uint32_t cell : cells_) {
             keyed_.clear();
             for (std::uint32_t pos = p.cell_start[cell]; pos < p.cell_end[cell]; ++pos) {
                 const std::uint32_t a = p.order[pos];
@@ -163,12 +169,15 @@ public:
             }
             split_cell_coded(p, cell, std::span<CodedAtom>(keyed_));
         }
+        for (std::uint32_t x : keyed_atoms_) key_[x] = 0;
+        keyed_atoms_.clear();
         return p.num_cells() != cells_before;
     }
 
 private:
     std::vector<Configured> bonds_;
-    std::vector<std::uint8_t> key_;
+    std::vector<std::uint8_t> key_;  // per atom, 0 between calls
+    std::vector<std::uint32_t> keyed_atoms_, cells_;
     std::vector<CodedAtom> keyed_;
 };
 
@@ -205,7 +214,19 @@ struct Node {
     // tried, so that a check does not walk them all.
     std::vector<std::uint8_t> holds_tried;
     bool flags = false;
+    // The automorphisms found so far that fix every atom split off on the way to
+    // this node, in the order they were found.
+    std::vector<std::uint32_t> fixing;
 };
+
+// An automorphism by the atoms it moves, (atom, image) in ascending atom order:
+// the ones a search finds between leaves mostly move a few atoms.
+using Moves = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+
+std::uint32_t image_under(const Moves& moves, std::uint32_t x) {
+    const auto it = std::lower_bound(moves.begin(), moves.end(), std::pair<std::uint32_t, std::uint32_t>{x, 0});
+    return it != moves.end() && it->first == x ? it->second : x;
+}
 
 // Storage of one canonical call, kept per thread so that a warm call allocates
 // little beyond its result. Nodes and automorphisms are pools: only the first
@@ -215,7 +236,8 @@ struct CanonScratch {
     RefineWorkspace work;
     std::vector<std::uint32_t> classes;
     std::vector<Node> nodes;
-    std::vector<std::vector<std::uint32_t>> automorphisms;
+    std::vector<Moves> automorphisms;
+    Moves moves;  // of the leaf at hand
     Partition child;
     SmilesOutput best, candidate;
     std::vector<std::uint32_t> best_order;
@@ -622,18 +644,17 @@ private:
         node.flags = false;
         std::swap(node.partition, p);
         ++depth_;
-        for (std::size_t k = 0; k < automorphism_count_; ++k)
-            if (fixes_path(s_.automorphisms[k], depth_)) unite(node, s_.automorphisms[k]);
-    }
-
-    // Whether gamma fixes every atom split off on the way to the node at `depth`
-    // (the nodes 0 .. depth-1).
-    bool fixes_path(const std::vector<std::uint32_t>& gamma, std::size_t depth) const {
-        for (std::size_t level = 0; level < depth; ++level) {
-            const std::uint32_t v = s_.nodes[level].fixed_atom;
-            if (v != NONE && gamma[v] != v) return false;
+        // The automorphisms that fix the path: those fixing the parent's path
+        // that also fix the atom split off here.
+        node.fixing.clear();
+        if (depth_ == 1) {
+            for (std::uint32_t k = 0; k < automorphism_count_; ++k) node.fixing.push_back(k);
+        } else {
+            for (std::uint32_t k : s_.nodes[depth_ - 2].fixing)
+                if (fixed_atom == NONE || image_under(s_.automorphisms[k], fixed_atom) == fixed_atom)
+                    node.fixing.push_back(k);
         }
-        return true;
+        for (std::uint32_t k : node.fixing) unite(node, s_.automorphisms[k]);
     }
 
     [[gnu::noinline]] static void start_flags(Node& node) {
@@ -642,10 +663,9 @@ private:
         node.flags = true;
     }
 
-    static void unite(Node& node, const std::vector<std::uint32_t>& gamma) {
-        for (std::uint32_t x = 0; x < gamma.size(); ++x) {
-            if (gamma[x] == x) continue;  // joins nothing
-            const std::uint32_t a = find(node.parent, x), b = find(node.parent, gamma[x]);
+    static void unite(Node& node, const Moves& moves) {
+        for (const auto& [x, y] : moves) {
+            const std::uint32_t a = find(node.parent, x), b = find(node.parent, y);
             if (a != b) {
                 node.parent[a] = b;
                 if (node.flags) node.holds_tried[b] |= node.holds_tried[a];
@@ -795,14 +815,20 @@ private:
         }
         if (equal) {
             // Equal texts: atoms at equal positions are images of each other.
+            Moves& moves = s_.moves;
+            moves.clear();
+            for (std::uint32_t x = 0; x < gamma.size(); ++x)
+                if (gamma[x] != x) moves.emplace_back(x, gamma[x]);
+            const auto k = static_cast<std::uint32_t>(automorphism_count_);
             for (std::size_t level = 0; level < depth_; ++level) {
                 const std::uint32_t v = s_.nodes[level].fixed_atom;
                 if (v != NONE && gamma[v] != v) break;
-                unite(s_.nodes[level], gamma);
+                unite(s_.nodes[level], moves);
+                if (deep_) s_.nodes[level].fixing.push_back(k);
             }
             if (deep_) {
                 if (automorphism_count_ == s_.automorphisms.size()) s_.automorphisms.emplace_back();
-                s_.automorphisms[automorphism_count_++] = gamma;
+                std::swap(s_.automorphisms[automorphism_count_++], moves);
             }
         } else if (!has_best_ || out.text < s_.best.text) {
             std::swap(s_.best, out);
