@@ -12,21 +12,16 @@
 
 namespace quorix::io {
 
-// Storage of one check, reusable; every per-atom array is NONE or 0 between calls.
+// Storage of one check, reused between calls.
 struct ArmScratch {
     std::vector<std::uint32_t> family_of;  // per atom, the family of its arm
     std::vector<std::uint32_t> arm_of;     // per atom, its arm within the family
     std::vector<std::uint32_t> image;      // per atom, its image under the swap being built
     std::vector<std::uint8_t> side;        // per atom, which of the two swapped arms holds it
-    std::vector<std::uint32_t> moved, queue, owned;
-    std::vector<std::uint32_t> left;       // per cell, its atoms not yet told apart
-    std::vector<std::uint32_t> left_stamp;
-    std::vector<std::uint32_t> single_stamp;
-    std::uint32_t stamp = 0;
+    std::vector<std::uint32_t> moved, seen;
     struct Family {
         std::uint32_t arms;
         std::uint32_t arm_size;
-        std::uint32_t first_owned;  // its atoms in `owned`, arm 0 first
     };
     std::vector<Family> families;
 };
@@ -36,10 +31,9 @@ struct ArmScratch {
 using SwapCheck = std::function<bool(std::span<const std::uint32_t>, std::span<const std::uint32_t>)>;
 
 // Whether the tied cells of the refined `root` fall into families of arms: within
-// a family, any two arms can be swapped atom for atom, all else fixed, each tied
-// cell of the family holds one atom of every arm, and splitting off any atom of an
-// arm tells the whole arm apart by refinement. Then every order that the tie-break
-// can reach is the image of every other under such swaps.
+// a family, any two arms can be swapped atom for atom, all else fixed, and each
+// tied cell of the family holds one atom of every arm. Then every order that the
+// tie-break can reach is the image of every other under such swaps.
 bool tied_cells_are_arms(const core::MolBuilder& mol, const Partition& root, ArmScratch& s,
                          const SwapCheck& automorphic);
 
