@@ -246,6 +246,7 @@ struct CanonScratch {
     CanonicalWork* counted = nullptr;  // tests only
     std::vector<std::uint32_t> piece_of, piece_stack, near;
     ArmScratch arms;
+    std::vector<std::uint8_t> frozen;  // per atom when some atom is, else empty
 };
 
 class Search {
@@ -333,6 +334,7 @@ private:
     CanonScratch& s_;
     bool deep_ = false;
     std::uint8_t shortcut_ = 0;  // whether automorphisms decide equal texts: 0 not yet known, 1 yes, 2 no
+    std::uint8_t arms_mode_ = 0;  // whether arm swaps can be checked: 0 not yet known, 1 yes, 2 no
     bool has_best_ = false;
     std::size_t depth_ = 0;
     std::size_t automorphism_count_ = 0;
@@ -349,9 +351,12 @@ private:
     // and forks hanging off a chain of stereocentres, the arms of a star. Each
     // candidate of the search would cost a leaf for each of them.
     bool tied_cells_are_swappable_arms(const Partition& root) {
-        if (shortcut_ == 0) shortcut_ = automorphisms_decide_text() ? 1 : 2;
-        if (shortcut_ != 1) return false;
+        if (arms_mode_ == 0) arms_mode_ = find_frozen_atoms() ? 1 : 2;
+        if (arms_mode_ != 1) return false;
         const SwapCheck swap = [this](std::span<const std::uint32_t> image, std::span<const std::uint32_t> moved) {
+            if (!s_.frozen.empty())
+                for (std::uint32_t x : moved)
+                    if (s_.frozen[x]) return false;
             auto gamma = [&](std::uint32_t x) { return image[x] == NONE ? x : image[x]; };
             // Only centres at or next to moved atoms see their ligands move.
             std::vector<std::uint32_t>& near = s_.near;
@@ -768,6 +773,43 @@ private:
 
     static bool is_tetrahedral(const core::Atom& a) {
         return a.chiral_tag == core::ChiralTag::Cw || a.chiral_tag == core::ChiralTag::Ccw;
+    }
+
+    // Whether swaps of arms can be checked like automorphisms, given that they leave
+    // the atoms marked in `frozen` in place: the atoms of bonds with direction marks or
+    // stored cis/trans, and their neighbours. Those bonds, their marks, the
+    // references they are read against and the configuration keys are then the same
+    // in the image of a leaf. Centres other than @/@@ and repeated bonds between two
+    // atoms are not looked into.
+    bool find_frozen_atoms() {
+        const MolBuilder& mol = mol_;
+        const std::uint32_t n = mol.num_atoms();
+        for (const core::Atom& a : mol.atoms)
+            if (a.chiral_tag != core::ChiralTag::Unspecified && !is_tetrahedral(a)) return false;
+        std::vector<std::uint32_t>& seen_from = s_.gamma;  // free until the leaf fills it
+        seen_from.assign(n, NONE);
+        const std::uint32_t* next = mol.next_half_edge.data();
+        for (std::uint32_t a = 0; a < n; ++a) {
+            for (std::uint32_t h = mol.first_half_edge[a]; h != NONE; h = next[h]) {
+                const Bond& b = mol.bonds[h >> 1];
+                const std::uint32_t far = (h & 1u) ? b.begin : b.end;
+                if (seen_from[far] == a) return false;
+                seen_from[far] = a;
+            }
+        }
+        std::vector<std::uint8_t>& frozen = s_.frozen;
+        frozen.clear();
+        for (const Bond& b : mol.bonds) {
+            if (b.direction == core::BondDirection::None && b.stereo == BondStereo::None) continue;
+            if (frozen.empty()) frozen.assign(n, 0);
+            for (std::uint32_t end : {b.begin, b.end}) {
+                frozen[end] = 1;
+                for (core::Neighbor nb : mol.neighbors(end)) frozen[nb.atom] = 1;
+            }
+            for (std::uint32_t x : b.stereo_atoms)
+                if (x < n) frozen[x] = 1;
+        }
+        return true;
     }
 
     // The text depends on nothing an automorphism check cannot see: no direction

@@ -567,7 +567,10 @@ INSTANTIATE_TEST_SUITE_P(
                     // Arms that hold ties of their own (a ring flip inside each of
                     // two swapped halves), rings whose cis/trans the refinement cannot
                     // see, forks of a fork: searched.
+                    LocalTies{"C/C=C/C(=O)" + chain_of(PEPTIDE, 30, "O"), true, true},
                     LocalTies{"C[C@H](c1ccccc1)[C@H](C)c1ccccc1", false, true},
+                    // Halves that only cis/trans tells apart.
+                    LocalTies{"F/C=C/C=C\\F", false, false},
                     LocalTies{"C(Cc1ccccc1)(Cc1ccccc1)(Cc1ccccc1)[C@H](F)Cl", false, true},
                     LocalTies{"[Si](C(C)(C)C)(C(C)(C)C)[C@@H](O)C(C)(C)C", false, true},
                     LocalTies{"C[C@H]1CC[C@@H](C)CC1", false, false},
