@@ -751,6 +751,7 @@ std::uint8_t chirality_byte(const Partition& p, const MolBuilder& mol, std::uint
 // when every cell is keyed.
 void split_by_chirality(Partition& p, const MolBuilder& mol, RefineWorkspace& w) {
     w.cells_to_split.clear();
+    w.chirality_visits += p.chiral_pending.size();
     std::size_t kept = 0;
     for (std::uint32_t atom : p.chiral_pending) {
         // Alone in its cell, the atom keys no split again.

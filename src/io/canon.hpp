@@ -133,6 +133,7 @@ struct RefineWorkspace {
     std::vector<CodedAtom> coded;
     std::vector<CodedAtom> sort_scratch;  // large splits sort through it
     bool quiet = false;  // the last splitter keyed no atom
+    std::uint64_t chirality_visits = 0;  // atoms looked at by chirality rounds (read by tests)
 };
 
 // Cells of equal invariants (stable in atom index), every cell queued.

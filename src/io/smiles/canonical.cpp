@@ -1036,7 +1036,9 @@ SmilesOutput canonical_smiles_counted(const MolBuilder& mol, CanonicalWork& work
     if (mol.num_atoms() == 0) return write_smiles(mol, {}, SmilesMode::Storage);
     CanonScratch s;
     s.counted = &work;
-    return canonical_smiles_in(mol, s);
+    SmilesOutput out = canonical_smiles_in(mol, s);
+    work.chirality_visits += s.work.chirality_visits;
+    return out;
 }
 
 SmilesOutput canonical_smiles(const MolBuilder& mol) {
