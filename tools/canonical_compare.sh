@@ -38,7 +38,9 @@ for k in (2, 3, 5, 12, 40):
                                            '(CC[C@H](F)Cl)', '(C[C@@H](C)O)', '(OC1CC1)')]
     rows += ['C' + '(' + 'C' * k + ')' * 2 + 'C' * k, 'c1ccc(cc1)' * 2 + 'C' * k,
              'N[C@@H](Cc1ccc(O)cc1)C(=O)' * k + 'O', 'OC(=O)[C@@H](N)CC(C)C' + '.O' * k]
-rows += ['OC[C@H]1O[C@@H](O)[C@H](O)[C@@H](O)[C@@H]1O', 'O[C@H]1[C@H](O)[C@@H](O)[C@H](O)[C@@H](O)[C@@H]1O',
+rows += ['[Si](/C=C/C)(/C=C/C)(/C=C/C)/C=C/C', '[Si](/C=C/C)(/C=C/C)(/C=C\\C)/C=C\\C', 'F/C=C/C(CC)(CC)CC',
+         'F/C=C/C=C\\F', 'F/C=C/C=C/F', 'C/C=C/c1ccccc1', 'CC(C)/C=C/C(C)C', 'F/C=C/[C@H](C)C(C)C',
+         'OC[C@H]1O[C@@H](O)[C@H](O)[C@@H](O)[C@@H]1O', 'O[C@H]1[C@H](O)[C@@H](O)[C@H](O)[C@@H](O)[C@@H]1O',
          'C[C@@H]1C[C@H](C)C[C@@H](C)C1', 'C[C@H]1CC[C@H](C)CC1', 'CC(C)(C)[C@H](O)C(C)(C)C',
          'C[C@H](c1ccccc1)[C@@H](C)c1ccccc1', 'C1CC2(CC1)CCCC2', 'F[C@H]1C[C@@H](F)C1', 'C(C)(C)[C@@H]1CC[C@H](C(C)C)CC1',
          'c1ccc2ccccc2c1', 'C[C@H](N)C(=O)N[C@@H](C)C(=O)N[C@@H](C)C(=O)O', 'CC(C)C[C@H](NC(=O)[C@H](CC(C)C)N)C(=O)O']
@@ -56,10 +58,22 @@ import sys
 unit = ['N[C@@H](Cc1ccccc1)C(=O)', 'N[C@@H](C)C(=O)', 'NCC(=O)', 'N[C@@H](CO)C(=O)', 'N[C@@H](CC(C)C)C(=O)']
 def peptide(n):
     return ''.join(unit[k % 5] for k in range(n)) + 'O'
+# Every residue kind, in a made-up sequence.
+side = {'A': 'C', 'R': 'CCCNC(=N)N', 'N': 'CC(N)=O', 'D': 'CC(=O)O', 'C': 'CS', 'E': 'CCC(=O)O', 'Q': 'CCC(N)=O',
+        'H': 'Cc1c[nH]cn1', 'I': '[C@@H](C)CC', 'L': 'CC(C)C', 'K': 'CCCCN', 'M': 'CCSC', 'F': 'Cc1ccccc1', 'S': 'CO',
+        'T': '[C@@H](C)O', 'W': 'Cc1c[nH]c2ccccc12', 'Y': 'Cc1ccc(O)cc1', 'V': 'C(C)C'}
+sequence = 'MKTAYIAKQRQISFVKSHFSRQLEERLGLIEVQAPILSRVGDGTQDNLSGAEKAVQVKVKALPDAQFEVVHSLAKWKRQTLGQHDFSAGEGLYTHMKALRPDEDR'
+def protein(seq):
+    return ''.join('NCC(=O)' if a == 'G' else 'N1CCC[C@H]1C(=O)' if a == 'P' else 'N[C@@H](' + side[a] + ')C(=O)'
+                   for a in seq) + 'O'
 with open(sys.argv[1], 'w') as out:
     for n in (1, 2, 3, 5, 7, 12, 30, 100, 200, 400):
         print(peptide(n), file=out)
         print(peptide(n).replace('@@', '!').replace('@', '@@').replace('!', '@'), file=out)
+    for n in (3, 30, 200):  # a cis/trans cap: marks next to the ties
+        print('C/C=C/C(=O)' + peptide(n), file=out)
+    for n in (10, 40, len(sequence)):
+        print(protein(sequence[:n]), file=out)
 with open(sys.argv[2], 'w') as out:
     for n in (800, 1600):
         print(peptide(n), file=out)
