@@ -340,16 +340,16 @@ private:
     std::size_t automorphism_count_ = 0;
     std::uint32_t leaves_ = 0;
 
-    // Whether the first candidate's leaf is known to be the result. Few candidates
-    // cost little; many identical ones are what the checks are for.
+    // Whether the first candidate's leaf is known to be the result. The twin and
+    // piece checks pay off only on many identical candidates; the arm check costs
+    // about one pass over the tied atoms, and a deep search one leaf per tie.
     [[gnu::noinline, gnu::cold]] bool one_leaf_decides(const Partition& root, std::uint32_t first_cell) {
         if (root.cell_size(first_cell) >= 8 && (tied_cells_are_twins(root) || pieces_write_alike(root))) return true;
         return tied_cells_are_swappable_arms(root);
     }
 
     // Every tie the symmetry of arms that swap as a whole (see arms.hpp): the rings
-    // and forks hanging off a chain of stereocentres, the arms of a star. Each
-    // candidate of the search would cost a leaf for each of them.
+    // and forks hanging off a chain of stereocentres, the arms of a star.
     bool tied_cells_are_swappable_arms(const Partition& root) {
         if (arms_mode_ == 0) arms_mode_ = find_frozen_atoms() ? 1 : 2;
         if (arms_mode_ != 1) return false;
