@@ -63,6 +63,20 @@ TEST(Orderings, TotalOrderKeyIsTheIeeeTotalOrder) {
                 << std::bit_cast<std::uint64_t>(a) << " " << std::bit_cast<std::uint64_t>(b);
 }
 
+// x, then y, then z by the total order (so -0 before +0 and NaN last), then the
+// key, then the index.
+TEST(Orderings, PointsInThreeDimensions) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::vector<std::array<double, 3>> pts{{0.0, 1, 1}, {-0.0, 5, 5}, {0.0, 1, 1}, {nan, 0, 0},
+                                                 {0.0, 1, 1}, {0.0, 1, -1}, {-1, 9, 9}};
+    const std::vector<std::uint32_t> keys{4, 0, 2, 0, 2, 9, 0};
+    std::vector<std::uint32_t> order;
+    depict::sort_points_3d(pts, keys, order);
+    EXPECT_EQ(order, (std::vector<std::uint32_t>{6, 1, 5, 2, 4, 0, 3}));
+    depict::sort_points_3d(pts, {}, order);
+    EXPECT_EQ(order, (std::vector<std::uint32_t>{6, 1, 5, 0, 2, 4, 3}));
+}
+
 // 2-butene with its two methyls as stereo references.
 core::MolBuilder butene(core::BondStereo stereo) {
     core::MolBuilder m = test::read_or_fail("CC=CC");
