@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "chem/sanitize.hpp"
+#include "common.hpp"
 #include "io/smiles/canonical.hpp"
 #include "io/smiles/canonical_testing.hpp"
 #include "io/smiles/read.hpp"
@@ -24,11 +25,7 @@ using namespace quorix;
 
 namespace {
 
-double thread_ms() {
-    timespec ts;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
-}
+using bench::thread_ms;
 
 template <class F>
 double median_ms(F&& f) {

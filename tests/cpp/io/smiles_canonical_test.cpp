@@ -515,21 +515,6 @@ struct LocalTies {
 
 class LocalTiesTable : public testing::TestWithParam<LocalTies> {};
 
-std::string mirror(const std::string& smiles) {
-    std::string out;
-    for (std::size_t i = 0; i < smiles.size(); ++i) {
-        if (smiles[i] != '@') {
-            out += smiles[i];
-        } else if (i + 1 < smiles.size() && smiles[i + 1] == '@') {
-            out += '@';
-            ++i;
-        } else {
-            out += "@@";
-        }
-    }
-    return out;
-}
-
 // The tie-break writes one order when every tie is a swap of whole arms, and the
 // refinements stay about one per tie; the text is the same from any storage order,
 // reads back to itself, and tells mirror images apart.
@@ -556,7 +541,7 @@ TEST_P(LocalTiesTable, WriteOneOrderOnlyWhenEveryTieIsASwapOfArms) {
     MolBuilder again = read(text);
     ASSERT_TRUE(sanitised(again));
     EXPECT_EQ(io::to_canonical_smiles(again), text);
-    MolBuilder mirrored = read(mirror(row.smiles));
+    MolBuilder mirrored = read(test::mirror_image(row.smiles));
     ASSERT_TRUE(sanitised(mirrored));
     EXPECT_EQ(io::to_canonical_smiles(mirrored) != text, row.chiral);
 }
