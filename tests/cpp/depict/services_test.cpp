@@ -114,6 +114,10 @@ TEST(OrientFragment, MeanDirectionDividesByTheCount) {
     const auto [turned, mirrored] = depict::orient_fragment(m, fragment, 0, {1, 1}, {1, 0});
     const double phi = std::atan2(0.0, 1.0) - std::atan2(1.0 / 3.0, 5.0 / 3.0);
     for (const auto& [a, q] : fragment) EXPECT_EQ(turned.at(a), (Point{1, 1} + depict::rotated(q, phi))) << a;
+    // A fragment centred on its attachment atom has no direction: it is only moved.
+    const PositionMap balanced{{0, {0, 0}}, {1, {1, 0}}, {2, {-1, 0}}};
+    const auto moved = depict::orient_fragment(m, balanced, 0, {1, 1}, {0, 1}).first;
+    EXPECT_EQ(moved, (PositionMap{{0, {1, 1}}, {1, {2, 1}}, {2, {0, 1}}}));
 }
 
 TEST(BestOrientedPlacement, KeepsTheFirstUnlessTheMirrorScoresLower) {
