@@ -30,8 +30,8 @@ Point reference_direction(const core::MolBuilder& mol, const PositionMap& fragme
     all.reserve(fragment.size());
     for (const auto& [atom, q] : fragment) all.push_back(q);
     const Point s = sum_in_total_order(std::move(all));
-    const double inv = 1.0 / static_cast<double>(fragment.size());
-    return Point{s.x * inv, s.y * inv} - p;
+    const double count = static_cast<double>(fragment.size());
+    return Point{s.x / count, s.y / count} - p;
 }
 
 }  // namespace

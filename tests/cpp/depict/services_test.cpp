@@ -140,6 +140,20 @@ TEST(OrientFragment, TurnsOntoTheTargetAndMirrors) {
     EXPECT_THROW(depict::orient_fragment(s->mol, ring, 17, target, {1, 0}), InternalError);
 }
 
+// Without exactly two drawn neighbours the fragment points along its mean
+// position: the sum divided by the count (5/3 is not 5 x (1/3) in doubles).
+TEST(OrientFragment, MeanDirectionDividesByTheCount) {
+    const core::MolBuilder m = test::read_or_fail("C.C.C");
+    const PositionMap fragment{{0, {0, 0}}, {1, {2, 0}}, {2, {3, 1}}};
+    const auto [turned, mirrored] = depict::orient_fragment(m, fragment, 0, {1, 1}, {1, 0});
+    const double phi = std::atan2(0.0, 1.0) - std::atan2(1.0 / 3.0, 5.0 / 3.0);
+    for (const auto& [a, q] : fragment) EXPECT_EQ(turned.at(a), (Point{1, 1} + depict::rotated(q, phi))) << a;
+    // A fragment centred on its attachment atom has no direction: it is only moved.
+    const PositionMap balanced{{0, {0, 0}}, {1, {1, 0}}, {2, {-1, 0}}};
+    const auto moved = depict::orient_fragment(m, balanced, 0, {1, 1}, {0, 1}).first;
+    EXPECT_EQ(moved, (PositionMap{{0, {1, 1}}, {1, {2, 1}}, {2, {0, 1}}}));
+}
+
 TEST(BestOrientedPlacement, KeepsTheFirstUnlessTheMirrorScoresLower) {
     const core::MolBuilder m = test::read_or_fail("CCC.C");
     const depict::BondedPairs bonded(m);
