@@ -1,0 +1,268 @@
+#include "depict/chain_growth.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "core/numeric.hpp"
+#include "core/sort.hpp"
+#include "depict/orient.hpp"
+#include "depict/spring.hpp"
+
+namespace quorix::depict {
+
+namespace {
+constexpr double PI = std::numbers::pi;
+constexpr double TWO_PI = 2.0 * std::numbers::pi;
+// 89 degrees in micro-radians: a new bond closer than this to another counts as crowded.
+constexpr std::int64_t CROWDED_CLEARANCE = 1553343;
+
+std::int64_t nano(double x) { return core::round_saturating<std::int64_t>(x * 1e9); }
+std::int64_t micro(double x) { return core::round_saturating<std::int64_t>(x * 1e6); }
+
+double wrap(double a) {
+    double r = std::fmod(a, TWO_PI);
+    if (r < 0) r += TWO_PI;
+    return r;
+}
+
+struct ChainCandidate {
+    std::int64_t key;
+    std::uint32_t level;
+    double angle;
+};
+
+// Score of one proposal; compared field by field, smaller better.
+struct ProposalScore {
+    std::uint64_t near;
+    bool crowded;
+    bool crossing;
+    std::int64_t penalty;
+    auto operator<=>(const ProposalScore&) const = default;
+};
+
+struct Segment {
+    Point a, b;
+};
+
+// Step angle at u: straight through triple bonds and cumulated double bonds,
+// evenly spread at four or more bonds, the chain angle otherwise.
+double step_angle(const core::MolBuilder& mol, std::uint32_t u, double chain_angle) {
+    unsigned doubles = 0;
+    bool triple = false;
+    for (core::Neighbor nb : mol.neighbors(u)) {
+        const core::BondOrder o = mol.bonds[nb.bond].order;
+        if (o == core::BondOrder::Triple) triple = true;
+        else if (o == core::BondOrder::Double) ++doubles;
+    }
+    if (triple || doubles > 1) return PI;
+    const std::uint32_t deg = at(mol.degree, u);
+    if (deg >= 4) return TWO_PI / deg;
+    return chain_angle;
+}
+
+std::vector<double> target_angles(const ChainStep& st, std::uint32_t u, Point P, std::span<const double> placed,
+                                  double step) {
+    const std::size_t n = st.unplaced.size(), m = placed.size();
+    std::vector<double> t(n);
+    if (m == 0) {
+        for (std::size_t k = 0; k < n; ++k) t[k] = PI / 6 + double(k) * step;
+        return t;
+    }
+    if (m == 1) {
+        const double s = side_of(st.sides, u) < 0 ? -1.0 : 1.0;
+        const double a0 = placed[0];
+        for (std::size_t k = 0; k < n; ++k) {
+            const double turn = double(k / 2 + 1) * step * s;
+            t[k] = k % 2 == 0 ? a0 + turn : a0 - turn;
+        }
+        std::vector<double> mirrored(n);
+        for (std::size_t k = 0; k < n; ++k) mirrored[k] = 2 * a0 - t[k];
+        if (crowding_score(st.positions, mirrored, P) < crowding_score(st.positions, t, P)) t = std::move(mirrored);
+        return t;
+    }
+    double best_start = placed[m - 1], best_width = placed[0] + TWO_PI - placed[m - 1];
+    std::int64_t best_wkey = nano(best_width), best_skey = nano(best_start);
+    for (std::size_t i = 1; i < m; ++i) {
+        const double start = placed[i - 1], width = placed[i] - placed[i - 1];
+        const std::int64_t wk = nano(width), sk = nano(start);
+        if (wk > best_wkey || (wk == best_wkey && sk < best_skey)) {
+            best_start = start;
+            best_width = width;
+            best_wkey = wk;
+            best_skey = sk;
+        }
+    }
+    for (std::size_t k = 0; k < n; ++k) t[k] = best_start + best_width * double(k + 1) / double(n + 1);
+    return t;
+}
+
+void make_candidates(double t, std::span<const double> occupied, ChainCandidate (&out)[11]) {
+    out[0] = {0, 0, t};
+    std::size_t i = 1;
+    for (std::uint32_t j = 1; j <= 5; ++j)
+        for (double sign : {1.0, -1.0}) {
+            const double phi = t + sign * double(j) * PI / 6;
+            const std::int64_t key = occupied.empty() ? -3141593 : -micro(clearance(phi, occupied));
+            out[i++] = {key, j, phi};
+        }
+    core::stable_small_sort(std::begin(out), std::end(out), [](const ChainCandidate& a, const ChainCandidate& b) {
+        return a.level != b.level ? a.level < b.level : a.key < b.key;
+    });
+}
+
+// The chosen direction, the new points and the new bonds join what later
+// neighbours of the same step are measured against.
+void record_choice(const core::MolBuilder& mol, std::uint32_t v, Point P, Point p, double phi,
+                   const std::optional<PositionMap>& fragment, std::vector<double>& occupied,
+                   std::vector<PlacedPoint>& placed, std::vector<Segment>& segments) {
+    occupied.push_back(phi);
+    placed.push_back({v, p.x, p.y});
+    segments.push_back({P, p});
+    if (!fragment) return;
+    for (const auto& [a, q] : *fragment)
+        if (a != v) placed.push_back({a, q.x, q.y});
+    for (const core::Bond& b : mol.bonds) {
+        const auto pb = fragment->find(b.begin), pe = fragment->find(b.end);
+        if (pb != fragment->end() && pe != fragment->end()) segments.push_back({pb->second, pe->second});
+    }
+}
+
+bool crosses_any(std::span<const Segment> segs, Point P, Point p) {
+    for (const Segment& s : segs)
+        if (segments_cross(s.a, s.b, P, p)) return true;
+    return false;
+}
+}  // namespace
+
+double clearance(double phi, std::span<const double> occupied) {
+    double c = PI;
+    for (double a : occupied) {
+        const double d = wrap(phi - a);
+        c = std::min({c, d, TWO_PI - d});
+    }
+    return c;
+}
+
+std::vector<NeighbourAngle> placed_neighbour_angles(const core::MolBuilder& mol, std::uint32_t a, Point pa,
+                                                    const PositionMap& positions,
+                                                    std::span<const std::uint32_t> ranks) {
+    std::vector<NeighbourAngle> out;
+    for (core::Neighbor nb : mol.neighbors(a)) {
+        const auto it = positions.find(nb.atom);
+        if (it == positions.end()) continue;
+        const Point q = it->second;
+        double angle = wrap(std::atan2(q.y - pa.y, q.x - pa.x));
+        if (TWO_PI - angle < 1e-9) angle = 0.0;
+        out.push_back({nano(angle), at(ranks, nb.atom), angle});
+    }
+    return out;
+}
+
+std::vector<std::uint32_t> rank_list(std::span<const std::uint32_t> atoms, std::span<const std::uint32_t> ranks) {
+    std::vector<std::uint32_t> out;
+    out.reserve(atoms.size());
+    for (std::uint32_t a : atoms) out.push_back(at(ranks, a));
+    return out;
+}
+
+std::vector<PlacementRecord> place_chain_neighbours(std::uint32_t u, const ChainStep& st) {
+    const auto found = st.positions.find(u);
+    if (found == st.positions.end()) internal_error("no entry found for key");
+    const Point P = found->second;
+    const core::MolBuilder& mol = st.mol;
+
+    std::vector<NeighbourAngle> around = placed_neighbour_angles(mol, u, P, st.positions, st.ranks);
+    std::sort(around.begin(), around.end(), [](const NeighbourAngle& a, const NeighbourAngle& b) {
+        return a.key != b.key ? a.key < b.key : a.rank < b.rank;
+    });
+    std::vector<double> occupied;
+    occupied.reserve(around.size() + st.unplaced.size());
+    for (const NeighbourAngle& na : around) occupied.push_back(na.angle);
+
+    const double step = step_angle(mol, u, st.chain_angle);
+    const std::vector<double> targets = target_angles(st, u, P, occupied, step);
+    const bool check_crowding = (u >= mol.degree.size() || mol.degree[u] <= 3) &&
+                                !(u < st.ring_atoms.size() && st.ring_atoms[u]);
+
+    std::vector<PlacedPoint> placed;
+    placed.reserve(st.positions.size() + 16);
+    for (const auto& [a, q] : st.positions) placed.push_back({a, q.x, q.y});
+    std::vector<Segment> segments;
+    for (const core::Bond& b : mol.bonds) {
+        const auto pb = st.positions.find(b.begin), pe = st.positions.find(b.end);
+        if (pb != st.positions.end() && pe != st.positions.end()) segments.push_back({pb->second, pe->second});
+    }
+
+    const std::int8_t side = static_cast<std::int8_t>(-side_of(st.sides, u));
+    std::vector<PlacementRecord> records;
+    records.reserve(st.unplaced.size());
+
+    for (std::size_t k = 0; k < st.unplaced.size(); ++k) {
+        const std::uint32_t v = st.unplaced[k];
+        const double t = targets[k];
+        const PositionMap* pending = nullptr;
+        if (st.pending) {
+            const auto it = st.pending->find(v);
+            if (it != st.pending->end()) pending = &it->second;
+        }
+        ChainCandidate cands[11];
+        make_candidates(t, occupied, cands);
+        const bool crowding_applies = check_crowding && !occupied.empty();
+        const auto attach = [&](Point p) {
+            return best_oriented_placement(mol, st.bonded, st.radii, v, pending, placed, P, p);
+        };
+
+        bool have_best = false;
+        ProposalScore best{};
+        OrientedPlacement best_att;
+        double best_phi = t;
+        for (const ChainCandidate& c : cands) {
+            const Point p{P.x + std::cos(c.angle), P.y + std::sin(c.angle)};
+            const bool blocked = std::any_of(placed.begin(), placed.end(), [&](const PlacedPoint& q) {
+                return std::hypot(q.x - p.x, q.y - p.y) < 0.1;
+            });
+            if (blocked) continue;
+            OrientedPlacement att = attach(p);
+            const ProposalScore score{att.score.first,
+                                      crowding_applies && micro(clearance(c.angle, occupied)) < CROWDED_CLEARANCE,
+                                      crosses_any(segments, P, p), att.score.second};
+            if (!have_best || score < best) {
+                have_best = true;
+                best = score;
+                best_att = std::move(att);
+                best_phi = c.angle;
+            }
+            if (best.near == 0 && best.penalty == 0 && !best.crowded && !best.crossing) break;
+        }
+        if (!have_best) {
+            best_att = attach(Point{P.x + std::cos(t), P.y + std::sin(t)});
+            best_phi = t;
+        }
+        const Point p{P.x + std::cos(best_phi), P.y + std::sin(best_phi)};
+        record_choice(mol, v, P, p, best_phi, best_att.placement, occupied, placed, segments);
+
+        PlacementRecord rec;
+        rec.kind = best_att.placement ? 1 : 0;
+        if (best_att.placement) rec.fragment = std::move(*best_att.placement);
+        rec.position = p;
+        rec.atom = v;
+        rec.side = side;
+        records.push_back(std::move(rec));
+    }
+    return records;
+}
+
+void commit_record(const PlacementRecord& record, PositionMap& positions, SideSigns& sides) {
+    positions[record.atom] = record.position;
+    sides[record.atom] = record.side;
+    if (record.kind == 1)
+        for (const auto& [a, q] : record.fragment) positions.emplace(a, q);
+}
+
+std::int8_t side_of(const SideSigns& sides, std::uint32_t atom) {
+    const auto it = sides.find(atom);
+    return it != sides.end() && it->second < 0 ? std::int8_t(-1) : std::int8_t(1);
+}
+
+}  // namespace quorix::depict

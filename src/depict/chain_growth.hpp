@@ -1,0 +1,66 @@
+#pragma once
+// Chain growth: the placement of an atom's unplaced neighbours around it, with
+// the zig-zag at the chain angle, straight runs through triple bonds and
+// cumulated double bonds, the even spread at crowded centres and the avoidance of
+// what is already drawn. A neighbour that belongs to an undrawn ring system
+// carries that whole ring system with it.
+#include <cstdint>
+#include <map>
+#include <span>
+#include <vector>
+
+#include "core/builder.hpp"
+#include "depict/chains.hpp"
+#include "depict/layout.hpp"
+
+namespace quorix::depict {
+
+struct PlacementRecord {
+    std::uint8_t kind = 0;  // 0 single atom, 1 ring-system fragment
+    PositionMap fragment;   // every atom of the ring system (kind 1)
+    Point position;
+    std::uint32_t atom = 0;
+    std::int8_t side = 1;
+};
+
+// The turn sign that makes chains zig-zag; an atom without an entry counts as +1.
+using SideSigns = std::map<std::uint32_t, std::int8_t>;
+std::int8_t side_of(const SideSigns& sides, std::uint32_t atom);
+
+struct ChainStep {
+    const core::MolBuilder& mol;
+    std::span<const std::uint32_t> ranks;
+    const PositionMap& positions;
+    const SideSigns& sides;
+    std::span<const std::uint8_t> ring_atoms;  // 1 per atom of a ring system laid out so far
+    const BondedPairs& bonded;
+    std::span<const double> radii;
+    double chain_angle = 0.0;                  // radians
+    std::span<const std::uint32_t> unplaced;   // by (rank, index), each once
+    // Pending ring systems: neighbour -> its ring system in its own frame.
+    const std::map<std::uint32_t, PositionMap>* pending = nullptr;
+};
+
+// One record per unplaced neighbour, in their order; changes none of its inputs.
+std::vector<PlacementRecord> place_chain_neighbours(std::uint32_t u, const ChainStep& step);
+
+// Writes the point and side sign the record brings (and, for a fragment, the
+// points of its atoms that have none).
+void commit_record(const PlacementRecord& record, PositionMap& positions, SideSigns& sides);
+
+struct NeighbourAngle {
+    std::int64_t key;  // angle in nano-radians
+    std::uint32_t rank;
+    double angle;      // [0, 2pi)
+};
+// a's drawn neighbours, in half-edge order.
+std::vector<NeighbourAngle> placed_neighbour_angles(const core::MolBuilder& mol, std::uint32_t a, Point pa,
+                                                    const PositionMap& positions,
+                                                    std::span<const std::uint32_t> ranks);
+
+std::vector<std::uint32_t> rank_list(std::span<const std::uint32_t> atoms, std::span<const std::uint32_t> ranks);
+
+// Angular room around direction phi: the smallest gap to an occupied direction, at most pi.
+double clearance(double phi, std::span<const double> occupied);
+
+}  // namespace quorix::depict

@@ -1,0 +1,283 @@
+#include "depict/components.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <deque>
+#include <map>
+#include <numbers>
+
+#include "depict/chain_growth.hpp"
+#include "depict/orient.hpp"
+#include "depict/refine.hpp"
+#include "depict/spring.hpp"
+
+namespace quorix::depict {
+
+namespace {
+constexpr double DEG_TO_RAD = 0.017453292519943295;
+
+struct TrialScore {
+    double overlap;
+    std::uint64_t crossings;
+};
+
+TrialScore score_trial(const core::MolBuilder& mol, const PositionMap& trial, const PlacementContext& ctx,
+                       std::span<const std::pair<Point, Point>> segments) {
+    std::vector<double> overlaps;
+    for (const auto& [a, pa] : trial) {
+        if (ctx.coords.contains(a)) continue;
+        const double ra = at(ctx.radii, a);
+        for (const auto& [b, pb] : ctx.coords) {
+            if (ctx.bonded.contains(a, b)) continue;
+            const double r = ra + at(ctx.radii, b), d = length(pa - pb);
+            if (d < r) overlaps.push_back((r - d) * (r - d));
+        }
+    }
+    std::sort(overlaps.begin(), overlaps.end());
+    double overlap = -0.0;
+    for (double v : overlaps) overlap += v;
+    std::uint64_t crossings = 0;
+    for (const core::Bond& b : mol.bonds) {
+        if (ctx.coords.contains(b.begin) && ctx.coords.contains(b.end)) continue;
+        const auto pb = trial.find(b.begin), pe = trial.find(b.end);
+        if (pb == trial.end() || pe == trial.end()) continue;
+        for (const auto& [s, t] : segments) crossings += segments_cross(s, t, pb->second, pe->second);
+    }
+    return {overlap, crossings};
+}
+
+// Ring systems of the component and their per-atom index, with the
+// bookkeeping of which are laid out and which atoms belong to them.
+struct Growth {
+    const core::MolBuilder& mol;
+    std::span<const RingSystemRecord> systems;
+    std::span<const std::uint32_t> ranks;
+    const RingTemplate* extra;
+    double chain_angle;
+    std::vector<double> radii;
+    BondedPairs bonded;
+    std::map<std::uint32_t, std::vector<std::uint32_t>> systems_of;
+    std::vector<std::uint8_t> placed_system;
+    std::vector<std::uint8_t> ring_atoms;
+    SideSigns sides;
+    std::deque<std::uint32_t> queue;
+    ComponentLayout out;
+
+    bool by_rank(std::uint32_t a, std::uint32_t b) const {
+        return std::pair(at(ranks, a), a) < std::pair(at(ranks, b), b);
+    }
+    std::vector<std::uint32_t> sorted_by_rank(std::span<const std::uint32_t> atoms) const {
+        std::vector<std::uint32_t> v(atoms.begin(), atoms.end());
+        std::sort(v.begin(), v.end(), [&](std::uint32_t a, std::uint32_t b) { return by_rank(a, b); });
+        return v;
+    }
+    // Lays a ring system out in its own frame and records its atoms as ring atoms.
+    RingSystemLayout lay_out(std::uint32_t r, bool commit_degradation) {
+        RingSystemLayout l = layout_ring_system(mol, at(systems, r), ranks, extra);
+        if (commit_degradation && l.degradation) out.degraded.push_back(*l.degradation);
+        return l;
+    }
+    void mark_ring_atoms(std::uint32_t r) {
+        for (std::uint32_t a : systems[r].atoms) at(ring_atoms, a) = 1;
+    }
+    // A placed ring system's atoms join the queue by rank; new ones take `side`.
+    void enqueue_system(std::uint32_t r, std::int8_t side) {
+        placed_system[r] = 1;
+        for (std::uint32_t a : sorted_by_rank(systems[r].atoms)) {
+            if (!sides.contains(a)) sides[a] = side;
+            queue.push_back(a);
+        }
+    }
+    void merge(const PositionMap& placement) {
+        for (const auto& [a, p] : placement) out.coords.emplace(a, p);
+    }
+    std::vector<std::uint32_t> unplaced_neighbours(std::uint32_t u) const {
+        std::vector<std::uint32_t> v;
+        for (core::Neighbor nb : mol.neighbors(u))
+            if (!out.coords.contains(nb.atom)) v.push_back(nb.atom);
+        std::sort(v.begin(), v.end(), [&](std::uint32_t a, std::uint32_t b) { return by_rank(a, b); });
+        v.erase(std::unique(v.begin(), v.end()), v.end());
+        return v;
+    }
+    const std::vector<std::uint32_t>& systems_at(std::uint32_t a) const {
+        static const std::vector<std::uint32_t> none;
+        const auto it = systems_of.find(a);
+        return it == systems_of.end() ? none : it->second;
+    }
+    PositionMap attach(const RingSystemLayout& l, std::uint32_t anchor_atom, Point anchor,
+                       std::span<const Point> dirs) {
+        return place_attached_ring_system(anchor, mol, l.positions, anchor_atom, dirs,
+                                          PlacementContext{out.coords, radii, bonded});
+    }
+
+    void seed(std::span<const std::uint32_t> component, std::span<const std::uint32_t> comp_systems);
+    void spiro_step(std::uint32_t u, std::int8_t s);
+    void grow_step(std::uint32_t u, std::span<const std::uint32_t> unplaced);
+    void attach_at_bond(std::uint32_t u, std::uint32_t v);
+};
+
+void Growth::seed(std::span<const std::uint32_t> component, std::span<const std::uint32_t> comp_systems) {
+    std::uint32_t start = 0;
+    if (!comp_systems.empty()) {
+        std::uint32_t root = comp_systems[0];
+        std::vector<std::uint32_t> root_key = rank_sorted_atoms(ranks, systems[root].atoms);
+        for (std::uint32_t r : comp_systems.subspan(1)) {
+            std::vector<std::uint32_t> key = rank_sorted_atoms(ranks, systems[r].atoms);
+            const std::size_t n = systems[r].atoms.size(), best_n = systems[root].atoms.size();
+            if (n > best_n || (n == best_n && key <= root_key)) {
+                root = r;
+                root_key = std::move(key);
+            }
+        }
+        if (systems[root].atoms.empty()) internal_error("环系统非空");
+        const RingSystemLayout l = lay_out(root, true);
+        mark_ring_atoms(root);
+        for (const auto& [a, p] : l.positions) out.coords[a] = p;
+        placed_system[root] = 1;
+        start = sorted_by_rank(systems[root].atoms).front();
+    } else {
+        start = component[0];
+        for (std::uint32_t a : component)
+            if (at(ranks, a) < at(ranks, start)) start = a;
+        out.coords[start] = Point{0.0, 0.0};
+    }
+    sides[start] = 1;
+    std::vector<std::uint32_t> drawn;
+    for (const auto& [a, p] : out.coords) drawn.push_back(a);
+    for (std::uint32_t a : sorted_by_rank(drawn)) queue.push_back(a);
+}
+
+void Growth::spiro_step(std::uint32_t u, std::int8_t s) {
+    for (std::uint32_t r : systems_at(u)) {
+        if (placed_system[r]) continue;
+        const RingSystemLayout l = lay_out(r, true);
+        mark_ring_atoms(r);
+        const Point p = point_of(out.coords, u);
+        std::vector<std::uint32_t> drawn;
+        for (const auto& [a, q] : out.coords) drawn.push_back(a);
+        Point m{};
+        for (std::uint32_t a : sorted_by_rank(drawn)) m = m + (point_of(out.coords, a) - p);
+        m = Point{m.x / double(drawn.size()), m.y / double(drawn.size())};
+        const double len = length(m);
+        const Point d = len >= 1e-9 ? Point{-m.x / len, -m.y / len} : Point{1.0, 0.0};
+        static constexpr double TURNS[12] = {0, 30, -30, 60, -60, 90, -90, 120, -120, 150, -150, 180};
+        Point dirs[12];
+        for (int i = 0; i < 12; ++i) dirs[i] = rotated(d, TURNS[i] * DEG_TO_RAD);
+        merge(attach(l, u, p, dirs));
+        enqueue_system(r, static_cast<std::int8_t>(-s));
+    }
+}
+
+void Growth::attach_at_bond(std::uint32_t u, std::uint32_t v) {
+    for (std::uint32_t r : systems_at(v)) {
+        if (placed_system[r]) continue;
+        const RingSystemLayout l = lay_out(r, true);
+        mark_ring_atoms(r);
+        const Point pu = point_of(out.coords, u), pv = point_of(out.coords, v);
+        const Point dir = normalised(pv - pu);
+        merge(attach(l, v, pv, std::span(&dir, 1)));
+        enqueue_system(r, side_of(sides, v));
+    }
+}
+
+void Growth::grow_step(std::uint32_t u, std::span<const std::uint32_t> unplaced) {
+    std::vector<std::uint8_t> taken(systems.size(), 0);
+    std::map<std::uint32_t, std::pair<std::uint32_t, RingSystemLayout>> pending;
+    std::map<std::uint32_t, PositionMap> fragments;
+    for (std::uint32_t v : unplaced)
+        for (std::uint32_t r : systems_at(v)) {
+            if (placed_system[r] || taken[r]) continue;
+            taken[r] = 1;
+            RingSystemLayout l = lay_out(r, false);
+            fragments.emplace(v, l.positions);
+            pending.emplace(v, std::pair(r, std::move(l)));
+            break;
+        }
+    const ChainStep step{mol, ranks, out.coords, sides, ring_atoms, bonded, radii, chain_angle, unplaced, &fragments};
+    const std::vector<PlacementRecord> records = place_chain_neighbours(u, step);
+    for (const PlacementRecord& rec : records) {
+        const std::uint32_t v = rec.atom;
+        if (out.coords.contains(v)) continue;
+        commit_record(rec, out.coords, sides);
+        const auto it = pending.find(v);
+        if (it != pending.end()) {
+            if (rec.kind == 1) {
+                const auto& [r, l] = it->second;
+                if (l.degradation) out.degraded.push_back(*l.degradation);
+                mark_ring_atoms(r);
+                enqueue_system(r, side_of(sides, v));
+            }
+            pending.erase(it);
+        }
+        attach_at_bond(u, v);
+        queue.push_back(v);
+    }
+}
+}  // namespace
+
+PositionMap place_attached_ring_system(Point anchor, const core::MolBuilder& mol, const PositionMap& layout,
+                                       std::uint32_t anchor_atom, std::span<const Point> directions,
+                                       const PlacementContext& ctx) {
+    std::vector<std::pair<Point, Point>> segments;
+    for (const core::Bond& b : mol.bonds) {
+        const auto pb = ctx.coords.find(b.begin), pe = ctx.coords.find(b.end);
+        if (pb != ctx.coords.end() && pe != ctx.coords.end()) segments.emplace_back(pb->second, pe->second);
+    }
+    PositionMap best;
+    TrialScore best_score{};
+    bool have = false;
+    for (Point d : directions) {
+        auto [plain, mirrored] = orient_fragment(mol, layout, anchor_atom, anchor, d);
+        for (PositionMap* trial : {&plain, &mirrored}) {
+            const TrialScore s = score_trial(mol, *trial, ctx, segments);
+            if (!have || s.overlap < best_score.overlap - 1e-9 ||
+                (s.overlap <= best_score.overlap + 1e-9 && s.crossings < best_score.crossings)) {
+                have = true;
+                best = std::move(*trial);
+                best_score = s;
+            }
+            if (best_score.overlap == 0.0 && best_score.crossings == 0) return best;
+        }
+    }
+    return best;
+}
+
+ComponentLayout layout_components(const core::MolBuilder& mol, std::span<const std::uint32_t> component,
+                                  std::span<const RingSystemRecord> systems, std::span<const std::uint32_t> ranks,
+                                  const Style2d& style, const RingTemplate* extra) {
+    if (component.empty()) internal_error("分量非空");
+    Growth g{mol,
+             systems,
+             ranks,
+             extra,
+             style.chain_angle * DEG_TO_RAD,
+             label_radii(mol, style.bond_length, style.font_size),
+             BondedPairs(mol),
+             {},
+             std::vector<std::uint8_t>(systems.size(), 0),
+             std::vector<std::uint8_t>(mol.atoms.size(), 0),
+             {},
+             {},
+             {}};
+    std::vector<std::uint8_t> in_component(mol.atoms.size(), 0);
+    for (std::uint32_t a : component) at(in_component, a) = 1;
+    std::vector<std::uint32_t> comp_systems;
+    for (std::uint32_t r = 0; r < systems.size(); ++r)
+        if (!systems[r].atoms.empty() && at(in_component, systems[r].atoms[0])) comp_systems.push_back(r);
+    for (std::uint32_t r : comp_systems)
+        for (std::uint32_t a : systems[r].atoms) g.systems_of[a].push_back(r);
+
+    g.seed(component, comp_systems);
+    while (!g.queue.empty()) {
+        const std::uint32_t u = g.queue.front();
+        g.queue.pop_front();
+        if (g.unplaced_neighbours(u).empty()) continue;
+        g.spiro_step(u, side_of(g.sides, u));
+        const std::vector<std::uint32_t> unplaced = g.unplaced_neighbours(u);
+        if (unplaced.empty()) continue;
+        g.grow_step(u, unplaced);
+    }
+    return std::move(g.out);
+}
+
+}  // namespace quorix::depict

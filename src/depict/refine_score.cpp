@@ -1,0 +1,123 @@
+// Label radii, clash pairs, crossing pairs and the layout score.
+#include <algorithm>
+#include <cmath>
+
+#include "depict/label.hpp"
+#include "depict/double_bonds.hpp"
+#include "depict/refine.hpp"
+#include "depict/chains.hpp"
+#include "depict/spring.hpp"
+
+namespace quorix::depict {
+
+namespace {
+constexpr double MIN_RADIUS = 0.25;
+constexpr double COINCIDENT = 0.05;
+
+bool unlabelled_carbon(const core::MolBuilder& mol, std::uint32_t i) {
+    const core::Atom& a = mol.atoms[i];
+    return a.atomic_num == 6 && a.formal_charge == 0 && a.isotope == 0 && a.num_radical_electrons == 0 &&
+           mol.degree[i] != 0;
+}
+
+// Calls f(a, b, d) for every unbonded drawn pair closer than its radii sum, in (a, b) order.
+template <class F>
+void for_each_clash(const core::MolBuilder& mol, const PositionMap& positions, std::span<const double> radii,
+                    const BondedPairs& bonded, F&& f) {
+    std::vector<std::uint32_t> drawn;
+    std::vector<Point> pts;
+    std::vector<double> r;
+    drawn.reserve(positions.size());
+    pts.reserve(positions.size());
+    r.reserve(positions.size());
+    for (const auto& [a, p] : positions) {
+        drawn.push_back(a);
+        pts.push_back(p);
+        r.push_back(at(radii, a));
+    }
+    (void)mol;
+    for (std::size_t i = 0; i < drawn.size(); ++i)
+        for (std::size_t j = i + 1; j < drawn.size(); ++j) {
+            const double d = length(pts[i] - pts[j]);
+            if (d < r[i] + r[j] && !bonded.contains(drawn[i], drawn[j])) f(drawn[i], drawn[j], d, r[i] + r[j]);
+        }
+}
+
+struct DrawnSegment {
+    std::uint32_t bond;
+    Point a, b;
+};
+
+std::vector<DrawnSegment> drawn_segments(const core::MolBuilder& mol, const PositionMap& positions) {
+    std::vector<DrawnSegment> out;
+    for (std::uint32_t b : drawn_bonds(mol, positions)) {
+        const core::Bond& bond = mol.bonds[b];
+        out.push_back({b, point_of(positions, bond.begin), point_of(positions, bond.end)});
+    }
+    return out;
+}
+
+template <class F>
+void for_each_crossing(const std::vector<DrawnSegment>& segs, F&& f) {
+    for (std::size_t i = 0; i < segs.size(); ++i)
+        for (std::size_t j = i + 1; j < segs.size(); ++j)
+            if (segments_cross(segs[i].a, segs[i].b, segs[j].a, segs[j].b)) f(segs[i].bond, segs[j].bond);
+}
+}  // namespace
+
+const Point& point_of(const PositionMap& positions, std::uint32_t atom) {
+    const auto it = positions.find(atom);
+    if (it == positions.end()) internal_error("no entry found for key");
+    return it->second;
+}
+
+std::vector<double> label_radii(const core::MolBuilder& mol, double bond_length, double font_size) {
+    if (mol.atoms.size() > 0xFFFFFFFFull) internal_error("原子数超出 u32");
+    const auto n = static_cast<std::uint32_t>(mol.atoms.size());
+    std::vector<double> out(n, MIN_RADIUS);
+    for (std::uint32_t i = 0; i < n; ++i) {
+        if (unlabelled_carbon(mol, i)) continue;
+        for (bool hydrogens_first : {false, true}) {
+            const AtomLabel label = atom_label(mol.atoms, i, hydrogens_first, bond_length, font_size);
+            out[i] = std::max(out[i], std::hypot(label.half_width, label.half_height));
+        }
+    }
+    return out;
+}
+
+std::vector<std::uint32_t> drawn_bonds(const core::MolBuilder& mol, const PositionMap& positions) {
+    const std::uint32_t nb = bond_count_u32(mol);
+    std::vector<std::uint32_t> out;
+    for (std::uint32_t b = 0; b < nb; ++b)
+        if (positions.contains(mol.bonds[b].begin) && positions.contains(mol.bonds[b].end)) out.push_back(b);
+    return out;
+}
+
+std::vector<BondPair> find_crossings(const core::MolBuilder& mol, const PositionMap& positions) {
+    std::vector<BondPair> out;
+    for_each_crossing(drawn_segments(mol, positions), [&](std::uint32_t a, std::uint32_t b) { out.emplace_back(a, b); });
+    return out;
+}
+
+Clashes find_clashes(const core::MolBuilder& mol, const PositionMap& positions, std::span<const double> radii) {
+    Clashes out;
+    const BondedPairs bonded(mol);
+    for_each_clash(mol, positions, radii, bonded,
+                   [&](std::uint32_t a, std::uint32_t b, double, double) { out.atoms.emplace_back(a, b); });
+    out.crossings = find_crossings(mol, positions);
+    return out;
+}
+
+LayoutScore layout_score(const core::MolBuilder& mol, const PositionMap& positions, std::span<const double> radii) {
+    LayoutScore s;
+    const BondedPairs bonded(mol);
+    for_each_clash(mol, positions, radii, bonded, [&](std::uint32_t, std::uint32_t, double d, double reach) {
+        if (d < COINCIDENT) ++s.coincident;
+        const double over = std::max(0.0, reach - d);
+        s.penalty += over * over;
+    });
+    for_each_crossing(drawn_segments(mol, positions), [&](std::uint32_t, std::uint32_t) { ++s.crossings; });
+    return s;
+}
+
+}  // namespace quorix::depict
