@@ -81,20 +81,44 @@ std::vector<double> target_angles(const ChainStep& st, std::uint32_t u, Point P,
         if (crowding_score(st.positions, mirrored, P) < crowding_score(st.positions, t, P)) t = std::move(mirrored);
         return t;
     }
-    double best_start = placed[m - 1], best_width = placed[0] + TWO_PI - placed[m - 1];
-    std::int64_t best_wkey = nano(best_width), best_skey = nano(best_start);
-    for (std::size_t i = 1; i < m; ++i) {
-        const double start = placed[i - 1], width = placed[i] - placed[i - 1];
-        const std::int64_t wk = nano(width), sk = nano(start);
-        if (wk > best_wkey || (wk == best_wkey && sk < best_skey)) {
-            best_start = start;
-            best_width = width;
-            best_wkey = wk;
-            best_skey = sk;
+    struct Gap {
+        double start, width;
+        std::int64_t width_key, start_key;
+    };
+    std::vector<Gap> gaps;
+    gaps.reserve(m);
+    gaps.push_back({placed[m - 1], placed[0] + TWO_PI - placed[m - 1], 0, 0});
+    for (std::size_t i = 1; i < m; ++i) gaps.push_back({placed[i - 1], placed[i] - placed[i - 1], 0, 0});
+    for (Gap& g : gaps) {
+        g.width_key = nano(g.width);
+        g.start_key = nano(g.start);
+    }
+    const auto spread = [&](const Gap& g) {
+        std::vector<double> out(n);
+        for (std::size_t k = 0; k < n; ++k) out[k] = g.start + g.width * double(k + 1) / double(n + 1);
+        return out;
+    };
+    const Gap* best = &gaps[0];
+    for (const Gap& g : gaps)
+        if (g.width_key > best->width_key || (g.width_key == best->width_key && g.start_key < best->start_key))
+            best = &g;
+    // At a ring atom whose drawn bonds split the turn evenly (the fusion atom of
+    // two six-membered rings: three gaps of 120 degrees), two of the gaps lie
+    // inside rings, and the smaller start angle alone would put the substituent
+    // in a ring's centre, where nothing else objects to it. Among equally wide
+    // gaps the least crowded one wins there; the start angle settles what is left.
+    if (u < st.ring_atoms.size() && st.ring_atoms[u]) {
+        std::int64_t best_crowding = crowding_score(st.positions, spread(*best), P);
+        for (const Gap& g : gaps) {
+            if (g.width_key != best->width_key || &g == best) continue;
+            const std::int64_t c = crowding_score(st.positions, spread(g), P);
+            if (c < best_crowding || (c == best_crowding && g.start_key < best->start_key)) {
+                best = &g;
+                best_crowding = c;
+            }
         }
     }
-    for (std::size_t k = 0; k < n; ++k) t[k] = best_start + best_width * double(k + 1) / double(n + 1);
-    return t;
+    return spread(*best);
 }
 
 void make_candidates(double t, std::span<const double> occupied, ChainCandidate (&out)[11]) {

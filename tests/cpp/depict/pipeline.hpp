@@ -19,6 +19,7 @@
 #include "io/smiles/canonical.hpp"
 #include "io/smiles/read.hpp"
 #include "io/stereo.hpp"
+#include "support.hpp"
 
 namespace quorix::test {
 
@@ -109,8 +110,7 @@ inline Drawing draw(core::MolBuilder mol) {
 }
 
 // Sanitised (the unsanitised molecule when that fails) with its cis/trans perceived.
-inline core::MolBuilder prepared(std::string_view smiles) {
-    core::MolBuilder mol = read_or_fail(smiles);
+inline core::MolBuilder prepared(const core::MolBuilder& mol) {
     core::MolBuilder copy = mol;
     if (chem::sanitize(copy)) {
         io::double_bond_stereo(copy);
@@ -118,5 +118,6 @@ inline core::MolBuilder prepared(std::string_view smiles) {
     }
     return mol;
 }
+inline core::MolBuilder prepared(std::string_view smiles) { return prepared(read_or_fail(smiles)); }
 
 }  // namespace quorix::test
