@@ -104,13 +104,16 @@ std::vector<double> target_angles(const ChainStep& st, std::uint32_t u, Point P,
             best = &g;
     // At a ring atom whose drawn bonds split the turn evenly (the fusion atom of
     // two six-membered rings: three gaps of 120 degrees), two of the gaps lie
-    // inside rings, and the smaller start angle alone would put the substituent
-    // in a ring's centre, where nothing else objects to it. Among equally wide
-    // gaps the least crowded one wins there; the start angle settles what is left.
+    // inside rings, and the smaller start angle alone (or the last bits of the
+    // ring's coordinates) would put the substituent on a ring's centre, where
+    // nothing else objects to it. There, gaps within a micro-radian of the widest
+    // count as equal and the least crowded of them wins, then the smaller start.
     if (u < st.ring_atoms.size() && st.ring_atoms[u]) {
+        constexpr std::int64_t SAME_WIDTH = 1000;  // nano-radians
+        const std::int64_t widest = best->width_key;
         std::int64_t best_crowding = crowding_score(st.positions, spread(*best), P);
         for (const Gap& g : gaps) {
-            if (g.width_key != best->width_key || &g == best) continue;
+            if (&g == best || widest - g.width_key > SAME_WIDTH) continue;
             const std::int64_t c = crowding_score(st.positions, spread(g), P);
             if (c < best_crowding || (c == best_crowding && g.start_key < best->start_key)) {
                 best = &g;
@@ -158,6 +161,15 @@ bool crosses_any(std::span<const Segment> segs, Point P, Point p) {
     return false;
 }
 }  // namespace
+
+bool inside_polygon(Point p, std::span<const Point> polygon) {
+    bool inside = false;
+    for (std::size_t i = 0, j = polygon.size() - 1; i < polygon.size(); j = i++) {
+        const Point a = polygon[i], b = polygon[j];
+        if ((a.y > p.y) != (b.y > p.y) && p.x < (b.x - a.x) * (p.y - a.y) / (b.y - a.y) + a.x) inside = !inside;
+    }
+    return inside;
+}
 
 double clearance(double phi, std::span<const double> occupied) {
     double c = PI;
@@ -248,9 +260,10 @@ std::vector<PlacementRecord> place_chain_neighbours(std::uint32_t u, const Chain
             });
             if (blocked) continue;
             OrientedPlacement att = attach(p);
-            const ProposalScore score{att.score.first,
-                                      crowding_applies && micro(clearance(c.angle, occupied)) < CROWDED_CLEARANCE,
-                                      crosses_any(segments, P, p), att.score.second};
+            const bool crowded = (crowding_applies && micro(clearance(c.angle, occupied)) < CROWDED_CLEARANCE) ||
+                                 std::any_of(st.rings_at_u.begin(), st.rings_at_u.end(),
+                                             [&](const std::vector<Point>& ring) { return inside_polygon(p, ring); });
+            const ProposalScore score{att.score.first, crowded, crosses_any(segments, P, p), att.score.second};
             if (!have_best || score < best) {
                 have_best = true;
                 best = score;

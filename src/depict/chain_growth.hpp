@@ -39,7 +39,12 @@ struct ChainStep {
     std::span<const std::uint32_t> unplaced;   // by (rank, index), each once
     // Pending ring systems: neighbour -> its ring system in its own frame.
     const std::map<std::uint32_t, PositionMap>* pending = nullptr;
+    // The drawn rings through u, as polygons: a new bond into one counts as crowded.
+    std::span<const std::vector<Point>> rings_at_u = {};
 };
+
+// Strictly inside the polygon (even-odd rule).
+bool inside_polygon(Point p, std::span<const Point> polygon);
 
 // One record per unplaced neighbour, in their order; changes none of its inputs.
 std::vector<PlacementRecord> place_chain_neighbours(std::uint32_t u, const ChainStep& step);

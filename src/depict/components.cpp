@@ -193,7 +193,18 @@ void Growth::grow_step(std::uint32_t u, std::span<const std::uint32_t> unplaced)
             pending.emplace(v, std::pair(r, std::move(l)));
             break;
         }
-    const ChainStep step{mol, ranks, out.coords, sides, ring_atoms, bonded, radii, chain_angle, unplaced, &fragments};
+    // A substituent of a ring atom must not be drawn into one of its rings.
+    std::vector<std::vector<Point>> rings_at_u;
+    for (std::uint32_t r : systems_at(u)) {
+        if (!placed_system[r]) continue;
+        for (const chem::Ring* ring : systems[r].rings) {
+            if (std::find(ring->atoms.begin(), ring->atoms.end(), u) == ring->atoms.end()) continue;
+            std::vector<Point>& polygon = rings_at_u.emplace_back();
+            for (std::uint32_t a : ring->atoms) polygon.push_back(point_of(out.coords, a));
+        }
+    }
+    const ChainStep step{mol,    ranks,       out.coords, sides,      ring_atoms, bonded,
+                         radii,  chain_angle, unplaced,   &fragments, rings_at_u};
     const std::vector<PlacementRecord> records = place_chain_neighbours(u, step);
     for (const PlacementRecord& rec : records) {
         const std::uint32_t v = rec.atom;
