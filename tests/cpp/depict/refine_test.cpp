@@ -1,0 +1,194 @@
+// Label radii, clash and crossing lists, the layout score and the refinement's
+// rigid moves.
+#include <cmath>
+
+#include "depict/double_bonds.hpp"
+#include "depict/label.hpp"
+#include "depict/layout.hpp"
+#include "depict/refine.hpp"
+#include "depict/stereo.hpp"
+#include "pipeline.hpp"
+
+namespace quorix {
+namespace {
+
+using depict::Point;
+using depict::PositionMap;
+
+constexpr double BL = 14.4, FS = 10.0;
+
+struct RadiusCase {
+    const char* smiles;
+    std::uint32_t atom;
+    bool labelled;
+};
+class LabelRadius : public testing::TestWithParam<RadiusCase> {};
+
+TEST_P(LabelRadius, UnlabelledCarbonsGetAQuarterAndLabelsTheirExtent) {
+    const RadiusCase& k = GetParam();
+    const core::MolBuilder m = test::prepared(k.smiles);
+    const double r = depict::label_radii(m, BL, FS).at(k.atom);
+    if (!k.labelled) {
+        EXPECT_EQ(r, 0.25);
+        return;
+    }
+    double expected = 0.25;
+    for (bool first : {false, true}) {
+        const depict::AtomLabel l = depict::atom_label(m.atoms, k.atom, first, BL, FS);
+        expected = std::max(expected, std::hypot(l.half_width, l.half_height));
+    }
+    EXPECT_GT(r, 0.25);
+    EXPECT_EQ(r, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, LabelRadius,
+                         testing::Values(RadiusCase{"C", 0, true}, RadiusCase{"CC", 0, false},
+                                         RadiusCase{"C[CH2+]", 1, true}, RadiusCase{"C[13CH3]", 1, true},
+                                         RadiusCase{"C[CH2]", 1, true}, RadiusCase{"CO", 1, true},
+                                         RadiusCase{"C[NH3+]", 1, true}));
+
+TEST(Clashes, StrictlyCloserThanTheRadiiSumAndNeverBonded) {
+    const core::MolBuilder m = test::prepared("CC.C.C");
+    const std::vector<double> radii{0.25, 0.25, 0.25, 0.25};
+    // 0-1 bonded and coincident; 2 exactly 0.5 from 0; 3 just inside 0.5 of 2.
+    const PositionMap p{{0, {0, 0}}, {1, {0, 0}}, {2, {0.5, 0}}, {3, {0.5, 0.4999}}};
+    const depict::Clashes c = depict::find_clashes(m, p, radii);
+    EXPECT_EQ(c.atoms, (std::vector<depict::AtomPair>{{2, 3}})) << "0-2 and 1-2 only touch";
+    const depict::LayoutScore s = depict::layout_score(m, p, radii);
+    EXPECT_EQ(s.coincident, 0u);
+    EXPECT_NEAR(s.penalty, 0.0001 * 0.0001, 1e-15);
+    const PositionMap same{{0, {0, 0}}, {1, {1, 0}}, {2, {0, 0}}, {3, {5, 5}}};
+    EXPECT_EQ(depict::layout_score(m, same, radii).coincident, 1u);
+}
+
+struct CrossCase {
+    const char* name;
+    Point a, b, c, d;
+    bool cross;
+};
+class Crossings : public testing::TestWithParam<CrossCase> {};
+
+TEST_P(Crossings, TwoSeparateBonds) {
+    const CrossCase& k = GetParam();
+    const core::MolBuilder m = test::prepared("CC.CC");
+    const PositionMap p{{0, k.a}, {1, k.b}, {2, k.c}, {3, k.d}};
+    const auto got = depict::find_crossings(m, p);
+    EXPECT_EQ(got.size(), k.cross ? 1u : 0u) << k.name;
+    if (k.cross) EXPECT_EQ(got[0], (depict::BondPair{0, 1}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Crossings,
+                         testing::Values(CrossCase{"X", {0, 0}, {1, 1}, {0, 1}, {1, 0}, true},
+                                         CrossCase{"T", {0, 0}, {2, 0}, {1, 0}, {1, 1}, true},
+                                         CrossCase{"collinear overlapping", {0, 0}, {2, 0}, {1, 0}, {3, 0}, true},
+                                         CrossCase{"collinear apart", {0, 0}, {1, 0}, {2, 0}, {3, 0}, false},
+                                         CrossCase{"parallel", {0, 0}, {1, 0}, {0, 1}, {1, 1}, false},
+                                         CrossCase{"shared end point", {0, 0}, {1, 0}, {1, 0}, {1, 1}, false}));
+
+TEST(Crossings, BondsWithAnUndrawnEndAreNeverTested) {
+    const core::MolBuilder m = test::prepared("CC.CC");
+    EXPECT_TRUE(depict::find_crossings(m, PositionMap{{0, {0, 0}}, {1, {1, 1}}, {2, {0, 1}}}).empty());
+    EXPECT_EQ(depict::drawn_bonds(m, PositionMap{{0, {0, 0}}, {1, {1, 1}}, {2, {0, 1}}}),
+              (std::vector<std::uint32_t>{0}));
+}
+
+// Reference model: with every atom drawn, the smaller side of an acyclic bond is
+// the smaller of the two sides the double-bond check walks (ties: lower rank).
+TEST(Refine, SmallerSideAgreesWithTheBondSidesOnRealMolecules) {
+    for (std::size_t i = 0; i < test::data_records().size(); i += 70) {
+        const core::MolBuilder m = test::prepared(test::data_records()[i].smiles);
+        const auto ranks = io::canonical_ranks(m);
+        PositionMap all;
+        for (std::uint32_t a = 0; a < m.num_atoms(); ++a) all[a] = Point{double(a), 0};
+        for (std::uint32_t b = 0; b < m.num_bonds(); ++b) {
+            const auto begin = depict::bond_side_atoms(m, b, m.bonds[b].begin);
+            const auto end = depict::bond_side_atoms(m, b, m.bonds[b].end);
+            const auto got = depict::smaller_bond_side(m, all, b, ranks);
+            ASSERT_EQ(got.has_value(), begin.has_value());
+            if (!got) continue;
+            const auto low = [&](const std::vector<std::uint32_t>& s) {
+                std::uint32_t r = core::NONE;
+                for (std::uint32_t a : s) r = std::min(r, ranks[a]);
+                return r;
+            };
+            const bool take_begin = begin->size() != end->size() ? begin->size() < end->size() : low(*begin) < low(*end);
+            EXPECT_EQ(*got, take_begin ? *begin : *end) << test::data_records()[i].smiles << " bond " << b;
+        }
+    }
+}
+
+TEST(Refine, MinBondAngleSkipsPairsBondedToEachOther) {
+    const core::MolBuilder m = test::prepared("C1CC1C");  // 0, 1, 2 a triangle, 3 on 2
+    const PositionMap p{{0, {0, 0}}, {1, {1, 0}}, {2, {0.5, 0.8660254037844386}}, {3, {0.5, 1.8660254037844386}}};
+    EXPECT_NEAR(depict::min_bond_angle(m, p, 0), 180.0, 1e-9);  // 1 and 2 are bonded to each other
+    EXPECT_NEAR(depict::min_bond_angle(m, p, 2), 150.0, 1e-9);
+    const core::MolBuilder chain = test::prepared("CC(C)C");
+    const PositionMap q{{0, {-1, 0}}, {1, {0, 0}}, {2, {0, 1}}, {3, {1, 0}}};
+    EXPECT_NEAR(depict::min_bond_angle(chain, q, 1), 90.0, 1e-9);
+    EXPECT_EQ(depict::min_bond_angle(chain, PositionMap{{1, {0, 0}}, {2, {0, 1}}}, 1), 180.0);
+}
+
+// Hexane-like chain of seven drawn round a hexagon: the last atom sits on the first.
+core::MolBuilder folded_chain(PositionMap& p) {
+    for (std::uint32_t a = 0; a < 7; ++a) {
+        const double phi = double(a % 6) * std::numbers::pi / 3;
+        p[a] = Point{std::cos(phi), std::sin(phi)};
+    }
+    return test::prepared("CCCCCCC");
+}
+
+TEST(Refine, CleanDrawingIsLeftUntouched) {
+    const core::MolBuilder m = test::prepared("CCCC");
+    PositionMap p{{0, {0, 0}}, {1, {0.8660254037844386, 0.5}}, {2, {0.8660254037844386, 1.5}}, {3, {1.7, 2.0}}};
+    const PositionMap before = p;
+    const depict::RefineResult r = depict::refine_layout(m, p, io::canonical_ranks(m), BL, FS);
+    EXPECT_EQ(p, before);
+    EXPECT_TRUE(r.unresolved.empty() && r.crossings.empty());
+}
+
+TEST(Refine, FlipSeparatesCoincidentAtomsAndKeepsBondLengths) {
+    PositionMap p;
+    const core::MolBuilder m = folded_chain(p);
+    const auto radii = depict::label_radii(m, BL, FS);
+    ASSERT_EQ(depict::layout_score(m, p, radii).coincident, 1u);
+    const depict::RefineResult r = depict::refine_layout(m, p, io::canonical_ranks(m), BL, FS);
+    EXPECT_TRUE(r.unresolved.empty());
+    EXPECT_TRUE(r.crossings.empty());
+    for (const core::Bond& b : m.bonds) EXPECT_NEAR(depict::length(p.at(b.begin) - p.at(b.end)), 1.0, 1e-12);
+}
+
+TEST(Refine, NoMoveIsAcceptedWhileAStoredDoubleBondIsDrawnTheOtherWay) {
+    // The folded chain plus, far away, trans-cyclooctene drawn as a regular
+    // octagon (which reads cis): no move can mend the ring bond, so none passes.
+    PositionMap p;
+    folded_chain(p);
+    const core::MolBuilder m = test::prepared("CCCCCCC.C1CCC/C=C/CC1");
+    for (std::uint32_t a = 0; a < 8; ++a)
+        p[7 + a] = Point{10 + std::cos(a * std::numbers::pi / 4), std::sin(a * std::numbers::pi / 4)};
+    ASSERT_FALSE(depict::stereo_drawn_intact(m, p));
+    const PositionMap before = p;
+    const depict::RefineResult r = depict::refine_layout(m, p, io::canonical_ranks(m), BL, FS);
+    EXPECT_EQ(p, before);
+    EXPECT_EQ(r.unresolved, (std::vector<depict::AtomPair>{{0, 6}}));
+}
+
+TEST(Refine, FlipsThatWouldReverseAStoredDoubleBondAreUndone) {
+    // 0-1=2-3 stored cis as drawn, the chain folded so that 6 lands on 0. Ranks
+    // put the double bond first in the flip list, and flipping atom 0 across it
+    // would part 0 and 6 but turn 1=2 trans: the clash must be mended otherwise.
+    PositionMap p;
+    core::MolBuilder m = folded_chain(p);
+    const std::uint32_t b = m.bond_between(1, 2);
+    m.bonds[b].order = core::BondOrder::Double;
+    m.bonds[b].stereo_atoms = {0, 3};
+    m.bonds[b].stereo = core::BondStereo::Cis;
+    ASSERT_TRUE(depict::stereo_drawn_intact(m, p));
+    const std::vector<std::uint32_t> ranks{2, 0, 1, 3, 4, 5, 6};
+    const depict::RefineResult r = depict::refine_layout(m, p, ranks, BL, FS);
+    EXPECT_TRUE(depict::stereo_drawn_intact(m, p));
+    EXPECT_EQ(depict::layout_score(m, p, depict::label_radii(m, BL, FS)).coincident, 0u);
+    EXPECT_TRUE(r.crossings.empty());
+}
+
+}  // namespace
+}  // namespace quorix
