@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
+#include <random>
 #include <limits>
-#include <regex>
-#include <set>
 
 #include "depict/render.hpp"
 
@@ -34,6 +34,25 @@ INSTANTIATE_TEST_SUITE_P(
                       FixedCase{0.375, 2, "0.38"}, FixedCase{2.675, 2, "2.67"},
                       FixedCase{1e21, 2, "1000000000000000000000.00"}, FixedCase{12.5, 2, "12.50"},
                       FixedCase{std::nan(""), 2, "NaN"}, FixedCase{INF, 3, "inf"}, FixedCase{-INF, 2, "-inf"}));
+
+// The writer's fast path against the library's correctly rounded formatting, on
+// random magnitudes, near-halves and exact binary halves.
+TEST(Fixed, AgreesWithLibraryFormatting) {
+    std::mt19937_64 rng(42);
+    std::uniform_real_distribution<double> mantissa(-1.0, 1.0);
+    std::uniform_int_distribution<int> exponent(-6, 12);
+    for (int k = 0; k < 200000; ++k) {
+        const int decimals = k % 4;
+        double v = mantissa(rng) * std::pow(10.0, exponent(rng));
+        if (k % 3 == 0) v = (std::round(v * 1000) + 0.5) / std::pow(10.0, decimals);  // near a half
+        if (k % 7 == 0) v = std::ldexp(std::round(std::ldexp(v, 3)), -3);               // exact eighths
+        std::string out;
+        append_fixed(out, v, decimals);
+        char buf[400];
+        const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+        ASSERT_EQ(out, std::string(buf, r.ptr)) << v << " " << decimals;
+    }
+}
 
 TEST(Fixed, LargestMagnitudeFits) {
     std::string out;

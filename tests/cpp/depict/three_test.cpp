@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <random>
-#include <regex>
 #include <set>
 
 #include "depict/render.hpp"
@@ -163,14 +162,21 @@ std::vector<Point3> helix(std::uint32_t n) {
     return out;
 }
 
+// The quoted values that follow `prefix` up to `stop`, in order.
+std::vector<std::string> values_after(const std::string& svg, const std::string& prefix, char stop) {
+    std::vector<std::string> out;
+    for (std::size_t at = svg.find(prefix); at != std::string::npos; at = svg.find(prefix, at + 1)) {
+        const std::size_t from = at + prefix.size();
+        out.push_back(svg.substr(from, svg.find(stop, from) - from));
+    }
+    return out;
+}
+
 // Every url(#id) the picture uses is defined in it, once.
 void expect_references_defined(const std::string& svg) {
-    static const std::regex def("id=\"([^\"]+)\""), use("url\\(#([^)]+)\\)");
-    std::set<std::string> defined, used;
-    for (std::sregex_iterator it(svg.begin(), svg.end(), def), end; it != end; ++it)
-        EXPECT_TRUE(defined.insert((*it)[1]).second) << (*it)[1];
-    for (std::sregex_iterator it(svg.begin(), svg.end(), use), end; it != end; ++it) used.insert((*it)[1]);
-    for (const std::string& id : used) EXPECT_TRUE(defined.count(id)) << id;
+    std::set<std::string> defined;
+    for (const std::string& id : values_after(svg, " id=\"", '"')) EXPECT_TRUE(defined.insert(id).second) << id;
+    for (const std::string& id : values_after(svg, "url(#", ')')) EXPECT_TRUE(defined.count(id)) << id;
 }
 
 // Listing the atoms (and bonds, either way round) in another order changes
