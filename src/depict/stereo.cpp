@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
+
+#include "io/stereo.hpp"
 
 namespace quorix::depict {
 
@@ -16,6 +19,138 @@ std::uint8_t drawn_double_bond_config(const core::MolBuilder& mol, std::span<con
     const double c1 = cross(u, at(coords, s1) - B);
     if (std::min(std::fabs(c0), std::fabs(c1)) < 1e-9) return UNDECIDED_CONFIG;
     return c0 * c1 > 0 ? std::uint8_t(core::BondStereo::Cis) : std::uint8_t(core::BondStereo::Trans);
+}
+
+bool operator<(const WedgeCandidate& a, const WedgeCandidate& b) {
+    return std::tie(a.first_key, a.second_key, a.non_terminal, a.neighbour_rank, a.neighbour, a.bond) <
+           std::tie(b.first_key, b.second_key, b.non_terminal, b.neighbour_rank, b.neighbour, b.bond);
+}
+
+namespace {
+
+using io::Wedge;
+using io::WedgeKind;
+
+// The single bonds of `centre` not yet wedged, in half-edge order.
+void wedge_candidates(const core::MolBuilder& mol, std::span<const std::uint8_t> used,
+                      std::span<const std::uint32_t> ranks, bool stereo_neighbour_first, std::uint32_t centre,
+                      std::vector<WedgeCandidate>& out) {
+    out.clear();
+    for (core::Neighbor nb : mol.neighbors(centre)) {
+        const core::Bond& bond = at(mol.bonds, nb.bond);
+        if (at(used, nb.bond) || bond.order != core::BondOrder::Single) continue;
+        const auto in_ring = static_cast<std::uint8_t>((bond.flags & core::IN_RING) != 0);
+        const auto stereo = static_cast<std::uint8_t>(core::is_tetrahedral(at(mol.atoms, nb.atom).chiral_tag));
+        const auto non_terminal =
+            static_cast<std::uint8_t>(nb.atom < mol.degree.size() && mol.degree[nb.atom] > 1);
+        out.push_back({at(ranks, nb.atom), nb.atom, stereo_neighbour_first ? stereo : in_ring,
+                       stereo_neighbour_first ? in_ring : stereo, non_terminal, nb.bond});
+    }
+}
+
+struct Reader {
+    const core::MolBuilder& mol;
+    std::span<const io::Coord> coords;
+    const std::vector<Wedge>& wedges;
+    bool reads(std::uint32_t centre, core::ChiralTag tag) const {
+        const auto got = io::stereo_from_wedges(mol, coords, wedges, centre);
+        return got && *got == tag;
+    }
+};
+
+// Places the first candidate, solid before hashed, that reads back as `tag`.
+bool place_wedge(std::span<const WedgeCandidate> candidates, std::uint32_t centre, core::ChiralTag tag,
+                 std::vector<Wedge>& wedges, std::vector<std::uint8_t>& used, const Reader& reader) {
+    for (const WedgeCandidate& c : candidates) {
+        for (WedgeKind kind : {WedgeKind::Solid, WedgeKind::Hashed}) {
+            at(wedges, c.bond) = Wedge{kind, centre};
+            if (reader.reads(centre, tag)) {
+                used[c.bond] = 1;
+                return true;
+            }
+        }
+        wedges[c.bond] = Wedge{};
+    }
+    return false;
+}
+
+// A later wedge on a bond of an earlier centre can change how that centre reads:
+// such centres lose their wedges and are reported, until every placed one reads.
+void verify_placed(const core::MolBuilder& mol, std::vector<std::pair<std::uint32_t, core::ChiralTag>>& placed,
+                   std::vector<Wedge>& wedges, std::vector<std::uint32_t>& unwedged, const Reader& reader) {
+    for (bool again = true; again && !placed.empty();) {
+        again = false;
+        for (std::size_t i = 0; i < placed.size(); ++i) {
+            const auto [centre, tag] = placed[i];
+            if (reader.reads(centre, tag)) continue;
+            placed.erase(placed.begin() + static_cast<std::ptrdiff_t>(i));
+            for (core::Neighbor nb : mol.neighbors(centre)) {
+                Wedge& w = at(wedges, nb.bond);
+                if (w.kind != WedgeKind::None && w.apex == centre) w = Wedge{};
+            }
+            unwedged.push_back(centre);
+            again = true;
+            break;
+        }
+    }
+}
+
+std::size_t wedged_ring_bonds(const core::MolBuilder& mol, std::span<const Wedge> wedges) {
+    std::size_t n = 0;
+    for (std::size_t b = 0; b < wedges.size(); ++b)
+        n += wedges[b].kind != WedgeKind::None && (at(mol.bonds, b).flags & core::IN_RING) != 0;
+    return n;
+}
+
+}  // namespace
+
+WedgeAssignment assign_wedges(const core::MolBuilder& mol, std::span<const Point> coords,
+                              std::span<const std::uint32_t> ranks, bool stereo_neighbour_first) {
+    if (mol.atoms.size() > 0xFFFFFFFFull) internal_error("原子数超出 u32");
+    const std::uint32_t n = mol.num_atoms();
+    WedgeAssignment out;
+    out.wedges.assign(mol.bonds.size(), Wedge{});
+    std::vector<std::uint8_t> used(mol.bonds.size(), 0);
+    std::vector<std::pair<std::uint32_t, core::ChiralTag>> placed;
+
+    const std::vector<std::uint8_t> confirmed = io::chiral_centres(mol);
+    std::vector<std::uint32_t> centres;
+    for (std::uint32_t a = 0; a < n; ++a) {
+        const core::ChiralTag tag = mol.atoms[a].chiral_tag;
+        if (at(confirmed, a) && core::is_tetrahedral(tag)) centres.push_back(a);
+        // Allene and polyhedral classes have no wedge drawing.
+        if (static_cast<std::uint8_t>(tag) >= static_cast<std::uint8_t>(core::ChiralTag::Allene))
+            out.unwedged.push_back(a);
+    }
+    if (centres.empty()) return out;
+    std::sort(centres.begin(), centres.end(), [&](std::uint32_t x, std::uint32_t y) {
+        return std::pair(at(ranks, x), x) < std::pair(at(ranks, y), y);
+    });
+
+    std::vector<io::Coord> flat(n);
+    for (std::uint32_t a = 0; a < n; ++a) flat[a] = {at(coords, a).x, at(coords, a).y, 0.0};
+    const Reader reader{mol, flat, out.wedges};
+    std::vector<WedgeCandidate> candidates;
+    for (std::uint32_t c : centres) {
+        const core::ChiralTag tag = mol.atoms[c].chiral_tag;
+        wedge_candidates(mol, used, ranks, stereo_neighbour_first, c, candidates);
+        std::sort(candidates.begin(), candidates.end());
+        if (place_wedge(candidates, c, tag, out.wedges, used, reader)) placed.emplace_back(c, tag);
+        else out.unwedged.push_back(c);
+    }
+    verify_placed(mol, placed, out.wedges, out.unwedged, reader);
+    std::sort(out.unwedged.begin(), out.unwedged.end());
+    return out;
+}
+
+WedgeAssignment choose_wedges(const core::MolBuilder& mol, std::span<const Point> coords,
+                              std::span<const std::uint32_t> ranks) {
+    WedgeAssignment a = assign_wedges(mol, coords, ranks, false);
+    WedgeAssignment b = assign_wedges(mol, coords, ranks, true);
+    const auto key = [&](const WedgeAssignment& w) {
+        return std::pair(w.unwedged.size(), wedged_ring_bonds(mol, w.wedges));
+    };
+    return key(b) < key(a) ? std::move(b) : std::move(a);
 }
 
 }  // namespace quorix::depict
