@@ -240,6 +240,20 @@ std::vector<Point> oriented(std::vector<Point> pts, std::span<const std::uint32_
 
 }  // namespace
 
+PreparedLayout prepare_layout(const core::MolBuilder& drawn, std::span<const std::uint32_t> ranks) {
+    PreparedLayout out;
+    out.dative_free = dative_free_copy(drawn);
+    const core::MolBuilder& stereo = out.dative_free ? *out.dative_free : drawn;
+    atom_count_u32(stereo);
+    Hapto hapto = find_hapto(stereo, ranks);
+    out.hapto = std::move(hapto.records);
+    if (std::find(hapto.removed.begin(), hapto.removed.end(), 1) != hapto.removed.end()) {
+        out.hapto_free = copy_bonds(stereo, [&](std::uint32_t b) { return !hapto.removed[b]; }, [](core::Bond&) {});
+        if (!accept_as_built(*out.hapto_free)) out.hapto_free.reset();
+    }
+    return out;
+}
+
 std::vector<std::uint32_t> metal_centres(const core::MolBuilder& mol) {
     const std::uint32_t n = atom_count_u32(mol);
     std::vector<std::uint32_t> out;
@@ -299,19 +313,10 @@ DepictionResult depict_2d(const core::MolBuilder& mol, const Style2d& style, con
     const core::MolBuilder& drawn = with_hydrogens ? *with_hydrogens : mol;
     const std::vector<std::uint32_t> ranks = io::canonical_ranks(drawn);
 
-    // 2. The stereo molecule: dative bonds drawn as plain bonds when that sanitises.
-    const std::optional<core::MolBuilder> dative_free = dative_free_copy(drawn);
-    const core::MolBuilder& stereo = dative_free ? *dative_free : drawn;
-
-    // 3. The layout molecule: metals bound to whole rings keep one bond per ring.
-    atom_count_u32(stereo);
-    Hapto hapto = find_hapto(stereo, ranks);
-    std::optional<core::MolBuilder> hapto_free;
-    if (std::find(hapto.removed.begin(), hapto.removed.end(), 1) != hapto.removed.end()) {
-        hapto_free = copy_bonds(stereo, [&](std::uint32_t b) { return !hapto.removed[b]; }, [](core::Bond&) {});
-        if (!accept_as_built(*hapto_free)) hapto_free.reset();
-    }
-    const core::MolBuilder& layout_mol = hapto_free ? *hapto_free : stereo;
+    // 2. Stereo and layout molecules: dative bonds as plain ones, hapto rings on one bond.
+    PreparedLayout prepared = prepare_layout(drawn, ranks);
+    const core::MolBuilder& stereo = prepared.dative_free ? *prepared.dative_free : drawn;
+    const core::MolBuilder& layout_mol = prepared.hapto_free ? *prepared.hapto_free : stereo;
 
     // 4. Each component laid out; layouts in order of their lowest rank.
     const std::vector<chem::Ring> rings = chem::sssr(layout_mol);
@@ -332,7 +337,7 @@ DepictionResult depict_2d(const core::MolBuilder& mol, const Style2d& style, con
     for (std::size_t i : by_rank) sorted.push_back(std::move(layouts[i]));
     for (ComponentLayout& layout : sorted)
         for (Degradation& d : layout.degraded) result.degraded.push_back(std::move(d));
-    for (Degradation& d : hapto.records) result.degraded.push_back(std::move(d));
+    for (Degradation& d : prepared.hapto) result.degraded.push_back(std::move(d));
 
     // 5. Packing, cis/trans repair, refinement.
     const std::vector<double> radii = label_radii(stereo, style.bond_length, style.font_size);
@@ -343,7 +348,7 @@ DepictionResult depict_2d(const core::MolBuilder& mol, const Style2d& style, con
     for (auto& [a, p] : positions) p = coords[a];
     RefineResult refined = refine_layout(layout_mol, positions, ranks, style.bond_length, style.font_size);
     result.unresolved = std::move(refined.unresolved);
-    result.crossings = hapto_free ? find_crossings(stereo, positions) : std::move(refined.crossings);
+    result.crossings = prepared.hapto_free ? find_crossings(stereo, positions) : std::move(refined.crossings);
 
     // 6. Orientation, wedges, the double bonds still drawn against their value.
     std::fill(coords.begin(), coords.end(), Point{});

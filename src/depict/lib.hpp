@@ -2,6 +2,8 @@
 // The 2-D depiction: one molecule in, its drawing (coordinates, wedges) and an
 // account of what the drawing fails to show out.
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -34,6 +36,17 @@ struct DepictionResult {
 // Lays out a sanitised molecule (cis/trans perceived). Never fails: a
 // preparation copy that does not sanitise is simply not used.
 DepictionResult depict_2d(const core::MolBuilder& mol, const Style2d& style, const RingTemplate* extra);
+
+// The copies the layout works on, each kept only when it sanitises and then
+// used as built: the drawn molecule with dative bonds made single (the stereo
+// molecule), and that with a metal bound to a whole ring keeping only its bond
+// to the ring atom of lowest rank (the layout molecule).
+struct PreparedLayout {
+    std::optional<core::MolBuilder> dative_free;
+    std::vector<Degradation> hapto;  // HaptoCoordination records, reported either way
+    std::optional<core::MolBuilder> hapto_free;
+};
+PreparedLayout prepare_layout(const core::MolBuilder& drawn, std::span<const std::uint32_t> ranks);
 
 // Metal atoms (anything outside the non-metal set) with three or more
 // neighbours, ascending.
