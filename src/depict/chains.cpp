@@ -28,10 +28,14 @@ PlacementScore placement_score(const BondedPairs& bonded, std::span<const double
     overlaps.clear();
     for (const auto& [c, pc] : proposal) {
         for (const PlacedPoint& q : placed) {
-            if (q.atom == c || bonded.contains(c, q.atom)) continue;
+            if (q.atom == c) continue;
+            const double reach = at(radii, c) + at(radii, q.atom);
+            // Never closer than either component: far pairs skip hypot and the bond lookup.
+            const double limit = std::max(reach, 0.05);
+            if (!(std::fabs(pc.x - q.x) < limit && std::fabs(pc.y - q.y) < limit)) continue;
+            if (bonded.contains(c, q.atom)) continue;
             const double d = std::hypot(pc.x - q.x, pc.y - q.y);
             if (d < 0.05) ++near;
-            const double reach = at(radii, c) + at(radii, q.atom);
             if (d < reach) overlaps.push_back((reach - d) * (reach - d));
         }
     }

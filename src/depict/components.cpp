@@ -29,7 +29,10 @@ TrialScore score_trial(const core::MolBuilder& mol, const PositionMap& trial, co
         const double ra = at(ctx.radii, a);
         for (const auto& [b, pb] : ctx.coords) {
             if (ctx.bonded.contains(a, b)) continue;
-            const double r = ra + at(ctx.radii, b), d = length(pa - pb);
+            const double r = ra + at(ctx.radii, b);
+            const Point v = pa - pb;
+            if (!(std::fabs(v.x) < r && std::fabs(v.y) < r)) continue;  // never closer than a component
+            const double d = length(v);
             if (d < r) overlaps.push_back((r - d) * (r - d));
         }
     }

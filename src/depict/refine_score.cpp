@@ -38,8 +38,12 @@ void for_each_clash(const core::MolBuilder& mol, const PositionMap& positions, s
     (void)mol;
     for (std::size_t i = 0; i < drawn.size(); ++i)
         for (std::size_t j = i + 1; j < drawn.size(); ++j) {
-            const double d = length(pts[i] - pts[j]);
-            if (d < r[i] + r[j] && !bonded.contains(drawn[i], drawn[j])) f(drawn[i], drawn[j], d, r[i] + r[j]);
+            // The distance is never below either component: far pairs skip hypot.
+            const Point v = pts[i] - pts[j];
+            const double reach = r[i] + r[j];
+            if (!(std::fabs(v.x) < reach && std::fabs(v.y) < reach)) continue;
+            const double d = length(v);
+            if (d < reach && !bonded.contains(drawn[i], drawn[j])) f(drawn[i], drawn[j], d, reach);
         }
 }
 

@@ -104,16 +104,17 @@ std::size_t wedged_ring_bonds(const core::MolBuilder& mol, std::span<const Wedge
 
 }  // namespace
 
-WedgeAssignment assign_wedges(const core::MolBuilder& mol, std::span<const Point> coords,
-                              std::span<const std::uint32_t> ranks, bool stereo_neighbour_first) {
-    if (mol.atoms.size() > 0xFFFFFFFFull) internal_error("原子数超出 u32");
+namespace {
+
+WedgeAssignment assign_pass(const core::MolBuilder& mol, std::span<const Point> coords,
+                            std::span<const std::uint32_t> ranks, bool stereo_neighbour_first,
+                            std::span<const std::uint8_t> confirmed) {
     const std::uint32_t n = mol.num_atoms();
     WedgeAssignment out;
     out.wedges.assign(mol.bonds.size(), Wedge{});
     std::vector<std::uint8_t> used(mol.bonds.size(), 0);
     std::vector<std::pair<std::uint32_t, core::ChiralTag>> placed;
 
-    const std::vector<std::uint8_t> confirmed = io::chiral_centres(mol);
     std::vector<std::uint32_t> centres;
     for (std::uint32_t a = 0; a < n; ++a) {
         const core::ChiralTag tag = mol.atoms[a].chiral_tag;
@@ -143,10 +144,21 @@ WedgeAssignment assign_wedges(const core::MolBuilder& mol, std::span<const Point
     return out;
 }
 
+}  // namespace
+
+WedgeAssignment assign_wedges(const core::MolBuilder& mol, std::span<const Point> coords,
+                              std::span<const std::uint32_t> ranks, bool stereo_neighbour_first) {
+    if (mol.atoms.size() > 0xFFFFFFFFull) internal_error("原子数超出 u32");
+    return assign_pass(mol, coords, ranks, stereo_neighbour_first, io::chiral_centres(mol));
+}
+
 WedgeAssignment choose_wedges(const core::MolBuilder& mol, std::span<const Point> coords,
                               std::span<const std::uint32_t> ranks) {
-    WedgeAssignment a = assign_wedges(mol, coords, ranks, false);
-    WedgeAssignment b = assign_wedges(mol, coords, ranks, true);
+    if (mol.atoms.size() > 0xFFFFFFFFull) internal_error("原子数超出 u32");
+    // Both passes share one reading of which marks are centres.
+    const std::vector<std::uint8_t> confirmed = io::chiral_centres(mol);
+    WedgeAssignment a = assign_pass(mol, coords, ranks, false, confirmed);
+    WedgeAssignment b = assign_pass(mol, coords, ranks, true, confirmed);
     const auto key = [&](const WedgeAssignment& w) {
         return std::pair(w.unwedged.size(), wedged_ring_bonds(mol, w.wedges));
     };
