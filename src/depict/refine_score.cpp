@@ -2,6 +2,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/scratch.hpp"
+
 #include "depict/label.hpp"
 #include "depict/double_bonds.hpp"
 #include "depict/refine.hpp"
@@ -61,11 +63,35 @@ std::vector<DrawnSegment> drawn_segments(const core::MolBuilder& mol, const Posi
     return out;
 }
 
+// Calls f(i, j), i < j positions in `segs`, for every crossing pair, in no
+// particular order: a sweep along x tests only segments whose x ranges meet
+// (segments_cross refuses every other pair).
 template <class F>
 void for_each_crossing(const std::vector<DrawnSegment>& segs, F&& f) {
-    for (std::size_t i = 0; i < segs.size(); ++i)
-        for (std::size_t j = i + 1; j < segs.size(); ++j)
-            if (segments_cross(segs[i].a, segs[i].b, segs[j].a, segs[j].b)) f(segs[i].bond, segs[j].bond);
+    const std::size_t n = segs.size();
+    if (n < 2) return;
+    auto lease = core::Scratch<std::vector<std::pair<double, std::uint32_t>>>::borrow(n);
+    std::vector<std::pair<double, std::uint32_t>>& by_x = *lease;
+    by_x.clear();
+    for (std::uint32_t i = 0; i < n; ++i) by_x.emplace_back(std::min(segs[i].a.x, segs[i].b.x), i);
+    // NaN coordinates would break the sweep's order: test every pair then.
+    const bool finite = std::all_of(by_x.begin(), by_x.end(), [](const auto& e) { return e.first == e.first; });
+    if (!finite) {
+        for (std::size_t i = 0; i < n; ++i)
+            for (std::size_t j = i + 1; j < n; ++j)
+                if (segments_cross(segs[i].a, segs[i].b, segs[j].a, segs[j].b)) f(i, j);
+        return;
+    }
+    std::sort(by_x.begin(), by_x.end());
+    for (std::size_t k = 0; k < n; ++k) {
+        const DrawnSegment& s = segs[by_x[k].second];
+        const double right = std::max(s.a.x, s.b.x) + 1e-8;
+        for (std::size_t m = k + 1; m < n && by_x[m].first <= right; ++m) {
+            const std::uint32_t i = std::min(by_x[k].second, by_x[m].second);
+            const std::uint32_t j = std::max(by_x[k].second, by_x[m].second);
+            if (segments_cross(segs[i].a, segs[i].b, segs[j].a, segs[j].b)) f(i, j);
+        }
+    }
 }
 }  // namespace
 
@@ -98,8 +124,10 @@ std::vector<std::uint32_t> drawn_bonds(const core::MolBuilder& mol, const Positi
 }
 
 std::vector<BondPair> find_crossings(const core::MolBuilder& mol, const PositionMap& positions) {
+    const std::vector<DrawnSegment> segs = drawn_segments(mol, positions);
     std::vector<BondPair> out;
-    for_each_crossing(drawn_segments(mol, positions), [&](std::uint32_t a, std::uint32_t b) { out.emplace_back(a, b); });
+    for_each_crossing(segs, [&](std::size_t i, std::size_t j) { out.emplace_back(segs[i].bond, segs[j].bond); });
+    std::sort(out.begin(), out.end());  // segments are in ascending bond order
     return out;
 }
 
@@ -120,7 +148,7 @@ LayoutScore layout_score(const core::MolBuilder& mol, const PositionMap& positio
         const double over = std::max(0.0, reach - d);
         s.penalty += over * over;
     });
-    for_each_crossing(drawn_segments(mol, positions), [&](std::uint32_t, std::uint32_t) { ++s.crossings; });
+    for_each_crossing(drawn_segments(mol, positions), [&](std::size_t, std::size_t) { ++s.crossings; });
     return s;
 }
 
