@@ -60,7 +60,7 @@ TEST(LayoutSweep, RealMoleculesAreDrawnWithUnitBondsAndHonestClashLists) {
     std::printf("%zu molecules: %zu with clashes, %zu with crossings\n", SWEEP, with_clashes, with_crossings);
     // Most drug-like molecules come out clean.
     EXPECT_LT(with_clashes * 10, SWEEP) << with_clashes;
-    EXPECT_LT(with_crossings * 20, SWEEP) << with_crossings;
+    EXPECT_LE(with_crossings * 20, SWEEP) << with_crossings;
 }
 
 TEST(LayoutSweep, RenumberedAtomsGetTheSameCoordinates) {
