@@ -256,7 +256,9 @@ std::vector<PlacementRecord> place_chain_neighbours(std::uint32_t u, const Chain
         for (const ChainCandidate& c : cands) {
             const Point p{P.x + std::cos(c.angle), P.y + std::sin(c.angle)};
             const bool blocked = std::any_of(placed.begin(), placed.end(), [&](const PlacedPoint& q) {
-                return std::hypot(q.x - p.x, q.y - p.y) < 0.1;
+                // Never closer than either component: far points skip hypot.
+                return std::fabs(q.x - p.x) < 0.1 && std::fabs(q.y - p.y) < 0.1 &&
+                       std::hypot(q.x - p.x, q.y - p.y) < 0.1;
             });
             if (blocked) continue;
             OrientedPlacement att = attach(p);

@@ -311,7 +311,7 @@ DepictionResult depict_2d(const core::MolBuilder& mol, const Style2d& style, con
         result.hydrogens = std::move(*plan);
     }
     const core::MolBuilder& drawn = with_hydrogens ? *with_hydrogens : mol;
-    const std::vector<std::uint32_t> ranks = io::canonical_ranks(drawn);
+    std::vector<std::uint32_t> ranks = io::canonical_ranks(drawn);
 
     // 2. Stereo and layout molecules: dative bonds as plain ones, hapto rings on one bond.
     PreparedLayout prepared = prepare_layout(drawn, ranks);
@@ -358,6 +358,7 @@ DepictionResult depict_2d(const core::MolBuilder& mol, const Style2d& style, con
     result.wedges = std::move(wedges.wedges);
     result.unwedged = std::move(wedges.unwedged);
     result.misdrawn_stereo = find_misdrawn_double_bonds(stereo, result.coords);
+    result.ranks = std::move(ranks);
     return result;
 }
 

@@ -31,6 +31,7 @@ struct DepictionResult {
     WedgeHydrogens hydrogens;
     std::string_view style_name;
     std::uint64_t style_fingerprint = 0;
+    std::vector<std::uint32_t> ranks;  // canonical ranks of the drawn molecule, kept for the writer
 };
 
 // Lays out a sanitised molecule (cis/trans perceived). Never fails: a

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include <span>
 #include <vector>
 
 #include "core/builder.hpp"
@@ -42,5 +43,7 @@ std::string write_svg(const Scene3d& scene, const Style2d& style);
 // so the pattern does not depend on input atom order. Without a Kekule form the
 // aromatic orders stay (the writer refuses them).
 std::vector<core::BondOrder> render_molblock_2d(const core::MolBuilder& mol);
+// Same, with the molecule's canonical ranks already at hand.
+std::vector<core::BondOrder> render_molblock_2d(const core::MolBuilder& mol, std::span<const std::uint32_t> ranks);
 
 }  // namespace quorix::depict

@@ -10,13 +10,16 @@
 namespace quorix::depict {
 
 std::vector<core::BondOrder> render_molblock_2d(const core::MolBuilder& mol) {
+    if (mol.bonds.empty()) return {};
+    return render_molblock_2d(mol, io::canonical_ranks(mol));
+}
+
+std::vector<core::BondOrder> render_molblock_2d(const core::MolBuilder& mol, std::span<const std::uint32_t> ranks) {
     std::vector<core::BondOrder> orders(mol.bonds.size());
     for (std::size_t b = 0; b < orders.size(); ++b) orders[b] = mol.bonds[b].order;
     if (orders.empty()) return orders;
     if (mol.atoms.size() > 0xFFFFFFFFull) internal_error("原子数超出 u32");
     const std::uint32_t n = mol.num_atoms();
-
-    const std::vector<std::uint32_t> ranks = io::canonical_ranks(mol);
     std::vector<std::uint32_t> order(n);
     std::iota(order.begin(), order.end(), 0u);
     std::sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {

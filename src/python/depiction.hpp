@@ -33,7 +33,7 @@ inline std::expected<std::string, std::string> molblock_2d(const core::MolBuilde
     auto drawing = depict_copy(copy);
     if (!drawing) return std::unexpected(std::move(drawing.error()));
     if (!drawing->hydrogens.hydrogens.empty()) copy = depict::add_wedge_hydrogens(drawing->hydrogens, copy);
-    const std::vector<core::BondOrder> orders = depict::render_molblock_2d(copy);
+    const std::vector<core::BondOrder> orders = depict::render_molblock_2d(copy, drawing->ranks);
     std::vector<io::Coord> coords(drawing->coords.size());
     for (std::size_t i = 0; i < coords.size(); ++i) coords[i] = {drawing->coords[i].x, drawing->coords[i].y, 0.0};
     std::vector<std::uint8_t> either = io::either_double_bonds(copy);
