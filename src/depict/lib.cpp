@@ -79,9 +79,9 @@ bool one_run(std::span<const std::uint32_t> ring, std::span<const std::uint8_t> 
 
 // Metals bound to three or more atoms of one ring keep one bond to it (to the
 // ring atom of lowest rank) for the layout; the others are set aside.
-Hapto find_hapto(const core::MolBuilder& mol, std::span<const std::uint32_t> ranks) {
+Hapto find_hapto(const core::MolBuilder& mol, std::span<const std::uint32_t> ranks,
+                 std::span<const std::uint32_t> metals) {
     Hapto out;
-    const std::vector<std::uint32_t> metals = metal_centres(mol);
     if (metals.empty()) return out;
     std::vector<std::uint8_t> is_metal(mol.atoms.size(), 0);
     for (std::uint32_t m : metals) is_metal[m] = 1;
@@ -245,7 +245,8 @@ PreparedLayout prepare_layout(const core::MolBuilder& drawn, std::span<const std
     out.dative_free = dative_free_copy(drawn);
     const core::MolBuilder& stereo = out.dative_free ? *out.dative_free : drawn;
     atom_count_u32(stereo);
-    Hapto hapto = find_hapto(stereo, ranks);
+    // The centres of the drawn molecule: a dative bond made single changes no degree.
+    Hapto hapto = find_hapto(stereo, ranks, metal_centres(drawn));
     out.hapto = std::move(hapto.records);
     if (std::find(hapto.removed.begin(), hapto.removed.end(), 1) != hapto.removed.end()) {
         out.hapto_free = copy_bonds(stereo, [&](std::uint32_t b) { return !hapto.removed[b]; }, [](core::Bond&) {});

@@ -19,37 +19,6 @@ depict::DepictionResult drawn(core::MolBuilder& m) {
     return r ? std::move(*r) : depict::DepictionResult{};
 }
 
-// Whatever bonds a pass picks, every wedged centre reads back as its tag, no
-// bond carries two wedges' apexes, and the unwedged list holds every other
-// confirmed or polyhedral centre.
-TEST(Wedges, EveryWedgedCentreReadsBackAsStored) {
-    for (std::string_view smiles :
-         {"C[C@H](N)O", "C[C@@H]1CC[C@H](C)CC1", "[C@@H]12CCCC[C@H]1CCCC2", "N[C@@H](C)[C@H](O)[C@@H](F)Cl",
-          "C[C@]12CC[C@H]3[C@@H](CC=C4C[C@@H](O)CC[C@@]34C)[C@@H]1CCC2=O", "F[C@](Cl)(Br)I"}) {
-        core::MolBuilder m = test::read_or_fail(smiles);
-        const depict::DepictionResult r = drawn(m);
-        if (!r.hydrogens.hydrogens.empty()) m = depict::add_wedge_hydrogens(r.hydrogens, m);
-        ASSERT_EQ(r.wedges.size(), m.num_bonds());
-        std::vector<io::Coord> flat;
-        for (depict::Point p : r.coords) flat.push_back({p.x, p.y, 0.0});
-        std::vector<std::uint8_t> wedged(m.num_atoms(), 0);
-        for (std::uint32_t b = 0; b < m.num_bonds(); ++b) {
-            if (r.wedges[b].kind == io::WedgeKind::None) continue;
-            const std::uint32_t c = r.wedges[b].apex;
-            ASSERT_TRUE(c == m.bonds[b].begin || c == m.bonds[b].end) << smiles;
-            EXPECT_EQ(m.bonds[b].order, core::BondOrder::Single);
-            wedged[c] = 1;
-            EXPECT_EQ(io::stereo_from_wedges(m, flat, r.wedges, c), m.atoms[c].chiral_tag) << smiles << " atom " << c;
-        }
-        const std::vector<std::uint8_t> confirmed = io::chiral_centres(m);
-        for (std::uint32_t a = 0; a < m.num_atoms(); ++a) {
-            const bool listed = std::binary_search(r.unwedged.begin(), r.unwedged.end(), a);
-            if (core::is_tetrahedral(m.atoms[a].chiral_tag) && confirmed[a]) EXPECT_NE(wedged[a], listed) << smiles << a;
-            else EXPECT_FALSE(wedged[a] || listed) << smiles << a;
-        }
-    }
-}
-
 TEST(Wedges, PolyhedralCentresAreListedAndUnconfirmedMarksIgnored) {
     core::MolBuilder sp = test::read_or_fail("F[Pt@SP1](Cl)(Br)I");
     EXPECT_EQ(drawn(sp).unwedged, std::vector<std::uint32_t>{1});
@@ -59,19 +28,6 @@ TEST(Wedges, PolyhedralCentresAreListedAndUnconfirmedMarksIgnored) {
     const depict::DepictionResult r = drawn(same);
     EXPECT_TRUE(r.unwedged.empty());
     for (const io::Wedge& w : r.wedges) EXPECT_EQ(w.kind, io::WedgeKind::None);
-}
-
-TEST(Wedges, RingFirstPassWinsTies) {
-    // One acyclic bond per centre: both passes agree and return the same lists.
-    core::MolBuilder m = test::read_or_fail("C[C@@H]1CC[C@H](C)CC1");
-    ASSERT_TRUE(chem::sanitize(m));
-    const depict::DepictionResult r = depict::depict_2d(m, depict::STYLE_2D, nullptr);
-    const auto ranks = io::canonical_ranks(m);
-    const depict::WedgeAssignment a = depict::assign_wedges(m, r.coords, ranks, false);
-    const depict::WedgeAssignment c = depict::choose_wedges(m, r.coords, ranks);
-    EXPECT_EQ(a.wedges, c.wedges);
-    for (std::uint32_t b = 0; b < m.num_bonds(); ++b)
-        if (c.wedges[b].kind != io::WedgeKind::None) EXPECT_FALSE(m.bonds[b].flags & core::IN_RING);
 }
 
 struct PlanCase {
