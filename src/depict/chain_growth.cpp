@@ -7,6 +7,7 @@
 #include "core/numeric.hpp"
 #include "core/sort.hpp"
 #include "depict/orient.hpp"
+#include "depict/refine.hpp"
 #include "depict/spring.hpp"
 
 namespace quorix::depict {
@@ -41,9 +42,7 @@ struct ProposalScore {
     auto operator<=>(const ProposalScore&) const = default;
 };
 
-struct Segment {
-    Point a, b;
-};
+using Segment = BondSegment;
 
 // Step angle at u: straight through triple bonds and cumulated double bonds,
 // evenly spread at four or more bonds, the chain angle otherwise.
@@ -157,7 +156,7 @@ void record_choice(const core::MolBuilder& mol, std::uint32_t v, Point P, Point 
 
 bool crosses_any(std::span<const Segment> segs, Point P, Point p) {
     for (const Segment& s : segs)
-        if (segments_cross(s.a, s.b, P, p)) return true;
+        if (boxes_meet(s.a, s.b, P, p) && segments_cross(s.a, s.b, P, p)) return true;
     return false;
 }
 }  // namespace
@@ -221,14 +220,8 @@ std::vector<PlacementRecord> place_chain_neighbours(std::uint32_t u, const Chain
     const bool check_crowding = (u >= mol.degree.size() || mol.degree[u] <= 3) &&
                                 !(u < st.ring_atoms.size() && st.ring_atoms[u]);
 
-    std::vector<PlacedPoint> placed;
-    placed.reserve(st.positions.size() + 16);
-    for (const auto& [a, q] : st.positions) placed.push_back({a, q.x, q.y});
-    std::vector<Segment> segments;
-    for (const core::Bond& b : mol.bonds) {
-        const auto pb = st.positions.find(b.begin), pe = st.positions.find(b.end);
-        if (pb != st.positions.end() && pe != st.positions.end()) segments.push_back({pb->second, pe->second});
-    }
+    std::vector<PlacedPoint> placed(st.placed.begin(), st.placed.end());
+    std::vector<Segment> segments(st.segments.begin(), st.segments.end());
 
     const std::int8_t side = static_cast<std::int8_t>(-side_of(st.sides, u));
     std::vector<PlacementRecord> records;
@@ -256,7 +249,8 @@ std::vector<PlacementRecord> place_chain_neighbours(std::uint32_t u, const Chain
         for (const ChainCandidate& c : cands) {
             const Point p{P.x + std::cos(c.angle), P.y + std::sin(c.angle)};
             const bool blocked = std::any_of(placed.begin(), placed.end(), [&](const PlacedPoint& q) {
-                return std::hypot(q.x - p.x, q.y - p.y) < 0.1;
+                const double dx = q.x - p.x, dy = q.y - p.y;
+                return std::abs(dx) < 0.1 && std::abs(dy) < 0.1 && std::hypot(dx, dy) < 0.1;
             });
             if (blocked) continue;
             OrientedPlacement att = attach(p);

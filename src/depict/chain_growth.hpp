@@ -27,6 +27,10 @@ struct PlacementRecord {
 using SideSigns = std::map<std::uint32_t, std::int8_t>;
 std::int8_t side_of(const SideSigns& sides, std::uint32_t atom);
 
+struct BondSegment {
+    Point a, b;
+};
+
 struct ChainStep {
     const core::MolBuilder& mol;
     std::span<const std::uint32_t> ranks;
@@ -41,6 +45,11 @@ struct ChainStep {
     const std::map<std::uint32_t, PositionMap>* pending = nullptr;
     // The drawn rings through u, as polygons: a new bond into one counts as crowded.
     std::span<const std::vector<Point>> rings_at_u = {};
+    // What the step measures against: every drawn atom with its point, and every
+    // bond with both ends drawn (both as the positions give them; their order
+    // does not reach the result).
+    std::span<const PlacedPoint> placed = {};
+    std::span<const BondSegment> segments = {};
 };
 
 // Strictly inside the polygon (even-odd rule).

@@ -23,11 +23,16 @@ PlacementScore placement_score(const BondedPairs& bonded, std::span<const double
     std::uint64_t near = 0;
     std::vector<double> overlaps;
     for (const auto& [c, pc] : proposal) {
+        const double rc = at(radii, c);
         for (const PlacedPoint& q : placed) {
+            // A pair whose x or y distance alone reaches both limits counts for
+            // nothing; most pairs end here without a square root.
+            const double reach = rc + at(radii, q.atom), limit = std::max(reach, 0.05);
+            const double dx = pc.x - q.x, dy = pc.y - q.y;
+            if (std::abs(dx) >= limit || std::abs(dy) >= limit) continue;
             if (q.atom == c || bonded.contains(c, q.atom)) continue;
-            const double d = std::hypot(pc.x - q.x, pc.y - q.y);
+            const double d = std::hypot(dx, dy);
             if (d < 0.05) ++near;
-            const double reach = at(radii, c) + at(radii, q.atom);
             if (d < reach) overlaps.push_back((reach - d) * (reach - d));
         }
     }

@@ -20,10 +20,11 @@ bool unlabelled_carbon(const core::MolBuilder& mol, std::uint32_t i) {
            mol.degree[i] != 0;
 }
 
-// Calls f(a, b, d) for every unbonded drawn pair closer than its radii sum, in (a, b) order.
+// Calls f(a, b, d, reach) for every unbonded drawn pair closer than its radii
+// sum, in (a, b) order. A pair whose x or y distance alone reaches the sum
+// cannot clash, so most pairs are settled without a square root.
 template <class F>
-void for_each_clash(const core::MolBuilder& mol, const PositionMap& positions, std::span<const double> radii,
-                    const BondedPairs& bonded, F&& f) {
+void for_each_clash(const core::MolBuilder& mol, const PositionMap& positions, std::span<const double> radii, F&& f) {
     std::vector<std::uint32_t> drawn;
     std::vector<Point> pts;
     std::vector<double> r;
@@ -35,11 +36,13 @@ void for_each_clash(const core::MolBuilder& mol, const PositionMap& positions, s
         pts.push_back(p);
         r.push_back(at(radii, a));
     }
-    (void)mol;
     for (std::size_t i = 0; i < drawn.size(); ++i)
         for (std::size_t j = i + 1; j < drawn.size(); ++j) {
-            const double d = length(pts[i] - pts[j]);
-            if (d < r[i] + r[j] && !bonded.contains(drawn[i], drawn[j])) f(drawn[i], drawn[j], d, r[i] + r[j]);
+            const double reach = r[i] + r[j];
+            const Point diff = pts[i] - pts[j];
+            if (std::abs(diff.x) >= reach || std::abs(diff.y) >= reach) continue;
+            const double d = length(diff);
+            if (d < reach && mol.bond_between(drawn[i], drawn[j]) == core::NONE) f(drawn[i], drawn[j], d, reach);
         }
 }
 
@@ -49,10 +52,14 @@ struct DrawnSegment {
 };
 
 std::vector<DrawnSegment> drawn_segments(const core::MolBuilder& mol, const PositionMap& positions) {
+    const std::uint32_t nb = bond_count_u32(mol);
     std::vector<DrawnSegment> out;
-    for (std::uint32_t b : drawn_bonds(mol, positions)) {
-        const core::Bond& bond = mol.bonds[b];
-        out.push_back({b, point_of(positions, bond.begin), point_of(positions, bond.end)});
+    out.reserve(nb);
+    for (std::uint32_t b = 0; b < nb; ++b) {
+        const auto pb = positions.find(mol.bonds[b].begin);
+        if (pb == positions.end()) continue;
+        const auto pe = positions.find(mol.bonds[b].end);
+        if (pe != positions.end()) out.push_back({b, pb->second, pe->second});
     }
     return out;
 }
@@ -61,7 +68,9 @@ template <class F>
 void for_each_crossing(const std::vector<DrawnSegment>& segs, F&& f) {
     for (std::size_t i = 0; i < segs.size(); ++i)
         for (std::size_t j = i + 1; j < segs.size(); ++j)
-            if (segments_cross(segs[i].a, segs[i].b, segs[j].a, segs[j].b)) f(segs[i].bond, segs[j].bond);
+            if (boxes_meet(segs[i].a, segs[i].b, segs[j].a, segs[j].b) &&
+                segments_cross(segs[i].a, segs[i].b, segs[j].a, segs[j].b))
+                f(segs[i].bond, segs[j].bond);
 }
 }  // namespace
 
@@ -101,8 +110,7 @@ std::vector<BondPair> find_crossings(const core::MolBuilder& mol, const Position
 
 Clashes find_clashes(const core::MolBuilder& mol, const PositionMap& positions, std::span<const double> radii) {
     Clashes out;
-    const BondedPairs bonded(mol);
-    for_each_clash(mol, positions, radii, bonded,
+    for_each_clash(mol, positions, radii,
                    [&](std::uint32_t a, std::uint32_t b, double, double) { out.atoms.emplace_back(a, b); });
     out.crossings = find_crossings(mol, positions);
     return out;
@@ -110,8 +118,7 @@ Clashes find_clashes(const core::MolBuilder& mol, const PositionMap& positions, 
 
 LayoutScore layout_score(const core::MolBuilder& mol, const PositionMap& positions, std::span<const double> radii) {
     LayoutScore s;
-    const BondedPairs bonded(mol);
-    for_each_clash(mol, positions, radii, bonded, [&](std::uint32_t, std::uint32_t, double d, double reach) {
+    for_each_clash(mol, positions, radii, [&](std::uint32_t, std::uint32_t, double d, double reach) {
         if (d < COINCIDENT) ++s.coincident;
         const double over = std::max(0.0, reach - d);
         s.penalty += over * over;
