@@ -20,6 +20,32 @@ bool unlabelled_carbon(const core::MolBuilder& mol, std::uint32_t i) {
            mol.degree[i] != 0;
 }
 
+// Above this many items the pair loops sweep along x instead of testing every pair.
+constexpr std::size_t SWEEP_FROM = 64;
+
+// Calls visit(i, j), i < j, for every pair of items whose x ranges [lo, hi]
+// come within `gap` of each other (and possibly others): all pairs for small
+// lists, a sweep along x for large ones. The visiting order is not fixed.
+template <class V>
+void candidate_pairs(std::span<const double> lo, std::span<const double> hi, double gap, V&& visit) {
+    const std::size_t n = lo.size();
+    if (n <= SWEEP_FROM) {
+        for (std::size_t i = 0; i < n; ++i)
+            for (std::size_t j = i + 1; j < n; ++j) visit(i, j);
+        return;
+    }
+    std::vector<std::uint32_t> order(n);
+    for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<std::uint32_t>(i);
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) { return lo[a] < lo[b] || (lo[a] == lo[b] && a < b); });
+    for (std::size_t k = 0; k < n; ++k) {
+        const std::uint32_t i = order[k];
+        for (std::size_t l = k + 1; l < n && lo[order[l]] <= hi[i] + gap; ++l) {
+            const std::uint32_t j = order[l];
+            visit(std::min(i, j), std::max(i, j));
+        }
+    }
+}
+
 // Calls f(a, b, d, reach) for every unbonded drawn pair closer than its radii
 // sum, in (a, b) order. A pair whose x or y distance alone reaches the sum
 // cannot clash, so most pairs are settled without a square root.
@@ -27,23 +53,34 @@ template <class F>
 void for_each_clash(const core::MolBuilder& mol, const PositionMap& positions, std::span<const double> radii, F&& f) {
     std::vector<std::uint32_t> drawn;
     std::vector<Point> pts;
-    std::vector<double> r;
+    std::vector<double> r, xs;
     drawn.reserve(positions.size());
     pts.reserve(positions.size());
     r.reserve(positions.size());
+    double widest = 0.0;
     for (const auto& [a, p] : positions) {
         drawn.push_back(a);
         pts.push_back(p);
+        xs.push_back(p.x);
         r.push_back(at(radii, a));
+        widest = std::max(widest, r.back());
     }
-    for (std::size_t i = 0; i < drawn.size(); ++i)
-        for (std::size_t j = i + 1; j < drawn.size(); ++j) {
-            const double reach = r[i] + r[j];
-            const Point diff = pts[i] - pts[j];
-            if (std::abs(diff.x) >= reach || std::abs(diff.y) >= reach) continue;
-            const double d = length(diff);
-            if (d < reach && mol.bond_between(drawn[i], drawn[j]) == core::NONE) f(drawn[i], drawn[j], d, reach);
-        }
+    struct Hit {
+        std::uint32_t i, j;
+        double d, reach;
+    };
+    std::vector<Hit> hits;
+    candidate_pairs(xs, xs, 2 * widest, [&](std::size_t i, std::size_t j) {
+        const double reach = r[i] + r[j];
+        const Point diff = pts[i] - pts[j];
+        if (std::abs(diff.x) >= reach || std::abs(diff.y) >= reach) return;
+        const double d = length(diff);
+        if (d < reach && mol.bond_between(drawn[i], drawn[j]) == core::NONE)
+            hits.push_back({static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(j), d, reach});
+    });
+    // Drawn atoms are ascending, so (i, j) order is (a, b) order.
+    std::sort(hits.begin(), hits.end(), [](const Hit& x, const Hit& y) { return x.i != y.i ? x.i < y.i : x.j < y.j; });
+    for (const Hit& h : hits) f(drawn[h.i], drawn[h.j], h.d, h.reach);
 }
 
 struct DrawnSegment {
@@ -64,13 +101,22 @@ std::vector<DrawnSegment> drawn_segments(const core::MolBuilder& mol, const Posi
     return out;
 }
 
+// Calls f(bond, bond) for every crossing pair, in ascending order.
 template <class F>
 void for_each_crossing(const std::vector<DrawnSegment>& segs, F&& f) {
-    for (std::size_t i = 0; i < segs.size(); ++i)
-        for (std::size_t j = i + 1; j < segs.size(); ++j)
-            if (boxes_meet(segs[i].a, segs[i].b, segs[j].a, segs[j].b) &&
-                segments_cross(segs[i].a, segs[i].b, segs[j].a, segs[j].b))
-                f(segs[i].bond, segs[j].bond);
+    std::vector<double> lo(segs.size()), hi(segs.size());
+    for (std::size_t i = 0; i < segs.size(); ++i) {
+        lo[i] = std::min(segs[i].a.x, segs[i].b.x);
+        hi[i] = std::max(segs[i].a.x, segs[i].b.x);
+    }
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> hits;
+    candidate_pairs(lo, hi, 1e-8, [&](std::size_t i, std::size_t j) {
+        if (boxes_meet(segs[i].a, segs[i].b, segs[j].a, segs[j].b) &&
+            segments_cross(segs[i].a, segs[i].b, segs[j].a, segs[j].b))
+            hits.emplace_back(static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(j));
+    });
+    std::sort(hits.begin(), hits.end());
+    for (const auto& [i, j] : hits) f(segs[i].bond, segs[j].bond);
 }
 }  // namespace
 

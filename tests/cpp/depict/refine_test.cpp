@@ -1,11 +1,13 @@
 // Label radii, clash and crossing lists, the layout score and the refinement's
 // rigid moves.
 #include <cmath>
+#include <random>
 
 #include "depict/double_bonds.hpp"
 #include "depict/label.hpp"
 #include "depict/layout.hpp"
 #include "depict/refine.hpp"
+#include "depict/spring.hpp"
 #include "depict/stereo.hpp"
 #include "pipeline.hpp"
 
@@ -84,6 +86,39 @@ INSTANTIATE_TEST_SUITE_P(Table, Crossings,
                                          CrossCase{"collinear apart", {0, 0}, {1, 0}, {2, 0}, {3, 0}, false},
                                          CrossCase{"parallel", {0, 0}, {1, 0}, {0, 1}, {1, 1}, false},
                                          CrossCase{"shared end point", {0, 0}, {1, 0}, {1, 0}, {1, 1}, false}));
+
+// Reference model: every pair tested the slow way, on crowded random drawings of
+// small and large molecules (large ones take the sweep along x).
+TEST(Clashes, ListsMatchAPairByPairModelOnRandomDrawings) {
+    std::mt19937 rng(11);
+    for (const char* smiles : {"CC(C)C(=O)NCCO", "CCN(CC(=O)NCCN(CC(=O)NCCN)CC(=O)NCCN)CC(=O)NCCN(CC(=O)NCCN)CC(=O)NCCN.[Na+].[Cl-]"}) {
+        const core::MolBuilder m = test::prepared(smiles);
+        const auto radii = depict::label_radii(m, BL, FS);
+        for (int round = 0; round < 20; ++round) {
+            std::uniform_real_distribution<double> coord(0.0, round % 2 ? 3.0 : 12.0);
+            PositionMap p;
+            for (std::uint32_t a = 0; a < m.num_atoms(); ++a)
+                if (rng() % 8) p[a] = Point{coord(rng), coord(rng)};
+            std::vector<depict::AtomPair> clashes;
+            for (const auto& [a, pa] : p)
+                for (const auto& [b, pb] : p)
+                    if (a < b && m.bond_between(a, b) == core::NONE && std::hypot(pa.x - pb.x, pa.y - pb.y) < radii[a] + radii[b])
+                        clashes.emplace_back(a, b);
+            std::vector<depict::BondPair> crossings;
+            for (std::uint32_t i = 0; i < m.num_bonds(); ++i)
+                for (std::uint32_t j = i + 1; j < m.num_bonds(); ++j) {
+                    const core::Bond &x = m.bonds[i], &y = m.bonds[j];
+                    if (p.contains(x.begin) && p.contains(x.end) && p.contains(y.begin) && p.contains(y.end) &&
+                        depict::segments_cross(p.at(x.begin), p.at(x.end), p.at(y.begin), p.at(y.end)))
+                        crossings.emplace_back(i, j);
+                }
+            const depict::Clashes got = depict::find_clashes(m, p, radii);
+            EXPECT_EQ(got.atoms, clashes) << smiles;
+            EXPECT_EQ(got.crossings, crossings) << smiles;
+            EXPECT_EQ(depict::layout_score(m, p, radii).crossings, crossings.size());
+        }
+    }
+}
 
 TEST(Crossings, BondsWithAnUndrawnEndAreNeverTested) {
     const core::MolBuilder m = test::prepared("CC.CC");
