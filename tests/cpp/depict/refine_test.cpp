@@ -87,15 +87,21 @@ INSTANTIATE_TEST_SUITE_P(Table, Crossings,
                                          CrossCase{"parallel", {0, 0}, {1, 0}, {0, 1}, {1, 1}, false},
                                          CrossCase{"shared end point", {0, 0}, {1, 0}, {1, 0}, {1, 1}, false}));
 
+std::string dendrimer(int generation) {
+    if (generation == 0) return "CN";
+    const std::string branch = dendrimer(generation - 1);
+    return "CCN(CC(=O)NC" + branch + ")CC(=O)NC" + branch;
+}
+
 // Reference model: every pair tested the slow way, on crowded random drawings of
 // small and large molecules (large ones take the sweep along x).
 TEST(Clashes, ListsMatchAPairByPairModelOnRandomDrawings) {
     std::mt19937 rng(11);
-    for (const char* smiles : {"CC(C)C(=O)NCCO", "CCN(CC(=O)NCCN(CC(=O)NCCN)CC(=O)NCCN)CC(=O)NCCN(CC(=O)NCCN)CC(=O)NCCN.[Na+].[Cl-]"}) {
+    for (const std::string& smiles : {std::string("CC(C)C(=O)NCCO"), dendrimer(3) + ".[Na+].[Cl-]"}) {
         const core::MolBuilder m = test::prepared(smiles);
         const auto radii = depict::label_radii(m, BL, FS);
         for (int round = 0; round < 20; ++round) {
-            std::uniform_real_distribution<double> coord(0.0, round % 2 ? 3.0 : 12.0);
+            std::uniform_real_distribution<double> coord(0.0, round % 2 ? 4.0 : 20.0);
             PositionMap p;
             for (std::uint32_t a = 0; a < m.num_atoms(); ++a)
                 if (rng() % 8) p[a] = Point{coord(rng), coord(rng)};
