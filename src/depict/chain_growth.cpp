@@ -201,81 +201,91 @@ std::vector<std::uint32_t> rank_list(std::span<const std::uint32_t> atoms, std::
     return out;
 }
 
+namespace {
+// The working lists of one step: directions taken at u, points and bonds drawn.
+struct StepLists {
+    std::vector<double> occupied;
+    std::vector<PlacedPoint> placed;
+    std::vector<Segment> segments;
+};
+
+struct Choice {
+    OrientedPlacement attachment;
+    double angle;
+};
+
+// The candidate search for neighbour v around target t: the best-scoring
+// candidate that is not on top of a drawn atom, stopping at the first clean one.
+Choice choose_direction(const ChainStep& st, std::uint32_t v, Point P, double t, bool check_crowding,
+                        const StepLists& lists) {
+    const PositionMap* pending = nullptr;
+    if (st.pending) {
+        const auto it = st.pending->find(v);
+        if (it != st.pending->end()) pending = &it->second;
+    }
+    const auto attach = [&](Point p) {
+        return best_oriented_placement(st.mol, st.bonded, st.radii, v, pending, lists.placed, P, p);
+    };
+    ChainCandidate cands[11];
+    make_candidates(t, lists.occupied, cands);
+    const bool crowding_applies = check_crowding && !lists.occupied.empty();
+    bool have_best = false;
+    ProposalScore best{};
+    Choice chosen{{}, t};
+    for (const ChainCandidate& c : cands) {
+        const Point p{P.x + std::cos(c.angle), P.y + std::sin(c.angle)};
+        const bool blocked = std::any_of(lists.placed.begin(), lists.placed.end(), [&](const PlacedPoint& q) {
+            const double dx = q.x - p.x, dy = q.y - p.y;
+            return std::abs(dx) < 0.1 && std::abs(dy) < 0.1 && std::hypot(dx, dy) < 0.1;
+        });
+        if (blocked) continue;
+        OrientedPlacement att = attach(p);
+        const bool crowded = (crowding_applies && micro(clearance(c.angle, lists.occupied)) < CROWDED_CLEARANCE) ||
+                             std::any_of(st.rings_at_u.begin(), st.rings_at_u.end(),
+                                         [&](const std::vector<Point>& ring) { return inside_polygon(p, ring); });
+        const ProposalScore score{att.score.first, crowded, crosses_any(lists.segments, P, p), att.score.second};
+        if (!have_best || score < best) {
+            have_best = true;
+            best = score;
+            chosen = {std::move(att), c.angle};
+        }
+        if (best.near == 0 && best.penalty == 0 && !best.crowded && !best.crossing) break;
+    }
+    // Every candidate sat on a drawn atom: the target itself is taken.
+    if (!have_best) chosen = {attach(Point{P.x + std::cos(t), P.y + std::sin(t)}), t};
+    return chosen;
+}
+}  // namespace
+
 std::vector<PlacementRecord> place_chain_neighbours(std::uint32_t u, const ChainStep& st) {
     const auto found = st.positions.find(u);
     if (found == st.positions.end()) internal_error("no entry found for key");
     const Point P = found->second;
-    const core::MolBuilder& mol = st.mol;
 
-    std::vector<NeighbourAngle> around = placed_neighbour_angles(mol, u, P, st.positions, st.ranks);
+    std::vector<NeighbourAngle> around = placed_neighbour_angles(st.mol, u, P, st.positions, st.ranks);
     std::sort(around.begin(), around.end(), [](const NeighbourAngle& a, const NeighbourAngle& b) {
         return a.key != b.key ? a.key < b.key : a.rank < b.rank;
     });
-    std::vector<double> occupied;
-    occupied.reserve(around.size() + st.unplaced.size());
-    for (const NeighbourAngle& na : around) occupied.push_back(na.angle);
+    StepLists lists{{}, {st.placed.begin(), st.placed.end()}, {st.segments.begin(), st.segments.end()}};
+    lists.occupied.reserve(around.size() + st.unplaced.size());
+    for (const NeighbourAngle& na : around) lists.occupied.push_back(na.angle);
 
-    const double step = step_angle(mol, u, st.chain_angle);
-    const std::vector<double> targets = target_angles(st, u, P, occupied, step);
-    const bool check_crowding = (u >= mol.degree.size() || mol.degree[u] <= 3) &&
+    const std::vector<double> targets =
+        target_angles(st, u, P, lists.occupied, step_angle(st.mol, u, st.chain_angle));
+    const bool check_crowding = (u >= st.mol.degree.size() || st.mol.degree[u] <= 3) &&
                                 !(u < st.ring_atoms.size() && st.ring_atoms[u]);
-
-    std::vector<PlacedPoint> placed(st.placed.begin(), st.placed.end());
-    std::vector<Segment> segments(st.segments.begin(), st.segments.end());
-
     const std::int8_t side = static_cast<std::int8_t>(-side_of(st.sides, u));
     std::vector<PlacementRecord> records;
     records.reserve(st.unplaced.size());
-
     for (std::size_t k = 0; k < st.unplaced.size(); ++k) {
         const std::uint32_t v = st.unplaced[k];
-        const double t = targets[k];
-        const PositionMap* pending = nullptr;
-        if (st.pending) {
-            const auto it = st.pending->find(v);
-            if (it != st.pending->end()) pending = &it->second;
-        }
-        ChainCandidate cands[11];
-        make_candidates(t, occupied, cands);
-        const bool crowding_applies = check_crowding && !occupied.empty();
-        const auto attach = [&](Point p) {
-            return best_oriented_placement(mol, st.bonded, st.radii, v, pending, placed, P, p);
-        };
-
-        bool have_best = false;
-        ProposalScore best{};
-        OrientedPlacement best_att;
-        double best_phi = t;
-        for (const ChainCandidate& c : cands) {
-            const Point p{P.x + std::cos(c.angle), P.y + std::sin(c.angle)};
-            const bool blocked = std::any_of(placed.begin(), placed.end(), [&](const PlacedPoint& q) {
-                const double dx = q.x - p.x, dy = q.y - p.y;
-                return std::abs(dx) < 0.1 && std::abs(dy) < 0.1 && std::hypot(dx, dy) < 0.1;
-            });
-            if (blocked) continue;
-            OrientedPlacement att = attach(p);
-            const bool crowded = (crowding_applies && micro(clearance(c.angle, occupied)) < CROWDED_CLEARANCE) ||
-                                 std::any_of(st.rings_at_u.begin(), st.rings_at_u.end(),
-                                             [&](const std::vector<Point>& ring) { return inside_polygon(p, ring); });
-            const ProposalScore score{att.score.first, crowded, crosses_any(segments, P, p), att.score.second};
-            if (!have_best || score < best) {
-                have_best = true;
-                best = score;
-                best_att = std::move(att);
-                best_phi = c.angle;
-            }
-            if (best.near == 0 && best.penalty == 0 && !best.crowded && !best.crossing) break;
-        }
-        if (!have_best) {
-            best_att = attach(Point{P.x + std::cos(t), P.y + std::sin(t)});
-            best_phi = t;
-        }
-        const Point p{P.x + std::cos(best_phi), P.y + std::sin(best_phi)};
-        record_choice(mol, v, P, p, best_phi, best_att.placement, occupied, placed, segments);
-
+        Choice c = choose_direction(st, v, P, targets[k], check_crowding, lists);
+        const Point p{P.x + std::cos(c.angle), P.y + std::sin(c.angle)};
+        record_choice(st.mol, v, P, p, c.angle, c.attachment.placement, lists.occupied, lists.placed,
+                      lists.segments);
         PlacementRecord rec;
-        rec.kind = best_att.placement ? 1 : 0;
-        if (best_att.placement) rec.fragment = std::move(*best_att.placement);
+        rec.kind = c.attachment.placement ? 1 : 0;
+        if (c.attachment.placement) rec.fragment = std::move(*c.attachment.placement);
         rec.position = p;
         rec.atom = v;
         rec.side = side;
