@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -88,29 +89,34 @@ void polish(const Graph& g, std::vector<Point>& p) {
 }
 
 struct Quality {
+    bool distorted;      // some bond off by more than 0.35: never worth an uncrossed picture
     int crossings;
-    long bond_spread;    // worst |length - 1| in hundredths
-    long spacing;        // minus the smallest non-bonded distance in hundredths
+    long bond_spread;    // worst |length - 1| in steps of 0.05
+    long spacing;        // minus the smallest non-bonded distance (up to 1) in hundredths
     bool operator<(const Quality& o) const {
-        return std::tie(crossings, bond_spread, spacing) < std::tie(o.crossings, o.bond_spread, o.spacing);
+        return std::tie(distorted, crossings, bond_spread, spacing) <
+               std::tie(o.distorted, o.crossings, o.bond_spread, o.spacing);
     }
 };
 
 Quality quality(const Graph& g, const std::vector<Point>& p) {
-    Quality q{0, 0, 0};
+    Quality q{false, 0, 0, 0};
+    double worst = 0;
     for (std::size_t a = 0; a < g.bonds.size(); ++a) {
         const auto [i, j] = g.bonds[a];
-        q.bond_spread = std::max(q.bond_spread, std::lround(std::fabs(depict::length(p[i] - p[j]) - 1.0) * 100));
+        worst = std::max(worst, std::fabs(depict::length(p[i] - p[j]) - 1.0));
         for (std::size_t b = a + 1; b < g.bonds.size(); ++b) {
             const auto [k, l] = g.bonds[b];
             q.crossings += depict::segments_cross(p[i], p[j], p[k], p[l]);
         }
     }
+    q.distorted = worst > 0.35;
+    q.bond_spread = std::lround(worst * 20);
     double nearest = 1e9;
     for (std::size_t i = 0; i < g.n; ++i)
         for (std::size_t j = i + 1; j < g.n; ++j)
             if (g.hops[i][j] > 1) nearest = std::min(nearest, depict::length(p[i] - p[j]));
-    q.spacing = -std::lround(nearest * 100);
+    q.spacing = -std::lround(std::min(nearest, 1.0) * 100);
     return q;
 }
 
@@ -135,13 +141,23 @@ std::vector<std::vector<Point>> candidates(const core::MolBuilder& m) {
     out.push_back(as_vector(depict::layout_ring_system(m, record, ranks, &none).positions, atoms.size()));
     if (auto arcs = depict::arc_placement(ranks, refs)) out.push_back(as_vector(*arcs, atoms.size()));
     out.push_back(as_vector(depict::seeded_spring_layout(m, atoms, ranks, refs), atoms.size()));
+    // Scattered starts find the uncrossed drawings of cages that growth misses;
+    // a fixed seed keeps the table reproducible.
+    std::mt19937 rng(12345);
+    const double box = 1.5 * std::sqrt(static_cast<double>(atoms.size()));
+    std::uniform_real_distribution<double> coordinate(-box, box);
+    for (int start = 0; start < 150; ++start) {
+        std::vector<Point> p(atoms.size());
+        for (Point& q : p) q = {coordinate(rng), coordinate(rng)};
+        out.push_back(std::move(p));
+    }
     return out;
 }
 
 std::vector<Point> draw(const core::MolBuilder& m) {
     const Graph g = graph_of(m);
     std::vector<Point> best;
-    Quality best_q{1 << 30, 0, 0};
+    Quality best_q{true, 1 << 30, 0, 0};
     for (std::vector<Point> p : candidates(m)) {
         for (int polished = 0; polished < 2; ++polished) {
             if (polished) polish(g, p);

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "core/numeric.hpp"
+#include "core/scratch.hpp"
 
 namespace quorix::depict {
 
@@ -21,7 +22,10 @@ PlacementScore placement_score(const BondedPairs& bonded, std::span<const double
                                const PositionMap& proposal, std::span<const PlacedPoint> placed) {
     if (proposal.empty() || placed.empty()) return {0, 0};
     std::uint64_t near = 0;
-    std::vector<double> overlaps;
+    // Scored for every candidate direction of every chain atom: keep the buffer warm.
+    auto lease = core::Scratch<std::vector<double>>::borrow(placed.size());
+    std::vector<double>& overlaps = *lease;
+    overlaps.clear();
     for (const auto& [c, pc] : proposal) {
         const double rc = at(radii, c);
         for (const PlacedPoint& q : placed) {

@@ -12,6 +12,51 @@ namespace quorix::depict {
 namespace {
 
 constexpr double TWO_PI = 2.0 * std::numbers::pi;
+constexpr double REPULSION_RANGE = 1.2;
+// Above this many atoms the repulsion looks only at nearby pairs through a grid.
+constexpr std::size_t GRID_THRESHOLD = 64;
+
+// Pairs that may lie closer than the repulsion range, found through a grid of
+// cells one range wide. For each i the partners j > i come ascending, so the
+// displacements add up in exactly the order of the all-pairs loop and the
+// result is bit for bit the same; pairs left out are exactly those the loop
+// would skip (a distance that is not finite never repels).
+class NearPairs {
+public:
+    void build(std::span<const Point> p) {
+        cells_.clear();
+        for (std::uint32_t i = 0; i < p.size(); ++i) cells_.push_back({cell(p[i].x), cell(p[i].y), i});
+        std::sort(cells_.begin(), cells_.end());
+        points_ = p;
+    }
+    const std::vector<std::uint32_t>& partners(std::size_t i) {
+        found_.clear();
+        const std::int64_t cx = cell(points_[i].x), cy = cell(points_[i].y);
+        for (std::int64_t dx = -1; dx <= 1; ++dx)
+            for (std::int64_t dy = -1; dy <= 1; ++dy) {
+                const Entry lo{cx + dx, cy + dy, 0}, hi{cx + dx, cy + dy, core::NONE};
+                for (auto it = std::lower_bound(cells_.begin(), cells_.end(), lo);
+                     it != cells_.end() && !(hi < *it); ++it)
+                    if (it->index > i) found_.push_back(it->index);
+            }
+        std::sort(found_.begin(), found_.end());
+        found_.erase(std::unique(found_.begin(), found_.end()), found_.end());
+        return found_;
+    }
+
+private:
+    struct Entry {
+        std::int64_t x, y;
+        std::uint32_t index;
+        auto operator<=>(const Entry&) const = default;
+    };
+    static std::int64_t cell(double v) {
+        return core::saturating_cast<std::int64_t>(std::floor(v / REPULSION_RANGE));
+    }
+    std::vector<Entry> cells_;
+    std::vector<std::uint32_t> found_;
+    std::span<const Point> points_;
+};
 
 struct LayoutScore {
     std::uint64_t crossings = 0;
@@ -231,6 +276,7 @@ PositionMap relax_layout(std::vector<Point>& p, std::size_t n,
                          std::span<const std::uint32_t> local_to_atom) {
     if (p.size() < n) internal_error("下标越界");
     std::vector<Point> shift(n);
+    NearPairs near;
     for (int iteration = 0; iteration < RELAX_ITERATIONS; ++iteration) {
         std::fill(shift.begin(), shift.end(), Point{});
         for (const auto& [a, b] : edges) {
@@ -241,17 +287,23 @@ PositionMap relax_layout(std::vector<Point>& p, std::size_t n,
             shift[a] = shift[a] + f * e;
             shift[b] = shift[b] - f * e;
         }
-        for (std::size_t i = 0; i < n; ++i) {
-            for (std::size_t j = i + 1; j < n; ++j) {
-                const Point delta = p[j] - p[i];
-                const double l = length(delta);
-                const double l1 = std::max(l, 1e-6);
-                if (!(l1 < 1.2)) continue;
-                const Point e = l >= EPSILON ? Point{delta.x / l, delta.y / l} : delta;
-                const double g = (1.2 - l1) * 0.25;
-                shift[i] = shift[i] - g * e;
-                shift[j] = shift[j] + g * e;
-            }
+        const auto push_apart = [&](std::size_t i, std::size_t j) {
+            const Point delta = p[j] - p[i];
+            const double l = length(delta);
+            const double l1 = std::max(l, 1e-6);
+            if (!(l1 < REPULSION_RANGE)) return;
+            const Point e = l >= EPSILON ? Point{delta.x / l, delta.y / l} : delta;
+            const double g = (REPULSION_RANGE - l1) * 0.25;
+            shift[i] = shift[i] - g * e;
+            shift[j] = shift[j] + g * e;
+        };
+        if (n <= GRID_THRESHOLD) {
+            for (std::size_t i = 0; i < n; ++i)
+                for (std::size_t j = i + 1; j < n; ++j) push_apart(i, j);
+        } else {
+            near.build(std::span<const Point>(p.data(), n));
+            for (std::size_t i = 0; i < n; ++i)
+                for (std::uint32_t j : near.partners(i)) push_apart(i, j);
         }
         for (std::size_t i = 0; i < n; ++i) p[i] = p[i] + shift[i];
     }

@@ -1,0 +1,130 @@
+// Layout scoring services, orientation of drawn fragments, the placement score
+// and the drawn reading of cis/trans bonds.
+#include <cmath>
+#include <numbers>
+
+#include "depict/chains.hpp"
+#include "depict/orient.hpp"
+#include "depict/stereo.hpp"
+#include "depict_support.hpp"
+
+namespace quorix {
+namespace {
+
+using depict::Point;
+using depict::PositionMap;
+
+TEST(CrowdingScore, EmptyInputsAndDirectHits) {
+    const PositionMap one{{0, {1, 0}}};
+    const std::vector<double> east{0.0}, none;
+    EXPECT_EQ(depict::crowding_score({}, east, {0, 0}), 0);
+    EXPECT_EQ(depict::crowding_score(one, none, {0, 0}), 0);
+    EXPECT_EQ(depict::crowding_score(one, east, {0, 0}), 1000000000000);
+    // Two atoms at distance 1 and 2 from the candidate point.
+    const PositionMap two{{3, {2, 0}}, {5, {3, 0}}};
+    EXPECT_EQ(depict::crowding_score(two, east, {0, 0}), std::llround((1 / 1.000001 + 1 / 4.000001) * 1e6));
+}
+
+TEST(PlacementClearance, SmallestGapIgnoringTheAnchors) {
+    const PositionMap placed{{0, {0, 0}}, {1, {1, 0}}, {2, {5, 5}}};
+    const std::vector<Point> one{{0.5, 0.1}}, two{{0.5, 0.1}, {0.5, 0.4}};
+    EXPECT_EQ(depict::placement_clearance({}, 0, 1, one), depict::LARGEST);
+    EXPECT_EQ(depict::placement_clearance(PositionMap{{0, {0, 0}}, {1, {1, 0}}}, 0, 1, one), depict::LARGEST);
+    EXPECT_EQ(depict::placement_clearance(placed, 0, 1, {}), depict::LARGEST);
+    EXPECT_NEAR(depict::placement_clearance(placed, 0, 1, two), 0.3, 1e-12);
+    EXPECT_NEAR(depict::placement_clearance(placed, 0, 2, one), std::hypot(0.5, 0.1), 1e-12);
+}
+
+TEST(Orderings, PrefixFirstAndSizeFirst) {
+    using V = std::vector<std::uint32_t>;
+    EXPECT_LT((V{1, 4}), (V{1, 4, 7}));
+    EXPECT_TRUE(depict::size_then_rank_less(V{1, 4, 7}, V{2, 9}));
+    EXPECT_FALSE(depict::size_then_rank_less(V{2, 9}, V{1, 4, 7}));
+    EXPECT_EQ(depict::lowest_rank(V{9, 2}, V{}), core::NONE);
+}
+
+// 2-butene with its two methyls as stereo references.
+core::MolBuilder butene(core::BondStereo stereo) {
+    core::MolBuilder m = test::read_or_fail("CC=CC");
+    m.bonds[1].stereo = stereo;
+    m.bonds[1].stereo_atoms = {0, 3};
+    return m;
+}
+
+TEST(DrawnDoubleBond, CisTransAndUndecided) {
+    const std::vector<Point> cis{{0, 1}, {0, 0}, {1, 0}, {1, 1}}, trans{{0, 1}, {0, 0}, {1, 0}, {1, -1}},
+        on_axis{{-1, 0}, {0, 0}, {1, 0}, {1, 1}};
+    const core::MolBuilder m = butene(core::BondStereo::Cis);
+    EXPECT_EQ(depict::drawn_double_bond_config(m, cis, 1), 3);
+    EXPECT_EQ(depict::drawn_double_bond_config(m, trans, 1), 4);
+    EXPECT_EQ(depict::drawn_double_bond_config(m, on_axis, 1), depict::UNDECIDED_CONFIG);
+    core::MolBuilder missing = m;
+    missing.bonds[1].stereo_atoms[1] = core::NONE;
+    EXPECT_EQ(depict::drawn_double_bond_config(missing, cis, 1), depict::UNDECIDED_CONFIG);
+    EXPECT_THROW(depict::drawn_double_bond_config(m, cis, 3), InternalError);
+
+    const auto map = [](const std::vector<Point>& v) {
+        PositionMap p;
+        for (std::uint32_t i = 0; i < v.size(); ++i) p[i] = v[i];
+        return p;
+    };
+    EXPECT_TRUE(depict::stereo_drawn_intact(m, map(cis)));
+    EXPECT_FALSE(depict::stereo_drawn_intact(m, map(trans)));
+    EXPECT_FALSE(depict::stereo_drawn_intact(m, map(on_axis)));
+    EXPECT_TRUE(depict::stereo_drawn_intact(butene(core::BondStereo::None), map(on_axis)));
+}
+
+TEST(PlacementScore, BondedPairsNeverClashAndOrderDoesNotMatter) {
+    const core::MolBuilder m = test::read_or_fail("CC.C.C");
+    const depict::BondedPairs bonded(m);
+    const std::vector<double> radii{0.25, 0.25, 0.25, 0.5};
+    const std::vector<depict::PlacedPoint> near_bonded{{1, 0.1, 0.0}};
+    EXPECT_EQ(depict::placement_score(bonded, radii, PositionMap{{0, {0, 0}}}, near_bonded),
+              (depict::PlacementScore{0, 0}));
+    const std::vector<depict::PlacedPoint> a{{2, 0.01, 0}, {3, 0.3, 0}}, b{{3, 0.3, 0}, {2, 0.01, 0}};
+    const auto sa = depict::placement_score(bonded, radii, PositionMap{{0, {0, 0}}}, a);
+    EXPECT_EQ(sa, depict::placement_score(bonded, radii, PositionMap{{0, {0, 0}}}, b));
+    EXPECT_EQ(sa.first, 1u);
+    EXPECT_EQ(sa.second, std::llround((0.49 * 0.49 + 0.45 * 0.45) * 1e9));
+}
+
+TEST(OrientFragment, TurnsOntoTheTargetAndMirrors) {
+    const auto s = test::ring_systems_of("C1CCCCC1");
+    const auto ring = depict::layout_ring_system(s->mol, s->records[0], s->ranks, nullptr).positions;
+    const Point target{5, 5};
+    const auto [turned, mirrored] = depict::orient_fragment(s->mol, ring, 0, target, {0, 2});
+    EXPECT_EQ(turned.at(0), target);
+    // The ring hangs from atom 0 along +y: its centre lies straight above.
+    Point c{};
+    for (const auto& [a, p] : turned) c = c + p;
+    EXPECT_NEAR(c.x / 6, 5.0, 1e-9);
+    EXPECT_NEAR(c.y / 6, 6.0, 1e-9);
+    for (const auto& [a, p] : turned) EXPECT_NEAR(mirrored.at(a).x, 10.0 - p.x, 1e-9);
+    // No direction: the mirror is the point reflection through the target.
+    const auto [t2, m2] = depict::orient_fragment(s->mol, ring, 0, target, {0, 0});
+    for (const auto& [a, p] : t2) EXPECT_NEAR(depict::length(m2.at(a) + p - 2.0 * target), 0.0, 1e-9);
+    EXPECT_THROW(depict::orient_fragment(s->mol, ring, 17, target, {1, 0}), InternalError);
+}
+
+TEST(BestOrientedPlacement, KeepsTheFirstUnlessTheMirrorScoresLower) {
+    const core::MolBuilder m = test::read_or_fail("CCC.C");
+    const depict::BondedPairs bonded(m);
+    const PositionMap bent{{0, {0, 0}}, {1, {1, 0}}, {2, {1.5, 0.8}}};  // not its own mirror image
+    const auto [first, mirror] = depict::orient_fragment(m, bent, 0, {0, 1}, {0, 1});
+    const std::vector<double> radii(4, 0.25);
+    const auto free = depict::best_oriented_placement(m, bonded, radii, 0, &bent, {}, {0, 0}, {0, 1});
+    ASSERT_TRUE(free.placement);
+    EXPECT_EQ(*free.placement, first);
+    // Something where the first orientation puts atom 2: the mirror wins.
+    const std::vector<depict::PlacedPoint> blocker{{3, first.at(2).x, first.at(2).y}};
+    const auto other = depict::best_oriented_placement(m, bonded, radii, 0, &bent, blocker, {0, 0}, {0, 1});
+    EXPECT_EQ(*other.placement, mirror);
+    EXPECT_EQ(other.score, (depict::PlacementScore{0, 0}));
+    const Point on_blocker{blocker[0].x, blocker[0].y};
+    const auto lone = depict::best_oriented_placement(m, bonded, radii, 0, nullptr, blocker, {0, 0}, on_blocker);
+    EXPECT_FALSE(lone.placement);
+    EXPECT_EQ(lone.score.first, 1u);
+}
+
+}  // namespace
+}  // namespace quorix
