@@ -11,6 +11,11 @@ if [ ! -f /usr/include/gtest/gtest.h ]; then
   as_root apt-get update -qq
   DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq libgtest-dev >/dev/null
 fi
+# The 3-D picture tests render SVG in a real browser; they skip when it cannot be had.
+if ! command -v chromium >/dev/null; then
+  as_root apt-get update -qq || true
+  DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq chromium >/dev/null || echo "chromium not installed"
+fi
 python3 -m pip --version >/dev/null
 command -v cmake >/dev/null || python3 -m pip install -q cmake
 generator=()

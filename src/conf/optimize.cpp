@@ -30,6 +30,19 @@ double dot(const double* a, const double* b, std::size_t n) {
     return sum;
 }
 
+// Elementwise steps over distinct arrays (restrict lets them vectorise; no
+// sum is reordered).
+void subtract_scaled(double* __restrict r, double a, const double* __restrict y, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) r[i] = r[i] - a * y[i];
+}
+void add_scaled(double* __restrict r, double a, const double* __restrict s, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) r[i] = r[i] + a * s[i];
+}
+void step_point(double* __restrict out, const double* __restrict x, double a, const double* __restrict d,
+                std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) out[i] = x[i] + a * d[i];
+}
+
 // Largest |g_i|; a NaN component makes the result NaN.
 double max_abs(std::span<const double> g) {
     double m = 0.0;
@@ -67,8 +80,7 @@ void direction(History& h, MinimiserWork& w) {
     for (std::size_t k = h.count; k-- > 0;) {
         const double a = h.rho(k) * dot(h.s(k), r, n);
         w.alpha[k] = a;
-        const double* y = h.y(k);
-        for (std::size_t i = 0; i < n; ++i) r[i] = r[i] - a * y[i];
+        subtract_scaled(r, a, h.y(k), n);
     }
     double gamma = 1.0;
     if (h.count > 0) {
@@ -80,9 +92,7 @@ void direction(History& h, MinimiserWork& w) {
     for (std::size_t i = 0; i < n; ++i) r[i] = gamma * r[i];
     for (std::size_t k = 0; k < h.count; ++k) {
         const double beta = h.rho(k) * dot(h.y(k), r, n);
-        const double coef = w.alpha[k] - beta;
-        const double* s = h.s(k);
-        for (std::size_t i = 0; i < n; ++i) r[i] = r[i] + coef * s[i];
+        add_scaled(r, w.alpha[k] - beta, h.s(k), n);
     }
     for (std::size_t i = 0; i < n; ++i) w.d[i] = -r[i];
 }
@@ -117,7 +127,7 @@ private:
         if (counted) ++trials_;
         const std::size_t n = x_.size();
         const double* d = w_.d.data();
-        for (std::size_t i = 0; i < n; ++i) w_.xt[i] = x_[i] + a * d[i];
+        step_point(w_.xt.data(), x_.data(), a, d, n);
         const double phi = obj_.value_and_gradient(w_.xt, w_.gt);
         return {phi, dot(w_.gt.data(), d, n)};
     }

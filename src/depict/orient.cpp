@@ -1,8 +1,8 @@
 #include "depict/orient.hpp"
 
 #include <algorithm>
-#include <numeric>
 #include <cmath>
+#include <numeric>
 #include <compare>
 #include <vector>
 

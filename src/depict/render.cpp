@@ -215,6 +215,30 @@ void append_fixed(std::string& out, double value, int decimals) {
         out += value < 0 ? "-inf" : "inf";
         return;
     }
+    // Fast path: below 1e8 in units of the last digit, the scaled product is off
+    // by under 1.2e-8 of a unit, so unless the value sits within 1e-7 of a half
+    // the rounding direction is that of the exact value.
+    static constexpr double scale[] = {1.0, 10.0, 100.0, 1000.0};
+    if (decimals >= 0 && decimals <= 3) {
+        const double scaled = std::abs(value) * scale[decimals];
+        if (scaled < 1e8) {
+            const double whole = std::floor(scaled), frac = scaled - whole;
+            if (std::abs(frac - 0.5) > 1e-7) {
+                auto units = core::saturating_cast<std::uint32_t>(whole) + (frac > 0.5 ? 1u : 0u);
+                char buf[16];
+                char* p = buf + sizeof buf;
+                for (int k = 0; k < decimals; ++k, units /= 10) *--p = char('0' + units % 10);
+                if (decimals > 0) *--p = '.';
+                do {
+                    *--p = char('0' + units % 10);
+                    units /= 10;
+                } while (units != 0);
+                if (std::signbit(value)) *--p = '-';
+                out.append(p, buf + sizeof buf);
+                return;
+            }
+        }
+    }
     // Up to 309 integer digits, the point and the decimals.
     char buf[340];
     const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);

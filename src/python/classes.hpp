@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "conf/pipeline.hpp"
 #include "core/builder.hpp"
 #include "io/smarts/mol.hpp"
 #include "io/smarts/reaction.hpp"
@@ -24,6 +25,18 @@ inline ClassObject& class_of<core::MolBuilder>() {
 Result new_mol_object(core::MolBuilder&& mol);
 // One new Mol per molecule, in order.
 Result mols_to_list(std::vector<core::MolBuilder>&& mols);
+
+// Conformer: the hydrogen-completed molecule and its generated coordinates.
+struct PyConformer {
+    core::MolBuilder mol;
+    conf::ConformerResult result;
+};
+extern ClassObject conformer_class;
+template <>
+inline ClassObject& class_of<PyConformer>() {
+    return conformer_class;
+}
+Result new_conformer_object(PyConformer&& conformer);
 
 // Query: one parsed SMARTS.
 extern ClassObject query_class;

@@ -64,6 +64,7 @@ using Step = Expected<void> (*)(PyObject*);
 constexpr Step MODULE_BODY[] = {
     &add_version,
     &add_class<mol_class>,
+    &add_class<conformer_class>,
     &add_class<query_class>,
     &add_class<reaction_class>,
     &add_class<outcome_class>,

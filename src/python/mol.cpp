@@ -141,6 +141,13 @@ Result atom_descriptors(const MolBuilder& m) {
     return objects_to_list(std::move(dicts));
 }
 
+Result conformer(const MolBuilder& m) {
+    MolBuilder copy(m);
+    auto result = conf::conformer_for(copy);
+    if (!result) return std::unexpected(lazy_value_error(result.error().to_string()));
+    return new_conformer_object(PyConformer{std::move(copy), std::move(*result)});
+}
+
 Result copy(const MolBuilder& m) { return new_mol_object(MolBuilder(m)); }
 
 Result repr(const MolBuilder& m) {
@@ -172,6 +179,15 @@ constexpr const char* SANITIZE_DOC =
     "照样合法、原子数也对。\n\n"
     "方向是记法,顺反是性质:一经感知,这个值就存在双键上,只要它的两个参照原子还在\n"
     "就一直有效,所以这一步并进了 `sanitize`。";
+
+constexpr const char* CONFORMER_DOC =
+    "conformer($self)\n--\n\n生成一个三维构型。\n\n"
+    "不改动接收者:先深拷贝分子,在副本上净化、感知顺反、补显式氢,然后才生成。所以\n"
+    "返回的 `Conformer` 的 `mol` 通常比接收者多出一些原子(补上的氢),它的 `coords`\n"
+    "跟的是那个分子的原子表,不是接收者的。\n\n"
+    "这些步骤的先后和理由归引擎(`conformer_for`)管,绑定层不做任何化学。\n\n"
+    "全程无随机数:同一个分子每次都给同一组坐标。\n\n"
+    "净化过不去、界矩阵自相矛盾时抛 `ValueError`。";
 
 constexpr const char* BONDS_DOC =
     "逐键的 `(begin, end, 键级)`,按存储顺序。返回 `list[tuple[int, int, float]]`。\n\n"
@@ -244,6 +260,7 @@ constexpr Member MOL_MEMBERS[] = {
     method<&remove_hs>("remove_hs", REMOVE_HS_DOC),
     property<&formal_charges>("formal_charges", "逐原子的形式电荷,按存储顺序。返回 `list[int]`。"),
     property<&bonds>("bonds", BONDS_DOC),
+    method<&conformer>("conformer", CONFORMER_DOC),
     method<&atom_descriptors>("atom_descriptors", ATOM_DESCRIPTORS_DOC),
     method<&bond_descriptors>("bond_descriptors", BOND_DESCRIPTORS_DOC),
     method<&copy>("copy", "copy($self)\n--\n\n深拷贝。"),

@@ -1,0 +1,63 @@
+#pragma once
+// Distance bounds from chemistry alone: bonded pairs from bond lengths, pairs
+// sharing a neighbour from bond angles, pairs three bonds apart from torsions,
+// and every other pair from van der Waals radii.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "core/builder.hpp"
+
+namespace quorix::conf {
+
+// n x n: the upper bound of a pair i < j at i*n + j, its lower bound at j*n + i.
+struct DistanceBounds {
+    std::size_t n = 0;
+    std::vector<double> values;
+
+    // Either order names the same pair.
+    double upper(std::size_t i, std::size_t j) const { return values[i < j ? i * n + j : j * n + i]; }
+    double lower(std::size_t i, std::size_t j) const { return values[i < j ? j * n + i : i * n + j]; }
+    double& upper(std::size_t i, std::size_t j) { return values[i < j ? i * n + j : j * n + i]; }
+    double& lower(std::size_t i, std::size_t j) { return values[i < j ? j * n + i : i * n + j]; }
+};
+
+// Every entry above the diagonal `upper`, below it `lower`, the diagonal 0.
+DistanceBounds smooth_matrix_init(std::size_t n, double lower, double upper);
+
+struct BondLengthEstimate {
+    double length = 0.0;  // Å
+    bool from_statistics = false;
+};
+
+struct AngleEstimate {
+    double angle = 0.0;  // radians
+    double lower = 0.0;  // fallback window, radians
+    double upper = 0.0;
+    bool from_statistics = false;
+};
+
+BondLengthEstimate estimate_bond_length(std::uint8_t atomic_num_a, std::uint8_t atomic_num_b, core::BondOrder order,
+                                        std::size_t ring_size);
+AngleEstimate estimate_bond_angle(std::uint8_t centre_atomic_num, std::size_t degree, std::uint8_t aromatic,
+                                  std::size_t centre_ring, std::size_t angle_ring);
+// The torsion window (degrees) around a bond of a ring of this kind.
+std::pair<double, double> stats_lookup(std::size_t ring_size, bool aromatic, bool all_sp3);
+
+// Never fails on a well-formed molecule; no atoms give an empty matrix.
+DistanceBounds build_bounds(const core::MolBuilder& mol);
+
+// Four atoms a-b=c-d across a double bond that must stay in one plane.
+struct PlanarFour {
+    std::array<std::uint32_t, 4> atoms{};
+    bool operator==(const PlanarFour&) const = default;
+};
+
+// Every substituent pair across a chain double bond without a stated cis/trans
+// value: `build_bounds` gives such a bond a planar arrangement of its own
+// choosing, and these keep it flat. In bond order, then neighbour order.
+std::vector<PlanarFour> planar_double_bonds(const core::MolBuilder& mol);
+
+}  // namespace quorix::conf

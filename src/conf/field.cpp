@@ -1,0 +1,176 @@
+#include "conf/field.hpp"
+
+#include <cmath>
+#include <string>
+#include <limits>
+
+#include "core/error.hpp"
+
+namespace quorix::conf {
+namespace {
+
+using Vec = std::array<double, 3>;
+
+Vec cross(const Vec& u, const Vec& v) {
+    return {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - v[2] * u[0], v[1] * u[0] - u[1] * v[0]};
+}
+
+Vec point(std::span<const double> x, std::uint32_t atom) {
+    const std::size_t k = std::size_t(atom) * 3;
+    if (k + 2 >= x.size()) internal_error("下标越界");
+    return {x[k], x[k + 1], x[k + 2]};
+}
+
+Vec minus(const Vec& p, const Vec& q) { return {p[0] - q[0], p[1] - q[1], p[2] - q[2]}; }
+
+void add_gradient(std::span<double> g, std::uint32_t atom, std::size_t axis, double v) {
+    const std::size_t k = std::size_t(atom) * 3 + axis;
+    if (k >= g.size()) internal_error("下标越界");
+    g[k] += v;
+}
+
+double distance_terms(const ErrorFunction& f, std::span<const double> x, std::span<double> g) {
+    const std::size_t n = f.n;
+    double sum = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double xi = x[3 * i], yi = x[3 * i + 1], zi = x[3 * i + 2];
+        const double* lower_row = f.lower.data() + i * n;
+        const double* upper_row = f.upper.data() + i * n;
+        for (std::size_t j = i + 1; j < n; ++j) {
+            const double dx = xi - x[3 * j], dy = yi - x[3 * j + 1], dz = zi - x[3 * j + 2];
+            const double d2 = dx * dx + dy * dy + dz * dz;
+            const double u2 = upper_row[j] * upper_row[j];
+            const double l2 = lower_row[j] * lower_row[j];
+            double term, factor;
+            if (d2 > u2 && u2 > 0) {
+                const double t = d2 / u2 - 1;
+                term = t * t;
+                factor = (4 * t) / u2;
+            } else if (d2 < l2) {
+                const double s = l2 + d2;
+                const double t = (l2 + l2) / s - 1;
+                term = t * t;
+                factor = (l2 * (-8 * t)) / (s * s);
+            } else {
+                continue;
+            }
+            g[3 * i] += factor * dx;
+            g[3 * i + 1] += factor * dy;
+            g[3 * i + 2] += factor * dz;
+            g[3 * j] -= factor * dx;
+            g[3 * j + 1] -= factor * dy;
+            g[3 * j + 2] -= factor * dz;
+            sum += term;
+        }
+    }
+    return sum;
+}
+
+// Penalty of a0 . (a1 x a2) outside [lo, hi], its gradient added as
+// `chiral_volume_term` describes.
+double volume_window_term(const Vec& a0, const Vec& a1, const Vec& a2, const std::array<std::uint32_t, 3>& indices,
+                          std::uint32_t apex, std::span<double> gradient, double lo, double hi, double weight) {
+    const Vec c12 = cross(a1, a2);
+    const double v = c12[0] * a0[0] + c12[1] * a0[1] + c12[2] * a0[2];
+    if (std::isnan(v) || (v >= lo && v <= hi)) return 0.0;
+    const double dev = v - (v < lo ? lo : hi);
+    const double k = (weight + weight) * dev;
+    const Vec c20 = cross(a2, a0), c01 = cross(a0, a1);
+    for (std::size_t axis = 0; axis < 3; ++axis) {
+        add_gradient(gradient, indices[0], axis, c12[axis] * k);
+        add_gradient(gradient, indices[1], axis, c20[axis] * k);
+        add_gradient(gradient, indices[2], axis, c01[axis] * k);
+        add_gradient(gradient, apex, axis, -((c01[axis] + (c12[axis] + c20[axis])) * k));
+    }
+    return dev * (weight * dev);
+}
+
+double planarity_terms(const ErrorFunction& f, std::span<const double> x, std::span<double> g) {
+    double sum = 0.0;
+    for (const PlanarFour& p : f.planar) {
+        const auto& [a, b, c, d] = p.atoms;
+        const Vec pb = point(x, b);
+        sum += volume_window_term(minus(point(x, a), pb), minus(point(x, c), pb), minus(point(x, d), pb), {a, c, d}, b,
+                                  g, -PLANAR_VOLUME, PLANAR_VOLUME, f.chiral_weight);
+    }
+    return sum;
+}
+
+double chiral_terms(const ErrorFunction& f, std::span<const double> x, std::span<double> g) {
+    const double w = f.chiral_weight;
+    double sum = 0.0;
+    for (const ChiralConstraint& c : f.constraints) {
+        const auto& l = c.ligands;
+        const Vec centre = point(x, c.centre), p0 = point(x, l[0]), p1 = point(x, l[1]), p2 = point(x, l[2]);
+        if (l[3] != core::NONE) {
+            const Vec p3 = point(x, l[3]);
+            sum += chiral_volume_term(minus(p1, p0), minus(p2, p0), minus(p3, p0), {l[1], l[2], l[3]}, l[0], g,
+                                      -c.target, 5.0, 100.0, w);
+        }
+        sum += chiral_volume_term(minus(p0, centre), minus(p1, centre), minus(p2, centre), {l[0], l[1], l[2]},
+                                  c.centre, g, c.target, 0.3, 30.0, w);
+    }
+    return sum;
+}
+
+}  // namespace
+
+ErrorFunction build_chiral_terms(const DistanceBounds& bounds, std::span<const ChiralConstraint> constraints) {
+    const std::size_t n = bounds.n;
+    if (bounds.values.size() != n * n) internal_error("距离界不是 " + std::to_string(n) + "×" + std::to_string(n));
+    for (const ChiralConstraint& c : constraints) {
+        if (c.centre >= n) internal_error("手性中心的中心原子下标 " + std::to_string(c.centre) + " 越界(原子数 " + std::to_string(n) + ")");
+        const std::size_t count = c.ligands[3] == core::NONE ? 3 : 4;
+        for (std::size_t k = 0; k < count; ++k)
+            if (c.ligands[k] >= n)
+                internal_error("手性中心 " + std::to_string(c.centre) + " 的配体下标 " + std::to_string(c.ligands[k]) +
+                               " 越界(原子数 " + std::to_string(n) + ")");
+    }
+    ErrorFunction f;
+    f.n = n;
+    f.lower.assign(n * n, 0.0);
+    f.upper.assign(n * n, 0.0);
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = i + 1; j < n; ++j) {
+            f.lower[i * n + j] = bounds.lower(i, j);
+            f.upper[i * n + j] = bounds.upper(i, j);
+        }
+    f.constraints.assign(constraints.begin(), constraints.end());
+    f.chiral_weight = 1.0;
+    return f;
+}
+
+double field_energy(const ErrorFunction& f, std::span<const double> x, std::span<double> gradient) {
+    if (x.size() < 3 * f.n || gradient.size() != x.size()) internal_error("坐标或梯度的长度与原子数不符");
+    for (double v : x)
+        if (!std::isfinite(v)) {
+            for (double& g : gradient) g = std::numeric_limits<double>::quiet_NaN();
+            return std::numeric_limits<double>::quiet_NaN();
+        }
+    for (double& g : gradient) g = 0.0;
+    const double distance = distance_terms(f, x, gradient);
+    const double chiral = chiral_terms(f, x, gradient);
+    if (f.planar.empty()) return distance + chiral;
+    return distance + chiral + planarity_terms(f, x, gradient);
+}
+
+double ErrorFunction::value_and_gradient(std::span<const double> x, std::span<double> gradient) const {
+    return field_energy(*this, x, gradient);
+}
+
+double chiral_volume_term(const Vec& a0, const Vec& a1, const Vec& a2, const std::array<std::uint32_t, 3>& indices,
+                          std::uint32_t apex, std::span<double> gradient, double target, double lower_magnitude,
+                          double upper_magnitude, double weight) {
+    const double lo = target >= 0 ? lower_magnitude : -upper_magnitude;
+    const double hi = target >= 0 ? upper_magnitude : -lower_magnitude;
+    return volume_window_term(a0, a1, a2, indices, apex, gradient, lo, hi, weight);
+}
+
+void add_planarity_terms(ErrorFunction& f, std::span<const PlanarFour> groups) {
+    for (const PlanarFour& p : groups)
+        for (std::uint32_t a : p.atoms)
+            if (a >= f.n) internal_error("平面约束的原子下标 " + std::to_string(a) + " 越界(原子数 " + std::to_string(f.n) + ")");
+    f.planar.insert(f.planar.end(), groups.begin(), groups.end());
+}
+
+}  // namespace quorix::conf

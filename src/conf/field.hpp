@@ -1,0 +1,50 @@
+#pragma once
+// The error function the refinement minimises: flat-bottomed penalties on every
+// pair distance outside its bounds and on every chiral volume outside its
+// window. Zero exactly when every bound and window holds.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "conf/bounds.hpp"
+#include "conf/chiral.hpp"
+
+namespace quorix::conf {
+
+struct ErrorFunction {
+    std::vector<double> lower;  // n * n; entry i*n + j for i < j, the rest 0 and unread
+    std::vector<double> upper;
+    std::vector<ChiralConstraint> constraints;
+    std::size_t n = 0;
+    double chiral_weight = 1.0;
+    // Four-atom groups held flat (see `planar_double_bonds`); empty unless added.
+    std::vector<PlanarFour> planar;
+
+    // x: x0, y0, z0, x1, ... (at least 3n); the gradient is overwritten.
+    double value_and_gradient(std::span<const double> x, std::span<double> gradient) const;
+};
+
+// The bounds are read, not kept. A constraint naming an atom outside the
+// bounds is an internal error.
+ErrorFunction build_chiral_terms(const DistanceBounds& bounds, std::span<const ChiralConstraint> constraints);
+
+// Holds each group's volume (a - b) . ((c - b) x (d - b)) within
+// +-PLANAR_VOLUME, about 3 degrees of twist across a C=C bond. A group naming
+// an atom outside the function is an internal error.
+inline constexpr double PLANAR_VOLUME = 0.1;
+void add_planarity_terms(ErrorFunction& f, std::span<const PlanarFour> groups);
+
+// Non-finite coordinates give NaN for the value and every gradient entry.
+double field_energy(const ErrorFunction& f, std::span<const double> x, std::span<double> gradient);
+
+// Penalty of the volume a0 . (a1 x a2) outside [lower, upper] (or its negation
+// for a negative target); its gradient goes to the atoms the vectors point to
+// and, negated, to the apex they start from.
+double chiral_volume_term(const std::array<double, 3>& a0, const std::array<double, 3>& a1,
+                          const std::array<double, 3>& a2, const std::array<std::uint32_t, 3>& indices,
+                          std::uint32_t apex, std::span<double> gradient, double target, double lower_magnitude,
+                          double upper_magnitude, double weight);
+
+}  // namespace quorix::conf

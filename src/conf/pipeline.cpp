@@ -1,0 +1,204 @@
+#include "conf/pipeline.hpp"
+
+#include <bit>
+#include <cmath>
+
+#include "chem/explicit_hs.hpp"
+#include "conf/field.hpp"
+#include "conf/optimize.hpp"
+#include "conf/smooth.hpp"
+#include "conf/spread.hpp"
+#include "io/smiles/canonical.hpp"
+#include "io/stereo.hpp"
+
+namespace quorix::conf {
+
+std::string ConformerError::to_string() const {
+    struct Visitor {
+        std::string operator()(const conformer_error::InconsistentBounds& e) const {
+            return "界矩阵自相矛盾:原子 " + std::to_string(e.i) + " 与 " + std::to_string(e.j) + " 之间的上下界交空";
+        }
+        std::string operator()(const EmbedError& e) const { return "嵌入失败:" + e.debug(); }
+        std::string operator()(const chem::SanitizeError& e) const { return "净化失败:" + e.to_string(); }
+        std::string operator()(const conformer_error::TooManyAtoms& e) const {
+            return "原子数 " + std::to_string(e.atoms) + " 超出构型生成的上限 " + std::to_string(e.limit);
+        }
+    };
+    return std::visit(Visitor{}, kind);
+}
+
+namespace {
+
+constexpr MinimiserOptions REFINE{400, 1e-6, 8};
+constexpr double CLEAN = 1e-6;
+constexpr std::size_t RETRIES = 4;
+
+struct FieldObjective final : Objective {
+    const ErrorFunction& field;
+    explicit FieldObjective(const ErrorFunction& f) : field(f) {}
+    double value_and_gradient(std::span<const double> x, std::span<double> g) override {
+        return field_energy(field, x, g);
+    }
+};
+
+std::vector<Coord> regroup(std::span<const double> flat) {
+    std::vector<Coord> coords(flat.size() / 3);
+    for (std::size_t i = 0; i < coords.size(); ++i) coords[i] = {flat[3 * i], flat[3 * i + 1], flat[3 * i + 2]};
+    return coords;
+}
+
+// +1 or -1 when the volume is nonzero and its sign is the target's; a NaN or
+// zero volume is neither right nor wrong.
+enum class Hand { Right, Wrong, Neither };
+Hand hand(double volume, double target) {
+    if (!(volume != 0.0) || std::isnan(volume)) return Hand::Neither;
+    return (volume > 0.0 ? 1.0 : -1.0) == target ? Hand::Right : Hand::Wrong;
+}
+
+// Negates x when more centres come out as mirror images than as themselves.
+bool mirror_vote(std::vector<Coord>& coords, std::span<const ChiralConstraint> constraints) {
+    if (constraints.empty()) return false;
+    std::size_t right = 0, wrong = 0;
+    for (const ChiralConstraint& c : constraints) {
+        const Hand h = hand(signed_volume(coords, c), c.target);
+        if (h == Hand::Right) ++right;
+        if (h == Hand::Wrong) ++wrong;
+    }
+    if (wrong <= right) return false;
+    for (Coord& p : coords) p[0] = -p[0];
+    return true;
+}
+
+struct Run {
+    std::vector<double> flat;
+    MinimiserResult refined;
+    std::size_t chiral_score = 0;
+    std::size_t violations = 0;
+};
+
+Run refine(std::vector<double> flat, const ErrorFunction& field, const core::MolBuilder& mol,
+           const DistanceBounds& bounds, std::span<const ChiralConstraint> constraints) {
+    FieldObjective objective(field);
+    Run run{std::move(flat), {}, 0, 0};
+    run.refined = minimise(objective, run.flat, REFINE);
+    run.chiral_score = count_chiral_ok(run.flat, constraints);
+    run.violations = count_bond_violations(run.flat, mol, bounds);
+    return run;
+}
+
+bool better(const Run& trial, const Run& kept) {
+    if (trial.chiral_score != kept.chiral_score) return trial.chiral_score > kept.chiral_score;
+    if (trial.violations != kept.violations) return trial.violations < kept.violations;
+    return trial.refined.value < kept.refined.value;
+}
+
+// The larger of two values; a NaN loses to a number.
+double larger(double a, double b) {
+    if (std::isnan(a)) return b;
+    if (std::isnan(b)) return a;
+    return a < b ? b : a;
+}
+
+}  // namespace
+
+double retry_offset(std::uint64_t k, std::uint64_t i) {
+    std::uint64_t z = (k * 0x9E3779B97F4A7C15ull) ^ (i * 0xBF58476D1CE4E5B9ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    z = z ^ (z >> 31);
+    const double u = static_cast<double>(z >> 11) * 0x1p-53;
+    return (static_cast<double>(k) * 0.1) * (2.0 * u - 1.0);
+}
+
+std::size_t count_bond_violations(std::span<const double> flat, const core::MolBuilder& mol,
+                                  const DistanceBounds& bounds) {
+    std::size_t count = 0;
+    for (const core::Bond& b : mol.bonds) {
+        const std::size_t i = b.begin, j = b.end;
+        const double dx = flat[3 * i] - flat[3 * j];
+        const double dy = flat[3 * i + 1] - flat[3 * j + 1];
+        const double dz = flat[3 * i + 2] - flat[3 * j + 2];
+        const double d = std::sqrt(dx * dx + dy * dy + dz * dz);
+        if (larger(bounds.lower(i, j) - d, d - bounds.upper(i, j)) > 0.1) ++count;
+    }
+    return count;
+}
+
+std::size_t count_chiral_ok(std::span<const double> flat, std::span<const ChiralConstraint> constraints) {
+    if (constraints.empty()) return 0;
+    const std::vector<Coord> coords = regroup(flat);
+    std::size_t ok = 0;
+    for (const ChiralConstraint& c : constraints)
+        if (hand(signed_volume(coords, c), c.target) == Hand::Right) ++ok;
+    return ok;
+}
+
+std::expected<std::vector<ChiralConstraint>, chem::SanitizeError> prepare_for_conformer(core::MolBuilder& mol) {
+    if (auto done = chem::sanitize(mol); !done) return std::unexpected(std::move(done.error()));
+    io::double_bond_stereo(mol);
+    const std::vector<std::uint32_t> ranks = io::canonical_ranks(mol);
+    chem::add_explicit_hs(mol, ranks);
+    return collect_chiral_centres(mol);
+}
+
+std::expected<ConformerResult, ConformerError> generate_conformer(const core::MolBuilder& mol,
+                                                                  std::span<const ChiralConstraint> constraints) {
+    const std::size_t n = mol.atoms.size();
+    // Nothing to place and nothing to refine: the empty conformer, already at
+    // its minimum (the minimiser itself refuses an empty variable list).
+    if (n == 0) {
+        ConformerResult empty;
+        empty.converged = true;
+        empty.chiral_total = constraints.size();
+        return empty;
+    }
+    if (n > MAX_CONFORMER_ATOMS)
+        return std::unexpected(ConformerError{conformer_error::TooManyAtoms{n, MAX_CONFORMER_ATOMS}});
+
+    DistanceBounds bounds = build_bounds(mol);
+    if (auto crossed = triangle_smooth(bounds.values, n))
+        return std::unexpected(ConformerError{conformer_error::InconsistentBounds{crossed->first, crossed->second}});
+    auto embedded = embed_coordinates(full_distance_matrix(bounds.values, n), n);
+    if (!embedded) return std::unexpected(ConformerError{std::move(embedded.error())});
+    std::vector<Coord>& coords = *embedded;
+
+    ConformerResult result;
+    result.spread = spread_coincident(coords);
+    result.mirrored = mirror_vote(coords, constraints);
+    const ErrorFunction field = build_chiral_terms(bounds, constraints);
+
+    std::vector<double> flat(3 * n);
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t a = 0; a < 3; ++a) flat[3 * i + a] = coords[i][a];
+    std::vector<double> scratch_gradient(3 * n);
+    result.energy_before = field_energy(field, flat, scratch_gradient);
+
+    Run kept = refine(std::move(flat), field, mol, bounds, constraints);
+    if (kept.refined.value > CLEAN) {
+        const std::vector<double> base = kept.flat;
+        for (std::size_t k = 1; k <= RETRIES; ++k) {
+            std::vector<double> trial = base;
+            for (std::size_t i = 0; i < trial.size(); ++i) trial[i] = trial[i] + retry_offset(k, i);
+            Run run = refine(std::move(trial), field, mol, bounds, constraints);
+            if (better(run, kept)) kept = std::move(run);
+            if (!(kept.refined.value > CLEAN)) break;
+        }
+    }
+
+    result.coords = regroup(kept.flat);
+    result.chiral_ok = count_chiral_ok(kept.flat, constraints);
+    result.chiral_total = constraints.size();
+    result.energy = kept.refined.value;
+    result.iterations = kept.refined.iterations;
+    result.grad_norm = kept.refined.grad_norm;
+    result.converged = kept.refined.converged;
+    return result;
+}
+
+std::expected<ConformerResult, ConformerError> conformer_for(core::MolBuilder& mol) {
+    auto constraints = prepare_for_conformer(mol);
+    if (!constraints) return std::unexpected(ConformerError{std::move(constraints.error())});
+    return generate_conformer(mol, *constraints);
+}
+
+}  // namespace quorix::conf

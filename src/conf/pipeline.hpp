@@ -1,0 +1,72 @@
+#pragma once
+// One deterministic 3-D conformer of a molecule: preparation (sanitise,
+// cis/trans from directional bonds, explicit hydrogens in canonical order,
+// chiral centres), then bounds, smoothing, embedding, the mirror vote and
+// refinement with up to four deterministic retries.
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <span>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "chem/sanitize.hpp"
+#include "conf/bounds.hpp"
+#include "conf/chiral.hpp"
+#include "conf/embed.hpp"
+#include "core/builder.hpp"
+
+namespace quorix::conf {
+
+struct ConformerResult {
+    std::vector<Coord> coords;  // one per atom of the prepared molecule
+    double energy_before = 0.0;
+    double energy = 0.0;
+    std::size_t iterations = 0;
+    double grad_norm = 0.0;
+    std::size_t spread = 0;
+    std::size_t chiral_total = 0;
+    std::size_t chiral_ok = 0;
+    bool converged = false;
+    bool mirrored = false;
+};
+
+// Beyond this many atoms (hydrogens included) the cubic steps would run for
+// minutes and the dense matrices would take gigabytes; such a molecule is
+// refused up front instead.
+inline constexpr std::size_t MAX_CONFORMER_ATOMS = 1000;
+
+namespace conformer_error {
+struct InconsistentBounds { std::size_t i, j; bool operator==(const InconsistentBounds&) const = default; };
+struct TooManyAtoms { std::size_t atoms, limit; bool operator==(const TooManyAtoms&) const = default; };
+}  // namespace conformer_error
+
+struct ConformerError {
+    std::variant<conformer_error::InconsistentBounds, EmbedError, chem::SanitizeError, conformer_error::TooManyAtoms>
+        kind;
+    std::string to_string() const;
+};
+
+// Sanitises the molecule, perceives cis/trans, adds every hydrogen as an atom
+// and lists the tetrahedral centres. On failure the molecule keeps whatever
+// sanitisation changed.
+std::expected<std::vector<ChiralConstraint>, chem::SanitizeError> prepare_for_conformer(core::MolBuilder& mol);
+
+std::expected<ConformerResult, ConformerError> generate_conformer(const core::MolBuilder& mol,
+                                                                  std::span<const ChiralConstraint> constraints);
+
+// Preparation then generation on the caller's molecule (changed in place).
+std::expected<ConformerResult, ConformerError> conformer_for(core::MolBuilder& mol);
+
+// Bonds whose length misses its smoothed bounds by more than 0.1 A.
+std::size_t count_bond_violations(std::span<const double> flat, const core::MolBuilder& mol,
+                                  const DistanceBounds& bounds);
+// Constraints whose signed volume is nonzero with the target's sign.
+std::size_t count_chiral_ok(std::span<const double> flat, std::span<const ChiralConstraint> constraints);
+
+// The perturbation of flat coordinate i in retry k, in [-0.1k, 0.1k).
+double retry_offset(std::uint64_t k, std::uint64_t i);
+
+}  // namespace quorix::conf

@@ -1,0 +1,358 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <limits>
+#include <random>
+
+#include "conf/bounds.hpp"
+#include "conf/chiral.hpp"
+#include "conf/field.hpp"
+#include "core/error.hpp"
+#include "prepared.hpp"
+
+using namespace quorix;
+using namespace quorix::conf;
+using core::MolBuilder;
+using core::NONE;
+using Point = std::array<double, 3>;
+
+namespace {
+
+double triple(const Point& a, const Point& b, const Point& c) {
+    return a[0] * (b[1] * c[2] - b[2] * c[1]) - a[1] * (b[0] * c[2] - b[2] * c[0]) + a[2] * (b[0] * c[1] - b[1] * c[0]);
+}
+
+Point at3(const std::vector<double>& x, std::uint32_t i) { return {x[3 * i], x[3 * i + 1], x[3 * i + 2]}; }
+Point sub(const Point& p, const Point& q) { return {p[0] - q[0], p[1] - q[1], p[2] - q[2]}; }
+
+// The error function written out the slow way, from distances and volumes.
+double reference_value(const ErrorFunction& f, const std::vector<double>& x) {
+    double sum = 0;
+    for (std::size_t i = 0; i < f.n; ++i)
+        for (std::size_t j = i + 1; j < f.n; ++j) {
+            const Point d = sub(at3(x, i), at3(x, j));
+            const double r = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+            const double u = f.upper[i * f.n + j], l = f.lower[i * f.n + j];
+            if (u > 0 && r > u) sum += std::pow(r * r / (u * u) - 1, 2);
+            else if (r < l) sum += std::pow(2 * l * l / (l * l + r * r) - 1, 2);
+        }
+    const auto window = [](double v, double target, double lo, double hi) {
+        if (target < 0) std::tie(lo, hi) = std::pair{-hi, -lo};
+        return v < lo ? (v - lo) * (v - lo) : v > hi ? (v - hi) * (v - hi) : 0.0;
+    };
+    for (const ChiralConstraint& c : f.constraints) {
+        const auto& l = c.ligands;
+        const Point p0 = at3(x, l[0]), centre = at3(x, c.centre);
+        if (l[3] != NONE)
+            sum += window(triple(sub(at3(x, l[1]), p0), sub(at3(x, l[2]), p0), sub(at3(x, l[3]), p0)), -c.target, 5, 100);
+        sum += window(triple(sub(p0, centre), sub(at3(x, l[1]), centre), sub(at3(x, l[2]), centre)), c.target, 0.3, 30);
+    }
+    for (const PlanarFour& p : f.planar) {
+        const auto [a, b, c, d] = p.atoms;
+        const Point pb = at3(x, b);
+        sum += window(triple(sub(at3(x, a), pb), sub(at3(x, c), pb), sub(at3(x, d), pb)), 1, -PLANAR_VOLUME, PLANAR_VOLUME);
+    }
+    return sum;
+}
+
+double energy(const ErrorFunction& f, const std::vector<double>& x) {
+    std::vector<double> g(x.size());
+    return field_energy(f, x, g);
+}
+
+std::vector<double> random_coords(std::size_t n, std::mt19937& rng) {
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    const double side = 1.6 * std::cbrt(double(n));
+    std::vector<double> x(3 * n);
+    for (double& v : x) v = side * u(rng);
+    return x;
+}
+
+}  // namespace
+
+TEST(ErrorFunction, MatchesSlowModelAndFiniteDifferencesOnRealMolecules) {
+    const auto& data = test::data_records();
+    std::mt19937 rng(20261207);
+    std::size_t molecules = 0, constraints = 0, planar = 0;
+    for (std::size_t k = 0; k < data.size() && molecules < 25; k += 211) {
+        const MolBuilder m = test::prepared(data[k].smiles, true, false);
+        if (m.num_atoms() == 0 || m.num_atoms() > 70) continue;
+        const auto centres = collect_chiral_centres(m);
+        ErrorFunction f = build_chiral_terms(build_bounds(m), centres);
+        add_planarity_terms(f, planar_double_bonds(m));
+        planar += f.planar.size();
+        ++molecules;
+        constraints += centres.size();
+        std::vector<double> x = random_coords(m.num_atoms(), rng), g(x.size());
+        const double value = field_energy(f, x, g);
+        ASSERT_NEAR(value, reference_value(f, x), 1e-9 * (1 + value)) << data[k].smiles;
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            const double h = 1e-5, keep = x[i];
+            x[i] = keep + h;
+            const double up = energy(f, x);
+            x[i] = keep - h;
+            const double down = energy(f, x);
+            x[i] = keep;
+            // Rounding of the two values limits the difference quotient.
+            const double tolerance = 1e-5 * (1 + std::abs(g[i])) + 1e-15 * value / h;
+            ASSERT_NEAR(g[i], (up - down) / (2 * h), tolerance) << data[k].smiles << " coordinate " << i;
+        }
+    }
+    EXPECT_EQ(molecules, 25u);
+    EXPECT_GT(constraints, 5u);
+    EXPECT_GT(planar, 3u);
+}
+
+TEST(ErrorFunction, EdgeCases) {
+    DistanceBounds b = smooth_matrix_init(2, 0.5, 0.0);
+    const ErrorFunction f = build_chiral_terms(b, {});
+    // Upper bound 0: no upper term at any distance, only the lower one.
+    EXPECT_EQ(energy(f, {0, 0, 0, 3, 0, 0}), 0.0);
+    const double s = 0.25 + 0.0625;
+    EXPECT_DOUBLE_EQ(energy(f, {0, 0, 0, 0.25, 0, 0}), std::pow(0.5 / s - 1, 2));
+    // Any non-finite coordinate makes value and gradient NaN.
+    std::vector<double> g(6, 1.0);
+    EXPECT_TRUE(std::isnan(field_energy(f, std::vector<double>{0, 0, 0, 1, std::numeric_limits<double>::infinity(), 0}, g)));
+    for (double v : g) EXPECT_TRUE(std::isnan(v));
+
+    std::vector<double> grad(12, 0.0);
+    const auto term = [&](double volume, double target) {
+        return chiral_volume_term({volume, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 2, 3}, 0, grad, target, 0.3, 30.0, 1.0);
+    };
+    EXPECT_NEAR(term(0.2, 1.0), 0.01, 1e-15);
+    EXPECT_NEAR(term(-1.0, 1.0), 1.69, 1e-15);
+    EXPECT_EQ(term(-1.0, -1.0), 0.0);
+    EXPECT_NEAR(term(-40.0, -1.0), 100.0, 1e-12);
+    EXPECT_EQ(term(std::nan(""), 1.0), 0.0);
+}
+
+namespace {
+
+// A regular tetrahedron of ligands 0-3 (bond 1.5 Å) around centre 4; seen from
+// ligand 0, ligands 1, 2, 3 run counterclockwise.
+std::vector<Point> tetrahedron() {
+    std::vector<Point> p;
+    p.push_back({0, 0, 1.5});
+    for (int k = 0; k < 3; ++k) {
+        const double a = k * 2.0943951023931953;
+        p.push_back({1.5 * 0.9428090415820634 * std::cos(a), 1.5 * 0.9428090415820634 * std::sin(a), -0.5});
+    }
+    p.push_back({0, 0, 0});
+    return p;
+}
+
+}  // namespace
+
+TEST(ChiralConstraints, CounterclockwiseIsPositiveAndTheMirrorNegative) {
+    const auto centres = collect_chiral_centres(test::read_or_fail("F[C@](Cl)(Br)I"));
+    ASSERT_EQ(centres.size(), 1u);
+    ChiralConstraint c = centres[0];
+    EXPECT_EQ(c.target, 1.0);
+    c.centre = 4;
+    c.ligands = {0, 1, 2, 3};
+    std::vector<Point> p = tetrahedron();
+    EXPECT_GT(signed_volume(p, c), 0.3);
+    // Energy 0 with every pair at its distance and both volumes in their windows.
+    const std::size_t n = p.size();
+    DistanceBounds b = smooth_matrix_init(n, 0, 0);
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = i + 1; j < n; ++j) {
+            const Point d = sub(p[i], p[j]);
+            const double r = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+            b.lower(i, j) = r - 0.01;
+            b.upper(i, j) = r + 0.01;
+        }
+    const ErrorFunction f = build_chiral_terms(b, std::vector{c});
+    std::vector<double> x, g(3 * n);
+    for (const Point& q : p) x.insert(x.end(), q.begin(), q.end());
+    EXPECT_EQ(field_energy(f, x, g), 0.0);
+    for (double v : g) EXPECT_EQ(v, 0.0);
+    // The mirror image keeps every distance but breaks both chiral terms.
+    for (Point& q : p) q[0] = -q[0];
+    for (std::size_t i = 0; i < n; ++i) x[3 * i] = -x[3 * i];
+    EXPECT_LT(signed_volume(p, c), -0.3);
+    EXPECT_GT(field_energy(f, x, g), 1.0);
+    // Without its fourth ligand only the centre term remains.
+    ChiralConstraint lone = c;
+    lone.ligands[3] = NONE;
+    std::vector<double> scratch(3 * n, 0.0);
+    const double centre_only = chiral_volume_term({x[0] - x[12], x[1] - x[13], x[2] - x[14]},
+                                                  {x[3] - x[12], x[4] - x[13], x[5] - x[14]},
+                                                  {x[6] - x[12], x[7] - x[13], x[8] - x[14]}, {0, 1, 2}, 4, scratch,
+                                                  1.0, 0.3, 30.0, 1.0);
+    EXPECT_GT(centre_only, 0.0);
+    EXPECT_EQ(field_energy(build_chiral_terms(b, std::vector{lone}), x, g), centre_only);
+    // A constraint naming an atom the bounds do not hold is our own fault.
+    lone.centre = 9;
+    EXPECT_THROW(build_chiral_terms(b, std::vector{lone}), InternalError);
+}
+
+namespace {
+struct CentreCase {
+    const char* smiles;
+    std::size_t count;
+    double target = 0;
+    std::array<std::uint32_t, 4> ligands{};
+};
+}  // namespace
+
+class CollectCentres : public ::testing::TestWithParam<CentreCase> {};
+
+TEST_P(CollectCentres, KeepsTetrahedralCentresWithFourLigandsOrALonePair) {
+    const CentreCase& c = GetParam();
+    const auto centres = collect_chiral_centres(test::read_or_fail(c.smiles));
+    ASSERT_EQ(centres.size(), c.count);
+    if (c.count == 0) return;
+    EXPECT_EQ(centres[0].target, c.target);
+    EXPECT_EQ(centres[0].ligands, c.ligands);
+    EXPECT_EQ(centres[0].centre, 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ChiralTags, CollectCentres,
+    ::testing::Values(CentreCase{"F[C@](Cl)(Br)I", 1, 1.0, {0, 2, 3, 4}},
+                      CentreCase{"F[C@@](Cl)(Br)I", 1, -1.0, {0, 2, 3, 4}},
+                      CentreCase{"N[C@@H](C)O", 0},  // the hydrogen is not an atom yet
+                      CentreCase{"C[S@](=O)CC", 1, 1.0, {0, 2, 3, NONE}},
+                      CentreCase{"C[S@@+](C)CC", 1, -1.0, {0, 2, 3, NONE}},
+                      CentreCase{"C[S@+2](C)CC", 0}, CentreCase{"C[Se@](=O)C", 1, 1.0, {0, 2, 3, NONE}},
+                      CentreCase{"C[P@](CC)c1ccccc1", 1, 1.0, {0, 2, 4, NONE}},
+                      CentreCase{"C[P@+](CC)C", 0}, CentreCase{"C[As@@](CC)C", 1, -1.0, {0, 2, 4, NONE}},
+                      CentreCase{"F[C@SP1](Cl)(Br)I", 0}, CentreCase{"F[C@TB1](Cl)(Br)(I)C", 0},
+                      CentreCase{"C[C@](F)(Cl)(Br)I", 0}, CentreCase{"F[C@]Cl", 0}));
+
+TEST(ChiralConstraints, ExplicitHydrogenIsTheLastLigand) {
+    const MolBuilder m = test::prepared("N[C@@H](C)O");
+    const auto centres = collect_chiral_centres(m);
+    ASSERT_EQ(centres.size(), 1u);
+    EXPECT_EQ(centres[0].ligands, (std::array<std::uint32_t, 4>{0, 2, 3, m.bonds[m.last_half_edge[1] >> 1].end}));
+    EXPECT_EQ(m.atoms[centres[0].ligands[3]].atomic_num, 1u);
+    EXPECT_EQ(centres[0].target, -1.0);
+}
+
+namespace {
+
+// Plain gradient descent with a step that grows on success and halves on
+// failure; enough for a handful of atoms.
+double descend(const ErrorFunction& f, std::vector<double>& x) {
+    std::vector<double> g(x.size()), trial(x.size()), tg(x.size());
+    double value = field_energy(f, x, g), step = 1e-3;
+    for (int it = 0; it < 20000 && value > 1e-12; ++it) {
+        for (std::size_t i = 0; i < x.size(); ++i) trial[i] = x[i] - step * g[i];
+        const double t = field_energy(f, trial, tg);
+        if (t < value) {
+            x.swap(trial);
+            g.swap(tg);
+            value = t;
+            step *= 1.3;
+        } else {
+            step *= 0.5;
+        }
+    }
+    return value;
+}
+
+double dihedral(const std::vector<double>& x, std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d) {
+    const Point b1 = sub(at3(x, b), at3(x, a)), b2 = sub(at3(x, c), at3(x, b)), b3 = sub(at3(x, d), at3(x, c));
+    const auto cross = [](const Point& u, const Point& v) {
+        return Point{u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
+    };
+    const Point n1 = cross(b1, b2), n2 = cross(b2, b3);
+    const double len = std::sqrt(b2[0] * b2[0] + b2[1] * b2[1] + b2[2] * b2[2]);
+    const double y = len * (b1[0] * n2[0] + b1[1] * n2[1] + b1[2] * n2[2]);
+    const double xx = n1[0] * n2[0] + n1[1] * n2[1] + n1[2] * n2[2];
+    return std::atan2(y, xx) * 180.0 / 3.14159265358979323846;
+}
+
+}  // namespace
+
+// The generation route in miniature: triangle-smoothed upper bounds as target
+// distances, coordinates from the top three eigenvectors of the metric matrix
+// (subspace iteration), then refinement against the error function.
+std::vector<double> embedded_and_refined(const MolBuilder& m, const ErrorFunction& f, DistanceBounds b) {
+    const std::size_t n = b.n;
+    for (std::size_t k = 0; k < n; ++k)
+        for (std::size_t i = 0; i < n; ++i)
+            for (std::size_t j = i + 1; j < n; ++j)
+                if (i != k && j != k) b.upper(i, j) = std::min(b.upper(i, j), b.upper(i, k) + b.upper(k, j));
+    std::vector<double> d2(n * n, 0.0), g(n * n), r(n, 0.0);
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = 0; j < n; ++j) d2[i * n + j] = i == j ? 0.0 : std::pow(b.upper(i, j), 2);
+    double all = 0;
+    for (double v : d2) all += v;
+    for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t j = 0; j < n; ++j) r[i] += d2[i * n + j] / double(n);
+        r[i] -= all / (2.0 * double(n * n));
+    }
+    double shift = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        double row = 0;
+        for (std::size_t j = 0; j < n; ++j) row += std::abs(g[i * n + j] = (r[i] + r[j] - d2[i * n + j]) / 2);
+        shift = std::max(shift, row);
+    }
+    std::vector<std::array<double, 3>> v(n);
+    for (std::size_t i = 0; i < n; ++i) v[i] = {std::sin(i + 1.0), std::cos(3.0 * i + 1), std::sin(7.0 * i + 2)};
+    for (int it = 0; it < 3000; ++it) {
+        std::vector<std::array<double, 3>> w(n, {0, 0, 0});
+        for (std::size_t i = 0; i < n; ++i)
+            for (std::size_t j = 0; j < n; ++j)
+                for (int c = 0; c < 3; ++c) w[i][c] += (g[i * n + j] + (i == j ? shift : 0)) * v[j][c];
+        for (int c = 0; c < 3; ++c) {  // Gram-Schmidt
+            for (int p = 0; p < c; ++p) {
+                double dot = 0;
+                for (std::size_t i = 0; i < n; ++i) dot += w[i][c] * w[i][p];
+                for (std::size_t i = 0; i < n; ++i) w[i][c] -= dot * w[i][p];
+            }
+            double norm = 0;
+            for (std::size_t i = 0; i < n; ++i) norm += w[i][c] * w[i][c];
+            for (std::size_t i = 0; i < n; ++i) w[i][c] /= std::sqrt(norm);
+        }
+        v = w;
+    }
+    std::vector<double> x(3 * n);
+    for (int c = 0; c < 3; ++c) {
+        double lambda = 0;
+        for (std::size_t i = 0; i < n; ++i)
+            for (std::size_t j = 0; j < n; ++j) lambda += v[i][c] * g[i * n + j] * v[j][c];
+        for (std::size_t i = 0; i < n; ++i) x[3 * i + c] = std::sqrt(std::max(lambda, 0.0)) * v[i][c];
+    }
+    EXPECT_LT(descend(f, x), 1e-8) << m.num_atoms();
+    return x;
+}
+
+class ChainDoubleBond : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ChainDoubleBond, ComesOutPlanar) {
+    const MolBuilder m = test::prepared(GetParam());
+    const DistanceBounds bounds = build_bounds(m);
+    ErrorFunction f = build_chiral_terms(bounds, {});
+    add_planarity_terms(f, planar_double_bonds(m));
+    const std::vector<double> x = embedded_and_refined(m, f, bounds);
+    int torsions = 0;
+    for (const core::Bond& bond : m.bonds) {
+        if (bond.order != core::BondOrder::Double) continue;
+        for (auto na : m.neighbors(bond.begin))
+            for (auto nd : m.neighbors(bond.end)) {
+                if (na.atom == bond.end || nd.atom == bond.begin) continue;
+                const double phi = std::abs(dihedral(x, na.atom, bond.begin, bond.end, nd.atom));
+                EXPECT_TRUE(phi < 5.0 || phi > 175.0) << GetParam() << " torsion " << phi;
+                ++torsions;
+            }
+    }
+    EXPECT_EQ(torsions, 4);
+}
+
+TEST(PlanarDoubleBonds, OnlyChainBondsWithoutAConfiguration) {
+    EXPECT_EQ(planar_double_bonds(test::prepared("C/C=C/C")).size(), 0u);
+    EXPECT_EQ(planar_double_bonds(test::prepared("C1=CCCCC1")).size(), 0u);
+    EXPECT_EQ(planar_double_bonds(test::prepared("CC(C)=O")).size(), 0u);
+    EXPECT_EQ(planar_double_bonds(test::prepared("C=C")).size(), 4u);
+    // Propene: a=C(methyl) or H on one end, the two hydrogens on the other.
+    const auto groups = planar_double_bonds(test::prepared("CC=C"));
+    ASSERT_EQ(groups.size(), 4u);
+    EXPECT_EQ(groups[0].atoms[1], 1u);
+    EXPECT_EQ(groups[0].atoms[2], 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Unconfigured, ChainDoubleBond, ::testing::Values("C=C", "CC=C", "CC=CC", "OC=CC#N"));
