@@ -13,7 +13,7 @@
 #include "chem/sssr.hpp"
 #include "common.hpp"
 #include "depict/components.hpp"
-#include "depict/double_bonds.hpp"
+#include "depict/stereo.hpp"
 #include "depict/refine.hpp"
 #include "io/smiles/canonical.hpp"
 #include "io/stereo.hpp"

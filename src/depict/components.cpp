@@ -6,7 +6,7 @@
 #include <map>
 #include <numbers>
 
-#include "depict/chain_growth.hpp"
+#include "depict/chains.hpp"
 #include "depict/orient.hpp"
 #include "depict/refine.hpp"
 #include "depict/spring.hpp"

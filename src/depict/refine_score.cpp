@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "depict/label.hpp"
-#include "depict/double_bonds.hpp"
+#include "depict/stereo.hpp"
 #include "depict/refine.hpp"
 #include "depict/chains.hpp"
 #include "depict/spring.hpp"

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "depict/chain_growth.hpp"
+#include "depict/chains.hpp"
 #include "depict/orient.hpp"
 #include "pipeline.hpp"
 

@@ -4,9 +4,8 @@
 #include <random>
 
 #include "depict/chains.hpp"
-#include "depict/double_bonds.hpp"
-#include "depict/spring.hpp"
 #include "depict/stereo.hpp"
+#include "depict/spring.hpp"
 #include "pipeline.hpp"
 
 namespace quorix {

@@ -3,12 +3,11 @@
 #include <cmath>
 #include <random>
 
-#include "depict/double_bonds.hpp"
+#include "depict/stereo.hpp"
 #include "depict/label.hpp"
 #include "depict/layout.hpp"
 #include "depict/refine.hpp"
 #include "depict/spring.hpp"
-#include "depict/stereo.hpp"
 #include "pipeline.hpp"
 
 namespace quorix {

@@ -1,6 +1,5 @@
 // Cis/trans double bonds drawn as stored: the repair by mirroring one side, and
 // the final list of bonds still drawn the other way.
-#include "depict/double_bonds.hpp"
 #include "depict/stereo.hpp"
 #include "pipeline.hpp"
 
