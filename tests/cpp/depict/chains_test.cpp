@@ -98,6 +98,34 @@ TEST(ChainGrowth, SubstituentAtAnEvenlySplitFusionAtomStaysOutOfTheRings) {
     }
 }
 
+TEST(ComponentLayout, BrokenInputsAreInternalErrors) {
+    const core::MolBuilder m = test::prepared("CC");
+    const std::vector<std::uint32_t> ranks{0, 1};
+    const auto message = [](auto&& call) {
+        try {
+            call();
+        } catch (const InternalError& e) {
+            return std::string(e.what());
+        }
+        return std::string("no error");
+    };
+    EXPECT_EQ(message([&] { depict::layout_components(m, {}, {}, ranks, depict::STYLE_2D, nullptr); }), "分量非空");
+    // An atom beyond the rank list.
+    EXPECT_NE(message([&] {
+                  depict::layout_components(m, std::vector<std::uint32_t>{0, 1}, {}, std::vector<std::uint32_t>{0},
+                                            depict::STYLE_2D, nullptr);
+              }),
+              "no error");
+    // The anchor of a chain step must be drawn.
+    const PositionMap none;
+    const depict::SideSigns sides;
+    const depict::BondedPairs bonded(m);
+    const std::vector<double> radii{0.25, 0.25};
+    const std::vector<std::uint32_t> unplaced{1};
+    const depict::ChainStep step{m, ranks, none, sides, {}, bonded, radii, 2.0, unplaced};
+    EXPECT_EQ(message([&] { depict::place_chain_neighbours(0, step); }), "no entry found for key");
+}
+
 TEST(ComponentLayout, OneAtomSitsAtTheOriginWithoutDegradation) {
     const core::MolBuilder m = test::prepared("[Na+].[Cl-]");
     const auto r = depict::layout_components(m, std::vector<std::uint32_t>{1}, {}, std::vector<std::uint32_t>{0, 1},
