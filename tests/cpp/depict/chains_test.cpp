@@ -65,14 +65,6 @@ INSTANTIATE_TEST_SUITE_P(Table, CentreAngles,
                                          AngleCase{"CC(C)(C)C", 0, 1, 2, 90}, AngleCase{"CC(C)(C)C", 0, 1, 3, 90},
                                          AngleCase{"CC(C)(C)C", 0, 1, 4, 180}));
 
-TEST(ChainGrowth, ClearanceIsTheSmallestGapToAnOccupiedDirection) {
-    const double occupied[] = {0.0, PI / 2};
-    EXPECT_DOUBLE_EQ(depict::clearance(PI, {}), PI);
-    EXPECT_DOUBLE_EQ(depict::clearance(PI, occupied), PI / 2);
-    EXPECT_NEAR(depict::clearance(-PI / 6, occupied), PI / 6, 1e-15);
-    EXPECT_NEAR(depict::clearance(2 * PI - 1e-3, occupied), 1e-3, 1e-12);
-}
-
 TEST(ChainGrowth, AnAngleJustBelowAFullTurnCountsAsZero) {
     const core::MolBuilder m = test::prepared("CC");
     const PositionMap p{{0, {0, 0}}, {1, {1, -1e-12}}};

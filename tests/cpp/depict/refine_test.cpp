@@ -62,30 +62,6 @@ TEST(Clashes, StrictlyCloserThanTheRadiiSumAndNeverBonded) {
     EXPECT_EQ(depict::layout_score(m, same, radii).coincident, 1u);
 }
 
-struct CrossCase {
-    const char* name;
-    Point a, b, c, d;
-    bool cross;
-};
-class Crossings : public testing::TestWithParam<CrossCase> {};
-
-TEST_P(Crossings, TwoSeparateBonds) {
-    const CrossCase& k = GetParam();
-    const core::MolBuilder m = test::prepared("CC.CC");
-    const PositionMap p{{0, k.a}, {1, k.b}, {2, k.c}, {3, k.d}};
-    const auto got = depict::find_crossings(m, p);
-    const std::vector<depict::BondPair> expected = k.cross ? std::vector<depict::BondPair>{{0, 1}} : std::vector<depict::BondPair>{};
-    EXPECT_EQ(got, expected) << k.name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, Crossings,
-                         testing::Values(CrossCase{"X", {0, 0}, {1, 1}, {0, 1}, {1, 0}, true},
-                                         CrossCase{"T", {0, 0}, {2, 0}, {1, 0}, {1, 1}, true},
-                                         CrossCase{"collinear overlapping", {0, 0}, {2, 0}, {1, 0}, {3, 0}, true},
-                                         CrossCase{"collinear apart", {0, 0}, {1, 0}, {2, 0}, {3, 0}, false},
-                                         CrossCase{"parallel", {0, 0}, {1, 0}, {0, 1}, {1, 1}, false},
-                                         CrossCase{"shared end point", {0, 0}, {1, 0}, {1, 0}, {1, 1}, false}));
-
 std::string dendrimer(int generation) {
     if (generation == 0) return "CN";
     const std::string branch = dendrimer(generation - 1);

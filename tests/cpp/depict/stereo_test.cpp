@@ -60,12 +60,5 @@ TEST(DoubleBondRepair, ReferenceOnTheAxisIsUndecidedAndAFailedMirrorIsUndone) {
     EXPECT_EQ(depict::find_misdrawn_double_bonds(m, c), (std::vector<std::uint32_t>{b}));
 }
 
-TEST(DoubleBondRepair, SidesOfAnAcyclicBond) {
-    const core::MolBuilder m = test::prepared("CC(C)C=CCO");
-    const std::uint32_t b = m.bond_between(3, 4);
-    EXPECT_EQ(depict::bond_side_atoms(m, b, 3), (std::vector<std::uint32_t>{0, 1, 2, 3}));
-    EXPECT_EQ(depict::bond_side_atoms(m, b, 4), (std::vector<std::uint32_t>{4, 5, 6}));
-}
-
 }  // namespace
 }  // namespace quorix
