@@ -63,7 +63,8 @@ struct Growth {
     double chain_angle;
     std::vector<double> radii;
     BondedPairs bonded;
-    std::vector<std::vector<std::uint32_t>> systems_of;  // per atom, ascending
+    // Ring systems by atom, flat: atom a's list is systems_list[systems_start[a] .. systems_start[a + 1]).
+    std::vector<std::uint32_t> systems_start, systems_list;
     std::vector<std::uint8_t> placed_system;
     std::vector<std::uint8_t> ring_atoms;
     SideSigns sides;
@@ -130,7 +131,21 @@ struct Growth {
         v.erase(std::unique(v.begin(), v.end()), v.end());
         return v;
     }
-    const std::vector<std::uint32_t>& systems_at(std::uint32_t a) const { return at(systems_of, a); }
+    std::span<const std::uint32_t> systems_at(std::uint32_t a) const {
+        const std::uint32_t lo = at(systems_start, a), hi = systems_start[std::size_t(a) + 1];
+        return {systems_list.data() + lo, systems_list.data() + hi};
+    }
+    // Each list ascending, because the systems are visited in ascending order.
+    void index_systems(std::span<const std::uint32_t> comp_systems) {
+        systems_start.assign(mol.atoms.size() + 1, 0);
+        for (std::uint32_t r : comp_systems)
+            for (std::uint32_t a : systems[r].atoms) ++at(systems_start, std::size_t(a) + 1);
+        for (std::size_t i = 1; i < systems_start.size(); ++i) systems_start[i] += systems_start[i - 1];
+        systems_list.assign(systems_start.back(), 0);
+        std::vector<std::uint32_t> fill(systems_start.begin(), systems_start.end() - 1);
+        for (std::uint32_t r : comp_systems)
+            for (std::uint32_t a : systems[r].atoms) systems_list[fill[a]++] = r;
+    }
     PositionMap attach(const RingSystemLayout& l, std::uint32_t anchor_atom, Point anchor,
                        std::span<const Point> dirs) {
         return place_attached_ring_system(anchor, mol, l.positions, anchor_atom, dirs,
@@ -293,9 +308,7 @@ ComponentLayout layout_components(const core::MolBuilder& mol, std::span<const s
     std::vector<std::uint32_t> comp_systems;
     for (std::uint32_t r = 0; r < systems.size(); ++r)
         if (!systems[r].atoms.empty() && at(in_component, systems[r].atoms[0])) comp_systems.push_back(r);
-    g.systems_of.resize(mol.atoms.size());
-    for (std::uint32_t r : comp_systems)
-        for (std::uint32_t a : systems[r].atoms) at(g.systems_of, a).push_back(r);
+    g.index_systems(comp_systems);
 
     g.seed(component, comp_systems);
     while (!g.queue.empty()) {
