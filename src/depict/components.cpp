@@ -4,7 +4,6 @@
 #include <cmath>
 #include <deque>
 #include <map>
-#include <numbers>
 
 #include "depict/chains.hpp"
 #include "depict/orient.hpp"
@@ -47,8 +46,9 @@ TrialScore score_trial(const core::MolBuilder& mol, const PositionMap& trial, co
     return {overlap, crossings};
 }
 
-// Ring systems of the component and their per-atom index, with the
-// bookkeeping of which are laid out and which atoms belong to them.
+// The working state of one component layout: its ring systems and which are
+// placed, the growing coordinates (with flat mirrors for the chain steps), the
+// side signs and the work queue. Nothing outlives the call.
 struct Growth {
     Growth(const core::MolBuilder& m, std::span<const RingSystemRecord> s, std::span<const std::uint32_t> r,
            const Style2d& style, const RingTemplate* x)
