@@ -206,5 +206,33 @@ TEST(Refine, FlipsThatWouldReverseAStoredDoubleBondAreUndone) {
     EXPECT_TRUE(r.crossings.empty());
 }
 
+// Real molecules whose ylidene bond, once the repair has drawn it as stored,
+// leaves two atoms on top of each other that no mirror move can part without
+// reversing it: a 30-degree turn must.
+TEST(Refine, TurnPartsCoincidentAtomsNoMirrorCan) {
+    for (const char* smiles : {"Cc1cccc2c(=O)c(/C=C3\\C(=O)NC(NN)N(c4ccccc4)C3=O)c([O-])[nH]c12",
+                               "COc1c(/C=C2/C(=O)NC(=O)N(Cc3ccc(F)cc3)C2=O)c(CCN(C)C(=O)c2ccccc2)cc2c1OCO2"}) {
+        const core::MolBuilder m = test::prepared(smiles);
+        const auto ranks = io::canonical_ranks(m);
+        const std::vector<chem::Ring> rings = chem::sssr(m);
+        const auto records = test::ring_records(m, rings, ranks);
+        PositionMap p = depict::layout_components(m, test::identity(m.num_atoms()), records, ranks, depict::STYLE_2D,
+                                                  nullptr).coords;
+        std::vector<Point> coords(m.num_atoms());
+        for (const auto& [a, q] : p) coords[a] = q;
+        ASSERT_EQ(depict::repair_double_bonds(m, coords, ranks).size(), 1u) << smiles;
+        for (auto& [a, q] : p) q = coords[a];
+        const auto radii = depict::label_radii(m, BL, FS);
+        ASSERT_GT(depict::layout_score(m, p, radii).coincident, 0u) << smiles;
+        const PositionMap before = p;
+        depict::refine_layout(m, p, ranks, BL, FS);
+        EXPECT_EQ(depict::layout_score(m, p, radii).coincident, 0u) << smiles;
+        EXPECT_TRUE(depict::stereo_drawn_intact(m, p)) << smiles;
+        for (const core::Bond& b : m.bonds)
+            EXPECT_NEAR(depict::length(p.at(b.begin) - p.at(b.end)), depict::length(before.at(b.begin) - before.at(b.end)),
+                        1e-9);
+    }
+}
+
 }  // namespace
 }  // namespace quorix
