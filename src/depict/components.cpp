@@ -4,9 +4,8 @@
 #include <cmath>
 #include <deque>
 #include <map>
-#include <numbers>
 
-#include "depict/chain_growth.hpp"
+#include "depict/chains.hpp"
 #include "depict/orient.hpp"
 #include "depict/refine.hpp"
 #include "depict/spring.hpp"
@@ -44,14 +43,22 @@ TrialScore score_trial(const core::MolBuilder& mol, const PositionMap& trial, co
         if (ctx.coords.contains(b.begin) && ctx.coords.contains(b.end)) continue;
         const auto pb = trial.find(b.begin), pe = trial.find(b.end);
         if (pb == trial.end() || pe == trial.end()) continue;
-        for (const auto& [s, t] : segments) crossings += segments_cross(s, t, pb->second, pe->second);
+        for (const auto& [s, t] : segments)
+            crossings += boxes_meet(s, t, pb->second, pe->second) && segments_cross(s, t, pb->second, pe->second);
     }
     return {overlap, crossings};
 }
 
-// Ring systems of the component and their per-atom index, with the
-// bookkeeping of which are laid out and which atoms belong to them.
+// The working state of one component layout: its ring systems and which are
+// placed, the growing coordinates (with flat mirrors for the chain steps), the
+// side signs and the work queue. Nothing outlives the call.
 struct Growth {
+    Growth(const core::MolBuilder& m, std::span<const RingSystemRecord> s, std::span<const std::uint32_t> r,
+           const Style2d& style, const RingTemplate* x)
+        : mol(m), systems(s), ranks(r), extra(x), chain_angle(style.chain_angle * DEG_TO_RAD),
+          radii(label_radii(m, style.bond_length, style.font_size)), bonded(m), placed_system(s.size(), 0),
+          ring_atoms(m.atoms.size(), 0), drawn(m.atoms.size(), 0), points(m.atoms.size()) {}
+
     const core::MolBuilder& mol;
     std::span<const RingSystemRecord> systems;
     std::span<const std::uint32_t> ranks;
@@ -59,12 +66,37 @@ struct Growth {
     double chain_angle;
     std::vector<double> radii;
     BondedPairs bonded;
-    std::map<std::uint32_t, std::vector<std::uint32_t>> systems_of;
+    // Ring systems by atom, flat: atom a's list is systems_list[systems_start[a] .. systems_start[a + 1]).
+    std::vector<std::uint32_t> systems_start, systems_list;
     std::vector<std::uint8_t> placed_system;
     std::vector<std::uint8_t> ring_atoms;
     SideSigns sides;
     std::deque<std::uint32_t> queue;
     ComponentLayout out;
+    // Mirrors of `out.coords` kept in step with it: a drawn flag per atom, the
+    // drawn atoms with their points, and the bonds with both ends drawn.
+    std::vector<std::uint8_t> drawn;
+    std::vector<Point> points;
+    std::vector<PlacedPoint> placed;
+    std::vector<BondSegment> segments;
+
+    bool is_drawn(std::uint32_t a) const { return a < drawn.size() && drawn[a]; }
+    const Point& drawn_point(std::uint32_t a) const {
+        if (!is_drawn(a)) internal_error("no entry found for key");
+        return points[a];
+    }
+    // Sets the point of an atom that has none yet.
+    void place(std::uint32_t a, Point p) {
+        if (!out.coords.emplace(a, p).second) return;
+        note_drawn(a, p);
+    }
+    void note_drawn(std::uint32_t a, Point p) {
+        at(drawn, a) = 1;
+        points[a] = p;
+        placed.push_back({a, p.x, p.y});
+        for (core::Neighbor nb : mol.neighbors(a))
+            if (nb.atom != a && is_drawn(nb.atom)) segments.push_back({p, points[nb.atom]});
+    }
 
     bool by_rank(std::uint32_t a, std::uint32_t b) const {
         return std::pair(at(ranks, a), a) < std::pair(at(ranks, b), b);
@@ -92,20 +124,30 @@ struct Growth {
         }
     }
     void merge(const PositionMap& placement) {
-        for (const auto& [a, p] : placement) out.coords.emplace(a, p);
+        for (const auto& [a, p] : placement) place(a, p);
     }
     std::vector<std::uint32_t> unplaced_neighbours(std::uint32_t u) const {
         std::vector<std::uint32_t> v;
         for (core::Neighbor nb : mol.neighbors(u))
-            if (!out.coords.contains(nb.atom)) v.push_back(nb.atom);
+            if (!is_drawn(nb.atom)) v.push_back(nb.atom);
         std::sort(v.begin(), v.end(), [&](std::uint32_t a, std::uint32_t b) { return by_rank(a, b); });
         v.erase(std::unique(v.begin(), v.end()), v.end());
         return v;
     }
-    const std::vector<std::uint32_t>& systems_at(std::uint32_t a) const {
-        static const std::vector<std::uint32_t> none;
-        const auto it = systems_of.find(a);
-        return it == systems_of.end() ? none : it->second;
+    std::span<const std::uint32_t> systems_at(std::uint32_t a) const {
+        const std::uint32_t lo = at(systems_start, a), hi = systems_start[std::size_t(a) + 1];
+        return {systems_list.data() + lo, systems_list.data() + hi};
+    }
+    // Each list ascending, because the systems are visited in ascending order.
+    void index_systems(std::span<const std::uint32_t> comp_systems) {
+        systems_start.assign(mol.atoms.size() + 1, 0);
+        for (std::uint32_t r : comp_systems)
+            for (std::uint32_t a : systems[r].atoms) ++at(systems_start, std::size_t(a) + 1);
+        for (std::size_t i = 1; i < systems_start.size(); ++i) systems_start[i] += systems_start[i - 1];
+        systems_list.assign(systems_start.back(), 0);
+        std::vector<std::uint32_t> fill(systems_start.begin(), systems_start.end() - 1);
+        for (std::uint32_t r : comp_systems)
+            for (std::uint32_t a : systems[r].atoms) systems_list[fill[a]++] = r;
     }
     PositionMap attach(const RingSystemLayout& l, std::uint32_t anchor_atom, Point anchor,
                        std::span<const Point> dirs) {
@@ -135,19 +177,19 @@ void Growth::seed(std::span<const std::uint32_t> component, std::span<const std:
         if (systems[root].atoms.empty()) internal_error("环系统非空");
         const RingSystemLayout l = lay_out(root, true);
         mark_ring_atoms(root);
-        for (const auto& [a, p] : l.positions) out.coords[a] = p;
+        for (const auto& [a, p] : l.positions) place(a, p);
         placed_system[root] = 1;
         start = sorted_by_rank(systems[root].atoms).front();
     } else {
         start = component[0];
         for (std::uint32_t a : component)
             if (at(ranks, a) < at(ranks, start)) start = a;
-        out.coords[start] = Point{0.0, 0.0};
+        place(start, Point{0.0, 0.0});
     }
     sides[start] = 1;
-    std::vector<std::uint32_t> drawn;
-    for (const auto& [a, p] : out.coords) drawn.push_back(a);
-    for (std::uint32_t a : sorted_by_rank(drawn)) queue.push_back(a);
+    std::vector<std::uint32_t> atoms;
+    for (const auto& [a, p] : out.coords) atoms.push_back(a);
+    for (std::uint32_t a : sorted_by_rank(atoms)) queue.push_back(a);
 }
 
 void Growth::spiro_step(std::uint32_t u, std::int8_t s) {
@@ -155,12 +197,12 @@ void Growth::spiro_step(std::uint32_t u, std::int8_t s) {
         if (placed_system[r]) continue;
         const RingSystemLayout l = lay_out(r, true);
         mark_ring_atoms(r);
-        const Point p = point_of(out.coords, u);
-        std::vector<std::uint32_t> drawn;
-        for (const auto& [a, q] : out.coords) drawn.push_back(a);
+        const Point p = drawn_point(u);
+        std::vector<std::uint32_t> atoms;
+        for (const auto& [a, q] : out.coords) atoms.push_back(a);
         Point m{};
-        for (std::uint32_t a : sorted_by_rank(drawn)) m = m + (point_of(out.coords, a) - p);
-        m = Point{m.x / double(drawn.size()), m.y / double(drawn.size())};
+        for (std::uint32_t a : sorted_by_rank(atoms)) m = m + (points[a] - p);
+        m = Point{m.x / double(atoms.size()), m.y / double(atoms.size())};
         const double len = length(m);
         const Point d = len >= 1e-9 ? Point{-m.x / len, -m.y / len} : Point{1.0, 0.0};
         static constexpr double TURNS[12] = {0, 30, -30, 60, -60, 90, -90, 120, -120, 150, -150, 180};
@@ -176,7 +218,7 @@ void Growth::attach_at_bond(std::uint32_t u, std::uint32_t v) {
         if (placed_system[r]) continue;
         const RingSystemLayout l = lay_out(r, true);
         mark_ring_atoms(r);
-        const Point pu = point_of(out.coords, u), pv = point_of(out.coords, v);
+        const Point pu = drawn_point(u), pv = drawn_point(v);
         const Point dir = normalised(pv - pu);
         merge(attach(l, v, pv, std::span(&dir, 1)));
         enqueue_system(r, side_of(sides, v));
@@ -203,16 +245,19 @@ void Growth::grow_step(std::uint32_t u, std::span<const std::uint32_t> unplaced)
         for (const chem::Ring* ring : systems[r].rings) {
             if (std::find(ring->atoms.begin(), ring->atoms.end(), u) == ring->atoms.end()) continue;
             std::vector<Point>& polygon = rings_at_u.emplace_back();
-            for (std::uint32_t a : ring->atoms) polygon.push_back(point_of(out.coords, a));
+            for (std::uint32_t a : ring->atoms) polygon.push_back(points[a]);
         }
     }
-    const ChainStep step{mol,    ranks,       out.coords, sides,      ring_atoms, bonded,
-                         radii,  chain_angle, unplaced,   &fragments, rings_at_u};
+    const ChainStep step{mol,      ranks,       out.coords, sides,      ring_atoms, bonded,   radii,
+                         chain_angle, unplaced, &fragments, rings_at_u, placed,     segments};
     const std::vector<PlacementRecord> records = place_chain_neighbours(u, step);
     for (const PlacementRecord& rec : records) {
         const std::uint32_t v = rec.atom;
-        if (out.coords.contains(v)) continue;
+        if (is_drawn(v)) continue;
         commit_record(rec, out.coords, sides);
+        note_drawn(v, rec.position);
+        for (const auto& [a, p] : rec.fragment)
+            if (!is_drawn(a)) note_drawn(a, point_of(out.coords, a));
         const auto it = pending.find(v);
         if (it != pending.end()) {
             if (rec.kind == 1) {
@@ -260,26 +305,13 @@ ComponentLayout layout_components(const core::MolBuilder& mol, std::span<const s
                                   std::span<const RingSystemRecord> systems, std::span<const std::uint32_t> ranks,
                                   const Style2d& style, const RingTemplate* extra) {
     if (component.empty()) internal_error("分量非空");
-    Growth g{mol,
-             systems,
-             ranks,
-             extra,
-             style.chain_angle * DEG_TO_RAD,
-             label_radii(mol, style.bond_length, style.font_size),
-             BondedPairs(mol),
-             {},
-             std::vector<std::uint8_t>(systems.size(), 0),
-             std::vector<std::uint8_t>(mol.atoms.size(), 0),
-             {},
-             {},
-             {}};
+    Growth g(mol, systems, ranks, style, extra);
     std::vector<std::uint8_t> in_component(mol.atoms.size(), 0);
     for (std::uint32_t a : component) at(in_component, a) = 1;
     std::vector<std::uint32_t> comp_systems;
     for (std::uint32_t r = 0; r < systems.size(); ++r)
         if (!systems[r].atoms.empty() && at(in_component, systems[r].atoms[0])) comp_systems.push_back(r);
-    for (std::uint32_t r : comp_systems)
-        for (std::uint32_t a : systems[r].atoms) g.systems_of[a].push_back(r);
+    g.index_systems(comp_systems);
 
     g.seed(component, comp_systems);
     while (!g.queue.empty()) {

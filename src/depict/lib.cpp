@@ -13,7 +13,6 @@
 #include "chem/sanitize.hpp"
 #include "chem/sssr.hpp"
 #include "depict/components.hpp"
-#include "depict/double_bonds.hpp"
 #include "depict/refine.hpp"
 #include "depict/rings.hpp"
 #include "depict/stereo.hpp"

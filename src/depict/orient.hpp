@@ -1,7 +1,6 @@
 #pragma once
-// Orientation services: hanging a drawn ring system from a point (its turned
-// placement, its mirror image and the choice between them), and the orderings
-// of points that must not depend on how the atoms are listed.
+// Hanging a drawn ring system from a point: its turned placement and its mirror
+// image, and the choice between them by the chain layout's score.
 #include <array>
 #include <bit>
 #include <cstdint>

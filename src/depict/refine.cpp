@@ -8,7 +8,7 @@
 
 #include "chem/sssr.hpp"
 #include "core/numeric.hpp"
-#include "depict/double_bonds.hpp"
+#include "depict/stereo.hpp"
 #include "depict/refine.hpp"
 #include "depict/layout.hpp"
 

@@ -1,6 +1,7 @@
 #pragma once
 // Label radii, clashes, crossings and the clean-up of a finished layout by rigid
 // mirror moves (and 30-degree turns while atoms still coincide).
+#include <algorithm>
 #include <compare>
 #include <cstdint>
 #include <optional>
@@ -49,6 +50,15 @@ std::optional<std::vector<std::uint32_t>> branch_atoms(const core::MolBuilder& m
 std::vector<std::uint32_t> rank_key(std::span<const std::uint32_t> atoms, std::span<const std::uint32_t> ranks);
 // Smallest angle in degrees at `atom` between two drawn neighbours not bonded to each other; 180 without a pair.
 double min_bond_angle(const core::MolBuilder& mol, const PositionMap& positions, std::uint32_t atom);
+
+// False only when the bounding boxes of segments a-b and c-d lie clearly apart,
+// which no crossing or touching (within 1e-9) of the two can survive: a cheap
+// test ahead of segments_cross.
+inline bool boxes_meet(Point a, Point b, Point c, Point d) {
+    constexpr double MARGIN = 1e-8;
+    return std::min(a.x, b.x) <= std::max(c.x, d.x) + MARGIN && std::min(c.x, d.x) <= std::max(a.x, b.x) + MARGIN &&
+           std::min(a.y, b.y) <= std::max(c.y, d.y) + MARGIN && std::min(c.y, d.y) <= std::max(a.y, b.y) + MARGIN;
+}
 
 // The point of a drawn atom; a missing one is a broken invariant.
 const Point& point_of(const PositionMap& positions, std::uint32_t atom);

@@ -2,10 +2,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "core/scratch.hpp"
-
 #include "depict/label.hpp"
-#include "depict/double_bonds.hpp"
+#include "depict/stereo.hpp"
 #include "depict/refine.hpp"
 #include "depict/chains.hpp"
 #include "depict/spring.hpp"
@@ -22,31 +20,67 @@ bool unlabelled_carbon(const core::MolBuilder& mol, std::uint32_t i) {
            mol.degree[i] != 0;
 }
 
-// Calls f(a, b, d) for every unbonded drawn pair closer than its radii sum, in (a, b) order.
+// Above this many items the pair loops sweep along x instead of testing every pair.
+constexpr std::size_t SWEEP_FROM = 64;
+
+// Calls visit(i, j), i < j, for every pair of items whose x ranges [lo, hi]
+// come within `gap` of each other (and possibly others): all pairs for small
+// lists, a sweep along x for large ones. The visiting order is not fixed.
+template <class V>
+void candidate_pairs(std::span<const double> lo, std::span<const double> hi, double gap, V&& visit) {
+    const std::size_t n = lo.size();
+    if (n <= SWEEP_FROM) {
+        for (std::size_t i = 0; i < n; ++i)
+            for (std::size_t j = i + 1; j < n; ++j) visit(i, j);
+        return;
+    }
+    std::vector<std::uint32_t> order(n);
+    for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<std::uint32_t>(i);
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) { return lo[a] < lo[b] || (lo[a] == lo[b] && a < b); });
+    for (std::size_t k = 0; k < n; ++k) {
+        const std::uint32_t i = order[k];
+        for (std::size_t l = k + 1; l < n && lo[order[l]] <= hi[i] + gap; ++l) {
+            const std::uint32_t j = order[l];
+            visit(std::min(i, j), std::max(i, j));
+        }
+    }
+}
+
+// Calls f(a, b, d, reach) for every unbonded drawn pair closer than its radii
+// sum, in (a, b) order. A pair whose x or y distance alone reaches the sum
+// cannot clash, so most pairs are settled without a square root.
 template <class F>
-void for_each_clash(const core::MolBuilder& mol, const PositionMap& positions, std::span<const double> radii,
-                    const BondedPairs& bonded, F&& f) {
+void for_each_clash(const core::MolBuilder& mol, const PositionMap& positions, std::span<const double> radii, F&& f) {
     std::vector<std::uint32_t> drawn;
     std::vector<Point> pts;
-    std::vector<double> r;
+    std::vector<double> r, xs;
     drawn.reserve(positions.size());
     pts.reserve(positions.size());
     r.reserve(positions.size());
+    double widest = 0.0;
     for (const auto& [a, p] : positions) {
         drawn.push_back(a);
         pts.push_back(p);
+        xs.push_back(p.x);
         r.push_back(at(radii, a));
+        widest = std::max(widest, r.back());
     }
-    (void)mol;
-    for (std::size_t i = 0; i < drawn.size(); ++i)
-        for (std::size_t j = i + 1; j < drawn.size(); ++j) {
-            // The distance is never below either component: far pairs skip hypot.
-            const Point v = pts[i] - pts[j];
-            const double reach = r[i] + r[j];
-            if (!(std::fabs(v.x) < reach && std::fabs(v.y) < reach)) continue;
-            const double d = length(v);
-            if (d < reach && !bonded.contains(drawn[i], drawn[j])) f(drawn[i], drawn[j], d, reach);
-        }
+    struct Hit {
+        std::uint32_t i, j;
+        double d, reach;
+    };
+    std::vector<Hit> hits;
+    candidate_pairs(xs, xs, 2 * widest, [&](std::size_t i, std::size_t j) {
+        const double reach = r[i] + r[j];
+        const Point diff = pts[i] - pts[j];
+        if (std::abs(diff.x) >= reach || std::abs(diff.y) >= reach) return;
+        const double d = length(diff);
+        if (d < reach && mol.bond_between(drawn[i], drawn[j]) == core::NONE)
+            hits.push_back({static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(j), d, reach});
+    });
+    // Drawn atoms are ascending, so (i, j) order is (a, b) order.
+    std::sort(hits.begin(), hits.end(), [](const Hit& x, const Hit& y) { return x.i != y.i ? x.i < y.i : x.j < y.j; });
+    for (const Hit& h : hits) f(drawn[h.i], drawn[h.j], h.d, h.reach);
 }
 
 struct DrawnSegment {
@@ -55,43 +89,34 @@ struct DrawnSegment {
 };
 
 std::vector<DrawnSegment> drawn_segments(const core::MolBuilder& mol, const PositionMap& positions) {
+    const std::uint32_t nb = bond_count_u32(mol);
     std::vector<DrawnSegment> out;
-    for (std::uint32_t b : drawn_bonds(mol, positions)) {
-        const core::Bond& bond = mol.bonds[b];
-        out.push_back({b, point_of(positions, bond.begin), point_of(positions, bond.end)});
+    out.reserve(nb);
+    for (std::uint32_t b = 0; b < nb; ++b) {
+        const auto pb = positions.find(mol.bonds[b].begin);
+        if (pb == positions.end()) continue;
+        const auto pe = positions.find(mol.bonds[b].end);
+        if (pe != positions.end()) out.push_back({b, pb->second, pe->second});
     }
     return out;
 }
 
-// Calls f(i, j), i < j positions in `segs`, for every crossing pair, in no
-// particular order: a sweep along x tests only segments whose x ranges meet
-// (segments_cross refuses every other pair).
+// Calls f(bond, bond) for every crossing pair, in ascending order.
 template <class F>
 void for_each_crossing(const std::vector<DrawnSegment>& segs, F&& f) {
-    const std::size_t n = segs.size();
-    if (n < 2) return;
-    auto lease = core::Scratch<std::vector<std::pair<double, std::uint32_t>>>::borrow(n);
-    std::vector<std::pair<double, std::uint32_t>>& by_x = *lease;
-    by_x.clear();
-    for (std::uint32_t i = 0; i < n; ++i) by_x.emplace_back(std::min(segs[i].a.x, segs[i].b.x), i);
-    // NaN coordinates would break the sweep's order: test every pair then.
-    const bool finite = std::all_of(by_x.begin(), by_x.end(), [](const auto& e) { return e.first == e.first; });
-    if (!finite) {
-        for (std::size_t i = 0; i < n; ++i)
-            for (std::size_t j = i + 1; j < n; ++j)
-                if (segments_cross(segs[i].a, segs[i].b, segs[j].a, segs[j].b)) f(i, j);
-        return;
+    std::vector<double> lo(segs.size()), hi(segs.size());
+    for (std::size_t i = 0; i < segs.size(); ++i) {
+        lo[i] = std::min(segs[i].a.x, segs[i].b.x);
+        hi[i] = std::max(segs[i].a.x, segs[i].b.x);
     }
-    std::sort(by_x.begin(), by_x.end());
-    for (std::size_t k = 0; k < n; ++k) {
-        const DrawnSegment& s = segs[by_x[k].second];
-        const double right = std::max(s.a.x, s.b.x) + 1e-8;
-        for (std::size_t m = k + 1; m < n && by_x[m].first <= right; ++m) {
-            const std::uint32_t i = std::min(by_x[k].second, by_x[m].second);
-            const std::uint32_t j = std::max(by_x[k].second, by_x[m].second);
-            if (segments_cross(segs[i].a, segs[i].b, segs[j].a, segs[j].b)) f(i, j);
-        }
-    }
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> hits;
+    candidate_pairs(lo, hi, 1e-8, [&](std::size_t i, std::size_t j) {
+        if (boxes_meet(segs[i].a, segs[i].b, segs[j].a, segs[j].b) &&
+            segments_cross(segs[i].a, segs[i].b, segs[j].a, segs[j].b))
+            hits.emplace_back(static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(j));
+    });
+    std::sort(hits.begin(), hits.end());
+    for (const auto& [i, j] : hits) f(segs[i].bond, segs[j].bond);
 }
 }  // namespace
 
@@ -124,17 +149,14 @@ std::vector<std::uint32_t> drawn_bonds(const core::MolBuilder& mol, const Positi
 }
 
 std::vector<BondPair> find_crossings(const core::MolBuilder& mol, const PositionMap& positions) {
-    const std::vector<DrawnSegment> segs = drawn_segments(mol, positions);
     std::vector<BondPair> out;
-    for_each_crossing(segs, [&](std::size_t i, std::size_t j) { out.emplace_back(segs[i].bond, segs[j].bond); });
-    std::sort(out.begin(), out.end());  // segments are in ascending bond order
+    for_each_crossing(drawn_segments(mol, positions), [&](std::uint32_t a, std::uint32_t b) { out.emplace_back(a, b); });
     return out;
 }
 
 Clashes find_clashes(const core::MolBuilder& mol, const PositionMap& positions, std::span<const double> radii) {
     Clashes out;
-    const BondedPairs bonded(mol);
-    for_each_clash(mol, positions, radii, bonded,
+    for_each_clash(mol, positions, radii,
                    [&](std::uint32_t a, std::uint32_t b, double, double) { out.atoms.emplace_back(a, b); });
     out.crossings = find_crossings(mol, positions);
     return out;
@@ -142,13 +164,12 @@ Clashes find_clashes(const core::MolBuilder& mol, const PositionMap& positions, 
 
 LayoutScore layout_score(const core::MolBuilder& mol, const PositionMap& positions, std::span<const double> radii) {
     LayoutScore s;
-    const BondedPairs bonded(mol);
-    for_each_clash(mol, positions, radii, bonded, [&](std::uint32_t, std::uint32_t, double d, double reach) {
+    for_each_clash(mol, positions, radii, [&](std::uint32_t, std::uint32_t, double d, double reach) {
         if (d < COINCIDENT) ++s.coincident;
         const double over = std::max(0.0, reach - d);
         s.penalty += over * over;
     });
-    for_each_crossing(drawn_segments(mol, positions), [&](std::size_t, std::size_t) { ++s.crossings; });
+    for_each_crossing(drawn_segments(mol, positions), [&](std::uint32_t, std::uint32_t) { ++s.crossings; });
     return s;
 }
 

@@ -224,7 +224,7 @@ void append_fixed(std::string& out, double value, int decimals) {
         if (scaled < 1e8) {
             const double whole = std::floor(scaled), frac = scaled - whole;
             if (std::abs(frac - 0.5) > 1e-7) {
-                auto units = static_cast<std::uint32_t>(whole) + (frac > 0.5 ? 1u : 0u);
+                auto units = core::saturating_cast<std::uint32_t>(whole) + (frac > 0.5 ? 1u : 0u);
                 char buf[16];
                 char* p = buf + sizeof buf;
                 for (int k = 0; k < decimals; ++k, units /= 10) *--p = char('0' + units % 10);

@@ -257,11 +257,6 @@ std::vector<std::uint32_t> canonical_ring_order(std::span<const std::uint32_t> r
 
 bool segments_cross(Point p1, Point p2, Point p3, Point p4) {
     constexpr double eps = 1e-9;
-    // Boxes apart by more than the tolerances can neither cross nor touch.
-    constexpr double apart = 1e-8;
-    if (std::min(p1.x, p2.x) > std::max(p3.x, p4.x) + apart || std::min(p3.x, p4.x) > std::max(p1.x, p2.x) + apart ||
-        std::min(p1.y, p2.y) > std::max(p3.y, p4.y) + apart || std::min(p3.y, p4.y) > std::max(p1.y, p2.y) + apart)
-        return false;
     // hypot is never below the larger component: only near pairs need it.
     const auto near = [](Point d) { return std::fabs(d.x) < eps && std::fabs(d.y) < eps && length(d) < eps; };
     if (near(p1 - p3) || near(p1 - p4) || near(p2 - p3) || near(p2 - p4)) return false;

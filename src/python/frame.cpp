@@ -179,6 +179,8 @@ Expected<void> set_pair_list_item(Dict& dict, const char* key,
     return dict.set(key, list_from(pairs, [](const auto& p) { return pair_to_tuple(p.first, p.second); }));
 }
 
+Expected<void> set_atoms_item(Dict& dict, PyRef atoms) { return dict.set("atoms", std::move(atoms)); }
+
 // ---------------------------------------------------------------------------
 // Binding.
 

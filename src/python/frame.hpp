@@ -190,6 +190,8 @@ private:
 Expected<void> set_index_list_item(Dict& dict, const char* key, std::span<const std::uint32_t> indices);
 Expected<void> set_pair_list_item(Dict& dict, const char* key,
                                   std::span<const std::pair<std::uint32_t, std::uint32_t>> pairs);
+// dict["atoms"] = the list (taken over).
+Expected<void> set_atoms_item(Dict& dict, PyRef atoms);
 
 // ---------------------------------------------------------------------------
 // Argument binding.

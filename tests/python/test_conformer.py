@@ -195,4 +195,4 @@ def test_class_and_docstrings():
     assert quorix.Conformer.__doc__.startswith("一个三维构型。\n\n由 `Mol.conformer()` 产出。")
     members = {m for m in vars(quorix.Conformer) if not m.startswith("__")}
     assert members == {"mol", "coords", "energy", "energy_before", "converged", "iterations", "chiral_total",
-                       "chiral_ok", "to_molblock"}
+                       "chiral_ok", "to_svg", "depiction_3d_report", "to_molblock"}

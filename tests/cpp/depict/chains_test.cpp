@@ -3,7 +3,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "depict/chain_growth.hpp"
+#include "depict/chains.hpp"
 #include "depict/orient.hpp"
 #include "pipeline.hpp"
 
@@ -65,14 +65,6 @@ INSTANTIATE_TEST_SUITE_P(Table, CentreAngles,
                                          AngleCase{"CC(C)(C)C", 0, 1, 2, 90}, AngleCase{"CC(C)(C)C", 0, 1, 3, 90},
                                          AngleCase{"CC(C)(C)C", 0, 1, 4, 180}));
 
-TEST(ChainGrowth, ClearanceIsTheSmallestGapToAnOccupiedDirection) {
-    const double occupied[] = {0.0, PI / 2};
-    EXPECT_DOUBLE_EQ(depict::clearance(PI, {}), PI);
-    EXPECT_DOUBLE_EQ(depict::clearance(PI, occupied), PI / 2);
-    EXPECT_NEAR(depict::clearance(-PI / 6, occupied), PI / 6, 1e-15);
-    EXPECT_NEAR(depict::clearance(2 * PI - 1e-3, occupied), 1e-3, 1e-12);
-}
-
 TEST(ChainGrowth, AnAngleJustBelowAFullTurnCountsAsZero) {
     const core::MolBuilder m = test::prepared("CC");
     const PositionMap p{{0, {0, 0}}, {1, {1, -1e-12}}};
@@ -96,6 +88,34 @@ TEST(ChainGrowth, SubstituentAtAnEvenlySplitFusionAtomStaysOutOfTheRings) {
                 EXPECT_GT(depict::length(q - centre), 0.5) << smiles << " atom " << a;
         }
     }
+}
+
+TEST(ComponentLayout, BrokenInputsAreInternalErrors) {
+    const core::MolBuilder m = test::prepared("CC");
+    const std::vector<std::uint32_t> ranks{0, 1};
+    const auto message = [](auto&& call) {
+        try {
+            call();
+        } catch (const InternalError& e) {
+            return std::string(e.what());
+        }
+        return std::string("no error");
+    };
+    EXPECT_EQ(message([&] { depict::layout_components(m, {}, {}, ranks, depict::STYLE_2D, nullptr); }), "分量非空");
+    // An atom beyond the rank list.
+    EXPECT_NE(message([&] {
+                  depict::layout_components(m, std::vector<std::uint32_t>{0, 1}, {}, std::vector<std::uint32_t>{0},
+                                            depict::STYLE_2D, nullptr);
+              }),
+              "no error");
+    // The anchor of a chain step must be drawn.
+    const PositionMap none;
+    const depict::SideSigns sides;
+    const depict::BondedPairs bonded(m);
+    const std::vector<double> radii{0.25, 0.25};
+    const std::vector<std::uint32_t> unplaced{1};
+    const depict::ChainStep step{m, ranks, none, sides, {}, bonded, radii, 2.0, unplaced};
+    EXPECT_EQ(message([&] { depict::place_chain_neighbours(0, step); }), "no entry found for key");
 }
 
 TEST(ComponentLayout, OneAtomSitsAtTheOriginWithoutDegradation) {

@@ -12,7 +12,7 @@
 #include "chem/sssr.hpp"
 #include "core/builder.hpp"
 #include "depict/components.hpp"
-#include "depict/double_bonds.hpp"
+#include "depict/stereo.hpp"
 #include "depict/layout.hpp"
 #include "depict/refine.hpp"
 #include "depict/style.hpp"

@@ -2,38 +2,32 @@
 
 #include <charconv>
 #include <cmath>
-#include <random>
 #include <limits>
+#include <random>
+#include <tuple>
 
 #include "depict/render.hpp"
 
 namespace quorix::depict {
 namespace {
 
-struct FixedCase {
-    double value;
-    int decimals;
-    const char* text;
-};
-
-class FixedTest : public ::testing::TestWithParam<FixedCase> {};
-
-TEST_P(FixedTest, Text) {
+std::string fixed(double v, int decimals) {
     std::string out;
-    append_fixed(out, GetParam().value, GetParam().decimals);
-    EXPECT_EQ(out, GetParam().text);
+    append_fixed(out, v, decimals);
+    return out;
 }
 
-constexpr double INF = std::numeric_limits<double>::infinity();
-
-INSTANTIATE_TEST_SUITE_P(
-    Boundaries, FixedTest,
-    ::testing::Values(FixedCase{0.0005, 3, "0.001"},  // the double lies just above the half
-                      FixedCase{-0.0005, 3, "-0.001"}, FixedCase{0.0004999, 3, "0.000"},
-                      FixedCase{-0.0004, 3, "-0.000"}, FixedCase{-0.0, 2, "-0.00"}, FixedCase{0.125, 2, "0.12"},
-                      FixedCase{0.375, 2, "0.38"}, FixedCase{2.675, 2, "2.67"},
-                      FixedCase{1e21, 2, "1000000000000000000000.00"}, FixedCase{12.5, 2, "12.50"},
-                      FixedCase{std::nan(""), 2, "NaN"}, FixedCase{INF, 3, "inf"}, FixedCase{-INF, 2, "-inf"}));
+TEST(Fixed, Boundaries) {
+    constexpr double INF = std::numeric_limits<double>::infinity();
+    const std::tuple<double, int, const char*> cases[] = {
+        {0.0005, 3, "0.001"},  // the double lies just above the half
+        {-0.0005, 3, "-0.001"}, {0.0004999, 3, "0.000"}, {-0.0004, 3, "-0.000"}, {-0.0, 2, "-0.00"},
+        {0.125, 2, "0.12"},     {0.375, 2, "0.38"},      {2.675, 2, "2.67"},      {12.5, 2, "12.50"},
+        {1e21, 2, "1000000000000000000000.00"}, {std::nan(""), 2, "NaN"}, {INF, 3, "inf"}, {-INF, 2, "-inf"},
+    };
+    for (const auto& [v, decimals, text] : cases) EXPECT_EQ(fixed(v, decimals), text) << v;
+    EXPECT_EQ(fixed(-std::numeric_limits<double>::max(), 3).size(), 1 + 309 + 1 + 3);
+}
 
 // The writer's fast path against the library's correctly rounded formatting, on
 // random magnitudes, near-halves and exact binary halves.
@@ -46,18 +40,10 @@ TEST(Fixed, AgreesWithLibraryFormatting) {
         double v = mantissa(rng) * std::pow(10.0, exponent(rng));
         if (k % 3 == 0) v = (std::round(v * 1000) + 0.5) / std::pow(10.0, decimals);  // near a half
         if (k % 7 == 0) v = std::ldexp(std::round(std::ldexp(v, 3)), -3);               // exact eighths
-        std::string out;
-        append_fixed(out, v, decimals);
         char buf[400];
         const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
-        ASSERT_EQ(out, std::string(buf, r.ptr)) << v << " " << decimals;
+        ASSERT_EQ(fixed(v, decimals), std::string(buf, r.ptr)) << v << " " << decimals;
     }
-}
-
-TEST(Fixed, LargestMagnitudeFits) {
-    std::string out;
-    append_fixed(out, -std::numeric_limits<double>::max(), 3);
-    EXPECT_EQ(out.size(), 1 + 309 + 1 + 3);
 }
 
 SceneItem item(ItemKind kind, double w, double x1, double y1, double x2 = 0, double y2 = 0, Rgb c = {0, 0, 0}) {
@@ -157,36 +143,32 @@ TEST(BondBand, ShadeUsesTheComputedFactor) {
     EXPECT_EQ(highlight({0, 128, 255}, 0.55), (Rgb{140, 198, 255}));
 }
 
-std::size_t hash_lines(double length, double spacing) {
+std::string hashed(double x2, double y2, double spacing) {
     Scene3d scene;
-    SceneItem w = item(ItemKind::HashedWedge, 4, 0, 0, length, 0);
+    SceneItem w = item(ItemKind::HashedWedge, 4, 0, 0, x2, y2);
     w.spacing = spacing;
     w.stroke = 0.5;
     scene.items.push_back(w);
-    const std::string svg = write_svg(scene, STYLE_2D);
+    return write_svg(scene, STYLE_2D);
+}
+
+std::size_t lines(const std::string& svg) {
     std::size_t n = 0;
     for (std::size_t at = svg.find("<line"); at != std::string::npos; at = svg.find("<line", at + 1)) ++n;
     return n;
 }
 
-TEST(HashedWedge, HashCount) {
-    EXPECT_EQ(hash_lines(10, 3), 3u);
-    EXPECT_EQ(hash_lines(10, 6), 2u);
-    EXPECT_EQ(hash_lines(10, 0), 2u);
-    EXPECT_EQ(hash_lines(0, 3), 2u);
-    EXPECT_EQ(hash_lines(std::nan(""), 3), 2u);
+TEST(HashedWedge, HashCountAndPlacement) {
+    EXPECT_EQ(lines(hashed(10, 0, 3)), 3u);
+    EXPECT_EQ(lines(hashed(10, 0, 6)), 2u);
+    EXPECT_EQ(lines(hashed(10, 0, 0)), 2u);
+    EXPECT_EQ(lines(hashed(0, 0, 3)), 2u);
+    EXPECT_EQ(lines(hashed(std::nan(""), 0, 3)), 2u);
     // A degenerate spacing or an absurd length is capped, not millions of lines.
-    EXPECT_EQ(hash_lines(10, 1e-300), 1000u);
-    EXPECT_EQ(hash_lines(1e300, 2.5), 1000u);
-}
-
-TEST(HashedWedge, LastHashSpansTheWideEnd) {
-    Scene3d scene;
-    SceneItem w = item(ItemKind::HashedWedge, 4, 0, 0, 0, 10);
-    w.spacing = 6;
-    w.stroke = 0.5;
-    scene.items.push_back(w);
-    const std::string svg = write_svg(scene, STYLE_2D);
+    EXPECT_EQ(lines(hashed(10, 0, 1e-300)), 1000u);
+    EXPECT_EQ(lines(hashed(1e300, 0, 2.5)), 1000u);
+    // Halfway and at the wide end, where the hash spans the full width.
+    const std::string svg = hashed(0, 10, 6);
     EXPECT_NE(svg.find("<line x1=\"1.00\" y1=\"5.00\" x2=\"-1.00\" y2=\"5.00\" stroke=\"#000\" stroke-width=\"0.50\""),
               std::string::npos);
     EXPECT_NE(svg.find("<line x1=\"2.00\" y1=\"10.00\" x2=\"-2.00\" y2=\"10.00\""), std::string::npos);

@@ -22,7 +22,7 @@ std::optional<depict::TemplateLookup> lookup_of(const depict::RingSystemLayout& 
 }
 
 TEST(FusedRings, SixRingStartsAtLowestRankAndTurnsCounterClockwise) {
-    for (const std::vector<std::uint32_t> ring : {std::vector<std::uint32_t>{0, 1, 2, 3, 4, 5}, {0, 5, 4, 3, 2, 1}}) {
+    for (const auto& ring : {std::vector<std::uint32_t>{0, 1, 2, 3, 4, 5}, {0, 5, 4, 3, 2, 1}}) {
         core::MolBuilder m = test::read_or_fail("C1CCCCC1");
         const std::vector<std::uint32_t> ranks = test::identity(6);
         const chem::Ring r{ring, {}};

@@ -1,6 +1,5 @@
 // Cis/trans double bonds drawn as stored: the repair by mirroring one side, and
 // the final list of bonds still drawn the other way.
-#include "depict/double_bonds.hpp"
 #include "depict/stereo.hpp"
 #include "pipeline.hpp"
 
@@ -59,13 +58,6 @@ TEST(DoubleBondRepair, ReferenceOnTheAxisIsUndecidedAndAFailedMirrorIsUndone) {
     EXPECT_TRUE(depict::repair_double_bonds(m, c, std::vector<std::uint32_t>{0, 1, 2, 3}).empty());
     EXPECT_EQ(c, before);
     EXPECT_EQ(depict::find_misdrawn_double_bonds(m, c), (std::vector<std::uint32_t>{b}));
-}
-
-TEST(DoubleBondRepair, SidesOfAnAcyclicBond) {
-    const core::MolBuilder m = test::prepared("CC(C)C=CCO");
-    const std::uint32_t b = m.bond_between(3, 4);
-    EXPECT_EQ(depict::bond_side_atoms(m, b, 3), (std::vector<std::uint32_t>{0, 1, 2, 3}));
-    EXPECT_EQ(depict::bond_side_atoms(m, b, 4), (std::vector<std::uint32_t>{4, 5, 6}));
 }
 
 }  // namespace
