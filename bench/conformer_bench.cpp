@@ -3,9 +3,9 @@
 // best of a few runs per molecule, then median and 90th percentile over the
 // molecules. `conformer_bench N` times N molecules (default 300).
 //
-// `conformer_bench --check [N]` instead runs every ChEMBL molecule that carries
-// a tetrahedral centre (or the first N) and reports the chirality tally and
-// the geometry figures: bond lengths against their bound midpoints, the closest
+// `conformer_bench --check [N]` instead runs every record of the file (or the
+// first N) and reports the chirality tally over the molecules that carry a
+// tetrahedral centre, and the geometry figures: bond lengths against their bound midpoints, the closest
 // non-bonded heavy-atom pair, and the flatness of aromatic rings.
 #include <cmath>
 #include <cstdio>
@@ -27,13 +27,13 @@ struct Record {
     std::string smiles, id;
 };
 
-std::vector<Record> chembl_records() {
+std::vector<Record> records(bool chembl_only) {
     std::vector<Record> out;
     for (const std::string& line : bench::data_lines("molecules.smi")) {
         const auto tab = line.find_first_of(" \t");
         if (tab == std::string::npos) continue;
         Record r{line.substr(0, tab), line.substr(tab + 1)};
-        if (r.id.rfind("chembl20:", 0) == 0) out.push_back(r);
+        if (!chembl_only || r.id.rfind("chembl20:", 0) == 0) out.push_back(r);
     }
     return out;
 }
@@ -41,7 +41,7 @@ std::vector<Record> chembl_records() {
 int timing(int count) {
     std::vector<double> ms;
     std::size_t failed = 0, atoms = 0;
-    for (const Record& r : chembl_records()) {
+    for (const Record& r : records(true)) {
         if (int(ms.size()) >= count) break;
         auto mol = io::read_smiles(r.smiles);
         if (!mol) continue;
@@ -90,7 +90,7 @@ int check(int limit) {
     std::size_t tried = 0, chiral_mols = 0, chiral_good = 0, errors = 0, converged = 0;
     double worst_bond = 0, closest = 1e9, worst_plane = 0;
     std::size_t bonds_off = 0, bonds = 0, close_pairs = 0, rings_off = 0, rings = 0;
-    for (const Record& r : chembl_records()) {
+    for (const Record& r : records(false)) {
         if (limit > 0 && int(tried) >= limit) break;
         auto mol = io::read_smiles(r.smiles);
         if (!mol) continue;

@@ -156,16 +156,19 @@ std::expected<ConformerResult, ConformerError> generate_conformer(const core::Mo
         return std::unexpected(ConformerError{conformer_error::TooManyAtoms{n, MAX_CONFORMER_ATOMS}});
 
     DistanceBounds bounds = build_bounds(mol);
-    if (auto crossed = triangle_smooth(bounds.values, n))
+    if (auto crossed = triangle_smooth(bounds))
         return std::unexpected(ConformerError{conformer_error::InconsistentBounds{crossed->first, crossed->second}});
-    auto embedded = embed_coordinates(full_distance_matrix(bounds.values, n), n);
+    auto embedded = embed_coordinates(full_distance_matrix(bounds), n);
     if (!embedded) return std::unexpected(ConformerError{std::move(embedded.error())});
     std::vector<Coord>& coords = *embedded;
 
     ConformerResult result;
     result.spread = spread_coincident(coords);
     result.mirrored = mirror_vote(coords, constraints);
-    const ErrorFunction field = build_chiral_terms(bounds, constraints);
+    ErrorFunction field = build_chiral_terms(bounds, constraints);
+    // Chain double bonds without a stated cis/trans value got a planar
+    // arrangement in the bounds; these terms keep them flat.
+    add_planarity_terms(field, planar_double_bonds(mol));
 
     std::vector<double> flat(3 * n);
     for (std::size_t i = 0; i < n; ++i)

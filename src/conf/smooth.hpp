@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "conf/bounds.hpp"
+
 namespace quorix::conf {
 
 // Tightens the bounds in place by the triangle inequality, one pass over the
@@ -17,5 +19,12 @@ std::optional<std::pair<std::size_t, std::size_t>> triangle_smooth(std::span<dou
 
 // Every pair's upper bound as its target distance, symmetric, zero diagonal.
 std::vector<double> full_distance_matrix(std::span<const double> bounds, std::size_t n);
+
+inline std::optional<std::pair<std::size_t, std::size_t>> triangle_smooth(DistanceBounds& bounds) {
+    return triangle_smooth(bounds.values, bounds.n);
+}
+inline std::vector<double> full_distance_matrix(const DistanceBounds& bounds) {
+    return full_distance_matrix(bounds.values, bounds.n);
+}
 
 }  // namespace quorix::conf

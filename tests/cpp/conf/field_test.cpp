@@ -189,18 +189,20 @@ TEST(ChiralConstraints, CounterclockwiseIsPositiveAndTheMirrorNegative) {
 }
 
 namespace {
-struct CentreCase {
+
+struct ChiralCentreCase {
     const char* smiles;
     std::size_t count;
     double target = 0;
     std::array<std::uint32_t, 4> ligands{};
 };
+
+class CollectCentres : public ::testing::TestWithParam<ChiralCentreCase> {};
+
 }  // namespace
 
-class CollectCentres : public ::testing::TestWithParam<CentreCase> {};
-
 TEST_P(CollectCentres, KeepsTetrahedralCentresWithFourLigandsOrALonePair) {
-    const CentreCase& c = GetParam();
+    const ChiralCentreCase& c = GetParam();
     const auto centres = collect_chiral_centres(test::read_or_fail(c.smiles));
     ASSERT_EQ(centres.size(), c.count);
     if (c.count == 0) return;
@@ -211,16 +213,16 @@ TEST_P(CollectCentres, KeepsTetrahedralCentresWithFourLigandsOrALonePair) {
 
 INSTANTIATE_TEST_SUITE_P(
     ChiralTags, CollectCentres,
-    ::testing::Values(CentreCase{"F[C@](Cl)(Br)I", 1, 1.0, {0, 2, 3, 4}},
-                      CentreCase{"F[C@@](Cl)(Br)I", 1, -1.0, {0, 2, 3, 4}},
-                      CentreCase{"N[C@@H](C)O", 0},  // the hydrogen is not an atom yet
-                      CentreCase{"C[S@](=O)CC", 1, 1.0, {0, 2, 3, NONE}},
-                      CentreCase{"C[S@@+](C)CC", 1, -1.0, {0, 2, 3, NONE}},
-                      CentreCase{"C[S@+2](C)CC", 0}, CentreCase{"C[Se@](=O)C", 1, 1.0, {0, 2, 3, NONE}},
-                      CentreCase{"C[P@](CC)c1ccccc1", 1, 1.0, {0, 2, 4, NONE}},
-                      CentreCase{"C[P@+](CC)C", 0}, CentreCase{"C[As@@](CC)C", 1, -1.0, {0, 2, 4, NONE}},
-                      CentreCase{"F[C@SP1](Cl)(Br)I", 0}, CentreCase{"F[C@TB1](Cl)(Br)(I)C", 0},
-                      CentreCase{"C[C@](F)(Cl)(Br)I", 0}, CentreCase{"F[C@]Cl", 0}));
+    ::testing::Values(ChiralCentreCase{"F[C@](Cl)(Br)I", 1, 1.0, {0, 2, 3, 4}},
+                      ChiralCentreCase{"F[C@@](Cl)(Br)I", 1, -1.0, {0, 2, 3, 4}},
+                      ChiralCentreCase{"N[C@@H](C)O", 0},  // the hydrogen is not an atom yet
+                      ChiralCentreCase{"C[S@](=O)CC", 1, 1.0, {0, 2, 3, NONE}},
+                      ChiralCentreCase{"C[S@@+](C)CC", 1, -1.0, {0, 2, 3, NONE}},
+                      ChiralCentreCase{"C[S@+2](C)CC", 0}, ChiralCentreCase{"C[Se@](=O)C", 1, 1.0, {0, 2, 3, NONE}},
+                      ChiralCentreCase{"C[P@](CC)c1ccccc1", 1, 1.0, {0, 2, 4, NONE}},
+                      ChiralCentreCase{"C[P@+](CC)C", 0}, ChiralCentreCase{"C[As@@](CC)C", 1, -1.0, {0, 2, 4, NONE}},
+                      ChiralCentreCase{"F[C@SP1](Cl)(Br)I", 0}, ChiralCentreCase{"F[C@TB1](Cl)(Br)(I)C", 0},
+                      ChiralCentreCase{"C[C@](F)(Cl)(Br)I", 0}, ChiralCentreCase{"F[C@]Cl", 0}));
 
 TEST(ChiralConstraints, ExplicitHydrogenIsTheLastLigand) {
     const MolBuilder m = test::prepared("N[C@@H](C)O");
@@ -267,80 +269,33 @@ double dihedral(const std::vector<double>& x, std::uint32_t a, std::uint32_t b, 
 
 }  // namespace
 
-// The generation route in miniature: triangle-smoothed upper bounds as target
-// distances, coordinates from the top three eigenvectors of the metric matrix
-// (subspace iteration), then refinement against the error function.
-std::vector<double> embedded_and_refined(const MolBuilder& m, const ErrorFunction& f, DistanceBounds b) {
-    const std::size_t n = b.n;
-    for (std::size_t k = 0; k < n; ++k)
-        for (std::size_t i = 0; i < n; ++i)
-            for (std::size_t j = i + 1; j < n; ++j)
-                if (i != k && j != k) b.upper(i, j) = std::min(b.upper(i, j), b.upper(i, k) + b.upper(k, j));
-    std::vector<double> d2(n * n, 0.0), g(n * n), r(n, 0.0);
-    for (std::size_t i = 0; i < n; ++i)
-        for (std::size_t j = 0; j < n; ++j) d2[i * n + j] = i == j ? 0.0 : std::pow(b.upper(i, j), 2);
-    double all = 0;
-    for (double v : d2) all += v;
-    for (std::size_t i = 0; i < n; ++i) {
-        for (std::size_t j = 0; j < n; ++j) r[i] += d2[i * n + j] / double(n);
-        r[i] -= all / (2.0 * double(n * n));
-    }
-    double shift = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        double row = 0;
-        for (std::size_t j = 0; j < n; ++j) row += std::abs(g[i * n + j] = (r[i] + r[j] - d2[i * n + j]) / 2);
-        shift = std::max(shift, row);
-    }
-    std::vector<std::array<double, 3>> v(n);
-    for (std::size_t i = 0; i < n; ++i) v[i] = {std::sin(i + 1.0), std::cos(3.0 * i + 1), std::sin(7.0 * i + 2)};
-    for (int it = 0; it < 3000; ++it) {
-        std::vector<std::array<double, 3>> w(n, {0, 0, 0});
-        for (std::size_t i = 0; i < n; ++i)
-            for (std::size_t j = 0; j < n; ++j)
-                for (int c = 0; c < 3; ++c) w[i][c] += (g[i * n + j] + (i == j ? shift : 0)) * v[j][c];
-        for (int c = 0; c < 3; ++c) {  // Gram-Schmidt
-            for (int p = 0; p < c; ++p) {
-                double dot = 0;
-                for (std::size_t i = 0; i < n; ++i) dot += w[i][c] * w[i][p];
-                for (std::size_t i = 0; i < n; ++i) w[i][c] -= dot * w[i][p];
-            }
-            double norm = 0;
-            for (std::size_t i = 0; i < n; ++i) norm += w[i][c] * w[i][c];
-            for (std::size_t i = 0; i < n; ++i) w[i][c] /= std::sqrt(norm);
-        }
-        v = w;
-    }
-    std::vector<double> x(3 * n);
-    for (int c = 0; c < 3; ++c) {
-        double lambda = 0;
-        for (std::size_t i = 0; i < n; ++i)
-            for (std::size_t j = 0; j < n; ++j) lambda += v[i][c] * g[i * n + j] * v[j][c];
-        for (std::size_t i = 0; i < n; ++i) x[3 * i + c] = std::sqrt(std::max(lambda, 0.0)) * v[i][c];
-    }
-    EXPECT_LT(descend(f, x), 1e-8) << m.num_atoms();
-    return x;
-}
-
+namespace {
 class ChainDoubleBond : public ::testing::TestWithParam<const char*> {};
+}  // namespace
 
+// From random starts, every clean geometry keeps the bond flat: a free torsion
+// would let it settle anywhere, and the 1-4 windows alone allow some 40 degrees.
 TEST_P(ChainDoubleBond, ComesOutPlanar) {
     const MolBuilder m = test::prepared(GetParam());
-    const DistanceBounds bounds = build_bounds(m);
-    ErrorFunction f = build_chiral_terms(bounds, {});
+    ErrorFunction f = build_chiral_terms(build_bounds(m), {});
     add_planarity_terms(f, planar_double_bonds(m));
-    const std::vector<double> x = embedded_and_refined(m, f, bounds);
-    int torsions = 0;
-    for (const core::Bond& bond : m.bonds) {
-        if (bond.order != core::BondOrder::Double) continue;
-        for (auto na : m.neighbors(bond.begin))
-            for (auto nd : m.neighbors(bond.end)) {
-                if (na.atom == bond.end || nd.atom == bond.begin) continue;
-                const double phi = std::abs(dihedral(x, na.atom, bond.begin, bond.end, nd.atom));
-                EXPECT_TRUE(phi < 5.0 || phi > 175.0) << GetParam() << " torsion " << phi;
-                ++torsions;
-            }
+    std::mt19937 rng(7);
+    int clean = 0;
+    for (int start = 0; start < 12; ++start) {
+        std::vector<double> x = random_coords(m.num_atoms(), rng);
+        if (descend(f, x) > 1e-8) continue;  // a local minimum
+        ++clean;
+        for (const core::Bond& bond : m.bonds) {
+            if (bond.order != core::BondOrder::Double) continue;
+            for (auto na : m.neighbors(bond.begin))
+                for (auto nd : m.neighbors(bond.end)) {
+                    if (na.atom == bond.end || nd.atom == bond.begin) continue;
+                    const double phi = std::abs(dihedral(x, na.atom, bond.begin, bond.end, nd.atom));
+                    EXPECT_TRUE(phi < 5.0 || phi > 175.0) << GetParam() << " torsion " << phi;
+                }
+        }
     }
-    EXPECT_EQ(torsions, 4);
+    EXPECT_GE(clean, 2);
 }
 
 TEST(PlanarDoubleBonds, OnlyChainBondsWithoutAConfiguration) {
