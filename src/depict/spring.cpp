@@ -260,8 +260,9 @@ std::vector<std::uint32_t> canonical_ring_order(std::span<const std::uint32_t> r
 
 bool segments_cross(Point p1, Point p2, Point p3, Point p4) {
     constexpr double eps = 1e-9;
-    if (length(p1 - p3) < eps || length(p1 - p4) < eps || length(p2 - p3) < eps || length(p2 - p4) < eps)
-        return false;
+    // hypot is never below the larger component: only near pairs need it.
+    const auto near = [](Point d) { return std::fabs(d.x) < eps && std::fabs(d.y) < eps && length(d) < eps; };
+    if (near(p1 - p3) || near(p1 - p4) || near(p2 - p3) || near(p2 - p4)) return false;
     const double d1 = cross(p4 - p3, p1 - p3), d2 = cross(p4 - p3, p2 - p3);
     const double d3 = cross(p2 - p1, p3 - p1), d4 = cross(p2 - p1, p4 - p1);
     const auto opposite = [](double a, double b) { return (a > eps && b < -eps) || (a < -eps && b > eps); };
@@ -292,6 +293,8 @@ PositionMap relax_layout(std::vector<Point>& p, std::size_t n,
         }
         const auto push_apart = [&](std::size_t i, std::size_t j) {
             const Point delta = p[j] - p[i];
+            // Never closer than either component: far pairs skip hypot.
+            if (!(std::fabs(delta.x) < REPULSION_RANGE && std::fabs(delta.y) < REPULSION_RANGE)) return;
             const double l = length(delta);
             const double l1 = std::max(l, 1e-6);
             if (!(l1 < REPULSION_RANGE)) return;

@@ -106,7 +106,6 @@ def test_class_and_docstrings():
     assert quorix.Conformer.to_molblock.__text_signature__ == '($self, title="")'
     assert quorix.Mol.conformer.__text_signature__ == "($self)"
     assert "全程无随机数:同一个分子每次都给同一组坐标。" in quorix.Mol.conformer.__doc__
-    assert quorix.Conformer.chiral_total.__doc__ == "手性中心总数。"
     assert quorix.Conformer.__doc__.startswith("一个三维构型。\n\n由 `Mol.conformer()` 产出。")
     members = {m for m in vars(quorix.Conformer) if not m.startswith("__")}
     assert members == {"mol", "coords", "energy", "energy_before", "converged", "iterations", "chiral_total",
@@ -169,3 +168,4 @@ def test_to_svg_docstring():
     assert "**键的两半各随自己那一端的颜色**" in doc and '"CC(=O)Oc1ccccc1C(=O)O"' in doc and '"aspirin.svg"' in doc
     assert doc.endswith("画的是 [`mol`](Self::mol) 那一份(补过显式氢的)—— 三维图里氢是看得见的\n"
                         "实体,不画的话读图的人看到的是另一个分子。\n\n`style` 不认识时抛 `ValueError`,并把认识的四个列出来。")
+    assert quorix.Conformer.chiral_total.__doc__ == "手性中心总数。"
