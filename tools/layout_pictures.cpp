@@ -2,8 +2,8 @@
 // layout's bonds, element labels and, in red, its unresolved clashes and
 // crossings. For looking at layouts, not for users.
 // Build after the Release engine build (build/rel):
-//   g++ -std=c++23 -O2 -Isrc -Itests/cpp -DQUORIX_TEST_DATA='""' tools/layout_pictures.cpp \
-//     build/rel/libquorix_depict.a build/rel/libquorix_io.a build/rel/libquorix_chem.a \
+//   g++ -std=c++23 -O2 -Isrc -Itests/cpp -DQUORIX_TEST_DATA='""' tools/layout_pictures.cpp
+//     build/rel/libquorix_depict.a build/rel/libquorix_io.a build/rel/libquorix_chem.a
 //     build/rel/libquorix_core.a -lgtest -lpthread -o build/layout_pictures
 #include <cstdio>
 #include <fstream>
