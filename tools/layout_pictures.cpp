@@ -1,7 +1,10 @@
 // Writes one SVG per SMILES line of stdin into the folder given as argument: the
 // layout's bonds, element labels and, in red, its unresolved clashes and
 // crossings. For looking at layouts, not for users.
-//   g++ -std=c++23 -O2 -Isrc -Itests/cpp -DQUORIX_TEST_DATA='""' tools/layout_pictures.cpp build/rel/libquorix_*.a ...
+// Build after the Release engine build (build/rel):
+//   g++ -std=c++23 -O2 -Isrc -Itests/cpp -DQUORIX_TEST_DATA='""' tools/layout_pictures.cpp
+//     build/rel/libquorix_depict.a build/rel/libquorix_io.a build/rel/libquorix_chem.a
+//     build/rel/libquorix_core.a -lgtest -lpthread -o build/layout_pictures
 #include <cstdio>
 #include <fstream>
 #include <iostream>

@@ -57,7 +57,7 @@ struct Growth {
            const Style2d& style, const RingTemplate* x)
         : mol(m), systems(s), ranks(r), extra(x), chain_angle(style.chain_angle * DEG_TO_RAD),
           radii(label_radii(m, style.bond_length, style.font_size)), bonded(m), placed_system(s.size(), 0),
-          ring_atoms(m.atoms.size(), 0), drawn(m.atoms.size(), 0), points(m.atoms.size()) {}
+          ring_atoms(m.atoms.size(), 0), drawn(m.atoms.size(), 0), points(m.atoms.size()), taken(s.size(), 0) {}
 
     const core::MolBuilder& mol;
     std::span<const RingSystemRecord> systems;
@@ -79,6 +79,10 @@ struct Growth {
     std::vector<Point> points;
     std::vector<PlacedPoint> placed;
     std::vector<BondSegment> segments;
+    // Per-step scratch: the unplaced neighbours, and the ring systems pre-laid
+    // in this step (all clear between steps).
+    std::vector<std::uint32_t> unplaced_buffer;
+    std::vector<std::uint8_t> taken;
 
     bool is_drawn(std::uint32_t a) const { return a < drawn.size() && drawn[a]; }
     const Point& drawn_point(std::uint32_t a) const {
@@ -126,8 +130,15 @@ struct Growth {
     void merge(const PositionMap& placement) {
         for (const auto& [a, p] : placement) place(a, p);
     }
-    std::vector<std::uint32_t> unplaced_neighbours(std::uint32_t u) const {
-        std::vector<std::uint32_t> v;
+    bool has_unplaced_neighbour(std::uint32_t u) const {
+        for (core::Neighbor nb : mol.neighbors(u))
+            if (!is_drawn(nb.atom)) return true;
+        return false;
+    }
+    // By rank, each once; into a buffer reused from step to step.
+    std::span<const std::uint32_t> unplaced_neighbours(std::uint32_t u) {
+        std::vector<std::uint32_t>& v = unplaced_buffer;
+        v.clear();
         for (core::Neighbor nb : mol.neighbors(u))
             if (!is_drawn(nb.atom)) v.push_back(nb.atom);
         std::sort(v.begin(), v.end(), [&](std::uint32_t a, std::uint32_t b) { return by_rank(a, b); });
@@ -226,7 +237,6 @@ void Growth::attach_at_bond(std::uint32_t u, std::uint32_t v) {
 }
 
 void Growth::grow_step(std::uint32_t u, std::span<const std::uint32_t> unplaced) {
-    std::vector<std::uint8_t> taken(systems.size(), 0);
     std::map<std::uint32_t, std::pair<std::uint32_t, RingSystemLayout>> pending;
     std::map<std::uint32_t, PositionMap> fragments;
     for (std::uint32_t v : unplaced)
@@ -238,6 +248,7 @@ void Growth::grow_step(std::uint32_t u, std::span<const std::uint32_t> unplaced)
             pending.emplace(v, std::pair(r, std::move(l)));
             break;
         }
+    for (const auto& [v, entry] : pending) taken[entry.first] = 0;
     // A substituent of a ring atom must not be drawn into one of its rings.
     std::vector<std::vector<Point>> rings_at_u;
     for (std::uint32_t r : systems_at(u)) {
@@ -317,9 +328,9 @@ ComponentLayout layout_components(const core::MolBuilder& mol, std::span<const s
     while (!g.queue.empty()) {
         const std::uint32_t u = g.queue.front();
         g.queue.pop_front();
-        if (g.unplaced_neighbours(u).empty()) continue;
+        if (!g.has_unplaced_neighbour(u)) continue;
         g.spiro_step(u, side_of(g.sides, u));
-        const std::vector<std::uint32_t> unplaced = g.unplaced_neighbours(u);
+        const std::span<const std::uint32_t> unplaced = g.unplaced_neighbours(u);
         if (unplaced.empty()) continue;
         g.grow_step(u, unplaced);
     }

@@ -3,13 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <numbers>
 #include <tuple>
 
 #include "chem/sssr.hpp"
 #include "core/numeric.hpp"
-#include "depict/stereo.hpp"
 #include "depict/refine.hpp"
+#include "depict/stereo.hpp"
 #include "depict/layout.hpp"
 
 namespace quorix::depict {

@@ -3,10 +3,9 @@
 #include <cmath>
 
 #include "depict/label.hpp"
-#include "depict/stereo.hpp"
 #include "depict/refine.hpp"
-#include "depict/chains.hpp"
 #include "depict/spring.hpp"
+#include "depict/stereo.hpp"
 
 namespace quorix::depict {
 
