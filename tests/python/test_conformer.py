@@ -1,6 +1,7 @@
 """Mol.conformer and the Conformer class: members, repr, identical bytes across
 processes, molblock output and the exact error texts."""
 import math
+import re
 import struct
 import subprocess
 import sys
@@ -111,3 +112,57 @@ def test_class_and_docstrings():
     members = {m for m in vars(quorix.Conformer) if not m.startswith("__")}
     assert members == {"mol", "coords", "energy", "energy_before", "converged", "iterations", "chiral_total",
                        "chiral_ok", "to_svg", "depiction_3d_report", "to_molblock"}
+
+
+MOLBLOCK_DOC = (
+    "写成 V2000 molblock(`.mol` 文件的内容),末尾带 `M  END`。\n\n拼 `.sdf` 时每条后面接数据字段和 `$$$$`:\n\n"
+    "```python\nwith open(\"out.sdf\", \"w\") as f:\n    for smi in smiles_list:\n"
+    "        conf = quorix.parse_smiles(smi).conformer()\n        f.write(conf.to_molblock(title=smi))\n"
+    "        f.write(\"$$$$\\n\")\n```\n\n"
+    "**芳香键会先凯库勒化** —— molblock 里没有\"芳香键\"这回事,留着它写出去\n"
+    "要么歧义、要么被读成饱和环。凯库勒化失败(比如芳香体系里有通配原子)时\n"
+    "抛 `ValueError`,不写一个读回来是另一个分子的文件。\n\n"
+    "第二行写的是程序名,**不写时间戳** —— 同一个分子每次写出都逐字节相同。")
+
+
+@pytest.mark.parametrize("member, doc", [
+    ("mol", "坐标对应的那个分子(补过显式氢的那一份)。"),
+    ("coords", "逐原子的 `(x, y, z)`,单位 Å,顺序与 [`mol`](Self::mol) 的原子表一致。"),
+    ("energy", "精修之后的误差函数值。0 表示所有距离都落进了界内。"),
+    ("energy_before", "精修**之前**的误差函数值 —— 与 [`energy`](Self::energy) 一起看才知道精修干了多少活。"),
+    ("converged", "精修有没有收敛(梯度降到阈值以下)。"),
+    ("iterations", "精修迭代了多少次。"),
+    ("chiral_total", "手性中心总数。"),
+    ("chiral_ok", "其中在交付坐标上号正确的个数。**应当等于\n[`chiral_total`](Self::chiral_total)** —— "
+                  "不等就是把某个中心摆成了对映体。"),
+    ("to_molblock", MOLBLOCK_DOC),
+    (None, "一个三维构型。\n\n由 `Mol.conformer()` 产出。里面既有坐标,也有**坐标对应的\n那个分子** —— "
+           "生成时补了显式氢,原子表与原分子不是同一份。"),
+], ids=lambda v: v if isinstance(v, str) and v.isidentifier() else "")
+def test_exact_docstrings(member, doc):
+    assert (getattr(quorix.Conformer, member) if member else quorix.Conformer).__doc__ == doc
+
+
+def test_conformer_method_docstring_and_binding_errors():
+    doc = quorix.Mol.conformer.__doc__
+    assert doc.startswith("生成一个三维构型。\n\n") and doc.endswith("\n\n净化过不去、界矩阵自相矛盾时抛 `ValueError`。")
+    assert "`conformer_for`" in doc
+    c = conf("CO")
+    for call, text in [
+        (lambda: c.to_molblock("a", "b"), "Conformer.to_molblock() takes from 0 to 1 positional arguments but 2 were given"),
+        (lambda: c.to_molblock(name="a"), "Conformer.to_molblock() got an unexpected keyword argument 'name'"),
+        (lambda: c.to_molblock("a", title="b"), "Conformer.to_molblock() got multiple values for argument 'title'"),
+        (lambda: c.to_molblock(b"a"), "argument 'title': 'bytes' object cannot be cast as 'str'"),
+    ]:
+        with pytest.raises(TypeError) as e:
+            call()
+        assert str(e.value) == text
+
+
+def test_contradictory_bounds_name_the_pair():
+    # Wildcards have no radius: the chain between the two caesium atoms is far
+    # shorter than the van der Waals distance their five bonds demand.
+    with pytest.raises(ValueError) as e:
+        conf("[Cs]****[Cs]")
+    m = re.fullmatch(r"界矩阵自相矛盾:原子 (\d+) 与 (\d+) 之间的上下界交空", str(e.value))
+    assert m and int(m[1]) < int(m[2]) < 6
