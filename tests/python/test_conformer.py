@@ -166,3 +166,14 @@ def test_contradictory_bounds_name_the_pair():
         conf("[Cs]****[Cs]")
     m = re.fullmatch(r"界矩阵自相矛盾:原子 (\d+) 与 (\d+) 之间的上下界交空", str(e.value))
     assert m and int(m[1]) < int(m[2]) < 6
+
+
+def test_hydrogens_follow_canonical_order_of_their_heavy_atoms():
+    def parents(smiles):
+        c = conf(smiles)
+        nums = c.mol.atomic_nums
+        heavy = sum(1 for z in nums if z != 1)
+        by_h = {b: a for a, b, _ in c.mol.bonds if b >= heavy}
+        return [nums[by_h[h]] for h in range(heavy, len(nums))]
+    assert parents("CCO") == parents("OCC") == parents("C(O)C")
+    assert parents("NCC(=O)O") == parents("OC(=O)CN")
