@@ -177,3 +177,12 @@ def test_hydrogens_follow_canonical_order_of_their_heavy_atoms():
         return [nums[by_h[h]] for h in range(heavy, len(nums))]
     assert parents("CCO") == parents("OCC") == parents("C(O)C")
     assert parents("NCC(=O)O") == parents("OC(=O)CN")
+
+
+def test_molblock_refuses_an_aromatic_wildcard():
+    # Written in Kekulé form the ring sanitises; perceived aromatic afterwards,
+    # it cannot be given Kekulé orders again with a wildcard in it.
+    c = conf("*1=CC=CN1")
+    with pytest.raises(ValueError) as e:
+        c.to_molblock()
+    assert str(e.value) == "凯库勒化失败:原子 #0 是芳香体系中的通配原子;该路径尚未实现"
