@@ -21,13 +21,7 @@ namespace {
 constexpr int BATCHES = 5;
 constexpr int CALLS = 4;
 
-// CPU time of this thread: the machine may be shared, and time spent descheduled is
-// not the code's.
-double thread_ns() {
-    timespec ts;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) * 1e9 + double(ts.tv_nsec);
-}
+double thread_ns() { return bench::thread_ms() * 1e6; }
 
 // Median over batches of the per-call time in a batch.
 template <class F>

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common.hpp"
 #include "io/smiles/canonical.hpp"
 #include "io/smiles/read.hpp"
 
@@ -17,11 +18,7 @@ using namespace quorix;
 
 namespace {
 
-double thread_ms() {
-    timespec ts;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
-}
+using bench::thread_ms;
 
 std::string joined(const std::string& piece, int copies) {
     std::string out;

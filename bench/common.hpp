@@ -9,12 +9,22 @@
 #include <string>
 #include <vector>
 
+#include <time.h>
+
 #include "core/builder.hpp"
 #include "io/smiles/read.hpp"
 
 namespace quorix::bench {
 
 // The lines of a file under the data folder; the benchmark ends when it is missing.
+// CPU time of this thread in milliseconds: the machine may be shared, and time
+// spent descheduled is not the code's.
+inline double thread_ms() {
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}
+
 inline std::vector<std::string> data_lines(const char* name) {
     const std::string path = std::string(QUORIX_BENCH_DATA) + "/" + name;
     std::ifstream in(path);

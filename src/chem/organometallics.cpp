@@ -14,17 +14,6 @@ namespace E = core::Element;
 
 namespace {
 
-bool is_metal(std::uint32_t z) {
-    switch (z) {
-        case E::Wildcard: case E::H: case E::He: case E::B: case E::C: case E::N: case E::O: case E::F:
-        case E::Ne: case E::Si: case E::P: case E::S: case E::Cl: case E::Ar: case E::As: case E::Se:
-        case E::Br: case E::Kr: case E::Te: case E::I: case E::Xe: case E::At: case E::Rn:
-            return false;
-        default:
-            return true;
-    }
-}
-
 std::int32_t valence(const core::MolBuilder& mol, std::uint32_t a) {
     return core::lenient_explicit_valence(mol, a);
 }
@@ -43,6 +32,17 @@ std::uint32_t dative_count(const core::MolBuilder& mol, std::uint32_t a) {
 }
 
 }  // namespace
+
+bool is_metal(std::uint32_t z) {
+    switch (z) {
+        case E::Wildcard: case E::H: case E::He: case E::B: case E::C: case E::N: case E::O: case E::F:
+        case E::Ne: case E::Si: case E::P: case E::S: case E::Cl: case E::Ar: case E::As: case E::Se:
+        case E::Br: case E::Kr: case E::Te: case E::I: case E::Xe: case E::At: case E::Rn:
+            return false;
+        default:
+            return true;
+    }
+}
 
 bool is_metal_single_bond(const core::MolBuilder& mol, std::uint32_t atom, std::uint32_t bond) {
     return at(mol.bonds, bond).order == core::BondOrder::Single && is_metal(at(mol.atoms, atom).atomic_num);

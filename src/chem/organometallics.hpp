@@ -7,6 +7,10 @@
 
 namespace quorix::chem {
 
+// Every element outside the non-metals (wildcard, H, He, B, C, N, O, F, Ne, Si,
+// P, S, Cl, Ar, As, Se, Br, Kr, Te, I, Xe, At, Rn), atomic numbers above 118 too.
+bool is_metal(std::uint32_t atomic_num);
+
 // True when `bond` is Single and `atom` is a metal (every element outside the
 // non-metal list, and every atomic number above 118).
 bool is_metal_single_bond(const core::MolBuilder& mol, std::uint32_t atom, std::uint32_t bond);

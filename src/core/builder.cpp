@@ -2,6 +2,9 @@
 
 #include "core/error.hpp"
 
+#include <string>
+#include <type_traits>
+
 namespace quorix::core {
 
 double as_double(BondOrder order) {
@@ -64,6 +67,34 @@ std::uint32_t MolBuilder::bond_between(std::uint32_t a, std::uint32_t b) const {
     for (Neighbor nb : neighbors(walked))
         if (nb.atom == other) return nb.bond;
     return NONE;
+}
+
+std::string to_struct_text(const BuilderError& error) {
+    const auto field = [](std::string& out, std::string_view name, auto value, bool last) {
+        out += name;
+        out += ": ";
+        if constexpr (std::is_same_v<decltype(value), std::string_view>) out += value;
+        else out += std::to_string(value);
+        out += last ? " }" : ", ";
+    };
+    std::string out;
+    if (const auto* e = std::get_if<AtomIndexOutOfRange>(&error)) {
+        out = "AtomIndexOutOfRange { ";
+        field(out, "index", e->index, false), field(out, "num_atoms", e->num_atoms, true);
+    } else if (const auto* e = std::get_if<SelfLoop>(&error)) {
+        out = "SelfLoop { ";
+        field(out, "atom", e->atom, true);
+    } else if (const auto* e = std::get_if<MolIndexOutOfRange>(&error)) {
+        out = "MolIndexOutOfRange { ";
+        field(out, "index", e->index, false), field(out, "num_mols", e->num_mols, true);
+    } else if (const auto* e = std::get_if<BondIndexOutOfRange>(&error)) {
+        out = "BondIndexOutOfRange { ";
+        field(out, "index", e->index, false), field(out, "num_bonds", e->num_bonds, true);
+    } else if (const auto* e = std::get_if<BatchTooLarge>(&error)) {
+        out = "BatchTooLarge { ";
+        field(out, "what", e->what, false), field(out, "count", e->count, true);
+    }
+    return out;
 }
 
 }  // namespace quorix::core

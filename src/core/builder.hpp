@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdint>
 #include <expected>
+#include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -83,9 +85,15 @@ struct Bond {
 
 struct AtomIndexOutOfRange { std::uint32_t index, num_atoms; bool operator==(const AtomIndexOutOfRange&) const = default; };
 struct SelfLoop { std::uint32_t atom; bool operator==(const SelfLoop&) const = default; };
+struct MolIndexOutOfRange { std::uint32_t index, num_mols; bool operator==(const MolIndexOutOfRange&) const = default; };
 struct BondIndexOutOfRange { std::uint32_t index, num_bonds; bool operator==(const BondIndexOutOfRange&) const = default; };
+// A batch of molecules, atoms or bonds bigger than its index type can count.
+struct BatchTooLarge { std::string_view what; std::uint64_t count; bool operator==(const BatchTooLarge&) const = default; };
 
-using BuilderError = std::variant<AtomIndexOutOfRange, SelfLoop, BondIndexOutOfRange>;
+using BuilderError = std::variant<AtomIndexOutOfRange, SelfLoop, MolIndexOutOfRange, BondIndexOutOfRange, BatchTooLarge>;
+
+// Struct form: "SelfLoop { atom: 3 }", fields in declared order.
+std::string to_struct_text(const BuilderError& error);
 
 // One step of a neighbour walk.
 struct Neighbor {

@@ -54,30 +54,35 @@ struct RingEntry {
     bool placed = false;
 };
 
-// Draws the undrawn runs of one ring's cyclic order; false when one fails.
+// Draws the undrawn runs of one ring's cyclic order; false when one fails. A
+// run at position 0 reaches back across the end of the list first, and the
+// scan ends with the first run that crosses the end.
 bool place_ring_runs(std::span<const std::uint32_t> order, PositionMap& positions) {
     const std::size_t n = order.size();
     const auto placed = [&](std::size_t i) { return positions.contains(order[i % n]); };
+    if (std::none_of(order.begin(), order.end(), [&](std::uint32_t x) { return positions.contains(x); }))
+        return false;
     std::size_t i = 0;
     while (i < n) {
         if (placed(i)) {
             ++i;
             continue;
         }
-        std::size_t start = i;  // counts back across the end as start + n
-        if (i == 0) {
-            start = n;
+        // Positions count from n upwards so that a run reaching back across the
+        // end starts below n; a placed atom on the ring stops both extensions.
+        std::size_t start = i + n;
+        if (i == 0)
             while (!placed(start - 1)) --start;
-        }
-        std::size_t end = i;
+        std::size_t end = i + n;
         while (!placed(end + 1)) ++end;
-        const std::uint32_t a = order[(start + n - 1) % n], b = order[(end + 1) % n];
-        const std::size_t run = (end + n + 1 - start) % n == 0 ? n - 1 : (end + n + 1 - start) % n;
+        const std::size_t run = end + 1 - start;
+        const std::uint32_t a = order[(start - 1) % n], b = order[(end + 1) % n];
         auto points = place_arc(positions, a, b, run);
         if (!points) return false;
         for (std::size_t j = 0; j < run; ++j) positions[order[(start + j) % n]] = (*points)[j];
-        if (end + 1 >= n) break;  // the run wrapped past the end of the list
-        i = end + 1;
+        const bool crossed_end = start < n || end >= 2 * n;
+        if (crossed_end) break;
+        i = end + 1 - n;
     }
     return true;
 }

@@ -2,9 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 #include "core/numeric.hpp"
 #include "core/scratch.hpp"
+#include "core/sort.hpp"
+#include "depict/orient.hpp"
+#include "depict/refine.hpp"
+#include "depict/spring.hpp"
 
 namespace quorix::depict {
 
@@ -27,11 +32,16 @@ PlacementScore placement_score(const BondedPairs& bonded, std::span<const double
     std::vector<double>& overlaps = *lease;
     overlaps.clear();
     for (const auto& [c, pc] : proposal) {
+        const double rc = at(radii, c);
         for (const PlacedPoint& q : placed) {
+            // A pair whose x or y distance alone reaches both limits counts for
+            // nothing; most pairs end here without a square root.
+            const double reach = rc + at(radii, q.atom), limit = std::max(reach, 0.05);
+            const double dx = pc.x - q.x, dy = pc.y - q.y;
+            if (std::abs(dx) >= limit || std::abs(dy) >= limit) continue;
             if (q.atom == c || bonded.contains(c, q.atom)) continue;
-            const double d = std::hypot(pc.x - q.x, pc.y - q.y);
+            const double d = std::hypot(dx, dy);
             if (d < 0.05) ++near;
-            const double reach = at(radii, c) + at(radii, q.atom);
             if (d < reach) overlaps.push_back((reach - d) * (reach - d));
         }
     }
@@ -50,6 +60,300 @@ std::vector<Point> placed_neighbour_directions(const core::MolBuilder& mol, std:
         if (it != positions.end()) out.push_back(normalised(it->second - from));
     }
     return out;
+}
+
+namespace {
+constexpr double PI = std::numbers::pi;
+constexpr double TWO_PI = 2.0 * std::numbers::pi;
+// 89 degrees in micro-radians: a new bond closer than this to another counts as crowded.
+constexpr std::int64_t CROWDED_CLEARANCE = 1553343;
+
+std::int64_t nano(double x) { return core::round_saturating<std::int64_t>(x * 1e9); }
+std::int64_t micro(double x) { return core::round_saturating<std::int64_t>(x * 1e6); }
+
+double wrap(double a) {
+    double r = std::fmod(a, TWO_PI);
+    if (r < 0) r += TWO_PI;
+    return r;
+}
+
+struct ChainCandidate {
+    std::int64_t key;
+    std::uint32_t level;
+    double angle;
+};
+
+// Score of one proposal; compared field by field, smaller better.
+struct ProposalScore {
+    std::uint64_t near;
+    bool crowded;
+    bool crossing;
+    std::int64_t penalty;
+    auto operator<=>(const ProposalScore&) const = default;
+};
+
+using Segment = BondSegment;
+
+// Step angle at u: straight through triple bonds and cumulated double bonds,
+// evenly spread at four or more bonds, the chain angle otherwise.
+double step_angle(const core::MolBuilder& mol, std::uint32_t u, double chain_angle) {
+    unsigned doubles = 0;
+    bool triple = false;
+    for (core::Neighbor nb : mol.neighbors(u)) {
+        const core::BondOrder o = mol.bonds[nb.bond].order;
+        if (o == core::BondOrder::Triple) triple = true;
+        else if (o == core::BondOrder::Double) ++doubles;
+    }
+    if (triple || doubles > 1) return PI;
+    const std::uint32_t deg = at(mol.degree, u);
+    if (deg >= 4) return TWO_PI / deg;
+    return chain_angle;
+}
+
+std::vector<double> target_angles(const ChainStep& st, std::uint32_t u, Point P, std::span<const double> placed,
+                                  double step) {
+    const std::size_t n = st.unplaced.size(), m = placed.size();
+    std::vector<double> t(n);
+    if (m == 0) {
+        for (std::size_t k = 0; k < n; ++k) t[k] = PI / 6 + double(k) * step;
+        return t;
+    }
+    if (m == 1) {
+        const double s = side_of(st.sides, u) < 0 ? -1.0 : 1.0;
+        const double a0 = placed[0];
+        for (std::size_t k = 0; k < n; ++k) {
+            const double turn = double(k / 2 + 1) * step * s;
+            t[k] = k % 2 == 0 ? a0 + turn : a0 - turn;
+        }
+        std::vector<double> mirrored(n);
+        for (std::size_t k = 0; k < n; ++k) mirrored[k] = 2 * a0 - t[k];
+        if (crowding_score(st.positions, mirrored, P) < crowding_score(st.positions, t, P)) t = std::move(mirrored);
+        return t;
+    }
+    struct Gap {
+        double start, width;
+        std::int64_t width_key, start_key;
+    };
+    std::vector<Gap> gaps;
+    gaps.reserve(m);
+    gaps.push_back({placed[m - 1], placed[0] + TWO_PI - placed[m - 1], 0, 0});
+    for (std::size_t i = 1; i < m; ++i) gaps.push_back({placed[i - 1], placed[i] - placed[i - 1], 0, 0});
+    for (Gap& g : gaps) {
+        g.width_key = nano(g.width);
+        g.start_key = nano(g.start);
+    }
+    const auto spread = [&](const Gap& g) {
+        std::vector<double> out(n);
+        for (std::size_t k = 0; k < n; ++k) out[k] = g.start + g.width * double(k + 1) / double(n + 1);
+        return out;
+    };
+    const Gap* best = &gaps[0];
+    for (const Gap& g : gaps)
+        if (g.width_key > best->width_key || (g.width_key == best->width_key && g.start_key < best->start_key))
+            best = &g;
+    // At a ring atom whose drawn bonds split the turn evenly (the fusion atom of
+    // two six-membered rings: three gaps of 120 degrees), two of the gaps lie
+    // inside rings, and the smaller start angle alone (or the last bits of the
+    // ring's coordinates) would put the substituent on a ring's centre, where
+    // nothing else objects to it. There, gaps within a micro-radian of the widest
+    // count as equal and the least crowded of them wins, then the smaller start.
+    if (u < st.ring_atoms.size() && st.ring_atoms[u]) {
+        constexpr std::int64_t SAME_WIDTH = 1000;  // nano-radians
+        const std::int64_t widest = best->width_key;
+        std::int64_t best_crowding = crowding_score(st.positions, spread(*best), P);
+        for (const Gap& g : gaps) {
+            if (&g == best || widest - g.width_key > SAME_WIDTH) continue;
+            const std::int64_t c = crowding_score(st.positions, spread(g), P);
+            if (c < best_crowding || (c == best_crowding && g.start_key < best->start_key)) {
+                best = &g;
+                best_crowding = c;
+            }
+        }
+    }
+    return spread(*best);
+}
+
+void make_candidates(double t, std::span<const double> occupied, ChainCandidate (&out)[11]) {
+    out[0] = {0, 0, t};
+    std::size_t i = 1;
+    for (std::uint32_t j = 1; j <= 5; ++j)
+        for (double sign : {1.0, -1.0}) {
+            const double phi = t + sign * double(j) * PI / 6;
+            const std::int64_t key = occupied.empty() ? -3141593 : -micro(clearance(phi, occupied));
+            out[i++] = {key, j, phi};
+        }
+    core::stable_small_sort(std::begin(out), std::end(out), [](const ChainCandidate& a, const ChainCandidate& b) {
+        return a.level != b.level ? a.level < b.level : a.key < b.key;
+    });
+}
+
+// The chosen direction, the new points and the new bonds join what later
+// neighbours of the same step are measured against.
+void record_choice(const core::MolBuilder& mol, std::uint32_t v, Point P, Point p, double phi,
+                   const std::optional<PositionMap>& fragment, std::vector<double>& occupied,
+                   std::vector<PlacedPoint>& placed, std::vector<Segment>& segments) {
+    occupied.push_back(phi);
+    placed.push_back({v, p.x, p.y});
+    segments.push_back({P, p});
+    if (!fragment) return;
+    for (const auto& [a, q] : *fragment)
+        if (a != v) placed.push_back({a, q.x, q.y});
+    for (const core::Bond& b : mol.bonds) {
+        const auto pb = fragment->find(b.begin), pe = fragment->find(b.end);
+        if (pb != fragment->end() && pe != fragment->end()) segments.push_back({pb->second, pe->second});
+    }
+}
+
+bool crosses_any(std::span<const Segment> segs, Point P, Point p) {
+    for (const Segment& s : segs)
+        if (boxes_meet(s.a, s.b, P, p) && segments_cross(s.a, s.b, P, p)) return true;
+    return false;
+}
+}  // namespace
+
+bool inside_polygon(Point p, std::span<const Point> polygon) {
+    bool inside = false;
+    for (std::size_t i = 0, j = polygon.size() - 1; i < polygon.size(); j = i++) {
+        const Point a = polygon[i], b = polygon[j];
+        if ((a.y > p.y) != (b.y > p.y) && p.x < (b.x - a.x) * (p.y - a.y) / (b.y - a.y) + a.x) inside = !inside;
+    }
+    return inside;
+}
+
+double clearance(double phi, std::span<const double> occupied) {
+    double c = PI;
+    for (double a : occupied) {
+        const double d = wrap(phi - a);
+        c = std::min({c, d, TWO_PI - d});
+    }
+    return c;
+}
+
+std::vector<NeighbourAngle> placed_neighbour_angles(const core::MolBuilder& mol, std::uint32_t a, Point pa,
+                                                    const PositionMap& positions,
+                                                    std::span<const std::uint32_t> ranks) {
+    std::vector<NeighbourAngle> out;
+    for (core::Neighbor nb : mol.neighbors(a)) {
+        const auto it = positions.find(nb.atom);
+        if (it == positions.end()) continue;
+        const Point q = it->second;
+        double angle = wrap(std::atan2(q.y - pa.y, q.x - pa.x));
+        if (TWO_PI - angle < 1e-9) angle = 0.0;
+        out.push_back({nano(angle), at(ranks, nb.atom), angle});
+    }
+    return out;
+}
+
+std::vector<std::uint32_t> rank_list(std::span<const std::uint32_t> atoms, std::span<const std::uint32_t> ranks) {
+    std::vector<std::uint32_t> out;
+    out.reserve(atoms.size());
+    for (std::uint32_t a : atoms) out.push_back(at(ranks, a));
+    return out;
+}
+
+namespace {
+// The working lists of one step: directions taken at u, points and bonds drawn.
+struct StepLists {
+    std::vector<double> occupied;
+    std::vector<PlacedPoint> placed;
+    std::vector<Segment> segments;
+};
+
+struct Choice {
+    OrientedPlacement attachment;
+    double angle;
+};
+
+// The candidate search for neighbour v around target t: the best-scoring
+// candidate that is not on top of a drawn atom, stopping at the first clean one.
+Choice choose_direction(const ChainStep& st, std::uint32_t v, Point P, double t, bool check_crowding,
+                        const StepLists& lists) {
+    const PositionMap* pending = nullptr;
+    if (st.pending) {
+        const auto it = st.pending->find(v);
+        if (it != st.pending->end()) pending = &it->second;
+    }
+    const auto attach = [&](Point p) {
+        return best_oriented_placement(st.mol, st.bonded, st.radii, v, pending, lists.placed, P, p);
+    };
+    ChainCandidate cands[11];
+    make_candidates(t, lists.occupied, cands);
+    const bool crowding_applies = check_crowding && !lists.occupied.empty();
+    bool have_best = false;
+    ProposalScore best{};
+    Choice chosen{{}, t};
+    for (const ChainCandidate& c : cands) {
+        const Point p{P.x + std::cos(c.angle), P.y + std::sin(c.angle)};
+        const bool blocked = std::any_of(lists.placed.begin(), lists.placed.end(), [&](const PlacedPoint& q) {
+            const double dx = q.x - p.x, dy = q.y - p.y;
+            return std::abs(dx) < 0.1 && std::abs(dy) < 0.1 && std::hypot(dx, dy) < 0.1;
+        });
+        if (blocked) continue;
+        OrientedPlacement att = attach(p);
+        const bool crowded = (crowding_applies && micro(clearance(c.angle, lists.occupied)) < CROWDED_CLEARANCE) ||
+                             std::any_of(st.rings_at_u.begin(), st.rings_at_u.end(),
+                                         [&](const std::vector<Point>& ring) { return inside_polygon(p, ring); });
+        const ProposalScore score{att.score.first, crowded, crosses_any(lists.segments, P, p), att.score.second};
+        if (!have_best || score < best) {
+            have_best = true;
+            best = score;
+            chosen = {std::move(att), c.angle};
+        }
+        if (best.near == 0 && best.penalty == 0 && !best.crowded && !best.crossing) break;
+    }
+    // Every candidate sat on a drawn atom: the target itself is taken.
+    if (!have_best) chosen = {attach(Point{P.x + std::cos(t), P.y + std::sin(t)}), t};
+    return chosen;
+}
+}  // namespace
+
+std::vector<PlacementRecord> place_chain_neighbours(std::uint32_t u, const ChainStep& st) {
+    const auto found = st.positions.find(u);
+    if (found == st.positions.end()) internal_error("no entry found for key");
+    const Point P = found->second;
+
+    std::vector<NeighbourAngle> around = placed_neighbour_angles(st.mol, u, P, st.positions, st.ranks);
+    std::sort(around.begin(), around.end(), [](const NeighbourAngle& a, const NeighbourAngle& b) {
+        return a.key != b.key ? a.key < b.key : a.rank < b.rank;
+    });
+    StepLists lists{{}, {st.placed.begin(), st.placed.end()}, {st.segments.begin(), st.segments.end()}};
+    lists.occupied.reserve(around.size() + st.unplaced.size());
+    for (const NeighbourAngle& na : around) lists.occupied.push_back(na.angle);
+
+    const std::vector<double> targets =
+        target_angles(st, u, P, lists.occupied, step_angle(st.mol, u, st.chain_angle));
+    const bool check_crowding = (u >= st.mol.degree.size() || st.mol.degree[u] <= 3) &&
+                                !(u < st.ring_atoms.size() && st.ring_atoms[u]);
+    const std::int8_t side = static_cast<std::int8_t>(-side_of(st.sides, u));
+    std::vector<PlacementRecord> records;
+    records.reserve(st.unplaced.size());
+    for (std::size_t k = 0; k < st.unplaced.size(); ++k) {
+        const std::uint32_t v = st.unplaced[k];
+        Choice c = choose_direction(st, v, P, targets[k], check_crowding, lists);
+        const Point p{P.x + std::cos(c.angle), P.y + std::sin(c.angle)};
+        record_choice(st.mol, v, P, p, c.angle, c.attachment.placement, lists.occupied, lists.placed,
+                      lists.segments);
+        PlacementRecord rec;
+        rec.kind = c.attachment.placement ? 1 : 0;
+        if (c.attachment.placement) rec.fragment = std::move(*c.attachment.placement);
+        rec.position = p;
+        rec.atom = v;
+        rec.side = side;
+        records.push_back(std::move(rec));
+    }
+    return records;
+}
+
+void commit_record(const PlacementRecord& record, PositionMap& positions, SideSigns& sides) {
+    positions[record.atom] = record.position;
+    sides[record.atom] = record.side;
+    if (record.kind == 1)
+        for (const auto& [a, q] : record.fragment) positions.emplace(a, q);
+}
+
+std::int8_t side_of(const SideSigns& sides, std::uint32_t atom) {
+    const auto it = sides.find(atom);
+    return it != sides.end() && it->second < 0 ? std::int8_t(-1) : std::int8_t(1);
 }
 
 }  // namespace quorix::depict

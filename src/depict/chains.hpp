@@ -1,7 +1,12 @@
 #pragma once
-// Chain layout: the scoring of proposed placements against the atoms already
-// drawn, and the neighbour directions the ring-system orientation reads.
+// Chain layout: the placement of an atom's unplaced neighbours around it (the
+// zig-zag at the chain angle, straight runs through triple bonds and cumulated
+// double bonds, the even spread at crowded centres, the avoidance of what is
+// already drawn; a neighbour in an undrawn ring system carries all of it), the
+// scoring of proposed placements, and the neighbour directions the ring-system
+// orientation reads.
 #include <cstdint>
+#include <map>
 #include <span>
 #include <utility>
 #include <vector>
@@ -38,5 +43,67 @@ PlacementScore placement_score(const BondedPairs& bonded, std::span<const double
 // `a`'s neighbour order.
 std::vector<Point> placed_neighbour_directions(const core::MolBuilder& mol, std::uint32_t a, Point from,
                                                const PositionMap& positions);
+
+struct PlacementRecord {
+    std::uint8_t kind = 0;  // 0 single atom, 1 ring-system fragment
+    PositionMap fragment;   // every atom of the ring system (kind 1)
+    Point position;
+    std::uint32_t atom = 0;
+    std::int8_t side = 1;
+};
+
+// The turn sign that makes chains zig-zag; an atom without an entry counts as +1.
+using SideSigns = std::map<std::uint32_t, std::int8_t>;
+std::int8_t side_of(const SideSigns& sides, std::uint32_t atom);
+
+struct BondSegment {
+    Point a, b;
+};
+
+struct ChainStep {
+    const core::MolBuilder& mol;
+    std::span<const std::uint32_t> ranks;
+    const PositionMap& positions;
+    const SideSigns& sides;
+    std::span<const std::uint8_t> ring_atoms;  // 1 per atom of a ring system laid out so far
+    const BondedPairs& bonded;
+    std::span<const double> radii;
+    double chain_angle = 0.0;                  // radians
+    std::span<const std::uint32_t> unplaced;   // by (rank, index), each once
+    // Pending ring systems: neighbour -> its ring system in its own frame.
+    const std::map<std::uint32_t, PositionMap>* pending = nullptr;
+    // The drawn rings through u, as polygons: a new bond into one counts as crowded.
+    std::span<const std::vector<Point>> rings_at_u = {};
+    // What the step measures against: every drawn atom with its point, and every
+    // bond with both ends drawn (both as the positions give them; their order
+    // does not reach the result).
+    std::span<const PlacedPoint> placed = {};
+    std::span<const BondSegment> segments = {};
+};
+
+// Strictly inside the polygon (even-odd rule).
+bool inside_polygon(Point p, std::span<const Point> polygon);
+
+// One record per unplaced neighbour, in their order; changes none of its inputs.
+std::vector<PlacementRecord> place_chain_neighbours(std::uint32_t u, const ChainStep& step);
+
+// Writes the point and side sign the record brings (and, for a fragment, the
+// points of its atoms that have none).
+void commit_record(const PlacementRecord& record, PositionMap& positions, SideSigns& sides);
+
+struct NeighbourAngle {
+    std::int64_t key;  // angle in nano-radians
+    std::uint32_t rank;
+    double angle;      // [0, 2pi)
+};
+// a's drawn neighbours, in half-edge order.
+std::vector<NeighbourAngle> placed_neighbour_angles(const core::MolBuilder& mol, std::uint32_t a, Point pa,
+                                                    const PositionMap& positions,
+                                                    std::span<const std::uint32_t> ranks);
+
+std::vector<std::uint32_t> rank_list(std::span<const std::uint32_t> atoms, std::span<const std::uint32_t> ranks);
+
+// Angular room around direction phi: the smallest gap to an occupied direction, at most pi.
+double clearance(double phi, std::span<const double> occupied);
 
 }  // namespace quorix::depict

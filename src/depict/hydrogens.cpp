@@ -3,28 +3,87 @@
 #include <algorithm>
 #include <string>
 
+#include "chem/sssr.hpp"
+#include "io/smiles/canonical.hpp"
+#include "io/stereo.hpp"
+
 namespace quorix::depict {
 namespace {
 
 [[noreturn]] void bad_planned_bond(const core::BuilderError& error) {
-    std::string text = "补出来的键端点越界: ";
-    if (const auto* e = std::get_if<core::AtomIndexOutOfRange>(&error))
-        text += "AtomIndexOutOfRange { index: " + std::to_string(e->index) +
-                ", num_atoms: " + std::to_string(e->num_atoms) + " }";
-    else if (const auto* s = std::get_if<core::SelfLoop>(&error))
-        text += "SelfLoop { atom: " + std::to_string(s->atom) + " }";
-    internal_error(text);
+    internal_error("补出来的键端点越界: " + core::to_struct_text(error));
+}
+
+std::uint32_t atom_count_u32(const core::MolBuilder& mol) {
+    if (mol.atoms.size() > 0xFFFFFFFFull) internal_error("原子数超出 u32");
+    return static_cast<std::uint32_t>(mol.atoms.size());
+}
+
+// Every single bond of the atom lies on a ring of the list (vacuously true
+// without single bonds; false with an empty list and any single bond).
+bool single_bonds_all_cyclic(const core::MolBuilder& mol, std::uint32_t atom, std::span<const std::uint8_t> ring_bond) {
+    for (core::Neighbor nb : mol.neighbors(atom))
+        if (at(mol.bonds, nb.bond).order == core::BondOrder::Single && !at(ring_bond, nb.bond)) return false;
+    return true;
+}
+
+bool needs_wedge_hydrogen(const core::MolBuilder& mol, std::uint32_t atom, std::span<const std::uint8_t> confirmed,
+                          std::span<const std::uint8_t> ring_bond) {
+    const core::Atom& a = at(mol.atoms, atom);
+    if (!at(confirmed, atom) || !core::is_tetrahedral(a.chiral_tag)) return false;
+    if (a.num_explicit_hs == 0 && a.num_implicit_hs == 0) return false;
+    const std::uint32_t degree = atom < mol.degree.size() ? mol.degree[atom] : 0;
+    return degree < 3 || single_bonds_all_cyclic(mol, atom, ring_bond);
 }
 
 }  // namespace
 
+std::optional<WedgeHydrogens> plan_wedge_hydrogens(const core::MolBuilder& mol) {
+    const std::uint32_t n = atom_count_u32(mol);
+    const std::vector<std::uint8_t> confirmed = io::chiral_centres(mol);
+    std::vector<std::uint32_t> chosen;
+    std::vector<std::uint8_t> ring_bond;
+    for (std::uint32_t a = 0; a < n; ++a) {
+        // The ring list is needed only once a marked centre turns up.
+        if (!at(confirmed, a) || !core::is_tetrahedral(mol.atoms[a].chiral_tag)) continue;
+        if (ring_bond.empty()) {
+            ring_bond.assign(mol.bonds.size(), 0);
+            for (const chem::Ring& ring : chem::sssr(mol))
+                for (std::uint32_t b : ring.bonds) at(ring_bond, b) = 1;
+        }
+        if (needs_wedge_hydrogen(mol, a, confirmed, ring_bond)) chosen.push_back(a);
+    }
+    if (chosen.empty()) return std::nullopt;
+    const std::vector<std::uint32_t> ranks = io::canonical_ranks(mol);
+    std::sort(chosen.begin(), chosen.end(), [&](std::uint32_t x, std::uint32_t y) {
+        return std::pair(at(ranks, x), x) < std::pair(at(ranks, y), y);
+    });
+    WedgeHydrogens plan;
+    for (std::uint32_t k = 0; k < chosen.size(); ++k) {
+        const std::uint32_t c = chosen[k];
+        core::Atom updated = mol.atoms[c];
+        if (updated.num_explicit_hs > 0) --updated.num_explicit_hs;
+        else --updated.num_implicit_hs;
+        plan.updated_atoms.emplace_back(c, updated);
+        core::Atom h;
+        h.atomic_num = 1;
+        plan.hydrogens.push_back(h);
+        core::Bond bond;
+        bond.begin = c;
+        bond.end = n + k;
+        bond.order = core::BondOrder::Single;
+        plan.bonds.push_back(bond);
+    }
+    return plan;
+}
+
 core::MolBuilder add_wedge_hydrogens(const WedgeHydrogens& plan, const core::MolBuilder& mol) {
     core::MolBuilder out = mol;
-    for (const auto& [index, atom] : plan.replaced_atoms)
+    for (const auto& [index, atom] : plan.updated_atoms)
         if (index < out.atoms.size()) out.atoms[index] = atom;
-    for (const core::Atom& atom : plan.added_atoms) out.add_atom(atom);
+    for (const core::Atom& atom : plan.hydrogens) out.add_atom(atom);
     const std::uint32_t n = out.num_atoms();
-    for (const core::Bond& bond : plan.added_bonds) {
+    for (const core::Bond& bond : plan.bonds) {
         if (bond.begin >= n || bond.end >= n)
             bad_planned_bond(core::AtomIndexOutOfRange{std::max(bond.begin, bond.end), n});
         if (bond.begin == bond.end) bad_planned_bond(core::SelfLoop{bond.begin});

@@ -1,7 +1,9 @@
 #pragma once
-// Hydrogens that carry wedges: the plan's records applied to a copy of the
-// molecule, so that layout, wedges and the written molblock share one numbering.
+// Hydrogens that carry wedges: which stereocentres need an explicit hydrogen to
+// put a wedge on, and the plan's records applied to a copy of the molecule, so
+// that layout, wedges and the written molblock share one numbering.
 #include <cstdint>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -9,12 +11,19 @@
 
 namespace quorix::depict {
 
+// Entry k of each list belongs to the k-th chosen centre; its hydrogen is atom
+// n + k of the drawn molecule.
 struct WedgeHydrogens {
-    std::vector<std::pair<std::uint32_t, core::Atom>> replaced_atoms;
-    std::vector<core::Atom> added_atoms;
-    std::vector<core::Bond> added_bonds;
+    std::vector<std::pair<std::uint32_t, core::Atom>> updated_atoms;  // centre, one hydrogen fewer
+    std::vector<core::Atom> hydrogens;
+    std::vector<core::Bond> bonds;  // centre -> its new hydrogen
     bool operator==(const WedgeHydrogens&) const = default;
 };
+
+// Confirmed @/@@ centres with a hydrogen and either fewer than three neighbours
+// or no acyclic single bond, in (canonical rank, index) order; none when no atom
+// needs one.
+std::optional<WedgeHydrogens> plan_wedge_hydrogens(const core::MolBuilder& mol);
 
 // The drawn molecule: replacements first (out-of-range indices skipped), then
 // the added atoms, then the added bonds, each new bond last at both its ends.

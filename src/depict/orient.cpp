@@ -3,17 +3,16 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
-#include <compare>
 #include <vector>
 
 namespace quorix::depict {
 namespace {
 
-// IEEE total order on (x, y): sums over points run in this order.
+// (x, y) by the IEEE total order: sums over points run in this order.
 bool total_less(const Point& a, const Point& b) {
-    const auto cx = std::strong_order(a.x, b.x);
-    if (cx != 0) return cx < 0;
-    return std::strong_order(a.y, b.y) < 0;
+    const std::int64_t ax = total_order_key(a.x), bx = total_order_key(b.x);
+    if (ax != bx) return ax < bx;
+    return total_order_key(a.y) < total_order_key(b.y);
 }
 
 Point sum_in_total_order(std::vector<Point> points) {
@@ -31,8 +30,8 @@ Point reference_direction(const core::MolBuilder& mol, const PositionMap& fragme
     all.reserve(fragment.size());
     for (const auto& [atom, q] : fragment) all.push_back(q);
     const Point s = sum_in_total_order(std::move(all));
-    const double inv = 1.0 / static_cast<double>(fragment.size());
-    return Point{s.x * inv, s.y * inv} - p;
+    const double count = static_cast<double>(fragment.size());
+    return Point{s.x / count, s.y / count} - p;
 }
 
 }  // namespace

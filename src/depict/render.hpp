@@ -6,6 +6,10 @@
 #include <string>
 #include <string_view>
 
+#include <span>
+#include <vector>
+
+#include "core/builder.hpp"
 #include "depict/style.hpp"
 #include "depict/three.hpp"
 
@@ -33,5 +37,13 @@ Rgb shade(Rgb colour, double s);
 
 // Reads only the scene's size and items and the style's font family; never fails.
 std::string write_svg(const Scene3d& scene, const Style2d& style);
+
+// Per bond the order a 2-D molblock writes: aromatic bonds get the single and
+// double orders of a Kekule form found on the canonically renumbered molecule,
+// so the pattern does not depend on input atom order. Without a Kekule form the
+// aromatic orders stay (the writer refuses them).
+std::vector<core::BondOrder> render_molblock_2d(const core::MolBuilder& mol);
+// Same, with the molecule's canonical ranks already at hand.
+std::vector<core::BondOrder> render_molblock_2d(const core::MolBuilder& mol, std::span<const std::uint32_t> ranks);
 
 }  // namespace quorix::depict

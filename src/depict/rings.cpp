@@ -73,8 +73,8 @@ Point drawn_centroid(const PositionMap& positions, std::span<const std::uint32_t
     Point sum{};
     for (const auto& [rank, atom] : order) sum = sum + positions.at(atom);
     if (order.empty()) return sum;
-    const double inv = 1.0 / static_cast<double>(order.size());
-    return {sum.x * inv, sum.y * inv};
+    const double count = static_cast<double>(order.size());
+    return {sum.x / count, sum.y / count};
 }
 
 void fuse_ring(std::span<const std::uint32_t> ring, std::uint32_t u, std::uint32_t v,

@@ -50,19 +50,22 @@ private:
         std::uint32_t index;
         auto operator<=>(const Entry&) const = default;
     };
+    // Clamped well inside the integer range so that the neighbouring cells of a
+    // point that ran off to infinity can still be named.
     static std::int64_t cell(double v) {
-        return core::saturating_cast<std::int64_t>(std::floor(v / REPULSION_RANGE));
+        constexpr double limit = 4611686018427387904.0;  // 2^62
+        return core::saturating_cast<std::int64_t>(std::clamp(std::floor(v / REPULSION_RANGE), -limit, limit));
     }
     std::vector<Entry> cells_;
     std::vector<std::uint32_t> found_;
     std::span<const Point> points_;
 };
 
-struct LayoutScore {
+struct SeedScore {
     std::uint64_t crossings = 0;
     std::int64_t worst_bond_error = 0;
     std::vector<std::pair<std::int64_t, std::int64_t>> rounded;
-    auto operator<=>(const LayoutScore&) const = default;
+    auto operator<=>(const SeedScore&) const = default;
 };
 
 std::int64_t truncated(double v) { return core::saturating_cast<std::int64_t>(v * RESOLUTION); }
@@ -172,8 +175,8 @@ void grow_from_ring(const core::MolBuilder& mol, const chem::Ring& ring, std::sp
                 g = g + out[l];
                 ++count;
             }
-        const double inv = 1.0 / static_cast<double>(std::max<std::size_t>(count, 1));
-        const Point w = normalised(out[anchor] - Point{g.x * inv, g.y * inv});
+        const double divisor = static_cast<double>(std::max<std::size_t>(count, 1));
+        const Point w = normalised(out[anchor] - Point{g.x / divisor, g.y / divisor});
         const double phi = length(w) >= 1e-9 ? std::atan2(w.y, w.x) : 0.0;
         out[next] = out[anchor] + Point{std::cos(phi), std::sin(phi)};
         placed[next] = 1;
@@ -212,13 +215,13 @@ std::vector<Point> starting_positions(int seed, const core::MolBuilder& mol, std
     return out;
 }
 
-LayoutScore score_layout(const core::MolBuilder& mol, const PositionMap& layout, std::span<const std::uint32_t> ranks) {
+SeedScore score_layout(const core::MolBuilder& mol, const PositionMap& layout, std::span<const std::uint32_t> ranks) {
     std::vector<std::pair<Point, Point>> segments;
     for (const core::Bond& b : mol.bonds) {
         const auto p = layout.find(b.begin), q = layout.find(b.end);
         if (p != layout.end() && q != layout.end()) segments.emplace_back(p->second, q->second);
     }
-    LayoutScore score;
+    SeedScore score;
     for (std::size_t i = 0; i < segments.size(); ++i) {
         for (std::size_t j = i + 1; j < segments.size(); ++j)
             if (segments_cross(segments[i].first, segments[i].second, segments[j].first, segments[j].second))
@@ -257,8 +260,9 @@ std::vector<std::uint32_t> canonical_ring_order(std::span<const std::uint32_t> r
 
 bool segments_cross(Point p1, Point p2, Point p3, Point p4) {
     constexpr double eps = 1e-9;
-    if (length(p1 - p3) < eps || length(p1 - p4) < eps || length(p2 - p3) < eps || length(p2 - p4) < eps)
-        return false;
+    // hypot is never below the larger component: only near pairs need it.
+    const auto near = [](Point d) { return std::fabs(d.x) < eps && std::fabs(d.y) < eps && length(d) < eps; };
+    if (near(p1 - p3) || near(p1 - p4) || near(p2 - p3) || near(p2 - p4)) return false;
     const double d1 = cross(p4 - p3, p1 - p3), d2 = cross(p4 - p3, p2 - p3);
     const double d3 = cross(p2 - p1, p3 - p1), d4 = cross(p2 - p1, p4 - p1);
     const auto opposite = [](double a, double b) { return (a > eps && b < -eps) || (a < -eps && b > eps); };
@@ -289,6 +293,8 @@ PositionMap relax_layout(std::vector<Point>& p, std::size_t n,
         }
         const auto push_apart = [&](std::size_t i, std::size_t j) {
             const Point delta = p[j] - p[i];
+            // Never closer than either component: far pairs skip hypot.
+            if (!(std::fabs(delta.x) < REPULSION_RANGE && std::fabs(delta.y) < REPULSION_RANGE)) return;
             const double l = length(delta);
             const double l1 = std::max(l, 1e-6);
             if (!(l1 < REPULSION_RANGE)) return;
@@ -331,11 +337,11 @@ PositionMap seeded_spring_layout(const core::MolBuilder& mol, std::span<const st
     const auto edges = system_edges(mol, local);
     const chem::Ring* ring = seed_ring(rings, local, ranks);
 
-    std::optional<std::pair<LayoutScore, PositionMap>> kept;
+    std::optional<std::pair<SeedScore, PositionMap>> kept;
     for (int seed = 0; seed < SEEDS; ++seed) {
         std::vector<Point> start = starting_positions(seed, mol, order, local, edges, ranks, ring);
         PositionMap relaxed = relax_layout(start, order.size(), edges, order);
-        LayoutScore score = score_layout(mol, relaxed, ranks);
+        SeedScore score = score_layout(mol, relaxed, ranks);
         if (!kept || score < kept->first) kept.emplace(std::move(score), std::move(relaxed));
     }
     if (!kept) internal_error("SEEDS 至少为 1");

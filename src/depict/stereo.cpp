@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
+
+#include "io/stereo.hpp"
 
 namespace quorix::depict {
 
@@ -16,6 +19,234 @@ std::uint8_t drawn_double_bond_config(const core::MolBuilder& mol, std::span<con
     const double c1 = cross(u, at(coords, s1) - B);
     if (std::min(std::fabs(c0), std::fabs(c1)) < 1e-9) return UNDECIDED_CONFIG;
     return c0 * c1 > 0 ? std::uint8_t(core::BondStereo::Cis) : std::uint8_t(core::BondStereo::Trans);
+}
+
+bool operator<(const WedgeCandidate& a, const WedgeCandidate& b) {
+    return std::tie(a.first_key, a.second_key, a.non_terminal, a.neighbour_rank, a.neighbour, a.bond) <
+           std::tie(b.first_key, b.second_key, b.non_terminal, b.neighbour_rank, b.neighbour, b.bond);
+}
+
+namespace {
+
+using io::Wedge;
+using io::WedgeKind;
+
+// The single bonds of `centre` not yet wedged, in half-edge order.
+void wedge_candidates(const core::MolBuilder& mol, std::span<const std::uint8_t> used,
+                      std::span<const std::uint32_t> ranks, bool stereo_neighbour_first, std::uint32_t centre,
+                      std::vector<WedgeCandidate>& out) {
+    out.clear();
+    for (core::Neighbor nb : mol.neighbors(centre)) {
+        const core::Bond& bond = at(mol.bonds, nb.bond);
+        if (at(used, nb.bond) || bond.order != core::BondOrder::Single) continue;
+        const auto in_ring = static_cast<std::uint8_t>((bond.flags & core::IN_RING) != 0);
+        const auto stereo = static_cast<std::uint8_t>(core::is_tetrahedral(at(mol.atoms, nb.atom).chiral_tag));
+        const auto non_terminal =
+            static_cast<std::uint8_t>(nb.atom < mol.degree.size() && mol.degree[nb.atom] > 1);
+        out.push_back({at(ranks, nb.atom), nb.atom, stereo_neighbour_first ? stereo : in_ring,
+                       stereo_neighbour_first ? in_ring : stereo, non_terminal, nb.bond});
+    }
+}
+
+struct Reader {
+    const core::MolBuilder& mol;
+    std::span<const io::Coord> coords;
+    const std::vector<Wedge>& wedges;
+    bool reads(std::uint32_t centre, core::ChiralTag tag) const {
+        const auto got = io::stereo_from_wedges(mol, coords, wedges, centre);
+        return got && *got == tag;
+    }
+};
+
+// Places the first candidate, solid before hashed, that reads back as `tag`.
+bool place_wedge(std::span<const WedgeCandidate> candidates, std::uint32_t centre, core::ChiralTag tag,
+                 std::vector<Wedge>& wedges, std::vector<std::uint8_t>& used, const Reader& reader) {
+    for (const WedgeCandidate& c : candidates) {
+        for (WedgeKind kind : {WedgeKind::Solid, WedgeKind::Hashed}) {
+            at(wedges, c.bond) = Wedge{kind, centre};
+            if (reader.reads(centre, tag)) {
+                used[c.bond] = 1;
+                return true;
+            }
+        }
+        wedges[c.bond] = Wedge{};
+    }
+    return false;
+}
+
+// A later wedge on a bond of an earlier centre can change how that centre reads:
+// such centres lose their wedges and are reported, until every placed one reads.
+void verify_placed(const core::MolBuilder& mol, std::vector<std::pair<std::uint32_t, core::ChiralTag>>& placed,
+                   std::vector<Wedge>& wedges, std::vector<std::uint32_t>& unwedged, const Reader& reader) {
+    for (bool again = true; again && !placed.empty();) {
+        again = false;
+        for (std::size_t i = 0; i < placed.size(); ++i) {
+            const auto [centre, tag] = placed[i];
+            if (reader.reads(centre, tag)) continue;
+            placed.erase(placed.begin() + static_cast<std::ptrdiff_t>(i));
+            for (core::Neighbor nb : mol.neighbors(centre)) {
+                Wedge& w = at(wedges, nb.bond);
+                if (w.kind != WedgeKind::None && w.apex == centre) w = Wedge{};
+            }
+            unwedged.push_back(centre);
+            again = true;
+            break;
+        }
+    }
+}
+
+std::size_t wedged_ring_bonds(const core::MolBuilder& mol, std::span<const Wedge> wedges) {
+    std::size_t n = 0;
+    for (std::size_t b = 0; b < wedges.size(); ++b)
+        n += wedges[b].kind != WedgeKind::None && (at(mol.bonds, b).flags & core::IN_RING) != 0;
+    return n;
+}
+
+}  // namespace
+
+namespace {
+
+WedgeAssignment assign_pass(const core::MolBuilder& mol, std::span<const Point> coords,
+                            std::span<const std::uint32_t> ranks, bool stereo_neighbour_first,
+                            std::span<const std::uint8_t> confirmed) {
+    const std::uint32_t n = mol.num_atoms();
+    WedgeAssignment out;
+    out.wedges.assign(mol.bonds.size(), Wedge{});
+    std::vector<std::uint8_t> used(mol.bonds.size(), 0);
+    std::vector<std::pair<std::uint32_t, core::ChiralTag>> placed;
+
+    std::vector<std::uint32_t> centres;
+    for (std::uint32_t a = 0; a < n; ++a) {
+        const core::ChiralTag tag = mol.atoms[a].chiral_tag;
+        if (at(confirmed, a) && core::is_tetrahedral(tag)) centres.push_back(a);
+        // Allene and polyhedral classes have no wedge drawing.
+        if (static_cast<std::uint8_t>(tag) >= static_cast<std::uint8_t>(core::ChiralTag::Allene))
+            out.unwedged.push_back(a);
+    }
+    if (centres.empty()) return out;
+    std::sort(centres.begin(), centres.end(), [&](std::uint32_t x, std::uint32_t y) {
+        return std::pair(at(ranks, x), x) < std::pair(at(ranks, y), y);
+    });
+
+    std::vector<io::Coord> flat(n);
+    for (std::uint32_t a = 0; a < n; ++a) flat[a] = {at(coords, a).x, at(coords, a).y, 0.0};
+    const Reader reader{mol, flat, out.wedges};
+    std::vector<WedgeCandidate> candidates;
+    for (std::uint32_t c : centres) {
+        const core::ChiralTag tag = mol.atoms[c].chiral_tag;
+        wedge_candidates(mol, used, ranks, stereo_neighbour_first, c, candidates);
+        std::sort(candidates.begin(), candidates.end());
+        if (place_wedge(candidates, c, tag, out.wedges, used, reader)) placed.emplace_back(c, tag);
+        else out.unwedged.push_back(c);
+    }
+    verify_placed(mol, placed, out.wedges, out.unwedged, reader);
+    std::sort(out.unwedged.begin(), out.unwedged.end());
+    return out;
+}
+
+}  // namespace
+
+WedgeAssignment assign_wedges(const core::MolBuilder& mol, std::span<const Point> coords,
+                              std::span<const std::uint32_t> ranks, bool stereo_neighbour_first) {
+    if (mol.atoms.size() > 0xFFFFFFFFull) internal_error("原子数超出 u32");
+    return assign_pass(mol, coords, ranks, stereo_neighbour_first, io::chiral_centres(mol));
+}
+
+WedgeAssignment choose_wedges(const core::MolBuilder& mol, std::span<const Point> coords,
+                              std::span<const std::uint32_t> ranks) {
+    if (mol.atoms.size() > 0xFFFFFFFFull) internal_error("原子数超出 u32");
+    // Both passes share one reading of which marks are centres.
+    const std::vector<std::uint8_t> confirmed = io::chiral_centres(mol);
+    WedgeAssignment a = assign_pass(mol, coords, ranks, false, confirmed);
+    WedgeAssignment b = assign_pass(mol, coords, ranks, true, confirmed);
+    const auto key = [&](const WedgeAssignment& w) {
+        return std::pair(w.unwedged.size(), wedged_ring_bonds(mol, w.wedges));
+    };
+    return key(b) < key(a) ? std::move(b) : std::move(a);
+}
+
+std::optional<std::vector<std::uint32_t>> bond_side_atoms(const core::MolBuilder& mol, std::uint32_t bond,
+                                                          std::uint32_t atom) {
+    const core::Bond& b = at(mol.bonds, bond);
+    const std::uint32_t far = atom == b.end ? b.begin : b.end;
+    std::vector<std::uint8_t> seen(mol.atoms.size(), 0);
+    std::vector<std::uint32_t> visited{atom}, stack{atom};
+    at(seen, atom) = 1;
+    while (!stack.empty()) {
+        const std::uint32_t x = stack.back();
+        stack.pop_back();
+        for (core::Neighbor nb : mol.neighbors(x)) {
+            if (nb.bond == bond) continue;
+            if (nb.atom == far) return std::nullopt;
+            if (seen[nb.atom]) continue;
+            seen[nb.atom] = 1;
+            visited.push_back(nb.atom);
+            stack.push_back(nb.atom);
+        }
+    }
+    std::sort(visited.begin(), visited.end());
+    return visited;
+}
+
+namespace {
+void mirror_side(std::span<Point> coords, std::span<const std::uint32_t> side, Point B, Point E) {
+    const Point w = normalised(E - B);
+    for (std::uint32_t a : side) {
+        const Point d = coords[a] - B;
+        coords[a] = B + (2.0 * dot(d, w)) * w - d;
+    }
+}
+
+std::uint32_t min_rank(std::span<const std::uint32_t> atoms, std::span<const std::uint32_t> ranks) {
+    std::uint32_t m = 0xFFFFFFFFu;
+    for (std::uint32_t a : atoms) m = std::min(m, at(ranks, a));
+    return m;
+}
+}  // namespace
+
+std::vector<std::uint32_t> repair_double_bonds(const core::MolBuilder& mol, std::span<Point> coords,
+                                               std::span<const std::uint32_t> ranks) {
+    const std::uint32_t nb = bond_count_u32(mol);
+    std::vector<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>> order;
+    for (std::uint32_t i = 0; i < nb; ++i) {
+        const core::Bond& b = mol.bonds[i];
+        if (static_cast<std::uint8_t>(b.stereo) < 3) continue;
+        const std::uint32_t r0 = at(ranks, b.begin), r1 = at(ranks, b.end);
+        order.emplace_back(std::min(r0, r1), std::max(r0, r1), i);
+    }
+    std::sort(order.begin(), order.end());
+    std::vector<std::uint32_t> repaired;
+    for (const auto& [lo, hi, i] : order) {
+        const core::Bond& b = mol.bonds[i];
+        const auto stored = static_cast<std::uint8_t>(b.stereo);
+        if (drawn_double_bond_config(mol, coords, i) == stored) continue;
+        const auto begin_side = bond_side_atoms(mol, i, b.begin);
+        const auto end_side = bond_side_atoms(mol, i, b.end);
+        if (!begin_side && !end_side) continue;
+        const std::vector<std::uint32_t>* chosen = nullptr;
+        if (!begin_side) chosen = &*end_side;
+        else if (!end_side) chosen = &*begin_side;
+        else {
+            const std::uint32_t mb = min_rank(*begin_side, ranks), me = min_rank(*end_side, ranks);
+            chosen = mb > me ? &*begin_side : &*end_side;
+        }
+        for (std::uint32_t a : *chosen) (void)at(coords, a);
+        const Point B = coords[b.begin], E = coords[b.end];
+        mirror_side(coords, *chosen, B, E);
+        if (drawn_double_bond_config(mol, coords, i) == stored) repaired.push_back(i);
+        else mirror_side(coords, *chosen, B, E);
+    }
+    return repaired;
+}
+
+std::vector<std::uint32_t> find_misdrawn_double_bonds(const core::MolBuilder& mol, std::span<const Point> coords) {
+    const std::uint32_t nb = bond_count_u32(mol);
+    std::vector<std::uint32_t> out;
+    for (std::uint32_t i = 0; i < nb; ++i) {
+        const auto stored = static_cast<std::uint8_t>(mol.bonds[i].stereo);
+        if (stored > 2 && drawn_double_bond_config(mol, coords, i) != stored) out.push_back(i);
+    }
+    return out;
 }
 
 }  // namespace quorix::depict

@@ -1,10 +1,17 @@
 #pragma once
-// How a drawing reads a stored cis/trans double bond.
+// Stereo in the drawing. Drawn cis/trans: how a drawing reads a stored cis/trans
+// double bond, the repair that mirrors one side of a wrongly drawn acyclic one,
+// and the list of those still drawn the other way (a molblock reader takes
+// cis/trans from the coordinates). Wedges: the bonds and kinds that make a reader
+// see every tetrahedral centre as stored.
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <vector>
 
 #include "core/builder.hpp"
 #include "depict/layout.hpp"
+#include "io/wedge.hpp"
 
 namespace quorix::depict {
 
@@ -15,5 +22,53 @@ inline constexpr std::uint8_t UNDECIDED_CONFIG = 255;
 // 4 (trans) otherwise, UNDECIDED_CONFIG when the drawing has no answer.
 std::uint8_t drawn_double_bond_config(const core::MolBuilder& mol, std::span<const Point> coords,
                                       std::uint32_t bond);
+
+// The bond count as u32, which every bond walk of the depiction assumes.
+inline std::uint32_t bond_count_u32(const core::MolBuilder& mol) {
+    if (mol.bonds.size() > 0xFFFFFFFFull) internal_error("键数超出 u32");
+    return static_cast<std::uint32_t>(mol.bonds.size());
+}
+
+// Atoms reachable from `atom` (an end of `bond`) without walking `bond`, ascending;
+// absent when the other end is reachable that way (the bond lies on a ring).
+std::optional<std::vector<std::uint32_t>> bond_side_atoms(const core::MolBuilder& mol, std::uint32_t bond,
+                                                          std::uint32_t atom);
+
+// Mirrors one side of each acyclic cis/trans bond that is drawn the other way;
+// returns the bonds it mended.
+std::vector<std::uint32_t> repair_double_bonds(const core::MolBuilder& mol, std::span<Point> coords,
+                                               std::span<const std::uint32_t> ranks);
+
+// Cis/trans bonds drawn against their stored value, ascending.
+std::vector<std::uint32_t> find_misdrawn_double_bonds(const core::MolBuilder& mol, std::span<const Point> coords);
+
+struct WedgeAssignment {
+    std::vector<io::Wedge> wedges;        // one per bond
+    std::vector<std::uint32_t> unwedged;  // ascending
+};
+
+// One single bond a centre could be wedged on; candidates sort by every field
+// after `neighbour`'s rank in the order below.
+struct WedgeCandidate {
+    std::uint32_t neighbour_rank;
+    std::uint32_t neighbour;
+    std::uint8_t first_key;
+    std::uint8_t second_key;
+    std::uint8_t non_terminal;
+    std::uint32_t bond;
+};
+bool operator<(const WedgeCandidate& a, const WedgeCandidate& b);
+
+// One pass: centres by (rank, index), each wedged on its best candidate bond
+// that reads back as its tag, then re-verified against later wedges. The first
+// preference is a bond outside rings, or, with `stereo_neighbour_first`, a far
+// atom that is no stereocentre.
+WedgeAssignment assign_wedges(const core::MolBuilder& mol, std::span<const Point> coords,
+                              std::span<const std::uint32_t> ranks, bool stereo_neighbour_first);
+
+// The better of the two passes: fewer unwedged centres, then fewer wedged ring
+// bonds; ties keep the ring-first pass.
+WedgeAssignment choose_wedges(const core::MolBuilder& mol, std::span<const Point> coords,
+                              std::span<const std::uint32_t> ranks);
 
 }  // namespace quorix::depict

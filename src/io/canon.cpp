@@ -164,6 +164,9 @@ void initial_partition(const MolBuilder& mol, Partition& p) {
         pos = end;
     }
     p.quiet.assign(p.cell_start.size(), 0);
+    p.chiral_ready = false;
+    p.chiral_pending.clear();
+    p.chiral_byte.clear();
 }
 
 Partition initial_partition(const MolBuilder& mol) {
@@ -415,12 +418,6 @@ void RefineWorkspace::prepare(const MolBuilder& mol) {
     group_cell.reserve(n);
     group_offset.reserve(std::size_t{n} + 1);
     scratch_a.reserve(n);
-    chiral_key.assign(n, 0);
-    tagged.clear();
-    for (std::uint32_t a = 0; a < n; ++a) {
-        const auto tag = mol.atoms[a].chiral_tag;
-        if (tag == core::ChiralTag::Cw || tag == core::ChiralTag::Ccw) tagged.push_back(a);
-    }
 }
 
 namespace {
@@ -724,7 +721,7 @@ void split_by_neighbours(Partition& p, const MolBuilder& mol, std::uint32_t spli
 // neighbours tie, otherwise the tag as seen with neighbours in class order.
 std::uint8_t chirality_byte(const Partition& p, const MolBuilder& mol, std::uint32_t atom, RefineWorkspace& w) {
     const auto tag = static_cast<std::uint8_t>(mol.atoms[atom].chiral_tag);
-    // The tagged list may come from a workspace prepared before marks were cleared.
+    // The pending list comes from the tags at the first refinement; a cleared mark keys 0.
     if (tag != 1 && tag != 2) return 0;
     w.scratch_a.clear();  // bonds in half-edge order
     w.scratch_b.clear();  // bonds in class order
@@ -748,15 +745,26 @@ std::uint8_t chirality_byte(const Partition& p, const MolBuilder& mol, std::uint
 }
 
 // Phase 2: split tied cells by @/@@ seen against the classes at the phase's
-// start. Only tagged atoms can key non-zero, so only their cells are visited.
+// start. A cell can split only when one of its atoms has just taken a non-zero
+// byte (see Partition), so only the pending atoms are looked at, and only the
+// cells of those that resolved are keyed: the cells that split are the same as
+// when every cell is keyed.
 void split_by_chirality(Partition& p, const MolBuilder& mol, RefineWorkspace& w) {
     w.cells_to_split.clear();
-    for (std::uint32_t atom : w.tagged) {
+    w.chirality_visits += p.chiral_pending.size();
+    std::size_t kept = 0;
+    for (std::uint32_t atom : p.chiral_pending) {
+        // Alone in its cell, the atom keys no split again.
         if (p.cell_size(p.cell_of[atom]) < 2) continue;
         const std::uint8_t byte = chirality_byte(p, mol, atom, w);
-        w.chiral_key[atom] = byte;
-        if (byte != 0) w.cells_to_split.push_back(p.cell_of[atom]);
+        if (byte == 0) {
+            p.chiral_pending[kept++] = atom;
+            continue;
+        }
+        p.chiral_byte[atom] = byte;
+        w.cells_to_split.push_back(p.cell_of[atom]);
     }
+    p.chiral_pending.resize(kept);
     std::sort(w.cells_to_split.begin(), w.cells_to_split.end());
     w.cells_to_split.erase(std::unique(w.cells_to_split.begin(), w.cells_to_split.end()), w.cells_to_split.end());
     for (std::uint32_t cell : w.cells_to_split) {
@@ -765,11 +773,23 @@ void split_by_chirality(Partition& p, const MolBuilder& mol, RefineWorkspace& w)
         w.coded.resize(e - s);
         for (std::uint32_t pos = s; pos < e; ++pos) {
             const std::uint32_t a = p.order[pos];
-            w.coded[pos - s] = CodedAtom{std::uint64_t(w.chiral_key[a] + 1u) << 56, a};
+            w.coded[pos - s] = CodedAtom{std::uint64_t(p.chiral_byte[a] + 1u) << 56, a};
         }
         split_cell_coded(p, cell, std::span<CodedAtom>(w.coded));
     }
-    for (std::uint32_t atom : w.tagged) w.chiral_key[atom] = 0;
+}
+
+void start_chirality(Partition& p, const MolBuilder& mol) {
+    p.chiral_ready = true;
+    p.chiral_pending.clear();
+    for (std::uint32_t a = 0; a < mol.num_atoms(); ++a) {
+        const auto tag = mol.atoms[a].chiral_tag;
+        if (tag == core::ChiralTag::Cw || tag == core::ChiralTag::Ccw) p.chiral_pending.push_back(a);
+    }
+    if (p.chiral_pending.empty())
+        p.chiral_byte.clear();
+    else
+        p.chiral_byte.assign(mol.num_atoms(), 0);
 }
 
 }  // namespace
@@ -777,8 +797,9 @@ void split_by_chirality(Partition& p, const MolBuilder& mol, RefineWorkspace& w)
 void refine_partition(Partition& p, const MolBuilder& mol, RefineWorkspace& w) {
     const std::uint32_t n = mol.num_atoms();
     if (p.num_atoms() != n) internal_error("划分与分子的原子数不符");
-    if (w.entry_of.size() != n || w.chiral_key.size() != n) w.prepare(mol);
+    if (w.entry_of.size() != n) w.prepare(mol);
     if (p.quiet.size() != p.num_cells()) p.quiet.assign(p.num_cells(), 0);
+    if (!p.chiral_ready) start_chirality(p, mol);
     for (;;) {
         while (auto splitter = p.pop_queue()) {
             split_by_neighbours(p, mol, *splitter, w);
@@ -790,7 +811,7 @@ void refine_partition(Partition& p, const MolBuilder& mol, RefineWorkspace& w) {
                 return;
             }
         }
-        if (w.tagged.empty()) return;
+        if (p.chiral_pending.empty()) return;
         const std::uint32_t before = p.num_cells();
         split_by_chirality(p, mol, w);
         if (p.num_cells() == before) {

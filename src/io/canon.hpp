@@ -52,6 +52,17 @@ struct Partition {
     // as cells only split (parts inherit the mark). Refinement keeps it; a size
     // other than the cell count means unknown.
     std::vector<std::uint8_t> quiet;
+    // @/@@ bookkeeping of refinement. A tagged atom keys 0 while two of its
+    // neighbours share a cell and a fixed byte from then on (cells only split, so
+    // their order never changes), and after each chirality round every cell's keys
+    // agree: only atoms that have just left 0 can split a cell. `chiral_pending`
+    // holds the tagged atoms still at 0 in a tied cell, `chiral_byte` the byte of
+    // every other one. Unset (`chiral_ready` false) until the first refinement,
+    // which reads the tags of the molecule it is given; later refinements of the
+    // partition and its copies must be given a molecule with the same tags.
+    std::vector<std::uint32_t> chiral_pending;
+    std::vector<std::uint8_t> chiral_byte;
+    bool chiral_ready = false;
 
     std::uint32_t num_atoms() const { return static_cast<std::uint32_t>(order.size()); }
     std::uint32_t num_cells() const { return static_cast<std::uint32_t>(cell_start.size()); }
@@ -93,7 +104,7 @@ inline std::uint64_t code_key(std::span<const std::uint8_t> key) {
 // repeated refinements (tie-breaking, candidate searches) allocate nothing per
 // call once grown. A fresh workspace (or one sized for another atom count)
 // prepares itself on first use; call `prepare` explicitly when reusing it for
-// another molecule of the same size or after the chiral tags changed.
+// another molecule of the same size.
 struct RefineWorkspace {
     void prepare(const core::MolBuilder& mol);
 
@@ -111,8 +122,6 @@ struct RefineWorkspace {
     std::vector<std::uint32_t> group_cell;
     std::vector<std::uint32_t> group_offset;
     std::vector<KeyedAtom> keyed;
-    std::vector<std::uint32_t> tagged;  // atoms marked @ or @@, ascending
-    std::vector<std::uint8_t> chiral_key;  // per atom, the @/@@ byte of the current phase
     std::vector<std::uint32_t> cells_to_split;
     std::vector<std::uint32_t> scratch_a;
     std::vector<std::uint32_t> scratch_b;
@@ -124,6 +133,7 @@ struct RefineWorkspace {
     std::vector<CodedAtom> coded;
     std::vector<CodedAtom> sort_scratch;  // large splits sort through it
     bool quiet = false;  // the last splitter keyed no atom
+    std::uint64_t chirality_visits = 0;  // atoms looked at by chirality rounds (read by tests)
 };
 
 // Cells of equal invariants (stable in atom index), every cell queued.

@@ -11,6 +11,7 @@
 #include "io/smiles/write.hpp"
 #include "io/stereo.hpp"
 #include "python/classes.hpp"
+#include "python/depiction.hpp"
 
 namespace quorix::python {
 
@@ -150,6 +151,31 @@ Result conformer(const MolBuilder& m) {
 
 Result copy(const MolBuilder& m) { return new_mol_object(MolBuilder(m)); }
 
+constexpr const char* TO_MOLBLOCK_2D_PARAMS[] = {"title"};
+constexpr ParamSpec TO_MOLBLOCK_2D_SPEC{"to_molblock_2d", "Mol", TO_MOLBLOCK_2D_PARAMS, 0, {}};
+
+Result to_molblock_2d(const MolBuilder& m, const Arguments& args) {
+    QX_TRY(const std::string title, args.extract_or(0, extract_text, std::string()));
+    auto text = molblock_2d(m, title);
+    if (!text) return std::unexpected(lazy_value_error(std::move(text.error())));
+    return to_py_str(*text);
+}
+
+Result depiction_report(const MolBuilder& m) {
+    MolBuilder copy(m);
+    auto drawing = depict_copy(copy);
+    if (!drawing) return std::unexpected(lazy_value_error(std::move(drawing.error())));
+    Dict d;
+    QX_CHECK(d.set("degraded", list_from(drawing->degraded, [](const depict::Degradation& g) {
+                       return to_py_str(depict::degradation_text(g));
+                   })));
+    QX_CHECK(set_pair_list_item(d, "unresolved", drawing->unresolved));
+    QX_CHECK(set_pair_list_item(d, "crossings", drawing->crossings));
+    QX_CHECK(set_index_list_item(d, "unwedged", drawing->unwedged));
+    QX_CHECK(set_index_list_item(d, "misdrawn_stereo", drawing->misdrawn_stereo));
+    return d.take();
+}
+
 Result repr(const MolBuilder& m) {
     return to_py_str("<quorix.Mol " + std::to_string(m.atoms.size()) + " atoms, " + std::to_string(m.bonds.size()) +
                      " bonds>");
@@ -248,7 +274,35 @@ constexpr const char* BOND_DESCRIPTORS_DOC =
 // at their place: num_atoms, num_bonds, atomic_nums, sanitize, to_smiles,
 // to_canonical_smiles, remove_hs, formal_charges, bonds, conformer,
 // to_molblock_2d, depiction_report, atom_descriptors, bond_descriptors, copy.
-constexpr Member MOL_MEMBERS[] = {
+constexpr const char* TO_MOLBLOCK_2D_DOC =
+    "to_molblock_2d($self, title=\"\")\n--\n\n"
+    "画一张二维结构图,写成 V2000 molblock(`.mol` 文件的内容)。\n\n"
+    "不改动接收者:先深拷贝,在副本上净化、识别顺反,再排布。\n\n"
+    "立体化学由楔形键表达,而不是坐标:写在键块第四列(1 实楔形,6 虚楔形)。\n\n"
+    "为了画出一个手性中心的构型,排布有时会补一根显式的碳–氢键来承载楔形,所以写出的原子数"
+    "可能比分子的多,和 `Conformer` 一样。画不出构型的中心写成没有立体标记,而不是猜一个。\n\n"
+    "`Conformer.to_molblock` 写三维,立体信息在坐标里,没有楔形;本方法写二维,所有 z 都是 0,"
+    "立体信息只在楔形里。读的一方看坐标是不是平的就能区分两者。\n\n"
+    "芳香键先凯库勒化再写出。第二行是程序名,不带时间戳。\n\n"
+    "净化过不去、或者分子大到 V2000 装不下(原子或键超过 999)时抛 `ValueError`。";
+
+constexpr const char* DEPICTION_REPORT_DOC =
+    "depiction_report($self)\n--\n\n"
+    "画这个分子时**没能画好的地方**,返回 `dict[str, list]`。\n\n"
+    "| 键 | 内容 |\n"
+    "|---|---|\n"
+    "| `degraded` | 排布不得不降级的地方(比如桥环),每处一条说明文字 |\n"
+    "| `unresolved` | 消除碰撞之后仍然挤在一起的原子对 |\n"
+    "| `crossings` | 仍然交叉的键对 |\n"
+    "| `unwedged` | 图上没有表达出构型的手性中心;平面四方、三角双锥、八面体中心一律在内 |\n"
+    "| `misdrawn_stereo` | 画出来的几何与记录的顺反相矛盾的双键;八元及更大环里的反式双键一律在内,"
+    "因为环画成凸多边形,环里的双键都画成顺式 |\n\n"
+    "五个都是空的,这张图才把分子完整地表达出来了。\n\n"
+    "下标指画出来的那个分子:它可能带着为承载楔形而补的显式氢,原子数因此多于 `num_atoms`;"
+    "它的前 `num_atoms` 个原子与接收者的原子一一对应。\n\n"
+    "净化过不去时抛 `ValueError`。";
+
+const Member MOL_MEMBERS[] = {
     property<&num_atoms>("num_atoms", "原子数。"),
     property<&num_bonds>("num_bonds", "键数。"),
     property<&atomic_nums>("atomic_nums", ATOMIC_NUMS_DOC),
@@ -261,12 +315,14 @@ constexpr Member MOL_MEMBERS[] = {
     property<&formal_charges>("formal_charges", "逐原子的形式电荷,按存储顺序。返回 `list[int]`。"),
     property<&bonds>("bonds", BONDS_DOC),
     method<&conformer>("conformer", CONFORMER_DOC),
+    method<&to_molblock_2d, TO_MOLBLOCK_2D_SPEC>(TO_MOLBLOCK_2D_DOC),
+    method<&depiction_report>("depiction_report", DEPICTION_REPORT_DOC),
     method<&atom_descriptors>("atom_descriptors", ATOM_DESCRIPTORS_DOC),
     method<&bond_descriptors>("bond_descriptors", BOND_DESCRIPTORS_DOC),
     method<&copy>("copy", "copy($self)\n--\n\n深拷贝。"),
 };
 
-constexpr ClassSpec MOL_SPEC = class_spec<MolBuilder, &repr>("Mol", MOL_DOC, MOL_MEMBERS);
+const ClassSpec MOL_SPEC = class_spec<MolBuilder, &repr>("Mol", MOL_DOC, MOL_MEMBERS);
 
 }  // namespace
 

@@ -27,6 +27,22 @@ inline core::MolBuilder read_or_fail(std::string_view smiles) {
     return std::move(*m);
 }
 
+// The SMILES with every tetrahedral mark inverted (@ <-> @@).
+inline std::string mirror_image(std::string_view smiles) {
+    std::string out;
+    for (std::size_t i = 0; i < smiles.size(); ++i) {
+        if (smiles[i] != '@') {
+            out += smiles[i];
+        } else if (i + 1 < smiles.size() && smiles[i + 1] == '@') {
+            out += '@';
+            ++i;
+        } else {
+            out += "@@";
+        }
+    }
+    return out;
+}
+
 struct DataMolecule {
     std::string smiles;
     std::string id;

@@ -108,40 +108,70 @@ def test_class_and_docstrings():
     assert quorix.Mol.conformer.__text_signature__ == "($self)"
     assert "全程无随机数:同一个分子每次都给同一组坐标。" in quorix.Mol.conformer.__doc__
     assert quorix.Conformer.chiral_total.__doc__ == "手性中心总数。"
-    assert quorix.Conformer.__doc__.startswith("一个三维构型。\n\n由 `Mol.conformer()` 产出。")
+    assert quorix.Conformer.__doc__ == ("一个三维构型。\n\n由 `Mol.conformer()` 产出。里面既有坐标,也有**坐标对应的\n"
+                                       "那个分子** —— 生成时补了显式氢,原子表与原分子不是同一份。")
     members = {m for m in vars(quorix.Conformer) if not m.startswith("__")}
     assert members == {"mol", "coords", "energy", "energy_before", "converged", "iterations", "chiral_total",
                        "chiral_ok", "to_svg", "depiction_3d_report", "to_molblock"}
 
 
-MOLBLOCK_DOC = (
-    "写成 V2000 molblock(`.mol` 文件的内容),末尾带 `M  END`。\n\n拼 `.sdf` 时每条后面接数据字段和 `$$$$`:\n\n"
-    "```python\nwith open(\"out.sdf\", \"w\") as f:\n    for smi in smiles_list:\n"
-    "        conf = quorix.parse_smiles(smi).conformer()\n        f.write(conf.to_molblock(title=smi))\n"
-    "        f.write(\"$$$$\\n\")\n```\n\n"
-    "**芳香键会先凯库勒化** —— molblock 里没有\"芳香键\"这回事,留着它写出去\n"
-    "要么歧义、要么被读成饱和环。凯库勒化失败(比如芳香体系里有通配原子)时\n"
-    "抛 `ValueError`,不写一个读回来是另一个分子的文件。\n\n"
-    "第二行写的是程序名,**不写时间戳** —— 同一个分子每次写出都逐字节相同。")
+GETTER_DOCS = {
+    "mol": "坐标对应的那个分子(补过显式氢的那一份)。",
+    "coords": "逐原子的 `(x, y, z)`,单位 Å,顺序与 [`mol`](Self::mol) 的原子表一致。",
+    "energy": "精修之后的误差函数值。0 表示所有距离都落进了界内。",
+    "energy_before": "精修**之前**的误差函数值 —— 与 [`energy`](Self::energy) 一起看才知道精修干了多少活。",
+    "converged": "精修有没有收敛(梯度降到阈值以下)。",
+    "iterations": "精修迭代了多少次。",
+    "chiral_total": "手性中心总数。",
+    "chiral_ok": "其中在交付坐标上号正确的个数。**应当等于\n[`chiral_total`](Self::chiral_total)** —— "
+                 "不等就是把某个中心摆成了对映体。",
+}
+
+METHOD_DOCS = {
+    "depiction_3d_report": (
+        '($self, style="ball-and-stick")',
+        "三维图的诊断:视角定不定得下来,以及每个原子落在画布哪里。\n\n返回的字典:\n\n| 键 | 内容 |\n|---|---|\n"
+        "| `style` | 用的哪套样式 |\n| `width`、`height` | 画布尺寸(磅) |\n"
+        "| `degenerate` | **主轴不唯一**。对称性强制两个主惯量相等时为真(甲烷、四氯化碳、氨、乙炔)。"
+        "图不是错的,但它的取向没有承载任何信息 —— 别照着它比两个分子的姿态 |\n"
+        "| `atoms` | 每个原子一项:`x`、`y`(画布坐标,磅)、`radius`(球半径,磅,不画球的样式是 0)、"
+        "`depth`(深度,Å,越大越靠前) |\n\n想在图上加标注就用 `atoms` —— SVG 里的圆没有原子号,从图形反推是猜。"),
+    "to_molblock": (
+        '($self, title="")',
+        "写成 V2000 molblock(`.mol` 文件的内容),末尾带 `M  END`。\n\n拼 `.sdf` 时每条后面接数据字段和 `$$$$`:\n\n"
+        '```python\nwith open("out.sdf", "w") as f:\n    for smi in smiles_list:\n'
+        "        conf = quorix.parse_smiles(smi).conformer()\n        f.write(conf.to_molblock(title=smi))\n"
+        '        f.write("$$$$\\n")\n```\n\n**芳香键会先凯库勒化** —— molblock 里没有"芳香键"这回事,留着它写出去\n'
+        "要么歧义、要么被读成饱和环。凯库勒化失败(比如芳香体系里有通配原子)时\n"
+        "抛 `ValueError`,不写一个读回来是另一个分子的文件。\n\n"
+        "第二行写的是程序名,**不写时间戳** —— 同一个分子每次写出都逐字节相同。"),
+}
 
 
-@pytest.mark.parametrize("member, doc", [
-    ("mol", "坐标对应的那个分子(补过显式氢的那一份)。"),
-    ("coords", "逐原子的 `(x, y, z)`,单位 Å,顺序与 [`mol`](Self::mol) 的原子表一致。"),
-    ("energy", "精修之后的误差函数值。0 表示所有距离都落进了界内。"),
-    ("energy_before", "精修**之前**的误差函数值 —— 与 [`energy`](Self::energy) 一起看才知道精修干了多少活。"),
-    ("converged", "精修有没有收敛(梯度降到阈值以下)。"),
-    ("iterations", "精修迭代了多少次。"),
-    ("chiral_total", "手性中心总数。"),
-    ("chiral_ok", "其中在交付坐标上号正确的个数。**应当等于\n[`chiral_total`](Self::chiral_total)** —— "
-                  "不等就是把某个中心摆成了对映体。"),
-    ("to_molblock", MOLBLOCK_DOC),
-    (None, "一个三维构型。\n\n由 `Mol.conformer()` 产出。里面既有坐标,也有**坐标对应的\n那个分子** —— "
-           "生成时补了显式氢,原子表与原分子不是同一份。"),
-], ids=lambda v: v if isinstance(v, str) and v.isidentifier() else "")
-def test_exact_docstrings(member, doc):
-    assert (getattr(quorix.Conformer, member) if member else quorix.Conformer).__doc__ == doc
+@pytest.mark.parametrize("name", sorted(GETTER_DOCS))
+def test_getter_docstrings(name):
+    assert getattr(quorix.Conformer, name).__doc__ == GETTER_DOCS[name]
 
+
+@pytest.mark.parametrize("name", sorted(METHOD_DOCS))
+def test_method_docstrings(name):
+    method = getattr(quorix.Conformer, name)
+    assert (method.__text_signature__, method.__doc__) == METHOD_DOCS[name]
+
+
+def test_to_svg_docstring():
+    doc = quorix.Conformer.to_svg.__doc__
+    assert quorix.Conformer.to_svg.__text_signature__ == '($self, style="ball-and-stick")'
+    assert doc.startswith("画成**三维分子图**,返回一段 SVG。\n")
+    assert ("| `style` | 球半径 | 键(圆柱)半径 | 看什么 |\n|---|---|---|---|\n"
+            '| `"space-filling"` | 100% 范德华半径 | 不画 | 分子占多大地方 |\n'
+            '| `"ball-and-stick"`(默认) | 23% vdW | 0.15 Å | 键长键角、构型 |\n'
+            '| `"stick"` | 与键同粗 | 0.30 Å | 骨架走向 |\n'
+            '| `"wireframe"` | 不画 | 0.01 Å | 大体系、快速预览 |') in doc
+    assert "**键的两半各随自己那一端的颜色**" in doc and '"CC(=O)Oc1ccccc1C(=O)O"' in doc and '"aspirin.svg"' in doc
+    assert doc.endswith("画的是 [`mol`](Self::mol) 那一份(补过显式氢的)—— 三维图里氢是看得见的\n"
+                        "实体,不画的话读图的人看到的是另一个分子。\n\n`style` 不认识时抛 `ValueError`,并把认识的四个列出来。")
+    assert quorix.Conformer.chiral_total.__doc__ == "手性中心总数。"
 
 def test_conformer_method_docstring_and_binding_errors():
     doc = quorix.Mol.conformer.__doc__

@@ -151,3 +151,85 @@ def test_browser_draws_inside_the_margins(smiles):
             seen = [a for a in heavy if any((i, j) in drawn for i in range(int(a["x"]) - 2, int(a["x"]) + 3)
                                             for j in range(int(a["y"]) - 2, int(a["y"]) + 3))]
             assert len(seen) >= 0.75 * len(heavy), (style, len(seen), len(heavy))
+
+
+def away(x):
+    """Nearest integer, halves away from zero."""
+    return int(math.copysign(math.floor(abs(x) + 0.5), x))
+
+
+def highlight(c, t):
+    return tuple(min(255, max(0, away((255 - v) * t + v))) for v in c)
+
+
+def shade(c, s):
+    return tuple(min(255, away(v * s)) for v in c)
+
+
+def hex_colour(c):
+    return "#%02x%02x%02x" % c
+
+
+def parse_colour(text):
+    return tuple(int(text[k:k + 2], 16) for k in (0, 2, 4))
+
+
+BAND_ID = re.compile(r"^c(m?\d+)_(m?\d+)_(m?\d+)_(m?\d+)_([0-9a-f]{6})$")
+
+
+@pytest.mark.parametrize("smiles", MOLECULES + ["OC(=O)C=Cc1ccc(Br)cc1", "FC(F)(F)C#CI"])
+def test_definitions_follow_from_their_ids(smiles):
+    """Every gradient is re-derived from its id; the defs come sorted, balls first,
+    and the circles are the report's atoms, painted from the back."""
+    c = conf(smiles)
+    for style in STYLES:
+        svg, report = c.to_svg(style), c.depiction_3d_report(style)
+        w, h = "%.2f" % report["width"], "%.2f" % report["height"]
+        lines = svg.split("\n")
+        assert lines[:2] == [f'<svg xmlns="http://www.w3.org/2000/svg" width="{w}" height="{h}" viewBox="0 0 {w} {h}">',
+                             f'<rect width="{w}" height="{h}" fill="#fff"/>']
+        balls, bands = [], []
+        for line in lines:
+            m = re.fullmatch(r'<radialGradient id="s([0-9a-f]{6})" (.*)', line)
+            if m:
+                col = parse_colour(m.group(1))
+                balls.append(col)
+                assert m.group(2) == ('cx="0.5" cy="0.5" r="0.55" fx="0.32" fy="0.30">'
+                                      f'<stop offset="0" stop-color="{hex_colour(highlight(col, 0.55))}"/>'
+                                      f'<stop offset="0.55" stop-color="{hex_colour(col)}"/>'
+                                      f'<stop offset="1" stop-color="{hex_colour(shade(col, 0.55))}"/>'
+                                      "</radialGradient>")
+            m = re.fullmatch(r'<linearGradient id="([^"]+)" (.*)', line)
+            if m:
+                na, nb, off, hw = (int(v.replace("m", "-")) for v in BAND_ID.match(m.group(1)).groups()[:4])
+                col = parse_colour(m.group(1)[-6:])
+                bands.append((na, nb, off, hw, col))
+                a, b, o, hh = na / 1000, nb / 1000, off / 1000, hw / 1000
+                dark = hex_colour(shade(col, 1 - 0.42))
+                assert m.group(2) == (f'gradientUnits="userSpaceOnUse" x1="{a * (o - hh):.3f}" y1="{b * (o - hh):.3f}" '
+                                      f'x2="{a * (o + hh):.3f}" y2="{b * (o + hh):.3f}">'
+                                      f'<stop offset="0" stop-color="{dark}"/>'
+                                      f'<stop offset="0.4" stop-color="{hex_colour(col)}"/>'
+                                      f'<stop offset="0.75" stop-color="{hex_colour(highlight(col, 0.42))}"/>'
+                                      f'<stop offset="1" stop-color="{dark}"/></linearGradient>')
+                # The normal is a unit vector turned towards the upper left.
+                assert abs(math.hypot(na, nb) - 1000) < 2 and na + nb <= 0
+        assert balls == sorted(set(balls)) and bands == sorted(set(bands))
+        assert ("<defs>" in lines) == bool(balls or bands)
+        if balls or bands:
+            assert lines[2] == "<defs>" and lines[3 + len(balls) + len(bands)] == "</defs>"
+            assert all(line.startswith("<radialGradient") for line in lines[3:3 + len(balls)])
+        circles = re.findall(r'<circle cx="([^"]+)" cy="([^"]+)" r="([^"]+)" fill="url\(#s([0-9a-f]{6})\)" '
+                             r'stroke="(#[0-9a-f]{6})" stroke-width="([^"]+)"/>', svg)
+        assert len(circles) == svg.count("<circle")
+        for cx, cy, r, col, stroke, width in circles:
+            assert stroke == hex_colour(shade(parse_colour(col), 0.55))
+            assert float(width) == pytest.approx(max(float(r) * 0.04, 0.25), abs=0.006)
+        drawn = [a for a in report["atoms"] if a["radius"] > 0]
+        assert sorted(c[:3] for c in circles) == sorted(("%.2f" % a["x"], "%.2f" % a["y"], "%.2f" % a["radius"])
+                                                       for a in drawn)
+        where = {("%.2f" % a["x"], "%.2f" % a["y"]): a["depth"] for a in drawn}
+        depths = [where[cx, cy] for cx, cy, *_ in circles]
+        assert all(later >= earlier - 1e-6 for earlier, later in zip(depths, depths[1:]))
+        assert bool(bands) == (style != "space-filling" and c.mol.num_bonds > 0)
+        assert lines[-2:] == ["</svg>", ""]

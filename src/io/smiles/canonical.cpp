@@ -12,6 +12,7 @@
 #include "core/scratch.hpp"
 #include "core/valence.hpp"
 #include "io/canon.hpp"
+#include "io/smiles/arms.hpp"
 #include "io/smiles/canonical_testing.hpp"
 #include "io/stereo.hpp"
 
@@ -117,10 +118,13 @@ public:
     explicit ConfigurationSplitter(std::vector<Configured> bonds) : bonds_(std::move(bonds)) {}
     bool empty() const { return bonds_.empty(); }
 
+    // Only the cells of end atoms of bonds that can be read are keyed: every other
+    // atom keys 0, so the cells without such an atom stay whole.
     bool split(Partition& p) {
         const std::uint32_t n = p.num_atoms();
         const std::uint32_t cells_before = p.num_cells();
-        key_.assign(n, 0);
+        if (key_.size() != n) key_.assign(n, 0);
+        cells_.clear();
         bool any = false;
         for (const Configured& c : bonds_) {
             std::uint8_t ref_side[2];
@@ -149,12 +153,15 @@ public:
             for (std::uint32_t x : c.end_atom) {
                 // An atom at two configured bonds (a cumulene) keeps both in one byte.
                 key_[x] = std::uint8_t(key_[x] * 3 + k);
+                keyed_atoms_.push_back(x);
+                if (p.cell_size(p.cell_of[x]) >= 2) cells_.push_back(p.cell_of[x]);
             }
             any = true;
         }
         if (!any) return false;
-        for (std::uint32_t cell = 0; cell < cells_before; ++cell) {
-            if (p.cell_size(cell) < 2) continue;
+        std::sort(cells_.begin(), cells_.end());
+        cells_.erase(std::unique(cells_.begin(), cells_.end()), cells_.end());
+        for (std::uint32_t cell : cells_) {
             keyed_.clear();
             for (std::uint32_t pos = p.cell_start[cell]; pos < p.cell_end[cell]; ++pos) {
                 const std::uint32_t a = p.order[pos];
@@ -162,12 +169,15 @@ public:
             }
             split_cell_coded(p, cell, std::span<CodedAtom>(keyed_));
         }
+        for (std::uint32_t x : keyed_atoms_) key_[x] = 0;
+        keyed_atoms_.clear();
         return p.num_cells() != cells_before;
     }
 
 private:
     std::vector<Configured> bonds_;
-    std::vector<std::uint8_t> key_;
+    std::vector<std::uint8_t> key_;  // per atom, 0 between calls
+    std::vector<std::uint32_t> keyed_atoms_, cells_;
     std::vector<CodedAtom> keyed_;
 };
 
@@ -204,7 +214,19 @@ struct Node {
     // tried, so that a check does not walk them all.
     std::vector<std::uint8_t> holds_tried;
     bool flags = false;
+    // The automorphisms found so far that fix every atom split off on the way to
+    // this node, in the order they were found.
+    std::vector<std::uint32_t> fixing;
 };
+
+// An automorphism by the atoms it moves, (atom, image) in ascending atom order:
+// the ones a search finds between leaves mostly move a few atoms.
+using Moves = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+
+std::uint32_t image_under(const Moves& moves, std::uint32_t x) {
+    const auto it = std::lower_bound(moves.begin(), moves.end(), std::pair<std::uint32_t, std::uint32_t>{x, 0});
+    return it != moves.end() && it->first == x ? it->second : x;
+}
 
 // Storage of one canonical call, kept per thread so that a warm call allocates
 // little beyond its result. Nodes and automorphisms are pools: only the first
@@ -214,7 +236,8 @@ struct CanonScratch {
     RefineWorkspace work;
     std::vector<std::uint32_t> classes;
     std::vector<Node> nodes;
-    std::vector<std::vector<std::uint32_t>> automorphisms;
+    std::vector<Moves> automorphisms;
+    Moves moves;  // of the leaf at hand
     Partition child;
     SmilesOutput best, candidate;
     std::vector<std::uint32_t> best_order;
@@ -222,6 +245,8 @@ struct CanonScratch {
     std::vector<std::uint32_t> marks;  // per atom, NONE between uses
     CanonicalWork* counted = nullptr;  // tests only
     std::vector<std::uint32_t> piece_of, piece_stack, near;
+    ArmScratch arms;
+    std::vector<std::uint8_t> frozen;  // per atom when some atom is, else empty
 };
 
 class Search {
@@ -309,15 +334,38 @@ private:
     CanonScratch& s_;
     bool deep_ = false;
     std::uint8_t shortcut_ = 0;  // whether automorphisms decide equal texts: 0 not yet known, 1 yes, 2 no
+    std::uint8_t arms_mode_ = 0;  // whether arm swaps can be checked: 0 not yet known, 1 yes, 2 no
     bool has_best_ = false;
     std::size_t depth_ = 0;
     std::size_t automorphism_count_ = 0;
     std::uint32_t leaves_ = 0;
 
-    // Whether the first candidate's leaf is known to be the result. Few candidates
-    // cost little; many identical ones are what the checks are for.
+    // Whether the first candidate's leaf is known to be the result. The twin and
+    // piece checks pay off only on many identical candidates; the arm check costs
+    // about one pass over the tied atoms, and a deep search one leaf per tie.
     [[gnu::noinline, gnu::cold]] bool one_leaf_decides(const Partition& root, std::uint32_t first_cell) {
-        return root.cell_size(first_cell) >= 8 && (tied_cells_are_twins(root) || pieces_write_alike(root));
+        if (root.cell_size(first_cell) >= 8 && (tied_cells_are_twins(root) || pieces_write_alike(root))) return true;
+        return tied_cells_are_swappable_arms(root);
+    }
+
+    // Every tie the symmetry of arms that swap as a whole (see arms.hpp): the rings
+    // and forks hanging off a chain of stereocentres, the arms of a star.
+    bool tied_cells_are_swappable_arms(const Partition& root) {
+        if (arms_mode_ == 0) arms_mode_ = find_frozen_atoms() ? 1 : 2;
+        if (arms_mode_ != 1) return false;
+        const SwapCheck swap = [this](std::span<const std::uint32_t> image, std::span<const std::uint32_t> moved) {
+            if (!s_.frozen.empty())
+                for (std::uint32_t x : moved)
+                    if (s_.frozen[x]) return false;
+            auto gamma = [&](std::uint32_t x) { return image[x] == NONE ? x : image[x]; };
+            // Only centres at or next to moved atoms see their ligands move.
+            std::vector<std::uint32_t>& near = s_.near;
+            near.assign(moved.begin(), moved.end());
+            for (std::uint32_t x : moved)
+                for (core::Neighbor nb : mol_.neighbors(x)) near.push_back(nb.atom);
+            return automorphic_on(gamma, moved, near);
+        };
+        return tied_cells_are_arms(mol_, root, s_.arms, swap);
     }
 
     // Whether every tied cell of the refined root holds twins: atoms any two of
@@ -601,18 +649,17 @@ private:
         node.flags = false;
         std::swap(node.partition, p);
         ++depth_;
-        for (std::size_t k = 0; k < automorphism_count_; ++k)
-            if (fixes_path(s_.automorphisms[k], depth_)) unite(node, s_.automorphisms[k]);
-    }
-
-    // Whether gamma fixes every atom split off on the way to the node at `depth`
-    // (the nodes 0 .. depth-1).
-    bool fixes_path(const std::vector<std::uint32_t>& gamma, std::size_t depth) const {
-        for (std::size_t level = 0; level < depth; ++level) {
-            const std::uint32_t v = s_.nodes[level].fixed_atom;
-            if (v != NONE && gamma[v] != v) return false;
+        // The automorphisms that fix the path: those fixing the parent's path
+        // that also fix the atom split off here.
+        node.fixing.clear();
+        if (depth_ == 1) {
+            for (std::uint32_t k = 0; k < automorphism_count_; ++k) node.fixing.push_back(k);
+        } else {
+            for (std::uint32_t k : s_.nodes[depth_ - 2].fixing)
+                if (fixed_atom == NONE || image_under(s_.automorphisms[k], fixed_atom) == fixed_atom)
+                    node.fixing.push_back(k);
         }
-        return true;
+        for (std::uint32_t k : node.fixing) unite(node, s_.automorphisms[k]);
     }
 
     [[gnu::noinline]] static void start_flags(Node& node) {
@@ -621,10 +668,9 @@ private:
         node.flags = true;
     }
 
-    static void unite(Node& node, const std::vector<std::uint32_t>& gamma) {
-        for (std::uint32_t x = 0; x < gamma.size(); ++x) {
-            if (gamma[x] == x) continue;  // joins nothing
-            const std::uint32_t a = find(node.parent, x), b = find(node.parent, gamma[x]);
+    static void unite(Node& node, const Moves& moves) {
+        for (const auto& [x, y] : moves) {
+            const std::uint32_t a = find(node.parent, x), b = find(node.parent, y);
             if (a != b) {
                 node.parent[a] = b;
                 if (node.flags) node.holds_tried[b] |= node.holds_tried[a];
@@ -729,6 +775,43 @@ private:
         return a.chiral_tag == core::ChiralTag::Cw || a.chiral_tag == core::ChiralTag::Ccw;
     }
 
+    // Whether swaps of arms can be checked like automorphisms, given that they leave
+    // the atoms marked in `frozen` in place: the atoms of bonds with direction marks or
+    // stored cis/trans, and their neighbours. Those bonds, their marks, the
+    // references they are read against and the configuration keys are then the same
+    // in the image of a leaf. Centres other than @/@@ and repeated bonds between two
+    // atoms are not looked into.
+    bool find_frozen_atoms() {
+        const MolBuilder& mol = mol_;
+        const std::uint32_t n = mol.num_atoms();
+        for (const core::Atom& a : mol.atoms)
+            if (a.chiral_tag != core::ChiralTag::Unspecified && !is_tetrahedral(a)) return false;
+        std::vector<std::uint32_t>& seen_from = s_.gamma;  // free until the leaf fills it
+        seen_from.assign(n, NONE);
+        const std::uint32_t* next = mol.next_half_edge.data();
+        for (std::uint32_t a = 0; a < n; ++a) {
+            for (std::uint32_t h = mol.first_half_edge[a]; h != NONE; h = next[h]) {
+                const Bond& b = mol.bonds[h >> 1];
+                const std::uint32_t far = (h & 1u) ? b.begin : b.end;
+                if (seen_from[far] == a) return false;
+                seen_from[far] = a;
+            }
+        }
+        std::vector<std::uint8_t>& frozen = s_.frozen;
+        frozen.clear();
+        for (const Bond& b : mol.bonds) {
+            if (b.direction == core::BondDirection::None && b.stereo == BondStereo::None) continue;
+            if (frozen.empty()) frozen.assign(n, 0);
+            for (std::uint32_t end : {b.begin, b.end}) {
+                frozen[end] = 1;
+                for (core::Neighbor nb : mol.neighbors(end)) frozen[nb.atom] = 1;
+            }
+            for (std::uint32_t x : b.stereo_atoms)
+                if (x < n) frozen[x] = 1;
+        }
+        return true;
+    }
+
     // The text depends on nothing an automorphism check cannot see: no direction
     // marks, no stored cis/trans, no centres but @/@@, one bond per atom pair.
     bool automorphisms_decide_text() const {
@@ -774,14 +857,20 @@ private:
         }
         if (equal) {
             // Equal texts: atoms at equal positions are images of each other.
+            Moves& moves = s_.moves;
+            moves.clear();
+            for (std::uint32_t x = 0; x < gamma.size(); ++x)
+                if (gamma[x] != x) moves.emplace_back(x, gamma[x]);
+            const auto k = static_cast<std::uint32_t>(automorphism_count_);
             for (std::size_t level = 0; level < depth_; ++level) {
                 const std::uint32_t v = s_.nodes[level].fixed_atom;
                 if (v != NONE && gamma[v] != v) break;
-                unite(s_.nodes[level], gamma);
+                unite(s_.nodes[level], moves);
+                if (deep_) s_.nodes[level].fixing.push_back(k);
             }
             if (deep_) {
                 if (automorphism_count_ == s_.automorphisms.size()) s_.automorphisms.emplace_back();
-                s_.automorphisms[automorphism_count_++] = gamma;
+                std::swap(s_.automorphisms[automorphism_count_++], moves);
             }
         } else if (!has_best_ || out.text < s_.best.text) {
             std::swap(s_.best, out);
@@ -947,7 +1036,9 @@ SmilesOutput canonical_smiles_counted(const MolBuilder& mol, CanonicalWork& work
     if (mol.num_atoms() == 0) return write_smiles(mol, {}, SmilesMode::Storage);
     CanonScratch s;
     s.counted = &work;
-    return canonical_smiles_in(mol, s);
+    SmilesOutput out = canonical_smiles_in(mol, s);
+    work.chirality_visits += s.work.chirality_visits;
+    return out;
 }
 
 SmilesOutput canonical_smiles(const MolBuilder& mol) {

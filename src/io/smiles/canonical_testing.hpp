@@ -11,6 +11,7 @@ namespace quorix::io {
 struct CanonicalWork {
     std::uint64_t refinements = 0;  // refinements run, the root's included
     std::uint64_t leaves = 0;       // completed orders compared
+    std::uint64_t chirality_visits = 0;  // atoms looked at by the @/@@ rounds of refinement
 };
 
 // canonical_smiles, adding its work to `work`.

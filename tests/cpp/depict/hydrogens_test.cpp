@@ -23,7 +23,7 @@ TEST(AddWedgeHydrogens, HydrogenComesLastEverywhere) {
     depict::WedgeHydrogens plan = one_hydrogen(1, 4);
     core::Atom centre = m.atoms[1];
     centre.num_explicit_hs = 0;
-    plan.replaced_atoms = {{1, centre}, {5, centre}};  // index 5 is past the input: ignored
+    plan.updated_atoms = {{1, centre}, {4, centre}};  // 4 is past the input, not yet the hydrogen: ignored
     const core::MolBuilder drawn = depict::add_wedge_hydrogens(plan, m);
     ASSERT_EQ(drawn.num_atoms(), 5u);
     ASSERT_EQ(drawn.num_bonds(), 4u);

@@ -1,7 +1,11 @@
 // Layout scoring services, orientation of drawn fragments, the placement score
 // and the drawn reading of cis/trans bonds.
+#include <bit>
 #include <cmath>
+#include <compare>
+#include <limits>
 #include <numbers>
+#include <random>
 
 #include "depict/chains.hpp"
 #include "depict/orient.hpp"
@@ -41,6 +45,36 @@ TEST(Orderings, PrefixFirstAndSizeFirst) {
     EXPECT_TRUE(depict::size_then_rank_less(V{1, 4, 7}, V{2, 9}));
     EXPECT_FALSE(depict::size_then_rank_less(V{2, 9}, V{1, 4, 7}));
     EXPECT_EQ(depict::lowest_rank(V{9, 2}, V{}), core::NONE);
+}
+
+// The integer key orders doubles exactly as the standard library's IEEE total
+// order: signed zeros, infinities, NaNs of either sign and payload, subnormals,
+// and random bit patterns.
+TEST(Orderings, TotalOrderKeyIsTheIeeeTotalOrder) {
+    using L = std::numeric_limits<double>;
+    std::vector<double> v{0.0, -0.0, 1.0, -1.0, L::infinity(), -L::infinity(), L::denorm_min(), -L::denorm_min(),
+                          L::min(), -L::max(), L::max(), std::bit_cast<double>(0x7ff0000000000001ull),
+                          std::bit_cast<double>(0xfff8000000000000ull), L::quiet_NaN(), -L::quiet_NaN()};
+    std::mt19937_64 rng(3);
+    for (int k = 0; k < 400; ++k) v.push_back(std::bit_cast<double>(rng()));
+    for (double a : v)
+        for (double b : v)
+            ASSERT_EQ(depict::total_order_key(a) < depict::total_order_key(b), std::strong_order(a, b) < 0)
+                << std::bit_cast<std::uint64_t>(a) << " " << std::bit_cast<std::uint64_t>(b);
+}
+
+// x, then y, then z by the total order (so -0 before +0 and NaN last), then the
+// key, then the index.
+TEST(Orderings, PointsInThreeDimensions) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::vector<std::array<double, 3>> pts{{0.0, 1, 1}, {-0.0, 5, 5}, {0.0, 1, 1}, {nan, 0, 0},
+                                                 {0.0, 1, 1}, {0.0, 1, -1}, {-1, 9, 9}};
+    const std::vector<std::uint32_t> keys{4, 0, 2, 0, 2, 9, 0};
+    std::vector<std::uint32_t> order;
+    depict::sort_points_3d(pts, keys, order);
+    EXPECT_EQ(order, (std::vector<std::uint32_t>{6, 1, 5, 2, 4, 0, 3}));
+    depict::sort_points_3d(pts, {}, order);
+    EXPECT_EQ(order, (std::vector<std::uint32_t>{6, 1, 5, 0, 2, 4, 3}));
 }
 
 // 2-butene with its two methyls as stereo references.
@@ -104,6 +138,20 @@ TEST(OrientFragment, TurnsOntoTheTargetAndMirrors) {
     const auto [t2, m2] = depict::orient_fragment(s->mol, ring, 0, target, {0, 0});
     for (const auto& [a, p] : t2) EXPECT_NEAR(depict::length(m2.at(a) + p - 2.0 * target), 0.0, 1e-9);
     EXPECT_THROW(depict::orient_fragment(s->mol, ring, 17, target, {1, 0}), InternalError);
+}
+
+// Without exactly two drawn neighbours the fragment points along its mean
+// position: the sum divided by the count (5/3 is not 5 x (1/3) in doubles).
+TEST(OrientFragment, MeanDirectionDividesByTheCount) {
+    const core::MolBuilder m = test::read_or_fail("C.C.C");
+    const PositionMap fragment{{0, {0, 0}}, {1, {2, 0}}, {2, {3, 1}}};
+    const auto [turned, mirrored] = depict::orient_fragment(m, fragment, 0, {1, 1}, {1, 0});
+    const double phi = std::atan2(0.0, 1.0) - std::atan2(1.0 / 3.0, 5.0 / 3.0);
+    for (const auto& [a, q] : fragment) EXPECT_EQ(turned.at(a), (Point{1, 1} + depict::rotated(q, phi))) << a;
+    // A fragment centred on its attachment atom has no direction: it is only moved.
+    const PositionMap balanced{{0, {0, 0}}, {1, {1, 0}}, {2, {-1, 0}}};
+    const auto moved = depict::orient_fragment(m, balanced, 0, {1, 1}, {0, 1}).first;
+    EXPECT_EQ(moved, (PositionMap{{0, {1, 1}}, {1, {2, 1}}, {2, {0, 1}}}));
 }
 
 TEST(BestOrientedPlacement, KeepsTheFirstUnlessTheMirrorScoresLower) {

@@ -89,6 +89,40 @@ TEST(Scene3d, WildcardAndUnknownElements) {
     EXPECT_EQ(element_colour(79), (Rgb{0xff, 0xd1, 0x23}));
 }
 
+TEST(Scene3d, ColourRows) {
+    const std::pair<std::uint32_t, Rgb> rows[] = {{0, {0xff, 0x14, 0x93}},  {1, {0xff, 0xff, 0xff}},
+                                                  {7, {0x30, 0x50, 0xf8}},  {8, {0xff, 0x0d, 0x0d}},
+                                                  {53, {0x94, 0x00, 0x94}}, {109, {0xeb, 0x00, 0x26}},
+                                                  {110, {0xff, 0x14, 0x93}}};
+    for (const auto& [z, colour] : rows) EXPECT_EQ(element_colour(z), colour) << z;
+}
+
+// Two carbons 1.5 Å apart: each half starts where its line leaves the ball and
+// ends at the middle; at equal depth both balls paint before the halves.
+TEST(Scene3d, HalvesStartAtTheBallSurface) {
+    const std::vector<Point3> pts{{-0.75, 0, 0}, {0.75, 0, 0}};
+    const auto scene = build_scene_3d(chain({6, 6}, {{0, 1, 1}}), pts, style("ball-and-stick"));
+    ASSERT_TRUE(scene);
+    const double r = 0.23 * double(1.70f);
+    ASSERT_EQ(scene->items.size(), 4u);
+    EXPECT_EQ(scene->items[0].kind, ItemKind::Ball);
+    EXPECT_EQ(scene->items[1].kind, ItemKind::Ball);
+    EXPECT_LT(scene->items[0].x1, scene->items[1].x1);
+    EXPECT_NEAR(scene->width, (1.5 + 2 * r) * 36 + 16, 1e-9);
+    EXPECT_NEAR(scene->height, 2 * r * 36 + 16, 1e-9);
+    std::vector<double> starts;
+    for (std::size_t k = 2; k < 4; ++k) {
+        const SceneItem& half = scene->items[k];
+        EXPECT_EQ(half.kind, ItemKind::BondHalf);
+        EXPECT_NEAR(half.width, 0.3 * 36, 1e-12);
+        EXPECT_NEAR(half.x2, scene->width / 2, 1e-9);
+        starts.push_back(half.x1);
+    }
+    std::sort(starts.begin(), starts.end());
+    EXPECT_NEAR(starts[0], 8 + 2 * r * 36, 1e-9);
+    EXPECT_NEAR(starts[1], scene->width - 8 - 2 * r * 36, 1e-9);
+}
+
 // Six atoms on the coordinate axes with spreads 4 > 3 > c: the principal axes are
 // the coordinate axes, so a bond from (4, 0, 0) to (0, 0, c) changes depth by c.
 std::vector<Point3> axis_points(double c) {

@@ -510,21 +510,6 @@ std::string canonical_of(const std::string& smiles) {
     return canonical_smiles(m).text;
 }
 
-std::string mirror_image(std::string smiles) {
-    std::string out;
-    for (std::size_t i = 0; i < smiles.size(); ++i) {
-        if (smiles[i] != '@') {
-            out += smiles[i];
-        } else if (i + 1 < smiles.size() && smiles[i + 1] == '@') {
-            out += '@';
-            ++i;
-        } else {
-            out += "@@";
-        }
-    }
-    return out;
-}
-
 // A random proper rotation (from a random unit quaternion) as rows.
 std::array<Coord, 3> random_rotation(std::mt19937& rng) {
     std::normal_distribution<double> g;
@@ -544,7 +529,7 @@ class Perceives3d : public ::testing::TestWithParam<Built3d> {};
 // still give the stereo it was built with (its mirror image when mirrored).
 TEST_P(Perceives3d, TheBuiltStereoInAnyPoseAndAtomOrder) {
     const Built3d& c = GetParam();
-    const std::string expected = canonical_of(c.smiles), mirrored = canonical_of(mirror_image(c.smiles));
+    const std::string expected = canonical_of(c.smiles), mirrored = canonical_of(test::mirror_image(c.smiles));
     ASSERT_NE(expected.find_first_of("@/"), std::string::npos) << expected;
     std::mt19937 rng(2026);
     for (int trial = 0; trial < 24; ++trial) {

@@ -1,0 +1,329 @@
+#include "depict/components.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <deque>
+#include <map>
+
+#include "depict/chains.hpp"
+#include "depict/orient.hpp"
+#include "depict/refine.hpp"
+#include "depict/spring.hpp"
+
+namespace quorix::depict {
+
+namespace {
+constexpr double DEG_TO_RAD = 0.017453292519943295;
+
+struct TrialScore {
+    double overlap;
+    std::uint64_t crossings;
+};
+
+TrialScore score_trial(const core::MolBuilder& mol, const PositionMap& trial, const PlacementContext& ctx,
+                       std::span<const std::pair<Point, Point>> segments) {
+    std::vector<double> overlaps;
+    for (const auto& [a, pa] : trial) {
+        if (ctx.coords.contains(a)) continue;
+        const double ra = at(ctx.radii, a);
+        for (const auto& [b, pb] : ctx.coords) {
+            if (ctx.bonded.contains(a, b)) continue;
+            const double r = ra + at(ctx.radii, b);
+            const Point v = pa - pb;
+            if (!(std::fabs(v.x) < r && std::fabs(v.y) < r)) continue;  // never closer than a component
+            const double d = length(v);
+            if (d < r) overlaps.push_back((r - d) * (r - d));
+        }
+    }
+    std::sort(overlaps.begin(), overlaps.end());
+    double overlap = -0.0;
+    for (double v : overlaps) overlap += v;
+    std::uint64_t crossings = 0;
+    for (const core::Bond& b : mol.bonds) {
+        if (ctx.coords.contains(b.begin) && ctx.coords.contains(b.end)) continue;
+        const auto pb = trial.find(b.begin), pe = trial.find(b.end);
+        if (pb == trial.end() || pe == trial.end()) continue;
+        for (const auto& [s, t] : segments)
+            crossings += boxes_meet(s, t, pb->second, pe->second) && segments_cross(s, t, pb->second, pe->second);
+    }
+    return {overlap, crossings};
+}
+
+// The working state of one component layout: its ring systems and which are
+// placed, the growing coordinates (with flat mirrors for the chain steps), the
+// side signs and the work queue. Nothing outlives the call.
+struct Growth {
+    Growth(const core::MolBuilder& m, std::span<const RingSystemRecord> s, std::span<const std::uint32_t> r,
+           const Style2d& style, const RingTemplate* x)
+        : mol(m), systems(s), ranks(r), extra(x), chain_angle(style.chain_angle * DEG_TO_RAD),
+          radii(label_radii(m, style.bond_length, style.font_size)), bonded(m), placed_system(s.size(), 0),
+          ring_atoms(m.atoms.size(), 0), drawn(m.atoms.size(), 0), points(m.atoms.size()) {}
+
+    const core::MolBuilder& mol;
+    std::span<const RingSystemRecord> systems;
+    std::span<const std::uint32_t> ranks;
+    const RingTemplate* extra;
+    double chain_angle;
+    std::vector<double> radii;
+    BondedPairs bonded;
+    // Ring systems by atom, flat: atom a's list is systems_list[systems_start[a] .. systems_start[a + 1]).
+    std::vector<std::uint32_t> systems_start, systems_list;
+    std::vector<std::uint8_t> placed_system;
+    std::vector<std::uint8_t> ring_atoms;
+    SideSigns sides;
+    std::deque<std::uint32_t> queue;
+    ComponentLayout out;
+    // Mirrors of `out.coords` kept in step with it: a drawn flag per atom, the
+    // drawn atoms with their points, and the bonds with both ends drawn.
+    std::vector<std::uint8_t> drawn;
+    std::vector<Point> points;
+    std::vector<PlacedPoint> placed;
+    std::vector<BondSegment> segments;
+
+    bool is_drawn(std::uint32_t a) const { return a < drawn.size() && drawn[a]; }
+    const Point& drawn_point(std::uint32_t a) const {
+        if (!is_drawn(a)) internal_error("no entry found for key");
+        return points[a];
+    }
+    // Sets the point of an atom that has none yet.
+    void place(std::uint32_t a, Point p) {
+        if (!out.coords.emplace(a, p).second) return;
+        note_drawn(a, p);
+    }
+    void note_drawn(std::uint32_t a, Point p) {
+        at(drawn, a) = 1;
+        points[a] = p;
+        placed.push_back({a, p.x, p.y});
+        for (core::Neighbor nb : mol.neighbors(a))
+            if (nb.atom != a && is_drawn(nb.atom)) segments.push_back({p, points[nb.atom]});
+    }
+
+    bool by_rank(std::uint32_t a, std::uint32_t b) const {
+        return std::pair(at(ranks, a), a) < std::pair(at(ranks, b), b);
+    }
+    std::vector<std::uint32_t> sorted_by_rank(std::span<const std::uint32_t> atoms) const {
+        std::vector<std::uint32_t> v(atoms.begin(), atoms.end());
+        std::sort(v.begin(), v.end(), [&](std::uint32_t a, std::uint32_t b) { return by_rank(a, b); });
+        return v;
+    }
+    // Lays a ring system out in its own frame and records its atoms as ring atoms.
+    RingSystemLayout lay_out(std::uint32_t r, bool commit_degradation) {
+        RingSystemLayout l = layout_ring_system(mol, at(systems, r), ranks, extra);
+        if (commit_degradation && l.degradation) out.degraded.push_back(*l.degradation);
+        return l;
+    }
+    void mark_ring_atoms(std::uint32_t r) {
+        for (std::uint32_t a : systems[r].atoms) at(ring_atoms, a) = 1;
+    }
+    // A placed ring system's atoms join the queue by rank; new ones take `side`.
+    void enqueue_system(std::uint32_t r, std::int8_t side) {
+        placed_system[r] = 1;
+        for (std::uint32_t a : sorted_by_rank(systems[r].atoms)) {
+            if (!sides.contains(a)) sides[a] = side;
+            queue.push_back(a);
+        }
+    }
+    void merge(const PositionMap& placement) {
+        for (const auto& [a, p] : placement) place(a, p);
+    }
+    std::vector<std::uint32_t> unplaced_neighbours(std::uint32_t u) const {
+        std::vector<std::uint32_t> v;
+        for (core::Neighbor nb : mol.neighbors(u))
+            if (!is_drawn(nb.atom)) v.push_back(nb.atom);
+        std::sort(v.begin(), v.end(), [&](std::uint32_t a, std::uint32_t b) { return by_rank(a, b); });
+        v.erase(std::unique(v.begin(), v.end()), v.end());
+        return v;
+    }
+    std::span<const std::uint32_t> systems_at(std::uint32_t a) const {
+        const std::uint32_t lo = at(systems_start, a), hi = systems_start[std::size_t(a) + 1];
+        return {systems_list.data() + lo, systems_list.data() + hi};
+    }
+    // Each list ascending, because the systems are visited in ascending order.
+    void index_systems(std::span<const std::uint32_t> comp_systems) {
+        systems_start.assign(mol.atoms.size() + 1, 0);
+        for (std::uint32_t r : comp_systems)
+            for (std::uint32_t a : systems[r].atoms) ++at(systems_start, std::size_t(a) + 1);
+        for (std::size_t i = 1; i < systems_start.size(); ++i) systems_start[i] += systems_start[i - 1];
+        systems_list.assign(systems_start.back(), 0);
+        std::vector<std::uint32_t> fill(systems_start.begin(), systems_start.end() - 1);
+        for (std::uint32_t r : comp_systems)
+            for (std::uint32_t a : systems[r].atoms) systems_list[fill[a]++] = r;
+    }
+    PositionMap attach(const RingSystemLayout& l, std::uint32_t anchor_atom, Point anchor,
+                       std::span<const Point> dirs) {
+        return place_attached_ring_system(anchor, mol, l.positions, anchor_atom, dirs,
+                                          PlacementContext{out.coords, radii, bonded});
+    }
+
+    void seed(std::span<const std::uint32_t> component, std::span<const std::uint32_t> comp_systems);
+    void spiro_step(std::uint32_t u, std::int8_t s);
+    void grow_step(std::uint32_t u, std::span<const std::uint32_t> unplaced);
+    void attach_at_bond(std::uint32_t u, std::uint32_t v);
+};
+
+void Growth::seed(std::span<const std::uint32_t> component, std::span<const std::uint32_t> comp_systems) {
+    std::uint32_t start = 0;
+    if (!comp_systems.empty()) {
+        std::uint32_t root = comp_systems[0];
+        std::vector<std::uint32_t> root_key = rank_sorted_atoms(ranks, systems[root].atoms);
+        for (std::uint32_t r : comp_systems.subspan(1)) {
+            std::vector<std::uint32_t> key = rank_sorted_atoms(ranks, systems[r].atoms);
+            const std::size_t n = systems[r].atoms.size(), best_n = systems[root].atoms.size();
+            if (n > best_n || (n == best_n && key <= root_key)) {
+                root = r;
+                root_key = std::move(key);
+            }
+        }
+        if (systems[root].atoms.empty()) internal_error("环系统非空");
+        const RingSystemLayout l = lay_out(root, true);
+        mark_ring_atoms(root);
+        for (const auto& [a, p] : l.positions) place(a, p);
+        placed_system[root] = 1;
+        start = sorted_by_rank(systems[root].atoms).front();
+    } else {
+        start = component[0];
+        for (std::uint32_t a : component)
+            if (at(ranks, a) < at(ranks, start)) start = a;
+        place(start, Point{0.0, 0.0});
+    }
+    sides[start] = 1;
+    std::vector<std::uint32_t> atoms;
+    for (const auto& [a, p] : out.coords) atoms.push_back(a);
+    for (std::uint32_t a : sorted_by_rank(atoms)) queue.push_back(a);
+}
+
+void Growth::spiro_step(std::uint32_t u, std::int8_t s) {
+    for (std::uint32_t r : systems_at(u)) {
+        if (placed_system[r]) continue;
+        const RingSystemLayout l = lay_out(r, true);
+        mark_ring_atoms(r);
+        const Point p = drawn_point(u);
+        std::vector<std::uint32_t> atoms;
+        for (const auto& [a, q] : out.coords) atoms.push_back(a);
+        Point m{};
+        for (std::uint32_t a : sorted_by_rank(atoms)) m = m + (points[a] - p);
+        m = Point{m.x / double(atoms.size()), m.y / double(atoms.size())};
+        const double len = length(m);
+        const Point d = len >= 1e-9 ? Point{-m.x / len, -m.y / len} : Point{1.0, 0.0};
+        static constexpr double TURNS[12] = {0, 30, -30, 60, -60, 90, -90, 120, -120, 150, -150, 180};
+        Point dirs[12];
+        for (int i = 0; i < 12; ++i) dirs[i] = rotated(d, TURNS[i] * DEG_TO_RAD);
+        merge(attach(l, u, p, dirs));
+        enqueue_system(r, static_cast<std::int8_t>(-s));
+    }
+}
+
+void Growth::attach_at_bond(std::uint32_t u, std::uint32_t v) {
+    for (std::uint32_t r : systems_at(v)) {
+        if (placed_system[r]) continue;
+        const RingSystemLayout l = lay_out(r, true);
+        mark_ring_atoms(r);
+        const Point pu = drawn_point(u), pv = drawn_point(v);
+        const Point dir = normalised(pv - pu);
+        merge(attach(l, v, pv, std::span(&dir, 1)));
+        enqueue_system(r, side_of(sides, v));
+    }
+}
+
+void Growth::grow_step(std::uint32_t u, std::span<const std::uint32_t> unplaced) {
+    std::vector<std::uint8_t> taken(systems.size(), 0);
+    std::map<std::uint32_t, std::pair<std::uint32_t, RingSystemLayout>> pending;
+    std::map<std::uint32_t, PositionMap> fragments;
+    for (std::uint32_t v : unplaced)
+        for (std::uint32_t r : systems_at(v)) {
+            if (placed_system[r] || taken[r]) continue;
+            taken[r] = 1;
+            RingSystemLayout l = lay_out(r, false);
+            fragments.emplace(v, l.positions);
+            pending.emplace(v, std::pair(r, std::move(l)));
+            break;
+        }
+    // A substituent of a ring atom must not be drawn into one of its rings.
+    std::vector<std::vector<Point>> rings_at_u;
+    for (std::uint32_t r : systems_at(u)) {
+        if (!placed_system[r]) continue;
+        for (const chem::Ring* ring : systems[r].rings) {
+            if (std::find(ring->atoms.begin(), ring->atoms.end(), u) == ring->atoms.end()) continue;
+            std::vector<Point>& polygon = rings_at_u.emplace_back();
+            for (std::uint32_t a : ring->atoms) polygon.push_back(points[a]);
+        }
+    }
+    const ChainStep step{mol,      ranks,       out.coords, sides,      ring_atoms, bonded,   radii,
+                         chain_angle, unplaced, &fragments, rings_at_u, placed,     segments};
+    const std::vector<PlacementRecord> records = place_chain_neighbours(u, step);
+    for (const PlacementRecord& rec : records) {
+        const std::uint32_t v = rec.atom;
+        if (is_drawn(v)) continue;
+        commit_record(rec, out.coords, sides);
+        note_drawn(v, rec.position);
+        for (const auto& [a, p] : rec.fragment)
+            if (!is_drawn(a)) note_drawn(a, point_of(out.coords, a));
+        const auto it = pending.find(v);
+        if (it != pending.end()) {
+            if (rec.kind == 1) {
+                const auto& [r, l] = it->second;
+                if (l.degradation) out.degraded.push_back(*l.degradation);
+                mark_ring_atoms(r);
+                enqueue_system(r, side_of(sides, v));
+            }
+            pending.erase(it);
+        }
+        attach_at_bond(u, v);
+        queue.push_back(v);
+    }
+}
+}  // namespace
+
+PositionMap place_attached_ring_system(Point anchor, const core::MolBuilder& mol, const PositionMap& layout,
+                                       std::uint32_t anchor_atom, std::span<const Point> directions,
+                                       const PlacementContext& ctx) {
+    std::vector<std::pair<Point, Point>> segments;
+    for (const core::Bond& b : mol.bonds) {
+        const auto pb = ctx.coords.find(b.begin), pe = ctx.coords.find(b.end);
+        if (pb != ctx.coords.end() && pe != ctx.coords.end()) segments.emplace_back(pb->second, pe->second);
+    }
+    PositionMap best;
+    TrialScore best_score{};
+    bool have = false;
+    for (Point d : directions) {
+        auto [plain, mirrored] = orient_fragment(mol, layout, anchor_atom, anchor, d);
+        for (PositionMap* trial : {&plain, &mirrored}) {
+            const TrialScore s = score_trial(mol, *trial, ctx, segments);
+            if (!have || s.overlap < best_score.overlap - 1e-9 ||
+                (s.overlap <= best_score.overlap + 1e-9 && s.crossings < best_score.crossings)) {
+                have = true;
+                best = std::move(*trial);
+                best_score = s;
+            }
+            if (best_score.overlap == 0.0 && best_score.crossings == 0) return best;
+        }
+    }
+    return best;
+}
+
+ComponentLayout layout_components(const core::MolBuilder& mol, std::span<const std::uint32_t> component,
+                                  std::span<const RingSystemRecord> systems, std::span<const std::uint32_t> ranks,
+                                  const Style2d& style, const RingTemplate* extra) {
+    if (component.empty()) internal_error("分量非空");
+    Growth g(mol, systems, ranks, style, extra);
+    std::vector<std::uint8_t> in_component(mol.atoms.size(), 0);
+    for (std::uint32_t a : component) at(in_component, a) = 1;
+    std::vector<std::uint32_t> comp_systems;
+    for (std::uint32_t r = 0; r < systems.size(); ++r)
+        if (!systems[r].atoms.empty() && at(in_component, systems[r].atoms[0])) comp_systems.push_back(r);
+    g.index_systems(comp_systems);
+
+    g.seed(component, comp_systems);
+    while (!g.queue.empty()) {
+        const std::uint32_t u = g.queue.front();
+        g.queue.pop_front();
+        if (g.unplaced_neighbours(u).empty()) continue;
+        g.spiro_step(u, side_of(g.sides, u));
+        const std::vector<std::uint32_t> unplaced = g.unplaced_neighbours(u);
+        if (unplaced.empty()) continue;
+        g.grow_step(u, unplaced);
+    }
+    return std::move(g.out);
+}
+
+}  // namespace quorix::depict

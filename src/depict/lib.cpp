@@ -1,0 +1,365 @@
+#include "depict/lib.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <numeric>
+#include <optional>
+#include <set>
+
+#include "chem/organometallics.hpp"
+#include "chem/rings.hpp"
+#include "chem/sanitize.hpp"
+#include "chem/sssr.hpp"
+#include "depict/components.hpp"
+#include "depict/refine.hpp"
+#include "depict/rings.hpp"
+#include "depict/stereo.hpp"
+#include "io/smiles/canonical.hpp"
+
+namespace quorix::depict {
+namespace {
+
+std::uint32_t atom_count_u32(const core::MolBuilder& mol) {
+    if (mol.atoms.size() > 0xFFFFFFFFull) internal_error("原子数超出 u32");
+    return static_cast<std::uint32_t>(mol.atoms.size());
+}
+
+// A copy with every atom and the bonds that `keep` lets through, in order, each
+// possibly rewritten by `edit`.
+template <class Keep, class Edit>
+core::MolBuilder copy_bonds(const core::MolBuilder& mol, Keep keep, Edit edit) {
+    core::MolBuilder out = core::MolBuilder::with_capacity(mol.atoms.size(), mol.bonds.size());
+    for (const core::Atom& a : mol.atoms) out.add_atom(a);
+    for (std::uint32_t b = 0; b < mol.bonds.size(); ++b) {
+        if (!keep(b)) continue;
+        core::Bond bond = mol.bonds[b];
+        edit(bond);
+        out.push_bond(bond);
+    }
+    return out;
+}
+
+// A preparation copy is used when it sanitises, but as built: sanitising it
+// would give bracket atoms that lost a bond radicals the drawn molecule does not
+// have, and would turn over-valent donors back into dative bonds. Only its ring
+// bits are brought up to date.
+bool accept_as_built(core::MolBuilder& copy) {
+    core::MolBuilder trial = copy;
+    if (!chem::sanitize(trial)) return false;
+    chem::ring_membership(copy);
+    return true;
+}
+
+std::optional<core::MolBuilder> dative_free_copy(const core::MolBuilder& mol) {
+    const bool any = std::any_of(mol.bonds.begin(), mol.bonds.end(),
+                                 [](const core::Bond& b) { return b.order == core::BondOrder::Dative; });
+    if (!any) return std::nullopt;
+    core::MolBuilder copy = copy_bonds(mol, [](std::uint32_t) { return true; }, [](core::Bond& b) {
+        if (b.order == core::BondOrder::Dative) b.order = core::BondOrder::Single;
+    });
+    if (!accept_as_built(copy)) return std::nullopt;
+    return copy;
+}
+
+struct Hapto {
+    std::vector<Degradation> records;
+    std::vector<std::uint8_t> removed;  // per bond of the stereo molecule
+};
+
+// The ring atoms bonded to the metal form one unbroken run along the ring.
+bool one_run(std::span<const std::uint32_t> ring, std::span<const std::uint8_t> is_neighbour) {
+    std::uint32_t ends = 0;
+    for (std::size_t i = 0; i < ring.size(); ++i)
+        ends += is_neighbour[ring[i]] && !is_neighbour[ring[(i + 1) % ring.size()]];
+    return ends == 1;
+}
+
+// Metals bound to three or more atoms of one ring keep one bond to it (to the
+// ring atom of lowest rank) for the layout; the others are set aside.
+Hapto find_hapto(const core::MolBuilder& mol, std::span<const std::uint32_t> ranks,
+                 std::span<const std::uint32_t> metals) {
+    Hapto out;
+    if (metals.empty()) return out;
+    std::vector<std::uint8_t> is_metal(mol.atoms.size(), 0);
+    for (std::uint32_t m : metals) is_metal[m] = 1;
+    core::MolBuilder stripped = copy_bonds(
+        mol, [&](std::uint32_t b) { return !is_metal[mol.bonds[b].begin] && !is_metal[mol.bonds[b].end]; },
+        [](core::Bond&) {});
+    if (!chem::sanitize(stripped)) return out;
+    const std::vector<chem::Ring> rings = chem::sssr(stripped);
+    out.removed.assign(mol.bonds.size(), 0);
+    std::vector<std::uint8_t> in_ring(mol.atoms.size(), 0), is_neighbour(mol.atoms.size(), 0);
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> bonds;
+    for (std::uint32_t m : metals) {
+        for (core::Neighbor nb : mol.neighbors(m)) is_neighbour[nb.atom] = 1;
+        for (const chem::Ring& ring : rings) {
+            for (std::uint32_t a : ring.atoms) in_ring[a] = 1;
+            bonds.clear();
+            for (core::Neighbor nb : mol.neighbors(m))
+                if (in_ring[nb.atom]) bonds.emplace_back(at(ranks, nb.atom), nb.bond);
+            const bool whole = std::all_of(ring.atoms.begin(), ring.atoms.end(),
+                                           [&](std::uint32_t a) { return is_neighbour[a] != 0; });
+            for (std::uint32_t a : ring.atoms) in_ring[a] = 0;
+            if (bonds.size() < 3 || !(whole || one_run(ring.atoms, is_neighbour))) continue;
+            std::sort(bonds.begin(), bonds.end());
+            for (std::size_t k = 1; k < bonds.size(); ++k) out.removed[bonds[k].second] = 1;
+            std::vector<std::uint32_t> atoms = ring.atoms;
+            std::sort(atoms.begin(), atoms.end(), [&](std::uint32_t x, std::uint32_t y) {
+                return std::pair(at(ranks, x), x) < std::pair(at(ranks, y), y);
+            });
+            out.records.push_back(HaptoCoordination{m, std::move(atoms)});
+        }
+        for (core::Neighbor nb : mol.neighbors(m)) is_neighbour[nb.atom] = 0;
+    }
+    return out;
+}
+
+std::vector<std::vector<std::uint32_t>> components_of(const core::MolBuilder& mol) {
+    const std::uint32_t n = atom_count_u32(mol);
+    std::vector<std::uint8_t> seen(n, 0);
+    std::vector<std::vector<std::uint32_t>> out;
+    std::vector<std::uint32_t> stack;
+    for (std::uint32_t s = 0; s < n; ++s) {
+        if (seen[s]) continue;
+        std::vector<std::uint32_t> atoms{s};
+        seen[s] = 1;
+        stack.assign(1, s);
+        while (!stack.empty()) {
+            const std::uint32_t a = stack.back();
+            stack.pop_back();
+            for (core::Neighbor nb : mol.neighbors(a))
+                if (!seen[nb.atom]) {
+                    seen[nb.atom] = 1;
+                    atoms.push_back(nb.atom);
+                    stack.push_back(nb.atom);
+                }
+        }
+        std::sort(atoms.begin(), atoms.end());
+        out.push_back(std::move(atoms));
+    }
+    return out;
+}
+
+std::vector<RingSystemRecord> ring_records(const core::MolBuilder& mol, const std::vector<chem::Ring>& rings,
+                                           std::span<const std::uint32_t> ranks) {
+    std::vector<RingSystemRecord> out;
+    for (std::vector<std::uint32_t>& atoms : chem::ring_systems(mol)) {
+        RingSystemRecord r;
+        for (const chem::Ring& ring : rings)
+            if (std::all_of(ring.atoms.begin(), ring.atoms.end(),
+                            [&](std::uint32_t a) { return std::binary_search(atoms.begin(), atoms.end(), a); }))
+                r.rings.push_back(&ring);
+        r.atoms = std::move(atoms);
+        out.push_back(std::move(r));
+    }
+    std::vector<std::pair<std::vector<std::uint32_t>, std::size_t>> keys;
+    for (std::size_t i = 0; i < out.size(); ++i) keys.emplace_back(rank_sorted_atoms(ranks, out[i].atoms), i);
+    std::sort(keys.begin(), keys.end());
+    std::vector<RingSystemRecord> sorted;
+    sorted.reserve(out.size());
+    for (const auto& [key, i] : keys) sorted.push_back(std::move(out[i]));
+    return sorted;
+}
+
+// Components side by side, left to right, 0.5 apart between their label-padded extents.
+PositionMap pack(std::span<const ComponentLayout> layouts, std::span<const double> radii) {
+    PositionMap out;
+    double offset = 0.0;
+    for (const ComponentLayout& layout : layouts) {
+        double lo = 0.0, hi = 0.0;
+        bool first = true;
+        for (const auto& [a, p] : layout.coords) {
+            const double r = at(radii, a);
+            lo = first ? p.x - r : std::min(lo, p.x - r);
+            hi = first ? p.x + r : std::max(hi, p.x + r);
+            first = false;
+        }
+        for (const auto& [a, p] : layout.coords) out[a] = Point{offset + p.x - lo, p.y};
+        offset += (hi - lo) + 0.5;
+    }
+    return out;
+}
+
+std::int64_t quantised(double v) {
+    const double r = std::round(v);
+    if (!(r > -9.2e18)) return r != r ? 0 : INT64_MIN;
+    if (r > 9.2e18) return INT64_MAX;
+    return static_cast<std::int64_t>(r);
+}
+
+// The widest of 24 turns and mirror images about the centroid; ties go to the
+// smaller rounded coordinates in (rank, index) order, then to the earlier turn.
+std::vector<Point> oriented(std::vector<Point> pts, std::span<const std::uint32_t> ranks) {
+    const std::size_t n = pts.size();
+    if (n < 2) return pts;
+    std::vector<std::uint32_t> order(n);
+    std::iota(order.begin(), order.end(), 0u);
+    std::sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
+        return std::pair(at(ranks, x), x) < std::pair(at(ranks, y), y);
+    });
+    Point sum;
+    for (std::uint32_t a : order) sum = sum + pts[a];
+    const Point centre = (1.0 / static_cast<double>(n)) * sum;
+    for (Point& p : pts) p = p - centre;
+
+    std::vector<Point> best, trial(n);
+    std::int64_t best_score = 0;
+    const auto better_key = [&]() {
+        for (std::uint32_t a : order) {
+            const std::int64_t tx = quantised(trial[a].x * RESOLUTION), bx = quantised(best[a].x * RESOLUTION);
+            if (tx != bx) return tx < bx;
+            const std::int64_t ty = quantised(trial[a].y * RESOLUTION), by = quantised(best[a].y * RESOLUTION);
+            if (ty != by) return ty < by;
+        }
+        return false;
+    };
+    for (int mirror = 0; mirror < 2; ++mirror)
+        for (int k = 0; k < 12; ++k) {
+            const double theta = k * 0.5235987755982989;
+            const double c = std::cos(theta), s = std::sin(theta);
+            double xlo = INFINITY, xhi = -INFINITY, ylo = INFINITY, yhi = -INFINITY;
+            for (std::size_t a = 0; a < n; ++a) {
+                const Point p = pts[a];
+                const Point q = mirror ? Point{p.x * c + p.y * s, p.x * s - p.y * c}
+                                       : Point{p.x * c - p.y * s, p.x * s + p.y * c};
+                trial[a] = q;
+                if (q.x == q.x) xlo = std::min(xlo, q.x), xhi = std::max(xhi, q.x);
+                if (q.y == q.y) ylo = std::min(ylo, q.y), yhi = std::max(yhi, q.y);
+            }
+            const std::int64_t score = quantised((yhi - ylo) / std::max(xhi - xlo, 1e-9) * RESOLUTION);
+            if (best.empty() || score < best_score || (score == best_score && better_key())) {
+                best = trial;
+                best_score = score;
+            }
+        }
+    return best;
+}
+
+}  // namespace
+
+PreparedLayout prepare_layout(const core::MolBuilder& drawn, std::span<const std::uint32_t> ranks) {
+    PreparedLayout out;
+    out.dative_free = dative_free_copy(drawn);
+    const core::MolBuilder& stereo = out.dative_free ? *out.dative_free : drawn;
+    atom_count_u32(stereo);
+    // The centres of the drawn molecule: a dative bond made single changes no degree.
+    Hapto hapto = find_hapto(stereo, ranks, metal_centres(drawn));
+    out.hapto = std::move(hapto.records);
+    if (std::find(hapto.removed.begin(), hapto.removed.end(), 1) != hapto.removed.end()) {
+        out.hapto_free = copy_bonds(stereo, [&](std::uint32_t b) { return !hapto.removed[b]; }, [](core::Bond&) {});
+        if (!accept_as_built(*out.hapto_free)) out.hapto_free.reset();
+    }
+    return out;
+}
+
+std::vector<std::uint32_t> metal_centres(const core::MolBuilder& mol) {
+    const std::uint32_t n = atom_count_u32(mol);
+    std::vector<std::uint32_t> out;
+    for (std::uint32_t a = 0; a < n; ++a)
+        if (chem::is_metal(mol.atoms[a].atomic_num) && a < mol.degree.size() && mol.degree[a] > 2) out.push_back(a);
+    return out;
+}
+
+std::uint64_t style_fingerprint(const Style2d& style) {
+    std::uint64_t h = 0xcbf29ce484222325ull;
+    for (double v : {style.font_size / style.bond_length, style.chain_angle}) {
+        const auto bits = std::bit_cast<std::uint64_t>(v);
+        for (int i = 0; i < 8; ++i) {
+            h ^= (bits >> (8 * i)) & 0xFF;
+            h *= 0x100000001b3ull;
+        }
+    }
+    return h;
+}
+
+std::string degradation_text(const Degradation& degradation) {
+    const auto list = [](std::string& out, std::span<const std::uint32_t> atoms) {
+        out += '[';
+        for (std::size_t i = 0; i < atoms.size(); ++i) {
+            if (i) out += ", ";
+            out += std::to_string(atoms[i]);
+        }
+        out += ']';
+    };
+    std::string out;
+    if (const auto* b = std::get_if<BridgedRingSystem>(&degradation)) {
+        static constexpr const char* NAMES[] = {"Hit", "NotInTable", "NoFingerprint"};
+        out = "BridgedRingSystem { atoms: ";
+        list(out, b->atoms);
+        out += ", template: ";
+        out += NAMES[static_cast<std::size_t>(b->template_lookup)];
+    } else {
+        const auto& h = std::get<HaptoCoordination>(degradation);
+        out = "HaptoCoordination { metal: " + std::to_string(h.metal) + ", ring: ";
+        list(out, h.ring);
+    }
+    out += " }";
+    return out;
+}
+
+DepictionResult depict_2d(const core::MolBuilder& mol, const Style2d& style, const RingTemplate* extra) {
+    DepictionResult result;
+    result.style_name = style.name;
+    result.style_fingerprint = style_fingerprint(style);
+
+    // 1. The drawn molecule: the given one plus the hydrogens that carry wedges.
+    std::optional<core::MolBuilder> with_hydrogens;
+    if (auto plan = plan_wedge_hydrogens(mol)) {
+        if (!plan->hydrogens.empty()) with_hydrogens = add_wedge_hydrogens(*plan, mol);
+        result.hydrogens = std::move(*plan);
+    }
+    const core::MolBuilder& drawn = with_hydrogens ? *with_hydrogens : mol;
+    std::vector<std::uint32_t> ranks = io::canonical_ranks(drawn);
+
+    // 2. Stereo and layout molecules: dative bonds as plain ones, hapto rings on one bond.
+    PreparedLayout prepared = prepare_layout(drawn, ranks);
+    const core::MolBuilder& stereo = prepared.dative_free ? *prepared.dative_free : drawn;
+    const core::MolBuilder& layout_mol = prepared.hapto_free ? *prepared.hapto_free : stereo;
+
+    // 4. Each component laid out; layouts in order of their lowest rank.
+    const std::vector<chem::Ring> rings = chem::sssr(layout_mol);
+    const std::vector<RingSystemRecord> records = ring_records(layout_mol, rings, ranks);
+    std::vector<ComponentLayout> layouts;
+    for (const std::vector<std::uint32_t>& component : components_of(layout_mol))
+        layouts.push_back(layout_components(layout_mol, component, records, ranks, style, extra));
+    std::vector<std::uint32_t> lowest(layouts.size());
+    for (std::size_t i = 0; i < layouts.size(); ++i) {
+        lowest[i] = core::NONE;
+        for (const auto& [a, p] : layouts[i].coords) lowest[i] = std::min(lowest[i], at(ranks, a));
+    }
+    std::vector<std::size_t> by_rank(layouts.size());
+    std::iota(by_rank.begin(), by_rank.end(), std::size_t{0});
+    std::stable_sort(by_rank.begin(), by_rank.end(), [&](std::size_t x, std::size_t y) { return lowest[x] < lowest[y]; });
+    std::vector<ComponentLayout> sorted;
+    sorted.reserve(layouts.size());
+    for (std::size_t i : by_rank) sorted.push_back(std::move(layouts[i]));
+    for (ComponentLayout& layout : sorted)
+        for (Degradation& d : layout.degraded) result.degraded.push_back(std::move(d));
+    for (Degradation& d : prepared.hapto) result.degraded.push_back(std::move(d));
+
+    // 5. Packing, cis/trans repair, refinement.
+    const std::vector<double> radii = label_radii(stereo, style.bond_length, style.font_size);
+    PositionMap positions = pack(sorted, radii);
+    std::vector<Point> coords(drawn.num_atoms());
+    for (const auto& [a, p] : positions) at(coords, a) = p;
+    repair_double_bonds(stereo, coords, ranks);
+    for (auto& [a, p] : positions) p = coords[a];
+    RefineResult refined = refine_layout(layout_mol, positions, ranks, style.bond_length, style.font_size);
+    result.unresolved = std::move(refined.unresolved);
+    result.crossings = prepared.hapto_free ? find_crossings(stereo, positions) : std::move(refined.crossings);
+
+    // 6. Orientation, wedges, the double bonds still drawn against their value.
+    std::fill(coords.begin(), coords.end(), Point{});
+    for (const auto& [a, p] : positions) coords[a] = p;
+    result.coords = oriented(std::move(coords), ranks);
+    WedgeAssignment wedges = choose_wedges(stereo, result.coords, ranks);
+    result.wedges = std::move(wedges.wedges);
+    result.unwedged = std::move(wedges.unwedged);
+    result.misdrawn_stereo = find_misdrawn_double_bonds(stereo, result.coords);
+    result.ranks = std::move(ranks);
+    return result;
+}
+
+}  // namespace quorix::depict

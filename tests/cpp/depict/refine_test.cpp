@@ -1,0 +1,238 @@
+// Label radii, clash and crossing lists, the layout score and the refinement's
+// rigid moves.
+#include <cmath>
+#include <random>
+
+#include "depict/stereo.hpp"
+#include "depict/label.hpp"
+#include "depict/layout.hpp"
+#include "depict/refine.hpp"
+#include "depict/spring.hpp"
+#include "pipeline.hpp"
+
+namespace quorix {
+namespace {
+
+using depict::Point;
+using depict::PositionMap;
+
+constexpr double BL = 14.4, FS = 10.0;
+
+struct RadiusCase {
+    const char* smiles;
+    std::uint32_t atom;
+    bool labelled;
+};
+class LabelRadius : public testing::TestWithParam<RadiusCase> {};
+
+TEST_P(LabelRadius, UnlabelledCarbonsGetAQuarterAndLabelsTheirExtent) {
+    const RadiusCase& k = GetParam();
+    const core::MolBuilder m = test::prepared(k.smiles);
+    const double r = depict::label_radii(m, BL, FS).at(k.atom);
+    if (!k.labelled) {
+        EXPECT_EQ(r, 0.25);
+        return;
+    }
+    double expected = 0.25;
+    for (bool first : {false, true}) {
+        const depict::AtomLabel l = depict::atom_label(m.atoms, k.atom, first, BL, FS);
+        expected = std::max(expected, std::hypot(l.half_width, l.half_height));
+    }
+    EXPECT_GT(r, 0.25);
+    EXPECT_EQ(r, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, LabelRadius,
+                         testing::Values(RadiusCase{"C", 0, true}, RadiusCase{"CC", 0, false},
+                                         RadiusCase{"C[CH2+]", 1, true}, RadiusCase{"C[13CH3]", 1, true},
+                                         RadiusCase{"C[CH2]", 1, true}, RadiusCase{"CO", 1, true},
+                                         RadiusCase{"C[NH3+]", 1, true}));
+
+TEST(Clashes, StrictlyCloserThanTheRadiiSumAndNeverBonded) {
+    const core::MolBuilder m = test::prepared("CC.C.C");
+    const std::vector<double> radii{0.25, 0.25, 0.25, 0.25};
+    // 0-1 bonded and coincident; 2 exactly 0.5 from 0; 3 just inside 0.5 of 2.
+    const PositionMap p{{0, {0, 0}}, {1, {0, 0}}, {2, {0.5, 0}}, {3, {0.5, 0.4999}}};
+    const depict::Clashes c = depict::find_clashes(m, p, radii);
+    EXPECT_EQ(c.atoms, (std::vector<depict::AtomPair>{{2, 3}})) << "0-2 and 1-2 only touch";
+    const depict::LayoutScore s = depict::layout_score(m, p, radii);
+    EXPECT_EQ(s.coincident, 0u);
+    EXPECT_NEAR(s.penalty, 0.0001 * 0.0001, 1e-15);
+    const PositionMap same{{0, {0, 0}}, {1, {1, 0}}, {2, {0, 0}}, {3, {5, 5}}};
+    EXPECT_EQ(depict::layout_score(m, same, radii).coincident, 1u);
+}
+
+std::string dendrimer(int generation) {
+    if (generation == 0) return "CN";
+    const std::string branch = dendrimer(generation - 1);
+    return "CCN(CC(=O)NC" + branch + ")CC(=O)NC" + branch;
+}
+
+// Reference model: every pair tested the slow way, on crowded random drawings of
+// small and large molecules (large ones take the sweep along x).
+TEST(Clashes, ListsMatchAPairByPairModelOnRandomDrawings) {
+    std::mt19937 rng(11);
+    for (const std::string& smiles : {std::string("CC(C)C(=O)NCCO"), dendrimer(3) + ".[Na+].[Cl-]"}) {
+        const core::MolBuilder m = test::prepared(smiles);
+        const auto radii = depict::label_radii(m, BL, FS);
+        for (int round = 0; round < 20; ++round) {
+            std::uniform_real_distribution<double> coord(0.0, round % 2 ? 4.0 : 20.0);
+            PositionMap p;
+            for (std::uint32_t a = 0; a < m.num_atoms(); ++a)
+                if (rng() % 8) p[a] = Point{coord(rng), coord(rng)};
+            std::vector<depict::AtomPair> clashes;
+            for (const auto& [a, pa] : p)
+                for (const auto& [b, pb] : p)
+                    if (a < b && m.bond_between(a, b) == core::NONE && std::hypot(pa.x - pb.x, pa.y - pb.y) < radii[a] + radii[b])
+                        clashes.emplace_back(a, b);
+            std::vector<depict::BondPair> crossings;
+            for (std::uint32_t i = 0; i < m.num_bonds(); ++i)
+                for (std::uint32_t j = i + 1; j < m.num_bonds(); ++j) {
+                    const core::Bond &x = m.bonds[i], &y = m.bonds[j];
+                    if (p.contains(x.begin) && p.contains(x.end) && p.contains(y.begin) && p.contains(y.end) &&
+                        depict::segments_cross(p.at(x.begin), p.at(x.end), p.at(y.begin), p.at(y.end)))
+                        crossings.emplace_back(i, j);
+                }
+            const depict::Clashes got = depict::find_clashes(m, p, radii);
+            EXPECT_EQ(got.atoms, clashes) << smiles;
+            EXPECT_EQ(got.crossings, crossings) << smiles;
+            EXPECT_EQ(depict::layout_score(m, p, radii).crossings, crossings.size());
+        }
+    }
+}
+
+TEST(Crossings, BondsWithAnUndrawnEndAreNeverTested) {
+    const core::MolBuilder m = test::prepared("CC.CC");
+    EXPECT_TRUE(depict::find_crossings(m, PositionMap{{0, {0, 0}}, {1, {1, 1}}, {2, {0, 1}}}).empty());
+    EXPECT_EQ(depict::drawn_bonds(m, PositionMap{{0, {0, 0}}, {1, {1, 1}}, {2, {0, 1}}}),
+              (std::vector<std::uint32_t>{0}));
+}
+
+// Reference model: with every atom drawn, the smaller side of an acyclic bond is
+// the smaller of the two sides the double-bond check walks (ties: lower rank).
+TEST(Refine, SmallerSideAgreesWithTheBondSidesOnRealMolecules) {
+    for (std::size_t i = 0; i < test::data_records().size(); i += 70) {
+        const core::MolBuilder m = test::prepared(test::data_records()[i].smiles);
+        const auto ranks = io::canonical_ranks(m);
+        PositionMap all;
+        for (std::uint32_t a = 0; a < m.num_atoms(); ++a) all[a] = Point{double(a), 0};
+        for (std::uint32_t b = 0; b < m.num_bonds(); ++b) {
+            const auto begin = depict::bond_side_atoms(m, b, m.bonds[b].begin);
+            const auto end = depict::bond_side_atoms(m, b, m.bonds[b].end);
+            const auto got = depict::smaller_bond_side(m, all, b, ranks);
+            ASSERT_EQ(got.has_value(), begin.has_value());
+            if (!got) continue;
+            const auto low = [&](const std::vector<std::uint32_t>& s) {
+                std::uint32_t r = core::NONE;
+                for (std::uint32_t a : s) r = std::min(r, ranks[a]);
+                return r;
+            };
+            const bool take_begin = begin->size() != end->size() ? begin->size() < end->size() : low(*begin) < low(*end);
+            EXPECT_EQ(*got, take_begin ? *begin : *end) << test::data_records()[i].smiles << " bond " << b;
+        }
+    }
+}
+
+TEST(Refine, MinBondAngleSkipsPairsBondedToEachOther) {
+    const core::MolBuilder m = test::prepared("C1CC1C");  // 0, 1, 2 a triangle, 3 on 2
+    const PositionMap p{{0, {0, 0}}, {1, {1, 0}}, {2, {0.5, 0.8660254037844386}}, {3, {0.5, 1.8660254037844386}}};
+    EXPECT_NEAR(depict::min_bond_angle(m, p, 0), 180.0, 1e-9);  // 1 and 2 are bonded to each other
+    EXPECT_NEAR(depict::min_bond_angle(m, p, 2), 150.0, 1e-9);
+    const core::MolBuilder chain = test::prepared("CC(C)C");
+    const PositionMap q{{0, {-1, 0}}, {1, {0, 0}}, {2, {0, 1}}, {3, {1, 0}}};
+    EXPECT_NEAR(depict::min_bond_angle(chain, q, 1), 90.0, 1e-9);
+    EXPECT_EQ(depict::min_bond_angle(chain, PositionMap{{1, {0, 0}}, {2, {0, 1}}}, 1), 180.0);
+}
+
+// Hexane-like chain of seven drawn round a hexagon: the last atom sits on the first.
+core::MolBuilder folded_chain(PositionMap& p) {
+    for (std::uint32_t a = 0; a < 7; ++a) {
+        const double phi = double(a % 6) * std::numbers::pi / 3;
+        p[a] = Point{std::cos(phi), std::sin(phi)};
+    }
+    return test::prepared("CCCCCCC");
+}
+
+TEST(Refine, CleanDrawingIsLeftUntouched) {
+    const core::MolBuilder m = test::prepared("CCCC");
+    PositionMap p{{0, {0, 0}}, {1, {0.8660254037844386, 0.5}}, {2, {0.8660254037844386, 1.5}}, {3, {1.7, 2.0}}};
+    const PositionMap before = p;
+    const depict::RefineResult r = depict::refine_layout(m, p, io::canonical_ranks(m), BL, FS);
+    EXPECT_EQ(p, before);
+    EXPECT_TRUE(r.unresolved.empty() && r.crossings.empty());
+}
+
+TEST(Refine, FlipSeparatesCoincidentAtomsAndKeepsBondLengths) {
+    PositionMap p;
+    const core::MolBuilder m = folded_chain(p);
+    const auto radii = depict::label_radii(m, BL, FS);
+    ASSERT_EQ(depict::layout_score(m, p, radii).coincident, 1u);
+    const depict::RefineResult r = depict::refine_layout(m, p, io::canonical_ranks(m), BL, FS);
+    EXPECT_TRUE(r.unresolved.empty());
+    EXPECT_TRUE(r.crossings.empty());
+    for (const core::Bond& b : m.bonds) EXPECT_NEAR(depict::length(p.at(b.begin) - p.at(b.end)), 1.0, 1e-12);
+}
+
+TEST(Refine, NoMoveIsAcceptedWhileAStoredDoubleBondIsDrawnTheOtherWay) {
+    // The folded chain plus, far away, trans-cyclooctene drawn as a regular
+    // octagon (which reads cis): no move can mend the ring bond, so none passes.
+    PositionMap p;
+    folded_chain(p);
+    const core::MolBuilder m = test::prepared("CCCCCCC.C1CCC/C=C/CC1");
+    for (std::uint32_t a = 0; a < 8; ++a)
+        p[7 + a] = Point{10 + std::cos(a * std::numbers::pi / 4), std::sin(a * std::numbers::pi / 4)};
+    ASSERT_FALSE(depict::stereo_drawn_intact(m, p));
+    const PositionMap before = p;
+    const depict::RefineResult r = depict::refine_layout(m, p, io::canonical_ranks(m), BL, FS);
+    EXPECT_EQ(p, before);
+    EXPECT_EQ(r.unresolved, (std::vector<depict::AtomPair>{{0, 6}}));
+}
+
+TEST(Refine, FlipsThatWouldReverseAStoredDoubleBondAreUndone) {
+    // 0-1=2-3 stored cis as drawn, the chain folded so that 6 lands on 0. Ranks
+    // put the double bond first in the flip list, and flipping atom 0 across it
+    // would part 0 and 6 but turn 1=2 trans: the clash must be mended otherwise.
+    PositionMap p;
+    core::MolBuilder m = folded_chain(p);
+    const std::uint32_t b = m.bond_between(1, 2);
+    m.bonds[b].order = core::BondOrder::Double;
+    m.bonds[b].stereo_atoms = {0, 3};
+    m.bonds[b].stereo = core::BondStereo::Cis;
+    ASSERT_TRUE(depict::stereo_drawn_intact(m, p));
+    const std::vector<std::uint32_t> ranks{2, 0, 1, 3, 4, 5, 6};
+    const depict::RefineResult r = depict::refine_layout(m, p, ranks, BL, FS);
+    EXPECT_TRUE(depict::stereo_drawn_intact(m, p));
+    EXPECT_EQ(depict::layout_score(m, p, depict::label_radii(m, BL, FS)).coincident, 0u);
+    EXPECT_TRUE(r.crossings.empty());
+}
+
+// Real molecules whose ylidene bond, once the repair has drawn it as stored,
+// leaves two atoms on top of each other that no mirror move can part without
+// reversing it: a 30-degree turn must.
+TEST(Refine, TurnPartsCoincidentAtomsNoMirrorCan) {
+    for (const char* smiles : {"Cc1cccc2c(=O)c(/C=C3\\C(=O)NC(NN)N(c4ccccc4)C3=O)c([O-])[nH]c12",
+                               "COc1c(/C=C2/C(=O)NC(=O)N(Cc3ccc(F)cc3)C2=O)c(CCN(C)C(=O)c2ccccc2)cc2c1OCO2"}) {
+        const core::MolBuilder m = test::prepared(smiles);
+        const auto ranks = io::canonical_ranks(m);
+        const std::vector<chem::Ring> rings = chem::sssr(m);
+        const auto records = test::ring_records(m, rings, ranks);
+        PositionMap p = depict::layout_components(m, test::identity(m.num_atoms()), records, ranks, depict::STYLE_2D,
+                                                  nullptr).coords;
+        std::vector<Point> coords(m.num_atoms());
+        for (const auto& [a, q] : p) coords[a] = q;
+        ASSERT_EQ(depict::repair_double_bonds(m, coords, ranks).size(), 1u) << smiles;
+        for (auto& [a, q] : p) q = coords[a];
+        const auto radii = depict::label_radii(m, BL, FS);
+        ASSERT_GT(depict::layout_score(m, p, radii).coincident, 0u) << smiles;
+        const PositionMap before = p;
+        depict::refine_layout(m, p, ranks, BL, FS);
+        EXPECT_EQ(depict::layout_score(m, p, radii).coincident, 0u) << smiles;
+        EXPECT_TRUE(depict::stereo_drawn_intact(m, p)) << smiles;
+        for (const core::Bond& b : m.bonds)
+            EXPECT_NEAR(depict::length(p.at(b.begin) - p.at(b.end)), depict::length(before.at(b.begin) - before.at(b.end)),
+                        1e-9);
+    }
+}
+
+}  // namespace
+}  // namespace quorix

@@ -1,0 +1,114 @@
+// Wedge choice, the wedge-hydrogen plan and the Kekule orders of the 2-D molblock.
+#include <numeric>
+
+#include "chem/rings.hpp"
+#include "depict/hydrogens.hpp"
+#include "depict/lib.hpp"
+#include "depict/render.hpp"
+#include "depict/stereo.hpp"
+#include "io/smiles/canonical.hpp"
+#include "python/depiction.hpp"
+#include "support.hpp"
+
+namespace quorix {
+namespace {
+
+depict::DepictionResult drawn(core::MolBuilder& m) {
+    auto r = python::depict_copy(m);
+    if (!r) ADD_FAILURE() << r.error();
+    return r ? std::move(*r) : depict::DepictionResult{};
+}
+
+TEST(Wedges, PolyhedralCentresAreListedAndUnconfirmedMarksIgnored) {
+    core::MolBuilder sp = test::read_or_fail("F[Pt@SP1](Cl)(Br)I");
+    EXPECT_EQ(drawn(sp).unwedged, std::vector<std::uint32_t>{1});
+    core::MolBuilder oh = test::read_or_fail("C[Co@OH1](F)(Cl)(Br)(I)N");
+    EXPECT_EQ(drawn(oh).unwedged, std::vector<std::uint32_t>{1});
+    core::MolBuilder same = test::read_or_fail("C[C@H](C)O");  // two methyls: no centre
+    const depict::DepictionResult r = drawn(same);
+    EXPECT_TRUE(r.unwedged.empty());
+    for (const io::Wedge& w : r.wedges) EXPECT_EQ(w.kind, io::WedgeKind::None);
+}
+
+struct PlanCase {
+    std::string_view smiles;
+    std::vector<std::uint32_t> centres;  // in plan order
+};
+class Plan : public testing::TestWithParam<PlanCase> {};
+TEST_P(Plan, ChoosesCentresThatCannotBeWedgedOtherwise) {
+    core::MolBuilder m = test::read_or_fail(GetParam().smiles);
+    ASSERT_TRUE(chem::sanitize(m));
+    const auto plan = depict::plan_wedge_hydrogens(m);
+    if (GetParam().centres.empty()) {
+        EXPECT_FALSE(plan);
+        return;
+    }
+    ASSERT_TRUE(plan);
+    const std::uint32_t n = m.num_atoms();
+    const auto ranks = io::canonical_ranks(m);
+    ASSERT_EQ(plan->updated_atoms.size(), GetParam().centres.size());
+    ASSERT_EQ(plan->hydrogens.size(), GetParam().centres.size());
+    for (std::uint32_t k = 0; k < plan->updated_atoms.size(); ++k) {
+        const auto& [c, atom] = plan->updated_atoms[k];
+        EXPECT_EQ(c, GetParam().centres[k]);
+        if (k) EXPECT_LT(ranks[plan->updated_atoms[k - 1].first], ranks[c]);
+        EXPECT_EQ(atom.total_hs() + 1, m.atoms[c].total_hs());
+        EXPECT_EQ(atom.num_implicit_hs, m.atoms[c].num_implicit_hs);  // bracket hydrogens are declared
+        EXPECT_EQ(atom.chiral_tag, m.atoms[c].chiral_tag);
+        EXPECT_EQ(plan->hydrogens[k].atomic_num, 1);
+        EXPECT_EQ(plan->bonds[k].begin, c);
+        EXPECT_EQ(plan->bonds[k].end, n + k);
+        EXPECT_EQ(plan->bonds[k].order, core::BondOrder::Single);
+    }
+    const core::MolBuilder d = depict::add_wedge_hydrogens(*plan, m);
+    EXPECT_EQ(d.num_atoms(), n + plan->hydrogens.size());
+}
+INSTANTIATE_TEST_SUITE_P(
+    Depiction, Plan,
+    testing::Values(PlanCase{"CCO", {}}, PlanCase{"C[C@H](N)O", {}},
+                    // Ring-fusion atoms have only ring bonds: both get one, in rank order.
+                    PlanCase{"[C@@H]12CCCC[C@H]1CCCC2", {0, 5}}, PlanCase{"[C@H]12CCCC[C@@H]1CCCO2", {0, 5}},
+                    PlanCase{"[C@H]12CCCO[C@@H]1CCCC2", {5, 0}},
+                    // An acyclic single bond is enough: only the fusion atom without one.
+                    PlanCase{"C[C@@]12CCCC[C@H]1CCCC2", {6}}, PlanCase{"C[C@@]12CCCC[C@H]1C(F)CCC2", {6}},
+                    PlanCase{"O[C@H]1CCCC[C@H]1N", {}},
+                    // Fewer than three neighbours: one whatever the bonds.
+                    PlanCase{"[C@@H](F)(Cl)", {0}}));
+
+// Benzene's Kekule pattern is fixed by canonical numbering, not by input order.
+TEST(KekuleOrders, FollowCanonicalNumbering) {
+    const auto pattern = [](std::string_view smiles) {
+        core::MolBuilder m = test::read_or_fail(smiles);
+        EXPECT_TRUE(chem::sanitize(m));
+        const auto orders = depict::render_molblock_2d(m);
+        const auto ranks = io::canonical_ranks(m);
+        std::vector<std::tuple<std::uint32_t, std::uint32_t, core::BondOrder>> out;
+        for (std::uint32_t b = 0; b < m.num_bonds(); ++b) {
+            const std::uint32_t x = ranks[m.bonds[b].begin], y = ranks[m.bonds[b].end];
+            out.emplace_back(std::min(x, y), std::max(x, y), orders[b]);
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    EXPECT_EQ(pattern("Cc1ccccc1O"), pattern("Oc1c(C)cccc1"));
+    EXPECT_EQ(pattern("c1ccc2ccccc2c1"), pattern("c1cc2ccccc2cc1"));
+    core::MolBuilder plain = test::read_or_fail("C=CC#N");
+    ASSERT_TRUE(chem::sanitize(plain));
+    EXPECT_EQ(depict::render_molblock_2d(plain), (std::vector<core::BondOrder>{
+        core::BondOrder::Double, core::BondOrder::Single, core::BondOrder::Triple}));
+    EXPECT_TRUE(depict::render_molblock_2d(test::read_or_fail("[Na+].[Cl-]")).empty());
+    // No Kekule form: the aromatic orders stay and the writer refuses them.
+    core::MolBuilder odd = test::read_or_fail("c1cccc1"), benzene = test::read_or_fail("c1ccccc1");
+    chem::ring_membership(odd), chem::ring_membership(benzene);
+    for (core::BondOrder o : depict::render_molblock_2d(odd)) EXPECT_EQ(o, core::BondOrder::Aromatic);
+    for (core::BondOrder o : depict::render_molblock_2d(benzene)) EXPECT_NE(o, core::BondOrder::Aromatic);
+}
+
+TEST(BuilderError, StructText) {
+    EXPECT_EQ(core::to_struct_text(core::MolIndexOutOfRange{4, 2}), "MolIndexOutOfRange { index: 4, num_mols: 2 }");
+    EXPECT_EQ(core::to_struct_text(core::BondIndexOutOfRange{9, 3}), "BondIndexOutOfRange { index: 9, num_bonds: 3 }");
+    EXPECT_EQ(core::to_struct_text(core::BatchTooLarge{"atoms", 5000000000}), "BatchTooLarge { what: atoms, count: 5000000000 }");
+}
+
+}  // namespace
+}  // namespace quorix

@@ -1,0 +1,113 @@
+import pytest
+
+import quorix
+
+REPORT_KEYS = ["degraded", "unresolved", "crossings", "unwedged", "misdrawn_stereo"]
+
+
+def atom_lines(block):
+    lines = block.split("\n")
+    n = int(lines[3][0:3])
+    return lines[4:4 + n]
+
+
+def bond_lines(block):
+    lines = block.split("\n")
+    n, m = int(lines[3][0:3]), int(lines[3][3:6])
+    return lines[4 + n:4 + n + m]
+
+
+def test_report_keys_and_types():
+    assert quorix.parse_smiles("CCO").depiction_report() == {key: [] for key in REPORT_KEYS}
+    report = quorix.parse_smiles("C1CCCC2CCCCC(CCCC1)CCCC2.F[C@H]1CCCC/C=C/CCC1.F[Pt@SP1](Cl)(Br)I").depiction_report()
+    assert list(report) == REPORT_KEYS
+    assert report["degraded"] == [
+        "BridgedRingSystem { atoms: [0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17], template: NotInTable }"]
+    assert report["misdrawn_stereo"] == [23]  # the ring double bond
+    assert report["unwedged"] == [30]
+    crossings = quorix.parse_smiles("[Fe]%10%11%12%13%14%15%16%17%18%19.[CH]%101[CH]%11[CH]%12[CH]%13[CH]%141."
+                                    "[CH]%152[CH]%16[CH]%17[CH]%18[CH]%192").depiction_report()["crossings"]
+    assert crossings and all(type(p) is tuple and len(p) == 2 and all(type(i) is int for i in p) for p in crossings)
+
+
+@pytest.mark.parametrize("smiles", [
+    "N[Pt](N)(Cl)Cl",
+    "[NH3]->[Pt](<-[NH3])(Cl)Cl",
+    "C1=CC2=CC3=CC=C4N3[Zn]N5C(=CC1=N2)C=CC5=CC6=NC(=C4)C=C6",
+    "[cH-]1cccc1.[cH-]1cccc1.[Fe+2]",
+])
+def test_metal_complexes_draw(smiles):
+    mol = quorix.parse_smiles(smiles)
+    block = mol.to_molblock_2d()
+    assert quorix.parse_molblock(block).mol.num_atoms == mol.num_atoms
+    assert list(mol.depiction_report()) == REPORT_KEYS
+
+
+@pytest.mark.parametrize("smiles", [
+    "C[C@H](N)O", "C[C@@H](N)O", "C[C@@H]1CC[C@H](C)CC1", "F/C=C/F", "F/C=C\\F",
+    "C[C@]12CC[C@H]3[C@@H](CC=C4C[C@@H](O)CC[C@@]34C)[C@@H]1CCC2=O",
+])
+def test_stereo_survives_the_molblock(smiles):
+    mol = quorix.parse_smiles(smiles)
+    back = quorix.parse_molblock(mol.to_molblock_2d()).mol
+    back.remove_hs()
+    ref = mol.copy()
+    ref.sanitize()
+    assert back.to_canonical_smiles() == ref.to_canonical_smiles()
+
+
+def test_added_hydrogens_follow_the_receivers_atoms():
+    mol = quorix.parse_smiles("[C@@H]12CCCC[C@H]1CCCC2")
+    block = mol.to_molblock_2d()
+    atoms = atom_lines(block)
+    assert len(atoms) == mol.num_atoms + 2
+    assert [line[31:34].strip() for line in atoms[-2:]] == ["H", "H"]
+    assert all(line[31:34].strip() == "C" for line in atoms[:mol.num_atoms])
+    wedged = [line for line in bond_lines(block) if line[9:12].strip() in ("1", "6")]
+    assert len(wedged) == 2
+    assert mol.depiction_report()["unwedged"] == []
+
+
+def test_z_is_zero_and_the_title_is_the_first_line():
+    mol = quorix.parse_smiles("c1ccccc1C(=O)O")
+    assert all(line[20:30] == "    0.0000" for line in atom_lines(mol.to_molblock_2d()))
+    assert mol.to_molblock_2d() == mol.to_molblock_2d("")
+    assert mol.to_molblock_2d(title="benzoic acid").split("\n")[0] == "benzoic acid"
+    assert mol.to_molblock_2d("x").split("\n")[1] == "  quorix"
+
+
+def test_receiver_is_not_changed():
+    mol = quorix.parse_smiles("C[C@H](N)c1ccccc1")
+    before = (mol.num_atoms, mol.to_smiles(), mol.bonds, repr(mol.atom_descriptors()))
+    mol.to_molblock_2d()
+    mol.depiction_report()
+    assert (mol.num_atoms, mol.to_smiles(), mol.bonds, repr(mol.atom_descriptors())) == before
+
+
+def test_errors():
+    with pytest.raises(ValueError) as e:
+        quorix.parse_smiles("C(C)(C)(C)(C)C").to_molblock_2d()
+    assert str(e.value) == "价键计算失败:原子 #0(C):显式价超出允许范围,显式价 = 5"
+    with pytest.raises(ValueError) as e:
+        quorix.parse_smiles("C(C)(C)(C)(C)C").depiction_report()
+    assert str(e.value).startswith("价键计算失败:")
+    with pytest.raises(TypeError) as e:
+        quorix.parse_smiles("C").to_molblock_2d(3)
+    assert str(e.value) == "argument 'title': 'int' object cannot be cast as 'str'"
+    with pytest.raises(TypeError) as e:
+        quorix.parse_smiles("C").to_molblock_2d("a", "b")
+    assert str(e.value) == "Mol.to_molblock_2d() takes from 0 to 1 positional arguments but 2 were given"
+    big = quorix.parse_smiles("C" * 1000)
+    with pytest.raises(ValueError):
+        big.to_molblock_2d()
+    assert list(big.depiction_report()) == REPORT_KEYS
+
+
+def test_docstrings():
+    assert quorix.Mol.to_molblock_2d.__text_signature__ == '($self, title="")'
+    assert quorix.Mol.to_molblock_2d.__doc__.startswith("画一张二维结构图,写成 V2000 molblock(`.mol` 文件的内容)。")
+    assert quorix.Mol.to_molblock_2d.__doc__.endswith(
+        "净化过不去、或者分子大到 V2000 装不下(原子或键超过 999)时抛 `ValueError`。")
+    assert quorix.Mol.depiction_report.__text_signature__ == "($self)"
+    assert quorix.Mol.depiction_report.__doc__.startswith("画这个分子时**没能画好的地方**,返回 `dict[str, list]`。")
+    assert quorix.Mol.depiction_report.__doc__.endswith("净化过不去时抛 `ValueError`。")
