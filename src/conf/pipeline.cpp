@@ -133,6 +133,15 @@ std::size_t count_chiral_ok(std::span<const double> flat, std::span<const Chiral
     return ok;
 }
 
+ErrorFunction conformer_field(const core::MolBuilder& mol, const DistanceBounds& bounds,
+                              std::span<const ChiralConstraint> constraints) {
+    ErrorFunction field = build_chiral_terms(bounds, constraints);
+    // Chain double bonds without a stated cis/trans value got a planar
+    // arrangement in the bounds; these terms keep them flat.
+    add_planarity_terms(field, planar_double_bonds(mol));
+    return field;
+}
+
 std::expected<std::vector<ChiralConstraint>, chem::SanitizeError> prepare_for_conformer(core::MolBuilder& mol) {
     if (auto done = chem::sanitize(mol); !done) return std::unexpected(std::move(done.error()));
     io::double_bond_stereo(mol);
@@ -165,10 +174,7 @@ std::expected<ConformerResult, ConformerError> generate_conformer(const core::Mo
     ConformerResult result;
     result.spread = spread_coincident(coords);
     result.mirrored = mirror_vote(coords, constraints);
-    ErrorFunction field = build_chiral_terms(bounds, constraints);
-    // Chain double bonds without a stated cis/trans value got a planar
-    // arrangement in the bounds; these terms keep them flat.
-    add_planarity_terms(field, planar_double_bonds(mol));
+    const ErrorFunction field = conformer_field(mol, bounds, constraints);
 
     std::vector<double> flat(3 * n);
     for (std::size_t i = 0; i < n; ++i)

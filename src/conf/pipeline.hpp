@@ -16,6 +16,7 @@
 #include "conf/bounds.hpp"
 #include "conf/chiral.hpp"
 #include "conf/embed.hpp"
+#include "conf/field.hpp"
 #include "core/builder.hpp"
 
 namespace quorix::conf {
@@ -56,6 +57,11 @@ std::expected<std::vector<ChiralConstraint>, chem::SanitizeError> prepare_for_co
 
 std::expected<ConformerResult, ConformerError> generate_conformer(const core::MolBuilder& mol,
                                                                   std::span<const ChiralConstraint> constraints);
+
+// The error function the refinement minimises: the smoothed bounds, the
+// chiral constraints and the terms that hold chain double bonds flat.
+ErrorFunction conformer_field(const core::MolBuilder& mol, const DistanceBounds& bounds,
+                              std::span<const ChiralConstraint> constraints);
 
 // Preparation then generation on the caller's molecule (changed in place).
 std::expected<ConformerResult, ConformerError> conformer_for(core::MolBuilder& mol);

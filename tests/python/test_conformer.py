@@ -1,6 +1,7 @@
 """Mol.conformer and the Conformer class: members, repr, identical bytes across
 processes, molblock output and the exact error texts."""
 import math
+import re
 import struct
 import subprocess
 import sys
@@ -106,7 +107,9 @@ def test_class_and_docstrings():
     assert quorix.Conformer.to_molblock.__text_signature__ == '($self, title="")'
     assert quorix.Mol.conformer.__text_signature__ == "($self)"
     assert "全程无随机数:同一个分子每次都给同一组坐标。" in quorix.Mol.conformer.__doc__
-    assert quorix.Conformer.__doc__.startswith("一个三维构型。\n\n由 `Mol.conformer()` 产出。")
+    assert quorix.Conformer.chiral_total.__doc__ == "手性中心总数。"
+    assert quorix.Conformer.__doc__ == ("一个三维构型。\n\n由 `Mol.conformer()` 产出。里面既有坐标,也有**坐标对应的\n"
+                                       "那个分子** —— 生成时补了显式氢,原子表与原分子不是同一份。")
     members = {m for m in vars(quorix.Conformer) if not m.startswith("__")}
     assert members == {"mol", "coords", "energy", "energy_before", "converged", "iterations", "chiral_total",
                        "chiral_ok", "to_svg", "depiction_3d_report", "to_molblock"}
@@ -169,3 +172,47 @@ def test_to_svg_docstring():
     assert doc.endswith("画的是 [`mol`](Self::mol) 那一份(补过显式氢的)—— 三维图里氢是看得见的\n"
                         "实体,不画的话读图的人看到的是另一个分子。\n\n`style` 不认识时抛 `ValueError`,并把认识的四个列出来。")
     assert quorix.Conformer.chiral_total.__doc__ == "手性中心总数。"
+
+def test_conformer_method_docstring_and_binding_errors():
+    doc = quorix.Mol.conformer.__doc__
+    assert doc.startswith("生成一个三维构型。\n\n") and doc.endswith("\n\n净化过不去、界矩阵自相矛盾时抛 `ValueError`。")
+    assert "`conformer_for`" in doc
+    c = conf("CO")
+    for call, text in [
+        (lambda: c.to_molblock("a", "b"), "Conformer.to_molblock() takes from 0 to 1 positional arguments but 2 were given"),
+        (lambda: c.to_molblock(name="a"), "Conformer.to_molblock() got an unexpected keyword argument 'name'"),
+        (lambda: c.to_molblock("a", title="b"), "Conformer.to_molblock() got multiple values for argument 'title'"),
+        (lambda: c.to_molblock(b"a"), "argument 'title': 'bytes' object cannot be cast as 'str'"),
+    ]:
+        with pytest.raises(TypeError) as e:
+            call()
+        assert str(e.value) == text
+
+
+def test_contradictory_bounds_name_the_pair():
+    # Wildcards have no radius: the chain between the two caesium atoms is far
+    # shorter than the van der Waals distance their five bonds demand.
+    with pytest.raises(ValueError) as e:
+        conf("[Cs]****[Cs]")
+    m = re.fullmatch(r"界矩阵自相矛盾:原子 (\d+) 与 (\d+) 之间的上下界交空", str(e.value))
+    assert m and int(m[1]) < int(m[2]) < 6
+
+
+def test_hydrogens_follow_canonical_order_of_their_heavy_atoms():
+    def parents(smiles):
+        c = conf(smiles)
+        nums = c.mol.atomic_nums
+        heavy = sum(1 for z in nums if z != 1)
+        by_h = {b: a for a, b, _ in c.mol.bonds if b >= heavy}
+        return [nums[by_h[h]] for h in range(heavy, len(nums))]
+    assert parents("CCO") == parents("OCC") == parents("C(O)C")
+    assert parents("NCC(=O)O") == parents("OC(=O)CN")
+
+
+def test_molblock_refuses_an_aromatic_wildcard():
+    # Written in Kekulé form the ring sanitises; perceived aromatic afterwards,
+    # it cannot be given Kekulé orders again with a wildcard in it.
+    c = conf("*1=CC=CN1")
+    with pytest.raises(ValueError) as e:
+        c.to_molblock()
+    assert str(e.value) == "凯库勒化失败:原子 #0 是芳香体系中的通配原子;该路径尚未实现"

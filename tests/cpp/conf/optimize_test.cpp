@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 #include "conf/optimize.hpp"
 
@@ -89,6 +90,35 @@ TEST(Minimise, LineSearchBacksOffFromNaNInsteadOfDoublingIntoIt) {
     q.wall = 1;
     x = {5};
     EXPECT_TRUE(std::isnan(minimise(q, x, {10, 1e-6, 8}).grad_norm));
+}
+
+// A value of s * x with a gradient that claims the opposite slope, counting
+// evaluations.
+struct Lying final : Objective {
+    double s = 1.0, claimed = -1.0;
+    int calls = 0;
+    double value_and_gradient(std::span<const double> x, std::span<double> g) override {
+        ++calls;
+        g[0] = claimed;
+        return s * x[0];
+    }
+};
+
+TEST(Minimise, LineSearchTrialBudget) {
+    // Uphill along the search direction: one bracketing trial, then bisection
+    // down to a bracket narrower than 1e-16 (54 halvings of [0, 1]), a fresh
+    // value at each end of the zoom, and no step: iteration 1 fails.
+    Lying up;
+    std::vector<double> x{2.0};
+    MinimiserResult r = minimise(up, x, {400, 1e-6, 8});
+    EXPECT_EQ(std::tuple(r.iterations, r.converged, r.value, x[0], up.calls), std::tuple(1u, false, 2.0, 2.0, 1 + 1 + 1 + 54 + 1));
+    // Downhill with a slope that never flattens: 34 doublings, then failure.
+    Lying down;
+    down.s = -1.0;
+    down.claimed = -1.0;
+    x = {0.0};
+    r = minimise(down, x, {400, 1e-6, 8});
+    EXPECT_EQ(std::tuple(r.iterations, x[0], down.calls), std::tuple(1u, 0.0, 1 + 34));
 }
 
 }  // namespace

@@ -1,0 +1,123 @@
+// generate_conformer against a plain step-by-step model built from the public
+// stages (embedding, spreading, the handedness vote, refinement, retries and
+// their choice), compared bit for bit on real molecules; and the error texts.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "conf/optimize.hpp"
+#include "conf/pipeline.hpp"
+#include "conf/smooth.hpp"
+#include "conf/spread.hpp"
+#include "support.hpp"
+
+namespace quorix::conf {
+namespace {
+
+struct Field final : Objective {
+    const ErrorFunction& f;
+    explicit Field(const ErrorFunction& e) : f(e) {}
+    double value_and_gradient(std::span<const double> x, std::span<double> g) override { return field_energy(f, x, g); }
+};
+
+struct ModelRun {
+    std::vector<double> x;
+    MinimiserResult m;
+    std::size_t chiral, violations;
+};
+
+ConformerResult model(const core::MolBuilder& mol, const std::vector<ChiralConstraint>& cs, int& retried) {
+    const std::size_t n = mol.atoms.size();
+    DistanceBounds b = build_bounds(mol);
+    EXPECT_FALSE(triangle_smooth(b));
+    std::vector<Coord> p = *embed_coordinates(full_distance_matrix(b), n);
+    ConformerResult r;
+    r.spread = spread_coincident(p);
+    std::size_t right = 0, wrong = 0;
+    for (const ChiralConstraint& c : cs) {
+        const double v = signed_volume(p, c);
+        if (v != 0.0) ++((v > 0 ? 1.0 : -1.0) == c.target ? right : wrong);
+    }
+    r.mirrored = wrong > right;
+    if (r.mirrored)
+        for (Coord& q : p) q[0] = -q[0];
+    const ErrorFunction f = conformer_field(mol, b, cs);
+    std::vector<double> flat;
+    for (const Coord& q : p) flat.insert(flat.end(), q.begin(), q.end());
+    std::vector<double> g(flat.size());
+    r.energy_before = field_energy(f, flat, g);
+    Field obj(f);
+    const auto run = [&](std::vector<double> x) {
+        const MinimiserResult m = minimise(obj, x, {400, 1e-6, 8});
+        return ModelRun{x, m, count_chiral_ok(x, cs), count_bond_violations(x, mol, b)};
+    };
+    ModelRun kept = run(flat);
+    const std::vector<double> base = kept.x;
+    for (std::uint64_t k = 1; k <= 4 && kept.m.value > 1e-6; ++k) {
+        ++retried;
+        std::vector<double> x = base;
+        for (std::size_t i = 0; i < x.size(); ++i) x[i] += retry_offset(k, i);
+        ModelRun t = run(x);
+        if (t.chiral > kept.chiral || (t.chiral == kept.chiral && t.violations < kept.violations) ||
+            (t.chiral == kept.chiral && t.violations == kept.violations && t.m.value < kept.m.value))
+            kept = t;
+    }
+    for (std::size_t i = 0; i < n; ++i) r.coords.push_back({kept.x[3 * i], kept.x[3 * i + 1], kept.x[3 * i + 2]});
+    r.energy = kept.m.value;
+    r.iterations = kept.m.iterations;
+    r.grad_norm = kept.m.grad_norm;
+    r.converged = kept.m.converged;
+    r.chiral_total = cs.size();
+    r.chiral_ok = count_chiral_ok(kept.x, cs);
+    return r;
+}
+
+TEST(ConformerModel, PipelineFollowsItsStepsBitForBit) {
+    // Real records plus molecules chosen to be embedded as their mirror image
+    // and to need retries.
+    std::vector<std::string> smiles{"C[C@@H](O)[C@H](N)C(=O)O", "F[C@](Cl)(Br)I", "C[C@H]1CC[C@@H](C)CC1",
+                                    "O[C@H]1[C@H](O)[C@@H](O)[C@H](O)[C@@H](O)[C@@H]1O", "C1CC2CCC1CC2"};
+    const auto& records = test::data_records();
+    for (std::size_t k = 0; k < records.size(); k += 350) smiles.push_back(records[k].smiles);
+    int mirrored = 0, retried = 0;
+    for (const std::string& s : smiles) {
+        SCOPED_TRACE(s);
+        core::MolBuilder mol = test::read_or_fail(s);
+        const auto cs = prepare_for_conformer(mol);
+        ASSERT_TRUE(cs);
+        const auto got = generate_conformer(mol, *cs);
+        ASSERT_TRUE(got);
+        const ConformerResult want = model(mol, *cs, retried);
+        EXPECT_EQ(got->coords, want.coords);
+        EXPECT_EQ(std::tuple(got->energy_before, got->energy, got->iterations, got->grad_norm, got->converged),
+                  std::tuple(want.energy_before, want.energy, want.iterations, want.grad_norm, want.converged));
+        EXPECT_EQ(std::tuple(got->spread, got->mirrored, got->chiral_total, got->chiral_ok),
+                  std::tuple(want.spread, want.mirrored, want.chiral_total, want.chiral_ok));
+        mirrored += want.mirrored;
+    }
+    EXPECT_GT(mirrored, 0);
+    EXPECT_GT(retried, 0);
+}
+
+TEST(ConformerError, Texts) {
+    using E = ConformerError;
+    const std::pair<E, std::string> rows[] = {
+        {E{conformer_error::InconsistentBounds{3, 17}}, "界矩阵自相矛盾:原子 3 与 17 之间的上下界交空"},
+        {E{EmbedError{embed_error::BadShape{}}}, "嵌入失败:BadShape"},
+        {E{EmbedError{EigenError{eigen_error::NoConverge{60}}}}, "嵌入失败:Eigen(NoConverge { sweeps: 60 })"},
+        {E{EmbedError{EigenError{eigen_error::NotFinite{7}}}}, "嵌入失败:Eigen(NotFinite { index: 7 })"},
+        {E{EmbedError{EigenError{eigen_error::Overflowed{}}}}, "嵌入失败:Eigen(Overflowed)"},
+        {E{conformer_error::TooManyAtoms{1001, 1000}}, "原子数 1001 超出构型生成的上限 1000"},
+    };
+    for (const auto& [error, text] : rows) EXPECT_EQ(error.to_string(), text);
+    core::MolBuilder bad = test::read_or_fail("c1cccc1");
+    const auto r = conformer_for(bad);
+    ASSERT_FALSE(r);
+    EXPECT_TRUE(r.error().to_string().starts_with("净化失败:kekulize 失败:")) << r.error().to_string();
+}
+
+}  // namespace
+}  // namespace quorix::conf
