@@ -76,14 +76,15 @@ struct Run {
     std::size_t violations = 0;
 };
 
-Run refine(std::vector<double> flat, const ErrorFunction& rough, const ErrorFunction& field,
+// `rough`, when given, refines first: see `generate_conformer`.
+Run refine(std::vector<double> flat, const ErrorFunction* rough, const ErrorFunction& field,
            const core::MolBuilder& mol, const DistanceBounds& bounds, std::span<const ChiralConstraint> constraints) {
     Run run{std::move(flat), {}, 0, 0};
-    // The bounds and chiral volumes first, the planarity terms on the result:
-    // held from the start, they pin twisted parts of the embedding in place
-    // and refinement ends in tangles.
-    FieldObjective first(rough);
-    const std::size_t iterations = minimise(first, run.flat, REFINE).iterations;
+    std::size_t iterations = 0;
+    if (rough) {
+        FieldObjective first(*rough);
+        iterations = minimise(first, run.flat, REFINE).iterations;
+    }
     FieldObjective objective(field);
     run.refined = minimise(objective, run.flat, REFINE);
     run.refined.iterations += iterations;
@@ -185,13 +186,17 @@ std::expected<ConformerResult, ConformerError> generate_conformer(const core::Mo
     std::vector<double> scratch_gradient(3 * n);
     result.energy_before = field_energy(field, flat, scratch_gradient);
 
-    Run kept = refine(std::move(flat), rough, field, mol, bounds, constraints);
+    // The embedding is refined on the bounds and chiral volumes first and
+    // then with the planarity terms: held from the start, they pin twisted
+    // parts of the embedding in place and refinement ends in tangles. Retries
+    // start from refined, flat coordinates and need only the second run.
+    Run kept = refine(std::move(flat), &rough, field, mol, bounds, constraints);
     if (kept.refined.value > CLEAN) {
         const std::vector<double> base = kept.flat;
         for (std::size_t k = 1; k <= RETRIES; ++k) {
             std::vector<double> trial = base;
             for (std::size_t i = 0; i < trial.size(); ++i) trial[i] = trial[i] + retry_offset(k, i);
-            Run run = refine(std::move(trial), rough, field, mol, bounds, constraints);
+            Run run = refine(std::move(trial), nullptr, field, mol, bounds, constraints);
             if (better(run, kept)) kept = std::move(run);
             if (!(kept.refined.value > CLEAN)) break;
         }
