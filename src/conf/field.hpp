@@ -32,9 +32,11 @@ struct ErrorFunction {
 // bounds is an internal error.
 ErrorFunction build_chiral_terms(const DistanceBounds& bounds, std::span<const ChiralConstraint> constraints);
 
-// Holds each group's torsion within PLANAR_TOLERANCE (radians, 5 degrees) of
+// Holds each group's torsion within PLANAR_TOLERANCE (radians, 4 degrees) of
 // its 0 or 180 degrees; beyond it the penalty is the square of the excess. A
-// group naming an atom outside the function is an internal error.
+// refinement stops a little past the edge of the window, so 4 degrees keeps
+// double bonds within 5. A group naming an atom outside the function is an
+// internal error.
 inline constexpr double PLANAR_TOLERANCE = 4.0 * 0.017453292519943295;
 void add_planarity_terms(ErrorFunction& f, std::span<const PlanarFour> groups);
 
