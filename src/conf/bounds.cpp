@@ -148,17 +148,32 @@ bool has_stored_configuration(const core::Bond& bond) {
     return bond.stereo != core::BondStereo::None && bond.stereo_atoms[0] != NONE && bond.stereo_atoms[1] != NONE;
 }
 
-// A double bond outside every ring with no stated cis/trans: planar, but free
-// to be given either arrangement. An end that carries a second double or a
-// triple bond is linear (allenes, ketenes, cumulenes) and has no torsion to hold.
-bool unconfigured_chain_double_bond(const core::MolBuilder& mol, std::uint32_t bi, const RingContext& rings) {
+// Whether substituents a (of the bond's begin) and d (of its end) are cis under
+// the bond's stored configuration.
+bool stored_cis(const core::Bond& bond, std::uint32_t a, std::uint32_t d) {
+    const bool same = bond.stereo == core::BondStereo::Z || bond.stereo == core::BondStereo::Cis;
+    const bool flip = (a != bond.stereo_atoms[0]) != (d != bond.stereo_atoms[1]);
+    return same != flip;
+}
+
+// A double bond whose ends both have a torsion: an end that carries a second
+// double or a triple bond is linear (allenes, ketenes, cumulenes).
+bool double_bond_with_torsion(const core::MolBuilder& mol, std::uint32_t bi) {
     const core::Bond& bond = mol.bonds[bi];
-    if (bond.order != BondOrder::Double || has_stored_configuration(bond)) return false;
+    if (bond.order != BondOrder::Double) return false;
     for (std::uint32_t end : {bond.begin, bond.end})
         for (core::Neighbor nb : mol.neighbors(end)) {
             const BondOrder order = mol.bonds[nb.bond].order;
             if (nb.bond != bi && (order == BondOrder::Double || order == BondOrder::Triple)) return false;
         }
+    return true;
+}
+
+// A double bond outside every ring with no stated cis/trans: planar, but free
+// to be given either arrangement.
+bool unconfigured_chain_double_bond(const core::MolBuilder& mol, std::uint32_t bi, const RingContext& rings) {
+    const core::Bond& bond = mol.bonds[bi];
+    if (has_stored_configuration(bond) || !double_bond_with_torsion(mol, bi)) return false;
     return rings.smallest_holding(bond.begin, bond.end) == NONE;
 }
 
@@ -320,9 +335,7 @@ private:
         const core::Bond& bond = mol_.bonds[bi];
         const std::uint32_t b = bond.begin, c = bond.end;
         if (has_stored_configuration(bond)) {
-            const bool same = bond.stereo == core::BondStereo::Z || bond.stereo == core::BondStereo::Cis;
-            const bool flip = (a != bond.stereo_atoms[0]) != (d != bond.stereo_atoms[1]);
-            const double phi = same != flip ? 0.0 : 180.0;
+            const double phi = stored_cis(bond, a, d) ? 0.0 : 180.0;
             return {phi, phi};
         }
         const RingContext& rings = ws_.rings;
@@ -490,8 +503,9 @@ std::vector<PlanarFour> planar_double_bonds(const core::MolBuilder& mol) {
     rings.build(mol);
     std::vector<std::uint32_t> ranks, side_b, side_c;
     for (std::uint32_t bi = 0; bi < mol.num_bonds(); ++bi) {
-        if (!unconfigured_chain_double_bond(mol, bi, rings)) continue;
         const core::Bond& bond = mol.bonds[bi];
+        if (!double_bond_with_torsion(mol, bi) || rings.smallest_holding(bond.begin, bond.end) != NONE) continue;
+        const bool stored = has_stored_configuration(bond);
         side_b.clear();
         side_c.clear();
         for (core::Neighbor nb : mol.neighbors(bond.begin))
@@ -499,10 +513,46 @@ std::vector<PlanarFour> planar_double_bonds(const core::MolBuilder& mol) {
         for (core::Neighbor nb : mol.neighbors(bond.end))
             if (nb.atom != bond.begin) side_c.push_back(nb.atom);
         if (side_b.empty() || side_c.empty()) continue;
-        if (ranks.empty()) ranks = io::canonical_ranks(mol);
+        if (!stored && ranks.empty()) ranks = io::canonical_ranks(mol);
         for (std::uint32_t a : side_b)
-            for (std::uint32_t d : side_c)
-                if (a != d) out.push_back({{a, bond.begin, bond.end, d}, chosen_cis(side_b, side_c, a, d, ranks)});
+            for (std::uint32_t d : side_c) {
+                if (a == d) continue;
+                const bool cis = stored ? stored_cis(bond, a, d) : chosen_cis(side_b, side_c, a, d, ranks);
+                out.push_back({{a, bond.begin, bond.end, d}, cis});
+            }
+    }
+    return out;
+}
+
+std::vector<PlanarFour> planar_aromatic_rings(const core::MolBuilder& mol) {
+    std::vector<PlanarFour> out;
+    const std::vector<chem::Ring> rings = chem::sssr(mol);
+    // Per bond the first aromatic ring that has it as an edge, with its atoms
+    // sorted; the ring list runs from small to large.
+    std::vector<std::uint32_t> ring_of(mol.num_bonds(), NONE);
+    std::vector<std::vector<std::uint32_t>> sorted(rings.size());
+    for (std::uint32_t r = 0; r < rings.size(); ++r) {
+        bool aromatic = true;
+        for (std::uint32_t a : rings[r].atoms) aromatic = aromatic && (at(mol.atoms, a).flags & core::AROMATIC);
+        if (!aromatic) continue;
+        sorted[r] = rings[r].atoms;
+        std::sort(sorted[r].begin(), sorted[r].end());
+        for (std::uint32_t bi : rings[r].bonds)
+            if (at(ring_of, bi) == NONE) ring_of[bi] = r;
+    }
+    // Only the ring's own path: a substituent may belong to a fused ring that
+    // cannot share this plane (helicenes, strained bridges).
+    for (std::uint32_t bi = 0; bi < mol.num_bonds(); ++bi) {
+        if (ring_of[bi] == NONE) continue;
+        const std::vector<std::uint32_t>& ring = sorted[ring_of[bi]];
+        const auto in_ring = [&](std::uint32_t a) { return std::binary_search(ring.begin(), ring.end(), a); };
+        const std::uint32_t b = mol.bonds[bi].begin, c = mol.bonds[bi].end;
+        for (core::Neighbor na : mol.neighbors(b)) {
+            if (na.atom == c || !in_ring(na.atom)) continue;
+            for (core::Neighbor nd : mol.neighbors(c))
+                if (nd.atom != b && nd.atom != na.atom && in_ring(nd.atom))
+                    out.push_back({{na.atom, b, c, nd.atom}, true});
+        }
     }
     return out;
 }

@@ -49,16 +49,22 @@ std::pair<double, double> stats_lookup(std::size_t ring_size, bool aromatic, boo
 // Never fails on a well-formed molecule; no atoms give an empty matrix.
 DistanceBounds build_bounds(const core::MolBuilder& mol);
 
-// Four atoms a-b=c-d across a double bond, held at torsion 0 (cis) or 180.
+// Four atoms a-b-c-d held at torsion 0 (cis) or 180 by the error function.
 struct PlanarFour {
     std::array<std::uint32_t, 4> atoms{};
     bool cis = false;
     bool operator==(const PlanarFour&) const = default;
 };
 
-// Every substituent pair across a chain double bond without a stated cis/trans
-// value, with the arrangement `build_bounds` gives it; in bond order, then
-// neighbour order. Nothing is recorded on the molecule.
+// Every substituent pair across a chain double bond whose ends are not linear,
+// with the stated cis/trans or, without one, the arrangement `build_bounds`
+// chooses. In bond order, then neighbour order. Nothing is recorded on the
+// molecule.
 std::vector<PlanarFour> planar_double_bonds(const core::MolBuilder& mol);
+
+// The ring path around every bond of an aromatic ring (a-b-c-d all in the
+// first aromatic ring of the ring list that has b-c as an edge), all cis. In
+// bond order, then neighbour order.
+std::vector<PlanarFour> planar_aromatic_rings(const core::MolBuilder& mol);
 
 }  // namespace quorix::conf

@@ -122,6 +122,17 @@ double planarity_terms(const ErrorFunction& f, std::span<const double> x, std::s
     return sum;
 }
 
+double flatness_terms(const ErrorFunction& f, std::span<const double> x, std::span<double> g) {
+    double sum = 0.0;
+    for (const PlanarFour& p : f.flat) {
+        const auto [a, b, c, d] = p.atoms;
+        const Vec pb = point(x, b);
+        sum += volume_window_term(minus(point(x, a), pb), minus(point(x, c), pb), minus(point(x, d), pb), {a, c, d}, b,
+                                  g, -FLAT_VOLUME_TOLERANCE, FLAT_VOLUME_TOLERANCE, FLAT_WEIGHT);
+    }
+    return sum;
+}
+
 double chiral_terms(const ErrorFunction& f, std::span<const double> x, std::span<double> g) {
     const double w = f.chiral_weight;
     double sum = 0.0;
@@ -176,8 +187,9 @@ double field_energy(const ErrorFunction& f, std::span<const double> x, std::span
     for (double& g : gradient) g = 0.0;
     const double distance = distance_terms(f, x, gradient);
     const double chiral = chiral_terms(f, x, gradient);
-    if (f.planar.empty()) return distance + chiral;
-    return distance + chiral + planarity_terms(f, x, gradient);
+    if (f.planar.empty() && f.flat.empty()) return distance + chiral;
+    const double planar = planarity_terms(f, x, gradient);
+    return distance + chiral + planar + flatness_terms(f, x, gradient);
 }
 
 double ErrorFunction::value_and_gradient(std::span<const double> x, std::span<double> gradient) const {
@@ -197,6 +209,13 @@ void add_planarity_terms(ErrorFunction& f, std::span<const PlanarFour> groups) {
         for (std::uint32_t a : p.atoms)
             if (a >= f.n) internal_error("平面约束的原子下标 " + std::to_string(a) + " 越界(原子数 " + std::to_string(f.n) + ")");
     f.planar.insert(f.planar.end(), groups.begin(), groups.end());
+}
+
+void add_flatness_terms(ErrorFunction& f, std::span<const PlanarFour> groups) {
+    for (const PlanarFour& p : groups)
+        for (std::uint32_t a : p.atoms)
+            if (a >= f.n) internal_error("平面约束的原子下标 " + std::to_string(a) + " 越界(原子数 " + std::to_string(f.n) + ")");
+    f.flat.insert(f.flat.end(), groups.begin(), groups.end());
 }
 
 }  // namespace quorix::conf

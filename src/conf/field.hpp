@@ -21,6 +21,8 @@ struct ErrorFunction {
     double chiral_weight = 1.0;
     // Four-atom groups held flat (see `planar_double_bonds`); empty unless added.
     std::vector<PlanarFour> planar;
+    // Four-atom groups held coplanar by their volume (see `add_flatness_terms`).
+    std::vector<PlanarFour> flat;
 
     // x: x0, y0, z0, x1, ... (at least 3n); the gradient is overwritten.
     double value_and_gradient(std::span<const double> x, std::span<double> gradient) const;
@@ -30,11 +32,24 @@ struct ErrorFunction {
 // bounds is an internal error.
 ErrorFunction build_chiral_terms(const DistanceBounds& bounds, std::span<const ChiralConstraint> constraints);
 
-// Holds each group's torsion within PLANAR_TOLERANCE (radians, 5 degrees) of
+// Holds each group's torsion within PLANAR_TOLERANCE (radians, 4 degrees) of
 // its 0 or 180 degrees; beyond it the penalty is the square of the excess. A
-// group naming an atom outside the function is an internal error.
-inline constexpr double PLANAR_TOLERANCE = 5.0 * 0.017453292519943295;
+// refinement stops a little past the edge of the window, so 4 degrees keeps
+// double bonds within 5. A group naming an atom outside the function is an
+// internal error.
+inline constexpr double PLANAR_TOLERANCE = 4.0 * 0.017453292519943295;
 void add_planarity_terms(ErrorFunction& f, std::span<const PlanarFour> groups);
+
+// Holds each group's volume (a - b) . ((c - b) x (d - b)) within
+// FLAT_VOLUME_TOLERANCE (cubic ångström, some 1.5 degrees of ring torsion) of
+// zero; beyond it the penalty is FLAT_WEIGHT times the square of the excess.
+// Unlike a torsion, the volume has no singular gradient when three of the
+// atoms fall in line, and in a ring the distance bounds tell cis from trans.
+// A weight near that of the distance terms lets strained fused rings share
+// their strain instead of trading bond lengths for flatness.
+inline constexpr double FLAT_VOLUME_TOLERANCE = 0.05;
+inline constexpr double FLAT_WEIGHT = 0.1;
+void add_flatness_terms(ErrorFunction& f, std::span<const PlanarFour> groups);
 
 // Non-finite coordinates give NaN for the value and every gradient entry.
 double field_energy(const ErrorFunction& f, std::span<const double> x, std::span<double> gradient);

@@ -76,11 +76,18 @@ struct Run {
     std::size_t violations = 0;
 };
 
-Run refine(std::vector<double> flat, const ErrorFunction& field, const core::MolBuilder& mol,
-           const DistanceBounds& bounds, std::span<const ChiralConstraint> constraints) {
-    FieldObjective objective(field);
+// `rough`, when given, refines first: see `generate_conformer`.
+Run refine(std::vector<double> flat, const ErrorFunction* rough, const ErrorFunction& field,
+           const core::MolBuilder& mol, const DistanceBounds& bounds, std::span<const ChiralConstraint> constraints) {
     Run run{std::move(flat), {}, 0, 0};
+    std::size_t iterations = 0;
+    if (rough) {
+        FieldObjective first(*rough);
+        iterations = minimise(first, run.flat, REFINE).iterations;
+    }
+    FieldObjective objective(field);
     run.refined = minimise(objective, run.flat, REFINE);
+    run.refined.iterations += iterations;
     run.chiral_score = count_chiral_ok(run.flat, constraints);
     run.violations = count_bond_violations(run.flat, mol, bounds);
     return run;
@@ -136,9 +143,11 @@ std::size_t count_chiral_ok(std::span<const double> flat, std::span<const Chiral
 ErrorFunction conformer_field(const core::MolBuilder& mol, const DistanceBounds& bounds,
                               std::span<const ChiralConstraint> constraints) {
     ErrorFunction field = build_chiral_terms(bounds, constraints);
-    // Chain double bonds without a stated cis/trans value got a planar
-    // arrangement in the bounds; these terms keep them flat.
+    // Near 0 and 180 degrees a torsion barely changes the 1-4 distance, so the
+    // bounds alone let double bonds twist and aromatic rings pucker; these
+    // terms hold the torsions the bounds ask to be planar.
     add_planarity_terms(field, planar_double_bonds(mol));
+    add_flatness_terms(field, planar_aromatic_rings(mol));
     return field;
 }
 
@@ -174,6 +183,7 @@ std::expected<ConformerResult, ConformerError> generate_conformer(const core::Mo
     ConformerResult result;
     result.spread = spread_coincident(coords);
     result.mirrored = mirror_vote(coords, constraints);
+    const ErrorFunction rough = build_chiral_terms(bounds, constraints);
     const ErrorFunction field = conformer_field(mol, bounds, constraints);
 
     std::vector<double> flat(3 * n);
@@ -182,13 +192,17 @@ std::expected<ConformerResult, ConformerError> generate_conformer(const core::Mo
     std::vector<double> scratch_gradient(3 * n);
     result.energy_before = field_energy(field, flat, scratch_gradient);
 
-    Run kept = refine(std::move(flat), field, mol, bounds, constraints);
+    // The embedding is refined on the bounds and chiral volumes first and
+    // then with the planarity terms: held from the start, they pin twisted
+    // parts of the embedding in place and refinement ends in tangles. Retries
+    // start from refined, flat coordinates and need only the second run.
+    Run kept = refine(std::move(flat), &rough, field, mol, bounds, constraints);
     if (kept.refined.value > CLEAN) {
         const std::vector<double> base = kept.flat;
         for (std::size_t k = 1; k <= RETRIES; ++k) {
             std::vector<double> trial = base;
             for (std::size_t i = 0; i < trial.size(); ++i) trial[i] = trial[i] + retry_offset(k, i);
-            Run run = refine(std::move(trial), field, mol, bounds, constraints);
+            Run run = refine(std::move(trial), nullptr, field, mol, bounds, constraints);
             if (better(run, kept)) kept = std::move(run);
             if (!(kept.refined.value > CLEAN)) break;
         }

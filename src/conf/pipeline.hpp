@@ -59,7 +59,8 @@ std::expected<ConformerResult, ConformerError> generate_conformer(const core::Mo
                                                                   std::span<const ChiralConstraint> constraints);
 
 // The error function the refinement minimises: the smoothed bounds, the
-// chiral constraints and the terms that hold chain double bonds flat.
+// chiral constraints and the terms that hold chain double bonds and aromatic
+// rings flat. The first refinement of an embedding runs without the last two.
 ErrorFunction conformer_field(const core::MolBuilder& mol, const DistanceBounds& bounds,
                               std::span<const ChiralConstraint> constraints);
 

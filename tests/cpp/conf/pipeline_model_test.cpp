@@ -54,7 +54,13 @@ ConformerResult model(const core::MolBuilder& mol, const std::vector<ChiralConst
         const MinimiserResult m = minimise(obj, x, {400, 1e-6, 8});
         return ModelRun{x, m, count_chiral_ok(x, cs), count_bond_violations(x, mol, b)};
     };
+    // The embedding is refined on bounds and chiral volumes alone first;
+    // retries start from that refined result.
+    const ErrorFunction bounds_only = build_chiral_terms(b, cs);
+    Field rough(bounds_only);
+    const MinimiserResult first = minimise(rough, flat, {400, 1e-6, 8});
     ModelRun kept = run(flat);
+    kept.m.iterations += first.iterations;
     const std::vector<double> base = kept.x;
     for (std::uint64_t k = 1; k <= 4 && kept.m.value > 1e-6; ++k) {
         ++retried;

@@ -51,7 +51,9 @@ TEST_P(Plan, ChoosesCentresThatCannotBeWedgedOtherwise) {
     for (std::uint32_t k = 0; k < plan->updated_atoms.size(); ++k) {
         const auto& [c, atom] = plan->updated_atoms[k];
         EXPECT_EQ(c, GetParam().centres[k]);
-        if (k) EXPECT_LT(ranks[plan->updated_atoms[k - 1].first], ranks[c]);
+        if (k) {
+            EXPECT_LT(ranks[plan->updated_atoms[k - 1].first], ranks[c]);
+        }
         EXPECT_EQ(atom.total_hs() + 1, m.atoms[c].total_hs());
         EXPECT_EQ(atom.num_implicit_hs, m.atoms[c].num_implicit_hs);  // bracket hydrogens are declared
         EXPECT_EQ(atom.chiral_tag, m.atoms[c].chiral_tag);
