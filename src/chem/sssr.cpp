@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <iterator>
+#include <optional>
 
 #include "core/error.hpp"
 #include "core/flat_set.hpp"
@@ -379,6 +380,7 @@ struct Candidate {
     std::vector<std::uint32_t> edges;     // ring order, local edge indices
     std::vector<std::uint32_t> key;       // ascending local atoms
     std::vector<std::uint32_t> edge_set;  // ascending local edges: the GF(2) vector
+    bool chorded = false;                 // its atoms carry bonds besides its own (weighted search only)
 };
 
 // Sparse GF(2) elimination: vectors are ascending edge lists, the basis is keyed
@@ -401,12 +403,34 @@ public:
         by_high_[v.back()] = static_cast<std::uint32_t>(vectors_.size());
         vectors_.push_back(std::move(v));
     }
+    // The vector whose highest edge is `e`, or null.
+    const std::vector<std::uint32_t>* with_high(std::uint32_t e) const {
+        return by_high_[e] == NONE ? nullptr : &vectors_[by_high_[e]];
+    }
 
 private:
     std::vector<std::uint32_t> by_high_;
     std::vector<std::vector<std::uint32_t>> vectors_;
     std::vector<std::uint32_t> scratch_;
 };
+
+// Ascending order of distinct indices: a byte-wise radix sort for the long
+// lists of large cycles, where it beats comparison sorts several times over.
+void sort_indices(std::vector<std::uint32_t>& v, std::vector<std::uint32_t>& buffer) {
+    if (v.size() < 256) {
+        std::sort(v.begin(), v.end());
+        return;
+    }
+    const std::uint32_t top = *std::max_element(v.begin(), v.end());
+    buffer.resize(v.size());
+    for (std::uint32_t shift = 0; shift < 32 && (top >> shift) != 0; shift += 8) {
+        std::uint32_t count[257] = {};
+        for (std::uint32_t x : v) ++count[((x >> shift) & 0xFF) + 1];
+        for (std::uint32_t d = 0; d < 256; ++d) count[d + 1] += count[d];
+        for (std::uint32_t x : v) buffer[count[(x >> shift) & 0xFF]++] = x;
+        v.swap(buffer);
+    }
+}
 
 // The candidates kept in one attempt, found again by their atom sets. A set is
 // looked up by an order-free hash of its atoms and confirmed atom by atom, so a
@@ -443,6 +467,16 @@ public:
         return false;
     }
 
+    // Whether a kept candidate of `size` atoms under `hash` passes `same`.
+    template <class Same>
+    bool contains_if(const std::vector<Candidate>& cands, std::uint64_t hash, std::size_t size, Same same) const {
+        if (slots_.empty()) return false;
+        for (std::size_t i = hash & (slots_.size() - 1); slots_[i].index != NONE; i = (i + 1) & (slots_.size() - 1))
+            if (slots_[i].hash == hash && cands[slots_[i].index].key.size() == size && same(slots_[i].index))
+                return true;
+        return false;
+    }
+
     void insert(std::uint64_t hash, std::uint32_t index) {
         if ((count_ + 1) * 2 > slots_.size()) {
             std::vector<Slot> old = std::move(slots_);
@@ -476,9 +510,11 @@ private:
 // at the root, the cycle they form, once per atom set.
 class CandidateSearch {
 public:
-    explicit CandidateSearch(const LocalGraph& g)
-        : g_(g), dist_(g.num_atoms(), NONE), parent_(g.num_atoms(), NONE), parent_edge_(g.num_atoms(), NONE),
-          branch_(g.num_atoms(), NONE), taken_(g.num_edges(), 0), on_path_(g.num_atoms(), 0) {}
+    CandidateSearch(const LocalGraph& g, RingSearchStats& stats)
+        : g_(g), stats_(stats), dist_(g.num_atoms(), NONE), parent_(g.num_atoms(), NONE),
+          parent_edge_(g.num_atoms(), NONE), branch_(g.num_atoms(), NONE), taken_(g.num_edges(), 0),
+          on_path_(g.num_atoms(), 0), weight_path_(g.num_atoms(), 0), hash_path_(g.num_atoms(), 0),
+          stamp_(g.num_atoms(), 0) {}
 
     // Candidates with more than `settled` and at most `limit` atoms.
     std::vector<Candidate> run(std::uint32_t limit, std::uint64_t settled) {
@@ -487,17 +523,130 @@ public:
         for (std::uint32_t r = 0; r < g_.num_atoms(); ++r) {
             grow_tree(r, limit - limit / 2);
             close_cycles(r, limit, settled, cands, seen);
-            for (std::uint32_t x : queue_) dist_[x] = parent_[x] = parent_edge_[x] = branch_[x] = NONE;
-            for (std::uint32_t e : touched_edges_) taken_[e] = 0;
+            clear_tree();
         }
         return cands;
     }
 
+    // The same search, keeping only candidates of nonzero weight (see
+    // witness_weights), each with its weight. A cycle of zero weight lies in the
+    // span of the smaller rings, so it is neither a ring nor a basis vector and
+    // need not be built; only its atom set could matter, as the first version of
+    // that set. Versions of one atom set differ only when the atoms carry more
+    // bonds among themselves than the cycle's own; such candidates are marked.
+    void run_weighted(std::uint32_t limit, std::uint64_t settled, std::span<const std::uint64_t> w,
+                      std::vector<Candidate>& cands, std::vector<std::uint64_t>& weights) {
+        CandidateSets seen(0);
+        for (std::uint32_t r = 0; r < g_.num_atoms(); ++r) {
+            grow_tree(r, limit - limit / 2);
+            weight_path_[r] = 0;
+            hash_path_[r] = CandidateSets::atom_hash(r);
+            for (std::size_t i = 1; i < queue_.size(); ++i) {
+                const std::uint32_t u = queue_[i];
+                weight_path_[u] = weight_path_[parent_[u]] ^ w[parent_edge_[u]];
+                hash_path_[u] = hash_path_[parent_[u]] + CandidateSets::atom_hash(u);
+            }
+            close_weighted(r, limit, settled, w, cands, weights, seen);
+            clear_tree();
+        }
+    }
+
 private:
     const LocalGraph& g_;
+    RingSearchStats& stats_;
     std::vector<std::uint32_t> dist_, parent_, parent_edge_, branch_;
     std::vector<std::uint8_t> taken_, on_path_;
     std::vector<std::uint32_t> queue_, touched_edges_, path_a_, path_b_;
+    std::vector<std::uint64_t> weight_path_, hash_path_;  // along the tree path from the root
+    std::vector<std::uint32_t> stamp_, radix_buffer_;
+    std::uint32_t round_ = 0;
+
+    void clear_tree() {
+        for (std::uint32_t x : queue_) dist_[x] = parent_[x] = parent_edge_[x] = branch_[x] = NONE;
+        for (std::uint32_t e : touched_edges_) taken_[e] = 0;
+    }
+
+    std::uint32_t next_round() {
+        if (++round_ == 0) {
+            std::fill(stamp_.begin(), stamp_.end(), 0);
+            round_ = 1;
+        }
+        return round_;
+    }
+
+    void close_weighted(std::uint32_t r, std::uint32_t limit, std::uint64_t settled, std::span<const std::uint64_t> w,
+                        std::vector<Candidate>& cands, std::vector<std::uint64_t>& weights, CandidateSets& seen) {
+        touched_edges_.clear();
+        for (std::uint32_t u : queue_) {
+            for (std::uint32_t k = g_.offsets[u]; k < g_.offsets[u + 1]; ++k) {
+                const std::uint32_t e = g_.entries[k].edge;
+                if (taken_[e]) continue;
+                taken_[e] = 1;
+                touched_edges_.push_back(e);
+                const std::uint32_t a = g_.edge_begin[e], b = g_.edge_end[e];
+                const std::uint32_t da = dist_[a], db = dist_[b];
+                if (da == NONE || db == NONE) continue;
+                const std::uint64_t size = std::uint64_t(da) + db + 1;
+                if (size < 3 || size <= settled || size > limit || (da > db ? da - db : db - da) > 1) continue;
+                if (branch_[a] == branch_[b]) continue;
+                const std::uint64_t weight = weight_path_[a] ^ weight_path_[b] ^ w[e];
+                if (weight == 0) continue;
+                // Paths of different branches share only the root.
+                const std::uint64_t hash = hash_path_[a] + hash_path_[b] - CandidateSets::atom_hash(r);
+                const auto same = [&](std::uint32_t index) {
+                    const std::uint32_t mark = next_round();
+                    for (std::uint32_t x : cands[index].key) stamp_[x] = mark;
+                    stats_.steps += size;
+                    for (std::uint32_t x = a; x != NONE; x = parent_[x])
+                        if (stamp_[x] != mark) return false;
+                    for (std::uint32_t x = b; x != r; x = parent_[x])
+                        if (stamp_[x] != mark) return false;
+                    return true;
+                };
+                if (seen.contains_if(cands, hash, size, same)) continue;
+                path_a_.clear();
+                path_b_.clear();
+                for (std::uint32_t x = a; x != NONE; x = parent_[x]) path_a_.push_back(x);
+                for (std::uint32_t x = b; x != r; x = parent_[x]) path_b_.push_back(x);
+                Candidate c = build_candidate(e, false);
+                c.chorded = !induces_only_itself(c);
+                cands.push_back(std::move(c));
+                weights.push_back(weight);
+                seen.insert(hash, static_cast<std::uint32_t>(cands.size() - 1));
+            }
+        }
+    }
+
+    // Whether the candidate's atoms are joined by its own bonds and no others.
+    bool induces_only_itself(const Candidate& c) {
+        const std::uint32_t mark = next_round();
+        for (std::uint32_t x : c.key) stamp_[x] = mark;
+        for (std::uint32_t x : c.key) {
+            std::uint32_t inside = 0;
+            for (std::uint32_t k = g_.offsets[x]; k < g_.offsets[x + 1]; ++k) inside += stamp_[g_.entries[k].neighbor] == mark;
+            if (inside != 2) return false;
+        }
+        return true;
+    }
+
+    // The cycle of path_a_ (ending at the root), path_b_ (stopping short of it)
+    // and `e`; the edge set only when asked for.
+    Candidate build_candidate(std::uint32_t e, bool with_edge_set = true) {
+        Candidate c;
+        c.atoms.assign(path_a_.begin(), path_a_.end());
+        c.atoms.insert(c.atoms.end(), path_b_.rbegin(), path_b_.rend());
+        for (std::size_t i = 0; i + 1 < path_a_.size(); ++i) c.edges.push_back(parent_edge_[path_a_[i]]);
+        for (std::size_t i = path_b_.size(); i-- > 0;) c.edges.push_back(parent_edge_[path_b_[i]]);
+        c.edges.push_back(e);
+        c.key = c.atoms;
+        sort_indices(c.key, radix_buffer_);
+        if (with_edge_set) {
+            c.edge_set = c.edges;
+            sort_indices(c.edge_set, radix_buffer_);
+        }
+        stats_.steps += c.atoms.size();
+        return c;
+    }
 
     // Atoms are expanded only while nearer than `depth`.
     void grow_tree(std::uint32_t r, std::uint32_t depth) {
@@ -517,6 +666,7 @@ private:
                 queue_.push_back(en.neighbor);
             }
         }
+        stats_.steps += queue_.size();
     }
 
     void close_cycles(std::uint32_t r, std::uint32_t limit, std::uint64_t settled, std::vector<Candidate>& cands,
@@ -552,33 +702,30 @@ private:
         for (std::uint32_t x : path_a_) on_path_[x] = 0;
         if (shared) return;
         // path_b_ stops short of the root, which path_a_ holds.
+        stats_.steps += path_a_.size() + path_b_.size();
         if (seen.contains(cands, hash, path_a_, path_b_)) return;
-        Candidate c;
-        c.atoms.assign(path_a_.begin(), path_a_.end());
-        c.atoms.insert(c.atoms.end(), path_b_.rbegin(), path_b_.rend());
-        for (std::size_t i = 0; i + 1 < path_a_.size(); ++i) c.edges.push_back(parent_edge_[path_a_[i]]);
-        for (std::size_t i = path_b_.size(); i-- > 0;) c.edges.push_back(parent_edge_[path_b_[i]]);
-        c.edges.push_back(e);
-        c.key = c.atoms;
-        std::sort(c.key.begin(), c.key.end());
-        c.edge_set = c.edges;
-        std::sort(c.edge_set.begin(), c.edge_set.end());
-        cands.push_back(std::move(c));
+        cands.push_back(build_candidate(e));
         seen.insert(hash, static_cast<std::uint32_t>(cands.size() - 1));
     }
 };
 
-// Size group by size group, in sorted order: a candidate outside the span of all
-// smaller ones is a ring; then the group's independent candidates join the basis.
-// Returns how many joined.
-std::uint64_t select_rings(const LocalGraph& g, std::span<const std::uint32_t> system,
-                           const std::vector<Candidate>& cands, Basis& basis, RingList& out) {
+// The candidates by size, then by their ascending atom lists.
+std::vector<std::uint32_t> selection_order(const std::vector<Candidate>& cands) {
     std::vector<std::uint32_t> order(cands.size());
     for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
     std::stable_sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
         if (cands[x].key.size() != cands[y].key.size()) return cands[x].key.size() < cands[y].key.size();
         return cands[x].key < cands[y].key;
     });
+    return order;
+}
+
+// Size group by size group, in sorted order: a candidate outside the span of all
+// smaller ones is a ring; then the group's independent candidates join the basis.
+// Returns how many joined.
+std::uint64_t select_rings(const LocalGraph& g, std::span<const std::uint32_t> system,
+                           const std::vector<Candidate>& cands, Basis& basis, RingList& out) {
+    const std::vector<std::uint32_t> order = selection_order(cands);
     std::uint64_t added = 0;
     std::vector<std::uint32_t> v;
     for (std::size_t lo = 0; lo < order.size();) {
@@ -602,28 +749,170 @@ std::uint64_t select_rings(const LocalGraph& g, std::span<const std::uint32_t> s
     return added;
 }
 
+// Edge weights of at most 64 bits that tell which cycles the basis spans: a
+// cycle lies in the span exactly when the XOR of its edges' weights is zero.
+// Cycles are told apart by their edges off a spanning tree, and the tree is
+// taken among the non-pivot edges (no cut consists of pivots alone, since the
+// basis restricted to its pivots is the identity), so every pivot is off the
+// tree: the weights are the coordinates left after eliminating the pivots.
+// Tree edges weigh 0, each other non-pivot edge gets a bit of its own, and a
+// pivot weighs what the rest of its basis vector weighs, so basis vectors weigh 0.
+// False when the span misses none or more than 64 dimensions.
+bool witness_weights(const LocalGraph& g, const Basis& basis, std::uint64_t missing, std::vector<std::uint64_t>& w) {
+    if (missing == 0 || missing > 64) return false;
+    const std::uint32_t n = g.num_atoms(), m = g.num_edges();
+    std::vector<std::uint32_t> up(n);
+    for (std::uint32_t a = 0; a < n; ++a) up[a] = a;
+    const auto find = [&](std::uint32_t a) {
+        while (up[a] != a) a = up[a] = up[up[a]];
+        return a;
+    };
+    w.assign(m, 0);
+    std::uint32_t bits = 0, components = n;
+    for (std::uint32_t e = 0; e < m; ++e) {
+        if (const std::vector<std::uint32_t>* v = basis.with_high(e)) {
+            for (std::uint32_t q : *v)
+                if (q != e) w[e] ^= w[q];
+            continue;
+        }
+        const std::uint32_t x = find(g.edge_begin[e]), y = find(g.edge_end[e]);
+        if (x != y) {
+            up[x] = y;
+            --components;
+        } else {
+            if (bits == 64) internal_error("见证位多于缺失的维数");
+            w[e] = std::uint64_t(1) << bits++;
+        }
+    }
+    if (components != 1 || bits != missing) internal_error("主元之外的边须连通全部原子");
+    return true;
+}
+
+// A lower bound on the size of any cycle of nonzero weight: such a cycle holds
+// an edge of nonzero weight, so it is no shorter than the shortest cycle through
+// one. Only tried while few edges carry weight; otherwise 3.
+std::uint32_t shortest_weighted_cycle(const LocalGraph& g, std::span<const std::uint64_t> w, RingSearchStats& stats) {
+    constexpr std::uint32_t MAX_TRIED = 64;
+    std::uint32_t tried = 0;
+    for (std::uint64_t x : w) tried += x != 0;
+    if (tried > MAX_TRIED) return 3;
+    std::uint32_t best = NONE;
+    std::vector<std::uint32_t> dist(g.num_atoms(), NONE), queue;
+    for (std::uint32_t e = 0; e < g.num_edges(); ++e) {
+        if (w[e] == 0) continue;
+        // Breadth-first from one end to the other, without e itself.
+        const std::uint32_t from = g.edge_begin[e], to = g.edge_end[e];
+        queue.assign(1, from);
+        dist[from] = 0;
+        for (std::size_t head = 0; head < queue.size() && dist[to] == NONE; ++head) {
+            const std::uint32_t u = queue[head];
+            if (best != NONE && dist[u] + 2 >= best) break;
+            for (std::uint32_t k = g.offsets[u]; k < g.offsets[u + 1]; ++k) {
+                const LocalEntry& en = g.entries[k];
+                if (en.edge == e || dist[en.neighbor] != NONE) continue;
+                dist[en.neighbor] = dist[u] + 1;
+                queue.push_back(en.neighbor);
+            }
+        }
+        if (dist[to] != NONE) best = std::min(best, dist[to] + 1);
+        stats.steps += queue.size();
+        for (std::uint32_t x : queue) dist[x] = NONE;
+    }
+    return best == NONE ? 3 : std::max<std::uint32_t>(best, 3);
+}
+
+// Selection as in select_rings, for candidates given with their weights: the
+// span of the smaller rings is the basis the weights were made for plus the
+// weights added since, kept reduced on their highest bits. A marked candidate
+// that lies outside that span may owe its place to an earlier version of its
+// atom set that was never built: then nothing is changed and the result is
+// empty, for the caller to run the full search instead.
+std::optional<std::uint64_t> select_weighted_rings(const LocalGraph& g, std::span<const std::uint32_t> system,
+                                                   const std::vector<Candidate>& cands,
+                                                   std::span<const std::uint64_t> weights, Basis& basis,
+                                                   RingList& out) {
+    const std::vector<std::uint32_t> order = selection_order(cands);
+    std::uint64_t reducer[64];
+    std::uint64_t pivots = 0;
+    const auto reduce = [&](std::uint64_t x) {
+        while (x & pivots) x ^= reducer[63 - std::countl_zero(x & pivots)];
+        return x;
+    };
+    std::vector<std::uint32_t> rings, joined;
+    for (std::size_t lo = 0; lo < order.size();) {
+        std::size_t hi = lo;
+        while (hi < order.size() && cands[order[hi]].key.size() == cands[order[lo]].key.size()) ++hi;
+        for (std::size_t i = lo; i < hi; ++i) {
+            if (reduce(weights[order[i]]) == 0) continue;
+            if (cands[order[i]].chorded) return std::nullopt;
+            rings.push_back(order[i]);
+        }
+        for (std::size_t i = lo; i < hi; ++i) {
+            const std::uint64_t x = reduce(weights[order[i]]);
+            if (x == 0) continue;
+            const int high = 63 - std::countl_zero(x);
+            reducer[high] = x;
+            pivots |= std::uint64_t(1) << high;
+            joined.push_back(order[i]);
+        }
+        lo = hi;
+    }
+    for (std::uint32_t c : rings) emit(g, system, cands[c].atoms, cands[c].edges, out);
+    // The basis proper grows too, for the weights of the next attempt.
+    std::vector<std::uint32_t> v;
+    for (std::uint32_t c : joined) {
+        v = cands[c].edges;
+        std::sort(v.begin(), v.end());
+        basis.reduce(v);
+        if (v.empty()) internal_error("权重非零的环必在基外");
+        basis.add(std::move(v));
+        v = {};
+    }
+    return joined.size();
+}
+
 // Attempts with a growing size limit. An attempt with a larger limit meets every
 // smaller candidate again, from the same roots and edges in the same order, and
 // so repeats the smaller attempt's rings and basis exactly: each attempt keeps
 // what the last one built and adds only the sizes above the last limit.
-void general_system_rings(const LocalGraph& g, std::span<const std::uint32_t> system, RingList& out) {
+// Once the basis misses at most 64 dimensions, only cycles outside its span are
+// built (their weights tell them), and attempts whose sizes cannot reach any
+// such cycle are skipped: their candidates would all lie in the span.
+void general_system_rings(const LocalGraph& g, std::span<const std::uint32_t> system, RingList& out,
+                          RingSearchStats& stats) {
     const std::uint32_t n = g.num_atoms();
     const std::uint32_t m = g.num_edges();
     const std::uint64_t cyclomatic = std::uint64_t(m) + 1 >= n ? std::uint64_t(m) + 1 - n : 0;
-    CandidateSearch search(g);
+    CandidateSearch search(g, stats);
     Basis basis(m);
     std::uint64_t rank = 0;
     std::uint64_t settled = 2;  // sizes up to this were handled by earlier attempts
+    std::vector<std::uint64_t> weights, cand_weights;
+    std::vector<Candidate> cands;
     for (std::uint64_t limit = 8;; limit *= 2) {
         const std::uint32_t lp = static_cast<std::uint32_t>(std::min<std::uint64_t>(limit, n));
-        rank += select_rings(g, system, search.run(lp, settled), basis, out);
+        bool done = false;
+        if (rank < cyclomatic && witness_weights(g, basis, cyclomatic - rank, weights)) {
+            if (limit < n && lp < shortest_weighted_cycle(g, weights, stats)) {
+                settled = lp;
+                continue;
+            }
+            cands.clear();
+            cand_weights.clear();
+            search.run_weighted(lp, settled, weights, cands, cand_weights);
+            if (const auto joined = select_weighted_rings(g, system, cands, cand_weights, basis, out)) {
+                rank += *joined;
+                done = true;
+            }
+        }
+        if (!done) rank += select_rings(g, system, search.run(lp, settled), basis, out);
         if (limit >= n || rank >= cyclomatic) return;
         settled = lp;
     }
 }
 
 void system_rings(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system,
-                  std::span<const std::uint32_t> atoms, RingList& out, bool allow_small) {
+                  std::span<const std::uint32_t> atoms, RingList& out, bool allow_small, RingSearchStats& stats) {
     if (atoms.empty()) return;
     // One simple cycle, the commonest system: walked without the local graph.
     // When the walk fails, the full search below would fail it the same way.
@@ -634,7 +923,7 @@ void system_rings(std::span<const core::Bond> bonds, std::span<const std::uint32
     const std::uint32_t n = g.num_atoms();
     const std::uint32_t m = g.num_edges();
     if (allow_small && n <= 64 && m <= 64) small_system_rings(g, system, out);
-    else general_system_rings(g, system, out);
+    else general_system_rings(g, system, out, stats);
 }
 
 // The system's atoms, ascending.
@@ -656,19 +945,22 @@ void append_ring_system_rings(std::span<const core::Bond> bonds, std::span<const
                               RingList& out) {
     const auto atoms = core::Scratch<std::vector<std::uint32_t>>::borrow(2 * system.size());
     atoms_of(bonds, system, *atoms);
-    system_rings(bonds, system, *atoms, out, true);
+    RingSearchStats stats;
+    system_rings(bonds, system, *atoms, out, true, stats);
 }
 
 void append_ring_system_rings(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system,
                               std::span<const std::uint32_t> atoms, RingList& out) {
-    system_rings(bonds, system, atoms, out, true);
+    RingSearchStats stats;
+    system_rings(bonds, system, atoms, out, true, stats);
 }
 
 void append_ring_system_rings_general(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system,
                                       RingList& out) {
     const auto atoms = core::Scratch<std::vector<std::uint32_t>>::borrow(2 * system.size());
     atoms_of(bonds, system, *atoms);
-    system_rings(bonds, system, *atoms, out, false);
+    RingSearchStats stats;
+    system_rings(bonds, system, *atoms, out, false, stats);
 }
 
 namespace {
@@ -727,6 +1019,11 @@ void sort_ring_list(const RingList& in, RingList& out) {
 }
 
 std::vector<Ring> sssr(const core::MolBuilder& mol) {
+    RingSearchStats stats;
+    return sssr(mol, stats);
+}
+
+std::vector<Ring> sssr(const core::MolBuilder& mol, RingSearchStats& stats) {
     const auto blocks_lease = core::Scratch<RingBlocks>::borrow(mol.num_atoms());
     const auto found_lease = core::Scratch<RingList>::borrow(mol.num_atoms());
     const auto sorted_lease = core::Scratch<RingList>::borrow(mol.num_atoms());
@@ -736,7 +1033,7 @@ std::vector<Ring> sssr(const core::MolBuilder& mol) {
     find_ring_blocks(mol, blocks);
     found.clear();
     for (std::uint32_t i = 0; i < blocks.blocks.size(); ++i)
-        append_ring_system_rings(mol.bonds, blocks.blocks[i], blocks.block_atoms[i], found);
+        system_rings(mol.bonds, blocks.blocks[i], blocks.block_atoms[i], found, true, stats);
     sort_ring_list(found, sorted);
     return to_rings(sorted);
 }

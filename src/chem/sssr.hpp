@@ -49,6 +49,14 @@ struct RingList {
 // All rings, ordered stably by (atom count, smallest atom, largest atom).
 std::vector<Ring> sssr(const core::MolBuilder& mol);
 
+// Work done by the search for systems too large for the bitset one: atoms
+// queued by its breadth-first trees plus atoms walked along candidate cycles.
+struct RingSearchStats {
+    std::uint64_t steps = 0;
+};
+// Same list; adds the search's work to `stats`.
+std::vector<Ring> sssr(const core::MolBuilder& mol, RingSearchStats& stats);
+
 // The rings of one ring system, given as an ascending bond list without repeats.
 std::vector<Ring> sssr_of_ring_system(std::span<const core::Bond> bonds,
                                       std::span<const std::uint32_t> system_bonds);
