@@ -883,6 +883,7 @@ private:
         const Chain& ch = chains_[id];
         const std::uint32_t m = static_cast<std::uint32_t>(ch.atoms.size() - 2);
         const std::uint64_t depth = limit - limit / 2;
+        stats_.chain_roots += m;
         grow_end_tree(from_first_, ch.atoms[0], static_cast<std::uint32_t>(depth - 1), id, w);
         grow_end_tree(from_last_, ch.atoms[m + 1], static_cast<std::uint32_t>(depth - 1), id, w);
         chain_weight_.assign(m + 2, 0);
@@ -1301,7 +1302,7 @@ std::optional<std::uint64_t> select_weighted_rings(const LocalGraph& g, std::spa
 // built (their weights tell them), and attempts whose sizes cannot reach any
 // such cycle are skipped: their candidates would all lie in the span.
 void general_system_rings(const LocalGraph& g, std::span<const std::uint32_t> system, RingList& out,
-                          RingSearchStats& stats) {
+                          RingSearchStats& stats, bool plain) {
     const std::uint32_t n = g.num_atoms();
     const std::uint32_t m = g.num_edges();
     const std::uint64_t cyclomatic = std::uint64_t(m) + 1 >= n ? std::uint64_t(m) + 1 - n : 0;
@@ -1314,8 +1315,9 @@ void general_system_rings(const LocalGraph& g, std::span<const std::uint32_t> sy
     for (std::uint64_t limit = 8;; limit *= 2) {
         const std::uint32_t lp = static_cast<std::uint32_t>(std::min<std::uint64_t>(limit, n));
         bool done = false;
-        if (rank < cyclomatic && witness_weights(g, basis, cyclomatic - rank, weights)) {
+        if (!plain && rank < cyclomatic && witness_weights(g, basis, cyclomatic - rank, weights)) {
             if (limit < n && lp < shortest_weighted_cycle(g, weights, stats)) {
+                ++stats.skipped_attempts;
                 settled = lp;
                 continue;
             }
@@ -1325,6 +1327,8 @@ void general_system_rings(const LocalGraph& g, std::span<const std::uint32_t> sy
             if (const auto joined = select_weighted_rings(g, system, cands, cand_weights, basis, out)) {
                 rank += *joined;
                 done = true;
+            } else {
+                ++stats.full_reruns;
             }
         }
         if (!done) rank += select_rings(g, system, search.run(lp, settled), basis, out);
@@ -1334,7 +1338,8 @@ void general_system_rings(const LocalGraph& g, std::span<const std::uint32_t> sy
 }
 
 void system_rings(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system,
-                  std::span<const std::uint32_t> atoms, RingList& out, bool allow_small, RingSearchStats& stats) {
+                  std::span<const std::uint32_t> atoms, RingList& out, bool allow_small, RingSearchStats& stats,
+                  bool plain = false) {
     if (atoms.empty()) return;
     // One simple cycle, the commonest system: walked without the local graph.
     // When the walk fails, the full search below would fail it the same way.
@@ -1345,7 +1350,7 @@ void system_rings(std::span<const core::Bond> bonds, std::span<const std::uint32
     const std::uint32_t n = g.num_atoms();
     const std::uint32_t m = g.num_edges();
     if (allow_small && n <= 64 && m <= 64) small_system_rings(g, system, out);
-    else general_system_rings(g, system, out, stats);
+    else general_system_rings(g, system, out, stats, plain);
 }
 
 // The system's atoms, ascending.
@@ -1379,10 +1384,15 @@ void append_ring_system_rings(std::span<const core::Bond> bonds, std::span<const
 
 void append_ring_system_rings_general(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system,
                                       RingList& out) {
+    RingSearchStats stats;
+    append_ring_system_rings_general(bonds, system, out, stats);
+}
+
+void append_ring_system_rings_general(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system,
+                                      RingList& out, RingSearchStats& stats, bool plain) {
     const auto atoms = core::Scratch<std::vector<std::uint32_t>>::borrow(2 * system.size());
     atoms_of(bonds, system, *atoms);
-    RingSearchStats stats;
-    system_rings(bonds, system, *atoms, out, false, stats);
+    system_rings(bonds, system, *atoms, out, false, stats, plain);
 }
 
 namespace {

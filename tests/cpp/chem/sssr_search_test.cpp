@@ -1,0 +1,135 @@
+// The general ring search against its plain form on random graphs of long
+// chains, and bounds on its work where the cycles are long.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ostream>
+#include <random>
+#include <string>
+
+#include "chem/rings.hpp"
+#include "chem/sssr.hpp"
+#include "graphs.hpp"
+#include "io/smiles/read.hpp"
+
+using namespace quorix;
+
+namespace {
+
+// A random multigraph on `kernel` atoms whose bonds are drawn out into chains
+// of up to `longest` atoms (all of one length when `uniform`), under shuffled
+// atom and bond numbers.
+core::MolBuilder drawn(std::mt19937& rng, std::uint32_t kernel, std::uint32_t extra, std::uint32_t longest,
+                       bool uniform) {
+    test::Edges e;
+    std::uint32_t n = kernel;
+    const std::uint32_t fixed = rng() % (longest + 1);
+    const auto draw = [&](std::uint32_t a, std::uint32_t b) {
+        const std::uint32_t len = uniform ? fixed : rng() % (longest + 1);
+        std::uint32_t prev = a;
+        for (std::uint32_t i = 0; i < len; ++i) e.push_back({prev, n}), prev = n++;
+        e.push_back({prev, b});
+    };
+    for (std::uint32_t i = 1; i < kernel; ++i) draw(rng() % i, i);
+    for (std::uint32_t k = 0; k < extra; ++k)
+        if (const std::uint32_t a = rng() % kernel, b = rng() % kernel; a != b) draw(a, b);
+    std::vector<std::uint32_t> label(n);
+    for (std::uint32_t i = 0; i < n; ++i) label[i] = i;
+    std::shuffle(label.begin(), label.end(), rng);
+    for (auto& [a, b] : e) {
+        a = label[a];
+        b = label[b];
+        if (rng() % 2) std::swap(a, b);
+    }
+    std::shuffle(e.begin(), e.end(), rng);
+    return test::skeleton(n, e);
+}
+
+TEST(RingSearch, AgreesWithPlainSearchOnDrawnGraphs) {
+    std::mt19937 rng(20261207);
+    chem::RingSearchStats fast, plain;
+    chem::RingBlocks blocks;
+    for (int round = 0; round < 1200; ++round) {
+        const std::uint32_t longest = round % 4 == 0 ? 1 : round % 4 == 1 ? 30 : 6;
+        const core::MolBuilder m = drawn(rng, 3 + rng() % 8, rng() % (round % 3 ? 10 : 40), longest, round % 5 == 0);
+        chem::find_ring_blocks(m, blocks);
+        for (std::uint32_t i = 0; i < blocks.blocks.size(); ++i) {
+            chem::RingList a, b;
+            chem::append_ring_system_rings_general(m.bonds, blocks.blocks[i], a, fast);
+            chem::append_ring_system_rings_general(m.bonds, blocks.blocks[i], b, plain, true);
+            ASSERT_EQ(a.offsets, b.offsets) << "round " << round;
+            ASSERT_EQ(a.atoms, b.atoms) << "round " << round;
+            ASSERT_EQ(a.bonds, b.bonds) << "round " << round;
+        }
+    }
+    // Every way of the fast search was taken, and the plain one took none.
+    EXPECT_GT(fast.chain_roots, 0u);
+    EXPECT_GT(fast.skipped_attempts, 0u);
+    EXPECT_GT(fast.full_reruns, 0u);
+    EXPECT_EQ(plain.chain_roots + plain.skipped_attempts + plain.full_reruns, 0u);
+    EXPECT_LT(fast.steps, plain.steps);
+}
+
+std::string bicyclic(std::uint32_t k) {
+    const std::string c(k, 'C');
+    return "C1" + c + "C2" + c + "C1" + c + "2";
+}
+
+// Rails of n atoms each, the first rail's end bonded to the second's start,
+// rung i joining atom i to atom n + i.
+std::string joined_ladder(std::uint32_t n) {
+    std::string s;
+    for (int rail = 0; rail < 2; ++rail)
+        for (std::uint32_t i = 1; i <= n; ++i) s += "C%(" + std::to_string(i) + ")";
+    return s;
+}
+
+struct LongShape {
+    std::string name, smiles;
+    std::vector<std::uint32_t> sizes;  // ring sizes in list order, run-length: (size, count) pairs
+    std::uint64_t max_steps;
+    friend void PrintTo(const LongShape& s, std::ostream* os) { *os << s.name; }
+};
+
+class RingSearchWork : public ::testing::TestWithParam<LongShape> {};
+
+// Bounds on the work, not the time: a search from every atom to half the
+// ring size would take millions of steps here.
+TEST_P(RingSearchWork, StaysWithinSteps) {
+    const LongShape& c = GetParam();
+    auto m = io::read_smiles(c.smiles);
+    ASSERT_TRUE(m);
+    chem::RingSearchStats stats;
+    const std::vector<chem::Ring> rings = chem::sssr(*m, stats);
+    std::vector<std::uint32_t> sizes;
+    for (const chem::Ring& r : rings) {
+        if (sizes.empty() || sizes[sizes.size() - 2] != r.atoms.size()) sizes.insert(sizes.end(), {0, 0});
+        sizes[sizes.size() - 2] = static_cast<std::uint32_t>(r.atoms.size());
+        ++sizes.back();
+    }
+    EXPECT_EQ(sizes, c.sizes);
+    EXPECT_LE(stats.steps, c.max_steps);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, RingSearchWork,
+    ::testing::Values(
+        // Three bridges of k atoms: rings of 2k + 2 and twice 2k + 3 atoms.
+        LongShape{"bicyclic1500", bicyclic(1500), {3002, 1, 3003, 2}, 60 * 4503},
+        LongShape{"bicyclic6000", bicyclic(6000), {12002, 1, 12003, 2}, 60 * 18003},
+        // n - 1 squares, then the n cycles of n + 1 atoms through the joining
+        // bond: the list itself has 4 (n - 1) + n (n + 1) entries.
+        LongShape{"ladder300", joined_ladder(300), {4, 299, 301, 300}, 20 * (4 * 299 + 300 * 301)}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(RingSearchLadder, ListsEveryCycleThroughTheJoin) {
+    for (std::uint32_t n : {20u, 40u, 80u}) {
+        auto m = io::read_smiles(joined_ladder(n));
+        ASSERT_TRUE(m);
+        std::size_t entries = 0;
+        for (const chem::Ring& r : chem::sssr(*m)) entries += r.atoms.size();
+        EXPECT_EQ(entries, 4 * (n - 1) + n * (n + 1)) << n;
+    }
+}
+
+}  // namespace
