@@ -111,11 +111,11 @@ int main(int argc, char** argv) {
 
     // The same shapes as SMILES: a bicyclic of three k-atom bridges and a
     // ladder whose rails are joined end to start.
-    for (std::uint32_t k : {1u, 2u, 3u, 10u, 57u, 300u, 1500u}) {
+    for (std::uint32_t k : {1u, 2u, 3u, 10u, 57u, 300u, 1500u, 6000u}) {
         const std::string c(k, 'C');
         if (auto m = io::read_smiles("C1" + c + "C2" + c + "C1" + c + "2")) print("bicyclic", k, *m);
     }
-    for (std::uint32_t k : {5u, 20u, 40u, 80u, 301u}) {
+    for (std::uint32_t k : {5u, 20u, 40u, 80u, 301u, 1000u}) {
         std::string smi;
         for (int twice = 0; twice < 2; ++twice)
             for (std::uint32_t i = 1; i <= k; ++i) smi += "C%(" + std::to_string(i) + ")";
