@@ -381,8 +381,8 @@ struct Candidate {
     std::vector<std::uint32_t> edges;     // ring order, local edge indices
     std::vector<std::uint32_t> key;       // ascending local atoms
     std::vector<std::uint32_t> edge_set;  // ascending local edges: the GF(2) vector
-    // Weighted search only: whether its atoms carry bonds besides its own, and
-    // the root and closing edge of the version kept.
+    // Weighted search only: whether some of its atoms are bonded across the
+    // cycle, and the root and closing edge of the version kept.
     bool chorded = false;
     std::uint32_t root = NONE, closing = NONE;
 };
@@ -518,7 +518,7 @@ public:
         : g_(g), stats_(stats), dist_(g.num_atoms(), NONE), parent_(g.num_atoms(), NONE),
           parent_edge_(g.num_atoms(), NONE), branch_(g.num_atoms(), NONE), taken_(g.num_edges(), 0),
           on_path_(g.num_atoms(), 0), weight_path_(g.num_atoms(), 0), hash_path_(g.num_atoms(), 0),
-          stamp_(g.num_atoms(), 0) {}
+          stamp_(g.num_atoms(), 0), near_(g.num_atoms(), 0) {}
 
     // Candidates with more than `settled` and at most `limit` atoms.
     std::vector<Candidate> run(std::uint32_t limit, std::uint64_t settled) {
@@ -536,12 +536,13 @@ public:
     // witness_weights), each with its weight. A cycle of zero weight lies in the
     // span of the smaller rings, so it is neither a ring nor a basis vector and
     // need not be built; only its atom set could matter, as the first version of
-    // that set. Versions of one atom set differ only when the atoms carry more
-    // bonds among themselves than the cycle's own; such candidates are marked.
+    // that set. Versions of one atom set differ only when some of its atoms are
+    // bonded across the cycle; such candidates are marked.
     void run_weighted(std::uint32_t limit, std::uint64_t settled, std::span<const std::uint64_t> w,
                       std::vector<Candidate>& cands, std::vector<std::uint64_t>& weights) {
         CandidateSets seen(0);
         if (!chains_found_) find_chains();
+        if (shadowed_.empty()) find_shadowed();
         for (std::uint32_t r = 0; r < g_.num_atoms(); ++r) {
             if (chain_of_[r] != NONE) continue;
             grow_tree(r, limit - limit / 2);
@@ -565,8 +566,8 @@ private:
     std::vector<std::uint8_t> taken_, on_path_;
     std::vector<std::uint32_t> queue_, touched_edges_, path_a_, path_b_;
     std::vector<std::uint64_t> weight_path_, hash_path_;  // along the tree path from the root
-    std::vector<std::uint32_t> stamp_, radix_buffer_, edges_a_, edges_b_;
-    std::uint32_t round_ = 0, edge_round_ = 0;
+    std::vector<std::uint32_t> stamp_, radix_buffer_, edges_a_, edges_b_, near_;
+    std::uint32_t round_ = 0, edge_round_ = 0, near_round_ = 0;
 
     void clear_tree() {
         for (std::uint32_t x : queue_) dist_[x] = parent_[x] = parent_edge_[x] = branch_[x] = NONE;
@@ -595,7 +596,7 @@ private:
                 if (da == NONE || db == NONE) continue;
                 const std::uint64_t size = std::uint64_t(da) + db + 1;
                 if (size < 3 || size <= settled || size > limit || (da > db ? da - db : db - da) > 1) continue;
-                if (branch_[a] == branch_[b]) continue;
+                if (branch_[a] == branch_[b] || shadowed_[e]) continue;
                 const std::uint64_t weight = weight_path_[a] ^ weight_path_[b] ^ w[e];
                 if (weight == 0) continue;
                 // Paths of different branches share only the root.
@@ -963,7 +964,7 @@ private:
             const bool first_is_first = ch.edges[i - 1] < ch.edges[i];
             for (; next < closings_.size() && closings_[next].first == i; ++next) {
                 const std::uint32_t e = closings_[next].second;
-                offer(i, e, NONE, g_.edge_begin[e], NONE, g_.edge_end[e], NONE, first_is_first);
+                if (!shadowed_[e]) offer(i, e, NONE, g_.edge_begin[e], NONE, g_.edge_end[e], NONE, first_is_first);
             }
             // Along the chain, the atoms reached around through the far end
             // meet those reached straight at most once on each side of the root.
@@ -1040,13 +1041,43 @@ private:
         clear_end_tree(from_last_);
     }
 
-    // Whether the candidate's atoms are joined by its own bonds and no others.
+    // Bonds with a lower-numbered bond between the same atoms. From any root a
+    // cycle closed by such a bond was met first closed by the lower one, which
+    // makes it a second version of that atom set; its weight may differ, so it
+    // is left out before weights are looked at.
+    std::vector<std::uint8_t> shadowed_;
+    void find_shadowed() {
+        std::vector<std::uint32_t> order(g_.num_edges());
+        for (std::uint32_t e = 0; e < order.size(); ++e) order[e] = e;
+        const auto ends = [&](std::uint32_t e) {
+            return std::pair{std::min(g_.edge_begin[e], g_.edge_end[e]), std::max(g_.edge_begin[e], g_.edge_end[e])};
+        };
+        std::sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
+            return std::pair{ends(x), x} < std::pair{ends(y), y};
+        });
+        shadowed_.assign(g_.num_edges(), 0);
+        for (std::size_t k = 1; k < order.size(); ++k) shadowed_[order[k]] = ends(order[k]) == ends(order[k - 1]);
+    }
+
+    // Whether the candidate's atoms are joined only along the cycle: each has
+    // two neighbours among them. Bonds parallel to the cycle's own make no
+    // other version, since every tree and every closing takes the lowest-
+    // numbered of parallel bonds.
     bool induces_only_itself(const Candidate& c) {
         const std::uint32_t mark = next_round();
         for (std::uint32_t x : c.key) stamp_[x] = mark;
         for (std::uint32_t x : c.key) {
+            if (++near_round_ == 0) {
+                std::fill(near_.begin(), near_.end(), 0);
+                near_round_ = 1;
+            }
             std::uint32_t inside = 0;
-            for (std::uint32_t k = g_.offsets[x]; k < g_.offsets[x + 1]; ++k) inside += stamp_[g_.entries[k].neighbor] == mark;
+            for (std::uint32_t k = g_.offsets[x]; k < g_.offsets[x + 1]; ++k) {
+                const std::uint32_t y = g_.entries[k].neighbor;
+                if (stamp_[y] != mark || near_[y] == near_round_) continue;
+                near_[y] = near_round_;
+                ++inside;
+            }
             if (inside != 2) return false;
         }
         return true;
@@ -1211,9 +1242,10 @@ bool witness_weights(const LocalGraph& g, const Basis& basis, std::uint64_t miss
     return true;
 }
 
-// A lower bound on the size of any cycle of nonzero weight: such a cycle holds
-// an edge of nonzero weight, so it is no shorter than the shortest cycle through
-// one. Only tried while few edges carry weight; otherwise 3.
+// A lower bound on the size of any candidate cycle of nonzero weight: such a
+// cycle holds an edge of nonzero weight, so it is no shorter than the shortest
+// cycle of three or more atoms through one. Only tried while few edges carry
+// weight; otherwise 3.
 std::uint32_t shortest_weighted_cycle(const LocalGraph& g, std::span<const std::uint64_t> w, RingSearchStats& stats) {
     constexpr std::uint32_t MAX_TRIED = 64;
     std::uint32_t tried = 0;
@@ -1223,7 +1255,8 @@ std::uint32_t shortest_weighted_cycle(const LocalGraph& g, std::span<const std::
     std::vector<std::uint32_t> dist(g.num_atoms(), NONE), queue;
     for (std::uint32_t e = 0; e < g.num_edges(); ++e) {
         if (w[e] == 0) continue;
-        // Breadth-first from one end to the other, without e itself.
+        // Breadth-first from one end to the other, without e or bonds parallel
+        // to it: those close only two-atom cycles, which are never candidates.
         const std::uint32_t from = g.edge_begin[e], to = g.edge_end[e];
         queue.assign(1, from);
         dist[from] = 0;
@@ -1232,7 +1265,7 @@ std::uint32_t shortest_weighted_cycle(const LocalGraph& g, std::span<const std::
             if (best != NONE && dist[u] + 2 >= best) break;
             for (std::uint32_t k = g.offsets[u]; k < g.offsets[u + 1]; ++k) {
                 const LocalEntry& en = g.entries[k];
-                if (en.edge == e || dist[en.neighbor] != NONE) continue;
+                if ((u == from && en.neighbor == to) || dist[en.neighbor] != NONE) continue;
                 dist[en.neighbor] = dist[u] + 1;
                 queue.push_back(en.neighbor);
             }
@@ -1312,11 +1345,20 @@ void general_system_rings(const LocalGraph& g, std::span<const std::uint32_t> sy
     std::uint64_t settled = 2;  // sizes up to this were handled by earlier attempts
     std::vector<std::uint64_t> weights, cand_weights;
     std::vector<Candidate> cands;
+    std::uint64_t weighted_rank = ~std::uint64_t(0);
+    bool has_weights = false;
+    std::uint32_t shortest = 3;
     for (std::uint64_t limit = 8;; limit *= 2) {
         const std::uint32_t lp = static_cast<std::uint32_t>(std::min<std::uint64_t>(limit, n));
         bool done = false;
-        if (!plain && rank < cyclomatic && witness_weights(g, basis, cyclomatic - rank, weights)) {
-            if (limit < n && lp < shortest_weighted_cycle(g, weights, stats)) {
+        // Weights and bound depend on the basis alone: made again only when it grew.
+        if (weighted_rank != rank) {
+            weighted_rank = rank;
+            has_weights = !plain && rank < cyclomatic && witness_weights(g, basis, cyclomatic - rank, weights);
+            shortest = has_weights ? shortest_weighted_cycle(g, weights, stats) : 3;
+        }
+        if (has_weights) {
+            if (limit < n && lp < shortest) {
                 ++stats.skipped_attempts;
                 settled = lp;
                 continue;

@@ -55,7 +55,7 @@ struct RingSearchStats {
     std::uint64_t steps = 0;
     std::uint64_t chain_roots = 0;       // roots served by the trees of a chain's ends
     std::uint64_t skipped_attempts = 0;  // size limits passed over: no cycle outside the span fits
-    std::uint64_t full_reruns = 0;       // attempts redone in full (a cycle with extra bonds among its atoms)
+    std::uint64_t full_reruns = 0;       // attempts redone in full (a ring candidate bonded across itself)
 };
 // Same list; adds the search's work to `stats`.
 std::vector<Ring> sssr(const core::MolBuilder& mol, RingSearchStats& stats);

@@ -62,10 +62,11 @@ TEST(RingSearch, AgreesWithPlainSearchOnDrawnGraphs) {
             ASSERT_EQ(a.bonds, b.bonds) << "round " << round;
         }
     }
-    // Every way of the fast search was taken, and the plain one took none.
+    // The fast search's shortcuts were taken, the plain one took none, and
+    // parallel bonds (many here) never forced an attempt to be redone in full.
     EXPECT_GT(fast.chain_roots, 0u);
     EXPECT_GT(fast.skipped_attempts, 0u);
-    EXPECT_GT(fast.full_reruns, 0u);
+    EXPECT_EQ(fast.full_reruns, 0u);
     EXPECT_EQ(plain.chain_roots + plain.skipped_attempts + plain.full_reruns, 0u);
     EXPECT_LT(fast.steps, plain.steps);
 }
@@ -84,8 +85,22 @@ std::string joined_ladder(std::uint32_t n) {
     return s;
 }
 
+core::MolBuilder from_smiles(const std::string& smiles) {
+    auto m = io::read_smiles(smiles);
+    if (!m) ADD_FAILURE() << smiles;
+    return m ? std::move(*m) : core::MolBuilder{};
+}
+
+// A ring of 2h + 1 atoms with two bonds joining atoms 0 and h.
+core::MolBuilder doubled_chord(std::uint32_t h) {
+    test::Edges e = test::cycle_edges(0, 2 * h + 1);
+    e.insert(e.end(), {{0, h}, {h, 0}});
+    return test::skeleton(2 * h + 1, e);
+}
+
 struct LongShape {
-    std::string name, smiles;
+    std::string name;
+    core::MolBuilder mol;
     std::vector<std::uint32_t> sizes;  // ring sizes in list order, run-length: (size, count) pairs
     std::uint64_t max_steps;
     friend void PrintTo(const LongShape& s, std::ostream* os) { *os << s.name; }
@@ -97,10 +112,8 @@ class RingSearchWork : public ::testing::TestWithParam<LongShape> {};
 // ring size would take millions of steps here.
 TEST_P(RingSearchWork, StaysWithinSteps) {
     const LongShape& c = GetParam();
-    auto m = io::read_smiles(c.smiles);
-    ASSERT_TRUE(m);
     chem::RingSearchStats stats;
-    const std::vector<chem::Ring> rings = chem::sssr(*m, stats);
+    const std::vector<chem::Ring> rings = chem::sssr(c.mol, stats);
     std::vector<std::uint32_t> sizes;
     for (const chem::Ring& r : rings) {
         if (sizes.empty() || sizes[sizes.size() - 2] != r.atoms.size()) sizes.insert(sizes.end(), {0, 0});
@@ -115,11 +128,12 @@ INSTANTIATE_TEST_SUITE_P(
     Shapes, RingSearchWork,
     ::testing::Values(
         // Three bridges of k atoms: rings of 2k + 2 and twice 2k + 3 atoms.
-        LongShape{"bicyclic1500", bicyclic(1500), {3002, 1, 3003, 2}, 60 * 4503},
-        LongShape{"bicyclic6000", bicyclic(6000), {12002, 1, 12003, 2}, 60 * 18003},
+        LongShape{"bicyclic1500", from_smiles(bicyclic(1500)), {3002, 1, 3003, 2}, 60 * 4503},
+        LongShape{"bicyclic6000", from_smiles(bicyclic(6000)), {12002, 1, 12003, 2}, 60 * 18003},
+        LongShape{"doubled_chord", doubled_chord(3000), {3001, 1, 3002, 1}, 60 * 6001},
         // n - 1 squares, then the n cycles of n + 1 atoms through the joining
         // bond: the list itself has 4 (n - 1) + n (n + 1) entries.
-        LongShape{"ladder300", joined_ladder(300), {4, 299, 301, 300}, 20 * (4 * 299 + 300 * 301)}),
+        LongShape{"ladder300", from_smiles(joined_ladder(300)), {4, 299, 301, 300}, 20 * (4 * 299 + 300 * 301)}),
     [](const auto& info) { return info.param.name; });
 
 TEST(RingSearchLadder, ListsEveryCycleThroughTheJoin) {
