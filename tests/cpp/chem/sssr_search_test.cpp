@@ -1,5 +1,5 @@
-// The general ring search against its plain form on random graphs of long
-// chains, and bounds on its work where the cycles are long.
+// The general ring search against its plain form and the bitset search on
+// random graphs of long chains, and bounds on its work where cycles are long.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -49,6 +49,7 @@ TEST(RingSearch, AgreesWithPlainSearchOnDrawnGraphs) {
     std::mt19937 rng(20261207);
     chem::RingSearchStats fast, plain;
     chem::RingBlocks blocks;
+    std::size_t small_systems = 0;
     for (int round = 0; round < 1200; ++round) {
         const std::uint32_t longest = round % 4 == 0 ? 1 : round % 4 == 1 ? 30 : 6;
         const core::MolBuilder m = drawn(rng, 3 + rng() % 8, rng() % (round % 3 ? 10 : 40), longest, round % 5 == 0);
@@ -60,8 +61,17 @@ TEST(RingSearch, AgreesWithPlainSearchOnDrawnGraphs) {
             ASSERT_EQ(a.offsets, b.offsets) << "round " << round;
             ASSERT_EQ(a.atoms, b.atoms) << "round " << round;
             ASSERT_EQ(a.bonds, b.bonds) << "round " << round;
+            // Small systems also go through the separate bitset search.
+            if (blocks.blocks[i].size() <= 64 && blocks.block_atoms[i].size() <= 64) {
+                chem::RingList small;
+                chem::append_ring_system_rings(m.bonds, blocks.blocks[i], small);
+                ASSERT_EQ(a.atoms, small.atoms) << "round " << round;
+                ASSERT_EQ(a.bonds, small.bonds) << "round " << round;
+                ++small_systems;
+            }
         }
     }
+    EXPECT_GT(small_systems, 300u);
     // The fast search's shortcuts were taken, the plain one took none, and
     // parallel bonds (many here) never forced an attempt to be redone in full.
     EXPECT_GT(fast.chain_roots, 0u);
