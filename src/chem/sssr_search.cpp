@@ -883,35 +883,71 @@ bool witness_weights(const LocalGraph& g, const Basis& basis, std::uint64_t miss
     return true;
 }
 
-// A lower bound on the size of any candidate cycle of nonzero weight: such a
-// cycle holds an edge of nonzero weight, so it is no shorter than the shortest
-// cycle of three or more atoms through one. Only tried while few edges carry
-// weight; otherwise 3.
-std::uint32_t shortest_weighted_cycle(const LocalGraph& g, std::span<const std::uint64_t> w, RingSearchStats& stats) {
+// The same cycle weights with fewer edges carrying them: XOR-ing onto every
+// bond the weights of the breadth-first tree paths (from atom 0) to its two
+// ends changes no cycle's weight, since around a cycle those cancel, and
+// leaves the tree's bonds at zero; what remains sits on bonds across the tree,
+// typically few when the missing cycles are long.
+void thin_weights(const LocalGraph& g, std::vector<std::uint64_t>& w, RingSearchStats& stats) {
+    const std::uint32_t n = g.num_atoms();
+    std::vector<std::uint64_t> path(n, 0);
+    std::vector<std::uint8_t> reached(n, 0);
+    std::vector<std::uint32_t> queue{0};
+    reached[0] = 1;
+    for (std::size_t head = 0; head < queue.size(); ++head) {
+        const std::uint32_t u = queue[head];
+        for (std::uint32_t k = g.offsets[u]; k < g.offsets[u + 1]; ++k) {
+            const LocalEntry& en = g.entries[k];
+            if (reached[en.neighbor]) continue;
+            reached[en.neighbor] = 1;
+            path[en.neighbor] = path[u] ^ w[en.edge];
+            queue.push_back(en.neighbor);
+        }
+    }
+    for (std::uint32_t e = 0; e < g.num_edges(); ++e) w[e] ^= path[g.edge_begin[e]] ^ path[g.edge_end[e]];
+    stats.steps += n;
+}
+
+// A lower bound on the size of any candidate cycle of nonzero weight. Such a
+// cycle holds an edge e of nonzero weight, and the rest of it is a path
+// between e's ends, not by a bond parallel to e, whose weight differs from
+// e's. With at most 4 weight bits such walks are searched breadth-first over
+// (atom, weight so far); with more, any path between the ends bounds it. Only
+// tried while few edges carry weight; otherwise 3.
+std::uint32_t shortest_weighted_cycle(const LocalGraph& g, std::span<const std::uint64_t> w, std::uint64_t bits,
+                                      RingSearchStats& stats) {
     constexpr std::uint32_t MAX_TRIED = 64;
     std::uint32_t tried = 0;
     for (std::uint64_t x : w) tried += x != 0;
     if (tried > MAX_TRIED) return 3;
+    const std::uint32_t copies = bits <= 4 ? 1u << bits : 1;
     std::uint32_t best = NONE;
-    std::vector<std::uint32_t> dist(g.num_atoms(), NONE), queue;
+    std::vector<std::uint32_t> dist(std::size_t(g.num_atoms()) * copies, NONE), queue;
     for (std::uint32_t e = 0; e < g.num_edges(); ++e) {
         if (w[e] == 0) continue;
-        // Breadth-first from one end to the other, without e or bonds parallel
-        // to it: those close only two-atom cycles, which are never candidates.
         const std::uint32_t from = g.edge_begin[e], to = g.edge_end[e];
-        queue.assign(1, from);
-        dist[from] = 0;
-        for (std::size_t head = 0; head < queue.size() && dist[to] == NONE; ++head) {
-            const std::uint32_t u = queue[head];
-            if (best != NONE && dist[u] + 2 >= best) break;
-            for (std::uint32_t k = g.offsets[u]; k < g.offsets[u + 1]; ++k) {
+        // A state is atom * copies + the weight of the walk so far (0 with one copy).
+        const auto arrived = [&](std::uint32_t state) {
+            return state / copies == to && (copies == 1 || state % copies != w[e]);
+        };
+        queue.assign(1, from * copies);
+        dist[from * copies] = 0;
+        std::uint32_t found = NONE;
+        for (std::size_t head = 0; head < queue.size() && found == NONE; ++head) {
+            const std::uint32_t state = queue[head], u = state / copies, y = state % copies;
+            if (best != NONE && dist[state] + 2 >= best) break;
+            for (std::uint32_t k = g.offsets[u]; k < g.offsets[u + 1] && found == NONE; ++k) {
                 const LocalEntry& en = g.entries[k];
-                if ((u == from && en.neighbor == to) || dist[en.neighbor] != NONE) continue;
-                dist[en.neighbor] = dist[u] + 1;
-                queue.push_back(en.neighbor);
+                if (u == from && en.neighbor == to) continue;
+                const std::uint32_t next =
+                    en.neighbor * copies + (copies == 1 ? 0 : y ^ static_cast<std::uint32_t>(w[en.edge]));
+                if (dist[next] != NONE) continue;
+                dist[next] = dist[state] + 1;
+                queue.push_back(next);
+                if (arrived(next)) found = dist[next];
             }
         }
-        if (dist[to] != NONE) best = std::min(best, dist[to] + 1);
+        if (found != NONE) best = std::min(best, found + 1);
         stats.steps += queue.size();
         for (std::uint32_t x : queue) dist[x] = NONE;
     }
@@ -998,7 +1034,8 @@ void general_system_rings(const LocalGraph& g, std::span<const std::uint32_t> sy
         if (weighted_rank != rank) {
             weighted_rank = rank;
             has_weights = !plain && rank < cyclomatic && witness_weights(g, basis, cyclomatic - rank, weights);
-            shortest = has_weights ? shortest_weighted_cycle(g, weights, stats) : 3;
+            if (has_weights) thin_weights(g, weights, stats);
+            shortest = has_weights ? shortest_weighted_cycle(g, weights, cyclomatic - rank, stats) : 3;
         }
         if (has_weights) {
             if (limit < n && lp < shortest) {
