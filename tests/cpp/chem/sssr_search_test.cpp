@@ -81,6 +81,68 @@ TEST(RingSearch, AgreesWithPlainSearchOnDrawnGraphs) {
     EXPECT_LT(fast.steps, plain.steps);
 }
 
+// Kernel bonds drawn out into chains of the given lengths (atoms added in
+// bond order), without shuffling: the numbering follows the drawing.
+core::MolBuilder drawn_kernel(std::uint32_t kernel, const test::Edges& bonds, const std::vector<std::uint32_t>& lengths) {
+    test::Edges e;
+    std::uint32_t n = kernel;
+    for (std::size_t k = 0; k < bonds.size(); ++k) {
+        std::uint32_t prev = bonds[k].first;
+        for (std::uint32_t i = 0; i < lengths[k % lengths.size()]; ++i) e.push_back({prev, n}), prev = n++;
+        e.push_back({prev, bonds[k].second});
+    }
+    return test::skeleton(n, e);
+}
+
+struct DrawnShape {
+    std::string name;
+    core::MolBuilder mol;
+    friend void PrintTo(const DrawnShape& s, std::ostream* os) { *os << s.name; }
+};
+
+class RingSearchShapes : public ::testing::TestWithParam<DrawnShape> {};
+
+// Shapes with many equal distances (ties broken by numbering), parallel
+// chains and bonds, and more missing dimensions than weights can carry.
+TEST_P(RingSearchShapes, AgreesWithPlainSearch) {
+    const core::MolBuilder& m = GetParam().mol;
+    chem::RingBlocks blocks;
+    chem::find_ring_blocks(m, blocks);
+    ASSERT_EQ(blocks.blocks.size(), 1u);
+    chem::RingList fast, plain;
+    chem::RingSearchStats fast_stats, plain_stats;
+    chem::append_ring_system_rings_general(m.bonds, blocks.blocks[0], fast, fast_stats);
+    chem::append_ring_system_rings_general(m.bonds, blocks.blocks[0], plain, plain_stats, true);
+    EXPECT_GT(fast.size(), 1u);
+    EXPECT_EQ(fast.offsets, plain.offsets);
+    EXPECT_EQ(fast.atoms, plain.atoms);
+    EXPECT_EQ(fast.bonds, plain.bonds);
+    EXPECT_LT(fast_stats.steps, plain_stats.steps);
+}
+
+test::Edges grid(std::uint32_t side) {
+    test::Edges e;
+    for (std::uint32_t r = 0; r < side; ++r)
+        for (std::uint32_t c = 0; c < side; ++c) {
+            if (c + 1 < side) e.push_back({r * side + c, r * side + c + 1});
+            if (r + 1 < side) e.push_back({r * side + c, (r + 1) * side + c});
+        }
+    return e;
+}
+
+const test::Edges k4{{0, 1}, {0, 2}, {0, 3}, {1, 2}, {1, 3}, {2, 3}};
+const test::Edges cube{{0, 1}, {1, 2}, {2, 3}, {3, 0}, {4, 5}, {5, 6}, {6, 7}, {7, 4}, {0, 4}, {1, 5}, {2, 6}, {3, 7}};
+
+INSTANTIATE_TEST_SUITE_P(
+    Drawn, RingSearchShapes,
+    ::testing::Values(DrawnShape{"k4_even", drawn_kernel(4, k4, {6})},
+                      DrawnShape{"k4_uneven", drawn_kernel(4, k4, {5, 6, 7, 6, 5, 9})},
+                      DrawnShape{"cube_even", drawn_kernel(8, cube, {5})},
+                      DrawnShape{"parallel_chains", drawn_kernel(2, {{0, 1}, {0, 1}, {1, 0}, {0, 1}, {1, 0}, {0, 1}},
+                                                                 {30, 30, 31, 0, 30, 0})},
+                      DrawnShape{"grid_10x10", drawn_kernel(100, grid(10), {1, 2, 1, 14, 1})}),
+    [](const auto& info) { return info.param.name; });
+
 std::string bicyclic(std::uint32_t k) {
     const std::string c(k, 'C');
     return "C1" + c + "C2" + c + "C1" + c + "2";
