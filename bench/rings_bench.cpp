@@ -119,6 +119,20 @@ int main() {
     report_large("ladder of 2000 rings", skeleton(4002, ladder));
     report_large("hexagonal sheet 50x50", sheet(50, 50));
     report_large("two fused 500-rings", skeleton(998, theta));
+    // Three bridges of k atoms between two atoms, and two rails joined end to
+    // start with rungs: the first has three rings of about 2k atoms, the second
+    // n squares and n rings of n + 1 atoms (a list of about n * n entries).
+    for (std::uint32_t k : {1500u, 6000u}) {
+        const std::string c(k, 'C');
+        if (auto m = io::read_smiles("C1" + c + "C2" + c + "C1" + c + "2"))
+            report_large(("bicyclic k=" + std::to_string(k)).c_str(), *m);
+    }
+    for (std::uint32_t k : {1000u, 4000u}) {
+        std::string smi;
+        for (int rail = 0; rail < 2; ++rail)
+            for (std::uint32_t i = 1; i <= k; ++i) smi += "C%(" + std::to_string(i) + ")";
+        if (auto m = io::read_smiles(smi)) report_large(("joined ladder n=" + std::to_string(k)).c_str(), *m);
+    }
 
     report_kekulize("sheet 5x8 (40 rings)", sheet(5, 8));
     report_kekulize("sheet 50x50 (2500 rings)", sheet(50, 50));

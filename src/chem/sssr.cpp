@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <bit>
-#include <iterator>
 
+#include "chem/sssr_search.hpp"
 #include "core/error.hpp"
 #include "core/flat_set.hpp"
 #include "core/scratch.hpp"
@@ -14,21 +14,9 @@ using core::NONE;
 
 namespace {
 
-struct LocalEntry {
-    std::uint32_t neighbor;
-    std::uint32_t edge;
-};
-
-struct LocalGraph {
-    std::vector<std::uint32_t> atoms;  // molecule atom of each local atom
-    std::vector<std::uint32_t> edge_begin, edge_end;
-    std::vector<std::uint32_t> offsets;
-    std::vector<LocalEntry> entries;
-    std::vector<std::uint32_t> fill;
-
-    std::uint32_t num_atoms() const { return static_cast<std::uint32_t>(atoms.size()); }
-    std::uint32_t num_edges() const { return static_cast<std::uint32_t>(edge_begin.size()); }
-};
+using ring_search::emit;
+using ring_search::LocalEntry;
+using ring_search::LocalGraph;
 
 // Local index of each atom of a system (its position in the ascending list),
 // through a table indexed by molecule atom that is all NONE between uses.
@@ -91,15 +79,6 @@ void build_local(std::span<const core::Bond> bonds, std::span<const std::uint32_
     }
 }
 
-template <class Atoms, class Edges>
-void emit(const LocalGraph& g, std::span<const std::uint32_t> system, const Atoms& atoms, const Edges& edges,
-          RingList& out) {
-    for (auto a : atoms) out.atoms.push_back(g.atoms[a]);
-    for (auto e : edges) out.bonds.push_back(system[e]);
-    out.close_ring();
-}
-
-// A system that is one simple cycle: walked from its smallest atom along its
 // lower-numbered bond, from each atom's two bonds alone. False (nothing appended) when
 // some atom has other than two of the bonds or the walk does not close.
 bool quick_single_ring(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system,
@@ -371,259 +350,10 @@ void small_system_rings(const LocalGraph& g, std::span<const std::uint32_t> syst
     }
 }
 
-// ---------------------------------------------------------------------------
-// Any system size: sorted index vectors.
-
-struct Candidate {
-    std::vector<std::uint32_t> atoms;     // ring order, local indices
-    std::vector<std::uint32_t> edges;     // ring order, local edge indices
-    std::vector<std::uint32_t> key;       // ascending local atoms
-    std::vector<std::uint32_t> edge_set;  // ascending local edges: the GF(2) vector
-};
-
-// Sparse GF(2) elimination: vectors are ascending edge lists, the basis is keyed
-// by each vector's highest edge.
-class Basis {
-public:
-    explicit Basis(std::uint32_t num_edges) : by_high_(num_edges, NONE) {}
-
-    void reduce(std::vector<std::uint32_t>& v) {
-        while (!v.empty()) {
-            const std::uint32_t slot = by_high_[v.back()];
-            if (slot == NONE) return;
-            const std::vector<std::uint32_t>& w = vectors_[slot];
-            scratch_.clear();
-            std::set_symmetric_difference(v.begin(), v.end(), w.begin(), w.end(), std::back_inserter(scratch_));
-            v.swap(scratch_);
-        }
-    }
-    void add(std::vector<std::uint32_t> v) {
-        by_high_[v.back()] = static_cast<std::uint32_t>(vectors_.size());
-        vectors_.push_back(std::move(v));
-    }
-
-private:
-    std::vector<std::uint32_t> by_high_;
-    std::vector<std::vector<std::uint32_t>> vectors_;
-    std::vector<std::uint32_t> scratch_;
-};
-
-// The candidates kept in one attempt, found again by their atom sets. A set is
-// looked up by an order-free hash of its atoms and confirmed atom by atom, so a
-// cycle met again from another root costs one walk of its paths, not a sort.
-class CandidateSets {
-public:
-    explicit CandidateSets(std::uint32_t num_atoms) : stamp_(num_atoms, 0) {}
-
-    static std::uint64_t atom_hash(std::uint32_t a) {
-        std::uint64_t z = a + 0x9E3779B97F4A7C15ull;
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-
-    // Whether a kept candidate has exactly the atoms of the two paths (the root
-    // ends the first; the second stops short of it).
-    bool contains(const std::vector<Candidate>& cands, std::uint64_t hash, std::span<const std::uint32_t> path_a,
-                  std::span<const std::uint32_t> path_b) {
-        if (slots_.empty()) return false;
-        const std::size_t size = path_a.size() + path_b.size();
-        for (std::size_t i = hash & (slots_.size() - 1); slots_[i].index != NONE; i = (i + 1) & (slots_.size() - 1)) {
-            if (slots_[i].hash != hash || cands[slots_[i].index].key.size() != size) continue;
-            if (++round_ == 0) {
-                std::fill(stamp_.begin(), stamp_.end(), 0);
-                round_ = 1;
-            }
-            for (std::uint32_t x : cands[slots_[i].index].key) stamp_[x] = round_;
-            bool same = true;
-            for (std::uint32_t x : path_a) same = same && stamp_[x] == round_;
-            for (std::uint32_t x : path_b) same = same && stamp_[x] == round_;
-            if (same) return true;
-        }
-        return false;
-    }
-
-    void insert(std::uint64_t hash, std::uint32_t index) {
-        if ((count_ + 1) * 2 > slots_.size()) {
-            std::vector<Slot> old = std::move(slots_);
-            slots_.assign(std::max<std::size_t>(64, old.size() * 2), Slot{});
-            for (const Slot& x : old)
-                if (x.index != NONE) place(x);
-        }
-        place({hash, index});
-        ++count_;
-    }
-
-private:
-    struct Slot {
-        std::uint64_t hash = 0;
-        std::uint32_t index = NONE;
-    };
-    std::vector<Slot> slots_;
-    std::size_t count_ = 0;
-    std::vector<std::uint32_t> stamp_;
-    std::uint32_t round_ = 0;
-
-    void place(const Slot& x) {
-        std::size_t i = x.hash & (slots_.size() - 1);
-        while (slots_[i].index != NONE) i = (i + 1) & (slots_.size() - 1);
-        slots_[i] = x;
-    }
-};
-
-// The candidate cycles of one attempt: from every root, a breadth-first tree,
-// and for each edge closing two tree paths of nearly equal length that meet only
-// at the root, the cycle they form, once per atom set.
-class CandidateSearch {
-public:
-    explicit CandidateSearch(const LocalGraph& g)
-        : g_(g), dist_(g.num_atoms(), NONE), parent_(g.num_atoms(), NONE), parent_edge_(g.num_atoms(), NONE),
-          branch_(g.num_atoms(), NONE), taken_(g.num_edges(), 0), on_path_(g.num_atoms(), 0) {}
-
-    // Candidates with more than `settled` and at most `limit` atoms.
-    std::vector<Candidate> run(std::uint32_t limit, std::uint64_t settled) {
-        std::vector<Candidate> cands;
-        CandidateSets seen(g_.num_atoms());
-        for (std::uint32_t r = 0; r < g_.num_atoms(); ++r) {
-            grow_tree(r, limit - limit / 2);
-            close_cycles(r, limit, settled, cands, seen);
-            for (std::uint32_t x : queue_) dist_[x] = parent_[x] = parent_edge_[x] = branch_[x] = NONE;
-            for (std::uint32_t e : touched_edges_) taken_[e] = 0;
-        }
-        return cands;
-    }
-
-private:
-    const LocalGraph& g_;
-    std::vector<std::uint32_t> dist_, parent_, parent_edge_, branch_;
-    std::vector<std::uint8_t> taken_, on_path_;
-    std::vector<std::uint32_t> queue_, touched_edges_, path_a_, path_b_;
-
-    // Atoms are expanded only while nearer than `depth`.
-    void grow_tree(std::uint32_t r, std::uint32_t depth) {
-        queue_.clear();
-        dist_[r] = 0;
-        queue_.push_back(r);
-        for (std::size_t head = 0; head < queue_.size(); ++head) {
-            const std::uint32_t u = queue_[head];
-            if (dist_[u] >= depth) continue;
-            for (std::uint32_t k = g_.offsets[u]; k < g_.offsets[u + 1]; ++k) {
-                const LocalEntry& en = g_.entries[k];
-                if (dist_[en.neighbor] != NONE) continue;
-                dist_[en.neighbor] = dist_[u] + 1;
-                parent_[en.neighbor] = u;
-                parent_edge_[en.neighbor] = en.edge;
-                branch_[en.neighbor] = u == r ? en.neighbor : branch_[u];
-                queue_.push_back(en.neighbor);
-            }
-        }
-    }
-
-    void close_cycles(std::uint32_t r, std::uint32_t limit, std::uint64_t settled, std::vector<Candidate>& cands,
-                      CandidateSets& seen) {
-        touched_edges_.clear();
-        for (std::uint32_t u : queue_) {
-            for (std::uint32_t k = g_.offsets[u]; k < g_.offsets[u + 1]; ++k) {
-                const std::uint32_t e = g_.entries[k].edge;
-                if (taken_[e]) continue;
-                taken_[e] = 1;
-                touched_edges_.push_back(e);
-                const std::uint32_t a = g_.edge_begin[e], b = g_.edge_end[e];
-                const std::uint32_t da = dist_[a], db = dist_[b];
-                if (da == NONE || db == NONE) continue;
-                const std::uint64_t size = std::uint64_t(da) + db + 1;
-                if (size < 3 || size <= settled || size > limit || (da > db ? da - db : db - da) > 1) continue;
-                if (branch_[a] == branch_[b]) continue;
-                add_candidate(r, a, b, e, cands, seen);
-            }
-        }
-    }
-
-    void add_candidate(std::uint32_t r, std::uint32_t a, std::uint32_t b, std::uint32_t e,
-                       std::vector<Candidate>& cands, CandidateSets& seen) {
-        path_a_.clear();
-        path_b_.clear();
-        std::uint64_t hash = 0;
-        for (std::uint32_t x = a; x != NONE; x = parent_[x]) path_a_.push_back(x), hash += CandidateSets::atom_hash(x);
-        for (std::uint32_t x = b; x != r; x = parent_[x]) path_b_.push_back(x), hash += CandidateSets::atom_hash(x);
-        for (std::uint32_t x : path_a_) on_path_[x] = 1;
-        bool shared = false;
-        for (std::uint32_t x : path_b_) shared |= on_path_[x] != 0;
-        for (std::uint32_t x : path_a_) on_path_[x] = 0;
-        if (shared) return;
-        // path_b_ stops short of the root, which path_a_ holds.
-        if (seen.contains(cands, hash, path_a_, path_b_)) return;
-        Candidate c;
-        c.atoms.assign(path_a_.begin(), path_a_.end());
-        c.atoms.insert(c.atoms.end(), path_b_.rbegin(), path_b_.rend());
-        for (std::size_t i = 0; i + 1 < path_a_.size(); ++i) c.edges.push_back(parent_edge_[path_a_[i]]);
-        for (std::size_t i = path_b_.size(); i-- > 0;) c.edges.push_back(parent_edge_[path_b_[i]]);
-        c.edges.push_back(e);
-        c.key = c.atoms;
-        std::sort(c.key.begin(), c.key.end());
-        c.edge_set = c.edges;
-        std::sort(c.edge_set.begin(), c.edge_set.end());
-        cands.push_back(std::move(c));
-        seen.insert(hash, static_cast<std::uint32_t>(cands.size() - 1));
-    }
-};
-
-// Size group by size group, in sorted order: a candidate outside the span of all
-// smaller ones is a ring; then the group's independent candidates join the basis.
-// Returns how many joined.
-std::uint64_t select_rings(const LocalGraph& g, std::span<const std::uint32_t> system,
-                           const std::vector<Candidate>& cands, Basis& basis, RingList& out) {
-    std::vector<std::uint32_t> order(cands.size());
-    for (std::uint32_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
-        if (cands[x].key.size() != cands[y].key.size()) return cands[x].key.size() < cands[y].key.size();
-        return cands[x].key < cands[y].key;
-    });
-    std::uint64_t added = 0;
-    std::vector<std::uint32_t> v;
-    for (std::size_t lo = 0; lo < order.size();) {
-        std::size_t hi = lo;
-        while (hi < order.size() && cands[order[hi]].key.size() == cands[order[lo]].key.size()) ++hi;
-        for (std::size_t i = lo; i < hi; ++i) {
-            v = cands[order[i]].edge_set;
-            basis.reduce(v);
-            if (!v.empty()) emit(g, system, cands[order[i]].atoms, cands[order[i]].edges, out);
-        }
-        for (std::size_t i = lo; i < hi; ++i) {
-            v = cands[order[i]].edge_set;
-            basis.reduce(v);
-            if (v.empty()) continue;
-            basis.add(std::move(v));
-            v = {};
-            ++added;
-        }
-        lo = hi;
-    }
-    return added;
-}
-
-// Attempts with a growing size limit. An attempt with a larger limit meets every
-// smaller candidate again, from the same roots and edges in the same order, and
-// so repeats the smaller attempt's rings and basis exactly: each attempt keeps
-// what the last one built and adds only the sizes above the last limit.
-void general_system_rings(const LocalGraph& g, std::span<const std::uint32_t> system, RingList& out) {
-    const std::uint32_t n = g.num_atoms();
-    const std::uint32_t m = g.num_edges();
-    const std::uint64_t cyclomatic = std::uint64_t(m) + 1 >= n ? std::uint64_t(m) + 1 - n : 0;
-    CandidateSearch search(g);
-    Basis basis(m);
-    std::uint64_t rank = 0;
-    std::uint64_t settled = 2;  // sizes up to this were handled by earlier attempts
-    for (std::uint64_t limit = 8;; limit *= 2) {
-        const std::uint32_t lp = static_cast<std::uint32_t>(std::min<std::uint64_t>(limit, n));
-        rank += select_rings(g, system, search.run(lp, settled), basis, out);
-        if (limit >= n || rank >= cyclomatic) return;
-        settled = lp;
-    }
-}
 
 void system_rings(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system,
-                  std::span<const std::uint32_t> atoms, RingList& out, bool allow_small) {
+                  std::span<const std::uint32_t> atoms, RingList& out, bool allow_small, RingSearchStats& stats,
+                  bool plain = false) {
     if (atoms.empty()) return;
     // One simple cycle, the commonest system: walked without the local graph.
     // When the walk fails, the full search below would fail it the same way.
@@ -634,7 +364,7 @@ void system_rings(std::span<const core::Bond> bonds, std::span<const std::uint32
     const std::uint32_t n = g.num_atoms();
     const std::uint32_t m = g.num_edges();
     if (allow_small && n <= 64 && m <= 64) small_system_rings(g, system, out);
-    else general_system_rings(g, system, out);
+    else ring_search::general_system_rings(g, system, out, stats, plain);
 }
 
 // The system's atoms, ascending.
@@ -656,19 +386,27 @@ void append_ring_system_rings(std::span<const core::Bond> bonds, std::span<const
                               RingList& out) {
     const auto atoms = core::Scratch<std::vector<std::uint32_t>>::borrow(2 * system.size());
     atoms_of(bonds, system, *atoms);
-    system_rings(bonds, system, *atoms, out, true);
+    RingSearchStats stats;
+    system_rings(bonds, system, *atoms, out, true, stats);
 }
 
 void append_ring_system_rings(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system,
                               std::span<const std::uint32_t> atoms, RingList& out) {
-    system_rings(bonds, system, atoms, out, true);
+    RingSearchStats stats;
+    system_rings(bonds, system, atoms, out, true, stats);
 }
 
 void append_ring_system_rings_general(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system,
                                       RingList& out) {
+    RingSearchStats stats;
+    append_ring_system_rings_general(bonds, system, out, stats);
+}
+
+void append_ring_system_rings_general(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system,
+                                      RingList& out, RingSearchStats& stats, bool plain) {
     const auto atoms = core::Scratch<std::vector<std::uint32_t>>::borrow(2 * system.size());
     atoms_of(bonds, system, *atoms);
-    system_rings(bonds, system, *atoms, out, false);
+    system_rings(bonds, system, *atoms, out, false, stats, plain);
 }
 
 namespace {
@@ -727,6 +465,11 @@ void sort_ring_list(const RingList& in, RingList& out) {
 }
 
 std::vector<Ring> sssr(const core::MolBuilder& mol) {
+    RingSearchStats stats;
+    return sssr(mol, stats);
+}
+
+std::vector<Ring> sssr(const core::MolBuilder& mol, RingSearchStats& stats) {
     const auto blocks_lease = core::Scratch<RingBlocks>::borrow(mol.num_atoms());
     const auto found_lease = core::Scratch<RingList>::borrow(mol.num_atoms());
     const auto sorted_lease = core::Scratch<RingList>::borrow(mol.num_atoms());
@@ -736,7 +479,7 @@ std::vector<Ring> sssr(const core::MolBuilder& mol) {
     find_ring_blocks(mol, blocks);
     found.clear();
     for (std::uint32_t i = 0; i < blocks.blocks.size(); ++i)
-        append_ring_system_rings(mol.bonds, blocks.blocks[i], blocks.block_atoms[i], found);
+        system_rings(mol.bonds, blocks.blocks[i], blocks.block_atoms[i], found, true, stats);
     sort_ring_list(found, sorted);
     return to_rings(sorted);
 }

@@ -49,6 +49,17 @@ struct RingList {
 // All rings, ordered stably by (atom count, smallest atom, largest atom).
 std::vector<Ring> sssr(const core::MolBuilder& mol);
 
+// Work done by the search for systems too large for the bitset one: atoms
+// queued by its breadth-first trees plus atoms walked along candidate cycles.
+struct RingSearchStats {
+    std::uint64_t steps = 0;
+    std::uint64_t chain_roots = 0;       // roots served by the trees of a chain's ends
+    std::uint64_t skipped_attempts = 0;  // size limits passed over: no cycle outside the span fits
+    std::uint64_t full_reruns = 0;       // attempts redone in full (a ring candidate bonded across itself)
+};
+// Same list; adds the search's work to `stats`.
+std::vector<Ring> sssr(const core::MolBuilder& mol, RingSearchStats& stats);
+
 // The rings of one ring system, given as an ascending bond list without repeats.
 std::vector<Ring> sssr_of_ring_system(std::span<const core::Bond> bonds,
                                       std::span<const std::uint32_t> system_bonds);
@@ -64,6 +75,11 @@ void append_ring_system_rings(std::span<const core::Bond> bonds, std::span<const
 // atoms and 64 bonds normally take a bitset search that must agree with it.
 void append_ring_system_rings_general(std::span<const core::Bond> bonds,
                                       std::span<const std::uint32_t> system_bonds, RingList& out);
+// With `plain`, every attempt builds every candidate cycle and roots inside
+// chains get searches of their own: slow, and the same rings.
+void append_ring_system_rings_general(std::span<const core::Bond> bonds,
+                                      std::span<const std::uint32_t> system_bonds, RingList& out,
+                                      RingSearchStats& stats, bool plain = false);
 
 // `in` reordered stably by (atom count, smallest atom, largest atom) into `out`.
 void sort_ring_list(const RingList& in, RingList& out);
