@@ -5,6 +5,7 @@
 
 #include "depict/chains.hpp"
 #include "depict/orient.hpp"
+#include "depict/spring.hpp"
 #include "pipeline.hpp"
 
 namespace quorix {
@@ -263,6 +264,39 @@ TEST(AttachedRingSystem, WithOneDirectionTheMirrorWinsWhenThePlainOneOverlaps) {
     EXPECT_EQ(depict::place_attached_ring_system({0, 0}, m, own, 0, std::span(&dir, 1), ctx), mirrored);
     const PositionMap empty;
     EXPECT_EQ(depict::place_attached_ring_system({0, 0}, m, own, 0, std::span(&dir, 1), {empty, radii, bonded}), plain);
+}
+
+TEST(AttachedRingSystem, WithoutOverlapFewerCrossingsWin) {
+    // A short drawn bond across a bond of the plain placement, clear of every
+    // atom and of the mirror image: the mirror wins on crossings alone.
+    const core::MolBuilder m = test::prepared("c1ccc2ccccc2c1.CC");
+    const std::vector<std::uint32_t> ranks = test::identity(m.num_atoms());
+    const std::vector<chem::Ring> rings = chem::sssr(m);
+    const auto records = test::ring_records(m, rings, ranks);
+    const PositionMap own = depict::layout_ring_system(m, records[0], ranks, nullptr).positions;
+    const Point dir{1, 0};
+    const auto [plain, mirrored] = depict::orient_fragment(m, own, 0, {0, 0}, dir);
+    const auto crossings = [&](const PositionMap& placed, Point a, Point b) {
+        int n = 0;
+        for (const core::Bond& bond : m.bonds)
+            if (placed.contains(bond.begin) && placed.contains(bond.end))
+                n += depict::segments_cross(placed.at(bond.begin), placed.at(bond.end), a, b);
+        return n;
+    };
+    std::optional<std::pair<Point, Point>> stick;
+    for (const core::Bond& bond : m.bonds) {
+        if (!plain.contains(bond.begin) || !plain.contains(bond.end) || stick) continue;
+        const Point u = plain.at(bond.end) - plain.at(bond.begin);
+        const Point mid = plain.at(bond.begin) + 0.5 * u, n{-u.y * 0.1, u.x * 0.1};
+        const Point a = mid + n, b = mid - n;
+        if (crossings(plain, a, b) == 1 && crossings(mirrored, a, b) == 0) stick = std::pair(a, b);
+    }
+    ASSERT_TRUE(stick);
+    const std::vector<double> radii(m.num_atoms(), 0.01);
+    const depict::BondedPairs bonded(m);
+    const PositionMap drawn{{0, {0, 0}}, {10, stick->first}, {11, stick->second}};
+    EXPECT_EQ(depict::place_attached_ring_system({0, 0}, m, own, 0, std::span(&dir, 1), {drawn, radii, bonded}),
+              mirrored);
 }
 
 }  // namespace
