@@ -97,14 +97,7 @@ using Segment = BondSegment;
 // Step angle at u: straight through triple bonds and cumulated double bonds,
 // evenly spread at four or more bonds, the chain angle otherwise.
 double step_angle(const core::MolBuilder& mol, std::uint32_t u, double chain_angle) {
-    unsigned doubles = 0;
-    bool triple = false;
-    for (core::Neighbor nb : mol.neighbors(u)) {
-        const core::BondOrder o = mol.bonds[nb.bond].order;
-        if (o == core::BondOrder::Triple) triple = true;
-        else if (o == core::BondOrder::Double) ++doubles;
-    }
-    if (triple || doubles > 1) return PI;
+    if (runs_straight(mol, u)) return PI;
     const std::uint32_t deg = at(mol.degree, u);
     if (deg >= 4) return TWO_PI / deg;
     return chain_angle;
@@ -218,6 +211,16 @@ bool inside_polygon(Point p, std::span<const Point> polygon) {
         if ((a.y > p.y) != (b.y > p.y) && p.x < (b.x - a.x) * (p.y - a.y) / (b.y - a.y) + a.x) inside = !inside;
     }
     return inside;
+}
+
+bool runs_straight(const core::MolBuilder& mol, std::uint32_t atom) {
+    unsigned doubles = 0;
+    for (core::Neighbor nb : mol.neighbors(atom)) {
+        const core::BondOrder o = mol.bonds[nb.bond].order;
+        if (o == core::BondOrder::Triple) return true;
+        if (o == core::BondOrder::Double) ++doubles;
+    }
+    return doubles > 1;
 }
 
 double clearance(double phi, std::span<const double> occupied) {

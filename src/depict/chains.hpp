@@ -103,6 +103,10 @@ std::vector<NeighbourAngle> placed_neighbour_angles(const core::MolBuilder& mol,
 
 std::vector<std::uint32_t> rank_list(std::span<const std::uint32_t> atoms, std::span<const std::uint32_t> ranks);
 
+// A triple bond, or more than one double bond, at the atom: its bonds run
+// straight through it (no zig-zag, and no turn about it).
+bool runs_straight(const core::MolBuilder& mol, std::uint32_t atom);
+
 // Angular room around direction phi: the smallest gap to an occupied direction, at most pi.
 double clearance(double phi, std::span<const double> occupied);
 

@@ -73,8 +73,8 @@ double placement_clearance(const PositionMap& placed, std::uint32_t ignore_a, st
 bool stereo_drawn_intact(const core::MolBuilder& mol, const PositionMap& positions) {
     std::vector<Point> coords(mol.atoms.size());
     for (const auto& [atom, p] : positions) at(coords, atom) = p;
-    if (mol.bonds.size() > core::NONE) internal_error("键数超出 u32");
-    for (std::uint32_t b = 0; b < mol.bonds.size(); ++b) {
+    const std::uint32_t nb = bond_count_u32(mol);
+    for (std::uint32_t b = 0; b < nb; ++b) {
         const core::BondStereo s = mol.bonds[b].stereo;
         if (s != core::BondStereo::Cis && s != core::BondStereo::Trans) continue;
         if (drawn_double_bond_config(mol, coords, b) != static_cast<std::uint8_t>(s)) return false;

@@ -7,6 +7,7 @@
 
 #include "chem/sssr.hpp"
 #include "core/numeric.hpp"
+#include "depict/chains.hpp"
 #include "depict/refine.hpp"
 #include "depict/stereo.hpp"
 #include "depict/layout.hpp"
@@ -52,12 +53,6 @@ bool drawn_walk(const core::MolBuilder& mol, const PositionMap& positions, std::
     }
     std::sort(out.begin(), out.end());
     return true;
-}
-
-std::uint32_t smallest_rank(std::span<const std::uint32_t> atoms, std::span<const std::uint32_t> ranks) {
-    std::uint32_t m = 0xFFFFFFFFu;
-    for (std::uint32_t a : atoms) m = std::min(m, at(ranks, a));
-    return m;
 }
 
 bool key_less(std::span<const std::uint32_t> a, std::span<const std::uint32_t> b) {
@@ -134,16 +129,6 @@ struct TurnCandidate {
     std::uint8_t flag;
 };
 
-bool turn_blocked(const core::MolBuilder& mol, std::uint32_t p) {
-    unsigned doubles = 0;
-    for (core::Neighbor nb : mol.neighbors(p)) {
-        const core::BondOrder o = mol.bonds[nb.bond].order;
-        if (o == core::BondOrder::Triple) return true;
-        if (o == core::BondOrder::Double) ++doubles;
-    }
-    return doubles > 1;
-}
-
 std::vector<TurnCandidate> turn_candidates(const core::MolBuilder& mol, const PositionMap& pos,
                                            std::span<const std::uint32_t> ranks) {
     std::vector<TurnCandidate> out;
@@ -156,7 +141,7 @@ std::vector<TurnCandidate> turn_candidates(const core::MolBuilder& mol, const Po
         const bool end_inside = std::binary_search(side->begin(), side->end(), bond.end);
         const std::uint32_t p = end_inside ? bond.begin : bond.end, m = end_inside ? bond.end : bond.begin;
         const std::uint32_t deg = at(mol.degree, p);
-        if (deg < 2 || (deg == 2 && turn_blocked(mol, p))) continue;
+        if (deg < 2 || (deg == 2 && runs_straight(mol, p))) continue;
         std::vector<std::uint32_t> others;
         for (core::Neighbor n : mol.neighbors(p))
             if (n.atom != m && pos.contains(n.atom)) others.push_back(n.atom);
@@ -199,7 +184,7 @@ bool Refiner::escape() {
         if (!(s.coincident < best.coincident && stereo_ok &&
               (after_micro > RIGHT_ANGLE_MICRO || after_micro >= before_micro)))
             continue;
-        const Key key{s.coincident, s.crossings, -after_micro, at(ranks, c.pivot), smallest_rank(c.moved, ranks),
+        const Key key{s.coincident, s.crossings, -after_micro, at(ranks, c.pivot), lowest_rank(ranks, c.moved),
                       c.flag};
         if (!chosen || key < chosen_key) {
             chosen = &c;
@@ -315,7 +300,7 @@ std::optional<std::vector<std::uint32_t>> smaller_bond_side(const core::MolBuild
     drawn_walk(mol, positions, b.begin, bond, core::NONE, b.end, begin_side);
     if (begin_side.size() != end_side.size())
         return begin_side.size() < end_side.size() ? std::move(begin_side) : std::move(end_side);
-    return smallest_rank(begin_side, ranks) < smallest_rank(end_side, ranks) ? std::move(begin_side)
+    return lowest_rank(ranks, begin_side) < lowest_rank(ranks, end_side) ? std::move(begin_side)
                                                                              : std::move(end_side);
 }
 
@@ -328,11 +313,7 @@ std::optional<std::vector<std::uint32_t>> branch_atoms(const core::MolBuilder& m
 }
 
 std::vector<std::uint32_t> rank_key(std::span<const std::uint32_t> atoms, std::span<const std::uint32_t> ranks) {
-    std::vector<std::uint32_t> out;
-    out.reserve(atoms.size());
-    for (std::uint32_t a : atoms) out.push_back(at(ranks, a));
-    std::sort(out.begin(), out.end());
-    return out;
+    return rank_sorted_atoms(ranks, atoms);
 }
 
 double min_bond_angle(const core::MolBuilder& mol, const PositionMap& positions, std::uint32_t atom) {

@@ -196,12 +196,6 @@ void mirror_side(std::span<Point> coords, std::span<const std::uint32_t> side, P
         coords[a] = B + (2.0 * dot(d, w)) * w - d;
     }
 }
-
-std::uint32_t min_rank(std::span<const std::uint32_t> atoms, std::span<const std::uint32_t> ranks) {
-    std::uint32_t m = 0xFFFFFFFFu;
-    for (std::uint32_t a : atoms) m = std::min(m, at(ranks, a));
-    return m;
-}
 }  // namespace
 
 std::vector<std::uint32_t> repair_double_bonds(const core::MolBuilder& mol, std::span<Point> coords,
@@ -227,7 +221,7 @@ std::vector<std::uint32_t> repair_double_bonds(const core::MolBuilder& mol, std:
         if (!begin_side) chosen = &*end_side;
         else if (!end_side) chosen = &*begin_side;
         else {
-            const std::uint32_t mb = min_rank(*begin_side, ranks), me = min_rank(*end_side, ranks);
+            const std::uint32_t mb = lowest_rank(ranks, *begin_side), me = lowest_rank(ranks, *end_side);
             chosen = mb > me ? &*begin_side : &*end_side;
         }
         for (std::uint32_t a : *chosen) (void)at(coords, a);

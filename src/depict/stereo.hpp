@@ -23,12 +23,6 @@ inline constexpr std::uint8_t UNDECIDED_CONFIG = 255;
 std::uint8_t drawn_double_bond_config(const core::MolBuilder& mol, std::span<const Point> coords,
                                       std::uint32_t bond);
 
-// The bond count as u32, which every bond walk of the depiction assumes.
-inline std::uint32_t bond_count_u32(const core::MolBuilder& mol) {
-    if (mol.bonds.size() > 0xFFFFFFFFull) internal_error("键数超出 u32");
-    return static_cast<std::uint32_t>(mol.bonds.size());
-}
-
 // Atoms reachable from `atom` (an end of `bond`) without walking `bond`, ascending;
 // absent when the other end is reachable that way (the bond lies on a ring).
 std::optional<std::vector<std::uint32_t>> bond_side_atoms(const core::MolBuilder& mol, std::uint32_t bond,

@@ -5,6 +5,7 @@
 
 #include "depict/chains.hpp"
 #include "depict/orient.hpp"
+#include "depict/spring.hpp"
 #include "pipeline.hpp"
 
 namespace quorix {
@@ -64,6 +65,72 @@ INSTANTIATE_TEST_SUITE_P(Table, CentreAngles,
                                          // four bonds: one placed, three at +-90 and 180
                                          AngleCase{"CC(C)(C)C", 0, 1, 2, 90}, AngleCase{"CC(C)(C)C", 0, 1, 3, 90},
                                          AngleCase{"CC(C)(C)C", 0, 1, 4, 180}));
+
+// One chain step on a hand-made drawing (ranks = indices, radii 0.1, chain
+// angle 120): the direction of each new bond, in degrees.
+struct StepCase {
+    const char* name;
+    const char* smiles;
+    std::vector<std::pair<std::uint32_t, Point>> drawn;
+    std::int8_t side;
+    std::uint32_t u;
+    std::vector<std::uint32_t> unplaced;
+    std::vector<double> degrees;
+};
+void PrintTo(const StepCase& k, std::ostream* os) { *os << k.name; }
+class ChainStepDirections : public testing::TestWithParam<StepCase> {};
+
+Point at_degrees(double r, double deg) { return {r * std::cos(deg * PI / 180), r * std::sin(deg * PI / 180)}; }
+
+TEST_P(ChainStepDirections, NewBondsPointWhereTheRulesSay) {
+    const StepCase& k = GetParam();
+    const core::MolBuilder m = test::prepared(k.smiles);
+    const std::vector<std::uint32_t> ranks = test::identity(m.num_atoms());
+    const PositionMap positions(k.drawn.begin(), k.drawn.end());
+    const depict::SideSigns sides{{k.u, k.side}};
+    const depict::BondedPairs bonded(m);
+    const std::vector<double> radii(m.num_atoms(), 0.1);
+    std::vector<depict::PlacedPoint> placed;
+    for (const auto& [a, p] : positions) placed.push_back({a, p.x, p.y});
+    std::vector<depict::BondSegment> segments;
+    for (const core::Bond& b : m.bonds)
+        if (positions.contains(b.begin) && positions.contains(b.end))
+            segments.push_back({positions.at(b.begin), positions.at(b.end)});
+    const depict::ChainStep step{m,         ranks,      positions, sides, {}, bonded, radii, 120 * PI / 180,
+                                 k.unplaced, nullptr,   {},        placed, segments};
+    const auto records = depict::place_chain_neighbours(k.u, step);
+    ASSERT_EQ(records.size(), k.degrees.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const Point d = records[i].position - positions.at(k.u);
+        const double off = std::remainder(std::atan2(d.y, d.x) * 180 / PI - k.degrees[i], 360.0);
+        EXPECT_NEAR(off, 0.0, 1e-9) << k.name << " neighbour " << records[i].atom;
+        EXPECT_EQ(records[i].side, -k.side);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ChainStepDirections,
+    testing::Values(
+        // Four bonds, one placed at 180: a + 90, a - 90, a + 180 for side +1; the first two swap for -1.
+        StepCase{"fourBondsSidePlus", "CC(C)(C)C", {{0, {-1, 0}}, {1, {0, 0}}}, 1, 1, {2, 3, 4}, {270, 90, 0}},
+        StepCase{"fourBondsSideMinus", "CC(C)(C)C", {{0, {-1, 0}}, {1, {0, 0}}}, -1, 1, {2, 3, 4}, {90, 270, 0}},
+        // Two gaps of 180: the one starting at the smaller angle.
+        StepCase{"equalGapsSmallerStart", "CC(C)C", {{0, {1, 0}}, {1, {0, 0}}, {2, {-1, 0}}}, 1, 1, {3}, {90}},
+        // Target 60 sits on a drawn atom (the mirror, 300, is more crowded): of
+        // the +-30 pair the one with more clearance from 180 comes first.
+        StepCase{"moreClearanceFirst",
+                 "CCC.C.C",
+                 {{0, {-1, 0}}, {1, {0, 0}}, {3, at_degrees(1.05, 60)}, {4, at_degrees(1.01, 300)}},
+                 -1, 1, {2}, {30}},
+        // All eleven candidates sit on drawn atoms (210 is no candidate): the target itself.
+        StepCase{"allBlockedTakesTheTarget",
+                 "CC.C.C.C.C.C.C.C.C.C.C.C",
+                 {{0, {0, 0}}, {2, at_degrees(1.05, 30)}, {3, at_degrees(1.05, 60)}, {4, at_degrees(1.05, 0)},
+                  {5, at_degrees(1.05, 90)}, {6, at_degrees(1.05, -30)}, {7, at_degrees(1.05, 120)},
+                  {8, at_degrees(1.05, -60)}, {9, at_degrees(1.05, 150)}, {10, at_degrees(1.05, -90)},
+                  {11, at_degrees(1.05, 180)}, {12, at_degrees(1.05, -120)}},
+                 1, 0, {1}, {30}}),
+    [](const testing::TestParamInfo<StepCase>& info) { return std::string(info.param.name); });
 
 TEST(ChainGrowth, AnAngleJustBelowAFullTurnCountsAsZero) {
     const core::MolBuilder m = test::prepared("CC");
@@ -197,6 +264,39 @@ TEST(AttachedRingSystem, WithOneDirectionTheMirrorWinsWhenThePlainOneOverlaps) {
     EXPECT_EQ(depict::place_attached_ring_system({0, 0}, m, own, 0, std::span(&dir, 1), ctx), mirrored);
     const PositionMap empty;
     EXPECT_EQ(depict::place_attached_ring_system({0, 0}, m, own, 0, std::span(&dir, 1), {empty, radii, bonded}), plain);
+}
+
+TEST(AttachedRingSystem, WithoutOverlapFewerCrossingsWin) {
+    // A short drawn bond across a bond of the plain placement, clear of every
+    // atom and of the mirror image: the mirror wins on crossings alone.
+    const core::MolBuilder m = test::prepared("c1ccc2ccccc2c1.CC");
+    const std::vector<std::uint32_t> ranks = test::identity(m.num_atoms());
+    const std::vector<chem::Ring> rings = chem::sssr(m);
+    const auto records = test::ring_records(m, rings, ranks);
+    const PositionMap own = depict::layout_ring_system(m, records[0], ranks, nullptr).positions;
+    const Point dir{1, 0};
+    const auto [plain, mirrored] = depict::orient_fragment(m, own, 0, {0, 0}, dir);
+    const auto crossings = [&](const PositionMap& placed, Point a, Point b) {
+        int n = 0;
+        for (const core::Bond& bond : m.bonds)
+            if (placed.contains(bond.begin) && placed.contains(bond.end))
+                n += depict::segments_cross(placed.at(bond.begin), placed.at(bond.end), a, b);
+        return n;
+    };
+    std::optional<std::pair<Point, Point>> stick;
+    for (const core::Bond& bond : m.bonds) {
+        if (!plain.contains(bond.begin) || !plain.contains(bond.end) || stick) continue;
+        const Point u = plain.at(bond.end) - plain.at(bond.begin);
+        const Point mid = plain.at(bond.begin) + 0.5 * u, n{-u.y * 0.1, u.x * 0.1};
+        const Point a = mid + n, b = mid - n;
+        if (crossings(plain, a, b) == 1 && crossings(mirrored, a, b) == 0) stick = std::pair(a, b);
+    }
+    ASSERT_TRUE(stick);
+    const std::vector<double> radii(m.num_atoms(), 0.01);
+    const depict::BondedPairs bonded(m);
+    const PositionMap drawn{{0, {0, 0}}, {10, stick->first}, {11, stick->second}};
+    EXPECT_EQ(depict::place_attached_ring_system({0, 0}, m, own, 0, std::span(&dir, 1), {drawn, radii, bonded}),
+              mirrored);
 }
 
 }  // namespace

@@ -206,6 +206,27 @@ TEST(Refine, FlipsThatWouldReverseAStoredDoubleBondAreUndone) {
     EXPECT_TRUE(r.crossings.empty());
 }
 
+// Isobutane with two terminal atoms on one point: only terminal bonds, so no
+// mirror move exists and the escape turns one of them. Both turns leave 30
+// degrees at the centre, so the lower rank among the moved atoms decides, and
+// then flag 0 (the turn away from atom 3), which ends at -30 degrees.
+TEST(Refine, EscapeTurnsTheLowerRankedAtomAwayFromTheThirdNeighbour) {
+    const core::MolBuilder m = test::prepared("CC(C)C");
+    const struct {
+        std::vector<std::uint32_t> ranks;
+        std::uint32_t moved, kept;
+    } rows[] = {{{0, 1, 2, 3}, 0, 2}, {{2, 1, 0, 3}, 2, 0}};
+    for (const auto& row : rows) {
+        PositionMap p{{0, {1, 0}}, {1, {0, 0}}, {2, {1, 0}}, {3, {0, 1}}};
+        const depict::RefineResult r = depict::refine_layout(m, p, row.ranks, BL, FS);
+        EXPECT_TRUE(r.unresolved.empty());
+        EXPECT_NEAR(p.at(row.moved).x, std::cos(-std::numbers::pi / 6), 1e-12) << row.moved;
+        EXPECT_NEAR(p.at(row.moved).y, std::sin(-std::numbers::pi / 6), 1e-12) << row.moved;
+        EXPECT_EQ(p.at(row.kept), (Point{1, 0}));
+        EXPECT_EQ(p.at(3), (Point{0, 1}));
+    }
+}
+
 // Real molecules whose ylidene bond, once the repair has drawn it as stored,
 // leaves two atoms on top of each other that no mirror move can part without
 // reversing it: a 30-degree turn must.
