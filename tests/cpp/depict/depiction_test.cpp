@@ -57,8 +57,11 @@ void expect_wedges_read_back(core::MolBuilder m, const depict::DepictionResult& 
     const std::vector<std::uint8_t> confirmed = io::chiral_centres(m);
     for (std::uint32_t a = 0; a < m.num_atoms(); ++a) {
         const bool listed = std::binary_search(r.unwedged.begin(), r.unwedged.end(), a);
-        if (core::is_tetrahedral(m.atoms[a].chiral_tag) && confirmed[a]) EXPECT_NE(wedged[a], listed) << smiles << a;
-        else if (core::is_tetrahedral(m.atoms[a].chiral_tag)) EXPECT_FALSE(wedged[a] || listed) << smiles << a;
+        if (core::is_tetrahedral(m.atoms[a].chiral_tag) && confirmed[a]) {
+            EXPECT_NE(wedged[a], listed) << smiles << a;
+        } else if (core::is_tetrahedral(m.atoms[a].chiral_tag)) {
+            EXPECT_FALSE(wedged[a] || listed) << smiles << a;
+        }
     }
 }
 
@@ -141,6 +144,9 @@ TEST(Depiction, MetalCentres) {
     EXPECT_EQ(centres("C[Si](C)(C)C"), V{});
     EXPECT_EQ(centres("Cl[Hg]Cl"), V{});
     EXPECT_EQ(centres("[Fe].CCO"), V{});
+    EXPECT_EQ(centres("[Fe]%10%11%12%13%14%15%16%17%18%19.[CH]%101[CH]%11[CH]%12[CH]%13[CH]%141."
+                      "[CH]%152[CH]%16[CH]%17[CH]%18[CH]%192"), V{0});
+    EXPECT_EQ(centres("[Li]C(C)C.[Na](C)(C)C.[Be](C)(C)C.[Ge](C)(C)(C)C.B(C)(C)C.[As](C)(C)C"), (V{4, 8, 12}));
     EXPECT_EQ(centres("CC(C)[Al](C(C)C)C(C)C.Cl[Pt](Cl)(N)N"), (V{3, 11}));
 }
 

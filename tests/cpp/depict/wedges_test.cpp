@@ -51,7 +51,9 @@ TEST_P(Plan, ChoosesCentresThatCannotBeWedgedOtherwise) {
     for (std::uint32_t k = 0; k < plan->updated_atoms.size(); ++k) {
         const auto& [c, atom] = plan->updated_atoms[k];
         EXPECT_EQ(c, GetParam().centres[k]);
-        if (k) EXPECT_LT(ranks[plan->updated_atoms[k - 1].first], ranks[c]);
+        if (k) {
+            EXPECT_LT(ranks[plan->updated_atoms[k - 1].first], ranks[c]);
+        }
         EXPECT_EQ(atom.total_hs() + 1, m.atoms[c].total_hs());
         EXPECT_EQ(atom.num_implicit_hs, m.atoms[c].num_implicit_hs);  // bracket hydrogens are declared
         EXPECT_EQ(atom.chiral_tag, m.atoms[c].chiral_tag);
@@ -104,7 +106,70 @@ TEST(KekuleOrders, FollowCanonicalNumbering) {
     for (core::BondOrder o : depict::render_molblock_2d(benzene)) EXPECT_NE(o, core::BondOrder::Aromatic);
 }
 
+// The text an internal error carries, or "" when the call returns.
+template <class F>
+std::string internal_error_text(F call) {
+    try {
+        call();
+    } catch (const InternalError& e) {
+        return e.what();
+    }
+    return "";
+}
+
+// A plan naming a missing atom or a self loop is our own broken invariant.
+TEST(WedgeHydrogenPlan, BadPlannedBondsStopWithTheBuilderError) {
+    core::MolBuilder m = test::read_or_fail("CCO");
+    depict::WedgeHydrogens plan;
+    plan.hydrogens.push_back(core::Atom{.atomic_num = 1});
+    plan.bonds.push_back(core::Bond{.begin = 1, .end = 7, .order = core::BondOrder::Single});
+    EXPECT_EQ(internal_error_text([&] { depict::add_wedge_hydrogens(plan, m); }),
+              "补出来的键端点越界: AtomIndexOutOfRange { index: 7, num_atoms: 4 }");
+    plan.bonds[0] = core::Bond{.begin = 3, .end = 3, .order = core::BondOrder::Single};
+    EXPECT_EQ(internal_error_text([&] { depict::add_wedge_hydrogens(plan, m); }),
+              "补出来的键端点越界: SelfLoop { atom: 3 }");
+}
+
+// Replacements come before additions: an index equal to the given atom count is
+// skipped even though the plan adds that atom.
+TEST(WedgeHydrogenPlan, ReplacementsOutsideTheMoleculeAreSkipped) {
+    const core::MolBuilder m = test::read_or_fail("CCO");
+    depict::WedgeHydrogens plan;
+    plan.updated_atoms.emplace_back(3, core::Atom{.atomic_num = 9});
+    plan.hydrogens.push_back(core::Atom{.atomic_num = 1});
+    plan.bonds.push_back(core::Bond{.begin = 1, .end = 3, .order = core::BondOrder::Single});
+    const core::MolBuilder d = depict::add_wedge_hydrogens(plan, m);
+    EXPECT_EQ(d.atoms[3].atomic_num, 1);
+    EXPECT_EQ(d.neighbors(1).begin() != d.neighbors(1).end(), true);
+    std::uint32_t last = core::NONE;
+    for (core::Neighbor nb : d.neighbors(1)) last = nb.bond;
+    EXPECT_EQ(last, 2u);  // the new bond is last at the centre
+    EXPECT_EQ(depict::add_wedge_hydrogens(depict::WedgeHydrogens{}, m), m);
+}
+
+// One hydrogen comes off the declared count when there is one, else off the
+// implicit count; the added atom and bond are bare.
+TEST(WedgeHydrogenPlan, ReplacementRecordTakesOneHydrogenOff) {
+    core::MolBuilder m = test::read_or_fail("[C@@H]12CCCC[C@H]1CCCC2");
+    ASSERT_TRUE(chem::sanitize(m));
+    m.atoms[5].num_explicit_hs = 0;
+    m.atoms[5].num_implicit_hs = 1;
+    const auto plan = depict::plan_wedge_hydrogens(m);
+    ASSERT_TRUE(plan);
+    ASSERT_EQ(plan->updated_atoms.size(), 2u);
+    for (const auto& [c, atom] : plan->updated_atoms) {
+        core::Atom expected = m.atoms[c];
+        (c == 5 ? expected.num_implicit_hs : expected.num_explicit_hs) = 0;
+        EXPECT_EQ(atom, expected) << c;
+    }
+    EXPECT_EQ(plan->hydrogens[1], core::Atom{.atomic_num = 1});
+    EXPECT_EQ(plan->bonds[1], (core::Bond{.begin = plan->updated_atoms[1].first, .end = 11,
+                                          .order = core::BondOrder::Single}));
+}
+
 TEST(BuilderError, StructText) {
+    EXPECT_EQ(core::to_struct_text(core::AtomIndexOutOfRange{12, 10}), "AtomIndexOutOfRange { index: 12, num_atoms: 10 }");
+    EXPECT_EQ(core::to_struct_text(core::SelfLoop{3}), "SelfLoop { atom: 3 }");
     EXPECT_EQ(core::to_struct_text(core::MolIndexOutOfRange{4, 2}), "MolIndexOutOfRange { index: 4, num_mols: 2 }");
     EXPECT_EQ(core::to_struct_text(core::BondIndexOutOfRange{9, 3}), "BondIndexOutOfRange { index: 9, num_bonds: 3 }");
     EXPECT_EQ(core::to_struct_text(core::BatchTooLarge{"atoms", 5000000000}), "BatchTooLarge { what: atoms, count: 5000000000 }");
