@@ -122,6 +122,21 @@ TEST(Depiction, OneAtomKeepsItsPackedPoint) {
     EXPECT_DOUBLE_EQ(r->coords[0].x, radius);
 }
 
+// Components side by side in rank order, 0.5 apart between their label-padded
+// extents; centring and turning keep the gap and put the lower rank left.
+TEST(Depiction, ComponentsArePackedInRankOrder) {
+    for (std::string_view smiles : {"[Na+].[Cl-]", "[Cl-].[Na+]", "O.[NH4+]"}) {
+        core::MolBuilder m = test::read_or_fail(smiles);
+        auto r = python::depict_copy(m);
+        ASSERT_TRUE(r);
+        const std::vector<double> radii = depict::label_radii(m, 14.4, 10.0);
+        const std::uint32_t lo = r->ranks[0] < r->ranks[1] ? 0 : 1, hi = 1 - lo;
+        EXPECT_NEAR(r->coords[hi].x - r->coords[lo].x, radii[0] + radii[1] + 0.5, 1e-12) << smiles;
+        EXPECT_NEAR(r->coords[lo].x + r->coords[hi].x, 0.0, 1e-12) << smiles;
+        EXPECT_EQ(r->coords[lo].y, r->coords[hi].y) << smiles;
+    }
+}
+
 // Centred on the centroid and turned to the lowest height over width.
 TEST(Depiction, ZigZagLiesFlat) {
     core::MolBuilder m = test::read_or_fail("CCCCCCCC");
