@@ -115,12 +115,6 @@ def test_argument_errors(call, text):
     assert str(e.value) == text
 
 
-def test_hapto_rings_are_reported_in_rank_order():
-    report = quorix.parse_smiles("[Fe]%10%11%12%13%14%15%16%17%18%19.[CH]%101[CH]%11[CH]%12[CH]%13[CH]%141."
-                                 "[CH]%152[CH]%16[CH]%17[CH]%18[CH]%192").depiction_report()
-    assert report["degraded"] == ["HaptoCoordination { metal: 0, ring: [1, 5, 4, 3, 2] }",
-                                  "HaptoCoordination { metal: 0, ring: [6, 7, 8, 9, 10] }"]
-
 
 def test_docstrings():
     assert quorix.Mol.to_molblock_2d.__text_signature__ == '($self, title="")'
