@@ -8,17 +8,33 @@
 
 namespace quorix::depict {
 
-std::uint8_t drawn_double_bond_config(const core::MolBuilder& mol, std::span<const Point> coords,
-                                      std::uint32_t bond) {
+namespace {
+
+// The sides of the two reference atoms: cross(end - begin, s_i - begin); none
+// when a reference atom is missing.
+std::optional<std::pair<double, double>> reference_sides(const core::MolBuilder& mol, std::span<const Point> coords,
+                                                         std::uint32_t bond) {
     const core::Bond& b = at(mol.bonds, bond);
     const std::uint32_t s0 = b.stereo_atoms[0], s1 = b.stereo_atoms[1];
-    if (s0 == core::NONE || s1 == core::NONE) return UNDECIDED_CONFIG;
+    if (s0 == core::NONE || s1 == core::NONE) return std::nullopt;
     const Point B = at(coords, b.begin);
     const Point u = at(coords, b.end) - B;
-    const double c0 = cross(u, at(coords, s0) - B);
-    const double c1 = cross(u, at(coords, s1) - B);
-    if (std::min(std::fabs(c0), std::fabs(c1)) < 1e-9) return UNDECIDED_CONFIG;
-    return c0 * c1 > 0 ? std::uint8_t(core::BondStereo::Cis) : std::uint8_t(core::BondStereo::Trans);
+    return std::pair(cross(u, at(coords, s0) - B), cross(u, at(coords, s1) - B));
+}
+
+bool is_cis_trans(core::BondStereo s) { return s == core::BondStereo::Cis || s == core::BondStereo::Trans; }
+
+core::BondStereo side_sense(std::pair<double, double> c) {
+    return c.first * c.second > 0 ? core::BondStereo::Cis : core::BondStereo::Trans;
+}
+
+}  // namespace
+
+std::uint8_t drawn_double_bond_config(const core::MolBuilder& mol, std::span<const Point> coords,
+                                      std::uint32_t bond) {
+    const auto c = reference_sides(mol, coords, bond);
+    if (!c || std::fabs(c->first) < 1e-9 || std::fabs(c->second) < 1e-9) return UNDECIDED_CONFIG;
+    return static_cast<std::uint8_t>(side_sense(*c));
 }
 
 bool operator<(const WedgeCandidate& a, const WedgeCandidate& b) {
@@ -204,7 +220,7 @@ std::vector<std::uint32_t> repair_double_bonds(const core::MolBuilder& mol, std:
     std::vector<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>> order;
     for (std::uint32_t i = 0; i < nb; ++i) {
         const core::Bond& b = mol.bonds[i];
-        if (static_cast<std::uint8_t>(b.stereo) < 3) continue;
+        if (!is_cis_trans(b.stereo)) continue;
         const std::uint32_t r0 = at(ranks, b.begin), r1 = at(ranks, b.end);
         order.emplace_back(std::min(r0, r1), std::max(r0, r1), i);
     }
@@ -237,8 +253,11 @@ std::vector<std::uint32_t> find_misdrawn_double_bonds(const core::MolBuilder& mo
     const std::uint32_t nb = bond_count_u32(mol);
     std::vector<std::uint32_t> out;
     for (std::uint32_t i = 0; i < nb; ++i) {
-        const auto stored = static_cast<std::uint8_t>(mol.bonds[i].stereo);
-        if (stored > 2 && drawn_double_bond_config(mol, coords, i) != stored) out.push_back(i);
+        if (!is_cis_trans(mol.bonds[i].stereo)) continue;
+        const auto c = reference_sides(mol, coords, i);
+        const bool shown = c && std::fabs(c->first) >= 1e-9 && std::fabs(c->second) >= 1e-9 &&
+                           side_sense(*c) == mol.bonds[i].stereo;
+        if (!shown) out.push_back(i);
     }
     return out;
 }

@@ -98,9 +98,22 @@ def test_errors():
         quorix.parse_smiles("C").to_molblock_2d("a", "b")
     assert str(e.value) == "Mol.to_molblock_2d() takes from 0 to 1 positional arguments but 2 were given"
     big = quorix.parse_smiles("C" * 1000)
-    with pytest.raises(ValueError):
+    with pytest.raises(ValueError) as e:
         big.to_molblock_2d()
+    assert str(e.value) == "1000 个原子 / 999 根键,超过 V2000 的 999 上限"
     assert list(big.depiction_report()) == REPORT_KEYS
+
+
+@pytest.mark.parametrize("call, text", [
+    (lambda m: m.to_molblock_2d(foo=1), "Mol.to_molblock_2d() got an unexpected keyword argument 'foo'"),
+    (lambda m: m.to_molblock_2d("a", title="b"), "Mol.to_molblock_2d() got multiple values for argument 'title'"),
+    (lambda m: m.to_molblock_2d(title=b"x"), "argument 'title': 'bytes' object cannot be cast as 'str'"),
+])
+def test_argument_errors(call, text):
+    with pytest.raises(TypeError) as e:
+        call(quorix.parse_smiles("CC"))
+    assert str(e.value) == text
+
 
 
 def test_docstrings():

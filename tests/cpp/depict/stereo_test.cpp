@@ -60,5 +60,20 @@ TEST(DoubleBondRepair, ReferenceOnTheAxisIsUndecidedAndAFailedMirrorIsUndone) {
     EXPECT_EQ(depict::find_misdrawn_double_bonds(m, c), (std::vector<std::uint32_t>{b}));
 }
 
+// Only a drawing that positively shows the stored value passes.
+TEST(DoubleBondRepair, MissingReferencesAndNonNumbersAreListed) {
+    core::MolBuilder m = test::prepared("C/C=C/C");
+    const std::uint32_t b = m.bond_between(1, 2);
+    std::vector<Point> c = cis_butene();
+    c[3].y = -0.866;
+    EXPECT_TRUE(depict::find_misdrawn_double_bonds(m, c).empty());
+    std::vector<Point> nan = c;
+    nan[3].y = std::nan("");
+    EXPECT_EQ(depict::find_misdrawn_double_bonds(m, nan), (std::vector<std::uint32_t>{b}));
+    m.bonds[b].stereo_atoms[1] = core::NONE;
+    EXPECT_EQ(depict::find_misdrawn_double_bonds(m, c), (std::vector<std::uint32_t>{b}));
+    EXPECT_EQ(depict::drawn_double_bond_config(m, c, b), depict::UNDECIDED_CONFIG);
+}
+
 }  // namespace
 }  // namespace quorix
