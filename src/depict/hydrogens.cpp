@@ -39,8 +39,12 @@ bool needs_wedge_hydrogen(const core::MolBuilder& mol, std::uint32_t atom, std::
 }  // namespace
 
 std::optional<WedgeHydrogens> plan_wedge_hydrogens(const core::MolBuilder& mol) {
+    atom_count_u32(mol);
+    return plan_wedge_hydrogens(mol, io::chiral_centres(mol));
+}
+
+std::optional<WedgeHydrogens> plan_wedge_hydrogens(const core::MolBuilder& mol, std::span<const std::uint8_t> confirmed) {
     const std::uint32_t n = atom_count_u32(mol);
-    const std::vector<std::uint8_t> confirmed = io::chiral_centres(mol);
     std::vector<std::uint32_t> chosen;
     std::vector<std::uint8_t> ring_bond;
     for (std::uint32_t a = 0; a < n; ++a) {
