@@ -1020,9 +1020,10 @@ void drop_unwritten_hydrogens(const MolBuilder& mol, std::optional<MolBuilder>& 
 
 namespace {
 
-SmilesOutput canonical_smiles_in(const MolBuilder& mol, CanonScratch& s) {
+// `root_given`: `s.root` already holds the refined partition of `mol`.
+SmilesOutput canonical_smiles_in(const MolBuilder& mol, CanonScratch& s, bool root_given = false) {
     std::optional<MolBuilder> copy;
-    const bool root_ready = drop_stereoless_marks(mol, copy, s);
+    const bool root_ready = drop_stereoless_marks(mol, copy, s) || root_given;
     drop_unwritten_hydrogens(mol, copy);
     const MolBuilder& m = copy ? *copy : mol;
     if (!root_ready || copy) refined_partition(m, s.root, s.work);
@@ -1055,8 +1056,12 @@ std::vector<std::uint32_t> canonical_ranks(const MolBuilder& mol) {
     if (mol.atoms.size() > 0xFFFFFFFFull) internal_error("原子数超出 u32");
     const std::uint32_t n = mol.num_atoms();
     if (n == 0) return {};
-    const std::vector<std::uint32_t> classes = symmetry_classes(mol);
-    const SmilesOutput out = canonical_smiles(mol);
+    // The classes and the search start from one refinement.
+    const auto scratch = core::Scratch<CanonScratch>::borrow(n);
+    refined_partition(mol, scratch->root, scratch->work);
+    std::vector<std::uint32_t> classes;
+    classes_of(scratch->root, classes);
+    const SmilesOutput out = canonical_smiles_in(mol, *scratch, true);
     std::vector<std::uint32_t> written_at(n, NONE);
     for (std::uint32_t k = 0; k < out.atom_order.size(); ++k) at(written_at, out.atom_order[k]) = k;
     std::vector<std::uint32_t> by_rank(n);
