@@ -39,8 +39,12 @@ bool needs_wedge_hydrogen(const core::MolBuilder& mol, std::uint32_t atom, std::
 }  // namespace
 
 std::optional<WedgeHydrogens> plan_wedge_hydrogens(const core::MolBuilder& mol) {
+    atom_count_u32(mol);
+    return plan_wedge_hydrogens(mol, io::chiral_centres(mol));
+}
+
+std::optional<WedgeHydrogens> plan_wedge_hydrogens(const core::MolBuilder& mol, std::span<const std::uint8_t> confirmed) {
     const std::uint32_t n = atom_count_u32(mol);
-    const std::vector<std::uint8_t> confirmed = io::chiral_centres(mol);
     std::vector<std::uint32_t> chosen;
     std::vector<std::uint8_t> ring_bond;
     for (std::uint32_t a = 0; a < n; ++a) {
@@ -54,10 +58,13 @@ std::optional<WedgeHydrogens> plan_wedge_hydrogens(const core::MolBuilder& mol) 
         if (needs_wedge_hydrogen(mol, a, confirmed, ring_bond)) chosen.push_back(a);
     }
     if (chosen.empty()) return std::nullopt;
-    const std::vector<std::uint32_t> ranks = io::canonical_ranks(mol);
-    std::sort(chosen.begin(), chosen.end(), [&](std::uint32_t x, std::uint32_t y) {
-        return std::pair(at(ranks, x), x) < std::pair(at(ranks, y), y);
-    });
+    // One centre has no order to settle: the ranks would be computed for nothing.
+    if (chosen.size() > 1) {
+        const std::vector<std::uint32_t> ranks = io::canonical_ranks(mol);
+        std::sort(chosen.begin(), chosen.end(), [&](std::uint32_t x, std::uint32_t y) {
+            return std::pair(at(ranks, x), x) < std::pair(at(ranks, y), y);
+        });
+    }
     WedgeHydrogens plan;
     for (std::uint32_t k = 0; k < chosen.size(); ++k) {
         const std::uint32_t c = chosen[k];

@@ -4,6 +4,7 @@
 // that layout, wedges and the written molblock share one numbering.
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -24,6 +25,8 @@ struct WedgeHydrogens {
 // or no acyclic single bond, in (canonical rank, index) order; none when no atom
 // needs one.
 std::optional<WedgeHydrogens> plan_wedge_hydrogens(const core::MolBuilder& mol);
+// The same with the molecule's confirmed centres (io::chiral_centres) already at hand.
+std::optional<WedgeHydrogens> plan_wedge_hydrogens(const core::MolBuilder& mol, std::span<const std::uint8_t> confirmed);
 
 // The drawn molecule: replacements first (out-of-range indices skipped), then
 // the added atoms, then the added bonds, each new bond last at both its ends.

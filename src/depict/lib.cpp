@@ -17,6 +17,7 @@
 #include "depict/rings.hpp"
 #include "depict/stereo.hpp"
 #include "io/smiles/canonical.hpp"
+#include "io/stereo.hpp"
 
 namespace quorix::depict {
 namespace {
@@ -306,7 +307,10 @@ DepictionResult depict_2d(const core::MolBuilder& mol, const Style2d& style, con
 
     // 1. The drawn molecule: the given one plus the hydrogens that carry wedges.
     std::optional<core::MolBuilder> with_hydrogens;
-    if (auto plan = plan_wedge_hydrogens(mol)) {
+    atom_count_u32(mol);
+    // The given molecule's centres; the wedges read them again when they are drawn on it.
+    const std::vector<std::uint8_t> confirmed = io::chiral_centres(mol);
+    if (auto plan = plan_wedge_hydrogens(mol, confirmed)) {
         if (!plan->hydrogens.empty()) with_hydrogens = add_wedge_hydrogens(*plan, mol);
         result.hydrogens = std::move(*plan);
     }
@@ -354,7 +358,8 @@ DepictionResult depict_2d(const core::MolBuilder& mol, const Style2d& style, con
     std::fill(coords.begin(), coords.end(), Point{});
     for (const auto& [a, p] : positions) coords[a] = p;
     result.coords = oriented(std::move(coords), ranks);
-    WedgeAssignment wedges = choose_wedges(stereo, result.coords, ranks);
+    WedgeAssignment wedges = &stereo == &mol ? choose_wedges(stereo, result.coords, ranks, confirmed)
+                                             : choose_wedges(stereo, result.coords, ranks);
     result.wedges = std::move(wedges.wedges);
     result.unwedged = std::move(wedges.unwedged);
     result.misdrawn_stereo = find_misdrawn_double_bonds(stereo, result.coords);

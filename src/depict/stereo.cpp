@@ -172,7 +172,12 @@ WedgeAssignment choose_wedges(const core::MolBuilder& mol, std::span<const Point
                               std::span<const std::uint32_t> ranks) {
     if (mol.atoms.size() > 0xFFFFFFFFull) internal_error("原子数超出 u32");
     // Both passes share one reading of which marks are centres.
-    const std::vector<std::uint8_t> confirmed = io::chiral_centres(mol);
+    return choose_wedges(mol, coords, ranks, io::chiral_centres(mol));
+}
+
+WedgeAssignment choose_wedges(const core::MolBuilder& mol, std::span<const Point> coords,
+                              std::span<const std::uint32_t> ranks, std::span<const std::uint8_t> confirmed) {
+    if (mol.atoms.size() > 0xFFFFFFFFull) internal_error("原子数超出 u32");
     WedgeAssignment a = assign_pass(mol, coords, ranks, false, confirmed);
     WedgeAssignment b = assign_pass(mol, coords, ranks, true, confirmed);
     const auto key = [&](const WedgeAssignment& w) {

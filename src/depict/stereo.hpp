@@ -64,5 +64,8 @@ WedgeAssignment assign_wedges(const core::MolBuilder& mol, std::span<const Point
 // bonds; ties keep the ring-first pass.
 WedgeAssignment choose_wedges(const core::MolBuilder& mol, std::span<const Point> coords,
                               std::span<const std::uint32_t> ranks);
+// The same with the molecule's confirmed centres (io::chiral_centres) already at hand.
+WedgeAssignment choose_wedges(const core::MolBuilder& mol, std::span<const Point> coords,
+                              std::span<const std::uint32_t> ranks, std::span<const std::uint8_t> confirmed);
 
 }  // namespace quorix::depict

@@ -14,12 +14,18 @@ namespace {
 
 #include "depict/ring_templates.inc"
 
-// The skeleton's key, or nothing when it cannot be sanitised.
-std::optional<std::string> skeleton_key(const core::MolBuilder& mol, std::span<const std::uint32_t> atoms,
-                                        std::span<const std::uint32_t> ranks) {
+// The sanitised skeleton, or nothing when it cannot be built or sanitised; the
+// key and the template placement both read the same one.
+std::optional<core::MolBuilder> sanitised_skeleton(const core::MolBuilder& mol, std::span<const std::uint32_t> atoms,
+                                                   std::span<const std::uint32_t> ranks) {
     auto skeleton = ring_skeleton(mol, atoms, ranks);
     if (!skeleton || !chem::sanitize(*skeleton)) return std::nullopt;
-    std::string text = io::canonical_smiles(*skeleton).text;
+    return skeleton;
+}
+
+// The skeleton's key, or nothing when there is none.
+std::optional<std::string> skeleton_key(const core::MolBuilder& skeleton, std::span<const std::uint32_t> atoms) {
+    std::string text = io::canonical_smiles(skeleton).text;
     if (text.empty() && !atoms.empty()) return std::nullopt;
     return text;
 }
@@ -38,11 +44,9 @@ std::optional<BuiltinTemplate> find_template(std::string_view key, const RingTem
 }
 
 // Template coordinates by canonical number; nothing when the template does not fit.
-std::optional<PositionMap> template_positions(const core::MolBuilder& mol, std::span<const std::uint32_t> atoms,
+std::optional<PositionMap> template_positions(const core::MolBuilder& skeleton, std::span<const std::uint32_t> atoms,
                                               std::span<const std::uint32_t> ranks, const BuiltinTemplate& t) {
-    auto skeleton = ring_skeleton(mol, atoms, ranks);
-    if (!skeleton || !chem::sanitize(*skeleton)) return std::nullopt;
-    const std::vector<std::uint32_t> numbers = io::canonical_numbering(*skeleton);
+    const std::vector<std::uint32_t> numbers = io::canonical_numbering(skeleton);
     if (numbers.size() != t.atom_count || t.coords.size() < t.atom_count) return std::nullopt;
     for (std::uint32_t k : numbers)
         if (k >= t.atom_count) return std::nullopt;
@@ -90,10 +94,11 @@ TemplateResult place_ring_template(const core::MolBuilder& mol, std::span<const 
                                    std::span<const std::uint32_t> ranks, std::span<const chem::Ring* const> rings,
                                    const RingTemplate* extra) {
     TemplateResult result;
-    if (const auto key = skeleton_key(mol, atoms, ranks)) {
+    const std::optional<core::MolBuilder> skeleton = sanitised_skeleton(mol, atoms, ranks);
+    if (const auto key = skeleton ? skeleton_key(*skeleton, atoms) : std::nullopt) {
         result.lookup = TemplateLookup::NotInTable;
         if (const auto t = find_template(*key, extra)) {
-            if (auto positions = template_positions(mol, atoms, ranks, *t)) {
+            if (auto positions = template_positions(*skeleton, atoms, ranks, *t)) {
                 result.positions = std::move(*positions);
                 result.lookup = TemplateLookup::Hit;
                 return result;

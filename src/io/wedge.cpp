@@ -396,10 +396,19 @@ std::vector<std::uint8_t> either_double_bonds(const MolBuilder& mol) {
     std::vector<std::uint8_t> flags(mol.num_bonds(), 0);
     std::vector<std::uint32_t> classes;
     bool have_classes = false;
+    std::vector<CanonInvariant> invariants;
     for (std::uint32_t d = 0; d < mol.num_bonds(); ++d) {
         const Bond& bond = mol.bonds[d];
         if (bond.order != BondOrder::Double || (bond.flags & core::AROMATIC)) continue;
         if (in_small_ring(mol, d) || has_double_bond_stereo(mol, d)) continue;
+        // Most ends (a carbonyl's, say) are settled by invariants alone, without
+        // the refinement behind the classes.
+        if (invariants.empty()) invariants = all_invariants(mol);
+        const Distinguishable ends = ends_distinguishable(mol, bond, invariants);
+        if (ends != Distinguishable::Unknown) {
+            flags[d] = ends == Distinguishable::Yes;
+            continue;
+        }
         if (!have_classes) {
             classes = symmetry_classes(mol);
             have_classes = true;

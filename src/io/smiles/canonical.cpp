@@ -951,16 +951,17 @@ void invert_mark(core::Atom& atom) {
 // so the choice follows the molecule and not its storage order. Dropping a mark can
 // free others (a centre told apart only by marked branches), so rounds repeat until
 // none is dropped. Returns whether `s.root` holds the refined partition of the
-// molecule as it stands.
-bool drop_stereoless_marks(const MolBuilder& mol, std::optional<MolBuilder>& copy, CanonScratch& s) {
+// molecule as it stands. `root_given`: it holds that of `mol` on entry.
+bool drop_stereoless_marks(const MolBuilder& mol, std::optional<MolBuilder>& copy, CanonScratch& s,
+                           bool root_given) {
     bool any_mark = false;
     for (const core::Atom& a : mol.atoms)
         any_mark |= is_tetrahedral_tag(a.chiral_tag) || a.chiral_tag == core::ChiralTag::Allene;
     if (!any_mark) return false;
     std::vector<std::uint32_t> drops, suspects;
-    for (;;) {
+    for (bool first = true;; first = false) {
         const MolBuilder& m = copy ? *copy : mol;
-        refined_partition(m, s.root, s.work);
+        if (!first || !root_given) refined_partition(m, s.root, s.work);
         classes_of(s.root, s.classes);
         const std::vector<std::uint8_t> centres = chiral_centres(m, s.classes);
         drops.clear();
@@ -1020,9 +1021,10 @@ void drop_unwritten_hydrogens(const MolBuilder& mol, std::optional<MolBuilder>& 
 
 namespace {
 
-SmilesOutput canonical_smiles_in(const MolBuilder& mol, CanonScratch& s) {
+// `root_given`: `s.root` already holds the refined partition of `mol`.
+SmilesOutput canonical_smiles_in(const MolBuilder& mol, CanonScratch& s, bool root_given = false) {
     std::optional<MolBuilder> copy;
-    const bool root_ready = drop_stereoless_marks(mol, copy, s);
+    const bool root_ready = drop_stereoless_marks(mol, copy, s, root_given) || root_given;
     drop_unwritten_hydrogens(mol, copy);
     const MolBuilder& m = copy ? *copy : mol;
     if (!root_ready || copy) refined_partition(m, s.root, s.work);
@@ -1055,8 +1057,12 @@ std::vector<std::uint32_t> canonical_ranks(const MolBuilder& mol) {
     if (mol.atoms.size() > 0xFFFFFFFFull) internal_error("原子数超出 u32");
     const std::uint32_t n = mol.num_atoms();
     if (n == 0) return {};
-    const std::vector<std::uint32_t> classes = symmetry_classes(mol);
-    const SmilesOutput out = canonical_smiles(mol);
+    // The classes and the search start from one refinement.
+    const auto scratch = core::Scratch<CanonScratch>::borrow(n);
+    refined_partition(mol, scratch->root, scratch->work);
+    std::vector<std::uint32_t> classes;
+    classes_of(scratch->root, classes);
+    const SmilesOutput out = canonical_smiles_in(mol, *scratch, true);
     std::vector<std::uint32_t> written_at(n, NONE);
     for (std::uint32_t k = 0; k < out.atom_order.size(); ++k) at(written_at, out.atom_order[k]) = k;
     std::vector<std::uint32_t> by_rank(n);
