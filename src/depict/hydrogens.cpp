@@ -4,6 +4,7 @@
 #include <string>
 
 #include "chem/sssr.hpp"
+#include "depict/layout.hpp"
 #include "io/smiles/canonical.hpp"
 #include "io/stereo.hpp"
 
@@ -14,10 +15,6 @@ namespace {
     internal_error("补出来的键端点越界: " + core::to_struct_text(error));
 }
 
-std::uint32_t atom_count_u32(const core::MolBuilder& mol) {
-    if (mol.atoms.size() > 0xFFFFFFFFull) internal_error("原子数超出 u32");
-    return static_cast<std::uint32_t>(mol.atoms.size());
-}
 
 // Every single bond of the atom lies on a ring of the list (vacuously true
 // without single bonds; false with an empty list and any single bond).

@@ -94,6 +94,12 @@ std::int64_t crowding_score(const PositionMap& placed, std::span<const double> a
 double placement_clearance(const PositionMap& placed, std::uint32_t ignore_a, std::uint32_t ignore_b,
                            std::span<const Point> candidates);
 
+// The atom count as u32, which every atom index of the depiction assumes.
+inline std::uint32_t atom_count_u32(const core::MolBuilder& mol) {
+    if (mol.atoms.size() > 0xFFFFFFFFull) internal_error("原子数超出 u32");
+    return static_cast<std::uint32_t>(mol.atoms.size());
+}
+
 // The bond count as u32, which every bond walk of the depiction assumes.
 inline std::uint32_t bond_count_u32(const core::MolBuilder& mol) {
     if (mol.bonds.size() > 0xFFFFFFFFull) internal_error("键数超出 u32");

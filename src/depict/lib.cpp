@@ -22,10 +22,6 @@
 namespace quorix::depict {
 namespace {
 
-std::uint32_t atom_count_u32(const core::MolBuilder& mol) {
-    if (mol.atoms.size() > 0xFFFFFFFFull) internal_error("原子数超出 u32");
-    return static_cast<std::uint32_t>(mol.atoms.size());
-}
 
 // A copy with every atom and the bonds that `keep` lets through, in order, each
 // possibly rewritten by `edit`.

@@ -126,8 +126,7 @@ const Point& point_of(const PositionMap& positions, std::uint32_t atom) {
 }
 
 std::vector<double> label_radii(const core::MolBuilder& mol, double bond_length, double font_size) {
-    if (mol.atoms.size() > 0xFFFFFFFFull) internal_error("原子数超出 u32");
-    const auto n = static_cast<std::uint32_t>(mol.atoms.size());
+    const std::uint32_t n = atom_count_u32(mol);
     std::vector<double> out(n, MIN_RADIUS);
     for (std::uint32_t i = 0; i < n; ++i) {
         if (unlabelled_carbon(mol, i)) continue;

@@ -4,6 +4,7 @@
 #include <tuple>
 
 #include "chem/kekulize.hpp"
+#include "depict/layout.hpp"
 #include "depict/render.hpp"
 #include "io/smiles/canonical.hpp"
 
@@ -18,8 +19,7 @@ std::vector<core::BondOrder> render_molblock_2d(const core::MolBuilder& mol, std
     std::vector<core::BondOrder> orders(mol.bonds.size());
     for (std::size_t b = 0; b < orders.size(); ++b) orders[b] = mol.bonds[b].order;
     if (orders.empty()) return orders;
-    if (mol.atoms.size() > 0xFFFFFFFFull) internal_error("原子数超出 u32");
-    const std::uint32_t n = mol.num_atoms();
+    const std::uint32_t n = atom_count_u32(mol);
     std::vector<std::uint32_t> order(n);
     std::iota(order.begin(), order.end(), 0u);
     std::sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {

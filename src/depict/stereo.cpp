@@ -164,20 +164,20 @@ WedgeAssignment assign_pass(const core::MolBuilder& mol, std::span<const Point> 
 
 WedgeAssignment assign_wedges(const core::MolBuilder& mol, std::span<const Point> coords,
                               std::span<const std::uint32_t> ranks, bool stereo_neighbour_first) {
-    if (mol.atoms.size() > 0xFFFFFFFFull) internal_error("原子数超出 u32");
+    atom_count_u32(mol);
     return assign_pass(mol, coords, ranks, stereo_neighbour_first, io::chiral_centres(mol));
 }
 
 WedgeAssignment choose_wedges(const core::MolBuilder& mol, std::span<const Point> coords,
                               std::span<const std::uint32_t> ranks) {
-    if (mol.atoms.size() > 0xFFFFFFFFull) internal_error("原子数超出 u32");
+    atom_count_u32(mol);
     // Both passes share one reading of which marks are centres.
     return choose_wedges(mol, coords, ranks, io::chiral_centres(mol));
 }
 
 WedgeAssignment choose_wedges(const core::MolBuilder& mol, std::span<const Point> coords,
                               std::span<const std::uint32_t> ranks, std::span<const std::uint8_t> confirmed) {
-    if (mol.atoms.size() > 0xFFFFFFFFull) internal_error("原子数超出 u32");
+    atom_count_u32(mol);
     WedgeAssignment a = assign_pass(mol, coords, ranks, false, confirmed);
     WedgeAssignment b = assign_pass(mol, coords, ranks, true, confirmed);
     const auto key = [&](const WedgeAssignment& w) {
