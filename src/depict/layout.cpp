@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 
 #include "core/numeric.hpp"
 #include "depict/stereo.hpp"
@@ -9,6 +10,13 @@
 namespace quorix::depict {
 
 double length(Point a) { return std::hypot(a.x, a.y); }
+
+const Point& PositionMap::at(std::uint32_t atom) const {
+    const std::size_t i = slot(atom);
+    // The tree's own failure, which callers may already rely on.
+    if (i == items_.size()) throw std::out_of_range("map::at");
+    return items_[i].second;
+}
 
 Point rotated(Point v, double phi) {
     const double c = std::cos(phi), s = std::sin(phi);

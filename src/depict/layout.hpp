@@ -2,9 +2,11 @@
 // Shared vocabulary of the 2-D layout: points in bond-length units, the ordered
 // position map, the degradation records, and the small scoring services and
 // orderings that every layout stage decides its ties with.
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <limits>
-#include <map>
 #include <optional>
 #include <span>
 #include <tuple>
@@ -38,8 +40,80 @@ inline constexpr double EPSILON = 2.220446049250313e-16;
 inline constexpr double LARGEST = std::numeric_limits<double>::max();
 
 // Atom index -> point, iterated in ascending atom index: every sum and minimum
-// over it runs in that order.
-using PositionMap = std::map<std::uint32_t, Point>;
+// over it runs in that order. One sorted array rather than a tree: the maps are
+// small, copied often and walked in order far more than they grow, and a node per
+// atom cost more in allocation than the lookups it saved. Insertion invalidates
+// iterators and references, unlike a tree's.
+class PositionMap {
+public:
+    using key_type = std::uint32_t;
+    using mapped_type = Point;
+    using value_type = std::pair<std::uint32_t, Point>;
+    using iterator = std::vector<value_type>::iterator;
+    using const_iterator = std::vector<value_type>::const_iterator;
+
+    PositionMap() = default;
+    PositionMap(std::initializer_list<value_type> items) : PositionMap(items.begin(), items.end()) {}
+    // Like a tree built from the range: the first point given for an atom stays.
+    template <class It>
+    PositionMap(It first, It last) {
+        for (; first != last; ++first) emplace(first->first, first->second);
+    }
+
+    iterator begin() { return items_.begin(); }
+    iterator end() { return items_.end(); }
+    const_iterator begin() const { return items_.begin(); }
+    const_iterator end() const { return items_.end(); }
+    std::size_t size() const { return items_.size(); }
+    bool empty() const { return items_.empty(); }
+    void clear() { items_.clear(); }
+    void reserve(std::size_t n) { items_.reserve(n); }
+
+    iterator find(std::uint32_t atom) { return items_.begin() + static_cast<std::ptrdiff_t>(slot(atom)); }
+    const_iterator find(std::uint32_t atom) const {
+        return items_.begin() + static_cast<std::ptrdiff_t>(slot(atom));
+    }
+    bool contains(std::uint32_t atom) const { return slot(atom) != items_.size(); }
+    std::size_t count(std::uint32_t atom) const { return contains(atom) ? 1 : 0; }
+    const Point& at(std::uint32_t atom) const;
+    Point& at(std::uint32_t atom) { return const_cast<Point&>(std::as_const(*this).at(atom)); }
+    Point& operator[](std::uint32_t atom) { return emplace(atom, Point{}).first->second; }
+
+    // Adds the atom unless present; (its entry, whether it was added).
+    std::pair<iterator, bool> emplace(std::uint32_t atom, Point p) {
+        if (items_.empty() || items_.back().first < atom) {
+            items_.emplace_back(atom, p);
+            return {items_.end() - 1, true};
+        }
+        const auto it = lower(atom);
+        if (it->first == atom) return {it, false};
+        return {items_.emplace(it, atom, p), true};
+    }
+    iterator emplace_hint(const_iterator, std::uint32_t atom, Point p) { return emplace(atom, p).first; }
+
+    bool operator==(const PositionMap&) const = default;
+
+private:
+    iterator lower(std::uint32_t atom) {
+        return std::partition_point(items_.begin(), items_.end(), [atom](const value_type& e) { return e.first < atom; });
+    }
+    // The index of the atom's entry, or size() when absent.
+    std::size_t slot(std::uint32_t atom) const {
+        std::size_t lo = 0, n = items_.size();
+        while (n > 0) {
+            const std::size_t half = n / 2;
+            if (items_[lo + half].first < atom) {
+                lo += half + 1;
+                n -= half + 1;
+            } else {
+                n = half;
+            }
+        }
+        return lo < items_.size() && items_[lo].first == atom ? lo : items_.size();
+    }
+
+    std::vector<value_type> items_;
+};
 
 enum class TemplateLookup : std::uint8_t { Hit = 0, NotInTable = 1, NoFingerprint = 2 };
 

@@ -4,6 +4,7 @@
 // error and rounded coordinates. Also the cyclic drawing order of a ring and the
 // segment-crossing test that the whole layout shares.
 #include <cstdint>
+#include <map>
 #include <span>
 #include <utility>
 #include <vector>
