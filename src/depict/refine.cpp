@@ -66,6 +66,7 @@ struct Refiner {
     std::vector<double> radii;
     LayoutScore best;
     std::vector<Point> saved;
+    ScoreKeeper keeper;
 
     void save(std::span<const std::uint32_t> atoms) {
         saved.clear();
@@ -95,12 +96,13 @@ struct Refiner {
     bool try_mirror(std::span<const std::uint32_t> atoms, Point p, Point d) {
         save(atoms);
         mirror(atoms, p, d);
-        const LayoutScore s = layout_score(mol, pos, radii);
+        const LayoutScore s = keeper.trial(mol, pos, radii, atoms);
         if (stereo_drawn_intact(mol, pos)) {
             const bool better = std::tie(s.coincident, s.crossings) < std::tie(best.coincident, best.crossings) ||
                                 (s.coincident == best.coincident && s.crossings == best.crossings &&
                                  s.penalty < best.penalty - 1e-9);
             if (better) {
+                keeper.accept();
                 best = s;
                 return true;
             }
@@ -175,7 +177,7 @@ bool Refiner::escape() {
         const Point P = point_of(pos, c.pivot);
         save(c.moved);
         turn(c.moved, P, c.angle);
-        const LayoutScore s = layout_score(mol, pos, radii);
+        const LayoutScore s = keeper.trial(mol, pos, radii, c.moved);
         const double after = min_bond_angle(mol, pos, c.pivot);
         const bool stereo_ok = stereo_drawn_intact(mol, pos);
         restore(c.moved);
@@ -193,7 +195,7 @@ bool Refiner::escape() {
     }
     if (!chosen) return false;
     turn(chosen->moved, point_of(pos, chosen->pivot), chosen->angle);
-    best = layout_score(mol, pos, radii);
+    best = keeper.reset(mol, pos, radii);
     return true;
 }
 
@@ -335,8 +337,8 @@ double min_bond_angle(const core::MolBuilder& mol, const PositionMap& positions,
 
 RefineResult refine_layout(const core::MolBuilder& mol, PositionMap& positions, std::span<const std::uint32_t> ranks,
                            double bond_length, double font_size) {
-    Refiner r{mol, positions, ranks, label_radii(mol, bond_length, font_size), {}, {}};
-    r.best = layout_score(mol, positions, r.radii);
+    Refiner r{mol, positions, ranks, label_radii(mol, bond_length, font_size), {}, {}, {}};
+    r.best = r.keeper.reset(mol, positions, r.radii);
     if (r.best == LayoutScore{}) return {};
 
     std::vector<std::uint32_t> flips = flippable_bonds(mol, positions);

@@ -39,6 +39,39 @@ struct LayoutScore {
 };
 LayoutScore layout_score(const core::MolBuilder& mol, const PositionMap& positions, std::span<const double> radii);
 
+// A bond with both ends drawn, as a segment.
+struct DrawnSegment {
+    std::uint32_t bond;
+    Point a, b;
+};
+
+// The layout score of one kept layout, rescored after a move of a few atoms: the
+// clash and crossing pairs that touch no moved atom keep their terms, the rest are
+// measured again, and the penalty is summed afresh in (a, b) order, so every score
+// equals layout_score's for the same positions.
+class ScoreKeeper {
+public:
+    LayoutScore reset(const core::MolBuilder& mol, const PositionMap& positions, std::span<const double> radii);
+    // The score once `moved` (drawn atoms) have moved from the kept layout.
+    LayoutScore trial(const core::MolBuilder& mol, const PositionMap& positions, std::span<const double> radii,
+                      std::span<const std::uint32_t> moved);
+    // The last trial's layout becomes the kept one.
+    void accept();
+
+    struct Term {
+        std::uint32_t a, b;
+        double d, reach;
+    };
+
+private:
+    static LayoutScore total(std::span<const Term> terms, std::size_t crossings);
+
+    std::vector<Term> terms_, trial_terms_;
+    std::vector<BondPair> crossings_, trial_crossings_;
+    std::vector<std::uint8_t> atom_moved_, bond_moved_;
+    std::vector<DrawnSegment> segments_;
+};
+
 // Acyclic bonds between two atoms of degree >= 2, both drawn, ascending.
 std::vector<std::uint32_t> flippable_bonds(const core::MolBuilder& mol, const PositionMap& positions);
 // The smaller drawn side of a bond (ties: the side with the lower rank); none on a drawn cycle.

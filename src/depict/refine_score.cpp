@@ -82,14 +82,9 @@ void for_each_clash(const core::MolBuilder& mol, const PositionMap& positions, s
     for (const Hit& h : hits) f(drawn[h.i], drawn[h.j], h.d, h.reach);
 }
 
-struct DrawnSegment {
-    std::uint32_t bond;
-    Point a, b;
-};
-
-std::vector<DrawnSegment> drawn_segments(const core::MolBuilder& mol, const PositionMap& positions) {
+void drawn_segments(const core::MolBuilder& mol, const PositionMap& positions, std::vector<DrawnSegment>& out) {
     const std::uint32_t nb = bond_count_u32(mol);
-    std::vector<DrawnSegment> out;
+    out.clear();
     out.reserve(nb);
     for (std::uint32_t b = 0; b < nb; ++b) {
         const auto pb = positions.find(mol.bonds[b].begin);
@@ -97,6 +92,11 @@ std::vector<DrawnSegment> drawn_segments(const core::MolBuilder& mol, const Posi
         const auto pe = positions.find(mol.bonds[b].end);
         if (pe != positions.end()) out.push_back({b, pb->second, pe->second});
     }
+}
+
+std::vector<DrawnSegment> drawn_segments(const core::MolBuilder& mol, const PositionMap& positions) {
+    std::vector<DrawnSegment> out;
+    drawn_segments(mol, positions, out);
     return out;
 }
 
@@ -160,15 +160,93 @@ Clashes find_clashes(const core::MolBuilder& mol, const PositionMap& positions, 
     return out;
 }
 
+namespace {
+void add_clash(LayoutScore& s, double d, double reach) {
+    if (d < COINCIDENT) ++s.coincident;
+    const double over = std::max(0.0, reach - d);
+    s.penalty += over * over;
+}
+}  // namespace
+
 LayoutScore layout_score(const core::MolBuilder& mol, const PositionMap& positions, std::span<const double> radii) {
     LayoutScore s;
-    for_each_clash(mol, positions, radii, [&](std::uint32_t, std::uint32_t, double d, double reach) {
-        if (d < COINCIDENT) ++s.coincident;
-        const double over = std::max(0.0, reach - d);
-        s.penalty += over * over;
-    });
+    for_each_clash(mol, positions, radii,
+                   [&](std::uint32_t, std::uint32_t, double d, double reach) { add_clash(s, d, reach); });
     for_each_crossing(drawn_segments(mol, positions), [&](std::uint32_t, std::uint32_t) { ++s.crossings; });
     return s;
+}
+
+LayoutScore ScoreKeeper::total(std::span<const Term> terms, std::size_t crossings) {
+    LayoutScore s;
+    for (const Term& t : terms) add_clash(s, t.d, t.reach);
+    s.crossings = crossings;
+    return s;
+}
+
+LayoutScore ScoreKeeper::reset(const core::MolBuilder& mol, const PositionMap& positions,
+                               std::span<const double> radii) {
+    trial_terms_.clear();
+    trial_crossings_.clear();
+    for_each_clash(mol, positions, radii, [&](std::uint32_t a, std::uint32_t b, double d, double reach) {
+        trial_terms_.push_back({a, b, d, reach});
+    });
+    for_each_crossing(drawn_segments(mol, positions),
+                      [&](std::uint32_t a, std::uint32_t b) { trial_crossings_.emplace_back(a, b); });
+    accept();
+    return total(terms_, crossings_.size());
+}
+
+void ScoreKeeper::accept() {
+    std::swap(terms_, trial_terms_);
+    std::swap(crossings_, trial_crossings_);
+}
+
+LayoutScore ScoreKeeper::trial(const core::MolBuilder& mol, const PositionMap& positions,
+                               std::span<const double> radii, std::span<const std::uint32_t> moved) {
+    atom_moved_.resize(mol.atoms.size());
+    bond_moved_.resize(mol.bonds.size());
+    for (std::uint32_t a : moved) at(atom_moved_, a) = 1;
+    const auto still = [&](std::uint32_t a) { return atom_moved_[a] == 0; };
+
+    trial_terms_.clear();
+    for (const Term& t : terms_)
+        if (still(t.a) && still(t.b)) trial_terms_.push_back(t);
+    // A pair of two moved atoms is measured once, from its lower atom.
+    for (const auto& [a, pa] : positions) {
+        if (still(a)) continue;
+        for (const auto& [b, pb] : positions) {
+            if (b == a || (!still(b) && b < a)) continue;
+            const auto [lo, hi] = std::minmax(a, b);
+            const Point diff = a < b ? pa - pb : pb - pa;
+            const double reach = at(radii, lo) + at(radii, hi);
+            if (std::abs(diff.x) >= reach || std::abs(diff.y) >= reach) continue;
+            const double d = length(diff);
+            if (d < reach && mol.bond_between(lo, hi) == core::NONE) trial_terms_.push_back({lo, hi, d, reach});
+        }
+    }
+    std::sort(trial_terms_.begin(), trial_terms_.end(),
+              [](const Term& x, const Term& y) { return x.a != y.a ? x.a < y.a : x.b < y.b; });
+
+    std::vector<DrawnSegment>& segs = segments_;
+    drawn_segments(mol, positions, segs);
+    for (const DrawnSegment& g : segs)
+        bond_moved_[g.bond] = !still(mol.bonds[g.bond].begin) || !still(mol.bonds[g.bond].end);
+    trial_crossings_.clear();
+    for (const BondPair& c : crossings_)
+        if (!bond_moved_[c.first] && !bond_moved_[c.second]) trial_crossings_.push_back(c);
+    // Segments run in ascending bond order: (i, j), i < j, is the pair's own order.
+    for (std::size_t k = 0; k < segs.size(); ++k) {
+        if (!bond_moved_[segs[k].bond]) continue;
+        for (std::size_t l = 0; l < segs.size(); ++l) {
+            if (l == k || (bond_moved_[segs[l].bond] && l < k)) continue;
+            const DrawnSegment &x = segs[std::min(k, l)], &y = segs[std::max(k, l)];
+            if (boxes_meet(x.a, x.b, y.a, y.b) && segments_cross(x.a, x.b, y.a, y.b))
+                trial_crossings_.emplace_back(x.bond, y.bond);
+        }
+    }
+    for (std::uint32_t a : moved) atom_moved_[a] = 0;
+    for (const DrawnSegment& g : segs) bond_moved_[g.bond] = 0;
+    return total(trial_terms_, trial_crossings_.size());
 }
 
 }  // namespace quorix::depict

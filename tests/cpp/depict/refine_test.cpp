@@ -257,3 +257,41 @@ TEST(Refine, TurnPartsCoincidentAtomsNoMirrorCan) {
 
 }  // namespace
 }  // namespace quorix
+
+namespace quorix {
+namespace {
+
+// The kept score against a fresh whole-layout score, bit for bit, over random
+// moves of random atom sets (some accepted) on real molecules.
+class ScoreKeeperModel : public testing::TestWithParam<std::size_t> {};
+
+TEST_P(ScoreKeeperModel, EqualsTheWholeLayoutScore) {
+    const auto& records = test::data_records();
+    std::mt19937 rng(static_cast<std::uint32_t>(GetParam()));
+    for (std::size_t i = GetParam(); i < records.size(); i += 97) {
+        test::Drawing d = test::draw(test::prepared(records[i].smiles));
+        const std::vector<double> radii = depict::label_radii(d.mol, BL, FS);
+        depict::ScoreKeeper keeper;
+        ASSERT_EQ(keeper.reset(d.mol, d.positions, radii), depict::layout_score(d.mol, d.positions, radii));
+        std::vector<std::uint32_t> atoms;
+        for (const auto& [a, p] : d.positions) atoms.push_back(a);
+        for (int step = 0; step < 6; ++step) {
+            std::vector<std::uint32_t> moved;
+            for (std::uint32_t a : atoms)
+                if (rng() % 4 == 0) moved.push_back(a);
+            if (!moved.empty()) moved.push_back(moved.front());  // a repeat must not count twice
+            const PositionMap before = d.positions;
+            const Point shift{double(rng() % 9) / 4 - 1, double(rng() % 9) / 4 - 1};
+            for (std::uint32_t a : moved) d.positions[a] = before.at(a) + shift;
+            EXPECT_EQ(keeper.trial(d.mol, d.positions, radii, moved), depict::layout_score(d.mol, d.positions, radii))
+                << records[i].smiles << " step " << step;
+            if (rng() % 2) keeper.accept();
+            else d.positions = before;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Offsets, ScoreKeeperModel, testing::Values(0, 31, 64));
+
+}  // namespace
+}  // namespace quorix
