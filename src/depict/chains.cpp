@@ -355,8 +355,8 @@ void commit_record(const PlacementRecord& record, PositionMap& positions, SideSi
 }
 
 std::int8_t side_of(const SideSigns& sides, std::uint32_t atom) {
-    const auto it = sides.find(atom);
-    return it != sides.end() && it->second < 0 ? std::int8_t(-1) : std::int8_t(1);
+    const std::int8_t* s = sides.find(atom);
+    return s && *s < 0 ? std::int8_t(-1) : std::int8_t(1);
 }
 
 }  // namespace quorix::depict

@@ -6,6 +6,7 @@
 // scoring of proposed placements, and the neighbour directions the ring-system
 // orientation reads.
 #include <cstdint>
+#include <initializer_list>
 #include <map>
 #include <span>
 #include <utility>
@@ -53,7 +54,30 @@ struct PlacementRecord {
 };
 
 // The turn sign that makes chains zig-zag; an atom without an entry counts as +1.
-using SideSigns = std::map<std::uint32_t, std::int8_t>;
+// One slot per atom index, grown on demand: set once per drawn atom, read often.
+class SideSigns {
+public:
+    SideSigns() = default;
+    SideSigns(std::initializer_list<std::pair<std::uint32_t, std::int8_t>> items) {
+        for (const auto& [a, s] : items)
+            if (!contains(a)) (*this)[a] = s;
+    }
+    bool contains(std::uint32_t atom) const { return atom < present_.size() && present_[atom]; }
+    std::int8_t& operator[](std::uint32_t atom) {
+        if (atom >= present_.size()) {
+            present_.resize(std::size_t{atom} + 1, 0);
+            signs_.resize(std::size_t{atom} + 1, 0);
+        }
+        present_[atom] = 1;
+        return signs_[atom];
+    }
+    // The stored sign; none when absent.
+    const std::int8_t* find(std::uint32_t atom) const { return contains(atom) ? &signs_[atom] : nullptr; }
+
+private:
+    std::vector<std::uint8_t> present_;
+    std::vector<std::int8_t> signs_;
+};
 std::int8_t side_of(const SideSigns& sides, std::uint32_t atom);
 
 struct BondSegment {
