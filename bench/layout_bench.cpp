@@ -13,6 +13,7 @@
 #include "chem/sssr.hpp"
 #include "common.hpp"
 #include "depict/components.hpp"
+#include "depict/lib.hpp"
 #include "depict/stereo.hpp"
 #include "depict/refine.hpp"
 #include "io/smiles/canonical.hpp"
@@ -41,39 +42,11 @@ Prepared prepare(core::MolBuilder mol) {
 std::size_t lay_out(const Prepared& p) {
     const core::MolBuilder& m = p.mol;
     const std::vector<chem::Ring> rings = chem::sssr(m);
-    std::vector<depict::RingSystemRecord> records;
-    for (std::vector<std::uint32_t>& atoms : chem::ring_systems(m)) {
-        depict::RingSystemRecord r;
-        for (const chem::Ring& ring : rings)
-            if (std::all_of(ring.atoms.begin(), ring.atoms.end(),
-                            [&](std::uint32_t a) { return std::binary_search(atoms.begin(), atoms.end(), a); }))
-                r.rings.push_back(&ring);
-        r.atoms = std::move(atoms);
-        records.push_back(std::move(r));
-    }
-    std::stable_sort(records.begin(), records.end(), [&](const auto& a, const auto& b) {
-        return depict::rank_sorted_atoms(p.ranks, a.atoms) < depict::rank_sorted_atoms(p.ranks, b.atoms);
-    });
-    // Components by a plain walk; side by side along x.
-    std::vector<std::uint32_t> comp(m.num_atoms(), core::NONE), stack;
+    const std::vector<depict::RingSystemRecord> records = depict::ring_records(m, rings, p.ranks);
+    // Components side by side along x.
     depict::PositionMap positions;
     double right = 0.0;
-    for (std::uint32_t s = 0; s < m.num_atoms(); ++s) {
-        if (comp[s] != core::NONE) continue;
-        std::vector<std::uint32_t> atoms{s};
-        comp[s] = s;
-        stack.assign(1, s);
-        while (!stack.empty()) {
-            const std::uint32_t a = stack.back();
-            stack.pop_back();
-            for (core::Neighbor nb : m.neighbors(a))
-                if (comp[nb.atom] == core::NONE) {
-                    comp[nb.atom] = s;
-                    atoms.push_back(nb.atom);
-                    stack.push_back(nb.atom);
-                }
-        }
-        std::sort(atoms.begin(), atoms.end());
+    for (const std::vector<std::uint32_t>& atoms : depict::components_of(m)) {
         const depict::ComponentLayout c =
             depict::layout_components(m, atoms, records, p.ranks, depict::STYLE_2D, nullptr);
         double lo = 1e300, hi = -1e300;

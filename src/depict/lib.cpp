@@ -113,53 +113,6 @@ Hapto find_hapto(const core::MolBuilder& mol, std::span<const std::uint32_t> ran
     return out;
 }
 
-std::vector<std::vector<std::uint32_t>> components_of(const core::MolBuilder& mol) {
-    const std::uint32_t n = atom_count_u32(mol);
-    std::vector<std::uint8_t> seen(n, 0);
-    std::vector<std::vector<std::uint32_t>> out;
-    std::vector<std::uint32_t> stack;
-    for (std::uint32_t s = 0; s < n; ++s) {
-        if (seen[s]) continue;
-        std::vector<std::uint32_t> atoms{s};
-        seen[s] = 1;
-        stack.assign(1, s);
-        while (!stack.empty()) {
-            const std::uint32_t a = stack.back();
-            stack.pop_back();
-            for (core::Neighbor nb : mol.neighbors(a))
-                if (!seen[nb.atom]) {
-                    seen[nb.atom] = 1;
-                    atoms.push_back(nb.atom);
-                    stack.push_back(nb.atom);
-                }
-        }
-        std::sort(atoms.begin(), atoms.end());
-        out.push_back(std::move(atoms));
-    }
-    return out;
-}
-
-std::vector<RingSystemRecord> ring_records(const core::MolBuilder& mol, const std::vector<chem::Ring>& rings,
-                                           std::span<const std::uint32_t> ranks) {
-    std::vector<RingSystemRecord> out;
-    for (std::vector<std::uint32_t>& atoms : chem::ring_systems(mol)) {
-        RingSystemRecord r;
-        for (const chem::Ring& ring : rings)
-            if (std::all_of(ring.atoms.begin(), ring.atoms.end(),
-                            [&](std::uint32_t a) { return std::binary_search(atoms.begin(), atoms.end(), a); }))
-                r.rings.push_back(&ring);
-        r.atoms = std::move(atoms);
-        out.push_back(std::move(r));
-    }
-    std::vector<std::pair<std::vector<std::uint32_t>, std::size_t>> keys;
-    for (std::size_t i = 0; i < out.size(); ++i) keys.emplace_back(rank_sorted_atoms(ranks, out[i].atoms), i);
-    std::sort(keys.begin(), keys.end());
-    std::vector<RingSystemRecord> sorted;
-    sorted.reserve(out.size());
-    for (const auto& [key, i] : keys) sorted.push_back(std::move(out[i]));
-    return sorted;
-}
-
 // Components side by side, left to right, 0.5 apart between their label-padded extents.
 PositionMap pack(std::span<const ComponentLayout> layouts, std::span<const double> radii) {
     PositionMap out;
@@ -235,6 +188,53 @@ std::vector<Point> oriented(std::vector<Point> pts, std::span<const std::uint32_
 }
 
 }  // namespace
+
+std::vector<std::vector<std::uint32_t>> components_of(const core::MolBuilder& mol) {
+    const std::uint32_t n = atom_count_u32(mol);
+    std::vector<std::uint8_t> seen(n, 0);
+    std::vector<std::vector<std::uint32_t>> out;
+    std::vector<std::uint32_t> stack;
+    for (std::uint32_t s = 0; s < n; ++s) {
+        if (seen[s]) continue;
+        std::vector<std::uint32_t> atoms{s};
+        seen[s] = 1;
+        stack.assign(1, s);
+        while (!stack.empty()) {
+            const std::uint32_t a = stack.back();
+            stack.pop_back();
+            for (core::Neighbor nb : mol.neighbors(a))
+                if (!seen[nb.atom]) {
+                    seen[nb.atom] = 1;
+                    atoms.push_back(nb.atom);
+                    stack.push_back(nb.atom);
+                }
+        }
+        std::sort(atoms.begin(), atoms.end());
+        out.push_back(std::move(atoms));
+    }
+    return out;
+}
+
+std::vector<RingSystemRecord> ring_records(const core::MolBuilder& mol, const std::vector<chem::Ring>& rings,
+                                           std::span<const std::uint32_t> ranks) {
+    std::vector<RingSystemRecord> out;
+    for (std::vector<std::uint32_t>& atoms : chem::ring_systems(mol)) {
+        RingSystemRecord r;
+        for (const chem::Ring& ring : rings)
+            if (std::all_of(ring.atoms.begin(), ring.atoms.end(),
+                            [&](std::uint32_t a) { return std::binary_search(atoms.begin(), atoms.end(), a); }))
+                r.rings.push_back(&ring);
+        r.atoms = std::move(atoms);
+        out.push_back(std::move(r));
+    }
+    std::vector<std::pair<std::vector<std::uint32_t>, std::size_t>> keys;
+    for (std::size_t i = 0; i < out.size(); ++i) keys.emplace_back(rank_sorted_atoms(ranks, out[i].atoms), i);
+    std::sort(keys.begin(), keys.end());
+    std::vector<RingSystemRecord> sorted;
+    sorted.reserve(out.size());
+    for (const auto& [key, i] : keys) sorted.push_back(std::move(out[i]));
+    return sorted;
+}
 
 PreparedLayout prepare_layout(const core::MolBuilder& drawn, std::span<const std::uint32_t> ranks) {
     PreparedLayout out;

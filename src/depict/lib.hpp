@@ -12,6 +12,7 @@
 #include "core/builder.hpp"
 #include "depict/hydrogens.hpp"
 #include "depict/layout.hpp"
+#include "depict/rings.hpp"
 #include "depict/style.hpp"
 #include "depict/templates.hpp"
 #include "io/wedge.hpp"
@@ -48,6 +49,15 @@ struct PreparedLayout {
     std::optional<core::MolBuilder> hapto_free;
 };
 PreparedLayout prepare_layout(const core::MolBuilder& drawn, std::span<const std::uint32_t> ranks);
+
+// Atom lists of the connected components, each ascending, in order of their
+// lowest atom.
+std::vector<std::vector<std::uint32_t>> components_of(const core::MolBuilder& mol);
+
+// The ring systems with the rings (of `rings`, which must outlive the records)
+// lying wholly in each, ordered by their rank-sorted atom lists.
+std::vector<RingSystemRecord> ring_records(const core::MolBuilder& mol, const std::vector<chem::Ring>& rings,
+                                           std::span<const std::uint32_t> ranks);
 
 // Metal atoms (anything outside the non-metal set) with three or more
 // neighbours, ascending.

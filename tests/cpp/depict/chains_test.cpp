@@ -18,7 +18,7 @@ constexpr double PI = std::numbers::pi;
 
 PositionMap layout_with_ranks(const core::MolBuilder& m, const std::vector<std::uint32_t>& ranks) {
     const std::vector<chem::Ring> rings = chem::sssr(m);
-    const auto records = test::ring_records(m, rings, ranks);
+    const auto records = depict::ring_records(m, rings, ranks);
     const auto comp = test::identity(m.num_atoms());
     return depict::layout_components(m, comp, records, ranks, depict::STYLE_2D, nullptr).coords;
 }
@@ -208,7 +208,7 @@ TEST(ComponentLayout, RootRingSystemKeepsItsOwnFrameAndTheOtherIsAttached) {
         const core::MolBuilder m = test::prepared(smiles);
         const auto ranks = io::canonical_ranks(m);
         const std::vector<chem::Ring> rings = chem::sssr(m);
-        const auto records = test::ring_records(m, rings, ranks);
+        const auto records = depict::ring_records(m, rings, ranks);
         const auto r = depict::layout_components(m, test::identity(m.num_atoms()), records, ranks, depict::STYLE_2D, nullptr);
         // The root: most atoms, then the smallest rank list (records come sorted by it).
         std::size_t root = 0;
@@ -228,7 +228,7 @@ TEST(AttachedRingSystem, UncrowdedAnchorTakesThePlainPlacementAlongTheFirstDirec
     const core::MolBuilder m = test::prepared("C1CCCCC1");
     const auto ranks = io::canonical_ranks(m);
     const std::vector<chem::Ring> rings = chem::sssr(m);
-    const auto records = test::ring_records(m, rings, ranks);
+    const auto records = depict::ring_records(m, rings, ranks);
     const PositionMap own = depict::layout_ring_system(m, records[0], ranks, nullptr).positions;
     const PositionMap drawn;  // nothing drawn yet
     const std::vector<double> radii(m.num_atoms(), 0.25);
@@ -246,7 +246,7 @@ TEST(AttachedRingSystem, WithOneDirectionTheMirrorWinsWhenThePlainOneOverlaps) {
     const core::MolBuilder m = test::prepared("c1ccc2ccccc2c1.C");
     const std::vector<std::uint32_t> ranks = test::identity(m.num_atoms());
     const std::vector<chem::Ring> rings = chem::sssr(m);
-    const auto records = test::ring_records(m, rings, ranks);
+    const auto records = depict::ring_records(m, rings, ranks);
     const PositionMap own = depict::layout_ring_system(m, records[0], ranks, nullptr).positions;
     const Point dir{1, 0};
     const auto [plain, mirrored] = depict::orient_fragment(m, own, 0, {0, 0}, dir);
@@ -272,7 +272,7 @@ TEST(AttachedRingSystem, WithoutOverlapFewerCrossingsWin) {
     const core::MolBuilder m = test::prepared("c1ccc2ccccc2c1.CC");
     const std::vector<std::uint32_t> ranks = test::identity(m.num_atoms());
     const std::vector<chem::Ring> rings = chem::sssr(m);
-    const auto records = test::ring_records(m, rings, ranks);
+    const auto records = depict::ring_records(m, rings, ranks);
     const PositionMap own = depict::layout_ring_system(m, records[0], ranks, nullptr).positions;
     const Point dir{1, 0};
     const auto [plain, mirrored] = depict::orient_fragment(m, own, 0, {0, 0}, dir);

@@ -12,6 +12,7 @@
 #include "chem/sssr.hpp"
 #include "core/builder.hpp"
 #include "depict/components.hpp"
+#include "depict/lib.hpp"
 #include "depict/stereo.hpp"
 #include "depict/layout.hpp"
 #include "depict/refine.hpp"
@@ -35,25 +36,7 @@ struct Drawing {
 // Atom lists of the connected components, each ascending, ordered by lowest rank.
 inline std::vector<std::vector<std::uint32_t>> components_of(const core::MolBuilder& mol,
                                                              std::span<const std::uint32_t> ranks) {
-    std::vector<std::uint32_t> comp(mol.num_atoms(), core::NONE);
-    std::vector<std::vector<std::uint32_t>> out;
-    for (std::uint32_t s = 0; s < mol.num_atoms(); ++s) {
-        if (comp[s] != core::NONE) continue;
-        std::vector<std::uint32_t> atoms{s}, stack{s};
-        comp[s] = static_cast<std::uint32_t>(out.size());
-        while (!stack.empty()) {
-            const std::uint32_t a = stack.back();
-            stack.pop_back();
-            for (core::Neighbor nb : mol.neighbors(a))
-                if (comp[nb.atom] == core::NONE) {
-                    comp[nb.atom] = comp[s];
-                    atoms.push_back(nb.atom);
-                    stack.push_back(nb.atom);
-                }
-        }
-        std::sort(atoms.begin(), atoms.end());
-        out.push_back(std::move(atoms));
-    }
+    std::vector<std::vector<std::uint32_t>> out = depict::components_of(mol);
     const auto low = [&](const std::vector<std::uint32_t>& c) {
         std::uint32_t m = core::NONE;
         for (std::uint32_t a : c) m = std::min(m, ranks[a]);
@@ -63,30 +46,12 @@ inline std::vector<std::vector<std::uint32_t>> components_of(const core::MolBuil
     return out;
 }
 
-inline std::vector<depict::RingSystemRecord> ring_records(const core::MolBuilder& mol, const std::vector<chem::Ring>& rings,
-                                                          std::span<const std::uint32_t> ranks) {
-    std::vector<depict::RingSystemRecord> out;
-    for (std::vector<std::uint32_t>& atoms : chem::ring_systems(mol)) {
-        depict::RingSystemRecord r;
-        for (const chem::Ring& ring : rings)
-            if (std::all_of(ring.atoms.begin(), ring.atoms.end(),
-                            [&](std::uint32_t a) { return std::binary_search(atoms.begin(), atoms.end(), a); }))
-                r.rings.push_back(&ring);
-        r.atoms = std::move(atoms);
-        out.push_back(std::move(r));
-    }
-    std::stable_sort(out.begin(), out.end(), [&](const auto& a, const auto& b) {
-        return depict::rank_sorted_atoms(ranks, a.atoms) < depict::rank_sorted_atoms(ranks, b.atoms);
-    });
-    return out;
-}
-
 // Lays out a sanitised molecule (stereo perceived); components side by side.
 inline Drawing draw(core::MolBuilder mol) {
     Drawing d;
     d.ranks = io::canonical_ranks(mol);
     const std::vector<chem::Ring> rings = chem::sssr(mol);
-    const std::vector<depict::RingSystemRecord> records = ring_records(mol, rings, d.ranks);
+    const std::vector<depict::RingSystemRecord> records = depict::ring_records(mol, rings, d.ranks);
     const depict::Style2d& style = depict::STYLE_2D;
     double right = 0.0;
     bool first = true;

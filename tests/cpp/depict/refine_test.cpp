@@ -236,7 +236,7 @@ TEST(Refine, TurnPartsCoincidentAtomsNoMirrorCan) {
         const core::MolBuilder m = test::prepared(smiles);
         const auto ranks = io::canonical_ranks(m);
         const std::vector<chem::Ring> rings = chem::sssr(m);
-        const auto records = test::ring_records(m, rings, ranks);
+        const auto records = depict::ring_records(m, rings, ranks);
         PositionMap p = depict::layout_components(m, test::identity(m.num_atoms()), records, ranks, depict::STYLE_2D,
                                                   nullptr).coords;
         std::vector<Point> coords(m.num_atoms());
