@@ -19,6 +19,13 @@ std::vector<core::BondOrder> render_molblock_2d(const core::MolBuilder& mol, std
     std::vector<core::BondOrder> orders(mol.bonds.size());
     for (std::size_t b = 0; b < orders.size(); ++b) orders[b] = mol.bonds[b].order;
     if (orders.empty()) return orders;
+    // Nothing aromatic: kekulizing would leave every order as it is.
+    const bool aromatic = std::any_of(mol.atoms.begin(), mol.atoms.end(),
+                                      [](const core::Atom& a) { return (a.flags & core::AROMATIC) != 0; }) ||
+                          std::any_of(mol.bonds.begin(), mol.bonds.end(), [](const core::Bond& b) {
+                              return (b.flags & core::AROMATIC) != 0 || b.order == core::BondOrder::Aromatic;
+                          });
+    if (!aromatic) return orders;
     const std::uint32_t n = atom_count_u32(mol);
     std::vector<std::uint32_t> order(n);
     std::iota(order.begin(), order.end(), 0u);

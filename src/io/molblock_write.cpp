@@ -28,8 +28,32 @@ void right(std::string& out, std::int64_t v, std::size_t width) {
     out.append(buf, len);
 }
 
-// "%.4f" of the value; the caller checks its width.
+// "%.4f" of the value; the caller checks its width. Drawing coordinates take
+// the integer road: the exact binary value rounded to four decimals, ties to
+// even, as the general formatter does, at a fraction of its cost. Each fma
+// gives the exact sign of a residual, which is all the rounding needs.
 std::size_t fixed4(double v, char (&buf)[64]) {
+    if (std::fabs(v) < 1e4) {
+        const double a = std::fabs(v);
+        double q = std::floor(a * 1e4);
+        if (std::fma(a, 1e4, -q) < 0) q -= 1;
+        else if (std::fma(a, 1e4, -(q + 1)) >= 0) q += 1;
+        const double rest = std::fma(a, 1e4, -(q + 0.5));
+        if (rest > 0 || (rest == 0 && std::fmod(q, 2.0) != 0)) q += 1;
+        auto digits = static_cast<std::uint64_t>(q);
+        char tmp[24];
+        std::size_t k = 0;
+        for (int i = 0; i < 4; ++i, digits /= 10) tmp[k++] = char('0' + digits % 10);
+        tmp[k++] = '.';
+        do {
+            tmp[k++] = char('0' + digits % 10);
+            digits /= 10;
+        } while (digits != 0);
+        std::size_t len = 0;
+        if (std::signbit(v)) buf[len++] = '-';
+        while (k > 0) buf[len++] = tmp[--k];
+        return len;
+    }
     auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 4);
     if (ec != std::errc()) return sizeof buf;
     return static_cast<std::size_t>(end - buf);

@@ -562,3 +562,47 @@ TEST_P(Perceives3d, TheBuiltStereoInAnyPoseAndAtomOrder) {
 
 INSTANTIATE_TEST_SUITE_P(HandBuilt, Perceives3d, ::testing::ValuesIn(BUILT_3D),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Coordinates are formatted without the general formatter; every field must still
+// be printf's "%.4f": random values, values a hair off four decimals, and exact
+// binary ties (odd multiples of 1/32), which round to even.
+TEST(MolblockWrite, CoordinatesAsPrintf) {
+    std::mt19937_64 rng(7);
+    std::vector<double> values = {0.0, -0.0, 1e-300, -1e-300, 0.00005, -0.00005, 0.99995, 9998.99995, -9999.99994, -9999.99995 + 1e-3,
+                                  9999.99995, 99999.9999, 99999.99994, -9999.9999, 1e4, std::nextafter(1e4, 0.0)};
+    for (int j = -319990; j <= 320000; j += 7) values.push_back(j / 32.0);
+    std::uniform_real_distribution<double> wide(-1e4, 1e4), narrow(-3.0, 3.0);
+    for (int i = 0; i < 20000; ++i) {
+        values.push_back(wide(rng));
+        values.push_back(narrow(rng));
+        const double grid = std::round(narrow(rng) * 1e4) / 1e4;
+        values.push_back(std::nextafter(grid, 1e9));
+        values.push_back(std::nextafter(grid, -1e9));
+        values.push_back(grid + 0.00005);
+    }
+    std::size_t k = 0;
+    while (k < values.size()) {
+        const std::size_t n = std::min<std::size_t>(999, (values.size() - k + 2) / 3);
+        MolBuilder m;
+        std::vector<Coord> xyz(n);
+        for (std::size_t a = 0; a < n; ++a) {
+            Atom c;
+            c.atomic_num = 6;
+            m.add_atom(c);
+            for (double& v : xyz[a]) v = k < values.size() ? values[k++] : 0.0;
+        }
+        auto t = write_molblock(m, {"", xyz, {}, {}, {}});
+        ASSERT_TRUE(t);
+        std::istringstream lines(*t);
+        std::string line;
+        for (int skip = 0; skip < 4; ++skip) std::getline(lines, line);
+        for (std::size_t a = 0; a < n; ++a) {
+            std::getline(lines, line);
+            for (int c = 0; c < 3; ++c) {
+                char want[64];
+                std::snprintf(want, sizeof want, "%10.4f", xyz[a][c]);
+                ASSERT_EQ(line.substr(10 * c, 10), want) << xyz[a][c];
+            }
+        }
+    }
+}
