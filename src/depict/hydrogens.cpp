@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <string>
 
-#include "chem/sssr.hpp"
+#include "chem/rings.hpp"
+#include "core/scratch.hpp"
 #include "depict/layout.hpp"
 #include "io/smiles/canonical.hpp"
 #include "io/stereo.hpp"
@@ -47,10 +48,14 @@ std::optional<WedgeHydrogens> plan_wedge_hydrogens(const core::MolBuilder& mol, 
     for (std::uint32_t a = 0; a < n; ++a) {
         // The ring list is needed only once a marked centre turns up.
         if (!at(confirmed, a) || !core::is_tetrahedral(mol.atoms[a].chiral_tag)) continue;
+        // A bond lies on a smallest-ring-set ring exactly when it lies in a ring
+        // block: the set spans every cycle, so it covers every cyclic bond.
         if (ring_bond.empty()) {
             ring_bond.assign(mol.bonds.size(), 0);
-            for (const chem::Ring& ring : chem::sssr(mol))
-                for (std::uint32_t b : ring.bonds) at(ring_bond, b) = 1;
+            const auto blocks = core::Scratch<chem::RingBlocks>::borrow(n);
+            chem::find_ring_blocks(mol, *blocks);
+            for (std::span<const std::uint32_t> block : blocks->blocks)
+                for (std::uint32_t b : block) at(ring_bond, b) = 1;
         }
         if (needs_wedge_hydrogen(mol, a, confirmed, ring_bond)) chosen.push_back(a);
     }
