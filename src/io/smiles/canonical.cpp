@@ -1060,6 +1060,9 @@ std::vector<std::uint32_t> canonical_ranks(const MolBuilder& mol) {
     // The classes and the search start from one refinement.
     const auto scratch = core::Scratch<CanonScratch>::borrow(n);
     refined_partition(mol, scratch->root, scratch->work);
+    // Classes all distinct: the written order breaks no tie, and each atom's class
+    // is its position, which is then its rank.
+    if (scratch->root.is_discrete()) return scratch->root.position;
     std::vector<std::uint32_t> classes;
     classes_of(scratch->root, classes);
     const SmilesOutput out = canonical_smiles_in(mol, *scratch, true);
