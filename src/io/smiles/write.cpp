@@ -242,6 +242,14 @@ public:
         emit();
     }
 
+    // The atoms in written order alone: the walk finds them in the order emit()
+    // visits them (depth first, children in list order).
+    void run_order() {
+        out_.atom_order.clear();
+        order_roots_and_neighbours();
+        walk(&out_.atom_order);
+    }
+
 private:
     const MolBuilder& mol_;
     std::span<const std::uint32_t> pri_;
@@ -254,10 +262,11 @@ private:
     Sink text_{nullptr};  // where the text goes while emit() runs
 
     void traverse();
+    void order_roots_and_neighbours();
     bool order_roots();
     bool order_neighbours_by_handing_out();
     void sort_neighbour_lists();
-    void walk();
+    void walk(std::vector<std::uint32_t>* found = nullptr);
     void list_ring_bonds();
     void emit();
     // The frame of `u` on the writing walk: its first entry and its last child.
@@ -287,12 +296,16 @@ private:
 };
 
 void Writer::traverse() {
+    order_roots_and_neighbours();
+    walk();
+    list_ring_bonds();
+}
+
+void Writer::order_roots_and_neighbours() {
     const bool permutation = order_roots();
     s_.nb_start.assign(texts_.adj_start.begin(), texts_.adj_start.end());
     s_.nbs.resize(texts_.adj.size());
     if (!permutation || !order_neighbours_by_handing_out()) sort_neighbour_lists();
-    walk();
-    list_ring_bonds();
 }
 
 // Roots by (priority, atom index); a permutation of 0..n-1 needs no sort.
@@ -351,8 +364,9 @@ void Writer::sort_neighbour_lists() {
 }
 
 // Depth-first from each root in root order: tree bonds, each atom's bond from
-// its previous atom, and ring closures as they are found.
-void Writer::walk() {
+// its previous atom, and ring closures as they are found; `found`, when given,
+// gets the atoms in the order they are reached.
+void Writer::walk(std::vector<std::uint32_t>* found) {
     const std::uint32_t n = mol_.num_atoms();
     s_.atom_seen.assign(n, 0);
     s_.bond_seen.assign(mol_.num_bonds(), 0);
@@ -372,6 +386,7 @@ void Writer::walk() {
         if (atom_seen[root]) continue;
         atom_seen[root] = 1;
         s_.roots.push_back(root);
+        if (found) found->push_back(root);
         std::size_t depth = 1;
         dfs[0] = {root, nb_start[root]};
         while (depth > 0) {
@@ -390,6 +405,7 @@ void Writer::walk() {
                 const Bond& b = mol_.bonds[e.bond];
                 if (b.begin != u && b.end != u) internal_error("遍历产生的键必以当前原子为端点");
                 s_.prev_bond[e.atom] = e.bond;
+                if (found) found->push_back(e.atom);
                 dfs[depth++] = {e.atom, nb_start[e.atom]};
             } else {
                 s_.ring_found.push_back({u, e.bond});
@@ -724,6 +740,21 @@ void SmilesWriter::write(std::span<const std::uint32_t> priorities, SmilesOutput
     if (rereferenced_stereo(mol_, priorities, cache_->restatable, cache_->stored)) stored = cache_->stored;
     const auto scratch = core::Scratch<WriterScratch>::borrow(mol_.num_atoms());
     Writer(mol_, priorities, mode_, *scratch, effective_, cache_->texts, stored, out).run();
+}
+
+void SmilesWriter::write_order(std::span<const std::uint32_t> priorities, std::vector<std::uint32_t>& atom_order) {
+    if (priorities.size() != mol_.atoms.size())
+        internal_error("优先级数组长度 " + std::to_string(priorities.size()) + " 与原子数 " +
+                       std::to_string(mol_.atoms.size()) + " 不符");
+    SmilesOutput out;
+    out.atom_order = std::move(atom_order);
+    out.atom_order.clear();
+    if (!mol_.atoms.empty()) {
+        out.atom_order.reserve(mol_.atoms.size());
+        const auto scratch = core::Scratch<WriterScratch>::borrow(mol_.num_atoms());
+        Writer(mol_, priorities, mode_, *scratch, effective_, cache_->texts, {}, out).run_order();
+    }
+    atom_order = std::move(out.atom_order);
 }
 
 bool SmilesWriter::same_atom_text(std::uint32_t a, std::uint32_t b) const {
