@@ -1088,18 +1088,20 @@ std::vector<std::uint32_t> canonical_ranks(const MolBuilder& mol) {
     // Classes all distinct: the written order breaks no tie, and each atom's class
     // is its position, which is then its rank.
     if (scratch->root.is_discrete()) return scratch->root.position;
-    std::vector<std::uint32_t> classes;
-    classes_of(scratch->root, classes);
+    // Each atom's class is the first position of its cell, so the atoms of lower
+    // classes are exactly `class` many: ranks start there, and the atoms of one
+    // class take them in written order.
+    std::vector<std::uint32_t> ranks;
+    classes_of(scratch->root, ranks);
     const SmilesOutput out = canonical_smiles_in(mol, *scratch, true, false);
-    std::vector<std::uint32_t> written_at(n, NONE);
-    for (std::uint32_t k = 0; k < out.atom_order.size(); ++k) at(written_at, out.atom_order[k]) = k;
-    std::vector<std::uint32_t> by_rank(n);
-    for (std::uint32_t a = 0; a < n; ++a) by_rank[a] = a;
-    std::sort(by_rank.begin(), by_rank.end(), [&](std::uint32_t x, std::uint32_t y) {
-        return at(classes, x) != at(classes, y) ? classes[x] < classes[y] : written_at[x] < written_at[y];
-    });
-    std::vector<std::uint32_t> ranks(n);
-    for (std::uint32_t r = 0; r < n; ++r) ranks[by_rank[r]] = r;
+    if (out.atom_order.size() != n) internal_error("书写顺序未含全部原子");
+    std::vector<std::uint32_t>& next_rank = scratch->classes;  // per class, the rank it hands out next
+    next_rank.resize(n);
+    for (std::uint32_t c = 0; c < n; ++c) next_rank[c] = c;
+    for (std::uint32_t a : out.atom_order) {
+        std::uint32_t& r = at(ranks, a);
+        r = next_rank[r]++;
+    }
     return ranks;
 }
 
