@@ -274,7 +274,7 @@ public:
     void run_order() {
         out_.atom_order.clear();
         order_roots_and_neighbours();
-        walk(&out_.atom_order);
+        walk_order();
     }
 
 private:
@@ -293,7 +293,8 @@ private:
     bool order_roots();
     bool order_neighbours_by_handing_out();
     void sort_neighbour_lists();
-    void walk(std::vector<std::uint32_t>* found = nullptr);
+    void walk();
+    void walk_order();
     void list_ring_bonds();
     void emit();
     // The frame of `u` on the writing walk: its first entry and its last child.
@@ -391,9 +392,8 @@ void Writer::sort_neighbour_lists() {
 }
 
 // Depth-first from each root in root order: tree bonds, each atom's bond from
-// its previous atom, and ring closures as they are found; `found`, when given,
-// gets the atoms in the order they are reached.
-void Writer::walk(std::vector<std::uint32_t>* found) {
+// its previous atom, and ring closures as they are found.
+void Writer::walk() {
     const std::uint32_t n = mol_.num_atoms();
     s_.atom_seen.assign(n, 0);
     s_.bond_seen.assign(mol_.num_bonds(), 0);
@@ -413,7 +413,6 @@ void Writer::walk(std::vector<std::uint32_t>* found) {
         if (atom_seen[root]) continue;
         atom_seen[root] = 1;
         s_.roots.push_back(root);
-        if (found) found->push_back(root);
         std::size_t depth = 1;
         dfs[0] = {root, nb_start[root]};
         while (depth > 0) {
@@ -432,12 +431,45 @@ void Writer::walk(std::vector<std::uint32_t>* found) {
                 const Bond& b = mol_.bonds[e.bond];
                 if (b.begin != u && b.end != u) internal_error("遍历产生的键必以当前原子为端点");
                 s_.prev_bond[e.atom] = e.bond;
-                if (found) found->push_back(e.atom);
                 dfs[depth++] = {e.atom, nb_start[e.atom]};
             } else {
                 s_.ring_found.push_back({u, e.bond});
                 s_.ring_found.push_back({e.atom, e.bond});
             }
+        }
+    }
+}
+
+// The same walk for the atoms alone, in the order it reaches them, which is the
+// order emit() writes them in (depth first, children in list order). A bond
+// already seen leads to an atom already seen, so the atoms decide alone.
+void Writer::walk_order() {
+    const std::uint32_t n = mol_.num_atoms();
+    s_.atom_seen.assign(n, 0);
+    if (s_.dfs.size() < n) s_.dfs.resize(n);
+    std::pair<std::uint32_t, std::uint32_t>* dfs = s_.dfs.data();
+    std::uint8_t* atom_seen = s_.atom_seen.data();
+    const std::uint32_t* nb_start = s_.nb_start.data();
+    const Entry* nbs = s_.nbs.data();
+    std::vector<std::uint32_t>& found = out_.atom_order;
+    for (std::uint64_t key : s_.roots_by_priority) {
+        const auto root = static_cast<std::uint32_t>(key);
+        if (atom_seen[root]) continue;
+        atom_seen[root] = 1;
+        found.push_back(root);
+        std::size_t depth = 1;
+        dfs[0] = {root, nb_start[root]};
+        while (depth > 0) {
+            auto& [u, i] = dfs[depth - 1];
+            if (i == nb_start[u + 1]) {
+                --depth;
+                continue;
+            }
+            const std::uint32_t v = nbs[i++].atom;
+            if (atom_seen[v]) continue;
+            atom_seen[v] = 1;
+            found.push_back(v);
+            dfs[depth++] = {v, nb_start[v]};
         }
     }
 }
