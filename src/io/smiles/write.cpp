@@ -149,8 +149,8 @@ void append_symbol(Sink& out, const SymbolTable& table, const Atom& a) {
 // is in brackets, inserted at offset chiral_at[a]. Texts are made when first
 // asked for: an order alone needs none, an automorphism check a few.
 struct AtomTexts {
-    // No atom text is longer than this ("[" isotope symbol "H" count charge ":"
-    // map "]").
+    // No atom text is longer than this: "[", isotope (5), symbol (up to 8), "H"
+    // and count (4), charge (4), ":" and map (6), "]" make 29.
     static constexpr std::uint32_t SLOT = 32;
 
     std::string text;
@@ -188,7 +188,7 @@ struct AtomTexts {
         chiral_at.resize(n);
         bracket.resize(n);
         all_made = false;
-        // The buffer only grows.
+        // The buffer only grows; texts are written in place and checked after.
         if (text.size() < std::size_t{n} * SLOT) text.resize(std::size_t{n} * SLOT);
     }
 
@@ -210,10 +210,8 @@ struct AtomTexts {
 
     void make(std::uint32_t u) {
         const SymbolTable& table = symbols();
-        char* const slot = text.data() + std::size_t{SLOT} * u;
+        char* const buf = text.data() + std::size_t{SLOT} * u;
         const Atom& a = mol->atoms[u];
-        // Written into a buffer with room for the longest text, then checked.
-        char buf[64];
         Sink out{buf};
         bracket[u] = needs_brackets(*mol, u, mode) ? 1 : 0;
         if (!bracket[u]) {
@@ -242,7 +240,6 @@ struct AtomTexts {
         }
         const auto length = static_cast<std::size_t>(out.at - buf);
         if (length == 0 || length > SLOT) internal_error("原子文本超出预留空间");
-        std::memcpy(slot, buf, length);
         size[u] = static_cast<std::uint8_t>(length);
     }
 };
