@@ -241,6 +241,7 @@ struct CanonScratch {
     Partition child;
     SmilesOutput best, candidate;
     std::vector<std::uint32_t> best_order;
+    std::vector<std::uint32_t> best_position;  // the priorities that write `best`
     std::vector<std::uint32_t> gamma;
     std::vector<std::uint32_t> marks;  // per atom, NONE between uses
     CanonicalWork* counted = nullptr;  // tests only
@@ -251,9 +252,11 @@ struct CanonScratch {
 
 class Search {
 public:
-    Search(const MolBuilder& mol, std::span<const std::uint8_t> effective_marks, CanonScratch& s)
+    // `text_wanted` false: the caller reads only the atom order of the result, and
+    // a text is written only when two leaves must be compared.
+    Search(const MolBuilder& mol, std::span<const std::uint8_t> effective_marks, CanonScratch& s, bool text_wanted)
         : mol_(mol), configurations_(configured_double_bonds(mol, effective_marks)),
-          writer_(mol, SmilesMode::Canonical, effective_marks), s_(s) {
+          writer_(mol, SmilesMode::Canonical, effective_marks), s_(s), text_wanted_(text_wanted) {
         deep_ = has_stereo(mol, !configurations_.empty());
         leaf_budget_ = std::max<std::uint32_t>(8, 30000 / std::max<std::uint32_t>(mol.num_atoms(), 1));
     }
@@ -273,7 +276,10 @@ public:
         const auto first = next_tied_cell(refined);
         if (!first) {
             SmilesOutput out;
-            writer_.write(refined.position, out);
+            if (text_wanted_)
+                writer_.write(refined.position, out);
+            else
+                writer_.write_order(refined.position, out.atom_order);
             return out;
         }
         depth_ = 0;
@@ -332,6 +338,8 @@ private:
     ConfigurationSplitter configurations_;
     SmilesWriter writer_;
     CanonScratch& s_;
+    bool text_wanted_ = true;
+    bool best_has_text_ = false;  // else `s_.best` holds only the atom order
     bool deep_ = false;
     std::uint8_t shortcut_ = 0;  // whether automorphisms decide equal texts: 0 not yet known, 1 yes, 2 no
     std::uint8_t arms_mode_ = 0;  // whether arm swaps can be checked: 0 not yet known, 1 yes, 2 no
@@ -847,7 +855,21 @@ private:
             equal = automorphic(gamma);
         }
         SmilesOutput& out = s_.candidate;
+        if (!equal && !has_best_ && !text_wanted_) {
+            // The first leaf is the best so far whatever it writes.
+            writer_.write_order(p.position, s_.best.atom_order);
+            s_.best.text.clear();
+            s_.best_position = p.position;
+            best_has_text_ = false;
+            has_best_ = true;
+            s_.best_order = p.order;
+            return;
+        }
         if (!equal) {
+            if (has_best_ && !best_has_text_) {
+                writer_.write(s_.best_position, s_.best);
+                best_has_text_ = true;
+            }
             writer_.write(p.position, out);
             equal = has_best_ && out.text == s_.best.text;
             if (equal) {
@@ -875,6 +897,7 @@ private:
         } else if (!has_best_ || out.text < s_.best.text) {
             std::swap(s_.best, out);
             has_best_ = true;
+            best_has_text_ = true;
             s_.best_order = p.order;
         }
     }
@@ -883,7 +906,7 @@ private:
 bool is_tetrahedral_tag(core::ChiralTag tag) { return tag == core::ChiralTag::Cw || tag == core::ChiralTag::Ccw; }
 
 // The search from the refined root in `s.root`, which it uses up.
-SmilesOutput search_from_root(const MolBuilder& m, CanonScratch& s) {
+SmilesOutput search_from_root(const MolBuilder& m, CanonScratch& s, bool text_wanted) {
     // Which marks count depends only on the graph and its directions: once per call.
     std::vector<std::uint8_t> effective;
     for (const Bond& b : m.bonds)
@@ -892,13 +915,13 @@ SmilesOutput search_from_root(const MolBuilder& m, CanonScratch& s) {
             effective = effective_direction_marks(m, s.classes);
             break;
         }
-    Search search(m, effective, s);
+    Search search(m, effective, s, text_wanted);
     return search.run(s.root);
 }
 
 SmilesOutput output_with_tags(const MolBuilder& m, CanonScratch& s) {
     refined_partition(m, s.root, s.work);
-    return search_from_root(m, s);
+    return search_from_root(m, s, true);
 }
 
 // Whether the allene centre has an end whose two substituents share a class.
@@ -1021,15 +1044,17 @@ void drop_unwritten_hydrogens(const MolBuilder& mol, std::optional<MolBuilder>& 
 
 namespace {
 
-// `root_given`: `s.root` already holds the refined partition of `mol`.
-SmilesOutput canonical_smiles_in(const MolBuilder& mol, CanonScratch& s, bool root_given = false) {
+// `root_given`: `s.root` already holds the refined partition of `mol`. Without
+// `text_wanted` only the atom order of the result is filled in.
+SmilesOutput canonical_smiles_in(const MolBuilder& mol, CanonScratch& s, bool root_given = false,
+                                 bool text_wanted = true) {
     std::optional<MolBuilder> copy;
     const bool root_ready = drop_stereoless_marks(mol, copy, s, root_given) || root_given;
     drop_unwritten_hydrogens(mol, copy);
     const MolBuilder& m = copy ? *copy : mol;
     if (!root_ready || copy) refined_partition(m, s.root, s.work);
     if (s.counted) ++s.counted->refinements;
-    return search_from_root(m, s);
+    return search_from_root(m, s, text_wanted);
 }
 
 }  // namespace
@@ -1060,18 +1085,23 @@ std::vector<std::uint32_t> canonical_ranks(const MolBuilder& mol) {
     // The classes and the search start from one refinement.
     const auto scratch = core::Scratch<CanonScratch>::borrow(n);
     refined_partition(mol, scratch->root, scratch->work);
-    std::vector<std::uint32_t> classes;
-    classes_of(scratch->root, classes);
-    const SmilesOutput out = canonical_smiles_in(mol, *scratch, true);
-    std::vector<std::uint32_t> written_at(n, NONE);
-    for (std::uint32_t k = 0; k < out.atom_order.size(); ++k) at(written_at, out.atom_order[k]) = k;
-    std::vector<std::uint32_t> by_rank(n);
-    for (std::uint32_t a = 0; a < n; ++a) by_rank[a] = a;
-    std::sort(by_rank.begin(), by_rank.end(), [&](std::uint32_t x, std::uint32_t y) {
-        return at(classes, x) != at(classes, y) ? classes[x] < classes[y] : written_at[x] < written_at[y];
-    });
-    std::vector<std::uint32_t> ranks(n);
-    for (std::uint32_t r = 0; r < n; ++r) ranks[by_rank[r]] = r;
+    // Classes all distinct: the written order breaks no tie, and each atom's class
+    // is its position, which is then its rank.
+    if (scratch->root.is_discrete()) return scratch->root.position;
+    // Each atom's class is the first position of its cell, so the atoms of lower
+    // classes are exactly `class` many: ranks start there, and the atoms of one
+    // class take them in written order.
+    std::vector<std::uint32_t> ranks;
+    classes_of(scratch->root, ranks);
+    const SmilesOutput out = canonical_smiles_in(mol, *scratch, true, false);
+    if (out.atom_order.size() != n) internal_error("书写顺序未含全部原子");
+    std::vector<std::uint32_t>& next_rank = scratch->classes;  // per class, the rank it hands out next
+    next_rank.resize(n);
+    for (std::uint32_t c = 0; c < n; ++c) next_rank[c] = c;
+    for (std::uint32_t a : out.atom_order) {
+        std::uint32_t& r = at(ranks, a);
+        r = next_rank[r]++;
+    }
     return ranks;
 }
 

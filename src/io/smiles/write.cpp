@@ -145,78 +145,102 @@ void append_symbol(Sink& out, const SymbolTable& table, const Atom& a) {
 }  // namespace
 
 // Each atom's text without its chirality, which alone depends on the order of
-// writing: atom a is text[start[a], start[a + 1]) with its chirality, if it is in
-// brackets, inserted at chiral_at[a].
+// writing: atom a is text[SLOT * a, SLOT * a + size[a]) with its chirality, if it
+// is in brackets, inserted at offset chiral_at[a]. Texts are made when first
+// asked for: an order alone needs none, an automorphism check a few.
 struct AtomTexts {
+    // No atom text is longer than this: "[", isotope (5), symbol (up to 8), "H"
+    // and count (4), charge (4), ":" and map (6), "]" make 29.
+    static constexpr std::uint32_t SLOT = 32;
+
     std::string text;
-    std::vector<std::uint32_t> start;
-    std::vector<std::uint32_t> chiral_at;
+    std::vector<std::uint8_t> size;  // 0 until made: every text has a symbol
+    std::vector<std::uint8_t> chiral_at;
     std::vector<std::uint8_t> bracket;
+    std::uint32_t total = 0;  // the sizes summed, once every text is made
+    bool all_made = false;
+    const MolBuilder* mol = nullptr;
+    SmilesMode mode = SmilesMode::Storage;
     // Each atom's neighbours in half-edge order: adj[adj_start[a], adj_start[a + 1]).
     std::vector<std::uint32_t> adj_start;
     std::vector<Entry> adj;
 
-    void build(const MolBuilder& mol, SmilesMode mode) {
-        const std::uint32_t n = mol.num_atoms();
+    void build(const MolBuilder& m, SmilesMode how) {
+        mol = &m;
+        mode = how;
+        const std::uint32_t n = m.num_atoms();
         adj_start.resize(std::size_t{n} + 1);
         adj_start[0] = 0;
-        for (std::uint32_t a = 0; a < n; ++a) adj_start[a + 1] = adj_start[a] + mol.degree[a];
+        for (std::uint32_t a = 0; a < n; ++a) adj_start[a + 1] = adj_start[a] + m.degree[a];
         adj.resize(adj_start[n]);
-        const std::uint32_t* next = mol.next_half_edge.data();
+        const std::uint32_t* next = m.next_half_edge.data();
         for (std::uint32_t a = 0; a < n; ++a) {
             Entry* slice = adj.data() + adj_start[a];
             std::uint32_t k = 0;
-            for (std::uint32_t h = mol.first_half_edge[a]; h != NONE; h = next[h]) {
-                if (k == mol.degree[a]) internal_error("半边表长度与度数不符");
-                const Bond& b = mol.bonds[h >> 1];
+            for (std::uint32_t h = m.first_half_edge[a]; h != NONE; h = next[h]) {
+                if (k == m.degree[a]) internal_error("半边表长度与度数不符");
+                const Bond& b = m.bonds[h >> 1];
                 slice[k++] = {h >> 1, (h & 1u) ? b.begin : b.end};
             }
-            if (k != mol.degree[a]) internal_error("半边表长度与度数不符");
+            if (k != m.degree[a]) internal_error("半边表长度与度数不符");
         }
-
-        start.resize(std::size_t{n} + 1);
+        size.assign(n, 0);
         chiral_at.resize(n);
         bracket.resize(n);
-        // No atom text is longer than 32 bytes ("[" isotope symbol "H" count
-        // charge ":" map "]").
-        const SymbolTable& table = symbols();
-        // The buffer only grows; start[n] marks the end of what was written.
-        if (text.size() < std::size_t{n} * 32 + 8) text.resize(std::size_t{n} * 32 + 8);
-        char* buf = text.data();
-        {
-            Sink out{buf};
-            for (std::uint32_t u = 0; u < n; ++u) {
-                const Atom& a = mol.atoms[u];
-                start[u] = static_cast<std::uint32_t>(out.at - buf);
-                bracket[u] = needs_brackets(mol, u, mode) ? 1 : 0;
-                if (!bracket[u]) {
-                    append_symbol(out, table, a);
-                    chiral_at[u] = static_cast<std::uint32_t>(out.at - buf);
-                    continue;
-                }
-                out.put('[');
-                if (a.isotope != 0) out.number(a.isotope);
-                append_symbol(out, table, a);
-                chiral_at[u] = static_cast<std::uint32_t>(out.at - buf);
-                const unsigned h = total_hs(a);
-                if (h != 0) {
-                    out.put('H');
-                    if (h > 1) out.number(h);
-                }
-                if (a.formal_charge != 0) {
-                    out.put(a.formal_charge > 0 ? '+' : '-');
-                    const int magnitude = std::abs(int(a.formal_charge));
-                    if (magnitude > 1) out.number(unsigned(magnitude));
-                }
-                if (a.map_num != 0) {
-                    out.put(':');
-                    out.number(a.map_num);
-                }
-                out.put(']');
-            }
-            start[n] = static_cast<std::uint32_t>(out.at - buf);
-            if (start[n] > std::size_t{n} * 32 + 8) internal_error("原子文本超出预留空间");
+        all_made = false;
+        // The buffer only grows; texts are written in place and checked after.
+        if (text.size() < std::size_t{n} * SLOT) text.resize(std::size_t{n} * SLOT);
+    }
+
+    void make_all() {
+        if (all_made) return;
+        const std::uint32_t n = mol->num_atoms();
+        total = 0;
+        for (std::uint32_t u = 0; u < n; ++u) {
+            if (size[u] == 0) make(u);
+            total += size[u];
         }
+        all_made = true;
+    }
+
+    std::string_view of(std::uint32_t u) {
+        if (size[u] == 0) make(u);
+        return {text.data() + std::size_t{SLOT} * u, size[u]};
+    }
+
+    void make(std::uint32_t u) {
+        const SymbolTable& table = symbols();
+        char* const buf = text.data() + std::size_t{SLOT} * u;
+        const Atom& a = mol->atoms[u];
+        Sink out{buf};
+        bracket[u] = needs_brackets(*mol, u, mode) ? 1 : 0;
+        if (!bracket[u]) {
+            append_symbol(out, table, a);
+            chiral_at[u] = static_cast<std::uint8_t>(out.at - buf);
+        } else {
+            out.put('[');
+            if (a.isotope != 0) out.number(a.isotope);
+            append_symbol(out, table, a);
+            chiral_at[u] = static_cast<std::uint8_t>(out.at - buf);
+            const unsigned h = total_hs(a);
+            if (h != 0) {
+                out.put('H');
+                if (h > 1) out.number(h);
+            }
+            if (a.formal_charge != 0) {
+                out.put(a.formal_charge > 0 ? '+' : '-');
+                const int magnitude = std::abs(int(a.formal_charge));
+                if (magnitude > 1) out.number(unsigned(magnitude));
+            }
+            if (a.map_num != 0) {
+                out.put(':');
+                out.number(a.map_num);
+            }
+            out.put(']');
+        }
+        const auto length = static_cast<std::size_t>(out.at - buf);
+        if (length == 0 || length > SLOT) internal_error("原子文本超出预留空间");
+        size[u] = static_cast<std::uint8_t>(length);
     }
 };
 
@@ -242,6 +266,14 @@ public:
         emit();
     }
 
+    // The atoms in written order alone: the walk finds them in the order emit()
+    // visits them (depth first, children in list order).
+    void run_order() {
+        out_.atom_order.clear();
+        order_roots_and_neighbours();
+        walk_order();
+    }
+
 private:
     const MolBuilder& mol_;
     std::span<const std::uint32_t> pri_;
@@ -254,10 +286,12 @@ private:
     Sink text_{nullptr};  // where the text goes while emit() runs
 
     void traverse();
+    void order_roots_and_neighbours();
     bool order_roots();
     bool order_neighbours_by_handing_out();
     void sort_neighbour_lists();
     void walk();
+    void walk_order();
     void list_ring_bonds();
     void emit();
     // The frame of `u` on the writing walk: its first entry and its last child.
@@ -287,12 +321,16 @@ private:
 };
 
 void Writer::traverse() {
+    order_roots_and_neighbours();
+    walk();
+    list_ring_bonds();
+}
+
+void Writer::order_roots_and_neighbours() {
     const bool permutation = order_roots();
     s_.nb_start.assign(texts_.adj_start.begin(), texts_.adj_start.end());
     s_.nbs.resize(texts_.adj.size());
     if (!permutation || !order_neighbours_by_handing_out()) sort_neighbour_lists();
-    walk();
-    list_ring_bonds();
 }
 
 // Roots by (priority, atom index); a permutation of 0..n-1 needs no sort.
@@ -399,6 +437,40 @@ void Writer::walk() {
     }
 }
 
+// The same walk for the atoms alone, in the order it reaches them, which is the
+// order emit() writes them in (depth first, children in list order). A bond
+// already seen leads to an atom already seen, so the atoms decide alone.
+void Writer::walk_order() {
+    const std::uint32_t n = mol_.num_atoms();
+    s_.atom_seen.assign(n, 0);
+    if (s_.dfs.size() < n) s_.dfs.resize(n);
+    std::pair<std::uint32_t, std::uint32_t>* dfs = s_.dfs.data();
+    std::uint8_t* atom_seen = s_.atom_seen.data();
+    const std::uint32_t* nb_start = s_.nb_start.data();
+    const Entry* nbs = s_.nbs.data();
+    std::vector<std::uint32_t>& found = out_.atom_order;
+    for (std::uint64_t key : s_.roots_by_priority) {
+        const auto root = static_cast<std::uint32_t>(key);
+        if (atom_seen[root]) continue;
+        atom_seen[root] = 1;
+        found.push_back(root);
+        std::size_t depth = 1;
+        dfs[0] = {root, nb_start[root]};
+        while (depth > 0) {
+            auto& [u, i] = dfs[depth - 1];
+            if (i == nb_start[u + 1]) {
+                --depth;
+                continue;
+            }
+            const std::uint32_t v = nbs[i++].atom;
+            if (atom_seen[v]) continue;
+            atom_seen[v] = 1;
+            found.push_back(v);
+            dfs[depth++] = {v, nb_start[v]};
+        }
+    }
+}
+
 // Ring-closure bonds per atom, in the order they were found.
 void Writer::list_ring_bonds() {
     const std::uint32_t n = mol_.num_atoms();
@@ -430,7 +502,7 @@ void Writer::emit() {
     // with at most 16 bytes of chirality, a bond symbol of at most 2 and a pair
     // of parentheses; each ring bond a symbol and two labels of at most 13. The
     // buffer only grows.
-    const std::size_t room = texts_.start[n] + std::size_t{n} * 20 + s_.ring_found.size() / 2 * 28 + s_.roots.size() + 8;
+    const std::size_t room = texts_.total + std::size_t{n} * 20 + s_.ring_found.size() / 2 * 28 + s_.roots.size() + 8;
     if (s_.text.size() < room) s_.text.resize(room);
     text_ = Sink{s_.text.data()};
 
@@ -531,9 +603,9 @@ void Writer::append_bond(std::uint32_t b, std::uint32_t from) {
 }
 
 void Writer::append_atom(std::uint32_t u) {
-    const char* text = texts_.text.data();
-    const std::uint32_t b = texts_.start[u], c = texts_.chiral_at[u], e = texts_.start[u + 1];
-    text_.put(std::string_view(text + b, c - b));
+    const char* text = texts_.text.data() + std::size_t{AtomTexts::SLOT} * u;
+    const std::uint32_t c = texts_.chiral_at[u], e = texts_.size[u];
+    text_.put(std::string_view(text, c));
     if (texts_.bracket[u]) append_chirality(u);
     text_.put(std::string_view(text + c, e - c));
 }
@@ -722,15 +794,30 @@ void SmilesWriter::write(std::span<const std::uint32_t> priorities, SmilesOutput
     }
     std::span<const StoredStereo> stored;
     if (rereferenced_stereo(mol_, priorities, cache_->restatable, cache_->stored)) stored = cache_->stored;
+    cache_->texts.make_all();
     const auto scratch = core::Scratch<WriterScratch>::borrow(mol_.num_atoms());
     Writer(mol_, priorities, mode_, *scratch, effective_, cache_->texts, stored, out).run();
 }
 
+void SmilesWriter::write_order(std::span<const std::uint32_t> priorities, std::vector<std::uint32_t>& atom_order) {
+    if (priorities.size() != mol_.atoms.size())
+        internal_error("优先级数组长度 " + std::to_string(priorities.size()) + " 与原子数 " +
+                       std::to_string(mol_.atoms.size()) + " 不符");
+    SmilesOutput out;
+    out.atom_order = std::move(atom_order);
+    out.atom_order.clear();
+    if (!mol_.atoms.empty()) {
+        out.atom_order.reserve(mol_.atoms.size());
+        const auto scratch = core::Scratch<WriterScratch>::borrow(mol_.num_atoms());
+        Writer(mol_, priorities, mode_, *scratch, effective_, cache_->texts, {}, out).run_order();
+    }
+    atom_order = std::move(out.atom_order);
+}
+
 bool SmilesWriter::same_atom_text(std::uint32_t a, std::uint32_t b) const {
-    const AtomTexts& t = cache_->texts;
-    if (t.bracket[a] != t.bracket[b] || t.chiral_at[a] - t.start[a] != t.chiral_at[b] - t.start[b]) return false;
-    const std::string_view text(t.text);
-    return text.substr(t.start[a], t.start[a + 1] - t.start[a]) == text.substr(t.start[b], t.start[b + 1] - t.start[b]);
+    AtomTexts& t = cache_->texts;
+    const std::string_view x = t.of(a), y = t.of(b);
+    return t.bracket[a] == t.bracket[b] && t.chiral_at[a] == t.chiral_at[b] && x == y;
 }
 
 SmilesOutput write_smiles(const MolBuilder& mol, std::span<const std::uint32_t> priorities, SmilesMode mode) {

@@ -55,6 +55,10 @@ public:
     // As write_smiles, into `out`, reusing its storage.
     void write(std::span<const std::uint32_t> priorities, SmilesOutput& out);
 
+    // The atom order `write` gives, without the text: the order follows the walk
+    // over the bonds alone, so nothing the text adds can change it.
+    void write_order(std::span<const std::uint32_t> priorities, std::vector<std::uint32_t>& atom_order);
+
     // Whether two atoms are written with the same text apart from their chirality.
     bool same_atom_text(std::uint32_t a, std::uint32_t b) const;
 

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "chem/sanitize.hpp"
 #include "core/builder.hpp"
 #include "io/canon.hpp"
 #include "io/smiles/canonical.hpp"
@@ -220,6 +222,64 @@ TEST(CanonPaths, PermutationAndSpreadPrioritiesWriteAlike) {
             }
         }
     }
+}
+
+// The order alone against the order the full text gives: real molecules under
+// shuffled priorities and under tied ones (taken by atom index), both modes.
+TEST(CanonPaths, OrderAloneIsTheWrittenOrder) {
+    const auto& all = test::data_molecules_as_read();
+    std::mt19937 rng(17);
+    std::vector<std::uint32_t> order{99};  // stale contents must not survive
+    for (std::size_t i = 0; i < all.size(); i += 7) {
+        const MolBuilder& mol = all[i];
+        for (io::SmilesMode mode : {io::SmilesMode::Storage, io::SmilesMode::Canonical}) {
+            io::SmilesWriter writer(mol, mode);
+            std::vector<std::uint32_t> priorities = test::shuffled_priorities(mol.num_atoms(), rng);
+            if (i % 2)
+                for (auto& p : priorities) p = rng() % 4;
+            io::SmilesOutput out;
+            writer.write(priorities, out);
+            writer.write_order(priorities, order);
+            ASSERT_EQ(order, out.atom_order) << out.text;
+        }
+    }
+}
+
+// ---------------------------------------------------------------- ranks
+
+// Ranks as defined: by symmetry class, ties by position in the canonical text.
+std::vector<std::uint32_t> ranks_by_definition(const MolBuilder& mol) {
+    const std::uint32_t n = mol.num_atoms();
+    const std::vector<std::uint32_t> classes = io::symmetry_classes(mol);
+    const io::SmilesOutput text = io::canonical_smiles(mol);
+    std::vector<std::uint32_t> written_at(n), by_rank(n), ranks(n);
+    for (std::uint32_t k = 0; k < n; ++k) written_at.at(text.atom_order.at(k)) = k;
+    std::iota(by_rank.begin(), by_rank.end(), 0u);
+    std::sort(by_rank.begin(), by_rank.end(), [&](std::uint32_t x, std::uint32_t y) {
+        return std::pair(classes[x], written_at[x]) < std::pair(classes[y], written_at[y]);
+    });
+    for (std::uint32_t r = 0; r < n; ++r) ranks[by_rank[r]] = r;
+    return ranks;
+}
+
+// canonical_ranks skips the search when no class is shared and reads only the
+// order of the leaves it need not compare: real molecules as read and
+// sanitised, and ties broken only by comparing texts (stereo rings, E/Z arms,
+// mirror-image pieces).
+TEST(CanonPaths, RanksFollowClassThenCanonicalText) {
+    std::vector<MolBuilder> mols;
+    const auto& all = test::data_molecules_as_read();
+    for (std::size_t i = 0; i < all.size(); i += 5) {
+        mols.push_back(all[i]);
+        MolBuilder copy = all[i];
+        if (chem::sanitize(copy)) mols.push_back(std::move(copy));
+    }
+    for (const char* smiles :
+         {"C[C@H]1CC[C@@H](C)CC1", "C[C@@H]1C[C@H](C)C[C@@H](C)C1", "F/C=C/C=C\\F", "C1CC2(CC1)CCCC2",
+          "[Si](/C=C/C)(/C=C/C)(/C=C\\C)/C=C\\C", "OC[C@H]1O[C@@H](O)[C@H](O)[C@@H](O)[C@@H]1O",
+          "N[C@@H](C)C(=O)O.N[C@H](C)C(=O)O.N[C@@H](C)C(=O)O", "F[C@H]1C[C@@H](F)C1", "CC(C)C", "c1ccccc1.O.O"})
+        mols.push_back(read(smiles));
+    for (const MolBuilder& mol : mols) ASSERT_EQ(io::canonical_ranks(mol), ranks_by_definition(mol)) << io::to_canonical_smiles(mol);
 }
 
 // ---------------------------------------------------------------- equal leaves
