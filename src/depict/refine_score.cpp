@@ -127,13 +127,16 @@ const Point& point_of(const PositionMap& positions, std::uint32_t atom) {
 
 std::vector<double> label_radii(const core::MolBuilder& mol, double bond_length, double font_size) {
     const std::uint32_t n = atom_count_u32(mol);
+    const double scale = font_size / bond_length;
     std::vector<double> out(n, MIN_RADIUS);
     for (std::uint32_t i = 0; i < n; ++i) {
         if (unlabelled_carbon(mol, i)) continue;
-        for (bool hydrogens_first : {false, true}) {
-            const AtomLabel label = atom_label(mol.atoms, i, hydrogens_first, bond_length, font_size);
-            out[i] = std::max(out[i], std::hypot(label.half_width, label.half_height));
-        }
+        const LabelExtent plain = label_extent(mol.atoms[i], false, scale);
+        const LabelExtent first = label_extent(mol.atoms[i], true, scale);
+        out[i] = std::max(out[i], std::hypot(plain.half_width, plain.half_height));
+        // The two orders differ at most in the rounding of the width sum.
+        if (first.half_width != plain.half_width || first.half_height != plain.half_height)
+            out[i] = std::max(out[i], std::hypot(first.half_width, first.half_height));
     }
     return out;
 }

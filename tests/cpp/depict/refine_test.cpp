@@ -48,6 +48,49 @@ INSTANTIATE_TEST_SUITE_P(Table, LabelRadius,
                                          RadiusCase{"C[CH2]", 1, true}, RadiusCase{"CO", 1, true},
                                          RadiusCase{"C[NH3+]", 1, true}));
 
+// Reference model: the radii from the composed label runs, bit for bit, on the
+// real molecules and on every mix of odd isotopes, charges, radicals, hydrogen
+// counts and elements, at the standard and at awkward scales.
+std::vector<double> composed_radii(const core::MolBuilder& m, double bl, double fs) {
+    std::vector<double> out(m.num_atoms(), 0.25);
+    for (std::uint32_t i = 0; i < m.num_atoms(); ++i) {
+        const core::Atom& a = m.atoms[i];
+        if (a.atomic_num == 6 && a.formal_charge == 0 && a.isotope == 0 && a.num_radical_electrons == 0 &&
+            m.degree[i] != 0)
+            continue;
+        for (bool first : {false, true}) {
+            const depict::AtomLabel l = depict::atom_label(m.atoms, i, first, bl, fs);
+            out[i] = std::max(out[i], std::hypot(l.half_width, l.half_height));
+        }
+    }
+    return out;
+}
+
+TEST(LabelRadius, EqualTheComposedLabelsOnRealAndOddAtoms) {
+    core::MolBuilder odd;
+    for (std::uint8_t z : {0, 1, 6, 7, 17, 53, 118, 119, 255})
+        for (std::uint16_t iso : {0, 2, 13, 65535})
+            for (std::int8_t q : {-128, -2, -1, 0, 1, 3, 127})
+                for (std::uint8_t rad : {0, 1, 5})
+                    for (std::uint8_t hs : {0, 1, 2, 10, 200}) {
+                        core::Atom a;
+                        a.atomic_num = z;
+                        a.isotope = iso;
+                        a.formal_charge = q;
+                        a.num_radical_electrons = rad;
+                        a.num_implicit_hs = hs;
+                        a.num_explicit_hs = hs == 200 ? 100 : 0;  // past 255 the count saturates
+                        const std::uint32_t k = odd.add_atom(a);
+                        if (k % 3 == 1) {
+                            ASSERT_TRUE(odd.add_bond({.begin = k - 1, .end = k}));
+                        }
+                    }
+    for (const auto& [bl, fs] : {std::pair{BL, FS}, std::pair{7.0, 13.0}, std::pair{3.0, 1.0}})
+        EXPECT_EQ(depict::label_radii(odd, bl, fs), composed_radii(odd, bl, fs)) << bl << " " << fs;
+    for (const core::MolBuilder& m : test::data_molecules_as_read())
+        ASSERT_EQ(depict::label_radii(m, BL, FS), composed_radii(m, BL, FS));
+}
+
 TEST(Clashes, StrictlyCloserThanTheRadiiSumAndNeverBonded) {
     const core::MolBuilder m = test::prepared("CC.C.C");
     const std::vector<double> radii{0.25, 0.25, 0.25, 0.25};
