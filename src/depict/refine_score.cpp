@@ -2,6 +2,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/scratch.hpp"
+
 #include "depict/label.hpp"
 #include "depict/refine.hpp"
 #include "depict/spring.hpp"
@@ -23,17 +25,13 @@ bool unlabelled_carbon(const core::MolBuilder& mol, std::uint32_t i) {
 constexpr std::size_t SWEEP_FROM = 64;
 
 // Calls visit(i, j), i < j, for every pair of items whose x ranges [lo, hi]
-// come within `gap` of each other (and possibly others): all pairs for small
-// lists, a sweep along x for large ones. The visiting order is not fixed.
+// come within `gap` of each other (and possibly others), by a sweep along x.
+// The visiting order is not fixed.
 template <class V>
-void candidate_pairs(std::span<const double> lo, std::span<const double> hi, double gap, V&& visit) {
+void swept_pairs(std::span<const double> lo, std::span<const double> hi, double gap, std::vector<std::uint32_t>& order,
+                 V&& visit) {
     const std::size_t n = lo.size();
-    if (n <= SWEEP_FROM) {
-        for (std::size_t i = 0; i < n; ++i)
-            for (std::size_t j = i + 1; j < n; ++j) visit(i, j);
-        return;
-    }
-    std::vector<std::uint32_t> order(n);
+    order.resize(n);
     for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<std::uint32_t>(i);
     std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) { return lo[a] < lo[b] || (lo[a] == lo[b] && a < b); });
     for (std::size_t k = 0; k < n; ++k) {
@@ -45,41 +43,128 @@ void candidate_pairs(std::span<const double> lo, std::span<const double> hi, dou
     }
 }
 
+// One layout's drawn atoms and drawn bonds as flat arrays, in borrowed memory
+// that keeps its capacity from molecule to molecule.
+struct Drawn {
+    std::vector<std::uint32_t> atoms;  // ascending
+    std::vector<double> x, y, r;
+    std::vector<std::uint32_t> slot;  // atom -> its index in `atoms`, NONE when undrawn
+    std::vector<DrawnSegment> segs;   // ascending bond
+    std::vector<std::uint32_t> ends;  // the two atoms of each segment
+    // Segment boxes; the upper ends carry boxes_meet's margin.
+    std::vector<double> box_lx, box_hx, box_ly, box_hy;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> hits;
+    std::vector<std::uint32_t> order;
+};
+
+using DrawnLease = core::Scratch<Drawn>::Lease;
+
+DrawnLease borrow_drawn(const core::MolBuilder& mol) { return core::Scratch<Drawn>::borrow(mol.atoms.size()); }
+
+void load_atoms(const core::MolBuilder& mol, const PositionMap& positions, Drawn& d) {
+    const std::size_t n = positions.size();
+    d.atoms.resize(n);
+    d.x.resize(n);
+    d.y.resize(n);
+    d.slot.assign(mol.atoms.size(), core::NONE);
+    std::size_t k = 0;
+    for (const auto& [a, p] : positions) {
+        d.atoms[k] = a;
+        d.x[k] = p.x;
+        d.y[k] = p.y;
+        if (a < d.slot.size()) d.slot[a] = static_cast<std::uint32_t>(k);
+        ++k;
+    }
+}
+
+// The drawn bonds with their end points, ascending, and their boxes; the atoms
+// must be loaded.
+void load_segments(const core::MolBuilder& mol, Drawn& d) {
+    const std::uint32_t nb = bond_count_u32(mol);
+    d.segs.clear();
+    d.ends.clear();
+    for (std::uint32_t b = 0; b < nb; ++b) {
+        const core::Bond& bond = mol.bonds[b];
+        const std::uint32_t i = bond.begin < d.slot.size() ? d.slot[bond.begin] : core::NONE;
+        const std::uint32_t j = bond.end < d.slot.size() ? d.slot[bond.end] : core::NONE;
+        if (i == core::NONE || j == core::NONE) continue;
+        d.segs.push_back({b, Point{d.x[i], d.y[i]}, Point{d.x[j], d.y[j]}});
+        d.ends.push_back(bond.begin);
+        d.ends.push_back(bond.end);
+    }
+    const std::size_t m = d.segs.size();
+    d.box_lx.resize(m);
+    d.box_hx.resize(m);
+    d.box_ly.resize(m);
+    d.box_hy.resize(m);
+    constexpr double MARGIN = 1e-8;  // as in boxes_meet
+    for (std::size_t i = 0; i < m; ++i) {
+        const DrawnSegment& g = d.segs[i];
+        d.box_lx[i] = std::min(g.a.x, g.b.x);
+        d.box_hx[i] = std::max(g.a.x, g.b.x) + MARGIN;
+        d.box_ly[i] = std::min(g.a.y, g.b.y);
+        d.box_hy[i] = std::max(g.a.y, g.b.y) + MARGIN;
+    }
+}
+
+// Whether the close test of an (i, j) atom pair can pass: neither distance
+// alone reaches the radii sum. The same comparisons as the test itself.
+inline bool within_reach(double dx, double dy, double reach) {
+    return !(std::abs(dx) >= reach) & !(std::abs(dy) >= reach);
+}
+
 // Calls f(a, b, d, reach) for every unbonded drawn pair closer than its radii
 // sum, in (a, b) order. A pair whose x or y distance alone reaches the sum
 // cannot clash, so most pairs are settled without a square root.
 template <class F>
-void for_each_clash(const core::MolBuilder& mol, const PositionMap& positions, std::span<const double> radii, F&& f) {
-    std::vector<std::uint32_t> drawn;
-    std::vector<Point> pts;
-    std::vector<double> r, xs;
-    drawn.reserve(positions.size());
-    pts.reserve(positions.size());
-    r.reserve(positions.size());
+void for_each_clash(const core::MolBuilder& mol, const PositionMap& positions, std::span<const double> radii, Drawn& dr,
+                    F&& f) {
+    load_atoms(mol, positions, dr);
+    const std::size_t n = dr.atoms.size();
+    const std::span<const double> x = dr.x, y = dr.y;
+    dr.r.resize(n);
     double widest = 0.0;
-    for (const auto& [a, p] : positions) {
-        drawn.push_back(a);
-        pts.push_back(p);
-        xs.push_back(p.x);
-        r.push_back(at(radii, a));
-        widest = std::max(widest, r.back());
+    for (std::size_t k = 0; k < n; ++k) {
+        dr.r[k] = at(radii, dr.atoms[k]);
+        widest = std::max(widest, dr.r[k]);
+    }
+    const std::span<const double> r = dr.r;
+    // The pair (i, j), i < j, measured as pts[i] - pts[j].
+    const auto test = [&](std::size_t i, std::size_t j, auto&& hit) {
+        const double reach = r[i] + r[j];
+        const Point diff{x[i] - x[j], y[i] - y[j]};
+        if (std::abs(diff.x) >= reach || std::abs(diff.y) >= reach) return;
+        const double d = length(diff);
+        if (d < reach && mol.bond_between(dr.atoms[i], dr.atoms[j]) == core::NONE) hit(i, j, d, reach);
+    };
+    if (n <= SWEEP_FROM) {
+        // Rows in (i, j) order; a row is searched only once a branch-free pass
+        // over it finds a pair within reach.
+        for (std::size_t i = 0; i < n; ++i) {
+            const double xi = x[i], yi = y[i], ri = r[i];
+            bool any = false;
+            for (std::size_t j = i + 1; j < n; ++j) any |= within_reach(xi - x[j], yi - y[j], ri + r[j]);
+            if (!any) continue;
+            for (std::size_t j = i + 1; j < n; ++j)
+                test(i, j, [&](std::size_t a, std::size_t b, double d, double reach) {
+                    f(dr.atoms[a], dr.atoms[b], d, reach);
+                });
+        }
+        return;
     }
     struct Hit {
         std::uint32_t i, j;
         double d, reach;
     };
     std::vector<Hit> hits;
-    candidate_pairs(xs, xs, 2 * widest, [&](std::size_t i, std::size_t j) {
-        const double reach = r[i] + r[j];
-        const Point diff = pts[i] - pts[j];
-        if (std::abs(diff.x) >= reach || std::abs(diff.y) >= reach) return;
-        const double d = length(diff);
-        if (d < reach && mol.bond_between(drawn[i], drawn[j]) == core::NONE)
-            hits.push_back({static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(j), d, reach});
+    swept_pairs(x, x, 2 * widest, dr.order, [&](std::size_t i, std::size_t j) {
+        test(i, j, [&](std::size_t a, std::size_t b, double d, double reach) {
+            hits.push_back({static_cast<std::uint32_t>(a), static_cast<std::uint32_t>(b), d, reach});
+        });
     });
     // Drawn atoms are ascending, so (i, j) order is (a, b) order.
-    std::sort(hits.begin(), hits.end(), [](const Hit& x, const Hit& y) { return x.i != y.i ? x.i < y.i : x.j < y.j; });
-    for (const Hit& h : hits) f(drawn[h.i], drawn[h.j], h.d, h.reach);
+    std::sort(hits.begin(), hits.end(), [](const Hit& p, const Hit& q) { return p.i != q.i ? p.i < q.i : p.j < q.j; });
+    for (const Hit& h : hits) f(dr.atoms[h.i], dr.atoms[h.j], h.d, h.reach);
 }
 
 void drawn_segments(const core::MolBuilder& mol, const PositionMap& positions, std::vector<DrawnSegment>& out) {
@@ -94,29 +179,42 @@ void drawn_segments(const core::MolBuilder& mol, const PositionMap& positions, s
     }
 }
 
-std::vector<DrawnSegment> drawn_segments(const core::MolBuilder& mol, const PositionMap& positions) {
-    std::vector<DrawnSegment> out;
-    drawn_segments(mol, positions, out);
-    return out;
+// Whether segments i and j cross, as segments_cross decides it. Two bonds of
+// one atom meet at its point, which segments_cross settles first: no crossing
+// while that point is finite.
+bool segments_meet(const Drawn& d, std::size_t i, std::size_t j) {
+    const std::uint32_t a = d.ends[2 * i], b = d.ends[2 * i + 1], c = d.ends[2 * j], e = d.ends[2 * j + 1];
+    const DrawnSegment &s = d.segs[i], &t = d.segs[j];
+    const Point* shared = a == c || a == e ? &s.a : b == c || b == e ? &s.b : nullptr;
+    if (shared && std::isfinite(shared->x) && std::isfinite(shared->y)) return false;
+    return segments_cross(s.a, s.b, t.a, t.b);
 }
 
-// Calls f(bond, bond) for every crossing pair, in ascending order.
+// Calls f(bond, bond) for every crossing pair of the loaded segments, in ascending order.
 template <class F>
-void for_each_crossing(const std::vector<DrawnSegment>& segs, F&& f) {
-    std::vector<double> lo(segs.size()), hi(segs.size());
-    for (std::size_t i = 0; i < segs.size(); ++i) {
-        lo[i] = std::min(segs[i].a.x, segs[i].b.x);
-        hi[i] = std::max(segs[i].a.x, segs[i].b.x);
+void for_each_crossing(Drawn& d, F&& f) {
+    const std::size_t m = d.segs.size();
+    const std::span<const double> lx = d.box_lx, hx = d.box_hx, ly = d.box_ly, hy = d.box_hy;
+    // boxes_meet on the kept boxes.
+    const auto meet = [&](std::size_t i, std::size_t j) {
+        return (lx[i] <= hx[j]) & (lx[j] <= hx[i]) & (ly[i] <= hy[j]) & (ly[j] <= hy[i]);
+    };
+    if (m <= SWEEP_FROM) {
+        for (std::size_t i = 0; i < m; ++i)
+            for (std::size_t j = i + 1; j < m; ++j)
+                if (meet(i, j) && segments_meet(d, i, j)) f(d.segs[i].bond, d.segs[j].bond);
+        return;
     }
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> hits;
-    candidate_pairs(lo, hi, 1e-8, [&](std::size_t i, std::size_t j) {
-        if (boxes_meet(segs[i].a, segs[i].b, segs[j].a, segs[j].b) &&
-            segments_cross(segs[i].a, segs[i].b, segs[j].a, segs[j].b))
-            hits.emplace_back(static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(j));
+    d.hits.clear();
+    // hx already holds the high end plus the margin the sweep allows.
+    swept_pairs(lx, hx, 0.0, d.order, [&](std::size_t i, std::size_t j) {
+        if (meet(i, j) && segments_meet(d, i, j))
+            d.hits.emplace_back(static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(j));
     });
-    std::sort(hits.begin(), hits.end());
-    for (const auto& [i, j] : hits) f(segs[i].bond, segs[j].bond);
+    std::sort(d.hits.begin(), d.hits.end());
+    for (const auto& [i, j] : d.hits) f(d.segs[i].bond, d.segs[j].bond);
 }
+
 }  // namespace
 
 const Point& point_of(const PositionMap& positions, std::uint32_t atom) {
@@ -150,16 +248,21 @@ std::vector<std::uint32_t> drawn_bonds(const core::MolBuilder& mol, const Positi
 }
 
 std::vector<BondPair> find_crossings(const core::MolBuilder& mol, const PositionMap& positions) {
+    const DrawnLease d = borrow_drawn(mol);
+    load_atoms(mol, positions, *d);
+    load_segments(mol, *d);
     std::vector<BondPair> out;
-    for_each_crossing(drawn_segments(mol, positions), [&](std::uint32_t a, std::uint32_t b) { out.emplace_back(a, b); });
+    for_each_crossing(*d, [&](std::uint32_t a, std::uint32_t b) { out.emplace_back(a, b); });
     return out;
 }
 
 Clashes find_clashes(const core::MolBuilder& mol, const PositionMap& positions, std::span<const double> radii) {
+    const DrawnLease d = borrow_drawn(mol);
     Clashes out;
-    for_each_clash(mol, positions, radii,
+    for_each_clash(mol, positions, radii, *d,
                    [&](std::uint32_t a, std::uint32_t b, double, double) { out.atoms.emplace_back(a, b); });
-    out.crossings = find_crossings(mol, positions);
+    load_segments(mol, *d);
+    for_each_crossing(*d, [&](std::uint32_t a, std::uint32_t b) { out.crossings.emplace_back(a, b); });
     return out;
 }
 
@@ -172,10 +275,12 @@ void add_clash(LayoutScore& s, double d, double reach) {
 }  // namespace
 
 LayoutScore layout_score(const core::MolBuilder& mol, const PositionMap& positions, std::span<const double> radii) {
+    const DrawnLease d = borrow_drawn(mol);
     LayoutScore s;
-    for_each_clash(mol, positions, radii,
-                   [&](std::uint32_t, std::uint32_t, double d, double reach) { add_clash(s, d, reach); });
-    for_each_crossing(drawn_segments(mol, positions), [&](std::uint32_t, std::uint32_t) { ++s.crossings; });
+    for_each_clash(mol, positions, radii, *d,
+                   [&](std::uint32_t, std::uint32_t, double dist, double reach) { add_clash(s, dist, reach); });
+    load_segments(mol, *d);
+    for_each_crossing(*d, [&](std::uint32_t, std::uint32_t) { ++s.crossings; });
     return s;
 }
 
@@ -188,13 +293,14 @@ LayoutScore ScoreKeeper::total(std::span<const Term> terms, std::size_t crossing
 
 LayoutScore ScoreKeeper::reset(const core::MolBuilder& mol, const PositionMap& positions,
                                std::span<const double> radii) {
+    const DrawnLease drawn = borrow_drawn(mol);
     trial_terms_.clear();
     trial_crossings_.clear();
-    for_each_clash(mol, positions, radii, [&](std::uint32_t a, std::uint32_t b, double d, double reach) {
+    for_each_clash(mol, positions, radii, *drawn, [&](std::uint32_t a, std::uint32_t b, double d, double reach) {
         trial_terms_.push_back({a, b, d, reach});
     });
-    for_each_crossing(drawn_segments(mol, positions),
-                      [&](std::uint32_t a, std::uint32_t b) { trial_crossings_.emplace_back(a, b); });
+    load_segments(mol, *drawn);
+    for_each_crossing(*drawn, [&](std::uint32_t a, std::uint32_t b) { trial_crossings_.emplace_back(a, b); });
     accept();
     return total(terms_, crossings_.size());
 }
