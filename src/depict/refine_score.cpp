@@ -230,9 +230,11 @@ std::vector<double> label_radii(const core::MolBuilder& mol, double bond_length,
     for (std::uint32_t i = 0; i < n; ++i) {
         if (unlabelled_carbon(mol, i)) continue;
         const LabelExtent plain = label_extent(mol.atoms[i], false, scale);
-        const LabelExtent first = label_extent(mol.atoms[i], true, scale);
         out[i] = std::max(out[i], std::hypot(plain.half_width, plain.half_height));
-        // The two orders differ at most in the rounding of the width sum.
+        // Without hydrogens both orders are the same runs; otherwise they differ
+        // at most in the rounding of the width sum.
+        if (mol.atoms[i].total_hs() == 0) continue;
+        const LabelExtent first = label_extent(mol.atoms[i], true, scale);
         if (first.half_width != plain.half_width || first.half_height != plain.half_height)
             out[i] = std::max(out[i], std::hypot(first.half_width, first.half_height));
     }
