@@ -167,18 +167,6 @@ void for_each_clash(const core::MolBuilder& mol, const PositionMap& positions, s
     for (const Hit& h : hits) f(dr.atoms[h.i], dr.atoms[h.j], h.d, h.reach);
 }
 
-void drawn_segments(const core::MolBuilder& mol, const PositionMap& positions, std::vector<DrawnSegment>& out) {
-    const std::uint32_t nb = bond_count_u32(mol);
-    out.clear();
-    out.reserve(nb);
-    for (std::uint32_t b = 0; b < nb; ++b) {
-        const auto pb = positions.find(mol.bonds[b].begin);
-        if (pb == positions.end()) continue;
-        const auto pe = positions.find(mol.bonds[b].end);
-        if (pe != positions.end()) out.push_back({b, pb->second, pe->second});
-    }
-}
-
 // Whether segments i and j cross, as segments_cross decides it. Two bonds of
 // one atom meet at its point, which segments_cross settles first: no crossing
 // while that point is finite.
@@ -338,8 +326,10 @@ LayoutScore ScoreKeeper::trial(const core::MolBuilder& mol, const PositionMap& p
     std::sort(trial_terms_.begin(), trial_terms_.end(),
               [](const Term& x, const Term& y) { return x.a != y.a ? x.a < y.a : x.b < y.b; });
 
-    std::vector<DrawnSegment>& segs = segments_;
-    drawn_segments(mol, positions, segs);
+    const DrawnLease drawn = borrow_drawn(mol);
+    load_atoms(mol, positions, *drawn);
+    load_segments(mol, *drawn);
+    const std::vector<DrawnSegment>& segs = drawn->segs;
     for (const DrawnSegment& g : segs)
         bond_moved_[g.bond] = !still(mol.bonds[g.bond].begin) || !still(mol.bonds[g.bond].end);
     trial_crossings_.clear();
