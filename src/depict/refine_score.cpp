@@ -188,9 +188,25 @@ void for_each_crossing(Drawn& d, F&& f) {
         return (lx[i] <= hx[j]) & (lx[j] <= hx[i]) & (ly[i] <= hy[j]) & (ly[j] <= hy[i]);
     };
     if (m <= SWEEP_FROM) {
-        for (std::size_t i = 0; i < m; ++i)
+        bool finite = true;
+        for (std::size_t k = 0; k < d.x.size(); ++k) finite &= std::isfinite(d.x[k]) & std::isfinite(d.y[k]);
+        const std::span<const std::uint32_t> ends = d.ends;
+        for (std::size_t i = 0; i < m; ++i) {
+            // Bonds of a common atom never cross (segments_meet), so with every
+            // point finite a row whose boxes meet only such bonds is settled by
+            // one branch-free pass.
+            if (finite) {
+                const std::uint32_t a = ends[2 * i], b = ends[2 * i + 1];
+                bool any = false;
+                for (std::size_t j = i + 1; j < m; ++j) {
+                    const std::uint32_t c = ends[2 * j], e = ends[2 * j + 1];
+                    any |= meet(i, j) & !((a == c) | (a == e) | (b == c) | (b == e));
+                }
+                if (!any) continue;
+            }
             for (std::size_t j = i + 1; j < m; ++j)
                 if (meet(i, j) && segments_meet(d, i, j)) f(d.segs[i].bond, d.segs[j].bond);
+        }
         return;
     }
     d.hits.clear();
