@@ -113,6 +113,12 @@ inline bool within_reach(double dx, double dy, double reach) {
     return !(std::abs(dx) >= reach) & !(std::abs(dy) >= reach);
 }
 
+// boxes_meet of segments i and j, on their kept boxes.
+inline bool boxes_overlap(const Drawn& d, std::size_t i, std::size_t j) {
+    return (d.box_lx[i] <= d.box_hx[j]) & (d.box_lx[j] <= d.box_hx[i]) & (d.box_ly[i] <= d.box_hy[j]) &
+           (d.box_ly[j] <= d.box_hy[i]);
+}
+
 // Calls f(a, b, d, reach) for every unbonded drawn pair closer than its radii
 // sum, in (a, b) order. A pair whose x or y distance alone reaches the sum
 // cannot clash, so most pairs are settled without a square root.
@@ -182,11 +188,7 @@ bool segments_meet(const Drawn& d, std::size_t i, std::size_t j) {
 template <class F>
 void for_each_crossing(Drawn& d, F&& f) {
     const std::size_t m = d.segs.size();
-    const std::span<const double> lx = d.box_lx, hx = d.box_hx, ly = d.box_ly, hy = d.box_hy;
-    // boxes_meet on the kept boxes.
-    const auto meet = [&](std::size_t i, std::size_t j) {
-        return (lx[i] <= hx[j]) & (lx[j] <= hx[i]) & (ly[i] <= hy[j]) & (ly[j] <= hy[i]);
-    };
+    const auto meet = [&](std::size_t i, std::size_t j) { return boxes_overlap(d, i, j); };
     if (m <= SWEEP_FROM) {
         bool finite = true;
         for (std::size_t k = 0; k < d.x.size(); ++k) finite &= std::isfinite(d.x[k]) & std::isfinite(d.y[k]);
@@ -211,7 +213,7 @@ void for_each_crossing(Drawn& d, F&& f) {
     }
     d.hits.clear();
     // hx already holds the high end plus the margin the sweep allows.
-    swept_pairs(lx, hx, 0.0, d.order, [&](std::size_t i, std::size_t j) {
+    swept_pairs(d.box_lx, d.box_hx, 0.0, d.order, [&](std::size_t i, std::size_t j) {
         if (meet(i, j) && segments_meet(d, i, j))
             d.hits.emplace_back(static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(j));
     });
@@ -323,29 +325,37 @@ LayoutScore ScoreKeeper::trial(const core::MolBuilder& mol, const PositionMap& p
     for (std::uint32_t a : moved) at(atom_moved_, a) = 1;
     const auto still = [&](std::uint32_t a) { return atom_moved_[a] == 0; };
 
+    const DrawnLease drawn = borrow_drawn(mol);
+    Drawn& dr = *drawn;
+    load_atoms(mol, positions, dr);
+    const std::size_t n = dr.atoms.size();
+    dr.r.resize(n);
+    for (std::size_t k = 0; k < n; ++k) dr.r[k] = at(radii, dr.atoms[k]);
+    const std::span<const double> x = dr.x, y = dr.y, r = dr.r;
+
     trial_terms_.clear();
     for (const Term& t : terms_)
         if (still(t.a) && still(t.b)) trial_terms_.push_back(t);
-    // A pair of two moved atoms is measured once, from its lower atom.
-    for (const auto& [a, pa] : positions) {
-        if (still(a)) continue;
-        for (const auto& [b, pb] : positions) {
-            if (b == a || (!still(b) && b < a)) continue;
-            const auto [lo, hi] = std::minmax(a, b);
-            const Point diff = a < b ? pa - pb : pb - pa;
-            const double reach = at(radii, lo) + at(radii, hi);
+    // A pair of two moved atoms is measured once, from its lower atom. Drawn
+    // atoms are ascending, so index order is atom order.
+    for (std::size_t k = 0; k < n; ++k) {
+        if (still(dr.atoms[k])) continue;
+        for (std::size_t l = 0; l < n; ++l) {
+            if (l == k || (!still(dr.atoms[l]) && l < k)) continue;
+            const std::size_t i = std::min(k, l), j = std::max(k, l);
+            const Point diff{x[i] - x[j], y[i] - y[j]};
+            const double reach = r[i] + r[j];
             if (std::abs(diff.x) >= reach || std::abs(diff.y) >= reach) continue;
             const double d = length(diff);
-            if (d < reach && mol.bond_between(lo, hi) == core::NONE) trial_terms_.push_back({lo, hi, d, reach});
+            if (d < reach && mol.bond_between(dr.atoms[i], dr.atoms[j]) == core::NONE)
+                trial_terms_.push_back({dr.atoms[i], dr.atoms[j], d, reach});
         }
     }
     std::sort(trial_terms_.begin(), trial_terms_.end(),
-              [](const Term& x, const Term& y) { return x.a != y.a ? x.a < y.a : x.b < y.b; });
+              [](const Term& p, const Term& q) { return p.a != q.a ? p.a < q.a : p.b < q.b; });
 
-    const DrawnLease drawn = borrow_drawn(mol);
-    load_atoms(mol, positions, *drawn);
-    load_segments(mol, *drawn);
-    const std::vector<DrawnSegment>& segs = drawn->segs;
+    load_segments(mol, dr);
+    const std::vector<DrawnSegment>& segs = dr.segs;
     for (const DrawnSegment& g : segs)
         bond_moved_[g.bond] = !still(mol.bonds[g.bond].begin) || !still(mol.bonds[g.bond].end);
     trial_crossings_.clear();
@@ -356,9 +366,8 @@ LayoutScore ScoreKeeper::trial(const core::MolBuilder& mol, const PositionMap& p
         if (!bond_moved_[segs[k].bond]) continue;
         for (std::size_t l = 0; l < segs.size(); ++l) {
             if (l == k || (bond_moved_[segs[l].bond] && l < k)) continue;
-            const DrawnSegment &x = segs[std::min(k, l)], &y = segs[std::max(k, l)];
-            if (boxes_meet(x.a, x.b, y.a, y.b) && segments_cross(x.a, x.b, y.a, y.b))
-                trial_crossings_.emplace_back(x.bond, y.bond);
+            const std::size_t i = std::min(k, l), j = std::max(k, l);
+            if (boxes_overlap(dr, i, j) && segments_meet(dr, i, j)) trial_crossings_.emplace_back(segs[i].bond, segs[j].bond);
         }
     }
     for (std::uint32_t a : moved) atom_moved_[a] = 0;
