@@ -54,7 +54,8 @@ struct Drawn {
     // Segment boxes; the upper ends carry boxes_meet's margin.
     std::vector<double> box_lx, box_hx, box_ly, box_hy;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> hits;
-    std::vector<std::uint32_t> order;
+    std::vector<std::uint32_t> order, place;
+    std::vector<std::uint8_t> flag, seg_flag;
 };
 
 using DrawnLease = core::Scratch<Drawn>::Lease;
@@ -333,22 +334,56 @@ LayoutScore ScoreKeeper::trial(const core::MolBuilder& mol, const PositionMap& p
     for (std::size_t k = 0; k < n; ++k) dr.r[k] = at(radii, dr.atoms[k]);
     const std::span<const double> x = dr.x, y = dr.y, r = dr.r;
 
+    std::vector<std::uint8_t>& flag = dr.flag;  // moved, by drawn index
+    flag.resize(n);
+    bool finite = true;
+    double widest = 0.0;
+    for (std::size_t k = 0; k < n; ++k) {
+        flag[k] = !still(dr.atoms[k]);
+        finite &= std::isfinite(x[k]) & std::isfinite(y[k]);
+        widest = std::max(widest, r[k]);
+    }
+
     trial_terms_.clear();
     for (const Term& t : terms_)
         if (still(t.a) && still(t.b)) trial_terms_.push_back(t);
-    // A pair of two moved atoms is measured once, from its lower atom. Drawn
-    // atoms are ascending, so index order is atom order.
-    for (std::size_t k = 0; k < n; ++k) {
-        if (still(dr.atoms[k])) continue;
-        for (std::size_t l = 0; l < n; ++l) {
-            if (l == k || (!still(dr.atoms[l]) && l < k)) continue;
-            const std::size_t i = std::min(k, l), j = std::max(k, l);
-            const Point diff{x[i] - x[j], y[i] - y[j]};
-            const double reach = r[i] + r[j];
-            if (std::abs(diff.x) >= reach || std::abs(diff.y) >= reach) continue;
-            const double d = length(diff);
-            if (d < reach && mol.bond_between(dr.atoms[i], dr.atoms[j]) == core::NONE)
-                trial_terms_.push_back({dr.atoms[i], dr.atoms[j], d, reach});
+    // The pair of moved atom k and atom l, i < j, measured as pts[i] - pts[j].
+    // Drawn atoms are ascending, so index order is atom order.
+    const auto measure = [&](std::size_t k, std::size_t l) {
+        const std::size_t i = std::min(k, l), j = std::max(k, l);
+        const Point diff{x[i] - x[j], y[i] - y[j]};
+        const double reach = r[i] + r[j];
+        if (std::abs(diff.x) >= reach || std::abs(diff.y) >= reach) return;
+        const double d = length(diff);
+        if (d < reach && mol.bond_between(dr.atoms[i], dr.atoms[j]) == core::NONE)
+            trial_terms_.push_back({dr.atoms[i], dr.atoms[j], d, reach});
+    };
+    // A pair of two moved atoms is measured once, from its lower atom.
+    if (n <= SWEEP_FROM || !finite) {
+        for (std::size_t k = 0; k < n; ++k) {
+            if (!flag[k]) continue;
+            for (std::size_t l = 0; l < k; ++l)
+                if (!flag[l]) measure(k, l);
+            for (std::size_t l = k + 1; l < n; ++l) measure(k, l);
+        }
+    } else {
+        // Along x from each moved atom: once the x distance, rounded as the test
+        // rounds it, reaches twice the widest radius, no farther atom is in reach.
+        const double gap = 2 * widest;
+        std::vector<std::uint32_t>& order = dr.order;
+        std::vector<std::uint32_t>& place = dr.place;
+        order.resize(n);
+        place.resize(n);
+        for (std::size_t k = 0; k < n; ++k) order[k] = static_cast<std::uint32_t>(k);
+        std::sort(order.begin(), order.end(),
+                  [&](std::uint32_t p, std::uint32_t q) { return x[p] < x[q] || (x[p] == x[q] && p < q); });
+        for (std::size_t q = 0; q < n; ++q) place[order[q]] = static_cast<std::uint32_t>(q);
+        for (std::size_t k = 0; k < n; ++k) {
+            if (!flag[k]) continue;
+            for (std::size_t q = place[k]; q-- > 0 && !(x[k] - x[order[q]] >= gap);)
+                if (order[q] > k || !flag[order[q]]) measure(k, order[q]);
+            for (std::size_t q = place[k] + 1; q < n && !(x[order[q]] - x[k] >= gap); ++q)
+                if (order[q] > k || !flag[order[q]]) measure(k, order[q]);
         }
     }
     std::sort(trial_terms_.begin(), trial_terms_.end(),
@@ -356,19 +391,26 @@ LayoutScore ScoreKeeper::trial(const core::MolBuilder& mol, const PositionMap& p
 
     load_segments(mol, dr);
     const std::vector<DrawnSegment>& segs = dr.segs;
-    for (const DrawnSegment& g : segs)
-        bond_moved_[g.bond] = !still(mol.bonds[g.bond].begin) || !still(mol.bonds[g.bond].end);
+    const std::size_t m = segs.size();
+    std::vector<std::uint8_t>& seg_flag = dr.seg_flag;  // moved, by segment
+    seg_flag.resize(m);
+    for (std::size_t k = 0; k < m; ++k) {
+        const std::uint32_t b = segs[k].bond;
+        seg_flag[k] = !still(mol.bonds[b].begin) || !still(mol.bonds[b].end);
+        bond_moved_[b] = seg_flag[k];
+    }
     trial_crossings_.clear();
     for (const BondPair& c : crossings_)
         if (!bond_moved_[c.first] && !bond_moved_[c.second]) trial_crossings_.push_back(c);
     // Segments run in ascending bond order: (i, j), i < j, is the pair's own order.
-    for (std::size_t k = 0; k < segs.size(); ++k) {
-        if (!bond_moved_[segs[k].bond]) continue;
-        for (std::size_t l = 0; l < segs.size(); ++l) {
-            if (l == k || (bond_moved_[segs[l].bond] && l < k)) continue;
-            const std::size_t i = std::min(k, l), j = std::max(k, l);
-            if (boxes_overlap(dr, i, j) && segments_meet(dr, i, j)) trial_crossings_.emplace_back(segs[i].bond, segs[j].bond);
-        }
+    const auto cross = [&](std::size_t i, std::size_t j) {
+        if (boxes_overlap(dr, i, j) && segments_meet(dr, i, j)) trial_crossings_.emplace_back(segs[i].bond, segs[j].bond);
+    };
+    for (std::size_t k = 0; k < m; ++k) {
+        if (!seg_flag[k]) continue;
+        for (std::size_t l = 0; l < k; ++l)
+            if (!seg_flag[l]) cross(l, k);
+        for (std::size_t l = k + 1; l < m; ++l) cross(k, l);
     }
     for (std::uint32_t a : moved) atom_moved_[a] = 0;
     for (const DrawnSegment& g : segs) bond_moved_[g.bond] = 0;
