@@ -21,7 +21,8 @@ bool unlabelled_carbon(const core::MolBuilder& mol, std::uint32_t i) {
            mol.degree[i] != 0;
 }
 
-// Above this many items the pair loops sweep along x instead of testing every pair.
+// Above this many items the pair loops sweep along x instead of testing every
+// pair, when every point is finite (the sweeps sort by coordinate).
 constexpr std::size_t SWEEP_FROM = 64;
 
 // Calls visit(i, j), i < j, for every pair of items whose x ranges [lo, hi]
@@ -56,6 +57,8 @@ struct Drawn {
     std::vector<std::pair<std::uint32_t, std::uint32_t>> hits;
     std::vector<std::uint32_t> order, place;
     std::vector<std::uint8_t> flag, seg_flag;
+    // Every point finite: the sweeps sort by coordinate only then.
+    bool finite = true;
 };
 
 using DrawnLease = core::Scratch<Drawn>::Lease;
@@ -69,13 +72,16 @@ void load_atoms(const core::MolBuilder& mol, const PositionMap& positions, Drawn
     d.y.resize(n);
     d.slot.assign(mol.atoms.size(), core::NONE);
     std::size_t k = 0;
+    bool finite = true;
     for (const auto& [a, p] : positions) {
         d.atoms[k] = a;
         d.x[k] = p.x;
         d.y[k] = p.y;
+        finite &= std::isfinite(p.x) & std::isfinite(p.y);
         if (a < d.slot.size()) d.slot[a] = static_cast<std::uint32_t>(k);
         ++k;
     }
+    d.finite = finite;
 }
 
 // The drawn bonds with their end points, ascending, and their boxes; the atoms
@@ -144,7 +150,7 @@ void for_each_clash(const core::MolBuilder& mol, const PositionMap& positions, s
         const double d = length(diff);
         if (d < reach && mol.bond_between(dr.atoms[i], dr.atoms[j]) == core::NONE) hit(i, j, d, reach);
     };
-    if (n <= SWEEP_FROM) {
+    if (n <= SWEEP_FROM || !dr.finite) {
         // Rows in (i, j) order; a row is searched only once a branch-free pass
         // over it finds a pair within reach.
         for (std::size_t i = 0; i < n; ++i) {
@@ -190,15 +196,13 @@ template <class F>
 void for_each_crossing(Drawn& d, F&& f) {
     const std::size_t m = d.segs.size();
     const auto meet = [&](std::size_t i, std::size_t j) { return boxes_overlap(d, i, j); };
-    if (m <= SWEEP_FROM) {
-        bool finite = true;
-        for (std::size_t k = 0; k < d.x.size(); ++k) finite &= std::isfinite(d.x[k]) & std::isfinite(d.y[k]);
+    if (m <= SWEEP_FROM || !d.finite) {
         const std::span<const std::uint32_t> ends = d.ends;
         for (std::size_t i = 0; i < m; ++i) {
             // Bonds of a common atom never cross (segments_meet), so with every
             // point finite a row whose boxes meet only such bonds is settled by
             // one branch-free pass.
-            if (finite) {
+            if (d.finite) {
                 const std::uint32_t a = ends[2 * i], b = ends[2 * i + 1];
                 bool any = false;
                 for (std::size_t j = i + 1; j < m; ++j) {
@@ -336,11 +340,9 @@ LayoutScore ScoreKeeper::trial(const core::MolBuilder& mol, const PositionMap& p
 
     std::vector<std::uint8_t>& flag = dr.flag;  // moved, by drawn index
     flag.resize(n);
-    bool finite = true;
     double widest = 0.0;
     for (std::size_t k = 0; k < n; ++k) {
         flag[k] = !still(dr.atoms[k]);
-        finite &= std::isfinite(x[k]) & std::isfinite(y[k]);
         widest = std::max(widest, r[k]);
     }
 
@@ -359,7 +361,7 @@ LayoutScore ScoreKeeper::trial(const core::MolBuilder& mol, const PositionMap& p
             trial_terms_.push_back({dr.atoms[i], dr.atoms[j], d, reach});
     };
     // A pair of two moved atoms is measured once, from its lower atom.
-    if (n <= SWEEP_FROM || !finite) {
+    if (n <= SWEEP_FROM || !dr.finite) {
         for (std::size_t k = 0; k < n; ++k) {
             if (!flag[k]) continue;
             for (std::size_t l = 0; l < k; ++l)

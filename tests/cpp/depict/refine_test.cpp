@@ -144,6 +144,36 @@ TEST(Clashes, ListsMatchAPairByPairModelOnRandomDrawings) {
     }
 }
 
+// A point that is not finite leaves the large-drawing sweeps (which sort by
+// coordinate) for the pair-by-pair scans; their lists stay those of the model.
+TEST(Clashes, PointsThatAreNotFiniteAreScannedPairByPair) {
+    const core::MolBuilder m = test::prepared(dendrimer(3));
+    const auto radii = depict::label_radii(m, BL, FS);
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> coord(0.0, 6.0);
+    for (double odd : {std::nan(""), HUGE_VAL, -HUGE_VAL}) {
+        PositionMap p;
+        for (std::uint32_t a = 0; a < m.num_atoms(); ++a) p[a] = Point{coord(rng), coord(rng)};
+        p[3].x = odd;
+        p[40].y = odd;
+        std::vector<depict::AtomPair> clashes;
+        for (const auto& [a, pa] : p)
+            for (const auto& [b, pb] : p)
+                if (a < b && m.bond_between(a, b) == core::NONE && std::hypot(pa.x - pb.x, pa.y - pb.y) < radii[a] + radii[b])
+                    clashes.emplace_back(a, b);
+        std::vector<depict::BondPair> crossings;
+        for (std::uint32_t i = 0; i < m.num_bonds(); ++i)
+            for (std::uint32_t j = i + 1; j < m.num_bonds(); ++j) {
+                const Point a = p.at(m.bonds[i].begin), b = p.at(m.bonds[i].end);
+                const Point c = p.at(m.bonds[j].begin), d = p.at(m.bonds[j].end);
+                if (depict::boxes_meet(a, b, c, d) && depict::segments_cross(a, b, c, d)) crossings.emplace_back(i, j);
+            }
+        const depict::Clashes got = depict::find_clashes(m, p, radii);
+        EXPECT_EQ(got.atoms, clashes) << odd;
+        EXPECT_EQ(got.crossings, crossings) << odd;
+    }
+}
+
 TEST(Crossings, BondsWithAnUndrawnEndAreNeverTested) {
     const core::MolBuilder m = test::prepared("CC.CC");
     EXPECT_TRUE(depict::find_crossings(m, PositionMap{{0, {0, 0}}, {1, {1, 1}}, {2, {0, 1}}}).empty());
