@@ -3,7 +3,6 @@
 #include <cmath>
 
 #include "core/scratch.hpp"
-
 #include "depict/label.hpp"
 #include "depict/refine.hpp"
 #include "depict/spring.hpp"
@@ -114,6 +113,38 @@ void load_segments(const core::MolBuilder& mol, Drawn& d) {
     }
 }
 
+// The radii of the loaded atoms; the widest of them.
+double load_radii(std::span<const double> radii, Drawn& d) {
+    const std::size_t n = d.atoms.size();
+    d.r.resize(n);
+    double widest = 0.0;
+    for (std::size_t k = 0; k < n; ++k) {
+        d.r[k] = at(radii, d.atoms[k]);
+        widest = std::max(widest, d.r[k]);
+    }
+    return widest;
+}
+
+// The loaded atoms with their radii, held apart from the vectors so that the
+// pair loops keep them in registers.
+struct AtomView {
+    std::span<const std::uint32_t> atoms;
+    std::span<const double> x, y, r;
+    explicit AtomView(const Drawn& d) : atoms(d.atoms), x(d.x), y(d.y), r(d.r) {}
+};
+
+// The close test of loaded atoms i < j, measured as pts[i] - pts[j]: calls
+// hit(i, j, d, reach) when they are unbonded and closer than their radii sum.
+// A pair whose x or y distance alone reaches the sum is settled without a root.
+template <class H>
+void test_pair(const core::MolBuilder& mol, const AtomView& v, std::size_t i, std::size_t j, H&& hit) {
+    const double reach = v.r[i] + v.r[j];
+    const Point diff{v.x[i] - v.x[j], v.y[i] - v.y[j]};
+    if (std::abs(diff.x) >= reach || std::abs(diff.y) >= reach) return;
+    const double d = length(diff);
+    if (d < reach && mol.bond_between(v.atoms[i], v.atoms[j]) == core::NONE) hit(i, j, d, reach);
+}
+
 // Whether the close test of an (i, j) atom pair can pass: neither distance
 // alone reaches the radii sum. The same comparisons as the test itself.
 inline bool within_reach(double dx, double dy, double reach) {
@@ -127,29 +158,16 @@ inline bool boxes_overlap(const Drawn& d, std::size_t i, std::size_t j) {
 }
 
 // Calls f(a, b, d, reach) for every unbonded drawn pair closer than its radii
-// sum, in (a, b) order. A pair whose x or y distance alone reaches the sum
-// cannot clash, so most pairs are settled without a square root.
+// sum, in (a, b) order.
 template <class F>
 void for_each_clash(const core::MolBuilder& mol, const PositionMap& positions, std::span<const double> radii, Drawn& dr,
                     F&& f) {
     load_atoms(mol, positions, dr);
+    const double widest = load_radii(radii, dr);
     const std::size_t n = dr.atoms.size();
-    const std::span<const double> x = dr.x, y = dr.y;
-    dr.r.resize(n);
-    double widest = 0.0;
-    for (std::size_t k = 0; k < n; ++k) {
-        dr.r[k] = at(radii, dr.atoms[k]);
-        widest = std::max(widest, dr.r[k]);
-    }
-    const std::span<const double> r = dr.r;
-    // The pair (i, j), i < j, measured as pts[i] - pts[j].
-    const auto test = [&](std::size_t i, std::size_t j, auto&& hit) {
-        const double reach = r[i] + r[j];
-        const Point diff{x[i] - x[j], y[i] - y[j]};
-        if (std::abs(diff.x) >= reach || std::abs(diff.y) >= reach) return;
-        const double d = length(diff);
-        if (d < reach && mol.bond_between(dr.atoms[i], dr.atoms[j]) == core::NONE) hit(i, j, d, reach);
-    };
+    const AtomView v(dr);
+    const std::span<const double> x = v.x, y = v.y, r = v.r;
+    const auto test = [&](std::size_t i, std::size_t j, auto&& hit) { test_pair(mol, v, i, j, hit); };
     if (n <= SWEEP_FROM || !dr.finite) {
         // Rows in (i, j) order; a row is searched only once a branch-free pass
         // over it finds a pair within reach.
@@ -160,7 +178,7 @@ void for_each_clash(const core::MolBuilder& mol, const PositionMap& positions, s
             if (!any) continue;
             for (std::size_t j = i + 1; j < n; ++j)
                 test(i, j, [&](std::size_t a, std::size_t b, double d, double reach) {
-                    f(dr.atoms[a], dr.atoms[b], d, reach);
+                    f(v.atoms[a], v.atoms[b], d, reach);
                 });
         }
         return;
@@ -177,7 +195,7 @@ void for_each_clash(const core::MolBuilder& mol, const PositionMap& positions, s
     });
     // Drawn atoms are ascending, so (i, j) order is (a, b) order.
     std::sort(hits.begin(), hits.end(), [](const Hit& p, const Hit& q) { return p.i != q.i ? p.i < q.i : p.j < q.j; });
-    for (const Hit& h : hits) f(dr.atoms[h.i], dr.atoms[h.j], h.d, h.reach);
+    for (const Hit& h : hits) f(v.atoms[h.i], v.atoms[h.j], h.d, h.reach);
 }
 
 // Whether segments i and j cross, as segments_cross decides it. Two bonds of
@@ -333,32 +351,22 @@ LayoutScore ScoreKeeper::trial(const core::MolBuilder& mol, const PositionMap& p
     const DrawnLease drawn = borrow_drawn(mol);
     Drawn& dr = *drawn;
     load_atoms(mol, positions, dr);
+    const double widest = load_radii(radii, dr);
     const std::size_t n = dr.atoms.size();
-    dr.r.resize(n);
-    for (std::size_t k = 0; k < n; ++k) dr.r[k] = at(radii, dr.atoms[k]);
-    const std::span<const double> x = dr.x, y = dr.y, r = dr.r;
-
+    const AtomView v(dr);
+    const std::span<const double> x = v.x;
     std::vector<std::uint8_t>& flag = dr.flag;  // moved, by drawn index
     flag.resize(n);
-    double widest = 0.0;
-    for (std::size_t k = 0; k < n; ++k) {
-        flag[k] = !still(dr.atoms[k]);
-        widest = std::max(widest, r[k]);
-    }
+    for (std::size_t k = 0; k < n; ++k) flag[k] = !still(dr.atoms[k]);
 
     trial_terms_.clear();
     for (const Term& t : terms_)
         if (still(t.a) && still(t.b)) trial_terms_.push_back(t);
-    // The pair of moved atom k and atom l, i < j, measured as pts[i] - pts[j].
-    // Drawn atoms are ascending, so index order is atom order.
+    // Moved atom k and atom l. Drawn atoms are ascending, so index order is atom order.
     const auto measure = [&](std::size_t k, std::size_t l) {
-        const std::size_t i = std::min(k, l), j = std::max(k, l);
-        const Point diff{x[i] - x[j], y[i] - y[j]};
-        const double reach = r[i] + r[j];
-        if (std::abs(diff.x) >= reach || std::abs(diff.y) >= reach) return;
-        const double d = length(diff);
-        if (d < reach && mol.bond_between(dr.atoms[i], dr.atoms[j]) == core::NONE)
-            trial_terms_.push_back({dr.atoms[i], dr.atoms[j], d, reach});
+        test_pair(mol, v, std::min(k, l), std::max(k, l), [&](std::size_t i, std::size_t j, double d, double reach) {
+            trial_terms_.push_back({v.atoms[i], v.atoms[j], d, reach});
+        });
     };
     // A pair of two moved atoms is measured once, from its lower atom.
     if (n <= SWEEP_FROM || !dr.finite) {
