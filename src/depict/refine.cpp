@@ -32,13 +32,13 @@ struct SwapMove {
     std::uint32_t first, second, centre;
 };
 
-// Drawn atoms reachable from `start` without the bond `skip` or the atom `excluded`.
-// Returns false when `stop` is reached.
 struct WalkScratch {
     std::vector<std::uint8_t> seen;
     std::vector<std::uint32_t> stack;
 };
 
+// Drawn atoms reachable from `start` without the bond `skip` or the atom `excluded`.
+// Returns false when `stop` is reached.
 bool drawn_walk(const core::MolBuilder& mol, const PositionMap& positions, std::uint32_t start, std::uint32_t skip,
                 std::uint32_t excluded, std::uint32_t stop, std::vector<std::uint32_t>& out) {
     const auto scratch = core::Scratch<WalkScratch>::borrow(mol.atoms.size());
