@@ -1,7 +1,9 @@
 #include "depict/label.hpp"
 
 #include <algorithm>
+#include <charconv>
 #include <string>
+#include <string_view>
 
 #include "core/elements.hpp"
 #include "core/error.hpp"
@@ -34,7 +36,7 @@ unsigned char_width(unsigned code) {
 }
 
 // Sum of the character widths in ems; a multi-byte UTF-8 character counts once.
-double text_width(const std::string& text) {
+double text_width(std::string_view text) {
     double sum = 0.0;
     for (unsigned char byte : text) {
         if ((byte & 0xC0) == 0x80) continue;  // continuation byte
@@ -43,49 +45,89 @@ double text_width(const std::string& text) {
     return sum;
 }
 
+double run_factor(RunKind kind) { return kind == RunKind::Normal ? 1.0 : SMALL_RUN; }
+
+// Decimal digits of `value`, then `suffix` (0 for none), into `buf`: any
+// unsigned and a sign fit.
+std::string_view decimal(char (&buf)[16], unsigned value, char suffix = 0) {
+    char* last = std::to_chars(buf, buf + sizeof buf - 1, value).ptr;
+    if (suffix != 0) *last++ = suffix;
+    return {buf, static_cast<std::size_t>(last - buf)};
+}
+
+// "H" and, from two on, a subscript count.
+template <class Sink>
+void hydrogen_runs(std::uint8_t count, char (&buf)[16], Sink&& sink) {
+    if (count == 0) return;
+    sink(RunKind::Normal, std::string_view("H"));
+    if (count >= 2) sink(RunKind::Subscript, decimal(buf, count));
+}
+
+// Hands sink(kind, text) the runs of an atom's label in reading order; the texts
+// live only for the call. One composition for the runs and for their measure.
+template <class Sink>
+void compose_label(const core::Atom& a, bool hydrogens_first, Sink&& sink) {
+    char buf[16];
+    const auto hs = static_cast<std::uint8_t>(std::min(a.total_hs(), 255u));
+    if (hydrogens_first) hydrogen_runs(hs, buf, sink);
+    if (a.isotope != 0) sink(RunKind::Superscript, decimal(buf, a.isotope));
+    const core::ElementInfo* info = core::element(a.atomic_num);
+    sink(RunKind::Normal, info ? info->symbol : std::string_view("*"));
+    if (!hydrogens_first) hydrogen_runs(hs, buf, sink);
+    if (a.formal_charge != 0) {
+        const int q = a.formal_charge;
+        const char sign = q > 0 ? '+' : '-';
+        const int magnitude = q > 0 ? q : -q;
+        sink(RunKind::Superscript, magnitude == 1 ? std::string_view(&sign, 1)
+                                                  : decimal(buf, static_cast<unsigned>(magnitude), sign));
+    }
+    if (a.num_radical_electrons != 0)
+        sink(RunKind::Superscript, std::string_view("***", std::min<unsigned>(a.num_radical_electrons, 3)));
+}
+
+double half_height(double scale, bool superscript, bool subscript) {
+    return scale * std::max(superscript ? WITH_SUPERSCRIPT : HALF_CAP, subscript ? WITH_SUBSCRIPT : HALF_CAP);
+}
+
 }  // namespace
 
 void push_hydrogen_runs(std::uint8_t count, std::vector<LabelRun>& runs) {
-    if (count == 0) return;
-    runs.push_back({RunKind::Normal, "H"});
-    if (count >= 2) runs.push_back({RunKind::Subscript, std::to_string(count)});
+    char buf[16];
+    hydrogen_runs(count, buf, [&](RunKind kind, std::string_view text) { runs.push_back({kind, std::string(text)}); });
 }
 
 double label_width(std::span<const LabelRun> runs) {
     double w = 0.0;
-    for (const LabelRun& run : runs) w += (run.kind == RunKind::Normal ? 1.0 : SMALL_RUN) * text_width(run.text);
+    for (const LabelRun& run : runs) w += run_factor(run.kind) * text_width(run.text);
     return w;
 }
 
 AtomLabel atom_label(std::span<const core::Atom> atoms, std::uint32_t index, bool hydrogens_first,
                      double bond_length, double font_size) {
     const core::Atom& a = at(atoms, index);
-    const auto hs = static_cast<std::uint8_t>(std::min(a.total_hs(), 255u));
     AtomLabel label;
-    std::vector<LabelRun>& runs = label.runs;
-    if (hydrogens_first) push_hydrogen_runs(hs, runs);
-    if (a.isotope != 0) runs.push_back({RunKind::Superscript, std::to_string(a.isotope)});
-    const core::ElementInfo* info = core::element(a.atomic_num);
-    runs.push_back({RunKind::Normal, std::string(info ? info->symbol : "*")});
-    if (!hydrogens_first) push_hydrogen_runs(hs, runs);
-    if (a.formal_charge != 0) {
-        const int q = a.formal_charge;
-        const char sign = q > 0 ? '+' : '-';
-        const int magnitude = q > 0 ? q : -q;
-        runs.push_back({RunKind::Superscript, magnitude == 1 ? std::string(1, sign) : std::to_string(magnitude) + sign});
-    }
-    if (a.num_radical_electrons != 0)
-        runs.push_back({RunKind::Superscript, std::string(std::min<unsigned>(a.num_radical_electrons, 3), '*')});
-
     bool superscript = false, subscript = false;
-    for (const LabelRun& run : runs) {
-        superscript |= run.kind == RunKind::Superscript;
-        subscript |= run.kind == RunKind::Subscript;
-    }
+    compose_label(a, hydrogens_first, [&](RunKind kind, std::string_view text) {
+        label.runs.push_back({kind, std::string(text)});
+        superscript |= kind == RunKind::Superscript;
+        subscript |= kind == RunKind::Subscript;
+    });
     const double s = font_size / bond_length;
-    label.half_width = s * label_width(runs) / 2.0;
-    label.half_height = s * std::max(superscript ? WITH_SUPERSCRIPT : HALF_CAP, subscript ? WITH_SUBSCRIPT : HALF_CAP);
+    label.half_width = s * label_width(label.runs) / 2.0;
+    label.half_height = half_height(s, superscript, subscript);
     return label;
+}
+
+LabelExtent label_extent(const core::Atom& atom, bool hydrogens_first, double scale) {
+    // The same sum as label_width over the composed runs, run by run in order.
+    double w = 0.0;
+    bool superscript = false, subscript = false;
+    compose_label(atom, hydrogens_first, [&](RunKind kind, std::string_view text) {
+        w += run_factor(kind) * text_width(text);
+        superscript |= kind == RunKind::Superscript;
+        subscript |= kind == RunKind::Subscript;
+    });
+    return {scale * w / 2.0, half_height(scale, superscript, subscript)};
 }
 
 }  // namespace quorix::depict

@@ -32,6 +32,14 @@ extern const std::uint16_t HELVETICA_WIDTHS[81];
 AtomLabel atom_label(std::span<const core::Atom> atoms, std::uint32_t index, bool hydrogens_first,
                      double bond_length, double font_size);
 
+// The half extents atom_label measures, in bond lengths at `scale` (font_size /
+// bond_length), without composing the runs as strings.
+struct LabelExtent {
+    double half_width = 0.0;
+    double half_height = 0.0;
+};
+LabelExtent label_extent(const core::Atom& atom, bool hydrogens_first, double scale);
+
 // Width of the runs in ems of the full size.
 double label_width(std::span<const LabelRun> runs);
 

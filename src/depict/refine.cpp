@@ -7,6 +7,7 @@
 
 #include "chem/sssr.hpp"
 #include "core/numeric.hpp"
+#include "core/scratch.hpp"
 #include "depict/chains.hpp"
 #include "depict/refine.hpp"
 #include "depict/stereo.hpp"
@@ -31,12 +32,20 @@ struct SwapMove {
     std::uint32_t first, second, centre;
 };
 
+struct WalkScratch {
+    std::vector<std::uint8_t> seen;
+    std::vector<std::uint32_t> stack;
+};
+
 // Drawn atoms reachable from `start` without the bond `skip` or the atom `excluded`.
 // Returns false when `stop` is reached.
 bool drawn_walk(const core::MolBuilder& mol, const PositionMap& positions, std::uint32_t start, std::uint32_t skip,
                 std::uint32_t excluded, std::uint32_t stop, std::vector<std::uint32_t>& out) {
-    std::vector<std::uint8_t> seen(mol.atoms.size(), 0);
-    std::vector<std::uint32_t> stack{start};
+    const auto scratch = core::Scratch<WalkScratch>::borrow(mol.atoms.size());
+    std::vector<std::uint8_t>& seen = scratch->seen;
+    std::vector<std::uint32_t>& stack = scratch->stack;
+    seen.assign(mol.atoms.size(), 0);
+    stack.assign(1, start);
     out.assign(1, start);
     at(seen, start) = 1;
     while (!stack.empty()) {
@@ -67,6 +76,22 @@ struct Refiner {
     LayoutScore best;
     std::vector<Point> saved;
     ScoreKeeper keeper;
+    // Moves change where atoms are, never which are drawn, so a bond's smaller
+    // side is found once per refinement.
+    std::vector<std::optional<std::vector<std::uint32_t>>> sides{};
+    std::vector<std::uint8_t> side_known{};
+
+    const std::optional<std::vector<std::uint32_t>>& side_of(std::uint32_t bond) {
+        if (side_known.empty()) {
+            sides.resize(mol.bonds.size());
+            side_known.assign(mol.bonds.size(), 0);
+        }
+        if (!at(side_known, bond)) {
+            sides[bond] = smaller_bond_side(mol, pos, bond, ranks);
+            side_known[bond] = 1;
+        }
+        return sides[bond];
+    }
 
     void save(std::span<const std::uint32_t> atoms) {
         saved.clear();
@@ -131,14 +156,16 @@ struct TurnCandidate {
     std::uint8_t flag;
 };
 
-std::vector<TurnCandidate> turn_candidates(const core::MolBuilder& mol, const PositionMap& pos,
-                                           std::span<const std::uint32_t> ranks) {
+std::vector<TurnCandidate> turn_candidates(Refiner& r) {
+    const core::MolBuilder& mol = r.mol;
+    const PositionMap& pos = r.pos;
+    const std::span<const std::uint32_t> ranks = r.ranks;
     std::vector<TurnCandidate> out;
     const std::uint32_t nb = bond_count_u32(mol);
     for (std::uint32_t b = 0; b < nb; ++b) {
         const core::Bond& bond = mol.bonds[b];
         if ((bond.flags & core::IN_RING) || !pos.contains(bond.begin) || !pos.contains(bond.end)) continue;
-        auto side = smaller_bond_side(mol, pos, b, ranks);
+        const auto& side = r.side_of(b);
         if (!side) continue;
         const bool end_inside = std::binary_search(side->begin(), side->end(), bond.end);
         const std::uint32_t p = end_inside ? bond.begin : bond.end, m = end_inside ? bond.end : bond.begin;
@@ -162,14 +189,14 @@ std::vector<TurnCandidate> turn_candidates(const core::MolBuilder& mol, const Po
         }
         if (s == 0.0) continue;
         out.push_back({*side, p, -s * TURN, 0});
-        out.push_back({std::move(*side), p, s * TURN, 1});
+        out.push_back({*side, p, s * TURN, 1});
     }
     return out;
 }
 
 bool Refiner::escape() {
     using Key = std::tuple<std::uint64_t, std::uint64_t, std::int64_t, std::uint32_t, std::uint32_t, std::uint8_t>;
-    std::vector<TurnCandidate> cands = turn_candidates(mol, pos, ranks);
+    std::vector<TurnCandidate> cands = turn_candidates(*this);
     const TurnCandidate* chosen = nullptr;
     Key chosen_key{};
     for (const TurnCandidate& c : cands) {
@@ -355,7 +382,7 @@ RefineResult refine_layout(const core::MolBuilder& mol, PositionMap& positions, 
     for (std::size_t passes = 0;;) {
         bool changed = false;
         for (const auto& [r0, r1, b] : flip_keys) {
-            auto side = smaller_bond_side(mol, positions, b, ranks);
+            const auto& side = r.side_of(b);
             if (!side) continue;
             const Point P = point_of(positions, mol.bonds[b].begin);
             changed |= r.try_mirror(*side, P, point_of(positions, mol.bonds[b].end) - P);

@@ -69,7 +69,6 @@ private:
     std::vector<Term> terms_, trial_terms_;
     std::vector<BondPair> crossings_, trial_crossings_;
     std::vector<std::uint8_t> atom_moved_, bond_moved_;
-    std::vector<DrawnSegment> segments_;
 };
 
 // Acyclic bonds between two atoms of degree >= 2, both drawn, ascending.

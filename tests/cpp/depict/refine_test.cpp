@@ -48,6 +48,49 @@ INSTANTIATE_TEST_SUITE_P(Table, LabelRadius,
                                          RadiusCase{"C[CH2]", 1, true}, RadiusCase{"CO", 1, true},
                                          RadiusCase{"C[NH3+]", 1, true}));
 
+// Reference model: the radii from the composed label runs, bit for bit, on the
+// real molecules and on every mix of odd isotopes, charges, radicals, hydrogen
+// counts and elements, at the standard and at awkward scales.
+std::vector<double> composed_radii(const core::MolBuilder& m, double bl, double fs) {
+    std::vector<double> out(m.num_atoms(), 0.25);
+    for (std::uint32_t i = 0; i < m.num_atoms(); ++i) {
+        const core::Atom& a = m.atoms[i];
+        if (a.atomic_num == 6 && a.formal_charge == 0 && a.isotope == 0 && a.num_radical_electrons == 0 &&
+            m.degree[i] != 0)
+            continue;
+        for (bool first : {false, true}) {
+            const depict::AtomLabel l = depict::atom_label(m.atoms, i, first, bl, fs);
+            out[i] = std::max(out[i], std::hypot(l.half_width, l.half_height));
+        }
+    }
+    return out;
+}
+
+TEST(LabelRadius, EqualTheComposedLabelsOnRealAndOddAtoms) {
+    core::MolBuilder odd;
+    for (std::uint8_t z : {0, 1, 6, 7, 17, 53, 118, 119, 255})
+        for (std::uint16_t iso : {0, 2, 13, 65535})
+            for (std::int8_t q : {-128, -2, -1, 0, 1, 3, 127})
+                for (std::uint8_t rad : {0, 1, 5})
+                    for (std::uint8_t hs : {0, 1, 2, 10, 200}) {
+                        core::Atom a;
+                        a.atomic_num = z;
+                        a.isotope = iso;
+                        a.formal_charge = q;
+                        a.num_radical_electrons = rad;
+                        a.num_implicit_hs = hs;
+                        a.num_explicit_hs = hs == 200 ? 100 : 0;  // past 255 the count saturates
+                        const std::uint32_t k = odd.add_atom(a);
+                        if (k % 3 == 1) {
+                            ASSERT_TRUE(odd.add_bond({.begin = k - 1, .end = k}));
+                        }
+                    }
+    for (const auto& [bl, fs] : {std::pair{BL, FS}, std::pair{7.0, 13.0}, std::pair{3.0, 1.0}})
+        EXPECT_EQ(depict::label_radii(odd, bl, fs), composed_radii(odd, bl, fs)) << bl << " " << fs;
+    for (const core::MolBuilder& m : test::data_molecules_as_read())
+        ASSERT_EQ(depict::label_radii(m, BL, FS), composed_radii(m, BL, FS));
+}
+
 TEST(Clashes, StrictlyCloserThanTheRadiiSumAndNeverBonded) {
     const core::MolBuilder m = test::prepared("CC.C.C");
     const std::vector<double> radii{0.25, 0.25, 0.25, 0.25};
@@ -98,6 +141,36 @@ TEST(Clashes, ListsMatchAPairByPairModelOnRandomDrawings) {
             EXPECT_EQ(got.crossings, crossings) << smiles;
             EXPECT_EQ(depict::layout_score(m, p, radii).crossings, crossings.size());
         }
+    }
+}
+
+// A point that is not finite leaves the large-drawing sweeps (which sort by
+// coordinate) for the pair-by-pair scans; their lists stay those of the model.
+TEST(Clashes, PointsThatAreNotFiniteAreScannedPairByPair) {
+    const core::MolBuilder m = test::prepared(dendrimer(3));
+    const auto radii = depict::label_radii(m, BL, FS);
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> coord(0.0, 6.0);
+    for (double odd : {std::nan(""), HUGE_VAL, -HUGE_VAL}) {
+        PositionMap p;
+        for (std::uint32_t a = 0; a < m.num_atoms(); ++a) p[a] = Point{coord(rng), coord(rng)};
+        p[3].x = odd;
+        p[40].y = odd;
+        std::vector<depict::AtomPair> clashes;
+        for (const auto& [a, pa] : p)
+            for (const auto& [b, pb] : p)
+                if (a < b && m.bond_between(a, b) == core::NONE && std::hypot(pa.x - pb.x, pa.y - pb.y) < radii[a] + radii[b])
+                    clashes.emplace_back(a, b);
+        std::vector<depict::BondPair> crossings;
+        for (std::uint32_t i = 0; i < m.num_bonds(); ++i)
+            for (std::uint32_t j = i + 1; j < m.num_bonds(); ++j) {
+                const Point a = p.at(m.bonds[i].begin), b = p.at(m.bonds[i].end);
+                const Point c = p.at(m.bonds[j].begin), d = p.at(m.bonds[j].end);
+                if (depict::boxes_meet(a, b, c, d) && depict::segments_cross(a, b, c, d)) crossings.emplace_back(i, j);
+            }
+        const depict::Clashes got = depict::find_clashes(m, p, radii);
+        EXPECT_EQ(got.atoms, clashes) << odd;
+        EXPECT_EQ(got.crossings, crossings) << odd;
     }
 }
 
@@ -262,14 +335,17 @@ namespace quorix {
 namespace {
 
 // The kept score against a fresh whole-layout score, bit for bit, over random
-// moves of random atom sets (some accepted) on real molecules.
+// moves of random atom sets (some accepted) on real molecules and on a large one
+// (which the rescoring sweeps along x).
 class ScoreKeeperModel : public testing::TestWithParam<std::size_t> {};
 
 TEST_P(ScoreKeeperModel, EqualsTheWholeLayoutScore) {
     const auto& records = test::data_records();
+    std::vector<std::string> smiles{dendrimer(3) + ".[Na+].[Cl-]"};
+    for (std::size_t i = GetParam(); i < records.size(); i += 97) smiles.push_back(records[i].smiles);
     std::mt19937 rng(static_cast<std::uint32_t>(GetParam()));
-    for (std::size_t i = GetParam(); i < records.size(); i += 97) {
-        test::Drawing d = test::draw(test::prepared(records[i].smiles));
+    for (const std::string& text : smiles) {
+        test::Drawing d = test::draw(test::prepared(text));
         const std::vector<double> radii = depict::label_radii(d.mol, BL, FS);
         depict::ScoreKeeper keeper;
         ASSERT_EQ(keeper.reset(d.mol, d.positions, radii), depict::layout_score(d.mol, d.positions, radii));
@@ -284,7 +360,7 @@ TEST_P(ScoreKeeperModel, EqualsTheWholeLayoutScore) {
             const Point shift{double(rng() % 9) / 4 - 1, double(rng() % 9) / 4 - 1};
             for (std::uint32_t a : moved) d.positions[a] = before.at(a) + shift;
             EXPECT_EQ(keeper.trial(d.mol, d.positions, radii, moved), depict::layout_score(d.mol, d.positions, radii))
-                << records[i].smiles << " step " << step;
+                << text << " step " << step;
             if (rng() % 2) keeper.accept();
             else d.positions = before;
         }
