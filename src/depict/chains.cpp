@@ -23,33 +23,49 @@ bool BondedPairs::contains(std::uint32_t a, std::uint32_t b) const {
     return std::binary_search(pairs_.begin(), pairs_.end(), std::pair{std::min(a, b), std::max(a, b)});
 }
 
-PlacementScore placement_score(const BondedPairs& bonded, std::span<const double> radii,
-                               const PositionMap& proposal, std::span<const PlacedPoint> placed) {
-    if (proposal.empty() || placed.empty()) return {0, 0};
+namespace {
+template <class Proposal>
+PlacementScore score_proposal(const BondedPairs& bonded, std::span<const double> radii, const Proposal& proposal,
+                              std::span<const PlacedPoint> placed, std::span<const PlacedPoint> more) {
+    if (proposal.empty() || (placed.empty() && more.empty())) return {0, 0};
     std::uint64_t near = 0;
     // Scored for every candidate direction of every chain atom: keep the buffer warm.
-    auto lease = core::Scratch<std::vector<double>>::borrow(placed.size());
+    auto lease = core::Scratch<std::vector<double>>::borrow(placed.size() + more.size());
     std::vector<double>& overlaps = *lease;
     overlaps.clear();
     for (const auto& [c, pc] : proposal) {
         const double rc = at(radii, c);
-        for (const PlacedPoint& q : placed) {
-            // A pair whose x or y distance alone reaches both limits counts for
-            // nothing; most pairs end here without a square root.
-            const double reach = rc + at(radii, q.atom), limit = std::max(reach, 0.05);
-            const double dx = pc.x - q.x, dy = pc.y - q.y;
-            if (std::abs(dx) >= limit || std::abs(dy) >= limit) continue;
-            if (q.atom == c || bonded.contains(c, q.atom)) continue;
-            const double d = std::hypot(dx, dy);
-            if (d < 0.05) ++near;
-            if (d < reach) overlaps.push_back((reach - d) * (reach - d));
-        }
+        for (const std::span<const PlacedPoint> part : {placed, more})
+            for (const PlacedPoint& q : part) {
+                // A pair whose x or y distance alone reaches both limits counts for
+                // nothing; most pairs end here without a square root.
+                const double reach = rc + at(radii, q.atom), limit = std::max(reach, 0.05);
+                const double dx = pc.x - q.x, dy = pc.y - q.y;
+                if (std::abs(dx) >= limit || std::abs(dy) >= limit) continue;
+                if (q.atom == c || bonded.contains(c, q.atom)) continue;
+                const double d = std::hypot(dx, dy);
+                if (d < 0.05) ++near;
+                if (d < reach) overlaps.push_back((reach - d) * (reach - d));
+            }
     }
     // Ascending summation makes the penalty independent of storage order.
     std::sort(overlaps.begin(), overlaps.end());
     double sum = 0.0;
     for (double o : overlaps) sum += o;
     return {near, core::round_saturating<std::int64_t>(sum * 1e9)};
+}
+}  // namespace
+
+PlacementScore placement_score(const BondedPairs& bonded, std::span<const double> radii,
+                               const PositionMap& proposal, std::span<const PlacedPoint> placed,
+                               std::span<const PlacedPoint> more) {
+    return score_proposal(bonded, radii, proposal, placed, more);
+}
+
+PlacementScore placement_score(const BondedPairs& bonded, std::span<const double> radii, std::uint32_t atom, Point p,
+                               std::span<const PlacedPoint> placed, std::span<const PlacedPoint> more) {
+    const std::pair<std::uint32_t, Point> lone[1] = {{atom, p}};
+    return score_proposal(bonded, radii, std::span(lone), placed, more);
 }
 
 std::vector<Point> placed_neighbour_directions(const core::MolBuilder& mol, std::uint32_t a, Point from,
@@ -255,11 +271,19 @@ std::vector<std::uint32_t> rank_list(std::span<const std::uint32_t> atoms, std::
 }
 
 namespace {
-// The working lists of one step: directions taken at u, points and bonds drawn.
+// The working lists of one step: directions taken at u, and the points and
+// bonds drawn, each as the drawing the step was given (read in place) plus what
+// the step itself added. Every reader of the two parts is an "any" or an
+// order-free total, so the split does not reach a result.
 struct StepLists {
     std::vector<double> occupied;
     std::vector<PlacedPoint> placed;
     std::vector<Segment> segments;
+};
+struct StepView {
+    const StepLists& added;
+    std::span<const PlacedPoint> placed;
+    std::span<const Segment> segments;
 };
 
 struct Choice {
@@ -270,33 +294,38 @@ struct Choice {
 // The candidate search for neighbour v around target t: the best-scoring
 // candidate that is not on top of a drawn atom, stopping at the first clean one.
 Choice choose_direction(const ChainStep& st, std::uint32_t v, Point P, double t, bool check_crowding,
-                        const StepLists& lists) {
+                        const StepView& lists) {
     const PositionMap* pending = nullptr;
     if (st.pending) {
         const auto it = st.pending->find(v);
         if (it != st.pending->end()) pending = &it->second;
     }
     const auto attach = [&](Point p) {
-        return best_oriented_placement(st.mol, st.bonded, st.radii, v, pending, lists.placed, P, p);
+        return best_oriented_placement(st.mol, st.bonded, st.radii, v, pending, lists.placed, P, p,
+                                       lists.added.placed);
     };
     ChainCandidate cands[11];
-    make_candidates(t, lists.occupied, cands);
-    const bool crowding_applies = check_crowding && !lists.occupied.empty();
+    const std::span<const double> occupied = lists.added.occupied;
+    make_candidates(t, occupied, cands);
+    const bool crowding_applies = check_crowding && !occupied.empty();
     bool have_best = false;
     ProposalScore best{};
     Choice chosen{{}, t};
     for (const ChainCandidate& c : cands) {
         const Point p{P.x + std::cos(c.angle), P.y + std::sin(c.angle)};
-        const bool blocked = std::any_of(lists.placed.begin(), lists.placed.end(), [&](const PlacedPoint& q) {
+        const auto on_top = [&](const PlacedPoint& q) {
             const double dx = q.x - p.x, dy = q.y - p.y;
             return std::abs(dx) < 0.1 && std::abs(dy) < 0.1 && std::hypot(dx, dy) < 0.1;
-        });
+        };
+        const bool blocked = std::any_of(lists.placed.begin(), lists.placed.end(), on_top) ||
+                             std::any_of(lists.added.placed.begin(), lists.added.placed.end(), on_top);
         if (blocked) continue;
         OrientedPlacement att = attach(p);
-        const bool crowded = (crowding_applies && micro(clearance(c.angle, lists.occupied)) < CROWDED_CLEARANCE) ||
+        const bool crowded = (crowding_applies && micro(clearance(c.angle, occupied)) < CROWDED_CLEARANCE) ||
                              std::any_of(st.rings_at_u.begin(), st.rings_at_u.end(),
                                          [&](const std::vector<Point>& ring) { return inside_polygon(p, ring); });
-        const ProposalScore score{att.score.first, crowded, crosses_any(lists.segments, P, p), att.score.second};
+        const bool crossing = crosses_any(lists.segments, P, p) || crosses_any(lists.added.segments, P, p);
+        const ProposalScore score{att.score.first, crowded, crossing, att.score.second};
         if (!have_best || score < best) {
             have_best = true;
             best = score;
@@ -319,9 +348,13 @@ std::vector<PlacementRecord> place_chain_neighbours(std::uint32_t u, const Chain
     std::sort(around.begin(), around.end(), [](const NeighbourAngle& a, const NeighbourAngle& b) {
         return a.key != b.key ? a.key < b.key : a.rank < b.rank;
     });
-    StepLists lists{{}, {st.placed.begin(), st.placed.end()}, {st.segments.begin(), st.segments.end()}};
-    lists.occupied.reserve(around.size() + st.unplaced.size());
+    auto lease = core::Scratch<StepLists>::borrow(st.placed.size());
+    StepLists& lists = *lease;
+    lists.occupied.clear();
+    lists.placed.clear();
+    lists.segments.clear();
     for (const NeighbourAngle& na : around) lists.occupied.push_back(na.angle);
+    const StepView view{lists, st.placed, st.segments};
 
     const std::vector<double> targets =
         target_angles(st, u, P, lists.occupied, step_angle(st.mol, u, st.chain_angle));
@@ -332,7 +365,7 @@ std::vector<PlacementRecord> place_chain_neighbours(std::uint32_t u, const Chain
     records.reserve(st.unplaced.size());
     for (std::size_t k = 0; k < st.unplaced.size(); ++k) {
         const std::uint32_t v = st.unplaced[k];
-        Choice c = choose_direction(st, v, P, targets[k], check_crowding, lists);
+        Choice c = choose_direction(st, v, P, targets[k], check_crowding, view);
         const Point p{P.x + std::cos(c.angle), P.y + std::sin(c.angle)};
         record_choice(st.mol, v, P, p, c.angle, c.attachment.placement, lists.occupied, lists.placed,
                       lists.segments);

@@ -36,9 +36,15 @@ struct PlacedPoint {
 using PlacementScore = std::pair<std::uint64_t, std::int64_t>;
 
 // Near count: unbonded pairs closer than 0.05; penalty: round(1e9 x the sum,
-// taken ascending, of squared label-radius overlaps).
+// taken ascending, of squared label-radius overlaps). The drawing may come in
+// two lists (`more` the points added since `placed` was taken); their order
+// does not reach the score.
 PlacementScore placement_score(const BondedPairs& bonded, std::span<const double> radii,
-                               const PositionMap& proposal, std::span<const PlacedPoint> placed);
+                               const PositionMap& proposal, std::span<const PlacedPoint> placed,
+                               std::span<const PlacedPoint> more = {});
+// The same for a single atom proposed at `p`.
+PlacementScore placement_score(const BondedPairs& bonded, std::span<const double> radii, std::uint32_t atom, Point p,
+                               std::span<const PlacedPoint> placed, std::span<const PlacedPoint> more = {});
 
 // Unit vectors from `a`'s point to each neighbour present in `positions`, in
 // `a`'s neighbour order.

@@ -57,14 +57,14 @@ std::pair<PositionMap, PositionMap> orient_fragment(const core::MolBuilder& mol,
 OrientedPlacement best_oriented_placement(const core::MolBuilder& mol, const BondedPairs& bonded,
                                           std::span<const double> radii, std::uint32_t atom,
                                           const PositionMap* fragment, std::span<const PlacedPoint> placed,
-                                          Point from, Point to) {
+                                          Point from, Point to, std::span<const PlacedPoint> more) {
     if (fragment == nullptr) {
         const PositionMap lone{{atom, to}};
-        return {placement_score(bonded, radii, lone, placed), std::nullopt};
+        return {placement_score(bonded, radii, lone, placed, more), std::nullopt};
     }
     auto [first, second] = orient_fragment(mol, *fragment, atom, to, normalised(to - from));
-    const PlacementScore s1 = placement_score(bonded, radii, first, placed);
-    const PlacementScore s2 = placement_score(bonded, radii, second, placed);
+    const PlacementScore s1 = placement_score(bonded, radii, first, placed, more);
+    const PlacementScore s2 = placement_score(bonded, radii, second, placed, more);
     if (s2 < s1) return {s2, std::move(second)};
     return {s1, std::move(first)};
 }

@@ -28,11 +28,12 @@ struct OrientedPlacement {
 
 // Atom `atom` proposed at `to`, grown from `from`. Without a fragment the lone
 // atom is scored; with one, both orientations are scored and the first is kept
-// unless the second scores strictly lower.
+// unless the second scores strictly lower. The drawing is `placed` and `more`
+// together, as for placement_score.
 OrientedPlacement best_oriented_placement(const core::MolBuilder& mol, const BondedPairs& bonded,
                                           std::span<const double> radii, std::uint32_t atom,
                                           const PositionMap* fragment, std::span<const PlacedPoint> placed,
-                                          Point from, Point to);
+                                          Point from, Point to, std::span<const PlacedPoint> more = {});
 
 // IEEE-754 totalOrder as a signed integer: -NaN < -inf < ... < -0 < +0 < ... < inf < NaN.
 inline std::int64_t total_order_key(double x) {
