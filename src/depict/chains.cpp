@@ -88,7 +88,9 @@ std::int64_t nano(double x) { return core::round_saturating<std::int64_t>(x * 1e
 std::int64_t micro(double x) { return core::round_saturating<std::int64_t>(x * 1e6); }
 
 double wrap(double a) {
-    double r = std::fmod(a, TWO_PI);
+    // fmod gives a itself, sign of zero included, whenever |a| is below the
+    // divisor: the library call is needed only beyond one turn (or for NaN).
+    double r = std::abs(a) < TWO_PI ? a : std::fmod(a, TWO_PI);
     if (r < 0) r += TWO_PI;
     return r;
 }
@@ -97,6 +99,7 @@ struct ChainCandidate {
     std::int64_t key;
     std::uint32_t level;
     double angle;
+    std::int64_t room;  // micro(clearance(angle)) once measured, else -1
 };
 
 // Score of one proposal; compared field by field, smaller better.
@@ -119,13 +122,14 @@ double step_angle(const core::MolBuilder& mol, std::uint32_t u, double chain_ang
     return chain_angle;
 }
 
-std::vector<double> target_angles(const ChainStep& st, std::uint32_t u, Point P, std::span<const double> placed,
-                                  double step) {
+// The target direction of each unplaced neighbour, into `t`; `spare` is scratch.
+void target_angles(const ChainStep& st, std::uint32_t u, Point P, std::span<const double> placed, double step,
+                   std::vector<double>& t, std::vector<double>& spare) {
     const std::size_t n = st.unplaced.size(), m = placed.size();
-    std::vector<double> t(n);
+    t.assign(n, 0.0);
     if (m == 0) {
         for (std::size_t k = 0; k < n; ++k) t[k] = PI / 6 + double(k) * step;
-        return t;
+        return;
     }
     if (m == 1) {
         const double s = side_of(st.sides, u) < 0 ? -1.0 : 1.0;
@@ -134,62 +138,74 @@ std::vector<double> target_angles(const ChainStep& st, std::uint32_t u, Point P,
             const double turn = double(k / 2 + 1) * step * s;
             t[k] = k % 2 == 0 ? a0 + turn : a0 - turn;
         }
-        std::vector<double> mirrored(n);
+        std::vector<double>& mirrored = spare;
+        mirrored.assign(n, 0.0);
         for (std::size_t k = 0; k < n; ++k) mirrored[k] = 2 * a0 - t[k];
-        if (crowding_score(st.positions, mirrored, P) < crowding_score(st.positions, t, P)) t = std::move(mirrored);
-        return t;
+        if (crowding_score(st.positions, mirrored, P) < crowding_score(st.positions, t, P)) t.swap(mirrored);
+        return;
     }
     struct Gap {
         double start, width;
         std::int64_t width_key, start_key;
     };
-    std::vector<Gap> gaps;
-    gaps.reserve(m);
-    gaps.push_back({placed[m - 1], placed[0] + TWO_PI - placed[m - 1], 0, 0});
-    for (std::size_t i = 1; i < m; ++i) gaps.push_back({placed[i - 1], placed[i] - placed[i - 1], 0, 0});
-    for (Gap& g : gaps) {
-        g.width_key = nano(g.width);
-        g.start_key = nano(g.start);
-    }
-    const auto spread = [&](const Gap& g) {
-        std::vector<double> out(n);
-        for (std::size_t k = 0; k < n; ++k) out[k] = g.start + g.width * double(k + 1) / double(n + 1);
-        return out;
+    const auto gap = [&](std::size_t i) {
+        const Gap g = i == 0 ? Gap{placed[m - 1], placed[0] + TWO_PI - placed[m - 1], 0, 0}
+                             : Gap{placed[i - 1], placed[i] - placed[i - 1], 0, 0};
+        return Gap{g.start, g.width, nano(g.width), nano(g.start)};
     };
-    const Gap* best = &gaps[0];
-    for (const Gap& g : gaps)
-        if (g.width_key > best->width_key || (g.width_key == best->width_key && g.start_key < best->start_key))
-            best = &g;
+    const auto spread = [&](const Gap& g, std::vector<double>& out) {
+        out.assign(n, 0.0);
+        for (std::size_t k = 0; k < n; ++k) out[k] = g.start + g.width * double(k + 1) / double(n + 1);
+    };
+    Gap best = gap(0);
+    std::size_t best_index = 0;
+    for (std::size_t i = 1; i < m; ++i) {
+        const Gap g = gap(i);
+        if (g.width_key > best.width_key || (g.width_key == best.width_key && g.start_key < best.start_key)) {
+            best = g;
+            best_index = i;
+        }
+    }
     // At a ring atom whose drawn bonds split the turn evenly (the fusion atom of
     // two six-membered rings: three gaps of 120 degrees), two of the gaps lie
     // inside rings, and the smaller start angle alone (or the last bits of the
     // ring's coordinates) would put the substituent on a ring's centre, where
     // nothing else objects to it. There, gaps within a micro-radian of the widest
     // count as equal and the least crowded of them wins, then the smaller start.
+    // The crowding of the widest is measured only once a rival appears.
     if (u < st.ring_atoms.size() && st.ring_atoms[u]) {
         constexpr std::int64_t SAME_WIDTH = 1000;  // nano-radians
-        const std::int64_t widest = best->width_key;
-        std::int64_t best_crowding = crowding_score(st.positions, spread(*best), P);
-        for (const Gap& g : gaps) {
-            if (&g == best || widest - g.width_key > SAME_WIDTH) continue;
-            const std::int64_t c = crowding_score(st.positions, spread(g), P);
-            if (c < best_crowding || (c == best_crowding && g.start_key < best->start_key)) {
-                best = &g;
+        const std::int64_t widest = best.width_key;
+        bool measured = false;
+        std::int64_t best_crowding = 0;
+        for (std::size_t i = 0; i < m; ++i) {
+            const Gap g = gap(i);
+            if (i == best_index || widest - g.width_key > SAME_WIDTH) continue;
+            if (!measured) {
+                spread(best, spare);
+                best_crowding = crowding_score(st.positions, spare, P);
+                measured = true;
+            }
+            spread(g, spare);
+            const std::int64_t c = crowding_score(st.positions, spare, P);
+            if (c < best_crowding || (c == best_crowding && g.start_key < best.start_key)) {
+                best = g;
+                best_index = i;
                 best_crowding = c;
             }
         }
     }
-    return spread(*best);
+    spread(best, t);
 }
 
 void make_candidates(double t, std::span<const double> occupied, ChainCandidate (&out)[11]) {
-    out[0] = {0, 0, t};
+    out[0] = {0, 0, t, -1};
     std::size_t i = 1;
     for (std::uint32_t j = 1; j <= 5; ++j)
         for (double sign : {1.0, -1.0}) {
             const double phi = t + sign * double(j) * PI / 6;
-            const std::int64_t key = occupied.empty() ? -3141593 : -micro(clearance(phi, occupied));
-            out[i++] = {key, j, phi};
+            const std::int64_t room = occupied.empty() ? -1 : micro(clearance(phi, occupied));
+            out[i++] = {occupied.empty() ? -3141593 : -room, j, phi, room};
         }
     core::stable_small_sort(std::begin(out), std::end(out), [](const ChainCandidate& a, const ChainCandidate& b) {
         return a.level != b.level ? a.level < b.level : a.key < b.key;
@@ -248,10 +264,9 @@ double clearance(double phi, std::span<const double> occupied) {
     return c;
 }
 
-std::vector<NeighbourAngle> placed_neighbour_angles(const core::MolBuilder& mol, std::uint32_t a, Point pa,
-                                                    const PositionMap& positions,
-                                                    std::span<const std::uint32_t> ranks) {
-    std::vector<NeighbourAngle> out;
+namespace {
+void append_neighbour_angles(const core::MolBuilder& mol, std::uint32_t a, Point pa, const PositionMap& positions,
+                             std::span<const std::uint32_t> ranks, std::vector<NeighbourAngle>& out) {
     for (core::Neighbor nb : mol.neighbors(a)) {
         const auto it = positions.find(nb.atom);
         if (it == positions.end()) continue;
@@ -260,6 +275,14 @@ std::vector<NeighbourAngle> placed_neighbour_angles(const core::MolBuilder& mol,
         if (TWO_PI - angle < 1e-9) angle = 0.0;
         out.push_back({nano(angle), at(ranks, nb.atom), angle});
     }
+}
+}  // namespace
+
+std::vector<NeighbourAngle> placed_neighbour_angles(const core::MolBuilder& mol, std::uint32_t a, Point pa,
+                                                    const PositionMap& positions,
+                                                    std::span<const std::uint32_t> ranks) {
+    std::vector<NeighbourAngle> out;
+    append_neighbour_angles(mol, a, pa, positions, ranks, out);
     return out;
 }
 
@@ -276,6 +299,8 @@ namespace {
 // the step itself added. Every reader of the two parts is an "any" or an
 // order-free total, so the split does not reach a result.
 struct StepLists {
+    std::vector<NeighbourAngle> around;
+    std::vector<double> targets, spare;
     std::vector<double> occupied;
     std::vector<PlacedPoint> placed;
     std::vector<Segment> segments;
@@ -321,7 +346,8 @@ Choice choose_direction(const ChainStep& st, std::uint32_t v, Point P, double t,
                              std::any_of(lists.added.placed.begin(), lists.added.placed.end(), on_top);
         if (blocked) continue;
         OrientedPlacement att = attach(p);
-        const bool crowded = (crowding_applies && micro(clearance(c.angle, occupied)) < CROWDED_CLEARANCE) ||
+        const auto room = [&] { return c.room >= 0 ? c.room : micro(clearance(c.angle, occupied)); };
+        const bool crowded = (crowding_applies && room() < CROWDED_CLEARANCE) ||
                              std::any_of(st.rings_at_u.begin(), st.rings_at_u.end(),
                                          [&](const std::vector<Point>& ring) { return inside_polygon(p, ring); });
         const bool crossing = crosses_any(lists.segments, P, p) || crosses_any(lists.added.segments, P, p);
@@ -344,20 +370,22 @@ std::vector<PlacementRecord> place_chain_neighbours(std::uint32_t u, const Chain
     if (found == st.positions.end()) internal_error("no entry found for key");
     const Point P = found->second;
 
-    std::vector<NeighbourAngle> around = placed_neighbour_angles(st.mol, u, P, st.positions, st.ranks);
-    std::sort(around.begin(), around.end(), [](const NeighbourAngle& a, const NeighbourAngle& b) {
-        return a.key != b.key ? a.key < b.key : a.rank < b.rank;
-    });
     auto lease = core::Scratch<StepLists>::borrow(st.placed.size());
     StepLists& lists = *lease;
+    lists.around.clear();
     lists.occupied.clear();
     lists.placed.clear();
     lists.segments.clear();
+    std::vector<NeighbourAngle>& around = lists.around;
+    append_neighbour_angles(st.mol, u, P, st.positions, st.ranks, around);
+    std::sort(around.begin(), around.end(), [](const NeighbourAngle& a, const NeighbourAngle& b) {
+        return a.key != b.key ? a.key < b.key : a.rank < b.rank;
+    });
     for (const NeighbourAngle& na : around) lists.occupied.push_back(na.angle);
     const StepView view{lists, st.placed, st.segments};
 
-    const std::vector<double> targets =
-        target_angles(st, u, P, lists.occupied, step_angle(st.mol, u, st.chain_angle));
+    target_angles(st, u, P, lists.occupied, step_angle(st.mol, u, st.chain_angle), lists.targets, lists.spare);
+    const std::vector<double>& targets = lists.targets;
     const bool check_crowding = (u >= st.mol.degree.size() || st.mol.degree[u] <= 3) &&
                                 !(u < st.ring_atoms.size() && st.ring_atoms[u]);
     const std::int8_t side = static_cast<std::int8_t>(-side_of(st.sides, u));
