@@ -62,6 +62,12 @@ PlacementScore placement_score(const BondedPairs& bonded, std::span<const double
     return score_proposal(bonded, radii, proposal, placed, more);
 }
 
+PlacementScore placement_score(const BondedPairs& bonded, std::span<const double> radii,
+                               std::span<const std::pair<std::uint32_t, Point>> proposal,
+                               std::span<const PlacedPoint> placed, std::span<const PlacedPoint> more) {
+    return score_proposal(bonded, radii, proposal, placed, more);
+}
+
 PlacementScore placement_score(const BondedPairs& bonded, std::span<const double> radii, std::uint32_t atom, Point p,
                                std::span<const PlacedPoint> placed, std::span<const PlacedPoint> more) {
     const std::pair<std::uint32_t, Point> lone[1] = {{atom, p}};
@@ -312,7 +318,7 @@ struct StepView {
 };
 
 struct Choice {
-    OrientedPlacement attachment;
+    std::optional<PositionMap> placement;  // the ring system hung at the new atom
     double angle;
 };
 
@@ -325,9 +331,12 @@ Choice choose_direction(const ChainStep& st, std::uint32_t v, Point P, double t,
         const auto it = st.pending->find(v);
         if (it != st.pending->end()) pending = &it->second;
     }
-    const auto attach = [&](Point p) {
-        return best_oriented_placement(st.mol, st.bonded, st.radii, v, pending, lists.placed, P, p,
-                                       lists.added.placed);
+    // Candidates are only scored; the ring system is turned into place once, for the winner.
+    std::optional<HangingFragment> hanging;
+    if (pending) hanging.emplace(st.mol, *pending, v);
+    const auto attach = [&](Point p) -> OrientedScore {
+        if (!hanging) return {placement_score(st.bonded, st.radii, v, p, lists.placed, lists.added.placed), false};
+        return best_orientation_score(st.bonded, st.radii, *hanging, lists.placed, P, p, lists.added.placed);
     };
     ChainCandidate cands[11];
     const std::span<const double> occupied = lists.added.occupied;
@@ -335,7 +344,8 @@ Choice choose_direction(const ChainStep& st, std::uint32_t v, Point P, double t,
     const bool crowding_applies = check_crowding && !occupied.empty();
     bool have_best = false;
     ProposalScore best{};
-    Choice chosen{{}, t};
+    double chosen_angle = t;
+    bool chosen_mirror = false;
     for (const ChainCandidate& c : cands) {
         const Point p{P.x + std::cos(c.angle), P.y + std::sin(c.angle)};
         const auto on_top = [&](const PlacedPoint& q) {
@@ -345,7 +355,7 @@ Choice choose_direction(const ChainStep& st, std::uint32_t v, Point P, double t,
         const bool blocked = std::any_of(lists.placed.begin(), lists.placed.end(), on_top) ||
                              std::any_of(lists.added.placed.begin(), lists.added.placed.end(), on_top);
         if (blocked) continue;
-        OrientedPlacement att = attach(p);
+        const OrientedScore att = attach(p);
         const auto room = [&] { return c.room >= 0 ? c.room : micro(clearance(c.angle, occupied)); };
         const bool crowded = (crowding_applies && room() < CROWDED_CLEARANCE) ||
                              std::any_of(st.rings_at_u.begin(), st.rings_at_u.end(),
@@ -355,12 +365,18 @@ Choice choose_direction(const ChainStep& st, std::uint32_t v, Point P, double t,
         if (!have_best || score < best) {
             have_best = true;
             best = score;
-            chosen = {std::move(att), c.angle};
+            chosen_angle = c.angle;
+            chosen_mirror = att.mirror;
         }
         if (best.near == 0 && best.penalty == 0 && !best.crowded && !best.crossing) break;
     }
     // Every candidate sat on a drawn atom: the target itself is taken.
-    if (!have_best) chosen = {attach(Point{P.x + std::cos(t), P.y + std::sin(t)}), t};
+    if (!have_best) chosen_mirror = attach(Point{P.x + std::cos(t), P.y + std::sin(t)}).mirror;
+    Choice chosen{std::nullopt, chosen_angle};
+    if (hanging) {
+        const Point p{P.x + std::cos(chosen_angle), P.y + std::sin(chosen_angle)};
+        chosen.placement = hanging->placed(p, normalised(p - P), chosen_mirror);
+    }
     return chosen;
 }
 }  // namespace
@@ -395,11 +411,11 @@ std::vector<PlacementRecord> place_chain_neighbours(std::uint32_t u, const Chain
         const std::uint32_t v = st.unplaced[k];
         Choice c = choose_direction(st, v, P, targets[k], check_crowding, view);
         const Point p{P.x + std::cos(c.angle), P.y + std::sin(c.angle)};
-        record_choice(st.mol, v, P, p, c.angle, c.attachment.placement, lists.occupied, lists.placed,
+        record_choice(st.mol, v, P, p, c.angle, c.placement, lists.occupied, lists.placed,
                       lists.segments);
         PlacementRecord rec;
-        rec.kind = c.attachment.placement ? 1 : 0;
-        if (c.attachment.placement) rec.fragment = std::move(*c.attachment.placement);
+        rec.kind = c.placement ? 1 : 0;
+        if (c.placement) rec.fragment = std::move(*c.placement);
         rec.position = p;
         rec.atom = v;
         rec.side = side;

@@ -42,7 +42,10 @@ using PlacementScore = std::pair<std::uint64_t, std::int64_t>;
 PlacementScore placement_score(const BondedPairs& bonded, std::span<const double> radii,
                                const PositionMap& proposal, std::span<const PlacedPoint> placed,
                                std::span<const PlacedPoint> more = {});
-// The same for a single atom proposed at `p`.
+// The same for a proposal given as (atom, point) pairs, or a single atom at `p`.
+PlacementScore placement_score(const BondedPairs& bonded, std::span<const double> radii,
+                               std::span<const std::pair<std::uint32_t, Point>> proposal,
+                               std::span<const PlacedPoint> placed, std::span<const PlacedPoint> more = {});
 PlacementScore placement_score(const BondedPairs& bonded, std::span<const double> radii, std::uint32_t atom, Point p,
                                std::span<const PlacedPoint> placed, std::span<const PlacedPoint> more = {});
 
