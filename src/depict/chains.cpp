@@ -229,10 +229,14 @@ void record_choice(const core::MolBuilder& mol, std::uint32_t v, Point P, Point 
     if (!fragment) return;
     for (const auto& [a, q] : *fragment)
         if (a != v) placed.push_back({a, q.x, q.y});
-    for (const core::Bond& b : mol.bonds) {
-        const auto pb = fragment->find(b.begin), pe = fragment->find(b.end);
-        if (pb != fragment->end() && pe != fragment->end()) segments.push_back({pb->second, pe->second});
-    }
+    // Each bond once, from its first atom, drawn from first to last as stored.
+    for (const auto& [a, q] : *fragment)
+        for (const core::Neighbor nb : mol.neighbors(a)) {
+            const core::Bond& b = mol.bonds[nb.bond];
+            if (b.begin != a || nb.atom != b.end) continue;
+            const auto pe = fragment->find(b.end);
+            if (pe != fragment->end()) segments.push_back({q, pe->second});
+        }
 }
 
 bool crosses_any(std::span<const Segment> segs, Point P, Point p) {
@@ -382,6 +386,12 @@ Choice choose_direction(const ChainStep& st, std::uint32_t v, Point P, double t,
 }  // namespace
 
 std::vector<PlacementRecord> place_chain_neighbours(std::uint32_t u, const ChainStep& st) {
+    std::vector<PlacementRecord> records;
+    place_chain_neighbours(u, st, records);
+    return records;
+}
+
+void place_chain_neighbours(std::uint32_t u, const ChainStep& st, std::vector<PlacementRecord>& records) {
     const auto found = st.positions.find(u);
     if (found == st.positions.end()) internal_error("no entry found for key");
     const Point P = found->second;
@@ -405,7 +415,7 @@ std::vector<PlacementRecord> place_chain_neighbours(std::uint32_t u, const Chain
     const bool check_crowding = (u >= st.mol.degree.size() || st.mol.degree[u] <= 3) &&
                                 !(u < st.ring_atoms.size() && st.ring_atoms[u]);
     const std::int8_t side = static_cast<std::int8_t>(-side_of(st.sides, u));
-    std::vector<PlacementRecord> records;
+    records.clear();
     records.reserve(st.unplaced.size());
     for (std::size_t k = 0; k < st.unplaced.size(); ++k) {
         const std::uint32_t v = st.unplaced[k];
@@ -421,7 +431,6 @@ std::vector<PlacementRecord> place_chain_neighbours(std::uint32_t u, const Chain
         rec.side = side;
         records.push_back(std::move(rec));
     }
-    return records;
 }
 
 void commit_record(const PlacementRecord& record, PositionMap& positions, SideSigns& sides) {

@@ -119,6 +119,8 @@ bool inside_polygon(Point p, std::span<const Point> polygon);
 
 // One record per unplaced neighbour, in their order; changes none of its inputs.
 std::vector<PlacementRecord> place_chain_neighbours(std::uint32_t u, const ChainStep& step);
+// The same into `records` (replacing what it held), for a caller that keeps the buffer.
+void place_chain_neighbours(std::uint32_t u, const ChainStep& step, std::vector<PlacementRecord>& records);
 
 // Writes the point and side sign the record brings (and, for a fragment, the
 // points of its atoms that have none).

@@ -79,10 +79,14 @@ struct Growth {
     std::vector<Point> points;
     std::vector<PlacedPoint> placed;
     std::vector<BondSegment> segments;
-    // Per-step scratch: the unplaced neighbours, and the ring systems pre-laid
-    // in this step (all clear between steps).
+    // Per-step scratch: the unplaced neighbours, the ring systems pre-laid in
+    // this step (all clear between steps), the rings through the step's atom (the
+    // first ring_count polygons) and the step's records.
     std::vector<std::uint32_t> unplaced_buffer;
     std::vector<std::uint8_t> taken;
+    std::vector<std::vector<Point>> ring_polygons;
+    std::size_t ring_count = 0;
+    std::vector<PlacementRecord> records;
 
     bool is_drawn(std::uint32_t a) const { return a < drawn.size() && drawn[a]; }
     const Point& drawn_point(std::uint32_t a) const {
@@ -250,25 +254,29 @@ void Growth::grow_step(std::uint32_t u, std::span<const std::uint32_t> unplaced)
         }
     for (const auto& [v, entry] : pending) taken[entry.first] = 0;
     // A substituent of a ring atom must not be drawn into one of its rings.
-    std::vector<std::vector<Point>> rings_at_u;
+    ring_count = 0;
     for (std::uint32_t r : systems_at(u)) {
         if (!placed_system[r]) continue;
         for (const chem::Ring* ring : systems[r].rings) {
             if (std::find(ring->atoms.begin(), ring->atoms.end(), u) == ring->atoms.end()) continue;
-            std::vector<Point>& polygon = rings_at_u.emplace_back();
+            if (ring_count == ring_polygons.size()) ring_polygons.emplace_back();
+            std::vector<Point>& polygon = ring_polygons[ring_count++];
+            polygon.clear();
             for (std::uint32_t a : ring->atoms) polygon.push_back(points[a]);
         }
     }
+    const std::span<const std::vector<Point>> rings_at_u(ring_polygons.data(), ring_count);
     const ChainStep step{mol,      ranks,       out.coords, sides,      ring_atoms, bonded,   radii,
                          chain_angle, unplaced, &fragments, rings_at_u, placed,     segments};
-    const std::vector<PlacementRecord> records = place_chain_neighbours(u, step);
+    place_chain_neighbours(u, step, records);
     for (const PlacementRecord& rec : records) {
         const std::uint32_t v = rec.atom;
         if (is_drawn(v)) continue;
         commit_record(rec, out.coords, sides);
         note_drawn(v, rec.position);
+        // commit_record gave an atom not drawn before its point in the fragment.
         for (const auto& [a, p] : rec.fragment)
-            if (!is_drawn(a)) note_drawn(a, point_of(out.coords, a));
+            if (!is_drawn(a)) note_drawn(a, p);
         const auto it = pending.find(v);
         if (it != pending.end()) {
             if (rec.kind == 1) {
@@ -323,6 +331,9 @@ ComponentLayout layout_components(const core::MolBuilder& mol, std::span<const s
     for (std::uint32_t r = 0; r < systems.size(); ++r)
         if (!systems[r].atoms.empty() && at(in_component, systems[r].atoms[0])) comp_systems.push_back(r);
     g.index_systems(comp_systems);
+    g.out.coords.reserve(component.size());
+    g.placed.reserve(component.size());
+    g.segments.reserve(mol.bonds.size());
 
     g.seed(component, comp_systems);
     while (!g.queue.empty()) {
