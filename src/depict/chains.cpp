@@ -6,7 +6,6 @@
 
 #include "core/numeric.hpp"
 #include "core/scratch.hpp"
-#include "core/sort.hpp"
 #include "depict/orient.hpp"
 #include "depict/refine.hpp"
 #include "depict/spring.hpp"
@@ -204,18 +203,23 @@ void target_angles(const ChainStep& st, std::uint32_t u, Point P, std::span<cons
     spread(best, t);
 }
 
-void make_candidates(double t, std::span<const double> occupied, ChainCandidate (&out)[11]) {
-    out[0] = {0, 0, t, -1};
-    std::size_t i = 1;
-    for (std::uint32_t j = 1; j <= 5; ++j)
-        for (double sign : {1.0, -1.0}) {
-            const double phi = t + sign * double(j) * PI / 6;
-            const std::int64_t room = occupied.empty() ? -1 : micro(clearance(phi, occupied));
-            out[i++] = {occupied.empty() ? -3141593 : -room, j, phi, room};
-        }
-    core::stable_small_sort(std::begin(out), std::end(out), [](const ChainCandidate& a, const ChainCandidate& b) {
-        return a.level != b.level ? a.level < b.level : a.key < b.key;
-    });
+// The candidates of turn level j (j x 30 degrees off the target t; level 0 is t
+// itself) in the order they are tried: by level, then key (the roomier first),
+// then + before -. Each level is made only when the search reaches it, so the
+// clearances of levels never tried are never measured.
+std::size_t level_candidates(double t, std::uint32_t j, std::span<const double> occupied, ChainCandidate (&out)[2]) {
+    if (j == 0) {
+        out[0] = {0, 0, t, -1};
+        return 1;
+    }
+    std::size_t i = 0;
+    for (double sign : {1.0, -1.0}) {
+        const double phi = t + sign * double(j) * PI / 6;
+        const std::int64_t room = occupied.empty() ? -1 : micro(clearance(phi, occupied));
+        out[i++] = {occupied.empty() ? -3141593 : -room, j, phi, room};
+    }
+    if (out[1].key < out[0].key) std::swap(out[0], out[1]);
+    return 2;
 }
 
 // The chosen direction, the new points and the new bonds join what later
@@ -342,15 +346,14 @@ Choice choose_direction(const ChainStep& st, std::uint32_t v, Point P, double t,
         if (!hanging) return {placement_score(st.bonded, st.radii, v, p, lists.placed, lists.added.placed), false};
         return best_orientation_score(st.bonded, st.radii, *hanging, lists.placed, P, p, lists.added.placed);
     };
-    ChainCandidate cands[11];
     const std::span<const double> occupied = lists.added.occupied;
-    make_candidates(t, occupied, cands);
     const bool crowding_applies = check_crowding && !occupied.empty();
     bool have_best = false;
     ProposalScore best{};
     double chosen_angle = t;
     bool chosen_mirror = false;
-    for (const ChainCandidate& c : cands) {
+    // Scores the candidate; true once the best so far is clean.
+    const auto consider = [&](const ChainCandidate& c) {
         const Point p{P.x + std::cos(c.angle), P.y + std::sin(c.angle)};
         const auto on_top = [&](const PlacedPoint& q) {
             const double dx = q.x - p.x, dy = q.y - p.y;
@@ -358,7 +361,7 @@ Choice choose_direction(const ChainStep& st, std::uint32_t v, Point P, double t,
         };
         const bool blocked = std::any_of(lists.placed.begin(), lists.placed.end(), on_top) ||
                              std::any_of(lists.added.placed.begin(), lists.added.placed.end(), on_top);
-        if (blocked) continue;
+        if (blocked) return false;
         const OrientedScore att = attach(p);
         const auto room = [&] { return c.room >= 0 ? c.room : micro(clearance(c.angle, occupied)); };
         const bool crowded = (crowding_applies && room() < CROWDED_CLEARANCE) ||
@@ -372,7 +375,13 @@ Choice choose_direction(const ChainStep& st, std::uint32_t v, Point P, double t,
             chosen_angle = c.angle;
             chosen_mirror = att.mirror;
         }
-        if (best.near == 0 && best.penalty == 0 && !best.crowded && !best.crossing) break;
+        return best.near == 0 && best.penalty == 0 && !best.crowded && !best.crossing;
+    };
+    bool clean = false;
+    for (std::uint32_t j = 0; j <= 5 && !clean; ++j) {
+        ChainCandidate level[2];
+        const std::size_t n = level_candidates(t, j, occupied, level);
+        for (std::size_t i = 0; i < n && !clean; ++i) clean = consider(level[i]);
     }
     // Every candidate sat on a drawn atom: the target itself is taken.
     if (!have_best) chosen_mirror = attach(Point{P.x + std::cos(t), P.y + std::sin(t)}).mirror;
