@@ -72,6 +72,11 @@ public:
             if (!contains(a)) (*this)[a] = s;
     }
     bool contains(std::uint32_t atom) const { return atom < present_.size() && present_[atom]; }
+    // No atom has an entry.
+    void clear() {
+        present_.clear();
+        signs_.clear();
+    }
     std::int8_t& operator[](std::uint32_t atom) {
         if (atom >= present_.size()) {
             present_.resize(std::size_t{atom} + 1, 0);

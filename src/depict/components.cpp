@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <deque>
 #include <map>
 
+#include "core/scratch.hpp"
 #include "depict/chains.hpp"
 #include "depict/orient.hpp"
 #include "depict/refine.hpp"
@@ -49,15 +49,40 @@ TrialScore score_trial(const core::MolBuilder& mol, const PositionMap& trial, co
     return {overlap, crossings};
 }
 
+// The lists a component layout works in, kept warm from call to call.
+struct GrowthLists {
+    std::vector<std::uint32_t> systems_start, systems_list, fill, queue, unplaced_buffer;
+    std::vector<std::uint8_t> placed_system, ring_atoms, drawn, taken, in_component;
+    std::vector<Point> points;
+    std::vector<PlacedPoint> placed;
+    std::vector<BondSegment> segments;
+    std::vector<std::vector<Point>> ring_polygons;
+    std::vector<PlacementRecord> records;
+    SideSigns sides;
+};
+
 // The working state of one component layout: its ring systems and which are
 // placed, the growing coordinates (with flat mirrors for the chain steps), the
 // side signs and the work queue. Nothing outlives the call.
 struct Growth {
     Growth(const core::MolBuilder& m, std::span<const RingSystemRecord> s, std::span<const std::uint32_t> r,
-           const Style2d& style, const RingTemplate* x)
+           const Style2d& style, const RingTemplate* x, GrowthLists& w)
         : mol(m), systems(s), ranks(r), extra(x), chain_angle(style.chain_angle * DEG_TO_RAD),
-          radii(label_radii(m, style.bond_length, style.font_size)), bonded(m), placed_system(s.size(), 0),
-          ring_atoms(m.atoms.size(), 0), drawn(m.atoms.size(), 0), points(m.atoms.size()), taken(s.size(), 0) {}
+          radii(label_radii(m, style.bond_length, style.font_size)), bonded(m), systems_start(w.systems_start),
+          systems_list(w.systems_list), fill(w.fill), placed_system(w.placed_system), ring_atoms(w.ring_atoms),
+          sides(w.sides), queue(w.queue), drawn(w.drawn), points(w.points), placed(w.placed), segments(w.segments),
+          unplaced_buffer(w.unplaced_buffer), taken(w.taken), ring_polygons(w.ring_polygons), records(w.records) {
+        placed_system.assign(s.size(), 0);
+        ring_atoms.assign(m.atoms.size(), 0);
+        drawn.assign(m.atoms.size(), 0);
+        points.assign(m.atoms.size(), Point{});
+        taken.assign(s.size(), 0);
+        sides.clear();
+        queue.clear();
+        placed.clear();
+        segments.clear();
+        records.clear();
+    }
 
     const core::MolBuilder& mol;
     std::span<const RingSystemRecord> systems;
@@ -67,26 +92,30 @@ struct Growth {
     std::vector<double> radii;
     BondedPairs bonded;
     // Ring systems by atom, flat: atom a's list is systems_list[systems_start[a] .. systems_start[a + 1]).
-    std::vector<std::uint32_t> systems_start, systems_list;
-    std::vector<std::uint8_t> placed_system;
-    std::vector<std::uint8_t> ring_atoms;
-    SideSigns sides;
-    std::deque<std::uint32_t> queue;
+    std::vector<std::uint32_t>& systems_start;
+    std::vector<std::uint32_t>& systems_list;
+    std::vector<std::uint32_t>& fill;
+    std::vector<std::uint8_t>& placed_system;
+    std::vector<std::uint8_t>& ring_atoms;
+    SideSigns& sides;
+    // First in, first out: atoms are taken from queue_head on.
+    std::vector<std::uint32_t>& queue;
+    std::size_t queue_head = 0;
     ComponentLayout out;
     // Mirrors of `out.coords` kept in step with it: a drawn flag per atom, the
     // drawn atoms with their points, and the bonds with both ends drawn.
-    std::vector<std::uint8_t> drawn;
-    std::vector<Point> points;
-    std::vector<PlacedPoint> placed;
-    std::vector<BondSegment> segments;
+    std::vector<std::uint8_t>& drawn;
+    std::vector<Point>& points;
+    std::vector<PlacedPoint>& placed;
+    std::vector<BondSegment>& segments;
     // Per-step scratch: the unplaced neighbours, the ring systems pre-laid in
     // this step (all clear between steps), the rings through the step's atom (the
     // first ring_count polygons) and the step's records.
-    std::vector<std::uint32_t> unplaced_buffer;
-    std::vector<std::uint8_t> taken;
-    std::vector<std::vector<Point>> ring_polygons;
+    std::vector<std::uint32_t>& unplaced_buffer;
+    std::vector<std::uint8_t>& taken;
+    std::vector<std::vector<Point>>& ring_polygons;
     std::size_t ring_count = 0;
-    std::vector<PlacementRecord> records;
+    std::vector<PlacementRecord>& records;
 
     bool is_drawn(std::uint32_t a) const { return a < drawn.size() && drawn[a]; }
     const Point& drawn_point(std::uint32_t a) const {
@@ -160,7 +189,7 @@ struct Growth {
             for (std::uint32_t a : systems[r].atoms) ++at(systems_start, std::size_t(a) + 1);
         for (std::size_t i = 1; i < systems_start.size(); ++i) systems_start[i] += systems_start[i - 1];
         systems_list.assign(systems_start.back(), 0);
-        std::vector<std::uint32_t> fill(systems_start.begin(), systems_start.end() - 1);
+        fill.assign(systems_start.begin(), systems_start.end() - 1);
         for (std::uint32_t r : comp_systems)
             for (std::uint32_t a : systems[r].atoms) systems_list[fill[a]++] = r;
     }
@@ -324,8 +353,10 @@ ComponentLayout layout_components(const core::MolBuilder& mol, std::span<const s
                                   std::span<const RingSystemRecord> systems, std::span<const std::uint32_t> ranks,
                                   const Style2d& style, const RingTemplate* extra) {
     if (component.empty()) internal_error("分量非空");
-    Growth g(mol, systems, ranks, style, extra);
-    std::vector<std::uint8_t> in_component(mol.atoms.size(), 0);
+    auto lists = core::Scratch<GrowthLists>::borrow(mol.atoms.size());
+    Growth g(mol, systems, ranks, style, extra, *lists);
+    std::vector<std::uint8_t>& in_component = lists->in_component;
+    in_component.assign(mol.atoms.size(), 0);
     for (std::uint32_t a : component) at(in_component, a) = 1;
     std::vector<std::uint32_t> comp_systems;
     for (std::uint32_t r = 0; r < systems.size(); ++r)
@@ -336,9 +367,8 @@ ComponentLayout layout_components(const core::MolBuilder& mol, std::span<const s
     g.segments.reserve(mol.bonds.size());
 
     g.seed(component, comp_systems);
-    while (!g.queue.empty()) {
-        const std::uint32_t u = g.queue.front();
-        g.queue.pop_front();
+    while (g.queue_head < g.queue.size()) {
+        const std::uint32_t u = g.queue[g.queue_head++];
         if (!g.has_unplaced_neighbour(u)) continue;
         g.spiro_step(u, side_of(g.sides, u));
         const std::span<const std::uint32_t> unplaced = g.unplaced_neighbours(u);
