@@ -12,15 +12,7 @@
 
 namespace quorix::depict {
 
-BondedPairs::BondedPairs(const core::MolBuilder& mol) {
-    pairs_.reserve(mol.bonds.size());
-    for (const core::Bond& b : mol.bonds) pairs_.emplace_back(std::min(b.begin, b.end), std::max(b.begin, b.end));
-    std::sort(pairs_.begin(), pairs_.end());
-}
-
-bool BondedPairs::contains(std::uint32_t a, std::uint32_t b) const {
-    return std::binary_search(pairs_.begin(), pairs_.end(), std::pair{std::min(a, b), std::max(a, b)});
-}
+bool BondedPairs::contains(std::uint32_t a, std::uint32_t b) const { return mol_->bond_between(a, b) != core::NONE; }
 
 namespace {
 template <class Proposal>

@@ -17,14 +17,15 @@
 
 namespace quorix::depict {
 
-// Every bond as (smaller atom, larger atom), sorted; bonded pairs never clash.
+// Whether two atoms are bonded; bonded pairs never clash. Asked of the
+// molecule's own neighbour lists (it must outlive this): nothing to build.
 class BondedPairs {
 public:
-    explicit BondedPairs(const core::MolBuilder& mol);
+    explicit BondedPairs(const core::MolBuilder& mol) : mol_(&mol) {}
     bool contains(std::uint32_t a, std::uint32_t b) const;
 
 private:
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs_;
+    const core::MolBuilder* mol_;
 };
 
 struct PlacedPoint {
