@@ -271,12 +271,24 @@ double clearance(double phi, std::span<const double> occupied) {
 }
 
 namespace {
-void append_neighbour_angles(const core::MolBuilder& mol, std::uint32_t a, Point pa, const PositionMap& positions,
+// The drawing's point for the atom, none when it has none.
+struct DrawnLookup {
+    const PositionMap& positions;
+    std::span<const std::uint8_t> drawn;
+    std::span<const Point> points;
+    const Point* find(std::uint32_t a) const {
+        if (!drawn.empty()) return a < drawn.size() && drawn[a] ? &points[a] : nullptr;
+        const auto it = positions.find(a);
+        return it == positions.end() ? nullptr : &it->second;
+    }
+};
+
+void append_neighbour_angles(const core::MolBuilder& mol, std::uint32_t a, Point pa, const DrawnLookup& positions,
                              std::span<const std::uint32_t> ranks, std::vector<NeighbourAngle>& out) {
     for (core::Neighbor nb : mol.neighbors(a)) {
-        const auto it = positions.find(nb.atom);
-        if (it == positions.end()) continue;
-        const Point q = it->second;
+        const Point* found = positions.find(nb.atom);
+        if (!found) continue;
+        const Point q = *found;
         double angle = wrap(std::atan2(q.y - pa.y, q.x - pa.x));
         if (TWO_PI - angle < 1e-9) angle = 0.0;
         out.push_back({nano(angle), at(ranks, nb.atom), angle});
@@ -288,7 +300,7 @@ std::vector<NeighbourAngle> placed_neighbour_angles(const core::MolBuilder& mol,
                                                     const PositionMap& positions,
                                                     std::span<const std::uint32_t> ranks) {
     std::vector<NeighbourAngle> out;
-    append_neighbour_angles(mol, a, pa, positions, ranks, out);
+    append_neighbour_angles(mol, a, pa, DrawnLookup{positions, {}, {}}, ranks, out);
     return out;
 }
 
@@ -320,6 +332,7 @@ struct StepView {
 struct Choice {
     std::optional<PositionMap> placement;  // the ring system hung at the new atom
     double angle;
+    Point point;  // one bond from the centre along `angle`
 };
 
 // The candidate search for neighbour v around target t: the best-scoring
@@ -343,6 +356,7 @@ Choice choose_direction(const ChainStep& st, std::uint32_t v, Point P, double t,
     bool have_best = false;
     ProposalScore best{};
     double chosen_angle = t;
+    Point chosen_point{};
     bool chosen_mirror = false;
     // Scores the candidate; true once the best so far is clean.
     const auto consider = [&](const ChainCandidate& c) {
@@ -365,6 +379,7 @@ Choice choose_direction(const ChainStep& st, std::uint32_t v, Point P, double t,
             have_best = true;
             best = score;
             chosen_angle = c.angle;
+            chosen_point = p;
             chosen_mirror = att.mirror;
         }
         return best.near == 0 && best.penalty == 0 && !best.crowded && !best.crossing;
@@ -376,12 +391,12 @@ Choice choose_direction(const ChainStep& st, std::uint32_t v, Point P, double t,
         for (std::size_t i = 0; i < n && !clean; ++i) clean = consider(level[i]);
     }
     // Every candidate sat on a drawn atom: the target itself is taken.
-    if (!have_best) chosen_mirror = attach(Point{P.x + std::cos(t), P.y + std::sin(t)}).mirror;
-    Choice chosen{std::nullopt, chosen_angle};
-    if (hanging) {
-        const Point p{P.x + std::cos(chosen_angle), P.y + std::sin(chosen_angle)};
-        chosen.placement = hanging->placed(p, normalised(p - P), chosen_mirror);
+    if (!have_best) {
+        chosen_point = Point{P.x + std::cos(t), P.y + std::sin(t)};
+        chosen_mirror = attach(chosen_point).mirror;
     }
+    Choice chosen{std::nullopt, chosen_angle, chosen_point};
+    if (hanging) chosen.placement = hanging->placed(chosen_point, normalised(chosen_point - P), chosen_mirror);
     return chosen;
 }
 }  // namespace
@@ -393,9 +408,11 @@ std::vector<PlacementRecord> place_chain_neighbours(std::uint32_t u, const Chain
 }
 
 void place_chain_neighbours(std::uint32_t u, const ChainStep& st, std::vector<PlacementRecord>& records) {
-    const auto found = st.positions.find(u);
-    if (found == st.positions.end()) internal_error("no entry found for key");
-    const Point P = found->second;
+    if (!st.drawn.empty() && st.points.size() < st.drawn.size()) internal_error("下标越界");
+    const DrawnLookup drawn{st.positions, st.drawn, st.points};
+    const Point* found = drawn.find(u);
+    if (!found) internal_error("no entry found for key");
+    const Point P = *found;
 
     auto lease = core::Scratch<StepLists>::borrow(st.placed.size());
     StepLists& lists = *lease;
@@ -404,7 +421,7 @@ void place_chain_neighbours(std::uint32_t u, const ChainStep& st, std::vector<Pl
     lists.placed.clear();
     lists.segments.clear();
     std::vector<NeighbourAngle>& around = lists.around;
-    append_neighbour_angles(st.mol, u, P, st.positions, st.ranks, around);
+    append_neighbour_angles(st.mol, u, P, drawn, st.ranks, around);
     std::sort(around.begin(), around.end(), [](const NeighbourAngle& a, const NeighbourAngle& b) {
         return a.key != b.key ? a.key < b.key : a.rank < b.rank;
     });
@@ -421,7 +438,7 @@ void place_chain_neighbours(std::uint32_t u, const ChainStep& st, std::vector<Pl
     for (std::size_t k = 0; k < st.unplaced.size(); ++k) {
         const std::uint32_t v = st.unplaced[k];
         Choice c = choose_direction(st, v, P, targets[k], check_crowding, view);
-        const Point p{P.x + std::cos(c.angle), P.y + std::sin(c.angle)};
+        const Point p = c.point;
         record_choice(st.mol, v, P, p, c.angle, c.placement, lists.occupied, lists.placed,
                       lists.segments);
         PlacementRecord rec;

@@ -118,6 +118,10 @@ struct ChainStep {
     // does not reach the result).
     std::span<const PlacedPoint> placed = {};
     std::span<const BondSegment> segments = {};
+    // Optionally `positions` again, flat by atom index (a drawn flag and the
+    // point), for a caller that keeps it anyway: lookups without a search.
+    std::span<const std::uint8_t> drawn = {};
+    std::span<const Point> points = {};
 };
 
 // Strictly inside the polygon (even-odd rule).

@@ -295,8 +295,8 @@ void Growth::grow_step(std::uint32_t u, std::span<const std::uint32_t> unplaced)
         }
     }
     const std::span<const std::vector<Point>> rings_at_u(ring_polygons.data(), ring_count);
-    const ChainStep step{mol,      ranks,       out.coords, sides,      ring_atoms, bonded,   radii,
-                         chain_angle, unplaced, &fragments, rings_at_u, placed,     segments};
+    const ChainStep step{mol,      ranks,    out.coords, sides,      ring_atoms, bonded,   radii,  chain_angle,
+                         unplaced, &fragments, rings_at_u, placed, segments,   drawn,  points};
     place_chain_neighbours(u, step, records);
     for (const PlacementRecord& rec : records) {
         const std::uint32_t v = rec.atom;
