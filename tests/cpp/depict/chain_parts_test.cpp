@@ -1,6 +1,7 @@
 // The chain step's measures against slow, obviously right versions of
-// themselves: the angular clearance with a full remainder for every angle, and
-// the placement score with the drawing given whole or split in two.
+// themselves: the angular clearance with a full remainder for every angle, the
+// placement score with the drawing given whole or split in two, and whole steps
+// on real half-drawn molecules with and without the flat per-atom points.
 #include <bit>
 #include <cmath>
 #include <numbers>
@@ -8,6 +9,7 @@
 
 #include "depict/chains.hpp"
 #include "depict/orient.hpp"
+#include "depict/refine.hpp"
 #include "pipeline.hpp"
 
 namespace quorix {
@@ -72,6 +74,60 @@ TEST(ChainParts, PlacementScoreOfASplitDrawingIsTheScoreOfTheWhole) {
             ASSERT_EQ(depict::placement_score(bonded, radii, 0, proposal.at(0), all.first(k), all.subspan(k)), lone);
         }
     }
+}
+
+// Every 35th real molecule, its atoms of the lower half of the index range
+// drawn where the full layout put them: each step from a drawn atom gives the
+// same records whether drawn atoms are found in the map or in flat arrays.
+TEST(ChainParts, StepsOnRealMoleculesAgreeWithAndWithoutFlatPoints) {
+    std::size_t steps = 0;
+    for (std::size_t i = 0; i < test::data_records().size(); i += 35) {
+        const test::Drawing d = test::draw(test::prepared(test::data_records()[i].smiles));
+        const core::MolBuilder& m = d.mol;
+        const std::uint32_t half = m.num_atoms() / 2;
+        PositionMap positions;
+        std::vector<std::uint8_t> drawn(m.num_atoms(), 0), ring_atoms(m.num_atoms(), 0);
+        std::vector<Point> points(m.num_atoms());
+        std::vector<depict::PlacedPoint> placed;
+        depict::SideSigns sides;
+        for (std::uint32_t a = 0; a < half; ++a) {
+            positions[a] = points[a] = d.positions.at(a);
+            drawn[a] = 1;
+            placed.push_back({a, points[a].x, points[a].y});
+            sides[a] = a % 3 == 0 ? -1 : 1;
+        }
+        for (const chem::Ring& ring : chem::sssr(m))
+            for (std::uint32_t a : ring.atoms) ring_atoms[a] = 1;
+        std::vector<depict::BondSegment> segments;
+        for (const core::Bond& b : m.bonds)
+            if (b.begin < half && b.end < half) segments.push_back({points[b.begin], points[b.end]});
+        const depict::BondedPairs bonded(m);
+        const std::vector<double> radii = depict::label_radii(m, depict::STYLE_2D.bond_length, depict::STYLE_2D.font_size);
+        for (std::uint32_t u = 0; u < half; ++u) {
+            std::vector<std::uint32_t> unplaced;
+            for (const core::Neighbor nb : m.neighbors(u))
+                if (nb.atom >= half) unplaced.push_back(nb.atom);
+            if (unplaced.empty()) continue;
+            std::sort(unplaced.begin(), unplaced.end(), [&](std::uint32_t a, std::uint32_t b) {
+                return std::pair(d.ranks[a], a) < std::pair(d.ranks[b], b);
+            });
+            unplaced.erase(std::unique(unplaced.begin(), unplaced.end()), unplaced.end());
+            depict::ChainStep step{m,       d.ranks, positions, sides,    ring_atoms, bonded, radii, 2.0,
+                                   unplaced, nullptr, {},        placed,   segments};
+            const auto slow = depict::place_chain_neighbours(u, step);
+            step.drawn = drawn;
+            step.points = points;
+            const auto fast = depict::place_chain_neighbours(u, step);
+            ASSERT_EQ(slow.size(), fast.size());
+            for (std::size_t k = 0; k < slow.size(); ++k) {
+                EXPECT_EQ(slow[k].atom, fast[k].atom);
+                EXPECT_EQ(slow[k].position, fast[k].position) << test::data_records()[i].smiles << " at " << u;
+                EXPECT_EQ(slow[k].side, fast[k].side);
+            }
+            ++steps;
+        }
+    }
+    EXPECT_GT(steps, 300u);
 }
 
 }  // namespace
