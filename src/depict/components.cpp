@@ -155,10 +155,16 @@ struct Growth {
     // A placed ring system's atoms join the queue by rank; new ones take `side`.
     void enqueue_system(std::uint32_t r, std::int8_t side) {
         placed_system[r] = 1;
-        for (std::uint32_t a : sorted_by_rank(systems[r].atoms)) {
-            if (!sides.contains(a)) sides[a] = side;
-            queue.push_back(a);
-        }
+        enqueue_by_rank(systems[r].atoms);
+        for (std::size_t i = queue.size() - systems[r].atoms.size(); i < queue.size(); ++i)
+            if (!sides.contains(queue[i])) sides[queue[i]] = side;
+    }
+    // Appends the atoms to the queue, ordered by rank there.
+    void enqueue_by_rank(std::span<const std::uint32_t> atoms) {
+        const std::size_t old = queue.size();
+        queue.insert(queue.end(), atoms.begin(), atoms.end());
+        std::sort(queue.begin() + static_cast<std::ptrdiff_t>(old), queue.end(),
+                  [&](std::uint32_t a, std::uint32_t b) { return by_rank(a, b); });
     }
     void merge(const PositionMap& placement) {
         for (const auto& [a, p] : placement) place(a, p);
@@ -208,12 +214,25 @@ struct Growth {
 void Growth::seed(std::span<const std::uint32_t> component, std::span<const std::uint32_t> comp_systems) {
     std::uint32_t start = 0;
     if (!comp_systems.empty()) {
+        // The largest system, of equal ones the last with the least rank key;
+        // keys are taken only for systems of the same size.
         std::uint32_t root = comp_systems[0];
-        std::vector<std::uint32_t> root_key = rank_sorted_atoms(ranks, systems[root].atoms);
+        std::vector<std::uint32_t> root_key;
+        bool root_keyed = false;
         for (std::uint32_t r : comp_systems.subspan(1)) {
-            std::vector<std::uint32_t> key = rank_sorted_atoms(ranks, systems[r].atoms);
             const std::size_t n = systems[r].atoms.size(), best_n = systems[root].atoms.size();
-            if (n > best_n || (n == best_n && key <= root_key)) {
+            if (n > best_n) {
+                root = r;
+                root_keyed = false;
+                continue;
+            }
+            if (n < best_n) continue;
+            if (!root_keyed) {
+                root_key = rank_sorted_atoms(ranks, systems[root].atoms);
+                root_keyed = true;
+            }
+            std::vector<std::uint32_t> key = rank_sorted_atoms(ranks, systems[r].atoms);
+            if (key <= root_key) {
                 root = r;
                 root_key = std::move(key);
             }
@@ -231,9 +250,10 @@ void Growth::seed(std::span<const std::uint32_t> component, std::span<const std:
         place(start, Point{0.0, 0.0});
     }
     sides[start] = 1;
-    std::vector<std::uint32_t> atoms;
-    for (const auto& [a, p] : out.coords) atoms.push_back(a);
-    for (std::uint32_t a : sorted_by_rank(atoms)) queue.push_back(a);
+    const std::size_t old = queue.size();
+    for (const auto& [a, p] : out.coords) queue.push_back(a);
+    std::sort(queue.begin() + static_cast<std::ptrdiff_t>(old), queue.end(),
+              [&](std::uint32_t a, std::uint32_t b) { return by_rank(a, b); });
 }
 
 void Growth::spiro_step(std::uint32_t u, std::int8_t s) {
