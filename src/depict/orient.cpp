@@ -50,20 +50,27 @@ HangingFragment::HangingFragment(const core::MolBuilder& mol, const PositionMap&
 
 void HangingFragment::place(Point target, Point direction, bool mirror,
                             std::vector<std::pair<std::uint32_t, Point>>& out) const {
+    place(target, direction, mirror ? nullptr : &out, mirror ? &out : nullptr);
+}
+
+void HangingFragment::place(Point target, Point direction, std::vector<std::pair<std::uint32_t, Point>>* plain,
+                            std::vector<std::pair<std::uint32_t, Point>>* mirrored) const {
     const Point d = normalised(direction);
     const double phi = turns_ ? std::atan2(d.y, d.x) - reference_angle_ : 0.0;
     // rotated(v, phi), its cosine and sine taken once.
     const double c = std::cos(phi), s = std::sin(phi);
-    out.clear();
-    out.reserve(fragment_.size());
+    for (auto* out : {plain, mirrored})
+        if (out) {
+            out->clear();
+            out->reserve(fragment_.size());
+        }
     for (const auto& [atom, q] : fragment_) {
         const Point v = q - p_;
         const Point q1 = target + Point{v.x * c - v.y * s, v.x * s + v.y * c};
-        if (!mirror) {
-            out.emplace_back(atom, q1);
-        } else {
+        if (plain) plain->emplace_back(atom, q1);
+        if (mirrored) {
             const Point r = q1 - target;
-            out.emplace_back(atom, target + (2.0 * dot(r, d)) * d - r);
+            mirrored->emplace_back(atom, target + (2.0 * dot(r, d)) * d - r);
         }
     }
 }
@@ -86,13 +93,13 @@ std::pair<PositionMap, PositionMap> orient_fragment(const core::MolBuilder& mol,
 OrientedScore best_orientation_score(const BondedPairs& bonded, std::span<const double> radii,
                                      const HangingFragment& fragment, std::span<const PlacedPoint> placed, Point from,
                                      Point to, std::span<const PlacedPoint> more) {
-    auto lease = core::Scratch<std::vector<std::pair<std::uint32_t, Point>>>::borrow(0);
-    const Point direction = normalised(to - from);
-    fragment.place(to, direction, false, *lease);
-    const PlacementScore s1 = placement_score(bonded, radii, *lease, placed, more);
-    fragment.place(to, direction, true, *lease);
-    const PlacementScore s2 = placement_score(bonded, radii, *lease, placed, more);
-    lease.set_size(lease->size());
+    using Points = std::vector<std::pair<std::uint32_t, Point>>;
+    auto plain = core::Scratch<Points>::borrow(0), mirrored = core::Scratch<Points>::borrow(0);
+    fragment.place(to, normalised(to - from), &*plain, &*mirrored);
+    const PlacementScore s1 = placement_score(bonded, radii, *plain, placed, more);
+    const PlacementScore s2 = placement_score(bonded, radii, *mirrored, placed, more);
+    plain.set_size(plain->size());
+    mirrored.set_size(mirrored->size());
     if (s2 < s1) return {s2, true};
     return {s1, false};
 }

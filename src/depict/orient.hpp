@@ -30,6 +30,9 @@ public:
     // The placement turned onto `target` along `direction` (normalised here), or
     // its mirror image: orient_fragment's first or second.
     void place(Point target, Point direction, bool mirror, std::vector<std::pair<std::uint32_t, Point>>& out) const;
+    // Both at once, into whichever of the two lists is given.
+    void place(Point target, Point direction, std::vector<std::pair<std::uint32_t, Point>>* plain,
+               std::vector<std::pair<std::uint32_t, Point>>* mirrored) const;
     PositionMap placed(Point target, Point direction, bool mirror) const;
 
 private:
