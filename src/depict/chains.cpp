@@ -6,50 +6,63 @@
 
 #include "core/numeric.hpp"
 #include "core/scratch.hpp"
-#include "core/sort.hpp"
 #include "depict/orient.hpp"
 #include "depict/refine.hpp"
 #include "depict/spring.hpp"
 
 namespace quorix::depict {
 
-BondedPairs::BondedPairs(const core::MolBuilder& mol) {
-    pairs_.reserve(mol.bonds.size());
-    for (const core::Bond& b : mol.bonds) pairs_.emplace_back(std::min(b.begin, b.end), std::max(b.begin, b.end));
-    std::sort(pairs_.begin(), pairs_.end());
-}
+bool BondedPairs::contains(std::uint32_t a, std::uint32_t b) const { return mol_->bond_between(a, b) != core::NONE; }
 
-bool BondedPairs::contains(std::uint32_t a, std::uint32_t b) const {
-    return std::binary_search(pairs_.begin(), pairs_.end(), std::pair{std::min(a, b), std::max(a, b)});
-}
-
-PlacementScore placement_score(const BondedPairs& bonded, std::span<const double> radii,
-                               const PositionMap& proposal, std::span<const PlacedPoint> placed) {
-    if (proposal.empty() || placed.empty()) return {0, 0};
+namespace {
+template <class Proposal>
+PlacementScore score_proposal(const BondedPairs& bonded, std::span<const double> radii, const Proposal& proposal,
+                              std::span<const PlacedPoint> placed, std::span<const PlacedPoint> more) {
+    if (proposal.empty() || (placed.empty() && more.empty())) return {0, 0};
     std::uint64_t near = 0;
     // Scored for every candidate direction of every chain atom: keep the buffer warm.
-    auto lease = core::Scratch<std::vector<double>>::borrow(placed.size());
+    auto lease = core::Scratch<std::vector<double>>::borrow(placed.size() + more.size());
     std::vector<double>& overlaps = *lease;
     overlaps.clear();
     for (const auto& [c, pc] : proposal) {
         const double rc = at(radii, c);
-        for (const PlacedPoint& q : placed) {
-            // A pair whose x or y distance alone reaches both limits counts for
-            // nothing; most pairs end here without a square root.
-            const double reach = rc + at(radii, q.atom), limit = std::max(reach, 0.05);
-            const double dx = pc.x - q.x, dy = pc.y - q.y;
-            if (std::abs(dx) >= limit || std::abs(dy) >= limit) continue;
-            if (q.atom == c || bonded.contains(c, q.atom)) continue;
-            const double d = std::hypot(dx, dy);
-            if (d < 0.05) ++near;
-            if (d < reach) overlaps.push_back((reach - d) * (reach - d));
-        }
+        for (const std::span<const PlacedPoint> part : {placed, more})
+            for (const PlacedPoint& q : part) {
+                // A pair whose x or y distance alone reaches both limits counts for
+                // nothing; most pairs end here without a square root.
+                const double reach = rc + at(radii, q.atom), limit = std::max(reach, 0.05);
+                const double dx = pc.x - q.x, dy = pc.y - q.y;
+                if (std::abs(dx) >= limit || std::abs(dy) >= limit) continue;
+                if (q.atom == c || bonded.contains(c, q.atom)) continue;
+                const double d = std::hypot(dx, dy);
+                if (d < 0.05) ++near;
+                if (d < reach) overlaps.push_back((reach - d) * (reach - d));
+            }
     }
     // Ascending summation makes the penalty independent of storage order.
     std::sort(overlaps.begin(), overlaps.end());
     double sum = 0.0;
     for (double o : overlaps) sum += o;
     return {near, core::round_saturating<std::int64_t>(sum * 1e9)};
+}
+}  // namespace
+
+PlacementScore placement_score(const BondedPairs& bonded, std::span<const double> radii,
+                               const PositionMap& proposal, std::span<const PlacedPoint> placed,
+                               std::span<const PlacedPoint> more) {
+    return score_proposal(bonded, radii, proposal, placed, more);
+}
+
+PlacementScore placement_score(const BondedPairs& bonded, std::span<const double> radii,
+                               std::span<const std::pair<std::uint32_t, Point>> proposal,
+                               std::span<const PlacedPoint> placed, std::span<const PlacedPoint> more) {
+    return score_proposal(bonded, radii, proposal, placed, more);
+}
+
+PlacementScore placement_score(const BondedPairs& bonded, std::span<const double> radii, std::uint32_t atom, Point p,
+                               std::span<const PlacedPoint> placed, std::span<const PlacedPoint> more) {
+    const std::pair<std::uint32_t, Point> lone[1] = {{atom, p}};
+    return score_proposal(bonded, radii, std::span(lone), placed, more);
 }
 
 std::vector<Point> placed_neighbour_directions(const core::MolBuilder& mol, std::uint32_t a, Point from,
@@ -72,7 +85,9 @@ std::int64_t nano(double x) { return core::round_saturating<std::int64_t>(x * 1e
 std::int64_t micro(double x) { return core::round_saturating<std::int64_t>(x * 1e6); }
 
 double wrap(double a) {
-    double r = std::fmod(a, TWO_PI);
+    // fmod gives a itself, sign of zero included, whenever |a| is below the
+    // divisor: the library call is needed only beyond one turn (or for NaN).
+    double r = std::abs(a) < TWO_PI ? a : std::fmod(a, TWO_PI);
     if (r < 0) r += TWO_PI;
     return r;
 }
@@ -81,6 +96,7 @@ struct ChainCandidate {
     std::int64_t key;
     std::uint32_t level;
     double angle;
+    std::int64_t room;  // micro(clearance(angle)) once measured, else -1
 };
 
 // Score of one proposal; compared field by field, smaller better.
@@ -103,13 +119,14 @@ double step_angle(const core::MolBuilder& mol, std::uint32_t u, double chain_ang
     return chain_angle;
 }
 
-std::vector<double> target_angles(const ChainStep& st, std::uint32_t u, Point P, std::span<const double> placed,
-                                  double step) {
+// The target direction of each unplaced neighbour, into `t`; `spare` is scratch.
+void target_angles(const ChainStep& st, std::uint32_t u, Point P, std::span<const double> placed, double step,
+                   std::vector<double>& t, std::vector<double>& spare) {
     const std::size_t n = st.unplaced.size(), m = placed.size();
-    std::vector<double> t(n);
+    t.assign(n, 0.0);
     if (m == 0) {
         for (std::size_t k = 0; k < n; ++k) t[k] = PI / 6 + double(k) * step;
-        return t;
+        return;
     }
     if (m == 1) {
         const double s = side_of(st.sides, u) < 0 ? -1.0 : 1.0;
@@ -118,66 +135,83 @@ std::vector<double> target_angles(const ChainStep& st, std::uint32_t u, Point P,
             const double turn = double(k / 2 + 1) * step * s;
             t[k] = k % 2 == 0 ? a0 + turn : a0 - turn;
         }
-        std::vector<double> mirrored(n);
+        std::vector<double>& mirrored = spare;
+        mirrored.assign(n, 0.0);
         for (std::size_t k = 0; k < n; ++k) mirrored[k] = 2 * a0 - t[k];
-        if (crowding_score(st.positions, mirrored, P) < crowding_score(st.positions, t, P)) t = std::move(mirrored);
-        return t;
+        if (crowding_score(st.positions, mirrored, P) < crowding_score(st.positions, t, P)) t.swap(mirrored);
+        return;
     }
     struct Gap {
         double start, width;
         std::int64_t width_key, start_key;
     };
-    std::vector<Gap> gaps;
-    gaps.reserve(m);
-    gaps.push_back({placed[m - 1], placed[0] + TWO_PI - placed[m - 1], 0, 0});
-    for (std::size_t i = 1; i < m; ++i) gaps.push_back({placed[i - 1], placed[i] - placed[i - 1], 0, 0});
-    for (Gap& g : gaps) {
-        g.width_key = nano(g.width);
-        g.start_key = nano(g.start);
-    }
-    const auto spread = [&](const Gap& g) {
-        std::vector<double> out(n);
-        for (std::size_t k = 0; k < n; ++k) out[k] = g.start + g.width * double(k + 1) / double(n + 1);
-        return out;
+    const auto gap = [&](std::size_t i) {
+        const Gap g = i == 0 ? Gap{placed[m - 1], placed[0] + TWO_PI - placed[m - 1], 0, 0}
+                             : Gap{placed[i - 1], placed[i] - placed[i - 1], 0, 0};
+        return Gap{g.start, g.width, nano(g.width), nano(g.start)};
     };
-    const Gap* best = &gaps[0];
-    for (const Gap& g : gaps)
-        if (g.width_key > best->width_key || (g.width_key == best->width_key && g.start_key < best->start_key))
-            best = &g;
+    const auto spread = [&](const Gap& g, std::vector<double>& out) {
+        out.assign(n, 0.0);
+        for (std::size_t k = 0; k < n; ++k) out[k] = g.start + g.width * double(k + 1) / double(n + 1);
+    };
+    Gap best = gap(0);
+    std::size_t best_index = 0;
+    for (std::size_t i = 1; i < m; ++i) {
+        const Gap g = gap(i);
+        if (g.width_key > best.width_key || (g.width_key == best.width_key && g.start_key < best.start_key)) {
+            best = g;
+            best_index = i;
+        }
+    }
     // At a ring atom whose drawn bonds split the turn evenly (the fusion atom of
     // two six-membered rings: three gaps of 120 degrees), two of the gaps lie
     // inside rings, and the smaller start angle alone (or the last bits of the
     // ring's coordinates) would put the substituent on a ring's centre, where
     // nothing else objects to it. There, gaps within a micro-radian of the widest
     // count as equal and the least crowded of them wins, then the smaller start.
+    // The crowding of the widest is measured only once a rival appears.
     if (u < st.ring_atoms.size() && st.ring_atoms[u]) {
         constexpr std::int64_t SAME_WIDTH = 1000;  // nano-radians
-        const std::int64_t widest = best->width_key;
-        std::int64_t best_crowding = crowding_score(st.positions, spread(*best), P);
-        for (const Gap& g : gaps) {
-            if (&g == best || widest - g.width_key > SAME_WIDTH) continue;
-            const std::int64_t c = crowding_score(st.positions, spread(g), P);
-            if (c < best_crowding || (c == best_crowding && g.start_key < best->start_key)) {
-                best = &g;
+        const std::int64_t widest = best.width_key;
+        bool measured = false;
+        std::int64_t best_crowding = 0;
+        for (std::size_t i = 0; i < m; ++i) {
+            const Gap g = gap(i);
+            if (i == best_index || widest - g.width_key > SAME_WIDTH) continue;
+            if (!measured) {
+                spread(best, spare);
+                best_crowding = crowding_score(st.positions, spare, P);
+                measured = true;
+            }
+            spread(g, spare);
+            const std::int64_t c = crowding_score(st.positions, spare, P);
+            if (c < best_crowding || (c == best_crowding && g.start_key < best.start_key)) {
+                best = g;
+                best_index = i;
                 best_crowding = c;
             }
         }
     }
-    return spread(*best);
+    spread(best, t);
 }
 
-void make_candidates(double t, std::span<const double> occupied, ChainCandidate (&out)[11]) {
-    out[0] = {0, 0, t};
-    std::size_t i = 1;
-    for (std::uint32_t j = 1; j <= 5; ++j)
-        for (double sign : {1.0, -1.0}) {
-            const double phi = t + sign * double(j) * PI / 6;
-            const std::int64_t key = occupied.empty() ? -3141593 : -micro(clearance(phi, occupied));
-            out[i++] = {key, j, phi};
-        }
-    core::stable_small_sort(std::begin(out), std::end(out), [](const ChainCandidate& a, const ChainCandidate& b) {
-        return a.level != b.level ? a.level < b.level : a.key < b.key;
-    });
+// The candidates of turn level j (j x 30 degrees off the target t; level 0 is t
+// itself) in the order they are tried: by level, then key (the roomier first),
+// then + before -. Each level is made only when the search reaches it, so the
+// clearances of levels never tried are never measured.
+std::size_t level_candidates(double t, std::uint32_t j, std::span<const double> occupied, ChainCandidate (&out)[2]) {
+    if (j == 0) {
+        out[0] = {0, 0, t, -1};
+        return 1;
+    }
+    std::size_t i = 0;
+    for (double sign : {1.0, -1.0}) {
+        const double phi = t + sign * double(j) * PI / 6;
+        const std::int64_t room = occupied.empty() ? -1 : micro(clearance(phi, occupied));
+        out[i++] = {occupied.empty() ? -3141593 : -room, j, phi, room};
+    }
+    if (out[1].key < out[0].key) std::swap(out[0], out[1]);
+    return 2;
 }
 
 // The chosen direction, the new points and the new bonds join what later
@@ -191,10 +225,14 @@ void record_choice(const core::MolBuilder& mol, std::uint32_t v, Point P, Point 
     if (!fragment) return;
     for (const auto& [a, q] : *fragment)
         if (a != v) placed.push_back({a, q.x, q.y});
-    for (const core::Bond& b : mol.bonds) {
-        const auto pb = fragment->find(b.begin), pe = fragment->find(b.end);
-        if (pb != fragment->end() && pe != fragment->end()) segments.push_back({pb->second, pe->second});
-    }
+    // Each bond once, from its first atom, drawn from first to last as stored.
+    for (const auto& [a, q] : *fragment)
+        for (const core::Neighbor nb : mol.neighbors(a)) {
+            const core::Bond& b = mol.bonds[nb.bond];
+            if (b.begin != a || nb.atom != b.end) continue;
+            const auto pe = fragment->find(b.end);
+            if (pe != fragment->end()) segments.push_back({q, pe->second});
+        }
 }
 
 bool crosses_any(std::span<const Segment> segs, Point P, Point p) {
@@ -232,18 +270,37 @@ double clearance(double phi, std::span<const double> occupied) {
     return c;
 }
 
-std::vector<NeighbourAngle> placed_neighbour_angles(const core::MolBuilder& mol, std::uint32_t a, Point pa,
-                                                    const PositionMap& positions,
-                                                    std::span<const std::uint32_t> ranks) {
-    std::vector<NeighbourAngle> out;
+namespace {
+// The drawing's point for the atom, none when it has none.
+struct DrawnLookup {
+    const PositionMap& positions;
+    std::span<const std::uint8_t> drawn;
+    std::span<const Point> points;
+    const Point* find(std::uint32_t a) const {
+        if (!drawn.empty()) return a < drawn.size() && drawn[a] ? &points[a] : nullptr;
+        const auto it = positions.find(a);
+        return it == positions.end() ? nullptr : &it->second;
+    }
+};
+
+void append_neighbour_angles(const core::MolBuilder& mol, std::uint32_t a, Point pa, const DrawnLookup& positions,
+                             std::span<const std::uint32_t> ranks, std::vector<NeighbourAngle>& out) {
     for (core::Neighbor nb : mol.neighbors(a)) {
-        const auto it = positions.find(nb.atom);
-        if (it == positions.end()) continue;
-        const Point q = it->second;
+        const Point* found = positions.find(nb.atom);
+        if (!found) continue;
+        const Point q = *found;
         double angle = wrap(std::atan2(q.y - pa.y, q.x - pa.x));
         if (TWO_PI - angle < 1e-9) angle = 0.0;
         out.push_back({nano(angle), at(ranks, nb.atom), angle});
     }
+}
+}  // namespace
+
+std::vector<NeighbourAngle> placed_neighbour_angles(const core::MolBuilder& mol, std::uint32_t a, Point pa,
+                                                    const PositionMap& positions,
+                                                    std::span<const std::uint32_t> ranks) {
+    std::vector<NeighbourAngle> out;
+    append_neighbour_angles(mol, a, pa, DrawnLookup{positions, {}, {}}, ranks, out);
     return out;
 }
 
@@ -255,96 +312,143 @@ std::vector<std::uint32_t> rank_list(std::span<const std::uint32_t> atoms, std::
 }
 
 namespace {
-// The working lists of one step: directions taken at u, points and bonds drawn.
+// The working lists of one step: directions taken at u, and the points and
+// bonds drawn, each as the drawing the step was given (read in place) plus what
+// the step itself added. Every reader of the two parts is an "any" or an
+// order-free total, so the split does not reach a result.
 struct StepLists {
+    std::vector<NeighbourAngle> around;
+    std::vector<double> targets, spare;
     std::vector<double> occupied;
     std::vector<PlacedPoint> placed;
     std::vector<Segment> segments;
 };
+struct StepView {
+    const StepLists& added;
+    std::span<const PlacedPoint> placed;
+    std::span<const Segment> segments;
+};
 
 struct Choice {
-    OrientedPlacement attachment;
+    std::optional<PositionMap> placement;  // the ring system hung at the new atom
     double angle;
+    Point point;  // one bond from the centre along `angle`
 };
 
 // The candidate search for neighbour v around target t: the best-scoring
 // candidate that is not on top of a drawn atom, stopping at the first clean one.
 Choice choose_direction(const ChainStep& st, std::uint32_t v, Point P, double t, bool check_crowding,
-                        const StepLists& lists) {
+                        const StepView& lists) {
     const PositionMap* pending = nullptr;
     if (st.pending) {
         const auto it = st.pending->find(v);
         if (it != st.pending->end()) pending = &it->second;
     }
-    const auto attach = [&](Point p) {
-        return best_oriented_placement(st.mol, st.bonded, st.radii, v, pending, lists.placed, P, p);
+    // Candidates are only scored; the ring system is turned into place once, for the winner.
+    std::optional<HangingFragment> hanging;
+    if (pending) hanging.emplace(st.mol, *pending, v);
+    const auto attach = [&](Point p) -> OrientedScore {
+        if (!hanging) return {placement_score(st.bonded, st.radii, v, p, lists.placed, lists.added.placed), false};
+        return best_orientation_score(st.bonded, st.radii, *hanging, lists.placed, P, p, lists.added.placed);
     };
-    ChainCandidate cands[11];
-    make_candidates(t, lists.occupied, cands);
-    const bool crowding_applies = check_crowding && !lists.occupied.empty();
+    const std::span<const double> occupied = lists.added.occupied;
+    const bool crowding_applies = check_crowding && !occupied.empty();
     bool have_best = false;
     ProposalScore best{};
-    Choice chosen{{}, t};
-    for (const ChainCandidate& c : cands) {
+    double chosen_angle = t;
+    Point chosen_point{};
+    bool chosen_mirror = false;
+    // Scores the candidate; true once the best so far is clean.
+    const auto consider = [&](const ChainCandidate& c) {
         const Point p{P.x + std::cos(c.angle), P.y + std::sin(c.angle)};
-        const bool blocked = std::any_of(lists.placed.begin(), lists.placed.end(), [&](const PlacedPoint& q) {
+        const auto on_top = [&](const PlacedPoint& q) {
             const double dx = q.x - p.x, dy = q.y - p.y;
             return std::abs(dx) < 0.1 && std::abs(dy) < 0.1 && std::hypot(dx, dy) < 0.1;
-        });
-        if (blocked) continue;
-        OrientedPlacement att = attach(p);
-        const bool crowded = (crowding_applies && micro(clearance(c.angle, lists.occupied)) < CROWDED_CLEARANCE) ||
+        };
+        const bool blocked = std::any_of(lists.placed.begin(), lists.placed.end(), on_top) ||
+                             std::any_of(lists.added.placed.begin(), lists.added.placed.end(), on_top);
+        if (blocked) return false;
+        const OrientedScore att = attach(p);
+        const auto room = [&] { return c.room >= 0 ? c.room : micro(clearance(c.angle, occupied)); };
+        const bool crowded = (crowding_applies && room() < CROWDED_CLEARANCE) ||
                              std::any_of(st.rings_at_u.begin(), st.rings_at_u.end(),
                                          [&](const std::vector<Point>& ring) { return inside_polygon(p, ring); });
-        const ProposalScore score{att.score.first, crowded, crosses_any(lists.segments, P, p), att.score.second};
+        const bool crossing = crosses_any(lists.segments, P, p) || crosses_any(lists.added.segments, P, p);
+        const ProposalScore score{att.score.first, crowded, crossing, att.score.second};
         if (!have_best || score < best) {
             have_best = true;
             best = score;
-            chosen = {std::move(att), c.angle};
+            chosen_angle = c.angle;
+            chosen_point = p;
+            chosen_mirror = att.mirror;
         }
-        if (best.near == 0 && best.penalty == 0 && !best.crowded && !best.crossing) break;
+        return best.near == 0 && best.penalty == 0 && !best.crowded && !best.crossing;
+    };
+    bool clean = false;
+    for (std::uint32_t j = 0; j <= 5 && !clean; ++j) {
+        ChainCandidate level[2];
+        const std::size_t n = level_candidates(t, j, occupied, level);
+        for (std::size_t i = 0; i < n && !clean; ++i) clean = consider(level[i]);
     }
     // Every candidate sat on a drawn atom: the target itself is taken.
-    if (!have_best) chosen = {attach(Point{P.x + std::cos(t), P.y + std::sin(t)}), t};
+    if (!have_best) {
+        chosen_point = Point{P.x + std::cos(t), P.y + std::sin(t)};
+        chosen_mirror = attach(chosen_point).mirror;
+    }
+    Choice chosen{std::nullopt, chosen_angle, chosen_point};
+    if (hanging) chosen.placement = hanging->placed(chosen_point, normalised(chosen_point - P), chosen_mirror);
     return chosen;
 }
 }  // namespace
 
 std::vector<PlacementRecord> place_chain_neighbours(std::uint32_t u, const ChainStep& st) {
-    const auto found = st.positions.find(u);
-    if (found == st.positions.end()) internal_error("no entry found for key");
-    const Point P = found->second;
+    std::vector<PlacementRecord> records;
+    place_chain_neighbours(u, st, records);
+    return records;
+}
 
-    std::vector<NeighbourAngle> around = placed_neighbour_angles(st.mol, u, P, st.positions, st.ranks);
+void place_chain_neighbours(std::uint32_t u, const ChainStep& st, std::vector<PlacementRecord>& records) {
+    if (!st.drawn.empty() && st.points.size() < st.drawn.size()) internal_error("下标越界");
+    const DrawnLookup drawn{st.positions, st.drawn, st.points};
+    const Point* found = drawn.find(u);
+    if (!found) internal_error("no entry found for key");
+    const Point P = *found;
+
+    auto lease = core::Scratch<StepLists>::borrow(st.placed.size());
+    StepLists& lists = *lease;
+    lists.around.clear();
+    lists.occupied.clear();
+    lists.placed.clear();
+    lists.segments.clear();
+    std::vector<NeighbourAngle>& around = lists.around;
+    append_neighbour_angles(st.mol, u, P, drawn, st.ranks, around);
     std::sort(around.begin(), around.end(), [](const NeighbourAngle& a, const NeighbourAngle& b) {
         return a.key != b.key ? a.key < b.key : a.rank < b.rank;
     });
-    StepLists lists{{}, {st.placed.begin(), st.placed.end()}, {st.segments.begin(), st.segments.end()}};
-    lists.occupied.reserve(around.size() + st.unplaced.size());
     for (const NeighbourAngle& na : around) lists.occupied.push_back(na.angle);
+    const StepView view{lists, st.placed, st.segments};
 
-    const std::vector<double> targets =
-        target_angles(st, u, P, lists.occupied, step_angle(st.mol, u, st.chain_angle));
+    target_angles(st, u, P, lists.occupied, step_angle(st.mol, u, st.chain_angle), lists.targets, lists.spare);
+    const std::vector<double>& targets = lists.targets;
     const bool check_crowding = (u >= st.mol.degree.size() || st.mol.degree[u] <= 3) &&
                                 !(u < st.ring_atoms.size() && st.ring_atoms[u]);
     const std::int8_t side = static_cast<std::int8_t>(-side_of(st.sides, u));
-    std::vector<PlacementRecord> records;
+    records.clear();
     records.reserve(st.unplaced.size());
     for (std::size_t k = 0; k < st.unplaced.size(); ++k) {
         const std::uint32_t v = st.unplaced[k];
-        Choice c = choose_direction(st, v, P, targets[k], check_crowding, lists);
-        const Point p{P.x + std::cos(c.angle), P.y + std::sin(c.angle)};
-        record_choice(st.mol, v, P, p, c.angle, c.attachment.placement, lists.occupied, lists.placed,
+        Choice c = choose_direction(st, v, P, targets[k], check_crowding, view);
+        const Point p = c.point;
+        record_choice(st.mol, v, P, p, c.angle, c.placement, lists.occupied, lists.placed,
                       lists.segments);
         PlacementRecord rec;
-        rec.kind = c.attachment.placement ? 1 : 0;
-        if (c.attachment.placement) rec.fragment = std::move(*c.attachment.placement);
+        rec.kind = c.placement ? 1 : 0;
+        if (c.placement) rec.fragment = std::move(*c.placement);
         rec.position = p;
         rec.atom = v;
         rec.side = side;
         records.push_back(std::move(rec));
     }
-    return records;
 }
 
 void commit_record(const PlacementRecord& record, PositionMap& positions, SideSigns& sides) {

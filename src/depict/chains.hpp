@@ -17,14 +17,15 @@
 
 namespace quorix::depict {
 
-// Every bond as (smaller atom, larger atom), sorted; bonded pairs never clash.
+// Whether two atoms are bonded; bonded pairs never clash. Asked of the
+// molecule's own neighbour lists (it must outlive this): nothing to build.
 class BondedPairs {
 public:
-    explicit BondedPairs(const core::MolBuilder& mol);
+    explicit BondedPairs(const core::MolBuilder& mol) : mol_(&mol) {}
     bool contains(std::uint32_t a, std::uint32_t b) const;
 
 private:
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> pairs_;
+    const core::MolBuilder* mol_;
 };
 
 struct PlacedPoint {
@@ -36,9 +37,18 @@ struct PlacedPoint {
 using PlacementScore = std::pair<std::uint64_t, std::int64_t>;
 
 // Near count: unbonded pairs closer than 0.05; penalty: round(1e9 x the sum,
-// taken ascending, of squared label-radius overlaps).
+// taken ascending, of squared label-radius overlaps). The drawing may come in
+// two lists (`more` the points added since `placed` was taken); their order
+// does not reach the score.
 PlacementScore placement_score(const BondedPairs& bonded, std::span<const double> radii,
-                               const PositionMap& proposal, std::span<const PlacedPoint> placed);
+                               const PositionMap& proposal, std::span<const PlacedPoint> placed,
+                               std::span<const PlacedPoint> more = {});
+// The same for a proposal given as (atom, point) pairs, or a single atom at `p`.
+PlacementScore placement_score(const BondedPairs& bonded, std::span<const double> radii,
+                               std::span<const std::pair<std::uint32_t, Point>> proposal,
+                               std::span<const PlacedPoint> placed, std::span<const PlacedPoint> more = {});
+PlacementScore placement_score(const BondedPairs& bonded, std::span<const double> radii, std::uint32_t atom, Point p,
+                               std::span<const PlacedPoint> placed, std::span<const PlacedPoint> more = {});
 
 // Unit vectors from `a`'s point to each neighbour present in `positions`, in
 // `a`'s neighbour order.
@@ -63,6 +73,11 @@ public:
             if (!contains(a)) (*this)[a] = s;
     }
     bool contains(std::uint32_t atom) const { return atom < present_.size() && present_[atom]; }
+    // No atom has an entry.
+    void clear() {
+        present_.clear();
+        signs_.clear();
+    }
     std::int8_t& operator[](std::uint32_t atom) {
         if (atom >= present_.size()) {
             present_.resize(std::size_t{atom} + 1, 0);
@@ -103,6 +118,10 @@ struct ChainStep {
     // does not reach the result).
     std::span<const PlacedPoint> placed = {};
     std::span<const BondSegment> segments = {};
+    // Optionally `positions` again, flat by atom index (a drawn flag and the
+    // point), for a caller that keeps it anyway: lookups without a search.
+    std::span<const std::uint8_t> drawn = {};
+    std::span<const Point> points = {};
 };
 
 // Strictly inside the polygon (even-odd rule).
@@ -110,6 +129,8 @@ bool inside_polygon(Point p, std::span<const Point> polygon);
 
 // One record per unplaced neighbour, in their order; changes none of its inputs.
 std::vector<PlacementRecord> place_chain_neighbours(std::uint32_t u, const ChainStep& step);
+// The same into `records` (replacing what it held), for a caller that keeps the buffer.
+void place_chain_neighbours(std::uint32_t u, const ChainStep& step, std::vector<PlacementRecord>& records);
 
 // Writes the point and side sign the record brings (and, for a fragment, the
 // points of its atoms that have none).

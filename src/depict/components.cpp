@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <deque>
 #include <map>
 
+#include "core/scratch.hpp"
 #include "depict/chains.hpp"
 #include "depict/orient.hpp"
 #include "depict/refine.hpp"
@@ -49,15 +49,40 @@ TrialScore score_trial(const core::MolBuilder& mol, const PositionMap& trial, co
     return {overlap, crossings};
 }
 
+// The lists a component layout works in, kept warm from call to call.
+struct GrowthLists {
+    std::vector<std::uint32_t> systems_start, systems_list, fill, queue, unplaced_buffer;
+    std::vector<std::uint8_t> placed_system, ring_atoms, drawn, taken, in_component;
+    std::vector<Point> points;
+    std::vector<PlacedPoint> placed;
+    std::vector<BondSegment> segments;
+    std::vector<std::vector<Point>> ring_polygons;
+    std::vector<PlacementRecord> records;
+    SideSigns sides;
+};
+
 // The working state of one component layout: its ring systems and which are
 // placed, the growing coordinates (with flat mirrors for the chain steps), the
 // side signs and the work queue. Nothing outlives the call.
 struct Growth {
     Growth(const core::MolBuilder& m, std::span<const RingSystemRecord> s, std::span<const std::uint32_t> r,
-           const Style2d& style, const RingTemplate* x)
+           const Style2d& style, const RingTemplate* x, GrowthLists& w)
         : mol(m), systems(s), ranks(r), extra(x), chain_angle(style.chain_angle * DEG_TO_RAD),
-          radii(label_radii(m, style.bond_length, style.font_size)), bonded(m), placed_system(s.size(), 0),
-          ring_atoms(m.atoms.size(), 0), drawn(m.atoms.size(), 0), points(m.atoms.size()), taken(s.size(), 0) {}
+          radii(label_radii(m, style.bond_length, style.font_size)), bonded(m), systems_start(w.systems_start),
+          systems_list(w.systems_list), fill(w.fill), placed_system(w.placed_system), ring_atoms(w.ring_atoms),
+          sides(w.sides), queue(w.queue), drawn(w.drawn), points(w.points), placed(w.placed), segments(w.segments),
+          unplaced_buffer(w.unplaced_buffer), taken(w.taken), ring_polygons(w.ring_polygons), records(w.records) {
+        placed_system.assign(s.size(), 0);
+        ring_atoms.assign(m.atoms.size(), 0);
+        drawn.assign(m.atoms.size(), 0);
+        points.assign(m.atoms.size(), Point{});
+        taken.assign(s.size(), 0);
+        sides.clear();
+        queue.clear();
+        placed.clear();
+        segments.clear();
+        records.clear();
+    }
 
     const core::MolBuilder& mol;
     std::span<const RingSystemRecord> systems;
@@ -67,22 +92,30 @@ struct Growth {
     std::vector<double> radii;
     BondedPairs bonded;
     // Ring systems by atom, flat: atom a's list is systems_list[systems_start[a] .. systems_start[a + 1]).
-    std::vector<std::uint32_t> systems_start, systems_list;
-    std::vector<std::uint8_t> placed_system;
-    std::vector<std::uint8_t> ring_atoms;
-    SideSigns sides;
-    std::deque<std::uint32_t> queue;
+    std::vector<std::uint32_t>& systems_start;
+    std::vector<std::uint32_t>& systems_list;
+    std::vector<std::uint32_t>& fill;
+    std::vector<std::uint8_t>& placed_system;
+    std::vector<std::uint8_t>& ring_atoms;
+    SideSigns& sides;
+    // First in, first out: atoms are taken from queue_head on.
+    std::vector<std::uint32_t>& queue;
+    std::size_t queue_head = 0;
     ComponentLayout out;
     // Mirrors of `out.coords` kept in step with it: a drawn flag per atom, the
     // drawn atoms with their points, and the bonds with both ends drawn.
-    std::vector<std::uint8_t> drawn;
-    std::vector<Point> points;
-    std::vector<PlacedPoint> placed;
-    std::vector<BondSegment> segments;
-    // Per-step scratch: the unplaced neighbours, and the ring systems pre-laid
-    // in this step (all clear between steps).
-    std::vector<std::uint32_t> unplaced_buffer;
-    std::vector<std::uint8_t> taken;
+    std::vector<std::uint8_t>& drawn;
+    std::vector<Point>& points;
+    std::vector<PlacedPoint>& placed;
+    std::vector<BondSegment>& segments;
+    // Per-step scratch: the unplaced neighbours, the ring systems pre-laid in
+    // this step (all clear between steps), the rings through the step's atom (the
+    // first ring_count polygons) and the step's records.
+    std::vector<std::uint32_t>& unplaced_buffer;
+    std::vector<std::uint8_t>& taken;
+    std::vector<std::vector<Point>>& ring_polygons;
+    std::size_t ring_count = 0;
+    std::vector<PlacementRecord>& records;
 
     bool is_drawn(std::uint32_t a) const { return a < drawn.size() && drawn[a]; }
     const Point& drawn_point(std::uint32_t a) const {
@@ -122,10 +155,16 @@ struct Growth {
     // A placed ring system's atoms join the queue by rank; new ones take `side`.
     void enqueue_system(std::uint32_t r, std::int8_t side) {
         placed_system[r] = 1;
-        for (std::uint32_t a : sorted_by_rank(systems[r].atoms)) {
-            if (!sides.contains(a)) sides[a] = side;
-            queue.push_back(a);
-        }
+        enqueue_by_rank(systems[r].atoms);
+        for (std::size_t i = queue.size() - systems[r].atoms.size(); i < queue.size(); ++i)
+            if (!sides.contains(queue[i])) sides[queue[i]] = side;
+    }
+    // Appends the atoms to the queue, ordered by rank there.
+    void enqueue_by_rank(std::span<const std::uint32_t> atoms) {
+        const std::size_t old = queue.size();
+        queue.insert(queue.end(), atoms.begin(), atoms.end());
+        std::sort(queue.begin() + static_cast<std::ptrdiff_t>(old), queue.end(),
+                  [&](std::uint32_t a, std::uint32_t b) { return by_rank(a, b); });
     }
     void merge(const PositionMap& placement) {
         for (const auto& [a, p] : placement) place(a, p);
@@ -156,7 +195,7 @@ struct Growth {
             for (std::uint32_t a : systems[r].atoms) ++at(systems_start, std::size_t(a) + 1);
         for (std::size_t i = 1; i < systems_start.size(); ++i) systems_start[i] += systems_start[i - 1];
         systems_list.assign(systems_start.back(), 0);
-        std::vector<std::uint32_t> fill(systems_start.begin(), systems_start.end() - 1);
+        fill.assign(systems_start.begin(), systems_start.end() - 1);
         for (std::uint32_t r : comp_systems)
             for (std::uint32_t a : systems[r].atoms) systems_list[fill[a]++] = r;
     }
@@ -175,12 +214,25 @@ struct Growth {
 void Growth::seed(std::span<const std::uint32_t> component, std::span<const std::uint32_t> comp_systems) {
     std::uint32_t start = 0;
     if (!comp_systems.empty()) {
+        // The largest system, of equal ones the last with the least rank key;
+        // keys are taken only for systems of the same size.
         std::uint32_t root = comp_systems[0];
-        std::vector<std::uint32_t> root_key = rank_sorted_atoms(ranks, systems[root].atoms);
+        std::vector<std::uint32_t> root_key;
+        bool root_keyed = false;
         for (std::uint32_t r : comp_systems.subspan(1)) {
-            std::vector<std::uint32_t> key = rank_sorted_atoms(ranks, systems[r].atoms);
             const std::size_t n = systems[r].atoms.size(), best_n = systems[root].atoms.size();
-            if (n > best_n || (n == best_n && key <= root_key)) {
+            if (n > best_n) {
+                root = r;
+                root_keyed = false;
+                continue;
+            }
+            if (n < best_n) continue;
+            if (!root_keyed) {
+                root_key = rank_sorted_atoms(ranks, systems[root].atoms);
+                root_keyed = true;
+            }
+            std::vector<std::uint32_t> key = rank_sorted_atoms(ranks, systems[r].atoms);
+            if (key <= root_key) {
                 root = r;
                 root_key = std::move(key);
             }
@@ -198,9 +250,10 @@ void Growth::seed(std::span<const std::uint32_t> component, std::span<const std:
         place(start, Point{0.0, 0.0});
     }
     sides[start] = 1;
-    std::vector<std::uint32_t> atoms;
-    for (const auto& [a, p] : out.coords) atoms.push_back(a);
-    for (std::uint32_t a : sorted_by_rank(atoms)) queue.push_back(a);
+    const std::size_t old = queue.size();
+    for (const auto& [a, p] : out.coords) queue.push_back(a);
+    std::sort(queue.begin() + static_cast<std::ptrdiff_t>(old), queue.end(),
+              [&](std::uint32_t a, std::uint32_t b) { return by_rank(a, b); });
 }
 
 void Growth::spiro_step(std::uint32_t u, std::int8_t s) {
@@ -250,25 +303,29 @@ void Growth::grow_step(std::uint32_t u, std::span<const std::uint32_t> unplaced)
         }
     for (const auto& [v, entry] : pending) taken[entry.first] = 0;
     // A substituent of a ring atom must not be drawn into one of its rings.
-    std::vector<std::vector<Point>> rings_at_u;
+    ring_count = 0;
     for (std::uint32_t r : systems_at(u)) {
         if (!placed_system[r]) continue;
         for (const chem::Ring* ring : systems[r].rings) {
             if (std::find(ring->atoms.begin(), ring->atoms.end(), u) == ring->atoms.end()) continue;
-            std::vector<Point>& polygon = rings_at_u.emplace_back();
+            if (ring_count == ring_polygons.size()) ring_polygons.emplace_back();
+            std::vector<Point>& polygon = ring_polygons[ring_count++];
+            polygon.clear();
             for (std::uint32_t a : ring->atoms) polygon.push_back(points[a]);
         }
     }
-    const ChainStep step{mol,      ranks,       out.coords, sides,      ring_atoms, bonded,   radii,
-                         chain_angle, unplaced, &fragments, rings_at_u, placed,     segments};
-    const std::vector<PlacementRecord> records = place_chain_neighbours(u, step);
+    const std::span<const std::vector<Point>> rings_at_u(ring_polygons.data(), ring_count);
+    const ChainStep step{mol,      ranks,    out.coords, sides,      ring_atoms, bonded,   radii,  chain_angle,
+                         unplaced, &fragments, rings_at_u, placed, segments,   drawn,  points};
+    place_chain_neighbours(u, step, records);
     for (const PlacementRecord& rec : records) {
         const std::uint32_t v = rec.atom;
         if (is_drawn(v)) continue;
         commit_record(rec, out.coords, sides);
         note_drawn(v, rec.position);
+        // commit_record gave an atom not drawn before its point in the fragment.
         for (const auto& [a, p] : rec.fragment)
-            if (!is_drawn(a)) note_drawn(a, point_of(out.coords, a));
+            if (!is_drawn(a)) note_drawn(a, p);
         const auto it = pending.find(v);
         if (it != pending.end()) {
             if (rec.kind == 1) {
@@ -316,18 +373,22 @@ ComponentLayout layout_components(const core::MolBuilder& mol, std::span<const s
                                   std::span<const RingSystemRecord> systems, std::span<const std::uint32_t> ranks,
                                   const Style2d& style, const RingTemplate* extra) {
     if (component.empty()) internal_error("分量非空");
-    Growth g(mol, systems, ranks, style, extra);
-    std::vector<std::uint8_t> in_component(mol.atoms.size(), 0);
+    auto lists = core::Scratch<GrowthLists>::borrow(mol.atoms.size());
+    Growth g(mol, systems, ranks, style, extra, *lists);
+    std::vector<std::uint8_t>& in_component = lists->in_component;
+    in_component.assign(mol.atoms.size(), 0);
     for (std::uint32_t a : component) at(in_component, a) = 1;
     std::vector<std::uint32_t> comp_systems;
     for (std::uint32_t r = 0; r < systems.size(); ++r)
         if (!systems[r].atoms.empty() && at(in_component, systems[r].atoms[0])) comp_systems.push_back(r);
     g.index_systems(comp_systems);
+    g.out.coords.reserve(component.size());
+    g.placed.reserve(component.size());
+    g.segments.reserve(mol.bonds.size());
 
     g.seed(component, comp_systems);
-    while (!g.queue.empty()) {
-        const std::uint32_t u = g.queue.front();
-        g.queue.pop_front();
+    while (g.queue_head < g.queue.size()) {
+        const std::uint32_t u = g.queue[g.queue_head++];
         if (!g.has_unplaced_neighbour(u)) continue;
         g.spiro_step(u, side_of(g.sides, u));
         const std::span<const std::uint32_t> unplaced = g.unplaced_neighbours(u);

@@ -5,6 +5,8 @@
 #include <numeric>
 #include <vector>
 
+#include "core/scratch.hpp"
+
 namespace quorix::depict {
 namespace {
 
@@ -36,37 +38,80 @@ Point reference_direction(const core::MolBuilder& mol, const PositionMap& fragme
 
 }  // namespace
 
-std::pair<PositionMap, PositionMap> orient_fragment(const core::MolBuilder& mol, const PositionMap& fragment,
-                                                    std::uint32_t a, Point target, Point direction) {
+HangingFragment::HangingFragment(const core::MolBuilder& mol, const PositionMap& fragment, std::uint32_t a)
+    : fragment_(fragment) {
     const auto found = fragment.find(a);
     if (found == fragment.end()) internal_error("no entry found for key");
-    const Point p = found->second;
-    const Point s = reference_direction(mol, fragment, a, p);
+    p_ = found->second;
+    const Point s = reference_direction(mol, fragment, a, p_);
+    turns_ = length(s) >= 1e-9;
+    reference_angle_ = turns_ ? std::atan2(s.y, s.x) : 0.0;
+}
+
+void HangingFragment::place(Point target, Point direction, bool mirror,
+                            std::vector<std::pair<std::uint32_t, Point>>& out) const {
+    place(target, direction, mirror ? nullptr : &out, mirror ? &out : nullptr);
+}
+
+void HangingFragment::place(Point target, Point direction, std::vector<std::pair<std::uint32_t, Point>>* plain,
+                            std::vector<std::pair<std::uint32_t, Point>>* mirrored) const {
     const Point d = normalised(direction);
-    const double phi = length(s) >= 1e-9 ? std::atan2(d.y, d.x) - std::atan2(s.y, s.x) : 0.0;
-    PositionMap turned, mirrored;
-    for (const auto& [atom, q] : fragment) {
-        const Point q1 = target + rotated(q - p, phi);
-        turned.emplace_hint(turned.end(), atom, q1);
-        const Point r = q1 - target;
-        mirrored.emplace_hint(mirrored.end(), atom, target + (2.0 * dot(r, d)) * d - r);
+    const double phi = turns_ ? std::atan2(d.y, d.x) - reference_angle_ : 0.0;
+    // rotated(v, phi), its cosine and sine taken once.
+    const double c = std::cos(phi), s = std::sin(phi);
+    for (auto* out : {plain, mirrored})
+        if (out) {
+            out->clear();
+            out->reserve(fragment_.size());
+        }
+    for (const auto& [atom, q] : fragment_) {
+        const Point v = q - p_;
+        const Point q1 = target + Point{v.x * c - v.y * s, v.x * s + v.y * c};
+        if (plain) plain->emplace_back(atom, q1);
+        if (mirrored) {
+            const Point r = q1 - target;
+            mirrored->emplace_back(atom, target + (2.0 * dot(r, d)) * d - r);
+        }
     }
-    return {std::move(turned), std::move(mirrored)};
+}
+
+PositionMap HangingFragment::placed(Point target, Point direction, bool mirror) const {
+    auto lease = core::Scratch<std::vector<std::pair<std::uint32_t, Point>>>::borrow(fragment_.size());
+    place(target, direction, mirror, *lease);
+    PositionMap out;
+    out.reserve(lease->size());
+    for (const auto& [atom, q] : *lease) out.emplace(atom, q);
+    return out;
+}
+
+std::pair<PositionMap, PositionMap> orient_fragment(const core::MolBuilder& mol, const PositionMap& fragment,
+                                                    std::uint32_t a, Point target, Point direction) {
+    const HangingFragment hanging(mol, fragment, a);
+    return {hanging.placed(target, direction, false), hanging.placed(target, direction, true)};
+}
+
+OrientedScore best_orientation_score(const BondedPairs& bonded, std::span<const double> radii,
+                                     const HangingFragment& fragment, std::span<const PlacedPoint> placed, Point from,
+                                     Point to, std::span<const PlacedPoint> more) {
+    using Points = std::vector<std::pair<std::uint32_t, Point>>;
+    auto plain = core::Scratch<Points>::borrow(0), mirrored = core::Scratch<Points>::borrow(0);
+    fragment.place(to, normalised(to - from), &*plain, &*mirrored);
+    const PlacementScore s1 = placement_score(bonded, radii, *plain, placed, more);
+    const PlacementScore s2 = placement_score(bonded, radii, *mirrored, placed, more);
+    plain.set_size(plain->size());
+    mirrored.set_size(mirrored->size());
+    if (s2 < s1) return {s2, true};
+    return {s1, false};
 }
 
 OrientedPlacement best_oriented_placement(const core::MolBuilder& mol, const BondedPairs& bonded,
                                           std::span<const double> radii, std::uint32_t atom,
                                           const PositionMap* fragment, std::span<const PlacedPoint> placed,
-                                          Point from, Point to) {
-    if (fragment == nullptr) {
-        const PositionMap lone{{atom, to}};
-        return {placement_score(bonded, radii, lone, placed), std::nullopt};
-    }
-    auto [first, second] = orient_fragment(mol, *fragment, atom, to, normalised(to - from));
-    const PlacementScore s1 = placement_score(bonded, radii, first, placed);
-    const PlacementScore s2 = placement_score(bonded, radii, second, placed);
-    if (s2 < s1) return {s2, std::move(second)};
-    return {s1, std::move(first)};
+                                          Point from, Point to, std::span<const PlacedPoint> more) {
+    if (fragment == nullptr) return {placement_score(bonded, radii, atom, to, placed, more), std::nullopt};
+    const HangingFragment hanging(mol, *fragment, atom);
+    const OrientedScore best = best_orientation_score(bonded, radii, hanging, placed, from, to, more);
+    return {best.score, hanging.placed(to, normalised(to - from), best.mirror)};
 }
 
 void sort_points_3d(std::span<const std::array<double, 3>> points, std::span<const std::uint32_t> keys,

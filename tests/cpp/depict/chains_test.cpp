@@ -122,6 +122,9 @@ INSTANTIATE_TEST_SUITE_P(
                  "CCC.C.C",
                  {{0, {-1, 0}}, {1, {0, 0}}, {3, at_degrees(1.05, 60)}, {4, at_degrees(1.01, 300)}},
                  -1, 1, {2}, {30}},
+        // Nothing drawn at the centre: every turn is as roomy as its mirror, and
+        // of a tied pair the + turn is tried first (60 before 0).
+        StepCase{"tiedTurnsTryPlusFirst", "CC.C", {{0, {0, 0}}, {2, at_degrees(1.05, 30)}}, 1, 0, {1}, {60}},
         // All eleven candidates sit on drawn atoms (210 is no candidate): the target itself.
         StepCase{"allBlockedTakesTheTarget",
                  "CC.C.C.C.C.C.C.C.C.C.C.C",
