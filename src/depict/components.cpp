@@ -66,9 +66,9 @@ struct GrowthLists {
 // side signs and the work queue. Nothing outlives the call.
 struct Growth {
     Growth(const core::MolBuilder& m, std::span<const RingSystemRecord> s, std::span<const std::uint32_t> r,
-           const Style2d& style, const RingTemplate* x, GrowthLists& w)
+           const Style2d& style, const RingTemplate* x, std::span<const double> label_radii, GrowthLists& w)
         : mol(m), systems(s), ranks(r), extra(x), chain_angle(style.chain_angle * DEG_TO_RAD),
-          radii(label_radii(m, style.bond_length, style.font_size)), bonded(m), systems_start(w.systems_start),
+          radii(label_radii), bonded(m), systems_start(w.systems_start),
           systems_list(w.systems_list), fill(w.fill), placed_system(w.placed_system), ring_atoms(w.ring_atoms),
           sides(w.sides), queue(w.queue), drawn(w.drawn), points(w.points), placed(w.placed), segments(w.segments),
           unplaced_buffer(w.unplaced_buffer), taken(w.taken), ring_polygons(w.ring_polygons), records(w.records) {
@@ -89,7 +89,7 @@ struct Growth {
     std::span<const std::uint32_t> ranks;
     const RingTemplate* extra;
     double chain_angle;
-    std::vector<double> radii;
+    std::span<const double> radii;
     BondedPairs bonded;
     // Ring systems by atom, flat: atom a's list is systems_list[systems_start[a] .. systems_start[a + 1]).
     std::vector<std::uint32_t>& systems_start;
@@ -372,9 +372,17 @@ PositionMap place_attached_ring_system(Point anchor, const core::MolBuilder& mol
 ComponentLayout layout_components(const core::MolBuilder& mol, std::span<const std::uint32_t> component,
                                   std::span<const RingSystemRecord> systems, std::span<const std::uint32_t> ranks,
                                   const Style2d& style, const RingTemplate* extra) {
+    const std::vector<double> radii = label_radii(mol, style.bond_length, style.font_size);
+    return layout_components(mol, component, systems, ranks, style, extra, radii);
+}
+
+ComponentLayout layout_components(const core::MolBuilder& mol, std::span<const std::uint32_t> component,
+                                  std::span<const RingSystemRecord> systems, std::span<const std::uint32_t> ranks,
+                                  const Style2d& style, const RingTemplate* extra, std::span<const double> radii) {
     if (component.empty()) internal_error("分量非空");
+    if (radii.size() != mol.atoms.size()) internal_error("标签半径与原子数不符");
     auto lists = core::Scratch<GrowthLists>::borrow(mol.atoms.size());
-    Growth g(mol, systems, ranks, style, extra, *lists);
+    Growth g(mol, systems, ranks, style, extra, radii, *lists);
     std::vector<std::uint8_t>& in_component = lists->in_component;
     in_component.assign(mol.atoms.size(), 0);
     for (std::uint32_t a : component) at(in_component, a) = 1;

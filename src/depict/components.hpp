@@ -23,6 +23,10 @@ struct ComponentLayout {
 ComponentLayout layout_components(const core::MolBuilder& mol, std::span<const std::uint32_t> component,
                                   std::span<const RingSystemRecord> systems, std::span<const std::uint32_t> ranks,
                                   const Style2d& style, const RingTemplate* extra);
+// The same with the molecule's label radii (label_radii at the style's sizes) given.
+ComponentLayout layout_components(const core::MolBuilder& mol, std::span<const std::uint32_t> component,
+                                  std::span<const RingSystemRecord> systems, std::span<const std::uint32_t> ranks,
+                                  const Style2d& style, const RingTemplate* extra, std::span<const double> radii);
 
 // What a ring-system placement is scored against.
 struct PlacementContext {

@@ -321,9 +321,12 @@ DepictionResult depict_2d(const core::MolBuilder& mol, const Style2d& style, con
     // 4. Each component laid out; layouts in order of their lowest rank.
     const std::vector<chem::Ring> rings = chem::sssr(layout_mol);
     const std::vector<RingSystemRecord> records = ring_records(layout_mol, rings, ranks);
+    // The layout and refinement measure the layout molecule; packing measures the
+    // stereo molecule, which differs only when hapto bonds were set aside.
+    const std::vector<double> layout_radii = label_radii(layout_mol, style.bond_length, style.font_size);
     std::vector<ComponentLayout> layouts;
     for (const std::vector<std::uint32_t>& component : components_of(layout_mol))
-        layouts.push_back(layout_components(layout_mol, component, records, ranks, style, extra));
+        layouts.push_back(layout_components(layout_mol, component, records, ranks, style, extra, layout_radii));
     std::vector<std::uint32_t> lowest(layouts.size());
     for (std::size_t i = 0; i < layouts.size(); ++i) {
         lowest[i] = core::NONE;
@@ -340,13 +343,14 @@ DepictionResult depict_2d(const core::MolBuilder& mol, const Style2d& style, con
     for (Degradation& d : prepared.hapto) result.degraded.push_back(std::move(d));
 
     // 5. Packing, cis/trans repair, refinement.
-    const std::vector<double> radii = label_radii(stereo, style.bond_length, style.font_size);
-    PositionMap positions = pack(sorted, radii);
+    std::vector<double> stereo_radii;
+    if (&stereo != &layout_mol) stereo_radii = label_radii(stereo, style.bond_length, style.font_size);
+    PositionMap positions = pack(sorted, &stereo == &layout_mol ? layout_radii : stereo_radii);
     std::vector<Point> coords(drawn.num_atoms());
     for (const auto& [a, p] : positions) at(coords, a) = p;
     repair_double_bonds(stereo, coords, ranks);
     for (auto& [a, p] : positions) p = coords[a];
-    RefineResult refined = refine_layout(layout_mol, positions, ranks, style.bond_length, style.font_size);
+    RefineResult refined = refine_layout(layout_mol, positions, ranks, layout_radii);
     result.unresolved = std::move(refined.unresolved);
     result.crossings = prepared.hapto_free ? find_crossings(stereo, positions) : std::move(refined.crossings);
 

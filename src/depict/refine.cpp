@@ -72,7 +72,7 @@ struct Refiner {
     const core::MolBuilder& mol;
     PositionMap& pos;
     std::span<const std::uint32_t> ranks;
-    std::vector<double> radii;
+    std::span<const double> radii;
     LayoutScore best;
     std::vector<Point> saved;
     ScoreKeeper keeper;
@@ -364,7 +364,14 @@ double min_bond_angle(const core::MolBuilder& mol, const PositionMap& positions,
 
 RefineResult refine_layout(const core::MolBuilder& mol, PositionMap& positions, std::span<const std::uint32_t> ranks,
                            double bond_length, double font_size) {
-    Refiner r{mol, positions, ranks, label_radii(mol, bond_length, font_size), {}, {}, {}};
+    const std::vector<double> radii = label_radii(mol, bond_length, font_size);
+    return refine_layout(mol, positions, ranks, radii);
+}
+
+RefineResult refine_layout(const core::MolBuilder& mol, PositionMap& positions, std::span<const std::uint32_t> ranks,
+                           std::span<const double> radii) {
+    if (radii.size() != mol.atoms.size()) internal_error("标签半径与原子数不符");
+    Refiner r{mol, positions, ranks, radii, {}, {}, {}};
     r.best = r.keeper.reset(mol, positions, r.radii);
     if (r.best == LayoutScore{}) return {};
 

@@ -101,5 +101,8 @@ struct RefineResult {
 };
 RefineResult refine_layout(const core::MolBuilder& mol, PositionMap& positions, std::span<const std::uint32_t> ranks,
                            double bond_length, double font_size);
+// The same with the molecule's label radii at those sizes given.
+RefineResult refine_layout(const core::MolBuilder& mol, PositionMap& positions, std::span<const std::uint32_t> ranks,
+                           std::span<const double> radii);
 
 }  // namespace quorix::depict
