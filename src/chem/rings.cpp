@@ -230,10 +230,68 @@ std::vector<std::vector<std::uint32_t>> ring_bond_components(const CsrAdjacency&
     return result;
 }
 
+namespace {
+
+// The ring blocks of the molecule met last. A depiction finds the blocks of one
+// molecule several times over (sanitisation, the ring list, the ring systems)
+// and recognising the molecule costs a fraction of the search. The blocks depend
+// on the neighbour lists and on which bonds are dative, so those are the key.
+struct BlocksMemo {
+    bool valid = false;
+    std::vector<std::uint32_t> first_half_edge, next_half_edge, degree;
+    std::vector<std::uint32_t> bond_ends;  // per bond: begin, end, and 1 if dative
+    RingBlocks blocks;
+};
+
+std::uint32_t dative_bit(const core::Bond& b) { return b.order == core::BondOrder::Dative ? 1u : 0u; }
+
+bool same_walk(const BlocksMemo& memo, const MolBuilder& mol) {
+    if (!memo.valid || memo.first_half_edge != mol.first_half_edge || memo.next_half_edge != mol.next_half_edge ||
+        memo.degree != mol.degree || memo.bond_ends.size() != 3 * std::size_t(mol.num_bonds()))
+        return false;
+    const std::uint32_t* ends = memo.bond_ends.data();
+    for (const core::Bond& b : mol.bonds) {
+        if (ends[0] != b.begin || ends[1] != b.end || ends[2] != dative_bit(b)) return false;
+        ends += 3;
+    }
+    return true;
+}
+
+void remember_walk(BlocksMemo& memo, const MolBuilder& mol) {
+    memo.first_half_edge = mol.first_half_edge;
+    memo.next_half_edge = mol.next_half_edge;
+    memo.degree = mol.degree;
+    memo.bond_ends.resize(3 * std::size_t(mol.num_bonds()));
+    std::uint32_t* ends = memo.bond_ends.data();
+    for (const core::Bond& b : mol.bonds) {
+        ends[0] = b.begin;
+        ends[1] = b.end;
+        ends[2] = dative_bit(b);
+        ends += 3;
+    }
+}
+
+void copy_lists(const FlatLists& from, FlatLists& to) {
+    to.offsets = from.offsets;
+    to.items = from.items;
+}
+
+}  // namespace
+
 void find_ring_blocks(const MolBuilder& mol, RingBlocks& out) {
-    blocks_of(MoleculeWalk{mol}, out.blocks);
-    atoms_of_blocks(mol.bonds, out.blocks, out.block_atoms);
-    systems_of_blocks(out.block_atoms, out.systems);
+    const auto lease = core::Scratch<BlocksMemo>::borrow(mol.num_atoms());
+    BlocksMemo& memo = *lease;
+    if (!same_walk(memo, mol)) {
+        memo.valid = false;
+        blocks_of(MoleculeWalk{mol}, memo.blocks.blocks);
+        atoms_of_blocks(mol.bonds, memo.blocks.blocks, memo.blocks.block_atoms);
+        systems_of_blocks(memo.blocks.block_atoms, memo.blocks.systems);
+        remember_walk(memo, mol);
+        memo.valid = true;
+    }
+    copy_lists(memo.blocks.blocks, out.blocks);
+    copy_lists(memo.blocks.block_atoms, out.block_atoms);
+    copy_lists(memo.blocks.systems, out.systems);
 }
 
 void set_ring_flags(MolBuilder& mol, const RingBlocks& rb) {
