@@ -232,20 +232,9 @@ std::vector<std::vector<std::uint32_t>> ring_bond_components(const CsrAdjacency&
 
 namespace {
 
-// The ring blocks of the molecule met last. A depiction finds the blocks of one
-// molecule several times over (sanitisation, the ring list, the ring systems)
-// and recognising the molecule costs a fraction of the search. The blocks depend
-// on the neighbour lists and on which bonds are dative, so those are the key.
-struct BlocksMemo {
-    bool valid = false;
-    std::vector<std::uint32_t> first_half_edge, next_half_edge, degree;
-    std::vector<std::uint32_t> bond_ends;  // per bond: begin, end, and 1 if dative
-    RingBlocks blocks;
-};
-
 std::uint32_t dative_bit(const core::Bond& b) { return b.order == core::BondOrder::Dative ? 1u : 0u; }
 
-bool same_walk(const BlocksMemo& memo, const MolBuilder& mol) {
+bool same_graph(const RingBlocksMemo& memo, const MolBuilder& mol) {
     if (!memo.valid || memo.first_half_edge != mol.first_half_edge || memo.next_half_edge != mol.next_half_edge ||
         memo.degree != mol.degree || memo.bond_ends.size() != 3 * std::size_t(mol.num_bonds()))
         return false;
@@ -257,7 +246,7 @@ bool same_walk(const BlocksMemo& memo, const MolBuilder& mol) {
     return true;
 }
 
-void remember_walk(BlocksMemo& memo, const MolBuilder& mol) {
+void remember_graph(RingBlocksMemo& memo, const MolBuilder& mol) {
     memo.first_half_edge = mol.first_half_edge;
     memo.next_half_edge = mol.next_half_edge;
     memo.degree = mol.degree;
@@ -278,20 +267,23 @@ void copy_lists(const FlatLists& from, FlatLists& to) {
 
 }  // namespace
 
+const RingBlocks& remembered_ring_blocks(const MolBuilder& mol, RingBlocksMemo& memo) {
+    if (same_graph(memo, mol)) return memo.blocks;
+    memo.valid = false;
+    blocks_of(MoleculeWalk{mol}, memo.blocks.blocks);
+    atoms_of_blocks(mol.bonds, memo.blocks.blocks, memo.blocks.block_atoms);
+    systems_of_blocks(memo.blocks.block_atoms, memo.blocks.systems);
+    remember_graph(memo, mol);
+    memo.valid = true;
+    return memo.blocks;
+}
+
 void find_ring_blocks(const MolBuilder& mol, RingBlocks& out) {
-    const auto lease = core::Scratch<BlocksMemo>::borrow(mol.num_atoms());
-    BlocksMemo& memo = *lease;
-    if (!same_walk(memo, mol)) {
-        memo.valid = false;
-        blocks_of(MoleculeWalk{mol}, memo.blocks.blocks);
-        atoms_of_blocks(mol.bonds, memo.blocks.blocks, memo.blocks.block_atoms);
-        systems_of_blocks(memo.blocks.block_atoms, memo.blocks.systems);
-        remember_walk(memo, mol);
-        memo.valid = true;
-    }
-    copy_lists(memo.blocks.blocks, out.blocks);
-    copy_lists(memo.blocks.block_atoms, out.block_atoms);
-    copy_lists(memo.blocks.systems, out.systems);
+    const auto memo = core::Scratch<RingBlocksMemo>::borrow(mol.num_atoms());
+    const RingBlocks& found = remembered_ring_blocks(mol, *memo);
+    copy_lists(found.blocks, out.blocks);
+    copy_lists(found.block_atoms, out.block_atoms);
+    copy_lists(found.systems, out.systems);
 }
 
 void set_ring_flags(MolBuilder& mol, const RingBlocks& rb) {
@@ -306,8 +298,8 @@ void set_ring_flags(MolBuilder& mol, const RingBlocks& rb) {
 }
 
 std::vector<std::vector<std::uint32_t>> ring_systems(const MolBuilder& mol) {
-    RingBlocks rb;
-    find_ring_blocks(mol, rb);
+    const auto memo = core::Scratch<RingBlocksMemo>::borrow(mol.num_atoms());
+    const RingBlocks& rb = remembered_ring_blocks(mol, *memo);
     std::vector<std::vector<std::uint32_t>> systems;
     systems.reserve(rb.systems.size());
     for (std::span<const std::uint32_t> atoms : rb.systems) systems.emplace_back(atoms.begin(), atoms.end());

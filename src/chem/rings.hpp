@@ -75,6 +75,21 @@ struct RingBlocks {
 // Fills `out`, reusing its storage.
 void find_ring_blocks(const core::MolBuilder& mol, RingBlocks& out);
 
+// Ring blocks kept with the graph they were found in: its neighbour lists and
+// which bonds are dative, all the block search reads.
+struct RingBlocksMemo {
+    bool valid = false;
+    std::vector<std::uint32_t> first_half_edge, next_half_edge, degree;
+    std::vector<std::uint32_t> bond_ends;  // per bond: begin, end, and 1 if dative
+    RingBlocks blocks;
+};
+
+// The blocks of `mol`, as find_ring_blocks gives them, held in `memo`: searched
+// for only when the memo does not already hold those of the same graph. A
+// caller borrows the memo from core::Scratch, so that the next call on the same
+// molecule (sanitisation, ring list, ring systems) finds them there.
+const RingBlocks& remembered_ring_blocks(const core::MolBuilder& mol, RingBlocksMemo& memo);
+
 // Rewrites the IN_RING bit of every atom and bond from the blocks.
 void set_ring_flags(core::MolBuilder& mol, const RingBlocks& blocks);
 

@@ -523,13 +523,12 @@ std::vector<Ring> sssr(const core::MolBuilder& mol) {
 }
 
 std::vector<Ring> sssr(const core::MolBuilder& mol, RingSearchStats& stats) {
-    const auto blocks_lease = core::Scratch<RingBlocks>::borrow(mol.num_atoms());
+    const auto blocks_lease = core::Scratch<RingBlocksMemo>::borrow(mol.num_atoms());
     const auto found_lease = core::Scratch<RingList>::borrow(mol.num_atoms());
     const auto sorted_lease = core::Scratch<RingList>::borrow(mol.num_atoms());
-    RingBlocks& blocks = *blocks_lease;
     RingList& found = *found_lease;
     RingList& sorted = *sorted_lease;
-    find_ring_blocks(mol, blocks);
+    const RingBlocks& blocks = remembered_ring_blocks(mol, *blocks_lease);
     found.clear();
     for (std::uint32_t i = 0; i < blocks.blocks.size(); ++i)
         system_rings(mol.bonds, blocks.blocks[i], blocks.block_atoms[i], found, true, stats);
