@@ -270,6 +270,7 @@ void copy_lists(const FlatLists& from, FlatLists& to) {
 const RingBlocks& remembered_ring_blocks(const MolBuilder& mol, RingBlocksMemo& memo) {
     if (same_graph(memo, mol)) return memo.blocks;
     memo.valid = false;
+    memo.rings_known = false;
     blocks_of(MoleculeWalk{mol}, memo.blocks.blocks);
     atoms_of_blocks(mol.bonds, memo.blocks.blocks, memo.blocks.block_atoms);
     systems_of_blocks(memo.blocks.block_atoms, memo.blocks.systems);

@@ -517,23 +517,37 @@ void sort_ring_list(const RingList& in, RingList& out) {
     }
 }
 
-std::vector<Ring> sssr(const core::MolBuilder& mol) {
-    RingSearchStats stats;
-    return sssr(mol, stats);
-}
+namespace {
 
-std::vector<Ring> sssr(const core::MolBuilder& mol, RingSearchStats& stats) {
-    const auto blocks_lease = core::Scratch<RingBlocksMemo>::borrow(mol.num_atoms());
-    const auto found_lease = core::Scratch<RingList>::borrow(mol.num_atoms());
-    const auto sorted_lease = core::Scratch<RingList>::borrow(mol.num_atoms());
-    RingList& found = *found_lease;
-    RingList& sorted = *sorted_lease;
-    const RingBlocks& blocks = remembered_ring_blocks(mol, *blocks_lease);
+// The molecule's rings in list order, appended to `found` and sorted into `sorted`.
+void ring_list(const core::MolBuilder& mol, const RingBlocks& blocks, RingList& found, RingList& sorted,
+               RingSearchStats& stats) {
     found.clear();
     for (std::uint32_t i = 0; i < blocks.blocks.size(); ++i)
         system_rings(mol.bonds, blocks.blocks[i], blocks.block_atoms[i], found, true, stats);
     sort_ring_list(found, sorted);
-    return to_rings(sorted);
+}
+
+}  // namespace
+
+std::vector<Ring> sssr(const core::MolBuilder& mol) {
+    const auto memo = core::Scratch<RingBlocksMemo>::borrow(mol.num_atoms());
+    const RingBlocks& blocks = remembered_ring_blocks(mol, *memo);
+    if (!memo->rings_known) {
+        const auto found = core::Scratch<RingList>::borrow(mol.num_atoms());
+        RingSearchStats stats;
+        ring_list(mol, blocks, *found, memo->rings, stats);
+        memo->rings_known = true;
+    }
+    return to_rings(memo->rings);
+}
+
+std::vector<Ring> sssr(const core::MolBuilder& mol, RingSearchStats& stats) {
+    const auto memo = core::Scratch<RingBlocksMemo>::borrow(mol.num_atoms());
+    const auto found = core::Scratch<RingList>::borrow(mol.num_atoms());
+    const auto sorted = core::Scratch<RingList>::borrow(mol.num_atoms());
+    ring_list(mol, remembered_ring_blocks(mol, *memo), *found, *sorted, stats);
+    return to_rings(*sorted);
 }
 
 }  // namespace quorix::chem
