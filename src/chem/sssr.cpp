@@ -355,11 +355,12 @@ void small_system_rings(const LocalGraph& g, std::span<const std::uint32_t> syst
 // rings of its molecule several times over (aromaticity, then the ring list of
 // the drawn molecule and of its layout copy, which keeps the bond numbers), and
 // a fused system costs far more to search than to recognise. A system's rings
-// depend on nothing but its bonds and their ends, so those are the key.
+// depend on nothing but its atoms, its bonds and their ends: those are the key.
 struct SystemMemo {
     static constexpr std::uint32_t SLOTS = 8;
     struct Slot {
-        std::vector<std::uint32_t> key;  // per bond: index, begin, end; empty when unused
+        // Atom count, the atoms, then per bond: index, begin, end. Empty when unused.
+        std::vector<std::uint32_t> key;
         RingList rings;
     };
     Slot slots[SLOTS];
@@ -380,7 +381,8 @@ void remembered_small_system_rings(std::span<const core::Bond> bonds, std::span<
     const auto lease = core::Scratch<SystemMemo>::borrow(atoms.size());
     SystemMemo& memo = *lease;
     std::vector<std::uint32_t>& key = memo.key;
-    key.clear();
+    key.assign(1, static_cast<std::uint32_t>(atoms.size()));
+    key.insert(key.end(), atoms.begin(), atoms.end());
     for (std::uint32_t b : system) {
         const core::Bond& bond = at(bonds, b);
         key.insert(key.end(), {b, bond.begin, bond.end});
