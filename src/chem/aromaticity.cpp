@@ -518,9 +518,8 @@ void pi_contributions(const MolBuilder& mol, std::span<PiContribution> out) {
 }
 
 std::uint32_t perceive_aromaticity(MolBuilder& mol) {
-    const auto blocks = core::Scratch<RingBlocks>::borrow(mol.num_atoms());
-    find_ring_blocks(mol, *blocks);
-    return perceive_aromaticity(mol, *blocks);
+    const auto memo = core::Scratch<RingBlocksMemo>::borrow(mol.num_atoms());
+    return perceive_aromaticity(mol, remembered_ring_blocks(mol, *memo));
 }
 
 std::uint32_t perceive_aromaticity(MolBuilder& mol, const RingBlocks& blocks) {

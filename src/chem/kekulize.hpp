@@ -10,6 +10,7 @@
 #include "chem/rings.hpp"
 #include "chem/valence.hpp"
 #include "core/builder.hpp"
+#include "core/scratch.hpp"
 
 namespace quorix::chem {
 
@@ -53,9 +54,8 @@ std::expected<void, KekulizeError> kekulize(core::MolBuilder& mol, const FlatLis
                                             const ValenceLists& valences);
 
 inline std::expected<void, KekulizeError> kekulize(core::MolBuilder& mol) {
-    RingBlocks rings;
-    find_ring_blocks(mol, rings);
-    return kekulize(mol, rings.systems);
+    const auto memo = core::Scratch<RingBlocksMemo>::borrow(mol.num_atoms());
+    return kekulize(mol, remembered_ring_blocks(mol, *memo).systems);
 }
 
 }  // namespace quorix::chem

@@ -230,10 +230,61 @@ std::vector<std::vector<std::uint32_t>> ring_bond_components(const CsrAdjacency&
     return result;
 }
 
+namespace {
+
+std::uint32_t dative_bit(const core::Bond& b) { return b.order == core::BondOrder::Dative ? 1u : 0u; }
+
+bool same_graph(const RingBlocksMemo& memo, const MolBuilder& mol) {
+    if (!memo.valid || memo.first_half_edge != mol.first_half_edge || memo.next_half_edge != mol.next_half_edge ||
+        memo.degree != mol.degree || memo.bond_ends.size() != 3 * std::size_t(mol.num_bonds()))
+        return false;
+    const std::uint32_t* ends = memo.bond_ends.data();
+    for (const core::Bond& b : mol.bonds) {
+        if (ends[0] != b.begin || ends[1] != b.end || ends[2] != dative_bit(b)) return false;
+        ends += 3;
+    }
+    return true;
+}
+
+void remember_graph(RingBlocksMemo& memo, const MolBuilder& mol) {
+    memo.first_half_edge = mol.first_half_edge;
+    memo.next_half_edge = mol.next_half_edge;
+    memo.degree = mol.degree;
+    memo.bond_ends.resize(3 * std::size_t(mol.num_bonds()));
+    std::uint32_t* ends = memo.bond_ends.data();
+    for (const core::Bond& b : mol.bonds) {
+        ends[0] = b.begin;
+        ends[1] = b.end;
+        ends[2] = dative_bit(b);
+        ends += 3;
+    }
+}
+
+void copy_lists(const FlatLists& from, FlatLists& to) {
+    to.offsets = from.offsets;
+    to.items = from.items;
+}
+
+}  // namespace
+
+const RingBlocks& remembered_ring_blocks(const MolBuilder& mol, RingBlocksMemo& memo) {
+    if (same_graph(memo, mol)) return memo.blocks;
+    memo.valid = false;
+    memo.rings_known = false;
+    blocks_of(MoleculeWalk{mol}, memo.blocks.blocks);
+    atoms_of_blocks(mol.bonds, memo.blocks.blocks, memo.blocks.block_atoms);
+    systems_of_blocks(memo.blocks.block_atoms, memo.blocks.systems);
+    remember_graph(memo, mol);
+    memo.valid = true;
+    return memo.blocks;
+}
+
 void find_ring_blocks(const MolBuilder& mol, RingBlocks& out) {
-    blocks_of(MoleculeWalk{mol}, out.blocks);
-    atoms_of_blocks(mol.bonds, out.blocks, out.block_atoms);
-    systems_of_blocks(out.block_atoms, out.systems);
+    const auto memo = core::Scratch<RingBlocksMemo>::borrow(mol.num_atoms());
+    const RingBlocks& found = remembered_ring_blocks(mol, *memo);
+    copy_lists(found.blocks, out.blocks);
+    copy_lists(found.block_atoms, out.block_atoms);
+    copy_lists(found.systems, out.systems);
 }
 
 void set_ring_flags(MolBuilder& mol, const RingBlocks& rb) {
@@ -248,8 +299,8 @@ void set_ring_flags(MolBuilder& mol, const RingBlocks& rb) {
 }
 
 std::vector<std::vector<std::uint32_t>> ring_systems(const MolBuilder& mol) {
-    RingBlocks rb;
-    find_ring_blocks(mol, rb);
+    const auto memo = core::Scratch<RingBlocksMemo>::borrow(mol.num_atoms());
+    const RingBlocks& rb = remembered_ring_blocks(mol, *memo);
     std::vector<std::vector<std::uint32_t>> systems;
     systems.reserve(rb.systems.size());
     for (std::span<const std::uint32_t> atoms : rb.systems) systems.emplace_back(atoms.begin(), atoms.end());

@@ -63,6 +63,36 @@ struct FlatLists {
     iterator end() const { return {this, size()}; }
 };
 
+// Rings stored end to end: ring i has atoms[offsets[i], offsets[i + 1]) and the
+// bonds of the same range, with the meaning of Ring (sssr.hpp).
+struct RingList {
+    std::vector<std::uint32_t> offsets{0};
+    std::vector<std::uint32_t> atoms;
+    std::vector<std::uint32_t> bonds;
+
+    std::uint32_t size() const { return static_cast<std::uint32_t>(offsets.size() - 1); }
+    std::uint32_t ring_size(std::uint32_t i) const { return offsets[i + 1] - offsets[i]; }
+    std::span<const std::uint32_t> ring_atoms(std::uint32_t i) const {
+        return {atoms.data() + offsets[i], atoms.data() + offsets[i + 1]};
+    }
+    std::span<const std::uint32_t> ring_bonds(std::uint32_t i) const {
+        return {bonds.data() + offsets[i], bonds.data() + offsets[i + 1]};
+    }
+    void clear() {
+        offsets.assign(1, 0);
+        atoms.clear();
+        bonds.clear();
+    }
+    // Keeps the first `count` rings.
+    void truncate(std::uint32_t count) {
+        offsets.resize(std::size_t(count) + 1);
+        atoms.resize(offsets.back());
+        bonds.resize(offsets.back());
+    }
+    // Ends the ring whose atoms and bonds were appended since the last call.
+    void close_ring() { offsets.push_back(static_cast<std::uint32_t>(atoms.size())); }
+};
+
 // The ring structure of a molecule's graph without its dative bonds. It stays
 // valid while no bond is added, removed, or made or unmade dative, so one
 // sanitisation computes it once for all of its ring steps.
@@ -74,6 +104,25 @@ struct RingBlocks {
 
 // Fills `out`, reusing its storage.
 void find_ring_blocks(const core::MolBuilder& mol, RingBlocks& out);
+
+// Ring blocks kept with the graph they were found in: its neighbour lists and
+// which bonds are dative, all the block search reads.
+struct RingBlocksMemo {
+    bool valid = false;
+    std::vector<std::uint32_t> first_half_edge, next_half_edge, degree;
+    std::vector<std::uint32_t> bond_ends;  // per bond: begin, end, and 1 if dative
+    RingBlocks blocks;
+    // The ring list of the same graph, once sssr has made it: it reads nothing
+    // else of the molecule either.
+    bool rings_known = false;
+    RingList rings;
+};
+
+// The blocks of `mol`, as find_ring_blocks gives them, held in `memo`: searched
+// for only when the memo does not already hold those of the same graph. A
+// caller borrows the memo from core::Scratch, so that the next call on the same
+// molecule (sanitisation, ring list, ring systems) finds them there.
+const RingBlocks& remembered_ring_blocks(const core::MolBuilder& mol, RingBlocksMemo& memo);
 
 // Rewrites the IN_RING bit of every atom and bond from the blocks.
 void set_ring_flags(core::MolBuilder& mol, const RingBlocks& blocks);

@@ -22,9 +22,8 @@ std::string SanitizeError::to_string() const {
 }
 
 std::expected<void, SanitizeError> sanitize(core::MolBuilder& mol) {
-    const auto rings_lease = core::Scratch<RingBlocks>::borrow(mol.num_atoms());
+    const auto rings_lease = core::Scratch<RingBlocksMemo>::borrow(mol.num_atoms());
     const auto saved_lease = core::Scratch<std::vector<std::uint8_t>>::borrow(mol.num_atoms());
-    RingBlocks& rings = *rings_lease;
     std::vector<std::uint8_t>& saved_implicit_hs = *saved_lease;
 
     cleanup(mol);
@@ -33,7 +32,7 @@ std::expected<void, SanitizeError> sanitize(core::MolBuilder& mol) {
     if (!first) return std::unexpected(SanitizeError{std::move(first.error())});
     // From here on no bond is added, removed or made dative, so the ring blocks
     // found now serve every ring step.
-    find_ring_blocks(mol, rings);
+    const RingBlocks& rings = remembered_ring_blocks(mol, *rings_lease);
     set_ring_flags(mol, rings);
     // Ring flags do not enter the valence rules, so the first lists still hold.
     if (auto kekule = kekulize(mol, rings.systems, *first); !kekule)

@@ -351,6 +351,60 @@ void small_system_rings(const LocalGraph& g, std::span<const std::uint32_t> syst
 }
 
 
+// The rings of the small systems searched last. One depiction asks for the
+// rings of its molecule several times over (aromaticity, then the ring list of
+// the drawn molecule and of its layout copy, which keeps the bond numbers), and
+// a fused system costs far more to search than to recognise. A system's rings
+// depend on nothing but its atoms, its bonds and their ends: those are the key.
+struct SystemMemo {
+    static constexpr std::uint32_t SLOTS = 8;
+    struct Slot {
+        // Atom count, the atoms, then per bond: index, begin, end. Empty when unused.
+        std::vector<std::uint32_t> key;
+        RingList rings;
+    };
+    Slot slots[SLOTS];
+    std::uint32_t next = 0;  // the slot to fill next, round robin
+    std::vector<std::uint32_t> key;
+};
+
+void append_rings(const RingList& from, std::uint32_t first_ring, RingList& out) {
+    const std::uint32_t begin = from.offsets[first_ring], end = from.offsets.back();
+    out.atoms.insert(out.atoms.end(), from.atoms.begin() + begin, from.atoms.end());
+    out.bonds.insert(out.bonds.end(), from.bonds.begin() + begin, from.bonds.end());
+    const std::uint32_t shift = static_cast<std::uint32_t>(out.atoms.size()) - end;
+    for (std::uint32_t i = first_ring + 1; i < from.offsets.size(); ++i) out.offsets.push_back(from.offsets[i] + shift);
+}
+
+void remembered_small_system_rings(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system,
+                                   std::span<const std::uint32_t> atoms, RingList& out) {
+    const auto lease = core::Scratch<SystemMemo>::borrow(atoms.size());
+    SystemMemo& memo = *lease;
+    std::vector<std::uint32_t>& key = memo.key;
+    key.assign(1, static_cast<std::uint32_t>(atoms.size()));
+    key.insert(key.end(), atoms.begin(), atoms.end());
+    for (std::uint32_t b : system) {
+        const core::Bond& bond = at(bonds, b);
+        key.insert(key.end(), {b, bond.begin, bond.end});
+    }
+    for (SystemMemo::Slot& slot : memo.slots)
+        if (slot.key == key) {
+            append_rings(slot.rings, 0, out);
+            return;
+        }
+    const std::uint32_t rings_before = out.size();
+    {
+        const auto graph_lease = core::Scratch<LocalGraph>::borrow(atoms.size());
+        build_local(bonds, system, atoms, *graph_lease);
+        small_system_rings(*graph_lease, system, out);
+    }
+    SystemMemo::Slot& slot = memo.slots[memo.next];
+    memo.next = (memo.next + 1) % SystemMemo::SLOTS;
+    slot.key.swap(key);
+    slot.rings.clear();
+    append_rings(out, rings_before, slot.rings);
+}
+
 void system_rings(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system,
                   std::span<const std::uint32_t> atoms, RingList& out, bool allow_small, RingSearchStats& stats,
                   bool plain = false) {
@@ -358,13 +412,14 @@ void system_rings(std::span<const core::Bond> bonds, std::span<const std::uint32
     // One simple cycle, the commonest system: walked without the local graph.
     // When the walk fails, the full search below would fail it the same way.
     if (atoms.size() > 2 && system.size() == atoms.size() && quick_single_ring(bonds, system, atoms, out)) return;
+    if (allow_small && atoms.size() <= 64 && system.size() <= 64) {
+        remembered_small_system_rings(bonds, system, atoms, out);
+        return;
+    }
     const auto lease = core::Scratch<LocalGraph>::borrow(atoms.size());
     LocalGraph& g = *lease;
     build_local(bonds, system, atoms, g);
-    const std::uint32_t n = g.num_atoms();
-    const std::uint32_t m = g.num_edges();
-    if (allow_small && n <= 64 && m <= 64) small_system_rings(g, system, out);
-    else ring_search::general_system_rings(g, system, out, stats, plain);
+    ring_search::general_system_rings(g, system, out, stats, plain);
 }
 
 // The system's atoms, ascending.
@@ -464,24 +519,37 @@ void sort_ring_list(const RingList& in, RingList& out) {
     }
 }
 
-std::vector<Ring> sssr(const core::MolBuilder& mol) {
-    RingSearchStats stats;
-    return sssr(mol, stats);
-}
+namespace {
 
-std::vector<Ring> sssr(const core::MolBuilder& mol, RingSearchStats& stats) {
-    const auto blocks_lease = core::Scratch<RingBlocks>::borrow(mol.num_atoms());
-    const auto found_lease = core::Scratch<RingList>::borrow(mol.num_atoms());
-    const auto sorted_lease = core::Scratch<RingList>::borrow(mol.num_atoms());
-    RingBlocks& blocks = *blocks_lease;
-    RingList& found = *found_lease;
-    RingList& sorted = *sorted_lease;
-    find_ring_blocks(mol, blocks);
+// The molecule's rings in list order, appended to `found` and sorted into `sorted`.
+void ring_list(const core::MolBuilder& mol, const RingBlocks& blocks, RingList& found, RingList& sorted,
+               RingSearchStats& stats) {
     found.clear();
     for (std::uint32_t i = 0; i < blocks.blocks.size(); ++i)
         system_rings(mol.bonds, blocks.blocks[i], blocks.block_atoms[i], found, true, stats);
     sort_ring_list(found, sorted);
-    return to_rings(sorted);
+}
+
+}  // namespace
+
+std::vector<Ring> sssr(const core::MolBuilder& mol) {
+    const auto memo = core::Scratch<RingBlocksMemo>::borrow(mol.num_atoms());
+    const RingBlocks& blocks = remembered_ring_blocks(mol, *memo);
+    if (!memo->rings_known) {
+        const auto found = core::Scratch<RingList>::borrow(mol.num_atoms());
+        RingSearchStats stats;
+        ring_list(mol, blocks, *found, memo->rings, stats);
+        memo->rings_known = true;
+    }
+    return to_rings(memo->rings);
+}
+
+std::vector<Ring> sssr(const core::MolBuilder& mol, RingSearchStats& stats) {
+    const auto memo = core::Scratch<RingBlocksMemo>::borrow(mol.num_atoms());
+    const auto found = core::Scratch<RingList>::borrow(mol.num_atoms());
+    const auto sorted = core::Scratch<RingList>::borrow(mol.num_atoms());
+    ring_list(mol, remembered_ring_blocks(mol, *memo), *found, *sorted, stats);
+    return to_rings(*sorted);
 }
 
 }  // namespace quorix::chem

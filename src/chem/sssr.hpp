@@ -16,36 +16,6 @@ struct Ring {
     bool operator==(const Ring&) const = default;
 };
 
-// Rings stored end to end: ring i has atoms[offsets[i], offsets[i + 1]) and the
-// bonds of the same range, with the meaning of Ring.
-struct RingList {
-    std::vector<std::uint32_t> offsets{0};
-    std::vector<std::uint32_t> atoms;
-    std::vector<std::uint32_t> bonds;
-
-    std::uint32_t size() const { return static_cast<std::uint32_t>(offsets.size() - 1); }
-    std::uint32_t ring_size(std::uint32_t i) const { return offsets[i + 1] - offsets[i]; }
-    std::span<const std::uint32_t> ring_atoms(std::uint32_t i) const {
-        return {atoms.data() + offsets[i], atoms.data() + offsets[i + 1]};
-    }
-    std::span<const std::uint32_t> ring_bonds(std::uint32_t i) const {
-        return {bonds.data() + offsets[i], bonds.data() + offsets[i + 1]};
-    }
-    void clear() {
-        offsets.assign(1, 0);
-        atoms.clear();
-        bonds.clear();
-    }
-    // Keeps the first `count` rings.
-    void truncate(std::uint32_t count) {
-        offsets.resize(std::size_t(count) + 1);
-        atoms.resize(offsets.back());
-        bonds.resize(offsets.back());
-    }
-    // Ends the ring whose atoms and bonds were appended since the last call.
-    void close_ring() { offsets.push_back(static_cast<std::uint32_t>(atoms.size())); }
-};
-
 // All rings, ordered stably by (atom count, smallest atom, largest atom).
 std::vector<Ring> sssr(const core::MolBuilder& mol);
 

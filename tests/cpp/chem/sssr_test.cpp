@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -148,6 +149,78 @@ TEST(SssrLarge, ChainMacrocycleAndLadder) {
         ASSERT_EQ(s, (U32s{2 * k, 2 * k + 1, 2 * k + 2, 2 * k + 3})) << "ring " << k;
         expect_walkable(lad, rings[k]);
     }
+}
+
+// The ring list and systems from scratch, by the table-driven block search and
+// the general ring search: nothing a previous call left behind can reach them.
+struct Fresh {
+    std::vector<Ring> rings;
+    std::vector<U32s> systems;
+};
+Fresh fresh_rings(const core::MolBuilder& m) {
+    FlatLists blocks;
+    ring_bond_components(csr_adjacency(m, ring_perception_mask(m)), blocks);
+    RingList found, sorted;
+    std::vector<U32s> systems;
+    for (std::span<const std::uint32_t> block : blocks) {
+        append_ring_system_rings_general(m.bonds, block, found);
+        U32s atoms;
+        for (std::uint32_t b : block) atoms.insert(atoms.end(), {m.bonds[b].begin, m.bonds[b].end});
+        std::sort(atoms.begin(), atoms.end());
+        atoms.erase(std::unique(atoms.begin(), atoms.end()), atoms.end());
+        systems.push_back(atoms);
+    }
+    std::stable_sort(systems.begin(), systems.end(), [](const U32s& x, const U32s& y) { return x[0] < y[0]; });
+    sort_ring_list(found, sorted);
+    Fresh out{{}, systems};
+    for (std::uint32_t i = 0; i < sorted.size(); ++i)
+        out.rings.push_back({{sorted.ring_atoms(i).begin(), sorted.ring_atoms(i).end()},
+                             {sorted.ring_bonds(i).begin(), sorted.ring_bonds(i).end()}});
+    return out;
+}
+
+// The molecule with bond `b` rebuilt by `edit`; the other bonds keep order and ends.
+template <class Edit>
+core::MolBuilder with_bond(const core::MolBuilder& m, std::uint32_t b, Edit edit) {
+    core::MolBuilder out;
+    for (const core::Atom& a : m.atoms) out.add_atom(a);
+    for (std::uint32_t i = 0; i < m.num_bonds(); ++i) {
+        core::Bond bond = m.bonds[i];
+        if (i == b) edit(bond);
+        out.push_bond(bond);
+    }
+    return out;
+}
+
+// Ring perception remembers what it found for the molecule and systems met
+// last. Each real molecule with a ring is followed by near copies that differ in
+// one thing the rings depend on: a ring bond turned round (other ring
+// orientations), made dative (other blocks), or moved to another atom; each must
+// get its own rings, as a fresh computation finds them.
+TEST(SssrRealMolecules, RepeatedCallsSeeEachMoleculeAfresh) {
+    std::mt19937 rng(7);
+    std::size_t checked = 0;
+    for (const core::MolBuilder& m : test::data_molecules_as_read()) {
+        U32s ring_bonds;
+        for (const Ring& r : sssr(m)) ring_bonds.insert(ring_bonds.end(), r.bonds.begin(), r.bonds.end());
+        if (ring_bonds.empty()) continue;
+        const std::uint32_t b = ring_bonds[rng() % ring_bonds.size()];
+        const std::uint32_t elsewhere = rng() % m.num_atoms();
+        const core::MolBuilder variants[] = {
+            m,
+            with_bond(m, b, [](core::Bond& x) { std::swap(x.begin, x.end); }),
+            with_bond(m, b, [](core::Bond& x) { x.order = core::BondOrder::Dative; }),
+            with_bond(m, b, [&](core::Bond& x) { x.end = elsewhere != x.begin ? elsewhere : x.end; }),
+            m,
+        };
+        for (const core::MolBuilder& v : variants) {
+            const Fresh want = fresh_rings(v);
+            EXPECT_EQ(sssr(v), want.rings) << checked;
+            EXPECT_EQ(ring_systems(v), want.systems) << checked;
+        }
+        ++checked;
+    }
+    EXPECT_GT(checked, 5000u);
 }
 
 // On every real molecule the ring list and the membership pass must agree: a bond
