@@ -305,13 +305,15 @@ DepictionResult depict_2d(const core::MolBuilder& mol, const Style2d& style, con
     std::optional<core::MolBuilder> with_hydrogens;
     atom_count_u32(mol);
     // The given molecule's centres; the wedges read them again when they are drawn on it.
-    const std::vector<std::uint8_t> confirmed = io::chiral_centres(mol);
+    // One refinement gives its classes now and, unless hydrogens are added, the ranks.
+    io::CanonicalRefinement refinement(mol);
+    const std::vector<std::uint8_t> confirmed = io::chiral_centres(mol, refinement.classes());
     if (auto plan = plan_wedge_hydrogens(mol, confirmed)) {
         if (!plan->hydrogens.empty()) with_hydrogens = add_wedge_hydrogens(*plan, mol);
         result.hydrogens = std::move(*plan);
     }
     const core::MolBuilder& drawn = with_hydrogens ? *with_hydrogens : mol;
-    std::vector<std::uint32_t> ranks = io::canonical_ranks(drawn);
+    std::vector<std::uint32_t> ranks = with_hydrogens ? io::canonical_ranks(drawn) : refinement.ranks();
 
     // 2. Stereo and layout molecules: dative bonds as plain ones, hapto rings on one bond.
     PreparedLayout prepared = prepare_layout(drawn, ranks);

@@ -840,21 +840,10 @@ void classes_of(const Partition& p, std::vector<std::uint32_t>& classes) {
     for (std::uint32_t a = 0; a < n; ++a) classes[a] = p.cell_start[p.cell_of[a]];
 }
 
-namespace {
-
-// Refinement storage borrowed per call, so that a warm call allocates only its
-// result.
-struct ClassScratch {
-    Partition partition;
-    RefineWorkspace work;
-};
-
-}  // namespace
-
 std::vector<std::uint32_t> symmetry_classes(const MolBuilder& mol) {
     if (mol.num_atoms() == 0) return {};
-    const auto lease = core::Scratch<ClassScratch>::borrow(mol.num_atoms());
-    ClassScratch& s = *lease;
+    const auto lease = core::Scratch<Refinement>::borrow(mol.num_atoms());
+    Refinement& s = *lease;
     refined_partition(mol, s.partition, s.work);
     std::vector<std::uint32_t> classes;
     classes_of(s.partition, classes);
@@ -863,8 +852,8 @@ std::vector<std::uint32_t> symmetry_classes(const MolBuilder& mol) {
 
 std::vector<std::uint32_t> canonical_numbering(const MolBuilder& mol) {
     if (mol.num_atoms() == 0) return {};
-    const auto lease = core::Scratch<ClassScratch>::borrow(mol.num_atoms());
-    ClassScratch& s = *lease;
+    const auto lease = core::Scratch<Refinement>::borrow(mol.num_atoms());
+    Refinement& s = *lease;
     Partition& p = s.partition;
     refined_partition(mol, p, s.work);
     std::uint32_t from = 0;
