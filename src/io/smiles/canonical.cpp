@@ -1093,9 +1093,11 @@ CanonicalRefinement::CanonicalRefinement(const MolBuilder& mol)
 }
 
 std::span<const std::uint32_t> CanonicalRefinement::classes() {
-    if (spent_) internal_error("精化已交给搜索");
-    if (!classes_read_) classes_of(refined_->partition, refined_->classes);
-    classes_read_ = true;
+    if (!classes_read_) {
+        if (spent_) internal_error("精化已交给搜索");
+        classes_of(refined_->partition, refined_->classes);
+        classes_read_ = true;
+    }
     return refined_->classes;
 }
 

@@ -31,10 +31,10 @@ std::vector<std::uint32_t> canonical_ranks(const core::MolBuilder& mol);
 class CanonicalRefinement {
 public:
     explicit CanonicalRefinement(const core::MolBuilder& mol);
-    // What symmetry_classes gives.
+    // What symmetry_classes gives; the span stays valid while the object lives.
     std::span<const std::uint32_t> classes();
     // What canonical_ranks gives. The search takes the refinement over, so this
-    // is called at most once, and classes() not after it.
+    // is called at most once, and classes() not after it unless it was before.
     std::vector<std::uint32_t> ranks();
 
 private:

@@ -414,6 +414,9 @@ TEST(CanonicalRanks, SharedRefinementGivesClassesAndRanksOfTheRule) {
         (void)io::canonical_ranks(other);
         (void)io::symmetry_classes(other);
         ASSERT_EQ(shared.ranks(), expected) << "molecule " << i;
+        if (i % 2 == 0) {
+            ASSERT_TRUE(std::ranges::equal(shared.classes(), classes)) << "molecule " << i;
+        }
         ASSERT_EQ(io::canonical_ranks(m), expected) << "molecule " << i;
     }
     EXPECT_GT(tied, 500u);
