@@ -376,9 +376,44 @@ namespace {
     return true;
 }
 
+// split_sorted for one keyed atom of a tied cell, the commonest split (a lone
+// splitter's neighbour): the atom moves to the cell's end as a cell of its own,
+// and the same cells are queued.
+void split_off_one(Partition& p, std::uint32_t cell, std::uint32_t atom) {
+    const std::uint32_t s = p.cell_start[cell];
+    const std::uint32_t e = p.cell_end[cell];
+    const std::uint32_t from = p.position[atom];
+    const std::uint32_t to = e - 1;
+    const std::uint32_t b = p.order[to];
+    p.order[from] = b;
+    p.position[b] = from;
+    p.order[to] = atom;
+    p.position[atom] = to;
+
+    std::uint64_t* queue = p.queue_bits.data();
+    const bool was_queued = (queue[s >> 6] >> (s & 63)) & 1u;
+    const auto fresh = static_cast<std::uint32_t>(p.cell_start.size());
+    if (p.quiet.size() == fresh) p.quiet.push_back(p.quiet[cell]);
+    p.cell_end[cell] = to;
+    p.cell_start.push_back(to);
+    p.cell_end.push_back(e);
+    p.cell_of[atom] = fresh;
+    // Both parts wait if the cell did (its start stays queued); otherwise all but
+    // the larger part, the later of two equal ones counting as larger.
+    auto enqueue_at = [&](std::uint32_t start) {
+        queue[start >> 6] |= std::uint64_t{1} << (start & 63);
+        p.queue_low_word = std::min(p.queue_low_word, start >> 6);
+    };
+    enqueue_at(!was_queued && to - s == 1 ? s : to);
+}
+
 void split_cell_coded(Partition& p, std::uint32_t cell, std::span<CodedAtom> keyed, std::vector<CodedAtom>* scratch) {
     if (keys_leave_cell_whole(p, cell, keyed, [](const auto& x, const auto& y) { return x == y; })) return;
     const std::size_t k = keyed.size();
+    if (k == 1) {
+        split_off_one(p, cell, keyed[0].atom);
+        return;
+    }
 
     CodedAtom* first = keyed.data();
     if (k <= 16) {
