@@ -769,7 +769,12 @@ bool split_by_small_splitter(Partition& p, const MolBuilder& mol, std::uint32_t 
         unsigned k = 0;
         for (unsigned e = 0; e < entries; ++e)
             if (group_of[e] == g) keyed[k++] = CodedAtom{bytes[e], atom_of[e]};
-        split_cell_coded(p, group_cell[g], std::span<CodedAtom>(keyed, k), nullptr);
+        // One atom of a tied cell (the walk saw it tied, and the splits before
+        // touched other cells) always splits off.
+        if (k == 1)
+            split_off_one(p, group_cell[g], keyed[0].atom);
+        else
+            split_cell_coded(p, group_cell[g], std::span<CodedAtom>(keyed, k), nullptr);
     }
     return true;
 }
