@@ -159,12 +159,6 @@ void initial_partition(const MolBuilder& mol, Partition& p) {
         order_sum[b.begin] += w;
         order_sum[b.end] += w;
     }
-    // One integer per atom: the packed invariant above the atom index, so that a
-    // plain sort orders by invariant and then by atom index. Almost always the
-    // sums and isotopes fit a byte and the index 15 bits: the fields then pack,
-    // in the same order, into 64 bits, which sort faster than 128.
-    bool narrow = n <= (1u << 15);
-    for (std::uint32_t a = 0; a < n && narrow; ++a) narrow = order_sum[a] < 256 && mol.atoms[a].isotope < 256;
     auto invariant = [&](std::uint32_t a) {
         const core::Atom& atom = mol.atoms[a];
         CanonInvariant inv;
@@ -177,20 +171,29 @@ void initial_partition(const MolBuilder& mol, Partition& p) {
         inv.aromatic = (atom.flags & core::AROMATIC) ? 1 : 0;
         return inv;
     };
-    if (narrow) {
+    // One integer per atom: the packed invariant above the atom index, so that a
+    // plain sort orders by invariant and then by atom index. Almost always the
+    // sums and isotopes fit a byte and the index 15 bits: the fields then pack,
+    // in the same order, into 64 bits, which sort faster than 128.
+    if (n <= (1u << 15)) {
         const auto slots_lease = core::Scratch<std::vector<std::uint64_t>>::borrow(n);
         std::vector<std::uint64_t>& slots = *slots_lease;
         slots.resize(n);
+        std::uint32_t beyond_byte = 0;
         for (std::uint32_t a = 0; a < n; ++a) {
             const CanonInvariant v = invariant(a);
+            beyond_byte |= (v.bond_order_sum | v.isotope) & ~0xFFu;
             const std::uint64_t charge = static_cast<std::uint8_t>(static_cast<int>(v.formal_charge) + 128);
             slots[a] = (std::uint64_t{v.atomic_num} << 56) | (std::uint64_t{v.degree} << 48) |
-                       (std::uint64_t{v.bond_order_sum} << 40) | (charge << 32) | (std::uint64_t{v.total_hs} << 24) |
-                       (std::uint64_t{v.isotope} << 16) | (std::uint64_t{v.aromatic} << 15) | a;
+                       (std::uint64_t{v.bond_order_sum & 0xFFu} << 40) | (charge << 32) |
+                       (std::uint64_t{v.total_hs} << 24) | (std::uint64_t{v.isotope & 0xFFu} << 16) |
+                       (std::uint64_t{v.aromatic} << 15) | a;
         }
-        std::sort(slots.begin(), slots.end());
-        cells_from_sorted(slots, 15, p);
-        return;
+        if (beyond_byte == 0) {
+            std::sort(slots.begin(), slots.end());
+            cells_from_sorted(slots, 15, p);
+            return;
+        }
     }
     using Slot = unsigned __int128;
     const auto slots_lease = core::Scratch<std::vector<Slot>>::borrow(n);
