@@ -740,6 +740,23 @@ bool split_by_small_splitter(Partition& p, const MolBuilder& mol, std::uint32_t 
         w.quiet = true;
         return true;
     }
+    // Groups by cell in order of first appearance, entries in entry order.
+    std::uint32_t group_cell[MAX];
+    std::uint8_t group_of[MAX];
+    unsigned groups = 0;
+    for (unsigned e = 0; e < entries; ++e) {
+        const std::uint32_t cell = cell_of[atom_of[e]];
+        unsigned g = 0;
+        while (g < groups && group_cell[g] != cell) ++g;
+        if (g == groups) group_cell[groups++] = cell;
+        group_of[e] = static_cast<std::uint8_t>(g);
+    }
+    // Each atom alone in its group (neighbours in distinct cells, the usual
+    // case): its key orders nothing, and it splits off.
+    if (groups == entries) {
+        for (unsigned e = 0; e < entries; ++e) split_off_one(p, group_cell[e], atom_of[e]);
+        return true;
+    }
     for (unsigned e = 0; e < entries; ++e) {
         if (length[e] == 1) {
             bytes[e] = (bytes[e] + 1) << 56;
@@ -755,17 +772,6 @@ bool split_by_small_splitter(Partition& p, const MolBuilder& mol, std::uint32_t 
         std::uint64_t code = 0;
         for (unsigned k = 0; k < length[e]; ++k) code |= std::uint64_t(sorted[k] + 1u) << (56 - 8 * k);
         bytes[e] = code;
-    }
-    // Groups by cell in order of first appearance, entries in entry order.
-    std::uint32_t group_cell[MAX];
-    std::uint8_t group_of[MAX];
-    unsigned groups = 0;
-    for (unsigned e = 0; e < entries; ++e) {
-        const std::uint32_t cell = cell_of[atom_of[e]];
-        unsigned g = 0;
-        while (g < groups && group_cell[g] != cell) ++g;
-        if (g == groups) group_cell[groups++] = cell;
-        group_of[e] = static_cast<std::uint8_t>(g);
     }
     CodedAtom keyed[MAX];
     for (unsigned g = 0; g < groups; ++g) {
