@@ -304,9 +304,9 @@ DepictionResult depict_2d(const core::MolBuilder& mol, const Style2d& style, con
     // 1. The drawn molecule: the given one plus the hydrogens that carry wedges.
     std::optional<core::MolBuilder> with_hydrogens;
     atom_count_u32(mol);
-    // The given molecule's centres; the wedges read them again when they are drawn on it.
     // One refinement gives its classes now and, unless hydrogens are added, the ranks.
     std::optional<io::CanonicalRefinement> refinement(std::in_place, mol);
+    // The given molecule's centres; the wedges read them again when they are drawn on it.
     const std::vector<std::uint8_t> confirmed = io::chiral_centres(mol, refinement->classes());
     if (auto plan = plan_wedge_hydrogens(mol, confirmed)) {
         if (!plan->hydrogens.empty()) with_hydrogens = add_wedge_hydrogens(*plan, mol);
