@@ -304,14 +304,26 @@ DepictionResult depict_2d(const core::MolBuilder& mol, const Style2d& style, con
     // 1. The drawn molecule: the given one plus the hydrogens that carry wedges.
     std::optional<core::MolBuilder> with_hydrogens;
     atom_count_u32(mol);
+    // One refinement gives its classes now and, unless hydrogens are added, the ranks.
+    std::optional<io::CanonicalRefinement> refinement(std::in_place, mol);
     // The given molecule's centres; the wedges read them again when they are drawn on it.
-    const std::vector<std::uint8_t> confirmed = io::chiral_centres(mol);
+    const std::vector<std::uint8_t> confirmed = io::chiral_centres(mol, refinement->classes());
     if (auto plan = plan_wedge_hydrogens(mol, confirmed)) {
         if (!plan->hydrogens.empty()) with_hydrogens = add_wedge_hydrogens(*plan, mol);
         result.hydrogens = std::move(*plan);
     }
     const core::MolBuilder& drawn = with_hydrogens ? *with_hydrogens : mol;
-    std::vector<std::uint32_t> ranks = io::canonical_ranks(drawn);
+    // Added hydrogens make another molecule, refined once for its ranks and for
+    // the centres its wedges read.
+    std::vector<std::uint8_t> drawn_confirmed;
+    if (with_hydrogens) {
+        refinement.emplace(drawn);
+        drawn_confirmed = io::chiral_centres(drawn, refinement->classes());
+    }
+    std::vector<std::uint32_t> ranks = refinement->ranks();
+    // Back to the pool before the layout: held through it, its buffers slow the
+    // large layouts down.
+    refinement.reset();
 
     // 2. Stereo and layout molecules: dative bonds as plain ones, hapto rings on one bond.
     PreparedLayout prepared = prepare_layout(drawn, ranks);
@@ -358,8 +370,10 @@ DepictionResult depict_2d(const core::MolBuilder& mol, const Style2d& style, con
     std::fill(coords.begin(), coords.end(), Point{});
     for (const auto& [a, p] : positions) coords[a] = p;
     result.coords = oriented(std::move(coords), ranks);
-    WedgeAssignment wedges = &stereo == &mol ? choose_wedges(stereo, result.coords, ranks, confirmed)
-                                             : choose_wedges(stereo, result.coords, ranks);
+    WedgeAssignment wedges =
+        &stereo == &mol     ? choose_wedges(stereo, result.coords, ranks, confirmed)
+        : &stereo == &drawn ? choose_wedges(stereo, result.coords, ranks, drawn_confirmed)
+                            : choose_wedges(stereo, result.coords, ranks);
     result.wedges = std::move(wedges.wedges);
     result.unwedged = std::move(wedges.unwedged);
     result.misdrawn_stereo = find_misdrawn_double_bonds(stereo, result.coords);

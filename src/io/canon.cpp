@@ -106,38 +106,14 @@ bool key_equal(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b)
 
 }  // namespace
 
-void initial_partition(const MolBuilder& mol, Partition& p) {
-    const std::uint32_t n = mol.num_atoms();
-    // One integer per atom: the packed invariant above the atom index, so that a
-    // plain sort orders by invariant and then by atom index.
-    using Slot = unsigned __int128;
-    const auto slots_lease = core::Scratch<std::vector<Slot>>::borrow(n);
-    const auto sums_lease = core::Scratch<std::vector<std::uint32_t>>::borrow(n);
-    std::vector<Slot>& slots = *slots_lease;
-    std::vector<std::uint32_t>& order_sum = *sums_lease;
-    slots.resize(n);
-    // The bond order sums in one pass over the bonds (they wrap like the u32
-    // they are, so the order of addition does not matter).
-    order_sum.assign(n, 0);
-    for (const core::Bond& b : mol.bonds) {
-        const std::uint32_t w = doubled_order_weight(b.order);
-        order_sum[b.begin] += w;
-        order_sum[b.end] += w;
-    }
-    for (std::uint32_t a = 0; a < n; ++a) {
-        const core::Atom& atom = mol.atoms[a];
-        CanonInvariant inv;
-        inv.atomic_num = atom.atomic_num;
-        inv.degree = static_cast<std::uint8_t>(mol.degree[a] & 0xFFu);
-        inv.bond_order_sum = order_sum[a];
-        inv.formal_charge = atom.formal_charge;
-        inv.total_hs = static_cast<std::uint8_t>(std::min(atom.total_hs(), 255u));
-        inv.isotope = atom.isotope;
-        inv.aromatic = (atom.flags & core::AROMATIC) ? 1 : 0;
-        const PackedInvariant k = pack(inv);
-        slots[a] = (Slot(k.hi) << 64) | (Slot(k.lo) << 32) | a;
-    }
-    std::sort(slots.begin(), slots.end());
+namespace {
+
+// The cells of slots sorted by (invariant, atom), the atom index in the low
+// `index_bits` bits of each slot; every cell queued.
+template <class Slot>
+void cells_from_sorted(const std::vector<Slot>& slots, unsigned index_bits, Partition& p) {
+    const auto n = static_cast<std::uint32_t>(slots.size());
+    const Slot index_mask = (Slot(1) << index_bits) - 1;
     p.order.resize(n);
     p.position.resize(n);
     p.cell_of.resize(n);
@@ -148,14 +124,14 @@ void initial_partition(const MolBuilder& mol, Partition& p) {
     p.cell_start.reserve(n);  // cells never outnumber atoms
     p.cell_end.reserve(n);
     for (std::uint32_t pos = 0; pos < n;) {
-        const Slot key = slots[pos] >> 32;
+        const Slot key = slots[pos] >> index_bits;
         std::uint32_t end = pos + 1;
-        while (end < n && (slots[end] >> 32) == key) ++end;
+        while (end < n && (slots[end] >> index_bits) == key) ++end;
         const auto cell = static_cast<std::uint32_t>(p.cell_start.size());
         p.cell_start.push_back(pos);
         p.cell_end.push_back(end);
         for (std::uint32_t q = pos; q < end; ++q) {
-            const auto atom = static_cast<std::uint32_t>(slots[q]);
+            const auto atom = static_cast<std::uint32_t>(slots[q] & index_mask);
             p.order[q] = atom;
             p.position[atom] = q;
             p.cell_of[atom] = cell;
@@ -167,6 +143,68 @@ void initial_partition(const MolBuilder& mol, Partition& p) {
     p.chiral_ready = false;
     p.chiral_pending.clear();
     p.chiral_byte.clear();
+}
+
+}  // namespace
+
+void initial_partition(const MolBuilder& mol, Partition& p) {
+    const std::uint32_t n = mol.num_atoms();
+    const auto sums_lease = core::Scratch<std::vector<std::uint32_t>>::borrow(n);
+    std::vector<std::uint32_t>& order_sum = *sums_lease;
+    // The bond order sums in one pass over the bonds (they wrap like the u32
+    // they are, so the order of addition does not matter).
+    order_sum.assign(n, 0);
+    for (const core::Bond& b : mol.bonds) {
+        const std::uint32_t w = doubled_order_weight(b.order);
+        order_sum[b.begin] += w;
+        order_sum[b.end] += w;
+    }
+    auto invariant = [&](std::uint32_t a) {
+        const core::Atom& atom = mol.atoms[a];
+        CanonInvariant inv;
+        inv.atomic_num = atom.atomic_num;
+        inv.degree = static_cast<std::uint8_t>(mol.degree[a] & 0xFFu);
+        inv.bond_order_sum = order_sum[a];
+        inv.formal_charge = atom.formal_charge;
+        inv.total_hs = static_cast<std::uint8_t>(std::min(atom.total_hs(), 255u));
+        inv.isotope = atom.isotope;
+        inv.aromatic = (atom.flags & core::AROMATIC) ? 1 : 0;
+        return inv;
+    };
+    // One integer per atom: the packed invariant above the atom index, so that a
+    // plain sort orders by invariant and then by atom index. Almost always the
+    // sums and isotopes fit a byte and the index 15 bits: the fields then pack,
+    // in the same order, into 64 bits, which sort faster than 128.
+    if (n <= (1u << 15)) {
+        const auto slots_lease = core::Scratch<std::vector<std::uint64_t>>::borrow(n);
+        std::vector<std::uint64_t>& slots = *slots_lease;
+        slots.resize(n);
+        std::uint32_t beyond_byte = 0;
+        for (std::uint32_t a = 0; a < n; ++a) {
+            const CanonInvariant v = invariant(a);
+            beyond_byte |= (v.bond_order_sum | v.isotope) & ~0xFFu;
+            const std::uint64_t charge = static_cast<std::uint8_t>(static_cast<int>(v.formal_charge) + 128);
+            slots[a] = (std::uint64_t{v.atomic_num} << 56) | (std::uint64_t{v.degree} << 48) |
+                       (std::uint64_t{v.bond_order_sum & 0xFFu} << 40) | (charge << 32) |
+                       (std::uint64_t{v.total_hs} << 24) | (std::uint64_t{v.isotope & 0xFFu} << 16) |
+                       (std::uint64_t{v.aromatic} << 15) | a;
+        }
+        if (beyond_byte == 0) {
+            std::sort(slots.begin(), slots.end());
+            cells_from_sorted(slots, 15, p);
+            return;
+        }
+    }
+    using Slot = unsigned __int128;
+    const auto slots_lease = core::Scratch<std::vector<Slot>>::borrow(n);
+    std::vector<Slot>& slots = *slots_lease;
+    slots.resize(n);
+    for (std::uint32_t a = 0; a < n; ++a) {
+        const PackedInvariant k = pack(invariant(a));
+        slots[a] = (Slot(k.hi) << 64) | (Slot(k.lo) << 32) | a;
+    }
+    std::sort(slots.begin(), slots.end());
+    cells_from_sorted(slots, 32, p);
 }
 
 Partition initial_partition(const MolBuilder& mol) {
@@ -341,9 +379,44 @@ namespace {
     return true;
 }
 
+// split_sorted for one keyed atom of a tied cell, the commonest split (a lone
+// splitter's neighbour): the atom moves to the cell's end as a cell of its own,
+// and the same cells are queued.
+void split_off_one(Partition& p, std::uint32_t cell, std::uint32_t atom) {
+    const std::uint32_t s = p.cell_start[cell];
+    const std::uint32_t e = p.cell_end[cell];
+    const std::uint32_t from = p.position[atom];
+    const std::uint32_t to = e - 1;
+    const std::uint32_t b = p.order[to];
+    p.order[from] = b;
+    p.position[b] = from;
+    p.order[to] = atom;
+    p.position[atom] = to;
+
+    std::uint64_t* queue = p.queue_bits.data();
+    const bool was_queued = (queue[s >> 6] >> (s & 63)) & 1u;
+    const auto fresh = static_cast<std::uint32_t>(p.cell_start.size());
+    if (p.quiet.size() == fresh) p.quiet.push_back(p.quiet[cell]);
+    p.cell_end[cell] = to;
+    p.cell_start.push_back(to);
+    p.cell_end.push_back(e);
+    p.cell_of[atom] = fresh;
+    // Both parts wait if the cell did (its start stays queued); otherwise all but
+    // the larger part, the later of two equal ones counting as larger.
+    auto enqueue_at = [&](std::uint32_t start) {
+        queue[start >> 6] |= std::uint64_t{1} << (start & 63);
+        p.queue_low_word = std::min(p.queue_low_word, start >> 6);
+    };
+    enqueue_at(!was_queued && to - s == 1 ? s : to);
+}
+
 void split_cell_coded(Partition& p, std::uint32_t cell, std::span<CodedAtom> keyed, std::vector<CodedAtom>* scratch) {
     if (keys_leave_cell_whole(p, cell, keyed, [](const auto& x, const auto& y) { return x == y; })) return;
     const std::size_t k = keyed.size();
+    if (k == 1) {
+        split_off_one(p, cell, keyed[0].atom);
+        return;
+    }
 
     CodedAtom* first = keyed.data();
     if (k <= 16) {
@@ -667,6 +740,23 @@ bool split_by_small_splitter(Partition& p, const MolBuilder& mol, std::uint32_t 
         w.quiet = true;
         return true;
     }
+    // Groups by cell in order of first appearance, entries in entry order.
+    std::uint32_t group_cell[MAX];
+    std::uint8_t group_of[MAX];
+    unsigned groups = 0;
+    for (unsigned e = 0; e < entries; ++e) {
+        const std::uint32_t cell = cell_of[atom_of[e]];
+        unsigned g = 0;
+        while (g < groups && group_cell[g] != cell) ++g;
+        if (g == groups) group_cell[groups++] = cell;
+        group_of[e] = static_cast<std::uint8_t>(g);
+    }
+    // Each atom alone in its group (neighbours in distinct cells, the usual
+    // case): its key orders nothing, and it splits off.
+    if (groups == entries) {
+        for (unsigned e = 0; e < entries; ++e) split_off_one(p, group_cell[e], atom_of[e]);
+        return true;
+    }
     for (unsigned e = 0; e < entries; ++e) {
         if (length[e] == 1) {
             bytes[e] = (bytes[e] + 1) << 56;
@@ -683,23 +773,17 @@ bool split_by_small_splitter(Partition& p, const MolBuilder& mol, std::uint32_t 
         for (unsigned k = 0; k < length[e]; ++k) code |= std::uint64_t(sorted[k] + 1u) << (56 - 8 * k);
         bytes[e] = code;
     }
-    // Groups by cell in order of first appearance, entries in entry order.
-    std::uint32_t group_cell[MAX];
-    std::uint8_t group_of[MAX];
-    unsigned groups = 0;
-    for (unsigned e = 0; e < entries; ++e) {
-        const std::uint32_t cell = cell_of[atom_of[e]];
-        unsigned g = 0;
-        while (g < groups && group_cell[g] != cell) ++g;
-        if (g == groups) group_cell[groups++] = cell;
-        group_of[e] = static_cast<std::uint8_t>(g);
-    }
     CodedAtom keyed[MAX];
     for (unsigned g = 0; g < groups; ++g) {
         unsigned k = 0;
         for (unsigned e = 0; e < entries; ++e)
             if (group_of[e] == g) keyed[k++] = CodedAtom{bytes[e], atom_of[e]};
-        split_cell_coded(p, group_cell[g], std::span<CodedAtom>(keyed, k), nullptr);
+        // One atom of a tied cell (the walk saw it tied, and the splits before
+        // touched other cells) always splits off.
+        if (k == 1)
+            split_off_one(p, group_cell[g], keyed[0].atom);
+        else
+            split_cell_coded(p, group_cell[g], std::span<CodedAtom>(keyed, k), nullptr);
     }
     return true;
 }
@@ -840,21 +924,10 @@ void classes_of(const Partition& p, std::vector<std::uint32_t>& classes) {
     for (std::uint32_t a = 0; a < n; ++a) classes[a] = p.cell_start[p.cell_of[a]];
 }
 
-namespace {
-
-// Refinement storage borrowed per call, so that a warm call allocates only its
-// result.
-struct ClassScratch {
-    Partition partition;
-    RefineWorkspace work;
-};
-
-}  // namespace
-
 std::vector<std::uint32_t> symmetry_classes(const MolBuilder& mol) {
     if (mol.num_atoms() == 0) return {};
-    const auto lease = core::Scratch<ClassScratch>::borrow(mol.num_atoms());
-    ClassScratch& s = *lease;
+    const auto lease = core::Scratch<Refinement>::borrow(mol.num_atoms());
+    Refinement& s = *lease;
     refined_partition(mol, s.partition, s.work);
     std::vector<std::uint32_t> classes;
     classes_of(s.partition, classes);
@@ -863,8 +936,8 @@ std::vector<std::uint32_t> symmetry_classes(const MolBuilder& mol) {
 
 std::vector<std::uint32_t> canonical_numbering(const MolBuilder& mol) {
     if (mol.num_atoms() == 0) return {};
-    const auto lease = core::Scratch<ClassScratch>::borrow(mol.num_atoms());
-    ClassScratch& s = *lease;
+    const auto lease = core::Scratch<Refinement>::borrow(mol.num_atoms());
+    Refinement& s = *lease;
     Partition& p = s.partition;
     refined_partition(mol, p, s.work);
     std::uint32_t from = 0;

@@ -162,6 +162,14 @@ void individualise(Partition& partition, std::uint32_t atom, std::uint32_t cell)
 // cells only ever split).
 std::optional<std::uint32_t> next_tied_cell(const Partition& partition, std::uint32_t from_position = 0);
 
+// A refined partition with the workspace that built it and room for the classes
+// read off it: the scratch (core::Scratch) of callers that refine a molecule.
+struct Refinement {
+    Partition partition;
+    RefineWorkspace work;
+    std::vector<std::uint32_t> classes;
+};
+
 // Symmetry class of every atom: the start position of its cell after refinement.
 std::vector<std::uint32_t> symmetry_classes(const core::MolBuilder& mol);
 // The refined partition itself (empty for no atoms), built in `out` with `work`,

@@ -1078,22 +1078,51 @@ SmilesOutput canonical_smiles(const MolBuilder& mol) {
 
 std::string to_canonical_smiles(const MolBuilder& mol) { return canonical_smiles(mol).text; }
 
-std::vector<std::uint32_t> canonical_ranks(const MolBuilder& mol) {
+namespace {
+
+std::uint32_t atom_count_u32(const MolBuilder& mol) {
     if (mol.atoms.size() > 0xFFFFFFFFull) internal_error("原子数超出 u32");
-    const std::uint32_t n = mol.num_atoms();
-    if (n == 0) return {};
-    // The classes and the search start from one refinement.
-    const auto scratch = core::Scratch<CanonScratch>::borrow(n);
-    refined_partition(mol, scratch->root, scratch->work);
+    return mol.num_atoms();
+}
+
+}  // namespace
+
+CanonicalRefinement::CanonicalRefinement(const MolBuilder& mol)
+    : mol_(mol), refined_(core::Scratch<Refinement>::borrow(atom_count_u32(mol))) {
+    refined_partition(mol, refined_->partition, refined_->work);
+}
+
+std::span<const std::uint32_t> CanonicalRefinement::classes() {
+    if (!classes_read_) {
+        if (spent_) internal_error("精化已交给搜索");
+        classes_of(refined_->partition, refined_->classes);
+        classes_read_ = true;
+    }
+    return refined_->classes;
+}
+
+std::vector<std::uint32_t> CanonicalRefinement::ranks() {
+    if (spent_) internal_error("精化已交给搜索");
+    spent_ = true;
+    const Partition& root = refined_->partition;
     // Classes all distinct: the written order breaks no tie, and each atom's class
-    // is its position, which is then its rank.
-    if (scratch->root.is_discrete()) return scratch->root.position;
+    // is its position, which is then its rank. No atoms: no ranks.
+    if (root.is_discrete()) return root.position;
     // Each atom's class is the first position of its cell, so the atoms of lower
     // classes are exactly `class` many: ranks start there, and the atoms of one
     // class take them in written order.
     std::vector<std::uint32_t> ranks;
-    classes_of(scratch->root, ranks);
-    const SmilesOutput out = canonical_smiles_in(mol, *scratch, true, false);
+    if (classes_read_)
+        ranks.assign(refined_->classes.begin(), refined_->classes.end());
+    else
+        classes_of(root, ranks);
+    const std::uint32_t n = mol_.num_atoms();
+    const auto scratch = core::Scratch<CanonScratch>::borrow(n);
+    // The search starts from this refinement: the buffers change hands, nothing
+    // is copied, and both pools keep warm storage.
+    std::swap(scratch->root, refined_->partition);
+    std::swap(scratch->work, refined_->work);
+    const SmilesOutput out = canonical_smiles_in(mol_, *scratch, true, false);
     if (out.atom_order.size() != n) internal_error("书写顺序未含全部原子");
     std::vector<std::uint32_t>& next_rank = scratch->classes;  // per class, the rank it hands out next
     next_rank.resize(n);
@@ -1104,5 +1133,7 @@ std::vector<std::uint32_t> canonical_ranks(const MolBuilder& mol) {
     }
     return ranks;
 }
+
+std::vector<std::uint32_t> canonical_ranks(const MolBuilder& mol) { return CanonicalRefinement(mol).ranks(); }
 
 }  // namespace quorix::io

@@ -4,10 +4,13 @@
 // text. Canonical ranks order atoms by symmetry class, then by where they stand in
 // that text.
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "core/builder.hpp"
+#include "core/scratch.hpp"
+#include "io/canon.hpp"
 #include "io/smiles/write.hpp"
 
 namespace quorix::io {
@@ -20,5 +23,25 @@ std::string to_canonical_smiles(const core::MolBuilder& mol);
 
 // One rank per atom, each of 0..n-1 once; empty for no atoms.
 std::vector<std::uint32_t> canonical_ranks(const core::MolBuilder& mol);
+
+// One refinement of a molecule serving its symmetry classes first and its
+// canonical ranks later, for a caller that needs the classes before it knows
+// whether it wants the ranks of this molecule. The molecule must stay unchanged
+// while the object lives.
+class CanonicalRefinement {
+public:
+    explicit CanonicalRefinement(const core::MolBuilder& mol);
+    // What symmetry_classes gives; the span stays valid while the object lives.
+    std::span<const std::uint32_t> classes();
+    // What canonical_ranks gives. The search takes the refinement over, so this
+    // is called at most once, and classes() not after it unless it was before.
+    std::vector<std::uint32_t> ranks();
+
+private:
+    const core::MolBuilder& mol_;
+    core::Scratch<Refinement>::Lease refined_;
+    bool classes_read_ = false;
+    bool spent_ = false;
+};
 
 }  // namespace quorix::io

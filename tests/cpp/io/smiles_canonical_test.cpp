@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
+#include <numeric>
 #include <random>
 #include <set>
 #include <string>
@@ -11,6 +13,7 @@
 
 #include "chem/sanitize.hpp"
 #include "core/permutation.hpp"
+#include "io/canon.hpp"
 #include "io/smiles/canonical_testing.hpp"
 #include "io/smiles/read.hpp"
 #include "io/smiles/write.hpp"
@@ -380,6 +383,43 @@ TEST(CanonicalRanks, FollowClassThenWrittenPosition) {
     // Equivalent atoms get consecutive ranks: the two methyls of isobutane.
     const std::vector<std::uint32_t> iso = io::canonical_ranks(read("CC(C)C=O"));
     EXPECT_EQ(std::max(iso[0], iso[2]) - std::min(iso[0], iso[2]), 1u);
+}
+
+// Ranks by class, then by place in the canonical text, against one refinement
+// lent first to the classes and then to the ranks while other molecules are
+// refined and searched in between (their scratch must not leak into it).
+TEST(CanonicalRanks, SharedRefinementGivesClassesAndRanksOfTheRule) {
+    const auto& mols = test::data_molecules_as_read();
+    std::size_t tied = 0;
+    for (std::size_t i = 0; i < mols.size() && !HasFailure(); i += 3) {
+        const MolBuilder& m = mols[i];
+        const std::vector<std::uint32_t> classes = io::symmetry_classes(m);
+        std::vector<std::uint32_t> written(m.num_atoms());
+        const std::vector<std::uint32_t> order = io::canonical_smiles(m).atom_order;
+        for (std::uint32_t k = 0; k < order.size(); ++k) written[order[k]] = k;
+        std::vector<std::uint32_t> by_rank(m.num_atoms());
+        std::iota(by_rank.begin(), by_rank.end(), 0u);
+        std::sort(by_rank.begin(), by_rank.end(), [&](std::uint32_t x, std::uint32_t y) {
+            return std::pair(classes[x], written[x]) < std::pair(classes[y], written[y]);
+        });
+        std::vector<std::uint32_t> expected(m.num_atoms());
+        for (std::uint32_t r = 0; r < by_rank.size(); ++r) expected[by_rank[r]] = r;
+        tied += !std::ranges::equal(classes, expected);
+
+        io::CanonicalRefinement shared(m);
+        if (i % 2 == 0) {
+            ASSERT_TRUE(std::ranges::equal(shared.classes(), classes)) << "molecule " << i;
+        }
+        const MolBuilder& other = mols[(i + 1) % mols.size()];
+        (void)io::canonical_ranks(other);
+        (void)io::symmetry_classes(other);
+        ASSERT_EQ(shared.ranks(), expected) << "molecule " << i;
+        if (i % 2 == 0) {
+            ASSERT_TRUE(std::ranges::equal(shared.classes(), classes)) << "molecule " << i;
+        }
+        ASSERT_EQ(io::canonical_ranks(m), expected) << "molecule " << i;
+    }
+    EXPECT_GT(tied, 500u);
 }
 
 // Molecules whose E and Z branches the graph alone cannot tell apart.
