@@ -51,8 +51,6 @@ struct Drawn {
     std::vector<std::uint32_t> slot;  // atom -> its index in `atoms`, NONE when undrawn
     std::vector<DrawnSegment> segs;   // ascending bond
     std::vector<std::uint32_t> ends;  // the two atoms of each segment
-    std::vector<std::uint32_t> seg_of;  // bond -> its segment, NONE when undrawn
-    bool loops = false;               // a segment joins an atom to itself
     // Segment boxes; the upper ends carry boxes_meet's margin.
     std::vector<double> box_lx, box_hx, box_ly, box_hy;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> hits;
@@ -91,15 +89,11 @@ void load_segments(const core::MolBuilder& mol, Drawn& d) {
     const std::uint32_t nb = bond_count_u32(mol);
     d.segs.clear();
     d.ends.clear();
-    d.seg_of.assign(nb, core::NONE);
-    d.loops = false;
     for (std::uint32_t b = 0; b < nb; ++b) {
         const core::Bond& bond = mol.bonds[b];
         const std::uint32_t i = bond.begin < d.slot.size() ? d.slot[bond.begin] : core::NONE;
         const std::uint32_t j = bond.end < d.slot.size() ? d.slot[bond.end] : core::NONE;
         if (i == core::NONE || j == core::NONE) continue;
-        d.seg_of[b] = static_cast<std::uint32_t>(d.segs.size());
-        d.loops |= bond.begin == bond.end;
         d.segs.push_back({b, Point{d.x[i], d.y[i]}, Point{d.x[j], d.y[j]}});
         d.ends.push_back(bond.begin);
         d.ends.push_back(bond.end);
@@ -217,37 +211,27 @@ bool segments_meet(const Drawn& d, std::size_t i, std::size_t j) {
 
 // Calls f(bond, bond) for every crossing pair of the loaded segments, in ascending order.
 template <class F>
-void for_each_crossing(const core::MolBuilder& mol, Drawn& d, F&& f) {
+void for_each_crossing(Drawn& d, F&& f) {
     const std::size_t m = d.segs.size();
     const auto meet = [&](std::size_t i, std::size_t j) { return boxes_overlap(d, i, j); };
     if (m <= SWEEP_FROM || !d.finite) {
-        const std::span<const std::uint32_t> ends = d.ends, seg_of = d.seg_of;
+        const std::span<const std::uint32_t> ends = d.ends;
         const std::span<const double> lx = d.box_lx, hx = d.box_hx, ly = d.box_ly, hy = d.box_hy;
-        // The later segments sharing an atom with segment i.
-        const auto later_neighbours = [&](std::size_t i) {
-            const std::uint32_t a = ends[2 * i], b = ends[2 * i + 1];
-            std::size_t count = 0;
-            for (const core::Neighbor nb : mol.neighbors(a)) {
-                const std::uint32_t s = seg_of[nb.bond];
-                count += (s != core::NONE) & (s > i);
-            }
-            for (const core::Neighbor nb : mol.neighbors(b)) {
-                const std::uint32_t s = seg_of[nb.bond];
-                count += (s != core::NONE) & (s > i) & (nb.atom != a);  // bonds to a counted above
-            }
-            return count;
-        };
         for (std::size_t i = 0; i < m; ++i) {
-            // Bonds of a common atom never cross (segments_meet), and with every
-            // point finite their boxes always meet, at the common point. So a
-            // row whose boxes meet no more segments than share an atom with it
-            // is settled by one branch-free count.
-            if (d.finite && !d.loops) {
+            // Bonds of a common atom never cross (segments_meet), so with every
+            // point finite a row whose boxes meet only such bonds is settled by
+            // one branch-free pass.
+            if (d.finite) {
+                const std::uint32_t a = ends[2 * i], b = ends[2 * i + 1];
                 const double lxi = lx[i], hxi = hx[i], lyi = ly[i], hyi = hy[i];
-                std::size_t overlaps = 0;
-                for (std::size_t j = i + 1; j < m; ++j)
-                    overlaps += (lxi <= hx[j]) & (lx[j] <= hxi) & (lyi <= hy[j]) & (ly[j] <= hyi);
-                if (overlaps == later_neighbours(i)) continue;
+                bool any = false;
+                for (std::size_t j = i + 1; j < m; ++j) {
+                    const std::uint32_t c = ends[2 * j], e = ends[2 * j + 1];
+                    // boxes_overlap(d, i, j), on the row's values held in registers
+                    const bool overlap = (lxi <= hx[j]) & (lx[j] <= hxi) & (lyi <= hy[j]) & (ly[j] <= hyi);
+                    any |= overlap & !((a == c) | (a == e) | (b == c) | (b == e));
+                }
+                if (!any) continue;
             }
             for (std::size_t j = i + 1; j < m; ++j)
                 if (meet(i, j) && segments_meet(d, i, j)) f(d.segs[i].bond, d.segs[j].bond);
@@ -303,7 +287,7 @@ std::vector<BondPair> find_crossings(const core::MolBuilder& mol, const Position
     load_atoms(mol, positions, *d);
     load_segments(mol, *d);
     std::vector<BondPair> out;
-    for_each_crossing(mol, *d, [&](std::uint32_t a, std::uint32_t b) { out.emplace_back(a, b); });
+    for_each_crossing(*d, [&](std::uint32_t a, std::uint32_t b) { out.emplace_back(a, b); });
     return out;
 }
 
@@ -313,7 +297,7 @@ Clashes find_clashes(const core::MolBuilder& mol, const PositionMap& positions, 
     for_each_clash(mol, positions, radii, *d,
                    [&](std::uint32_t a, std::uint32_t b, double, double) { out.atoms.emplace_back(a, b); });
     load_segments(mol, *d);
-    for_each_crossing(mol, *d, [&](std::uint32_t a, std::uint32_t b) { out.crossings.emplace_back(a, b); });
+    for_each_crossing(*d, [&](std::uint32_t a, std::uint32_t b) { out.crossings.emplace_back(a, b); });
     return out;
 }
 
@@ -331,7 +315,7 @@ LayoutScore layout_score(const core::MolBuilder& mol, const PositionMap& positio
     for_each_clash(mol, positions, radii, *d,
                    [&](std::uint32_t, std::uint32_t, double dist, double reach) { add_clash(s, dist, reach); });
     load_segments(mol, *d);
-    for_each_crossing(mol, *d, [&](std::uint32_t, std::uint32_t) { ++s.crossings; });
+    for_each_crossing(*d, [&](std::uint32_t, std::uint32_t) { ++s.crossings; });
     return s;
 }
 
@@ -351,7 +335,7 @@ LayoutScore ScoreKeeper::reset(const core::MolBuilder& mol, const PositionMap& p
         trial_terms_.push_back({a, b, d, reach});
     });
     load_segments(mol, *drawn);
-    for_each_crossing(mol, *drawn, [&](std::uint32_t a, std::uint32_t b) { trial_crossings_.emplace_back(a, b); });
+    for_each_crossing(*drawn, [&](std::uint32_t a, std::uint32_t b) { trial_crossings_.emplace_back(a, b); });
     accept();
     return total(terms_, crossings_.size());
 }
