@@ -216,16 +216,20 @@ void for_each_crossing(Drawn& d, F&& f) {
     const auto meet = [&](std::size_t i, std::size_t j) { return boxes_overlap(d, i, j); };
     if (m <= SWEEP_FROM || !d.finite) {
         const std::span<const std::uint32_t> ends = d.ends;
+        const std::span<const double> lx = d.box_lx, hx = d.box_hx, ly = d.box_ly, hy = d.box_hy;
         for (std::size_t i = 0; i < m; ++i) {
             // Bonds of a common atom never cross (segments_meet), so with every
             // point finite a row whose boxes meet only such bonds is settled by
             // one branch-free pass.
             if (d.finite) {
                 const std::uint32_t a = ends[2 * i], b = ends[2 * i + 1];
+                const double lxi = lx[i], hxi = hx[i], lyi = ly[i], hyi = hy[i];
                 bool any = false;
                 for (std::size_t j = i + 1; j < m; ++j) {
                     const std::uint32_t c = ends[2 * j], e = ends[2 * j + 1];
-                    any |= meet(i, j) & !((a == c) | (a == e) | (b == c) | (b == e));
+                    // boxes_overlap(d, i, j), on the row's values held in registers
+                    const bool overlap = (lxi <= hx[j]) & (lx[j] <= hxi) & (lyi <= hy[j]) & (ly[j] <= hyi);
+                    any |= overlap & !((a == c) | (a == e) | (b == c) | (b == e));
                 }
                 if (!any) continue;
             }

@@ -122,9 +122,25 @@ std::size_t wedged_ring_bonds(const core::MolBuilder& mol, std::span<const Wedge
 
 namespace {
 
+// The drawn points as the wedge reading takes them, flat at height 0.
+std::vector<io::Coord> flat_coords(const core::MolBuilder& mol, std::span<const Point> coords) {
+    const std::uint32_t n = mol.num_atoms();
+    std::vector<io::Coord> flat(n);
+    for (std::uint32_t a = 0; a < n; ++a) flat[a] = {at(coords, a).x, at(coords, a).y, 0.0};
+    return flat;
+}
+
+// Whether any confirmed mark is a tetrahedral centre, which alone takes a wedge.
+bool any_centre(const core::MolBuilder& mol, std::span<const std::uint8_t> confirmed) {
+    for (std::uint32_t a = 0; a < mol.num_atoms(); ++a)
+        if (at(confirmed, a) && core::is_tetrahedral(mol.atoms[a].chiral_tag)) return true;
+    return false;
+}
+
+// `flat` is flat_coords of the drawing, made once the first pass needs it.
 WedgeAssignment assign_pass(const core::MolBuilder& mol, std::span<const Point> coords,
                             std::span<const std::uint32_t> ranks, bool stereo_neighbour_first,
-                            std::span<const std::uint8_t> confirmed) {
+                            std::span<const std::uint8_t> confirmed, std::vector<io::Coord>& flat) {
     const std::uint32_t n = mol.num_atoms();
     WedgeAssignment out;
     out.wedges.assign(mol.bonds.size(), Wedge{});
@@ -144,8 +160,7 @@ WedgeAssignment assign_pass(const core::MolBuilder& mol, std::span<const Point> 
         return std::pair(at(ranks, x), x) < std::pair(at(ranks, y), y);
     });
 
-    std::vector<io::Coord> flat(n);
-    for (std::uint32_t a = 0; a < n; ++a) flat[a] = {at(coords, a).x, at(coords, a).y, 0.0};
+    if (flat.empty()) flat = flat_coords(mol, coords);
     const Reader reader{mol, flat, out.wedges};
     std::vector<WedgeCandidate> candidates;
     for (std::uint32_t c : centres) {
@@ -165,7 +180,8 @@ WedgeAssignment assign_pass(const core::MolBuilder& mol, std::span<const Point> 
 WedgeAssignment assign_wedges(const core::MolBuilder& mol, std::span<const Point> coords,
                               std::span<const std::uint32_t> ranks, bool stereo_neighbour_first) {
     atom_count_u32(mol);
-    return assign_pass(mol, coords, ranks, stereo_neighbour_first, io::chiral_centres(mol));
+    std::vector<io::Coord> flat;
+    return assign_pass(mol, coords, ranks, stereo_neighbour_first, io::chiral_centres(mol), flat);
 }
 
 WedgeAssignment choose_wedges(const core::MolBuilder& mol, std::span<const Point> coords,
@@ -178,8 +194,11 @@ WedgeAssignment choose_wedges(const core::MolBuilder& mol, std::span<const Point
 WedgeAssignment choose_wedges(const core::MolBuilder& mol, std::span<const Point> coords,
                               std::span<const std::uint32_t> ranks, std::span<const std::uint8_t> confirmed) {
     atom_count_u32(mol);
-    WedgeAssignment a = assign_pass(mol, coords, ranks, false, confirmed);
-    WedgeAssignment b = assign_pass(mol, coords, ranks, true, confirmed);
+    std::vector<io::Coord> flat;
+    WedgeAssignment a = assign_pass(mol, coords, ranks, false, confirmed, flat);
+    // Without a centre the passes differ in nothing, and ties keep the first.
+    if (!any_centre(mol, confirmed)) return a;
+    WedgeAssignment b = assign_pass(mol, coords, ranks, true, confirmed, flat);
     const auto key = [&](const WedgeAssignment& w) {
         return std::pair(w.unwedged.size(), wedged_ring_bonds(mol, w.wedges));
     };

@@ -76,8 +76,8 @@ enum class Tie { None, Twins, Unknown };
 
 // The first pair of `atom`'s neighbours (half-edge order, skipping `partner`)
 // that could share a class: none, a pair of terminal twins, or undecided.
-Tie first_tie(const MolBuilder& mol, std::uint32_t atom, std::uint32_t partner,
-              const std::vector<CanonInvariant>& invariants) {
+template <class Invariants>
+Tie first_tie(const MolBuilder& mol, std::uint32_t atom, std::uint32_t partner, Invariants& invariants) {
     std::array<core::Neighbor, 4> nbrs;
     std::size_t d = 0;
     for (core::Neighbor nb : mol.neighbors(atom)) {
@@ -96,6 +96,36 @@ std::vector<CanonInvariant> all_invariants(const MolBuilder& mol) {
     std::vector<CanonInvariant> out(mol.num_atoms());
     for (std::uint32_t a = 0; a < mol.num_atoms(); ++a) out[a] = canon_invariant(mol, a);
     return out;
+}
+
+// The invariants of an unchanging molecule, each worked out when first asked
+// for: the ties of a few double bond ends read a handful of atoms.
+class LazyInvariants {
+public:
+    explicit LazyInvariants(const MolBuilder& mol) : mol_(mol) {}
+    const CanonInvariant& operator[](std::uint32_t atom) {
+        if (known_.empty()) {
+            known_.assign(mol_.num_atoms(), 0);
+            values_.resize(mol_.num_atoms());
+        }
+        if (!at(known_, atom)) {
+            values_[atom] = canon_invariant(mol_, atom);
+            known_[atom] = 1;
+        }
+        return values_[atom];
+    }
+
+private:
+    const MolBuilder& mol_;
+    std::vector<std::uint8_t> known_;
+    std::vector<CanonInvariant> values_;
+};
+
+// in_small_ring, settled without a search when an end has no other bond.
+bool double_bond_in_small_ring(const MolBuilder& mol, std::uint32_t bond) {
+    const Bond& b = at(mol.bonds, bond);
+    if (at(mol.degree, b.begin) == 1 || at(mol.degree, b.end) == 1) return false;
+    return in_small_ring(mol, bond);
 }
 
 // The height a wedge gives the far atom of `bond` seen from `atom`. Only the
@@ -246,7 +276,7 @@ bool plain_candidate(const MolBuilder& mol, std::span<const std::uint8_t> either
     const Bond& d = mol.bonds[bond];
     if (d.order != BondOrder::Double || (d.flags & core::AROMATIC)) return false;
     if (!flag_clear(either, bond)) return false;
-    return !in_small_ring(mol, bond) && !has_double_bond_stereo(mol, bond);
+    return !double_bond_in_small_ring(mol, bond) && !has_double_bond_stereo(mol, bond);
 }
 
 std::uint32_t first_reference(const MolBuilder& mol, std::span<const std::uint8_t> either, std::uint32_t atom,
@@ -273,8 +303,7 @@ std::optional<std::pair<std::uint32_t, std::uint32_t>> candidate_with(const MolB
 enum class Distinguishable { Yes, No, Unknown };
 
 // end_is_distinguishable at both ends, where invariants settle it.
-Distinguishable ends_distinguishable(const MolBuilder& mol, const Bond& d,
-                                     const std::vector<CanonInvariant>& invariants) {
+Distinguishable ends_distinguishable(const MolBuilder& mol, const Bond& d, LazyInvariants& invariants) {
     Distinguishable result = Distinguishable::Yes;
     for (const auto& [atom, partner] : {std::pair{d.begin, d.end}, std::pair{d.end, d.begin}}) {
         std::uint32_t substituents = 0;
@@ -338,7 +367,7 @@ std::uint32_t coordinate_double_bonds(MolBuilder& mol, std::span<const Coord> co
                                       std::span<const std::uint8_t> either, Decide decide) {
     std::vector<std::uint32_t> classes;
     bool have_classes = false;
-    std::vector<CanonInvariant> invariants;
+    LazyInvariants invariants(mol);
     std::vector<Decided> decided;
     for (std::uint32_t d = 0; d < mol.num_bonds(); ++d) {
         if (!plain_candidate(mol, either, d)) continue;
@@ -348,7 +377,6 @@ std::uint32_t coordinate_double_bonds(MolBuilder& mol, std::span<const Coord> co
         if (first_reference(mol, either, db.begin, db.end) == NONE ||
             first_reference(mol, either, db.end, db.begin) == NONE)
             continue;
-        if (invariants.empty()) invariants = all_invariants(mol);
         const auto ends = ends_distinguishable(mol, db, invariants);
         if (ends == Distinguishable::No) continue;
         if (ends == Distinguishable::Unknown && !have_classes) {
@@ -396,14 +424,13 @@ std::vector<std::uint8_t> either_double_bonds(const MolBuilder& mol) {
     std::vector<std::uint8_t> flags(mol.num_bonds(), 0);
     std::vector<std::uint32_t> classes;
     bool have_classes = false;
-    std::vector<CanonInvariant> invariants;
+    LazyInvariants invariants(mol);
     for (std::uint32_t d = 0; d < mol.num_bonds(); ++d) {
         const Bond& bond = mol.bonds[d];
         if (bond.order != BondOrder::Double || (bond.flags & core::AROMATIC)) continue;
-        if (in_small_ring(mol, d) || has_double_bond_stereo(mol, d)) continue;
+        if (double_bond_in_small_ring(mol, d) || has_double_bond_stereo(mol, d)) continue;
         // Most ends (a carbonyl's, say) are settled by invariants alone, without
         // the refinement behind the classes.
-        if (invariants.empty()) invariants = all_invariants(mol);
         const Distinguishable ends = ends_distinguishable(mol, bond, invariants);
         if (ends != Distinguishable::Unknown) {
             flags[d] = ends == Distinguishable::Yes;

@@ -131,10 +131,27 @@ depict::Clashes pairwise_clashes(const core::MolBuilder& m, const PositionMap& p
     return out;
 }
 
+// A ring of eight with chords, one of them doubled, and the same with a bond
+// from an atom to itself: bonds sharing both atoms, and a segment of one point.
+core::MolBuilder chorded_ring(bool loop) {
+    core::MolBuilder m;
+    for (int i = 0; i < 8; ++i) m.add_atom(core::Atom{.atomic_num = 6});
+    const auto bond = [&](std::uint32_t a, std::uint32_t b) {
+        m.push_bond(core::Bond{.begin = a, .end = b, .order = core::BondOrder::Single});
+    };
+    for (std::uint32_t i = 0; i < 8; ++i) bond(i, (i + 1) % 8);
+    bond(0, 4), bond(4, 0), bond(2, 6), bond(1, 5);
+    if (loop) bond(3, 3);
+    return m;
+}
+
 TEST(Clashes, ListsMatchAPairByPairModelOnRandomDrawings) {
     std::mt19937 rng(11);
-    for (const std::string& smiles : {std::string("CC(C)C(=O)NCCO"), dendrimer(3) + ".[Na+].[Cl-]"}) {
-        const core::MolBuilder m = test::prepared(smiles);
+    std::vector<core::MolBuilder> mols{chorded_ring(false), chorded_ring(true)};
+    for (const std::string& smiles : {std::string("CC(C)C(=O)NCCO"), dendrimer(2), dendrimer(3) + ".[Na+].[Cl-]"})
+        mols.push_back(test::prepared(smiles));
+    for (const core::MolBuilder& m : mols) {
+        const std::string smiles = std::to_string(m.num_bonds()) + " bonds";
         const auto radii = depict::label_radii(m, BL, FS);
         for (int round = 0; round < 20; ++round) {
             std::uniform_real_distribution<double> coord(0.0, round % 2 ? 4.0 : 20.0);

@@ -1,5 +1,7 @@
 // Wedge choice, the wedge-hydrogen plan and the Kekule orders of the 2-D molblock.
+#include <algorithm>
 #include <numeric>
+#include <random>
 #include <tuple>
 
 #include "chem/rings.hpp"
@@ -221,6 +223,62 @@ TEST(KekuleOrders, FollowCanonicalNumbering) {
     chem::ring_membership(odd), chem::ring_membership(benzene);
     for (core::BondOrder o : depict::render_molblock_2d(odd)) EXPECT_EQ(o, core::BondOrder::Aromatic);
     for (core::BondOrder o : depict::render_molblock_2d(benzene)) EXPECT_NE(o, core::BondOrder::Aromatic);
+}
+
+// Reference model of the Kekule orders: a full copy of the molecule in rank
+// order (ties by index), bonds sorted by their new ends, kekulized on its own.
+std::vector<core::BondOrder> kekule_orders_by_copy(const core::MolBuilder& mol, std::span<const std::uint32_t> ranks) {
+    std::vector<core::BondOrder> orders;
+    for (const core::Bond& b : mol.bonds) orders.push_back(b.order);
+    std::vector<std::uint32_t> order(mol.num_atoms()), new_index(mol.num_atoms());
+    std::iota(order.begin(), order.end(), 0u);
+    std::sort(order.begin(), order.end(),
+              [&](std::uint32_t x, std::uint32_t y) { return std::pair(ranks[x], x) < std::pair(ranks[y], y); });
+    for (std::uint32_t k = 0; k < order.size(); ++k) new_index[order[k]] = k;
+    core::MolBuilder copy;
+    for (std::uint32_t a : order) copy.add_atom(mol.atoms[a]);
+    std::vector<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>> records;
+    for (std::uint32_t b = 0; b < mol.num_bonds(); ++b) {
+        const std::uint32_t x = new_index[mol.bonds[b].begin], y = new_index[mol.bonds[b].end];
+        records.emplace_back(std::min(x, y), std::max(x, y), b);
+    }
+    std::sort(records.begin(), records.end());
+    for (const auto& [lo, hi, b] : records) {
+        core::Bond bond = mol.bonds[b];
+        for (std::uint32_t& s : bond.stereo_atoms)
+            if (s != core::NONE) s = new_index[s];
+        bond.begin = lo;
+        bond.end = hi;
+        copy.push_bond(bond);
+    }
+    if (!chem::kekulize(copy)) return orders;
+    for (std::size_t k = 0; k < records.size(); ++k) orders[std::get<2>(records[k])] = copy.bonds[k].order;
+    return orders;
+}
+
+// Canonical ranks, random numberings and random ranks with ties, on real
+// molecules and on spiro and bridged systems whose blocks share atoms.
+TEST(KekuleOrders, EqualAFullCopyInRankOrder) {
+    std::vector<core::MolBuilder> mols;
+    for (std::string_view smiles : {"c1ccc2c(c1)C1(CC2)c2ccccc2-c2ccccc21", "c1ccc2c(c1)[C@]1(C2)Cc2ccccc21",
+                                    "C1CC2(CCN1)c1ccccc1-c1ccccc12", "c1cc2ccc1CCc1ccc(cc1)CC2", "[O-][n+]1ccccc1"})
+        mols.push_back(test::read_or_fail(smiles));
+    const auto& data = test::data_molecules_as_read();
+    for (std::size_t i = 0; i < data.size(); i += 5) mols.push_back(data[i]);
+    std::mt19937 rng(3);
+    std::size_t aromatic = 0;
+    for (core::MolBuilder& m : mols) {
+        if (!chem::sanitize(m)) continue;
+        aromatic += std::any_of(m.bonds.begin(), m.bonds.end(),
+                                [](const core::Bond& b) { return b.order == core::BondOrder::Aromatic; });
+        std::vector<std::uint32_t> ranks = io::canonical_ranks(m);
+        EXPECT_EQ(depict::render_molblock_2d(m, ranks), kekule_orders_by_copy(m, ranks));
+        std::shuffle(ranks.begin(), ranks.end(), rng);
+        EXPECT_EQ(depict::render_molblock_2d(m, ranks), kekule_orders_by_copy(m, ranks));
+        for (std::uint32_t& r : ranks) r = rng() % (m.num_atoms() / 2 + 1);
+        EXPECT_EQ(depict::render_molblock_2d(m, ranks), kekule_orders_by_copy(m, ranks));
+    }
+    EXPECT_GT(aromatic, 1000u);
 }
 
 // The text an internal error carries, or "" when the call returns.
