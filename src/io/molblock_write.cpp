@@ -1,5 +1,6 @@
 // V2000 writing. Everything V2000 cannot hold is refused before a line is
 // written: a fixed column that overflows would shift every later field.
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -52,11 +53,13 @@ struct Line {
 // decimals, ties to even, as the general formatter does, at a fraction of its cost.
 std::size_t fixed4(double v, char (&buf)[64]) {
     if (std::fabs(v) < 1e4) {
-        int e = 0;
-        const double frac = std::frexp(std::fabs(v), &e);  // |v| = frac * 2^e, frac in [0.5, 1)
-        const auto mantissa = static_cast<std::uint64_t>(std::ldexp(frac, 53));
+        // |v| = mantissa * 2^-shift, read off the bits (subnormals have no hidden bit).
+        const std::uint64_t bits = std::bit_cast<std::uint64_t>(v);
+        const auto biased = static_cast<int>((bits >> 52) & 0x7FF);
+        const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
+        const std::uint64_t mantissa = biased == 0 ? fraction : fraction | (std::uint64_t{1} << 52);
+        const int shift = biased == 0 ? 1074 : 1075 - biased;  // above 38 below 10^4
         const unsigned __int128 scaled = static_cast<unsigned __int128>(mantissa) * 10000u;
-        const int shift = 53 - e;  // |v| * 10^4 = scaled / 2^shift, shift > 39
         std::uint64_t q = 0;
         if (shift < 128) {
             q = static_cast<std::uint64_t>(scaled >> shift);

@@ -568,7 +568,7 @@ INSTANTIATE_TEST_SUITE_P(HandBuilt, Perceives3d, ::testing::ValuesIn(BUILT_3D),
 // binary ties (odd multiples of 1/32), which round to even.
 TEST(MolblockWrite, CoordinatesAsPrintf) {
     std::mt19937_64 rng(7);
-    std::vector<double> values = {0.0, -0.0, 1e-300, -1e-300, 0.00005, -0.00005, 0.99995, 9998.99995, -9999.99994, -9999.99995 + 1e-3,
+    std::vector<double> values = {0.0, -0.0, 1e-300, -1e-300, 5e-324, -4.9e-320, 2.2250738585072014e-308, 0.00005, -0.00005, 0.99995, 9998.99995, -9999.99994, -9999.99995 + 1e-3,
                                   9999.99995, 99999.9999, 99999.99994, -9999.9999, 1e4, std::nextafter(1e4, 0.0)};
     for (int j = -319990; j <= 320000; j += 7) values.push_back(j / 32.0);
     std::uniform_real_distribution<double> wide(-1e4, 1e4), narrow(-3.0, 3.0);
