@@ -154,14 +154,16 @@ std::vector<Point> oriented(std::vector<Point> pts, std::span<const std::uint32_
     const Point centre = (1.0 / static_cast<double>(n)) * sum;
     for (Point& p : pts) p = p - centre;
 
-    std::vector<Point> best, trial(n);
+    // Coordinates one array per axis, so that the turn loops below vectorise.
+    std::vector<double> xs(n), ys(n), tx(n), ty(n), bx, by;
+    for (std::size_t a = 0; a < n; ++a) xs[a] = pts[a].x, ys[a] = pts[a].y;
     std::int64_t best_score = 0;
     const auto better_key = [&]() {
         for (std::uint32_t a : order) {
-            const std::int64_t tx = quantised(trial[a].x * RESOLUTION), bx = quantised(best[a].x * RESOLUTION);
-            if (tx != bx) return tx < bx;
-            const std::int64_t ty = quantised(trial[a].y * RESOLUTION), by = quantised(best[a].y * RESOLUTION);
-            if (ty != by) return ty < by;
+            const std::int64_t t1 = quantised(tx[a] * RESOLUTION), b1 = quantised(bx[a] * RESOLUTION);
+            if (t1 != b1) return t1 < b1;
+            const std::int64_t t2 = quantised(ty[a] * RESOLUTION), b2 = quantised(by[a] * RESOLUTION);
+            if (t2 != b2) return t2 < b2;
         }
         return false;
     };
@@ -169,21 +171,25 @@ std::vector<Point> oriented(std::vector<Point> pts, std::span<const std::uint32_
         for (int k = 0; k < 12; ++k) {
             const double theta = k * 0.5235987755982989;
             const double c = std::cos(theta), s = std::sin(theta);
+            if (mirror)
+                for (std::size_t a = 0; a < n; ++a) tx[a] = xs[a] * c + ys[a] * s, ty[a] = xs[a] * s - ys[a] * c;
+            else
+                for (std::size_t a = 0; a < n; ++a) tx[a] = xs[a] * c - ys[a] * s, ty[a] = xs[a] * s + ys[a] * c;
+            // std::min and std::max keep their first argument against a NaN, so a
+            // coordinate that is not a number leaves the extent alone.
             double xlo = INFINITY, xhi = -INFINITY, ylo = INFINITY, yhi = -INFINITY;
             for (std::size_t a = 0; a < n; ++a) {
-                const Point p = pts[a];
-                const Point q = mirror ? Point{p.x * c + p.y * s, p.x * s - p.y * c}
-                                       : Point{p.x * c - p.y * s, p.x * s + p.y * c};
-                trial[a] = q;
-                if (q.x == q.x) xlo = std::min(xlo, q.x), xhi = std::max(xhi, q.x);
-                if (q.y == q.y) ylo = std::min(ylo, q.y), yhi = std::max(yhi, q.y);
+                xlo = std::min(xlo, tx[a]), xhi = std::max(xhi, tx[a]);
+                ylo = std::min(ylo, ty[a]), yhi = std::max(yhi, ty[a]);
             }
             const std::int64_t score = quantised((yhi - ylo) / std::max(xhi - xlo, 1e-9) * RESOLUTION);
-            if (best.empty() || score < best_score || (score == best_score && better_key())) {
-                best = trial;
+            if (bx.empty() || score < best_score || (score == best_score && better_key())) {
+                bx = tx, by = ty;
                 best_score = score;
             }
         }
+    std::vector<Point> best(n);
+    for (std::size_t a = 0; a < n; ++a) best[a] = {bx[a], by[a]};
     return best;
 }
 
