@@ -197,27 +197,30 @@ std::vector<Point> oriented(std::vector<Point> pts, std::span<const std::uint32_
 
 std::vector<std::vector<std::uint32_t>> components_of(const core::MolBuilder& mol) {
     const std::uint32_t n = atom_count_u32(mol);
-    std::vector<std::uint8_t> seen(n, 0);
-    std::vector<std::vector<std::uint32_t>> out;
-    std::vector<std::uint32_t> stack;
+    // Component numbers in order of each component's smallest atom; the lists then
+    // fill in atom order, so each comes out ascending without a sort.
+    std::vector<std::uint32_t> number(n, core::NONE), sizes, stack;
     for (std::uint32_t s = 0; s < n; ++s) {
-        if (seen[s]) continue;
-        std::vector<std::uint32_t> atoms{s};
-        seen[s] = 1;
+        if (number[s] != core::NONE) continue;
+        const auto c = static_cast<std::uint32_t>(sizes.size());
+        std::uint32_t size = 1;
+        number[s] = c;
         stack.assign(1, s);
         while (!stack.empty()) {
             const std::uint32_t a = stack.back();
             stack.pop_back();
             for (core::Neighbor nb : mol.neighbors(a))
-                if (!seen[nb.atom]) {
-                    seen[nb.atom] = 1;
-                    atoms.push_back(nb.atom);
+                if (number[nb.atom] == core::NONE) {
+                    number[nb.atom] = c;
+                    ++size;
                     stack.push_back(nb.atom);
                 }
         }
-        std::sort(atoms.begin(), atoms.end());
-        out.push_back(std::move(atoms));
+        sizes.push_back(size);
     }
+    std::vector<std::vector<std::uint32_t>> out(sizes.size());
+    for (std::size_t c = 0; c < sizes.size(); ++c) out[c].reserve(sizes[c]);
+    for (std::uint32_t a = 0; a < n; ++a) out[number[a]].push_back(a);
     return out;
 }
 
