@@ -85,7 +85,7 @@ bool is_conjugation_candidate(const MolBuilder& mol, std::uint32_t atom, const A
     }
     // spare_electrons has no answer for these; most saturated atoms end here.
     if (!el || first_valence < 2 || st.sigma + std::int32_t(a.total_hs()) > 3) return false;
-    const auto spare = spare_electrons(mol, atom, st.valence);
+    const auto spare = spare_electrons(mol, atom, st.valence, st.sigma);
     return spare && *spare >= 1;
 }
 
