@@ -179,13 +179,14 @@ public:
 
     // The candidates of one attempt with size limit `lp`, into the scratch.
     void collect(std::uint32_t lp) {
-        s_.keys.clear();
-        s_.edge_sets.clear();
-        s_.starts.clear();
-        s_.path_atoms.clear();
-        s_.path_edges.clear();
-        s_.seen.clear();
+        clear_candidates();
         for (std::uint32_t r = 0; r < n_; ++r) search_from(r, lp);
+    }
+    // The same when every candidate is met first from one of `roots`
+    // (ascending) and no other root meets a candidate those do not.
+    void collect_from(std::span<const std::uint32_t> roots, std::uint32_t lp) {
+        clear_candidates();
+        for (std::uint32_t r : roots) search_from(r, lp);
     }
 
     // Selection over the collected candidates, as for any system size; returns
@@ -231,6 +232,15 @@ public:
     }
 
 private:
+    void clear_candidates() {
+        s_.keys.clear();
+        s_.edge_sets.clear();
+        s_.starts.clear();
+        s_.path_atoms.clear();
+        s_.path_edges.clear();
+        s_.seen.clear();
+    }
+
     struct Row {
         std::uint8_t neighbor, edge;
         bool at_begin;  // the row's atom is the edge's first end
@@ -335,6 +345,61 @@ private:
     }
 };
 
+// Two rings of at most eight atoms fused at one bond, with more than eight atoms
+// in all: the local atoms at which the candidates are first met, ascending, and
+// how many (0 when the system is not of that shape).
+//
+// Its only cycles are the two rings and their outline, which has more than
+// eight atoms and so is never a candidate of the first attempt. Each ring is met
+// from every one of its atoms (going round the other ring is longer than the
+// shared bond, so the breadth-first paths stay in the ring) and from no other,
+// so first from its smallest atom; the attempt then reaches rank two and ends.
+std::uint32_t fused_pair_roots(const LocalGraph& g, std::uint32_t (&roots)[2]) {
+    const std::uint32_t n = g.num_atoms();
+    if (n <= 8 || g.num_edges() != n + 1) return 0;
+    std::uint32_t ends[2], found = 0;
+    for (std::uint32_t a = 0; a < n; ++a) {
+        const std::uint32_t degree = g.offsets[a + 1] - g.offsets[a];
+        if (degree == 3) {
+            if (found == 2) return 0;
+            ends[found++] = a;
+        } else if (degree != 2) {
+            return 0;
+        }
+    }
+    if (found != 2) return 0;
+    const std::uint32_t u = ends[0], v = ends[1];
+    // Exactly one bond joins the two; the other two leave u on paths to v.
+    std::uint32_t direct = 0;
+    for (std::uint32_t k = g.offsets[u]; k < g.offsets[u + 1]; ++k) direct += g.entries[k].neighbor == v;
+    if (direct != 1) return 0;
+    std::uint32_t low[2], path = 0, covered = 2;
+    for (std::uint32_t k = g.offsets[u]; k < g.offsets[u + 1]; ++k) {
+        if (g.entries[k].neighbor == v) continue;
+        std::uint32_t prev = u, cur = g.entries[k].neighbor, smallest = std::min(u, v), size = 2;
+        while (cur != v) {
+            if (cur == u || ++size > 8) return 0;
+            smallest = std::min(smallest, cur);
+            const std::uint32_t row = g.offsets[cur];
+            const std::uint32_t next = g.entries[row].neighbor != prev ? g.entries[row].neighbor
+                                                                       : g.entries[row + 1].neighbor;
+            prev = cur;
+            cur = next;
+        }
+        low[path++] = smallest;
+        covered += size - 2;
+    }
+    // Any atom off the two paths would lie on a cycle of its own.
+    if (covered != n) return 0;
+    if (low[0] == low[1]) {
+        roots[0] = low[0];
+        return 1;
+    }
+    roots[0] = std::min(low[0], low[1]);
+    roots[1] = std::max(low[0], low[1]);
+    return 2;
+}
+
 void small_system_rings(const LocalGraph& g, std::span<const std::uint32_t> system, RingList& out) {
     const auto lease = core::Scratch<SmallScratch>::borrow(g.num_atoms());
     const std::uint32_t n = g.num_atoms();
@@ -342,6 +407,12 @@ void small_system_rings(const LocalGraph& g, std::span<const std::uint32_t> syst
     const std::uint32_t cyclomatic = m + 1 >= n ? m + 1 - n : 0;
     const std::uint32_t rings_before = out.size();
     SmallSystem small(g, *lease);
+    std::uint32_t roots[2];
+    if (const std::uint32_t count = fused_pair_roots(g, roots); count != 0) {
+        small.collect_from(std::span(roots, count), 8);
+        if (small.select(system, out) != 2) internal_error("两环稠合体系必有两个环");
+        return;
+    }
     for (std::uint32_t limit = 8;; limit *= 2) {
         small.collect(std::min(limit, n));
         const std::uint32_t rank = small.select(system, out);
