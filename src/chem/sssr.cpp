@@ -422,29 +422,31 @@ void small_system_rings(const LocalGraph& g, std::span<const std::uint32_t> syst
 }
 
 
-// The rings of the small systems searched last. One depiction asks for the
-// rings of its molecule several times over (aromaticity, then the ring list of
-// the drawn molecule and of its layout copy, which keeps the bond numbers), and
-// a fused system costs far more to search than to recognise. A system's rings
-// depend on nothing but its atoms, its bonds and their ends: those are the key.
+// The rings of small systems searched before, by the shape of their local
+// graph. One depiction asks for the rings of its molecule several times over
+// (aromaticity, then the ring list of the drawn molecule and of its layout copy),
+// a batch meets the same fused systems again and again in other molecules, and
+// a fused system costs far more to search than to recognise. The search reads
+// nothing but the local graph: its atom count and each bond's local ends in the
+// system's order. Those are the key, and the rings are kept in local indices.
 struct SystemMemo {
-    static constexpr std::uint32_t SLOTS = 8;
+    static constexpr std::uint32_t SLOTS = 128;
     struct Slot {
-        // Atom count, the atoms, then per bond: index, begin, end. Empty when unused.
-        std::vector<std::uint32_t> key;
-        RingList rings;
+        std::vector<std::uint32_t> key;  // atom count, bond count, then per bond its local ends; empty when unused
+        RingList rings;                  // local atoms and bonds
     };
     Slot slots[SLOTS];
-    std::uint32_t next = 0;  // the slot to fill next, round robin
-    std::vector<std::uint32_t> key;
+    std::vector<std::uint32_t> key, identity;
+    RingList found;
 };
 
-void append_rings(const RingList& from, std::uint32_t first_ring, RingList& out) {
-    const std::uint32_t begin = from.offsets[first_ring], end = from.offsets.back();
-    out.atoms.insert(out.atoms.end(), from.atoms.begin() + begin, from.atoms.end());
-    out.bonds.insert(out.bonds.end(), from.bonds.begin() + begin, from.bonds.end());
-    const std::uint32_t shift = static_cast<std::uint32_t>(out.atoms.size()) - end;
-    for (std::uint32_t i = first_ring + 1; i < from.offsets.size(); ++i) out.offsets.push_back(from.offsets[i] + shift);
+// `local` (local indices) appended to `out` in the molecule's indices.
+void append_translated(const RingList& local, std::span<const std::uint32_t> atoms,
+                       std::span<const std::uint32_t> system, RingList& out) {
+    for (std::uint32_t a : local.atoms) out.atoms.push_back(atoms[a]);
+    for (std::uint32_t e : local.bonds) out.bonds.push_back(system[e]);
+    const std::uint32_t shift = static_cast<std::uint32_t>(out.atoms.size()) - local.offsets.back();
+    for (std::uint32_t i = 1; i < local.offsets.size(); ++i) out.offsets.push_back(local.offsets[i] + shift);
 }
 
 void remembered_small_system_rings(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system,
@@ -452,28 +454,32 @@ void remembered_small_system_rings(std::span<const core::Bond> bonds, std::span<
     const auto lease = core::Scratch<SystemMemo>::borrow(atoms.size());
     SystemMemo& memo = *lease;
     std::vector<std::uint32_t>& key = memo.key;
-    key.assign(1, static_cast<std::uint32_t>(atoms.size()));
-    key.insert(key.end(), atoms.begin(), atoms.end());
-    for (std::uint32_t b : system) {
-        const core::Bond& bond = at(bonds, b);
-        key.insert(key.end(), {b, bond.begin, bond.end});
-    }
-    for (SystemMemo::Slot& slot : memo.slots)
-        if (slot.key == key) {
-            append_rings(slot.rings, 0, out);
-            return;
-        }
-    const std::uint32_t rings_before = out.size();
+    key.assign({static_cast<std::uint32_t>(atoms.size()), static_cast<std::uint32_t>(system.size())});
     {
-        const auto graph_lease = core::Scratch<LocalGraph>::borrow(atoms.size());
-        build_local(bonds, system, atoms, *graph_lease);
-        small_system_rings(*graph_lease, system, out);
+        LocalIndex local(atoms);
+        for (std::uint32_t b : system) {
+            const core::Bond& bond = at(bonds, b);
+            key.insert(key.end(), {local(bond.begin), local(bond.end)});
+        }
     }
-    SystemMemo::Slot& slot = memo.slots[memo.next];
-    memo.next = (memo.next + 1) % SystemMemo::SLOTS;
-    slot.key.swap(key);
-    slot.rings.clear();
-    append_rings(out, rings_before, slot.rings);
+    std::uint64_t hash = 0xCBF29CE484222325ull;
+    for (std::uint32_t v : key) hash = (hash ^ v) * 0x100000001B3ull;
+    SystemMemo::Slot& slot = memo.slots[(hash ^ (hash >> 29)) % SystemMemo::SLOTS];
+    if (slot.key != key) {
+        // Searched with the local graph standing for the molecule, so the rings
+        // come out in local indices.
+        const auto graph_lease = core::Scratch<LocalGraph>::borrow(atoms.size());
+        LocalGraph& g = *graph_lease;
+        build_local(bonds, system, atoms, g);
+        for (std::uint32_t a = 0; a < g.num_atoms(); ++a) g.atoms[a] = a;
+        memo.identity.resize(system.size());
+        for (std::uint32_t e = 0; e < system.size(); ++e) memo.identity[e] = e;
+        memo.found.clear();
+        small_system_rings(g, memo.identity, memo.found);
+        slot.key.swap(key);
+        std::swap(slot.rings, memo.found);
+    }
+    append_translated(slot.rings, atoms, system, out);
 }
 
 void system_rings(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system,

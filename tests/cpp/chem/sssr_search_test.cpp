@@ -120,6 +120,42 @@ TEST(RingSearch, FusedPairsAgreeWithGeneralSearch) {
     }
 }
 
+// A system's rings are remembered by the shape of its local graph: the same
+// graph again under other atom and bond numbers (spread out, in the same
+// relative order) must give its rings in the new numbers.
+TEST(RingSearch, RenumberedSystemsGiveTheirOwnRings) {
+    std::mt19937 rng(3141);
+    chem::RingBlocks blocks;
+    for (int round = 0; round < 400; ++round) {
+        const core::MolBuilder m = drawn(rng, 3 + rng() % 6, rng() % 8, round % 2 ? 1 : 4, false);
+        const std::uint32_t gap = 1 + rng() % 3, pad = rng() % 5;
+        test::Edges moved;
+        for (std::uint32_t k = 0; k < pad; ++k) moved.push_back({k, k + 1});  // bonds numbered before
+        for (const core::Bond& b : m.bonds) moved.push_back({pad + 1 + gap * b.begin, pad + 1 + gap * b.end});
+        const core::MolBuilder far = test::skeleton(pad + 1 + gap * m.num_atoms(), moved);
+        chem::find_ring_blocks(far, blocks);
+        for (std::uint32_t i = 0; i < blocks.blocks.size(); ++i) {
+            chem::RingList remembered, general;
+            chem::append_ring_system_rings(far.bonds, blocks.blocks[i], remembered);
+            chem::append_ring_system_rings(far.bonds, blocks.blocks[i], remembered);
+            chem::append_ring_system_rings_general(far.bonds, blocks.blocks[i], general);
+            chem::append_ring_system_rings_general(far.bonds, blocks.blocks[i], general);
+            ASSERT_EQ(general.offsets, remembered.offsets) << "round " << round;
+            ASSERT_EQ(general.atoms, remembered.atoms) << "round " << round;
+            ASSERT_EQ(general.bonds, remembered.bonds) << "round " << round;
+        }
+        // The original numbering, searched first or met again.
+        chem::find_ring_blocks(m, blocks);
+        for (std::uint32_t i = 0; i < blocks.blocks.size(); ++i) {
+            chem::RingList remembered, general;
+            chem::append_ring_system_rings(m.bonds, blocks.blocks[i], remembered);
+            chem::append_ring_system_rings_general(m.bonds, blocks.blocks[i], general);
+            ASSERT_EQ(general.atoms, remembered.atoms) << "round " << round;
+            ASSERT_EQ(general.bonds, remembered.bonds) << "round " << round;
+        }
+    }
+}
+
 // Kernel bonds drawn out into chains of the given lengths (atoms added in
 // bond order), without shuffling: the numbering follows the drawing.
 core::MolBuilder drawn_kernel(std::uint32_t kernel, const test::Edges& bonds, const std::vector<std::uint32_t>& lengths) {
