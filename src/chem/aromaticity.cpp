@@ -511,6 +511,12 @@ std::optional<std::int32_t> spare_electrons(const MolBuilder& mol, std::uint32_t
     return spare_electrons_given(mol, atom, [valence] { return valence; }, sigma_bond_count(mol, atom));
 }
 
+std::optional<std::int32_t> spare_electrons(const MolBuilder& mol, std::uint32_t atom, std::int32_t valence,
+                                            std::int32_t sigma_bonds) {
+    quorix::at(mol.atoms, atom);
+    return spare_electrons_given(mol, atom, [valence] { return valence; }, sigma_bonds);
+}
+
 void pi_contributions(const MolBuilder& mol, std::span<PiContribution> out) {
     if (out.size() != mol.atoms.size()) internal_error("π 类数组长度与原子数不符");
     for (std::uint32_t i = 0; i < mol.num_atoms(); ++i)

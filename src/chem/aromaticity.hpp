@@ -25,6 +25,9 @@ std::optional<std::int32_t> spare_electrons(const core::MolBuilder& mol, std::ui
 // Same, for a caller that already holds the atom's lenient explicit valence
 // (declared hydrogens included).
 std::optional<std::int32_t> spare_electrons(const core::MolBuilder& mol, std::uint32_t atom, std::int32_t valence);
+// Same, with its sigma_bond_count known too.
+std::optional<std::int32_t> spare_electrons(const core::MolBuilder& mol, std::uint32_t atom, std::int32_t valence,
+                                            std::int32_t sigma_bonds);
 
 // Pi class of every atom, in atom order; needs the IN_RING bond flags.
 void pi_contributions(const core::MolBuilder& mol, std::span<PiContribution> out);

@@ -63,9 +63,15 @@ void atom_states(const MolBuilder& mol, const ValenceLists& valences, States& st
     if (valences.explicit_valence.size() != n || valences.implicit_hs.size() != n)
         internal_error("价态数组长度与原子数不符");
     states.resize(n);
+    // Without unspecified and dative bonds every bond is a sigma connection, and
+    // each atom's count is its degree.
+    bool all_sigma = true;
+    for (const Bond& b : mol.bonds)
+        if (b.order == BondOrder::Unspecified || b.order == BondOrder::Dative) all_sigma = false;
     for (std::uint32_t i = 0; i < n; ++i)
         states[i] = {valences.explicit_valence[i], valences.implicit_hs[i],
-                     std::int32_t(mol.degree[i]) + std::int32_t(mol.atoms[i].total_hs()), sigma_bonds(mol, i),
+                     std::int32_t(mol.degree[i]) + std::int32_t(mol.atoms[i].total_hs()),
+                     all_sigma ? std::int32_t(mol.degree[i]) : sigma_bonds(mol, i),
                      core::element(mol.atoms[i].atomic_num)};
 }
 
@@ -85,7 +91,7 @@ bool is_conjugation_candidate(const MolBuilder& mol, std::uint32_t atom, const A
     }
     // spare_electrons has no answer for these; most saturated atoms end here.
     if (!el || first_valence < 2 || st.sigma + std::int32_t(a.total_hs()) > 3) return false;
-    const auto spare = spare_electrons(mol, atom, st.valence);
+    const auto spare = spare_electrons(mol, atom, st.valence, st.sigma);
     return spare && *spare >= 1;
 }
 

@@ -453,14 +453,18 @@ std::expected<void, KekulizeError> kekulize_with(core::MolBuilder& mol, const Fl
     // Only atoms touching the aromatic description can change: every bond order
     // written below is on an aromatic-flagged bond, and only aromatic atoms and
     // aromatic flags are edited afterwards. The others keep their total valence.
+    // An atom touches it when flagged itself or at either end of an aromatic
+    // bond (core::is_aromatic_atom), found here in one pass over the bonds.
     w.touches.resize(n);
     w.known_total.resize(n);
     w.total.resize(n);
     w.touching.clear();
+    for (std::uint32_t a = 0; a < n; ++a) w.touches[a] = (mol.atoms[a].flags & core::AROMATIC) ? 1 : 0;
+    for (const core::Bond& b : mol.bonds)
+        if (aromatic_bond(b)) at(w.touches, b.begin) = at(w.touches, b.end) = 1;
     for (std::uint32_t a = 0; a < n; ++a) {
-        const bool touches = core::is_aromatic_atom(mol, a);
-        w.touches[a] = w.known_total[a] = touches ? 1 : 0;
-        if (touches) w.touching.push_back(a);
+        w.known_total[a] = w.touches[a];
+        if (w.touches[a]) w.touching.push_back(a);
     }
     w.totals.resize(w.touching.size());
     if (valences) {

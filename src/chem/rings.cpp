@@ -36,7 +36,9 @@ struct BlockScratch {
 };
 
 // Sorts v[first..] ascending and drops repeats. A block's bonds and atoms
-// mostly lie within 64 consecutive indices, which a bit mask orders at once.
+// mostly lie within 64 consecutive indices, which a bit mask orders at once;
+// a larger list whose range has no more 64-index words than it has items is
+// ordered through a bit map of that range, in time linear in its length.
 void sort_unique_tail(std::vector<std::uint32_t>& v, std::size_t first) {
     if (v.size() <= first) return;
     const auto [lo, hi] = std::minmax_element(v.begin() + std::ptrdiff_t(first), v.end());
@@ -46,6 +48,22 @@ void sort_unique_tail(std::vector<std::uint32_t>& v, std::size_t first) {
         for (std::size_t i = first; i < v.size(); ++i) mask |= std::uint64_t(1) << (v[i] - low);
         v.resize(first);
         for (; mask != 0; mask &= mask - 1) v.push_back(low + std::uint32_t(std::countr_zero(mask)));
+        return;
+    }
+    const std::size_t count = v.size() - first;
+    const std::size_t words = (std::size_t(*hi - low) >> 6) + 1;
+    if (words <= count) {
+        const auto lease = core::Scratch<std::vector<std::uint64_t>>::borrow(words);
+        std::vector<std::uint64_t>& map = *lease;
+        map.assign(words, 0);
+        for (std::size_t i = first; i < v.size(); ++i) {
+            const std::uint32_t d = v[i] - low;
+            map[d >> 6] |= std::uint64_t(1) << (d & 63u);
+        }
+        v.resize(first);
+        for (std::size_t w = 0; w < words; ++w)
+            for (std::uint64_t bits = map[w]; bits != 0; bits &= bits - 1)
+                v.push_back(low + std::uint32_t(64 * w) + std::uint32_t(std::countr_zero(bits)));
         return;
     }
     std::sort(v.begin() + std::ptrdiff_t(first), v.end());

@@ -25,17 +25,22 @@ std::expected<void, SanitizeError> sanitize(core::MolBuilder& mol) {
     const auto rings_lease = core::Scratch<RingBlocksMemo>::borrow(mol.num_atoms());
     const auto saved_lease = core::Scratch<std::vector<std::uint8_t>>::borrow(mol.num_atoms());
     std::vector<std::uint8_t>& saved_implicit_hs = *saved_lease;
+    // Both valence passes write into lists kept from call to call.
+    const auto first_lease = core::Scratch<ValenceLists>::borrow(mol.num_atoms());
+    const auto valences_lease = core::Scratch<ValenceLists>::borrow(mol.num_atoms());
+    ValenceLists& first = *first_lease;
+    ValenceLists& valences = *valences_lease;
 
     cleanup(mol);
     organometallics(mol);
-    auto first = assign_valences(mol);
-    if (!first) return std::unexpected(SanitizeError{std::move(first.error())});
+    if (auto checked = assign_valences(mol, first); !checked)
+        return std::unexpected(SanitizeError{std::move(checked.error())});
     // From here on no bond is added, removed or made dative, so the ring blocks
     // found now serve every ring step.
     const RingBlocks& rings = remembered_ring_blocks(mol, *rings_lease);
     set_ring_flags(mol, rings);
     // Ring flags do not enter the valence rules, so the first lists still hold.
-    if (auto kekule = kekulize(mol, rings.systems, *first); !kekule)
+    if (auto kekule = kekulize(mol, rings.systems, first); !kekule)
         return std::unexpected(SanitizeError{std::move(kekule.error())});
     assign_radicals(mol);
     perceive_aromaticity(mol, rings);
@@ -45,13 +50,13 @@ std::expected<void, SanitizeError> sanitize(core::MolBuilder& mol) {
     saved_implicit_hs.resize(mol.num_atoms());
     for (std::uint32_t i = 0; i < mol.num_atoms(); ++i) saved_implicit_hs[i] = mol.atoms[i].num_implicit_hs;
 
-    auto valences = assign_valences(mol);
-    if (!valences) return std::unexpected(SanitizeError{std::move(valences.error())});
+    if (auto checked = assign_valences(mol, valences); !checked)
+        return std::unexpected(SanitizeError{std::move(checked.error())});
     // Nothing the valences depend on changes from here on, so the two steps
     // after them reuse the lists instead of computing them again.
-    perceive_conjugation_and_hybridization(mol, *valences);
+    perceive_conjugation_and_hybridization(mol, valences);
     cleanup_chirality(mol);
-    adjust_hs(mol, saved_implicit_hs, valences->implicit_hs);
+    adjust_hs(mol, saved_implicit_hs, valences.implicit_hs);
     return {};
 }
 

@@ -179,13 +179,14 @@ public:
 
     // The candidates of one attempt with size limit `lp`, into the scratch.
     void collect(std::uint32_t lp) {
-        s_.keys.clear();
-        s_.edge_sets.clear();
-        s_.starts.clear();
-        s_.path_atoms.clear();
-        s_.path_edges.clear();
-        s_.seen.clear();
+        clear_candidates();
         for (std::uint32_t r = 0; r < n_; ++r) search_from(r, lp);
+    }
+    // The same when every candidate is met first from one of `roots`
+    // (ascending) and no other root meets a candidate those do not.
+    void collect_from(std::span<const std::uint32_t> roots, std::uint32_t lp) {
+        clear_candidates();
+        for (std::uint32_t r : roots) search_from(r, lp);
     }
 
     // Selection over the collected candidates, as for any system size; returns
@@ -231,6 +232,15 @@ public:
     }
 
 private:
+    void clear_candidates() {
+        s_.keys.clear();
+        s_.edge_sets.clear();
+        s_.starts.clear();
+        s_.path_atoms.clear();
+        s_.path_edges.clear();
+        s_.seen.clear();
+    }
+
     struct Row {
         std::uint8_t neighbor, edge;
         bool at_begin;  // the row's atom is the edge's first end
@@ -335,6 +345,61 @@ private:
     }
 };
 
+// Two rings of at most eight atoms fused at one bond, with more than eight atoms
+// in all: the local atoms at which the candidates are first met, ascending, and
+// how many (0 when the system is not of that shape).
+//
+// Its only cycles are the two rings and their outline, which has more than
+// eight atoms and so is never a candidate of the first attempt. Each ring is met
+// from every one of its atoms (going round the other ring is longer than the
+// shared bond, so the breadth-first paths stay in the ring) and from no other,
+// so first from its smallest atom; the attempt then reaches rank two and ends.
+std::uint32_t fused_pair_roots(const LocalGraph& g, std::uint32_t (&roots)[2]) {
+    const std::uint32_t n = g.num_atoms();
+    if (n <= 8 || g.num_edges() != n + 1) return 0;
+    std::uint32_t ends[2], found = 0;
+    for (std::uint32_t a = 0; a < n; ++a) {
+        const std::uint32_t degree = g.offsets[a + 1] - g.offsets[a];
+        if (degree == 3) {
+            if (found == 2) return 0;
+            ends[found++] = a;
+        } else if (degree != 2) {
+            return 0;
+        }
+    }
+    if (found != 2) return 0;
+    const std::uint32_t u = ends[0], v = ends[1];
+    // Exactly one bond joins the two; the other two leave u on paths to v.
+    std::uint32_t direct = 0;
+    for (std::uint32_t k = g.offsets[u]; k < g.offsets[u + 1]; ++k) direct += g.entries[k].neighbor == v;
+    if (direct != 1) return 0;
+    std::uint32_t low[2], path = 0, covered = 2;
+    for (std::uint32_t k = g.offsets[u]; k < g.offsets[u + 1]; ++k) {
+        if (g.entries[k].neighbor == v) continue;
+        std::uint32_t prev = u, cur = g.entries[k].neighbor, smallest = std::min(u, v), size = 2;
+        while (cur != v) {
+            if (cur == u || ++size > 8) return 0;
+            smallest = std::min(smallest, cur);
+            const std::uint32_t row = g.offsets[cur];
+            const std::uint32_t next = g.entries[row].neighbor != prev ? g.entries[row].neighbor
+                                                                       : g.entries[row + 1].neighbor;
+            prev = cur;
+            cur = next;
+        }
+        low[path++] = smallest;
+        covered += size - 2;
+    }
+    // Any atom off the two paths would lie on a cycle of its own.
+    if (covered != n) return 0;
+    if (low[0] == low[1]) {
+        roots[0] = low[0];
+        return 1;
+    }
+    roots[0] = std::min(low[0], low[1]);
+    roots[1] = std::max(low[0], low[1]);
+    return 2;
+}
+
 void small_system_rings(const LocalGraph& g, std::span<const std::uint32_t> system, RingList& out) {
     const auto lease = core::Scratch<SmallScratch>::borrow(g.num_atoms());
     const std::uint32_t n = g.num_atoms();
@@ -342,6 +407,12 @@ void small_system_rings(const LocalGraph& g, std::span<const std::uint32_t> syst
     const std::uint32_t cyclomatic = m + 1 >= n ? m + 1 - n : 0;
     const std::uint32_t rings_before = out.size();
     SmallSystem small(g, *lease);
+    std::uint32_t roots[2];
+    if (const std::uint32_t count = fused_pair_roots(g, roots); count != 0) {
+        small.collect_from(std::span(roots, count), 8);
+        if (small.select(system, out) != 2) internal_error("两环稠合体系必有两个环");
+        return;
+    }
     for (std::uint32_t limit = 8;; limit *= 2) {
         small.collect(std::min(limit, n));
         const std::uint32_t rank = small.select(system, out);
@@ -351,29 +422,31 @@ void small_system_rings(const LocalGraph& g, std::span<const std::uint32_t> syst
 }
 
 
-// The rings of the small systems searched last. One depiction asks for the
-// rings of its molecule several times over (aromaticity, then the ring list of
-// the drawn molecule and of its layout copy, which keeps the bond numbers), and
-// a fused system costs far more to search than to recognise. A system's rings
-// depend on nothing but its atoms, its bonds and their ends: those are the key.
+// The rings of small systems searched before, by the shape of their local
+// graph. One depiction asks for the rings of its molecule several times over
+// (aromaticity, then the ring list of the drawn molecule and of its layout copy),
+// a batch meets the same fused systems again and again in other molecules, and
+// a fused system costs far more to search than to recognise. The search reads
+// nothing but the local graph: its atom count and each bond's local ends in the
+// system's order. Those are the key, and the rings are kept in local indices.
 struct SystemMemo {
-    static constexpr std::uint32_t SLOTS = 8;
+    static constexpr std::uint32_t SLOTS = 128;
     struct Slot {
-        // Atom count, the atoms, then per bond: index, begin, end. Empty when unused.
-        std::vector<std::uint32_t> key;
-        RingList rings;
+        std::vector<std::uint32_t> key;  // atom count, bond count, then per bond its local ends; empty when unused
+        RingList rings;                  // local atoms and bonds
     };
     Slot slots[SLOTS];
-    std::uint32_t next = 0;  // the slot to fill next, round robin
-    std::vector<std::uint32_t> key;
+    std::vector<std::uint32_t> key, identity;
+    RingList found;
 };
 
-void append_rings(const RingList& from, std::uint32_t first_ring, RingList& out) {
-    const std::uint32_t begin = from.offsets[first_ring], end = from.offsets.back();
-    out.atoms.insert(out.atoms.end(), from.atoms.begin() + begin, from.atoms.end());
-    out.bonds.insert(out.bonds.end(), from.bonds.begin() + begin, from.bonds.end());
-    const std::uint32_t shift = static_cast<std::uint32_t>(out.atoms.size()) - end;
-    for (std::uint32_t i = first_ring + 1; i < from.offsets.size(); ++i) out.offsets.push_back(from.offsets[i] + shift);
+// `local` (local indices) appended to `out` in the molecule's indices.
+void append_translated(const RingList& local, std::span<const std::uint32_t> atoms,
+                       std::span<const std::uint32_t> system, RingList& out) {
+    for (std::uint32_t a : local.atoms) out.atoms.push_back(atoms[a]);
+    for (std::uint32_t e : local.bonds) out.bonds.push_back(system[e]);
+    const std::uint32_t shift = static_cast<std::uint32_t>(out.atoms.size()) - local.offsets.back();
+    for (std::uint32_t i = 1; i < local.offsets.size(); ++i) out.offsets.push_back(local.offsets[i] + shift);
 }
 
 void remembered_small_system_rings(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system,
@@ -381,28 +454,32 @@ void remembered_small_system_rings(std::span<const core::Bond> bonds, std::span<
     const auto lease = core::Scratch<SystemMemo>::borrow(atoms.size());
     SystemMemo& memo = *lease;
     std::vector<std::uint32_t>& key = memo.key;
-    key.assign(1, static_cast<std::uint32_t>(atoms.size()));
-    key.insert(key.end(), atoms.begin(), atoms.end());
-    for (std::uint32_t b : system) {
-        const core::Bond& bond = at(bonds, b);
-        key.insert(key.end(), {b, bond.begin, bond.end});
-    }
-    for (SystemMemo::Slot& slot : memo.slots)
-        if (slot.key == key) {
-            append_rings(slot.rings, 0, out);
-            return;
-        }
-    const std::uint32_t rings_before = out.size();
+    key.assign({static_cast<std::uint32_t>(atoms.size()), static_cast<std::uint32_t>(system.size())});
     {
-        const auto graph_lease = core::Scratch<LocalGraph>::borrow(atoms.size());
-        build_local(bonds, system, atoms, *graph_lease);
-        small_system_rings(*graph_lease, system, out);
+        LocalIndex local(atoms);
+        for (std::uint32_t b : system) {
+            const core::Bond& bond = at(bonds, b);
+            key.insert(key.end(), {local(bond.begin), local(bond.end)});
+        }
     }
-    SystemMemo::Slot& slot = memo.slots[memo.next];
-    memo.next = (memo.next + 1) % SystemMemo::SLOTS;
-    slot.key.swap(key);
-    slot.rings.clear();
-    append_rings(out, rings_before, slot.rings);
+    std::uint64_t hash = 0xCBF29CE484222325ull;
+    for (std::uint32_t v : key) hash = (hash ^ v) * 0x100000001B3ull;
+    SystemMemo::Slot& slot = memo.slots[(hash ^ (hash >> 29)) % SystemMemo::SLOTS];
+    if (slot.key != key) {
+        // Searched with the local graph standing for the molecule, so the rings
+        // come out in local indices.
+        const auto graph_lease = core::Scratch<LocalGraph>::borrow(atoms.size());
+        LocalGraph& g = *graph_lease;
+        build_local(bonds, system, atoms, g);
+        for (std::uint32_t a = 0; a < g.num_atoms(); ++a) g.atoms[a] = a;
+        memo.identity.resize(system.size());
+        for (std::uint32_t e = 0; e < system.size(); ++e) memo.identity[e] = e;
+        memo.found.clear();
+        small_system_rings(g, memo.identity, memo.found);
+        slot.key.swap(key);
+        std::swap(slot.rings, memo.found);
+    }
+    append_translated(slot.rings, atoms, system, out);
 }
 
 void system_rings(std::span<const core::Bond> bonds, std::span<const std::uint32_t> system,

@@ -17,5 +17,8 @@ struct ValenceLists {
 // Checks every atom strictly, in index order. Only when all pass is each atom's
 // num_implicit_hs written (0 for FIXED_HS atoms); a failure writes nothing.
 std::expected<ValenceLists, core::ValenceError> assign_valences(core::MolBuilder& mol);
+// Same, into lists the caller keeps from call to call; on failure their
+// contents are unspecified.
+std::expected<void, core::ValenceError> assign_valences(core::MolBuilder& mol, ValenceLists& out);
 
 }  // namespace quorix::chem

@@ -7,6 +7,7 @@
 #include "core/elements.hpp"
 #include "core/error.hpp"
 #include "core/numeric.hpp"
+#include "core/scratch.hpp"
 
 namespace quorix::core {
 
@@ -299,8 +300,8 @@ std::uint64_t rules_key(const Atom& a, std::uint64_t halves, bool aromatic) {
            std::uint64_t(aromatic) << 25 | halves << 26;
 }
 
-// Answers of one whole-molecule pass by rules_key: a molecule has few distinct
-// atom kinds. A slot holds the latest kind that hashed to it.
+// Answers of the rules by rules_key: molecules have few distinct atom kinds,
+// and the same few recur. A slot holds the latest kind that hashed to it.
 struct KindMemo {
     struct Entry {
         std::uint64_t key = ~std::uint64_t(0);  // no real key has bit 63 set
@@ -328,6 +329,11 @@ struct KindMemo {
         return &e;
     }
 };
+
+// The answers depend on the key alone, so a thread keeps them from pass to
+// pass and from molecule to molecule: the strict and the lenient rules apart.
+struct StrictKindMemo : KindMemo {};
+struct LenientKindMemo : KindMemo {};
 
 }  // namespace
 
@@ -410,7 +416,8 @@ void lenient_valences(const MolBuilder& mol, std::span<const std::uint32_t> atom
     if (atoms.size() != out.size()) internal_error("价态数组长度与原子数不符");
     const Table& table = valence_table();
     // Lenient answers never fail, so every one is remembered.
-    KindMemo memo;
+    const auto lease = Scratch<LenientKindMemo>::borrow(0);
+    KindMemo& memo = *lease;
     for (std::size_t k = 0; k < atoms.size(); ++k) {
         const std::uint32_t atom = atoms[k];
         const Atom& a = checked_atom(mol, atom);
@@ -454,7 +461,8 @@ std::expected<void, ValenceError> strict_valences(const MolBuilder& mol, std::sp
     if (explicit_valences.size() != n || implicit_hs.size() != n) internal_error("价态数组长度与原子数不符");
     const Table& table = valence_table();
     // Only successes are remembered: a failure ends the pass.
-    KindMemo memo;
+    const auto lease = Scratch<StrictKindMemo>::borrow(0);
+    KindMemo& memo = *lease;
     for (std::uint32_t i = 0; i < n; ++i) {
         const Atom& a = mol.atoms[i];
         const BondWalk walk = walk_bonds(mol, i);

@@ -6,7 +6,10 @@
 #include <vector>
 
 #include "chem/aromaticity.hpp"
+#include "chem/sanitize.hpp"
+#include "chem/valence.hpp"
 #include "perception_support.hpp"
+#include "support.hpp"
 
 using namespace quorix;
 using core::Hybridization;
@@ -121,6 +124,33 @@ TEST(Hybridisation, StoredImplicitCountIsNotTrusted) {
     mol.atoms[0].num_implicit_hs = 2;  // sigma 2, lone term from four fresh hydrogens: 0
     chem::assign_hybridization(mol);
     EXPECT_EQ(mol.atoms[0].hybridization, Hybridization::Sp);
+}
+
+// The pipeline's form (valence lists handed over) against the one that works
+// everything out itself, on sanitised real molecules with a few bonds then made
+// dative or unspecified: such bonds are no sigma connection at their donor.
+TEST(Hybridisation, ListsAgreeWithOwnCountsWhenBondsAreNotSigma) {
+    const auto& records = test::data_records();
+    std::size_t compared = 0;
+    for (std::size_t i = 0; i < records.size(); i += 9) {
+        auto read = io::read_smiles(records[i].smiles);
+        if (!read || read->num_bonds() < 3 || !chem::sanitize(*read)) continue;
+        MolBuilder mol = std::move(*read);
+        const std::uint32_t m = mol.num_bonds();
+        mol.bonds[i % m].order = i % 2 ? core::BondOrder::Dative : core::BondOrder::Unspecified;
+        mol.bonds[(i / 3) % m].order = core::BondOrder::Unspecified;
+        auto valences = chem::assign_valences(mol);
+        if (!valences) continue;
+        MolBuilder own = mol;
+        chem::perceive_conjugation_and_hybridization(mol, *valences);
+        chem::perceive_conjugation_and_hybridization(own);
+        for (std::uint32_t a = 0; a < mol.num_atoms(); ++a)
+            ASSERT_EQ(int(mol.atoms[a].hybridization), int(own.atoms[a].hybridization)) << records[i].smiles << " atom " << a;
+        for (std::uint32_t b = 0; b < m; ++b)
+            ASSERT_EQ(mol.bonds[b].flags, own.bonds[b].flags) << records[i].smiles << " bond " << b;
+        ++compared;
+    }
+    EXPECT_GT(compared, 500u);
 }
 
 }  // namespace

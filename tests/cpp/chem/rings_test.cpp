@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -188,6 +190,70 @@ Bytes reference_smallest_rings(const core::MolBuilder& m, const RingMembership& 
         out[s] = best <= 255 ? static_cast<std::uint8_t>(best) : 0;
     }
     return out;
+}
+
+// Ring bonds by plain reachability: a bond is in a ring when its ends stay
+// connected without it (dative bonds never count).
+Bytes reference_ring_bonds(const core::MolBuilder& m) {
+    Bytes out(m.num_bonds(), 0);
+    for (std::uint32_t b = 0; b < m.num_bonds(); ++b) {
+        if (m.bonds[b].order == core::BondOrder::Dative) continue;
+        Bytes seen(m.num_atoms(), 0);
+        U32s stack{m.bonds[b].begin};
+        seen[m.bonds[b].begin] = 1;
+        while (!stack.empty()) {
+            const std::uint32_t u = stack.back();
+            stack.pop_back();
+            for (core::Neighbor nb : m.neighbors(u))
+                if (nb.bond != b && m.bonds[nb.bond].order != core::BondOrder::Dative && !seen[nb.atom]) {
+                    seen[nb.atom] = 1;
+                    stack.push_back(nb.atom);
+                }
+        }
+        out[b] = seen[m.bonds[b].end];
+    }
+    return out;
+}
+
+// Blocks of up to hundreds of bonds under shuffled numbers, so their bond and
+// atom lists span wide index ranges: each list comes out strictly ascending,
+// the lists hold exactly the ring bonds, and each block's atoms are its ends.
+TEST(RingBlocks, ListsHoldTheRingBondsInOrder) {
+    std::mt19937 rng(11);
+    RingBlocks found;
+    for (int round = 0; round < 200; ++round) {
+        const std::uint32_t n = 4 + rng() % (round % 2 ? 40 : 600);
+        Edges edges;
+        const std::uint32_t extra = 1 + rng() % (round % 3 ? 4 : n / 2 + 1);
+        for (std::uint32_t k = 1; k < n; ++k) edges.push_back({rng() % k, k});
+        for (std::uint32_t k = 0; k < extra; ++k) edges.push_back({rng() % n, rng() % n});
+        U32s label(n);
+        for (std::uint32_t i = 0; i < n; ++i) label[i] = i;
+        std::shuffle(label.begin(), label.end(), rng);
+        Edges kept;
+        for (auto [a, b] : edges)
+            if (a != b) kept.push_back({label[a], label[b]});
+        std::shuffle(kept.begin(), kept.end(), rng);
+        const core::MolBuilder g = skeleton(n, kept);
+        find_ring_blocks(g, found);
+        Bytes in_blocks(g.num_bonds(), 0);
+        for (std::uint32_t i = 0; i < found.blocks.size(); ++i) {
+            const auto block = found.blocks[i];
+            const auto atoms = found.block_atoms[i];
+            ASSERT_TRUE(std::adjacent_find(block.begin(), block.end(), std::greater_equal<>()) == block.end());
+            ASSERT_TRUE(std::adjacent_find(atoms.begin(), atoms.end(), std::greater_equal<>()) == atoms.end());
+            U32s ends;
+            for (std::uint32_t b : block) {
+                in_blocks[b] += 1;
+                ends.push_back(g.bonds[b].begin);
+                ends.push_back(g.bonds[b].end);
+            }
+            std::sort(ends.begin(), ends.end());
+            ends.erase(std::unique(ends.begin(), ends.end()), ends.end());
+            ASSERT_EQ(U32s(atoms.begin(), atoms.end()), ends) << "round " << round;
+        }
+        ASSERT_EQ(in_blocks, reference_ring_bonds(g)) << "round " << round;
+    }
 }
 
 TEST(SmallestRingSize, AgreesWithUnprunedSearchesOnRandomGraphs) {

@@ -81,6 +81,81 @@ TEST(RingSearch, AgreesWithPlainSearchOnDrawnGraphs) {
     EXPECT_LT(fast.steps, plain.steps);
 }
 
+// Two rings fused at one bond (and, now and then, a third bond between the
+// paths, or one path made the shared bond's double): the bitset search takes a
+// short way for the plain fused pair, which must give the general search's rings.
+TEST(RingSearch, FusedPairsAgreeWithGeneralSearch) {
+    std::mt19937 rng(7120612);
+    for (int round = 0; round < 3000; ++round) {
+        const std::uint32_t p = 3 + rng() % 7, q = 3 + rng() % 7;  // ring sizes 3..9
+        const std::uint32_t n = p + q - 2;
+        test::Edges e{{0, 1}};
+        const auto path = [&](std::uint32_t first, std::uint32_t inner) {
+            std::uint32_t prev = 0;
+            for (std::uint32_t i = 0; i < inner; ++i) e.push_back({prev, first + i}), prev = first + i;
+            e.push_back({prev, 1});
+        };
+        path(2, p - 2);
+        path(p, q - 2);
+        if (round % 7 == 0 && p > 3) e.push_back({2, n - 1});
+        if (round % 11 == 0) e.push_back({0, 1});
+        std::vector<std::uint32_t> label(n);
+        for (std::uint32_t i = 0; i < n; ++i) label[i] = i;
+        std::shuffle(label.begin(), label.end(), rng);
+        for (auto& [a, b] : e) {
+            a = label[a];
+            b = label[b];
+            if (rng() % 2) std::swap(a, b);
+        }
+        std::shuffle(e.begin(), e.end(), rng);
+        const core::MolBuilder m = test::skeleton(n, e);
+        std::vector<std::uint32_t> all(m.num_bonds());
+        for (std::uint32_t b = 0; b < m.num_bonds(); ++b) all[b] = b;
+        chem::RingList general, small;
+        chem::append_ring_system_rings_general(m.bonds, all, general);
+        chem::append_ring_system_rings(m.bonds, all, small);
+        ASSERT_EQ(general.offsets, small.offsets) << "round " << round;
+        ASSERT_EQ(general.atoms, small.atoms) << "round " << round;
+        ASSERT_EQ(general.bonds, small.bonds) << "round " << round;
+    }
+}
+
+// A system's rings are remembered by the shape of its local graph: the same
+// graph again under other atom and bond numbers (spread out, in the same
+// relative order) must give its rings in the new numbers.
+TEST(RingSearch, RenumberedSystemsGiveTheirOwnRings) {
+    std::mt19937 rng(3141);
+    chem::RingBlocks blocks;
+    for (int round = 0; round < 400; ++round) {
+        const core::MolBuilder m = drawn(rng, 3 + rng() % 6, rng() % 8, round % 2 ? 1 : 4, false);
+        const std::uint32_t gap = 1 + rng() % 3, pad = rng() % 5;
+        test::Edges moved;
+        for (std::uint32_t k = 0; k < pad; ++k) moved.push_back({k, k + 1});  // bonds numbered before
+        for (const core::Bond& b : m.bonds) moved.push_back({pad + 1 + gap * b.begin, pad + 1 + gap * b.end});
+        const core::MolBuilder far = test::skeleton(pad + 1 + gap * m.num_atoms(), moved);
+        chem::find_ring_blocks(far, blocks);
+        for (std::uint32_t i = 0; i < blocks.blocks.size(); ++i) {
+            chem::RingList remembered, general;
+            chem::append_ring_system_rings(far.bonds, blocks.blocks[i], remembered);
+            chem::append_ring_system_rings(far.bonds, blocks.blocks[i], remembered);
+            chem::append_ring_system_rings_general(far.bonds, blocks.blocks[i], general);
+            chem::append_ring_system_rings_general(far.bonds, blocks.blocks[i], general);
+            ASSERT_EQ(general.offsets, remembered.offsets) << "round " << round;
+            ASSERT_EQ(general.atoms, remembered.atoms) << "round " << round;
+            ASSERT_EQ(general.bonds, remembered.bonds) << "round " << round;
+        }
+        // The original numbering, searched first or met again.
+        chem::find_ring_blocks(m, blocks);
+        for (std::uint32_t i = 0; i < blocks.blocks.size(); ++i) {
+            chem::RingList remembered, general;
+            chem::append_ring_system_rings(m.bonds, blocks.blocks[i], remembered);
+            chem::append_ring_system_rings_general(m.bonds, blocks.blocks[i], general);
+            ASSERT_EQ(general.atoms, remembered.atoms) << "round " << round;
+            ASSERT_EQ(general.bonds, remembered.bonds) << "round " << round;
+        }
+    }
+}
+
 // Kernel bonds drawn out into chains of the given lengths (atoms added in
 // bond order), without shuffling: the numbering follows the drawing.
 core::MolBuilder drawn_kernel(std::uint32_t kernel, const test::Edges& bonds, const std::vector<std::uint32_t>& lengths) {
