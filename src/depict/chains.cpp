@@ -138,7 +138,7 @@ void target_angles(const ChainStep& st, std::uint32_t u, Point P, std::span<cons
         std::vector<double>& mirrored = spare;
         mirrored.assign(n, 0.0);
         for (std::size_t k = 0; k < n; ++k) mirrored[k] = 2 * a0 - t[k];
-        if (crowding_score(st.positions, mirrored, P) < crowding_score(st.positions, t, P)) t.swap(mirrored);
+        if (crowding_less(st.positions, mirrored, t, P)) t.swap(mirrored);
         return;
     }
     struct Gap {

@@ -162,6 +162,11 @@ std::uint32_t lowest_rank(std::span<const std::uint32_t> ranks, std::span<const 
 // Crowding near the proposed bond ends one bond length from `origin` in each
 // direction: round(sum of 1/(d^2 + 1e-6) x 1e6); lower is roomier.
 std::int64_t crowding_score(const PositionMap& placed, std::span<const double> angles, Point origin);
+// crowding_score(placed, first, origin) < crowding_score(placed, second, origin),
+// told first from sums taken without a square root whenever their error bounds
+// already settle it; only a close call takes the two exact sums.
+bool crowding_less(const PositionMap& placed, std::span<const double> first, std::span<const double> second,
+                   Point origin);
 
 // The smallest distance between two candidate points or from a candidate to a
 // placed atom other than the two ignored ones; larger means more room.

@@ -1,5 +1,6 @@
 // Layout scoring services, orientation of drawn fragments, the placement score
 // and the drawn reading of cis/trans bonds.
+#include <array>
 #include <bit>
 #include <cmath>
 #include <compare>
@@ -27,6 +28,49 @@ TEST(CrowdingScore, EmptyInputsAndDirectHits) {
     // Two atoms at distance 1 and 2 from the candidate point.
     const PositionMap two{{3, {2, 0}}, {5, {3, 0}}};
     EXPECT_EQ(depict::crowding_score(two, east, {0, 0}), std::llround((1 / 1.000001 + 1 / 4.000001) * 1e6));
+}
+
+// The quick comparison against the two full scores: random drawings, half of
+// them mirror images about the line the two angle lists are mirrored in (equal
+// scores up to the last bits, where the quick sums cannot tell), huge scales,
+// points that are not finite, and tight crowds around the proposed ends, whose
+// scores are so large that their last bits reach the rounding.
+TEST(CrowdingScore, QuickComparisonAgreesWithTheScores) {
+    std::mt19937_64 rng(20261207);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    const double odd[] = {std::nan(""), std::numeric_limits<double>::infinity(), 1e160, -1e200};
+    int ties = 0;
+    for (int trial = 0; trial < 20000; ++trial) {
+        const double axis = 3.2 * unit(rng), scale = std::array{1.0, 3.0, 1e-3, 3e-4, 1e9}[trial % 5];
+        const Point origin{unit(rng), unit(rng)};
+        // Crowds sit one bond out along the axis, where the ends are proposed.
+        const bool crowd = scale < 0.1;
+        const Point centre = crowd ? origin + Point{std::cos(axis), std::sin(axis)} : origin;
+        const bool mirrored = trial % 2 == 0;
+        PositionMap placed;
+        const int count = 1 + static_cast<int>(rng() % 30);
+        for (int i = 0; i < count; ++i) {
+            const Point v{3 * scale * unit(rng), 3 * scale * unit(rng)};
+            placed.emplace(static_cast<std::uint32_t>(2 * i), centre + v);
+            // The reflection of v in the axis.
+            const double c = std::cos(2 * axis), s = std::sin(2 * axis);
+            if (mirrored)
+                placed.emplace(static_cast<std::uint32_t>(2 * i + 1), centre + Point{c * v.x + s * v.y, s * v.x - c * v.y});
+        }
+        if (trial % 97 == 0) placed[7].x = odd[(trial / 97) % 4];
+        std::vector<double> first, second;
+        for (std::size_t k = 0, n = 1 + rng() % 3; k < n; ++k) {
+            const double turn = crowd ? scale : 2.0;
+            first.push_back(axis + turn * unit(rng));
+            second.push_back(mirrored ? 2 * axis - first.back() : axis + turn * unit(rng));
+        }
+        const std::int64_t a = depict::crowding_score(placed, first, origin);
+        const std::int64_t b = depict::crowding_score(placed, second, origin);
+        ties += a == b;
+        ASSERT_EQ(depict::crowding_less(placed, first, second, origin), a < b) << trial;
+        ASSERT_EQ(depict::crowding_less(placed, second, first, origin), b < a) << trial;
+    }
+    EXPECT_GT(ties, 5000);  // the mirror images did tie
 }
 
 TEST(PlacementClearance, SmallestGapIgnoringTheAnchors) {
