@@ -235,9 +235,13 @@ void record_choice(const core::MolBuilder& mol, std::uint32_t v, Point P, Point 
         }
 }
 
-bool crosses_any(std::span<const Segment> segs, Point P, Point p) {
+// `shared_is_end`: P is finite, so a segment with an end at exactly P shares
+// that end with P-p, and segments sharing an end never cross.
+bool crosses_any(std::span<const Segment> segs, Point P, Point p, bool shared_is_end) {
     for (const Segment& s : segs)
-        if (boxes_meet(s.a, s.b, P, p) && segments_cross(s.a, s.b, P, p)) return true;
+        if (boxes_meet(s.a, s.b, P, p) && !(shared_is_end && (s.a == P || s.b == P)) &&
+            segments_cross(s.a, s.b, P, p))
+            return true;
     return false;
 }
 }  // namespace
@@ -353,6 +357,7 @@ Choice choose_direction(const ChainStep& st, std::uint32_t v, Point P, double t,
     };
     const std::span<const double> occupied = lists.added.occupied;
     const bool crowding_applies = check_crowding && !occupied.empty();
+    const bool finite_centre = std::isfinite(P.x) && std::isfinite(P.y);
     bool have_best = false;
     ProposalScore best{};
     double chosen_angle = t;
@@ -373,7 +378,8 @@ Choice choose_direction(const ChainStep& st, std::uint32_t v, Point P, double t,
         const bool crowded = (crowding_applies && room() < CROWDED_CLEARANCE) ||
                              std::any_of(st.rings_at_u.begin(), st.rings_at_u.end(),
                                          [&](const std::vector<Point>& ring) { return inside_polygon(p, ring); });
-        const bool crossing = crosses_any(lists.segments, P, p) || crosses_any(lists.added.segments, P, p);
+        const bool crossing = crosses_any(lists.segments, P, p, finite_centre) ||
+                              crosses_any(lists.added.segments, P, p, finite_centre);
         const ProposalScore score{att.score.first, crowded, crossing, att.score.second};
         if (!have_best || score < best) {
             have_best = true;
