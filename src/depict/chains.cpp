@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
 
 #include "core/numeric.hpp"
@@ -24,19 +25,46 @@ PlacementScore score_proposal(const BondedPairs& bonded, std::span<const double>
     auto lease = core::Scratch<std::vector<double>>::borrow(placed.size() + more.size());
     std::vector<double>& overlaps = *lease;
     overlaps.clear();
-    for (const auto& [c, pc] : proposal) {
-        const double rc = at(radii, c);
+    // A drawn point farther from the proposal's box than the largest limit it
+    // can have with any proposed atom is past every pair test below (the
+    // differences only grow beyond the box's edge); such points are passed over
+    // whole. A point or radius that is not finite leaves the box unused.
+    constexpr double INF = std::numeric_limits<double>::infinity();
+    double lox = INF, hix = -INF, loy = INF, hiy = -INF, widest = 0.0;
+    bool boxed = std::size(proposal) > 1;
+    if (boxed)
+        for (const auto& [c, pc] : proposal) {
+            const double rc = at(radii, c);
+            boxed = boxed && std::isfinite(pc.x) && std::isfinite(pc.y) && std::isfinite(rc);
+            lox = std::min(lox, pc.x);
+            hix = std::max(hix, pc.x);
+            loy = std::min(loy, pc.y);
+            hiy = std::max(hiy, pc.y);
+            widest = std::max(widest, rc);
+        }
+    const auto measure = [&](std::uint32_t c, Point pc, double rc, const PlacedPoint& q, double rq) {
+        // A pair whose x or y distance alone reaches both limits counts for
+        // nothing; most pairs end here without a square root.
+        const double reach = rc + rq, limit = std::max(reach, 0.05);
+        const double dx = pc.x - q.x, dy = pc.y - q.y;
+        if (std::abs(dx) >= limit || std::abs(dy) >= limit) return;
+        if (q.atom == c || bonded.contains(c, q.atom)) return;
+        const double d = std::hypot(dx, dy);
+        if (d < 0.05) ++near;
+        if (d < reach) overlaps.push_back((reach - d) * (reach - d));
+    };
+    if (!boxed) {
+        for (const auto& [c, pc] : proposal) {
+            const double rc = at(radii, c);
+            for (const std::span<const PlacedPoint> part : {placed, more})
+                for (const PlacedPoint& q : part) measure(c, pc, rc, q, at(radii, q.atom));
+        }
+    } else {
         for (const std::span<const PlacedPoint> part : {placed, more})
             for (const PlacedPoint& q : part) {
-                // A pair whose x or y distance alone reaches both limits counts for
-                // nothing; most pairs end here without a square root.
-                const double reach = rc + at(radii, q.atom), limit = std::max(reach, 0.05);
-                const double dx = pc.x - q.x, dy = pc.y - q.y;
-                if (std::abs(dx) >= limit || std::abs(dy) >= limit) continue;
-                if (q.atom == c || bonded.contains(c, q.atom)) continue;
-                const double d = std::hypot(dx, dy);
-                if (d < 0.05) ++near;
-                if (d < reach) overlaps.push_back((reach - d) * (reach - d));
+                const double rq = at(radii, q.atom), most = std::max(widest + rq, 0.05);
+                if (q.x - hix >= most || lox - q.x >= most || q.y - hiy >= most || loy - q.y >= most) continue;
+                for (const auto& [c, pc] : proposal) measure(c, pc, at(radii, c), q, rq);
             }
     }
     // Ascending summation makes the penalty independent of storage order.

@@ -1,5 +1,6 @@
 // Layout scoring services, orientation of drawn fragments, the placement score
 // and the drawn reading of cis/trans bonds.
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
@@ -8,6 +9,7 @@
 #include <numbers>
 #include <random>
 
+#include "core/numeric.hpp"
 #include "depict/chains.hpp"
 #include "depict/orient.hpp"
 #include "depict/stereo.hpp"
@@ -164,6 +166,49 @@ TEST(PlacementScore, BondedPairsNeverClashAndOrderDoesNotMatter) {
     EXPECT_EQ(sa, depict::placement_score(bonded, radii, PositionMap{{0, {0, 0}}}, b));
     EXPECT_EQ(sa.first, 1u);
     EXPECT_EQ(sa.second, std::llround((0.49 * 0.49 + 0.45 * 0.45) * 1e9));
+}
+
+// Every pair measured, the plain way, against the scorer that passes over drawn
+// points far from a many-atom proposal: random fragments on a bonded chain with
+// mixed label radii, some coordinates and radii not finite.
+TEST(PlacementScore, AgreesWithEveryPairMeasured) {
+    const core::MolBuilder m = test::read_or_fail("CCCCCCCCCCCCCCCCCCCCCCCC");
+    const depict::BondedPairs bonded(m);
+    std::mt19937_64 rng(7);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    const double odd[] = {std::nan(""), std::numeric_limits<double>::infinity(), -1e300};
+    for (int trial = 0; trial < 3000; ++trial) {
+        std::vector<double> radii(24);
+        for (double& r : radii) r = rng() % 3 == 0 ? 0.0 : 0.6 * (unit(rng) + 1.0);
+        const double spread = trial % 3 == 0 ? 1.0 : 4.0;
+        PositionMap proposal;
+        std::vector<depict::PlacedPoint> placed;
+        for (std::uint32_t a = 0; a < 24; ++a) {
+            const Point p{spread * unit(rng), spread * unit(rng)};
+            if (rng() % 3 == 0)
+                proposal.emplace(a, p);
+            else
+                placed.push_back({a, p.x, p.y});
+        }
+        if (trial % 50 == 1 && !proposal.empty()) proposal.begin()->second.y = odd[trial / 50 % 3];
+        if (trial % 50 == 2) radii[trial / 50 % 24] = odd[trial / 50 % 3];
+        std::uint64_t near = 0;
+        std::vector<double> overlaps;
+        for (const auto& [c, pc] : proposal)
+            for (const depict::PlacedPoint& q : placed) {
+                if (bonded.contains(c, q.atom)) continue;
+                const double reach = radii[c] + radii[q.atom], d = std::hypot(pc.x - q.x, pc.y - q.y);
+                near += d < 0.05;
+                if (d < reach) overlaps.push_back((reach - d) * (reach - d));
+            }
+        std::sort(overlaps.begin(), overlaps.end());
+        double sum = 0.0;
+        for (double o : overlaps) sum += o;
+        const depict::PlacementScore expected{near, core::round_saturating<std::int64_t>(sum * 1e9)};
+        const std::span<const depict::PlacedPoint> all(placed), head = all.first(placed.size() / 2);
+        ASSERT_EQ(depict::placement_score(bonded, radii, proposal, all), expected) << trial;
+        ASSERT_EQ(depict::placement_score(bonded, radii, proposal, head, all.subspan(head.size())), expected) << trial;
+    }
 }
 
 TEST(OrientFragment, TurnsOntoTheTargetAndMirrors) {
