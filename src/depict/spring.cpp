@@ -246,16 +246,21 @@ std::vector<std::uint32_t> canonical_ring_order(std::span<const std::uint32_t> r
     std::size_t start = 0;
     for (std::size_t i = 1; i < n; ++i)
         if (std::pair{at(ranks, ring[i]), ring[i]} < std::pair{at(ranks, ring[start]), ring[start]}) start = i;
-    std::vector<std::uint32_t> forward(n), backward(n);
-    for (std::size_t k = 0; k < n; ++k) {
-        forward[k] = ring[(start + k) % n];
-        backward[k] = ring[(start + n - k) % n];
+    // The way round whose ranks are smaller at the first place the two differ
+    // (forward on a tie); only that one is written out.
+    const auto forward_at = [&](std::size_t k) { return ring[(start + k) % n]; };
+    const auto backward_at = [&](std::size_t k) { return ring[(start + n - k) % n]; };
+    bool backward = false;
+    for (std::size_t k = 1; k < n; ++k) {
+        const std::uint32_t f = ranks[forward_at(k)], b = ranks[backward_at(k)];
+        if (b != f) {
+            backward = b < f;
+            break;
+        }
     }
-    for (std::size_t k = 0; k < n; ++k) {
-        const std::uint32_t f = ranks[forward[k]], b = ranks[backward[k]];
-        if (b != f) return b < f ? backward : forward;
-    }
-    return forward;
+    std::vector<std::uint32_t> out(n);
+    for (std::size_t k = 0; k < n; ++k) out[k] = backward ? backward_at(k) : forward_at(k);
+    return out;
 }
 
 bool segments_cross(Point p1, Point p2, Point p3, Point p4) {
