@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "core/scratch.hpp"
 #include "depict/spring.hpp"
 
 namespace quorix::depict {
@@ -65,13 +66,21 @@ std::optional<Fusion> next_fusion(std::span<const SortedRing> sorted, std::span<
     return best;
 }
 
+// The mean of the drawn points, summed in (rank, atom) order.
 Point drawn_centroid(const PositionMap& positions, std::span<const std::uint32_t> ranks) {
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> order;
-    order.reserve(positions.size());
-    for (const auto& [atom, p] : positions) order.emplace_back(at(ranks, atom), atom);
-    std::sort(order.begin(), order.end());
+    struct Ranked {
+        std::uint32_t rank, atom;
+        Point p;
+    };
+    auto lease = core::Scratch<std::vector<Ranked>>::borrow(positions.size());
+    std::vector<Ranked>& order = *lease;
+    order.clear();
+    for (const auto& [atom, p] : positions) order.push_back({at(ranks, atom), atom, p});
+    std::sort(order.begin(), order.end(), [](const Ranked& a, const Ranked& b) {
+        return a.rank != b.rank ? a.rank < b.rank : a.atom < b.atom;
+    });
     Point sum{};
-    for (const auto& [rank, atom] : order) sum = sum + positions.at(atom);
+    for (const Ranked& r : order) sum = sum + r.p;
     if (order.empty()) return sum;
     const double count = static_cast<double>(order.size());
     return {sum.x / count, sum.y / count};
@@ -114,13 +123,19 @@ Degradation bridged_degradation(std::span<const std::uint32_t> atoms, TemplateLo
 RingSystemLayout layout_ring_system(const core::MolBuilder& mol, const RingSystemRecord& record,
                                     std::span<const std::uint32_t> ranks, const RingTemplate* extra) {
     if (record.rings.empty()) return by_template(mol, record, ranks, {}, extra);
+    PositionMap positions;
+    positions.reserve(record.atoms.size());
+    // A lone ring is its own first ring: no keys to order or fuse by.
+    if (record.rings.size() == 1) {
+        draw_first_ring(record.rings[0]->atoms, ranks, positions);
+        return {std::move(positions), std::nullopt};
+    }
     std::vector<SortedRing> sorted;
     sorted.reserve(record.rings.size());
     for (const chem::Ring* r : record.rings) sorted.push_back({r, rank_sorted_atoms(ranks, r->atoms)});
     std::stable_sort(sorted.begin(), sorted.end(),
                      [](const SortedRing& a, const SortedRing& b) { return size_then_rank_less(a.key, b.key); });
 
-    PositionMap positions;
     draw_first_ring(sorted[0].ring->atoms, ranks, positions);
     std::vector<std::uint8_t> placed(sorted.size(), 0);
     placed[0] = 1;
