@@ -242,7 +242,9 @@ void Growth::seed(std::span<const std::uint32_t> component, std::span<const std:
         mark_ring_atoms(root);
         for (const auto& [a, p] : l.positions) place(a, p);
         placed_system[root] = 1;
-        start = sorted_by_rank(systems[root].atoms).front();
+        const std::span<const std::uint32_t> root_atoms = systems[root].atoms;
+        start = *std::min_element(root_atoms.begin(), root_atoms.end(),
+                                  [&](std::uint32_t a, std::uint32_t b) { return by_rank(a, b); });
     } else {
         start = component[0];
         for (std::uint32_t a : component)
