@@ -22,16 +22,39 @@ RingSystemLayout by_template(const core::MolBuilder& mol, const RingSystemRecord
     return {std::move(t.positions), bridged_degradation(record.atoms, t.lookup)};
 }
 
+// The corners of the regular unit n-gon from angle 0 counter-clockwise.
+void polygon_corners(std::size_t size, std::vector<Point>& out) {
+    const double n = static_cast<double>(size);
+    const double radius = 1.0 / (2.0 * std::sin(std::numbers::pi / n));
+    const double step = 2.0 * std::numbers::pi / n;
+    out.clear();
+    out.reserve(size);
+    for (std::size_t k = 0; k < size; ++k) {
+        const double angle = static_cast<double>(k) * step;
+        out.push_back({radius * std::cos(angle), radius * std::sin(angle)});
+    }
+}
+
+// The corners kept per ring size up to KEPT: a pure function of the size, so
+// whatever an earlier call left here is right. Larger rings are rare; theirs go
+// into `spare` each time.
+struct Polygons {
+    static constexpr std::size_t KEPT = 64;
+    std::vector<std::vector<Point>> by_size = std::vector<std::vector<Point>>(KEPT + 1);
+    std::vector<Point> spare;
+    std::span<const Point> corners(std::size_t size) {
+        std::vector<Point>& out = size <= KEPT ? by_size[size] : spare;
+        if (size > KEPT || out.empty()) polygon_corners(size, out);
+        return out;
+    }
+};
+
 void draw_first_ring(std::span<const std::uint32_t> ring, std::span<const std::uint32_t> ranks,
                      PositionMap& positions) {
     const std::vector<std::uint32_t> order = canonical_ring_order(ring, ranks);
-    const double n = static_cast<double>(order.size());
-    const double radius = 1.0 / (2.0 * std::sin(std::numbers::pi / n));
-    const double step = 2.0 * std::numbers::pi / n;
-    for (std::size_t k = 0; k < order.size(); ++k) {
-        const double angle = static_cast<double>(k) * step;
-        positions[order[k]] = {radius * std::cos(angle), radius * std::sin(angle)};
-    }
+    auto polygons = core::Scratch<Polygons>::borrow(order.size());
+    const std::span<const Point> corners = polygons->corners(order.size());
+    for (std::size_t k = 0; k < order.size(); ++k) positions[order[k]] = corners[k];
 }
 
 struct Fusion {

@@ -2,7 +2,9 @@
 // ring systems of real chemistry.
 #include <chrono>
 #include <cmath>
+#include <numbers>
 #include <random>
+#include <string>
 
 #include "depict/rings.hpp"
 #include "depict_support.hpp"
@@ -32,6 +34,23 @@ TEST(FusedRings, SixRingStartsAtLowestRankAndTurnsCounterClockwise) {
         EXPECT_NEAR(l.positions.at(0).y, 0.0, 1e-12);
         EXPECT_NEAR(l.positions.at(1).x, 0.5, 1e-12);
         EXPECT_NEAR(l.positions.at(1).y, std::sqrt(3.0) / 2, 1e-12);
+    }
+}
+
+// Lone rings of mixed sizes, some repeated and some very large, in a row: each
+// corner exactly where the regular polygon puts it.
+TEST(FusedRings, LoneRingsOfAnySizeAreRegularPolygons) {
+    for (const std::size_t size : {6, 70, 5, 6, 64, 65, 3, 70, 5, 64}) {
+        const core::MolBuilder m = test::read_or_fail("C1" + std::string(size - 1, 'C') + "1");
+        const std::vector<std::uint32_t> atoms = test::identity(static_cast<std::uint32_t>(size));
+        const chem::Ring r{atoms, {}};
+        const auto l = depict::layout_ring_system(m, {atoms, {&r}}, atoms, nullptr);
+        const double n = static_cast<double>(size), radius = 1.0 / (2.0 * std::sin(std::numbers::pi / n));
+        for (std::uint32_t k = 0; k < size; ++k) {
+            const double angle = static_cast<double>(k) * (2.0 * std::numbers::pi / n);
+            ASSERT_EQ(l.positions.at(k), (depict::Point{radius * std::cos(angle), radius * std::sin(angle)}))
+                << size << " " << k;
+        }
     }
 }
 
