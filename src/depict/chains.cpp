@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <numbers>
+#include <optional>
 
 #include "core/numeric.hpp"
 #include "core/scratch.hpp"
@@ -21,10 +22,23 @@ PlacementScore score_proposal(const BondedPairs& bonded, std::span<const double>
                               std::span<const PlacedPoint> placed, std::span<const PlacedPoint> more) {
     if (proposal.empty() || (placed.empty() && more.empty())) return {0, 0};
     std::uint64_t near = 0;
-    // Scored for every candidate direction of every chain atom: keep the buffer warm.
-    auto lease = core::Scratch<std::vector<double>>::borrow(placed.size() + more.size());
-    std::vector<double>& overlaps = *lease;
-    overlaps.clear();
+    // Scored for every candidate direction of every chain atom, and mostly with
+    // no or few overlaps: those stay on the stack, more go to a warm list.
+    constexpr std::size_t FEW = 16;
+    double few[FEW];
+    std::size_t count = 0;
+    std::optional<core::Scratch<std::vector<double>>::Lease> lease;
+    const auto add_overlap = [&](double o) {
+        if (count < FEW) {
+            few[count++] = o;
+            return;
+        }
+        if (!lease) {
+            lease.emplace(core::Scratch<std::vector<double>>::borrow(placed.size() + more.size()));
+            (*lease)->assign(few, few + FEW);
+        }
+        (*lease)->push_back(o);
+    };
     // A drawn point farther from the proposal's box than the largest limit it
     // can have with any proposed atom is past every pair test below (the
     // differences only grow beyond the box's edge); such points are passed over
@@ -51,7 +65,7 @@ PlacementScore score_proposal(const BondedPairs& bonded, std::span<const double>
         if (q.atom == c || bonded.contains(c, q.atom)) return;
         const double d = std::hypot(dx, dy);
         if (d < 0.05) ++near;
-        if (d < reach) overlaps.push_back((reach - d) * (reach - d));
+        if (d < reach) add_overlap((reach - d) * (reach - d));
     };
     if (!boxed) {
         for (const auto& [c, pc] : proposal) {
@@ -68,6 +82,7 @@ PlacementScore score_proposal(const BondedPairs& bonded, std::span<const double>
             }
     }
     // Ascending summation makes the penalty independent of storage order.
+    const std::span<double> overlaps = lease ? std::span<double>(**lease) : std::span<double>(few, count);
     std::sort(overlaps.begin(), overlaps.end());
     double sum = 0.0;
     for (double o : overlaps) sum += o;
