@@ -37,11 +37,12 @@ void polygon_corners(std::size_t size, std::vector<Point>& out) {
 
 // The corners kept per ring size up to KEPT: a pure function of the size, so
 // whatever an earlier call left here is right. Larger rings are rare; theirs go
-// into `spare` each time.
+// into `spare` each time. `order` is the ring's canonical order, a working list.
 struct Polygons {
     static constexpr std::size_t KEPT = 64;
     std::vector<std::vector<Point>> by_size = std::vector<std::vector<Point>>(KEPT + 1);
     std::vector<Point> spare;
+    std::vector<std::uint32_t> order;
     std::span<const Point> corners(std::size_t size) {
         std::vector<Point>& out = size <= KEPT ? by_size[size] : spare;
         if (size > KEPT || out.empty()) polygon_corners(size, out);
@@ -51,8 +52,9 @@ struct Polygons {
 
 void draw_first_ring(std::span<const std::uint32_t> ring, std::span<const std::uint32_t> ranks,
                      PositionMap& positions) {
-    const std::vector<std::uint32_t> order = canonical_ring_order(ring, ranks);
-    auto polygons = core::Scratch<Polygons>::borrow(order.size());
+    auto polygons = core::Scratch<Polygons>::borrow(ring.size());
+    std::vector<std::uint32_t>& order = polygons->order;
+    canonical_ring_order(ring, ranks, order);
     const std::span<const Point> corners = polygons->corners(order.size());
     for (std::size_t k = 0; k < order.size(); ++k) positions[order[k]] = corners[k];
 }

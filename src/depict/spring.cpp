@@ -241,6 +241,13 @@ SeedScore score_layout(const core::MolBuilder& mol, const PositionMap& layout, s
 
 std::vector<std::uint32_t> canonical_ring_order(std::span<const std::uint32_t> ring,
                                                 std::span<const std::uint32_t> ranks) {
+    std::vector<std::uint32_t> out;
+    canonical_ring_order(ring, ranks, out);
+    return out;
+}
+
+void canonical_ring_order(std::span<const std::uint32_t> ring, std::span<const std::uint32_t> ranks,
+                          std::vector<std::uint32_t>& out) {
     if (ring.empty()) internal_error("环非空");
     const std::size_t n = ring.size();
     std::size_t start = 0;
@@ -258,9 +265,8 @@ std::vector<std::uint32_t> canonical_ring_order(std::span<const std::uint32_t> r
             break;
         }
     }
-    std::vector<std::uint32_t> out(n);
+    out.resize(n);
     for (std::size_t k = 0; k < n; ++k) out[k] = backward ? backward_at(k) : forward_at(k);
-    return out;
 }
 
 bool segments_cross(Point p1, Point p2, Point p3, Point p4) {
