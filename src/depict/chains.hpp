@@ -78,6 +78,11 @@ public:
         present_.clear();
         signs_.clear();
     }
+    // No atom has an entry, with room for atoms below `atoms` made at once.
+    void reset(std::size_t atoms) {
+        present_.assign(atoms, 0);
+        signs_.assign(atoms, 0);
+    }
     std::int8_t& operator[](std::uint32_t atom) {
         if (atom >= present_.size()) {
             present_.resize(std::size_t{atom} + 1, 0);

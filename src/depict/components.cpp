@@ -77,7 +77,7 @@ struct Growth {
         drawn.assign(m.atoms.size(), 0);
         points.assign(m.atoms.size(), Point{});
         taken.assign(s.size(), 0);
-        sides.clear();
+        sides.reset(m.atoms.size());
         queue.clear();
         placed.clear();
         segments.clear();
