@@ -163,10 +163,14 @@ double step_angle(const core::MolBuilder& mol, std::uint32_t u, double chain_ang
 }
 
 // The target direction of each unplaced neighbour, into `t`; `spare` is scratch.
+// Where the choice measured them, the first n of `ends` receive the points one
+// bond from P along the targets (P + (cos, sin)) and `ends_known` says so.
 void target_angles(const ChainStep& st, std::uint32_t u, Point P, std::span<const double> placed, double step,
-                   std::vector<double>& t, std::vector<double>& spare) {
+                   std::vector<double>& t, std::vector<double>& spare, std::vector<Point>& ends,
+                   std::vector<Point>& spare_ends, bool& ends_known) {
     const std::size_t n = st.unplaced.size(), m = placed.size();
     t.assign(n, 0.0);
+    ends_known = false;
     if (m == 0) {
         for (std::size_t k = 0; k < n; ++k) t[k] = PI / 6 + double(k) * step;
         return;
@@ -181,7 +185,15 @@ void target_angles(const ChainStep& st, std::uint32_t u, Point P, std::span<cons
         std::vector<double>& mirrored = spare;
         mirrored.assign(n, 0.0);
         for (std::size_t k = 0; k < n; ++k) mirrored[k] = 2 * a0 - t[k];
-        if (crowding_less(st.positions, mirrored, t, P)) t.swap(mirrored);
+        if (ends.size() < n) {
+            ends.resize(n);
+            spare_ends.resize(n);
+        }
+        if (crowding_less(st.positions, mirrored, t, P, std::span(spare_ends).first(n), std::span(ends).first(n))) {
+            t.swap(mirrored);
+            ends.swap(spare_ends);
+        }
+        ends_known = true;
         return;
     }
     struct Gap {
@@ -366,6 +378,8 @@ namespace {
 struct StepLists {
     std::vector<NeighbourAngle> around;
     std::vector<double> targets, spare;
+    std::vector<Point> target_ends, spare_ends;
+    bool ends_known = false;
     std::vector<double> occupied;
     std::vector<PlacedPoint> placed;
     std::vector<Segment> segments;
@@ -384,8 +398,12 @@ struct Choice {
 
 // The candidate search for neighbour v around target t: the best-scoring
 // candidate that is not on top of a drawn atom, stopping at the first clean one.
-Choice choose_direction(const ChainStep& st, std::uint32_t v, Point P, double t, bool check_crowding,
-                        const StepView& lists) {
+Choice choose_direction(const ChainStep& st, std::uint32_t v, Point P, double t, const Point* t_end,
+                        bool check_crowding, const StepView& lists) {
+    // One bond from P along the angle; the target's own end may be known already.
+    const auto end_at = [&](double angle, bool is_target) {
+        return is_target && t_end ? *t_end : Point{P.x + std::cos(angle), P.y + std::sin(angle)};
+    };
     const PositionMap* pending = nullptr;
     if (st.pending) {
         const auto it = st.pending->find(v);
@@ -408,7 +426,7 @@ Choice choose_direction(const ChainStep& st, std::uint32_t v, Point P, double t,
     bool chosen_mirror = false;
     // Scores the candidate; true once the best so far is clean.
     const auto consider = [&](const ChainCandidate& c) {
-        const Point p{P.x + std::cos(c.angle), P.y + std::sin(c.angle)};
+        const Point p = end_at(c.angle, c.level == 0);
         const auto on_top = [&](const PlacedPoint& q) {
             const double dx = q.x - p.x, dy = q.y - p.y;
             return std::abs(dx) < 0.1 && std::abs(dy) < 0.1 && std::hypot(dx, dy) < 0.1;
@@ -441,7 +459,7 @@ Choice choose_direction(const ChainStep& st, std::uint32_t v, Point P, double t,
     }
     // Every candidate sat on a drawn atom: the target itself is taken.
     if (!have_best) {
-        chosen_point = Point{P.x + std::cos(t), P.y + std::sin(t)};
+        chosen_point = end_at(t, true);
         chosen_mirror = attach(chosen_point).mirror;
     }
     Choice chosen{std::nullopt, chosen_angle, chosen_point};
@@ -477,7 +495,8 @@ void place_chain_neighbours(std::uint32_t u, const ChainStep& st, std::vector<Pl
     for (const NeighbourAngle& na : around) lists.occupied.push_back(na.angle);
     const StepView view{lists, st.placed, st.segments};
 
-    target_angles(st, u, P, lists.occupied, step_angle(st.mol, u, st.chain_angle), lists.targets, lists.spare);
+    target_angles(st, u, P, lists.occupied, step_angle(st.mol, u, st.chain_angle), lists.targets, lists.spare,
+                  lists.target_ends, lists.spare_ends, lists.ends_known);
     const std::vector<double>& targets = lists.targets;
     const bool check_crowding = (u >= st.mol.degree.size() || st.mol.degree[u] <= 3) &&
                                 !(u < st.ring_atoms.size() && st.ring_atoms[u]);
@@ -486,7 +505,8 @@ void place_chain_neighbours(std::uint32_t u, const ChainStep& st, std::vector<Pl
     records.reserve(st.unplaced.size());
     for (std::size_t k = 0; k < st.unplaced.size(); ++k) {
         const std::uint32_t v = st.unplaced[k];
-        Choice c = choose_direction(st, v, P, targets[k], check_crowding, view);
+        const Point* t_end = lists.ends_known ? &lists.target_ends[k] : nullptr;
+        Choice c = choose_direction(st, v, P, targets[k], t_end, check_crowding, view);
         const Point p = c.point;
         record_choice(st.mol, v, P, p, c.angle, c.placement, lists.occupied, lists.placed,
                       lists.segments);

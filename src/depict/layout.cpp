@@ -65,7 +65,13 @@ std::int64_t crowding_score(const PositionMap& placed, std::span<const double> a
 }
 
 bool crowding_less(const PositionMap& placed, std::span<const double> first, std::span<const double> second,
-                   Point origin) {
+                   Point origin, std::span<Point> first_ends, std::span<Point> second_ends) {
+    const auto end_of = [&](double theta) { return Point{origin.x + std::cos(theta), origin.y + std::sin(theta)}; };
+    const bool ends = first_ends.size() == first.size() && second_ends.size() == second.size();
+    if (ends) {
+        for (std::size_t k = 0; k < first.size(); ++k) first_ends[k] = end_of(first[k]);
+        for (std::size_t k = 0; k < second.size(); ++k) second_ends[k] = end_of(second[k]);
+    }
     const auto exact = [&] { return crowding_score(placed, first, origin) < crowding_score(placed, second, origin); };
     const std::size_t n = first.size();
     if (placed.empty() || n == 0 || n != second.size()) return exact();
@@ -74,8 +80,8 @@ bool crowding_less(const PositionMap& placed, std::span<const double> first, std
     // sum does not matter).
     double sum[2] = {0.0, 0.0};
     for (std::size_t k = 0; k < n; ++k) {
-        const double cx[2] = {origin.x + std::cos(first[k]), origin.x + std::cos(second[k])};
-        const double cy[2] = {origin.y + std::sin(first[k]), origin.y + std::sin(second[k])};
+        const Point a = ends ? first_ends[k] : end_of(first[k]), b = ends ? second_ends[k] : end_of(second[k]);
+        const double cx[2] = {a.x, b.x}, cy[2] = {a.y, b.y};
         for (const auto& [atom, q] : placed)
             for (int j = 0; j < 2; ++j) {
                 const double dx = cx[j] - q.x, dy = cy[j] - q.y;

@@ -165,8 +165,10 @@ std::int64_t crowding_score(const PositionMap& placed, std::span<const double> a
 // crowding_score(placed, first, origin) < crowding_score(placed, second, origin),
 // told first from sums taken without a square root whenever their error bounds
 // already settle it; only a close call takes the two exact sums.
+// `first_ends` and `second_ends`, when given (a slot per angle), receive the
+// proposed bond ends origin + (cos, sin) that the sums measure from.
 bool crowding_less(const PositionMap& placed, std::span<const double> first, std::span<const double> second,
-                   Point origin);
+                   Point origin, std::span<Point> first_ends = {}, std::span<Point> second_ends = {});
 
 // The smallest distance between two candidate points or from a candidate to a
 // placed atom other than the two ignored ones; larger means more room.

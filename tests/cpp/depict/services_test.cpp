@@ -69,8 +69,13 @@ TEST(CrowdingScore, QuickComparisonAgreesWithTheScores) {
         const std::int64_t a = depict::crowding_score(placed, first, origin);
         const std::int64_t b = depict::crowding_score(placed, second, origin);
         ties += a == b;
-        ASSERT_EQ(depict::crowding_less(placed, first, second, origin), a < b) << trial;
+        std::vector<Point> first_ends(first.size()), second_ends(second.size());
+        ASSERT_EQ(depict::crowding_less(placed, first, second, origin, first_ends, second_ends), a < b) << trial;
         ASSERT_EQ(depict::crowding_less(placed, second, first, origin), b < a) << trial;
+        for (std::size_t k = 0; k < first.size(); ++k) {
+            ASSERT_EQ(first_ends[k], (Point{origin.x + std::cos(first[k]), origin.y + std::sin(first[k])}));
+            ASSERT_EQ(second_ends[k], (Point{origin.x + std::cos(second[k]), origin.y + std::sin(second[k])}));
+        }
     }
     EXPECT_GT(ties, 5000);  // the mirror images did tie
 }
