@@ -293,9 +293,11 @@ void record_choice(const core::MolBuilder& mol, std::uint32_t v, Point P, Point 
 // `shared_is_end`: P is finite, so a segment with an end at exactly P shares
 // that end with P-p, and segments sharing an end never cross.
 bool crosses_any(std::span<const Segment> segs, Point P, Point p, bool shared_is_end) {
+    // boxes_meet(s.a, s.b, P, p), each side's part of it worked out once.
+    const Segment c(P, p);
     for (const Segment& s : segs)
-        if (boxes_meet(s.a, s.b, P, p) && !(shared_is_end && (s.a == P || s.b == P)) &&
-            segments_cross(s.a, s.b, P, p))
+        if (s.lo_x <= c.hi_x && c.lo_x <= s.hi_x && s.lo_y <= c.hi_y && c.lo_y <= s.hi_y &&
+            !(shared_is_end && (s.a == P || s.b == P)) && segments_cross(s.a, s.b, P, p))
             return true;
     return false;
 }

@@ -5,6 +5,7 @@
 // already drawn; a neighbour in an undrawn ring system carries all of it), the
 // scoring of proposed placements, and the neighbour directions the ring-system
 // orientation reads.
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <map>
@@ -100,8 +101,16 @@ private:
 };
 std::int8_t side_of(const SideSigns& sides, std::uint32_t atom);
 
+// A drawn bond, with its box as the box test takes it (boxes_meet: the lower
+// corner, and the upper one plus its margin), worked out once rather than for
+// every candidate it is tested against.
 struct BondSegment {
+    static constexpr double MARGIN = 1e-8;  // as in boxes_meet
+    BondSegment(Point from, Point to)
+        : a(from), b(to), lo_x(std::min(a.x, b.x)), lo_y(std::min(a.y, b.y)), hi_x(std::max(a.x, b.x) + MARGIN),
+          hi_y(std::max(a.y, b.y) + MARGIN) {}
     Point a, b;
+    double lo_x, lo_y, hi_x, hi_y;
 };
 
 struct ChainStep {
