@@ -299,7 +299,8 @@ void Growth::grow_step(std::uint32_t u, std::span<const std::uint32_t> unplaced)
             if (placed_system[r] || taken[r]) continue;
             taken[r] = 1;
             RingSystemLayout l = lay_out(r, false);
-            fragments.emplace(v, l.positions);
+            // The pending entry is read later only for its system and degradation.
+            fragments.emplace(v, std::move(l.positions));
             pending.emplace(v, std::pair(r, std::move(l)));
             break;
         }
