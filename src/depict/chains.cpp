@@ -111,11 +111,17 @@ PlacementScore placement_score(const BondedPairs& bonded, std::span<const double
 std::vector<Point> placed_neighbour_directions(const core::MolBuilder& mol, std::uint32_t a, Point from,
                                                const PositionMap& positions) {
     std::vector<Point> out;
+    placed_neighbour_directions(mol, a, from, positions, out);
+    return out;
+}
+
+void placed_neighbour_directions(const core::MolBuilder& mol, std::uint32_t a, Point from,
+                                 const PositionMap& positions, std::vector<Point>& out) {
+    out.clear();
     for (const core::Neighbor n : mol.neighbors(a)) {
         const auto it = positions.find(n.atom);
         if (it != positions.end()) out.push_back(normalised(it->second - from));
     }
-    return out;
 }
 
 namespace {

@@ -55,6 +55,9 @@ PlacementScore placement_score(const BondedPairs& bonded, std::span<const double
 // `a`'s neighbour order.
 std::vector<Point> placed_neighbour_directions(const core::MolBuilder& mol, std::uint32_t a, Point from,
                                                const PositionMap& positions);
+// The same into `out` (replacing what it held), for a caller that keeps the list.
+void placed_neighbour_directions(const core::MolBuilder& mol, std::uint32_t a, Point from,
+                                 const PositionMap& positions, std::vector<Point>& out);
 
 struct PlacementRecord {
     std::uint8_t kind = 0;  // 0 single atom, 1 ring-system fragment
