@@ -146,9 +146,12 @@ std::pair<std::vector<std::uint32_t>, std::size_t> component_rank_key(std::span<
 
 // Rank lists compare element by element, a proper prefix first: std::vector's
 // own ordering. Sets of more atoms go first in the size-first ordering.
-inline bool size_then_rank_less(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b) {
+inline bool size_then_rank_less(std::span<const std::uint32_t> a, std::span<const std::uint32_t> b) {
     if (a.size() != b.size()) return a.size() > b.size();
-    return a < b;
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end());
+}
+inline bool size_then_rank_less(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b) {
+    return size_then_rank_less(std::span<const std::uint32_t>(a), std::span<const std::uint32_t>(b));
 }
 
 // (smaller end rank, larger end rank, bond index).

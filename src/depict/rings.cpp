@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <span>
 
 #include "core/scratch.hpp"
 #include "depict/spring.hpp"
@@ -12,7 +13,16 @@ namespace {
 
 struct SortedRing {
     const chem::Ring* ring;
-    std::vector<std::uint32_t> key;
+    std::span<const std::uint32_t> key;  // its ranks, ascending
+    std::size_t index;                   // in the record's order
+};
+
+// The working lists of a fused layout, kept warm: the rings in drawing order,
+// their keys end to end, and which are drawn.
+struct FusionLists {
+    std::vector<SortedRing> sorted;
+    std::vector<std::uint32_t> keys;
+    std::vector<std::uint8_t> placed;
 };
 
 RingSystemLayout by_template(const core::MolBuilder& mol, const RingSystemRecord& record,
@@ -82,8 +92,10 @@ std::optional<Fusion> next_fusion(std::span<const SortedRing> sorted, std::span<
         std::uint32_t u = atoms[first], v = atoms[second];
         if (std::pair{at(ranks, v), v} < std::pair{at(ranks, u), u}) std::swap(u, v);
         const std::uint32_t edge_rank = std::min(ranks[u], ranks[v]);
-        if (!best || sorted[r].key < sorted[best->ring].key ||
-            (sorted[r].key == sorted[best->ring].key && edge_rank < best_edge_rank)) {
+        const std::span<const std::uint32_t> key = sorted[r].key;
+        const auto best_key = [&] { return sorted[best->ring].key; };
+        if (!best || std::ranges::lexicographical_compare(key, best_key()) ||
+            (std::ranges::equal(key, best_key()) && edge_rank < best_edge_rank)) {
             best = Fusion{r, u, v};
             best_edge_rank = edge_rank;
         }
@@ -155,14 +167,30 @@ RingSystemLayout layout_ring_system(const core::MolBuilder& mol, const RingSyste
         draw_first_ring(record.rings[0]->atoms, ranks, positions);
         return {std::move(positions), std::nullopt};
     }
-    std::vector<SortedRing> sorted;
-    sorted.reserve(record.rings.size());
-    for (const chem::Ring* r : record.rings) sorted.push_back({r, rank_sorted_atoms(ranks, r->atoms)});
-    std::stable_sort(sorted.begin(), sorted.end(),
-                     [](const SortedRing& a, const SortedRing& b) { return size_then_rank_less(a.key, b.key); });
+    auto lease = core::Scratch<FusionLists>::borrow(record.atoms.size());
+    FusionLists& lists = *lease;
+    // Each ring's key (rank_sorted_atoms), all in one list.
+    std::vector<std::uint32_t>& keys = lists.keys;
+    keys.clear();
+    for (const chem::Ring* r : record.rings) {
+        const std::size_t from = keys.size();
+        for (std::uint32_t a : r->atoms) keys.push_back(at(ranks, a));
+        std::sort(keys.begin() + static_cast<std::ptrdiff_t>(from), keys.end());
+    }
+    std::vector<SortedRing>& sorted = lists.sorted;
+    sorted.clear();
+    for (std::size_t i = 0, from = 0; i < record.rings.size(); from += record.rings[i]->atoms.size(), ++i)
+        sorted.push_back({record.rings[i], std::span(keys).subspan(from, record.rings[i]->atoms.size()), i});
+    // Stable: equal keys keep the record's order.
+    std::sort(sorted.begin(), sorted.end(), [](const SortedRing& a, const SortedRing& b) {
+        if (size_then_rank_less(a.key, b.key)) return true;
+        if (size_then_rank_less(b.key, a.key)) return false;
+        return a.index < b.index;
+    });
 
     draw_first_ring(sorted[0].ring->atoms, ranks, positions);
-    std::vector<std::uint8_t> placed(sorted.size(), 0);
+    std::vector<std::uint8_t>& placed = lists.placed;
+    placed.assign(sorted.size(), 0);
     placed[0] = 1;
     for (std::size_t done = 1; done < sorted.size(); ++done) {
         const auto fusion = next_fusion(sorted, placed, positions, ranks);
