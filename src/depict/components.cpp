@@ -180,6 +180,7 @@ struct Growth {
         v.clear();
         for (core::Neighbor nb : mol.neighbors(u))
             if (!is_drawn(nb.atom)) v.push_back(nb.atom);
+        if (v.size() < 2) return v;
         std::sort(v.begin(), v.end(), [&](std::uint32_t a, std::uint32_t b) { return by_rank(a, b); });
         v.erase(std::unique(v.begin(), v.end()), v.end());
         return v;
