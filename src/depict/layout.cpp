@@ -18,10 +18,7 @@ const Point& PositionMap::at(std::uint32_t atom) const {
     return items_[i].second;
 }
 
-Point rotated(Point v, double phi) {
-    const double c = std::cos(phi), s = std::sin(phi);
-    return {v.x * c - v.y * s, v.x * s + v.y * c};
-}
+Point rotated(Point v, double phi) { return rotated(v, std::cos(phi), std::sin(phi)); }
 
 Point normalised(Point v) {
     const double l = length(v);

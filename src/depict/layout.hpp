@@ -33,6 +33,8 @@ inline double cross(Point a, Point b) { return a.x * b.y - a.y * b.x; }
 double length(Point a);
 // Counter-clockwise turn by `phi`.
 Point rotated(Point v, double phi);
+// The same turn given its cosine and sine.
+inline Point rotated(Point v, double c, double s) { return {v.x * c - v.y * s, v.x * s + v.y * c}; }
 // Divided by its length unless that is below the machine epsilon.
 Point normalised(Point v);
 

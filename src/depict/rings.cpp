@@ -45,17 +45,37 @@ void polygon_corners(std::size_t size, std::vector<Point>& out) {
     }
 }
 
-// The corners kept per ring size up to KEPT: a pure function of the size, so
-// whatever an earlier call left here is right. Larger rings are rare; theirs go
-// into `spare` each time. `order` is the ring's canonical order, a working list.
+// The turns by k steps of a regular n-gon's centre angle, counter-clockwise or
+// clockwise, as (cosine, sine) of k x (+-2 pi / n).
+void polygon_turns(std::size_t size, bool clockwise, std::vector<Point>& out) {
+    const double n = static_cast<double>(size);
+    const double step = clockwise ? -2.0 * std::numbers::pi / n : 2.0 * std::numbers::pi / n;
+    out.clear();
+    out.reserve(size);
+    for (std::size_t k = 0; k < size; ++k) {
+        const double phi = static_cast<double>(k) * step;
+        out.push_back({std::cos(phi), std::sin(phi)});
+    }
+}
+
+// Corners and turns kept per ring size up to KEPT: pure functions of the size,
+// so whatever an earlier call left here is right. Larger rings are rare; theirs
+// go into the spare lists each time. `order` is a working list.
 struct Polygons {
     static constexpr std::size_t KEPT = 64;
-    std::vector<std::vector<Point>> by_size = std::vector<std::vector<Point>>(KEPT + 1);
-    std::vector<Point> spare;
+    using BySize = std::vector<std::vector<Point>>;
+    BySize by_size = BySize(KEPT + 1);
+    BySize turns_by_size[2] = {BySize(KEPT + 1), BySize(KEPT + 1)};
+    std::vector<Point> spare, spare_turns[2];
     std::vector<std::uint32_t> order;
     std::span<const Point> corners(std::size_t size) {
         std::vector<Point>& out = size <= KEPT ? by_size[size] : spare;
         if (size > KEPT || out.empty()) polygon_corners(size, out);
+        return out;
+    }
+    std::span<const Point> turns(std::size_t size, bool clockwise) {
+        std::vector<Point>& out = size <= KEPT ? turns_by_size[clockwise][size] : spare_turns[clockwise];
+        if (size > KEPT || out.empty()) polygon_turns(size, clockwise, out);
         return out;
     }
 };
@@ -130,7 +150,9 @@ void fuse_ring(std::span<const std::uint32_t> ring, std::uint32_t u, std::uint32
     if (found == ring.end()) internal_error("u 在环上");
     const std::size_t iu = static_cast<std::size_t>(found - ring.begin());
     const bool forward = ring[(iu + 1) % n] == v;
-    std::vector<std::uint32_t> order(n);
+    auto polygons = core::Scratch<Polygons>::borrow(n);
+    std::vector<std::uint32_t>& order = polygons->order;
+    order.resize(n);
     for (std::size_t k = 0; k < n; ++k) order[k] = forward ? ring[(iu + k) % n] : ring[(iu + n - k) % n];
 
     const Point pu = positions.at(u), pv = positions.at(v);
@@ -143,10 +165,13 @@ void fuse_ring(std::span<const std::uint32_t> ring, std::uint32_t u, std::uint32
     const Point c = drawn_centroid(positions, ranks);
     const double side = d.x * (c.y - mid.y) - d.y * (c.x - mid.x);
     const Point centre = side > 1e-9 ? mid - h * normal : mid + h * normal;
-    double step = 2.0 * std::numbers::pi / nd;
-    if (length(centre + rotated(pu - centre, step) - pv) >= 1e-6) step = -2.0 * std::numbers::pi / nd;
+    // Turning by k steps of 2 pi / n, counter-clockwise unless one step does
+    // not carry u onto v.
+    const std::span<const Point> counter = polygons->turns(n, false);
+    const bool clockwise = length(centre + rotated(pu - centre, counter[1].x, counter[1].y) - pv) >= 1e-6;
+    const std::span<const Point> turns = clockwise ? polygons->turns(n, true) : counter;
     for (std::size_t k = 2; k < n; ++k)
-        positions[order[k]] = centre + rotated(pu - centre, static_cast<double>(k) * step);
+        positions[order[k]] = centre + rotated(pu - centre, turns[k].x, turns[k].y);
 }
 
 }  // namespace

@@ -54,6 +54,23 @@ TEST(FusedRings, LoneRingsOfAnySizeAreRegularPolygons) {
     }
 }
 
+// Two fused rings of every pairing of small and very large sizes (the large
+// ones past any kept table), fused each way round: every bond one unit long.
+TEST(FusedRings, FusedPairsOfAnySizeHaveUnitBonds) {
+    for (const auto& [a, b] : {std::pair{6, 5}, {70, 68}, {5, 70}, {68, 6}, {6, 6}, {66, 70}}) {
+        // Atoms 0 and 1 shared; a branch of a - 2 atoms and a chain of b - 2 close the rings.
+        const std::string smiles = "C%10(" + std::string(a - 3, 'C') + "C%11)C%11" + std::string(b - 3, 'C') + "C%10";
+        const auto s = test::ring_systems_of(smiles);
+        ASSERT_EQ(s->records.size(), 1u);
+        ASSERT_EQ(s->records[0].rings.size(), 2u) << smiles;
+        const auto l = lay_out(*s);
+        EXPECT_FALSE(l.degradation) << smiles;
+        const test::Geometry g = test::geometry(s->mol, l.positions);
+        EXPECT_NEAR(g.shortest, 1.0, 1e-9) << a << " " << b;
+        EXPECT_NEAR(g.longest, 1.0, 1e-9) << a << " " << b;
+    }
+}
+
 TEST(FusedRings, SecondRingGoesToTheFarSideAndSixRingFirst) {
     const auto s = test::ring_systems_of("C1CCC2CCCC2C1");  // hydrindane: six + five
     const auto l = lay_out(*s);
