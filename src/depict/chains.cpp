@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
+#include <optional>
 
 #include "core/numeric.hpp"
 #include "core/scratch.hpp"
@@ -20,26 +22,67 @@ PlacementScore score_proposal(const BondedPairs& bonded, std::span<const double>
                               std::span<const PlacedPoint> placed, std::span<const PlacedPoint> more) {
     if (proposal.empty() || (placed.empty() && more.empty())) return {0, 0};
     std::uint64_t near = 0;
-    // Scored for every candidate direction of every chain atom: keep the buffer warm.
-    auto lease = core::Scratch<std::vector<double>>::borrow(placed.size() + more.size());
-    std::vector<double>& overlaps = *lease;
-    overlaps.clear();
-    for (const auto& [c, pc] : proposal) {
-        const double rc = at(radii, c);
+    // Scored for every candidate direction of every chain atom, and mostly with
+    // no or few overlaps: those stay on the stack, more go to a warm list.
+    constexpr std::size_t FEW = 16;
+    double few[FEW];
+    std::size_t count = 0;
+    std::optional<core::Scratch<std::vector<double>>::Lease> lease;
+    const auto add_overlap = [&](double o) {
+        if (count < FEW) {
+            few[count++] = o;
+            return;
+        }
+        if (!lease) {
+            lease.emplace(core::Scratch<std::vector<double>>::borrow(placed.size() + more.size()));
+            (*lease)->assign(few, few + FEW);
+        }
+        (*lease)->push_back(o);
+    };
+    // A drawn point farther from the proposal's box than the largest limit it
+    // can have with any proposed atom is past every pair test below (the
+    // differences only grow beyond the box's edge); such points are passed over
+    // whole. A point or radius that is not finite leaves the box unused.
+    constexpr double INF = std::numeric_limits<double>::infinity();
+    double lox = INF, hix = -INF, loy = INF, hiy = -INF, widest = 0.0;
+    bool boxed = std::size(proposal) > 1;
+    if (boxed)
+        for (const auto& [c, pc] : proposal) {
+            const double rc = at(radii, c);
+            boxed = boxed && std::isfinite(pc.x) && std::isfinite(pc.y) && std::isfinite(rc);
+            lox = std::min(lox, pc.x);
+            hix = std::max(hix, pc.x);
+            loy = std::min(loy, pc.y);
+            hiy = std::max(hiy, pc.y);
+            widest = std::max(widest, rc);
+        }
+    const auto measure = [&](std::uint32_t c, Point pc, double rc, const PlacedPoint& q, double rq) {
+        // A pair whose x or y distance alone reaches both limits counts for
+        // nothing; most pairs end here without a square root.
+        const double reach = rc + rq, limit = std::max(reach, 0.05);
+        const double dx = pc.x - q.x, dy = pc.y - q.y;
+        if (std::abs(dx) >= limit || std::abs(dy) >= limit) return;
+        if (q.atom == c || bonded.contains(c, q.atom)) return;
+        const double d = std::hypot(dx, dy);
+        if (d < 0.05) ++near;
+        if (d < reach) add_overlap((reach - d) * (reach - d));
+    };
+    if (!boxed) {
+        for (const auto& [c, pc] : proposal) {
+            const double rc = at(radii, c);
+            for (const std::span<const PlacedPoint> part : {placed, more})
+                for (const PlacedPoint& q : part) measure(c, pc, rc, q, at(radii, q.atom));
+        }
+    } else {
         for (const std::span<const PlacedPoint> part : {placed, more})
             for (const PlacedPoint& q : part) {
-                // A pair whose x or y distance alone reaches both limits counts for
-                // nothing; most pairs end here without a square root.
-                const double reach = rc + at(radii, q.atom), limit = std::max(reach, 0.05);
-                const double dx = pc.x - q.x, dy = pc.y - q.y;
-                if (std::abs(dx) >= limit || std::abs(dy) >= limit) continue;
-                if (q.atom == c || bonded.contains(c, q.atom)) continue;
-                const double d = std::hypot(dx, dy);
-                if (d < 0.05) ++near;
-                if (d < reach) overlaps.push_back((reach - d) * (reach - d));
+                const double rq = at(radii, q.atom), most = std::max(widest + rq, 0.05);
+                if (q.x - hix >= most || lox - q.x >= most || q.y - hiy >= most || loy - q.y >= most) continue;
+                for (const auto& [c, pc] : proposal) measure(c, pc, at(radii, c), q, rq);
             }
     }
     // Ascending summation makes the penalty independent of storage order.
+    const std::span<double> overlaps = lease ? std::span<double>(**lease) : std::span<double>(few, count);
     std::sort(overlaps.begin(), overlaps.end());
     double sum = 0.0;
     for (double o : overlaps) sum += o;
@@ -68,11 +111,17 @@ PlacementScore placement_score(const BondedPairs& bonded, std::span<const double
 std::vector<Point> placed_neighbour_directions(const core::MolBuilder& mol, std::uint32_t a, Point from,
                                                const PositionMap& positions) {
     std::vector<Point> out;
+    placed_neighbour_directions(mol, a, from, positions, out);
+    return out;
+}
+
+void placed_neighbour_directions(const core::MolBuilder& mol, std::uint32_t a, Point from,
+                                 const PositionMap& positions, std::vector<Point>& out) {
+    out.clear();
     for (const core::Neighbor n : mol.neighbors(a)) {
         const auto it = positions.find(n.atom);
         if (it != positions.end()) out.push_back(normalised(it->second - from));
     }
-    return out;
 }
 
 namespace {
@@ -120,10 +169,14 @@ double step_angle(const core::MolBuilder& mol, std::uint32_t u, double chain_ang
 }
 
 // The target direction of each unplaced neighbour, into `t`; `spare` is scratch.
+// Where the choice measured them, the first n of `ends` receive the points one
+// bond from P along the targets (P + (cos, sin)) and `ends_known` says so.
 void target_angles(const ChainStep& st, std::uint32_t u, Point P, std::span<const double> placed, double step,
-                   std::vector<double>& t, std::vector<double>& spare) {
+                   std::vector<double>& t, std::vector<double>& spare, std::vector<Point>& ends,
+                   std::vector<Point>& spare_ends, bool& ends_known) {
     const std::size_t n = st.unplaced.size(), m = placed.size();
     t.assign(n, 0.0);
+    ends_known = false;
     if (m == 0) {
         for (std::size_t k = 0; k < n; ++k) t[k] = PI / 6 + double(k) * step;
         return;
@@ -138,7 +191,15 @@ void target_angles(const ChainStep& st, std::uint32_t u, Point P, std::span<cons
         std::vector<double>& mirrored = spare;
         mirrored.assign(n, 0.0);
         for (std::size_t k = 0; k < n; ++k) mirrored[k] = 2 * a0 - t[k];
-        if (crowding_score(st.positions, mirrored, P) < crowding_score(st.positions, t, P)) t.swap(mirrored);
+        if (ends.size() < n) {
+            ends.resize(n);
+            spare_ends.resize(n);
+        }
+        if (crowding_less(st.positions, mirrored, t, P, std::span(spare_ends).first(n), std::span(ends).first(n))) {
+            t.swap(mirrored);
+            ends.swap(spare_ends);
+        }
+        ends_known = true;
         return;
     }
     struct Gap {
@@ -235,9 +296,15 @@ void record_choice(const core::MolBuilder& mol, std::uint32_t v, Point P, Point 
         }
 }
 
-bool crosses_any(std::span<const Segment> segs, Point P, Point p) {
+// `shared_is_end`: P is finite, so a segment with an end at exactly P shares
+// that end with P-p, and segments sharing an end never cross.
+bool crosses_any(std::span<const Segment> segs, Point P, Point p, bool shared_is_end) {
+    // boxes_meet(s.a, s.b, P, p), each side's part of it worked out once.
+    const Segment c(P, p);
     for (const Segment& s : segs)
-        if (boxes_meet(s.a, s.b, P, p) && segments_cross(s.a, s.b, P, p)) return true;
+        if (s.lo_x <= c.hi_x && c.lo_x <= s.hi_x && s.lo_y <= c.hi_y && c.lo_y <= s.hi_y &&
+            !(shared_is_end && (s.a == P || s.b == P)) && segments_cross(s.a, s.b, P, p))
+            return true;
     return false;
 }
 }  // namespace
@@ -319,6 +386,8 @@ namespace {
 struct StepLists {
     std::vector<NeighbourAngle> around;
     std::vector<double> targets, spare;
+    std::vector<Point> target_ends, spare_ends;
+    bool ends_known = false;
     std::vector<double> occupied;
     std::vector<PlacedPoint> placed;
     std::vector<Segment> segments;
@@ -337,8 +406,12 @@ struct Choice {
 
 // The candidate search for neighbour v around target t: the best-scoring
 // candidate that is not on top of a drawn atom, stopping at the first clean one.
-Choice choose_direction(const ChainStep& st, std::uint32_t v, Point P, double t, bool check_crowding,
-                        const StepView& lists) {
+Choice choose_direction(const ChainStep& st, std::uint32_t v, Point P, double t, const Point* t_end,
+                        bool check_crowding, const StepView& lists) {
+    // One bond from P along the angle; the target's own end may be known already.
+    const auto end_at = [&](double angle, bool is_target) {
+        return is_target && t_end ? *t_end : Point{P.x + std::cos(angle), P.y + std::sin(angle)};
+    };
     const PositionMap* pending = nullptr;
     if (st.pending) {
         const auto it = st.pending->find(v);
@@ -353,6 +426,7 @@ Choice choose_direction(const ChainStep& st, std::uint32_t v, Point P, double t,
     };
     const std::span<const double> occupied = lists.added.occupied;
     const bool crowding_applies = check_crowding && !occupied.empty();
+    const bool finite_centre = std::isfinite(P.x) && std::isfinite(P.y);
     bool have_best = false;
     ProposalScore best{};
     double chosen_angle = t;
@@ -360,7 +434,7 @@ Choice choose_direction(const ChainStep& st, std::uint32_t v, Point P, double t,
     bool chosen_mirror = false;
     // Scores the candidate; true once the best so far is clean.
     const auto consider = [&](const ChainCandidate& c) {
-        const Point p{P.x + std::cos(c.angle), P.y + std::sin(c.angle)};
+        const Point p = end_at(c.angle, c.level == 0);
         const auto on_top = [&](const PlacedPoint& q) {
             const double dx = q.x - p.x, dy = q.y - p.y;
             return std::abs(dx) < 0.1 && std::abs(dy) < 0.1 && std::hypot(dx, dy) < 0.1;
@@ -373,7 +447,8 @@ Choice choose_direction(const ChainStep& st, std::uint32_t v, Point P, double t,
         const bool crowded = (crowding_applies && room() < CROWDED_CLEARANCE) ||
                              std::any_of(st.rings_at_u.begin(), st.rings_at_u.end(),
                                          [&](const std::vector<Point>& ring) { return inside_polygon(p, ring); });
-        const bool crossing = crosses_any(lists.segments, P, p) || crosses_any(lists.added.segments, P, p);
+        const bool crossing = crosses_any(lists.segments, P, p, finite_centre) ||
+                              crosses_any(lists.added.segments, P, p, finite_centre);
         const ProposalScore score{att.score.first, crowded, crossing, att.score.second};
         if (!have_best || score < best) {
             have_best = true;
@@ -392,7 +467,7 @@ Choice choose_direction(const ChainStep& st, std::uint32_t v, Point P, double t,
     }
     // Every candidate sat on a drawn atom: the target itself is taken.
     if (!have_best) {
-        chosen_point = Point{P.x + std::cos(t), P.y + std::sin(t)};
+        chosen_point = end_at(t, true);
         chosen_mirror = attach(chosen_point).mirror;
     }
     Choice chosen{std::nullopt, chosen_angle, chosen_point};
@@ -428,7 +503,8 @@ void place_chain_neighbours(std::uint32_t u, const ChainStep& st, std::vector<Pl
     for (const NeighbourAngle& na : around) lists.occupied.push_back(na.angle);
     const StepView view{lists, st.placed, st.segments};
 
-    target_angles(st, u, P, lists.occupied, step_angle(st.mol, u, st.chain_angle), lists.targets, lists.spare);
+    target_angles(st, u, P, lists.occupied, step_angle(st.mol, u, st.chain_angle), lists.targets, lists.spare,
+                  lists.target_ends, lists.spare_ends, lists.ends_known);
     const std::vector<double>& targets = lists.targets;
     const bool check_crowding = (u >= st.mol.degree.size() || st.mol.degree[u] <= 3) &&
                                 !(u < st.ring_atoms.size() && st.ring_atoms[u]);
@@ -437,7 +513,8 @@ void place_chain_neighbours(std::uint32_t u, const ChainStep& st, std::vector<Pl
     records.reserve(st.unplaced.size());
     for (std::size_t k = 0; k < st.unplaced.size(); ++k) {
         const std::uint32_t v = st.unplaced[k];
-        Choice c = choose_direction(st, v, P, targets[k], check_crowding, view);
+        const Point* t_end = lists.ends_known ? &lists.target_ends[k] : nullptr;
+        Choice c = choose_direction(st, v, P, targets[k], t_end, check_crowding, view);
         const Point p = c.point;
         record_choice(st.mol, v, P, p, c.angle, c.placement, lists.occupied, lists.placed,
                       lists.segments);

@@ -5,6 +5,7 @@
 // already drawn; a neighbour in an undrawn ring system carries all of it), the
 // scoring of proposed placements, and the neighbour directions the ring-system
 // orientation reads.
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <map>
@@ -54,6 +55,9 @@ PlacementScore placement_score(const BondedPairs& bonded, std::span<const double
 // `a`'s neighbour order.
 std::vector<Point> placed_neighbour_directions(const core::MolBuilder& mol, std::uint32_t a, Point from,
                                                const PositionMap& positions);
+// The same into `out` (replacing what it held), for a caller that keeps the list.
+void placed_neighbour_directions(const core::MolBuilder& mol, std::uint32_t a, Point from,
+                                 const PositionMap& positions, std::vector<Point>& out);
 
 struct PlacementRecord {
     std::uint8_t kind = 0;  // 0 single atom, 1 ring-system fragment
@@ -78,6 +82,11 @@ public:
         present_.clear();
         signs_.clear();
     }
+    // No atom has an entry, with room for atoms below `atoms` made at once.
+    void reset(std::size_t atoms) {
+        present_.assign(atoms, 0);
+        signs_.assign(atoms, 0);
+    }
     std::int8_t& operator[](std::uint32_t atom) {
         if (atom >= present_.size()) {
             present_.resize(std::size_t{atom} + 1, 0);
@@ -95,8 +104,16 @@ private:
 };
 std::int8_t side_of(const SideSigns& sides, std::uint32_t atom);
 
+// A drawn bond, with its box as the box test takes it (boxes_meet: the lower
+// corner, and the upper one plus its margin), worked out once rather than for
+// every candidate it is tested against.
 struct BondSegment {
+    static constexpr double MARGIN = 1e-8;  // as in boxes_meet
+    BondSegment(Point from, Point to)
+        : a(from), b(to), lo_x(std::min(a.x, b.x)), lo_y(std::min(a.y, b.y)), hi_x(std::max(a.x, b.x) + MARGIN),
+          hi_y(std::max(a.y, b.y) + MARGIN) {}
     Point a, b;
+    double lo_x, lo_y, hi_x, hi_y;
 };
 
 struct ChainStep {

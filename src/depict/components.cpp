@@ -77,7 +77,7 @@ struct Growth {
         drawn.assign(m.atoms.size(), 0);
         points.assign(m.atoms.size(), Point{});
         taken.assign(s.size(), 0);
-        sides.clear();
+        sides.reset(m.atoms.size());
         queue.clear();
         placed.clear();
         segments.clear();
@@ -180,6 +180,7 @@ struct Growth {
         v.clear();
         for (core::Neighbor nb : mol.neighbors(u))
             if (!is_drawn(nb.atom)) v.push_back(nb.atom);
+        if (v.size() < 2) return v;
         std::sort(v.begin(), v.end(), [&](std::uint32_t a, std::uint32_t b) { return by_rank(a, b); });
         v.erase(std::unique(v.begin(), v.end()), v.end());
         return v;
@@ -242,7 +243,9 @@ void Growth::seed(std::span<const std::uint32_t> component, std::span<const std:
         mark_ring_atoms(root);
         for (const auto& [a, p] : l.positions) place(a, p);
         placed_system[root] = 1;
-        start = sorted_by_rank(systems[root].atoms).front();
+        const std::span<const std::uint32_t> root_atoms = systems[root].atoms;
+        start = *std::min_element(root_atoms.begin(), root_atoms.end(),
+                                  [&](std::uint32_t a, std::uint32_t b) { return by_rank(a, b); });
     } else {
         start = component[0];
         for (std::uint32_t a : component)
@@ -297,7 +300,8 @@ void Growth::grow_step(std::uint32_t u, std::span<const std::uint32_t> unplaced)
             if (placed_system[r] || taken[r]) continue;
             taken[r] = 1;
             RingSystemLayout l = lay_out(r, false);
-            fragments.emplace(v, l.positions);
+            // The pending entry is read later only for its system and degradation.
+            fragments.emplace(v, std::move(l.positions));
             pending.emplace(v, std::pair(r, std::move(l)));
             break;
         }

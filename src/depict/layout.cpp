@@ -18,10 +18,7 @@ const Point& PositionMap::at(std::uint32_t atom) const {
     return items_[i].second;
 }
 
-Point rotated(Point v, double phi) {
-    const double c = std::cos(phi), s = std::sin(phi);
-    return {v.x * c - v.y * s, v.x * s + v.y * c};
-}
+Point rotated(Point v, double phi) { return rotated(v, std::cos(phi), std::sin(phi)); }
 
 Point normalised(Point v) {
     const double l = length(v);
@@ -62,6 +59,52 @@ std::int64_t crowding_score(const PositionMap& placed, std::span<const double> a
         }
     }
     return core::round_saturating<std::int64_t>(sum * RESOLUTION);
+}
+
+bool crowding_less(const PositionMap& placed, std::span<const double> first, std::span<const double> second,
+                   Point origin, std::span<Point> first_ends, std::span<Point> second_ends) {
+    const auto end_of = [&](double theta) { return Point{origin.x + std::cos(theta), origin.y + std::sin(theta)}; };
+    const bool ends = first_ends.size() == first.size() && second_ends.size() == second.size();
+    if (ends) {
+        for (std::size_t k = 0; k < first.size(); ++k) first_ends[k] = end_of(first[k]);
+        for (std::size_t k = 0; k < second.size(); ++k) second_ends[k] = end_of(second[k]);
+    }
+    const auto exact = [&] { return crowding_score(placed, first, origin) < crowding_score(placed, second, origin); };
+    const std::size_t n = first.size();
+    if (placed.empty() || n == 0 || n != second.size()) return exact();
+    // Rough sums first: each distance squared as dx*dx + dy*dy rather than
+    // through hypot, both lists side by side in one pass (the order of a rough
+    // sum does not matter).
+    double sum[2] = {0.0, 0.0};
+    for (std::size_t k = 0; k < n; ++k) {
+        const Point a = ends ? first_ends[k] : end_of(first[k]), b = ends ? second_ends[k] : end_of(second[k]);
+        const double cx[2] = {a.x, b.x}, cy[2] = {a.y, b.y};
+        for (const auto& [atom, q] : placed)
+            for (int j = 0; j < 2; ++j) {
+                const double dx = cx[j] - q.x, dy = cy[j] - q.y;
+                sum[j] += 1.0 / (dx * dx + dy * dy + 0.000001);
+            }
+    }
+    // Both ways take the same differences; per term they part only in the
+    // squared distance (hypot is within an ulp, then squared: a few ulps, the
+    // rough square two), so each term is within 8 units of roundoff (u = 2^-53)
+    // of the true value and each sum of m positive terms within (m + 8) u of the
+    // true sum. An exact sum and its rough one are then within about 2 (m + 8) u;
+    // 1e-15 (m + 16), about 4.5 times that with room for the roundoff of the
+    // bounds themselves, bounds it. A square that overflows or underflows errs
+    // by less than 1e-300 absolute, nothing beside a sum of at least 1e-100.
+    // Rounding is monotone, so each score lies between the rounded ends of its
+    // interval; mostly those ends agree and the score is known.
+    const double a = sum[0], b = sum[1];
+    if (std::isfinite(a) && std::isfinite(b) && a >= 1e-100 && b >= 1e-100) {
+        const double bound = 1e-15 * (static_cast<double>(n) * static_cast<double>(placed.size()) + 16.0);
+        const auto score = [](double x) { return core::round_saturating<std::int64_t>(x * RESOLUTION); };
+        const std::int64_t a_lo = score(a * (1.0 - bound)), a_hi = score(a * (1.0 + bound));
+        const std::int64_t b_lo = score(b * (1.0 - bound)), b_hi = score(b * (1.0 + bound));
+        if (a_hi < b_lo) return true;
+        if (a_lo >= b_hi) return false;
+    }
+    return exact();
 }
 
 double placement_clearance(const PositionMap& placed, std::uint32_t ignore_a, std::uint32_t ignore_b,

@@ -33,6 +33,8 @@ inline double cross(Point a, Point b) { return a.x * b.y - a.y * b.x; }
 double length(Point a);
 // Counter-clockwise turn by `phi`.
 Point rotated(Point v, double phi);
+// The same turn given its cosine and sine.
+inline Point rotated(Point v, double c, double s) { return {v.x * c - v.y * s, v.x * s + v.y * c}; }
 // Divided by its length unless that is below the machine epsilon.
 Point normalised(Point v);
 
@@ -146,9 +148,12 @@ std::pair<std::vector<std::uint32_t>, std::size_t> component_rank_key(std::span<
 
 // Rank lists compare element by element, a proper prefix first: std::vector's
 // own ordering. Sets of more atoms go first in the size-first ordering.
-inline bool size_then_rank_less(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b) {
+inline bool size_then_rank_less(std::span<const std::uint32_t> a, std::span<const std::uint32_t> b) {
     if (a.size() != b.size()) return a.size() > b.size();
-    return a < b;
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end());
+}
+inline bool size_then_rank_less(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b) {
+    return size_then_rank_less(std::span<const std::uint32_t>(a), std::span<const std::uint32_t>(b));
 }
 
 // (smaller end rank, larger end rank, bond index).
@@ -162,6 +167,13 @@ std::uint32_t lowest_rank(std::span<const std::uint32_t> ranks, std::span<const 
 // Crowding near the proposed bond ends one bond length from `origin` in each
 // direction: round(sum of 1/(d^2 + 1e-6) x 1e6); lower is roomier.
 std::int64_t crowding_score(const PositionMap& placed, std::span<const double> angles, Point origin);
+// crowding_score(placed, first, origin) < crowding_score(placed, second, origin),
+// told first from sums taken without a square root whenever their error bounds
+// already settle it; only a close call takes the two exact sums.
+// `first_ends` and `second_ends`, when given (a slot per angle), receive the
+// proposed bond ends origin + (cos, sin) that the sums measure from.
+bool crowding_less(const PositionMap& placed, std::span<const double> first, std::span<const double> second,
+                   Point origin, std::span<Point> first_ends = {}, std::span<Point> second_ends = {});
 
 // The smallest distance between two candidate points or from a candidate to a
 // placed atom other than the two ignored ones; larger means more room.

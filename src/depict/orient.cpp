@@ -17,7 +17,7 @@ bool total_less(const Point& a, const Point& b) {
     return total_order_key(a.y) < total_order_key(b.y);
 }
 
-Point sum_in_total_order(std::vector<Point> points) {
+Point sum_in_total_order(std::span<Point> points) {
     std::sort(points.begin(), points.end(), total_less);
     Point s{};
     for (const Point& p : points) s = s + p;
@@ -26,12 +26,13 @@ Point sum_in_total_order(std::vector<Point> points) {
 
 // From the attachment atom into the fragment.
 Point reference_direction(const core::MolBuilder& mol, const PositionMap& fragment, std::uint32_t a, Point p) {
-    std::vector<Point> towards = placed_neighbour_directions(mol, a, p, fragment);
-    if (towards.size() == 2) return sum_in_total_order(std::move(towards));
-    std::vector<Point> all;
-    all.reserve(fragment.size());
-    for (const auto& [atom, q] : fragment) all.push_back(q);
-    const Point s = sum_in_total_order(std::move(all));
+    auto lease = core::Scratch<std::vector<Point>>::borrow(fragment.size());
+    std::vector<Point>& points = *lease;
+    placed_neighbour_directions(mol, a, p, fragment, points);
+    if (points.size() == 2) return sum_in_total_order(points);
+    points.clear();
+    for (const auto& [atom, q] : fragment) points.push_back(q);
+    const Point s = sum_in_total_order(points);
     const double count = static_cast<double>(fragment.size());
     return Point{s.x / count, s.y / count} - p;
 }

@@ -241,21 +241,32 @@ SeedScore score_layout(const core::MolBuilder& mol, const PositionMap& layout, s
 
 std::vector<std::uint32_t> canonical_ring_order(std::span<const std::uint32_t> ring,
                                                 std::span<const std::uint32_t> ranks) {
+    std::vector<std::uint32_t> out;
+    canonical_ring_order(ring, ranks, out);
+    return out;
+}
+
+void canonical_ring_order(std::span<const std::uint32_t> ring, std::span<const std::uint32_t> ranks,
+                          std::vector<std::uint32_t>& out) {
     if (ring.empty()) internal_error("环非空");
     const std::size_t n = ring.size();
     std::size_t start = 0;
     for (std::size_t i = 1; i < n; ++i)
         if (std::pair{at(ranks, ring[i]), ring[i]} < std::pair{at(ranks, ring[start]), ring[start]}) start = i;
-    std::vector<std::uint32_t> forward(n), backward(n);
-    for (std::size_t k = 0; k < n; ++k) {
-        forward[k] = ring[(start + k) % n];
-        backward[k] = ring[(start + n - k) % n];
+    // The way round whose ranks are smaller at the first place the two differ
+    // (forward on a tie); only that one is written out.
+    const auto forward_at = [&](std::size_t k) { return ring[(start + k) % n]; };
+    const auto backward_at = [&](std::size_t k) { return ring[(start + n - k) % n]; };
+    bool backward = false;
+    for (std::size_t k = 1; k < n; ++k) {
+        const std::uint32_t f = ranks[forward_at(k)], b = ranks[backward_at(k)];
+        if (b != f) {
+            backward = b < f;
+            break;
+        }
     }
-    for (std::size_t k = 0; k < n; ++k) {
-        const std::uint32_t f = ranks[forward[k]], b = ranks[backward[k]];
-        if (b != f) return b < f ? backward : forward;
-    }
-    return forward;
+    out.resize(n);
+    for (std::size_t k = 0; k < n; ++k) out[k] = backward ? backward_at(k) : forward_at(k);
 }
 
 bool segments_cross(Point p1, Point p2, Point p3, Point p4) {

@@ -22,6 +22,9 @@ inline constexpr int RELAX_ITERATIONS = 400;
 // backward, whichever rank sequence is smaller (forward on a tie).
 std::vector<std::uint32_t> canonical_ring_order(std::span<const std::uint32_t> ring,
                                                 std::span<const std::uint32_t> ranks);
+// The same into `out` (replacing what it held), for a caller that keeps the list.
+void canonical_ring_order(std::span<const std::uint32_t> ring, std::span<const std::uint32_t> ranks,
+                          std::vector<std::uint32_t>& out);
 
 // Segments p1-p2 and p3-p4 cross or touch; segments sharing an end never do.
 bool segments_cross(Point p1, Point p2, Point p3, Point p4);

@@ -2,7 +2,9 @@
 // ring systems of real chemistry.
 #include <chrono>
 #include <cmath>
+#include <numbers>
 #include <random>
+#include <string>
 
 #include "depict/rings.hpp"
 #include "depict_support.hpp"
@@ -32,6 +34,40 @@ TEST(FusedRings, SixRingStartsAtLowestRankAndTurnsCounterClockwise) {
         EXPECT_NEAR(l.positions.at(0).y, 0.0, 1e-12);
         EXPECT_NEAR(l.positions.at(1).x, 0.5, 1e-12);
         EXPECT_NEAR(l.positions.at(1).y, std::sqrt(3.0) / 2, 1e-12);
+    }
+}
+
+// Lone rings of mixed sizes, some repeated and some very large, in a row: each
+// corner exactly where the regular polygon puts it.
+TEST(FusedRings, LoneRingsOfAnySizeAreRegularPolygons) {
+    for (const std::size_t size : {6, 70, 5, 6, 64, 65, 3, 70, 5, 64}) {
+        const core::MolBuilder m = test::read_or_fail("C1" + std::string(size - 1, 'C') + "1");
+        const std::vector<std::uint32_t> atoms = test::identity(static_cast<std::uint32_t>(size));
+        const chem::Ring r{atoms, {}};
+        const auto l = depict::layout_ring_system(m, {atoms, {&r}}, atoms, nullptr);
+        const double n = static_cast<double>(size), radius = 1.0 / (2.0 * std::sin(std::numbers::pi / n));
+        for (std::uint32_t k = 0; k < size; ++k) {
+            const double angle = static_cast<double>(k) * (2.0 * std::numbers::pi / n);
+            ASSERT_EQ(l.positions.at(k), (depict::Point{radius * std::cos(angle), radius * std::sin(angle)}))
+                << size << " " << k;
+        }
+    }
+}
+
+// Two fused rings of every pairing of small and very large sizes (the large
+// ones past any kept table), fused each way round: every bond one unit long.
+TEST(FusedRings, FusedPairsOfAnySizeHaveUnitBonds) {
+    for (const auto& [a, b] : {std::pair{6, 5}, {70, 68}, {5, 70}, {68, 6}, {6, 6}, {66, 70}}) {
+        // Atoms 0 and 1 shared; a branch of a - 2 atoms and a chain of b - 2 close the rings.
+        const std::string smiles = "C%10(" + std::string(a - 3, 'C') + "C%11)C%11" + std::string(b - 3, 'C') + "C%10";
+        const auto s = test::ring_systems_of(smiles);
+        ASSERT_EQ(s->records.size(), 1u);
+        ASSERT_EQ(s->records[0].rings.size(), 2u) << smiles;
+        const auto l = lay_out(*s);
+        EXPECT_FALSE(l.degradation) << smiles;
+        const test::Geometry g = test::geometry(s->mol, l.positions);
+        EXPECT_NEAR(g.shortest, 1.0, 1e-9) << a << " " << b;
+        EXPECT_NEAR(g.longest, 1.0, 1e-9) << a << " " << b;
     }
 }
 

@@ -1,5 +1,7 @@
 // Layout scoring services, orientation of drawn fragments, the placement score
 // and the drawn reading of cis/trans bonds.
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <compare>
@@ -7,6 +9,7 @@
 #include <numbers>
 #include <random>
 
+#include "core/numeric.hpp"
 #include "depict/chains.hpp"
 #include "depict/orient.hpp"
 #include "depict/stereo.hpp"
@@ -27,6 +30,54 @@ TEST(CrowdingScore, EmptyInputsAndDirectHits) {
     // Two atoms at distance 1 and 2 from the candidate point.
     const PositionMap two{{3, {2, 0}}, {5, {3, 0}}};
     EXPECT_EQ(depict::crowding_score(two, east, {0, 0}), std::llround((1 / 1.000001 + 1 / 4.000001) * 1e6));
+}
+
+// The quick comparison against the two full scores: random drawings, half of
+// them mirror images about the line the two angle lists are mirrored in (equal
+// scores up to the last bits, where the quick sums cannot tell), huge scales,
+// points that are not finite, and tight crowds around the proposed ends, whose
+// scores are so large that their last bits reach the rounding.
+TEST(CrowdingScore, QuickComparisonAgreesWithTheScores) {
+    std::mt19937_64 rng(20261207);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    const double odd[] = {std::nan(""), std::numeric_limits<double>::infinity(), 1e160, -1e200};
+    int ties = 0;
+    for (int trial = 0; trial < 20000; ++trial) {
+        const double axis = 3.2 * unit(rng), scale = std::array{1.0, 3.0, 1e-3, 3e-4, 1e9}[trial % 5];
+        const Point origin{unit(rng), unit(rng)};
+        // Crowds sit one bond out along the axis, where the ends are proposed.
+        const bool crowd = scale < 0.1;
+        const Point centre = crowd ? origin + Point{std::cos(axis), std::sin(axis)} : origin;
+        const bool mirrored = trial % 2 == 0;
+        PositionMap placed;
+        const int count = 1 + static_cast<int>(rng() % 30);
+        for (int i = 0; i < count; ++i) {
+            const Point v{3 * scale * unit(rng), 3 * scale * unit(rng)};
+            placed.emplace(static_cast<std::uint32_t>(2 * i), centre + v);
+            // The reflection of v in the axis.
+            const double c = std::cos(2 * axis), s = std::sin(2 * axis);
+            if (mirrored)
+                placed.emplace(static_cast<std::uint32_t>(2 * i + 1), centre + Point{c * v.x + s * v.y, s * v.x - c * v.y});
+        }
+        if (trial % 97 == 0) placed[7].x = odd[(trial / 97) % 4];
+        std::vector<double> first, second;
+        for (std::size_t k = 0, n = 1 + rng() % 3; k < n; ++k) {
+            const double turn = crowd ? scale : 2.0;
+            first.push_back(axis + turn * unit(rng));
+            second.push_back(mirrored ? 2 * axis - first.back() : axis + turn * unit(rng));
+        }
+        const std::int64_t a = depict::crowding_score(placed, first, origin);
+        const std::int64_t b = depict::crowding_score(placed, second, origin);
+        ties += a == b;
+        std::vector<Point> first_ends(first.size()), second_ends(second.size());
+        ASSERT_EQ(depict::crowding_less(placed, first, second, origin, first_ends, second_ends), a < b) << trial;
+        ASSERT_EQ(depict::crowding_less(placed, second, first, origin), b < a) << trial;
+        for (std::size_t k = 0; k < first.size(); ++k) {
+            ASSERT_EQ(first_ends[k], (Point{origin.x + std::cos(first[k]), origin.y + std::sin(first[k])}));
+            ASSERT_EQ(second_ends[k], (Point{origin.x + std::cos(second[k]), origin.y + std::sin(second[k])}));
+        }
+    }
+    EXPECT_GT(ties, 5000);  // the mirror images did tie
 }
 
 TEST(PlacementClearance, SmallestGapIgnoringTheAnchors) {
@@ -120,6 +171,49 @@ TEST(PlacementScore, BondedPairsNeverClashAndOrderDoesNotMatter) {
     EXPECT_EQ(sa, depict::placement_score(bonded, radii, PositionMap{{0, {0, 0}}}, b));
     EXPECT_EQ(sa.first, 1u);
     EXPECT_EQ(sa.second, std::llround((0.49 * 0.49 + 0.45 * 0.45) * 1e9));
+}
+
+// Every pair measured, the plain way, against the scorer that passes over drawn
+// points far from a many-atom proposal: random fragments on a bonded chain with
+// mixed label radii, some coordinates and radii not finite.
+TEST(PlacementScore, AgreesWithEveryPairMeasured) {
+    const core::MolBuilder m = test::read_or_fail("CCCCCCCCCCCCCCCCCCCCCCCC");
+    const depict::BondedPairs bonded(m);
+    std::mt19937_64 rng(7);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    const double odd[] = {std::nan(""), std::numeric_limits<double>::infinity(), -1e300};
+    for (int trial = 0; trial < 3000; ++trial) {
+        std::vector<double> radii(24);
+        for (double& r : radii) r = rng() % 3 == 0 ? 0.0 : 0.6 * (unit(rng) + 1.0);
+        const double spread = trial % 3 == 0 ? 1.0 : 4.0;
+        PositionMap proposal;
+        std::vector<depict::PlacedPoint> placed;
+        for (std::uint32_t a = 0; a < 24; ++a) {
+            const Point p{spread * unit(rng), spread * unit(rng)};
+            if (rng() % 3 == 0)
+                proposal.emplace(a, p);
+            else
+                placed.push_back({a, p.x, p.y});
+        }
+        if (trial % 50 == 1 && !proposal.empty()) proposal.begin()->second.y = odd[trial / 50 % 3];
+        if (trial % 50 == 2) radii[trial / 50 % 24] = odd[trial / 50 % 3];
+        std::uint64_t near = 0;
+        std::vector<double> overlaps;
+        for (const auto& [c, pc] : proposal)
+            for (const depict::PlacedPoint& q : placed) {
+                if (bonded.contains(c, q.atom)) continue;
+                const double reach = radii[c] + radii[q.atom], d = std::hypot(pc.x - q.x, pc.y - q.y);
+                near += d < 0.05;
+                if (d < reach) overlaps.push_back((reach - d) * (reach - d));
+            }
+        std::sort(overlaps.begin(), overlaps.end());
+        double sum = 0.0;
+        for (double o : overlaps) sum += o;
+        const depict::PlacementScore expected{near, core::round_saturating<std::int64_t>(sum * 1e9)};
+        const std::span<const depict::PlacedPoint> all(placed), head = all.first(placed.size() / 2);
+        ASSERT_EQ(depict::placement_score(bonded, radii, proposal, all), expected) << trial;
+        ASSERT_EQ(depict::placement_score(bonded, radii, proposal, head, all.subspan(head.size())), expected) << trial;
+    }
 }
 
 TEST(OrientFragment, TurnsOntoTheTargetAndMirrors) {
