@@ -194,6 +194,7 @@ struct Workspace {
     RingList found, sorted;
     FlatLists given_atoms, given_bonds;
     std::vector<std::uint32_t> union_parent;  // by atom; set for the block at hand
+    std::vector<std::uint8_t> block_kept, bond_kept;  // blocks that may hold aromatic rings, and their bonds
 };
 
 
@@ -548,6 +549,50 @@ std::uint32_t perceive_aromaticity(MolBuilder& mol, const RingBlocks& blocks) {
             append_ring_system_rings(mol.bonds, blocks.blocks[s], blocks.block_atoms[s], w.found);
     }
     sort_ring_list(w.found, w.sorted);
+    return p.run(RingView(w.sorted));
+}
+
+std::uint32_t perceive_aromaticity(MolBuilder& mol, RingBlocksMemo& memo) {
+    // The same rings as the overload above: its list holds the rings of the
+    // eligible blocks, appended block by block and sorted by a key that ends in
+    // the place of appending, so it is the whole sorted list with the rings of
+    // the other blocks left out, in the same order.
+    const RingBlocks& blocks = remembered_ring_blocks(mol, memo);
+    if (blocks.blocks.empty()) return 0;
+    const auto lease = core::Scratch<Workspace>::borrow(mol.num_atoms());
+    Workspace& w = *lease;
+    Perception p(mol, w);
+    std::uint32_t kept = 0;
+    w.block_kept.assign(blocks.blocks.size(), 0);
+    for (std::uint32_t s = 0; s < blocks.blocks.size(); ++s) {
+        std::uint32_t eligible_atoms = 0;
+        for (std::uint32_t a : blocks.block_atoms[s]) {
+            if (a >= mol.num_atoms()) internal_error("环块的原子下标越界");
+            if (p.is_eligible_atom(a)) ++eligible_atoms;
+        }
+        if (eligible_atoms >= 3 && p.eligible_cycle(blocks.blocks[s], blocks.block_atoms[s])) {
+            w.block_kept[s] = 1;
+            ++kept;
+        }
+    }
+    if (kept == 0) return 0;
+    const RingList& all = remembered_ring_list(mol, memo);
+    if (kept == blocks.blocks.size()) return p.run(RingView(all));
+    // A ring's bonds lie in one block: its first bond tells which.
+    w.bond_kept.assign(mol.num_bonds(), 0);
+    for (std::uint32_t s = 0; s < blocks.blocks.size(); ++s)
+        if (w.block_kept[s])
+            for (std::uint32_t b : blocks.blocks[s]) w.bond_kept[b] = 1;
+    w.sorted.clear();
+    for (std::uint32_t i = 0; i < all.size(); ++i) {
+        const auto bonds = all.ring_bonds(i);
+        if (bonds.empty()) internal_error("环没有键");
+        if (!w.bond_kept[bonds.front()]) continue;
+        const auto atoms = all.ring_atoms(i);
+        w.sorted.atoms.insert(w.sorted.atoms.end(), atoms.begin(), atoms.end());
+        w.sorted.bonds.insert(w.sorted.bonds.end(), bonds.begin(), bonds.end());
+        w.sorted.close_ring();
+    }
     return p.run(RingView(w.sorted));
 }
 

@@ -40,6 +40,11 @@ std::uint32_t perceive_aromaticity(core::MolBuilder& mol);
 // Same, with the molecule's ring blocks already found.
 std::uint32_t perceive_aromaticity(core::MolBuilder& mol, const RingBlocks& blocks);
 
+// Same, with the blocks and ring list held in `memo`: the ring list made here
+// for the rings that may be aromatic is the whole list, kept for the caller's
+// later ring steps on the same graph.
+std::uint32_t perceive_aromaticity(core::MolBuilder& mol, RingBlocksMemo& memo);
+
 // Same, over a ring list the caller already holds (the order of `sssr`).
 std::uint32_t perceive_aromaticity(core::MolBuilder& mol, std::span<const Ring> rings);
 

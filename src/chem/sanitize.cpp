@@ -43,7 +43,7 @@ std::expected<void, SanitizeError> sanitize(core::MolBuilder& mol) {
     if (auto kekule = kekulize(mol, rings.systems, first); !kekule)
         return std::unexpected(SanitizeError{std::move(kekule.error())});
     assign_radicals(mol);
-    perceive_aromaticity(mol, rings);
+    perceive_aromaticity(mol, *rings_lease);
 
     // Hydrogens the atoms had before aromatisation; adjust_hs gives back any
     // that the aromatic valence rules would now take away.

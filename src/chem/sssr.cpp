@@ -609,16 +609,20 @@ void ring_list(const core::MolBuilder& mol, const RingBlocks& blocks, RingList& 
 
 }  // namespace
 
-std::vector<Ring> sssr(const core::MolBuilder& mol) {
-    const auto memo = core::Scratch<RingBlocksMemo>::borrow(mol.num_atoms());
-    const RingBlocks& blocks = remembered_ring_blocks(mol, *memo);
-    if (!memo->rings_known) {
+const RingList& remembered_ring_list(const core::MolBuilder& mol, RingBlocksMemo& memo) {
+    const RingBlocks& blocks = remembered_ring_blocks(mol, memo);
+    if (!memo.rings_known) {
         const auto found = core::Scratch<RingList>::borrow(mol.num_atoms());
         RingSearchStats stats;
-        ring_list(mol, blocks, *found, memo->rings, stats);
-        memo->rings_known = true;
+        ring_list(mol, blocks, *found, memo.rings, stats);
+        memo.rings_known = true;
     }
-    return to_rings(memo->rings);
+    return memo.rings;
+}
+
+std::vector<Ring> sssr(const core::MolBuilder& mol) {
+    const auto memo = core::Scratch<RingBlocksMemo>::borrow(mol.num_atoms());
+    return to_rings(remembered_ring_list(mol, *memo));
 }
 
 std::vector<Ring> sssr(const core::MolBuilder& mol, RingSearchStats& stats) {

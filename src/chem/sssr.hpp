@@ -54,4 +54,8 @@ void append_ring_system_rings_general(std::span<const core::Bond> bonds,
 // `in` reordered stably by (atom count, smallest atom, largest atom) into `out`.
 void sort_ring_list(const RingList& in, RingList& out);
 
+// The ring list `sssr` gives, held in `memo` beside the blocks of the same graph
+// and searched for only when the memo does not hold it yet.
+const RingList& remembered_ring_list(const core::MolBuilder& mol, RingBlocksMemo& memo);
+
 }  // namespace quorix::chem
