@@ -576,7 +576,12 @@ std::uint32_t perceive_aromaticity(MolBuilder& mol, RingBlocksMemo& memo) {
         }
     }
     if (kept == 0) return 0;
-    const RingList& all = remembered_ring_list(mol, memo);
+    // The blocks were checked against the graph above.
+    if (!memo.rings_known) {
+        ring_list_of_blocks(mol, blocks, w.found, memo.rings);
+        memo.rings_known = true;
+    }
+    const RingList& all = memo.rings;
     if (kept == blocks.blocks.size()) return p.run(RingView(all));
     // A ring's bonds lie in one block: its first bond tells which.
     w.bond_kept.assign(mol.num_bonds(), 0);

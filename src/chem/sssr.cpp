@@ -609,6 +609,11 @@ void ring_list(const core::MolBuilder& mol, const RingBlocks& blocks, RingList& 
 
 }  // namespace
 
+void ring_list_of_blocks(const core::MolBuilder& mol, const RingBlocks& blocks, RingList& found, RingList& out) {
+    RingSearchStats stats;
+    ring_list(mol, blocks, found, out, stats);
+}
+
 const RingList& remembered_ring_list(const core::MolBuilder& mol, RingBlocksMemo& memo) {
     const RingBlocks& blocks = remembered_ring_blocks(mol, memo);
     if (!memo.rings_known) {

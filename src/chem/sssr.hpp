@@ -54,6 +54,9 @@ void append_ring_system_rings_general(std::span<const core::Bond> bonds,
 // `in` reordered stably by (atom count, smallest atom, largest atom) into `out`.
 void sort_ring_list(const RingList& in, RingList& out);
 
+// The ring list `sssr` gives, from the molecule's blocks; `found` is scratch.
+void ring_list_of_blocks(const core::MolBuilder& mol, const RingBlocks& blocks, RingList& found, RingList& out);
+
 // The ring list `sssr` gives, held in `memo` beside the blocks of the same graph
 // and searched for only when the memo does not hold it yet.
 const RingList& remembered_ring_list(const core::MolBuilder& mol, RingBlocksMemo& memo);
