@@ -1,8 +1,8 @@
 // Label radii, clash pairs, crossing pairs and the layout score.
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
+#include "core/lanes.hpp"
 #include "core/scratch.hpp"
 #include "depict/label.hpp"
 #include "depict/refine.hpp"
@@ -159,21 +159,12 @@ inline bool within_reach(double dx, double dy, double reach) {
     return !(std::abs(dx) >= reach) & !(std::abs(dy) >= reach);
 }
 
-// Two lanes at a time for the branch-free row passes: lane-wise IEEE operations,
-// so each pair gets the very comparisons the one-at-a-time pass made.
-using V2d = double __attribute__((vector_size(16)));
-using V2l = std::int64_t __attribute__((vector_size(16)));
-
-inline V2d load2(const double* p) {
-    V2d v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-inline V2d abs2(V2d v) {
-    const V2l magnitude = {INT64_MAX, INT64_MAX};
-    return reinterpret_cast<V2d>(reinterpret_cast<V2l>(v) & magnitude);
-}
+// The branch-free row passes take two pairs at a time (core/lanes.hpp): each
+// pair gets the very comparisons the one-at-a-time pass made.
+using core::abs2;
+using core::load2;
+using core::V2d;
+using core::V2l;
 
 // Whether some atom j in [from, n) passes within_reach against atom i.
 inline bool row_within_reach(std::span<const double> x, std::span<const double> y, std::span<const double> r,
