@@ -243,15 +243,23 @@ std::vector<std::vector<std::uint32_t>> components_of(const core::MolBuilder& mo
 std::vector<RingSystemRecord> ring_records(const core::MolBuilder& mol, const std::vector<chem::Ring>& rings,
                                            std::span<const std::uint32_t> ranks) {
     std::vector<RingSystemRecord> out;
-    for (std::vector<std::uint32_t>& atoms : chem::ring_systems(mol)) {
+    std::vector<std::vector<std::uint32_t>> systems = chem::ring_systems(mol);
+    out.reserve(systems.size());
+    // The system's atoms marked with its number: a ring is the system's when
+    // every atom of it carries the mark.
+    std::vector<std::uint32_t> mark(mol.atoms.size(), core::NONE);
+    for (std::uint32_t s = 0; s < systems.size(); ++s) {
+        std::vector<std::uint32_t>& atoms = systems[s];
+        for (std::uint32_t a : atoms) at(mark, a) = s;
         RingSystemRecord r;
         for (const chem::Ring& ring : rings)
             if (std::all_of(ring.atoms.begin(), ring.atoms.end(),
-                            [&](std::uint32_t a) { return std::binary_search(atoms.begin(), atoms.end(), a); }))
+                            [&](std::uint32_t a) { return a < mark.size() && mark[a] == s; }))
                 r.rings.push_back(&ring);
         r.atoms = std::move(atoms);
         out.push_back(std::move(r));
     }
+    if (out.size() < 2) return out;
     std::vector<std::pair<std::vector<std::uint32_t>, std::size_t>> keys;
     for (std::size_t i = 0; i < out.size(); ++i) keys.emplace_back(rank_sorted_atoms(ranks, out[i].atoms), i);
     std::sort(keys.begin(), keys.end());
