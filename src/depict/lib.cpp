@@ -16,6 +16,7 @@
 #include "depict/refine.hpp"
 #include "depict/rings.hpp"
 #include "depict/stereo.hpp"
+#include "depict/turns.hpp"
 #include "io/smiles/canonical.hpp"
 #include "io/stereo.hpp"
 
@@ -139,6 +140,26 @@ std::int64_t quantised(double v) {
     return static_cast<std::int64_t>(r);
 }
 
+// cos and sin of the twelve 30-degree turns, by the calls each turn once made; the
+// step is read through a volatile so that no call is folded into a constant of
+// the compiler's own rounding.
+struct TurnTable {
+    double cos[12], sin[12];
+};
+
+const TurnTable& turn_table() {
+    static const TurnTable table = [] {
+        static volatile double step = 0.5235987755982989;
+        TurnTable t{};
+        for (int k = 0; k < 12; ++k) {
+            const double theta = k * step;
+            t.cos[k] = std::cos(theta), t.sin[k] = std::sin(theta);
+        }
+        return t;
+    }();
+    return table;
+}
+
 // The widest of 24 turns and mirror images about the centroid; ties go to the
 // smaller rounded coordinates in (rank, index) order, then to the earlier turn.
 std::vector<Point> oriented(std::vector<Point> pts, std::span<const std::uint32_t> ranks) {
@@ -154,10 +175,11 @@ std::vector<Point> oriented(std::vector<Point> pts, std::span<const std::uint32_
     const Point centre = (1.0 / static_cast<double>(n)) * sum;
     for (Point& p : pts) p = p - centre;
 
-    // Coordinates one array per axis, so that the turn loops below vectorise.
-    std::vector<double> xs(n), ys(n), tx(n), ty(n), bx, by;
+    // Coordinates one array per axis, turned two points at a time.
+    std::vector<double> xs(n), ys(n), tx(n), ty(n), bx(n), by(n);
     for (std::size_t a = 0; a < n; ++a) xs[a] = pts[a].x, ys[a] = pts[a].y;
     std::int64_t best_score = 0;
+    bool have_best = false;
     const auto better_key = [&]() {
         for (std::uint32_t a : order) {
             const std::int64_t t1 = quantised(tx[a] * RESOLUTION), b1 = quantised(bx[a] * RESOLUTION);
@@ -167,25 +189,19 @@ std::vector<Point> oriented(std::vector<Point> pts, std::span<const std::uint32_
         }
         return false;
     };
+    const TurnTable& table = turn_table();
     for (int mirror = 0; mirror < 2; ++mirror)
         for (int k = 0; k < 12; ++k) {
-            const double theta = k * 0.5235987755982989;
-            const double c = std::cos(theta), s = std::sin(theta);
-            if (mirror)
-                for (std::size_t a = 0; a < n; ++a) tx[a] = xs[a] * c + ys[a] * s, ty[a] = xs[a] * s - ys[a] * c;
-            else
-                for (std::size_t a = 0; a < n; ++a) tx[a] = xs[a] * c - ys[a] * s, ty[a] = xs[a] * s + ys[a] * c;
-            // std::min and std::max keep their first argument against a NaN, so a
-            // coordinate that is not a number leaves the extent alone.
-            double xlo = INFINITY, xhi = -INFINITY, ylo = INFINITY, yhi = -INFINITY;
-            for (std::size_t a = 0; a < n; ++a) {
-                xlo = std::min(xlo, tx[a]), xhi = std::max(xhi, tx[a]);
-                ylo = std::min(ylo, ty[a]), yhi = std::max(yhi, ty[a]);
-            }
-            const std::int64_t score = quantised((yhi - ylo) / std::max(xhi - xlo, 1e-9) * RESOLUTION);
-            if (bx.empty() || score < best_score || (score == best_score && better_key())) {
-                bx = tx, by = ty;
+            const double c = table.cos[k], s = table.sin[k];
+            const Extent e = mirror ? turn_points<true>(xs, ys, c, s, tx, ty) : turn_points<false>(xs, ys, c, s, tx, ty);
+            const std::int64_t score = quantised((e.yhi - e.ylo) / std::max(e.xhi - e.xlo, 1e-9) * RESOLUTION);
+            if (!have_best || score < best_score || (score == best_score && better_key())) {
+                // The turn's arrays are rewritten whole by the next turn: the kept
+                // one can trade places with them.
+                std::swap(bx, tx);
+                std::swap(by, ty);
                 best_score = score;
+                have_best = true;
             }
         }
     std::vector<Point> best(n);
@@ -227,15 +243,23 @@ std::vector<std::vector<std::uint32_t>> components_of(const core::MolBuilder& mo
 std::vector<RingSystemRecord> ring_records(const core::MolBuilder& mol, const std::vector<chem::Ring>& rings,
                                            std::span<const std::uint32_t> ranks) {
     std::vector<RingSystemRecord> out;
-    for (std::vector<std::uint32_t>& atoms : chem::ring_systems(mol)) {
+    std::vector<std::vector<std::uint32_t>> systems = chem::ring_systems(mol);
+    out.reserve(systems.size());
+    // The system's atoms marked with its number: a ring is the system's when
+    // every atom of it carries the mark.
+    std::vector<std::uint32_t> mark(mol.atoms.size(), core::NONE);
+    for (std::uint32_t s = 0; s < systems.size(); ++s) {
+        std::vector<std::uint32_t>& atoms = systems[s];
+        for (std::uint32_t a : atoms) at(mark, a) = s;
         RingSystemRecord r;
         for (const chem::Ring& ring : rings)
             if (std::all_of(ring.atoms.begin(), ring.atoms.end(),
-                            [&](std::uint32_t a) { return std::binary_search(atoms.begin(), atoms.end(), a); }))
+                            [&](std::uint32_t a) { return a < mark.size() && mark[a] == s; }))
                 r.rings.push_back(&ring);
         r.atoms = std::move(atoms);
         out.push_back(std::move(r));
     }
+    if (out.size() < 2) return out;
     std::vector<std::pair<std::vector<std::uint32_t>, std::size_t>> keys;
     for (std::size_t i = 0; i < out.size(); ++i) keys.emplace_back(rank_sorted_atoms(ranks, out[i].atoms), i);
     std::sort(keys.begin(), keys.end());

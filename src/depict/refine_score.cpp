@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/lanes.hpp"
 #include "core/scratch.hpp"
 #include "depict/label.hpp"
 #include "depict/refine.hpp"
@@ -53,6 +54,7 @@ struct Drawn {
     std::vector<std::uint32_t> ends;  // the two atoms of each segment
     // Segment boxes; the upper ends carry boxes_meet's margin.
     std::vector<double> box_lx, box_hx, box_ly, box_hy;
+    std::vector<double> atom_a, atom_b;  // `ends` as doubles, for the row pass
     std::vector<std::pair<std::uint32_t, std::uint32_t>> hits;
     std::vector<std::uint32_t> order, place;
     std::vector<std::uint8_t> flag, seg_flag;
@@ -103,6 +105,12 @@ void load_segments(const core::MolBuilder& mol, Drawn& d) {
     d.box_hx.resize(m);
     d.box_ly.resize(m);
     d.box_hy.resize(m);
+    d.atom_a.resize(m);
+    d.atom_b.resize(m);
+    for (std::size_t i = 0; i < m; ++i) {
+        d.atom_a[i] = d.ends[2 * i];
+        d.atom_b[i] = d.ends[2 * i + 1];
+    }
     constexpr double MARGIN = 1e-8;  // as in boxes_meet
     for (std::size_t i = 0; i < m; ++i) {
         const DrawnSegment& g = d.segs[i];
@@ -151,6 +159,54 @@ inline bool within_reach(double dx, double dy, double reach) {
     return !(std::abs(dx) >= reach) & !(std::abs(dy) >= reach);
 }
 
+// The branch-free row passes take two pairs at a time (core/lanes.hpp): each
+// pair gets the very comparisons the one-at-a-time pass made.
+using core::abs2;
+using core::load2;
+using core::V2d;
+using core::V2l;
+
+// Whether some atom j in [from, n) passes within_reach against atom i.
+inline bool row_within_reach(std::span<const double> x, std::span<const double> y, std::span<const double> r,
+                             std::size_t i, std::size_t from) {
+    const std::size_t n = x.size();
+    const double xi = x[i], yi = y[i], ri = r[i];
+    const V2d vx = {xi, xi}, vy = {yi, yi}, vr = {ri, ri};
+    std::size_t j = from;
+    for (; j + 2 <= n; j += 2) {
+        const V2d reach = vr + load2(&r[j]);
+        // Settled in a lane when either distance alone reaches the sum.
+        const V2l settled = (abs2(vx - load2(&x[j])) >= reach) | (abs2(vy - load2(&y[j])) >= reach);
+        if ((settled[0] & settled[1]) == 0) return true;
+    }
+    return j < n && within_reach(xi - x[j], yi - y[j], ri + r[j]);
+}
+
+// Whether some segment j in [from, m) has a box meeting segment i's and shares
+// no atom with it. The atoms come as doubles too (`atom_a`, `atom_b`, exact for
+// every index) so that the whole test stays in one kind of lane.
+inline bool row_meets_apart(const Drawn& d, std::size_t i, std::size_t from) {
+    const std::span<const double> lx = d.box_lx, hx = d.box_hx, ly = d.box_ly, hy = d.box_hy;
+    const std::span<const double> ea = d.atom_a, eb = d.atom_b;
+    const std::size_t m = lx.size();
+    const double lxi = lx[i], hxi = hx[i], lyi = ly[i], hyi = hy[i], a = ea[i], b = eb[i];
+    const V2d vlx = {lxi, lxi}, vhx = {hxi, hxi}, vly = {lyi, lyi}, vhy = {hyi, hyi}, va = {a, a}, vb = {b, b};
+    std::size_t j = from;
+    for (; j + 2 <= m; j += 2) {
+        const V2d c = load2(&ea[j]), e = load2(&eb[j]);
+        const V2l hit = (vlx <= load2(&hx[j])) & (load2(&lx[j]) <= vhx) & (vly <= load2(&hy[j])) &
+                        (load2(&ly[j]) <= vhy) & (va != c) & (va != e) & (vb != c) & (vb != e);
+        if (hit[0] | hit[1]) return true;
+    }
+    bool out = false;
+    if (j < m) {
+        const double c = ea[j], e = eb[j];
+        const bool overlap = (lxi <= hx[j]) & (lx[j] <= hxi) & (lyi <= hy[j]) & (ly[j] <= hyi);
+        out |= overlap & !((a == c) | (a == e) | (b == c) | (b == e));
+    }
+    return out;
+}
+
 // boxes_meet of segments i and j, on their kept boxes.
 inline bool boxes_overlap(const Drawn& d, std::size_t i, std::size_t j) {
     return (d.box_lx[i] <= d.box_hx[j]) & (d.box_lx[j] <= d.box_hx[i]) & (d.box_ly[i] <= d.box_hy[j]) &
@@ -172,10 +228,7 @@ void for_each_clash(const core::MolBuilder& mol, const PositionMap& positions, s
         // Rows in (i, j) order; a row is searched only once a branch-free pass
         // over it finds a pair within reach.
         for (std::size_t i = 0; i < n; ++i) {
-            const double xi = x[i], yi = y[i], ri = r[i];
-            bool any = false;
-            for (std::size_t j = i + 1; j < n; ++j) any |= within_reach(xi - x[j], yi - y[j], ri + r[j]);
-            if (!any) continue;
+            if (!row_within_reach(x, y, r, i, i + 1)) continue;
             for (std::size_t j = i + 1; j < n; ++j)
                 test(i, j, [&](std::size_t a, std::size_t b, double d, double reach) {
                     f(v.atoms[a], v.atoms[b], d, reach);
@@ -215,24 +268,11 @@ void for_each_crossing(Drawn& d, F&& f) {
     const std::size_t m = d.segs.size();
     const auto meet = [&](std::size_t i, std::size_t j) { return boxes_overlap(d, i, j); };
     if (m <= SWEEP_FROM || !d.finite) {
-        const std::span<const std::uint32_t> ends = d.ends;
-        const std::span<const double> lx = d.box_lx, hx = d.box_hx, ly = d.box_ly, hy = d.box_hy;
         for (std::size_t i = 0; i < m; ++i) {
             // Bonds of a common atom never cross (segments_meet), so with every
             // point finite a row whose boxes meet only such bonds is settled by
             // one branch-free pass.
-            if (d.finite) {
-                const std::uint32_t a = ends[2 * i], b = ends[2 * i + 1];
-                const double lxi = lx[i], hxi = hx[i], lyi = ly[i], hyi = hy[i];
-                bool any = false;
-                for (std::size_t j = i + 1; j < m; ++j) {
-                    const std::uint32_t c = ends[2 * j], e = ends[2 * j + 1];
-                    // boxes_overlap(d, i, j), on the row's values held in registers
-                    const bool overlap = (lxi <= hx[j]) & (lx[j] <= hxi) & (lyi <= hy[j]) & (ly[j] <= hyi);
-                    any |= overlap & !((a == c) | (a == e) | (b == c) | (b == e));
-                }
-                if (!any) continue;
-            }
+            if (d.finite && !row_meets_apart(d, i, i + 1)) continue;
             for (std::size_t j = i + 1; j < m; ++j)
                 if (meet(i, j) && segments_meet(d, i, j)) f(d.segs[i].bond, d.segs[j].bond);
         }
