@@ -837,6 +837,7 @@ bool needs_brackets(const MolBuilder& mol, std::uint32_t atom, SmilesMode mode) 
 struct SmilesWriter::Cache {
     AtomTexts texts;
     std::vector<std::uint32_t> restatable;
+    bool restatable_ready = false;  // found when the first text is written
     std::vector<StoredStereo> stored;
 };
 
@@ -844,7 +845,7 @@ SmilesWriter::SmilesWriter(const MolBuilder& mol, SmilesMode mode, std::span<con
     : mol_(mol), mode_(mode), effective_(effective_marks), cache_(core::Scratch<Cache>::borrow(mol.num_atoms())) {
     cache_->texts.build(mol, mode);
     cache_->restatable.clear();
-    if (mode == SmilesMode::Canonical) restatable_bonds(mol, cache_->restatable);
+    cache_->restatable_ready = false;
 }
 
 SmilesWriter::~SmilesWriter() = default;
@@ -859,6 +860,10 @@ void SmilesWriter::write(std::span<const std::uint32_t> priorities, SmilesOutput
         return;
     }
     std::span<const StoredStereo> stored;
+    if (!cache_->restatable_ready) {
+        if (mode_ == SmilesMode::Canonical) restatable_bonds(mol_, cache_->restatable);
+        cache_->restatable_ready = true;
+    }
     if (rereferenced_stereo(mol_, priorities, cache_->restatable, cache_->stored)) stored = cache_->stored;
     cache_->texts.make_all();
     cache_->texts.build_adjacency();
