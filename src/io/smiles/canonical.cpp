@@ -1125,9 +1125,9 @@ std::vector<std::uint32_t> CanonicalRefinement::ranks(std::span<const std::uint8
     const std::uint32_t n = mol_.num_atoms();
     const auto scratch = core::Scratch<CanonScratch>::borrow(n);
     // The search starts from this refinement: the buffers change hands, nothing
-    // is copied, and both pools keep warm storage.
+    // is copied, and both pools keep warm storage. The search's own workspace
+    // serves: a workspace holds nothing from one refinement to the next.
     std::swap(scratch->root, refined_->partition);
-    std::swap(scratch->work, refined_->work);
     const SmilesOutput out = canonical_smiles_in(mol_, *scratch, true, false, centres);
     if (out.atom_order.size() != n) internal_error("书写顺序未含全部原子");
     std::vector<std::uint32_t>& next_rank = scratch->classes;  // per class, the rank it hands out next
