@@ -353,7 +353,7 @@ DepictionResult depict_2d(const core::MolBuilder& mol, const Style2d& style, con
         refinement.emplace(drawn);
         drawn_confirmed = io::chiral_centres(drawn, refinement->classes());
     }
-    std::vector<std::uint32_t> ranks = refinement->ranks();
+    std::vector<std::uint32_t> ranks = refinement->ranks(with_hydrogens ? drawn_confirmed : confirmed);
     // Back to the pool before the layout: held through it, its buffers slow the
     // large layouts down.
     refinement.reset();

@@ -291,7 +291,25 @@ std::optional<std::pair<std::uint32_t, std::uint32_t>> tied_neighbour_pair(const
     if (atom >= mol.num_atoms() || mol.degree[atom] == 0) return std::nullopt;
     // Small lists compare pairwise; the lexicographically first pair (i, j)
     // is also the two earliest members of the class whose first member comes
-    // first, which a sort finds for long lists.
+    // first, which a sort finds for long lists. Short lists stay on the stack.
+    if (mol.degree[atom] <= 16) {
+        std::uint32_t small[16];
+        std::size_t d = 0;
+        bool fits = true;
+        for (core::Neighbor nb : mol.neighbors(atom)) {
+            if (d == 16) {
+                fits = false;
+                break;
+            }
+            small[d++] = nb.atom;
+        }
+        if (fits) {
+            for (std::size_t i = 0; i < d; ++i)
+                for (std::size_t j = i + 1; j < d; ++j)
+                    if (at(classes, small[i]) == at(classes, small[j])) return std::pair{small[i], small[j]};
+            return std::nullopt;
+        }
+    }
     std::vector<std::uint32_t> nbrs;
     nbrs.reserve(mol.degree[atom]);
     for (core::Neighbor nb : mol.neighbors(atom)) nbrs.push_back(nb.atom);

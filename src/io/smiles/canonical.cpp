@@ -974,9 +974,10 @@ void invert_mark(core::Atom& atom) {
 // so the choice follows the molecule and not its storage order. Dropping a mark can
 // free others (a centre told apart only by marked branches), so rounds repeat until
 // none is dropped. Returns whether `s.root` holds the refined partition of the
-// molecule as it stands. `root_given`: it holds that of `mol` on entry.
+// molecule as it stands. `root_given`: it holds that of `mol` on entry, and
+// `given_centres`, unless empty, are chiral_centres of `mol` under its classes.
 bool drop_stereoless_marks(const MolBuilder& mol, std::optional<MolBuilder>& copy, CanonScratch& s,
-                           bool root_given) {
+                           bool root_given, std::span<const std::uint8_t> given_centres) {
     bool any_mark = false;
     for (const core::Atom& a : mol.atoms)
         any_mark |= is_tetrahedral_tag(a.chiral_tag) || a.chiral_tag == core::ChiralTag::Allene;
@@ -986,7 +987,11 @@ bool drop_stereoless_marks(const MolBuilder& mol, std::optional<MolBuilder>& cop
         const MolBuilder& m = copy ? *copy : mol;
         if (!first || !root_given) refined_partition(m, s.root, s.work);
         classes_of(s.root, s.classes);
-        const std::vector<std::uint8_t> centres = chiral_centres(m, s.classes);
+        // The caller may have read the first round's centres off the same classes.
+        std::vector<std::uint8_t> found;
+        const bool reuse = first && root_given && !given_centres.empty();
+        if (!reuse) found = chiral_centres(m, s.classes);
+        const std::span<const std::uint8_t> centres = reuse ? given_centres : std::span<const std::uint8_t>(found);
         drops.clear();
         suspects.clear();
         for (std::uint32_t a = 0; a < m.num_atoms(); ++a) {
@@ -1047,9 +1052,9 @@ namespace {
 // `root_given`: `s.root` already holds the refined partition of `mol`. Without
 // `text_wanted` only the atom order of the result is filled in.
 SmilesOutput canonical_smiles_in(const MolBuilder& mol, CanonScratch& s, bool root_given = false,
-                                 bool text_wanted = true) {
+                                 bool text_wanted = true, std::span<const std::uint8_t> given_centres = {}) {
     std::optional<MolBuilder> copy;
-    const bool root_ready = drop_stereoless_marks(mol, copy, s, root_given) || root_given;
+    const bool root_ready = drop_stereoless_marks(mol, copy, s, root_given, given_centres) || root_given;
     drop_unwritten_hydrogens(mol, copy);
     const MolBuilder& m = copy ? *copy : mol;
     if (!root_ready || copy) refined_partition(m, s.root, s.work);
@@ -1101,8 +1106,9 @@ std::span<const std::uint32_t> CanonicalRefinement::classes() {
     return refined_->classes;
 }
 
-std::vector<std::uint32_t> CanonicalRefinement::ranks() {
+std::vector<std::uint32_t> CanonicalRefinement::ranks(std::span<const std::uint8_t> centres) {
     if (spent_) internal_error("精化已交给搜索");
+    if (!centres.empty() && centres.size() != mol_.num_atoms()) internal_error("手性中心表长度与原子数不符");
     spent_ = true;
     const Partition& root = refined_->partition;
     // Classes all distinct: the written order breaks no tie, and each atom's class
@@ -1119,10 +1125,10 @@ std::vector<std::uint32_t> CanonicalRefinement::ranks() {
     const std::uint32_t n = mol_.num_atoms();
     const auto scratch = core::Scratch<CanonScratch>::borrow(n);
     // The search starts from this refinement: the buffers change hands, nothing
-    // is copied, and both pools keep warm storage.
+    // is copied, and both pools keep warm storage. The search's own workspace
+    // serves: a workspace holds nothing from one refinement to the next.
     std::swap(scratch->root, refined_->partition);
-    std::swap(scratch->work, refined_->work);
-    const SmilesOutput out = canonical_smiles_in(mol_, *scratch, true, false);
+    const SmilesOutput out = canonical_smiles_in(mol_, *scratch, true, false, centres);
     if (out.atom_order.size() != n) internal_error("书写顺序未含全部原子");
     std::vector<std::uint32_t>& next_rank = scratch->classes;  // per class, the rank it hands out next
     next_rank.resize(n);

@@ -35,7 +35,9 @@ public:
     std::span<const std::uint32_t> classes();
     // What canonical_ranks gives. The search takes the refinement over, so this
     // is called at most once, and classes() not after it unless it was before.
-    std::vector<std::uint32_t> ranks();
+    // `centres`, unless empty, must be chiral_centres(mol, classes()): a caller
+    // that has them spares the search working them out again.
+    std::vector<std::uint32_t> ranks(std::span<const std::uint8_t> centres = {});
 
 private:
     const core::MolBuilder& mol_;

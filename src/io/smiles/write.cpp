@@ -161,13 +161,29 @@ struct AtomTexts {
     bool all_made = false;
     const MolBuilder* mol = nullptr;
     SmilesMode mode = SmilesMode::Storage;
-    // Each atom's neighbours in half-edge order: adj[adj_start[a], adj_start[a + 1]).
+    // Each atom's neighbours in half-edge order: adj[adj_start[a], adj_start[a + 1]),
+    // made for writers that write texts (a search writes many); an order alone
+    // reads the half-edge lists directly.
     std::vector<std::uint32_t> adj_start;
     std::vector<Entry> adj;
+    bool adj_ready = false;
 
     void build(const MolBuilder& m, SmilesMode how) {
         mol = &m;
         mode = how;
+        const std::uint32_t n = m.num_atoms();
+        size.assign(n, 0);
+        chiral_at.resize(n);
+        bracket.resize(n);
+        all_made = false;
+        adj_ready = false;
+        // The buffer only grows; texts are written in place and checked after.
+        if (text.size() < std::size_t{n} * SLOT) text.resize(std::size_t{n} * SLOT);
+    }
+
+    void build_adjacency() {
+        if (adj_ready) return;
+        const MolBuilder& m = *mol;
         const std::uint32_t n = m.num_atoms();
         adj_start.resize(std::size_t{n} + 1);
         adj_start[0] = 0;
@@ -184,12 +200,7 @@ struct AtomTexts {
             }
             if (k != m.degree[a]) internal_error("半边表长度与度数不符");
         }
-        size.assign(n, 0);
-        chiral_at.resize(n);
-        bracket.resize(n);
-        all_made = false;
-        // The buffer only grows; texts are written in place and checked after.
-        if (text.size() < std::size_t{n} * SLOT) text.resize(std::size_t{n} * SLOT);
+        adj_ready = true;
     }
 
     void make_all() {
@@ -287,6 +298,7 @@ private:
 
     void traverse();
     void order_roots_and_neighbours();
+    void order_neighbours_from_half_edges(bool permutation);
     bool order_roots();
     bool order_neighbours_by_handing_out();
     void sort_neighbour_lists();
@@ -328,9 +340,63 @@ void Writer::traverse() {
 
 void Writer::order_roots_and_neighbours() {
     const bool permutation = order_roots();
+    if (!texts_.adj_ready) {
+        order_neighbours_from_half_edges(permutation);
+        return;
+    }
     s_.nb_start.assign(texts_.adj_start.begin(), texts_.adj_start.end());
     s_.nbs.resize(texts_.adj.size());
     if (!permutation || !order_neighbours_by_handing_out()) sort_neighbour_lists();
+}
+
+// The same lists as the two steps below, read off the half-edge lists instead of
+// the flat copy: the same entries in the same order, so the same outcome.
+void Writer::order_neighbours_from_half_edges(bool permutation) {
+    const std::uint32_t n = mol_.num_atoms();
+    const std::uint32_t* next = mol_.next_half_edge.data();
+    const std::uint32_t* first = mol_.first_half_edge.data();
+    const core::Bond* bonds = mol_.bonds.data();
+    s_.nb_start.resize(std::size_t{n} + 1);
+    s_.nb_start[0] = 0;
+    for (std::uint32_t a = 0; a < n; ++a) s_.nb_start[a + 1] = s_.nb_start[a] + mol_.degree[a];
+    s_.nbs.resize(s_.nb_start[n]);
+    if (permutation) {
+        s_.cursor.assign(s_.nb_start.begin(), s_.nb_start.end() - 1);
+        bool ordered = true;
+        for (std::uint32_t p = 0; p < n && ordered; ++p) {
+            const auto v = static_cast<std::uint32_t>(s_.roots_by_priority[p]);
+            std::uint32_t k = 0;
+            for (std::uint32_t h = first[v]; h != NONE; h = next[h], ++k) {
+                const core::Bond& b = bonds[h >> 1];
+                const Entry e{h >> 1, (h & 1u) ? b.begin : b.end};
+                std::uint32_t& at = s_.cursor[e.atom];
+                // A list longer than its degree would overrun its neighbour's slice.
+                if (at == s_.nb_start[e.atom + 1]) internal_error("半边表长度与度数不符");
+                if (at > s_.nb_start[e.atom] && s_.nbs[at - 1].atom == v && s_.nbs[at - 1].bond > e.bond) {
+                    ordered = false;
+                    break;
+                }
+                s_.nbs[at++] = Entry{e.bond, v};
+            }
+            if (ordered && k != mol_.degree[v]) internal_error("半边表长度与度数不符");
+        }
+        if (ordered) return;
+    }
+    const std::uint32_t* pri = pri_.data();
+    for (std::uint32_t a = 0; a < n; ++a) {
+        Entry* slice = s_.nbs.data() + s_.nb_start[a];
+        std::uint32_t k = 0;
+        for (std::uint32_t h = first[a]; h != NONE; h = next[h]) {
+            if (k == mol_.degree[a]) internal_error("半边表长度与度数不符");
+            const core::Bond& b = bonds[h >> 1];
+            slice[k++] = {h >> 1, (h & 1u) ? b.begin : b.end};
+        }
+        if (k != mol_.degree[a]) internal_error("半边表长度与度数不符");
+        core::stable_small_sort(slice, slice + k, [&](const Entry& x, const Entry& y) {
+            const std::uint32_t px = pri[x.atom], py = pri[y.atom];
+            return px != py ? px < py : x.bond < y.bond;
+        });
+    }
 }
 
 // Roots by (priority, atom index); a permutation of 0..n-1 needs no sort.
@@ -771,6 +837,7 @@ bool needs_brackets(const MolBuilder& mol, std::uint32_t atom, SmilesMode mode) 
 struct SmilesWriter::Cache {
     AtomTexts texts;
     std::vector<std::uint32_t> restatable;
+    bool restatable_ready = false;  // found when the first text is written
     std::vector<StoredStereo> stored;
 };
 
@@ -778,7 +845,7 @@ SmilesWriter::SmilesWriter(const MolBuilder& mol, SmilesMode mode, std::span<con
     : mol_(mol), mode_(mode), effective_(effective_marks), cache_(core::Scratch<Cache>::borrow(mol.num_atoms())) {
     cache_->texts.build(mol, mode);
     cache_->restatable.clear();
-    if (mode == SmilesMode::Canonical) restatable_bonds(mol, cache_->restatable);
+    cache_->restatable_ready = false;
 }
 
 SmilesWriter::~SmilesWriter() = default;
@@ -793,8 +860,13 @@ void SmilesWriter::write(std::span<const std::uint32_t> priorities, SmilesOutput
         return;
     }
     std::span<const StoredStereo> stored;
+    if (!cache_->restatable_ready) {
+        if (mode_ == SmilesMode::Canonical) restatable_bonds(mol_, cache_->restatable);
+        cache_->restatable_ready = true;
+    }
     if (rereferenced_stereo(mol_, priorities, cache_->restatable, cache_->stored)) stored = cache_->stored;
     cache_->texts.make_all();
+    cache_->texts.build_adjacency();
     const auto scratch = core::Scratch<WriterScratch>::borrow(mol_.num_atoms());
     Writer(mol_, priorities, mode_, *scratch, effective_, cache_->texts, stored, out).run();
 }

@@ -225,11 +225,12 @@ TEST(CanonPaths, PermutationAndSpreadPrioritiesWriteAlike) {
 }
 
 // The order alone against the order the full text gives: real molecules under
-// shuffled priorities and under tied ones (taken by atom index), both modes.
+// shuffled priorities and under tied ones (taken by atom index), both modes, from
+// a writer that has written no text yet and from one that has.
 TEST(CanonPaths, OrderAloneIsTheWrittenOrder) {
     const auto& all = test::data_molecules_as_read();
     std::mt19937 rng(17);
-    std::vector<std::uint32_t> order{99};  // stale contents must not survive
+    std::vector<std::uint32_t> order{99}, first{99};  // stale contents must not survive
     for (std::size_t i = 0; i < all.size(); i += 7) {
         const MolBuilder& mol = all[i];
         for (io::SmilesMode mode : {io::SmilesMode::Storage, io::SmilesMode::Canonical}) {
@@ -237,9 +238,11 @@ TEST(CanonPaths, OrderAloneIsTheWrittenOrder) {
             std::vector<std::uint32_t> priorities = test::shuffled_priorities(mol.num_atoms(), rng);
             if (i % 2)
                 for (auto& p : priorities) p = rng() % 4;
+            writer.write_order(priorities, first);
             io::SmilesOutput out;
             writer.write(priorities, out);
             writer.write_order(priorities, order);
+            ASSERT_EQ(first, out.atom_order) << out.text;
             ASSERT_EQ(order, out.atom_order) << out.text;
         }
     }

@@ -413,7 +413,10 @@ TEST(CanonicalRanks, SharedRefinementGivesClassesAndRanksOfTheRule) {
         const MolBuilder& other = mols[(i + 1) % mols.size()];
         (void)io::canonical_ranks(other);
         (void)io::symmetry_classes(other);
-        ASSERT_EQ(shared.ranks(), expected) << "molecule " << i;
+        // Centres handed over from the same classes must not change the ranks.
+        std::vector<std::uint8_t> centres;
+        if (i % 2 == 0) centres = io::chiral_centres(m, shared.classes());
+        ASSERT_EQ(shared.ranks(centres), expected) << "molecule " << i;
         if (i % 2 == 0) {
             ASSERT_TRUE(std::ranges::equal(shared.classes(), classes)) << "molecule " << i;
         }
