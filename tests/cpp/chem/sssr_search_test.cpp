@@ -16,6 +16,20 @@ using namespace quorix;
 
 namespace {
 
+// The skeleton with atoms renumbered at random, bonds shuffled and some turned round.
+core::MolBuilder shuffled_skeleton(std::uint32_t n, test::Edges e, std::mt19937& rng) {
+    std::vector<std::uint32_t> label(n);
+    for (std::uint32_t i = 0; i < n; ++i) label[i] = i;
+    std::shuffle(label.begin(), label.end(), rng);
+    for (auto& [a, b] : e) {
+        a = label[a];
+        b = label[b];
+        if (rng() % 2) std::swap(a, b);
+    }
+    std::shuffle(e.begin(), e.end(), rng);
+    return test::skeleton(n, e);
+}
+
 // A random multigraph on `kernel` atoms whose bonds are drawn out into chains
 // of up to `longest` atoms (all of one length when `uniform`), under shuffled
 // atom and bond numbers.
@@ -33,16 +47,7 @@ core::MolBuilder drawn(std::mt19937& rng, std::uint32_t kernel, std::uint32_t ex
     for (std::uint32_t i = 1; i < kernel; ++i) draw(rng() % i, i);
     for (std::uint32_t k = 0; k < extra; ++k)
         if (const std::uint32_t a = rng() % kernel, b = rng() % kernel; a != b) draw(a, b);
-    std::vector<std::uint32_t> label(n);
-    for (std::uint32_t i = 0; i < n; ++i) label[i] = i;
-    std::shuffle(label.begin(), label.end(), rng);
-    for (auto& [a, b] : e) {
-        a = label[a];
-        b = label[b];
-        if (rng() % 2) std::swap(a, b);
-    }
-    std::shuffle(e.begin(), e.end(), rng);
-    return test::skeleton(n, e);
+    return shuffled_skeleton(n, e, rng);
 }
 
 TEST(RingSearch, AgreesWithPlainSearchOnDrawnGraphs) {
@@ -99,16 +104,7 @@ TEST(RingSearch, FusedPairsAgreeWithGeneralSearch) {
         path(p, q - 2);
         if (round % 7 == 0 && p > 3) e.push_back({2, n - 1});
         if (round % 11 == 0) e.push_back({0, 1});
-        std::vector<std::uint32_t> label(n);
-        for (std::uint32_t i = 0; i < n; ++i) label[i] = i;
-        std::shuffle(label.begin(), label.end(), rng);
-        for (auto& [a, b] : e) {
-            a = label[a];
-            b = label[b];
-            if (rng() % 2) std::swap(a, b);
-        }
-        std::shuffle(e.begin(), e.end(), rng);
-        const core::MolBuilder m = test::skeleton(n, e);
+        const core::MolBuilder m = shuffled_skeleton(n, e, rng);
         std::vector<std::uint32_t> all(m.num_bonds());
         for (std::uint32_t b = 0; b < m.num_bonds(); ++b) all[b] = b;
         chem::RingList general, small;
