@@ -170,11 +170,22 @@ Expected<void> Dict::set(const char* key, PyRef value) {
     return {};
 }
 
-Expected<void> set_index_list_item(Dict& dict, const char* key, std::span<const std::uint32_t> indices) {
+PyObject* Key::get() {
+    if (!object_) object_ = PyUnicode_InternFromString(text_);  // kept for the process
+    return object_;
+}
+
+Expected<void> Dict::set(Key& key, PyRef value) {
+    PyObject* k = key.get();
+    if (!k || PyDict_SetItem(dict_.get(), k, value.get()) < 0) return std::unexpected(PyError::fetch());
+    return {};
+}
+
+Expected<void> set_index_list_item(Dict& dict, Key& key, std::span<const std::uint32_t> indices) {
     return dict.set(key, indices_to_list(indices));
 }
 
-Expected<void> set_pair_list_item(Dict& dict, const char* key,
+Expected<void> set_pair_list_item(Dict& dict, Key& key,
                                   std::span<const std::pair<std::uint32_t, std::uint32_t>> pairs) {
     return dict.set(key, list_from(pairs, [](const auto& p) { return pair_to_tuple(p.first, p.second); }));
 }

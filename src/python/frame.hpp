@@ -177,20 +177,37 @@ PyRef bond_to_tuple(std::uint32_t begin, std::uint32_t end, double order);
 PyRef coord_to_tuple(double x, double y, double z);
 PyRef data_field_to_tuple(std::string_view name, std::string_view value);
 
+// A dictionary key that a hot method sets on every call: its string is made on
+// first use and kept for the process, like the module's other cached objects.
+class Key {
+public:
+    explicit constexpr Key(const char* text) : text_(text) {}
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
+    const char* text() const { return text_; }
+    // The kept string; nullptr with the host's error set when it cannot be made.
+    PyObject* get();
+
+private:
+    const char* text_;
+    PyObject* object_ = nullptr;
+};
+
 // A dictionary built key by key, in insertion order.
 class Dict {
 public:
     Dict();
     // A failure of the host to set the item is returned as the host's error.
     Expected<void> set(const char* key, PyRef value);
+    Expected<void> set(Key& key, PyRef value);
     PyRef take() { return std::move(dict_); }
     PyObject* get() const { return dict_.get(); }
 
 private:
     PyRef dict_;
 };
-Expected<void> set_index_list_item(Dict& dict, const char* key, std::span<const std::uint32_t> indices);
-Expected<void> set_pair_list_item(Dict& dict, const char* key,
+Expected<void> set_index_list_item(Dict& dict, Key& key, std::span<const std::uint32_t> indices);
+Expected<void> set_pair_list_item(Dict& dict, Key& key,
                                   std::span<const std::pair<std::uint32_t, std::uint32_t>> pairs);
 // dict["atoms"] = the list (taken over).
 Expected<void> set_atoms_item(Dict& dict, PyRef atoms);

@@ -165,14 +165,16 @@ Result depiction_report(const MolBuilder& m) {
     MolBuilder copy(m);
     auto drawing = depict_copy(copy);
     if (!drawing) return std::unexpected(lazy_value_error(std::move(drawing.error())));
+    static Key degraded("degraded"), unresolved("unresolved"), crossings("crossings"), unwedged("unwedged"),
+        misdrawn_stereo("misdrawn_stereo");
     Dict d;
-    QX_CHECK(d.set("degraded", list_from(drawing->degraded, [](const depict::Degradation& g) {
+    QX_CHECK(d.set(degraded, list_from(drawing->degraded, [](const depict::Degradation& g) {
                        return to_py_str(depict::degradation_text(g));
                    })));
-    QX_CHECK(set_pair_list_item(d, "unresolved", drawing->unresolved));
-    QX_CHECK(set_pair_list_item(d, "crossings", drawing->crossings));
-    QX_CHECK(set_index_list_item(d, "unwedged", drawing->unwedged));
-    QX_CHECK(set_index_list_item(d, "misdrawn_stereo", drawing->misdrawn_stereo));
+    QX_CHECK(set_pair_list_item(d, unresolved, drawing->unresolved));
+    QX_CHECK(set_pair_list_item(d, crossings, drawing->crossings));
+    QX_CHECK(set_index_list_item(d, unwedged, drawing->unwedged));
+    QX_CHECK(set_index_list_item(d, misdrawn_stereo, drawing->misdrawn_stereo));
     return d.take();
 }
 
