@@ -12,6 +12,7 @@
 #include "chem/rings.hpp"
 #include "chem/sanitize.hpp"
 #include "chem/sssr.hpp"
+#include "core/scratch.hpp"
 #include "depict/components.hpp"
 #include "depict/refine.hpp"
 #include "depict/rings.hpp"
@@ -215,7 +216,15 @@ std::vector<std::vector<std::uint32_t>> components_of(const core::MolBuilder& mo
     const std::uint32_t n = atom_count_u32(mol);
     // Component numbers in order of each component's smallest atom; the lists then
     // fill in atom order, so each comes out ascending without a sort.
-    std::vector<std::uint32_t> number(n, core::NONE), sizes, stack;
+    // Borrowed: the stack would otherwise regrow by doubling on every call.
+    const auto number_lease = core::Scratch<std::vector<std::uint32_t>>::borrow(n);
+    const auto sizes_lease = core::Scratch<std::vector<std::uint32_t>>::borrow(n);
+    const auto stack_lease = core::Scratch<std::vector<std::uint32_t>>::borrow(n);
+    std::vector<std::uint32_t>& number = *number_lease;
+    std::vector<std::uint32_t>& sizes = *sizes_lease;
+    std::vector<std::uint32_t>& stack = *stack_lease;
+    number.assign(n, core::NONE);
+    sizes.clear();
     for (std::uint32_t s = 0; s < n; ++s) {
         if (number[s] != core::NONE) continue;
         const auto c = static_cast<std::uint32_t>(sizes.size());
@@ -247,7 +256,9 @@ std::vector<RingSystemRecord> ring_records(const core::MolBuilder& mol, const st
     out.reserve(systems.size());
     // The system's atoms marked with its number: a ring is the system's when
     // every atom of it carries the mark.
-    std::vector<std::uint32_t> mark(mol.atoms.size(), core::NONE);
+    const auto mark_lease = core::Scratch<std::vector<std::uint32_t>>::borrow(mol.atoms.size());
+    std::vector<std::uint32_t>& mark = *mark_lease;
+    mark.assign(mol.atoms.size(), core::NONE);
     for (std::uint32_t s = 0; s < systems.size(); ++s) {
         std::vector<std::uint32_t>& atoms = systems[s];
         for (std::uint32_t a : atoms) at(mark, a) = s;
