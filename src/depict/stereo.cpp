@@ -4,6 +4,7 @@
 #include <cmath>
 #include <tuple>
 
+#include "core/scratch.hpp"
 #include "io/stereo.hpp"
 
 namespace quorix::depict {
@@ -137,6 +138,14 @@ bool any_centre(const core::MolBuilder& mol, std::span<const std::uint8_t> confi
     return false;
 }
 
+// One pass's working lists, kept between calls.
+struct PassScratch {
+    std::vector<std::uint32_t> centres;
+    std::vector<std::uint8_t> used;
+    std::vector<std::pair<std::uint32_t, core::ChiralTag>> placed;
+    std::vector<WedgeCandidate> candidates;
+};
+
 // `flat` is flat_coords of the drawing, made once the first pass needs it.
 WedgeAssignment assign_pass(const core::MolBuilder& mol, std::span<const Point> coords,
                             std::span<const std::uint32_t> ranks, bool stereo_neighbour_first,
@@ -144,10 +153,9 @@ WedgeAssignment assign_pass(const core::MolBuilder& mol, std::span<const Point> 
     const std::uint32_t n = mol.num_atoms();
     WedgeAssignment out;
     out.wedges.assign(mol.bonds.size(), Wedge{});
-    std::vector<std::uint8_t> used(mol.bonds.size(), 0);
-    std::vector<std::pair<std::uint32_t, core::ChiralTag>> placed;
-
-    std::vector<std::uint32_t> centres;
+    const auto lease = core::Scratch<PassScratch>::borrow(n);
+    std::vector<std::uint32_t>& centres = lease->centres;
+    centres.clear();
     for (std::uint32_t a = 0; a < n; ++a) {
         const core::ChiralTag tag = mol.atoms[a].chiral_tag;
         if (at(confirmed, a) && core::is_tetrahedral(tag)) centres.push_back(a);
@@ -160,9 +168,13 @@ WedgeAssignment assign_pass(const core::MolBuilder& mol, std::span<const Point> 
         return std::pair(at(ranks, x), x) < std::pair(at(ranks, y), y);
     });
 
+    std::vector<std::uint8_t>& used = lease->used;
+    used.assign(mol.bonds.size(), 0);
+    std::vector<std::pair<std::uint32_t, core::ChiralTag>>& placed = lease->placed;
+    placed.clear();
     if (flat.empty()) flat = flat_coords(mol, coords);
     const Reader reader{mol, flat, out.wedges};
-    std::vector<WedgeCandidate> candidates;
+    std::vector<WedgeCandidate>& candidates = lease->candidates;
     for (std::uint32_t c : centres) {
         const core::ChiralTag tag = mol.atoms[c].chiral_tag;
         wedge_candidates(mol, used, ranks, stereo_neighbour_first, c, candidates);
