@@ -380,20 +380,28 @@ DepictionResult depict_2d(const core::MolBuilder& mol, const Style2d& style, con
     // The layout and refinement measure the layout molecule; packing measures the
     // stereo molecule, which differs only when hapto bonds were set aside.
     const std::vector<double> layout_radii = label_radii(layout_mol, style.bond_length, style.font_size);
+    const std::vector<std::vector<std::uint32_t>> components = components_of(layout_mol);
     std::vector<ComponentLayout> layouts;
-    for (const std::vector<std::uint32_t>& component : components_of(layout_mol))
+    layouts.reserve(components.size());
+    for (const std::vector<std::uint32_t>& component : components)
         layouts.push_back(layout_components(layout_mol, component, records, ranks, style, extra, layout_radii));
-    std::vector<std::uint32_t> lowest(layouts.size());
-    for (std::size_t i = 0; i < layouts.size(); ++i) {
-        lowest[i] = core::NONE;
-        for (const auto& [a, p] : layouts[i].coords) lowest[i] = std::min(lowest[i], at(ranks, a));
-    }
-    std::vector<std::size_t> by_rank(layouts.size());
-    std::iota(by_rank.begin(), by_rank.end(), std::size_t{0});
-    std::stable_sort(by_rank.begin(), by_rank.end(), [&](std::size_t x, std::size_t y) { return lowest[x] < lowest[y]; });
     std::vector<ComponentLayout> sorted;
-    sorted.reserve(layouts.size());
-    for (std::size_t i : by_rank) sorted.push_back(std::move(layouts[i]));
+    // A single layout is already in order.
+    if (layouts.size() < 2) {
+        sorted = std::move(layouts);
+    } else {
+        std::vector<std::uint32_t> lowest(layouts.size());
+        for (std::size_t i = 0; i < layouts.size(); ++i) {
+            lowest[i] = core::NONE;
+            for (const auto& [a, p] : layouts[i].coords) lowest[i] = std::min(lowest[i], at(ranks, a));
+        }
+        std::vector<std::size_t> by_rank(layouts.size());
+        std::iota(by_rank.begin(), by_rank.end(), std::size_t{0});
+        std::stable_sort(by_rank.begin(), by_rank.end(),
+                         [&](std::size_t x, std::size_t y) { return lowest[x] < lowest[y]; });
+        sorted.reserve(layouts.size());
+        for (std::size_t i : by_rank) sorted.push_back(std::move(layouts[i]));
+    }
     for (ComponentLayout& layout : sorted)
         for (Degradation& d : layout.degraded) result.degraded.push_back(std::move(d));
     for (Degradation& d : prepared.hapto) result.degraded.push_back(std::move(d));
