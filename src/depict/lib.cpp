@@ -118,6 +118,9 @@ Hapto find_hapto(const core::MolBuilder& mol, std::span<const std::uint32_t> ran
 // Components side by side, left to right, 0.5 apart between their label-padded extents.
 PositionMap pack(std::span<const ComponentLayout> layouts, std::span<const double> radii) {
     PositionMap out;
+    std::size_t total = 0;
+    for (const ComponentLayout& layout : layouts) total += layout.coords.size();
+    out.reserve(total);
     double offset = 0.0;
     for (const ComponentLayout& layout : layouts) {
         double lo = 0.0, hi = 0.0;
