@@ -275,6 +275,7 @@ std::vector<RingSystemRecord> ring_records(const core::MolBuilder& mol, const st
     }
     if (out.size() < 2) return out;
     std::vector<std::pair<std::vector<std::uint32_t>, std::size_t>> keys;
+    keys.reserve(out.size());
     for (std::size_t i = 0; i < out.size(); ++i) keys.emplace_back(rank_sorted_atoms(ranks, out[i].atoms), i);
     std::sort(keys.begin(), keys.end());
     std::vector<RingSystemRecord> sorted;
