@@ -9,6 +9,7 @@
 #include <set>
 
 #include "chem/organometallics.hpp"
+#include "core/scratch.hpp"
 #include "chem/rings.hpp"
 #include "chem/sanitize.hpp"
 #include "chem/sssr.hpp"
@@ -164,12 +165,20 @@ const TurnTable& turn_table() {
     return table;
 }
 
+// Working arrays of the orientation search, kept warm between drawings.
+struct TurnScratch {
+    std::vector<std::uint32_t> order;
+    std::vector<double> lanes;
+};
+
 // The widest of 24 turns and mirror images about the centroid; ties go to the
 // smaller rounded coordinates in (rank, index) order, then to the earlier turn.
 std::vector<Point> oriented(std::vector<Point> pts, std::span<const std::uint32_t> ranks) {
     const std::size_t n = pts.size();
     if (n < 2) return pts;
-    std::vector<std::uint32_t> order(n);
+    auto lease = core::Scratch<TurnScratch>::borrow(n);
+    std::vector<std::uint32_t>& order = lease->order;
+    order.resize(n);
     std::iota(order.begin(), order.end(), 0u);
     std::sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
         return std::pair(at(ranks, x), x) < std::pair(at(ranks, y), y);
@@ -177,11 +186,15 @@ std::vector<Point> oriented(std::vector<Point> pts, std::span<const std::uint32_
     Point sum;
     for (std::uint32_t a : order) sum = sum + pts[a];
     const Point centre = (1.0 / static_cast<double>(n)) * sum;
-    for (Point& p : pts) p = p - centre;
 
-    // Coordinates one array per axis, turned two points at a time.
-    std::vector<double> xs(n), ys(n), tx(n), ty(n), bx(n), by(n);
-    for (std::size_t a = 0; a < n; ++a) xs[a] = pts[a].x, ys[a] = pts[a].y;
+    // Coordinates one array per axis, turned two points at a time; the six
+    // arrays share one block.
+    std::vector<double>& lanes = lease->lanes;
+    lanes.resize(6 * n);
+    double* const base = lanes.data();
+    const std::span<double> xs(base, n), ys(base + n, n);
+    std::span<double> tx(base + 2 * n, n), ty(base + 3 * n, n), bx(base + 4 * n, n), by(base + 5 * n, n);
+    for (std::size_t a = 0; a < n; ++a) xs[a] = pts[a].x - centre.x, ys[a] = pts[a].y - centre.y;
     std::int64_t best_score = 0;
     bool have_best = false;
     const auto better_key = [&]() {
@@ -208,9 +221,8 @@ std::vector<Point> oriented(std::vector<Point> pts, std::span<const std::uint32_
                 have_best = true;
             }
         }
-    std::vector<Point> best(n);
-    for (std::size_t a = 0; a < n; ++a) best[a] = {bx[a], by[a]};
-    return best;
+    for (std::size_t a = 0; a < n; ++a) pts[a] = {bx[a], by[a]};
+    return pts;
 }
 
 }  // namespace
