@@ -223,8 +223,11 @@ private:
         return round_;
     }
 
-    void close_weighted(std::uint32_t r, std::uint32_t limit, std::uint64_t settled, std::span<const std::uint64_t> w,
-                        std::vector<Candidate>& cands, std::vector<std::uint64_t>& weights, CandidateSets& seen) {
+    // Every edge met from the search queue once, marked taken; `close` gets those
+    // that close a cycle through the root of a size in (settled, limit] from two
+    // different branches: its ends and size.
+    template <class Close>
+    void for_each_closing_edge(std::uint32_t limit, std::uint64_t settled, Close&& close) {
         touched_edges_.clear();
         for (std::uint32_t u : queue_) {
             for (std::uint32_t k = g_.offsets[u]; k < g_.offsets[u + 1]; ++k) {
@@ -237,33 +240,41 @@ private:
                 if (da == NONE || db == NONE) continue;
                 const std::uint64_t size = std::uint64_t(da) + db + 1;
                 if (size < 3 || size <= settled || size > limit || (da > db ? da - db : db - da) > 1) continue;
-                if (branch_[a] == branch_[b] || shadowed_[e]) continue;
-                const std::uint64_t weight = weight_path_[a] ^ weight_path_[b] ^ w[e];
-                if (weight == 0) continue;
-                // Paths of different branches share only the root.
-                const std::uint64_t hash = hash_path_[a] + hash_path_[b] - CandidateSets::atom_hash(r);
-                const auto same = [&](std::uint32_t index) {
-                    const std::uint32_t mark = next_round();
-                    for (std::uint32_t x : cands[index].atoms) stamp_[x] = mark;
-                    stats_.steps += size;
-                    for (std::uint32_t x = a; x != NONE; x = parent_[x])
-                        if (stamp_[x] != mark) return false;
-                    for (std::uint32_t x = b; x != r; x = parent_[x])
-                        if (stamp_[x] != mark) return false;
-                    return true;
-                };
-                const std::uint32_t found = seen.find_if(cands, hash, size, same);
-                if (found != NONE && !earlier(r, e, cands[found])) continue;
-                path_a_.clear();
-                path_b_.clear();
-                for (std::uint32_t x = a; x != NONE; x = parent_[x]) path_a_.push_back(x);
-                for (std::uint32_t x = b; x != r; x = parent_[x]) path_b_.push_back(x);
-                Candidate c = build_candidate(e, false);
-                c.root = r;
-                c.closing = e;
-                keep(std::move(c), weight, found, hash, cands, weights, seen);
+                if (branch_[a] == branch_[b]) continue;
+                close(a, b, e, size);
             }
         }
+    }
+
+    void close_weighted(std::uint32_t r, std::uint32_t limit, std::uint64_t settled, std::span<const std::uint64_t> w,
+                        std::vector<Candidate>& cands, std::vector<std::uint64_t>& weights, CandidateSets& seen) {
+        for_each_closing_edge(limit, settled, [&](std::uint32_t a, std::uint32_t b, std::uint32_t e, std::uint64_t size) {
+            if (shadowed_[e]) return;
+            const std::uint64_t weight = weight_path_[a] ^ weight_path_[b] ^ w[e];
+            if (weight == 0) return;
+            // Paths of different branches share only the root.
+            const std::uint64_t hash = hash_path_[a] + hash_path_[b] - CandidateSets::atom_hash(r);
+            const auto same = [&](std::uint32_t index) {
+                const std::uint32_t mark = next_round();
+                for (std::uint32_t x : cands[index].atoms) stamp_[x] = mark;
+                stats_.steps += size;
+                for (std::uint32_t x = a; x != NONE; x = parent_[x])
+                    if (stamp_[x] != mark) return false;
+                for (std::uint32_t x = b; x != r; x = parent_[x])
+                    if (stamp_[x] != mark) return false;
+                return true;
+            };
+            const std::uint32_t found = seen.find_if(cands, hash, size, same);
+            if (found != NONE && !earlier(r, e, cands[found])) return;
+            path_a_.clear();
+            path_b_.clear();
+            for (std::uint32_t x = a; x != NONE; x = parent_[x]) path_a_.push_back(x);
+            for (std::uint32_t x = b; x != r; x = parent_[x]) path_b_.push_back(x);
+            Candidate c = build_candidate(e, false);
+            c.root = r;
+            c.closing = e;
+            keep(std::move(c), weight, found, hash, cands, weights, seen);
+        });
     }
 
     // Whether root r closing e comes before the version kept: the search from
@@ -766,22 +777,9 @@ private:
 
     void close_cycles(std::uint32_t r, std::uint32_t limit, std::uint64_t settled, std::vector<Candidate>& cands,
                       CandidateSets& seen) {
-        touched_edges_.clear();
-        for (std::uint32_t u : queue_) {
-            for (std::uint32_t k = g_.offsets[u]; k < g_.offsets[u + 1]; ++k) {
-                const std::uint32_t e = g_.entries[k].edge;
-                if (taken_[e]) continue;
-                taken_[e] = 1;
-                touched_edges_.push_back(e);
-                const std::uint32_t a = g_.edge_begin[e], b = g_.edge_end[e];
-                const std::uint32_t da = dist_[a], db = dist_[b];
-                if (da == NONE || db == NONE) continue;
-                const std::uint64_t size = std::uint64_t(da) + db + 1;
-                if (size < 3 || size <= settled || size > limit || (da > db ? da - db : db - da) > 1) continue;
-                if (branch_[a] == branch_[b]) continue;
-                add_candidate(r, a, b, e, cands, seen);
-            }
-        }
+        for_each_closing_edge(limit, settled, [&](std::uint32_t a, std::uint32_t b, std::uint32_t e, std::uint64_t) {
+            add_candidate(r, a, b, e, cands, seen);
+        });
     }
 
     void add_candidate(std::uint32_t r, std::uint32_t a, std::uint32_t b, std::uint32_t e,
