@@ -242,17 +242,30 @@ TEST(AttachedRingSystem, UncrowdedAnchorTakesThePlainPlacementAlongTheFirstDirec
     EXPECT_EQ(got, depict::orient_fragment(m, own, 2, {5, 5}, dirs[0]).first);
 }
 
+// Naphthalene (with the given tail) laid out on its own, and hung from atom 0 at
+// the origin along +x, plain and mirrored.
+struct HungNaphthalene {
+    core::MolBuilder m;
+    PositionMap own, plain, mirrored;
+};
+HungNaphthalene hung_naphthalene(const char* smiles) {
+    HungNaphthalene h{test::prepared(smiles), {}, {}, {}};
+    const std::vector<std::uint32_t> ranks = test::identity(h.m.num_atoms());
+    const std::vector<chem::Ring> rings = chem::sssr(h.m);
+    const auto records = depict::ring_records(h.m, rings, ranks);
+    h.own = depict::layout_ring_system(h.m, records[0], ranks, nullptr).positions;
+    std::tie(h.plain, h.mirrored) = depict::orient_fragment(h.m, h.own, 0, {0, 0}, Point{1, 0});
+    return h;
+}
+
 TEST(AttachedRingSystem, WithOneDirectionTheMirrorWinsWhenThePlainOneOverlaps) {
     // Naphthalene hung from an alpha atom is not symmetric about its direction: a
     // drawn atom on a point of the plain placement that the mirror leaves free
     // must send the ring system to the mirror image.
-    const core::MolBuilder m = test::prepared("c1ccc2ccccc2c1.C");
-    const std::vector<std::uint32_t> ranks = test::identity(m.num_atoms());
-    const std::vector<chem::Ring> rings = chem::sssr(m);
-    const auto records = depict::ring_records(m, rings, ranks);
-    const PositionMap own = depict::layout_ring_system(m, records[0], ranks, nullptr).positions;
+    const HungNaphthalene h = hung_naphthalene("c1ccc2ccccc2c1.C");
+    const core::MolBuilder& m = h.m;
+    const PositionMap &own = h.own, &plain = h.plain, &mirrored = h.mirrored;
     const Point dir{1, 0};
-    const auto [plain, mirrored] = depict::orient_fragment(m, own, 0, {0, 0}, dir);
     std::optional<Point> blocker;
     for (const auto& [a, q] : plain) {
         bool free = true;
@@ -272,13 +285,10 @@ TEST(AttachedRingSystem, WithOneDirectionTheMirrorWinsWhenThePlainOneOverlaps) {
 TEST(AttachedRingSystem, WithoutOverlapFewerCrossingsWin) {
     // A short drawn bond across a bond of the plain placement, clear of every
     // atom and of the mirror image: the mirror wins on crossings alone.
-    const core::MolBuilder m = test::prepared("c1ccc2ccccc2c1.CC");
-    const std::vector<std::uint32_t> ranks = test::identity(m.num_atoms());
-    const std::vector<chem::Ring> rings = chem::sssr(m);
-    const auto records = depict::ring_records(m, rings, ranks);
-    const PositionMap own = depict::layout_ring_system(m, records[0], ranks, nullptr).positions;
+    const HungNaphthalene h = hung_naphthalene("c1ccc2ccccc2c1.CC");
+    const core::MolBuilder& m = h.m;
+    const PositionMap &own = h.own, &plain = h.plain, &mirrored = h.mirrored;
     const Point dir{1, 0};
-    const auto [plain, mirrored] = depict::orient_fragment(m, own, 0, {0, 0}, dir);
     const auto crossings = [&](const PositionMap& placed, Point a, Point b) {
         int n = 0;
         for (const core::Bond& bond : m.bonds)
