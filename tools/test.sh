@@ -28,8 +28,8 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 # The picture tests render SVG in a real browser; they skip when it cannot be had.
 if ! command -v chromium >/dev/null; then
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq chromium >/dev/null ||
-    { as_root apt-get update -qq && as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq chromium >/dev/null; } ||
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends chromium >/dev/null ||
+    { as_root apt-get update -qq && as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends chromium >/dev/null; } ||
     echo "chromium not installed: the browser tests will skip"
 fi
 
