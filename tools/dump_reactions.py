@@ -2,7 +2,8 @@
 outcomes of Reaction.run: products as canonical SMILES, discarded atoms, and the
 byproduct verdict and texts; then two-reactant reactions on pairs of real
 molecules, given in both orders (so that the assignment search runs too), and
-Reaction.run_on_substrate on single molecules and on pairs, with atom maps.
+Reaction.run_on_substrate on single molecules and on pairs, with atom maps;
+last, reactions whose reactant templates repeat a map number.
 Two builds' dumps compared line by line show every outcome a change altered:
 
     PYTHONPATH=<old build> python tools/dump_reactions.py > old.txt
@@ -59,6 +60,27 @@ def main():
         for mi, m in enumerate(mols):
             for o in r.run_on_substrate([m], byproducts=True, max_products=12):
                 print("substrate", ri, mi, describe(o))
+    # Map numbers repeated among the reactant templates, as real mapped
+    # reactions write symmetric groups: single molecules, then pairs.
+    for ri, text in enumerate(REPEATED_MAP_REACTIONS):
+        try:
+            r = quorix.parse_reaction(text)
+        except ValueError as e:
+            print("repeated", ri, "refused:", str(e).splitlines()[-1].strip())
+            continue
+        if r.num_reactant_templates == 1:
+            for mi, m in enumerate(mols):
+                for o in r.run([m], byproducts=True, atom_mapping=True, max_products=12):
+                    print("repeated", ri, mi, describe(o, mapped=True))
+            continue
+        for ai, a in enumerate(few):
+            for bi, b in enumerate(few):
+                if ai != bi:
+                    for o in r.run([a, b], byproducts=True, atom_mapping=True, max_products=12):
+                        print("repeated", ri, ai, bi, describe(o, mapped=True))
+                if bi == ai + 1:
+                    for o in r.run_on_substrate([a, b], byproducts=True, atom_mapping=True, max_products=12):
+                        print("repeated joined", ri, ai, bi, describe(o, mapped=True))
 
 
 PAIR_REACTIONS = [
@@ -66,6 +88,12 @@ PAIR_REACTIONS = [
     "[C:1](=[O:2])[OH1].[N;H1,H2;!$(NC=O):3]>>[C:1](=[O:2])[N:3]",
     "[c:1][Cl,Br,I].[c:2]>>[c:1]-[c:2]",
     "[C:1]=[C:2].[C:3]=[C:4]>>[C:1]1[C:2][C:3][C:4]1",
+]
+
+REPEATED_MAP_REACTIONS = [
+    "[C:1][O:2][C:1]>>[C:1][OH1:2]",
+    "[CH3:1][N:2]([c:3])[CH3:1]>>[CH3:1][NH1:2][c:3]",
+    "[C:1](=[O:2])[OH1:3].[OH1:3][C:4]>>[C:1](=[O:2])[O:3][C:4]",
 ]
 
 

@@ -193,9 +193,6 @@ SmilesErrorKind SmilesErrorKind::ring(SmilesErrorTag tag, std::uint32_t label) {
     k.label = label;
     return k;
 }
-SmilesErrorKind SmilesErrorKind::duplicate_map_number(std::uint32_t map_number) {
-    return ring(SmilesErrorTag::DuplicateMapNumber, map_number);
-}
 SmilesErrorKind SmilesErrorKind::chiral_index(std::string_view cls, std::uint32_t index, std::uint32_t max) {
     SmilesErrorKind k;
     k.tag = SmilesErrorTag::ChiralIndexOutOfRange;
@@ -226,7 +223,6 @@ std::string SmilesErrorKind::to_string() const {
             return "立体标记 @" + cls + std::to_string(index) + " 的序号超出范围,@" + cls + " 最大为 " +
                    std::to_string(max);
         }
-        case SmilesErrorTag::DuplicateMapNumber: return "原子映射号 " + l + " 在反应物模板中出现了不止一次";
     }
     return {};
 }

@@ -23,8 +23,6 @@ enum class SmilesErrorTag : std::uint32_t {
     BondWithoutAtom = 11,
     NumberOutOfRange = 12,
     ChiralIndexOutOfRange = 13,
-    // Reaction SMARTS only: one map number on two reactant-template atoms.
-    DuplicateMapNumber = 14,
 };
 
 struct SmilesErrorKind {
@@ -32,7 +30,7 @@ struct SmilesErrorKind {
     char32_t ch = 0;           // UnexpectedChar
     std::string symbol;        // UnknownElement: the letters as written
     std::string_view detail;   // BadBracketAtom: a constant text
-    std::uint32_t label = 0;   // ring-closure kinds; DuplicateMapNumber: the map number
+    std::uint32_t label = 0;   // ring-closure kinds
     std::string_view chiral_class;  // ChiralIndexOutOfRange: "TH", "AL", "SP", "TB", "OH"
     std::uint32_t index = 0;   // ChiralIndexOutOfRange: the number written
     std::uint32_t max = 0;     // ChiralIndexOutOfRange: the class's largest number
@@ -46,7 +44,6 @@ struct SmilesErrorKind {
     static SmilesErrorKind unknown_element(std::string_view letters);
     static SmilesErrorKind bad_bracket_atom(std::string_view constant_detail);
     static SmilesErrorKind ring(SmilesErrorTag tag, std::uint32_t label);
-    static SmilesErrorKind duplicate_map_number(std::uint32_t map_number);
     static SmilesErrorKind chiral_index(std::string_view cls, std::uint32_t index, std::uint32_t max);
 
     std::string to_string() const;

@@ -1,6 +1,5 @@
 #include "io/smarts/reaction.hpp"
 
-#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -49,22 +48,6 @@ struct Fault {
     SmilesErrorKind kind;
     std::size_t pos;
 };
-
-// One map number on two reactant-template atoms would build a product atom
-// from one image while the other counts as discarded.
-std::optional<Fault> repeated_map_number(std::span<const Read> reactants) {
-    std::vector<std::uint16_t> seen;  // ascending
-    for (const Read& t : reactants)
-        for (std::uint32_t i = 0; i < t.query.num_atoms(); ++i) {
-            const auto n = t.query.atom_exprs[i].find_map_number();
-            if (!n) continue;
-            const auto it = std::lower_bound(seen.begin(), seen.end(), *n);
-            if (it != seen.end() && *it == *n)
-                return Fault{SmilesErrorKind::duplicate_map_number(*n), t.atom_offsets[i]};
-            seen.insert(it, *n);
-        }
-    return std::nullopt;
-}
 
 // Values a product atom record cannot hold: written into it they would wrap.
 std::optional<Fault> unstorable_product_value(std::span<const Read> products) {
@@ -131,7 +114,6 @@ std::expected<ReactionTemplates, ParseError> read_reaction_smarts(std::string_vi
             lists[k]->push_back(std::move(t));
         }
     }
-    if (auto f = repeated_map_number(read[0])) return error(std::move(f->kind), f->pos);
     if (auto f = unstorable_product_value(read[2])) return error(std::move(f->kind), f->pos);
 
     ReactionTemplates out;

@@ -172,6 +172,28 @@ TEST(Apply, MapNumbersRunWithoutGapsAndOldOnesAreReplaced) {
     EXPECT_EQ(product, (std::vector<std::uint16_t>{2, 1}));
 }
 
+// A map number on several reactant-template atoms maps the first of them, by
+// template and then atom order, whatever the input order; the others are only
+// matched, so they and what hangs only off them reach no product.
+TEST(Apply, ARepeatedMapNumberMapsOnlyItsFirstAtom) {
+    using Discarded = std::vector<std::vector<std::uint32_t>>;
+    const auto ether = reaction_of("[CH2:1][O:2][CH2:1]>>[CH2:1][OH1:2]");
+    const auto in = inputs_of({"CCOCCC"});
+    for (const auto& out : {match::run(ether, in, 0, false), match::run_on_substrate(ether, in, 0, false)}) {
+        ASSERT_EQ(out.size(), 2u);
+        EXPECT_EQ(products_text(out[0]), "CCO");
+        EXPECT_EQ(out[0].discarded, (Discarded{{3, 4, 5}}));
+        EXPECT_EQ(products_text(out[1]), "CCCO");
+        EXPECT_EQ(out[1].discarded, (Discarded{{0, 1}}));
+    }
+    // The acid's oxygen stays although the alcohol is given first.
+    const auto ester = reaction_of("[C:1](=[O:2])[OH1:3].[OH1:3][CH3:4]>>[C:1](=[O:2])[O:3][CH3:4]");
+    const auto out = match::run(ester, inputs_of({"OC", "CC(=O)O"}), 0, false);
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_EQ(products_text(out[0]), "COC(C)=O");
+    EXPECT_EQ(out[0].discarded, (Discarded{{0}, {}}));
+}
+
 TEST(Apply, ComponentsAreNumberedByLowestAtom) {
     EXPECT_TRUE(match::connected_components(core::MolBuilder{}).empty());
     EXPECT_EQ(match::connected_components(mol_of("C.CC.[NH3]->[Cu]")), (std::vector<std::uint32_t>{0, 1, 1, 2, 2}));
