@@ -319,6 +319,17 @@ Distinguishable ends_distinguishable(const MolBuilder& mol, const Bond& d, LazyI
     return result;
 }
 
+// An end holding nothing but its partner, not even a hydrogen (a carbonyl's or a
+// sulfoxide's oxygen), has nothing that could lie cis or trans. Readers take an
+// "either" mark at its word and drop the configuration of a centre at the other
+// end, so such a bond is never marked.
+bool bare_end(const MolBuilder& mol, std::uint32_t atom, std::uint32_t partner) {
+    if (at(mol.atoms, atom).total_hs() != 0) return false;
+    for (core::Neighbor nb : mol.neighbors(atom))
+        if (nb.atom != partner) return false;
+    return true;
+}
+
 std::optional<std::pair<std::uint32_t, std::uint32_t>> references(const MolBuilder& mol,
                                                                   std::span<const std::uint8_t> either,
                                                                   const Bond& d) {
@@ -429,6 +440,7 @@ std::vector<std::uint8_t> either_double_bonds(const MolBuilder& mol) {
         const Bond& bond = mol.bonds[d];
         if (bond.order != BondOrder::Double || (bond.flags & core::AROMATIC)) continue;
         if (double_bond_in_small_ring(mol, d) || has_double_bond_stereo(mol, d)) continue;
+        if (bare_end(mol, bond.begin, bond.end) || bare_end(mol, bond.end, bond.begin)) continue;
         // Most ends (a carbonyl's, say) are settled by invariants alone, without
         // the refinement behind the classes.
         const Distinguishable ends = ends_distinguishable(mol, bond, invariants);

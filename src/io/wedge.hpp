@@ -52,7 +52,8 @@ std::uint32_t double_bond_stereo_from_2d(core::MolBuilder& mol, std::span<const 
 std::uint32_t double_bond_stereo_from_3d(core::MolBuilder& mol, std::span<const Coord> coords,
                                          std::span<const std::uint8_t> either);
 
-// Per bond 1 for a double bond that could carry cis/trans but holds none.
+// Per bond 1 for a double bond that could carry cis/trans but holds none; a
+// bond with an end bearing neither a substituent nor a hydrogen never can.
 std::vector<std::uint8_t> either_double_bonds(const core::MolBuilder& mol);
 
 }  // namespace quorix::io

@@ -1,6 +1,8 @@
 """Mol.conformer and the Conformer class: members, repr, identical bytes across
 processes, molblock output and the exact error texts."""
+import collections
 import math
+import pathlib
 import re
 import struct
 import subprocess
@@ -98,6 +100,25 @@ def test_to_molblock():
     assert quorix.parse_molblock(text).is_3d
     with pytest.raises(TypeError, match=r"^argument 'title': 'NoneType' object cannot be cast as 'str'$"):
         c.to_molblock(title=None)
+
+
+def test_either_marks_over_real_molecules():
+    """Every stereo-3 mark sits on a double bond whose two ends each hold an atom
+    besides the partner (the conformer's hydrogens are atoms)."""
+    data = pathlib.Path(__file__).resolve().parent.parent / "data" / "molecules.smi"
+    chains = [s for s in (line.split()[0] for line in data.read_text(encoding="utf-8").splitlines())
+              if re.search(r"C=C|C=N|N=C|N=N", s)]
+    marks = 0
+    for smiles in chains[::20]:
+        lines = conf(smiles).to_molblock().split("\n")
+        n, m = int(lines[3][0:3]), int(lines[3][3:6])
+        bonds = [(int(l[0:3]), int(l[3:6]), int(l[6:9]), int(l[9:12])) for l in lines[4 + n:4 + n + m]]
+        degree = collections.Counter(a for b in bonds for a in b[:2])
+        for a, b, order, stereo in bonds:
+            if stereo == 3:
+                marks += 1
+                assert order == 2 and degree[a] > 1 and degree[b] > 1, smiles
+    assert marks > 0
 
 
 def test_class_and_docstrings():

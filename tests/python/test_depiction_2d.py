@@ -56,6 +56,45 @@ def test_stereo_survives_the_molblock(smiles):
     assert back.to_canonical_smiles() == ref.to_canonical_smiles()
 
 
+def either_marks(block):
+    """The (begin, end) atom numbers of the bonds written with stereo 3."""
+    return [(int(l[0:3]), int(l[3:6])) for l in bond_lines(block) if int(l[9:12]) == 3]
+
+
+# Marks in the 2-D and in the 3-D molblock: a double bond with an end holding
+# neither a substituent nor a hydrogen gets none; the conformer's molecule
+# carries its hydrogens as atoms, so propene's CH2 end ties there.
+@pytest.mark.parametrize("smiles, flat, conformer", [
+    ("CCC(C)=O", 0, 0), ("CCC=O", 0, 0), ("CCN=O", 0, 0), ("CCC(N)=S", 0, 0), ("CCS(C)=O", 0, 0),
+    ("C=CC", 1, 0), ("CC=CC", 1, 1), ("CCC(C)=N", 1, 1), ("C1=CCCCCCC1", 1, 1),
+])
+def test_either_marks_of_both_writers(smiles, flat, conformer):
+    mol = quorix.parse_smiles(smiles)
+    assert len(either_marks(mol.to_molblock_2d())) == flat
+    assert len(either_marks(mol.conformer().to_molblock())) == conformer
+
+
+# A stereocentre on a S=O bond: written with its wedge and no mark that would
+# tell a reader to leave the bond, and with it the centre, open.
+@pytest.mark.parametrize("smiles", [
+    "COc1ccc2[nH]c([S@@](=O)Cc3ncc(C)c(OC)c3C)nc2c1",  # esomeprazole
+    "NC(=O)C[S@@](=O)C(c1ccccc1)c1ccccc1",  # armodafinil
+    "CC(C)(C)[S@](=O)N",  # a sulfinamide
+    "CO[S@@](=O)c1ccc(C)cc1",  # a sulfinate
+])
+def test_sulfinyl_centres_carry_no_either_mark(smiles):
+    mol = quorix.parse_smiles(smiles)
+    block = mol.to_molblock_2d()
+    assert either_marks(block) == [] and either_marks(mol.conformer().to_molblock()) == []
+    sulfur = [i + 1 for i, line in enumerate(atom_lines(block)) if line[31:34].strip() == "S"]
+    assert any(int(l[9:12]) in (1, 6) and int(l[0:3]) in sulfur for l in bond_lines(block))
+    back = quorix.parse_molblock(block).mol
+    back.remove_hs()
+    ref = mol.copy()
+    ref.sanitize()
+    assert back.to_canonical_smiles() == ref.to_canonical_smiles()
+
+
 def test_added_hydrogens_follow_the_receivers_atoms():
     mol = quorix.parse_smiles("[C@@H]12CCCC[C@H]1CCCC2")
     block = mol.to_molblock_2d()

@@ -106,6 +106,30 @@ TEST(DepictionSweep, StereoSurvivesTheWrittenMolblock) {
     EXPECT_GE(ct_kept * 100, ct * 95);  // trans bonds in rings of 8+ are drawn cis, and reported
 }
 
+// Every "either" mark written stands on a double bond each of whose ends holds
+// something besides its partner (a substituent or a hydrogen) to be cis or trans.
+TEST(DepictionSweep, EitherMarksOnlyBondsWithTwoSubstitutedEnds) {
+    std::size_t marks = 0;
+    for (std::size_t i = 0; i < test::data_records().size(); i += STRIDE) {
+        const std::string& smiles = test::data_records()[i].smiles;
+        auto text = python::molblock_2d(test::read_or_fail(smiles), "");
+        if (!text) continue;
+        auto parsed = io::read_molblock(*text);
+        ASSERT_TRUE(parsed) << smiles;
+        const std::vector<std::uint8_t> either = parsed->either;
+        auto back = python::finish_molblock(std::move(*parsed));
+        ASSERT_TRUE(back) << smiles;
+        const core::MolBuilder& m = back->mol;
+        for (std::uint32_t b = 0; b < m.num_bonds(); ++b) {
+            if (!either[b]) continue;
+            ++marks;
+            for (std::uint32_t x : {m.bonds[b].begin, m.bonds[b].end})
+                EXPECT_TRUE(m.degree[x] > 1 || m.atoms[x].total_hs() > 0) << smiles << " bond " << b;
+        }
+    }
+    EXPECT_GT(marks, 0u);
+}
+
 TEST(Depiction, StyleFingerprintAndEmptyMolecule) {
     EXPECT_EQ(depict::style_fingerprint(depict::STYLE_2D), 0x5ae67bbdc8e0bb62ull);
     const depict::DepictionResult r = depict::depict_2d(core::MolBuilder{}, depict::STYLE_2D, nullptr);

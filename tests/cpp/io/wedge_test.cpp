@@ -153,6 +153,35 @@ TEST(EitherDoubleBonds, FlagsUndecidedBonds) {
     EXPECT_EQ(either_double_bonds(sanitized("C1=CCCCC1"))[0], 0);  // small ring
 }
 
+// The one double bond of each molecule: an end holding neither a substituent
+// nor a hydrogen leaves nothing to be cis or trans; any other end may.
+TEST(EitherDoubleBonds, BareEndsAreNeverFlagged) {
+    const std::pair<const char*, int> cases[] = {
+        {"CCC(C)=O", 0},          // ketone
+        {"CCC=O", 0},             // aldehyde: the O end
+        {"CCS(C)=O", 0},          // sulfoxide
+        {"CC[S@](=O)N", 0},       // sulfinamide, its centre on the bond
+        {"CCN=O", 0},             // nitroso
+        {"CCC(N)=S", 0},          // thioamide
+        {"CC[N+]([O-])=O", 0},    // nitro
+        {"[H]C(=O)C([H])([H])[H]", 0},
+        {"C=CC", 1},              // propene as read from SMILES
+        {"CCC(C)=N", 1},          // imine =N-H, implicit
+        {"CCC(C)=[NH]", 1},       // and explicit
+        {"[H]N=C(C)CC", 1},       // and as an atom
+        {"CC=CC", 1},
+        {"CCC(C)=NC", 1},
+        {"C1=CCCCCCC1", 1},       // ring of eight
+    };
+    for (const auto& [smiles, flagged] : cases) {
+        const MolBuilder m = sanitized(smiles);
+        const std::vector<std::uint8_t> flags = either_double_bonds(m);
+        for (std::uint32_t d = 0; d < m.num_bonds(); ++d) {
+            if (m.bonds[d].order == BondOrder::Double) EXPECT_EQ(flags[d], flagged) << smiles;
+        }
+    }
+}
+
 // The flags against their definition on full symmetry classes, over the real
 // molecules and inputs whose ends tie only after refinement or are twins.
 TEST(EitherDoubleBonds, MatchesClassDefinition) {
@@ -164,6 +193,8 @@ TEST(EitherDoubleBonds, MatchesClassDefinition) {
             if (b.order != BondOrder::Double || (b.flags & AROMATIC) || in_small_ring(m, d) ||
                 has_double_bond_stereo(m, d))
                 continue;
+            const auto bare = [&](std::uint32_t x) { return m.degree[x] == 1 && m.atoms[x].total_hs() == 0; };
+            if (bare(b.begin) || bare(b.end)) continue;
             out[d] = end_is_distinguishable(m, b.begin, b.end, classes) &&
                      end_is_distinguishable(m, b.end, b.begin, classes);
         }
