@@ -94,6 +94,25 @@ std::optional<double> first_touch(const std::vector<Vec>& placed, const std::vec
     return touch;
 }
 
+// Where the moving piece's centre comes to rest, relative to the placed
+// centre: the most compact touching place, the one nearest that centre; the
+// first direction wins a tie. A piece that no approach brings into touch
+// passes clear of every placed atom along all of them, so it fits at the
+// centre itself.
+Vec resting_offset(const std::vector<Vec>& placed, const std::vector<Vec>& moving) {
+    static const std::array<Vec, 26> directions = approach_directions();
+    double best = std::numeric_limits<double>::infinity();
+    Vec offset{};
+    for (const Vec& d : directions) {
+        const std::optional<double> s = first_touch(placed, moving, d);
+        if (s && std::fabs(*s) < best) {
+            best = std::fabs(*s);
+            offset = {*s * d[0], *s * d[1], *s * d[2]};
+        }
+    }
+    return offset;
+}
+
 }  // namespace
 
 void place_pieces(const core::MolBuilder& mol, std::span<double> flat) {
@@ -117,7 +136,6 @@ void place_pieces(const core::MolBuilder& mol, std::span<double> flat) {
         return size_of(a) != size_of(b) ? size_of(a) > size_of(b) : a < b;
     });
 
-    static const std::array<Vec, 26> directions = approach_directions();
     std::vector<Vec> shift(count, Vec{});
     std::vector<Vec> moved(n);  // positions of the atoms placed so far
     Vec sum{};                  // of the placed positions, summed in placing order
@@ -150,22 +168,8 @@ void place_pieces(const core::MolBuilder& mol, std::span<double> flat) {
                     const Vec& p = moved[groups.atoms[k]];
                     placed_rel.push_back({p[0] - centre_p[0], p[1] - centre_p[1], p[2] - centre_p[2]});
                 }
-            // The most compact resting place: the piece's centre nearest the
-            // placed centre; the first direction wins a tie. A piece that no
-            // approach brings into touch passes clear of every placed atom
-            // along all of them, so it fits at the centre itself.
-            double best = std::numeric_limits<double>::infinity();
-            double along = 0.0;
-            Vec dir = directions[0];
-            for (const Vec& d : directions) {
-                const std::optional<double> s = first_touch(placed_rel, moving_rel, d);
-                if (s && std::fabs(*s) < best) {
-                    best = std::fabs(*s);
-                    along = *s;
-                    dir = d;
-                }
-            }
-            for (int a = 0; a < 3; ++a) shift[c][a] = centre_p[a] + along * dir[a] - centre_q[a];
+            const Vec offset = resting_offset(placed_rel, moving_rel);
+            for (int a = 0; a < 3; ++a) shift[c][a] = centre_p[a] + offset[a] - centre_q[a];
         }
         for (std::uint32_t k = begin; k < end; ++k) {
             const std::uint32_t atom = groups.atoms[k];
