@@ -6,6 +6,7 @@
 #include "chem/explicit_hs.hpp"
 #include "conf/field.hpp"
 #include "conf/optimize.hpp"
+#include "conf/pieces.hpp"
 #include "conf/smooth.hpp"
 #include "conf/spread.hpp"
 #include "io/smiles/canonical.hpp"
@@ -208,6 +209,12 @@ std::expected<ConformerResult, ConformerError> generate_conformer(const core::Mo
         }
     }
 
+    // The pieces were refined where the embedding put them, far apart, and
+    // are only now brought together. `energy` stays the refinement's: the
+    // moves keep every term within a piece, while across pieces the van der
+    // Waals lower bounds, meant for neutral contacts, ask more room than an
+    // ion or a water takes at the chosen gap.
+    place_pieces(mol, kept.flat);
     result.coords = regroup(kept.flat);
     result.chiral_ok = count_chiral_ok(kept.flat, constraints);
     result.chiral_total = constraints.size();

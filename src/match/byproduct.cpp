@@ -149,7 +149,7 @@ bool pair_open_atoms(MolBuilder& frag, std::vector<Counters>& pairs, std::uint32
     for (std::uint32_t a = 0; a < frag.num_atoms(); ++a)
         if (pairs[a].open != 0) open.push_back(a);
     for (std::uint32_t step = 0; step < n; ++step) {
-        const std::vector<std::uint32_t> comp = connected_components(frag);
+        const std::vector<std::uint32_t> comp = core::connected_components(frag);
         std::uint32_t best_a = NONE, best_b = NONE, best_score = 3;
         for (std::size_t i = 0; i < open.size(); ++i)
             for (std::size_t j = i + 1; j < open.size(); ++j) {

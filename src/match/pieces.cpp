@@ -6,31 +6,9 @@ namespace quorix::match {
 
 using core::NONE;
 
-std::vector<std::uint32_t> connected_components(const core::MolBuilder& mol) {
-    std::vector<std::uint32_t> id(mol.num_atoms(), NONE);
-    std::vector<std::uint32_t> stack;
-    std::uint32_t next = 0;
-    for (std::uint32_t s = 0; s < mol.num_atoms(); ++s) {
-        if (id[s] != NONE) continue;
-        id[s] = next;
-        stack.push_back(s);
-        while (!stack.empty()) {
-            const std::uint32_t u = stack.back();
-            stack.pop_back();
-            for (core::Neighbor nb : mol.neighbors(u)) {
-                if (id[nb.atom] != NONE) continue;
-                id[nb.atom] = next;
-                stack.push_back(nb.atom);
-            }
-        }
-        ++next;
-    }
-    return id;
-}
-
 Pieces split_into_pieces(const core::MolBuilder& mol) {
     Pieces out;
-    out.component = connected_components(mol);
+    out.component = core::connected_components(mol);
     std::uint32_t count = 0;
     for (std::uint32_t c : out.component) count = std::max(count, c + 1);
     out.molecules.resize(count);

@@ -5,12 +5,9 @@
 #include <vector>
 
 #include "core/builder.hpp"
+#include "core/components.hpp"
 
 namespace quorix::match {
-
-// Per atom a component id, numbered in order of each component's lowest atom;
-// every bond joins, dative ones included.
-std::vector<std::uint32_t> connected_components(const core::MolBuilder& mol);
 
 struct Pieces {
     std::vector<core::MolBuilder> molecules;  // one per component, in component order

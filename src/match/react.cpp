@@ -758,7 +758,7 @@ RunResult run_counted(const io::ReactionTemplates& templates, std::span<const Re
     std::vector<const MolBuilder*> mols(n);
     for (std::size_t i = 0; i < n; ++i) {
         mols[i] = inputs[i].mol;
-        components[i] = connected_components(*inputs[i].mol);
+        components[i] = core::connected_components(*inputs[i].mol);
     }
     const Application app{templates, mols, components, max_products, atom_mapping};
     result.outcomes = enumerate_match_combinations(app, lists, assignment);
@@ -787,7 +787,7 @@ RunResult run_on_substrate_counted(const io::ReactionTemplates& templates, std::
             return result;
         }
     }
-    const std::vector<std::vector<std::uint32_t>> components{connected_components(joined.mol)};
+    const std::vector<std::vector<std::uint32_t>> components{core::connected_components(joined.mol)};
     const MolBuilder* const single[] = {&joined.mol};
     const Application app{templates, single, components, max_products, atom_mapping};
     const std::vector<std::uint64_t> assignment(nt, 0);

@@ -37,8 +37,9 @@ def test_members_repr_and_receiver():
     assert b.num_atoms == c.mol.num_atoms == 11
 
 
-def test_same_bytes_twice_and_in_a_fresh_process():
-    smiles = "CC(C)C[C@H](NC(=O)[C@@H](N)Cc1ccccc1)C(=O)O"
+@pytest.mark.parametrize("smiles", ["CC(C)C[C@H](NC(=O)[C@@H](N)Cc1ccccc1)C(=O)O",
+                                    "[Li+].[Li+].[Li+].[O-]C(=O)CC[C@H](NP(=S)([O-])c1ccccc1)C(=O)[O-]"])
+def test_same_bytes_twice_and_in_a_fresh_process(smiles):
     first, second = conf(smiles), conf(smiles)
     assert coord_bytes(first) == coord_bytes(second)
     assert (first.energy, first.iterations) == (second.energy, second.iterations)
@@ -54,11 +55,78 @@ def test_chiral_centres_come_out_right(smiles):
     assert c.chiral_ok == c.chiral_total == 1
 
 
-def test_salt_fragments_far_apart_and_lone_atoms():
-    c = conf("[Na+].[Cl-]")
-    assert math.dist(*c.coords) > 100
+def test_lone_atoms_and_an_ion_pair():
+    assert math.dist(*conf("[Na+].[Cl-]").coords) == pytest.approx(3.0, abs=1e-5)
     for smiles in ["[He]", "[Fe]"]:
         assert repr(conf(smiles)) == "<quorix.Conformer atoms=1 energy=0.000 converged=True chiral=0/0>"
+
+
+def pieces_of(c):
+    """Atom lists of the conformer's connected pieces."""
+    piece = list(range(c.mol.num_atoms))
+
+    def root(a):
+        while piece[a] != a:
+            a = piece[a]
+        return a
+
+    for a, b, _ in c.mol.bonds:
+        piece[root(a)] = root(b)
+    groups = {}
+    for a in range(c.mol.num_atoms):
+        groups.setdefault(root(a), []).append(a)
+    return list(groups.values())
+
+
+def span(points):
+    return max((math.dist(p, q) for i, p in enumerate(points) for q in points[i + 1:]), default=0.0)
+
+
+def check_side_by_side(c):
+    """The pieces overlap nowhere, each touches another within 4 A so that all
+    hang together, and the whole spans no more than its pieces laid in a row."""
+    groups = pieces_of(c)
+    xyz = [[c.coords[a] for a in g] for g in groups]
+    gap = [[min(math.dist(p, q) for p in xyz[i] for q in xyz[j]) for j in range(len(xyz))] for i in range(len(xyz))]
+    pairs = [(i, j) for i in range(len(xyz)) for j in range(len(xyz)) if i != j]
+    assert min(gap[i][j] for i, j in pairs) >= 2.5
+    reached, frontier = {0}, [0]
+    while frontier:
+        i = frontier.pop()
+        for j in range(len(xyz)):
+            if j not in reached and gap[i][j] <= 4.0:
+                reached.add(j)
+                frontier.append(j)
+    assert len(reached) == len(xyz)
+    whole = span(c.coords)
+    assert whole <= sum(span(p) for p in xyz) + 4.0 * (len(xyz) - 1)
+    return whole
+
+
+@pytest.mark.parametrize("smiles, pieces, longest", [
+    ("CC(=O)[O-].[Na+]", 2, 7.0),
+    ("[Fe+2].c1cc[cH-]c1.c1cc[cH-]c1", 3, 11.0),
+    ("O.O.O.O.O.[Cu+2].[O-]S(=O)(=O)[O-]", 7, 11.0),
+    ("C[C@H](N)C(=O)O.Cl", 2, 8.0),
+])
+def test_pieces_sit_side_by_side(smiles, pieces, longest):
+    c = conf(smiles)
+    assert len(pieces_of(c)) == pieces
+    assert check_side_by_side(c) < longest
+    assert c.chiral_ok == c.chiral_total
+
+
+def test_real_salts_and_hydrates_sit_side_by_side():
+    data = pathlib.Path(__file__).resolve().parents[1] / "data"
+    mols = [quorix.parse_smiles(line.split()[0]) for line in (data / "molecules.smi").read_text().splitlines()]
+    mols += [r.block.mol for r in quorix.read_sdf((data / "pubchem-1000.sdf").read_text())]
+    salts = [m for m in mols if "." in m.to_smiles()]
+    assert len(salts) == 291
+    for m in salts:
+        c = m.conformer()
+        assert len(pieces_of(c)) > 1, m.to_smiles()
+        check_side_by_side(c)
+        assert c.chiral_ok == c.chiral_total, m.to_smiles()
 
 
 @pytest.mark.parametrize("smiles", ["Cl[Pt](Cl)([NH3])[NH3]", "[Cu+2].[O-]S(=O)(=O)[O-]", "C1=CC=CC=C1[Fe]",

@@ -82,6 +82,21 @@ def test_report(aspirin):
     assert all(a["radius"] == 0.0 for a in aspirin.depiction_3d_report("stick")["atoms"])
 
 
+@pytest.mark.parametrize("smiles", ["CC(=O)[O-].[Na+]", "[Fe+2].c1cc[cH-]c1.c1cc[cH-]c1", "O.O.[Cu+2].[O-]S(=O)(=O)[O-]"])
+def test_salts_are_framed_whole(smiles):
+    # Pieces far apart would make a canvas tens of thousands of points wide. A
+    # lone ion has nothing to draw in the styles without balls.
+    c = conf(smiles)
+    bonded = {a for bond in c.mol.bonds for a in bond[:2]}
+    for style in STYLES:
+        r = c.depiction_3d_report(style)
+        assert r["width"] < 600 and r["height"] < 600
+        drawn = [a for i, a in enumerate(r["atoms"]) if a["radius"] > 0 or i in bonded]
+        assert len(drawn) >= len(r["atoms"]) - 1
+        assert all(a["radius"] <= a["x"] <= r["width"] - a["radius"] and
+                   a["radius"] <= a["y"] <= r["height"] - a["radius"] for a in drawn)
+
+
 def test_symmetric_molecules_are_degenerate():
     assert conf("C").depiction_3d_report()["degenerate"] is True
     assert conf("C#C").depiction_3d_report()["degenerate"] is True

@@ -1,6 +1,7 @@
 // generate_conformer against a plain step-by-step model built from the public
 // stages (embedding, spreading, the handedness vote, refinement, retries and
-// their choice), compared bit for bit on real molecules; and the error texts.
+// their choice, the pieces set side by side), compared bit for bit on real
+// molecules; and the error texts.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "conf/optimize.hpp"
+#include "conf/pieces.hpp"
 #include "conf/pipeline.hpp"
 #include "conf/smooth.hpp"
 #include "conf/spread.hpp"
@@ -71,6 +73,8 @@ ConformerResult model(const core::MolBuilder& mol, const std::vector<ChiralConst
             (t.chiral == kept.chiral && t.violations == kept.violations && t.m.value < kept.m.value))
             kept = t;
     }
+    // A salt's pieces are set side by side once the refinement is done.
+    place_pieces(mol, kept.x);
     for (std::size_t i = 0; i < n; ++i) r.coords.push_back({kept.x[3 * i], kept.x[3 * i + 1], kept.x[3 * i + 2]});
     r.energy = kept.m.value;
     r.iterations = kept.m.iterations;

@@ -83,7 +83,7 @@ std::vector<RawOutcome> run(const io::ReactionTemplates& r, const std::vector<Re
     Setup s{r, {}, {}, max, mapping};
     for (const ReactionInput& i : in) {
         s.mols.push_back(i.mol);
-        s.components.push_back(match::connected_components(*i.mol));
+        s.components.push_back(core::connected_components(*i.mol));
     }
     std::vector<Lists> table(n);
     for (std::size_t t = 0; t < n; ++t)
@@ -115,7 +115,7 @@ std::vector<RawOutcome> run_on_substrate(const io::ReactionTemplates& r, const s
         lists.push_back(match::find_matches(q, joined.mol, props, ALL));
         if (lists.back().empty()) return {};
     }
-    Setup s{r, {&joined.mol}, {match::connected_components(joined.mol)}, max, mapping};
+    Setup s{r, {&joined.mol}, {core::connected_components(joined.mol)}, max, mapping};
     auto out = odometer(s, lists, std::vector<std::uint64_t>(lists.size(), 0), joined.mol.num_atoms());
     for (RawOutcome& o : out) {
         std::vector<std::vector<std::uint32_t>> split(in.size());

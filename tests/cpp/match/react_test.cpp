@@ -194,11 +194,6 @@ TEST(Apply, ARepeatedMapNumberMapsOnlyItsFirstAtom) {
     EXPECT_EQ(out[0].discarded, (Discarded{{0}, {}}));
 }
 
-TEST(Apply, ComponentsAreNumberedByLowestAtom) {
-    EXPECT_TRUE(match::connected_components(core::MolBuilder{}).empty());
-    EXPECT_EQ(match::connected_components(mol_of("C.CC.[NH3]->[Cu]")), (std::vector<std::uint32_t>{0, 1, 1, 2, 2}));
-}
-
 TEST(Construction, DativeDirectionFollowsTheArrow) {
     for (const auto& [text, begin] : {std::pair{"[N:1].[B:2]>>[N:1]->[B:2]", 0u}, std::pair{"[N:1].[B:2]>>[N:1]<-[B:2]", 1u}}) {
         const auto out = match::run(reaction_of(text), inputs_of({"N", "B"}), 0, false);
