@@ -6,6 +6,7 @@
 #include "chem/rings.hpp"
 #include "core/scratch.hpp"
 #include "depict/layout.hpp"
+#include "depict/stereo.hpp"
 #include "io/smiles/canonical.hpp"
 #include "io/stereo.hpp"
 
@@ -17,11 +18,13 @@ namespace {
 }
 
 
-// Every single bond of the atom lies on a ring of the list (vacuously true
-// without single bonds; false with an empty list and any single bond).
-bool single_bonds_all_cyclic(const core::MolBuilder& mol, std::uint32_t atom, std::span<const std::uint8_t> ring_bond) {
+// Every bond of the atom that may carry a wedge lies on a ring of the list
+// (vacuously true without such bonds; false with an empty list and any). The
+// plan is made on the molecule to be written, less the hydrogens it adds, so
+// its bonds are the written ones.
+bool wedge_bonds_all_cyclic(const core::MolBuilder& mol, std::uint32_t atom, std::span<const std::uint8_t> ring_bond) {
     for (core::Neighbor nb : mol.neighbors(atom))
-        if (at(mol.bonds, nb.bond).order == core::BondOrder::Single && !at(ring_bond, nb.bond)) return false;
+        if (carries_wedge(at(mol.bonds, nb.bond)) && !at(ring_bond, nb.bond)) return false;
     return true;
 }
 
@@ -31,7 +34,7 @@ bool needs_wedge_hydrogen(const core::MolBuilder& mol, std::uint32_t atom, std::
     if (!at(confirmed, atom) || !core::is_tetrahedral(a.chiral_tag)) return false;
     if (a.num_explicit_hs == 0 && a.num_implicit_hs == 0) return false;
     const std::uint32_t degree = atom < mol.degree.size() ? mol.degree[atom] : 0;
-    return degree < 3 || single_bonds_all_cyclic(mol, atom, ring_bond);
+    return degree < 3 || wedge_bonds_all_cyclic(mol, atom, ring_bond);
 }
 
 }  // namespace

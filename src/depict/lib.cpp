@@ -438,10 +438,12 @@ DepictionResult depict_2d(const core::MolBuilder& mol, const Style2d& style, con
     std::fill(coords.begin(), coords.end(), Point{});
     for (const auto& [a, p] : positions) coords[a] = p;
     result.coords = oriented(std::move(coords), ranks);
+    // The stereo molecule may be the dative-free copy: the drawn molecule's bonds,
+    // which are the ones written, say which bonds may carry a wedge.
     WedgeAssignment wedges =
-        &stereo == &mol     ? choose_wedges(stereo, result.coords, ranks, confirmed)
-        : &stereo == &drawn ? choose_wedges(stereo, result.coords, ranks, drawn_confirmed)
-                            : choose_wedges(stereo, result.coords, ranks);
+        &stereo == &mol     ? choose_wedges(stereo, result.coords, ranks, confirmed, drawn.bonds)
+        : &stereo == &drawn ? choose_wedges(stereo, result.coords, ranks, drawn_confirmed, drawn.bonds)
+                            : choose_wedges(stereo, result.coords, ranks, io::chiral_centres(stereo), drawn.bonds);
     result.wedges = std::move(wedges.wedges);
     result.unwedged = std::move(wedges.unwedged);
     result.misdrawn_stereo = find_misdrawn_double_bonds(stereo, result.coords);

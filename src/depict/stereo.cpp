@@ -48,14 +48,15 @@ namespace {
 using io::Wedge;
 using io::WedgeKind;
 
-// The single bonds of `centre` not yet wedged, in half-edge order.
-void wedge_candidates(const core::MolBuilder& mol, std::span<const std::uint8_t> used,
-                      std::span<const std::uint32_t> ranks, bool stereo_neighbour_first, std::uint32_t centre,
-                      std::vector<WedgeCandidate>& out) {
+// The bonds of `centre` not yet wedged that may carry a wedge as written, in
+// half-edge order.
+void wedge_candidates(const core::MolBuilder& mol, std::span<const core::Bond> written,
+                      std::span<const std::uint8_t> used, std::span<const std::uint32_t> ranks,
+                      bool stereo_neighbour_first, std::uint32_t centre, std::vector<WedgeCandidate>& out) {
     out.clear();
     for (core::Neighbor nb : mol.neighbors(centre)) {
         const core::Bond& bond = at(mol.bonds, nb.bond);
-        if (at(used, nb.bond) || bond.order != core::BondOrder::Single) continue;
+        if (at(used, nb.bond) || !carries_wedge(at(written, nb.bond))) continue;
         const auto in_ring = static_cast<std::uint8_t>((bond.flags & core::IN_RING) != 0);
         const auto stereo = static_cast<std::uint8_t>(core::is_tetrahedral(at(mol.atoms, nb.atom).chiral_tag));
         const auto non_terminal =
@@ -149,7 +150,8 @@ struct PassScratch {
 // `flat` is flat_coords of the drawing, made once the first pass needs it.
 WedgeAssignment assign_pass(const core::MolBuilder& mol, std::span<const Point> coords,
                             std::span<const std::uint32_t> ranks, bool stereo_neighbour_first,
-                            std::span<const std::uint8_t> confirmed, std::vector<io::Coord>& flat) {
+                            std::span<const std::uint8_t> confirmed, std::span<const core::Bond> written,
+                            std::vector<io::Coord>& flat) {
     const std::uint32_t n = mol.num_atoms();
     WedgeAssignment out;
     out.wedges.assign(mol.bonds.size(), Wedge{});
@@ -177,7 +179,7 @@ WedgeAssignment assign_pass(const core::MolBuilder& mol, std::span<const Point> 
     std::vector<WedgeCandidate>& candidates = lease->candidates;
     for (std::uint32_t c : centres) {
         const core::ChiralTag tag = mol.atoms[c].chiral_tag;
-        wedge_candidates(mol, used, ranks, stereo_neighbour_first, c, candidates);
+        wedge_candidates(mol, written, used, ranks, stereo_neighbour_first, c, candidates);
         std::sort(candidates.begin(), candidates.end());
         if (place_wedge(candidates, c, tag, out.wedges, used, reader)) placed.emplace_back(c, tag);
         else out.unwedged.push_back(c);
@@ -193,24 +195,26 @@ WedgeAssignment assign_wedges(const core::MolBuilder& mol, std::span<const Point
                               std::span<const std::uint32_t> ranks, bool stereo_neighbour_first) {
     atom_count_u32(mol);
     std::vector<io::Coord> flat;
-    return assign_pass(mol, coords, ranks, stereo_neighbour_first, io::chiral_centres(mol), flat);
+    return assign_pass(mol, coords, ranks, stereo_neighbour_first, io::chiral_centres(mol), mol.bonds, flat);
 }
 
 WedgeAssignment choose_wedges(const core::MolBuilder& mol, std::span<const Point> coords,
                               std::span<const std::uint32_t> ranks) {
     atom_count_u32(mol);
     // Both passes share one reading of which marks are centres.
-    return choose_wedges(mol, coords, ranks, io::chiral_centres(mol));
+    return choose_wedges(mol, coords, ranks, io::chiral_centres(mol), mol.bonds);
 }
 
 WedgeAssignment choose_wedges(const core::MolBuilder& mol, std::span<const Point> coords,
-                              std::span<const std::uint32_t> ranks, std::span<const std::uint8_t> confirmed) {
+                              std::span<const std::uint32_t> ranks, std::span<const std::uint8_t> confirmed,
+                              std::span<const core::Bond> written) {
     atom_count_u32(mol);
+    if (written.size() != mol.bonds.size()) internal_error("写出的分子和排楔形的分子键数不同");
     std::vector<io::Coord> flat;
-    WedgeAssignment a = assign_pass(mol, coords, ranks, false, confirmed, flat);
+    WedgeAssignment a = assign_pass(mol, coords, ranks, false, confirmed, written, flat);
     // Without a centre the passes differ in nothing, and ties keep the first.
     if (!any_centre(mol, confirmed)) return a;
-    WedgeAssignment b = assign_pass(mol, coords, ranks, true, confirmed, flat);
+    WedgeAssignment b = assign_pass(mol, coords, ranks, true, confirmed, written, flat);
     const auto key = [&](const WedgeAssignment& w) {
         return std::pair(w.unwedged.size(), wedged_ring_bonds(mol, w.wedges));
     };

@@ -36,6 +36,13 @@ std::vector<std::uint32_t> repair_double_bonds(const core::MolBuilder& mol, std:
 // Cis/trans bonds drawn against their stored value, ascending.
 std::vector<std::uint32_t> find_misdrawn_double_bonds(const core::MolBuilder& mol, std::span<const Point> coords);
 
+// Whether a bond of the molecule being written may carry a wedge: a plain single
+// bond only. A wedge is written apex first, and a dative bond is written donor
+// first, its direction being its meaning, so a wedge on one could turn it round.
+// The wedge-hydrogen plan and the wedge assignment both ask this, so a centre
+// the plan leaves without a hydrogen has an acyclic bond the assignment can take.
+inline bool carries_wedge(const core::Bond& written) { return written.order == core::BondOrder::Single; }
+
 struct WedgeAssignment {
     std::vector<io::Wedge> wedges;        // one per bond
     std::vector<std::uint32_t> unwedged;  // ascending
@@ -64,8 +71,12 @@ WedgeAssignment assign_wedges(const core::MolBuilder& mol, std::span<const Point
 // bonds; ties keep the ring-first pass.
 WedgeAssignment choose_wedges(const core::MolBuilder& mol, std::span<const Point> coords,
                               std::span<const std::uint32_t> ranks);
-// The same with the molecule's confirmed centres (io::chiral_centres) already at hand.
+// The same with the molecule's confirmed centres (io::chiral_centres) already at
+// hand, and the bonds of the molecule to be written, bond for bond those of `mol`:
+// they decide which bonds may carry a wedge (carries_wedge) when `mol` is a
+// working copy whose dative bonds were made single.
 WedgeAssignment choose_wedges(const core::MolBuilder& mol, std::span<const Point> coords,
-                              std::span<const std::uint32_t> ranks, std::span<const std::uint8_t> confirmed);
+                              std::span<const std::uint32_t> ranks, std::span<const std::uint8_t> confirmed,
+                              std::span<const core::Bond> written);
 
 }  // namespace quorix::depict

@@ -43,6 +43,18 @@ inline std::string mirror_image(std::string_view smiles) {
     return out;
 }
 
+// The SMILES with a donor oxygen in the place of its first marked CH centre's
+// hydrogen, or "" when it has none: a centre whose fourth bond is dative, which
+// the real molecules never have.
+inline std::string donor_in_place_of_hydrogen(const std::string& smiles) {
+    for (std::string_view mark : {"[C@@H]", "[C@H]"})
+        if (const std::size_t at = smiles.find(mark); at != std::string::npos) {
+            std::string out = smiles;
+            return out.replace(at, mark.size(), std::string(mark.substr(0, mark.size() - 2)) + "](<-O)");
+        }
+    return "";
+}
+
 struct DataMolecule {
     std::string smiles;
     std::string id;

@@ -1,6 +1,11 @@
+import re
+from pathlib import Path
+
 import pytest
 
 import quorix
+
+DATA = Path(__file__).resolve().parents[1] / "data"
 
 REPORT_KEYS = ["degraded", "unresolved", "crossings", "unwedged", "misdrawn_stereo"]
 
@@ -93,6 +98,98 @@ def test_sulfinyl_centres_carry_no_either_mark(smiles):
     ref = mol.copy()
     ref.sanitize()
     assert back.to_canonical_smiles() == ref.to_canonical_smiles()
+
+
+def dative_lines_as_they_stand(mol, block):
+    """Every dative bond line names the molecule's donor first and carries no
+    wedge, and reads back as the same dative bond; returns their number."""
+    lines = bond_lines(block)
+    back = quorix.parse_molblock(block).mol.bond_descriptors()
+    count = 0
+    for k, (begin, end, _) in enumerate(mol.bonds):
+        if lines[k][6:9] != "  9":
+            continue
+        count += 1
+        assert (lines[k][0:3], lines[k][3:6], lines[k][9:12]) == (f"{begin + 1:3}", f"{end + 1:3}", "  0")
+        assert (back[k]["begin"], back[k]["end"], back[k]["order"]) == (begin, end, "dative")
+    return count
+
+
+def centres_kept_or_reported(mol, block):
+    back = quorix.parse_molblock(block).mol
+    back.remove_hs()
+    ref = mol.copy()
+    ref.sanitize()
+    ref.remove_hs()
+    report = mol.depiction_report()
+    return back.to_canonical_smiles() == ref.to_canonical_smiles() or report["unwedged"] or report["misdrawn_stereo"]
+
+
+@pytest.mark.parametrize("smiles, line, unwedged", [
+    # The wedge once sat on the donor bond, written apex first: C->O, centre lost.
+    ("CCCCC[C@@H](CC)<-O", "  9  6  9  0  0  0  0", []),
+    ("O->[C@@]12CCCC[C@@H]1CCCC2", "  1  2  9  0  0  0  0", []),
+    ("C1CC[N@@]2(->[Cu])CCCC[C@@H]2C1", "  4  5  9  0  0  0  0", []),
+    # A metal centre bound by donors only has no bond to wedge and no hydrogen.
+    ("N->[Zn@@](<-O)(<-S)<-P", "  1  2  9  0  0  0  0", [1]),
+    ("C[Zn@@](<-N)(<-O)Cl", "  3  2  9  0  0  0  0", []),
+    ("O=C1O[Cu]<-[N@@H]2CCC[C@H]12", "  5  4  9  0  0  0  0", []),
+    ("C[C@@H]1C(=O)O[Pt](Cl)<-[NH2]1", "  8  6  9  0  0  0  0", []),
+    ("C[C@@H]1C(=O)O[Cu]2(OC(=O)[C@H](C)[NH2]->2)<-[NH2]1", " 12  6  9  0  0  0  0", []),
+])
+def test_dative_bonds_carry_no_wedge(smiles, line, unwedged):
+    mol = quorix.parse_smiles(smiles)
+    block = mol.to_molblock_2d()
+    assert line in bond_lines(block)
+    assert dative_lines_as_they_stand(mol, block) > 0
+    assert mol.depiction_report()["unwedged"] == unwedged
+    back = quorix.parse_molblock(block).mol
+    back.remove_hs()
+    ref = mol.copy()
+    ref.sanitize()
+    assert (back.to_canonical_smiles() == ref.to_canonical_smiles()) == (not unwedged)
+
+
+def plain_atom(smiles, symbol):
+    """Index of the first `symbol` written outside brackets, or None."""
+    depth = 0
+    for i, ch in enumerate(smiles):
+        depth += (ch == "[") - (ch == "]")
+        if depth == 0 and ch == symbol and not smiles[i + 1:i + 2].islower():
+            return i
+    return None
+
+
+def dative_variants(smiles):
+    """The real molecules hold no dative bond: a donor oxygen in the place of the
+    first marked CH centre's hydrogen, and a copper on the first plain nitrogen."""
+    out = []
+    m = re.search(r"\[C@@?H\]", smiles)
+    if m:
+        out.append(smiles[:m.end() - 2] + "](<-O)" + smiles[m.end():])
+    i = plain_atom(smiles, "N")
+    if i is not None and "%98" not in smiles:
+        out.append(smiles[:i + 1] + "->%98" + smiles[i + 1:] + ".[Cu]%98")
+    return out
+
+
+def test_real_molecules_write_dative_bonds_as_they_stand():
+    records = quorix.read_sdf((DATA / "pubchem-1000.sdf").read_text(encoding="utf-8"))
+    datives = 0
+    for rec in records:
+        if rec.block is None:
+            continue
+        mol = rec.block.mol
+        mol.remove_hs()
+        for smiles in [mol.to_smiles()] + dative_variants(mol.to_smiles()):
+            variant = quorix.parse_smiles(smiles)
+            try:
+                block = variant.to_molblock_2d()
+            except ValueError:
+                continue  # a donor the atom cannot take
+            datives += dative_lines_as_they_stand(variant, block)
+            assert centres_kept_or_reported(variant, block), smiles
+    assert datives > 500
 
 
 def test_added_hydrogens_follow_the_receivers_atoms():

@@ -34,9 +34,13 @@ TEST(Wedges, PolyhedralCentresAreListedAndUnconfirmedMarksIgnored) {
 }
 
 // Slow transcription of the wedge rule: candidates gathered by scanning every
-// bond, keys compared as tuples, the verification rescanned from the start.
-depict::WedgeAssignment reference_pass(const core::MolBuilder& m, std::span<const depict::Point> coords,
-                                       std::span<const std::uint32_t> ranks, bool stereo_first) {
+// bond, keys compared as tuples, the verification rescanned from the start. `m`
+// is the molecule the wedges are chosen on, `written` the one written: only a
+// bond single in `written` is a candidate, so a dative bond that `m` holds as
+// single is none.
+depict::WedgeAssignment reference_pass(const core::MolBuilder& m, const core::MolBuilder& written,
+                                       std::span<const depict::Point> coords, std::span<const std::uint32_t> ranks,
+                                       bool stereo_first) {
     const std::uint32_t n = m.num_atoms(), nb = m.num_bonds();
     const std::vector<std::uint8_t> confirmed = io::chiral_centres(m);
     const auto tet = [&](std::uint32_t a) { return core::is_tetrahedral(m.atoms[a].chiral_tag); };
@@ -57,7 +61,8 @@ depict::WedgeAssignment reference_pass(const core::MolBuilder& m, std::span<cons
         std::vector<std::tuple<int, int, int, std::uint32_t, std::uint32_t, std::uint32_t>> cands;
         for (std::uint32_t b = 0; b < nb; ++b) {
             const core::Bond& bond = m.bonds[b];
-            if ((bond.begin != c && bond.end != c) || used[b] || bond.order != core::BondOrder::Single) continue;
+            if ((bond.begin != c && bond.end != c) || used[b] || written.bonds[b].order != core::BondOrder::Single)
+                continue;
             const std::uint32_t far = bond.other(c);
             const int ring = (bond.flags & core::IN_RING) != 0, stereo = tet(far), deg = m.degree[far] > 1;
             cands.emplace_back(stereo_first ? stereo : ring, stereo_first ? ring : stereo, deg, ranks[far], far, b);
@@ -94,9 +99,10 @@ depict::WedgeAssignment reference_pass(const core::MolBuilder& m, std::span<cons
 
 // Both passes and the choice between them agree with the transcription on the
 // real molecules' drawings, their mirror images, and with the ranks reversed
-// (which reorders the centres).
+// (which reorders the centres); with dative bonds, on the dative-free copy the
+// drawing uses, where only the written bonds say which may carry a wedge.
 TEST(Wedges, MatchTheReferenceRule) {
-    std::size_t compared = 0, second_pass = 0, tie = 0;
+    std::size_t compared = 0, second_pass = 0, tie = 0, dative_at_centre = 0;
     // Two ring centres whose acyclic bonds both lead to a sulfoxide: the
     // ring-first pass leaves the sulfur without a bond, the other pass does not.
     // Then two joined ring centres, one ringed by centres: the passes wedge
@@ -108,7 +114,15 @@ TEST(Wedges, MatchTheReferenceRule) {
 #else
     constexpr std::size_t stride = 3;
 #endif
-    for (std::size_t i = 0; i < test::data_records().size(); i += stride) inputs.push_back(test::data_records()[i].smiles);
+    // Dative bonds at a centre: beside its hydrogen, in its place, the only bonds
+    // of a metal centre, and at a ring nitrogen bound to a metal.
+    for (const char* smiles : {"CCCCC[C@@H](CC)<-O", "O->[C@@]12CCCC[C@@H]1CCCC2", "N->[Zn@@](<-O)(<-S)<-P",
+                               "C1CC[N@@]2(->[Cu])CCCC[C@@H]2C1", "O=C1O[Cu]<-[N@@H]2CCC[C@H]12"})
+        inputs.push_back(smiles);
+    for (std::size_t i = 0; i < test::data_records().size(); i += stride) {
+        inputs.push_back(test::data_records()[i].smiles);
+        if (std::string v = test::donor_in_place_of_hydrogen(test::data_records()[i].smiles); !v.empty()) inputs.push_back(v);
+    }
     for (const std::string& smiles : inputs) {
         core::MolBuilder m = test::read_or_fail(smiles);
         core::MolBuilder copy = m;
@@ -118,6 +132,12 @@ TEST(Wedges, MatchTheReferenceRule) {
         if (std::none_of(copy.atoms.begin(), copy.atoms.end(),
                          [](const core::Atom& a) { return a.chiral_tag != core::ChiralTag::Unspecified; }))
             continue;
+        const depict::PreparedLayout prepared = depict::prepare_layout(copy, r->ranks);
+        const core::MolBuilder& stereo = prepared.dative_free ? *prepared.dative_free : copy;
+        for (std::uint32_t b = 0; b < copy.num_bonds(); ++b)
+            dative_at_centre += copy.bonds[b].order == core::BondOrder::Dative && prepared.dative_free &&
+                                (core::is_tetrahedral(copy.atoms[copy.bonds[b].begin].chiral_tag) ||
+                                 core::is_tetrahedral(copy.atoms[copy.bonds[b].end].chiral_tag));
         std::vector<std::uint32_t> reversed = r->ranks;
         for (std::uint32_t& x : reversed) x = copy.num_atoms() - 1 - x;
         for (int variant = 0; variant < 3; ++variant) {
@@ -128,23 +148,31 @@ TEST(Wedges, MatchTheReferenceRule) {
             const std::vector<std::uint32_t>& ranks = variant == 2 ? reversed : r->ranks;
             const auto ring_wedges = [&](const depict::WedgeAssignment& w) {
                 std::size_t k = 0;
-                for (std::uint32_t b = 0; b < copy.num_bonds(); ++b)
-                    k += w.wedges[b].kind != io::WedgeKind::None && (copy.bonds[b].flags & core::IN_RING);
+                for (std::uint32_t b = 0; b < stereo.num_bonds(); ++b)
+                    k += w.wedges[b].kind != io::WedgeKind::None && (stereo.bonds[b].flags & core::IN_RING);
                 return k;
             };
-            const auto a = reference_pass(copy, c, ranks, false), b = reference_pass(copy, c, ranks, true);
+            const auto a = reference_pass(stereo, copy, c, ranks, false), b = reference_pass(stereo, copy, c, ranks, true);
             const bool take_b = b.unwedged.size() < a.unwedged.size() ||
                                 (b.unwedged.size() == a.unwedged.size() && ring_wedges(b) < ring_wedges(a));
-            const depict::WedgeAssignment got = depict::choose_wedges(copy, c, ranks);
+            const depict::WedgeAssignment got =
+                depict::choose_wedges(stereo, c, ranks, io::chiral_centres(stereo), copy.bonds);
             const depict::WedgeAssignment& want = take_b ? b : a;
             ASSERT_EQ(got.wedges, want.wedges) << smiles;
             ASSERT_EQ(got.unwedged, want.unwedged) << smiles;
-            EXPECT_EQ(depict::assign_wedges(copy, c, ranks, true).wedges, b.wedges);
+            if (variant == 0) {
+                ASSERT_EQ(r->wedges, want.wedges) << smiles;  // the drawing's own wedges
+            }
+            if (&stereo == &copy) {
+                EXPECT_EQ(depict::choose_wedges(copy, c, ranks).wedges, want.wedges);
+                EXPECT_EQ(depict::assign_wedges(copy, c, ranks, true).wedges, b.wedges);
+            }
             ++compared, second_pass += take_b;
             tie += a.wedges != b.wedges && a.unwedged.size() == b.unwedged.size() && ring_wedges(a) == ring_wedges(b);
         }
     }
     EXPECT_GT(compared * stride, 1500u);
+    EXPECT_GT(dative_at_centre * stride, 1000u);
     EXPECT_GT(second_pass, 0u);
     EXPECT_GT(tie, 0u);
 }
@@ -194,7 +222,11 @@ INSTANTIATE_TEST_SUITE_P(
                     PlanCase{"C[C@@]12CCCC[C@H]1CCCC2", {6}}, PlanCase{"C[C@@]12CCCC[C@H]1C(F)CCC2", {6}},
                     PlanCase{"O[C@H]1CCCC[C@H]1N", {}},
                     // Fewer than three neighbours: one whatever the bonds.
-                    PlanCase{"[C@@H](F)(Cl)", {0}}));
+                    PlanCase{"[C@@H](F)(Cl)", {0}},
+                    // A dative bond carries no wedge: a ring centre whose only
+                    // acyclic bond is dative gets one, a chain centre with a
+                    // single bond beside its dative one none.
+                    PlanCase{"CC1CCC[C@@H]1<-O", {5}}, PlanCase{"CCCCC[C@@H](CC)<-O", {}}));
 
 // Benzene's Kekule pattern is fixed by canonical numbering, not by input order.
 TEST(KekuleOrders, FollowCanonicalNumbering) {
