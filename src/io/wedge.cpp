@@ -93,26 +93,31 @@ Tie first_tie(const MolBuilder& mol, std::uint32_t atom, std::uint32_t partner, 
     return Tie::None;
 }
 
-enum class CentreTies { None, RuledOut, Unknown };
+enum class CentreTies { None, RuledOut, Pair, Triple };
 
-// What invariants settle of a centre's ties: no two neighbours that could share
-// a class, a pair of terminal twins (which ties_rule_out_centre rejects), or
-// undecided.
+// What invariants settle of a centre's ties: a pair of terminal twins (which
+// ties_rule_out_centre rejects), else three or more neighbours that could share
+// a class (which the classes may reject), else two that could (which only the
+// branches behind them decide), else none.
 template <class Invariants>
 CentreTies centre_ties(const MolBuilder& mol, std::uint32_t atom, Invariants& invariants) {
     std::array<core::Neighbor, 4> nbrs;
     std::size_t d = 0;
     for (core::Neighbor nb : mol.neighbors(atom)) {
-        if (d == nbrs.size()) return CentreTies::Unknown;
+        if (d == nbrs.size()) return CentreTies::Triple;
         nbrs[d++] = nb;
     }
     CentreTies result = CentreTies::None;
-    for (std::size_t i = 0; i < d; ++i)
+    for (std::size_t i = 0; i < d; ++i) {
+        std::size_t equal = 0;
         for (std::size_t j = i + 1; j < d; ++j) {
             if (!(invariants[nbrs[i].atom] == invariants[nbrs[j].atom])) continue;
             if (terminal_twins(mol, atom, nbrs[i], nbrs[j])) return CentreTies::RuledOut;
-            result = CentreTies::Unknown;
+            ++equal;
         }
+        if (equal >= 2) result = CentreTies::Triple;
+        else if (equal == 1 && result == CentreTies::None) result = CentreTies::Pair;
+    }
     return result;
 }
 
@@ -221,16 +226,17 @@ std::uint32_t chirality_from_wedges(MolBuilder& mol, std::span<const Coord> coor
         any |= tags[x].has_value();
     }
     if (!any) return 0;
-    // Invariants settle most centres; classes, when needed, read the tags as they
-    // stood before this call.
+    // Classes, when needed, read the tags as they stood before this call.
     LazyInvariants invariants(mol);
     std::vector<std::uint32_t> classes;
     std::uint32_t count = 0;
     for (std::uint32_t x = 0; x < n; ++x) {
         if (!tags[x]) continue;
+        // Two alike branches are left to whoever reads the tags; only three
+        // neighbours of equal invariants need the classes.
         const CentreTies ties = centre_ties(mol, x, invariants);
         if (ties == CentreTies::RuledOut) continue;
-        if (ties == CentreTies::Unknown) {
+        if (ties == CentreTies::Triple) {
             if (classes.empty()) classes = symmetry_classes(mol);
             if (ties_rule_out_centre(mol, x, classes)) continue;
         }
@@ -270,7 +276,10 @@ std::uint32_t chirality_from_3d(MolBuilder& mol, std::span<const Coord> coords) 
     const std::vector<CanonInvariant> invariants = all_invariants(mol);
     bool settled = true;
     for (std::uint32_t x = 0; x < n && settled; ++x)
-        if (candidate[x]) settled = centre_ties(mol, x, invariants) != CentreTies::Unknown;
+        if (candidate[x]) {
+            const CentreTies ties = centre_ties(mol, x, invariants);
+            settled = ties == CentreTies::None || ties == CentreTies::RuledOut;
+        }
     if (settled) {
         std::uint32_t count = 0;
         for (std::uint32_t x = 0; x < n; ++x) {
