@@ -4,6 +4,7 @@
 
 #include "core/error.hpp"
 #include "core/scratch.hpp"
+#include "core/sort.hpp"
 #include "io/canon.hpp"
 
 namespace quorix::io {
@@ -345,6 +346,37 @@ bool tied_branches_reach_marked(const MolBuilder& mol, std::uint32_t centre, std
     visited.fit(n);
     std::vector<std::uint32_t> stack;
     return reach_marked(mol, centre, a, b, marks, visited, stack);
+}
+
+bool ties_rule_out_centre(const MolBuilder& mol, std::uint32_t atom, std::span<const std::uint32_t> classes) {
+    if (atom >= mol.num_atoms() || mol.degree[atom] < 2) return false;
+    // Swapping two such leaves, or cycling three alike branches, maps the
+    // molecule onto itself whatever the rest holds, so no mark can tell the
+    // two hands apart; a single pair of deeper branches can still be told
+    // apart by a centre behind them.
+    std::uint32_t small[16];
+    std::vector<std::uint32_t> large;
+    const std::uint32_t d = mol.degree[atom];
+    std::uint32_t* nbrs = small;
+    if (d > 16) {
+        large.resize(d);
+        nbrs = large.data();
+    }
+    std::uint32_t k = 0;
+    for (core::Neighbor nb : mol.neighbors(atom)) {
+        if (k == d) internal_error("邻居数超出度数");
+        nbrs[k++] = nb.atom;
+    }
+    core::stable_small_sort(nbrs, nbrs + k,
+                            [&](std::uint32_t x, std::uint32_t y) { return at(classes, x) < at(classes, y); });
+    for (std::uint32_t i = 0; i < k;) {
+        std::uint32_t e = i + 1;
+        while (e < k && classes[nbrs[e]] == classes[nbrs[i]]) ++e;
+        if (e - i >= 3) return true;
+        if (e - i == 2 && mol.degree[nbrs[i]] == 1 && mol.degree[nbrs[i + 1]] == 1) return true;
+        i = e;
+    }
+    return false;
 }
 
 namespace {

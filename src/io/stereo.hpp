@@ -81,6 +81,11 @@ std::optional<std::pair<std::uint32_t, std::uint32_t>> tied_neighbour_pair(const
 bool tied_branches_reach_marked(const core::MolBuilder& mol, std::uint32_t centre, std::uint32_t a, std::uint32_t b,
                                 std::span<const std::uint8_t> marks);
 
+// True when ties among the atom's neighbours keep it from being a centre
+// whatever lies behind them: two neighbours of one class with no neighbours of
+// their own (two hydrogens, two fluorines), or three or more of one class.
+bool ties_rule_out_centre(const core::MolBuilder& mol, std::uint32_t atom, std::span<const std::uint32_t> classes);
+
 // Per atom 1 when its @/@@ mark is meaningful: it has no two neighbours of one
 // class, or such a pair leads to another @/@@ atom. Other classes never count.
 std::vector<std::uint8_t> chiral_centres(const core::MolBuilder& mol);

@@ -3,6 +3,7 @@
 // ligand.
 #include "io/wedge.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 #include "core/error.hpp"
@@ -90,6 +91,34 @@ Tie first_tie(const MolBuilder& mol, std::uint32_t atom, std::uint32_t partner, 
             if (invariants[nbrs[i].atom] == invariants[nbrs[j].atom])
                 return terminal_twins(mol, atom, nbrs[i], nbrs[j]) ? Tie::Twins : Tie::Unknown;
     return Tie::None;
+}
+
+enum class CentreTies { None, RuledOut, Pair, Triple };
+
+// What invariants settle of a centre's ties: a pair of terminal twins (which
+// ties_rule_out_centre rejects), else three or more neighbours that could share
+// a class (which the classes may reject), else two that could (which only the
+// branches behind them decide), else none.
+template <class Invariants>
+CentreTies centre_ties(const MolBuilder& mol, std::uint32_t atom, Invariants& invariants) {
+    std::array<core::Neighbor, 4> nbrs;
+    std::size_t d = 0;
+    for (core::Neighbor nb : mol.neighbors(atom)) {
+        if (d == nbrs.size()) return CentreTies::Triple;
+        nbrs[d++] = nb;
+    }
+    CentreTies result = CentreTies::None;
+    for (std::size_t i = 0; i < d; ++i) {
+        std::size_t equal = 0;
+        for (std::size_t j = i + 1; j < d; ++j) {
+            if (!(invariants[nbrs[i].atom] == invariants[nbrs[j].atom])) continue;
+            if (terminal_twins(mol, atom, nbrs[i], nbrs[j])) return CentreTies::RuledOut;
+            ++equal;
+        }
+        if (equal >= 2) result = CentreTies::Triple;
+        else if (equal == 1 && result == CentreTies::None) result = CentreTies::Pair;
+    }
+    return result;
 }
 
 std::vector<CanonInvariant> all_invariants(const MolBuilder& mol) {
@@ -186,6 +215,37 @@ std::optional<ChiralTag> stereo_from_wedges(const MolBuilder& mol, std::span<con
     return v < 0 ? ChiralTag::Ccw : ChiralTag::Cw;
 }
 
+std::uint32_t chirality_from_wedges(MolBuilder& mol, std::span<const Coord> coords, std::span<const Wedge> wedges) {
+    if (is_3d(coords) || std::ranges::none_of(wedges, [](const Wedge& w) { return w.kind != WedgeKind::None; }))
+        return 0;
+    const std::uint32_t n = mol.num_atoms();
+    std::vector<std::optional<ChiralTag>> tags(n);
+    bool any = false;
+    for (std::uint32_t x = 0; x < n; ++x) {
+        tags[x] = stereo_from_wedges(mol, coords, wedges, x);
+        any |= tags[x].has_value();
+    }
+    if (!any) return 0;
+    // Classes, when needed, read the tags as they stood before this call.
+    LazyInvariants invariants(mol);
+    std::vector<std::uint32_t> classes;
+    std::uint32_t count = 0;
+    for (std::uint32_t x = 0; x < n; ++x) {
+        if (!tags[x]) continue;
+        // Two alike branches are left to whoever reads the tags; only three
+        // neighbours of equal invariants need the classes.
+        const CentreTies ties = centre_ties(mol, x, invariants);
+        if (ties == CentreTies::RuledOut) continue;
+        if (ties == CentreTies::Triple) {
+            if (classes.empty()) classes = symmetry_classes(mol);
+            if (ties_rule_out_centre(mol, x, classes)) continue;
+        }
+        mol.atoms[x].chiral_tag = *tags[x];
+        ++count;
+    }
+    return count;
+}
+
 std::uint32_t chirality_from_3d(MolBuilder& mol, std::span<const Coord> coords) {
     if (!is_3d(coords)) return 0;
     const std::uint32_t n = mol.num_atoms();
@@ -210,17 +270,20 @@ std::uint32_t chirality_from_3d(MolBuilder& mol, std::span<const Coord> coords) 
     }
     if (!any) return 0;
 
-    // A centre whose first possible tie is a pair of terminal twins drops out
-    // (nothing lies beyond them); one without any keeps its tag. Only an
-    // undecided tie needs the classes.
+    // A centre with a pair of terminal twins drops out (nothing lies beyond
+    // them); one without any possible tie keeps its tag. Only an undecided tie
+    // needs the classes.
     const std::vector<CanonInvariant> invariants = all_invariants(mol);
     bool settled = true;
     for (std::uint32_t x = 0; x < n && settled; ++x)
-        if (candidate[x]) settled = first_tie(mol, x, NONE, invariants) != Tie::Unknown;
+        if (candidate[x]) {
+            const CentreTies ties = centre_ties(mol, x, invariants);
+            settled = ties == CentreTies::None || ties == CentreTies::RuledOut;
+        }
     if (settled) {
         std::uint32_t count = 0;
         for (std::uint32_t x = 0; x < n; ++x) {
-            if (!candidate[x] || first_tie(mol, x, NONE, invariants) == Tie::Twins) continue;
+            if (!candidate[x] || centre_ties(mol, x, invariants) == CentreTies::RuledOut) continue;
             mol.atoms[x].chiral_tag = tags[x];
             ++count;
         }
@@ -229,6 +292,8 @@ std::uint32_t chirality_from_3d(MolBuilder& mol, std::span<const Coord> coords) 
 
     // Classes read the tags as they stood before this call.
     const std::vector<std::uint32_t> classes = symmetry_classes(mol);
+    for (std::uint32_t x = 0; x < n; ++x)
+        if (candidate[x] && ties_rule_out_centre(mol, x, classes)) candidate[x] = 0;
     struct Pending {
         std::uint32_t centre, a, b;
     };

@@ -34,6 +34,13 @@ bool is_3d(std::span<const Coord> coords);
 std::optional<core::ChiralTag> stereo_from_wedges(const core::MolBuilder& mol, std::span<const Coord> coords,
                                                   std::span<const Wedge> wedges, std::uint32_t atom);
 
+// Tags from 2-D wedges (stereo_from_wedges of every atom), written into the
+// molecule, except on atoms whose ties rule them out as centres
+// (ties_rule_out_centre); 3-D coordinates change nothing. Needs what
+// stereo_from_wedges needs for every atom. Returns how many atoms it tagged.
+std::uint32_t chirality_from_wedges(core::MolBuilder& mol, std::span<const Coord> coords,
+                                    std::span<const Wedge> wedges);
+
 // Tags from 3-D signed volumes; 2-D coordinates change nothing. Returns how many
 // atoms it tagged.
 std::uint32_t chirality_from_3d(core::MolBuilder& mol, std::span<const Coord> coords);

@@ -39,11 +39,7 @@ struct PySdfRecord {
 inline std::expected<PyMolblock, std::string> finish_molblock(io::ParsedMolblock&& parsed) {
     core::MolBuilder& mol = parsed.mol;
     if (auto done = chem::sanitize(mol); !done) return std::unexpected(done.error().to_string());
-    if (!io::is_3d(parsed.coords)) {
-        for (std::uint32_t a = 0; a < mol.num_atoms(); ++a)
-            if (auto tag = io::stereo_from_wedges(mol, parsed.coords, parsed.wedge_marks, a))
-                mol.atoms[a].chiral_tag = *tag;
-    }
+    io::chirality_from_wedges(mol, parsed.coords, parsed.wedge_marks);
     io::double_bond_stereo_from_2d(mol, parsed.coords, parsed.either);
     io::chirality_from_3d(mol, parsed.coords);
     io::double_bond_stereo_from_3d(mol, parsed.coords, parsed.either);

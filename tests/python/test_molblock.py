@@ -191,3 +191,68 @@ def test_ring_with_two_centres(three_d):
     assert cis_mirror.mol.to_canonical_smiles() == cis  # meso: its own mirror image
     assert trans_mirror.mol.to_canonical_smiles() != trans  # chiral
     assert "@" in trans
+
+
+def canonical_heavy(mol):
+    mol = mol.copy()
+    mol.remove_hs()
+    return mol.to_canonical_smiles()
+
+
+def from_own_conformer(smiles):
+    conformer = quorix.parse_smiles(smiles).conformer()
+    return conformer.mol, quorix.parse_molblock(conformer.to_molblock()).mol
+
+
+# Marks on centres that twin leaves or three alike branches rule out; the
+# drawing of each marked molecule wedges them.
+RULED_OUT = {
+    "cyclohexane": "[C@]1([H])([H])" + "[C@@]([H])([H])" * 4 + "[C@]1([H])[H]",
+    "cyclododecane": "[C@]1([H])([H])" + "[C@@]([H])([H])" * 10 + "[C@]1([H])[H]",
+    "adamantane": "C1[C@@H]2C[C@@H]3C[C@H]1C[C@H](C2)C3",
+    "cubane": "[C@H]12[C@@H]3[C@H]4[C@@H]1[C@H]5[C@@H]2[C@H]3[C@@H]45",
+    "bicyclooctane": "C1C[C@H]2CC[C@@H]1CC2",
+}
+
+
+@pytest.mark.parametrize("name", sorted(RULED_OUT))
+def test_ruled_out_centres_carry_no_stereo_by_any_road(name):
+    marked = RULED_OUT[name]
+    plain = marked.replace("@", "")
+    expected = canonical(plain)
+    assert "@" not in expected
+    assert canonical(marked) == expected
+    with_hs, read_3d = from_own_conformer(plain)
+    assert read_3d.to_canonical_smiles() == with_hs.to_canonical_smiles()
+    assert "@" not in read_3d.to_smiles()
+    assert canonical_heavy(read_3d) == canonical_heavy(quorix.parse_smiles(plain))
+    marked_mol = quorix.parse_smiles(marked)
+    marked_mol.sanitize()
+    drawing = marked_mol.to_molblock_2d()
+    assert any(len(line) == 21 and line[9:12].strip() in ("1", "6") for line in drawing.splitlines())
+    read_2d = quorix.parse_molblock(drawing).mol
+    assert "@" not in read_2d.to_smiles()
+    assert canonical_heavy(read_2d) == canonical_heavy(quorix.parse_smiles(plain))
+
+
+# Centres that stay: real ones, and bridgeheads whose two alike ring neighbours
+# lead to another centre. Text read back from the molecule's own conformer.
+KEPT = [
+    ("camphor", "CC1(C)[C@@H]2CC[C@@]1(C)C(=O)C2", "CC1(C)[C@H]2CC([C@]1(C)CC2)=O"),
+    ("cis_dimethylcyclohexane", "C[C@H]1CC[C@@H](C)CC1", "C[C@@H]1CC[C@H](C)CC1"),
+    ("trans_dimethylcyclohexane", "C[C@H]1CC[C@H](C)CC1", "C[C@@H]1CC[C@@H](C)CC1"),
+    ("norbornane", "C1CC2CCC1C2", "C1[C@@H]2CC[C@H]1CC2"),
+    ("amantadine", "NC12CC3CC(CC(C3)C1)C2", "C1[C@@H]2C[C@@H]3CC1(C[C@@H](C3)C2)N"),
+]
+
+
+@pytest.mark.parametrize("name, smiles, from_3d", KEPT, ids=[k[0] for k in KEPT])
+def test_kept_centres_read_back_from_3d(name, smiles, from_3d):
+    _, read_3d = from_own_conformer(smiles)
+    assert canonical_heavy(read_3d) == from_3d
+    assert canonical(from_3d) == from_3d
+    if "@" in smiles:
+        assert canonical(smiles) == from_3d
+    # Marks written on the amine carbon as well: only that one goes.
+    if name == "amantadine":
+        assert canonical("N[C@]12C[C@@H]3C[C@@H](C[C@@H](C3)C1)C2") == from_3d

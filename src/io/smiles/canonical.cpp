@@ -947,6 +947,7 @@ MarkVerdict mark_verdict(const MolBuilder& m, std::uint32_t a, std::span<const s
         // handedness.
         const unsigned hs = atom.total_hs();
         if (hs >= 2 || m.degree[a] + hs < 3) return MarkVerdict::Drop;
+        if (ties_rule_out_centre(m, a, classes)) return MarkVerdict::Drop;
         return tied_neighbour_pair(m, a, classes) ? MarkVerdict::Invert : MarkVerdict::Keep;
     }
     if (atom.chiral_tag == core::ChiralTag::Allene) {

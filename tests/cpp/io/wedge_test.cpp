@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -96,6 +97,29 @@ TEST(ChiralityFrom3d, VolumeDecides) {
     m.atoms[1].chiral_tag = ChiralTag::Unspecified;
     EXPECT_EQ(chirality_from_3d(m, xyz), 1u);
     EXPECT_EQ(m.atoms[1].chiral_tag, ChiralTag::Ccw);
+}
+
+// Read from a drawing, a centre keeps its tag unless twin leaves or three alike
+// branches rule it out; two alike branches are left to whoever reads the tags.
+TEST(ChiralityFromWedges, TiesRuleOutCentres) {
+    const std::vector<Coord> arms = {{0, 1, 0}, {0, 0, 0}, {1, 0, 0}, {2, 0, 0}, {0, -1, 0}, {0, -2, 0}, {-1, 0, 0},
+                                     {-2, 0, 0}};
+    const struct {
+        const char* smiles;  // atom 1 is the centre, bond 0 joins it to atom 0
+        std::vector<Coord> coords;
+        std::uint32_t tagged;
+    } cases[] = {
+        {"FC(Cl)(Br)I", CROSS, 1},  {"FC(F)(Cl)Br", CROSS, 0},
+        {"FC(CC)(CC)CC", arms, 0},  {"FC(CC)(CC)Cl", {arms.begin(), arms.begin() + 7}, 1},
+    };
+    for (const auto& c : cases) {
+        MolBuilder m = sanitized(c.smiles);
+        std::vector<Wedge> wedges(m.num_bonds(), NO);
+        wedges[0] = SOLID_AT_CENTRE;
+        ASSERT_TRUE(stereo_from_wedges(m, c.coords, wedges, 1)) << c.smiles;
+        EXPECT_EQ(chirality_from_wedges(m, c.coords, wedges), c.tagged) << c.smiles;
+        EXPECT_EQ(m.atoms[1].chiral_tag != ChiralTag::Unspecified, c.tagged == 1) << c.smiles;
+    }
 }
 
 TEST(ChiralityFrom3d, TiedNeighboursNeedAnotherCentre) {
@@ -222,7 +246,8 @@ TEST(EitherDoubleBonds, MatchesClassDefinition) {
 namespace {
 
 // Tags from 3-D exactly as the rule reads: volume of the first three neighbours,
-// then the pruning passes over centres with tied neighbours, on full classes.
+// no centre with two tied leaves or three tied neighbours, then the pruning
+// passes over centres with tied neighbours, on full classes.
 std::vector<ChiralTag> reference_3d_tags(const MolBuilder& m, const std::vector<Coord>& xyz) {
     const std::uint32_t n = m.num_atoms();
     std::vector<ChiralTag> out(n, ChiralTag::Unspecified);
@@ -247,6 +272,16 @@ std::vector<ChiralTag> reference_3d_tags(const MolBuilder& m, const std::vector<
         marks[x] = 1;
     }
     const std::vector<std::uint32_t> classes = symmetry_classes(m);
+    for (std::uint32_t x = 0; x < n; ++x) {
+        std::map<std::uint32_t, std::pair<int, int>> tied;  // class: neighbours, leaves
+        for (Neighbor v : m.neighbors(x)) {
+            auto& [all, leaves] = tied[classes[v.atom]];
+            ++all;
+            leaves += m.degree[v.atom] == 1;
+        }
+        for (const auto& [cls, count] : tied)
+            if (count.first >= 3 || count.second >= 2) marks[x] = 0, out[x] = ChiralTag::Unspecified;
+    }
     for (bool removed = true; removed;) {
         removed = false;
         std::vector<std::uint32_t> noted;
