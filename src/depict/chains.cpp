@@ -129,6 +129,9 @@ constexpr double PI = std::numbers::pi;
 constexpr double TWO_PI = 2.0 * std::numbers::pi;
 // 89 degrees in micro-radians: a new bond closer than this to another counts as crowded.
 constexpr std::int64_t CROWDED_CLEARANCE = 1553343;
+// pi in micro-radians, less one for rounding: a bond this far from another runs
+// straight on from it.
+constexpr std::int64_t STRAIGHT_CLEARANCE = 3141592;
 
 std::int64_t nano(double x) { return core::round_saturating<std::int64_t>(x * 1e9); }
 std::int64_t micro(double x) { return core::round_saturating<std::int64_t>(x * 1e6); }
@@ -154,6 +157,11 @@ struct ProposalScore {
     bool crowded;
     bool crossing;
     std::int64_t penalty;
+    // The new bond would run straight on from a cis/trans double bond, or the
+    // double bond straight on from it, with the atom its value refers to on the
+    // bond's axis, where it shows no side: the drawing would lose the value.
+    // Taken only when nothing clean remains.
+    bool on_axis;
     auto operator<=>(const ProposalScore&) const = default;
 };
 
@@ -404,10 +412,32 @@ struct Choice {
     Point point;  // one bond from the centre along `angle`
 };
 
+// When u ends a cis/trans double bond whose value refers to v at u's end (or
+// v is the far end and the atom referred to at u is drawn), the direction from
+// u of the other of the two: v must not be drawn straight across from it.
+std::optional<double> stereo_axis(const core::MolBuilder& mol, std::uint32_t u, std::uint32_t v, Point P,
+                                  const DrawnLookup& drawn, std::span<const PlacedPoint> added) {
+    for (core::Neighbor nb : mol.neighbors(u)) {
+        const core::Bond& b = mol.bonds[nb.bond];
+        if (b.stereo != core::BondStereo::Cis && b.stereo != core::BondStereo::Trans) continue;
+        const std::uint32_t far = nb.atom;
+        std::uint32_t ref = core::NONE;
+        for (std::uint32_t r : b.stereo_atoms)
+            if (r != far && r != u && mol.bond_between(u, r) != core::NONE) ref = r;
+        if (ref == core::NONE || (v != ref && v != far)) continue;
+        const std::uint32_t other = v == ref ? far : ref;
+        if (const Point* q = drawn.find(other)) return std::atan2(q->y - P.y, q->x - P.x);
+        // Drawn earlier in this step, or not yet.
+        for (const PlacedPoint& a : added)
+            if (a.atom == other) return std::atan2(a.y - P.y, a.x - P.x);
+    }
+    return std::nullopt;
+}
+
 // The candidate search for neighbour v around target t: the best-scoring
 // candidate that is not on top of a drawn atom, stopping at the first clean one.
 Choice choose_direction(const ChainStep& st, std::uint32_t v, Point P, double t, const Point* t_end,
-                        bool check_crowding, const StepView& lists) {
+                        bool check_crowding, const double* axis, const StepView& lists) {
     // One bond from P along the angle; the target's own end may be known already.
     const auto end_at = [&](double angle, bool is_target) {
         return is_target && t_end ? *t_end : Point{P.x + std::cos(angle), P.y + std::sin(angle)};
@@ -449,7 +479,8 @@ Choice choose_direction(const ChainStep& st, std::uint32_t v, Point P, double t,
                                          [&](const std::vector<Point>& ring) { return inside_polygon(p, ring); });
         const bool crossing = crosses_any(lists.segments, P, p, finite_centre) ||
                               crosses_any(lists.added.segments, P, p, finite_centre);
-        const ProposalScore score{att.score.first, crowded, crossing, att.score.second};
+        const bool on_axis = axis && micro(clearance(c.angle, std::span(axis, 1))) >= STRAIGHT_CLEARANCE;
+        const ProposalScore score{att.score.first, crowded, crossing, att.score.second, on_axis};
         if (!have_best || score < best) {
             have_best = true;
             best = score;
@@ -457,7 +488,7 @@ Choice choose_direction(const ChainStep& st, std::uint32_t v, Point P, double t,
             chosen_point = p;
             chosen_mirror = att.mirror;
         }
-        return best.near == 0 && best.penalty == 0 && !best.crowded && !best.crossing;
+        return best.near == 0 && best.penalty == 0 && !best.crowded && !best.crossing && !best.on_axis;
     };
     bool clean = false;
     for (std::uint32_t j = 0; j <= 5 && !clean; ++j) {
@@ -514,7 +545,8 @@ void place_chain_neighbours(std::uint32_t u, const ChainStep& st, std::vector<Pl
     for (std::size_t k = 0; k < st.unplaced.size(); ++k) {
         const std::uint32_t v = st.unplaced[k];
         const Point* t_end = lists.ends_known ? &lists.target_ends[k] : nullptr;
-        Choice c = choose_direction(st, v, P, targets[k], t_end, check_crowding, view);
+        const std::optional<double> axis = stereo_axis(st.mol, u, v, P, drawn, lists.placed);
+        Choice c = choose_direction(st, v, P, targets[k], t_end, check_crowding, axis ? &*axis : nullptr, view);
         const Point p = c.point;
         record_choice(st.mol, v, P, p, c.angle, c.placement, lists.occupied, lists.placed,
                       lists.segments);
