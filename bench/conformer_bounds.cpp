@@ -1,8 +1,8 @@
 // How far given conformer coordinates stray outside the smoothed distance
-// bounds the pipeline refines against. The coordinates come from outside
+// bounds of their molecule (the bounds' own rules, without the trans amide
+// windows the conformer pipeline adds). The coordinates come from outside
 // (tools/conf_geometry.py sends what a module made), so one build of this
-// program judges the conformers of any build: the bounds depend only on the
-// molecule.
+// program judges the conformers of any build against the same bounds.
 //
 // Reads lines from standard input, one molecule each:
 //   smi SMILES N  z x y z  z x y z ...

@@ -25,11 +25,13 @@ molecules, gets one conformer from the module on the path. Reported:
 - CPU time per conformer (the best of --repeat runs), median over the ChEMBL
   (drug-like) records;
 - with --bench, the largest miss of the smoothed bounds per molecule, over the
-  bonds and over every pair within a piece, from bench/conformer_bounds.
+  bonds and over every pair within a piece, from bench/conformer_bounds (the
+  bounds' own rules, without the conformer's trans amide windows).
 
 --save writes one JSON record per molecule; --compare reads two such files and
-lists the molecules that gain a bond or a pair beyond their bounds by more than
-0.1 A, or a wrong chiral centre, and counts identical coordinates.
+lists the molecules with more bonds (or more pairs) beyond their bounds by
+more than 0.1 A, or fewer chiral centres right, and counts identical
+coordinates.
 """
 import argparse
 import hashlib
