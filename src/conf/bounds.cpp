@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -191,6 +192,43 @@ bool chosen_cis(std::span<const std::uint32_t> side_b, std::span<const std::uint
     return (a != lowest(side_b)) != (d != lowest(side_c));
 }
 
+// The oxygen or sulfur a carbon carries by a double bond, NONE without one.
+std::uint32_t carbonyl_partner(const core::MolBuilder& mol, std::uint32_t c) {
+    if (mol.atoms[c].atomic_num != 6) return NONE;
+    for (core::Neighbor nb : mol.neighbors(c)) {
+        const std::uint8_t z = mol.atoms[nb.atom].atomic_num;
+        if (mol.bonds[nb.bond].order == BondOrder::Double && (z == 8 || z == 16)) return nb.atom;
+    }
+    return NONE;
+}
+
+// An amide C-N bond outside the rings: the carbon, its oxygen or sulfur, the
+// nitrogen (three neighbours) and, for a secondary amide, the nitrogen's heavy
+// neighbour (NONE otherwise).
+struct AmideBond {
+    std::uint32_t carbon = NONE, partner = NONE, nitrogen = NONE, heavy = NONE;
+};
+
+std::optional<AmideBond> amide_bond(const core::MolBuilder& mol, const core::Bond& bond, const RingContext& rings) {
+    if (bond.order != BondOrder::Single) return std::nullopt;
+    std::uint32_t c = bond.begin, n = bond.end;
+    if (mol.atoms[c].atomic_num == 7) std::swap(c, n);
+    if (mol.atoms[n].atomic_num != 7 || mol.degree[n] != 3) return std::nullopt;
+    const std::uint32_t x = carbonyl_partner(mol, c);
+    // A lactam keeps what its ring allows.
+    if (x == NONE || rings.smallest_holding(c, n) != NONE) return std::nullopt;
+    std::uint32_t hydrogens = 0, heavy = NONE;
+    for (core::Neighbor nb : mol.neighbors(n)) {
+        if (nb.atom == c) continue;
+        if (mol.atoms[nb.atom].atomic_num == 1) ++hydrogens;
+        else heavy = nb.atom;
+    }
+    // An imide nitrogen cannot put both carbonyls' far sides cis to their
+    // oxygens without the oxygens meeting: it is no secondary amide.
+    const bool secondary = hydrogens == 1 && heavy != NONE && carbonyl_partner(mol, heavy) == NONE;
+    return AmideBond{c, x, n, secondary ? heavy : NONE};
+}
+
 struct BoundsWorkspace {
     std::vector<std::uint8_t> kind;            // n * n PairKind bytes
     std::vector<std::uint32_t> nbr_offsets;    // per atom, its half-edge list
@@ -205,8 +243,8 @@ struct BoundsWorkspace {
 
 class BoundsBuilder {
 public:
-    BoundsBuilder(const core::MolBuilder& mol, BoundsWorkspace& ws)
-        : mol_(mol), ws_(ws), n_(mol.num_atoms()), bounds_(smooth_matrix_init(n_, 0.0, 1000.0)) {}
+    BoundsBuilder(const core::MolBuilder& mol, BoundsWorkspace& ws, BoundsOptions options)
+        : mol_(mol), ws_(ws), options_(options), n_(mol.num_atoms()), bounds_(smooth_matrix_init(n_, 0.0, 1000.0)) {}
 
     DistanceBounds run() {
         setup();
@@ -220,8 +258,10 @@ public:
 private:
     const core::MolBuilder& mol_;
     BoundsWorkspace& ws_;
+    BoundsOptions options_;
     std::uint32_t n_;
     DistanceBounds bounds_;
+    std::optional<AmideBond> amide_;  // the bond the torsion pass is at, when it is one
     bool ranks_ready_ = false;
 
     std::uint8_t& kind(std::uint32_t a, std::uint32_t b) { return ws_.kind[std::size_t(a) * n_ + b]; }
@@ -350,6 +390,12 @@ private:
                 if (a_in != d_in) w = {180.0 - w.second, 180.0 - w.first};
                 return w;
             }
+        } else if (amide_ && amide_->heavy != NONE) {
+            // The error function holds the amide flat by volumes, which do
+            // not tell cis from trans; these windows do.
+            const std::uint32_t on_carbon = b == amide_->carbon ? a : d, on_nitrogen = b == amide_->carbon ? d : a;
+            const double phi = (on_carbon == amide_->partner) == (on_nitrogen == amide_->heavy) ? 0.0 : 180.0;
+            return {phi, phi};
         } else if (unconfigured_chain_double_bond(mol_, bi, rings)) {
             // A chain double bond without a stated configuration is still
             // planar. Its substituents are fixed in one planar arrangement,
@@ -377,6 +423,7 @@ private:
                 if (a != c) ws_.side_b.push_back(a);
             for (std::uint32_t d : neighbours(c))
                 if (d != b) ws_.side_c.push_back(d);
+            amide_ = options_.trans_amides ? amide_bond(mol_, mol_.bonds[bi], ws_.rings) : std::nullopt;
             for (std::uint32_t a : ws_.side_b)
                 for (std::uint32_t d : ws_.side_c) torsion_pair(bi, b, c, a, d);
         }
@@ -557,10 +604,82 @@ std::vector<PlanarFour> planar_aromatic_rings(const core::MolBuilder& mol) {
     return out;
 }
 
-DistanceBounds build_bounds(const core::MolBuilder& mol) {
+std::vector<PlanarFour> planar_amides(const core::MolBuilder& mol) {
+    std::vector<PlanarFour> out;
+    RingContext rings;
+    bool rings_ready = false;
+    for (const core::Bond& bond : mol.bonds) {
+        if (bond.order != BondOrder::Single) continue;
+        if (carbonyl_partner(mol, bond.begin) == NONE && carbonyl_partner(mol, bond.end) == NONE) continue;
+        if (!rings_ready) {
+            rings.build(mol);
+            rings_ready = true;
+        }
+        const auto amide = amide_bond(mol, bond, rings);
+        if (!amide) continue;
+        for (core::Neighbor nb : mol.neighbors(amide->nitrogen))
+            if (nb.atom != amide->carbon)
+                out.push_back({{amide->partner, amide->carbon, amide->nitrogen, nb.atom}, nb.atom == amide->heavy});
+    }
+    return out;
+}
+
+std::vector<PlanarFour> planar_ring_double_bonds(const core::MolBuilder& mol) {
+    std::vector<PlanarFour> out;
+    RingContext rings;
+    bool rings_ready = false;
+    const auto c_or_n = [&](std::uint32_t a) {
+        const std::uint8_t z = mol.atoms[a].atomic_num;
+        return z == 6 || z == 7;
+    };
+    for (std::uint32_t bi = 0; bi < mol.num_bonds(); ++bi) {
+        const core::Bond& bond = mol.bonds[bi];
+        if (!c_or_n(bond.begin) || !c_or_n(bond.end) || !double_bond_with_torsion(mol, bi)) continue;
+        if (!rings_ready) {
+            rings.build(mol);
+            rings_ready = true;
+        }
+        const std::uint32_t ring = rings.smallest_holding(bond.begin, bond.end);
+        if (ring == NONE) continue;
+        const bool stored = has_stored_configuration(bond);
+        for (core::Neighbor na : mol.neighbors(bond.begin)) {
+            if (na.atom == bond.end || !rings.contains(ring, na.atom)) continue;
+            for (core::Neighbor nd : mol.neighbors(bond.end))
+                if (nd.atom != bond.begin && nd.atom != na.atom && rings.contains(ring, nd.atom))
+                    out.push_back({{na.atom, bond.begin, bond.end, nd.atom},
+                                   stored ? stored_cis(bond, na.atom, nd.atom) : true});
+        }
+    }
+    return out;
+}
+
+std::vector<RingSubstituent> aromatic_substituents(const core::MolBuilder& mol) {
+    std::vector<RingSubstituent> out;
+    RingContext rings;
+    bool rings_ready = false;
+    for (std::uint32_t a = 0; a < mol.num_atoms(); ++a) {
+        if (!(mol.atoms[a].flags & core::AROMATIC)) continue;
+        std::array<std::uint32_t, 3> ring_nbrs{NONE, NONE, NONE};
+        std::size_t count = 0;
+        for (core::Neighbor nb : mol.neighbors(a))
+            if (mol.bonds[nb.bond].order == BondOrder::Aromatic && count < 3) ring_nbrs[count++] = nb.atom;
+        if (count != 2 || mol.degree[a] <= 2) continue;
+        if (!rings_ready) {
+            rings.build(mol);
+            rings_ready = true;
+        }
+        for (core::Neighbor nb : mol.neighbors(a)) {
+            if (mol.bonds[nb.bond].order == BondOrder::Aromatic) continue;
+            out.push_back({{nb.atom, a, ring_nbrs[0], ring_nbrs[1]}, rings.smallest_holding(a, nb.atom) != NONE});
+        }
+    }
+    return out;
+}
+
+DistanceBounds build_bounds(const core::MolBuilder& mol, BoundsOptions options) {
     if (mol.num_atoms() == 0) return smooth_matrix_init(0, 0.0, 1000.0);
     auto ws = core::Scratch<BoundsWorkspace>::borrow(mol.num_atoms());
-    return BoundsBuilder(mol, *ws).run();
+    return BoundsBuilder(mol, *ws, options).run();
 }
 
 }  // namespace quorix::conf

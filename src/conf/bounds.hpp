@@ -46,8 +46,17 @@ AngleEstimate estimate_bond_angle(std::uint8_t centre_atomic_num, std::size_t de
 // The torsion window (degrees) around a bond of a ring of this kind.
 std::pair<double, double> stats_lookup(std::size_t ring_size, bool aromatic, bool all_sp3);
 
+// Preferences the conformer pipeline adds to the bounds' own rules.
+struct BoundsOptions {
+    // Every secondary amide (see `planar_amides`) trans: across its C-N bond
+    // the nitrogen's heavy neighbour cis to the oxygen or sulfur, its
+    // hydrogen cis to the carbon's other neighbour, as if the bond were a
+    // configured double bond. Left out, those torsions run from 0 to 180.
+    bool trans_amides = false;
+};
+
 // Never fails on a well-formed molecule; no atoms give an empty matrix.
-DistanceBounds build_bounds(const core::MolBuilder& mol);
+DistanceBounds build_bounds(const core::MolBuilder& mol, BoundsOptions options = {});
 
 // Four atoms a-b-c-d held at torsion 0 (cis) or 180 by the error function.
 struct PlanarFour {
@@ -66,5 +75,33 @@ std::vector<PlanarFour> planar_double_bonds(const core::MolBuilder& mol);
 // first aromatic ring of the ring list that has b-c as an edge), all cis. In
 // bond order, then neighbour order.
 std::vector<PlanarFour> planar_aromatic_rings(const core::MolBuilder& mol);
+
+// Around every amide C-N bond outside the rings (a carbon double-bonded to
+// oxygen or sulfur X, single-bonded to a nitrogen with three neighbours:
+// amides, thioamides, carbamates, ureas): the group X=C-N-Y for each other
+// neighbour Y of the nitrogen. `cis` tells the arrangement the bounds give a
+// secondary amide (one hydrogen, one heavy neighbour that is not itself such
+// a carbon: an imide cannot put both carbonyls trans without their oxygens
+// meeting); every other amide may lie either way and has `cis` false. In bond
+// order, then neighbour order.
+std::vector<PlanarFour> planar_amides(const core::MolBuilder& mol);
+
+// The ring path a-b=c-d around every C=C and C=N double bond of a ring whose
+// ends are not linear (a and d in the smallest ring holding b and c): cis, or
+// as stated when the bond carries a configuration. In bond order, then
+// neighbour order.
+std::vector<PlanarFour> planar_ring_double_bonds(const core::MolBuilder& mol);
+
+// A substituent's first atom s on an aromatic atom a with exactly two
+// aromatic bonds, to r1 and r2: atoms {s, a, r1, r2}. `shares_ring` when the
+// bond a-s lies in a ring (a fused or bridged substituent).
+struct RingSubstituent {
+    std::array<std::uint32_t, 4> atoms{};
+    bool shares_ring = false;
+    bool operator==(const RingSubstituent&) const = default;
+};
+
+// Every such substituent, in atom order of a, then neighbour order.
+std::vector<RingSubstituent> aromatic_substituents(const core::MolBuilder& mol);
 
 }  // namespace quorix::conf

@@ -122,13 +122,26 @@ double planarity_terms(const ErrorFunction& f, std::span<const double> x, std::s
     return sum;
 }
 
-double flatness_terms(const ErrorFunction& f, std::span<const double> x, std::span<double> g) {
+double flatness_terms(std::span<const PlanarFour> groups, double tolerance, std::span<const double> x,
+                      std::span<double> g) {
     double sum = 0.0;
-    for (const PlanarFour& p : f.flat) {
+    for (const PlanarFour& p : groups) {
         const auto [a, b, c, d] = p.atoms;
         const Vec pb = point(x, b);
         sum += volume_window_term(minus(point(x, a), pb), minus(point(x, c), pb), minus(point(x, d), pb), {a, c, d}, b,
-                                  g, -FLAT_VOLUME_TOLERANCE, FLAT_VOLUME_TOLERANCE, FLAT_WEIGHT);
+                                  g, -tolerance, tolerance, FLAT_WEIGHT);
+    }
+    return sum;
+}
+
+double substituent_terms(const ErrorFunction& f, std::span<const double> x, std::span<double> g) {
+    double sum = 0.0;
+    for (const RingSubstituent& r : f.substituents) {
+        const auto [s, a, r1, r2] = r.atoms;
+        const Vec pa = point(x, a);
+        sum += volume_window_term(minus(point(x, s), pa), minus(point(x, r1), pa), minus(point(x, r2), pa),
+                                  {s, r1, r2}, a, g, -FLAT_VOLUME_TOLERANCE, FLAT_VOLUME_TOLERANCE,
+                                  r.shares_ring ? SHARED_SUBSTITUENT_WEIGHT : FLAT_WEIGHT);
     }
     return sum;
 }
@@ -187,9 +200,12 @@ double field_energy(const ErrorFunction& f, std::span<const double> x, std::span
     for (double& g : gradient) g = 0.0;
     const double distance = distance_terms(f, x, gradient);
     const double chiral = chiral_terms(f, x, gradient);
-    if (f.planar.empty() && f.flat.empty()) return distance + chiral;
+    if (f.planar.empty() && f.flat.empty() && f.ring_double_bonds.empty() && f.substituents.empty())
+        return distance + chiral;
     const double planar = planarity_terms(f, x, gradient);
-    return distance + chiral + planar + flatness_terms(f, x, gradient);
+    const double flat = flatness_terms(f.flat, FLAT_VOLUME_TOLERANCE, x, gradient);
+    const double ring = flatness_terms(f.ring_double_bonds, RING_DOUBLE_BOND_TOLERANCE, x, gradient);
+    return distance + chiral + planar + flat + ring + substituent_terms(f, x, gradient);
 }
 
 double ErrorFunction::value_and_gradient(std::span<const double> x, std::span<double> gradient) const {
@@ -216,6 +232,20 @@ void add_flatness_terms(ErrorFunction& f, std::span<const PlanarFour> groups) {
         for (std::uint32_t a : p.atoms)
             if (a >= f.n) internal_error("平面约束的原子下标 " + std::to_string(a) + " 越界(原子数 " + std::to_string(f.n) + ")");
     f.flat.insert(f.flat.end(), groups.begin(), groups.end());
+}
+
+void add_ring_double_bond_terms(ErrorFunction& f, std::span<const PlanarFour> groups) {
+    for (const PlanarFour& p : groups)
+        for (std::uint32_t a : p.atoms)
+            if (a >= f.n) internal_error("平面约束的原子下标 " + std::to_string(a) + " 越界(原子数 " + std::to_string(f.n) + ")");
+    f.ring_double_bonds.insert(f.ring_double_bonds.end(), groups.begin(), groups.end());
+}
+
+void add_substituent_terms(ErrorFunction& f, std::span<const RingSubstituent> groups) {
+    for (const RingSubstituent& r : groups)
+        for (std::uint32_t a : r.atoms)
+            if (a >= f.n) internal_error("平面约束的原子下标 " + std::to_string(a) + " 越界(原子数 " + std::to_string(f.n) + ")");
+    f.substituents.insert(f.substituents.end(), groups.begin(), groups.end());
 }
 
 }  // namespace quorix::conf

@@ -23,6 +23,11 @@ struct ErrorFunction {
     std::vector<PlanarFour> planar;
     // Four-atom groups held coplanar by their volume (see `add_flatness_terms`).
     std::vector<PlanarFour> flat;
+    // Ring paths across ring double bonds, held flat more loosely (see
+    // `add_ring_double_bond_terms`).
+    std::vector<PlanarFour> ring_double_bonds;
+    // Aromatic substituents held in their ring's plane (see `add_substituent_terms`).
+    std::vector<RingSubstituent> substituents;
 
     // x: x0, y0, z0, x1, ... (at least 3n); the gradient is overwritten.
     double value_and_gradient(std::span<const double> x, std::span<double> gradient) const;
@@ -50,6 +55,22 @@ void add_planarity_terms(ErrorFunction& f, std::span<const PlanarFour> groups);
 inline constexpr double FLAT_VOLUME_TOLERANCE = 0.05;
 inline constexpr double FLAT_WEIGHT = 0.1;
 void add_flatness_terms(ErrorFunction& f, std::span<const PlanarFour> groups);
+
+// Holds ring paths across ring double bonds like `add_flatness_terms`, but
+// only within RING_DOUBLE_BOND_TOLERANCE (cubic ångström, some 5 degrees of
+// torsion): a ring whose angles ask for a little pucker keeps it instead of
+// leaving its bounds.
+inline constexpr double RING_DOUBLE_BOND_TOLERANCE = 0.2;
+void add_ring_double_bond_terms(ErrorFunction& f, std::span<const PlanarFour> groups);
+
+// Holds each substituent's volume (s - a) . ((r1 - a) x (r2 - a)) within
+// FLAT_VOLUME_TOLERANCE of zero (some 1.5 degrees out of the plane of a, r1
+// and r2), with FLAT_WEIGHT times the square of the excess, or
+// SHARED_SUBSTITUENT_WEIGHT for one that shares a ring with its aromatic atom:
+// there the other ring's bounds decide, and a bridge that cannot lie flat
+// keeps its lengths and angles.
+inline constexpr double SHARED_SUBSTITUENT_WEIGHT = 0.01;
+void add_substituent_terms(ErrorFunction& f, std::span<const RingSubstituent> groups);
 
 // Non-finite coordinates give NaN for the value and every gradient entry.
 double field_energy(const ErrorFunction& f, std::span<const double> x, std::span<double> gradient);

@@ -142,13 +142,22 @@ std::size_t count_chiral_ok(std::span<const double> flat, std::span<const Chiral
 }
 
 ErrorFunction conformer_field(const core::MolBuilder& mol, const DistanceBounds& bounds,
-                              std::span<const ChiralConstraint> constraints) {
+                              std::span<const ChiralConstraint> constraints, Holds holds) {
     ErrorFunction field = build_chiral_terms(bounds, constraints);
     // Near 0 and 180 degrees a torsion barely changes the 1-4 distance, so the
     // bounds alone let double bonds twist and aromatic rings pucker; these
     // terms hold the torsions the bounds ask to be planar.
     add_planarity_terms(field, planar_double_bonds(mol));
     add_flatness_terms(field, planar_aromatic_rings(mol));
+    if (holds == Holds::None) return field;
+    // For the same reason amides twist (the bounds tell only a secondary
+    // amide's cis from trans), ring double bonds twist and substituents leave
+    // their aromatic ring's plane. Volumes hold them as they hold aromatic
+    // rings, and at the same weight: below the distance terms', so that a
+    // strained ring keeps its bond lengths.
+    add_flatness_terms(field, planar_amides(mol));
+    add_ring_double_bond_terms(field, planar_ring_double_bonds(mol));
+    add_substituent_terms(field, aromatic_substituents(mol));
     return field;
 }
 
@@ -160,32 +169,43 @@ std::expected<std::vector<ChiralConstraint>, chem::SanitizeError> prepare_for_co
     return collect_chiral_centres(mol);
 }
 
-std::expected<ConformerResult, ConformerError> generate_conformer(const core::MolBuilder& mol,
-                                                                  std::span<const ChiralConstraint> constraints) {
-    const std::size_t n = mol.atoms.size();
-    // Nothing to place and nothing to refine: the empty conformer, already at
-    // its minimum (the minimiser itself refuses an empty variable list).
-    if (n == 0) {
-        ConformerResult empty;
-        empty.converged = true;
-        empty.chiral_total = constraints.size();
-        return empty;
-    }
-    if (n > MAX_CONFORMER_ATOMS)
-        return std::unexpected(ConformerError{conformer_error::TooManyAtoms{n, MAX_CONFORMER_ATOMS}});
+namespace {
 
-    DistanceBounds bounds = build_bounds(mol);
+// One conformer made start to end with or without the holds, and the scores
+// of its kept run.
+struct Attempt {
+    ConformerResult result;
+    std::size_t violations = 0;
+};
+
+bool fewer_faults(const Attempt& a, const Attempt& b) {
+    if (a.result.chiral_ok != b.result.chiral_ok) return a.result.chiral_ok > b.result.chiral_ok;
+    return a.violations < b.violations;
+}
+
+// Whether the holds have anything to hold (every window they add to the
+// bounds belongs to an amide they hold flat).
+bool anything_held(const core::MolBuilder& mol) {
+    return !planar_amides(mol).empty() || !planar_ring_double_bonds(mol).empty() ||
+           !aromatic_substituents(mol).empty();
+}
+
+std::expected<Attempt, ConformerError> attempt(const core::MolBuilder& mol,
+                                               std::span<const ChiralConstraint> constraints, Holds holds) {
+    const std::size_t n = mol.atoms.size();
+    DistanceBounds bounds = build_bounds(mol, {.trans_amides = holds == Holds::All});
     if (auto crossed = triangle_smooth(bounds))
         return std::unexpected(ConformerError{conformer_error::InconsistentBounds{crossed->first, crossed->second}});
     auto embedded = embed_coordinates(full_distance_matrix(bounds), n);
     if (!embedded) return std::unexpected(ConformerError{std::move(embedded.error())});
     std::vector<Coord>& coords = *embedded;
 
-    ConformerResult result;
+    Attempt out;
+    ConformerResult& result = out.result;
     result.spread = spread_coincident(coords);
     result.mirrored = mirror_vote(coords, constraints);
     const ErrorFunction rough = build_chiral_terms(bounds, constraints);
-    const ErrorFunction field = conformer_field(mol, bounds, constraints);
+    const ErrorFunction field = conformer_field(mol, bounds, constraints, holds);
 
     std::vector<double> flat(3 * n);
     for (std::size_t i = 0; i < n; ++i)
@@ -222,7 +242,42 @@ std::expected<ConformerResult, ConformerError> generate_conformer(const core::Mo
     result.iterations = kept.refined.iterations;
     result.grad_norm = kept.refined.grad_norm;
     result.converged = kept.refined.converged;
-    return result;
+    out.violations = kept.violations;
+    return out;
+}
+
+}  // namespace
+
+std::expected<ConformerResult, ConformerError> generate_conformer(const core::MolBuilder& mol,
+                                                                  std::span<const ChiralConstraint> constraints) {
+    const std::size_t n = mol.atoms.size();
+    // Nothing to place and nothing to refine: the empty conformer, already at
+    // its minimum (the minimiser itself refuses an empty variable list).
+    if (n == 0) {
+        ConformerResult empty;
+        empty.converged = true;
+        empty.chiral_total = constraints.size();
+        return empty;
+    }
+    if (n > MAX_CONFORMER_ATOMS)
+        return std::unexpected(ConformerError{conformer_error::TooManyAtoms{n, MAX_CONFORMER_ATOMS}});
+
+    // The holds are preferences, not chemistry the bounds insist on: a
+    // conformer they leave with fewer centres right or more bonds outside
+    // their bounds than the conformer made without them gives way to it, and
+    // so does a failure (strained rings can bend trans amide windows into
+    // contradictions).
+    auto held = attempt(mol, constraints, Holds::All);
+    if (!held) {
+        auto plain = attempt(mol, constraints, Holds::None);
+        if (!plain) return std::unexpected(std::move(plain.error()));
+        return std::move(plain->result);
+    }
+    const bool faultless = held->violations == 0 && held->result.chiral_ok == held->result.chiral_total;
+    if (faultless || !anything_held(mol)) return std::move(held->result);
+    auto plain = attempt(mol, constraints, Holds::None);
+    if (plain && fewer_faults(*plain, *held)) return std::move(plain->result);
+    return std::move(held->result);
 }
 
 std::expected<ConformerResult, ConformerError> conformer_for(core::MolBuilder& mol) {

@@ -2,7 +2,8 @@
 // One deterministic 3-D conformer of a molecule: preparation (sanitise,
 // cis/trans from directional bonds, explicit hydrogens in canonical order,
 // chiral centres), then bounds, smoothing, embedding, the mirror vote and
-// refinement with up to four deterministic retries.
+// refinement with up to four deterministic retries; all of it once more
+// without the holds when they cost bounds or centres.
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -58,11 +59,20 @@ std::expected<std::vector<ChiralConstraint>, chem::SanitizeError> prepare_for_co
 std::expected<ConformerResult, ConformerError> generate_conformer(const core::MolBuilder& mol,
                                                                   std::span<const ChiralConstraint> constraints);
 
+// A conformer is first made with its holds: secondary amides trans in the
+// bounds, amides, ring double bonds and aromatic substituents flat in the
+// error function. When that conformer has a bond outside its bounds or a
+// centre wrong, one is also made without them, and the holds' one is kept
+// unless the other has more centres right, or as many and fewer such bonds.
+enum class Holds : std::uint8_t { None, All };
+
 // The error function the refinement minimises: the smoothed bounds, the
-// chiral constraints and the terms that hold chain double bonds and aromatic
-// rings flat. The first refinement of an embedding runs without the last two.
+// chiral constraints, the terms that hold chain double bonds and aromatic
+// rings flat and, with the holds, those that hold amides, ring double bonds
+// and aromatic substituents flat. The first refinement of an embedding runs
+// on the bounds and chiral constraints alone.
 ErrorFunction conformer_field(const core::MolBuilder& mol, const DistanceBounds& bounds,
-                              std::span<const ChiralConstraint> constraints);
+                              std::span<const ChiralConstraint> constraints, Holds holds = Holds::All);
 
 // Preparation then generation on the caller's molecule (changed in place).
 std::expected<ConformerResult, ConformerError> conformer_for(core::MolBuilder& mol);

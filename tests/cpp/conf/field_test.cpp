@@ -61,11 +61,19 @@ double reference_value(const ErrorFunction& f, const std::vector<double>& x) {
             sum += window(triple(sub(at3(x, l[1]), p0), sub(at3(x, l[2]), p0), sub(at3(x, l[3]), p0)), -c.target, 5, 100);
         sum += window(triple(sub(p0, centre), sub(at3(x, l[1]), centre), sub(at3(x, l[2]), centre)), c.target, 0.3, 30);
     }
-    for (const PlanarFour& p : f.flat) {
-        const auto [a, b, c, d] = p.atoms;
+    const auto volume_excess = [&](const std::array<std::uint32_t, 4>& atoms, double tolerance) {
+        const auto [a, b, c, d] = atoms;
         const Point pb = at3(x, b);
-        const double excess = std::abs(triple(sub(at3(x, a), pb), sub(at3(x, c), pb), sub(at3(x, d), pb))) - FLAT_VOLUME_TOLERANCE;
-        if (excess > 0) sum += FLAT_WEIGHT * excess * excess;
+        return std::max(0.0, std::abs(triple(sub(at3(x, a), pb), sub(at3(x, c), pb), sub(at3(x, d), pb))) - tolerance);
+    };
+    for (const PlanarFour& p : f.flat) sum += FLAT_WEIGHT * std::pow(volume_excess(p.atoms, FLAT_VOLUME_TOLERANCE), 2);
+    for (const PlanarFour& p : f.ring_double_bonds)
+        sum += FLAT_WEIGHT * std::pow(volume_excess(p.atoms, RING_DOUBLE_BOND_TOLERANCE), 2);
+    for (const RingSubstituent& r : f.substituents) {
+        // The apex is the aromatic atom, the second of the group.
+        const auto [s, a, r1, r2] = r.atoms;
+        const double weight = r.shares_ring ? SHARED_SUBSTITUENT_WEIGHT : FLAT_WEIGHT;
+        sum += weight * std::pow(volume_excess({s, a, r1, r2}, FLAT_VOLUME_TOLERANCE), 2);
     }
     for (const PlanarFour& p : f.planar) {
         const auto [a, b, c, d] = p.atoms;
@@ -93,21 +101,33 @@ std::vector<double> random_coords(std::size_t n, std::mt19937& rng) {
 TEST(ErrorFunction, MatchesSlowModelAndFiniteDifferencesOnRealMolecules) {
     const auto& data = test::data_records();
     std::mt19937 rng(20261207);
-    std::size_t molecules = 0, constraints = 0, planar = 0, flat = 0;
-    for (std::size_t k = 0; k < data.size() && molecules < 25; k += 211) {
-        const MolBuilder m = test::prepared(data[k].smiles, true, false);
-        if (m.num_atoms() == 0 || m.num_atoms() > 70) continue;
+    std::size_t molecules = 0, constraints = 0, planar = 0, flat = 0, ring = 0, subs = 0, shared = 0;
+    // Every 211th record, then a ring double bond beside a fused aromatic
+    // ring and a tertiary amide, which the sample may lack.
+    std::vector<std::pair<std::string, MolBuilder>> sample;
+    for (std::size_t k = 0; k < data.size() && sample.size() < 25; k += 211) {
+        MolBuilder m = test::prepared(data[k].smiles, true, false);
+        if (m.num_atoms() > 0 && m.num_atoms() <= 70) sample.emplace_back(data[k].smiles, std::move(m));
+    }
+    for (const char* s : {"C1=Cc2ccccc2CC1", "CN(C)C(=O)c1ccccc1"}) sample.emplace_back(s, test::prepared(s));
+    for (const auto& [text, m] : sample) {
         const auto centres = collect_chiral_centres(m);
         ErrorFunction f = build_chiral_terms(build_bounds(m), centres);
         add_planarity_terms(f, planar_double_bonds(m));
         add_flatness_terms(f, planar_aromatic_rings(m));
+        add_flatness_terms(f, planar_amides(m));
+        add_ring_double_bond_terms(f, planar_ring_double_bonds(m));
+        add_substituent_terms(f, aromatic_substituents(m));
         planar += f.planar.size();
         flat += f.flat.size();
+        ring += f.ring_double_bonds.size();
+        subs += f.substituents.size();
+        for (const RingSubstituent& r : f.substituents) shared += r.shares_ring;
         ++molecules;
         constraints += centres.size();
         std::vector<double> x = random_coords(m.num_atoms(), rng), g(x.size());
         const double value = field_energy(f, x, g);
-        ASSERT_NEAR(value, reference_value(f, x), 1e-9 * (1 + value)) << data[k].smiles;
+        ASSERT_NEAR(value, reference_value(f, x), 1e-9 * (1 + value)) << text;
         for (std::size_t i = 0; i < x.size(); ++i) {
             const double h = 1e-5, keep = x[i];
             x[i] = keep + h;
@@ -117,13 +137,16 @@ TEST(ErrorFunction, MatchesSlowModelAndFiniteDifferencesOnRealMolecules) {
             x[i] = keep;
             // Rounding of the two values limits the difference quotient.
             const double tolerance = 1e-5 * (1 + std::abs(g[i])) + 1e-15 * value / h;
-            ASSERT_NEAR(g[i], (up - down) / (2 * h), tolerance) << data[k].smiles << " coordinate " << i;
+            ASSERT_NEAR(g[i], (up - down) / (2 * h), tolerance) << text << " coordinate " << i;
         }
     }
-    EXPECT_EQ(molecules, 25u);
+    EXPECT_EQ(molecules, 27u);
     EXPECT_GT(constraints, 5u);
     EXPECT_GT(planar, 3u);
     EXPECT_GT(flat, 50u);
+    EXPECT_GE(ring, 2u);
+    EXPECT_GT(subs, 50u);
+    EXPECT_GE(shared, 2u);
 }
 
 TEST(ErrorFunction, EdgeCases) {
@@ -344,3 +367,89 @@ TEST(PlanarAromaticRings, OnePathPerAromaticBond) {
 
 INSTANTIATE_TEST_SUITE_P(Chain, ChainDoubleBond,
                          ::testing::Values("C=C", "CC=C", "CC=CC", "OC=CC#N", "C/C=C/C", "C/C=C\\C"));
+
+namespace {
+
+struct AmideCase {
+    const char* smiles;
+    std::size_t groups, cis;
+};
+
+}  // namespace
+
+// Amide C-N bonds outside rings, each nitrogen neighbour once; a secondary
+// amide's heavy neighbour marked cis to the oxygen or sulfur.
+TEST(PlanarAmides, GroupsByKindOfNitrogen) {
+    const AmideCase cases[] = {
+        {"CNC(C)=O", 2, 1},       {"CC(=O)Nc1ccc(O)cc1", 2, 1}, {"CNC(=O)NC", 4, 2},  {"COC(=O)NC", 2, 1},
+        {"CC(=S)NC", 2, 1},       {"CC(=O)NN", 2, 1},           {"CN(C)C=O", 2, 0},   {"CC(N)=O", 2, 0},
+        {"CC(=O)n1cccc1", 2, 0},  {"CC(=O)NC(C)=O", 4, 0},  // an imide
+        {"O=C1CCCN1", 0, 0},      {"CC(=O)OC", 0, 0},           {"CNC(C)=N", 0, 0},   {"CC(=O)[N+](C)(C)C", 0, 0},
+    };
+    for (const AmideCase& c : cases) {
+        const MolBuilder m = test::prepared(c.smiles);
+        const auto groups = planar_amides(m);
+        std::size_t cis = 0;
+        for (const PlanarFour& p : groups) {
+            const auto [x, carbon, n, y] = p.atoms;
+            EXPECT_EQ(m.atoms[carbon].atomic_num, 6) << c.smiles;
+            EXPECT_EQ(m.atoms[n].atomic_num, 7) << c.smiles;
+            EXPECT_TRUE(m.atoms[x].atomic_num == 8 || m.atoms[x].atomic_num == 16) << c.smiles;
+            EXPECT_NE(m.bond_between(n, y), NONE) << c.smiles;
+            cis += p.cis;
+            if (p.cis) {
+                EXPECT_NE(m.atoms[y].atomic_num, 1) << c.smiles;
+            }
+        }
+        EXPECT_EQ(groups.size(), c.groups) << c.smiles;
+        EXPECT_EQ(cis, c.cis) << c.smiles;
+    }
+}
+
+// Ring paths across ring C=C and C=N bonds, cis unless stated otherwise.
+TEST(PlanarRingDoubleBonds, RingPathsOfRingDoubleBonds) {
+    const std::pair<const char*, std::size_t> cases[] = {
+        {"C1=CCCCC1", 1}, {"C1=CC=CCC1", 2}, {"C1=NCCC1", 1}, {"C1=CC1", 0}, {"c1ccccc1", 0},
+        {"CC=CC", 0},     {"O=C1CCCCC1", 0}, {"C=C1CCCCC1", 0}, {"C1=CCC=C=C1", 1},
+    };
+    for (const auto& [smiles, count] : cases) {
+        const MolBuilder m = test::prepared(smiles);
+        const auto groups = planar_ring_double_bonds(m);
+        EXPECT_EQ(groups.size(), count) << smiles;
+        for (const PlanarFour& p : groups) {
+            EXPECT_TRUE(p.cis) << smiles;
+            EXPECT_EQ(m.bonds[m.bond_between(p.atoms[1], p.atoms[2])].order, core::BondOrder::Double) << smiles;
+            for (std::uint32_t a : p.atoms) EXPECT_TRUE(m.atoms[a].flags & core::IN_RING) << smiles;
+        }
+    }
+    // A stated configuration in a large ring is followed.
+    const auto e = planar_ring_double_bonds(test::prepared("C/1=C/CCCCCCCC1"));
+    const auto z = planar_ring_double_bonds(test::prepared("C/1=C\\CCCCCCCC1"));
+    ASSERT_EQ(e.size(), 1u);
+    ASSERT_EQ(z.size(), 1u);
+    EXPECT_NE(e[0].cis, z[0].cis);
+}
+
+// One group per non-aromatic bond of an aromatic atom with two aromatic bonds.
+TEST(AromaticSubstituents, EveryFirstAtomOnceWithItsRingNeighbours) {
+    const struct {
+        const char* smiles;
+        std::size_t count, shared;
+    } cases[] = {{"Cc1ccccc1", 6, 0},        {"c1ccc2ccccc2c1", 8, 0}, {"c1ccc2c(c1)CCC2", 6, 2},
+                 {"c1ccc(cc1)-c1ccccc1", 12, 0}, {"c1ccncc1", 5, 0},    {"c1cc[nH]c1", 5, 0},
+                 {"C1CCCCC1", 0, 0},         {"O=c1cccc[nH]1", 6, 0}};
+    for (const auto& c : cases) {
+        const MolBuilder m = test::prepared(c.smiles);
+        const auto groups = aromatic_substituents(m);
+        std::size_t shared = 0;
+        for (const RingSubstituent& r : groups) {
+            const auto [s, a, r1, r2] = r.atoms;
+            EXPECT_NE(m.bonds[m.bond_between(a, s)].order, core::BondOrder::Aromatic) << c.smiles;
+            EXPECT_EQ(m.bonds[m.bond_between(a, r1)].order, core::BondOrder::Aromatic) << c.smiles;
+            EXPECT_EQ(m.bonds[m.bond_between(a, r2)].order, core::BondOrder::Aromatic) << c.smiles;
+            shared += r.shares_ring;
+        }
+        EXPECT_EQ(groups.size(), c.count) << c.smiles;
+        EXPECT_EQ(shared, c.shared) << c.smiles;
+    }
+}
