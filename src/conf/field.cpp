@@ -220,32 +220,29 @@ double chiral_volume_term(const Vec& a0, const Vec& a1, const Vec& a2, const std
     return volume_window_term(a0, a1, a2, indices, apex, gradient, lo, hi, weight);
 }
 
-void add_planarity_terms(ErrorFunction& f, std::span<const PlanarFour> groups) {
-    for (const PlanarFour& p : groups)
-        for (std::uint32_t a : p.atoms)
+namespace {
+
+// Every atom of every group must be a variable of the function.
+template <class Group>
+void append_groups(const ErrorFunction& f, std::vector<Group>& into, std::span<const Group> groups) {
+    for (const Group& g : groups)
+        for (std::uint32_t a : g.atoms)
             if (a >= f.n) internal_error("平面约束的原子下标 " + std::to_string(a) + " 越界(原子数 " + std::to_string(f.n) + ")");
-    f.planar.insert(f.planar.end(), groups.begin(), groups.end());
+    into.insert(into.end(), groups.begin(), groups.end());
 }
 
-void add_flatness_terms(ErrorFunction& f, std::span<const PlanarFour> groups) {
-    for (const PlanarFour& p : groups)
-        for (std::uint32_t a : p.atoms)
-            if (a >= f.n) internal_error("平面约束的原子下标 " + std::to_string(a) + " 越界(原子数 " + std::to_string(f.n) + ")");
-    f.flat.insert(f.flat.end(), groups.begin(), groups.end());
-}
+}  // namespace
+
+void add_planarity_terms(ErrorFunction& f, std::span<const PlanarFour> groups) { append_groups(f, f.planar, groups); }
+
+void add_flatness_terms(ErrorFunction& f, std::span<const PlanarFour> groups) { append_groups(f, f.flat, groups); }
 
 void add_ring_double_bond_terms(ErrorFunction& f, std::span<const PlanarFour> groups) {
-    for (const PlanarFour& p : groups)
-        for (std::uint32_t a : p.atoms)
-            if (a >= f.n) internal_error("平面约束的原子下标 " + std::to_string(a) + " 越界(原子数 " + std::to_string(f.n) + ")");
-    f.ring_double_bonds.insert(f.ring_double_bonds.end(), groups.begin(), groups.end());
+    append_groups(f, f.ring_double_bonds, groups);
 }
 
 void add_substituent_terms(ErrorFunction& f, std::span<const RingSubstituent> groups) {
-    for (const RingSubstituent& r : groups)
-        for (std::uint32_t a : r.atoms)
-            if (a >= f.n) internal_error("平面约束的原子下标 " + std::to_string(a) + " 越界(原子数 " + std::to_string(f.n) + ")");
-    f.substituents.insert(f.substituents.end(), groups.begin(), groups.end());
+    append_groups(f, f.substituents, groups);
 }
 
 }  // namespace quorix::conf
