@@ -226,23 +226,26 @@ std::uint32_t chirality_from_wedges(MolBuilder& mol, std::span<const Coord> coor
         any |= tags[x].has_value();
     }
     if (!any) return 0;
-    // Classes, when needed, read the tags as they stood before this call.
+    // Classes, when needed, read the tags as they stood before this call: a
+    // tag written on one branch would split three alike branches, so every
+    // verdict is reached before any tag is written.
     LazyInvariants invariants(mol);
     std::vector<std::uint32_t> classes;
-    std::uint32_t count = 0;
     for (std::uint32_t x = 0; x < n; ++x) {
         if (!tags[x]) continue;
         // Two alike branches are left to whoever reads the tags; only three
         // neighbours of equal invariants need the classes.
         const CentreTies ties = centre_ties(mol, x, invariants);
-        if (ties == CentreTies::RuledOut) continue;
-        if (ties == CentreTies::Triple) {
-            if (classes.empty()) classes = symmetry_classes(mol);
-            if (ties_rule_out_centre(mol, x, classes)) continue;
-        }
-        mol.atoms[x].chiral_tag = *tags[x];
-        ++count;
+        if (ties == CentreTies::Triple && classes.empty()) classes = symmetry_classes(mol);
+        if (ties == CentreTies::RuledOut || (ties == CentreTies::Triple && ties_rule_out_centre(mol, x, classes)))
+            tags[x].reset();
     }
+    std::uint32_t count = 0;
+    for (std::uint32_t x = 0; x < n; ++x)
+        if (tags[x]) {
+            mol.atoms[x].chiral_tag = *tags[x];
+            ++count;
+        }
     return count;
 }
 

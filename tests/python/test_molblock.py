@@ -256,3 +256,17 @@ def test_kept_centres_read_back_from_3d(name, smiles, from_3d):
     # Marks written on the amine carbon as well: only that one goes.
     if name == "amantadine":
         assert canonical("N[C@]12C[C@@H]3C[C@@H](C[C@@H](C3)C1)C2") == from_3d
+
+
+# A centre with three alike branches, each itself a centre, drawn with the
+# centre first and last: every verdict is reached on the tags as drawn, before
+# any branch's tag is read back.
+@pytest.mark.parametrize("smiles, centre", [
+    ("[C@H]([C@@H](F)Cl)([C@@H](F)Cl)[C@@H](F)Cl", 0),
+    ("F[C@@H](Cl)[C@H]([C@@H](F)Cl)[C@@H](F)Cl", 3),
+])
+def test_three_alike_branches_read_back_from_wedges_without_a_tag(smiles, centre):
+    back = quorix.parse_molblock(quorix.parse_smiles(smiles).to_molblock_2d()).mol
+    tags = [d["chiral_tag"] for d in back.atom_descriptors()]
+    assert tags[centre] == "unspecified"
+    assert sum(t in ("cw", "ccw") for t in tags) == 3
