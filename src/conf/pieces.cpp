@@ -123,6 +123,10 @@ void place_pieces(const core::MolBuilder& mol, std::span<double> flat) {
     std::uint32_t count = 0;
     for (std::uint32_t c : component) count = std::max(count, c + 1);
     if (count < 2) return;
+    // A coordinate the refinement lost would make every later shift, and the
+    // common centre, undefined: the pieces then stay where they were, so the
+    // loss stays in its own piece.
+    if (std::ranges::any_of(flat, [](double v) { return !std::isfinite(v); })) return;
     const Grouped groups = group_by_piece(component, count);
     auto size_of = [&](std::uint32_t c) { return groups.start[c + 1] - groups.start[c]; };
 

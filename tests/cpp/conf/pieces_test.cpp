@@ -116,5 +116,13 @@ TEST(Placing, OnePieceIsLeftAlone) {
     }
 }
 
+TEST(Placing, ALostCoordinateStaysInItsPiece) {
+    const core::MolBuilder mol = test::read_or_fail("CCO.[Na+].[Cl-]");
+    std::vector<double> flat = strewn(core::connected_components(mol));
+    flat[3 * 3] = std::numeric_limits<double>::quiet_NaN();  // the sodium's x
+    place_pieces(mol, flat);
+    for (std::size_t i = 0; i < flat.size(); ++i) EXPECT_EQ(std::isnan(flat[i]), i == 9) << i;
+}
+
 }  // namespace
 }  // namespace quorix::conf
