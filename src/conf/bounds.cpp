@@ -194,10 +194,10 @@ bool chosen_cis(std::span<const std::uint32_t> side_b, std::span<const std::uint
 
 // The oxygen or sulfur a carbon carries by a double bond, NONE without one.
 std::uint32_t carbonyl_partner(const core::MolBuilder& mol, std::uint32_t c) {
-    if (mol.atoms[c].atomic_num != 6) return NONE;
+    if (mol.atoms[c].atomic_num != core::Element::C) return NONE;
     for (core::Neighbor nb : mol.neighbors(c)) {
         const std::uint8_t z = mol.atoms[nb.atom].atomic_num;
-        if (mol.bonds[nb.bond].order == BondOrder::Double && (z == 8 || z == 16)) return nb.atom;
+        if (mol.bonds[nb.bond].order == BondOrder::Double && (z == core::Element::O || z == core::Element::S)) return nb.atom;
     }
     return NONE;
 }
@@ -212,15 +212,15 @@ struct AmideBond {
 std::optional<AmideBond> amide_bond(const core::MolBuilder& mol, const core::Bond& bond, const RingContext& rings) {
     if (bond.order != BondOrder::Single) return std::nullopt;
     std::uint32_t c = bond.begin, n = bond.end;
-    if (mol.atoms[c].atomic_num == 7) std::swap(c, n);
-    if (mol.atoms[n].atomic_num != 7 || mol.degree[n] != 3) return std::nullopt;
+    if (mol.atoms[c].atomic_num == core::Element::N) std::swap(c, n);
+    if (mol.atoms[n].atomic_num != core::Element::N || mol.degree[n] != 3) return std::nullopt;
     const std::uint32_t x = carbonyl_partner(mol, c);
     // A lactam keeps what its ring allows.
     if (x == NONE || rings.smallest_holding(c, n) != NONE) return std::nullopt;
     std::uint32_t hydrogens = 0, heavy = NONE;
     for (core::Neighbor nb : mol.neighbors(n)) {
         if (nb.atom == c) continue;
-        if (mol.atoms[nb.atom].atomic_num == 1) ++hydrogens;
+        if (mol.atoms[nb.atom].atomic_num == core::Element::H) ++hydrogens;
         else heavy = nb.atom;
     }
     // An imide nitrogen cannot put both carbonyls' far sides cis to their
@@ -630,7 +630,7 @@ std::vector<PlanarFour> planar_ring_double_bonds(const core::MolBuilder& mol) {
     bool rings_ready = false;
     const auto c_or_n = [&](std::uint32_t a) {
         const std::uint8_t z = mol.atoms[a].atomic_num;
-        return z == 6 || z == 7;
+        return z == core::Element::C || z == core::Element::N;
     };
     for (std::uint32_t bi = 0; bi < mol.num_bonds(); ++bi) {
         const core::Bond& bond = mol.bonds[bi];
