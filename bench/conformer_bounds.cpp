@@ -10,10 +10,12 @@
 // with N atoms of the prepared molecule (hydrogens included, atom order of
 // the conformer), each as its atomic number and coordinates. Writes one line
 // per molecule:
-//   ok BOND PAIR BONDS_OVER PAIRS_OVER
+//   ok BOND PAIR BONDS_OVER PAIRS_OVER ANGLES
 // BOND is the largest amount (Å) by which a bonded pair misses its bounds,
 // PAIR the same over every pair of atoms in one piece (1-2, 1-3, 1-4 and the
 // van der Waals lower bounds), the counts those over 0.1 Å; 0 when inside.
+// ANGLES counts the atoms with a bond angle far outside its bounds, as the
+// pipeline's own fault count has it.
 // A molecule that does not prepare, or whose atoms differ from the prepared
 // molecule's, gives "error TEXT".
 #include <algorithm>
@@ -103,7 +105,8 @@ std::string judge(core::MolBuilder mol, std::istringstream& in) {
             pairs_over += m > 0.1;
         }
     char line[128];
-    std::snprintf(line, sizeof line, "ok %.4f %.4f %zu %zu", bond, pair, bonds_over, pairs_over);
+    std::snprintf(line, sizeof line, "ok %.4f %.4f %zu %zu %zu", bond, pair, bonds_over, pairs_over,
+                  conf::count_angle_faults(x, mol, b));
     return line;
 }
 

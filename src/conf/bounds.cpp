@@ -145,18 +145,6 @@ struct RingContext {
     }
 };
 
-bool has_stored_configuration(const core::Bond& bond) {
-    return bond.stereo != core::BondStereo::None && bond.stereo_atoms[0] != NONE && bond.stereo_atoms[1] != NONE;
-}
-
-// Whether substituents a (of the bond's begin) and d (of its end) are cis under
-// the bond's stored configuration.
-bool stored_cis(const core::Bond& bond, std::uint32_t a, std::uint32_t d) {
-    const bool same = bond.stereo == core::BondStereo::Z || bond.stereo == core::BondStereo::Cis;
-    const bool flip = (a != bond.stereo_atoms[0]) != (d != bond.stereo_atoms[1]);
-    return same != flip;
-}
-
 // A double bond whose ends both have a torsion: an end that carries a second
 // double or a triple bond is linear (allenes, ketenes, cumulenes).
 bool double_bond_with_torsion(const core::MolBuilder& mol, std::uint32_t bi) {
@@ -489,6 +477,16 @@ private:
 
 }  // namespace
 
+bool has_stored_configuration(const core::Bond& bond) {
+    return bond.stereo != core::BondStereo::None && bond.stereo_atoms[0] != NONE && bond.stereo_atoms[1] != NONE;
+}
+
+bool stored_cis(const core::Bond& bond, std::uint32_t a, std::uint32_t d) {
+    const bool same = bond.stereo == core::BondStereo::Z || bond.stereo == core::BondStereo::Cis;
+    const bool flip = (a != bond.stereo_atoms[0]) != (d != bond.stereo_atoms[1]);
+    return same != flip;
+}
+
 DistanceBounds smooth_matrix_init(std::size_t n, double lower, double upper) {
     DistanceBounds m{n, std::vector<double>(n * n, upper)};
     for (std::size_t i = 0; i < n; ++i) {
@@ -624,6 +622,21 @@ std::vector<PlanarFour> planar_amides(const core::MolBuilder& mol) {
     return out;
 }
 
+std::vector<PlanarFour> planar_lactams(const core::MolBuilder& mol) {
+    std::vector<PlanarFour> out;
+    for (const core::Bond& bond : mol.bonds) {
+        if (bond.order != BondOrder::Single || !(bond.flags & core::IN_RING)) continue;
+        std::uint32_t c = bond.begin, n = bond.end;
+        if (mol.atoms[c].atomic_num == core::Element::N) std::swap(c, n);
+        if (mol.atoms[n].atomic_num != core::Element::N || mol.degree[n] != 3) continue;
+        const std::uint32_t x = carbonyl_partner(mol, c);
+        if (x == NONE) continue;
+        for (core::Neighbor nb : mol.neighbors(n))
+            if (nb.atom != c) out.push_back({{x, c, n, nb.atom}, false});
+    }
+    return out;
+}
+
 std::vector<PlanarFour> planar_ring_double_bonds(const core::MolBuilder& mol) {
     std::vector<PlanarFour> out;
     RingContext rings;
@@ -649,6 +662,21 @@ std::vector<PlanarFour> planar_ring_double_bonds(const core::MolBuilder& mol) {
                     out.push_back({{na.atom, bond.begin, bond.end, nd.atom},
                                    stored ? stored_cis(bond, na.atom, nd.atom) : true});
         }
+    }
+    return out;
+}
+
+std::vector<PlanarFour> planar_sp2_carbons(const core::MolBuilder& mol) {
+    std::vector<PlanarFour> out;
+    for (std::uint32_t c = 0; c < mol.num_atoms(); ++c) {
+        const core::Atom& atom = mol.atoms[c];
+        if (atom.atomic_num != core::Element::C || mol.degree[c] != 3 || (atom.flags & core::AROMATIC) ||
+            atom.hybridization != core::Hybridization::Sp2)
+            continue;
+        std::array<std::uint32_t, 3> nbrs{};
+        std::size_t count = 0;
+        for (core::Neighbor nb : mol.neighbors(c)) nbrs[count++] = nb.atom;
+        out.push_back({{nbrs[0], c, nbrs[1], nbrs[2]}, false});
     }
     return out;
 }

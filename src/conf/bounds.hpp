@@ -46,6 +46,12 @@ AngleEstimate estimate_bond_angle(std::uint8_t centre_atomic_num, std::size_t de
 // The torsion window (degrees) around a bond of a ring of this kind.
 std::pair<double, double> stats_lookup(std::size_t ring_size, bool aromatic, bool all_sp3);
 
+// A double bond with a cis/trans value and both reference atoms.
+bool has_stored_configuration(const core::Bond& bond);
+// Whether substituents a (of the bond's begin) and d (of its end) are cis
+// under the bond's stored configuration.
+bool stored_cis(const core::Bond& bond, std::uint32_t a, std::uint32_t d);
+
 // Preferences the conformer pipeline adds to the bounds' own rules.
 struct BoundsOptions {
     // Every secondary amide (see `planar_amides`) trans: across its C-N bond
@@ -86,11 +92,23 @@ std::vector<PlanarFour> planar_aromatic_rings(const core::MolBuilder& mol);
 // order, then neighbour order.
 std::vector<PlanarFour> planar_amides(const core::MolBuilder& mol);
 
+// Around every amide C-N bond of a ring (a lactam), the groups X=C-N-Y as
+// `planar_amides` makes them, all with `cis` false: the ring tells cis from
+// trans. In bond order, then neighbour order.
+std::vector<PlanarFour> planar_lactams(const core::MolBuilder& mol);
+
 // The ring path a-b=c-d around every C=C and C=N double bond of a ring whose
 // ends are not linear (a and d in the smallest ring holding b and c): cis, or
 // as stated when the bond carries a configuration. In bond order, then
 // neighbour order.
 std::vector<PlanarFour> planar_ring_double_bonds(const core::MolBuilder& mol);
+
+// Every carbon with three neighbours, sp2 and not aromatic (carbonyl and
+// thiocarbonyl carbons, the carbons of C=C and C=N bonds), with its
+// neighbours: atoms {n0, c, n1, n2}, neighbours in neighbour order, so that
+// the volume about c (see `add_flatness_terms`) is zero when the four lie in
+// one plane. In atom order.
+std::vector<PlanarFour> planar_sp2_carbons(const core::MolBuilder& mol);
 
 // A substituent's first atom s on an aromatic atom a with exactly two
 // aromatic bonds, to r1 and r2: atoms {s, a, r1, r2}. `shares_ring` when the

@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cmath>
+#include <tuple>
 
 #include "chem/explicit_hs.hpp"
 #include "conf/field.hpp"
@@ -109,13 +110,31 @@ double larger(double a, double b) {
 
 }  // namespace
 
-double retry_offset(std::uint64_t k, std::uint64_t i) {
+double retry_fraction(std::uint64_t k, std::uint64_t i) {
     std::uint64_t z = (k * 0x9E3779B97F4A7C15ull) ^ (i * 0xBF58476D1CE4E5B9ull);
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     z = z ^ (z >> 31);
-    const double u = static_cast<double>(z >> 11) * 0x1p-53;
-    return (static_cast<double>(k) * 0.1) * (2.0 * u - 1.0);
+    return static_cast<double>(z >> 11) * 0x1p-53;
+}
+
+double retry_offset(std::uint64_t k, std::uint64_t i) {
+    return (static_cast<double>(k) * 0.1) * (2.0 * retry_fraction(k, i) - 1.0);
+}
+
+std::vector<double> sampled_distance_matrix(const DistanceBounds& bounds, std::uint64_t k) {
+    // Smoothing never raises an upper bound, so one still at the initial
+    // value joins two pieces.
+    constexpr double UNBOUNDED = 1000.0;
+    std::vector<double> d = full_distance_matrix(bounds);
+    const std::size_t n = bounds.n;
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = i + 1; j < n; ++j) {
+            const double lo = bounds.lower(i, j), hi = bounds.upper(i, j);
+            if (hi >= UNBOUNDED) continue;
+            d[i * n + j] = d[j * n + i] = lo + (hi - lo) * retry_fraction(k, i * n + j);
+        }
+    return d;
 }
 
 std::size_t count_bond_violations(std::span<const double> flat, const core::MolBuilder& mol,
@@ -128,6 +147,74 @@ std::size_t count_bond_violations(std::span<const double> flat, const core::MolB
         const double dz = flat[3 * i + 2] - flat[3 * j + 2];
         const double d = std::sqrt(dx * dx + dy * dy + dz * dz);
         if (larger(bounds.lower(i, j) - d, d - bounds.upper(i, j)) > 0.1) ++count;
+    }
+    return count;
+}
+
+namespace {
+
+using Vec3 = std::array<double, 3>;
+
+Vec3 flat_point(std::span<const double> flat, std::uint32_t atom) {
+    return {flat[3 * std::size_t(atom)], flat[3 * std::size_t(atom) + 1], flat[3 * std::size_t(atom) + 2]};
+}
+
+double flat_distance(std::span<const double> flat, std::uint32_t i, std::uint32_t j) {
+    const double dx = flat[3 * std::size_t(i)] - flat[3 * std::size_t(j)];
+    const double dy = flat[3 * std::size_t(i) + 1] - flat[3 * std::size_t(j) + 1];
+    const double dz = flat[3 * std::size_t(i) + 2] - flat[3 * std::size_t(j) + 2];
+    return std::sqrt(dx * dx + dy * dy + dz * dz);
+}
+
+}  // namespace
+
+std::size_t count_angle_faults(std::span<const double> flat, const core::MolBuilder& mol,
+                               const DistanceBounds& bounds) {
+    std::size_t count = 0;
+    for (std::uint32_t centre = 0; centre < mol.num_atoms(); ++centre) {
+        bool fault = false;
+        for (core::Neighbor a : mol.neighbors(centre)) {
+            for (core::Neighbor c : mol.neighbors(centre)) {
+                if (c.bond == a.bond) break;  // each pair once
+                if (c.atom == a.atom) continue;
+                const double d = flat_distance(flat, a.atom, c.atom);
+                fault = fault || larger(bounds.lower(a.atom, c.atom) - d, d - bounds.upper(a.atom, c.atom)) >
+                                     ANGLE_FAULT_TOLERANCE;
+            }
+        }
+        count += fault;
+    }
+    return count;
+}
+
+std::size_t count_flipped_double_bonds(std::span<const double> flat, const core::MolBuilder& mol) {
+    std::size_t count = 0;
+    for (const core::Bond& bond : mol.bonds) {
+        if (bond.order != core::BondOrder::Double || !has_stored_configuration(bond)) continue;
+        const Vec3 b = flat_point(flat, bond.begin), c = flat_point(flat, bond.end);
+        const Vec3 axis{c[0] - b[0], c[1] - b[1], c[2] - b[2]};
+        const double axis2 = axis[0] * axis[0] + axis[1] * axis[1] + axis[2] * axis[2];
+        // The part of an end-to-substituent vector across the bond axis.
+        const auto across = [&](const Vec3& from, std::uint32_t to) {
+            const Vec3 p = flat_point(flat, to);
+            const Vec3 v{p[0] - from[0], p[1] - from[1], p[2] - from[2]};
+            const double t = (v[0] * axis[0] + v[1] * axis[1] + v[2] * axis[2]) / axis2;
+            return Vec3{v[0] - t * axis[0], v[1] - t * axis[1], v[2] - t * axis[2]};
+        };
+        bool flipped = false;
+        for (core::Neighbor na : mol.neighbors(bond.begin)) {
+            if (na.atom == bond.end) continue;
+            const Vec3 u = across(b, na.atom);
+            for (core::Neighbor nd : mol.neighbors(bond.end)) {
+                if (nd.atom == bond.begin || nd.atom == na.atom) continue;
+                const Vec3 w = across(c, nd.atom);
+                const double same_side = u[0] * w[0] + u[1] * w[1] + u[2] * w[2];
+                // A NaN or a square arrangement reads as neither.
+                const bool as_stored = stored_cis(bond, na.atom, nd.atom) ? same_side > 0.0 : same_side < 0.0;
+                flipped = flipped || !as_stored;
+            }
+        }
+        count += flipped;
     }
     return count;
 }
@@ -158,6 +245,12 @@ ErrorFunction conformer_field(const core::MolBuilder& mol, const DistanceBounds&
     add_flatness_terms(field, planar_amides(mol));
     add_ring_double_bond_terms(field, planar_ring_double_bonds(mol));
     add_substituent_terms(field, aromatic_substituents(mol));
+    // The 1-3 bounds of a carbonyl or alkene carbon allow a pyramid, which
+    // twists an amide through its carbon even when its nitrogen lies flat.
+    // With that carbon flat a ring twists its amide bond instead, so lactams
+    // are held too; their ring tells cis from trans.
+    add_flatness_terms(field, planar_sp2_carbons(mol));
+    add_flatness_terms(field, planar_lactams(mol));
     return field;
 }
 
@@ -171,32 +264,43 @@ std::expected<std::vector<ChiralConstraint>, chem::SanitizeError> prepare_for_co
 
 namespace {
 
-// One conformer made start to end with or without the holds, and the scores
+// What a conformer gets wrong, in the order the choice between two weighs it.
+struct Faults {
+    std::size_t chiral_wrong = 0;
+    std::size_t flipped = 0;     // stored cis/trans the other way
+    std::size_t violations = 0;  // bonds outside their bounds
+    std::size_t angles = 0;      // atoms with a bond angle far outside its bounds
+
+    auto key() const { return std::tuple(chiral_wrong, flipped, violations, angles); }
+    bool stereo_or_angles() const { return chiral_wrong != 0 || flipped != 0 || angles != 0; }
+    bool none() const { return key() == Faults{}.key(); }
+};
+
+// One conformer made start to end with or without the holds, from the
+// embedding of the upper bounds (0) or a sampled one (k >= 1), and the faults
 // of its kept run.
 struct Attempt {
     ConformerResult result;
-    std::size_t violations = 0;
+    Faults faults;
 };
-
-bool fewer_faults(const Attempt& a, const Attempt& b) {
-    if (a.result.chiral_ok != b.result.chiral_ok) return a.result.chiral_ok > b.result.chiral_ok;
-    return a.violations < b.violations;
-}
 
 // Whether the holds have anything to hold (every window they add to the
 // bounds belongs to an amide they hold flat).
 bool anything_held(const core::MolBuilder& mol) {
     return !planar_amides(mol).empty() || !planar_ring_double_bonds(mol).empty() ||
-           !aromatic_substituents(mol).empty();
+           !aromatic_substituents(mol).empty() || !planar_sp2_carbons(mol).empty() ||
+           !planar_lactams(mol).empty();
 }
 
 std::expected<Attempt, ConformerError> attempt(const core::MolBuilder& mol,
-                                               std::span<const ChiralConstraint> constraints, Holds holds) {
+                                               std::span<const ChiralConstraint> constraints, Holds holds,
+                                               std::uint64_t embedding) {
     const std::size_t n = mol.atoms.size();
     DistanceBounds bounds = build_bounds(mol, {.trans_amides = holds == Holds::All});
     if (auto crossed = triangle_smooth(bounds))
         return std::unexpected(ConformerError{conformer_error::InconsistentBounds{crossed->first, crossed->second}});
-    auto embedded = embed_coordinates(full_distance_matrix(bounds), n);
+    auto embedded = embed_coordinates(
+        embedding == 0 ? full_distance_matrix(bounds) : sampled_distance_matrix(bounds, embedding), n);
     if (!embedded) return std::unexpected(ConformerError{std::move(embedded.error())});
     std::vector<Coord>& coords = *embedded;
 
@@ -229,6 +333,8 @@ std::expected<Attempt, ConformerError> attempt(const core::MolBuilder& mol,
         }
     }
 
+    out.faults = {constraints.size() - kept.chiral_score, count_flipped_double_bonds(kept.flat, mol), kept.violations,
+                  count_angle_faults(kept.flat, mol, bounds)};
     // The pieces were refined where the embedding put them, far apart, and
     // are only now brought together. `energy` stays the refinement's: the
     // moves keep every term within a piece, while across pieces the van der
@@ -242,8 +348,22 @@ std::expected<Attempt, ConformerError> attempt(const core::MolBuilder& mol,
     result.iterations = kept.refined.iterations;
     result.grad_norm = kept.refined.grad_norm;
     result.converged = kept.refined.converged;
-    out.violations = kept.violations;
     return out;
+}
+
+// The conformer of one embedding. The holds are preferences, not chemistry
+// the bounds insist on: a conformer they leave with more faults than the
+// conformer made without them gives way to it, and so does a failure
+// (strained rings can bend trans amide windows into contradictions).
+std::expected<Attempt, ConformerError> conformer_from(const core::MolBuilder& mol,
+                                                      std::span<const ChiralConstraint> constraints,
+                                                      std::uint64_t embedding) {
+    auto held = attempt(mol, constraints, Holds::All, embedding);
+    if (!held) return attempt(mol, constraints, Holds::None, embedding);
+    if (held->faults.none() || !anything_held(mol)) return held;
+    auto plain = attempt(mol, constraints, Holds::None, embedding);
+    if (plain && plain->faults.key() < held->faults.key()) return plain;
+    return held;
 }
 
 }  // namespace
@@ -262,22 +382,16 @@ std::expected<ConformerResult, ConformerError> generate_conformer(const core::Mo
     if (n > MAX_CONFORMER_ATOMS)
         return std::unexpected(ConformerError{conformer_error::TooManyAtoms{n, MAX_CONFORMER_ATOMS}});
 
-    // The holds are preferences, not chemistry the bounds insist on: a
-    // conformer they leave with fewer centres right or more bonds outside
-    // their bounds than the conformer made without them gives way to it, and
-    // so does a failure (strained rings can bend trans amide windows into
-    // contradictions).
-    auto held = attempt(mol, constraints, Holds::All);
-    if (!held) {
-        auto plain = attempt(mol, constraints, Holds::None);
-        if (!plain) return std::unexpected(std::move(plain.error()));
-        return std::move(plain->result);
+    auto kept = conformer_from(mol, constraints, 0);
+    if (!kept) return std::unexpected(std::move(kept.error()));
+    // A wrong fold of the embedding (a bridgehead inside out, a ring closed
+    // across a double bond) survives every refinement of it; another
+    // embedding can be folded right.
+    for (std::uint64_t k = 1; k <= REEMBEDDINGS && kept->faults.stereo_or_angles(); ++k) {
+        auto fresh = conformer_from(mol, constraints, k);
+        if (fresh && fresh->faults.key() < kept->faults.key()) kept = std::move(*fresh);
     }
-    const bool faultless = held->violations == 0 && held->result.chiral_ok == held->result.chiral_total;
-    if (faultless || !anything_held(mol)) return std::move(held->result);
-    auto plain = attempt(mol, constraints, Holds::None);
-    if (plain && fewer_faults(*plain, *held)) return std::move(plain->result);
-    return std::move(held->result);
+    return std::move(kept->result);
 }
 
 std::expected<ConformerResult, ConformerError> conformer_for(core::MolBuilder& mol) {

@@ -3,7 +3,8 @@
 // cis/trans from directional bonds, explicit hydrogens in canonical order,
 // chiral centres), then bounds, smoothing, embedding, the mirror vote and
 // refinement with up to four deterministic retries; all of it once more
-// without the holds when they cost bounds or centres.
+// without the holds when they leave a fault, and from fresh embeddings when
+// the fold itself is wrong.
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -60,17 +61,22 @@ std::expected<ConformerResult, ConformerError> generate_conformer(const core::Mo
                                                                   std::span<const ChiralConstraint> constraints);
 
 // A conformer is first made with its holds: secondary amides trans in the
-// bounds, amides, ring double bonds and aromatic substituents flat in the
-// error function. When that conformer has a bond outside its bounds or a
-// centre wrong, one is also made without them, and the holds' one is kept
-// unless the other has more centres right, or as many and fewer such bonds.
+// bounds; amides (lactams included), ring double bonds, aromatic
+// substituents and sp2 carbons flat in the error function. When that
+// conformer has a fault (a centre wrong, a stored cis/trans the other way, a
+// bond outside its bounds, a bond angle far outside them), one is also made
+// without them, and the holds' one is kept unless the other has fewer faults,
+// counted in that order. When the one kept still has a stereo or angle fault,
+// the same is done again from up to REEMBEDDINGS fresh embeddings
+// (`sampled_distance_matrix`), and one with fewer faults replaces it.
 enum class Holds : std::uint8_t { None, All };
+inline constexpr std::size_t REEMBEDDINGS = 4;
 
 // The error function the refinement minimises: the smoothed bounds, the
 // chiral constraints, the terms that hold chain double bonds and aromatic
-// rings flat and, with the holds, those that hold amides, ring double bonds
-// and aromatic substituents flat. The first refinement of an embedding runs
-// on the bounds and chiral constraints alone.
+// rings flat and, with the holds, those that hold amides and lactams, ring
+// double bonds, aromatic substituents and sp2 carbons flat. The first refinement of an
+// embedding runs on the bounds and chiral constraints alone.
 ErrorFunction conformer_field(const core::MolBuilder& mol, const DistanceBounds& bounds,
                               std::span<const ChiralConstraint> constraints, Holds holds = Holds::All);
 
@@ -80,10 +86,29 @@ std::expected<ConformerResult, ConformerError> conformer_for(core::MolBuilder& m
 // Bonds whose length misses its smoothed bounds by more than 0.1 A.
 std::size_t count_bond_violations(std::span<const double> flat, const core::MolBuilder& mol,
                                   const DistanceBounds& bounds);
+// Atoms with a pair of neighbours further outside their smoothed bounds than
+// ANGLE_FAULT_TOLERANCE: a bond angle some ten degrees or more beyond its
+// window, such as a bridgehead pressed flat because the embedding put it
+// inside out. No refinement undoes that fold.
+inline constexpr double ANGLE_FAULT_TOLERANCE = 0.2;
+std::size_t count_angle_faults(std::span<const double> flat, const core::MolBuilder& mol,
+                               const DistanceBounds& bounds);
+// Double bonds with a stored cis/trans some pair of whose substituents lies
+// the other way (or square across), so that a reader taking those two as
+// reference atoms would read the other configuration.
+std::size_t count_flipped_double_bonds(std::span<const double> flat, const core::MolBuilder& mol);
 // Constraints whose signed volume is nonzero with the target's sign.
 std::size_t count_chiral_ok(std::span<const double> flat, std::span<const ChiralConstraint> constraints);
 
+// A fixed hash of (k, i) as a double in [0, 1).
+double retry_fraction(std::uint64_t k, std::uint64_t i);
 // The perturbation of flat coordinate i in retry k, in [-0.1k, 0.1k).
 double retry_offset(std::uint64_t k, std::uint64_t i);
+
+// Target distances for the k-th fresh embedding (k >= 1) of a conformer
+// whose first one folded wrongly: every pair of one piece at a point of its
+// smoothed bounds chosen by `retry_fraction`(k, i*n + j); pairs whose upper
+// bound is still the initial 1000 A keep it, as in `full_distance_matrix`.
+std::vector<double> sampled_distance_matrix(const DistanceBounds& bounds, std::uint64_t k);
 
 }  // namespace quorix::conf

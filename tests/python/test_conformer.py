@@ -1,6 +1,7 @@
 """Mol.conformer and the Conformer class: members, repr, identical bytes across
 processes, molblock output and the exact error texts."""
 import collections
+import concurrent.futures
 import math
 import pathlib
 import re
@@ -37,7 +38,13 @@ def test_members_repr_and_receiver():
     assert b.num_atoms == c.mol.num_atoms == 11
 
 
-@pytest.mark.parametrize("smiles", ["CC(C)C[C@H](NC(=O)[C@@H](N)Cc1ccccc1)C(=O)O",
+DIPEPTIDE = "CC(C)C[C@H](NC(=O)[C@@H](N)Cc1ccccc1)C(=O)O"
+# Its first embedding folds the bicycle wrongly, so its coordinates come from
+# a fresh one.
+TROPANE = "CCN(CC)C(=O)c1ccc(cc1)N([C@H]2C[C@H]3CC[C@@H](C2)N3)c4ccccc4"
+
+
+@pytest.mark.parametrize("smiles", [DIPEPTIDE, TROPANE,
                                     "[Li+].[Li+].[Li+].[O-]C(=O)CC[C@H](NP(=S)([O-])c1ccccc1)C(=O)[O-]"])
 def test_same_bytes_twice_and_in_a_fresh_process(smiles):
     first, second = conf(smiles), conf(smiles)
@@ -47,6 +54,13 @@ def test_same_bytes_twice_and_in_a_fresh_process(smiles):
             "print(b''.join(struct.pack('<3d',*p) for p in c.coords).hex())")
     out = subprocess.run([sys.executable, "-c", code, smiles], capture_output=True, text=True, check=True)
     assert bytes.fromhex(out.stdout.strip()) == coord_bytes(first)
+
+
+def test_same_bytes_across_threads():
+    alone = [coord_bytes(conf(s)) for s in (DIPEPTIDE, TROPANE)]
+    with concurrent.futures.ThreadPoolExecutor(4) as pool:
+        together = list(pool.map(lambda s: coord_bytes(conf(s)), [DIPEPTIDE, TROPANE] * 4))
+    assert together == alone * 4
 
 
 @pytest.mark.parametrize("smiles", ["N[C@@H](C)C(=O)O", "N[C@H](C)C(=O)O", "C[S@@](=O)CC"])

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "conf/bounds.hpp"
 #include "conf/chiral.hpp"
@@ -118,6 +120,8 @@ TEST(ErrorFunction, MatchesSlowModelAndFiniteDifferencesOnRealMolecules) {
         add_flatness_terms(f, planar_amides(m));
         add_ring_double_bond_terms(f, planar_ring_double_bonds(m));
         add_substituent_terms(f, aromatic_substituents(m));
+        add_flatness_terms(f, planar_sp2_carbons(m));
+        add_flatness_terms(f, planar_lactams(m));
         planar += f.planar.size();
         flat += f.flat.size();
         ring += f.ring_double_bonds.size();
@@ -403,6 +407,54 @@ TEST(PlanarAmides, GroupsByKindOfNitrogen) {
         }
         EXPECT_EQ(groups.size(), c.groups) << c.smiles;
         EXPECT_EQ(cis, c.cis) << c.smiles;
+    }
+}
+
+namespace {
+
+// Each group as text, hydrogens (numbered by canonical rank) as H: "0-1-2-H".
+std::vector<std::string> spelled(const MolBuilder& m, const std::vector<PlanarFour>& groups) {
+    std::vector<std::string> out;
+    for (const PlanarFour& p : groups) {
+        EXPECT_FALSE(p.cis);
+        std::string text;
+        for (std::uint32_t a : p.atoms)
+            text += (text.empty() ? "" : "-") + (m.atoms[a].atomic_num == 1 ? std::string("H") : std::to_string(a));
+        out.push_back(text);
+    }
+    return out;
+}
+
+}  // namespace
+
+// {n0, c, n1, n2} with the neighbours in bond order (hydrogens, added last,
+// come last); sp3 and aromatic carbons, other elements and two-connected
+// carbons give none.
+TEST(PlanarSp2Carbons, TrigonalCarbonsOutsideAromaticRings) {
+    const std::pair<const char*, std::vector<std::string>> cases[] = {
+        {"CC(C)=O", {"0-1-2-3"}}, {"CNC(C)=O", {"1-2-3-4"}}, {"CC(=O)OC", {"0-1-2-3"}}, {"CC(=S)N", {"0-1-2-3"}},
+        {"CC=C", {"0-1-2-H", "1-2-H-H"}}, {"CC=NC", {"0-1-2-H"}}, {"O=Cc1ccccc1", {"0-1-2-H"}},
+        {"O=C1CCCC=C1", {"0-1-2-6", "4-5-6-H", "5-6-1-H"}}, {"C=C=C", {"1-0-H-H", "1-2-H-H"}},
+        {"C[CH+]C", {"0-1-2-H"}}, {"C[CH-]C", {}}, {"CC#N", {}}, {"CCC", {}},
+    };
+    for (const auto& [smiles, groups] : cases) {
+        const MolBuilder m = test::prepared(smiles);
+        EXPECT_EQ(spelled(m, planar_sp2_carbons(m)), groups) << smiles;
+    }
+}
+
+// X=C-N-Y around every ring amide bond, both carbonyls of a ring imide or urea.
+TEST(PlanarLactams, AroundRingAmideBonds) {
+    const std::pair<const char*, std::vector<std::string>> cases[] = {
+        {"O=C1CCCN1", {"0-1-5-4", "0-1-5-H"}}, {"CN1CCCCC1=O", {"7-6-1-0", "7-6-1-2"}},
+        {"O=C1CCN1", {"0-1-4-3", "0-1-4-H"}},  {"S=C1CCCN1", {"0-1-5-4", "0-1-5-H"}},
+        {"O=C1CCC(=O)N1", {"5-4-6-1", "5-4-6-H", "0-1-6-4", "0-1-6-H"}},
+        {"O=C1NCCN1", {"0-1-2-3", "0-1-2-H", "0-1-5-4", "0-1-5-H"}},
+        {"CC(=O)N1CCCC1", {}}, {"CNC(C)=O", {}}, {"O=C1CCCO1", {}}, {"O=c1cccc[nH]1", {}}, {"CN=C1CCCN1", {}},
+    };
+    for (const auto& [smiles, groups] : cases) {
+        const MolBuilder m = test::prepared(smiles);
+        EXPECT_EQ(spelled(m, planar_lactams(m)), groups) << smiles;
     }
 }
 

@@ -1,16 +1,21 @@
 // The conformer pipeline on real molecules (chirality kept, chemical geometry,
-// hydrogens numbered after the heavy atoms), the retry perturbation and the
-// two tallies on hand-made coordinates. Identical bytes and the failure texts
-// are checked from Python.
+// hydrogens numbered after the heavy atoms), the retry perturbation, the
+// sampled embedding targets and the tallies on hand-made coordinates.
+// Identical bytes and the failure texts are checked from Python.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "chem/sssr.hpp"
 #include "conf/linalg.hpp"
 #include "conf/pipeline.hpp"
+#include "conf/smooth.hpp"
+#include "prepared.hpp"
 #include "support.hpp"
 
 namespace quorix::conf {
@@ -35,6 +40,97 @@ TEST(Tallies, BondViolationsAndChiralSigns) {
     ChiralConstraint plus{{1, 2, 3, 4}, 1.0, 0}, minus{{1, 2, 3, 4}, -1.0, 0}, flat_c{{1, 2, 4, 3}, 1.0, 0};
     const std::vector<ChiralConstraint> cs{plus, minus, flat_c};
     EXPECT_EQ(count_chiral_ok(tetra, cs), 1u);  // +1 volume; the third has a zero volume
+}
+
+TEST(RetryOffset, ScalesTheFractionToPlusMinusATenthPerRetry) {
+    for (std::uint64_t k = 1; k <= 4; ++k)
+        for (std::uint64_t i = 0; i < 1000; ++i) {
+            const double f = retry_fraction(k, i);
+            ASSERT_TRUE(f >= 0.0 && f < 1.0) << k << " " << i;
+            EXPECT_EQ(retry_offset(k, i), (0.1 * double(k)) * (2.0 * f - 1.0));
+        }
+}
+
+// Every pair's bounds 2.4-2.6 A: only pairs of one atom's neighbours may count.
+TEST(Tallies, AngleFaultsBeyondAFifthOfAnAngstrom) {
+    const core::MolBuilder propane = test::read_or_fail("CCC");
+    // C-C 1.5 with the end carbons d apart: 3.0 is a straight chain, 2.449 tetrahedral.
+    for (const auto& [d, faults] : {std::pair{3.0, 1u}, {2.449, 0u}, {2.79, 0u}, {2.81, 1u}, {2.21, 0u}, {2.19, 1u}}) {
+        const std::vector<double> flat{-d / 2, 0, 0, 0, std::sqrt(2.25 - d * d / 4), 0, d / 2, 0, 0};
+        EXPECT_EQ(count_angle_faults(flat, propane, smooth_matrix_init(3, 2.4, 2.6)), faults) << d;
+    }
+    // Isobutane flattened with its methyls 3.0 apart: three pairs, one atom.
+    const double r = std::sqrt(3.0);
+    const std::vector<double> star{r, 0, 0, 0, 0, 0, -r / 2, 1.5, 0, -r / 2, -1.5, 0};
+    EXPECT_EQ(count_angle_faults(star, test::read_or_fail("CC(C)C"), smooth_matrix_init(4, 2.4, 2.6)), 1u);
+    // Straight butane: both inner carbons; its ends, 4.5 apart, are no angle.
+    const std::vector<double> line{0, 0, 0, 1.5, 0, 0, 3.0, 0, 0, 4.5, 0, 0};
+    EXPECT_EQ(count_angle_faults(line, test::read_or_fail("CCCC"), smooth_matrix_init(4, 2.4, 2.6)), 2u);
+}
+
+// Bond 1 along x, its substituents 1.2 A off it: atom 0 (on its begin) at +y,
+// d (on its end) at +y when cis, the other substituent of each end opposite.
+std::vector<double> across(const core::MolBuilder& m, std::uint32_t d, bool cis) {
+    const core::Bond& db = m.bonds[1];
+    std::vector<double> flat(3 * m.num_atoms(), 0.0);
+    flat[3 * db.end] = 1.34;
+    for (const auto& [end, x, named, y] : {std::tuple{db.begin, -0.7, 0u, 1.2}, {db.end, 2.04, d, cis ? 1.2 : -1.2}})
+        for (core::Neighbor nb : m.neighbors(end))
+            if (nb.atom != db.begin && nb.atom != db.end) {
+                flat[3 * nb.atom] = x;
+                flat[3 * nb.atom + 1] = nb.atom == named ? y : -y;
+            }
+    return flat;
+}
+
+TEST(Tallies, DoubleBondsAgainstTheirStoredCisTrans) {
+    const std::tuple<const char*, std::uint32_t, bool, std::size_t> cases[] = {
+        {"C/C=C/C", 3, false, 0},  {"C/C=C/C", 3, true, 1},     {"C/C=C\\C", 3, true, 0},
+        {"C/C=C\\C", 3, false, 1}, {"CC=CC", 3, true, 0},       // nothing stored
+        {"F/C=C(/Cl)C", 4, true, 0}, {"F/C=C(/Cl)C", 3, true, 1}};  // F trans to Cl
+    for (const auto& [smiles, d, cis, flipped] : cases) {
+        const core::MolBuilder m = test::prepared(smiles);
+        EXPECT_EQ(count_flipped_double_bonds(across(m, d, cis), m), flipped) << smiles << cis;
+    }
+    // Trans-2-butene with its C3 at (y, z), some 60, 89, 90 and 120 degrees
+    // about the bond: square across (or NaN) reads as neither.
+    const core::MolBuilder m = test::prepared("C/C=C/C");
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (const auto& [y, z, flipped] :
+         {std::tuple{-0.6, 1.04, 0u}, {-0.02, 1.2, 0u}, {0.0, 1.2, 1u}, {0.6, 1.04, 1u}, {nan, 0.0, 1u}}) {
+        std::vector<double> flat = across(m, 3, false);
+        flat[10] = y, flat[11] = z;
+        EXPECT_EQ(count_flipped_double_bonds(flat, m), flipped) << y;
+    }
+}
+
+TEST(SampledDistances, WithinTheSmoothedBoundsAndFixedByK) {
+    DistanceBounds b = build_bounds(test::prepared("CCO.O"));
+    ASSERT_FALSE(triangle_smooth(b));
+    const std::size_t n = b.n;
+    std::size_t unbounded = 0;
+    double lowest = 1, highest = 0;  // where in its window a target falls
+    for (std::uint64_t k = 1; k <= 3; ++k) {
+        const std::vector<double> d = sampled_distance_matrix(b, k);
+        ASSERT_EQ(d.size(), n * n);
+        for (std::size_t i = 0; i < n; ++i) {
+            EXPECT_EQ(d[i * n + i], 0.0);
+            for (std::size_t j = i + 1; j < n; ++j) {
+                const double x = d[i * n + j], lo = b.lower(i, j), hi = b.upper(i, j);
+                EXPECT_EQ(x, d[j * n + i]);
+                unbounded += hi >= 1000.0 && x == hi;
+                if (hi >= 1000.0) continue;
+                EXPECT_TRUE(lo <= x && x <= hi) << i << "-" << j << ": " << x;
+                lowest = std::min(lowest, (x - lo) / (hi - lo));
+                highest = std::max(highest, (x - lo) / (hi - lo));
+            }
+        }
+    }
+    EXPECT_EQ(unbounded, 3u * 9u * 3u);  // ethanol's atoms by water's, three times
+    EXPECT_LT(lowest, 0.1);
+    EXPECT_GT(highest, 0.9);
+    EXPECT_EQ(sampled_distance_matrix(b, 2), sampled_distance_matrix(b, 2));
+    EXPECT_NE(sampled_distance_matrix(b, 1), sampled_distance_matrix(b, 2));
 }
 
 double distance(const Coord& a, const Coord& b) { return std::hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]); }
