@@ -26,7 +26,8 @@ molecules, gets one conformer from the module on the path. Reported:
   the carbonyl carbon's third neighbour), and amide C-N bonds in rings: the
   twist (the mean of R-C-N-Y and O=C-N-Y', blind to a pyramidal nitrogen),
   by ring size;
-- stored cis/trans: bonds every pair of whose substituents lies as stored;
+- stored cis/trans: bonds every pair of whose substituents lies as stored, and
+  bonds our reader gives the stored value from the conformer's own molblock;
 - the widest bond angle at an sp3 carbon or nitrogen;
 - spans (largest atom distance) of molecules in more than one piece;
 - close contacts: heavy atoms not bonded to each other under 2.0 A apart;
@@ -334,6 +335,29 @@ def stored_double_bonds(g, x, bond_descriptors):
     return right, total
 
 
+def read_back_double_bonds(conf):
+    """(right, total) over double bonds with a stored cis/trans: right when
+    the molecule read back from the conformer's own molblock gives the bond
+    the same configuration."""
+    import quorix
+
+    back = quorix.parse_molblock(conf.to_molblock()).mol.bond_descriptors()
+    right = total = 0
+    for d, e in zip(conf.mol.bond_descriptors(), back):
+        if d["stereo"] not in ("cis", "trans") or None in d["stereo_atoms"]:
+            continue
+        total += 1
+        if e["stereo"] not in ("cis", "trans") or None in e["stereo_atoms"]:
+            continue
+        a, b = d["stereo_atoms"]
+        if (e["begin"], e["end"]) != (d["begin"], d["end"]):
+            a, b = b, a
+        ea, eb = e["stereo_atoms"]
+        cis_read = (e["stereo"] == "cis") == ((a == ea) == (b == eb))
+        right += cis_read == (d["stereo"] == "cis")
+    return right, total
+
+
 def widest_sp3(g, x, descriptors):
     """The widest bond angle at any sp3 carbon or nitrogen, 0 without one."""
     widest = 0.0
@@ -410,6 +434,7 @@ def measure(mol, repeat):
         "backbone": amide_backbones(g, x),
         "lactams": lactams(g, x),
         "db": stored_double_bonds(g, x, conf.mol.bond_descriptors()),
+        "db_read": read_back_double_bonds(conf),
         "sp3_widest": widest_sp3(g, x, atoms),
         "close": close,
         "span": span,
@@ -478,6 +503,10 @@ def summary(records, out=sys.stdout):
     w("stored cis/trans: %d of %d bonds as stored; molecules with one the other way: %s" % (
         sum(r["db"][0] for r in with_db), sum(r["db"][1] for r in with_db),
         [r["key"] for r in with_db if r["db"][0] < r["db"][1]][:10] or "none"))
+    read = [r for r in ok if r["db_read"][1] > 0]
+    w("stored cis/trans read back from the conformer's molblock: %d of %d; molecules read the other way: %s" % (
+        sum(r["db_read"][0] for r in read), sum(r["db_read"][1] for r in read),
+        [r["key"] for r in read if r["db_read"][0] < r["db_read"][1]][:10] or "none"))
     drug = [r for r in ok if r.get("drug")]
     w("drug-like molecules with an sp3 C or N angle above 140 deg: %d, at 150 or more: %d of %d %s" % (
         sum(r["sp3_widest"] > 140 for r in drug), sum(r["sp3_widest"] >= 150 for r in drug), len(drug),
@@ -536,7 +565,7 @@ def named_report(repeat, out=sys.stdout):
         if r["backbone"]:
             parts.append("R-C(=O)-N-X " + ", ".join("%.1f" % d for d in r["backbone"]))
         if r["db"][1]:
-            parts.append("cis/trans %d/%d" % r["db"])
+            parts.append("cis/trans %d/%d, read back %d/%d" % (r["db"] + r["db_read"]))
         parts.append("sp3 widest %.0f" % r["sp3_widest"])
         parts.append("converged %s" % conf.converged)
         print("; ".join(parts), file=out)
