@@ -14,8 +14,8 @@
 // BOND is the largest amount (Å) by which a bonded pair misses its bounds,
 // PAIR the same over every pair of atoms in one piece (1-2, 1-3, 1-4 and the
 // van der Waals lower bounds), the counts those over 0.1 Å; 0 when inside.
-// ANGLES counts the atoms with a bond angle far outside its bounds, as the
-// pipeline's own fault count has it.
+// ANGLES counts the atoms with a bond angle far outside these bounds, by the
+// pipeline's own count (whose 1-3 bounds the trans amide windows leave alone).
 // A molecule that does not prepare, or whose atoms differ from the prepared
 // molecule's, gives "error TEXT".
 #include <algorithm>

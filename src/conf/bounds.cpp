@@ -190,11 +190,13 @@ std::uint32_t carbonyl_partner(const core::MolBuilder& mol, std::uint32_t c) {
     return NONE;
 }
 
-// An amide C-N bond outside the rings: the carbon, its oxygen or sulfur, the
-// nitrogen (three neighbours) and, for a secondary amide, the nitrogen's heavy
-// neighbour (NONE otherwise).
+// An amide C-N bond: the carbon, its oxygen or sulfur, the nitrogen (three
+// neighbours), whether the bond lies in a ring (a lactam) and, for a
+// secondary amide outside the rings, the nitrogen's heavy neighbour (NONE
+// otherwise).
 struct AmideBond {
     std::uint32_t carbon = NONE, partner = NONE, nitrogen = NONE, heavy = NONE;
+    bool in_ring = false;
 };
 
 std::optional<AmideBond> amide_bond(const core::MolBuilder& mol, const core::Bond& bond, const RingContext& rings) {
@@ -203,8 +205,9 @@ std::optional<AmideBond> amide_bond(const core::MolBuilder& mol, const core::Bon
     if (mol.atoms[c].atomic_num == core::Element::N) std::swap(c, n);
     if (mol.atoms[n].atomic_num != core::Element::N || mol.degree[n] != 3) return std::nullopt;
     const std::uint32_t x = carbonyl_partner(mol, c);
-    // A lactam keeps what its ring allows.
-    if (x == NONE || rings.smallest_holding(c, n) != NONE) return std::nullopt;
+    if (x == NONE) return std::nullopt;
+    // A lactam's ring tells cis from trans.
+    if (rings.smallest_holding(c, n) != NONE) return AmideBond{c, x, n, NONE, true};
     std::uint32_t hydrogens = 0, heavy = NONE;
     for (core::Neighbor nb : mol.neighbors(n)) {
         if (nb.atom == c) continue;
@@ -214,7 +217,7 @@ std::optional<AmideBond> amide_bond(const core::MolBuilder& mol, const core::Bon
     // An imide nitrogen cannot put both carbonyls' far sides cis to their
     // oxygens without the oxygens meeting: it is no secondary amide.
     const bool secondary = hydrogens == 1 && heavy != NONE && carbonyl_partner(mol, heavy) == NONE;
-    return AmideBond{c, x, n, secondary ? heavy : NONE};
+    return AmideBond{c, x, n, secondary ? heavy : NONE, false};
 }
 
 struct BoundsWorkspace {
@@ -232,7 +235,7 @@ struct BoundsWorkspace {
 class BoundsBuilder {
 public:
     BoundsBuilder(const core::MolBuilder& mol, BoundsWorkspace& ws, BoundsOptions options)
-        : mol_(mol), ws_(ws), options_(options), n_(mol.num_atoms()), bounds_(smooth_matrix_init(n_, 0.0, 1000.0)) {}
+        : mol_(mol), ws_(ws), options_(options), n_(mol.num_atoms()), bounds_(smooth_matrix_init(n_, 0.0, UNBOUNDED)) {}
 
     DistanceBounds run() {
         setup();
@@ -412,6 +415,7 @@ private:
             for (std::uint32_t d : neighbours(c))
                 if (d != b) ws_.side_c.push_back(d);
             amide_ = options_.trans_amides ? amide_bond(mol_, mol_.bonds[bi], ws_.rings) : std::nullopt;
+            if (amide_ && amide_->in_ring) amide_.reset();
             for (std::uint32_t a : ws_.side_b)
                 for (std::uint32_t d : ws_.side_c) torsion_pair(bi, b, c, a, d);
         }
@@ -602,7 +606,10 @@ std::vector<PlanarFour> planar_aromatic_rings(const core::MolBuilder& mol) {
     return out;
 }
 
-std::vector<PlanarFour> planar_amides(const core::MolBuilder& mol) {
+namespace {
+
+// The groups X=C-N-Y of every amide bond in rings (lactams) or outside them.
+std::vector<PlanarFour> amide_groups(const core::MolBuilder& mol, bool lactams) {
     std::vector<PlanarFour> out;
     RingContext rings;
     bool rings_ready = false;
@@ -614,7 +621,7 @@ std::vector<PlanarFour> planar_amides(const core::MolBuilder& mol) {
             rings_ready = true;
         }
         const auto amide = amide_bond(mol, bond, rings);
-        if (!amide) continue;
+        if (!amide || amide->in_ring != lactams) continue;
         for (core::Neighbor nb : mol.neighbors(amide->nitrogen))
             if (nb.atom != amide->carbon)
                 out.push_back({{amide->partner, amide->carbon, amide->nitrogen, nb.atom}, nb.atom == amide->heavy});
@@ -622,20 +629,11 @@ std::vector<PlanarFour> planar_amides(const core::MolBuilder& mol) {
     return out;
 }
 
-std::vector<PlanarFour> planar_lactams(const core::MolBuilder& mol) {
-    std::vector<PlanarFour> out;
-    for (const core::Bond& bond : mol.bonds) {
-        if (bond.order != BondOrder::Single || !(bond.flags & core::IN_RING)) continue;
-        std::uint32_t c = bond.begin, n = bond.end;
-        if (mol.atoms[c].atomic_num == core::Element::N) std::swap(c, n);
-        if (mol.atoms[n].atomic_num != core::Element::N || mol.degree[n] != 3) continue;
-        const std::uint32_t x = carbonyl_partner(mol, c);
-        if (x == NONE) continue;
-        for (core::Neighbor nb : mol.neighbors(n))
-            if (nb.atom != c) out.push_back({{x, c, n, nb.atom}, false});
-    }
-    return out;
-}
+}  // namespace
+
+std::vector<PlanarFour> planar_amides(const core::MolBuilder& mol) { return amide_groups(mol, false); }
+
+std::vector<PlanarFour> planar_lactams(const core::MolBuilder& mol) { return amide_groups(mol, true); }
 
 std::vector<PlanarFour> planar_ring_double_bonds(const core::MolBuilder& mol) {
     std::vector<PlanarFour> out;
@@ -705,7 +703,7 @@ std::vector<RingSubstituent> aromatic_substituents(const core::MolBuilder& mol) 
 }
 
 DistanceBounds build_bounds(const core::MolBuilder& mol, BoundsOptions options) {
-    if (mol.num_atoms() == 0) return smooth_matrix_init(0, 0.0, 1000.0);
+    if (mol.num_atoms() == 0) return smooth_matrix_init(0, 0.0, UNBOUNDED);
     auto ws = core::Scratch<BoundsWorkspace>::borrow(mol.num_atoms());
     return BoundsBuilder(mol, *ws, options).run();
 }

@@ -27,6 +27,10 @@ struct DistanceBounds {
 // Every entry above the diagonal `upper`, below it `lower`, the diagonal 0.
 DistanceBounds smooth_matrix_init(std::size_t n, double lower, double upper);
 
+// The upper bound of a pair no rule reaches. Smoothing never raises an upper
+// bound, so a smoothed pair still at it joins two pieces.
+inline constexpr double UNBOUNDED = 1000.0;
+
 struct BondLengthEstimate {
     double length = 0.0;  // Å
     bool from_statistics = false;

@@ -108,8 +108,7 @@ double larger(double a, double b) {
     return a < b ? b : a;
 }
 
-}  // namespace
-
+// A fixed hash of (k, i) as a double in [0, 1).
 double retry_fraction(std::uint64_t k, std::uint64_t i) {
     std::uint64_t z = (k * 0x9E3779B97F4A7C15ull) ^ (i * 0xBF58476D1CE4E5B9ull);
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
@@ -118,14 +117,29 @@ double retry_fraction(std::uint64_t k, std::uint64_t i) {
     return static_cast<double>(z >> 11) * 0x1p-53;
 }
 
+using Vec3 = std::array<double, 3>;
+
+Vec3 flat_point(std::span<const double> flat, std::uint32_t atom) {
+    return {flat[3 * std::size_t(atom)], flat[3 * std::size_t(atom) + 1], flat[3 * std::size_t(atom) + 2]};
+}
+
+// How far the distance of atoms i and j lies outside their bounds (negative
+// inside); NaN only when the distance is.
+double bounds_miss(std::span<const double> flat, const DistanceBounds& bounds, std::size_t i, std::size_t j) {
+    const double dx = flat[3 * i] - flat[3 * j];
+    const double dy = flat[3 * i + 1] - flat[3 * j + 1];
+    const double dz = flat[3 * i + 2] - flat[3 * j + 2];
+    const double d = std::sqrt(dx * dx + dy * dy + dz * dz);
+    return larger(bounds.lower(i, j) - d, d - bounds.upper(i, j));
+}
+
+}  // namespace
+
 double retry_offset(std::uint64_t k, std::uint64_t i) {
     return (static_cast<double>(k) * 0.1) * (2.0 * retry_fraction(k, i) - 1.0);
 }
 
 std::vector<double> sampled_distance_matrix(const DistanceBounds& bounds, std::uint64_t k) {
-    // Smoothing never raises an upper bound, so one still at the initial
-    // value joins two pieces.
-    constexpr double UNBOUNDED = 1000.0;
     std::vector<double> d = full_distance_matrix(bounds);
     const std::size_t n = bounds.n;
     for (std::size_t i = 0; i < n; ++i)
@@ -140,33 +154,10 @@ std::vector<double> sampled_distance_matrix(const DistanceBounds& bounds, std::u
 std::size_t count_bond_violations(std::span<const double> flat, const core::MolBuilder& mol,
                                   const DistanceBounds& bounds) {
     std::size_t count = 0;
-    for (const core::Bond& b : mol.bonds) {
-        const std::size_t i = b.begin, j = b.end;
-        const double dx = flat[3 * i] - flat[3 * j];
-        const double dy = flat[3 * i + 1] - flat[3 * j + 1];
-        const double dz = flat[3 * i + 2] - flat[3 * j + 2];
-        const double d = std::sqrt(dx * dx + dy * dy + dz * dz);
-        if (larger(bounds.lower(i, j) - d, d - bounds.upper(i, j)) > 0.1) ++count;
-    }
+    for (const core::Bond& b : mol.bonds)
+        if (bounds_miss(flat, bounds, b.begin, b.end) > 0.1) ++count;
     return count;
 }
-
-namespace {
-
-using Vec3 = std::array<double, 3>;
-
-Vec3 flat_point(std::span<const double> flat, std::uint32_t atom) {
-    return {flat[3 * std::size_t(atom)], flat[3 * std::size_t(atom) + 1], flat[3 * std::size_t(atom) + 2]};
-}
-
-double flat_distance(std::span<const double> flat, std::uint32_t i, std::uint32_t j) {
-    const double dx = flat[3 * std::size_t(i)] - flat[3 * std::size_t(j)];
-    const double dy = flat[3 * std::size_t(i) + 1] - flat[3 * std::size_t(j) + 1];
-    const double dz = flat[3 * std::size_t(i) + 2] - flat[3 * std::size_t(j) + 2];
-    return std::sqrt(dx * dx + dy * dy + dz * dz);
-}
-
-}  // namespace
 
 std::size_t count_angle_faults(std::span<const double> flat, const core::MolBuilder& mol,
                                const DistanceBounds& bounds) {
@@ -177,9 +168,8 @@ std::size_t count_angle_faults(std::span<const double> flat, const core::MolBuil
             for (core::Neighbor c : mol.neighbors(centre)) {
                 if (c.bond == a.bond) break;  // each pair once
                 if (c.atom == a.atom) continue;
-                const double d = flat_distance(flat, a.atom, c.atom);
-                fault = fault || larger(bounds.lower(a.atom, c.atom) - d, d - bounds.upper(a.atom, c.atom)) >
-                                     ANGLE_FAULT_TOLERANCE;
+                // A lost coordinate is a fault too, so that it never wins a choice.
+                fault = fault || !(bounds_miss(flat, bounds, a.atom, c.atom) <= ANGLE_FAULT_TOLERANCE);
             }
         }
         count += fault;
@@ -333,8 +323,6 @@ std::expected<Attempt, ConformerError> attempt(const core::MolBuilder& mol,
         }
     }
 
-    out.faults = {constraints.size() - kept.chiral_score, count_flipped_double_bonds(kept.flat, mol), kept.violations,
-                  count_angle_faults(kept.flat, mol, bounds)};
     // The pieces were refined where the embedding put them, far apart, and
     // are only now brought together. `energy` stays the refinement's: the
     // moves keep every term within a piece, while across pieces the van der
@@ -348,6 +336,8 @@ std::expected<Attempt, ConformerError> attempt(const core::MolBuilder& mol,
     result.iterations = kept.refined.iterations;
     result.grad_norm = kept.refined.grad_norm;
     result.converged = kept.refined.converged;
+    out.faults = {constraints.size() - result.chiral_ok, count_flipped_double_bonds(kept.flat, mol), kept.violations,
+                  count_angle_faults(kept.flat, mol, bounds)};
     return out;
 }
 

@@ -87,8 +87,9 @@ std::expected<ConformerResult, ConformerError> conformer_for(core::MolBuilder& m
 std::size_t count_bond_violations(std::span<const double> flat, const core::MolBuilder& mol,
                                   const DistanceBounds& bounds);
 // Atoms with a pair of neighbours further outside their smoothed bounds than
-// ANGLE_FAULT_TOLERANCE: a bond angle some ten degrees or more beyond its
-// window, such as a bridgehead pressed flat because the embedding put it
+// ANGLE_FAULT_TOLERANCE (or at a lost coordinate): a bond angle well beyond
+// its window (for C-C-C some 13 degrees; wider angles and shorter bonds need
+// more), such as a bridgehead pressed flat because the embedding put it
 // inside out. No refinement undoes that fold.
 inline constexpr double ANGLE_FAULT_TOLERANCE = 0.2;
 std::size_t count_angle_faults(std::span<const double> flat, const core::MolBuilder& mol,
@@ -100,15 +101,13 @@ std::size_t count_flipped_double_bonds(std::span<const double> flat, const core:
 // Constraints whose signed volume is nonzero with the target's sign.
 std::size_t count_chiral_ok(std::span<const double> flat, std::span<const ChiralConstraint> constraints);
 
-// A fixed hash of (k, i) as a double in [0, 1).
-double retry_fraction(std::uint64_t k, std::uint64_t i);
 // The perturbation of flat coordinate i in retry k, in [-0.1k, 0.1k).
 double retry_offset(std::uint64_t k, std::uint64_t i);
 
 // Target distances for the k-th fresh embedding (k >= 1) of a conformer
 // whose first one folded wrongly: every pair of one piece at a point of its
-// smoothed bounds chosen by `retry_fraction`(k, i*n + j); pairs whose upper
-// bound is still the initial 1000 A keep it, as in `full_distance_matrix`.
+// smoothed bounds fixed by the retry hash of (k, i*n + j); pairs whose upper
+// bound is still UNBOUNDED keep it, as in `full_distance_matrix`.
 std::vector<double> sampled_distance_matrix(const DistanceBounds& bounds, std::uint64_t k);
 
 }  // namespace quorix::conf

@@ -42,15 +42,6 @@ TEST(Tallies, BondViolationsAndChiralSigns) {
     EXPECT_EQ(count_chiral_ok(tetra, cs), 1u);  // +1 volume; the third has a zero volume
 }
 
-TEST(RetryOffset, ScalesTheFractionToPlusMinusATenthPerRetry) {
-    for (std::uint64_t k = 1; k <= 4; ++k)
-        for (std::uint64_t i = 0; i < 1000; ++i) {
-            const double f = retry_fraction(k, i);
-            ASSERT_TRUE(f >= 0.0 && f < 1.0) << k << " " << i;
-            EXPECT_EQ(retry_offset(k, i), (0.1 * double(k)) * (2.0 * f - 1.0));
-        }
-}
-
 // Every pair's bounds 2.4-2.6 A: only pairs of one atom's neighbours may count.
 TEST(Tallies, AngleFaultsBeyondAFifthOfAnAngstrom) {
     const core::MolBuilder propane = test::read_or_fail("CCC");
@@ -63,6 +54,9 @@ TEST(Tallies, AngleFaultsBeyondAFifthOfAnAngstrom) {
     const double r = std::sqrt(3.0);
     const std::vector<double> star{r, 0, 0, 0, 0, 0, -r / 2, 1.5, 0, -r / 2, -1.5, 0};
     EXPECT_EQ(count_angle_faults(star, test::read_or_fail("CC(C)C"), smooth_matrix_init(4, 2.4, 2.6)), 1u);
+    // A lost coordinate counts, so that such a conformer never wins a choice.
+    const std::vector<double> lost{std::nan(""), 0, 0, 0, 1.5, 0, 1.5, 1.5, 0};
+    EXPECT_EQ(count_angle_faults(lost, propane, smooth_matrix_init(3, 2.4, 2.6)), 1u);
     // Straight butane: both inner carbons; its ends, 4.5 apart, are no angle.
     const std::vector<double> line{0, 0, 0, 1.5, 0, 0, 3.0, 0, 0, 4.5, 0, 0};
     EXPECT_EQ(count_angle_faults(line, test::read_or_fail("CCCC"), smooth_matrix_init(4, 2.4, 2.6)), 2u);
