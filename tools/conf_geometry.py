@@ -26,6 +26,8 @@ molecules, gets one conformer from the module on the path. Reported:
   the carbonyl carbon's third neighbour), and amide C-N bonds in rings: the
   twist (the mean of R-C-N-Y and O=C-N-Y', blind to a pyramidal nitrogen),
   by ring size;
+- amide C-N bonds, in rings and outside: how far the carbonyl carbon's third
+  neighbour and the nitrogen's two others lie from the O=C-N plane;
 - stored cis/trans: bonds every pair of whose substituents lies as stored, and
   bonds our reader gives the stored value from the conformer's own molblock;
 - the widest bond angle at an sp3 carbon or nitrogen;
@@ -290,6 +292,24 @@ def amide_backbones(g, x):
     return out
 
 
+def amide_planes(g, x):
+    """(in ring, distance) per amide C-N bond: the largest distance (A) of the
+    carbonyl carbon's third neighbour and the nitrogen's two others from the
+    plane of O=C-N, so that a flat amide is flat through all six atoms."""
+    out = []
+    for (c, n), order in g.order.items():
+        if order != 1.0 or g.z[c] != 6 or g.z[n] != 7 or len(g.nbrs[n]) != 3 or len(g.nbrs[c]) != 3:
+            continue
+        o = g.double_partner(c, (8, 16))
+        if o is None:
+            continue
+        normal = cross(sub(x[o], x[c]), sub(x[n], x[c]))
+        size = norm(normal)
+        others = [y for y in g.nbrs[c] if y not in (o, n)] + [y for y in g.nbrs[n] if y != c]
+        out.append((bool(g.ring_bond[(c, n)]), max(abs(dot(normal, sub(x[y], x[c]))) / size for y in others)))
+    return out
+
+
 def lactams(g, x):
     """(ring size, twist) per amide C-N bond in a ring. The twist is the mean
     of R-C-N-Y and O=C-N-Y' (R the carbonyl carbon's third neighbour, Y the
@@ -433,6 +453,7 @@ def measure(mol, repeat):
         "sp2": sp2_carbons(g, x, atoms),
         "backbone": amide_backbones(g, x),
         "lactams": lactams(g, x),
+        "amide_planes": amide_planes(g, x),
         "db": stored_double_bonds(g, x, conf.mol.bond_descriptors()),
         "db_read": read_back_double_bonds(conf),
         "sp3_widest": widest_sp3(g, x, atoms),
@@ -494,6 +515,11 @@ def summary(records, out=sys.stdout):
     if bb:
         w("acyclic amides, worst R-C(=O)-N-X: %d, median %.1f deg off planar, beyond 15: %d (%.1f%%)" % (
             len(bb), statistics.median(bb), sum(d > 15 for d in bb), pct(sum(d > 15 for d in bb), len(bb))))
+    for ring, name in ((False, "acyclic"), (True, "ring")):
+        v = [d for r in ok for k, d in r.get("amide_planes", []) if k == ring]
+        if v:
+            w("  %s amides, six atoms off the O=C-N plane: %d, median %.3f A, beyond 0.1 A %d, beyond 0.25 A %d" % (
+                name, len(v), statistics.median(v), sum(d > 0.1 for d in v), sum(d > 0.25 for d in v)))
     lac = [l for r in ok for l in r["lactams"]]
     for size in sorted({k for k, _ in lac}):
         v = [d for k, d in lac if k == size]
