@@ -185,7 +185,8 @@ int check(int limit) {
         }
         const auto& xyz = result->coords;
         const std::size_t bonds_off_before = bonds_off, close_before = close_pairs;
-        const conf::DistanceBounds b = conf::build_bounds(prepared);
+        const conf::HeldBounds plain(prepared, conf::Holds::None);
+        const conf::DistanceBounds b = conf::build_bounds(prepared, &plain);
         for (const core::Bond& bond : prepared.bonds) {
             const double mid = 0.5 * (b.lower(bond.begin, bond.end) + b.upper(bond.begin, bond.end));
             const double off = std::fabs(distance(xyz[bond.begin], xyz[bond.end]) - mid);

@@ -1,8 +1,9 @@
 // How far given conformer coordinates stray outside the smoothed distance
-// bounds of their molecule (the bounds' own rules, without the trans amide
-// windows the conformer pipeline adds). The coordinates come from outside
-// (tools/conf_geometry.py sends what a module made), so one build of this
-// program judges the conformers of any build against the same bounds.
+// bounds of their molecule (the bounds' own rules, with only what every
+// conformer holds: no trans amide windows nor any other hold). The
+// coordinates come from outside (tools/conf_geometry.py sends what a module
+// made), so one build of this program judges the conformers of any build
+// against the same bounds.
 //
 // Reads lines from standard input, one molecule each:
 //   smi SMILES N  z x y z  z x y z ...
@@ -83,7 +84,8 @@ std::string judge(core::MolBuilder mol, std::istringstream& in) {
         in >> z >> x[3 * i] >> x[3 * i + 1] >> x[3 * i + 2];
         if (!in || z != mol.atoms[i].atomic_num) return "error atom " + std::to_string(i) + " differs";
     }
-    conf::DistanceBounds b = conf::build_bounds(mol);
+    const conf::HeldBounds plain(mol, conf::Holds::None);
+    conf::DistanceBounds b = conf::build_bounds(mol, &plain);
     if (conf::triangle_smooth(b)) return "error bounds contradict";
     const auto miss = [&](std::size_t i, std::size_t j) {
         const double d = std::hypot(x[3 * i] - x[3 * j], x[3 * i + 1] - x[3 * j + 1], x[3 * i + 2] - x[3 * j + 2]);

@@ -6,12 +6,11 @@
 #include <span>
 #include <string>
 
-#include "chem/sssr.hpp"
+#include "conf/ring_context.hpp"
 #include "conf/stats.hpp"
 #include "core/elements.hpp"
 #include "core/error.hpp"
 #include "core/scratch.hpp"
-#include "io/smiles/canonical.hpp"
 
 namespace quorix::conf {
 namespace {
@@ -80,146 +79,6 @@ AngleEstimate fallback_angle(double angle, double half_width) {
 
 enum PairKind : std::uint8_t { NonBonded = 0, OneTwo = 1, OneThree = 2, OneFour = 3 };
 
-// The ring list as the bounds read it: each ring's atoms sorted for bisection,
-// its aromatic and all-sp3 flags, and per atom its rings in list order.
-struct RingContext {
-    std::vector<std::uint32_t> ring_offsets, ring_atoms;  // sorted atoms per ring
-    std::vector<std::uint8_t> aromatic, all_sp3;
-    std::vector<std::uint32_t> atom_offsets, atom_rings;  // ascending ring indices per atom
-    std::vector<std::uint32_t> smallest;                  // per atom, 0 = no ring
-
-    std::uint32_t ring_size(std::uint32_t r) const { return ring_offsets[r + 1] - ring_offsets[r]; }
-    bool contains(std::uint32_t r, std::uint32_t atom) const {
-        const auto first = ring_atoms.begin() + ring_offsets[r], last = ring_atoms.begin() + ring_offsets[r + 1];
-        return std::binary_search(first, last, atom);
-    }
-    // The smallest ring holding every given atom (the first of the list among
-    // equals), NONE when there is none. Only the first atom's rings can qualify.
-    template <class... Rest>
-    std::uint32_t smallest_holding(std::uint32_t first, Rest... rest) const {
-        std::uint32_t best = NONE;
-        for (std::uint32_t k = atom_offsets[first]; k < atom_offsets[first + 1]; ++k) {
-            const std::uint32_t r = atom_rings[k];
-            if (ring_size(r) < 2 || (best != NONE && ring_size(r) >= ring_size(best))) continue;
-            if ((contains(r, rest) && ...)) best = r;
-        }
-        return best;
-    }
-    template <class... Atoms>
-    std::size_t smallest_size(Atoms... atoms) const {
-        const std::uint32_t r = smallest_holding(atoms...);
-        return r == NONE ? 0 : ring_size(r);
-    }
-
-    void build(const core::MolBuilder& mol) {
-        const std::uint32_t n = mol.num_atoms();
-        const std::vector<chem::Ring> rings = chem::sssr(mol);
-        ring_offsets.assign(1, 0);
-        ring_atoms.clear();
-        aromatic.clear();
-        all_sp3.clear();
-        smallest.assign(n, 0);
-        atom_offsets.assign(std::size_t(n) + 1, 0);
-        for (const chem::Ring& ring : rings) {
-            bool arom = true, sp3 = true;
-            for (std::uint32_t a : ring.atoms) {
-                const core::Atom& atom = at(mol.atoms, a);
-                arom = arom && (atom.flags & core::AROMATIC);
-                sp3 = sp3 && atom.hybridization == core::Hybridization::Sp3;
-                const auto size = static_cast<std::uint32_t>(ring.atoms.size());
-                if (smallest[a] == 0 || size < smallest[a]) smallest[a] = size;
-                atom_offsets[a + 1] += 1;
-            }
-            const std::size_t start = ring_atoms.size();
-            ring_atoms.insert(ring_atoms.end(), ring.atoms.begin(), ring.atoms.end());
-            std::sort(ring_atoms.begin() + static_cast<std::ptrdiff_t>(start), ring_atoms.end());
-            ring_offsets.push_back(static_cast<std::uint32_t>(ring_atoms.size()));
-            aromatic.push_back(arom);
-            all_sp3.push_back(sp3);
-        }
-        for (std::uint32_t a = 0; a < n; ++a) atom_offsets[a + 1] += atom_offsets[a];
-        atom_rings.assign(atom_offsets[n], 0);
-        std::vector<std::uint32_t> fill(atom_offsets.begin(), atom_offsets.end() - 1);
-        for (std::uint32_t r = 0; r < rings.size(); ++r)
-            for (std::uint32_t a : rings[r].atoms) atom_rings[fill[a]++] = r;
-    }
-};
-
-// A double bond whose ends both have a torsion: an end that carries a second
-// double or a triple bond is linear (allenes, ketenes, cumulenes).
-bool double_bond_with_torsion(const core::MolBuilder& mol, std::uint32_t bi) {
-    const core::Bond& bond = mol.bonds[bi];
-    if (bond.order != BondOrder::Double) return false;
-    for (std::uint32_t end : {bond.begin, bond.end})
-        for (core::Neighbor nb : mol.neighbors(end)) {
-            const BondOrder order = mol.bonds[nb.bond].order;
-            if (nb.bond != bi && (order == BondOrder::Double || order == BondOrder::Triple)) return false;
-        }
-    return true;
-}
-
-// A double bond outside every ring with no stated cis/trans: planar, but free
-// to be given either arrangement.
-bool unconfigured_chain_double_bond(const core::MolBuilder& mol, std::uint32_t bi, const RingContext& rings) {
-    const core::Bond& bond = mol.bonds[bi];
-    if (has_stored_configuration(bond) || !double_bond_with_torsion(mol, bi)) return false;
-    return rings.smallest_holding(bond.begin, bond.end) == NONE;
-}
-
-// The arrangement an unconfigured chain double bond is given: on each side
-// the lowest-ranked substituent (canonical rank, then index), the two trans.
-// `a` and `d` are substituents of the bond's begin and end atoms.
-bool chosen_cis(std::span<const std::uint32_t> side_b, std::span<const std::uint32_t> side_c, std::uint32_t a,
-                std::uint32_t d, std::span<const std::uint32_t> ranks) {
-    const auto lowest = [&](std::span<const std::uint32_t> side) {
-        std::uint32_t best = side[0];
-        for (std::uint32_t x : side)
-            if (ranks[x] < ranks[best] || (ranks[x] == ranks[best] && x < best)) best = x;
-        return best;
-    };
-    return (a != lowest(side_b)) != (d != lowest(side_c));
-}
-
-// The oxygen or sulfur a carbon carries by a double bond, NONE without one.
-std::uint32_t carbonyl_partner(const core::MolBuilder& mol, std::uint32_t c) {
-    if (mol.atoms[c].atomic_num != core::Element::C) return NONE;
-    for (core::Neighbor nb : mol.neighbors(c)) {
-        const std::uint8_t z = mol.atoms[nb.atom].atomic_num;
-        if (mol.bonds[nb.bond].order == BondOrder::Double && (z == core::Element::O || z == core::Element::S)) return nb.atom;
-    }
-    return NONE;
-}
-
-// An amide C-N bond: the carbon, its oxygen or sulfur, the nitrogen (three
-// neighbours), whether the bond lies in a ring (a lactam) and, for a
-// secondary amide outside the rings, the nitrogen's heavy neighbour (NONE
-// otherwise).
-struct AmideBond {
-    std::uint32_t carbon = NONE, partner = NONE, nitrogen = NONE, heavy = NONE;
-    bool in_ring = false;
-};
-
-std::optional<AmideBond> amide_bond(const core::MolBuilder& mol, const core::Bond& bond, const RingContext& rings) {
-    if (bond.order != BondOrder::Single) return std::nullopt;
-    std::uint32_t c = bond.begin, n = bond.end;
-    if (mol.atoms[c].atomic_num == core::Element::N) std::swap(c, n);
-    if (mol.atoms[n].atomic_num != core::Element::N || mol.degree[n] != 3) return std::nullopt;
-    const std::uint32_t x = carbonyl_partner(mol, c);
-    if (x == NONE) return std::nullopt;
-    // A lactam's ring tells cis from trans.
-    if (rings.smallest_holding(c, n) != NONE) return AmideBond{c, x, n, NONE, true};
-    std::uint32_t hydrogens = 0, heavy = NONE;
-    for (core::Neighbor nb : mol.neighbors(n)) {
-        if (nb.atom == c) continue;
-        if (mol.atoms[nb.atom].atomic_num == core::Element::H) ++hydrogens;
-        else heavy = nb.atom;
-    }
-    // An imide nitrogen cannot put both carbonyls' far sides cis to their
-    // oxygens without the oxygens meeting: it is no secondary amide.
-    const bool secondary = hydrogens == 1 && heavy != NONE && carbonyl_partner(mol, heavy) == NONE;
-    return AmideBond{c, x, n, secondary ? heavy : NONE, false};
-}
-
 struct BoundsWorkspace {
     std::vector<std::uint8_t> kind;            // n * n PairKind bytes
     std::vector<std::uint32_t> nbr_offsets;    // per atom, its half-edge list
@@ -227,15 +86,14 @@ struct BoundsWorkspace {
     std::vector<std::uint8_t> hops;            // breadth-first distances from one atom
     std::vector<std::uint32_t> queue;
     std::vector<double> vdw;
-    std::vector<std::uint32_t> side_b, side_c;
-    std::vector<std::uint32_t> ranks;          // canonical ranks, made on demand
     RingContext rings;
 };
 
 class BoundsBuilder {
 public:
-    BoundsBuilder(const core::MolBuilder& mol, BoundsWorkspace& ws, BoundsOptions options)
-        : mol_(mol), ws_(ws), options_(options), n_(mol.num_atoms()), bounds_(smooth_matrix_init(n_, 0.0, UNBOUNDED)) {}
+    BoundsBuilder(const core::MolBuilder& mol, BoundsWorkspace& ws, const BoundsPreferences* preferences)
+        : mol_(mol), ws_(ws), preferences_(preferences), n_(mol.num_atoms()),
+          bounds_(smooth_matrix_init(n_, 0.0, UNBOUNDED)) {}
 
     DistanceBounds run() {
         setup();
@@ -249,11 +107,9 @@ public:
 private:
     const core::MolBuilder& mol_;
     BoundsWorkspace& ws_;
-    BoundsOptions options_;
+    const BoundsPreferences* preferences_;
     std::uint32_t n_;
     DistanceBounds bounds_;
-    std::optional<AmideBond> amide_;  // the bond the torsion pass is at, when it is one
-    bool ranks_ready_ = false;
 
     std::uint8_t& kind(std::uint32_t a, std::uint32_t b) { return ws_.kind[std::size_t(a) * n_ + b]; }
     void mark(std::uint32_t a, std::uint32_t b, PairKind k) { kind(a, b) = kind(b, a) = k; }
@@ -353,14 +209,6 @@ private:
 
     bool sp2(std::uint32_t a) const { return mol_.atoms[a].hybridization == core::Hybridization::Sp2; }
 
-    std::span<const std::uint32_t> ranks() {
-        if (!ranks_ready_) {
-            ws_.ranks = io::canonical_ranks(mol_);
-            ranks_ready_ = true;
-        }
-        return ws_.ranks;
-    }
-
     // The torsion window (degrees) of the path a-b-c-d around bond `bi` (b, c).
     std::pair<double, double> torsion_window(std::uint32_t bi, std::uint32_t a, std::uint32_t d) {
         const core::Bond& bond = mol_.bonds[bi];
@@ -381,23 +229,8 @@ private:
                 if (a_in != d_in) w = {180.0 - w.second, 180.0 - w.first};
                 return w;
             }
-        } else if (amide_ && amide_->heavy != NONE) {
-            // The error function holds the amide flat by volumes, which do
-            // not tell cis from trans; these windows do.
-            const std::uint32_t on_carbon = b == amide_->carbon ? a : d, on_nitrogen = b == amide_->carbon ? d : a;
-            const double phi = (on_carbon == amide_->partner) == (on_nitrogen == amide_->heavy) ? 0.0 : 180.0;
-            return {phi, phi};
-        } else if (unconfigured_chain_double_bond(mol_, bi, rings)) {
-            // A chain double bond without a stated configuration is still
-            // planar. Its substituents are fixed in one planar arrangement,
-            // the lowest-ranked substituent on each side trans to the other,
-            // and nothing is written to the molecule: left as a free
-            // [0, 180] torsion, the embedding would aim every 1-4 pair across
-            // the bond at its trans distance and twist the bond. These windows
-            // still allow some 40 degrees of twist; the error function's
-            // planarity terms (`planar_double_bonds`) hold the rest.
-            const double phi = chosen_cis(ws_.side_b, ws_.side_c, a, d, ranks()) ? 0.0 : 180.0;
-            return {phi, phi};
+        } else if (preferences_) {
+            if (const auto held = preferences_->chain_torsion(bi, a, d)) return *held;
         }
         const std::size_t r = rings.smallest_size(a, b, c, d);
         if (r == 0) return {0.0, 180.0};
@@ -408,16 +241,11 @@ private:
     void torsion_pass() {
         for (std::uint32_t bi = 0; bi < mol_.num_bonds(); ++bi) {
             const std::uint32_t b = mol_.bonds[bi].begin, c = mol_.bonds[bi].end;
-            ws_.side_b.clear();
-            ws_.side_c.clear();
-            for (std::uint32_t a : neighbours(b))
-                if (a != c) ws_.side_b.push_back(a);
-            for (std::uint32_t d : neighbours(c))
-                if (d != b) ws_.side_c.push_back(d);
-            amide_ = options_.trans_amides ? amide_bond(mol_, mol_.bonds[bi], ws_.rings) : std::nullopt;
-            if (amide_ && amide_->in_ring) amide_.reset();
-            for (std::uint32_t a : ws_.side_b)
-                for (std::uint32_t d : ws_.side_c) torsion_pair(bi, b, c, a, d);
+            for (std::uint32_t a : neighbours(b)) {
+                if (a == c) continue;
+                for (std::uint32_t d : neighbours(c))
+                    if (d != b) torsion_pair(bi, b, c, a, d);
+            }
         }
     }
 
@@ -543,169 +371,10 @@ std::pair<double, double> stats_lookup(std::size_t ring_size, bool aromatic, boo
     return {row->p05, row->p95};
 }
 
-std::vector<PlanarFour> planar_double_bonds(const core::MolBuilder& mol) {
-    std::vector<PlanarFour> out;
-    bool any = false;
-    for (const core::Bond& bond : mol.bonds) any = any || bond.order == BondOrder::Double;
-    if (!any) return out;
-    RingContext rings;
-    rings.build(mol);
-    std::vector<std::uint32_t> ranks, side_b, side_c;
-    for (std::uint32_t bi = 0; bi < mol.num_bonds(); ++bi) {
-        const core::Bond& bond = mol.bonds[bi];
-        if (!double_bond_with_torsion(mol, bi) || rings.smallest_holding(bond.begin, bond.end) != NONE) continue;
-        const bool stored = has_stored_configuration(bond);
-        side_b.clear();
-        side_c.clear();
-        for (core::Neighbor nb : mol.neighbors(bond.begin))
-            if (nb.atom != bond.end) side_b.push_back(nb.atom);
-        for (core::Neighbor nb : mol.neighbors(bond.end))
-            if (nb.atom != bond.begin) side_c.push_back(nb.atom);
-        if (side_b.empty() || side_c.empty()) continue;
-        if (!stored && ranks.empty()) ranks = io::canonical_ranks(mol);
-        for (std::uint32_t a : side_b)
-            for (std::uint32_t d : side_c) {
-                if (a == d) continue;
-                const bool cis = stored ? stored_cis(bond, a, d) : chosen_cis(side_b, side_c, a, d, ranks);
-                out.push_back({{a, bond.begin, bond.end, d}, cis});
-            }
-    }
-    return out;
-}
-
-std::vector<PlanarFour> planar_aromatic_rings(const core::MolBuilder& mol) {
-    std::vector<PlanarFour> out;
-    const std::vector<chem::Ring> rings = chem::sssr(mol);
-    // Per bond the first aromatic ring that has it as an edge, with its atoms
-    // sorted; the ring list runs from small to large.
-    std::vector<std::uint32_t> ring_of(mol.num_bonds(), NONE);
-    std::vector<std::vector<std::uint32_t>> sorted(rings.size());
-    for (std::uint32_t r = 0; r < rings.size(); ++r) {
-        bool aromatic = true;
-        for (std::uint32_t a : rings[r].atoms) aromatic = aromatic && (at(mol.atoms, a).flags & core::AROMATIC);
-        if (!aromatic) continue;
-        sorted[r] = rings[r].atoms;
-        std::sort(sorted[r].begin(), sorted[r].end());
-        for (std::uint32_t bi : rings[r].bonds)
-            if (at(ring_of, bi) == NONE) ring_of[bi] = r;
-    }
-    // Only the ring's own path: a substituent may belong to a fused ring that
-    // cannot share this plane (helicenes, strained bridges).
-    for (std::uint32_t bi = 0; bi < mol.num_bonds(); ++bi) {
-        if (ring_of[bi] == NONE) continue;
-        const std::vector<std::uint32_t>& ring = sorted[ring_of[bi]];
-        const auto in_ring = [&](std::uint32_t a) { return std::binary_search(ring.begin(), ring.end(), a); };
-        const std::uint32_t b = mol.bonds[bi].begin, c = mol.bonds[bi].end;
-        for (core::Neighbor na : mol.neighbors(b)) {
-            if (na.atom == c || !in_ring(na.atom)) continue;
-            for (core::Neighbor nd : mol.neighbors(c))
-                if (nd.atom != b && nd.atom != na.atom && in_ring(nd.atom))
-                    out.push_back({{na.atom, b, c, nd.atom}, true});
-        }
-    }
-    return out;
-}
-
-namespace {
-
-// The groups X=C-N-Y of every amide bond in rings (lactams) or outside them.
-std::vector<PlanarFour> amide_groups(const core::MolBuilder& mol, bool lactams) {
-    std::vector<PlanarFour> out;
-    RingContext rings;
-    bool rings_ready = false;
-    for (const core::Bond& bond : mol.bonds) {
-        if (bond.order != BondOrder::Single) continue;
-        if (carbonyl_partner(mol, bond.begin) == NONE && carbonyl_partner(mol, bond.end) == NONE) continue;
-        if (!rings_ready) {
-            rings.build(mol);
-            rings_ready = true;
-        }
-        const auto amide = amide_bond(mol, bond, rings);
-        if (!amide || amide->in_ring != lactams) continue;
-        for (core::Neighbor nb : mol.neighbors(amide->nitrogen))
-            if (nb.atom != amide->carbon)
-                out.push_back({{amide->partner, amide->carbon, amide->nitrogen, nb.atom}, nb.atom == amide->heavy});
-    }
-    return out;
-}
-
-}  // namespace
-
-std::vector<PlanarFour> planar_amides(const core::MolBuilder& mol) { return amide_groups(mol, false); }
-
-std::vector<PlanarFour> planar_lactams(const core::MolBuilder& mol) { return amide_groups(mol, true); }
-
-std::vector<PlanarFour> planar_ring_double_bonds(const core::MolBuilder& mol) {
-    std::vector<PlanarFour> out;
-    RingContext rings;
-    bool rings_ready = false;
-    const auto c_or_n = [&](std::uint32_t a) {
-        const std::uint8_t z = mol.atoms[a].atomic_num;
-        return z == core::Element::C || z == core::Element::N;
-    };
-    for (std::uint32_t bi = 0; bi < mol.num_bonds(); ++bi) {
-        const core::Bond& bond = mol.bonds[bi];
-        if (!c_or_n(bond.begin) || !c_or_n(bond.end) || !double_bond_with_torsion(mol, bi)) continue;
-        if (!rings_ready) {
-            rings.build(mol);
-            rings_ready = true;
-        }
-        const std::uint32_t ring = rings.smallest_holding(bond.begin, bond.end);
-        if (ring == NONE) continue;
-        const bool stored = has_stored_configuration(bond);
-        for (core::Neighbor na : mol.neighbors(bond.begin)) {
-            if (na.atom == bond.end || !rings.contains(ring, na.atom)) continue;
-            for (core::Neighbor nd : mol.neighbors(bond.end))
-                if (nd.atom != bond.begin && nd.atom != na.atom && rings.contains(ring, nd.atom))
-                    out.push_back({{na.atom, bond.begin, bond.end, nd.atom},
-                                   stored ? stored_cis(bond, na.atom, nd.atom) : true});
-        }
-    }
-    return out;
-}
-
-std::vector<PlanarFour> planar_sp2_carbons(const core::MolBuilder& mol) {
-    std::vector<PlanarFour> out;
-    for (std::uint32_t c = 0; c < mol.num_atoms(); ++c) {
-        const core::Atom& atom = mol.atoms[c];
-        if (atom.atomic_num != core::Element::C || mol.degree[c] != 3 || (atom.flags & core::AROMATIC) ||
-            atom.hybridization != core::Hybridization::Sp2)
-            continue;
-        std::array<std::uint32_t, 3> nbrs{};
-        std::size_t count = 0;
-        for (core::Neighbor nb : mol.neighbors(c)) nbrs[count++] = nb.atom;
-        out.push_back({{nbrs[0], c, nbrs[1], nbrs[2]}, false});
-    }
-    return out;
-}
-
-std::vector<RingSubstituent> aromatic_substituents(const core::MolBuilder& mol) {
-    std::vector<RingSubstituent> out;
-    RingContext rings;
-    bool rings_ready = false;
-    for (std::uint32_t a = 0; a < mol.num_atoms(); ++a) {
-        if (!(mol.atoms[a].flags & core::AROMATIC)) continue;
-        std::array<std::uint32_t, 3> ring_nbrs{NONE, NONE, NONE};
-        std::size_t count = 0;
-        for (core::Neighbor nb : mol.neighbors(a))
-            if (mol.bonds[nb.bond].order == BondOrder::Aromatic && count < 3) ring_nbrs[count++] = nb.atom;
-        if (count != 2 || mol.degree[a] <= 2) continue;
-        if (!rings_ready) {
-            rings.build(mol);
-            rings_ready = true;
-        }
-        for (core::Neighbor nb : mol.neighbors(a)) {
-            if (mol.bonds[nb.bond].order == BondOrder::Aromatic) continue;
-            out.push_back({{nb.atom, a, ring_nbrs[0], ring_nbrs[1]}, rings.smallest_holding(a, nb.atom) != NONE});
-        }
-    }
-    return out;
-}
-
-DistanceBounds build_bounds(const core::MolBuilder& mol, BoundsOptions options) {
+DistanceBounds build_bounds(const core::MolBuilder& mol, const BoundsPreferences* preferences) {
     if (mol.num_atoms() == 0) return smooth_matrix_init(0, 0.0, UNBOUNDED);
     auto ws = core::Scratch<BoundsWorkspace>::borrow(mol.num_atoms());
-    return BoundsBuilder(mol, *ws, options).run();
+    return BoundsBuilder(mol, *ws, preferences).run();
 }
 
 }  // namespace quorix::conf

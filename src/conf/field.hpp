@@ -13,13 +13,29 @@
 
 namespace quorix::conf {
 
+// Four atoms a-b-c-d held at torsion 0 (cis) or 180 by the error function.
+struct PlanarFour {
+    std::array<std::uint32_t, 4> atoms{};
+    bool cis = false;
+    bool operator==(const PlanarFour&) const = default;
+};
+
+// A substituent's first atom s on an aromatic atom a with exactly two
+// aromatic bonds, to r1 and r2: atoms {s, a, r1, r2}. `shares_ring` when the
+// bond a-s lies in a ring (a fused or bridged substituent).
+struct RingSubstituent {
+    std::array<std::uint32_t, 4> atoms{};
+    bool shares_ring = false;
+    bool operator==(const RingSubstituent&) const = default;
+};
+
 struct ErrorFunction {
     std::vector<double> lower;  // n * n; entry i*n + j for i < j, the rest 0 and unread
     std::vector<double> upper;
     std::vector<ChiralConstraint> constraints;
     std::size_t n = 0;
     double chiral_weight = 1.0;
-    // Four-atom groups held flat (see `planar_double_bonds`); empty unless added.
+    // Four-atom groups held at their torsion (see `add_planarity_terms`).
     std::vector<PlanarFour> planar;
     // Four-atom groups held coplanar by their volume (see `add_flatness_terms`).
     std::vector<PlanarFour> flat;

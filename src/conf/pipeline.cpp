@@ -218,29 +218,10 @@ std::size_t count_chiral_ok(std::span<const double> flat, std::span<const Chiral
     return ok;
 }
 
-ErrorFunction conformer_field(const core::MolBuilder& mol, const DistanceBounds& bounds,
+ErrorFunction conformer_field(const ConformerHolds& held, const DistanceBounds& bounds,
                               std::span<const ChiralConstraint> constraints, Holds holds) {
     ErrorFunction field = build_chiral_terms(bounds, constraints);
-    // Near 0 and 180 degrees a torsion barely changes the 1-4 distance, so the
-    // bounds alone let double bonds twist and aromatic rings pucker; these
-    // terms hold the torsions the bounds ask to be planar.
-    add_planarity_terms(field, planar_double_bonds(mol));
-    add_flatness_terms(field, planar_aromatic_rings(mol));
-    if (holds == Holds::None) return field;
-    // For the same reason amides twist (the bounds tell only a secondary
-    // amide's cis from trans), ring double bonds twist and substituents leave
-    // their aromatic ring's plane. Volumes hold them as they hold aromatic
-    // rings, and at the same weight: below the distance terms', so that a
-    // strained ring keeps its bond lengths.
-    add_flatness_terms(field, planar_amides(mol));
-    add_ring_double_bond_terms(field, planar_ring_double_bonds(mol));
-    add_substituent_terms(field, aromatic_substituents(mol));
-    // The 1-3 bounds of a carbonyl or alkene carbon allow a pyramid, which
-    // twists an amide through its carbon even when its nitrogen lies flat.
-    // With that carbon flat a ring twists its amide bond instead, so lactams
-    // are held too; their ring tells cis from trans.
-    add_flatness_terms(field, planar_sp2_carbons(mol));
-    add_flatness_terms(field, planar_lactams(mol));
+    held.add_terms(field, holds);
     return field;
 }
 
@@ -274,19 +255,11 @@ struct Attempt {
     Faults faults;
 };
 
-// Whether the holds have anything to hold (every window they add to the
-// bounds belongs to an amide they hold flat).
-bool anything_held(const core::MolBuilder& mol) {
-    return !planar_amides(mol).empty() || !planar_ring_double_bonds(mol).empty() ||
-           !aromatic_substituents(mol).empty() || !planar_sp2_carbons(mol).empty() ||
-           !planar_lactams(mol).empty();
-}
-
-std::expected<Attempt, ConformerError> attempt(const core::MolBuilder& mol,
+std::expected<Attempt, ConformerError> attempt(const core::MolBuilder& mol, const ConformerHolds& held,
                                                std::span<const ChiralConstraint> constraints, Holds holds,
                                                std::uint64_t embedding) {
     const std::size_t n = mol.atoms.size();
-    DistanceBounds bounds = build_bounds(mol, {.trans_amides = holds == Holds::All});
+    DistanceBounds bounds = build_bounds(mol, &held.bounds(holds));
     if (auto crossed = triangle_smooth(bounds))
         return std::unexpected(ConformerError{conformer_error::InconsistentBounds{crossed->first, crossed->second}});
     auto embedded = embed_coordinates(
@@ -299,7 +272,7 @@ std::expected<Attempt, ConformerError> attempt(const core::MolBuilder& mol,
     result.spread = spread_coincident(coords);
     result.mirrored = mirror_vote(coords, constraints);
     const ErrorFunction rough = build_chiral_terms(bounds, constraints);
-    const ErrorFunction field = conformer_field(mol, bounds, constraints, holds);
+    const ErrorFunction field = conformer_field(held, bounds, constraints, holds);
 
     std::vector<double> flat(3 * n);
     for (std::size_t i = 0; i < n; ++i)
@@ -345,13 +318,13 @@ std::expected<Attempt, ConformerError> attempt(const core::MolBuilder& mol,
 // the bounds insist on: a conformer they leave with more faults than the
 // conformer made without them gives way to it, and so does a failure
 // (strained rings can bend trans amide windows into contradictions).
-std::expected<Attempt, ConformerError> conformer_from(const core::MolBuilder& mol,
+std::expected<Attempt, ConformerError> conformer_from(const core::MolBuilder& mol, const ConformerHolds& holds,
                                                       std::span<const ChiralConstraint> constraints,
                                                       std::uint64_t embedding) {
-    auto held = attempt(mol, constraints, Holds::All, embedding);
-    if (!held) return attempt(mol, constraints, Holds::None, embedding);
-    if (held->faults.none() || !anything_held(mol)) return held;
-    auto plain = attempt(mol, constraints, Holds::None, embedding);
+    auto held = attempt(mol, holds, constraints, Holds::All, embedding);
+    if (!held) return attempt(mol, holds, constraints, Holds::None, embedding);
+    if (held->faults.none() || !holds.anything_held()) return held;
+    auto plain = attempt(mol, holds, constraints, Holds::None, embedding);
     if (plain && plain->faults.key() < held->faults.key()) return plain;
     return held;
 }
@@ -372,13 +345,14 @@ std::expected<ConformerResult, ConformerError> generate_conformer(const core::Mo
     if (n > MAX_CONFORMER_ATOMS)
         return std::unexpected(ConformerError{conformer_error::TooManyAtoms{n, MAX_CONFORMER_ATOMS}});
 
-    auto kept = conformer_from(mol, constraints, 0);
+    const ConformerHolds holds(mol);
+    auto kept = conformer_from(mol, holds, constraints, 0);
     if (!kept) return std::unexpected(std::move(kept.error()));
     // A wrong fold of the embedding (a bridgehead inside out, a ring closed
     // across a double bond) survives every refinement of it; another
     // embedding can be folded right.
     for (std::uint64_t k = 1; k <= REEMBEDDINGS && kept->faults.stereo_or_angles(); ++k) {
-        auto fresh = conformer_from(mol, constraints, k);
+        auto fresh = conformer_from(mol, holds, constraints, k);
         if (fresh && fresh->faults.key() < kept->faults.key()) kept = std::move(*fresh);
     }
     return std::move(kept->result);

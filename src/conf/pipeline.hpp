@@ -19,6 +19,7 @@
 #include "conf/chiral.hpp"
 #include "conf/embed.hpp"
 #include "conf/field.hpp"
+#include "conf/holds.hpp"
 #include "core/builder.hpp"
 
 namespace quorix::conf {
@@ -69,15 +70,13 @@ std::expected<ConformerResult, ConformerError> generate_conformer(const core::Mo
 // counted in that order. When the one kept still has a stereo or angle fault,
 // the same is done again from up to REEMBEDDINGS fresh embeddings
 // (`sampled_distance_matrix`), and one with fewer faults replaces it.
-enum class Holds : std::uint8_t { None, All };
 inline constexpr std::size_t REEMBEDDINGS = 4;
 
 // The error function the refinement minimises: the smoothed bounds, the
-// chiral constraints, the terms that hold chain double bonds and aromatic
-// rings flat and, with the holds, those that hold amides and lactams, ring
-// double bonds, aromatic substituents and sp2 carbons flat. The first refinement of an
-// embedding runs on the bounds and chiral constraints alone.
-ErrorFunction conformer_field(const core::MolBuilder& mol, const DistanceBounds& bounds,
+// chiral constraints and the terms of the holds (see `ConformerHolds`). The
+// first refinement of an embedding runs on the bounds and chiral constraints
+// alone.
+ErrorFunction conformer_field(const ConformerHolds& held, const DistanceBounds& bounds,
                               std::span<const ChiralConstraint> constraints, Holds holds = Holds::All);
 
 // Preparation then generation on the caller's molecule (changed in place).

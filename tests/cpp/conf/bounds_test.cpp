@@ -8,43 +8,25 @@
 #include "conf/field.hpp"
 #include "conf/stats.hpp"
 #include "core/elements.hpp"
+#include "geometry.hpp"
 #include "prepared.hpp"
 
 using namespace quorix;
 using namespace quorix::conf;
 using core::MolBuilder;
+using test::across;
+using test::chain_distance;
+using test::hydrogens_of;
+using test::RAD;
 
 namespace {
-
-constexpr double RAD = 3.14159265358979323846 / 180.0;
 
 double covalent(std::uint8_t z) { return double(core::ELEMENTS[z].covalent_radius); }
 double vdw(std::uint8_t z) { return double(core::ELEMENTS[z].vdw_radius); }
 
-// The a-d distance of a chain a-b-c-d built in space: bond lengths, the angles
-// at b and at c (degrees), and the torsion (0 = a and d on the same side).
-double chain_distance(double ab, double bc, double cd, double at_b, double at_c, double torsion) {
-    const std::array<double, 3> a{ab * std::cos(at_b * RAD), ab * std::sin(at_b * RAD), 0.0};
-    const std::array<double, 3> d{bc - cd * std::cos(at_c * RAD), cd * std::sin(at_c * RAD) * std::cos(torsion * RAD),
-                                  cd * std::sin(at_c * RAD) * std::sin(torsion * RAD)};
-    return std::hypot(a[0] - d[0], a[1] - d[1], a[2] - d[2]);
-}
-
-// Third side of a triangle with sides p, q around an angle (degrees).
-double across(double p, double q, double angle) {
-    return std::sqrt(p * p + q * q - 2 * p * q * std::cos(angle * RAD));
-}
-
 void expect_range(const DistanceBounds& b, std::uint32_t i, std::uint32_t j, double lo, double hi) {
     EXPECT_NEAR(b.lower(i, j), lo, 1e-9) << "pair " << i << "-" << j;
     EXPECT_NEAR(b.upper(i, j), hi, 1e-9) << "pair " << i << "-" << j;
-}
-
-std::vector<std::uint32_t> hydrogens_of(const MolBuilder& m, std::uint32_t a) {
-    std::vector<std::uint32_t> out;
-    for (auto nb : m.neighbors(a))
-        if (m.atoms[nb.atom].atomic_num == core::Element::H) out.push_back(nb.atom);
-    return out;
 }
 
 }  // namespace
@@ -172,27 +154,6 @@ TEST(BuildBounds, StoredCisTransAndRingDoubleBonds) {
     expect_range(b, 5, 2, endo - 0.06, endo + 0.06);
     const double exo = chain_distance(1.094, cc2, cc1, out, in, 180);
     expect_range(b, hydrogens_of(m, 0)[0], 2, exo - 0.06, exo + 0.06);
-}
-
-TEST(BuildBounds, ChainDoubleBondWithoutConfigurationIsPlanar) {
-    // Ethene: each hydrogen has one cis and one trans partner across the bond.
-    const MolBuilder m = test::prepared("C=C");
-    const DistanceBounds b = build_bounds(m);
-    const double cis = chain_distance(1.094, 1.342, 1.094, 120.8, 120.8, 0);
-    const double trans = chain_distance(1.094, 1.342, 1.094, 120.8, 120.8, 180);
-    for (std::uint32_t h : hydrogens_of(m, 0)) {
-        int cis_partners = 0, trans_partners = 0;
-        for (std::uint32_t k : hydrogens_of(m, 1)) {
-            if (std::abs(b.lower(h, k) - (cis - 0.06)) < 1e-9 && std::abs(b.upper(h, k) - (cis + 0.06)) < 1e-9)
-                ++cis_partners;
-            if (std::abs(b.lower(h, k) - (trans - 0.06)) < 1e-9 && std::abs(b.upper(h, k) - (trans + 0.06)) < 1e-9)
-                ++trans_partners;
-        }
-        EXPECT_EQ(cis_partners, 1);
-        EXPECT_EQ(trans_partners, 1);
-    }
-    // Nothing is recorded on the molecule.
-    EXPECT_EQ(m.bonds[0].stereo, core::BondStereo::None);
 }
 
 TEST(BuildBounds, LinearFallbackCentreReachesStraight) {

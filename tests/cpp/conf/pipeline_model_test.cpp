@@ -43,7 +43,8 @@ struct ModelAttempt {
 ModelAttempt attempt(const core::MolBuilder& mol, const std::vector<ChiralConstraint>& cs, Holds holds,
                      std::uint64_t embedding, int& retried) {
     const std::size_t n = mol.atoms.size();
-    DistanceBounds b = build_bounds(mol, {.trans_amides = holds == Holds::All});
+    const ConformerHolds held(mol);
+    DistanceBounds b = build_bounds(mol, &held.bounds(holds));
     EXPECT_FALSE(triangle_smooth(b));
     std::vector<Coord> p =
         *embed_coordinates(embedding == 0 ? full_distance_matrix(b) : sampled_distance_matrix(b, embedding), n);
@@ -57,7 +58,7 @@ ModelAttempt attempt(const core::MolBuilder& mol, const std::vector<ChiralConstr
     r.mirrored = wrong > right;
     if (r.mirrored)
         for (Coord& q : p) q[0] = -q[0];
-    const ErrorFunction f = conformer_field(mol, b, cs, holds);
+    const ErrorFunction f = conformer_field(held, b, cs, holds);
     std::vector<double> flat;
     for (const Coord& q : p) flat.insert(flat.end(), q.begin(), q.end());
     std::vector<double> g(flat.size());
@@ -102,10 +103,7 @@ ModelAttempt attempt(const core::MolBuilder& mol, const std::vector<ChiralConstr
 ModelAttempt from_embedding(const core::MolBuilder& mol, const std::vector<ChiralConstraint>& cs, std::uint64_t k,
                             int& retried, int& plain_kept) {
     const ModelAttempt held = attempt(mol, cs, Holds::All, k, retried);
-    const bool holds_something = !planar_amides(mol).empty() || !planar_ring_double_bonds(mol).empty() ||
-                                 !aromatic_substituents(mol).empty() || !planar_sp2_carbons(mol).empty() ||
-                                 !planar_lactams(mol).empty();
-    if (held.faults == decltype(held.faults){} || !holds_something) return held;
+    if (held.faults == decltype(held.faults){} || !ConformerHolds(mol).anything_held()) return held;
     const ModelAttempt plain = attempt(mol, cs, Holds::None, k, retried);
     if (plain.faults < held.faults) {
         ++plain_kept;
