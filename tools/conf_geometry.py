@@ -3,6 +3,7 @@
 
     PYTHONPATH=BUILD python3 tools/conf_geometry.py [--bench BUILD/conformer_bounds]
         [--limit N] [--save FILE.jsonl] [--repeat K]
+    PYTHONPATH=BUILD python3 tools/conf_geometry.py --named-only [--save FILE.jsonl]
     python3 tools/conf_geometry.py --compare BEFORE.jsonl AFTER.jsonl
 
 Every record of tests/data/molecules.smi and pubchem-1000.sdf, and a few named
@@ -41,11 +42,40 @@ molecules, gets one conformer from the module on the path. Reported:
   far outside its bounds, from bench/conformer_bounds (the bounds' own rules,
   without the conformer's trans amide windows).
 
---save writes one JSON record per molecule; --compare reads two such files and
-lists the molecules with more bonds (or more pairs) beyond their bounds by
-more than 0.1 A, or fewer chiral centres right, and counts identical
-coordinates, also over the molecules with no non-aromatic sp2 carbon, no
-lactam and no angle fault before.
+Local geometry, after those (the named molecules are reported one by one):
+
+- conjugated acyclic single bonds, as the deviation from planar of a torsion
+  across them: from an aromatic atom with two aromatic bonds to a C=O carbon
+  (by what it carries: ketone or aldehyde, amide, acid or ester), to an
+  O-C(sp3) ether oxygen, a nitro group, C=C and C=N, measured from a ring
+  neighbour of the aromatic atom and apart for an ortho atom carrying a heavy
+  atom outside the ring (a fusion counts); C=C-C=O and C=C-C=C; esters'
+  |O=C-O-C| (Z under 30) and acids' |O=C-O-H| (syn under 30);
+- acyclic single bonds between sp3 C, N and O: eclipsed when any torsion over
+  their substituents, hydrogens included, lies within 20 degrees of 0 or
+  +-120; also the mean offset of those torsions from staggered;
+- rings of five or six sp3 atoms joined by single bonds and not bridged (no
+  other cycle of at most 8 atoms shares three of their atoms): six-rings are
+  chairs when every ring torsion lies between 30 and 80 degrees with signs
+  alternating; five-rings by their largest ring torsion;
+- the angle sums of neutral three-connected nitrogens: amines (only
+  hydrogens and sp3 carbons, single bonds), amides, sulfonamides, anilines;
+- the fold between the mean (Newell) planes of two aromatic rings sharing a
+  bond, the rings being the smallest through each aromatic bond;
+- the angle at two-connected sp atoms: nitrile carbons, alkyne carbons, the
+  centres of X=Y=Z, other;
+- nitro groups N+(=O)O-: angle sum at N, both N-O lengths, O-N-O;
+- an audit of bond lengths and angles by chemical class (element,
+  hybridization, aromaticity, ring, what the atoms carry), the torsion
+  classes and ring shapes, each median against a textbook value typed in by
+  hand, OFF when beyond it by more than 0.02 A or 3 degrees.
+
+--save writes one JSON record per molecule, the named ones keyed "named NAME";
+--compare reads two such files and lists the molecules with more bonds (or
+more pairs) beyond their bounds by more than 0.1 A, or fewer chiral centres
+right, and counts identical coordinates, also over the molecules with no
+non-aromatic sp2 carbon, no lactam and no angle fault before; then one
+before/after table of every figure, the named molecules' included.
 """
 import argparse
 import hashlib
@@ -76,6 +106,53 @@ NAMED = [
     ("azabicycle", "C1C[C@H]2CCC(N2)C(=C1)c3ccnnc3"),
     ("quinuclidine", "Cn1cc(C2=NC[C@]3(CN4CC[C@@H]3C4)O2)c5ccccc15"),
 ]
+
+
+# Small molecules whose local geometry a chemist knows by heart.
+NAMED_GEOMETRY = [
+    ("benzaldehyde", "O=Cc1ccccc1"),
+    ("acetophenone", "CC(=O)c1ccccc1"),
+    ("anisole", "COc1ccccc1"),
+    ("nitrobenzene", "O=[N+]([O-])c1ccccc1"),
+    ("styrene", "C=Cc1ccccc1"),
+    ("acrolein", "C=CC=O"),
+    ("ethyl acetate", "CCOC(C)=O"),
+    ("acetic acid", "CC(=O)O"),
+    ("butane", "CCCC"),
+    ("hexane", "CCCCCC"),
+    ("decane", "CCCCCCCCCC"),
+    ("2,4-dimethylpentane", "CC(C)CC(C)C"),
+    ("cyclohexane", "C1CCCCC1"),
+    ("methylcyclohexane", "CC1CCCCC1"),
+    ("trans-decalin", "C1CC[C@H]2CCCC[C@@H]2C1"),
+    ("trimethylamine", "CN(C)C"),
+    ("N-methylpiperidine", "CN1CCCCC1"),
+    ("piperidine", "C1CCNCC1"),
+    ("N-methylpyrrolidine", "CN1CCCC1"),
+    ("methylamine", "CN"),
+    ("N-methylazetidine", "CN1CCC1"),
+    ("N-methylaziridine", "CN1CC1"),
+    ("mitomycin C", "COC12C(COC(N)=O)C3=C(N1CC1NC12)C(=O)C(C)=C(N)C3=O"),
+    ("naphthalene", "c1ccc2ccccc2c1"),
+    ("benzofuran", "c1ccc2occc2c1"),
+    ("indole", "c1ccc2[nH]ccc2c1"),
+    ("caffeine", "Cn1cnc2c1c(=O)n(C)c(=O)n2C"),
+    ("purine", "c1ncc2[nH]cnc2n1"),
+    ("phenanthrene", "c1ccc2c(c1)ccc1ccccc12"),
+    ("benzonitrile", "N#Cc1ccccc1"),
+    ("heptanenitrile", "CCCCCCC#N"),
+    ("but-2-yne-1,4-diol", "OCC#CCO"),
+    ("phenylacetylene", "C#Cc1ccccc1"),
+    ("nitromethane", "C[N+](=O)[O-]"),
+]
+
+# Backbone C-C-C-C torsions of the alkanes, by heavy-atom index in the SMILES.
+CHAIN = {
+    "butane": [(0, 1, 2, 3)],
+    "hexane": [(1, 2, 3, 4)],
+    "decane": [(k, k + 1, k + 2, k + 3) for k in range(7)],
+    "2,4-dimethylpentane": [(0, 1, 3, 4), (1, 3, 4, 5)],
+}
 
 
 def sub(p, q):
@@ -406,6 +483,529 @@ def contacts_and_span(g, x):
     return close, span, pieces
 
 
+SYMBOL = {1: "H", 5: "B", 6: "C", 7: "N", 8: "O", 9: "F", 14: "Si", 15: "P", 16: "S", 17: "Cl", 35: "Br", 53: "I"}
+
+
+def cycles(g, longest=8):
+    """Every simple cycle of ring bonds with at most `longest` atoms, once each, in ring order."""
+    out = []
+
+    def grow(path, seen):
+        for v in g.nbrs[path[-1]]:
+            if not g.ring_bond[(path[-1], v)]:
+                continue
+            if v == path[0]:
+                if len(path) > 2 and path[1] < path[-1]:
+                    out.append(list(path))
+            elif v > path[0] and v not in seen and len(path) < longest:
+                seen.add(v)
+                path.append(v)
+                grow(path, seen)
+                path.pop()
+                seen.remove(v)
+
+    for s in range(g.n):
+        grow([s], {s})
+    return out
+
+
+def ring_bonds(ring):
+    pairs = list(zip(ring, ring[1:] + ring[:1]))
+    return pairs + [(v, u) for u, v in pairs]
+
+
+def ring_torsions(x, ring):
+    k = len(ring)
+    return [torsion(x, ring[i], ring[(i + 1) % k], ring[(i + 2) % k], ring[(i + 3) % k]) for i in range(k)]
+
+
+def aromatic_rings(g):
+    """The smallest ring of aromatic bonds through each aromatic bond, once each, in ring order."""
+    aromatic = lambda u, v: g.order[(u, v)] == 1.5
+    rings, seen = [], set()
+    for (u, v), order in g.order.items():
+        if u < v and order == 1.5:
+            ring = g.path(u, v, aromatic, None)
+            if ring and frozenset(ring) not in seen:
+                seen.add(frozenset(ring))
+                rings.append(ring)
+    return rings
+
+
+def aryl_site(g, a):
+    """(r1, r2, ortho) for an aromatic atom with exactly two aromatic bonds: its ring
+    neighbours, and whether either carries a heavy atom outside the smallest ring
+    through all three (a fusion counts, as the other ring presses on the substituent)."""
+    ring_nbrs = [b for b in g.nbrs[a] if g.order[(a, b)] == 1.5]
+    if len(ring_nbrs) != 2:
+        return None
+    r1, r2 = ring_nbrs
+    ring = g.path(r1, r2, lambda u, v: g.order[(u, v)] == 1.5, a)
+    if ring is None:
+        return None
+    own = {r1: (a, ring[1]), r2: (a, ring[-2])}
+    ortho = any(g.z[y] != 1 and y not in own[r] for r in (r1, r2) for y in g.nbrs[r])
+    return r1, r2, ortho
+
+
+def carbonyl_kind(g, atoms, c):
+    """What a non-aromatic C=O carbon carries: ketone (C and H only, aldehydes too), amide,
+    ester, acid, carboxylate, or other (ureas, carbamates, acyl halides...); None for any
+    other atom."""
+    if g.z[c] != 6 or atoms[c]["is_aromatic"]:
+        return None
+    o = g.double_partner(c, (8,))
+    if o is None or len(g.nbrs[o]) != 1:
+        return None
+    het = [y for y in g.nbrs[c] if y != o and g.z[y] not in (1, 6)]
+    if not het:
+        return "ketone"
+    if len(het) > 1 or g.z[het[0]] not in (7, 8):
+        return "other"
+    y = het[0]
+    if g.z[y] == 7:
+        return "amide"
+    far = [w for w in g.nbrs[y] if w != c]
+    if not far and atoms[y]["formal_charge"] == -1:
+        return "carboxylate"
+    if len(far) == 1 and g.z[far[0]] in (1, 6):
+        return "acid" if g.z[far[0]] == 1 else "ester"
+    return "other"
+
+
+def nitrogen_kind(g, atoms, n):
+    """amine (H and sp3 carbons only, all single), amide (on a C=O carbon), sulfonamide or
+    aniline for a neutral, non-aromatic nitrogen with three neighbours; None otherwise."""
+    if g.z[n] != 7 or atoms[n]["is_aromatic"] or atoms[n]["formal_charge"] != 0 or len(g.nbrs[n]) != 3:
+        return None
+    nb = g.nbrs[n]
+    sp3_carbon = lambda y: g.z[y] == 6 and atoms[y]["hybridization"] == "sp3" and not atoms[y]["is_aromatic"]
+    if all(g.order[(n, y)] == 1.0 and (g.z[y] == 1 or sp3_carbon(y)) for y in nb):
+        return "amine"
+    if any(g.z[y] == 6 and g.double_partner(y, (8,)) is not None for y in nb):
+        return "amide"
+    if any(g.z[y] == 16 and sum(g.z[o] == 8 and g.order[(y, o)] == 2.0 for o in g.nbrs[y]) == 2 for y in nb):
+        return "sulfonamide"
+    if any(atoms[y]["is_aromatic"] for y in nb):
+        return "aniline"
+    return None
+
+
+def nitro(g, atoms, n):
+    """(O of N=O, O of N-O-) for a nitro nitrogen drawn N+(=O)O-, else None."""
+    if g.z[n] != 7 or atoms[n]["formal_charge"] != 1 or len(g.nbrs[n]) != 3:
+        return None
+    ends = [o for o in g.nbrs[n] if g.z[o] == 8 and len(g.nbrs[o]) == 1]
+    double = [o for o in ends if g.order[(n, o)] == 2.0]
+    single = [o for o in ends if g.order[(n, o)] == 1.0 and atoms[o]["formal_charge"] == -1]
+    return (double[0], single[0]) if len(double) == 1 and len(single) == 1 else None
+
+
+def atom_types(g, atoms):
+    """A short chemical type per atom, the key of the textbook classes."""
+    out = []
+    for i, z in enumerate(g.z):
+        d, nb = atoms[i], g.nbrs[i]
+        double = [y for y in nb if g.order[(i, y)] == 2.0]
+        sym = SYMBOL.get(z, "X")
+        if z == 1:
+            t = "H"
+        elif d["is_aromatic"]:
+            t = sym + "ar"
+        elif z == 6:
+            kind = carbonyl_kind(g, atoms, i)
+            if kind:
+                t = "C(=O)" + kind
+            elif d["hybridization"] in ("sp3", "sp"):
+                t = {"sp3": "C4", "sp": "C1"}[d["hybridization"]]
+            else:
+                t = "C=" + SYMBOL.get(g.z[double[0]], "X") if len(double) == 1 else "C?"
+        elif z == 7:
+            t = "NO2" if nitro(g, atoms, i) else "N" + (nitrogen_kind(g, atoms, i) or "")
+        elif z == 8:
+            if len(nb) == 1:
+                t = "O=" if double else "O-" if d["formal_charge"] == -1 else "O?"
+            else:
+                t = "OH" if any(g.z[y] == 1 for y in nb) else "O" if len(nb) == 2 else "O?"
+        elif z == 16:
+            oxo = sum(g.z[y] == 8 for y in double)
+            t = {2: "SO2", 1: "SO"}.get(oxo) or ("S=" if double else "S" if len(nb) == 2 else "S?")
+        else:
+            t = sym
+        out.append(t)
+    return out
+
+
+def conjugated_torsions(g, x, atoms):
+    """(class, deviation from planar, ortho-substituted) per conjugated acyclic single bond:
+    aryl to C=O (by what the carbon carries), O-C(sp3), NO2, C=C and C=N, measured on
+    r1-a-c-X with r1 a ring neighbour of the aryl atom a; and C=C-C=O, C=C-C=C
+    (ortho None)."""
+    out = []
+    for (a, c), order in g.order.items():
+        if order != 1.0 or g.ring_bond[(a, c)] or atoms[c]["is_aromatic"]:
+            continue
+        if atoms[a]["is_aromatic"]:
+            site = aryl_site(g, a)
+            if site is None:
+                continue
+            kind, end = aryl_partner(g, atoms, a, c)
+            if kind:
+                out.append((kind, off_flat(torsion(x, site[0], a, c, end)), site[2]))
+        elif a < c and g.z[a] == 6 and g.z[c] == 6:
+            pa, pc = g.double_partner(a, (6, 8)), g.double_partner(c, (6, 8))
+            if pa is None or pc is None or (g.z[pa], g.z[pc]) == (8, 8):
+                continue
+            if g.z[pa] == 8:
+                a, c, pa, pc = c, a, pc, pa
+            kind = "C=C-C=O" if g.z[pc] == 8 else "C=C-C=C"
+            out.append((kind, off_flat(torsion(x, pa, a, c, pc)), None))
+    return out
+
+
+def aryl_partner(g, atoms, a, c):
+    """(class, far atom) of a conjugating group c on aryl atom a, or (None, None)."""
+    if g.z[c] == 6:
+        kind = carbonyl_kind(g, atoms, c)
+        if kind:
+            label = {"ketone": "ketone/aldehyde", "amide": "amide", "other": "other"}.get(kind, "acid/ester")
+            return "aryl-C(=O) " + label, g.double_partner(c, (8,))
+        for z, label in ((6, "aryl-C=C"), (7, "aryl-C=N")):
+            d = g.double_partner(c, (z,))
+            if d is not None:
+                return label, d
+    if g.z[c] == 8 and len(g.nbrs[c]) == 2:
+        e = next(y for y in g.nbrs[c] if y != a)
+        if g.z[e] == 6 and atoms[e]["hybridization"] == "sp3":
+            return "aryl-O-C(sp3)", e
+    if g.z[c] == 7 and nitro(g, atoms, c):
+        return "aryl-NO2", nitro(g, atoms, c)[0]
+    return None, None
+
+
+def ester_acid_torsions(g, x):
+    """('ester' or 'acid', |O=C-O-X|) per acyclic C(=O)-O bond whose O has two neighbours,
+    X a carbon (ester) or a hydrogen (acid)."""
+    out = []
+    for (c, o), order in g.order.items():
+        if order != 1.0 or g.ring_bond[(c, o)] or g.z[c] != 6 or g.z[o] != 8 or len(g.nbrs[o]) != 2:
+            continue
+        od = g.double_partner(c, (8,))
+        e = next(y for y in g.nbrs[o] if y != c)
+        if od is None or g.z[e] not in (1, 6):
+            continue
+        out.append(("acid" if g.z[e] == 1 else "ester", abs(torsion(x, od, c, o, e))))
+    return out
+
+
+def sp3_bonds(g, x, atoms):
+    """(elements, methyl rotor, closest torsion to eclipsed, mean torsion offset from
+    staggered) per acyclic single bond between sp3 C, N or O, over every torsion of the
+    substituents, hydrogens included."""
+    out = []
+    for (b, c), order in g.order.items():
+        if b > c or order != 1.0 or g.ring_bond[(b, c)]:
+            continue
+        if any(g.z[e] not in (6, 7, 8) or atoms[e]["hybridization"] != "sp3" or atoms[e]["is_aromatic"]
+               for e in (b, c)):
+            continue
+        tors = [torsion(x, a, b, c, d) for a in g.nbrs[b] if a != c for d in g.nbrs[c] if d != b]
+        if not tors:
+            continue
+        eclipse = min(min(abs(t), abs(t - 120), abs(t + 120)) for t in tors)
+        stagger = statistics.mean(min(abs(t - 60), abs(t + 60), 180 - abs(t)) for t in tors)
+        methyl = any(g.z[e] == 6 and sum(g.z[h] == 1 for h in g.nbrs[e]) == 3 for e in (b, c))
+        out.append(("-".join(sorted((SYMBOL[g.z[b]], SYMBOL[g.z[c]]))), methyl, eclipse, stagger))
+    return out
+
+
+def saturated_rings(g, atoms, cyc):
+    """Rings of five or six sp3 atoms joined by single bonds, not bridged (no other cycle
+    of at most 8 atoms shares three of their atoms; fused rings share two):
+    (size, 'carbocycle' or 'hetero' for N or O in the ring, ring) each."""
+    out = []
+    for ring in cyc:
+        if len(ring) not in (5, 6) or any(g.order[e] != 1.0 for e in ring_bonds(ring)):
+            continue
+        if any(g.z[a] not in (6, 7, 8) or atoms[a]["hybridization"] != "sp3" for a in ring):
+            continue
+        members = set(ring)
+        if any(other is not ring and len(members & set(other)) >= 3 for other in cyc):
+            continue
+        out.append((len(ring), "carbocycle" if all(g.z[a] == 6 for a in ring) else "hetero", ring))
+    return out
+
+
+def chair(tors):
+    """All six ring torsions between 30 and 80 degrees, signs alternating round the ring."""
+    return all(30 < abs(t) < 80 for t in tors) and all(t * u < 0 for t, u in zip(tors, tors[1:] + tors[:1]))
+
+
+def nitrogen_sums(g, x, atoms):
+    """(kind, sum of the three bond angles) per amine, amide, sulfonamide and aniline N."""
+    out = []
+    for n in range(g.n):
+        kind = nitrogen_kind(g, atoms, n)
+        if kind:
+            a, b, c = g.nbrs[n]
+            out.append((kind, angle(x, a, n, b) + angle(x, b, n, c) + angle(x, a, n, c)))
+    return out
+
+
+def fused_folds(g, x, rings):
+    """Per two aromatic rings sharing a bond, the angle between their mean (Newell)
+    planes, folded to 0-90."""
+    out = []
+    for k, p in enumerate(rings):
+        for q in rings[k + 1:]:
+            shared = set(p) & set(q)
+            if not any((u, v) in g.order for u in shared for v in shared):
+                continue
+            n1, n2 = newell_normal(x, p), newell_normal(x, q)
+            cosine = min(1.0, abs(dot(n1, n2)) / (norm(n1) * norm(n2)))
+            out.append(math.degrees(math.acos(cosine)))
+    return out
+
+
+def sp_angles(g, x, atoms):
+    """(class, angle) per two-connected sp atom: nitrile C, alkyne C, the centre of
+    X=Y=Z (allenes, heterocumulenes, azides) or other (isonitrile N...)."""
+    out = []
+    for i in range(g.n):
+        if atoms[i]["hybridization"] != "sp" or len(g.nbrs[i]) != 2:
+            continue
+        triple = [y for y in g.nbrs[i] if g.order[(i, y)] == 3.0]
+        kind = "cumulated centre" if all(g.order[(i, y)] == 2.0 for y in g.nbrs[i]) else "other"
+        if g.z[i] == 6 and triple:
+            kind = {7: "nitrile C", 6: "alkyne C"}.get(g.z[triple[0]], "other")
+        out.append((kind, angle(x, g.nbrs[i][0], i, g.nbrs[i][1])))
+    return out
+
+
+def nitro_groups(g, x, atoms):
+    """(angle sum at N, N=O, N-O-, O-N-O) per nitro group."""
+    out = []
+    for n in range(g.n):
+        ends = nitro(g, atoms, n)
+        if ends:
+            a, b, c = g.nbrs[n]
+            od, os_ = ends
+            out.append((angle(x, a, n, b) + angle(x, b, n, c) + angle(x, a, n, c),
+                        norm(sub(x[od], x[n])), norm(sub(x[os_], x[n])), angle(x, od, n, os_)))
+    return out
+
+
+# Textbook references (A, degrees) typed in by hand: gas-phase and crystal averages
+# of the usual tables, a range where the two or common substitution differ.
+LENGTHS = {
+    "C(sp3)-C(sp3)": (1.52, 1.54), "C-C cyclopropane": (1.50, 1.51), "C-C cyclobutane": (1.55, 1.55),
+    "C(sp3)-C(ar)": (1.50, 1.51), "C(sp3)-C(=O)": (1.50, 1.52), "C(sp3)-C(sp2)=C": (1.50, 1.50),
+    "C(sp3)-C(sp)": (1.46, 1.47), "C(ar)-C(ar) benzene ring": (1.38, 1.40), "C(ar)-C(ar) biaryl": (1.48, 1.49),
+    "C(ar)-C(=O)": (1.48, 1.50), "C(ar)-C(sp2)=C": (1.47, 1.48), "C(ar)-C(sp)": (1.43, 1.44),
+    "C(sp2)-C(sp2) diene": (1.45, 1.47), "C(sp2)-C(=O) enone": (1.46, 1.48), "C=C": (1.33, 1.34),
+    "C#C": (1.18, 1.20), "C#N nitrile": (1.14, 1.16), "C=N imine": (1.27, 1.29),
+    "C(ar)-N(ar) six-ring": (1.33, 1.34), "C(=O)-N amide": (1.33, 1.35), "C(sp3)-N amine": (1.46, 1.47),
+    "C(sp3)-N amide N": (1.45, 1.47), "C(ar)-N aniline-type": (1.37, 1.42), "C(ar)-NO2": (1.46, 1.48),
+    "C(sp3)-NO2": (1.49, 1.50), "C=O ketone/aldehyde": (1.20, 1.22), "C=O amide": (1.22, 1.24),
+    "C=O ester": (1.20, 1.21), "C=O acid": (1.20, 1.22), "C=O carboxylate": (1.25, 1.26),
+    "C-O- carboxylate": (1.25, 1.26), "C(=O)-O ester": (1.33, 1.35), "C(=O)-OH acid": (1.31, 1.36),
+    "C(sp3)-OH alcohol": (1.42, 1.43), "C(sp3)-O ether": (1.42, 1.43), "C(sp3)-O ester": (1.44, 1.46),
+    "C(ar)-OH phenol": (1.36, 1.37), "C(ar)-O-C(sp3) ether": (1.36, 1.37), "C(ar)-O(ar) furan-type": (1.36, 1.37),
+    "C=S": (1.66, 1.68), "C(ar)-S(ar) thiophene-type": (1.71, 1.72), "C(sp3)-S": (1.81, 1.82),
+    "C(ar)-S": (1.76, 1.78), "C(ar)-SO2": (1.76, 1.77), "C(sp3)-SO2": (1.78, 1.79), "S=O sulfonyl": (1.43, 1.44),
+    "S=O sulfoxide": (1.49, 1.50), "S-N sulfonamide": (1.62, 1.64), "N-O nitro": (1.21, 1.23),
+    "C(ar)-F": (1.35, 1.36), "C(sp3)-F in CF2/CF3": (1.33, 1.34), "C(sp3)-F": (1.39, 1.40),
+    "C(ar)-Cl": (1.73, 1.74), "C(sp3)-Cl": (1.78, 1.79), "C(ar)-Br": (1.89, 1.90), "C(sp3)-Br": (1.94, 1.97),
+    "C(ar)-I": (2.08, 2.10), "C(sp3)-I": (2.14, 2.16), "C(sp3)-H": (1.09, 1.10), "C(ar)-H": (1.08, 1.085),
+    "C(sp2)-H alkene": (1.08, 1.09), "N-H amine": (1.01, 1.02), "N-H amide": (1.00, 1.01), "O-H": (0.96, 0.97),
+}
+
+ANGLES = {
+    "H-C-H methyl": (107.5, 108.5), "H-C-H methylene": (106, 108), "H-C-C(sp3)": (109.5, 111),
+    "C-CH2-C chain": (112, 113.5), "C-N-C amine": (110, 112), "H-N-H amine": (106, 107),
+    "C-O-C dialkyl ether": (111, 112.5), "C(ar)-O-C(sp3) ether": (117, 118), "C(=O)-O-C(sp3) ester": (115, 117),
+    "C-O-H alcohol": (108, 109), "C(ar)-O-H phenol": (108.5, 110), "C(=O)-O-H acid": (106, 107),
+    "O=C-C ketone": (120.5, 122), "C-C(=O)-C ketone": (116, 117.5), "O=C-N amide": (122, 123.5),
+    "C-C(=O)-N amide": (115, 117), "O=C-O ester": (122.5, 124), "C-C(=O)-O ester": (110.5, 112),
+    "O=C-O acid": (122, 124), "O-C-O carboxylate": (124, 126), "C(=O)-N-C(sp3) amide": (120.5, 122.5),
+    "C=C-C alkene": (123, 125.5), "C-N-C aromatic six-ring": (115.5, 117.5), "O=S=O sulfonyl": (118.5, 120.5),
+    "C-S-C dialkyl sulfide": (99, 102), "O-N-O nitro": (123, 125.5), "X-C#N nitrile C": (178, 180),
+    "X-C#C alkyne C": (178, 180), "C-C-C cyclopropane": (60, 60), "C-C-C cyclobutane": (87, 89),
+    "C-C-C cyclopentane": (104, 106), "C-C-C cyclohexane": (110.5, 111.5), "C-C-C benzene ring": (120, 120),
+}
+
+HYDROGEN_BONDS = {"C4": "C(sp3)-H", "Car": "C(ar)-H", "C=C": "C(sp2)-H alkene", "Namine": "N-H amine",
+                  "Namide": "N-H amide", "OH": "O-H"}
+CC_SINGLE = {("C4", "Car"): "C(sp3)-C(ar)", ("C(=O)", "C4"): "C(sp3)-C(=O)", ("C4", "C=C"): "C(sp3)-C(sp2)=C",
+             ("C1", "C4"): "C(sp3)-C(sp)", ("Car", "Car"): "C(ar)-C(ar) biaryl", ("C(=O)", "Car"): "C(ar)-C(=O)",
+             ("C=C", "Car"): "C(ar)-C(sp2)=C", ("C1", "Car"): "C(ar)-C(sp)", ("C=C", "C=C"): "C(sp2)-C(sp2) diene",
+             ("C(=O)", "C=C"): "C(sp2)-C(=O) enone"}
+HETERO_SINGLE = {
+    ("C(=O)amide", "Namide"): "C(=O)-N amide", ("C4", "Namine"): "C(sp3)-N amine", ("C4", "Namide"): "C(sp3)-N amide N",
+    ("Car", "Naniline"): "C(ar)-N aniline-type", ("Car", "NO2"): "C(ar)-NO2", ("C4", "NO2"): "C(sp3)-NO2",
+    ("C(=O)ester", "O"): "C(=O)-O ester", ("C(=O)acid", "OH"): "C(=O)-OH acid",
+    ("C(=O)carboxylate", "O-"): "C-O- carboxylate", ("C4", "OH"): "C(sp3)-OH alcohol",
+    ("Car", "OH"): "C(ar)-OH phenol", ("C4", "S"): "C(sp3)-S", ("Car", "S"): "C(ar)-S", ("Car", "SO2"): "C(ar)-SO2",
+    ("C4", "SO2"): "C(sp3)-SO2", ("NO2", "O="): "N-O nitro", ("NO2", "O-"): "N-O nitro",
+    ("Nsulfonamide", "SO2"): "S-N sulfonamide", ("Car", "F"): "C(ar)-F", ("Car", "Cl"): "C(ar)-Cl",
+    ("C4", "Cl"): "C(sp3)-Cl", ("Car", "Br"): "C(ar)-Br", ("C4", "Br"): "C(sp3)-Br", ("Car", "I"): "C(ar)-I",
+    ("C4", "I"): "C(sp3)-I",
+}
+
+
+def bond_class(g, t, rings, i, j):
+    """The textbook class of bond i-j, None for bonds outside the classes."""
+    a, b = sorted((i, j), key=lambda k: (g.z[k], t[k]))
+    ta, tb, order = t[a], t[b], g.order[(a, b)]
+    if ta == "H":
+        return HYDROGEN_BONDS.get(tb)
+    if (g.z[a], g.z[b]) == (6, 6):
+        if order != 1.0:
+            return {1.5: "C(ar)-C(ar) benzene ring" if (a, b) in rings["benzenoid"] else None,
+                    2.0: "C=C" if ta == tb == "C=C" else None, 3.0: "C#C"}.get(order)
+        if (ta, tb) == ("C4", "C4"):
+            return {3: "C-C cyclopropane", 4: "C-C cyclobutane"}.get(rings["size"].get((a, b)), "C(sp3)-C(sp3)")
+        base = lambda s: "C(=O)" if s.startswith("C(=O)") else s
+        return CC_SINGLE.get(tuple(sorted((base(ta), base(tb)))))
+    if order == 3.0 and (g.z[a], g.z[b]) == (6, 7):
+        return "C#N nitrile"
+    if order == 2.0:
+        if ta.startswith("C(=O)") and tb == "O=":
+            return "C=O " + {"ketone": "ketone/aldehyde"}.get(ta[5:], ta[5:])
+        if ta == "C=N" and tb[:3] != "Nar" and sum(g.z[y] == 7 for y in g.nbrs[a]) == 1:
+            return "C=N imine"
+        if ta == "C=S":
+            return "C=S"
+        if (ta, tb) == ("O=", "SO2"):
+            return "S=O sulfonyl"
+        if (ta, tb) == ("O=", "SO"):
+            return "S=O sulfoxide"
+        return None
+    if order == 1.5:
+        if ta == "Car" and tb == "Nar" and len(g.nbrs[b]) == 2 and (a, b) in rings["arom6"]:
+            return "C(ar)-N(ar) six-ring"
+        return {"Oar": "C(ar)-O(ar) furan-type", "Sar": "C(ar)-S(ar) thiophene-type"}.get(tb) if ta == "Car" else None
+    if order != 1.0:
+        return None
+    if tb == "O":
+        far = t[next(y for y in g.nbrs[b] if y != a)]
+        if ta == "C4":
+            return "C(sp3)-O ether" if far in ("C4", "Car") else "C(sp3)-O ester" if far == "C(=O)ester" else None
+        if ta == "Car":
+            return "C(ar)-O-C(sp3) ether" if far == "C4" else None
+    if (ta, tb) == ("C4", "F"):
+        return "C(sp3)-F in CF2/CF3" if sum(g.z[y] == 9 for y in g.nbrs[a]) >= 2 else "C(sp3)-F"
+    return HETERO_SINGLE.get((ta, tb))
+
+
+CENTRE_ANGLES = {
+    ("C4", "C4", "H"): "H-C-C(sp3)", ("Namine", "C4", "C4"): "C-N-C amine", ("Namine", "H", "H"): "H-N-H amine",
+    ("O", "C4", "C4"): "C-O-C dialkyl ether", ("O", "C4", "Car"): "C(ar)-O-C(sp3) ether",
+    ("O", "C(=O)ester", "C4"): "C(=O)-O-C(sp3) ester", ("OH", "C4", "H"): "C-O-H alcohol",
+    ("OH", "Car", "H"): "C(ar)-O-H phenol", ("OH", "C(=O)acid", "H"): "C(=O)-O-H acid",
+    ("S", "C4", "C4"): "C-S-C dialkyl sulfide", ("SO2", "O=", "O="): "O=S=O sulfonyl",
+    ("NO2", "O-", "O="): "O-N-O nitro", ("C(=O)amide", "Namide", "O="): "O=C-N amide",
+    ("C(=O)ester", "O", "O="): "O=C-O ester", ("C(=O)acid", "O=", "OH"): "O=C-O acid",
+    ("C(=O)carboxylate", "O-", "O="): "O-C-O carboxylate",
+}
+CARBONYL_ANGLES = {("ketone", "O="): "O=C-C ketone", ("ketone", "C"): "C-C(=O)-C ketone",
+                   ("amide", "Namide"): "C-C(=O)-N amide", ("ester", "O"): "C-C(=O)-O ester"}
+
+
+def angle_class(g, t, atoms, rings, a, b, c):
+    """The textbook class of angle a-b-c (b the centre), None outside the classes.
+    Angles at ring atoms are left to the ring classes."""
+    a, c = sorted((a, c), key=lambda k: t[k])
+    tb, key = t[b], (t[b], t[a], t[c])
+    if tb == "C1":
+        triple = [y for y in g.nbrs[b] if g.order[(b, y)] == 3.0]
+        return {7: "X-C#N nitrile C", 6: "X-C#C alkyne C"}.get(g.z[triple[0]]) if triple else None
+    if key in (("SO2", "O=", "O="), ("NO2", "O-", "O=")):
+        return CENTRE_ANGLES[key]
+    if tb == "Nar":
+        six = all((b, y) in rings["arom6"] for y in (a, c))
+        return "C-N-C aromatic six-ring" if six and len(g.nbrs[b]) == 2 and g.z[a] == g.z[c] == 6 else None
+    if atoms[b]["is_in_ring"]:
+        return None
+    hs = sum(g.z[y] == 1 for y in g.nbrs[b])
+    if tb == "C4":
+        if t[a] == t[c] == "H":
+            return {3: "H-C-H methyl", 2: "H-C-H methylene"}.get(hs)
+        if t[a] == t[c] == "C4":
+            return "C-CH2-C chain" if hs == 2 else None
+    if tb.startswith("C(=O)"):
+        if key in CENTRE_ANGLES:
+            return CENTRE_ANGLES[key]
+        kind = tb[5:]
+        if g.z[a] == 6:
+            return CARBONYL_ANGLES.get((kind, "C" if g.z[c] == 6 else t[c]))
+        return None
+    if key == ("Namide", "C(=O)amide", "C4") and hs == 1:
+        return "C(=O)-N-C(sp3) amide"
+    if tb == "C=C" and hs == 1 and t[a] == "C4" and g.order[(b, c)] == 2.0:
+        return "C=C-C alkene"
+    return CENTRE_ANGLES.get(key)
+
+
+def ring_angles(g, x, atoms, cyc, saturated, aromatic):
+    """(class, angle) per internal angle of saturated carbocycles of three to six atoms
+    (five and six not bridged) and of six-rings of aromatic carbons."""
+    names = {3: "C-C-C cyclopropane", 4: "C-C-C cyclobutane", 5: "C-C-C cyclopentane", 6: "C-C-C cyclohexane"}
+    rings = [r for r in cyc if len(r) in (3, 4) and all(g.z[a] == 6 and atoms[a]["hybridization"] == "sp3" for a in r)
+             and all(g.order[e] == 1.0 for e in ring_bonds(r))]
+    out = [(names[len(r)], r) for r in rings] + [(names[k], r) for k, kind, r in saturated if kind == "carbocycle"]
+    out += [("C-C-C benzene ring", r) for r in aromatic if len(r) == 6 and all(g.z[a] == 6 for a in r)]
+    return [(name, angle(x, r[i - 1], r[i], r[(i + 1) % len(r)])) for name, r in out for i in range(len(r))]
+
+
+def local_geometry(g, x, atoms):
+    """The local-geometry measures of one conformer, as fields of its JSON record."""
+    cyc = cycles(g)
+    arom = aromatic_rings(g)
+    t = atom_types(g, atoms)
+    size = {}
+    for ring in cyc:
+        for e in ring_bonds(ring):
+            size[e] = min(size.get(e, 99), len(ring))
+    rings = {
+        "size": size,
+        "arom6": {e for r in arom if len(r) == 6 for e in ring_bonds(r)},
+        "benzenoid": {e for r in arom if len(r) == 6 and all(g.z[a] == 6 for a in r) for e in ring_bonds(r)},
+    }
+    lengths, angles = {}, {}
+    for (i, j) in g.order:
+        cls = bond_class(g, t, rings, i, j) if i < j else None
+        if cls in LENGTHS:
+            lengths.setdefault(cls, []).append(round(norm(sub(x[i], x[j])), 4))
+    for b in range(g.n):
+        nb = g.nbrs[b]
+        for k, a in enumerate(nb):
+            for c in nb[k + 1:]:
+                cls = angle_class(g, t, atoms, rings, a, b, c)
+                if cls in ANGLES:
+                    angles.setdefault(cls, []).append(round(angle(x, a, b, c), 2))
+    saturated = saturated_rings(g, atoms, cyc)
+    for cls, value in ring_angles(g, x, atoms, cyc, saturated, arom):
+        angles.setdefault(cls, []).append(round(value, 2))
+    r2 = lambda rows: [[round(v, 3) if isinstance(v, float) else v for v in row] for row in rows]
+    six = [(kind, chair(ring_torsions(x, ring)), statistics.mean(abs(v) for v in ring_torsions(x, ring)))
+           for k, kind, ring in saturated if k == 6]
+    five = [(kind, max(abs(v) for v in ring_torsions(x, ring))) for k, kind, ring in saturated if k == 5]
+    return {
+        "conj": r2(conjugated_torsions(g, x, atoms)),
+        "esters": r2(ester_acid_torsions(g, x)),
+        "sp3_bonds": r2(sp3_bonds(g, x, atoms)),
+        "rings6": r2(six),
+        "rings5": r2(five),
+        "n_sums": r2(nitrogen_sums(g, x, atoms)),
+        "folds": [round(v, 3) for v in fused_folds(g, x, arom)],
+        "sp": r2(sp_angles(g, x, atoms)),
+        "nitro": r2(nitro_groups(g, x, atoms)),
+        "lengths": lengths,
+        "angles": angles,
+    }
+
+
 def molecules(limit):
     import quorix
 
@@ -460,6 +1060,7 @@ def measure(mol, repeat):
         "close": close,
         "span": span,
         "pieces": pieces,
+        **local_geometry(g, x, atoms),
     }
 
 
@@ -560,13 +1161,244 @@ def summary(records, out=sys.stdout):
         w("time: %d drug-like molecules, median %.3f ms, p90 %.3f ms, max %.1f ms; all molecules median %.3f ms" % (
             len(ms), ms[len(ms) // 2], ms[int(0.9 * len(ms))], ms[-1],
             statistics.median(r["ms"] for r in ok)))
+    geometry_summary(ok, out)
+
+
+CONJ_CLASSES = ("aryl-C(=O) ketone/aldehyde", "aryl-C(=O) amide", "aryl-C(=O) acid/ester", "aryl-C(=O) other",
+                "aryl-O-C(sp3)", "aryl-NO2", "aryl-C=C", "aryl-C=N", "C=C-C=O", "C=C-C=C")
+# Planar is the textbook minimum of each, save aryl amides, whose twist runs
+# from some 20 degrees (N-H) to far more (tertiary), the mixed "other", and
+# styrenes, whose flat minimum is shallow.
+CONJ_REFS = {"aryl-C(=O) amide": None, "aryl-C(=O) other": None, "aryl-C=C": (0, 10)}
+SP3_CLASSES = (("C-C", lambda b: b[0] == "C-C"), ("C-N", lambda b: b[0] == "C-N"), ("C-O", lambda b: b[0] == "C-O"),
+               ("N-N, N-O, O-O", lambda b: b[0] in ("N-N", "N-O", "O-O")), ("methyl rotors", lambda b: b[1]))
+
+
+def figure(v, fmt="%.1f", *shares):
+    """'n N, median M' and, per (label, test), the share of v passing the test."""
+    if not v:
+        return "n 0"
+    parts = ["n %d, median %s" % (len(v), fmt % statistics.median(v))]
+    parts += ["%s %.1f%%" % (label, pct(sum(map(test, v)), len(v))) for label, test in shares]
+    return ", ".join(parts)
+
+
+def geometry_figures(ok):
+    """(label, value) per local-geometry figure over the data records."""
+    rows = []
+    conj = [c for r in ok for c in r.get("conj", [])]
+    for kind in CONJ_CLASSES:
+        for ortho in ((False, True) if kind.startswith("aryl") else (None,)):
+            v = [d for k, d, o in conj if k == kind and o == ortho]
+            tag = {False: " no ortho", True: " ortho-substituted"}.get(ortho, "")
+            rows.append(("%s%s, deg off planar" % (kind, tag), figure(v, "%.1f", ("beyond 30", lambda d: d > 30))))
+    ea = [e for r in ok for e in r.get("esters", [])]
+    rows.append(("esters |O=C-O-C|", figure([d for k, d in ea if k == "ester"], "%.1f",
+                                            ("Z (< 30)", lambda d: d < 30))))
+    rows.append(("carboxylic acids |O=C-O-H|", figure([d for k, d in ea if k == "acid"], "%.1f",
+                                                      ("syn (< 30)", lambda d: d < 30), ("< 90", lambda d: d < 90))))
+    bonds = [b for r in ok for b in r.get("sp3_bonds", [])]
+    for name, test in SP3_CLASSES:
+        v = [b for b in bonds if test(b)]
+        eclipsed = sum(b[2] < 20 for b in v)
+        offset = "%.1f deg" % statistics.median(b[3] for b in v) if v else "-"
+        rows.append(("acyclic sp3-sp3 bonds, %s" % name, "n %d, eclipsed %.1f%% (%d), median offset from staggered %s"
+                     % (len(v), pct(eclipsed, len(v)), eclipsed, offset)))
+    six = [s for r in ok for s in r.get("rings6", [])]
+    for kind, name in (("carbocycle", "six-carbocycles"), ("hetero", "six-rings with N or O")):
+        v = [s for s in six if s[0] == kind]
+        rows.append(("saturated %s, not bridged" % name, "n %d, chair %.1f%%, median mean |ring torsion| %s" % (
+            len(v), pct(sum(s[1] for s in v), len(v)), "%.1f" % statistics.median(s[2] for s in v) if v else "-")))
+    five = [m for r in ok for k, m in r.get("rings5", []) if k == "carbocycle"]
+    rows.append(("saturated five-carbocycles, max |ring torsion|",
+                 figure(five, "%.1f", ("below 15 (flat)", lambda d: d < 15))))
+    sums = [s for r in ok for s in r.get("n_sums", [])]
+    rows.append(("amine N angle sum", figure([v for k, v in sums if k == "amine"], "%.1f",
+                                             ("at 355 or more", lambda d: d >= 355))))
+    for kind in ("amide", "aniline", "sulfonamide"):
+        rows.append(("%s N angle sum" % kind, figure([v for k, v in sums if k == kind], "%.1f")))
+    rows.append(("fused aromatic pairs, fold", figure([f for r in ok for f in r.get("folds", [])], "%.2f",
+                                                      ("above 10", lambda d: d > 10))))
+    sp = [s for r in ok for s in r.get("sp", [])]
+    for kind in ("nitrile C", "alkyne C", "cumulated centre", "other"):
+        v = [a for k, a in sp if k == kind]
+        rows.append(("sp %s angle" % kind, figure(v, "%.1f") + (", min %.1f, below 172: %d" % (
+            min(v), sum(a < 172 for a in v)) if v else "")))
+    nitros = [n for r in ok for n in r.get("nitro", [])]
+    rows.append(("nitro N angle sum", figure([n[0] for n in nitros], "%.1f", ("at 358 or more", lambda d: d >= 358))))
+    for k, name in ((1, "N=O"), (2, "N-O-")):
+        rows.append(("nitro %s length" % name, figure([n[k] for n in nitros], "%.3f")))
+    rows.append(("nitro longer N-O length", figure([max(n[1], n[2]) for n in nitros], "%.3f")))
+    rows.append(("nitro O-N-O angle", figure([n[3] for n in nitros], "%.1f")))
+    return rows
+
+
+def audit_rows(ok):
+    """(kind, class, values, reference window or None) per audit class."""
+    rows = []
+    for kind, field, table in (("length", "lengths", LENGTHS), ("angle", "angles", ANGLES)):
+        rows += [(kind, cls, [v for r in ok for v in r.get(field, {}).get(cls, [])], w) for cls, w in table.items()]
+    conj = [c for r in ok for c in r.get("conj", [])]
+    for kind in CONJ_CLASSES:
+        v = [d for k, d, o in conj if k == kind and not o]
+        rows.append(("torsion", kind + (" no ortho" if kind.startswith("aryl") else "") + ", off planar", v,
+                     CONJ_REFS.get(kind, (0, 0))))
+    ea = [e for r in ok for e in r.get("esters", [])]
+    rows.append(("torsion", "ester |O=C-O-C|", [d for k, d in ea if k == "ester"], (0, 0)))
+    rows.append(("torsion", "acid |O=C-O-H|", [d for k, d in ea if k == "acid"], (0, 0)))
+    rows.append(("torsion", "acyclic amide C-N, off planar", [a[1] for r in ok for a in r["amides"]], (0, 0)))
+    bonds = [b for r in ok for b in r.get("sp3_bonds", [])]
+    for name, test in SP3_CLASSES:
+        rows.append(("torsion", "sp3-sp3 %s, offset from staggered" % name, [b[3] for b in bonds if test(b)], (0, 0)))
+    six = [s for r in ok for s in r.get("rings6", [])]
+    rows.append(("ring", "six-carbocycle, mean |torsion|", [s[2] for s in six if s[0] == "carbocycle"], (54, 56)))
+    rows.append(("ring", "six-ring with N or O, mean |torsion|", [s[2] for s in six if s[0] == "hetero"], (54, 58)))
+    rows.append(("ring", "five-carbocycle, max |torsion|",
+                 [m for r in ok for k, m in r.get("rings5", []) if k == "carbocycle"], (38, 46)))
+    return rows
+
+
+def audit_flag(kind, v, window):
+    if not v:
+        return "none"
+    tol = 0.02 if kind == "length" else 3.0
+    m = statistics.median(v)
+    off = window is not None and not window[0] - tol <= m <= window[1] + tol
+    return ("OFF" if off else "") + (" few" if len(v) < 10 else "")
+
+
+def audit_figures(ok):
+    fmt = lambda kind: "%.3f" if kind == "length" else "%.1f"
+    return [("audit %s %s" % (kind, cls), (figure(v, fmt(kind)) + " " + audit_flag(kind, v, w)).strip())
+            for kind, cls, v, w in audit_rows(ok)]
+
+
+def old_figures(ok):
+    """The chief figures of the earlier summary lines, for the before/after table."""
+    med = lambda v, f="%.2f": f % statistics.median(v) if v else "-"
+    am = [a for r in ok for a in r["amides"]]
+    sec = [a for a in am if a[0] == "secondary"]
+    plain = [s[0] for r in ok for s in r["subs"] if not s[1]]
+    rdb = [d[0] for r in ok for d in r["ring_db"]]
+    sp2 = [v for r in ok for _, v in r["sp2"]]
+    bb = [d for r in ok for d in r["backbone"]]
+    lac = [l for r in ok for l in r["lactams"]]
+    drug = [r for r in ok if r.get("drug")]
+    chiral = [r for r in ok if r["chiral"][1] > 0]
+    bounded = [r for r in ok if "bond" in r]
+    rows = [
+        ("molecules with a conformer", "%d" % len(ok)),
+        ("acyclic amide C-N, deg off planar", figure([a[1] for a in am], "%.1f", ("within 15", lambda d: d <= 15))),
+        ("secondary amides cis", "%d of %d" % (sum(bool(a[2]) for a in sec), len(sec))),
+        ("aromatic substituents not sharing a ring, deg out of plane",
+         figure(plain, "%.2f", ("above 10", lambda d: d > 10))),
+        ("ring double bonds, deg off flat", figure(rdb, "%.1f", ("within 10", lambda d: d <= 10))),
+        ("three-connected sp2 carbons, angle sum", figure(sp2, "%.2f", ("at 357 or more", lambda d: d >= 357))),
+        ("acyclic amides, worst R-C(=O)-N-X", figure(bb, "%.1f", ("beyond 15", lambda d: d > 15))),
+    ]
+    for ring, name in ((False, "acyclic"), (True, "ring")):
+        v = [d for r in ok for k, d in r.get("amide_planes", []) if k == ring]
+        rows.append(("%s amides, six atoms off O=C-N plane (A)" % name,
+                     figure(v, "%.3f", ("beyond 0.1", lambda d: d > 0.1))))
+    for size in sorted({k for k, _ in lac}):
+        rows.append(("ring amides in %d-rings, twist" % size, figure([d for k, d in lac if k == size], "%.1f")))
+    of = lambda field, k: sum(r[field][k] for r in ok)
+    over = lambda field: "%d" % sum(r[field] > 0.1 for r in bounded) if bounded else "-"
+    rows += [
+        ("stored cis/trans as stored", "%d of %d" % (of("db", 0), of("db", 1))),
+        ("stored cis/trans read back", "%d of %d" % (of("db_read", 0), of("db_read", 1))),
+        ("drug-like molecules with an sp3 angle above 140", "%d of %d" % (
+            sum(r["sp3_widest"] > 140 for r in drug), len(drug))),
+        ("close contacts (pairs)", "%d" % sum(r["close"] for r in ok)),
+        ("molecules with chiral centres all right", "%d of %d" % (
+            sum(r["chiral"][0] == r["chiral"][1] for r in chiral), len(chiral))),
+        ("molecules with a bond beyond bounds by > 0.1 A", over("bond")),
+        ("molecules with a pair beyond bounds by > 0.1 A", over("pair")),
+        ("median time, drug-like (ms)", med([r["ms"] for r in drug], "%.3f")),
+    ]
+    return rows
+
+
+def geometry_summary(ok, out=sys.stdout):
+    w = lambda *a: print(*a, file=out)
+    w("local geometry:")
+    for label, value in geometry_figures(ok):
+        w("  %s: %s" % (label, value))
+    w("local-geometry audit: median against a textbook reference, OFF beyond 0.02 A or 3 deg of it, few under 10:")
+    w("  %-7s %-52s %7s %8s  %-13s %s" % ("kind", "class", "n", "median", "reference", "flag"))
+    for kind, cls, v, window in audit_rows(ok):
+        fmt = "%.3f" if kind == "length" else "%.1f"
+        ref = "-" if window is None else fmt % window[0] if window[0] == window[1] else (fmt + "-" + fmt) % window
+        w("  %-7s %-52s %7d %8s  %-13s %s" % (kind, cls, len(v), fmt % statistics.median(v) if v else "-", ref,
+                                               audit_flag(kind, v, window)))
+
+
+def named_figures(r):
+    """(label, value) per local-geometry figure a named molecule has."""
+    show = lambda v, f="%.1f": ", ".join(f % d for d in v[:6]) + (" ... (%d)" % len(v) if len(v) > 6 else "")
+    of = lambda field, kind: [row[1] for row in r.get(field, []) if row[0] == kind]
+    rows = [(kind + " off planar", show(of("conj", kind))) for kind in CONJ_CLASSES if of("conj", kind)]
+    rows += [(label, show(of("esters", kind))) for kind, label in (("ester", "|O=C-O-C|"), ("acid", "|O=C-O-H|"))
+             if of("esters", kind)]
+    bonds = r.get("sp3_bonds", [])
+    if bonds:
+        rows.append(("eclipsed sp3-sp3 bonds", "%d of %d" % (sum(b[2] < 20 for b in bonds), len(bonds))))
+    if r.get("chain"):
+        rows.append(("C-C-C-C", show(r["chain"])))
+    if r.get("rings6"):
+        rows.append(("six-ring chair", ", ".join("yes" if s[1] else "no" for s in r["rings6"])))
+    rows += [("%s N angle sum" % kind, show(of("n_sums", kind)))
+             for kind in ("amine", "amide", "aniline", "sulfonamide") if of("n_sums", kind)]
+    if r.get("folds"):
+        rows.append(("max fused fold", "%.2f" % max(r["folds"])))
+    if r.get("sp"):
+        rows.append(("smallest sp angle", "%.1f" % min(a for _, a in r["sp"])))
+    rows += [("nitro N sum, N=O, N-O-, O-N-O", "%.1f, %.3f, %.3f, %.1f" % tuple(n)) for n in r.get("nitro", [])]
+    return rows
+
+
+def figure_table(before, after):
+    """One before/after table of every figure, the named molecules' last. Over
+    every record, repeated keys too, so that it matches the summary."""
+    def rows(records):
+        ok = [r for r in records if "error" not in r and not r["key"].startswith("named ")]
+        out = old_figures(ok) + geometry_figures(ok) + audit_figures(ok)
+        for r in records:
+            if r["key"].startswith("named "):
+                out += [("%s: %s" % (r["id"], label), value) for label, value in named_figures(r)]
+        return dict(out), [label for label, _ in out]
+
+    b, b_order = rows(before)
+    a, a_order = rows(after)
+    labels = a_order + [label for label in b_order if label not in a]
+    print("figures changed: %d of %d" % (sum(b.get(k) != a.get(k) for k in labels), len(labels)))
+    print("| figure | before | after |")
+    print("|---|---|---|")
+    cell = lambda s: s.replace("|", "\\|")
+    for label in labels:
+        print("| %s | %s | %s |" % (cell(label), cell(b.get(label, "-")), cell(a.get(label, "-"))))
 
 
 def named_report(repeat, out=sys.stdout):
     import quorix
 
-    for name, smiles in NAMED:
-        conf, g, x, r = measure(quorix.parse_smiles(smiles), repeat)
+    records = []
+    for name, smiles in NAMED + NAMED_GEOMETRY:
+        meta = {"key": "named " + name, "id": name, "drug": False}
+        try:
+            conf, g, x, r = measure(quorix.parse_smiles(smiles), repeat)
+        except ValueError as e:
+            meta["error"] = str(e)
+            records.append(meta)
+            print("%s: refused (%s)" % (name, e), file=out)
+            continue
+        r["chain"] = [round(torsion(x, *q), 2) for q in CHAIN.get(name, [])]
+        meta.update(r)
+        records.append(meta)
+        geometry = "; ".join("%s %s" % row for row in named_figures(r))
+        if (name, smiles) in NAMED_GEOMETRY:
+            print("%s: %s" % (name, geometry), file=out)
+            continue
         parts = ["%s: energy %.2g" % (name, r["energy"])]
         if r["amides"]:
             parts.append("amides " + ", ".join("%s %.1f%s" % (k, d, " cis" if c else "") for k, d, c in r["amides"]))
@@ -595,11 +1427,16 @@ def named_report(repeat, out=sys.stdout):
         parts.append("sp3 widest %.0f" % r["sp3_widest"])
         parts.append("converged %s" % conf.converged)
         print("; ".join(parts), file=out)
+        if geometry:
+            print("  " + geometry, file=out)
+    return records
 
 
 def compare(before_path, after_path):
-    load = lambda p: {r["key"]: r for r in map(json.loads, open(p))}
-    before, after = load(before_path), load(after_path)
+    records = lambda p: [json.loads(line) for line in open(p)]
+    before_all, after_all = records(before_path), records(after_path)
+    load = lambda rs: {r["key"]: r for r in rs if not r["key"].startswith("named ")}
+    before, after = load(before_all), load(after_all)
     same = judged = 0
     gained = {"bond": [], "pair": [], "chiral": []}
     for key, a in after.items():
@@ -634,6 +1471,7 @@ def compare(before_path, after_path):
     for kind in ("bond", "chiral", "pair"):
         for e in gained[kind][:15]:
             print("  " + e)
+    figure_table(before_all, after_all)
 
 
 def main():
@@ -643,9 +1481,13 @@ def main():
     ap.add_argument("--repeat", type=int, default=1, help="time the best of K runs")
     ap.add_argument("--save", help="write per-molecule records (JSON lines)")
     ap.add_argument("--compare", nargs=2, metavar=("BEFORE", "AFTER"))
+    ap.add_argument("--named-only", action="store_true", help="only the named molecules")
     args = ap.parse_args()
     if args.compare:
         compare(*args.compare)
+        return
+    if args.named_only:
+        save(args.save, named_report(args.repeat))
         return
     bench = None
     if args.bench:
@@ -678,9 +1520,12 @@ def main():
         if mismatched:
             print("bench could not judge %d molecules, e.g. %s" % (len(mismatched), mismatched[:3]))
     summary(records)
-    named_report(args.repeat)
-    if args.save:
-        with open(args.save, "w") as f:
+    save(args.save, records + named_report(args.repeat))
+
+
+def save(path, records):
+    if path:
+        with open(path, "w") as f:
             for r in records:
                 f.write(json.dumps(r) + "\n")
 
