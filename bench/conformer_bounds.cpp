@@ -1,6 +1,7 @@
 // How far given conformer coordinates stray outside the smoothed distance
-// bounds of their molecule (the bounds' own rules, with only what every
-// conformer holds: no trans amide windows nor any other hold). The
+// bounds of their molecule (the bounds' own rules with what the holds of
+// shapes make of them: trans amides and Z esters, amine, nitro and sp
+// angles, nitro bonds; the free torsions' chair windows left out). The
 // coordinates come from outside (tools/conf_geometry.py sends what a module
 // made), so one build of this program judges the conformers of any build
 // against the same bounds.
@@ -84,7 +85,7 @@ std::string judge(core::MolBuilder mol, std::istringstream& in) {
         in >> z >> x[3 * i] >> x[3 * i + 1] >> x[3 * i + 2];
         if (!in || z != mol.atoms[i].atomic_num) return "error atom " + std::to_string(i) + " differs";
     }
-    const conf::HeldBounds plain(mol, conf::Holds::None);
+    const conf::HeldBounds plain(mol, conf::Holds::Shapes);
     conf::DistanceBounds b = conf::build_bounds(mol, &plain);
     if (conf::triangle_smooth(b)) return "error bounds contradict";
     const auto miss = [&](std::size_t i, std::size_t j) {

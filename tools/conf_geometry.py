@@ -698,10 +698,13 @@ def ester_acid_torsions(g, x):
     return out
 
 
-def sp3_bonds(g, x, atoms):
+def sp3_bonds(g, x, atoms, cyc):
     """(elements, methyl rotor, closest torsion to eclipsed, mean torsion offset from
     staggered) per acyclic single bond between sp3 C, N or O, over every torsion of the
-    substituents, hydrogens included."""
+    substituents, hydrogens included. A bond to an atom of a three-membered ring, whose
+    ring bonds stand 60 degrees apart and so cannot all be staggered, has the elements
+    "3-ring"."""
+    three = {a for ring in cyc if len(ring) == 3 for a in ring}
     out = []
     for (b, c), order in g.order.items():
         if b > c or order != 1.0 or g.ring_bond[(b, c)]:
@@ -715,7 +718,8 @@ def sp3_bonds(g, x, atoms):
         eclipse = min(min(abs(t), abs(t - 120), abs(t + 120)) for t in tors)
         stagger = statistics.mean(min(abs(t - 60), abs(t + 60), 180 - abs(t)) for t in tors)
         methyl = any(g.z[e] == 6 and sum(g.z[h] == 1 for h in g.nbrs[e]) == 3 for e in (b, c))
-        out.append(("-".join(sorted((SYMBOL[g.z[b]], SYMBOL[g.z[c]]))), methyl, eclipse, stagger))
+        elements = "3-ring" if b in three or c in three else "-".join(sorted((SYMBOL[g.z[b]], SYMBOL[g.z[c]])))
+        out.append((elements, methyl and elements != "3-ring", eclipse, stagger))
     return out
 
 
@@ -994,7 +998,7 @@ def local_geometry(g, x, atoms):
     return {
         "conj": r2(conjugated_torsions(g, x, atoms)),
         "esters": r2(ester_acid_torsions(g, x)),
-        "sp3_bonds": r2(sp3_bonds(g, x, atoms)),
+        "sp3_bonds": r2(sp3_bonds(g, x, atoms, cyc)),
         "rings6": r2(six),
         "rings5": r2(five),
         "n_sums": r2(nitrogen_sums(g, x, atoms)),
@@ -1171,7 +1175,8 @@ CONJ_CLASSES = ("aryl-C(=O) ketone/aldehyde", "aryl-C(=O) amide", "aryl-C(=O) ac
 # styrenes, whose flat minimum is shallow.
 CONJ_REFS = {"aryl-C(=O) amide": None, "aryl-C(=O) other": None, "aryl-C=C": (0, 10)}
 SP3_CLASSES = (("C-C", lambda b: b[0] == "C-C"), ("C-N", lambda b: b[0] == "C-N"), ("C-O", lambda b: b[0] == "C-O"),
-               ("N-N, N-O, O-O", lambda b: b[0] in ("N-N", "N-O", "O-O")), ("methyl rotors", lambda b: b[1]))
+               ("N-N, N-O, O-O", lambda b: b[0] in ("N-N", "N-O", "O-O")), ("methyl rotors", lambda b: b[1]),
+               ("to a three-membered ring", lambda b: b[0] == "3-ring"))
 
 
 def figure(v, fmt="%.1f", *shares):

@@ -149,7 +149,8 @@ private:
     }
 
     void bonded_pass() {
-        for (const core::Bond& bond : mol_.bonds) {
+        for (std::uint32_t bi = 0; bi < mol_.num_bonds(); ++bi) {
+            const core::Bond& bond = mol_.bonds[bi];
             const std::uint32_t a = bond.begin, b = bond.end;
             const std::size_t ring = ws_.rings.smallest_size(a, b);
             BondOrder order = bond.order;
@@ -160,7 +161,9 @@ private:
                 }
             const BondLengthEstimate e =
                 estimate_bond_length(mol_.atoms[a].atomic_num, mol_.atoms[b].atomic_num, order, ring);
-            if (e.from_statistics) merge_bounds(a, b, e.length - 0.01, e.length + 0.01);
+            const auto held = preferences_ ? preferences_->bond_range(bi) : std::nullopt;
+            if (held) merge_bounds(a, b, held->first, held->second);
+            else if (e.from_statistics) merge_bounds(a, b, e.length - 0.01, e.length + 0.01);
             else merge_bounds(a, b, e.length * 0.988, e.length * 1.012);
             mark(a, b, OneTwo);
         }
@@ -171,6 +174,8 @@ private:
         if (degree == 5 || degree == 6) return {90.0, 180.0};
         if (degree == 7) return {72.0, 180.0};
         if (degree >= 8) return {70.0, 180.0};
+        if (preferences_)
+            if (const auto held = preferences_->angle_window(i, a, c)) return *held;
         const core::Atom& centre = mol_.atoms[i];
         const AngleEstimate e =
             estimate_bond_angle(centre.atomic_num, degree, (centre.flags & core::AROMATIC) ? 1 : 0,
@@ -223,6 +228,8 @@ private:
             const bool planar = rings.ring_size(ring) <= 8 && sp2(b) && sp2(c);
             const bool a_in = rings.contains(ring, a), d_in = rings.contains(ring, d);
             if ((rings.aromatic[ring] || planar || rings.all_sp3[ring]) && (a_in || sp2(b)) && (d_in || sp2(c))) {
+                if (preferences_ && a_in && d_in)
+                    if (const auto held = preferences_->ring_torsion(ring, a, d)) return *held;
                 std::pair<double, double> w{0.0, 0.0};
                 if (!(planar && !rings.aromatic[ring]))
                     w = stats_lookup(rings.ring_size(ring), rings.aromatic[ring], rings.all_sp3[ring]);

@@ -62,6 +62,21 @@ bool stored_cis(const core::Bond& bond, std::uint32_t a, std::uint32_t d);
 class BoundsPreferences {
 public:
     virtual ~BoundsPreferences() = default;
+    // The length range (Å) of a bond.
+    virtual std::optional<std::pair<double, double>> bond_range(std::uint32_t /*bond*/) const { return std::nullopt; }
+    // The angle window (degrees) at a centre with fewer than five neighbours
+    // between two of them.
+    virtual std::optional<std::pair<double, double>> angle_window(std::uint32_t /*centre*/, std::uint32_t /*a*/,
+                                                                  std::uint32_t /*c*/) const {
+        return std::nullopt;
+    }
+    // The torsion window (degrees) of a ring path a-b-c-d that `ring` (the
+    // index in the ring list of the smallest ring holding b and c) holds
+    // whole, the ring aromatic, planar or all sp3.
+    virtual std::optional<std::pair<double, double>> ring_torsion(std::uint32_t /*ring*/, std::uint32_t /*a*/,
+                                                                  std::uint32_t /*d*/) const {
+        return std::nullopt;
+    }
     // The torsion window (degrees) of the path a-b-c-d across `bond` (b-c), a
     // bond in no ring that carries no stored cis/trans.
     virtual std::optional<std::pair<double, double>> chain_torsion(std::uint32_t bond, std::uint32_t a,

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 #include <limits>
+#include <optional>
 
 #include "core/error.hpp"
 
@@ -87,33 +88,122 @@ double volume_window_term(const Vec& a0, const Vec& a1, const Vec& a2, const std
 
 double dot(const Vec& u, const Vec& v) { return u[0] * v[0] + u[1] * v[1] + u[2] * v[2]; }
 
-// Penalty of the torsion a-b-c-d outside PLANAR_TOLERANCE of 0 (cis) or pi
-// (trans), with the torsion's gradient (F = a - b, G = b - c, H = d - c,
-// A = F x G, B = H x G). A torsion with collinear atoms is undefined and free.
-double planar_torsion_term(const PlanarFour& p, std::span<const double> x, std::span<double> g, double weight) {
-    constexpr double PI = 3.141592653589793;
-    const auto [a, b, c, d] = p.atoms;
+// The torsion a-b-c-d with what its gradient needs (F = a - b, G = b - c,
+// H = d - c, A = F x G, B = H x G); none when collinear atoms leave it
+// undefined.
+struct Torsion {
+    Vec f, gv, h, av, bv;
+    double a2, b2, glen, phi;
+};
+
+std::optional<Torsion> torsion_at(const std::array<std::uint32_t, 4>& atoms, std::span<const double> x) {
+    const auto [a, b, c, d] = atoms;
+    Torsion t;
     const Vec pb = point(x, b), pc = point(x, c);
-    const Vec f = minus(point(x, a), pb), gv = minus(pb, pc), h = minus(point(x, d), pc);
-    const Vec av = cross(f, gv), bv = cross(h, gv);
-    const double a2 = dot(av, av), b2 = dot(bv, bv), glen = std::sqrt(dot(gv, gv));
-    if (!(a2 > 1e-12) || !(b2 > 1e-12) || !(glen > 1e-9)) return 0.0;
-    const double phi = std::atan2(dot(cross(bv, av), gv) / glen, dot(av, bv));
-    const double off = p.cis ? std::abs(phi) : PI - std::abs(phi);
-    if (!(off > PLANAR_TOLERANCE)) return 0.0;
-    const double dev = off - PLANAR_TOLERANCE;
-    const double slope = (p.cis ? 1.0 : -1.0) * (phi < 0 ? -1.0 : 1.0);
-    const double k = (weight + weight) * dev * slope;
-    const double ka = glen / a2, kb = glen / b2, fa = dot(f, gv) / (a2 * glen), hb = dot(h, gv) / (b2 * glen);
+    t.f = minus(point(x, a), pb);
+    t.gv = minus(pb, pc);
+    t.h = minus(point(x, d), pc);
+    t.av = cross(t.f, t.gv);
+    t.bv = cross(t.h, t.gv);
+    t.a2 = dot(t.av, t.av);
+    t.b2 = dot(t.bv, t.bv);
+    t.glen = std::sqrt(dot(t.gv, t.gv));
+    if (!(t.a2 > 1e-12) || !(t.b2 > 1e-12) || !(t.glen > 1e-9)) return std::nullopt;
+    t.phi = std::atan2(dot(cross(t.bv, t.av), t.gv) / t.glen, dot(t.av, t.bv));
+    return t;
+}
+
+// Adds k times the gradient of the torsion's angle.
+void add_torsion_gradient(const Torsion& t, const std::array<std::uint32_t, 4>& atoms, std::span<double> g,
+                          double k) {
+    const auto [a, b, c, d] = atoms;
+    const double ka = t.glen / t.a2, kb = t.glen / t.b2, fa = dot(t.f, t.gv) / (t.a2 * t.glen),
+                 hb = dot(t.h, t.gv) / (t.b2 * t.glen);
     for (std::size_t axis = 0; axis < 3; ++axis) {
-        const double da = -ka * av[axis], dd = kb * bv[axis];
-        const double db = -da + fa * av[axis] - hb * bv[axis];
+        const double da = -ka * t.av[axis], dd = kb * t.bv[axis];
+        const double db = -da + fa * t.av[axis] - hb * t.bv[axis];
         add_gradient(g, a, axis, da * k);
         add_gradient(g, b, axis, db * k);
         add_gradient(g, c, axis, -(da + db + dd) * k);
         add_gradient(g, d, axis, dd * k);
     }
+}
+
+constexpr double PI = 3.141592653589793;
+
+// Penalty of a torsion whose magnitude lies further than `tolerance` from
+// `well` (radians, in [0, pi]), with its gradient.
+double well_term(const Torsion& t, const std::array<std::uint32_t, 4>& atoms, double well, double tolerance,
+                 double weight, std::span<double> g) {
+    const double psi = std::abs(t.phi);
+    const double off = std::abs(psi - well);
+    if (!(off > tolerance)) return 0.0;
+    const double dev = off - tolerance;
+    const double slope = (psi < well ? -1.0 : 1.0) * (t.phi < 0 ? -1.0 : 1.0);
+    add_torsion_gradient(t, atoms, g, (weight + weight) * dev * slope);
     return dev * (weight * dev);
+}
+
+// Penalty of the torsion a-b-c-d outside PLANAR_TOLERANCE of 0 (cis) or pi
+// (trans).
+double planar_torsion_term(const PlanarFour& p, std::span<const double> x, std::span<double> g, double weight) {
+    const auto t = torsion_at(p.atoms, x);
+    return t ? well_term(*t, p.atoms, p.cis ? 0.0 : PI, PLANAR_TOLERANCE, weight, g) : 0.0;
+}
+
+double held_torsion_terms(const ErrorFunction& f, std::span<const double> x, std::span<double> g) {
+    double sum = 0.0;
+    for (const HeldTorsion& h : f.torsions) {
+        const auto t = torsion_at(h.atoms, x);
+        if (!t) continue;
+        const double psi = std::abs(t->phi);
+        switch (h.wells) {
+            case TorsionWells::Planar:
+                sum += well_term(*t, h.atoms, psi < PI / 2 ? 0.0 : PI, PLANAR_LINK_TOLERANCE, LINK_WEIGHT, g);
+                break;
+            case TorsionWells::Staggered:
+                sum += well_term(*t, h.atoms, psi < 2 * PI / 3 ? PI / 3 : PI, STAGGER_TOLERANCE, STAGGER_WEIGHT, g);
+                break;
+            case TorsionWells::Chair: {
+                const double sign = h.negative ? -1.0 : 1.0, signed_phi = sign * t->phi;
+                const double dev = signed_phi < CHAIR_TORSION_LOW    ? signed_phi - CHAIR_TORSION_LOW
+                                   : signed_phi > CHAIR_TORSION_HIGH ? signed_phi - CHAIR_TORSION_HIGH
+                                                                     : 0.0;
+                if (dev == 0.0) break;
+                add_torsion_gradient(*t, h.atoms, g, (CHAIR_WEIGHT + CHAIR_WEIGHT) * dev * sign);
+                sum += dev * (CHAIR_WEIGHT * dev);
+                break;
+            }
+        }
+    }
+    return sum;
+}
+
+// Penalty of the angle a-b-c bent further than STRAIGHT_TOLERANCE from 180
+// degrees, with its gradient; an angle folded back on itself is undefined
+// and free.
+double straight_terms(const ErrorFunction& f, std::span<const double> x, std::span<double> g) {
+    double sum = 0.0;
+    for (const StraightAngle& s : f.straight) {
+        const auto [a, b, c] = s.atoms;
+        const Vec pb = point(x, b), u = minus(point(x, a), pb), v = minus(point(x, c), pb);
+        const double uu = dot(u, u), vv = dot(v, v), uv = dot(u, v);
+        const Vec w = cross(u, v);
+        const double sine = std::sqrt(dot(w, w));  // |u| |v| sin(angle)
+        if (!(uu > 1e-12) || !(vv > 1e-12) || !(sine > 1e-12)) continue;
+        const double off = std::atan2(sine, -uv);  // pi minus the angle
+        if (!(off > STRAIGHT_TOLERANCE)) continue;
+        const double dev = off - STRAIGHT_TOLERANCE;
+        const double k = (STRAIGHT_WEIGHT + STRAIGHT_WEIGHT) * dev / sine;
+        for (std::size_t axis = 0; axis < 3; ++axis) {
+            const double ga = k * (v[axis] - (uv / uu) * u[axis]), gc = k * (u[axis] - (uv / vv) * v[axis]);
+            add_gradient(g, a, axis, ga);
+            add_gradient(g, c, axis, gc);
+            add_gradient(g, b, axis, -(ga + gc));
+        }
+        sum += dev * (STRAIGHT_WEIGHT * dev);
+    }
+    return sum;
 }
 
 double planarity_terms(const ErrorFunction& f, std::span<const double> x, std::span<double> g) {
@@ -163,6 +253,45 @@ double chiral_terms(const ErrorFunction& f, std::span<const double> x, std::span
     return sum;
 }
 
+// Penalty of a centre's unit triple product below PYRAMID_HEIGHT in
+// magnitude, with its gradient; a centre with a lost bond is free.
+double pyramid_terms(const ErrorFunction& f, std::span<const double> x, std::span<double> g) {
+    double sum = 0.0;
+    for (const PyramidalCentre& p : f.pyramids) {
+        const auto [centre, n0, n1, n2] = p.atoms;
+        const Vec pc = point(x, centre);
+        const std::array<Vec, 3> u{minus(point(x, n0), pc), minus(point(x, n1), pc), minus(point(x, n2), pc)};
+        std::array<Vec, 3> unit;
+        std::array<double, 3> length;
+        bool defined = true;
+        for (std::size_t k = 0; k < 3; ++k) {
+            length[k] = std::sqrt(dot(u[k], u[k]));
+            defined = defined && length[k] > 1e-9;
+            unit[k] = {u[k][0] / length[k], u[k][1] / length[k], u[k][2] / length[k]};
+        }
+        if (!defined) continue;
+        const std::array<Vec, 3> across{cross(unit[1], unit[2]), cross(unit[2], unit[0]), cross(unit[0], unit[1])};
+        const double t = dot(unit[0], across[0]);
+        const double shortfall = PYRAMID_HEIGHT - std::abs(t);
+        if (!(shortfall > 0)) continue;
+        const double k = -(PYRAMID_WEIGHT + PYRAMID_WEIGHT) * shortfall * (t < 0 ? -1.0 : 1.0);
+        const std::array<std::uint32_t, 3> ligands{n0, n1, n2};
+        for (std::size_t axis = 0; axis < 3; ++axis) {
+            double moved = 0.0;
+            for (std::size_t i = 0; i < 3; ++i) {
+                // The triple product's derivative along bond i: the part of
+                // the other two's cross product across that bond.
+                const double d = k * (across[i][axis] - t * unit[i][axis]) / length[i];
+                add_gradient(g, ligands[i], axis, d);
+                moved += d;
+            }
+            add_gradient(g, centre, axis, -moved);
+        }
+        sum += shortfall * (PYRAMID_WEIGHT * shortfall);
+    }
+    return sum;
+}
+
 }  // namespace
 
 ErrorFunction build_chiral_terms(const DistanceBounds& bounds, std::span<const ChiralConstraint> constraints) {
@@ -200,12 +329,17 @@ double field_energy(const ErrorFunction& f, std::span<const double> x, std::span
     for (double& g : gradient) g = 0.0;
     const double distance = distance_terms(f, x, gradient);
     const double chiral = chiral_terms(f, x, gradient);
-    if (f.planar.empty() && f.flat.empty() && f.ring_double_bonds.empty() && f.substituents.empty())
+    if (f.planar.empty() && f.flat.empty() && f.ring_double_bonds.empty() && f.substituents.empty() &&
+        f.torsions.empty() && f.straight.empty() && f.pyramids.empty())
         return distance + chiral;
     const double planar = planarity_terms(f, x, gradient);
     const double flat = flatness_terms(f.flat, FLAT_VOLUME_TOLERANCE, x, gradient);
     const double ring = flatness_terms(f.ring_double_bonds, RING_DOUBLE_BOND_TOLERANCE, x, gradient);
-    return distance + chiral + planar + flat + ring + substituent_terms(f, x, gradient);
+    const double held = distance + chiral + planar + flat + ring + substituent_terms(f, x, gradient);
+    if (f.torsions.empty() && f.straight.empty() && f.pyramids.empty()) return held;
+    const double torsions = held_torsion_terms(f, x, gradient);
+    const double straight = straight_terms(f, x, gradient);
+    return held + torsions + straight + pyramid_terms(f, x, gradient);
 }
 
 double ErrorFunction::value_and_gradient(std::span<const double> x, std::span<double> gradient) const {
@@ -243,6 +377,21 @@ void add_ring_double_bond_terms(ErrorFunction& f, std::span<const PlanarFour> gr
 
 void add_substituent_terms(ErrorFunction& f, std::span<const RingSubstituent> groups) {
     append_groups(f, f.substituents, groups);
+}
+
+void add_torsion_terms(ErrorFunction& f, std::span<const HeldTorsion> groups) { append_groups(f, f.torsions, groups); }
+
+double torsion_angle(const std::array<std::uint32_t, 4>& atoms, std::span<const double> x) {
+    const auto t = torsion_at(atoms, x);
+    return t ? t->phi : std::numeric_limits<double>::quiet_NaN();
+}
+
+void add_straight_terms(ErrorFunction& f, std::span<const StraightAngle> groups) {
+    append_groups(f, f.straight, groups);
+}
+
+void add_pyramid_terms(ErrorFunction& f, std::span<const PyramidalCentre> groups) {
+    append_groups(f, f.pyramids, groups);
 }
 
 }  // namespace quorix::conf

@@ -29,6 +29,32 @@ struct RingSubstituent {
     bool operator==(const RingSubstituent&) const = default;
 };
 
+// Where a held torsion a-b-c-d may rest: at 0 or 180 degrees (a conjugated
+// link, which may lie either way), at 60, 180 or 300 (staggered, a single
+// bond between tetrahedral atoms), or between CHAIR_TORSION_LOW and
+// CHAIR_TORSION_HIGH of the sign `negative` gives (a chair's ring path, whose
+// signs alternate round the ring).
+enum class TorsionWells : std::uint8_t { Planar, Staggered, Chair };
+
+struct HeldTorsion {
+    std::array<std::uint32_t, 4> atoms{};
+    TorsionWells wells = TorsionWells::Planar;
+    bool negative = false;
+    bool operator==(const HeldTorsion&) const = default;
+};
+
+// The angle a-b-c of an sp centre b, held straight.
+struct StraightAngle {
+    std::array<std::uint32_t, 3> atoms{};
+    bool operator==(const StraightAngle&) const = default;
+};
+
+// An amine nitrogen and its three neighbours: {centre, n0, n1, n2}.
+struct PyramidalCentre {
+    std::array<std::uint32_t, 4> atoms{};
+    bool operator==(const PyramidalCentre&) const = default;
+};
+
 struct ErrorFunction {
     std::vector<double> lower;  // n * n; entry i*n + j for i < j, the rest 0 and unread
     std::vector<double> upper;
@@ -44,6 +70,12 @@ struct ErrorFunction {
     std::vector<PlanarFour> ring_double_bonds;
     // Aromatic substituents held in their ring's plane (see `add_substituent_terms`).
     std::vector<RingSubstituent> substituents;
+    // Torsions held near a well (see `add_torsion_terms`).
+    std::vector<HeldTorsion> torsions;
+    // Angles held straight (see `add_straight_terms`).
+    std::vector<StraightAngle> straight;
+    // Centres held pyramidal (see `add_pyramid_terms`).
+    std::vector<PyramidalCentre> pyramids;
 
     // x: x0, y0, z0, x1, ... (at least 3n); the gradient is overwritten.
     double value_and_gradient(std::span<const double> x, std::span<double> gradient) const;
@@ -87,6 +119,42 @@ void add_ring_double_bond_terms(ErrorFunction& f, std::span<const PlanarFour> gr
 // keeps its lengths and angles.
 inline constexpr double SHARED_SUBSTITUENT_WEIGHT = 0.01;
 void add_substituent_terms(ErrorFunction& f, std::span<const RingSubstituent> groups);
+
+// Holds each torsion within its wells' tolerance of the nearest well:
+// PLANAR_LINK_TOLERANCE (radians) of 0 or 180 degrees with LINK_WEIGHT, or
+// STAGGER_TOLERANCE of 60, 180 or 300 with STAGGER_WEIGHT; beyond it the
+// penalty is the weight times the square of the excess. Both weights lie well
+// below the distance terms' stiffness, so a ring or a crowded neighbour that
+// cannot take the well keeps its bounds. A chair's torsion is held inside its
+// signed window with CHAIR_WEIGHT, strong enough to flip a boat through the
+// ring's 1-4 windows. A torsion with collinear atoms is undefined and free.
+inline constexpr double PLANAR_LINK_TOLERANCE = 5.0 * 0.017453292519943295;
+inline constexpr double LINK_WEIGHT = 0.05;
+inline constexpr double STAGGER_TOLERANCE = 10.0 * 0.017453292519943295;
+inline constexpr double STAGGER_WEIGHT = 0.1;
+inline constexpr double CHAIR_TORSION_LOW = 45.0 * 0.017453292519943295;
+inline constexpr double CHAIR_TORSION_HIGH = 65.0 * 0.017453292519943295;
+inline constexpr double CHAIR_WEIGHT = 1.0;
+void add_torsion_terms(ErrorFunction& f, std::span<const HeldTorsion> groups);
+
+// Holds each angle within STRAIGHT_TOLERANCE (radians) of 180 degrees, with
+// STRAIGHT_WEIGHT times the square of the excess: near 180 degrees the 1-3
+// distance hardly changes, so its bounds let an sp centre bend by 15.
+inline constexpr double STRAIGHT_TOLERANCE = 1.0 * 0.017453292519943295;
+inline constexpr double STRAIGHT_WEIGHT = 1.0;
+void add_straight_terms(ErrorFunction& f, std::span<const StraightAngle> groups);
+
+// Holds each centre's pyramid: the triple product of its three unit bond
+// vectors at least PYRAMID_HEIGHT in magnitude (0.72 is three angles of 111
+// degrees; 0 is flat), with PYRAMID_WEIGHT times the square of the shortfall.
+// Either side will do: an amine inverts freely.
+inline constexpr double PYRAMID_HEIGHT = 0.72;
+inline constexpr double PYRAMID_WEIGHT = 1.0;
+void add_pyramid_terms(ErrorFunction& f, std::span<const PyramidalCentre> groups);
+
+// The torsion a-b-c-d (radians, in (-pi, pi]) at x; NaN where collinear atoms
+// leave it undefined.
+double torsion_angle(const std::array<std::uint32_t, 4>& atoms, std::span<const double> x);
 
 // Non-finite coordinates give NaN for the value and every gradient entry.
 double field_energy(const ErrorFunction& f, std::span<const double> x, std::span<double> gradient);

@@ -6,21 +6,30 @@
 // groups twist within them. The holds name those groups; the bounds take a
 // few of them as windows (`ConformerHolds::bounds`) and the error function
 // holds the rest as terms (`ConformerHolds::add_terms`).
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <optional>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "conf/bounds.hpp"
 #include "conf/field.hpp"
+#include "conf/ring_context.hpp"
 #include "core/builder.hpp"
 
 namespace quorix::conf {
 
 // None: only what every conformer holds (chain double bonds planar in one
-// arrangement, aromatic rings flat). All: every hold.
-enum class Holds : std::uint8_t { None, All };
+// arrangement, aromatic rings flat). Shapes: besides, the shapes of groups
+// (amides, esters, lactams, ring double bonds, sp2 and fused aromatic atoms,
+// aromatic substituents, nitro groups, sp centres, amine nitrogens). All:
+// besides, the free torsions (conjugated links, staggered bonds, chairs).
+// Each level holds less than the one after it, so a conformer the holds
+// leave with a fault gives the torsions up first.
+enum class Holds : std::uint8_t { None, Shapes, All };
 
 // Every substituent pair across a chain double bond whose ends are not linear,
 // with the stated cis/trans or, without one, the arrangement the bounds are
@@ -66,28 +75,107 @@ std::vector<PlanarFour> planar_sp2_carbons(const core::MolBuilder& mol);
 // atom order of the aromatic atom, then neighbour order.
 std::vector<RingSubstituent> aromatic_substituents(const core::MolBuilder& mol);
 
-// The torsion windows the holds give the bounds across chain bonds: a chain
-// double bond without a stated cis/trans in its one arrangement (left as a
-// free [0, 180] torsion, the embedding would aim every 1-4 pair across it at
-// its trans distance and twist the bond) and, with every hold, each
-// secondary amide trans (the error function holds amides flat by volumes,
-// which do not tell cis from trans; these windows do).
+// Around every ester or acid C-O bond outside the rings (a carbon
+// double-bonded to oxygen or sulfur X, single-bonded to an oxygen with one
+// other neighbour Y that is not itself such a carbon): the group X=C-O-Y,
+// held flat; the bounds hold it Z (X cis to Y), as esters and acids are
+// found: the E form of an ester lies some 30 kJ/mol higher, and an acid's
+// hydrogen lies syn to its carbonyl oxygen. In bond order.
+std::vector<PlanarFour> planar_esters(const core::MolBuilder& mol);
+
+// Every aromatic atom where rings fuse (three neighbours, all by aromatic
+// bonds), with its neighbours as `planar_sp2_carbons` gives them: each ring's
+// own paths are flat, but nothing else keeps two fused rings from folding
+// along their shared bond. In atom order.
+std::vector<PlanarFour> planar_fusion_atoms(const core::MolBuilder& mol);
+
+// Every nitro nitrogen (charge +1, one double-bonded and one single-bonded
+// oxygen of charge -1, three neighbours), with its neighbours: the two N-O
+// bonds are one bond and a half each, the group planar. In atom order.
+std::vector<PlanarFour> planar_nitro_groups(const core::MolBuilder& mol);
+
+// Every single bond outside the rings between two conjugated atoms that
+// prefers the plane of both (the torsion near 0 or 180 degrees): a link
+// between two atoms each aromatic or carrying a non-linear double bond
+// (carbonyls, alkenes, imines, nitro groups on a ring or a chain; two aromatic
+// atoms excepted, since biaryls twist), and the link from such an atom to an
+// ether or hydroxyl oxygen whose other neighbour is a hydrogen or an sp3
+// carbon (anisoles, phenols, enol ethers; an ester's oxygen is held by
+// `planar_esters`). An aromatic atom with heavy substituents at both ortho
+// positions is crowded out of the plane and not held. One torsion per bond,
+// each end's first other neighbour. In bond order.
+std::vector<HeldTorsion> conjugated_links(const core::MolBuilder& mol);
+
+// Every single bond outside the rings between two sp3 carbons, nitrogens or
+// oxygens (or between such an atom and an ester's or ether's two-connected
+// oxygen), held staggered, one torsion per bond (each end's first other
+// neighbour): eclipsed costs some 12 kJ/mol in ethane, more with larger
+// groups. In bond order.
+std::vector<HeldTorsion> staggered_bonds(const core::MolBuilder& mol);
+
+// The rings held as chairs: six-membered, every atom sp3, sharing at most one
+// bond with any other ring and none with a ring smaller than six (which would
+// force its shared torsion flat). By index in the ring list.
+std::vector<std::uint32_t> chair_rings(const core::MolBuilder& mol);
+
+// The torsion window of a chair's ring paths: a six-membered ring whose every
+// torsion lies between 45 and the ring statistics' 64.4 degrees is a chair.
+// The statistics' own lower end, 19 degrees, admits boats and twist-boats
+// (torsions near 0 or 30).
+inline constexpr double CHAIR_TORSION_LOWER = 45.0;
+
+// Each chair ring's atoms in ring order, in the order of `chair_rings`.
+std::vector<std::array<std::uint32_t, 6>> chair_paths(const core::MolBuilder& mol);
+
+// Every sp centre with two neighbours (nitrile and alkyne carbons, allene and
+// cumulene centres, azide and diazo nitrogens), held straight. In atom order.
+std::vector<StraightAngle> straight_centres(const core::MolBuilder& mol);
+
+// Every amine nitrogen (charge 0, not aromatic, three single bonds, each to a
+// hydrogen or an sp3 carbon): pyramidal, with angles near 110 degrees that
+// the bounds' angle statistics, drawn from amides and anilines as much as
+// from amines, would leave flat. In atom order.
+std::vector<std::uint32_t> pyramidal_amines(const core::MolBuilder& mol);
+
+// What the holds give the bounds. Across chain bonds: a chain double bond
+// without a stated cis/trans in its one arrangement (left as a free [0, 180]
+// torsion, the embedding would aim every 1-4 pair across it at its trans
+// distance and twist the bond) and, with every hold, each secondary amide
+// trans and each ester and acid Z (the error function holds them flat by
+// volumes, which do not tell cis from trans; these windows do). With every
+// hold also the angles of amine nitrogens (`pyramidal_amines`), of sp centres
+// (straight, where the angle statistics know only bent two-connected
+// nitrogens) and the bonds and angles of nitro groups, whose single N-O bond
+// the bond-length statistics would take for a hydroxylamine's; and the ring
+// paths of chairs (`chair_rings`).
 class HeldBounds final : public BoundsPreferences {
 public:
     HeldBounds(const core::MolBuilder& mol, Holds holds);
+    std::optional<std::pair<double, double>> bond_range(std::uint32_t bond) const override;
+    std::optional<std::pair<double, double>> angle_window(std::uint32_t centre, std::uint32_t a,
+                                                          std::uint32_t c) const override;
+    std::optional<std::pair<double, double>> ring_torsion(std::uint32_t ring, std::uint32_t a,
+                                                          std::uint32_t d) const override;
     std::optional<std::pair<double, double>> chain_torsion(std::uint32_t bond, std::uint32_t a,
                                                            std::uint32_t d) const override;
 
 private:
     // Per bond: for a chain double bond the lowest-ranked substituent on each
-    // side; for a secondary amide its carbon's oxygen or sulfur and its
-    // nitrogen's heavy neighbour, `first` on the bond's begin side.
-    enum class Rule : std::uint8_t { None, DoubleBond, TransAmide };
+    // side; for a secondary amide, an ester or an acid the carbon's oxygen or
+    // sulfur and the heavy or far neighbour of the nitrogen or oxygen (cis to
+    // it), `first` on the bond's begin side; a nitro N-O bond's length.
+    enum class Rule : std::uint8_t { None, DoubleBond, CisAcross, NitroBond };
     struct ChainRule {
         Rule rule = Rule::None;
         std::uint32_t first = core::NONE, second = core::NONE;
     };
+    enum class Centre : std::uint8_t { None, Amine, Nitro, Straight };
+    const core::MolBuilder& mol_;
     std::vector<ChainRule> rules_;
+    std::vector<Centre> centres_;  // per atom
+    RingContext rings_;
+    std::vector<std::uint8_t> chairs_;  // per ring of the ring list
+    double nitro_length_ = 0.0;
 };
 
 // Every group of every hold, found once per molecule: the conformer is made
@@ -96,16 +184,31 @@ class ConformerHolds {
 public:
     explicit ConformerHolds(const core::MolBuilder& mol);
 
-    const BoundsPreferences& bounds(Holds holds) const { return holds == Holds::All ? held_ : plain_; }
+    const BoundsPreferences& bounds(Holds holds) const {
+        return holds == Holds::All ? held_ : holds == Holds::Shapes ? shapes_ : plain_;
+    }
     // Adds the holds' terms to a function of the bounds and chiral volumes.
-    void add_terms(ErrorFunction& f, Holds holds) const;
-    // Whether every hold adds anything to what a conformer always holds.
-    bool anything_held() const;
+    // A ring the embedding folded into a boat stays one under its windows
+    // alone: each chair is held in the one of its two forms whose torsion
+    // signs (alternating round the ring) agree more with `start`, the
+    // coordinates the refinement starts from.
+    void add_terms(ErrorFunction& f, Holds holds, std::span<const double> start) const;
+    // Whether this level holds anything the level below it does not.
+    bool anything_held(Holds holds) const;
+    // How many groups each kind of hold holds, by the kind's name: the
+    // shapes' kinds, then the three kinds of free torsion. What a benchmark
+    // counts as given up when a conformer is kept without its holds.
+    std::vector<std::pair<std::string_view, std::size_t>> census() const;
 
 private:
-    HeldBounds plain_, held_;
-    std::vector<PlanarFour> double_bonds_, aromatic_rings_, amides_, ring_double_bonds_, sp2_carbons_, lactams_;
+    HeldBounds plain_, shapes_, held_;
+    std::vector<PlanarFour> double_bonds_, aromatic_rings_, amides_, ring_double_bonds_, sp2_carbons_, lactams_,
+        esters_, fusion_atoms_, nitro_groups_;
     std::vector<RingSubstituent> substituents_;
+    std::vector<HeldTorsion> links_, staggered_;
+    std::vector<StraightAngle> straight_;
+    std::vector<PyramidalCentre> pyramids_;
+    std::vector<std::array<std::uint32_t, 6>> chairs_;
 };
 
 }  // namespace quorix::conf

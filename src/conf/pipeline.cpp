@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cmath>
+#include <optional>
 #include <tuple>
 
 #include "chem/explicit_hs.hpp"
@@ -43,6 +44,13 @@ struct FieldObjective final : Objective {
     }
 };
 
+std::vector<double> flat_of(const std::vector<Coord>& coords) {
+    std::vector<double> flat(3 * coords.size());
+    for (std::size_t i = 0; i < coords.size(); ++i)
+        for (std::size_t a = 0; a < 3; ++a) flat[3 * i + a] = coords[i][a];
+    return flat;
+}
+
 std::vector<Coord> regroup(std::span<const double> flat) {
     std::vector<Coord> coords(flat.size() / 3);
     for (std::size_t i = 0; i < coords.size(); ++i) coords[i] = {flat[3 * i], flat[3 * i + 1], flat[3 * i + 2]};
@@ -76,23 +84,38 @@ struct Run {
     MinimiserResult refined;
     std::size_t chiral_score = 0;
     std::size_t violations = 0;
+    double plain_value = 0.0;  // of the function without the attempt's holds
 };
 
-// `rough`, when given, refines first: see `generate_conformer`.
-Run refine(std::vector<double> flat, const ErrorFunction* rough, const ErrorFunction& field,
+// Refines `flat` on `field` and scores the run; `plain` is the function
+// without the attempt's holds (the same as `field` for an attempt without
+// them). `earlier` iterations were spent before, on the same coordinates.
+Run refine(std::vector<double> flat, const ErrorFunction& field, const ErrorFunction& plain, std::size_t earlier,
            const core::MolBuilder& mol, const DistanceBounds& bounds, std::span<const ChiralConstraint> constraints) {
-    Run run{std::move(flat), {}, 0, 0};
-    std::size_t iterations = 0;
-    if (rough) {
-        FieldObjective first(*rough);
-        iterations = minimise(first, run.flat, REFINE).iterations;
-    }
+    Run run{std::move(flat), {}, 0, 0, 0.0};
     FieldObjective objective(field);
     run.refined = minimise(objective, run.flat, REFINE);
-    run.refined.iterations += iterations;
+    run.refined.iterations += earlier;
     run.chiral_score = count_chiral_ok(run.flat, constraints);
     run.violations = count_bond_violations(run.flat, mol, bounds);
+    if (&plain == &field) {
+        run.plain_value = run.refined.value;
+    } else {
+        std::vector<double> gradient(run.flat.size());
+        run.plain_value = field_energy(plain, run.flat, gradient);
+    }
     return run;
+}
+
+// Retries are for a run with a centre wrong, a bond outside its bounds or
+// other bounds clearly missed: what the holds leave unmet (a crowded link
+// twisted, a torsion short of its well) is a preference given up, and a
+// nudged start rarely meets it; nor does one meet the last 1e-3 of a
+// function whose bounds cannot all hold.
+constexpr double RETRY_ABOVE = 1e-3;
+bool needs_retry(const Run& run, std::size_t centres) {
+    return run.chiral_score < centres || run.violations > 0 || run.plain_value > RETRY_ABOVE ||
+           std::isnan(run.plain_value);
 }
 
 bool better(const Run& trial, const Run& kept) {
@@ -219,9 +242,9 @@ std::size_t count_chiral_ok(std::span<const double> flat, std::span<const Chiral
 }
 
 ErrorFunction conformer_field(const ConformerHolds& held, const DistanceBounds& bounds,
-                              std::span<const ChiralConstraint> constraints, Holds holds) {
+                              std::span<const ChiralConstraint> constraints, Holds holds, std::span<const double> start) {
     ErrorFunction field = build_chiral_terms(bounds, constraints);
-    held.add_terms(field, holds);
+    held.add_terms(field, holds, start);
     return field;
 }
 
@@ -253,6 +276,7 @@ struct Faults {
 struct Attempt {
     ConformerResult result;
     Faults faults;
+    ConformerTrace trace;
 };
 
 std::expected<Attempt, ConformerError> attempt(const core::MolBuilder& mol, const ConformerHolds& held,
@@ -271,28 +295,30 @@ std::expected<Attempt, ConformerError> attempt(const core::MolBuilder& mol, cons
     ConformerResult& result = out.result;
     result.spread = spread_coincident(coords);
     result.mirrored = mirror_vote(coords, constraints);
-    const ErrorFunction rough = build_chiral_terms(bounds, constraints);
-    const ErrorFunction field = conformer_field(held, bounds, constraints, holds);
-
-    std::vector<double> flat(3 * n);
-    for (std::size_t i = 0; i < n; ++i)
-        for (std::size_t a = 0; a < 3; ++a) flat[3 * i + a] = coords[i][a];
+    const ErrorFunction plain = conformer_field(held, bounds, constraints, Holds::None, flat_of(coords));
+    std::vector<double> flat = flat_of(coords);
     std::vector<double> scratch_gradient(3 * n);
-    result.energy_before = field_energy(field, flat, scratch_gradient);
+    result.energy_before = field_energy(plain, flat, scratch_gradient);
 
     // The embedding is refined on the bounds and chiral volumes first and
-    // then with the planarity terms: held from the start, they pin twisted
-    // parts of the embedding in place and refinement ends in tangles. Retries
-    // start from refined, flat coordinates and need only the second run.
-    Run kept = refine(std::move(flat), &rough, field, mol, bounds, constraints);
-    if (kept.refined.value > CLEAN) {
+    // then with the holds: held from the start, they pin twisted parts of the
+    // embedding in place and refinement ends in tangles. Retries start from
+    // the refined coordinates and need only the second run.
+    const ErrorFunction rough = build_chiral_terms(bounds, constraints);
+    FieldObjective first(rough);
+    const std::size_t rough_iterations = minimise(first, flat, REFINE).iterations;
+    const ErrorFunction field =
+        holds != Holds::None ? conformer_field(held, bounds, constraints, holds, flat) : ErrorFunction{};
+    const ErrorFunction& refined_on = holds != Holds::None ? field : plain;
+    Run kept = refine(std::move(flat), refined_on, plain, rough_iterations, mol, bounds, constraints);
+    if (needs_retry(kept, constraints.size())) {
         const std::vector<double> base = kept.flat;
         for (std::size_t k = 1; k <= RETRIES; ++k) {
             std::vector<double> trial = base;
             for (std::size_t i = 0; i < trial.size(); ++i) trial[i] = trial[i] + retry_offset(k, i);
-            Run run = refine(std::move(trial), nullptr, field, mol, bounds, constraints);
+            Run run = refine(std::move(trial), refined_on, plain, 0, mol, bounds, constraints);
             if (better(run, kept)) kept = std::move(run);
-            if (!(kept.refined.value > CLEAN)) break;
+            if (!needs_retry(kept, constraints.size())) break;
         }
     }
 
@@ -305,34 +331,44 @@ std::expected<Attempt, ConformerError> attempt(const core::MolBuilder& mol, cons
     result.coords = regroup(kept.flat);
     result.chiral_ok = count_chiral_ok(kept.flat, constraints);
     result.chiral_total = constraints.size();
-    result.energy = kept.refined.value;
+    // The holds are preferences: the energy tells how far the bounds and
+    // chiral volumes are met, as without them.
+    result.energy = kept.plain_value;
     result.iterations = kept.refined.iterations;
     result.grad_norm = kept.refined.grad_norm;
     result.converged = kept.refined.converged;
     out.faults = {constraints.size() - result.chiral_ok, count_flipped_double_bonds(kept.flat, mol), kept.violations,
                   count_angle_faults(kept.flat, mol, bounds)};
+    out.trace = {embedding, holds, out.faults.chiral_wrong, out.faults.flipped, out.faults.violations,
+                 out.faults.angles};
     return out;
 }
 
 // The conformer of one embedding. The holds are preferences, not chemistry
-// the bounds insist on: a conformer they leave with more faults than the
-// conformer made without them gives way to it, and so does a failure
-// (strained rings can bend trans amide windows into contradictions).
+// the bounds insist on: a conformer they leave with a fault gives way to the
+// one made with the next level down when that has fewer faults, and so does
+// a failure (strained rings can bend trans amide windows into
+// contradictions). The free torsions go first, then the shapes.
 std::expected<Attempt, ConformerError> conformer_from(const core::MolBuilder& mol, const ConformerHolds& holds,
                                                       std::span<const ChiralConstraint> constraints,
                                                       std::uint64_t embedding) {
-    auto held = attempt(mol, holds, constraints, Holds::All, embedding);
-    if (!held) return attempt(mol, holds, constraints, Holds::None, embedding);
-    if (held->faults.none() || !holds.anything_held()) return held;
-    auto plain = attempt(mol, holds, constraints, Holds::None, embedding);
-    if (plain && plain->faults.key() < held->faults.key()) return plain;
-    return held;
+    std::optional<std::expected<Attempt, ConformerError>> kept;
+    for (Holds level : {Holds::All, Holds::Shapes, Holds::None}) {
+        // A level that holds nothing beyond the next one down would make the
+        // same conformer.
+        if (level != Holds::None && !holds.anything_held(level)) continue;
+        auto made = attempt(mol, holds, constraints, level, embedding);
+        if (!kept || !*kept || (made && made->faults.key() < (**kept).faults.key())) kept = std::move(made);
+        if (*kept && (**kept).faults.none()) break;
+    }
+    return std::move(*kept);
 }
 
 }  // namespace
 
 std::expected<ConformerResult, ConformerError> generate_conformer(const core::MolBuilder& mol,
-                                                                  std::span<const ChiralConstraint> constraints) {
+                                                                  std::span<const ChiralConstraint> constraints,
+                                                                  ConformerTrace* trace) {
     const std::size_t n = mol.atoms.size();
     // Nothing to place and nothing to refine: the empty conformer, already at
     // its minimum (the minimiser itself refuses an empty variable list).
@@ -355,6 +391,7 @@ std::expected<ConformerResult, ConformerError> generate_conformer(const core::Mo
         auto fresh = conformer_from(mol, holds, constraints, k);
         if (fresh && fresh->faults.key() < kept->faults.key()) kept = std::move(*fresh);
     }
+    if (trace) *trace = kept->trace;
     return std::move(kept->result);
 }
 

@@ -58,8 +58,18 @@ struct ConformerError {
 // sanitisation changed.
 std::expected<std::vector<ChiralConstraint>, chem::SanitizeError> prepare_for_conformer(core::MolBuilder& mol);
 
+// How the delivered conformer was made: from which embedding (0 the upper
+// bounds', k the k-th fresh one), with or without the holds, and the faults
+// it kept. Benchmarks count it; nothing else reads it.
+struct ConformerTrace {
+    std::uint64_t embedding = 0;
+    Holds holds = Holds::All;
+    std::size_t chiral_wrong = 0, flipped = 0, violations = 0, angle_faults = 0;
+};
+
 std::expected<ConformerResult, ConformerError> generate_conformer(const core::MolBuilder& mol,
-                                                                  std::span<const ChiralConstraint> constraints);
+                                                                  std::span<const ChiralConstraint> constraints,
+                                                                  ConformerTrace* trace = nullptr);
 
 // A conformer is first made with its holds: secondary amides trans in the
 // bounds; amides (lactams included), ring double bonds, aromatic
@@ -73,11 +83,13 @@ std::expected<ConformerResult, ConformerError> generate_conformer(const core::Mo
 inline constexpr std::size_t REEMBEDDINGS = 4;
 
 // The error function the refinement minimises: the smoothed bounds, the
-// chiral constraints and the terms of the holds (see `ConformerHolds`). The
-// first refinement of an embedding runs on the bounds and chiral constraints
-// alone.
+// chiral constraints and the terms of the holds (see `ConformerHolds`), for
+// a refinement from `start`. The first refinement of an embedding runs on the
+// bounds and chiral constraints alone, and the holds' function is made from
+// its result.
 ErrorFunction conformer_field(const ConformerHolds& held, const DistanceBounds& bounds,
-                              std::span<const ChiralConstraint> constraints, Holds holds = Holds::All);
+                              std::span<const ChiralConstraint> constraints, Holds holds,
+                              std::span<const double> start);
 
 // Preparation then generation on the caller's molecule (changed in place).
 std::expected<ConformerResult, ConformerError> conformer_for(core::MolBuilder& mol);

@@ -42,12 +42,6 @@ def drug_like():
     return [r[0] for r in records if len(r) > 1 and r[1].startswith("chembl20:")][::40]
 
 
-# The one molecule of the set allowed an sp3 angle above 140 degrees: the
-# angle statistics give an aziridine nitrogen some 150 degrees between its
-# ring bonds and its methyl, so its own bounds ask for it.
-MITOMYCIN = "CO[C@]12[C@@H]3[C@H](CN1C4=C(C(=O)C(=C(C)C4=O)N)C2=C)N3C"
-
-
 def test_real_molecules_meet_the_geometry_targets():
     amides, subs, rings, sums, backbones, stored, wide = [], [], [], [], [], 0, []
     for smiles in drug_like():
@@ -68,7 +62,7 @@ def test_real_molecules_meet_the_geometry_targets():
     assert len(sums) >= 100 and len(backbones) >= 25 and stored >= 5
     assert statistics.median(sums) >= 359.5 and sum(v >= 357 for v in sums) >= 0.98 * len(sums)
     assert statistics.median(backbones) <= 5 and sum(d > 15 for d in backbones) <= 0.05 * len(backbones)
-    assert wide == [MITOMYCIN]
+    assert wide == []
     assert sum(dev <= 15 for _, dev, _ in amides) >= 0.98 * len(amides)
     assert not [a for a in amides if a[2]], "cis secondary amides"
     assert statistics.median(subs) < 2.0

@@ -214,7 +214,8 @@ INSTANTIATE_TEST_SUITE_P(Small, ConformerShape,
 
 // Every 140th record of the real data (50 molecules of all three sources).
 // Refinement can settle in a tangle it cannot leave (a few per cent of real
-// molecules end with an error near 1); the strict geometry holds for the
+// molecules end with an error near 1), and the holds leave a little error
+// where they press against the bounds; the strict geometry holds for the
 // clean ones, the loose bounds for all.
 TEST(ConformerPipeline, RealMoleculesKeepChiralityAndChemicalGeometry) {
     const auto& records = test::data_records();
@@ -228,10 +229,11 @@ TEST(ConformerPipeline, RealMoleculesKeepChiralityAndChemicalGeometry) {
         SCOPED_TRACE(records[k].smiles);
         EXPECT_EQ(r->chiral_ok, r->chiral_total);
         chiral += r->chiral_total > 0;
-        const bool is_clean = r->energy <= 1e-3;
+        const bool is_clean = r->energy <= 1e-2;
         clean += is_clean;
         ASSERT_EQ(r->coords.size(), mol.atoms.size());
-        const DistanceBounds b = build_bounds(mol);
+        const ConformerHolds holds(mol);
+        const DistanceBounds b = build_bounds(mol, &holds.bounds(Holds::Shapes));
         for (const core::Bond& bond : mol.bonds) {
             const double mid = 0.5 * (b.lower(bond.begin, bond.end) + b.upper(bond.begin, bond.end));
             const double off = std::fabs(distance(r->coords[bond.begin], r->coords[bond.end]) - mid);
