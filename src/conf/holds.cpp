@@ -643,6 +643,12 @@ HeldBounds::HeldBounds(const core::MolBuilder& mol, Holds holds)
         rules_[bi] = mol.bonds[bi].begin == c ? ChainRule{Rule::CisAcross, x, y} : ChainRule{Rule::CisAcross, y, x};
     }
     for (std::uint32_t n : pyramidal_amines(mol)) centres_[n] = Centre::Amine;
+    for (std::uint32_t n = 0; n < mol.num_atoms(); ++n) {
+        const core::Atom& atom = mol.atoms[n];
+        if (atom.atomic_num == core::Element::N && mol.degree[n] == 3 && !aromatic(mol, n) &&
+            atom.hybridization == core::Hybridization::Sp2 && rings_.smallest[n] != 0)
+            centres_[n] = Centre::PlanarRingNitrogen;
+    }
     for (const StraightAngle& s : straight_centres(mol)) centres_[s.atoms[1]] = Centre::Straight;
     chairs_.assign(rings_.ring_count(), 0);
     if (holds == Holds::All)
@@ -682,6 +688,20 @@ double amine_angle(std::size_t angle_ring, std::size_t centre_ring, bool two_hyd
     return 110.5;
 }
 
+// A flat nitrogen's angles in a ring of that size: close to the ring
+// polygon's in small rings, nearer the trigonal 120 in larger ones; outside
+// the ring, what is left of 360 shared by its two other angles.
+double flat_ring_angle(std::size_t angle_ring, std::size_t centre_ring) {
+    const auto inside = [](std::size_t ring) {
+        const double polygon = 180.0 - 360.0 / static_cast<double>(ring);
+        if (ring <= 4) return ring == 3 ? polygon - 0.5 : polygon;
+        if (ring <= 6) return 0.85 * polygon + 0.15 * 120.0;
+        if (ring <= 10) return 0.6 * polygon + 0.4 * 120.0;
+        return 121.5;
+    };
+    return angle_ring != 0 ? inside(angle_ring) : (360.0 - inside(centre_ring)) / 2.0;
+}
+
 }  // namespace
 
 std::optional<std::pair<double, double>> HeldBounds::angle_window(std::uint32_t centre, std::uint32_t a,
@@ -693,6 +713,9 @@ std::optional<std::pair<double, double>> HeldBounds::angle_window(std::uint32_t 
             angle = amine_angle(rings_.smallest_size(centre, a, c), rings_.smallest[centre],
                                 mol_.atoms[a].atomic_num == core::Element::H &&
                                     mol_.atoms[c].atomic_num == core::Element::H);
+            break;
+        case Centre::PlanarRingNitrogen:
+            angle = flat_ring_angle(rings_.smallest_size(centre, a, c), rings_.smallest[centre]);
             break;
         case Centre::Straight: return std::pair{175.0, 180.0};
         case Centre::Nitro:

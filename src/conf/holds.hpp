@@ -143,7 +143,10 @@ std::vector<std::uint32_t> pyramidal_amines(const core::MolBuilder& mol);
 // distance and twist the bond) and, with every hold, each secondary amide
 // trans and each ester and acid Z (the error function holds them flat by
 // volumes, which do not tell cis from trans; these windows do). With every
-// hold also the angles of amine nitrogens (`pyramidal_amines`), of sp centres
+// hold also the angles of amine nitrogens (`pyramidal_amines`), of the
+// conjugated nitrogens of rings (lactams, N-acyl and N-aryl rings: flat, as
+// the ring angle statistics, which mix them with amines, no longer say), of
+// sp centres
 // (straight, where the angle statistics know only bent two-connected
 // nitrogens) and the bonds and angles of nitro groups, whose single N-O bond
 // the bond-length statistics would take for a hydroxylamine's; and the ring
@@ -169,7 +172,7 @@ private:
         Rule rule = Rule::None;
         std::uint32_t first = core::NONE, second = core::NONE;
     };
-    enum class Centre : std::uint8_t { None, Amine, Nitro, Straight };
+    enum class Centre : std::uint8_t { None, Amine, PlanarRingNitrogen, Nitro, Straight };
     const core::MolBuilder& mol_;
     std::vector<ChainRule> rules_;
     std::vector<Centre> centres_;  // per atom
