@@ -4,10 +4,12 @@
 #include <array>
 #include <cmath>
 #include <initializer_list>
+#include <limits>
 #include <span>
 
 #include "chem/sssr.hpp"
 #include "conf/ring_context.hpp"
+#include "conf/typical.hpp"
 #include "core/elements.hpp"
 #include "core/error.hpp"
 #include "io/smiles/canonical.hpp"
@@ -650,6 +652,16 @@ HeldBounds::HeldBounds(const core::MolBuilder& mol, Holds holds)
             centres_[n] = Centre::PlanarRingNitrogen;
     }
     for (const StraightAngle& s : straight_centres(mol)) centres_[s.atoms[1]] = Centre::Straight;
+    lengths_.assign(mol.num_bonds(), std::numeric_limits<double>::quiet_NaN());
+    for (std::uint32_t bi = 0; bi < mol.num_bonds(); ++bi)
+        if (const auto length = typical_bond_length(mol, bi, rings_.smallest_size(mol.bonds[bi].begin, mol.bonds[bi].end)))
+            lengths_[bi] = *length;
+    for (std::uint32_t a = 0; a < mol.num_atoms(); ++a) {
+        const std::uint8_t z = mol.atoms[a].atomic_num;
+        if (centres_[a] == Centre::None && rings_.smallest[a] == 0 &&
+            (z == core::Element::C || z == core::Element::O || z == core::Element::S))
+            centres_[a] = Centre::Typical;
+    }
     chairs_.assign(rings_.ring_count(), 0);
     if (holds == Holds::All)
         for (std::uint32_t r : chair_rings_of(rings_)) chairs_[r] = 1;
@@ -664,8 +676,10 @@ HeldBounds::HeldBounds(const core::MolBuilder& mol, Holds holds)
 }
 
 std::optional<std::pair<double, double>> HeldBounds::bond_range(std::uint32_t bond) const {
-    if (at(rules_, bond).rule != Rule::NitroBond) return std::nullopt;
-    return std::pair{nitro_length_ - 0.01, nitro_length_ + 0.01};
+    // The same half-width as a length from the statistics.
+    if (at(rules_, bond).rule == Rule::NitroBond) return std::pair{nitro_length_ - 0.01, nitro_length_ + 0.01};
+    if (lengths_.empty() || std::isnan(at(lengths_, bond))) return std::nullopt;
+    return std::pair{lengths_[bond] - 0.01, lengths_[bond] + 0.01};
 }
 
 namespace {
@@ -718,6 +732,12 @@ std::optional<std::pair<double, double>> HeldBounds::angle_window(std::uint32_t 
             angle = flat_ring_angle(rings_.smallest_size(centre, a, c), rings_.smallest[centre]);
             break;
         case Centre::Straight: return std::pair{175.0, 180.0};
+        case Centre::Typical: {
+            const auto typical = typical_angle(mol_, centre, a, c);
+            if (!typical) return std::nullopt;
+            angle = *typical;
+            break;
+        }
         case Centre::Nitro:
             // O-N-O 124, each R-N-O 118: a flat nitrogen.
             angle = mol_.atoms[a].atomic_num == core::Element::O && mol_.atoms[c].atomic_num == core::Element::O &&

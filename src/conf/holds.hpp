@@ -150,7 +150,8 @@ std::vector<std::uint32_t> pyramidal_amines(const core::MolBuilder& mol);
 // (straight, where the angle statistics know only bent two-connected
 // nitrogens) and the bonds and angles of nitro groups, whose single N-O bond
 // the bond-length statistics would take for a hydroxylamine's; and the ring
-// paths of chairs (`chair_rings`).
+// paths of chairs (`chair_rings`); and the typical lengths and angles of
+// common groups (`typical_bond_length`, `typical_angle`).
 class HeldBounds final : public BoundsPreferences {
 public:
     HeldBounds(const core::MolBuilder& mol, Holds holds);
@@ -172,12 +173,13 @@ private:
         Rule rule = Rule::None;
         std::uint32_t first = core::NONE, second = core::NONE;
     };
-    enum class Centre : std::uint8_t { None, Amine, PlanarRingNitrogen, Nitro, Straight };
+    enum class Centre : std::uint8_t { None, Amine, PlanarRingNitrogen, Nitro, Straight, Typical };
     const core::MolBuilder& mol_;
     std::vector<ChainRule> rules_;
     std::vector<Centre> centres_;  // per atom
     RingContext rings_;
     std::vector<std::uint8_t> chairs_;  // per ring of the ring list
+    std::vector<double> lengths_;       // per bond, typical length or NaN
     double nitro_length_ = 0.0;
 };
 

@@ -1,0 +1,294 @@
+#include "conf/typical.hpp"
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+#include "core/elements.hpp"
+
+namespace quorix::conf {
+namespace {
+
+using core::BondOrder;
+using core::NONE;
+
+enum class Kind : std::uint8_t {
+    Other,
+    Sp3Carbon,
+    AromaticCarbon,
+    AlkeneCarbon,
+    CarbonylCarbon,
+    SpCarbon,
+    AmineNitrogen,
+    AmideNitrogen,
+    NitroNitrogen,
+    EtherOxygen,
+    EsterOxygen,
+    HydroxylOxygen,
+    AcidOxygen,
+    CarboxylateOxygen,
+    SulfideSulfur,
+    SulfonylSulfur,
+    Fluorine,
+    Chlorine,
+    Bromine,
+    Iodine,
+};
+
+bool aromatic(const core::MolBuilder& mol, std::uint32_t a) { return mol.atoms[a].flags & core::AROMATIC; }
+std::uint8_t element(const core::MolBuilder& mol, std::uint32_t a) { return mol.atoms[a].atomic_num; }
+
+// The oxygen or sulfur a non-aromatic carbon carries by a double bond.
+std::uint32_t carbonyl_partner(const core::MolBuilder& mol, std::uint32_t c) {
+    if (element(mol, c) != core::Element::C || aromatic(mol, c)) return NONE;
+    for (core::Neighbor nb : mol.neighbors(c))
+        if (mol.bonds[nb.bond].order == BondOrder::Double &&
+            (element(mol, nb.atom) == core::Element::O || element(mol, nb.atom) == core::Element::S))
+            return nb.atom;
+    return NONE;
+}
+
+bool carbonyl_neighbour(const core::MolBuilder& mol, std::uint32_t a) {
+    for (core::Neighbor nb : mol.neighbors(a))
+        if (mol.bonds[nb.bond].order == BondOrder::Single && carbonyl_partner(mol, nb.atom) != NONE) return true;
+    return false;
+}
+
+bool carries_hydrogen(const core::MolBuilder& mol, std::uint32_t a) {
+    for (core::Neighbor nb : mol.neighbors(a))
+        if (element(mol, nb.atom) == core::Element::H) return true;
+    return false;
+}
+
+Kind carbon_kind(const core::MolBuilder& mol, std::uint32_t c) {
+    if (aromatic(mol, c)) return Kind::AromaticCarbon;
+    switch (mol.atoms[c].hybridization) {
+        case core::Hybridization::Sp3: return Kind::Sp3Carbon;
+        case core::Hybridization::Sp: return Kind::SpCarbon;
+        case core::Hybridization::Sp2: break;
+        default: return Kind::Other;
+    }
+    if (carbonyl_partner(mol, c) != NONE) return Kind::CarbonylCarbon;
+    for (core::Neighbor nb : mol.neighbors(c))
+        if (mol.bonds[nb.bond].order == BondOrder::Double) return Kind::AlkeneCarbon;
+    return Kind::Other;
+}
+
+Kind nitrogen_kind(const core::MolBuilder& mol, std::uint32_t n) {
+    const core::Atom& atom = mol.atoms[n];
+    if (aromatic(mol, n) || mol.degree[n] != 3) return Kind::Other;
+    if (atom.formal_charge == 1) {
+        for (core::Neighbor nb : mol.neighbors(n))
+            if (mol.bonds[nb.bond].order == BondOrder::Double && element(mol, nb.atom) == core::Element::O)
+                return Kind::NitroNitrogen;
+        return Kind::Other;
+    }
+    if (atom.formal_charge != 0) return Kind::Other;
+    if (carbonyl_neighbour(mol, n)) return Kind::AmideNitrogen;
+    return atom.hybridization == core::Hybridization::Sp3 ? Kind::AmineNitrogen : Kind::Other;
+}
+
+Kind oxygen_kind(const core::MolBuilder& mol, std::uint32_t o) {
+    if (aromatic(mol, o)) return Kind::Other;
+    if (mol.degree[o] == 1) {
+        const bool oxide = mol.atoms[o].formal_charge == -1 && carbonyl_neighbour(mol, o);
+        return oxide ? Kind::CarboxylateOxygen : Kind::Other;
+    }
+    if (mol.degree[o] != 2 || mol.atoms[o].formal_charge != 0) return Kind::Other;
+    if (carbonyl_neighbour(mol, o)) return carries_hydrogen(mol, o) ? Kind::AcidOxygen : Kind::EsterOxygen;
+    return carries_hydrogen(mol, o) ? Kind::HydroxylOxygen : Kind::EtherOxygen;
+}
+
+Kind sulfur_kind(const core::MolBuilder& mol, std::uint32_t s) {
+    if (aromatic(mol, s) || mol.atoms[s].formal_charge != 0) return Kind::Other;
+    if (mol.degree[s] == 2) return Kind::SulfideSulfur;
+    std::size_t oxo = 0;
+    for (core::Neighbor nb : mol.neighbors(s))
+        oxo += mol.bonds[nb.bond].order == BondOrder::Double && element(mol, nb.atom) == core::Element::O;
+    return mol.degree[s] == 4 && oxo == 2 ? Kind::SulfonylSulfur : Kind::Other;
+}
+
+Kind kind_of(const core::MolBuilder& mol, std::uint32_t a) {
+    switch (element(mol, a)) {
+        case core::Element::C: return carbon_kind(mol, a);
+        case core::Element::N: return nitrogen_kind(mol, a);
+        case core::Element::O: return oxygen_kind(mol, a);
+        case core::Element::S: return sulfur_kind(mol, a);
+        case core::Element::F: return Kind::Fluorine;
+        case core::Element::Cl: return Kind::Chlorine;
+        case core::Element::Br: return Kind::Bromine;
+        case core::Element::I: return Kind::Iodine;
+        default: return Kind::Other;
+    }
+}
+
+struct Length {
+    Kind a, b;
+    double length;
+};
+
+// Single bonds, after Allen et al.'s tables of bond lengths in organic
+// crystal structures; a pair not listed keeps the statistics. The pairs are
+// in `Kind` order.
+constexpr std::array LENGTHS{
+    Length{Kind::Sp3Carbon, Kind::AromaticCarbon, 1.510},
+    Length{Kind::Sp3Carbon, Kind::AlkeneCarbon, 1.503},
+    Length{Kind::Sp3Carbon, Kind::CarbonylCarbon, 1.510},
+    Length{Kind::Sp3Carbon, Kind::SpCarbon, 1.466},
+    Length{Kind::AromaticCarbon, Kind::AromaticCarbon, 1.487},  // biaryls
+    Length{Kind::AromaticCarbon, Kind::AlkeneCarbon, 1.470},
+    Length{Kind::AromaticCarbon, Kind::CarbonylCarbon, 1.488},
+    Length{Kind::AromaticCarbon, Kind::SpCarbon, 1.440},
+    Length{Kind::AlkeneCarbon, Kind::AlkeneCarbon, 1.455},  // dienes
+    Length{Kind::AlkeneCarbon, Kind::CarbonylCarbon, 1.465},  // enones
+    Length{Kind::AlkeneCarbon, Kind::SpCarbon, 1.431},
+    Length{Kind::CarbonylCarbon, Kind::CarbonylCarbon, 1.530},
+    Length{Kind::CarbonylCarbon, Kind::SpCarbon, 1.450},
+    Length{Kind::CarbonylCarbon, Kind::AmideNitrogen, 1.340},
+    Length{Kind::Sp3Carbon, Kind::AmideNitrogen, 1.455},
+    Length{Kind::AromaticCarbon, Kind::AmideNitrogen, 1.415},
+    Length{Kind::Sp3Carbon, Kind::AmineNitrogen, 1.469},
+    Length{Kind::Sp3Carbon, Kind::NitroNitrogen, 1.490},
+    Length{Kind::AromaticCarbon, Kind::NitroNitrogen, 1.468},
+    Length{Kind::AlkeneCarbon, Kind::NitroNitrogen, 1.450},
+    Length{Kind::CarbonylCarbon, Kind::EsterOxygen, 1.336},
+    Length{Kind::CarbonylCarbon, Kind::AcidOxygen, 1.308},
+    Length{Kind::CarbonylCarbon, Kind::CarboxylateOxygen, 1.255},
+    Length{Kind::Sp3Carbon, Kind::EsterOxygen, 1.448},
+    Length{Kind::AromaticCarbon, Kind::EsterOxygen, 1.401},
+    Length{Kind::Sp3Carbon, Kind::EtherOxygen, 1.420},
+    Length{Kind::AromaticCarbon, Kind::EtherOxygen, 1.365},
+    Length{Kind::AlkeneCarbon, Kind::EtherOxygen, 1.354},
+    Length{Kind::Sp3Carbon, Kind::HydroxylOxygen, 1.426},
+    Length{Kind::AromaticCarbon, Kind::HydroxylOxygen, 1.362},
+    Length{Kind::Sp3Carbon, Kind::SulfideSulfur, 1.817},
+    Length{Kind::AromaticCarbon, Kind::SulfideSulfur, 1.773},
+    Length{Kind::Sp3Carbon, Kind::SulfonylSulfur, 1.779},
+    Length{Kind::AromaticCarbon, Kind::SulfonylSulfur, 1.763},
+    Length{Kind::Sp3Carbon, Kind::Fluorine, 1.399},  // one fluorine; see `fluorinated_length`
+    Length{Kind::Sp3Carbon, Kind::Chlorine, 1.790},
+    Length{Kind::Sp3Carbon, Kind::Bromine, 1.966},
+    Length{Kind::Sp3Carbon, Kind::Iodine, 2.162},
+};
+
+// A carbon with two or three fluorines holds each of them closer.
+constexpr double FLUORINATED_CF = 1.336;
+
+static_assert(std::all_of(LENGTHS.begin(), LENGTHS.end(), [](const Length& l) { return l.a <= l.b; }));
+
+// A carboxylate's two C-O bonds share one charge and are equally long.
+constexpr double CARBOXYLATE_CO = 1.255;
+
+bool in_ring(const core::MolBuilder& mol, std::uint32_t a) { return mol.atoms[a].flags & core::IN_RING; }
+
+// At a carbonyl carbon X=C(n1)(n2): by what n1 and n2 are.
+std::optional<double> carbonyl_angle(const core::MolBuilder& mol, std::uint32_t centre, std::uint32_t x,
+                                     std::uint32_t a, std::uint32_t c) {
+    if (element(mol, x) != core::Element::O || mol.degree[centre] != 3) return std::nullopt;
+    std::array<std::uint32_t, 2> others{NONE, NONE};
+    std::size_t count = 0;
+    for (core::Neighbor nb : mol.neighbors(centre))
+        if (nb.atom != x && count < 2) others[count++] = nb.atom;
+    const Kind k0 = kind_of(mol, others[0]), k1 = kind_of(mol, others[1]);
+    const auto is = [&](Kind k) { return k0 == k ? others[0] : k1 == k ? others[1] : NONE; };
+    const auto carbon_or_h = [&](std::uint32_t n) {
+        return element(mol, n) == core::Element::C || element(mol, n) == core::Element::H;
+    };
+    const std::uint32_t far = a == x ? c : a;  // the angle's atom other than x, if x is in it
+    const bool with_x = a == x || c == x;
+    // Each row: the angle between x and the group's heteroatom, between x and
+    // the other substituent, and between the two substituents (summing 360).
+    const auto pick = [&](std::uint32_t hetero, double x_hetero, double x_other, double between) {
+        if (!with_x) return between;
+        return far == hetero ? x_hetero : x_other;
+    };
+    if (const std::uint32_t o = is(Kind::CarboxylateOxygen); o != NONE && carbon_or_h(o == others[0] ? others[1] : others[0]))
+        return pick(o, 125.5, 117.25, 117.25);
+    if (const std::uint32_t n = is(Kind::AmideNitrogen); n != NONE && carbon_or_h(n == others[0] ? others[1] : others[0]))
+        return pick(n, 122.5, 121.5, 116.0);
+    for (Kind k : {Kind::EsterOxygen, Kind::AcidOxygen})
+        if (const std::uint32_t o = is(k); o != NONE && carbon_or_h(o == others[0] ? others[1] : others[0]))
+            return pick(o, 123.0, 125.0, 112.0);
+    if (!carbon_or_h(others[0]) || !carbon_or_h(others[1])) return std::nullopt;
+    const bool h0 = element(mol, others[0]) == core::Element::H, h1 = element(mol, others[1]) == core::Element::H;
+    if (h0 && h1) return std::nullopt;
+    if (h0 || h1) return pick(h0 ? others[0] : others[1], 120.5, 124.5, 115.0);  // aldehydes
+    return pick(NONE, 0.0, 121.25, 117.5);  // ketones
+}
+
+// At a two-connected oxygen between carbons: by what the carbons are.
+std::optional<double> oxygen_angle(const core::MolBuilder& mol, std::uint32_t a, std::uint32_t c) {
+    Kind ka = kind_of(mol, a), kc = kind_of(mol, c);
+    if (ka > kc) std::swap(ka, kc);
+    using P = std::pair<Kind, Kind>;
+    const P pair{ka, kc};
+    if (pair == P{Kind::Sp3Carbon, Kind::Sp3Carbon}) return 112.0;
+    if (pair == P{Kind::Sp3Carbon, Kind::CarbonylCarbon}) return 116.5;
+    if (pair == P{Kind::Sp3Carbon, Kind::AromaticCarbon} || pair == P{Kind::AromaticCarbon, Kind::CarbonylCarbon} ||
+        pair == P{Kind::Sp3Carbon, Kind::AlkeneCarbon})
+        return 117.5;
+    if (pair == P{Kind::AromaticCarbon, Kind::AromaticCarbon}) return 119.0;
+    return std::nullopt;
+}
+
+// At a sulfonyl sulfur: its two oxygens open to 119.5 and close the rest.
+std::optional<double> sulfonyl_angle(const core::MolBuilder& mol, std::uint32_t s, std::uint32_t a, std::uint32_t c) {
+    if (mol.degree[s] != 4) return std::nullopt;
+    const auto oxo = [&](std::uint32_t o) {
+        return element(mol, o) == core::Element::O && mol.degree[o] == 1 &&
+               mol.bonds[mol.bond_between(s, o)].order == BondOrder::Double;
+    };
+    std::size_t oxygens = 0;
+    for (core::Neighbor nb : mol.neighbors(s)) oxygens += oxo(nb.atom);
+    if (oxygens != 2) return std::nullopt;
+    const std::size_t in_angle = std::size_t(oxo(a)) + std::size_t(oxo(c));
+    return in_angle == 2 ? 119.5 : in_angle == 1 ? 108.0 : 106.5;
+}
+
+}  // namespace
+
+std::optional<double> typical_bond_length(const core::MolBuilder& mol, std::uint32_t bond, std::size_t ring_size) {
+    if (ring_size != 0) return std::nullopt;
+    const core::Bond& b = mol.bonds[bond];
+    Kind ka = kind_of(mol, b.begin), kb = kind_of(mol, b.end);
+    if (ka > kb) std::swap(ka, kb);
+    if (b.order == BondOrder::Double) {
+        // The C=O of a carboxylate.
+        std::uint32_t carbon = b.begin, oxygen = b.end;
+        if (element(mol, carbon) != core::Element::C) std::swap(carbon, oxygen);
+        if (element(mol, oxygen) != core::Element::O || carbon_kind(mol, carbon) != Kind::CarbonylCarbon)
+            return std::nullopt;
+        for (core::Neighbor nb : mol.neighbors(carbon))
+            if (kind_of(mol, nb.atom) == Kind::CarboxylateOxygen) return CARBOXYLATE_CO;
+        return std::nullopt;
+    }
+    if (b.order != BondOrder::Single) return std::nullopt;
+    if (ka == Kind::Sp3Carbon && kb == Kind::Fluorine) {
+        const std::uint32_t carbon = element(mol, b.begin) == core::Element::C ? b.begin : b.end;
+        std::size_t fluorines = 0;
+        for (core::Neighbor nb : mol.neighbors(carbon)) fluorines += element(mol, nb.atom) == core::Element::F;
+        if (fluorines > 1) return FLUORINATED_CF;
+    }
+    for (const Length& l : LENGTHS)
+        if (l.a == ka && l.b == kb) return l.length;
+    return std::nullopt;
+}
+
+std::optional<double> typical_angle(const core::MolBuilder& mol, std::uint32_t centre, std::uint32_t a,
+                                    std::uint32_t c) {
+    if (in_ring(mol, centre)) return std::nullopt;
+    switch (element(mol, centre)) {
+        case core::Element::C: {
+            const std::uint32_t x = carbonyl_partner(mol, centre);
+            return x == NONE ? std::nullopt : carbonyl_angle(mol, centre, x, a, c);
+        }
+        case core::Element::O:
+            if (mol.degree[centre] != 2 || element(mol, a) != core::Element::C || element(mol, c) != core::Element::C)
+                return std::nullopt;
+            return oxygen_angle(mol, a, c);
+        case core::Element::S: return sulfonyl_angle(mol, centre, a, c);
+        default: return std::nullopt;
+    }
+}
+
+}  // namespace quorix::conf
