@@ -3,7 +3,7 @@
 // cis/trans from directional bonds, explicit hydrogens in canonical order,
 // chiral centres), then bounds, smoothing, embedding, the mirror vote and
 // refinement with up to four deterministic retries; all of it once more
-// without the holds when they leave a fault, and from fresh embeddings when
+// with fewer holds when they leave a fault, and from fresh embeddings when
 // the fold itself is wrong.
 #include <cstddef>
 #include <cstdint>
@@ -71,15 +71,14 @@ std::expected<ConformerResult, ConformerError> generate_conformer(const core::Mo
                                                                   std::span<const ChiralConstraint> constraints,
                                                                   ConformerTrace* trace = nullptr);
 
-// A conformer is first made with its holds: secondary amides trans in the
-// bounds; amides (lactams included), ring double bonds, aromatic
-// substituents and sp2 carbons flat in the error function. When that
-// conformer has a fault (a centre wrong, a stored cis/trans the other way, a
-// bond outside its bounds, a bond angle far outside them), one is also made
-// without them, and the holds' one is kept unless the other has fewer faults,
-// counted in that order. When the one kept still has a stereo or angle fault,
-// the same is done again from up to REEMBEDDINGS fresh embeddings
-// (`sampled_distance_matrix`), and one with fewer faults replaces it.
+// A conformer is first made with every hold (see `ConformerHolds`). When
+// that conformer has a fault (a centre wrong, a stored cis/trans the other
+// way, a bond outside its bounds, a bond angle far outside them), one is made
+// with the shapes alone, then one with neither, each kept over the one
+// before only when it has fewer faults, counted in that order. When the one
+// kept still has a stereo or angle fault, the same is done again from up to
+// REEMBEDDINGS fresh embeddings (`sampled_distance_matrix`), and one with
+// fewer faults replaces it.
 inline constexpr std::size_t REEMBEDDINGS = 4;
 
 // The error function the refinement minimises: the smoothed bounds, the
