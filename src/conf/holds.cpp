@@ -98,6 +98,26 @@ std::optional<AmideBond> amide_bond(const core::MolBuilder& mol, const core::Bon
 }
 
 
+// The ring list, built on first use: most molecules need it for few groups
+// or none.
+class LazyRings {
+public:
+    explicit LazyRings(const core::MolBuilder& mol) : mol_(mol) {}
+    const RingContext& operator*() {
+        if (!ready_) {
+            rings_.build(mol_);
+            ready_ = true;
+        }
+        return rings_;
+    }
+    const RingContext* operator->() { return &**this; }
+
+private:
+    const core::MolBuilder& mol_;
+    RingContext rings_;
+    bool ready_ = false;
+};
+
 bool aromatic(const core::MolBuilder& mol, std::uint32_t a) { return mol.atoms[a].flags & core::AROMATIC; }
 
 bool element_in(const core::MolBuilder& mol, std::uint32_t a, std::initializer_list<std::uint8_t> elements) {
@@ -399,16 +419,11 @@ namespace {
 // The groups X=C-N-Y of every amide bond in rings (lactams) or outside them.
 std::vector<PlanarFour> amide_groups(const core::MolBuilder& mol, bool lactams) {
     std::vector<PlanarFour> out;
-    RingContext rings;
-    bool rings_ready = false;
+    LazyRings rings(mol);
     for (const core::Bond& bond : mol.bonds) {
         if (bond.order != BondOrder::Single) continue;
         if (carbonyl_partner(mol, bond.begin) == NONE && carbonyl_partner(mol, bond.end) == NONE) continue;
-        if (!rings_ready) {
-            rings.build(mol);
-            rings_ready = true;
-        }
-        const auto amide = amide_bond(mol, bond, rings);
+        const auto amide = amide_bond(mol, bond, *rings);
         if (!amide || amide->in_ring != lactams) continue;
         for (core::Neighbor nb : mol.neighbors(amide->nitrogen))
             if (nb.atom != amide->carbon)
@@ -425,8 +440,7 @@ std::vector<PlanarFour> planar_lactams(const core::MolBuilder& mol) { return ami
 
 std::vector<PlanarFour> planar_ring_double_bonds(const core::MolBuilder& mol) {
     std::vector<PlanarFour> out;
-    RingContext rings;
-    bool rings_ready = false;
+    LazyRings rings(mol);
     const auto c_or_n = [&](std::uint32_t a) {
         const std::uint8_t z = mol.atoms[a].atomic_num;
         return z == core::Element::C || z == core::Element::N;
@@ -434,17 +448,13 @@ std::vector<PlanarFour> planar_ring_double_bonds(const core::MolBuilder& mol) {
     for (std::uint32_t bi = 0; bi < mol.num_bonds(); ++bi) {
         const core::Bond& bond = mol.bonds[bi];
         if (!c_or_n(bond.begin) || !c_or_n(bond.end) || !double_bond_with_torsion(mol, bi)) continue;
-        if (!rings_ready) {
-            rings.build(mol);
-            rings_ready = true;
-        }
-        const std::uint32_t ring = rings.smallest_holding(bond.begin, bond.end);
+        const std::uint32_t ring = rings->smallest_holding(bond.begin, bond.end);
         if (ring == NONE) continue;
         const bool stored = has_stored_configuration(bond);
         for (core::Neighbor na : mol.neighbors(bond.begin)) {
-            if (na.atom == bond.end || !rings.contains(ring, na.atom)) continue;
+            if (na.atom == bond.end || !rings->contains(ring, na.atom)) continue;
             for (core::Neighbor nd : mol.neighbors(bond.end))
-                if (nd.atom != bond.begin && nd.atom != na.atom && rings.contains(ring, nd.atom))
+                if (nd.atom != bond.begin && nd.atom != na.atom && rings->contains(ring, nd.atom))
                     out.push_back({{na.atom, bond.begin, bond.end, nd.atom},
                                    stored ? stored_cis(bond, na.atom, nd.atom) : true});
         }
@@ -466,8 +476,7 @@ std::vector<PlanarFour> planar_sp2_carbons(const core::MolBuilder& mol) {
 
 std::vector<RingSubstituent> aromatic_substituents(const core::MolBuilder& mol) {
     std::vector<RingSubstituent> out;
-    RingContext rings;
-    bool rings_ready = false;
+    LazyRings rings(mol);
     for (std::uint32_t a = 0; a < mol.num_atoms(); ++a) {
         if (!(mol.atoms[a].flags & core::AROMATIC)) continue;
         std::array<std::uint32_t, 3> ring_nbrs{NONE, NONE, NONE};
@@ -475,13 +484,9 @@ std::vector<RingSubstituent> aromatic_substituents(const core::MolBuilder& mol) 
         for (core::Neighbor nb : mol.neighbors(a))
             if (mol.bonds[nb.bond].order == BondOrder::Aromatic && count < 3) ring_nbrs[count++] = nb.atom;
         if (count != 2 || mol.degree[a] <= 2) continue;
-        if (!rings_ready) {
-            rings.build(mol);
-            rings_ready = true;
-        }
         for (core::Neighbor nb : mol.neighbors(a)) {
             if (mol.bonds[nb.bond].order == BondOrder::Aromatic) continue;
-            out.push_back({{nb.atom, a, ring_nbrs[0], ring_nbrs[1]}, rings.smallest_holding(a, nb.atom) != NONE});
+            out.push_back({{nb.atom, a, ring_nbrs[0], ring_nbrs[1]}, rings->smallest_holding(a, nb.atom) != NONE});
         }
     }
     return out;
@@ -489,8 +494,7 @@ std::vector<RingSubstituent> aromatic_substituents(const core::MolBuilder& mol) 
 
 std::vector<PlanarFour> planar_esters(const core::MolBuilder& mol) {
     std::vector<PlanarFour> out;
-    RingContext rings;
-    bool rings_ready = false;
+    LazyRings rings(mol);
     for (const core::Bond& bond : mol.bonds) {
         if (bond.order != BondOrder::Single) continue;
         std::uint32_t c = bond.begin, o = bond.end;
@@ -500,11 +504,7 @@ std::vector<PlanarFour> planar_esters(const core::MolBuilder& mol) {
         const std::uint32_t y = other_neighbour(mol, o, c);
         // An anhydride cannot put both oxygens cis to their far sides.
         if (carbonyl_partner(mol, y) != NONE) continue;
-        if (!rings_ready) {
-            rings.build(mol);
-            rings_ready = true;
-        }
-        if (rings.smallest_holding(c, o) == NONE) out.push_back({{x, c, o, y}, true});
+        if (rings->smallest_holding(c, o) == NONE) out.push_back({{x, c, o, y}, true});
     }
     return out;
 }
@@ -529,8 +529,7 @@ std::vector<PlanarFour> planar_nitro_groups(const core::MolBuilder& mol) {
 
 std::vector<HeldTorsion> conjugated_links(const core::MolBuilder& mol) {
     std::vector<HeldTorsion> out;
-    RingContext rings;
-    bool rings_ready = false;
+    LazyRings rings(mol);
     for (const core::Bond& bond : mol.bonds) {
         const std::uint32_t b = bond.begin, c = bond.end;
         if (bond.order != BondOrder::Single || mol.degree[b] < 2 || mol.degree[c] < 2) continue;
@@ -540,13 +539,9 @@ std::vector<HeldTorsion> conjugated_links(const core::MolBuilder& mol) {
         else if (pi_b) link = carbonyl_partner(mol, b) == NONE && donor_oxygen(mol, c, b);
         else if (pi_c) link = carbonyl_partner(mol, c) == NONE && donor_oxygen(mol, b, c);
         if (!link || tertiary_amide_carbon(mol, b) || tertiary_amide_carbon(mol, c)) continue;
-        if (!rings_ready) {
-            rings.build(mol);
-            rings_ready = true;
-        }
-        if (crowded(mol, rings, b) || crowded(mol, rings, c)) continue;
+        if (crowded(mol, *rings, b) || crowded(mol, *rings, c)) continue;
         const std::uint32_t a = other_neighbour(mol, b, c), d = other_neighbour(mol, c, b);
-        if (rings.smallest_holding(b, c) == NONE && a != NONE && d != NONE && a != d)
+        if (rings->smallest_holding(b, c) == NONE && a != NONE && d != NONE && a != d)
             out.push_back({{a, b, c, d}, TorsionWells::Planar});
     }
     return out;
