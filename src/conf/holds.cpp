@@ -652,10 +652,12 @@ HeldBounds::HeldBounds(const core::MolBuilder& mol, Holds holds)
         if (const auto length = typical_bond_length(mol, bi, rings_.smallest_size(mol.bonds[bi].begin, mol.bonds[bi].end)))
             lengths_[bi] = *length;
     for (std::uint32_t a = 0; a < mol.num_atoms(); ++a) {
-        const std::uint8_t z = mol.atoms[a].atomic_num;
-        if (centres_[a] == Centre::None && rings_.smallest[a] == 0 &&
-            (z == core::Element::C || z == core::Element::O || z == core::Element::S))
-            centres_[a] = Centre::Typical;
+        if (centres_[a] != Centre::None || rings_.smallest[a] != 0) continue;
+        bool typical = false;
+        for (core::Neighbor na : mol.neighbors(a))
+            for (core::Neighbor nc : mol.neighbors(a))
+                typical = typical || (na.atom < nc.atom && typical_angle(mol, a, na.atom, nc.atom));
+        if (typical) centres_[a] = Centre::Typical;
     }
     chairs_.assign(rings_.ring_count(), 0);
     if (holds == Holds::All)
@@ -668,6 +670,14 @@ HeldBounds::HeldBounds(const core::MolBuilder& mol, Holds holds)
         // Both N-O bonds are the double bond's length.
         nitro_length_ = estimate_bond_length(core::Element::N, core::Element::O, BondOrder::Double, 0).length;
     }
+}
+
+bool HeldBounds::adds_anything() const {
+    return std::any_of(rules_.begin(), rules_.end(),
+                       [](const ChainRule& r) { return r.rule != Rule::None && r.rule != Rule::DoubleBond; }) ||
+           std::any_of(centres_.begin(), centres_.end(), [](Centre c) { return c != Centre::None; }) ||
+           std::any_of(lengths_.begin(), lengths_.end(), [](double l) { return !std::isnan(l); }) ||
+           std::any_of(chairs_.begin(), chairs_.end(), [](std::uint8_t c) { return c != 0; });
 }
 
 std::optional<std::pair<double, double>> HeldBounds::bond_range(std::uint32_t bond) const {
@@ -849,7 +859,7 @@ bool ConformerHolds::anything_held(Holds holds) const {
         case Holds::Shapes:
             return !amides_.empty() || !ring_double_bonds_.empty() || !substituents_.empty() ||
                    !sp2_carbons_.empty() || !lactams_.empty() || !esters_.empty() || !fusion_atoms_.empty() ||
-                   !nitro_groups_.empty() || !straight_.empty() || !pyramids_.empty();
+                   !nitro_groups_.empty() || !straight_.empty() || !pyramids_.empty() || shapes_.adds_anything();
         case Holds::All: return !links_.empty() || !staggered_.empty() || !chairs_.empty();
     }
     return false;

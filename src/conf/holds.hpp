@@ -162,6 +162,9 @@ public:
                                                           std::uint32_t d) const override;
     std::optional<std::pair<double, double>> chain_torsion(std::uint32_t bond, std::uint32_t a,
                                                            std::uint32_t d) const override;
+    // Whether these bounds differ from the bounds' own rules anywhere but at
+    // a chain double bond (which every level holds).
+    bool adds_anything() const;
 
 private:
     // Per bond: for a chain double bond the lowest-ranked substituent on each

@@ -83,6 +83,44 @@ double reference_value(const ErrorFunction& f, const std::vector<double>& x) {
         const double phi = std::abs(dihedral(x, a, b, c, d)) * RAD, off = p.cis ? phi : 3.141592653589793 - phi;
         if (off > PLANAR_TOLERANCE) sum += (off - PLANAR_TOLERANCE) * (off - PLANAR_TOLERANCE);
     }
+    const auto beyond = [](double off, double tolerance, double weight) {
+        return off > tolerance ? weight * (off - tolerance) * (off - tolerance) : 0.0;
+    };
+    for (const HeldTorsion& t : f.torsions) {
+        const auto [a, b, c, d] = t.atoms;
+        const double phi = dihedral(x, a, b, c, d), mag = std::abs(phi);  // degrees
+        switch (t.wells) {
+            case TorsionWells::Planar:
+                sum += beyond(std::min(mag, 180 - mag) * RAD, PLANAR_LINK_TOLERANCE, LINK_WEIGHT);
+                break;
+            case TorsionWells::Staggered: {
+                const double turn = phi < 0 ? phi + 360 : phi;
+                sum += beyond(std::min({std::abs(turn - 60), std::abs(turn - 180), std::abs(turn - 300)}) * RAD,
+                              STAGGER_TOLERANCE, STAGGER_WEIGHT);
+                break;
+            }
+            case TorsionWells::Chair: {
+                const double s = (t.negative ? -phi : phi) * RAD;
+                sum += beyond(s < CHAIR_TORSION_LOW ? CHAIR_TORSION_LOW - s : s - CHAIR_TORSION_HIGH, 0.0, CHAIR_WEIGHT);
+                break;
+            }
+        }
+    }
+    for (const StraightAngle& s : f.straight) {
+        const Point u = sub(at3(x, s.atoms[0]), at3(x, s.atoms[1])), v = sub(at3(x, s.atoms[2]), at3(x, s.atoms[1]));
+        const double cosine = (u[0] * v[0] + u[1] * v[1] + u[2] * v[2]) /
+                              std::sqrt((u[0] * u[0] + u[1] * u[1] + u[2] * u[2]) * (v[0] * v[0] + v[1] * v[1] + v[2] * v[2]));
+        sum += beyond(3.141592653589793 - std::acos(cosine), STRAIGHT_TOLERANCE, STRAIGHT_WEIGHT);
+    }
+    for (const PyramidalCentre& p : f.pyramids) {
+        std::array<Point, 3> unit;
+        for (std::size_t k = 0; k < 3; ++k) {
+            const Point u = sub(at3(x, p.atoms[k + 1]), at3(x, p.atoms[0]));
+            const double len = std::sqrt(u[0] * u[0] + u[1] * u[1] + u[2] * u[2]);
+            unit[k] = {u[0] / len, u[1] / len, u[2] / len};
+        }
+        sum += beyond(PYRAMID_HEIGHT - std::abs(triple(unit[0], unit[1], unit[2])), 0.0, PYRAMID_WEIGHT);
+    }
     return sum;
 }
 
@@ -105,32 +143,37 @@ TEST(ErrorFunction, MatchesSlowModelAndFiniteDifferencesOnRealMolecules) {
     const auto& data = test::data_records();
     std::mt19937 rng(20261207);
     std::size_t molecules = 0, constraints = 0, planar = 0, flat = 0, ring = 0, subs = 0, shared = 0;
+    std::array<std::size_t, 3> wells{};  // held torsions by kind
+    std::size_t straight = 0, pyramids = 0, negative_chairs = 0;
     // Every 211th record, then a ring double bond beside a fused aromatic
-    // ring and a tertiary amide, which the sample may lack.
+    // ring, a tertiary amide and the groups only the holds hold, which the
+    // sample may lack.
     std::vector<std::pair<std::string, MolBuilder>> sample;
     for (std::size_t k = 0; k < data.size() && sample.size() < 25; k += 211) {
         MolBuilder m = test::prepared(data[k].smiles, true, false);
         if (m.num_atoms() > 0 && m.num_atoms() <= 70) sample.emplace_back(data[k].smiles, std::move(m));
     }
-    for (const char* s : {"C1=Cc2ccccc2CC1", "CN(C)C(=O)c1ccccc1"}) sample.emplace_back(s, test::prepared(s));
+    for (const char* s : {"C1=Cc2ccccc2CC1", "CN(C)C(=O)c1ccccc1", "COc1ccc(C=O)cc1[N+](=O)[O-]",
+                          "CC#CCOC(=O)CC#N", "CN(C)C1CCC2CCCCC2C1"})
+        sample.emplace_back(s, test::prepared(s));
     for (const auto& [text, m] : sample) {
         const auto centres = collect_chiral_centres(m);
         ErrorFunction f = build_chiral_terms(build_bounds(m), centres);
-        add_planarity_terms(f, planar_double_bonds(m));
-        add_flatness_terms(f, planar_aromatic_rings(m));
-        add_flatness_terms(f, planar_amides(m));
-        add_ring_double_bond_terms(f, planar_ring_double_bonds(m));
-        add_substituent_terms(f, aromatic_substituents(m));
-        add_flatness_terms(f, planar_sp2_carbons(m));
-        add_flatness_terms(f, planar_lactams(m));
+        std::vector<double> x = random_coords(m.num_atoms(), rng), g(x.size());
+        ConformerHolds(m).add_terms(f, Holds::All, x);
         planar += f.planar.size();
         flat += f.flat.size();
         ring += f.ring_double_bonds.size();
         subs += f.substituents.size();
         for (const RingSubstituent& r : f.substituents) shared += r.shares_ring;
+        for (const HeldTorsion& t : f.torsions) {
+            ++wells[static_cast<std::size_t>(t.wells)];
+            negative_chairs += t.wells == TorsionWells::Chair && t.negative;
+        }
+        straight += f.straight.size();
+        pyramids += f.pyramids.size();
         ++molecules;
         constraints += centres.size();
-        std::vector<double> x = random_coords(m.num_atoms(), rng), g(x.size());
         const double value = field_energy(f, x, g);
         ASSERT_NEAR(value, reference_value(f, x), 1e-9 * (1 + value)) << text;
         for (std::size_t i = 0; i < x.size(); ++i) {
@@ -145,13 +188,20 @@ TEST(ErrorFunction, MatchesSlowModelAndFiniteDifferencesOnRealMolecules) {
             ASSERT_NEAR(g[i], (up - down) / (2 * h), tolerance) << text << " coordinate " << i;
         }
     }
-    EXPECT_EQ(molecules, 27u);
+    EXPECT_EQ(molecules, 30u);
     EXPECT_GT(constraints, 5u);
     EXPECT_GT(planar, 3u);
     EXPECT_GT(flat, 50u);
     EXPECT_GE(ring, 2u);
     EXPECT_GT(subs, 50u);
     EXPECT_GE(shared, 2u);
+    EXPECT_GE(wells[0], 3u);  // planar links
+    EXPECT_GT(wells[1], 20u);  // staggered bonds
+    EXPECT_GE(wells[2], 12u);  // two chair rings at least
+    EXPECT_GT(negative_chairs, 0u);
+    EXPECT_LT(negative_chairs, wells[2]);
+    EXPECT_GE(straight, 3u);
+    EXPECT_GE(pyramids, 2u);
 }
 
 TEST(ErrorFunction, EdgeCases) {

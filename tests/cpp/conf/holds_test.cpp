@@ -2,12 +2,14 @@
 // holds give the bounds.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <string>
 #include <vector>
 
 #include "conf/bounds.hpp"
 #include "conf/holds.hpp"
+#include "conf/stats.hpp"
 #include "geometry.hpp"
 #include "prepared.hpp"
 
@@ -218,5 +220,328 @@ TEST(AromaticSubstituents, EveryFirstAtomOnceWithItsRingNeighbours) {
         }
         EXPECT_EQ(groups.size(), c.count) << c.smiles;
         EXPECT_EQ(shared, c.shared) << c.smiles;
+    }
+}
+
+namespace {
+
+// Atoms k in [from, to) as text, hydrogens as H: "0-1-2-H".
+template <std::size_t N>
+std::string text_of(const MolBuilder& m, const std::array<std::uint32_t, N>& atoms, std::size_t from = 0,
+                    std::size_t to = N) {
+    std::string text;
+    for (std::size_t k = from; k < to; ++k)
+        text += (text.empty() ? "" : "-") +
+                (m.atoms[atoms[k]].atomic_num == 1 ? std::string("H") : std::to_string(atoms[k]));
+    return text;
+}
+
+// The central bonds of held torsions, each a bonded path round a single bond
+// outside the rings.
+std::vector<std::string> central_bonds(const MolBuilder& m, const std::vector<HeldTorsion>& held, TorsionWells wells) {
+    std::vector<std::string> out;
+    for (const HeldTorsion& t : held) {
+        EXPECT_EQ(t.wells, wells);
+        for (std::size_t k = 0; k < 3; ++k) EXPECT_NE(m.bond_between(t.atoms[k], t.atoms[k + 1]), NONE);
+        const core::Bond& bond = m.bonds[m.bond_between(t.atoms[1], t.atoms[2])];
+        EXPECT_EQ(bond.order, core::BondOrder::Single);
+        EXPECT_FALSE(bond.flags & core::IN_RING);
+        out.push_back(text_of(m, t.atoms, 1, 3));
+    }
+    return out;
+}
+
+using Texts = std::vector<std::string>;
+
+}  // namespace
+
+TEST(ConjugatedLinks, SingleBondsBetweenConjugatedAtomsAndDonorOxygens) {
+    const std::pair<const char*, Texts> cases[] = {
+        {"O=Cc1ccccc1", {"1-2"}}, {"COc1ccccc1", {"1-2"}}, {"Oc1ccccc1", {"0-1"}}, {"O=[N+]([O-])c1ccccc1", {"1-3"}},
+        {"C=CC=O", {"1-2"}}, {"C=COC", {"1-2"}}, {"NC(=O)c1ccccc1", {"1-3"}}, {"Cc1ccccc1C=O", {"6-7"}},
+        {"O=Cc1ccc2ccccc2c1", {"1-2"}},
+        // Biaryls twist, aryl and acyl oxygens give no lone pair to the ring;
+        // both ortho positions taken, a peri hydrogen or a tertiary amide
+        // push the group out of the plane.
+        {"c1ccc(cc1)-c1ccccc1", {}}, {"c1ccc(cc1)Oc1ccccc1", {}}, {"CC(=O)Oc1ccccc1", {}},
+        {"Cc1cccc(C)c1C=O", {}}, {"O=Cc1cccc2ccccc12", {}}, {"CN(C)C(=O)c1ccccc1", {}}, {"CCCC", {}}};
+    for (const auto& [smiles, bonds] : cases) {
+        const MolBuilder m = test::prepared(smiles);
+        EXPECT_EQ(central_bonds(m, conjugated_links(m), TorsionWells::Planar), bonds) << smiles;
+    }
+}
+
+TEST(StaggeredBonds, SingleBondsBetweenTetrahedralAtomsOutsideRings) {
+    const std::pair<const char*, Texts> cases[] = {
+        {"CCCC", {"0-1", "1-2", "2-3"}}, {"CCOC(C)=O", {"0-1", "1-2"}}, {"CCO", {"0-1", "1-2"}},
+        {"CN(C)C", {"0-1", "1-2", "1-3"}}, {"COc1ccccc1", {"0-1"}}, {"CCC1CCCCC1", {"0-1", "1-2"}},
+        // Ring bonds, three-ring atoms, sp2 and sp atoms.
+        {"C1CCCCC1", {}}, {"CC1CC1", {}}, {"CC=CC", {}}, {"CC#N", {}}, {"CC(=O)O", {}}};
+    for (const auto& [smiles, bonds] : cases) {
+        const MolBuilder m = test::prepared(smiles);
+        EXPECT_EQ(central_bonds(m, staggered_bonds(m), TorsionWells::Staggered), bonds) << smiles;
+    }
+}
+
+// Saturated six-rings sharing at most one bond, and that with a ring of five
+// or more; each path a closed ring of bonded atoms.
+TEST(ChairRings, SaturatedSixRingsNotBridgedNorFusedToSmallRings) {
+    const std::pair<const char*, std::size_t> cases[] = {
+        {"C1CCCCC1", 1}, {"C1CCNCC1", 1}, {"C1CCOCC1", 1}, {"C1CCC2CCCCC2C1", 2}, {"C1CCC2CCCC2C1", 1},
+        {"C1CCC2(CC1)CCCCC2", 2}, {"C1=CCCCC1", 0}, {"O=C1CCCCC1", 0}, {"C1CC2CCC1C2", 0}, {"C1CC2CCC1CC2", 0},
+        {"C1CCC2CC2C1", 0}, {"C1CCC2CCC2C1", 0}};
+    for (const auto& [smiles, count] : cases) {
+        const MolBuilder m = test::prepared(smiles);
+        EXPECT_EQ(chair_rings(m).size(), count) << smiles;
+        const auto paths = chair_paths(m);
+        EXPECT_EQ(paths.size(), count) << smiles;
+        for (const auto& path : paths)
+            for (std::size_t k = 0; k < 6; ++k) {
+                EXPECT_NE(m.bond_between(path[k], path[(k + 1) % 6]), NONE) << smiles;
+                EXPECT_EQ(m.atoms[path[k]].hybridization, core::Hybridization::Sp3) << smiles;
+            }
+    }
+}
+
+// X=C-O-Y, Z (cis), outside rings; not when Y is itself acyl.
+TEST(PlanarEsters, EstersAndAcidsButNotAnhydridesOrLactones) {
+    const std::pair<const char*, Texts> cases[] = {
+        {"CC(=O)OC", {"2-1-3-4"}}, {"CC(=O)O", {"2-1-3-H"}}, {"O=COC", {"0-1-2-3"}},
+        {"COC(=O)OC", {"3-2-1-0", "3-2-4-5"}}, {"COC(N)=O", {"4-2-1-0"}}, {"CC(=S)OC", {"2-1-3-4"}},
+        {"CC(=O)Oc1ccccc1", {"2-1-3-4"}}, {"CC(=O)OC(C)=O", {}}, {"O=C1CCCO1", {}}, {"CC(=O)[O-]", {}},
+        {"CC(=O)SC", {}}, {"CCOCC", {}}};
+    for (const auto& [smiles, groups] : cases) {
+        const MolBuilder m = test::prepared(smiles);
+        Texts found;
+        for (const PlanarFour& p : planar_esters(m)) {
+            EXPECT_TRUE(p.cis) << smiles;
+            found.push_back(text_of(m, p.atoms));
+        }
+        EXPECT_EQ(found, groups) << smiles;
+    }
+}
+
+namespace {
+
+struct CentreCase {
+    const char* smiles;
+    std::size_t count;
+};
+
+// Each group's centre, its second atom, has `degree` neighbours, the group's
+// other atoms.
+template <class Group>
+void expect_centres(const std::vector<Group>& groups, const MolBuilder& m, const CentreCase& c, std::size_t degree) {
+    EXPECT_EQ(groups.size(), c.count) << c.smiles;
+    for (const Group& g : groups) {
+        EXPECT_EQ(m.degree[g.atoms[1]], degree) << c.smiles;
+        for (std::size_t k = 0; k < g.atoms.size(); ++k) {
+            if (k != 1) {
+                EXPECT_NE(m.bond_between(g.atoms[1], g.atoms[k]), NONE) << c.smiles;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+TEST(StraightCentres, TwoConnectedSpCentres) {
+    for (const CentreCase& c : {CentreCase{"CC#N", 1}, {"CC#C", 2}, {"C=C=C", 1}, {"CN=[N+]=[N-]", 1},
+                                {"O=C=O", 1}, {"CN=C", 0}, {"CC=O", 0}, {"CCC", 0}}) {
+        const MolBuilder m = test::prepared(c.smiles);
+        expect_centres(straight_centres(m), m, c, 2);
+    }
+}
+
+TEST(PyramidalAmines, NeutralNitrogensWithSingleBondsToHydrogenOrSp3Carbon) {
+    for (const CentreCase& c : {CentreCase{"CN(C)C", 1}, {"CN", 1}, {"N", 1}, {"C1CCNCC1", 1}, {"NCCN", 2},
+                                {"C1CN1", 1}, {"CNC(C)=O", 0}, {"Nc1ccccc1", 0}, {"C[NH3+]", 0}, {"NN", 0},
+                                {"CN(C)C=C", 0}, {"c1cc[nH]c1", 0}, {"CN(C)C#N", 0}}) {
+        const MolBuilder m = test::prepared(c.smiles);
+        const auto amines = pyramidal_amines(m);
+        EXPECT_EQ(amines.size(), c.count) << c.smiles;
+        for (std::uint32_t n : amines) EXPECT_EQ(m.atoms[n].atomic_num, 7) << c.smiles;
+    }
+}
+
+TEST(PlanarFusionAtoms, AromaticAtomsWithThreeAromaticBonds) {
+    for (const CentreCase& c : {CentreCase{"c1ccc2ccccc2c1", 2}, {"c1ccc2[nH]ccc2c1", 2},
+                                {"c1ccc2cc3ccccc3cc2c1", 4}, {"c1cc2ccc3cccc4ccc(c1)c2c34", 6},
+                                {"c1ccc(cc1)-c1ccccc1", 0}, {"c1ccc2c(c1)CCCC2", 0}, {"c1ccccc1", 0}}) {
+        const MolBuilder m = test::prepared(c.smiles);
+        const auto groups = planar_fusion_atoms(m);
+        expect_centres(groups, m, c, 3);
+        for (const PlanarFour& p : groups) EXPECT_TRUE(m.atoms[p.atoms[1]].flags & core::AROMATIC) << c.smiles;
+    }
+}
+
+TEST(PlanarNitroGroups, NitroNitrogensWithTheirThreeNeighbours) {
+    for (const CentreCase& c : {CentreCase{"C[N+](=O)[O-]", 1}, {"O=[N+]([O-])c1cccc(c1)[N+](=O)[O-]", 2},
+                                {"CO[N+](=O)[O-]", 1}, {"C=[N+](C)[O-]", 0}, {"CN=O", 0}, {"C[N+](C)(C)[O-]", 0}}) {
+        const MolBuilder m = test::prepared(c.smiles);
+        const auto groups = planar_nitro_groups(m);
+        expect_centres(groups, m, c, 3);
+        for (const PlanarFour& p : groups) EXPECT_EQ(m.atoms[p.atoms[1]].formal_charge, 1) << c.smiles;
+    }
+}
+
+// Methyl acetate: O=C-O-CH3 cis and CH3-C-O-CH3 trans once the shapes are
+// held, at the group's typical lengths and angles; free without them.
+TEST(HeldBounds, EsterIsHeldZWithItsTypicalGeometry) {
+    const MolBuilder m = test::prepared("CC(=O)OC");
+    const double carbonyl = find_bond_length({"C", "O", "2", 0})->median;
+    const double cis = chain_distance(carbonyl, 1.336, 1.448, 123.0, 116.5, 0);
+    const double trans = chain_distance(1.510, 1.336, 1.448, 112.0, 116.5, 180);
+    for (Holds level : {Holds::Shapes, Holds::All}) {
+        const HeldBounds held(m, level);
+        const DistanceBounds b = build_bounds(m, &held);
+        EXPECT_NEAR(b.lower(2, 4), cis - 0.06, 1e-9);
+        EXPECT_NEAR(b.upper(2, 4), cis + 0.06, 1e-9);
+        EXPECT_NEAR(b.lower(0, 4), trans - 0.06, 1e-9);
+        EXPECT_NEAR(b.upper(0, 4), trans + 0.06, 1e-9);
+    }
+    const HeldBounds plain(m, Holds::None);
+    const DistanceBounds b = build_bounds(m, &plain);
+    EXPECT_GT(b.upper(2, 4) - b.lower(2, 4), 1.0);
+    // An acid's hydrogen lies syn to its carbonyl oxygen.
+    const MolBuilder acid = test::prepared("CC(=O)O");
+    const HeldBounds held(acid, Holds::Shapes);
+    const std::uint32_t h = hydrogens_of(acid, 3)[0], bond = acid.bond_between(1, 3);
+    EXPECT_EQ(held.chain_torsion(bond, 2, h), (std::pair{0.0, 0.0}));
+    EXPECT_EQ(held.chain_torsion(bond, 0, h), (std::pair{180.0, 180.0}));
+}
+
+// Both N-O bonds of a nitro group take the double bond's length once the
+// shapes are held.
+TEST(HeldBounds, NitroSingleBondTakesTheDoubleBondLength) {
+    const MolBuilder m = test::prepared("C[N+](=O)[O-]");
+    const double doubled = find_bond_length({"N", "O", "2", 0})->median;
+    const double single = find_bond_length({"N", "O", "1", 0})->median;
+    for (const auto& [level, length] : {std::pair{Holds::None, single}, std::pair{Holds::Shapes, doubled},
+                                        std::pair{Holds::All, doubled}}) {
+        const HeldBounds held(m, level);
+        const DistanceBounds b = build_bounds(m, &held);
+        EXPECT_NEAR(b.lower(1, 3), length - 0.01, 1e-9) << int(level);
+        EXPECT_NEAR(b.upper(1, 3), length + 0.01, 1e-9) << int(level);
+        EXPECT_NEAR(b.lower(1, 2), doubled - 0.01, 1e-9) << int(level);
+    }
+}
+
+namespace {
+
+struct WindowCase {
+    const char* smiles;
+    Holds level;
+    std::uint32_t centre, a, c;
+    double angle;  // the window's middle, NaN for none
+};
+
+}  // namespace
+
+// Angle windows of +-2.5 degrees, as the statistics give; a straight centre 175-180.
+TEST(HeldBounds, AngleWindowsOfAminesNitroAndSpCentres) {
+    const double none = std::nan("");
+    const WindowCase cases[] = {
+        {"CN(C)C", Holds::Shapes, 1, 0, 2, 110.5}, {"CN(C)C", Holds::All, 1, 2, 3, 110.5},
+        {"CN(C)C", Holds::None, 1, 0, 2, none},    {"C1CCNCC1", Holds::Shapes, 3, 2, 4, 111.0},
+        {"C1CCNC1", Holds::Shapes, 3, 2, 4, 105.0}, {"C[N+](=O)[O-]", Holds::Shapes, 1, 2, 3, 124.0},
+        {"C[N+](=O)[O-]", Holds::Shapes, 1, 0, 3, 118.0}, {"CC(C)=O", Holds::Shapes, 1, 0, 3, 121.25},
+        {"COC", Holds::Shapes, 1, 0, 2, 112.0},    {"C1CCOC1", Holds::Shapes, 3, 2, 4, none},
+        {"CC#N", Holds::Shapes, 1, 0, 2, 177.5}};
+    for (const WindowCase& c : cases) {
+        const MolBuilder m = test::prepared(c.smiles);
+        const auto window = HeldBounds(m, c.level).angle_window(c.centre, c.a, c.c);
+        ASSERT_EQ(window.has_value(), !std::isnan(c.angle)) << c.smiles << " level " << int(c.level);
+        if (window) {
+            EXPECT_NEAR(window->first, c.angle - 2.5, 1e-9) << c.smiles;
+            EXPECT_NEAR(window->second, c.angle + 2.5, 1e-9) << c.smiles;
+        }
+    }
+}
+
+TEST(HeldBounds, ChairRingPathsOnlyWithEveryHold) {
+    const MolBuilder m = test::prepared("C1CCCCC1");
+    EXPECT_EQ(HeldBounds(m, Holds::All).ring_torsion(0, 0, 3), (std::pair{45.0, 64.4}));
+    EXPECT_FALSE(HeldBounds(m, Holds::Shapes).ring_torsion(0, 0, 3));
+    EXPECT_FALSE(HeldBounds(m, Holds::None).ring_torsion(0, 0, 3));
+    const MolBuilder ene = test::prepared("C1=CCCCC1");
+    EXPECT_FALSE(HeldBounds(ene, Holds::All).ring_torsion(0, 1, 4));
+}
+
+// Bond ranges of +-0.01 around the typical lengths, outside rings only.
+TEST(HeldBounds, TypicalBondLengthsOfCommonGroups) {
+    const struct {
+        const char* smiles;
+        std::uint32_t a, b;
+        Holds level;
+        double length;  // NaN for none
+    } cases[] = {{"CC(N)=O", 1, 2, Holds::Shapes, 1.34},   {"CC(N)=O", 1, 2, Holds::None, std::nan("")},
+                 {"CC(=O)[O-]", 1, 2, Holds::Shapes, 1.255}, {"CC(=O)[O-]", 1, 3, Holds::Shapes, 1.255},
+                 {"COC", 0, 1, Holds::All, 1.42},           {"C1CCOC1", 2, 3, Holds::Shapes, std::nan("")},
+                 {"CC(=O)C", 1, 2, Holds::Shapes, std::nan("")}};
+    for (const auto& c : cases) {
+        const MolBuilder m = test::prepared(c.smiles);
+        const auto range = HeldBounds(m, c.level).bond_range(m.bond_between(c.a, c.b));
+        ASSERT_EQ(range.has_value(), !std::isnan(c.length)) << c.smiles << " " << c.a << "-" << c.b;
+        if (range) {
+            EXPECT_NEAR(range->first, c.length - 0.01, 1e-12) << c.smiles;
+            EXPECT_NEAR(range->second, c.length + 0.01, 1e-12) << c.smiles;
+        }
+    }
+}
+
+// Each level adds its own terms on top of the level below.
+TEST(ConformerHolds, LevelsAddTheirTermsInTurn) {
+    const MolBuilder m = test::prepared("CN(C)C1CCC(CC1)OC(=O)C#Cc1ccc(OC)cc1");
+    const ConformerHolds holds(m);
+    std::vector<double> start(3 * m.num_atoms());
+    for (std::size_t i = 0; i < start.size(); ++i) start[i] = std::sin(1.7 * double(i));
+    std::array<ErrorFunction, 3> f;
+    const std::array levels{Holds::None, Holds::Shapes, Holds::All};
+    for (std::size_t k = 0; k < 3; ++k) {
+        f[k] = build_chiral_terms(build_bounds(m), {});
+        holds.add_terms(f[k], levels[k], start);
+    }
+    EXPECT_EQ(f[0].flat.size(), planar_aromatic_rings(m).size());
+    EXPECT_TRUE(f[0].straight.empty() && f[0].pyramids.empty() && f[0].torsions.empty());
+    EXPECT_EQ(f[1].straight.size(), 2u);
+    EXPECT_EQ(f[1].pyramids.size(), 1u);
+    EXPECT_GT(f[1].flat.size(), f[0].flat.size());
+    EXPECT_TRUE(f[1].torsions.empty());
+    std::array<std::size_t, 3> wells{};
+    for (const HeldTorsion& t : f[2].torsions) ++wells[static_cast<std::size_t>(t.wells)];
+    // The anisole link (the ester's oxygen is held as an ester); every
+    // staggered bond; one chair of six ring paths.
+    EXPECT_EQ(wells, (std::array<std::size_t, 3>{1, 5, 6}));
+    EXPECT_EQ(f[2].flat.size(), f[1].flat.size());
+    // Whether a level holds more than the one below it.
+    EXPECT_FALSE(ConformerHolds(test::prepared("CC")).anything_held(Holds::Shapes));
+    EXPECT_TRUE(ConformerHolds(test::prepared("CC")).anything_held(Holds::All));
+    EXPECT_TRUE(ConformerHolds(test::prepared("CN")).anything_held(Holds::Shapes));
+    EXPECT_FALSE(ConformerHolds(test::prepared("c1ccccc1")).anything_held(Holds::All));
+    EXPECT_TRUE(ConformerHolds(test::prepared("C1CCCCC1")).anything_held(Holds::All));
+    // Holding no group, but a sulfonyl's angles and a thioether's lengths.
+    EXPECT_TRUE(ConformerHolds(test::prepared("CS(C)(=O)=O")).anything_held(Holds::Shapes));
+    EXPECT_TRUE(ConformerHolds(test::prepared("CSC")).anything_held(Holds::Shapes));
+}
+
+// A chair is held in the form it starts in, whichever of the mirror images.
+TEST(ConformerHolds, ChairKeepsTheFormItStartsIn) {
+    const MolBuilder m = test::prepared("C1CCCCC1");
+    const ConformerHolds holds(m);
+    for (double z : {0.25, -0.25}) {
+        // Ring torsions of 58.9 degrees, alternating in sign; the hydrogens
+        // take part in no chair term.
+        std::vector<double> start(3 * m.num_atoms(), 0.0), g(start.size());
+        for (std::size_t k = 0; k < 6; ++k) {
+            start[3 * k] = 1.45 * std::cos(double(k) * 60 * test::RAD);
+            start[3 * k + 1] = 1.45 * std::sin(double(k) * 60 * test::RAD);
+            start[3 * k + 2] = k % 2 ? -z : z;
+        }
+        ErrorFunction f = build_chiral_terms(smooth_matrix_init(m.num_atoms(), 0.0, 0.0), {});
+        holds.add_terms(f, Holds::All, start);
+        ASSERT_EQ(f.torsions.size(), 6u);
+        for (const HeldTorsion& t : f.torsions) EXPECT_EQ(t.wells, TorsionWells::Chair);
+        EXPECT_EQ(field_energy(f, start, g), 0.0) << z;
     }
 }
