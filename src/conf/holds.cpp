@@ -214,6 +214,19 @@ std::uint32_t nitro_oxide(const core::MolBuilder& mol, std::uint32_t n) {
     return doubled == NONE ? NONE : oxide;
 }
 
+// A nitrogen on a sulfonyl sulfur: near flat, as amides are, though its
+// hybridisation may read sp3.
+bool sulfonamide_nitrogen(const core::MolBuilder& mol, std::uint32_t n) {
+    for (core::Neighbor nb : mol.neighbors(n)) {
+        if (mol.atoms[nb.atom].atomic_num != core::Element::S) continue;
+        std::size_t oxo = 0;
+        for (core::Neighbor far : mol.neighbors(nb.atom))
+            oxo += mol.bonds[far.bond].order == BondOrder::Double && mol.atoms[far.atom].atomic_num == core::Element::O;
+        if (oxo == 2) return true;
+    }
+    return false;
+}
+
 bool amine_nitrogen(const core::MolBuilder& mol, std::uint32_t n) {
     const core::Atom& atom = mol.atoms[n];
     if (atom.atomic_num != core::Element::N || atom.formal_charge != 0 || aromatic(mol, n) || mol.degree[n] != 3)
@@ -643,7 +656,8 @@ HeldBounds::HeldBounds(const core::MolBuilder& mol, Holds holds)
     for (std::uint32_t n = 0; n < mol.num_atoms(); ++n) {
         const core::Atom& atom = mol.atoms[n];
         if (atom.atomic_num == core::Element::N && mol.degree[n] == 3 && !aromatic(mol, n) &&
-            atom.hybridization == core::Hybridization::Sp2 && rings_.smallest[n] != 0)
+            (atom.hybridization == core::Hybridization::Sp2 || sulfonamide_nitrogen(mol, n)) &&
+            rings_.smallest[n] != 0)
             centres_[n] = Centre::PlanarRingNitrogen;
     }
     for (const StraightAngle& s : straight_centres(mol)) centres_[s.atoms[1]] = Centre::Straight;

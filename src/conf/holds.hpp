@@ -137,21 +137,23 @@ std::vector<StraightAngle> straight_centres(const core::MolBuilder& mol);
 // from amines, would leave flat. In atom order.
 std::vector<std::uint32_t> pyramidal_amines(const core::MolBuilder& mol);
 
-// What the holds give the bounds. Across chain bonds: a chain double bond
+// What the holds give the bounds. At every level, a chain double bond
 // without a stated cis/trans in its one arrangement (left as a free [0, 180]
 // torsion, the embedding would aim every 1-4 pair across it at its trans
-// distance and twist the bond) and, with every hold, each secondary amide
-// trans and each ester and acid Z (the error function holds them flat by
-// volumes, which do not tell cis from trans; these windows do). With every
-// hold also the angles of amine nitrogens (`pyramidal_amines`), of the
-// conjugated nitrogens of rings (lactams, N-acyl and N-aryl rings: flat, as
-// the ring angle statistics, which mix them with amines, no longer say), of
-// sp centres
-// (straight, where the angle statistics know only bent two-connected
-// nitrogens) and the bonds and angles of nitro groups, whose single N-O bond
-// the bond-length statistics would take for a hydroxylamine's; and the ring
-// paths of chairs (`chair_rings`); and the typical lengths and angles of
-// common groups (`typical_bond_length`, `typical_angle`).
+// distance and twist the bond). With the shapes, besides:
+// - each secondary amide trans and each ester and acid Z (the error function
+//   holds them flat by volumes, which do not tell cis from trans);
+// - the angles of amine nitrogens (`pyramidal_amines`) and of the
+//   conjugated and sulfonyl nitrogens of rings (lactams, N-acyl, N-aryl and
+//   N-sulfonyl rings), flat as the ring statistics, which mix them with
+//   amines, no longer say;
+// - sp centres straight, where the angle statistics know only bent
+//   two-connected nitrogens;
+// - the bonds and angles of nitro groups, whose single N-O bond the
+//   statistics would take for a hydroxylamine's;
+// - the typical lengths and angles of common groups (`typical_bond_length`,
+//   `typical_angle`).
+// With every hold, besides, the ring paths of chairs (`chair_rings`).
 class HeldBounds final : public BoundsPreferences {
 public:
     HeldBounds(const core::MolBuilder& mol, Holds holds);
