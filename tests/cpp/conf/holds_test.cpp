@@ -447,7 +447,10 @@ TEST(HeldBounds, AngleWindowsOfAminesNitroAndSpCentres) {
         {"C1CCNC1", Holds::Shapes, 3, 2, 4, 105.0}, {"C[N+](=O)[O-]", Holds::Shapes, 1, 2, 3, 124.0},
         {"C[N+](=O)[O-]", Holds::Shapes, 1, 0, 3, 118.0}, {"CC(C)=O", Holds::Shapes, 1, 0, 3, 121.25},
         {"COC", Holds::Shapes, 1, 0, 2, 112.0},    {"C1CCOC1", Holds::Shapes, 3, 2, 4, none},
-        {"CC#N", Holds::Shapes, 1, 0, 2, 177.5}};
+        {"CC#N", Holds::Shapes, 1, 0, 2, 177.5},
+        // Flat ring nitrogens of a lactam and of a sulfonyl piperidine.
+        {"O=C1CCCCN1", Holds::Shapes, 6, 1, 5, 120.0}, {"CS(=O)(=O)N1CCCCC1", Holds::Shapes, 4, 5, 9, 120.0},
+        {"CS(=O)(=O)N1CCCC1", Holds::Shapes, 4, 1, 5, (360.0 - (0.85 * 108.0 + 0.15 * 120.0)) / 2}};
     for (const WindowCase& c : cases) {
         const MolBuilder m = test::prepared(c.smiles);
         const auto window = HeldBounds(m, c.level).angle_window(c.centre, c.a, c.c);
