@@ -277,6 +277,7 @@ struct Fusion {
 // together among those their fusions allow (a trans fusion allows one pair,
 // a cis fusion two); chairs whose fusions allow none are not held.
 std::vector<HeldTorsion> chair_terms(const std::vector<std::array<std::uint32_t, 6>>& chairs,
+                                     const std::vector<std::vector<ChairSubstituent>>& substituents,
                                      std::span<const double> start) {
     constexpr double MIDDLE = (CHAIR_TORSION_LOW + CHAIR_TORSION_HIGH) / 2;
     constexpr double FUSION_SLACK = 40.0 * 0.017453292519943295;
@@ -289,6 +290,23 @@ std::vector<HeldTorsion> chair_terms(const std::vector<std::array<std::uint32_t,
         for (std::size_t k = 0; k < 6; ++k) {
             phi[r][k] = torsion_angle(ring_path(chairs[r], k), start);
             if (!std::isnan(phi[r][k])) agreement[r] += k % 2 == 0 ? phi[r][k] : -phi[r][k];
+        }
+    const auto target = [&](std::size_t k, bool positive) { return (k % 2 == 0) == positive ? MIDDLE : -MIDDLE; };
+    // Per ring, how many heavy substituents each form puts equatorial. A
+    // substituent keeps its place about its ring atom's bond to the next
+    // (some 120 degrees from the ring atom before, as the configuration
+    // sets), so its torsion in a form is the ring path's target plus that
+    // offset, and near 180 degrees it is equatorial.
+    std::vector<std::array<int, 2>> equatorial(n, {0, 0});
+    for (std::size_t r = 0; r < n; ++r)
+        for (const ChairSubstituent& sub : substituents[r]) {
+            const auto& ring = chairs[r];
+            const std::size_t i = sub.position, path = (i + 5) % 6;  // the path round ring[i]-ring[i+1]
+            const double own = torsion_angle({sub.atom, ring[i], ring[(i + 1) % 6], ring[(i + 2) % 6]}, start);
+            const double offset = std::remainder(own - phi[r][path], TWO_PI);
+            if (std::isnan(offset)) continue;
+            for (int form = 0; form < 2; ++form)
+                equatorial[r][form] += std::abs(std::remainder(target(path, form == 0) + offset, TWO_PI)) > TWO_PI / 3;
         }
     std::vector<Fusion> fusions;
     std::vector<std::size_t> group(n);
@@ -306,7 +324,10 @@ std::vector<HeldTorsion> chair_terms(const std::vector<std::array<std::uint32_t,
                     fusions.push_back({r, k, q, j, std::remainder(phi[q][j] - phi[r][k], TWO_PI)});
                     group[root(q)] = root(r);
                 }
-    const auto target = [&](std::size_t k, bool positive) { return (k % 2 == 0) == positive ? MIDDLE : -MIDDLE; };
+    // Heavy substituents equatorial first, then agreement with the start.
+    const auto score = [&](std::size_t r, bool positive) {
+        return 1000.0 * equatorial[r][positive ? 0 : 1] + (positive ? agreement[r] : -agreement[r]);
+    };
     std::vector<std::int8_t> form(n, 0);  // +1, -1, or 0 when not held
     for (std::size_t r = 0; r < n; ++r) {
         if (root(r) != r) continue;
@@ -314,7 +335,7 @@ std::vector<HeldTorsion> chair_terms(const std::vector<std::array<std::uint32_t,
         for (std::size_t q = 0; q < n; ++q)
             if (root(q) == r) members.push_back(q);
         if (members.size() > MAX_JOINT) {
-            for (std::size_t q : members) form[q] = agreement[q] < 0.0 ? -1 : 1;
+            for (std::size_t q : members) form[q] = score(q, false) > score(q, true) ? -1 : 1;
             continue;
         }
         double best = 0.0;
@@ -334,11 +355,11 @@ std::vector<HeldTorsion> chair_terms(const std::vector<std::array<std::uint32_t,
                 allowed = allowed && std::abs(gap) < FUSION_SLACK;
             }
             if (!allowed) continue;
-            double score = 0.0;
-            for (std::size_t q : members) score += positive(q) ? agreement[q] : -agreement[q];
-            if (!found || score > best) {
+            double total = 0.0;
+            for (std::size_t q : members) total += score(q, positive(q));
+            if (!found || total > best) {
                 found = true;
-                best = score;
+                best = total;
                 best_mask = mask;
             }
         }
@@ -806,6 +827,14 @@ ConformerHolds::ConformerHolds(const core::MolBuilder& mol)
       staggered_(staggered_bonds(mol)),
       straight_(straight_centres(mol)),
       chairs_(chair_paths(mol)) {
+    for (const auto& ring : chairs_) {
+        std::vector<ChairSubstituent>& subs = chair_substituents_.emplace_back();
+        for (std::size_t i = 0; i < 6; ++i)
+            for (core::Neighbor nb : mol.neighbors(ring[i]))
+                if (mol.atoms[nb.atom].atomic_num != core::Element::H &&
+                    std::find(ring.begin(), ring.end(), nb.atom) == ring.end())
+                    subs.push_back({i, nb.atom});
+    }
     for (std::uint32_t n : pyramidal_amines(mol)) {
         const PlanarFour around = trigonal(mol, n);
         pyramids_.push_back({{n, around.atoms[0], around.atoms[2], around.atoms[3]}});
@@ -848,7 +877,7 @@ void ConformerHolds::add_terms(ErrorFunction& f, Holds holds, std::span<const do
     // 90, where nothing in the bounds moves them.
     add_torsion_terms(f, links_);
     add_torsion_terms(f, staggered_);
-    add_torsion_terms(f, chair_terms(chairs_, start));
+    add_torsion_terms(f, chair_terms(chairs_, chair_substituents_, start));
 }
 
 std::vector<std::pair<std::string_view, std::size_t>> ConformerHolds::census() const {

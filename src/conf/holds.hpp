@@ -127,6 +127,13 @@ inline constexpr double CHAIR_TORSION_LOWER = 45.0;
 // Each chair ring's atoms in ring order, in the order of `chair_rings`.
 std::vector<std::array<std::uint32_t, 6>> chair_paths(const core::MolBuilder& mol);
 
+// A heavy atom on a chair's ring atom `position` (0 to 5) that is not in
+// that ring: the chair form that puts more of them equatorial is held.
+struct ChairSubstituent {
+    std::size_t position = 0;
+    std::uint32_t atom = core::NONE;
+};
+
 // Every sp centre with two neighbours (nitrile and alkyne carbons, allene and
 // cumulene centres, azide and diazo nitrogens), held straight. In atom order.
 std::vector<StraightAngle> straight_centres(const core::MolBuilder& mol);
@@ -199,9 +206,11 @@ public:
     }
     // Adds the holds' terms to a function of the bounds and chiral volumes.
     // A ring the embedding folded into a boat stays one under its windows
-    // alone: each chair is held in the one of its two forms whose torsion
-    // signs (alternating round the ring) agree more with `start`, the
-    // coordinates the refinement starts from.
+    // alone, so each chair is held in one of its two forms (torsion signs
+    // alternating round the ring): the one that puts more heavy substituents
+    // equatorial, as they mostly are, or on a tie the one whose signs agree
+    // more with `start`, the coordinates the refinement starts from. Fused
+    // chairs take the forms their fusions allow.
     void add_terms(ErrorFunction& f, Holds holds, std::span<const double> start) const;
     // Whether this level holds anything the level below it does not.
     bool anything_held(Holds holds) const;
@@ -219,6 +228,7 @@ private:
     std::vector<StraightAngle> straight_;
     std::vector<PyramidalCentre> pyramids_;
     std::vector<std::array<std::uint32_t, 6>> chairs_;
+    std::vector<std::vector<ChairSubstituent>> chair_substituents_;  // per chair
 };
 
 }  // namespace quorix::conf

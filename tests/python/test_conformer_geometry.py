@@ -210,3 +210,13 @@ def test_nitro_groups_have_equal_bonds_and_a_wide_angle():
     for smiles in ("O=[N+]([O-])c1ccccc1", "C[N+](=O)[O-]"):
         (n_sum, no, no_minus, ono), = local(smiles)["nitro"]
         assert n_sum >= 358 and 1.20 <= no <= 1.25 and 1.20 <= no_minus <= 1.25 and 120 <= ono <= 128
+
+
+def test_chair_substituents_lie_equatorial():
+    # Ring atoms 1 to 6 follow the substituent's carbon (atom 0, or the
+    # tert-butyl's central carbon 1 before ring atoms 5 to 10).
+    for smiles, (x, a, b, c) in (("CC1CCCCC1", (0, 1, 2, 3)), ("CC(C)(C)C1CCCCC1", (1, 4, 5, 6)),
+                                 ("OC1CCCCC1", (0, 1, 2, 3))):
+        conf = quorix.parse_smiles(smiles).conformer()
+        coords = [tuple(p) for p in conf.coords]
+        assert abs(geometry.torsion(coords, x, a, b, c)) > 150, smiles
