@@ -57,16 +57,6 @@ bool chosen_cis(std::span<const std::uint32_t> side_b, std::span<const std::uint
     return (a != lowest_ranked(side_b, ranks)) != (d != lowest_ranked(side_c, ranks));
 }
 
-// The oxygen or sulfur a carbon carries by a double bond, NONE without one.
-std::uint32_t carbonyl_partner(const core::MolBuilder& mol, std::uint32_t c) {
-    if (mol.atoms[c].atomic_num != core::Element::C) return NONE;
-    for (core::Neighbor nb : mol.neighbors(c)) {
-        const std::uint8_t z = mol.atoms[nb.atom].atomic_num;
-        if (mol.bonds[nb.bond].order == BondOrder::Double && (z == core::Element::O || z == core::Element::S)) return nb.atom;
-    }
-    return NONE;
-}
-
 // An amide C-N bond: the carbon, its oxygen or sulfur, the nitrogen (three
 // neighbours), whether the bond lies in a ring (a lactam) and, for a
 // secondary amide outside the rings, the nitrogen's heavy neighbour (NONE

@@ -38,19 +38,15 @@ enum class Kind : std::uint8_t {
 bool aromatic(const core::MolBuilder& mol, std::uint32_t a) { return mol.atoms[a].flags & core::AROMATIC; }
 std::uint8_t element(const core::MolBuilder& mol, std::uint32_t a) { return mol.atoms[a].atomic_num; }
 
-// The oxygen or sulfur a non-aromatic carbon carries by a double bond.
-std::uint32_t carbonyl_partner(const core::MolBuilder& mol, std::uint32_t c) {
-    if (element(mol, c) != core::Element::C || aromatic(mol, c)) return NONE;
-    for (core::Neighbor nb : mol.neighbors(c))
-        if (mol.bonds[nb.bond].order == BondOrder::Double &&
-            (element(mol, nb.atom) == core::Element::O || element(mol, nb.atom) == core::Element::S))
-            return nb.atom;
-    return NONE;
+// A carbonyl of a chain or a non-aromatic ring: a pyridone's C=O belongs to
+// its ring's pi system.
+std::uint32_t plain_carbonyl_partner(const core::MolBuilder& mol, std::uint32_t c) {
+    return aromatic(mol, c) ? NONE : carbonyl_partner(mol, c);
 }
 
 bool carbonyl_neighbour(const core::MolBuilder& mol, std::uint32_t a) {
     for (core::Neighbor nb : mol.neighbors(a))
-        if (mol.bonds[nb.bond].order == BondOrder::Single && carbonyl_partner(mol, nb.atom) != NONE) return true;
+        if (mol.bonds[nb.bond].order == BondOrder::Single && plain_carbonyl_partner(mol, nb.atom) != NONE) return true;
     return false;
 }
 
@@ -68,7 +64,7 @@ Kind carbon_kind(const core::MolBuilder& mol, std::uint32_t c) {
         case core::Hybridization::Sp2: break;
         default: return Kind::Other;
     }
-    if (carbonyl_partner(mol, c) != NONE) return Kind::CarbonylCarbon;
+    if (plain_carbonyl_partner(mol, c) != NONE) return Kind::CarbonylCarbon;
     for (core::Neighbor nb : mol.neighbors(c))
         if (mol.bonds[nb.bond].order == BondOrder::Double) return Kind::AlkeneCarbon;
     return Kind::Other;
@@ -247,6 +243,15 @@ std::optional<double> sulfonyl_angle(const core::MolBuilder& mol, std::uint32_t 
 
 }  // namespace
 
+std::uint32_t carbonyl_partner(const core::MolBuilder& mol, std::uint32_t c) {
+    if (element(mol, c) != core::Element::C) return NONE;
+    for (core::Neighbor nb : mol.neighbors(c))
+        if (mol.bonds[nb.bond].order == BondOrder::Double &&
+            (element(mol, nb.atom) == core::Element::O || element(mol, nb.atom) == core::Element::S))
+            return nb.atom;
+    return NONE;
+}
+
 std::optional<double> typical_bond_length(const core::MolBuilder& mol, std::uint32_t bond, std::size_t ring_size) {
     if (ring_size != 0) return std::nullopt;
     const core::Bond& b = mol.bonds[bond];
@@ -279,7 +284,7 @@ std::optional<double> typical_angle(const core::MolBuilder& mol, std::uint32_t c
     if (in_ring(mol, centre)) return std::nullopt;
     switch (element(mol, centre)) {
         case core::Element::C: {
-            const std::uint32_t x = carbonyl_partner(mol, centre);
+            const std::uint32_t x = plain_carbonyl_partner(mol, centre);
             return x == NONE ? std::nullopt : carbonyl_angle(mol, centre, x, a, c);
         }
         case core::Element::O:
