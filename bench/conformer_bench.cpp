@@ -187,7 +187,8 @@ int check(int limit) {
         }
         const auto& xyz = result->coords;
         const std::size_t bonds_off_before = bonds_off, close_before = close_pairs;
-        const conf::HeldBounds plain(prepared, conf::Holds::Shapes);
+        const conf::ConformerHolds holds(prepared);
+        const conf::BoundsPreferences& plain = holds.bounds(conf::Holds::Shapes);
         const conf::DistanceBounds b = conf::build_bounds(prepared, &plain);
         for (const core::Bond& bond : prepared.bonds) {
             const double mid = 0.5 * (b.lower(bond.begin, bond.end) + b.upper(bond.begin, bond.end));

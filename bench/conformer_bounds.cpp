@@ -85,7 +85,8 @@ std::string judge(core::MolBuilder mol, std::istringstream& in) {
         in >> z >> x[3 * i] >> x[3 * i + 1] >> x[3 * i + 2];
         if (!in || z != mol.atoms[i].atomic_num) return "error atom " + std::to_string(i) + " differs";
     }
-    const conf::HeldBounds plain(mol, conf::Holds::Shapes);
+    const conf::ConformerHolds holds(mol);
+    const conf::BoundsPreferences& plain = holds.bounds(conf::Holds::Shapes);
     conf::DistanceBounds b = conf::build_bounds(mol, &plain);
     if (conf::triangle_smooth(b)) return "error bounds contradict";
     const auto miss = [&](std::size_t i, std::size_t j) {

@@ -38,18 +38,15 @@ int main(int argc, char** argv) {
         auto result = conf::generate_conformer(mol, *constraints, &trace);
         if (!result) { ++failed; continue; }
         const auto census = conf::ConformerHolds(mol).census();
-        if (held_groups.empty()) {
-            held_groups = census;
-            released_groups = census;
-            for (auto& [kind, count] : held_groups) count = 0;
-            for (auto& [kind, count] : released_groups) count = 0;
-        }
-        // The census lists the shapes' kinds first, then the free torsions'.
-        constexpr std::size_t TORSION_KINDS = 3;
+        if (held_groups.empty())
+            for (const auto& [kind, level, count] : census) {
+                held_groups.emplace_back(kind, 0);
+                released_groups.emplace_back(kind, 0);
+            }
+        // A kind is given up when the kept conformer's level lies below its own.
         for (std::size_t i = 0; i < census.size(); ++i) {
-            const bool torsion = i + TORSION_KINDS >= census.size();
-            const bool released = trace.holds == conf::Holds::None || (torsion && trace.holds == conf::Holds::Shapes);
-            (released ? released_groups : held_groups)[i].second += census[i].second;
+            const auto& [kind, level, count] = census[i];
+            (trace.holds < level ? released_groups : held_groups)[i].second += count;
         }
         ++levels[static_cast<int>(trace.holds)];
         fresh += trace.embedding != 0;

@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 
+#include "conf/geometry.hpp"
 #include "conf/ring_context.hpp"
 #include "conf/stats.hpp"
 #include "core/elements.hpp"
@@ -18,8 +19,6 @@ namespace {
 using core::BondOrder;
 using core::NONE;
 
-constexpr double DEG_TO_RAD = 0.017453292519943295;
-constexpr double RAD_TO_DEG = 57.29577951308232;
 // Atomic numbers beyond the element table get these radii.
 constexpr double UNKNOWN_COVALENT_RADIUS = 0.76;
 constexpr double UNKNOWN_VDW_RADIUS = 1.7;
@@ -108,6 +107,7 @@ private:
     const core::MolBuilder& mol_;
     BoundsWorkspace& ws_;
     const BoundsPreferences* preferences_;
+    const RingContext* rings_ = nullptr;  // the caller's or the workspace's
     std::uint32_t n_;
     DistanceBounds bounds_;
 
@@ -145,14 +145,18 @@ private:
             for (core::Neighbor nb : mol_.neighbors(a)) ws_.nbr_atoms.push_back(nb.atom);
             ws_.nbr_offsets[a + 1] = static_cast<std::uint32_t>(ws_.nbr_atoms.size());
         }
-        ws_.rings.build(mol_);
+        rings_ = preferences_ ? preferences_->rings() : nullptr;
+        if (!rings_) {
+            ws_.rings.build(mol_);
+            rings_ = &ws_.rings;
+        }
     }
 
     void bonded_pass() {
         for (std::uint32_t bi = 0; bi < mol_.num_bonds(); ++bi) {
             const core::Bond& bond = mol_.bonds[bi];
             const std::uint32_t a = bond.begin, b = bond.end;
-            const std::size_t ring = ws_.rings.smallest_size(a, b);
+            const std::size_t ring = rings_->smallest_size(a, b);
             BondOrder order = bond.order;
             for (core::Neighbor nb : mol_.neighbors(a))
                 if (nb.atom == b) {
@@ -163,7 +167,7 @@ private:
                 estimate_bond_length(mol_.atoms[a].atomic_num, mol_.atoms[b].atomic_num, order, ring);
             const auto held = preferences_ ? preferences_->bond_range(bi) : std::nullopt;
             if (held) merge_bounds(a, b, held->first, held->second);
-            else if (e.from_statistics) merge_bounds(a, b, e.length - 0.01, e.length + 0.01);
+            else if (e.from_statistics) merge_bounds(a, b, e.length - LENGTH_HALF_WIDTH, e.length + LENGTH_HALF_WIDTH);
             else merge_bounds(a, b, e.length * 0.988, e.length * 1.012);
             mark(a, b, OneTwo);
         }
@@ -179,10 +183,10 @@ private:
         const core::Atom& centre = mol_.atoms[i];
         const AngleEstimate e =
             estimate_bond_angle(centre.atomic_num, degree, (centre.flags & core::AROMATIC) ? 1 : 0,
-                                ws_.rings.smallest[i], ws_.rings.smallest_size(i, a, c));
+                                rings_->smallest[i], rings_->smallest_size(i, a, c));
         if (!e.from_statistics) return {e.lower * RAD_TO_DEG, e.upper * RAD_TO_DEG};
         const double m = e.angle * RAD_TO_DEG;
-        return {std::max(m - 2.5, 1.0), std::min(m + 2.5, 180.0)};
+        return {std::max(m - ANGLE_HALF_WIDTH, 1.0), std::min(m + ANGLE_HALF_WIDTH, 180.0)};
     }
 
     void angle_pass() {
@@ -222,7 +226,7 @@ private:
             const double phi = stored_cis(bond, a, d) ? 0.0 : 180.0;
             return {phi, phi};
         }
-        const RingContext& rings = ws_.rings;
+        const RingContext& rings = *rings_;
         const std::uint32_t ring = rings.smallest_holding(b, c);
         if (ring != NONE) {
             const bool planar = rings.ring_size(ring) <= 8 && sp2(b) && sp2(c);

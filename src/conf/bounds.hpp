@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "conf/ring_context.hpp"
 #include "core/builder.hpp"
 
 namespace quorix::conf {
@@ -31,6 +32,11 @@ DistanceBounds smooth_matrix_init(std::size_t n, double lower, double upper);
 // The upper bound of a pair no rule reaches. Smoothing never raises an upper
 // bound, so a smoothed pair still at it joins two pieces.
 inline constexpr double UNBOUNDED = 1000.0;
+
+// The half-widths of a bond length's and an angle's window about their
+// typical values (Å, degrees).
+inline constexpr double LENGTH_HALF_WIDTH = 0.01;
+inline constexpr double ANGLE_HALF_WIDTH = 2.5;
 
 struct BondLengthEstimate {
     double length = 0.0;  // Å
@@ -62,6 +68,9 @@ bool stored_cis(const core::Bond& bond, std::uint32_t a, std::uint32_t d);
 class BoundsPreferences {
 public:
     virtual ~BoundsPreferences() = default;
+    // The molecule's ring list when the caller has it already; none has the
+    // bounds perceive it.
+    virtual const RingContext* rings() const { return nullptr; }
     // The length range (Å) of a bond.
     virtual std::optional<std::pair<double, double>> bond_range(std::uint32_t /*bond*/) const { return std::nullopt; }
     // The angle window (degrees) at a centre with fewer than five neighbours

@@ -10,6 +10,7 @@
 
 #include "conf/bounds.hpp"
 #include "conf/chiral.hpp"
+#include "conf/geometry.hpp"
 
 namespace quorix::conf {
 
@@ -90,7 +91,7 @@ ErrorFunction build_chiral_terms(const DistanceBounds& bounds, std::span<const C
 // refinement stops a little past the edge of the window, so 4 degrees keeps
 // double bonds within 5. A group naming an atom outside the function is an
 // internal error.
-inline constexpr double PLANAR_TOLERANCE = 4.0 * 0.017453292519943295;
+inline constexpr double PLANAR_TOLERANCE = 4.0 * DEG_TO_RAD;
 void add_planarity_terms(ErrorFunction& f, std::span<const PlanarFour> groups);
 
 // Holds each group's volume (a - b) . ((c - b) x (d - b)) within
@@ -128,19 +129,22 @@ void add_substituent_terms(ErrorFunction& f, std::span<const RingSubstituent> gr
 // cannot take the well keeps its bounds. A chair's torsion is held inside its
 // signed window with CHAIR_WEIGHT, strong enough to flip a boat through the
 // ring's 1-4 windows. A torsion with collinear atoms is undefined and free.
-inline constexpr double PLANAR_LINK_TOLERANCE = 5.0 * 0.017453292519943295;
+inline constexpr double PLANAR_LINK_TOLERANCE = 5.0 * DEG_TO_RAD;
 inline constexpr double LINK_WEIGHT = 0.05;
-inline constexpr double STAGGER_TOLERANCE = 10.0 * 0.017453292519943295;
+inline constexpr double STAGGER_TOLERANCE = 10.0 * DEG_TO_RAD;
 inline constexpr double STAGGER_WEIGHT = 0.1;
-inline constexpr double CHAIR_TORSION_LOW = 45.0 * 0.017453292519943295;
-inline constexpr double CHAIR_TORSION_HIGH = 65.0 * 0.017453292519943295;
+// A six-membered ring whose every torsion lies between 45 and 65 degrees is a
+// chair; boats and twist-boats have torsions near 0 or 30.
+inline constexpr double CHAIR_TORSION_LOW_DEGREES = 45.0;
+inline constexpr double CHAIR_TORSION_LOW = CHAIR_TORSION_LOW_DEGREES * DEG_TO_RAD;
+inline constexpr double CHAIR_TORSION_HIGH = 65.0 * DEG_TO_RAD;
 inline constexpr double CHAIR_WEIGHT = 1.0;
 void add_torsion_terms(ErrorFunction& f, std::span<const HeldTorsion> groups);
 
 // Holds each angle within STRAIGHT_TOLERANCE (radians) of 180 degrees, with
 // STRAIGHT_WEIGHT times the square of the excess: near 180 degrees the 1-3
 // distance hardly changes, so its bounds let an sp centre bend by 15.
-inline constexpr double STRAIGHT_TOLERANCE = 1.0 * 0.017453292519943295;
+inline constexpr double STRAIGHT_TOLERANCE = 1.0 * DEG_TO_RAD;
 inline constexpr double STRAIGHT_WEIGHT = 1.0;
 void add_straight_terms(ErrorFunction& f, std::span<const StraightAngle> groups);
 

@@ -12,11 +12,14 @@
 #include <span>
 #include <optional>
 #include <string_view>
+#include <tuple>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "conf/bounds.hpp"
 #include "conf/field.hpp"
+#include "conf/context.hpp"
 #include "conf/ring_context.hpp"
 #include "core/builder.hpp"
 
@@ -36,12 +39,12 @@ enum class Holds : std::uint8_t { None, Shapes, All };
 // given (the lowest-ranked substituent on each side, canonical rank then
 // index, trans to the other). In bond order, then neighbour order. Nothing is
 // recorded on the molecule.
-std::vector<PlanarFour> planar_double_bonds(const core::MolBuilder& mol);
+std::vector<PlanarFour> planar_double_bonds(const MoleculeContext& context);
 
 // The ring path around every bond of an aromatic ring (a-b-c-d all in the
 // first aromatic ring of the ring list that has b-c as an edge), all cis. In
 // bond order, then neighbour order.
-std::vector<PlanarFour> planar_aromatic_rings(const core::MolBuilder& mol);
+std::vector<PlanarFour> planar_aromatic_rings(const MoleculeContext& context);
 
 // Around every amide C-N bond outside the rings (a carbon double-bonded to
 // oxygen or sulfur X, single-bonded to a nitrogen with three neighbours:
@@ -51,29 +54,29 @@ std::vector<PlanarFour> planar_aromatic_rings(const core::MolBuilder& mol);
 // a carbon: an imide cannot put both carbonyls trans without their oxygens
 // meeting); every other amide may lie either way and has `cis` false. In bond
 // order, then neighbour order.
-std::vector<PlanarFour> planar_amides(const core::MolBuilder& mol);
+std::vector<PlanarFour> planar_amides(const MoleculeContext& context);
 
 // Around every amide C-N bond of a ring (a lactam), the groups X=C-N-Y as
 // `planar_amides` makes them, all with `cis` false: the ring tells cis from
 // trans. In bond order, then neighbour order.
-std::vector<PlanarFour> planar_lactams(const core::MolBuilder& mol);
+std::vector<PlanarFour> planar_lactams(const MoleculeContext& context);
 
 // The ring path a-b=c-d around every C=C and C=N double bond of a ring whose
 // ends are not linear (a and d in the smallest ring holding b and c): cis, or
 // as stated when the bond carries a configuration. In bond order, then
 // neighbour order.
-std::vector<PlanarFour> planar_ring_double_bonds(const core::MolBuilder& mol);
+std::vector<PlanarFour> planar_ring_double_bonds(const MoleculeContext& context);
 
 // Every carbon with three neighbours, sp2 and not aromatic (carbonyl and
 // thiocarbonyl carbons, the carbons of C=C and C=N bonds), with its
 // neighbours: atoms {n0, c, n1, n2}, neighbours in neighbour order, so that
 // the volume about c (see `add_flatness_terms`) is zero when the four lie in
 // one plane. In atom order.
-std::vector<PlanarFour> planar_sp2_carbons(const core::MolBuilder& mol);
+std::vector<PlanarFour> planar_sp2_carbons(const MoleculeContext& context);
 
 // Every substituent of an aromatic atom with exactly two aromatic bonds, in
 // atom order of the aromatic atom, then neighbour order.
-std::vector<RingSubstituent> aromatic_substituents(const core::MolBuilder& mol);
+std::vector<RingSubstituent> aromatic_substituents(const MoleculeContext& context);
 
 // Around every ester or acid C-O bond outside the rings (a carbon
 // double-bonded to oxygen or sulfur X, single-bonded to an oxygen with one
@@ -81,18 +84,18 @@ std::vector<RingSubstituent> aromatic_substituents(const core::MolBuilder& mol);
 // held flat; the bounds hold it Z (X cis to Y), as esters and acids are
 // found: the E form of an ester lies some 30 kJ/mol higher, and an acid's
 // hydrogen lies syn to its carbonyl oxygen. In bond order.
-std::vector<PlanarFour> planar_esters(const core::MolBuilder& mol);
+std::vector<PlanarFour> planar_esters(const MoleculeContext& context);
 
 // Every aromatic atom where rings fuse (three neighbours, all by aromatic
 // bonds), with its neighbours as `planar_sp2_carbons` gives them: each ring's
 // own paths are flat, but nothing else keeps two fused rings from folding
 // along their shared bond. In atom order.
-std::vector<PlanarFour> planar_fusion_atoms(const core::MolBuilder& mol);
+std::vector<PlanarFour> planar_fusion_atoms(const MoleculeContext& context);
 
 // Every nitro nitrogen (charge +1, one double-bonded and one single-bonded
 // oxygen of charge -1, three neighbours), with its neighbours: the two N-O
 // bonds are one bond and a half each, the group planar. In atom order.
-std::vector<PlanarFour> planar_nitro_groups(const core::MolBuilder& mol);
+std::vector<PlanarFour> planar_nitro_groups(const MoleculeContext& context);
 
 // Every single bond outside the rings between two conjugated atoms that
 // prefers the plane of both (the torsion near 0 or 180 degrees): a link
@@ -104,28 +107,20 @@ std::vector<PlanarFour> planar_nitro_groups(const core::MolBuilder& mol);
 // `planar_esters`). An aromatic atom with heavy substituents at both ortho
 // positions is crowded out of the plane and not held. One torsion per bond,
 // each end's first other neighbour. In bond order.
-std::vector<HeldTorsion> conjugated_links(const core::MolBuilder& mol);
+std::vector<HeldTorsion> conjugated_links(const MoleculeContext& context);
 
 // Every single bond outside the rings between two sp3 carbons, nitrogens or
 // oxygens (or between such an atom and an ester's or ether's two-connected
 // oxygen), held staggered, one torsion per bond (each end's first other
 // neighbour): eclipsed costs some 12 kJ/mol in ethane, more with larger
 // groups. In bond order.
-std::vector<HeldTorsion> staggered_bonds(const core::MolBuilder& mol);
+std::vector<HeldTorsion> staggered_bonds(const MoleculeContext& context);
 
 // The rings held as chairs: six-membered, every atom sp3, sharing at most one
 // bond with any other ring and none with a ring smaller than six (which would
 // force its shared torsion flat). By index in the ring list.
-std::vector<std::uint32_t> chair_rings(const core::MolBuilder& mol);
+std::vector<std::uint32_t> chair_rings(const MoleculeContext& context);
 
-// The torsion window of a chair's ring paths: a six-membered ring whose every
-// torsion lies between 45 and the ring statistics' 64.4 degrees is a chair.
-// The statistics' own lower end, 19 degrees, admits boats and twist-boats
-// (torsions near 0 or 30).
-inline constexpr double CHAIR_TORSION_LOWER = 45.0;
-
-// Each chair ring's atoms in ring order, in the order of `chair_rings`.
-std::vector<std::array<std::uint32_t, 6>> chair_paths(const core::MolBuilder& mol);
 
 // A heavy atom on a chair's ring atom `position` (0 to 5) that is not in
 // that ring: the chair form that puts more of them equatorial is held.
@@ -134,15 +129,66 @@ struct ChairSubstituent {
     std::uint32_t atom = core::NONE;
 };
 
+// A chair ring: its index in the ring list, its atoms in ring order and its
+// heavy substituents.
+struct HeldChair {
+    std::uint32_t ring = core::NONE;
+    std::array<std::uint32_t, 6> atoms{};
+    std::vector<ChairSubstituent> substituents;
+};
+
+// Every chair ring, in the order of `chair_rings`.
+std::vector<HeldChair> held_chairs(const MoleculeContext& context);
+
 // Every sp centre with two neighbours (nitrile and alkyne carbons, allene and
 // cumulene centres, azide and diazo nitrogens), held straight. In atom order.
-std::vector<StraightAngle> straight_centres(const core::MolBuilder& mol);
+std::vector<StraightAngle> straight_centres(const MoleculeContext& context);
 
 // Every amine nitrogen (charge 0, not aromatic, three single bonds, each to a
 // hydrogen or an sp3 carbon): pyramidal, with angles near 110 degrees that
 // the bounds' angle statistics, drawn from amides and anilines as much as
-// from amines, would leave flat. In atom order.
-std::vector<std::uint32_t> pyramidal_amines(const core::MolBuilder& mol);
+// from amines, would leave flat. In atom order, each with its neighbours.
+std::vector<PyramidalCentre> pyramidal_amines(const MoleculeContext& context);
+
+// The kinds of hold, in the order their terms join the error function.
+enum class HoldKind : std::uint8_t {
+    DoubleBonds,
+    AromaticRings,
+    Amides,
+    RingDoubleBonds,
+    Substituents,
+    Sp2Carbons,
+    Lactams,
+    Esters,
+    FusionAtoms,
+    NitroGroups,
+    SpCentres,
+    Amines,
+    ConjugatedLinks,
+    StaggeredBonds,
+    Chairs,
+};
+inline constexpr std::size_t HOLD_KIND_COUNT = static_cast<std::size_t>(HoldKind::Chairs) + 1;
+
+// The groups one kind holds.
+using HeldGroups = std::variant<std::vector<PlanarFour>, std::vector<RingSubstituent>, std::vector<HeldTorsion>,
+                                std::vector<StraightAngle>, std::vector<PyramidalCentre>, std::vector<HeldChair>>;
+
+// How the error function holds a kind's groups (see conf/field.hpp).
+enum class HoldTerm : std::uint8_t { Torsion, Flatness, RingDoubleBond, Substituent, Wells, Straight, Pyramid, Chair };
+
+// One row per kind: its name, the lowest level that holds it, how, and its
+// finder. Finding, bounds, terms, census and levels all read this table.
+struct HoldKindRow {
+    HoldKind kind;
+    std::string_view name;
+    Holds level;
+    HoldTerm term;
+    HeldGroups (*find)(const MoleculeContext&);
+};
+extern const std::array<HoldKindRow, HOLD_KIND_COUNT> HOLD_KINDS;
+
+class ConformerHolds;
 
 // What the holds give the bounds. At every level, a chain double bond
 // without a stated cis/trans in its one arrangement (left as a free [0, 180]
@@ -160,10 +206,12 @@ std::vector<std::uint32_t> pyramidal_amines(const core::MolBuilder& mol);
 //   statistics would take for a hydroxylamine's;
 // - the typical lengths and angles of common groups (`typical_bond_length`,
 //   `typical_angle`).
-// With every hold, besides, the ring paths of chairs (`chair_rings`).
+// With every hold, besides, the ring paths of chairs (`chair_rings`), from
+// CHAIR_TORSION_LOW to the ring statistics' upper end, 64.4 degrees.
 class HeldBounds final : public BoundsPreferences {
 public:
-    HeldBounds(const core::MolBuilder& mol, Holds holds);
+    HeldBounds(const ConformerHolds& holds, Holds level);
+    const RingContext* rings() const override { return &context_.rings; }
     std::optional<std::pair<double, double>> bond_range(std::uint32_t bond) const override;
     std::optional<std::pair<double, double>> angle_window(std::uint32_t centre, std::uint32_t a,
                                                           std::uint32_t c) const override;
@@ -186,10 +234,9 @@ private:
         std::uint32_t first = core::NONE, second = core::NONE;
     };
     enum class Centre : std::uint8_t { None, Amine, PlanarRingNitrogen, Nitro, Straight, Typical };
-    const core::MolBuilder& mol_;
+    const MoleculeContext& context_;
     std::vector<ChainRule> rules_;
-    std::vector<Centre> centres_;  // per atom
-    RingContext rings_;
+    std::vector<Centre> centres_;       // per atom
     std::vector<std::uint8_t> chairs_;  // per ring of the ring list
     std::vector<double> lengths_;       // per bond, typical length or NaN
     double nitro_length_ = 0.0;
@@ -200,35 +247,38 @@ private:
 class ConformerHolds {
 public:
     explicit ConformerHolds(const core::MolBuilder& mol);
+    ConformerHolds(const ConformerHolds&) = delete;
+    ConformerHolds& operator=(const ConformerHolds&) = delete;
 
+    const MoleculeContext& context() const { return context_; }
+    // The groups of one kind; the type must be the kind's.
+    template <class Group>
+    const std::vector<Group>& groups(HoldKind kind) const {
+        return std::get<std::vector<Group>>(groups_[static_cast<std::size_t>(kind)]);
+    }
     const BoundsPreferences& bounds(Holds holds) const {
         return holds == Holds::All ? held_ : holds == Holds::Shapes ? shapes_ : plain_;
     }
-    // Adds the holds' terms to a function of the bounds and chiral volumes.
-    // A ring the embedding folded into a boat stays one under its windows
-    // alone, so each chair is held in one of its two forms (torsion signs
-    // alternating round the ring): the one that puts more heavy substituents
-    // equatorial, as they mostly are, or on a tie the one whose signs agree
-    // more with `start`, the coordinates the refinement starts from. Fused
-    // chairs take the forms their fusions allow.
+    // Adds the terms of every kind the level holds to a function of the
+    // bounds and chiral volumes. A ring the embedding folded into a boat
+    // stays one under its windows alone, so each chair is held in one of its
+    // two forms (torsion signs alternating round the ring): the one that puts
+    // more heavy substituents equatorial, as they mostly are, or on a tie the
+    // one whose signs agree more with `start`, the coordinates the refinement
+    // starts from. Fused chairs take the forms their fusions allow.
     void add_terms(ErrorFunction& f, Holds holds, std::span<const double> start) const;
     // Whether this level holds anything the level below it does not.
     bool anything_held(Holds holds) const;
-    // How many groups each kind of hold holds, by the kind's name: the
-    // shapes' kinds, then the three kinds of free torsion. What a benchmark
-    // counts as given up when a conformer is kept without its holds.
-    std::vector<std::pair<std::string_view, std::size_t>> census() const;
+    // How many groups each kind of hold above the lowest level holds, by the
+    // kind's name, in table order: what a benchmark counts as given up when
+    // a conformer is kept without its holds.
+    std::vector<std::tuple<std::string_view, Holds, std::size_t>> census() const;
 
 private:
+    MoleculeContext context_;
+    std::array<HeldGroups, HOLD_KIND_COUNT> groups_;
     HeldBounds plain_, shapes_, held_;
-    std::vector<PlanarFour> double_bonds_, aromatic_rings_, amides_, ring_double_bonds_, sp2_carbons_, lactams_,
-        esters_, fusion_atoms_, nitro_groups_;
-    std::vector<RingSubstituent> substituents_;
-    std::vector<HeldTorsion> links_, staggered_;
-    std::vector<StraightAngle> straight_;
-    std::vector<PyramidalCentre> pyramids_;
-    std::vector<std::array<std::uint32_t, 6>> chairs_;
-    std::vector<std::vector<ChairSubstituent>> chair_substituents_;  // per chair
 };
+
 
 }  // namespace quorix::conf

@@ -12,9 +12,10 @@ bool RingContext::contains(std::uint32_t r, std::uint32_t atom) const {
     return std::binary_search(first, last, atom);
 }
 
-void RingContext::build(const core::MolBuilder& mol) {
+void RingContext::build(const core::MolBuilder& mol) { build(mol, chem::sssr(mol)); }
+
+void RingContext::build(const core::MolBuilder& mol, const std::vector<chem::Ring>& rings) {
     const std::uint32_t n = mol.num_atoms();
-    const std::vector<chem::Ring> rings = chem::sssr(mol);
     ring_offsets.assign(1, 0);
     ring_atoms.clear();
     aromatic.clear();

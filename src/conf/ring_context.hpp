@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "chem/sssr.hpp"
 #include "core/builder.hpp"
 
 namespace quorix::conf {
@@ -17,6 +18,8 @@ struct RingContext {
     std::vector<std::uint32_t> smallest;                  // per atom, 0 = no ring
 
     void build(const core::MolBuilder& mol);
+    // From a ring list already at hand, in its order.
+    void build(const core::MolBuilder& mol, const std::vector<chem::Ring>& rings);
 
     std::uint32_t ring_count() const { return static_cast<std::uint32_t>(aromatic.size()); }
     std::uint32_t ring_size(std::uint32_t r) const { return ring_offsets[r + 1] - ring_offsets[r]; }

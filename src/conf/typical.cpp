@@ -4,6 +4,7 @@
 #include <array>
 #include <utility>
 
+#include "conf/context.hpp"
 #include "core/elements.hpp"
 
 namespace quorix::conf {
@@ -35,13 +36,12 @@ enum class Kind : std::uint8_t {
     Iodine,
 };
 
-bool aromatic(const core::MolBuilder& mol, std::uint32_t a) { return mol.atoms[a].flags & core::AROMATIC; }
 std::uint8_t element(const core::MolBuilder& mol, std::uint32_t a) { return mol.atoms[a].atomic_num; }
 
 // A carbonyl of a chain or a non-aromatic ring: a pyridone's C=O belongs to
 // its ring's pi system.
 std::uint32_t plain_carbonyl_partner(const core::MolBuilder& mol, std::uint32_t c) {
-    return aromatic(mol, c) ? NONE : carbonyl_partner(mol, c);
+    return is_aromatic(mol, c) ? NONE : carbonyl_partner(mol, c);
 }
 
 bool carbonyl_neighbour(const core::MolBuilder& mol, std::uint32_t a) {
@@ -57,7 +57,7 @@ bool carries_hydrogen(const core::MolBuilder& mol, std::uint32_t a) {
 }
 
 Kind carbon_kind(const core::MolBuilder& mol, std::uint32_t c) {
-    if (aromatic(mol, c)) return Kind::AromaticCarbon;
+    if (is_aromatic(mol, c)) return Kind::AromaticCarbon;
     switch (mol.atoms[c].hybridization) {
         case core::Hybridization::Sp3: return Kind::Sp3Carbon;
         case core::Hybridization::Sp: return Kind::SpCarbon;
@@ -72,20 +72,15 @@ Kind carbon_kind(const core::MolBuilder& mol, std::uint32_t c) {
 
 Kind nitrogen_kind(const core::MolBuilder& mol, std::uint32_t n) {
     const core::Atom& atom = mol.atoms[n];
-    if (aromatic(mol, n) || mol.degree[n] != 3) return Kind::Other;
-    if (atom.formal_charge == 1) {
-        for (core::Neighbor nb : mol.neighbors(n))
-            if (mol.bonds[nb.bond].order == BondOrder::Double && element(mol, nb.atom) == core::Element::O)
-                return Kind::NitroNitrogen;
-        return Kind::Other;
-    }
+    if (is_aromatic(mol, n) || mol.degree[n] != 3) return Kind::Other;
+    if (nitro_oxide(mol, n) != NONE) return Kind::NitroNitrogen;
     if (atom.formal_charge != 0) return Kind::Other;
     if (carbonyl_neighbour(mol, n)) return Kind::AmideNitrogen;
     return atom.hybridization == core::Hybridization::Sp3 ? Kind::AmineNitrogen : Kind::Other;
 }
 
 Kind oxygen_kind(const core::MolBuilder& mol, std::uint32_t o) {
-    if (aromatic(mol, o)) return Kind::Other;
+    if (is_aromatic(mol, o)) return Kind::Other;
     if (mol.degree[o] == 1) {
         const bool oxide = mol.atoms[o].formal_charge == -1 && carbonyl_neighbour(mol, o);
         return oxide ? Kind::CarboxylateOxygen : Kind::Other;
@@ -96,12 +91,9 @@ Kind oxygen_kind(const core::MolBuilder& mol, std::uint32_t o) {
 }
 
 Kind sulfur_kind(const core::MolBuilder& mol, std::uint32_t s) {
-    if (aromatic(mol, s) || mol.atoms[s].formal_charge != 0) return Kind::Other;
+    if (is_aromatic(mol, s) || mol.atoms[s].formal_charge != 0) return Kind::Other;
     if (mol.degree[s] == 2) return Kind::SulfideSulfur;
-    std::size_t oxo = 0;
-    for (core::Neighbor nb : mol.neighbors(s))
-        oxo += mol.bonds[nb.bond].order == BondOrder::Double && element(mol, nb.atom) == core::Element::O;
-    return mol.degree[s] == 4 && oxo == 2 ? Kind::SulfonylSulfur : Kind::Other;
+    return sulfonyl_sulfur(mol, s) ? Kind::SulfonylSulfur : Kind::Other;
 }
 
 Kind kind_of(const core::MolBuilder& mol, std::uint32_t a) {
@@ -229,28 +221,16 @@ std::optional<double> oxygen_angle(const core::MolBuilder& mol, std::uint32_t a,
 
 // At a sulfonyl sulfur: its two oxygens open to 119.5 and close the rest.
 std::optional<double> sulfonyl_angle(const core::MolBuilder& mol, std::uint32_t s, std::uint32_t a, std::uint32_t c) {
-    if (mol.degree[s] != 4) return std::nullopt;
+    if (!sulfonyl_sulfur(mol, s)) return std::nullopt;
     const auto oxo = [&](std::uint32_t o) {
         return element(mol, o) == core::Element::O && mol.degree[o] == 1 &&
                mol.bonds[mol.bond_between(s, o)].order == BondOrder::Double;
     };
-    std::size_t oxygens = 0;
-    for (core::Neighbor nb : mol.neighbors(s)) oxygens += oxo(nb.atom);
-    if (oxygens != 2) return std::nullopt;
     const std::size_t in_angle = std::size_t(oxo(a)) + std::size_t(oxo(c));
     return in_angle == 2 ? 119.5 : in_angle == 1 ? 108.0 : 106.5;
 }
 
 }  // namespace
-
-std::uint32_t carbonyl_partner(const core::MolBuilder& mol, std::uint32_t c) {
-    if (element(mol, c) != core::Element::C) return NONE;
-    for (core::Neighbor nb : mol.neighbors(c))
-        if (mol.bonds[nb.bond].order == BondOrder::Double &&
-            (element(mol, nb.atom) == core::Element::O || element(mol, nb.atom) == core::Element::S))
-            return nb.atom;
-    return NONE;
-}
 
 std::optional<double> typical_bond_length(const core::MolBuilder& mol, std::uint32_t bond, std::size_t ring_size) {
     if (ring_size != 0) return std::nullopt;

@@ -12,9 +12,6 @@
 
 namespace quorix::conf {
 
-// The oxygen or sulfur a carbon carries by a double bond, NONE without one.
-std::uint32_t carbonyl_partner(const core::MolBuilder& mol, std::uint32_t c);
-
 // The typical length (Å) of a single bond outside the rings by what its
 // atoms are (sp3, aromatic, alkene, carbonyl or sp carbon; amine, amide or
 // nitro nitrogen; ether, ester, hydroxyl, acid or carboxylate oxygen;

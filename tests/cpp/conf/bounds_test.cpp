@@ -8,7 +8,7 @@
 #include "conf/field.hpp"
 #include "conf/stats.hpp"
 #include "core/elements.hpp"
-#include "geometry.hpp"
+#include "shapes.hpp"
 #include "prepared.hpp"
 
 using namespace quorix;

@@ -352,9 +352,10 @@ class ChainDoubleBond : public ::testing::TestWithParam<const char*> {};
 // would let it settle anywhere, and the 1-4 windows alone allow some 40 degrees.
 TEST_P(ChainDoubleBond, ComesOutPlanar) {
     const MolBuilder m = test::prepared(GetParam());
-    const HeldBounds plain(m, Holds::None);
+    const ConformerHolds plain_holds(m);
+    const BoundsPreferences& plain = plain_holds.bounds(Holds::None);
     ErrorFunction f = build_chiral_terms(build_bounds(m, &plain), {});
-    add_planarity_terms(f, planar_double_bonds(m));
+    add_planarity_terms(f, planar_double_bonds(MoleculeContext(m)));
     std::mt19937 rng(7);
     int clean = 0;
     for (int start = 0; start < 12; ++start) {

@@ -10,7 +10,7 @@
 #include "conf/bounds.hpp"
 #include "conf/holds.hpp"
 #include "conf/stats.hpp"
-#include "geometry.hpp"
+#include "shapes.hpp"
 #include "prepared.hpp"
 
 using namespace quorix;
@@ -23,7 +23,8 @@ using test::hydrogens_of;
 TEST(HeldBounds, ChainDoubleBondWithoutConfigurationIsPlanar) {
     // Ethene: each hydrogen has one cis and one trans partner across the bond.
     const MolBuilder m = test::prepared("C=C");
-    const HeldBounds plain(m, Holds::None);
+    const ConformerHolds plain_holds(m);
+    const BoundsPreferences& plain = plain_holds.bounds(Holds::None);
     const DistanceBounds b = build_bounds(m, &plain);
     const double cis = chain_distance(1.094, 1.342, 1.094, 120.8, 120.8, 0);
     const double trans = chain_distance(1.094, 1.342, 1.094, 120.8, 120.8, 180);
@@ -43,24 +44,24 @@ TEST(HeldBounds, ChainDoubleBondWithoutConfigurationIsPlanar) {
 }
 
 TEST(PlanarDoubleBonds, ChainBondsWithNonLinearEnds) {
-    EXPECT_EQ(planar_double_bonds(test::prepared("C1=CCCCC1")).size(), 0u);
-    EXPECT_EQ(planar_double_bonds(test::prepared("CC(C)=O")).size(), 0u);
-    EXPECT_EQ(planar_double_bonds(test::prepared("CC=C=CC")).size(), 0u);  // an allene's ends are linear
+    EXPECT_EQ(planar_double_bonds(MoleculeContext(test::prepared("C1=CCCCC1"))).size(), 0u);
+    EXPECT_EQ(planar_double_bonds(MoleculeContext(test::prepared("CC(C)=O"))).size(), 0u);
+    EXPECT_EQ(planar_double_bonds(MoleculeContext(test::prepared("CC=C=CC"))).size(), 0u);  // an allene's ends are linear
     // Ethene: each hydrogen on one end is cis to one hydrogen on the other.
-    const auto ethene = planar_double_bonds(test::prepared("C=C"));
+    const auto ethene = planar_double_bonds(MoleculeContext(test::prepared("C=C")));
     ASSERT_EQ(ethene.size(), 4u);
     EXPECT_NE(ethene[0].cis, ethene[1].cis);
     EXPECT_NE(ethene[0].cis, ethene[2].cis);
     EXPECT_EQ(ethene[0].cis, ethene[3].cis);
     // Propene: a=C(methyl) or H on one end, the two hydrogens on the other.
-    const auto groups = planar_double_bonds(test::prepared("CC=C"));
+    const auto groups = planar_double_bonds(MoleculeContext(test::prepared("CC=C")));
     ASSERT_EQ(groups.size(), 4u);
     EXPECT_EQ(groups[0].atoms[1], 1u);
     EXPECT_EQ(groups[0].atoms[2], 2u);
     // A stated configuration is followed: the two methyls (atoms 0 and 3)
     // trans, then cis; each hydrogen opposite the methyl on its own end.
     for (const auto& [smiles, methyls_cis] : {std::pair{"C/C=C/C", false}, std::pair{"C/C=C\\C", true}}) {
-        const auto stated = planar_double_bonds(test::prepared(smiles));
+        const auto stated = planar_double_bonds(MoleculeContext(test::prepared(smiles)));
         ASSERT_EQ(stated.size(), 4u) << smiles;
         for (const PlanarFour& p : stated) {
             const bool methyls = p.atoms[0] == 0, methyl_d = p.atoms[3] == 3;
@@ -78,7 +79,7 @@ TEST(PlanarAromaticRings, OnePathPerAromaticBond) {
                  {"Cc1ccccc1C=O", 6}, {"C1CCCCC1", 0}, {"C1=CCC=CC1", 0}, {"c1ccccc1C1CC1", 6}};
     for (const auto& c : cases) {
         const MolBuilder m = test::prepared(c.smiles);
-        const auto paths = planar_aromatic_rings(m);
+        const auto paths = planar_aromatic_rings(MoleculeContext(m));
         EXPECT_EQ(paths.size(), c.paths) << c.smiles;
         for (const PlanarFour& p : paths) {
             EXPECT_TRUE(p.cis) << c.smiles;
@@ -109,7 +110,7 @@ TEST(PlanarAmides, GroupsByKindOfNitrogen) {
     };
     for (const AmideCase& c : cases) {
         const MolBuilder m = test::prepared(c.smiles);
-        const auto groups = planar_amides(m);
+        const auto groups = planar_amides(MoleculeContext(m));
         std::size_t cis = 0;
         for (const PlanarFour& p : groups) {
             const auto [x, carbon, n, y] = p.atoms;
@@ -156,7 +157,7 @@ TEST(PlanarSp2Carbons, TrigonalCarbonsOutsideAromaticRings) {
     };
     for (const auto& [smiles, groups] : cases) {
         const MolBuilder m = test::prepared(smiles);
-        EXPECT_EQ(spelled(m, planar_sp2_carbons(m)), groups) << smiles;
+        EXPECT_EQ(spelled(m, planar_sp2_carbons(MoleculeContext(m))), groups) << smiles;
     }
 }
 
@@ -171,7 +172,7 @@ TEST(PlanarLactams, AroundRingAmideBonds) {
     };
     for (const auto& [smiles, groups] : cases) {
         const MolBuilder m = test::prepared(smiles);
-        EXPECT_EQ(spelled(m, planar_lactams(m)), groups) << smiles;
+        EXPECT_EQ(spelled(m, planar_lactams(MoleculeContext(m))), groups) << smiles;
     }
 }
 
@@ -183,7 +184,7 @@ TEST(PlanarRingDoubleBonds, RingPathsOfRingDoubleBonds) {
     };
     for (const auto& [smiles, count] : cases) {
         const MolBuilder m = test::prepared(smiles);
-        const auto groups = planar_ring_double_bonds(m);
+        const auto groups = planar_ring_double_bonds(MoleculeContext(m));
         EXPECT_EQ(groups.size(), count) << smiles;
         for (const PlanarFour& p : groups) {
             EXPECT_TRUE(p.cis) << smiles;
@@ -192,8 +193,8 @@ TEST(PlanarRingDoubleBonds, RingPathsOfRingDoubleBonds) {
         }
     }
     // A stated configuration in a large ring is followed.
-    const auto e = planar_ring_double_bonds(test::prepared("C/1=C/CCCCCCCC1"));
-    const auto z = planar_ring_double_bonds(test::prepared("C/1=C\\CCCCCCCC1"));
+    const auto e = planar_ring_double_bonds(MoleculeContext(test::prepared("C/1=C/CCCCCCCC1")));
+    const auto z = planar_ring_double_bonds(MoleculeContext(test::prepared("C/1=C\\CCCCCCCC1")));
     ASSERT_EQ(e.size(), 1u);
     ASSERT_EQ(z.size(), 1u);
     EXPECT_NE(e[0].cis, z[0].cis);
@@ -209,7 +210,7 @@ TEST(AromaticSubstituents, EveryFirstAtomOnceWithItsRingNeighbours) {
                  {"C1CCCCC1", 0, 0},         {"O=c1cccc[nH]1", 6, 0}};
     for (const auto& c : cases) {
         const MolBuilder m = test::prepared(c.smiles);
-        const auto groups = aromatic_substituents(m);
+        const auto groups = aromatic_substituents(MoleculeContext(m));
         std::size_t shared = 0;
         for (const RingSubstituent& r : groups) {
             const auto [s, a, r1, r2] = r.atoms;
@@ -267,7 +268,7 @@ TEST(ConjugatedLinks, SingleBondsBetweenConjugatedAtomsAndDonorOxygens) {
         {"Cc1cccc(C)c1C=O", {}}, {"O=Cc1cccc2ccccc12", {}}, {"CN(C)C(=O)c1ccccc1", {}}, {"CCCC", {}}};
     for (const auto& [smiles, bonds] : cases) {
         const MolBuilder m = test::prepared(smiles);
-        EXPECT_EQ(central_bonds(m, conjugated_links(m), TorsionWells::Planar), bonds) << smiles;
+        EXPECT_EQ(central_bonds(m, conjugated_links(MoleculeContext(m)), TorsionWells::Planar), bonds) << smiles;
     }
 }
 
@@ -279,7 +280,7 @@ TEST(StaggeredBonds, SingleBondsBetweenTetrahedralAtomsOutsideRings) {
         {"C1CCCCC1", {}}, {"CC1CC1", {}}, {"CC=CC", {}}, {"CC#N", {}}, {"CC(=O)O", {}}};
     for (const auto& [smiles, bonds] : cases) {
         const MolBuilder m = test::prepared(smiles);
-        EXPECT_EQ(central_bonds(m, staggered_bonds(m), TorsionWells::Staggered), bonds) << smiles;
+        EXPECT_EQ(central_bonds(m, staggered_bonds(MoleculeContext(m)), TorsionWells::Staggered), bonds) << smiles;
     }
 }
 
@@ -292,11 +293,12 @@ TEST(ChairRings, SaturatedSixRingsNotBridgedNorFusedToSmallRings) {
         {"C1CCC2CC2C1", 0}, {"C1CCC2CCC2C1", 0}};
     for (const auto& [smiles, count] : cases) {
         const MolBuilder m = test::prepared(smiles);
-        EXPECT_EQ(chair_rings(m).size(), count) << smiles;
-        const auto paths = chair_paths(m);
+        EXPECT_EQ(chair_rings(MoleculeContext(m)).size(), count) << smiles;
+        const auto paths = held_chairs(MoleculeContext(m));
         EXPECT_EQ(paths.size(), count) << smiles;
-        for (const auto& path : paths)
+        for (const HeldChair& chair : paths)
             for (std::size_t k = 0; k < 6; ++k) {
+                const auto& path = chair.atoms;
                 EXPECT_NE(m.bond_between(path[k], path[(k + 1) % 6]), NONE) << smiles;
                 EXPECT_EQ(m.atoms[path[k]].hybridization, core::Hybridization::Sp3) << smiles;
             }
@@ -313,7 +315,7 @@ TEST(PlanarEsters, EstersAndAcidsButNotAnhydridesOrLactones) {
     for (const auto& [smiles, groups] : cases) {
         const MolBuilder m = test::prepared(smiles);
         Texts found;
-        for (const PlanarFour& p : planar_esters(m)) {
+        for (const PlanarFour& p : planar_esters(MoleculeContext(m))) {
             EXPECT_TRUE(p.cis) << smiles;
             found.push_back(text_of(m, p.atoms));
         }
@@ -349,7 +351,7 @@ TEST(StraightCentres, TwoConnectedSpCentres) {
     for (const CentreCase& c : {CentreCase{"CC#N", 1}, {"CC#C", 2}, {"C=C=C", 1}, {"CN=[N+]=[N-]", 1},
                                 {"O=C=O", 1}, {"CN=C", 0}, {"CC=O", 0}, {"CCC", 0}}) {
         const MolBuilder m = test::prepared(c.smiles);
-        expect_centres(straight_centres(m), m, c, 2);
+        expect_centres(straight_centres(MoleculeContext(m)), m, c, 2);
     }
 }
 
@@ -358,9 +360,9 @@ TEST(PyramidalAmines, NeutralNitrogensWithSingleBondsToHydrogenOrSp3Carbon) {
                                 {"C1CN1", 1}, {"CNC(C)=O", 0}, {"Nc1ccccc1", 0}, {"C[NH3+]", 0}, {"NN", 0},
                                 {"CN(C)C=C", 0}, {"c1cc[nH]c1", 0}, {"CN(C)C#N", 0}}) {
         const MolBuilder m = test::prepared(c.smiles);
-        const auto amines = pyramidal_amines(m);
+        const auto amines = pyramidal_amines(MoleculeContext(m));
         EXPECT_EQ(amines.size(), c.count) << c.smiles;
-        for (std::uint32_t n : amines) EXPECT_EQ(m.atoms[n].atomic_num, 7) << c.smiles;
+        for (const PyramidalCentre& n : amines) EXPECT_EQ(m.atoms[n.atoms[0]].atomic_num, 7) << c.smiles;
     }
 }
 
@@ -369,7 +371,7 @@ TEST(PlanarFusionAtoms, AromaticAtomsWithThreeAromaticBonds) {
                                 {"c1ccc2cc3ccccc3cc2c1", 4}, {"c1cc2ccc3cccc4ccc(c1)c2c34", 6},
                                 {"c1ccc(cc1)-c1ccccc1", 0}, {"c1ccc2c(c1)CCCC2", 0}, {"c1ccccc1", 0}}) {
         const MolBuilder m = test::prepared(c.smiles);
-        const auto groups = planar_fusion_atoms(m);
+        const auto groups = planar_fusion_atoms(MoleculeContext(m));
         expect_centres(groups, m, c, 3);
         for (const PlanarFour& p : groups) EXPECT_TRUE(m.atoms[p.atoms[1]].flags & core::AROMATIC) << c.smiles;
     }
@@ -379,7 +381,7 @@ TEST(PlanarNitroGroups, NitroNitrogensWithTheirThreeNeighbours) {
     for (const CentreCase& c : {CentreCase{"C[N+](=O)[O-]", 1}, {"O=[N+]([O-])c1cccc(c1)[N+](=O)[O-]", 2},
                                 {"CO[N+](=O)[O-]", 1}, {"C=[N+](C)[O-]", 0}, {"CN=O", 0}, {"C[N+](C)(C)[O-]", 0}}) {
         const MolBuilder m = test::prepared(c.smiles);
-        const auto groups = planar_nitro_groups(m);
+        const auto groups = planar_nitro_groups(MoleculeContext(m));
         expect_centres(groups, m, c, 3);
         for (const PlanarFour& p : groups) EXPECT_EQ(m.atoms[p.atoms[1]].formal_charge, 1) << c.smiles;
     }
@@ -393,19 +395,22 @@ TEST(HeldBounds, EsterIsHeldZWithItsTypicalGeometry) {
     const double cis = chain_distance(carbonyl, 1.336, 1.448, 123.0, 116.5, 0);
     const double trans = chain_distance(1.510, 1.336, 1.448, 112.0, 116.5, 180);
     for (Holds level : {Holds::Shapes, Holds::All}) {
-        const HeldBounds held(m, level);
+        const ConformerHolds held_holds(m);
+        const BoundsPreferences& held = held_holds.bounds(level);
         const DistanceBounds b = build_bounds(m, &held);
         EXPECT_NEAR(b.lower(2, 4), cis - 0.06, 1e-9);
         EXPECT_NEAR(b.upper(2, 4), cis + 0.06, 1e-9);
         EXPECT_NEAR(b.lower(0, 4), trans - 0.06, 1e-9);
         EXPECT_NEAR(b.upper(0, 4), trans + 0.06, 1e-9);
     }
-    const HeldBounds plain(m, Holds::None);
+    const ConformerHolds plain_holds(m);
+    const BoundsPreferences& plain = plain_holds.bounds(Holds::None);
     const DistanceBounds b = build_bounds(m, &plain);
     EXPECT_GT(b.upper(2, 4) - b.lower(2, 4), 1.0);
     // An acid's hydrogen lies syn to its carbonyl oxygen.
     const MolBuilder acid = test::prepared("CC(=O)O");
-    const HeldBounds held(acid, Holds::Shapes);
+    const ConformerHolds held_holds(acid);
+    const BoundsPreferences& held = held_holds.bounds(Holds::Shapes);
     const std::uint32_t h = hydrogens_of(acid, 3)[0], bond = acid.bond_between(1, 3);
     EXPECT_EQ(held.chain_torsion(bond, 2, h), (std::pair{0.0, 0.0}));
     EXPECT_EQ(held.chain_torsion(bond, 0, h), (std::pair{180.0, 180.0}));
@@ -419,7 +424,8 @@ TEST(HeldBounds, NitroSingleBondTakesTheDoubleBondLength) {
     const double single = find_bond_length({"N", "O", "1", 0})->median;
     for (const auto& [level, length] : {std::pair{Holds::None, single}, std::pair{Holds::Shapes, doubled},
                                         std::pair{Holds::All, doubled}}) {
-        const HeldBounds held(m, level);
+        const ConformerHolds held_holds(m);
+        const BoundsPreferences& held = held_holds.bounds(level);
         const DistanceBounds b = build_bounds(m, &held);
         EXPECT_NEAR(b.lower(1, 3), length - 0.01, 1e-9) << int(level);
         EXPECT_NEAR(b.upper(1, 3), length + 0.01, 1e-9) << int(level);
@@ -453,7 +459,7 @@ TEST(HeldBounds, AngleWindowsOfAminesNitroAndSpCentres) {
         {"CS(=O)(=O)N1CCCC1", Holds::Shapes, 4, 1, 5, (360.0 - (0.85 * 108.0 + 0.15 * 120.0)) / 2}};
     for (const WindowCase& c : cases) {
         const MolBuilder m = test::prepared(c.smiles);
-        const auto window = HeldBounds(m, c.level).angle_window(c.centre, c.a, c.c);
+        const auto window = ConformerHolds(m).bounds(c.level).angle_window(c.centre, c.a, c.c);
         ASSERT_EQ(window.has_value(), !std::isnan(c.angle)) << c.smiles << " level " << int(c.level);
         if (window) {
             EXPECT_NEAR(window->first, c.angle - 2.5, 1e-9) << c.smiles;
@@ -464,11 +470,11 @@ TEST(HeldBounds, AngleWindowsOfAminesNitroAndSpCentres) {
 
 TEST(HeldBounds, ChairRingPathsOnlyWithEveryHold) {
     const MolBuilder m = test::prepared("C1CCCCC1");
-    EXPECT_EQ(HeldBounds(m, Holds::All).ring_torsion(0, 0, 3), (std::pair{45.0, 64.4}));
-    EXPECT_FALSE(HeldBounds(m, Holds::Shapes).ring_torsion(0, 0, 3));
-    EXPECT_FALSE(HeldBounds(m, Holds::None).ring_torsion(0, 0, 3));
+    EXPECT_EQ(ConformerHolds(m).bounds(Holds::All).ring_torsion(0, 0, 3), (std::pair{45.0, 64.4}));
+    EXPECT_FALSE(ConformerHolds(m).bounds(Holds::Shapes).ring_torsion(0, 0, 3));
+    EXPECT_FALSE(ConformerHolds(m).bounds(Holds::None).ring_torsion(0, 0, 3));
     const MolBuilder ene = test::prepared("C1=CCCCC1");
-    EXPECT_FALSE(HeldBounds(ene, Holds::All).ring_torsion(0, 1, 4));
+    EXPECT_FALSE(ConformerHolds(ene).bounds(Holds::All).ring_torsion(0, 1, 4));
 }
 
 // Bond ranges of +-0.01 around the typical lengths, outside rings only.
@@ -484,7 +490,7 @@ TEST(HeldBounds, TypicalBondLengthsOfCommonGroups) {
                  {"CC(=O)C", 1, 2, Holds::Shapes, std::nan("")}};
     for (const auto& c : cases) {
         const MolBuilder m = test::prepared(c.smiles);
-        const auto range = HeldBounds(m, c.level).bond_range(m.bond_between(c.a, c.b));
+        const auto range = ConformerHolds(m).bounds(c.level).bond_range(m.bond_between(c.a, c.b));
         ASSERT_EQ(range.has_value(), !std::isnan(c.length)) << c.smiles << " " << c.a << "-" << c.b;
         if (range) {
             EXPECT_NEAR(range->first, c.length - 0.01, 1e-12) << c.smiles;
@@ -505,7 +511,7 @@ TEST(ConformerHolds, LevelsAddTheirTermsInTurn) {
         f[k] = build_chiral_terms(build_bounds(m), {});
         holds.add_terms(f[k], levels[k], start);
     }
-    EXPECT_EQ(f[0].flat.size(), planar_aromatic_rings(m).size());
+    EXPECT_EQ(f[0].flat.size(), planar_aromatic_rings(MoleculeContext(m)).size());
     EXPECT_TRUE(f[0].straight.empty() && f[0].pyramids.empty() && f[0].torsions.empty());
     EXPECT_EQ(f[1].straight.size(), 2u);
     EXPECT_EQ(f[1].pyramids.size(), 1u);

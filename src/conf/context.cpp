@@ -1,0 +1,90 @@
+#include "conf/context.hpp"
+
+#include "conf/bounds.hpp"
+#include "core/elements.hpp"
+#include "io/smiles/canonical.hpp"
+
+namespace quorix::conf {
+
+using core::BondOrder;
+using core::NONE;
+
+bool is_aromatic(const core::MolBuilder& mol, std::uint32_t a) { return mol.atoms[a].flags & core::AROMATIC; }
+
+bool is_sp3(const core::MolBuilder& mol, std::uint32_t a) {
+    return mol.atoms[a].hybridization == core::Hybridization::Sp3 && !is_aromatic(mol, a);
+}
+
+std::uint32_t carbonyl_partner(const core::MolBuilder& mol, std::uint32_t c) {
+    if (mol.atoms[c].atomic_num != core::Element::C) return NONE;
+    for (core::Neighbor nb : mol.neighbors(c)) {
+        const std::uint8_t z = mol.atoms[nb.atom].atomic_num;
+        if (mol.bonds[nb.bond].order == BondOrder::Double && (z == core::Element::O || z == core::Element::S))
+            return nb.atom;
+    }
+    return NONE;
+}
+
+std::uint32_t nitro_oxide(const core::MolBuilder& mol, std::uint32_t n) {
+    const core::Atom& atom = mol.atoms[n];
+    if (atom.atomic_num != core::Element::N || atom.formal_charge != 1 || mol.degree[n] != 3) return NONE;
+    std::uint32_t oxide = NONE, doubled = NONE;
+    for (core::Neighbor nb : mol.neighbors(n)) {
+        const core::Atom& o = mol.atoms[nb.atom];
+        if (o.atomic_num != core::Element::O || mol.degree[nb.atom] != 1) continue;
+        const BondOrder order = mol.bonds[nb.bond].order;
+        if (order == BondOrder::Double && o.formal_charge == 0) doubled = nb.atom;
+        if (order == BondOrder::Single && o.formal_charge == -1) oxide = nb.atom;
+    }
+    return doubled == NONE ? NONE : oxide;
+}
+
+bool sulfonyl_sulfur(const core::MolBuilder& mol, std::uint32_t s) {
+    if (mol.atoms[s].atomic_num != core::Element::S || mol.degree[s] != 4) return false;
+    std::size_t oxo = 0;
+    for (core::Neighbor nb : mol.neighbors(s))
+        oxo += mol.bonds[nb.bond].order == BondOrder::Double && mol.atoms[nb.atom].atomic_num == core::Element::O;
+    return oxo == 2;
+}
+
+bool amine_nitrogen(const core::MolBuilder& mol, std::uint32_t n) {
+    const core::Atom& atom = mol.atoms[n];
+    if (atom.atomic_num != core::Element::N || atom.formal_charge != 0 || is_aromatic(mol, n) || mol.degree[n] != 3)
+        return false;
+    for (core::Neighbor nb : mol.neighbors(n)) {
+        if (mol.bonds[nb.bond].order != BondOrder::Single) return false;
+        const std::uint8_t z = mol.atoms[nb.atom].atomic_num;
+        if (z != core::Element::H && !(z == core::Element::C && is_sp3(mol, nb.atom))) return false;
+    }
+    return true;
+}
+
+bool double_bond_with_torsion(const core::MolBuilder& mol, std::uint32_t bi) {
+    const core::Bond& bond = mol.bonds[bi];
+    if (bond.order != BondOrder::Double) return false;
+    for (std::uint32_t end : {bond.begin, bond.end})
+        for (core::Neighbor nb : mol.neighbors(end)) {
+            const BondOrder order = mol.bonds[nb.bond].order;
+            if (nb.bond != bi && (order == BondOrder::Double || order == BondOrder::Triple)) return false;
+        }
+    return true;
+}
+
+bool MoleculeContext::unconfigured_chain_double_bond(std::uint32_t bi) const {
+    const core::Bond& bond = mol.bonds[bi];
+    if (has_stored_configuration(bond) || !double_bond_with_torsion(mol, bi)) return false;
+    return rings.smallest_holding(bond.begin, bond.end) == NONE;
+}
+
+MoleculeContext::MoleculeContext(const core::MolBuilder& m) : mol(m), ring_list(chem::sssr(m)) {
+    rings.build(m, ring_list);
+    for (std::uint32_t bi = 0; bi < mol.num_bonds(); ++bi) {
+        // Only a bond with a substituent on each side has an arrangement.
+        const core::Bond& bond = mol.bonds[bi];
+        if (!unconfigured_chain_double_bond(bi) || mol.degree[bond.begin] < 2 || mol.degree[bond.end] < 2) continue;
+        ranks = io::canonical_ranks(mol);
+        break;
+    }
+}
+
+}  // namespace quorix::conf

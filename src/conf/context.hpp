@@ -1,0 +1,49 @@
+#pragma once
+// What the conformer's holds and typical geometry read of a molecule, derived
+// once per molecule: its ring list, its canonical ranks where a chain double
+// bond needs them, and the one definition of each group they name.
+#include <cstdint>
+#include <vector>
+
+#include "chem/sssr.hpp"
+#include "conf/ring_context.hpp"
+#include "core/builder.hpp"
+
+namespace quorix::conf {
+
+bool is_aromatic(const core::MolBuilder& mol, std::uint32_t a);
+// Tetrahedral and outside every aromatic ring.
+bool is_sp3(const core::MolBuilder& mol, std::uint32_t a);
+// The oxygen or sulfur a carbon carries by a double bond, NONE without one.
+std::uint32_t carbonyl_partner(const core::MolBuilder& mol, std::uint32_t c);
+// The nitro nitrogen `n`'s single-bonded oxygen (charge +1 on the nitrogen,
+// three neighbours, one double-bonded neutral and one single-bonded -1
+// terminal oxygen), NONE when `n` is no nitro nitrogen.
+std::uint32_t nitro_oxide(const core::MolBuilder& mol, std::uint32_t n);
+// A sulfur with four neighbours, two of them oxygens by double bonds.
+bool sulfonyl_sulfur(const core::MolBuilder& mol, std::uint32_t s);
+// A neutral nitrogen outside aromatic rings with three single bonds, each to
+// a hydrogen or an sp3 carbon.
+bool amine_nitrogen(const core::MolBuilder& mol, std::uint32_t n);
+// A double bond whose ends both have a torsion: an end that carries a second
+// double or a triple bond is linear (allenes, ketenes, cumulenes).
+bool double_bond_with_torsion(const core::MolBuilder& mol, std::uint32_t bond);
+
+struct MoleculeContext {
+    explicit MoleculeContext(const core::MolBuilder& mol);
+    MoleculeContext(const MoleculeContext&) = delete;
+    MoleculeContext& operator=(const MoleculeContext&) = delete;
+
+    const core::MolBuilder& mol;
+    std::vector<chem::Ring> ring_list;  // atoms in ring order
+    RingContext rings;                  // the same rings, for look-ups
+    // Canonical ranks, computed only when a chain double bond without a
+    // stated cis/trans needs them to choose its arrangement; empty otherwise.
+    std::vector<std::uint32_t> ranks;
+
+    // A double bond outside every ring with no stated cis/trans: planar, but
+    // free to be given either arrangement.
+    bool unconfigured_chain_double_bond(std::uint32_t bond) const;
+};
+
+}  // namespace quorix::conf
