@@ -1,5 +1,8 @@
 #include "conf/context.hpp"
 
+#include <array>
+#include <cmath>
+
 #include "conf/bounds.hpp"
 #include "core/elements.hpp"
 #include "io/smiles/canonical.hpp"
@@ -59,6 +62,28 @@ bool amine_nitrogen(const core::MolBuilder& mol, std::uint32_t n) {
     return true;
 }
 
+bool fusion_atom(const core::MolBuilder& mol, std::uint32_t a) {
+    if (!is_aromatic(mol, a) || mol.degree[a] != 3) return false;
+    for (core::Neighbor nb : mol.neighbors(a))
+        if (mol.bonds[nb.bond].order != BondOrder::Aromatic) return false;
+    return true;
+}
+
+bool can_lie_flat(const MoleculeContext& context, std::uint32_t a) {
+    std::array<std::uint32_t, 3> nbrs{};
+    std::size_t count = 0;
+    for (core::Neighbor nb : context.mol.neighbors(a))
+        if (count < 3) nbrs[count++] = nb.atom;
+    if (count < 3) return true;
+    double sum = 0.0;
+    for (std::size_t i = 0; i < 3; ++i) {
+        const std::size_t ring = context.rings.smallest_size(a, nbrs[i], nbrs[(i + 1) % 3]);
+        if (ring == 0) return true;
+        sum += 180.0 - 360.0 / static_cast<double>(ring);
+    }
+    return std::abs(sum - 360.0) < 1.0;
+}
+
 bool double_bond_with_torsion(const core::MolBuilder& mol, std::uint32_t bi) {
     const core::Bond& bond = mol.bonds[bi];
     if (bond.order != BondOrder::Double) return false;
@@ -78,6 +103,24 @@ bool MoleculeContext::unconfigured_chain_double_bond(std::uint32_t bi) const {
 
 MoleculeContext::MoleculeContext(const core::MolBuilder& m) : mol(m), ring_list(chem::sssr(m)) {
     rings.build(m, ring_list);
+    curved.assign(mol.num_atoms(), 0);
+    // A small ring closed in on every side cannot lie flat; one on the edge
+    // of its system opens its angles instead (acenaphthylene, cyclazines).
+    std::vector<std::uint32_t> bent;
+    for (const chem::Ring& ring : ring_list) {
+        if (ring.atoms.size() >= 6) continue;
+        bool closed_in = true;
+        for (std::uint32_t a : ring.atoms) closed_in = closed_in && fusion_atom(mol, a) && !can_lie_flat(*this, a);
+        if (closed_in) bent.insert(bent.end(), ring.atoms.begin(), ring.atoms.end());
+    }
+    while (!bent.empty()) {
+        const std::uint32_t a = bent.back();
+        bent.pop_back();
+        if (curved[a]) continue;
+        curved[a] = 1;
+        for (core::Neighbor nb : mol.neighbors(a))
+            if (mol.bonds[nb.bond].order == BondOrder::Aromatic && !curved[nb.atom]) bent.push_back(nb.atom);
+    }
     for (std::uint32_t bi = 0; bi < mol.num_bonds(); ++bi) {
         // Only a bond with a substituent on each side has an arrangement.
         const core::Bond& bond = mol.bonds[bi];

@@ -25,9 +25,19 @@ bool sulfonyl_sulfur(const core::MolBuilder& mol, std::uint32_t s);
 // A neutral nitrogen outside aromatic rings with three single bonds, each to
 // a hydrogen or an sp3 carbon.
 bool amine_nitrogen(const core::MolBuilder& mol, std::uint32_t n);
+// An aromatic atom where rings fuse: three neighbours, all by aromatic bonds.
+bool fusion_atom(const core::MolBuilder& mol, std::uint32_t a);
 // A double bond whose ends both have a torsion: an end that carries a second
 // double or a triple bond is linear (allenes, ketenes, cumulenes).
 bool double_bond_with_torsion(const core::MolBuilder& mol, std::uint32_t bond);
+
+struct MoleculeContext;
+
+// Whether the rings meeting at a fusion atom leave it room to lie flat: an
+// atom closed in by three rings lies flat only when their polygon angles sum
+// to 360 degrees (three six-rings); a five-ring among six-rings (fullerenes,
+// corannulene's hub) bends it into a bowl.
+bool can_lie_flat(const MoleculeContext& context, std::uint32_t a);
 
 struct MoleculeContext {
     explicit MoleculeContext(const core::MolBuilder& mol);
@@ -40,6 +50,10 @@ struct MoleculeContext {
     // Canonical ranks, computed only when a chain double bond without a
     // stated cis/trans needs them to choose its arrangement; empty otherwise.
     std::vector<std::uint32_t> ranks;
+    // Per atom, 1 for the atoms of a curved aromatic sheet: a fused system
+    // with a ring of fewer than six atoms each of which cannot lie flat
+    // (`can_lie_flat`), as in fullerenes and corannulene.
+    std::vector<std::uint8_t> curved;
 
     // A double bond outside every ring with no stated cis/trans: planar, but
     // free to be given either arrangement.

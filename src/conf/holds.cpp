@@ -437,12 +437,8 @@ std::vector<PlanarFour> planar_esters(const MoleculeContext& context) {
 std::vector<PlanarFour> planar_fusion_atoms(const MoleculeContext& context) {
     const core::MolBuilder& mol = context.mol;
     std::vector<PlanarFour> out;
-    for (std::uint32_t a = 0; a < mol.num_atoms(); ++a) {
-        if (!is_aromatic(mol, a) || mol.degree[a] != 3) continue;
-        bool fused = true;
-        for (core::Neighbor nb : mol.neighbors(a)) fused = fused && mol.bonds[nb.bond].order == BondOrder::Aromatic;
-        if (fused) out.push_back(trigonal(mol, a));
-    }
+    for (std::uint32_t a = 0; a < mol.num_atoms(); ++a)
+        if (fusion_atom(mol, a) && !context.curved[a]) out.push_back(trigonal(mol, a));
     return out;
 }
 
@@ -676,6 +672,8 @@ HeldBounds::HeldBounds(const ConformerHolds& holds, Holds level)
     chairs_.assign(rings.ring_count(), 0);
     if (level == Holds::All)
         for (const HeldChair& chair : holds.groups<HeldChair>(HoldKind::Chairs)) chairs_[chair.ring] = 1;
+    for (std::uint32_t a = 0; a < mol.num_atoms(); ++a)
+        if (context_.curved[a] && fusion_atom(mol, a) && can_lie_flat(context_, a)) centres_[a] = Centre::BowlRim;
     for (const PlanarFour& nitro : holds.groups<PlanarFour>(HoldKind::NitroGroups)) {
         const std::uint32_t n = nitro.atoms[1];
         centres_[n] = Centre::Nitro;
@@ -757,6 +755,11 @@ std::optional<std::pair<double, double>> HeldBounds::angle_window(std::uint32_t 
             angle = *typical;
             break;
         }
+        case Centre::BowlRim:
+            // Near flat, its rings' angles closed and the one between them
+            // opened, as at corannulene's spokes (114.3 and 130.4).
+            angle = context_.rings.smallest_size(centre, a, c) != 0 ? 114.3 : 130.4;
+            break;
         case Centre::Nitro:
             // O-N-O 124, each R-N-O 118: a flat nitrogen.
             angle = mol.atoms[a].atomic_num == core::Element::O && mol.atoms[c].atomic_num == core::Element::O &&

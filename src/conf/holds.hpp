@@ -89,8 +89,10 @@ std::vector<PlanarFour> planar_esters(const MoleculeContext& context);
 // Every aromatic atom where rings fuse (three neighbours, all by aromatic
 // bonds), with its neighbours as `planar_sp2_carbons` gives them: each ring's
 // own paths are flat, but nothing else keeps two fused rings from folding
-// along their shared bond. In atom order.
+// along their shared bond. Not those of a curved sheet (see
+// `MoleculeContext::curved`), which cannot lie flat. In atom order.
 std::vector<PlanarFour> planar_fusion_atoms(const MoleculeContext& context);
+
 
 // Every nitro nitrogen (charge +1, one double-bonded and one single-bonded
 // oxygen of charge -1, three neighbours), with its neighbours: the two N-O
@@ -204,6 +206,9 @@ class ConformerHolds;
 //   two-connected nitrogens;
 // - the bonds and angles of nitro groups, whose single N-O bond the
 //   statistics would take for a hydroxylamine's;
+// - the angles of the fusion atoms at the rim of a bowl (fusion atoms of a
+//   curved sheet that have room to lie flat), which the statistics' flat
+//   120 degrees would fold deeper;
 // - the typical lengths and angles of common groups (`typical_bond_length`,
 //   `typical_angle`).
 // With every hold, besides, the ring paths of chairs (`chair_rings`), from
@@ -233,7 +238,7 @@ private:
         Rule rule = Rule::None;
         std::uint32_t first = core::NONE, second = core::NONE;
     };
-    enum class Centre : std::uint8_t { None, Amine, PlanarRingNitrogen, Nitro, Straight, Typical };
+    enum class Centre : std::uint8_t { None, Amine, PlanarRingNitrogen, Nitro, Straight, Typical, BowlRim };
     const MoleculeContext& context_;
     std::vector<ChainRule> rules_;
     std::vector<Centre> centres_;       // per atom
