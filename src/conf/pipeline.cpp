@@ -89,13 +89,12 @@ struct Run {
 
 // Refines `flat` on `field` and scores the run; `plain` is the function
 // without the attempt's holds (the same as `field` for an attempt without
-// them). `earlier` iterations were spent before, on the same coordinates.
-Run refine(std::vector<double> flat, const ErrorFunction& field, const ErrorFunction& plain, std::size_t earlier,
+// them).
+Run refine(std::vector<double> flat, const ErrorFunction& field, const ErrorFunction& plain,
            const core::MolBuilder& mol, const DistanceBounds& bounds, std::span<const ChiralConstraint> constraints) {
     Run run{std::move(flat), {}, 0, 0, 0.0};
     FieldObjective objective(field);
     run.refined = minimise(objective, run.flat, REFINE);
-    run.refined.iterations += earlier;
     run.chiral_score = count_chiral_ok(run.flat, constraints);
     run.violations = count_bond_violations(run.flat, mol, bounds);
     if (&plain == &field) {
@@ -306,17 +305,17 @@ std::expected<Attempt, ConformerError> attempt(const core::MolBuilder& mol, cons
     // the refined coordinates and need only the second run.
     const ErrorFunction rough = build_chiral_terms(bounds, constraints);
     FieldObjective first(rough);
-    const std::size_t rough_iterations = minimise(first, flat, REFINE).iterations;
+    minimise(first, flat, REFINE);
     const ErrorFunction field =
         holds != Holds::None ? conformer_field(held, bounds, constraints, holds, flat) : ErrorFunction{};
     const ErrorFunction& refined_on = holds != Holds::None ? field : plain;
-    Run kept = refine(std::move(flat), refined_on, plain, rough_iterations, mol, bounds, constraints);
+    Run kept = refine(std::move(flat), refined_on, plain, mol, bounds, constraints);
     if (needs_retry(kept, constraints.size())) {
         const std::vector<double> base = kept.flat;
         for (std::size_t k = 1; k <= RETRIES; ++k) {
             std::vector<double> trial = base;
             for (std::size_t i = 0; i < trial.size(); ++i) trial[i] = trial[i] + retry_offset(k, i);
-            Run run = refine(std::move(trial), refined_on, plain, 0, mol, bounds, constraints);
+            Run run = refine(std::move(trial), refined_on, plain, mol, bounds, constraints);
             if (better(run, kept)) kept = std::move(run);
             if (!needs_retry(kept, constraints.size())) break;
         }
