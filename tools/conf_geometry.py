@@ -2,7 +2,7 @@
 """Local geometry of conformers over the real data, for a before/after check.
 
     PYTHONPATH=BUILD python3 tools/conf_geometry.py [--bench BUILD/conformer_bounds]
-        [--limit N] [--save FILE.jsonl] [--repeat K]
+        [--limit N] [--save FILE.jsonl] [--repeat K] [--jobs J]
     PYTHONPATH=BUILD python3 tools/conf_geometry.py --named-only [--save FILE.jsonl]
     python3 tools/conf_geometry.py --compare BEFORE.jsonl AFTER.jsonl
 
@@ -70,12 +70,43 @@ Local geometry, after those (the named molecules are reported one by one):
   classes and ring shapes, each median against a textbook value typed in by
   hand, OFF when beyond it by more than 0.02 A or 3 degrees.
 
+Further classes, each by a plain rule on the graph (the named molecules one by one;
+energy, convergence and iterations for each of them too):
+
+- lengths: N-N and N-O where each N is neutral, non-aromatic, with three single
+  bonds and no acyl or aromatic neighbour (O with two single bonds); N-N next to
+  an acyl carbon (hydrazides); ring bonds C(=O)-N, C(=O)-O, the single bond of a
+  ring C=C-C=O and C=C-C=C (all in one ring), aryl to a ring ketone carbon,
+  C=C-N(C=O) in a ring; C-N+ of four-connected N+, the single C-N of amidines
+  and guanidines, S-C of thiocyanates;
+- angles: C=N-C(ar), C(ar)-NH-N, oxime C=N-O, imine C=N-H, O=S=O, C(ar)-NH-C(ar),
+  H-N-H of aniline-type N;
+- the twist between the ring planes of a biaryl bond (no ortho heavy substituent
+  and with one), between an aniline-type N's three neighbours and its ring
+  (N non-aromatic, neutral, on one aromatic C, its others H or sp3 C), and
+  between an aryl nitro group's O-N-O plane and its ring; nitro O-N-O and the
+  difference of the two N-O;
+- the angle sum of the plain N above when bonded to N or O;
+- bonds whose smallest ring has 12 atoms or more: sp3-sp3 ones eclipsed by the
+  rule above, and the C-C-C angle at their sp3 carbons; the angle at ring sp atoms;
+- the share of acyclic C(sp3) four-chains anti (|phi| > 150);
+- refinement per data set: refusals, not converged, beyond 400 iterations,
+  energy above 1e-2, the total CPU time of conformer(), and with --compare the
+  share of molecules more than 3x slower than before (CPU time, so run both
+  with the same --repeat on a quiet machine);
+- for the named cages and C60: the C-C range and the widest sp3 angle, C60's
+  radius; for a bowl (one five-ring of H-free carbons, CH carbons elsewhere)
+  the mean distance of the CH carbons from that ring's plane; a refusal
+  (exception type and message) when conformer() raises.
+
 --save writes one JSON record per molecule, the named ones keyed "named NAME";
 --compare reads two such files and lists the molecules with more bonds (or
 more pairs) beyond their bounds by more than 0.1 A, or fewer chiral centres
 right, and counts identical coordinates, also over the molecules with no
 non-aromatic sp2 carbon, no lactam and no angle fault before; then one
-before/after table of every figure, the named molecules' included.
+before/after table of every figure over the data and one of the named molecules'.
+--jobs spreads the molecules over worker processes (each with its own bench),
+each timing its molecules with its own CPU clock.
 """
 import argparse
 import hashlib
