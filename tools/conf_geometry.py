@@ -1885,6 +1885,8 @@ def named_figures(r):
         if r.get("cc"):
             rows.append(("C-C min, max", "%.3f, %.3f" % tuple(r["cc"])))
         rows.append(("widest sp3 angle", "%.1f" % r["sp3_widest"]))
+    if r.get("chiral", [0, 0])[1]:
+        rows.append(("chiral centres right", "%d of %d" % tuple(r["chiral"])))
     if r.get("id") == "C60":
         rows.append(("radius", "%.3f" % r["radius"]))
     if "bowl" in r:
