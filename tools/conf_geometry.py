@@ -2,7 +2,7 @@
 """Local geometry of conformers over the real data, for a before/after check.
 
     PYTHONPATH=BUILD python3 tools/conf_geometry.py [--bench BUILD/conformer_bounds]
-        [--limit N] [--save FILE.jsonl] [--repeat K]
+        [--limit N] [--save FILE.jsonl] [--repeat K] [--jobs J]
     PYTHONPATH=BUILD python3 tools/conf_geometry.py --named-only [--save FILE.jsonl]
     python3 tools/conf_geometry.py --compare BEFORE.jsonl AFTER.jsonl
 
@@ -70,12 +70,43 @@ Local geometry, after those (the named molecules are reported one by one):
   classes and ring shapes, each median against a textbook value typed in by
   hand, OFF when beyond it by more than 0.02 A or 3 degrees.
 
+Further classes, each by a plain rule on the graph (the named molecules one by one;
+energy, convergence and iterations for each of them too):
+
+- lengths: N-N and N-O where each N is neutral, non-aromatic, with three single
+  bonds and no acyl or aromatic neighbour (O with two single bonds); N-N next to
+  an acyl carbon (hydrazides); ring bonds C(=O)-N, C(=O)-O, the single bond of a
+  ring C=C-C=O and C=C-C=C (all in one ring), aryl to a ring ketone carbon,
+  C=C-N(C=O) in a ring; C-N+ of four-connected N+, the single C-N of amidines
+  and guanidines, S-C of thiocyanates;
+- angles: C=N-C(ar), C(ar)-NH-N, oxime C=N-O, imine C=N-H, O=S=O, C(ar)-NH-C(ar),
+  H-N-H of aniline-type N;
+- the twist between the ring planes of a biaryl bond (no ortho heavy substituent
+  and with one), between an aniline-type N's three neighbours and its ring
+  (N non-aromatic, neutral, on one aromatic C, its others H or sp3 C), and
+  between an aryl nitro group's O-N-O plane and its ring; nitro O-N-O and the
+  difference of the two N-O;
+- the angle sum of the plain N above when bonded to N or O;
+- bonds whose smallest ring has 12 atoms or more: sp3-sp3 ones eclipsed by the
+  rule above, and the C-C-C angle at their sp3 carbons; the angle at ring sp atoms;
+- the share of acyclic C(sp3) four-chains anti (|phi| > 150);
+- refinement per data set: refusals, not converged, beyond 400 iterations,
+  energy above 1e-2, the total CPU time of conformer(), and with --compare the
+  share of molecules more than 3x slower than before (CPU time, so run both
+  with the same --repeat on a quiet machine);
+- for the named cages and C60: the C-C range and the widest sp3 angle, C60's
+  radius; for a bowl (one five-ring of H-free carbons, CH carbons elsewhere)
+  the mean distance of the CH carbons from that ring's plane; a refusal
+  (exception type and message) when conformer() raises.
+
 --save writes one JSON record per molecule, the named ones keyed "named NAME";
 --compare reads two such files and lists the molecules with more bonds (or
 more pairs) beyond their bounds by more than 0.1 A, or fewer chiral centres
 right, and counts identical coordinates, also over the molecules with no
 non-aromatic sp2 carbon, no lactam and no angle fault before; then one
-before/after table of every figure, the named molecules' included.
+before/after table of every figure over the data and one of the named molecules'.
+--jobs spreads the molecules over worker processes (each with its own bench),
+each timing its molecules with its own CPU clock.
 """
 import argparse
 import hashlib
@@ -145,6 +176,60 @@ NAMED_GEOMETRY = [
     ("phenylacetylene", "C#Cc1ccccc1"),
     ("nitromethane", "C[N+](=O)[O-]"),
 ]
+
+# Molecules for the further classes, the curved aromatics and the strained cages.
+NAMED_MORE = [
+    ("C60", "c12c3c4c5c1c1c6c7c2c2c8c3c3c9c4c4c%10c5c5c1c1c6c6c%11c7c2c2c7c8c3c3c8c9c4c4c9c%10c5c5c1c1c6c6c%11"
+            "c2c2c7c3c3c8c4c4c9c5c1c1c6c2c3c41"),
+    ("corannulene", "c1cc2ccc3ccc4ccc5ccc1c1c2c3c4c51"),
+    ("hydroxylamine", "NO"),
+    ("N,N-dimethylhydroxylamine", "CN(C)O"),
+    ("hydrazine", "NN"),
+    ("1,1-dimethylhydrazine", "CN(C)N"),
+    ("acetohydrazide", "CC(=O)NN"),
+    ("phenylhydrazine", "NNc1ccccc1"),
+    ("N-benzylideneaniline", "C(=Nc1ccccc1)c1ccccc1"),
+    ("biphenyl", "c1ccc(cc1)-c1ccccc1"),
+    ("4-phenylpyridine", "c1ccc(cc1)-c1ccncc1"),
+    ("4,4'-bipyridine", "c1cc(ccn1)-c1ccncc1"),
+    ("2-phenylpyridine", "c1ccc(cc1)-c1ccccn1"),
+    ("aniline", "Nc1ccccc1"),
+    ("N-methylaniline", "CNc1ccccc1"),
+    ("N,N-dimethylaniline", "CN(C)c1ccccc1"),
+    ("p-anisidine", "COc1ccc(N)cc1"),
+    ("2-nitrotoluene", "Cc1ccccc1[N+](=O)[O-]"),
+    ("methyl 2-nitrobenzoate", "COC(=O)c1ccccc1[N+](=O)[O-]"),
+    ("1,2-dinitrobenzene", "[O-][N+](=O)c1ccccc1[N+](=O)[O-]"),
+    ("2-chloronitrobenzene", "Clc1ccccc1[N+](=O)[O-]"),
+    ("2-pyrrolidinone", "O=C1CCCN1"),
+    ("caprolactam", "O=C1CCCCCN1"),
+    ("gamma-butyrolactone", "O=C1CCCO1"),
+    ("1,3-cyclohexadiene", "C1CC=CC=C1"),
+    ("1-indanone", "O=C1CCc2ccccc21"),
+    ("tetramethylammonium", "C[N+](C)(C)C"),
+    ("acetamidine", "CC(=N)N"),
+    ("methyl thiocyanate", "CSC#N"),
+    ("acetone oxime", "CC(C)=NO"),
+    ("acetaldimine", "CC=N"),
+    ("dimethyl sulfone", "CS(C)(=O)=O"),
+    ("diphenylamine", "c1ccc(Nc2ccccc2)cc1"),
+    ("cyclodeca-3-ene-1,5-diyne", "C1#CC=CC#CCCCC1"),
+    ("cyclooctyne", "C1CCCC#CCC1"),
+    ("cyclotetradecane", "C1CCCCCCCCCCCCC1"),
+    ("octane", "CCCCCCCC"),
+    ("bicyclo[2.1.1] trans, impossible", "C1C[C@H]2C[C@H]1C2"),
+    ("bicyclo[2.1.1] cis", "C1C[C@H]2C[C@@H]1C2"),
+    ("bicyclo[2.2.0] trans, impossible", "[C@H]12CC[C@@H]1CC2"),
+    ("bicyclo[2.2.0] cis", "[C@H]12CC[C@H]1CC2"),
+    ("bicyclo[3.1.0] trans, impossible", "[C@H]12CCC[C@@H]1C2"),
+    ("bicyclo[3.1.0] cis", "[C@H]12CCC[C@H]1C2"),
+    ("cubane", "C12C3C4C1C5C2C3C45"),
+    ("bicyclobutane", "C1C2CC12"),
+    ("[1.1.1]propellane", "C1C23CC12C3"),
+]
+# Named molecules whose C-C range, widest sp3 angle and, for C60, radius are shown.
+CAGES = {"C60", "cubane", "bicyclobutane", "[1.1.1]propellane"} | {n for n, _ in NAMED_MORE if n.startswith("bicyclo[")}
+
 
 # Backbone C-C-C-C torsions of the alkanes, by heavy-atom index in the SMILES.
 CHAIN = {
@@ -1007,12 +1092,316 @@ def local_geometry(g, x, atoms):
         "nitro": r2(nitro_groups(g, x, atoms)),
         "lengths": lengths,
         "angles": angles,
+        **more_geometry(g, x, atoms, cyc),
+    }
+
+
+# Further classes, each perceived from the graph by a plain rule. Lengths and angles go
+# by class into "cls_len" and "cls_ang"; twists, sums and shares into fields of their own.
+
+
+def unit(v):
+    s = norm(v)
+    return (v[0] / s, v[1] / s, v[2] / s) if s else None
+
+
+def plane_angle(n1, n2):
+    """Angle between two planes given by their normals, folded to 0-90."""
+    if not norm(n1) or not norm(n2):
+        return None
+    return math.degrees(math.acos(min(1.0, abs(dot(n1, n2)) / (norm(n1) * norm(n2)))))
+
+
+def three_normal(x, a, b, c):
+    return cross(sub(x[b], x[a]), sub(x[c], x[a]))
+
+
+def aryl_ring(g, a):
+    """(smallest aromatic ring through a and both its aromatic neighbours, ortho heavy
+    substituent as aryl_site counts it) for an atom with two aromatic bonds, else None."""
+    site = aryl_site(g, a)
+    if site is None:
+        return None
+    r1, r2, ortho = site
+    return [a] + g.path(r1, r2, lambda u, v: g.order[(u, v)] == 1.5, a), ortho
+
+
+def acyl(g, atoms, c):
+    return g.z[c] == 6 and not atoms[c]["is_aromatic"] and g.double_partner(c, (8, 16)) is not None
+
+
+def plain_n(g, atoms, n):
+    """A neutral, non-aromatic N with three single bonds and no acyl or aromatic neighbour:
+    the nitrogen an sp3 hydrazine or hydroxylamine has."""
+    if g.z[n] != 7 or atoms[n]["is_aromatic"] or atoms[n]["formal_charge"] != 0 or len(g.nbrs[n]) != 3:
+        return False
+    return all(g.order[(n, y)] == 1.0 and not atoms[y]["is_aromatic"] and not acyl(g, atoms, y) for y in g.nbrs[n])
+
+
+def aniline_n(g, atoms, n):
+    """The aromatic carbon of an aniline-type N (neutral, non-aromatic, three neighbours: one
+    aromatic carbon, the others H or sp3 carbons, single bonds), else None."""
+    if g.z[n] != 7 or atoms[n]["is_aromatic"] or atoms[n]["formal_charge"] != 0 or len(g.nbrs[n]) != 3:
+        return None
+    if any(g.order[(n, y)] != 1.0 for y in g.nbrs[n]):
+        return None
+    ar = [y for y in g.nbrs[n] if atoms[y]["is_aromatic"] and g.z[y] == 6]
+    rest = [y for y in g.nbrs[n] if y not in ar]
+    if len(ar) != 1 or not all(g.z[y] == 1 or (g.z[y] == 6 and atoms[y]["hybridization"] == "sp3"
+                                               and not atoms[y]["is_aromatic"]) for y in rest):
+        return None
+    return ar[0]
+
+
+def in_one_ring(cyc, atoms_):
+    return any(set(atoms_) <= set(ring) for ring in cyc)
+
+
+def smallest_ring_sizes(g, cyc):
+    """Size of the smallest ring through each ring bond; a shortest-path search for those
+    the short cycle list misses (macrocycles)."""
+    size = {}
+    for ring in cyc:
+        for e in ring_bonds(ring):
+            size[e] = min(size.get(e, 99), len(ring))
+    for (u, v), ring in g.ring_bond.items():
+        if ring and u < v and (u, v) not in size:
+            p = g.path(u, v, lambda a, b: True, None)
+            if p:
+                size[(u, v)] = size[(v, u)] = len(p)
+    return size
+
+
+def class_lengths(g, x, atoms, cyc):
+    out = {}
+    add = lambda cls, i, j: out.setdefault(cls, []).append(round(norm(sub(x[i], x[j])), 4))
+    for (i, j), order in g.order.items():
+        if i > j:
+            continue
+        zi, zj = g.z[i], g.z[j]
+        ar_i, ar_j = atoms[i]["is_aromatic"], atoms[j]["is_aromatic"]
+        ring = g.ring_bond[(i, j)]
+        if order == 1.0 and not ar_i and not ar_j and (zi, zj) == (7, 7):
+            if plain_n(g, atoms, i) and plain_n(g, atoms, j):
+                add("N-N sp3", i, j)
+            if any(acyl(g, atoms, y) for n in (i, j) for y in g.nbrs[n]):
+                add("N-N acyl hydrazide", i, j)
+        if order == 1.0 and {zi, zj} == {7, 8} and not ar_i and not ar_j:
+            n, o = (i, j) if zi == 7 else (j, i)
+            if plain_n(g, atoms, n) and len(g.nbrs[o]) == 2 and atoms[o]["formal_charge"] == 0 and all(
+                    g.order[(o, y)] == 1.0 for y in g.nbrs[o]):
+                add("N-O sp3", n, o)
+        if order != 1.0:
+            continue
+        for c, y in ((i, j), (j, i)):
+            if g.z[c] != 6 or atoms[c]["is_aromatic"]:
+                continue
+            o = g.double_partner(c, (8,))
+            if ring and o is not None and g.z[y] == 7 and not atoms[y]["is_aromatic"]:
+                add("C(=O)-N lactam, ring bond", c, y)
+            if ring and o is not None and g.z[y] == 8 and len(g.nbrs[y]) == 2:
+                add("C(=O)-O lactone, ring bond", c, y)
+            cc = g.double_partner(c, (6,))
+            if ring and cc is not None and g.z[y] == 6 and not atoms[y]["is_aromatic"]:
+                yo, yc = g.double_partner(y, (8,)), g.double_partner(y, (6,))
+                if yo is not None and in_one_ring(cyc, (cc, c, y)):
+                    add("C-C ring enone single bond", c, y)
+                if yc is not None and c < y and in_one_ring(cyc, (cc, c, y, yc)):
+                    add("C-C ring diene single bond", c, y)
+            if ring and cc is not None and g.z[y] == 7 and not atoms[y]["is_aromatic"] and any(
+                    acyl(g, atoms, w) for w in g.nbrs[y] if w != c):
+                add("C-N ring enamide, C=C-N(C=O)", c, y)
+            if o is not None and g.z[y] == 6 and atoms[y]["is_aromatic"] and atoms[c]["is_in_ring"] and \
+                    carbonyl_kind(g, atoms, c) == "ketone":
+                add("C(ar)-C(=O) ketone, carbonyl C in a ring", y, c)
+            dn = g.double_partner(c, (7,))
+            if dn is not None and y != dn and g.z[y] == 7 and not atoms[y]["is_aromatic"] and \
+                    not atoms[dn]["is_aromatic"]:
+                add("C-N amidine/guanidine single", c, y)
+            if g.z[y] == 16 and any(g.order[(c, w)] == 3.0 and g.z[w] == 7 for w in g.nbrs[c]):
+                add("S-C(sp) thiocyanate", y, c)
+        for n, c in ((i, j), (j, i)):
+            if g.z[n] == 7 and g.z[c] == 6 and atoms[n]["formal_charge"] == 1 and len(g.nbrs[n]) == 4:
+                add("C-N+ ammonium", c, n)
+    return out
+
+
+def class_angles(g, x, atoms):
+    out = {}
+    add = lambda cls, a, b, c: out.setdefault(cls, []).append(round(angle(x, a, b, c), 2))
+    for b in range(g.n):
+        nb = g.nbrs[b]
+        if g.z[b] == 16:
+            oxo = [o for o in nb if g.z[o] == 8 and g.order[(b, o)] == 2.0 and len(g.nbrs[o]) == 1]
+            if len(oxo) == 2:
+                add("O=S=O sulfonyl", oxo[0], b, oxo[1])
+        if g.z[b] != 7 or atoms[b]["is_aromatic"]:
+            continue
+        dc = [y for y in nb if g.order[(b, y)] == 2.0 and g.z[y] == 6 and not atoms[y]["is_aromatic"]]
+        if len(nb) == 2 and len(dc) == 1:
+            y = next(w for w in nb if w != dc[0])
+            if g.z[y] == 6 and atoms[y]["is_aromatic"]:
+                add("C=N-C(ar) imine", dc[0], b, y)
+            elif g.z[y] == 8:
+                add("C=N-O oxime", dc[0], b, y)
+            elif g.z[y] == 1:
+                add("C=N-H imine", dc[0], b, y)
+        if len(nb) == 3 and atoms[b]["formal_charge"] == 0 and all(g.order[(b, y)] == 1.0 for y in nb):
+            ar = [y for y in nb if g.z[y] == 6 and atoms[y]["is_aromatic"]]
+            hs = [y for y in nb if g.z[y] == 1]
+            ns = [y for y in nb if g.z[y] == 7]
+            if len(ar) == 1 and len(hs) == 1 and len(ns) == 1:
+                add("C(ar)-NH-N", ar[0], b, ns[0])
+            if len(ar) == 2 and len(hs) == 1:
+                add("C(ar)-NH-C(ar) diarylamine", ar[0], b, ar[1])
+            if aniline_n(g, atoms, b) is not None and len(hs) == 2:
+                add("H-N-H aniline", hs[0], b, hs[1])
+    return out
+
+
+def biaryls(g, x, atoms):
+    """(twist between the two ring planes 0-90, ortho heavy substituent on either ring) per
+    acyclic single bond between two aromatic atoms."""
+    out = []
+    for (a, c), order in g.order.items():
+        if a > c or order != 1.0 or g.ring_bond[(a, c)] or not atoms[a]["is_aromatic"] or \
+                not atoms[c]["is_aromatic"]:
+            continue
+        ra, rc = aryl_ring(g, a), aryl_ring(g, c)
+        if ra and rc:
+            t = plane_angle(newell_normal(x, ra[0]), newell_normal(x, rc[0]))
+            if t is not None:
+                out.append((round(t, 2), ra[1] or rc[1]))
+    return out
+
+
+def aniline_twists(g, x, atoms):
+    """Angle (0-90) between the plane of an aniline-type N's three neighbours and its ring."""
+    out = []
+    for n in range(g.n):
+        a = aniline_n(g, atoms, n)
+        ring = aryl_ring(g, a) if a is not None else None
+        if ring:
+            t = plane_angle(three_normal(x, *g.nbrs[n]), newell_normal(x, ring[0]))
+            if t is not None:
+                out.append(round(t, 2))
+    return out
+
+
+def nitro_twists(g, x, atoms):
+    """(ortho, angle 0-90 between the O-N-O plane and the ring) per aryl nitro group."""
+    out = []
+    for n in range(g.n):
+        ends = nitro(g, atoms, n)
+        if not ends:
+            continue
+        a = next((y for y in g.nbrs[n] if y not in ends and atoms[y]["is_aromatic"]), None)
+        ring = aryl_ring(g, a) if a is not None else None
+        if ring:
+            t = plane_angle(three_normal(x, ends[0], n, ends[1]), newell_normal(x, ring[0]))
+            if t is not None:
+                out.append((ring[1], round(t, 2)))
+    return out
+
+
+def hetero_n_sums(g, x, atoms):
+    """Angle sum per plain N (see plain_n) bonded to N or O."""
+    out = []
+    for n in range(g.n):
+        if plain_n(g, atoms, n) and any(g.z[y] in (7, 8) for y in g.nbrs[n]):
+            a, b, c = g.nbrs[n]
+            out.append(round(angle(x, a, n, b) + angle(x, b, n, c) + angle(x, a, n, c), 2))
+    return out
+
+
+def macrocycles(g, x, atoms, size):
+    """Over bonds whose smallest ring has 12 atoms or more: per sp3-sp3 bond (C, N, O) the
+    torsion over its substituents nearest eclipsed (as sp3_bonds), and per sp3 carbon
+    between two such bonds to carbons its ring angle."""
+    macro = lambda u, v: size.get((u, v), 0) >= 12
+    sp3 = lambda a: g.z[a] in (6, 7, 8) and atoms[a]["hybridization"] == "sp3" and not atoms[a]["is_aromatic"]
+    bonds, angles = [], []
+    for (b, c) in g.order:
+        if b < c and macro(b, c) and g.order[(b, c)] == 1.0 and sp3(b) and sp3(c):
+            tors = [torsion(x, a, b, c, d) for a in g.nbrs[b] if a != c for d in g.nbrs[c] if d != b]
+            if tors:
+                bonds.append(round(min(min(abs(t), abs(t - 120), abs(t + 120)) for t in tors), 2))
+    for b in range(g.n):
+        if g.z[b] != 6 or not sp3(b):
+            continue
+        ring = [a for a in g.nbrs[b] if macro(a, b) and g.z[a] == 6]
+        if len(ring) == 2:
+            angles.append(round(angle(x, ring[0], b, ring[1]), 2))
+    return bonds, angles
+
+
+def ring_sp_angles(g, x, atoms):
+    """Angle at each two-connected sp atom with a triple bond, in a ring."""
+    return [round(angle(x, g.nbrs[i][0], i, g.nbrs[i][1]), 2) for i in range(g.n)
+            if atoms[i]["is_in_ring"] and len(g.nbrs[i]) == 2 and any(g.order[(i, y)] == 3.0 for y in g.nbrs[i])]
+
+
+def chain_anti(g, x, atoms):
+    """[anti (|phi| > 150), total] over C-C-C-C torsions of sp3 carbons, all three bonds acyclic."""
+    sp3c = lambda a: g.z[a] == 6 and atoms[a]["hybridization"] == "sp3" and not atoms[a]["is_aromatic"]
+    free = lambda u, v: g.order[(u, v)] == 1.0 and not g.ring_bond[(u, v)]
+    anti = total = 0
+    for (b, c) in g.order:
+        if b > c or not free(b, c) or not sp3c(b) or not sp3c(c):
+            continue
+        for a in g.nbrs[b]:
+            if a == c or not sp3c(a) or not free(a, b):
+                continue
+            for d in g.nbrs[c]:
+                if d in (b, a) or not sp3c(d) or not free(c, d):
+                    continue
+                total += 1
+                anti += abs(torsion(x, a, b, c, d)) > 150
+    return [anti, total]
+
+
+def shape_figures(g, x, atoms, cyc):
+    """C-C bond range, radius (mean distance of heavy atoms from their centroid) and, with a
+    five-ring of carbons bearing no H and CH carbons elsewhere (a bowl), the mean signed
+    distance of the CH carbons from the five-ring's plane: for the named molecules."""
+    out = {}
+    cc = [norm(sub(x[i], x[j])) for (i, j) in g.order if i < j and g.z[i] == g.z[j] == 6]
+    if cc:
+        out["cc"] = [round(min(cc), 4), round(max(cc), 4)]
+    heavy = [i for i in range(g.n) if g.z[i] != 1]
+    centre = [sum(x[i][k] for i in heavy) / len(heavy) for k in range(3)]
+    out["radius"] = round(statistics.mean(norm(sub(x[i], centre)) for i in heavy), 4)
+    has_h = lambda a: any(g.z[y] == 1 for y in g.nbrs[a])
+    hubs = [r for r in cyc if len(r) == 5 and all(g.z[a] == 6 and not has_h(a) for a in r)]
+    rim = [i for i in range(g.n) if g.z[i] == 6 and has_h(i)]
+    if len(hubs) == 1 and rim:
+        hub = hubs[0]
+        n = unit(newell_normal(x, hub))
+        c = [sum(x[a][k] for a in hub) / 5 for k in range(3)]
+        out["bowl"] = round(abs(statistics.mean(dot(n, sub(x[i], c)) for i in rim)), 4)
+    return out
+
+
+def more_geometry(g, x, atoms, cyc):
+    size = smallest_ring_sizes(g, cyc)
+    macro_bonds, macro_angles = macrocycles(g, x, atoms, size)
+    return {
+        "cls_len": class_lengths(g, x, atoms, cyc),
+        "cls_ang": class_angles(g, x, atoms),
+        "biaryl": biaryls(g, x, atoms),
+        "aniline_twist": aniline_twists(g, x, atoms),
+        "nitro_twist": nitro_twists(g, x, atoms),
+        "n_hetero_sums": hetero_n_sums(g, x, atoms),
+        "macro_bonds": macro_bonds,
+        "macro_angles": macro_angles,
+        "ring_sp": ring_sp_angles(g, x, atoms),
+        "chain_anti": chain_anti(g, x, atoms),
     }
 
 
 def molecules(limit):
-    import quorix
-
+    """(meta, source) per record; a source is ("smi", SMILES) or ("sdf", index), so that
+    worker processes can make the molecule themselves."""
     count = 0
     with open(os.path.join(DATA, "molecules.smi")) as f:
         for line in f:
@@ -1023,23 +1412,40 @@ def molecules(limit):
                 break
             count += 1
             yield {"key": "smi " + fields[0], "id": fields[1], "drug": fields[1].startswith("chembl20:")}, (
-                lambda s=fields[0]: quorix.parse_smiles(s))
-    with open(os.path.join(DATA, "pubchem-1000.sdf")) as f:
-        records = quorix.read_sdf(f.read())
-    for k, rec in enumerate(records):
+                "smi", fields[0])
+    for k, rec in enumerate(sdf_records()):
         if limit and k >= limit:
             return
         if rec.block is None:
             continue
-        yield {"key": "sdf %d" % k, "id": "pubchem:%d" % k, "drug": False}, (lambda m=rec.block.mol: m)
+        yield {"key": "sdf %d" % k, "id": "pubchem:%d" % k, "drug": False}, ("sdf", k)
+
+
+_SDF = []
+
+
+def sdf_records():
+    import quorix
+
+    if not _SDF:
+        with open(os.path.join(DATA, "pubchem-1000.sdf")) as f:
+            _SDF.extend(quorix.read_sdf(f.read()))
+    return _SDF
+
+
+def make(source):
+    import quorix
+
+    kind, value = source
+    return quorix.parse_smiles(value) if kind == "smi" else sdf_records()[value].block.mol
 
 
 def measure(mol, repeat):
     best, conf = None, None
     for _ in range(repeat):
-        t0 = time.thread_time()
+        t0 = time.process_time()
         conf = mol.conformer()
-        t = time.thread_time() - t0
+        t = time.process_time() - t0
         best = t if best is None else min(best, t)
     g = Graph(conf.mol)
     x = [tuple(p) for p in conf.coords]
@@ -1051,6 +1457,8 @@ def measure(mol, repeat):
         "coords": hashlib.sha1(repr(conf.coords).encode()).hexdigest(),
         "chiral": [conf.chiral_ok, conf.chiral_total],
         "energy": conf.energy,
+        "converged": conf.converged,
+        "iterations": conf.iterations,
         "amides": amides(g, x),
         "subs": substituents(g, x),
         "ring_db": ring_double_bonds(g, x),
@@ -1166,6 +1574,12 @@ def summary(records, out=sys.stdout):
             len(ms), ms[len(ms) // 2], ms[int(0.9 * len(ms))], ms[-1],
             statistics.median(r["ms"] for r in ok)))
     geometry_summary(ok, out)
+    w("refinement:")
+    for label, value in refinement_figures(records):
+        w("  %s: %s" % (label, value))
+    w("further classes:")
+    for label, value in more_figures(ok):
+        w("  %s: %s" % (label, value))
 
 
 CONJ_CLASSES = ("aryl-C(=O) ketone/aldehyde", "aryl-C(=O) amide", "aryl-C(=O) acid/ester", "aryl-C(=O) other",
@@ -1238,6 +1652,91 @@ def geometry_figures(ok):
         rows.append(("nitro %s length" % name, figure([n[k] for n in nitros], "%.3f")))
     rows.append(("nitro longer N-O length", figure([max(n[1], n[2]) for n in nitros], "%.3f")))
     rows.append(("nitro O-N-O angle", figure([n[3] for n in nitros], "%.1f")))
+    return rows
+
+
+SETS = (("molecules.smi", "smi "), ("pubchem", "sdf "))
+LENGTH_CLASSES = ("N-N sp3", "N-O sp3", "N-N acyl hydrazide", "C(=O)-N lactam, ring bond",
+                  "C(=O)-O lactone, ring bond", "C-C ring enone single bond", "C-C ring diene single bond",
+                  "C(ar)-C(=O) ketone, carbonyl C in a ring", "C-N ring enamide, C=C-N(C=O)", "C-N+ ammonium",
+                  "C-N amidine/guanidine single", "S-C(sp) thiocyanate")
+ANGLE_CLASSES = ("C=N-C(ar) imine", "C(ar)-NH-N", "C=N-O oxime", "C=N-H imine", "O=S=O sulfonyl",
+                 "C(ar)-NH-C(ar) diarylamine", "H-N-H aniline")
+
+
+def refinement_figures(records):
+    """Per data set: refusals, convergence, iterations, energy and CPU time."""
+    rows = []
+    for name, prefix in SETS:
+        mine = [r for r in records if r["key"].startswith(prefix)]
+        ok = [r for r in mine if "error" not in r and "converged" in r]
+        share = lambda test: "%.2f%% (%d)" % (pct(sum(map(test, ok)), len(ok)), sum(map(test, ok)))
+        rows += [
+            ("%s: conformers, refused" % name, "%d, %d" % (len(ok), len(mine) - len(ok))),
+            ("%s: not converged" % name, share(lambda r: not r["converged"])),
+            ("%s: iterations > 400" % name, share(lambda r: r["iterations"] > 400)),
+            ("%s: energy > 1e-2" % name, share(lambda r: r["energy"] > 1e-2)),
+            ("%s: median iterations" % name, "%d" % statistics.median(r["iterations"] for r in ok) if ok else "-"),
+            ("%s: total CPU time of conformer() (s)" % name, "%.2f" % (sum(r["ms"] for r in ok) / 1e3)),
+        ]
+    return rows
+
+
+def more_figures(ok):
+    """(label, value) per figure of the further classes over the data records."""
+    rows = []
+    lens = lambda cls: [v for r in ok for v in r.get("cls_len", {}).get(cls, [])]
+    angs = lambda cls: [v for r in ok for v in r.get("cls_ang", {}).get(cls, [])]
+    for cls in LENGTH_CLASSES:
+        v = lens(cls)
+        rows.append(("length %s" % cls, figure(v, "%.3f") + (", min %.3f, max %.3f" % (min(v), max(v)) if v else "")))
+    for cls in ANGLE_CLASSES:
+        v = angs(cls)
+        rows.append(("angle %s" % cls, figure(v, "%.1f") + (", min %.1f, max %.1f" % (min(v), max(v)) if v else "")))
+    bi = [b for r in ok for b in r.get("biaryl", [])]
+    above = ("above 75", lambda d: d > 75)
+    rows.append(("biaryl twist, all", figure([t for t, _ in bi], "%.1f", above)))
+    rows.append(("biaryl twist, no ortho heavy substituent", figure([t for t, o in bi if not o], "%.1f", above)))
+    rows.append(("biaryl twist, ortho heavy substituent", figure([t for t, o in bi if o], "%.1f", above)))
+    rows.append(("aniline-type N twist from ring plane", figure([t for r in ok for t in r.get("aniline_twist", [])],
+                                                                "%.1f", ("above 45", lambda d: d > 45))))
+    nitros = [n for r in ok for n in r.get("nitro", [])]
+    rows.append(("nitro O-N-O angle, min", "%.1f" % min(n[3] for n in nitros) if nitros else "-"))
+    rows.append(("nitro |N-O1 - N-O2|, max", "%.3f" % max(abs(n[1] - n[2]) for n in nitros) if nitros else "-"))
+    tw = [t for r in ok for t in r.get("nitro_twist", [])]
+    rows.append(("aryl nitro twist, ortho heavy substituent", figure([t for o, t in tw if o], "%.1f")))
+    rows.append(("aryl nitro twist, no ortho", figure([t for o, t in tw if not o], "%.1f")))
+    rows.append(("N on N or O (not acyl, aryl), angle sum", figure(
+        [v for r in ok for v in r.get("n_hetero_sums", [])], "%.1f", ("at 355 or more", lambda d: d >= 355))))
+    mb = [b for r in ok for b in r.get("macro_bonds", [])]
+    rows.append(("macrocycles (ring of 12+): molecules", "%d" % sum(bool(r.get("macro_bonds") or r.get("macro_angles"))
+                                                               for r in ok)))
+    rows.append(("macrocycle sp3-sp3 ring bonds eclipsed", "%.1f%% (%d of %d)" % (
+        pct(sum(b < 20 for b in mb), len(mb)), sum(b < 20 for b in mb), len(mb))))
+    rows.append(("macrocycle sp3 C-C-C angle", figure([a for r in ok for a in r.get("macro_angles", [])], "%.1f")))
+    sp = [a for r in ok for a in r.get("ring_sp", [])]
+    rows.append(("ring sp angle", figure(sp, "%.1f") + (", min %.1f, in %d molecules" % (
+        min(sp), sum(bool(r.get("ring_sp")) for r in ok)) if sp else "")))
+    smi = [r for r in ok if r["key"].startswith("smi ")]
+    anti, total = (sum(r.get("chain_anti", [0, 0])[k] for r in smi) for k in (0, 1))
+    rows.append(("molecules.smi acyclic sp3 C-C-C-C anti", "%.1f%% (%d of %d)" % (pct(anti, total), anti, total)))
+    rows.append(("widest sp3 angle, max over all", "%.1f" % max(r["sp3_widest"] for r in ok) if ok else "-"))
+    rows.append(("molecules with an sp3 angle above 140", "%d" % sum(r["sp3_widest"] > 140 for r in ok)))
+    rows.append(("chiral centres right", "%d of %d" % (sum(r["chiral"][0] for r in ok), sum(r["chiral"][1] for r in ok))))
+    return rows
+
+
+def slower_figures(before, after):
+    """Per data set, the share of molecules more than 3x slower than before (CPU time)."""
+    rows = []
+    for name, prefix in SETS:
+        pairs = [(before[k]["ms"], a["ms"]) for k, a in after.items() if k.startswith(prefix) and k in before
+                 and "ms" in a and "ms" in before[k]]
+        slow = [p for p in pairs if p[1] > 3 * max(p[0], 1e-3)]
+        rows.append(("%s: more than 3x slower than before" % name, "%.2f%% (%d of %d), of them over 1 ms now: %d" % (
+            pct(len(slow), len(pairs)), len(slow), len(pairs), sum(p[1] > 1 for p in slow))))
+        ratio = [a / b for b, a in pairs if b > 0]
+        rows.append(("%s: median time ratio after/before" % name, "%.2f" % statistics.median(ratio) if ratio else "-"))
     return rows
 
 
@@ -1363,81 +1862,140 @@ def named_figures(r):
     if r.get("sp"):
         rows.append(("smallest sp angle", "%.1f" % min(a for _, a in r["sp"])))
     rows += [("nitro N sum, N=O, N-O-, O-N-O", "%.1f, %.3f, %.3f, %.1f" % tuple(n)) for n in r.get("nitro", [])]
+    rows += [(cls, show(v, "%.3f")) for cls, v in sorted(r.get("cls_len", {}).items())]
+    rows += [(cls, show(v)) for cls, v in sorted(r.get("cls_ang", {}).items())]
+    if r.get("biaryl"):
+        rows.append(("biaryl twist", show([t for t, _ in r["biaryl"]])))
+    if r.get("aniline_twist"):
+        rows.append(("aniline N twist", show(r["aniline_twist"])))
+    if r.get("nitro_twist"):
+        rows.append(("nitro twist", show([t for _, t in r["nitro_twist"]])))
+    if r.get("n_hetero_sums"):
+        rows.append(("N (on N or O) angle sum", show(r["n_hetero_sums"])))
+    if r.get("macro_bonds"):
+        rows.append(("macrocycle eclipsed sp3-sp3 bonds", "%d of %d" % (
+            sum(b < 20 for b in r["macro_bonds"]), len(r["macro_bonds"]))))
+    if r.get("macro_angles"):
+        rows.append(("macrocycle C-C-C median", "%.1f" % statistics.median(r["macro_angles"])))
+    if r.get("ring_sp"):
+        rows.append(("smallest ring sp angle", "%.1f" % min(r["ring_sp"])))
+    if r.get("chain_anti", [0, 0])[1]:
+        rows.append(("C-C-C-C anti", "%d of %d" % tuple(r["chain_anti"])))
+    if r.get("id") in CAGES:
+        if r.get("cc"):
+            rows.append(("C-C min, max", "%.3f, %.3f" % tuple(r["cc"])))
+        rows.append(("widest sp3 angle", "%.1f" % r["sp3_widest"]))
+    if r.get("chiral", [0, 0])[1]:
+        rows.append(("chiral centres right", "%d of %d" % tuple(r["chiral"])))
+    if r.get("id") == "C60":
+        rows.append(("radius", "%.3f" % r["radius"]))
+    if "bowl" in r:
+        rows.append(("bowl depth", "%.3f" % r["bowl"]))
+    if "converged" in r:
+        rows.append(("energy, converged, iterations", "%.3g, %s, %d" % (r["energy"], r["converged"], r["iterations"])))
     return rows
 
 
+def named_rows(records):
+    """(label, value) per named-molecule figure, a refusal included."""
+    out = []
+    for r in records:
+        if not r["key"].startswith("named "):
+            continue
+        if "error" in r:
+            out.append(("%s: conformer" % r["id"], "refused (%s)" % r["error"]))
+        out += [("%s: %s" % (r["id"], label), value) for label, value in named_figures(r)]
+    return out
+
+
 def figure_table(before, after):
-    """One before/after table of every figure, the named molecules' last. Over
-    every record, repeated keys too, so that it matches the summary."""
+    """One before/after table of every figure over the data, then one of the named
+    molecules. Over every record, repeated keys too, so that it matches the summary."""
     def rows(records):
-        ok = [r for r in records if "error" not in r and not r["key"].startswith("named ")]
+        data = [r for r in records if not r["key"].startswith("named ")]
+        ok = [r for r in data if "error" not in r]
         out = old_figures(ok) + geometry_figures(ok) + audit_figures(ok)
-        for r in records:
-            if r["key"].startswith("named "):
-                out += [("%s: %s" % (r["id"], label), value) for label, value in named_figures(r)]
-        return dict(out), [label for label, _ in out]
+        if any("converged" in r for r in ok):
+            out += refinement_figures(data) + more_figures(ok)
+        return out, named_rows(records)
 
-    b, b_order = rows(before)
-    a, a_order = rows(after)
-    labels = a_order + [label for label in b_order if label not in a]
-    print("figures changed: %d of %d" % (sum(b.get(k) != a.get(k) for k in labels), len(labels)))
-    print("| figure | before | after |")
-    print("|---|---|---|")
-    cell = lambda s: s.replace("|", "\\|")
-    for label in labels:
-        print("| %s | %s | %s |" % (cell(label), cell(b.get(label, "-")), cell(a.get(label, "-"))))
+    data = lambda rs: {r["key"]: r for r in rs if not r["key"].startswith("named ") and "error" not in r}
+    slower = slower_figures(data(before), data(after))
+    (b, bn), (a, an) = rows(before), rows(after)
+    # The time ratios exist only between two files: "(pair)" keeps them out of the change count.
+    b += [(k, "(pair)") for k, _ in slower]
+    for title, b, a in (("figure", b, a + [(k, v) for k, v in slower]), ("named molecule: figure", bn, an)):
+        b, a = dict(b), [(k, v) for k, v in a]
+        labels = [k for k, _ in a] + [k for k in b if k not in dict(a)]
+        a = dict(a)
+        print()
+        changed = sum(b.get(k) != a.get(k) and b.get(k) != "(pair)" for k in labels)
+        print("%s rows changed: %d of %d" % (title.split(":")[0], changed, len(labels)))
+        print("| %s | before | after |" % title)
+        print("|---|---|---|")
+        cell = lambda s: s.replace("|", "\\|")
+        for label in labels:
+            print("| %s | %s | %s |" % (cell(label), cell(b.get(label, "-")), cell(a.get(label, "-"))))
 
 
-def named_report(repeat, out=sys.stdout):
+def named_one(task):
+    """The record of one named molecule, with the lines to print under "_lines"."""
     import quorix
 
-    records = []
-    for name, smiles in NAMED + NAMED_GEOMETRY:
-        meta = {"key": "named " + name, "id": name, "drug": False}
-        try:
-            conf, g, x, r = measure(quorix.parse_smiles(smiles), repeat)
-        except ValueError as e:
-            meta["error"] = str(e)
-            records.append(meta)
-            print("%s: refused (%s)" % (name, e), file=out)
-            continue
-        r["chain"] = [round(torsion(x, *q), 2) for q in CHAIN.get(name, [])]
-        meta.update(r)
-        records.append(meta)
-        geometry = "; ".join("%s %s" % row for row in named_figures(r))
-        if (name, smiles) in NAMED_GEOMETRY:
-            print("%s: %s" % (name, geometry), file=out)
-            continue
-        parts = ["%s: energy %.2g" % (name, r["energy"])]
-        if r["amides"]:
-            parts.append("amides " + ", ".join("%s %.1f%s" % (k, d, " cis" if c else "") for k, d, c in r["amides"]))
-        if name == "Leu-enkephalin":
-            peptide = []
-            for (c, n), order in g.order.items():
-                o = g.double_partner(c, (8,)) if g.z[c] == 6 and g.z[n] == 7 and order == 1.0 else None
-                if o is not None:
-                    heavy = [y for y in g.nbrs[n] if y != c and g.z[y] != 1]
-                    if heavy:
-                        peptide.append("%.0f" % torsion(x, o, c, n, heavy[0]))
-            parts.append("O=C-N-C " + " ".join(peptide))
-        subs = [s[0] for s in r["subs"]]
-        if subs:
-            parts.append("substituents worst %.1f median %.1f deg" % (max(subs), statistics.median(subs)))
-        if r["ring_db"]:
-            parts.append("ring C=C " + ", ".join("%.1f" % d for d, _ in r["ring_db"]))
-        if r["span"] is not None:
-            parts.append("span %.1f A" % r["span"])
-        if r["sp2"]:
-            parts.append("sp2 sums min %.1f" % min(v for _, v in r["sp2"]))
-        if r["backbone"]:
-            parts.append("R-C(=O)-N-X " + ", ".join("%.1f" % d for d in r["backbone"]))
-        if r["db"][1]:
-            parts.append("cis/trans %d/%d, read back %d/%d" % (r["db"] + r["db_read"]))
-        parts.append("sp3 widest %.0f" % r["sp3_widest"])
-        parts.append("converged %s" % conf.converged)
-        print("; ".join(parts), file=out)
-        if geometry:
-            print("  " + geometry, file=out)
+    name, smiles, repeat = task
+    meta = {"key": "named " + name, "id": name, "drug": False}
+    try:
+        conf, g, x, r = measure(quorix.parse_smiles(smiles), repeat)
+    except Exception as e:
+        # Refusal is itself a figure for the impossible cages; the type tells a
+        # deliberate ValueError from a crash.
+        meta["error"] = "%s: %s" % (type(e).__name__, e)
+        meta["_lines"] = ["%s: refused (%s)" % (name, meta["error"])]
+        return meta
+    r["chain"] = [round(torsion(x, *q), 2) for q in CHAIN.get(name, [])]
+    r.update(shape_figures(g, x, conf.mol.atom_descriptors(), cycles(g)))
+    meta.update(r)
+    geometry = "; ".join("%s %s" % row for row in named_figures(meta))
+    if (name, smiles) not in NAMED:
+        meta["_lines"] = ["%s: %s" % (name, geometry)]
+        return meta
+    parts = ["%s: energy %.2g" % (name, r["energy"])]
+    if r["amides"]:
+        parts.append("amides " + ", ".join("%s %.1f%s" % (k, d, " cis" if c else "") for k, d, c in r["amides"]))
+    if name == "Leu-enkephalin":
+        peptide = []
+        for (c, n), order in g.order.items():
+            o = g.double_partner(c, (8,)) if g.z[c] == 6 and g.z[n] == 7 and order == 1.0 else None
+            if o is not None:
+                heavy = [y for y in g.nbrs[n] if y != c and g.z[y] != 1]
+                if heavy:
+                    peptide.append("%.0f" % torsion(x, o, c, n, heavy[0]))
+        parts.append("O=C-N-C " + " ".join(peptide))
+    subs = [s[0] for s in r["subs"]]
+    if subs:
+        parts.append("substituents worst %.1f median %.1f deg" % (max(subs), statistics.median(subs)))
+    if r["ring_db"]:
+        parts.append("ring C=C " + ", ".join("%.1f" % d for d, _ in r["ring_db"]))
+    if r["span"] is not None:
+        parts.append("span %.1f A" % r["span"])
+    if r["sp2"]:
+        parts.append("sp2 sums min %.1f" % min(v for _, v in r["sp2"]))
+    if r["backbone"]:
+        parts.append("R-C(=O)-N-X " + ", ".join("%.1f" % d for d in r["backbone"]))
+    if r["db"][1]:
+        parts.append("cis/trans %d/%d, read back %d/%d" % tuple(r["db"] + r["db_read"]))
+    parts.append("sp3 widest %.0f" % r["sp3_widest"])
+    parts.append("converged %s" % conf.converged)
+    meta["_lines"] = ["; ".join(parts)] + (["  " + geometry] if geometry else [])
+    return meta
+
+
+def named_report(repeat, out=sys.stdout, pool=None):
+    tasks = [(name, smiles, repeat) for name, smiles in NAMED + NAMED_GEOMETRY + NAMED_MORE]
+    records = list(pool.imap(named_one, tasks)) if pool else [named_one(t) for t in tasks]
+    for r in records:
+        for line in r.pop("_lines"):
+            print(line, file=out)
     return records
 
 
@@ -1483,11 +2041,44 @@ def compare(before_path, after_path):
     figure_table(before_all, after_all)
 
 
+_BENCH = None
+
+
+def start_worker(bench_path):
+    global _BENCH
+    if bench_path:
+        _BENCH = subprocess.Popen([bench_path], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+
+
+def measure_one(task):
+    """The record of one data molecule (run in a worker process)."""
+    meta, source, repeat = task
+    try:
+        conf, g, x, r = measure(make(source), repeat)
+    except ValueError as e:
+        meta["error"] = str(e)
+        return meta
+    meta.update(r)
+    if _BENCH:
+        _BENCH.stdin.write(bench_line(meta["key"], g, x) + "\n")
+        _BENCH.stdin.flush()
+        verdict = _BENCH.stdout.readline().split()
+        if verdict and verdict[0] == "ok":
+            meta["bond"], meta["pair"] = float(verdict[1]), float(verdict[2])
+            meta["bonds_over"], meta["pairs_over"] = int(verdict[3]), int(verdict[4])
+            if len(verdict) > 5:
+                meta["angle_faults"] = int(verdict[5])
+        else:
+            meta["bench_error"] = " ".join(verdict)
+    return meta
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--bench", help="path of the conformer_bounds benchmark")
     ap.add_argument("--limit", type=int, default=0, help="first N records of each file")
     ap.add_argument("--repeat", type=int, default=1, help="time the best of K runs")
+    ap.add_argument("--jobs", type=int, default=min(8, os.cpu_count() or 1), help="worker processes")
     ap.add_argument("--save", help="write per-molecule records (JSON lines)")
     ap.add_argument("--compare", nargs=2, metavar=("BEFORE", "AFTER"))
     ap.add_argument("--named-only", action="store_true", help="only the named molecules")
@@ -1495,41 +2086,30 @@ def main():
     if args.compare:
         compare(*args.compare)
         return
+    tasks = [] if args.named_only else [(meta, source, args.repeat) for meta, source in molecules(args.limit)]
+    pool = None
+    if args.jobs > 1:
+        import multiprocessing
+
+        pool = multiprocessing.get_context("fork").Pool(args.jobs, start_worker, (args.bench,))
+    else:
+        start_worker(args.bench)
     if args.named_only:
-        save(args.save, named_report(args.repeat))
+        save(args.save, named_report(args.repeat, pool=pool))
         return
-    bench = None
+    started = time.perf_counter()
+    records = list(pool.imap(measure_one, tasks, chunksize=8)) if pool else [measure_one(t) for t in tasks]
     if args.bench:
-        bench = subprocess.Popen([args.bench], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-    records = []
-    for meta, make in molecules(args.limit):
-        try:
-            conf, g, x, r = measure(make(), args.repeat)
-        except ValueError as e:
-            meta["error"] = str(e)
-            records.append(meta)
-            continue
-        meta.update(r)
-        if bench:
-            bench.stdin.write(bench_line(meta["key"], g, x) + "\n")
-            bench.stdin.flush()
-            verdict = bench.stdout.readline().split()
-            if verdict and verdict[0] == "ok":
-                meta["bond"], meta["pair"] = float(verdict[1]), float(verdict[2])
-                meta["bonds_over"], meta["pairs_over"] = int(verdict[3]), int(verdict[4])
-                if len(verdict) > 5:
-                    meta["angle_faults"] = int(verdict[5])
-            else:
-                meta["bench_error"] = " ".join(verdict)
-        records.append(meta)
-    if bench:
-        bench.stdin.close()
-        bench.wait()
         mismatched = [r["key"] for r in records if "bench_error" in r]
         if mismatched:
             print("bench could not judge %d molecules, e.g. %s" % (len(mismatched), mismatched[:3]))
     summary(records)
-    save(args.save, records + named_report(args.repeat))
+    named = named_report(args.repeat, pool=pool)
+    print("named molecules:")
+    for label, value in named_rows(named):
+        print("  %s: %s" % (label, value))
+    print("wall time %.1f s with %d worker(s)" % (time.perf_counter() - started, max(1, args.jobs)))
+    save(args.save, records + named)
 
 
 def save(path, records):
