@@ -164,6 +164,10 @@ double held_torsion_terms(const ErrorFunction& f, std::span<const double> x, std
             case TorsionWells::Staggered:
                 sum += well_term(*t, h.atoms, psi < 2 * PI / 3 ? PI / 3 : PI, STAGGER_TOLERANCE, STAGGER_WEIGHT, g);
                 break;
+            case TorsionWells::Anti: sum += well_term(*t, h.atoms, PI, STAGGER_TOLERANCE, STAGGER_WEIGHT, g); break;
+            case TorsionWells::Twisted:
+                sum += well_term(*t, h.atoms, psi < PI / 2 ? h.twist : PI - h.twist, TWIST_TOLERANCE, LINK_WEIGHT, g);
+                break;
             case TorsionWells::Chair: {
                 const double sign = h.negative ? -1.0 : 1.0, signed_phi = sign * t->phi;
                 const double dev = signed_phi < CHAIR_TORSION_LOW    ? signed_phi - CHAIR_TORSION_LOW

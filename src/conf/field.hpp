@@ -32,15 +32,18 @@ struct RingSubstituent {
 
 // Where a held torsion a-b-c-d may rest: at 0 or 180 degrees (a conjugated
 // link, which may lie either way), at 60, 180 or 300 (staggered, a single
-// bond between tetrahedral atoms), or between CHAIR_TORSION_LOW and
-// CHAIR_TORSION_HIGH of the sign `negative` gives (a chair's ring path, whose
-// signs alternate round the ring).
-enum class TorsionWells : std::uint8_t { Planar, Staggered, Chair };
+// bond between tetrahedral atoms), at 180 alone (anti, a chain's carbons),
+// `twist` or 180 - `twist` off (a biaryl, whose rings' ortho hydrogens keep
+// it from lying flat), or between CHAIR_TORSION_LOW and CHAIR_TORSION_HIGH of
+// the sign `negative` gives (a chair's ring path, whose signs alternate round
+// the ring).
+enum class TorsionWells : std::uint8_t { Planar, Staggered, Chair, Anti, Twisted };
 
 struct HeldTorsion {
     std::array<std::uint32_t, 4> atoms{};
     TorsionWells wells = TorsionWells::Planar;
     bool negative = false;
+    double twist = 0.0;  // radians, for `Twisted`
     bool operator==(const HeldTorsion&) const = default;
 };
 
@@ -123,7 +126,8 @@ void add_substituent_terms(ErrorFunction& f, std::span<const RingSubstituent> gr
 
 // Holds each torsion within its wells' tolerance of the nearest well:
 // PLANAR_LINK_TOLERANCE (radians) of 0 or 180 degrees with LINK_WEIGHT, or
-// STAGGER_TOLERANCE of 60, 180 or 300 with STAGGER_WEIGHT; beyond it the
+// STAGGER_TOLERANCE of 60, 180 or 300 (or of 180 alone, anti) with
+// STAGGER_WEIGHT; beyond it the
 // penalty is the weight times the square of the excess. Both weights lie well
 // below the distance terms' stiffness, so a ring or a crowded neighbour that
 // cannot take the well keeps its bounds. A chair's torsion is held inside its
@@ -139,6 +143,10 @@ inline constexpr double CHAIR_TORSION_LOW_DEGREES = 45.0;
 inline constexpr double CHAIR_TORSION_LOW = CHAIR_TORSION_LOW_DEGREES * DEG_TO_RAD;
 inline constexpr double CHAIR_TORSION_HIGH = 65.0 * DEG_TO_RAD;
 inline constexpr double CHAIR_WEIGHT = 1.0;
+// A twisted torsion is held within TWIST_TOLERANCE of its well with
+// LINK_WEIGHT: a biaryl's well is shallow, some 8 kJ/mol to planar or
+// perpendicular.
+inline constexpr double TWIST_TOLERANCE = 10.0 * DEG_TO_RAD;
 void add_torsion_terms(ErrorFunction& f, std::span<const HeldTorsion> groups);
 
 // Holds each angle within STRAIGHT_TOLERANCE (radians) of 180 degrees, with

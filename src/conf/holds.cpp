@@ -469,6 +469,30 @@ std::vector<HeldTorsion> conjugated_links(const MoleculeContext& context) {
     return out;
 }
 
+namespace {
+
+// The one heavy neighbour of `a` other than `not_this`, NONE with none or
+// more than one.
+std::uint32_t only_heavy_neighbour(const core::MolBuilder& mol, std::uint32_t a, std::uint32_t not_this) {
+    std::uint32_t found = NONE;
+    for (core::Neighbor nb : mol.neighbors(a)) {
+        if (nb.atom == not_this || mol.atoms[nb.atom].atomic_num == core::Element::H) continue;
+        if (found != NONE) return NONE;
+        found = nb.atom;
+    }
+    return found;
+}
+
+// The neighbour of `a` other than `not_this` in ring `ring`, NONE without one.
+std::uint32_t ring_neighbour(const MoleculeContext& context, std::uint32_t a, std::uint32_t not_this,
+                             std::uint32_t ring) {
+    for (core::Neighbor nb : context.mol.neighbors(a))
+        if (nb.atom != not_this && context.rings.contains(ring, nb.atom)) return nb.atom;
+    return NONE;
+}
+
+}  // namespace
+
 std::vector<HeldTorsion> staggered_bonds(const MoleculeContext& context) {
     const core::MolBuilder& mol = context.mol;
     const RingContext& rings = context.rings;
@@ -484,14 +508,69 @@ std::vector<HeldTorsion> staggered_bonds(const MoleculeContext& context) {
     const auto two_connected_oxygen = [&](std::uint32_t a) {
         return mol.atoms[a].atomic_num == core::Element::O && mol.degree[a] == 2 && !is_aromatic(mol, a);
     };
+    const auto carbon = [&](std::uint32_t a) { return a != NONE && mol.atoms[a].atomic_num == core::Element::C; };
     for (const core::Bond& bond : mol.bonds) {
         const std::uint32_t b = bond.begin, c = bond.end;
         if (bond.order != BondOrder::Single || !(tetrahedral(b) || tetrahedral(c)) ||
             !(tetrahedral(b) || two_connected_oxygen(b)) || !(tetrahedral(c) || two_connected_oxygen(c)))
             continue;
+        const std::uint32_t ring = rings.smallest_holding(b, c);
+        if (ring != NONE) {
+            // A macrocycle's bonds are free enough to stagger as a chain's do;
+            // smaller rings take the torsions their closure leaves them.
+            if (rings.ring_size(ring) < MACROCYCLE || !tetrahedral(b) || !tetrahedral(c)) continue;
+            const std::uint32_t a = ring_neighbour(context, b, c, ring), d = ring_neighbour(context, c, b, ring);
+            if (a != NONE && d != NONE) out.push_back({{a, b, c, d}, TorsionWells::Staggered});
+            continue;
+        }
+        // An unbranched carbon chain lies anti, the extended zig-zag: gauche
+        // costs some 3.5 kJ/mol a bond.
+        const std::uint32_t heavy_a = only_heavy_neighbour(mol, b, c), heavy_d = only_heavy_neighbour(mol, c, b);
+        if (carbon(b) && carbon(c) && carbon(heavy_a) && carbon(heavy_d) && heavy_a != heavy_d) {
+            out.push_back({{heavy_a, b, c, heavy_d}, TorsionWells::Anti});
+            continue;
+        }
         const std::uint32_t a = other_neighbour(mol, b, c), d = other_neighbour(mol, c, b);
-        if (rings.smallest_holding(b, c) == NONE && a != NONE && d != NONE && a != d)
-            out.push_back({{a, b, c, d}, TorsionWells::Staggered});
+        if (a != NONE && d != NONE && a != d) out.push_back({{a, b, c, d}, TorsionWells::Staggered});
+    }
+    return out;
+}
+
+std::vector<HeldTorsion> biaryl_links(const MoleculeContext& context) {
+    const core::MolBuilder& mol = context.mol;
+    std::vector<HeldTorsion> out;
+    // Per side, the ortho atoms: how many carry a hydrogen, and how many a
+    // heavy atom off the ring path (a substituent or a fused ring).
+    const auto ortho = [&](std::uint32_t b, std::uint32_t c, std::size_t& hydrogens, std::size_t& heavy) {
+        for (core::Neighbor nb : mol.neighbors(b)) {
+            if (nb.atom == c) continue;
+            for (core::Neighbor far : mol.neighbors(nb.atom)) {
+                if (far.atom == b) continue;
+                if (mol.atoms[far.atom].atomic_num == core::Element::H) ++hydrogens;
+                else if (mol.bonds[far.bond].order != BondOrder::Aromatic ||
+                         context.rings.smallest_holding(b, nb.atom, far.atom) == NONE)
+                    ++heavy;
+            }
+        }
+    };
+    for (const core::Bond& bond : mol.bonds) {
+        const std::uint32_t b = bond.begin, c = bond.end;
+        if (bond.order != BondOrder::Single || !is_aromatic(mol, b) || !is_aromatic(mol, c) ||
+            context.rings.smallest_holding(b, c) != NONE)
+            continue;
+        std::size_t hydrogens = 0, heavy = 0;
+        ortho(b, c, hydrogens, heavy);
+        ortho(c, b, hydrogens, heavy);
+        const std::uint32_t a = other_neighbour(mol, b, c), d = other_neighbour(mol, c, b);
+        // Two heavy ortho neighbours or more twist the rings as far as their
+        // bounds leave them.
+        if (a == NONE || d == NONE || heavy > 1) continue;
+        // Four ortho hydrogens meet near planar and keep the rings some 40
+        // degrees apart (biphenyl 44 in the gas); with a ring nitrogen or a
+        // five-ring's wider angles in their place the rings lie flatter, and
+        // one heavy ortho neighbour turns them further.
+        const double twist = heavy == 1 ? BIARYL_TWIST_CROWDED : hydrogens >= 4 ? BIARYL_TWIST : BIARYL_TWIST_OPEN;
+        out.push_back({{a, b, c, d}, TorsionWells::Twisted, false, twist * DEG_TO_RAD});
     }
     return out;
 }
@@ -578,6 +657,7 @@ constexpr std::array<HoldKindRow, HOLD_KIND_COUNT> hold_kind_rows() {
         // torsions near 90, where nothing in the bounds moves them.
         {ConjugatedLinks, "conjugated links", Holds::All, T::Wells, found<conjugated_links>},
         {StaggeredBonds, "staggered bonds", Holds::All, T::Wells, found<staggered_bonds>},
+        {BiarylLinks, "biaryl links", Holds::All, T::Wells, found<biaryl_links>},
         {Chairs, "chairs", Holds::All, T::Chair, found<held_chairs>},
     }};
 }

@@ -115,8 +115,24 @@ std::vector<HeldTorsion> conjugated_links(const MoleculeContext& context);
 // oxygens (or between such an atom and an ester's or ether's two-connected
 // oxygen), held staggered, one torsion per bond (each end's first other
 // neighbour): eclipsed costs some 12 kJ/mol in ethane, more with larger
-// groups. In bond order.
+// groups. A bond of an unbranched carbon chain (each end's only other heavy
+// neighbour a carbon) is held anti over those carbons instead, and a bond
+// between two tetrahedral atoms of a ring of MACROCYCLE or more atoms is held
+// staggered over its ring neighbours. In bond order.
+inline constexpr std::size_t MACROCYCLE = 12;
 std::vector<HeldTorsion> staggered_bonds(const MoleculeContext& context);
+
+// Every single bond outside the rings between two aromatic atoms (biaryls)
+// with at most one heavy atom on their ortho atoms off the ring path (a
+// substituent or a fused ring): held twisted by BIARYL_TWIST degrees when
+// four ortho hydrogens meet, by BIARYL_TWIST_OPEN with fewer (a ring
+// nitrogen, a five-ring), by BIARYL_TWIST_CROWDED with one heavy ortho
+// neighbour. With more, the rings twist as far as their bounds leave them.
+// One torsion per bond (each end's first other neighbour). In bond order.
+inline constexpr double BIARYL_TWIST = 40.0;
+inline constexpr double BIARYL_TWIST_OPEN = 20.0;
+inline constexpr double BIARYL_TWIST_CROWDED = 60.0;
+std::vector<HeldTorsion> biaryl_links(const MoleculeContext& context);
 
 // The rings held as chairs: six-membered, every atom sp3, sharing at most one
 // bond with any other ring and none with a ring smaller than six (which would
@@ -168,6 +184,7 @@ enum class HoldKind : std::uint8_t {
     Amines,
     ConjugatedLinks,
     StaggeredBonds,
+    BiarylLinks,
     Chairs,
 };
 inline constexpr std::size_t HOLD_KIND_COUNT = static_cast<std::size_t>(HoldKind::Chairs) + 1;

@@ -99,6 +99,13 @@ double reference_value(const ErrorFunction& f, const std::vector<double>& x) {
                               STAGGER_TOLERANCE, STAGGER_WEIGHT);
                 break;
             }
+            case TorsionWells::Anti: sum += beyond((180 - mag) * RAD, STAGGER_TOLERANCE, STAGGER_WEIGHT); break;
+            case TorsionWells::Twisted: {
+                const double well = t.twist / RAD;
+                sum += beyond(std::min(std::abs(mag - well), std::abs(mag - (180 - well))) * RAD, TWIST_TOLERANCE,
+                              LINK_WEIGHT);
+                break;
+            }
             case TorsionWells::Chair: {
                 const double s = (t.negative ? -phi : phi) * RAD;
                 sum += beyond(s < CHAIR_TORSION_LOW ? CHAIR_TORSION_LOW - s : s - CHAIR_TORSION_HIGH, 0.0, CHAIR_WEIGHT);
@@ -143,7 +150,7 @@ TEST(ErrorFunction, MatchesSlowModelAndFiniteDifferencesOnRealMolecules) {
     const auto& data = test::data_records();
     std::mt19937 rng(20261207);
     std::size_t molecules = 0, constraints = 0, planar = 0, flat = 0, ring = 0, subs = 0, shared = 0;
-    std::array<std::size_t, 3> wells{};  // held torsions by kind
+    std::array<std::size_t, 5> wells{};  // held torsions by kind
     std::size_t straight = 0, pyramids = 0, negative_chairs = 0;
     // Every 211th record, then a ring double bond beside a fused aromatic
     // ring, a tertiary amide and the groups only the holds hold, which the
@@ -154,7 +161,7 @@ TEST(ErrorFunction, MatchesSlowModelAndFiniteDifferencesOnRealMolecules) {
         if (m.num_atoms() > 0 && m.num_atoms() <= 70) sample.emplace_back(data[k].smiles, std::move(m));
     }
     for (const char* s : {"C1=Cc2ccccc2CC1", "CN(C)C(=O)c1ccccc1", "COc1ccc(C=O)cc1[N+](=O)[O-]",
-                          "CC#CCOC(=O)CC#N", "CN(C)C1CCC2CCCCC2C1"})
+                          "CC#CCOC(=O)CC#N", "CN(C)C1CCC2CCCCC2C1", "CCCCCC", "c1ccc(cc1)-c1ccccn1"})
         sample.emplace_back(s, test::prepared(s));
     for (const auto& [text, m] : sample) {
         const auto centres = collect_chiral_centres(m);
@@ -188,7 +195,7 @@ TEST(ErrorFunction, MatchesSlowModelAndFiniteDifferencesOnRealMolecules) {
             ASSERT_NEAR(g[i], (up - down) / (2 * h), tolerance) << text << " coordinate " << i;
         }
     }
-    EXPECT_EQ(molecules, 30u);
+    EXPECT_EQ(molecules, 32u);
     EXPECT_GT(constraints, 5u);
     EXPECT_GT(planar, 3u);
     EXPECT_GT(flat, 50u);
@@ -198,6 +205,8 @@ TEST(ErrorFunction, MatchesSlowModelAndFiniteDifferencesOnRealMolecules) {
     EXPECT_GE(wells[0], 3u);  // planar links
     EXPECT_GT(wells[1], 20u);  // staggered bonds
     EXPECT_GE(wells[2], 12u);  // two chair rings at least
+    EXPECT_GE(wells[3], 3u);   // hexane's chain anti
+    EXPECT_GE(wells[4], 1u);   // a biaryl twisted
     EXPECT_GT(negative_chairs, 0u);
     EXPECT_LT(negative_chairs, wells[2]);
     EXPECT_GE(straight, 3u);

@@ -274,13 +274,64 @@ TEST(ConjugatedLinks, SingleBondsBetweenConjugatedAtomsAndDonorOxygens) {
 
 TEST(StaggeredBonds, SingleBondsBetweenTetrahedralAtomsOutsideRings) {
     const std::pair<const char*, Texts> cases[] = {
-        {"CCCC", {"0-1", "1-2", "2-3"}}, {"CCOC(C)=O", {"0-1", "1-2"}}, {"CCO", {"0-1", "1-2"}},
+        {"CCCC", {"0-1", "2-3"}}, {"CCOC(C)=O", {"0-1", "1-2"}}, {"CCO", {"0-1", "1-2"}},
         {"CN(C)C", {"0-1", "1-2", "1-3"}}, {"COc1ccccc1", {"0-1"}}, {"CCC1CCCCC1", {"0-1", "1-2"}},
-        // Ring bonds, three-ring atoms, sp2 and sp atoms.
-        {"C1CCCCC1", {}}, {"CC1CC1", {}}, {"CC=CC", {}}, {"CC#N", {}}, {"CC(=O)O", {}}};
+        // Ring bonds, three-ring atoms, sp2 and sp atoms; an unbranched
+        // carbon chain's inner bonds are held anti instead.
+        {"C1CCCCC1", {}}, {"CC1CC1", {}}, {"CC=CC", {}}, {"CC#N", {}}, {"CC(=O)O", {}}, {"CCCCC", {"0-1", "3-4"}}};
     for (const auto& [smiles, bonds] : cases) {
         const MolBuilder m = test::prepared(smiles);
-        EXPECT_EQ(central_bonds(m, staggered_bonds(MoleculeContext(m)), TorsionWells::Staggered), bonds) << smiles;
+        std::vector<HeldTorsion> staggered;
+        for (const HeldTorsion& t : staggered_bonds(MoleculeContext(m)))
+            if (t.wells == TorsionWells::Staggered) staggered.push_back(t);
+        EXPECT_EQ(central_bonds(m, staggered, TorsionWells::Staggered), bonds) << smiles;
+    }
+}
+
+// Inner bonds of unbranched carbon chains anti over their carbons (a branch
+// or a heteroatom keeps the bond staggered); a macrocycle's sp3 ring bonds
+// staggered over their ring neighbours, a smaller ring's free.
+TEST(StaggeredBonds, ChainsAntiAndMacrocyclesStaggered) {
+    const std::pair<const char*, Texts> cases[] = {
+        {"CCCC", {"0-1-2-3"}}, {"CCCCCC", {"0-1-2-3", "1-2-3-4", "2-3-4-5"}}, {"CC(C)CC", {}},
+        {"CCOCC", {}}, {"c1ccccc1CCC", {"5-6-7-8"}}};
+    for (const auto& [smiles, paths] : cases) {
+        const MolBuilder m = test::prepared(smiles);
+        Texts anti;
+        for (const HeldTorsion& t : staggered_bonds(MoleculeContext(m))) {
+            if (t.wells != TorsionWells::Anti) continue;
+            for (std::uint32_t a : t.atoms) EXPECT_EQ(m.atoms[a].atomic_num, 6) << smiles;
+            anti.push_back(text_of(m, t.atoms, 0, 4));
+        }
+        EXPECT_EQ(anti, paths) << smiles;
+    }
+    for (const auto& [smiles, ring_bonds] : {std::pair{"C1CCCCCCCCCCC1", 12u}, {"C1CCCCCCCCCC1", 0u}}) {
+        const MolBuilder m = test::prepared(smiles);
+        std::size_t held = 0;
+        for (const HeldTorsion& t : staggered_bonds(MoleculeContext(m))) {
+            held += t.wells == TorsionWells::Staggered;
+            for (std::size_t k = 0; k < 3; ++k) EXPECT_NE(m.bond_between(t.atoms[k], t.atoms[k + 1]), NONE);
+        }
+        EXPECT_EQ(held, ring_bonds) << smiles;
+    }
+}
+
+// Biaryls twisted, more with four ortho hydrogens than with a ring nitrogen
+// in one's place, more again with one heavy ortho neighbour; free with two.
+TEST(BiarylLinks, TwistByOrthoNeighbours) {
+    const std::pair<const char*, double> cases[] = {
+        {"c1ccc(cc1)-c1ccccc1", BIARYL_TWIST}, {"c1ccc(cc1)-c1ccncc1", BIARYL_TWIST},
+        {"c1ccc(cc1)-c1ccccn1", BIARYL_TWIST_OPEN}, {"c1ccc(cc1)-c1cccs1", BIARYL_TWIST_OPEN},
+        {"Cc1ccccc1-c1ccccc1", BIARYL_TWIST_CROWDED}, {"c1ccc(cc1)-c1cccc2ccccc12", BIARYL_TWIST_CROWDED},
+        {"Cc1cccc(C)c1-c1ccccc1", 0.0}, {"Cc1ccccc1-c1ccccc1C", 0.0}, {"c1ccc2ccccc2c1", 0.0}};
+    for (const auto& [smiles, twist] : cases) {
+        const MolBuilder m = test::prepared(smiles);
+        const auto held = biaryl_links(MoleculeContext(m));
+        ASSERT_EQ(held.size(), twist == 0.0 ? 0u : 1u) << smiles;
+        if (twist == 0.0) continue;
+        EXPECT_EQ(held[0].wells, TorsionWells::Twisted);
+        EXPECT_NEAR(held[0].twist, twist * DEG_TO_RAD, 1e-12) << smiles;
+        EXPECT_TRUE(is_aromatic(m, held[0].atoms[1]) && is_aromatic(m, held[0].atoms[2])) << smiles;
     }
 }
 
