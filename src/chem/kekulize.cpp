@@ -173,13 +173,37 @@ struct Work {
     std::vector<std::int32_t> before;  // total valence at the start, where touches
     std::vector<std::uint32_t> touching;   // the atoms that touch, ascending
     std::vector<core::AtomValence> totals;  // per touching atom
+    // What the current system's bonds held before it wrote them, so a system
+    // without a Kekulé form can be put back: all Single would be read as a
+    // saturated ring by the next sanitisation.
+    struct Saved {
+        std::uint32_t bond;
+        BondOrder order;
+        core::BondDirection direction;
+    };
+    std::vector<Saved> saved;
+    std::vector<std::uint8_t> logged;  // per bond: has an entry in `saved`
 };
 
 // An order written to a bond stales the cached totals of both its ends.
 void set_order(core::MolBuilder& mol, Work& w, std::uint32_t bond, BondOrder order) {
     core::Bond& b = mol.bonds[bond];
+    if (!w.logged[bond]) {
+        w.logged[bond] = 1;
+        w.saved.push_back({bond, b.order, b.direction});
+    }
     b.order = order;
     w.known_total[b.begin] = w.known_total[b.end] = 0;
+}
+
+// Puts the current system's bonds back as they were before it was searched.
+void restore_system(core::MolBuilder& mol, Work& w) {
+    for (const Work::Saved& s : w.saved) {
+        core::Bond& b = mol.bonds[s.bond];
+        b.order = s.order;
+        b.direction = s.direction;
+        w.known_total[b.begin] = w.known_total[b.end] = 0;
+    }
 }
 
 // The double-bond search over one system: atoms visited breadth-first, each
@@ -219,8 +243,6 @@ public:
             }
             backtrack();
         }
-        if (!result)
-            for (std::uint32_t bond : w_.ever_list) set_order(mol_, w_, bond, BondOrder::Single);
         return result;
     }
 
@@ -366,6 +388,8 @@ void reset_system(std::span<const std::uint32_t> sys, Work& w) {
     }
     for (std::uint32_t bond : w.ever_list) w.double_ever[bond] = 0;  // the only bonds marked
     w.ever_list.clear();
+    for (const Work::Saved& s : w.saved) w.logged[s.bond] = 0;
+    w.saved.clear();
 }
 
 std::expected<void, KekulizeError> kekulize_system(core::MolBuilder& mol, std::span<const std::uint32_t> sys,
@@ -401,6 +425,7 @@ std::expected<void, KekulizeError> kekulize_system(core::MolBuilder& mol, std::s
 
     std::expected<void, KekulizeError> result{};
     if (w.visit_order.size() < sys.size()) result = SystemSearch(mol, sys, w).run();
+    if (!result) restore_system(mol, w);
     reset_system(sys, w);
     return result;
 }
@@ -492,6 +517,8 @@ std::expected<void, KekulizeError> kekulize_with(core::MolBuilder& mol, const Fl
     w.rest_end.resize(n);
     w.slice.resize(n);
     w.double_ever.assign(mol.num_bonds(), 0);
+    w.logged.assign(mol.num_bonds(), 0);
+    w.saved.clear();
     for (std::span<const std::uint32_t> sys : ring_systems) {
         auto r = kekulize_system(mol, sys, w);
         if (!r) return r;

@@ -45,7 +45,10 @@ struct KekulizeError {
     bool operator==(const KekulizeError&) const = default;
 };
 
-// Needs the atoms' IN_RING bits from ring perception. No roll-back on failure.
+// Needs the atoms' IN_RING bits from ring perception. A ring system with no
+// Kekulé form is left as it was found (orders, directions, flags); the systems
+// before it stay kekulized with their flags still set, and the two checks after
+// the search (AromaticNotInRing, ValenceChanged) fail with everything written.
 // `ring_systems` is RingBlocks::systems of the molecule as it stands.
 std::expected<void, KekulizeError> kekulize(core::MolBuilder& mol, const FlatLists& ring_systems);
 // Same, with `valences` what assign_valences has just returned for the molecule

@@ -52,7 +52,9 @@ private:
 // Each input molecule is borrowed only while it is copied, so Python code run
 // by the iteration or by a later argument may use (even sanitise) it; the
 // engine and capping read the copies, which no one else can reach.
-template <Engine E>
+// `paired`: one molecule per reactant template. A wrong count is the caller's
+// mistake, and an empty list would read as "the template does not apply".
+template <Engine E, bool paired>
 Result apply(const ReactionTemplates& r, const Arguments& args) {
     InputCopies copies;
     QX_TRY(const std::size_t n,
@@ -60,6 +62,9 @@ Result apply(const ReactionTemplates& r, const Arguments& args) {
     QX_TRY(const std::uint64_t max_products, args.extract_or(1, extract_u64, std::uint64_t{0}));
     QX_TRY(const bool atom_mapping, args.extract_or(2, extract_flag, false));
     QX_TRY(const bool byproducts, args.extract_or(3, extract_flag, false));
+    if (paired && n != r.reactants.size())
+        return std::unexpected(lazy_value_error("需要 " + std::to_string(r.reactants.size()) + " 个反应物,给了 " +
+                                                std::to_string(n) + " 个"));
     const std::span<const core::MolBuilder> mols(copies.pool().data(), n);
     std::vector<match::ReactionInput> inputs;
     inputs.reserve(n);
@@ -125,8 +130,8 @@ constexpr const char* RUN_ON_SUBSTRATE_DOC =
 const Member REACTION_MEMBERS[] = {
     property<&num_reactant_templates>("num_reactant_templates", "反应物模板的个数。调 `run` 时要给同样多的分子。"),
     property<&num_product_templates>("num_product_templates", "产物模板的个数。"),
-    method<&apply<&match::run>, RUN_SPEC>(RUN_DOC),
-    method<&apply<&match::run_on_substrate>, SUBSTRATE_SPEC>(RUN_ON_SUBSTRATE_DOC),
+    method<&apply<&match::run, true>, RUN_SPEC>(RUN_DOC),
+    method<&apply<&match::run_on_substrate, false>, SUBSTRATE_SPEC>(RUN_ON_SUBSTRATE_DOC),
 };
 
 const ClassSpec REACTION_SPEC =

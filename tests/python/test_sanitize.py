@@ -24,6 +24,26 @@ def test_failure_texts_are_exact(smiles, text):
     assert type(caught.value) is ValueError
 
 
+# The last two fail only in their second ring system, after the first was kekulized.
+@pytest.mark.parametrize("smiles", ["c1cccc1", "n1cccc1", "O=C(c1ccccc1)c1cccc1", "c1ccc2ccccc2c1-c1cccc1"])
+def test_a_failed_kekule_form_fails_again_everywhere(smiles):
+    mol = quorix.parse_smiles(smiles)
+    with pytest.raises(ValueError) as first:
+        mol.sanitize()
+    text = str(first.value)
+    assert text.startswith("kekulize 失败:")
+    # Never the saturated ring that all-single bonds would spell.
+    with pytest.raises(ValueError) as conformer:
+        mol.conformer()
+    assert str(conformer.value) == "净化失败:" + text
+    with pytest.raises(ValueError) as flat:
+        mol.to_molblock_2d()
+    assert str(flat.value) == text
+    with pytest.raises(ValueError) as again:
+        mol.sanitize()
+    assert str(again.value) == text
+
+
 def test_valence_failure_keeps_the_normalised_groups():
     mol = quorix.parse_smiles("CN(=O)=O.C(C)(C)(C)(C)C")
     with pytest.raises(ValueError, match="^价键计算失败:原子 #4"):
