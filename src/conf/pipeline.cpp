@@ -305,8 +305,11 @@ std::expected<Attempt, ConformerError> attempt(const core::MolBuilder& mol, cons
                                                std::uint64_t embedding) {
     const std::size_t n = mol.atoms.size();
     DistanceBounds bounds = build_bounds(mol, &held.bounds(holds));
+    // Made in place: g++ 12 takes a moved error for one whose list of
+    // centres might be uninitialised.
     if (auto crossed = triangle_smooth(bounds))
-        return std::unexpected(ConformerError{conformer_error::InconsistentBounds{crossed->first, crossed->second}});
+        return std::expected<Attempt, ConformerError>(
+            std::unexpect, conformer_error::InconsistentBounds{crossed->first, crossed->second});
     auto embedded = embed_coordinates(
         embedding == 0 ? full_distance_matrix(bounds) : sampled_distance_matrix(bounds, embedding), n);
     if (!embedded) return std::unexpected(ConformerError{std::move(embedded.error())});
@@ -442,7 +445,8 @@ std::expected<ConformerResult, ConformerError> generate_conformer(const core::Mo
         return empty;
     }
     if (n > MAX_CONFORMER_ATOMS)
-        return std::unexpected(ConformerError{conformer_error::TooManyAtoms{n, MAX_CONFORMER_ATOMS}});
+        return std::expected<ConformerResult, ConformerError>(
+            std::unexpect, conformer_error::TooManyAtoms{n, MAX_CONFORMER_ATOMS});
 
     const ConformerHolds holds(mol);
     auto kept = best_conformer(mol, holds, constraints);
