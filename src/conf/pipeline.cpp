@@ -26,6 +26,11 @@ std::string ConformerError::to_string() const {
         std::string operator()(const conformer_error::TooManyAtoms& e) const {
             return "原子数 " + std::to_string(e.atoms) + " 超出构型生成的上限 " + std::to_string(e.limit);
         }
+        std::string operator()(const conformer_error::ImpossibleStereo& e) const {
+            std::string centres;
+            for (std::uint32_t c : e.centres) centres += (centres.empty() ? "" : "、") + std::to_string(c);
+            return "手性中心 " + centres + " 的构型在三维中不可能存在:只有把中心原子挤出四个配体围成的四面体才能满足";
+        }
     };
     return std::visit(Visitor{}, kind);
 }
@@ -247,6 +252,22 @@ ErrorFunction conformer_field(const ConformerHolds& held, const DistanceBounds& 
     return field;
 }
 
+bool inside_ligands(std::span<const Coord> coords, const ChiralConstraint& constraint) {
+    if (constraint.ligands[3] == core::NONE) return false;
+    // The centre's barycentric coordinates in the ligands' tetrahedron are the
+    // volumes with one corner replaced by the centre over the whole volume.
+    const auto volume = [&](const std::array<std::uint32_t, 4>& corners) {
+        return signed_volume(coords, ChiralConstraint{{corners[1], corners[2], corners[3], core::NONE}, 0.0, corners[0]});
+    };
+    const double whole = volume(constraint.ligands);
+    for (std::size_t k = 0; k < 4; ++k) {
+        std::array<std::uint32_t, 4> corners = constraint.ligands;
+        corners[k] = constraint.centre;
+        if (!(volume(corners) * whole > 0.0)) return false;  // a NaN fails too
+    }
+    return true;
+}
+
 std::expected<std::vector<ChiralConstraint>, chem::SanitizeError> prepare_for_conformer(core::MolBuilder& mol) {
     if (auto done = chem::sanitize(mol); !done) return std::unexpected(std::move(done.error()));
     io::double_bond_stereo(mol);
@@ -283,8 +304,11 @@ std::expected<Attempt, ConformerError> attempt(const core::MolBuilder& mol, cons
                                                std::uint64_t embedding) {
     const std::size_t n = mol.atoms.size();
     DistanceBounds bounds = build_bounds(mol, &held.bounds(holds));
+    // Made in place: g++ 12 takes a moved error for one whose list of
+    // centres might be uninitialised.
     if (auto crossed = triangle_smooth(bounds))
-        return std::unexpected(ConformerError{conformer_error::InconsistentBounds{crossed->first, crossed->second}});
+        return std::expected<Attempt, ConformerError>(
+            std::unexpect, conformer_error::InconsistentBounds{crossed->first, crossed->second});
     auto embedded = embed_coordinates(
         embedding == 0 ? full_distance_matrix(bounds) : sampled_distance_matrix(bounds, embedding), n);
     if (!embedded) return std::unexpected(ConformerError{std::move(embedded.error())});
@@ -365,6 +389,48 @@ std::expected<Attempt, ConformerError> conformer_from(const core::MolBuilder& mo
 
 }  // namespace
 
+namespace {
+
+std::expected<Attempt, ConformerError> best_conformer(const core::MolBuilder& mol, const ConformerHolds& holds,
+                                                      std::span<const ChiralConstraint> constraints) {
+    auto kept = conformer_from(mol, holds, constraints, 0);
+    if (!kept) return kept;
+    // A wrong fold of the embedding (a bridgehead inside out, a ring closed
+    // across a double bond) survives every refinement of it; another
+    // embedding can be folded right.
+    for (std::uint64_t k = 1; k <= REEMBEDDINGS && kept->faults.stereo_or_angles(); ++k) {
+        auto fresh = conformer_from(mol, holds, constraints, k);
+        if (fresh && fresh->faults.key() < kept->faults.key()) kept = std::move(*fresh);
+    }
+    return kept;
+}
+
+// The centres a conformer keeps right only inside out, when the other
+// configuration of each builds it as an ordinary centre: the rings leave it
+// no room for the one asked. A cage that inverts a centre whichever way it
+// is written (a bridgehead of a propellane) is no such case. Conformers of
+// real molecules never have an inside-out centre, so this costs them nothing.
+std::vector<std::uint32_t> impossible_centres(const core::MolBuilder& mol, const ConformerHolds& holds,
+                                              std::span<const ChiralConstraint> constraints,
+                                              std::span<const Coord> coords) {
+    std::vector<std::uint32_t> centres;
+    for (std::size_t i = 0; i < constraints.size(); ++i) {
+        const ChiralConstraint& asked = constraints[i];
+        if (asked.ligands[3] == core::NONE || hand(signed_volume(coords, asked), asked.target) != Hand::Right ||
+            inside_ligands(coords, asked))
+            continue;
+        std::vector<ChiralConstraint> flipped(constraints.begin(), constraints.end());
+        flipped[i].target = -asked.target;
+        const auto other = best_conformer(mol, holds, flipped);
+        if (other && hand(signed_volume(other->result.coords, flipped[i]), flipped[i].target) == Hand::Right &&
+            inside_ligands(other->result.coords, flipped[i]))
+            centres.push_back(asked.centre);
+    }
+    return centres;
+}
+
+}  // namespace
+
 std::expected<ConformerResult, ConformerError> generate_conformer(const core::MolBuilder& mol,
                                                                   std::span<const ChiralConstraint> constraints,
                                                                   ConformerTrace* trace) {
@@ -378,18 +444,14 @@ std::expected<ConformerResult, ConformerError> generate_conformer(const core::Mo
         return empty;
     }
     if (n > MAX_CONFORMER_ATOMS)
-        return std::unexpected(ConformerError{conformer_error::TooManyAtoms{n, MAX_CONFORMER_ATOMS}});
+        return std::expected<ConformerResult, ConformerError>(
+            std::unexpect, conformer_error::TooManyAtoms{n, MAX_CONFORMER_ATOMS});
 
     const ConformerHolds holds(mol);
-    auto kept = conformer_from(mol, holds, constraints, 0);
+    auto kept = best_conformer(mol, holds, constraints);
     if (!kept) return std::unexpected(std::move(kept.error()));
-    // A wrong fold of the embedding (a bridgehead inside out, a ring closed
-    // across a double bond) survives every refinement of it; another
-    // embedding can be folded right.
-    for (std::uint64_t k = 1; k <= REEMBEDDINGS && kept->faults.stereo_or_angles(); ++k) {
-        auto fresh = conformer_from(mol, holds, constraints, k);
-        if (fresh && fresh->faults.key() < kept->faults.key()) kept = std::move(*fresh);
-    }
+    if (auto centres = impossible_centres(mol, holds, constraints, kept->result.coords); !centres.empty())
+        return std::unexpected(ConformerError{conformer_error::ImpossibleStereo{std::move(centres)}});
     if (trace) *trace = kept->trace;
     return std::move(kept->result);
 }

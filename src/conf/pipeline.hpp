@@ -45,10 +45,15 @@ inline constexpr std::size_t MAX_CONFORMER_ATOMS = 1000;
 namespace conformer_error {
 struct InconsistentBounds { std::size_t i, j; bool operator==(const InconsistentBounds&) const = default; };
 struct TooManyAtoms { std::size_t atoms, limit; bool operator==(const TooManyAtoms&) const = default; };
+// Centres whose configuration the conformer met only with the centre pushed
+// out of the tetrahedron of its four ligands, while the other configuration
+// builds them as ordinary centres: a ring system too small to carry it.
+struct ImpossibleStereo { std::vector<std::uint32_t> centres; bool operator==(const ImpossibleStereo&) const = default; };
 }  // namespace conformer_error
 
 struct ConformerError {
-    std::variant<conformer_error::InconsistentBounds, EmbedError, chem::SanitizeError, conformer_error::TooManyAtoms>
+    std::variant<conformer_error::InconsistentBounds, EmbedError, chem::SanitizeError, conformer_error::TooManyAtoms,
+                 conformer_error::ImpossibleStereo>
         kind;
     std::string to_string() const;
 };
@@ -89,6 +94,13 @@ inline constexpr std::size_t REEMBEDDINGS = 4;
 ErrorFunction conformer_field(const ConformerHolds& held, const DistanceBounds& bounds,
                               std::span<const ChiralConstraint> constraints, Holds holds,
                               std::span<const double> start);
+
+// Whether the centre lies strictly inside the tetrahedron of its four ligands
+// (false for a centre with a lone pair, a flat tetrahedron or a lost
+// coordinate). A centre of a ring system too small for its configuration
+// is pushed onto or through a face of that tetrahedron to keep the sign of
+// its volume.
+bool inside_ligands(std::span<const Coord> coords, const ChiralConstraint& constraint);
 
 // Preparation then generation on the caller's molecule (changed in place).
 std::expected<ConformerResult, ConformerError> conformer_for(core::MolBuilder& mol);

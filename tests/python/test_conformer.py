@@ -301,6 +301,22 @@ def test_contradictory_bounds_name_the_pair():
     assert m and int(m[1]) < int(m[2]) < 6
 
 
+def test_stereo_that_cannot_exist_is_refused_naming_its_centres():
+    # Small bridged and fused rings next to their possible diastereomers and
+    # to cages whose strain is real: only the first three are refused.
+    refused = {}
+    for smiles in ["C1C[C@H]2C[C@H]1C2", "[C@H]12CC[C@@H]1CC2", "[C@H]12CCC[C@@H]1C2",
+                   "C1C[C@H]2C[C@@H]1C2", "[C@H]12CC[C@H]1CC2", "[C@H]12CCC[C@H]1C2", "[C@H]12CC[C@H]1C2",
+                   "C12C3C4C1C5C2C3C45", "C1C2CC12", "[C@H]12C[C@H]1C2", "C1C23CC12C3"]:
+        try:
+            conf(smiles)
+        except ValueError as e:
+            refused[smiles] = str(e)
+    tail = " 的构型在三维中不可能存在:只有把中心原子挤出四个配体围成的四面体才能满足"
+    assert refused == {"C1C[C@H]2C[C@H]1C2": "手性中心 4" + tail, "[C@H]12CC[C@@H]1CC2": "手性中心 0、3" + tail,
+                       "[C@H]12CCC[C@@H]1C2": "手性中心 0、4" + tail}
+
+
 def test_hydrogens_follow_canonical_order_of_their_heavy_atoms():
     def parents(smiles):
         c = conf(smiles)

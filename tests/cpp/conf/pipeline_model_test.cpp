@@ -186,6 +186,9 @@ TEST(ConformerError, Texts) {
         {E{EmbedError{EigenError{eigen_error::NotFinite{7}}}}, "嵌入失败:Eigen(NotFinite { index: 7 })"},
         {E{EmbedError{EigenError{eigen_error::Overflowed{}}}}, "嵌入失败:Eigen(Overflowed)"},
         {E{conformer_error::TooManyAtoms{1001, 1000}}, "原子数 1001 超出构型生成的上限 1000"},
+        {E{conformer_error::ImpossibleStereo{{4}}}, "手性中心 4 的构型在三维中不可能存在:只有把中心原子挤出四个配体围成的四面体才能满足"},
+        {E{conformer_error::ImpossibleStereo{{0, 3, 12}}},
+         "手性中心 0、3、12 的构型在三维中不可能存在:只有把中心原子挤出四个配体围成的四面体才能满足"},
     };
     for (const auto& [error, text] : rows) EXPECT_EQ(error.to_string(), text);
     core::MolBuilder bad = test::read_or_fail("c1cccc1");
