@@ -201,7 +201,9 @@ TEST(EitherDoubleBonds, BareEndsAreNeverFlagged) {
         const MolBuilder m = sanitized(smiles);
         const std::vector<std::uint8_t> flags = either_double_bonds(m);
         for (std::uint32_t d = 0; d < m.num_bonds(); ++d) {
-            if (m.bonds[d].order == BondOrder::Double) EXPECT_EQ(flags[d], flagged) << smiles;
+            if (m.bonds[d].order == BondOrder::Double) {
+                EXPECT_EQ(flags[d], flagged) << smiles;
+            }
         }
     }
 }
