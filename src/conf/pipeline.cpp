@@ -38,6 +38,10 @@ std::string ConformerError::to_string() const {
 namespace {
 
 constexpr MinimiserOptions REFINE{400, 1e-6, 8};
+// The first refinement only untangles the embedding for the held one.
+constexpr MinimiserOptions FIRST{100, 1e-6, 8};
+constexpr MinimiserOptions CONTINUE{300, 1e-6, 8};
+constexpr std::size_t CONTINUATIONS = 2;
 constexpr double CLEAN = 1e-6;
 constexpr std::size_t RETRIES = 4;
 
@@ -96,10 +100,11 @@ struct Run {
 // without the attempt's holds (the same as `field` for an attempt without
 // them).
 Run refine(std::vector<double> flat, const ErrorFunction& field, const ErrorFunction& plain,
-           const core::MolBuilder& mol, const DistanceBounds& bounds, std::span<const ChiralConstraint> constraints) {
+           const core::MolBuilder& mol, const DistanceBounds& bounds, std::span<const ChiralConstraint> constraints,
+           const MinimiserOptions& options = REFINE) {
     Run run{std::move(flat), {}, 0, 0, 0.0};
     FieldObjective objective(field);
-    run.refined = minimise(objective, run.flat, REFINE);
+    run.refined = minimise(objective, run.flat, options);
     run.chiral_score = count_chiral_ok(run.flat, constraints);
     run.violations = count_bond_violations(run.flat, mol, bounds);
     if (&plain == &field) {
@@ -117,7 +122,13 @@ Run refine(std::vector<double> flat, const ErrorFunction& field, const ErrorFunc
 // nudged start rarely meets it; nor does one meet the last 1e-3 of a
 // function whose bounds cannot all hold.
 constexpr double RETRY_ABOVE = 1e-3;
-bool needs_retry(const Run& run, std::size_t centres) {
+// A conformer whose function without the holds stays above this misses its
+// bounds clearly: bonds and angles squeezed by the holds.
+constexpr double STRAIN_FAULT = 1e-2;
+bool needs_retry(const Run& run, std::size_t centres, bool held) {
+    // Bounds the holds pull against stay missed however the start is nudged;
+    // such a conformer gives way to the level below instead (`Faults`).
+    if (held) return run.chiral_score < centres || run.violations > 0 || std::isnan(run.plain_value);
     return run.chiral_score < centres || run.violations > 0 || run.plain_value > RETRY_ABOVE ||
            std::isnan(run.plain_value);
 }
@@ -284,8 +295,9 @@ struct Faults {
     std::size_t flipped = 0;     // stored cis/trans the other way
     std::size_t violations = 0;  // bonds outside their bounds
     std::size_t angles = 0;      // atoms with a bond angle far outside its bounds
+    bool strained = false;       // the function without the holds above STRAIN_FAULT
 
-    auto key() const { return std::tuple(chiral_wrong, flipped, violations, angles); }
+    auto key() const { return std::tuple(chiral_wrong, flipped, violations, angles, strained); }
     bool stereo_or_angles() const { return chiral_wrong != 0 || flipped != 0 || angles != 0; }
     bool none() const { return key() == Faults{}.key(); }
 };
@@ -299,49 +311,83 @@ struct Attempt {
     ConformerTrace trace;
 };
 
-std::expected<Attempt, ConformerError> attempt(const core::MolBuilder& mol, const ConformerHolds& held,
-                                               std::span<const ChiralConstraint> constraints, Holds holds,
+// An embedding refined on its bounds and chiral volumes alone, with what the
+// result reports of it. Levels whose bounds come out the same share it.
+struct Embedding {
+    DistanceBounds raw, bounds;  // as built, and smoothed
+    std::vector<double> flat;    // after the first refinement
+    double energy_before = 0.0;
+    std::size_t spread = 0;
+    bool mirrored = false;
+};
+
+std::expected<Embedding, ConformerError> embed(const core::MolBuilder& mol, const ConformerHolds& held,
+                                               std::span<const ChiralConstraint> constraints, DistanceBounds raw,
                                                std::uint64_t embedding) {
     const std::size_t n = mol.atoms.size();
-    DistanceBounds bounds = build_bounds(mol, &held.bounds(holds));
+    Embedding out;
+    out.bounds = raw;
+    out.raw = std::move(raw);
+    DistanceBounds& bounds = out.bounds;
     // Made in place: g++ 12 takes a moved error for one whose list of
     // centres might be uninitialised.
     if (auto crossed = triangle_smooth(bounds))
-        return std::expected<Attempt, ConformerError>(
+        return std::expected<Embedding, ConformerError>(
             std::unexpect, conformer_error::InconsistentBounds{crossed->first, crossed->second});
     auto embedded = embed_coordinates(
         embedding == 0 ? full_distance_matrix(bounds) : sampled_distance_matrix(bounds, embedding), n);
     if (!embedded) return std::unexpected(ConformerError{std::move(embedded.error())});
     std::vector<Coord>& coords = *embedded;
-
-    Attempt out;
-    ConformerResult& result = out.result;
-    result.spread = spread_coincident(coords);
-    result.mirrored = mirror_vote(coords, constraints);
+    out.spread = spread_coincident(coords);
+    out.mirrored = mirror_vote(coords, constraints);
     const ErrorFunction plain = conformer_field(held, bounds, constraints, Holds::None, flat_of(coords));
-    std::vector<double> flat = flat_of(coords);
+    out.flat = flat_of(coords);
     std::vector<double> scratch_gradient(3 * n);
-    result.energy_before = field_energy(plain, flat, scratch_gradient);
-
+    out.energy_before = field_energy(plain, out.flat, scratch_gradient);
     // The embedding is refined on the bounds and chiral volumes first and
     // then with the holds: held from the start, they pin twisted parts of the
     // embedding in place and refinement ends in tangles. Retries start from
     // the refined coordinates and need only the second run.
     const ErrorFunction rough = build_chiral_terms(bounds, constraints);
     FieldObjective first(rough);
-    minimise(first, flat, REFINE);
+    minimise(first, out.flat, FIRST);
+    return out;
+}
+
+std::expected<Attempt, ConformerError> attempt(const core::MolBuilder& mol, const ConformerHolds& held,
+                                               std::span<const ChiralConstraint> constraints, Holds holds,
+                                               std::uint64_t embedding,
+                                               std::optional<std::expected<Embedding, ConformerError>>& shared) {
+    DistanceBounds raw = build_bounds(mol, &held.bounds(holds));
+    if (!shared || !*shared || (**shared).raw.values != raw.values)
+        shared = embed(mol, held, constraints, std::move(raw), embedding);
+    if (!*shared) return std::unexpected((*shared).error());
+    const Embedding& embedded = **shared;
+    const DistanceBounds& bounds = embedded.bounds;
+    std::vector<double> flat = embedded.flat;
+
+    Attempt out;
+    ConformerResult& result = out.result;
+    result.spread = embedded.spread;
+    result.mirrored = embedded.mirrored;
+    result.energy_before = embedded.energy_before;
+    const ErrorFunction plain = conformer_field(held, bounds, constraints, Holds::None, flat);
     const ErrorFunction field =
         holds != Holds::None ? conformer_field(held, bounds, constraints, holds, flat) : ErrorFunction{};
     const ErrorFunction& refined_on = holds != Holds::None ? field : plain;
     Run kept = refine(std::move(flat), refined_on, plain, mol, bounds, constraints);
-    if (needs_retry(kept, constraints.size())) {
+    // A run that ends unconverged often stalls on a stale curvature history
+    // rather than at its minimum; a fresh run from where it stopped goes on.
+    for (std::size_t c = 0; c < CONTINUATIONS && !kept.refined.converged; ++c)
+        kept = refine(kept.flat, refined_on, plain, mol, bounds, constraints, CONTINUE);
+    if (needs_retry(kept, constraints.size(), holds != Holds::None)) {
         const std::vector<double> base = kept.flat;
         for (std::size_t k = 1; k <= RETRIES; ++k) {
             std::vector<double> trial = base;
             for (std::size_t i = 0; i < trial.size(); ++i) trial[i] = trial[i] + retry_offset(k, i);
             Run run = refine(std::move(trial), refined_on, plain, mol, bounds, constraints);
             if (better(run, kept)) kept = std::move(run);
-            if (!needs_retry(kept, constraints.size())) break;
+            if (!needs_retry(kept, constraints.size(), holds != Holds::None)) break;
         }
     }
 
@@ -361,7 +407,7 @@ std::expected<Attempt, ConformerError> attempt(const core::MolBuilder& mol, cons
     result.grad_norm = kept.refined.grad_norm;
     result.converged = kept.refined.converged;
     out.faults = {constraints.size() - result.chiral_ok, count_flipped_double_bonds(kept.flat, mol), kept.violations,
-                  count_angle_faults(kept.flat, mol, bounds)};
+                  count_angle_faults(kept.flat, mol, bounds), !(kept.plain_value <= STRAIN_FAULT)};
     out.trace = {embedding, holds, out.faults.chiral_wrong, out.faults.flipped, out.faults.violations,
                  out.faults.angles};
     return out;
@@ -376,11 +422,12 @@ std::expected<Attempt, ConformerError> conformer_from(const core::MolBuilder& mo
                                                       std::span<const ChiralConstraint> constraints,
                                                       std::uint64_t embedding) {
     std::optional<std::expected<Attempt, ConformerError>> kept;
+    std::optional<std::expected<Embedding, ConformerError>> shared;
     for (Holds level : {Holds::All, Holds::Shapes, Holds::None}) {
         // A level that holds nothing beyond the next one down would make the
         // same conformer.
         if (level != Holds::None && !holds.anything_held(level)) continue;
-        auto made = attempt(mol, holds, constraints, level, embedding);
+        auto made = attempt(mol, holds, constraints, level, embedding, shared);
         if (!kept || !*kept || (made && made->faults.key() < (**kept).faults.key())) kept = std::move(made);
         if (*kept && (**kept).faults.none()) break;
     }

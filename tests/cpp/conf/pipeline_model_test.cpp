@@ -37,7 +37,7 @@ struct ModelRun {
 struct ModelAttempt {
     ConformerResult r;
     // Centres wrong, stored cis/trans flipped, bonds and bond angles outside their bounds.
-    std::tuple<std::size_t, std::size_t, std::size_t, std::size_t> faults;
+    std::tuple<std::size_t, std::size_t, std::size_t, std::size_t, bool> faults;
 };
 
 // One conformer at a level of holds, from the upper bounds (k = 0) or a
@@ -70,18 +70,23 @@ ModelAttempt attempt(const core::MolBuilder& mol, const std::vector<ChiralConstr
     r.energy_before = field_energy(plain, flat, g);
     const ErrorFunction bounds_only = build_chiral_terms(b, cs);
     Field rough(bounds_only);
-    minimise(rough, flat, {400, 1e-6, 8});
+    minimise(rough, flat, {100, 1e-6, 8});
     const ErrorFunction f = holds == Holds::None ? plain : conformer_field(held, b, cs, holds, flat);
     Field obj(f);
-    const auto run = [&](std::vector<double> x) {
-        const MinimiserResult m = minimise(obj, x, {400, 1e-6, 8});
+    const auto run = [&](std::vector<double> x, std::size_t iterations = 400) {
+        const MinimiserResult m = minimise(obj, x, {iterations, 1e-6, 8});
         std::vector<double> gx(x.size());
         return ModelRun{x, m, count_chiral_ok(x, cs), count_bond_violations(x, mol, b), field_energy(plain, x, gx)};
     };
-    // Retried on a centre wrong, a bond outside its bounds or the function
-    // without the holds above 1e-3.
-    const auto faulty = [&](const ModelRun& k) { return k.chiral < cs.size() || k.violations > 0 || !(k.plain <= 1e-3); };
+    // Retried on a centre wrong, a bond outside its bounds or, without the
+    // holds, the function above 1e-3.
+    const auto faulty = [&](const ModelRun& k) {
+        return k.chiral < cs.size() || k.violations > 0 || std::isnan(k.plain) ||
+               (holds == Holds::None && !(k.plain <= 1e-3));
+    };
     ModelRun kept = run(flat);
+    // An unconverged run goes on from where it stopped, twice at most.
+    for (int c = 0; c < 2 && !kept.m.converged; ++c) kept = run(kept.x, 300);
     const std::vector<double> base = kept.x;
     for (std::uint64_t k = 1; k <= 4 && faulty(kept); ++k) {
         ++retried;
@@ -102,7 +107,7 @@ ModelAttempt attempt(const core::MolBuilder& mol, const std::vector<ChiralConstr
     r.chiral_total = cs.size();
     r.chiral_ok = count_chiral_ok(kept.x, cs);
     return {r, {cs.size() - r.chiral_ok, count_flipped_double_bonds(kept.x, mol), kept.violations,
-                count_angle_faults(kept.x, mol, b)}};
+                count_angle_faults(kept.x, mol, b), !(kept.plain <= 1e-2)}};
 }
 
 // The conformer of one embedding: with every hold, unless it has a fault and
@@ -129,7 +134,7 @@ ConformerResult model(const core::MolBuilder& mol, const std::vector<ChiralConst
                       int& released, int& fresh_kept) {
     ModelAttempt kept = from_embedding(mol, cs, 0, retried, released);
     for (std::uint64_t k = 1; k <= REEMBEDDINGS; ++k) {
-        const auto [chiral, flipped, bonds, angles] = kept.faults;
+        const auto [chiral, flipped, bonds, angles, strained] = kept.faults;
         if (chiral == 0 && flipped == 0 && angles == 0) break;
         const ModelAttempt fresh = from_embedding(mol, cs, k, retried, released);
         if (fresh.faults < kept.faults) {

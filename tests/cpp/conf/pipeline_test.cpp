@@ -238,7 +238,10 @@ TEST(ConformerPipeline, RealMoleculesKeepChiralityAndChemicalGeometry) {
     for (std::size_t k = 0; k < records.size(); k += 140) {
         core::MolBuilder mol = test::read_or_fail(records[k].smiles);
         const std::size_t heavy = mol.atoms.size();
-        auto r = conformer_for(mol);
+        const auto constraints = prepare_for_conformer(mol);
+        ASSERT_TRUE(constraints) << records[k].smiles;
+        ConformerTrace trace;
+        auto r = generate_conformer(mol, *constraints, &trace);
         ASSERT_TRUE(r) << records[k].smiles << ": " << r.error().to_string();
         ++molecules;
         SCOPED_TRACE(records[k].smiles);
@@ -247,8 +250,9 @@ TEST(ConformerPipeline, RealMoleculesKeepChiralityAndChemicalGeometry) {
         const bool is_clean = r->energy <= 1e-2;
         clean += is_clean;
         ASSERT_EQ(r->coords.size(), mol.atoms.size());
+        // Judged by the bounds of the level it was kept at.
         const ConformerHolds holds(mol);
-        const DistanceBounds b = build_bounds(mol, &holds.bounds(Holds::Shapes));
+        const DistanceBounds b = build_bounds(mol, &holds.bounds(trace.holds));
         for (const core::Bond& bond : mol.bonds) {
             const double mid = 0.5 * (b.lower(bond.begin, bond.end) + b.upper(bond.begin, bond.end));
             const double off = std::fabs(distance(r->coords[bond.begin], r->coords[bond.end]) - mid);
