@@ -659,7 +659,7 @@ HeldBounds::HeldBounds(const ConformerHolds& holds, Holds level)
         centres_[s.atoms[1]] = Centre::Straight;
     lengths_.assign(mol.num_bonds(), std::numeric_limits<double>::quiet_NaN());
     for (std::uint32_t bi = 0; bi < mol.num_bonds(); ++bi)
-        if (const auto length = typical_bond_length(mol, bi, rings.smallest_size(mol.bonds[bi].begin, mol.bonds[bi].end)))
+        if (const auto length = typical_bond_length(mol, rings, bi))
             lengths_[bi] = *length;
     for (std::uint32_t a = 0; a < mol.num_atoms(); ++a) {
         if (centres_[a] != Centre::None || rings.smallest[a] != 0) continue;
