@@ -280,7 +280,7 @@ std::optional<double> oxygen_angle(const core::MolBuilder& mol, std::uint32_t a,
     return std::nullopt;
 }
 
-// At a sulfonyl sulfur: its two oxygens open to 119.5, the two other
+// At a sulfonyl sulfur: its two oxygens open to 120.5, the two other
 // neighbours close to 104.5 in a sulfone and 106.5 otherwise (sulfonamides,
 // sulfonates), and each oxygen's angle to them follows from those two, as a
 // four-connected centre's angles can only be met together: 119.5, 106.5 and
@@ -291,7 +291,7 @@ std::optional<double> sulfonyl_angle(const core::MolBuilder& mol, std::uint32_t 
         return element(mol, o) == core::Element::O && mol.degree[o] == 1 &&
                mol.bonds[mol.bond_between(s, o)].order == BondOrder::Double;
     };
-    constexpr double OXYGENS = 119.5;
+    constexpr double OXYGENS = 120.5;
     std::array<std::uint32_t, 2> others{NONE, NONE};
     std::size_t count = 0;
     for (core::Neighbor nb : mol.neighbors(s))
@@ -327,7 +327,7 @@ std::optional<double> nitrogen_angle(const core::MolBuilder& mol, std::uint32_t 
             default: break;
         }
         if (element(mol, doubled) == core::Element::N) return 114.0;
-        return element(mol, doubled) == core::Element::C ? std::optional(117.5) : std::nullopt;
+        return element(mol, doubled) == core::Element::C ? std::optional(117.0) : std::nullopt;
     }
     if (mol.degree[n] != 3 || nitrogen_kind(mol, n) != Kind::Other || nitro_oxide(mol, n) != NONE) return std::nullopt;
     const auto aryl = [&](std::uint32_t x) { return kind_of(mol, x) == Kind::AromaticCarbon; };
