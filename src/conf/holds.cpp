@@ -449,6 +449,19 @@ std::vector<PlanarFour> planar_nitro_groups(const MoleculeContext& context) {
     return out;
 }
 
+// An aryl group on a C=N nitrogen turns some 50 degrees out of the C=N
+// plane: flat, its ortho hydrogen meets the imine carbon's cis substituent
+// and the C=N-C angle opens to some 125 (the crystal's is 118-120).
+bool aryl_on_imine_nitrogen(const core::MolBuilder& mol, std::uint32_t aryl, std::uint32_t n) {
+    if (!is_aromatic(mol, aryl) || is_aromatic(mol, n) || mol.atoms[n].atomic_num != core::Element::N ||
+        mol.degree[n] != 2)
+        return false;
+    for (core::Neighbor nb : mol.neighbors(n))
+        if (mol.bonds[nb.bond].order == BondOrder::Double && mol.atoms[nb.atom].atomic_num == core::Element::C)
+            return true;
+    return false;
+}
+
 std::vector<HeldTorsion> conjugated_links(const MoleculeContext& context) {
     const core::MolBuilder& mol = context.mol;
     std::vector<HeldTorsion> out;
@@ -462,6 +475,7 @@ std::vector<HeldTorsion> conjugated_links(const MoleculeContext& context) {
         else if (pi_c) link = carbonyl_partner(mol, c) == NONE && donor_oxygen(mol, b, c);
         if (!link || tertiary_amide_carbon(mol, b) || tertiary_amide_carbon(mol, c)) continue;
         if (crowded(mol, context.rings, b) || crowded(mol, context.rings, c)) continue;
+        if (aryl_on_imine_nitrogen(mol, b, c) || aryl_on_imine_nitrogen(mol, c, b)) continue;
         const std::uint32_t a = other_neighbour(mol, b, c), d = other_neighbour(mol, c, b);
         if (context.rings.smallest_holding(b, c) == NONE && a != NONE && d != NONE && a != d)
             out.push_back({{a, b, c, d}, TorsionWells::Planar});
@@ -739,7 +753,7 @@ HeldBounds::HeldBounds(const ConformerHolds& holds, Holds level)
         centres_[s.atoms[1]] = Centre::Straight;
     lengths_.assign(mol.num_bonds(), std::numeric_limits<double>::quiet_NaN());
     for (std::uint32_t bi = 0; bi < mol.num_bonds(); ++bi)
-        if (const auto length = typical_bond_length(mol, bi, rings.smallest_size(mol.bonds[bi].begin, mol.bonds[bi].end)))
+        if (const auto length = typical_bond_length(mol, rings, bi))
             lengths_[bi] = *length;
     for (std::uint32_t a = 0; a < mol.num_atoms(); ++a) {
         if (centres_[a] != Centre::None || rings.smallest[a] != 0) continue;

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <utility>
 
 #include "conf/context.hpp"
+#include "conf/geometry.hpp"
+#include "conf/ring_context.hpp"
 #include "core/elements.hpp"
 
 namespace quorix::conf {
@@ -22,7 +25,9 @@ enum class Kind : std::uint8_t {
     SpCarbon,
     AmineNitrogen,
     AmideNitrogen,
+    BentAmideNitrogen,
     NitroNitrogen,
+    AmmoniumNitrogen,
     EtherOxygen,
     EsterOxygen,
     HydroxylOxygen,
@@ -50,6 +55,15 @@ bool carbonyl_neighbour(const core::MolBuilder& mol, std::uint32_t a) {
     return false;
 }
 
+// The carbon of a C=N that is no ring's aromatic atom: an amidine's or a
+// guanidine's, whose single-bonded nitrogens share its pi system.
+bool imine_carbon(const core::MolBuilder& mol, std::uint32_t c) {
+    if (element(mol, c) != core::Element::C || is_aromatic(mol, c)) return false;
+    for (core::Neighbor nb : mol.neighbors(c))
+        if (mol.bonds[nb.bond].order == BondOrder::Double && element(mol, nb.atom) == core::Element::N) return true;
+    return false;
+}
+
 bool carries_hydrogen(const core::MolBuilder& mol, std::uint32_t a) {
     for (core::Neighbor nb : mol.neighbors(a))
         if (element(mol, nb.atom) == core::Element::H) return true;
@@ -72,10 +86,16 @@ Kind carbon_kind(const core::MolBuilder& mol, std::uint32_t c) {
 
 Kind nitrogen_kind(const core::MolBuilder& mol, std::uint32_t n) {
     const core::Atom& atom = mol.atoms[n];
-    if (is_aromatic(mol, n) || mol.degree[n] != 3) return Kind::Other;
+    if (is_aromatic(mol, n)) return Kind::Other;
+    if (mol.degree[n] == 4) return atom.formal_charge == 1 ? Kind::AmmoniumNitrogen : Kind::Other;
+    if (mol.degree[n] != 3) return Kind::Other;
     if (nitro_oxide(mol, n) != NONE) return Kind::NitroNitrogen;
     if (atom.formal_charge != 0) return Kind::Other;
+    // An amidine's amino nitrogen gives its lone pair to the C=N as an
+    // amide's gives it to the C=O.
     if (carbonyl_neighbour(mol, n)) return Kind::AmideNitrogen;
+    for (core::Neighbor nb : mol.neighbors(n))
+        if (mol.bonds[nb.bond].order == BondOrder::Single && imine_carbon(mol, nb.atom)) return Kind::AmideNitrogen;
     return atom.hybridization == core::Hybridization::Sp3 ? Kind::AmineNitrogen : Kind::Other;
 }
 
@@ -135,10 +155,19 @@ constexpr std::array LENGTHS{
     Length{Kind::CarbonylCarbon, Kind::AmideNitrogen, 1.340},
     Length{Kind::Sp3Carbon, Kind::AmideNitrogen, 1.455},
     Length{Kind::AromaticCarbon, Kind::AmideNitrogen, 1.415},
+    Length{Kind::AlkeneCarbon, Kind::AmideNitrogen, 1.370},  // enamides 1.38-1.40, amidines 1.34-1.36
+    Length{Kind::AlkeneCarbon, Kind::BentAmideNitrogen, 1.405},
+    Length{Kind::CarbonylCarbon, Kind::BentAmideNitrogen, 1.385},
     Length{Kind::Sp3Carbon, Kind::AmineNitrogen, 1.469},
     Length{Kind::Sp3Carbon, Kind::NitroNitrogen, 1.490},
     Length{Kind::AromaticCarbon, Kind::NitroNitrogen, 1.468},
     Length{Kind::AlkeneCarbon, Kind::NitroNitrogen, 1.450},
+    Length{Kind::Sp3Carbon, Kind::AmmoniumNitrogen, 1.499},
+    Length{Kind::AromaticCarbon, Kind::AmmoniumNitrogen, 1.465},
+    Length{Kind::AmineNitrogen, Kind::AmineNitrogen, 1.454},  // hydrazines
+    Length{Kind::AmineNitrogen, Kind::AmideNitrogen, 1.415},  // hydrazides
+    Length{Kind::AmineNitrogen, Kind::EtherOxygen, 1.453},    // hydroxylamines
+    Length{Kind::AmineNitrogen, Kind::HydroxylOxygen, 1.453},
     Length{Kind::CarbonylCarbon, Kind::EsterOxygen, 1.336},
     Length{Kind::CarbonylCarbon, Kind::AcidOxygen, 1.308},
     Length{Kind::CarbonylCarbon, Kind::CarboxylateOxygen, 1.255},
@@ -151,6 +180,7 @@ constexpr std::array LENGTHS{
     Length{Kind::AromaticCarbon, Kind::HydroxylOxygen, 1.362},
     Length{Kind::Sp3Carbon, Kind::SulfideSulfur, 1.817},
     Length{Kind::AromaticCarbon, Kind::SulfideSulfur, 1.773},
+    Length{Kind::SpCarbon, Kind::SulfideSulfur, 1.690},  // thiocyanates
     Length{Kind::Sp3Carbon, Kind::SulfonylSulfur, 1.779},
     Length{Kind::AromaticCarbon, Kind::SulfonylSulfur, 1.763},
     Length{Kind::Sp3Carbon, Kind::Fluorine, 1.399},  // one fluorine; see `fluorinated_length`
@@ -166,6 +196,37 @@ static_assert(std::all_of(LENGTHS.begin(), LENGTHS.end(), [](const Length& l) { 
 
 // A carboxylate's two C-O bonds share one charge and are equally long.
 constexpr double CARBOXYLATE_CO = 1.255;
+
+// An amide nitrogen shared by two rings whose angles leave the third one
+// 150 degrees or more to be flat (a fused beta-lactam's: 162 in a penam, 150
+// in a cephem), or whose three ring angles add up to well under 360, stays
+// pyramidal, and its lone pair leaves the C=O and C=C: their bonds to it
+// lengthen.
+Kind bond_kind(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t a) {
+    const Kind k = kind_of(mol, a);
+    if (k != Kind::AmideNitrogen || rings.smallest[a] == 0) return k;
+    std::array<std::uint32_t, 3> nbrs{};
+    std::size_t count = 0;
+    for (core::Neighbor nb : mol.neighbors(a))
+        if (count < 3) nbrs[count++] = nb.atom;
+    double sum = 0.0;
+    std::size_t in_rings = 0;
+    for (std::size_t i = 0; i < 3; ++i) {
+        const std::size_t ring = rings.smallest_size(a, nbrs[i], nbrs[(i + 1) % 3]);
+        if (ring == 0) continue;
+        ++in_rings;
+        sum += 180.0 - 360.0 / static_cast<double>(ring);
+    }
+    const bool bent = (in_rings == 3 && sum < 350.0) || (in_rings == 2 && 360.0 - sum >= 150.0 - 1e-9);
+    return bent ? Kind::BentAmideNitrogen : k;
+}
+
+// The ring statistics of a bond from an sp3 carbon to one of these fit its
+// saturated rings; every other kind's length holds in rings as in chains.
+bool saturated(Kind k) {
+    return k == Kind::Sp3Carbon || k == Kind::AmineNitrogen || k == Kind::BentAmideNitrogen ||
+           k == Kind::EtherOxygen || k == Kind::SulfideSulfur || k == Kind::SulfonylSulfur;
+}
 
 bool in_ring(const core::MolBuilder& mol, std::uint32_t a) { return mol.atoms[a].flags & core::IN_RING; }
 
@@ -219,24 +280,74 @@ std::optional<double> oxygen_angle(const core::MolBuilder& mol, std::uint32_t a,
     return std::nullopt;
 }
 
-// At a sulfonyl sulfur: its two oxygens open to 119.5 and close the rest.
+// At a sulfonyl sulfur: its two oxygens open to 120.5, the two other
+// neighbours close to 104.5 in a sulfone and 106.5 otherwise (sulfonamides,
+// sulfonates), and each oxygen's angle to them follows from those two, as a
+// four-connected centre's angles can only be met together: 119.5, 106.5 and
+// four of 108 cannot, and the oxygens gave way to some 116.5.
 std::optional<double> sulfonyl_angle(const core::MolBuilder& mol, std::uint32_t s, std::uint32_t a, std::uint32_t c) {
     if (!sulfonyl_sulfur(mol, s)) return std::nullopt;
     const auto oxo = [&](std::uint32_t o) {
         return element(mol, o) == core::Element::O && mol.degree[o] == 1 &&
                mol.bonds[mol.bond_between(s, o)].order == BondOrder::Double;
     };
+    constexpr double OXYGENS = 120.5;
+    std::array<std::uint32_t, 2> others{NONE, NONE};
+    std::size_t count = 0;
+    for (core::Neighbor nb : mol.neighbors(s))
+        if (!oxo(nb.atom) && count < 2) others[count++] = nb.atom;
+    const bool sulfone = count == 2 && element(mol, others[0]) == core::Element::C &&
+                         element(mol, others[1]) == core::Element::C;
+    const double between = sulfone ? 104.5 : 106.5;
     const std::size_t in_angle = std::size_t(oxo(a)) + std::size_t(oxo(c));
-    return in_angle == 2 ? 119.5 : in_angle == 1 ? 108.0 : 106.5;
+    if (in_angle == 2) return OXYGENS;
+    if (in_angle == 0) return between;
+    // The two planes bisect each other at right angles.
+    return std::acos(-std::cos(OXYGENS / 2.0 * DEG_TO_RAD) * std::cos(between / 2.0 * DEG_TO_RAD)) * RAD_TO_DEG;
+}
+
+// At a nitrogen outside the rings. A two-connected one (imine, oxime,
+// azo) bends about its lone pair, more tightly towards a hydrogen or an
+// oxygen; a three-connected one between two aryl groups is conjugated with
+// both and opens the angle between them, as is one between an aryl group
+// and a nitrogen (aryl hydrazines).
+std::optional<double> nitrogen_angle(const core::MolBuilder& mol, std::uint32_t n, std::uint32_t a, std::uint32_t c) {
+    const core::Atom& atom = mol.atoms[n];
+    if (atom.formal_charge != 0 || is_aromatic(mol, n)) return std::nullopt;
+    if (mol.degree[n] == 2) {
+        const core::Bond& ba = mol.bonds[mol.bond_between(n, a)];
+        const core::Bond& bc = mol.bonds[mol.bond_between(n, c)];
+        if ((ba.order == BondOrder::Double) == (bc.order == BondOrder::Double)) return std::nullopt;
+        const std::uint32_t doubled = ba.order == BondOrder::Double ? a : c, single = doubled == a ? c : a;
+        if ((ba.order != BondOrder::Single && bc.order != BondOrder::Single) || is_aromatic(mol, doubled))
+            return std::nullopt;
+        switch (element(mol, single)) {
+            case core::Element::H: return 110.0;
+            case core::Element::O: return 111.0;
+            default: break;
+        }
+        if (element(mol, doubled) == core::Element::N) return 114.0;
+        return element(mol, doubled) == core::Element::C ? std::optional(117.0) : std::nullopt;
+    }
+    if (mol.degree[n] != 3 || nitrogen_kind(mol, n) != Kind::Other || nitro_oxide(mol, n) != NONE) return std::nullopt;
+    const auto aryl = [&](std::uint32_t x) { return kind_of(mol, x) == Kind::AromaticCarbon; };
+    const std::size_t aryls = std::size_t(aryl(a)) + std::size_t(aryl(c));
+    if (aryls == 2) return 127.0;
+    std::size_t all_aryls = 0;
+    for (core::Neighbor nb : mol.neighbors(n)) all_aryls += aryl(nb.atom);
+    if (all_aryls == 2) return (360.0 - 127.0) / 2.0;
+    if (aryls == 1 && element(mol, aryl(a) ? c : a) == core::Element::N) return 118.0;
+    return std::nullopt;
 }
 
 }  // namespace
 
-std::optional<double> typical_bond_length(const core::MolBuilder& mol, std::uint32_t bond, std::size_t ring_size) {
-    if (ring_size != 0) return std::nullopt;
+std::optional<double> typical_bond_length(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t bond) {
     const core::Bond& b = mol.bonds[bond];
-    Kind ka = kind_of(mol, b.begin), kb = kind_of(mol, b.end);
+    const std::size_t ring_size = rings.smallest_size(b.begin, b.end);
+    Kind ka = bond_kind(mol, rings, b.begin), kb = bond_kind(mol, rings, b.end);
     if (ka > kb) std::swap(ka, kb);
+    if (ring_size != 0 && ka == Kind::Sp3Carbon && saturated(kb)) return std::nullopt;
     if (b.order == BondOrder::Double) {
         // The C=O of a carboxylate.
         std::uint32_t carbon = b.begin, oxygen = b.end;
@@ -271,6 +382,7 @@ std::optional<double> typical_angle(const core::MolBuilder& mol, std::uint32_t c
             if (mol.degree[centre] != 2 || element(mol, a) != core::Element::C || element(mol, c) != core::Element::C)
                 return std::nullopt;
             return oxygen_angle(mol, a, c);
+        case core::Element::N: return nitrogen_angle(mol, centre, a, c);
         case core::Element::S: return sulfonyl_angle(mol, centre, a, c);
         default: return std::nullopt;
     }

@@ -8,22 +8,25 @@
 #include <cstdint>
 #include <optional>
 
+#include "conf/ring_context.hpp"
 #include "core/builder.hpp"
 
 namespace quorix::conf {
 
-// The typical length (Å) of a single bond outside the rings by what its
-// atoms are (sp3, aromatic, alkene, carbonyl or sp carbon; amine, amide or
-// nitro nitrogen; ether, ester, hydroxyl, acid or carboxylate oxygen;
-// sulfide or sulfonyl sulfur; an sp3 carbon's halogen), and of a
-// carboxylate's C=O, which shares its charge with the C-O; none for any
-// other bond. `ring_size` is the smallest ring holding the bond (0 for
-// none): a ring's own statistics fit its angles, and a ring bond keeps them.
-std::optional<double> typical_bond_length(const core::MolBuilder& mol, std::uint32_t bond, std::size_t ring_size);
+// The typical length (Å) of a single bond by what its atoms are (sp3,
+// aromatic, alkene, carbonyl or sp carbon; amine, amide or amidine,
+// ammonium or nitro nitrogen; ether, ester, hydroxyl, acid or carboxylate
+// oxygen; sulfide or sulfonyl sulfur; an sp3 carbon's halogen), in rings as
+// in chains, so that every such bond of a ring has it and the bounds close
+// the ring around them; and of a carboxylate's C=O, which shares its charge
+// with the C-O. None for any other bond, and none for a ring bond from an
+// sp3 carbon to an sp3 atom: the ring's own statistics fit those.
+std::optional<double> typical_bond_length(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t bond);
 
 // The typical angle (degrees) a-centre-c at a carbonyl carbon (ketone,
-// aldehyde, amide, ester or acid, carboxylate), an ether or ester oxygen and
-// a sulfonyl sulfur that lie in no ring; none for any other centre.
+// aldehyde, amide, ester or acid, carboxylate), an ether or ester oxygen, a
+// sulfonyl sulfur and an imine, oxime, diarylamine or aryl hydrazine
+// nitrogen that lie in no ring; none for any other centre.
 std::optional<double> typical_angle(const core::MolBuilder& mol, std::uint32_t centre, std::uint32_t a,
                                     std::uint32_t c);
 

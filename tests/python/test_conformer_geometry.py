@@ -220,3 +220,33 @@ def test_chair_substituents_lie_equatorial():
         conf = quorix.parse_smiles(smiles).conformer()
         coords = [tuple(p) for p in conf.coords]
         assert abs(geometry.torsion(coords, x, a, b, c)) > 150, smiles
+
+
+# Bonds (two atoms) and angles (three) of named molecules, with the window
+# each falls in (hand-checked crystal and textbook values); "H3" is the first
+# hydrogen on atom 3. Ring bonds of lactones, enones, dienes and aryl ketones
+# once kept the saturated ring's length; open bonds of ammonium, amidine,
+# thiocyanate, hydrazine and hydroxylamine the one row of their elements.
+NAMED_BONDS_AND_ANGLES = [
+    ("O=C1CCCO1", (1, 5), 1.33, 1.38),  # gamma-butyrolactone C(=O)-O
+    ("O=C1CCCC=C1", (1, 6), 1.44, 1.49),  # cyclohexenone C=C-C=O
+    ("C1CC=CC=C1", (3, 4), 1.43, 1.48),  # 1,3-cyclohexadiene
+    ("O=C1CCc2ccccc21", (1, 9), 1.44, 1.49),  # 1-indanone C(ar)-C(=O)
+    ("C[N+](C)(C)C", (0, 1), 1.48, 1.53),  # tetramethylammonium
+    ("CC(=N)N", (1, 3), 1.33, 1.39),  # acetamidine C-NH2
+    ("CSC#N", (1, 2), 1.66, 1.72),  # methyl thiocyanate S-C(sp)
+    ("CNNC", (1, 2), 1.42, 1.48),  # 1,2-dimethylhydrazine
+    ("CNOC", (1, 2), 1.42, 1.48),  # N,O-dimethylhydroxylamine
+    ("CC(C)=NO", (1, 3, 4), 108, 115),  # acetone oxime C=N-O
+    ("CC(C)=N", (1, 3, "H3"), 106, 113),  # imine C=N-H
+    ("c1ccc(Nc2ccccc2)cc1", (3, 4, 5), 123, 133),  # diphenylamine C-N-C
+]
+
+
+@pytest.mark.parametrize("smiles, atoms, low, high", NAMED_BONDS_AND_ANGLES)
+def test_named_bond_lengths_and_angles(smiles, atoms, low, high):
+    c = quorix.parse_smiles(smiles).conformer()
+    g, x = geometry.Graph(c.mol), [tuple(p) for p in c.coords]
+    at = [next(y for y in g.nbrs[int(a[1:])] if g.z[y] == 1) if isinstance(a, str) else a for a in atoms]
+    value = geometry.norm(geometry.sub(x[at[0]], x[at[1]])) if len(at) == 2 else geometry.angle(x, *at)
+    assert low <= value <= high, value

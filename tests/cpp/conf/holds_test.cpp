@@ -265,7 +265,9 @@ TEST(ConjugatedLinks, SingleBondsBetweenConjugatedAtomsAndDonorOxygens) {
         // both ortho positions taken, a peri hydrogen or a tertiary amide
         // push the group out of the plane.
         {"c1ccc(cc1)-c1ccccc1", {}}, {"c1ccc(cc1)Oc1ccccc1", {}}, {"CC(=O)Oc1ccccc1", {}},
-        {"Cc1cccc(C)c1C=O", {}}, {"O=Cc1cccc2ccccc12", {}}, {"CN(C)C(=O)c1ccccc1", {}}, {"CCCC", {}}};
+        {"Cc1cccc(C)c1C=O", {}}, {"O=Cc1cccc2ccccc12", {}}, {"CN(C)C(=O)c1ccccc1", {}}, {"CCCC", {}},
+        // An imine nitrogen's aryl turns out of the C=N plane.
+        {"CC(C)=Nc1ccccc1", {}}};
     for (const auto& [smiles, bonds] : cases) {
         const MolBuilder m = test::prepared(smiles);
         EXPECT_EQ(central_bonds(m, conjugated_links(MoleculeContext(m)), TorsionWells::Planar), bonds) << smiles;
@@ -507,14 +509,23 @@ TEST(HeldBounds, AngleWindowsOfAminesNitroAndSpCentres) {
         {"CC#N", Holds::Shapes, 1, 0, 2, 177.5},
         // Flat ring nitrogens of a lactam and of a sulfonyl piperidine.
         {"O=C1CCCCN1", Holds::Shapes, 6, 1, 5, 120.0}, {"CS(=O)(=O)N1CCCCC1", Holds::Shapes, 4, 5, 9, 120.0},
-        {"CS(=O)(=O)N1CCCC1", Holds::Shapes, 4, 1, 5, (360.0 - (0.85 * 108.0 + 0.15 * 120.0)) / 2}};
+        {"CS(=O)(=O)N1CCCC1", Holds::Shapes, 4, 1, 5, (360.0 - (0.85 * 108.0 + 0.15 * 120.0)) / 2},
+        // A sulfone's oxygens and carbons, and between them what a
+        // four-connected centre leaves: cos = -cos(120.5 / 2) cos(104.5 / 2).
+        {"CS(C)(=O)=O", Holds::Shapes, 1, 3, 4, 120.5}, {"CS(C)(=O)=O", Holds::Shapes, 1, 0, 2, 104.5},
+        {"CS(C)(=O)=O", Holds::Shapes, 1, 0, 3, 107.6855},
+        // Imine and oxime nitrogens bend about their lone pair; a nitrogen
+        // between two aryl groups opens their angle, one between an aryl
+        // and a nitrogen less.
+        {"CC(C)=NO", Holds::Shapes, 3, 1, 4, 111.0}, {"CC(C)=Nc1ccccc1", Holds::Shapes, 3, 1, 4, 117.0},
+        {"c1ccc(Nc2ccccc2)cc1", Holds::Shapes, 4, 3, 5, 127.0}, {"NNc1ccccc1", Holds::Shapes, 1, 0, 2, 118.0}};
     for (const WindowCase& c : cases) {
         const MolBuilder m = test::prepared(c.smiles);
         const auto window = ConformerHolds(m).bounds(c.level).angle_window(c.centre, c.a, c.c);
         ASSERT_EQ(window.has_value(), !std::isnan(c.angle)) << c.smiles << " level " << int(c.level);
         if (window) {
-            EXPECT_NEAR(window->first, c.angle - 2.5, 1e-9) << c.smiles;
-            EXPECT_NEAR(window->second, c.angle + 2.5, 1e-9) << c.smiles;
+            EXPECT_NEAR(window->first, c.angle - 2.5, 1e-4) << c.smiles;
+            EXPECT_NEAR(window->second, c.angle + 2.5, 1e-4) << c.smiles;
         }
     }
 }
@@ -528,7 +539,8 @@ TEST(HeldBounds, ChairRingPathsOnlyWithEveryHold) {
     EXPECT_FALSE(ConformerHolds(ene).bounds(Holds::All).ring_torsion(0, 1, 4));
 }
 
-// Bond ranges of +-0.01 around the typical lengths, outside rings only.
+// Bond ranges of +-0.01 around the typical lengths, in rings as outside
+// them, save ring bonds from an sp3 carbon to an sp3 atom (C1CCOC1).
 TEST(HeldBounds, TypicalBondLengthsOfCommonGroups) {
     const struct {
         const char* smiles;
@@ -538,7 +550,21 @@ TEST(HeldBounds, TypicalBondLengthsOfCommonGroups) {
     } cases[] = {{"CC(N)=O", 1, 2, Holds::Shapes, 1.34},   {"CC(N)=O", 1, 2, Holds::None, std::nan("")},
                  {"CC(=O)[O-]", 1, 2, Holds::Shapes, 1.255}, {"CC(=O)[O-]", 1, 3, Holds::Shapes, 1.255},
                  {"COC", 0, 1, Holds::All, 1.42},           {"C1CCOC1", 2, 3, Holds::Shapes, std::nan("")},
-                 {"CC(=O)C", 1, 2, Holds::Shapes, std::nan("")}};
+                 {"CC(=O)C", 1, 2, Holds::Shapes, std::nan("")},
+                 // Lactam, lactone, ring enone, diene, aryl ketone and enamide
+                 // bonds, every bond of those kinds in the ring.
+                 {"O=C1CCCN1", 1, 5, Holds::Shapes, 1.34},    {"O=C1CCCN1", 4, 5, Holds::Shapes, 1.455},
+                 {"O=C1CCCN1", 1, 2, Holds::Shapes, 1.51},
+                 {"O=C1CCCO1", 1, 5, Holds::Shapes, 1.336},   {"O=C1CCCC=C1", 1, 6, Holds::Shapes, 1.465},
+                 {"C1CC=CC=C1", 3, 4, Holds::Shapes, 1.455},  {"O=C1CCc2ccccc21", 1, 9, Holds::Shapes, 1.488},
+                 {"O=C1CCC=CN1", 5, 6, Holds::Shapes, 1.37},
+                 // A fused beta-lactam's pyramidal nitrogen.
+                 {"O=C1CC2N1CCS2", 1, 4, Holds::Shapes, 1.385},
+                 // Ammonium, amidine, thiocyanate; hydrazine, hydroxylamine
+                 // and hydrazide.
+                 {"C[N+](C)(C)C", 0, 1, Holds::Shapes, 1.499}, {"CC(=N)N", 1, 3, Holds::Shapes, 1.37},
+                 {"CSC#N", 1, 2, Holds::Shapes, 1.69},         {"CNNC", 1, 2, Holds::Shapes, 1.454},
+                 {"CNOC", 1, 2, Holds::Shapes, 1.453},         {"CC(=O)NN", 3, 4, Holds::Shapes, 1.415}};
     for (const auto& c : cases) {
         const MolBuilder m = test::prepared(c.smiles);
         const auto range = ConformerHolds(m).bounds(c.level).bond_range(m.bond_between(c.a, c.b));
