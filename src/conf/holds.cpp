@@ -785,11 +785,12 @@ std::optional<std::pair<double, double>> HeldBounds::angle_window(std::uint32_t 
                                     mol.atoms[c].atomic_num == core::Element::H);
             break;
         case Centre::Aniline: {
-            // Near flat, the ring's lone pair shared (sums 349 to 353
-            // degrees): 118 beside the ring, 113 between two hydrogens
-            // (aniline's 113.1), 115 and 117 where alkyls open them.
+            // Near flat, the lone pair shared with the ring (sums 350 to
+            // 354 degrees): 118 beside the ring, 114 between two hydrogens
+            // (aniline's 113, whose windows' lower edge a refinement tends
+            // to), 116 and 118 where alkyls open them.
             const auto heavy = [&](std::uint32_t x) { return mol.atoms[x].atomic_num != core::Element::H; };
-            angle = is_aromatic(mol, a) || is_aromatic(mol, c) ? 118.0 : 113.0 + 2.0 * (heavy(a) + heavy(c));
+            angle = is_aromatic(mol, a) || is_aromatic(mol, c) ? 118.0 : 114.0 + 2.0 * (heavy(a) + heavy(c));
             break;
         }
         case Centre::PlanarRingNitrogen:
