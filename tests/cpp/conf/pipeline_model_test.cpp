@@ -70,7 +70,7 @@ ModelAttempt attempt(const core::MolBuilder& mol, const std::vector<ChiralConstr
     r.energy_before = field_energy(plain, flat, g);
     const ErrorFunction bounds_only = build_chiral_terms(b, cs);
     Field rough(bounds_only);
-    const MinimiserResult first = minimise(rough, flat, {400, 1e-6, 8});
+    minimise(rough, flat, {400, 1e-6, 8});
     const ErrorFunction f = holds == Holds::None ? plain : conformer_field(held, b, cs, holds, flat);
     Field obj(f);
     const auto run = [&](std::vector<double> x) {
@@ -82,7 +82,6 @@ ModelAttempt attempt(const core::MolBuilder& mol, const std::vector<ChiralConstr
     // without the holds above 1e-3.
     const auto faulty = [&](const ModelRun& k) { return k.chiral < cs.size() || k.violations > 0 || !(k.plain <= 1e-3); };
     ModelRun kept = run(flat);
-    kept.m.iterations += first.iterations;
     const std::vector<double> base = kept.x;
     for (std::uint64_t k = 1; k <= 4 && faulty(kept); ++k) {
         ++retried;
