@@ -490,15 +490,17 @@ std::vector<ConjugatedNitrogen> conjugated_anilines(const MoleculeContext& conte
         if (c == NONE || context.rings.smallest_holding(c, n) != NONE) continue;
         std::array<std::uint32_t, 2> ring{NONE, NONE}, others{NONE, NONE};
         std::size_t in_ring = 0, other = 0;
-        bool heavy = false;
+        std::size_t heavy = 0;
         for (core::Neighbor nb : mol.neighbors(c))
             if (mol.bonds[nb.bond].order == BondOrder::Aromatic && in_ring < 2) ring[in_ring++] = nb.atom;
         for (core::Neighbor nb : mol.neighbors(n)) {
             if (nb.atom == c) continue;
             others[other++] = nb.atom;
-            heavy = heavy || mol.atoms[nb.atom].atomic_num != core::Element::H;
+            heavy += mol.atoms[nb.atom].atomic_num != core::Element::H;
         }
-        if (in_ring < 2 || (heavy && crowded_sides(mol, context.rings, c) > 0)) continue;
+        // A secondary aniline turns its hydrogen to a crowded side; a
+        // tertiary one, or one crowded on both sides, has nowhere to turn.
+        if (in_ring < 2 || (heavy > 0 && crowded_sides(mol, context.rings, c) >= (heavy == 2 ? 1u : 2u))) continue;
         out.push_back({{c, ring[0], ring[1], others[0], others[1]}});
     }
     return out;

@@ -116,8 +116,10 @@ std::vector<HeldTorsion> conjugated_links(const MoleculeContext& context);
 // lies outside the rings, conjugated with the ring: its lone pair along the
 // ring's p orbitals, the plane of its neighbours held near the ring's (see
 // `add_conjugated_terms`), loosely enough to keep the nitrogen pyramidal.
-// Not when an ortho heavy atom meets a heavy substituent of the nitrogen:
-// such an aniline twists rather than squeeze its angles. In atom order.
+// Not when a heavy substituent of the nitrogen meets an ortho heavy atom it
+// cannot turn away from (two heavy substituents and one crowded side, or
+// one and both sides crowded): such an aniline twists rather than squeeze
+// its angles. In atom order.
 std::vector<ConjugatedNitrogen> conjugated_anilines(const MoleculeContext& context);
 
 // Every single bond outside the rings between two sp3 carbons, nitrogens or
