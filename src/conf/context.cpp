@@ -50,6 +50,22 @@ bool sulfonyl_sulfur(const core::MolBuilder& mol, std::uint32_t s) {
     return oxo == 2;
 }
 
+namespace {
+
+// A nitrogen or oxygen whose lone pairs stay its own: neutral, outside
+// aromatic rings, with single bonds only.
+bool saturated_heteroatom(const core::MolBuilder& mol, std::uint32_t a) {
+    const core::Atom& atom = mol.atoms[a];
+    if ((atom.atomic_num != core::Element::N && atom.atomic_num != core::Element::O) || atom.formal_charge != 0 ||
+        is_aromatic(mol, a))
+        return false;
+    for (core::Neighbor nb : mol.neighbors(a))
+        if (mol.bonds[nb.bond].order != BondOrder::Single) return false;
+    return true;
+}
+
+}  // namespace
+
 bool amine_nitrogen(const core::MolBuilder& mol, std::uint32_t n) {
     const core::Atom& atom = mol.atoms[n];
     if (atom.atomic_num != core::Element::N || atom.formal_charge != 0 || is_aromatic(mol, n) || mol.degree[n] != 3)
@@ -57,9 +73,29 @@ bool amine_nitrogen(const core::MolBuilder& mol, std::uint32_t n) {
     for (core::Neighbor nb : mol.neighbors(n)) {
         if (mol.bonds[nb.bond].order != BondOrder::Single) return false;
         const std::uint8_t z = mol.atoms[nb.atom].atomic_num;
-        if (z != core::Element::H && !(z == core::Element::C && is_sp3(mol, nb.atom))) return false;
+        if (z != core::Element::H && !(z == core::Element::C && is_sp3(mol, nb.atom)) &&
+            !saturated_heteroatom(mol, nb.atom))
+            return false;
     }
     return true;
+}
+
+std::uint32_t aniline_ring_atom(const core::MolBuilder& mol, std::uint32_t n) {
+    const core::Atom& atom = mol.atoms[n];
+    if (atom.atomic_num != core::Element::N || atom.formal_charge != 0 || is_aromatic(mol, n) || mol.degree[n] != 3)
+        return NONE;
+    std::uint32_t ring_atom = NONE;
+    for (core::Neighbor nb : mol.neighbors(n)) {
+        if (mol.bonds[nb.bond].order != BondOrder::Single) return NONE;
+        const std::uint8_t z = mol.atoms[nb.atom].atomic_num;
+        if (is_aromatic(mol, nb.atom)) {
+            if (ring_atom != NONE) return NONE;
+            ring_atom = nb.atom;
+        } else if (z != core::Element::H && !(z == core::Element::C && is_sp3(mol, nb.atom))) {
+            return NONE;
+        }
+    }
+    return ring_atom;
 }
 
 bool fusion_atom(const core::MolBuilder& mol, std::uint32_t a) {

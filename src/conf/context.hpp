@@ -23,8 +23,14 @@ std::uint32_t nitro_oxide(const core::MolBuilder& mol, std::uint32_t n);
 // A sulfur with four neighbours, two of them oxygens by double bonds.
 bool sulfonyl_sulfur(const core::MolBuilder& mol, std::uint32_t s);
 // A neutral nitrogen outside aromatic rings with three single bonds, each to
-// a hydrogen or an sp3 carbon.
+// a hydrogen, an sp3 carbon or a neutral nitrogen or oxygen outside aromatic
+// rings with single bonds only (hydrazines, hydroxylamines: the lone pairs
+// next door repel the nitrogen's own into a pyramid, as in amines).
 bool amine_nitrogen(const core::MolBuilder& mol, std::uint32_t n);
+// The aromatic atom an aniline nitrogen `n` carries (a neutral nitrogen
+// outside aromatic rings with three single bonds: one to that atom, the
+// others each to a hydrogen or an sp3 carbon), NONE when `n` is none.
+std::uint32_t aniline_ring_atom(const core::MolBuilder& mol, std::uint32_t n);
 // An aromatic atom where rings fuse: three neighbours, all by aromatic bonds.
 bool fusion_atom(const core::MolBuilder& mol, std::uint32_t a);
 // A double bond whose ends both have a torsion: an end that carries a second

@@ -168,6 +168,9 @@ double held_torsion_terms(const ErrorFunction& f, std::span<const double> x, std
             case TorsionWells::Twisted:
                 sum += well_term(*t, h.atoms, psi < PI / 2 ? h.twist : PI - h.twist, TWIST_TOLERANCE, LINK_WEIGHT, g);
                 break;
+            case TorsionWells::Crowded:
+                sum += well_term(*t, h.atoms, PI / 2, PI / 2 - TWIST_LOW, LINK_WEIGHT, g);
+                break;
             case TorsionWells::Chair: {
                 const double sign = h.negative ? -1.0 : 1.0, signed_phi = sign * t->phi;
                 const double dev = signed_phi < CHAIR_TORSION_LOW    ? signed_phi - CHAIR_TORSION_LOW
@@ -296,6 +299,42 @@ double pyramid_terms(const ErrorFunction& f, std::span<const double> x, std::spa
     return sum;
 }
 
+// Penalty of each conjugated nitrogen's two planes apart by more than
+// CONJUGATED_TWIST, with its gradient; a plane lost to collinear atoms is
+// free.
+double conjugated_terms(const ErrorFunction& f, std::span<const double> x, std::span<double> g) {
+    const double cosine = std::cos(CONJUGATED_TWIST);
+    double sum = 0.0;
+    for (const ConjugatedNitrogen& p : f.conjugated) {
+        const auto [c, r1, r2, y1, y2] = p.atoms;
+        const Vec pc = point(x, c);
+        const Vec ra = minus(point(x, r1), pc), rb = minus(point(x, r2), pc);
+        const Vec ya = minus(point(x, y1), pc), yb = minus(point(x, y2), pc);
+        const Vec w = cross(ra, rb), v = cross(ya, yb);  // the ring's and the nitrogen's normals
+        const double ww = dot(w, w), vv = dot(v, v);
+        if (!(ww > 1e-12) || !(vv > 1e-12)) continue;
+        const double norm = std::sqrt(ww * vv), u = dot(v, w) / norm;
+        const double shortfall = cosine - std::abs(u);
+        if (!(shortfall > 0)) continue;
+        sum += shortfall * (CONJUGATED_WEIGHT * shortfall);
+        const double k = -(CONJUGATED_WEIGHT + CONJUGATED_WEIGHT) * shortfall * (u < 0 ? -1.0 : 1.0);
+        Vec gv, gw;  // the penalty's gradient by each normal
+        for (std::size_t axis = 0; axis < 3; ++axis) {
+            gv[axis] = k * (w[axis] / norm - u * v[axis] / vv);
+            gw[axis] = k * (v[axis] / norm - u * w[axis] / ww);
+        }
+        // A normal n = a x b moves with a as b x dn, with b as dn x a.
+        const std::array<std::pair<std::uint32_t, Vec>, 4> moves{
+            {{y1, cross(yb, gv)}, {y2, cross(gv, ya)}, {r1, cross(rb, gw)}, {r2, cross(gw, ra)}}};
+        for (const auto& [atom, d] : moves)
+            for (std::size_t axis = 0; axis < 3; ++axis) {
+                add_gradient(g, atom, axis, d[axis]);
+                add_gradient(g, c, axis, -d[axis]);
+            }
+    }
+    return sum;
+}
+
 }  // namespace
 
 ErrorFunction build_chiral_terms(const DistanceBounds& bounds, std::span<const ChiralConstraint> constraints) {
@@ -334,16 +373,17 @@ double field_energy(const ErrorFunction& f, std::span<const double> x, std::span
     const double distance = distance_terms(f, x, gradient);
     const double chiral = chiral_terms(f, x, gradient);
     if (f.planar.empty() && f.flat.empty() && f.ring_double_bonds.empty() && f.substituents.empty() &&
-        f.torsions.empty() && f.straight.empty() && f.pyramids.empty())
+        f.torsions.empty() && f.straight.empty() && f.pyramids.empty() && f.conjugated.empty())
         return distance + chiral;
     const double planar = planarity_terms(f, x, gradient);
     const double flat = flatness_terms(f.flat, FLAT_VOLUME_TOLERANCE, x, gradient);
     const double ring = flatness_terms(f.ring_double_bonds, RING_DOUBLE_BOND_TOLERANCE, x, gradient);
     const double held = distance + chiral + planar + flat + ring + substituent_terms(f, x, gradient);
-    if (f.torsions.empty() && f.straight.empty() && f.pyramids.empty()) return held;
+    if (f.torsions.empty() && f.straight.empty() && f.pyramids.empty() && f.conjugated.empty()) return held;
     const double torsions = held_torsion_terms(f, x, gradient);
     const double straight = straight_terms(f, x, gradient);
-    return held + torsions + straight + pyramid_terms(f, x, gradient);
+    const double pyramids = pyramid_terms(f, x, gradient);
+    return held + torsions + straight + pyramids + conjugated_terms(f, x, gradient);
 }
 
 double ErrorFunction::value_and_gradient(std::span<const double> x, std::span<double> gradient) const {
@@ -396,6 +436,10 @@ void add_straight_terms(ErrorFunction& f, std::span<const StraightAngle> groups)
 
 void add_pyramid_terms(ErrorFunction& f, std::span<const PyramidalCentre> groups) {
     append_groups(f, f.pyramids, groups);
+}
+
+void add_conjugated_terms(ErrorFunction& f, std::span<const ConjugatedNitrogen> groups) {
+    append_groups(f, f.conjugated, groups);
 }
 
 }  // namespace quorix::conf

@@ -34,10 +34,11 @@ struct RingSubstituent {
 // link, which may lie either way), at 60, 180 or 300 (staggered, a single
 // bond between tetrahedral atoms), at 180 alone (anti, a chain's carbons),
 // `twist` or 180 - `twist` off (a biaryl, whose rings' ortho hydrogens keep
-// it from lying flat), or between CHAIR_TORSION_LOW and CHAIR_TORSION_HIGH of
-// the sign `negative` gives (a chair's ring path, whose signs alternate round
-// the ring).
-enum class TorsionWells : std::uint8_t { Planar, Staggered, Chair, Anti, Twisted };
+// it from lying flat), at least TWIST_LOW from 0 and 180 (a conjugated link
+// crowded out of its plane), or between CHAIR_TORSION_LOW and
+// CHAIR_TORSION_HIGH of the sign `negative` gives (a chair's ring path, whose
+// signs alternate round the ring).
+enum class TorsionWells : std::uint8_t { Planar, Staggered, Chair, Anti, Twisted, Crowded };
 
 struct HeldTorsion {
     std::array<std::uint32_t, 4> atoms{};
@@ -57,6 +58,16 @@ struct StraightAngle {
 struct PyramidalCentre {
     std::array<std::uint32_t, 4> atoms{};
     bool operator==(const PyramidalCentre&) const = default;
+};
+
+// A nitrogen conjugated with a ring through ring atom c: atoms {c, r1, r2,
+// y1, y2}, r1 and r2 c's ring neighbours, y1 and y2 the nitrogen's other
+// neighbours. The plane of c, y1 and y2 (the nitrogen's neighbours) is held
+// near the ring's plane at c, which leaves the nitrogen free to stay a
+// little pyramidal.
+struct ConjugatedNitrogen {
+    std::array<std::uint32_t, 5> atoms{};
+    bool operator==(const ConjugatedNitrogen&) const = default;
 };
 
 struct ErrorFunction {
@@ -80,6 +91,8 @@ struct ErrorFunction {
     std::vector<StraightAngle> straight;
     // Centres held pyramidal (see `add_pyramid_terms`).
     std::vector<PyramidalCentre> pyramids;
+    // Nitrogens held in their ring's plane (see `add_conjugated_terms`).
+    std::vector<ConjugatedNitrogen> conjugated;
 
     // x: x0, y0, z0, x1, ... (at least 3n); the gradient is overwritten.
     double value_and_gradient(std::span<const double> x, std::span<double> gradient) const;
@@ -147,6 +160,9 @@ inline constexpr double CHAIR_WEIGHT = 1.0;
 // LINK_WEIGHT: a biaryl's well is shallow, some 8 kJ/mol to planar or
 // perpendicular.
 inline constexpr double TWIST_TOLERANCE = 10.0 * DEG_TO_RAD;
+// A crowded link is held at least TWIST_LOW out of its plane with
+// LINK_WEIGHT.
+inline constexpr double TWIST_LOW = 35.0 * DEG_TO_RAD;
 void add_torsion_terms(ErrorFunction& f, std::span<const HeldTorsion> groups);
 
 // Holds each angle within STRAIGHT_TOLERANCE (radians) of 180 degrees, with
@@ -163,6 +179,16 @@ void add_straight_terms(ErrorFunction& f, std::span<const StraightAngle> groups)
 inline constexpr double PYRAMID_HEIGHT = 0.72;
 inline constexpr double PYRAMID_WEIGHT = 1.0;
 void add_pyramid_terms(ErrorFunction& f, std::span<const PyramidalCentre> groups);
+
+// Holds the angle between each group's two planes within CONJUGATED_TWIST
+// (radians): below CONJUGATED_COSINE, the cosine of that angle, the penalty
+// is CONJUGATED_WEIGHT times the square of the shortfall. Either face will
+// do. Some 20 degrees (a reference force field twists anilines by 10) lets a
+// pyramidal nitrogen keep its angles; the weight, below the distance terms',
+// lets an ortho neighbour twist it further.
+inline constexpr double CONJUGATED_TWIST = 15.0 * DEG_TO_RAD;
+inline constexpr double CONJUGATED_WEIGHT = 0.2;
+void add_conjugated_terms(ErrorFunction& f, std::span<const ConjugatedNitrogen> groups);
 
 // The torsion a-b-c-d (radians, in (-pi, pi]) at x; NaN where collinear atoms
 // leave it undefined.

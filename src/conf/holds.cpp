@@ -101,14 +101,14 @@ bool donor_oxygen(const core::MolBuilder& mol, std::uint32_t o, std::uint32_t pi
            (mol.atoms[far].atomic_num == core::Element::C && is_sp3(mol, far));
 }
 
-// An aromatic atom pushed out of plane with whatever it carries: both ring
-// neighbours carry a heavy atom outside the ring path (substituents or fused
-// rings), or one is the fusion atom of two six-membered rings (the peri
-// position of a naphthalene, whose hydrogen across the bay sits some 2.5 A
-// from a planar substituent).
-bool crowded(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t a) {
-    if (!is_aromatic(mol, a)) return false;
-    std::size_t crowded_sides = 0;
+// How many sides of an aromatic atom crowd what it carries out of plane: a
+// ring neighbour carrying a heavy atom outside the ring path (a substituent
+// or a fused ring) crowds one side; a neighbour that is the fusion atom of
+// two six-membered rings (the peri position of a naphthalene, whose hydrogen
+// across the bay sits some 2.5 A from a planar substituent) crowds both.
+std::size_t crowded_sides(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t a) {
+    if (!is_aromatic(mol, a)) return 0;
+    std::size_t sides = 0;
     for (core::Neighbor nb : mol.neighbors(a)) {
         if (mol.bonds[nb.bond].order != BondOrder::Aromatic) continue;
         const std::uint32_t own = rings.smallest_holding(a, nb.atom);
@@ -118,11 +118,19 @@ bool crowded(const core::MolBuilder& mol, const RingContext& rings, std::uint32_
             heavy += mol.atoms[far.atom].atomic_num != core::Element::H;
             const bool fused_away = mol.bonds[far.bond].order == BondOrder::Aromatic && own != NONE &&
                                     !rings.contains(own, far.atom);
-            if (fused_away && rings.ring_size(own) == 6 && rings.smallest_size(nb.atom, far.atom) == 6) return true;
+            if (fused_away && rings.ring_size(own) == 6 && rings.smallest_size(nb.atom, far.atom) == 6) return 2;
         }
-        crowded_sides += heavy > 1;
+        sides += heavy > 1;
     }
-    return crowded_sides >= 2;
+    return sides;
+}
+
+// Whether the link from aromatic atom `a` to `b` is crowded out of plane:
+// heavy atoms on both ortho sides, or on one for a nitro group, whose oxygens
+// reach out on both sides and meet an ortho substituent some 2.6 A away when
+// flat (2-nitrotoluene and 1,2-dinitrobenzene twist 40 to 70 degrees).
+bool crowded(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t a, std::uint32_t b) {
+    return crowded_sides(mol, rings, a) >= (nitro_oxide(mol, b) != NONE ? 1u : 2u);
 }
 
 // A carbonyl carbon on a tertiary amide nitrogen: on a ring, its far
@@ -474,11 +482,40 @@ std::vector<HeldTorsion> conjugated_links(const MoleculeContext& context) {
         else if (pi_b) link = carbonyl_partner(mol, b) == NONE && donor_oxygen(mol, c, b);
         else if (pi_c) link = carbonyl_partner(mol, c) == NONE && donor_oxygen(mol, b, c);
         if (!link || tertiary_amide_carbon(mol, b) || tertiary_amide_carbon(mol, c)) continue;
-        if (crowded(mol, context.rings, b) || crowded(mol, context.rings, c)) continue;
+        const bool twisted = crowded(mol, context.rings, b, c) || crowded(mol, context.rings, c, b);
+        // A crowded nitro group is held out of the plane, where nothing else
+        // would move it: a flat start keeps its oxygen pressed to the ortho
+        // atom and O-N-O squeezed.
+        const bool nitro = nitro_oxide(mol, b) != NONE || nitro_oxide(mol, c) != NONE;
+        if (twisted && !nitro) continue;
         if (aryl_on_imine_nitrogen(mol, b, c) || aryl_on_imine_nitrogen(mol, c, b)) continue;
         const std::uint32_t a = other_neighbour(mol, b, c), d = other_neighbour(mol, c, b);
         if (context.rings.smallest_holding(b, c) == NONE && a != NONE && d != NONE && a != d)
-            out.push_back({{a, b, c, d}, TorsionWells::Planar});
+            out.push_back({{a, b, c, d}, twisted ? TorsionWells::Crowded : TorsionWells::Planar});
+    }
+    return out;
+}
+
+std::vector<ConjugatedNitrogen> conjugated_anilines(const MoleculeContext& context) {
+    const core::MolBuilder& mol = context.mol;
+    std::vector<ConjugatedNitrogen> out;
+    for (std::uint32_t n = 0; n < mol.num_atoms(); ++n) {
+        const std::uint32_t c = aniline_ring_atom(mol, n);
+        if (c == NONE || context.rings.smallest_holding(c, n) != NONE) continue;
+        std::array<std::uint32_t, 2> ring{NONE, NONE}, others{NONE, NONE};
+        std::size_t in_ring = 0, other = 0;
+        std::size_t heavy = 0;
+        for (core::Neighbor nb : mol.neighbors(c))
+            if (mol.bonds[nb.bond].order == BondOrder::Aromatic && in_ring < 2) ring[in_ring++] = nb.atom;
+        for (core::Neighbor nb : mol.neighbors(n)) {
+            if (nb.atom == c) continue;
+            others[other++] = nb.atom;
+            heavy += mol.atoms[nb.atom].atomic_num != core::Element::H;
+        }
+        // A secondary aniline turns its hydrogen to a crowded side; a
+        // tertiary one, or one crowded on both sides, has nowhere to turn.
+        if (in_ring < 2 || (heavy > 0 && crowded_sides(mol, context.rings, c) >= (heavy == 2 ? 1u : 2u))) continue;
+        out.push_back({{c, ring[0], ring[1], others[0], others[1]}});
     }
     return out;
 }
@@ -670,6 +707,7 @@ constexpr std::array<HoldKindRow, HOLD_KIND_COUNT> hold_kind_rows() {
         // degrees, and the embedding, aiming at its upper end, starts such
         // torsions near 90, where nothing in the bounds moves them.
         {ConjugatedLinks, "conjugated links", Holds::All, T::Wells, found<conjugated_links>},
+        {Anilines, "anilines", Holds::All, T::Conjugated, found<conjugated_anilines>},
         {StaggeredBonds, "staggered bonds", Holds::All, T::Wells, found<staggered_bonds>},
         {BiarylLinks, "biaryl links", Holds::All, T::Wells, found<biaryl_links>},
         {Chairs, "chairs", Holds::All, T::Chair, found<held_chairs>},
@@ -702,6 +740,7 @@ void add_kind_terms(ErrorFunction& f, HoldTerm term, const HeldGroups& groups, s
         case HoldTerm::Wells: add_torsion_terms(f, list(std::type_identity<HeldTorsion>{})); break;
         case HoldTerm::Straight: add_straight_terms(f, list(std::type_identity<StraightAngle>{})); break;
         case HoldTerm::Pyramid: add_pyramid_terms(f, list(std::type_identity<PyramidalCentre>{})); break;
+        case HoldTerm::Conjugated: add_conjugated_terms(f, list(std::type_identity<ConjugatedNitrogen>{})); break;
         case HoldTerm::Chair: add_torsion_terms(f, chair_terms(list(std::type_identity<HeldChair>{}), start)); break;
     }
 }
@@ -742,6 +781,8 @@ HeldBounds::HeldBounds(const ConformerHolds& holds, Holds level)
     for (const PlanarFour& ester : holds.groups<PlanarFour>(HoldKind::Esters)) cis_across(ester);
     for (const PyramidalCentre& amine : holds.groups<PyramidalCentre>(HoldKind::Amines))
         centres_[amine.atoms[0]] = Centre::Amine;
+    for (std::uint32_t n = 0; n < mol.num_atoms(); ++n)
+        if (rings.smallest[n] == 0 && aniline_ring_atom(mol, n) != NONE) centres_[n] = Centre::Aniline;
     for (std::uint32_t n = 0; n < mol.num_atoms(); ++n) {
         const core::Atom& atom = mol.atoms[n];
         if (atom.atomic_num == core::Element::N && mol.degree[n] == 3 && !is_aromatic(mol, n) &&
@@ -771,7 +812,8 @@ HeldBounds::HeldBounds(const ConformerHolds& holds, Holds level)
     for (const PlanarFour& nitro : holds.groups<PlanarFour>(HoldKind::NitroGroups)) {
         const std::uint32_t n = nitro.atoms[1];
         centres_[n] = Centre::Nitro;
-        rules_[mol.bond_between(n, nitro_oxide(mol, n))].rule = Rule::NitroBond;
+        for (core::Neighbor nb : mol.neighbors(n))
+            if (mol.atoms[nb.atom].atomic_num == core::Element::O) rules_[nb.bond].rule = Rule::NitroBond;
         // Both N-O bonds are the double bond's length.
         nitro_length_ = estimate_bond_length(core::Element::N, core::Element::O, BondOrder::Double, 0).length;
     }
@@ -786,8 +828,10 @@ bool HeldBounds::adds_anything() const {
 }
 
 std::optional<std::pair<double, double>> HeldBounds::bond_range(std::uint32_t bond) const {
+    // Half the usual width: the two bonds are one, and within the usual
+    // width each a refinement leaves them up to 0.02 A apart.
     if (at(rules_, bond).rule == Rule::NitroBond)
-        return std::pair{nitro_length_ - LENGTH_HALF_WIDTH, nitro_length_ + LENGTH_HALF_WIDTH};
+        return std::pair{nitro_length_ - LENGTH_HALF_WIDTH / 2, nitro_length_ + LENGTH_HALF_WIDTH / 2};
     if (lengths_.empty() || std::isnan(at(lengths_, bond))) return std::nullopt;
     return std::pair{lengths_[bond] - LENGTH_HALF_WIDTH, lengths_[bond] + LENGTH_HALF_WIDTH};
 }
@@ -839,6 +883,15 @@ std::optional<std::pair<double, double>> HeldBounds::angle_window(std::uint32_t 
                                 mol.atoms[a].atomic_num == core::Element::H &&
                                     mol.atoms[c].atomic_num == core::Element::H);
             break;
+        case Centre::Aniline: {
+            // Near flat, the lone pair shared with the ring (sums 350 to
+            // 354 degrees): 118 beside the ring, 114 between two hydrogens
+            // (aniline's 113, whose windows' lower edge a refinement tends
+            // to), 116 and 118 where alkyls open them.
+            const auto heavy = [&](std::uint32_t x) { return mol.atoms[x].atomic_num != core::Element::H; };
+            angle = is_aromatic(mol, a) || is_aromatic(mol, c) ? 118.0 : 114.0 + 2.0 * (heavy(a) + heavy(c));
+            break;
+        }
         case Centre::PlanarRingNitrogen:
             angle = flat_ring_angle(context_.rings.smallest_size(centre, a, c), context_.rings.smallest[centre]);
             break;
@@ -855,11 +908,13 @@ std::optional<std::pair<double, double>> HeldBounds::angle_window(std::uint32_t 
             angle = context_.rings.smallest_size(centre, a, c) != 0 ? 114.3 : 130.4;
             break;
         case Centre::Nitro:
-            // O-N-O 124, each R-N-O 118: a flat nitrogen.
+            // O-N-O 126, each R-N-O 117: a flat nitrogen. Crystal
+            // structures give 123 to 125; a refinement settles at the
+            // window's lower edge, some 4 degrees below its middle.
             angle = mol.atoms[a].atomic_num == core::Element::O && mol.atoms[c].atomic_num == core::Element::O &&
                             mol.degree[a] == 1 && mol.degree[c] == 1
-                        ? 124.0
-                        : 118.0;
+                        ? 126.0
+                        : 117.0;
             break;
     }
     return std::pair{angle - ANGLE_HALF_WIDTH, angle + ANGLE_HALF_WIDTH};

@@ -107,9 +107,20 @@ std::vector<PlanarFour> planar_nitro_groups(const MoleculeContext& context);
 // ether or hydroxyl oxygen whose other neighbour is a hydrogen or an sp3
 // carbon (anisoles, phenols, enol ethers; an ester's oxygen is held by
 // `planar_esters`). An aromatic atom with heavy substituents at both ortho
-// positions is crowded out of the plane and not held. One torsion per bond,
-// each end's first other neighbour. In bond order.
+// positions is crowded out of the plane and not held; a nitro group crowded
+// so from one side is held twisted instead. One torsion per bond, each end's
+// first other neighbour. In bond order.
 std::vector<HeldTorsion> conjugated_links(const MoleculeContext& context);
+
+// Every aniline nitrogen (see `aniline_ring_atom`) whose bond to its ring
+// lies outside the rings, conjugated with the ring: its lone pair along the
+// ring's p orbitals, the plane of its neighbours held near the ring's (see
+// `add_conjugated_terms`), loosely enough to keep the nitrogen pyramidal.
+// Not when a heavy substituent of the nitrogen meets an ortho heavy atom it
+// cannot turn away from (two heavy substituents and one crowded side, or
+// one and both sides crowded): such an aniline twists rather than squeeze
+// its angles. In atom order.
+std::vector<ConjugatedNitrogen> conjugated_anilines(const MoleculeContext& context);
 
 // Every single bond outside the rings between two sp3 carbons, nitrogens or
 // oxygens (or between such an atom and an ester's or ether's two-connected
@@ -183,6 +194,7 @@ enum class HoldKind : std::uint8_t {
     SpCentres,
     Amines,
     ConjugatedLinks,
+    Anilines,
     StaggeredBonds,
     BiarylLinks,
     Chairs,
@@ -191,10 +203,21 @@ inline constexpr std::size_t HOLD_KIND_COUNT = static_cast<std::size_t>(HoldKind
 
 // The groups one kind holds.
 using HeldGroups = std::variant<std::vector<PlanarFour>, std::vector<RingSubstituent>, std::vector<HeldTorsion>,
-                                std::vector<StraightAngle>, std::vector<PyramidalCentre>, std::vector<HeldChair>>;
+                                std::vector<StraightAngle>, std::vector<PyramidalCentre>, std::vector<HeldChair>,
+                                std::vector<ConjugatedNitrogen>>;
 
 // How the error function holds a kind's groups (see conf/field.hpp).
-enum class HoldTerm : std::uint8_t { Torsion, Flatness, RingDoubleBond, Substituent, Wells, Straight, Pyramid, Chair };
+enum class HoldTerm : std::uint8_t {
+    Torsion,
+    Flatness,
+    RingDoubleBond,
+    Substituent,
+    Wells,
+    Straight,
+    Pyramid,
+    Chair,
+    Conjugated
+};
 
 // One row per kind: its name, the lowest level that holds it, how, and its
 // finder. Finding, bounds, terms, census and levels all read this table.
@@ -215,6 +238,9 @@ class ConformerHolds;
 // distance and twist the bond). With the shapes, besides:
 // - each secondary amide trans and each ester and acid Z (the error function
 //   holds them flat by volumes, which do not tell cis from trans);
+// - the angles of aniline nitrogens outside the rings, which the statistics
+//   let fold the nitrogen's neighbours together once the ring's torsions
+//   hold them (`conjugated_anilines`);
 // - the angles of amine nitrogens (`pyramidal_amines`) and of the
 //   conjugated and sulfonyl nitrogens of rings (lactams, N-acyl, N-aryl and
 //   N-sulfonyl rings), flat as the ring statistics, which mix them with
@@ -255,7 +281,7 @@ private:
         Rule rule = Rule::None;
         std::uint32_t first = core::NONE, second = core::NONE;
     };
-    enum class Centre : std::uint8_t { None, Amine, PlanarRingNitrogen, Nitro, Straight, Typical, BowlRim };
+    enum class Centre : std::uint8_t { None, Amine, Aniline, PlanarRingNitrogen, Nitro, Straight, Typical, BowlRim };
     const MoleculeContext& context_;
     std::vector<ChainRule> rules_;
     std::vector<Centre> centres_;       // per atom

@@ -250,3 +250,73 @@ def test_named_bond_lengths_and_angles(smiles, atoms, low, high):
     at = [next(y for y in g.nbrs[int(a[1:])] if g.z[y] == 1) if isinstance(a, str) else a for a in atoms]
     value = geometry.norm(geometry.sub(x[at[0]], x[at[1]])) if len(at) == 2 else geometry.angle(x, *at)
     assert low <= value <= high, value
+
+
+def nitrogens(smiles):
+    """Per neutral three-connected nitrogen with single bonds: for an aniline
+    (one aromatic neighbour, the others hydrogens or sp3 carbons) the twist
+    of its neighbours' plane off the ring's plane, None otherwise, its angle
+    sum and its H-N-H angles; per nitro group: its twist off the ring
+    plane (None off a ring), O-N-O and the gap between its N-O lengths."""
+    c = quorix.parse_smiles(smiles).conformer()
+    g, x, atoms = geometry.Graph(c.mol), [tuple(p) for p in c.coords], c.mol.atom_descriptors()
+    aromatic = lambda a: atoms[a]["is_aromatic"]
+    normal = lambda o, a, b: geometry.cross(geometry.sub(x[a], x[o]), geometry.sub(x[b], x[o]))
+
+    def twist(ring_atom, a, b):
+        ring = [r for r in g.nbrs[ring_atom] if aromatic(r)]
+        u, v = normal(ring_atom, *ring), normal(ring_atom, a, b)
+        cosine = abs(geometry.dot(u, v)) / (geometry.norm(u) * geometry.norm(v))
+        return geometry.math.degrees(geometry.math.acos(min(1.0, cosine)))
+
+    amines, nitros = [], []
+    for n in range(g.n):
+        nb = g.nbrs[n]
+        if g.z[n] != 7 or len(nb) != 3 or aromatic(n):
+            continue
+        if atoms[n]["formal_charge"] == 0 and all(g.order[(n, y)] == 1.0 for y in nb):
+            ring = [y for y in nb if aromatic(y)]
+            others = [y for y in nb if y not in ring]
+            angle_sum = sum(geometry.angle(x, nb[i], n, nb[j]) for i, j in ((0, 1), (0, 2), (1, 2)))
+            aniline = len(ring) == 1 and all(
+                g.z[y] == 1 or (g.z[y] == 6 and atoms[y]["hybridization"] == "sp3") for y in others)
+            hnh = [geometry.angle(x, a, n, b) for a in nb for b in nb if a < b and g.z[a] == g.z[b] == 1]
+            amines.append((twist(ring[0], *others) if aniline else None, angle_sum, hnh))
+        elif geometry.nitro(g, atoms, n):
+            o = list(geometry.nitro(g, atoms, n))
+            (r,) = [y for y in nb if y not in o]
+            lengths = [geometry.norm(geometry.sub(x[a], x[n])) for a in o]
+            nitros.append((twist(r, *o) if aromatic(r) else None, geometry.angle(x, o[0], n, o[1]),
+                           abs(lengths[0] - lengths[1])))
+    return amines, nitros
+
+
+# An aniline nitrogen shares its lone pair with the ring and lies near its
+# plane (a reference force field twists them by 10 degrees), a little
+# pyramidal; a nitroarene with an ortho neighbour twists (49 to 69) with its
+# O-N-O still some 125 degrees; hydrazines and hydroxylamines are pyramidal as
+# amines are (some 321 degrees).
+@pytest.mark.parametrize("smiles", ["CNc1ccccc1", "CN(C)c1ccccc1", "COc1ccc(N)cc1"])
+def test_anilines_lie_near_their_ring_plane(smiles):
+    (twisted, angle_sum, hnh), = nitrogens(smiles)[0]
+    assert twisted <= 25 and 335 <= angle_sum <= 360 and all(108 <= a <= 116 for a in hnh)
+
+
+@pytest.mark.parametrize("smiles, low, high", [
+    ("Cc1ccccc1[N+](=O)[O-]", 20, 90), ("COC(=O)c1ccccc1[N+](=O)[O-]", 20, 90),
+    ("O=[N+]([O-])c1ccccc1[N+](=O)[O-]", 20, 90), ("Clc1ccccc1[N+](=O)[O-]", 20, 90)])
+def test_nitro_groups_twist_when_crowded(smiles, low, high):
+    for twisted, ono, gap in nitrogens(smiles)[1]:
+        assert low <= twisted <= high and ono >= 121 and gap <= 0.02
+
+
+@pytest.mark.parametrize("smiles", ["NO", "CN(C)O", "NN", "CN(C)N", "C1CNNC1", "C1CONC1"])
+def test_hydrazines_and_hydroxylamines_are_pyramidal(smiles):
+    amines = nitrogens(smiles)[0]
+    assert amines and all(angle_sum <= 340 for _, angle_sum, _ in amines)
+
+
+def test_real_anilines_lie_near_their_ring_plane():
+    twists = [t for smiles in drug_like(4) for t, _, _ in nitrogens(smiles)[0] if t is not None]
+    assert len(twists) >= 60
+    assert statistics.median(twists) <= 20 and sum(t > 45 for t in twists) <= 0.15 * len(twists)

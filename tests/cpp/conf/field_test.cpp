@@ -106,6 +106,9 @@ double reference_value(const ErrorFunction& f, const std::vector<double>& x) {
                               LINK_WEIGHT);
                 break;
             }
+            case TorsionWells::Crowded:
+                sum += beyond(std::abs(90 - mag) * RAD, 3.141592653589793 / 2 - TWIST_LOW, LINK_WEIGHT);
+                break;
             case TorsionWells::Chair: {
                 const double s = (t.negative ? -phi : phi) * RAD;
                 sum += beyond(s < CHAIR_TORSION_LOW ? CHAIR_TORSION_LOW - s : s - CHAIR_TORSION_HIGH, 0.0, CHAIR_WEIGHT);
@@ -127,6 +130,17 @@ double reference_value(const ErrorFunction& f, const std::vector<double>& x) {
             unit[k] = {u[0] / len, u[1] / len, u[2] / len};
         }
         sum += beyond(PYRAMID_HEIGHT - std::abs(triple(unit[0], unit[1], unit[2])), 0.0, PYRAMID_WEIGHT);
+    }
+    for (const ConjugatedNitrogen& p : f.conjugated) {
+        // The planes' normals from the angle between them.
+        const auto normal = [&](std::uint32_t a, std::uint32_t b) {
+            const Point u = sub(at3(x, a), at3(x, p.atoms[0])), v = sub(at3(x, b), at3(x, p.atoms[0]));
+            return Point{u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2], u[0] * v[1] - u[1] * v[0]};
+        };
+        const Point w = normal(p.atoms[1], p.atoms[2]), v = normal(p.atoms[3], p.atoms[4]);
+        const double length = std::sqrt((w[0] * w[0] + w[1] * w[1] + w[2] * w[2]) * (v[0] * v[0] + v[1] * v[1] + v[2] * v[2]));
+        const double between = std::acos(std::abs(w[0] * v[0] + w[1] * v[1] + w[2] * v[2]) / length);
+        sum += beyond(std::cos(CONJUGATED_TWIST) - std::cos(between), 0.0, CONJUGATED_WEIGHT);
     }
     return sum;
 }
@@ -150,8 +164,8 @@ TEST(ErrorFunction, MatchesSlowModelAndFiniteDifferencesOnRealMolecules) {
     const auto& data = test::data_records();
     std::mt19937 rng(20261207);
     std::size_t molecules = 0, constraints = 0, planar = 0, flat = 0, ring = 0, subs = 0, shared = 0;
-    std::array<std::size_t, 5> wells{};  // held torsions by kind
-    std::size_t straight = 0, pyramids = 0, negative_chairs = 0;
+    std::array<std::size_t, 6> wells{};  // held torsions by kind
+    std::size_t straight = 0, pyramids = 0, negative_chairs = 0, conjugated = 0;
     // Every 211th record, then a ring double bond beside a fused aromatic
     // ring, a tertiary amide and the groups only the holds hold, which the
     // sample may lack.
@@ -161,7 +175,8 @@ TEST(ErrorFunction, MatchesSlowModelAndFiniteDifferencesOnRealMolecules) {
         if (m.num_atoms() > 0 && m.num_atoms() <= 70) sample.emplace_back(data[k].smiles, std::move(m));
     }
     for (const char* s : {"C1=Cc2ccccc2CC1", "CN(C)C(=O)c1ccccc1", "COc1ccc(C=O)cc1[N+](=O)[O-]",
-                          "CC#CCOC(=O)CC#N", "CN(C)C1CCC2CCCCC2C1", "CCCCCC", "c1ccc(cc1)-c1ccccn1"})
+                          "CC#CCOC(=O)CC#N", "CN(C)C1CCC2CCCCC2C1", "CCCCCC", "c1ccc(cc1)-c1ccccn1", "Nc1ccccc1C",
+                          "Cc1ccccc1[N+](=O)[O-]"})
         sample.emplace_back(s, test::prepared(s));
     for (const auto& [text, m] : sample) {
         const auto centres = collect_chiral_centres(m);
@@ -179,6 +194,7 @@ TEST(ErrorFunction, MatchesSlowModelAndFiniteDifferencesOnRealMolecules) {
         }
         straight += f.straight.size();
         pyramids += f.pyramids.size();
+        conjugated += f.conjugated.size();
         ++molecules;
         constraints += centres.size();
         const double value = field_energy(f, x, g);
@@ -195,7 +211,7 @@ TEST(ErrorFunction, MatchesSlowModelAndFiniteDifferencesOnRealMolecules) {
             ASSERT_NEAR(g[i], (up - down) / (2 * h), tolerance) << text << " coordinate " << i;
         }
     }
-    EXPECT_EQ(molecules, 32u);
+    EXPECT_EQ(molecules, 34u);
     EXPECT_GT(constraints, 5u);
     EXPECT_GT(planar, 3u);
     EXPECT_GT(flat, 50u);
@@ -211,6 +227,8 @@ TEST(ErrorFunction, MatchesSlowModelAndFiniteDifferencesOnRealMolecules) {
     EXPECT_LT(negative_chairs, wells[2]);
     EXPECT_GE(straight, 3u);
     EXPECT_GE(pyramids, 2u);
+    EXPECT_GE(wells[5], 1u);  // a crowded nitro group
+    EXPECT_GE(conjugated, 1u);
 }
 
 TEST(ErrorFunction, EdgeCases) {
