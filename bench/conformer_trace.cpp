@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
         if (auto m = io::read_smiles(smiles)) mols.emplace_back("smi " + std::to_string(k), std::move(*m));
         ++k;
     }
-    std::size_t levels[3] = {0, 0, 0}, fresh = 0, failed = 0;
+    std::size_t levels[4] = {0, 0, 0, 0}, fresh = 0, failed = 0;
     std::vector<std::pair<std::string_view, std::size_t>> held_groups, released_groups;
     for (auto& [name, mol] : mols) {
         auto constraints = conf::prepare_for_conformer(mol);
@@ -50,15 +50,15 @@ int main(int argc, char** argv) {
         }
         ++levels[static_cast<int>(trace.holds)];
         fresh += trace.embedding != 0;
-        static const char* const names[] = {"none", "shapes", "all"};
+        static const char* const names[] = {"none", "lengths", "shapes", "all"};
         if (!quiet)
             std::printf("%s %s embedding %llu faults %zu %zu %zu %zu\n", name.c_str(), names[static_cast<int>(trace.holds)],
                         static_cast<unsigned long long>(trace.embedding), trace.chiral_wrong, trace.flipped,
                         trace.violations, trace.angle_faults);
     }
-    std::printf("molecules %zu, refused %zu; kept with every hold %zu, with the shapes only %zu, with none %zu; from a "
-                "fresh embedding %zu\n",
-                mols.size(), failed, levels[2], levels[1], levels[0], fresh);
+    std::printf("molecules %zu, refused %zu; kept with every hold %zu, with the shapes only %zu, with the typical "
+                "lengths only %zu, with none %zu; from a fresh embedding %zu\n",
+                mols.size(), failed, levels[3], levels[2], levels[1], levels[0], fresh);
     for (std::size_t i = 0; i < held_groups.size(); ++i)
         std::printf("  %-22s held %7zu, given up %5zu\n",
                     std::string(held_groups[i].first).c_str(), held_groups[i].second, released_groups[i].second);

@@ -1881,7 +1881,7 @@ def named_figures(r):
         rows.append(("smallest ring sp angle", "%.1f" % min(r["ring_sp"])))
     if r.get("chain_anti", [0, 0])[1]:
         rows.append(("C-C-C-C anti", "%d of %d" % tuple(r["chain_anti"])))
-    if r.get("id") in CAGES:
+    if r.get("id") in CAGES and "sp3_widest" in r:  # a refused one has none
         if r.get("cc"):
             rows.append(("C-C min, max", "%.3f, %.3f" % tuple(r["cc"])))
         rows.append(("widest sp3 angle", "%.1f" % r["sp3_widest"]))

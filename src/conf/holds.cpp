@@ -768,34 +768,37 @@ HeldBounds::HeldBounds(const ConformerHolds& holds, Holds level)
         if (side_b.empty() || side_c.empty()) continue;  // no torsion across it
         rules_[bi] = {Rule::DoubleBond, lowest_ranked(side_b, context_.ranks), lowest_ranked(side_c, context_.ranks)};
     }
-    if (level == Holds::None) return;
-    // A secondary amide's oxygen cis to its nitrogen's heavy neighbour, an
-    // ester's to its oxygen's far neighbour.
-    const auto cis_across = [&](const PlanarFour& group) {
-        const auto [x, c, middle, y] = group.atoms;
-        const std::uint32_t bi = mol.bond_between(c, middle);
-        rules_[bi] = mol.bonds[bi].begin == c ? ChainRule{Rule::CisAcross, x, y} : ChainRule{Rule::CisAcross, y, x};
-    };
-    for (const PlanarFour& amide : holds.groups<PlanarFour>(HoldKind::Amides))
-        if (amide.cis) cis_across(amide);
-    for (const PlanarFour& ester : holds.groups<PlanarFour>(HoldKind::Esters)) cis_across(ester);
-    for (const PyramidalCentre& amine : holds.groups<PyramidalCentre>(HoldKind::Amines))
-        centres_[amine.atoms[0]] = Centre::Amine;
-    for (std::uint32_t n = 0; n < mol.num_atoms(); ++n)
-        if (rings.smallest[n] == 0 && aniline_ring_atom(mol, n) != NONE) centres_[n] = Centre::Aniline;
-    for (std::uint32_t n = 0; n < mol.num_atoms(); ++n) {
-        const core::Atom& atom = mol.atoms[n];
-        if (atom.atomic_num == core::Element::N && mol.degree[n] == 3 && !is_aromatic(mol, n) &&
-            (atom.hybridization == core::Hybridization::Sp2 || sulfonamide_nitrogen(mol, n)) &&
-            rings.smallest[n] != 0)
-            centres_[n] = Centre::PlanarRingNitrogen;
-    }
-    for (const StraightAngle& s : holds.groups<StraightAngle>(HoldKind::SpCentres))
-        centres_[s.atoms[1]] = Centre::Straight;
     lengths_.assign(mol.num_bonds(), std::numeric_limits<double>::quiet_NaN());
+    chairs_.assign(rings.ring_count(), 0);
+    if (level == Holds::None) return;
     for (std::uint32_t bi = 0; bi < mol.num_bonds(); ++bi)
         if (const auto length = typical_bond_length(mol, rings, bi))
             lengths_[bi] = *length;
+    if (level != Holds::Lengths) {
+        // A secondary amide's oxygen cis to its nitrogen's heavy neighbour, an
+        // ester's to its oxygen's far neighbour.
+        const auto cis_across = [&](const PlanarFour& group) {
+            const auto [x, c, middle, y] = group.atoms;
+            const std::uint32_t bi = mol.bond_between(c, middle);
+            rules_[bi] = mol.bonds[bi].begin == c ? ChainRule{Rule::CisAcross, x, y} : ChainRule{Rule::CisAcross, y, x};
+        };
+        for (const PlanarFour& amide : holds.groups<PlanarFour>(HoldKind::Amides))
+            if (amide.cis) cis_across(amide);
+        for (const PlanarFour& ester : holds.groups<PlanarFour>(HoldKind::Esters)) cis_across(ester);
+        for (const PyramidalCentre& amine : holds.groups<PyramidalCentre>(HoldKind::Amines))
+            centres_[amine.atoms[0]] = Centre::Amine;
+        for (std::uint32_t n = 0; n < mol.num_atoms(); ++n)
+            if (rings.smallest[n] == 0 && aniline_ring_atom(mol, n) != NONE) centres_[n] = Centre::Aniline;
+        for (std::uint32_t n = 0; n < mol.num_atoms(); ++n) {
+            const core::Atom& atom = mol.atoms[n];
+            if (atom.atomic_num == core::Element::N && mol.degree[n] == 3 && !is_aromatic(mol, n) &&
+                (atom.hybridization == core::Hybridization::Sp2 || sulfonamide_nitrogen(mol, n)) &&
+                rings.smallest[n] != 0)
+                centres_[n] = Centre::PlanarRingNitrogen;
+        }
+        for (const StraightAngle& s : holds.groups<StraightAngle>(HoldKind::SpCentres))
+            centres_[s.atoms[1]] = Centre::Straight;
+    }
     for (std::uint32_t a = 0; a < mol.num_atoms(); ++a) {
         if (centres_[a] != Centre::None || rings.smallest[a] != 0) continue;
         bool typical = false;
@@ -804,11 +807,11 @@ HeldBounds::HeldBounds(const ConformerHolds& holds, Holds level)
                 typical = typical || (na.atom < nc.atom && typical_angle(mol, a, na.atom, nc.atom));
         if (typical) centres_[a] = Centre::Typical;
     }
-    chairs_.assign(rings.ring_count(), 0);
     if (level == Holds::All)
         for (const HeldChair& chair : holds.groups<HeldChair>(HoldKind::Chairs)) chairs_[chair.ring] = 1;
     for (std::uint32_t a = 0; a < mol.num_atoms(); ++a)
         if (context_.curved[a] && fusion_atom(mol, a) && can_lie_flat(context_, a)) centres_[a] = Centre::BowlRim;
+    if (level == Holds::Lengths) return;
     for (const PlanarFour& nitro : holds.groups<PlanarFour>(HoldKind::NitroGroups)) {
         const std::uint32_t n = nitro.atoms[1];
         centres_[n] = Centre::Nitro;
@@ -819,12 +822,15 @@ HeldBounds::HeldBounds(const ConformerHolds& holds, Holds level)
     }
 }
 
-bool HeldBounds::adds_anything() const {
-    return std::any_of(rules_.begin(), rules_.end(),
-                       [](const ChainRule& r) { return r.rule != Rule::None && r.rule != Rule::DoubleBond; }) ||
-           std::any_of(centres_.begin(), centres_.end(), [](Centre c) { return c != Centre::None; }) ||
-           std::any_of(lengths_.begin(), lengths_.end(), [](double l) { return !std::isnan(l); }) ||
-           std::any_of(chairs_.begin(), chairs_.end(), [](std::uint8_t c) { return c != 0; });
+bool HeldBounds::differs_from(const HeldBounds& other) const {
+    const auto same_rule = [](const ChainRule& a, const ChainRule& b) {
+        return a.rule == b.rule && a.first == b.first && a.second == b.second;
+    };
+    // Lengths compare as given, a missing one (NaN) equal to a missing one.
+    const auto same_length = [](double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); };
+    return !std::equal(rules_.begin(), rules_.end(), other.rules_.begin(), other.rules_.end(), same_rule) ||
+           centres_ != other.centres_ || chairs_ != other.chairs_ || nitro_length_ != other.nitro_length_ ||
+           !std::equal(lengths_.begin(), lengths_.end(), other.lengths_.begin(), other.lengths_.end(), same_length);
 }
 
 std::optional<std::pair<double, double>> HeldBounds::bond_range(std::uint32_t bond) const {
@@ -832,7 +838,7 @@ std::optional<std::pair<double, double>> HeldBounds::bond_range(std::uint32_t bo
     // width each a refinement leaves them up to 0.02 A apart.
     if (at(rules_, bond).rule == Rule::NitroBond)
         return std::pair{nitro_length_ - LENGTH_HALF_WIDTH / 2, nitro_length_ + LENGTH_HALF_WIDTH / 2};
-    if (lengths_.empty() || std::isnan(at(lengths_, bond))) return std::nullopt;
+    if (std::isnan(at(lengths_, bond))) return std::nullopt;
     return std::pair{lengths_[bond] - LENGTH_HALF_WIDTH, lengths_[bond] + LENGTH_HALF_WIDTH};
 }
 
@@ -953,6 +959,7 @@ ConformerHolds::ConformerHolds(const core::MolBuilder& mol)
     : context_(mol),
       groups_(find_all(context_)),
       plain_(*this, Holds::None),
+      lengths_(*this, Holds::Lengths),
       shapes_(*this, Holds::Shapes),
       held_(*this, Holds::All) {}
 
@@ -970,10 +977,15 @@ std::vector<std::tuple<std::string_view, Holds, std::size_t>> ConformerHolds::ce
 }
 
 bool ConformerHolds::anything_held(Holds holds) const {
-    if (holds == Holds::None) return false;
+    switch (holds) {
+        case Holds::None: return false;
+        case Holds::Lengths: return lengths_.differs_from(plain_);
+        case Holds::Shapes:
+        case Holds::All: break;
+    }
     for (const HoldKindRow& row : HOLD_KINDS)
         if (row.level == holds && group_count(groups_[static_cast<std::size_t>(row.kind)]) != 0) return true;
-    return holds == Holds::Shapes && shapes_.adds_anything();
+    return holds == Holds::Shapes ? shapes_.differs_from(lengths_) : held_.differs_from(shapes_);
 }
 
 }  // namespace quorix::conf

@@ -26,13 +26,16 @@
 namespace quorix::conf {
 
 // None: only what every conformer holds (chain double bonds planar in one
-// arrangement, aromatic rings flat). Shapes: besides, the shapes of groups
-// (amides, esters, lactams, ring double bonds, sp2 and fused aromatic atoms,
-// aromatic substituents, nitro groups, sp centres, amine nitrogens). All:
-// besides, the free torsions (conjugated links, staggered bonds, chairs).
-// Each level holds less than the one after it, so a conformer the holds
-// leave with a fault gives the torsions up first.
-enum class Holds : std::uint8_t { None, Shapes, All };
+// arrangement, aromatic rings flat), on the bounds' own rules. Lengths:
+// besides, the typical lengths and angles of common groups in the bounds,
+// which mend rows of the statistics that serve several groups. Shapes:
+// besides, the shapes of groups (amides, esters, lactams, ring double bonds,
+// sp2 and fused aromatic atoms, aromatic substituents, nitro groups, sp
+// centres, amine nitrogens). All: besides, the free torsions (conjugated
+// links, anilines, staggered bonds, biaryls, chairs). Each level holds less
+// than the one after it, so a conformer the holds leave with a fault gives
+// the torsions up first.
+enum class Holds : std::uint8_t { None, Lengths, Shapes, All };
 
 // Every substituent pair across a chain double bond whose ends are not linear,
 // with the stated cis/trans or, without one, the arrangement the bounds are
@@ -267,9 +270,8 @@ public:
                                                           std::uint32_t d) const override;
     std::optional<std::pair<double, double>> chain_torsion(std::uint32_t bond, std::uint32_t a,
                                                            std::uint32_t d) const override;
-    // Whether these bounds differ from the bounds' own rules anywhere but at
-    // a chain double bond (which every level holds).
-    bool adds_anything() const;
+    // Whether these bounds differ from another level's anywhere.
+    bool differs_from(const HeldBounds& other) const;
 
 private:
     // Per bond: for a chain double bond the lowest-ranked substituent on each
@@ -305,7 +307,13 @@ public:
         return std::get<std::vector<Group>>(groups_[static_cast<std::size_t>(kind)]);
     }
     const BoundsPreferences& bounds(Holds holds) const {
-        return holds == Holds::All ? held_ : holds == Holds::Shapes ? shapes_ : plain_;
+        switch (holds) {
+            case Holds::All: return held_;
+            case Holds::Shapes: return shapes_;
+            case Holds::Lengths: return lengths_;
+            case Holds::None: break;
+        }
+        return plain_;
     }
     // Adds the terms of every kind the level holds to a function of the
     // bounds and chiral volumes. A ring the embedding folded into a boat
@@ -325,7 +333,7 @@ public:
 private:
     MoleculeContext context_;
     std::array<HeldGroups, HOLD_KIND_COUNT> groups_;
-    HeldBounds plain_, shapes_, held_;
+    HeldBounds plain_, lengths_, shapes_, held_;
 };
 
 

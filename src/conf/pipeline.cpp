@@ -122,12 +122,8 @@ Run refine(std::vector<double> flat, const ErrorFunction& field, const ErrorFunc
 // nudged start rarely meets it; nor does one meet the last 1e-3 of a
 // function whose bounds cannot all hold.
 constexpr double RETRY_ABOVE = 1e-3;
-// A conformer whose function without the holds stays above this misses its
-// bounds clearly: bonds and angles squeezed by the holds.
-constexpr double STRAIN_FAULT = 1e-2;
 bool needs_retry(const Run& run, std::size_t centres, bool held) {
-    // Bounds the holds pull against stay missed however the start is nudged;
-    // such a conformer gives way to the level below instead (`Faults`).
+    // Bounds the holds pull against stay missed however the start is nudged.
     if (held) return run.chiral_score < centres || run.violations > 0 || std::isnan(run.plain_value);
     return run.chiral_score < centres || run.violations > 0 || run.plain_value > RETRY_ABOVE ||
            std::isnan(run.plain_value);
@@ -295,9 +291,8 @@ struct Faults {
     std::size_t flipped = 0;     // stored cis/trans the other way
     std::size_t violations = 0;  // bonds outside their bounds
     std::size_t angles = 0;      // atoms with a bond angle far outside its bounds
-    bool strained = false;       // the function without the holds above STRAIN_FAULT
 
-    auto key() const { return std::tuple(chiral_wrong, flipped, violations, angles, strained); }
+    auto key() const { return std::tuple(chiral_wrong, flipped, violations, angles); }
     bool stereo_or_angles() const { return chiral_wrong != 0 || flipped != 0 || angles != 0; }
     bool none() const { return key() == Faults{}.key(); }
 };
@@ -372,22 +367,23 @@ std::expected<Attempt, ConformerError> attempt(const core::MolBuilder& mol, cons
     result.mirrored = embedded.mirrored;
     result.energy_before = embedded.energy_before;
     const ErrorFunction plain = conformer_field(held, bounds, constraints, Holds::None, flat);
-    const ErrorFunction field =
-        holds != Holds::None ? conformer_field(held, bounds, constraints, holds, flat) : ErrorFunction{};
-    const ErrorFunction& refined_on = holds != Holds::None ? field : plain;
+    // Below the shapes a level holds no term beyond the plain function's.
+    const bool held_terms = holds >= Holds::Shapes;
+    const ErrorFunction field = held_terms ? conformer_field(held, bounds, constraints, holds, flat) : ErrorFunction{};
+    const ErrorFunction& refined_on = held_terms ? field : plain;
     Run kept = refine(std::move(flat), refined_on, plain, mol, bounds, constraints);
     // A run that ends unconverged often stalls on a stale curvature history
     // rather than at its minimum; a fresh run from where it stopped goes on.
     for (std::size_t c = 0; c < CONTINUATIONS && !kept.refined.converged; ++c)
         kept = refine(kept.flat, refined_on, plain, mol, bounds, constraints, CONTINUE);
-    if (needs_retry(kept, constraints.size(), holds != Holds::None)) {
+    if (needs_retry(kept, constraints.size(), held_terms)) {
         const std::vector<double> base = kept.flat;
         for (std::size_t k = 1; k <= RETRIES; ++k) {
             std::vector<double> trial = base;
             for (std::size_t i = 0; i < trial.size(); ++i) trial[i] = trial[i] + retry_offset(k, i);
             Run run = refine(std::move(trial), refined_on, plain, mol, bounds, constraints);
             if (better(run, kept)) kept = std::move(run);
-            if (!needs_retry(kept, constraints.size(), holds != Holds::None)) break;
+            if (!needs_retry(kept, constraints.size(), held_terms)) break;
         }
     }
 
@@ -407,7 +403,7 @@ std::expected<Attempt, ConformerError> attempt(const core::MolBuilder& mol, cons
     result.grad_norm = kept.refined.grad_norm;
     result.converged = kept.refined.converged;
     out.faults = {constraints.size() - result.chiral_ok, count_flipped_double_bonds(kept.flat, mol), kept.violations,
-                  count_angle_faults(kept.flat, mol, bounds), !(kept.plain_value <= STRAIN_FAULT)};
+                  count_angle_faults(kept.flat, mol, bounds)};
     out.trace = {embedding, holds, out.faults.chiral_wrong, out.faults.flipped, out.faults.violations,
                  out.faults.angles};
     return out;
@@ -423,7 +419,7 @@ std::expected<Attempt, ConformerError> conformer_from(const core::MolBuilder& mo
                                                       std::uint64_t embedding) {
     std::optional<std::expected<Attempt, ConformerError>> kept;
     std::optional<std::expected<Embedding, ConformerError>> shared;
-    for (Holds level : {Holds::All, Holds::Shapes, Holds::None}) {
+    for (Holds level : {Holds::All, Holds::Shapes, Holds::Lengths, Holds::None}) {
         // A level that holds nothing beyond the next one down would make the
         // same conformer.
         if (level != Holds::None && !holds.anything_held(level)) continue;

@@ -661,8 +661,10 @@ TEST(ConformerHolds, LevelsAddTheirTermsInTurn) {
     EXPECT_FALSE(ConformerHolds(test::prepared("c1ccccc1")).anything_held(Holds::All));
     EXPECT_TRUE(ConformerHolds(test::prepared("C1CCCCC1")).anything_held(Holds::All));
     // Holding no group, but a sulfonyl's angles and a thioether's lengths.
-    EXPECT_TRUE(ConformerHolds(test::prepared("CS(C)(=O)=O")).anything_held(Holds::Shapes));
-    EXPECT_TRUE(ConformerHolds(test::prepared("CSC")).anything_held(Holds::Shapes));
+    EXPECT_TRUE(ConformerHolds(test::prepared("CS(C)(=O)=O")).anything_held(Holds::Lengths));
+    EXPECT_TRUE(ConformerHolds(test::prepared("CSC")).anything_held(Holds::Lengths));
+    EXPECT_FALSE(ConformerHolds(test::prepared("CSC")).anything_held(Holds::Shapes));
+    EXPECT_FALSE(ConformerHolds(test::prepared("[Ar]")).anything_held(Holds::Lengths));
 }
 
 // A chair is held in the form it starts in, whichever of the mirror images.

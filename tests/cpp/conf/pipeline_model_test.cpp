@@ -37,7 +37,7 @@ struct ModelRun {
 struct ModelAttempt {
     ConformerResult r;
     // Centres wrong, stored cis/trans flipped, bonds and bond angles outside their bounds.
-    std::tuple<std::size_t, std::size_t, std::size_t, std::size_t, bool> faults;
+    std::tuple<std::size_t, std::size_t, std::size_t, std::size_t> faults;
 };
 
 // One conformer at a level of holds, from the upper bounds (k = 0) or a
@@ -71,7 +71,7 @@ ModelAttempt attempt(const core::MolBuilder& mol, const std::vector<ChiralConstr
     const ErrorFunction bounds_only = build_chiral_terms(b, cs);
     Field rough(bounds_only);
     minimise(rough, flat, {100, 1e-6, 8});
-    const ErrorFunction f = holds == Holds::None ? plain : conformer_field(held, b, cs, holds, flat);
+    const ErrorFunction f = holds < Holds::Shapes ? plain : conformer_field(held, b, cs, holds, flat);
     Field obj(f);
     const auto run = [&](std::vector<double> x, std::size_t iterations = 400) {
         const MinimiserResult m = minimise(obj, x, {iterations, 1e-6, 8});
@@ -82,7 +82,7 @@ ModelAttempt attempt(const core::MolBuilder& mol, const std::vector<ChiralConstr
     // holds, the function above 1e-3.
     const auto faulty = [&](const ModelRun& k) {
         return k.chiral < cs.size() || k.violations > 0 || std::isnan(k.plain) ||
-               (holds == Holds::None && !(k.plain <= 1e-3));
+               (holds < Holds::Shapes && !(k.plain <= 1e-3));
     };
     ModelRun kept = run(flat);
     // An unconverged run goes on from where it stopped, twice at most.
@@ -107,7 +107,7 @@ ModelAttempt attempt(const core::MolBuilder& mol, const std::vector<ChiralConstr
     r.chiral_total = cs.size();
     r.chiral_ok = count_chiral_ok(kept.x, cs);
     return {r, {cs.size() - r.chiral_ok, count_flipped_double_bonds(kept.x, mol), kept.violations,
-                count_angle_faults(kept.x, mol, b), !(kept.plain <= 1e-2)}};
+                count_angle_faults(kept.x, mol, b)}};
 }
 
 // The conformer of one embedding: with every hold, unless it has a fault and
@@ -117,7 +117,7 @@ ModelAttempt from_embedding(const core::MolBuilder& mol, const std::vector<Chira
                             int& retried, int& released) {
     const ConformerHolds holds(mol);
     std::optional<ModelAttempt> kept;
-    for (Holds level : {Holds::All, Holds::Shapes, Holds::None}) {
+    for (Holds level : {Holds::All, Holds::Shapes, Holds::Lengths, Holds::None}) {
         if (level != Holds::None && !holds.anything_held(level)) continue;
         ModelAttempt made = attempt(mol, cs, level, k, retried);
         if (kept && !(made.faults < kept->faults)) continue;
@@ -134,7 +134,7 @@ ConformerResult model(const core::MolBuilder& mol, const std::vector<ChiralConst
                       int& released, int& fresh_kept) {
     ModelAttempt kept = from_embedding(mol, cs, 0, retried, released);
     for (std::uint64_t k = 1; k <= REEMBEDDINGS; ++k) {
-        const auto [chiral, flipped, bonds, angles, strained] = kept.faults;
+        const auto [chiral, flipped, bonds, angles] = kept.faults;
         if (chiral == 0 && flipped == 0 && angles == 0) break;
         const ModelAttempt fresh = from_embedding(mol, cs, k, retried, released);
         if (fresh.faults < kept.faults) {
