@@ -811,7 +811,8 @@ HeldBounds::HeldBounds(const ConformerHolds& holds, Holds level)
         for (const HeldChair& chair : holds.groups<HeldChair>(HoldKind::Chairs)) chairs_[chair.ring] = 1;
     for (std::uint32_t a = 0; a < mol.num_atoms(); ++a)
         if (context_.curved[a] && fusion_atom(mol, a) && can_lie_flat(context_, a)) centres_[a] = Centre::BowlRim;
-    if (level == Holds::Lengths) return;
+    // A nitro group's single N-O bond is one and a half bonds, which the
+    // statistics take for a hydroxylamine's.
     for (const PlanarFour& nitro : holds.groups<PlanarFour>(HoldKind::NitroGroups)) {
         const std::uint32_t n = nitro.atoms[1];
         centres_[n] = Centre::Nitro;

@@ -41,7 +41,7 @@ constexpr MinimiserOptions REFINE{400, 1e-6, 8};
 // The first refinement only untangles the embedding for the held one.
 constexpr MinimiserOptions FIRST{100, 1e-6, 8};
 constexpr MinimiserOptions CONTINUE{300, 1e-6, 8};
-constexpr std::size_t CONTINUATIONS = 2;
+constexpr std::size_t CONTINUATIONS = 3;
 constexpr double CLEAN = 1e-6;
 constexpr std::size_t RETRIES = 4;
 

@@ -85,8 +85,8 @@ ModelAttempt attempt(const core::MolBuilder& mol, const std::vector<ChiralConstr
                (holds < Holds::Shapes && !(k.plain <= 1e-3));
     };
     ModelRun kept = run(flat);
-    // An unconverged run goes on from where it stopped, twice at most.
-    for (int c = 0; c < 2 && !kept.m.converged; ++c) kept = run(kept.x, 300);
+    // An unconverged run goes on from where it stopped, three times at most.
+    for (int c = 0; c < 3 && !kept.m.converged; ++c) kept = run(kept.x, 300);
     const std::vector<double> base = kept.x;
     for (std::uint64_t k = 1; k <= 4 && faulty(kept); ++k) {
         ++retried;
