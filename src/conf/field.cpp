@@ -164,6 +164,9 @@ double held_torsion_terms(const ErrorFunction& f, std::span<const double> x, std
             case TorsionWells::Staggered:
                 sum += well_term(*t, h.atoms, psi < 2 * PI / 3 ? PI / 3 : PI, STAGGER_TOLERANCE, STAGGER_WEIGHT, g);
                 break;
+            case TorsionWells::RingStaggered:
+                sum += well_term(*t, h.atoms, psi < 2 * PI / 3 ? PI / 3 : PI, RING_STAGGER_TOLERANCE, STAGGER_WEIGHT, g);
+                break;
             case TorsionWells::Anti: sum += well_term(*t, h.atoms, PI, STAGGER_TOLERANCE, STAGGER_WEIGHT, g); break;
             case TorsionWells::Twisted:
                 sum += well_term(*t, h.atoms, psi < PI / 2 ? h.twist : PI - h.twist, TWIST_TOLERANCE, LINK_WEIGHT, g);

@@ -35,10 +35,11 @@ struct RingSubstituent {
 // bond between tetrahedral atoms), at 180 alone (anti, a chain's carbons),
 // `twist` or 180 - `twist` off (a biaryl, whose rings' ortho hydrogens keep
 // it from lying flat), at least TWIST_LOW from 0 and 180 (a conjugated link
-// crowded out of its plane), or between CHAIR_TORSION_LOW and
+// crowded out of its plane), near 60, 180 or 300 more loosely (a
+// macrocycle's ring bond, which its ring closes), or between CHAIR_TORSION_LOW and
 // CHAIR_TORSION_HIGH of the sign `negative` gives (a chair's ring path, whose
 // signs alternate round the ring).
-enum class TorsionWells : std::uint8_t { Planar, Staggered, Chair, Anti, Twisted, Crowded };
+enum class TorsionWells : std::uint8_t { Planar, Staggered, Chair, Anti, Twisted, Crowded, RingStaggered };
 
 struct HeldTorsion {
     std::array<std::uint32_t, 4> atoms{};
@@ -150,6 +151,7 @@ inline constexpr double PLANAR_LINK_TOLERANCE = 5.0 * DEG_TO_RAD;
 inline constexpr double LINK_WEIGHT = 0.05;
 inline constexpr double STAGGER_TOLERANCE = 10.0 * DEG_TO_RAD;
 inline constexpr double STAGGER_WEIGHT = 0.1;
+inline constexpr double RING_STAGGER_TOLERANCE = 25.0 * DEG_TO_RAD;
 // A six-membered ring whose every torsion lies between 45 and 65 degrees is a
 // chair; boats and twist-boats have torsions near 0 or 30.
 inline constexpr double CHAIR_TORSION_LOW_DEGREES = 45.0;

@@ -571,7 +571,7 @@ std::vector<HeldTorsion> staggered_bonds(const MoleculeContext& context) {
             // smaller rings take the torsions their closure leaves them.
             if (rings.ring_size(ring) < MACROCYCLE || !tetrahedral(b) || !tetrahedral(c)) continue;
             const std::uint32_t a = ring_neighbour(context, b, c, ring), d = ring_neighbour(context, c, b, ring);
-            if (a != NONE && d != NONE) out.push_back({{a, b, c, d}, TorsionWells::Staggered});
+            if (a != NONE && d != NONE) out.push_back({{a, b, c, d}, TorsionWells::RingStaggered});
             continue;
         }
         // An unbranched carbon chain lies anti, the extended zig-zag: gauche

@@ -354,7 +354,7 @@ TEST(StaggeredBonds, ChainsAntiAndMacrocyclesStaggered) {
         const MolBuilder m = test::prepared(smiles);
         std::size_t held = 0;
         for (const HeldTorsion& t : staggered_bonds(MoleculeContext(m))) {
-            held += t.wells == TorsionWells::Staggered;
+            held += t.wells == TorsionWells::RingStaggered;
             for (std::size_t k = 0; k < 3; ++k) EXPECT_NE(m.bond_between(t.atoms[k], t.atoms[k + 1]), NONE);
         }
         EXPECT_EQ(held, ring_bonds) << smiles;
