@@ -151,7 +151,7 @@ inline constexpr double PLANAR_LINK_TOLERANCE = 5.0 * DEG_TO_RAD;
 inline constexpr double LINK_WEIGHT = 0.05;
 inline constexpr double STAGGER_TOLERANCE = 10.0 * DEG_TO_RAD;
 inline constexpr double STAGGER_WEIGHT = 0.1;
-inline constexpr double RING_STAGGER_TOLERANCE = 25.0 * DEG_TO_RAD;
+inline constexpr double RING_STAGGER_TOLERANCE = 15.0 * DEG_TO_RAD;
 // A six-membered ring whose every torsion lies between 45 and 65 degrees is a
 // chair; boats and twist-boats have torsions near 0 or 30.
 inline constexpr double CHAIR_TORSION_LOW_DEGREES = 45.0;
