@@ -320,3 +320,52 @@ def test_real_anilines_lie_near_their_ring_plane():
     twists = [t for smiles in drug_like(4) for t, _, _ in nitrogens(smiles)[0] if t is not None]
     assert len(twists) >= 60
     assert statistics.median(twists) <= 20 and sum(t > 45 for t in twists) <= 0.15 * len(twists)
+
+
+def shaped(smiles):
+    c = quorix.parse_smiles(smiles).conformer()
+    g, x, atoms = geometry.Graph(c.mol), [tuple(p) for p in c.coords], c.mol.atom_descriptors()
+    return c, geometry.more_geometry(g, x, atoms, geometry.cycles(g)), geometry.shape_figures(g, x, atoms, geometry.cycles(g))
+
+
+CURVED = {
+    "C60": "c12c3c4c5c1c1c6c7c2c2c8c3c3c9c4c4c%10c5c5c1c1c6c6c%11c7c2c2c7c8c3c3c8c9c4c4c9c%10c5c5c1c1c6c6c%11c2c2c7"
+           "c3c3c8c4c4c9c5c1c1c6c2c3c41",
+    "corannulene": "c1cc2ccc3ccc4ccc5ccc1c1c2c3c4c51",
+}
+
+
+# A five-ring closed in by six-rings bends a sheet: C60 keeps its ball and
+# corannulene its bowl (real 0.87 A deep), with their bounds met, where a flat
+# hold crushed the ball to bonds of 1.32 A and the bowl to 0.18 A.
+def test_curved_sheets_keep_their_shape():
+    c, _, shape = shaped(CURVED["C60"])
+    assert 1.36 <= shape["cc"][0] and shape["cc"][1] <= 1.49 and shape["radius"] >= 3.45 and c.energy <= 0.01
+    c, _, shape = shaped(CURVED["corannulene"])
+    assert 0.7 <= shape["bowl"] <= 1.1 and c.energy <= 0.01
+
+
+
+# Biaryls twist between planar and square as their ortho neighbours make them
+# (biphenyl 44 degrees in the gas; a ring nitrogen lets them flatten), and an
+# unbranched chain lies in its extended zig-zag.
+@pytest.mark.parametrize("smiles, low, high", [
+    ("c1ccc(cc1)-c1ccccc1", 25, 55), ("c1ccc(cc1)-c1ccncc1", 25, 55), ("c1cc(ccn1)-c1ccncc1", 25, 55),
+    ("c1ccc(cc1)-c1ccccn1", 0, 35)])
+def test_biaryls_twist_between_flat_and_square(smiles, low, high):
+    (twist, _), = shaped(smiles)[1]["biaryl"]
+    assert low <= twist <= high
+
+
+@pytest.mark.parametrize("smiles", ["CCCC", "CCCCCC", "CCCCCCCC", "CCCCCCCCCC"])
+def test_alkanes_are_all_anti(smiles):
+    anti, total = shaped(smiles)[1]["chain_anti"]
+    assert total == len(smiles) - 3 and anti == total
+
+
+# The figures describe the kept minimiser run: its iterations within its
+# limit (caffeine reported 555), converged where the error vanishes.
+def test_refinement_figures_are_the_kept_runs():
+    for smiles in ("Cn1cnc2c1c(=O)n(C)c(=O)n2C", "OCC(O)C(O)C(O)C(O)CO", "CC(C)Cc1ccc(cc1)C(C)C(=O)O"):
+        c = quorix.parse_smiles(smiles).conformer()
+        assert 0 <= c.iterations <= 400 and c.converged

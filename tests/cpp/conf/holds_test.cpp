@@ -2,6 +2,7 @@
 // holds give the bounds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <string>
@@ -475,6 +476,20 @@ TEST(PlanarFusionAtoms, AromaticAtomsWithThreeAromaticBonds) {
         const auto groups = planar_fusion_atoms(MoleculeContext(m));
         expect_centres(groups, m, c, 3);
         for (const PlanarFour& p : groups) EXPECT_TRUE(m.atoms[p.atoms[1]].flags & core::AROMATIC) << c.smiles;
+    }
+}
+
+// A five-ring closed in by six-rings on every side curves its whole sheet,
+// which no fusion atom of it then holds flat; one on the sheet's edge
+// (acenaphthylene) opens its angles and lies flat.
+TEST(PlanarFusionAtoms, NoneInACurvedSheet) {
+    const std::pair<const char*, std::size_t> cases[] = {
+        {"c1cc2ccc3ccc4ccc5ccc1c1c2c3c4c51", 0}, {"C1=Cc2cccc3cccc1c23", 2}, {"c1ccc2ccccc2c1", 2}};
+    for (const auto& [smiles, held] : cases) {
+        const MolBuilder m = test::prepared(smiles);
+        const MoleculeContext context(m);
+        EXPECT_EQ(planar_fusion_atoms(context).size(), held) << smiles;
+        EXPECT_EQ(std::count(context.curved.begin(), context.curved.end(), 1), held == 0 ? 20 : 0) << smiles;
     }
 }
 
