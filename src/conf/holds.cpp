@@ -27,6 +27,19 @@ std::uint32_t lowest_ranked(std::span<const std::uint32_t> side, std::span<const
     return best;
 }
 
+// The substituents on each end of a double bond; whether both ends have one
+// (else no torsion runs across it).
+bool double_bond_sides(const core::MolBuilder& mol, const core::Bond& bond, std::vector<std::uint32_t>& side_b,
+                       std::vector<std::uint32_t>& side_c) {
+    side_b.clear();
+    side_c.clear();
+    for (core::Neighbor nb : mol.neighbors(bond.begin))
+        if (nb.atom != bond.end) side_b.push_back(nb.atom);
+    for (core::Neighbor nb : mol.neighbors(bond.end))
+        if (nb.atom != bond.begin) side_c.push_back(nb.atom);
+    return !side_b.empty() && !side_c.empty();
+}
+
 // Whether substituents a and d of an unconfigured chain double bond lie cis
 // in its arrangement.
 bool chosen_cis(std::span<const std::uint32_t> side_b, std::span<const std::uint32_t> side_c, std::uint32_t a,
@@ -323,13 +336,7 @@ std::vector<PlanarFour> planar_double_bonds(const MoleculeContext& context) {
         if (!double_bond_with_torsion(mol, bi) || context.rings.smallest_holding(bond.begin, bond.end) != NONE)
             continue;
         const bool stored = has_stored_configuration(bond);
-        side_b.clear();
-        side_c.clear();
-        for (core::Neighbor nb : mol.neighbors(bond.begin))
-            if (nb.atom != bond.end) side_b.push_back(nb.atom);
-        for (core::Neighbor nb : mol.neighbors(bond.end))
-            if (nb.atom != bond.begin) side_c.push_back(nb.atom);
-        if (side_b.empty() || side_c.empty()) continue;
+        if (!double_bond_sides(mol, bond, side_b, side_c)) continue;
         for (std::uint32_t a : side_b)
             for (std::uint32_t d : side_c) {
                 if (a == d) continue;
@@ -758,14 +765,7 @@ HeldBounds::HeldBounds(const ConformerHolds& holds, Holds level)
     std::vector<std::uint32_t> side_b, side_c;
     for (std::uint32_t bi = 0; bi < mol.num_bonds(); ++bi) {
         const core::Bond& bond = mol.bonds[bi];
-        if (!context_.unconfigured_chain_double_bond(bi)) continue;
-        side_b.clear();
-        side_c.clear();
-        for (core::Neighbor nb : mol.neighbors(bond.begin))
-            if (nb.atom != bond.end) side_b.push_back(nb.atom);
-        for (core::Neighbor nb : mol.neighbors(bond.end))
-            if (nb.atom != bond.begin) side_c.push_back(nb.atom);
-        if (side_b.empty() || side_c.empty()) continue;  // no torsion across it
+        if (!context_.unconfigured_chain_double_bond(bi) || !double_bond_sides(mol, bond, side_b, side_c)) continue;
         rules_[bi] = {Rule::DoubleBond, lowest_ranked(side_b, context_.ranks), lowest_ranked(side_c, context_.ranks)};
     }
     lengths_.assign(mol.num_bonds(), std::numeric_limits<double>::quiet_NaN());

@@ -96,7 +96,6 @@ std::vector<PlanarFour> planar_esters(const MoleculeContext& context);
 // `MoleculeContext::curved`), which cannot lie flat. In atom order.
 std::vector<PlanarFour> planar_fusion_atoms(const MoleculeContext& context);
 
-
 // Every nitro nitrogen (charge +1, one double-bonded and one single-bonded
 // oxygen of charge -1, three neighbours), with its neighbours: the two N-O
 // bonds are one bond and a half each, the group planar. In atom order.
