@@ -809,8 +809,12 @@ HeldBounds::HeldBounds(const ConformerHolds& holds, Holds level)
     }
     if (level == Holds::All)
         for (const HeldChair& chair : holds.groups<HeldChair>(HoldKind::Chairs)) chairs_[chair.ring] = 1;
-    for (std::uint32_t a = 0; a < mol.num_atoms(); ++a)
+    for (std::uint32_t a = 0; a < mol.num_atoms(); ++a) {
         if (context_.curved[a] && fusion_atom(mol, a) && can_lie_flat(context_, a)) centres_[a] = Centre::BowlRim;
+        if (centres_[a] == Centre::None && rings.smallest[a] != 0 && mol.degree[a] == 2 &&
+            mol.atoms[a].hybridization == core::Hybridization::Sp)
+            centres_[a] = Centre::RingSp;
+    }
     // A nitro group's single N-O bond is one and a half bonds, which the
     // statistics take for a hydroxylamine's.
     for (const PlanarFour& nitro : holds.groups<PlanarFour>(HoldKind::NitroGroups)) {
@@ -903,6 +907,7 @@ std::optional<std::pair<double, double>> HeldBounds::angle_window(std::uint32_t 
             angle = flat_ring_angle(context_.rings.smallest_size(centre, a, c), context_.rings.smallest[centre]);
             break;
         case Centre::Straight: return std::pair{175.0, 180.0};
+        case Centre::RingSp: return std::pair{RING_SP_LOWER, 180.0};
         case Centre::Typical: {
             const auto typical = typical_angle(mol, centre, a, c);
             if (!typical) return std::nullopt;

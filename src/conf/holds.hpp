@@ -234,6 +234,8 @@ extern const std::array<HoldKindRow, HOLD_KIND_COUNT> HOLD_KINDS;
 
 class ConformerHolds;
 
+inline constexpr double RING_SP_LOWER = 155.0;
+
 // What the holds give the bounds. At every level, a chain double bond
 // without a stated cis/trans in its one arrangement (left as a free [0, 180]
 // torsion, the embedding would aim every 1-4 pair across it at its trans
@@ -251,6 +253,9 @@ class ConformerHolds;
 //   two-connected nitrogens;
 // - the bonds and angles of nitro groups, whose single N-O bond the
 //   statistics would take for a hydroxylamine's;
+// - an sp centre of a ring bent no further than RING_SP_LOWER degrees, where
+//   the statistics' fallback would bend a cyclooctyne's to its polygon's 135
+//   (some 158 in fact; straight at the shapes, when the ring lets it be);
 // - the angles of the fusion atoms at the rim of a bowl (fusion atoms of a
 //   curved sheet that have room to lie flat), which the statistics' flat
 //   120 degrees would fold deeper;
@@ -282,7 +287,7 @@ private:
         Rule rule = Rule::None;
         std::uint32_t first = core::NONE, second = core::NONE;
     };
-    enum class Centre : std::uint8_t { None, Amine, Aniline, PlanarRingNitrogen, Nitro, Straight, Typical, BowlRim };
+    enum class Centre : std::uint8_t { None, Amine, Aniline, PlanarRingNitrogen, Nitro, Straight, Typical, BowlRim, RingSp };
     const MoleculeContext& context_;
     std::vector<ChainRule> rules_;
     std::vector<Centre> centres_;       // per atom

@@ -152,7 +152,7 @@ constexpr std::array LENGTHS{
     Length{Kind::AlkeneCarbon, Kind::SpCarbon, 1.431},
     Length{Kind::CarbonylCarbon, Kind::CarbonylCarbon, 1.530},
     Length{Kind::CarbonylCarbon, Kind::SpCarbon, 1.450},
-    Length{Kind::CarbonylCarbon, Kind::AmideNitrogen, 1.340},
+    Length{Kind::CarbonylCarbon, Kind::AmideNitrogen, 1.350},  // refinement settles at its window's short end
     Length{Kind::Sp3Carbon, Kind::AmideNitrogen, 1.455},
     Length{Kind::AromaticCarbon, Kind::AmideNitrogen, 1.415},
     Length{Kind::AlkeneCarbon, Kind::AmideNitrogen, 1.370},  // enamides 1.38-1.40, amidines 1.34-1.36
