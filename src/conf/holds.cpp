@@ -768,12 +768,12 @@ HeldBounds::HeldBounds(const ConformerHolds& holds, Holds level)
         if (!context_.unconfigured_chain_double_bond(bi) || !double_bond_sides(mol, bond, side_b, side_c)) continue;
         rules_[bi] = {Rule::DoubleBond, lowest_ranked(side_b, context_.ranks), lowest_ranked(side_c, context_.ranks)};
     }
-    lengths_.assign(mol.num_bonds(), std::numeric_limits<double>::quiet_NaN());
     chairs_.assign(rings.ring_count(), 0);
-    if (level == Holds::None) return;
-    for (std::uint32_t bi = 0; bi < mol.num_bonds(); ++bi)
-        if (const auto length = typical_bond_length(mol, rings, bi))
-            lengths_[bi] = *length;
+    if (level == Holds::None) {
+        lengths_.assign(mol.num_bonds(), std::numeric_limits<double>::quiet_NaN());
+        return;
+    }
+    lengths_ = holds.typical_lengths();
     if (level != Holds::Lengths) {
         // A secondary amide's oxygen cis to its nitrogen's heavy neighbour, an
         // ester's to its oxygen's far neighbour.
@@ -959,11 +959,19 @@ std::array<HeldGroups, HOLD_KIND_COUNT> find_all(const MoleculeContext& context)
     return out;
 }
 
+std::vector<double> find_typical_lengths(const MoleculeContext& context) {
+    std::vector<double> out(context.mol.num_bonds(), std::numeric_limits<double>::quiet_NaN());
+    for (std::uint32_t bi = 0; bi < context.mol.num_bonds(); ++bi)
+        if (const auto length = typical_bond_length(context.mol, context.rings, bi)) out[bi] = *length;
+    return out;
+}
+
 }  // namespace
 
 ConformerHolds::ConformerHolds(const core::MolBuilder& mol)
     : context_(mol),
       groups_(find_all(context_)),
+      typical_lengths_(find_typical_lengths(context_)),
       plain_(*this, Holds::None),
       lengths_(*this, Holds::Lengths),
       shapes_(*this, Holds::Shapes),

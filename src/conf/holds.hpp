@@ -305,6 +305,8 @@ public:
     ConformerHolds& operator=(const ConformerHolds&) = delete;
 
     const MoleculeContext& context() const { return context_; }
+    // Per bond its typical length (`typical_bond_length`), NaN for none.
+    const std::vector<double>& typical_lengths() const { return typical_lengths_; }
     // The groups of one kind; the type must be the kind's.
     template <class Group>
     const std::vector<Group>& groups(HoldKind kind) const {
@@ -337,6 +339,7 @@ public:
 private:
     MoleculeContext context_;
     std::array<HeldGroups, HOLD_KIND_COUNT> groups_;
+    std::vector<double> typical_lengths_;  // per bond, NaN for none; every level from Lengths reads them
     HeldBounds plain_, lengths_, shapes_, held_;
 };
 
