@@ -93,6 +93,7 @@ struct Run {
     MinimiserResult refined;
     std::size_t chiral_score = 0;
     std::size_t violations = 0;
+    std::size_t angle_faults = 0;
     double plain_value = 0.0;  // of the function without the attempt's holds
 };
 
@@ -102,11 +103,12 @@ struct Run {
 Run refine(std::vector<double> flat, const ErrorFunction& field, const ErrorFunction& plain,
            const core::MolBuilder& mol, const DistanceBounds& bounds, std::span<const ChiralConstraint> constraints,
            const MinimiserOptions& options = REFINE) {
-    Run run{std::move(flat), {}, 0, 0, 0.0};
+    Run run{std::move(flat), {}, 0, 0, 0, 0.0};
     FieldObjective objective(field);
     run.refined = minimise(objective, run.flat, options);
     run.chiral_score = count_chiral_ok(run.flat, constraints);
     run.violations = count_bond_violations(run.flat, mol, bounds);
+    run.angle_faults = count_angle_faults(run.flat, mol, bounds);
     if (&plain == &field) {
         run.plain_value = run.refined.value;
     } else {
@@ -123,8 +125,12 @@ Run refine(std::vector<double> flat, const ErrorFunction& field, const ErrorFunc
 // function whose bounds cannot all hold.
 constexpr double RETRY_ABOVE = 1e-3;
 bool needs_retry(const Run& run, std::size_t centres, bool held) {
-    // Bounds the holds pull against stay missed however the start is nudged.
-    if (held) return run.chiral_score < centres || run.violations > 0 || std::isnan(run.plain_value);
+    // Bounds the holds pull against stay missed however the start is nudged;
+    // an angle far outside its window is a fold, which a nudge can undo, and
+    // which would otherwise cost the level all its holds (a cyclic peptide
+    // came out with its amides twisted).
+    if (held)
+        return run.chiral_score < centres || run.violations > 0 || run.angle_faults > 0 || std::isnan(run.plain_value);
     return run.chiral_score < centres || run.violations > 0 || run.plain_value > RETRY_ABOVE ||
            std::isnan(run.plain_value);
 }
@@ -132,6 +138,7 @@ bool needs_retry(const Run& run, std::size_t centres, bool held) {
 bool better(const Run& trial, const Run& kept) {
     if (trial.chiral_score != kept.chiral_score) return trial.chiral_score > kept.chiral_score;
     if (trial.violations != kept.violations) return trial.violations < kept.violations;
+    if (trial.angle_faults != kept.angle_faults) return trial.angle_faults < kept.angle_faults;
     return trial.refined.value < kept.refined.value;
 }
 
@@ -403,7 +410,7 @@ std::expected<Attempt, ConformerError> attempt(const core::MolBuilder& mol, cons
     result.grad_norm = kept.refined.grad_norm;
     result.converged = kept.refined.converged;
     out.faults = {constraints.size() - result.chiral_ok, count_flipped_double_bonds(kept.flat, mol), kept.violations,
-                  count_angle_faults(kept.flat, mol, bounds)};
+                  kept.angle_faults};
     out.trace = {embedding, holds, out.faults.chiral_wrong, out.faults.flipped, out.faults.violations,
                  out.faults.angles};
     return out;

@@ -49,11 +49,14 @@ std::uint32_t plain_carbonyl_partner(const core::MolBuilder& mol, std::uint32_t 
     return is_aromatic(mol, c) ? NONE : carbonyl_partner(mol, c);
 }
 
-bool carbonyl_neighbour(const core::MolBuilder& mol, std::uint32_t a) {
+std::size_t carbonyl_neighbours(const core::MolBuilder& mol, std::uint32_t a) {
+    std::size_t count = 0;
     for (core::Neighbor nb : mol.neighbors(a))
-        if (mol.bonds[nb.bond].order == BondOrder::Single && plain_carbonyl_partner(mol, nb.atom) != NONE) return true;
-    return false;
+        count += mol.bonds[nb.bond].order == BondOrder::Single && plain_carbonyl_partner(mol, nb.atom) != NONE;
+    return count;
 }
+
+bool carbonyl_neighbour(const core::MolBuilder& mol, std::uint32_t a) { return carbonyl_neighbours(mol, a) != 0; }
 
 // The carbon of a C=N that is no ring's aromatic atom: an amidine's or a
 // guanidine's, whose single-bonded nitrogens share its pi system.
@@ -196,6 +199,10 @@ static_assert(std::all_of(LENGTHS.begin(), LENGTHS.end(), [](const Length& l) { 
 
 // A carboxylate's two C-O bonds share one charge and are equally long.
 constexpr double CARBOXYLATE_CO = 1.255;
+// An imide's nitrogen shares its lone pair between two carbonyls, and both
+// its C-N bonds are longer than an amide's (succinimide and phthalimide
+// 1.38-1.39); at the amide's length a five-ring imide cannot close flat.
+constexpr double IMIDE_CN = 1.385;
 
 // An amide nitrogen shared by two rings whose angles leave the third one
 // 150 degrees or more to be flat (a fused beta-lactam's: 162 in a penam, 150
@@ -342,9 +349,11 @@ std::optional<double> nitrogen_angle(const core::MolBuilder& mol, std::uint32_t 
 
 }  // namespace
 
-std::optional<double> typical_bond_length(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t bond) {
+namespace {
+
+std::optional<double> unstrained_length(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t bond,
+                                        std::size_t ring_size) {
     const core::Bond& b = mol.bonds[bond];
-    const std::size_t ring_size = rings.smallest_size(b.begin, b.end);
     Kind ka = bond_kind(mol, rings, b.begin), kb = bond_kind(mol, rings, b.end);
     if (ka > kb) std::swap(ka, kb);
     if (ring_size != 0 && ka == Kind::Sp3Carbon && saturated(kb)) return std::nullopt;
@@ -365,9 +374,28 @@ std::optional<double> typical_bond_length(const core::MolBuilder& mol, const Rin
         for (core::Neighbor nb : mol.neighbors(carbon)) fluorines += element(mol, nb.atom) == core::Element::F;
         if (fluorines > 1) return FLUORINATED_CF;
     }
+    if (ka == Kind::CarbonylCarbon && kb == Kind::AmideNitrogen &&
+        carbonyl_neighbours(mol, element(mol, b.begin) == core::Element::N ? b.begin : b.end) > 1)
+        return IMIDE_CN;
     for (const Length& l : LENGTHS)
         if (l.a == ka && l.b == kb) return l.length;
     return std::nullopt;
+}
+
+// A four-membered ring stretches its bonds: cyclobutane's C-C is 1.55, a
+// beta-lactam's C(=O)-N 1.38 and a cyclobutanone's C-C(=O) 1.53, some 0.03
+// beyond their open-chain lengths. Unstretched, the ring's diagonals close
+// to under 2 A.
+constexpr double FOUR_RING_STRETCH = 0.03;
+
+}  // namespace
+
+std::optional<double> typical_bond_length(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t bond) {
+    const core::Bond& b = mol.bonds[bond];
+    const std::size_t ring_size = rings.smallest_size(b.begin, b.end);
+    const auto length = unstrained_length(mol, rings, bond, ring_size);
+    if (length && ring_size == 4) return *length + FOUR_RING_STRETCH;
+    return length;
 }
 
 std::optional<double> typical_angle(const core::MolBuilder& mol, std::uint32_t centre, std::uint32_t a,

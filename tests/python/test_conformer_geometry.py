@@ -226,7 +226,8 @@ def test_chair_substituents_lie_equatorial():
 # each falls in (hand-checked crystal and textbook values); "H3" is the first
 # hydrogen on atom 3. Ring bonds of lactones, enones, dienes and aryl ketones
 # once kept the saturated ring's length; open bonds of ammonium, amidine,
-# thiocyanate, hydrazine and hydroxylamine the one row of their elements.
+# thiocyanate, hydrazine and hydroxylamine the one row of their elements; an
+# imide and a four-ring took an open-chain amide's and ketone's.
 NAMED_BONDS_AND_ANGLES = [
     ("O=C1CCCO1", (1, 5), 1.33, 1.38),  # gamma-butyrolactone C(=O)-O
     ("O=C1CCCC=C1", (1, 6), 1.44, 1.49),  # cyclohexenone C=C-C=O
@@ -240,6 +241,8 @@ NAMED_BONDS_AND_ANGLES = [
     ("CC(C)=NO", (1, 3, 4), 108, 115),  # acetone oxime C=N-O
     ("CC(C)=N", (1, 3, "H3"), 106, 113),  # imine C=N-H
     ("c1ccc(Nc2ccccc2)cc1", (3, 4, 5), 123, 133),  # diphenylamine C-N-C
+    ("O=C1CCC(=O)N1", (1, 6), 1.36, 1.41),  # succinimide C(=O)-N
+    ("O=C1CCC1", (1, 2), 1.51, 1.55),  # cyclobutanone C-C(=O)
 ]
 
 
@@ -369,3 +372,25 @@ def test_refinement_figures_are_the_kept_runs():
     for smiles in ("Cn1cnc2c1c(=O)n(C)c(=O)n2C", "OCC(O)C(O)C(O)C(O)CO", "CC(C)Cc1ccc(cc1)C(C)C(=O)O"):
         c = quorix.parse_smiles(smiles).conformer()
         assert 0 <= c.iterations <= 400 and c.converged
+
+
+# Ring amides flat through all six atoms: a cyclic depsipeptide once gave its
+# amide holds up for one folded angle, and a bicyclic imide buckled at an
+# amide's C-N length. Four-rings stay open across their diagonals (over
+# 2 A), which open-chain lengths closed to 1.99 A; a fused beta-lactam's
+# nitrogen is pyramidal, so its amide is not flat.
+@pytest.mark.parametrize("smiles, flat", [
+    ("CCC(C)C1NC(=O)C2CCCN2C(=O)C(NC(C)=O)C(C)OC(=O)C(Cc2ccc(OC)cc2)N(C)C(=O)C2CCCN2C(=O)C(C(C)C)NC1=O", True),
+    ("Clc(cc(Cl)c1)cc1N(C(=O)C2(C3)C)C(=O)C32C", True),
+    ("[K+].COC1=C(N2C([C@H]1C)[C@@H]([C@@H](C)O)C2=O)C(=O)[O-]", False),
+    ("CC(C)(C)OC(=O)[C@@H]1N2[C@@H](\\C(=C\\c3ccccc3)\\C2=O)S(=O)(=O)C1(C)C", False),
+    ("[Na+].CCOC(=O)c1cnnn1C[C@@]2(C)[C@@H](C3C(CC3=O)S2(=O)=O)C(=O)[O-]", True),
+])
+def test_ring_amides_stay_flat_and_four_rings_open(smiles, flat):
+    c = quorix.parse_smiles(smiles).conformer()
+    g, x = geometry.Graph(c.mol), [tuple(p) for p in c.coords]
+    assert c.chiral_ok == c.chiral_total
+    assert not flat or all(d <= 0.1 for ring, d in geometry.amide_planes(g, x) if ring)
+    heavy = [a for a in range(g.n) if g.z[a] > 1]
+    assert all(geometry.norm(geometry.sub(x[a], x[b])) >= 2.0
+               for a in heavy for b in heavy if a < b and b not in g.nbrs[a])
