@@ -311,6 +311,7 @@ struct Attempt {
     ConformerResult result;
     Faults faults;
     ConformerTrace trace;
+    double value = 0.0;  // of the function refined, holds included
 };
 
 // An embedding refined on its bounds and chiral volumes alone, with what the
@@ -409,6 +410,7 @@ std::expected<Attempt, ConformerError> attempt(const core::MolBuilder& mol, cons
     result.iterations = kept.refined.iterations;
     result.grad_norm = kept.refined.grad_norm;
     result.converged = kept.refined.converged;
+    out.value = kept.refined.value;
     out.faults = {constraints.size() - result.chiral_ok, count_flipped_double_bonds(kept.flat, mol), kept.violations,
                   kept.angle_faults};
     out.trace = {embedding, holds, out.faults.chiral_wrong, out.faults.flipped, out.faults.violations,
@@ -447,10 +449,19 @@ std::expected<Attempt, ConformerError> best_conformer(const core::MolBuilder& mo
     if (!kept) return kept;
     // A wrong fold of the embedding (a bridgehead inside out, a ring closed
     // across a double bond) survives every refinement of it; another
-    // embedding can be folded right.
-    for (std::uint64_t k = 1; k <= REEMBEDDINGS && kept->faults.stereo_or_angles(); ++k) {
+    // embedding can be folded right. So can a tangle that leaves no fault
+    // but strains the whole molecule (a macrolide's ring angles at 140
+    // degrees): a fresh embedding at the same level replaces it when it
+    // meets the bounds and the holds together better.
+    for (std::uint64_t k = 1; k <= REEMBEDDINGS; ++k) {
+        const bool strained = !(kept->result.energy <= STRAINED) && k <= STRAIN_REEMBEDDINGS;
+        if (!kept->faults.stereo_or_angles() && !strained) break;
         auto fresh = conformer_from(mol, holds, constraints, k);
-        if (fresh && fresh->faults.key() < kept->faults.key()) kept = std::move(*fresh);
+        if (!fresh) continue;
+        if (fresh->faults.key() < kept->faults.key() ||
+            (strained && fresh->faults.key() == kept->faults.key() && fresh->trace.holds == kept->trace.holds &&
+             fresh->value < kept->value))
+            kept = std::move(*fresh);
     }
     return kept;
 }

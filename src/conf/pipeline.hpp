@@ -83,8 +83,13 @@ std::expected<ConformerResult, ConformerError> generate_conformer(const core::Mo
 // before only when it has fewer faults, counted in that order. When the one
 // kept still has a stereo or angle fault, the same is done again from up to
 // REEMBEDDINGS fresh embeddings (`sampled_distance_matrix`), and one with
-// fewer faults replaces it.
+// fewer faults replaces it. One whose `energy` exceeds STRAINED is made again
+// from up to STRAIN_REEMBEDDINGS of them too, and one with as few faults at
+// the same level of holds (`ConformerTrace::holds`) replaces it when the
+// function it was refined on, holds included, ends lower.
 inline constexpr std::size_t REEMBEDDINGS = 4;
+inline constexpr std::size_t STRAIN_REEMBEDDINGS = 2;
+inline constexpr double STRAINED = 0.03;
 
 // The error function the refinement minimises: the smoothed bounds, the
 // chiral constraints and the terms of the holds (see `ConformerHolds`), for

@@ -30,7 +30,7 @@ struct Field final : Objective {
 struct ModelRun {
     std::vector<double> x;
     MinimiserResult m;
-    std::size_t chiral, violations;
+    std::size_t chiral, violations, angles;
     double plain;
 };
 
@@ -38,6 +38,8 @@ struct ModelAttempt {
     ConformerResult r;
     // Centres wrong, stored cis/trans flipped, bonds and bond angles outside their bounds.
     std::tuple<std::size_t, std::size_t, std::size_t, std::size_t> faults;
+    Holds level = Holds::All;
+    double value = 0.0;  // of the function refined, holds included
 };
 
 // One conformer at a level of holds, from the upper bounds (k = 0) or a
@@ -76,13 +78,14 @@ ModelAttempt attempt(const core::MolBuilder& mol, const std::vector<ChiralConstr
     const auto run = [&](std::vector<double> x, std::size_t iterations = 400) {
         const MinimiserResult m = minimise(obj, x, {iterations, 1e-6, 8});
         std::vector<double> gx(x.size());
-        return ModelRun{x, m, count_chiral_ok(x, cs), count_bond_violations(x, mol, b), field_energy(plain, x, gx)};
+        return ModelRun{x, m, count_chiral_ok(x, cs), count_bond_violations(x, mol, b), count_angle_faults(x, mol, b),
+                        field_energy(plain, x, gx)};
     };
-    // Retried on a centre wrong, a bond outside its bounds or, without the
-    // holds, the function above 1e-3.
+    // Retried on a centre wrong, a bond outside its bounds or, with the
+    // holds, an angle far outside them, without them the function above 1e-3.
     const auto faulty = [&](const ModelRun& k) {
         return k.chiral < cs.size() || k.violations > 0 || std::isnan(k.plain) ||
-               (holds < Holds::Shapes && !(k.plain <= 1e-3));
+               (holds >= Holds::Shapes ? k.angles > 0 : !(k.plain <= 1e-3));
     };
     ModelRun kept = run(flat);
     // An unconverged run goes on from where it stopped, three times at most.
@@ -93,8 +96,8 @@ ModelAttempt attempt(const core::MolBuilder& mol, const std::vector<ChiralConstr
         std::vector<double> x = base;
         for (std::size_t i = 0; i < x.size(); ++i) x[i] += retry_offset(k, i);
         ModelRun t = run(x);
-        if (t.chiral > kept.chiral || (t.chiral == kept.chiral && t.violations < kept.violations) ||
-            (t.chiral == kept.chiral && t.violations == kept.violations && t.m.value < kept.m.value))
+        if (std::tuple(kept.chiral, t.violations, t.angles, t.m.value) <
+            std::tuple(t.chiral, kept.violations, kept.angles, kept.m.value))
             kept = t;
     }
     // A salt's pieces are set side by side once the refinement is done.
@@ -106,8 +109,8 @@ ModelAttempt attempt(const core::MolBuilder& mol, const std::vector<ChiralConstr
     r.converged = kept.m.converged;
     r.chiral_total = cs.size();
     r.chiral_ok = count_chiral_ok(kept.x, cs);
-    return {r, {cs.size() - r.chiral_ok, count_flipped_double_bonds(kept.x, mol), kept.violations,
-                count_angle_faults(kept.x, mol, b)}};
+    return {r, {cs.size() - r.chiral_ok, count_flipped_double_bonds(kept.x, mol), kept.violations, kept.angles},
+            holds, kept.m.value};
 }
 
 // The conformer of one embedding: with every hold, unless it has a fault and
@@ -129,15 +132,19 @@ ModelAttempt from_embedding(const core::MolBuilder& mol, const std::vector<Chira
 }
 
 // The first embedding's conformer, replaced by a fresh embedding's one with
-// fewer faults while it has a centre, a cis/trans or an angle wrong.
+// fewer faults while it has a centre, a cis/trans or an angle wrong; for its
+// first two, while it is strained, also by one as faulty at the same level
+// whose refined function ends lower.
 ConformerResult model(const core::MolBuilder& mol, const std::vector<ChiralConstraint>& cs, int& retried,
                       int& released, int& fresh_kept) {
     ModelAttempt kept = from_embedding(mol, cs, 0, retried, released);
     for (std::uint64_t k = 1; k <= REEMBEDDINGS; ++k) {
         const auto [chiral, flipped, bonds, angles] = kept.faults;
-        if (chiral == 0 && flipped == 0 && angles == 0) break;
+        const bool strained = !(kept.r.energy <= 0.03) && k <= 2;
+        if (chiral == 0 && flipped == 0 && angles == 0 && !strained) break;
         const ModelAttempt fresh = from_embedding(mol, cs, k, retried, released);
-        if (fresh.faults < kept.faults) {
+        if (fresh.faults < kept.faults ||
+            (strained && fresh.faults == kept.faults && fresh.level == kept.level && fresh.value < kept.value)) {
             kept = fresh;
             ++fresh_kept;
         }
@@ -151,8 +158,11 @@ TEST(ConformerModel, PipelineFollowsItsStepsBitForBit) {
     // strained bicycle whose ring double bonds the holds would bend out of
     // its bounds; a steroid-like amide whose holds leave only an angle
     // fault), and (a tropane and a beta-lactam whose first embeddings fold a
-    // bridgehead inside out) to keep one from a fresh embedding.
+    // bridgehead inside out) to keep one from a fresh embedding; a macrolide
+    // whose held run folds an angle until a retry, and a nitrosourea whose
+    // first embedding is strained.
     std::vector<std::string> smiles{"C[C@@H](O)[C@H](N)C(=O)O", "F[C@](Cl)(Br)I", "C[C@H]1CC[C@@H](C)CC1",
+                                    "CC1CC=CC=CCCC(O)CCCC=CC(=O)O1", "C(=O)(N(N=O)C)NC(=O)N",
                                     "O[C@H]1[C@H](O)[C@@H](O)[C@H](O)[C@@H](O)[C@@H]1O", "C1CC2CCC1CC2",
                                     "ClC(C(C=C1)C2C1)=C2OP(=O)(OC)OC",
                                     "CC(C(=O)N1CCN(C)CC1)C1CCC2(C)Cc3sc(-c4ccsc4)[nH+]c3C(C)C2C1O",
