@@ -450,7 +450,7 @@ std::expected<Attempt, ConformerError> best_conformer(const core::MolBuilder& mo
     // A wrong fold of the embedding (a bridgehead inside out, a ring closed
     // across a double bond) survives every refinement of it; another
     // embedding can be folded right. So can a tangle that leaves no fault
-    // but strains the whole molecule (a macrolide's ring angles at 140
+    // but strains the whole molecule (a triterpene's ring angle past 140
     // degrees): a fresh embedding at the same level replaces it when it
     // meets the bounds and the holds together better.
     for (std::uint64_t k = 1; k <= REEMBEDDINGS; ++k) {

@@ -347,10 +347,6 @@ std::optional<double> nitrogen_angle(const core::MolBuilder& mol, std::uint32_t 
     return std::nullopt;
 }
 
-}  // namespace
-
-namespace {
-
 std::optional<double> unstrained_length(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t bond,
                                         std::size_t ring_size) {
     const core::Bond& b = mol.bonds[bond];

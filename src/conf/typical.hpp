@@ -16,11 +16,12 @@ namespace quorix::conf {
 // The typical length (Å) of a single bond by what its atoms are (sp3,
 // aromatic, alkene, carbonyl or sp carbon; amine, amide or amidine,
 // ammonium or nitro nitrogen; ether, ester, hydroxyl, acid or carboxylate
-// oxygen; sulfide or sulfonyl sulfur; an sp3 carbon's halogen), in rings as
-// in chains, so that every such bond of a ring has it and the bounds close
-// the ring around them; and of a carboxylate's C=O, which shares its charge
-// with the C-O. None for any other bond, and none for a ring bond from an
-// sp3 carbon to an sp3 atom: the ring's own statistics fit those.
+// oxygen; sulfide or sulfonyl sulfur; an sp3 carbon's halogen; an imide's
+// C-N apart from an amide's), in rings as in chains, so that every such bond
+// of a ring has it and the bounds close the ring around them, a four-ring's
+// stretched; and of a carboxylate's C=O, which shares its charge with the
+// C-O. None for any other bond, and none for a ring bond from an sp3 carbon
+// to an sp3 atom: the ring's own statistics fit those.
 std::optional<double> typical_bond_length(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t bond);
 
 // The typical angle (degrees) a-centre-c at a carbonyl carbon (ketone,
