@@ -4,7 +4,6 @@
 #include <array>
 #include <cmath>
 #include <initializer_list>
-#include <limits>
 #include <span>
 
 #include "conf/typical.hpp"
@@ -673,6 +672,122 @@ std::vector<PyramidalCentre> pyramidal_amines(const MoleculeContext& context) {
 
 namespace {
 
+std::vector<std::uint32_t> planar_ring_nitrogens(const MoleculeContext& context) {
+    const core::MolBuilder& mol = context.mol;
+    std::vector<std::uint32_t> out;
+    for (std::uint32_t n = 0; n < mol.num_atoms(); ++n) {
+        const core::Atom& atom = mol.atoms[n];
+        if (atom.atomic_num == core::Element::N && mol.degree[n] == 3 && !is_aromatic(mol, n) &&
+            (atom.hybridization == core::Hybridization::Sp2 || sulfonamide_nitrogen(mol, n)) &&
+            context.rings.smallest[n] != 0)
+            out.push_back(n);
+    }
+    return out;
+}
+
+std::vector<std::uint32_t> bowl_rims(const MoleculeContext& context) {
+    std::vector<std::uint32_t> out;
+    for (std::uint32_t a = 0; a < context.mol.num_atoms(); ++a)
+        if (context.curved[a] && fusion_atom(context.mol, a) && can_lie_flat(context, a)) out.push_back(a);
+    return out;
+}
+
+std::vector<std::uint32_t> group_angle_centres(const MoleculeContext& context) {
+    std::vector<std::uint32_t> out;
+    for (std::uint32_t a = 0; a < context.mol.num_atoms(); ++a)
+        if (context.rings.smallest[a] == 0 && group_angle_centre(context.mol, a)) out.push_back(a);
+    return out;
+}
+
+std::vector<std::uint32_t> ring_sp_centres(const MoleculeContext& context) {
+    const core::MolBuilder& mol = context.mol;
+    std::vector<std::uint32_t> out;
+    for (std::uint32_t a = 0; a < mol.num_atoms(); ++a)
+        if (context.rings.smallest[a] != 0 && mol.degree[a] == 2 &&
+            mol.atoms[a].hybridization == core::Hybridization::Sp)
+            out.push_back(a);
+    return out;
+}
+
+std::vector<HeldLength> typical_lengths(const MoleculeContext& context) {
+    std::vector<HeldLength> out;
+    for (std::uint32_t bi = 0; bi < context.mol.num_bonds(); ++bi)
+        if (const auto typical = typical_bond_length(context.mol, context.rings, bi)) out.push_back({bi, *typical});
+    return out;
+}
+
+// What each kind gives the bounds (see `HoldKindRow::bounds`).
+namespace give {
+
+template <class Group>
+const std::vector<Group>& list(const HeldGroups& groups) {
+    if (const auto* g = std::get_if<std::vector<Group>>(&groups)) return *g;
+    internal_error("约束种类与其界的类型不符");
+}
+
+// A chain double bond without a stated cis/trans keeps its lowest-ranked
+// substituents trans.
+void double_bonds(const MoleculeContext& context, const HeldGroups&, BoundsRules& out) {
+    const core::MolBuilder& mol = context.mol;
+    std::vector<std::uint32_t> side_b, side_c;
+    for (std::uint32_t bi = 0; bi < mol.num_bonds(); ++bi) {
+        const core::Bond& bond = mol.bonds[bi];
+        if (!context.unconfigured_chain_double_bond(bi) || !double_bond_sides(mol, bond, side_b, side_c)) continue;
+        out.rules[bi] = {BoundsRules::Rule::DoubleBond, lowest_ranked(side_b, context.ranks),
+                         lowest_ranked(side_c, context.ranks)};
+    }
+}
+
+// A secondary amide's oxygen cis to its nitrogen's heavy neighbour, an
+// ester's to its oxygen's far neighbour.
+void cis_across(const MoleculeContext& context, const HeldGroups& groups, BoundsRules& out) {
+    const core::MolBuilder& mol = context.mol;
+    for (const PlanarFour& group : list<PlanarFour>(groups)) {
+        if (!group.cis) continue;
+        const auto [x, c, middle, y] = group.atoms;
+        const std::uint32_t bi = mol.bond_between(c, middle);
+        out.rules[bi] = mol.bonds[bi].begin == c ? BoundsRules::ChainRule{BoundsRules::Rule::CisAcross, x, y}
+                                                 : BoundsRules::ChainRule{BoundsRules::Rule::CisAcross, y, x};
+    }
+}
+
+template <CentreAngles Kind>
+void centres(const MoleculeContext&, const HeldGroups& groups, BoundsRules& out) {
+    const auto set = [&](std::uint32_t a) {
+        if constexpr (Kind == CentreAngles::Group || Kind == CentreAngles::RingSp) {
+            if (out.centres[a] != CentreAngles::None) return;
+        }
+        out.centres[a] = Kind;
+    };
+    if (const auto* atoms = std::get_if<std::vector<std::uint32_t>>(&groups))
+        for (std::uint32_t a : *atoms) set(a);
+    else if (const auto* nitro = std::get_if<std::vector<PlanarFour>>(&groups))
+        for (const PlanarFour& g : *nitro) set(g.atoms[1]);
+    else if (const auto* straight = std::get_if<std::vector<StraightAngle>>(&groups))
+        for (const StraightAngle& g : *straight) set(g.atoms[1]);
+    else if (const auto* amines = std::get_if<std::vector<PyramidalCentre>>(&groups))
+        for (const PyramidalCentre& g : *amines) set(g.atoms[0]);
+    else
+        internal_error("约束种类与其界的类型不符");
+}
+
+// Every aniline nitrogen outside the rings, conjugated or crowded.
+void aniline_centres(const MoleculeContext& context, const HeldGroups&, BoundsRules& out) {
+    for (std::uint32_t n = 0; n < context.mol.num_atoms(); ++n)
+        if (context.rings.smallest[n] == 0 && aniline_ring_atom(context.mol, n) != NONE)
+            out.centres[n] = CentreAngles::Aniline;
+}
+
+void chairs(const MoleculeContext&, const HeldGroups& groups, BoundsRules& out) {
+    for (const HeldChair& chair : list<HeldChair>(groups)) out.chairs[chair.ring] = 1;
+}
+
+void lengths(const MoleculeContext&, const HeldGroups& groups, BoundsRules& out) {
+    for (const HeldLength& held : list<HeldLength>(groups)) out.lengths[held.bond] = held.typical;
+}
+
+}  // namespace give
+
 template <auto Finder>
 HeldGroups found(const MoleculeContext& context) {
     return Finder(context);
@@ -685,39 +800,59 @@ constexpr std::array<HoldKindRow, HOLD_KIND_COUNT> hold_kind_rows() {
         // Near 0 and 180 degrees a torsion barely changes the 1-4 distance,
         // so the bounds alone let double bonds twist and aromatic rings
         // pucker: every level holds them.
-        {DoubleBonds, "double bonds", Holds::None, T::Torsion, found<planar_double_bonds>},
-        {AromaticRings, "aromatic rings", Holds::None, T::Flatness, found<planar_aromatic_rings>},
+        {DoubleBonds, "double bonds", Holds::None, T::Torsion, found<planar_double_bonds>, Holds::None,
+         give::double_bonds},
+        {AromaticRings, "aromatic rings", Holds::None, T::Flatness, found<planar_aromatic_rings>, Holds::None, nullptr},
         // For the same reason amides twist (the bounds tell only a secondary
         // amide's cis from trans), ring double bonds twist and substituents
         // leave their aromatic ring's plane. Volumes hold them as they hold
         // aromatic rings, and at the same weight: below the distance terms',
         // so that a strained ring keeps its bond lengths.
-        {Amides, "amides", Holds::Shapes, T::Flatness, found<planar_amides>},
-        {RingDoubleBonds, "ring double bonds", Holds::Shapes, T::RingDoubleBond, found<planar_ring_double_bonds>},
-        {Substituents, "aromatic substituents", Holds::Shapes, T::Substituent, found<aromatic_substituents>},
+        {Amides, "amides", Holds::Shapes, T::Flatness, found<planar_amides>, Holds::Shapes, give::cis_across},
+        {RingDoubleBonds, "ring double bonds", Holds::Shapes, T::RingDoubleBond, found<planar_ring_double_bonds>,
+         Holds::Shapes, nullptr},
+        {Substituents, "aromatic substituents", Holds::Shapes, T::Substituent, found<aromatic_substituents>,
+         Holds::Shapes, nullptr},
         // The 1-3 bounds of a carbonyl or alkene carbon allow a pyramid,
         // which twists an amide through its carbon even when its nitrogen
         // lies flat. With that carbon flat a ring twists its amide bond
         // instead, so lactams are held too; their ring tells cis from trans.
-        {Sp2Carbons, "sp2 carbons", Holds::Shapes, T::Flatness, found<planar_sp2_carbons>},
-        {Lactams, "lactams", Holds::Shapes, T::Flatness, found<planar_lactams>},
+        {Sp2Carbons, "sp2 carbons", Holds::Shapes, T::Flatness, found<planar_sp2_carbons>, Holds::Shapes, nullptr},
+        {Lactams, "lactams", Holds::Shapes, T::Flatness, found<planar_lactams>, Holds::Shapes, nullptr},
         // Esters and acids like amides; fused aromatic rings and nitro
-        // groups flat through their trigonal atoms.
-        {Esters, "esters", Holds::Shapes, T::Flatness, found<planar_esters>},
-        {FusionAtoms, "fusion atoms", Holds::Shapes, T::Flatness, found<planar_fusion_atoms>},
-        {NitroGroups, "nitro groups", Holds::Shapes, T::Flatness, found<planar_nitro_groups>},
-        {SpCentres, "sp centres", Holds::Shapes, T::Straight, found<straight_centres>},
+        // groups flat through their trigonal atoms. A nitro group's angles
+        // and lengths are typical geometry, given with the typical lengths.
+        {Esters, "esters", Holds::Shapes, T::Flatness, found<planar_esters>, Holds::Shapes, give::cis_across},
+        {FusionAtoms, "fusion atoms", Holds::Shapes, T::Flatness, found<planar_fusion_atoms>, Holds::Shapes, nullptr},
+        {NitroGroups, "nitro groups", Holds::Shapes, T::Flatness, found<planar_nitro_groups>, Holds::Lengths,
+         give::centres<CentreAngles::Nitro>},
+        {SpCentres, "sp centres", Holds::Shapes, T::Straight, found<straight_centres>, Holds::Shapes,
+         give::centres<CentreAngles::Straight>},
         // The bounds' amine angles still let the nitrogen flatten to some
         // 345 degrees; the pyramid term keeps it nearer 333.
-        {Amines, "amines", Holds::Shapes, T::Pyramid, found<pyramidal_amines>},
+        {Amines, "amines", Holds::Shapes, T::Pyramid, found<pyramidal_amines>, Holds::Shapes,
+         give::centres<CentreAngles::Amine>},
         // Free torsions: a free single bond's 1-4 window spans 0 to 180
         // degrees, and the embedding, aiming at its upper end, starts such
         // torsions near 90, where nothing in the bounds moves them.
-        {ConjugatedLinks, "conjugated links", Holds::All, T::Wells, found<conjugated_links>},
-        {Anilines, "anilines", Holds::All, T::Conjugated, found<conjugated_anilines>},
-        {StaggeredBonds, "staggered bonds", Holds::All, T::Wells, found<staggered_bonds>},
-        {BiarylLinks, "biaryl links", Holds::All, T::Wells, found<biaryl_links>},
-        {Chairs, "chairs", Holds::All, T::Chair, found<held_chairs>},
+        {ConjugatedLinks, "conjugated links", Holds::All, T::Wells, found<conjugated_links>, Holds::All, nullptr},
+        {Anilines, "anilines", Holds::All, T::Conjugated, found<conjugated_anilines>, Holds::Shapes,
+         give::aniline_centres},
+        {StaggeredBonds, "staggered bonds", Holds::All, T::Wells, found<staggered_bonds>, Holds::All, nullptr},
+        {BiarylLinks, "biaryl links", Holds::All, T::Wells, found<biaryl_links>, Holds::All, nullptr},
+        {Chairs, "chairs", Holds::All, T::Chair, found<held_chairs>, Holds::All, give::chairs},
+        // Centres whose angles the statistics mix with other groups', and the
+        // typical lengths: bounds only.
+        {PlanarRingNitrogens, "flat ring nitrogens", Holds::Shapes, T::None, found<planar_ring_nitrogens>,
+         Holds::Shapes, give::centres<CentreAngles::PlanarRingNitrogen>},
+        {BowlRims, "bowl rims", Holds::Lengths, T::None, found<bowl_rims>, Holds::Lengths,
+         give::centres<CentreAngles::BowlRim>},
+        {GroupAngles, "group angles", Holds::Lengths, T::None, found<group_angle_centres>, Holds::Lengths,
+         give::centres<CentreAngles::Group>},
+        {RingSpCentres, "ring sp centres", Holds::Lengths, T::None, found<ring_sp_centres>, Holds::Lengths,
+         give::centres<CentreAngles::RingSp>},
+        {TypicalLengths, "typical lengths", Holds::Lengths, T::None, found<typical_lengths>, Holds::Lengths,
+         give::lengths},
     }};
 }
 
@@ -740,6 +875,7 @@ void add_kind_terms(ErrorFunction& f, HoldTerm term, const HeldGroups& groups, s
         internal_error("约束种类与其项的类型不符");
     };
     switch (term) {
+        case HoldTerm::None: break;
         case HoldTerm::Torsion: add_planarity_terms(f, list(std::type_identity<PlanarFour>{})); break;
         case HoldTerm::Flatness: add_flatness_terms(f, list(std::type_identity<PlanarFour>{})); break;
         case HoldTerm::RingDoubleBond: add_ring_double_bond_terms(f, list(std::type_identity<PlanarFour>{})); break;
@@ -756,196 +892,42 @@ void add_kind_terms(ErrorFunction& f, HoldTerm term, const HeldGroups& groups, s
 
 const std::array<HoldKindRow, HOLD_KIND_COUNT> HOLD_KINDS = hold_kind_rows();
 
-HeldBounds::HeldBounds(const ConformerHolds& holds, Holds level)
-    : context_(holds.context()),
-      rules_(context_.mol.num_bonds()),
-      centres_(context_.mol.num_atoms(), Centre::None) {
+HeldBounds::HeldBounds(const ConformerHolds& holds, Holds level) : context_(holds.context()) {
     const core::MolBuilder& mol = context_.mol;
-    const RingContext& rings = context_.rings;
-    std::vector<std::uint32_t> side_b, side_c;
-    for (std::uint32_t bi = 0; bi < mol.num_bonds(); ++bi) {
-        const core::Bond& bond = mol.bonds[bi];
-        if (!context_.unconfigured_chain_double_bond(bi) || !double_bond_sides(mol, bond, side_b, side_c)) continue;
-        rules_[bi] = {Rule::DoubleBond, lowest_ranked(side_b, context_.ranks), lowest_ranked(side_c, context_.ranks)};
-    }
-    chairs_.assign(rings.ring_count(), 0);
-    if (level == Holds::None) {
-        lengths_.assign(mol.num_bonds(), std::numeric_limits<double>::quiet_NaN());
-        return;
-    }
-    lengths_ = holds.typical_lengths();
-    if (level != Holds::Lengths) {
-        // A secondary amide's oxygen cis to its nitrogen's heavy neighbour, an
-        // ester's to its oxygen's far neighbour.
-        const auto cis_across = [&](const PlanarFour& group) {
-            const auto [x, c, middle, y] = group.atoms;
-            const std::uint32_t bi = mol.bond_between(c, middle);
-            rules_[bi] = mol.bonds[bi].begin == c ? ChainRule{Rule::CisAcross, x, y} : ChainRule{Rule::CisAcross, y, x};
-        };
-        for (const PlanarFour& amide : holds.groups<PlanarFour>(HoldKind::Amides))
-            if (amide.cis) cis_across(amide);
-        for (const PlanarFour& ester : holds.groups<PlanarFour>(HoldKind::Esters)) cis_across(ester);
-        for (const PyramidalCentre& amine : holds.groups<PyramidalCentre>(HoldKind::Amines))
-            centres_[amine.atoms[0]] = Centre::Amine;
-        for (std::uint32_t n = 0; n < mol.num_atoms(); ++n)
-            if (rings.smallest[n] == 0 && aniline_ring_atom(mol, n) != NONE) centres_[n] = Centre::Aniline;
-        for (std::uint32_t n = 0; n < mol.num_atoms(); ++n) {
-            const core::Atom& atom = mol.atoms[n];
-            if (atom.atomic_num == core::Element::N && mol.degree[n] == 3 && !is_aromatic(mol, n) &&
-                (atom.hybridization == core::Hybridization::Sp2 || sulfonamide_nitrogen(mol, n)) &&
-                rings.smallest[n] != 0)
-                centres_[n] = Centre::PlanarRingNitrogen;
-        }
-        for (const StraightAngle& s : holds.groups<StraightAngle>(HoldKind::SpCentres))
-            centres_[s.atoms[1]] = Centre::Straight;
-    }
-    for (std::uint32_t a = 0; a < mol.num_atoms(); ++a) {
-        if (centres_[a] != Centre::None || rings.smallest[a] != 0) continue;
-        bool typical = false;
-        for (core::Neighbor na : mol.neighbors(a))
-            for (core::Neighbor nc : mol.neighbors(a))
-                typical = typical || (na.atom < nc.atom && typical_angle(mol, a, na.atom, nc.atom));
-        if (typical) centres_[a] = Centre::Typical;
-    }
-    if (level == Holds::All)
-        for (const HeldChair& chair : holds.groups<HeldChair>(HoldKind::Chairs)) chairs_[chair.ring] = 1;
-    for (std::uint32_t a = 0; a < mol.num_atoms(); ++a) {
-        if (context_.curved[a] && fusion_atom(mol, a) && can_lie_flat(context_, a)) centres_[a] = Centre::BowlRim;
-        if (centres_[a] == Centre::None && rings.smallest[a] != 0 && mol.degree[a] == 2 &&
-            mol.atoms[a].hybridization == core::Hybridization::Sp)
-            centres_[a] = Centre::RingSp;
-    }
-    // A nitro group's single N-O bond is one and a half bonds, which the
-    // statistics take for a hydroxylamine's.
-    for (const PlanarFour& nitro : holds.groups<PlanarFour>(HoldKind::NitroGroups)) {
-        const std::uint32_t n = nitro.atoms[1];
-        centres_[n] = Centre::Nitro;
-        for (core::Neighbor nb : mol.neighbors(n))
-            if (mol.atoms[nb.atom].atomic_num == core::Element::O) rules_[nb.bond].rule = Rule::NitroBond;
-        // Both N-O bonds are the double bond's length.
-        nitro_length_ = estimate_bond_length(core::Element::N, core::Element::O, BondOrder::Double, 0).length;
-    }
-}
-
-bool HeldBounds::differs_from(const HeldBounds& other) const {
-    const auto same_rule = [](const ChainRule& a, const ChainRule& b) {
-        return a.rule == b.rule && a.first == b.first && a.second == b.second;
-    };
-    // Lengths compare as given, a missing one (NaN) equal to a missing one.
-    const auto same_length = [](double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); };
-    return !std::equal(rules_.begin(), rules_.end(), other.rules_.begin(), other.rules_.end(), same_rule) ||
-           centres_ != other.centres_ || chairs_ != other.chairs_ || nitro_length_ != other.nitro_length_ ||
-           !std::equal(lengths_.begin(), lengths_.end(), other.lengths_.begin(), other.lengths_.end(), same_length);
+    rules_.rules.assign(mol.num_bonds(), {});
+    rules_.centres.assign(mol.num_atoms(), CentreAngles::None);
+    rules_.chairs.assign(context_.rings.ring_count(), 0);
+    rules_.lengths.assign(mol.num_bonds(), {});
+    for (const HoldKindRow& row : HOLD_KINDS)
+        if (row.bounds && row.bounds_level <= level)
+            row.bounds(context_, holds.found(row.kind), rules_);
 }
 
 std::optional<std::pair<double, double>> HeldBounds::bond_range(std::uint32_t bond) const {
-    // Half the usual width: the two bonds are one, and within the usual
-    // width each a refinement leaves them up to 0.02 A apart.
-    if (at(rules_, bond).rule == Rule::NitroBond)
-        return std::pair{nitro_length_ - LENGTH_HALF_WIDTH / 2, nitro_length_ + LENGTH_HALF_WIDTH / 2};
-    if (std::isnan(at(lengths_, bond))) return std::nullopt;
-    return std::pair{lengths_[bond] - LENGTH_HALF_WIDTH, lengths_[bond] + LENGTH_HALF_WIDTH};
+    const TypicalLength& typical = at(rules_.lengths, bond);
+    if (typical.half_width == 0.0) return std::nullopt;
+    return std::pair{typical.length - typical.half_width, typical.length + typical.half_width};
 }
-
-namespace {
-
-// Amine angles (degrees) as crystal structures give them: 110-111 in open
-// chains (trimethylamine 110.9) and six-membered rings, 106 between two
-// hydrogens; in smaller rings the ring closes its own angle (pyrrolidine 105,
-// azetidine 90) and opens the others, up to some 116 beside an aziridine.
-double amine_angle(std::size_t angle_ring, std::size_t centre_ring, bool two_hydrogens) {
-    switch (angle_ring) {
-        case 4: return 90.0;
-        case 5: return 105.0;
-        case 6: return 111.0;
-        case 0: break;
-        default: return 113.0;
-    }
-    if (two_hydrogens) return 106.5;
-    if (centre_ring == 3 || centre_ring == 4) return 116.0;
-    if (centre_ring == 5) return 112.0;
-    return 110.5;
-}
-
-// A flat nitrogen's angles in a ring of that size: close to the ring
-// polygon's in small rings, nearer the trigonal 120 in larger ones; outside
-// the ring, what is left of 360 shared by its two other angles.
-double flat_ring_angle(std::size_t angle_ring, std::size_t centre_ring) {
-    const auto inside = [](std::size_t ring) {
-        const double polygon = 180.0 - 360.0 / static_cast<double>(ring);
-        if (ring <= 4) return ring == 3 ? polygon - 0.5 : polygon;
-        if (ring <= 6) return 0.85 * polygon + 0.15 * 120.0;
-        if (ring <= 10) return 0.6 * polygon + 0.4 * 120.0;
-        return 121.5;
-    };
-    return angle_ring != 0 ? inside(angle_ring) : (360.0 - inside(centre_ring)) / 2.0;
-}
-
-}  // namespace
 
 std::optional<std::pair<double, double>> HeldBounds::angle_window(std::uint32_t centre, std::uint32_t a,
                                                                   std::uint32_t c) const {
-    const core::MolBuilder& mol = context_.mol;
-    double angle = 0.0;
-    switch (at(centres_, centre)) {
-        case Centre::None: return std::nullopt;
-        case Centre::Amine:
-            angle = amine_angle(context_.rings.smallest_size(centre, a, c), context_.rings.smallest[centre],
-                                mol.atoms[a].atomic_num == core::Element::H &&
-                                    mol.atoms[c].atomic_num == core::Element::H);
-            break;
-        case Centre::Aniline: {
-            // Near flat, the lone pair shared with the ring (sums 350 to
-            // 354 degrees): 118 beside the ring, 114 between two hydrogens
-            // (aniline's 113, whose windows' lower edge a refinement tends
-            // to), 116 and 118 where alkyls open them.
-            const auto heavy = [&](std::uint32_t x) { return mol.atoms[x].atomic_num != core::Element::H; };
-            angle = is_aromatic(mol, a) || is_aromatic(mol, c) ? 118.0 : 114.0 + 2.0 * (heavy(a) + heavy(c));
-            break;
-        }
-        case Centre::PlanarRingNitrogen:
-            angle = flat_ring_angle(context_.rings.smallest_size(centre, a, c), context_.rings.smallest[centre]);
-            break;
-        case Centre::Straight: return std::pair{175.0, 180.0};
-        case Centre::RingSp: return std::pair{RING_SP_LOWER, 180.0};
-        case Centre::Typical: {
-            const auto typical = typical_angle(mol, centre, a, c);
-            if (!typical) return std::nullopt;
-            angle = *typical;
-            break;
-        }
-        case Centre::BowlRim:
-            // Near flat, its rings' angles closed and the one between them
-            // opened, as at corannulene's spokes (114.3 and 130.4).
-            angle = context_.rings.smallest_size(centre, a, c) != 0 ? 114.3 : 130.4;
-            break;
-        case Centre::Nitro:
-            // O-N-O 126, each R-N-O 117: a flat nitrogen. Crystal
-            // structures give 123 to 125; a refinement settles at the
-            // window's lower edge, some 4 degrees below its middle.
-            angle = mol.atoms[a].atomic_num == core::Element::O && mol.atoms[c].atomic_num == core::Element::O &&
-                            mol.degree[a] == 1 && mol.degree[c] == 1
-                        ? 126.0
-                        : 117.0;
-            break;
-    }
-    return std::pair{angle - ANGLE_HALF_WIDTH, angle + ANGLE_HALF_WIDTH};
+    return typical_angle_window(at(rules_.centres, centre), context_.mol, context_.rings, centre, a, c);
 }
 
 std::optional<std::pair<double, double>> HeldBounds::ring_torsion(std::uint32_t ring, std::uint32_t /*a*/,
                                                                   std::uint32_t /*d*/) const {
-    if (ring >= chairs_.size() || !chairs_[ring]) return std::nullopt;
+    if (ring >= rules_.chairs.size() || !rules_.chairs[ring]) return std::nullopt;
     return std::pair{CHAIR_TORSION_LOW_DEGREES, stats_lookup(6, false, true).second};
 }
 
 std::optional<std::pair<double, double>> HeldBounds::chain_torsion(std::uint32_t bond, std::uint32_t a,
                                                                    std::uint32_t d) const {
-    const ChainRule& r = at(rules_, bond);
-    if (r.rule == Rule::None || r.rule == Rule::NitroBond) return std::nullopt;
+    const BoundsRules::ChainRule& r = at(rules_.rules, bond);
+    if (r.rule == BoundsRules::Rule::None) return std::nullopt;
     // A double bond keeps its lowest-ranked substituents trans; an amide's
     // oxygen lies cis to its nitrogen's heavy neighbour, an ester's to its
     // oxygen's far neighbour.
-    const bool cis = r.rule == Rule::DoubleBond ? (a != r.first) != (d != r.second)
+    const bool cis = r.rule == BoundsRules::Rule::DoubleBond ? (a != r.first) != (d != r.second)
                                                 : (a == r.first) == (d == r.second);
     const double phi = cis ? 0.0 : 180.0;
     return std::pair{phi, phi};
@@ -959,19 +941,11 @@ std::array<HeldGroups, HOLD_KIND_COUNT> find_all(const MoleculeContext& context)
     return out;
 }
 
-std::vector<double> find_typical_lengths(const MoleculeContext& context) {
-    std::vector<double> out(context.mol.num_bonds(), std::numeric_limits<double>::quiet_NaN());
-    for (std::uint32_t bi = 0; bi < context.mol.num_bonds(); ++bi)
-        if (const auto length = typical_bond_length(context.mol, context.rings, bi)) out[bi] = *length;
-    return out;
-}
-
 }  // namespace
 
 ConformerHolds::ConformerHolds(const core::MolBuilder& mol)
     : context_(mol),
       groups_(find_all(context_)),
-      typical_lengths_(find_typical_lengths(context_)),
       plain_(*this, Holds::None),
       lengths_(*this, Holds::Lengths),
       shapes_(*this, Holds::Shapes),
@@ -998,7 +972,9 @@ bool ConformerHolds::anything_held(Holds holds) const {
         case Holds::All: break;
     }
     for (const HoldKindRow& row : HOLD_KINDS)
-        if (row.level == holds && group_count(groups_[static_cast<std::size_t>(row.kind)]) != 0) return true;
+        if (row.term != HoldTerm::None && row.level == holds &&
+            group_count(groups_[static_cast<std::size_t>(row.kind)]) != 0)
+            return true;
     return holds == Holds::Shapes ? shapes_.differs_from(lengths_) : held_.differs_from(shapes_);
 }
 

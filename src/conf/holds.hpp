@@ -21,6 +21,7 @@
 #include "conf/field.hpp"
 #include "conf/context.hpp"
 #include "conf/ring_context.hpp"
+#include "conf/typical.hpp"
 #include "core/builder.hpp"
 
 namespace quorix::conf {
@@ -181,7 +182,8 @@ std::vector<StraightAngle> straight_centres(const MoleculeContext& context);
 // from amines, would leave flat. In atom order, each with its neighbours.
 std::vector<PyramidalCentre> pyramidal_amines(const MoleculeContext& context);
 
-// The kinds of hold, in the order their terms join the error function.
+// The kinds of hold, in the order their terms join the error function; the
+// kinds after `Chairs` add no term and only narrow the bounds.
 enum class HoldKind : std::uint8_t {
     DoubleBonds,
     AromaticRings,
@@ -200,16 +202,30 @@ enum class HoldKind : std::uint8_t {
     StaggeredBonds,
     BiarylLinks,
     Chairs,
+    PlanarRingNitrogens,
+    BowlRims,
+    GroupAngles,
+    RingSpCentres,
+    TypicalLengths,
 };
-inline constexpr std::size_t HOLD_KIND_COUNT = static_cast<std::size_t>(HoldKind::Chairs) + 1;
+inline constexpr std::size_t HOLD_KIND_COUNT = static_cast<std::size_t>(HoldKind::TypicalLengths) + 1;
 
-// The groups one kind holds.
+// A bond's typical length (see `typical_bond_length`).
+struct HeldLength {
+    std::uint32_t bond = core::NONE;
+    TypicalLength typical;
+};
+
+// The groups one kind holds; atoms alone for a kind that only gives centres
+// their angles.
 using HeldGroups = std::variant<std::vector<PlanarFour>, std::vector<RingSubstituent>, std::vector<HeldTorsion>,
                                 std::vector<StraightAngle>, std::vector<PyramidalCentre>, std::vector<HeldChair>,
-                                std::vector<ConjugatedNitrogen>>;
+                                std::vector<ConjugatedNitrogen>, std::vector<std::uint32_t>, std::vector<HeldLength>>;
 
-// How the error function holds a kind's groups (see conf/field.hpp).
+// How the error function holds a kind's groups (see conf/field.hpp); None
+// for a kind that only narrows the bounds.
 enum class HoldTerm : std::uint8_t {
+    None,
     Torsion,
     Flatness,
     RingDoubleBond,
@@ -221,46 +237,69 @@ enum class HoldTerm : std::uint8_t {
     Conjugated
 };
 
-// One row per kind: its name, the lowest level that holds it, how, and its
-// finder. Finding, bounds, terms, census and levels all read this table.
+// What the kinds of hold give the bounds, per bond, atom and ring (see
+// `HeldBounds`).
+struct BoundsRules {
+    // Per bond: for a chain double bond the lowest-ranked substituent on each
+    // side; for a secondary amide, an ester or an acid the carbon's oxygen or
+    // sulfur and the heavy or far neighbour of the nitrogen or oxygen (cis to
+    // it), `first` on the bond's begin side.
+    enum class Rule : std::uint8_t { None, DoubleBond, CisAcross };
+    struct ChainRule {
+        Rule rule = Rule::None;
+        std::uint32_t first = core::NONE, second = core::NONE;
+        bool operator==(const ChainRule&) const = default;
+    };
+    std::vector<ChainRule> rules;           // per bond
+    std::vector<CentreAngles> centres;      // per atom
+    std::vector<std::uint8_t> chairs;       // per ring of the ring list
+    std::vector<TypicalLength> lengths;     // per bond; a zero half-width for none
+    bool operator==(const BoundsRules&) const = default;
+};
+
+// One row per kind: its name, the lowest level that holds its terms, how,
+// its finder, and what it gives the bounds from which level on (none for
+// `bounds` null). Finding, bounds, terms, census and levels all read this
+// table. A row's bounds are given in table order, each overriding the rows
+// before it, but `GroupAngles` and `RingSpCentres`, which only fill centres
+// no other kind claims.
 struct HoldKindRow {
     HoldKind kind;
     std::string_view name;
     Holds level;
     HoldTerm term;
     HeldGroups (*find)(const MoleculeContext&);
+    Holds bounds_level;
+    void (*bounds)(const MoleculeContext&, const HeldGroups&, BoundsRules&);
 };
 extern const std::array<HoldKindRow, HOLD_KIND_COUNT> HOLD_KINDS;
 
 class ConformerHolds;
 
-inline constexpr double RING_SP_LOWER = 155.0;
-
 // What the holds give the bounds. At every level, a chain double bond
 // without a stated cis/trans in its one arrangement (left as a free [0, 180]
 // torsion, the embedding would aim every 1-4 pair across it at its trans
-// distance and twist the bond). With the shapes, besides:
+// distance and twist the bond). With the typical lengths, besides:
+// - the typical lengths of common groups and nitro groups' N-O bonds
+//   (`typical_bond_length`);
+// - the typical angles of groups in no ring (`group_angle_centre`) and of
+//   nitro groups, whose single N-O bond the statistics would take for a
+//   hydroxylamine's;
+// - an sp centre of a ring bent no further than RING_SP_LOWER degrees;
+// - the angles of the fusion atoms at the rim of a bowl (fusion atoms of a
+//   curved sheet that have room to lie flat).
+// With the shapes, besides:
 // - each secondary amide trans and each ester and acid Z (the error function
 //   holds them flat by volumes, which do not tell cis from trans);
-// - the angles of aniline nitrogens outside the rings, which the statistics
-//   let fold the nitrogen's neighbours together once the ring's torsions
-//   hold them (`conjugated_anilines`);
+// - the angles of conjugated aniline nitrogens (`conjugated_anilines`),
+//   which the statistics let fold the nitrogen's neighbours together once
+//   the ring's torsions hold them;
 // - the angles of amine nitrogens (`pyramidal_amines`) and of the
 //   conjugated and sulfonyl nitrogens of rings (lactams, N-acyl, N-aryl and
 //   N-sulfonyl rings), flat as the ring statistics, which mix them with
 //   amines, no longer say;
 // - sp centres straight, where the angle statistics know only bent
-//   two-connected nitrogens;
-// - the bonds and angles of nitro groups, whose single N-O bond the
-//   statistics would take for a hydroxylamine's;
-// - an sp centre of a ring bent no further than RING_SP_LOWER degrees, where
-//   the statistics' fallback would bend a cyclooctyne's to its polygon's 135
-//   (some 158 in fact; straight at the shapes, when the ring lets it be);
-// - the angles of the fusion atoms at the rim of a bowl (fusion atoms of a
-//   curved sheet that have room to lie flat), which the statistics' flat
-//   120 degrees would fold deeper;
-// - the typical lengths and angles of common groups (`typical_bond_length`,
-//   `typical_angle`).
+//   two-connected nitrogens.
 // With every hold, besides, the ring paths of chairs (`chair_rings`), from
 // CHAIR_TORSION_LOW to the ring statistics' upper end, 64.4 degrees.
 class HeldBounds final : public BoundsPreferences {
@@ -275,25 +314,11 @@ public:
     std::optional<std::pair<double, double>> chain_torsion(std::uint32_t bond, std::uint32_t a,
                                                            std::uint32_t d) const override;
     // Whether these bounds differ from another level's anywhere.
-    bool differs_from(const HeldBounds& other) const;
+    bool differs_from(const HeldBounds& other) const { return !(rules_ == other.rules_); }
 
 private:
-    // Per bond: for a chain double bond the lowest-ranked substituent on each
-    // side; for a secondary amide, an ester or an acid the carbon's oxygen or
-    // sulfur and the heavy or far neighbour of the nitrogen or oxygen (cis to
-    // it), `first` on the bond's begin side; a nitro N-O bond's length.
-    enum class Rule : std::uint8_t { None, DoubleBond, CisAcross, NitroBond };
-    struct ChainRule {
-        Rule rule = Rule::None;
-        std::uint32_t first = core::NONE, second = core::NONE;
-    };
-    enum class Centre : std::uint8_t { None, Amine, Aniline, PlanarRingNitrogen, Nitro, Straight, Typical, BowlRim, RingSp };
     const MoleculeContext& context_;
-    std::vector<ChainRule> rules_;
-    std::vector<Centre> centres_;       // per atom
-    std::vector<std::uint8_t> chairs_;  // per ring of the ring list
-    std::vector<double> lengths_;       // per bond, typical length or NaN
-    double nitro_length_ = 0.0;
+    BoundsRules rules_;
 };
 
 // Every group of every hold, found once per molecule: the conformer is made
@@ -305,8 +330,8 @@ public:
     ConformerHolds& operator=(const ConformerHolds&) = delete;
 
     const MoleculeContext& context() const { return context_; }
-    // Per bond its typical length (`typical_bond_length`), NaN for none.
-    const std::vector<double>& typical_lengths() const { return typical_lengths_; }
+    // The groups of one kind, of whatever type.
+    const HeldGroups& found(HoldKind kind) const { return groups_[static_cast<std::size_t>(kind)]; }
     // The groups of one kind; the type must be the kind's.
     template <class Group>
     const std::vector<Group>& groups(HoldKind kind) const {
@@ -339,7 +364,6 @@ public:
 private:
     MoleculeContext context_;
     std::array<HeldGroups, HOLD_KIND_COUNT> groups_;
-    std::vector<double> typical_lengths_;  // per bond, NaN for none; every level from Lengths reads them
     HeldBounds plain_, lengths_, shapes_, held_;
 };
 

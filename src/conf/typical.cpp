@@ -5,6 +5,7 @@
 #include <cmath>
 #include <utility>
 
+#include "conf/bounds.hpp"
 #include "conf/context.hpp"
 #include "conf/geometry.hpp"
 #include "conf/ring_context.hpp"
@@ -384,18 +385,25 @@ std::optional<double> unstrained_length(const core::MolBuilder& mol, const RingC
 // to under 2 A.
 constexpr double FOUR_RING_STRETCH = 0.03;
 
-}  // namespace
-
-std::optional<double> typical_bond_length(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t bond) {
-    const core::Bond& b = mol.bonds[bond];
-    const std::size_t ring_size = rings.smallest_size(b.begin, b.end);
-    const auto length = unstrained_length(mol, rings, bond, ring_size);
-    if (length && ring_size == 4) return *length + FOUR_RING_STRETCH;
-    return length;
+// A nitro group's N-O bond: both take the double bond's length, within half
+// the usual width, since within the usual width each a refinement leaves
+// them up to 0.02 A apart.
+std::optional<TypicalLength> nitro_bond(const core::MolBuilder& mol, const core::Bond& b) {
+    for (std::uint32_t n : {b.begin, b.end}) {
+        const std::uint32_t o = n == b.begin ? b.end : b.begin;
+        if (element(mol, o) != core::Element::O || nitro_oxide(mol, n) == NONE) continue;
+        return TypicalLength{estimate_bond_length(core::Element::N, core::Element::O, BondOrder::Double, 0).length,
+                             LENGTH_HALF_WIDTH / 2};
+    }
+    return std::nullopt;
 }
 
-std::optional<double> typical_angle(const core::MolBuilder& mol, std::uint32_t centre, std::uint32_t a,
-                                    std::uint32_t c) {
+// The typical angle (degrees) a-centre-c at a carbonyl carbon (ketone,
+// aldehyde, amide, ester or acid, carboxylate), an ether or ester oxygen, a
+// sulfonyl sulfur and an imine, oxime, diarylamine or aryl hydrazine
+// nitrogen that lie in no ring; none for any other centre.
+std::optional<double> group_angle(const core::MolBuilder& mol, std::uint32_t centre, std::uint32_t a,
+                                  std::uint32_t c) {
     if (in_ring(mol, centre)) return std::nullopt;
     switch (element(mol, centre)) {
         case core::Element::C: {
@@ -410,6 +418,109 @@ std::optional<double> typical_angle(const core::MolBuilder& mol, std::uint32_t c
         case core::Element::S: return sulfonyl_angle(mol, centre, a, c);
         default: return std::nullopt;
     }
+}
+
+// Amine angles as crystal structures give them: 110-111 in open chains
+// (trimethylamine 110.9) and six-membered rings, 106 between two hydrogens;
+// in smaller rings the ring closes its own angle (pyrrolidine 105, azetidine
+// 90) and opens the others, up to some 116 beside an aziridine.
+double amine_angle(std::size_t angle_ring, std::size_t centre_ring, bool two_hydrogens) {
+    switch (angle_ring) {
+        case 4: return 90.0;
+        case 5: return 105.0;
+        case 6: return 111.0;
+        case 0: break;
+        default: return 113.0;
+    }
+    if (two_hydrogens) return 106.5;
+    if (centre_ring == 3 || centre_ring == 4) return 116.0;
+    if (centre_ring == 5) return 112.0;
+    return 110.5;
+}
+
+// An aniline nitrogen lies near flat, its lone pair shared with the ring
+// (sums 350 to 354): 118 beside the ring, 114 between two hydrogens
+// (aniline's 113, whose window's lower edge a refinement tends to), 116 and
+// 118 where alkyls open them.
+double aniline_angle(const core::MolBuilder& mol, std::uint32_t a, std::uint32_t c) {
+    const auto heavy = [&](std::uint32_t x) { return element(mol, x) != core::Element::H; };
+    return is_aromatic(mol, a) || is_aromatic(mol, c) ? 118.0 : 114.0 + 2.0 * (heavy(a) + heavy(c));
+}
+
+// A flat nitrogen's angles in a ring of that size: close to the ring
+// polygon's in small rings, nearer the trigonal 120 in larger ones; outside
+// the ring, what is left of 360 shared by its two other angles.
+double flat_ring_angle(std::size_t angle_ring, std::size_t centre_ring) {
+    const auto inside = [](std::size_t ring) {
+        const double polygon = 180.0 - 360.0 / static_cast<double>(ring);
+        if (ring <= 4) return ring == 3 ? polygon - 0.5 : polygon;
+        if (ring <= 6) return 0.85 * polygon + 0.15 * 120.0;
+        if (ring <= 10) return 0.6 * polygon + 0.4 * 120.0;
+        return 121.5;
+    };
+    return angle_ring != 0 ? inside(angle_ring) : (360.0 - inside(centre_ring)) / 2.0;
+}
+
+// A nitro nitrogen is flat: O-N-O 126, each R-N-O 117. Crystal structures
+// give 123 to 125; a refinement settles at the window's lower edge, some 4
+// degrees below its middle.
+double nitro_angle(const core::MolBuilder& mol, std::uint32_t a, std::uint32_t c) {
+    const auto oxide = [&](std::uint32_t x) { return element(mol, x) == core::Element::O && mol.degree[x] == 1; };
+    return oxide(a) && oxide(c) ? 126.0 : 117.0;
+}
+
+// A fusion atom at the rim of a bowl lies near flat, its rings' angles
+// closed and the one between them opened, as at corannulene's spokes (114.3
+// and 130.4): the statistics' flat 120 would fold the bowl deeper.
+double bowl_rim_angle(const RingContext& rings, std::uint32_t centre, std::uint32_t a, std::uint32_t c) {
+    return rings.smallest_size(centre, a, c) != 0 ? 114.3 : 130.4;
+}
+
+}  // namespace
+
+std::optional<TypicalLength> typical_bond_length(const core::MolBuilder& mol, const RingContext& rings,
+                                                 std::uint32_t bond) {
+    const core::Bond& b = mol.bonds[bond];
+    if (const auto nitro = nitro_bond(mol, b)) return nitro;
+    const std::size_t ring_size = rings.smallest_size(b.begin, b.end);
+    const auto length = unstrained_length(mol, rings, bond, ring_size);
+    if (!length) return std::nullopt;
+    return TypicalLength{ring_size == 4 ? *length + FOUR_RING_STRETCH : *length, LENGTH_HALF_WIDTH};
+}
+
+bool group_angle_centre(const core::MolBuilder& mol, std::uint32_t centre) {
+    for (core::Neighbor na : mol.neighbors(centre))
+        for (core::Neighbor nc : mol.neighbors(centre))
+            if (na.atom < nc.atom && group_angle(mol, centre, na.atom, nc.atom)) return true;
+    return false;
+}
+
+std::optional<std::pair<double, double>> typical_angle_window(CentreAngles kind, const core::MolBuilder& mol,
+                                                              const RingContext& rings, std::uint32_t centre,
+                                                              std::uint32_t a, std::uint32_t c) {
+    double angle = 0.0;
+    switch (kind) {
+        case CentreAngles::None: return std::nullopt;
+        case CentreAngles::Group: {
+            const auto typical = group_angle(mol, centre, a, c);
+            if (!typical) return std::nullopt;
+            angle = *typical;
+            break;
+        }
+        case CentreAngles::Amine:
+            angle = amine_angle(rings.smallest_size(centre, a, c), rings.smallest[centre],
+                                element(mol, a) == core::Element::H && element(mol, c) == core::Element::H);
+            break;
+        case CentreAngles::Aniline: angle = aniline_angle(mol, a, c); break;
+        case CentreAngles::PlanarRingNitrogen:
+            angle = flat_ring_angle(rings.smallest_size(centre, a, c), rings.smallest[centre]);
+            break;
+        case CentreAngles::Nitro: angle = nitro_angle(mol, a, c); break;
+        case CentreAngles::Straight: return std::pair{175.0, 180.0};
+        case CentreAngles::RingSp: return std::pair{RING_SP_LOWER, 180.0};
+        case CentreAngles::BowlRim: angle = bowl_rim_angle(rings, centre, a, c); break;
+    }
+    return std::pair{angle - ANGLE_HALF_WIDTH, angle + ANGLE_HALF_WIDTH};
 }
 
 }  // namespace quorix::conf

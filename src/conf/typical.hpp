@@ -7,28 +7,64 @@
 // them to the bounds (see `HeldBounds`).
 #include <cstdint>
 #include <optional>
+#include <utility>
 
 #include "conf/ring_context.hpp"
 #include "core/builder.hpp"
 
 namespace quorix::conf {
 
-// The typical length (Å) of a single bond by what its atoms are (sp3,
+// The typical length (Å) of a bond and the half-width of its window.
+struct TypicalLength {
+    double length = 0.0;
+    double half_width = 0.0;
+    bool operator==(const TypicalLength&) const = default;
+};
+
+// The typical length of a single bond by what its atoms are (sp3,
 // aromatic, alkene, carbonyl or sp carbon; amine, amide or amidine,
 // ammonium or nitro nitrogen; ether, ester, hydroxyl, acid or carboxylate
 // oxygen; sulfide or sulfonyl sulfur; an sp3 carbon's halogen; an imide's
 // C-N apart from an amide's), in rings as in chains, so that every such bond
 // of a ring has it and the bounds close the ring around them, a four-ring's
-// stretched; and of a carboxylate's C=O, which shares its charge with the
-// C-O. None for any other bond, and none for a ring bond from an sp3 carbon
-// to an sp3 atom: the ring's own statistics fit those.
-std::optional<double> typical_bond_length(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t bond);
+// stretched; of a carboxylate's C=O, which shares its charge with the C-O;
+// and of a nitro group's two N-O bonds, one and a half bonds each, which
+// the statistics take for a hydroxylamine's and a nitroso group's. None for
+// any other bond, and none for a ring bond from an sp3 carbon to an sp3
+// atom: the ring's own statistics fit those.
+std::optional<TypicalLength> typical_bond_length(const core::MolBuilder& mol, const RingContext& rings,
+                                                 std::uint32_t bond);
 
-// The typical angle (degrees) a-centre-c at a carbonyl carbon (ketone,
-// aldehyde, amide, ester or acid, carboxylate), an ether or ester oxygen, a
-// sulfonyl sulfur and an imine, oxime, diarylamine or aryl hydrazine
-// nitrogen that lie in no ring; none for any other centre.
-std::optional<double> typical_angle(const core::MolBuilder& mol, std::uint32_t centre, std::uint32_t a,
-                                    std::uint32_t c);
+// Where a centre's bond angles come from when not from the statistics:
+// `Group`, a centre in no ring whose group has typical angles (a carbonyl
+// carbon, an ether or ester oxygen, a sulfonyl sulfur, an imine, oxime,
+// diarylamine or aryl hydrazine nitrogen; see `group_angle_centre`); an
+// amine, aniline, flat ring or nitro nitrogen; an sp centre held straight,
+// or one of a ring, bent a little; a fusion atom at the rim of a bowl.
+enum class CentreAngles : std::uint8_t {
+    None,
+    Group,
+    Amine,
+    Aniline,
+    PlanarRingNitrogen,
+    Nitro,
+    Straight,
+    BowlRim,
+    RingSp
+};
+
+// An sp centre of a ring bends no further than this (degrees): a
+// cyclooctyne's is some 158, where the statistics' fallback would bend it to
+// its polygon's 135.
+inline constexpr double RING_SP_LOWER = 155.0;
+
+// Whether some angle at a centre in no ring has its group's typical value.
+bool group_angle_centre(const core::MolBuilder& mol, std::uint32_t centre);
+
+// The window (degrees) of the angle a-centre-c at a centre whose angles are
+// of that kind; none leaves the statistics' window.
+std::optional<std::pair<double, double>> typical_angle_window(CentreAngles kind, const core::MolBuilder& mol,
+                                                              const RingContext& rings, std::uint32_t centre,
+                                                              std::uint32_t a, std::uint32_t c);
 
 }  // namespace quorix::conf
