@@ -50,6 +50,13 @@ bool sulfonyl_sulfur(const core::MolBuilder& mol, std::uint32_t s) {
     return oxo == 2;
 }
 
+bool sulfonamide_nitrogen(const core::MolBuilder& mol, std::uint32_t n) {
+    if (mol.atoms[n].atomic_num != core::Element::N) return false;
+    for (core::Neighbor nb : mol.neighbors(n))
+        if (sulfonyl_sulfur(mol, nb.atom)) return true;
+    return false;
+}
+
 namespace {
 
 // A nitrogen or oxygen whose lone pairs stay its own: neutral, outside

@@ -22,6 +22,9 @@ std::uint32_t carbonyl_partner(const core::MolBuilder& mol, std::uint32_t c);
 std::uint32_t nitro_oxide(const core::MolBuilder& mol, std::uint32_t n);
 // A sulfur with four neighbours, two of them oxygens by double bonds.
 bool sulfonyl_sulfur(const core::MolBuilder& mol, std::uint32_t s);
+// A nitrogen on a sulfonyl sulfur: near flat, as amides are, though its
+// hybridisation may read sp3.
+bool sulfonamide_nitrogen(const core::MolBuilder& mol, std::uint32_t n);
 // A neutral nitrogen outside aromatic rings with three single bonds, each to
 // a hydrogen, an sp3 carbon or a neutral nitrogen or oxygen outside aromatic
 // rings with single bonds only (hydrazines, hydroxylamines: the lone pairs

@@ -158,14 +158,6 @@ bool tertiary_amide_carbon(const core::MolBuilder& mol, std::uint32_t c) {
     return false;
 }
 
-// A nitrogen on a sulfonyl sulfur: near flat, as amides are, though its
-// hybridisation may read sp3.
-bool sulfonamide_nitrogen(const core::MolBuilder& mol, std::uint32_t n) {
-    for (core::Neighbor nb : mol.neighbors(n))
-        if (sulfonyl_sulfur(mol, nb.atom)) return true;
-    return false;
-}
-
 // The chair rings of a ring list (see `chair_rings`).
 std::vector<std::uint32_t> chair_rings_of(const RingContext& rings) {
     std::vector<std::uint32_t> out;
@@ -771,11 +763,14 @@ void centres(const MoleculeContext&, const HeldGroups& groups, BoundsRules& out)
         internal_error("约束种类与其界的类型不符");
 }
 
-// Every aniline nitrogen outside the rings, conjugated or crowded.
-void aniline_centres(const MoleculeContext& context, const HeldGroups&, BoundsRules& out) {
-    for (std::uint32_t n = 0; n < context.mol.num_atoms(); ++n)
-        if (context.rings.smallest[n] == 0 && aniline_ring_atom(context.mol, n) != NONE)
-            out.centres[n] = CentreAngles::Aniline;
+// The nitrogen of each conjugated aniline: a crowded one twists out of
+// its ring's plane and is no longer near flat.
+void aniline_centres(const MoleculeContext& context, const HeldGroups& groups, BoundsRules& out) {
+    for (const ConjugatedNitrogen& group : list<ConjugatedNitrogen>(groups)) {
+        const std::uint32_t c = group.atoms[0];
+        for (core::Neighbor nb : context.mol.neighbors(c))
+            if (aniline_ring_atom(context.mol, nb.atom) == c) out.centres[nb.atom] = CentreAngles::Aniline;
+    }
 }
 
 void chairs(const MoleculeContext&, const HeldGroups& groups, BoundsRules& out) {

@@ -100,7 +100,10 @@ Kind nitrogen_kind(const core::MolBuilder& mol, std::uint32_t n) {
     if (carbonyl_neighbour(mol, n)) return Kind::AmideNitrogen;
     for (core::Neighbor nb : mol.neighbors(n))
         if (mol.bonds[nb.bond].order == BondOrder::Single && imine_carbon(mol, nb.atom)) return Kind::AmideNitrogen;
-    return atom.hybridization == core::Hybridization::Sp3 ? Kind::AmineNitrogen : Kind::Other;
+    // A sulfonamide's nitrogen is no amine, but its bonds to sp3 carbons
+    // are as long as an amine's.
+    const bool sulfonamide = sulfonamide_nitrogen(mol, n) && atom.hybridization == core::Hybridization::Sp3;
+    return amine_nitrogen(mol, n) || sulfonamide ? Kind::AmineNitrogen : Kind::Other;
 }
 
 Kind oxygen_kind(const core::MolBuilder& mol, std::uint32_t o) {
