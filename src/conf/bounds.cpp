@@ -232,7 +232,7 @@ private:
             const bool planar = rings.ring_size(ring) <= 8 && sp2(b) && sp2(c);
             const bool a_in = rings.contains(ring, a), d_in = rings.contains(ring, d);
             if ((rings.aromatic[ring] || planar || rings.all_sp3[ring]) && (a_in || sp2(b)) && (d_in || sp2(c))) {
-                if (preferences_ && a_in && d_in)
+                if (preferences_)
                     if (const auto held = preferences_->ring_torsion(ring, a, d)) return *held;
                 std::pair<double, double> w{0.0, 0.0};
                 if (!(planar && !rings.aromatic[ring]))

@@ -79,9 +79,9 @@ public:
                                                                   std::uint32_t /*c*/) const {
         return std::nullopt;
     }
-    // The torsion window (degrees) of a ring path a-b-c-d that `ring` (the
-    // index in the ring list of the smallest ring holding b and c) holds
-    // whole, the ring aromatic, planar or all sp3.
+    // The torsion window (degrees) of a path a-b-c-d around a bond of
+    // `ring` (the index in the ring list of the smallest ring holding b and
+    // c), the ring aromatic, planar or all sp3; a and d in the ring or not.
     virtual std::optional<std::pair<double, double>> ring_torsion(std::uint32_t /*ring*/, std::uint32_t /*a*/,
                                                                   std::uint32_t /*d*/) const {
         return std::nullopt;

@@ -130,11 +130,15 @@ bool can_lie_flat(const MoleculeContext& context, std::uint32_t a) {
 bool double_bond_with_torsion(const core::MolBuilder& mol, std::uint32_t bi) {
     const core::Bond& bond = mol.bonds[bi];
     if (bond.order != BondOrder::Double) return false;
-    for (std::uint32_t end : {bond.begin, bond.end})
+    for (std::uint32_t end : {bond.begin, bond.end}) {
+        // An ylide's four-connected phosphorus or sulfur (P+-C-) is
+        // tetrahedral: no plane holds its three other neighbours.
+        if (mol.degree[end] > 3) return false;
         for (core::Neighbor nb : mol.neighbors(end)) {
             const BondOrder order = mol.bonds[nb.bond].order;
             if (nb.bond != bi && (order == BondOrder::Double || order == BondOrder::Triple)) return false;
         }
+    }
     return true;
 }
 

@@ -37,7 +37,8 @@ std::uint32_t aniline_ring_atom(const core::MolBuilder& mol, std::uint32_t n);
 // An aromatic atom where rings fuse: three neighbours, all by aromatic bonds.
 bool fusion_atom(const core::MolBuilder& mol, std::uint32_t a);
 // A double bond whose ends both have a torsion: an end that carries a second
-// double or a triple bond is linear (allenes, ketenes, cumulenes).
+// double or a triple bond is linear (allenes, ketenes, cumulenes), and one
+// with four neighbours (an ylide's phosphorus or sulfur) tetrahedral.
 bool double_bond_with_torsion(const core::MolBuilder& mol, std::uint32_t bond);
 
 struct MoleculeContext;

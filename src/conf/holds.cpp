@@ -391,15 +391,15 @@ std::vector<PlanarFour> planar_ring_double_bonds(const MoleculeContext& context)
     return out;
 }
 
-std::vector<PlanarFour> planar_sp2_carbons(const MoleculeContext& context) {
+std::vector<PlanarFour> planar_trigonal_centres(const MoleculeContext& context) {
     const core::MolBuilder& mol = context.mol;
     std::vector<PlanarFour> out;
     for (std::uint32_t c = 0; c < mol.num_atoms(); ++c) {
         const core::Atom& atom = mol.atoms[c];
-        if (atom.atomic_num != core::Element::C || mol.degree[c] != 3 || is_aromatic(mol, c) ||
-            atom.hybridization != core::Hybridization::Sp2)
-            continue;
-        out.push_back(trigonal(mol, c));
+        if (mol.degree[c] != 3 || is_aromatic(mol, c)) continue;
+        const bool carbon = atom.atomic_num == core::Element::C && atom.hybridization == core::Hybridization::Sp2;
+        const bool boron = atom.atomic_num == core::Element::B && atom.formal_charge == 0;
+        if (carbon || boron) out.push_back(trigonal(mol, c));
     }
     return out;
 }
@@ -687,7 +687,14 @@ std::vector<std::uint32_t> bowl_rims(const MoleculeContext& context) {
 std::vector<std::uint32_t> group_angle_centres(const MoleculeContext& context) {
     std::vector<std::uint32_t> out;
     for (std::uint32_t a = 0; a < context.mol.num_atoms(); ++a)
-        if (context.rings.smallest[a] == 0 && group_angle_centre(context.mol, a)) out.push_back(a);
+        if (group_angle_centre(context.mol, context.rings, a)) out.push_back(a);
+    return out;
+}
+
+std::vector<std::uint32_t> element_angle_centres(const MoleculeContext& context) {
+    std::vector<std::uint32_t> out;
+    for (std::uint32_t a = 0; a < context.mol.num_atoms(); ++a)
+        if (element_angle_centre(context.mol, a)) out.push_back(a);
     return out;
 }
 
@@ -746,7 +753,7 @@ void cis_across(const MoleculeContext& context, const HeldGroups& groups, Bounds
 template <CentreAngles Kind>
 void centres(const MoleculeContext&, const HeldGroups& groups, BoundsRules& out) {
     const auto set = [&](std::uint32_t a) {
-        if constexpr (Kind == CentreAngles::Group || Kind == CentreAngles::RingSp) {
+        if constexpr (Kind == CentreAngles::Group || Kind == CentreAngles::RingSp || Kind == CentreAngles::Element) {
             if (out.centres[a] != CentreAngles::None) return;
         }
         out.centres[a] = Kind;
@@ -774,7 +781,13 @@ void aniline_centres(const MoleculeContext& context, const HeldGroups& groups, B
 }
 
 void chairs(const MoleculeContext&, const HeldGroups& groups, BoundsRules& out) {
-    for (const HeldChair& chair : list<HeldChair>(groups)) out.chairs[chair.ring] = 1;
+    for (const HeldChair& chair : list<HeldChair>(groups)) out.rings[chair.ring] = BoundsRules::RingShape::Chair;
+}
+
+void flat_macrocycles(const MoleculeContext& context, const HeldGroups&, BoundsRules& out) {
+    for (std::uint32_t r = 0; r < context.rings.ring_count(); ++r)
+        if (context.rings.aromatic[r] && context.rings.ring_size(r) >= LARGE_RING)
+            out.rings[r] = BoundsRules::RingShape::Flat;
 }
 
 void lengths(const MoleculeContext&, const HeldGroups& groups, BoundsRules& out) {
@@ -797,7 +810,8 @@ constexpr std::array<HoldKindRow, HOLD_KIND_COUNT> hold_kind_rows() {
         // pucker: every level holds them.
         {DoubleBonds, "double bonds", Holds::None, T::Torsion, found<planar_double_bonds>, Holds::None,
          give::double_bonds},
-        {AromaticRings, "aromatic rings", Holds::None, T::Flatness, found<planar_aromatic_rings>, Holds::None, nullptr},
+        {AromaticRings, "aromatic rings", Holds::None, T::Flatness, found<planar_aromatic_rings>, Holds::None,
+         give::flat_macrocycles},
         // For the same reason amides twist (the bounds tell only a secondary
         // amide's cis from trans), ring double bonds twist and substituents
         // leave their aromatic ring's plane. Volumes hold them as they hold
@@ -812,7 +826,7 @@ constexpr std::array<HoldKindRow, HOLD_KIND_COUNT> hold_kind_rows() {
         // which twists an amide through its carbon even when its nitrogen
         // lies flat. With that carbon flat a ring twists its amide bond
         // instead, so lactams are held too; their ring tells cis from trans.
-        {Sp2Carbons, "sp2 carbons", Holds::Shapes, T::Flatness, found<planar_sp2_carbons>, Holds::Shapes, nullptr},
+        {TrigonalCentres, "trigonal centres", Holds::Shapes, T::Flatness, found<planar_trigonal_centres>, Holds::Shapes, nullptr},
         {Lactams, "lactams", Holds::Shapes, T::Flatness, found<planar_lactams>, Holds::Shapes, nullptr},
         // Esters and acids like amides; fused aromatic rings and nitro
         // groups flat through their trigonal atoms. A nitro group's angles
@@ -846,6 +860,8 @@ constexpr std::array<HoldKindRow, HOLD_KIND_COUNT> hold_kind_rows() {
          give::centres<CentreAngles::Group>},
         {RingSpCentres, "ring sp centres", Holds::Lengths, T::None, found<ring_sp_centres>, Holds::Lengths,
          give::centres<CentreAngles::RingSp>},
+        {ElementAngles, "element angles", Holds::Lengths, T::None, found<element_angle_centres>, Holds::Lengths,
+         give::centres<CentreAngles::Element>},
         {TypicalLengths, "typical lengths", Holds::Lengths, T::None, found<typical_lengths>, Holds::Lengths,
          give::lengths},
     }};
@@ -891,7 +907,7 @@ HeldBounds::HeldBounds(const ConformerHolds& holds, Holds level) : context_(hold
     const core::MolBuilder& mol = context_.mol;
     rules_.rules.assign(mol.num_bonds(), {});
     rules_.centres.assign(mol.num_atoms(), CentreAngles::None);
-    rules_.chairs.assign(context_.rings.ring_count(), 0);
+    rules_.rings.assign(context_.rings.ring_count(), BoundsRules::RingShape::Free);
     rules_.lengths.assign(mol.num_bonds(), {});
     for (const HoldKindRow& row : HOLD_KINDS)
         if (row.bounds && row.bounds_level <= level)
@@ -909,10 +925,18 @@ std::optional<std::pair<double, double>> HeldBounds::angle_window(std::uint32_t 
     return typical_angle_window(at(rules_.centres, centre), context_.mol, context_.rings, centre, a, c);
 }
 
-std::optional<std::pair<double, double>> HeldBounds::ring_torsion(std::uint32_t ring, std::uint32_t /*a*/,
-                                                                  std::uint32_t /*d*/) const {
-    if (ring >= rules_.chairs.size() || !rules_.chairs[ring]) return std::nullopt;
-    return std::pair{CHAIR_TORSION_LOW_DEGREES, stats_lookup(6, false, true).second};
+std::optional<std::pair<double, double>> HeldBounds::ring_torsion(std::uint32_t ring, std::uint32_t a,
+                                                                  std::uint32_t d) const {
+    const bool a_in = context_.rings.contains(ring, a), d_in = context_.rings.contains(ring, d);
+    switch (at(rules_.rings, ring)) {
+        case BoundsRules::RingShape::Free: return std::nullopt;
+        case BoundsRules::RingShape::Chair:
+            if (!a_in || !d_in) return std::nullopt;
+            return std::pair{CHAIR_TORSION_LOW_DEGREES, stats_lookup(6, false, true).second};
+        case BoundsRules::RingShape::Flat: break;
+    }
+    const double phi = a_in == d_in ? 0.0 : 180.0;
+    return std::pair{phi, phi};
 }
 
 std::optional<std::pair<double, double>> HeldBounds::chain_torsion(std::uint32_t bond, std::uint32_t a,

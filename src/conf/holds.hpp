@@ -72,11 +72,12 @@ std::vector<PlanarFour> planar_lactams(const MoleculeContext& context);
 std::vector<PlanarFour> planar_ring_double_bonds(const MoleculeContext& context);
 
 // Every carbon with three neighbours, sp2 and not aromatic (carbonyl and
-// thiocarbonyl carbons, the carbons of C=C and C=N bonds), with its
-// neighbours: atoms {n0, c, n1, n2}, neighbours in neighbour order, so that
+// thiocarbonyl carbons, the carbons of C=C and C=N bonds), and every neutral
+// boron with three (boranes, boronic acids and esters: an empty p orbital,
+// no lone pair to make a pyramid), with its neighbours: atoms {n0, c, n1, n2}, neighbours in neighbour order, so that
 // the volume about c (see `add_flatness_terms`) is zero when the four lie in
 // one plane. In atom order.
-std::vector<PlanarFour> planar_sp2_carbons(const MoleculeContext& context);
+std::vector<PlanarFour> planar_trigonal_centres(const MoleculeContext& context);
 
 // Every substituent of an aromatic atom with exactly two aromatic bonds, in
 // atom order of the aromatic atom, then neighbour order.
@@ -91,7 +92,7 @@ std::vector<RingSubstituent> aromatic_substituents(const MoleculeContext& contex
 std::vector<PlanarFour> planar_esters(const MoleculeContext& context);
 
 // Every aromatic atom where rings fuse (three neighbours, all by aromatic
-// bonds), with its neighbours as `planar_sp2_carbons` gives them: each ring's
+// bonds), with its neighbours as `planar_trigonal_centres` gives them: each ring's
 // own paths are flat, but nothing else keeps two fused rings from folding
 // along their shared bond. Not those of a curved sheet (see
 // `MoleculeContext::curved`), which cannot lie flat. In atom order.
@@ -190,7 +191,7 @@ enum class HoldKind : std::uint8_t {
     Amides,
     RingDoubleBonds,
     Substituents,
-    Sp2Carbons,
+    TrigonalCentres,
     Lactams,
     Esters,
     FusionAtoms,
@@ -206,6 +207,7 @@ enum class HoldKind : std::uint8_t {
     BowlRims,
     GroupAngles,
     RingSpCentres,
+    ElementAngles,
     TypicalLengths,
 };
 inline constexpr std::size_t HOLD_KIND_COUNT = static_cast<std::size_t>(HoldKind::TypicalLengths) + 1;
@@ -252,7 +254,10 @@ struct BoundsRules {
     };
     std::vector<ChainRule> rules;           // per bond
     std::vector<CentreAngles> centres;      // per atom
-    std::vector<std::uint8_t> chairs;       // per ring of the ring list
+    // Per ring of the ring list: a chair, or an aromatic ring of
+    // LARGE_RING atoms or more, flat (a porphyrin's inner ring).
+    enum class RingShape : std::uint8_t { Free, Chair, Flat };
+    std::vector<RingShape> rings;
     std::vector<TypicalLength> lengths;     // per bond; a zero half-width for none
     bool operator==(const BoundsRules&) const = default;
 };
@@ -261,8 +266,8 @@ struct BoundsRules {
 // its finder, and what it gives the bounds from which level on (none for
 // `bounds` null). Finding, bounds, terms, census and levels all read this
 // table. A row's bounds are given in table order, each overriding the rows
-// before it, but `GroupAngles` and `RingSpCentres`, which only fill centres
-// no other kind claims.
+// before it, but `GroupAngles`, `RingSpCentres` and `ElementAngles`, which
+// only fill centres no other kind claims.
 struct HoldKindRow {
     HoldKind kind;
     std::string_view name;
@@ -300,8 +305,12 @@ class ConformerHolds;
 //   amines, no longer say;
 // - sp centres straight, where the angle statistics know only bent
 //   two-connected nitrogens.
-// With every hold, besides, the ring paths of chairs (`chair_rings`), from
-// CHAIR_TORSION_LOW to the ring statistics' upper end, 64.4 degrees.
+// At every level, too, the paths round the bonds of an aromatic ring of
+// LARGE_RING atoms or more, flat, the ring's own paths cis as the holds'
+// aromatic rings are: the statistics have one median for such a ring's
+// torsions, 178 degrees, and would buckle a porphyrin. With every hold,
+// besides, the ring paths of chairs (`chair_rings`), from CHAIR_TORSION_LOW
+// to the ring statistics' upper end, 64.4 degrees.
 class HeldBounds final : public BoundsPreferences {
 public:
     HeldBounds(const ConformerHolds& holds, Holds level);

@@ -201,6 +201,8 @@ constexpr double FLUORINATED_CF = 1.336;
 
 static_assert(std::all_of(LENGTHS.begin(), LENGTHS.end(), [](const Length& l) { return l.a <= l.b; }));
 
+constexpr double H2_LENGTH = 0.741;
+
 // A carboxylate's two C-O bonds share one charge and are equally long.
 constexpr double CARBOXYLATE_CO = 1.255;
 // An imide's nitrogen shares its lone pair between two carbonyls, and both
@@ -238,8 +240,6 @@ bool saturated(Kind k) {
     return k == Kind::Sp3Carbon || k == Kind::AmineNitrogen || k == Kind::BentAmideNitrogen ||
            k == Kind::EtherOxygen || k == Kind::SulfideSulfur || k == Kind::SulfonylSulfur;
 }
-
-bool in_ring(const core::MolBuilder& mol, std::uint32_t a) { return mol.atoms[a].flags & core::IN_RING; }
 
 // At a carbonyl carbon X=C(n1)(n2): by what n1 and n2 are.
 std::optional<double> carbonyl_angle(const core::MolBuilder& mol, std::uint32_t centre, std::uint32_t x,
@@ -356,7 +356,7 @@ std::optional<double> unstrained_length(const core::MolBuilder& mol, const RingC
     const core::Bond& b = mol.bonds[bond];
     Kind ka = bond_kind(mol, rings, b.begin), kb = bond_kind(mol, rings, b.end);
     if (ka > kb) std::swap(ka, kb);
-    if (ring_size != 0 && ka == Kind::Sp3Carbon && saturated(kb)) return std::nullopt;
+    if (ring_size != 0 && ring_size < LARGE_RING && ka == Kind::Sp3Carbon && saturated(kb)) return std::nullopt;
     if (b.order == BondOrder::Double) {
         // The C=O of a carboxylate.
         std::uint32_t carbon = b.begin, oxygen = b.end;
@@ -368,6 +368,8 @@ std::optional<double> unstrained_length(const core::MolBuilder& mol, const RingC
         return std::nullopt;
     }
     if (b.order != BondOrder::Single) return std::nullopt;
+    // The statistics know no H-H bond, and the covalent radii give H2 0.62.
+    if (element(mol, b.begin) == core::Element::H && element(mol, b.end) == core::Element::H) return H2_LENGTH;
     if (ka == Kind::Sp3Carbon && kb == Kind::Fluorine) {
         const std::uint32_t carbon = element(mol, b.begin) == core::Element::C ? b.begin : b.end;
         std::size_t fluorines = 0;
@@ -388,6 +390,12 @@ std::optional<double> unstrained_length(const core::MolBuilder& mol, const RingC
 // to under 2 A.
 constexpr double FOUR_RING_STRETCH = 0.03;
 
+// An aromatic four-membered ring is a squaric acid's, a squaramide's or a
+// squaraine's: its bonds are 1.40 to 1.50 A (the statistics' aromatic rows
+// give 1.38, and the ring's diagonals close to 1.95, where they are some
+// 2.07).
+constexpr double AROMATIC_FOUR_RING = 1.460;
+
 // A nitro group's N-O bond: both take the double bond's length, within half
 // the usual width, since within the usual width each a refinement leaves
 // them up to 0.02 A apart.
@@ -401,27 +409,110 @@ std::optional<TypicalLength> nitro_bond(const core::MolBuilder& mol, const core:
     return std::nullopt;
 }
 
+// An oxygen on silicon opens its angle, its lone pairs drawn towards the
+// silicon: Si-O-Si 140-150 (hexamethyldisiloxane 148), Si-O-C 120-130 in
+// silyl ethers; the statistics' oxygen row is the ethers' 109.
+std::optional<double> silyl_oxygen_angle(const core::MolBuilder& mol, std::uint32_t a, std::uint32_t c) {
+    const auto silicon = [&](std::uint32_t x) { return element(mol, x) == core::Element::Si; };
+    const auto carbon = [&](std::uint32_t x) { return element(mol, x) == core::Element::C; };
+    if (silicon(a) && silicon(c)) return 148.0;
+    if (carbon(a) || carbon(c)) return 125.0;
+    return std::nullopt;
+}
+
+// Whether an element's bonds follow its valence shell's electron pairs:
+// groups 13 to 18, whose centres the statistics barely know beyond C, N, O,
+// P and S. A transition metal's d shell sets angles no such count gives.
+bool p_block(std::uint8_t z) {
+    const std::uint8_t period_starts[] = {5, 13, 31, 49, 81, 113};
+    for (std::uint8_t start : period_starts)
+        if (z >= start && z < start + 6) return true;
+    return false;
+}
+
+// A centre's typical angle from its element, its neighbours and its lone
+// pairs: linear with two electron pairs, 120 with three and none lone, the
+// tetrahedron's with four and none lone. A lone pair closes the others'
+// angles, the more so the heavier the element, whose bonds use its p
+// orbitals more: H2O 104.5 but H2S 92, NMe3 110.9 but PMe3 98.6, AsMe3 96,
+// SbMe3 94; C-Se-C 96-100, C-Te-C 94, Ar-I(+)-Ar 93. None for a centre
+// with aromatic, dative or quadruple bonds, an odd count of free electrons
+// or more than four pairs.
+std::optional<double> element_angle(const core::MolBuilder& mol, std::uint32_t centre) {
+    const core::Atom& atom = mol.atoms[centre];
+    if (!p_block(atom.atomic_num)) return std::nullopt;
+    int bonded = atom.num_explicit_hs + atom.num_implicit_hs;
+    for (core::Neighbor nb : mol.neighbors(centre)) {
+        switch (mol.bonds[nb.bond].order) {
+            case BondOrder::Single: bonded += 1; break;
+            case BondOrder::Double: bonded += 2; break;
+            case BondOrder::Triple: bonded += 3; break;
+            default: return std::nullopt;
+        }
+    }
+    const core::ElementInfo& info = core::ELEMENTS[atom.atomic_num];
+    const int free = int(info.valence_electrons) - atom.formal_charge - bonded - atom.num_radical_electrons;
+    if (free < 0 || free % 2 != 0) return std::nullopt;
+    const std::size_t lone = std::size_t(free / 2), pairs = mol.degree[centre] + lone;
+    // By lone pairs, then by period (2, 3, 4, 5 and beyond).
+    constexpr std::array<std::array<double, 4>, 3> TETRAHEDRAL{{
+        {109.47, 109.47, 109.47, 109.47},
+        {108.0, 100.0, 97.0, 94.0},
+        {108.0, 100.0, 97.0, 94.0},
+    }};
+    const std::size_t row = std::min<std::size_t>(std::max<std::size_t>(info.period, 2), 5) - 2;
+    switch (pairs) {
+        case 2: return 180.0;
+        case 3: return lone == 0 ? 120.0 : std::array{117.0, 102.0, 98.0, 96.0}[row];
+        case 4: return TETRAHEDRAL[lone < 3 ? lone : 2][row];
+        default: return std::nullopt;
+    }
+}
+
+// The window of an angle at an `Element` centre. Small rings keep their
+// statistics and polygons; a chain angle keeps the statistics' row where
+// there is one, as the bounds would read it.
+std::optional<double> element_centre_angle(const core::MolBuilder& mol, const RingContext& rings,
+                                           std::uint32_t centre, std::uint32_t a, std::uint32_t c) {
+    const std::size_t ring = rings.smallest_size(centre, a, c), own = rings.smallest[centre];
+    if (ring != 0 && ring < LARGE_RING) return std::nullopt;
+    const std::size_t chain_own = own < LARGE_RING ? own : 0;
+    const core::Atom& atom = mol.atoms[centre];
+    const AngleEstimate stats = estimate_bond_angle(atom.atomic_num, mol.degree[centre], 0, chain_own, 0);
+    if (stats.from_statistics) {
+        if (ring == 0 && own < LARGE_RING) return std::nullopt;
+        return stats.angle * RAD_TO_DEG;
+    }
+    return element_angle(mol, centre);
+}
+
 // The typical angle (degrees) a-centre-c at a carbonyl carbon (ketone,
 // aldehyde, amide, ester or acid, carboxylate), an ether or ester oxygen, a
 // sulfonyl sulfur and an imine, oxime, diarylamine or aryl hydrazine
 // nitrogen that lie in no ring; none for any other centre.
-std::optional<double> group_angle(const core::MolBuilder& mol, std::uint32_t centre, std::uint32_t a,
-                                  std::uint32_t c) {
-    if (in_ring(mol, centre)) return std::nullopt;
+std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre,
+                                  std::uint32_t a, std::uint32_t c) {
+    if (rings.smallest[centre] != 0 && rings.smallest[centre] < LARGE_RING) return std::nullopt;
     switch (element(mol, centre)) {
         case core::Element::C: {
             const std::uint32_t x = plain_carbonyl_partner(mol, centre);
             return x == NONE ? std::nullopt : carbonyl_angle(mol, centre, x, a, c);
         }
         case core::Element::O:
-            if (mol.degree[centre] != 2 || element(mol, a) != core::Element::C || element(mol, c) != core::Element::C)
-                return std::nullopt;
+            if (mol.degree[centre] != 2) return std::nullopt;
+            if (element(mol, a) == core::Element::Si || element(mol, c) == core::Element::Si)
+                return silyl_oxygen_angle(mol, a, c);
+            if (element(mol, a) != core::Element::C || element(mol, c) != core::Element::C) return std::nullopt;
             return oxygen_angle(mol, a, c);
         case core::Element::N: return nitrogen_angle(mol, centre, a, c);
         case core::Element::S: return sulfonyl_angle(mol, centre, a, c);
         default: return std::nullopt;
     }
 }
+
+// A ring size as the typical angles read it: a large ring's centres are
+// chain-like.
+std::size_t chain_like(std::size_t ring) { return ring < LARGE_RING ? ring : 0; }
 
 // Amine angles as crystal structures give them: 110-111 in open chains
 // (trimethylamine 110.9) and six-membered rings, 106 between two hydrogens;
@@ -486,16 +577,21 @@ std::optional<TypicalLength> typical_bond_length(const core::MolBuilder& mol, co
     const core::Bond& b = mol.bonds[bond];
     if (const auto nitro = nitro_bond(mol, b)) return nitro;
     const std::size_t ring_size = rings.smallest_size(b.begin, b.end);
+    if (b.order == BondOrder::Aromatic && ring_size == 4) return TypicalLength{AROMATIC_FOUR_RING, LENGTH_HALF_WIDTH};
     const auto length = unstrained_length(mol, rings, bond, ring_size);
     if (!length) return std::nullopt;
     return TypicalLength{ring_size == 4 ? *length + FOUR_RING_STRETCH : *length, LENGTH_HALF_WIDTH};
 }
 
-bool group_angle_centre(const core::MolBuilder& mol, std::uint32_t centre) {
+bool group_angle_centre(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre) {
     for (core::Neighbor na : mol.neighbors(centre))
         for (core::Neighbor nc : mol.neighbors(centre))
-            if (na.atom < nc.atom && group_angle(mol, centre, na.atom, nc.atom)) return true;
+            if (na.atom < nc.atom && group_angle(mol, rings, centre, na.atom, nc.atom)) return true;
     return false;
+}
+
+bool element_angle_centre(const core::MolBuilder& mol, std::uint32_t centre) {
+    return !is_aromatic(mol, centre) && mol.degree[centre] >= 2 && mol.degree[centre] <= 4;
 }
 
 std::optional<std::pair<double, double>> typical_angle_window(CentreAngles kind, const core::MolBuilder& mol,
@@ -504,14 +600,20 @@ std::optional<std::pair<double, double>> typical_angle_window(CentreAngles kind,
     double angle = 0.0;
     switch (kind) {
         case CentreAngles::None: return std::nullopt;
+        case CentreAngles::Element: {
+            const auto typical = element_centre_angle(mol, rings, centre, a, c);
+            if (!typical) return std::nullopt;
+            angle = *typical;
+            break;
+        }
         case CentreAngles::Group: {
-            const auto typical = group_angle(mol, centre, a, c);
+            const auto typical = group_angle(mol, rings, centre, a, c);
             if (!typical) return std::nullopt;
             angle = *typical;
             break;
         }
         case CentreAngles::Amine:
-            angle = amine_angle(rings.smallest_size(centre, a, c), rings.smallest[centre],
+            angle = amine_angle(chain_like(rings.smallest_size(centre, a, c)), chain_like(rings.smallest[centre]),
                                 element(mol, a) == core::Element::H && element(mol, c) == core::Element::H);
             break;
         case CentreAngles::Aniline: angle = aniline_angle(mol, a, c); break;

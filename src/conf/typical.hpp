@@ -5,6 +5,7 @@
 // carbonyl) and acids (1.31), and one sp2 carbon row serves ketones, amides
 // and esters alike; these tell the groups apart. The conformer's holds give
 // them to the bounds (see `HeldBounds`).
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <utility>
@@ -29,9 +30,11 @@ struct TypicalLength {
 // of a ring has it and the bounds close the ring around them, a four-ring's
 // stretched; of a carboxylate's C=O, which shares its charge with the C-O;
 // and of a nitro group's two N-O bonds, one and a half bonds each, which
-// the statistics take for a hydroxylamine's and a nitroso group's. None for
-// any other bond, and none for a ring bond from an sp3 carbon to an sp3
-// atom: the ring's own statistics fit those.
+// the statistics take for a hydroxylamine's and a nitroso group's; the
+// bonds of an aromatic four-membered ring (squaric acid); H2's.
+// None for any other bond, and none for a bond of a ring smaller than
+// LARGE_RING from an sp3 carbon to an sp3 atom: the ring's own statistics
+// fit those.
 std::optional<TypicalLength> typical_bond_length(const core::MolBuilder& mol, const RingContext& rings,
                                                  std::uint32_t bond);
 
@@ -41,9 +44,14 @@ std::optional<TypicalLength> typical_bond_length(const core::MolBuilder& mol, co
 // diarylamine or aryl hydrazine nitrogen; see `group_angle_centre`); an
 // amine, aniline, flat ring or nitro nitrogen; an sp centre held straight,
 // or one of a ring, bent a little; a fusion atom at the rim of a bowl.
+// `Element`, any other centre outside the aromatic rings: in a large ring
+// (see LARGE_RING) like the same centre in a chain, and where the statistics
+// have no row for its element and neighbours, from its element, its
+// neighbours and its lone pairs (see `element_angle_centre`).
 enum class CentreAngles : std::uint8_t {
     None,
     Group,
+    Element,
     Amine,
     Aniline,
     PlanarRingNitrogen,
@@ -58,8 +66,20 @@ enum class CentreAngles : std::uint8_t {
 // its polygon's 135.
 inline constexpr double RING_SP_LOWER = 155.0;
 
-// Whether some angle at a centre in no ring has its group's typical value.
-bool group_angle_centre(const core::MolBuilder& mol, std::uint32_t centre);
+// A ring of this many atoms or more is built of chain-like centres: each
+// angle in it takes the value the same centre has in a chain, and each bond
+// its typical length. The ring statistics, where they have a row for it at
+// all, count too few such rings, and their fallback, the ring polygon's
+// angle, would open a crown ether's C-O-C to 160 degrees.
+inline constexpr std::size_t LARGE_RING = 9;
+
+// Whether some angle at a centre in no ring, or in large rings only, has its
+// group's typical value.
+bool group_angle_centre(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre);
+
+// Whether a centre's angles may come from its element (see
+// `CentreAngles::Element`): not aromatic, two to four neighbours.
+bool element_angle_centre(const core::MolBuilder& mol, std::uint32_t centre);
 
 // The window (degrees) of the angle a-centre-c at a centre whose angles are
 // of that kind; none leaves the statistics' window.

@@ -149,7 +149,7 @@ std::vector<std::string> spelled(const MolBuilder& m, const std::vector<PlanarFo
 // {n0, c, n1, n2} with the neighbours in bond order (hydrogens, added last,
 // come last); sp3 and aromatic carbons, other elements and two-connected
 // carbons give none.
-TEST(PlanarSp2Carbons, TrigonalCarbonsOutsideAromaticRings) {
+TEST(PlanarTrigonalCentres, TrigonalCarbonsOutsideAromaticRings) {
     const std::pair<const char*, std::vector<std::string>> cases[] = {
         {"CC(C)=O", {"0-1-2-3"}}, {"CNC(C)=O", {"1-2-3-4"}}, {"CC(=O)OC", {"0-1-2-3"}}, {"CC(=S)N", {"0-1-2-3"}},
         {"CC=C", {"0-1-2-H", "1-2-H-H"}}, {"CC=NC", {"0-1-2-H"}}, {"O=Cc1ccccc1", {"0-1-2-H"}},
@@ -158,7 +158,7 @@ TEST(PlanarSp2Carbons, TrigonalCarbonsOutsideAromaticRings) {
     };
     for (const auto& [smiles, groups] : cases) {
         const MolBuilder m = test::prepared(smiles);
-        EXPECT_EQ(spelled(m, planar_sp2_carbons(MoleculeContext(m))), groups) << smiles;
+        EXPECT_EQ(spelled(m, planar_trigonal_centres(MoleculeContext(m))), groups) << smiles;
     }
 }
 
