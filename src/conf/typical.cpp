@@ -469,6 +469,11 @@ std::optional<double> element_angle(const core::MolBuilder& mol, std::uint32_t c
     }
 }
 
+// An sp3 carbon's angle between two heavy neighbours along a large ring:
+// the statistics' 109.4 is mostly H-C-H and H-C-C, and a ring closed at it
+// puckers (cyclododecane's C-C-C are 114 to 117, macrolides' 112 to 116).
+constexpr double LARGE_RING_TETRAHEDRAL = 114.0;
+
 // The window of an angle at an `Element` centre. Small rings keep their
 // statistics and polygons; a chain angle keeps the statistics' row where
 // there is one, as the bounds would read it.
@@ -481,6 +486,9 @@ std::optional<double> element_centre_angle(const core::MolBuilder& mol, const Ri
     const AngleEstimate stats = estimate_bond_angle(atom.atomic_num, mol.degree[centre], 0, chain_own, 0);
     if (stats.from_statistics) {
         if (ring == 0 && own < LARGE_RING) return std::nullopt;
+        if (ring != 0 && atom.atomic_num == core::Element::C && mol.degree[centre] == 4 &&
+            element(mol, a) != core::Element::H && element(mol, c) != core::Element::H)
+            return LARGE_RING_TETRAHEDRAL;
         return stats.angle * RAD_TO_DEG;
     }
     return element_angle(mol, centre);
