@@ -48,6 +48,8 @@ TEST(PlanarDoubleBonds, ChainBondsWithNonLinearEnds) {
     EXPECT_EQ(planar_double_bonds(MoleculeContext(test::prepared("C1=CCCCC1"))).size(), 0u);
     EXPECT_EQ(planar_double_bonds(MoleculeContext(test::prepared("CC(C)=O"))).size(), 0u);
     EXPECT_EQ(planar_double_bonds(MoleculeContext(test::prepared("CC=C=CC"))).size(), 0u);  // an allene's ends are linear
+    // An ylide's phosphorus is tetrahedral: no plane holds its other three.
+    EXPECT_EQ(planar_double_bonds(MoleculeContext(test::prepared("CC=P(C)(C)C"))).size(), 0u);
     // Ethene: each hydrogen on one end is cis to one hydrogen on the other.
     const auto ethene = planar_double_bonds(MoleculeContext(test::prepared("C=C")));
     ASSERT_EQ(ethene.size(), 4u);
@@ -155,6 +157,8 @@ TEST(PlanarTrigonalCentres, TrigonalCarbonsOutsideAromaticRings) {
         {"CC=C", {"0-1-2-H", "1-2-H-H"}}, {"CC=NC", {"0-1-2-H"}}, {"O=Cc1ccccc1", {"0-1-2-H"}},
         {"O=C1CCCC=C1", {"0-1-2-6", "4-5-6-H", "5-6-1-H"}}, {"C=C=C", {"1-0-H-H", "1-2-H-H"}},
         {"C[CH+]C", {"0-1-2-H"}}, {"C[CH-]C", {}}, {"CC#N", {}}, {"CCC", {}},
+        // Boranes and boronic acids have an empty p orbital; a borate has none.
+        {"CB(C)C", {"0-1-2-3"}}, {"CB(O)O", {"0-1-2-3"}}, {"C[B-](C)(C)C", {}},
     };
     for (const auto& [smiles, groups] : cases) {
         const MolBuilder m = test::prepared(smiles);
@@ -587,7 +591,26 @@ TEST(HeldBounds, AngleWindowsOfAminesNitroAndSpCentres) {
         // and rings; anilines near flat, wider beside the ring and alkyls.
         {"CN(C)O", Holds::Shapes, 1, 0, 3, 110.5}, {"C1CNNC1", Holds::Shapes, 2, 1, 3, 105.0},
         {"CN(C)c1ccccc1", Holds::Shapes, 1, 0, 2, 118.0}, {"CN(C)c1ccccc1", Holds::Shapes, 1, 0, 3, 118.0},
-        {"CN(C)c1ccccc1", Holds::None, 1, 0, 2, none}};
+        {"CN(C)c1ccccc1", Holds::None, 1, 0, 2, none},
+        // A tertiary aniline crowded by an ortho methyl twists out of
+        // conjugation, and its nitrogen keeps the statistics' angles.
+        {"CN(C)c1ccccc1C", Holds::All, 1, 0, 2, none},
+        // Elements and valences the statistics have no row for: by their
+        // neighbours and lone pairs, closer the heavier the element; none
+        // without the typical lengths, nor for a d-block centre.
+        {"C[Se]C", Holds::Lengths, 1, 0, 2, 97.0}, {"C[Se]C", Holds::None, 1, 0, 2, none},
+        {"C[Te]C", Holds::Lengths, 1, 0, 2, 94.0}, {"C[As](C)C", Holds::All, 1, 0, 3, 97.0},
+        {"C[Sb](C)C", Holds::Lengths, 1, 0, 2, 94.0}, {"c1ccc(cc1)[I+]c1ccccc1", Holds::Lengths, 6, 3, 7, 94.0},
+        {"CB(C)C", Holds::Lengths, 1, 0, 2, 120.0}, {"C[Hg]C", Holds::Lengths, 1, 0, 2, none},
+        // Silyl ethers open their oxygen's angle.
+        {"C[Si](C)(C)O[Si](C)(C)C", Holds::Lengths, 4, 1, 5, 148.0}, {"CO[Si](C)(C)C", Holds::Lengths, 1, 0, 2, 125.0},
+        // A large ring's centres as in a chain: a crown ether's C-O-C as an
+        // ether's, its C-C-O as the statistics' chain row, a cycloalkane's
+        // C-C-C opened; a six-ring keeps its statistics.
+        {"C1COCCOCCOCCOCCOCCO1", Holds::Lengths, 2, 1, 3, 112.0},
+        {"C1COCCOCCOCCOCCOCCO1", Holds::Lengths, 1, 0, 2, 114.0},
+        {"C1CCCCCCCCCCCCC1", Holds::Lengths, 1, 0, 2, 114.0}, {"C1CCCCCCCCCCCCC1", Holds::None, 1, 0, 2, none},
+        {"C1CCCCC1", Holds::All, 1, 0, 2, none}};
     for (const WindowCase& c : cases) {
         const MolBuilder m = test::prepared(c.smiles);
         const auto window = ConformerHolds(m).bounds(c.level).angle_window(c.centre, c.a, c.c);
@@ -619,6 +642,33 @@ TEST(HeldBounds, ChairRingPathsOnlyWithEveryHold) {
     EXPECT_FALSE(ConformerHolds(ene).bounds(Holds::All).ring_torsion(0, 1, 4));
 }
 
+// Round a bond of a porphyrin's inner ring that no five-ring shares, the
+// ring's own path lies cis and a path leaving it trans, at every level: the
+// statistics' one median for such rings, 178 degrees, would buckle it.
+TEST(HeldBounds, AromaticMacrocyclesLieFlat) {
+    const MolBuilder m = test::prepared("C1=CC2=NC1=CC3=CC=C(N3)C=C4C=CC(=N4)C=C5C=CC(=C2)N5");
+    const ConformerHolds holds(m);
+    const MoleculeContext& context = holds.context();
+    std::uint32_t macro = NONE;
+    for (std::uint32_t r = 0; r < context.rings.ring_count(); ++r)
+        if (context.rings.ring_size(r) == 16) macro = r;
+    ASSERT_NE(macro, NONE);
+    std::size_t checked = 0;
+    for (const core::Bond& bond : m.bonds) {
+        if (context.rings.smallest_holding(bond.begin, bond.end) != macro) continue;
+        for (core::Neighbor na : m.neighbors(bond.begin))
+            for (core::Neighbor nd : m.neighbors(bond.end)) {
+                if (na.atom == bond.end || nd.atom == bond.begin) continue;
+                const bool same = context.rings.contains(macro, na.atom) == context.rings.contains(macro, nd.atom);
+                const double phi = same ? 0.0 : 180.0;
+                for (Holds level : {Holds::None, Holds::All})
+                    EXPECT_EQ(holds.bounds(level).ring_torsion(macro, na.atom, nd.atom), (std::pair{phi, phi}));
+                ++checked;
+            }
+    }
+    EXPECT_EQ(checked, 8u * 4u);
+}
+
 // Bond ranges of +-0.01 around the typical lengths, in rings as outside
 // them, save ring bonds from an sp3 carbon to an sp3 atom (C1CCOC1).
 TEST(HeldBounds, TypicalBondLengthsOfCommonGroups) {
@@ -646,7 +696,10 @@ TEST(HeldBounds, TypicalBondLengthsOfCommonGroups) {
                  // and hydrazide.
                  {"C[N+](C)(C)C", 0, 1, Holds::Shapes, 1.499}, {"CC(=N)N", 1, 3, Holds::Shapes, 1.37},
                  {"CSC#N", 1, 2, Holds::Shapes, 1.69},         {"CNNC", 1, 2, Holds::Shapes, 1.454},
-                 {"CNOC", 1, 2, Holds::Shapes, 1.453},         {"CC(=O)NN", 3, 4, Holds::Shapes, 1.415}};
+                 {"CNOC", 1, 2, Holds::Shapes, 1.453},         {"CC(=O)NN", 3, 4, Holds::Shapes, 1.415},
+                 // A large ring's ether bonds, a squaric ring's, H2.
+                 {"C1COCCOCCOCCOCCOCCO1", 1, 2, Holds::Lengths, 1.42}, {"OC1=C(O)C(=O)C1=O", 1, 2, Holds::Lengths, 1.46},
+                 {"[H][H]", 0, 1, Holds::Lengths, 0.741}, {"[H][H]", 0, 1, Holds::None, std::nan("")}};
     for (const auto& c : cases) {
         const MolBuilder m = test::prepared(c.smiles);
         const auto range = ConformerHolds(m).bounds(c.level).bond_range(m.bond_between(c.a, c.b));
