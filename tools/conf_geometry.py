@@ -99,6 +99,19 @@ energy, convergence and iterations for each of them too):
   the mean distance of the CH carbons from that ring's plane; a refusal
   (exception type and message) when conformer() raises.
 
+Large rings and less common centres (over the data, and the named molecules one by one):
+
+- angles at sp3 C, N and O between their two ring neighbours whose bonds have their smallest
+  ring (a shortest-path search per bond, any size) of 9 atoms or more, the centre in no 3- or
+  4-ring: the share outside 100-125 degrees, by element too; named, the min and max;
+- C-O lengths and C-O-C angles of such sp3 O between two sp3 carbons (crown ethers,
+  cryptands, cyclodextrins);
+- angles at non-aromatic Se, Te, As, Sb and I centres, at three-connected boron (and its
+  angle sum), at four-connected P with a P=C bond (ylides), and at O between Si and Si or C;
+- named only: a porphyrin core's (four N-and-four-C five-rings, none sp3, and the four meso
+  carbons: 24 atoms) largest distance from its least-squares plane; the shorter diagonal of
+  four-rings of three-connected sp2 carbons (squaric acid); H-H lengths.
+
 --save writes one JSON record per molecule, the named ones keyed "named NAME";
 --compare reads two such files and lists the molecules with more bonds (or
 more pairs) beyond their bounds by more than 0.1 A, or fewer chiral centres
@@ -226,6 +239,54 @@ NAMED_MORE = [
     ("cubane", "C12C3C4C1C5C2C3C45"),
     ("bicyclobutane", "C1C2CC12"),
     ("[1.1.1]propellane", "C1C23CC12C3"),
+]
+# Large rings (crown ethers, a cryptand, macrolides, cyclic peptides, a cyclodextrin, porphyrins), centres of
+# less common elements, ylides, squaric rings and H2.
+NAMED_LARGE = [
+    ("12-crown-4", "C1COCCOCCOCCO1"),
+    ("15-crown-5", "C1COCCOCCOCCOCCO1"),
+    ("18-crown-6", "C1COCCOCCOCCOCCOCCO1"),
+    ("cryptand-222", "N12CCOCCOCCN(CCOCCOCC1)CCOCCOCC2"),
+    ("erythromycin-A",
+     "CC[C@H]1OC(=O)[C@H](C)[C@@H](O[C@H]2C[C@@](C)(OC)[C@@H](O)[C@H](C)O2)[C@H](C)[C@@H](O[C@@H]2O[C@H](C)C[C@H](N(C)"
+     "C)[C@H]2O)[C@](C)(O)C[C@@H](C)C(=O)[C@H](C)[C@@H](O)[C@]1(C)O"),
+    ("azithromycin",
+     "CC[C@H]1OC(=O)[C@H](C)[C@@H](O[C@H]2C[C@@](C)(OC)[C@@H](O)[C@H](C)O2)[C@H](C)[C@@H](O[C@@H]2O[C@H](C)C[C@H](N(C)"
+     "C)[C@H]2O)[C@](C)(O)C[C@@H](C)CN(C)[C@H](C)[C@@H](O)[C@]1(C)O"),
+    ("cyclosporin-A",
+     "C/C=C/C[C@@H](C)[C@@H](O)[C@H]1C(=O)N[C@@H](CC)C(=O)N(C)CC(=O)N(C)[C@@H](CC(C)C)C(=O)N[C@@H](C(C)C)C(=O)N(C)"
+     "[C@@H](CC(C)C)C(=O)N[C@@H](C)C(=O)N[C@H](C)C(=O)N(C)[C@@H](CC(C)C)C(=O)N(C)[C@@H](CC(C)C)C(=O)N(C)[C@@H](C(C)C)"
+     "C(=O)N1C"),
+    ("rapamycin",
+     "CC1CCC2CC(/C(=C/C=C/C=C/C(CC(C(=O)C(C(/C(=C/C(C(=O)CC(OC(=O)C3CCCCN3C(=O)C(=O)C1(O2)O)C(C)CC4CCC(C(C4)OC)O)C)/C)"
+     "O)OC)C)C)/C)OC"),
+    ("tacrolimus",
+     "CC1CC(C2C(CC(C(O2)(C(=O)C(=O)N3CCCCC3C(=O)OC(C(C(CC(=O)C(/C=C(/C1)\\C)CC=C)O)C)/C(=C/C4CCC(C(C4)OC)O)/C)O)C)OC)"
+     "OC"),
+    ("alpha-cyclodextrin",
+     "OC[C@H]1O[C@@H]2O[C@H]3[C@H](O)[C@@H](O)[C@@H](O[C@H]4[C@H](O)[C@@H](O)[C@@H](O[C@H]5[C@H](O)[C@@H](O)"
+     "[C@@H](O[C@H]6[C@H](O)[C@@H](O)[C@@H](O[C@H]7[C@H](O)[C@@H](O)[C@@H](O[C@H]1[C@H](O)[C@H]2O)O[C@@H]7CO)"
+     "O[C@@H]6CO)O[C@@H]5CO)O[C@@H]4CO)O[C@@H]3CO"),
+    ("porphine", "C1=CC2=NC1=CC3=CC=C(N3)C=C4C=CC(=N4)C=C5C=CC(=C2)N5"),
+    ("protoporphyrin-IX",
+     "C1(C=C)=C(C)C2=NC1=CC3=C(C)C(C=C)=C(N3)C=C4C(C)=C(CCC(=O)O)C(=N4)C=C5C(CCC(=O)O)=C(C)C(=C2)N5"),
+    ("tetraphenylporphyrin",
+     "C1=CC2=NC1=C(c6ccccc6)C3=CC=C(N3)C(c6ccccc6)=C4C=CC(=N4)C(c6ccccc6)=C5C=CC(=C2c6ccccc6)N5"),
+    ("dimethyl-selenide", "C[Se]C"),
+    ("dimethyl-telluride", "C[Te]C"),
+    ("diphenyl-selenide", "c1ccc(cc1)[Se]c1ccccc1"),
+    ("bortezomib", "CC(C)C[C@H](NC(=O)[C@H](Cc1ccccc1)NC(=O)c1cnccn1)B(O)O"),
+    ("trimethylborane", "CB(C)C"),
+    ("hexamethyldisiloxane", "C[Si](C)(C)O[Si](C)(C)C"),
+    ("TBS-methyl-ether", "CO[Si](C)(C)C(C)(C)C"),
+    ("trimethylarsine", "C[As](C)C"),
+    ("trimethylstibine", "C[Sb](C)C"),
+    ("diphenyliodonium", "c1ccc(cc1)[I+]c1ccccc1"),
+    ("ylide-ethylidene-PMe3", "CC=P(C)(C)C"),
+    ("ylide-Ph3P=CH2", "C=P(c1ccccc1)(c1ccccc1)c1ccccc1"),
+    ("squaric-acid", "OC1=C(O)C(=O)C1=O"),
+    ("dimethylsquaramide", "CNC1=C(NC)C(=O)C1=O"),
+    ("dihydrogen", "[H][H]"),
 ]
 # Named molecules whose C-C range, widest sp3 angle and, for C60, radius are shown.
 CAGES = {"C60", "cubane", "bicyclobutane", "[1.1.1]propellane"} | {n for n, _ in NAMED_MORE if n.startswith("bicyclo[")}
@@ -1369,8 +1430,9 @@ def shape_figures(g, x, atoms, cyc):
     if cc:
         out["cc"] = [round(min(cc), 4), round(max(cc), 4)]
     heavy = [i for i in range(g.n) if g.z[i] != 1]
-    centre = [sum(x[i][k] for i in heavy) / len(heavy) for k in range(3)]
-    out["radius"] = round(statistics.mean(norm(sub(x[i], centre)) for i in heavy), 4)
+    if heavy:  # H2 has none
+        centre = [sum(x[i][k] for i in heavy) / len(heavy) for k in range(3)]
+        out["radius"] = round(statistics.mean(norm(sub(x[i], centre)) for i in heavy), 4)
     has_h = lambda a: any(g.z[y] == 1 for y in g.nbrs[a])
     hubs = [r for r in cyc if len(r) == 5 and all(g.z[a] == 6 and not has_h(a) for a in r)]
     rim = [i for i in range(g.n) if g.z[i] == 6 and has_h(i)]
@@ -1380,6 +1442,115 @@ def shape_figures(g, x, atoms, cyc):
         c = [sum(x[a][k] for a in hub) / 5 for k in range(3)]
         out["bowl"] = round(abs(statistics.mean(dot(n, sub(x[i], c)) for i in rim)), 4)
     return out
+
+
+def plane_normal(points):
+    """Unit normal of the least-squares plane through points (the covariance's eigenvector
+    of the smallest eigenvalue, from the closed-form eigenvalues of a symmetric 3x3)."""
+    n = len(points)
+    c = [sum(p[k] for p in points) / n for k in range(3)]
+    q = [sub(p, c) for p in points]
+    m = [[sum(v[i] * v[j] for v in q) for j in range(3)] for i in range(3)]
+    off = m[0][1] ** 2 + m[0][2] ** 2 + m[1][2] ** 2
+    mean = (m[0][0] + m[1][1] + m[2][2]) / 3
+    spread = math.sqrt(((m[0][0] - mean) ** 2 + (m[1][1] - mean) ** 2 + (m[2][2] - mean) ** 2 + 2 * off) / 6)
+    if spread == 0.0:
+        return None
+    b = [[(m[i][j] - (mean if i == j else 0.0)) / spread for j in range(3)] for i in range(3)]
+    det = (b[0][0] * (b[1][1] * b[2][2] - b[1][2] * b[2][1]) - b[0][1] * (b[1][0] * b[2][2] - b[1][2] * b[2][0])
+           + b[0][2] * (b[1][0] * b[2][1] - b[1][1] * b[2][0]))
+    phi = math.acos(max(-1.0, min(1.0, det / 2))) / 3
+    low = mean + 2 * spread * math.cos(phi + 2 * math.pi / 3)
+    rows = [[m[i][j] - (low if i == j else 0.0) for j in range(3)] for i in range(3)]
+    # The eigenvector is orthogonal to every row of M - low I: the longest cross product of two rows.
+    best = max((cross(rows[i], rows[j]) for i, j in ((0, 1), (0, 2), (1, 2))), key=norm)
+    return unit(best)
+
+
+def porphyrin_cores(g, atoms, cyc):
+    """The 24 atoms (four five-rings of one N and four C, none sp3, and the four meso carbons
+    bonded to two of them) of each porphyrin-type core."""
+    fives = [r for r in cyc if len(r) == 5 and sorted(g.z[a] for a in r) == [6, 6, 6, 6, 7]
+             and all(atoms[a]["hybridization"] != "sp3" for a in r)]
+    ring_of = {a: k for k, r in enumerate(fives) for a in r}
+    meso = [a for a in range(g.n) if g.z[a] == 6 and a not in ring_of
+            and len({ring_of[y] for y in g.nbrs[a] if y in ring_of}) == 2]
+    members = set(ring_of) | set(meso)
+    cores, seen = [], set()
+    for s in members:
+        if s in seen:
+            continue
+        part, stack = [], [s]
+        seen.add(s)
+        while stack:
+            u = stack.pop()
+            part.append(u)
+            for v in g.nbrs[u]:
+                if v in members and v not in seen:
+                    seen.add(v)
+                    stack.append(v)
+        if len(part) == 24 and sum(a in meso for a in part) == 4:
+            cores.append(sorted(part))
+    return cores
+
+
+# Elements whose angles the usual classes leave out: the label of each angle at them.
+UNCOMMON = {34: "at Se", 52: "at Te", 33: "at As", 51: "at Sb", 53: "at I"}
+CENTRE_LABELS = tuple(UNCOMMON.values()) + ("at B, three-connected", "B angle sum", "at P(=C), four-connected",
+                                           "Si-O-Si", "Si-O-C", "Si-O-X")
+
+
+def centre_label(g, atoms, b):
+    """The class of the angles at atom b when it is a less common centre, else None."""
+    z, nb = g.z[b], g.nbrs[b]
+    if atoms[b]["is_aromatic"] or len(nb) < 2:
+        return None
+    if z in UNCOMMON:
+        return UNCOMMON[z]
+    if z == 5 and len(nb) == 3:
+        return "at B, three-connected"
+    if z == 15 and len(nb) == 4 and any(g.order[(b, y)] == 2.0 and g.z[y] == 6 for y in nb):
+        return "at P(=C), four-connected"
+    if z == 8 and len(nb) == 2 and 14 in (g.z[nb[0]], g.z[nb[1]]):
+        kinds = sorted(SYMBOL.get(g.z[y], "X") for y in nb)
+        return "Si-O-Si" if kinds == ["Si", "Si"] else "Si-O-C" if kinds == ["C", "Si"] else "Si-O-X"
+    return None
+
+
+def large_rings_and_centres(g, x, atoms, cyc, size):
+    """Angles at sp3 C, N and O between their two ring neighbours in rings of 9 or more (bonds
+    whose smallest ring has 9 atoms or more, the centre in no 3- or 4-ring); C-O lengths and
+    C-O-C angles of sp3 C-O-C in such rings; angles at centres of the less common elements and
+    three-connected boron's angle sum; each porphyrin core's largest distance from its
+    least-squares plane; the shorter diagonal of four-rings of sp2 carbons; H-H lengths."""
+    small = {a for ring in cyc if len(ring) <= 4 for a in ring}
+    sp3 = lambda a: atoms[a]["hybridization"] == "sp3" and not atoms[a]["is_aromatic"]
+    large, co, coc, centres = [], [], [], {}
+    for b in range(g.n):
+        nb = g.nbrs[b]
+        if g.z[b] in (6, 7, 8) and sp3(b) and b not in small:
+            ring = [a for a in nb if size.get((a, b), 0) >= 9]
+            if len(ring) == 2:
+                large.append([SYMBOL[g.z[b]], round(angle(x, ring[0], b, ring[1]), 2)])
+                if g.z[b] == 8 and all(g.z[a] == 6 and sp3(a) for a in ring):
+                    co += [round(norm(sub(x[a], x[b])), 4) for a in ring]
+                    coc.append(round(angle(x, ring[0], b, ring[1]), 2))
+        label = centre_label(g, atoms, b)
+        if label:
+            v = centres.setdefault(label, [])
+            v += [round(angle(x, a, b, c), 2) for k, a in enumerate(nb) for c in nb[k + 1:]]
+            if g.z[b] == 5:
+                centres.setdefault("B angle sum", []).append(round(sum(v[-3:]), 2))
+    plane = []
+    for core in porphyrin_cores(g, atoms, cyc):
+        n = plane_normal([x[a] for a in core])
+        c = [sum(x[a][k] for a in core) / len(core) for k in range(3)]
+        plane.append(round(max(abs(dot(n, sub(x[a], c))) for a in core), 4) if n else 0.0)
+    diag = [round(min(norm(sub(x[r[0]], x[r[2]])), norm(sub(x[r[1]], x[r[3]]))), 4) for r in cyc
+            if len(r) == 4 and all(g.z[a] == 6 and len(g.nbrs[a]) == 3 and not sp3(a) for a in r)]
+    hh = [round(norm(sub(x[i], x[j])), 4) for (i, j) in g.order if i < j and g.z[i] == g.z[j] == 1]
+    return {"ring9_angles": large, "ring9_co": co, "ring9_coc": coc, "centres": centres, "core_plane": plane,
+            "four_diag": diag, "hh": hh}
 
 
 def more_geometry(g, x, atoms, cyc):
@@ -1396,6 +1567,7 @@ def more_geometry(g, x, atoms, cyc):
         "macro_angles": macro_angles,
         "ring_sp": ring_sp_angles(g, x, atoms),
         "chain_anti": chain_anti(g, x, atoms),
+        **large_rings_and_centres(g, x, atoms, cyc, size),
     }
 
 
@@ -1717,6 +1889,25 @@ def more_figures(ok):
     sp = [a for r in ok for a in r.get("ring_sp", [])]
     rows.append(("ring sp angle", figure(sp, "%.1f") + (", min %.1f, in %d molecules" % (
         min(sp), sum(bool(r.get("ring_sp")) for r in ok)) if sp else "")))
+    large = [a for r in ok for a in r.get("ring9_angles", [])]
+    rows.append(("large rings (9+): molecules", "%d" % sum(bool(r.get("ring9_angles")) for r in ok)))
+    outside = lambda d: not 100 <= d <= 125
+    for element in ("C/N/O", "C", "N", "O"):
+        v = [a for e, a in large if e in element.split("/")]
+        rows.append(("large-ring sp3 %s angle" % element, figure(v, "%.1f", ("outside 100-125", outside)) + (
+            ", outside: %d, min %.1f, max %.1f" % (sum(map(outside, v)), min(v), max(v)) if v else "")))
+    for field, name, fmt in (("ring9_co", "length sp3 C-O", "%.3f"), ("ring9_coc", "angle sp3 C-O-C", "%.1f")):
+        v = [d for r in ok for d in r.get(field, [])]
+        rows.append(("large-ring %s" % name, figure(v, fmt) + ((", min " + fmt + ", max " + fmt) % (min(v), max(v))
+                                                               if v else "")))
+    centres = {}
+    for r in ok:
+        for label, v in r.get("centres", {}).items():
+            centres.setdefault(label, []).extend(v)
+    for label in CENTRE_LABELS:
+        v = centres.get(label, [])
+        rows.append(("less common centre, %s" % label, figure(v, "%.1f") + (
+            ", min %.1f, max %.1f" % (min(v), max(v)) if v else "")))
     smi = [r for r in ok if r["key"].startswith("smi ")]
     anti, total = (sum(r.get("chain_anti", [0, 0])[k] for r in smi) for k in (0, 1))
     rows.append(("molecules.smi acyclic sp3 C-C-C-C anti", "%.1f%% (%d of %d)" % (pct(anti, total), anti, total)))
@@ -1881,6 +2072,20 @@ def named_figures(r):
         rows.append(("smallest ring sp angle", "%.1f" % min(r["ring_sp"])))
     if r.get("chain_anti", [0, 0])[1]:
         rows.append(("C-C-C-C anti", "%d of %d" % tuple(r["chain_anti"])))
+    span = lambda v, f="%.1f": (f + ", " + f) % (min(v), max(v))
+    if r.get("ring9_angles"):
+        rows.append(("large-ring sp3 angle min, max", span([a for _, a in r["ring9_angles"]])))
+    if r.get("ring9_co"):
+        rows.append(("large-ring C-O min, max", span(r["ring9_co"], "%.3f")))
+        rows.append(("large-ring C-O-C min, max", span(r["ring9_coc"])))
+    for label, v in sorted(r.get("centres", {}).items()):
+        rows.append(("%s min, max" % label, span(v)))
+    if r.get("core_plane"):
+        rows.append(("porphyrin core off plane (A)", show(r["core_plane"], "%.3f")))
+    if r.get("four_diag"):
+        rows.append(("sp2 four-ring shorter diagonal", show(r["four_diag"], "%.3f")))
+    if r.get("hh"):
+        rows.append(("H-H", show(r["hh"], "%.3f")))
     if r.get("id") in CAGES and "sp3_widest" in r:  # a refused one has none
         if r.get("cc"):
             rows.append(("C-C min, max", "%.3f, %.3f" % tuple(r["cc"])))
@@ -1991,7 +2196,7 @@ def named_one(task):
 
 
 def named_report(repeat, out=sys.stdout, pool=None):
-    tasks = [(name, smiles, repeat) for name, smiles in NAMED + NAMED_GEOMETRY + NAMED_MORE]
+    tasks = [(name, smiles, repeat) for name, smiles in NAMED + NAMED_GEOMETRY + NAMED_MORE + NAMED_LARGE]
     records = list(pool.imap(named_one, tasks)) if pool else [named_one(t) for t in tasks]
     for r in records:
         for line in r.pop("_lines"):
