@@ -454,7 +454,8 @@ std::expected<Attempt, ConformerError> best_conformer(const core::MolBuilder& mo
     // degrees): a fresh embedding at the same level replaces it when it
     // meets the bounds and the holds together better.
     for (std::uint64_t k = 1; k <= REEMBEDDINGS; ++k) {
-        const bool strained = !(kept->result.energy <= STRAINED) && k <= STRAIN_REEMBEDDINGS;
+        const bool strained = !(kept->result.energy <= STRAINED) && k <= STRAIN_REEMBEDDINGS &&
+                              mol.num_atoms() <= STRAIN_REEMBEDDING_ATOMS;
         if (!kept->faults.stereo_or_angles() && !strained) break;
         auto fresh = conformer_from(mol, holds, constraints, k);
         if (!fresh) continue;

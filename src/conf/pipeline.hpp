@@ -84,11 +84,17 @@ std::expected<ConformerResult, ConformerError> generate_conformer(const core::Mo
 // kept still has a stereo or angle fault, the same is done again from up to
 // REEMBEDDINGS fresh embeddings (`sampled_distance_matrix`), and one with
 // fewer faults replaces it. One whose `energy` exceeds STRAINED is made again
-// from up to STRAIN_REEMBEDDINGS of them too, and one with as few faults at
+// from up to STRAIN_REEMBEDDINGS of them too (up to STRAIN_REEMBEDDING_ATOMS
+// atoms), and one with as few faults at
 // the same level of holds (`ConformerTrace::holds`) replaces it when the
 // function it was refined on, holds included, ends lower.
 inline constexpr std::size_t REEMBEDDINGS = 4;
 inline constexpr std::size_t STRAIN_REEMBEDDINGS = 2;
+// A molecule of more atoms than this is made again only for a fault: its
+// strain is spread over many small misses rather than one wrong fold, which
+// a fresh embedding, at the cost of a cubic eigen-decomposition and a whole
+// refinement, rarely lowers (none of a cyclosporin's two did).
+inline constexpr std::size_t STRAIN_REEMBEDDING_ATOMS = 100;
 inline constexpr double STRAINED = 0.03;
 
 // The error function the refinement minimises: the smoothed bounds, the
