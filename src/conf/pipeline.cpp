@@ -6,6 +6,7 @@
 #include <tuple>
 
 #include "chem/explicit_hs.hpp"
+#include "conf/bridges.hpp"
 #include "conf/field.hpp"
 #include "conf/optimize.hpp"
 #include "conf/pieces.hpp"
@@ -509,6 +510,8 @@ std::expected<ConformerResult, ConformerError> generate_conformer(const core::Mo
         return std::expected<ConformerResult, ConformerError>(
             std::unexpect, conformer_error::TooManyAtoms{n, MAX_CONFORMER_ATOMS});
 
+    if (auto centres = inward_bridgeheads(mol, constraints); !centres.empty())
+        return std::unexpected(ConformerError{conformer_error::ImpossibleStereo{std::move(centres)}});
     const ConformerHolds holds(mol);
     auto kept = best_conformer(mol, holds, constraints);
     if (!kept) return std::unexpected(std::move(kept.error()));

@@ -45,9 +45,11 @@ inline constexpr std::size_t MAX_CONFORMER_ATOMS = 1000;
 namespace conformer_error {
 struct InconsistentBounds { std::size_t i, j; bool operator==(const InconsistentBounds&) const = default; };
 struct TooManyAtoms { std::size_t atoms, limit; bool operator==(const TooManyAtoms&) const = default; };
-// Centres whose configuration the conformer met only with the centre pushed
-// out of the tetrahedron of its four ligands, while the other configuration
-// builds them as ordinary centres: a ring system too small to carry it.
+// Centres a ring system is too small to carry: a pair of bridgeheads one of
+// which points into bridges too short to hold its substituent
+// (`inward_bridgeheads`, found before any geometry), or centres the conformer
+// met only pushed out of the tetrahedron of their four ligands while the
+// other configuration builds them as ordinary centres.
 struct ImpossibleStereo { std::vector<std::uint32_t> centres; bool operator==(const ImpossibleStereo&) const = default; };
 }  // namespace conformer_error
 
