@@ -267,22 +267,6 @@ ErrorFunction conformer_field(const ConformerHolds& held, const DistanceBounds& 
     return field;
 }
 
-bool inside_ligands(std::span<const Coord> coords, const ChiralConstraint& constraint) {
-    if (constraint.ligands[3] == core::NONE) return false;
-    // The centre's barycentric coordinates in the ligands' tetrahedron are the
-    // volumes with one corner replaced by the centre over the whole volume.
-    const auto volume = [&](const std::array<std::uint32_t, 4>& corners) {
-        return signed_volume(coords, ChiralConstraint{{corners[1], corners[2], corners[3], core::NONE}, 0.0, corners[0]});
-    };
-    const double whole = volume(constraint.ligands);
-    for (std::size_t k = 0; k < 4; ++k) {
-        std::array<std::uint32_t, 4> corners = constraint.ligands;
-        corners[k] = constraint.centre;
-        if (!(volume(corners) * whole > 0.0)) return false;  // a NaN fails too
-    }
-    return true;
-}
-
 std::expected<std::vector<ChiralConstraint>, chem::SanitizeError> prepare_for_conformer(core::MolBuilder& mol) {
     if (auto done = chem::sanitize(mol); !done) return std::unexpected(std::move(done.error()));
     io::double_bond_stereo(mol);
@@ -468,30 +452,6 @@ std::expected<Attempt, ConformerError> best_conformer(const core::MolBuilder& mo
     return kept;
 }
 
-// The centres a conformer keeps right only inside out, when the other
-// configuration of each builds it as an ordinary centre: the rings leave it
-// no room for the one asked. A cage that inverts a centre whichever way it
-// is written (a bridgehead of a propellane) is no such case. Conformers of
-// real molecules never have an inside-out centre, so this costs them nothing.
-std::vector<std::uint32_t> impossible_centres(const core::MolBuilder& mol, const ConformerHolds& holds,
-                                              std::span<const ChiralConstraint> constraints,
-                                              std::span<const Coord> coords) {
-    std::vector<std::uint32_t> centres;
-    for (std::size_t i = 0; i < constraints.size(); ++i) {
-        const ChiralConstraint& asked = constraints[i];
-        if (asked.ligands[3] == core::NONE || hand(signed_volume(coords, asked), asked.target) != Hand::Right ||
-            inside_ligands(coords, asked))
-            continue;
-        std::vector<ChiralConstraint> flipped(constraints.begin(), constraints.end());
-        flipped[i].target = -asked.target;
-        const auto other = best_conformer(mol, holds, flipped);
-        if (other && hand(signed_volume(other->result.coords, flipped[i]), flipped[i].target) == Hand::Right &&
-            inside_ligands(other->result.coords, flipped[i]))
-            centres.push_back(asked.centre);
-    }
-    return centres;
-}
-
 }  // namespace
 
 std::expected<ConformerResult, ConformerError> generate_conformer(const core::MolBuilder& mol,
@@ -515,8 +475,6 @@ std::expected<ConformerResult, ConformerError> generate_conformer(const core::Mo
     const ConformerHolds holds(mol);
     auto kept = best_conformer(mol, holds, constraints);
     if (!kept) return std::unexpected(std::move(kept.error()));
-    if (auto centres = impossible_centres(mol, holds, constraints, kept->result.coords); !centres.empty())
-        return std::unexpected(ConformerError{conformer_error::ImpossibleStereo{std::move(centres)}});
     if (trace) *trace = kept->trace;
     return std::move(kept->result);
 }

@@ -47,9 +47,7 @@ struct InconsistentBounds { std::size_t i, j; bool operator==(const Inconsistent
 struct TooManyAtoms { std::size_t atoms, limit; bool operator==(const TooManyAtoms&) const = default; };
 // Centres a ring system is too small to carry: a pair of bridgeheads one of
 // which points into bridges too short to hold its substituent
-// (`inward_bridgeheads`, found before any geometry), or centres the conformer
-// met only pushed out of the tetrahedron of their four ligands while the
-// other configuration builds them as ordinary centres.
+// (`inward_bridgeheads`, found before any geometry).
 struct ImpossibleStereo { std::vector<std::uint32_t> centres; bool operator==(const ImpossibleStereo&) const = default; };
 }  // namespace conformer_error
 
@@ -107,13 +105,6 @@ inline constexpr double STRAINED = 0.03;
 ErrorFunction conformer_field(const ConformerHolds& held, const DistanceBounds& bounds,
                               std::span<const ChiralConstraint> constraints, Holds holds,
                               std::span<const double> start);
-
-// Whether the centre lies strictly inside the tetrahedron of its four ligands
-// (false for a centre with a lone pair, a flat tetrahedron or a lost
-// coordinate). A centre of a ring system too small for its configuration
-// is pushed onto or through a face of that tetrahedron to keep the sign of
-// its volume.
-bool inside_ligands(std::span<const Coord> coords, const ChiralConstraint& constraint);
 
 // Preparation then generation on the caller's molecule (changed in place).
 std::expected<ConformerResult, ConformerError> conformer_for(core::MolBuilder& mol);

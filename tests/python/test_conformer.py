@@ -314,6 +314,7 @@ IMPOSSIBLE = "手性中心 {} 的构型在三维中不可能存在:只有把中�
     ("[C@H]12CCC[C@@H](CCC1)C2", "0、4"),       # [3.3.1]
     ("CC1(C)[C@H]2CC[C@@]1(C)C(=O)C2", "3、6"),  # camphor with one bridgehead marked the other way
     ("C1C[C@H]2C[C@H]1C[C@@H]1CCC[C@H]12", "2、4"),  # [3.2.1] fused to a five-ring
+    ("CC[C@]12C[C@]1(C)C2", "2、4"),            # a substituted bicyclobutane turned in
 ])
 def test_a_bridgehead_turned_into_bridges_too_short_is_refused(smiles, centres):
     # Either centre of the pair can be written the other way to mend it.
@@ -327,12 +328,22 @@ def test_a_bridgehead_turned_into_bridges_too_short_is_refused(smiles, centres):
     "C1C[C@H]2C[C@@H]1C2", "C1C[C@H]2CC[C@@H]1C2", "C1C[C@H]2CC[C@@H]1CC2",  # both outward
     "CC1(C)[C@@H]2CC[C@@]1(C)C(=O)C2",                                # camphor
     "[C@@H]12CCCC[C@H]1CCC2", "C1CC[C@H]2CCCC[C@@H]2C1", "[C@H]12CCC[C@@H]1CCC2",  # trans-fused, 5 and 6
-    "[C@H]12CCCC[C@@H](CCCC1)C2", "[C@H]12CCCC[C@@H](CCCC1)CCCC2",   # inside-outside, large enough
+    "[C@H]12CCCC[C@@H](CCCC1)C2",                                     # inside-outside, large enough
     "C12C3C4C1C5C2C3C45", "C1C2CC12", "C1C23CC12C3",                   # cubane, bicyclobutane, propellane
+    # A bicyclobutane's bridgeheads lie outside their ligands' tetrahedron
+    # in the one form there is.
+    "CC[C@@]12C[C@]1(C)C2", "OC[C@@]12C[C@]1(C)C2",
 ])
 def test_bridgeheads_the_rings_can_carry_are_built(smiles):
     c = conf(smiles)
     assert c.chiral_ok == c.chiral_total and c.energy <= 0.05
+
+
+def test_an_inside_outside_bicycle_of_ten_rings_is_built_strained():
+    # in,out-bicyclo[4.4.4]tetradecane: its inward hydrogen presses on the far
+    # bridgehead, as in the crystal of its derivatives.
+    c = conf("[C@H]12CCCC[C@@H](CCCC1)CCCC2")
+    assert c.chiral_ok == c.chiral_total and c.energy <= 0.1
 
 
 def test_hydrogens_follow_canonical_order_of_their_heavy_atoms():

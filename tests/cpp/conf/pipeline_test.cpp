@@ -42,21 +42,6 @@ TEST(Tallies, BondViolationsAndChiralSigns) {
     EXPECT_EQ(count_chiral_ok(tetra, cs), 1u);  // +1 volume; the third has a zero volume
 }
 
-TEST(Tallies, CentreInsideTheTetrahedronOfItsLigands) {
-    // Ligands at four corners of a cube; the centre moves along the axis
-    // through ligand 0 (t = 3) and the middle of the face of the other three (t = -1).
-    const auto at = [](double t) {
-        return std::vector<Coord>{{t, t, t}, {3, 3, 3}, {3, -3, -3}, {-3, 3, -3}, {-3, -3, 3}};
-    };
-    const ChiralConstraint c{{1, 2, 3, 4}, 1.0, 0};
-    for (const auto& [t, inside] : {std::pair{0.0, true}, {-0.9, true}, {2.7, true}, {-1.0, false},
-                                    {-1.2, false}, {3.6, false}, {std::nan(""), false}})
-        EXPECT_EQ(inside_ligands(at(t), c), inside) << t;
-    // The order of the ligands and the target do not matter; a lone pair has no tetrahedron.
-    EXPECT_TRUE(inside_ligands(at(0.0), ChiralConstraint{{2, 1, 3, 4}, -1.0, 0}));
-    EXPECT_FALSE(inside_ligands(at(0.0), ChiralConstraint{{1, 2, 3, core::NONE}, 1.0, 0}));
-}
-
 // Every pair's bounds 2.4-2.6 A: only pairs of one atom's neighbours may count.
 TEST(Tallies, AngleFaultsBeyondAFifthOfAnAngstrom) {
     const core::MolBuilder propane = test::read_or_fail("CCC");
