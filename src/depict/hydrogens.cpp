@@ -28,23 +28,20 @@ bool wedge_bonds_all_cyclic(const core::MolBuilder& mol, std::uint32_t atom, std
     return true;
 }
 
+// What every chosen centre is, whatever its perception and bonds.
+bool may_need_wedge_hydrogen(const core::Atom& a) {
+    return core::is_tetrahedral(a.chiral_tag) && (a.num_explicit_hs != 0 || a.num_implicit_hs != 0);
+}
+
 bool needs_wedge_hydrogen(const core::MolBuilder& mol, std::uint32_t atom, std::span<const std::uint8_t> confirmed,
                           std::span<const std::uint8_t> ring_bond) {
-    const core::Atom& a = at(mol.atoms, atom);
-    if (!at(confirmed, atom) || !core::is_tetrahedral(a.chiral_tag)) return false;
-    if (a.num_explicit_hs == 0 && a.num_implicit_hs == 0) return false;
+    if (!at(confirmed, atom) || !may_need_wedge_hydrogen(at(mol.atoms, atom))) return false;
     const std::uint32_t degree = atom < mol.degree.size() ? mol.degree[atom] : 0;
     return degree < 3 || wedge_bonds_all_cyclic(mol, atom, ring_bond);
 }
 
-}  // namespace
-
-std::optional<WedgeHydrogens> plan_wedge_hydrogens(const core::MolBuilder& mol) {
-    atom_count_u32(mol);
-    return plan_wedge_hydrogens(mol, io::chiral_centres(mol));
-}
-
-std::optional<WedgeHydrogens> plan_wedge_hydrogens(const core::MolBuilder& mol, std::span<const std::uint8_t> confirmed) {
+// The centres that get a hydrogen, in index order.
+std::vector<std::uint32_t> chosen_centres(const core::MolBuilder& mol, std::span<const std::uint8_t> confirmed) {
     const std::uint32_t n = atom_count_u32(mol);
     std::vector<std::uint32_t> chosen;
     std::vector<std::uint8_t> ring_bond;
@@ -62,6 +59,28 @@ std::optional<WedgeHydrogens> plan_wedge_hydrogens(const core::MolBuilder& mol, 
         }
         if (needs_wedge_hydrogen(mol, a, confirmed, ring_bond)) chosen.push_back(a);
     }
+    return chosen;
+}
+
+}  // namespace
+
+std::size_t wedge_hydrogens_at_most(const core::MolBuilder& mol) {
+    return std::size_t(std::ranges::count_if(mol.atoms, may_need_wedge_hydrogen));
+}
+
+std::size_t wedge_hydrogen_count(const core::MolBuilder& mol) {
+    atom_count_u32(mol);
+    return chosen_centres(mol, io::chiral_centres(mol)).size();
+}
+
+std::optional<WedgeHydrogens> plan_wedge_hydrogens(const core::MolBuilder& mol) {
+    atom_count_u32(mol);
+    return plan_wedge_hydrogens(mol, io::chiral_centres(mol));
+}
+
+std::optional<WedgeHydrogens> plan_wedge_hydrogens(const core::MolBuilder& mol, std::span<const std::uint8_t> confirmed) {
+    const std::uint32_t n = atom_count_u32(mol);
+    std::vector<std::uint32_t> chosen = chosen_centres(mol, confirmed);
     if (chosen.empty()) return std::nullopt;
     // One centre has no order to settle: the ranks would be computed for nothing.
     if (chosen.size() > 1) {

@@ -2,6 +2,7 @@
 // Hydrogens that carry wedges: which stereocentres need an explicit hydrogen to
 // put a wedge on, and the plan's records applied to a copy of the molecule, so
 // that layout, wedges and the written molblock share one numbering.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -20,6 +21,12 @@ struct WedgeHydrogens {
     std::vector<core::Bond> bonds;  // centre -> its new hydrogen
     bool operator==(const WedgeHydrogens&) const = default;
 };
+
+// An upper bound on the hydrogens planned, without perceiving the centres.
+std::size_t wedge_hydrogens_at_most(const core::MolBuilder& mol);
+// How many hydrogens are planned, without the canonical ranks that order them:
+// those take minutes on many copies of one stereo piece.
+std::size_t wedge_hydrogen_count(const core::MolBuilder& mol);
 
 // Confirmed @/@@ centres with a hydrogen and either fewer than three neighbours
 // or no acyclic single bond, in (canonical rank, index) order; none when no atom

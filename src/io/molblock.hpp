@@ -127,6 +127,10 @@ struct MolblockWriteError {
     bool operator==(const MolblockWriteError&) const = default;
 };
 
+// The writer's first check, open to a caller that knows the counts before it
+// builds what it writes.
+std::expected<void, MolblockWriteError> check_v2000_counts(std::uint64_t atoms, std::uint64_t bonds);
+
 std::expected<std::string, MolblockWriteError> write_molblock(const core::MolBuilder& mol,
                                                               const MolblockWriteRequest& request);
 

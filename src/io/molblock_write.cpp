@@ -112,7 +112,7 @@ std::int32_t valence_column(const MolBuilder& mol, std::uint32_t a) {
 
 std::expected<void, MolblockWriteError> check(const MolBuilder& mol, const MolblockWriteRequest& r) {
     const std::uint64_t n = mol.atoms.size(), m = mol.bonds.size();
-    if (n > V2000_MAX_COUNT || m > V2000_MAX_COUNT) return std::unexpected(MolblockWriteError{werr::TooManyForV2000{n, m}});
+    if (auto ok = check_v2000_counts(n, m); !ok) return ok;
     if (!r.wedges.empty() && r.wedges.size() != m)
         return std::unexpected(MolblockWriteError{werr::BondArrayLength{r.wedges.size(), m}});
     if (!r.kekule_orders.empty() && r.kekule_orders.size() != m)
@@ -200,6 +200,12 @@ bool v2000_coordinate_text_fits(double v) {
     if (!std::isfinite(v)) return false;
     char buf[64];
     return fixed4(v, buf) <= COORD_WIDTH;
+}
+
+std::expected<void, MolblockWriteError> check_v2000_counts(std::uint64_t atoms, std::uint64_t bonds) {
+    if (atoms > V2000_MAX_COUNT || bonds > V2000_MAX_COUNT)
+        return std::unexpected(MolblockWriteError{werr::TooManyForV2000{atoms, bonds}});
+    return {};
 }
 
 std::expected<std::string, MolblockWriteError> write_molblock(const MolBuilder& mol,

@@ -1,6 +1,8 @@
 import itertools
 import math
 import re
+import subprocess
+import sys
 from pathlib import Path
 
 import pytest
@@ -282,6 +284,35 @@ def test_errors():
         big.to_molblock_2d()
     assert str(e.value) == "1000 个原子 / 999 根键,超过 V2000 的 999 上限"
     assert list(big.depiction_report()) == REPORT_KEYS
+
+
+def test_the_limit_counts_the_drawn_molecule():
+    # Two trans-decalins draw four hydrogens for their wedges; 975 chain atoms make 999.
+    decalins = ".".join(["C1CC[C@@H]2CCCC[C@H]2C1"] * 2)
+    block = quorix.parse_smiles(decalins + ".C" + "C" * 486 + "." + "C" * 488).to_molblock_2d()
+    assert block.split("\n")[3][:6] == "999999"
+    with pytest.raises(ValueError) as e:
+        quorix.parse_smiles(decalins + "." + "C" * 488 + "." + "C" * 488).to_molblock_2d()
+    assert str(e.value) == "1000 个原子 / 1000 根键,超过 V2000 的 999 上限"
+    # Marked centres with a chain bond free for a wedge add nothing.
+    block = quorix.parse_smiles("C" + "[C@H](C)" * 400 + "C" * 190).to_molblock_2d()
+    assert block.split("\n")[3][:6] == "991990"
+
+
+def test_refusal_comes_before_the_layout():
+    # Laid out first, these took minutes; ninety-nine decalins are refused
+    # only once their 198 wedge hydrogens are counted, not ranked.
+    code = """if True:
+        import quorix
+        for smiles in ("C1CC1" * 1000, ".".join(["C1CC[C@@H]2CCCC[C@H]2C1"] * 99)):
+            try:
+                quorix.parse_smiles(smiles).to_molblock_2d()
+            except ValueError as e:
+                print(e)
+    """
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True, timeout=60).stdout
+    assert out.splitlines() == ["3000 个原子 / 3999 根键,超过 V2000 的 999 上限",
+                                "1188 个原子 / 1287 根键,超过 V2000 的 999 上限"]
 
 
 @pytest.mark.parametrize("call, text", [

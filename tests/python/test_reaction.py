@@ -95,6 +95,17 @@ def test_run_refuses_a_wrong_number_of_molecules(count):
     assert str(e.value) == f"需要 2 个反应物,给了 {count} 个"
 
 
+def test_docstrings_say_a_wrong_count_raises():
+    run, substrate = quorix.Reaction.run.__doc__, quorix.Reaction.run_on_substrate.__doc__
+    assert "分子数与模板数不等时抛\n`ValueError`,报出这两个数" in run
+    assert "比分子数多时直接抛 `ValueError`,报出这两个数" in substrate
+    for doc in (run, substrate):
+        assert "不等时返回" not in doc and "直接返回空" not in doc
+    # What the second docstring says: more template pieces than molecules.
+    with pytest.raises(ValueError, match="^需要 2 个反应物,给了 1 个$"):
+        quorix.parse_reaction(AMIDE).run([mol("CC(=O)O")])
+
+
 def test_bad_input_gives_the_exception_or_an_empty_list():
     r = quorix.parse_reaction(AMIDE)
     m = mol("CC(=O)O")

@@ -186,6 +186,9 @@ TEST_P(Plan, ChoosesCentresThatCannotBeWedgedOtherwise) {
     core::MolBuilder m = test::read_or_fail(GetParam().smiles);
     ASSERT_TRUE(chem::sanitize(m));
     const auto plan = depict::plan_wedge_hydrogens(m);
+    // The counts the writer's limit is checked with before any layout.
+    EXPECT_EQ(depict::wedge_hydrogen_count(m), GetParam().centres.size());
+    EXPECT_GE(depict::wedge_hydrogens_at_most(m), GetParam().centres.size());
     if (GetParam().centres.empty()) {
         EXPECT_FALSE(plan);
         return;

@@ -366,6 +366,8 @@ TEST(MolblockWrite, AtomLimit) {
     m.last_half_edge.pop_back();
     m.degree.pop_back();
     EXPECT_TRUE(write_molblock(m, {}));
+    EXPECT_TRUE(check_v2000_counts(999, 999));
+    EXPECT_EQ(check_v2000_counts(999, 1000).error().to_string(), "999 个原子 / 1000 根键,超过 V2000 的 999 上限");
 }
 
 // ---------------------------------------------------------------- real data
