@@ -474,6 +474,12 @@ std::optional<double> element_angle(const core::MolBuilder& mol, std::uint32_t c
 // puckers (cyclododecane's C-C-C are 114 to 117, macrolides' 112 to 116).
 constexpr double LARGE_RING_TETRAHEDRAL = 114.0;
 
+// The half-width (degrees) of an `Element` centre's angle window along a
+// large ring: a little wider than a chain's, so that the ring closes round
+// its flat amides and esters without twisting them (a cyclic depsipeptide's
+// amides came out 0.2 A off flat at the chain's 2.5).
+constexpr double LARGE_RING_HALF_WIDTH = 3.0;
+
 // The window of an angle at an `Element` centre. Small rings keep their
 // statistics and polygons; a chain angle keeps the statistics' row where
 // there is one, as the bounds would read it.
@@ -633,7 +639,9 @@ std::optional<std::pair<double, double>> typical_angle_window(CentreAngles kind,
         case CentreAngles::RingSp: return std::pair{RING_SP_LOWER, 180.0};
         case CentreAngles::BowlRim: angle = bowl_rim_angle(rings, centre, a, c); break;
     }
-    return std::pair{angle - ANGLE_HALF_WIDTH, angle + ANGLE_HALF_WIDTH};
+    const bool hinge = kind == CentreAngles::Element && rings.smallest_size(centre, a, c) >= LARGE_RING;
+    const double half_width = hinge ? LARGE_RING_HALF_WIDTH : ANGLE_HALF_WIDTH;
+    return std::pair{angle - half_width, angle + half_width};
 }
 
 }  // namespace quorix::conf
