@@ -449,7 +449,7 @@ def test_large_rings_and_less_common_centres(smiles, measure, low, high):
 
 # Real records with a ring of 9 or more atoms (crown ethers, polyamines,
 # macrolides and macrolactams): their sp3 ring centres open like a chain's
-# (some 5% outside 100-125 degrees, where a third were once pressed or splayed).
+# (some 9% outside 100-125 degrees, where half were once pressed or splayed).
 LARGE_RINGS = ("rtecs:17455-13-9 rtecs:294-93-9 rtecs:33100-27-5 rtecs:16069-36-6 rtecs:1593-77-7 ZINC68605096 "
                "rtecs:17455-23-1 ZINC68604779 rtecs:14187-32-7 chembl20:47338 chembl20:44549 chembl20:46671 "
                "chembl20:47276 chembl20:53548 chembl20:54340 rtecs:1397-89-3 chembl20:53782 rtecs:3521-62-8 "
