@@ -240,6 +240,8 @@ private:
                 if (a_in != d_in) w = {180.0 - w.second, 180.0 - w.first};
                 return w;
             }
+            if (preferences_)
+                if (const auto held = preferences_->chain_torsion(bi, a, d)) return *held;
         } else if (preferences_) {
             if (const auto held = preferences_->chain_torsion(bi, a, d)) return *held;
         }

@@ -87,7 +87,9 @@ public:
         return std::nullopt;
     }
     // The torsion window (degrees) of the path a-b-c-d across `bond` (b-c), a
-    // bond in no ring that carries no stored cis/trans.
+    // bond that carries no stored cis/trans, in no ring or in one whose
+    // statistics have no torsions for it (neither aromatic, nor planar, nor
+    // all sp3).
     virtual std::optional<std::pair<double, double>> chain_torsion(std::uint32_t bond, std::uint32_t a,
                                                                    std::uint32_t d) const = 0;
 };

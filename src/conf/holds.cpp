@@ -423,6 +423,20 @@ std::vector<RingSubstituent> aromatic_substituents(const MoleculeContext& contex
     return out;
 }
 
+namespace {
+
+// Whether a ring holds an amide bond (a carbonyl carbon and its nitrogen).
+bool ring_with_amide(const MoleculeContext& context, std::uint32_t ring) {
+    for (const std::uint32_t bi : context.ring_list[ring].bonds) {
+        const core::Bond& bond = context.mol.bonds[bi];
+        const auto amide = amide_bond(context.mol, bond, context.rings);
+        if (amide && amide->in_ring) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 std::vector<PlanarFour> planar_esters(const MoleculeContext& context) {
     const core::MolBuilder& mol = context.mol;
     std::vector<PlanarFour> out;
@@ -435,7 +449,12 @@ std::vector<PlanarFour> planar_esters(const MoleculeContext& context) {
         const std::uint32_t y = other_neighbour(mol, o, c);
         // An anhydride cannot put both oxygens cis to their far sides.
         if (carbonyl_partner(mol, y) != NONE) continue;
-        if (context.rings.smallest_holding(c, o) == NONE) out.push_back({{x, c, o, y}, true});
+        // A macrolide's ester is as free as an open one's and lies Z as it
+        // does; a smaller ring sets its own, and so does a ring whose amides
+        // compete with it for the ring's turns (a cyclic depsipeptide's).
+        const std::uint32_t ring = context.rings.smallest_holding(c, o);
+        if (ring == NONE || (context.rings.ring_size(ring) >= LARGE_RING && !ring_with_amide(context, ring)))
+            out.push_back({{x, c, o, y}, true});
     }
     return out;
 }

@@ -83,7 +83,8 @@ std::vector<PlanarFour> planar_trigonal_centres(const MoleculeContext& context);
 // atom order of the aromatic atom, then neighbour order.
 std::vector<RingSubstituent> aromatic_substituents(const MoleculeContext& context);
 
-// Around every ester or acid C-O bond outside the rings (a carbon
+// Around every ester or acid C-O bond outside the rings or in a ring of
+// LARGE_RING atoms or more that holds no amide (a macrolide's; a carbon
 // double-bonded to oxygen or sulfur X, single-bonded to an oxygen with one
 // other neighbour Y that is not itself such a carbon): the group X=C-O-Y,
 // held flat; the bounds hold it Z (X cis to Y), as esters and acids are
