@@ -88,6 +88,16 @@ Kind carbon_kind(const core::MolBuilder& mol, std::uint32_t c) {
     return Kind::Other;
 }
 
+// A nitrogen bonded to a four-connected sulfur, phosphorus or silicon.
+bool on_tetrahedral_centre(const core::MolBuilder& mol, std::uint32_t n) {
+    for (core::Neighbor nb : mol.neighbors(n)) {
+        const std::uint8_t z = element(mol, nb.atom);
+        if (mol.degree[nb.atom] == 4 && (z == core::Element::S || z == core::Element::P || z == core::Element::Si))
+            return true;
+    }
+    return false;
+}
+
 Kind nitrogen_kind(const core::MolBuilder& mol, std::uint32_t n) {
     const core::Atom& atom = mol.atoms[n];
     if (is_aromatic(mol, n)) return Kind::Other;
@@ -100,10 +110,11 @@ Kind nitrogen_kind(const core::MolBuilder& mol, std::uint32_t n) {
     if (carbonyl_neighbour(mol, n)) return Kind::AmideNitrogen;
     for (core::Neighbor nb : mol.neighbors(n))
         if (mol.bonds[nb.bond].order == BondOrder::Single && imine_carbon(mol, nb.atom)) return Kind::AmideNitrogen;
-    // A sulfonamide's nitrogen is no amine, but its bonds to sp3 carbons
-    // are as long as an amine's.
-    const bool sulfonamide = sulfonamide_nitrogen(mol, n) && atom.hybridization == core::Hybridization::Sp3;
-    return amine_nitrogen(mol, n) || sulfonamide ? Kind::AmineNitrogen : Kind::Other;
+    // A nitrogen on a sulfonyl, phosphoryl or silyl centre is no amine (its
+    // lone pair leans towards that centre), but its bonds to sp3 carbons are
+    // as long as an amine's.
+    const bool on_centre = atom.hybridization == core::Hybridization::Sp3 && on_tetrahedral_centre(mol, n);
+    return amine_nitrogen(mol, n) || on_centre ? Kind::AmineNitrogen : Kind::Other;
 }
 
 Kind oxygen_kind(const core::MolBuilder& mol, std::uint32_t o) {
@@ -396,6 +407,19 @@ constexpr double FOUR_RING_STRETCH = 0.03;
 // 2.07).
 constexpr double AROMATIC_FOUR_RING = 1.460;
 
+// A bond of one ring only, that ring aromatic throughout: a squaric ring's
+// own bonds, not a benzocyclobutene's fusion bond, which is its benzene's.
+bool lone_aromatic_ring_bond(const RingContext& rings, const core::Bond& b) {
+    std::size_t holding = 0;
+    std::uint32_t ring = NONE;
+    for (std::uint32_t k = rings.atom_offsets[b.begin]; k < rings.atom_offsets[b.begin + 1]; ++k)
+        if (rings.contains(rings.atom_rings[k], b.end)) {
+            ++holding;
+            ring = rings.atom_rings[k];
+        }
+    return holding == 1 && rings.aromatic[ring];
+}
+
 // A nitro group's N-O bond: both take the double bond's length, within half
 // the usual width, since within the usual width each a refinement leaves
 // them up to 0.02 A apart.
@@ -591,7 +615,8 @@ std::optional<TypicalLength> typical_bond_length(const core::MolBuilder& mol, co
     const core::Bond& b = mol.bonds[bond];
     if (const auto nitro = nitro_bond(mol, b)) return nitro;
     const std::size_t ring_size = rings.smallest_size(b.begin, b.end);
-    if (b.order == BondOrder::Aromatic && ring_size == 4) return TypicalLength{AROMATIC_FOUR_RING, LENGTH_HALF_WIDTH};
+    if (b.order == BondOrder::Aromatic && ring_size == 4 && lone_aromatic_ring_bond(rings, b))
+        return TypicalLength{AROMATIC_FOUR_RING, LENGTH_HALF_WIDTH};
     const auto length = unstrained_length(mol, rings, bond, ring_size);
     if (!length) return std::nullopt;
     return TypicalLength{ring_size == 4 ? *length + FOUR_RING_STRETCH : *length, LENGTH_HALF_WIDTH};

@@ -701,7 +701,10 @@ TEST(HeldBounds, TypicalBondLengthsOfCommonGroups) {
                  {"CNOC", 1, 2, Holds::Shapes, 1.453},         {"CC(=O)NN", 3, 4, Holds::Shapes, 1.415},
                  // A large ring's ether bonds, a squaric ring's, H2.
                  {"C1COCCOCCOCCOCCOCCO1", 1, 2, Holds::Lengths, 1.42}, {"OC1=C(O)C(=O)C1=O", 1, 2, Holds::Lengths, 1.46},
-                 {"[H][H]", 0, 1, Holds::Lengths, 0.741}, {"[H][H]", 0, 1, Holds::None, std::nan("")}};
+                 {"[H][H]", 0, 1, Holds::Lengths, 0.741}, {"[H][H]", 0, 1, Holds::None, std::nan("")},
+                 // A benzocyclobutene's fusion bond is its benzene's; a
+                 // phosphoramide's N-CH3 is as long as an amine's.
+                 {"C1Cc2ccccc21", 2, 7, Holds::Lengths, std::nan("")}, {"CNP(C)(C)=O", 0, 1, Holds::Lengths, 1.469}};
     for (const auto& c : cases) {
         const MolBuilder m = test::prepared(c.smiles);
         const auto range = ConformerHolds(m).bounds(c.level).bond_range(m.bond_between(c.a, c.b));
