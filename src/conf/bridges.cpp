@@ -122,7 +122,7 @@ bool inward_and_too_short(const Pair& pair, const ChiralConstraint& at_p, const 
 
 }  // namespace
 
-std::vector<std::uint32_t> inward_bridgeheads(const core::MolBuilder& mol,
+std::vector<std::uint32_t> inward_bridgeheads(const core::MolBuilder& mol, std::span<const chem::Ring> rings,
                                               std::span<const ChiralConstraint> constraints) {
     std::vector<std::uint32_t> centres;
     if (constraints.size() < 2) return centres;
@@ -130,7 +130,6 @@ std::vector<std::uint32_t> inward_bridgeheads(const core::MolBuilder& mol,
     std::vector<std::uint32_t> constraint_of(n, core::NONE);
     for (std::size_t i = 0; i < constraints.size(); ++i) constraint_of[constraints[i].centre] = std::uint32_t(i);
 
-    const std::vector<chem::Ring> rings = chem::sssr(mol);
     // Per atom, its rings in list order.
     std::vector<std::uint32_t> offsets(n + 1, 0), of_atom;
     for (const chem::Ring& r : rings)

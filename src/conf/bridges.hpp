@@ -5,6 +5,7 @@
 #include <span>
 #include <vector>
 
+#include "chem/sssr.hpp"
 #include "conf/chiral.hpp"
 #include "core/builder.hpp"
 
@@ -21,8 +22,9 @@ namespace quorix::conf {
 inline constexpr std::uint32_t INWARD_RING_BONDED = 7;
 inline constexpr std::uint32_t INWARD_RING_APART = 9;
 
-// The centres of every such pair, ascending, each once.
-std::vector<std::uint32_t> inward_bridgeheads(const core::MolBuilder& mol,
+// The centres of every such pair, ascending, each once; `rings` is the
+// molecule's ring list.
+std::vector<std::uint32_t> inward_bridgeheads(const core::MolBuilder& mol, std::span<const chem::Ring> rings,
                                               std::span<const ChiralConstraint> constraints);
 
 }  // namespace quorix::conf

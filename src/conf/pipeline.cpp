@@ -470,9 +470,9 @@ std::expected<ConformerResult, ConformerError> generate_conformer(const core::Mo
         return std::expected<ConformerResult, ConformerError>(
             std::unexpect, conformer_error::TooManyAtoms{n, MAX_CONFORMER_ATOMS});
 
-    if (auto centres = inward_bridgeheads(mol, constraints); !centres.empty())
-        return std::unexpected(ConformerError{conformer_error::ImpossibleStereo{std::move(centres)}});
     const ConformerHolds holds(mol);
+    if (auto centres = inward_bridgeheads(mol, holds.context().ring_list, constraints); !centres.empty())
+        return std::unexpected(ConformerError{conformer_error::ImpossibleStereo{std::move(centres)}});
     auto kept = best_conformer(mol, holds, constraints);
     if (!kept) return std::unexpected(std::move(kept.error()));
     if (trace) *trace = kept->trace;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "chem/sssr.hpp"
 #include "conf/bridges.hpp"
 #include "conf/chiral.hpp"
 #include "core/permutation.hpp"
@@ -18,7 +19,7 @@ namespace quorix::conf {
 namespace {
 
 std::vector<std::uint32_t> inward(const core::MolBuilder& mol) {
-    return inward_bridgeheads(mol, collect_chiral_centres(mol));
+    return inward_bridgeheads(mol, chem::sssr(mol), collect_chiral_centres(mol));
 }
 
 std::vector<std::uint32_t> inward(std::string_view smiles) { return inward(test::prepared(smiles)); }
