@@ -216,6 +216,39 @@ double straight_terms(const ErrorFunction& f, std::span<const double> x, std::sp
     return sum;
 }
 
+double window_angle_terms(const ErrorFunction& f, std::span<const double> x, std::span<double> g) {
+    double sum = 0.0;
+    for (const WindowAngle& s : f.angles) {
+        const auto [a, b, c] = s.atoms;
+        const Vec pb = point(x, b), u = minus(point(x, a), pb), v = minus(point(x, c), pb);
+        const double uu = dot(u, u), vv = dot(v, v), uv = dot(u, v);
+        const Vec w = cross(u, v);
+        const double sine = std::sqrt(dot(w, w));  // |u| |v| sin(angle)
+        if (!(uu > 1e-12) || !(vv > 1e-12) || !(sine > 1e-12)) continue;
+        const double angle = std::atan2(sine, uv);
+        // d(angle)/da is -(v - (uv/uu) u) / sine, and likewise for c.
+        double dev, slope;
+        if (angle > s.upper) {
+            dev = angle - s.upper;
+            slope = -1.0;
+        } else if (angle < s.lower) {
+            dev = s.lower - angle;
+            slope = 1.0;
+        } else {
+            continue;
+        }
+        const double k = slope * (ANGLE_WALL_WEIGHT + ANGLE_WALL_WEIGHT) * dev / sine;
+        for (std::size_t axis = 0; axis < 3; ++axis) {
+            const double ga = k * (v[axis] - (uv / uu) * u[axis]), gc = k * (u[axis] - (uv / vv) * v[axis]);
+            add_gradient(g, a, axis, ga);
+            add_gradient(g, c, axis, gc);
+            add_gradient(g, b, axis, -(ga + gc));
+        }
+        sum += dev * (ANGLE_WALL_WEIGHT * dev);
+    }
+    return sum;
+}
+
 double planarity_terms(const ErrorFunction& f, std::span<const double> x, std::span<double> g) {
     double sum = 0.0;
     for (const PlanarFour& p : f.planar) sum += planar_torsion_term(p, x, g, f.chiral_weight);
@@ -376,17 +409,20 @@ double field_energy(const ErrorFunction& f, std::span<const double> x, std::span
     const double distance = distance_terms(f, x, gradient);
     const double chiral = chiral_terms(f, x, gradient);
     if (f.planar.empty() && f.flat.empty() && f.ring_double_bonds.empty() && f.substituents.empty() &&
-        f.torsions.empty() && f.straight.empty() && f.pyramids.empty() && f.conjugated.empty())
+        f.torsions.empty() && f.straight.empty() && f.pyramids.empty() && f.conjugated.empty() && f.angles.empty())
         return distance + chiral;
     const double planar = planarity_terms(f, x, gradient);
     const double flat = flatness_terms(f.flat, FLAT_VOLUME_TOLERANCE, x, gradient);
     const double ring = flatness_terms(f.ring_double_bonds, RING_DOUBLE_BOND_TOLERANCE, x, gradient);
     const double held = distance + chiral + planar + flat + ring + substituent_terms(f, x, gradient);
-    if (f.torsions.empty() && f.straight.empty() && f.pyramids.empty() && f.conjugated.empty()) return held;
+    if (f.torsions.empty() && f.straight.empty() && f.pyramids.empty() && f.conjugated.empty() && f.angles.empty())
+        return held;
     const double torsions = held_torsion_terms(f, x, gradient);
     const double straight = straight_terms(f, x, gradient);
     const double pyramids = pyramid_terms(f, x, gradient);
-    return held + torsions + straight + pyramids + conjugated_terms(f, x, gradient);
+    const double conjugated = conjugated_terms(f, x, gradient);
+    if (f.angles.empty()) return held + torsions + straight + pyramids + conjugated;
+    return held + torsions + straight + pyramids + conjugated + window_angle_terms(f, x, gradient);
 }
 
 double ErrorFunction::value_and_gradient(std::span<const double> x, std::span<double> gradient) const {
@@ -435,6 +471,10 @@ double torsion_angle(const std::array<std::uint32_t, 4>& atoms, std::span<const 
 
 void add_straight_terms(ErrorFunction& f, std::span<const StraightAngle> groups) {
     append_groups(f, f.straight, groups);
+}
+
+void add_window_angle_terms(ErrorFunction& f, std::span<const WindowAngle> groups) {
+    append_groups(f, f.angles, groups);
 }
 
 void add_pyramid_terms(ErrorFunction& f, std::span<const PyramidalCentre> groups) {

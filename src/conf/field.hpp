@@ -55,6 +55,13 @@ struct StraightAngle {
     bool operator==(const StraightAngle&) const = default;
 };
 
+// The angle a-b-c held within [lower, upper] (radians).
+struct WindowAngle {
+    std::array<std::uint32_t, 3> atoms{};
+    double lower = 0.0, upper = 0.0;
+    bool operator==(const WindowAngle&) const = default;
+};
+
 // An amine nitrogen and its three neighbours: {centre, n0, n1, n2}.
 struct PyramidalCentre {
     std::array<std::uint32_t, 4> atoms{};
@@ -94,6 +101,8 @@ struct ErrorFunction {
     std::vector<PyramidalCentre> pyramids;
     // Nitrogens held in their ring's plane (see `add_conjugated_terms`).
     std::vector<ConjugatedNitrogen> conjugated;
+    // Angles held inside a window (see `add_window_angle_terms`).
+    std::vector<WindowAngle> angles;
 
     // x: x0, y0, z0, x1, ... (at least 3n); the gradient is overwritten.
     double value_and_gradient(std::span<const double> x, std::span<double> gradient) const;
@@ -173,6 +182,15 @@ void add_torsion_terms(ErrorFunction& f, std::span<const HeldTorsion> groups);
 inline constexpr double STRAIGHT_TOLERANCE = 1.0 * DEG_TO_RAD;
 inline constexpr double STRAIGHT_WEIGHT = 1.0;
 void add_straight_terms(ErrorFunction& f, std::span<const StraightAngle> groups);
+
+// Holds each angle inside its window, with ANGLE_WALL_WEIGHT times the
+// square of the excess (radians): a wall, not a spring. The 1-3 bounds hold
+// an angle only through a distance whose penalty grows slowly, and in a
+// large ring the torsions and the transannular contacts outweigh it and
+// open ring angles to 130 degrees; at this weight ten degrees past the wall
+// cost about as much as a torsion a whole well away.
+inline constexpr double ANGLE_WALL_WEIGHT = 10.0;
+void add_window_angle_terms(ErrorFunction& f, std::span<const WindowAngle> groups);
 
 // Holds each centre's pyramid: the triple product of its three unit bond
 // vectors at least PYRAMID_HEIGHT in magnitude (0.72 is three angles of 111

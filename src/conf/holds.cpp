@@ -696,6 +696,22 @@ std::vector<std::uint32_t> planar_ring_nitrogens(const MoleculeContext& context)
     return out;
 }
 
+std::vector<WindowAngle> large_ring_angles(const MoleculeContext& context) {
+    const core::MolBuilder& mol = context.mol;
+    const RingContext& rings = context.rings;
+    std::vector<WindowAngle> out;
+    for (std::uint32_t b = 0; b < mol.num_atoms(); ++b) {
+        if (!is_sp3(mol, b) || rings.smallest[b] == 0 || rings.smallest[b] == 3 || rings.smallest[b] == 4 ||
+            !element_in(mol, b, {core::Element::C, core::Element::N, core::Element::O}))
+            continue;
+        for (core::Neighbor na : mol.neighbors(b))
+            for (core::Neighbor nc : mol.neighbors(b))
+                if (na.atom < nc.atom && rings.smallest_size(b, na.atom, nc.atom) >= LARGE_RING)
+                    out.push_back({{na.atom, b, nc.atom}});
+    }
+    return out;
+}
+
 std::vector<std::uint32_t> bowl_rims(const MoleculeContext& context) {
     std::vector<std::uint32_t> out;
     for (std::uint32_t a = 0; a < context.mol.num_atoms(); ++a)
@@ -869,6 +885,11 @@ constexpr std::array<HoldKindRow, HOLD_KIND_COUNT> hold_kind_rows() {
         {StaggeredBonds, "staggered bonds", Holds::All, T::Wells, found<staggered_bonds>, Holds::All, nullptr},
         {BiarylLinks, "biaryl links", Holds::All, T::Wells, found<biaryl_links>, Holds::All, nullptr},
         {Chairs, "chairs", Holds::All, T::Chair, found<held_chairs>, Holds::All, give::chairs},
+        // A large ring's angles against its torsions and transannular
+        // contacts, which the 1-3 bounds give way to; the windows are the
+        // bounds' own, widened (see `ConformerHolds`).
+        {LargeRingAngles, "large-ring angles", Holds::Shapes, T::Window, found<large_ring_angles>, Holds::Shapes,
+         nullptr},
         // Centres whose angles the statistics mix with other groups', and the
         // typical lengths: bounds only.
         {PlanarRingNitrogens, "flat ring nitrogens", Holds::Shapes, T::None, found<planar_ring_nitrogens>,
@@ -915,6 +936,7 @@ void add_kind_terms(ErrorFunction& f, HoldTerm term, const HeldGroups& groups, s
         case HoldTerm::Pyramid: add_pyramid_terms(f, list(std::type_identity<PyramidalCentre>{})); break;
         case HoldTerm::Conjugated: add_conjugated_terms(f, list(std::type_identity<ConjugatedNitrogen>{})); break;
         case HoldTerm::Chair: add_torsion_terms(f, chair_terms(list(std::type_identity<HeldChair>{}), start)); break;
+        case HoldTerm::Window: add_window_angle_terms(f, list(std::type_identity<WindowAngle>{})); break;
     }
 }
 
@@ -987,7 +1009,19 @@ ConformerHolds::ConformerHolds(const core::MolBuilder& mol)
       plain_(*this, Holds::None),
       lengths_(*this, Holds::Lengths),
       shapes_(*this, Holds::Shapes),
-      held_(*this, Holds::All) {}
+      held_(*this, Holds::All) {
+    // The walls stand ANGLE_WALL_MARGIN outside the windows the bounds give
+    // from the level the term joins at, so that angles move freely within
+    // them; an angle the bounds leave to the statistics is not held.
+    auto& angles = std::get<std::vector<WindowAngle>>(groups_[static_cast<std::size_t>(HoldKind::LargeRingAngles)]);
+    std::erase_if(angles, [&](WindowAngle& w) {
+        const auto window = shapes_.angle_window(w.atoms[1], w.atoms[0], w.atoms[2]);
+        if (!window) return true;
+        w.lower = (window->first - ANGLE_WALL_MARGIN) * DEG_TO_RAD;
+        w.upper = (window->second + ANGLE_WALL_MARGIN) * DEG_TO_RAD;
+        return false;
+    });
+}
 
 void ConformerHolds::add_terms(ErrorFunction& f, Holds holds, std::span<const double> start) const {
     for (const HoldKindRow& row : HOLD_KINDS)

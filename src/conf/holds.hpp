@@ -32,7 +32,7 @@ namespace quorix::conf {
 // which mend rows of the statistics that serve several groups. Shapes:
 // besides, the shapes of groups (amides, esters, lactams, ring double bonds,
 // sp2 and fused aromatic atoms, aromatic substituents, nitro groups, sp
-// centres, amine nitrogens). All: besides, the free torsions (conjugated
+// centres, amine nitrogens, large rings' angles). All: besides, the free torsions (conjugated
 // links, anilines, staggered bonds, biaryls, chairs). Each level holds less
 // than the one after it, so a conformer the holds leave with a fault gives
 // the torsions up first.
@@ -184,8 +184,17 @@ std::vector<StraightAngle> straight_centres(const MoleculeContext& context);
 // from amines, would leave flat. In atom order, each with its neighbours.
 std::vector<PyramidalCentre> pyramidal_amines(const MoleculeContext& context);
 
+// Every angle between two neighbours of a tetrahedral C, N or O (in no
+// three- or four-membered ring) whose smallest common ring has LARGE_RING
+// atoms or more: atoms {a, centre, c}, windows unset (`ConformerHolds`
+// sets them). By centre, then neighbour order.
+std::vector<WindowAngle> large_ring_angles(const MoleculeContext& context);
+// How far outside the bounds' window (degrees) a large ring's angle meets
+// its wall: within it the ring is as free as its bounds leave it.
+inline constexpr double ANGLE_WALL_MARGIN = 5.0;
+
 // The kinds of hold, in the order their terms join the error function; the
-// kinds after `Chairs` add no term and only narrow the bounds.
+// kinds after `LargeRingAngles` add no term and only narrow the bounds.
 enum class HoldKind : std::uint8_t {
     DoubleBonds,
     AromaticRings,
@@ -204,6 +213,7 @@ enum class HoldKind : std::uint8_t {
     StaggeredBonds,
     BiarylLinks,
     Chairs,
+    LargeRingAngles,
     PlanarRingNitrogens,
     BowlRims,
     GroupAngles,
@@ -223,7 +233,8 @@ struct HeldLength {
 // their angles.
 using HeldGroups = std::variant<std::vector<PlanarFour>, std::vector<RingSubstituent>, std::vector<HeldTorsion>,
                                 std::vector<StraightAngle>, std::vector<PyramidalCentre>, std::vector<HeldChair>,
-                                std::vector<ConjugatedNitrogen>, std::vector<std::uint32_t>, std::vector<HeldLength>>;
+                                std::vector<ConjugatedNitrogen>, std::vector<std::uint32_t>, std::vector<HeldLength>,
+                                std::vector<WindowAngle>>;
 
 // How the error function holds a kind's groups (see conf/field.hpp); None
 // for a kind that only narrows the bounds.
@@ -237,7 +248,8 @@ enum class HoldTerm : std::uint8_t {
     Straight,
     Pyramid,
     Chair,
-    Conjugated
+    Conjugated,
+    Window
 };
 
 // What the kinds of hold give the bounds, per bond, atom and ring (see

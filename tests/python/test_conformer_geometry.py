@@ -379,19 +379,21 @@ def test_refinement_figures_are_the_kept_runs():
 # amide holds up for one folded angle, and a bicyclic imide buckled at an
 # amide's C-N length. Four-rings stay open across their diagonals (over
 # 2 A), which open-chain lengths closed to 1.99 A; a fused beta-lactam's
-# nitrogen is pyramidal, so its amide is not flat.
+# nitrogen is pyramidal, so its amide is not flat. The depsipeptide's ring
+# cannot meet all its bounds: with its ring angles held, two of its amides
+# take some of the strain (MMFF94 strain 264 -> 236 kcal/mol).
 @pytest.mark.parametrize("smiles, flat", [
-    ("CCC(C)C1NC(=O)C2CCCN2C(=O)C(NC(C)=O)C(C)OC(=O)C(Cc2ccc(OC)cc2)N(C)C(=O)C2CCCN2C(=O)C(C(C)C)NC1=O", True),
-    ("Clc(cc(Cl)c1)cc1N(C(=O)C2(C3)C)C(=O)C32C", True),
-    ("[K+].COC1=C(N2C([C@H]1C)[C@@H]([C@@H](C)O)C2=O)C(=O)[O-]", False),
-    ("CC(C)(C)OC(=O)[C@@H]1N2[C@@H](\\C(=C\\c3ccccc3)\\C2=O)S(=O)(=O)C1(C)C", False),
-    ("[Na+].CCOC(=O)c1cnnn1C[C@@]2(C)[C@@H](C3C(CC3=O)S2(=O)=O)C(=O)[O-]", True),
+    ("CCC(C)C1NC(=O)C2CCCN2C(=O)C(NC(C)=O)C(C)OC(=O)C(Cc2ccc(OC)cc2)N(C)C(=O)C2CCCN2C(=O)C(C(C)C)NC1=O", 0.3),
+    ("Clc(cc(Cl)c1)cc1N(C(=O)C2(C3)C)C(=O)C32C", 0.15),
+    ("[K+].COC1=C(N2C([C@H]1C)[C@@H]([C@@H](C)O)C2=O)C(=O)[O-]", None),
+    ("CC(C)(C)OC(=O)[C@@H]1N2[C@@H](\\C(=C\\c3ccccc3)\\C2=O)S(=O)(=O)C1(C)C", None),
+    ("[Na+].CCOC(=O)c1cnnn1C[C@@]2(C)[C@@H](C3C(CC3=O)S2(=O)=O)C(=O)[O-]", 0.15),
 ])
 def test_ring_amides_stay_flat_and_four_rings_open(smiles, flat):
     c = quorix.parse_smiles(smiles).conformer()
     g, x = geometry.Graph(c.mol), [tuple(p) for p in c.coords]
     assert c.chiral_ok == c.chiral_total
-    assert not flat or all(d <= 0.15 for ring, d in geometry.amide_planes(g, x) if ring)
+    assert flat is None or all(d <= flat for ring, d in geometry.amide_planes(g, x) if ring)
     heavy = [a for a in range(g.n) if g.z[a] > 1]
     assert all(geometry.norm(geometry.sub(x[a], x[b])) >= 2.0
                for a in heavy for b in heavy if a < b and b not in g.nbrs[a])
@@ -449,7 +451,8 @@ def test_large_rings_and_less_common_centres(smiles, measure, low, high):
 
 # Real records with a ring of 9 or more atoms (crown ethers, polyamines,
 # macrolides and macrolactams): their sp3 ring centres open like a chain's
-# (some 9% outside 100-125 degrees, where half were once pressed or splayed).
+# (at most 2% outside 100-125 degrees, where a third were once pressed or
+# splayed).
 LARGE_RINGS = ("rtecs:17455-13-9 rtecs:294-93-9 rtecs:33100-27-5 rtecs:16069-36-6 rtecs:1593-77-7 ZINC68605096 "
                "rtecs:17455-23-1 ZINC68604779 rtecs:14187-32-7 chembl20:47338 chembl20:44549 chembl20:46671 "
                "chembl20:47276 chembl20:53548 chembl20:54340 rtecs:1397-89-3 chembl20:53782 rtecs:3521-62-8 "
@@ -470,8 +473,27 @@ def test_real_large_rings_have_chain_like_angles():
             wrong.append(name)
     assert len(angles) >= 200
     outside = sum(not 100 <= a <= 125 for a in angles)
-    assert outside <= 0.12 * len(angles), (outside, len(angles))
+    assert outside <= 0.02 * len(angles), (outside, len(angles))
     assert wrong == [], "chiral centres wrong or an sp3 angle above 140"
+
+
+# Named macrocycles whose ring angles the torsions and transannular contacts
+# once opened to 130-134 degrees (erythromycin six outside 100-125,
+# azithromycin three): at most one each. Cycloalkanes' C-C-C once reached
+# 124-128.
+@pytest.mark.parametrize("name", ["erythromycin-A", "azithromycin", "cyclosporin-A", "rapamycin", "tacrolimus",
+                                  "alpha-cyclodextrin", "12-crown-4"])
+def test_named_macrocycles_keep_their_ring_angles(name):
+    _, r = large_rings_and_centres(dict(geometry.NAMED_LARGE)[name])
+    angles = [a for _, a in r["ring9_angles"]]
+    assert angles and sum(not 100 <= a <= 125 for a in angles) <= 1, sorted(angles)
+
+
+def test_cycloalkane_rings_open_no_wider_than_a_chain():
+    for ring in (12, 14, 16):
+        _, r = large_rings_and_centres("C1" + "C" * (ring - 2) + "C1")
+        angles = [a for _, a in r["ring9_angles"]]
+        assert len(angles) == ring and max(angles) <= 123, sorted(angles)
 
 
 # A macrolide's ester lies Z, as an open ester does (|O=C-O-C| near 0); it

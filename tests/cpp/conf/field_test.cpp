@@ -128,6 +128,13 @@ double reference_value(const ErrorFunction& f, const std::vector<double>& x) {
                               std::sqrt((u[0] * u[0] + u[1] * u[1] + u[2] * u[2]) * (v[0] * v[0] + v[1] * v[1] + v[2] * v[2]));
         sum += beyond(3.141592653589793 - std::acos(cosine), STRAIGHT_TOLERANCE, STRAIGHT_WEIGHT);
     }
+    for (const WindowAngle& w : f.angles) {
+        const Point u = sub(at3(x, w.atoms[0]), at3(x, w.atoms[1])), v = sub(at3(x, w.atoms[2]), at3(x, w.atoms[1]));
+        const double cosine = (u[0] * v[0] + u[1] * v[1] + u[2] * v[2]) /
+                              std::sqrt((u[0] * u[0] + u[1] * u[1] + u[2] * u[2]) * (v[0] * v[0] + v[1] * v[1] + v[2] * v[2]));
+        const double angle = std::acos(cosine);
+        sum += beyond(angle - w.upper, 0.0, ANGLE_WALL_WEIGHT) + beyond(w.lower - angle, 0.0, ANGLE_WALL_WEIGHT);
+    }
     for (const PyramidalCentre& p : f.pyramids) {
         std::array<Point, 3> unit;
         for (std::size_t k = 0; k < 3; ++k) {
@@ -171,7 +178,7 @@ TEST(ErrorFunction, MatchesSlowModelAndFiniteDifferencesOnRealMolecules) {
     std::mt19937 rng(20261207);
     std::size_t molecules = 0, constraints = 0, planar = 0, flat = 0, ring = 0, subs = 0, shared = 0;
     std::array<std::size_t, 7> wells{};  // held torsions by kind
-    std::size_t straight = 0, pyramids = 0, negative_chairs = 0, conjugated = 0;
+    std::size_t straight = 0, pyramids = 0, negative_chairs = 0, conjugated = 0, angles = 0;
     // Every 211th record, then a ring double bond beside a fused aromatic
     // ring, a tertiary amide and the groups only the holds hold, which the
     // sample may lack.
@@ -201,6 +208,7 @@ TEST(ErrorFunction, MatchesSlowModelAndFiniteDifferencesOnRealMolecules) {
         straight += f.straight.size();
         pyramids += f.pyramids.size();
         conjugated += f.conjugated.size();
+        angles += f.angles.size();
         ++molecules;
         constraints += centres.size();
         const double value = field_energy(f, x, g);
@@ -236,6 +244,7 @@ TEST(ErrorFunction, MatchesSlowModelAndFiniteDifferencesOnRealMolecules) {
     EXPECT_GE(wells[5], 1u);  // a crowded nitro group
     EXPECT_EQ(wells[6], 12u);  // the macrocycle's ring bonds
     EXPECT_GE(conjugated, 1u);
+    EXPECT_EQ(angles, 12u);  // the macrocycle's ring angles
 }
 
 TEST(ErrorFunction, EdgeCases) {
