@@ -161,6 +161,7 @@ double held_torsion_terms(const ErrorFunction& f, std::span<const double> x, std
             case TorsionWells::Planar:
                 sum += well_term(*t, h.atoms, psi < PI / 2 ? 0.0 : PI, PLANAR_LINK_TOLERANCE, LINK_WEIGHT, g);
                 break;
+            case TorsionWells::Cis: sum += well_term(*t, h.atoms, 0.0, PLANAR_LINK_TOLERANCE, LINK_WEIGHT, g); break;
             case TorsionWells::Staggered:
                 sum += well_term(*t, h.atoms, psi < 2 * PI / 3 ? PI / 3 : PI, STAGGER_TOLERANCE, STAGGER_WEIGHT, g);
                 break;

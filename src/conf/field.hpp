@@ -36,10 +36,11 @@ struct RingSubstituent {
 // `twist` or 180 - `twist` off (a biaryl, whose rings' ortho hydrogens keep
 // it from lying flat), at least TWIST_LOW from 0 and 180 (a conjugated link
 // crowded out of its plane), near 60, 180 or 300 more loosely (a
-// macrocycle's ring bond, which its ring closes), or between CHAIR_TORSION_LOW and
+// macrocycle's ring bond, which its ring closes), between CHAIR_TORSION_LOW and
 // CHAIR_TORSION_HIGH of the sign `negative` gives (a chair's ring path, whose
-// signs alternate round the ring).
-enum class TorsionWells : std::uint8_t { Planar, Staggered, Chair, Anti, Twisted, Crowded, RingStaggered };
+// signs alternate round the ring), or at 0 alone (a conjugated link that
+// must lie one way, as an aryl ether with a crowded ortho side).
+enum class TorsionWells : std::uint8_t { Planar, Staggered, Chair, Anti, Twisted, Crowded, RingStaggered, Cis };
 
 struct HeldTorsion {
     std::array<std::uint32_t, 4> atoms{};

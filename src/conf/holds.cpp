@@ -118,23 +118,42 @@ bool donor_oxygen(const core::MolBuilder& mol, std::uint32_t o, std::uint32_t pi
 // or a fused ring) crowds one side; a neighbour that is the fusion atom of
 // two six-membered rings (the peri position of a naphthalene, whose hydrogen
 // across the bay sits some 2.5 A from a planar substituent) crowds both.
+// How many sides ring neighbour `nb` of aromatic atom `a` crowds: one with
+// a heavy atom off the ring path, both as a peri fusion atom.
+std::size_t sides_crowded_by(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t a,
+                             std::uint32_t nb) {
+    const std::uint32_t own = rings.smallest_holding(a, nb);
+    std::size_t heavy = 0;
+    for (core::Neighbor far : mol.neighbors(nb)) {
+        if (far.atom == a) continue;
+        heavy += mol.atoms[far.atom].atomic_num != core::Element::H;
+        const bool fused_away = mol.bonds[far.bond].order == BondOrder::Aromatic && own != NONE &&
+                                !rings.contains(own, far.atom);
+        if (fused_away && rings.ring_size(own) == 6 && rings.smallest_size(nb, far.atom) == 6) return 2;
+    }
+    return heavy > 1 ? 1 : 0;
+}
+
 std::size_t crowded_sides(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t a) {
     if (!is_aromatic(mol, a)) return 0;
     std::size_t sides = 0;
     for (core::Neighbor nb : mol.neighbors(a)) {
         if (mol.bonds[nb.bond].order != BondOrder::Aromatic) continue;
-        const std::uint32_t own = rings.smallest_holding(a, nb.atom);
-        std::size_t heavy = 0;
-        for (core::Neighbor far : mol.neighbors(nb.atom)) {
-            if (far.atom == a) continue;
-            heavy += mol.atoms[far.atom].atomic_num != core::Element::H;
-            const bool fused_away = mol.bonds[far.bond].order == BondOrder::Aromatic && own != NONE &&
-                                    !rings.contains(own, far.atom);
-            if (fused_away && rings.ring_size(own) == 6 && rings.smallest_size(nb.atom, far.atom) == 6) return 2;
-        }
-        sides += heavy > 1;
+        const std::size_t by = sides_crowded_by(mol, rings, a, nb.atom);
+        if (by == 2) return 2;
+        sides += by;
     }
     return sides;
+}
+
+// The ring neighbour of aromatic atom `a` on its free side when exactly one
+// side is crowded; NONE otherwise.
+std::uint32_t free_ortho(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t a) {
+    if (crowded_sides(mol, rings, a) != 1) return NONE;
+    for (core::Neighbor nb : mol.neighbors(a))
+        if (mol.bonds[nb.bond].order == BondOrder::Aromatic && sides_crowded_by(mol, rings, a, nb.atom) == 0)
+            return nb.atom;
+    return NONE;
 }
 
 // Whether the link from aromatic atom `a` to `b` is crowded out of plane:
@@ -507,8 +526,25 @@ std::vector<HeldTorsion> conjugated_links(const MoleculeContext& context) {
         if (twisted && !nitro) continue;
         if (aryl_on_imine_nitrogen(mol, b, c) || aryl_on_imine_nitrogen(mol, c, b)) continue;
         const std::uint32_t a = other_neighbour(mol, b, c), d = other_neighbour(mol, c, b);
-        if (context.rings.smallest_holding(b, c) == NONE && a != NONE && d != NONE && a != d)
-            out.push_back({{a, b, c, d}, twisted ? TorsionWells::Crowded : TorsionWells::Planar});
+        if (context.rings.smallest_holding(b, c) != NONE || a == NONE || d == NONE || a == d) continue;
+        // An aryl ether's alkyl turns from a crowded ortho side to the free
+        // one: towards the substituent it meets it some 2.5 A off and opens
+        // C-O-C past 130 degrees (veratrole's methyls lie anti to each other).
+        const auto ether_on = [&](std::uint32_t ring_atom, std::uint32_t o) {
+            return is_aromatic(mol, ring_atom) && !is_aromatic(mol, o) && mol.atoms[o].atomic_num == core::Element::O &&
+                   mol.atoms[other_neighbour(mol, o, ring_atom)].atomic_num != core::Element::H;
+        };
+        if (!twisted && ether_on(b, c))
+            if (const std::uint32_t side = free_ortho(mol, context.rings, b); side != NONE) {
+                out.push_back({{side, b, c, other_neighbour(mol, c, b)}, TorsionWells::Cis});
+                continue;
+            }
+        if (!twisted && ether_on(c, b))
+            if (const std::uint32_t side = free_ortho(mol, context.rings, c); side != NONE) {
+                out.push_back({{other_neighbour(mol, b, c), b, c, side}, TorsionWells::Cis});
+                continue;
+            }
+        out.push_back({{a, b, c, d}, twisted ? TorsionWells::Crowded : TorsionWells::Planar});
     }
     return out;
 }
@@ -785,6 +821,20 @@ void cis_across(const MoleculeContext& context, const HeldGroups& groups, Bounds
     }
 }
 
+// A link that must lie one way (see `TorsionWells::Cis`) lies that way in
+// the bounds too: the embedding then starts it on its side, where a hold
+// alone would pull it through its crowded neighbour.
+void cis_links(const MoleculeContext& context, const HeldGroups& groups, BoundsRules& out) {
+    const core::MolBuilder& mol = context.mol;
+    for (const HeldTorsion& link : list<HeldTorsion>(groups)) {
+        if (link.wells != TorsionWells::Cis) continue;
+        const auto [a, b, c, d] = link.atoms;
+        const std::uint32_t bi = mol.bond_between(b, c);
+        out.rules[bi] = mol.bonds[bi].begin == b ? BoundsRules::ChainRule{BoundsRules::Rule::CisAcross, a, d}
+                                                 : BoundsRules::ChainRule{BoundsRules::Rule::CisAcross, d, a};
+    }
+}
+
 template <CentreAngles Kind>
 void centres(const MoleculeContext&, const HeldGroups& groups, BoundsRules& out) {
     const auto set = [&](std::uint32_t a) {
@@ -879,7 +929,8 @@ constexpr std::array<HoldKindRow, HOLD_KIND_COUNT> hold_kind_rows() {
         // Free torsions: a free single bond's 1-4 window spans 0 to 180
         // degrees, and the embedding, aiming at its upper end, starts such
         // torsions near 90, where nothing in the bounds moves them.
-        {ConjugatedLinks, "conjugated links", Holds::All, T::Wells, found<conjugated_links>, Holds::All, nullptr},
+        {ConjugatedLinks, "conjugated links", Holds::All, T::Wells, found<conjugated_links>, Holds::Shapes,
+         give::cis_links},
         {Anilines, "anilines", Holds::All, T::Conjugated, found<conjugated_anilines>, Holds::Shapes,
          give::aniline_centres},
         {StaggeredBonds, "staggered bonds", Holds::All, T::Wells, found<staggered_bonds>, Holds::All, nullptr},

@@ -114,7 +114,9 @@ std::vector<PlanarFour> planar_nitro_groups(const MoleculeContext& context);
 // `planar_esters`). An aromatic atom with heavy substituents at both ortho
 // positions is crowded out of the plane and not held; a nitro group crowded
 // so from one side is held twisted instead. One torsion per bond, each end's
-// first other neighbour. In bond order.
+// first other neighbour; but an aryl ether whose ring atom has one crowded
+// ortho side is held with its alkyl cis to the free side's ring atom
+// (`TorsionWells::Cis`). In bond order.
 std::vector<HeldTorsion> conjugated_links(const MoleculeContext& context);
 
 // Every aniline nitrogen (see `aniline_ring_atom`) whose bond to its ring
@@ -258,7 +260,8 @@ struct BoundsRules {
     // Per bond: for a chain double bond the lowest-ranked substituent on each
     // side; for a secondary amide, an ester or an acid the carbon's oxygen or
     // sulfur and the heavy or far neighbour of the nitrogen or oxygen (cis to
-    // it), `first` on the bond's begin side.
+    // it); for an aryl ether turned to its free side, that side's ring atom
+    // and the alkyl (cis), `first` on the bond's begin side.
     enum class Rule : std::uint8_t { None, DoubleBond, CisAcross };
     struct ChainRule {
         Rule rule = Rule::None;
@@ -308,7 +311,8 @@ class ConformerHolds;
 //   curved sheet that have room to lie flat).
 // With the shapes, besides:
 // - each secondary amide trans and each ester and acid Z (the error function
-//   holds them flat by volumes, which do not tell cis from trans);
+//   holds them flat by volumes, which do not tell cis from trans), and each
+//   aryl ether with one crowded ortho side turned to the other;
 // - the angles of conjugated aniline nitrogens (`conjugated_anilines`),
 //   which the statistics let fold the nitrogen's neighbours together once
 //   the ring's torsions hold them;

@@ -512,3 +512,22 @@ def test_macrolide_esters_lie_z(smiles):
              is not None and g.ring_bond[(b, o)]]
     assert len(ester) == 1
     assert abs(geometry.torsion(x, *ester[0])) <= 15
+
+
+# An aryl ether beside a ring substituent turns its alkyl to the free side,
+# in the ring's plane: verapamil's veratryl methyls once met each other,
+# twisted 40 degrees and opened C-O-C to 134 and 139.
+@pytest.mark.parametrize("smiles", ["COc1ccc(CCN(C)CCC[C@](C#N)(C(C)C)c2ccc(OC)c(OC)c2)cc1OC", "COc1ccccc1OC",
+                                    "COc1cccc(C)c1C(=O)O"])
+def test_aryl_ethers_turn_from_a_crowded_side(smiles):
+    c = quorix.parse_smiles(smiles).conformer()
+    g, x = geometry.Graph(c.mol), [tuple(p) for p in c.coords]
+    aromatic = [any(g.order[(a, n)] == 1.5 for n in g.nbrs[a]) for a in range(g.n)]
+    ethers = [(a, o, b) for o in range(g.n) if g.z[o] == 8 and len(g.nbrs[o]) == 2
+              for a, b in [sorted(g.nbrs[o], key=lambda n: not aromatic[n])] if aromatic[a] and g.z[b] == 6]
+    assert ethers
+    for a, o, b in ethers:
+        assert geometry.angle(x, a, o, b) <= 124
+        ring = [n for n in g.nbrs[a] if n != o]
+        assert min(abs(geometry.torsion(x, r, a, o, b)) for r in ring) <= 10
+

@@ -294,6 +294,34 @@ TEST(ConjugatedLinks, NitroGroupCrowdedFromOneSideIsHeldTwisted) {
     EXPECT_EQ(central_bonds(aldehyde, conjugated_links(MoleculeContext(aldehyde)), TorsionWells::Planar), Texts{"6-7"});
 }
 
+// An aryl ether with one crowded ortho side is held with its alkyl cis to
+// the free side's ring atom, and the bounds start it there; a phenol, or an
+// ether with both sides free, may lie either way.
+TEST(ConjugatedLinks, ArylEtherTurnsToItsFreeSide) {
+    const std::pair<const char*, Texts> cases[] = {
+        {"COc1ccccc1OC", {"1-2", "7-8"}}, {"COc1ccccc1C", {"1-2"}}, {"Cc1ccccc1OC", {"6-7"}},
+        {"COc1ccccc1", {}}, {"Oc1ccccc1C", {}}, {"COc1c(C)cccc1C", {}}};
+    for (const auto& [smiles, bonds] : cases) {
+        const MolBuilder m = test::prepared(smiles);
+        std::vector<HeldTorsion> turned;
+        for (const HeldTorsion& t : conjugated_links(MoleculeContext(m)))
+            if (t.wells == TorsionWells::Cis) turned.push_back(t);
+        EXPECT_EQ(central_bonds(m, turned, TorsionWells::Cis), bonds) << smiles;
+        const ConformerHolds holds(m);
+        for (const HeldTorsion& t : turned) {
+            // The ring end's reference atom carries only a hydrogen off the ring.
+            const std::uint32_t ring_side = m.atoms[t.atoms[0]].flags & core::AROMATIC ? t.atoms[0] : t.atoms[3];
+            std::size_t heavy = 0;
+            for (core::Neighbor nb : m.neighbors(ring_side)) heavy += m.atoms[nb.atom].atomic_num != core::Element::H;
+            EXPECT_EQ(heavy, 2u) << smiles;
+            const auto cis = holds.bounds(Holds::Shapes).chain_torsion(m.bond_between(t.atoms[1], t.atoms[2]),
+                                                                       t.atoms[0], t.atoms[3]);
+            ASSERT_TRUE(cis) << smiles;
+            EXPECT_EQ(cis->second, 0.0) << smiles;
+        }
+    }
+}
+
 // Each aniline nitrogen outside the rings with its ring atom, that atom's
 // ring neighbours and its own two others; not amides, diarylamines, ring
 // links (indoline) or a heavy substituent beside an ortho one.
