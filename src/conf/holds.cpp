@@ -748,6 +748,16 @@ std::vector<WindowAngle> large_ring_angles(const MoleculeContext& context) {
     return out;
 }
 
+std::vector<std::uint32_t> large_ring_bonds(const MoleculeContext& context) {
+    std::vector<std::uint32_t> out;
+    for (std::uint32_t bi = 0; bi < context.mol.num_bonds(); ++bi) {
+        const core::Bond& bond = context.mol.bonds[bi];
+        if (bond.order == BondOrder::Single && context.rings.smallest_size(bond.begin, bond.end) >= LARGE_RING)
+            out.push_back(bi);
+    }
+    return out;
+}
+
 std::vector<std::uint32_t> bowl_rims(const MoleculeContext& context) {
     std::vector<std::uint32_t> out;
     for (std::uint32_t a = 0; a < context.mol.num_atoms(); ++a)
@@ -879,6 +889,11 @@ void lengths(const MoleculeContext&, const HeldGroups& groups, BoundsRules& out)
     for (const HeldLength& held : list<HeldLength>(groups)) out.lengths[held.bond] = held.typical;
 }
 
+void free_bonds(const MoleculeContext&, const HeldGroups& groups, BoundsRules& out) {
+    for (const std::uint32_t bond : list<std::uint32_t>(groups))
+        if (out.rules[bond].rule == BoundsRules::Rule::None) out.rules[bond] = {BoundsRules::Rule::Free};
+}
+
 }  // namespace give
 
 template <auto Finder>
@@ -939,7 +954,7 @@ constexpr std::array<HoldKindRow, HOLD_KIND_COUNT> hold_kind_rows() {
         // A large ring's angles against its torsions and transannular
         // contacts, which the 1-3 bounds give way to; the windows are the
         // bounds' own, widened (see `ConformerHolds`).
-        {LargeRingAngles, "large-ring angles", Holds::Shapes, T::Window, found<large_ring_angles>, Holds::Shapes,
+        {LargeRingAngles, "large-ring angles", Holds::All, T::Window, found<large_ring_angles>, Holds::All,
          nullptr},
         // Centres whose angles the statistics mix with other groups', and the
         // typical lengths: bounds only.
@@ -955,6 +970,8 @@ constexpr std::array<HoldKindRow, HOLD_KIND_COUNT> hold_kind_rows() {
          give::centres<CentreAngles::Element>},
         {TypicalLengths, "typical lengths", Holds::Lengths, T::None, found<typical_lengths>, Holds::Lengths,
          give::lengths},
+        {LargeRingBonds, "large-ring bonds", Holds::None, T::None, found<large_ring_bonds>, Holds::None,
+         give::free_bonds},
     }};
 }
 
@@ -1035,6 +1052,7 @@ std::optional<std::pair<double, double>> HeldBounds::chain_torsion(std::uint32_t
                                                                    std::uint32_t d) const {
     const BoundsRules::ChainRule& r = at(rules_.rules, bond);
     if (r.rule == BoundsRules::Rule::None) return std::nullopt;
+    if (r.rule == BoundsRules::Rule::Free) return std::pair{0.0, 180.0};
     // A double bond keeps its lowest-ranked substituents trans; an amide's
     // oxygen lies cis to its nitrogen's heavy neighbour, an ester's to its
     // oxygen's far neighbour.
@@ -1062,8 +1080,8 @@ ConformerHolds::ConformerHolds(const core::MolBuilder& mol)
       shapes_(*this, Holds::Shapes),
       held_(*this, Holds::All) {
     // The walls stand ANGLE_WALL_MARGIN outside the windows the bounds give
-    // from the level the term joins at, so that angles move freely within
-    // them; an angle the bounds leave to the statistics is not held.
+    // (the same from the shapes on), so that angles move freely within them;
+    // an angle the bounds leave to the statistics is not held.
     auto& angles = std::get<std::vector<WindowAngle>>(groups_[static_cast<std::size_t>(HoldKind::LargeRingAngles)]);
     std::erase_if(angles, [&](WindowAngle& w) {
         const auto window = shapes_.angle_window(w.atoms[1], w.atoms[0], w.atoms[2]);

@@ -27,15 +27,17 @@
 namespace quorix::conf {
 
 // None: only what every conformer holds (chain double bonds planar in one
-// arrangement, aromatic rings flat), on the bounds' own rules. Lengths:
+// arrangement, aromatic rings flat, large rings' single bonds as free as a
+// chain's), on the bounds' own rules. Lengths:
 // besides, the typical lengths and angles of common groups in the bounds,
 // which mend rows of the statistics that serve several groups. Shapes:
 // besides, the shapes of groups (amides, esters, lactams, ring double bonds,
 // sp2 and fused aromatic atoms, aromatic substituents, nitro groups, sp
-// centres, amine nitrogens, large rings' angles). All: besides, the free torsions (conjugated
-// links, anilines, staggered bonds, biaryls, chairs). Each level holds less
-// than the one after it, so a conformer the holds leave with a fault gives
-// the torsions up first.
+// centres, amine nitrogens). All: besides, the free torsions (conjugated
+// links, anilines, staggered bonds, biaryls, chairs) and the walls that keep
+// large rings' angles from giving way to them. Each level holds less than
+// the one after it, so a conformer the holds leave with a fault gives the
+// torsions up first.
 enum class Holds : std::uint8_t { None, Lengths, Shapes, All };
 
 // Every substituent pair across a chain double bond whose ends are not linear,
@@ -180,6 +182,13 @@ std::vector<HeldChair> held_chairs(const MoleculeContext& context);
 // cumulene centres, azide and diazo nitrogens), held straight. In atom order.
 std::vector<StraightAngle> straight_centres(const MoleculeContext& context);
 
+// Every single bond whose smallest ring has LARGE_RING atoms or more. The
+// bounds' own rule caps a ring path's torsion at 90 degrees in any ring of
+// seven atoms or more that is neither aromatic nor all sp3, which in a
+// macrocycle forbids every anti torsion and folds the ring onto itself,
+// squeezing its angles; these bonds turn as a chain's do. By bond index.
+std::vector<std::uint32_t> large_ring_bonds(const MoleculeContext& context);
+
 // Every amine nitrogen (charge 0, not aromatic, three single bonds, each to a
 // hydrogen or an sp3 carbon): pyramidal, with angles near 110 degrees that
 // the bounds' angle statistics, drawn from amides and anilines as much as
@@ -222,8 +231,9 @@ enum class HoldKind : std::uint8_t {
     RingSpCentres,
     ElementAngles,
     TypicalLengths,
+    LargeRingBonds,
 };
-inline constexpr std::size_t HOLD_KIND_COUNT = static_cast<std::size_t>(HoldKind::TypicalLengths) + 1;
+inline constexpr std::size_t HOLD_KIND_COUNT = static_cast<std::size_t>(HoldKind::LargeRingBonds) + 1;
 
 // A bond's typical length (see `typical_bond_length`).
 struct HeldLength {
@@ -262,7 +272,9 @@ struct BoundsRules {
     // sulfur and the heavy or far neighbour of the nitrogen or oxygen (cis to
     // it); for an aryl ether turned to its free side, that side's ring atom
     // and the alkyl (cis), `first` on the bond's begin side.
-    enum class Rule : std::uint8_t { None, DoubleBond, CisAcross };
+    // `Free`: a single bond of a ring of LARGE_RING atoms or more, whose
+    // ring paths turn as freely as a chain's (see `large_ring_bonds`).
+    enum class Rule : std::uint8_t { None, DoubleBond, CisAcross, Free };
     struct ChainRule {
         Rule rule = Rule::None;
         std::uint32_t first = core::NONE, second = core::NONE;
@@ -283,7 +295,8 @@ struct BoundsRules {
 // `bounds` null). Finding, bounds, terms, census and levels all read this
 // table. A row's bounds are given in table order, each overriding the rows
 // before it, but `GroupAngles`, `RingSpCentres` and `ElementAngles`, which
-// only fill centres no other kind claims.
+// only fill centres no other kind claims, and `LargeRingBonds`, which only
+// fills bonds no other kind gives a rule.
 struct HoldKindRow {
     HoldKind kind;
     std::string_view name;
@@ -297,7 +310,8 @@ extern const std::array<HoldKindRow, HOLD_KIND_COUNT> HOLD_KINDS;
 
 class ConformerHolds;
 
-// What the holds give the bounds. At every level, a chain double bond
+// What the holds give the bounds. At every level, the single bonds of large
+// rings free (`large_ring_bonds`), and a chain double bond
 // without a stated cis/trans in its one arrangement (left as a free [0, 180]
 // torsion, the embedding would aim every 1-4 pair across it at its trans
 // distance and twist the bond). With the typical lengths, besides:

@@ -699,6 +699,47 @@ TEST(HeldBounds, AromaticMacrocyclesLieFlat) {
     EXPECT_EQ(checked, 8u * 4u);
 }
 
+// A large ring that is neither aromatic nor all sp3 lets its ring paths
+// turn anti, at every level, where the bounds' own rule capped them at 90
+// degrees and folded macrolides; an eight-ring keeps the cap, and a large
+// ring's double bond keeps its own rule.
+TEST(HeldBounds, LargeRingPathsTurnAsAChainsDo) {
+    const auto upper_of_ring_paths = [](const char* smiles, Holds level) {
+        const MolBuilder m = test::prepared(smiles);
+        const ConformerHolds holds(m);
+        const DistanceBounds b = build_bounds(m, &holds.bounds(level));
+        const RingContext& rings = holds.context().rings;
+        double lowest = 1e9;  // the tightest upper bound of a C-C-C-C ring path
+        for (const core::Bond& bond : m.bonds) {
+            const std::uint32_t ring = rings.smallest_holding(bond.begin, bond.end);
+            if (ring == NONE || bond.order != core::BondOrder::Single) continue;
+            for (core::Neighbor na : m.neighbors(bond.begin))
+                for (core::Neighbor nd : m.neighbors(bond.end))
+                    if (na.atom != bond.end && nd.atom != bond.begin && rings.contains(ring, na.atom) &&
+                        rings.contains(ring, nd.atom) && m.atoms[na.atom].atomic_num == core::Element::C &&
+                        m.atoms[nd.atom].atomic_num == core::Element::C &&
+                        m.atoms[bond.begin].atomic_num == core::Element::C &&
+                        m.atoms[bond.end].atomic_num == core::Element::C)
+                        lowest = std::min(lowest, b.upper(na.atom, nd.atom));
+        }
+        return lowest;
+    };
+    for (Holds level : {Holds::None, Holds::All}) {
+        EXPECT_GT(upper_of_ring_paths("O=C1CCCCCCCCCCCCO1", level), 3.8);  // anti C-C-C-C is 3.9 A
+        EXPECT_LT(upper_of_ring_paths("O=C1CCCCCCC1", level), 3.5);
+    }
+    const MolBuilder m = test::prepared("C1CCCCC/C=C\\CCCCC1");
+    const ConformerHolds holds(m);
+    std::size_t free = 0;
+    for (std::uint32_t bi = 0; bi < m.num_bonds(); ++bi) {
+        if (!(m.bonds[bi].flags & core::IN_RING)) continue;
+        const auto window = holds.bounds(Holds::None).chain_torsion(bi, NONE, NONE);
+        EXPECT_EQ(window.has_value(), m.bonds[bi].order == core::BondOrder::Single) << bi;
+        free += window.has_value();
+    }
+    EXPECT_EQ(free, 12u);
+}
+
 // Bond ranges of +-0.01 around the typical lengths, in rings as outside
 // them, save ring bonds from an sp3 carbon to an sp3 atom (C1CCOC1).
 TEST(HeldBounds, TypicalBondLengthsOfCommonGroups) {
