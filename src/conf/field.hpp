@@ -35,7 +35,7 @@ struct RingSubstituent {
 // bond between tetrahedral atoms), at 180 alone (anti, a chain's carbons),
 // `twist` or 180 - `twist` off (a biaryl, whose rings' ortho hydrogens keep
 // it from lying flat), at least TWIST_LOW from 0 and 180 (a conjugated link
-// crowded out of its plane), near 60, 180 or 300 more loosely (a
+// crowded out of its plane), near 60, 180 or 300 more closely (a
 // macrocycle's ring bond, which its ring closes), between CHAIR_TORSION_LOW and
 // CHAIR_TORSION_HIGH of the sign `negative` gives (a chair's ring path, whose
 // signs alternate round the ring), or at 0 alone (a conjugated link that
@@ -161,7 +161,11 @@ inline constexpr double PLANAR_LINK_TOLERANCE = 5.0 * DEG_TO_RAD;
 inline constexpr double LINK_WEIGHT = 0.05;
 inline constexpr double STAGGER_TOLERANCE = 10.0 * DEG_TO_RAD;
 inline constexpr double STAGGER_WEIGHT = 0.1;
-inline constexpr double RING_STAGGER_TOLERANCE = 15.0 * DEG_TO_RAD;
+// A refinement stops at the edge of a flat-bottomed well, so a macrocycle,
+// whose ring bonds all reach their wells from the same side as the ring
+// closes, comes out that far off every well: 18-crown-6's O-C-C-O at 45
+// degrees with 15. Its ring still overrides a well it cannot take.
+inline constexpr double RING_STAGGER_TOLERANCE = 7.5 * DEG_TO_RAD;
 // A six-membered ring whose every torsion lies between 45 and 65 degrees is a
 // chair; boats and twist-boats have torsions near 0 or 30.
 inline constexpr double CHAIR_TORSION_LOW_DEGREES = 45.0;

@@ -487,6 +487,17 @@ def test_named_macrocycles_keep_their_ring_angles(name):
     assert angles and sum(not 100 <= a <= 125 for a in angles) <= 1, sorted(angles)
 
 
+# 18-crown-6 staggers as its crystal does: O-C-C-O gauche near 60 degrees
+# (once 45, at the edge of a loose well) and C-O-C-C near anti.
+def test_crown_ether_ring_bonds_stagger():
+    c = quorix.parse_smiles("C1COCCOCCOCCOCCOCCO1").conformer()
+    g, x = geometry.Graph(c.mol), [tuple(p) for p in c.coords]
+    heavy = lambda a: [n for n in g.nbrs[a] if g.z[n] > 1]
+    occo = [abs(geometry.torsion(x, a, b, cc, d)) for b in range(g.n) if g.z[b] == 6 for cc in heavy(b)
+            if g.z[cc] == 6 and b < cc for a in heavy(b) if a != cc for d in heavy(cc) if d != b]
+    assert len(occo) == 6 and all(50 <= t <= 70 for t in occo), occo
+
+
 def test_cycloalkane_rings_open_no_wider_than_a_chain():
     for ring in (12, 14, 16):
         _, r = large_rings_and_centres("C1" + "C" * (ring - 2) + "C1")
