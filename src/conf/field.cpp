@@ -190,28 +190,49 @@ double held_torsion_terms(const ErrorFunction& f, std::span<const double> x, std
     return sum;
 }
 
+// The arms of the angle a-b-c at x, with what its value and gradient need;
+// none when an arm vanishes or the three atoms fall in line, where the
+// angle's gradient is undefined.
+struct AngleArms {
+    Vec u, v;
+    double uu, vv, uv, sine;  // sine: |u| |v| sin(angle)
+};
+std::optional<AngleArms> angle_arms(const std::array<std::uint32_t, 3>& atoms, std::span<const double> x) {
+    const auto [a, b, c] = atoms;
+    const Vec pb = point(x, b), u = minus(point(x, a), pb), v = minus(point(x, c), pb);
+    const double uu = dot(u, u), vv = dot(v, v), uv = dot(u, v);
+    const Vec w = cross(u, v);
+    const double sine = std::sqrt(dot(w, w));
+    if (!(uu > 1e-12) || !(vv > 1e-12) || !(sine > 1e-12)) return std::nullopt;
+    return AngleArms{u, v, uu, vv, uv, sine};
+}
+
+// Adds k sine times the gradient of pi minus the angle: d(angle)/da is
+// -(v - (uv/uu) u) / sine, and likewise for c.
+void add_angle_gradient(const std::array<std::uint32_t, 3>& atoms, const AngleArms& arms, double k,
+                        std::span<double> g) {
+    const auto [a, b, c] = atoms;
+    const auto& [u, v, uu, vv, uv, sine] = arms;
+    for (std::size_t axis = 0; axis < 3; ++axis) {
+        const double ga = k * (v[axis] - (uv / uu) * u[axis]), gc = k * (u[axis] - (uv / vv) * v[axis]);
+        add_gradient(g, a, axis, ga);
+        add_gradient(g, c, axis, gc);
+        add_gradient(g, b, axis, -(ga + gc));
+    }
+}
+
 // Penalty of the angle a-b-c bent further than STRAIGHT_TOLERANCE from 180
 // degrees, with its gradient; an angle folded back on itself is undefined
 // and free.
 double straight_terms(const ErrorFunction& f, std::span<const double> x, std::span<double> g) {
     double sum = 0.0;
     for (const StraightAngle& s : f.straight) {
-        const auto [a, b, c] = s.atoms;
-        const Vec pb = point(x, b), u = minus(point(x, a), pb), v = minus(point(x, c), pb);
-        const double uu = dot(u, u), vv = dot(v, v), uv = dot(u, v);
-        const Vec w = cross(u, v);
-        const double sine = std::sqrt(dot(w, w));  // |u| |v| sin(angle)
-        if (!(uu > 1e-12) || !(vv > 1e-12) || !(sine > 1e-12)) continue;
-        const double off = std::atan2(sine, -uv);  // pi minus the angle
+        const auto arms = angle_arms(s.atoms, x);
+        if (!arms) continue;
+        const double off = std::atan2(arms->sine, -arms->uv);  // pi minus the angle
         if (!(off > STRAIGHT_TOLERANCE)) continue;
         const double dev = off - STRAIGHT_TOLERANCE;
-        const double k = (STRAIGHT_WEIGHT + STRAIGHT_WEIGHT) * dev / sine;
-        for (std::size_t axis = 0; axis < 3; ++axis) {
-            const double ga = k * (v[axis] - (uv / uu) * u[axis]), gc = k * (u[axis] - (uv / vv) * v[axis]);
-            add_gradient(g, a, axis, ga);
-            add_gradient(g, c, axis, gc);
-            add_gradient(g, b, axis, -(ga + gc));
-        }
+        add_angle_gradient(s.atoms, *arms, (STRAIGHT_WEIGHT + STRAIGHT_WEIGHT) * dev / arms->sine, g);
         sum += dev * (STRAIGHT_WEIGHT * dev);
     }
     return sum;
@@ -220,14 +241,9 @@ double straight_terms(const ErrorFunction& f, std::span<const double> x, std::sp
 double window_angle_terms(const ErrorFunction& f, std::span<const double> x, std::span<double> g) {
     double sum = 0.0;
     for (const WindowAngle& s : f.angles) {
-        const auto [a, b, c] = s.atoms;
-        const Vec pb = point(x, b), u = minus(point(x, a), pb), v = minus(point(x, c), pb);
-        const double uu = dot(u, u), vv = dot(v, v), uv = dot(u, v);
-        const Vec w = cross(u, v);
-        const double sine = std::sqrt(dot(w, w));  // |u| |v| sin(angle)
-        if (!(uu > 1e-12) || !(vv > 1e-12) || !(sine > 1e-12)) continue;
-        const double angle = std::atan2(sine, uv);
-        // d(angle)/da is -(v - (uv/uu) u) / sine, and likewise for c.
+        const auto arms = angle_arms(s.atoms, x);
+        if (!arms) continue;
+        const double angle = std::atan2(arms->sine, arms->uv);
         double dev, slope;
         if (angle > s.upper) {
             dev = angle - s.upper;
@@ -238,13 +254,7 @@ double window_angle_terms(const ErrorFunction& f, std::span<const double> x, std
         } else {
             continue;
         }
-        const double k = slope * (ANGLE_WALL_WEIGHT + ANGLE_WALL_WEIGHT) * dev / sine;
-        for (std::size_t axis = 0; axis < 3; ++axis) {
-            const double ga = k * (v[axis] - (uv / uu) * u[axis]), gc = k * (u[axis] - (uv / vv) * v[axis]);
-            add_gradient(g, a, axis, ga);
-            add_gradient(g, c, axis, gc);
-            add_gradient(g, b, axis, -(ga + gc));
-        }
+        add_angle_gradient(s.atoms, *arms, slope * (ANGLE_WALL_WEIGHT + ANGLE_WALL_WEIGHT) * dev / arms->sine, g);
         sum += dev * (ANGLE_WALL_WEIGHT * dev);
     }
     return sum;
