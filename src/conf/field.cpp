@@ -260,6 +260,27 @@ double window_angle_terms(const ErrorFunction& f, std::span<const double> x, std
     return sum;
 }
 
+double window_length_terms(const ErrorFunction& f, std::span<const double> x, std::span<double> g) {
+    double sum = 0.0;
+    for (const WindowLength& s : f.lengths) {
+        const auto [a, b] = s.atoms;
+        const Vec d = minus(point(x, a), point(x, b));
+        const double r = std::sqrt(dot(d, d));
+        if (!(r > 1e-6)) continue;
+        double dev;
+        if (r > s.upper) dev = r - s.upper;
+        else if (r < s.lower) dev = r - s.lower;
+        else continue;
+        const double k = (LENGTH_WALL_WEIGHT + LENGTH_WALL_WEIGHT) * dev / r;
+        for (std::size_t axis = 0; axis < 3; ++axis) {
+            add_gradient(g, a, axis, k * d[axis]);
+            add_gradient(g, b, axis, -k * d[axis]);
+        }
+        sum += dev * (LENGTH_WALL_WEIGHT * dev);
+    }
+    return sum;
+}
+
 double planarity_terms(const ErrorFunction& f, std::span<const double> x, std::span<double> g) {
     double sum = 0.0;
     for (const PlanarFour& p : f.planar) sum += planar_torsion_term(p, x, g, f.chiral_weight);
@@ -420,20 +441,23 @@ double field_energy(const ErrorFunction& f, std::span<const double> x, std::span
     const double distance = distance_terms(f, x, gradient);
     const double chiral = chiral_terms(f, x, gradient);
     if (f.planar.empty() && f.flat.empty() && f.ring_double_bonds.empty() && f.substituents.empty() &&
-        f.torsions.empty() && f.straight.empty() && f.pyramids.empty() && f.conjugated.empty() && f.angles.empty())
+        f.torsions.empty() && f.straight.empty() && f.pyramids.empty() && f.conjugated.empty() && f.angles.empty() &&
+        f.lengths.empty())
         return distance + chiral;
     const double planar = planarity_terms(f, x, gradient);
     const double flat = flatness_terms(f.flat, FLAT_VOLUME_TOLERANCE, x, gradient);
     const double ring = flatness_terms(f.ring_double_bonds, RING_DOUBLE_BOND_TOLERANCE, x, gradient);
     const double held = distance + chiral + planar + flat + ring + substituent_terms(f, x, gradient);
-    if (f.torsions.empty() && f.straight.empty() && f.pyramids.empty() && f.conjugated.empty() && f.angles.empty())
+    if (f.torsions.empty() && f.straight.empty() && f.pyramids.empty() && f.conjugated.empty() && f.angles.empty() &&
+        f.lengths.empty())
         return held;
     const double torsions = held_torsion_terms(f, x, gradient);
     const double straight = straight_terms(f, x, gradient);
     const double pyramids = pyramid_terms(f, x, gradient);
     const double conjugated = conjugated_terms(f, x, gradient);
-    if (f.angles.empty()) return held + torsions + straight + pyramids + conjugated;
-    return held + torsions + straight + pyramids + conjugated + window_angle_terms(f, x, gradient);
+    if (f.angles.empty() && f.lengths.empty()) return held + torsions + straight + pyramids + conjugated;
+    const double walls = window_angle_terms(f, x, gradient) + window_length_terms(f, x, gradient);
+    return held + torsions + straight + pyramids + conjugated + walls;
 }
 
 double ErrorFunction::value_and_gradient(std::span<const double> x, std::span<double> gradient) const {
@@ -486,6 +510,10 @@ void add_straight_terms(ErrorFunction& f, std::span<const StraightAngle> groups)
 
 void add_window_angle_terms(ErrorFunction& f, std::span<const WindowAngle> groups) {
     append_groups(f, f.angles, groups);
+}
+
+void add_window_length_terms(ErrorFunction& f, std::span<const WindowLength> groups) {
+    append_groups(f, f.lengths, groups);
 }
 
 void add_pyramid_terms(ErrorFunction& f, std::span<const PyramidalCentre> groups) {

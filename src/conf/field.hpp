@@ -63,6 +63,13 @@ struct WindowAngle {
     bool operator==(const WindowAngle&) const = default;
 };
 
+// The distance of a and b held within [lower, upper] (Å).
+struct WindowLength {
+    std::array<std::uint32_t, 2> atoms{};
+    double lower = 0.0, upper = 0.0;
+    bool operator==(const WindowLength&) const = default;
+};
+
 // An amine nitrogen and its three neighbours: {centre, n0, n1, n2}.
 struct PyramidalCentre {
     std::array<std::uint32_t, 4> atoms{};
@@ -104,6 +111,8 @@ struct ErrorFunction {
     std::vector<ConjugatedNitrogen> conjugated;
     // Angles held inside a window (see `add_window_angle_terms`).
     std::vector<WindowAngle> angles;
+    // Bond lengths held inside a window (see `add_window_length_terms`).
+    std::vector<WindowLength> lengths;
 
     // x: x0, y0, z0, x1, ... (at least 3n); the gradient is overwritten.
     double value_and_gradient(std::span<const double> x, std::span<double> gradient) const;
@@ -196,6 +205,13 @@ void add_straight_terms(ErrorFunction& f, std::span<const StraightAngle> groups)
 // cost about as much as a torsion a whole well away.
 inline constexpr double ANGLE_WALL_WEIGHT = 10.0;
 void add_window_angle_terms(ErrorFunction& f, std::span<const WindowAngle> groups);
+
+// Holds each distance inside its window with LENGTH_WALL_WEIGHT times the
+// square of the excess (Å): the distance terms, relative, barely resist a
+// few hundredths of an ångström, and a large ring held against its angle
+// walls and torsions pressed its C-O bonds to 1.37.
+inline constexpr double LENGTH_WALL_WEIGHT = 30.0;
+void add_window_length_terms(ErrorFunction& f, std::span<const WindowLength> groups);
 
 // Holds each centre's pyramid: the triple product of its three unit bond
 // vectors at least PYRAMID_HEIGHT in magnitude (0.72 is three angles of 111

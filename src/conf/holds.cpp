@@ -748,6 +748,14 @@ std::vector<WindowAngle> large_ring_angles(const MoleculeContext& context) {
     return out;
 }
 
+std::vector<WindowLength> large_ring_lengths(const MoleculeContext& context) {
+    std::vector<WindowLength> out;
+    for (const core::Bond& bond : context.mol.bonds)
+        if (bond.order != BondOrder::Aromatic && context.rings.smallest_size(bond.begin, bond.end) >= LARGE_RING)
+            out.push_back({{bond.begin, bond.end}});
+    return out;
+}
+
 std::vector<std::uint32_t> large_ring_bonds(const MoleculeContext& context) {
     std::vector<std::uint32_t> out;
     for (std::uint32_t bi = 0; bi < context.mol.num_bonds(); ++bi) {
@@ -951,10 +959,12 @@ constexpr std::array<HoldKindRow, HOLD_KIND_COUNT> hold_kind_rows() {
         {StaggeredBonds, "staggered bonds", Holds::All, T::Wells, found<staggered_bonds>, Holds::All, nullptr},
         {BiarylLinks, "biaryl links", Holds::All, T::Wells, found<biaryl_links>, Holds::All, nullptr},
         {Chairs, "chairs", Holds::All, T::Chair, found<held_chairs>, Holds::All, give::chairs},
-        // A large ring's angles against its torsions and transannular
-        // contacts, which the 1-3 bounds give way to; the windows are the
-        // bounds' own, widened (see `ConformerHolds`).
+        // A large ring's angles and bonds against its torsions and
+        // transannular contacts, which the 1-2 and 1-3 bounds give way to;
+        // the windows are the bounds' own (see `ConformerHolds`).
         {LargeRingAngles, "large-ring angles", Holds::All, T::Window, found<large_ring_angles>, Holds::All,
+         nullptr},
+        {LargeRingLengths, "large-ring lengths", Holds::All, T::LengthWindow, found<large_ring_lengths>, Holds::All,
          nullptr},
         // Centres whose angles the statistics mix with other groups', and the
         // typical lengths: bounds only.
@@ -1005,6 +1015,7 @@ void add_kind_terms(ErrorFunction& f, HoldTerm term, const HeldGroups& groups, s
         case HoldTerm::Conjugated: add_conjugated_terms(f, list(std::type_identity<ConjugatedNitrogen>{})); break;
         case HoldTerm::Chair: add_torsion_terms(f, chair_terms(list(std::type_identity<HeldChair>{}), start)); break;
         case HoldTerm::Window: add_window_angle_terms(f, list(std::type_identity<WindowAngle>{})); break;
+        case HoldTerm::LengthWindow: add_window_length_terms(f, list(std::type_identity<WindowLength>{})); break;
     }
 }
 
@@ -1088,6 +1099,15 @@ ConformerHolds::ConformerHolds(const core::MolBuilder& mol)
         if (!window) return true;
         w.lower = (window->first - ANGLE_WALL_MARGIN) * DEG_TO_RAD;
         w.upper = (window->second + ANGLE_WALL_MARGIN) * DEG_TO_RAD;
+        return false;
+    });
+    // A large ring's bonds meet theirs at the typical lengths' own windows:
+    // a wall further out is where the ring would press them.
+    auto& lengths = std::get<std::vector<WindowLength>>(groups_[static_cast<std::size_t>(HoldKind::LargeRingLengths)]);
+    std::erase_if(lengths, [&](WindowLength& w) {
+        const auto range = shapes_.bond_range(context_.mol.bond_between(w.atoms[0], w.atoms[1]));
+        if (!range) return true;
+        std::tie(w.lower, w.upper) = *range;
         return false;
     });
 }

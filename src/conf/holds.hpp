@@ -35,7 +35,7 @@ namespace quorix::conf {
 // sp2 and fused aromatic atoms, aromatic substituents, nitro groups, sp
 // centres, amine nitrogens). All: besides, the free torsions (conjugated
 // links, anilines, staggered bonds, biaryls, chairs) and the walls that keep
-// large rings' angles from giving way to them. Each level holds less than
+// large rings' angles and bonds from giving way to them. Each level holds less than
 // the one after it, so a conformer the holds leave with a fault gives the
 // torsions up first.
 enum class Holds : std::uint8_t { None, Lengths, Shapes, All };
@@ -204,8 +204,13 @@ std::vector<WindowAngle> large_ring_angles(const MoleculeContext& context);
 // its wall: within it the ring is as free as its bounds leave it.
 inline constexpr double ANGLE_WALL_MARGIN = 5.0;
 
+// Every bond, not aromatic, whose smallest ring has LARGE_RING atoms or
+// more: atoms {begin, end}, windows unset (`ConformerHolds` sets them to
+// the bond's typical length's window). By bond index.
+std::vector<WindowLength> large_ring_lengths(const MoleculeContext& context);
+
 // The kinds of hold, in the order their terms join the error function; the
-// kinds after `LargeRingAngles` add no term and only narrow the bounds.
+// kinds after `LargeRingLengths` add no term and only narrow the bounds.
 enum class HoldKind : std::uint8_t {
     DoubleBonds,
     AromaticRings,
@@ -225,6 +230,7 @@ enum class HoldKind : std::uint8_t {
     BiarylLinks,
     Chairs,
     LargeRingAngles,
+    LargeRingLengths,
     PlanarRingNitrogens,
     BowlRims,
     GroupAngles,
@@ -246,7 +252,7 @@ struct HeldLength {
 using HeldGroups = std::variant<std::vector<PlanarFour>, std::vector<RingSubstituent>, std::vector<HeldTorsion>,
                                 std::vector<StraightAngle>, std::vector<PyramidalCentre>, std::vector<HeldChair>,
                                 std::vector<ConjugatedNitrogen>, std::vector<std::uint32_t>, std::vector<HeldLength>,
-                                std::vector<WindowAngle>>;
+                                std::vector<WindowAngle>, std::vector<WindowLength>>;
 
 // How the error function holds a kind's groups (see conf/field.hpp); None
 // for a kind that only narrows the bounds.
@@ -261,7 +267,8 @@ enum class HoldTerm : std::uint8_t {
     Pyramid,
     Chair,
     Conjugated,
-    Window
+    Window,
+    LengthWindow
 };
 
 // What the kinds of hold give the bounds, per bond, atom and ring (see
