@@ -202,7 +202,8 @@ void add_straight_terms(ErrorFunction& f, std::span<const StraightAngle> groups)
 // an angle only through a distance whose penalty grows slowly, and in a
 // large ring the torsions and the transannular contacts outweigh it and
 // open ring angles to 130 degrees; at this weight ten degrees past the wall
-// cost about as much as a torsion a whole well away.
+// cost as much as three or four ring torsions at the far side of their
+// wells.
 inline constexpr double ANGLE_WALL_WEIGHT = 10.0;
 void add_window_angle_terms(ErrorFunction& f, std::span<const WindowAngle> groups);
 

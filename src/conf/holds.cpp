@@ -113,11 +113,6 @@ bool donor_oxygen(const core::MolBuilder& mol, std::uint32_t o, std::uint32_t pi
            (mol.atoms[far].atomic_num == core::Element::C && is_sp3(mol, far));
 }
 
-// How many sides of an aromatic atom crowd what it carries out of plane: a
-// ring neighbour carrying a heavy atom outside the ring path (a substituent
-// or a fused ring) crowds one side; a neighbour that is the fusion atom of
-// two six-membered rings (the peri position of a naphthalene, whose hydrogen
-// across the bay sits some 2.5 A from a planar substituent) crowds both.
 // How many sides ring neighbour `nb` of aromatic atom `a` crowds: one with
 // a heavy atom off the ring path, both as a peri fusion atom.
 std::size_t sides_crowded_by(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t a,
@@ -134,6 +129,11 @@ std::size_t sides_crowded_by(const core::MolBuilder& mol, const RingContext& rin
     return heavy > 1 ? 1 : 0;
 }
 
+// How many sides of an aromatic atom crowd what it carries out of plane: a
+// ring neighbour carrying a heavy atom outside the ring path (a substituent
+// or a fused ring) crowds one side; a neighbour that is the fusion atom of
+// two six-membered rings (the peri position of a naphthalene, whose hydrogen
+// across the bay sits some 2.5 A from a planar substituent) crowds both.
 std::size_t crowded_sides(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t a) {
     if (!is_aromatic(mol, a)) return 0;
     std::size_t sides = 0;
@@ -534,12 +534,12 @@ std::vector<HeldTorsion> conjugated_links(const MoleculeContext& context) {
             return is_aromatic(mol, ring_atom) && !is_aromatic(mol, o) && mol.atoms[o].atomic_num == core::Element::O &&
                    mol.atoms[other_neighbour(mol, o, ring_atom)].atomic_num != core::Element::H;
         };
-        if (!twisted && ether_on(b, c))
+        if (ether_on(b, c))
             if (const std::uint32_t side = free_ortho(mol, context.rings, b); side != NONE) {
                 out.push_back({{side, b, c, other_neighbour(mol, c, b)}, TorsionWells::Cis});
                 continue;
             }
-        if (!twisted && ether_on(c, b))
+        if (ether_on(c, b))
             if (const std::uint32_t side = free_ortho(mol, context.rings, c); side != NONE) {
                 out.push_back({{other_neighbour(mol, b, c), b, c, side}, TorsionWells::Cis});
                 continue;
@@ -1091,11 +1091,11 @@ ConformerHolds::ConformerHolds(const core::MolBuilder& mol)
       shapes_(*this, Holds::Shapes),
       held_(*this, Holds::All) {
     // The walls stand ANGLE_WALL_MARGIN outside the windows the bounds give
-    // (the same from the shapes on), so that angles move freely within them;
+    // at the level that holds them, so that angles move freely within them;
     // an angle the bounds leave to the statistics is not held.
     auto& angles = std::get<std::vector<WindowAngle>>(groups_[static_cast<std::size_t>(HoldKind::LargeRingAngles)]);
     std::erase_if(angles, [&](WindowAngle& w) {
-        const auto window = shapes_.angle_window(w.atoms[1], w.atoms[0], w.atoms[2]);
+        const auto window = held_.angle_window(w.atoms[1], w.atoms[0], w.atoms[2]);
         if (!window) return true;
         w.lower = (window->first - ANGLE_WALL_MARGIN) * DEG_TO_RAD;
         w.upper = (window->second + ANGLE_WALL_MARGIN) * DEG_TO_RAD;
@@ -1105,7 +1105,7 @@ ConformerHolds::ConformerHolds(const core::MolBuilder& mol)
     // a wall further out is where the ring would press them.
     auto& lengths = std::get<std::vector<WindowLength>>(groups_[static_cast<std::size_t>(HoldKind::LargeRingLengths)]);
     std::erase_if(lengths, [&](WindowLength& w) {
-        const auto range = shapes_.bond_range(context_.mol.bond_between(w.atoms[0], w.atoms[1]));
+        const auto range = held_.bond_range(context_.mol.bond_between(w.atoms[0], w.atoms[1]));
         if (!range) return true;
         std::tie(w.lower, w.upper) = *range;
         return false;

@@ -28,7 +28,7 @@ namespace quorix::conf {
 
 // None: only what every conformer holds (chain double bonds planar in one
 // arrangement, aromatic rings flat, large rings' single bonds as free as a
-// chain's), on the bounds' own rules. Lengths:
+// chain's), otherwise on the bounds' own rules. Lengths:
 // besides, the typical lengths and angles of common groups in the bounds,
 // which mend rows of the statistics that serve several groups. Shapes:
 // besides, the shapes of groups (amides, esters, lactams, ring double bonds,
@@ -210,7 +210,7 @@ inline constexpr double ANGLE_WALL_MARGIN = 5.0;
 std::vector<WindowLength> large_ring_lengths(const MoleculeContext& context);
 
 // The kinds of hold, in the order their terms join the error function; the
-// kinds after `LargeRingLengths` add no term and only narrow the bounds.
+// kinds after `LargeRingLengths` add no term and only shape the bounds.
 enum class HoldKind : std::uint8_t {
     DoubleBonds,
     AromaticRings,

@@ -279,6 +279,49 @@ TEST(ErrorFunction, EdgeCases) {
     EXPECT_EQ(term(std::nan(""), 1.0), 0.0);
 }
 
+// The walls on both sides: an angle of 150 degrees against [100, 120] and
+// one of 80, a distance over and under its window, each with the square of
+// its excess and a gradient that matches finite differences.
+TEST(ErrorFunction, WallsPushBackFromBothSides) {
+    const auto at_angle = [](double degrees) {
+        const double t = degrees * RAD;
+        return std::vector<double>{1.5, 0, 0, 0, 0, 0, 1.5 * std::cos(t), 1.5 * std::sin(t), 0.3};
+    };
+    for (const double degrees : {150.0, 80.0, 110.0}) {
+        ErrorFunction f = build_chiral_terms(smooth_matrix_init(3, 0.0, UNBOUNDED), {});
+        const std::array<WindowAngle, 1> wall{{{{0, 1, 2}, 100.0 * RAD, 120.0 * RAD}}};
+        add_window_angle_terms(f, wall);
+        const std::array<WindowLength, 1> bond{{{{0, 1}, 1.52, 1.54}}};
+        add_window_length_terms(f, bond);
+        std::vector<double> x = at_angle(degrees), g(x.size());
+        // The third atom's z lifts the angle a little off the one asked for.
+        const Point u = sub(at3(x, 0), at3(x, 1)), v = sub(at3(x, 2), at3(x, 1));
+        const double angle = std::acos((u[0] * v[0] + u[1] * v[1] + u[2] * v[2]) /
+                                       std::sqrt((u[0] * u[0] + u[1] * u[1] + u[2] * u[2]) * (v[0] * v[0] + v[1] * v[1] + v[2] * v[2])));
+        const double over = std::max({angle - 120.0 * RAD, 100.0 * RAD - angle, 0.0});
+        const double value = field_energy(f, x, g);
+        EXPECT_NEAR(value, ANGLE_WALL_WEIGHT * over * over + LENGTH_WALL_WEIGHT * 0.02 * 0.02, 1e-12) << degrees;
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            const double h = 1e-6, keep = x[i];
+            x[i] = keep + h;
+            const double up = energy(f, x);
+            x[i] = keep - h;
+            const double down = energy(f, x);
+            x[i] = keep;
+            EXPECT_NEAR(g[i], (up - down) / (2 * h), 1e-6) << degrees << " coordinate " << i;
+        }
+    }
+    // Under its window the bond is pushed out as hard as over it in.
+    ErrorFunction f = build_chiral_terms(smooth_matrix_init(2, 0.0, UNBOUNDED), {});
+    const std::array<WindowLength, 1> bond{{{{0, 1}, 1.52, 1.54}}};
+    add_window_length_terms(f, bond);
+    std::vector<double> g(6);
+    EXPECT_NEAR(field_energy(f, std::vector<double>{0, 0, 0, 1.50, 0, 0}, g), LENGTH_WALL_WEIGHT * 0.0004, 1e-12);
+    EXPECT_LT(g[3], 0.0);
+    EXPECT_NEAR(field_energy(f, std::vector<double>{0, 0, 0, 1.56, 0, 0}, g), LENGTH_WALL_WEIGHT * 0.0004, 1e-12);
+    EXPECT_GT(g[3], 0.0);
+}
+
 namespace {
 
 // A regular tetrahedron of ligands 0-3 (bond 1.5 Å) around centre 4; seen from
