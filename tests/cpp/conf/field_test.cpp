@@ -169,6 +169,22 @@ double energy(const ErrorFunction& f, const std::vector<double>& x) {
     return field_energy(f, x, g);
 }
 
+// The gradient against central differences of the value.
+void expect_gradient_matches(const ErrorFunction& f, std::vector<double> x, const std::vector<double>& g, double value,
+                             const std::string& label) {
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        const double h = 1e-5, keep = x[i];
+        x[i] = keep + h;
+        const double up = energy(f, x);
+        x[i] = keep - h;
+        const double down = energy(f, x);
+        x[i] = keep;
+        // Rounding of the two values limits the difference quotient.
+        const double tolerance = 1e-5 * (1 + std::abs(g[i])) + 1e-15 * value / h;
+        EXPECT_NEAR(g[i], (up - down) / (2 * h), tolerance) << label << " coordinate " << i;
+    }
+}
+
 std::vector<double> random_coords(std::size_t n, std::mt19937& rng) {
     std::uniform_real_distribution<double> u(-1.0, 1.0);
     const double side = 1.6 * std::cbrt(double(n));
@@ -220,17 +236,7 @@ TEST(ErrorFunction, MatchesSlowModelAndFiniteDifferencesOnRealMolecules) {
         constraints += centres.size();
         const double value = field_energy(f, x, g);
         ASSERT_NEAR(value, reference_value(f, x), 1e-9 * (1 + value)) << text;
-        for (std::size_t i = 0; i < x.size(); ++i) {
-            const double h = 1e-5, keep = x[i];
-            x[i] = keep + h;
-            const double up = energy(f, x);
-            x[i] = keep - h;
-            const double down = energy(f, x);
-            x[i] = keep;
-            // Rounding of the two values limits the difference quotient.
-            const double tolerance = 1e-5 * (1 + std::abs(g[i])) + 1e-15 * value / h;
-            ASSERT_NEAR(g[i], (up - down) / (2 * h), tolerance) << text << " coordinate " << i;
-        }
+        expect_gradient_matches(f, x, g, value, text);
     }
     EXPECT_EQ(molecules, 37u);
     EXPECT_GT(constraints, 5u);
@@ -301,15 +307,7 @@ TEST(ErrorFunction, WallsPushBackFromBothSides) {
         const double over = std::max({angle - 120.0 * RAD, 100.0 * RAD - angle, 0.0});
         const double value = field_energy(f, x, g);
         EXPECT_NEAR(value, ANGLE_WALL_WEIGHT * over * over + LENGTH_WALL_WEIGHT * 0.02 * 0.02, 1e-12) << degrees;
-        for (std::size_t i = 0; i < x.size(); ++i) {
-            const double h = 1e-6, keep = x[i];
-            x[i] = keep + h;
-            const double up = energy(f, x);
-            x[i] = keep - h;
-            const double down = energy(f, x);
-            x[i] = keep;
-            EXPECT_NEAR(g[i], (up - down) / (2 * h), 1e-6) << degrees << " coordinate " << i;
-        }
+        expect_gradient_matches(f, x, g, value, std::to_string(degrees));
     }
     // Under its window the bond is pushed out as hard as over it in.
     ErrorFunction f = build_chiral_terms(smooth_matrix_init(2, 0.0, UNBOUNDED), {});
