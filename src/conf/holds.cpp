@@ -530,21 +530,18 @@ std::vector<HeldTorsion> conjugated_links(const MoleculeContext& context) {
         // An aryl ether's alkyl turns from a crowded ortho side to the free
         // one: towards the substituent it meets it some 2.5 A off and opens
         // C-O-C past 130 degrees (veratrole's methyls lie anti to each other).
-        const auto ether_on = [&](std::uint32_t ring_atom, std::uint32_t o) {
-            return is_aromatic(mol, ring_atom) && !is_aromatic(mol, o) && mol.atoms[o].atomic_num == core::Element::O &&
-                   mol.atoms[other_neighbour(mol, o, ring_atom)].atomic_num != core::Element::H;
+        const auto free_side_of_ether = [&](std::uint32_t ring_atom, std::uint32_t o) {
+            const bool ether = is_aromatic(mol, ring_atom) && !is_aromatic(mol, o) &&
+                               mol.atoms[o].atomic_num == core::Element::O &&
+                               mol.atoms[other_neighbour(mol, o, ring_atom)].atomic_num != core::Element::H;
+            return ether ? free_ortho(mol, context.rings, ring_atom) : NONE;
         };
-        if (ether_on(b, c))
-            if (const std::uint32_t side = free_ortho(mol, context.rings, b); side != NONE) {
-                out.push_back({{side, b, c, other_neighbour(mol, c, b)}, TorsionWells::Cis});
-                continue;
-            }
-        if (ether_on(c, b))
-            if (const std::uint32_t side = free_ortho(mol, context.rings, c); side != NONE) {
-                out.push_back({{other_neighbour(mol, b, c), b, c, side}, TorsionWells::Cis});
-                continue;
-            }
-        out.push_back({{a, b, c, d}, twisted ? TorsionWells::Crowded : TorsionWells::Planar});
+        if (const std::uint32_t side = free_side_of_ether(b, c); side != NONE)
+            out.push_back({{side, b, c, d}, TorsionWells::Cis});
+        else if (const std::uint32_t side = free_side_of_ether(c, b); side != NONE)
+            out.push_back({{a, b, c, side}, TorsionWells::Cis});
+        else
+            out.push_back({{a, b, c, d}, twisted ? TorsionWells::Crowded : TorsionWells::Planar});
     }
     return out;
 }
@@ -748,21 +745,26 @@ std::vector<WindowAngle> large_ring_angles(const MoleculeContext& context) {
     return out;
 }
 
+namespace {
+
+bool in_large_ring(const MoleculeContext& context, const core::Bond& bond) {
+    return context.rings.smallest_size(bond.begin, bond.end) >= LARGE_RING;
+}
+
+}  // namespace
+
 std::vector<WindowLength> large_ring_lengths(const MoleculeContext& context) {
     std::vector<WindowLength> out;
     for (const core::Bond& bond : context.mol.bonds)
-        if (bond.order != BondOrder::Aromatic && context.rings.smallest_size(bond.begin, bond.end) >= LARGE_RING)
-            out.push_back({{bond.begin, bond.end}});
+        if (bond.order != BondOrder::Aromatic && in_large_ring(context, bond)) out.push_back({{bond.begin, bond.end}});
     return out;
 }
 
 std::vector<std::uint32_t> large_ring_bonds(const MoleculeContext& context) {
     std::vector<std::uint32_t> out;
-    for (std::uint32_t bi = 0; bi < context.mol.num_bonds(); ++bi) {
-        const core::Bond& bond = context.mol.bonds[bi];
-        if (bond.order == BondOrder::Single && context.rings.smallest_size(bond.begin, bond.end) >= LARGE_RING)
+    for (std::uint32_t bi = 0; bi < context.mol.num_bonds(); ++bi)
+        if (context.mol.bonds[bi].order == BondOrder::Single && in_large_ring(context, context.mol.bonds[bi]))
             out.push_back(bi);
-    }
     return out;
 }
 
@@ -826,31 +828,27 @@ void double_bonds(const MoleculeContext& context, const HeldGroups&, BoundsRules
     }
 }
 
+// The path a-b-c-d held cis across bond b-c, `first` on the bond's begin side.
+void set_cis(const core::MolBuilder& mol, const std::array<std::uint32_t, 4>& path, BoundsRules& out) {
+    const auto [a, b, c, d] = path;
+    const std::uint32_t bi = mol.bond_between(b, c);
+    out.rules[bi] = mol.bonds[bi].begin == b ? BoundsRules::ChainRule{BoundsRules::Rule::CisAcross, a, d}
+                                             : BoundsRules::ChainRule{BoundsRules::Rule::CisAcross, d, a};
+}
+
 // A secondary amide's oxygen cis to its nitrogen's heavy neighbour, an
 // ester's to its oxygen's far neighbour.
 void cis_across(const MoleculeContext& context, const HeldGroups& groups, BoundsRules& out) {
-    const core::MolBuilder& mol = context.mol;
-    for (const PlanarFour& group : list<PlanarFour>(groups)) {
-        if (!group.cis) continue;
-        const auto [x, c, middle, y] = group.atoms;
-        const std::uint32_t bi = mol.bond_between(c, middle);
-        out.rules[bi] = mol.bonds[bi].begin == c ? BoundsRules::ChainRule{BoundsRules::Rule::CisAcross, x, y}
-                                                 : BoundsRules::ChainRule{BoundsRules::Rule::CisAcross, y, x};
-    }
+    for (const PlanarFour& group : list<PlanarFour>(groups))
+        if (group.cis) set_cis(context.mol, group.atoms, out);
 }
 
 // A link that must lie one way (see `TorsionWells::Cis`) lies that way in
 // the bounds too: the embedding then starts it on its side, where a hold
 // alone would pull it through its crowded neighbour.
 void cis_links(const MoleculeContext& context, const HeldGroups& groups, BoundsRules& out) {
-    const core::MolBuilder& mol = context.mol;
-    for (const HeldTorsion& link : list<HeldTorsion>(groups)) {
-        if (link.wells != TorsionWells::Cis) continue;
-        const auto [a, b, c, d] = link.atoms;
-        const std::uint32_t bi = mol.bond_between(b, c);
-        out.rules[bi] = mol.bonds[bi].begin == b ? BoundsRules::ChainRule{BoundsRules::Rule::CisAcross, a, d}
-                                                 : BoundsRules::ChainRule{BoundsRules::Rule::CisAcross, d, a};
-    }
+    for (const HeldTorsion& link : list<HeldTorsion>(groups))
+        if (link.wells == TorsionWells::Cis) set_cis(context.mol, link.atoms, out);
 }
 
 template <CentreAngles Kind>
