@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 #include <limits>
+#include <utility>
 #include <optional>
 
 #include "core/error.hpp"
@@ -30,37 +31,58 @@ void add_gradient(std::span<double> g, std::uint32_t atom, std::size_t axis, dou
     g[k] += v;
 }
 
+// The penalty of a pair at squared distance d2 outside its squared bounds
+// l2 and u2, with the factor its gradient takes along the pair's difference;
+// false within them.
+[[gnu::always_inline]] inline bool pair_penalty(double d2, double l2, double u2, double& term, double& factor) {
+    if (d2 > u2 && u2 > 0) {
+        const double t = d2 / u2 - 1;
+        term = t * t;
+        factor = (4 * t) / u2;
+        return true;
+    }
+    if (d2 < l2) {
+        const double s = l2 + d2;
+        const double t = (l2 + l2) / s - 1;
+        term = t * t;
+        factor = (l2 * (-8 * t)) / (s * s);
+        return true;
+    }
+    return false;
+}
+
+[[gnu::always_inline]] inline void add_pair_gradient(std::span<double> g, std::size_t i, std::size_t j, double dx,
+                                                    double dy, double dz, double factor) {
+    g[3 * i] += factor * dx;
+    g[3 * i + 1] += factor * dy;
+    g[3 * i + 2] += factor * dz;
+    g[3 * j] -= factor * dx;
+    g[3 * j + 1] -= factor * dy;
+    g[3 * j + 2] -= factor * dz;
+}
+
 double distance_terms(const ErrorFunction& f, std::span<const double> x, std::span<double> g) {
     const std::size_t n = f.n;
     double sum = 0.0;
+    double term, factor;
+    if (!f.pairs.empty()) {
+        for (std::uint32_t p : f.pairs) {
+            const std::size_t i = p / n, j = p % n;
+            const double dx = x[3 * i] - x[3 * j], dy = x[3 * i + 1] - x[3 * j + 1], dz = x[3 * i + 2] - x[3 * j + 2];
+            if (!pair_penalty(dx * dx + dy * dy + dz * dz, f.lower_sq[p], f.upper_sq[p], term, factor)) continue;
+            add_pair_gradient(g, i, j, dx, dy, dz, factor);
+            sum += term;
+        }
+        return sum;
+    }
     for (std::size_t i = 0; i < n; ++i) {
         const double xi = x[3 * i], yi = x[3 * i + 1], zi = x[3 * i + 2];
-        const double* lower_row = f.lower.data() + i * n;
-        const double* upper_row = f.upper.data() + i * n;
+        const double* lower_row = f.lower_sq.data() + i * n;
+        const double* upper_row = f.upper_sq.data() + i * n;
         for (std::size_t j = i + 1; j < n; ++j) {
             const double dx = xi - x[3 * j], dy = yi - x[3 * j + 1], dz = zi - x[3 * j + 2];
-            const double d2 = dx * dx + dy * dy + dz * dz;
-            const double u2 = upper_row[j] * upper_row[j];
-            const double l2 = lower_row[j] * lower_row[j];
-            double term, factor;
-            if (d2 > u2 && u2 > 0) {
-                const double t = d2 / u2 - 1;
-                term = t * t;
-                factor = (4 * t) / u2;
-            } else if (d2 < l2) {
-                const double s = l2 + d2;
-                const double t = (l2 + l2) / s - 1;
-                term = t * t;
-                factor = (l2 * (-8 * t)) / (s * s);
-            } else {
-                continue;
-            }
-            g[3 * i] += factor * dx;
-            g[3 * i + 1] += factor * dy;
-            g[3 * i + 2] += factor * dz;
-            g[3 * j] -= factor * dx;
-            g[3 * j + 1] -= factor * dy;
-            g[3 * j + 2] -= factor * dz;
+            if (!pair_penalty(dx * dx + dy * dy + dz * dz, lower_row[j], upper_row[j], term, factor)) continue;
+            add_pair_gradient(g, i, j, dx, dy, dz, factor);
             sum += term;
         }
     }
@@ -146,12 +168,15 @@ double well_term(const Torsion& t, const std::array<std::uint32_t, 4>& atoms, do
 
 // Penalty of the torsion a-b-c-d outside PLANAR_TOLERANCE of 0 (cis) or pi
 // (trans).
-double planar_torsion_term(const PlanarFour& p, std::span<const double> x, std::span<double> g, double weight) {
+double planar_torsion_term(const PlanarFour& p, std::span<const double> x, std::span<double> g, double weight,
+                           double tolerance) {
     const auto t = torsion_at(p.atoms, x);
-    return t ? well_term(*t, p.atoms, p.cis ? 0.0 : PI, PLANAR_TOLERANCE, weight, g) : 0.0;
+    return t ? well_term(*t, p.atoms, p.cis ? 0.0 : PI, tolerance, weight, g) : 0.0;
 }
 
 double held_torsion_terms(const ErrorFunction& f, std::span<const double> x, std::span<double> g) {
+    const double link = f.tolerance_scale * PLANAR_LINK_TOLERANCE, stagger = f.tolerance_scale * STAGGER_TOLERANCE,
+                 ring_stagger = f.tolerance_scale * RING_STAGGER_TOLERANCE;
     double sum = 0.0;
     for (const HeldTorsion& h : f.torsions) {
         const auto t = torsion_at(h.atoms, x);
@@ -159,16 +184,16 @@ double held_torsion_terms(const ErrorFunction& f, std::span<const double> x, std
         const double psi = std::abs(t->phi);
         switch (h.wells) {
             case TorsionWells::Planar:
-                sum += well_term(*t, h.atoms, psi < PI / 2 ? 0.0 : PI, PLANAR_LINK_TOLERANCE, LINK_WEIGHT, g);
+                sum += well_term(*t, h.atoms, psi < PI / 2 ? 0.0 : PI, link, LINK_WEIGHT, g);
                 break;
-            case TorsionWells::Cis: sum += well_term(*t, h.atoms, 0.0, PLANAR_LINK_TOLERANCE, LINK_WEIGHT, g); break;
+            case TorsionWells::Cis: sum += well_term(*t, h.atoms, 0.0, link, LINK_WEIGHT, g); break;
             case TorsionWells::Staggered:
-                sum += well_term(*t, h.atoms, psi < 2 * PI / 3 ? PI / 3 : PI, STAGGER_TOLERANCE, STAGGER_WEIGHT, g);
+                sum += well_term(*t, h.atoms, psi < 2 * PI / 3 ? PI / 3 : PI, stagger, STAGGER_WEIGHT, g);
                 break;
             case TorsionWells::RingStaggered:
-                sum += well_term(*t, h.atoms, psi < 2 * PI / 3 ? PI / 3 : PI, RING_STAGGER_TOLERANCE, STAGGER_WEIGHT, g);
+                sum += well_term(*t, h.atoms, psi < 2 * PI / 3 ? PI / 3 : PI, ring_stagger, STAGGER_WEIGHT, g);
                 break;
-            case TorsionWells::Anti: sum += well_term(*t, h.atoms, PI, STAGGER_TOLERANCE, STAGGER_WEIGHT, g); break;
+            case TorsionWells::Anti: sum += well_term(*t, h.atoms, PI, stagger, STAGGER_WEIGHT, g); break;
             case TorsionWells::Twisted:
                 sum += well_term(*t, h.atoms, psi < PI / 2 ? h.twist : PI - h.twist, TWIST_TOLERANCE, LINK_WEIGHT, g);
                 break;
@@ -260,30 +285,44 @@ double window_angle_terms(const ErrorFunction& f, std::span<const double> x, std
     return sum;
 }
 
-double window_length_terms(const ErrorFunction& f, std::span<const double> x, std::span<double> g) {
+// Over groups of two atoms a and b at distance r: weight * dev^2 for the
+// (dev, weight) that `deviation` gives a group at r, with its gradient; a
+// dev of 0 adds nothing.
+template <class Group, class Deviation>
+double pair_terms(const std::vector<Group>& groups, std::span<const double> x, std::span<double> g,
+                  Deviation deviation) {
     double sum = 0.0;
-    for (const WindowLength& s : f.lengths) {
+    for (const Group& s : groups) {
         const auto [a, b] = s.atoms;
         const Vec d = minus(point(x, a), point(x, b));
         const double r = std::sqrt(dot(d, d));
         if (!(r > 1e-6)) continue;
-        double dev;
-        if (r > s.upper) dev = r - s.upper;
-        else if (r < s.lower) dev = r - s.lower;
-        else continue;
-        const double k = (LENGTH_WALL_WEIGHT + LENGTH_WALL_WEIGHT) * dev / r;
+        const auto [dev, weight] = deviation(s, r);
+        if (dev == 0.0) continue;
+        const double k = (weight + weight) * dev / r;
         for (std::size_t axis = 0; axis < 3; ++axis) {
             add_gradient(g, a, axis, k * d[axis]);
             add_gradient(g, b, axis, -k * d[axis]);
         }
-        sum += dev * (LENGTH_WALL_WEIGHT * dev);
+        sum += dev * (weight * dev);
     }
     return sum;
 }
 
+double window_length_terms(const ErrorFunction& f, std::span<const double> x, std::span<double> g) {
+    return pair_terms(f.lengths, x, g, [](const WindowLength& s, double r) {
+        return std::pair{r > s.upper ? r - s.upper : r < s.lower ? r - s.lower : 0.0, LENGTH_WALL_WEIGHT};
+    });
+}
+
+double spring_terms(const ErrorFunction& f, std::span<const double> x, std::span<double> g) {
+    return pair_terms(f.springs, x, g, [](const DistanceSpring& s, double r) { return std::pair{r - s.target, s.weight}; });
+}
+
 double planarity_terms(const ErrorFunction& f, std::span<const double> x, std::span<double> g) {
     double sum = 0.0;
-    for (const PlanarFour& p : f.planar) sum += planar_torsion_term(p, x, g, f.chiral_weight);
+    for (const PlanarFour& p : f.planar)
+        sum += planar_torsion_term(p, x, g, f.chiral_weight, f.tolerance_scale * PLANAR_TOLERANCE);
     return sum;
 }
 
@@ -305,7 +344,8 @@ double substituent_terms(const ErrorFunction& f, std::span<const double> x, std:
         const auto [s, a, r1, r2] = r.atoms;
         const Vec pa = point(x, a);
         sum += volume_window_term(minus(point(x, s), pa), minus(point(x, r1), pa), minus(point(x, r2), pa),
-                                  {s, r1, r2}, a, g, -FLAT_VOLUME_TOLERANCE, FLAT_VOLUME_TOLERANCE,
+                                  {s, r1, r2}, a, g, -f.tolerance_scale * FLAT_VOLUME_TOLERANCE,
+                                  f.tolerance_scale * FLAT_VOLUME_TOLERANCE,
                                   r.shares_ring ? SHARED_SUBSTITUENT_WEIGHT : FLAT_WEIGHT);
     }
     return sum;
@@ -418,12 +458,13 @@ ErrorFunction build_chiral_terms(const DistanceBounds& bounds, std::span<const C
     }
     ErrorFunction f;
     f.n = n;
-    f.lower.assign(n * n, 0.0);
-    f.upper.assign(n * n, 0.0);
+    f.lower_sq.assign(n * n, 0.0);
+    f.upper_sq.assign(n * n, 0.0);
     for (std::size_t i = 0; i < n; ++i)
         for (std::size_t j = i + 1; j < n; ++j) {
-            f.lower[i * n + j] = bounds.lower(i, j);
-            f.upper[i * n + j] = bounds.upper(i, j);
+            const double lower = bounds.lower(i, j), upper = bounds.upper(i, j);
+            f.lower_sq[i * n + j] = lower * lower;
+            f.upper_sq[i * n + j] = upper * upper;
         }
     f.constraints.assign(constraints.begin(), constraints.end());
     f.chiral_weight = 1.0;
@@ -438,14 +479,17 @@ double field_energy(const ErrorFunction& f, std::span<const double> x, std::span
             return std::numeric_limits<double>::quiet_NaN();
         }
     for (double& g : gradient) g = 0.0;
-    const double distance = distance_terms(f, x, gradient);
+    // Added only where there are springs, so that a function without them
+    // sums exactly as before.
+    const double distance =
+        f.springs.empty() ? distance_terms(f, x, gradient) : distance_terms(f, x, gradient) + spring_terms(f, x, gradient);
     const double chiral = chiral_terms(f, x, gradient);
     if (f.planar.empty() && f.flat.empty() && f.ring_double_bonds.empty() && f.substituents.empty() &&
         f.torsions.empty() && f.straight.empty() && f.pyramids.empty() && f.conjugated.empty() && f.angles.empty() &&
         f.lengths.empty())
         return distance + chiral;
     const double planar = planarity_terms(f, x, gradient);
-    const double flat = flatness_terms(f.flat, FLAT_VOLUME_TOLERANCE, x, gradient);
+    const double flat = flatness_terms(f.flat, f.tolerance_scale * FLAT_VOLUME_TOLERANCE, x, gradient);
     const double ring = flatness_terms(f.ring_double_bonds, RING_DOUBLE_BOND_TOLERANCE, x, gradient);
     const double held = distance + chiral + planar + flat + ring + substituent_terms(f, x, gradient);
     if (f.torsions.empty() && f.straight.empty() && f.pyramids.empty() && f.conjugated.empty() && f.angles.empty() &&
@@ -514,6 +558,24 @@ void add_window_angle_terms(ErrorFunction& f, std::span<const WindowAngle> group
 
 void add_window_length_terms(ErrorFunction& f, std::span<const WindowLength> groups) {
     append_groups(f, f.lengths, groups);
+}
+
+void keep_near_pairs(ErrorFunction& f, std::span<const double> x, double margin) {
+    const std::size_t n = f.n;
+    f.pairs.clear();
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = i + 1; j < n; ++j) {
+            const std::size_t p = i * n + j;
+            const Vec d = minus(point(x, static_cast<std::uint32_t>(i)), point(x, static_cast<std::uint32_t>(j)));
+            const double r = std::sqrt(dot(d, d));
+            const double lower = std::sqrt(f.lower_sq[p]), upper = std::sqrt(f.upper_sq[p]);
+            if (r < lower + margin || (upper > 0 && r > upper - margin))
+                f.pairs.push_back(static_cast<std::uint32_t>(p));
+        }
+}
+
+void add_spring_terms(ErrorFunction& f, std::span<const DistanceSpring> springs) {
+    append_groups(f, f.springs, springs);
 }
 
 void add_pyramid_terms(ErrorFunction& f, std::span<const PyramidalCentre> groups) {

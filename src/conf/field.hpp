@@ -70,6 +70,14 @@ struct WindowLength {
     bool operator==(const WindowLength&) const = default;
 };
 
+// A distance drawn towards a target (Å) with a weight.
+struct DistanceSpring {
+    std::array<std::uint32_t, 2> atoms{};
+    double target = 0.0;
+    double weight = 0.0;
+    bool operator==(const DistanceSpring&) const = default;
+};
+
 // An amine nitrogen and its three neighbours: {centre, n0, n1, n2}.
 struct PyramidalCentre {
     std::array<std::uint32_t, 4> atoms{};
@@ -87,10 +95,19 @@ struct ConjugatedNitrogen {
 };
 
 struct ErrorFunction {
-    std::vector<double> lower;  // n * n; entry i*n + j for i < j, the rest 0 and unread
-    std::vector<double> upper;
+    // The squares of the bounds, which the distance terms compare with
+    // squared distances: n * n, entry i*n + j for i < j, the rest 0 and unread.
+    std::vector<double> lower_sq;
+    std::vector<double> upper_sq;
     std::vector<ChiralConstraint> constraints;
     std::size_t n = 0;
+    // The tolerances of the planar and flat groups, of planar and staggered
+    // wells and of aromatic substituents, times this: 1 for a refinement, 0
+    // for a run that draws each to its exact value.
+    double tolerance_scale = 1.0;
+    // When not empty, the distance terms read only these pairs (i * n + j,
+    // i < j; see `keep_near_pairs`), every pair otherwise.
+    std::vector<std::uint32_t> pairs;
     double chiral_weight = 1.0;
     // Four-atom groups held at their torsion (see `add_planarity_terms`).
     std::vector<PlanarFour> planar;
@@ -113,6 +130,8 @@ struct ErrorFunction {
     std::vector<WindowAngle> angles;
     // Bond lengths held inside a window (see `add_window_length_terms`).
     std::vector<WindowLength> lengths;
+    // Distances drawn towards a target (see `add_spring_terms`).
+    std::vector<DistanceSpring> springs;
 
     // x: x0, y0, z0, x1, ... (at least 3n); the gradient is overwritten.
     double value_and_gradient(std::span<const double> x, std::span<double> gradient) const;
@@ -213,6 +232,20 @@ void add_window_angle_terms(ErrorFunction& f, std::span<const WindowAngle> group
 // walls and torsions pressed its C-O bonds to 1.37.
 inline constexpr double LENGTH_WALL_WEIGHT = 30.0;
 void add_window_length_terms(ErrorFunction& f, std::span<const WindowLength> groups);
+
+// Restricts the distance terms to the pairs within `margin` (Å) of a bound
+// at x, or outside one: for a run that moves no atom far, the rest cannot
+// reach theirs.
+void keep_near_pairs(ErrorFunction& f, std::span<const double> x, double margin);
+
+// Draws each distance towards its target with its weight times the square
+// of the deviation (Å). Bonds take BOND_SPRING_WEIGHT and the 1-3 distances
+// of bond angles ANGLE_SPRING_WEIGHT, some 5e-5 per square degree: a sixth
+// of the distance terms' stiffness just past a bound, and a stiffer angle
+// spring twists conjugated links and ring amides out of their planes.
+inline constexpr double BOND_SPRING_WEIGHT = 0.5;
+inline constexpr double ANGLE_SPRING_WEIGHT = 0.1;
+void add_spring_terms(ErrorFunction& f, std::span<const DistanceSpring> springs);
 
 // Holds each centre's pyramid: the triple product of its three unit bond
 // vectors at least PYRAMID_HEIGHT in magnitude (0.72 is three angles of 111

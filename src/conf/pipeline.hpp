@@ -87,7 +87,9 @@ std::expected<ConformerResult, ConformerError> generate_conformer(const core::Mo
 // from up to STRAIN_REEMBEDDINGS of them too (up to STRAIN_REEMBEDDING_ATOMS
 // atoms), and one with as few faults at
 // the same level of holds (`ConformerTrace::holds`) replaces it when the
-// function it was refined on, holds included, ends lower.
+// function it was refined on, holds included, ends lower. A run without a
+// fault is refined once more, briefly, towards the middle of its windows;
+// its `iterations` and `converged` stay those of the refinement.
 inline constexpr std::size_t REEMBEDDINGS = 4;
 inline constexpr std::size_t STRAIN_REEMBEDDINGS = 2;
 // A molecule of more atoms than this is made again only for a fault: its

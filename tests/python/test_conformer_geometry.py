@@ -6,6 +6,7 @@ centres of less common elements at their typical angles. The
 measures are those of tools/conf_geometry.py, which reports the same figures
 over all of the real data."""
 import importlib.util
+import math
 import pathlib
 import statistics
 
@@ -299,11 +300,13 @@ def nitrogens(smiles):
 # plane (a reference force field twists them by 10 degrees), a little
 # pyramidal; a nitroarene with an ortho neighbour twists (49 to 69) with its
 # O-N-O still some 125 degrees; hydrazines and hydroxylamines are pyramidal as
-# amines are (some 321 degrees).
+# amines are (some 321 degrees). H-N-H is aniline's 113 while the nitrogen
+# stays a little pyramidal, and opens towards 120 as it goes flat.
 @pytest.mark.parametrize("smiles", ["CNc1ccccc1", "CN(C)c1ccccc1", "COc1ccc(N)cc1"])
 def test_anilines_lie_near_their_ring_plane(smiles):
     (twisted, angle_sum, hnh), = nitrogens(smiles)[0]
-    assert twisted <= 25 and 335 <= angle_sum <= 360 and all(108 <= a <= 116 for a in hnh)
+    assert twisted <= 25 and 335 <= angle_sum <= 360
+    assert all(108 <= a <= (118 if angle_sum > 357 else 116) for a in hnh)
 
 
 @pytest.mark.parametrize("smiles, low, high", [
@@ -542,3 +545,37 @@ def test_aryl_ethers_turn_from_a_crowded_side(smiles):
         ring = [n for n in g.nbrs[a] if n != o]
         assert min(abs(geometry.torsion(x, r, a, o, b)) for r in ring) <= 10
 
+
+
+def sp3_hydrogens(c):
+    """C-H lengths and H-C-H angles at every four-connected carbon."""
+    g, x = geometry.Graph(c.mol), [tuple(p) for p in c.coords]
+    lengths, angles = [], []
+    for a in range(c.mol.num_atoms):
+        hs = [h for h in g.nbrs[a] if g.z[h] == 1]
+        if g.z[a] != 6 or len(g.nbrs[a]) != 4:
+            continue
+        lengths += [math.dist(x[a], x[h]) for h in hs]
+        angles += [geometry.angle(x, h, a, k) for i, h in enumerate(hs) for k in hs[i + 1:]]
+    return lengths, angles
+
+
+def test_real_molecules_end_near_the_middle_of_their_windows():
+    # A refinement stops wherever its bounds first hold; the last run draws
+    # lengths, angles, planes and staggered torsions to their middles, which
+    # a chemist reads as a tidy, unstrained structure.
+    got = [(quorix.parse_smiles(s).conformer(), s) for s in drug_like()]
+    lengths, angles, offsets, folds = [], [], [], []
+    for c, smiles in got:
+        ch, hch = sp3_hydrogens(c)
+        lengths += ch
+        angles += hch
+        r = geometry.local_geometry(geometry.Graph(c.mol), [tuple(p) for p in c.coords], c.mol.atom_descriptors())
+        offsets += [b[3] for b in r["sp3_bonds"] if b[0] != "3-ring"]
+        folds += r["folds"]
+        assert c.chiral_ok == c.chiral_total, smiles
+    assert len(lengths) >= 900 and len(offsets) >= 150 and len(folds) >= 10
+    assert sum(1.085 <= v <= 1.105 for v in lengths) >= 0.9 * len(lengths)
+    assert sum(106 <= v <= 112 for v in angles) >= 0.85 * len(angles)
+    assert statistics.median(offsets) <= 5
+    assert statistics.median(folds) <= 0.5

