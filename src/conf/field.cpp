@@ -479,10 +479,7 @@ double field_energy(const ErrorFunction& f, std::span<const double> x, std::span
             return std::numeric_limits<double>::quiet_NaN();
         }
     for (double& g : gradient) g = 0.0;
-    // Added only where there are springs, so that a function without them
-    // sums exactly as before.
-    const double distance =
-        f.springs.empty() ? distance_terms(f, x, gradient) : distance_terms(f, x, gradient) + spring_terms(f, x, gradient);
+    const double distance = distance_terms(f, x, gradient) + spring_terms(f, x, gradient);
     const double chiral = chiral_terms(f, x, gradient);
     if (f.planar.empty() && f.flat.empty() && f.ring_double_bonds.empty() && f.substituents.empty() &&
         f.torsions.empty() && f.straight.empty() && f.pyramids.empty() && f.conjugated.empty() && f.angles.empty() &&
@@ -562,6 +559,7 @@ void add_window_length_terms(ErrorFunction& f, std::span<const WindowLength> gro
 
 void keep_near_pairs(ErrorFunction& f, std::span<const double> x, double margin) {
     const std::size_t n = f.n;
+    if (n * n > std::numeric_limits<std::uint32_t>::max()) internal_error("原子数太多,原子对的编号超出 32 位");
     f.pairs.clear();
     for (std::size_t i = 0; i < n; ++i)
         for (std::size_t j = i + 1; j < n; ++j) {

@@ -1,7 +1,8 @@
 #pragma once
 // The error function the refinement minimises: flat-bottomed penalties on every
 // pair distance outside its bounds and on every chiral volume outside its
-// window. Zero exactly when every bound and window holds.
+// window, zero exactly when every bound and window holds; the holds add
+// terms of their own, and a last run springs (see `add_spring_terms`).
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -101,9 +102,12 @@ struct ErrorFunction {
     std::vector<double> upper_sq;
     std::vector<ChiralConstraint> constraints;
     std::size_t n = 0;
-    // The tolerances of the planar and flat groups, of planar and staggered
-    // wells and of aromatic substituents, times this: 1 for a refinement, 0
-    // for a run that draws each to its exact value.
+    // PLANAR_TOLERANCE, FLAT_VOLUME_TOLERANCE (flat groups and aromatic
+    // substituents), PLANAR_LINK_TOLERANCE, STAGGER_TOLERANCE and
+    // RING_STAGGER_TOLERANCE times this: 1 for a refinement, which stops at
+    // their edges, 0 for a last run that draws each to its well. Ring double
+    // bonds keep their tolerance, which lets a ring pucker as its angles ask;
+    // windows (twisted, crowded, chair, straight) keep theirs.
     double tolerance_scale = 1.0;
     // When not empty, the distance terms read only these pairs (i * n + j,
     // i < j; see `keep_near_pairs`), every pair otherwise.
@@ -234,14 +238,14 @@ inline constexpr double LENGTH_WALL_WEIGHT = 30.0;
 void add_window_length_terms(ErrorFunction& f, std::span<const WindowLength> groups);
 
 // Restricts the distance terms to the pairs within `margin` (Å) of a bound
-// at x, or outside one: for a run that moves no atom far, the rest cannot
-// reach theirs.
+// at x, or outside one: for a run that moves no atom far, the rest add
+// nothing. With no such pair the terms read every pair, as before.
 void keep_near_pairs(ErrorFunction& f, std::span<const double> x, double margin);
 
 // Draws each distance towards its target with its weight times the square
 // of the deviation (Å). Bonds take BOND_SPRING_WEIGHT and the 1-3 distances
-// of bond angles ANGLE_SPRING_WEIGHT, some 5e-5 per square degree: a sixth
-// of the distance terms' stiffness just past a bound, and a stiffer angle
+// of bond angles ANGLE_SPRING_WEIGHT (1e-5 to 2.5e-5 per square degree), a
+// sixth of the distance terms' stiffness just past a bound: a stiffer angle
 // spring twists conjugated links and ring amides out of their planes.
 inline constexpr double BOND_SPRING_WEIGHT = 0.5;
 inline constexpr double ANGLE_SPRING_WEIGHT = 0.1;

@@ -308,7 +308,8 @@ constexpr double POLISH_MARGIN = 1.0;
 
 // Springs on every bond and every 1-3 pair of bonded neighbours towards the
 // middle of their bounds, by centre then neighbour order; a 1-3 pair that is
-// also bonded (a three-ring) has its bond's spring alone.
+// also bonded (a three-ring) has its bond's spring alone, and one across two
+// centres (a four-ring's diagonal) a spring from each, as it has two angles.
 std::vector<DistanceSpring> typical_springs(const core::MolBuilder& mol, const DistanceBounds& bounds) {
     std::vector<DistanceSpring> springs;
     const auto spring = [&](std::uint32_t a, std::uint32_t b, double weight) {
@@ -327,18 +328,22 @@ std::vector<DistanceSpring> typical_springs(const core::MolBuilder& mol, const D
 
 // Runs `field` a last time from a faultless run, its springs on and its
 // wells exact, near pairs only, and keeps the result unless it has a fault;
-// returns `field`'s value at what is kept. The refinement's figures stay
-// those of the run it refined.
+// returns `field`'s value at what is kept, `field` as it was. The
+// refinement's figures stay those of the run it refined. `plain` may be
+// `field` itself.
 double polish(Run& kept, ErrorFunction& field, const ErrorFunction& plain, const core::MolBuilder& mol,
               const DistanceBounds& bounds, std::span<const ChiralConstraint> constraints) {
     std::vector<double> gradient(kept.flat.size());
+    const std::size_t springs = field.springs.size();
+    const double scale = field.tolerance_scale;
+    std::vector<std::uint32_t> pairs = std::move(field.pairs);
     add_spring_terms(field, typical_springs(mol, bounds));
     keep_near_pairs(field, kept.flat, POLISH_MARGIN);
     field.tolerance_scale = 0.0;
     Run last = refine(kept.flat, field, plain, mol, bounds, constraints, POLISH);
-    field.springs.clear();
-    field.pairs.clear();
-    field.tolerance_scale = 1.0;
+    field.springs.resize(springs);
+    field.pairs = std::move(pairs);
+    field.tolerance_scale = scale;
     if (faults_of(last, mol, constraints).none()) {
         kept.flat = std::move(last.flat);
         kept.plain_value = field_energy(plain, kept.flat, gradient);
@@ -354,6 +359,9 @@ struct Attempt {
     Faults faults;
     ConformerTrace trace;
     double value = 0.0;  // of the function refined, holds included
+    // `energy` before the last run, which trades a little of the bounds for
+    // typical lengths and angles: a strained fold shows in it.
+    double refined_energy = 0.0;
 };
 
 // An embedding refined on its bounds and chiral volumes alone, with what the
@@ -438,6 +446,7 @@ std::expected<Attempt, ConformerError> attempt(const core::MolBuilder& mol, cons
     }
 
     out.value = kept.refined.value;
+    out.refined_energy = kept.plain_value;
     out.faults = faults_of(kept, mol, constraints);
     if (out.faults.none()) out.value = polish(kept, refined_on, plain, mol, bounds, constraints);
 
@@ -497,7 +506,7 @@ std::expected<Attempt, ConformerError> best_conformer(const core::MolBuilder& mo
     // degrees): a fresh embedding at the same level replaces it when it
     // meets the bounds and the holds together better.
     for (std::uint64_t k = 1; k <= REEMBEDDINGS; ++k) {
-        const bool strained = !(kept->result.energy <= STRAINED) && k <= STRAIN_REEMBEDDINGS &&
+        const bool strained = !(kept->refined_energy <= STRAINED) && k <= STRAIN_REEMBEDDINGS &&
                               mol.num_atoms() <= STRAIN_REEMBEDDING_ATOMS;
         if (!kept->faults.stereo_or_angles() && !strained) break;
         auto fresh = conformer_from(mol, holds, constraints, k);

@@ -88,8 +88,10 @@ std::expected<ConformerResult, ConformerError> generate_conformer(const core::Mo
 // atoms), and one with as few faults at
 // the same level of holds (`ConformerTrace::holds`) replaces it when the
 // function it was refined on, holds included, ends lower. A run without a
-// fault is refined once more, briefly, towards the middle of its windows;
-// its `iterations` and `converged` stay those of the refinement.
+// fault is refined once more, briefly, towards the middle of its windows,
+// and kept unless that leaves a fault; its `iterations` and `converged` stay
+// those of the refinement, its `energy` is measured after it (the bounds may
+// be missed by a little), and STRAINED is judged before it.
 inline constexpr std::size_t REEMBEDDINGS = 4;
 inline constexpr std::size_t STRAIN_REEMBEDDINGS = 2;
 // A molecule of more atoms than this is made again only for a fault: its

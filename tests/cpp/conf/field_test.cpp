@@ -344,15 +344,18 @@ TEST(ErrorFunction, WallsPushBackFromBothSides) {
 // their bounds by more than the margin, and leave value and gradient as they
 // were.
 TEST(ErrorFunction, NearPairsAloneGiveTheSameFunction) {
-    DistanceBounds b = smooth_matrix_init(4, 3.0, 10.0);
-    b.lower(0, 1) = 1.0, b.upper(0, 1) = 1.6;  // a bond, at 1.5: near
-    b.lower(2, 3) = 6.0;                       // at 2.0: violated
+    DistanceBounds b = smooth_matrix_init(5, 0.0, UNBOUNDED);  // far from every pair
+    b.lower(0, 1) = 1.0, b.upper(0, 1) = 1.6;  // at 1.5: under its upper bound by less than the margin
+    b.lower(0, 2) = 3.0;                       // at 3.3: over its lower bound by less
+    b.lower(0, 3) = 3.0;                       // at 3.5: by the margin exactly
+    b.lower(2, 4) = 6.0;                       // at 3.3: under it
+    b.upper(1, 3) = 4.4;                       // at 3.81: by more than the margin
     ErrorFunction f = build_chiral_terms(b, {});
-    const std::vector<double> x{0, 0, 0, 1.5, 0, 0, 0, 6, 0, 0, 8, 0};  // the rest 6 to 8.1: far inside
+    const std::vector<double> x{0, 0, 0, 1.5, 0, 0, 0, 3.3, 0, 0, 0, 3.5, -3.3, 3.3, 0};
     std::vector<double> g(x.size()), kept(x.size());
     const double full = field_energy(f, x, g);
     keep_near_pairs(f, x, 0.5);
-    EXPECT_EQ(f.pairs, (std::vector<std::uint32_t>{0 * 4 + 1, 2 * 4 + 3}));
+    EXPECT_EQ(f.pairs, (std::vector<std::uint32_t>{0 * 5 + 1, 0 * 5 + 2, 2 * 5 + 4}));
     EXPECT_EQ(field_energy(f, x, kept), full);
     EXPECT_EQ(kept, g);
 }

@@ -185,8 +185,8 @@ class ConformerShape : public ::testing::TestWithParam<Shape> {};
 
 // Aromatic rings flat within 0.1 A and stated double bonds within 5 degrees of
 // their cis/trans: the bounds alone leave some 40 degrees of twist there. The
-// bounds hold but for the few millionths the last run trades for lengths and
-// angles at the middle of their windows.
+// bounds hold but for the little (up to 1e-4) that the last run trades for
+// lengths and angles at the middle of their windows.
 TEST_P(ConformerShape, RingsFlatAndDoubleBondsAsStated) {
     core::MolBuilder mol = test::read_or_fail(GetParam().smiles);
     const auto r = conformer_for(mol);
