@@ -249,6 +249,7 @@ void keep_near_pairs(ErrorFunction& f, std::span<const double> x, double margin)
 // spring twists conjugated links and ring amides out of their planes.
 inline constexpr double BOND_SPRING_WEIGHT = 0.5;
 inline constexpr double ANGLE_SPRING_WEIGHT = 0.1;
+inline constexpr double LARGE_RING_SPRING_WEIGHT = 1.0;
 void add_spring_terms(ErrorFunction& f, std::span<const DistanceSpring> springs);
 
 // Holds each centre's pyramid: the triple product of its three unit bond

@@ -1,5 +1,7 @@
 #include "conf/pipeline.hpp"
 
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <optional>
@@ -12,6 +14,7 @@
 #include "conf/pieces.hpp"
 #include "conf/smooth.hpp"
 #include "conf/spread.hpp"
+#include "core/elements.hpp"
 #include "io/smiles/canonical.hpp"
 #include "io/stereo.hpp"
 
@@ -310,7 +313,19 @@ constexpr double POLISH_MARGIN = 1.0;
 // middle of their bounds, by centre then neighbour order; a 1-3 pair that is
 // also bonded (a three-ring) has its bond's spring alone, and one across two
 // centres (a four-ring's diagonal) a spring from each, as it has two angles.
-std::vector<DistanceSpring> typical_springs(const core::MolBuilder& mol, const DistanceBounds& bounds) {
+// The C-C-C angles of large rings that `walls` hold take
+// LARGE_RING_SPRING_WEIGHT: a large ring's torsions and crowded inside hold
+// them at the top of their windows, 119 degrees at the median.
+std::vector<DistanceSpring> typical_springs(const core::MolBuilder& mol, const DistanceBounds& bounds,
+                                            std::span<const WindowAngle> walls) {
+    std::vector<std::array<std::uint32_t, 3>> carbon_walls;  // centre, then the lower and higher end
+    for (const WindowAngle& w : walls) {
+        const auto [a, c, b] = w.atoms;
+        if (mol.atoms[a].atomic_num == core::Element::C && mol.atoms[c].atomic_num == core::Element::C &&
+            mol.atoms[b].atomic_num == core::Element::C)
+            carbon_walls.push_back({c, std::min(a, b), std::max(a, b)});
+    }
+    std::sort(carbon_walls.begin(), carbon_walls.end());
     std::vector<DistanceSpring> springs;
     const auto spring = [&](std::uint32_t a, std::uint32_t b, double weight) {
         springs.push_back({{a, b}, 0.5 * (bounds.lower(a, b) + bounds.upper(a, b)), weight});
@@ -320,7 +335,10 @@ std::vector<DistanceSpring> typical_springs(const core::MolBuilder& mol, const D
         for (const core::Neighbor& x : mol.neighbors(c))
             for (const core::Neighbor& y : mol.neighbors(c)) {
                 if (y.half_edge == x.half_edge) break;
-                if (mol.bond_between(x.atom, y.atom) == core::NONE) spring(y.atom, x.atom, ANGLE_SPRING_WEIGHT);
+                if (mol.bond_between(x.atom, y.atom) != core::NONE) continue;
+                const bool walled = std::binary_search(carbon_walls.begin(), carbon_walls.end(),
+                                                       std::array{c, std::min(x.atom, y.atom), std::max(x.atom, y.atom)});
+                spring(y.atom, x.atom, walled ? LARGE_RING_SPRING_WEIGHT : ANGLE_SPRING_WEIGHT);
             }
     }
     return springs;
@@ -337,7 +355,7 @@ double polish(Run& kept, ErrorFunction& field, const ErrorFunction& plain, const
     const std::size_t springs = field.springs.size();
     const double scale = field.tolerance_scale;
     std::vector<std::uint32_t> pairs = std::move(field.pairs);
-    add_spring_terms(field, typical_springs(mol, bounds));
+    add_spring_terms(field, typical_springs(mol, bounds, field.angles));
     keep_near_pairs(field, kept.flat, POLISH_MARGIN);
     field.tolerance_scale = 0.0;
     Run last = refine(kept.flat, field, plain, mol, bounds, constraints, POLISH);

@@ -116,12 +116,20 @@ ModelAttempt attempt(const core::MolBuilder& mol, const std::vector<ChiralConstr
         std::vector<DistanceSpring> springs;
         for (const core::Bond& bond : mol.bonds)
             springs.push_back({{bond.begin, bond.end}, middle(bond.begin, bond.end), BOND_SPRING_WEIGHT});
+        // A large ring's C-C-C angle, walled at this level, springs harder.
+        const auto walled_carbons = [&](std::uint32_t a, std::uint32_t c, std::uint32_t d) {
+            for (const WindowAngle& w : f.angles)
+                if (w.atoms[1] == c && ((w.atoms[0] == a && w.atoms[2] == d) || (w.atoms[0] == d && w.atoms[2] == a)))
+                    return mol.atoms[a].atomic_num == 6 && mol.atoms[c].atomic_num == 6 && mol.atoms[d].atomic_num == 6;
+            return false;
+        };
         for (std::uint32_t c = 0; c < n; ++c) {
             std::vector<std::uint32_t> seen;
             for (const core::Neighbor& nb : mol.neighbors(c)) {
                 for (std::uint32_t a : seen)
                     if (mol.bond_between(a, nb.atom) == core::NONE)
-                        springs.push_back({{a, nb.atom}, middle(a, nb.atom), ANGLE_SPRING_WEIGHT});
+                        springs.push_back({{a, nb.atom}, middle(a, nb.atom),
+                                           walled_carbons(a, c, nb.atom) ? LARGE_RING_SPRING_WEIGHT : ANGLE_SPRING_WEIGHT});
                 seen.push_back(nb.atom);
             }
         }
