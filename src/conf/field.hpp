@@ -2,7 +2,7 @@
 // The error function the refinement minimises: flat-bottomed penalties on every
 // pair distance outside its bounds and on every chiral volume outside its
 // window, zero exactly when every bound and window holds; the holds add
-// terms of their own, and a last run springs (see `add_spring_terms`).
+// terms of their own, and the last run adds springs (see `add_spring_terms`).
 #include <array>
 #include <cstddef>
 #include <cstdint>
