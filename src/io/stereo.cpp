@@ -106,6 +106,21 @@ bool distinguishable_end(const MolBuilder& mol, std::uint32_t atom, std::uint32_
     return at(c, found[0]) != at(c, found[1]);
 }
 
+// The molecule's symmetry classes, computed the first time they are asked for.
+struct LazyClasses {
+    const MolBuilder& mol;
+    std::vector<std::uint32_t> classes{};
+    bool have = false;
+
+    std::span<const std::uint32_t> operator()() {
+        if (!have) {
+            classes = symmetry_classes(mol);
+            have = true;
+        }
+        return classes;
+    }
+};
+
 // Whether a double bond can hold cis/trans at all: not aromatic, not in a
 // small ring, and both ends with substituents that can be told apart. Marks are
 // read and stored values kept by this one test.
@@ -219,16 +234,7 @@ bool has_double_bond_stereo(const MolBuilder& mol, std::uint32_t bond) {
 }
 
 std::vector<std::uint8_t> effective_direction_marks(const MolBuilder& mol) {
-    std::vector<std::uint32_t> classes;
-    bool have = false;
-    auto lazy = [&]() -> std::span<const std::uint32_t> {
-        if (!have) {
-            classes = symmetry_classes(mol);
-            have = true;
-        }
-        return classes;
-    };
-    return effective_marks(mol, lazy);
+    return effective_marks(mol, LazyClasses{mol});
 }
 
 std::vector<std::uint8_t> effective_direction_marks(const MolBuilder& mol, std::span<const std::uint32_t> classes) {
@@ -247,15 +253,7 @@ std::optional<DirectionReference> double_bond_reference(const MolBuilder& mol, s
 }
 
 std::uint32_t double_bond_stereo(MolBuilder& mol) {
-    std::vector<std::uint32_t> classes;
-    bool have = false;
-    auto lazy = [&]() -> std::span<const std::uint32_t> {
-        if (!have) {
-            classes = symmetry_classes(mol);
-            have = true;
-        }
-        return classes;
-    };
+    LazyClasses lazy{mol};
     // A value that reached the bond by another road than marks (a reaction
     // carrying it onto a bond that became symmetric or closed into a small
     // ring) would be written as marks that read back as nothing. Classes do
