@@ -195,6 +195,7 @@ struct Workspace {
     FlatLists given_atoms, given_bonds;
     std::vector<std::uint32_t> union_parent;  // by atom; set for the block at hand
     std::vector<std::uint8_t> block_kept, bond_kept;  // blocks that may hold aromatic rings, and their bonds
+    std::vector<std::uint8_t> wildcard_bond;  // bonds of ring systems holding a wildcard; empty when none
 };
 
 
@@ -209,7 +210,10 @@ struct Perception {
         w.pi.assign(m.num_atoms(), PiContribution::Excluded);
         w.eligible.assign(m.num_atoms(), UNSEEN);
         w.candidates.clear();
+        w.wildcard_bond.clear();
     }
+
+    void exclude_wildcard_systems(const RingBlocks& blocks);
 
     // Classes and eligibility are worked out only for atoms that lie in some
     // ring, and always before any mark is made.
@@ -269,8 +273,27 @@ bool Perception::eligible_cycle(std::span<const std::uint32_t> block_bonds,
     return false;
 }
 
+// The Kekulé step refuses a ring system that holds a wildcard and anything
+// aromatic, so the text of such a system would not read back if one of its rings
+// were aromatic: those rings stay as they are written.
+void Perception::exclude_wildcard_systems(const RingBlocks& blocks) {
+    for (std::uint32_t s = 0; s < blocks.blocks.size(); ++s) {
+        const auto atoms = blocks.block_atoms[s];
+        if (std::none_of(atoms.begin(), atoms.end(),
+                         [&](std::uint32_t a) { return at(mol.atoms, a).atomic_num == E::Wildcard; }))
+            continue;
+        if (w.wildcard_bond.empty()) w.wildcard_bond.assign(mol.num_bonds(), 0);
+        for (std::uint32_t b : blocks.blocks[s]) at(w.wildcard_bond, b) = 1;
+    }
+}
+
 void Perception::find_candidates() {
     for (std::uint32_t r = 0; r < rings->size(); ++r) {
+        if (!w.wildcard_bond.empty()) {
+            const auto bonds = rings->ring_bonds(r);
+            if (std::any_of(bonds.begin(), bonds.end(), [&](std::uint32_t b) { return w.wildcard_bond[b] != 0; }))
+                continue;
+        }
         bool all_eligible = true;
         bool has_element = false;
         for (std::uint32_t a : rings->ring_atoms(r)) {
@@ -538,6 +561,7 @@ std::uint32_t perceive_aromaticity(MolBuilder& mol, const RingBlocks& blocks) {
     const auto lease = core::Scratch<Workspace>::borrow(mol.num_atoms());
     Workspace& w = *lease;
     Perception p(mol, w);
+    p.exclude_wildcard_systems(blocks);
     w.found.clear();
     for (std::uint32_t s = 0; s < blocks.blocks.size(); ++s) {
         std::uint32_t eligible_atoms = 0;
@@ -562,6 +586,7 @@ std::uint32_t perceive_aromaticity(MolBuilder& mol, RingBlocksMemo& memo) {
     const auto lease = core::Scratch<Workspace>::borrow(mol.num_atoms());
     Workspace& w = *lease;
     Perception p(mol, w);
+    p.exclude_wildcard_systems(blocks);
     std::uint32_t kept = 0;
     w.block_kept.assign(blocks.blocks.size(), 0);
     for (std::uint32_t s = 0; s < blocks.blocks.size(); ++s) {
@@ -613,6 +638,10 @@ std::uint32_t perceive_aromaticity(MolBuilder& mol, std::span<const Ring> rings)
     const auto lease = core::Scratch<Workspace>::borrow(n_atoms);
     Workspace& w = *lease;
     Perception p(mol, w);
+    if (std::any_of(mol.atoms.begin(), mol.atoms.end(), [](const Atom& a) { return a.atomic_num == E::Wildcard; })) {
+        const auto memo = core::Scratch<RingBlocksMemo>::borrow(n_atoms);
+        p.exclude_wildcard_systems(remembered_ring_blocks(mol, *memo));
+    }
     w.given_atoms.clear();
     w.given_bonds.clear();
     for (const Ring& ring : rings) {

@@ -12,7 +12,7 @@ using core::BondOrder;
 
 namespace {
 
-constexpr std::uint8_t N = 7, O = 8, P = 15, C = 6, CL = 17, BR = 35, I = 53;
+constexpr std::uint8_t H = 1, N = 7, O = 8, P = 15, C = 6, CL = 17, BR = 35, I = 53;
 
 std::int32_t valence(const core::MolBuilder& mol, std::uint32_t a) {
     return core::lenient_explicit_valence(mol, a);
@@ -26,6 +26,14 @@ core::Atom& neighbor_atom(core::MolBuilder& mol, std::uint32_t a) {
 core::Bond& walked_bond(core::MolBuilder& mol, std::uint32_t b) {
     if (b >= mol.num_bonds()) internal_error("下标来自遍历");
     return mol.bonds[b];
+}
+
+// Neighbours other than hydrogen atoms, so that a hydrogen counts the same
+// whether it is an atom or a count on `a`.
+std::uint32_t heavy_degree(const core::MolBuilder& mol, std::uint32_t a) {
+    std::uint32_t count = 0;
+    for (core::Neighbor nb : mol.neighbors(a)) count += quorix::at(mol.atoms, nb.atom).atomic_num != H;
+    return count;
 }
 
 // The first neighbour of `a` with the given element and charge 0 over a bond of `order`.
@@ -77,15 +85,17 @@ void phosphorus_ylide(core::MolBuilder& mol, std::uint32_t a) {
         const core::Atom& w = neighbor_atom(mol, nb.atom);
         if (mol.bonds[nb.bond].order != BondOrder::Double) continue;
         if (w.atomic_num == O && w.formal_charge == 0) oxygen_bond = nb.bond;
-        if ((w.atomic_num == C || w.atomic_num == N) && mol.degree[nb.atom] > 1) double_to_heavy = true;
+        if ((w.atomic_num == C || w.atomic_num == N) && heavy_degree(mol, nb.atom) > 1) double_to_heavy = true;
     }
     if (oxygen_bond == core::NONE || !double_to_heavy) return;
     separate_charges(mol, a, oxygen_bond, BondOrder::Single);
 }
 
 void halogen_oxide(core::MolBuilder& mol, std::uint32_t a) {
-    for (core::Neighbor nb : mol.neighbors(a))
-        if (neighbor_atom(mol, nb.atom).atomic_num != O) return;
+    for (core::Neighbor nb : mol.neighbors(a)) {
+        const std::uint8_t z = neighbor_atom(mol, nb.atom).atomic_num;
+        if (z != O && z != H) return;
+    }
     int changed = 0;
     for (core::Neighbor nb : mol.neighbors(a)) {
         core::Bond& bond = walked_bond(mol, nb.bond);
@@ -107,7 +117,7 @@ void cleanup(core::MolBuilder& mol) {
         const core::Atom& atom = mol.atoms[a];
         if (atom.formal_charge != 0) continue;
         if (atom.atomic_num == P) {
-            if (mol.degree[a] == 3 && valence(mol, a) == 5) phosphorus_ylide(mol, a);
+            if (heavy_degree(mol, a) == 3 && valence(mol, a) == 5) phosphorus_ylide(mol, a);
         } else if (atom.atomic_num == CL || atom.atomic_num == BR || atom.atomic_num == I) {
             const std::int32_t v = valence(mol, a);
             if (v == 3 || v == 5 || v == 7) halogen_oxide(mol, a);

@@ -1,5 +1,7 @@
 #include "chem/cleanup_chirality.hpp"
 
+#include "core/polyhedron.hpp"
+
 namespace quorix::chem {
 
 using core::Atom;
@@ -30,7 +32,9 @@ std::uint32_t cleanup_chirality(core::MolBuilder& mol) {
                 max_ligands = 5;
                 max_permutation = 20;
             }
-            if (ligands < 2 || ligands > max_ligands) {
+            // A class that cannot arrange the atom's bonds is never written;
+            // kept, it would only put the atom in brackets.
+            if (ligands < 2 || ligands > max_ligands || !core::polyhedron_fits_bonds(max_ligands, mol.degree[i])) {
                 drop_tag = true;
             } else if (atom.chiral_permutation > max_permutation) {
                 drop_permutation = true;

@@ -106,6 +106,31 @@ bool distinguishable_end(const MolBuilder& mol, std::uint32_t atom, std::uint32_
     return at(c, found[0]) != at(c, found[1]);
 }
 
+// The molecule's symmetry classes, computed the first time they are asked for.
+struct LazyClasses {
+    const MolBuilder& mol;
+    std::vector<std::uint32_t> classes{};
+    bool have = false;
+
+    std::span<const std::uint32_t> operator()() {
+        if (!have) {
+            classes = symmetry_classes(mol);
+            have = true;
+        }
+        return classes;
+    }
+};
+
+// Whether a double bond can hold cis/trans at all: not aromatic, not in a
+// small ring, and both ends with substituents that can be told apart. Marks are
+// read and stored values kept by this one test.
+template <class Classes>
+bool holds_cis_trans(const MolBuilder& mol, std::uint32_t d, Classes& classes) {
+    const Bond& db = mol.bonds[d];
+    return plain_double_bond(db) && !small_ring(mol, d) && distinguishable_end(mol, db.begin, db.end, classes) &&
+           distinguishable_end(mol, db.end, db.begin, classes);
+}
+
 // A single or other non-double bond of `atom` (besides the one to `partner`)
 // carries a mark.
 bool marked_side(const MolBuilder& mol, std::uint32_t atom, std::uint32_t partner) {
@@ -130,9 +155,7 @@ std::vector<std::uint8_t> effective_marks(const MolBuilder& mol, Classes&& class
         if (!plain_double_bond(db)) continue;
         // A mark on one side only counts for nothing.
         if (!marked_side(mol, db.begin, db.end) || !marked_side(mol, db.end, db.begin)) continue;
-        if (small_ring(mol, d)) continue;
-        if (!distinguishable_end(mol, db.begin, db.end, classes) || !distinguishable_end(mol, db.end, db.begin, classes))
-            continue;
+        if (!holds_cis_trans(mol, d, classes)) continue;
         for (std::uint32_t atom : {db.begin, db.end}) {
             const std::uint32_t partner = db.other(atom);
             for (core::Neighbor nb : mol.neighbors(atom)) {
@@ -211,16 +234,7 @@ bool has_double_bond_stereo(const MolBuilder& mol, std::uint32_t bond) {
 }
 
 std::vector<std::uint8_t> effective_direction_marks(const MolBuilder& mol) {
-    std::vector<std::uint32_t> classes;
-    bool have = false;
-    auto lazy = [&]() -> std::span<const std::uint32_t> {
-        if (!have) {
-            classes = symmetry_classes(mol);
-            have = true;
-        }
-        return classes;
-    };
-    return effective_marks(mol, lazy);
+    return effective_marks(mol, LazyClasses{mol});
 }
 
 std::vector<std::uint8_t> effective_direction_marks(const MolBuilder& mol, std::span<const std::uint32_t> classes) {
@@ -239,7 +253,18 @@ std::optional<DirectionReference> double_bond_reference(const MolBuilder& mol, s
 }
 
 std::uint32_t double_bond_stereo(MolBuilder& mol) {
-    const std::vector<std::uint8_t> flags = effective_direction_marks(mol);
+    LazyClasses lazy{mol};
+    // A value that reached the bond by another road than marks (a reaction
+    // carrying it onto a bond that became symmetric or closed into a small
+    // ring) would be written as marks that read back as nothing. Classes do
+    // not see cis/trans, so clearing leaves them as they are.
+    for (std::uint32_t d = 0; d < mol.num_bonds(); ++d) {
+        Bond& b = mol.bonds[d];
+        if (b.stereo == BondStereo::None || holds_cis_trans(mol, d, lazy)) continue;
+        b.stereo = BondStereo::None;
+        b.stereo_atoms = {NONE, NONE};
+    }
+    const std::vector<std::uint8_t> flags = effective_marks(mol, lazy);
     if (std::find(flags.begin(), flags.end(), 1) == flags.end()) return 0;
     struct Decided {
         std::uint32_t bond;

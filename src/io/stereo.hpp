@@ -56,8 +56,9 @@ struct DirectionReference {
 std::optional<DirectionReference> double_bond_reference(const core::MolBuilder& mol, std::uint32_t atom,
                                                         std::uint32_t partner, std::span<const std::uint8_t> flags);
 
-// Stores cis/trans (with its reference atoms) on every eligible double bond that
-// the marks decide and that holds no valid value yet; returns how many.
+// Clears stored cis/trans on every bond that cannot hold it, then stores cis/trans
+// (with its reference atoms) on every eligible double bond that the marks decide
+// and that holds no valid value yet; returns how many it stored.
 std::uint32_t double_bond_stereo(core::MolBuilder& mol);
 
 struct DoubleBondConfig {

@@ -9,6 +9,7 @@
 
 #include "core/error.hpp"
 #include "core/permutation.hpp"
+#include "core/polyhedron.hpp"
 #include "core/scratch.hpp"
 #include "core/valence.hpp"
 #include "io/canon.hpp"
@@ -955,6 +956,11 @@ MarkVerdict mark_verdict(const MolBuilder& m, std::uint32_t a, std::span<const s
         if (atom.chiral_permutation != 1 && atom.chiral_permutation != 2) return MarkVerdict::Drop;
         return allene_end_tied(m, a, classes) ? MarkVerdict::Invert : MarkVerdict::Keep;
     }
+    // A polyhedral mark without a number, or whose class cannot arrange the
+    // atom's bonds, is never written: kept, it would only bracket the atom.
+    if (const std::uint32_t vertices = core::polyhedron_vertex_count(atom.chiral_tag); vertices != 0)
+        if (atom.chiral_permutation == 0 || !core::polyhedron_fits_bonds(vertices, m.degree[a]))
+            return MarkVerdict::Drop;
     return MarkVerdict::Keep;
 }
 
@@ -981,7 +987,7 @@ bool drop_stereoless_marks(const MolBuilder& mol, std::optional<MolBuilder>& cop
                            bool root_given, std::span<const std::uint8_t> given_centres) {
     bool any_mark = false;
     for (const core::Atom& a : mol.atoms)
-        any_mark |= is_tetrahedral_tag(a.chiral_tag) || a.chiral_tag == core::ChiralTag::Allene;
+        any_mark |= a.chiral_tag != core::ChiralTag::Unspecified;
     if (!any_mark) return false;
     std::vector<std::uint32_t> drops, suspects;
     for (bool first = true;; first = false) {

@@ -487,8 +487,9 @@ private:
                 i_ += 3;
                 const std::size_t digits_at = i_;
                 std::uint32_t number = 0;
-                digits(2, number);
-                if (number > cls.max)
+                const std::size_t written = digits(2, number);
+                // A written 0 names no arrangement of any class.
+                if (number > cls.max || (written > 0 && number == 0))
                     return fail(SmilesErrorKind::chiral_index(cls.name, number, cls.max), digits_at);
                 if (cls.tag == ChiralTag::Ccw) {
                     atom.chiral_tag = number == 2 ? ChiralTag::Cw : ChiralTag::Ccw;
@@ -710,11 +711,11 @@ private:
         Atom& atom = mol_.atoms[centre];
         const std::size_t vertices = core::polyhedron_vertex_count(atom.chiral_tag);
         const std::size_t bonds = written_.size();
+        if (!core::polyhedron_fits_bonds(static_cast<std::uint32_t>(vertices), static_cast<std::uint32_t>(bonds)))
+            return;
         if (vertices == bonds + 1) {
             written_.insert(written_.begin() + static_cast<std::ptrdiff_t>(slot), NONE);
             stored_.insert(stored_.begin(), NONE);
-        } else if (vertices != bonds) {
-            return;
         }
         if (auto p = core::renumber_polyhedral_permutation(atom.chiral_tag, atom.chiral_permutation, written_, stored_))
             atom.chiral_permutation = *p;

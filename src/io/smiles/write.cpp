@@ -774,7 +774,7 @@ void Writer::append_chirality(std::uint32_t u) {
         case ChiralTag::Octahedral: {
             const std::uint32_t vertices = core::polyhedron_vertex_count(a.chiral_tag);
             const std::uint32_t deg = mol_.degree[u];
-            if (vertices != deg && vertices != deg + 1) return;
+            if (!core::polyhedron_fits_bonds(vertices, deg)) return;
             stored.clear();
             if (vertices == deg + 1) stored.push_back(NONE);
             for (core::Neighbor nb : mol_.neighbors(u)) stored.push_back(nb.bond);

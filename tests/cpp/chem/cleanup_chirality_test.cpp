@@ -60,7 +60,10 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"tetrahedral_on_sp2", CCW, 0, 3, 0, 0, Hybridization::Sp2, 0, 0},
         Case{"allene_never_touched", ALLENE, 2, 0, 0, 0, Hybridization::Sp3, ALLENE, 2},
         Case{"square_planar_fits", SP, 2, 4, 0, 0, Hybridization::Sp2d, SP, 2},
-        Case{"square_planar_hydrogens_count", SP, 3, 2, 1, 1, Hybridization::Sp2d, SP, 3},
+        Case{"square_planar_hydrogens_count", SP, 3, 3, 1, 0, Hybridization::Sp2d, SP, 3},
+        // Four vertices cannot arrange two bonds, whatever the hydrogens add.
+        Case{"square_planar_two_bonds", SP, 3, 2, 1, 1, Hybridization::Sp2d, 0, 0},
+        Case{"octahedron_three_bonds", OH, 1, 3, 1, 0, Hybridization::Sp3, 0, 0},
         Case{"square_planar_bad_number", SP, 4, 4, 0, 0, Hybridization::Sp2d, SP, 0},
         Case{"square_planar_no_number", SP, 0, 3, 0, 0, Hybridization::Sp2d, SP, 0},
         Case{"bipyramid_fits", TB, 20, 5, 0, 0, Hybridization::Sp3d, TB, 20},

@@ -76,7 +76,9 @@ INSTANTIATE_TEST_SUITE_P(
         Fault{"C.1", 2, "意外的字符 '1'"}, Fault{"[C@", 3, "输入意外结束"}, Fault{"[Ch]", 2, "方括号原子语法错误:方括号未正确闭合"},
         Fault{"C[x]", 2, "无法识别的元素符号 x"}, Fault{"[13]", 3, "方括号原子语法错误:缺少元素符号"},
         Fault{"[123456C]", 6, "方括号原子语法错误:缺少元素符号"}, Fault{"[C@TB21]", 5, "立体标记 @TB21 的序号超出范围,@TB 最大为 20"},
-        Fault{"[C@OH31]", 5, "立体标记 @OH31 的序号超出范围,@OH 最大为 30"}, Fault{"[C@@TH1]", 4, "方括号原子语法错误:方括号未正确闭合"},
+        Fault{"[C@OH31]", 5, "立体标记 @OH31 的序号超出范围,@OH 最大为 30"},
+        Fault{"F[C@TH0H](Cl)Br", 6, "立体标记 @TH0 的序号超出范围,@TH 最大为 2"},
+        Fault{"C[CH]=[C@AL00]=[CH]C", 11, "立体标记 @AL0 的序号超出范围,@AL 最大为 2"}, Fault{"[C@@TH1]", 4, "方括号原子语法错误:方括号未正确闭合"},
         Fault{"[C" + PLUS128 + "]", 130, "数值超出范围"},
         Fault{"[C:", 3, "方括号原子语法错误:`:` 后缺少映射号"}, Fault{"[C:70000]", 8, "数值超出范围"},
         // No white space is skipped; other characters are shown escaped.
@@ -250,7 +252,7 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Allenes, SmilesReadChiralTest,
     ::testing::Values(
-        Chiral{"C[CH]=[C@]=[CH]C", 2, ChiralTag::Allene, 2}, Chiral{"C[CH]=[C@AL0]=[CH]C", 2, ChiralTag::Allene, 0},
+        Chiral{"C[CH]=[C@]=[CH]C", 2, ChiralTag::Allene, 2}, Chiral{"C[CH]=[C@AL1]=[CH]C", 2, ChiralTag::Allene, 2},
         // Terminal hydrogens inferred from the valence of unbracketed atoms.
         Chiral{"CC=[C@]=CC", 2, ChiralTag::Allene, 2}, Chiral{"CC(C)=[C@]=C(C)C", 3, ChiralTag::Allene, 1},
         // A ring closure ahead of the branch on a terminal swaps two ligands.
