@@ -14,7 +14,7 @@ trap 'rm -rf "$work"' EXIT
 status=0
 same() {  # name, old file, new file
     if cmp -s "$2" "$3"; then echo "$1: identical ($(wc -l <"$3") lines)"; else
-        echo "$1: DIFFERENT"; diff "$2" "$3" | head -10; status=1; fi
+        echo "$1: DIFFERENT"; diff "$2" "$3" | head -10 || true; status=1; fi
 }
 for build in old new; do
     dir=${!build}
