@@ -906,6 +906,30 @@ private:
 
 bool is_tetrahedral_tag(core::ChiralTag tag) { return tag == core::ChiralTag::Cw || tag == core::ChiralTag::Ccw; }
 
+// Map numbers are written, so atoms that differ only by them must not be put in
+// order by where they are stored: they order the atoms of each tied cell of the
+// refined root, below everything the graph tells apart. Symmetry classes, and
+// with them which marks make centres, are read before and do not see them.
+void split_by_map_numbers(const MolBuilder& m, CanonScratch& s) {
+    if (std::ranges::none_of(m.atoms, [](const core::Atom& a) { return a.map_num != 0; })) return;
+    Partition& p = s.root;
+    const std::uint32_t cells_before = p.num_cells();
+    std::vector<CodedAtom> keyed;
+    for (std::uint32_t pos = 0; pos < p.num_atoms();) {
+        const std::uint32_t cell = p.cell_of[p.order[pos]];
+        const std::uint32_t end = p.cell_end[cell];
+        if (end - pos >= 2) {
+            keyed.clear();
+            for (std::uint32_t q = pos; q < end; ++q) keyed.push_back({m.atoms[p.order[q]].map_num, p.order[q]});
+            split_cell_coded(p, cell, std::span<CodedAtom>(keyed));
+        }
+        pos = end;  // the cell's parts cover the same positions
+    }
+    if (p.num_cells() == cells_before) return;
+    if (s.counted) ++s.counted->refinements;
+    refine_partition(p, m, s.work);
+}
+
 // The search from the refined root in `s.root`, which it uses up.
 SmilesOutput search_from_root(const MolBuilder& m, CanonScratch& s, bool text_wanted) {
     // Which marks count depends only on the graph and its directions: once per call.
@@ -916,6 +940,7 @@ SmilesOutput search_from_root(const MolBuilder& m, CanonScratch& s, bool text_wa
             effective = effective_direction_marks(m, s.classes);
             break;
         }
+    split_by_map_numbers(m, s);
     Search search(m, effective, s, text_wanted);
     return search.run(s.root);
 }
