@@ -46,7 +46,6 @@ constexpr MinimiserOptions REFINE{400, 1e-6, 8};
 constexpr MinimiserOptions FIRST{100, 1e-6, 8};
 constexpr MinimiserOptions CONTINUE{300, 1e-6, 8};
 constexpr std::size_t CONTINUATIONS = 3;
-constexpr double CLEAN = 1e-6;
 constexpr std::size_t RETRIES = 4;
 
 struct FieldObjective final : Objective {
@@ -543,6 +542,8 @@ std::expected<ConformerResult, ConformerError> generate_conformer(const core::Mo
                                                                   std::span<const ChiralConstraint> constraints,
                                                                   ConformerTrace* trace) {
     const std::size_t n = mol.atoms.size();
+    // Before anything reads them: the bridgehead check indexes by centre.
+    check_constraints(constraints, n);
     // Nothing to place and nothing to refine: the empty conformer, already at
     // its minimum (the minimiser itself refuses an empty variable list).
     if (n == 0) {
