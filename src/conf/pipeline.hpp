@@ -100,6 +100,14 @@ inline constexpr std::size_t STRAIN_REEMBEDDINGS = 2;
 // refinement, rarely lowers (none of a cyclosporin's two did).
 inline constexpr std::size_t STRAIN_REEMBEDDING_ATOMS = 100;
 inline constexpr double STRAINED = 0.03;
+// A conformer whose atoms all lie within FLAT_TOLERANCE (Å) of one plane is
+// turned about its centroid into a plane of constant z, and every z is then
+// set to exactly 0, so that a reader that calls a block with every z zero a
+// drawing sees a flat molecule as flat. The refinement leaves flat aromatics
+// within some 1e-3 Å of their plane; the tolerance lies well above that and
+// well below what any hold or bound lets a molecule that is not flat keep (a
+// planar torsion's 4 degrees are 0.1 Å across a bond).
+inline constexpr double FLAT_TOLERANCE = 0.01;
 
 // The error function the refinement minimises: the smoothed bounds, the
 // chiral constraints and the terms of the holds (see `ConformerHolds`), for
