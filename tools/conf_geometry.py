@@ -120,6 +120,18 @@ non-aromatic sp2 carbon, no lactam and no angle fault before; then one
 before/after table of every figure over the data and one of the named molecules'.
 --jobs spreads the molecules over worker processes (each with its own bench),
 each timing its molecules with its own CPU clock.
+
+    PYTHONPATH=BUILD python3 tools/conf_geometry.py --readme [--jobs J]
+
+--readme prints only the figures the README states about conformers: squaric
+rings' bond lengths; four-ring bonds against the same bond in an open chain
+(cyclobutane C-C less butane's mean C-C, oxetane C-O less diethyl ether's);
+the twist between the ring planes of biphenyl and a few substituted biaryls;
+the largest |z| of flat molecules and whether their molblocks read back as
+2-D; and over the data (molecules.smi, pubchem-1000.sdf) how the refinement
+ends: conformers not converged and the iteration count they stopped at (300
+is a continuation's cap, 400 the first run's or a retry's), iterations = 0
+(the bounds-only first run left nothing to do) with their energy_before.
 """
 import argparse
 import hashlib
@@ -2246,6 +2258,88 @@ def compare(before_path, after_path):
     figure_table(before_all, after_all)
 
 
+README_SQUARIC = [("squaric acid", "OC1=C(O)C(=O)C1=O"), ("squarate", "[O-]C1=C([O-])C(=O)C1=O"),
+                  ("squaramide", "NC1=C(N)C(=O)C1=O")]
+# (four-ring, open chain, the bond's two elements)
+README_FOUR_RINGS = [("cyclobutane", "C1CCC1", "butane", "CCCC", (6, 6)),
+                     ("oxetane", "C1COC1", "diethyl ether", "CCOCC", (6, 8))]
+README_BIARYLS = [("biphenyl", "c1ccccc1-c1ccccc1"), ("4,4'-dimethylbiphenyl", "Cc1ccc(cc1)-c1ccc(C)cc1"),
+                  ("4-phenylpyridine", "c1cc(ccn1)-c1ccccc1"),
+                  ("2-methylbiphenyl", "Cc1ccccc1-c1ccccc1"), ("2,2'-dimethylbiphenyl", "Cc1ccccc1-c1ccccc1C")]
+README_FLAT = [("benzene", "c1ccccc1"), ("naphthalene", "c1ccc2ccccc2c1"), ("pyridine", "c1ccncc1"),
+               ("furan", "c1ccoc1"), ("pyrrole", "c1cc[nH]c1"), ("anthracene", "c1ccc2cc3ccccc3cc2c1")]
+
+
+def readme_named():
+    """Lines of the named molecules' README figures."""
+    import quorix
+
+    def made(smiles):
+        c = quorix.parse_smiles(smiles).conformer()
+        return c, Graph(c.mol), [tuple(p) for p in c.coords]
+
+    def lengths(g, x, pairs):
+        return [math.dist(x[a], x[b]) for a, b in pairs]
+
+    lines = []
+    for name, smiles in README_SQUARIC:
+        _, g, x = made(smiles)
+        ring = next(r for r in cycles(g, 4) if len(r) == 4)
+        d = lengths(g, x, zip(ring, ring[1:] + ring[:1]))
+        lines.append("squaric ring bonds, %s: %.3f-%.3f A" % (name, min(d), max(d)))
+    for ring_name, ring_smiles, chain_name, chain_smiles, elements in README_FOUR_RINGS:
+        mean = []
+        for smiles in (ring_smiles, chain_smiles):
+            _, g, x = made(smiles)
+            pairs = [(a, b) for (a, b) in g.order if a < b and sorted((g.z[a], g.z[b])) == list(elements)]
+            mean.append(statistics.mean(lengths(g, x, pairs)))
+        lines.append("four-ring bond, %s %.3f A less %s %.3f A: %+.3f A" % (
+            ring_name, mean[0], chain_name, mean[1], mean[0] - mean[1]))
+    for name, smiles in README_BIARYLS:
+        c, g, x = made(smiles)
+        twists = biaryls(g, x, c.mol.atom_descriptors())
+        lines.append("biaryl twist, %s: %s deg" % (name, ", ".join("%.1f" % t for t, _ in twists)))
+    for name, smiles in README_FLAT:
+        c, _, x = made(smiles)
+        lines.append("flat, %s: largest |z| %.1e A, read back as 3-D: %s" % (
+            name, max(abs(p[2]) for p in x), quorix.parse_molblock(c.to_molblock()).is_3d))
+    return lines
+
+
+def readme_refinement(task):
+    """How the refinement of one data molecule ended (run in a worker process)."""
+    meta, source = task
+    try:
+        c = make(source).conformer()
+    except ValueError:
+        return None
+    return meta["key"], c.iterations, c.converged, c.energy_before, c.energy, all(p[2] == 0.0 for p in c.coords)
+
+
+def readme_report(jobs):
+    for line in readme_named():
+        print(line)
+    tasks = list(molecules(0))
+    if jobs > 1:
+        import multiprocessing
+
+        with multiprocessing.get_context("fork").Pool(jobs) as pool:
+            ends = [e for e in pool.imap(readme_refinement, tasks, chunksize=8) if e]
+    else:
+        ends = [e for e in map(readme_refinement, tasks) if e]
+    stuck = [e for e in ends if not e[2]]
+    at = lambda cap: sum(e[1] == cap for e in stuck)
+    print("data: %d conformers (%d refused); not converged %d (%.1f%%): at 300 iterations %d, at 400 %d, "
+          "elsewhere %d" % (len(ends), len(tasks) - len(ends), len(stuck), pct(len(stuck), len(ends)), at(300),
+                            at(400), len(stuck) - at(300) - at(400)))
+    idle = [e for e in ends if e[1] == 0]
+    print("data: iterations = 0 for %d, energy_before %.2g-%.2g, energy above 0 for %d; most iterations %d, "
+          "median %d" % (len(idle), min((e[3] for e in idle), default=0), max((e[3] for e in idle), default=0),
+                         sum(e[4] > 0 for e in idle), max(e[1] for e in ends),
+                         statistics.median(e[1] for e in ends)))
+    print("data: every z exactly 0 for %d" % sum(e[5] for e in ends))
+
+
 _BENCH = None
 
 
@@ -2287,9 +2381,13 @@ def main():
     ap.add_argument("--save", help="write per-molecule records (JSON lines)")
     ap.add_argument("--compare", nargs=2, metavar=("BEFORE", "AFTER"))
     ap.add_argument("--named-only", action="store_true", help="only the named molecules")
+    ap.add_argument("--readme", action="store_true", help="only the figures the README states")
     args = ap.parse_args()
     if args.compare:
         compare(*args.compare)
+        return
+    if args.readme:
+        readme_report(args.jobs)
         return
     tasks = [] if args.named_only else [(meta, source, args.repeat) for meta, source in molecules(args.limit)]
     pool = None

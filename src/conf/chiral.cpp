@@ -1,5 +1,7 @@
 #include "conf/chiral.hpp"
 
+#include <string>
+
 #include "core/elements.hpp"
 #include "core/error.hpp"
 
@@ -18,6 +20,18 @@ bool lone_pair_centre(const core::Atom& atom) {
 }
 
 }  // namespace
+
+void check_constraints(std::span<const ChiralConstraint> constraints, std::size_t atoms) {
+    const std::string n = std::to_string(atoms);
+    for (const ChiralConstraint& c : constraints) {
+        if (c.centre >= atoms) internal_error("手性中心的中心原子下标 " + std::to_string(c.centre) + " 越界(原子数 " + n + ")");
+        const std::size_t count = c.ligands[3] == core::NONE ? 3 : 4;
+        for (std::size_t k = 0; k < count; ++k)
+            if (c.ligands[k] >= atoms)
+                internal_error("手性中心 " + std::to_string(c.centre) + " 的配体下标 " + std::to_string(c.ligands[k]) +
+                               " 越界(原子数 " + n + ")");
+    }
+}
 
 std::vector<ChiralConstraint> collect_chiral_centres(const core::MolBuilder& mol) {
     std::vector<ChiralConstraint> out;

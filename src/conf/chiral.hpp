@@ -1,6 +1,7 @@
 #pragma once
 // Tetrahedral centres as signed-volume constraints.
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -20,6 +21,10 @@ struct ChiralConstraint {
 
 // In atom order.
 std::vector<ChiralConstraint> collect_chiral_centres(const core::MolBuilder& mol);
+
+// A constraint naming an atom outside a molecule of `atoms` atoms is an
+// internal error: every user indexes atom tables with it.
+void check_constraints(std::span<const ChiralConstraint> constraints, std::size_t atoms);
 
 // (p0 - c) . ((p1 - c) x (p2 - c)) for the centre c and the first three ligands.
 double signed_volume(std::span<const std::array<double, 3>> coords, const ChiralConstraint& constraint);

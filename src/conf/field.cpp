@@ -168,10 +168,9 @@ double well_term(const Torsion& t, const std::array<std::uint32_t, 4>& atoms, do
 
 // Penalty of the torsion a-b-c-d outside PLANAR_TOLERANCE of 0 (cis) or pi
 // (trans).
-double planar_torsion_term(const PlanarFour& p, std::span<const double> x, std::span<double> g, double weight,
-                           double tolerance) {
+double planar_torsion_term(const PlanarFour& p, std::span<const double> x, std::span<double> g, double tolerance) {
     const auto t = torsion_at(p.atoms, x);
-    return t ? well_term(*t, p.atoms, p.cis ? 0.0 : PI, tolerance, weight, g) : 0.0;
+    return t ? well_term(*t, p.atoms, p.cis ? 0.0 : PI, tolerance, 1.0, g) : 0.0;
 }
 
 double held_torsion_terms(const ErrorFunction& f, std::span<const double> x, std::span<double> g) {
@@ -322,7 +321,7 @@ double spring_terms(const ErrorFunction& f, std::span<const double> x, std::span
 double planarity_terms(const ErrorFunction& f, std::span<const double> x, std::span<double> g) {
     double sum = 0.0;
     for (const PlanarFour& p : f.planar)
-        sum += planar_torsion_term(p, x, g, f.chiral_weight, f.tolerance_scale * PLANAR_TOLERANCE);
+        sum += planar_torsion_term(p, x, g, f.tolerance_scale * PLANAR_TOLERANCE);
     return sum;
 }
 
@@ -352,7 +351,6 @@ double substituent_terms(const ErrorFunction& f, std::span<const double> x, std:
 }
 
 double chiral_terms(const ErrorFunction& f, std::span<const double> x, std::span<double> g) {
-    const double w = f.chiral_weight;
     double sum = 0.0;
     for (const ChiralConstraint& c : f.constraints) {
         const auto& l = c.ligands;
@@ -360,10 +358,10 @@ double chiral_terms(const ErrorFunction& f, std::span<const double> x, std::span
         if (l[3] != core::NONE) {
             const Vec p3 = point(x, l[3]);
             sum += chiral_volume_term(minus(p1, p0), minus(p2, p0), minus(p3, p0), {l[1], l[2], l[3]}, l[0], g,
-                                      -c.target, 5.0, 100.0, w);
+                                      -c.target, 5.0, 100.0);
         }
         sum += chiral_volume_term(minus(p0, centre), minus(p1, centre), minus(p2, centre), {l[0], l[1], l[2]},
-                                  c.centre, g, c.target, 0.3, 30.0, w);
+                                  c.centre, g, c.target, 0.3, 30.0);
     }
     return sum;
 }
@@ -448,14 +446,7 @@ double conjugated_terms(const ErrorFunction& f, std::span<const double> x, std::
 ErrorFunction build_chiral_terms(const DistanceBounds& bounds, std::span<const ChiralConstraint> constraints) {
     const std::size_t n = bounds.n;
     if (bounds.values.size() != n * n) internal_error("距离界不是 " + std::to_string(n) + "×" + std::to_string(n));
-    for (const ChiralConstraint& c : constraints) {
-        if (c.centre >= n) internal_error("手性中心的中心原子下标 " + std::to_string(c.centre) + " 越界(原子数 " + std::to_string(n) + ")");
-        const std::size_t count = c.ligands[3] == core::NONE ? 3 : 4;
-        for (std::size_t k = 0; k < count; ++k)
-            if (c.ligands[k] >= n)
-                internal_error("手性中心 " + std::to_string(c.centre) + " 的配体下标 " + std::to_string(c.ligands[k]) +
-                               " 越界(原子数 " + std::to_string(n) + ")");
-    }
+    check_constraints(constraints, n);
     ErrorFunction f;
     f.n = n;
     f.lower_sq.assign(n * n, 0.0);
@@ -467,7 +458,6 @@ ErrorFunction build_chiral_terms(const DistanceBounds& bounds, std::span<const C
             f.upper_sq[i * n + j] = upper * upper;
         }
     f.constraints.assign(constraints.begin(), constraints.end());
-    f.chiral_weight = 1.0;
     return f;
 }
 
@@ -501,16 +491,12 @@ double field_energy(const ErrorFunction& f, std::span<const double> x, std::span
     return held + torsions + straight + pyramids + conjugated + walls;
 }
 
-double ErrorFunction::value_and_gradient(std::span<const double> x, std::span<double> gradient) const {
-    return field_energy(*this, x, gradient);
-}
-
 double chiral_volume_term(const Vec& a0, const Vec& a1, const Vec& a2, const std::array<std::uint32_t, 3>& indices,
                           std::uint32_t apex, std::span<double> gradient, double target, double lower_magnitude,
-                          double upper_magnitude, double weight) {
+                          double upper_magnitude) {
     const double lo = target >= 0 ? lower_magnitude : -upper_magnitude;
     const double hi = target >= 0 ? upper_magnitude : -lower_magnitude;
-    return volume_window_term(a0, a1, a2, indices, apex, gradient, lo, hi, weight);
+    return volume_window_term(a0, a1, a2, indices, apex, gradient, lo, hi, 1.0);
 }
 
 namespace {

@@ -112,7 +112,6 @@ struct ErrorFunction {
     // When not empty, the distance terms read only these pairs (i * n + j,
     // i < j; see `keep_near_pairs`), every pair otherwise.
     std::vector<std::uint32_t> pairs;
-    double chiral_weight = 1.0;
     // Four-atom groups held at their torsion (see `add_planarity_terms`).
     std::vector<PlanarFour> planar;
     // Four-atom groups held coplanar by their volume (see `add_flatness_terms`).
@@ -136,9 +135,6 @@ struct ErrorFunction {
     std::vector<WindowLength> lengths;
     // Distances drawn towards a target (see `add_spring_terms`).
     std::vector<DistanceSpring> springs;
-
-    // x: x0, y0, z0, x1, ... (at least 3n); the gradient is overwritten.
-    double value_and_gradient(std::span<const double> x, std::span<double> gradient) const;
 };
 
 // The bounds are read, not kept. A constraint naming an atom outside the
@@ -261,9 +257,9 @@ inline constexpr double PYRAMID_WEIGHT = 1.0;
 void add_pyramid_terms(ErrorFunction& f, std::span<const PyramidalCentre> groups);
 
 // Holds the angle between each group's two planes within CONJUGATED_TWIST
-// (radians): below CONJUGATED_COSINE, the cosine of that angle, the penalty
-// is CONJUGATED_WEIGHT times the square of the shortfall. Either face will
-// do. Some 20 degrees (a reference force field twists anilines by 10) lets a
+// (radians): below the cosine of that angle, the penalty is
+// CONJUGATED_WEIGHT times the square of the shortfall. Either face will do.
+// 15 degrees (a reference force field twists anilines by 10) lets a
 // pyramidal nitrogen keep its angles; the weight, below the distance terms',
 // lets an ortho neighbour twist it further.
 inline constexpr double CONJUGATED_TWIST = 15.0 * DEG_TO_RAD;
@@ -283,6 +279,6 @@ double field_energy(const ErrorFunction& f, std::span<const double> x, std::span
 double chiral_volume_term(const std::array<double, 3>& a0, const std::array<double, 3>& a1,
                           const std::array<double, 3>& a2, const std::array<std::uint32_t, 3>& indices,
                           std::uint32_t apex, std::span<double> gradient, double target, double lower_magnitude,
-                          double upper_magnitude, double weight);
+                          double upper_magnitude);
 
 }  // namespace quorix::conf

@@ -189,8 +189,8 @@ std::vector<StraightAngle> straight_centres(const MoleculeContext& context);
 // squeezing its angles; these bonds turn as a chain's do. By bond index.
 std::vector<std::uint32_t> large_ring_bonds(const MoleculeContext& context);
 
-// Every amine nitrogen (charge 0, not aromatic, three single bonds, each to a
-// hydrogen or an sp3 carbon): pyramidal, with angles near 110 degrees that
+// Every amine nitrogen (`amine_nitrogen`: each neighbour a hydrogen, an sp3
+// carbon or a saturated N or O): pyramidal, with angles near 110 degrees that
 // the bounds' angle statistics, drawn from amides and anilines as much as
 // from amines, would leave flat. In atom order, each with its neighbours.
 std::vector<PyramidalCentre> pyramidal_amines(const MoleculeContext& context);
@@ -299,11 +299,14 @@ struct BoundsRules {
 
 // One row per kind: its name, the lowest level that holds its terms, how,
 // its finder, and what it gives the bounds from which level on (none for
-// `bounds` null). Finding, bounds, terms, census and levels all read this
-// table. A row's bounds are given in table order, each overriding the rows
-// before it, but `GroupAngles`, `RingSpCentres` and `ElementAngles`, which
-// only fill centres no other kind claims, and `LargeRingBonds`, which only
-// fills bonds no other kind gives a rule.
+// `bounds` null). Finding, terms, census and levels read this table; the
+// bounds too, but for what is decided outside it: large rings' wall windows
+// (`ConformerHolds`), chain double bonds and large flat aromatic rings
+// (`HeldBounds`), and which rows only fill (their `bounds`). A row's
+// bounds are given in table order, each overriding the rows before it, but
+// `GroupAngles`, `RingSpCentres` and `ElementAngles`, which only fill
+// centres no other kind claims, and `LargeRingBonds`, which only fills
+// bonds no other kind gives a rule.
 struct HoldKindRow {
     HoldKind kind;
     std::string_view name;

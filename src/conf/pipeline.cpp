@@ -10,6 +10,7 @@
 #include "chem/explicit_hs.hpp"
 #include "conf/bridges.hpp"
 #include "conf/field.hpp"
+#include "conf/linalg.hpp"
 #include "conf/optimize.hpp"
 #include "conf/pieces.hpp"
 #include "conf/smooth.hpp"
@@ -46,7 +47,6 @@ constexpr MinimiserOptions REFINE{400, 1e-6, 8};
 constexpr MinimiserOptions FIRST{100, 1e-6, 8};
 constexpr MinimiserOptions CONTINUE{300, 1e-6, 8};
 constexpr std::size_t CONTINUATIONS = 3;
-constexpr double CLEAN = 1e-6;
 constexpr std::size_t RETRIES = 4;
 
 struct FieldObjective final : Objective {
@@ -537,12 +537,49 @@ std::expected<Attempt, ConformerError> best_conformer(const core::MolBuilder& mo
     return kept;
 }
 
+// See FLAT_TOLERANCE. Already flat in z, or not flat at all, the coordinates
+// are left as they are.
+void lay_flat(std::vector<Coord>& coords) {
+    if (std::all_of(coords.begin(), coords.end(), [](const Coord& p) { return p[2] == 0.0; })) return;
+    const double n = static_cast<double>(coords.size());
+    Vec3 centre{0.0, 0.0, 0.0};
+    for (const Coord& p : coords)
+        for (std::size_t a = 0; a < 3; ++a) centre[a] += p[a] / n;
+    std::array<double, 9> scatter{};
+    for (const Coord& p : coords)
+        for (std::size_t a = 0; a < 3; ++a)
+            for (std::size_t b = 0; b < 3; ++b) scatter[3 * a + b] += (p[a] - centre[a]) * (p[b] - centre[b]);
+    const auto eigen = symmetric_eigen(scatter, 3);
+    if (!eigen) return;  // a lost coordinate: nothing is flat
+    Vec3 normal{eigen->vectors[6], eigen->vectors[7], eigen->vectors[8]};  // of the smallest value
+    if (normal[2] < 0.0)
+        for (double& v : normal) v = -v;
+    double off = 0.0;
+    for (const Coord& p : coords)
+        off = larger(off, std::abs((p[0] - centre[0]) * normal[0] + (p[1] - centre[1]) * normal[1] +
+                                   (p[2] - centre[2]) * normal[2]));
+    if (!(off <= FLAT_TOLERANCE)) return;
+    // The rotation about normal x z that takes the normal to z (Rodrigues).
+    const double sine = std::hypot(normal[0], normal[1]), cosine = normal[2];
+    const Vec3 axis = sine > 0.0 ? Vec3{normal[1] / sine, -normal[0] / sine, 0.0} : Vec3{1.0, 0.0, 0.0};
+    for (Coord& p : coords) {
+        const Vec3 v{p[0] - centre[0], p[1] - centre[1], p[2] - centre[2]};
+        const double along = axis[0] * v[0] + axis[1] * v[1];
+        const Vec3 across{axis[1] * v[2], -axis[0] * v[2], axis[0] * v[1] - axis[1] * v[0]};  // axis x v
+        for (std::size_t a = 0; a < 2; ++a)
+            p[a] = centre[a] + (v[a] * cosine + across[a] * sine + axis[a] * along * (1.0 - cosine));
+        p[2] = 0.0;
+    }
+}
+
 }  // namespace
 
 std::expected<ConformerResult, ConformerError> generate_conformer(const core::MolBuilder& mol,
                                                                   std::span<const ChiralConstraint> constraints,
                                                                   ConformerTrace* trace) {
     const std::size_t n = mol.atoms.size();
+    // Before anything reads them: the bridgehead check indexes by centre.
+    check_constraints(constraints, n);
     // Nothing to place and nothing to refine: the empty conformer, already at
     // its minimum (the minimiser itself refuses an empty variable list).
     if (n == 0) {
@@ -561,6 +598,7 @@ std::expected<ConformerResult, ConformerError> generate_conformer(const core::Mo
     auto kept = best_conformer(mol, holds, constraints);
     if (!kept) return std::unexpected(std::move(kept.error()));
     if (trace) *trace = kept->trace;
+    lay_flat(kept->result.coords);
     return std::move(kept->result);
 }
 

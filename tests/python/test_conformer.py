@@ -187,6 +187,17 @@ def test_to_molblock():
         c.to_molblock(title=None)
 
 
+# Flat molecules lie in the plane z = 0 exactly, whatever the refinement left
+# of a tilt, and read back as drawings with their cis/trans unchanged.
+@pytest.mark.parametrize("smiles", ["c1ccccc1", "c1ccc2ccccc2c1", "c1ccncc1", "c1ccoc1", "c1cc[nH]c1",
+                                    "c1ccc2cc3ccccc3cc2c1", "F/C=C/F", "F/C=C\\F"])
+def test_flat_molecules_lie_in_the_plane_z0(smiles):
+    c = conf(smiles)
+    assert all(z == 0.0 for _, _, z in c.coords)
+    back = quorix.parse_molblock(c.to_molblock())
+    assert not back.is_3d and back.mol.to_smiles() == c.mol.to_smiles()
+
+
 def test_either_marks_over_real_molecules():
     """Every stereo-3 mark sits on a double bond whose two ends each hold an atom
     besides the partner (the conformer's hydrogens are atoms)."""

@@ -296,7 +296,7 @@ TEST(ErrorFunction, EdgeCases) {
 
     std::vector<double> grad(12, 0.0);
     const auto term = [&](double volume, double target) {
-        return chiral_volume_term({volume, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 2, 3}, 0, grad, target, 0.3, 30.0, 1.0);
+        return chiral_volume_term({volume, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 2, 3}, 0, grad, target, 0.3, 30.0);
     };
     EXPECT_NEAR(term(0.2, 1.0), 0.01, 1e-15);
     EXPECT_NEAR(term(-1.0, 1.0), 1.69, 1e-15);

@@ -15,6 +15,7 @@
 #include "conf/linalg.hpp"
 #include "conf/pipeline.hpp"
 #include "conf/smooth.hpp"
+#include "core/error.hpp"
 #include "prepared.hpp"
 #include "support.hpp"
 
@@ -278,6 +279,22 @@ TEST(ConformerPipeline, EmptyMoleculeGivesAnEmptyConformer) {
     const auto e = generate_conformer(core::MolBuilder{}, {});
     ASSERT_TRUE(e);
     EXPECT_TRUE(e->coords.empty() && e->converged && e->energy == 0.0);
+}
+
+// A caller's constraint naming an atom the molecule lacks is our own fault,
+// found before the bridgehead check (which indexes by centre) reads it.
+TEST(ConformerPipeline, ConstraintOutsideTheMoleculeIsAnInternalError) {
+    core::MolBuilder mol = test::read_or_fail("C[C@H]1CC[C@@H](C)CC1");
+    const auto constraints = prepare_for_conformer(mol);
+    ASSERT_TRUE(constraints && constraints->size() == 2);
+    const auto n = std::uint32_t(mol.num_atoms());
+    for (const auto& [centre, ligand] : {std::pair{n, 0u}, {n + 1000000, 0u}, {0u, n}}) {
+        std::vector<ChiralConstraint> bad = *constraints;
+        if (centre) bad[1].centre = centre;
+        if (ligand) bad[1].ligands[2] = ligand;
+        EXPECT_THROW(generate_conformer(mol, bad), InternalError) << centre << " " << ligand;
+    }
+    EXPECT_THROW(generate_conformer(core::MolBuilder{}, *constraints), InternalError);
 }
 
 }  // namespace
