@@ -141,7 +141,9 @@ void cells_from_sorted(const std::vector<Slot>& slots, unsigned index_bits, Part
     }
     p.quiet.assign(p.cell_start.size(), 0);
     p.chiral_ready = false;
-    p.chiral_pending.clear();
+    p.chiral_waiting.clear();
+    p.chiral_waiting_count = 0;
+    p.chiral_moved.clear();
     p.chiral_byte.clear();
 }
 
@@ -271,7 +273,10 @@ void split_sorted(Partition& p, std::uint32_t cell, const Entry* keyed, std::siz
         // The first block keeps the cell's number, so only later blocks relabel
         // their atoms; a split costs the keyed atoms, not the whole cell.
         if (blocks != 0)
-            for (std::uint32_t q = b_start; q < b_end; ++q) p.cell_of[order[q]] = number;
+            for (std::uint32_t q = b_start; q < b_end; ++q) {
+                p.cell_of[order[q]] = number;
+                p.note_moved(order[q]);
+            }
         if (blocks == 0 || b_end - b_start >= largest_size) {
             largest = blocks;
             largest_size = b_end - b_start;
@@ -401,6 +406,7 @@ void split_off_one(Partition& p, std::uint32_t cell, std::uint32_t atom) {
     p.cell_start.push_back(to);
     p.cell_end.push_back(e);
     p.cell_of[atom] = fresh;
+    p.note_moved(atom);
     // Both parts wait if the cell did (its start stays queued); otherwise all but
     // the larger part, the later of two equal ones counting as larger.
     auto enqueue_at = [&](std::uint32_t start) {
@@ -455,6 +461,7 @@ void individualise(Partition& p, std::uint32_t atom, std::uint32_t cell) {
     p.cell_start.push_back(s);
     p.cell_end.push_back(s + 1);
     p.cell_of[atom] = fresh;
+    p.note_moved(atom);
     p.cell_start[cell] = s + 1;
     p.enqueue(fresh);
     p.enqueue(cell);
@@ -830,25 +837,42 @@ std::uint8_t chirality_byte(const Partition& p, const MolBuilder& mol, std::uint
 
 // Phase 2: split tied cells by @/@@ seen against the classes at the phase's
 // start. A cell can split only when one of its atoms has just taken a non-zero
-// byte (see Partition), so only the pending atoms are looked at, and only the
-// cells of those that resolved are keyed: the cells that split are the same as
-// when every cell is keyed.
+// byte (see Partition), so only the waiting atoms whose neighbours moved are
+// looked at, and only the cells of those that resolved are keyed: the cells that
+// split are the same as when every cell is keyed.
 void split_by_chirality(Partition& p, const MolBuilder& mol, RefineWorkspace& w) {
     w.cells_to_split.clear();
-    w.chirality_visits += p.chiral_pending.size();
-    std::size_t kept = 0;
-    for (std::uint32_t atom : p.chiral_pending) {
-        // Alone in its cell, the atom keys no split again.
-        if (p.cell_size(p.cell_of[atom]) < 2) continue;
-        const std::uint8_t byte = chirality_byte(p, mol, atom, w);
-        if (byte == 0) {
-            p.chiral_pending[kept++] = atom;
-            continue;
-        }
-        p.chiral_byte[atom] = byte;
-        w.cells_to_split.push_back(p.cell_of[atom]);
+    std::vector<std::uint32_t>& look = w.scratch_look;
+    look.clear();
+    if (p.chiral_first_round) {
+        p.chiral_first_round = false;
+        for (std::uint32_t a = 0; a < p.num_atoms(); ++a)
+            if (p.chiral_waiting[a]) look.push_back(a);
+    } else {
+        if (w.looked.size() != p.num_atoms()) w.looked.assign(p.num_atoms(), 0);
+        for (std::uint32_t moved : p.chiral_moved)
+            for (core::Neighbor nb : mol.neighbors(moved))
+                if (p.chiral_waiting[nb.atom] && !w.looked[nb.atom]) {
+                    w.looked[nb.atom] = 1;
+                    look.push_back(nb.atom);
+                }
+        for (std::uint32_t a : look) w.looked[a] = 0;
     }
-    p.chiral_pending.resize(kept);
+    // Splits below record their own moves for the next round.
+    p.chiral_moved.clear();
+    w.chirality_visits += look.size();
+    for (std::uint32_t atom : look) {
+        // Alone in its cell, the atom keys no split again.
+        if (p.cell_size(p.cell_of[atom]) >= 2) {
+            const std::uint8_t byte = chirality_byte(p, mol, atom, w);
+            if (byte == 0) continue;
+            p.chiral_byte[atom] = byte;
+            w.cells_to_split.push_back(p.cell_of[atom]);
+        }
+        p.chiral_waiting[atom] = 0;
+        --p.chiral_waiting_count;
+    }
+    if (p.chiral_waiting_count == 0) p.chiral_moved.clear();
     std::sort(w.cells_to_split.begin(), w.cells_to_split.end());
     w.cells_to_split.erase(std::unique(w.cells_to_split.begin(), w.cells_to_split.end()), w.cells_to_split.end());
     for (std::uint32_t cell : w.cells_to_split) {
@@ -865,12 +889,17 @@ void split_by_chirality(Partition& p, const MolBuilder& mol, RefineWorkspace& w)
 
 void start_chirality(Partition& p, const MolBuilder& mol) {
     p.chiral_ready = true;
-    p.chiral_pending.clear();
+    p.chiral_moved.clear();
+    p.chiral_waiting_count = 0;
+    p.chiral_waiting.assign(mol.num_atoms(), 0);
     for (std::uint32_t a = 0; a < mol.num_atoms(); ++a) {
         const auto tag = mol.atoms[a].chiral_tag;
-        if (tag == core::ChiralTag::Cw || tag == core::ChiralTag::Ccw) p.chiral_pending.push_back(a);
+        if (tag != core::ChiralTag::Cw && tag != core::ChiralTag::Ccw) continue;
+        p.chiral_waiting[a] = 1;
+        ++p.chiral_waiting_count;
     }
-    if (p.chiral_pending.empty())
+    p.chiral_first_round = true;
+    if (p.chiral_waiting_count == 0)
         p.chiral_byte.clear();
     else
         p.chiral_byte.assign(mol.num_atoms(), 0);
@@ -895,7 +924,7 @@ void refine_partition(Partition& p, const MolBuilder& mol, RefineWorkspace& w) {
                 return;
             }
         }
-        if (p.chiral_pending.empty()) return;
+        if (p.chiral_waiting_count == 0) return;
         const std::uint32_t before = p.num_cells();
         split_by_chirality(p, mol, w);
         if (p.num_cells() == before) {

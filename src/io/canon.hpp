@@ -55,14 +55,27 @@ struct Partition {
     // @/@@ bookkeeping of refinement. A tagged atom keys 0 while two of its
     // neighbours share a cell and a fixed byte from then on (cells only split, so
     // their order never changes), and after each chirality round every cell's keys
-    // agree: only atoms that have just left 0 can split a cell. `chiral_pending`
-    // holds the tagged atoms still at 0 in a tied cell, `chiral_byte` the byte of
-    // every other one. Unset (`chiral_ready` false) until the first refinement,
-    // which reads the tags of the molecule it is given; later refinements of the
-    // partition and its copies must be given a molecule with the same tags.
-    std::vector<std::uint32_t> chiral_pending;
+    // agree: only atoms that have just left 0 can split a cell. An atom keys 0
+    // again as long as none of its neighbours has changed cell number (the two
+    // that shared a cell still share it), so a round looks only at the waiting
+    // atoms next to `chiral_moved`, the atoms given a new cell number since the
+    // last round (recorded while some atom waits); the first round looks at all.
+    // `chiral_waiting` flags the tagged atoms still at 0 in a tied cell (as far
+    // as a round has looked), `chiral_byte` holds the byte of every other one.
+    // Unset (`chiral_ready` false) until the first refinement, which reads the
+    // tags of the molecule it is given; later refinements of the partition and its
+    // copies must be given a molecule with the same tags.
+    std::vector<std::uint8_t> chiral_waiting;
+    std::uint32_t chiral_waiting_count = 0;
+    std::vector<std::uint32_t> chiral_moved;
+    bool chiral_first_round = false;
     std::vector<std::uint8_t> chiral_byte;
     bool chiral_ready = false;
+
+    // Notes that `atom` was given a new cell number.
+    void note_moved(std::uint32_t atom) {
+        if (chiral_waiting_count != 0) chiral_moved.push_back(atom);
+    }
 
     std::uint32_t num_atoms() const { return static_cast<std::uint32_t>(order.size()); }
     std::uint32_t num_cells() const { return static_cast<std::uint32_t>(cell_start.size()); }
@@ -125,6 +138,8 @@ struct RefineWorkspace {
     std::vector<std::uint32_t> cells_to_split;
     std::vector<std::uint32_t> scratch_a;
     std::vector<std::uint32_t> scratch_b;
+    std::vector<std::uint8_t> looked;  // per atom, 0 between chirality rounds
+    std::vector<std::uint32_t> scratch_look;
     // Keys kept as bytes even when they fit an integer, and quiet splitters
     // walked all the same: the general form, which the fast one must match.
     bool bytes_only = false;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <ranges>
+#include <unordered_map>
 
 #include "core/error.hpp"
 #include "core/permutation.hpp"
@@ -198,6 +199,56 @@ bool has_stereo(const MolBuilder& mol, bool configured_bonds) {
     for (const core::Atom& a : mol.atoms)
         if (a.chiral_tag != core::ChiralTag::Unspecified) return true;
     return false;
+}
+
+bool is_tetrahedral_tag(core::ChiralTag tag) { return tag == core::ChiralTag::Cw || tag == core::ChiralTag::Ccw; }
+
+// One piece of `mol` as a molecule of its own: `members` are its atoms in the
+// order the copy stores them, and its bonds keep their order in the molecule.
+// `local` (one slot per atom of `mol`) receives each member's index in the copy;
+// `piece_of` numbers the pieces. False when a centre has more ligands than its
+// mark can be carried over with.
+bool extract_piece(const MolBuilder& mol, std::span<const std::uint32_t> members, std::span<const std::uint32_t> piece_of,
+                   std::vector<std::uint32_t>& local, std::vector<std::uint32_t>& piece_bonds, MolBuilder& sub) {
+    const std::uint32_t n = mol.num_atoms();
+    const std::uint32_t* next = mol.next_half_edge.data();
+    const std::uint32_t k = piece_of[members.front()];
+    sub = MolBuilder();
+    piece_bonds.clear();
+    for (const std::uint32_t a : members) {
+        local[a] = sub.add_atom(mol.atoms[a]);
+        for (std::uint32_t h = mol.first_half_edge[a]; h != NONE; h = next[h])
+            if ((h & 1u) == 0) piece_bonds.push_back(h >> 1);
+    }
+    std::sort(piece_bonds.begin(), piece_bonds.end());
+    for (std::uint32_t b : piece_bonds) {
+        Bond copy = mol.bonds[b];
+        copy.begin = local[copy.begin];
+        copy.end = local[copy.end];
+        for (std::uint32_t& x : copy.stereo_atoms)
+            if (x != NONE) x = x < n && piece_of[x] == k ? local[x] : NONE;
+        sub.push_bond(copy);
+    }
+    // @/@@ read the neighbours in half-edge order, which the copy may
+    // store otherwise: such a mark is turned to keep its meaning.
+    std::uint32_t own[16], copied[16];
+    for (const std::uint32_t a : members) {
+        if (!is_tetrahedral_tag(mol.atoms[a].chiral_tag)) continue;
+        std::uint32_t d = 0;
+        for (core::Neighbor nb : mol.neighbors(a)) {
+            if (d == 16) return false;
+            own[d++] = local[nb.atom];
+        }
+        d = 0;
+        for (core::Neighbor nb : sub.neighbors(local[a])) copied[d++] = nb.atom;
+        const std::uint8_t parity = core::permutation_parity({own, d}, {copied, d});
+        if (parity > 1) return false;
+        if (parity == 1) {
+            core::Atom& atom = sub.atoms[local[a]];
+            atom.chiral_tag = atom.chiral_tag == core::ChiralTag::Cw ? core::ChiralTag::Ccw : core::ChiralTag::Cw;
+        }
+    }
+    return true;
 }
 
 // A node of the search: a refined partition and the tied cell it branches on.
@@ -464,48 +515,11 @@ private:
             for (std::uint32_t pos = 0; pos < n; ++pos) members[fill[piece_of[p.order[pos]]]++] = p.order[pos];
         }
 
-        // One piece as a molecule of its own, atoms in root order, bonds in their
-        // order in the molecule.
+        // One piece as a molecule of its own, atoms in root order.
         std::vector<std::uint32_t> local(n, NONE), piece_bonds;
         auto extract = [&](std::uint32_t k, MolBuilder& sub) {
-            sub = MolBuilder();
-            piece_bonds.clear();
-            for (std::uint32_t i = piece_start[k]; i < piece_start[k + 1]; ++i) {
-                const std::uint32_t a = members[i];
-                local[a] = sub.add_atom(mol.atoms[a]);
-                for (std::uint32_t h = mol.first_half_edge[a]; h != NONE; h = next[h])
-                    if ((h & 1u) == 0) piece_bonds.push_back(h >> 1);
-            }
-            std::sort(piece_bonds.begin(), piece_bonds.end());
-            for (std::uint32_t b : piece_bonds) {
-                Bond copy = mol.bonds[b];
-                copy.begin = local[copy.begin];
-                copy.end = local[copy.end];
-                for (std::uint32_t& x : copy.stereo_atoms)
-                    if (x != NONE) x = x < n && piece_of[x] == k ? local[x] : NONE;
-                sub.push_bond(copy);
-            }
-            // @/@@ read the neighbours in half-edge order, which the copy may
-            // store otherwise: such a mark is turned to keep its meaning.
-            std::uint32_t own[16], copied[16];
-            for (std::uint32_t i = piece_start[k]; i < piece_start[k + 1]; ++i) {
-                const std::uint32_t a = members[i];
-                if (!is_tetrahedral(mol.atoms[a])) continue;
-                std::uint32_t d = 0;
-                for (core::Neighbor nb : mol.neighbors(a)) {
-                    if (d == 16) return false;
-                    own[d++] = local[nb.atom];
-                }
-                d = 0;
-                for (core::Neighbor nb : sub.neighbors(local[a])) copied[d++] = nb.atom;
-                const std::uint8_t parity = core::permutation_parity({own, d}, {copied, d});
-                if (parity > 1) return false;
-                if (parity == 1) {
-                    core::Atom& atom = sub.atoms[local[a]];
-                    atom.chiral_tag = atom.chiral_tag == core::ChiralTag::Cw ? core::ChiralTag::Ccw : core::ChiralTag::Cw;
-                }
-            }
-            return true;
+            return extract_piece(mol, std::span<const std::uint32_t>(members).subspan(piece_start[k], piece_start[k + 1] - piece_start[k]),
+                                 piece_of, local, piece_bonds, sub);
         };
 
         // Kinds of piece by the text of their atoms in root order.
@@ -904,7 +918,6 @@ private:
     }
 };
 
-bool is_tetrahedral_tag(core::ChiralTag tag) { return tag == core::ChiralTag::Cw || tag == core::ChiralTag::Ccw; }
 
 // Map numbers are written, so atoms that differ only by them must not be put in
 // order by where they are stored: they order the atoms of each tied cell of the
@@ -1081,17 +1094,204 @@ void drop_unwritten_hydrogens(const MolBuilder& mol, std::optional<MolBuilder>& 
 
 namespace {
 
+std::optional<SmilesOutput> copies_of_one_piece(const MolBuilder& mol, CanonScratch& s);
+
 // `root_given`: `s.root` already holds the refined partition of `mol`. Without
-// `text_wanted` only the atom order of the result is filled in.
+// `text_wanted` only the atom order of the result is filled in. `ranked`, when
+// given, receives the molecule the order was found on when it is not `mol` itself
+// (some marks or hydrogens cleared).
 SmilesOutput canonical_smiles_in(const MolBuilder& mol, CanonScratch& s, bool root_given = false,
-                                 bool text_wanted = true, std::span<const std::uint8_t> given_centres = {}) {
+                                 bool text_wanted = true, std::span<const std::uint8_t> given_centres = {},
+                                 std::optional<MolBuilder>* ranked = nullptr) {
+    if (auto out = copies_of_one_piece(mol, s)) return std::move(*out);
     std::optional<MolBuilder> copy;
     const bool root_ready = drop_stereoless_marks(mol, copy, s, root_given, given_centres) || root_given;
     drop_unwritten_hydrogens(mol, copy);
     const MolBuilder& m = copy ? *copy : mol;
     if (!root_ready || copy) refined_partition(m, s.root, s.work);
     if (s.counted) ++s.counted->refinements;
-    return search_from_root(m, s, text_wanted);
+    SmilesOutput out = search_from_root(m, s, text_wanted);
+    if (ranked) *ranked = std::move(copy);
+    return out;
+}
+
+// Buckets copied-out pieces that may be stored alike; equality is checked in full.
+std::uint64_t piece_hash(const MolBuilder& sub) {
+    std::uint64_t h = 14695981039346656037ull;
+    auto mix = [&h](std::uint64_t v) { h = (h ^ v) * 1099511628211ull; };
+    for (const core::Atom& a : sub.atoms)
+        mix((std::uint64_t{a.atomic_num} << 40) | (std::uint64_t{a.isotope} << 24) |
+            (std::uint64_t(static_cast<std::uint8_t>(a.formal_charge)) << 16) |
+            (std::uint64_t{a.num_explicit_hs} << 8) | static_cast<std::uint8_t>(a.chiral_tag));
+    for (const Bond& b : sub.bonds) mix((std::uint64_t{b.begin} << 32) ^ b.end ^ (std::uint64_t(b.order) << 60));
+    return h;
+}
+
+// Copies of one piece (connected component) with @/@@ marks. Searching the whole
+// would try the ties of every copy against those of every other, and judge every
+// mark of every copy on the whole molecule; but a whole whose pieces all write one
+// text T writes T.T...T, and a mark is redundant in the whole exactly when it is in
+// its piece, as the other pieces stay as they are. So each kind of piece is ranked
+// on its own (copies stored alike once), the pieces take their turns as the
+// whole's tie-break gives them, and each is written in its own order. Anything
+// else (a piece that writes another text, marks on bonds, other centres): none,
+// for the search over the whole.
+std::optional<SmilesOutput> copies_of_one_piece(const MolBuilder& mol, CanonScratch& s) {
+    bool tagged = false;
+    for (const core::Atom& a : mol.atoms) {
+        if (a.chiral_tag == core::ChiralTag::Unspecified) continue;
+        if (!is_tetrahedral_tag(a.chiral_tag)) return std::nullopt;
+        tagged = true;
+    }
+    if (!tagged) return std::nullopt;
+    for (const Bond& b : mol.bonds)
+        if (b.direction != core::BondDirection::None || b.stereo != BondStereo::None) return std::nullopt;
+
+    // Pieces numbered by their first atom.
+    const std::uint32_t n = mol.num_atoms();
+    const std::uint32_t* next = mol.next_half_edge.data();
+    std::vector<std::uint32_t> piece_of(n, NONE), stack;
+    std::uint32_t pieces = 0;
+    for (std::uint32_t seed = 0; seed < n; ++seed) {
+        if (piece_of[seed] != NONE) continue;
+        piece_of[seed] = pieces;
+        stack.assign(1, seed);
+        while (!stack.empty()) {
+            const std::uint32_t a = stack.back();
+            stack.pop_back();
+            for (std::uint32_t h = mol.first_half_edge[a]; h != NONE; h = next[h]) {
+                const Bond& b = mol.bonds[h >> 1];
+                const std::uint32_t far = (h & 1u) ? b.begin : b.end;
+                if (piece_of[far] == NONE) {
+                    piece_of[far] = pieces;
+                    stack.push_back(far);
+                }
+            }
+        }
+        ++pieces;
+    }
+    if (pieces < 2) return std::nullopt;
+    std::vector<std::uint32_t> piece_start(pieces + 1, 0), members(n);
+    for (std::uint32_t a = 0; a < n; ++a) ++piece_start[piece_of[a] + 1];
+    for (std::uint32_t k = 0; k < pieces; ++k) piece_start[k + 1] += piece_start[k];
+    // Each piece's atoms in the order `atoms` lists them.
+    auto group_members = [&](const auto& atoms) {
+        std::vector<std::uint32_t>& fill = stack;
+        fill.assign(piece_start.begin(), piece_start.end() - 1);
+        for (std::uint32_t a : atoms) members[fill[piece_of[a]]++] = a;
+    };
+    auto members_of = [&](std::uint32_t k) {
+        return std::span<const std::uint32_t>(members).subspan(piece_start[k], piece_start[k + 1] - piece_start[k]);
+    };
+
+    // Every piece of `whole` ranked on its own, its atoms stored in `members`
+    // order; pieces stored alike share one result. False when a piece cannot be
+    // copied out or writes another text than the first.
+    struct Kind {
+        MolBuilder sub;
+        std::uint64_t hash;
+        SmilesOutput out;
+        std::optional<MolBuilder> ranked;  // the piece as ranked, when marks or hydrogens went
+    };
+    std::vector<Kind> kinds;
+    std::vector<std::uint32_t> kind_of(pieces), local(n, NONE), piece_bonds;
+    std::unordered_multimap<std::uint64_t, std::uint32_t> kind_by_hash;
+    const bool uncounted = core::implicit_hs_uncounted(mol);
+    const auto sub_lease = core::Scratch<CanonScratch>::borrow(n);
+    CanonScratch& sub_scratch = *sub_lease;
+    // The pieces' work counts as the whole's; the pooled scratch must not keep
+    // pointing at the counter.
+    struct Counting {
+        CanonScratch& whole;
+        CanonScratch& piece;
+        ~Counting() {
+            whole.work.chirality_visits += piece.work.chirality_visits;
+            piece.work.chirality_visits = 0;
+            piece.counted = nullptr;
+        }
+    } counting{s, sub_scratch};
+    sub_scratch.counted = s.counted;
+    sub_scratch.work.chirality_visits = 0;
+    MolBuilder sub;
+    auto rank_pieces = [&](const MolBuilder& whole) {
+        kinds.clear();
+        kind_by_hash.clear();
+        for (std::uint32_t k = 0; k < pieces; ++k) {
+            if (!extract_piece(whole, members_of(k), piece_of, local, piece_bonds, sub)) return false;
+            const std::uint64_t hash = piece_hash(sub);
+            auto [it, end] = kind_by_hash.equal_range(hash);
+            while (it != end && !(kinds[it->second].sub == sub)) ++it;
+            if (it != end) {
+                kind_of[k] = it->second;
+                continue;
+            }
+            // Hydrogens are dropped by what the whole holds.
+            if (core::implicit_hs_uncounted(sub) != uncounted) return false;
+            Kind& kind = kinds.emplace_back(Kind{sub, hash, {}, std::nullopt});
+            kind.out = canonical_smiles_in(kind.sub, sub_scratch, false, true, {}, &kind.ranked);
+            if (kind.out.text != kinds.front().out.text) return false;
+            kind_of[k] = static_cast<std::uint32_t>(kinds.size() - 1);
+            kind_by_hash.emplace(hash, kind_of[k]);
+        }
+        return true;
+    };
+    group_members(std::views::iota(0u, n));
+    if (!rank_pieces(mol)) return std::nullopt;
+
+    // The whole as ranked: what each piece dropped, dropped from it.
+    std::optional<MolBuilder> copy;
+    for (std::uint32_t k = 0; k < pieces; ++k) {
+        const Kind& kind = kinds[kind_of[k]];
+        if (!kind.ranked) continue;
+        if (!copy) copy = mol;
+        const std::span<const std::uint32_t> atoms = members_of(k);
+        for (std::uint32_t i = 0; i < atoms.size(); ++i) {
+            const core::Atom& was = kind.sub.atoms[i];
+            const core::Atom& now = kind.ranked->atoms[i];
+            core::Atom& atom = copy->atoms[atoms[i]];
+            if (now.chiral_tag == core::ChiralTag::Unspecified && was.chiral_tag != core::ChiralTag::Unspecified) {
+                atom.chiral_tag = core::ChiralTag::Unspecified;
+                atom.chiral_permutation = 0;
+            }
+            atom.flags = (atom.flags & ~core::FIXED_HS) | (now.flags & core::FIXED_HS);
+            atom.num_explicit_hs = now.num_explicit_hs;
+        }
+    }
+    const MolBuilder& m = copy ? *copy : mol;
+
+    // The whole's first leaf: its tie-break individualises the first atom of the
+    // lowest tied cell until none is left. It takes the pieces in turn, and a
+    // search over the whole writes them in that turn; each piece keeps, among its
+    // orders that write the text, the one its own search meets first when it is
+    // stored in the leaf's order.
+    Partition& p = s.root;
+    refined_partition(m, p, s.work);
+    if (s.counted) ++s.counted->refinements;
+    std::uint32_t from = 0;
+    while (auto cell = next_tied_cell(p, from)) {
+        from = p.cell_start[*cell];
+        individualise(p, p.order[from], *cell);
+        refine_partition(p, m, s.work);
+        if (s.counted) ++s.counted->refinements;
+    }
+    if (s.counted) ++s.counted->leaves;
+    const std::string text = kinds.front().out.text;
+    group_members(p.order);
+    if (!rank_pieces(m) || kinds.front().out.text != text) return std::nullopt;
+
+    SmilesOutput out;
+    out.text.reserve((text.size() + 1) * pieces);
+    out.atom_order.reserve(n);
+    std::vector<std::uint8_t> placed(pieces, 0);
+    for (std::uint32_t a : p.order) {
+        const std::uint32_t k = piece_of[a];
+        if (placed[k]) continue;
+        placed[k] = 1;
+        if (!out.text.empty()) out.text += '.';
+        out.text += text;
+        for (std::uint32_t x : kinds[kind_of[k]].out.atom_order) out.atom_order.push_back(members[piece_start[k] + x]);
+    }
+    return out;
 }
 
 }  // namespace

@@ -632,6 +632,46 @@ INSTANTIATE_TEST_SUITE_P(
                     Repeated{"CC", "[Si]", 300, "CC[Si](CC)(CC)", 2 + 4 + 298 * 4 + 2},
                     Repeated{"CO", "[Si]", 300, "C(O)[Si](CO)(CO)", 4 + 4 + 298 * 4 + 2}));
 
+// Copies of a piece whose marks sit on a ring (cis/trans that refinement cannot
+// see): each copy's ties are broken on their own, so the work grows with the
+// copies (a bound on refinements, leaves and @/@@ looks, not on time), the text is
+// the piece's own text once per copy, and no storage order changes it.
+struct Copies {
+    std::string piece;
+    int copies;
+};
+
+class CopiesOfAStereoPiece : public testing::TestWithParam<Copies> {};
+
+TEST_P(CopiesOfAStereoPiece, CostLinearWorkAndWriteThePieceOncePerCopy) {
+    const Copies& c = GetParam();
+    std::string input, expected;
+    const std::string piece_text = io::to_canonical_smiles(read(c.piece));
+    for (int k = 0; k < c.copies; ++k) {
+        input += (k ? "." : "") + c.piece;
+        expected += (k ? "." : "") + piece_text;
+    }
+    const MolBuilder mol = read(input);
+    io::CanonicalWork work;
+    const io::SmilesOutput out = io::canonical_smiles_counted(mol, work);
+    EXPECT_LE(work.refinements, 3u * c.copies + 200);
+    EXPECT_LE(work.leaves, 100u);
+    EXPECT_LE(work.chirality_visits, 4u * mol.num_atoms());
+    EXPECT_EQ(out.text, expected);
+    std::mt19937 rng(51);
+    EXPECT_EQ(io::to_canonical_smiles(reordered(mol, rng)), expected);
+    MolBuilder again = read(out.text);
+    EXPECT_EQ(io::to_canonical_smiles(again), out.text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CanonicalSmiles, CopiesOfAStereoPiece,
+    testing::Values(Copies{"[H][C@@]12CCCC[C@]1([H])CCCC2", 12}, Copies{"[H][C@@]12CCCC[C@]1([H])CCCC2", 400},
+                    Copies{"C[C@H]1CC[C@H](C)CC1", 12}, Copies{"C[C@H]1CC[C@H](C)CC1", 400},
+                    // A mark that only the others make redundant, and a mark that
+                    // makes no centre at all: dropped in every copy alike.
+                    Copies{"C[C@@H]1C[C@H](C)C[C@@H](C)C1", 30}, Copies{"C[C@H](C)[C@@H]1CC[C@H](C)CC1", 30}));
+
 // A chain of residues from a repeating unit: most atoms are told apart by the
 // chain, and what ties is local (ring flips, fork ends) next to many centres.
 std::string chain_of(const std::vector<std::string>& unit, int residues, const std::string& tail) {

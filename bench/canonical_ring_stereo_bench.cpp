@@ -1,0 +1,83 @@
+// Canonical SMILES of many dot-joined copies of a piece whose stereo lies on a
+// ring (trans-decalin, trans-1,4-dimethylcyclohexane), read as parse_smiles reads
+// them, with and without their @/@@ marks. Thread CPU time of one call (median of
+// a few), per number of copies, and the work counters of the marked input.
+//
+//   canonical_ring_stereo_bench [COPIES...]   (default 10 20 40 100 200 400)
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "common.hpp"
+#include "io/smiles/canonical.hpp"
+#include "io/smiles/canonical_testing.hpp"
+#include "io/smiles/read.hpp"
+
+using namespace quorix;
+
+namespace {
+
+using bench::thread_ms;
+
+template <class F>
+double median_ms(F&& f) {
+    double runs[5];
+    int done = 0;
+    for (; done < 5; ++done) {
+        const double t0 = thread_ms();
+        f();
+        runs[done] = thread_ms() - t0;
+        if (runs[done] > 1000) {  // a slow case: one more run is enough
+            ++done;
+            break;
+        }
+    }
+    std::sort(runs, runs + done);
+    return runs[done / 2];
+}
+
+std::string joined(const std::string& piece, int copies) {
+    std::string out;
+    for (int k = 0; k < copies; ++k) out += (k ? "." : "") + piece;
+    return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::vector<int> sizes;
+    for (int i = 1; i < argc; ++i) sizes.push_back(std::max(1, std::atoi(argv[i])));
+    if (sizes.empty()) sizes = {10, 20, 40, 100, 200, 400};
+    const std::pair<const char*, const char*> pieces[] = {
+        {"trans-decalin", "[H][C@@]12CCCC[C@]1([H])CCCC2"},
+        {"trans-1,4-dimethylcyclohexane", "C[C@H]1CC[C@H](C)CC1"},
+    };
+
+    std::printf("%-30s %6s %6s %11s %11s %6s %11s %7s %9s\n", "piece", "copies", "atoms", "stereo", "no-stereo",
+                "ratio", "refinements", "leaves", "@-visits");
+    std::size_t sink = 0;
+    for (const auto& [name, piece] : pieces) {
+        for (int copies : sizes) {
+            const auto read = io::read_smiles(joined(piece, copies));
+            if (!read) {
+                std::printf("%-30s unreadable\n", name);
+                return 1;
+            }
+            const core::MolBuilder& mol = *read;
+            core::MolBuilder flat = mol;
+            for (core::Atom& a : flat.atoms) a.chiral_tag = core::ChiralTag::Unspecified;
+            const double with = median_ms([&] { sink += io::to_canonical_smiles(mol).size(); });
+            const double without = median_ms([&] { sink += io::to_canonical_smiles(flat).size(); });
+            io::CanonicalWork work;
+            sink += io::canonical_smiles_counted(mol, work).text.size();
+            std::printf("%-30s %6d %6u %9.2fms %9.2fms %6.1f %11llu %7llu %9llu\n", name, copies, mol.num_atoms(), with,
+                        without, with / std::max(without, 1e-3), static_cast<unsigned long long>(work.refinements),
+                        static_cast<unsigned long long>(work.leaves),
+                        static_cast<unsigned long long>(work.chirality_visits));
+        }
+    }
+    std::printf("(checksum %zu)\n", sink);
+    return 0;
+}
