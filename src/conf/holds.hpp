@@ -182,32 +182,11 @@ std::vector<HeldChair> held_chairs(const MoleculeContext& context);
 // cumulene centres, azide and diazo nitrogens), held straight. In atom order.
 std::vector<StraightAngle> straight_centres(const MoleculeContext& context);
 
-// Every single bond whose smallest ring has LARGE_RING atoms or more. The
-// bounds' own rule caps a ring path's torsion at 90 degrees in any ring of
-// seven atoms or more that is neither aromatic nor all sp3, which in a
-// macrocycle forbids every anti torsion and folds the ring onto itself,
-// squeezing its angles; these bonds turn as a chain's do. By bond index.
-std::vector<std::uint32_t> large_ring_bonds(const MoleculeContext& context);
-
 // Every amine nitrogen (charge 0, not aromatic, three single bonds, each to a
 // hydrogen or an sp3 carbon): pyramidal, with angles near 110 degrees that
 // the bounds' angle statistics, drawn from amides and anilines as much as
 // from amines, would leave flat. In atom order, each with its neighbours.
 std::vector<PyramidalCentre> pyramidal_amines(const MoleculeContext& context);
-
-// Every angle between two neighbours of a tetrahedral C, N or O (in no
-// three- or four-membered ring) whose smallest common ring has LARGE_RING
-// atoms or more: atoms {a, centre, c}, windows unset (`ConformerHolds`
-// sets them). By centre, then neighbour order.
-std::vector<WindowAngle> large_ring_angles(const MoleculeContext& context);
-// How far outside the bounds' window (degrees) a large ring's angle meets
-// its wall: within it the ring is as free as its bounds leave it.
-inline constexpr double ANGLE_WALL_MARGIN = 5.0;
-
-// Every bond, not aromatic, whose smallest ring has LARGE_RING atoms or
-// more: atoms {begin, end}, windows unset (`ConformerHolds` sets them to
-// the bond's typical length's window). By bond index.
-std::vector<WindowLength> large_ring_lengths(const MoleculeContext& context);
 
 // The kinds of hold, in the order their terms join the error function; the
 // kinds after `LargeRingLengths` add no term and only shape the bounds.
@@ -254,23 +233,6 @@ using HeldGroups = std::variant<std::vector<PlanarFour>, std::vector<RingSubstit
                                 std::vector<ConjugatedNitrogen>, std::vector<std::uint32_t>, std::vector<HeldLength>,
                                 std::vector<WindowAngle>, std::vector<WindowLength>>;
 
-// How the error function holds a kind's groups (see conf/field.hpp); None
-// for a kind that only narrows the bounds.
-enum class HoldTerm : std::uint8_t {
-    None,
-    Torsion,
-    Flatness,
-    RingDoubleBond,
-    Substituent,
-    Wells,
-    Straight,
-    Pyramid,
-    Chair,
-    Conjugated,
-    Window,
-    LengthWindow
-};
-
 // What the kinds of hold give the bounds, per bond, atom and ring (see
 // `HeldBounds`).
 struct BoundsRules {
@@ -296,24 +258,6 @@ struct BoundsRules {
     std::vector<TypicalLength> lengths;     // per bond; a zero half-width for none
     bool operator==(const BoundsRules&) const = default;
 };
-
-// One row per kind: its name, the lowest level that holds its terms, how,
-// its finder, and what it gives the bounds from which level on (none for
-// `bounds` null). Finding, bounds, terms, census and levels all read this
-// table. A row's bounds are given in table order, each overriding the rows
-// before it, but `GroupAngles`, `RingSpCentres` and `ElementAngles`, which
-// only fill centres no other kind claims, and `LargeRingBonds`, which only
-// fills bonds no other kind gives a rule.
-struct HoldKindRow {
-    HoldKind kind;
-    std::string_view name;
-    Holds level;
-    HoldTerm term;
-    HeldGroups (*find)(const MoleculeContext&);
-    Holds bounds_level;
-    void (*bounds)(const MoleculeContext&, const HeldGroups&, BoundsRules&);
-};
-extern const std::array<HoldKindRow, HOLD_KIND_COUNT> HOLD_KINDS;
 
 class ConformerHolds;
 
