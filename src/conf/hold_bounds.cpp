@@ -113,6 +113,11 @@ void free_bonds(const MoleculeContext&, const HeldGroups& groups, BoundsRules& o
         if (out.rules[bond].rule == BoundsRules::Rule::None) out.rules[bond] = {BoundsRules::Rule::Free};
 }
 
+// A cyclosiloxane's ring paths turn as its angles let them.
+void open_rings(const MoleculeContext&, const HeldGroups& groups, BoundsRules& out) {
+    for (const std::uint32_t r : list<std::uint32_t>(groups)) out.rings[r] = BoundsRules::RingShape::Open;
+}
+
 }  // namespace give
 
 template void give::centres<CentreAngles::Nitro>(const MoleculeContext&, const HeldGroups&, BoundsRules&);
@@ -154,6 +159,9 @@ std::optional<std::pair<double, double>> HeldBounds::ring_torsion(std::uint32_t 
         case BoundsRules::RingShape::Chair:
             if (!a_in || !d_in) return std::nullopt;
             return std::pair{CHAIR_TORSION_LOW_DEGREES, stats_lookup(6, false, true).second};
+        case BoundsRules::RingShape::Open:
+            if (!a_in || !d_in) return std::nullopt;
+            return std::pair{0.0, 180.0};
         case BoundsRules::RingShape::Flat: break;
     }
     const double phi = a_in == d_in ? 0.0 : 180.0;

@@ -102,6 +102,13 @@ std::vector<std::uint32_t> ring_sp_centres(const MoleculeContext& context) {
     return out;
 }
 
+std::vector<std::uint32_t> siloxane_rings(const MoleculeContext& context) {
+    std::vector<std::uint32_t> out;
+    for (std::uint32_t r = 0; r < context.rings.ring_count(); ++r)
+        if (siloxane_ring(context.mol, context.rings, r)) out.push_back(r);
+    return out;
+}
+
 std::vector<HeldLength> typical_lengths(const MoleculeContext& context) {
     std::vector<HeldLength> out;
     for (std::uint32_t bi = 0; bi < context.mol.num_bonds(); ++bi)

@@ -155,7 +155,12 @@ std::vector<HeldTorsion> chair_terms(std::span<const HeldChair> chairs, std::spa
     return out;
 }
 
-std::vector<std::uint32_t> chair_rings(const MoleculeContext& context) { return chair_rings_of(context.rings); }
+std::vector<std::uint32_t> chair_rings(const MoleculeContext& context) {
+    // A cyclotrisiloxane lies flat, its Si-O-Si opened to 131 degrees.
+    std::vector<std::uint32_t> out = chair_rings_of(context.rings);
+    std::erase_if(out, [&](std::uint32_t r) { return siloxane_ring(context.mol, context.rings, r); });
+    return out;
+}
 
 std::vector<HeldChair> held_chairs(const MoleculeContext& context) {
     const core::MolBuilder& mol = context.mol;

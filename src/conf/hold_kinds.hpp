@@ -50,6 +50,10 @@ std::vector<std::uint32_t> element_angle_centres(const MoleculeContext& context)
 // The sp centres of rings with two neighbours. In atom order.
 std::vector<std::uint32_t> ring_sp_centres(const MoleculeContext& context);
 
+// The rings of the ring list that are cyclosiloxanes (see `siloxane_ring`).
+// By index in the ring list.
+std::vector<std::uint32_t> siloxane_rings(const MoleculeContext& context);
+
 // Every bond with a typical length (see `typical_bond_length`). By bond index.
 std::vector<HeldLength> typical_lengths(const MoleculeContext& context);
 
@@ -71,6 +75,7 @@ void chairs(const MoleculeContext&, const HeldGroups& groups, BoundsRules& out);
 void flat_macrocycles(const MoleculeContext& context, const HeldGroups&, BoundsRules& out);
 void lengths(const MoleculeContext&, const HeldGroups& groups, BoundsRules& out);
 void free_bonds(const MoleculeContext&, const HeldGroups& groups, BoundsRules& out);
+void open_rings(const MoleculeContext&, const HeldGroups& groups, BoundsRules& out);
 
 }  // namespace give
 

@@ -97,6 +97,8 @@ constexpr std::array<HoldKindRow, HOLD_KIND_COUNT> hold_kind_rows() {
          give::lengths},
         {LargeRingBonds, "large-ring bonds", Holds::None, T::None, found<large_ring_bonds>, Holds::None,
          give::free_bonds},
+        {SiloxaneRings, "siloxane rings", Holds::Lengths, T::None, found<siloxane_rings>, Holds::Lengths,
+         give::open_rings},
     }};
 }
 

@@ -156,7 +156,8 @@ std::vector<HeldTorsion> biaryl_links(const MoleculeContext& context);
 
 // The rings held as chairs: six-membered, every atom sp3, sharing at most one
 // bond with any other ring and none with a ring smaller than six (which would
-// force its shared torsion flat). By index in the ring list.
+// force its shared torsion flat), and no cyclosiloxane (see `siloxane_ring`).
+// By index in the ring list.
 std::vector<std::uint32_t> chair_rings(const MoleculeContext& context);
 
 
@@ -217,8 +218,9 @@ enum class HoldKind : std::uint8_t {
     ElementAngles,
     TypicalLengths,
     LargeRingBonds,
+    SiloxaneRings,
 };
-inline constexpr std::size_t HOLD_KIND_COUNT = static_cast<std::size_t>(HoldKind::LargeRingBonds) + 1;
+inline constexpr std::size_t HOLD_KIND_COUNT = static_cast<std::size_t>(HoldKind::SiloxaneRings) + 1;
 
 // A bond's typical length (see `typical_bond_length`).
 struct HeldLength {
@@ -251,9 +253,11 @@ struct BoundsRules {
     };
     std::vector<ChainRule> rules;           // per bond
     std::vector<CentreAngles> centres;      // per atom
-    // Per ring of the ring list: a chair, or an aromatic ring of
-    // LARGE_RING atoms or more, flat (a porphyrin's inner ring).
-    enum class RingShape : std::uint8_t { Free, Chair, Flat };
+    // Per ring of the ring list: a chair, an aromatic ring of LARGE_RING
+    // atoms or more, flat (a porphyrin's inner ring), or a ring whose
+    // torsions the statistics would set against its angles, open (see
+    // `siloxane_ring`).
+    enum class RingShape : std::uint8_t { Free, Chair, Flat, Open };
     std::vector<RingShape> rings;
     std::vector<TypicalLength> lengths;     // per bond; a zero half-width for none
     bool operator==(const BoundsRules&) const = default;

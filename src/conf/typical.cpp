@@ -298,7 +298,10 @@ std::optional<double> oxygen_angle(const core::MolBuilder& mol, std::uint32_t a,
     if (pair == P{Kind::Sp3Carbon, Kind::AromaticCarbon} || pair == P{Kind::AromaticCarbon, Kind::CarbonylCarbon} ||
         pair == P{Kind::Sp3Carbon, Kind::AlkeneCarbon})
         return 117.5;
-    if (pair == P{Kind::AromaticCarbon, Kind::AromaticCarbon}) return 119.0;
+    // Diaryl ethers 118-121 in crystals (diphenyl ether 120); the ortho
+    // atoms of each ring press against the other ring, and a refinement
+    // settles at the window's upper edge, some 5 past its middle.
+    if (pair == P{Kind::AromaticCarbon, Kind::AromaticCarbon}) return 116.0;
     return std::nullopt;
 }
 
@@ -444,6 +447,80 @@ std::optional<double> silyl_oxygen_angle(const core::MolBuilder& mol, std::uint3
     return std::nullopt;
 }
 
+// A ring's Si-O-Si opens as far as the ring lets it: 131.6 in
+// hexamethylcyclotrisiloxane (gas-phase electron diffraction, the ring
+// flat), 142.5 in octamethylcyclotetrasiloxane's crystal, given 140 since
+// its methyls, meeting across the ring, open it past its window by some 5;
+// larger rings take the chain's. The ring statistics' oxygen rows are
+// ethers', some 112, which close a cyclosiloxane to a strained 117.
+std::optional<double> ring_siloxane_angle(const core::MolBuilder& mol, const RingContext& rings,
+                                          std::uint32_t centre, std::uint32_t a, std::uint32_t c) {
+    if (element(mol, a) != core::Element::Si || element(mol, c) != core::Element::Si) return std::nullopt;
+    switch (rings.smallest_size(centre, a, c)) {
+        case 6: return 131.5;
+        case 8: return 140.0;
+        default: return std::nullopt;
+    }
+}
+
+// What a two-connected oxygen's neighbour other than carbon or silicon is,
+// as its angle reads it.
+enum class OxygenSide : std::uint8_t { Other, Sp3Carbon, Aryl, Phosphorus, Sulfonyl, NitroNitrogen };
+
+OxygenSide oxygen_side(const core::MolBuilder& mol, std::uint32_t x) {
+    switch (element(mol, x)) {
+        case core::Element::C:
+            switch (carbon_kind(mol, x)) {
+                case Kind::Sp3Carbon: return OxygenSide::Sp3Carbon;
+                case Kind::AromaticCarbon: return OxygenSide::Aryl;
+                default: return OxygenSide::Other;
+            }
+        case core::Element::P: return OxygenSide::Phosphorus;
+        case core::Element::S: return sulfonyl_sulfur(mol, x) ? OxygenSide::Sulfonyl : OxygenSide::Other;
+        case core::Element::N: return nitro_oxide(mol, x) != NONE ? OxygenSide::NitroNitrogen : OxygenSide::Other;
+        default: return OxygenSide::Other;
+    }
+}
+
+struct OxygenAngle {
+    OxygenSide a, c;
+    double angle;
+};
+
+// The esters of inorganic acids, after crystal structures (Allen et al.'s
+// tables and the Cambridge database surveys of phosphate, sulfonate and
+// nitrate esters): the oxygen's lone pairs lean towards the acid's centre
+// and open its angle past an ether's. Sides in `OxygenSide` order; the
+// statistics' one oxygen row, an ether's 109, serves none of them.
+constexpr std::array OXYGEN_ESTER_ANGLES{
+    // Alkyl phosphates and phosphites 118-121 (trimethyl phosphate's 118 in
+    // the gas), aryl phosphates 120-125, whose ortho atoms, as a diaryl
+    // ether's, press the refinement to the window's upper edge.
+    OxygenAngle{OxygenSide::Sp3Carbon, OxygenSide::Phosphorus, 118.5},
+    OxygenAngle{OxygenSide::Aryl, OxygenSide::Phosphorus, 119.0},
+    // Diphosphates 125-135 (pyrophosphate and ATP salts some 130): the
+    // bridge keeps the two phosphoryl groups' oxygens some 3 A apart.
+    OxygenAngle{OxygenSide::Phosphorus, OxygenSide::Phosphorus, 130.0},
+    // Alkyl sulfonates and sulfates 116-119 (methyl mesylate 117), aryl
+    // sulfonates 118-122.
+    OxygenAngle{OxygenSide::Sp3Carbon, OxygenSide::Sulfonyl, 117.5},
+    OxygenAngle{OxygenSide::Aryl, OxygenSide::Sulfonyl, 118.0},
+    // Nitrate esters 113-116 (methyl nitrate 113 in the gas).
+    OxygenAngle{OxygenSide::Sp3Carbon, OxygenSide::NitroNitrogen, 114.0},
+};
+
+static_assert(std::all_of(OXYGEN_ESTER_ANGLES.begin(), OXYGEN_ESTER_ANGLES.end(),
+                          [](const OxygenAngle& o) { return o.a <= o.c; }));
+
+// At a two-connected oxygen of an inorganic acid's ester or anhydride.
+std::optional<double> ester_oxygen_angle(const core::MolBuilder& mol, std::uint32_t a, std::uint32_t c) {
+    OxygenSide sa = oxygen_side(mol, a), sc = oxygen_side(mol, c);
+    if (sa > sc) std::swap(sa, sc);
+    for (const OxygenAngle& o : OXYGEN_ESTER_ANGLES)
+        if (o.a == sa && o.c == sc) return o.angle;
+    return std::nullopt;
+}
+
 // Whether an element's bonds follow its valence shell's electron pairs:
 // groups 13 to 18, whose centres the statistics barely know beyond C, N, O,
 // P and S. A transition metal's d shell sets angles no such count gives.
@@ -530,20 +607,23 @@ std::optional<double> element_centre_angle(const core::MolBuilder& mol, const Ri
 // nitrogen that lie in no ring; none for any other centre.
 std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre,
                                   std::uint32_t a, std::uint32_t c) {
-    if (rings.smallest[centre] != 0 && rings.smallest[centre] < LARGE_RING) return std::nullopt;
+    const bool small_ring = rings.smallest[centre] != 0 && rings.smallest[centre] < LARGE_RING;
     switch (element(mol, centre)) {
         case core::Element::C: {
+            if (small_ring) return std::nullopt;
             const std::uint32_t x = plain_carbonyl_partner(mol, centre);
             return x == NONE ? std::nullopt : carbonyl_angle(mol, centre, x, a, c);
         }
         case core::Element::O:
             if (mol.degree[centre] != 2) return std::nullopt;
+            if (small_ring) return ring_siloxane_angle(mol, rings, centre, a, c);
             if (element(mol, a) == core::Element::Si || element(mol, c) == core::Element::Si)
                 return silyl_oxygen_angle(mol, a, c);
-            if (element(mol, a) != core::Element::C || element(mol, c) != core::Element::C) return std::nullopt;
+            if (element(mol, a) != core::Element::C || element(mol, c) != core::Element::C)
+                return ester_oxygen_angle(mol, a, c);
             return oxygen_angle(mol, a, c);
-        case core::Element::N: return nitrogen_angle(mol, centre, a, c);
-        case core::Element::S: return sulfonyl_angle(mol, centre, a, c);
+        case core::Element::N: return small_ring ? std::nullopt : nitrogen_angle(mol, centre, a, c);
+        case core::Element::S: return small_ring ? std::nullopt : sulfonyl_angle(mol, centre, a, c);
         default: return std::nullopt;
     }
 }
@@ -626,6 +706,19 @@ bool group_angle_centre(const core::MolBuilder& mol, const RingContext& rings, s
     for (core::Neighbor na : mol.neighbors(centre))
         for (core::Neighbor nc : mol.neighbors(centre))
             if (na.atom < nc.atom && group_angle(mol, rings, centre, na.atom, nc.atom)) return true;
+    return false;
+}
+
+bool siloxane_ring(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t ring) {
+    for (std::uint32_t i = rings.ring_offsets[ring]; i < rings.ring_offsets[ring + 1]; ++i) {
+        const std::uint32_t o = rings.ring_atoms[i];
+        if (element(mol, o) != core::Element::O || mol.degree[o] != 2 || rings.smallest[o] != rings.ring_size(ring))
+            continue;
+        std::array<std::uint32_t, 2> nbrs{};
+        std::size_t count = 0;
+        for (core::Neighbor nb : mol.neighbors(o)) nbrs[count++] = nb.atom;
+        if (ring_siloxane_angle(mol, rings, o, nbrs[0], nbrs[1])) return true;
+    }
     return false;
 }
 

@@ -73,6 +73,12 @@ inline constexpr double RING_SP_LOWER = 155.0;
 // angle, would open a crown ether's C-O-C to 160 degrees.
 inline constexpr std::size_t LARGE_RING = 9;
 
+// Whether ring `ring` is a cyclosiloxane's whose Si-O-Si the typical angles
+// open (see `CentreAngles::Group`): such a ring lies flat or nearly so, and
+// the ring statistics' torsions, a cyclohexane's or cyclooctane's, would
+// pucker it against those angles.
+bool siloxane_ring(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t ring);
+
 // Whether some angle at a centre in no ring, or in large rings only, has its
 // group's typical value.
 bool group_angle_centre(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre);
