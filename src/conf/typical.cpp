@@ -34,6 +34,7 @@ enum class Kind : std::uint8_t {
     HydroxylOxygen,
     AcidOxygen,
     CarboxylateOxygen,
+    EnolateOxygen,
     SulfideSulfur,
     SulfonylSulfur,
     Fluorine,
@@ -120,8 +121,13 @@ Kind nitrogen_kind(const core::MolBuilder& mol, std::uint32_t n) {
 Kind oxygen_kind(const core::MolBuilder& mol, std::uint32_t o) {
     if (is_aromatic(mol, o)) return Kind::Other;
     if (mol.degree[o] == 1) {
-        const bool oxide = mol.atoms[o].formal_charge == -1 && carbonyl_neighbour(mol, o);
-        return oxide ? Kind::CarboxylateOxygen : Kind::Other;
+        if (mol.atoms[o].formal_charge != -1) return Kind::Other;
+        if (carbonyl_neighbour(mol, o)) return Kind::CarboxylateOxygen;
+        // A phenoxide's or enolate's charge spreads into the ring or the C=C.
+        const std::uint32_t c = (*mol.neighbors(o).begin()).atom;
+        const bool conjugated = element(mol, c) == core::Element::C &&
+                                (carbon_kind(mol, c) == Kind::AromaticCarbon || carbon_kind(mol, c) == Kind::AlkeneCarbon);
+        return conjugated ? Kind::EnolateOxygen : Kind::Other;
     }
     if (mol.degree[o] != 2 || mol.atoms[o].formal_charge != 0) return Kind::Other;
     if (carbonyl_neighbour(mol, o)) return carries_hydrogen(mol, o) ? Kind::AcidOxygen : Kind::EsterOxygen;
@@ -186,9 +192,17 @@ constexpr std::array LENGTHS{
     Length{Kind::AmineNitrogen, Kind::AmideNitrogen, 1.415},  // hydrazides
     Length{Kind::AmineNitrogen, Kind::EtherOxygen, 1.453},    // hydroxylamines
     Length{Kind::AmineNitrogen, Kind::HydroxylOxygen, 1.453},
+    // Nitrate esters' O-NO2: 1.40 in crystals, methyl nitrate's 1.40 in the
+    // gas (microwave).
+    Length{Kind::NitroNitrogen, Kind::EtherOxygen, 1.402},
     Length{Kind::CarbonylCarbon, Kind::EsterOxygen, 1.336},
     Length{Kind::CarbonylCarbon, Kind::AcidOxygen, 1.308},
     Length{Kind::CarbonylCarbon, Kind::CarboxylateOxygen, 1.255},
+    // Phenoxides 1.28-1.32 in crystals (4-nitrophenolate 1.27), enolates
+    // and acetylacetonate 1.26-1.29: the charge gives the bond a part of a
+    // double bond.
+    Length{Kind::AromaticCarbon, Kind::EnolateOxygen, 1.290},
+    Length{Kind::AlkeneCarbon, Kind::EnolateOxygen, 1.275},
     Length{Kind::Sp3Carbon, Kind::EsterOxygen, 1.448},
     Length{Kind::AromaticCarbon, Kind::EsterOxygen, 1.401},
     Length{Kind::Sp3Carbon, Kind::EtherOxygen, 1.420},
@@ -423,13 +437,14 @@ bool lone_aromatic_ring_bond(const RingContext& rings, const core::Bond& b) {
     return holding == 1 && rings.aromatic[ring];
 }
 
-// A nitro group's N-O bond: both take the double bond's length, within half
-// the usual width, since within the usual width each a refinement leaves
-// them up to 0.02 A apart.
+// A nitro group's N-O bond to a terminal oxygen: both take the double
+// bond's length, within half the usual width, since within the usual width
+// each a refinement leaves them up to 0.02 A apart. A nitrate ester's third
+// oxygen is single-bonded (see `LENGTHS`).
 std::optional<TypicalLength> nitro_bond(const core::MolBuilder& mol, const core::Bond& b) {
     for (std::uint32_t n : {b.begin, b.end}) {
         const std::uint32_t o = n == b.begin ? b.end : b.begin;
-        if (element(mol, o) != core::Element::O || nitro_oxide(mol, n) == NONE) continue;
+        if (element(mol, o) != core::Element::O || mol.degree[o] != 1 || nitro_oxide(mol, n) == NONE) continue;
         return TypicalLength{estimate_bond_length(core::Element::N, core::Element::O, BondOrder::Double, 0).length,
                              LENGTH_HALF_WIDTH / 2};
     }
