@@ -323,8 +323,11 @@ std::optional<double> oxygen_angle(const core::MolBuilder& mol, std::uint32_t a,
 // neighbours close to 104.5 in a sulfone and 106.5 otherwise (sulfonamides,
 // sulfonates), and each oxygen's angle to them follows from those two, as a
 // four-connected centre's angles can only be met together: 119.5, 106.5 and
-// four of 108 cannot, and the oxygens gave way to some 116.5.
-std::optional<double> sulfonyl_angle(const core::MolBuilder& mol, std::uint32_t s, std::uint32_t a, std::uint32_t c) {
+// four of 108 cannot, and the oxygens gave way to some 116.5. In a ring
+// (sulfolane, sultams, saccharin) the oxygens open as far, 117-121 in
+// crystals, and the ring's own angle is the statistics' for the ring.
+std::optional<double> sulfonyl_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t s,
+                                     std::uint32_t a, std::uint32_t c) {
     if (!sulfonyl_sulfur(mol, s)) return std::nullopt;
     const auto oxo = [&](std::uint32_t o) {
         return element(mol, o) == core::Element::O && mol.degree[o] == 1 &&
@@ -337,10 +340,14 @@ std::optional<double> sulfonyl_angle(const core::MolBuilder& mol, std::uint32_t 
         if (!oxo(nb.atom) && count < 2) others[count++] = nb.atom;
     const bool sulfone = count == 2 && element(mol, others[0]) == core::Element::C &&
                          element(mol, others[1]) == core::Element::C;
-    const double between = sulfone ? 104.5 : 106.5;
+    const std::size_t own = rings.smallest[s], ring = count == 2 ? rings.smallest_size(s, others[0], others[1]) : 0;
+    const bool in_ring = own != 0 && own < LARGE_RING;
+    if (in_ring && ring != own) return std::nullopt;
+    const double between =
+        in_ring ? estimate_bond_angle(core::Element::S, 4, 0, own, ring).angle * RAD_TO_DEG : sulfone ? 104.5 : 106.5;
     const std::size_t in_angle = std::size_t(oxo(a)) + std::size_t(oxo(c));
     if (in_angle == 2) return OXYGENS;
-    if (in_angle == 0) return between;
+    if (in_angle == 0) return in_ring ? std::nullopt : std::optional(between);
     // The two planes bisect each other at right angles.
     return std::acos(-std::cos(OXYGENS / 2.0 * DEG_TO_RAD) * std::cos(between / 2.0 * DEG_TO_RAD)) * RAD_TO_DEG;
 }
@@ -638,7 +645,7 @@ std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext
                 return ester_oxygen_angle(mol, a, c);
             return oxygen_angle(mol, a, c);
         case core::Element::N: return small_ring ? std::nullopt : nitrogen_angle(mol, centre, a, c);
-        case core::Element::S: return small_ring ? std::nullopt : sulfonyl_angle(mol, centre, a, c);
+        case core::Element::S: return sulfonyl_angle(mol, rings, centre, a, c);
         default: return std::nullopt;
     }
 }
