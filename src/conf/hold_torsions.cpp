@@ -96,6 +96,27 @@ bool crowded(const core::MolBuilder& mol, const RingContext& rings, std::uint32_
     return crowded_sides(mol, rings, a) >= (nitro_oxide(mol, b) != NONE ? 1u : 2u);
 }
 
+// Whether the two ring neighbours of a ring atom outside the aromatic rings
+// both carry a heavy atom off the ring (a quinone's methoxy carbon between
+// a methyl and a carbonyl): an ether on it turns its alkyl out of the
+// ring's plane, as on an aromatic atom crowded on both sides, its C-O-C
+// some 115 (2-methoxy-3-methylbenzoquinone) where flat it opens to 134.
+bool crowded_ring_atom(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t a) {
+    if (is_aromatic(mol, a) || rings.smallest[a] == 0) return false;
+    std::size_t ring_neighbours = 0, crowding = 0;
+    for (core::Neighbor nb : mol.neighbors(a)) {
+        if (rings.smallest_holding(a, nb.atom) == NONE) continue;
+        ++ring_neighbours;
+        for (core::Neighbor far : mol.neighbors(nb.atom))
+            if (far.atom != a && mol.atoms[far.atom].atomic_num != core::Element::H &&
+                rings.smallest_holding(nb.atom, far.atom) == NONE) {
+                ++crowding;
+                break;
+            }
+    }
+    return ring_neighbours == 2 && crowding == 2;
+}
+
 // A carbonyl carbon on a tertiary amide nitrogen: on a ring, its far
 // substituent meets the ortho hydrogen, and such amides lie twisted.
 bool tertiary_amide_carbon(const core::MolBuilder& mol, std::uint32_t c) {
@@ -133,8 +154,10 @@ std::vector<HeldTorsion> conjugated_links(const MoleculeContext& context) {
         const bool pi_b = pi_atom(mol, b), pi_c = pi_atom(mol, c);
         bool link = false;
         if (pi_b && pi_c) link = !(is_aromatic(mol, b) && is_aromatic(mol, c));
-        else if (pi_b) link = carbonyl_partner(mol, b) == NONE && donor_oxygen(mol, c, b);
-        else if (pi_c) link = carbonyl_partner(mol, c) == NONE && donor_oxygen(mol, b, c);
+        else if (pi_b) link = carbonyl_partner(mol, b) == NONE && donor_oxygen(mol, c, b) &&
+                              !crowded_ring_atom(mol, context.rings, b);
+        else if (pi_c) link = carbonyl_partner(mol, c) == NONE && donor_oxygen(mol, b, c) &&
+                              !crowded_ring_atom(mol, context.rings, c);
         if (!link || tertiary_amide_carbon(mol, b) || tertiary_amide_carbon(mol, c)) continue;
         const bool twisted = crowded(mol, context.rings, b, c) || crowded(mol, context.rings, c, b);
         // A crowded nitro group is held out of the plane, where nothing else
