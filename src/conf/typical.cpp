@@ -623,6 +623,34 @@ std::optional<double> element_centre_angle(const core::MolBuilder& mol, const Ri
     return element_angle(mol, centre);
 }
 
+// How many neighbours atoms a and b share: the three-rings on bond a-b.
+std::size_t common_neighbours(const core::MolBuilder& mol, std::uint32_t a, std::uint32_t b) {
+    std::size_t count = 0;
+    for (core::Neighbor na : mol.neighbors(a))
+        for (core::Neighbor nb : mol.neighbors(b)) count += na.atom == nb.atom;
+    return count;
+}
+
+// Three-rings a-centre-d and c-centre-d fold about their shared bond some
+// 120 degrees, closing a-centre-c far below any cyclopropane's exocyclic
+// angle: 95 at a [1.1.1]propellane's bridgehead (three rings on the bond;
+// gas-phase electron diffraction, C1-C3 1.60 and C1-C2 1.525 A), 99 at a
+// bicyclo[1.1.0]butane's (two; microwave, the rings 122.7 apart).
+std::optional<double> folded_three_rings_angle(const core::MolBuilder& mol, std::uint32_t centre, std::uint32_t a,
+                                               std::uint32_t c) {
+    if (mol.bond_between(a, c) != NONE) return std::nullopt;
+    for (core::Neighbor nb : mol.neighbors(centre)) {
+        const std::uint32_t d = nb.atom;
+        if (d == a || d == c || mol.bond_between(d, a) == NONE || mol.bond_between(d, c) == NONE) continue;
+        return common_neighbours(mol, centre, d) >= 3 ? 95.0 : 99.0;
+    }
+    return std::nullopt;
+}
+
+// A [1.1.1]propellane's central bond, shared by three three-rings: 1.60 A
+// (gas-phase electron diffraction); the statistics' three-ring C-C is 1.51.
+constexpr double PROPELLANE_CC = 1.600;
+
 // The typical angle (degrees) a-centre-c at a carbonyl carbon (ketone,
 // aldehyde, amide, ester or acid, carboxylate), an ether or ester oxygen, a
 // sulfonyl sulfur and an imine, oxime, diarylamine or aryl hydrazine
@@ -632,7 +660,7 @@ std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext
     const bool small_ring = rings.smallest[centre] != 0 && rings.smallest[centre] < LARGE_RING;
     switch (element(mol, centre)) {
         case core::Element::C: {
-            if (small_ring) return std::nullopt;
+            if (small_ring) return folded_three_rings_angle(mol, centre, a, c);
             const std::uint32_t x = plain_carbonyl_partner(mol, centre);
             return x == NONE ? std::nullopt : carbonyl_angle(mol, centre, x, a, c);
         }
@@ -717,6 +745,9 @@ std::optional<TypicalLength> typical_bond_length(const core::MolBuilder& mol, co
     const core::Bond& b = mol.bonds[bond];
     if (const auto nitro = nitro_bond(mol, b)) return nitro;
     const std::size_t ring_size = rings.smallest_size(b.begin, b.end);
+    if (b.order == BondOrder::Single && element(mol, b.begin) == core::Element::C &&
+        element(mol, b.end) == core::Element::C && common_neighbours(mol, b.begin, b.end) >= 3)
+        return TypicalLength{PROPELLANE_CC, LENGTH_HALF_WIDTH};
     if (b.order == BondOrder::Aromatic && ring_size == 4 && lone_aromatic_ring_bond(rings, b))
         return TypicalLength{AROMATIC_FOUR_RING, LENGTH_HALF_WIDTH};
     const auto length = unstrained_length(mol, rings, bond, ring_size);
