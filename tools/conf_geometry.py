@@ -2165,6 +2165,8 @@ GROUP_ROWS = [
     ("P-O-P: O...O across", "[#15]-[#8X2]-[#15]", "bridge", (0, 1, 2), (2.5, 4.0),
      [("tetraethyl pyrophosphate", "CCOP(=O)(OCC)OP(=O)(OCC)OCC"),
       ("ATP", "Nc1ncnc2c1ncn2[C@@H]1O[C@H](COP(=O)(O)OP(=O)(O)OP(=O)(O)O)[C@@H](O)[C@H]1O")]),
+    ("O-P-O of a phosphate triester", "[#8X2]-[#15X4](=[#8])-[#8X2]", "angle", (0, 1, 3), (100, 108),
+     [("trimethyl phosphate", "COP(=O)(OC)OC"), ("tetraethyl pyrophosphate", "CCOP(=O)(OCC)OP(=O)(OCC)OCC")]),
     ("C-O-S(=O)2", "[#6]-[#8X2]-[#16X4](=[#8])=[#8]", "angle", (0, 1, 2), (113, 122),
      [("methyl mesylate", "COS(C)(=O)=O"), ("ethyl tosylate", "CCOS(=O)(=O)c1ccc(C)cc1")]),
     ("Si-O-Si, six-ring", "[Si]-[#8;r6]-[Si]", "angle", (0, 1, 2), (128, 140),

@@ -352,6 +352,36 @@ std::optional<double> sulfonyl_angle(const core::MolBuilder& mol, const RingCont
     return std::acos(-std::cos(OXYGENS / 2.0 * DEG_TO_RAD) * std::cos(between / 2.0 * DEG_TO_RAD)) * RAD_TO_DEG;
 }
 
+// At a four-connected phosphorus with one or two terminal oxygens or
+// sulfurs (phosphates, phosphonates, phosphoramidates, thiophosphates and
+// their anions), as crystal structures give them: the other neighbours close
+// to some 105 (trimethyl phosphate's O-P-O 103-106, a phosphonate's C-P-O
+// 103-107) and a lone P=O or P=S opens from each to 113.7, as the four
+// angles of a threefold centre can only be met together; two terminal
+// oxygens (a phosphodiester anion's) open to 119.5 between them, each then
+// some 108 to the others. In a ring the ring's own angle is the
+// statistics'.
+std::optional<double> phosphoryl_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t p,
+                                       std::uint32_t a, std::uint32_t c) {
+    if (mol.degree[p] != 4 || mol.atoms[p].formal_charge != 0) return std::nullopt;
+    const auto terminal = [&](std::uint32_t x) {
+        return (element(mol, x) == core::Element::O || element(mol, x) == core::Element::S) && mol.degree[x] == 1;
+    };
+    std::size_t terminals = 0;
+    for (core::Neighbor nb : mol.neighbors(p)) terminals += terminal(nb.atom);
+    if (terminals != 1 && terminals != 2) return std::nullopt;
+    constexpr double OTHERS = 105.0, TERMINALS = 119.5;
+    const std::size_t in_angle = std::size_t(terminal(a)) + std::size_t(terminal(c));
+    const std::size_t own = rings.smallest[p];
+    if (in_angle == 0) return own != 0 && own < LARGE_RING ? std::nullopt : std::optional(OTHERS);
+    if (terminals == 1) {
+        const double cos_others = std::cos(OTHERS * DEG_TO_RAD);
+        return std::acos(-std::sqrt((1.0 + 2.0 * cos_others) / 3.0)) * RAD_TO_DEG;
+    }
+    if (in_angle == 2) return TERMINALS;
+    return std::acos(-std::cos(TERMINALS / 2.0 * DEG_TO_RAD) * std::cos(OTHERS / 2.0 * DEG_TO_RAD)) * RAD_TO_DEG;
+}
+
 // At a nitrogen outside the rings. A two-connected one (imine, oxime,
 // azo) bends about its lone pair, more tightly towards a hydrogen or an
 // oxygen; a three-connected one between two aryl groups is conjugated with
@@ -674,6 +704,7 @@ std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext
             return oxygen_angle(mol, a, c);
         case core::Element::N: return small_ring ? std::nullopt : nitrogen_angle(mol, centre, a, c);
         case core::Element::S: return sulfonyl_angle(mol, rings, centre, a, c);
+        case core::Element::P: return phosphoryl_angle(mol, rings, centre, a, c);
         default: return std::nullopt;
     }
 }
