@@ -4,6 +4,7 @@
     PYTHONPATH=BUILD python3 tools/conf_geometry.py [--bench BUILD/conformer_bounds]
         [--limit N] [--save FILE.jsonl] [--repeat K] [--jobs J]
     PYTHONPATH=BUILD python3 tools/conf_geometry.py --named-only [--save FILE.jsonl]
+    PYTHONPATH=BUILD python3 tools/conf_geometry.py --groups [--limit N] [--save FILE.jsonl]
     python3 tools/conf_geometry.py --compare BEFORE.jsonl AFTER.jsonl
 
 Every record of tests/data/molecules.smi and pubchem-1000.sdf, and a few named
@@ -2155,6 +2156,111 @@ def figure_table(before, after):
             print("| %s | %s | %s |" % (cell(label), cell(b.get(label, "-")), cell(a.get(label, "-"))))
 
 
+
+# Rows of group geometry, each a SMARTS, what it measures over the match
+# (positions in it), the window crystal and gas-phase structures give, and
+# named molecules that carry it. "bridge" is the closest pair of oxygens on
+# the two phosphorus atoms of a P-O-P bridge (positions 0 and 2).
+GROUP_ROWS = [
+    ("nitrate ester O-N", "[#6]-[#8X2]-[#7+](=[#8])-[#8-]", "bond", (1, 2), (1.36, 1.44),
+     [("methyl nitrate", "CO[N+](=O)[O-]"),
+      ("nitroglycerin", "C(C(CO[N+](=O)[O-])O[N+](=O)[O-])O[N+](=O)[O-]")]),
+    ("aryl or enol C-O-", "[#6;a,$([#6]=[#6])]-[#8X1-]", "bond", (0, 1), (1.24, 1.32),
+     [("phenoxide", "[O-]c1ccccc1"), ("4-nitrophenolate", "[O-]c1ccc(cc1)[N+](=O)[O-]"),
+      ("acetylacetonate", "CC(=O)/C=C(/C)[O-]")]),
+    ("C-O-P", "[#6]-[#8X2]-[#15]", "angle", (0, 1, 2), (113, 125),
+     [("trimethyl phosphate", "COP(=O)(OC)OC"), ("trimethyl phosphite", "COP(OC)OC"),
+      ("triphenyl phosphate", "O=P(Oc1ccccc1)(Oc1ccccc1)Oc1ccccc1")]),
+    ("P-O-P", "[#15]-[#8X2]-[#15]", "angle", (0, 1, 2), (120, 140),
+     [("tetraethyl pyrophosphate", "CCOP(=O)(OCC)OP(=O)(OCC)OCC"),
+      ("ATP", "Nc1ncnc2c1ncn2[C@@H]1O[C@H](COP(=O)(O)OP(=O)(O)OP(=O)(O)O)[C@@H](O)[C@H]1O")]),
+    ("P-O-P: O...O across", "[#15]-[#8X2]-[#15]", "bridge", (0, 1, 2), (2.5, 4.0),
+     [("tetraethyl pyrophosphate", "CCOP(=O)(OCC)OP(=O)(OCC)OCC"),
+      ("ATP", "Nc1ncnc2c1ncn2[C@@H]1O[C@H](COP(=O)(O)OP(=O)(O)OP(=O)(O)O)[C@@H](O)[C@H]1O")]),
+    ("O-P-O of a phosphate triester", "[#8X2]-[#15X4](=[#8])-[#8X2]", "angle", (0, 1, 3), (100, 108),
+     [("trimethyl phosphate", "COP(=O)(OC)OC"), ("tetraethyl pyrophosphate", "CCOP(=O)(OCC)OP(=O)(OCC)OCC")]),
+    ("C-O-S(=O)2", "[#6]-[#8X2]-[#16X4](=[#8])=[#8]", "angle", (0, 1, 2), (113, 122),
+     [("methyl mesylate", "COS(C)(=O)=O"), ("ethyl tosylate", "CCOS(=O)(=O)c1ccc(C)cc1")]),
+    ("Si-O-Si, six-ring", "[Si]-[#8;r6]-[Si]", "angle", (0, 1, 2), (128, 140),
+     [("D3 siloxane", "C[Si]1(C)O[Si](C)(C)O[Si](C)(C)O1")]),
+    ("Si-O-Si, larger ring", "[Si]-[#8;R;!r6;!r4]-[Si]", "angle", (0, 1, 2), (135, 155),
+     [("D4 siloxane", "C[Si]1(C)O[Si](C)(C)O[Si](C)(C)O[Si](C)(C)O1")]),
+    ("ring O=S=O", "[#8]=[#16;R](=[#8])", "angle", (0, 1, 2), (115, 123),
+     [("sulfolane", "O=S1(=O)CCCC1"), ("propane sultam", "O=S1(=O)CCCN1"),
+      ("saccharin", "O=C1NS(=O)(=O)c2ccccc21")]),
+    ("diaryl ether C-O-C", "c-[#8X2;!R]-c", "angle", (0, 1, 2), (115, 122),
+     [("diphenyl ether", "c1ccc(Oc2ccccc2)cc1")]),
+    ("di-ortho methoxy C-O-C", "[CH3]-[#8X2]-[#6;R](~[#6;R]!@[!#1])~[#6;R]!@[!#1]", "angle", (0, 1, 2),
+     (105, 120),
+     [("2-methoxy-3-methylbenzoquinone", "COC1=C(C)C(=O)C=CC1=O")]),
+    ("[1.1.1]propellane central C-C", "[#6X4;x4;r3]-[#6X4;x4;r3]", "bond", (0, 1), (1.50, 1.65),
+     [("[1.1.1]propellane", "C123C(C1)(C2)C3")]),
+]
+
+_QUERIES = {}
+
+
+def group_values(mol, x, smarts, kind, at):
+    """Each match's value of one row in a conformer's coordinates."""
+    import quorix
+
+    if smarts not in _QUERIES:
+        _QUERIES[smarts] = quorix.parse_smarts(smarts)
+    query = _QUERIES[smarts]
+    g = Graph(mol)
+    out = []
+    for match in query.match(mol):
+        p = [match[i] for i in at]
+        if kind == "bond":
+            out.append(norm(sub(x[p[0]], x[p[1]])))
+        elif kind == "angle":
+            out.append(angle(x, *p))
+        else:
+            oxygens = lambda a: [y for y in g.nbrs[a] if g.z[y] == 8 and y != p[1]]
+            out.append(min(norm(sub(x[o], x[q])) for o in oxygens(p[0]) for q in oxygens(p[2])))
+    return out
+
+
+def group_row_values(mol, x):
+    """Per row label, the values over every match in one conformer."""
+    return {label: group_values(mol, x, smarts, kind, at) for label, smarts, kind, at, _, _ in GROUP_ROWS}
+
+
+def group_one(source):
+    import quorix
+
+    try:
+        conf = (quorix.parse_smiles(source) if isinstance(source, str) else make(source)).conformer()
+    except ValueError:
+        return {}
+    return group_row_values(conf.mol, [tuple(p) for p in conf.coords])
+
+
+def group_report(limit, pool=None, out=sys.stdout):
+    """Each row on its named molecules, then over the real records (median, count,
+    share inside the window); returns the figures as a record."""
+    named = [smiles for *_, mols in GROUP_ROWS for _, smiles in mols]
+    sources = [s for _, s in molecules(limit)]
+    run = (lambda f, xs: list(pool.imap(f, xs, chunksize=4))) if pool else (lambda f, xs: [f(s) for s in xs])
+    named_values = dict(zip(named, run(group_one, named)))
+    real = run(group_one, sources)
+    figures = {}
+    for label, _, kind, _, (lo, hi), mols in GROUP_ROWS:
+        fmt = "%.3f" if kind in ("bond", "bridge") else "%.1f"
+        for name, smiles in mols:
+            values = named_values[smiles].get(label, [])
+            figures["%s: %s" % (label, name)] = [round(v, 3) for v in values]
+            shown = ", ".join(fmt % v for v in values) or "none"
+            print("%s, %s: %s (window %s-%s)" % (label, name, shown, fmt % lo, fmt % hi), file=out)
+        values = [v for r in real for v in r.get(label, [])]
+        inside = sum(lo <= v <= hi for v in values)
+        figures[label] = [round(statistics.median(values), 3) if values else None, len(values), inside]
+        if values:
+            print("%s, real records: median %s over %d, %d inside" % (label, fmt % statistics.median(values),
+                                                                    len(values), inside), file=out)
+    return figures
+
+
 def named_one(task):
     """The record of one named molecule, with the lines to print under "_lines"."""
     import quorix
@@ -2382,6 +2488,7 @@ def main():
     ap.add_argument("--compare", nargs=2, metavar=("BEFORE", "AFTER"))
     ap.add_argument("--named-only", action="store_true", help="only the named molecules")
     ap.add_argument("--readme", action="store_true", help="only the figures the README states")
+    ap.add_argument("--groups", action="store_true", help="only the group rows (GROUP_ROWS)")
     args = ap.parse_args()
     if args.compare:
         compare(*args.compare)
@@ -2399,6 +2506,9 @@ def main():
         start_worker(args.bench)
     if args.named_only:
         save(args.save, named_report(args.repeat, pool=pool))
+        return
+    if args.groups:
+        save(args.save, [group_report(args.limit, pool=pool)])
         return
     started = time.perf_counter()
     records = list(pool.imap(measure_one, tasks, chunksize=8)) if pool else [measure_one(t) for t in tasks]

@@ -156,7 +156,8 @@ std::vector<HeldTorsion> biaryl_links(const MoleculeContext& context);
 
 // The rings held as chairs: six-membered, every atom sp3, sharing at most one
 // bond with any other ring and none with a ring smaller than six (which would
-// force its shared torsion flat). By index in the ring list.
+// force its shared torsion flat), and no cyclosiloxane (see `siloxane_ring`).
+// By index in the ring list.
 std::vector<std::uint32_t> chair_rings(const MoleculeContext& context);
 
 
@@ -182,32 +183,11 @@ std::vector<HeldChair> held_chairs(const MoleculeContext& context);
 // cumulene centres, azide and diazo nitrogens), held straight. In atom order.
 std::vector<StraightAngle> straight_centres(const MoleculeContext& context);
 
-// Every single bond whose smallest ring has LARGE_RING atoms or more. The
-// bounds' own rule caps a ring path's torsion at 90 degrees in any ring of
-// seven atoms or more that is neither aromatic nor all sp3, which in a
-// macrocycle forbids every anti torsion and folds the ring onto itself,
-// squeezing its angles; these bonds turn as a chain's do. By bond index.
-std::vector<std::uint32_t> large_ring_bonds(const MoleculeContext& context);
-
 // Every amine nitrogen (`amine_nitrogen`: each neighbour a hydrogen, an sp3
 // carbon or a saturated N or O): pyramidal, with angles near 110 degrees that
 // the bounds' angle statistics, drawn from amides and anilines as much as
 // from amines, would leave flat. In atom order, each with its neighbours.
 std::vector<PyramidalCentre> pyramidal_amines(const MoleculeContext& context);
-
-// Every angle between two neighbours of a tetrahedral C, N or O (in no
-// three- or four-membered ring) whose smallest common ring has LARGE_RING
-// atoms or more: atoms {a, centre, c}, windows unset (`ConformerHolds`
-// sets them). By centre, then neighbour order.
-std::vector<WindowAngle> large_ring_angles(const MoleculeContext& context);
-// How far outside the bounds' window (degrees) a large ring's angle meets
-// its wall: within it the ring is as free as its bounds leave it.
-inline constexpr double ANGLE_WALL_MARGIN = 5.0;
-
-// Every bond, not aromatic, whose smallest ring has LARGE_RING atoms or
-// more: atoms {begin, end}, windows unset (`ConformerHolds` sets them to
-// the bond's typical length's window). By bond index.
-std::vector<WindowLength> large_ring_lengths(const MoleculeContext& context);
 
 // The kinds of hold, in the order their terms join the error function; the
 // kinds after `LargeRingLengths` add no term and only shape the bounds.
@@ -238,8 +218,9 @@ enum class HoldKind : std::uint8_t {
     ElementAngles,
     TypicalLengths,
     LargeRingBonds,
+    SiloxaneRings,
 };
-inline constexpr std::size_t HOLD_KIND_COUNT = static_cast<std::size_t>(HoldKind::LargeRingBonds) + 1;
+inline constexpr std::size_t HOLD_KIND_COUNT = static_cast<std::size_t>(HoldKind::SiloxaneRings) + 1;
 
 // A bond's typical length (see `typical_bond_length`).
 struct HeldLength {
@@ -253,23 +234,6 @@ using HeldGroups = std::variant<std::vector<PlanarFour>, std::vector<RingSubstit
                                 std::vector<StraightAngle>, std::vector<PyramidalCentre>, std::vector<HeldChair>,
                                 std::vector<ConjugatedNitrogen>, std::vector<std::uint32_t>, std::vector<HeldLength>,
                                 std::vector<WindowAngle>, std::vector<WindowLength>>;
-
-// How the error function holds a kind's groups (see conf/field.hpp); None
-// for a kind that only narrows the bounds.
-enum class HoldTerm : std::uint8_t {
-    None,
-    Torsion,
-    Flatness,
-    RingDoubleBond,
-    Substituent,
-    Wells,
-    Straight,
-    Pyramid,
-    Chair,
-    Conjugated,
-    Window,
-    LengthWindow
-};
 
 // What the kinds of hold give the bounds, per bond, atom and ring (see
 // `HeldBounds`).
@@ -289,34 +253,15 @@ struct BoundsRules {
     };
     std::vector<ChainRule> rules;           // per bond
     std::vector<CentreAngles> centres;      // per atom
-    // Per ring of the ring list: a chair, or an aromatic ring of
-    // LARGE_RING atoms or more, flat (a porphyrin's inner ring).
-    enum class RingShape : std::uint8_t { Free, Chair, Flat };
+    // Per ring of the ring list: a chair, an aromatic ring of LARGE_RING
+    // atoms or more, flat (a porphyrin's inner ring), or a ring whose
+    // torsions the statistics would set against its angles, open (see
+    // `siloxane_ring`).
+    enum class RingShape : std::uint8_t { Free, Chair, Flat, Open };
     std::vector<RingShape> rings;
     std::vector<TypicalLength> lengths;     // per bond; a zero half-width for none
     bool operator==(const BoundsRules&) const = default;
 };
-
-// One row per kind: its name, the lowest level that holds its terms, how,
-// its finder, and what it gives the bounds from which level on (none for
-// `bounds` null). Finding, terms, census and levels read this table; the
-// bounds too, but for what is decided outside it: large rings' wall windows
-// (`ConformerHolds`), chain double bonds and large flat aromatic rings
-// (`HeldBounds`), and which rows only fill (their `bounds`). A row's
-// bounds are given in table order, each overriding the rows before it, but
-// `GroupAngles`, `RingSpCentres` and `ElementAngles`, which only fill
-// centres no other kind claims, and `LargeRingBonds`, which only fills
-// bonds no other kind gives a rule.
-struct HoldKindRow {
-    HoldKind kind;
-    std::string_view name;
-    Holds level;
-    HoldTerm term;
-    HeldGroups (*find)(const MoleculeContext&);
-    Holds bounds_level;
-    void (*bounds)(const MoleculeContext&, const HeldGroups&, BoundsRules&);
-};
-extern const std::array<HoldKindRow, HOLD_KIND_COUNT> HOLD_KINDS;
 
 class ConformerHolds;
 

@@ -34,6 +34,7 @@ enum class Kind : std::uint8_t {
     HydroxylOxygen,
     AcidOxygen,
     CarboxylateOxygen,
+    EnolateOxygen,
     SulfideSulfur,
     SulfonylSulfur,
     Fluorine,
@@ -120,8 +121,13 @@ Kind nitrogen_kind(const core::MolBuilder& mol, std::uint32_t n) {
 Kind oxygen_kind(const core::MolBuilder& mol, std::uint32_t o) {
     if (is_aromatic(mol, o)) return Kind::Other;
     if (mol.degree[o] == 1) {
-        const bool oxide = mol.atoms[o].formal_charge == -1 && carbonyl_neighbour(mol, o);
-        return oxide ? Kind::CarboxylateOxygen : Kind::Other;
+        if (mol.atoms[o].formal_charge != -1) return Kind::Other;
+        if (carbonyl_neighbour(mol, o)) return Kind::CarboxylateOxygen;
+        // A phenoxide's or enolate's charge spreads into the ring or the C=C.
+        const std::uint32_t c = (*mol.neighbors(o).begin()).atom;
+        const bool conjugated = element(mol, c) == core::Element::C &&
+                                (carbon_kind(mol, c) == Kind::AromaticCarbon || carbon_kind(mol, c) == Kind::AlkeneCarbon);
+        return conjugated ? Kind::EnolateOxygen : Kind::Other;
     }
     if (mol.degree[o] != 2 || mol.atoms[o].formal_charge != 0) return Kind::Other;
     if (carbonyl_neighbour(mol, o)) return carries_hydrogen(mol, o) ? Kind::AcidOxygen : Kind::EsterOxygen;
@@ -186,9 +192,17 @@ constexpr std::array LENGTHS{
     Length{Kind::AmineNitrogen, Kind::AmideNitrogen, 1.415},  // hydrazides
     Length{Kind::AmineNitrogen, Kind::EtherOxygen, 1.453},    // hydroxylamines
     Length{Kind::AmineNitrogen, Kind::HydroxylOxygen, 1.453},
+    // Nitrate esters' O-NO2: 1.40 in crystals, methyl nitrate's 1.40 in the
+    // gas (microwave).
+    Length{Kind::NitroNitrogen, Kind::EtherOxygen, 1.402},
     Length{Kind::CarbonylCarbon, Kind::EsterOxygen, 1.336},
     Length{Kind::CarbonylCarbon, Kind::AcidOxygen, 1.308},
     Length{Kind::CarbonylCarbon, Kind::CarboxylateOxygen, 1.255},
+    // Phenoxides 1.28-1.32 in crystals (4-nitrophenolate 1.27), enolates
+    // and acetylacetonate 1.26-1.29: the charge gives the bond a part of a
+    // double bond.
+    Length{Kind::AromaticCarbon, Kind::EnolateOxygen, 1.290},
+    Length{Kind::AlkeneCarbon, Kind::EnolateOxygen, 1.275},
     Length{Kind::Sp3Carbon, Kind::EsterOxygen, 1.448},
     Length{Kind::AromaticCarbon, Kind::EsterOxygen, 1.401},
     Length{Kind::Sp3Carbon, Kind::EtherOxygen, 1.420},
@@ -298,7 +312,10 @@ std::optional<double> oxygen_angle(const core::MolBuilder& mol, std::uint32_t a,
     if (pair == P{Kind::Sp3Carbon, Kind::AromaticCarbon} || pair == P{Kind::AromaticCarbon, Kind::CarbonylCarbon} ||
         pair == P{Kind::Sp3Carbon, Kind::AlkeneCarbon})
         return 117.5;
-    if (pair == P{Kind::AromaticCarbon, Kind::AromaticCarbon}) return 119.0;
+    // Diaryl ethers 118-121 in crystals (diphenyl ether 120); the ortho
+    // atoms of each ring press against the other ring, and a refinement
+    // settles at the window's upper edge, some 5 past its middle.
+    if (pair == P{Kind::AromaticCarbon, Kind::AromaticCarbon}) return 116.0;
     return std::nullopt;
 }
 
@@ -306,8 +323,11 @@ std::optional<double> oxygen_angle(const core::MolBuilder& mol, std::uint32_t a,
 // neighbours close to 104.5 in a sulfone and 106.5 otherwise (sulfonamides,
 // sulfonates), and each oxygen's angle to them follows from those two, as a
 // four-connected centre's angles can only be met together: 119.5, 106.5 and
-// four of 108 cannot, and the oxygens gave way to some 116.5.
-std::optional<double> sulfonyl_angle(const core::MolBuilder& mol, std::uint32_t s, std::uint32_t a, std::uint32_t c) {
+// four of 108 cannot, and the oxygens gave way to some 116.5. In a ring
+// (sulfolane, sultams, saccharin) the oxygens open as far, 117-121 in
+// crystals, and the ring's own angle is the statistics' for the ring.
+std::optional<double> sulfonyl_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t s,
+                                     std::uint32_t a, std::uint32_t c) {
     if (!sulfonyl_sulfur(mol, s)) return std::nullopt;
     const auto oxo = [&](std::uint32_t o) {
         return element(mol, o) == core::Element::O && mol.degree[o] == 1 &&
@@ -320,12 +340,46 @@ std::optional<double> sulfonyl_angle(const core::MolBuilder& mol, std::uint32_t 
         if (!oxo(nb.atom) && count < 2) others[count++] = nb.atom;
     const bool sulfone = count == 2 && element(mol, others[0]) == core::Element::C &&
                          element(mol, others[1]) == core::Element::C;
-    const double between = sulfone ? 104.5 : 106.5;
+    const std::size_t own = rings.smallest[s], ring = count == 2 ? rings.smallest_size(s, others[0], others[1]) : 0;
+    const bool in_ring = own != 0 && own < LARGE_RING;
+    if (in_ring && ring != own) return std::nullopt;
+    const double between =
+        in_ring ? estimate_bond_angle(core::Element::S, 4, 0, own, ring).angle * RAD_TO_DEG : sulfone ? 104.5 : 106.5;
     const std::size_t in_angle = std::size_t(oxo(a)) + std::size_t(oxo(c));
     if (in_angle == 2) return OXYGENS;
-    if (in_angle == 0) return between;
+    if (in_angle == 0) return in_ring ? std::nullopt : std::optional(between);
     // The two planes bisect each other at right angles.
     return std::acos(-std::cos(OXYGENS / 2.0 * DEG_TO_RAD) * std::cos(between / 2.0 * DEG_TO_RAD)) * RAD_TO_DEG;
+}
+
+// At a four-connected phosphorus with one or two terminal oxygens or
+// sulfurs (phosphates, phosphonates, phosphoramidates, thiophosphates and
+// their anions), as crystal structures give them: the other neighbours close
+// to some 105 (trimethyl phosphate's O-P-O 103-106, a phosphonate's C-P-O
+// 103-107) and a lone P=O or P=S opens from each to 113.7, as the four
+// angles of a threefold centre can only be met together; two terminal
+// oxygens (a phosphodiester anion's) open to 119.5 between them, each then
+// some 108 to the others. In a ring the ring's own angle is the
+// statistics'.
+std::optional<double> phosphoryl_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t p,
+                                       std::uint32_t a, std::uint32_t c) {
+    if (mol.degree[p] != 4 || mol.atoms[p].formal_charge != 0) return std::nullopt;
+    const auto terminal = [&](std::uint32_t x) {
+        return (element(mol, x) == core::Element::O || element(mol, x) == core::Element::S) && mol.degree[x] == 1;
+    };
+    std::size_t terminals = 0;
+    for (core::Neighbor nb : mol.neighbors(p)) terminals += terminal(nb.atom);
+    if (terminals != 1 && terminals != 2) return std::nullopt;
+    constexpr double OTHERS = 105.0, TERMINALS = 119.5;
+    const std::size_t in_angle = std::size_t(terminal(a)) + std::size_t(terminal(c));
+    const std::size_t own = rings.smallest[p];
+    if (in_angle == 0) return own != 0 && own < LARGE_RING ? std::nullopt : std::optional(OTHERS);
+    if (terminals == 1) {
+        const double cos_others = std::cos(OTHERS * DEG_TO_RAD);
+        return std::acos(-std::sqrt((1.0 + 2.0 * cos_others) / 3.0)) * RAD_TO_DEG;
+    }
+    if (in_angle == 2) return TERMINALS;
+    return std::acos(-std::cos(TERMINALS / 2.0 * DEG_TO_RAD) * std::cos(OTHERS / 2.0 * DEG_TO_RAD)) * RAD_TO_DEG;
 }
 
 // At a nitrogen outside the rings. A two-connected one (imine, oxime,
@@ -420,13 +474,14 @@ bool lone_aromatic_ring_bond(const RingContext& rings, const core::Bond& b) {
     return holding == 1 && rings.aromatic[ring];
 }
 
-// A nitro group's N-O bond: both take the double bond's length, within half
-// the usual width, since within the usual width each a refinement leaves
-// them up to 0.02 A apart.
+// A nitro group's N-O bond to a terminal oxygen: both take the double
+// bond's length, within half the usual width, since within the usual width
+// each a refinement leaves them up to 0.02 A apart. A nitrate ester's third
+// oxygen is single-bonded (see `LENGTHS`).
 std::optional<TypicalLength> nitro_bond(const core::MolBuilder& mol, const core::Bond& b) {
     for (std::uint32_t n : {b.begin, b.end}) {
         const std::uint32_t o = n == b.begin ? b.end : b.begin;
-        if (element(mol, o) != core::Element::O || nitro_oxide(mol, n) == NONE) continue;
+        if (element(mol, o) != core::Element::O || mol.degree[o] != 1 || nitro_oxide(mol, n) == NONE) continue;
         return TypicalLength{estimate_bond_length(core::Element::N, core::Element::O, BondOrder::Double, 0).length,
                              LENGTH_HALF_WIDTH / 2};
     }
@@ -441,6 +496,80 @@ std::optional<double> silyl_oxygen_angle(const core::MolBuilder& mol, std::uint3
     const auto carbon = [&](std::uint32_t x) { return element(mol, x) == core::Element::C; };
     if (silicon(a) && silicon(c)) return 148.0;
     if (carbon(a) || carbon(c)) return 125.0;
+    return std::nullopt;
+}
+
+// A ring's Si-O-Si opens as far as the ring lets it: 131.6 in
+// hexamethylcyclotrisiloxane (gas-phase electron diffraction, the ring
+// flat), 142.5 in octamethylcyclotetrasiloxane's crystal, given 140 since
+// its methyls, meeting across the ring, open it past its window by some 5;
+// larger rings take the chain's. The ring statistics' oxygen rows are
+// ethers', some 112, which close a cyclosiloxane to a strained 117.
+std::optional<double> ring_siloxane_angle(const core::MolBuilder& mol, const RingContext& rings,
+                                          std::uint32_t centre, std::uint32_t a, std::uint32_t c) {
+    if (element(mol, a) != core::Element::Si || element(mol, c) != core::Element::Si) return std::nullopt;
+    switch (rings.smallest_size(centre, a, c)) {
+        case 6: return 131.5;
+        case 8: return 140.0;
+        default: return std::nullopt;
+    }
+}
+
+// What a two-connected oxygen's neighbour other than carbon or silicon is,
+// as its angle reads it.
+enum class OxygenSide : std::uint8_t { Other, Sp3Carbon, Aryl, Phosphorus, Sulfonyl, NitroNitrogen };
+
+OxygenSide oxygen_side(const core::MolBuilder& mol, std::uint32_t x) {
+    switch (element(mol, x)) {
+        case core::Element::C:
+            switch (carbon_kind(mol, x)) {
+                case Kind::Sp3Carbon: return OxygenSide::Sp3Carbon;
+                case Kind::AromaticCarbon: return OxygenSide::Aryl;
+                default: return OxygenSide::Other;
+            }
+        case core::Element::P: return OxygenSide::Phosphorus;
+        case core::Element::S: return sulfonyl_sulfur(mol, x) ? OxygenSide::Sulfonyl : OxygenSide::Other;
+        case core::Element::N: return nitro_oxide(mol, x) != NONE ? OxygenSide::NitroNitrogen : OxygenSide::Other;
+        default: return OxygenSide::Other;
+    }
+}
+
+struct OxygenAngle {
+    OxygenSide a, c;
+    double angle;
+};
+
+// The esters of inorganic acids, after crystal structures (Allen et al.'s
+// tables and the Cambridge database surveys of phosphate, sulfonate and
+// nitrate esters): the oxygen's lone pairs lean towards the acid's centre
+// and open its angle past an ether's. Sides in `OxygenSide` order; the
+// statistics' one oxygen row, an ether's 109, serves none of them.
+constexpr std::array OXYGEN_ESTER_ANGLES{
+    // Alkyl phosphates and phosphites 118-121 (trimethyl phosphate's 118 in
+    // the gas), aryl phosphates 120-125, whose ortho atoms, as a diaryl
+    // ether's, press the refinement to the window's upper edge.
+    OxygenAngle{OxygenSide::Sp3Carbon, OxygenSide::Phosphorus, 118.5},
+    OxygenAngle{OxygenSide::Aryl, OxygenSide::Phosphorus, 119.0},
+    // Diphosphates 125-135 (pyrophosphate and ATP salts some 130): the
+    // bridge keeps the two phosphoryl groups' oxygens some 3 A apart.
+    OxygenAngle{OxygenSide::Phosphorus, OxygenSide::Phosphorus, 130.0},
+    // Alkyl sulfonates and sulfates 116-119 (methyl mesylate 117), aryl
+    // sulfonates 118-122.
+    OxygenAngle{OxygenSide::Sp3Carbon, OxygenSide::Sulfonyl, 117.5},
+    OxygenAngle{OxygenSide::Aryl, OxygenSide::Sulfonyl, 118.0},
+    // Nitrate esters 113-116 (methyl nitrate 113 in the gas).
+    OxygenAngle{OxygenSide::Sp3Carbon, OxygenSide::NitroNitrogen, 114.0},
+};
+
+static_assert(std::all_of(OXYGEN_ESTER_ANGLES.begin(), OXYGEN_ESTER_ANGLES.end(),
+                          [](const OxygenAngle& o) { return o.a <= o.c; }));
+
+// At a two-connected oxygen of an inorganic acid's ester or anhydride.
+std::optional<double> ester_oxygen_angle(const core::MolBuilder& mol, std::uint32_t a, std::uint32_t c) {
+    OxygenSide sa = oxygen_side(mol, a), sc = oxygen_side(mol, c);
+    if (sa > sc) std::swap(sa, sc);
+    for (const OxygenAngle& o : OXYGEN_ESTER_ANGLES)
+        if (o.a == sa && o.c == sc) return o.angle;
     return std::nullopt;
 }
 
@@ -524,26 +653,58 @@ std::optional<double> element_centre_angle(const core::MolBuilder& mol, const Ri
     return element_angle(mol, centre);
 }
 
+// How many neighbours atoms a and b share: the three-rings on bond a-b.
+std::size_t common_neighbours(const core::MolBuilder& mol, std::uint32_t a, std::uint32_t b) {
+    std::size_t count = 0;
+    for (core::Neighbor na : mol.neighbors(a))
+        for (core::Neighbor nb : mol.neighbors(b)) count += na.atom == nb.atom;
+    return count;
+}
+
+// Three-rings a-centre-d and c-centre-d fold about their shared bond some
+// 120 degrees, closing a-centre-c far below any cyclopropane's exocyclic
+// angle: 95 at a [1.1.1]propellane's bridgehead (three rings on the bond;
+// gas-phase electron diffraction, C1-C3 1.60 and C1-C2 1.525 A), 99 at a
+// bicyclo[1.1.0]butane's (two; microwave, the rings 122.7 apart).
+std::optional<double> folded_three_rings_angle(const core::MolBuilder& mol, std::uint32_t centre, std::uint32_t a,
+                                               std::uint32_t c) {
+    if (mol.bond_between(a, c) != NONE) return std::nullopt;
+    for (core::Neighbor nb : mol.neighbors(centre)) {
+        const std::uint32_t d = nb.atom;
+        if (d == a || d == c || mol.bond_between(d, a) == NONE || mol.bond_between(d, c) == NONE) continue;
+        return common_neighbours(mol, centre, d) >= 3 ? 95.0 : 99.0;
+    }
+    return std::nullopt;
+}
+
+// A [1.1.1]propellane's central bond, shared by three three-rings: 1.60 A
+// (gas-phase electron diffraction); the statistics' three-ring C-C is 1.51.
+constexpr double PROPELLANE_CC = 1.600;
+
 // The typical angle (degrees) a-centre-c at a carbonyl carbon (ketone,
 // aldehyde, amide, ester or acid, carboxylate), an ether or ester oxygen, a
 // sulfonyl sulfur and an imine, oxime, diarylamine or aryl hydrazine
 // nitrogen that lie in no ring; none for any other centre.
 std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre,
                                   std::uint32_t a, std::uint32_t c) {
-    if (rings.smallest[centre] != 0 && rings.smallest[centre] < LARGE_RING) return std::nullopt;
+    const bool small_ring = rings.smallest[centre] != 0 && rings.smallest[centre] < LARGE_RING;
     switch (element(mol, centre)) {
         case core::Element::C: {
+            if (small_ring) return folded_three_rings_angle(mol, centre, a, c);
             const std::uint32_t x = plain_carbonyl_partner(mol, centre);
             return x == NONE ? std::nullopt : carbonyl_angle(mol, centre, x, a, c);
         }
         case core::Element::O:
             if (mol.degree[centre] != 2) return std::nullopt;
+            if (small_ring) return ring_siloxane_angle(mol, rings, centre, a, c);
             if (element(mol, a) == core::Element::Si || element(mol, c) == core::Element::Si)
                 return silyl_oxygen_angle(mol, a, c);
-            if (element(mol, a) != core::Element::C || element(mol, c) != core::Element::C) return std::nullopt;
+            if (element(mol, a) != core::Element::C || element(mol, c) != core::Element::C)
+                return ester_oxygen_angle(mol, a, c);
             return oxygen_angle(mol, a, c);
-        case core::Element::N: return nitrogen_angle(mol, centre, a, c);
-        case core::Element::S: return sulfonyl_angle(mol, centre, a, c);
+        case core::Element::N: return small_ring ? std::nullopt : nitrogen_angle(mol, centre, a, c);
+        case core::Element::S: return sulfonyl_angle(mol, rings, centre, a, c);
+        case core::Element::P: return phosphoryl_angle(mol, rings, centre, a, c);
         default: return std::nullopt;
     }
 }
@@ -615,6 +776,9 @@ std::optional<TypicalLength> typical_bond_length(const core::MolBuilder& mol, co
     const core::Bond& b = mol.bonds[bond];
     if (const auto nitro = nitro_bond(mol, b)) return nitro;
     const std::size_t ring_size = rings.smallest_size(b.begin, b.end);
+    if (b.order == BondOrder::Single && element(mol, b.begin) == core::Element::C &&
+        element(mol, b.end) == core::Element::C && common_neighbours(mol, b.begin, b.end) >= 3)
+        return TypicalLength{PROPELLANE_CC, LENGTH_HALF_WIDTH};
     if (b.order == BondOrder::Aromatic && ring_size == 4 && lone_aromatic_ring_bond(rings, b))
         return TypicalLength{AROMATIC_FOUR_RING, LENGTH_HALF_WIDTH};
     const auto length = unstrained_length(mol, rings, bond, ring_size);
@@ -626,6 +790,19 @@ bool group_angle_centre(const core::MolBuilder& mol, const RingContext& rings, s
     for (core::Neighbor na : mol.neighbors(centre))
         for (core::Neighbor nc : mol.neighbors(centre))
             if (na.atom < nc.atom && group_angle(mol, rings, centre, na.atom, nc.atom)) return true;
+    return false;
+}
+
+bool siloxane_ring(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t ring) {
+    for (std::uint32_t i = rings.ring_offsets[ring]; i < rings.ring_offsets[ring + 1]; ++i) {
+        const std::uint32_t o = rings.ring_atoms[i];
+        if (element(mol, o) != core::Element::O || mol.degree[o] != 2 || rings.smallest[o] != rings.ring_size(ring))
+            continue;
+        std::array<std::uint32_t, 2> nbrs{};
+        std::size_t count = 0;
+        for (core::Neighbor nb : mol.neighbors(o)) nbrs[count++] = nb.atom;
+        if (ring_siloxane_angle(mol, rings, o, nbrs[0], nbrs[1])) return true;
+    }
     return false;
 }
 

@@ -39,9 +39,11 @@ std::optional<TypicalLength> typical_bond_length(const core::MolBuilder& mol, co
                                                  std::uint32_t bond);
 
 // Where a centre's bond angles come from when not from the statistics:
-// `Group`, a centre in no ring whose group has typical angles (a carbonyl
-// carbon, an ether or ester oxygen, a sulfonyl sulfur, an imine, oxime,
-// diarylamine or aryl hydrazine nitrogen; see `group_angle_centre`); an
+// `Group`, a centre whose group has typical angles (in no ring: a carbonyl
+// carbon, an ether or ester oxygen, an imine, oxime, diarylamine or aryl
+// hydrazine nitrogen; in rings too: a sulfonyl sulfur's or phosphoryl
+// phosphorus's angles to its oxygens, a cyclosiloxane's Si-O-Si, the fold
+// between three-rings sharing a bond; see `group_angle_centre`); an
 // amine, aniline, flat ring or nitro nitrogen; an sp centre held straight,
 // or one of a ring, bent a little; a fusion atom at the rim of a bowl.
 // `Element`, any other centre outside the aromatic rings: in a large ring
@@ -73,8 +75,14 @@ inline constexpr double RING_SP_LOWER = 155.0;
 // angle, would open a crown ether's C-O-C to 160 degrees.
 inline constexpr std::size_t LARGE_RING = 9;
 
-// Whether some angle at a centre in no ring, or in large rings only, has its
-// group's typical value.
+// Whether ring `ring` is a cyclosiloxane's whose Si-O-Si the typical angles
+// open (see `CentreAngles::Group`): such a ring lies flat or nearly so, and
+// the ring statistics' torsions, a cyclohexane's or cyclooctane's, would
+// pucker it against those angles.
+bool siloxane_ring(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t ring);
+
+// Whether some angle at a centre has its group's typical value (see
+// `CentreAngles::Group`).
 bool group_angle_centre(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre);
 
 // Whether a centre's angles may come from its element (see

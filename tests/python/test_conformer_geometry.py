@@ -584,3 +584,43 @@ def test_real_molecules_end_near_the_middle_of_their_windows():
     assert sum(106 <= v <= 112 for v in angles) >= 0.85 * len(angles)
     assert statistics.median(offsets) <= 5
     assert statistics.median(folds) <= 0.5
+
+
+# Each group row of tools/conf_geometry.py on its named molecules (nitrate and
+# phosphate, diphosphate and sulfonate esters, phenoxides and enolates,
+# cyclosiloxanes, ring sulfones, diaryl and crowded enol ethers,
+# [1.1.1]propellane): every match inside the window crystal and gas-phase
+# structures give.
+GROUP_CASES = [pytest.param(label, smiles, id="%s: %s" % (label, name))
+               for label, _, _, _, _, mols in geometry.GROUP_ROWS for name, smiles in mols]
+
+
+def group_window(label):
+    (window,) = [row[4] for row in geometry.GROUP_ROWS if row[0] == label]
+    return window
+
+
+@pytest.mark.parametrize("label, smiles", GROUP_CASES)
+def test_named_group_geometry(label, smiles):
+    low, high = group_window(label)
+    values = geometry.group_one(smiles)[label]
+    assert values and all(low <= v <= high for v in values), values
+
+
+@pytest.mark.parametrize("label", ["nitrate ester O-N", "aryl or enol C-O-", "C-O-P", "C-O-S(=O)2", "ring O=S=O"])
+def test_real_records_meet_the_group_windows(label):
+    """The first 30 records of molecules.smi carrying the group."""
+    (smarts,) = [row[1] for row in geometry.GROUP_ROWS if row[0] == label]
+    query, low, high = quorix.parse_smarts(smarts), *group_window(label)
+    values = []
+    for line in (ROOT / "tests" / "data" / "molecules.smi").read_text().splitlines():
+        mol = quorix.parse_smiles(line.split()[0])
+        try:
+            mol.sanitize()
+        except ValueError:
+            continue
+        if query.match(mol):
+            values += geometry.group_one(line.split()[0])[label]
+        if len(values) >= 30:
+            break
+    assert len(values) >= 15 and sum(low <= v <= high for v in values) >= 0.8 * len(values), values

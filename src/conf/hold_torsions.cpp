@@ -1,0 +1,320 @@
+// The free torsions the holds set: conjugated links, anilines, staggered bonds, biaryls.
+#include "conf/holds.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <initializer_list>
+#include <span>
+
+#include "conf/typical.hpp"
+#include "core/elements.hpp"
+#include "core/error.hpp"
+#include "io/smiles/canonical.hpp"
+#include "conf/hold_atoms.hpp"
+
+namespace quorix::conf {
+namespace {
+
+using core::BondOrder;
+using core::NONE;
+
+// An atom whose p orbital joins a conjugated link: aromatic, or a trigonal
+// carbon or nitrogen with a double bond to carbon, nitrogen, oxygen or sulfur
+// (sulfonyl and phosphoryl centres are tetrahedral, allene centres linear).
+bool pi_atom(const core::MolBuilder& mol, std::uint32_t a) {
+    if (is_aromatic(mol, a)) return true;
+    const core::Atom& atom = mol.atoms[a];
+    if (!element_in(mol, a, {core::Element::C, core::Element::N}) || mol.degree[a] > 3 ||
+        atom.hybridization != core::Hybridization::Sp2)
+        return false;
+    for (core::Neighbor nb : mol.neighbors(a))
+        if (mol.bonds[nb.bond].order == BondOrder::Double &&
+            element_in(mol, nb.atom, {core::Element::C, core::Element::N, core::Element::O, core::Element::S}))
+            return true;
+    return false;
+}
+
+// An ether or hydroxyl oxygen on `pi` whose other neighbour is a hydrogen or
+// an sp3 carbon: its lone pair joins the pi system and keeps that neighbour
+// in the plane.
+bool donor_oxygen(const core::MolBuilder& mol, std::uint32_t o, std::uint32_t pi) {
+    if (mol.atoms[o].atomic_num != core::Element::O || mol.degree[o] != 2 || is_aromatic(mol, o)) return false;
+    const std::uint32_t far = other_neighbour(mol, o, pi);
+    return mol.atoms[far].atomic_num == core::Element::H ||
+           (mol.atoms[far].atomic_num == core::Element::C && is_sp3(mol, far));
+}
+
+// How many sides ring neighbour `nb` of aromatic atom `a` crowds: one with
+// a heavy atom off the ring path, both as a peri fusion atom.
+std::size_t sides_crowded_by(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t a,
+                             std::uint32_t nb) {
+    const std::uint32_t own = rings.smallest_holding(a, nb);
+    std::size_t heavy = 0;
+    for (core::Neighbor far : mol.neighbors(nb)) {
+        if (far.atom == a) continue;
+        heavy += mol.atoms[far.atom].atomic_num != core::Element::H;
+        const bool fused_away = mol.bonds[far.bond].order == BondOrder::Aromatic && own != NONE &&
+                                !rings.contains(own, far.atom);
+        if (fused_away && rings.ring_size(own) == 6 && rings.smallest_size(nb, far.atom) == 6) return 2;
+    }
+    return heavy > 1 ? 1 : 0;
+}
+
+// How many sides of an aromatic atom crowd what it carries out of plane: a
+// ring neighbour carrying a heavy atom outside the ring path (a substituent
+// or a fused ring) crowds one side; a neighbour that is the fusion atom of
+// two six-membered rings (the peri position of a naphthalene, whose hydrogen
+// across the bay sits some 2.5 A from a planar substituent) crowds both.
+std::size_t crowded_sides(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t a) {
+    if (!is_aromatic(mol, a)) return 0;
+    std::size_t sides = 0;
+    for (core::Neighbor nb : mol.neighbors(a)) {
+        if (mol.bonds[nb.bond].order != BondOrder::Aromatic) continue;
+        const std::size_t by = sides_crowded_by(mol, rings, a, nb.atom);
+        if (by == 2) return 2;
+        sides += by;
+    }
+    return sides;
+}
+
+// The ring neighbour of aromatic atom `a` on its free side when exactly one
+// side is crowded; NONE otherwise.
+std::uint32_t free_ortho(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t a) {
+    if (crowded_sides(mol, rings, a) != 1) return NONE;
+    for (core::Neighbor nb : mol.neighbors(a))
+        if (mol.bonds[nb.bond].order == BondOrder::Aromatic && sides_crowded_by(mol, rings, a, nb.atom) == 0)
+            return nb.atom;
+    return NONE;
+}
+
+// Whether the link from aromatic atom `a` to `b` is crowded out of plane:
+// heavy atoms on both ortho sides, or on one for a nitro group, whose oxygens
+// reach out on both sides and meet an ortho substituent some 2.6 A away when
+// flat (2-nitrotoluene and 1,2-dinitrobenzene twist 40 to 70 degrees).
+bool crowded(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t a, std::uint32_t b) {
+    return crowded_sides(mol, rings, a) >= (nitro_oxide(mol, b) != NONE ? 1u : 2u);
+}
+
+// Whether the two ring neighbours of a ring atom outside the aromatic rings
+// both carry a heavy atom off the ring (a quinone's methoxy carbon between
+// a methyl and a carbonyl): an ether on it turns its alkyl out of the
+// ring's plane, as on an aromatic atom crowded on both sides, its C-O-C
+// some 115 (2-methoxy-3-methylbenzoquinone) where flat it opens to 134.
+bool crowded_ring_atom(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t a) {
+    if (is_aromatic(mol, a) || rings.smallest[a] == 0) return false;
+    std::size_t ring_neighbours = 0, crowding = 0;
+    for (core::Neighbor nb : mol.neighbors(a)) {
+        if (rings.smallest_holding(a, nb.atom) == NONE) continue;
+        ++ring_neighbours;
+        for (core::Neighbor far : mol.neighbors(nb.atom))
+            if (far.atom != a && mol.atoms[far.atom].atomic_num != core::Element::H &&
+                rings.smallest_holding(nb.atom, far.atom) == NONE) {
+                ++crowding;
+                break;
+            }
+    }
+    return ring_neighbours == 2 && crowding == 2;
+}
+
+// A carbonyl carbon on a tertiary amide nitrogen: on a ring, its far
+// substituent meets the ortho hydrogen, and such amides lie twisted.
+bool tertiary_amide_carbon(const core::MolBuilder& mol, std::uint32_t c) {
+    if (carbonyl_partner(mol, c) == NONE) return false;
+    for (core::Neighbor nb : mol.neighbors(c)) {
+        if (mol.atoms[nb.atom].atomic_num != core::Element::N || mol.degree[nb.atom] != 3) continue;
+        std::size_t heavy = 0;
+        for (core::Neighbor far : mol.neighbors(nb.atom)) heavy += mol.atoms[far.atom].atomic_num != core::Element::H;
+        if (heavy == 3) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+// An aryl group on a C=N nitrogen turns some 50 degrees out of the C=N
+// plane: flat, its ortho hydrogen meets the imine carbon's cis substituent
+// and the C=N-C angle opens to some 125 (the crystal's is 118-120).
+bool aryl_on_imine_nitrogen(const core::MolBuilder& mol, std::uint32_t aryl, std::uint32_t n) {
+    if (!is_aromatic(mol, aryl) || is_aromatic(mol, n) || mol.atoms[n].atomic_num != core::Element::N ||
+        mol.degree[n] != 2)
+        return false;
+    for (core::Neighbor nb : mol.neighbors(n))
+        if (mol.bonds[nb.bond].order == BondOrder::Double && mol.atoms[nb.atom].atomic_num == core::Element::C)
+            return true;
+    return false;
+}
+
+std::vector<HeldTorsion> conjugated_links(const MoleculeContext& context) {
+    const core::MolBuilder& mol = context.mol;
+    std::vector<HeldTorsion> out;
+    for (const core::Bond& bond : mol.bonds) {
+        const std::uint32_t b = bond.begin, c = bond.end;
+        if (bond.order != BondOrder::Single || mol.degree[b] < 2 || mol.degree[c] < 2) continue;
+        const bool pi_b = pi_atom(mol, b), pi_c = pi_atom(mol, c);
+        bool link = false;
+        if (pi_b && pi_c) link = !(is_aromatic(mol, b) && is_aromatic(mol, c));
+        else if (pi_b) link = carbonyl_partner(mol, b) == NONE && donor_oxygen(mol, c, b) &&
+                              !crowded_ring_atom(mol, context.rings, b);
+        else if (pi_c) link = carbonyl_partner(mol, c) == NONE && donor_oxygen(mol, b, c) &&
+                              !crowded_ring_atom(mol, context.rings, c);
+        if (!link || tertiary_amide_carbon(mol, b) || tertiary_amide_carbon(mol, c)) continue;
+        const bool twisted = crowded(mol, context.rings, b, c) || crowded(mol, context.rings, c, b);
+        // A crowded nitro group is held out of the plane, where nothing else
+        // would move it: a flat start keeps its oxygen pressed to the ortho
+        // atom and O-N-O squeezed.
+        const bool nitro = nitro_oxide(mol, b) != NONE || nitro_oxide(mol, c) != NONE;
+        if (twisted && !nitro) continue;
+        if (aryl_on_imine_nitrogen(mol, b, c) || aryl_on_imine_nitrogen(mol, c, b)) continue;
+        const std::uint32_t a = other_neighbour(mol, b, c), d = other_neighbour(mol, c, b);
+        if (context.rings.smallest_holding(b, c) != NONE || a == NONE || d == NONE || a == d) continue;
+        // An aryl ether's alkyl turns from a crowded ortho side to the free
+        // one: towards the substituent it meets it some 2.5 A off and opens
+        // C-O-C past 130 degrees (veratrole's methyls lie anti to each other).
+        const auto free_side_of_ether = [&](std::uint32_t ring_atom, std::uint32_t o) {
+            const bool ether = is_aromatic(mol, ring_atom) && !is_aromatic(mol, o) &&
+                               mol.atoms[o].atomic_num == core::Element::O &&
+                               mol.atoms[other_neighbour(mol, o, ring_atom)].atomic_num != core::Element::H;
+            return ether ? free_ortho(mol, context.rings, ring_atom) : NONE;
+        };
+        if (const std::uint32_t side = free_side_of_ether(b, c); side != NONE)
+            out.push_back({{side, b, c, d}, TorsionWells::Cis});
+        else if (const std::uint32_t side = free_side_of_ether(c, b); side != NONE)
+            out.push_back({{a, b, c, side}, TorsionWells::Cis});
+        else
+            out.push_back({{a, b, c, d}, twisted ? TorsionWells::Crowded : TorsionWells::Planar});
+    }
+    return out;
+}
+
+std::vector<ConjugatedNitrogen> conjugated_anilines(const MoleculeContext& context) {
+    const core::MolBuilder& mol = context.mol;
+    std::vector<ConjugatedNitrogen> out;
+    for (std::uint32_t n = 0; n < mol.num_atoms(); ++n) {
+        const std::uint32_t c = aniline_ring_atom(mol, n);
+        if (c == NONE || context.rings.smallest_holding(c, n) != NONE) continue;
+        std::array<std::uint32_t, 2> ring{NONE, NONE}, others{NONE, NONE};
+        std::size_t in_ring = 0, other = 0;
+        std::size_t heavy = 0;
+        for (core::Neighbor nb : mol.neighbors(c))
+            if (mol.bonds[nb.bond].order == BondOrder::Aromatic && in_ring < 2) ring[in_ring++] = nb.atom;
+        for (core::Neighbor nb : mol.neighbors(n)) {
+            if (nb.atom == c) continue;
+            others[other++] = nb.atom;
+            heavy += mol.atoms[nb.atom].atomic_num != core::Element::H;
+        }
+        // A secondary aniline turns its hydrogen to a crowded side; a
+        // tertiary one, or one crowded on both sides, has nowhere to turn.
+        if (in_ring < 2 || (heavy > 0 && crowded_sides(mol, context.rings, c) >= (heavy == 2 ? 1u : 2u))) continue;
+        out.push_back({{c, ring[0], ring[1], others[0], others[1]}});
+    }
+    return out;
+}
+
+namespace {
+
+// The one heavy neighbour of `a` other than `not_this`, NONE with none or
+// more than one.
+std::uint32_t only_heavy_neighbour(const core::MolBuilder& mol, std::uint32_t a, std::uint32_t not_this) {
+    std::uint32_t found = NONE;
+    for (core::Neighbor nb : mol.neighbors(a)) {
+        if (nb.atom == not_this || mol.atoms[nb.atom].atomic_num == core::Element::H) continue;
+        if (found != NONE) return NONE;
+        found = nb.atom;
+    }
+    return found;
+}
+
+// The neighbour of `a` other than `not_this` in ring `ring`, NONE without one.
+std::uint32_t ring_neighbour(const MoleculeContext& context, std::uint32_t a, std::uint32_t not_this,
+                             std::uint32_t ring) {
+    for (core::Neighbor nb : context.mol.neighbors(a))
+        if (nb.atom != not_this && context.rings.contains(ring, nb.atom)) return nb.atom;
+    return NONE;
+}
+
+}  // namespace
+
+std::vector<HeldTorsion> staggered_bonds(const MoleculeContext& context) {
+    const core::MolBuilder& mol = context.mol;
+    const RingContext& rings = context.rings;
+    std::vector<HeldTorsion> out;
+    // An atom of a three-membered ring has no staggered arrangement: its
+    // ring bonds stand 60 degrees apart.
+    const auto tetrahedral = [&](std::uint32_t a) {
+        return is_sp3(mol, a) && mol.degree[a] >= 2 && rings.smallest[a] != 3 &&
+               element_in(mol, a, {core::Element::C, core::Element::N, core::Element::O});
+    };
+    // An ester's or aryl ether's oxygen is trigonal, but its one other
+    // neighbour still sits staggered between a tetrahedral neighbour's bonds.
+    const auto two_connected_oxygen = [&](std::uint32_t a) {
+        return mol.atoms[a].atomic_num == core::Element::O && mol.degree[a] == 2 && !is_aromatic(mol, a);
+    };
+    const auto carbon = [&](std::uint32_t a) { return a != NONE && mol.atoms[a].atomic_num == core::Element::C; };
+    for (const core::Bond& bond : mol.bonds) {
+        const std::uint32_t b = bond.begin, c = bond.end;
+        if (bond.order != BondOrder::Single || !(tetrahedral(b) || tetrahedral(c)) ||
+            !(tetrahedral(b) || two_connected_oxygen(b)) || !(tetrahedral(c) || two_connected_oxygen(c)))
+            continue;
+        const std::uint32_t ring = rings.smallest_holding(b, c);
+        if (ring != NONE) {
+            // A macrocycle's bonds are free enough to stagger as a chain's do;
+            // smaller rings take the torsions their closure leaves them.
+            if (rings.ring_size(ring) < MACROCYCLE || !tetrahedral(b) || !tetrahedral(c)) continue;
+            const std::uint32_t a = ring_neighbour(context, b, c, ring), d = ring_neighbour(context, c, b, ring);
+            if (a != NONE && d != NONE) out.push_back({{a, b, c, d}, TorsionWells::RingStaggered});
+            continue;
+        }
+        // An unbranched carbon chain lies anti, the extended zig-zag: gauche
+        // costs some 3.5 kJ/mol a bond.
+        const std::uint32_t heavy_a = only_heavy_neighbour(mol, b, c), heavy_d = only_heavy_neighbour(mol, c, b);
+        if (carbon(b) && carbon(c) && carbon(heavy_a) && carbon(heavy_d) && heavy_a != heavy_d) {
+            out.push_back({{heavy_a, b, c, heavy_d}, TorsionWells::Anti});
+            continue;
+        }
+        const std::uint32_t a = other_neighbour(mol, b, c), d = other_neighbour(mol, c, b);
+        if (a != NONE && d != NONE && a != d) out.push_back({{a, b, c, d}, TorsionWells::Staggered});
+    }
+    return out;
+}
+
+std::vector<HeldTorsion> biaryl_links(const MoleculeContext& context) {
+    const core::MolBuilder& mol = context.mol;
+    std::vector<HeldTorsion> out;
+    // Per side, the ortho atoms: how many carry a hydrogen, and how many a
+    // heavy atom off the ring path (a substituent or a fused ring).
+    const auto ortho = [&](std::uint32_t b, std::uint32_t c, std::size_t& hydrogens, std::size_t& heavy) {
+        for (core::Neighbor nb : mol.neighbors(b)) {
+            if (nb.atom == c) continue;
+            for (core::Neighbor far : mol.neighbors(nb.atom)) {
+                if (far.atom == b) continue;
+                if (mol.atoms[far.atom].atomic_num == core::Element::H) ++hydrogens;
+                else if (mol.bonds[far.bond].order != BondOrder::Aromatic ||
+                         context.rings.smallest_holding(b, nb.atom, far.atom) == NONE)
+                    ++heavy;
+            }
+        }
+    };
+    for (const core::Bond& bond : mol.bonds) {
+        const std::uint32_t b = bond.begin, c = bond.end;
+        if (bond.order != BondOrder::Single || !is_aromatic(mol, b) || !is_aromatic(mol, c) ||
+            context.rings.smallest_holding(b, c) != NONE)
+            continue;
+        std::size_t hydrogens = 0, heavy = 0;
+        ortho(b, c, hydrogens, heavy);
+        ortho(c, b, hydrogens, heavy);
+        const std::uint32_t a = other_neighbour(mol, b, c), d = other_neighbour(mol, c, b);
+        // Two heavy ortho neighbours or more twist the rings as far as their
+        // bounds leave them.
+        if (a == NONE || d == NONE || heavy > 1) continue;
+        // Four ortho hydrogens meet near planar and keep the rings some 40
+        // degrees apart (biphenyl 44 in the gas); with a ring nitrogen or a
+        // five-ring's wider angles in their place the rings lie flatter, and
+        // one heavy ortho neighbour turns them further.
+        const double twist = heavy == 1 ? BIARYL_TWIST_CROWDED : hydrogens >= 4 ? BIARYL_TWIST : BIARYL_TWIST_OPEN;
+        out.push_back({{a, b, c, d}, TorsionWells::Twisted, false, twist * DEG_TO_RAD});
+    }
+    return out;
+}
+
+}  // namespace quorix::conf
