@@ -26,9 +26,16 @@ std::vector<std::uint32_t> planar_ring_nitrogens(const MoleculeContext& context)
         const core::Atom& atom = mol.atoms[n];
         if (atom.atomic_num == core::Element::N && mol.degree[n] == 3 && !is_aromatic(mol, n) &&
             (atom.hybridization == core::Hybridization::Sp2 || sulfonamide_nitrogen(mol, n)) &&
-            context.rings.smallest[n] != 0)
+            context.rings.smallest[n] != 0 && !pyramidal_amide_nitrogen(mol, context.rings, n))
             out.push_back(n);
     }
+    return out;
+}
+
+std::vector<std::uint32_t> pyramidal_amide_nitrogens(const MoleculeContext& context) {
+    std::vector<std::uint32_t> out;
+    for (std::uint32_t n = 0; n < context.mol.num_atoms(); ++n)
+        if (pyramidal_amide_nitrogen(context.mol, context.rings, n)) out.push_back(n);
     return out;
 }
 

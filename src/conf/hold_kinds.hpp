@@ -32,8 +32,13 @@ inline constexpr double ANGLE_WALL_MARGIN = 5.0;
 std::vector<WindowLength> large_ring_lengths(const MoleculeContext& context);
 
 // The ring atoms of ring nitrogens held flat: three neighbours, not
-// aromatic, sp2 or a sulfonamide's. In atom order.
+// aromatic, sp2 or a sulfonamide's, and no pyramidal amide nitrogen. In
+// atom order.
 std::vector<std::uint32_t> planar_ring_nitrogens(const MoleculeContext& context);
+
+// The amide nitrogens their rings hold pyramidal (see
+// `pyramidal_amide_nitrogen`). In atom order.
+std::vector<std::uint32_t> pyramidal_amide_nitrogens(const MoleculeContext& context);
 
 // The fusion atoms of a curved sheet that have room to lie flat (a bowl's
 // rim). In atom order.

@@ -85,6 +85,8 @@ constexpr std::array<HoldKindRow, HOLD_KIND_COUNT> hold_kind_rows() {
         // typical lengths: bounds only.
         {PlanarRingNitrogens, "flat ring nitrogens", Holds::Shapes, T::None, found<planar_ring_nitrogens>,
          Holds::Shapes, give::centres<CentreAngles::PlanarRingNitrogen>},
+        {PyramidalAmides, "pyramidal amide nitrogens", Holds::Shapes, T::None, found<pyramidal_amide_nitrogens>,
+         Holds::Shapes, give::centres<CentreAngles::PyramidalAmide>},
         {BowlRims, "bowl rims", Holds::Lengths, T::None, found<bowl_rims>, Holds::Lengths,
          give::centres<CentreAngles::BowlRim>},
         {GroupAngles, "group angles", Holds::Lengths, T::None, found<group_angle_centres>, Holds::Lengths,

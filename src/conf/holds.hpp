@@ -59,7 +59,8 @@ std::vector<PlanarFour> planar_aromatic_rings(const MoleculeContext& context);
 // secondary amide (one hydrogen, one heavy neighbour that is not itself such
 // a carbon: an imide cannot put both carbonyls trans without their oxygens
 // meeting); every other amide may lie either way and has `cis` false. In bond
-// order, then neighbour order.
+// order, then neighbour order. None at a nitrogen its rings hold pyramidal
+// (see `pyramidal_amide_nitrogen`), here or in `planar_lactams`.
 std::vector<PlanarFour> planar_amides(const MoleculeContext& context);
 
 // Around every amide C-N bond of a ring (a lactam), the groups X=C-N-Y as
@@ -211,6 +212,7 @@ enum class HoldKind : std::uint8_t {
     LargeRingAngles,
     LargeRingLengths,
     PlanarRingNitrogens,
+    PyramidalAmides,
     BowlRims,
     GroupAngles,
     RingSpCentres,

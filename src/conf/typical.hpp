@@ -41,8 +41,10 @@ std::optional<TypicalLength> typical_bond_length(const core::MolBuilder& mol, co
 // Where a centre's bond angles come from when not from the statistics:
 // `Group`, a centre in no ring whose group has typical angles (a carbonyl
 // carbon, an ether or ester oxygen, a sulfonyl sulfur, an imine, oxime,
-// diarylamine or aryl hydrazine nitrogen; see `group_angle_centre`); an
-// amine, aniline, flat ring or nitro nitrogen; an sp centre held straight,
+// diarylamine, aryl hydrazine or anilide nitrogen), or an atom of a
+// five-membered aromatic ring with one exocyclic bond (see
+// `group_angle_centre`); an amine, aniline, flat ring, pyramidal amide
+// (see `pyramidal_amide_nitrogen`) or nitro nitrogen; an sp centre held straight,
 // or one of a ring, bent a little; a fusion atom at the rim of a bowl.
 // `Element`, any other centre outside the aromatic rings: in a large ring
 // (see LARGE_RING) like the same centre in a chain, and where the statistics
@@ -58,7 +60,8 @@ enum class CentreAngles : std::uint8_t {
     Nitro,
     Straight,
     BowlRim,
-    RingSp
+    RingSp,
+    PyramidalAmide
 };
 
 // An sp centre of a ring bends no further than this (degrees): a
@@ -72,6 +75,13 @@ inline constexpr double RING_SP_LOWER = 155.0;
 // all, count too few such rings, and their fallback, the ring polygon's
 // angle, would open a crown ether's C-O-C to 160 degrees.
 inline constexpr std::size_t LARGE_RING = 9;
+
+// Whether an amide nitrogen is held pyramidal by its rings: a three-ring's
+// (an N-acyl aziridine's), or one shared by a four-membered ring and
+// another whose angles would leave 150 degrees or more to the third angle
+// were it flat (a fused beta-lactam's: 162 in a penam, 150 in a cephem).
+// Its lone pair leaves the C=O: the amide's plane yields.
+bool pyramidal_amide_nitrogen(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t n);
 
 // Whether some angle at a centre in no ring, or in large rings only, has its
 // group's typical value.
