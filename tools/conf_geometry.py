@@ -1564,6 +1564,10 @@ NAMED_TRIGONAL = [
     ("penicillin G", "CC1(C)S[C@@H]2[C@H](NC(=O)Cc3ccccc3)C(=O)N2[C@H]1C(=O)O"),
     ("meropenem", "C[C@H]1C(S[C@H]2C[C@@H](C(=O)N(C)C)NC2)=C(C(=O)O)N2C(=O)[C@H]([C@@H](C)O)[C@@H]12"),
     ("N-acetylaziridine", "CC(=O)N1CC1"),
+    ("cyclododecane", "C1CCCCCCCCCCC1"),
+    ("cyclotetradecane", "C1CCCCCCCCCCCCC1"),
+    ("cyclohexadecane", "C1CCCCCCCCCCCCCCC1"),
+    ("cycloicosane", "C1CCCCCCCCCCCCCCCCCCC1"),
 ]
 
 
@@ -1578,6 +1582,7 @@ TRIGONAL_WINDOWS = {
     "five-ring exocyclic angle toward S or N": (113, 122),
     "fused beta-lactam N angle sum": (325, 345),
     "acyl aziridine C(=O)-N-C": (100, 130),
+    "large cycloalkane ring C-C-C median": (111, 117),
 }
 
 
@@ -1661,10 +1666,38 @@ def pyramidal_amide_rows(g, x, atoms, cyc):
     return out
 
 
+def carbocycle_rows(g, x, atoms, cyc):
+    """The median ring C-C-C of a lone ring of nine or more sp3 carbons that shares no atom
+    with another ring, and its count of anti ring torsions (|t| > 150)."""
+    ring_n = lambda a: [y for y in g.nbrs[a] if g.ring_bond[(a, y)]]
+    out, seen = [], set()
+    for s in range(g.n):
+        if s in seen or g.z[s] != 6 or len(ring_n(s)) != 2:
+            continue
+        ring = [s]
+        while True:
+            nxt = [y for y in ring_n(ring[-1]) if len(ring) == 1 or y != ring[-2]]
+            if not nxt or nxt[0] == s or len(ring_n(nxt[0])) != 2:
+                break
+            ring.append(nxt[0])
+        seen.update(ring)
+        n = len(ring)
+        if n < 9 or any(g.z[a] != 6 or atoms[a]["hybridization"] != "sp3" for a in ring) or s not in ring_n(ring[-1]):
+            continue
+        ccc = sorted(angle(x, ring[k - 1], ring[k], ring[(k + 1) % n]) for k in range(n))
+        out.append(("large cycloalkane ring C-C-C median", statistics.median(ccc)))
+        out.append(("large cycloalkane anti ring torsions",
+                    sum(abs(torsion(x, ring[k - 1], ring[k], ring[(k + 1) % n], ring[(k + 2) % n])) > 150
+                        for k in range(n))))
+    return out
+
+
 def trigonal_rows(g, x, atoms, cyc):
-    """(row, value) of every trigonal and pyramidal-amide centre TRIGONAL_WINDOWS names."""
+    """(row, value) of every trigonal and pyramidal-amide centre TRIGONAL_WINDOWS names, and
+    of large cycloalkanes."""
     return [(k, round(v, 2)) for k, v in carbonyl_rows(g, x, atoms, cyc) + anilide_rows(g, x, atoms, cyc) +
-            five_ring_rows(g, x, atoms, cyc) + pyramidal_amide_rows(g, x, atoms, cyc)]
+            five_ring_rows(g, x, atoms, cyc) + pyramidal_amide_rows(g, x, atoms, cyc) +
+            carbocycle_rows(g, x, atoms, cyc)]
 
 
 def trigonal_figures(ok):
@@ -2215,7 +2248,7 @@ def named_figures(r):
         if r.get("cc"):
             rows.append(("C-C min, max", "%.3f, %.3f" % tuple(r["cc"])))
         rows.append(("widest sp3 angle", "%.1f" % r["sp3_widest"]))
-    for label in TRIGONAL_WINDOWS:
+    for label in list(TRIGONAL_WINDOWS) + ["large cycloalkane anti ring torsions"]:
         v = [d for k, d in r.get("trigonal", []) if k == label]
         if v:
             rows.append((label, show(v)))

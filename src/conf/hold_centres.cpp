@@ -39,6 +39,13 @@ std::vector<std::uint32_t> pyramidal_amide_nitrogens(const MoleculeContext& cont
     return out;
 }
 
+bool carbocycle_ring(const MoleculeContext& context, std::uint32_t ring) {
+    if (context.rings.ring_size(ring) < LARGE_RING || !context.rings.all_sp3[ring]) return false;
+    for (const std::uint32_t a : context.ring_list[ring].atoms)
+        if (context.mol.atoms[a].atomic_num != core::Element::C) return false;
+    return true;
+}
+
 std::vector<WindowAngle> large_ring_angles(const MoleculeContext& context) {
     const core::MolBuilder& mol = context.mol;
     const RingContext& rings = context.rings;

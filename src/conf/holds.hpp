@@ -349,6 +349,12 @@ public:
     void add_terms(ErrorFunction& f, Holds holds, std::span<const double> start) const;
     // Whether this level holds anything the level below it does not.
     bool anything_held(Holds holds) const;
+    // Whether the molecule has a ring of LARGE_RING carbons or more, all sp3
+    // (a large cycloalkane): its first embedding, a symmetric crown, closes
+    // with every ring torsion gauche and every angle open, and only a fresh
+    // embedding finds the staggered corners with anti sides that take
+    // chain-like angles.
+    bool large_carbocycle() const;
     // How many groups each kind of hold above the lowest level holds, by the
     // kind's name, in table order: what a benchmark counts as given up when
     // a conformer is kept without its holds.

@@ -266,26 +266,36 @@ bool saturated(Kind k) {
 // Trigonal centres whose three angles their neighbours' kinds set, where
 // the statistics' and the polygon's even split would not.
 
-// A carbonyl carbon between two heteroatoms, X=C(n1)(n2), the angle
-// between x and n1 or n2 first, then between n1 and n2 (the three sum to
-// 360). Carbamates (crystal structures of alkyl and Boc carbamates: O=C-N
-// 124-126, O=C-O 123-125, N-C-O 109-112) and ureas (N,N'-disubstituted
-// ureas' crystal structures: O=C-N 121-123, N-C-N 114-118). None for any
-// other pair.
-std::optional<std::array<double, 3>> hetero_carbonyl_angles(Kind k0, Kind k1) {
+// A carbonyl or thiocarbonyl carbon between two heteroatoms, X=C(n1)(n2):
+// the angle between x and n1, between x and n2, then between n1 and n2
+// (the three sum to 360). Carbamates (crystal structures of alkyl and Boc
+// carbamates: O=C-N 124-126, O=C-O 123-125, N-C-O 109-112), ureas
+// (N,N'-disubstituted ureas' crystal structures: O=C-N 121-123, N-C-N
+// 114-118), thioureas (thiourea's crystal structure: S=C-N 121.6, N-C-N
+// 116.8) and dithiocarbamates (their esters' crystal structures: S=C-N
+// 123-125, S=C-S 121-123, N-C-S 112-115). None for any other pair.
+std::optional<std::array<double, 3>> hetero_carbonyl_angles(bool thio, Kind k0, Kind k1) {
     const auto amide_n = [](Kind k) { return k == Kind::AmideNitrogen; };
     const auto ester_o = [](Kind k) { return k == Kind::EsterOxygen || k == Kind::AcidOxygen; };
-    if (amide_n(k0) && ester_o(k1)) return std::array{125.0, 124.0, 111.0};
-    if (ester_o(k0) && amide_n(k1)) return std::array{124.0, 125.0, 111.0};
-    if (amide_n(k0) && amide_n(k1)) return std::array{122.0, 122.0, 116.0};
-    return std::nullopt;
+    const auto sulfide = [](Kind k) { return k == Kind::SulfideSulfur; };
+    const auto pair = [&](auto first, auto second, std::array<double, 3> angles) -> std::optional<std::array<double, 3>> {
+        if (first(k0) && second(k1)) return angles;
+        if (second(k0) && first(k1)) return std::array{angles[1], angles[0], angles[2]};
+        return std::nullopt;
+    };
+    if (thio) {
+        if (const auto t = pair(amide_n, amide_n, {122.0, 122.0, 116.0})) return t;
+        return pair(amide_n, sulfide, {124.0, 122.0, 114.0});
+    }
+    if (const auto t = pair(amide_n, ester_o, {125.0, 124.0, 111.0})) return t;
+    return pair(amide_n, amide_n, {122.0, 122.0, 116.0});
 }
 
 std::optional<double> hetero_carbonyl_angle(const core::MolBuilder& mol, std::uint32_t x,
                                             const std::array<std::uint32_t, 2>& others, std::uint32_t a,
                                             std::uint32_t c) {
-    if (mol.atoms[x].atomic_num != core::Element::O) return std::nullopt;
-    const auto angles = hetero_carbonyl_angles(kind_of(mol, others[0]), kind_of(mol, others[1]));
+    const auto angles = hetero_carbonyl_angles(element(mol, x) == core::Element::S, kind_of(mol, others[0]),
+                                               kind_of(mol, others[1]));
     if (!angles) return std::nullopt;
     if (a != x && c != x) return (*angles)[2];
     const std::uint32_t far = a == x ? c : a;
@@ -356,11 +366,12 @@ std::optional<double> five_ring_exocyclic_angle(const core::MolBuilder& mol, con
 // At a carbonyl carbon X=C(n1)(n2): by what n1 and n2 are.
 std::optional<double> carbonyl_angle(const core::MolBuilder& mol, std::uint32_t centre, std::uint32_t x,
                                      std::uint32_t a, std::uint32_t c) {
-    if (element(mol, x) != core::Element::O || mol.degree[centre] != 3) return std::nullopt;
+    if (mol.degree[centre] != 3) return std::nullopt;
     std::array<std::uint32_t, 2> others{NONE, NONE};
     std::size_t count = 0;
     for (core::Neighbor nb : mol.neighbors(centre))
         if (nb.atom != x && count < 2) others[count++] = nb.atom;
+    if (element(mol, x) != core::Element::O) return hetero_carbonyl_angle(mol, x, others, a, c);
     const Kind k0 = kind_of(mol, others[0]), k1 = kind_of(mol, others[1]);
     const auto is = [&](Kind k) { return k0 == k ? others[0] : k1 == k ? others[1] : NONE; };
     const auto carbon_or_h = [&](std::uint32_t n) {

@@ -63,3 +63,14 @@ def test_real_records_take_their_windows():
         low, high = geometry.TRIGONAL_WINDOWS[row]
         assert len(found.get(row, [])) >= 10, row
         assert low <= statistics.median(found[row]) <= high, (row, statistics.median(found[row]))
+
+
+@pytest.mark.parametrize("name, anti", [
+    ("cyclododecane", 4), ("cyclotetradecane", 4), ("cyclohexadecane", 6), ("cycloicosane", 8)])
+def test_large_cycloalkanes_take_chain_angles(name, anti):
+    """Their ring C-C-C as in a chain, and staggered sides with anti torsions (cyclododecane's
+    square has four)."""
+    found = dict(rows(quorix.parse_smiles(NAMED[name])))
+    low, high = geometry.TRIGONAL_WINDOWS["large cycloalkane ring C-C-C median"]
+    assert low <= found["large cycloalkane ring C-C-C median"] <= high
+    assert found["large cycloalkane anti ring torsions"] >= anti
