@@ -1564,6 +1564,8 @@ NAMED_TRIGONAL = [
     ("penicillin G", "CC1(C)S[C@@H]2[C@H](NC(=O)Cc3ccccc3)C(=O)N2[C@H]1C(=O)O"),
     ("meropenem", "C[C@H]1C(S[C@H]2C[C@@H](C(=O)N(C)C)NC2)=C(C(=O)O)N2C(=O)[C@H]([C@@H](C)O)[C@@H]12"),
     ("N-acetylaziridine", "CC(=O)N1CC1"),
+    ("N,N'-dimethylthiourea", "CNC(=S)NC"),
+    ("methyl dimethyldithiocarbamate", "CN(C)C(=S)SC"),
     ("cyclododecane", "C1CCCCCCCCCCC1"),
     ("cyclotetradecane", "C1CCCCCCCCCCCCC1"),
     ("cyclohexadecane", "C1CCCCCCCCCCCCCCC1"),
@@ -1577,6 +1579,8 @@ NAMED_TRIGONAL = [
 TRIGONAL_WINDOWS = {
     "carbamate N-C(=O)-O": (106, 114),
     "urea N-C(=O)-N": (114, 118),
+    "thiourea N-C(=S)-N": (114, 118),
+    "dithiocarbamate N-C(=S)-S": (112, 116),
     "anilide C(=O)-N-C(aryl)": (123, 131),
     "five-ring exocyclic angle toward O": (113, 122),
     "five-ring exocyclic angle toward S or N": (113, 122),
@@ -1612,6 +1616,16 @@ def carbonyl_rows(g, x, atoms, cyc):
                 out.append(("carbamate N-C(=O)-O", angle(x, p, c, q)))
         if amide_n(g, atoms, a) and amide_n(g, atoms, b):
             out.append(("urea N-C(=O)-N", angle(x, a, c, b)))
+    for c in range(g.n):
+        s = g.double_partner(c, (16,)) if g.z[c] == 6 and len(g.nbrs[c]) == 3 else None
+        if s is None or any(c in ring for ring in cyc):
+            continue
+        a, b = [y for y in g.nbrs[c] if y != s]
+        n = [y for y in (a, b) if g.z[y] == 7 and len(g.nbrs[y]) == 3 and not atoms[y]["is_aromatic"]]
+        if len(n) == 2:
+            out.append(("thiourea N-C(=S)-N", angle(x, a, c, b)))
+        elif len(n) == 1 and g.z[a + b - n[0]] == 16 and len(g.nbrs[a + b - n[0]]) == 2:
+            out.append(("dithiocarbamate N-C(=S)-S", angle(x, a, c, b)))
     return out
 
 

@@ -29,6 +29,8 @@ NAMED = dict(geometry.NAMED_TRIGONAL)
 @pytest.mark.parametrize("name, row", [
     ("Boc-glycine", "carbamate N-C(=O)-O"),
     ("N,N'-dimethylurea", "urea N-C(=O)-N"),
+    ("N,N'-dimethylthiourea", "thiourea N-C(=S)-N"),
+    ("methyl dimethyldithiocarbamate", "dithiocarbamate N-C(=S)-S"),
     ("acetanilide", "anilide C(=O)-N-C(aryl)"),
     ("2-methylfuran", "five-ring exocyclic angle toward O"),
     ("5-methylisoxazole", "five-ring exocyclic angle toward O"),
