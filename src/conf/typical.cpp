@@ -753,7 +753,9 @@ std::optional<TypicalLength> typical_bond_length(const core::MolBuilder& mol, co
 }
 
 bool pyramidal_amide_nitrogen(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t n) {
-    if (rings.smallest[n] == 0 || kind_of(mol, n) != Kind::AmideNitrogen) return false;
+    if (element(mol, n) != core::Element::N || mol.degree[n] != 3 || rings.smallest[n] == 0 ||
+        nitrogen_kind(mol, n) != Kind::AmideNitrogen)
+        return false;
     const NitrogenRings r = nitrogen_rings(mol, rings, n);
     return (r.in_rings == 1 && r.smallest == 3) || (r.in_rings == 2 && 360.0 - r.sum >= 150.0 - 1e-9);
 }
