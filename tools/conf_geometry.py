@@ -1572,6 +1572,33 @@ NAMED_TRIGONAL = [
     ("cycloicosane", "C1CCCCCCCCCCCCCCCCCCC1"),
 ]
 
+# Named molecules whose heavy atoms four or more bonds apart came within 2.2 A.
+NAMED_CONTACTS = [
+    ("hydroxy difluorophenyl azole", "CCCCCS[C@H](C)[C@](O)(Cn1cncn1)c2ccc(F)cc2F"),
+    ("perfluorotributylamine",
+     "FC(F)(F)C(F)(F)C(F)(F)C(F)(F)N(C(F)(F)C(F)(F)C(F)(F)C(F)(F)F)C(F)(F)C(F)(F)C(F)(F)C(F)(F)F"),
+]
+
+
+def far_contact(g, x):
+    """The closest pair of heavy atoms four or more bonds apart (A), or None."""
+    best = None
+    for s in range(g.n):
+        if g.z[s] == 1:
+            continue
+        hops, queue = {s: 0}, [s]
+        for u in queue:
+            if hops[u] < 3:
+                for v in g.nbrs[u]:
+                    if v not in hops:
+                        hops[v] = hops[u] + 1
+                        queue.append(v)
+        for t in range(s):
+            if g.z[t] != 1 and t not in hops:
+                d = norm(sub(x[s], x[t]))
+                best = d if best is None or d < best else best
+    return best
+
 
 # Trigonal centres by their neighbours' kinds, pyramidal amide nitrogens of fused
 # beta-lactams and acyl aziridines: one list of (row, value) per molecule, and the
@@ -1712,6 +1739,11 @@ def trigonal_rows(g, x, atoms, cyc):
     return [(k, round(v, 2)) for k, v in carbonyl_rows(g, x, atoms, cyc) + anilide_rows(g, x, atoms, cyc) +
             five_ring_rows(g, x, atoms, cyc) + pyramidal_amide_rows(g, x, atoms, cyc) +
             carbocycle_rows(g, x, atoms, cyc)]
+
+
+def contact_rows(g, x):
+    d = far_contact(g, x)
+    return [] if d is None else [("closest heavy contact, four bonds or more (A)", round(d, 3))]
 
 
 def trigonal_figures(ok):
@@ -2262,7 +2294,8 @@ def named_figures(r):
         if r.get("cc"):
             rows.append(("C-C min, max", "%.3f, %.3f" % tuple(r["cc"])))
         rows.append(("widest sp3 angle", "%.1f" % r["sp3_widest"]))
-    for label in list(TRIGONAL_WINDOWS) + ["large cycloalkane anti ring torsions"]:
+    for label in list(TRIGONAL_WINDOWS) + ["large cycloalkane anti ring torsions",
+                                           "closest heavy contact, four bonds or more (A)"]:
         v = [d for k, d in r.get("trigonal", []) if k == label]
         if v:
             rows.append((label, show(v)))
@@ -2334,6 +2367,8 @@ def named_one(task):
         meta["_lines"] = ["%s: refused (%s)" % (name, meta["error"])]
         return meta
     r["chain"] = [round(torsion(x, *q), 2) for q in CHAIN.get(name, [])]
+    if (name, smiles) in NAMED_CONTACTS:
+        r["trigonal"] = r.get("trigonal", []) + contact_rows(g, x)
     r.update(shape_figures(g, x, conf.mol.atom_descriptors(), cycles(g)))
     meta.update(r)
     geometry = "; ".join("%s %s" % row for row in named_figures(meta))
@@ -2373,7 +2408,8 @@ def named_one(task):
 
 def named_report(repeat, out=sys.stdout, pool=None):
     tasks = [(name, smiles, repeat)
-             for name, smiles in NAMED + NAMED_GEOMETRY + NAMED_MORE + NAMED_LARGE + NAMED_TRIGONAL]
+             for name, smiles in NAMED + NAMED_GEOMETRY + NAMED_MORE + NAMED_LARGE + NAMED_TRIGONAL +
+             NAMED_CONTACTS]
     records = list(pool.imap(named_one, tasks)) if pool else [named_one(t) for t in tasks]
     for r in records:
         for line in r.pop("_lines"):

@@ -76,3 +76,11 @@ def test_large_cycloalkanes_take_chain_angles(name, anti):
     low, high = geometry.TRIGONAL_WINDOWS["large cycloalkane ring C-C-C median"]
     assert low <= found["large cycloalkane ring C-C-C median"] <= high
     assert found["large cycloalkane anti ring torsions"] >= anti
+
+
+@pytest.mark.parametrize("name, smiles", geometry.NAMED_CONTACTS)
+def test_lone_pair_atoms_four_bonds_apart_keep_their_distance(name, smiles):
+    """An OH and a ring fluorine, and the fluorines of a crowded perfluoroalkylamine, no
+    closer than a hydrogen bond holds two such atoms (2.6 A, less the bounds' slack)."""
+    c = quorix.parse_smiles(smiles).conformer()
+    assert geometry.far_contact(geometry.Graph(c.mol), [tuple(p) for p in c.coords]) >= 2.35
