@@ -637,10 +637,12 @@ std::optional<double> element_centre_angle(const core::MolBuilder& mol, const Ri
     return element_angle(mol, centre);
 }
 
-// The typical angle (degrees) a-centre-c at a carbonyl carbon (ketone,
-// aldehyde, amide, ester or acid, carboxylate), an ether or ester oxygen, a
-// sulfonyl sulfur and an imine, oxime, diarylamine or aryl hydrazine
-// nitrogen that lie in no ring; none for any other centre.
+// The typical angle (degrees) a-centre-c at a carbonyl or thiocarbonyl
+// carbon (ketone, aldehyde, amide, ester or acid, carboxylate, carbamate,
+// urea, thiourea, dithiocarbamate), an ether or ester oxygen, a sulfonyl
+// sulfur and an imine, oxime, diarylamine, aryl hydrazine or anilide
+// nitrogen that lie in no ring, and the exocyclic angle at an atom of a
+// five-membered aromatic ring; none for any other centre or angle.
 std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre,
                                   std::uint32_t a, std::uint32_t c) {
     if (is_aromatic(mol, centre)) return five_ring_exocyclic_angle(mol, rings, centre, a, c);

@@ -84,7 +84,8 @@ inline constexpr std::size_t LARGE_RING = 9;
 bool pyramidal_amide_nitrogen(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t n);
 
 // Whether some angle at a centre in no ring, or in large rings only, has its
-// group's typical value.
+// group's typical value, or some exocyclic angle at an atom of a
+// five-membered aromatic ring its lean (see `CentreAngles::Group`).
 bool group_angle_centre(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre);
 
 // Whether a centre's angles may come from its element (see
