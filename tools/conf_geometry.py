@@ -1565,6 +1565,209 @@ def large_rings_and_centres(g, x, atoms, cyc, size):
     return {"ring9_angles": large, "ring9_co": co, "ring9_coc": coc, "centres": centres, "core_plane": plane,
             "four_diag": diag, "hh": hh}
 
+# The named molecules of the trigonal rows (see TRIGONAL_WINDOWS).
+NAMED_TRIGONAL = [
+    ("Boc-glycine", "CC(C)(C)OC(=O)NCC(=O)O"),
+    ("N,N'-dimethylurea", "CNC(=O)NC"),
+    ("acetanilide", "CC(=O)Nc1ccccc1"),
+    ("2-methylfuran", "Cc1ccco1"),
+    ("5-methylisoxazole", "Cc1ccno1"),
+    ("1-methylpyrazole", "Cn1cccn1"),
+    ("2-methylthiophene", "Cc1cccs1"),
+    ("penicillin G", "CC1(C)S[C@@H]2[C@H](NC(=O)Cc3ccccc3)C(=O)N2[C@H]1C(=O)O"),
+    ("meropenem", "C[C@H]1C(S[C@H]2C[C@@H](C(=O)N(C)C)NC2)=C(C(=O)O)N2C(=O)[C@H]([C@@H](C)O)[C@@H]12"),
+    ("N-acetylaziridine", "CC(=O)N1CC1"),
+    ("N,N'-dimethylthiourea", "CNC(=S)NC"),
+    ("methyl dimethyldithiocarbamate", "CN(C)C(=S)SC"),
+    ("cyclododecane", "C1CCCCCCCCCCC1"),
+    ("cyclotetradecane", "C1CCCCCCCCCCCCC1"),
+    ("cyclohexadecane", "C1CCCCCCCCCCCCCCC1"),
+    ("cycloicosane", "C1CCCCCCCCCCCCCCCCCCC1"),
+]
+
+# Named molecules whose heavy atoms four or more bonds apart came within 2.2 A.
+NAMED_CONTACTS = [
+    ("hydroxy difluorophenyl azole", "CCCCCS[C@H](C)[C@](O)(Cn1cncn1)c2ccc(F)cc2F"),
+    ("perfluorotributylamine",
+     "FC(F)(F)C(F)(F)C(F)(F)C(F)(F)N(C(F)(F)C(F)(F)C(F)(F)C(F)(F)F)C(F)(F)C(F)(F)C(F)(F)C(F)(F)F"),
+]
+
+
+def far_contact(g, x):
+    """The closest pair of heavy atoms four or more bonds apart (A), or None."""
+    best = None
+    for s in range(g.n):
+        if g.z[s] == 1:
+            continue
+        hops, queue = {s: 0}, [s]
+        for u in queue:
+            if hops[u] < 3:
+                for v in g.nbrs[u]:
+                    if v not in hops:
+                        hops[v] = hops[u] + 1
+                        queue.append(v)
+        for t in range(s):
+            if g.z[t] != 1 and t not in hops:
+                d = norm(sub(x[s], x[t]))
+                best = d if best is None or d < best else best
+    return best
+
+
+# Trigonal centres by their neighbours' kinds, pyramidal amide nitrogens of fused
+# beta-lactams and acyl aziridines: one list of (row, value) per molecule, and the
+# windows crystal and gas-phase structures give each row.
+TRIGONAL_WINDOWS = {
+    "carbamate N-C(=O)-O": (106, 114),
+    "urea N-C(=O)-N": (114, 118),
+    "thiourea N-C(=S)-N": (114, 118),
+    "dithiocarbamate N-C(=S)-S": (112, 116),
+    "anilide C(=O)-N-C(aryl)": (123, 131),
+    "five-ring exocyclic angle toward O": (113, 122),
+    "five-ring exocyclic angle toward S or N": (113, 122),
+    "fused beta-lactam N angle sum": (325, 345),
+    "acyl aziridine C(=O)-N-C": (100, 130),
+    "large cycloalkane ring C-C-C median": (111, 117),
+}
+
+
+def carbonyl_o(g, c):
+    return g.double_partner(c, (8,)) if g.z[c] == 6 and len(g.nbrs[c]) == 3 else None
+
+
+def amide_n(g, atoms, n):
+    """A neutral, non-aromatic nitrogen with three neighbours, one of them a C=O carbon."""
+    return (g.z[n] == 7 and not atoms[n]["is_aromatic"] and atoms[n]["formal_charge"] == 0
+            and len(g.nbrs[n]) == 3 and any(carbonyl_o(g, y) is not None for y in g.nbrs[n]))
+
+
+def ester_o(g, atoms, o):
+    return g.z[o] == 8 and len(g.nbrs[o]) == 2 and not atoms[o]["is_aromatic"]
+
+
+def carbonyl_rows(g, x, atoms, cyc):
+    out = []
+    for c in range(g.n):
+        o = carbonyl_o(g, c)
+        if o is None or any(c in ring for ring in cyc):
+            continue
+        a, b = [y for y in g.nbrs[c] if y != o]
+        for p, q in ((a, b), (b, a)):
+            if amide_n(g, atoms, p) and ester_o(g, atoms, q):
+                out.append(("carbamate N-C(=O)-O", angle(x, p, c, q)))
+        if amide_n(g, atoms, a) and amide_n(g, atoms, b):
+            out.append(("urea N-C(=O)-N", angle(x, a, c, b)))
+    for c in range(g.n):
+        s = g.double_partner(c, (16,)) if g.z[c] == 6 and len(g.nbrs[c]) == 3 else None
+        if s is None or any(c in ring for ring in cyc):
+            continue
+        a, b = [y for y in g.nbrs[c] if y != s]
+        n = [y for y in (a, b) if g.z[y] == 7 and len(g.nbrs[y]) == 3 and not atoms[y]["is_aromatic"]]
+        if len(n) == 2:
+            out.append(("thiourea N-C(=S)-N", angle(x, a, c, b)))
+        elif len(n) == 1 and g.z[a + b - n[0]] == 16 and len(g.nbrs[a + b - n[0]]) == 2:
+            out.append(("dithiocarbamate N-C(=S)-S", angle(x, a, c, b)))
+    return out
+
+
+def anilide_rows(g, x, atoms, cyc):
+    out = []
+    for n in range(g.n):
+        if not amide_n(g, atoms, n) or any(n in ring for ring in cyc):
+            continue
+        h = [y for y in g.nbrs[n] if g.z[y] == 1]
+        aryl = [y for y in g.nbrs[n] if g.z[y] == 6 and atoms[y]["is_aromatic"]]
+        acyl = [y for y in g.nbrs[n] if carbonyl_o(g, y) is not None]
+        if len(h) == 1 and len(aryl) == 1 and len(acyl) == 1:
+            out.append(("anilide C(=O)-N-C(aryl)", angle(x, acyl[0], n, aryl[0])))
+    return out
+
+
+def five_ring_rows(g, x, atoms, cyc):
+    """The exocyclic angle toward a ring O, S or N at a five-ring aromatic atom whose other
+    ring neighbour is a carbon, the exocyclic atom heavy and in no ring with it."""
+    out = []
+    for ring in cyc:
+        if len(ring) != 5 or not all(atoms[a]["is_aromatic"] for a in ring):
+            continue
+        for k, c in enumerate(ring):
+            if sum(c in r for r in cyc) != 1:
+                continue
+            exo = [y for y in g.nbrs[c] if y not in ring and g.z[y] != 1]
+            r1, r2 = ring[k - 1], ring[(k + 1) % 5]
+            if len(exo) != 1 or g.ring_bond[(c, exo[0])]:
+                continue
+            for het, other in ((r1, r2), (r2, r1)):
+                if g.z[other] == 6 and g.z[het] in (7, 8, 16):
+                    row = "toward O" if g.z[het] == 8 else "toward S or N"
+                    out.append(("five-ring exocyclic angle " + row, angle(x, exo[0], c, het)))
+    return out
+
+
+def pyramidal_amide_rows(g, x, atoms, cyc):
+    out = []
+    for n in range(g.n):
+        if not amide_n(g, atoms, n):
+            continue
+        rings = [r for r in cyc if n in r]
+        heavy = g.nbrs[n]
+        if any(len(r) == 4 for r in rings) and len(rings) >= 2:
+            out.append(("fused beta-lactam N angle sum",
+                        sum(angle(x, heavy[i], n, heavy[(i + 1) % 3]) for i in range(3))))
+        elif len(rings) == 1 and len(rings[0]) == 3:
+            acyl = [y for y in heavy if carbonyl_o(g, y) is not None and y not in rings[0]]
+            out += [("acyl aziridine C(=O)-N-C", angle(x, acyl[0], n, y)) for y in heavy
+                    if acyl and y in rings[0]]
+    return out
+
+
+def carbocycle_rows(g, x, atoms, cyc):
+    """The median ring C-C-C of a lone ring of nine or more sp3 carbons that shares no atom
+    with another ring, and its count of anti ring torsions (|t| > 150)."""
+    ring_n = lambda a: [y for y in g.nbrs[a] if g.ring_bond[(a, y)]]
+    out, seen = [], set()
+    for s in range(g.n):
+        if s in seen or g.z[s] != 6 or len(ring_n(s)) != 2:
+            continue
+        ring = [s]
+        while True:
+            nxt = [y for y in ring_n(ring[-1]) if len(ring) == 1 or y != ring[-2]]
+            if not nxt or nxt[0] == s or len(ring_n(nxt[0])) != 2:
+                break
+            ring.append(nxt[0])
+        seen.update(ring)
+        n = len(ring)
+        if n < 9 or any(g.z[a] != 6 or atoms[a]["hybridization"] != "sp3" for a in ring) or s not in ring_n(ring[-1]):
+            continue
+        ccc = sorted(angle(x, ring[k - 1], ring[k], ring[(k + 1) % n]) for k in range(n))
+        out.append(("large cycloalkane ring C-C-C median", statistics.median(ccc)))
+        out.append(("large cycloalkane anti ring torsions",
+                    sum(abs(torsion(x, ring[k - 1], ring[k], ring[(k + 1) % n], ring[(k + 2) % n])) > 150
+                        for k in range(n))))
+    return out
+
+
+def trigonal_rows(g, x, atoms, cyc):
+    """(row, value) of every trigonal and pyramidal-amide centre TRIGONAL_WINDOWS names, and
+    of large cycloalkanes."""
+    return [(k, round(v, 2)) for k, v in carbonyl_rows(g, x, atoms, cyc) + anilide_rows(g, x, atoms, cyc) +
+            five_ring_rows(g, x, atoms, cyc) + pyramidal_amide_rows(g, x, atoms, cyc) +
+            carbocycle_rows(g, x, atoms, cyc)]
+
+
+def contact_rows(g, x):
+    d = far_contact(g, x)
+    return [] if d is None else [("closest heavy contact, four bonds or more (A)", round(d, 3))]
+
+
+def trigonal_figures(ok):
+    """Median of each trigonal row over the records, with its window."""
+    rows = []
+    for label, window in TRIGONAL_WINDOWS.items():
+        v = [d for r in ok for k, d in r.get("trigonal", []) if k == label]
+        mark = "" if not v or window[0] <= statistics.median(v) <= window[1] else " OFF"
+        rows.append(("trigonal %s (window %g-%g)" % ((label,) + window), figure(v, "%.1f") + mark))
+    return rows
+
 
 def more_geometry(g, x, atoms, cyc):
     size = smallest_ring_sizes(g, cyc)
@@ -1580,6 +1783,7 @@ def more_geometry(g, x, atoms, cyc):
         "macro_angles": macro_angles,
         "ring_sp": ring_sp_angles(g, x, atoms),
         "chain_anti": chain_anti(g, x, atoms),
+        "trigonal": trigonal_rows(g, x, atoms, cyc),
         **large_rings_and_centres(g, x, atoms, cyc, size),
     }
 
@@ -1763,7 +1967,7 @@ def summary(records, out=sys.stdout):
     for label, value in refinement_figures(records):
         w("  %s: %s" % (label, value))
     w("further classes:")
-    for label, value in more_figures(ok):
+    for label, value in more_figures(ok) + trigonal_figures(ok):
         w("  %s: %s" % (label, value))
 
 
@@ -2103,6 +2307,11 @@ def named_figures(r):
         if r.get("cc"):
             rows.append(("C-C min, max", "%.3f, %.3f" % tuple(r["cc"])))
         rows.append(("widest sp3 angle", "%.1f" % r["sp3_widest"]))
+    for label in list(TRIGONAL_WINDOWS) + ["large cycloalkane anti ring torsions",
+                                           "closest heavy contact, four bonds or more (A)"]:
+        v = [d for k, d in r.get("trigonal", []) if k == label]
+        if v:
+            rows.append((label, show(v)))
     if r.get("chiral", [0, 0])[1]:
         rows.append(("chiral centres right", "%d of %d" % tuple(r["chiral"])))
     if r.get("id") == "C60":
@@ -2134,7 +2343,7 @@ def figure_table(before, after):
         ok = [r for r in data if "error" not in r]
         out = old_figures(ok) + geometry_figures(ok) + audit_figures(ok)
         if any("converged" in r for r in ok):
-            out += refinement_figures(data) + more_figures(ok)
+            out += refinement_figures(data) + more_figures(ok) + trigonal_figures(ok)
         return out, named_rows(records)
 
     data = lambda rs: {r["key"]: r for r in rs if not r["key"].startswith("named ") and "error" not in r}
@@ -2276,6 +2485,8 @@ def named_one(task):
         meta["_lines"] = ["%s: refused (%s)" % (name, meta["error"])]
         return meta
     r["chain"] = [round(torsion(x, *q), 2) for q in CHAIN.get(name, [])]
+    if (name, smiles) in NAMED_CONTACTS:
+        r["trigonal"] = r.get("trigonal", []) + contact_rows(g, x)
     r.update(shape_figures(g, x, conf.mol.atom_descriptors(), cycles(g)))
     meta.update(r)
     geometry = "; ".join("%s %s" % row for row in named_figures(meta))
@@ -2314,7 +2525,9 @@ def named_one(task):
 
 
 def named_report(repeat, out=sys.stdout, pool=None):
-    tasks = [(name, smiles, repeat) for name, smiles in NAMED + NAMED_GEOMETRY + NAMED_MORE + NAMED_LARGE]
+    tasks = [(name, smiles, repeat)
+             for name, smiles in NAMED + NAMED_GEOMETRY + NAMED_MORE + NAMED_LARGE + NAMED_TRIGONAL +
+             NAMED_CONTACTS]
     records = list(pool.imap(named_one, tasks)) if pool else [named_one(t) for t in tasks]
     for r in records:
         for line in r.pop("_lines"):

@@ -85,6 +85,7 @@ struct BoundsWorkspace {
     std::vector<std::uint8_t> hops;            // breadth-first distances from one atom
     std::vector<std::uint32_t> queue;
     std::vector<double> vdw;
+    std::vector<std::uint8_t> polar;  // N, O or F
     RingContext rings;
 };
 
@@ -290,7 +291,12 @@ private:
         // search stops discovering at five.
         constexpr std::uint8_t FAR = 6, LAST_LAYER = 5, UNSEEN = 255;
         ws_.vdw.resize(n_);
-        for (std::uint32_t a = 0; a < n_; ++a) ws_.vdw[a] = vdw_radius(mol_.atoms[a].atomic_num);
+        ws_.polar.resize(n_);
+        for (std::uint32_t a = 0; a < n_; ++a) {
+            const std::uint8_t z = mol_.atoms[a].atomic_num;
+            ws_.vdw[a] = vdw_radius(z);
+            ws_.polar[a] = z == core::Element::N || z == core::Element::O || z == core::Element::F;
+        }
         ws_.hops.assign(n_, UNSEEN);
         // From each atom j to the atoms before it: the lower bounds of those
         // pairs lie side by side in row j.
@@ -311,7 +317,11 @@ private:
             for (std::uint32_t i = 0; i < j; ++i) {
                 if (kinds[i] != NonBonded) continue;
                 const std::uint8_t hops = std::min(ws_.hops[i], FAR);
-                const double f = hops <= 4 ? 0.7 : hops == 5 ? 0.85 : 1.0;
+                // Two lone-pair atoms four bonds apart come no closer than
+                // a hydrogen bond holds them (salicylic acid's O...O 2.6 A):
+                // at the 0.7 of other such pairs an OH met a fluorine at 2.1.
+                const bool close_polar = hops == 4 && ws_.polar[i] && ws_.polar[j];
+                const double f = hops <= 4 && !close_polar ? 0.7 : hops <= 5 ? 0.85 : 1.0;
                 const double lower = f * (ws_.vdw[i] + ws_.vdw[j]);
                 if (lower > lowers[i]) lowers[i] = lower;
             }

@@ -124,6 +124,7 @@ template void give::centres<CentreAngles::Nitro>(const MoleculeContext&, const H
 template void give::centres<CentreAngles::Straight>(const MoleculeContext&, const HeldGroups&, BoundsRules&);
 template void give::centres<CentreAngles::Amine>(const MoleculeContext&, const HeldGroups&, BoundsRules&);
 template void give::centres<CentreAngles::PlanarRingNitrogen>(const MoleculeContext&, const HeldGroups&, BoundsRules&);
+template void give::centres<CentreAngles::PyramidalAmide>(const MoleculeContext&, const HeldGroups&, BoundsRules&);
 template void give::centres<CentreAngles::BowlRim>(const MoleculeContext&, const HeldGroups&, BoundsRules&);
 template void give::centres<CentreAngles::Group>(const MoleculeContext&, const HeldGroups&, BoundsRules&);
 template void give::centres<CentreAngles::RingSp>(const MoleculeContext&, const HeldGroups&, BoundsRules&);

@@ -26,10 +26,24 @@ std::vector<std::uint32_t> planar_ring_nitrogens(const MoleculeContext& context)
         const core::Atom& atom = mol.atoms[n];
         if (atom.atomic_num == core::Element::N && mol.degree[n] == 3 && !is_aromatic(mol, n) &&
             (atom.hybridization == core::Hybridization::Sp2 || sulfonamide_nitrogen(mol, n)) &&
-            context.rings.smallest[n] != 0)
+            context.rings.smallest[n] != 0 && !pyramidal_amide_nitrogen(mol, context.rings, n))
             out.push_back(n);
     }
     return out;
+}
+
+std::vector<std::uint32_t> pyramidal_amide_nitrogens(const MoleculeContext& context) {
+    std::vector<std::uint32_t> out;
+    for (std::uint32_t n = 0; n < context.mol.num_atoms(); ++n)
+        if (pyramidal_amide_nitrogen(context.mol, context.rings, n)) out.push_back(n);
+    return out;
+}
+
+bool carbocycle_ring(const MoleculeContext& context, std::uint32_t ring) {
+    if (context.rings.ring_size(ring) < LARGE_RING || !context.rings.all_sp3[ring]) return false;
+    for (const std::uint32_t a : context.ring_list[ring].atoms)
+        if (context.mol.atoms[a].atomic_num != core::Element::C) return false;
+    return true;
 }
 
 std::vector<WindowAngle> large_ring_angles(const MoleculeContext& context) {

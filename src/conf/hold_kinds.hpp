@@ -23,8 +23,15 @@ std::vector<std::uint32_t> large_ring_bonds(const MoleculeContext& context);
 // sets them). By centre, then neighbour order.
 std::vector<WindowAngle> large_ring_angles(const MoleculeContext& context);
 // How far outside the bounds' window (degrees) a large ring's angle meets
-// its wall: within it the ring is as free as its bounds leave it.
+// its wall: within it the ring is as free as its bounds leave it; a large
+// cycloalkane's, CARBOCYCLE_WALL_MARGIN (see
+// `ConformerHolds::large_carbocycle`).
 inline constexpr double ANGLE_WALL_MARGIN = 5.0;
+inline constexpr double CARBOCYCLE_WALL_MARGIN = 2.0;
+
+// Whether a ring of the ring list has LARGE_RING atoms or more, all sp3
+// carbons.
+bool carbocycle_ring(const MoleculeContext& context, std::uint32_t ring);
 
 // Every bond, not aromatic, whose smallest ring has LARGE_RING atoms or
 // more: atoms {begin, end}, windows unset (`ConformerHolds` sets them to
@@ -32,8 +39,13 @@ inline constexpr double ANGLE_WALL_MARGIN = 5.0;
 std::vector<WindowLength> large_ring_lengths(const MoleculeContext& context);
 
 // The ring atoms of ring nitrogens held flat: three neighbours, not
-// aromatic, sp2 or a sulfonamide's. In atom order.
+// aromatic, sp2 or a sulfonamide's, and no pyramidal amide nitrogen. In
+// atom order.
 std::vector<std::uint32_t> planar_ring_nitrogens(const MoleculeContext& context);
+
+// The amide nitrogens their rings hold pyramidal (see
+// `pyramidal_amide_nitrogen`). In atom order.
+std::vector<std::uint32_t> pyramidal_amide_nitrogens(const MoleculeContext& context);
 
 // The fusion atoms of a curved sheet that have room to lie flat (a bowl's
 // rim). In atom order.

@@ -72,7 +72,9 @@ std::vector<PlanarFour> amide_groups(const MoleculeContext& context, bool lactam
         if (bond.order != BondOrder::Single) continue;
         if (carbonyl_partner(mol, bond.begin) == NONE && carbonyl_partner(mol, bond.end) == NONE) continue;
         const auto amide = amide_bond(mol, bond, context.rings);
-        if (!amide || amide->in_ring != lactams) continue;
+        // A nitrogen its rings hold pyramidal takes the amide out of its plane.
+        if (!amide || amide->in_ring != lactams || pyramidal_amide_nitrogen(mol, context.rings, amide->nitrogen))
+            continue;
         for (core::Neighbor nb : mol.neighbors(amide->nitrogen))
             if (nb.atom != amide->carbon)
                 out.push_back({{amide->partner, amide->carbon, amide->nitrogen, nb.atom}, nb.atom == amide->heavy});

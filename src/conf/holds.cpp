@@ -85,6 +85,8 @@ constexpr std::array<HoldKindRow, HOLD_KIND_COUNT> hold_kind_rows() {
         // typical lengths: bounds only.
         {PlanarRingNitrogens, "flat ring nitrogens", Holds::Shapes, T::None, found<planar_ring_nitrogens>,
          Holds::Shapes, give::centres<CentreAngles::PlanarRingNitrogen>},
+        {PyramidalAmides, "pyramidal amide nitrogens", Holds::Shapes, T::None, found<pyramidal_amide_nitrogens>,
+         Holds::Shapes, give::centres<CentreAngles::PyramidalAmide>},
         {BowlRims, "bowl rims", Holds::Lengths, T::None, found<bowl_rims>, Holds::Lengths,
          give::centres<CentreAngles::BowlRim>},
         {GroupAngles, "group angles", Holds::Lengths, T::None, found<group_angle_centres>, Holds::Lengths,
@@ -160,12 +162,18 @@ ConformerHolds::ConformerHolds(const core::MolBuilder& mol)
     // The walls stand ANGLE_WALL_MARGIN outside the windows the bounds give
     // at the level that holds them, so that angles move freely within them;
     // an angle the bounds leave to the statistics is not held.
+    // A large cycloalkane's walls stand closer: there an open angle is
+    // what lets an all-gauche crown close (see `large_carbocycle`).
     auto& angles = std::get<std::vector<WindowAngle>>(groups_[static_cast<std::size_t>(HoldKind::LargeRingAngles)]);
     std::erase_if(angles, [&](WindowAngle& w) {
         const auto window = held_.angle_window(w.atoms[1], w.atoms[0], w.atoms[2]);
         if (!window) return true;
-        w.lower = (window->first - ANGLE_WALL_MARGIN) * DEG_TO_RAD;
-        w.upper = (window->second + ANGLE_WALL_MARGIN) * DEG_TO_RAD;
+        const std::uint32_t ring = context_.rings.smallest_holding(w.atoms[0], w.atoms[1]);
+        const bool carbocycle = ring != core::NONE && carbocycle_ring(context_, ring) &&
+                                context_.rings.contains(ring, w.atoms[2]);
+        const double margin = carbocycle ? CARBOCYCLE_WALL_MARGIN : ANGLE_WALL_MARGIN;
+        w.lower = (window->first - margin) * DEG_TO_RAD;
+        w.upper = (window->second + margin) * DEG_TO_RAD;
         return false;
     });
     // A large ring's bonds meet theirs at the typical lengths' own windows:
@@ -190,6 +198,12 @@ std::vector<std::tuple<std::string_view, Holds, std::size_t>> ConformerHolds::ce
         if (row.level != Holds::None)
             out.emplace_back(row.name, row.level, group_count(groups_[static_cast<std::size_t>(row.kind)]));
     return out;
+}
+
+bool ConformerHolds::large_carbocycle() const {
+    for (std::uint32_t r = 0; r < context_.rings.ring_count(); ++r)
+        if (carbocycle_ring(context_, r)) return true;
+    return false;
 }
 
 bool ConformerHolds::anything_held(Holds holds) const {

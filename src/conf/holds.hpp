@@ -59,7 +59,8 @@ std::vector<PlanarFour> planar_aromatic_rings(const MoleculeContext& context);
 // secondary amide (one hydrogen, one heavy neighbour that is not itself such
 // a carbon: an imide cannot put both carbonyls trans without their oxygens
 // meeting); every other amide may lie either way and has `cis` false. In bond
-// order, then neighbour order.
+// order, then neighbour order. None at a nitrogen its rings hold pyramidal
+// (see `pyramidal_amide_nitrogen`), here or in `planar_lactams`.
 std::vector<PlanarFour> planar_amides(const MoleculeContext& context);
 
 // Around every amide C-N bond of a ring (a lactam), the groups X=C-N-Y as
@@ -212,6 +213,7 @@ enum class HoldKind : std::uint8_t {
     LargeRingAngles,
     LargeRingLengths,
     PlanarRingNitrogens,
+    PyramidalAmides,
     BowlRims,
     GroupAngles,
     RingSpCentres,
@@ -351,6 +353,12 @@ public:
     void add_terms(ErrorFunction& f, Holds holds, std::span<const double> start) const;
     // Whether this level holds anything the level below it does not.
     bool anything_held(Holds holds) const;
+    // Whether the molecule has a ring of LARGE_RING carbons or more, all sp3
+    // (a large cycloalkane): its first embedding, a symmetric crown, closes
+    // with every ring torsion gauche and every angle open, and only a fresh
+    // embedding finds the staggered corners with anti sides that take
+    // chain-like angles.
+    bool large_carbocycle() const;
     // How many groups each kind of hold above the lowest level holds, by the
     // kind's name, in table order: what a benchmark counts as given up when
     // a conformer is kept without its holds.

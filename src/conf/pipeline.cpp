@@ -523,8 +523,12 @@ std::expected<Attempt, ConformerError> best_conformer(const core::MolBuilder& mo
     // but strains the whole molecule (a triterpene's ring angle past 140
     // degrees): a fresh embedding at the same level replaces it when it
     // meets the bounds and the holds together better.
+    // A large cycloalkane's first embedding is a crown (see
+    // `ConformerHolds::large_carbocycle`): every fresh one is tried.
+    const bool crown = holds.large_carbocycle();
     for (std::uint64_t k = 1; k <= REEMBEDDINGS; ++k) {
-        const bool strained = !(kept->refined_energy <= STRAINED) && k <= STRAIN_REEMBEDDINGS &&
+        const bool strained = (crown || !(kept->refined_energy <= STRAINED)) &&
+                              k <= (crown ? REEMBEDDINGS : STRAIN_REEMBEDDINGS) &&
                               mol.num_atoms() <= STRAIN_REEMBEDDING_ATOMS;
         if (!kept->faults.stereo_or_angles() && !strained) break;
         auto fresh = conformer_from(mol, holds, constraints, k);

@@ -85,7 +85,8 @@ std::expected<ConformerResult, ConformerError> generate_conformer(const core::Mo
 // REEMBEDDINGS fresh embeddings (`sampled_distance_matrix`), and one with
 // fewer faults replaces it. One whose `energy` exceeds STRAINED is made again
 // from up to STRAIN_REEMBEDDINGS of them too (up to STRAIN_REEMBEDDING_ATOMS
-// atoms), and one with as few faults at
+// atoms), and so is a large cycloalkane from up to REEMBEDDINGS (see
+// `ConformerHolds::large_carbocycle`); one with as few faults at
 // the same level of holds (`ConformerTrace::holds`) replaces it when the
 // function it was refined on, holds included, ends lower. A run without a
 // fault is refined once more, briefly, towards the middle of its windows,

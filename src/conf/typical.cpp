@@ -235,28 +235,39 @@ constexpr double CARBOXYLATE_CO = 1.255;
 // 1.38-1.39); at the amide's length a five-ring imide cannot close flat.
 constexpr double IMIDE_CN = 1.385;
 
-// An amide nitrogen shared by two rings whose angles leave the third one
-// 150 degrees or more to be flat (a fused beta-lactam's: 162 in a penam, 150
-// in a cephem), or whose three ring angles add up to well under 360, stays
-// pyramidal, and its lone pair leaves the C=O and C=C: their bonds to it
+// The rings about a nitrogen with three neighbours: how many of its angles
+// lie in one, the sum of those rings' polygon angles, and the smallest.
+struct NitrogenRings {
+    std::size_t in_rings = 0, smallest = 0;
+    double sum = 0.0;
+};
+
+NitrogenRings nitrogen_rings(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t n) {
+    std::array<std::uint32_t, 3> nbrs{};
+    std::size_t count = 0;
+    for (core::Neighbor nb : mol.neighbors(n))
+        if (count < 3) nbrs[count++] = nb.atom;
+    NitrogenRings out;
+    for (std::size_t i = 0; i < 3; ++i) {
+        const std::size_t ring = rings.smallest_size(n, nbrs[i], nbrs[(i + 1) % 3]);
+        if (ring == 0) continue;
+        ++out.in_rings;
+        out.sum += 180.0 - 360.0 / static_cast<double>(ring);
+        out.smallest = out.smallest == 0 ? ring : std::min(out.smallest, ring);
+    }
+    return out;
+}
+
+// The pyramidal amide nitrogens (see `pyramidal_amide_nitrogen`) and those
+// of three rings whose ring angles add up to well under 360 stay
+// pyramidal, and their lone pair leaves the C=O and C=C: their bonds to it
 // lengthen.
 Kind bond_kind(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t a) {
     const Kind k = kind_of(mol, a);
     if (k != Kind::AmideNitrogen || rings.smallest[a] == 0) return k;
-    std::array<std::uint32_t, 3> nbrs{};
-    std::size_t count = 0;
-    for (core::Neighbor nb : mol.neighbors(a))
-        if (count < 3) nbrs[count++] = nb.atom;
-    double sum = 0.0;
-    std::size_t in_rings = 0;
-    for (std::size_t i = 0; i < 3; ++i) {
-        const std::size_t ring = rings.smallest_size(a, nbrs[i], nbrs[(i + 1) % 3]);
-        if (ring == 0) continue;
-        ++in_rings;
-        sum += 180.0 - 360.0 / static_cast<double>(ring);
-    }
-    const bool bent = (in_rings == 3 && sum < 350.0) || (in_rings == 2 && 360.0 - sum >= 150.0 - 1e-9);
-    return bent ? Kind::BentAmideNitrogen : k;
+    if (pyramidal_amide_nitrogen(mol, rings, a)) return Kind::BentAmideNitrogen;
+    const NitrogenRings r = nitrogen_rings(mol, rings, a);
+    return r.in_rings == 3 && r.sum < 350.0 ? Kind::BentAmideNitrogen : k;
 }
 
 // The ring statistics of a bond from an sp3 carbon to one of these fit its
@@ -266,14 +277,115 @@ bool saturated(Kind k) {
            k == Kind::EtherOxygen || k == Kind::SulfideSulfur || k == Kind::SulfonylSulfur;
 }
 
+// Trigonal centres whose three angles their neighbours' kinds set, where
+// the statistics' and the polygon's even split would not.
+
+// A carbonyl or thiocarbonyl carbon between two heteroatoms, X=C(n1)(n2):
+// the angle between x and n1, between x and n2, then between n1 and n2
+// (the three sum to 360). Carbamates (crystal structures of alkyl and Boc
+// carbamates: O=C-N 124-126, O=C-O 123-125, N-C-O 109-112), ureas
+// (N,N'-disubstituted ureas' crystal structures: O=C-N 121-123, N-C-N
+// 114-118), thioureas (thiourea's crystal structure: S=C-N 121.6, N-C-N
+// 116.8) and dithiocarbamates (their esters' crystal structures: S=C-N
+// 123-125, S=C-S 121-123, N-C-S 112-115). None for any other pair.
+std::optional<std::array<double, 3>> hetero_carbonyl_angles(bool thio, Kind k0, Kind k1) {
+    const auto amide_n = [](Kind k) { return k == Kind::AmideNitrogen; };
+    const auto ester_o = [](Kind k) { return k == Kind::EsterOxygen || k == Kind::AcidOxygen; };
+    const auto sulfide = [](Kind k) { return k == Kind::SulfideSulfur; };
+    const auto pair = [&](auto first, auto second, std::array<double, 3> angles) -> std::optional<std::array<double, 3>> {
+        if (first(k0) && second(k1)) return angles;
+        if (second(k0) && first(k1)) return std::array{angles[1], angles[0], angles[2]};
+        return std::nullopt;
+    };
+    if (thio) {
+        if (const auto t = pair(amide_n, amide_n, {122.0, 122.0, 116.0})) return t;
+        return pair(amide_n, sulfide, {124.0, 122.0, 114.0});
+    }
+    if (const auto t = pair(amide_n, ester_o, {125.0, 124.0, 111.0})) return t;
+    return pair(amide_n, amide_n, {122.0, 122.0, 116.0});
+}
+
+std::optional<double> hetero_carbonyl_angle(const core::MolBuilder& mol, std::uint32_t x,
+                                            const std::array<std::uint32_t, 2>& others, std::uint32_t a,
+                                            std::uint32_t c) {
+    const auto angles = hetero_carbonyl_angles(element(mol, x) == core::Element::S, kind_of(mol, others[0]),
+                                               kind_of(mol, others[1]));
+    if (!angles) return std::nullopt;
+    if (a != x && c != x) return (*angles)[2];
+    const std::uint32_t far = a == x ? c : a;
+    return far == others[0] ? (*angles)[0] : (*angles)[1];
+}
+
+// A secondary amide's nitrogen on an aryl ring (anilides, aryl ureas and
+// carbamates) opens the angle between its acyl and aryl neighbours, their
+// substituents pressed apart in the flat trans amide: acetanilide's
+// crystal structure gives C(=O)-N-C(aryl) 128, and the two angles to the
+// hydrogen share the rest.
+std::optional<double> anilide_nitrogen_angle(const core::MolBuilder& mol, std::uint32_t n, std::uint32_t a,
+                                             std::uint32_t c) {
+    if (nitrogen_kind(mol, n) != Kind::AmideNitrogen) return std::nullopt;
+    std::uint32_t acyl = NONE, aryl = NONE, hydrogen = NONE;
+    for (core::Neighbor nb : mol.neighbors(n)) {
+        if (element(mol, nb.atom) == core::Element::H) hydrogen = nb.atom;
+        else if (kind_of(mol, nb.atom) == Kind::AromaticCarbon) aryl = nb.atom;
+        else if (plain_carbonyl_partner(mol, nb.atom) != NONE) acyl = nb.atom;
+    }
+    if (acyl == NONE || aryl == NONE || hydrogen == NONE) return std::nullopt;
+    constexpr double ACYL_ARYL = 128.0;
+    return (a == acyl && c == aryl) || (a == aryl && c == acyl) ? ACYL_ARYL : (360.0 - ACYL_ARYL) / 2.0;
+}
+
+// How far a ring atom of a five-membered aromatic ring pushes its
+// neighbour's exocyclic bond away (degrees, twice the lean): the bond
+// leans from a ring oxygen by 8 degrees, from a sulfur or a two-connected
+// nitrogen by 4 and from a three-connected nitrogen by 2.5 (2-methylfuran's
+// microwave structure: Me-C2-O 116 against Me-C2-C3 134; crystal
+// structures of 2-substituted thiophenes and thiazoles and of 1-substituted
+// pyrazoles and indoles); a carbon is the reference.
+double five_ring_push(const core::MolBuilder& mol, std::uint32_t ring_atom) {
+    switch (element(mol, ring_atom)) {
+        case core::Element::O: return 16.0;
+        case core::Element::S: return 8.0;
+        case core::Element::N: return mol.degree[ring_atom] == 2 ? 8.0 : 5.0;
+        default: return 0.0;
+    }
+}
+
+// The exocyclic angle a-centre-c at an atom of one five-membered aromatic
+// ring with two ring bonds and one other: the two exocyclic angles share
+// what the ring angle (the statistics', as the bounds read it) leaves of
+// 360, leaning from the neighbour that pushes harder. None where both ring
+// neighbours push alike (the even split stands) and for the ring angle.
+std::optional<double> five_ring_exocyclic_angle(const core::MolBuilder& mol, const RingContext& rings,
+                                                std::uint32_t centre, std::uint32_t a, std::uint32_t c) {
+    if (rings.smallest[centre] != 5 || mol.degree[centre] != 3) return std::nullopt;
+    std::array<std::uint32_t, 2> ring{NONE, NONE};
+    std::uint32_t exo = NONE;
+    std::size_t count = 0;
+    for (core::Neighbor nb : mol.neighbors(centre)) {
+        if (mol.bonds[nb.bond].order != BondOrder::Aromatic) exo = nb.atom;
+        else if (count < 2) ring[count++] = nb.atom;
+    }
+    if (count != 2 || exo == NONE || rings.smallest_size(centre, exo, ring[0]) != 0 ||
+        rings.smallest_size(centre, exo, ring[1]) != 0 || rings.smallest_size(centre, ring[0], ring[1]) != 5)
+        return std::nullopt;
+    const double push0 = five_ring_push(mol, ring[0]), push1 = five_ring_push(mol, ring[1]);
+    if (push0 == push1 || (a != exo && c != exo)) return std::nullopt;
+    const double inside = estimate_bond_angle(element(mol, centre), 3, 1, 5, 5).angle * RAD_TO_DEG;
+    const std::uint32_t toward = a == exo ? c : a;
+    const double lean = (toward == ring[0] ? push1 - push0 : push0 - push1) / 2.0;
+    return (360.0 - inside) / 2.0 + lean;
+}
+
 // At a carbonyl carbon X=C(n1)(n2): by what n1 and n2 are.
 std::optional<double> carbonyl_angle(const core::MolBuilder& mol, std::uint32_t centre, std::uint32_t x,
                                      std::uint32_t a, std::uint32_t c) {
-    if (element(mol, x) != core::Element::O || mol.degree[centre] != 3) return std::nullopt;
+    if (mol.degree[centre] != 3) return std::nullopt;
     std::array<std::uint32_t, 2> others{NONE, NONE};
     std::size_t count = 0;
     for (core::Neighbor nb : mol.neighbors(centre))
         if (nb.atom != x && count < 2) others[count++] = nb.atom;
+    if (element(mol, x) != core::Element::O) return hetero_carbonyl_angle(mol, x, others, a, c);
     const Kind k0 = kind_of(mol, others[0]), k1 = kind_of(mol, others[1]);
     const auto is = [&](Kind k) { return k0 == k ? others[0] : k1 == k ? others[1] : NONE; };
     const auto carbon_or_h = [&](std::uint32_t n) {
@@ -294,6 +406,7 @@ std::optional<double> carbonyl_angle(const core::MolBuilder& mol, std::uint32_t 
     for (Kind k : {Kind::EsterOxygen, Kind::AcidOxygen})
         if (const std::uint32_t o = is(k); o != NONE && carbon_or_h(o == others[0] ? others[1] : others[0]))
             return pick(o, 123.0, 125.0, 112.0);
+    if (const auto hetero = hetero_carbonyl_angle(mol, x, others, a, c)) return hetero;
     if (!carbon_or_h(others[0]) || !carbon_or_h(others[1])) return std::nullopt;
     const bool h0 = element(mol, others[0]) == core::Element::H, h1 = element(mol, others[1]) == core::Element::H;
     if (h0 && h1) return std::nullopt;
@@ -681,12 +794,18 @@ std::optional<double> folded_three_rings_angle(const core::MolBuilder& mol, std:
 // (gas-phase electron diffraction); the statistics' three-ring C-C is 1.51.
 constexpr double PROPELLANE_CC = 1.600;
 
-// The typical angle (degrees) a-centre-c at a carbonyl carbon (ketone,
-// aldehyde, amide, ester or acid, carboxylate), an ether or ester oxygen, a
-// sulfonyl sulfur and an imine, oxime, diarylamine or aryl hydrazine
-// nitrogen that lie in no ring; none for any other centre.
+// The typical angle (degrees) a-centre-c at a carbonyl or thiocarbonyl
+// carbon (ketone, aldehyde, amide, ester or acid, carboxylate, carbamate,
+// urea, thiourea, dithiocarbamate), an ether or ester oxygen, a sulfonyl
+// sulfur and an imine, oxime, diarylamine, aryl hydrazine or anilide
+// nitrogen that lie in no ring; in rings too, a sulfonyl sulfur's or
+// phosphoryl phosphorus's angles to its oxygens, a cyclosiloxane's Si-O-Si
+// and the fold between three-rings sharing a bond; and the exocyclic angle
+// at an atom of a five-membered aromatic ring; none for any other centre or
+// angle.
 std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre,
                                   std::uint32_t a, std::uint32_t c) {
+    if (is_aromatic(mol, centre)) return five_ring_exocyclic_angle(mol, rings, centre, a, c);
     const bool small_ring = rings.smallest[centre] != 0 && rings.smallest[centre] < LARGE_RING;
     switch (element(mol, centre)) {
         case core::Element::C: {
@@ -702,7 +821,11 @@ std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext
             if (element(mol, a) != core::Element::C || element(mol, c) != core::Element::C)
                 return ester_oxygen_angle(mol, a, c);
             return oxygen_angle(mol, a, c);
-        case core::Element::N: return small_ring ? std::nullopt : nitrogen_angle(mol, centre, a, c);
+        case core::Element::N: {
+            if (small_ring) return std::nullopt;
+            if (const auto anilide = anilide_nitrogen_angle(mol, centre, a, c)) return anilide;
+            return nitrogen_angle(mol, centre, a, c);
+        }
         case core::Element::S: return sulfonyl_angle(mol, rings, centre, a, c);
         case core::Element::P: return phosphoryl_angle(mol, rings, centre, a, c);
         default: return std::nullopt;
@@ -762,6 +885,20 @@ double nitro_angle(const core::MolBuilder& mol, std::uint32_t a, std::uint32_t c
     return oxide(a) && oxide(c) ? 126.0 : 117.0;
 }
 
+// A pyramidal amide nitrogen's angles: in a three- or four-membered ring,
+// that ring's (an aziridine's 59.5; a beta-lactam's C-N-C 91-94 in crystal
+// structures of penicillins and cephalosporins); each other one 119 beside
+// a three-ring (N-acyl aziridines) and 122 at a fused beta-lactam, whose
+// nitrogen's angles sum to 331-337 (penicillin crystal structures; its
+// five- or six-ring closes its own angle below the window).
+double pyramidal_amide_angle(const RingContext& rings, std::uint32_t centre, std::uint32_t a, std::uint32_t c) {
+    switch (rings.smallest_size(centre, a, c)) {
+        case 3: return 59.5;
+        case 4: return 92.0;
+        default: return rings.smallest[centre] == 3 ? 119.0 : 122.0;
+    }
+}
+
 // A fusion atom at the rim of a bowl lies near flat, its rings' angles
 // closed and the one between them opened, as at corannulene's spokes (114.3
 // and 130.4): the statistics' flat 120 would fold the bowl deeper.
@@ -784,6 +921,14 @@ std::optional<TypicalLength> typical_bond_length(const core::MolBuilder& mol, co
     const auto length = unstrained_length(mol, rings, bond, ring_size);
     if (!length) return std::nullopt;
     return TypicalLength{ring_size == 4 ? *length + FOUR_RING_STRETCH : *length, LENGTH_HALF_WIDTH};
+}
+
+bool pyramidal_amide_nitrogen(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t n) {
+    if (element(mol, n) != core::Element::N || mol.degree[n] != 3 || rings.smallest[n] == 0 ||
+        nitrogen_kind(mol, n) != Kind::AmideNitrogen)
+        return false;
+    const NitrogenRings r = nitrogen_rings(mol, rings, n);
+    return (r.in_rings == 1 && r.smallest == 3) || (r.in_rings == 2 && 360.0 - r.sum >= 150.0 - 1e-9);
 }
 
 bool group_angle_centre(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre) {
@@ -840,6 +985,7 @@ std::optional<std::pair<double, double>> typical_angle_window(CentreAngles kind,
         case CentreAngles::Straight: return std::pair{175.0, 180.0};
         case CentreAngles::RingSp: return std::pair{RING_SP_LOWER, 180.0};
         case CentreAngles::BowlRim: angle = bowl_rim_angle(rings, centre, a, c); break;
+        case CentreAngles::PyramidalAmide: angle = pyramidal_amide_angle(rings, centre, a, c); break;
     }
     const bool hinge = kind == CentreAngles::Element && rings.smallest_size(centre, a, c) >= LARGE_RING;
     const double half_width = hinge ? LARGE_RING_HALF_WIDTH : ANGLE_HALF_WIDTH;

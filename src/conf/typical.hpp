@@ -40,11 +40,13 @@ std::optional<TypicalLength> typical_bond_length(const core::MolBuilder& mol, co
 
 // Where a centre's bond angles come from when not from the statistics:
 // `Group`, a centre whose group has typical angles (in no ring: a carbonyl
-// carbon, an ether or ester oxygen, an imine, oxime, diarylamine or aryl
-// hydrazine nitrogen; in rings too: a sulfonyl sulfur's or phosphoryl
-// phosphorus's angles to its oxygens, a cyclosiloxane's Si-O-Si, the fold
-// between three-rings sharing a bond; see `group_angle_centre`); an
-// amine, aniline, flat ring or nitro nitrogen; an sp centre held straight,
+// carbon, an ether or ester oxygen, an imine, oxime, diarylamine, aryl
+// hydrazine or anilide nitrogen; in rings too: a sulfonyl sulfur's or
+// phosphoryl phosphorus's angles to its oxygens, a cyclosiloxane's Si-O-Si,
+// the fold between three-rings sharing a bond), or an atom of a
+// five-membered aromatic ring with one exocyclic bond (see
+// `group_angle_centre`); an amine, aniline, flat ring, pyramidal amide
+// (see `pyramidal_amide_nitrogen`) or nitro nitrogen; an sp centre held straight,
 // or one of a ring, bent a little; a fusion atom at the rim of a bowl.
 // `Element`, any other centre outside the aromatic rings: in a large ring
 // (see LARGE_RING) like the same centre in a chain, and where the statistics
@@ -60,7 +62,8 @@ enum class CentreAngles : std::uint8_t {
     Nitro,
     Straight,
     BowlRim,
-    RingSp
+    RingSp,
+    PyramidalAmide
 };
 
 // An sp centre of a ring bends no further than this (degrees): a
@@ -81,7 +84,15 @@ inline constexpr std::size_t LARGE_RING = 9;
 // pucker it against those angles.
 bool siloxane_ring(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t ring);
 
-// Whether some angle at a centre has its group's typical value (see
+// Whether an amide nitrogen is held pyramidal by its rings: a three-ring's
+// (an N-acyl aziridine's), or one shared by a four-membered ring and
+// another whose angles would leave 150 degrees or more to the third angle
+// were it flat (a fused beta-lactam's: 162 in a penam, 150 in a cephem).
+// Its lone pair leaves the C=O: the amide's plane yields.
+bool pyramidal_amide_nitrogen(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t n);
+
+// Whether some angle at a centre has its group's typical value, or some
+// exocyclic angle at an atom of a five-membered aromatic ring its lean (see
 // `CentreAngles::Group`).
 bool group_angle_centre(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre);
 
