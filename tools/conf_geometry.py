@@ -2583,7 +2583,7 @@ README_SQUARIC = [("squaric acid", "OC1=C(O)C(=O)C1=O"), ("squarate", "[O-]C1=C(
 README_FOUR_RINGS = [("cyclobutane", "C1CCC1", "butane", "CCCC", (6, 6)),
                      ("oxetane", "C1COC1", "diethyl ether", "CCOCC", (6, 8))]
 README_BIARYLS = [("biphenyl", "c1ccccc1-c1ccccc1"), ("4,4'-dimethylbiphenyl", "Cc1ccc(cc1)-c1ccc(C)cc1"),
-                  ("4-phenylpyridine", "c1cc(ccn1)-c1ccccc1"),
+                  ("4-phenylpyridine", "c1cc(ccn1)-c1ccccc1"), ("2-phenylpyridine", "c1ccc(cc1)-c1ccccn1"),
                   ("2-methylbiphenyl", "Cc1ccccc1-c1ccccc1"), ("2,2'-dimethylbiphenyl", "Cc1ccccc1-c1ccccc1C")]
 README_FLAT = [("benzene", "c1ccccc1"), ("naphthalene", "c1ccc2ccccc2c1"), ("pyridine", "c1ccncc1"),
                ("furan", "c1ccoc1"), ("pyrrole", "c1cc[nH]c1"), ("anthracene", "c1ccc2cc3ccccc3cc2c1")]
