@@ -2432,6 +2432,12 @@ GROUP_ROWS = [
      [("1-methylimidazole", "Cn1ccnc1"), ("1-methylpyrrole", "Cn1cccc1"), ("thymidine", "Cc1cn([C@H]2C[C@H](O)[C@@H](CO)O2)c(=O)[nH]c1=O")]),
     ("phosphonium P-C", "[CX4]-[P+]", "bond", (0, 1), (1.77, 1.82),
      [("tetrabutylphosphonium", "CCCC[P+](CCCC)(CCCC)CCCC")]),
+    ("ring sulfonamide C-N-S", "[#6;R]-[#7X3;R]-[#16X4;!R](=[#8])=[#8]", "angle", (0, 1, 2), (114, 122),
+     [("1-(methylsulfonyl)pyrrolidine", "CS(=O)(=O)N1CCCC1"), ("1-(phenylsulfonyl)pyrrolidine", "O=S(=O)(c1ccccc1)N1CCCC1")]),
+    ("six-ring sulfonamide C-N-C", "[#6;R]-[#7X3;r6](-[#16X4;!R](=[#8])=[#8])-[#6;R]", "angle", (0, 1, 5), (109, 115),
+     [("1-(methylsulfonyl)piperidine", "CS(=O)(=O)N1CCCCC1"), ("4-(methylsulfonyl)morpholine", "CS(=O)(=O)N1CCOCC1")]),
+    ("thiocarbonate O-C-S", "[#6]-[#8X2]-[#6X3](=[#8])-[#16X2]-[#6]", "angle", (1, 2, 4), (108, 115),
+     [("O-ethyl S-methyl thiocarbonate", "CCOC(=O)SC"), ("O-isobutyl S-ethyl thiocarbonate", "CC(C)COC(=O)SCC")]),
 ]
 
 _QUERIES = {}

@@ -280,6 +280,18 @@ bool saturated(Kind k) {
 // Trigonal centres whose three angles their neighbours' kinds set, where
 // the statistics' and the polygon's even split would not.
 
+// An O-alkyl S-alkyl thiocarbonate's carbonyl carbon, O=C(O)S: O=C-O 124.5,
+// O=C-S 124, O-C-S 111.5, from its neighbours' groups, as the larger
+// sulfur opens a carbonate's O-C-O (107-109 in crystal structures) as it
+// opens a carbamate's N-C-O (109-112) to a dithiocarbamate's N-C-S
+// (112-115); an even split left O-C-S at 121.
+template <typename Pair>
+std::optional<std::array<double, 3>> thiocarbonate_angles(const Pair& pair) {
+    const auto ester_o = [](Kind k) { return k == Kind::EsterOxygen; };
+    const auto sulfide = [](Kind k) { return k == Kind::SulfideSulfur; };
+    return pair(ester_o, sulfide, {124.5, 124.0, 111.5});
+}
+
 // A carbonyl or thiocarbonyl carbon between two heteroatoms, X=C(n1)(n2):
 // the angle between x and n1, between x and n2, then between n1 and n2
 // (the three sum to 360). Carbamates (crystal structures of alkyl and Boc
@@ -302,6 +314,7 @@ std::optional<std::array<double, 3>> hetero_carbonyl_angles(bool thio, Kind k0, 
         return pair(amide_n, sulfide, {124.0, 122.0, 114.0});
     }
     if (const auto t = pair(amide_n, ester_o, {125.0, 124.0, 111.0})) return t;
+    if (const auto t = thiocarbonate_angles(pair)) return t;
     return pair(amide_n, amide_n, {122.0, 122.0, 116.0});
 }
 
@@ -1070,6 +1083,26 @@ double aniline_angle(const core::MolBuilder& mol, std::uint32_t a, std::uint32_t
     return is_aromatic(mol, a) || is_aromatic(mol, c) ? 118.0 : 114.0 + 2.0 * (heavy(a) + heavy(c));
 }
 
+// ---- A sulfonamide's nitrogen in a five- or six-membered ring. Its lone
+// pair leans towards the sulfonyl group but does not leave it flat, as an
+// amide's does: in crystal structures of N-sulfonyl pyrrolidines the
+// angles at the nitrogen sum to some 350 (C-N-C 110-112, C-N-S 118-121),
+// of N-sulfonyl piperidines and morpholines to some 345 (C-N-C 112-113,
+// C-N-S 115-117). Held flat, its exocyclic angles opened to 124-125. None
+// for an acyl sulfonamide's (sp2) nitrogen or one in another ring.
+std::optional<double> sulfonamide_ring_angle(const core::MolBuilder& mol, const RingContext& rings,
+                                             std::uint32_t n, std::uint32_t a, std::uint32_t c) {
+    if (!sulfonamide_nitrogen(mol, n) || mol.atoms[n].hybridization == core::Hybridization::Sp2) return std::nullopt;
+    const std::size_t own = rings.smallest[n], ring = rings.smallest_size(n, a, c);
+    if (own != 5 && own != 6) return std::nullopt;
+    switch (ring) {
+        case 0: return own == 5 ? 119.5 : 116.5;
+        case 5: return 111.0;
+        case 6: return 112.5;
+        default: return std::nullopt;
+    }
+}
+
 // A flat nitrogen's angles in a ring of that size: close to the ring
 // polygon's in small rings, nearer the trigonal 120 in larger ones; outside
 // the ring, what is left of 360 shared by its two other angles.
@@ -1188,6 +1221,10 @@ std::optional<std::pair<double, double>> typical_angle_window(CentreAngles kind,
             break;
         case CentreAngles::Aniline: angle = aniline_angle(mol, a, c); break;
         case CentreAngles::PlanarRingNitrogen:
+            if (const auto sulfonamide = sulfonamide_ring_angle(mol, rings, centre, a, c)) {
+                angle = *sulfonamide;
+                break;
+            }
             angle = flat_ring_angle(rings.smallest_size(centre, a, c), rings.smallest[centre]);
             break;
         case CentreAngles::Nitro: angle = nitro_angle(mol, a, c); break;
