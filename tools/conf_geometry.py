@@ -2436,6 +2436,11 @@ GROUP_ROWS = [
      [("1-(methylsulfonyl)pyrrolidine", "CS(=O)(=O)N1CCCC1"), ("1-(phenylsulfonyl)pyrrolidine", "O=S(=O)(c1ccccc1)N1CCCC1")]),
     ("six-ring sulfonamide C-N-C", "[#6;R]-[#7X3;r6](-[#16X4;!R](=[#8])=[#8])-[#6;R]", "angle", (0, 1, 5), (109, 115),
      [("1-(methylsulfonyl)piperidine", "CS(=O)(=O)N1CCCCC1"), ("4-(methylsulfonyl)morpholine", "CS(=O)(=O)N1CCOCC1")]),
+    ("sulfide C-S at a quaternary carbon", "[CX4;H0;!$(C~[!#6;!#16])]-[#16X2]", "bond", (0, 1), (1.83, 1.87),
+     [("penicillin G", "CC1(C)S[C@@H]2[C@H](NC(=O)Cc3ccccc3)C(=O)N2[C@H]1C(=O)O"),
+      ("tert-butyl methyl sulfide", "CSC(C)(C)C")]),
+    ("O-acyl hydroxylamine N-O", "[NX3;!$(N~[#6])]-[#8X2]-[#6]=[#8]", "bond", (0, 1), (1.43, 1.48),
+     [("O-acetylhydroxylamine", "CC(=O)ON")]),
     ("thiocarbonate O-C-S", "[#6]-[#8X2]-[#6X3](=[#8])-[#16X2]-[#6]", "angle", (1, 2, 4), (108, 115),
      [("O-ethyl S-methyl thiocarbonate", "CCOC(=O)SC"), ("O-isobutyl S-ethyl thiocarbonate", "CC(C)COC(=O)SCC")]),
 ]

@@ -192,6 +192,7 @@ constexpr std::array LENGTHS{
     Length{Kind::AmineNitrogen, Kind::AmideNitrogen, 1.415},  // hydrazides
     Length{Kind::AmineNitrogen, Kind::EtherOxygen, 1.453},    // hydroxylamines
     Length{Kind::AmineNitrogen, Kind::HydroxylOxygen, 1.453},
+    Length{Kind::AmineNitrogen, Kind::EsterOxygen, 1.453},  // O-acyl hydroxylamines, as hydroxylamines
     // Nitrate esters' O-NO2: 1.40 in crystals, methyl nitrate's 1.40 in the
     // gas (microwave).
     Length{Kind::NitroNitrogen, Kind::EtherOxygen, 1.402},
@@ -809,8 +810,8 @@ constexpr double PROPELLANE_CC = 1.600;
 
 // ---- Charged and lone-pair centres' bonds: phosphate anions, phosphites,
 // sulfoxides, phosphonium, amidinium and guanidinium ions, N-alkyl aromatic
-// nitrogens. The statistics key these bonds by their elements and formal
-// orders, which here misstate them.
+// nitrogens; and a crowded carbon's C-S. The statistics key these bonds by
+// their elements and formal orders, which here misstate them.
 
 bool terminal_oxygen(const core::MolBuilder& mol, std::uint32_t x) {
     return element(mol, x) == core::Element::O && mol.degree[x] == 1;
@@ -901,9 +902,24 @@ std::optional<double> alkyl_aromatic_nitrogen_length(const core::MolBuilder& mol
     return mol.atoms[n].formal_charge == 1 ? 1.485 : 1.465;
 }
 
+// A sulfide's bond to a carbon with four heavy neighbours, in rings as in
+// chains: 1.84-1.86 (penicillins' S1-C2 in crystal structures,
+// di-tert-butyl sulfide in the gas), where the crowded carbon's
+// substituents push the sulfur off; the statistics' 1.80-1.82 is a
+// methylene's.
+constexpr double QUATERNARY_CS = 1.850;
+
+bool quaternary_sulfide_bond(const core::MolBuilder& mol, std::uint32_t c, std::uint32_t s) {
+    if (element(mol, c) != core::Element::C || !is_sp3(mol, c) || kind_of(mol, s) != Kind::SulfideSulfur)
+        return false;
+    for (core::Neighbor nb : mol.neighbors(c))
+        if (element(mol, nb.atom) == core::Element::H) return false;
+    return true;
+}
+
 // Those bonds' lengths, by whichever end carries the rule; none for any
 // other bond.
-std::optional<double> charged_centre_length(const core::MolBuilder& mol, const core::Bond& b, std::size_t ring_size) {
+std::optional<double> statistics_blind_length(const core::MolBuilder& mol, const core::Bond& b, std::size_t ring_size) {
     for (const auto& [x, y] : {std::pair{b.begin, b.end}, std::pair{b.end, b.begin}}) {
         if (const auto anion = phosphate_anion_length(mol, x, y)) return anion;
         if (const auto amidinium = amidinium_length(mol, x, y)) return amidinium;
@@ -915,6 +931,7 @@ std::optional<double> charged_centre_length(const core::MolBuilder& mol, const c
             return PHOSPHONIUM_PC;
         if (ring_size == 0)
             if (const auto alkyl = alkyl_aromatic_nitrogen_length(mol, x, y)) return alkyl;
+        if (quaternary_sulfide_bond(mol, x, y)) return QUATERNARY_CS;
     }
     return std::nullopt;
 }
@@ -1158,7 +1175,7 @@ std::optional<TypicalLength> typical_bond_length(const core::MolBuilder& mol, co
         return TypicalLength{PROPELLANE_CC, LENGTH_HALF_WIDTH};
     if (b.order == BondOrder::Aromatic && ring_size == 4 && lone_aromatic_ring_bond(rings, b))
         return TypicalLength{AROMATIC_FOUR_RING, LENGTH_HALF_WIDTH};
-    if (const auto charged = charged_centre_length(mol, b, ring_size))
+    if (const auto charged = statistics_blind_length(mol, b, ring_size))
         return TypicalLength{ring_size == 4 ? *charged + FOUR_RING_STRETCH : *charged, LENGTH_HALF_WIDTH};
     const auto length = unstrained_length(mol, rings, bond, ring_size);
     if (!length) return std::nullopt;

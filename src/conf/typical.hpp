@@ -35,7 +35,8 @@ struct TypicalLength {
 // of charged and lone-pair centres the statistics key by formal order: a
 // phosphate anion's terminal P-O, a phosphite's P-O, a sulfoxide's S=O, a
 // phosphonium's P-C, an amidinium's or guanidinium's C-N, an sp3 carbon's
-// bond to a three-connected aromatic nitrogen outside rings.
+// bond to a three-connected aromatic nitrogen outside rings, a sulfide's
+// bond to a carbon with four heavy neighbours (in rings too).
 // None for any other bond, and none for a bond of a ring smaller than
 // LARGE_RING from an sp3 carbon to an sp3 atom: the ring's own statistics
 // fit those.
