@@ -39,8 +39,9 @@ bool carbocycle_ring(const MoleculeContext& context, std::uint32_t ring);
 std::vector<WindowLength> large_ring_lengths(const MoleculeContext& context);
 
 // The ring atoms of ring nitrogens held flat: three neighbours, not
-// aromatic, sp2 or a sulfonamide's, and no pyramidal amide nitrogen. In
-// atom order.
+// aromatic, sp2 or a sulfonamide's, and no pyramidal amide nitrogen. A
+// sulfonamide's in a five- or six-ring is held near flat only, by its own
+// angles (see `CentreAngles::PlanarRingNitrogen`). In atom order.
 std::vector<std::uint32_t> planar_ring_nitrogens(const MoleculeContext& context);
 
 // The amide nitrogens their rings hold pyramidal (see

@@ -192,6 +192,7 @@ constexpr std::array LENGTHS{
     Length{Kind::AmineNitrogen, Kind::AmideNitrogen, 1.415},  // hydrazides
     Length{Kind::AmineNitrogen, Kind::EtherOxygen, 1.453},    // hydroxylamines
     Length{Kind::AmineNitrogen, Kind::HydroxylOxygen, 1.453},
+    Length{Kind::AmineNitrogen, Kind::EsterOxygen, 1.453},  // O-acyl hydroxylamines, as hydroxylamines
     // Nitrate esters' O-NO2: 1.40 in crystals, methyl nitrate's 1.40 in the
     // gas (microwave).
     Length{Kind::NitroNitrogen, Kind::EtherOxygen, 1.402},
@@ -280,6 +281,18 @@ bool saturated(Kind k) {
 // Trigonal centres whose three angles their neighbours' kinds set, where
 // the statistics' and the polygon's even split would not.
 
+// An O-alkyl S-alkyl thiocarbonate's carbonyl carbon, O=C(O)S: O=C-O 124.5,
+// O=C-S 124, O-C-S 111.5, from its neighbours' groups, as the larger
+// sulfur opens a carbonate's O-C-O (107-109 in crystal structures) as it
+// opens a carbamate's N-C-O (109-112) to a dithiocarbamate's N-C-S
+// (112-115); an even split left O-C-S at 121.
+template <typename Pair>
+std::optional<std::array<double, 3>> thiocarbonate_angles(const Pair& pair) {
+    const auto ester_o = [](Kind k) { return k == Kind::EsterOxygen; };
+    const auto sulfide = [](Kind k) { return k == Kind::SulfideSulfur; };
+    return pair(ester_o, sulfide, {124.5, 124.0, 111.5});
+}
+
 // A carbonyl or thiocarbonyl carbon between two heteroatoms, X=C(n1)(n2):
 // the angle between x and n1, between x and n2, then between n1 and n2
 // (the three sum to 360). Carbamates (crystal structures of alkyl and Boc
@@ -302,6 +315,7 @@ std::optional<std::array<double, 3>> hetero_carbonyl_angles(bool thio, Kind k0, 
         return pair(amide_n, sulfide, {124.0, 122.0, 114.0});
     }
     if (const auto t = pair(amide_n, ester_o, {125.0, 124.0, 111.0})) return t;
+    if (const auto t = thiocarbonate_angles(pair)) return t;
     return pair(amide_n, amide_n, {122.0, 122.0, 116.0});
 }
 
@@ -794,6 +808,227 @@ std::optional<double> folded_three_rings_angle(const core::MolBuilder& mol, std:
 // (gas-phase electron diffraction); the statistics' three-ring C-C is 1.51.
 constexpr double PROPELLANE_CC = 1.600;
 
+// ---- Charged and lone-pair centres' bonds: phosphate anions, phosphites,
+// sulfoxides, phosphonium, amidinium and guanidinium ions, N-alkyl aromatic
+// nitrogens; and a crowded carbon's C-S. The statistics key these bonds by
+// their elements and formal orders, which here misstate them.
+
+bool terminal_oxygen(const core::MolBuilder& mol, std::uint32_t x) {
+    return element(mol, x) == core::Element::O && mol.degree[x] == 1;
+}
+
+// A phosphate or phosphonate anion's terminal oxygens share its charge, the
+// formal P=O and P-O- alike (crystal structures): 1.485 when two are
+// terminal (a phosphodiester anion's), 1.510 when three are (monoester
+// mono- and dianions).
+std::optional<double> phosphate_anion_length(const core::MolBuilder& mol, std::uint32_t p, std::uint32_t o) {
+    if (element(mol, p) != core::Element::P || mol.degree[p] != 4 || mol.atoms[p].formal_charge != 0 ||
+        !terminal_oxygen(mol, o))
+        return std::nullopt;
+    std::size_t terminals = 0, charged = 0;
+    for (core::Neighbor nb : mol.neighbors(p)) {
+        terminals += terminal_oxygen(mol, nb.atom);
+        charged += terminal_oxygen(mol, nb.atom) && mol.atoms[nb.atom].formal_charge == -1;
+    }
+    if (charged == 0 || terminals < 2) return std::nullopt;
+    return terminals == 2 ? 1.485 : 1.510;
+}
+
+// A phosphite's P-O, 1.60-1.63 in crystal structures of trialkyl and
+// triaryl phosphites: a phosphate's single P-O (1.57) is shortened by its
+// P=O.
+constexpr double PHOSPHITE_PO = 1.615;
+
+bool phosphite_phosphorus(const core::MolBuilder& mol, std::uint32_t p) {
+    if (element(mol, p) != core::Element::P || mol.degree[p] != 3 || mol.atoms[p].formal_charge != 0) return false;
+    for (core::Neighbor nb : mol.neighbors(p))
+        if (element(mol, nb.atom) != core::Element::O || mol.bonds[nb.bond].order != BondOrder::Single) return false;
+    return true;
+}
+
+// A sulfoxide's S=O, 1.497 (Allen et al.): a lone pair on the sulfur
+// leaves it longer than a sulfone's 1.436.
+constexpr double SULFOXIDE_SO = 1.497;
+
+bool sulfoxide_sulfur(const core::MolBuilder& mol, std::uint32_t s) {
+    if (element(mol, s) != core::Element::S || mol.degree[s] != 3 || mol.atoms[s].formal_charge != 0) return false;
+    std::size_t carbons = 0;
+    for (core::Neighbor nb : mol.neighbors(s))
+        carbons += element(mol, nb.atom) == core::Element::C && mol.bonds[nb.bond].order == BondOrder::Single;
+    return carbons == 2;
+}
+
+// A phosphonium ion's P-C, 1.78-1.80 in crystal structures of its salts:
+// the statistics' P-C is a phosphine's or phosphonate's, some 1.83.
+constexpr double PHOSPHONIUM_PC = 1.795;
+
+// An amidinium or guanidinium carbon: a C=N+ whose carbon carries another
+// three-connected nitrogen, all outside the aromatic rings.
+bool amidinium_carbon(const core::MolBuilder& mol, std::uint32_t c) {
+    if (element(mol, c) != core::Element::C || mol.degree[c] != 3 || is_aromatic(mol, c)) return false;
+    bool cation = false;
+    std::size_t amino = 0;
+    for (core::Neighbor nb : mol.neighbors(c)) {
+        const std::uint32_t n = nb.atom;
+        if (element(mol, n) != core::Element::N || mol.degree[n] != 3 || is_aromatic(mol, n)) continue;
+        const BondOrder order = mol.bonds[nb.bond].order;
+        cation |= order == BondOrder::Double && mol.atoms[n].formal_charge == 1;
+        amino += order == BondOrder::Single && mol.atoms[n].formal_charge == 0;
+    }
+    return cation && amino != 0;
+}
+
+// The C-N bonds of an amidinium or guanidinium ion share its charge and its
+// double bond: 1.30-1.32 in amidinium salts, 1.32-1.34 in guanidinium's
+// (crystal structures), where the formal C=N+ takes an imine's 1.28 and
+// the others an amidine's 1.37.
+std::optional<double> amidinium_length(const core::MolBuilder& mol, std::uint32_t c, std::uint32_t n) {
+    if (!amidinium_carbon(mol, c) || element(mol, n) != core::Element::N || mol.degree[n] != 3 || is_aromatic(mol, n))
+        return std::nullopt;
+    std::size_t nitrogens = 0;
+    for (core::Neighbor nb : mol.neighbors(c))
+        nitrogens += element(mol, nb.atom) == core::Element::N && mol.degree[nb.atom] == 3 && !is_aromatic(mol, nb.atom);
+    return nitrogens == 3 ? 1.326 : 1.312;
+}
+
+// An sp3 carbon's bond to a three-connected aromatic nitrogen: 1.465 to a
+// pyrrole-type one (N-alkyl azoles and pyrimidinones, nucleosides' C1'-N
+// 1.46-1.48), 1.485 to a pyridinium (N-methylpyridinium 1.47-1.49), in
+// crystal structures; the statistics' aromatic C-N is the ring's own.
+std::optional<double> alkyl_aromatic_nitrogen_length(const core::MolBuilder& mol, std::uint32_t c, std::uint32_t n) {
+    if (element(mol, c) != core::Element::C || !is_sp3(mol, c) || element(mol, n) != core::Element::N ||
+        !is_aromatic(mol, n) || mol.degree[n] != 3)
+        return std::nullopt;
+    return mol.atoms[n].formal_charge == 1 ? 1.485 : 1.465;
+}
+
+// A sulfide's bond to a carbon with four heavy neighbours, in rings as in
+// chains: 1.84-1.86 (penicillins' S1-C2 in crystal structures,
+// di-tert-butyl sulfide in the gas), where the crowded carbon's
+// substituents push the sulfur off; the statistics' 1.80-1.82 is a
+// methylene's.
+constexpr double QUATERNARY_CS = 1.850;
+
+bool quaternary_sulfide_bond(const core::MolBuilder& mol, std::uint32_t c, std::uint32_t s) {
+    if (element(mol, c) != core::Element::C || !is_sp3(mol, c) || kind_of(mol, s) != Kind::SulfideSulfur)
+        return false;
+    for (core::Neighbor nb : mol.neighbors(c))
+        if (element(mol, nb.atom) == core::Element::H) return false;
+    return true;
+}
+
+// Those bonds' lengths, by whichever end carries the rule; none for any
+// other bond.
+std::optional<double> statistics_blind_length(const core::MolBuilder& mol, const core::Bond& b, std::size_t ring_size) {
+    for (const auto& [x, y] : {std::pair{b.begin, b.end}, std::pair{b.end, b.begin}}) {
+        if (const auto anion = phosphate_anion_length(mol, x, y)) return anion;
+        if (const auto amidinium = amidinium_length(mol, x, y)) return amidinium;
+        if (b.order == BondOrder::Double && sulfoxide_sulfur(mol, x) && terminal_oxygen(mol, y)) return SULFOXIDE_SO;
+        if (b.order != BondOrder::Single) continue;
+        if (ring_size == 0 && phosphite_phosphorus(mol, x)) return PHOSPHITE_PO;
+        if (element(mol, x) == core::Element::P && mol.degree[x] == 4 && mol.atoms[x].formal_charge == 1 &&
+            element(mol, y) == core::Element::C && is_sp3(mol, y))
+            return PHOSPHONIUM_PC;
+        if (ring_size == 0)
+            if (const auto alkyl = alkyl_aromatic_nitrogen_length(mol, x, y)) return alkyl;
+        if (quaternary_sulfide_bond(mol, x, y)) return QUATERNARY_CS;
+    }
+    return std::nullopt;
+}
+
+
+// ---- Angles of ions and lone-pair centres: sulfonate and sulfate anions,
+// phosphites, ammonium ions, and the methylene of a benzodioxole. The
+// statistics' rows for these elements are their neutral or tetrahedral
+// centres'.
+
+// The angle between three bonds of a threefold centre's one set of equal
+// angles `equal` and its fourth bond: the four can only be met together.
+double threefold_axis_angle(double equal) {
+    return std::acos(-std::sqrt((1.0 + 2.0 * std::cos(equal * DEG_TO_RAD)) / 3.0)) * RAD_TO_DEG;
+}
+
+// At a sulfonate's or sulfate monoester's sulfur, the three terminal
+// oxygens share the charge and the double bonds: O-S-O 112-114 in crystal
+// structures of their salts (methanesulfonates, taurine), C-S-O or O-S-O to
+// the fourth neighbour 104-107, as the threefold centre then gives. A
+// sulfone's rule would part one oxygen from the other two.
+std::optional<double> sulfonate_anion_angle(const core::MolBuilder& mol, std::uint32_t s, std::uint32_t a,
+                                            std::uint32_t c) {
+    if (element(mol, s) != core::Element::S || mol.degree[s] != 4 || mol.atoms[s].formal_charge != 0)
+        return std::nullopt;
+    std::size_t terminals = 0;
+    for (core::Neighbor nb : mol.neighbors(s)) terminals += terminal_oxygen(mol, nb.atom);
+    if (terminals != 3) return std::nullopt;
+    constexpr double OXYGENS = 113.0;
+    return terminal_oxygen(mol, a) && terminal_oxygen(mol, c) ? OXYGENS : threefold_axis_angle(OXYGENS);
+}
+
+// At a phosphite's phosphorus, its lone pair closes O-P-O to 95-102 in
+// crystal structures of trialkyl and triaryl phosphites (PCl3 100, PMe3
+// 98.6 in the gas), where the statistics' three-connected phosphorus has
+// 104-108. A ring's phosphite keeps the ring's statistics.
+std::optional<double> phosphite_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t p) {
+    if (!phosphite_phosphorus(mol, p) || (rings.smallest[p] != 0 && rings.smallest[p] < LARGE_RING))
+        return std::nullopt;
+    return 99.5;
+}
+
+// At an ammonium nitrogen outside small rings, by how many hydrogens it
+// carries: a secondary one opens C-N+-C to 113-117 (dialkylammonium salts'
+// crystal structures) and closes H-N+-H to some 107, a tertiary one's three
+// C-N+-C are 110-114 (trialkylammonium salts), each H-N+-C then as the
+// threefold centre gives; the statistics' four-connected nitrogen is a
+// tetrahedron, as a quaternary ion's is.
+std::optional<double> ammonium_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t n,
+                                     std::uint32_t a, std::uint32_t c) {
+    if (element(mol, n) != core::Element::N || mol.degree[n] != 4 || mol.atoms[n].formal_charge != 1 ||
+        is_aromatic(mol, n) || (rings.smallest[n] != 0 && rings.smallest[n] < LARGE_RING))
+        return std::nullopt;
+    std::size_t hydrogens = 0;
+    for (core::Neighbor nb : mol.neighbors(n)) hydrogens += element(mol, nb.atom) == core::Element::H;
+    const std::size_t in_angle = std::size_t(element(mol, a) == core::Element::H) +
+                                 std::size_t(element(mol, c) == core::Element::H);
+    if (hydrogens == 1) {
+        constexpr double CARBONS = 112.0;
+        return in_angle == 0 ? CARBONS : threefold_axis_angle(CARBONS);
+    }
+    if (hydrogens != 2) return std::nullopt;
+    constexpr double CARBONS = 115.0, HYDROGENS = 107.0;
+    if (in_angle != 1) return in_angle == 0 ? CARBONS : HYDROGENS;
+    // The two planes bisect each other at right angles.
+    return std::acos(-std::cos(CARBONS / 2.0 * DEG_TO_RAD) * std::cos(HYDROGENS / 2.0 * DEG_TO_RAD)) * RAD_TO_DEG;
+}
+
+// The methylene between a benzodioxole's oxygens: its near-flat ring opens
+// O-C-O to 107-110 in crystal structures of methylenedioxyarenes, where
+// the ring statistics' five-ring sp3 carbon has a puckered ring's 105; the
+// ring's other angles press a refinement some 1 below the middle.
+std::optional<double> methylenedioxy_angle(const core::MolBuilder& mol, const RingContext& rings,
+                                           std::uint32_t centre, std::uint32_t a, std::uint32_t c) {
+    if (element(mol, centre) != core::Element::C || !is_sp3(mol, centre) || rings.smallest_size(centre, a, c) != 5)
+        return std::nullopt;
+    const auto aryl_oxygen = [&](std::uint32_t o) {
+        if (element(mol, o) != core::Element::O || mol.degree[o] != 2) return false;
+        for (core::Neighbor nb : mol.neighbors(o))
+            if (nb.atom != centre && kind_of(mol, nb.atom) == Kind::AromaticCarbon) return true;
+        return false;
+    };
+    return aryl_oxygen(a) && aryl_oxygen(c) ? std::optional(109.0) : std::nullopt;
+}
+
+// Those centres' angles; none for any other centre.
+std::optional<double> ion_or_lone_pair_angle(const core::MolBuilder& mol, const RingContext& rings,
+                                             std::uint32_t centre, std::uint32_t a, std::uint32_t c) {
+    switch (element(mol, centre)) {
+        case core::Element::S: return sulfonate_anion_angle(mol, centre, a, c);
+        case core::Element::P: return phosphite_angle(mol, rings, centre);
+        case core::Element::N: return ammonium_angle(mol, rings, centre, a, c);
+        case core::Element::C: return methylenedioxy_angle(mol, rings, centre, a, c);
+        default: return std::nullopt;
+    }
+}
+
 // The typical angle (degrees) a-centre-c at a carbonyl or thiocarbonyl
 // carbon (ketone, aldehyde, amide, ester or acid, carboxylate, carbamate,
 // urea, thiourea, dithiocarbamate), an ether or ester oxygen, a sulfonyl
@@ -801,10 +1036,12 @@ constexpr double PROPELLANE_CC = 1.600;
 // nitrogen that lie in no ring; in rings too, a sulfonyl sulfur's or
 // phosphoryl phosphorus's angles to its oxygens, a cyclosiloxane's Si-O-Si
 // and the fold between three-rings sharing a bond; and the exocyclic angle
-// at an atom of a five-membered aromatic ring; none for any other centre or
+// at an atom of a five-membered aromatic ring; an ion's or lone-pair
+// centre's (see `ion_or_lone_pair_angle`); none for any other centre or
 // angle.
 std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre,
                                   std::uint32_t a, std::uint32_t c) {
+    if (const auto own = ion_or_lone_pair_angle(mol, rings, centre, a, c)) return own;
     if (is_aromatic(mol, centre)) return five_ring_exocyclic_angle(mol, rings, centre, a, c);
     const bool small_ring = rings.smallest[centre] != 0 && rings.smallest[centre] < LARGE_RING;
     switch (element(mol, centre)) {
@@ -863,6 +1100,26 @@ double aniline_angle(const core::MolBuilder& mol, std::uint32_t a, std::uint32_t
     return is_aromatic(mol, a) || is_aromatic(mol, c) ? 118.0 : 114.0 + 2.0 * (heavy(a) + heavy(c));
 }
 
+// ---- A sulfonamide's nitrogen in a five- or six-membered ring. Its lone
+// pair leans towards the sulfonyl group but does not leave it flat, as an
+// amide's does: in crystal structures of N-sulfonyl pyrrolidines the
+// angles at the nitrogen sum to some 350 (C-N-C 110-112, C-N-S 118-121),
+// of N-sulfonyl piperidines and morpholines to some 345 (C-N-C 112-113,
+// C-N-S 115-117). Held flat, its exocyclic angles opened to 124-125. None
+// for an acyl sulfonamide's (sp2) nitrogen or one in another ring.
+std::optional<double> sulfonamide_ring_angle(const core::MolBuilder& mol, const RingContext& rings,
+                                             std::uint32_t n, std::uint32_t a, std::uint32_t c) {
+    if (!sulfonamide_nitrogen(mol, n) || mol.atoms[n].hybridization == core::Hybridization::Sp2) return std::nullopt;
+    const std::size_t own = rings.smallest[n], ring = rings.smallest_size(n, a, c);
+    if (own != 5 && own != 6) return std::nullopt;
+    switch (ring) {
+        case 0: return own == 5 ? 119.5 : 116.5;
+        case 5: return 111.0;
+        case 6: return 112.5;
+        default: return std::nullopt;
+    }
+}
+
 // A flat nitrogen's angles in a ring of that size: close to the ring
 // polygon's in small rings, nearer the trigonal 120 in larger ones; outside
 // the ring, what is left of 360 shared by its two other angles.
@@ -918,6 +1175,8 @@ std::optional<TypicalLength> typical_bond_length(const core::MolBuilder& mol, co
         return TypicalLength{PROPELLANE_CC, LENGTH_HALF_WIDTH};
     if (b.order == BondOrder::Aromatic && ring_size == 4 && lone_aromatic_ring_bond(rings, b))
         return TypicalLength{AROMATIC_FOUR_RING, LENGTH_HALF_WIDTH};
+    if (const auto charged = statistics_blind_length(mol, b, ring_size))
+        return TypicalLength{ring_size == 4 ? *charged + FOUR_RING_STRETCH : *charged, LENGTH_HALF_WIDTH};
     const auto length = unstrained_length(mol, rings, bond, ring_size);
     if (!length) return std::nullopt;
     return TypicalLength{ring_size == 4 ? *length + FOUR_RING_STRETCH : *length, LENGTH_HALF_WIDTH};
@@ -979,6 +1238,10 @@ std::optional<std::pair<double, double>> typical_angle_window(CentreAngles kind,
             break;
         case CentreAngles::Aniline: angle = aniline_angle(mol, a, c); break;
         case CentreAngles::PlanarRingNitrogen:
+            if (const auto sulfonamide = sulfonamide_ring_angle(mol, rings, centre, a, c)) {
+                angle = *sulfonamide;
+                break;
+            }
             angle = flat_ring_angle(rings.smallest_size(centre, a, c), rings.smallest[centre]);
             break;
         case CentreAngles::Nitro: angle = nitro_angle(mol, a, c); break;

@@ -31,7 +31,12 @@ struct TypicalLength {
 // stretched; of a carboxylate's C=O, which shares its charge with the C-O;
 // and of a nitro group's two N-O bonds, one and a half bonds each, which
 // the statistics take for a hydroxylamine's and a nitroso group's; the
-// bonds of an aromatic four-membered ring (squaric acid); H2's.
+// bonds of an aromatic four-membered ring (squaric acid); H2's; the bonds
+// of charged and lone-pair centres the statistics key by formal order: a
+// phosphate anion's terminal P-O, a phosphite's P-O, a sulfoxide's S=O, a
+// phosphonium's P-C, an amidinium's or guanidinium's C-N, an sp3 carbon's
+// bond to a three-connected aromatic nitrogen outside rings, a sulfide's
+// bond to a carbon with four heavy neighbours (in rings too).
 // None for any other bond, and none for a bond of a ring smaller than
 // LARGE_RING from an sp3 carbon to an sp3 atom: the ring's own statistics
 // fit those.
@@ -43,10 +48,13 @@ std::optional<TypicalLength> typical_bond_length(const core::MolBuilder& mol, co
 // carbon, an ether or ester oxygen, an imine, oxime, diarylamine, aryl
 // hydrazine or anilide nitrogen; in rings too: a sulfonyl sulfur's or
 // phosphoryl phosphorus's angles to its oxygens, a cyclosiloxane's Si-O-Si,
-// the fold between three-rings sharing a bond), or an atom of a
+// the fold between three-rings sharing a bond; outside small rings, a
+// sulfonate anion's sulfur, a phosphite's phosphorus, a secondary or
+// tertiary ammonium nitrogen; a benzodioxole's methylene), or an atom of a
 // five-membered aromatic ring with one exocyclic bond (see
-// `group_angle_centre`); an amine, aniline, flat ring, pyramidal amide
-// (see `pyramidal_amide_nitrogen`) or nitro nitrogen; an sp centre held straight,
+// `group_angle_centre`); an amine, aniline, flat ring (a sulfonamide's in
+// a five- or six-ring near flat only), pyramidal amide (see
+// `pyramidal_amide_nitrogen`) or nitro nitrogen; an sp centre held straight,
 // or one of a ring, bent a little; a fusion atom at the rim of a bowl.
 // `Element`, any other centre outside the aromatic rings: in a large ring
 // (see LARGE_RING) like the same centre in a chain, and where the statistics
