@@ -2657,6 +2657,8 @@ def readme_named():
         c, g, x = made(smiles)
         twists = biaryls(g, x, c.mol.atom_descriptors())
         lines.append("biaryl twist, %s: %s deg" % (name, ", ".join("%.1f" % t for t, _ in twists)))
+    c, _, _ = made("CCO")
+    lines.append("ethanol: energy_before %.1f, iterations %d, energy %.1f" % (c.energy_before, c.iterations, c.energy))
     for name, smiles in README_FLAT:
         c, _, x = made(smiles)
         lines.append("flat, %s: largest |z| %.1e A, read back as 3-D: %s" % (
