@@ -1360,20 +1360,32 @@ std::optional<SmilesOutput> piece_by_piece(const MolBuilder& mol, CanonScratch& 
     }
     const MolBuilder& m = copy ? *copy : mol;
 
-    // The whole's root. Its cells never hold atoms of pieces that start in
-    // different root cells, but the whole's refinement may order a piece's cells
-    // otherwise than the piece's own does: each piece is ranked again from the
-    // whole's root as it falls on the piece, atoms stored in root order, as the
-    // whole's search would take it from there.
+    // The whole's root, and its first leaf: the tie-break individualises the
+    // first atom of the lowest tied cell until none is left.
     Partition& p = s.root;
     refined_partition(m, p, s.work);
     if (s.counted) ++s.counted->refinements;
+    std::vector<std::uint32_t> classes;
+    classes_of(p, classes);
+    std::uint32_t from = 0;
+    while (auto cell = next_tied_cell(p, from)) {
+        from = p.cell_start[*cell];
+        individualise(p, p.order[from], *cell);
+        refine_partition(p, m, s.work);
+        if (s.counted) ++s.counted->refinements;
+    }
+    if (s.counted) ++s.counted->leaves;
+
+    // The root's cells never hold atoms of pieces that start in different root
+    // cells, but the whole's refinement may order a piece's cells otherwise than
+    // the piece's own does: each piece is ranked again from the whole's root as it
+    // falls on the piece, its atoms stored in the leaf's order, so that among its
+    // orders that write its text it keeps the one met first from there.
     split.order_members(p.order);
-    // Per piece its cells in the whole's root, as the first local atom of each.
-    std::vector<std::uint32_t> root_cell(pieces, NONE), pattern;
+    std::vector<std::uint32_t> root_cell(pieces), pattern, seen;
     struct Placed {
         MolBuilder sub;
-        std::vector<std::uint32_t> pattern;
+        std::vector<std::uint32_t> pattern;  // per atom, its root cell among the piece's
         SmilesOutput out;
     };
     std::vector<Placed> placed_kinds;
@@ -1382,11 +1394,15 @@ std::optional<SmilesOutput> piece_by_piece(const MolBuilder& mol, CanonScratch& 
     std::vector<CodedAtom> keyed;
     for (std::uint32_t k = 0; k < pieces; ++k) {
         const std::span<const std::uint32_t> atoms = split.members_of(k);
-        root_cell[k] = p.cell_start[p.cell_of[atoms.front()]];
         if (!extract_piece(m, atoms, piece_of, local, piece_bonds, sub)) return std::nullopt;
+        seen.clear();
+        for (std::uint32_t a : atoms) seen.push_back(classes[a]);
+        std::ranges::sort(seen);
+        seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
+        root_cell[k] = seen.front();
         pattern.clear();
-        for (std::uint32_t i = 0; i < atoms.size(); ++i)
-            pattern.push_back(i > 0 && p.cell_of[atoms[i]] == p.cell_of[atoms[i - 1]] ? pattern.back() : i);
+        for (std::uint32_t a : atoms)
+            pattern.push_back(static_cast<std::uint32_t>(std::ranges::lower_bound(seen, classes[a]) - seen.begin()));
         const std::uint64_t hash = piece_hash(sub) ^ (std::uint64_t{pattern.back()} << 32);
         auto [it, end] = placed_by_hash.equal_range(hash);
         while (it != end && !(placed_kinds[it->second].pattern == pattern && placed_kinds[it->second].sub == sub)) ++it;
@@ -1394,8 +1410,8 @@ std::optional<SmilesOutput> piece_by_piece(const MolBuilder& mol, CanonScratch& 
             placed_of[k] = it->second;
             continue;
         }
-        // The piece's cells before refinement, split by the whole's root cells:
-        // stored in root order, the parts come in the whole's order.
+        // The piece's cells before refinement split by the whole's root cells,
+        // which come in the whole's order.
         Partition& r = sub_scratch.root;
         initial_partition(sub, r);
         for (std::uint32_t pos = 0; pos < r.num_atoms();) {
@@ -1417,19 +1433,10 @@ std::optional<SmilesOutput> piece_by_piece(const MolBuilder& mol, CanonScratch& 
     }
     auto text_of = [&](std::uint32_t k) -> const std::string& { return placed_kinds[placed_of[k]].out.text; };
 
-    // The whole's first leaf: its tie-break individualises the first atom of the
-    // lowest tied cell until none is left. A piece takes its turn by the root cell
-    // its first atom lies in; pieces of one root cell can trade places, and the
-    // least text writes them in the order of their texts, each read with the '.'
-    // that follows it, and pieces of equal texts in the leaf's turn.
-    std::uint32_t from = 0;
-    while (auto cell = next_tied_cell(p, from)) {
-        from = p.cell_start[*cell];
-        individualise(p, p.order[from], *cell);
-        refine_partition(p, m, s.work);
-        if (s.counted) ++s.counted->refinements;
-    }
-    if (s.counted) ++s.counted->leaves;
+    // A piece takes its turn by the root cell its first atom lies in; pieces of
+    // one root cell can trade places, and the least text writes them in the order
+    // of their texts, each read with the '.' that follows it, and pieces of equal
+    // texts in the leaf's turn.
     std::vector<std::uint32_t> turn;
     std::vector<std::uint8_t> taken(pieces, 0);
     for (std::uint32_t a : p.order)
