@@ -1099,76 +1099,6 @@ private:
     core::Scratch<CanonScratch>::Lease lease_;
 };
 
-// Whether inverting one mark leaves the text unchanged. In a molecule of several
-// pieces the whole's text holds each piece's text, the others stay as they are,
-// so the mark's own piece decides; pieces stored alike are written once, and the
-// inversion of each of their marks once.
-class MarkJudge {
-public:
-    MarkJudge(const MolBuilder& mol, CanonScratch& s) : mol_(mol), s_(s), pieces_(mol) {
-        // Pieces copied out keep @/@@ (turned to their new ligand order) and
-        // nothing else that reads the order of ligands.
-        by_piece_ = pieces_.count() > 1 && written_like_its_pieces(mol);
-    }
-
-    bool keeps_text(std::uint32_t a, const std::string& whole_text) {
-        if (by_piece_)
-            if (const auto kind = kind_of(pieces_.piece_of[a])) {
-                Kind& k = kinds_[*kind];
-                std::uint8_t& verdict = k.verdict[local_[a]];
-                if (verdict == 0) {
-                    MolBuilder mirrored = k.sub;
-                    invert_mark(mirrored.atoms[local_[a]]);
-                    verdict = output_with_tags(mirrored, scratch().get()).text == k.text ? 1 : 2;
-                }
-                return verdict == 1;
-            }
-        if (!mirrored_) mirrored_ = mol_;
-        invert_mark(mirrored_->atoms[a]);
-        const bool same = output_with_tags(*mirrored_, s_).text == whole_text;
-        mirrored_->atoms[a] = mol_.atoms[a];
-        return same;
-    }
-
-private:
-    struct Kind {
-        MolBuilder sub;
-        std::uint64_t hash;
-        std::string text;
-        std::vector<std::uint8_t> verdict;  // per atom: 0 not yet judged, 1 keeps the text, 2 changes it
-    };
-
-    // The piece copied out, its kind found or written; none when it cannot be
-    // copied out. Leaves `local_` set for the piece's atoms.
-    std::optional<std::uint32_t> kind_of(std::uint32_t piece) {
-        if (local_.empty()) local_.assign(mol_.num_atoms(), NONE);
-        MolBuilder sub;
-        if (!extract_piece(mol_, pieces_.members_of(piece), pieces_.piece_of, local_, piece_bonds_, sub))
-            return std::nullopt;
-        const std::uint64_t hash = piece_hash(sub);
-        for (std::uint32_t k = 0; k < kinds_.size(); ++k)
-            if (kinds_[k].hash == hash && kinds_[k].sub == sub) return k;
-        std::string text = output_with_tags(sub, scratch().get()).text;
-        const std::uint32_t size = sub.num_atoms();
-        kinds_.push_back(Kind{std::move(sub), hash, std::move(text), std::vector<std::uint8_t>(size, 0)});
-        return static_cast<std::uint32_t>(kinds_.size() - 1);
-    }
-
-    PieceScratch& scratch() {
-        if (!scratch_) scratch_.emplace(s_, mol_.num_atoms());
-        return *scratch_;
-    }
-
-    const MolBuilder& mol_;
-    CanonScratch& s_;
-    Pieces pieces_;
-    bool by_piece_ = false;
-    std::vector<Kind> kinds_;
-    std::vector<std::uint32_t> local_, piece_bonds_;
-    std::optional<MolBuilder> mirrored_;
-    std::optional<PieceScratch> scratch_;
-};
-
 // Clears, on `copy`, every @/@@ or allene mark that carries no stereo: one whose
 // mirror image is the same molecule. Marks that fail on the graph alone go first.
 // A mark with tied ligands is compared with its mirror, every other mark in place,
@@ -1208,13 +1138,15 @@ bool drop_stereoless_marks(const MolBuilder& mol, std::optional<MolBuilder>& cop
         if (drops.empty() && !suspects.empty()) {
             const MolBuilder base = m;
             const SmilesOutput written = output_with_tags(base, s);
-            MarkJudge judge(base, s);
+            MolBuilder mirrored = base;
             for (std::uint32_t a : written.atom_order) {
                 if (std::find(suspects.begin(), suspects.end(), a) == suspects.end()) continue;
-                if (judge.keeps_text(a, written.text)) {
+                invert_mark(mirrored.atoms[a]);
+                if (output_with_tags(mirrored, s).text == written.text) {
                     drops.push_back(a);
                     break;
                 }
+                mirrored.atoms[a] = base.atoms[a];
             }
             if (drops.empty()) {
                 refined_partition(base, s.root, s.work);
