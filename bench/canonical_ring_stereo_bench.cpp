@@ -1,6 +1,7 @@
-// Canonical SMILES of many dot-joined copies of a piece whose stereo lies on a
-// ring (trans-decalin, trans-1,4-dimethylcyclohexane), read as parse_smiles reads
-// them, with and without their @/@@ marks. Thread CPU time of one call (median of
+// Canonical SMILES of many dot-joined copies of pieces whose stereo lies on a
+// ring (trans-decalin, trans-1,4-dimethylcyclohexane), alone, mixed half and half,
+// and with a counter-ion, read as parse_smiles reads them, with and without their
+// @/@@ marks. Thread CPU time of one call (median of
 // a few), per number of copies, and the work counters of the marked input.
 //
 //   canonical_ring_stereo_bench [COPIES...]   (default 10 20 40 100 200 400)
@@ -38,10 +39,15 @@ double median_ms(F&& f) {
     return runs[done / 2];
 }
 
-std::string joined(const std::string& piece, int copies) {
+const std::string DECALIN = "[H][C@@]12CCCC[C@]1([H])CCCC2";
+const std::string DIMETHYL = "C[C@H]1CC[C@H](C)CC1";
+
+// `copies` pieces in all: copies of `piece`, or when `other` is given, half of
+// each; then `extra`, if any.
+std::string joined(const std::string& piece, const std::string& other, const std::string& extra, int copies) {
     std::string out;
-    for (int k = 0; k < copies; ++k) out += (k ? "." : "") + piece;
-    return out;
+    for (int k = 0; k < copies; ++k) out += (k ? "." : "") + (other.empty() || k < copies / 2 ? piece : other);
+    return extra.empty() ? out : out + "." + extra;
 }
 
 }  // namespace
@@ -50,17 +56,25 @@ int main(int argc, char** argv) {
     std::vector<int> sizes;
     for (int i = 1; i < argc; ++i) sizes.push_back(std::max(1, std::atoi(argv[i])));
     if (sizes.empty()) sizes = {10, 20, 40, 100, 200, 400};
-    const std::pair<const char*, const char*> pieces[] = {
-        {"trans-decalin", "[H][C@@]12CCCC[C@]1([H])CCCC2"},
-        {"trans-1,4-dimethylcyclohexane", "C[C@H]1CC[C@H](C)CC1"},
+    struct Input {
+        const char* name;
+        std::string piece, other, extra;
+    };
+    const Input inputs[] = {
+        {"trans-decalin", DECALIN, "", ""},
+        {"trans-1,4-dimethylcyclohexane", DIMETHYL, "", ""},
+        {"decalin + [Na+]", DECALIN, "", "[Na+]"},
+        {"dimethylcyclohexane + [Na+]", DIMETHYL, "", "[Na+]"},
+        {"half decalin, half dimethyl", DECALIN, DIMETHYL, ""},
     };
 
     std::printf("%-30s %6s %6s %11s %11s %6s %11s %7s %9s\n", "piece", "copies", "atoms", "stereo", "no-stereo",
                 "ratio", "refinements", "leaves", "@-visits");
     std::size_t sink = 0;
-    for (const auto& [name, piece] : pieces) {
+    for (const Input& input : inputs) {
+        const char* name = input.name;
         for (int copies : sizes) {
-            const auto read = io::read_smiles(joined(piece, copies));
+            const auto read = io::read_smiles(joined(input.piece, input.other, input.extra, copies));
             if (!read) {
                 std::printf("%-30s unreadable\n", name);
                 return 1;

@@ -251,6 +251,65 @@ bool extract_piece(const MolBuilder& mol, std::span<const std::uint32_t> members
     return true;
 }
 
+// The pieces (connected components) of a molecule, numbered by their first atom,
+// each piece's atoms listed in an order the caller sets.
+struct Pieces {
+    std::vector<std::uint32_t> piece_of, start, members;
+
+    explicit Pieces(const MolBuilder& mol) {
+        const std::uint32_t n = mol.num_atoms();
+        const std::uint32_t* next = mol.next_half_edge.data();
+        piece_of.assign(n, NONE);
+        std::vector<std::uint32_t> stack;
+        std::uint32_t pieces = 0;
+        for (std::uint32_t seed = 0; seed < n; ++seed) {
+            if (piece_of[seed] != NONE) continue;
+            piece_of[seed] = pieces;
+            stack.assign(1, seed);
+            while (!stack.empty()) {
+                const std::uint32_t a = stack.back();
+                stack.pop_back();
+                for (std::uint32_t h = mol.first_half_edge[a]; h != NONE; h = next[h]) {
+                    const Bond& b = mol.bonds[h >> 1];
+                    const std::uint32_t far = (h & 1u) ? b.begin : b.end;
+                    if (piece_of[far] == NONE) {
+                        piece_of[far] = pieces;
+                        stack.push_back(far);
+                    }
+                }
+            }
+            ++pieces;
+        }
+        start.assign(pieces + 1, 0);
+        for (std::uint32_t a = 0; a < n; ++a) ++start[piece_of[a] + 1];
+        for (std::uint32_t k = 0; k < pieces; ++k) start[k + 1] += start[k];
+        order_members(std::views::iota(0u, n));
+    }
+    std::uint32_t count() const { return static_cast<std::uint32_t>(start.size() - 1); }
+    // Each piece's atoms in the order `atoms` (every atom once) lists them.
+    template <class Atoms>
+    void order_members(const Atoms& atoms) {
+        members.resize(piece_of.size());
+        std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
+        for (std::uint32_t a : atoms) members[fill[piece_of[a]]++] = a;
+    }
+    std::span<const std::uint32_t> members_of(std::uint32_t k) const {
+        return std::span<const std::uint32_t>(members).subspan(start[k], start[k + 1] - start[k]);
+    }
+};
+
+// Buckets copied-out pieces that may be stored alike; equality is checked in full.
+std::uint64_t piece_hash(const MolBuilder& sub) {
+    std::uint64_t h = 14695981039346656037ull;
+    auto mix = [&h](std::uint64_t v) { h = (h ^ v) * 1099511628211ull; };
+    for (const core::Atom& a : sub.atoms)
+        mix((std::uint64_t{a.atomic_num} << 40) | (std::uint64_t{a.isotope} << 24) |
+            (std::uint64_t(static_cast<std::uint8_t>(a.formal_charge)) << 16) |
+            (std::uint64_t{a.num_explicit_hs} << 8) | static_cast<std::uint8_t>(a.chiral_tag));
+    for (const Bond& b : sub.bonds) mix((std::uint64_t{b.begin} << 32) ^ b.end ^ (std::uint64_t(b.order) << 60));
+    return h;
+}
+
 // A node of the search: a refined partition and the tied cell it branches on.
 // Automorphisms found at equal texts prune its candidates only when they fix every
 // atom split off on the way to it.
@@ -1010,6 +1069,36 @@ void invert_mark(core::Atom& atom) {
     }
 }
 
+// Whether each piece, copied out on its own, is written as it is in the whole: no
+// stereo but @/@@, whose marks the copy turns to its own order of ligands.
+bool written_like_its_pieces(const MolBuilder& mol) {
+    for (const core::Atom& a : mol.atoms)
+        if (a.chiral_tag != core::ChiralTag::Unspecified && !is_tetrahedral_tag(a.chiral_tag)) return false;
+    for (const Bond& b : mol.bonds)
+        if (b.direction != core::BondDirection::None || b.stereo != BondStereo::None) return false;
+    return true;
+}
+
+// Scratch for searches over single pieces next to the whole's: their work counts
+// as the whole's, and the pooled scratch must not keep pointing at the counter.
+class PieceScratch {
+public:
+    PieceScratch(CanonScratch& whole, std::uint32_t n) : whole_(whole), lease_(core::Scratch<CanonScratch>::borrow(n)) {
+        lease_->counted = whole.counted;
+        lease_->work.chirality_visits = 0;
+    }
+    ~PieceScratch() {
+        whole_.work.chirality_visits += lease_->work.chirality_visits;
+        lease_->work.chirality_visits = 0;
+        lease_->counted = nullptr;
+    }
+    CanonScratch& get() { return *lease_; }
+
+private:
+    CanonScratch& whole_;
+    core::Scratch<CanonScratch>::Lease lease_;
+};
+
 // Clears, on `copy`, every @/@@ or allene mark that carries no stereo: one whose
 // mirror image is the same molecule. Marks that fail on the graph alone go first.
 // A mark with tied ligands is compared with its mirror, every other mark in place,
@@ -1094,7 +1183,7 @@ void drop_unwritten_hydrogens(const MolBuilder& mol, std::optional<MolBuilder>& 
 
 namespace {
 
-std::optional<SmilesOutput> copies_of_one_piece(const MolBuilder& mol, CanonScratch& s);
+std::optional<SmilesOutput> piece_by_piece(const MolBuilder& mol, CanonScratch& s);
 
 // `root_given`: `s.root` already holds the refined partition of `mol`. Without
 // `text_wanted` only the atom order of the result is filled in. `ranked`, when
@@ -1103,7 +1192,7 @@ std::optional<SmilesOutput> copies_of_one_piece(const MolBuilder& mol, CanonScra
 SmilesOutput canonical_smiles_in(const MolBuilder& mol, CanonScratch& s, bool root_given = false,
                                  bool text_wanted = true, std::span<const std::uint8_t> given_centres = {},
                                  std::optional<MolBuilder>* ranked = nullptr) {
-    if (auto out = copies_of_one_piece(mol, s)) return std::move(*out);
+    if (auto out = piece_by_piece(mol, s)) return std::move(*out);
     std::optional<MolBuilder> copy;
     const bool root_ready = drop_stereoless_marks(mol, copy, s, root_given, given_centres) || root_given;
     drop_unwritten_hydrogens(mol, copy);
@@ -1115,128 +1204,72 @@ SmilesOutput canonical_smiles_in(const MolBuilder& mol, CanonScratch& s, bool ro
     return out;
 }
 
-// Buckets copied-out pieces that may be stored alike; equality is checked in full.
-std::uint64_t piece_hash(const MolBuilder& sub) {
-    std::uint64_t h = 14695981039346656037ull;
-    auto mix = [&h](std::uint64_t v) { h = (h ^ v) * 1099511628211ull; };
-    for (const core::Atom& a : sub.atoms)
-        mix((std::uint64_t{a.atomic_num} << 40) | (std::uint64_t{a.isotope} << 24) |
-            (std::uint64_t(static_cast<std::uint8_t>(a.formal_charge)) << 16) |
-            (std::uint64_t{a.num_explicit_hs} << 8) | static_cast<std::uint8_t>(a.chiral_tag));
-    for (const Bond& b : sub.bonds) mix((std::uint64_t{b.begin} << 32) ^ b.end ^ (std::uint64_t(b.order) << 60));
-    return h;
+
+// Whether `a` followed by '.' sorts before `b` followed by '.'.
+bool dotted_less(const std::string& a, const std::string& b) {
+    const std::size_t common = std::min(a.size(), b.size());
+    if (const int c = a.compare(0, common, b, 0, common); c != 0) return c < 0;
+    if (a.size() == b.size()) return false;
+    return a.size() < b.size() ? '.' < static_cast<unsigned char>(b[common])
+                               : static_cast<unsigned char>(a[common]) < '.';
 }
 
-// Copies of one piece (connected component) with @/@@ marks. Searching the whole
-// would try the ties of every copy against those of every other, and judge every
-// mark of every copy on the whole molecule; but a whole whose pieces all write one
-// text T writes T.T...T, and a mark is redundant in the whole exactly when it is in
-// its piece, as the other pieces stay as they are. So each kind of piece is ranked
-// on its own (copies stored alike once), the pieces take their turns as the
-// whole's tie-break gives them, and each is written in its own order. Anything
-// else (a piece that writes another text, marks on bonds, other centres): none,
-// for the search over the whole.
-std::optional<SmilesOutput> copies_of_one_piece(const MolBuilder& mol, CanonScratch& s) {
+// Pieces (connected components) with @/@@ marks. Searching the whole would try the
+// ties of every piece against those of every other, and judge every mark of every
+// piece on the whole molecule. But a mark is redundant in the whole exactly when it
+// is in its piece, as the other pieces stay as they are; and the whole's least text
+// holds each piece's least text, the pieces in the turn of the root cells their
+// first atoms lie in, and pieces of one root cell (which can trade places) in the
+// order of their texts. So each kind of piece is ranked on its own (copies stored
+// alike once), the pieces take their turns as the whole's tie-break gives them and
+// as their texts sort, and each is written in its own order. Anything else (marks
+// on bonds, other centres, map numbers): none, for the search over the whole.
+std::optional<SmilesOutput> piece_by_piece(const MolBuilder& mol, CanonScratch& s) {
+    if (!written_like_its_pieces(mol)) return std::nullopt;
     bool tagged = false;
     for (const core::Atom& a : mol.atoms) {
-        if (a.chiral_tag == core::ChiralTag::Unspecified) continue;
-        if (!is_tetrahedral_tag(a.chiral_tag)) return std::nullopt;
-        tagged = true;
+        if (a.map_num != 0) return std::nullopt;
+        tagged |= a.chiral_tag != core::ChiralTag::Unspecified;
     }
     if (!tagged) return std::nullopt;
-    for (const Bond& b : mol.bonds)
-        if (b.direction != core::BondDirection::None || b.stereo != BondStereo::None) return std::nullopt;
 
-    // Pieces numbered by their first atom.
     const std::uint32_t n = mol.num_atoms();
-    const std::uint32_t* next = mol.next_half_edge.data();
-    std::vector<std::uint32_t> piece_of(n, NONE), stack;
-    std::uint32_t pieces = 0;
-    for (std::uint32_t seed = 0; seed < n; ++seed) {
-        if (piece_of[seed] != NONE) continue;
-        piece_of[seed] = pieces;
-        stack.assign(1, seed);
-        while (!stack.empty()) {
-            const std::uint32_t a = stack.back();
-            stack.pop_back();
-            for (std::uint32_t h = mol.first_half_edge[a]; h != NONE; h = next[h]) {
-                const Bond& b = mol.bonds[h >> 1];
-                const std::uint32_t far = (h & 1u) ? b.begin : b.end;
-                if (piece_of[far] == NONE) {
-                    piece_of[far] = pieces;
-                    stack.push_back(far);
-                }
-            }
-        }
-        ++pieces;
-    }
+    Pieces split(mol);
+    const std::uint32_t pieces = split.count();
     if (pieces < 2) return std::nullopt;
-    std::vector<std::uint32_t> piece_start(pieces + 1, 0), members(n);
-    for (std::uint32_t a = 0; a < n; ++a) ++piece_start[piece_of[a] + 1];
-    for (std::uint32_t k = 0; k < pieces; ++k) piece_start[k + 1] += piece_start[k];
-    // Each piece's atoms in the order `atoms` lists them.
-    auto group_members = [&](const auto& atoms) {
-        std::vector<std::uint32_t>& fill = stack;
-        fill.assign(piece_start.begin(), piece_start.end() - 1);
-        for (std::uint32_t a : atoms) members[fill[piece_of[a]]++] = a;
-    };
-    auto members_of = [&](std::uint32_t k) {
-        return std::span<const std::uint32_t>(members).subspan(piece_start[k], piece_start[k + 1] - piece_start[k]);
-    };
+    const std::vector<std::uint32_t>& piece_of = split.piece_of;
+    const std::vector<std::uint32_t>& piece_start = split.start;
+    const std::vector<std::uint32_t>& members = split.members;
 
-    // Every piece of `whole` ranked on its own, its atoms stored in `members`
-    // order; pieces stored alike share one result. False when a piece cannot be
-    // copied out or writes another text than the first.
+    // Every piece ranked on its own, stored in input order, for the marks and
+    // hydrogens it drops; pieces stored alike share one result.
     struct Kind {
         MolBuilder sub;
-        std::uint64_t hash;
-        SmilesOutput out;
         std::optional<MolBuilder> ranked;  // the piece as ranked, when marks or hydrogens went
     };
     std::vector<Kind> kinds;
     std::vector<std::uint32_t> kind_of(pieces), local(n, NONE), piece_bonds;
     std::unordered_multimap<std::uint64_t, std::uint32_t> kind_by_hash;
     const bool uncounted = core::implicit_hs_uncounted(mol);
-    const auto sub_lease = core::Scratch<CanonScratch>::borrow(n);
-    CanonScratch& sub_scratch = *sub_lease;
-    // The pieces' work counts as the whole's; the pooled scratch must not keep
-    // pointing at the counter.
-    struct Counting {
-        CanonScratch& whole;
-        CanonScratch& piece;
-        ~Counting() {
-            whole.work.chirality_visits += piece.work.chirality_visits;
-            piece.work.chirality_visits = 0;
-            piece.counted = nullptr;
-        }
-    } counting{s, sub_scratch};
-    sub_scratch.counted = s.counted;
-    sub_scratch.work.chirality_visits = 0;
+    PieceScratch piece_scratch(s, n);
+    CanonScratch& sub_scratch = piece_scratch.get();
     MolBuilder sub;
-    auto rank_pieces = [&](const MolBuilder& whole) {
-        kinds.clear();
-        kind_by_hash.clear();
-        for (std::uint32_t k = 0; k < pieces; ++k) {
-            if (!extract_piece(whole, members_of(k), piece_of, local, piece_bonds, sub)) return false;
-            const std::uint64_t hash = piece_hash(sub);
-            auto [it, end] = kind_by_hash.equal_range(hash);
-            while (it != end && !(kinds[it->second].sub == sub)) ++it;
-            if (it != end) {
-                kind_of[k] = it->second;
-                continue;
-            }
-            // Hydrogens are dropped by what the whole holds.
-            if (core::implicit_hs_uncounted(sub) != uncounted) return false;
-            Kind& kind = kinds.emplace_back(Kind{sub, hash, {}, std::nullopt});
-            kind.out = canonical_smiles_in(kind.sub, sub_scratch, false, true, {}, &kind.ranked);
-            if (kind.out.text != kinds.front().out.text) return false;
-            kind_of[k] = static_cast<std::uint32_t>(kinds.size() - 1);
-            kind_by_hash.emplace(hash, kind_of[k]);
+    for (std::uint32_t k = 0; k < pieces; ++k) {
+        if (!extract_piece(mol, split.members_of(k), piece_of, local, piece_bonds, sub)) return std::nullopt;
+        const std::uint64_t hash = piece_hash(sub);
+        auto [it, end] = kind_by_hash.equal_range(hash);
+        while (it != end && !(kinds[it->second].sub == sub)) ++it;
+        if (it != end) {
+            kind_of[k] = it->second;
+            continue;
         }
-        return true;
-    };
-    group_members(std::views::iota(0u, n));
-    if (!rank_pieces(mol)) return std::nullopt;
+        // Hydrogens are dropped by what the whole holds.
+        if (core::implicit_hs_uncounted(sub) != uncounted) return std::nullopt;
+        Kind& kind = kinds.emplace_back(Kind{sub, std::nullopt});
+        canonical_smiles_in(kind.sub, sub_scratch, false, false, {}, &kind.ranked);
+        kind_of[k] = static_cast<std::uint32_t>(kinds.size() - 1);
+        kind_by_hash.emplace(hash, kind_of[k]);
+    }
 
     // The whole as ranked: what each piece dropped, dropped from it.
     std::optional<MolBuilder> copy;
@@ -1244,7 +1277,7 @@ std::optional<SmilesOutput> copies_of_one_piece(const MolBuilder& mol, CanonScra
         const Kind& kind = kinds[kind_of[k]];
         if (!kind.ranked) continue;
         if (!copy) copy = mol;
-        const std::span<const std::uint32_t> atoms = members_of(k);
+        const std::span<const std::uint32_t> atoms = split.members_of(k);
         for (std::uint32_t i = 0; i < atoms.size(); ++i) {
             const core::Atom& was = kind.sub.atoms[i];
             const core::Atom& now = kind.ranked->atoms[i];
@@ -1259,14 +1292,13 @@ std::optional<SmilesOutput> copies_of_one_piece(const MolBuilder& mol, CanonScra
     }
     const MolBuilder& m = copy ? *copy : mol;
 
-    // The whole's first leaf: its tie-break individualises the first atom of the
-    // lowest tied cell until none is left. It takes the pieces in turn, and a
-    // search over the whole writes them in that turn; each piece keeps, among its
-    // orders that write the text, the one its own search meets first when it is
-    // stored in the leaf's order.
+    // The whole's root, and its first leaf: the tie-break individualises the
+    // first atom of the lowest tied cell until none is left.
     Partition& p = s.root;
     refined_partition(m, p, s.work);
     if (s.counted) ++s.counted->refinements;
+    std::vector<std::uint32_t> classes;
+    classes_of(p, classes);
     std::uint32_t from = 0;
     while (auto cell = next_tied_cell(p, from)) {
         from = p.cell_start[*cell];
@@ -1275,22 +1307,86 @@ std::optional<SmilesOutput> copies_of_one_piece(const MolBuilder& mol, CanonScra
         if (s.counted) ++s.counted->refinements;
     }
     if (s.counted) ++s.counted->leaves;
-    const std::string text = kinds.front().out.text;
-    group_members(p.order);
-    if (!rank_pieces(m) || kinds.front().out.text != text) return std::nullopt;
 
-    SmilesOutput out;
-    out.text.reserve((text.size() + 1) * pieces);
-    out.atom_order.reserve(n);
-    std::vector<std::uint8_t> placed(pieces, 0);
-    for (std::uint32_t a : p.order) {
-        const std::uint32_t k = piece_of[a];
-        if (placed[k]) continue;
-        placed[k] = 1;
-        if (!out.text.empty()) out.text += '.';
-        out.text += text;
-        for (std::uint32_t x : kinds[kind_of[k]].out.atom_order) out.atom_order.push_back(members[piece_start[k] + x]);
+    // The root's cells never hold atoms of pieces that start in different root
+    // cells, but the whole's refinement may order a piece's cells otherwise than
+    // the piece's own does: each piece is ranked again from the whole's root as it
+    // falls on the piece, its atoms stored in the leaf's order, so that among its
+    // orders that write its text it keeps the one met first from there.
+    split.order_members(p.order);
+    std::vector<std::uint32_t> root_cell(pieces), pattern, seen;
+    struct Placed {
+        MolBuilder sub;
+        std::vector<std::uint32_t> pattern;  // per atom, its root cell among the piece's
+        SmilesOutput out;
+    };
+    std::vector<Placed> placed_kinds;
+    std::vector<std::uint32_t> placed_of(pieces);
+    std::unordered_multimap<std::uint64_t, std::uint32_t> placed_by_hash;
+    std::vector<CodedAtom> keyed;
+    for (std::uint32_t k = 0; k < pieces; ++k) {
+        const std::span<const std::uint32_t> atoms = split.members_of(k);
+        if (!extract_piece(m, atoms, piece_of, local, piece_bonds, sub)) return std::nullopt;
+        seen.clear();
+        for (std::uint32_t a : atoms) seen.push_back(classes[a]);
+        std::ranges::sort(seen);
+        seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
+        root_cell[k] = seen.front();
+        pattern.clear();
+        for (std::uint32_t a : atoms)
+            pattern.push_back(static_cast<std::uint32_t>(std::ranges::lower_bound(seen, classes[a]) - seen.begin()));
+        const std::uint64_t hash = piece_hash(sub) ^ (std::uint64_t{pattern.back()} << 32);
+        auto [it, end] = placed_by_hash.equal_range(hash);
+        while (it != end && !(placed_kinds[it->second].pattern == pattern && placed_kinds[it->second].sub == sub)) ++it;
+        if (it != end) {
+            placed_of[k] = it->second;
+            continue;
+        }
+        // The piece's cells before refinement split by the whole's root cells,
+        // which come in the whole's order.
+        Partition& r = sub_scratch.root;
+        initial_partition(sub, r);
+        for (std::uint32_t pos = 0; pos < r.num_atoms();) {
+            const std::uint32_t cell = r.cell_of[r.order[pos]];
+            const std::uint32_t end = r.cell_end[cell];
+            if (end - pos >= 2) {
+                keyed.clear();
+                for (std::uint32_t q = pos; q < end; ++q) keyed.push_back({pattern[r.order[q]], r.order[q]});
+                split_cell_coded(r, cell, std::span<CodedAtom>(keyed));
+            }
+            pos = end;
+        }
+        sub_scratch.work.prepare(sub);
+        refine_partition(r, sub, sub_scratch.work);
+        if (s.counted) ++s.counted->refinements;
+        placed_of[k] = static_cast<std::uint32_t>(placed_kinds.size());
+        placed_by_hash.emplace(hash, placed_of[k]);
+        placed_kinds.push_back(Placed{sub, pattern, search_from_root(sub, sub_scratch, true)});
     }
+    auto text_of = [&](std::uint32_t k) -> const std::string& { return placed_kinds[placed_of[k]].out.text; };
+
+    // A piece takes its turn by the root cell its first atom lies in; pieces of
+    // one root cell can trade places, and the least text writes them in the order
+    // of their texts, each read with the '.' that follows it, and pieces of equal
+    // texts in the leaf's turn.
+    std::vector<std::uint32_t> turn;
+    std::vector<std::uint8_t> taken(pieces, 0);
+    for (std::uint32_t a : p.order)
+        if (!taken[piece_of[a]]) taken[piece_of[a]] = 1, turn.push_back(piece_of[a]);
+    std::ranges::stable_sort(turn, [&](std::uint32_t x, std::uint32_t y) {
+        return root_cell[x] != root_cell[y] ? root_cell[x] < root_cell[y] : dotted_less(text_of(x), text_of(y));
+    });
+    std::string joined;
+    for (std::uint32_t k : turn) joined += (joined.empty() ? "" : ".") + text_of(k);
+    // The leaf writes every piece's text in that turn: no leaf writes less, and
+    // the search keeps the first of equal texts. Else each piece is written in the
+    // order its own search from the root meets first.
+    SmilesOutput out = write_smiles(m, p.position, SmilesMode::Canonical);
+    if (out.text == joined) return out;
+    out.text = std::move(joined);
+    out.atom_order.clear();
+    for (std::uint32_t k : turn)
+        for (std::uint32_t x : placed_kinds[placed_of[k]].out.atom_order) out.atom_order.push_back(members[piece_start[k] + x]);
     return out;
 }
 
