@@ -20,24 +20,7 @@ using namespace quorix;
 
 namespace {
 
-using bench::thread_ms;
-
-template <class F>
-double median_ms(F&& f) {
-    double runs[5];
-    int done = 0;
-    for (; done < 5; ++done) {
-        const double t0 = thread_ms();
-        f();
-        runs[done] = thread_ms() - t0;
-        if (runs[done] > 1000) {  // a slow case: one more run is enough
-            ++done;
-            break;
-        }
-    }
-    std::sort(runs, runs + done);
-    return runs[done / 2];
-}
+using bench::median_ms;
 
 const std::string DECALIN = "[H][C@@]12CCCC[C@]1([H])CCCC2";
 const std::string DIMETHYL = "C[C@H]1CC[C@H](C)CC1";

@@ -25,6 +25,24 @@ inline double thread_ms() {
     return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
 }
 
+// The median CPU time of five runs of `f`, or of two when one takes over a second.
+template <class F>
+inline double median_ms(F&& f) {
+    double runs[5];
+    int done = 0;
+    for (; done < 5; ++done) {
+        const double t0 = thread_ms();
+        f();
+        runs[done] = thread_ms() - t0;
+        if (runs[done] > 1000) {  // a slow case: one more run is enough
+            ++done;
+            break;
+        }
+    }
+    std::sort(runs, runs + done);
+    return runs[done / 2];
+}
+
 inline std::vector<std::string> data_lines(const char* name) {
     const std::string path = std::string(QUORIX_BENCH_DATA) + "/" + name;
     std::ifstream in(path);

@@ -8,6 +8,7 @@
 #include <ranges>
 #include <unordered_map>
 
+#include "core/components.hpp"
 #include "core/error.hpp"
 #include "core/permutation.hpp"
 #include "core/polyhedron.hpp"
@@ -256,30 +257,10 @@ bool extract_piece(const MolBuilder& mol, std::span<const std::uint32_t> members
 struct Pieces {
     std::vector<std::uint32_t> piece_of, start, members;
 
-    explicit Pieces(const MolBuilder& mol) {
+    explicit Pieces(const MolBuilder& mol) : piece_of(core::connected_components(mol)) {
         const std::uint32_t n = mol.num_atoms();
-        const std::uint32_t* next = mol.next_half_edge.data();
-        piece_of.assign(n, NONE);
-        std::vector<std::uint32_t> stack;
         std::uint32_t pieces = 0;
-        for (std::uint32_t seed = 0; seed < n; ++seed) {
-            if (piece_of[seed] != NONE) continue;
-            piece_of[seed] = pieces;
-            stack.assign(1, seed);
-            while (!stack.empty()) {
-                const std::uint32_t a = stack.back();
-                stack.pop_back();
-                for (std::uint32_t h = mol.first_half_edge[a]; h != NONE; h = next[h]) {
-                    const Bond& b = mol.bonds[h >> 1];
-                    const std::uint32_t far = (h & 1u) ? b.begin : b.end;
-                    if (piece_of[far] == NONE) {
-                        piece_of[far] = pieces;
-                        stack.push_back(far);
-                    }
-                }
-            }
-            ++pieces;
-        }
+        for (std::uint32_t k : piece_of) pieces = std::max(pieces, k + 1);
         start.assign(pieces + 1, 0);
         for (std::uint32_t a = 0; a < n; ++a) ++start[piece_of[a] + 1];
         for (std::uint32_t k = 0; k < pieces; ++k) start[k + 1] += start[k];
