@@ -3,6 +3,7 @@ import math
 
 
 import quorix
+from conftest import sanitized
 
 KEYS = ["atomic_num", "total_degree", "formal_charge", "chiral_tag", "total_num_hs", "hybridization",
         "is_aromatic", "is_in_ring", "mass", "electronegativity", "gasteiger_charge", "gasteiger_valid"]
@@ -33,12 +34,6 @@ def test_names_of_categorical_values():
         assert quorix.parse_smiles(smiles).atom_descriptors()[0]["chiral_tag"] == name
     # Before sanitising, hybridisation is the parser's placeholder.
     assert quorix.parse_smiles("C").atom_descriptors()[0]["hybridization"] == "unspecified"
-
-
-def sanitized(smiles):
-    m = quorix.parse_smiles(smiles)
-    m.sanitize()
-    return m
 
 
 def test_metal_outside_the_table_invalidates_charges():

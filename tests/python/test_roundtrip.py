@@ -6,20 +6,15 @@ import os
 import pytest
 
 import quorix
+from conftest import sanitized
 
 DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data")
-
-
-def sanitised(text):
-    m = quorix.parse_smiles(text)
-    m.sanitize()
-    return m
 
 
 def canonical_fixpoint(mol):
     """The canonical text of a sanitised molecule, checked to read back to itself."""
     text = mol.to_canonical_smiles()
-    assert sanitised(text).to_canonical_smiles() == text, text
+    assert sanitized(text).to_canonical_smiles() == text, text
     return text
 
 
@@ -29,7 +24,7 @@ def real_molecules():
         for line in open(os.path.join(DATA, path)):
             if line.strip():
                 try:
-                    out.append(sanitised(line.split()[0]))
+                    out.append(sanitized(line.split()[0]))
                 except ValueError:
                     pass
     return out
@@ -97,7 +92,7 @@ def test_products_of_the_transforms_read_back():
     ],
 )
 def test_hostile_molecules_read_back(smiles, expected):
-    assert canonical_fixpoint(sanitised(smiles)) == expected
+    assert canonical_fixpoint(sanitized(smiles)) == expected
 
 
 @pytest.mark.parametrize(
@@ -105,9 +100,9 @@ def test_hostile_molecules_read_back(smiles, expected):
     [("[H]C([H])=P(=O)O", "C=P(=O)O"), ("[H]N=P(=O)O", "N=P(=O)O"), ("[H]Cl(=O)=O", "[ClH](=O)=O")],
 )
 def test_normalisation_sees_hydrogens_alike(atoms, counts):
-    m = sanitised(atoms)
+    m = sanitized(atoms)
     m.remove_hs()
-    assert m.to_canonical_smiles() == sanitised(counts).to_canonical_smiles()
+    assert m.to_canonical_smiles() == sanitized(counts).to_canonical_smiles()
 
 
 @pytest.mark.parametrize(
@@ -126,7 +121,7 @@ def test_normalisation_sees_hydrogens_alike(atoms, counts):
 )
 def test_products_lose_marks_that_cannot_hold(template, road, substrate, expected):
     r = quorix.parse_reaction(template)
-    outcomes = getattr(r, road)([sanitised(substrate)])
+    outcomes = getattr(r, road)([sanitized(substrate)])
     assert {canonical_fixpoint(p) for p in sanitised_products(outcomes)} >= expected
 
 

@@ -2,6 +2,7 @@
 import pytest
 
 import quorix
+from conftest import sanitized
 
 
 @pytest.mark.parametrize("smiles", ["c1ccccc1", "C[C@H](N)C(=O)O", "F/C=C/F", "[13CH3]O.[Na+]"])
@@ -44,11 +45,6 @@ def test_map_numbers_order_atoms_otherwise_tied(smiles):
 
 
 def test_mapped_reaction_outputs_are_fixed_points():
-    def sanitized(smiles):
-        m = quorix.parse_smiles(smiles)
-        m.sanitize()
-        return m
-
     def canonical(m):
         m = m.copy()
         m.sanitize()
