@@ -365,30 +365,169 @@ double five_ring_push(const core::MolBuilder& mol, std::uint32_t ring_atom) {
     }
 }
 
+// How much further a ring double bond draws a flat five-ring's exocyclic
+// bond towards itself than an aromatic ring's bonds do: as at an alkene's
+// carbon, C=C-R opens past C-C-R (1-methylcyclopentene's C2=C1-Me 127
+// against C5-C1-Me 121; 2-substituted 2-oxazolines' and 2-amino-2-
+// oxazolin-4-ones' crystal structures, R-C2=N3 126-129 against R-C2-O1
+// 113-117).
+constexpr double RING_DOUBLE_BOND_PULL = 6.0;
+
+// A two-connected ring oxygen or sulfur: an enol or imino ether's, whose
+// flat ring's carbon leans its exocyclic bond away from it. An enamine's
+// nitrogen leans it no further than the even split (a carbapenem's
+// carboxyl, a pyrazolidinone's).
+bool ring_chalcogen(const core::MolBuilder& mol, std::uint32_t x) {
+    return (element(mol, x) == core::Element::O || element(mol, x) == core::Element::S) && mol.degree[x] == 2;
+}
+
 // The exocyclic angle a-centre-c at an atom of one five-membered aromatic
-// ring with two ring bonds and one other: the two exocyclic angles share
-// what the ring angle (the statistics', as the bounds read it) leaves of
-// 360, leaning from the neighbour that pushes harder. None where both ring
-// neighbours push alike (the even split stands) and for the ring angle.
+// ring with two ring bonds and one other, or at a trigonal atom of a flat
+// five-ring with one ring double bond, an exocyclic single bond and a ring
+// oxygen or sulfur beside it (see `ring_chalcogen`): the two
+// exocyclic angles share what the ring angle (the statistics', as the
+// bounds read it) leaves of 360, leaning from the neighbour that pushes
+// harder, and in the flat ring towards the double bond. None where both
+// ring neighbours push alike (the even split stands) and for the ring
+// angle.
 std::optional<double> five_ring_exocyclic_angle(const core::MolBuilder& mol, const RingContext& rings,
                                                 std::uint32_t centre, std::uint32_t a, std::uint32_t c) {
     if (rings.smallest[centre] != 5 || mol.degree[centre] != 3) return std::nullopt;
+    const bool aromatic = is_aromatic(mol, centre);
+    if (!aromatic && mol.atoms[centre].hybridization != core::Hybridization::Sp2) return std::nullopt;
     std::array<std::uint32_t, 2> ring{NONE, NONE};
+    std::array<BondOrder, 2> order{};
     std::uint32_t exo = NONE;
     std::size_t count = 0;
     for (core::Neighbor nb : mol.neighbors(centre)) {
-        if (mol.bonds[nb.bond].order != BondOrder::Aromatic) exo = nb.atom;
-        else if (count < 2) ring[count++] = nb.atom;
+        const BondOrder o = mol.bonds[nb.bond].order;
+        const bool in_ring = aromatic ? o == BondOrder::Aromatic : rings.smallest_size(centre, nb.atom) == 5;
+        if (!in_ring) exo = nb.atom;
+        else if (count < 2) {
+            order[count] = o;
+            ring[count++] = nb.atom;
+        }
     }
     if (count != 2 || exo == NONE || rings.smallest_size(centre, exo, ring[0]) != 0 ||
         rings.smallest_size(centre, exo, ring[1]) != 0 || rings.smallest_size(centre, ring[0], ring[1]) != 5)
         return std::nullopt;
-    const double push0 = five_ring_push(mol, ring[0]), push1 = five_ring_push(mol, ring[1]);
+    double push0 = five_ring_push(mol, ring[0]), push1 = five_ring_push(mol, ring[1]);
+    if (!aromatic) {
+        const bool double0 = order[0] == BondOrder::Double, double1 = order[1] == BondOrder::Double;
+        const std::uint32_t single = ring[double0 ? 1 : 0];
+        if (mol.bonds[mol.bond_between(centre, exo)].order != BondOrder::Single || double0 == double1 ||
+            order[double0 ? 1 : 0] != BondOrder::Single || !ring_chalcogen(mol, single))
+            return std::nullopt;
+        (double0 ? push1 : push0) += RING_DOUBLE_BOND_PULL;
+    }
     if (push0 == push1 || (a != exo && c != exo)) return std::nullopt;
-    const double inside = estimate_bond_angle(element(mol, centre), 3, 1, 5, 5).angle * RAD_TO_DEG;
+    const double inside =
+        estimate_bond_angle(element(mol, centre), 3, aromatic ? 1 : 0, 5, 5).angle * RAD_TO_DEG;
     const std::uint32_t toward = a == exo ? c : a;
     const double lean = (toward == ring[0] ? push1 - push0 : push0 - push1) / 2.0;
     return (360.0 - inside) / 2.0 + lean;
+}
+
+// ---- Six-membered aromatic rings of one oxygen and a ring carbonyl:
+// 4-pyranones and chromones, 2-pyranones and coumarins. Their angles are
+// no benzene's even 120: the oxygen closes its own and opens its
+// neighbours', the carbonyl carbon closes its own.
+
+// A ring's carbonyl carbon and its oxygen, with how many bonds round the
+// ring part them (1 or 3).
+struct Pyranone {
+    std::uint32_t oxygen = NONE, carbonyl = NONE;
+    std::size_t apart = 0;
+};
+
+// Bonds round six-ring r from its atom `from` to its atom x (0 to 3).
+std::size_t six_ring_steps(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t r,
+                           std::uint32_t from, std::uint32_t x) {
+    if (x == from) return 0;
+    if (mol.bond_between(from, x) != NONE) return 1;
+    for (core::Neighbor nb : mol.neighbors(from))
+        if (rings.contains(r, nb.atom) && mol.bond_between(nb.atom, x) != NONE) return 2;
+    return 3;
+}
+
+// Ring r as such a ring: aromatic, six carbons but one neutral oxygen, and
+// one carbonyl; none for any other ring.
+std::optional<Pyranone> pyranone_ring(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t r) {
+    if (r == NONE || !rings.aromatic[r] || rings.ring_size(r) != 6) return std::nullopt;
+    Pyranone out;
+    for (std::uint32_t i = rings.ring_offsets[r]; i < rings.ring_offsets[r + 1]; ++i) {
+        const std::uint32_t x = rings.ring_atoms[i];
+        if (element(mol, x) == core::Element::O) {
+            if (out.oxygen != NONE || mol.degree[x] != 2 || mol.atoms[x].formal_charge != 0) return std::nullopt;
+            out.oxygen = x;
+            continue;
+        }
+        if (element(mol, x) != core::Element::C) return std::nullopt;
+        for (core::Neighbor nb : mol.neighbors(x))
+            if (mol.bonds[nb.bond].order == BondOrder::Double && element(mol, nb.atom) == core::Element::O &&
+                mol.degree[nb.atom] == 1) {
+                if (out.carbonyl != NONE) return std::nullopt;
+                out.carbonyl = x;
+            }
+    }
+    if (out.oxygen == NONE || out.carbonyl == NONE) return std::nullopt;
+    out.apart = six_ring_steps(mol, rings, r, out.oxygen, out.carbonyl);
+    if (out.apart != 1 && out.apart != 3) return std::nullopt;
+    return out;
+}
+
+// The ring angle at `centre`, by where it sits, from crystal structures:
+// 4-pyranones and chromones C-O-C 118-119, O-C2-C3 124-125 at a C-H
+// (chromone, isoflavones) and 121-122.5 at a substituted or fused carbon
+// (flavones, C4a-C8a-O1), C2-C3-C4 119-121, C3-C4-C4a 115-116;
+// 2-pyranones and coumarins C-O-C 121-122.5, O-C2-C3 116.5-117.5 at the
+// carbonyl, C2-C3-C4 121-122, C4-C4a-C8a 117.5-118.5, C4a-C8a-O1 120.5-121.5.
+double pyranone_ring_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t r,
+                           const Pyranone& p, std::uint32_t centre) {
+    const std::size_t from_oxygen = six_ring_steps(mol, rings, r, p.oxygen, centre);
+    if (p.apart == 3) {
+        switch (from_oxygen) {
+            case 0: return 118.5;
+            case 1: return mol.degree[centre] == 2 || carries_hydrogen(mol, centre) ? 124.5 : 122.0;
+            case 2: return 120.0;
+            default: return 115.5;
+        }
+    }
+    if (centre == p.carbonyl) return 117.0;
+    switch (from_oxygen) {
+        case 0: return 122.0;
+        case 1: return 121.0;
+        case 2: return mol.bond_between(centre, p.carbonyl) != NONE ? 121.5 : 118.0;
+        default: return 120.5;
+    }
+}
+
+// How far such a ring's oxygen leans its neighbour's exocyclic bond away
+// (degrees): crystal structures of flavones and of 2-methylchromones and
+// 6-methyl-2-pyranones give O1-C2-R 111-113 against C3-C2-R 126-127.
+constexpr double PYRANONE_OXYGEN_LEAN = 7.0;
+
+// The angle a-centre-c at an atom of such a ring: a ring angle, or at a
+// carbon beside the oxygen (not the carbonyl), outside the other rings,
+// the exocyclic angle leaning from the oxygen; none for any other.
+std::optional<double> pyranone_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre,
+                                     std::uint32_t a, std::uint32_t c) {
+    if (rings.smallest[centre] != 6) return std::nullopt;
+    const std::uint32_t r = rings.smallest_holding(centre, a, c);
+    if (r != NONE) {
+        if (rings.ring_size(r) != 6) return std::nullopt;
+        const auto p = pyranone_ring(mol, rings, r);
+        if (!p) return std::nullopt;
+        return pyranone_ring_angle(mol, rings, r, *p, centre);
+    }
+    const std::uint32_t oxygen = element(mol, a) == core::Element::O ? a : c, exo = oxygen == a ? c : a;
+    if (element(mol, oxygen) != core::Element::O || element(mol, centre) != core::Element::C ||
+        mol.degree[centre] != 3 || rings.smallest_holding(centre, exo) != NONE)
+        return std::nullopt;
+    const std::uint32_t own = rings.smallest_holding(centre, oxygen);
+    const auto p = pyranone_ring(mol, rings, own);
+    if (!p || p->oxygen != oxygen || p->carbonyl == centre) return std::nullopt;
+    return (360.0 - pyranone_ring_angle(mol, rings, own, *p, centre)) / 2.0 - PYRANONE_OXYGEN_LEAN;
 }
 
 // At a carbonyl carbon X=C(n1)(n2): by what n1 and n2 are.
@@ -1042,11 +1181,17 @@ std::optional<double> ion_or_lone_pair_angle(const core::MolBuilder& mol, const 
 std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre,
                                   std::uint32_t a, std::uint32_t c) {
     if (const auto own = ion_or_lone_pair_angle(mol, rings, centre, a, c)) return own;
-    if (is_aromatic(mol, centre)) return five_ring_exocyclic_angle(mol, rings, centre, a, c);
+    if (is_aromatic(mol, centre)) {
+        if (const auto six = pyranone_angle(mol, rings, centre, a, c)) return six;
+        return five_ring_exocyclic_angle(mol, rings, centre, a, c);
+    }
     const bool small_ring = rings.smallest[centre] != 0 && rings.smallest[centre] < LARGE_RING;
     switch (element(mol, centre)) {
         case core::Element::C: {
-            if (small_ring) return folded_three_rings_angle(mol, centre, a, c);
+            if (small_ring) {
+                if (const auto five = five_ring_exocyclic_angle(mol, rings, centre, a, c)) return five;
+                return folded_three_rings_angle(mol, centre, a, c);
+            }
             const std::uint32_t x = plain_carbonyl_partner(mol, centre);
             return x == NONE ? std::nullopt : carbonyl_angle(mol, centre, x, a, c);
         }
