@@ -384,7 +384,10 @@ bool ring_chalcogen(const core::MolBuilder& mol, std::uint32_t x) {
 // The exocyclic angle a-centre-c at an atom of one five-membered aromatic
 // ring with two ring bonds and one other, or at a trigonal atom of a flat
 // five-ring with one ring double bond, an exocyclic single bond and a ring
-// oxygen or sulfur beside it (see `ring_chalcogen`): the two
+// oxygen or sulfur beside it (see `ring_chalcogen`), or at an aromatic
+// ring's carbon where a six- to eight-ring fuses on its bond to a ring
+// carbon (crystal structures of 4,5,6,7-tetrahydrobenzofurans and
+// furanosteroids: O1-C7a-C7 119-122, C3a-C7a-C7 127-129): the two
 // exocyclic angles share what the ring angle (the statistics', as the
 // bounds read it) leaves of 360, leaning from the neighbour that pushes
 // harder, and in the flat ring towards the double bond. None where both
@@ -408,9 +411,17 @@ std::optional<double> five_ring_exocyclic_angle(const core::MolBuilder& mol, con
             ring[count++] = nb.atom;
         }
     }
-    if (count != 2 || exo == NONE || rings.smallest_size(centre, exo, ring[0]) != 0 ||
-        rings.smallest_size(centre, exo, ring[1]) != 0 || rings.smallest_size(centre, ring[0], ring[1]) != 5)
-        return std::nullopt;
+    if (count != 2 || exo == NONE || rings.smallest_size(centre, ring[0], ring[1]) != 5) return std::nullopt;
+    const std::size_t fused0 = rings.smallest_size(centre, exo, ring[0]), fused1 = rings.smallest_size(centre, exo, ring[1]);
+    if (fused0 != 0 || fused1 != 0) {
+        // A saturated ring fused at an aromatic ring's carbon takes the lean
+        // in its own angle there, beside the ring's carbon.
+        const std::size_t fused = std::max(fused0, fused1);
+        const std::uint32_t beside = fused0 != 0 ? ring[0] : ring[1];
+        if (!aromatic || (fused0 != 0 && fused1 != 0) || fused < 6 || fused >= LARGE_RING ||
+            element(mol, beside) != core::Element::C)
+            return std::nullopt;
+    }
     double push0 = five_ring_push(mol, ring[0]), push1 = five_ring_push(mol, ring[1]);
     if (!aromatic) {
         const bool double0 = order[0] == BondOrder::Double, double1 = order[1] == BondOrder::Double;
