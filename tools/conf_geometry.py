@@ -2443,6 +2443,20 @@ GROUP_ROWS = [
      [("O-acetylhydroxylamine", "CC(=O)ON")]),
     ("thiocarbonate O-C-S", "[#6]-[#8X2]-[#6X3](=[#8])-[#16X2]-[#6]", "angle", (1, 2, 4), (108, 115),
      [("O-ethyl S-methyl thiocarbonate", "CCOC(=O)SC"), ("O-isobutyl S-ethyl thiocarbonate", "CC(C)COC(=O)SCC")]),
+    ("pyranone O1-C2-C3 at a C-H", "[#8;a;r6]:[#6H1;a;r6]:[#6;a;r6]:[#6;a;r6]=[#8X1]", "angle", (0, 1, 2), (122.5, 127),
+     [("chromone", "O=c1ccoc2ccccc12"), ("4-pyranone", "O=c1ccocc1"), ("isoflavone", "O=c1c(-c2ccccc2)coc2ccccc12")]),
+    ("pyranone C3-C4-C4a", "[#8X1]=[#6;a]1:[#6;a]:[#6;a]:[#8;a]:[#6;a]:[#6;a]:1", "angle", (2, 1, 6), (113, 118),
+     [("chromone", "O=c1ccoc2ccccc12"), ("flavone", "O=c1cc(-c2ccccc2)oc2ccccc12")]),
+    ("pyranone exocyclic R-C2-O1", "[#8X1]=[#6;a]1:[#6;a]:[#6;a](-[!#1]):[#8;a]:[#6;a]:[#6;a]:1", "angle", (4, 3, 5),
+     (109, 116),
+     [("flavone", "O=c1cc(-c2ccccc2)oc2ccccc12"), ("2-methylchromone", "Cc1cc(=O)c2ccccc2o1"),
+      ("2-(trifluoromethyl)chromone", "O=c1cc(C(F)(F)F)oc2ccccc12")]),
+    ("2-pyranone O1-C2-C3", "[#8X1]=[#6;a]1:[#8;a]:[#6;a]:[#6;a]:[#6;a]:[#6;a]:1", "angle", (2, 1, 6), (115, 119.5),
+     [("coumarin", "O=c1ccc2ccccc2o1"), ("6-methyl-2-pyranone", "Cc1cccc(=O)o1")]),
+    ("flat five-ring R-C2-O1 beside C=N", "[!#1;!R]-[#6X3;r5;!a](=[#7;r5])-[#8;r5]", "angle", (0, 1, 3), (111, 119.5),
+     [("pemoline", "NC1=NC(=O)C(O1)c1ccccc1"), ("2-methyl-2-oxazoline", "CC1=NCCO1")]),
+    ("fused furan O1-C7a-C7", "[#6X4;R]-[#6;a;r5]:[#8;a;r5]", "angle", (0, 1, 2), (117, 124),
+     [("4,5,6,7-tetrahydrobenzofuran", "c1coc2c1CCCC2")]),
 ]
 
 _QUERIES = {}
