@@ -367,16 +367,14 @@ double five_ring_push(const core::MolBuilder& mol, std::uint32_t ring_atom) {
 
 // How much further a ring double bond draws a flat five-ring's exocyclic
 // bond towards itself than an aromatic ring's bonds do: as at an alkene's
-// carbon, C=C-R opens past C-C-R (1-methylcyclopentene's C2=C1-Me 127
-// against C5-C1-Me 121; 2-substituted 2-oxazolines' and 2-amino-2-
-// oxazolin-4-ones' crystal structures, R-C2=N3 126-129 against R-C2-O1
-// 113-117).
+// carbon, C=X-R opens past Y-C-R (crystal structures of 2-substituted
+// 2-oxazolines and 2-amino-2-oxazolin-4-ones: R-C2=N3 126-129 against
+// R-C2-O1 113-117).
 constexpr double RING_DOUBLE_BOND_PULL = 6.0;
 
 // A two-connected ring oxygen or sulfur: an enol or imino ether's, whose
-// flat ring's carbon leans its exocyclic bond away from it. An enamine's
-// nitrogen leans it no further than the even split (a carbapenem's
-// carboxyl, a pyrazolidinone's).
+// flat ring's carbon leans its exocyclic bond away from it. Beside a ring
+// nitrogen (an enamine's: a carbapenem's carboxyl) the even split stands.
 bool ring_chalcogen(const core::MolBuilder& mol, std::uint32_t x) {
     return (element(mol, x) == core::Element::O || element(mol, x) == core::Element::S) && mol.degree[x] == 2;
 }
@@ -414,8 +412,8 @@ std::optional<double> five_ring_exocyclic_angle(const core::MolBuilder& mol, con
     if (count != 2 || exo == NONE || rings.smallest_size(centre, ring[0], ring[1]) != 5) return std::nullopt;
     const std::size_t fused0 = rings.smallest_size(centre, exo, ring[0]), fused1 = rings.smallest_size(centre, exo, ring[1]);
     if (fused0 != 0 || fused1 != 0) {
-        // A saturated ring fused at an aromatic ring's carbon takes the lean
-        // in its own angle there, beside the ring's carbon.
+        // A ring fused through the exocyclic bond and the bond to a ring
+        // carbon takes the lean in its own angle there.
         const std::size_t fused = std::max(fused0, fused1);
         const std::uint32_t beside = fused0 != 0 ? ring[0] : ring[1];
         if (!aromatic || (fused0 != 0 && fused1 != 0) || fused < 6 || fused >= LARGE_RING ||
@@ -1185,8 +1183,9 @@ std::optional<double> ion_or_lone_pair_angle(const core::MolBuilder& mol, const 
 // sulfur and an imine, oxime, diarylamine, aryl hydrazine or anilide
 // nitrogen that lie in no ring; in rings too, a sulfonyl sulfur's or
 // phosphoryl phosphorus's angles to its oxygens, a cyclosiloxane's Si-O-Si
-// and the fold between three-rings sharing a bond; and the exocyclic angle
-// at an atom of a five-membered aromatic ring; an ion's or lone-pair
+// and the fold between three-rings sharing a bond; the exocyclic angle at
+// an atom of a five-membered aromatic or flat ring; the angles of a
+// pyranone's or coumarin's ring; an ion's or lone-pair
 // centre's (see `ion_or_lone_pair_angle`); none for any other centre or
 // angle.
 std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre,
