@@ -132,6 +132,32 @@ bool tertiary_amide_carbon(const core::MolBuilder& mol, std::uint32_t c) {
 
 }  // namespace
 
+std::uint32_t aryl_ether_side(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t ring_atom,
+                              std::uint32_t o) {
+    if (!is_aromatic(mol, ring_atom) || is_aromatic(mol, o) || mol.atoms[o].atomic_num != core::Element::O ||
+        mol.degree[o] != 2 || rings.smallest_holding(ring_atom, o) != NONE)
+        return NONE;
+    const std::uint32_t far = other_neighbour(mol, o, ring_atom);
+    if (mol.atoms[far].atomic_num != core::Element::C || !is_sp3(mol, far)) return NONE;
+    switch (crowded_sides(mol, rings, ring_atom)) {
+        case 1: return free_ortho(mol, rings, ring_atom);
+        case 0: break;
+        default: return NONE;
+    }
+    // With neither side crowded, a ring nitrogen's side, where the alkyl
+    // meets no hydrogen (2-methoxypyridine lies so, by some 10 kJ/mol), or
+    // else a six-ring's first ring neighbour's, so that the ipso angles can
+    // open towards it.
+    if (rings.smallest[ring_atom] != 6) return NONE;
+    std::uint32_t first = NONE;
+    for (core::Neighbor nb : mol.neighbors(ring_atom)) {
+        if (mol.bonds[nb.bond].order != BondOrder::Aromatic) continue;
+        if (mol.atoms[nb.atom].atomic_num == core::Element::N && mol.degree[nb.atom] == 2) return nb.atom;
+        if (first == NONE) first = nb.atom;
+    }
+    return first;
+}
+
 // An aryl group on a C=N nitrogen turns some 50 degrees out of the C=N
 // plane: flat, its ortho hydrogen meets the imine carbon's cis substituent
 // and the C=N-C angle opens to some 125 (the crystal's is 118-120).
@@ -168,18 +194,9 @@ std::vector<HeldTorsion> conjugated_links(const MoleculeContext& context) {
         if (aryl_on_imine_nitrogen(mol, b, c) || aryl_on_imine_nitrogen(mol, c, b)) continue;
         const std::uint32_t a = other_neighbour(mol, b, c), d = other_neighbour(mol, c, b);
         if (context.rings.smallest_holding(b, c) != NONE || a == NONE || d == NONE || a == d) continue;
-        // An aryl ether's alkyl turns from a crowded ortho side to the free
-        // one: towards the substituent it meets it some 2.5 A off and opens
-        // C-O-C past 130 degrees (veratrole's methyls lie anti to each other).
-        const auto free_side_of_ether = [&](std::uint32_t ring_atom, std::uint32_t o) {
-            const bool ether = is_aromatic(mol, ring_atom) && !is_aromatic(mol, o) &&
-                               mol.atoms[o].atomic_num == core::Element::O &&
-                               mol.atoms[other_neighbour(mol, o, ring_atom)].atomic_num != core::Element::H;
-            return ether ? free_ortho(mol, context.rings, ring_atom) : NONE;
-        };
-        if (const std::uint32_t side = free_side_of_ether(b, c); side != NONE)
+        if (const std::uint32_t side = aryl_ether_side(mol, context.rings, b, c); side != NONE)
             out.push_back({{side, b, c, d}, TorsionWells::Cis});
-        else if (const std::uint32_t side = free_side_of_ether(c, b); side != NONE)
+        else if (const std::uint32_t side = aryl_ether_side(mol, context.rings, c, b); side != NONE)
             out.push_back({{a, b, c, side}, TorsionWells::Cis});
         else
             out.push_back({{a, b, c, d}, twisted ? TorsionWells::Crowded : TorsionWells::Planar});

@@ -8,6 +8,7 @@
 #include "conf/bounds.hpp"
 #include "conf/context.hpp"
 #include "conf/geometry.hpp"
+#include "conf/holds.hpp"
 #include "conf/ring_context.hpp"
 #include "core/elements.hpp"
 
@@ -389,6 +390,25 @@ std::optional<double> five_ring_exocyclic_angle(const core::MolBuilder& mol, con
     const std::uint32_t toward = a == exo ? c : a;
     const double lean = (toward == ring[0] ? push1 - push0 : push0 - push1) / 2.0;
     return (360.0 - inside) / 2.0 + lean;
+}
+
+// ---- The ipso carbon of an aryl ether whose alkyl lies in the ring's plane
+// (see `aryl_ether_side`): the alkyl meets the ortho hydrogen on its own
+// side and tilts the C-O bond away from it. Crystal structures of anisoles
+// and aryl alkyl ethers give C(ortho)-C-O 124.5 on the alkyl's side and
+// 115.5 on the other (anisole's gas-phase structure alike); an even split
+// of the ring's 120 left both near 120. Towards a ring nitrogen the alkyl
+// meets no hydrogen, and the ring's own angle there opens to some 124: N-C-O
+// 119.5 and C-C-O 116.5 in 2-alkoxypyridines and -pyrimidines.
+std::optional<double> aryl_ether_ipso_angle(const core::MolBuilder& mol, const RingContext& rings,
+                                            std::uint32_t centre, std::uint32_t a, std::uint32_t c) {
+    if (rings.smallest[centre] != 6 || mol.degree[centre] != 3) return std::nullopt;
+    const std::uint32_t o = element(mol, a) == core::Element::O ? a : element(mol, c) == core::Element::O ? c : NONE;
+    if (o == NONE) return std::nullopt;
+    const std::uint32_t ortho = o == a ? c : a, side = aryl_ether_side(mol, rings, centre, o);
+    if (side == NONE) return std::nullopt;
+    if (element(mol, side) == core::Element::N) return ortho == side ? 119.5 : 116.5;
+    return ortho == side ? 124.5 : 115.5;
 }
 
 // At a carbonyl carbon X=C(n1)(n2): by what n1 and n2 are.
@@ -1036,13 +1056,17 @@ std::optional<double> ion_or_lone_pair_angle(const core::MolBuilder& mol, const 
 // nitrogen that lie in no ring; in rings too, a sulfonyl sulfur's or
 // phosphoryl phosphorus's angles to its oxygens, a cyclosiloxane's Si-O-Si
 // and the fold between three-rings sharing a bond; and the exocyclic angle
-// at an atom of a five-membered aromatic ring; an ion's or lone-pair
+// at an atom of a five-membered aromatic ring or an aryl ether's ipso atom;
+// an ion's or lone-pair
 // centre's (see `ion_or_lone_pair_angle`); none for any other centre or
 // angle.
 std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre,
                                   std::uint32_t a, std::uint32_t c) {
     if (const auto own = ion_or_lone_pair_angle(mol, rings, centre, a, c)) return own;
-    if (is_aromatic(mol, centre)) return five_ring_exocyclic_angle(mol, rings, centre, a, c);
+    if (is_aromatic(mol, centre)) {
+        if (const auto ipso = aryl_ether_ipso_angle(mol, rings, centre, a, c)) return ipso;
+        return five_ring_exocyclic_angle(mol, rings, centre, a, c);
+    }
     const bool small_ring = rings.smallest[centre] != 0 && rings.smallest[centre] < LARGE_RING;
     switch (element(mol, centre)) {
         case core::Element::C: {
