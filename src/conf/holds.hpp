@@ -121,14 +121,22 @@ std::vector<PlanarFour> planar_nitro_groups(const MoleculeContext& context);
 // atom `aryl_ether_side` gives (`TorsionWells::Cis`). In bond order.
 std::vector<HeldTorsion> conjugated_links(const MoleculeContext& context);
 
+// Whether the sp3 alkyl of ether oxygen `o` on aromatic atom `ring_atom`
+// leaves the ring's plane: with both ortho sides crowded, as a tertiary
+// alkyl, whose methyls meet the ortho hydrogens on either side (tert-butyl
+// phenyl ether lies twisted), or as a secondary one with one ortho side
+// crowded (its one free side takes the hydrogen, and MMFF94 and crystal
+// structures alike turn such a cyclopentyl or isopropyl out of the plane).
+bool aryl_ether_off_plane(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t ring_atom,
+                          std::uint32_t o);
+
 // The ring neighbour of aromatic atom `ring_atom` that the alkyl of its
 // ether oxygen `o` lies cis to, in the ring's plane; NONE where the link is
 // not held to one side. The alkyl turns from a crowded ortho side to the
 // free one: towards the substituent it meets it some 2.5 A off and opens
 // C-O-C past 130 degrees (veratrole's methyls lie anti to each other). On a
 // six-membered ring with neither side crowded it takes one side all the
-// same, so that the ipso angles can open towards it (see `CentreAngles`);
-// with both crowded it leaves the plane.
+// same, so that the ipso angles can open towards it (see `CentreAngles`).
 std::uint32_t aryl_ether_side(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t ring_atom,
                               std::uint32_t o);
 

@@ -449,12 +449,19 @@ std::optional<double> carbonyl_angle(const core::MolBuilder& mol, std::uint32_t 
 }
 
 // At a two-connected oxygen between carbons: by what the carbons are.
-std::optional<double> oxygen_angle(const core::MolBuilder& mol, std::uint32_t a, std::uint32_t c) {
+std::optional<double> oxygen_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t o,
+                                   std::uint32_t a, std::uint32_t c) {
     Kind ka = kind_of(mol, a), kc = kind_of(mol, c);
     if (ka > kc) std::swap(ka, kc);
     using P = std::pair<Kind, Kind>;
     const P pair{ka, kc};
     if (pair == P{Kind::Sp3Carbon, Kind::Sp3Carbon}) return 112.0;
+    // An aryl ether whose alkyl leaves the ring's plane meets no ortho
+    // hydrogen: C-O-C 113-116 in crystal structures of 2,6-disubstituted
+    // anisoles and 1,2,3-trimethoxyarenes' middle methoxy.
+    if (pair == P{Kind::Sp3Carbon, Kind::AromaticCarbon} &&
+        aryl_ether_off_plane(mol, rings, kind_of(mol, a) == Kind::AromaticCarbon ? a : c, o))
+        return 114.5;
     if (pair == P{Kind::Sp3Carbon, Kind::CarbonylCarbon}) return 116.5;
     if (pair == P{Kind::Sp3Carbon, Kind::AromaticCarbon} || pair == P{Kind::AromaticCarbon, Kind::CarbonylCarbon} ||
         pair == P{Kind::Sp3Carbon, Kind::AlkeneCarbon})
@@ -1081,7 +1088,7 @@ std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext
                 return silyl_oxygen_angle(mol, a, c);
             if (element(mol, a) != core::Element::C || element(mol, c) != core::Element::C)
                 return ester_oxygen_angle(mol, a, c);
-            return oxygen_angle(mol, a, c);
+            return oxygen_angle(mol, rings, centre, a, c);
         case core::Element::N: {
             if (small_ring) return std::nullopt;
             if (const auto anilide = anilide_nitrogen_angle(mol, centre, a, c)) return anilide;

@@ -98,6 +98,7 @@ double reference_value(const ErrorFunction& f, const std::vector<double>& x) {
                 sum += beyond(std::min(mag, 180 - mag) * RAD, scale * PLANAR_LINK_TOLERANCE, LINK_WEIGHT);
                 break;
             case TorsionWells::Cis: sum += beyond(mag * RAD, scale * PLANAR_LINK_TOLERANCE, LINK_WEIGHT); break;
+            case TorsionWells::Syn: sum += beyond(mag * RAD, SYN_TOLERANCE, STAGGER_WEIGHT); break;
             case TorsionWells::Staggered: {
                 const double turn = phi < 0 ? phi + 360 : phi;
                 sum += beyond(std::min({std::abs(turn - 60), std::abs(turn - 180), std::abs(turn - 300)}) * RAD,
