@@ -411,6 +411,37 @@ std::optional<double> aryl_ether_ipso_angle(const core::MolBuilder& mol, const R
     return ortho == side ? 124.5 : 115.5;
 }
 
+// ---- A chain methylene between a carbon and a crowded or large neighbour
+// opens its C-C-X past the statistics' 110: beside a quaternary carbon
+// C-CH2-C 115.5 (2,2-dimethylbutane's gas-phase structure 116-117,
+// neopentyl groups in crystal structures 115-117), between an sp3 carbon
+// and a sulfide's or thiol's sulfur C-CH2-S 112.5 (alkyl sulfides 112-114
+// in crystal structures, cysteine's 114); the methylene's hydrogens press
+// a refinement a degree or two past either. A benzyl sulfide's keeps the
+// statistics'. None for any other centre or angle.
+std::optional<double> methylene_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre,
+                                      std::uint32_t a, std::uint32_t c) {
+    if (rings.smallest[centre] != 0 || !is_sp3(mol, centre) || mol.degree[centre] != 4) return std::nullopt;
+    std::size_t heavy = 0;
+    for (core::Neighbor nb : mol.neighbors(centre)) heavy += element(mol, nb.atom) != core::Element::H;
+    if (heavy != 2 || element(mol, a) == core::Element::H || element(mol, c) == core::Element::H) return std::nullopt;
+    const auto quaternary = [&](std::uint32_t x) {
+        if (element(mol, x) != core::Element::C || !is_sp3(mol, x)) return false;
+        for (core::Neighbor nb : mol.neighbors(x))
+            if (element(mol, nb.atom) == core::Element::H) return false;
+        return true;
+    };
+    const auto sulfide = [&](std::uint32_t x) {
+        return element(mol, x) == core::Element::S && mol.degree[x] == 2 && mol.atoms[x].formal_charge == 0;
+    };
+    for (const auto& [x, y] : {std::pair{a, c}, std::pair{c, a}}) {
+        if (element(mol, y) != core::Element::C) continue;
+        if (quaternary(x)) return 115.5;
+        if (sulfide(x) && is_sp3(mol, y)) return 112.5;
+    }
+    return std::nullopt;
+}
+
 // At a carbonyl carbon X=C(n1)(n2): by what n1 and n2 are.
 std::optional<double> carbonyl_angle(const core::MolBuilder& mol, std::uint32_t centre, std::uint32_t x,
                                      std::uint32_t a, std::uint32_t c) {
@@ -1058,7 +1089,8 @@ std::optional<double> ion_or_lone_pair_angle(const core::MolBuilder& mol, const 
 
 // The typical angle (degrees) a-centre-c at a carbonyl or thiocarbonyl
 // carbon (ketone, aldehyde, amide, ester or acid, carboxylate, carbamate,
-// urea, thiourea, dithiocarbamate), an ether or ester oxygen, a sulfonyl
+// urea, thiourea, dithiocarbamate), a methylene beside a quaternary carbon
+// or a sulfur, an ether or ester oxygen, a sulfonyl
 // sulfur and an imine, oxime, diarylamine, aryl hydrazine or anilide
 // nitrogen that lie in no ring; in rings too, a sulfonyl sulfur's or
 // phosphoryl phosphorus's angles to its oxygens, a cyclosiloxane's Si-O-Si
@@ -1078,6 +1110,7 @@ std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext
     switch (element(mol, centre)) {
         case core::Element::C: {
             if (small_ring) return folded_three_rings_angle(mol, centre, a, c);
+            if (const auto methylene = methylene_angle(mol, rings, centre, a, c)) return methylene;
             const std::uint32_t x = plain_carbonyl_partner(mol, centre);
             return x == NONE ? std::nullopt : carbonyl_angle(mol, centre, x, a, c);
         }
