@@ -2369,7 +2369,9 @@ def figure_table(before, after):
 # Rows of group geometry, each a SMARTS, what it measures over the match
 # (positions in it), the window crystal and gas-phase structures give, and
 # named molecules that carry it. "bridge" is the closest pair of oxygens on
-# the two phosphorus atoms of a P-O-P bridge (positions 0 and 2).
+# the two phosphorus atoms of a P-O-P bridge (positions 0 and 2); "syn" and
+# "anti" the angle at an aryl ether's ipso atom (positions alkyl, O, ipso,
+# ortho, ortho) towards the ortho atom nearer its alkyl, and the other.
 GROUP_ROWS = [
     ("nitrate ester O-N", "[#6]-[#8X2]-[#7+](=[#8])-[#8-]", "bond", (1, 2), (1.36, 1.44),
      [("methyl nitrate", "CO[N+](=O)[O-]"),
@@ -2457,6 +2459,23 @@ GROUP_ROWS = [
      [("pemoline", "NC1=NC(=O)C(O1)c1ccccc1"), ("2-methyl-2-oxazoline", "CC1=NCCO1")]),
     ("fused furan O1-C7a-C7", "[#6X4;R]-[#6;a;r5]:[#8;a;r5]", "angle", (0, 1, 2), (117, 124),
      [("4,5,6,7-tetrahydrobenzofuran", "c1coc2c1CCCC2")]),
+    ("aryl ether ipso C-C-O, the alkyl's side", "[CH3,CH2;X4]-[#8X2;!R]-c(:[cH]):c", "syn", (0, 1, 2, 3, 4),
+     (122.5, 126.5),
+     [("anisole", "COc1ccccc1"), ("4-methylanisole", "COc1ccc(C)cc1"), ("veratrole", "COc1ccccc1OC"),
+      ("phenetole", "CCOc1ccccc1")]),
+    ("aryl ether ipso C-C-O, the other side", "[CH3,CH2;X4]-[#8X2;!R]-c(:[cH]):c", "anti", (0, 1, 2, 3, 4),
+     (113.5, 117.5),
+     [("anisole", "COc1ccccc1"), ("4-methylanisole", "COc1ccc(C)cc1"), ("veratrole", "COc1ccccc1OC"),
+      ("phenetole", "CCOc1ccccc1")]),
+    ("branched alkyl aryl ether C-O-C", "[CX4;H1,H0]-[#8X2;!R]-c", "angle", (0, 1, 2), (112, 122),
+     [("isopropoxybenzene", "CC(C)Oc1ccccc1"), ("cyclopentyloxybenzene", "C1CCC(C1)Oc1ccccc1"),
+      ("3-cyclopentyloxy-4-methoxytoluene", "COc1ccc(C)cc1OC1CCCC1"), ("tert-butoxybenzene", "CC(C)(C)Oc1ccccc1"),
+      ("clofibric acid", "CC(C)(Oc1ccc(Cl)cc1)C(=O)O")]),
+    ("C-CH2-C beside a quaternary carbon", "[CX4]-[CH2X4;!R]-[CX4H0]", "angle", (0, 1, 2), (113, 122),
+     [("2,2-dimethylbutane", "CCC(C)(C)C"), ("2,2-dimethylhexane", "CCCCC(C)(C)C"),
+      ("3,3-dimethylpentane", "CCC(C)(C)CC")]),
+    ("C-CH2-S of sulfides and thiols", "[CX4]-[CH2X4;!R]-[#16X2]", "angle", (0, 1, 2), (110.5, 117.5),
+     [("ethanethiol", "CCS"), ("diethyl sulfide", "CCSCC"), ("cysteine", "N[C@@H](CS)C(=O)O")]),
 ]
 
 _QUERIES = {}
@@ -2477,6 +2496,10 @@ def group_values(mol, x, smarts, kind, at):
             out.append(norm(sub(x[p[0]], x[p[1]])))
         elif kind == "angle":
             out.append(angle(x, *p))
+        elif kind in ("syn", "anti"):
+            alkyl, o, ipso, *ortho = p
+            near, far = sorted(ortho, key=lambda r: norm(sub(x[r], x[alkyl])))
+            out.append(angle(x, near if kind == "syn" else far, ipso, o))
         else:
             oxygens = lambda a: [y for y in g.nbrs[a] if g.z[y] == 8 and y != p[1]]
             out.append(min(norm(sub(x[o], x[q])) for o in oxygens(p[0]) for q in oxygens(p[2])))

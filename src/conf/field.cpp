@@ -186,6 +186,7 @@ double held_torsion_terms(const ErrorFunction& f, std::span<const double> x, std
                 sum += well_term(*t, h.atoms, psi < PI / 2 ? 0.0 : PI, link, LINK_WEIGHT, g);
                 break;
             case TorsionWells::Cis: sum += well_term(*t, h.atoms, 0.0, link, LINK_WEIGHT, g); break;
+            case TorsionWells::Syn: sum += well_term(*t, h.atoms, 0.0, SYN_TOLERANCE, STAGGER_WEIGHT, g); break;
             case TorsionWells::Staggered:
                 sum += well_term(*t, h.atoms, psi < 2 * PI / 3 ? PI / 3 : PI, stagger, STAGGER_WEIGHT, g);
                 break;

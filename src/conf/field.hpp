@@ -39,9 +39,10 @@ struct RingSubstituent {
 // crowded out of its plane), near 60, 180 or 300 more closely (a
 // macrocycle's ring bond, which its ring closes), between CHAIR_TORSION_LOW and
 // CHAIR_TORSION_HIGH of the sign `negative` gives (a chair's ring path, whose
-// signs alternate round the ring), or at 0 alone (a conjugated link that
-// must lie one way, as an aryl ether with a crowded ortho side).
-enum class TorsionWells : std::uint8_t { Planar, Staggered, Chair, Anti, Twisted, Crowded, RingStaggered, Cis };
+// signs alternate round the ring), at 0 alone (a conjugated link that
+// must lie one way, as an aryl ether with a crowded ortho side), or within
+// SYN_TOLERANCE of 0 (a hydrogen turned towards a group it spares).
+enum class TorsionWells : std::uint8_t { Planar, Staggered, Chair, Anti, Twisted, Crowded, RingStaggered, Cis, Syn };
 
 struct HeldTorsion {
     std::array<std::uint32_t, 4> atoms{};
@@ -207,6 +208,9 @@ inline constexpr double TWIST_TOLERANCE = 10.0 * DEG_TO_RAD;
 // A crowded link is held at least TWIST_LOW out of its plane with
 // LINK_WEIGHT.
 inline constexpr double TWIST_LOW = 35.0 * DEG_TO_RAD;
+// A syn torsion is held within SYN_TOLERANCE of 0 with STAGGER_WEIGHT: an
+// aryl ether's methine hydrogen lies 0 to 40 degrees off its aryl carbon.
+inline constexpr double SYN_TOLERANCE = 35.0 * DEG_TO_RAD;
 void add_torsion_terms(ErrorFunction& f, std::span<const HeldTorsion> groups);
 
 // Holds each angle within STRAIGHT_TOLERANCE (radians) of 180 degrees, with

@@ -5,7 +5,9 @@
 #include <array>
 #include <cmath>
 #include <initializer_list>
+#include <optional>
 #include <span>
+#include <utility>
 
 #include "conf/typical.hpp"
 #include "core/elements.hpp"
@@ -132,6 +134,54 @@ bool tertiary_amide_carbon(const core::MolBuilder& mol, std::uint32_t c) {
 
 }  // namespace
 
+namespace {
+
+// The sp3 carbon of an ether oxygen `o` on aromatic atom `ring_atom`, the
+// bond between them in no ring; NONE otherwise.
+std::uint32_t aryl_ether_alkyl(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t ring_atom,
+                               std::uint32_t o) {
+    if (!is_aromatic(mol, ring_atom) || is_aromatic(mol, o) || mol.atoms[o].atomic_num != core::Element::O ||
+        mol.degree[o] != 2 || rings.smallest_holding(ring_atom, o) != NONE)
+        return NONE;
+    const std::uint32_t far = other_neighbour(mol, o, ring_atom);
+    return mol.atoms[far].atomic_num == core::Element::C && is_sp3(mol, far) ? far : NONE;
+}
+
+std::size_t hydrogens_on(const core::MolBuilder& mol, std::uint32_t a) {
+    std::size_t count = 0;
+    for (core::Neighbor nb : mol.neighbors(a)) count += mol.atoms[nb.atom].atomic_num == core::Element::H;
+    return count;
+}
+
+}  // namespace
+
+bool aryl_ether_off_plane(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t ring_atom,
+                          std::uint32_t o) {
+    const std::uint32_t alkyl = aryl_ether_alkyl(mol, rings, ring_atom, o);
+    if (alkyl == NONE) return false;
+    const std::size_t sides = crowded_sides(mol, rings, ring_atom), hydrogens = hydrogens_on(mol, alkyl);
+    return sides >= 2 || hydrogens == 0 || (hydrogens == 1 && sides == 1);
+}
+
+std::uint32_t aryl_ether_side(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t ring_atom,
+                              std::uint32_t o) {
+    if (aryl_ether_alkyl(mol, rings, ring_atom, o) == NONE || aryl_ether_off_plane(mol, rings, ring_atom, o))
+        return NONE;
+    if (crowded_sides(mol, rings, ring_atom) == 1) return free_ortho(mol, rings, ring_atom);
+    // With neither side crowded, a ring nitrogen's side, where the alkyl
+    // meets no hydrogen (2-methoxypyridine lies so, by some 10 kJ/mol), or
+    // else a six-ring's first ring neighbour's, so that the ipso angles can
+    // open towards it.
+    if (rings.smallest[ring_atom] != 6) return NONE;
+    std::uint32_t first = NONE;
+    for (core::Neighbor nb : mol.neighbors(ring_atom)) {
+        if (mol.bonds[nb.bond].order != BondOrder::Aromatic) continue;
+        if (mol.atoms[nb.atom].atomic_num == core::Element::N && mol.degree[nb.atom] == 2) return nb.atom;
+        if (first == NONE) first = nb.atom;
+    }
+    return first;
+}
+
 // An aryl group on a C=N nitrogen turns some 50 degrees out of the C=N
 // plane: flat, its ortho hydrogen meets the imine carbon's cis substituent
 // and the C=N-C angle opens to some 125 (the crystal's is 118-120).
@@ -159,7 +209,9 @@ std::vector<HeldTorsion> conjugated_links(const MoleculeContext& context) {
         else if (pi_c) link = carbonyl_partner(mol, c) == NONE && donor_oxygen(mol, b, c) &&
                               !crowded_ring_atom(mol, context.rings, c);
         if (!link || tertiary_amide_carbon(mol, b) || tertiary_amide_carbon(mol, c)) continue;
-        const bool twisted = crowded(mol, context.rings, b, c) || crowded(mol, context.rings, c, b);
+        const bool twisted = crowded(mol, context.rings, b, c) || crowded(mol, context.rings, c, b) ||
+                             aryl_ether_off_plane(mol, context.rings, b, c) ||
+                             aryl_ether_off_plane(mol, context.rings, c, b);
         // A crowded nitro group is held out of the plane, where nothing else
         // would move it: a flat start keeps its oxygen pressed to the ortho
         // atom and O-N-O squeezed.
@@ -168,18 +220,9 @@ std::vector<HeldTorsion> conjugated_links(const MoleculeContext& context) {
         if (aryl_on_imine_nitrogen(mol, b, c) || aryl_on_imine_nitrogen(mol, c, b)) continue;
         const std::uint32_t a = other_neighbour(mol, b, c), d = other_neighbour(mol, c, b);
         if (context.rings.smallest_holding(b, c) != NONE || a == NONE || d == NONE || a == d) continue;
-        // An aryl ether's alkyl turns from a crowded ortho side to the free
-        // one: towards the substituent it meets it some 2.5 A off and opens
-        // C-O-C past 130 degrees (veratrole's methyls lie anti to each other).
-        const auto free_side_of_ether = [&](std::uint32_t ring_atom, std::uint32_t o) {
-            const bool ether = is_aromatic(mol, ring_atom) && !is_aromatic(mol, o) &&
-                               mol.atoms[o].atomic_num == core::Element::O &&
-                               mol.atoms[other_neighbour(mol, o, ring_atom)].atomic_num != core::Element::H;
-            return ether ? free_ortho(mol, context.rings, ring_atom) : NONE;
-        };
-        if (const std::uint32_t side = free_side_of_ether(b, c); side != NONE)
+        if (const std::uint32_t side = aryl_ether_side(mol, context.rings, b, c); side != NONE)
             out.push_back({{side, b, c, d}, TorsionWells::Cis});
-        else if (const std::uint32_t side = free_side_of_ether(c, b); side != NONE)
+        else if (const std::uint32_t side = aryl_ether_side(mol, context.rings, c, b); side != NONE)
             out.push_back({{a, b, c, side}, TorsionWells::Cis});
         else
             out.push_back({{a, b, c, d}, twisted ? TorsionWells::Crowded : TorsionWells::Planar});
@@ -233,6 +276,30 @@ std::uint32_t ring_neighbour(const MoleculeContext& context, std::uint32_t a, st
     return NONE;
 }
 
+// The aryl carbon and hydrogen of an aryl ether's methine (isopropyl,
+// cyclopentyl) on oxygen `o`, carbon `c`: the hydrogen turns to the ring,
+// near cis to the aryl carbon, its two heavy neighbours astride the C-O-C
+// plane (so in crystal structures of isopropoxy- and cyclopentyloxyarenes);
+// turned away, both meet the ring's ortho atoms and open C-O-C to some 125.
+// None otherwise.
+std::optional<std::pair<std::uint32_t, std::uint32_t>> aryl_ether_methine(const MoleculeContext& context,
+                                                                          std::uint32_t o, std::uint32_t c) {
+    const core::MolBuilder& mol = context.mol;
+    if (mol.atoms[o].atomic_num != core::Element::O || mol.degree[o] != 2 ||
+        mol.atoms[c].atomic_num != core::Element::C || mol.degree[c] != 4)
+        return std::nullopt;
+    std::uint32_t hydrogen = NONE;
+    std::size_t hydrogens = 0;
+    for (core::Neighbor nb : mol.neighbors(c))
+        if (mol.atoms[nb.atom].atomic_num == core::Element::H) {
+            hydrogen = nb.atom;
+            ++hydrogens;
+        }
+    const std::uint32_t aryl = other_neighbour(mol, o, c);
+    if (hydrogens != 1 || aryl_ether_alkyl(mol, context.rings, aryl, o) != c) return std::nullopt;
+    return std::pair{aryl, hydrogen};
+}
+
 }  // namespace
 
 std::vector<HeldTorsion> staggered_bonds(const MoleculeContext& context) {
@@ -270,6 +337,14 @@ std::vector<HeldTorsion> staggered_bonds(const MoleculeContext& context) {
         const std::uint32_t heavy_a = only_heavy_neighbour(mol, b, c), heavy_d = only_heavy_neighbour(mol, c, b);
         if (carbon(b) && carbon(c) && carbon(heavy_a) && carbon(heavy_d) && heavy_a != heavy_d) {
             out.push_back({{heavy_a, b, c, heavy_d}, TorsionWells::Anti});
+            continue;
+        }
+        if (const auto methine = aryl_ether_methine(context, b, c)) {
+            out.push_back({{methine->first, b, c, methine->second}, TorsionWells::Syn});
+            continue;
+        }
+        if (const auto methine = aryl_ether_methine(context, c, b)) {
+            out.push_back({{methine->second, b, c, methine->first}, TorsionWells::Syn});
             continue;
         }
         const std::uint32_t a = other_neighbour(mol, b, c), d = other_neighbour(mol, c, b);

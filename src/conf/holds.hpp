@@ -117,10 +117,28 @@ std::vector<PlanarFour> planar_nitro_groups(const MoleculeContext& context);
 // `planar_esters`). An aromatic atom with heavy substituents at both ortho
 // positions is crowded out of the plane and not held; a nitro group crowded
 // so from one side is held twisted instead. One torsion per bond, each end's
-// first other neighbour; but an aryl ether whose ring atom has one crowded
-// ortho side is held with its alkyl cis to the free side's ring atom
-// (`TorsionWells::Cis`). In bond order.
+// first other neighbour; but an aryl ether's alkyl is held cis to the ring
+// atom `aryl_ether_side` gives (`TorsionWells::Cis`). In bond order.
 std::vector<HeldTorsion> conjugated_links(const MoleculeContext& context);
+
+// Whether the sp3 alkyl of ether oxygen `o` on aromatic atom `ring_atom`
+// leaves the ring's plane: with both ortho sides crowded, as a tertiary
+// alkyl, whose methyls meet the ortho hydrogens on either side (tert-butyl
+// phenyl ether lies twisted), or as a secondary one with one ortho side
+// crowded (its one free side takes the hydrogen, and MMFF94 and crystal
+// structures alike turn such a cyclopentyl or isopropyl out of the plane).
+bool aryl_ether_off_plane(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t ring_atom,
+                          std::uint32_t o);
+
+// The ring neighbour of aromatic atom `ring_atom` that the alkyl of its
+// ether oxygen `o` lies cis to, in the ring's plane; NONE where the link is
+// not held to one side. The alkyl turns from a crowded ortho side to the
+// free one: towards the substituent it meets it some 2.5 A off and opens
+// C-O-C past 130 degrees (veratrole's methyls lie anti to each other). On a
+// six-membered ring with neither side crowded it takes one side all the
+// same, so that the ipso angles can open towards it (see `CentreAngles`).
+std::uint32_t aryl_ether_side(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t ring_atom,
+                              std::uint32_t o);
 
 // Every aniline nitrogen (see `aniline_ring_atom`) whose bond to its ring
 // lies outside the rings, conjugated with the ring: its lone pair along the

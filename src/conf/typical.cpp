@@ -8,6 +8,7 @@
 #include "conf/bounds.hpp"
 #include "conf/context.hpp"
 #include "conf/geometry.hpp"
+#include "conf/holds.hpp"
 #include "conf/ring_context.hpp"
 #include "core/elements.hpp"
 
@@ -539,6 +540,56 @@ std::optional<double> pyranone_angle(const core::MolBuilder& mol, const RingCont
     return (360.0 - pyranone_ring_angle(mol, rings, own, *p, centre)) / 2.0 - PYRANONE_OXYGEN_LEAN;
 }
 
+// ---- The ipso carbon of an aryl ether whose alkyl lies in the ring's plane
+// (see `aryl_ether_side`): the alkyl meets the ortho hydrogen on its own
+// side and tilts the C-O bond away from it. Crystal structures of anisoles
+// and aryl alkyl ethers give C(ortho)-C-O 124.5 on the alkyl's side and
+// 115.5 on the other (anisole's gas-phase structure alike); an even split
+// of the ring's 120 left both near 120. Towards a ring nitrogen the alkyl
+// meets no hydrogen, and the ring's own angle there opens to some 124: N-C-O
+// 119.5 and C-C-O 116.5 in 2-alkoxypyridines and -pyrimidines.
+std::optional<double> aryl_ether_ipso_angle(const core::MolBuilder& mol, const RingContext& rings,
+                                            std::uint32_t centre, std::uint32_t a, std::uint32_t c) {
+    if (rings.smallest[centre] != 6 || mol.degree[centre] != 3) return std::nullopt;
+    const std::uint32_t o = element(mol, a) == core::Element::O ? a : element(mol, c) == core::Element::O ? c : NONE;
+    if (o == NONE) return std::nullopt;
+    const std::uint32_t ortho = o == a ? c : a, side = aryl_ether_side(mol, rings, centre, o);
+    if (side == NONE) return std::nullopt;
+    if (element(mol, side) == core::Element::N) return ortho == side ? 119.5 : 116.5;
+    return ortho == side ? 124.5 : 115.5;
+}
+
+// ---- A chain methylene between a carbon and a crowded or large neighbour
+// opens its C-C-X past the statistics' 110: beside a quaternary carbon
+// C-CH2-C 115.5 (2,2-dimethylbutane's gas-phase structure 116-117,
+// neopentyl groups in crystal structures 115-117), between an sp3 carbon
+// and a sulfide's or thiol's sulfur C-CH2-S 112.5 (alkyl sulfides 112-114
+// in crystal structures, cysteine's 114); the methylene's hydrogens press
+// a refinement a degree or two past either. A benzyl sulfide's keeps the
+// statistics'. None for any other centre or angle.
+std::optional<double> methylene_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre,
+                                      std::uint32_t a, std::uint32_t c) {
+    if (rings.smallest[centre] != 0 || !is_sp3(mol, centre) || mol.degree[centre] != 4) return std::nullopt;
+    std::size_t heavy = 0;
+    for (core::Neighbor nb : mol.neighbors(centre)) heavy += element(mol, nb.atom) != core::Element::H;
+    if (heavy != 2 || element(mol, a) == core::Element::H || element(mol, c) == core::Element::H) return std::nullopt;
+    const auto quaternary = [&](std::uint32_t x) {
+        if (element(mol, x) != core::Element::C || !is_sp3(mol, x)) return false;
+        for (core::Neighbor nb : mol.neighbors(x))
+            if (element(mol, nb.atom) == core::Element::H) return false;
+        return true;
+    };
+    const auto sulfide = [&](std::uint32_t x) {
+        return element(mol, x) == core::Element::S && mol.degree[x] == 2 && mol.atoms[x].formal_charge == 0;
+    };
+    for (const auto& [x, y] : {std::pair{a, c}, std::pair{c, a}}) {
+        if (element(mol, y) != core::Element::C) continue;
+        if (quaternary(x)) return 115.5;
+        if (sulfide(x) && is_sp3(mol, y)) return 112.5;
+    }
+    return std::nullopt;
+}
+
 // At a carbonyl carbon X=C(n1)(n2): by what n1 and n2 are.
 std::optional<double> carbonyl_angle(const core::MolBuilder& mol, std::uint32_t centre, std::uint32_t x,
                                      std::uint32_t a, std::uint32_t c) {
@@ -577,12 +628,19 @@ std::optional<double> carbonyl_angle(const core::MolBuilder& mol, std::uint32_t 
 }
 
 // At a two-connected oxygen between carbons: by what the carbons are.
-std::optional<double> oxygen_angle(const core::MolBuilder& mol, std::uint32_t a, std::uint32_t c) {
+std::optional<double> oxygen_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t o,
+                                   std::uint32_t a, std::uint32_t c) {
     Kind ka = kind_of(mol, a), kc = kind_of(mol, c);
     if (ka > kc) std::swap(ka, kc);
     using P = std::pair<Kind, Kind>;
     const P pair{ka, kc};
     if (pair == P{Kind::Sp3Carbon, Kind::Sp3Carbon}) return 112.0;
+    // An aryl ether whose alkyl leaves the ring's plane meets no ortho
+    // hydrogen: C-O-C 113-116 in crystal structures of 2,6-disubstituted
+    // anisoles and 1,2,3-trimethoxyarenes' middle methoxy.
+    if (pair == P{Kind::Sp3Carbon, Kind::AromaticCarbon} &&
+        aryl_ether_off_plane(mol, rings, kind_of(mol, a) == Kind::AromaticCarbon ? a : c, o))
+        return 114.5;
     if (pair == P{Kind::Sp3Carbon, Kind::CarbonylCarbon}) return 116.5;
     if (pair == P{Kind::Sp3Carbon, Kind::AromaticCarbon} || pair == P{Kind::AromaticCarbon, Kind::CarbonylCarbon} ||
         pair == P{Kind::Sp3Carbon, Kind::AlkeneCarbon})
@@ -1179,13 +1237,14 @@ std::optional<double> ion_or_lone_pair_angle(const core::MolBuilder& mol, const 
 
 // The typical angle (degrees) a-centre-c at a carbonyl or thiocarbonyl
 // carbon (ketone, aldehyde, amide, ester or acid, carboxylate, carbamate,
-// urea, thiourea, dithiocarbamate), an ether or ester oxygen, a sulfonyl
+// urea, thiourea, dithiocarbamate), a methylene beside a quaternary carbon
+// or a sulfur, an ether or ester oxygen, a sulfonyl
 // sulfur and an imine, oxime, diarylamine, aryl hydrazine or anilide
 // nitrogen that lie in no ring; in rings too, a sulfonyl sulfur's or
 // phosphoryl phosphorus's angles to its oxygens, a cyclosiloxane's Si-O-Si
 // and the fold between three-rings sharing a bond; the exocyclic angle at
-// an atom of a five-membered aromatic or flat ring; the angles of a
-// pyranone's or coumarin's ring; an ion's or lone-pair
+// an atom of a five-membered aromatic or flat ring or at an aryl ether's
+// ipso atom; the angles of a pyranone's or coumarin's ring; an ion's or lone-pair
 // centre's (see `ion_or_lone_pair_angle`); none for any other centre or
 // angle.
 std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre,
@@ -1193,6 +1252,7 @@ std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext
     if (const auto own = ion_or_lone_pair_angle(mol, rings, centre, a, c)) return own;
     if (is_aromatic(mol, centre)) {
         if (const auto six = pyranone_angle(mol, rings, centre, a, c)) return six;
+        if (const auto ipso = aryl_ether_ipso_angle(mol, rings, centre, a, c)) return ipso;
         return five_ring_exocyclic_angle(mol, rings, centre, a, c);
     }
     const bool small_ring = rings.smallest[centre] != 0 && rings.smallest[centre] < LARGE_RING;
@@ -1202,6 +1262,7 @@ std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext
                 if (const auto five = five_ring_exocyclic_angle(mol, rings, centre, a, c)) return five;
                 return folded_three_rings_angle(mol, centre, a, c);
             }
+            if (const auto methylene = methylene_angle(mol, rings, centre, a, c)) return methylene;
             const std::uint32_t x = plain_carbonyl_partner(mol, centre);
             return x == NONE ? std::nullopt : carbonyl_angle(mol, centre, x, a, c);
         }
@@ -1212,7 +1273,7 @@ std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext
                 return silyl_oxygen_angle(mol, a, c);
             if (element(mol, a) != core::Element::C || element(mol, c) != core::Element::C)
                 return ester_oxygen_angle(mol, a, c);
-            return oxygen_angle(mol, a, c);
+            return oxygen_angle(mol, rings, centre, a, c);
         case core::Element::N: {
             if (small_ring) return std::nullopt;
             if (const auto anilide = anilide_nitrogen_angle(mol, centre, a, c)) return anilide;

@@ -45,15 +45,15 @@ std::optional<TypicalLength> typical_bond_length(const core::MolBuilder& mol, co
 
 // Where a centre's bond angles come from when not from the statistics:
 // `Group`, a centre whose group has typical angles (in no ring: a carbonyl
-// carbon, an ether or ester oxygen, an imine, oxime, diarylamine, aryl
+// carbon, a methylene beside a quaternary carbon or a sulfur, an ether or ester oxygen, an imine, oxime, diarylamine, aryl
 // hydrazine or anilide nitrogen; in rings too: a sulfonyl sulfur's or
 // phosphoryl phosphorus's angles to its oxygens, a cyclosiloxane's Si-O-Si,
 // the fold between three-rings sharing a bond; outside small rings, a
 // sulfonate anion's sulfur, a phosphite's phosphorus, a secondary or
 // tertiary ammonium nitrogen; a benzodioxole's methylene), an atom of a
 // five-membered aromatic ring with one exocyclic bond, a flat five-ring's
-// enol or imino ether carbon, or an atom of a pyranone's or coumarin's ring
-// (see `group_angle_centre`); an amine, aniline, flat ring (a sulfonamide's in
+// enol or imino ether carbon, an atom of a pyranone's or coumarin's ring
+// or the ipso atom of an aryl ether (see `group_angle_centre`); an amine, aniline, flat ring (a sulfonamide's in
 // a five- or six-ring near flat only), pyramidal amide (see
 // `pyramidal_amide_nitrogen`) or nitro nitrogen; an sp centre held straight,
 // or one of a ring, bent a little; a fusion atom at the rim of a bowl.
@@ -101,8 +101,8 @@ bool siloxane_ring(const core::MolBuilder& mol, const RingContext& rings, std::u
 bool pyramidal_amide_nitrogen(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t n);
 
 // Whether some angle at a centre has its group's typical value, or some
-// exocyclic angle at an atom of a five-membered aromatic or flat ring its
-// lean (see `CentreAngles::Group`).
+// exocyclic angle at an atom of a five-membered aromatic or flat ring or at
+// an aryl ether's ipso atom its lean (see `CentreAngles::Group`).
 bool group_angle_centre(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre);
 
 // Whether a centre's angles may come from its element (see

@@ -98,6 +98,7 @@ double reference_value(const ErrorFunction& f, const std::vector<double>& x) {
                 sum += beyond(std::min(mag, 180 - mag) * RAD, scale * PLANAR_LINK_TOLERANCE, LINK_WEIGHT);
                 break;
             case TorsionWells::Cis: sum += beyond(mag * RAD, scale * PLANAR_LINK_TOLERANCE, LINK_WEIGHT); break;
+            case TorsionWells::Syn: sum += beyond(mag * RAD, SYN_TOLERANCE, STAGGER_WEIGHT); break;
             case TorsionWells::Staggered: {
                 const double turn = phi < 0 ? phi + 360 : phi;
                 sum += beyond(std::min({std::abs(turn - 60), std::abs(turn - 180), std::abs(turn - 300)}) * RAD,
@@ -208,7 +209,7 @@ TEST(ErrorFunction, MatchesSlowModelAndFiniteDifferencesOnRealMolecules) {
     const auto& data = test::data_records();
     std::mt19937 rng(20261207);
     std::size_t molecules = 0, constraints = 0, planar = 0, flat = 0, ring = 0, subs = 0, shared = 0;
-    std::array<std::size_t, 8> wells{};  // held torsions by kind
+    std::array<std::size_t, 9> wells{};  // held torsions by kind
     std::size_t straight = 0, pyramids = 0, negative_chairs = 0, conjugated = 0, angles = 0, lengths = 0;
     // Every 211th record, then a ring double bond beside a fused aromatic
     // ring, a tertiary amide and the groups only the holds hold, which the

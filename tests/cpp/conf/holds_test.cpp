@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "conf/bounds.hpp"
@@ -263,7 +264,7 @@ using Texts = std::vector<std::string>;
 
 TEST(ConjugatedLinks, SingleBondsBetweenConjugatedAtomsAndDonorOxygens) {
     const std::pair<const char*, Texts> cases[] = {
-        {"O=Cc1ccccc1", {"1-2"}}, {"COc1ccccc1", {"1-2"}}, {"Oc1ccccc1", {"0-1"}}, {"O=[N+]([O-])c1ccccc1", {"1-3"}},
+        {"O=Cc1ccccc1", {"1-2"}}, {"COc1ccco1", {"1-2"}}, {"Oc1ccccc1", {"0-1"}}, {"O=[N+]([O-])c1ccccc1", {"1-3"}},
         {"C=CC=O", {"1-2"}}, {"C=COC", {"1-2"}}, {"NC(=O)c1ccccc1", {"1-3"}}, {"Cc1ccccc1C=O", {"6-7"}},
         {"O=Cc1ccc2ccccc2c1", {"1-2"}},
         // Biaryls twist, aryl and acyl oxygens give no lone pair to the ring;
@@ -295,12 +296,15 @@ TEST(ConjugatedLinks, NitroGroupCrowdedFromOneSideIsHeldTwisted) {
 }
 
 // An aryl ether with one crowded ortho side is held with its alkyl cis to
-// the free side's ring atom, and the bounds start it there; a phenol, or an
-// ether with both sides free, may lie either way.
+// the free side's ring atom, and the bounds start it there; one on a
+// six-ring with both sides free takes one of them (a ring nitrogen's, where
+// there is one); a phenol may lie either way; one crowded on both sides, a
+// tertiary alkyl, or a secondary one beside a crowded side, is not held.
 TEST(ConjugatedLinks, ArylEtherTurnsToItsFreeSide) {
     const std::pair<const char*, Texts> cases[] = {
         {"COc1ccccc1OC", {"1-2", "7-8"}}, {"COc1ccccc1C", {"1-2"}}, {"Cc1ccccc1OC", {"6-7"}},
-        {"COc1ccccc1", {}}, {"Oc1ccccc1C", {}}, {"COc1c(C)cccc1C", {}}};
+        {"COc1ccccc1", {"1-2"}}, {"COc1ccccn1", {"1-2"}}, {"Oc1ccccc1C", {}}, {"COc1c(C)cccc1C", {}},
+        {"CC(C)(C)Oc1ccccc1", {}}, {"CC(C)Oc1ccccc1C", {}}, {"CC(C)Oc1ccccc1", {"3-4"}}};
     for (const auto& [smiles, bonds] : cases) {
         const MolBuilder m = test::prepared(smiles);
         std::vector<HeldTorsion> turned;
@@ -314,6 +318,9 @@ TEST(ConjugatedLinks, ArylEtherTurnsToItsFreeSide) {
             std::size_t heavy = 0;
             for (core::Neighbor nb : m.neighbors(ring_side)) heavy += m.atoms[nb.atom].atomic_num != core::Element::H;
             EXPECT_EQ(heavy, 2u) << smiles;
+            if (std::string_view(smiles) == "COc1ccccn1") {
+                EXPECT_EQ(m.atoms[ring_side].atomic_num, core::Element::N);
+            }
             const std::uint32_t bond = m.bond_between(t.atoms[1], t.atoms[2]);
             const auto cis = holds.bounds(Holds::Shapes).chain_torsion(bond, t.atoms[0], t.atoms[3]);
             ASSERT_TRUE(cis) << smiles;
@@ -373,6 +380,25 @@ TEST(StaggeredBonds, SingleBondsBetweenTetrahedralAtomsOutsideRings) {
         for (const HeldTorsion& t : staggered_bonds(MoleculeContext(m)))
             if (t.wells == TorsionWells::Staggered) staggered.push_back(t);
         EXPECT_EQ(central_bonds(m, staggered, TorsionWells::Staggered), bonds) << smiles;
+    }
+}
+
+// An aryl ether's methine holds its hydrogen near cis to the aryl carbon,
+// in the ring's plane or out of it; nothing else does.
+TEST(StaggeredBonds, ArylEtherMethineTurnsItsHydrogenToTheRing) {
+    const std::pair<const char*, Texts> cases[] = {
+        {"CC(C)Oc1ccccc1", {"1-3"}}, {"COc1ccc(C)cc1OC1CCCC1", {"9-10"}}, {"CC(C)(C)Oc1ccccc1", {}},
+        {"CCOc1ccccc1", {}}, {"CC(C)OC", {}}, {"CC(C)OC(C)=O", {}}};
+    for (const auto& [smiles, bonds] : cases) {
+        const MolBuilder m = test::prepared(smiles);
+        std::vector<HeldTorsion> syn;
+        for (const HeldTorsion& t : staggered_bonds(MoleculeContext(m)))
+            if (t.wells == TorsionWells::Syn) {
+                syn.push_back(t);
+                const bool aryl_first = m.atoms[t.atoms[0]].flags & core::AROMATIC;
+                EXPECT_EQ(m.atoms[aryl_first ? t.atoms[3] : t.atoms[0]].atomic_num, core::Element::H) << smiles;
+            }
+        EXPECT_EQ(central_bonds(m, syn, TorsionWells::Syn), bonds) << smiles;
     }
 }
 
@@ -822,11 +848,11 @@ TEST(ConformerHolds, LevelsAddTheirTermsInTurn) {
     EXPECT_EQ(f[1].pyramids.size(), 1u);
     EXPECT_GT(f[1].flat.size(), f[0].flat.size());
     EXPECT_TRUE(f[1].torsions.empty());
-    std::array<std::size_t, 3> wells{};
+    std::array<std::size_t, 9> wells{};
     for (const HeldTorsion& t : f[2].torsions) ++wells[static_cast<std::size_t>(t.wells)];
-    // The anisole link (the ester's oxygen is held as an ester); every
-    // staggered bond; one chair of six ring paths.
-    EXPECT_EQ(wells, (std::array<std::size_t, 3>{1, 5, 6}));
+    // The anisole link, turned to one side (the ester's oxygen is held as an
+    // ester); every staggered bond; one chair of six ring paths.
+    EXPECT_EQ(wells, (std::array<std::size_t, 9>{0, 5, 6, 0, 0, 0, 0, 1, 0}));
     EXPECT_EQ(f[2].flat.size(), f[1].flat.size());
     // Whether a level holds more than the one below it.
     EXPECT_FALSE(ConformerHolds(test::prepared("CC")).anything_held(Holds::Shapes));
