@@ -592,7 +592,8 @@ def test_real_molecules_end_near_the_middle_of_their_windows():
 # [1.1.1]propellane; sulfonate and phosphate anions, phosphites, ammonium
 # and amidinium ions, benzodioxoles, sulfoxides, N-alkyl aromatic nitrogens,
 # phosphonium, ring sulfonamides, thiocarbonates, quaternary carbons' C-S,
-# O-acyl hydroxylamines): every match inside the window crystal and gas-phase
+# O-acyl hydroxylamines, S- and O-thiocarbamates, imidate anions,
+# thioimidates, hydroxamic acids): every match inside the window crystal and gas-phase
 # structures give.
 GROUP_CASES = [pytest.param(label, smiles, id="%s: %s" % (label, name))
                for label, _, _, _, _, mols in geometry.GROUP_ROWS for name, smiles in mols]
