@@ -2476,6 +2476,21 @@ GROUP_ROWS = [
       ("3,3-dimethylpentane", "CCC(C)(C)CC")]),
     ("C-CH2-S of sulfides and thiols", "[CX4]-[CH2X4;!R]-[#16X2]", "angle", (0, 1, 2), (110.5, 117.5),
      [("ethanethiol", "CCS"), ("diethyl sulfide", "CCSCC"), ("cysteine", "N[C@@H](CS)C(=O)O")]),
+    ("S-thiocarbamate N-C-S", "[#7X3]-[#6X3;!R](=[#8])-[#16X2]-[#6]", "angle", (0, 1, 3), (110, 116),
+     [("S-ethyl dipropylthiocarbamate", "CCCN(CCC)C(=O)SCC"), ("S-ethyl thiocarbamate", "CCSC(=O)NC")]),
+    ("O-thiocarbamate N-C-O", "[#7X3]-[#6X3;!R](=[#16])-[#8X2]-[#6]", "angle", (0, 1, 3), (107, 115),
+     [("O-phenyl dimethylthiocarbamate", "CN(C)C(=S)Oc1ccccc1"),
+      ("tolnaftate", "Cc1cccc(N(C)C(=S)Oc2ccc3ccccc3c2)c1")]),
+    ("imidate anion O-C=N", "[#8X1-]-[#6X3;!R]=[#7]", "angle", (0, 1, 2), (125, 131),
+     [("N-acetylbenzenesulfonamide anion", "CC([O-])=NS(=O)(=O)c1ccccc1"),
+      ("tolbutamide anion", "CCCCNC([O-])=NS(=O)(=O)c1ccc(C)cc1")]),
+    ("thioimidate N=C-S", "[#7]=[#6X3;!R](-[#16X2])-[#6]", "angle", (0, 1, 2), (120, 127),
+     [("methyl N-methylthioacetimidate", "CSC(C)=NC"), ("methomyl", "CSC(C)=NOC(=O)NC")]),
+    ("thioimidate C-C-S", "[#7]=[#6X3;!R](-[#16X2])-[#6]", "angle", (3, 1, 2), (111, 117),
+     [("methyl N-methylthioacetimidate", "CSC(C)=NC"), ("methomyl", "CSC(C)=NOC(=O)NC")]),
+    ("hydroxamic C-N-O", "[#8]=[#6]-[#7X3;!R](-[#8X2])-[#6;!$([#6]=[#8])]", "angle", (4, 2, 3), (111, 117),
+     [("N-methylacetohydroxamic acid", "CC(=O)N(C)O"), ("N-methoxy-N-methylbenzamide", "CON(C)C(=O)c1ccccc1"),
+      ("N-phenylbenzohydroxamic acid", "ON(C(=O)c1ccccc1)c1ccccc1")]),
 ]
 
 _QUERIES = {}

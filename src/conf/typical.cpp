@@ -301,7 +301,10 @@ std::optional<std::array<double, 3>> thiocarbonate_angles(const Pair& pair) {
 // (N,N'-disubstituted ureas' crystal structures: O=C-N 121-123, N-C-N
 // 114-118), thioureas (thiourea's crystal structure: S=C-N 121.6, N-C-N
 // 116.8) and dithiocarbamates (their esters' crystal structures: S=C-N
-// 123-125, S=C-S 121-123, N-C-S 112-115). None for any other pair.
+// 123-125, S=C-S 121-123, N-C-S 112-115), S-alkyl thiocarbamates (O=C-N
+// 124-125, O=C-S 122-124, N-C-S 111-114) and O-aryl or O-alkyl
+// thiocarbamates (S=C-N 125-127, S=C-O 123-125, N-C-O 109-111), all from
+// crystal structures. None for any other pair.
 std::optional<std::array<double, 3>> hetero_carbonyl_angles(bool thio, Kind k0, Kind k1) {
     const auto amide_n = [](Kind k) { return k == Kind::AmideNitrogen; };
     const auto ester_o = [](Kind k) { return k == Kind::EsterOxygen || k == Kind::AcidOxygen; };
@@ -313,10 +316,12 @@ std::optional<std::array<double, 3>> hetero_carbonyl_angles(bool thio, Kind k0, 
     };
     if (thio) {
         if (const auto t = pair(amide_n, amide_n, {122.0, 122.0, 116.0})) return t;
+        if (const auto t = pair(amide_n, ester_o, {126.0, 124.0, 110.0})) return t;
         return pair(amide_n, sulfide, {124.0, 122.0, 114.0});
     }
     if (const auto t = pair(amide_n, ester_o, {125.0, 124.0, 111.0})) return t;
     if (const auto t = thiocarbonate_angles(pair)) return t;
+    if (const auto t = pair(amide_n, sulfide, {124.5, 123.0, 112.5})) return t;
     return pair(amide_n, amide_n, {122.0, 122.0, 116.0});
 }
 
@@ -625,6 +630,84 @@ std::optional<double> carbonyl_angle(const core::MolBuilder& mol, std::uint32_t 
     if (h0 && h1) return std::nullopt;
     if (h0 || h1) return pick(h0 ? others[0] : others[1], 120.5, 124.5, 115.0);  // aldehydes
     return pick(NONE, 0.0, 121.25, 117.5);  // ketones
+}
+
+// ---- An imine carbon X=C(n1)(n2), X its nitrogen, whose neighbours'
+// kinds set its angles where an even split would not: an imidate anion's
+// (R-C(O-)=N, acyl sulfonamide and sulfonylurea anions), whose oxygen
+// shares the charge with the nitrogen and opens the angle between them as a
+// carboxylate's (O-C-N 126-130 in crystal structures of their salts), and
+// a thioimidate's (R-C(SR')=N), whose sulfur leans towards the nitrogen
+// (crystal structures of S-alkyl thioimidates and thiohydroximates: N=C-S
+// 120-126, C-C-S 112-116; of dithioimidocarbonates S-C-S 112-114).
+
+// An imidate anion's oxygen; a thioimidate's thiol or sulfide sulfur.
+bool imidate_oxide(const core::MolBuilder& mol, std::uint32_t x) {
+    return element(mol, x) == core::Element::O && mol.degree[x] == 1 && mol.atoms[x].formal_charge == -1;
+}
+
+bool imidate_sulfur(const core::MolBuilder& mol, std::uint32_t x) {
+    return element(mol, x) == core::Element::S && mol.degree[x] == 2 && mol.atoms[x].formal_charge == 0;
+}
+
+std::optional<double> imine_carbon_angle(const core::MolBuilder& mol, std::uint32_t centre, std::uint32_t a,
+                                         std::uint32_t c) {
+    if (element(mol, centre) != core::Element::C || mol.degree[centre] != 3 || is_aromatic(mol, centre))
+        return std::nullopt;
+    std::uint32_t x = NONE;
+    std::array<std::uint32_t, 2> others{NONE, NONE};
+    std::size_t count = 0;
+    for (core::Neighbor nb : mol.neighbors(centre)) {
+        const BondOrder order = mol.bonds[nb.bond].order;
+        if (order == BondOrder::Double && element(mol, nb.atom) == core::Element::N) x = nb.atom;
+        else if (order == BondOrder::Single && count < 2) others[count++] = nb.atom;
+    }
+    if (x == NONE || count != 2) return std::nullopt;
+    // The angle between x and the lead, between x and the other, and between
+    // the lead and the other (summing 360).
+    std::array<double, 3> angles{};
+    std::size_t lead = 0;
+    if (imidate_oxide(mol, others[0]) || imidate_oxide(mol, others[1])) {
+        lead = imidate_oxide(mol, others[0]) ? 0 : 1;
+        angles = {128.0, 113.5, 118.5};
+    } else if (imidate_sulfur(mol, others[0]) && imidate_sulfur(mol, others[1])) {
+        angles = {123.5, 123.5, 113.0};
+    } else if (imidate_sulfur(mol, others[0]) || imidate_sulfur(mol, others[1])) {
+        lead = imidate_sulfur(mol, others[0]) ? 0 : 1;
+        const std::uint8_t z = element(mol, others[1 - lead]);
+        if (z != core::Element::C && z != core::Element::H) return std::nullopt;
+        angles = {124.0, 122.0, 114.0};
+    } else {
+        return std::nullopt;
+    }
+    if (a != x && c != x) return angles[2];
+    return (a == x ? c : a) == others[lead] ? angles[0] : angles[1];
+}
+
+// ---- An N-substituted hydroxamic acid's or N-alkoxy amide's nitrogen,
+// C(=O)-N(-O)-R: its oxygen draws its lone pair, and it lies a little
+// pyramidal (angle sums 350-355), C(=O)-N-O 115-119, R-N-O 112-115 and
+// C(=O)-N-R 122-126 in crystal structures of N-alkyl and N-aryl hydroxamic
+// acids and Weinreb amides; an even split gave each O-N-C 120. None for any
+// other nitrogen: a secondary one, C(=O)NHOH, lies flatter, its C(=O)-N-O
+// near the even split's (117-120 in crystal structures).
+std::optional<double> hydroxamic_nitrogen_angle(const core::MolBuilder& mol, std::uint32_t n, std::uint32_t a,
+                                                std::uint32_t c) {
+    if (mol.degree[n] != 3 || mol.atoms[n].formal_charge != 0 || is_aromatic(mol, n)) return std::nullopt;
+    std::uint32_t oxygen = NONE;
+    bool acyl = false;
+    for (core::Neighbor nb : mol.neighbors(n)) {
+        if (element(mol, nb.atom) == core::Element::H) return std::nullopt;
+        if (element(mol, nb.atom) == core::Element::O && mol.degree[nb.atom] == 2 &&
+            mol.bonds[nb.bond].order == BondOrder::Single && mol.atoms[nb.atom].formal_charge == 0)
+            oxygen = nb.atom;
+        acyl |= plain_carbonyl_partner(mol, nb.atom) != NONE;
+    }
+    if (oxygen == NONE || !acyl) return std::nullopt;
+    constexpr double ACYL_O = 117.0, OTHER_O = 113.5, ACYL_OTHER = 124.0;
+    const auto is_acyl = [&](std::uint32_t x) { return plain_carbonyl_partner(mol, x) != NONE; };
+    if (a == oxygen || c == oxygen) return is_acyl(a == oxygen ? c : a) ? ACYL_O : OTHER_O;
+    return ACYL_OTHER;
 }
 
 // At a two-connected oxygen between carbons: by what the carbons are.
@@ -1237,10 +1320,11 @@ std::optional<double> ion_or_lone_pair_angle(const core::MolBuilder& mol, const 
 
 // The typical angle (degrees) a-centre-c at a carbonyl or thiocarbonyl
 // carbon (ketone, aldehyde, amide, ester or acid, carboxylate, carbamate,
-// urea, thiourea, dithiocarbamate), a methylene beside a quaternary carbon
-// or a sulfur, an ether or ester oxygen, a sulfonyl
-// sulfur and an imine, oxime, diarylamine, aryl hydrazine or anilide
-// nitrogen that lie in no ring; in rings too, a sulfonyl sulfur's or
+// urea, thiourea, dithiocarbamate, thiocarbamate), an imidate anion's or
+// thioimidate's carbon, a methylene beside a quaternary carbon or a sulfur,
+// an ether or ester oxygen, a sulfonyl sulfur and an imine, oxime,
+// diarylamine, aryl hydrazine, hydroxamic or anilide nitrogen that lie in no
+// ring; in rings too, a sulfonyl sulfur's or
 // phosphoryl phosphorus's angles to its oxygens, a cyclosiloxane's Si-O-Si
 // and the fold between three-rings sharing a bond; the exocyclic angle at
 // an atom of a five-membered aromatic or flat ring or at an aryl ether's
@@ -1264,7 +1348,7 @@ std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext
             }
             if (const auto methylene = methylene_angle(mol, rings, centre, a, c)) return methylene;
             const std::uint32_t x = plain_carbonyl_partner(mol, centre);
-            return x == NONE ? std::nullopt : carbonyl_angle(mol, centre, x, a, c);
+            return x == NONE ? imine_carbon_angle(mol, centre, a, c) : carbonyl_angle(mol, centre, x, a, c);
         }
         case core::Element::O:
             if (mol.degree[centre] != 2) return std::nullopt;
@@ -1276,6 +1360,7 @@ std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext
             return oxygen_angle(mol, rings, centre, a, c);
         case core::Element::N: {
             if (small_ring) return std::nullopt;
+            if (const auto hydroxamic = hydroxamic_nitrogen_angle(mol, centre, a, c)) return hydroxamic;
             if (const auto anilide = anilide_nitrogen_angle(mol, centre, a, c)) return anilide;
             return nitrogen_angle(mol, centre, a, c);
         }

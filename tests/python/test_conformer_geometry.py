@@ -480,7 +480,9 @@ def test_real_large_rings_have_chain_like_angles():
     outside = sum(not 100 <= a <= 125 for a in angles)
     assert outside <= 0.02 * len(angles), (outside, len(angles))
     # Ring C-C-C as a chain's, some 114 (the ring's torsions once held them
-    # at the top of their windows, 120 at the median).
+    # at the top of their windows, 120 at the median). Of the 92 angles, the
+    # middle dozen lie within 116.4-117.8, so the bound leaves them half a
+    # degree.
     assert 110 <= statistics.median(carbons) <= 117.5
     assert wrong == [], "chiral centres wrong or an sp3 angle above 140"
 
@@ -594,7 +596,8 @@ def test_real_molecules_end_near_the_middle_of_their_windows():
 # phosphonium, ring sulfonamides, thiocarbonates, quaternary carbons' C-S,
 # O-acyl hydroxylamines, pyranones and coumarins, 2-oxazolines, furans fused
 # to a saturated ring, aryl ethers' ipso angles and branched alkyls' C-O-C,
-# methylenes beside quaternary carbons and sulfurs): every match inside the
+# methylenes beside quaternary carbons and sulfurs, S- and O-thiocarbamates,
+# imidate anions, thioimidates, hydroxamic acids): every match inside the
 # window crystal and gas-phase structures give.
 GROUP_CASES = [pytest.param(label, smiles, id="%s: %s" % (label, name))
                for label, _, _, _, _, mols in geometry.GROUP_ROWS for name, smiles in mols]
