@@ -591,8 +591,9 @@ def test_real_molecules_end_near_the_middle_of_their_windows():
 # cyclosiloxanes, ring sulfones, diaryl and crowded enol ethers,
 # [1.1.1]propellane; sulfonate and phosphate anions, phosphites, ammonium
 # and amidinium ions, benzodioxoles, sulfoxides, N-alkyl aromatic nitrogens,
-# phosphonium, ring sulfonamides, thiocarbonates, quaternary carbons' C-S,
-# O-acyl hydroxylamines): every match inside the window crystal and gas-phase
+# phosphonium, sulfonamides, phosphonates' P-C, thiadiazoles' and
+# isothiazolones' S-N, thiocarbonates, quaternary carbons' C-S, O-acyl
+# hydroxylamines): every match inside the window crystal and gas-phase
 # structures give.
 GROUP_CASES = [pytest.param(label, smiles, id="%s: %s" % (label, name))
                for label, _, _, _, _, mols in geometry.GROUP_ROWS for name, smiles in mols]
@@ -611,7 +612,8 @@ def test_named_group_geometry(label, smiles):
 
 
 @pytest.mark.parametrize("label", ["nitrate ester O-N", "aryl or enol C-O-", "C-O-P", "C-O-S(=O)2", "ring O=S=O",
-                                   "phosphate anion P-O terminal", "N-alkyl azole C-N"])
+                                   "phosphate anion P-O terminal", "N-alkyl azole C-N", "sulfonamide C-S-N",
+                                   "2-substituted ring sulfonamide C-N-S", "phosphoryl P-C"])
 def test_real_records_meet_the_group_windows(label):
     """The first 30 records of molecules.smi carrying the group."""
     (smarts,) = [row[1] for row in geometry.GROUP_ROWS if row[0] == label]
