@@ -883,20 +883,24 @@ bool sulfoxide_sulfur(const core::MolBuilder& mol, std::uint32_t s) {
 // the statistics' P-C is a phosphine's or phosphonate's, some 1.83.
 constexpr double PHOSPHONIUM_PC = 1.795;
 
-// A phosphonate's, phosphinate's or phosphine oxide's P-C: 1.79-1.81 to
-// an alkyl carbon, 1.78-1.80 to an aryl one, in crystal structures; its
-// P=O shortens it from a phosphine's 1.84-1.85, the statistics' pair. A
+// A phosphonate's, phosphinate's or phosphine oxide's P-C, and their
+// thio analogues': 1.79-1.81 to an alkyl or aryl carbon in crystal
+// structures (triphenylphosphine oxide 1.80, its sulfide 1.81); the P=O or
+// P=S shortens it from a phosphine's 1.84-1.85, the statistics' pair. A
 // bisphosphonate's or a tertiary carbon's, crowded, keep that.
-std::optional<double> phosphoryl_carbon_length(const core::MolBuilder& mol, std::uint32_t p, std::uint32_t c) {
+constexpr double PHOSPHORYL_PC = 1.800;
+
+bool phosphoryl_carbon_bond(const core::MolBuilder& mol, std::uint32_t p, std::uint32_t c) {
     if (element(mol, p) != core::Element::P || mol.degree[p] != 4 || mol.atoms[p].formal_charge != 0 ||
-        element(mol, c) != core::Element::C)
-        return std::nullopt;
-    bool oxo = false;
-    for (core::Neighbor nb : mol.neighbors(p))
-        oxo |= terminal_oxygen(mol, nb.atom) && mol.bonds[nb.bond].order == BondOrder::Double;
-    if (!oxo) return std::nullopt;
-    if (is_aromatic(mol, c)) return 1.790;
-    return is_sp3(mol, c) && carries_hydrogen(mol, c) ? std::optional(1.800) : std::nullopt;
+        element(mol, c) != core::Element::C || !(is_aromatic(mol, c) || (is_sp3(mol, c) && carries_hydrogen(mol, c))))
+        return false;
+    for (core::Neighbor nb : mol.neighbors(p)) {
+        const std::uint32_t x = nb.atom;
+        if ((element(mol, x) == core::Element::O || element(mol, x) == core::Element::S) && mol.degree[x] == 1 &&
+            mol.bonds[nb.bond].order == BondOrder::Double)
+            return true;
+    }
+    return false;
 }
 
 // An amidinium or guanidinium carbon: a C=N+ whose carbon carries another
@@ -991,7 +995,7 @@ std::optional<double> statistics_blind_length(const core::MolBuilder& mol, const
         if (element(mol, x) == core::Element::P && mol.degree[x] == 4 && mol.atoms[x].formal_charge == 1 &&
             element(mol, y) == core::Element::C && is_sp3(mol, y))
             return PHOSPHONIUM_PC;
-        if (const auto phosphoryl = phosphoryl_carbon_length(mol, x, y)) return phosphoryl;
+        if (phosphoryl_carbon_bond(mol, x, y)) return PHOSPHORYL_PC;
         if (ring_size == 0)
             if (const auto alkyl = alkyl_aromatic_nitrogen_length(mol, x, y)) return alkyl;
         if (quaternary_sulfide_bond(mol, x, y)) return QUATERNARY_CS;
