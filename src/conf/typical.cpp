@@ -467,8 +467,8 @@ double sulfonamide_between(const core::MolBuilder& mol, const std::array<std::ui
 }
 
 // At a sulfonyl sulfur: its two oxygens open to 120.5, the two other
-// neighbours close to 104.5 in a sulfone and 106.5 otherwise (sulfonamides,
-// sulfonates), and each oxygen's angle to them follows from those two, as a
+// neighbours close to 104.5 in a sulfone and otherwise as
+// `sulfonamide_between` gives, and each oxygen's angle to them follows from those two, as a
 // four-connected centre's angles can only be met together: 119.5, 106.5 and
 // four of 108 cannot, and the oxygens gave way to some 116.5. In a ring
 // (sulfolane, sultams, saccharin) the oxygens open as far, 117-121 in
@@ -1167,13 +1167,6 @@ double aniline_angle(const core::MolBuilder& mol, std::uint32_t a, std::uint32_t
     return is_aromatic(mol, a) || is_aromatic(mol, c) ? 118.0 : 114.0 + 2.0 * (heavy(a) + heavy(c));
 }
 
-// ---- A sulfonamide's nitrogen in a five- or six-membered ring. Its lone
-// pair leans towards the sulfonyl group but does not leave it flat, as an
-// amide's does: in crystal structures of N-sulfonyl pyrrolidines the
-// angles at the nitrogen sum to some 350 (C-N-C 110-112, C-N-S 118-121),
-// of N-sulfonyl piperidines and morpholines to some 345 (C-N-C 112-113,
-// C-N-S 115-117). Held flat, its exocyclic angles opened to 124-125. None
-// for an acyl sulfonamide's (sp2) nitrogen or one in another ring.
 // A substituent on the ring carbon beside the nitrogen crowds the sulfonyl
 // group, and a refinement opens the angle between them some 3 past what it
 // is given (to 122-123 in N-sulfonyl prolines and pipecolates, where
@@ -1187,6 +1180,13 @@ double sulfonamide_crowding(const core::MolBuilder& mol, const RingContext& ring
     return heavy >= 3 ? 2.5 : 0.0;
 }
 
+// ---- A sulfonamide's nitrogen in a five- or six-membered ring. Its lone
+// pair leans towards the sulfonyl group but does not leave it flat, as an
+// amide's does: in crystal structures of N-sulfonyl pyrrolidines the
+// angles at the nitrogen sum to some 350 (C-N-C 110-112, C-N-S 118-121),
+// of N-sulfonyl piperidines and morpholines to some 345 (C-N-C 112-113,
+// C-N-S 115-117). Held flat, its exocyclic angles opened to 124-125. None
+// for an acyl sulfonamide's (sp2) nitrogen or one in another ring.
 std::optional<double> sulfonamide_ring_angle(const core::MolBuilder& mol, const RingContext& rings,
                                              std::uint32_t n, std::uint32_t a, std::uint32_t c) {
     if (!sulfonamide_nitrogen(mol, n) || mol.atoms[n].hybridization == core::Hybridization::Sp2) return std::nullopt;
