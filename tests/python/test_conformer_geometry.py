@@ -593,7 +593,8 @@ def test_real_molecules_end_near_the_middle_of_their_windows():
 # cyclosiloxanes, ring sulfones, diaryl and crowded enol ethers,
 # [1.1.1]propellane; sulfonate and phosphate anions, phosphites, ammonium
 # and amidinium ions, benzodioxoles, sulfoxides, N-alkyl aromatic nitrogens,
-# phosphonium, ring sulfonamides, thiocarbonates, quaternary carbons' C-S,
+# phosphonium, sulfonamides, phosphonates' P-C, thiadiazoles' and
+# isothiazolones' S-N, thiocarbonates, quaternary carbons' C-S,
 # O-acyl hydroxylamines, pyranones and coumarins, 2-oxazolines, furans fused
 # to a saturated ring, aryl ethers' ipso angles and branched alkyls' C-O-C,
 # methylenes beside quaternary carbons and sulfurs, S- and O-thiocarbamates,
@@ -619,7 +620,8 @@ def test_named_group_geometry(label, smiles):
                                    "phosphate anion P-O terminal", "N-alkyl azole C-N", "pyranone O1-C2-C3 at a C-H",
                                    "pyranone exocyclic R-C2-O1", "2-pyranone O1-C2-C3",
                                    "aryl ether ipso C-C-O, the alkyl's side", "aryl ether ipso C-C-O, the other side",
-                                   "C-CH2-S of sulfides and thiols"])
+                                   "C-CH2-S of sulfides and thiols", "sulfonamide C-S-N",
+                                   "2-substituted ring sulfonamide C-N-S", "phosphoryl P-C"])
 def test_real_records_meet_the_group_windows(label):
     """The first 30 records of molecules.smi carrying the group."""
     (smarts,) = [row[1] for row in geometry.GROUP_ROWS if row[0] == label]
