@@ -380,6 +380,9 @@ struct Attempt {
     // `energy` before the last run, which trades a little of the bounds for
     // typical lengths and angles: a strained fold shows in it.
     double refined_energy = 0.0;
+    // The kept run's coordinates before the pieces are brought together:
+    // where a run at a higher level starts from (see `conformer_from`).
+    std::vector<double> unplaced;
 };
 
 // An embedding refined on its bounds and chiral volumes alone, with what the
@@ -473,6 +476,7 @@ std::expected<Attempt, ConformerError> attempt(const core::MolBuilder& mol, cons
     // moves keep every term within a piece, while across pieces the van der
     // Waals lower bounds, meant for neutral contacts, ask more room than an
     // ion or a water takes at the chosen gap.
+    out.unplaced = kept.flat;
     place_pieces(mol, kept.flat);
     result.coords = regroup(kept.flat);
     result.chiral_ok = count_chiral_ok(kept.flat, constraints);
@@ -488,6 +492,32 @@ std::expected<Attempt, ConformerError> attempt(const core::MolBuilder& mol, cons
     return out;
 }
 
+// A fold the embedding got wrong at one level (a taxane's eight-ring
+// pressed against its windows, a bridged ring inside out) is often right in
+// a faultless run of a level below, which drops the groups those levels hold:
+// amides twist by 40 to 75 degrees. Refined from that run, the levels above
+// it, highest first, mostly keep it and the holds too; the first faultless
+// one replaces it.
+std::optional<Attempt> regain_holds(const core::MolBuilder& mol, const ConformerHolds& holds,
+                                    std::span<const ChiralConstraint> constraints, const Attempt& faultless,
+                                    Holds highest) {
+    for (Holds level : {Holds::All, Holds::Shapes, Holds::Lengths}) {
+        if (level > highest || level <= faultless.trace.holds || !holds.anything_held(level)) continue;
+        Embedding from;
+        from.raw = build_bounds(mol, &holds.bounds(level));
+        from.bounds = from.raw;
+        if (triangle_smooth(from.bounds)) continue;
+        from.flat = faultless.unplaced;
+        from.energy_before = faultless.result.energy_before;
+        from.spread = faultless.result.spread;
+        from.mirrored = faultless.result.mirrored;
+        std::optional<std::expected<Embedding, ConformerError>> shared(std::move(from));
+        auto made = attempt(mol, holds, constraints, level, faultless.trace.embedding, shared);
+        if (made && made->faults.none()) return std::move(*made);
+    }
+    return std::nullopt;
+}
+
 // The conformer of one embedding. The holds are preferences, not chemistry
 // the bounds insist on: a conformer they leave with a fault gives way to the
 // one made with the next level down when that has fewer faults, and so does
@@ -498,6 +528,7 @@ std::expected<Attempt, ConformerError> conformer_from(const core::MolBuilder& mo
                                                       std::uint64_t embedding) {
     std::optional<std::expected<Attempt, ConformerError>> kept;
     std::optional<std::expected<Embedding, ConformerError>> shared;
+    std::optional<Holds> faulted;  // the highest level that left a fault
     for (Holds level : {Holds::All, Holds::Shapes, Holds::Lengths, Holds::None}) {
         // A level that holds nothing beyond the next one down would make the
         // same conformer.
@@ -505,7 +536,10 @@ std::expected<Attempt, ConformerError> conformer_from(const core::MolBuilder& mo
         auto made = attempt(mol, holds, constraints, level, embedding, shared);
         if (!kept || !*kept || (made && made->faults.key() < (**kept).faults.key())) kept = std::move(made);
         if (*kept && (**kept).faults.none()) break;
+        if (!faulted) faulted = level;
     }
+    if (faulted && *kept && (**kept).faults.none())
+        if (auto held = regain_holds(mol, holds, constraints, **kept, *faulted)) kept = std::move(*held);
     return std::move(*kept);
 }
 
