@@ -295,7 +295,7 @@ private:
         for (std::uint32_t a = 0; a < n_; ++a) {
             const std::uint8_t z = mol_.atoms[a].atomic_num;
             ws_.vdw[a] = vdw_radius(z);
-            ws_.polar[a] = z == core::Element::N || z == core::Element::O || z == core::Element::F;
+            ws_.polar[a] = lone_pair_atom(z);
         }
         ws_.hops.assign(n_, UNSEEN);
         // From each atom j to the atoms before it: the lower bounds of those
@@ -331,6 +331,10 @@ private:
 };
 
 }  // namespace
+
+bool lone_pair_atom(std::uint8_t z) {
+    return z == core::Element::N || z == core::Element::O || z == core::Element::F;
+}
 
 bool has_stored_configuration(const core::Bond& bond) {
     return bond.stereo != core::BondStereo::None && bond.stereo_atoms[0] != NONE && bond.stereo_atoms[1] != NONE;

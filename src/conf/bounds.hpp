@@ -57,6 +57,10 @@ AngleEstimate estimate_bond_angle(std::uint8_t centre_atomic_num, std::size_t de
 // The torsion window (degrees) around a bond of a ring of this kind.
 std::pair<double, double> stats_lookup(std::size_t ring_size, bool aromatic, bool all_sp3);
 
+// N, O and F: two of them four bonds apart keep a hydrogen bond's distance
+// (see `build_bounds`).
+bool lone_pair_atom(std::uint8_t z);
+
 // A double bond with a cis/trans value and both reference atoms.
 bool has_stored_configuration(const core::Bond& bond);
 // Whether substituents a (of the bond's begin) and d (of its end) are cis

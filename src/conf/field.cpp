@@ -73,6 +73,13 @@ double distance_terms(const ErrorFunction& f, std::span<const double> x, std::sp
             add_pair_gradient(g, i, j, dx, dy, dz, factor);
             sum += term;
         }
+        for (std::uint32_t p : f.walls) {
+            const std::size_t i = p / n, j = p % n;
+            const double dx = x[3 * i] - x[3 * j], dy = x[3 * i + 1] - x[3 * j + 1], dz = x[3 * i + 2] - x[3 * j + 2];
+            if (!pair_penalty(dx * dx + dy * dy + dz * dz, f.lower_sq[p], 0.0, term, factor)) continue;
+            add_pair_gradient(g, i, j, dx, dy, dz, (CONTACT_WALL_WEIGHT - 1.0) * factor);
+            sum += (CONTACT_WALL_WEIGHT - 1.0) * term;
+        }
         return sum;
     }
     for (std::size_t i = 0; i < n; ++i) {

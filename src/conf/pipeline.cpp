@@ -344,6 +344,33 @@ std::vector<DistanceSpring> typical_springs(const core::MolBuilder& mol, const D
     return springs;
 }
 
+// The near pairs of two lone-pair atoms four or more bonds apart. The
+// springs and exact wells of the last run trade a little of the bounds for
+// typical values; such a contact is no part of that trade, yet at the plain
+// weight an OH and a ring fluorine, or two fluorines of a perfluoroalkyl
+// chain, ended 0.1 to 0.2 A inside the hydrogen bond's distance their
+// refinement had kept.
+std::vector<std::uint32_t> lone_pair_walls(const core::MolBuilder& mol, std::span<const std::uint32_t> pairs) {
+    const std::size_t n = mol.num_atoms();
+    const auto lone_pair = [&](std::uint32_t a) { return lone_pair_atom(mol.atoms[a].atomic_num); };
+    // Within three bonds: a bond from i or one of its neighbours to j or one of j's.
+    const auto close = [&](std::uint32_t i, std::uint32_t j) {
+        if (mol.bond_between(i, j) != core::NONE) return true;
+        for (const core::Neighbor& a : mol.neighbors(i)) {
+            if (mol.bond_between(a.atom, j) != core::NONE) return true;
+            for (const core::Neighbor& b : mol.neighbors(j))
+                if (mol.bond_between(a.atom, b.atom) != core::NONE) return true;
+        }
+        return false;
+    };
+    std::vector<std::uint32_t> walls;
+    for (std::uint32_t p : pairs) {
+        const auto i = static_cast<std::uint32_t>(p / n), j = static_cast<std::uint32_t>(p % n);
+        if (lone_pair(i) && lone_pair(j) && !close(i, j)) walls.push_back(p);
+    }
+    return walls;
+}
+
 // Runs `field` a last time from a faultless run, its springs on and its
 // wells exact, near pairs only, and keeps the result unless it has a fault;
 // returns `field`'s value at what is kept, `field` as it was. The
@@ -357,8 +384,10 @@ double polish(Run& kept, ErrorFunction& field, const ErrorFunction& plain, const
     std::vector<std::uint32_t> pairs = std::move(field.pairs);
     add_spring_terms(field, typical_springs(mol, bounds, field.angles));
     keep_near_pairs(field, kept.flat, POLISH_MARGIN);
+    field.walls = lone_pair_walls(mol, field.pairs);
     field.tolerance_scale = 0.0;
     Run last = refine(kept.flat, field, plain, mol, bounds, constraints, POLISH);
+    field.walls.clear();
     field.springs.resize(springs);
     field.pairs = std::move(pairs);
     field.tolerance_scale = scale;

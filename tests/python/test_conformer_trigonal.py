@@ -81,9 +81,10 @@ def test_large_cycloalkanes_take_chain_angles(name, anti):
 @pytest.mark.parametrize("name, smiles", geometry.NAMED_CONTACTS)
 def test_lone_pair_atoms_four_bonds_apart_keep_their_distance(name, smiles):
     """An OH and a ring fluorine, and the fluorines of a crowded perfluoroalkylamine, no
-    closer than a hydrogen bond holds two such atoms (2.6 A, less the bounds' slack)."""
+    closer than a hydrogen bond holds two such atoms (2.6 A; crystals of perfluoroalkyl
+    chains 2.5-2.6), after the last run as before it."""
     c = quorix.parse_smiles(smiles).conformer()
-    assert geometry.far_contact(geometry.Graph(c.mol), [tuple(p) for p in c.coords]) >= 2.35
+    assert geometry.far_contact(geometry.Graph(c.mol), [tuple(p) for p in c.coords]) >= 2.5
 
 
 @pytest.mark.parametrize("smiles", [
