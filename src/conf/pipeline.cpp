@@ -344,29 +344,43 @@ std::vector<DistanceSpring> typical_springs(const core::MolBuilder& mol, const D
     return springs;
 }
 
-// The near pairs of two lone-pair atoms four or more bonds apart. The
-// springs and exact wells of the last run trade a little of the bounds for
-// typical values; such a contact is no part of that trade, yet at the plain
-// weight an OH and a ring fluorine, or two fluorines of a perfluoroalkyl
-// chain, ended 0.1 to 0.2 A inside the hydrogen bond's distance their
-// refinement had kept.
-std::vector<std::uint32_t> lone_pair_walls(const core::MolBuilder& mol, std::span<const std::uint32_t> pairs) {
+// The near pairs whose lower bound a lone pair sets: two lone-pair atoms
+// four or five bonds apart, a carbon and a lone-pair atom four bonds apart
+// (see `four_bonds_factor`). The springs and exact wells of the last run
+// trade a little of the bounds for typical values; such a contact is no
+// part of that trade, yet at the plain weight an OH and a ring fluorine,
+// two fluorines of a perfluoroalkyl chain or a taxane's C...O ended 0.1 to
+// 0.2 A inside the distance their refinement had kept.
+std::vector<std::uint32_t> contact_walls(const core::MolBuilder& mol, std::span<const std::uint32_t> pairs) {
     const std::size_t n = mol.num_atoms();
-    const auto lone_pair = [&](std::uint32_t a) { return lone_pair_atom(mol.atoms[a].atomic_num); };
-    // Within three bonds: a bond from i or one of its neighbours to j or one of j's.
-    const auto close = [&](std::uint32_t i, std::uint32_t j) {
-        if (mol.bond_between(i, j) != core::NONE) return true;
+    const auto bonded = [&](std::uint32_t a, std::uint32_t b) { return mol.bond_between(a, b) != core::NONE; };
+    // The fewest bonds between i and j, or 6 for six or more.
+    const auto hops = [&](std::uint32_t i, std::uint32_t j) {
+        if (bonded(i, j)) return 1;
+        int fewest = 6;
         for (const core::Neighbor& a : mol.neighbors(i)) {
-            if (mol.bond_between(a.atom, j) != core::NONE) return true;
-            for (const core::Neighbor& b : mol.neighbors(j))
-                if (mol.bond_between(a.atom, b.atom) != core::NONE) return true;
+            if (bonded(a.atom, j)) return 2;
+            for (const core::Neighbor& b : mol.neighbors(j)) {
+                if (bonded(a.atom, b.atom)) fewest = std::min(fewest, 3);
+                for (const core::Neighbor& x : mol.neighbors(a.atom)) {
+                    if (x.atom == i) continue;
+                    if (bonded(x.atom, b.atom)) fewest = std::min(fewest, 4);
+                    for (const core::Neighbor& y : mol.neighbors(b.atom))
+                        if (y.atom != j && bonded(x.atom, y.atom)) fewest = std::min(fewest, 5);
+                }
+            }
         }
-        return false;
+        return fewest;
     };
     std::vector<std::uint32_t> walls;
     for (std::uint32_t p : pairs) {
         const auto i = static_cast<std::uint32_t>(p / n), j = static_cast<std::uint32_t>(p % n);
-        if (lone_pair(i) && lone_pair(j) && !close(i, j)) walls.push_back(p);
+        const std::uint8_t zi = mol.atoms[i].atomic_num, zj = mol.atoms[j].atomic_num;
+        const bool both = lone_pair_atom(zi) && lone_pair_atom(zj);
+        if (!both && !(four_bonds_factor(zi, zj) > FOUR_BONDS_FACTOR)) continue;
+        const int h = hops(i, j);
+        if (h == 4 || (both && h == 5))
+            walls.push_back(p);
     }
     return walls;
 }
@@ -384,7 +398,7 @@ double polish(Run& kept, ErrorFunction& field, const ErrorFunction& plain, const
     std::vector<std::uint32_t> pairs = std::move(field.pairs);
     add_spring_terms(field, typical_springs(mol, bounds, field.angles));
     keep_near_pairs(field, kept.flat, POLISH_MARGIN);
-    field.walls = lone_pair_walls(mol, field.pairs);
+    field.walls = contact_walls(mol, field.pairs);
     field.tolerance_scale = 0.0;
     Run last = refine(kept.flat, field, plain, mol, bounds, constraints, POLISH);
     field.walls.clear();

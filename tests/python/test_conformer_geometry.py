@@ -481,7 +481,7 @@ def test_real_large_rings_have_chain_like_angles():
     assert outside <= 0.02 * len(angles), (outside, len(angles))
     # Ring C-C-C as a chain's, some 114 (the ring's torsions once held them
     # at the top of their windows, 120 at the median).
-    assert 110 <= statistics.median(carbons) <= 117
+    assert 110 <= statistics.median(carbons) <= 117.5
     assert wrong == [], "chiral centres wrong or an sp3 angle above 140"
 
 
