@@ -112,7 +112,7 @@ struct ErrorFunction {
     // When not empty, the distance terms read only these pairs (i * n + j,
     // i < j; see `keep_near_pairs`), every pair otherwise.
     std::vector<std::uint32_t> pairs;
-    // Pairs (as in `pairs`) whose lower bound costs CONTACT_WALL_WEIGHT
+    // Pairs (i * n + j, i < j) whose lower bound costs CONTACT_WALL_WEIGHT
     // times the plain penalty when missed.
     std::vector<std::uint32_t> walls;
     // Four-atom groups held at their torsion (see `add_planarity_terms`).
