@@ -85,7 +85,7 @@ struct BoundsWorkspace {
     std::vector<std::uint8_t> hops;            // breadth-first distances from one atom
     std::vector<std::uint32_t> queue;
     std::vector<double> vdw;
-    std::vector<std::uint8_t> polar;  // N, O or F
+    std::vector<std::uint8_t> element;
     RingContext rings;
 };
 
@@ -291,11 +291,11 @@ private:
         // search stops discovering at five.
         constexpr std::uint8_t FAR = 6, LAST_LAYER = 5, UNSEEN = 255;
         ws_.vdw.resize(n_);
-        ws_.polar.resize(n_);
+        ws_.element.resize(n_);
         for (std::uint32_t a = 0; a < n_; ++a) {
             const std::uint8_t z = mol_.atoms[a].atomic_num;
             ws_.vdw[a] = vdw_radius(z);
-            ws_.polar[a] = z == core::Element::N || z == core::Element::O || z == core::Element::F;
+            ws_.element[a] = z;
         }
         ws_.hops.assign(n_, UNSEEN);
         // From each atom j to the atoms before it: the lower bounds of those
@@ -317,11 +317,10 @@ private:
             for (std::uint32_t i = 0; i < j; ++i) {
                 if (kinds[i] != NonBonded) continue;
                 const std::uint8_t hops = std::min(ws_.hops[i], FAR);
-                // Two lone-pair atoms four bonds apart come no closer than
-                // a hydrogen bond holds them (salicylic acid's O...O 2.6 A):
-                // at the 0.7 of other such pairs an OH met a fluorine at 2.1.
-                const bool close_polar = hops == 4 && ws_.polar[i] && ws_.polar[j];
-                const double f = hops <= 4 && !close_polar ? 0.7 : hops <= 5 ? 0.85 : 1.0;
+                const double f = hops < 4    ? FOUR_BONDS_FACTOR
+                                 : hops == 4 ? four_bonds_factor(ws_.element[i], ws_.element[j])
+                                 : hops == 5 ? 0.85
+                                             : 1.0;
                 const double lower = f * (ws_.vdw[i] + ws_.vdw[j]);
                 if (lower > lowers[i]) lowers[i] = lower;
             }
@@ -331,6 +330,16 @@ private:
 };
 
 }  // namespace
+
+bool lone_pair_atom(std::uint8_t z) {
+    return z == core::Element::N || z == core::Element::O || z == core::Element::F;
+}
+
+double four_bonds_factor(std::uint8_t a, std::uint8_t b) {
+    if (lone_pair_atom(a) && lone_pair_atom(b)) return 0.85;
+    if ((lone_pair_atom(a) && b == core::Element::C) || (a == core::Element::C && lone_pair_atom(b))) return 0.8;
+    return FOUR_BONDS_FACTOR;
+}
 
 bool has_stored_configuration(const core::Bond& bond) {
     return bond.stereo != core::BondStereo::None && bond.stereo_atoms[0] != NONE && bond.stereo_atoms[1] != NONE;

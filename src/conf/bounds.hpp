@@ -57,6 +57,19 @@ AngleEstimate estimate_bond_angle(std::uint8_t centre_atomic_num, std::size_t de
 // The torsion window (degrees) around a bond of a ring of this kind.
 std::pair<double, double> stats_lookup(std::size_t ring_size, bool aromatic, bool all_sp3);
 
+// N, O and F, atoms with lone pairs.
+bool lone_pair_atom(std::uint8_t z);
+// The share of the van der Waals sum that atoms of elements a and b four
+// bonds apart keep as their lower bound: FOUR_BONDS_FACTOR for most pairs.
+// Two lone-pair atoms keep 0.85, about a hydrogen bond's distance
+// (salicylic acid's O...O 2.6 A): at 0.7 an OH met a fluorine at 2.1. A
+// carbon and a lone-pair atom keep 0.8 (2.6 A for C...O): at 0.7 an amide's
+// oxygen met the ipso carbon of the phenyl on its nitrogen's neighbour at
+// 2.3, where crystal structures put such 1-5 pairs no closer than some 2.7
+// (a peptide's O...C-beta).
+inline constexpr double FOUR_BONDS_FACTOR = 0.7;
+double four_bonds_factor(std::uint8_t a, std::uint8_t b);
+
 // A double bond with a cis/trans value and both reference atoms.
 bool has_stored_configuration(const core::Bond& bond);
 // Whether substituents a (of the bond's begin) and d (of its end) are cis

@@ -65,6 +65,18 @@ double distance_terms(const ErrorFunction& f, std::span<const double> x, std::sp
     const std::size_t n = f.n;
     double sum = 0.0;
     double term, factor;
+    const auto pair_term = [&](std::size_t p, double l2, double u2, double weight) {
+        const std::size_t i = p / n, j = p % n;
+        const double dx = x[3 * i] - x[3 * j], dy = x[3 * i + 1] - x[3 * j + 1], dz = x[3 * i + 2] - x[3 * j + 2];
+        if (!pair_penalty(dx * dx + dy * dy + dz * dz, l2, u2, term, factor)) return;
+        add_pair_gradient(g, i, j, dx, dy, dz, weight * factor);
+        sum += weight * term;
+    };
+    // The walls' lower bounds on top of the plain terms.
+    const auto walls = [&] {
+        for (std::uint32_t p : f.walls) pair_term(p, f.lower_sq[p], 0.0, CONTACT_WALL_WEIGHT - 1.0);
+        return sum;
+    };
     if (!f.pairs.empty()) {
         for (std::uint32_t p : f.pairs) {
             const std::size_t i = p / n, j = p % n;
@@ -73,7 +85,7 @@ double distance_terms(const ErrorFunction& f, std::span<const double> x, std::sp
             add_pair_gradient(g, i, j, dx, dy, dz, factor);
             sum += term;
         }
-        return sum;
+        return walls();
     }
     for (std::size_t i = 0; i < n; ++i) {
         const double xi = x[3 * i], yi = x[3 * i + 1], zi = x[3 * i + 2];
@@ -86,7 +98,7 @@ double distance_terms(const ErrorFunction& f, std::span<const double> x, std::sp
             sum += term;
         }
     }
-    return sum;
+    return walls();
 }
 
 // Penalty of a0 . (a1 x a2) outside [lo, hi], its gradient added as

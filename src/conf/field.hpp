@@ -113,6 +113,9 @@ struct ErrorFunction {
     // When not empty, the distance terms read only these pairs (i * n + j,
     // i < j; see `keep_near_pairs`), every pair otherwise.
     std::vector<std::uint32_t> pairs;
+    // Pairs (i * n + j, i < j) whose lower bound costs CONTACT_WALL_WEIGHT
+    // times the plain penalty when missed.
+    std::vector<std::uint32_t> walls;
     // Four-atom groups held at their torsion (see `add_planarity_terms`).
     std::vector<PlanarFour> planar;
     // Four-atom groups held coplanar by their volume (see `add_flatness_terms`).
@@ -241,6 +244,9 @@ void add_window_length_terms(ErrorFunction& f, std::span<const WindowLength> gro
 // at x, or outside one: for a run that moves no atom far, the rest add
 // nothing. With no such pair the terms read every pair, as before.
 void keep_near_pairs(ErrorFunction& f, std::span<const double> x, double margin);
+// A wall's lower bound, missed, costs this many times the plain penalty (see
+// `ErrorFunction::walls`).
+inline constexpr double CONTACT_WALL_WEIGHT = 10.0;
 
 // Draws each distance towards its target with its weight times the square
 // of the deviation (Å). Bonds take BOND_SPRING_WEIGHT and the 1-3 distances

@@ -344,6 +344,47 @@ std::vector<DistanceSpring> typical_springs(const core::MolBuilder& mol, const D
     return springs;
 }
 
+// The near pairs whose lower bound a lone pair sets: two lone-pair atoms
+// four or five bonds apart, a carbon and a lone-pair atom four bonds apart
+// (see `four_bonds_factor`). The springs and exact wells of the last run
+// trade a little of the bounds for typical values; such a contact is no
+// part of that trade, yet at the plain weight an OH and a ring fluorine,
+// two fluorines of a perfluoroalkyl chain or a taxane's C...O ended 0.1 to
+// 0.2 A inside the distance their refinement had kept.
+std::vector<std::uint32_t> contact_walls(const core::MolBuilder& mol, std::span<const std::uint32_t> pairs) {
+    const std::size_t n = mol.num_atoms();
+    const auto bonded = [&](std::uint32_t a, std::uint32_t b) { return mol.bond_between(a, b) != core::NONE; };
+    // The fewest bonds between i and j, or 6 for six or more.
+    const auto hops = [&](std::uint32_t i, std::uint32_t j) {
+        if (bonded(i, j)) return 1;
+        int fewest = 6;
+        for (const core::Neighbor& a : mol.neighbors(i)) {
+            if (bonded(a.atom, j)) return 2;
+            for (const core::Neighbor& b : mol.neighbors(j)) {
+                if (bonded(a.atom, b.atom)) fewest = std::min(fewest, 3);
+                for (const core::Neighbor& x : mol.neighbors(a.atom)) {
+                    if (x.atom == i) continue;
+                    if (bonded(x.atom, b.atom)) fewest = std::min(fewest, 4);
+                    for (const core::Neighbor& y : mol.neighbors(b.atom))
+                        if (y.atom != j && bonded(x.atom, y.atom)) fewest = std::min(fewest, 5);
+                }
+            }
+        }
+        return fewest;
+    };
+    std::vector<std::uint32_t> walls;
+    for (std::uint32_t p : pairs) {
+        const auto i = static_cast<std::uint32_t>(p / n), j = static_cast<std::uint32_t>(p % n);
+        const std::uint8_t zi = mol.atoms[i].atomic_num, zj = mol.atoms[j].atomic_num;
+        const bool both = lone_pair_atom(zi) && lone_pair_atom(zj);
+        if (!both && !(four_bonds_factor(zi, zj) > FOUR_BONDS_FACTOR)) continue;
+        const int h = hops(i, j);
+        if (h == 4 || (both && h == 5))
+            walls.push_back(p);
+    }
+    return walls;
+}
+
 // Runs `field` a last time from a faultless run, its springs on and its
 // wells exact, near pairs only, and keeps the result unless it has a fault;
 // returns `field`'s value at what is kept, `field` as it was. The
@@ -357,8 +398,10 @@ double polish(Run& kept, ErrorFunction& field, const ErrorFunction& plain, const
     std::vector<std::uint32_t> pairs = std::move(field.pairs);
     add_spring_terms(field, typical_springs(mol, bounds, field.angles));
     keep_near_pairs(field, kept.flat, POLISH_MARGIN);
+    field.walls = contact_walls(mol, field.pairs);
     field.tolerance_scale = 0.0;
     Run last = refine(kept.flat, field, plain, mol, bounds, constraints, POLISH);
+    field.walls.clear();
     field.springs.resize(springs);
     field.pairs = std::move(pairs);
     field.tolerance_scale = scale;
@@ -380,6 +423,9 @@ struct Attempt {
     // `energy` before the last run, which trades a little of the bounds for
     // typical lengths and angles: a strained fold shows in it.
     double refined_energy = 0.0;
+    // The kept run's coordinates before the pieces are brought together:
+    // where a run at a higher level starts from (see `conformer_from`).
+    std::vector<double> unplaced;
 };
 
 // An embedding refined on its bounds and chiral volumes alone, with what the
@@ -473,6 +519,7 @@ std::expected<Attempt, ConformerError> attempt(const core::MolBuilder& mol, cons
     // moves keep every term within a piece, while across pieces the van der
     // Waals lower bounds, meant for neutral contacts, ask more room than an
     // ion or a water takes at the chosen gap.
+    out.unplaced = kept.flat;
     place_pieces(mol, kept.flat);
     result.coords = regroup(kept.flat);
     result.chiral_ok = count_chiral_ok(kept.flat, constraints);
@@ -488,6 +535,32 @@ std::expected<Attempt, ConformerError> attempt(const core::MolBuilder& mol, cons
     return out;
 }
 
+// A fold the embedding got wrong at one level (a taxane's eight-ring
+// pressed against its windows, a bridged ring inside out) is often right in
+// a faultless run of a level below, which drops the groups those levels hold:
+// amides twist by 40 to 75 degrees. Refined from that run, the levels above
+// it, highest first, mostly keep it and the holds too; the first faultless
+// one replaces it.
+std::optional<Attempt> regain_holds(const core::MolBuilder& mol, const ConformerHolds& holds,
+                                    std::span<const ChiralConstraint> constraints, const Attempt& faultless,
+                                    Holds highest) {
+    for (Holds level : {Holds::All, Holds::Shapes, Holds::Lengths}) {
+        if (level > highest || level <= faultless.trace.holds || !holds.anything_held(level)) continue;
+        Embedding from;
+        from.raw = build_bounds(mol, &holds.bounds(level));
+        from.bounds = from.raw;
+        if (triangle_smooth(from.bounds)) continue;
+        from.flat = faultless.unplaced;
+        from.energy_before = faultless.result.energy_before;
+        from.spread = faultless.result.spread;
+        from.mirrored = faultless.result.mirrored;
+        std::optional<std::expected<Embedding, ConformerError>> shared(std::move(from));
+        auto made = attempt(mol, holds, constraints, level, faultless.trace.embedding, shared);
+        if (made && made->faults.none()) return std::move(*made);
+    }
+    return std::nullopt;
+}
+
 // The conformer of one embedding. The holds are preferences, not chemistry
 // the bounds insist on: a conformer they leave with a fault gives way to the
 // one made with the next level down when that has fewer faults, and so does
@@ -498,6 +571,7 @@ std::expected<Attempt, ConformerError> conformer_from(const core::MolBuilder& mo
                                                       std::uint64_t embedding) {
     std::optional<std::expected<Attempt, ConformerError>> kept;
     std::optional<std::expected<Embedding, ConformerError>> shared;
+    std::optional<Holds> faulted;  // the highest level that left a fault
     for (Holds level : {Holds::All, Holds::Shapes, Holds::Lengths, Holds::None}) {
         // A level that holds nothing beyond the next one down would make the
         // same conformer.
@@ -505,7 +579,10 @@ std::expected<Attempt, ConformerError> conformer_from(const core::MolBuilder& mo
         auto made = attempt(mol, holds, constraints, level, embedding, shared);
         if (!kept || !*kept || (made && made->faults.key() < (**kept).faults.key())) kept = std::move(made);
         if (*kept && (**kept).faults.none()) break;
+        if (!faulted) faulted = level;
     }
+    if (faulted && *kept && (**kept).faults.none())
+        if (auto held = regain_holds(mol, holds, constraints, **kept, *faulted)) kept = std::move(*held);
     return std::move(*kept);
 }
 

@@ -81,6 +81,23 @@ def test_large_cycloalkanes_take_chain_angles(name, anti):
 @pytest.mark.parametrize("name, smiles", geometry.NAMED_CONTACTS)
 def test_lone_pair_atoms_four_bonds_apart_keep_their_distance(name, smiles):
     """An OH and a ring fluorine, and the fluorines of a crowded perfluoroalkylamine, no
-    closer than a hydrogen bond holds two such atoms (2.6 A, less the bounds' slack)."""
+    closer than a hydrogen bond holds two such atoms (2.6 A; crystals of perfluoroalkyl
+    chains 2.5-2.6), after the last run as before it."""
     c = quorix.parse_smiles(smiles).conformer()
-    assert geometry.far_contact(geometry.Graph(c.mol), [tuple(p) for p in c.coords]) >= 2.35
+    assert geometry.far_contact(geometry.Graph(c.mol), [tuple(p) for p in c.coords]) >= 2.5
+
+
+@pytest.mark.parametrize("smiles", [
+    # paclitaxel and docetaxel in atom orders whose first embedding folds the eight-ring against
+    # its windows, and a bridged aroyl amide whose first embeddings put the bridge inside out
+    "c1(ccccc1)C(=O)O[C@@H]1[C@]2(O)C[C@@H](C(=C(C2(C)C)[C@H](C([C@@]2(C)[C@H]1[C@@]1(CO[C@@H]1C[C@@H]2O)"
+    "OC(C)=O)=O)OC(C)=O)C)OC(=O)[C@H](O)[C@H](c1ccccc1)NC(c1ccccc1)=O",
+    "O=C(c1ccccc1)O[C@H]1[C@@H]2[C@@]3(OC(C)=O)[C@H](OC3)C[C@H](O)[C@@]2(C)C([C@@H](C2=C([C@H](C[C@]1(O)"
+    "C2(C)C)OC([C@H](O)[C@@H](NC(=O)OC(C)(C)C)c1ccccc1)=O)C)O)=O",
+    "O=C(c1cnccn1)N1CC2Cn3c(=O)ccc(-c4ccc(OC(F)(F)F)cc4)c3C(C1)C2",
+])
+def test_amides_stay_flat_when_the_first_fold_is_wrong(smiles):
+    c = quorix.parse_smiles(smiles).conformer()
+    assert c.chiral_ok == c.chiral_total
+    twists = [dev for _, dev, _ in geometry.amides(geometry.Graph(c.mol), [tuple(p) for p in c.coords])]
+    assert twists and max(twists) <= 25.0, twists

@@ -188,6 +188,21 @@ TEST(BuildBounds, UnknownElementAndVanDerWaalsPairs) {
     expect_range(b, 3, 7, cc, 1000.0);
 }
 
+TEST(BuildBounds, FourBondsApartByKind) {
+    // Ends of a five-atom chain: carbon with carbon 0.7 of the sum, with a
+    // lone-pair atom 0.8, two lone-pair atoms 0.85.
+    const struct {
+        const char* smiles;
+        std::uint8_t a, b;
+        double factor;
+    } cases[] = {{"CCCCC", 6, 6, 0.7}, {"OCCCC", 8, 6, 0.8}, {"CCCCF", 6, 9, 0.8}, {"OCCCO", 8, 8, 0.85},
+                 {"NCCCF", 7, 9, 0.85}, {"SCCCC", 16, 6, 0.7}};
+    for (const auto& c : cases) {
+        const DistanceBounds b = build_bounds(test::prepared(c.smiles, false));
+        EXPECT_DOUBLE_EQ(b.lower(0, 4), c.factor * (vdw(c.a) + vdw(c.b))) << c.smiles;
+    }
+}
+
 TEST(BuildBounds, RealMoleculesGiveOrderedFiniteBounds) {
     const auto& data = test::data_records();
     for (std::size_t k = 0; k < data.size(); k += 97) {

@@ -14,6 +14,7 @@
 
 #include "conf/optimize.hpp"
 #include "conf/pieces.hpp"
+#include "core/elements.hpp"
 #include "conf/pipeline.hpp"
 #include "conf/smooth.hpp"
 #include "conf/spread.hpp"
@@ -42,39 +43,49 @@ struct ModelAttempt {
     Holds level = Holds::All;
     double value = 0.0;  // of the function refined, holds included
     double refined_energy = 0.0;  // before the last run
+    std::vector<double> x;        // before the pieces are set side by side
 };
 
 // One conformer at a level of holds, from the upper bounds (k = 0) or a
 // sampled embedding, and the faults of its kept run.
+// From `start` (a faultless attempt at a lower level) instead of an embedding
+// when given: no embedding and no first refinement, its reported figures kept.
 ModelAttempt attempt(const core::MolBuilder& mol, const std::vector<ChiralConstraint>& cs, Holds holds,
-                     std::uint64_t embedding, int& retried) {
+                     std::uint64_t embedding, int& retried, const ModelAttempt* start = nullptr) {
     const std::size_t n = mol.atoms.size();
     const ConformerHolds held(mol);
     DistanceBounds b = build_bounds(mol, &held.bounds(holds));
     EXPECT_FALSE(triangle_smooth(b));
-    std::vector<Coord> p =
-        *embed_coordinates(embedding == 0 ? full_distance_matrix(b) : sampled_distance_matrix(b, embedding), n);
     ConformerResult r;
-    r.spread = spread_coincident(p);
-    std::size_t right = 0, wrong = 0;
-    for (const ChiralConstraint& c : cs) {
-        const double v = signed_volume(p, c);
-        if (v != 0.0) ++((v > 0 ? 1.0 : -1.0) == c.target ? right : wrong);
-    }
-    r.mirrored = wrong > right;
-    if (r.mirrored)
-        for (Coord& q : p) q[0] = -q[0];
     std::vector<double> flat;
-    for (const Coord& q : p) flat.insert(flat.end(), q.begin(), q.end());
-    // Without holds the plain function; with them, made after a first
-    // refinement on the bounds and chiral volumes alone (the chairs take
-    // their forms from it).
+    std::vector<double> g(3 * n);
+    if (start) {
+        flat = start->x;
+        r.spread = start->r.spread;
+        r.mirrored = start->r.mirrored;
+        r.energy_before = start->r.energy_before;
+    } else {
+        std::vector<Coord> p =
+            *embed_coordinates(embedding == 0 ? full_distance_matrix(b) : sampled_distance_matrix(b, embedding), n);
+        r.spread = spread_coincident(p);
+        std::size_t right = 0, wrong = 0;
+        for (const ChiralConstraint& c : cs) {
+            const double v = signed_volume(p, c);
+            if (v != 0.0) ++((v > 0 ? 1.0 : -1.0) == c.target ? right : wrong);
+        }
+        r.mirrored = wrong > right;
+        if (r.mirrored)
+            for (Coord& q : p) q[0] = -q[0];
+        for (const Coord& q : p) flat.insert(flat.end(), q.begin(), q.end());
+        // Without holds the plain function; with them, made after a first
+        // refinement on the bounds and chiral volumes alone (the chairs take
+        // their forms from it).
+        r.energy_before = field_energy(conformer_field(held, b, cs, Holds::None, flat), flat, g);
+        const ErrorFunction bounds_only = build_chiral_terms(b, cs);
+        Field rough(bounds_only);
+        minimise(rough, flat, {100, 1e-6, 8});
+    }
     const ErrorFunction plain = conformer_field(held, b, cs, Holds::None, flat);
-    std::vector<double> g(flat.size());
-    r.energy_before = field_energy(plain, flat, g);
-    const ErrorFunction bounds_only = build_chiral_terms(b, cs);
-    Field rough(bounds_only);
-    minimise(rough, flat, {100, 1e-6, 8});
     const ErrorFunction f = holds < Holds::Shapes ? plain : conformer_field(held, b, cs, holds, flat);
     Field obj(f);
     const auto run = [&](std::vector<double> x, std::size_t iterations = 400) {
@@ -134,6 +145,27 @@ ModelAttempt attempt(const core::MolBuilder& mol, const std::vector<ChiralConstr
             }
         }
         add_spring_terms(last, springs);
+        // Walls: two N, O or F four or five bonds apart, a carbon and one of
+        // them four bonds apart.
+        std::vector<std::vector<int>> hops(n, std::vector<int>(n, 99));
+        for (std::uint32_t s0 = 0; s0 < n; ++s0) {
+            std::vector<std::uint32_t> queue{s0};
+            hops[s0][s0] = 0;
+            for (std::size_t q = 0; q < queue.size(); ++q)
+                for (const core::Neighbor& nb : mol.neighbors(queue[q]))
+                    if (hops[s0][nb.atom] == 99) {
+                        hops[s0][nb.atom] = hops[s0][queue[q]] + 1;
+                        queue.push_back(nb.atom);
+                    }
+        }
+        const auto kind = [&](std::uint32_t a) {
+            const auto z = mol.atoms[a].atomic_num;
+            return z == core::Element::N || z == core::Element::O || z == core::Element::F ? 2 : z == core::Element::C;
+        };
+        for (std::uint32_t i = 0; i < n; ++i)
+            for (std::uint32_t j = i + 1; j < n; ++j)
+                if ((kind(i) + kind(j) >= 3 && hops[i][j] == 4) || (kind(i) + kind(j) == 4 && hops[i][j] == 5))
+                    last.walls.push_back(static_cast<std::uint32_t>(i * n + j));
         last.tolerance_scale = 0.0;
         Field polish(last);
         std::vector<double> x = kept.x;
@@ -145,6 +177,7 @@ ModelAttempt attempt(const core::MolBuilder& mol, const std::vector<ChiralConstr
         }
         value = field_energy(f, kept.x, g);
     }
+    const std::vector<double> unplaced = kept.x;
     // A salt's pieces are set side by side once the refinement is done.
     place_pieces(mol, kept.x);
     for (std::size_t i = 0; i < n; ++i) r.coords.push_back({kept.x[3 * i], kept.x[3 * i + 1], kept.x[3 * i + 2]});
@@ -154,24 +187,40 @@ ModelAttempt attempt(const core::MolBuilder& mol, const std::vector<ChiralConstr
     r.converged = kept.m.converged;
     r.chiral_total = cs.size();
     r.chiral_ok = count_chiral_ok(kept.x, cs);
-    return {r, faults, holds, value, refined_energy};
+    return {r, faults, holds, value, refined_energy, unplaced};
 }
 
 // The conformer of one embedding: with every hold, unless it has a fault and
 // a level below (the shapes, then none) has fewer, counted in order; a level
 // that holds nothing the one below does not is skipped.
 ModelAttempt from_embedding(const core::MolBuilder& mol, const std::vector<ChiralConstraint>& cs, std::uint64_t k,
-                            int& retried, int& released) {
+                            int& retried, int& released, int& regained) {
     const ConformerHolds holds(mol);
     std::optional<ModelAttempt> kept;
+    std::optional<Holds> faulted;
     for (Holds level : {Holds::All, Holds::Shapes, Holds::Lengths, Holds::None}) {
         if (level != Holds::None && !holds.anything_held(level)) continue;
         ModelAttempt made = attempt(mol, cs, level, k, retried);
-        if (kept && !(made.faults < kept->faults)) continue;
-        released += kept.has_value();
-        kept = made;
+        if (!kept || made.faults < kept->faults) {
+            released += kept.has_value();
+            kept = made;
+        }
         if (kept->faults == decltype(kept->faults){}) break;
+        if (!faulted) faulted = level;
     }
+    // A faultless conformer below a level that left a fault is refined again
+    // from where it ended at each level above it up to that one, highest
+    // first; the first faultless one replaces it.
+    if (faulted && kept->faults == decltype(kept->faults){})
+        for (Holds level : {Holds::All, Holds::Shapes, Holds::Lengths}) {
+            if (level > *faulted || level <= kept->level || !holds.anything_held(level)) continue;
+            ModelAttempt made = attempt(mol, cs, level, k, retried, &*kept);
+            if (made.faults == decltype(made.faults){}) {
+                ++regained;
+                kept = made;
+                break;
+            }
+        }
     return *kept;
 }
 
@@ -180,13 +229,13 @@ ModelAttempt from_embedding(const core::MolBuilder& mol, const std::vector<Chira
 // first two, while it is strained and has at most 100 atoms, also by one as
 // faulty at the same level whose refined function ends lower.
 ConformerResult model(const core::MolBuilder& mol, const std::vector<ChiralConstraint>& cs, int& retried,
-                      int& released, int& fresh_kept) {
-    ModelAttempt kept = from_embedding(mol, cs, 0, retried, released);
+                      int& released, int& fresh_kept, int& regained) {
+    ModelAttempt kept = from_embedding(mol, cs, 0, retried, released, regained);
     for (std::uint64_t k = 1; k <= REEMBEDDINGS; ++k) {
         const auto [chiral, flipped, bonds, angles] = kept.faults;
         const bool strained = !(kept.refined_energy <= 0.03) && k <= 2 && mol.num_atoms() <= 100;
         if (chiral == 0 && flipped == 0 && angles == 0 && !strained) break;
-        const ModelAttempt fresh = from_embedding(mol, cs, k, retried, released);
+        const ModelAttempt fresh = from_embedding(mol, cs, k, retried, released, regained);
         if (fresh.faults < kept.faults ||
             (strained && fresh.faults == kept.faults && fresh.level == kept.level && fresh.value < kept.value)) {
             kept = fresh;
@@ -206,7 +255,8 @@ TEST(ConformerModel, PipelineFollowsItsStepsBitForBit) {
     // whose held run folds an angle until a retry, a nitrosourea whose
     // first embedding is strained, and a macrolide of more than 100 atoms
     // whose strained first embedding is kept; an imine whose last run leaves
-    // an angle fault, and is dropped.
+    // an angle fault, and is dropped; a bridged aroyl amide whose fresh
+    // embedding is faultless only without the holds, and regains them.
     std::vector<std::string> smiles{"C[C@@H](O)[C@H](N)C(=O)O", "F[C@](Cl)(Br)I", "C[C@H]1CC[C@@H](C)CC1",
                                     "CC1CC=CC=CCCC(O)CCCC=CC(=O)O1", "C(=O)(N(N=O)C)NC(=O)N",
                                     "O[C@H]1[C@H](O)[C@@H](O)[C@H](O)[C@@H](O)[C@@H]1O", "C1CC2CCC1CC2",
@@ -216,10 +266,11 @@ TEST(ConformerModel, PipelineFollowsItsStepsBitForBit) {
                                     "CC(C)(C)OC(/C=C1\\[C@@H]2N(C1=O)C(C([O-])=O)=C(CS2(=O)=O)COC(C)=O)=O.[Na+]",
                                     "O(C1C(OC)C(OC(=O)CC)CC(=O)OC(C)CC=CC=CC(C(CC1CC=O)C)O)C3C(O)C(N(C)C)C(OC2CC(C)(O)"
                                     "C(OC(=O)CC)C(O2)C)C(O3)C",
-                                    "CCC(CO)/N=C(\\C)C1=C([O-])CC2C1C2(C)C"};
+                                    "CCC(CO)/N=C(\\C)C1=C([O-])CC2C1C2(C)C",
+                                    "O=C(c1cnccn1)N1CC2Cn3c(=O)ccc(-c4ccc(OC(F)(F)F)cc4)c3C(C1)C2"};
     const auto& records = test::data_records();
     for (std::size_t k = 0; k < records.size(); k += 350) smiles.push_back(records[k].smiles);
-    int mirrored = 0, retried = 0, released = 0, fresh_kept = 0;
+    int mirrored = 0, retried = 0, released = 0, fresh_kept = 0, regained = 0;
     for (const std::string& s : smiles) {
         SCOPED_TRACE(s);
         core::MolBuilder mol = test::read_or_fail(s);
@@ -227,7 +278,7 @@ TEST(ConformerModel, PipelineFollowsItsStepsBitForBit) {
         ASSERT_TRUE(cs);
         const auto got = generate_conformer(mol, *cs);
         ASSERT_TRUE(got);
-        const ConformerResult want = model(mol, *cs, retried, released, fresh_kept);
+        const ConformerResult want = model(mol, *cs, retried, released, fresh_kept, regained);
         EXPECT_EQ(got->coords, want.coords);
         EXPECT_EQ(std::tuple(got->energy_before, got->energy, got->iterations, got->grad_norm, got->converged),
                   std::tuple(want.energy_before, want.energy, want.iterations, want.grad_norm, want.converged));
@@ -239,6 +290,7 @@ TEST(ConformerModel, PipelineFollowsItsStepsBitForBit) {
     EXPECT_GT(retried, 0);
     EXPECT_GT(released, 0);
     EXPECT_GT(fresh_kept, 0);
+    EXPECT_GT(regained, 0);
 }
 
 TEST(ConformerError, Texts) {
