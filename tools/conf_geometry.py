@@ -2457,6 +2457,10 @@ GROUP_ROWS = [
      [("pemoline", "NC1=NC(=O)C(O1)c1ccccc1"), ("2-methyl-2-oxazoline", "CC1=NCCO1")]),
     ("fused furan O1-C7a-C7", "[#6X4;R]-[#6;a;r5]:[#8;a;r5]", "angle", (0, 1, 2), (117, 124),
      [("4,5,6,7-tetrahydrobenzofuran", "c1coc2c1CCCC2")]),
+    ("benzylic CH2 chain out of the ring plane", "a:a-[CH2X4;!R]-[CX4]", "torsion", (0, 1, 2, 3), (70, 110),
+     [("ethylbenzene", "CCc1ccccc1"), ("1-neopentyl-1,2,4-triazole", "CC(C)(C)Cn1cncn1"),
+      ("fluconazole thioether", "CCCCCS[C@H](C)[C@](O)(Cn1cncn1)c2ccc(F)cc2F"),
+      ("fluconazole sulfone", "C[C@H]([C@](O)(Cn1cncn1)c2ccc(F)cc2F)S(=O)(=O)C")]),
 ]
 
 _QUERIES = {}
@@ -2477,6 +2481,8 @@ def group_values(mol, x, smarts, kind, at):
             out.append(norm(sub(x[p[0]], x[p[1]])))
         elif kind == "angle":
             out.append(angle(x, *p))
+        elif kind == "torsion":
+            out.append(abs(torsion(x, *p)))
         else:
             oxygens = lambda a: [y for y in g.nbrs[a] if g.z[y] == 8 and y != p[1]]
             out.append(min(norm(sub(x[o], x[q])) for o in oxygens(p[0]) for q in oxygens(p[2])))

@@ -593,8 +593,8 @@ def test_real_molecules_end_near_the_middle_of_their_windows():
 # and amidinium ions, benzodioxoles, sulfoxides, N-alkyl aromatic nitrogens,
 # phosphonium, ring sulfonamides, thiocarbonates, quaternary carbons' C-S,
 # O-acyl hydroxylamines, pyranones and coumarins, 2-oxazolines, furans fused
-# to a saturated ring): every match inside the window crystal and gas-phase
-# structures give.
+# to a saturated ring, benzylic chains): every match inside the window
+# crystal and gas-phase structures give.
 GROUP_CASES = [pytest.param(label, smiles, id="%s: %s" % (label, name))
                for label, _, _, _, _, mols in geometry.GROUP_ROWS for name, smiles in mols]
 
@@ -613,7 +613,8 @@ def test_named_group_geometry(label, smiles):
 
 @pytest.mark.parametrize("label", ["nitrate ester O-N", "aryl or enol C-O-", "C-O-P", "C-O-S(=O)2", "ring O=S=O",
                                    "phosphate anion P-O terminal", "N-alkyl azole C-N", "pyranone O1-C2-C3 at a C-H",
-                                   "pyranone exocyclic R-C2-O1", "2-pyranone O1-C2-C3"])
+                                   "pyranone exocyclic R-C2-O1", "2-pyranone O1-C2-C3",
+                                   "benzylic CH2 chain out of the ring plane"])
 def test_real_records_meet_the_group_windows(label):
     """The first 30 records of molecules.smi carrying the group."""
     (smarts,) = [row[1] for row in geometry.GROUP_ROWS if row[0] == label]
