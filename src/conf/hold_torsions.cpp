@@ -250,7 +250,8 @@ std::optional<HeldTorsion> benzylic_torsion(const MoleculeContext& context, cons
         return std::nullopt;
     for (core::Neighbor nb : mol.neighbors(ring_atom))
         if (mol.bonds[nb.bond].order == BondOrder::Aromatic)
-            return HeldTorsion{{nb.atom, ring_atom, ch2, chain}, TorsionWells::Twisted, false, BENZYL_TWIST * DEG_TO_RAD};
+            return HeldTorsion{
+                {nb.atom, ring_atom, ch2, chain}, TorsionWells::Twisted, false, BENZYL_TWIST * DEG_TO_RAD};
     return std::nullopt;
 }
 
