@@ -2505,6 +2505,10 @@ GROUP_ROWS = [
     ("hydroxamic C-N-O", "[#8]=[#6]-[#7X3;!R](-[#8X2])-[#6;!$([#6]=[#8])]", "angle", (4, 2, 3), (111, 117),
      [("N-methylacetohydroxamic acid", "CC(=O)N(C)O"), ("N-methoxy-N-methylbenzamide", "CON(C)C(=O)c1ccccc1"),
       ("N-phenylbenzohydroxamic acid", "ON(C(=O)c1ccccc1)c1ccccc1")]),
+    ("benzylic CH2 chain out of the ring plane", "a:a-[CH2X4;!R]-[CX4]", "torsion", (0, 1, 2, 3), (70, 110),
+     [("ethylbenzene", "CCc1ccccc1"), ("1-neopentyl-1,2,4-triazole", "CC(C)(C)Cn1cncn1"),
+      ("fluconazole thioether", "CCCCCS[C@H](C)[C@](O)(Cn1cncn1)c2ccc(F)cc2F"),
+      ("fluconazole sulfone", "C[C@H]([C@](O)(Cn1cncn1)c2ccc(F)cc2F)S(=O)(=O)C")]),
 ]
 
 _QUERIES = {}
@@ -2529,6 +2533,8 @@ def group_values(mol, x, smarts, kind, at):
             alkyl, o, ipso, *ortho = p
             near, far = sorted(ortho, key=lambda r: norm(sub(x[r], x[alkyl])))
             out.append(angle(x, near if kind == "syn" else far, ipso, o))
+        elif kind == "torsion":
+            out.append(abs(torsion(x, *p)))
         else:
             oxygens = lambda a: [y for y in g.nbrs[a] if g.z[y] == 8 and y != p[1]]
             out.append(min(norm(sub(x[o], x[q])) for o in oxygens(p[0]) for q in oxygens(p[2])))

@@ -300,6 +300,27 @@ std::optional<std::pair<std::uint32_t, std::uint32_t>> aryl_ether_methine(const 
     return std::pair{aryl, hydrogen};
 }
 
+// The torsion that stands the carbon chain of an aromatic atom's CH2
+// perpendicular to the ring (see `staggered_bonds`), none for another bond.
+std::optional<HeldTorsion> benzylic_torsion(const MoleculeContext& context, const core::Bond& bond) {
+    const core::MolBuilder& mol = context.mol;
+    const bool begin_ring = is_aromatic(mol, bond.begin);
+    const std::uint32_t ring_atom = begin_ring ? bond.begin : bond.end, ch2 = begin_ring ? bond.end : bond.begin;
+    if (bond.order != BondOrder::Single || !is_aromatic(mol, ring_atom) || is_aromatic(mol, ch2) ||
+        mol.atoms[ch2].atomic_num != core::Element::C || !is_sp3(mol, ch2) ||
+        context.rings.smallest_holding(ring_atom, ch2) != NONE)
+        return std::nullopt;
+    const std::uint32_t chain = only_heavy_neighbour(mol, ch2, ring_atom);
+    if (chain == NONE || mol.atoms[chain].atomic_num != core::Element::C || !is_sp3(mol, chain) ||
+        mol.degree[ch2] != 4)
+        return std::nullopt;
+    for (core::Neighbor nb : mol.neighbors(ring_atom))
+        if (mol.bonds[nb.bond].order == BondOrder::Aromatic)
+            return HeldTorsion{
+                {nb.atom, ring_atom, ch2, chain}, TorsionWells::Twisted, false, BENZYL_TWIST * DEG_TO_RAD};
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::vector<HeldTorsion> staggered_bonds(const MoleculeContext& context) {
@@ -319,6 +340,10 @@ std::vector<HeldTorsion> staggered_bonds(const MoleculeContext& context) {
     };
     const auto carbon = [&](std::uint32_t a) { return a != NONE && mol.atoms[a].atomic_num == core::Element::C; };
     for (const core::Bond& bond : mol.bonds) {
+        if (const auto benzylic = benzylic_torsion(context, bond)) {
+            out.push_back(*benzylic);
+            continue;
+        }
         const std::uint32_t b = bond.begin, c = bond.end;
         if (bond.order != BondOrder::Single || !(tetrahedral(b) || tetrahedral(c)) ||
             !(tetrahedral(b) || two_connected_oxygen(b)) || !(tetrahedral(c) || two_connected_oxygen(c)))

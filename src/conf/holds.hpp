@@ -157,8 +157,15 @@ std::vector<ConjugatedNitrogen> conjugated_anilines(const MoleculeContext& conte
 // groups. A bond of an unbranched carbon chain (each end's only other heavy
 // neighbour a carbon) is held anti over those carbons instead, and a bond
 // between two tetrahedral atoms of a ring of MACROCYCLE or more atoms is held
-// staggered over its ring neighbours. In bond order.
+// staggered over its ring neighbours. A bond from an aromatic atom to a CH2
+// outside its rings whose other heavy neighbour is an sp3 carbon is held
+// with that carbon BENZYL_TWIST degrees out of the ring's plane (over the
+// aromatic atom's first ring neighbour): in the plane it meets the ortho
+// atom, or an azole's N2 from N1, and opens the exocyclic angle; ethylbenzene
+// stands perpendicular in the gas phase and crystal benzyl groups cluster
+// there. In bond order.
 inline constexpr std::size_t MACROCYCLE = 12;
+inline constexpr double BENZYL_TWIST = 90.0;
 std::vector<HeldTorsion> staggered_bonds(const MoleculeContext& context);
 
 // Every single bond outside the rings between two aromatic atoms (biaryls)
