@@ -2371,7 +2371,8 @@ def figure_table(before, after):
 # named molecules that carry it. "bridge" is the closest pair of oxygens on
 # the two phosphorus atoms of a P-O-P bridge (positions 0 and 2); "syn" and
 # "anti" the angle at an aryl ether's ipso atom (positions alkyl, O, ipso,
-# ortho, ortho) towards the ortho atom nearer its alkyl, and the other.
+# ortho, ortho) towards the ortho atom nearer its alkyl, and the other;
+# "fold" a torsion's distance from the nearer of 0 and 180 degrees.
 GROUP_ROWS = [
     ("nitrate ester O-N", "[#6]-[#8X2]-[#7+](=[#8])-[#8-]", "bond", (1, 2), (1.36, 1.44),
      [("methyl nitrate", "CO[N+](=O)[O-]"),
@@ -2476,6 +2477,12 @@ GROUP_ROWS = [
       ("3,3-dimethylpentane", "CCC(C)(C)CC")]),
     ("C-CH2-S of sulfides and thiols", "[CX4]-[CH2X4;!R]-[#16X2]", "angle", (0, 1, 2), (110.5, 117.5),
      [("ethanethiol", "CCS"), ("diethyl sulfide", "CCSCC"), ("cysteine", "N[C@@H](CS)C(=O)O")]),
+    ("aryl trifluoromethyl ether C-C-O-C off the plane", "[CX4](F)(F)(F)-[#8X2]-c:c", "fold", (6, 5, 4, 0), (70, 90),
+     [("trifluoromethoxybenzene", "FC(F)(F)Oc1ccccc1"), ("4-(trifluoromethoxy)aniline", "Nc1ccc(OC(F)(F)F)cc1"),
+      ("riluzole", "Nc1nc2ccc(OC(F)(F)F)cc2s1")]),
+    ("aryl trifluoromethyl ether C-O-C", "[CX4](F)(F)(F)-[#8X2]-c", "angle", (0, 4, 5), (115.5, 121),
+     [("trifluoromethoxybenzene", "FC(F)(F)Oc1ccccc1"), ("4-(trifluoromethoxy)aniline", "Nc1ccc(OC(F)(F)F)cc1"),
+      ("riluzole", "Nc1nc2ccc(OC(F)(F)F)cc2s1")]),
 ]
 
 _QUERIES = {}
@@ -2496,6 +2503,9 @@ def group_values(mol, x, smarts, kind, at):
             out.append(norm(sub(x[p[0]], x[p[1]])))
         elif kind == "angle":
             out.append(angle(x, *p))
+        elif kind == "fold":
+            t = abs(torsion(x, *p))
+            out.append(min(t, 180 - t))
         elif kind in ("syn", "anti"):
             alkyl, o, ipso, *ortho = p
             near, far = sorted(ortho, key=lambda r: norm(sub(x[r], x[alkyl])))

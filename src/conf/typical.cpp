@@ -635,6 +635,13 @@ std::optional<double> oxygen_angle(const core::MolBuilder& mol, const RingContex
     using P = std::pair<Kind, Kind>;
     const P pair{ka, kc};
     if (pair == P{Kind::Sp3Carbon, Kind::Sp3Carbon}) return 112.0;
+    // A perfluoroalkyl standing perpendicular to its ring: C-O-C 117-119
+    // (trifluoromethoxybenzene in the gas, aryl trifluoromethyl ethers in
+    // crystals); its fluorines meet the ortho atoms, and a refinement
+    // settles a degree past the middle of the window.
+    if (pair == P{Kind::Sp3Carbon, Kind::AromaticCarbon} &&
+        aryl_ether_perpendicular(mol, rings, kind_of(mol, a) == Kind::AromaticCarbon ? a : c, o))
+        return 117.0;
     // An aryl ether whose alkyl leaves the ring's plane meets no ortho
     // hydrogen: C-O-C 113-116 in crystal structures of 2,6-disubstituted
     // anisoles and 1,2,3-trimethoxyarenes' middle methoxy.

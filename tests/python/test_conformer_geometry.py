@@ -594,7 +594,8 @@ def test_real_molecules_end_near_the_middle_of_their_windows():
 # phosphonium, ring sulfonamides, thiocarbonates, quaternary carbons' C-S,
 # O-acyl hydroxylamines, pyranones and coumarins, 2-oxazolines, furans fused
 # to a saturated ring, aryl ethers' ipso angles and branched alkyls' C-O-C,
-# methylenes beside quaternary carbons and sulfurs): every match inside the
+# methylenes beside quaternary carbons and sulfurs, aryl trifluoromethyl
+# ethers): every match inside the
 # window crystal and gas-phase structures give.
 GROUP_CASES = [pytest.param(label, smiles, id="%s: %s" % (label, name))
                for label, _, _, _, _, mols in geometry.GROUP_ROWS for name, smiles in mols]
@@ -616,7 +617,7 @@ def test_named_group_geometry(label, smiles):
                                    "phosphate anion P-O terminal", "N-alkyl azole C-N", "pyranone O1-C2-C3 at a C-H",
                                    "pyranone exocyclic R-C2-O1", "2-pyranone O1-C2-C3",
                                    "aryl ether ipso C-C-O, the alkyl's side", "aryl ether ipso C-C-O, the other side",
-                                   "C-CH2-S of sulfides and thiols"])
+                                   "C-CH2-S of sulfides and thiols", "aryl trifluoromethyl ether C-C-O-C off the plane"])
 def test_real_records_meet_the_group_windows(label):
     """The first 30 records of molecules.smi carrying the group."""
     (smarts,) = [row[1] for row in geometry.GROUP_ROWS if row[0] == label]
