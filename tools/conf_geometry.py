@@ -2483,6 +2483,12 @@ GROUP_ROWS = [
     ("aryl trifluoromethyl ether C-O-C", "[CX4](F)(F)(F)-[#8X2]-c", "angle", (0, 4, 5), (115.5, 121),
      [("trifluoromethoxybenzene", "FC(F)(F)Oc1ccccc1"), ("4-(trifluoromethoxy)aniline", "Nc1ccc(OC(F)(F)F)cc1"),
       ("riluzole", "Nc1nc2ccc(OC(F)(F)F)cc2s1")]),
+    ("C-CH2-N of N-alkyl aromatic nitrogens", "[CX4;!H0]-[CH2X4;!R]-[nX3]", "angle", (0, 1, 2), (110, 116),
+     [("1-ethylpyrrole", "CCn1cccc1"), ("9-ethylcarbazole", "CCn1c2ccccc2c2ccccc21"),
+      ("1-propylimidazole", "CCCn1ccnc1")]),
+    ("C-CH2-P at a four-connected phosphorus", "[#6]-[CH2X4;!R]-[PX4]", "angle", (0, 1, 2), (111, 118),
+     [("tetraethylphosphonium", "CC[P+](CC)(CC)CC"), ("diethyl ethylphosphonate", "CCOP(=O)(CC)OCC"),
+      ("ethephon", "OP(=O)(O)CCCl"), ("tripropylphosphine oxide", "CCCP(=O)(CCC)CCC")]),
 ]
 
 _QUERIES = {}

@@ -566,7 +566,13 @@ std::optional<double> aryl_ether_ipso_angle(const core::MolBuilder& mol, const R
 // and a sulfide's or thiol's sulfur C-CH2-S 112.5 (alkyl sulfides 112-114
 // in crystal structures, cysteine's 114); the methylene's hydrogens press
 // a refinement a degree or two past either. A benzyl sulfide's keeps the
-// statistics'. None for any other centre or angle.
+// statistics'. Between an sp3 carbon and an aromatic ring's nitrogen
+// C-CH2-N 110.5 (N-ethyl indoles, carbazoles and azoles in crystal
+// structures 112-114, the ring's ortho hydrogens pressing a refinement
+// past it; beside a quaternary carbon its own rule), and between a carbon
+// and a four-connected phosphorus C-CH2-P 114 (phosphonium salts 113-117,
+// alkylphosphonates and phosphine oxides 112-116 in crystal structures).
+// None for any other centre or angle.
 std::optional<double> methylene_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre,
                                       std::uint32_t a, std::uint32_t c) {
     if (rings.smallest[centre] != 0 || !is_sp3(mol, centre) || mol.degree[centre] != 4) return std::nullopt;
@@ -586,6 +592,10 @@ std::optional<double> methylene_angle(const core::MolBuilder& mol, const RingCon
         if (element(mol, y) != core::Element::C) continue;
         if (quaternary(x)) return 115.5;
         if (sulfide(x) && is_sp3(mol, y)) return 112.5;
+        if (element(mol, x) == core::Element::N && is_aromatic(mol, x) && mol.degree[x] == 3 && is_sp3(mol, y) &&
+            !quaternary(y))
+            return 110.5;
+        if (element(mol, x) == core::Element::P && mol.degree[x] == 4) return 114.0;
     }
     return std::nullopt;
 }

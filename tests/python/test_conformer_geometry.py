@@ -594,8 +594,8 @@ def test_real_molecules_end_near_the_middle_of_their_windows():
 # phosphonium, ring sulfonamides, thiocarbonates, quaternary carbons' C-S,
 # O-acyl hydroxylamines, pyranones and coumarins, 2-oxazolines, furans fused
 # to a saturated ring, aryl ethers' ipso angles and branched alkyls' C-O-C,
-# methylenes beside quaternary carbons and sulfurs, aryl trifluoromethyl
-# ethers): every match inside the
+# methylenes beside quaternary carbons, sulfurs, aromatic nitrogens and
+# phosphorus, aryl trifluoromethyl ethers): every match inside the
 # window crystal and gas-phase structures give.
 GROUP_CASES = [pytest.param(label, smiles, id="%s: %s" % (label, name))
                for label, _, _, _, _, mols in geometry.GROUP_ROWS for name, smiles in mols]
