@@ -2371,7 +2371,8 @@ def figure_table(before, after):
 # named molecules that carry it. "bridge" is the closest pair of oxygens on
 # the two phosphorus atoms of a P-O-P bridge (positions 0 and 2); "syn" and
 # "anti" the angle at an aryl ether's ipso atom (positions alkyl, O, ipso,
-# ortho, ortho) towards the ortho atom nearer its alkyl, and the other.
+# ortho, ortho) towards the ortho atom nearer its alkyl, and the other;
+# "fold" a torsion's distance from the nearer of 0 and 180 degrees.
 GROUP_ROWS = [
     ("nitrate ester O-N", "[#6]-[#8X2]-[#7+](=[#8])-[#8-]", "bond", (1, 2), (1.36, 1.44),
      [("methyl nitrate", "CO[N+](=O)[O-]"),
@@ -2509,6 +2510,18 @@ GROUP_ROWS = [
      [("ethylbenzene", "CCc1ccccc1"), ("1-neopentyl-1,2,4-triazole", "CC(C)(C)Cn1cncn1"),
       ("fluconazole thioether", "CCCCCS[C@H](C)[C@](O)(Cn1cncn1)c2ccc(F)cc2F"),
       ("fluconazole sulfone", "C[C@H]([C@](O)(Cn1cncn1)c2ccc(F)cc2F)S(=O)(=O)C")]),
+    ("aryl trifluoromethyl ether C-C-O-C off the plane", "[CX4](F)(F)(F)-[#8X2]-c:c", "fold", (6, 5, 4, 0), (70, 90),
+     [("trifluoromethoxybenzene", "FC(F)(F)Oc1ccccc1"), ("4-(trifluoromethoxy)aniline", "Nc1ccc(OC(F)(F)F)cc1"),
+      ("riluzole", "Nc1nc2ccc(OC(F)(F)F)cc2s1")]),
+    ("aryl trifluoromethyl ether C-O-C", "[CX4](F)(F)(F)-[#8X2]-c", "angle", (0, 4, 5), (115.5, 121),
+     [("trifluoromethoxybenzene", "FC(F)(F)Oc1ccccc1"), ("4-(trifluoromethoxy)aniline", "Nc1ccc(OC(F)(F)F)cc1"),
+      ("riluzole", "Nc1nc2ccc(OC(F)(F)F)cc2s1")]),
+    ("C-CH2-N of N-alkyl aromatic nitrogens", "[CX4;!H0]-[CH2X4;!R]-[nX3]", "angle", (0, 1, 2), (110, 116),
+     [("1-ethylpyrrole", "CCn1cccc1"), ("9-ethylcarbazole", "CCn1c2ccccc2c2ccccc21"),
+      ("1-propylimidazole", "CCCn1ccnc1")]),
+    ("C-CH2-P at a four-connected phosphorus", "[#6]-[CH2X4;!R]-[PX4]", "angle", (0, 1, 2), (111, 118),
+     [("tetraethylphosphonium", "CC[P+](CC)(CC)CC"), ("diethyl ethylphosphonate", "CCOP(=O)(CC)OCC"),
+      ("ethephon", "OP(=O)(O)CCCl"), ("tripropylphosphine oxide", "CCCP(=O)(CCC)CCC")]),
 ]
 
 _QUERIES = {}
@@ -2529,6 +2542,9 @@ def group_values(mol, x, smarts, kind, at):
             out.append(norm(sub(x[p[0]], x[p[1]])))
         elif kind == "angle":
             out.append(angle(x, *p))
+        elif kind == "fold":
+            t = abs(torsion(x, *p))
+            out.append(min(t, 180 - t))
         elif kind in ("syn", "anti"):
             alkyl, o, ipso, *ortho = p
             near, far = sorted(ortho, key=lambda r: norm(sub(x[r], x[alkyl])))

@@ -163,6 +163,18 @@ bool aryl_ether_off_plane(const core::MolBuilder& mol, const RingContext& rings,
     return sides >= 2 || hydrogens == 0 || (hydrogens == 1 && sides == 1);
 }
 
+bool aryl_ether_perpendicular(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t ring_atom,
+                              std::uint32_t o) {
+    const std::uint32_t alkyl = aryl_ether_alkyl(mol, rings, ring_atom, o);
+    if (alkyl == NONE) return false;
+    std::size_t fluorines = 0;
+    for (core::Neighbor nb : mol.neighbors(alkyl)) {
+        if (mol.atoms[nb.atom].atomic_num == core::Element::H) return false;
+        fluorines += mol.atoms[nb.atom].atomic_num == core::Element::F;
+    }
+    return fluorines >= 2;
+}
+
 std::uint32_t aryl_ether_side(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t ring_atom,
                               std::uint32_t o) {
     if (aryl_ether_alkyl(mol, rings, ring_atom, o) == NONE || aryl_ether_off_plane(mol, rings, ring_atom, o))
@@ -209,6 +221,11 @@ std::vector<HeldTorsion> conjugated_links(const MoleculeContext& context) {
         else if (pi_c) link = carbonyl_partner(mol, c) == NONE && donor_oxygen(mol, b, c) &&
                               !crowded_ring_atom(mol, context.rings, c);
         if (!link || tertiary_amide_carbon(mol, b) || tertiary_amide_carbon(mol, c)) continue;
+        if (aryl_ether_perpendicular(mol, context.rings, b, c) || aryl_ether_perpendicular(mol, context.rings, c, b)) {
+            const std::uint32_t a = other_neighbour(mol, b, c), d = other_neighbour(mol, c, b);
+            out.push_back({{a, b, c, d}, TorsionWells::Twisted, false, ARYL_ETHER_PERPENDICULAR * DEG_TO_RAD});
+            continue;
+        }
         const bool twisted = crowded(mol, context.rings, b, c) || crowded(mol, context.rings, c, b) ||
                              aryl_ether_off_plane(mol, context.rings, b, c) ||
                              aryl_ether_off_plane(mol, context.rings, c, b);

@@ -118,7 +118,9 @@ std::vector<PlanarFour> planar_nitro_groups(const MoleculeContext& context);
 // positions is crowded out of the plane and not held; a nitro group crowded
 // so from one side is held twisted instead. One torsion per bond, each end's
 // first other neighbour; but an aryl ether's alkyl is held cis to the ring
-// atom `aryl_ether_side` gives (`TorsionWells::Cis`). In bond order.
+// atom `aryl_ether_side` gives (`TorsionWells::Cis`), and a perfluoroalkyl
+// one perpendicular to its ring (see `aryl_ether_perpendicular`). In bond
+// order.
 std::vector<HeldTorsion> conjugated_links(const MoleculeContext& context);
 
 // Whether the sp3 alkyl of ether oxygen `o` on aromatic atom `ring_atom`
@@ -129,6 +131,16 @@ std::vector<HeldTorsion> conjugated_links(const MoleculeContext& context);
 // structures alike turn such a cyclopentyl or isopropyl out of the plane).
 bool aryl_ether_off_plane(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t ring_atom,
                           std::uint32_t o);
+
+// Whether the alkyl of ether oxygen `o` on aromatic atom `ring_atom` is a
+// perfluoroalkyl (no hydrogen, two fluorines or more), which stands
+// perpendicular to the ring's plane: the oxygen's lone pairs turn to the
+// C-F bonds rather than to the ring (trifluoromethoxybenzene's gas-phase
+// structure, and crystal structures of aryl trifluoromethyl ethers, C-C-O-C
+// near 90). Held ARYL_ETHER_PERPENDICULAR degrees off the plane.
+bool aryl_ether_perpendicular(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t ring_atom,
+                              std::uint32_t o);
+inline constexpr double ARYL_ETHER_PERPENDICULAR = 90.0;
 
 // The ring neighbour of aromatic atom `ring_atom` that the alkyl of its
 // ether oxygen `o` lies cis to, in the ring's plane; NONE where the link is

@@ -574,7 +574,13 @@ std::optional<double> aryl_ether_ipso_angle(const core::MolBuilder& mol, const R
 // and a sulfide's or thiol's sulfur C-CH2-S 112.5 (alkyl sulfides 112-114
 // in crystal structures, cysteine's 114); the methylene's hydrogens press
 // a refinement a degree or two past either. A benzyl sulfide's keeps the
-// statistics'. None for any other centre or angle.
+// statistics'. Between an sp3 carbon and an aromatic ring's nitrogen
+// C-CH2-N 110.5 (N-ethyl indoles, carbazoles and azoles in crystal
+// structures 112-114, the ring's ortho hydrogens pressing a refinement
+// past it; beside a quaternary carbon its own rule), and between a carbon
+// and a four-connected phosphorus C-CH2-P 114 (phosphonium salts 113-117,
+// alkylphosphonates and phosphine oxides 112-116 in crystal structures).
+// None for any other centre or angle.
 std::optional<double> methylene_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre,
                                       std::uint32_t a, std::uint32_t c) {
     if (rings.smallest[centre] != 0 || !is_sp3(mol, centre) || mol.degree[centre] != 4) return std::nullopt;
@@ -594,6 +600,10 @@ std::optional<double> methylene_angle(const core::MolBuilder& mol, const RingCon
         if (element(mol, y) != core::Element::C) continue;
         if (quaternary(x)) return 115.5;
         if (sulfide(x) && is_sp3(mol, y)) return 112.5;
+        if (element(mol, x) == core::Element::N && is_aromatic(mol, x) && mol.degree[x] == 3 && is_sp3(mol, y) &&
+            !quaternary(y))
+            return 110.5;
+        if (element(mol, x) == core::Element::P && mol.degree[x] == 4) return 114.0;
     }
     return std::nullopt;
 }
@@ -721,6 +731,13 @@ std::optional<double> oxygen_angle(const core::MolBuilder& mol, const RingContex
     using P = std::pair<Kind, Kind>;
     const P pair{ka, kc};
     if (pair == P{Kind::Sp3Carbon, Kind::Sp3Carbon}) return 112.0;
+    // A perfluoroalkyl standing perpendicular to its ring: C-O-C 117-119
+    // (trifluoromethoxybenzene in the gas, aryl trifluoromethyl ethers in
+    // crystals); its fluorines meet the ortho atoms, and a refinement
+    // settles a degree past the middle of the window.
+    if (pair == P{Kind::Sp3Carbon, Kind::AromaticCarbon} &&
+        aryl_ether_perpendicular(mol, rings, kind_of(mol, a) == Kind::AromaticCarbon ? a : c, o))
+        return 117.0;
     // An aryl ether whose alkyl leaves the ring's plane meets no ortho
     // hydrogen: C-O-C 113-116 in crystal structures of 2,6-disubstituted
     // anisoles and 1,2,3-trimethoxyarenes' middle methoxy.

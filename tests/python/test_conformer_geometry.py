@@ -597,9 +597,9 @@ def test_real_molecules_end_near_the_middle_of_their_windows():
 # isothiazolones' S-N, thiocarbonates, quaternary carbons' C-S,
 # O-acyl hydroxylamines, pyranones and coumarins, 2-oxazolines, furans fused
 # to a saturated ring, aryl ethers' ipso angles and branched alkyls' C-O-C,
-# methylenes beside quaternary carbons and sulfurs, S- and O-thiocarbamates,
-# imidate anions, thioimidates, hydroxamic acids,
-# benzylic chains): every match inside the
+# methylenes beside quaternary carbons, sulfurs, aromatic nitrogens and
+# phosphorus, S- and O-thiocarbamates, imidate anions, thioimidates,
+# hydroxamic acids, benzylic chains, aryl trifluoromethyl ethers): every match inside the
 # window crystal and gas-phase structures give.
 GROUP_CASES = [pytest.param(label, smiles, id="%s: %s" % (label, name))
                for label, _, _, _, _, mols in geometry.GROUP_ROWS for name, smiles in mols]
@@ -622,7 +622,8 @@ def test_named_group_geometry(label, smiles):
                                    "pyranone exocyclic R-C2-O1", "2-pyranone O1-C2-C3",
                                    "aryl ether ipso C-C-O, the alkyl's side", "aryl ether ipso C-C-O, the other side",
                                    "C-CH2-S of sulfides and thiols", "sulfonamide C-S-N",
-                                   "phosphoryl P-C", "benzylic CH2 chain out of the ring plane"])
+                                   "phosphoryl P-C", "benzylic CH2 chain out of the ring plane",
+                                   "aryl trifluoromethyl ether C-C-O-C off the plane"])
 def test_real_records_meet_the_group_windows(label):
     """The first 30 records of molecules.smi carrying the group."""
     (smarts,) = [row[1] for row in geometry.GROUP_ROWS if row[0] == label]
