@@ -621,7 +621,7 @@ def test_named_group_geometry(label, smiles):
                                    "pyranone exocyclic R-C2-O1", "2-pyranone O1-C2-C3",
                                    "aryl ether ipso C-C-O, the alkyl's side", "aryl ether ipso C-C-O, the other side",
                                    "C-CH2-S of sulfides and thiols", "sulfonamide C-S-N",
-                                   "phosphoryl P-C"])
+                                   "phosphoryl P-C", "2-substituted ring sulfonamide C-N-S"])
 def test_real_records_meet_the_group_windows(label):
     """The first 30 records of molecules.smi carrying the group."""
     (smarts,) = [row[1] for row in geometry.GROUP_ROWS if row[0] == label]
