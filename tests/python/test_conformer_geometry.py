@@ -224,6 +224,18 @@ def test_chair_substituents_lie_equatorial():
         assert abs(geometry.torsion(coords, x, a, b, c)) > 150, smiles
 
 
+# Beside a sulfonyl ring nitrogen the substituent stands axial even where the
+# other one, trans on C4, must then go equatorial (torsion substituent-C2-N-C6).
+@pytest.mark.parametrize("smiles, atoms", [
+    ("C[C@H]1C[C@H](C)CCN1S(=O)(=O)C", (0, 1, 7, 6)),
+    ("C[C@H]1C[C@H](C)CCN1S(=O)(=O)c1ccc(C)cc1", (0, 1, 7, 6)),
+    ("CC(=O)[C@H]1C[C@H](C)CCN1S(=O)(=O)C", (1, 3, 9, 8)),
+])
+def test_chair_substituent_beside_a_sulfonyl_nitrogen_lies_axial(smiles, atoms):
+    conf = quorix.parse_smiles(smiles).conformer()
+    assert abs(geometry.torsion([tuple(p) for p in conf.coords], *atoms)) < 120, smiles
+
+
 # Bonds (two atoms) and angles (three) of named molecules, with the window
 # each falls in (hand-checked crystal and textbook values); "H3" is the first
 # hydrogen on atom 3. Ring bonds of lactones, enones, dienes and aryl ketones
