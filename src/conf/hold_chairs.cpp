@@ -85,8 +85,12 @@ std::vector<HeldTorsion> chair_terms(std::span<const HeldChair> chairs, std::spa
             const double own = torsion_angle({sub.atom, ring[i], ring[(i + 1) % 6], ring[(i + 2) % 6]}, start);
             const double offset = std::remainder(own - phi[r][path], TWO_PI);
             if (std::isnan(offset)) continue;
-            for (int form = 0; form < 2; ++form)
-                equatorial[r][form] += std::abs(std::remainder(target(path, form == 0) + offset, TWO_PI)) > TWO_PI / 3;
+            if (sub.place == ChairPlace::Either) continue;
+            for (int form = 0; form < 2; ++form) {
+                const bool eq = std::abs(std::remainder(target(path, form == 0) + offset, TWO_PI)) > TWO_PI / 3;
+                if (sub.place == ChairPlace::Equatorial) equatorial[r][form] += eq;
+                else equatorial[r][form] += eq ? 0 : 2;
+            }
         }
     std::vector<Fusion> fusions;
     std::vector<std::size_t> group(n);
@@ -104,7 +108,7 @@ std::vector<HeldTorsion> chair_terms(std::span<const HeldChair> chairs, std::spa
                     fusions.push_back({r, k, q, j, std::remainder(phi[q][j] - phi[r][k], TWO_PI)});
                     group[root(q)] = root(r);
                 }
-    // Heavy substituents equatorial first, then agreement with the start.
+    // Heavy substituents best placed first, then agreement with the start.
     const auto score = [&](std::size_t r, bool positive) {
         return 1000.0 * equatorial[r][positive ? 0 : 1] + (positive ? agreement[r] : -agreement[r]);
     };
@@ -162,6 +166,27 @@ std::vector<std::uint32_t> chair_rings(const MoleculeContext& context) {
     return out;
 }
 
+namespace {
+
+// A sulfonamide's ring nitrogen lies near flat, its sulfonyl group close to
+// the ring's mean plane, where an equatorial substituent on the carbon
+// beside it would eclipse an S=O: crystal structures of 2-substituted
+// N-sulfonyl piperidines put that substituent axial (and the nitrogen's
+// angles near 350): that strain outweighs an equatorial substituent's
+// preference elsewhere on the ring, so an axial one there counts twice.
+// The nitrogen's own substituent goes where the ring puts it.
+ChairPlace chair_place(const core::MolBuilder& mol, const HeldChair& chair, std::size_t position) {
+    const auto flat_sulfonyl = [&](std::uint32_t a) {
+        return mol.atoms[a].atomic_num == core::Element::N && mol.degree[a] == 3 && sulfonamide_nitrogen(mol, a);
+    };
+    if (flat_sulfonyl(chair.atoms[position])) return ChairPlace::Either;
+    const bool beside = flat_sulfonyl(chair.atoms[(position + 1) % 6]) || flat_sulfonyl(chair.atoms[(position + 5) % 6]);
+    return beside && mol.atoms[chair.atoms[position]].atomic_num == core::Element::C ? ChairPlace::Axial
+                                                                                      : ChairPlace::Equatorial;
+}
+
+}  // namespace
+
 std::vector<HeldChair> held_chairs(const MoleculeContext& context) {
     const core::MolBuilder& mol = context.mol;
     std::vector<HeldChair> out;
@@ -172,7 +197,7 @@ std::vector<HeldChair> held_chairs(const MoleculeContext& context) {
         for (std::size_t i = 0; i < 6; ++i)
             for (core::Neighbor nb : mol.neighbors(chair.atoms[i]))
                 if (mol.atoms[nb.atom].atomic_num != core::Element::H && !context.rings.contains(r, nb.atom))
-                    chair.substituents.push_back({i, nb.atom});
+                    chair.substituents.push_back({i, nb.atom, chair_place(mol, chair, i)});
     }
     return out;
 }

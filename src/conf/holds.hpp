@@ -199,11 +199,18 @@ std::vector<HeldTorsion> biaryl_links(const MoleculeContext& context);
 std::vector<std::uint32_t> chair_rings(const MoleculeContext& context);
 
 
+// Where a chair's substituent is best placed: most equatorial; beside a
+// near-flat sulfonyl nitrogen, axial; the nitrogen's own, wherever the
+// ring puts it.
+enum class ChairPlace : std::uint8_t { Equatorial, Axial, Either };
+
 // A heavy atom on a chair's ring atom `position` (0 to 5) that is not in
-// that ring: the chair form that puts more of them equatorial is held.
+// that ring: the chair form that puts more of them where they are best
+// placed is held.
 struct ChairSubstituent {
     std::size_t position = 0;
     std::uint32_t atom = core::NONE;
+    ChairPlace place = ChairPlace::Equatorial;
 };
 
 // A chair ring: its index in the ring list, its atoms in ring order and its

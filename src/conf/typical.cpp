@@ -1485,10 +1485,11 @@ double aniline_angle(const core::MolBuilder& mol, std::uint32_t a, std::uint32_t
     return is_aromatic(mol, a) || is_aromatic(mol, c) ? 118.0 : 114.0 + 2.0 * (heavy(a) + heavy(c));
 }
 
-// A substituent on the ring carbon beside the nitrogen crowds the sulfonyl
-// group, and a refinement opens the angle between them some 3 past what it
-// is given (to 122-123 in N-sulfonyl prolines and pipecolates, where
-// crystal structures keep it at 118-121): it is given 2.5 less.
+// A substituent on the ring carbon beside the nitrogen of a five-ring
+// crowds the sulfonyl group, and a refinement opens the angle between them
+// some 3 past what it is given (to 122-123 in N-sulfonyl prolines, where
+// crystal structures keep it at 118-121): it is given 2.5 less. A six-ring
+// turns that substituent axial instead (see `held_chairs`).
 double sulfonamide_crowding(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t n, std::uint32_t a,
                             std::uint32_t c) {
     const std::uint32_t carbon = rings.smallest_size(n, a) != 0 ? a : c;
@@ -1511,7 +1512,7 @@ std::optional<double> sulfonamide_ring_angle(const core::MolBuilder& mol, const 
     const std::size_t own = rings.smallest[n], ring = rings.smallest_size(n, a, c);
     if (own != 5 && own != 6) return std::nullopt;
     switch (ring) {
-        case 0: return (own == 5 ? 119.5 : 116.5) - sulfonamide_crowding(mol, rings, n, a, c);
+        case 0: return own == 5 ? 119.5 - sulfonamide_crowding(mol, rings, n, a, c) : 116.5;
         case 5: return 111.0;
         case 6: return 112.5;
         default: return std::nullopt;

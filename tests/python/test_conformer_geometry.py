@@ -224,6 +224,18 @@ def test_chair_substituents_lie_equatorial():
         assert abs(geometry.torsion(coords, x, a, b, c)) > 150, smiles
 
 
+# Beside a sulfonyl ring nitrogen the substituent stands axial even where the
+# other one, trans on C4, must then go equatorial (torsion substituent-C2-N-C6).
+@pytest.mark.parametrize("smiles, atoms", [
+    ("C[C@H]1C[C@H](C)CCN1S(=O)(=O)C", (0, 1, 7, 6)),
+    ("C[C@H]1C[C@H](C)CCN1S(=O)(=O)c1ccc(C)cc1", (0, 1, 7, 6)),
+    ("CC(=O)[C@H]1C[C@H](C)CCN1S(=O)(=O)C", (1, 3, 9, 8)),
+])
+def test_chair_substituent_beside_a_sulfonyl_nitrogen_lies_axial(smiles, atoms):
+    conf = quorix.parse_smiles(smiles).conformer()
+    assert abs(geometry.torsion([tuple(p) for p in conf.coords], *atoms)) < 120, smiles
+
+
 # Bonds (two atoms) and angles (three) of named molecules, with the window
 # each falls in (hand-checked crystal and textbook values); "H3" is the first
 # hydrogen on atom 3. Ring bonds of lactones, enones, dienes and aryl ketones
@@ -623,7 +635,8 @@ def test_named_group_geometry(label, smiles):
                                    "aryl ether ipso C-C-O, the alkyl's side", "aryl ether ipso C-C-O, the other side",
                                    "C-CH2-S of sulfides and thiols", "sulfonamide C-S-N",
                                    "phosphoryl P-C", "benzylic CH2 chain out of the ring plane",
-                                   "aryl trifluoromethyl ether C-C-O-C off the plane"])
+                                   "aryl trifluoromethyl ether C-C-O-C off the plane",
+                                   "2-substituted ring sulfonamide C-N-S"])
 def test_real_records_meet_the_group_windows(label):
     """The first 30 records of molecules.smi carrying the group."""
     (smarts,) = [row[1] for row in geometry.GROUP_ROWS if row[0] == label]
