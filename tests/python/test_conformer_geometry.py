@@ -245,6 +245,10 @@ NAMED_BONDS_AND_ANGLES = [
     ("c1ccc(Nc2ccccc2)cc1", (3, 4, 5), 123, 133),  # diphenylamine C-N-C
     ("O=C1CCC(=O)N1", (1, 6), 1.36, 1.41),  # succinimide C(=O)-N
     ("O=C1CCC1", (1, 2), 1.51, 1.55),  # cyclobutanone C-C(=O)
+    # Glycosides C-O-C 113-118: with the methines' hydrogens turned away the
+    # rings met as a syn-pentane and opened it to 125-127.
+    ("OC[C@H]1O[C@H](O[C@H]2[C@H](O)[C@@H](O)[C@H](O)O[C@@H]2CO)[C@H](O)[C@@H](O)[C@@H]1O", (4, 5, 6), 112, 119),
+    ("OC1CCCC(OC2CCCCC2O)C1", (5, 6, 7), 111, 118),  # dicyclohexyl ether, hydroxyls beside the link
 ]
 
 
