@@ -249,6 +249,10 @@ NAMED_BONDS_AND_ANGLES = [
     # rings met as a syn-pentane and opened it to 125-127.
     ("OC[C@H]1O[C@H](O[C@H]2[C@H](O)[C@@H](O)[C@H](O)O[C@@H]2CO)[C@H](O)[C@@H](O)[C@@H]1O", (4, 5, 6), 112, 119),
     ("OC1CCCC(OC2CCCCC2O)C1", (5, 6, 7), 111, 118),  # dicyclohexyl ether, hydroxyls beside the link
+    # Ring ammonium C(exo)-N+-C towards a substituted ring carbon 113-116;
+    # the ring amine's 110.5 let the gauche pair close it to 107-110.
+    ("C[NH+]1CCCCC1C", (0, 1, 6), 112, 117),  # 1,2-dimethylpiperidinium
+    ("C[NH+]1CCC[C@H]1c1cccnc1", (0, 1, 5), 114, 118),  # nicotinium
 ]
 
 
