@@ -293,14 +293,16 @@ std::uint32_t ring_neighbour(const MoleculeContext& context, std::uint32_t a, st
     return NONE;
 }
 
-// The aryl carbon and hydrogen of an aryl ether's methine (isopropyl,
-// cyclopentyl) on oxygen `o`, carbon `c`: the hydrogen turns to the ring,
-// near cis to the aryl carbon, its two heavy neighbours astride the C-O-C
-// plane (so in crystal structures of isopropoxy- and cyclopentyloxyarenes);
-// turned away, both meet the ring's ortho atoms and open C-O-C to some 125.
-// None otherwise.
-std::optional<std::pair<std::uint32_t, std::uint32_t>> aryl_ether_methine(const MoleculeContext& context,
-                                                                          std::uint32_t o, std::uint32_t c) {
+// The far carbon and hydrogen of an ether's methine (isopropyl,
+// cyclopentyl) on oxygen `o`, carbon `c`, whose far carbon is an aryl's or
+// a branched alkyl's: the hydrogen turns near cis to the far carbon, its
+// two heavy neighbours astride the C-O-C plane (so in crystal structures
+// of isopropoxy- and cyclopentyloxyarenes, and of glycosides, whose
+// H-C-O-C lie within some 30 of cis on both sides of the link); turned
+// away, they meet the ring's ortho atoms or the far carbon's own branches,
+// as a syn-pentane, and open C-O-C to 125-130. None otherwise.
+std::optional<std::pair<std::uint32_t, std::uint32_t>> ether_methine(const MoleculeContext& context,
+                                                                     std::uint32_t o, std::uint32_t c) {
     const core::MolBuilder& mol = context.mol;
     if (mol.atoms[o].atomic_num != core::Element::O || mol.degree[o] != 2 ||
         mol.atoms[c].atomic_num != core::Element::C || mol.degree[c] != 4)
@@ -312,9 +314,12 @@ std::optional<std::pair<std::uint32_t, std::uint32_t>> aryl_ether_methine(const 
             hydrogen = nb.atom;
             ++hydrogens;
         }
-    const std::uint32_t aryl = other_neighbour(mol, o, c);
-    if (hydrogens != 1 || aryl_ether_alkyl(mol, context.rings, aryl, o) != c) return std::nullopt;
-    return std::pair{aryl, hydrogen};
+    if (hydrogens != 1) return std::nullopt;
+    const std::uint32_t far = other_neighbour(mol, o, c);
+    if (aryl_ether_alkyl(mol, context.rings, far, o) == c) return std::pair{far, hydrogen};
+    if (mol.atoms[far].atomic_num != core::Element::C || mol.degree[far] != 4 || hydrogens_on(mol, far) > 1)
+        return std::nullopt;
+    return std::pair{far, hydrogen};
 }
 
 // The torsion that stands the carbon chain of an aromatic atom's CH2
@@ -381,11 +386,11 @@ std::vector<HeldTorsion> staggered_bonds(const MoleculeContext& context) {
             out.push_back({{heavy_a, b, c, heavy_d}, TorsionWells::Anti});
             continue;
         }
-        if (const auto methine = aryl_ether_methine(context, b, c)) {
+        if (const auto methine = ether_methine(context, b, c)) {
             out.push_back({{methine->first, b, c, methine->second}, TorsionWells::Syn});
             continue;
         }
-        if (const auto methine = aryl_ether_methine(context, c, b)) {
+        if (const auto methine = ether_methine(context, c, b)) {
             out.push_back({{methine->second, b, c, methine->first}, TorsionWells::Syn});
             continue;
         }

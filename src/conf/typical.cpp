@@ -1347,6 +1347,25 @@ std::optional<double> phosphite_angle(const core::MolBuilder& mol, const RingCon
     return 99.5;
 }
 
+// The exocyclic C-N+-C at a tertiary ammonium nitrogen of a five- or
+// six-membered ring: 111-113 in crystal structures of N-alkylpiperidinium
+// and -pyrrolidinium salts, as the open chain's, and 113-116 towards a ring
+// carbon with a substituent of its own, which stands gauche to the
+// exocyclic carbon. The ring's amine rows give 110.5, under which that
+// gauche pair closed it to 107-109. Other angles keep the ring's rows.
+std::optional<double> ring_ammonium_exocyclic_angle(const core::MolBuilder& mol, const RingContext& rings,
+                                                    std::uint32_t n, std::size_t hydrogens, std::uint32_t a,
+                                                    std::uint32_t c) {
+    const std::size_t own = rings.smallest[n];
+    if (hydrogens != 1 || (own != 5 && own != 6) || element(mol, a) != core::Element::C ||
+        element(mol, c) != core::Element::C || rings.smallest_size(n, a, c) != 0)
+        return std::nullopt;
+    const std::uint32_t ring_atom = rings.smallest_size(n, a) != 0 ? a : c;
+    std::size_t heavy = 0;
+    for (core::Neighbor nb : mol.neighbors(ring_atom)) heavy += element(mol, nb.atom) != core::Element::H;
+    return heavy > 2 ? 114.5 : 112.0;
+}
+
 // At an ammonium nitrogen outside small rings, by how many hydrogens it
 // carries: a secondary one opens C-N+-C to 113-117 (dialkylammonium salts'
 // crystal structures) and closes H-N+-H to some 107, a tertiary one's three
@@ -1356,10 +1375,12 @@ std::optional<double> phosphite_angle(const core::MolBuilder& mol, const RingCon
 std::optional<double> ammonium_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t n,
                                      std::uint32_t a, std::uint32_t c) {
     if (element(mol, n) != core::Element::N || mol.degree[n] != 4 || mol.atoms[n].formal_charge != 1 ||
-        is_aromatic(mol, n) || (rings.smallest[n] != 0 && rings.smallest[n] < LARGE_RING))
+        is_aromatic(mol, n))
         return std::nullopt;
     std::size_t hydrogens = 0;
     for (core::Neighbor nb : mol.neighbors(n)) hydrogens += element(mol, nb.atom) == core::Element::H;
+    if (rings.smallest[n] != 0 && rings.smallest[n] < LARGE_RING)
+        return ring_ammonium_exocyclic_angle(mol, rings, n, hydrogens, a, c);
     const std::size_t in_angle = std::size_t(element(mol, a) == core::Element::H) +
                                  std::size_t(element(mol, c) == core::Element::H);
     if (hydrogens == 1) {

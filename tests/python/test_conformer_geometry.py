@@ -257,6 +257,9 @@ NAMED_BONDS_AND_ANGLES = [
     ("c1ccc(Nc2ccccc2)cc1", (3, 4, 5), 123, 133),  # diphenylamine C-N-C
     ("O=C1CCC(=O)N1", (1, 6), 1.36, 1.41),  # succinimide C(=O)-N
     ("O=C1CCC1", (1, 2), 1.51, 1.55),  # cyclobutanone C-C(=O)
+    # Between two methines C-O-C 113-118: with their hydrogens turned away
+    # the rings met as a syn-pentane and opened it to 125.
+    ("OC1CCCC(OC2CCCCC2O)C1", (5, 6, 7), 111, 118),
 ]
 
 
@@ -611,7 +614,8 @@ def test_real_molecules_end_near_the_middle_of_their_windows():
 # to a saturated ring, aryl ethers' ipso angles and branched alkyls' C-O-C,
 # methylenes beside quaternary carbons, sulfurs, aromatic nitrogens and
 # phosphorus, S- and O-thiocarbamates, imidate anions, thioimidates,
-# hydroxamic acids, benzylic chains, aryl trifluoromethyl ethers): every match inside the
+# hydroxamic acids, benzylic chains, aryl trifluoromethyl ethers, glycosides'
+# C-O-C, ring ammoniums' exocyclic C-N+-C): every match inside the
 # window crystal and gas-phase structures give.
 GROUP_CASES = [pytest.param(label, smiles, id="%s: %s" % (label, name))
                for label, _, _, _, _, mols in geometry.GROUP_ROWS for name, smiles in mols]
