@@ -471,10 +471,17 @@ std::expected<Embedding, ConformerError> embed(const core::MolBuilder& mol, cons
     return out;
 }
 
+// Where an attempt starts: an embedding, whose fault the nudged retries may
+// undo; or a faultless run of a level below (see `regain_holds`), which the
+// level's own terms either keep faultless or not, and which is given up at
+// its first fault.
+enum class Start { Embedding, Regained };
+
 std::expected<Attempt, ConformerError> attempt(const core::MolBuilder& mol, const ConformerHolds& held,
                                                std::span<const ChiralConstraint> constraints, Holds holds,
                                                std::uint64_t embedding,
-                                               std::optional<std::expected<Embedding, ConformerError>>& shared) {
+                                               std::optional<std::expected<Embedding, ConformerError>>& shared,
+                                               Start start = Start::Embedding) {
     DistanceBounds raw = build_bounds(mol, &held.bounds(holds));
     if (!shared || !*shared || (**shared).raw.values != raw.values)
         shared = embed(mol, held, constraints, std::move(raw), embedding);
@@ -496,9 +503,17 @@ std::expected<Attempt, ConformerError> attempt(const core::MolBuilder& mol, cons
     Run kept = refine(std::move(flat), refined_on, plain, mol, bounds, constraints);
     // A run that ends unconverged often stalls on a stale curvature history
     // rather than at its minimum; a fresh run from where it stopped goes on.
-    for (std::size_t c = 0; c < CONTINUATIONS && !kept.refined.converged; ++c)
+    // Not one with the holds and an angle far outside its window: going on
+    // does not undo a fold (a bridgehead inside out kept a chain-bearing
+    // biadamantane's 1,300 iterations unconverged), the nudges below may.
+    const auto goes_on = [&] {
+        if (kept.refined.converged) return false;
+        if (start == Start::Regained) return faults_of(kept, mol, constraints).none();
+        return !(held_terms && kept.angle_faults > 0);
+    };
+    for (std::size_t c = 0; c < CONTINUATIONS && goes_on(); ++c)
         kept = refine(kept.flat, refined_on, plain, mol, bounds, constraints, CONTINUE);
-    if (needs_retry(kept, constraints.size(), held_terms)) {
+    if (start == Start::Embedding && needs_retry(kept, constraints.size(), held_terms)) {
         const std::vector<double> base = kept.flat;
         for (std::size_t k = 1; k <= RETRIES; ++k) {
             std::vector<double> trial = base;
@@ -555,7 +570,7 @@ std::optional<Attempt> regain_holds(const core::MolBuilder& mol, const Conformer
         from.spread = faultless.result.spread;
         from.mirrored = faultless.result.mirrored;
         std::optional<std::expected<Embedding, ConformerError>> shared(std::move(from));
-        auto made = attempt(mol, holds, constraints, level, faultless.trace.embedding, shared);
+        auto made = attempt(mol, holds, constraints, level, faultless.trace.embedding, shared, Start::Regained);
         if (made && made->faults.none()) return std::move(*made);
     }
     return std::nullopt;
@@ -572,11 +587,17 @@ std::expected<Attempt, ConformerError> conformer_from(const core::MolBuilder& mo
     std::optional<std::expected<Attempt, ConformerError>> kept;
     std::optional<std::expected<Embedding, ConformerError>> shared;
     std::optional<Holds> faulted;  // the highest level that left a fault
+    bool folded = false;           // the last level's run left an angle far outside its window
     for (Holds level : {Holds::All, Holds::Shapes, Holds::Lengths, Holds::None}) {
         // A level that holds nothing beyond the next one down would make the
         // same conformer.
         if (level != Holds::None && !holds.anything_held(level)) continue;
+        // Nor is a fold the level above left in its embedding undone by
+        // fewer holds on the same bounds, hence the same embedding.
+        if (folded && shared && *shared && build_bounds(mol, &holds.bounds(level)).values == (**shared).raw.values)
+            continue;
         auto made = attempt(mol, holds, constraints, level, embedding, shared);
+        folded = made && made->faults.angles > 0;
         if (!kept || !*kept || (made && made->faults.key() < (**kept).faults.key())) kept = std::move(made);
         if (*kept && (**kept).faults.none()) break;
         if (!faulted) faulted = level;
