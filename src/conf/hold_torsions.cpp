@@ -293,6 +293,14 @@ std::uint32_t ring_neighbour(const MoleculeContext& context, std::uint32_t a, st
     return NONE;
 }
 
+// A phosphoryl's or sulfonyl's four-connected centre: an ester's methine
+// meets its oxygens as it would a branched carbon's branches (isopropyl
+// phosphonates and sulfonates open C-O-P and C-O-S to 124 turned away).
+bool acid_ester_centre(const core::MolBuilder& mol, std::uint32_t a) {
+    const std::uint8_t z = mol.atoms[a].atomic_num;
+    return (z == core::Element::P || z == core::Element::S) && mol.degree[a] == 4;
+}
+
 // The far carbon and hydrogen of an ether's methine (isopropyl,
 // cyclopentyl) on oxygen `o`, carbon `c`, whose far carbon is an aryl's or
 // a branched alkyl's: the hydrogen turns near cis to the far carbon, its
@@ -317,6 +325,7 @@ std::optional<std::pair<std::uint32_t, std::uint32_t>> ether_methine(const Molec
     if (hydrogens != 1) return std::nullopt;
     const std::uint32_t far = other_neighbour(mol, o, c);
     if (aryl_ether_alkyl(mol, context.rings, far, o) == c) return std::pair{far, hydrogen};
+    if (acid_ester_centre(mol, far)) return std::pair{far, hydrogen};
     if (mol.atoms[far].atomic_num != core::Element::C || mol.degree[far] != 4 || hydrogens_on(mol, far) > 1)
         return std::nullopt;
     return std::pair{far, hydrogen};

@@ -388,10 +388,19 @@ bool ring_chalcogen(const core::MolBuilder& mol, std::uint32_t x) {
     return (element(mol, x) == core::Element::O || element(mol, x) == core::Element::S) && mol.degree[x] == 2;
 }
 
+// A four-connected ring carbon: a cyclopentene's or a carbapenem's, whose
+// ring carbon leans its exocyclic bond towards the double bond as an
+// alkene's does (crystal structures of carbapenems' 2-thio substituents and
+// 1-substituted cyclopentenes: R-C=C 125-129 against R-C-CH2 120-122).
+bool ring_methylene(const core::MolBuilder& mol, std::uint32_t x) {
+    return element(mol, x) == core::Element::C && mol.degree[x] == 4;
+}
+
 // The exocyclic angle a-centre-c at an atom of one five-membered aromatic
 // ring with two ring bonds and one other, or at a trigonal atom of a flat
 // five-ring with one ring double bond, an exocyclic single bond and a ring
-// oxygen or sulfur beside it (see `ring_chalcogen`), or at an aromatic
+// oxygen, sulfur or four-connected carbon beside it (see `ring_chalcogen`
+// and `ring_methylene`), or at an aromatic
 // ring's carbon where a six- to eight-ring fuses on its bond to a ring
 // carbon (crystal structures of 4,5,6,7-tetrahydrobenzofurans and
 // furanosteroids: O1-C7a-C7 119-122, C3a-C7a-C7 127-129): the two
@@ -434,7 +443,7 @@ std::optional<double> five_ring_exocyclic_angle(const core::MolBuilder& mol, con
         const bool double0 = order[0] == BondOrder::Double, double1 = order[1] == BondOrder::Double;
         const std::uint32_t single = ring[double0 ? 1 : 0];
         if (mol.bonds[mol.bond_between(centre, exo)].order != BondOrder::Single || double0 == double1 ||
-            order[double0 ? 1 : 0] != BondOrder::Single || !ring_chalcogen(mol, single))
+            order[double0 ? 1 : 0] != BondOrder::Single || !(ring_chalcogen(mol, single) || ring_methylene(mol, single)))
             return std::nullopt;
         (double0 ? push1 : push0) += RING_DOUBLE_BOND_PULL;
     }
