@@ -446,6 +446,27 @@ std::optional<double> five_ring_exocyclic_angle(const core::MolBuilder& mol, con
     return (360.0 - inside) / 2.0 + lean;
 }
 
+// ---- The atom where a five- and a six-membered aromatic ring fuse
+// (indoles, benzimidazoles, purines, benzofurans). Its angle from a
+// five-ring neighbour to a six-ring neighbour is what the two ring angles
+// leave of 360 (crystal structures of indoles and benzimidazoles: N1-C7a-C7
+// 129-132, C3-C3a-C4 131-134), not an exocyclic 125: read at 125, the
+// distances it sets between the two rings' substituents pull an N-methyl
+// towards the six-ring. None for any other atom or angle.
+std::optional<double> fused_five_six_angle(const core::MolBuilder& mol, const RingContext& rings,
+                                           std::uint32_t centre, std::uint32_t a, std::uint32_t c) {
+    if (rings.smallest[centre] != 5 || mol.degree[centre] != 3 || rings.smallest_size(centre, a, c) != 0)
+        return std::nullopt;
+    const std::size_t ring_a = rings.smallest_size(centre, a), ring_c = rings.smallest_size(centre, c);
+    if (!((ring_a == 5 && ring_c == 6) || (ring_a == 6 && ring_c == 5))) return std::nullopt;
+    const std::uint32_t five = ring_a == 5 ? a : c, six = ring_a == 5 ? c : a;
+    if (!is_aromatic(mol, five) || !is_aromatic(mol, six)) return std::nullopt;
+    const auto z = element(mol, centre);
+    const double inside5 = estimate_bond_angle(z, 3, 1, 5, 5).angle * RAD_TO_DEG;
+    const double inside6 = estimate_bond_angle(z, 3, 1, 5, 6).angle * RAD_TO_DEG;
+    return 360.0 - inside5 - inside6;
+}
+
 // ---- Six-membered aromatic rings of one oxygen and a ring carbonyl:
 // 4-pyranones and chromones, 2-pyranones and coumarins. Their angles are
 // no benzene's even 120: the oxygen closes its own and opens its
@@ -1442,6 +1463,7 @@ std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext
     if (is_aromatic(mol, centre)) {
         if (const auto six = pyranone_angle(mol, rings, centre, a, c)) return six;
         if (const auto ipso = aryl_ether_ipso_angle(mol, rings, centre, a, c)) return ipso;
+        if (const auto fused = fused_five_six_angle(mol, rings, centre, a, c)) return fused;
         return five_ring_exocyclic_angle(mol, rings, centre, a, c);
     }
     const bool small_ring = rings.smallest[centre] != 0 && rings.smallest[centre] < LARGE_RING;
