@@ -415,12 +415,6 @@ std::optional<double> five_ring_imine_inside(const core::MolBuilder& mol, const 
     return element(mol, other) == core::Element::O ? 118.0 : 116.0;
 }
 
-// The angle a-centre-c at such an imine carbon (its ring angle, or an even
-// split of what that leaves where `five_ring_exocyclic_angle` sets no
-// lean) or at its imine nitrogen; none elsewhere.
-std::optional<double> five_ring_imine_angle(const core::MolBuilder& mol, const RingContext& rings,
-                                            std::uint32_t centre, std::uint32_t a, std::uint32_t c);
-
 // The exocyclic angle a-centre-c at an atom of one five-membered aromatic
 // ring with two ring bonds and one other, or at a trigonal atom of a flat
 // five-ring with one ring double bond, an exocyclic single bond and a ring
@@ -480,6 +474,9 @@ std::optional<double> five_ring_exocyclic_angle(const core::MolBuilder& mol, con
     return (360.0 - inside) / 2.0 + lean;
 }
 
+// The angle a-centre-c at a five-ring imine's carbon (its ring angle, or an
+// even split of what that leaves where `five_ring_exocyclic_angle` sets no
+// lean) or at its imine nitrogen; none elsewhere.
 std::optional<double> five_ring_imine_angle(const core::MolBuilder& mol, const RingContext& rings,
                                             std::uint32_t centre, std::uint32_t a, std::uint32_t c) {
     if (element(mol, centre) == core::Element::N) {
@@ -1504,7 +1501,8 @@ std::optional<double> ion_or_lone_pair_angle(const core::MolBuilder& mol, const 
 // phosphoryl phosphorus's angles to its oxygens, a cyclosiloxane's Si-O-Si
 // and the fold between three-rings sharing a bond; the exocyclic angle at
 // an atom of a five-membered aromatic or flat ring or at an aryl ether's
-// ipso atom; the angles of a pyranone's or coumarin's ring; an ion's or lone-pair
+// ipso atom; a five-ring imine's angles and a 5-6 aromatic fusion atom's
+// angle across its two rings; the angles of a pyranone's or coumarin's ring; an ion's or lone-pair
 // centre's (see `ion_or_lone_pair_angle`); none for any other centre or
 // angle.
 std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre,
