@@ -396,6 +396,33 @@ bool ring_methylene(const core::MolBuilder& mol, std::uint32_t x) {
     return element(mol, x) == core::Element::C && mol.degree[x] == 4;
 }
 
+// ---- A five-ring imine X-C=N (X a ring oxygen or amine nitrogen): the
+// 2-oxazolines and 2-imidazolines. Their imine carbon's ring angle opens
+// well past a flat five-ring's 110 and the imine nitrogen's closes (crystal
+// structures of 2-substituted 2-oxazolines: O1-C2-N3 117-119, C2-N3-C4
+// 104-106; of 2-imidazolines and imidazolin-4-ones: N1-C2-N3 114-117).
+
+// The ring angle at such an imine carbon; none at any other atom.
+std::optional<double> five_ring_imine_inside(const core::MolBuilder& mol, const RingContext& rings,
+                                             std::uint32_t centre) {
+    if (element(mol, centre) != core::Element::C || mol.degree[centre] != 3 || is_aromatic(mol, centre) ||
+        rings.smallest[centre] != 5)
+        return std::nullopt;
+    std::uint32_t imine = NONE, other = NONE;
+    for (core::Neighbor nb : mol.neighbors(centre)) {
+        const std::uint32_t x = nb.atom;
+        if (rings.smallest_size(centre, x) != 5 || mol.atoms[x].formal_charge != 0) continue;
+        const BondOrder o = mol.bonds[nb.bond].order;
+        if (o == BondOrder::Double && element(mol, x) == core::Element::N && mol.degree[x] == 2) imine = x;
+        else if (o == BondOrder::Single &&
+                 ((element(mol, x) == core::Element::O && mol.degree[x] == 2) ||
+                  (element(mol, x) == core::Element::N && mol.degree[x] == 3)))
+            other = x;
+    }
+    if (imine == NONE || other == NONE || rings.smallest_size(centre, imine, other) != 5) return std::nullopt;
+    return element(mol, other) == core::Element::O ? 118.0 : 116.0;
+}
+
 // The exocyclic angle a-centre-c at an atom of one five-membered aromatic
 // ring with two ring bonds and one other, or at a trigonal atom of a flat
 // five-ring with one ring double bond, an exocyclic single bond and a ring
@@ -448,11 +475,52 @@ std::optional<double> five_ring_exocyclic_angle(const core::MolBuilder& mol, con
         (double0 ? push1 : push0) += RING_DOUBLE_BOND_PULL;
     }
     if (push0 == push1 || (a != exo && c != exo)) return std::nullopt;
-    const double inside =
-        estimate_bond_angle(element(mol, centre), 3, aromatic ? 1 : 0, 5, 5).angle * RAD_TO_DEG;
+    const double inside = five_ring_imine_inside(mol, rings, centre)
+                              .value_or(estimate_bond_angle(element(mol, centre), 3, aromatic ? 1 : 0, 5, 5).angle *
+                                        RAD_TO_DEG);
     const std::uint32_t toward = a == exo ? c : a;
     const double lean = (toward == ring[0] ? push1 - push0 : push0 - push1) / 2.0;
     return (360.0 - inside) / 2.0 + lean;
+}
+
+// The angle a-centre-c at a five-ring imine's carbon (its ring angle, or an
+// even split of what that leaves where `five_ring_exocyclic_angle` sets no
+// lean) or at its imine nitrogen; none elsewhere.
+std::optional<double> five_ring_imine_angle(const core::MolBuilder& mol, const RingContext& rings,
+                                            std::uint32_t centre, std::uint32_t a, std::uint32_t c) {
+    if (element(mol, centre) == core::Element::N) {
+        if (mol.degree[centre] != 2 || is_aromatic(mol, centre) || rings.smallest[centre] != 5) return std::nullopt;
+        for (core::Neighbor nb : mol.neighbors(centre))
+            if (mol.bonds[nb.bond].order == BondOrder::Double && five_ring_imine_inside(mol, rings, nb.atom))
+                return 105.0;
+        return std::nullopt;
+    }
+    const auto inside = five_ring_imine_inside(mol, rings, centre);
+    if (!inside) return std::nullopt;
+    if (rings.smallest_size(centre, a, c) == 5) return inside;
+    if (const auto lean = five_ring_exocyclic_angle(mol, rings, centre, a, c)) return lean;
+    return (360.0 - *inside) / 2.0;
+}
+
+// ---- The atom where a five- and a six-membered aromatic ring fuse
+// (indoles, benzimidazoles, purines, benzofurans). Its angle from a
+// five-ring neighbour to a six-ring neighbour is what the two ring angles
+// leave of 360 (crystal structures of indoles and benzimidazoles: N1-C7a-C7
+// 129-132, C3-C3a-C4 131-134), not an exocyclic 125: read at 125, the
+// distances it sets between the two rings' substituents pull an N-methyl
+// towards the six-ring. None for any other atom or angle.
+std::optional<double> fused_five_six_angle(const core::MolBuilder& mol, const RingContext& rings,
+                                           std::uint32_t centre, std::uint32_t a, std::uint32_t c) {
+    if (rings.smallest[centre] != 5 || mol.degree[centre] != 3 || rings.smallest_size(centre, a, c) != 0)
+        return std::nullopt;
+    const std::size_t ring_a = rings.smallest_size(centre, a), ring_c = rings.smallest_size(centre, c);
+    if (!((ring_a == 5 && ring_c == 6) || (ring_a == 6 && ring_c == 5))) return std::nullopt;
+    const std::uint32_t five = ring_a == 5 ? a : c, six = ring_a == 5 ? c : a;
+    if (!is_aromatic(mol, five) || !is_aromatic(mol, six)) return std::nullopt;
+    const auto z = element(mol, centre);
+    const double inside5 = estimate_bond_angle(z, 3, 1, 5, 5).angle * RAD_TO_DEG;
+    const double inside6 = estimate_bond_angle(z, 3, 1, 5, 6).angle * RAD_TO_DEG;
+    return 360.0 - inside5 - inside6;
 }
 
 // ---- Six-membered aromatic rings of one oxygen and a ring carbonyl:
@@ -1442,7 +1510,8 @@ std::optional<double> ion_or_lone_pair_angle(const core::MolBuilder& mol, const 
 // phosphoryl phosphorus's angles to its oxygens, a cyclosiloxane's Si-O-Si
 // and the fold between three-rings sharing a bond; the exocyclic angle at
 // an atom of a five-membered aromatic or flat ring or at an aryl ether's
-// ipso atom; the angles of a pyranone's or coumarin's ring; an ion's or lone-pair
+// ipso atom; a five-ring imine's angles and a 5-6 aromatic fusion atom's
+// angle across its two rings; the angles of a pyranone's or coumarin's ring; an ion's or lone-pair
 // centre's (see `ion_or_lone_pair_angle`); none for any other centre or
 // angle.
 std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre,
@@ -1451,12 +1520,14 @@ std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext
     if (is_aromatic(mol, centre)) {
         if (const auto six = pyranone_angle(mol, rings, centre, a, c)) return six;
         if (const auto ipso = aryl_ether_ipso_angle(mol, rings, centre, a, c)) return ipso;
+        if (const auto fused = fused_five_six_angle(mol, rings, centre, a, c)) return fused;
         return five_ring_exocyclic_angle(mol, rings, centre, a, c);
     }
     const bool small_ring = rings.smallest[centre] != 0 && rings.smallest[centre] < LARGE_RING;
     switch (element(mol, centre)) {
         case core::Element::C: {
             if (small_ring) {
+                if (const auto imine = five_ring_imine_angle(mol, rings, centre, a, c)) return imine;
                 if (const auto five = five_ring_exocyclic_angle(mol, rings, centre, a, c)) return five;
                 return folded_three_rings_angle(mol, centre, a, c);
             }
@@ -1473,7 +1544,7 @@ std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext
                 return ester_oxygen_angle(mol, a, c);
             return oxygen_angle(mol, rings, centre, a, c);
         case core::Element::N: {
-            if (small_ring) return std::nullopt;
+            if (small_ring) return five_ring_imine_angle(mol, rings, centre, a, c);
             if (const auto hydroxamic = hydroxamic_nitrogen_angle(mol, centre, a, c)) return hydroxamic;
             if (const auto anilide = anilide_nitrogen_angle(mol, centre, a, c)) return anilide;
             return nitrogen_angle(mol, centre, a, c);

@@ -54,7 +54,8 @@ std::optional<TypicalLength> typical_bond_length(const core::MolBuilder& mol, co
 // sulfonate anion's sulfur, a phosphite's phosphorus, a secondary or
 // tertiary ammonium nitrogen; a benzodioxole's methylene), an atom of a
 // five-membered aromatic ring with one exocyclic bond, a flat five-ring's
-// enol or imino ether carbon, an atom of a pyranone's or coumarin's ring
+// enol or imino ether carbon, a five-ring imine's carbon or nitrogen, a
+// 5-6 aromatic fusion atom, an atom of a pyranone's or coumarin's ring
 // or the ipso atom of an aryl ether (see `group_angle_centre`); an amine, aniline, flat ring (a sulfonamide's in
 // a five- or six-ring near flat only), pyramidal amide (see
 // `pyramidal_amide_nitrogen`) or nitro nitrogen; an sp centre held straight,
@@ -104,7 +105,8 @@ bool pyramidal_amide_nitrogen(const core::MolBuilder& mol, const RingContext& ri
 
 // Whether some angle at a centre has its group's typical value, or some
 // exocyclic angle at an atom of a five-membered aromatic or flat ring or at
-// an aryl ether's ipso atom its lean (see `CentreAngles::Group`).
+// an aryl ether's ipso atom its lean, or a five-ring imine's or a 5-6
+// aromatic fusion atom's angles their own (see `CentreAngles::Group`).
 bool group_angle_centre(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre);
 
 // Whether a centre's angles may come from its element (see
