@@ -587,17 +587,13 @@ std::expected<Attempt, ConformerError> conformer_from(const core::MolBuilder& mo
     std::optional<std::expected<Attempt, ConformerError>> kept;
     std::optional<std::expected<Embedding, ConformerError>> shared;
     std::optional<Holds> faulted;  // the highest level that left a fault
-    bool folded = false;           // the last level's run left an angle far outside its window
     for (Holds level : {Holds::All, Holds::Shapes, Holds::Lengths, Holds::None}) {
         // A level that holds nothing beyond the next one down would make the
         // same conformer.
         if (level != Holds::None && !holds.anything_held(level)) continue;
         // Nor is a fold the level above left in its embedding undone by
         // fewer holds on the same bounds, hence the same embedding.
-        if (folded && shared && *shared && build_bounds(mol, &holds.bounds(level)).values == (**shared).raw.values)
-            continue;
         auto made = attempt(mol, holds, constraints, level, embedding, shared);
-        folded = made && made->faults.angles > 0;
         if (!kept || !*kept || (made && made->faults.key() < (**kept).faults.key())) kept = std::move(made);
         if (*kept && (**kept).faults.none()) break;
         if (!faulted) faulted = level;

@@ -206,16 +206,9 @@ ModelAttempt from_embedding(const core::MolBuilder& mol, const std::vector<Chira
     const ConformerHolds holds(mol);
     std::optional<ModelAttempt> kept;
     std::optional<Holds> faulted;
-    std::optional<ModelAttempt> last;
     for (Holds level : {Holds::All, Holds::Shapes, Holds::Lengths, Holds::None}) {
         if (level != Holds::None && !holds.anything_held(level)) continue;
-        // After an angle fault, a level on the same bounds (the same
-        // embedding) is not tried.
-        if (last && std::get<3>(last->faults) > 0 &&
-            build_bounds(mol, &holds.bounds(level)).values == build_bounds(mol, &holds.bounds(last->level)).values)
-            continue;
         ModelAttempt made = attempt(mol, cs, level, k, retried);
-        last = made;
         if (!kept || made.faults < kept->faults) {
             released += kept.has_value();
             kept = made;
