@@ -591,8 +591,6 @@ std::expected<Attempt, ConformerError> conformer_from(const core::MolBuilder& mo
         // A level that holds nothing beyond the next one down would make the
         // same conformer.
         if (level != Holds::None && !holds.anything_held(level)) continue;
-        // Nor is a fold the level above left in its embedding undone by
-        // fewer holds on the same bounds, hence the same embedding.
         auto made = attempt(mol, holds, constraints, level, embedding, shared);
         if (!kept || !*kept || (made && made->faults.key() < (**kept).faults.key())) kept = std::move(made);
         if (*kept && (**kept).faults.none()) break;

@@ -80,9 +80,7 @@ std::expected<ConformerResult, ConformerError> generate_conformer(const core::Mo
 // that conformer has a fault (a centre wrong, a stored cis/trans the other
 // way, a bond outside its bounds, a bond angle far outside them), one is made
 // with the shapes alone, then one with neither, each kept over the one
-// before only when it has fewer faults, counted in that order (a level on
-// the same bounds as one that left a bond angle far outside them is
-// skipped: its embedding holds the same fold); a faultless
+// before only when it has fewer faults, counted in that order; a faultless
 // one made so is then refined again at each level above it that left a
 // fault, highest first, without retries, and the first faultless result
 // replaces it. When the one
