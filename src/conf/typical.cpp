@@ -644,6 +644,14 @@ std::optional<double> aryl_ether_ipso_angle(const core::MolBuilder& mol, const R
     return ortho == side ? 124.5 : 115.5;
 }
 
+// An sp3 carbon without hydrogens.
+bool quaternary_carbon(const core::MolBuilder& mol, std::uint32_t x) {
+    if (element(mol, x) != core::Element::C || !is_sp3(mol, x)) return false;
+    for (core::Neighbor nb : mol.neighbors(x))
+        if (element(mol, nb.atom) == core::Element::H) return false;
+    return true;
+}
+
 // ---- A chain methylene between a carbon and a crowded or large neighbour
 // opens its C-C-X past the statistics' 110: beside a quaternary carbon
 // C-CH2-C 115.5 (2,2-dimethylbutane's gas-phase structure 116-117,
@@ -664,21 +672,15 @@ std::optional<double> methylene_angle(const core::MolBuilder& mol, const RingCon
     std::size_t heavy = 0;
     for (core::Neighbor nb : mol.neighbors(centre)) heavy += element(mol, nb.atom) != core::Element::H;
     if (heavy != 2 || element(mol, a) == core::Element::H || element(mol, c) == core::Element::H) return std::nullopt;
-    const auto quaternary = [&](std::uint32_t x) {
-        if (element(mol, x) != core::Element::C || !is_sp3(mol, x)) return false;
-        for (core::Neighbor nb : mol.neighbors(x))
-            if (element(mol, nb.atom) == core::Element::H) return false;
-        return true;
-    };
     const auto sulfide = [&](std::uint32_t x) {
         return element(mol, x) == core::Element::S && mol.degree[x] == 2 && mol.atoms[x].formal_charge == 0;
     };
     for (const auto& [x, y] : {std::pair{a, c}, std::pair{c, a}}) {
         if (element(mol, y) != core::Element::C) continue;
-        if (quaternary(x)) return 115.5;
+        if (quaternary_carbon(mol, x)) return 115.5;
         if (sulfide(x) && is_sp3(mol, y)) return 112.5;
         if (element(mol, x) == core::Element::N && is_aromatic(mol, x) && mol.degree[x] == 3 && is_sp3(mol, y) &&
-            !quaternary(y))
+            !quaternary_carbon(mol, y))
             return 110.5;
         if (element(mol, x) == core::Element::P && mol.degree[x] == 4) return 114.0;
     }
@@ -1334,11 +1336,7 @@ std::optional<double> alkyl_aromatic_nitrogen_length(const core::MolBuilder& mol
 constexpr double QUATERNARY_CS = 1.850;
 
 bool quaternary_sulfide_bond(const core::MolBuilder& mol, std::uint32_t c, std::uint32_t s) {
-    if (element(mol, c) != core::Element::C || !is_sp3(mol, c) || kind_of(mol, s) != Kind::SulfideSulfur)
-        return false;
-    for (core::Neighbor nb : mol.neighbors(c))
-        if (element(mol, nb.atom) == core::Element::H) return false;
-    return true;
+    return quaternary_carbon(mol, c) && kind_of(mol, s) == Kind::SulfideSulfur;
 }
 
 // A five-ring's S-N where the nitrogen's other ring neighbour is a
