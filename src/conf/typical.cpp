@@ -687,6 +687,28 @@ std::optional<double> methylene_angle(const core::MolBuilder& mol, const RingCon
     return std::nullopt;
 }
 
+// ---- A secondary amide's nitrogen on a tertiary alkyl carbon (N-tert-butyl,
+// N-adamantyl, N-1-methylcyclohexyl amides, carbamates and thioamides):
+// the alkyl's three branches meet the carbonyl oxygen cis to them in the
+// flat trans amide and open C(=O)-N-C past a plain N-alkyl amide's 121-122,
+// to 124-127 in crystal structures. Those contacts press a refinement some
+// 3 past the angle it is given, so it is given 121.5; the hydrogen's two
+// angles share the rest. A cyclopropyl carbon's branches are tied back and
+// keep the plain amide's.
+std::optional<double> tertiary_alkyl_amide_angle(const core::MolBuilder& mol, const RingContext& rings,
+                                                 std::uint32_t n, std::uint32_t a, std::uint32_t c) {
+    if (nitrogen_kind(mol, n) != Kind::AmideNitrogen) return std::nullopt;
+    std::uint32_t acyl = NONE, alkyl = NONE, hydrogen = NONE;
+    for (core::Neighbor nb : mol.neighbors(n)) {
+        if (element(mol, nb.atom) == core::Element::H) hydrogen = nb.atom;
+        else if (quaternary_carbon(mol, nb.atom) && rings.smallest[nb.atom] != 3) alkyl = nb.atom;
+        else if (plain_carbonyl_partner(mol, nb.atom) != NONE) acyl = nb.atom;
+    }
+    if (acyl == NONE || alkyl == NONE || hydrogen == NONE) return std::nullopt;
+    constexpr double ACYL_ALKYL = 121.5;
+    return (a == acyl && c == alkyl) || (a == alkyl && c == acyl) ? ACYL_ALKYL : (360.0 - ACYL_ALKYL) / 2.0;
+}
+
 // At a carbonyl carbon X=C(n1)(n2): by what n1 and n2 are.
 std::optional<double> carbonyl_angle(const core::MolBuilder& mol, std::uint32_t centre, std::uint32_t x,
                                      std::uint32_t a, std::uint32_t c) {
@@ -1498,13 +1520,31 @@ std::optional<double> ion_or_lone_pair_angle(const core::MolBuilder& mol, const 
     }
 }
 
+// ---- A tertiary alcohol's carbon in a chain: its three carbons spread to
+// C-C-C 110.5-111.5 and close C-C-O to 107-108 in crystal structures of
+// tertiary alcohols and diaryl and triaryl carbinols (tert-butanol's
+// gas-phase structure alike), where the statistics' sp3 carbon is even.
+std::optional<double> tertiary_carbinol_angle(const core::MolBuilder& mol, const RingContext& rings,
+                                              std::uint32_t centre, std::uint32_t a, std::uint32_t c) {
+    if (rings.smallest[centre] != 0 || !quaternary_carbon(mol, centre)) return std::nullopt;
+    std::size_t carbons = 0, hydroxyls = 0;
+    for (core::Neighbor nb : mol.neighbors(centre)) {
+        carbons += element(mol, nb.atom) == core::Element::C;
+        hydroxyls += kind_of(mol, nb.atom) == Kind::HydroxylOxygen;
+    }
+    if (carbons != 3 || hydroxyls != 1) return std::nullopt;
+    constexpr double CARBONS = 110.5;
+    const bool both_carbons = element(mol, a) == core::Element::C && element(mol, c) == core::Element::C;
+    return both_carbons ? CARBONS : threefold_axis_angle(CARBONS);
+}
+
 // The typical angle (degrees) a-centre-c at a carbonyl or thiocarbonyl
 // carbon (ketone, aldehyde, amide, ester or acid, carboxylate, carbamate,
 // urea, thiourea, dithiocarbamate, thiocarbamate), an imidate anion's or
 // thioimidate's carbon, a methylene beside a quaternary carbon or a sulfur,
 // an ether or ester oxygen, a sulfonyl sulfur and an imine, oxime,
-// diarylamine, aryl hydrazine, hydroxamic or anilide nitrogen that lie in no
-// ring; in rings too, a sulfonyl sulfur's or
+// diarylamine, aryl hydrazine, hydroxamic, anilide or N-tert-alkyl amide
+// nitrogen that lie in no ring; in rings too, a sulfonyl sulfur's or
 // phosphoryl phosphorus's angles to its oxygens, a cyclosiloxane's Si-O-Si
 // and the fold between three-rings sharing a bond; the exocyclic angle at
 // an atom of a five-membered aromatic or flat ring or at an aryl ether's
@@ -1529,6 +1569,7 @@ std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext
                 if (const auto five = five_ring_exocyclic_angle(mol, rings, centre, a, c)) return five;
                 return folded_three_rings_angle(mol, centre, a, c);
             }
+            if (const auto carbinol = tertiary_carbinol_angle(mol, rings, centre, a, c)) return carbinol;
             if (const auto methylene = methylene_angle(mol, rings, centre, a, c)) return methylene;
             const std::uint32_t x = plain_carbonyl_partner(mol, centre);
             return x == NONE ? imine_carbon_angle(mol, centre, a, c) : carbonyl_angle(mol, centre, x, a, c);
@@ -1545,6 +1586,7 @@ std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext
             if (small_ring) return five_ring_imine_angle(mol, rings, centre, a, c);
             if (const auto hydroxamic = hydroxamic_nitrogen_angle(mol, centre, a, c)) return hydroxamic;
             if (const auto anilide = anilide_nitrogen_angle(mol, centre, a, c)) return anilide;
+            if (const auto tertiary = tertiary_alkyl_amide_angle(mol, rings, centre, a, c)) return tertiary;
             return nitrogen_angle(mol, centre, a, c);
         }
         case core::Element::S: return sulfonyl_angle(mol, rings, centre, a, c);

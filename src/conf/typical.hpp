@@ -47,7 +47,8 @@ std::optional<TypicalLength> typical_bond_length(const core::MolBuilder& mol, co
 // `Group`, a centre whose group has typical angles (in no ring: a carbonyl
 // carbon, an imidate anion's or thioimidate's carbon, a methylene beside a
 // quaternary carbon or a sulfur, an ether or ester oxygen, an imine, oxime,
-// diarylamine, aryl hydrazine, hydroxamic or anilide nitrogen; in rings too:
+// diarylamine, aryl hydrazine, hydroxamic, anilide or N-tert-alkyl amide
+// nitrogen; in rings too:
 // a sulfonyl sulfur's or
 // phosphoryl phosphorus's angles to its oxygens, a cyclosiloxane's Si-O-Si,
 // the fold between three-rings sharing a bond; outside small rings, a
