@@ -178,8 +178,8 @@ ConformerHolds::ConformerHolds(const core::MolBuilder& mol)
         w.upper = (window->second + margin) * DEG_TO_RAD;
         return false;
     });
-    // A five-ring's exocyclic angle meets its wall at the window's edge; one
-    // its group gives no lean is not held.
+    // A five-ring's exocyclic angle meets its wall just outside the window;
+    // one its group gives no lean is not held.
     auto& five = std::get<std::vector<WindowAngle>>(
         groups_[static_cast<std::size_t>(HoldKind::FiveRingExocyclicAngles)]);
     std::erase_if(five, [&](WindowAngle& w) {
