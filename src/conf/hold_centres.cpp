@@ -62,6 +62,23 @@ std::vector<WindowAngle> large_ring_angles(const MoleculeContext& context) {
     return out;
 }
 
+std::vector<WindowAngle> five_ring_exocyclic_angles(const MoleculeContext& context) {
+    const core::MolBuilder& mol = context.mol;
+    const RingContext& rings = context.rings;
+    std::vector<WindowAngle> out;
+    for (std::uint32_t b = 0; b < mol.num_atoms(); ++b) {
+        if (mol.degree[b] != 3 || rings.smallest[b] != 5 || !is_aromatic(mol, b)) continue;
+        for (core::Neighbor exo : mol.neighbors(b)) {
+            if (mol.bonds[exo.bond].order == BondOrder::Aromatic || mol.atoms[exo.atom].atomic_num == core::Element::H ||
+                rings.smallest_holding(b, exo.atom) != NONE)
+                continue;
+            for (core::Neighbor ring : mol.neighbors(b))
+                if (ring.atom != exo.atom) out.push_back({{exo.atom, b, ring.atom}});
+        }
+    }
+    return out;
+}
+
 namespace {
 
 bool in_large_ring(const MoleculeContext& context, const core::Bond& bond) {

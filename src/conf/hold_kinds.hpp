@@ -29,6 +29,20 @@ std::vector<WindowAngle> large_ring_angles(const MoleculeContext& context);
 inline constexpr double ANGLE_WALL_MARGIN = 5.0;
 inline constexpr double CARBOCYCLE_WALL_MARGIN = 2.0;
 
+// Every angle at an atom of a five-membered aromatic ring between its heavy
+// exocyclic neighbour, bonded in no ring, and a ring neighbour: atoms {exo,
+// centre, ring atom}, windows unset (`ConformerHolds` keeps those whose
+// centre's group leans them and sets their walls FIVE_RING_WALL_MARGIN
+// outside the window). The ring bends stiffly in its plane, yet its bounds'
+// 1-3 distances are as soft as any contact's: an azolylmethyl between a
+// branched carbon's neighbours (the fluconazole thioethers) opened C-N1-N2
+// to 127-128, where the molecule turns its torsions and opens its chain's
+// angles instead and keeps it near 120. Walls at the window's own edges
+// pressed that crowding into the chain's S-C-C. By centre, then neighbour
+// order.
+std::vector<WindowAngle> five_ring_exocyclic_angles(const MoleculeContext& context);
+inline constexpr double FIVE_RING_WALL_MARGIN = 1.5;
+
 // Whether a ring of the ring list has LARGE_RING atoms or more, all sp3
 // carbons.
 bool carbocycle_ring(const MoleculeContext& context, std::uint32_t ring);

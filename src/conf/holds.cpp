@@ -81,6 +81,8 @@ constexpr std::array<HoldKindRow, HOLD_KIND_COUNT> hold_kind_rows() {
          nullptr},
         {LargeRingLengths, "large-ring lengths", Holds::All, T::LengthWindow, found<large_ring_lengths>, Holds::All,
          nullptr},
+        {FiveRingExocyclicAngles, "five-ring exocyclic angles", Holds::All, T::Window,
+         found<five_ring_exocyclic_angles>, Holds::All, nullptr},
         // Centres whose angles the statistics mix with other groups', and the
         // typical lengths: bounds only.
         {PlanarRingNitrogens, "flat ring nitrogens", Holds::Shapes, T::None, found<planar_ring_nitrogens>,
@@ -174,6 +176,18 @@ ConformerHolds::ConformerHolds(const core::MolBuilder& mol)
         const double margin = carbocycle ? CARBOCYCLE_WALL_MARGIN : ANGLE_WALL_MARGIN;
         w.lower = (window->first - margin) * DEG_TO_RAD;
         w.upper = (window->second + margin) * DEG_TO_RAD;
+        return false;
+    });
+    // A five-ring's exocyclic angle meets its wall just outside the window;
+    // one its group gives no lean is not held.
+    auto& five = std::get<std::vector<WindowAngle>>(
+        groups_[static_cast<std::size_t>(HoldKind::FiveRingExocyclicAngles)]);
+    std::erase_if(five, [&](WindowAngle& w) {
+        if (!five_ring_exocyclic_lean(context_.mol, context_.rings, w.atoms[1], w.atoms[0], w.atoms[2])) return true;
+        const auto window = held_.angle_window(w.atoms[1], w.atoms[0], w.atoms[2]);
+        if (!window) return true;
+        w.lower = (window->first - FIVE_RING_WALL_MARGIN) * DEG_TO_RAD;
+        w.upper = (window->second + FIVE_RING_WALL_MARGIN) * DEG_TO_RAD;
         return false;
     });
     // A large ring's bonds meet theirs at the typical lengths' own windows:

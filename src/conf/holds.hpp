@@ -256,6 +256,7 @@ enum class HoldKind : std::uint8_t {
     Chairs,
     LargeRingAngles,
     LargeRingLengths,
+    FiveRingExocyclicAngles,
     PlanarRingNitrogens,
     PyramidalAmides,
     BowlRims,

@@ -322,7 +322,7 @@ std::vector<DistanceSpring> typical_springs(const core::MolBuilder& mol, const D
     for (const WindowAngle& w : walls) {
         const auto [a, c, b] = w.atoms;
         if (mol.atoms[a].atomic_num == core::Element::C && mol.atoms[c].atomic_num == core::Element::C &&
-            mol.atoms[b].atomic_num == core::Element::C)
+            mol.atoms[b].atomic_num == core::Element::C && mol.atoms[c].hybridization == core::Hybridization::Sp3)
             carbon_walls.push_back({c, std::min(a, b), std::max(a, b)});
     }
     std::sort(carbon_walls.begin(), carbon_walls.end());

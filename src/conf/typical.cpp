@@ -1730,6 +1730,11 @@ bool pyramidal_amide_nitrogen(const core::MolBuilder& mol, const RingContext& ri
     return (r.in_rings == 1 && r.smallest == 3) || (r.in_rings == 2 && 360.0 - r.sum >= 150.0 - 1e-9);
 }
 
+bool five_ring_exocyclic_lean(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre,
+                              std::uint32_t a, std::uint32_t c) {
+    return five_ring_exocyclic_angle(mol, rings, centre, a, c).has_value();
+}
+
 bool group_angle_centre(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre) {
     for (core::Neighbor na : mol.neighbors(centre))
         for (core::Neighbor nc : mol.neighbors(centre))

@@ -104,6 +104,11 @@ bool siloxane_ring(const core::MolBuilder& mol, const RingContext& rings, std::u
 // Its lone pair leaves the C=O: the amide's plane yields.
 bool pyramidal_amide_nitrogen(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t n);
 
+// Whether the exocyclic angle a-centre-c at an atom of a five-membered
+// aromatic or flat ring leans from the even split (see `group_angle`).
+bool five_ring_exocyclic_lean(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre,
+                              std::uint32_t a, std::uint32_t c);
+
 // Whether some angle at a centre has its group's typical value, or some
 // exocyclic angle at an atom of a five-membered aromatic or flat ring or at
 // an aryl ether's ipso atom its lean, or a five-ring imine's or a 5-6

@@ -139,7 +139,8 @@ ModelAttempt attempt(const core::MolBuilder& mol, const std::vector<ChiralConstr
         const auto walled_carbons = [&](std::uint32_t a, std::uint32_t c, std::uint32_t d) {
             for (const WindowAngle& w : f.angles)
                 if (w.atoms[1] == c && ((w.atoms[0] == a && w.atoms[2] == d) || (w.atoms[0] == d && w.atoms[2] == a)))
-                    return mol.atoms[a].atomic_num == 6 && mol.atoms[c].atomic_num == 6 && mol.atoms[d].atomic_num == 6;
+                    return mol.atoms[a].atomic_num == 6 && mol.atoms[c].atomic_num == 6 && mol.atoms[d].atomic_num == 6 &&
+                           mol.atoms[c].hybridization == core::Hybridization::Sp3;
             return false;
         };
         for (std::uint32_t c = 0; c < n; ++c) {
