@@ -1575,6 +1575,22 @@ double amine_angle(std::size_t angle_ring, std::size_t centre_ring, bool two_hyd
     return 110.5;
 }
 
+// An amine nitrogen's angle in a five-ring beside a flat nitrogen of that
+// ring (an N-acyl pyrazolidine's, a bicyclic pyrazolidinone's N1): the flat
+// neighbour's lone pair keeps it from folding the ring as a pyrrolidine's
+// does, C-N-N 105-108 in crystal structures of such rings (a pyrrolidine's
+// C-N-C 104-105). None for any other angle.
+std::optional<double> hydrazine_ring_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t n,
+                                           std::uint32_t a, std::uint32_t c) {
+    if (rings.smallest_size(n, a, c) != 5) return std::nullopt;
+    const auto flat_nitrogen = [&](std::uint32_t x) {
+        return element(mol, x) == core::Element::N && mol.degree[x] == 3 &&
+               mol.atoms[x].hybridization == core::Hybridization::Sp2;
+    };
+    if (!flat_nitrogen(a) && !flat_nitrogen(c)) return std::nullopt;
+    return 106.5;
+}
+
 // An aniline nitrogen lies near flat, its lone pair shared with the ring
 // (sums 350 to 354): 118 beside the ring, 114 between two hydrogens
 // (aniline's 113, whose window's lower edge a refinement tends to), 116 and
@@ -1731,6 +1747,10 @@ std::optional<std::pair<double, double>> typical_angle_window(CentreAngles kind,
             break;
         }
         case CentreAngles::Amine:
+            if (const auto hydrazine = hydrazine_ring_angle(mol, rings, centre, a, c)) {
+                angle = *hydrazine;
+                break;
+            }
             angle = amine_angle(chain_like(rings.smallest_size(centre, a, c)), chain_like(rings.smallest[centre]),
                                 element(mol, a) == core::Element::H && element(mol, c) == core::Element::H);
             break;
