@@ -135,6 +135,40 @@ std::vector<PlanarFour> planar_amides(const MoleculeContext& context) { return a
 
 std::vector<PlanarFour> planar_lactams(const MoleculeContext& context) { return amide_groups(context, true); }
 
+namespace {
+
+// A five-ring's flat nitrogen beside its C=C (an N-acyl 2-pyrazoline's, a
+// bicyclic pyrazolidinone's) shares that bond's pi system: the ring path
+// across the link lies as flat as across the double bond, and the ring
+// folds, if at all, at its sp3 atoms. Not a nitrogen its fused small ring
+// makes pyramidal (a carbapenem's).
+void ring_enamine_links(const MoleculeContext& context, std::vector<PlanarFour>& out) {
+    const core::MolBuilder& mol = context.mol;
+    const auto flat_nitrogen = [&](std::uint32_t x) {
+        return mol.atoms[x].atomic_num == core::Element::N && mol.degree[x] == 3 && !is_aromatic(mol, x) &&
+               mol.atoms[x].hybridization == core::Hybridization::Sp2 &&
+               !pyramidal_amide_nitrogen(mol, context.rings, x);
+    };
+    for (const core::Bond& bond : mol.bonds) {
+        if (bond.order != BondOrder::Single) continue;
+        const std::uint32_t n = flat_nitrogen(bond.begin) ? bond.begin : flat_nitrogen(bond.end) ? bond.end : NONE;
+        if (n == NONE) continue;
+        const std::uint32_t c = n == bond.begin ? bond.end : bond.begin;
+        const std::uint32_t ring = context.rings.smallest_holding(n, c);
+        if (ring == NONE || context.rings.ring_size(ring) != 5 || context.rings.aromatic[ring]) continue;
+        std::uint32_t partner = NONE;
+        for (core::Neighbor nb : mol.neighbors(c))
+            if (mol.bonds[nb.bond].order == BondOrder::Double && mol.atoms[nb.atom].atomic_num == core::Element::C &&
+                context.rings.contains(ring, nb.atom))
+                partner = nb.atom;
+        if (partner == NONE) continue;
+        for (core::Neighbor nd : mol.neighbors(n))
+            if (nd.atom != c && context.rings.contains(ring, nd.atom)) out.push_back({{partner, c, n, nd.atom}, true});
+    }
+}
+
+}  // namespace
+
 std::vector<PlanarFour> planar_ring_double_bonds(const MoleculeContext& context) {
     const core::MolBuilder& mol = context.mol;
     std::vector<PlanarFour> out;
@@ -154,6 +188,7 @@ std::vector<PlanarFour> planar_ring_double_bonds(const MoleculeContext& context)
                                    stored ? stored_cis(bond, na.atom, nd.atom) : true});
         }
     }
+    ring_enamine_links(context, out);
     return out;
 }
 

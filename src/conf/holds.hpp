@@ -71,7 +71,8 @@ std::vector<PlanarFour> planar_lactams(const MoleculeContext& context);
 // The ring path a-b=c-d around every C=C and C=N double bond of a ring whose
 // ends are not linear (a and d in the smallest ring holding b and c): cis, or
 // as stated when the bond carries a configuration. In bond order, then
-// neighbour order.
+// neighbour order; after them, the five-ring paths C=C-N-x across the link
+// of a flat ring nitrogen to its ring's C=C, cis.
 std::vector<PlanarFour> planar_ring_double_bonds(const MoleculeContext& context);
 
 // Every carbon with three neighbours, sp2 and not aromatic (carbonyl and

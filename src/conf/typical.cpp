@@ -652,6 +652,48 @@ bool quaternary_carbon(const core::MolBuilder& mol, std::uint32_t x) {
     return true;
 }
 
+// ---- At an sp3 carbon bonded to a nitrogen and an oxygen (a nucleoside's
+// C1', a carbinolamine's), the N-C-O outside any ring closes below the
+// tetrahedral angle: O4'-C1'-N 108.2 in crystal structures of nucleosides.
+// It is given 107: the wider angles beside it (C2'-C1'-N 113-114) press a
+// refinement a degree or two past it.
+// None for an angle within a ring (an oxazolidine's closes with its ring)
+// or at a three- or four-ring's carbon, whose ring opens its other angles.
+std::optional<double> hemiaminal_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre,
+                                       std::uint32_t a, std::uint32_t c) {
+    const auto oxygen = [&](std::uint32_t o) {
+        return element(mol, o) == core::Element::O && mol.degree[o] == 2 && mol.atoms[o].formal_charge == 0;
+    };
+    const bool pair = (element(mol, a) == core::Element::N && oxygen(c)) ||
+                      (element(mol, c) == core::Element::N && oxygen(a));
+    if (!pair || !is_sp3(mol, centre) || mol.degree[centre] != 4 || rings.smallest[centre] == 3 ||
+        rings.smallest[centre] == 4 || rings.smallest_size(centre, a, c) != 0)
+        return std::nullopt;
+    return 107.0;
+}
+
+// ---- At a ring's quaternary carbon, between an ether or ester oxygen and
+// an acyl carbon (a 17-acyloxy-20-keto steroid's C17, a 1-O-alkyl quinic
+// acid's C1): the oxygen's substituent stands anti to a ring bond and so
+// gauche to the acyl group, whose O-C-C opens as the gauche O-C-C of
+// tert-butyl esters and ethers do (110-112 in crystal structures, the anti
+// one 102-104). None for a hydroxyl's oxygen or any other angle.
+std::optional<double> quaternary_acyl_ether_angle(const core::MolBuilder& mol, const RingContext& rings,
+                                                  std::uint32_t centre, std::uint32_t a, std::uint32_t c) {
+    const auto ether = [&](std::uint32_t o) {
+        if (element(mol, o) != core::Element::O || mol.degree[o] != 2 || rings.smallest[o] != 0) return false;
+        for (core::Neighbor nb : mol.neighbors(o))
+            if (element(mol, nb.atom) == core::Element::H) return false;
+        return true;
+    };
+    const auto acyl = [&](std::uint32_t x) {
+        return element(mol, x) == core::Element::C && rings.smallest[x] == 0 && plain_carbonyl_partner(mol, x) != NONE;
+    };
+    if ((!ether(a) || !acyl(c)) && (!ether(c) || !acyl(a))) return std::nullopt;
+    if (rings.smallest_size(centre, a, c) != 0 || !quaternary_carbon(mol, centre)) return std::nullopt;
+    return 112.0;
+}
+
 // ---- A chain methylene between a carbon and a crowded or large neighbour
 // opens its C-C-X past the statistics' 110: beside a quaternary carbon
 // C-CH2-C 115.5 (2,2-dimethylbutane's gas-phase structure 116-117,
@@ -1567,9 +1609,12 @@ std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext
             if (small_ring) {
                 if (const auto imine = five_ring_imine_angle(mol, rings, centre, a, c)) return imine;
                 if (const auto five = five_ring_exocyclic_angle(mol, rings, centre, a, c)) return five;
+                if (const auto acyl = quaternary_acyl_ether_angle(mol, rings, centre, a, c)) return acyl;
+                if (const auto hemiaminal = hemiaminal_angle(mol, rings, centre, a, c)) return hemiaminal;
                 return folded_three_rings_angle(mol, centre, a, c);
             }
             if (const auto carbinol = tertiary_carbinol_angle(mol, rings, centre, a, c)) return carbinol;
+            if (const auto hemiaminal = hemiaminal_angle(mol, rings, centre, a, c)) return hemiaminal;
             if (const auto methylene = methylene_angle(mol, rings, centre, a, c)) return methylene;
             const std::uint32_t x = plain_carbonyl_partner(mol, centre);
             return x == NONE ? imine_carbon_angle(mol, centre, a, c) : carbonyl_angle(mol, centre, x, a, c);
@@ -1615,6 +1660,22 @@ double amine_angle(std::size_t angle_ring, std::size_t centre_ring, bool two_hyd
     if (centre_ring == 3 || centre_ring == 4) return 116.0;
     if (centre_ring == 5) return 112.0;
     return 110.5;
+}
+
+// An amine nitrogen's angle in a five-ring beside a flat nitrogen of that
+// ring (an N-acyl pyrazolidine's, a bicyclic pyrazolidinone's N1): the flat
+// neighbour's lone pair keeps it from folding the ring as a pyrrolidine's
+// does, C-N-N 105-108 in crystal structures of such rings (a pyrrolidine's
+// C-N-C 104-105). None for any other angle.
+std::optional<double> hydrazine_ring_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t n,
+                                           std::uint32_t a, std::uint32_t c) {
+    if (rings.smallest_size(n, a, c) != 5) return std::nullopt;
+    const auto flat_nitrogen = [&](std::uint32_t x) {
+        return element(mol, x) == core::Element::N && mol.degree[x] == 3 &&
+               mol.atoms[x].hybridization == core::Hybridization::Sp2;
+    };
+    if (!flat_nitrogen(a) && !flat_nitrogen(c)) return std::nullopt;
+    return 106.5;
 }
 
 // An aniline nitrogen lies near flat, its lone pair shared with the ring
@@ -1778,6 +1839,10 @@ std::optional<std::pair<double, double>> typical_angle_window(CentreAngles kind,
             break;
         }
         case CentreAngles::Amine:
+            if (const auto hydrazine = hydrazine_ring_angle(mol, rings, centre, a, c)) {
+                angle = *hydrazine;
+                break;
+            }
             angle = amine_angle(chain_like(rings.smallest_size(centre, a, c)), chain_like(rings.smallest[centre]),
                                 element(mol, a) == core::Element::H && element(mol, c) == core::Element::H);
             break;

@@ -618,8 +618,10 @@ def test_real_molecules_end_near_the_middle_of_their_windows():
 # C-O-C, phosphonates' and sulfonates' methine C-O-P and C-O-S,
 # cyclopentenes' exocyclic R-C=C, ring ammoniums' exocyclic C-N+-C, fused
 # azoles' N-methyls, five-ring imines, N-tert-alkyl amides, tertiary
-# alcohols): every match inside the window crystal and gas-phase structures
-# give.
+# alcohols, five-ring enamides' C=C-N links and the C-N-N of pyrazolines
+# beside an acyl nitrogen, nucleosides' O4'-C1'-N, quaternary ring carbons'
+# O-C-C(=O)): every match inside the window crystal and gas-phase
+# structures give.
 GROUP_CASES = [pytest.param(label, smiles, id="%s: %s" % (label, name))
                for label, _, _, _, _, mols in geometry.GROUP_ROWS for name, smiles in mols]
 
