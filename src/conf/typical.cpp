@@ -652,6 +652,23 @@ bool quaternary_carbon(const core::MolBuilder& mol, std::uint32_t x) {
     return true;
 }
 
+// ---- A glycine's methylene on an uncharged chain or ring nitrogen with
+// three heavy neighbours (a tertiary amine's, an N-alkyl amide's): the
+// third substituent presses on the methylene's carbonyl side and opens
+// N-CH2-C(=O) to 111-115 (crystal structures of EDTA and N,N-dialkyl
+// glycines, sarcosine residues), where the statistics' sp3 carbon gives
+// 109.5. At a secondary nitrogen (peptides' glycine) the statistics' angle
+// stands, as does one at an iminium's or ammonium's, whose charge draws
+// the carbonyl's oxygen round.
+bool tertiary_glycine_nitrogen(const core::MolBuilder& mol, std::uint32_t n) {
+    if (element(mol, n) != core::Element::N || mol.degree[n] != 3 || is_aromatic(mol, n) ||
+        mol.atoms[n].formal_charge != 0)
+        return false;
+    for (core::Neighbor nb : mol.neighbors(n))
+        if (element(mol, nb.atom) == core::Element::H) return false;
+    return true;
+}
+
 // ---- A chain methylene between a carbon and a crowded or large neighbour
 // opens its C-C-X past the statistics' 110: beside a quaternary carbon
 // C-CH2-C 115.5 (2,2-dimethylbutane's gas-phase structure 116-117,
@@ -662,10 +679,14 @@ bool quaternary_carbon(const core::MolBuilder& mol, std::uint32_t x) {
 // statistics'. Between an sp3 carbon and an aromatic ring's nitrogen
 // C-CH2-N 110.5 (N-ethyl indoles, carbazoles and azoles in crystal
 // structures 112-114, the ring's ortho hydrogens pressing a refinement
-// past it; beside a quaternary carbon its own rule), and between a carbon
+// past it; beside a quaternary carbon its own rule), as between such a
+// nitrogen, charged or not, and a carbonyl carbon (azolyl acetic esters and
+// amides, N-phenacyl azolium salts 111-114), and between a carbon
 // and a four-connected phosphorus C-CH2-P 114 (phosphonium salts 113-117,
 // alkylphosphonates and phosphine oxides 112-116 in crystal structures).
-// None for any other centre or angle.
+// Between a carbonyl carbon and a nitrogen with three heavy neighbours
+// (see `tertiary_glycine_nitrogen`) N-CH2-C(=O) 112.5. None for any other
+// centre or angle.
 std::optional<double> methylene_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre,
                                       std::uint32_t a, std::uint32_t c) {
     if (rings.smallest[centre] != 0 || !is_sp3(mol, centre) || mol.degree[centre] != 4) return std::nullopt;
@@ -679,10 +700,11 @@ std::optional<double> methylene_angle(const core::MolBuilder& mol, const RingCon
         if (element(mol, y) != core::Element::C) continue;
         if (quaternary_carbon(mol, x)) return 115.5;
         if (sulfide(x) && is_sp3(mol, y)) return 112.5;
-        if (element(mol, x) == core::Element::N && is_aromatic(mol, x) && mol.degree[x] == 3 && is_sp3(mol, y) &&
-            !quaternary_carbon(mol, y))
+        if (element(mol, x) == core::Element::N && is_aromatic(mol, x) && mol.degree[x] == 3 &&
+            ((is_sp3(mol, y) && !quaternary_carbon(mol, y)) || carbon_kind(mol, y) == Kind::CarbonylCarbon))
             return 110.5;
         if (element(mol, x) == core::Element::P && mol.degree[x] == 4) return 114.0;
+        if (tertiary_glycine_nitrogen(mol, x) && carbon_kind(mol, y) == Kind::CarbonylCarbon) return 112.5;
     }
     return std::nullopt;
 }
