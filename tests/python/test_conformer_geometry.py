@@ -260,6 +260,16 @@ NAMED_BONDS_AND_ANGLES = [
     # Between two methines C-O-C 113-118: with their hydrogens turned away
     # the rings met as a syn-pentane and opened it to 125.
     ("OC1CCCC(OC2CCCCC2O)C1", (5, 6, 7), 111, 118),
+    # A glycine methylene on a tertiary nitrogen opens N-CH2-C(=O) past the
+    # statistics' 109.5, on an ammonium it opened past the crystals' 110-112;
+    # a tertiary nitrogen on a thiocarbonyl opens S=C-N and, in a thiourea,
+    # closes N-C-N.
+    ("CN(C)CC(=O)O", (1, 3, 4), 111, 115),  # N,N-dimethylglycine
+    ("OC(=O)CN(CC(=O)O)CC(=O)O", (1, 3, 4), 111, 115),  # nitrilotriacetic acid
+    ("CNC(=O)CN(C)C(C)=O", (2, 4, 5), 111, 115),  # N-acetylsarcosine methylamide
+    ("NC(=O)C[NH+]1CCCC1", (1, 3, 4), 109, 114),  # carbamoylmethylpyrrolidinium
+    ("CN(c1ccccc1)C(=S)Oc1ccccc1", (1, 8, 9), 124, 128),  # O-phenyl thiocarbamate S=C-N
+    ("CN(C)C(=S)Nc1ccccc1", (1, 3, 5), 113, 117),  # N,N-dimethyl-N'-phenylthiourea N-C-N
 ]
 
 
