@@ -701,11 +701,12 @@ bool quaternary_carbon(const core::MolBuilder& mol, std::uint32_t x) {
 // amides, N-phenacyl azolium salts 111-114), and between a carbon
 // and a four-connected phosphorus C-CH2-P 114 (phosphonium salts 113-117,
 // alkylphosphonates and phosphine oxides 112-116 in crystal structures).
-// Between a carbonyl carbon and a tertiary nitrogen N-CH2-C(=O) 112.5: the
+// Between a carbonyl carbon and a tertiary nitrogen N-CH2-C(=O) 111.5: the
 // nitrogen's third substituent presses on the methylene's carbonyl side
 // (crystal structures of EDTA, N,N-dialkyl glycines and sarcosine residues
-// 111-115); at a secondary nitrogen (peptides' glycine) the statistics'
-// angle stands. Between a carbonyl carbon and an ammonium's or iminium's
+// 111-115), and a ring or acyl on the nitrogen presses a refinement a
+// degree or two further; at a secondary nitrogen (peptides' glycine) the
+// statistics' angle stands. Between a carbonyl carbon and an ammonium's or iminium's
 // nitrogen 108.5: crystal structures of glycine's zwitterion (111.8),
 // betaine esters and N-carbonylmethyl ammonium salts give 110-112, and the
 // cation's crowded neighbours press a refinement some 3 past what it is
@@ -728,7 +729,7 @@ std::optional<double> methylene_angle(const core::MolBuilder& mol, const RingCon
             ((is_sp3(mol, y) && !quaternary_carbon(mol, y)) || carbon_kind(mol, y) == Kind::CarbonylCarbon))
             return 110.5;
         if (element(mol, x) == core::Element::P && mol.degree[x] == 4) return 114.0;
-        if (tertiary_nitrogen(mol, x) && carbon_kind(mol, y) == Kind::CarbonylCarbon) return 112.5;
+        if (tertiary_nitrogen(mol, x) && carbon_kind(mol, y) == Kind::CarbonylCarbon) return 111.5;
         if (cationic_chain_nitrogen(mol, x) && carbon_kind(mol, y) == Kind::CarbonylCarbon) return 108.5;
     }
     return std::nullopt;

@@ -265,7 +265,7 @@ NAMED_BONDS_AND_ANGLES = [
     # a tertiary nitrogen on a thiocarbonyl opens S=C-N and, in a thiourea,
     # closes N-C-N.
     ("CN(C)CC(=O)O", (1, 3, 4), 111, 115),  # N,N-dimethylglycine
-    ("OC(=O)CN(CC(=O)O)CC(=O)O", (1, 3, 4), 111, 115),  # nitrilotriacetic acid
+    ("CC(=O)N(C)CC(=O)O", (3, 5, 6), 111, 115),  # N-acetylsarcosine
     ("CNC(=O)CN(C)C(C)=O", (2, 4, 5), 111, 115),  # N-acetylsarcosine methylamide
     ("NC(=O)C[NH+]1CCCC1", (1, 3, 4), 109, 114),  # carbamoylmethylpyrrolidinium
     ("CN(c1ccccc1)C(=S)Oc1ccccc1", (1, 8, 9), 124, 128),  # O-phenyl thiocarbamate S=C-N
