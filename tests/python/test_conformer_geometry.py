@@ -260,16 +260,6 @@ NAMED_BONDS_AND_ANGLES = [
     # Between two methines C-O-C 113-118: with their hydrogens turned away
     # the rings met as a syn-pentane and opened it to 125.
     ("OC1CCCC(OC2CCCCC2O)C1", (5, 6, 7), 111, 118),
-    # A glycine methylene on a tertiary nitrogen opens N-CH2-C(=O) past the
-    # statistics' 109.5, on an ammonium it opened past the crystals' 110-112;
-    # a tertiary nitrogen on a thiocarbonyl opens S=C-N and, in a thiourea,
-    # closes N-C-N.
-    ("CN(C)CC(=O)O", (1, 3, 4), 111, 115),  # N,N-dimethylglycine
-    ("CC(=O)N(C)CC(=O)O", (3, 5, 6), 111, 115),  # N-acetylsarcosine
-    ("CNC(=O)CN(C)C(C)=O", (2, 4, 5), 111, 115),  # N-acetylsarcosine methylamide
-    ("NC(=O)C[NH+]1CCCC1", (1, 3, 4), 109, 114),  # carbamoylmethylpyrrolidinium
-    ("CN(c1ccccc1)C(=S)Oc1ccccc1", (1, 8, 9), 124, 128),  # O-phenyl thiocarbamate S=C-N
-    ("CN(C)C(=S)Nc1ccccc1", (1, 3, 5), 113, 117),  # N,N-dimethyl-N'-phenylthiourea N-C-N
 ]
 
 
@@ -627,7 +617,8 @@ def test_real_molecules_end_near_the_middle_of_their_windows():
 # hydroxamic acids, benzylic chains, aryl trifluoromethyl ethers, glycosides'
 # C-O-C, phosphonates' and sulfonates' methine C-O-P and C-O-S,
 # cyclopentenes' exocyclic R-C=C, ring ammoniums' exocyclic C-N+-C, fused
-# azoles' N-methyls, five-ring imines): every match inside the
+# azoles' N-methyls, five-ring imines, glycine methylenes on tertiary and
+# cationic nitrogens, thiocarbonyls on a tertiary nitrogen): every match inside the
 # window crystal and gas-phase structures give.
 GROUP_CASES = [pytest.param(label, smiles, id="%s: %s" % (label, name))
                for label, _, _, _, _, mols in geometry.GROUP_ROWS for name, smiles in mols]
