@@ -282,6 +282,25 @@ bool saturated(Kind k) {
            k == Kind::EtherOxygen || k == Kind::SulfideSulfur || k == Kind::SulfonylSulfur;
 }
 
+// An uncharged nitrogen outside aromatic rings with three heavy neighbours
+// (a tertiary amine's, an N,N-disubstituted amide's): its third substituent
+// crowds the groups beside it.
+bool tertiary_nitrogen(const core::MolBuilder& mol, std::uint32_t n) {
+    if (element(mol, n) != core::Element::N || mol.degree[n] != 3 || is_aromatic(mol, n) ||
+        mol.atoms[n].formal_charge != 0)
+        return false;
+    for (core::Neighbor nb : mol.neighbors(n))
+        if (element(mol, nb.atom) == core::Element::H) return false;
+    return true;
+}
+
+// An ammonium's or iminium's nitrogen, not a nitro group's nor an
+// aromatic ring's.
+bool cationic_chain_nitrogen(const core::MolBuilder& mol, std::uint32_t n) {
+    return element(mol, n) == core::Element::N && mol.atoms[n].formal_charge == 1 && !is_aromatic(mol, n) &&
+           nitro_oxide(mol, n) == NONE;
+}
+
 // Trigonal centres whose three angles their neighbours' kinds set, where
 // the statistics' and the polygon's even split would not.
 
@@ -328,12 +347,27 @@ std::optional<std::array<double, 3>> hetero_carbonyl_angles(bool thio, Kind k0, 
     return pair(amide_n, amide_n, {122.0, 122.0, 116.0});
 }
 
+// A tertiary nitrogen on a thiocarbonyl carbon: its substituent syn to the
+// large sulfur meets it and opens S=C-N, the sulfur leaning towards the
+// other neighbour (crystal structures of N,N-dialkyl dithiocarbamate esters
+// and O-aryl N,N-dialkyl thiocarbamates: S=C-N 124-128, some 2 past an
+// NH's). In a thiourea the angle between the nitrogens gives way instead,
+// the NH's S=C-N held by its own hydrogen bond (N,N-dialkyl-N'-aryl
+// thioureas: N-C-N 113-116); two such nitrogens (tetraalkyl thioureas)
+// press the sulfur evenly.
+constexpr double THIO_TERTIARY_OPENING = 2.0;
+
 std::optional<double> hetero_carbonyl_angle(const core::MolBuilder& mol, std::uint32_t x,
                                             const std::array<std::uint32_t, 2>& others, std::uint32_t a,
                                             std::uint32_t c) {
-    const auto angles = hetero_carbonyl_angles(element(mol, x) == core::Element::S, kind_of(mol, others[0]),
-                                               kind_of(mol, others[1]));
+    const bool thio = element(mol, x) == core::Element::S;
+    auto angles = hetero_carbonyl_angles(thio, kind_of(mol, others[0]), kind_of(mol, others[1]));
     if (!angles) return std::nullopt;
+    if (thio && tertiary_nitrogen(mol, others[0]) != tertiary_nitrogen(mol, others[1])) {
+        const std::size_t n = tertiary_nitrogen(mol, others[0]) ? 0 : 1;
+        (*angles)[n] += THIO_TERTIARY_OPENING;
+        (*angles)[element(mol, others[1 - n]) == core::Element::N ? 2 : 1 - n] -= THIO_TERTIARY_OPENING;
+    }
     if (a != x && c != x) return (*angles)[2];
     const std::uint32_t far = a == x ? c : a;
     return far == others[0] ? (*angles)[0] : (*angles)[1];
@@ -704,10 +738,22 @@ std::optional<double> quaternary_acyl_ether_angle(const core::MolBuilder& mol, c
 // statistics'. Between an sp3 carbon and an aromatic ring's nitrogen
 // C-CH2-N 110.5 (N-ethyl indoles, carbazoles and azoles in crystal
 // structures 112-114, the ring's ortho hydrogens pressing a refinement
-// past it; beside a quaternary carbon its own rule), and between a carbon
+// past it; beside a quaternary carbon its own rule), as between such a
+// nitrogen, charged or not, and a carbonyl carbon (azolyl acetic esters and
+// amides, N-phenacyl azolium salts 111-114), and between a carbon
 // and a four-connected phosphorus C-CH2-P 114 (phosphonium salts 113-117,
 // alkylphosphonates and phosphine oxides 112-116 in crystal structures).
-// None for any other centre or angle.
+// Between a carbonyl carbon and a tertiary nitrogen N-CH2-C(=O) 111.5: the
+// nitrogen's third substituent presses on the methylene's carbonyl side
+// (crystal structures of EDTA, N,N-dialkyl glycines and sarcosine residues
+// 111-115), and a ring or acyl on the nitrogen presses a refinement a
+// degree or two further; at a secondary nitrogen (peptides' glycine) the
+// statistics' angle stands. Between a carbonyl carbon and an ammonium's or iminium's
+// nitrogen 108.5: crystal structures of glycine's zwitterion (111.8),
+// betaine esters and N-carbonylmethyl ammonium salts give 110-112, and the
+// cation's crowded neighbours press a refinement some 3 past what it is
+// given (at the statistics' 109.5 they ended 112-114). None for any other
+// centre or angle.
 std::optional<double> methylene_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre,
                                       std::uint32_t a, std::uint32_t c) {
     if (rings.smallest[centre] != 0 || !is_sp3(mol, centre) || mol.degree[centre] != 4) return std::nullopt;
@@ -721,10 +767,12 @@ std::optional<double> methylene_angle(const core::MolBuilder& mol, const RingCon
         if (element(mol, y) != core::Element::C) continue;
         if (quaternary_carbon(mol, x)) return 115.5;
         if (sulfide(x) && is_sp3(mol, y)) return 112.5;
-        if (element(mol, x) == core::Element::N && is_aromatic(mol, x) && mol.degree[x] == 3 && is_sp3(mol, y) &&
-            !quaternary_carbon(mol, y))
+        if (element(mol, x) == core::Element::N && is_aromatic(mol, x) && mol.degree[x] == 3 &&
+            ((is_sp3(mol, y) && !quaternary_carbon(mol, y)) || carbon_kind(mol, y) == Kind::CarbonylCarbon))
             return 110.5;
         if (element(mol, x) == core::Element::P && mol.degree[x] == 4) return 114.0;
+        if (tertiary_nitrogen(mol, x) && carbon_kind(mol, y) == Kind::CarbonylCarbon) return 111.5;
+        if (cationic_chain_nitrogen(mol, x) && carbon_kind(mol, y) == Kind::CarbonylCarbon) return 108.5;
     }
     return std::nullopt;
 }
