@@ -2434,7 +2434,7 @@ GROUP_ROWS = [
     ("tertiary ammonium C-N+-C", "[#6]-[NX4H1+;!R](-[#6])-[#6]", "angle", (0, 1, 2), (110, 115),
      [("trimethylammonium", "C[NH+](C)C"), ("ethyldimethylammonium", "C[NH+](C)CC")]),
     ("glycine N-CH2-C(=O) at a tertiary nitrogen", "[#7X3;H0;!a;+0]-[CH2X4]-[#6X3;!a]=[#8]", "angle", (0, 1, 2),
-     (111, 115),
+     (110.5, 115),
      [("N,N-dimethylglycine", "CN(C)CC(=O)O"), ("N-acetylsarcosine", "CC(=O)N(C)CC(=O)O"),
       ("N-acetylsarcosine methylamide", "CNC(=O)CN(C)C(C)=O")]),
     ("glycine N+-CH2-C(=O) at an ammonium or iminium", "[#7+;!a;!$([#7]~[#8X1])]-[CH2X4]-[#6X3;!a]=[#8]",
