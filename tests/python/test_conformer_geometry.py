@@ -260,6 +260,14 @@ NAMED_BONDS_AND_ANGLES = [
     # Between two methines C-O-C 113-118: with their hydrogens turned away
     # the rings met as a syn-pentane and opened it to 125.
     ("OC1CCCC(OC2CCCCC2O)C1", (5, 6, 7), 111, 118),
+    # A C-F accepts no hydrogen bond (O...F 2.9 A and more in crystal
+    # structures): let near the hydroxyl, the ortho-fluorine came to 2.57 A
+    # and closed the carbinol's C-C-O to 100 (tertiary alcohols 105-108).
+    ("CCCS[C@H](C)[C@](O)(Cn1cncn1)c2ccc(F)cc2F", (7, 21), 2.75, 4.5),
+    ("CCCS[C@H](C)[C@](O)(Cn1cncn1)c2ccc(F)cc2F", (4, 6, 7), 103, 110),
+    ("CCCCCS[C@H](C)[C@](O)(Cn1cncn1)c2ccc(F)cc2F", (9, 23), 2.75, 4.5),
+    ("CCCCCS[C@H](C)[C@](O)(Cn1cncn1)c2ccc(F)cc2F", (6, 8, 9), 103, 110),
+    ("C[C@@H](SCCCCO)[C@](O)(Cn1cncn1)c2ccc(F)cc2F", (1, 8, 9), 103, 110),
 ]
 
 
