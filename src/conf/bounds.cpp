@@ -336,6 +336,8 @@ bool lone_pair_atom(std::uint8_t z) {
 }
 
 double four_bonds_factor(std::uint8_t a, std::uint8_t b) {
+    if ((a == core::Element::F) != (b == core::Element::F) && lone_pair_atom(a) && lone_pair_atom(b))
+        return FLUORINE_LONE_PAIR_FACTOR;
     if (lone_pair_atom(a) && lone_pair_atom(b)) return 0.85;
     if ((lone_pair_atom(a) && b == core::Element::C) || (a == core::Element::C && lone_pair_atom(b))) return 0.8;
     return FOUR_BONDS_FACTOR;

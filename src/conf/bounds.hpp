@@ -68,6 +68,11 @@ bool lone_pair_atom(std::uint8_t z);
 // 2.3, where crystal structures put such 1-5 pairs no closer than some 2.7
 // (a peptide's O...C-beta).
 inline constexpr double FOUR_BONDS_FACTOR = 0.7;
+// A carbon's fluorine accepts next to no hydrogen bond: crystal structures
+// put O-H and N-H donors no nearer a C-F fluorine than some 2.9-3.0 A
+// (surveys of organofluorine contacts), where 0.85 let an ortho-fluoroaryl
+// lie on a carbinol's hydroxyl at 2.55 and squeeze its angles.
+inline constexpr double FLUORINE_LONE_PAIR_FACTOR = 0.95;
 double four_bonds_factor(std::uint8_t a, std::uint8_t b);
 
 // A double bond with a cis/trans value and both reference atoms.

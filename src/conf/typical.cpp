@@ -1322,6 +1322,21 @@ std::optional<double> folded_three_rings_angle(const core::MolBuilder& mol, std:
     return std::nullopt;
 }
 
+// ---- A five-ring's quaternary carbon beside the ring's sulfonyl sulfur (a
+// penicillin sulfone's C2): the sulfone opens its own ring angle past a
+// sulfide's (C-S-C 95-96 against 92-94) and the gem-disubstituted carbon,
+// the ring's softest angle, gives it back: S1-C2-C3 101-104 in crystal
+// structures of penicillin sulfones, where the statistics' five-ring
+// quaternary carbon has 105-106. The fused ring's pucker presses a
+// refinement some 2 above the angle it is given, so it is given 101. Its
+// other angles keep the statistics'.
+std::optional<double> ring_sulfone_quaternary_angle(const core::MolBuilder& mol, const RingContext& rings,
+                                                    std::uint32_t centre, std::uint32_t a, std::uint32_t c) {
+    if (rings.smallest[centre] != 5 || rings.smallest_size(centre, a, c) != 5 || !quaternary_carbon(mol, centre))
+        return std::nullopt;
+    return sulfonyl_sulfur(mol, a) || sulfonyl_sulfur(mol, c) ? std::optional(101.0) : std::nullopt;
+}
+
 // A [1.1.1]propellane's central bond, shared by three three-rings: 1.60 A
 // (gas-phase electron diffraction); the statistics' three-ring C-C is 1.51.
 constexpr double PROPELLANE_CC = 1.600;
@@ -1659,6 +1674,7 @@ std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext
                 if (const auto five = five_ring_exocyclic_angle(mol, rings, centre, a, c)) return five;
                 if (const auto acyl = quaternary_acyl_ether_angle(mol, rings, centre, a, c)) return acyl;
                 if (const auto hemiaminal = hemiaminal_angle(mol, rings, centre, a, c)) return hemiaminal;
+                if (const auto sulfone = ring_sulfone_quaternary_angle(mol, rings, centre, a, c)) return sulfone;
                 return folded_three_rings_angle(mol, centre, a, c);
             }
             if (const auto carbinol = tertiary_carbinol_angle(mol, rings, centre, a, c)) return carbinol;

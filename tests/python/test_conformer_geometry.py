@@ -260,6 +260,17 @@ NAMED_BONDS_AND_ANGLES = [
     # Between two methines C-O-C 113-118: with their hydrogens turned away
     # the rings met as a syn-pentane and opened it to 125.
     ("OC1CCCC(OC2CCCCC2O)C1", (5, 6, 7), 111, 118),
+    # A C-F accepts no hydrogen bond (O...F 2.9 A and more in crystal
+    # structures): let near the hydroxyl, the ortho-fluorine came to 2.57 A
+    # and closed the carbinol's C-C-O to 100 (tertiary alcohols 105-108).
+    ("CCCS[C@H](C)[C@](O)(Cn1cncn1)c2ccc(F)cc2F", (7, 21), 2.75, 4.5),
+    ("CCCS[C@H](C)[C@](O)(Cn1cncn1)c2ccc(F)cc2F", (4, 6, 7), 103, 110),
+    ("CCCCCS[C@H](C)[C@](O)(Cn1cncn1)c2ccc(F)cc2F", (9, 23), 2.75, 4.5),
+    ("CCCCCS[C@H](C)[C@](O)(Cn1cncn1)c2ccc(F)cc2F", (6, 8, 9), 103, 110),
+    ("C[C@@H](SCCCCO)[C@](O)(Cn1cncn1)c2ccc(F)cc2F", (1, 8, 9), 103, 110),
+    # A penicillin sulfone's S1-C2-C3 (101-104) took the statistics' 106-107.
+    ("CC1(C)[C@@H](C(=O)O)N2C(=O)C[C@H]2S1(=O)=O", (3, 1, 12), 100, 105.5),  # sulbactam
+    ("COc1cccc(OC)c1C(=O)N[C@H]2[C@@H]3N([C@@H](C(=O)O)C(C)(C)S3(=O)=O)C2=O", (16, 20, 23), 100, 105),
 ]
 
 

@@ -190,13 +190,14 @@ TEST(BuildBounds, UnknownElementAndVanDerWaalsPairs) {
 
 TEST(BuildBounds, FourBondsApartByKind) {
     // Ends of a five-atom chain: carbon with carbon 0.7 of the sum, with a
-    // lone-pair atom 0.8, two lone-pair atoms 0.85.
+    // lone-pair atom 0.8, two lone-pair atoms 0.85, a fluorine with N or O
+    // (no hydrogen bond between them) 0.95.
     const struct {
         const char* smiles;
         std::uint8_t a, b;
         double factor;
     } cases[] = {{"CCCCC", 6, 6, 0.7}, {"OCCCC", 8, 6, 0.8}, {"CCCCF", 6, 9, 0.8}, {"OCCCO", 8, 8, 0.85},
-                 {"NCCCF", 7, 9, 0.85}, {"SCCCC", 16, 6, 0.7}};
+                 {"NCCCF", 7, 9, 0.95}, {"OCCCF", 8, 9, 0.95}, {"FCCCF", 9, 9, 0.85}, {"SCCCC", 16, 6, 0.7}};
     for (const auto& c : cases) {
         const DistanceBounds b = build_bounds(test::prepared(c.smiles, false));
         EXPECT_DOUBLE_EQ(b.lower(0, 4), c.factor * (vdw(c.a) + vdw(c.b))) << c.smiles;
