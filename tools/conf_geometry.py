@@ -2589,6 +2589,11 @@ GROUP_ROWS = [
     ("C-CH2-P at a four-connected phosphorus", "[#6]-[CH2X4;!R]-[PX4]", "angle", (0, 1, 2), (111, 118),
      [("tetraethylphosphonium", "CC[P+](CC)(CC)CC"), ("diethyl ethylphosphonate", "CCOP(=O)(CC)OCC"),
       ("ethephon", "OP(=O)(O)CCCl"), ("tripropylphosphine oxide", "CCCP(=O)(CCC)CCC")]),
+    ("C-C-C between two chains on a ring's quaternary carbon", "[!#1]-[CH2X4;!R]-[CX4;R;H0]-[CH2X4;!R]-[!#1]",
+     "angle", (1, 2, 3), (106, 114),
+     [("barbital", "CCC1(CC)C(=O)NC(=O)NC1=O"), ("metharbital", "CCC1(CC)C(=O)NC(=O)N(C)C1=O"),
+      ("diethyl fluorene-9,9-dipropanoate", "CCOC(=O)CCC1(CCC(=O)OCC)c2ccccc2-c2ccccc21"),
+      ("a cyclohexane-1,1-diacetic monoamide", "O=C([O-])CC1(CC(=O)N2CCN3C(=O)N(CCO)C(=O)C3C2)CCCC1")]),
 ]
 
 _QUERIES = {}

@@ -352,6 +352,47 @@ std::optional<HeldTorsion> benzylic_torsion(const MoleculeContext& context, cons
     return std::nullopt;
 }
 
+// ---- Two chains on a ring's quaternary carbon (a 5,5-diethylbarbiturate's
+// C5, a 9,9-dialkylfluorene's C9, a cyclohexane-1,1-diacetic acid's C1),
+// each going on to a further atom: each chain's next atom stands anti to a
+// ring bond, the two chains to different ones, so they point apart; between
+// two trigonal ring atoms each stands anti to the other chain instead, over
+// the flat ring's plane. Left to chance the two often stand anti to the
+// same ring bond and meet as a syn-pentane's ends do (some 3-4 kcal/mol,
+// as alkanes' conformational energies give), which opens the angle between
+// the chains to 116-119, where crystal structures give 108-112 (barbital's
+// Et-C5-Et 111-112). The lower-indexed chain takes the lower-indexed ring
+// bond. None for any other bond.
+std::optional<HeldTorsion> gem_chain_torsion(const MoleculeContext& context, const core::Bond& bond) {
+    const core::MolBuilder& mol = context.mol;
+    const auto from = [&](std::uint32_t q, std::uint32_t first) -> std::optional<HeldTorsion> {
+        if (mol.atoms[q].atomic_num != core::Element::C || !is_sp3(mol, q) || mol.degree[q] != 4 ||
+            context.rings.smallest[q] == 0)
+            return std::nullopt;
+        std::array<std::uint32_t, 2> ring{NONE, NONE}, chain{NONE, NONE};
+        std::size_t in_ring = 0, in_chain = 0;
+        for (core::Neighbor nb : mol.neighbors(q)) {
+            if (context.rings.smallest_holding(q, nb.atom) != NONE) {
+                if (in_ring == 2) return std::nullopt;
+                ring[in_ring++] = nb.atom;
+            } else {
+                if (in_chain == 2 || mol.atoms[nb.atom].atomic_num != core::Element::C || !is_sp3(mol, nb.atom) ||
+                    only_heavy_neighbour(mol, nb.atom, q) == NONE)
+                    return std::nullopt;
+                chain[in_chain++] = nb.atom;
+            }
+        }
+        if (in_ring != 2 || in_chain != 2 || (first != chain[0] && first != chain[1])) return std::nullopt;
+        const bool lower = first == std::min(chain[0], chain[1]);
+        const std::uint32_t other = lower ? std::max(chain[0], chain[1]) : std::min(chain[0], chain[1]);
+        const bool flat = !is_sp3(mol, ring[0]) && !is_sp3(mol, ring[1]);
+        const std::uint32_t anti = flat ? other : lower ? std::min(ring[0], ring[1]) : std::max(ring[0], ring[1]);
+        return HeldTorsion{{only_heavy_neighbour(mol, first, q), first, q, anti}, TorsionWells::Anti};
+    };
+    if (const auto held = from(bond.begin, bond.end)) return held;
+    return from(bond.end, bond.begin);
+}
+
 }  // namespace
 
 std::vector<HeldTorsion> staggered_bonds(const MoleculeContext& context) {
@@ -386,6 +427,10 @@ std::vector<HeldTorsion> staggered_bonds(const MoleculeContext& context) {
             if (rings.ring_size(ring) < MACROCYCLE || !tetrahedral(b) || !tetrahedral(c)) continue;
             const std::uint32_t a = ring_neighbour(context, b, c, ring), d = ring_neighbour(context, c, b, ring);
             if (a != NONE && d != NONE) out.push_back({{a, b, c, d}, TorsionWells::RingStaggered});
+            continue;
+        }
+        if (const auto gem = gem_chain_torsion(context, bond)) {
+            out.push_back(*gem);
             continue;
         }
         // An unbranched carbon chain lies anti, the extended zig-zag: gauche

@@ -632,7 +632,8 @@ def test_real_molecules_end_near_the_middle_of_their_windows():
 # alcohols, five-ring enamides' C=C-N links and the C-N-N of pyrazolines
 # beside an acyl nitrogen, nucleosides' O4'-C1'-N, quaternary ring carbons'
 # O-C-C(=O), glycine methylenes on tertiary and cationic nitrogens,
-# thiocarbonyls on a tertiary nitrogen): every match inside the window
+# thiocarbonyls on a tertiary nitrogen, two chains on a ring's quaternary
+# carbon): every match inside the window
 # crystal and gas-phase structures give.
 GROUP_CASES = [pytest.param(label, smiles, id="%s: %s" % (label, name))
                for label, _, _, _, _, mols in geometry.GROUP_ROWS for name, smiles in mols]
