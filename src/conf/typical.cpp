@@ -706,6 +706,33 @@ std::optional<double> hemiaminal_angle(const core::MolBuilder& mol, const RingCo
     return 107.0;
 }
 
+// ---- At a beta-lactam's C4, the sp3 carbon beside its nitrogen, an
+// exocyclic substituent leans away from the short C4-N bond: crystal
+// structures of 4-acyloxy, 4-thio and 4-alkyl azetidin-2-ones and of
+// monobactams give N1-C4-X 110-113 and C3-C4-X 114-118, where the
+// statistics' four-ring carbon is even at 113.8. None for an angle between
+// two exocyclic atoms, or with an atom sharing another ring with C4.
+std::optional<double> beta_lactam_c4_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre,
+                                           std::uint32_t a, std::uint32_t c) {
+    if (rings.smallest[centre] != 4 || mol.degree[centre] != 4 || !is_sp3(mol, centre)) return std::nullopt;
+    if (element(mol, a) == core::Element::H || element(mol, c) == core::Element::H) return std::nullopt;
+    const bool a_inside = rings.smallest_size(centre, a) == 4, c_inside = rings.smallest_size(centre, c) == 4;
+    if (a_inside == c_inside) return std::nullopt;
+    const std::uint32_t inside = a_inside ? a : c, outside = a_inside ? c : a;
+    if (rings.smallest_size(centre, outside) != 0) return std::nullopt;
+    const auto lactam_nitrogen = [&](std::uint32_t n) {
+        if (element(mol, n) != core::Element::N || nitrogen_kind(mol, n) != Kind::AmideNitrogen) return false;
+        for (core::Neighbor nb : mol.neighbors(n))
+            if (plain_carbonyl_partner(mol, nb.atom) != NONE && rings.smallest_size(n, centre, nb.atom) == 4)
+                return true;
+        return false;
+    };
+    if (lactam_nitrogen(inside)) return 111.5;
+    for (core::Neighbor nb : mol.neighbors(centre))
+        if (nb.atom != inside && lactam_nitrogen(nb.atom) && rings.smallest_size(centre, nb.atom) == 4) return 116.0;
+    return std::nullopt;
+}
+
 // ---- At a ring's quaternary carbon, between an ether or ester oxygen and
 // an acyl carbon (a 17-acyloxy-20-keto steroid's C17, a 1-O-alkyl quinic
 // acid's C1): the oxygen's substituent stands anti to a ring bond and so
@@ -1672,6 +1699,7 @@ std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext
             if (small_ring) {
                 if (const auto imine = five_ring_imine_angle(mol, rings, centre, a, c)) return imine;
                 if (const auto five = five_ring_exocyclic_angle(mol, rings, centre, a, c)) return five;
+                if (const auto lactam = beta_lactam_c4_angle(mol, rings, centre, a, c)) return lactam;
                 if (const auto acyl = quaternary_acyl_ether_angle(mol, rings, centre, a, c)) return acyl;
                 if (const auto hemiaminal = hemiaminal_angle(mol, rings, centre, a, c)) return hemiaminal;
                 if (const auto sulfone = ring_sulfone_quaternary_angle(mol, rings, centre, a, c)) return sulfone;

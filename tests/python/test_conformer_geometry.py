@@ -271,6 +271,10 @@ NAMED_BONDS_AND_ANGLES = [
     # A penicillin sulfone's S1-C2-C3 (101-104) took the statistics' 106-107.
     ("CC1(C)[C@@H](C(=O)O)N2C(=O)C[C@H]2S1(=O)=O", (3, 1, 12), 100, 105.5),  # sulbactam
     ("COc1cccc(OC)c1C(=O)N[C@H]2[C@@H]3N([C@@H](C(=O)O)C(C)(C)S3(=O)=O)C2=O", (16, 20, 23), 100, 105),
+    # A beta-lactam's C4 took the four-ring carbon's even 114 for N1-C4-X
+    # (crystal structures 110-113); an N-carbamoyl crowded it to 117.
+    ("CC(=O)N1C(CC1=O)SC", (3, 4, 8), 109, 113),
+    ("C[C@@H](NC(=O)N1C(CC1=O)SCc2ccccn2)c3ccccc3", (5, 6, 10), 109, 114.5),
 ]
 
 
