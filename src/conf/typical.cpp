@@ -804,6 +804,30 @@ std::optional<double> methylene_angle(const core::MolBuilder& mol, const RingCon
     return std::nullopt;
 }
 
+// ---- An open-chain alkene's =CH- on a quaternary carbon (tert-butyl and
+// neopentyl-like alkenes, prenyl groups on a ring's quaternary carbon): the
+// quaternary carbon's branches meet the far alkene carbon's substituents
+// and open C=C-C past propene's 124.3 (gas-phase structure), to 126-130 in
+// crystal structures of such alkenes, where the statistics' trigonal
+// carbon is even at 120; the hydrogen's two angles share the rest (C=C-H
+// 118-119). None for any other centre or angle.
+std::optional<double> alkene_quaternary_angle(const core::MolBuilder& mol, const RingContext& rings,
+                                              std::uint32_t centre, std::uint32_t a, std::uint32_t c) {
+    if (rings.smallest[centre] != 0 || mol.degree[centre] != 3) return std::nullopt;
+    std::uint32_t alkene = NONE, quaternary = NONE, hydrogen = NONE;
+    for (core::Neighbor nb : mol.neighbors(centre)) {
+        const BondOrder order = mol.bonds[nb.bond].order;
+        if (order == BondOrder::Double && element(mol, nb.atom) == core::Element::C && !is_aromatic(mol, nb.atom))
+            alkene = nb.atom;
+        else if (order == BondOrder::Single && quaternary_carbon(mol, nb.atom)) quaternary = nb.atom;
+        else if (element(mol, nb.atom) == core::Element::H) hydrogen = nb.atom;
+    }
+    if (alkene == NONE || quaternary == NONE || hydrogen == NONE) return std::nullopt;
+    constexpr double OPEN = 125.0, ALKENE_H = 119.0;
+    if (a != alkene && c != alkene) return 360.0 - OPEN - ALKENE_H;
+    return (a == alkene ? c : a) == quaternary ? OPEN : ALKENE_H;
+}
+
 // ---- A secondary amide's nitrogen on a tertiary alkyl carbon (N-tert-butyl,
 // N-adamantyl, N-1-methylcyclohexyl amides, carbamates and thioamides):
 // the alkyl's three branches meet the carbonyl oxygen cis to them in the
@@ -1708,6 +1732,7 @@ std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext
             if (const auto carbinol = tertiary_carbinol_angle(mol, rings, centre, a, c)) return carbinol;
             if (const auto hemiaminal = hemiaminal_angle(mol, rings, centre, a, c)) return hemiaminal;
             if (const auto methylene = methylene_angle(mol, rings, centre, a, c)) return methylene;
+            if (const auto alkene = alkene_quaternary_angle(mol, rings, centre, a, c)) return alkene;
             const std::uint32_t x = plain_carbonyl_partner(mol, centre);
             return x == NONE ? imine_carbon_angle(mol, centre, a, c) : carbonyl_angle(mol, centre, x, a, c);
         }

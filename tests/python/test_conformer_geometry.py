@@ -275,6 +275,11 @@ NAMED_BONDS_AND_ANGLES = [
     # (crystal structures 110-113); an N-carbamoyl crowded it to 117.
     ("CC(=O)N1C(CC1=O)SC", (3, 4, 8), 109, 113),
     ("C[C@@H](NC(=O)N1C(CC1=O)SCc2ccccn2)c3ccccc3", (5, 6, 10), 109, 114.5),
+    # An alkene's =CH- on a quaternary carbon took the trigonal 120 and
+    # ended 122-123 (126-130 in crystal structures, propene's own 124.3).
+    ("C=CC(C)(C)C", (0, 1, 2), 124.5, 129),
+    ("C/C=C/C(C)(C)C", (1, 2, 3), 124.5, 129),
+    ("CC(C)=CC1(C)N2CC3(C)C[NH+]1CC(C)(C2)C3=O", (1, 3, 4), 124.5, 133),
 ]
 
 
