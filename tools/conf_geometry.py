@@ -2594,6 +2594,13 @@ GROUP_ROWS = [
      [("barbital", "CCC1(CC)C(=O)NC(=O)NC1=O"), ("metharbital", "CCC1(CC)C(=O)NC(=O)N(C)C1=O"),
       ("diethyl fluorene-9,9-dipropanoate", "CCOC(=O)CCC1(CCC(=O)OCC)c2ccccc2-c2ccccc21"),
       ("a cyclohexane-1,1-diacetic monoamide", "O=C([O-])CC1(CC(=O)N2CCN3C(=O)N(CCO)C(=O)C3C2)CCCC1")]),
+    ("N1-C4-X at a beta-lactam's C4", "[#6X3;r4](=[#8])-[#7;r4]-[#6X4;r4]-[!#1;!R]", "angle", (2, 3, 4), (109, 114.5),
+     [("1-acetyl-4-(methylthio)azetidin-2-one", "CC(=O)N1C(CC1=O)SC"),
+      ("an N-carbamoyl 4-thioazetidin-2-one", "C[C@@H](NC(=O)N1C(CC1=O)SCc2ccccn2)c3ccccc3")]),
+    ("C=C-C of an alkene's =CH- on a quaternary carbon", "[#6;!a]=[#6X3H1;!R]-[#6X4H0]", "angle", (0, 1, 2),
+     (124.5, 133),
+     [("3,3-dimethylbut-1-ene", "C=CC(C)(C)C"), ("(E)-4,4-dimethylpent-2-ene", "C/C=C/C(C)(C)C"),
+      ("2,4,4-trimethylpent-2-ene", "CC(C)=CC(C)(C)C")]),
 ]
 
 _QUERIES = {}
