@@ -809,8 +809,10 @@ std::optional<double> methylene_angle(const core::MolBuilder& mol, const RingCon
 // quaternary carbon's branches meet the far alkene carbon's substituents
 // and open C=C-C past propene's 124.3 (gas-phase structure), to 126-130 in
 // crystal structures of such alkenes, where the statistics' trigonal
-// carbon is even at 120; the hydrogen's two angles share the rest (C=C-H
-// 118-119). None for any other centre or angle.
+// carbon is even at 120. It is given 125: the branches press a refinement
+// to 126-132 (at 127 a cis neighbour's crowding took it to 134). The
+// hydrogen's two angles share the rest (C=C-H 118-119). None for any other
+// centre or angle.
 std::optional<double> alkene_quaternary_angle(const core::MolBuilder& mol, const RingContext& rings,
                                               std::uint32_t centre, std::uint32_t a, std::uint32_t c) {
     if (rings.smallest[centre] != 0 || mol.degree[centre] != 3) return std::nullopt;
