@@ -94,6 +94,13 @@ std::vector<WindowLength> large_ring_lengths(const MoleculeContext& context) {
     return out;
 }
 
+std::vector<WindowLength> ammonium_lengths(const MoleculeContext& context) {
+    std::vector<WindowLength> out;
+    for (const core::Bond& bond : context.mol.bonds)
+        if (ammonium_carbon_bond(context.mol, bond)) out.push_back({{bond.begin, bond.end}});
+    return out;
+}
+
 std::vector<std::uint32_t> large_ring_bonds(const MoleculeContext& context) {
     std::vector<std::uint32_t> out;
     for (std::uint32_t bi = 0; bi < context.mol.num_bonds(); ++bi)

@@ -51,6 +51,7 @@ bool carbocycle_ring(const MoleculeContext& context, std::uint32_t ring);
 // more: atoms {begin, end}, windows unset (`ConformerHolds` sets them to
 // the bond's typical length's window). By bond index.
 std::vector<WindowLength> large_ring_lengths(const MoleculeContext& context);
+std::vector<WindowLength> ammonium_lengths(const MoleculeContext& context);
 
 // The ring atoms of ring nitrogens held flat: three neighbours, not
 // aromatic, sp2 or a sulfonamide's, and no pyramidal amide nitrogen. A

@@ -81,6 +81,11 @@ constexpr std::array<HoldKindRow, HOLD_KIND_COUNT> hold_kind_rows() {
          nullptr},
         {LargeRingLengths, "large-ring lengths", Holds::All, T::LengthWindow, found<large_ring_lengths>, Holds::All,
          nullptr},
+        // An ammonium's C-N+ bonds against the angles of its crowded centre,
+        // which would open at the bonds' cost (to 1.47 A); the windows are
+        // the bounds' own.
+        {AmmoniumLengths, "ammonium lengths", Holds::All, T::LengthWindow, found<ammonium_lengths>, Holds::All,
+         nullptr},
         {FiveRingExocyclicAngles, "five-ring exocyclic angles", Holds::All, T::Window,
          found<five_ring_exocyclic_angles>, Holds::All, nullptr},
         // Centres whose angles the statistics mix with other groups', and the
@@ -192,13 +197,15 @@ ConformerHolds::ConformerHolds(const core::MolBuilder& mol)
     });
     // A large ring's bonds meet theirs at the typical lengths' own windows:
     // a wall further out is where the ring would press them.
-    auto& lengths = std::get<std::vector<WindowLength>>(groups_[static_cast<std::size_t>(HoldKind::LargeRingLengths)]);
-    std::erase_if(lengths, [&](WindowLength& w) {
-        const auto range = held_.bond_range(context_.mol.bond_between(w.atoms[0], w.atoms[1]));
-        if (!range) return true;
-        std::tie(w.lower, w.upper) = *range;
-        return false;
-    });
+    for (HoldKind kind : {HoldKind::LargeRingLengths, HoldKind::AmmoniumLengths}) {
+        auto& lengths = std::get<std::vector<WindowLength>>(groups_[static_cast<std::size_t>(kind)]);
+        std::erase_if(lengths, [&](WindowLength& w) {
+            const auto range = held_.bond_range(context_.mol.bond_between(w.atoms[0], w.atoms[1]));
+            if (!range) return true;
+            std::tie(w.lower, w.upper) = *range;
+            return false;
+        });
+    }
 }
 
 void ConformerHolds::add_terms(ErrorFunction& f, Holds holds, std::span<const double> start) const {

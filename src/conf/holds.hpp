@@ -257,6 +257,7 @@ enum class HoldKind : std::uint8_t {
     Chairs,
     LargeRingAngles,
     LargeRingLengths,
+    AmmoniumLengths,
     FiveRingExocyclicAngles,
     PlanarRingNitrogens,
     PyramidalAmides,

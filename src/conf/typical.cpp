@@ -1910,6 +1910,13 @@ bool pyramidal_amide_nitrogen(const core::MolBuilder& mol, const RingContext& ri
     return (r.in_rings == 1 && r.smallest == 3) || (r.in_rings == 2 && 360.0 - r.sum >= 150.0 - 1e-9);
 }
 
+bool ammonium_carbon_bond(const core::MolBuilder& mol, const core::Bond& bond) {
+    if (bond.order != BondOrder::Single) return false;
+    Kind ka = kind_of(mol, bond.begin), kb = kind_of(mol, bond.end);
+    if (ka > kb) std::swap(ka, kb);
+    return ka == Kind::Sp3Carbon && kb == Kind::AmmoniumNitrogen;
+}
+
 bool five_ring_exocyclic_lean(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre,
                               std::uint32_t a, std::uint32_t c) {
     return five_ring_exocyclic_angle(mol, rings, centre, a, c).has_value();

@@ -248,6 +248,11 @@ NAMED_BONDS_AND_ANGLES = [
     ("C1CC=CC=C1", (3, 4), 1.43, 1.48),  # 1,3-cyclohexadiene
     ("O=C1CCc2ccccc21", (1, 9), 1.44, 1.49),  # 1-indanone C(ar)-C(=O)
     ("C[N+](C)(C)C", (0, 1), 1.48, 1.53),  # tetramethylammonium
+    # Crowded ammonium C-N+ (1.49-1.52 in trialkylammonium salts) gave way
+    # to the angles about the nitrogen, down to 1.47.
+    ("CC[NH+](CC)CC", (1, 2), 1.485, 1.53),  # triethylammonium
+    ("CN(C)CC1OC(CO)C(O)C1[NH+](C)CCc1ccccc1", (11, 12), 1.485, 1.53),
+    (r"C[NH+](C)C1C(=O)/C(=C(\N)O)C(=O)C2(O)C([O-])=C3C(=O)c4c(O)ccc(Cl)c4C(C)(O)C3CC12", (3, 1), 1.485, 1.53),
     ("CC(=N)N", (1, 3), 1.33, 1.39),  # acetamidine C-NH2
     ("CSC#N", (1, 2), 1.66, 1.72),  # methyl thiocyanate S-C(sp)
     ("CNNC", (1, 2), 1.42, 1.48),  # 1,2-dimethylhydrazine
