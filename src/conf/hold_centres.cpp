@@ -97,7 +97,8 @@ std::vector<WindowLength> large_ring_lengths(const MoleculeContext& context) {
 std::vector<WindowLength> ammonium_lengths(const MoleculeContext& context) {
     std::vector<WindowLength> out;
     for (const core::Bond& bond : context.mol.bonds)
-        if (ammonium_carbon_bond(context.mol, bond)) out.push_back({{bond.begin, bond.end}});
+        if (ammonium_carbon_bond(context.mol, bond) && context.rings.smallest_size(bond.begin, bond.end) == 0)
+            out.push_back({{bond.begin, bond.end}});
     return out;
 }
 
