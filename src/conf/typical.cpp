@@ -1912,9 +1912,11 @@ bool pyramidal_amide_nitrogen(const core::MolBuilder& mol, const RingContext& ri
 
 bool ammonium_carbon_bond(const core::MolBuilder& mol, const core::Bond& bond) {
     if (bond.order != BondOrder::Single) return false;
-    Kind ka = kind_of(mol, bond.begin), kb = kind_of(mol, bond.end);
-    if (ka > kb) std::swap(ka, kb);
-    return ka == Kind::Sp3Carbon && kb == Kind::AmmoniumNitrogen;
+    const bool n_first = element(mol, bond.begin) == core::Element::N;
+    const std::uint32_t n = n_first ? bond.begin : bond.end, c = n_first ? bond.end : bond.begin;
+    return element(mol, n) == core::Element::N && mol.atoms[n].formal_charge == 1 &&
+           nitrogen_kind(mol, n) == Kind::AmmoniumNitrogen && element(mol, c) == core::Element::C &&
+           carbon_kind(mol, c) == Kind::Sp3Carbon;
 }
 
 bool five_ring_exocyclic_lean(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre,
