@@ -2601,6 +2601,9 @@ GROUP_ROWS = [
      (124.5, 133),
      [("3,3-dimethylbut-1-ene", "C=CC(C)(C)C"), ("(E)-4,4-dimethylpent-2-ene", "C/C=C/C(C)(C)C"),
       ("2,4,4-trimethylpent-2-ene", "CC(C)=CC(C)(C)C")]),
+    ("ammonium C-N+ on a branched carbon", "[#6X4;!$([#6](-[#1])(-[#1]))]-!@[#7X4+]", "bond", (0, 1), (1.48, 1.53),
+     [("a ring methine's methylammonium", "CN(C)CC1OC(CO)C(O)C1[NH+](C)CCc1ccccc1"),
+      ("isopropyldimethylammonium", "CC(C)[NH+](C)C")]),
 ]
 
 _QUERIES = {}

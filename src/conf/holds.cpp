@@ -81,7 +81,7 @@ constexpr std::array<HoldKindRow, HOLD_KIND_COUNT> hold_kind_rows() {
          nullptr},
         {LargeRingLengths, "large-ring lengths", Holds::All, T::LengthWindow, found<large_ring_lengths>, Holds::All,
          nullptr},
-        // An ammonium's open-chain C-N+ bonds against the angles of its
+        // An ammonium's open-chain C-N+ bonds to branched carbons against the angles of its
         // crowded centre, which would open at the bonds' cost (to 1.47 A);
         // a ring's bonds meet its own angles instead. The windows are the
         // bounds' own.

@@ -1914,9 +1914,15 @@ bool ammonium_carbon_bond(const core::MolBuilder& mol, const core::Bond& bond) {
     if (bond.order != BondOrder::Single) return false;
     const bool n_first = element(mol, bond.begin) == core::Element::N;
     const std::uint32_t n = n_first ? bond.begin : bond.end, c = n_first ? bond.end : bond.begin;
+    // Only a branched carbon crowds the centre enough to press the bond.
+    const auto branched = [&] {
+        std::size_t heavy = 0;
+        for (core::Neighbor nb : mol.neighbors(c)) heavy += element(mol, nb.atom) != core::Element::H;
+        return heavy >= 3;
+    };
     return element(mol, n) == core::Element::N && mol.atoms[n].formal_charge == 1 &&
            nitrogen_kind(mol, n) == Kind::AmmoniumNitrogen && element(mol, c) == core::Element::C &&
-           carbon_kind(mol, c) == Kind::Sp3Carbon;
+           carbon_kind(mol, c) == Kind::Sp3Carbon && branched();
 }
 
 bool five_ring_exocyclic_lean(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre,

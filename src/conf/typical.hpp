@@ -104,9 +104,10 @@ bool siloxane_ring(const core::MolBuilder& mol, const RingContext& rings, std::u
 // Its lone pair leaves the C=O: the amide's plane yields.
 bool pyramidal_amide_nitrogen(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t n);
 
-// Whether a bond joins an ammonium nitrogen to an sp3 carbon. Crowded by
-// the nitrogen's other substituents, the pair would give up its length to
-// the angles about it (see `ammonium_lengths`).
+// Whether a bond joins an ammonium nitrogen to a branched sp3 carbon (three
+// or more heavy neighbours). Crowded by the nitrogen's other substituents,
+// the pair would give up its length to the angles about it (see
+// `ammonium_lengths`).
 bool ammonium_carbon_bond(const core::MolBuilder& mol, const core::Bond& bond);
 
 // Whether the exocyclic angle a-centre-c at an atom of a five-membered

@@ -250,7 +250,7 @@ NAMED_BONDS_AND_ANGLES = [
     ("C[N+](C)(C)C", (0, 1), 1.48, 1.53),  # tetramethylammonium
     # Crowded ammonium C-N+ (1.49-1.52 in trialkylammonium salts) gave way
     # to the angles about the nitrogen, down to 1.47.
-    ("CC[NH+](CC)CC", (1, 2), 1.485, 1.53),  # triethylammonium
+    ("CC(C)[NH+](C)C", (1, 3), 1.485, 1.53),  # isopropyldimethylammonium
     ("CN(C)CC1OC(CO)C(O)C1[NH+](C)CCc1ccccc1", (11, 12), 1.485, 1.53),
     (r"C[NH+](C)C1C(=O)/C(=C(\N)O)C(=O)C2(O)C([O-])=C3C(=O)c4c(O)ccc(Cl)c4C(C)(O)C3CC12", (3, 1), 1.485, 1.53),
     ("CC(=N)N", (1, 3), 1.33, 1.39),  # acetamidine C-NH2
