@@ -81,10 +81,10 @@ constexpr std::array<HoldKindRow, HOLD_KIND_COUNT> hold_kind_rows() {
          nullptr},
         {LargeRingLengths, "large-ring lengths", Holds::All, T::LengthWindow, found<large_ring_lengths>, Holds::All,
          nullptr},
-        // An ammonium's open-chain C-N+ bonds to branched carbons against the angles of its
-        // crowded centre, which would open at the bonds' cost (to 1.47 A);
-        // a ring's bonds meet its own angles instead. The windows are the
-        // bounds' own.
+        // An ammonium's open-chain C-N+ bonds to branched carbons against
+        // the angles of its crowded centre, which would open at the bonds'
+        // cost (to 1.47 A); a ring's bonds meet its own angles instead. The
+        // windows are the bounds' own.
         {AmmoniumLengths, "ammonium lengths", Holds::All, T::LengthWindow, found<ammonium_lengths>, Holds::All,
          nullptr},
         {FiveRingExocyclicAngles, "five-ring exocyclic angles", Holds::All, T::Window,

@@ -46,6 +46,12 @@ enum class Kind : std::uint8_t {
 
 std::uint8_t element(const core::MolBuilder& mol, std::uint32_t a) { return mol.atoms[a].atomic_num; }
 
+std::size_t heavy_neighbours(const core::MolBuilder& mol, std::uint32_t a) {
+    std::size_t heavy = 0;
+    for (core::Neighbor nb : mol.neighbors(a)) heavy += element(mol, nb.atom) != core::Element::H;
+    return heavy;
+}
+
 // A carbonyl of a chain or a non-aromatic ring: a pyridone's C=O belongs to
 // its ring's pi system.
 std::uint32_t plain_carbonyl_partner(const core::MolBuilder& mol, std::uint32_t c) {
@@ -784,9 +790,9 @@ std::optional<double> quaternary_acyl_ether_angle(const core::MolBuilder& mol, c
 std::optional<double> methylene_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre,
                                       std::uint32_t a, std::uint32_t c) {
     if (rings.smallest[centre] != 0 || !is_sp3(mol, centre) || mol.degree[centre] != 4) return std::nullopt;
-    std::size_t heavy = 0;
-    for (core::Neighbor nb : mol.neighbors(centre)) heavy += element(mol, nb.atom) != core::Element::H;
-    if (heavy != 2 || element(mol, a) == core::Element::H || element(mol, c) == core::Element::H) return std::nullopt;
+    if (heavy_neighbours(mol, centre) != 2 || element(mol, a) == core::Element::H ||
+        element(mol, c) == core::Element::H)
+        return std::nullopt;
     const auto sulfide = [&](std::uint32_t x) {
         return element(mol, x) == core::Element::S && mol.degree[x] == 2 && mol.atoms[x].formal_charge == 0;
     };
@@ -1009,9 +1015,7 @@ double sulfonamide_between(const core::MolBuilder& mol, const std::array<std::ui
     for (const auto& [c, n] : {std::pair{others[0], others[1]}, std::pair{others[1], others[0]}}) {
         if (c == NONE || n == NONE || element(mol, c) != core::Element::C || element(mol, n) != core::Element::N)
             continue;
-        std::size_t heavy = 0;
-        for (core::Neighbor nb : mol.neighbors(n)) heavy += element(mol, nb.atom) != core::Element::H;
-        return 106.5 - static_cast<double>(std::min<std::size_t>(heavy, 3) - 1);
+        return 106.5 - static_cast<double>(std::min<std::size_t>(heavy_neighbours(mol, n), 3) - 1);
     }
     return 106.5;
 }
@@ -1616,9 +1620,7 @@ std::optional<double> ring_ammonium_exocyclic_angle(const core::MolBuilder& mol,
         element(mol, c) != core::Element::C || rings.smallest_size(n, a, c) != 0)
         return std::nullopt;
     const std::uint32_t ring_atom = rings.smallest_size(n, a) != 0 ? a : c;
-    std::size_t heavy = 0;
-    for (core::Neighbor nb : mol.neighbors(ring_atom)) heavy += element(mol, nb.atom) != core::Element::H;
-    return heavy > 2 ? 114.5 : 112.0;
+    return heavy_neighbours(mol, ring_atom) > 2 ? 114.5 : 112.0;
 }
 
 // At an ammonium nitrogen outside small rings, by how many hydrogens it
@@ -1815,9 +1817,7 @@ double sulfonamide_crowding(const core::MolBuilder& mol, const RingContext& ring
                             std::uint32_t c) {
     const std::uint32_t carbon = rings.smallest_size(n, a) != 0 ? a : c;
     if (element(mol, carbon) != core::Element::C || !is_sp3(mol, carbon)) return 0.0;
-    std::size_t heavy = 0;
-    for (core::Neighbor nb : mol.neighbors(carbon)) heavy += element(mol, nb.atom) != core::Element::H;
-    return heavy >= 3 ? 2.5 : 0.0;
+    return heavy_neighbours(mol, carbon) >= 3 ? 2.5 : 0.0;
 }
 
 // ---- A sulfonamide's nitrogen in a five- or six-membered ring. Its lone
@@ -1914,15 +1914,9 @@ bool ammonium_carbon_bond(const core::MolBuilder& mol, const core::Bond& bond) {
     if (bond.order != BondOrder::Single) return false;
     const bool n_first = element(mol, bond.begin) == core::Element::N;
     const std::uint32_t n = n_first ? bond.begin : bond.end, c = n_first ? bond.end : bond.begin;
-    // Only a branched carbon crowds the centre enough to press the bond.
-    const auto branched = [&] {
-        std::size_t heavy = 0;
-        for (core::Neighbor nb : mol.neighbors(c)) heavy += element(mol, nb.atom) != core::Element::H;
-        return heavy >= 3;
-    };
     return element(mol, n) == core::Element::N && mol.atoms[n].formal_charge == 1 &&
            nitrogen_kind(mol, n) == Kind::AmmoniumNitrogen && element(mol, c) == core::Element::C &&
-           carbon_kind(mol, c) == Kind::Sp3Carbon && branched();
+           carbon_kind(mol, c) == Kind::Sp3Carbon && heavy_neighbours(mol, c) >= 3;
 }
 
 bool five_ring_exocyclic_lean(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre,
