@@ -11,6 +11,7 @@
 #include "core/error.hpp"
 #include "core/permutation.hpp"
 #include "io/lexer.hpp"
+#include "io/ring_pairs.hpp"
 
 namespace quorix::io {
 namespace {
@@ -629,6 +630,18 @@ private:
         return {};
     }
 
+    // The chain bond between a and b, if any, is the parent bond of one of them,
+    // which is that atom's first half-edge while ring bonds are still held back.
+    bool chain_bonded(std::uint32_t a, std::uint32_t b) const {
+        return first_neighbor(a) == b || first_neighbor(b) == a;
+    }
+    std::uint32_t first_neighbor(std::uint32_t atom) const {
+        const std::uint32_t h = q_.graph.first_half_edge[atom];
+        if (h == NONE) return NONE;
+        const core::Bond& bond = q_.graph.bonds[h >> 1];
+        return (h & 1u) ? bond.begin : bond.end;
+    }
+
     Res<void> ring_closure(std::uint32_t label, std::size_t p) {
         std::optional<BondExpr> taken;
         if (pending_) {
@@ -648,6 +661,10 @@ private:
             return {};
         }
         if (r.atom == current_) return fail(SmilesErrorKind::ring(Tag::RingSelfLoop, label), p);
+        // A second bond between two atoms is refused as the SMILES reader refuses it:
+        // a product built from it would be a text that reader cannot read.
+        if (chain_bonded(r.atom, current_) || ring_pairs_.contains<RingBond>(ring_bonds_, r.atom, current_))
+            return fail(SmilesErrorKind::ring(Tag::DuplicateRingBond, label), p);
         if (r.bond && taken && !r.bond->eq(*taken))
             return fail(SmilesErrorKind::ring(Tag::ConflictingRingBond, label), p);
         RingBond rb{BondExpr{}, label, static_cast<std::uint32_t>(ring_bonds_.size()), 0, 0, r.serial};
@@ -661,6 +678,7 @@ private:
             rb.end = r.atom;
         }
         ring_bonds_.push_back(std::move(rb));
+        ring_pairs_.added<RingBond>(ring_bonds_);
         marks_.push_back({current_, r.serial});
         r.open = false;
         r.bond.reset();
@@ -745,6 +763,7 @@ private:
     std::uint32_t serial_ = 0;
     std::vector<RingMark> marks_;  // ring closures per atom, in text order
     std::vector<RingBond> ring_bonds_;
+    RingPairs ring_pairs_;
     std::vector<std::uint32_t> bond_of_serial_;
     std::vector<bool> starts_;  // per atom: first atom of a component
     std::vector<std::size_t>* atom_offsets_;  // filled only when asked for

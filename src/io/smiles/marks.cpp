@@ -29,6 +29,31 @@ std::uint32_t bond_to(const MolBuilder& mol, std::uint32_t atom, std::uint32_t t
     return NONE;
 }
 
+bool takes_mark(BondOrder order) {
+    return order == BondOrder::Single || order == BondOrder::Unspecified || order == BondOrder::Aromatic;
+}
+
+// A dative bond is written as an arrow, which takes no `/` or `\`. When double-bond
+// atom `x` has a dative substituent and its reference bond `r` takes no mark, the
+// mark goes to `x`'s other substituent, on the other side (so `same` flips). False
+// when that substituent is missing, or takes no mark either, or `x` has more than two.
+bool markable_reference(const MolBuilder& mol, std::uint32_t d, std::uint32_t x, std::uint32_t& r, bool& same) {
+    if (takes_mark(mol.bonds[r].order)) return true;
+    std::uint32_t other = NONE, count = 0;
+    for (core::Neighbor nb : mol.neighbors(x)) {
+        if (nb.bond == d) continue;
+        ++count;
+        if (nb.bond != r) other = nb.bond;
+    }
+    const bool dative = mol.bonds[r].order == BondOrder::Dative ||
+                        (other != NONE && mol.bonds[other].order == BondOrder::Dative);
+    if (!dative) return true;
+    if (count != 2 || other == NONE || !takes_mark(mol.bonds[other].order)) return false;
+    r = other;
+    same = !same;
+    return true;
+}
+
 struct Constraint {
     std::uint32_t bond;        // the reference bond whose list holds the entry
     std::uint32_t atom;        // its double-bond atom
@@ -138,18 +163,22 @@ void stored_constraints(const MolBuilder& mol, StereoMarks& out, MarksScratch& w
     };
     for (std::uint32_t d = 0; d < mol.num_bonds(); ++d) {
         if (!has_stored(d)) continue;
-        w.stored.push_back(d);
         const Bond& bond = mol.bonds[d];
         const StoredStereo st = stereo_of(d);
-        const std::uint32_t r0 = bond_to(mol, bond.begin, st.atoms[0]);
-        const std::uint32_t r1 = bond_to(mol, bond.end, st.atoms[1]);
+        std::uint32_t r0 = bond_to(mol, bond.begin, st.atoms[0]);
+        std::uint32_t r1 = bond_to(mol, bond.end, st.atoms[1]);
         if (r0 == NONE || r1 == NONE) internal_error("顺反参考原子必为双键端点的邻居");
-        const bool same = st.stereo == BondStereo::Cis;
-        w.constraints.push_back({r0, bond.begin, r1, bond.end, same});
-        w.constraints.push_back({r1, bond.end, r0, bond.begin, same});
+        bool same = st.stereo == BondStereo::Cis;
         for (std::uint32_t x : {bond.begin, bond.end})
             for (core::Neighbor nb : mol.neighbors(x))
                 if (nb.bond != d) out.directions[nb.bond] = 0;
+        // A value that no bond can carry is left unwritten rather than half written:
+        // a mark at one end only would read back as nothing anyway.
+        if (!markable_reference(mol, d, bond.begin, r0, same) || !markable_reference(mol, d, bond.end, r1, same))
+            continue;
+        w.stored.push_back(d);
+        w.constraints.push_back({r0, bond.begin, r1, bond.end, same});
+        w.constraints.push_back({r1, bond.end, r0, bond.begin, same});
     }
 }
 

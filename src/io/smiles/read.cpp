@@ -18,6 +18,7 @@
 #include "core/scratch.hpp"
 #include "core/valence.hpp"
 #include "io/lexer.hpp"
+#include "io/ring_pairs.hpp"
 
 namespace quorix::io {
 namespace {
@@ -106,36 +107,6 @@ constexpr std::array<ClassInfo, 5> CHIRAL_CLASSES{{
     {"OH", 30, ChiralTag::Octahedral},
 }};
 
-
-// Unordered atom pairs already joined by a ring bond. Few rings are scanned
-// directly; many switch to an open-addressing table.
-class RingPairs {
-public:
-    bool contains(std::span<const RingBond> bonds, std::uint32_t a, std::uint32_t b) const {
-        if (bonds.size() <= FEW) {
-            for (const RingBond& r : bonds)
-                if ((r.begin == a && r.end == b) || (r.begin == b && r.end == a)) return true;
-            return false;
-        }
-        return set_.contains(key(a, b));
-    }
-    // Called after `bonds` has grown by the new pair.
-    void added(std::span<const RingBond> bonds) {
-        if (bonds.size() <= FEW) return;
-        if (set_.size() == 0)
-            for (const RingBond& r : bonds.first(bonds.size() - 1)) set_.insert(key(r.begin, r.end));
-        set_.insert(key(bonds.back().begin, bonds.back().end));
-    }
-
-private:
-    static constexpr std::size_t FEW = 16;
-    core::FlatU64Set set_;
-
-    static std::uint64_t key(std::uint32_t a, std::uint32_t b) {
-        if (a > b) std::swap(a, b);
-        return (std::uint64_t(a) << 32) | b;  // b > a >= 0, so never 0
-    }
-};
 
 // Scratch lists of one read. They live per thread so that reading many molecules
 // does not allocate them anew each time; a huge text's growth is given back.
@@ -559,7 +530,7 @@ private:
         const std::uint32_t o = opening.atom;
         const std::uint32_t c = previous_;
         if (o == c) return fail(SmilesErrorKind::ring(SmilesErrorTag::RingSelfLoop, label), p);
-        if (chain_bonded(o, c) || ring_pairs_.contains(ring_bonds_, o, c))
+        if (chain_bonded(o, c) || ring_pairs_.contains<RingBond>(ring_bonds_, o, c))
             return fail(SmilesErrorKind::ring(SmilesErrorTag::DuplicateRingBond, label), p);
         const BondSymbol& there = opening.symbol;
         if (there.explicit_order && here.explicit_order && there.order != here.order)
@@ -583,7 +554,7 @@ private:
             rb.direction = rb.begin == o ? there.direction : core::reversed(there.direction);
         }
         ring_bonds_.push_back(rb);
-        ring_pairs_.added(ring_bonds_);
+        ring_pairs_.added<RingBond>(ring_bonds_);
         marks_.push_back({c, serial, mol_.num_atoms()});
         opening.open = false;
         --open_rings_;

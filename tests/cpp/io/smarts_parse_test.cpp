@@ -88,6 +88,11 @@ INSTANTIATE_TEST_SUITE_P(
         // Ring closures.
         ErrorCase{"C1CC", Tag::UnclosedRing, 1, "环闭合标号 1 未配对"},
         ErrorCase{"C11", Tag::RingSelfLoop, 2, "环闭合标号 1 的两端是同一个原子"},
+        // A ring closure may not repeat a bond, chain or ring, as in SMILES.
+        ErrorCase{"C1C1", Tag::DuplicateRingBond, 3, "环闭合标号 1 在同一对原子间重复"},
+        ErrorCase{"C12CC12", Tag::DuplicateRingBond, 6, "环闭合标号 2 在同一对原子间重复"},
+        ErrorCase{"C1(C1)", Tag::DuplicateRingBond, 4, "环闭合标号 1 在同一对原子间重复"},
+        ErrorCase{"[$(C1C1)]", Tag::DuplicateRingBond, 6, "环闭合标号 1 在同一对原子间重复"},
         ErrorCase{"C=1CC-1", Tag::ConflictingRingBond, 6, "环闭合标号 1 的两端指定了冲突的键级"},
         // Bonds that reach no atom.
         ErrorCase{"=C", Tag::BondWithoutAtom, 0, "键符号后面缺少原子"},
@@ -204,11 +209,11 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         // Without a symbol at the opening end the bond runs from the closing atom.
         ShapeCase{"C1CC1", "C C C | 0-1:Or(-,:) 1-2:Or(-,:) 2-0:Or(-,:)"},
-        ShapeCase{"C1C1", "C C | 0-1:Or(-,:) 1-0:Or(-,:)"},
         // Ring bonds follow the chain bonds, sorted by label, then closing order.
         ShapeCase{"C2CC1CCC2CC1", "C C C C C C C C | 0-1:Or(-,:) 1-2:Or(-,:) 2-3:Or(-,:) 3-4:Or(-,:) "
                                   "4-5:Or(-,:) 5-6:Or(-,:) 6-7:Or(-,:) 7-2:Or(-,:) 5-0:Or(-,:)"},
-        ShapeCase{"C1C=1C1CC1", "C C C C C | 0-1:Or(-,:) 1-2:Or(-,:) 2-3:Or(-,:) 3-4:Or(-,:) 1-0:= 4-2:Or(-,:)"}));
+        ShapeCase{"C1CC=1C1CC1",
+                  "C C C C C C | 0-1:Or(-,:) 1-2:Or(-,:) 2-3:Or(-,:) 3-4:Or(-,:) 4-5:Or(-,:) 2-0:= 5-3:Or(-,:)"}));
 
 INSTANTIATE_TEST_SUITE_P(
     Recursive, SmartsShapes,

@@ -101,6 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
         ErrorCase{"()>>C", Tag::EmptySmiles, 1, "空的 SMILES"},
         ErrorCase{"(C)(C)>>C", Tag::UnbalancedParens, 0, "括号不匹配"},
         ErrorCase{"CC>>C=", Tag::BondWithoutAtom, 5, "键符号后面缺少原子"},
+        ErrorCase{"[C:1]=[C:2]>>[C:1]1[C:2]1", Tag::DuplicateRingBond, 24, "环闭合标号 1 在同一对原子间重复"},
         ErrorCase{"[C;$(C>N)]>>C", Tag::UnknownElement, 6, "无法识别的元素符号 >"},
         ErrorCase{"([C(C)]C)>>C", Tag::BadBracketAtom, 3, BAD + "方括号里有无法解析的残余"},
         ErrorCase{"C.N>[Pd].[Cu:70000]>CN", Tag::NumberOutOfRange, 18, "数值超出范围"},
