@@ -2626,7 +2626,7 @@ GROUP_ROWS += [
     ("aromatic six-ring C-C(=O)", "[#6;a;r6]:[#6;a;r6]=[#8X1]", "bond", (0, 1), (1.43, 1.48),
      [("2-pyridone", "O=c1cccc[nH]1"), ("4-pyridone", "O=c1cc[nH]cc1"), ("chromone", "O=c1ccoc2ccccc12"),
       ("coumarin", "O=c1ccc2ccccc2o1"),
-      ("ciprofloxacin", "C1CC1N2C=C(C(=O)C3=CC(=C(C=C3)N4CCNCC4)F)C(=O)O"),
+      ("ciprofloxacin", "OC(=O)C1=CN(C2CC2)C2=CC(N3CCNCC3)=C(F)C=C2C1=O"),
       ("warfarin", "CC(=O)CC(C1=CC=CC=C1)C2=C(C3=CC=CC=C3OC2=O)O")]),
     ("sulfoxide C-S-C", "[#6]-[#16X3;!R](=[#8X1])-[#6]", "angle", (0, 1, 3), (95, 101),
      [("dimethyl sulfoxide", "CS(C)=O"), ("methyl phenyl sulfoxide", "CS(=O)c1ccccc1"),
