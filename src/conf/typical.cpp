@@ -1873,7 +1873,7 @@ std::optional<double> n_oxide_length(const core::MolBuilder& mol, const core::Bo
 // a ring CH or a substituted carbon and 1.46-1.48 to a fusion carbon (the
 // C4-C4a of 4-quinolones and chromones); the statistics' aromatic C-C is
 // benzene's 1.40.
-constexpr double RING_CARBONYL_CC = 1.440, RING_CARBONYL_FUSION_CC = 1.465;
+constexpr double RING_CARBONYL_CC = 1.445, RING_CARBONYL_FUSION_CC = 1.465;
 
 bool ring_carbonyl_carbon(const core::MolBuilder& mol, std::uint32_t x) {
     if (element(mol, x) != core::Element::C || !is_aromatic(mol, x)) return false;
