@@ -2606,6 +2606,46 @@ GROUP_ROWS = [
       ("isopropyldimethylammonium", "CC(C)[NH+](C)C")]),
 ]
 
+# Charge-separated N-N and N-O bonds, aromatic rings' carbonyl carbons,
+# sulfoxides and azine rings.
+GROUP_ROWS += [
+    ("azide terminal N-N", "[#7]=[#7+]=[#7X1-]", "bond", (1, 2), (1.10, 1.17),
+     [("methyl azide", "CN=[N+]=[N-]"),
+      ("zidovudine", "CC1=CN(C(=O)NC1=O)[C@H]2C[C@@H]([C@H](O2)CO)N=[N+]=[N-]")]),
+    ("azide inner N-N", "[#6]-[#7]=[#7+]=[#7X1-]", "bond", (1, 2), (1.20, 1.26),
+     [("methyl azide", "CN=[N+]=[N-]"), ("phenyl azide", "[N-]=[N+]=Nc1ccccc1")]),
+    ("aromatic N-oxide N-O", "[n+]-[#8X1-]", "bond", (0, 1), (1.25, 1.33),
+     [("pyridine N-oxide", "[O-][n+]1ccccc1"), ("minoxidil N-oxide", "Nc1cc(N2CCCCC2)nc(N)[n+]1[O-]")]),
+    ("nitrone N-O", "[#6]=[#7+;!a]-[#8X1-]", "bond", (1, 2), (1.25, 1.33),
+     [("chlordiazepoxide", "CNC1=NC2=C(C=C(C=C2)Cl)C(=[N+](C1)[O-])C3=CC=CC=C3"),
+      ("N-methyl-C-phenylnitrone", "C/[N+]([O-])=C/c1ccccc1")]),
+    ("azoxy N-O", "[#7]=[#7+]-[#8X1-]", "bond", (1, 2), (1.25, 1.31),
+     [("E-azoxybenzene", "c1ccccc1/[N+]([O-])=N/c1ccccc1"), ("azoxymethane", "C/[N+]([O-])=N/C")]),
+    ("azoxy N=N-O", "[#7]=[#7+]-[#8X1-]", "angle", (0, 1, 2), (122, 128),
+     [("E-azoxybenzene", "c1ccccc1/[N+]([O-])=N/c1ccccc1"), ("azoxymethane", "C/[N+]([O-])=N/C")]),
+    ("aromatic six-ring C-C(=O)", "[#6;a;r6]:[#6;a;r6]=[#8X1]", "bond", (0, 1), (1.43, 1.48),
+     [("2-pyridone", "O=c1cccc[nH]1"), ("4-pyridone", "O=c1cc[nH]cc1"), ("chromone", "O=c1ccoc2ccccc12"),
+      ("coumarin", "O=c1ccc2ccccc2o1"),
+      ("ciprofloxacin", "OC(=O)C1=CN(C2CC2)C2=CC(N3CCNCC3)=C(F)C=C2C1=O"),
+      ("warfarin", "CC(=O)CC(C1=CC=CC=C1)C2=C(C3=CC=CC=C3OC2=O)O")]),
+    ("sulfoxide C-S-C", "[#6]-[#16X3;!R](=[#8X1])-[#6]", "angle", (0, 1, 3), (95, 101),
+     [("dimethyl sulfoxide", "CS(C)=O"), ("methyl phenyl sulfoxide", "CS(=O)c1ccccc1"),
+      ("omeprazole", "CC1=CN=C(C(=C1OC)C)CS(=O)C2=NC3=C(N2)C=CC(=C3)OC")]),
+    ("sulfoxide C-S=O", "[#6]-[#16X3;!R](=[#8X1])-[#6]", "angle", (0, 1, 2), (104, 109),
+     [("dimethyl sulfoxide", "CS(C)=O"), ("methyl phenyl sulfoxide", "CS(=O)c1ccccc1")]),
+    ("azine C-N-C away from a five-ring", "[#6;a;x2;!$(*=*)]:[nX2;r6]:[#6;a;!$(*=*);!$(*:[#7;r5])]", "angle",
+     (0, 1, 2), (113, 118.5),
+     [("pyridine", "c1ccncc1"), ("pyrimidine", "c1cncnc1"), ("pyrazine", "c1cnccn1"),
+      ("trimethoprim", "COc1cc(Cc2cnc(N)nc2N)cc(OC)c1OC")]),
+    ("azine N-C-N", "[nX2;r6]:[#6;a;!$(*=*)]:[nX2;r6]", "angle", (0, 1, 2), (124.5, 130.5),
+     [("pyrimidine", "c1cncnc1"), ("adenosine", "C1=NC(=C2C(=N1)N(C=N2)[C@H]3[C@@H]([C@@H]([C@H](O3)CO)O)O)N"),
+      ("1,3,5-triazine", "c1ncncn1")]),
+    ("purine C2-N3-C4", "[#6;a;x2]:[nX2;r6]:[#6;a;x3]:[#7;r5;X3]", "angle", (0, 1, 2), (109, 115),
+     [("adenosine", "C1=NC(=C2C(=N1)N(C=N2)[C@H]3[C@@H]([C@@H]([C@H](O3)CO)O)O)N"),
+      ("ATP", "C1=NC(=C2C(=N1)N(C=N2)[C@H]3[C@@H]([C@@H]([C@H](O3)COP(=O)(O)OP(=O)(O)OP(=O)(O)O)O)O)N"),
+      ("9-methylpurine", "Cn1cnc2cncnc21")]),
+]
+
 _QUERIES = {}
 
 

@@ -542,6 +542,11 @@ std::optional<double> five_ring_imine_angle(const core::MolBuilder& mol, const R
     return (360.0 - *inside) / 2.0;
 }
 
+// The angle inside ring r at its atom `centre` when r is an azine ring (see
+// `azine_ring`); none for any other ring.
+std::optional<double> azine_ring_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t r,
+                                       std::uint32_t centre);
+
 // ---- The atom where a five- and a six-membered aromatic ring fuse
 // (indoles, benzimidazoles, purines, benzofurans). Its angle from a
 // five-ring neighbour to a six-ring neighbour is what the two ring angles
@@ -559,7 +564,8 @@ std::optional<double> fused_five_six_angle(const core::MolBuilder& mol, const Ri
     if (!is_aromatic(mol, five) || !is_aromatic(mol, six)) return std::nullopt;
     const auto z = element(mol, centre);
     const double inside5 = estimate_bond_angle(z, 3, 1, 5, 5).angle * RAD_TO_DEG;
-    const double inside6 = estimate_bond_angle(z, 3, 1, 5, 6).angle * RAD_TO_DEG;
+    const double inside6 = azine_ring_angle(mol, rings, rings.smallest_holding(centre, six), centre)
+                               .value_or(estimate_bond_angle(z, 3, 1, 5, 6).angle * RAD_TO_DEG);
     return 360.0 - inside5 - inside6;
 }
 
@@ -663,6 +669,121 @@ std::optional<double> pyranone_angle(const core::MolBuilder& mol, const RingCont
     const auto p = pyranone_ring(mol, rings, own);
     if (!p || p->oxygen != oxygen || p->carbonyl == centre) return std::nullopt;
     return (360.0 - pyranone_ring_angle(mol, rings, own, *p, centre)) / 2.0 - PYRANONE_OXYGEN_LEAN;
+}
+
+// ---- Azine rings: six-membered aromatic rings of carbons and pyridine-type
+// nitrogens (pyridines, pyrimidines, pyrazines, triazines, the six-ring of a
+// purine). Their angles are no benzene's even 120: each nitrogen closes its
+// own and opens its neighbours'. Every such shift sums to nothing round the
+// ring, so the six angles keep the flat hexagon's 720.
+
+// A pyridine-type nitrogen: aromatic, two neighbours, uncharged.
+bool azine_nitrogen(const core::MolBuilder& mol, std::uint32_t x) {
+    return element(mol, x) == core::Element::N && is_aromatic(mol, x) && mol.degree[x] == 2 &&
+           mol.atoms[x].formal_charge == 0;
+}
+
+// A ring carbon's exocyclic double bond (a pyrimidinone's C=O, an imine
+// tautomer's C=N) takes its ring out of this model.
+bool exocyclic_double_bond(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t r, std::uint32_t x) {
+    for (core::Neighbor nb : mol.neighbors(x))
+        if (mol.bonds[nb.bond].order == BondOrder::Double && !rings.contains(r, nb.atom)) return true;
+    return false;
+}
+
+// Whether ring r is an azine ring: aromatic, six atoms, each an aromatic
+// carbon without an exocyclic double bond or a pyridine-type nitrogen, at
+// least one of them that nitrogen.
+bool azine_ring(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t r) {
+    if (r == NONE || !rings.aromatic[r] || rings.ring_size(r) != 6) return false;
+    bool nitrogen = false;
+    for (std::uint32_t i = rings.ring_offsets[r]; i < rings.ring_offsets[r + 1]; ++i) {
+        const std::uint32_t x = rings.ring_atoms[i];
+        if (azine_nitrogen(mol, x)) nitrogen = true;
+        else if (element(mol, x) != core::Element::C || exocyclic_double_bond(mol, rings, r, x)) return false;
+    }
+    return nitrogen;
+}
+
+// A ring nitrogen shifts the angles by its place from the atom (itself,
+// ortho, meta, para): pyridine's microwave structure gives C-N-C 116.9,
+// N-C2-C3 123.8, C2-C3-C4 118.5, C3-C4-C5 118.4 (the nitrogen's own shift
+// taken as -3.0 so that the four sum to nothing). Added up they give
+// pyrimidine's gas-phase angles (N-C-N 127.6, C-N-C 115.5, N-C4-C5 122.3,
+// C4-C5-C6 116.8) and pyrazine's (115.6, 122.2) within 0.2 degrees.
+constexpr std::array<double, 4> AZINE_NITROGEN_SHIFT{-3.0, 3.8, -1.5, -1.6};
+
+// A fusion atom bonded to a five-ring's pyrrole-type nitrogen (a purine's
+// C4 beside N9) opens its six-ring angle and its unfused neighbour closes
+// as much: crystal structures of adenosine and 9-alkyladenines give
+// N3-C4-C5 126-127 and C2-N3-C4 110.5-111.5, where the nitrogens alone give
+// 122.2 and 115.5.
+constexpr double AZINE_PYRROLE_FUSION_SHIFT = 3.5;
+
+// Whether ring atom x of ring r fuses a five-ring through its bond to that
+// ring's three-connected aromatic nitrogen; that nitrogen then.
+std::uint32_t pyrrole_fusion_nitrogen(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t r,
+                                      std::uint32_t x) {
+    if (mol.degree[x] != 3) return NONE;
+    for (core::Neighbor nb : mol.neighbors(x)) {
+        const std::uint32_t y = nb.atom;
+        if (rings.contains(r, y)) continue;
+        const bool pyrrole = element(mol, y) == core::Element::N && is_aromatic(mol, y) && mol.degree[y] == 3;
+        return pyrrole && rings.smallest_size(x, y) == 5 ? y : NONE;
+    }
+    return NONE;
+}
+
+// The angle inside azine ring r at its atom `centre`.
+double azine_inside_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t r,
+                          std::uint32_t centre) {
+    double angle = 120.0;
+    for (std::uint32_t i = rings.ring_offsets[r]; i < rings.ring_offsets[r + 1]; ++i) {
+        const std::uint32_t x = rings.ring_atoms[i];
+        const std::size_t steps = six_ring_steps(mol, rings, r, centre, x);
+        if (azine_nitrogen(mol, x)) angle += AZINE_NITROGEN_SHIFT[steps];
+        const std::uint32_t pyrrole = pyrrole_fusion_nitrogen(mol, rings, r, x);
+        if (pyrrole == NONE) continue;
+        if (steps == 0) angle += AZINE_PYRROLE_FUSION_SHIFT;
+        else if (steps == 1 && mol.bond_between(centre, x) != NONE && rings.smallest_size(centre, x, pyrrole) != 5)
+            angle -= AZINE_PYRROLE_FUSION_SHIFT;
+    }
+    return angle;
+}
+
+std::optional<double> azine_ring_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t r,
+                                       std::uint32_t centre) {
+    if (!azine_ring(mol, rings, r)) return std::nullopt;
+    return azine_inside_angle(mol, rings, r, centre);
+}
+
+std::optional<double> azine_six_ring_angle(const core::MolBuilder& mol, const RingContext& rings,
+                                           std::uint32_t centre, std::uint32_t a, std::uint32_t c) {
+    return azine_ring_angle(mol, rings, rings.smallest_holding(centre, a, c), centre);
+}
+
+// The angle a-centre-c at an atom of an azine ring: inside the ring, its
+// own; to an exocyclic neighbour, half of what the ring angle leaves; across
+// a six-ring fused on, what the two rings' angles leave. None for any other
+// angle (a 5-6 fusion atom's across angle is `fused_five_six_angle`'s).
+std::optional<double> azine_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre,
+                                  std::uint32_t a, std::uint32_t c) {
+    if (const auto inside = azine_six_ring_angle(mol, rings, centre, a, c)) return inside;
+    if (mol.degree[centre] != 3 || rings.smallest_size(centre, a, c) != 0) return std::nullopt;
+    std::uint32_t third = NONE;
+    for (core::Neighbor nb : mol.neighbors(centre))
+        if (nb.atom != a && nb.atom != c) third = nb.atom;
+    for (const auto& [own, other] : {std::pair{a, c}, std::pair{c, a}}) {
+        const auto inside = azine_six_ring_angle(mol, rings, centre, own, third);
+        if (!inside) continue;
+        const std::size_t fused = rings.smallest_size(centre, other, third);
+        if (fused == 0) return (360.0 - *inside) / 2.0;
+        if (fused != 6) return std::nullopt;
+        const double beside = azine_six_ring_angle(mol, rings, centre, other, third)
+                                  .value_or(estimate_bond_angle(element(mol, centre), 3, 1, 6, 6).angle * RAD_TO_DEG);
+        return 360.0 - *inside - beside;
+    }
+    return std::nullopt;
 }
 
 // ---- The ipso carbon of an aryl ether whose alkyl lies in the ring's plane
@@ -1698,6 +1819,145 @@ std::optional<double> tertiary_carbinol_angle(const core::MolBuilder& mol, const
     return both_carbons ? CARBONS : threefold_axis_angle(CARBONS);
 }
 
+// ---- Charge-separated N-N and N-O bonds, the ring bonds at an aromatic
+// ring's carbonyl carbon, and the angles of sulfoxides and azoxy groups:
+// the statistics key these by formal order and element, which misstate
+// them.
+
+// An azide's two N=N bonds, R-N=[N+]=[N-] after normalisation: the inner
+// 1.21-1.25 and the terminal 1.12-1.14 in crystal structures of organic
+// azides, 1.216 and 1.113 in methyl azide's gas-phase structure; the
+// terminal one is nearly a triple bond, where the statistics' N=N is an
+// azo group's 1.26.
+constexpr double AZIDE_INNER_NN = 1.230, AZIDE_TERMINAL_NN = 1.130;
+
+std::optional<double> azide_length(const core::MolBuilder& mol, const core::Bond& b) {
+    if (b.order != BondOrder::Double || element(mol, b.begin) != core::Element::N ||
+        element(mol, b.end) != core::Element::N)
+        return std::nullopt;
+    for (const auto& [centre, other] : {std::pair{b.begin, b.end}, std::pair{b.end, b.begin}}) {
+        if (mol.atoms[centre].formal_charge != 1 || mol.degree[centre] != 2) continue;
+        bool azide = true;
+        for (core::Neighbor nb : mol.neighbors(centre))
+            azide &= element(mol, nb.atom) == core::Element::N && mol.bonds[nb.bond].order == BondOrder::Double;
+        if (!azide) continue;
+        return mol.degree[other] == 1 && mol.atoms[other].formal_charge == -1 ? AZIDE_TERMINAL_NN : AZIDE_INNER_NN;
+    }
+    return std::nullopt;
+}
+
+// The N-O of an N-oxide whose nitrogen shares a double bond, which gives it
+// a part of one: 1.28-1.33 in crystal structures of aromatic N-oxides
+// (pyridine N-oxide 1.290 in the gas), 1.27-1.31 in nitrones', 1.26-1.29 in
+// azoxyarenes'; the statistics' N-O is a hydroxylamine's 1.41. An amine
+// oxide's keeps it.
+constexpr double AROMATIC_N_OXIDE_NO = 1.300, NITRONE_NO = 1.290, AZOXY_NO = 1.275;
+
+std::optional<double> n_oxide_length(const core::MolBuilder& mol, const core::Bond& b) {
+    if (b.order != BondOrder::Single) return std::nullopt;
+    const std::uint32_t n = element(mol, b.begin) == core::Element::N ? b.begin : b.end, o = n == b.begin ? b.end : b.begin;
+    if (element(mol, n) != core::Element::N || mol.atoms[n].formal_charge != 1 || mol.degree[n] != 3 ||
+        element(mol, o) != core::Element::O || mol.degree[o] != 1 || mol.atoms[o].formal_charge != -1 ||
+        nitro_oxide(mol, n) != NONE)
+        return std::nullopt;
+    if (is_aromatic(mol, n)) return AROMATIC_N_OXIDE_NO;
+    for (core::Neighbor nb : mol.neighbors(n))
+        if (mol.bonds[nb.bond].order == BondOrder::Double)
+            return element(mol, nb.atom) == core::Element::N ? AZOXY_NO : NITRONE_NO;
+    return std::nullopt;
+}
+
+// An aromatic six-ring's carbonyl carbon (2- and 4-pyridones, quinolones,
+// pyranones, chromones, coumarins, pyrimidinones): its ring bonds to carbons
+// are single bonds in all but name, 1.42-1.46 in crystal structures beside
+// a ring CH or a substituted carbon and 1.46-1.48 to a fusion carbon (the
+// C4-C4a of 4-quinolones and chromones); the statistics' aromatic C-C is
+// benzene's 1.40.
+constexpr double RING_CARBONYL_CC = 1.445, RING_CARBONYL_FUSION_CC = 1.465;
+
+bool ring_carbonyl_carbon(const core::MolBuilder& mol, std::uint32_t x) {
+    if (element(mol, x) != core::Element::C || !is_aromatic(mol, x)) return false;
+    for (core::Neighbor nb : mol.neighbors(x))
+        if (mol.bonds[nb.bond].order == BondOrder::Double && terminal_oxygen(mol, nb.atom)) return true;
+    return false;
+}
+
+std::optional<double> ring_carbonyl_length(const core::MolBuilder& mol, const core::Bond& b, std::size_t ring_size) {
+    if (b.order != BondOrder::Aromatic || ring_size != 6 || element(mol, b.begin) != core::Element::C ||
+        element(mol, b.end) != core::Element::C)
+        return std::nullopt;
+    for (const auto& [x, y] : {std::pair{b.begin, b.end}, std::pair{b.end, b.begin}})
+        if (ring_carbonyl_carbon(mol, x)) return fusion_atom(mol, y) ? RING_CARBONYL_FUSION_CC : RING_CARBONYL_CC;
+    return std::nullopt;
+}
+
+// Those bonds' lengths; none for any other bond.
+std::optional<double> charge_separated_or_ring_carbonyl_length(const core::MolBuilder& mol, const core::Bond& b,
+                                                               std::size_t ring_size) {
+    if (const auto azide = azide_length(mol, b)) return azide;
+    if (const auto oxide = n_oxide_length(mol, b)) return oxide;
+    return ring_carbonyl_length(mol, b, ring_size);
+}
+
+// At a sulfoxide's sulfur its lone pair closes C-S-C to 96-99 in crystal
+// structures of dialkyl and alkyl aryl sulfoxides (96.6 in DMSO's microwave
+// structure) and C-S-O to 105-107 (DMSO 106.7); the statistics'
+// three-connected sulfur, 106, is even. Crowded neighbours (omeprazole's)
+// press a refinement some 3 above the angle it is given. A ring's own
+// angle keeps the ring's statistics.
+std::optional<double> sulfoxide_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t s,
+                                      std::uint32_t a, std::uint32_t c) {
+    if (!sulfoxide_sulfur(mol, s)) return std::nullopt;
+    if (terminal_oxygen(mol, a) || terminal_oxygen(mol, c)) return 106.5;
+    if (rings.smallest[s] != 0 && rings.smallest[s] < LARGE_RING) return std::nullopt;
+    return 96.5;
+}
+
+// The oxide and the double-bonded neighbour of an azoxy group's or a
+// nitrone's oxidised nitrogen, R-N(+)(O-)=X; none at any other nitrogen.
+std::optional<std::pair<std::uint32_t, std::uint32_t>> n_oxide_double_bond(const core::MolBuilder& mol,
+                                                                         std::uint32_t n) {
+    if (mol.atoms[n].formal_charge != 1 || mol.degree[n] != 3 || is_aromatic(mol, n)) return std::nullopt;
+    std::uint32_t oxide = NONE, doubled = NONE;
+    for (core::Neighbor nb : mol.neighbors(n)) {
+        if (terminal_oxygen(mol, nb.atom) && mol.atoms[nb.atom].formal_charge == -1) oxide = nb.atom;
+        const std::uint8_t z = element(mol, nb.atom);
+        if (mol.bonds[nb.bond].order == BondOrder::Double && (z == core::Element::N || z == core::Element::C))
+            doubled = nb.atom;
+    }
+    if (oxide == NONE || doubled == NONE) return std::nullopt;
+    return std::pair{oxide, doubled};
+}
+
+// At such a nitrogen outside rings the oxygen and the double bond open
+// X=N-O, as crystal structures give them: azoxyarenes N=N-O 124-127, R-N=N
+// and R-N-O 116-119; aldonitrones C=N-O 121-124, C=N-R 121-123, R-N-O
+// 114-117. An even split gave X=N-O 116-120.
+std::optional<double> n_oxide_angle(const core::MolBuilder& mol, std::uint32_t n, std::uint32_t a, std::uint32_t c) {
+    const auto group = n_oxide_double_bond(mol, n);
+    if (!group) return std::nullopt;
+    const auto [oxide, doubled] = *group;
+    const bool azoxy = element(mol, doubled) == core::Element::N;
+    const double x_o = azoxy ? 125.5 : 122.5, x_r = azoxy ? 117.0 : 122.0;
+    if (a != oxide && c != oxide) return x_r;
+    return a == doubled || c == doubled ? x_o : 360.0 - x_o - x_r;
+}
+
+// How far a ring nitrone's exocyclic oxygen leans towards its double bond
+// (degrees) from the even split of what the ring angle leaves: crystal
+// structures of cyclic nitrones (1-pyrroline N-oxides, benzodiazepine
+// 4-oxides) give C=N-O 122-125 and C-N-O 113-117. None at any other angle.
+constexpr double RING_NITRONE_LEAN = 4.0;
+
+std::optional<double> ring_nitrone_lean(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t n,
+                                        std::uint32_t a, std::uint32_t c) {
+    const auto group = n_oxide_double_bond(mol, n);
+    if (!group || rings.smallest_size(n, a, c) != 0) return std::nullopt;
+    const auto [oxide, doubled] = *group;
+    if (a != oxide && c != oxide) return std::nullopt;
+    return a == doubled || c == doubled ? RING_NITRONE_LEAN : -RING_NITRONE_LEAN;
+}
+
 // The typical angle (degrees) a-centre-c at a carbonyl or thiocarbonyl
 // carbon (ketone, aldehyde, amide, ester or acid, carboxylate, carbamate,
 // urea, thiourea, dithiocarbamate, thiocarbamate), an imidate anion's or
@@ -1717,8 +1977,10 @@ std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext
     if (const auto own = ion_or_lone_pair_angle(mol, rings, centre, a, c)) return own;
     if (is_aromatic(mol, centre)) {
         if (const auto six = pyranone_angle(mol, rings, centre, a, c)) return six;
+        if (const auto azine = azine_six_ring_angle(mol, rings, centre, a, c)) return azine;
         if (const auto ipso = aryl_ether_ipso_angle(mol, rings, centre, a, c)) return ipso;
         if (const auto fused = fused_five_six_angle(mol, rings, centre, a, c)) return fused;
+        if (const auto azine = azine_angle(mol, rings, centre, a, c)) return azine;
         return five_ring_exocyclic_angle(mol, rings, centre, a, c);
     }
     const bool small_ring = rings.smallest[centre] != 0 && rings.smallest[centre] < LARGE_RING;
@@ -1749,13 +2011,16 @@ std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext
                 return ester_oxygen_angle(mol, a, c);
             return oxygen_angle(mol, rings, centre, a, c);
         case core::Element::N: {
+            if (const auto oxide = n_oxide_angle(mol, centre, a, c)) return oxide;
             if (small_ring) return five_ring_imine_angle(mol, rings, centre, a, c);
             if (const auto hydroxamic = hydroxamic_nitrogen_angle(mol, centre, a, c)) return hydroxamic;
             if (const auto anilide = anilide_nitrogen_angle(mol, centre, a, c)) return anilide;
             if (const auto tertiary = tertiary_alkyl_amide_angle(mol, rings, centre, a, c)) return tertiary;
             return nitrogen_angle(mol, centre, a, c);
         }
-        case core::Element::S: return sulfonyl_angle(mol, rings, centre, a, c);
+        case core::Element::S:
+            if (const auto sulfoxide = sulfoxide_angle(mol, rings, centre, a, c)) return sulfoxide;
+            return sulfonyl_angle(mol, rings, centre, a, c);
         case core::Element::P: return phosphoryl_angle(mol, rings, centre, a, c);
         default: return std::nullopt;
     }
@@ -1895,6 +2160,8 @@ std::optional<TypicalLength> typical_bond_length(const core::MolBuilder& mol, co
         return TypicalLength{PROPELLANE_CC, LENGTH_HALF_WIDTH};
     if (b.order == BondOrder::Aromatic && ring_size == 4 && lone_aromatic_ring_bond(rings, b))
         return TypicalLength{AROMATIC_FOUR_RING, LENGTH_HALF_WIDTH};
+    if (const auto own = charge_separated_or_ring_carbonyl_length(mol, b, ring_size))
+        return TypicalLength{*own, LENGTH_HALF_WIDTH};
     if (const auto charged = statistics_blind_length(mol, b, ring_size))
         return TypicalLength{ring_size == 4 ? *charged + FOUR_RING_STRETCH : *charged, LENGTH_HALF_WIDTH};
     const auto length = unstrained_length(mol, rings, bond, ring_size);
@@ -1980,7 +2247,8 @@ std::optional<std::pair<double, double>> typical_angle_window(CentreAngles kind,
                 angle = *sulfonamide;
                 break;
             }
-            angle = flat_ring_angle(rings.smallest_size(centre, a, c), rings.smallest[centre]);
+            angle = flat_ring_angle(rings.smallest_size(centre, a, c), rings.smallest[centre]) +
+                    ring_nitrone_lean(mol, rings, centre, a, c).value_or(0.0);
             break;
         case CentreAngles::Nitro: angle = nitro_angle(mol, a, c); break;
         case CentreAngles::Straight: return std::pair{175.0, 180.0};
