@@ -530,13 +530,15 @@ bool Perception::kind_of(std::uint32_t a, AtomKind& kind) const {
     return true;
 }
 
-// Whether the Kekulé step, reading the atom as its aromatic text gives it (in
+// Whether the atom's aromatic text reads back: whether its element has an
+// aromatic symbol, and the Kekulé step, reading the atom as that text gives it (in
 // brackets with its hydrogens, or plain where the reader gives them back), hands
 // it its double bonds again and keeps its valence. It gives at most one double
 // bond of the system to an atom, and only when the atom's target valence asks
 // for it; the aromatic rules must not give the atom hydrogens either.
 bool Perception::reads_back(std::uint32_t a) {
     Atom& atom = mol.atoms[a];
+    if (!E::has_aromatic_symbol(atom.atomic_num)) return false;
     std::uint32_t doubles = 0;
     for (std::uint32_t h = mol.first_half_edge[a]; h != core::NONE; h = mol.next_half_edge[h]) {
         const std::uint32_t log = w.bond_log[h >> 1];
