@@ -518,11 +518,14 @@ bool Perception::kind_of(std::uint32_t a, AtomKind& kind) const {
         const std::uint32_t log = w.bond_log[b];
         const BondOrder before = log == core::NONE ? bond.order : w.marked_bonds[log].order;
         const bool flagged_before = log == core::NONE ? (bond.flags & core::AROMATIC) != 0 : w.marked_bonds[log].was_flagged;
-        std::uint8_t c = static_cast<std::uint8_t>(std::uint8_t(bond.order) | (std::uint8_t(before) << 3));
+        // Orders take 0 to 6; 7 stands for a dative bond the atom donates, which
+        // counts at its acceptor only. Marks never touch dative bonds.
+        const bool donated = bond.order == BondOrder::Dative && bond.begin == a;
+        const std::uint8_t now = donated ? 7 : std::uint8_t(bond.order);
+        const std::uint8_t then = donated ? 7 : std::uint8_t(before);
+        std::uint8_t c = static_cast<std::uint8_t>(now | (then << 3));
         if (bond.flags & core::AROMATIC) c |= 0x40;
         if (flagged_before) c |= 0x80;
-        // A dative bond counts at its acceptor only; only ever Dative in both.
-        if (bond.order == BondOrder::Dative && bond.begin == a) c ^= 0x07;
         std::uint32_t k = n++;
         for (; k > 0 && classes[k - 1] > c; --k) classes[k] = classes[k - 1];
         classes[k] = c;

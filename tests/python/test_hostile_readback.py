@@ -137,3 +137,15 @@ def test_products_with_cumulated_ends_drop_their_cis_trans():
                         back.sanitize()
                         assert back.to_canonical_smiles() == want, (smiles, text)
     assert cumulated > 40
+
+
+@pytest.mark.parametrize("template, reactant, texts", [
+    ("[CH3:1][C:2]>>[CH2:1]=[C:2]", "C/C=C/Cl", ("[CH2]=C=CCl", "C=C=CCl")),
+    ("[CH3:1][C:2]>>[CH2:1]=[C:2]", "C/C=C/C=C/Cl", ("[CH2]=C=C/C=C/Cl", "C=C=C/C=C/Cl")),
+])
+def test_product_writes_no_mark_beside_a_cumulated_end(template, reactant, texts):
+    # The product as built still carries the reactant's cis/trans on the bond
+    # that is now cumulated; a mark for it would read back as nothing.
+    (outcome,) = quorix.parse_reaction(template).run([sanitized(reactant)])
+    (product,) = outcome.products
+    assert (product.to_smiles(), product.to_canonical_smiles()) == texts
