@@ -573,6 +573,9 @@ bool Perception::reads_back(std::uint32_t a) {
     const core::AtomValence kekule_plain = core::lenient_valence_hs(mol, a);
     swap_marked_bonds();
     atom = kept;
+    // An atom aromatic already before the marks (an aromatic bond order it was
+    // given) had no Kekulé form for the marks to replace.
+    if (kekule.aromatic) return true;
 
     const std::int32_t hs = std::int32_t(kept.num_explicit_hs) + kekule.implicit_hs;
     bool ok = (kept.flags & core::FIXED_HS) || core::lenient_valence_hs(mol, a).implicit_hs <= kekule.implicit_hs;
