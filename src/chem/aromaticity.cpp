@@ -185,9 +185,9 @@ constexpr std::uint8_t CHECKED = 2;
 // An atom's own fields and its bonds (order and flag before and after the marks,
 // sorted): the whole input of the read-back check.
 struct AtomKind {
-    static constexpr std::uint32_t FIRST_BOND = 6;
-    static constexpr std::uint32_t MAX_BONDS = 10;
-    std::array<std::uint8_t, FIRST_BOND + MAX_BONDS> bytes{};
+    static constexpr std::uint32_t MAX_BONDS = 8;
+    std::uint64_t atom = 0;   // element, charge, radicals, declared hydrogens, flags, degree
+    std::uint64_t bonds = 0;  // one byte per bond, sorted
     bool operator==(const AtomKind&) const = default;
 };
 
@@ -210,10 +210,7 @@ private:
         bool used = false;
     };
     static std::size_t slot_of(const AtomKind& kind) {
-        std::uint64_t x = 0, y = 0;
-        std::memcpy(&x, kind.bytes.data(), 8);
-        std::memcpy(&y, kind.bytes.data() + 8, 8);
-        const std::uint64_t h = (x * 0x9E3779B97F4A7C15ull) ^ (y * 0xC2B2AE3D27D4EB4Full);
+        const std::uint64_t h = (kind.atom * 0x9E3779B97F4A7C15ull) ^ (kind.bonds * 0xC2B2AE3D27D4EB4Full);
         return std::size_t(h >> 56);
     }
     std::array<Slot, 256> slots_{};
@@ -501,16 +498,12 @@ bool Perception::kind_of(std::uint32_t a, AtomKind& kind) const {
     const Atom& atom = mol.atoms[a];
     const std::uint32_t degree = mol.degree[a];
     if (degree > AtomKind::MAX_BONDS) return false;
-    kind.bytes.fill(0);
-    kind.bytes[0] = atom.atomic_num;
-    kind.bytes[1] = static_cast<std::uint8_t>(atom.formal_charge);
-    kind.bytes[2] = atom.num_radical_electrons;
-    kind.bytes[3] = atom.num_explicit_hs;
-    kind.bytes[4] = static_cast<std::uint8_t>(((atom.flags & core::FIXED_HS) ? 1 : 0) |
-                                              ((atom.flags & core::AROMATIC) ? 2 : 0) |
-                                              ((w.atom_state[a] & FLAGGED_HERE) ? 4 : 0));
-    kind.bytes[5] = static_cast<std::uint8_t>(degree);
-    std::uint8_t* classes = kind.bytes.data() + AtomKind::FIRST_BOND;
+    const std::uint64_t flags = ((atom.flags & core::FIXED_HS) ? 1 : 0) | ((atom.flags & core::AROMATIC) ? 2 : 0) |
+                                ((w.atom_state[a] & FLAGGED_HERE) ? 4 : 0);
+    kind.atom = std::uint64_t(atom.atomic_num) | std::uint64_t(std::uint8_t(atom.formal_charge)) << 8 |
+                std::uint64_t(atom.num_radical_electrons) << 16 | std::uint64_t(atom.num_explicit_hs) << 24 |
+                flags << 32 | std::uint64_t(degree) << 40;
+    std::array<std::uint8_t, AtomKind::MAX_BONDS> classes{};
     std::uint32_t n = 0;
     for (std::uint32_t h = mol.first_half_edge[a]; h != core::NONE; h = mol.next_half_edge[h]) {
         const std::uint32_t b = h >> 1;
@@ -530,6 +523,7 @@ bool Perception::kind_of(std::uint32_t a, AtomKind& kind) const {
         for (; k > 0 && classes[k - 1] > c; --k) classes[k] = classes[k - 1];
         classes[k] = c;
     }
+    std::memcpy(&kind.bonds, classes.data(), sizeof kind.bonds);
     return true;
 }
 
