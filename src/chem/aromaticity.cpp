@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <optional>
 #include <tuple>
 #include <vector>
 
+#include "chem/kekulize.hpp"
 #include "chem/rings.hpp"
 #include "core/elements.hpp"
 #include "core/error.hpp"
@@ -175,6 +178,44 @@ struct RingView {
     }
 };
 
+// Per-atom marks of the read-back check.
+constexpr std::uint8_t FLAGGED_HERE = 1;  // given the AROMATIC flag by this call
+constexpr std::uint8_t CHECKED = 2;
+
+// An atom's own fields and its bonds (order and flag before and after the marks,
+// sorted): the whole input of the read-back check.
+struct AtomKind {
+    static constexpr std::uint32_t MAX_BONDS = 8;
+    std::uint64_t atom = 0;   // element, charge, radicals, declared hydrogens, flags, degree
+    std::uint64_t bonds = 0;  // one byte per bond, sorted
+    bool operator==(const AtomKind&) const = default;
+};
+
+// Verdicts of the read-back check by atom kind: a few kinds make up most atoms.
+// Direct-mapped; a verdict depends on the kind alone, so what the slots hold
+// never changes an answer.
+class KindVerdicts {
+public:
+    std::optional<bool> find(const AtomKind& kind) const {
+        const Slot& s = slots_[slot_of(kind)];
+        if (s.used && s.kind == kind) return s.ok;
+        return std::nullopt;
+    }
+    void insert(const AtomKind& kind, bool ok) { slots_[slot_of(kind)] = {kind, ok, true}; }
+
+private:
+    struct Slot {
+        AtomKind kind;
+        bool ok = false;
+        bool used = false;
+    };
+    static std::size_t slot_of(const AtomKind& kind) {
+        const std::uint64_t h = (kind.atom * 0x9E3779B97F4A7C15ull) ^ (kind.bonds * 0xC2B2AE3D27D4EB4Full);
+        return std::size_t(h >> 56);
+    }
+    std::array<Slot, 256> slots_{};
+};
+
 // Storage of one call, kept per thread so calls do not allocate once warm.
 struct Workspace {
     std::vector<PiContribution> pi;
@@ -196,6 +237,17 @@ struct Workspace {
     std::vector<std::uint32_t> union_parent;  // by atom; set for the block at hand
     std::vector<std::uint8_t> block_kept, bond_kept;  // blocks that may hold aromatic rings, and their bonds
     std::vector<std::uint8_t> wildcard_bond;  // bonds of ring systems holding a wildcard; empty when none
+    // What the marks of this call changed, so that they can be taken back.
+    struct MarkedBond {
+        std::uint32_t bond;
+        BondOrder order;   // before the mark
+        bool was_flagged;  // AROMATIC before the mark
+    };
+    std::vector<MarkedBond> marked_bonds;
+    std::vector<std::uint32_t> flagged_atoms;  // given the AROMATIC flag by a mark
+    std::vector<std::uint32_t> bond_log;       // by bond: its place in marked_bonds, or NONE
+    std::vector<std::uint8_t> atom_state;      // by atom: FLAGGED_HERE, CHECKED
+    KindVerdicts verdicts;
 };
 
 
@@ -211,6 +263,8 @@ struct Perception {
         w.eligible.assign(m.num_atoms(), UNSEEN);
         w.candidates.clear();
         w.wildcard_bond.clear();
+        w.marked_bonds.clear();
+        w.flagged_atoms.clear();
     }
 
     void exclude_wildcard_systems(const RingBlocks& blocks);
@@ -239,6 +293,12 @@ struct Perception {
     std::span<const std::uint32_t> ring_bonds(std::uint32_t c) const { return rings->ring_bonds(w.candidates[c]); }
 
     std::uint32_t run(const RingView& ring_list);
+    std::uint32_t mark_rings();
+    bool logging = false;  // bond_log and atom_state sized for this call
+    void log_bond(std::uint32_t b);
+    bool kind_of(std::uint32_t a, AtomKind& kind) const;
+    bool reads_back(std::uint32_t a);
+    bool drop_unreadable_atoms();
     bool eligible_cycle(std::span<const std::uint32_t> block_bonds, std::span<const std::uint32_t> block_atoms);
     void find_candidates();
     void find_fused_neighbours();
@@ -399,6 +459,7 @@ void Perception::mark(const Combination& combo, std::uint32_t size, std::span<co
         while (j < bond_scratch.size() && bond_scratch[j] == bond_scratch[i]) ++j;
         if (j - i == 1) {  // a bond shared by two rings of the combination is left alone
             const std::uint32_t b = bond_scratch[i];
+            log_bond(b);
             Bond& bond = mol.bonds[b];
             bond.flags |= core::AROMATIC;
             if (!w.bond_marked[b]) {
@@ -407,12 +468,167 @@ void Perception::mark(const Combination& combo, std::uint32_t size, std::span<co
             }
             if (bond.order == BondOrder::Single || bond.order == BondOrder::Double) {
                 bond.order = BondOrder::Aromatic;
-                mol.atoms[bond.begin].flags |= core::AROMATIC;
-                mol.atoms[bond.end].flags |= core::AROMATIC;
+                for (const std::uint32_t a : {bond.begin, bond.end}) {
+                    if (mol.atoms[a].flags & core::AROMATIC) continue;
+                    mol.atoms[a].flags |= core::AROMATIC;
+                    w.flagged_atoms.push_back(a);
+                    w.atom_state[a] |= FLAGGED_HERE;
+                }
             }
         }
         i = j;
     }
+}
+
+void Perception::log_bond(std::uint32_t b) {
+    if (!logging) {
+        w.bond_log.assign(mol.num_bonds(), core::NONE);
+        w.atom_state.assign(mol.num_atoms(), 0);
+        logging = true;
+    }
+    if (w.bond_log[b] != core::NONE) return;
+    const Bond& bond = mol.bonds[b];
+    w.bond_log[b] = static_cast<std::uint32_t>(w.marked_bonds.size());
+    w.marked_bonds.push_back({b, bond.order, (bond.flags & core::AROMATIC) != 0});
+}
+
+// The atom's kind: everything its verdict depends on, its bonds before and after
+// the marks included. False when the atom has too many bonds to be described.
+bool Perception::kind_of(std::uint32_t a, AtomKind& kind) const {
+    const Atom& atom = mol.atoms[a];
+    const std::uint32_t degree = mol.degree[a];
+    if (degree > AtomKind::MAX_BONDS) return false;
+    const std::uint64_t flags = ((atom.flags & core::FIXED_HS) ? 1 : 0) | ((atom.flags & core::AROMATIC) ? 2 : 0) |
+                                ((w.atom_state[a] & FLAGGED_HERE) ? 4 : 0);
+    kind.atom = std::uint64_t(atom.atomic_num) | std::uint64_t(std::uint8_t(atom.formal_charge)) << 8 |
+                std::uint64_t(atom.num_radical_electrons) << 16 | std::uint64_t(atom.num_explicit_hs) << 24 |
+                flags << 32 | std::uint64_t(degree) << 40;
+    std::array<std::uint8_t, AtomKind::MAX_BONDS> classes{};
+    std::uint32_t n = 0;
+    for (std::uint32_t h = mol.first_half_edge[a]; h != core::NONE; h = mol.next_half_edge[h]) {
+        const std::uint32_t b = h >> 1;
+        const Bond& bond = mol.bonds[b];
+        const std::uint32_t log = w.bond_log[b];
+        const BondOrder before = log == core::NONE ? bond.order : w.marked_bonds[log].order;
+        const bool flagged_before = log == core::NONE ? (bond.flags & core::AROMATIC) != 0 : w.marked_bonds[log].was_flagged;
+        // Orders take 0 to 6; 7 stands for a dative bond the atom donates, which
+        // counts at its acceptor only. Marks never touch dative bonds.
+        const bool donated = bond.order == BondOrder::Dative && bond.begin == a;
+        const std::uint8_t now = donated ? 7 : std::uint8_t(bond.order);
+        const std::uint8_t then = donated ? 7 : std::uint8_t(before);
+        std::uint8_t c = static_cast<std::uint8_t>(now | (then << 3));
+        if (bond.flags & core::AROMATIC) c |= 0x40;
+        if (flagged_before) c |= 0x80;
+        std::uint32_t k = n++;
+        for (; k > 0 && classes[k - 1] > c; --k) classes[k] = classes[k - 1];
+        classes[k] = c;
+    }
+    std::memcpy(&kind.bonds, classes.data(), sizeof kind.bonds);
+    return true;
+}
+
+// Whether the atom's aromatic text reads back: whether its element has an
+// aromatic symbol, and the Kekulé step, reading the atom as that text gives it (in
+// brackets with its hydrogens, or plain where the reader gives them back), hands
+// it its double bonds again and keeps its valence. It gives at most one double
+// bond of the system to an atom, and only when the atom's target valence asks
+// for it; the aromatic rules must not give the atom hydrogens either.
+bool Perception::reads_back(std::uint32_t a) {
+    Atom& atom = mol.atoms[a];
+    if (!E::has_aromatic_symbol(atom.atomic_num)) return false;
+    std::uint32_t doubles = 0;
+    for (std::uint32_t h = mol.first_half_edge[a]; h != core::NONE; h = mol.next_half_edge[h]) {
+        const std::uint32_t log = w.bond_log[h >> 1];
+        if (log != core::NONE && (mol.bonds[h >> 1].flags & core::AROMATIC) &&
+            w.marked_bonds[log].order == BondOrder::Double)
+            ++doubles;
+    }
+    if (doubles > 1) return false;
+    const bool wants_double = doubles == 1;
+    const Atom kept = atom;
+    // The atom in its Kekulé form: its bonds as they were before the marks.
+    const auto swap_marked_bonds = [&] {
+        for (std::uint32_t h = mol.first_half_edge[a]; h != core::NONE; h = mol.next_half_edge[h]) {
+            const std::uint32_t log = w.bond_log[h >> 1];
+            if (log == core::NONE) continue;
+            Workspace::MarkedBond& m = w.marked_bonds[log];
+            Bond& bond = mol.bonds[m.bond];
+            const bool flagged = (bond.flags & core::AROMATIC) != 0;
+            std::swap(bond.order, m.order);
+            bond.flags = m.was_flagged ? (bond.flags | core::AROMATIC) : (bond.flags & ~core::AROMATIC);
+            m.was_flagged = flagged;
+        }
+    };
+    swap_marked_bonds();
+    if (w.atom_state[a] & FLAGGED_HERE) atom.flags &= ~core::AROMATIC;
+    const core::AtomValence kekule = core::lenient_valence_hs(mol, a);
+    atom.num_explicit_hs = 0;
+    atom.flags &= ~core::FIXED_HS;
+    const core::AtomValence kekule_plain = core::lenient_valence_hs(mol, a);
+    swap_marked_bonds();
+    atom = kept;
+    // An atom aromatic already before the marks (an aromatic bond order it was
+    // given) had no Kekulé form for the marks to replace.
+    if (kekule.aromatic) return true;
+
+    const std::int32_t hs = std::int32_t(kept.num_explicit_hs) + kekule.implicit_hs;
+    bool ok = (kept.flags & core::FIXED_HS) || core::lenient_valence_hs(mol, a).implicit_hs <= kekule.implicit_hs;
+    const KekuleBondSum bonds = kekule_bond_sum(mol, a, nullptr);
+    if (ok && hs <= 255) {
+        atom.num_explicit_hs = static_cast<std::uint8_t>(hs);
+        atom.flags |= core::FIXED_HS;
+        const core::AtomValence tv = core::lenient_valence_hs(mol, a);
+        ok = tv.total() == kekule_plain.explicit_valence + hs && needs_double_bond(mol, a, tv, bonds) == wants_double;
+    }
+    if (ok) {
+        atom.num_explicit_hs = 0;
+        atom.flags &= ~core::FIXED_HS;
+        const core::AtomValence tv = core::lenient_valence_hs(mol, a);
+        if (tv.implicit_hs == hs)
+            ok = tv.total() == kekule_plain.total() && needs_double_bond(mol, a, tv, bonds) == wants_double;
+    }
+    atom = kept;
+    return ok;
+}
+
+// Leaves out every marked atom whose aromatic text would not read back, taking
+// back all marks of this call when there is one. Returns whether there was.
+bool Perception::drop_unreadable_atoms() {
+    if (w.marked_bonds.empty()) return false;
+    bool dropped = false;
+    AtomKind kind;
+    for (const Workspace::MarkedBond& m : w.marked_bonds)
+        for (const std::uint32_t a : {mol.bonds[m.bond].begin, mol.bonds[m.bond].end}) {
+            if (w.atom_state[a] & CHECKED) continue;
+            w.atom_state[a] |= CHECKED;
+            const bool described = kind_of(a, kind);
+            const std::optional<bool> known = described ? w.verdicts.find(kind) : std::nullopt;
+            const bool ok = known ? *known : reads_back(a);
+            if (described && !known) w.verdicts.insert(kind, ok);
+            if (!ok) {
+                w.eligible[a] = 0;
+                dropped = true;
+            }
+        }
+    for (const Workspace::MarkedBond& m : w.marked_bonds) {
+        const Bond& bond = mol.bonds[m.bond];
+        w.atom_state[bond.begin] &= ~CHECKED;
+        w.atom_state[bond.end] &= ~CHECKED;
+    }
+    if (!dropped) return false;
+    for (const Workspace::MarkedBond& m : w.marked_bonds) {
+        Bond& bond = mol.bonds[m.bond];
+        bond.order = m.order;
+        if (!m.was_flagged) bond.flags &= ~core::AROMATIC;
+        w.bond_log[m.bond] = core::NONE;
+    }
+    for (std::uint32_t a : w.flagged_atoms) {
+        mol.atoms[a].flags &= ~core::AROMATIC;
+        w.atom_state[a] = 0;
+    }
+    w.marked_bonds.clear();
+    w.flagged_atoms.clear();
+    return true;
 }
 
 // Every connected set of exactly `size` rings of one system, each set once:
@@ -656,8 +872,18 @@ std::uint32_t perceive_aromaticity(MolBuilder& mol, std::span<const Ring> rings)
 std::uint32_t Perception::run(const RingView& ring_list) {
     rings = &ring_list;
     if (rings->size() == 0) return 0;
+    // Each round that finds an unreadable atom takes all marks back and leaves
+    // that atom out, so the rounds end.
+    for (;;) {
+        const std::uint32_t total = mark_rings();
+        if (!drop_unreadable_atoms()) return total;
+    }
+}
+
+std::uint32_t Perception::mark_rings() {
     const std::uint32_t n_atoms = mol.num_atoms();
     const std::uint32_t n_bonds = mol.num_bonds();
+    w.candidates.clear();
     find_candidates();
     if (w.candidates.empty()) return 0;
     find_fused_neighbours();

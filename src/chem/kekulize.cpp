@@ -44,34 +44,37 @@ std::span<const std::int8_t> allowed_valences(std::uint32_t z) {
     return info ? info->valences : std::span<const std::int8_t>(UNRESTRICTED);
 }
 
-// Whether an atom of a ring system must receive one double bond from the search.
-// Collects the atom's system bonds (aromatic-flagged single, double or aromatic).
-// `tv` is the atom's total valence as it stands.
-bool needs_double_bond(const core::MolBuilder& mol, std::uint32_t a, const core::AtomValence& tv,
-                       std::vector<std::uint32_t>& system_bonds) {
-    const core::Atom& atom = mol.atoms[a];
-    std::int64_t s = 0, uncounted = 0;
+}  // namespace
+
+KekuleBondSum kekule_bond_sum(const core::MolBuilder& mol, std::uint32_t a, std::vector<std::uint32_t>* system_bonds) {
+    KekuleBondSum out;
     for (core::Neighbor nb : core::unchecked_neighbors(mol, a)) {
         const core::Bond& b = mol.bonds[nb.bond];
         const bool flagged = (b.flags & core::AROMATIC) != 0;
         if (flagged && (b.order == BondOrder::Single || b.order == BondOrder::Double || b.order == BondOrder::Aromatic)) {
-            system_bonds.push_back(nb.bond);
-            s += 1;
+            if (system_bonds) system_bonds->push_back(nb.bond);
+            out.sum += 1;
             continue;
         }
         switch (b.order) {
-            case BondOrder::Unspecified: ++uncounted; break;
-            case BondOrder::Single: s += 1; break;
-            case BondOrder::Double: s += 2; break;
-            case BondOrder::Triple: s += 3; break;
-            case BondOrder::Quadruple: s += 4; break;
-            case BondOrder::Aromatic: s += 2; break;
+            case BondOrder::Unspecified: ++out.uncounted; break;
+            case BondOrder::Single: out.sum += 1; break;
+            case BondOrder::Double: out.sum += 2; break;
+            case BondOrder::Triple: out.sum += 3; break;
+            case BondOrder::Quadruple: out.sum += 4; break;
+            case BondOrder::Aromatic: out.sum += 2; break;
             case BondOrder::Dative:
-                if (b.end == a) s += 1;
-                else ++uncounted;
+                if (b.end == a) out.sum += 1;
+                else ++out.uncounted;
                 break;
         }
     }
+    return out;
+}
+
+bool needs_double_bond(const core::MolBuilder& mol, std::uint32_t a, const core::AtomValence& tv, KekuleBondSum bonds) {
+    const core::Atom& atom = mol.atoms[a];
+    const std::int64_t s = bonds.sum;
     const std::int64_t v = tv.total();
     const std::int64_t i = tv.implicit_hs;
     const std::int64_t h = atom.num_explicit_hs + i;
@@ -87,12 +90,14 @@ bool needs_double_bond(const core::MolBuilder& mol, std::uint32_t a, const core:
             if (v <= t) break;
         }
     }
-    const std::int64_t sigma = std::int64_t(mol.degree[a]) - uncounted + i;
+    const std::int64_t sigma = std::int64_t(mol.degree[a]) - bonds.uncounted + i;
     if (v == 5 && s + h == 4 && t == 3 && r == 0 && sigma == 3 && c == 0 && h == 0 && (z == E::N || z == E::P || z == E::As))
         t = 5;
     const bool fixed = (atom.flags & core::FIXED_HS) != 0;
     return sigma + r < t && (t == s + h + r + 1 || (r == 0 && fixed && t == s + h + 2));
 }
+
+namespace {
 
 // Built out of line: gcc 12 misreads the inactive vector alternative of an
 // aggregate-initialised variant as uninitialised.
@@ -419,7 +424,7 @@ std::expected<void, KekulizeError> kekulize_system(core::MolBuilder& mol, std::s
             total_valence(mol, a, w.total[a]);
             w.known_total[a] = 1;
         }
-        w.needs[a] = needs_double_bond(mol, a, w.total[a], w.collected) ? 1 : 0;
+        w.needs[a] = needs_double_bond(mol, a, w.total[a], kekule_bond_sum(mol, a, &w.collected)) ? 1 : 0;
     }
     for (std::uint32_t b : w.collected) set_order(mol, w, b, BondOrder::Single);
 

@@ -45,6 +45,23 @@ struct KekulizeError {
     bool operator==(const KekulizeError&) const = default;
 };
 
+// How the Kekulé step counts an atom's bonds: each aromatic-flagged single,
+// double or aromatic bond (a bond of the system) once, every other bond by its
+// order; unspecified bonds and dative bonds the atom donates are uncounted. The
+// system bonds are appended to `system_bonds` when it is given.
+struct KekuleBondSum {
+    std::int64_t sum = 0;
+    std::int64_t uncounted = 0;
+};
+KekuleBondSum kekule_bond_sum(const core::MolBuilder& mol, std::uint32_t atom, std::vector<std::uint32_t>* system_bonds);
+
+// Whether the Kekulé step gives the atom one double bond of its system, from its
+// total valence `tv` (lenient, as it stands) and its bond counts. Aromaticity
+// perception asks the same question of every atom it makes aromatic, so that
+// what it marks reads back through this step.
+bool needs_double_bond(const core::MolBuilder& mol, std::uint32_t atom, const core::AtomValence& tv,
+                       KekuleBondSum bonds);
+
 // Needs the atoms' IN_RING bits from ring perception. A ring system with no
 // Kekulé form is left as it was found (orders, directions, flags); the systems
 // before it stay kekulized with their flags still set, and the two checks after

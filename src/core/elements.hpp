@@ -49,6 +49,12 @@ std::optional<std::uint8_t> from_symbol(std::string_view symbol);
 inline constexpr std::uint8_t Wildcard = 0, H = 1, He = 2, B = 5, C = 6, N = 7, O = 8, F = 9, Ne = 10, Na = 11,
                               Si = 14, P = 15, S = 16, Cl = 17, Ar = 18, As = 33, Se = 34, Br = 35, Kr = 36,
                               Te = 52, I = 53, Xe = 54, At = 85, Rn = 86, Ac = 89;
+
+// The elements SMILES can write aromatic, in lower case: b, c, n, o, p, s, si,
+// as, se, te. An atom of any other element is never read back aromatic.
+constexpr bool has_aromatic_symbol(std::uint32_t z) {
+    return z == B || z == C || z == N || z == O || z == P || z == S || z == Si || z == As || z == Se || z == Te;
+}
 }
 
 }  // namespace quorix::core

@@ -52,6 +52,16 @@ constexpr std::uint8_t aromatic_letter(char c) {
     }
 }
 
+static_assert([] {
+    const char letters[] = {'b', 'c', 'n', 'o', 'p', 's'};
+    const char pairs[][2] = {{'s', 'e'}, {'a', 's'}, {'t', 'e'}, {'s', 'i'}};
+    for (char c : letters)
+        if (!core::Element::has_aromatic_symbol(aromatic_letter(c))) return false;
+    for (const auto& p : pairs)
+        if (!core::Element::has_aromatic_symbol(aromatic_pair(p[0], p[1]))) return false;
+    return true;
+}(), "the aromatic symbols read are the ones core names");
+
 // A run of decimal digits: its value (saturating at 4294967295) and the offset
 // just past it.
 struct Digits {

@@ -121,13 +121,23 @@ struct LazyClasses {
     }
 };
 
+// Whether a mark can sit beside `atom`, the end of a double bond to `partner`:
+// some other bond of it is not double. A cumulated centre, whose other bonds
+// are all double, has none, so no text can give the bond cis/trans.
+bool has_side_bond(const MolBuilder& mol, std::uint32_t atom, std::uint32_t partner) {
+    for (core::Neighbor nb : mol.neighbors(atom))
+        if (nb.atom != partner && mol.bonds[nb.bond].order != BondOrder::Double) return true;
+    return false;
+}
+
 // Whether a double bond can hold cis/trans at all: not aromatic, not in a
-// small ring, and both ends with substituents that can be told apart. Marks are
-// read and stored values kept by this one test.
+// small ring, and both ends with a bond that can carry a mark and substituents
+// that can be told apart. Marks are read and stored values kept by this one test.
 template <class Classes>
 bool holds_cis_trans(const MolBuilder& mol, std::uint32_t d, Classes& classes) {
     const Bond& db = mol.bonds[d];
-    return plain_double_bond(db) && !small_ring(mol, d) && distinguishable_end(mol, db.begin, db.end, classes) &&
+    return plain_double_bond(db) && has_side_bond(mol, db.begin, db.end) && has_side_bond(mol, db.end, db.begin) &&
+           !small_ring(mol, d) && distinguishable_end(mol, db.begin, db.end, classes) &&
            distinguishable_end(mol, db.end, db.begin, classes);
 }
 
@@ -226,11 +236,19 @@ std::vector<SideNeighbour> side_neighbours(const MolBuilder& mol, std::uint32_t 
     return out;
 }
 
+bool stored_stereo_fits(const MolBuilder& mol, std::uint32_t bond, BondStereo stereo,
+                        const std::array<std::uint32_t, 2>& atoms) {
+    if (bond >= mol.num_bonds()) return false;
+    const Bond& b = mol.bonds[bond];
+    if (stereo == BondStereo::None || atoms[0] == NONE || atoms[1] == NONE) return false;
+    return mol.bond_between(b.begin, atoms[0]) != NONE && mol.bond_between(b.end, atoms[1]) != NONE &&
+           has_side_bond(mol, b.begin, b.end) && has_side_bond(mol, b.end, b.begin);
+}
+
 bool has_double_bond_stereo(const MolBuilder& mol, std::uint32_t bond) {
     if (bond >= mol.num_bonds()) return false;
     const Bond& b = mol.bonds[bond];
-    if (b.stereo == BondStereo::None || b.stereo_atoms[0] == NONE || b.stereo_atoms[1] == NONE) return false;
-    return mol.bond_between(b.begin, b.stereo_atoms[0]) != NONE && mol.bond_between(b.end, b.stereo_atoms[1]) != NONE;
+    return stored_stereo_fits(mol, bond, b.stereo, b.stereo_atoms);
 }
 
 std::vector<std::uint8_t> effective_direction_marks(const MolBuilder& mol) {

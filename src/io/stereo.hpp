@@ -2,6 +2,7 @@
 // Stereo read from the graph alone: which double bonds can carry cis/trans,
 // which @/@@ marks are meaningful, and the cis/trans that `/` and `\` marks on
 // single bonds give each double bond. Coordinates are never read here.
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -33,8 +34,14 @@ struct SideNeighbour {
 std::vector<SideNeighbour> side_neighbours(const core::MolBuilder& mol, std::uint32_t atom, std::uint32_t partner);
 
 // True when the bond holds a stored cis/trans whose reference atoms are still
-// neighbours of the right ends. The bond order is not examined.
+// neighbours of the right ends, and neither end is a cumulated centre (all its
+// other bonds double), where no mark could express it. The bond's own order is
+// not examined.
 bool has_double_bond_stereo(const core::MolBuilder& mol, std::uint32_t bond);
+// The same test for a value held apart from the bond: `stereo` against the
+// reference atoms `atoms`.
+bool stored_stereo_fits(const core::MolBuilder& mol, std::uint32_t bond, core::BondStereo stereo,
+                        const std::array<std::uint32_t, 2>& atoms);
 
 // The direction of a single bond as seen from `atom` (one of its ends).
 core::BondDirection direction_from(const core::Bond& bond, std::uint32_t atom);

@@ -157,9 +157,7 @@ void stored_constraints(const MolBuilder& mol, StereoMarks& out, MarksScratch& w
     // has_double_bond_stereo, read through stereo_of.
     auto has_stored = [&](std::uint32_t d) {
         const StoredStereo st = stereo_of(d);
-        if (st.stereo == BondStereo::None || st.atoms[0] == NONE || st.atoms[1] == NONE) return false;
-        const Bond& b = mol.bonds[d];
-        return mol.bond_between(b.begin, st.atoms[0]) != NONE && mol.bond_between(b.end, st.atoms[1]) != NONE;
+        return stored_stereo_fits(mol, d, st.stereo, st.atoms);
     };
     for (std::uint32_t d = 0; d < mol.num_bonds(); ++d) {
         if (!has_stored(d)) continue;

@@ -93,7 +93,16 @@ INSTANTIATE_TEST_SUITE_P(
         RingCase{"wildcard in five-ring", "*1C=CC=C1", 0, {}, {}},
         RingCase{"three-ring with wildcard", "*1=C[CH+]1", 0, {}, {}},
         RingCase{"wildcard beside benzene", "C1=CC=C2C(=C1)*CC2", 0, {}, {}},
-        RingCase{"wildcard off benzene", "*C1=CC=CC=C1", 1, range(1, 7), range(1, 7)}),
+        RingCase{"wildcard off benzene", "*C1=CC=CC=C1", 1, range(1, 7), range(1, 7)},
+        // Six electrons each, but read back aromatic the Kekulé step would give
+        // the charged atom no double bond (its target valence is not the
+        // valence it has), or the element has no aromatic symbol: the ring keeps
+        // its Kekulé form, and a benzene fused to it is aromatic alone.
+        RingCase{"N2+ pyridine", "C1=CC=[N+2]C=C1", 0, {}, {}},
+        RingCase{"B2- benzene", "[B-2]1=CC=CC=C1", 0, {}, {}},
+        RingCase{"Al3- five-ring", "C1=CC=C[Al-3]1", 0, {}, {}},
+        RingCase{"N2+ isoquinoline", "C1=CC=C2C=[N+2]C=CC2=C1", 1,
+                 (std::vector<std::uint32_t>{0, 1, 2, 3, 8, 9}), (std::vector<std::uint32_t>{0, 1, 2, 8, 9, 10})}),
     [](const auto& info) {
         std::string n = info.param.name;
         for (char& ch : n)
