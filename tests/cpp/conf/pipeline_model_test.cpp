@@ -66,7 +66,10 @@ ModelAttempt attempt(const core::MolBuilder& mol, const std::vector<ChiralConstr
         r.energy_before = start->r.energy_before;
     } else {
         std::vector<Coord> p =
-            *embed_coordinates(embedding == 0 ? full_distance_matrix(b) : sampled_distance_matrix(b, embedding), n);
+            *embed_coordinates(embedding == 0                    ? full_distance_matrix(b)
+                               : embedding >= BETWEEN_EMBEDDINGS ? between_distance_matrix(b, BETWEEN_FRACTIONS[embedding - BETWEEN_EMBEDDINGS])
+                                                                 : sampled_distance_matrix(b, embedding),
+                               n);
         r.spread = spread_coincident(p);
         std::size_t right = 0, wrong = 0;
         for (const ChiralConstraint& c : cs) {
@@ -247,6 +250,16 @@ ConformerResult model(const core::MolBuilder& mol, const std::vector<ChiralConst
         const ModelAttempt fresh = from_embedding(mol, cs, k, retried, released, regained);
         if (fresh.faults < kept.faults ||
             (strained && fresh.faults == kept.faults && fresh.level == kept.level && fresh.value < kept.value)) {
+            kept = fresh;
+            ++fresh_kept;
+        }
+    }
+    // Above 100 atoms and an energy of 0.06, the embeddings between the bounds.
+    for (std::uint64_t j = 0; j < BETWEEN_FRACTIONS.size() && mol.num_atoms() > 100 && !(kept.refined_energy <= 0.06);
+         ++j) {
+        const ModelAttempt fresh = from_embedding(mol, cs, BETWEEN_EMBEDDINGS + j, retried, released, regained);
+        if (fresh.faults < kept.faults ||
+            (fresh.faults == kept.faults && fresh.level == kept.level && fresh.value < kept.value)) {
             kept = fresh;
             ++fresh_kept;
         }
