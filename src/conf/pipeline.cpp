@@ -16,6 +16,7 @@
 #include "conf/smooth.hpp"
 #include "conf/spread.hpp"
 #include "core/elements.hpp"
+#include "core/error.hpp"
 #include "io/smiles/canonical.hpp"
 #include "io/stereo.hpp"
 
@@ -211,7 +212,7 @@ std::vector<double> between_distance_matrix(const DistanceBounds& bounds, double
 std::vector<double> target_distances(const DistanceBounds& bounds, std::uint64_t embedding) {
     if (embedding == 0) return full_distance_matrix(bounds);
     if (embedding >= BETWEEN_EMBEDDINGS)
-        return between_distance_matrix(bounds, BETWEEN_FRACTIONS.at(embedding - BETWEEN_EMBEDDINGS));
+        return between_distance_matrix(bounds, at(BETWEEN_FRACTIONS, embedding - BETWEEN_EMBEDDINGS));
     return sampled_distance_matrix(bounds, embedding);
 }
 
