@@ -5,6 +5,7 @@
 // refinement with up to four deterministic retries; all of it once more
 // with fewer holds when they leave a fault, and from fresh embeddings when
 // the fold itself is wrong.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -104,6 +105,17 @@ inline constexpr std::size_t STRAIN_REEMBEDDINGS = 2;
 // refinement, rarely lowers (none of a cyclosporin's two did).
 inline constexpr std::size_t STRAIN_REEMBEDDING_ATOMS = 100;
 inline constexpr double STRAINED = 0.03;
+// One of more atoms whose `energy` exceeds LARGE_STRAINED is made again, with
+// the same choice, from the embeddings of target distances BETWEEN_FRACTIONS
+// of the way from each pair's lower bound to its upper one
+// (`between_distance_matrix`), in turn while it stays above it. Their
+// embedding numbers (`ConformerTrace::embedding`) start at
+// BETWEEN_EMBEDDINGS. Over 101 atom orders of paclitaxel, the energy's 90th
+// percentile went from 0.110 to 0.069 (the largest from 0.150 to 0.083), and
+// the shortest sp3 C-C bond from 1.455 A to 1.479.
+inline constexpr double LARGE_STRAINED = 0.06;
+inline constexpr std::array<double, 2> BETWEEN_FRACTIONS{0.5, 0.8};
+inline constexpr std::uint64_t BETWEEN_EMBEDDINGS = 1000;
 // A conformer whose atoms all lie within FLAT_TOLERANCE (Å) of one plane is
 // turned about its centroid into a plane of constant z, and every z is then
 // set to exactly 0, so that a reader that calls a block with every z zero a
@@ -153,5 +165,13 @@ double retry_offset(std::uint64_t k, std::uint64_t i);
 // smoothed bounds fixed by the retry hash of (k, i*n + j); pairs whose upper
 // bound is still UNBOUNDED keep it, as in `full_distance_matrix`.
 std::vector<double> sampled_distance_matrix(const DistanceBounds& bounds, std::uint64_t k);
+// Target distances `fraction` of the way from every pair's smoothed lower
+// bound to its upper one, the same for every pair of one piece; pairs whose
+// upper bound is still UNBOUNDED keep it.
+std::vector<double> between_distance_matrix(const DistanceBounds& bounds, double fraction);
+// The target distances of embedding number `embedding`: the upper bounds
+// (0), a sampled matrix (1 to REEMBEDDINGS), or a matrix between the bounds
+// (from BETWEEN_EMBEDDINGS on).
+std::vector<double> target_distances(const DistanceBounds& bounds, std::uint64_t embedding);
 
 }  // namespace quorix::conf
