@@ -230,7 +230,10 @@ private:
         const RingContext& rings = *rings_;
         const std::uint32_t ring = rings.smallest_holding(b, c);
         if (ring != NONE) {
-            const bool planar = rings.ring_size(ring) <= 8 && sp2(b) && sp2(c);
+            // A ring twisted by a trans double bond keeps its other double
+            // bonds cis but not its links flat.
+            const bool planar = rings.ring_size(ring) <= 8 && sp2(b) && sp2(c) &&
+                                (!rings.trans_double[ring] || bond.order == BondOrder::Double);
             const bool a_in = rings.contains(ring, a), d_in = rings.contains(ring, d);
             if ((rings.aromatic[ring] || planar || rings.all_sp3[ring]) && (a_in || sp2(b)) && (d_in || sp2(c))) {
                 if (preferences_)

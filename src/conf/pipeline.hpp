@@ -5,6 +5,7 @@
 // refinement with up to four deterministic retries; all of it once more
 // with fewer holds when they leave a fault, and from fresh embeddings when
 // the fold itself is wrong.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -49,11 +50,19 @@ struct TooManyAtoms { std::size_t atoms, limit; bool operator==(const TooManyAto
 // which points into bridges too short to hold its substituent
 // (`inward_bridgeheads`, found before any geometry).
 struct ImpossibleStereo { std::vector<std::uint32_t> centres; bool operator==(const ImpossibleStereo&) const = default; };
+// Double bonds whose stored cis/trans no embedding and no level of holds
+// could build (a trans bond in a ring too small for it): each as its begin
+// and end atom, in bond order. Refused rather than delivered as the other
+// isomer.
+struct ImpossibleDoubleBonds {
+    std::vector<std::array<std::uint32_t, 2>> bonds;
+    bool operator==(const ImpossibleDoubleBonds&) const = default;
+};
 }  // namespace conformer_error
 
 struct ConformerError {
     std::variant<conformer_error::InconsistentBounds, EmbedError, chem::SanitizeError, conformer_error::TooManyAtoms,
-                 conformer_error::ImpossibleStereo>
+                 conformer_error::ImpossibleStereo, conformer_error::ImpossibleDoubleBonds>
         kind;
     std::string to_string() const;
 };
@@ -142,6 +151,8 @@ std::size_t count_angle_faults(std::span<const double> flat, const core::MolBuil
 // the other way (or square across), so that a reader taking those two as
 // reference atoms would read the other configuration.
 std::size_t count_flipped_double_bonds(std::span<const double> flat, const core::MolBuilder& mol);
+// Those bonds, by index, ascending.
+std::vector<std::uint32_t> flipped_double_bonds(std::span<const double> flat, const core::MolBuilder& mol);
 // Constraints whose signed volume is nonzero with the target's sign.
 std::size_t count_chiral_ok(std::span<const double> flat, std::span<const ChiralConstraint> constraints);
 
