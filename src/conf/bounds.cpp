@@ -223,11 +223,16 @@ private:
     std::pair<double, double> torsion_window(std::uint32_t bi, std::uint32_t a, std::uint32_t d) {
         const core::Bond& bond = mol_.bonds[bi];
         const std::uint32_t b = bond.begin, c = bond.end;
+        const RingContext& rings = *rings_;
         if (has_stored_configuration(bond)) {
-            const double phi = stored_cis(bond, a, d) ? 0.0 : 180.0;
+            const bool cis = stored_cis(bond, a, d);
+            if (twisted_by_ring(mol_, rings, bi)) {
+                if (cis) return {180.0 - TWISTED_TRANS_HIGH, 180.0 - TWISTED_TRANS_LOW};
+                return {TWISTED_TRANS_LOW, TWISTED_TRANS_HIGH};
+            }
+            const double phi = cis ? 0.0 : 180.0;
             return {phi, phi};
         }
-        const RingContext& rings = *rings_;
         const std::uint32_t ring = rings.smallest_holding(b, c);
         if (ring != NONE) {
             // A ring twisted by a trans double bond keeps its other double
@@ -344,6 +349,20 @@ double four_bonds_factor(std::uint8_t a, std::uint8_t b) {
     if (lone_pair_atom(a) && lone_pair_atom(b)) return 0.85;
     if ((lone_pair_atom(a) && b == core::Element::C) || (a == core::Element::C && lone_pair_atom(b))) return 0.8;
     return FOUR_BONDS_FACTOR;
+}
+
+bool twisted_by_ring(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t bi) {
+    const core::Bond& bond = mol.bonds[bi];
+    if (bond.order != BondOrder::Double || !has_stored_configuration(bond)) return false;
+    const std::uint32_t ring = rings.smallest_holding(bond.begin, bond.end);
+    if (ring == NONE || rings.ring_size(ring) > TWISTED_RING_MAX) return false;
+    const auto ring_neighbour = [&](std::uint32_t end, std::uint32_t other) {
+        for (core::Neighbor nb : mol.neighbors(end))
+            if (nb.atom != other && rings.contains(ring, nb.atom)) return nb.atom;
+        return NONE;
+    };
+    const std::uint32_t a = ring_neighbour(bond.begin, bond.end), d = ring_neighbour(bond.end, bond.begin);
+    return a != NONE && d != NONE && !stored_cis(bond, a, d);
 }
 
 bool has_stored_configuration(const core::Bond& bond) {

@@ -178,7 +178,8 @@ std::vector<PlanarFour> planar_ring_double_bonds(const MoleculeContext& context)
             !element_in(mol, bond.end, {core::Element::C, core::Element::N}) || !double_bond_with_torsion(mol, bi))
             continue;
         const std::uint32_t ring = context.rings.smallest_holding(bond.begin, bond.end);
-        if (ring == NONE) continue;
+        // A bond its ring twists keeps only its bounds' window.
+        if (ring == NONE || twisted_by_ring(mol, context.rings, bi)) continue;
         const bool stored = has_stored_configuration(bond);
         for (core::Neighbor na : mol.neighbors(bond.begin)) {
             if (na.atom == bond.end || !context.rings.contains(ring, na.atom)) continue;
