@@ -190,6 +190,13 @@ private:
         return {std::max(m - ANGLE_HALF_WIDTH, 1.0), std::min(m + ANGLE_HALF_WIDTH, 180.0)};
     }
 
+    // An angle of a ring of up to TWISTED_RING_MAX atoms that a trans
+    // double bond twists.
+    bool opened_by_twist(std::uint32_t i, std::uint32_t a, std::uint32_t c) const {
+        const std::uint32_t ring = rings_->smallest_holding(i, a, c);
+        return ring != NONE && rings_->trans_double[ring] && rings_->ring_size(ring) <= TWISTED_RING_MAX;
+    }
+
     void angle_pass() {
         for (std::uint32_t i = 0; i < n_; ++i) {
             const auto nbrs = neighbours(i);
@@ -199,7 +206,8 @@ private:
                 for (std::size_t k = j + 1; k < nbrs.size(); ++k) {
                     const std::uint32_t a = nbrs[j], c = nbrs[k];
                     if (a == c) continue;
-                    const auto [lo, hi] = angle_window(i, a, c, degree);
+                    auto [lo, hi] = angle_window(i, a, c, degree);
+                    if (opened_by_twist(i, a, c)) hi = std::min(hi + TWISTED_RING_ANGLE_OPENING, 180.0);
                     const double d1 = midpoint(i, a), d2 = midpoint(i, c);
                     const auto at_angle = [&](double theta) {
                         return std::sqrt(std::max(0.0, d1 * d1 + d2 * d2 - 2 * d1 * d2 * std::cos(theta * DEG_TO_RAD)));
@@ -227,7 +235,7 @@ private:
         if (has_stored_configuration(bond)) {
             const bool cis = stored_cis(bond, a, d);
             if (twisted_by_ring(mol_, rings, bi)) {
-                if (cis) return {180.0 - TWISTED_TRANS_HIGH, 180.0 - TWISTED_TRANS_LOW};
+                if (cis) return {0.0, 180.0 - TWISTED_TRANS_LOW};
                 return {TWISTED_TRANS_LOW, TWISTED_TRANS_HIGH};
             }
             const double phi = cis ? 0.0 : 180.0;

@@ -228,6 +228,10 @@ std::size_t count_angle_faults(std::span<const double> flat, const core::MolBuil
     return count;
 }
 
+namespace {
+const double BUILT_MARGIN_SINE = std::sin(DOUBLE_BOND_MARGIN * 0.017453292519943295);
+}  // namespace
+
 std::size_t count_flipped_double_bonds(std::span<const double> flat, const core::MolBuilder& mol) {
     return flipped_double_bonds(flat, mol).size();
 }
@@ -255,8 +259,10 @@ std::vector<std::uint32_t> flipped_double_bonds(std::span<const double> flat, co
                 if (nd.atom == bond.begin || nd.atom == na.atom) continue;
                 const Vec3 w = across(c, nd.atom);
                 const double same_side = u[0] * w[0] + u[1] * w[1] + u[2] * w[2];
+                const double least = BUILT_MARGIN_SINE * std::sqrt((u[0] * u[0] + u[1] * u[1] + u[2] * u[2]) *
+                                                                   (w[0] * w[0] + w[1] * w[1] + w[2] * w[2]));
                 // A NaN or a square arrangement reads as neither.
-                const bool as_stored = stored_cis(bond, na.atom, nd.atom) ? same_side > 0.0 : same_side < 0.0;
+                const bool as_stored = stored_cis(bond, na.atom, nd.atom) ? same_side > least : same_side < -least;
                 flipped = flipped || !as_stored;
             }
         }

@@ -148,8 +148,12 @@ inline constexpr double ANGLE_FAULT_TOLERANCE = 0.2;
 std::size_t count_angle_faults(std::span<const double> flat, const core::MolBuilder& mol,
                                const DistanceBounds& bounds);
 // Double bonds with a stored cis/trans some pair of whose substituents lies
-// the other way (or square across), so that a reader taking those two as
-// reference atoms would read the other configuration.
+// the other way, or within DOUBLE_BOND_MARGIN degrees of square across: a
+// reader taking those two as reference atoms would read the other
+// configuration, or a double bond twisted so far that its pi bond is broken
+// (a strained ring pressed to 90.4 degrees reads as trans, and a force
+// field lets it fall either way).
+inline constexpr double DOUBLE_BOND_MARGIN = 10.0;
 std::size_t count_flipped_double_bonds(std::span<const double> flat, const core::MolBuilder& mol);
 // Those bonds, by index, ascending.
 std::vector<std::uint32_t> flipped_double_bonds(std::span<const double> flat, const core::MolBuilder& mol);
