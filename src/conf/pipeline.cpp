@@ -40,7 +40,7 @@ std::string ConformerError::to_string() const {
             std::string bonds;
             for (const auto& [b, c] : e.bonds)
                 bonds += (bonds.empty() ? "" : "、") + std::to_string(b) + "=" + std::to_string(c);
-            return "双键 " + bonds + " 标明的顺反构型在三维中搭不出来:环容不下它,精修只会得到另一种异构体";
+            return "双键 " + bonds + " 标明的顺反构型在三维中搭不出来:环容不下它,每次精修都把它拧成另一种异构体或直角";
         }
     };
     return std::visit(Visitor{}, kind);

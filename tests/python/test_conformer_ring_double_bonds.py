@@ -16,7 +16,7 @@ _spec = importlib.util.spec_from_file_location("conf_geometry", ROOT / "tools" /
 geometry = importlib.util.module_from_spec(_spec)
 _spec.loader.exec_module(geometry)
 
-REFUSED = re.compile(r"双键 (\d+=\d+(?:、\d+=\d+)*) 标明的顺反构型在三维中搭不出来:环容不下它,精修只会得到另一种异构体")
+REFUSED = re.compile(r"双键 (\d+=\d+(?:、\d+=\d+)*) 标明的顺反构型在三维中搭不出来:环容不下它,每次精修都把它拧成另一种异构体或直角")
 
 
 def ring(size, elements, doubles, marks):
@@ -84,19 +84,22 @@ def test_a_marked_ring_double_bond_is_built_as_marked_or_refused_by_name(smiles)
     assert total > 0 and right == total
     assert geometry.read_back_double_bonds(c) == (total, total)
     for angle, trans in ring_path_torsions(c):
-        assert angle > 90 if trans else angle < 90
+        assert angle >= 100 if trans else angle <= 80
 
 
-@pytest.mark.parametrize("smiles", ["C1=C/N=N/C=CC=C1", "CC1=CC=C/C=C/C=C1", "C1CCC/C=C/CC1", "C1=CC/C=C/CCC1"])
+@pytest.mark.parametrize("smiles", [
+    "C1=C/N=N/C=CC=C1", "CC1=CC=C/N=N/C=C1", "CC1=CC=C/C=C/C=C1", "C1CCC/C=C/CC1", "OC1CCC/C=C/CC1", "C1=CC/C=C/CCC1",
+])
 def test_a_trans_double_bond_of_an_eight_ring_is_built_twisted(smiles):
-    # (E)-cyclooctene's C-C=C-C torsion is some 137 degrees; the ring's other
-    # double bonds stay cis.
+    # (E)-cyclooctene's C-C=C-C torsion is some 137 degrees in its computed
+    # and crystal structures; more unsaturation twists it further. Pressed
+    # towards 90 it is no double bond either way.
     c = quorix.parse_smiles(smiles).conformer()
     torsions = ring_path_torsions(c)
-    assert [t for _, t in torsions] == [True] and torsions[0][0] >= 95
+    assert [t for _, t in torsions] == [True] and 115 <= torsions[0][0] <= 150
 
 
 def test_the_refusal_names_each_bond_it_cannot_build():
     with pytest.raises(ValueError) as e:
         quorix.parse_smiles("C1C/N=N/C=C/N=N/C1").conformer()
-    assert str(e.value) == "双键 4=5 标明的顺反构型在三维中搭不出来:环容不下它,精修只会得到另一种异构体"
+    assert str(e.value) == "双键 4=5 标明的顺反构型在三维中搭不出来:环容不下它,每次精修都把它拧成另一种异构体或直角"
