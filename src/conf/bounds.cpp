@@ -359,18 +359,24 @@ double four_bonds_factor(std::uint8_t a, std::uint8_t b) {
     return FOUR_BONDS_FACTOR;
 }
 
-bool twisted_by_ring(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t bi) {
+std::optional<std::array<std::uint32_t, 4>> twisted_ring_path(const core::MolBuilder& mol, const RingContext& rings,
+                                                               std::uint32_t bi) {
     const core::Bond& bond = mol.bonds[bi];
-    if (bond.order != BondOrder::Double || !has_stored_configuration(bond)) return false;
+    if (bond.order != BondOrder::Double || !has_stored_configuration(bond)) return std::nullopt;
     const std::uint32_t ring = rings.smallest_holding(bond.begin, bond.end);
-    if (ring == NONE || rings.ring_size(ring) > TWISTED_RING_MAX) return false;
+    if (ring == NONE || rings.ring_size(ring) > TWISTED_RING_MAX) return std::nullopt;
     const auto ring_neighbour = [&](std::uint32_t end, std::uint32_t other) {
         for (core::Neighbor nb : mol.neighbors(end))
             if (nb.atom != other && rings.contains(ring, nb.atom)) return nb.atom;
         return NONE;
     };
     const std::uint32_t a = ring_neighbour(bond.begin, bond.end), d = ring_neighbour(bond.end, bond.begin);
-    return a != NONE && d != NONE && !stored_cis(bond, a, d);
+    if (a == NONE || d == NONE || stored_cis(bond, a, d)) return std::nullopt;
+    return std::array{a, bond.begin, bond.end, d};
+}
+
+bool twisted_by_ring(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t bi) {
+    return twisted_ring_path(mol, rings, bi).has_value();
 }
 
 bool has_stored_configuration(const core::Bond& bond) {

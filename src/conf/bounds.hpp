@@ -98,8 +98,11 @@ inline constexpr double TWISTED_TRANS_TORSION = 137.0;
 // ring angle's upper end rises by this much.
 inline constexpr double TWISTED_RING_ANGLE_OPENING = 5.0;
 // Whether bond `bi` is a double bond with a stored cis/trans that puts its
-// neighbours in its smallest ring, of at most TWISTED_RING_MAX atoms, trans.
+// neighbours in its smallest ring, of at most TWISTED_RING_MAX atoms, trans;
+// and that ring path a-b=c-d, b the bond's begin.
 bool twisted_by_ring(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t bi);
+std::optional<std::array<std::uint32_t, 4>> twisted_ring_path(const core::MolBuilder& mol, const RingContext& rings,
+                                                               std::uint32_t bi);
 
 // What the conformer pipeline settles beyond the bounds' own rules (see
 // conf/holds.hpp). A window given here replaces the rule's; none keeps it.

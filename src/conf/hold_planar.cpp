@@ -196,18 +196,9 @@ std::vector<PlanarFour> planar_ring_double_bonds(const MoleculeContext& context)
 std::vector<HeldTorsion> twisted_ring_double_bonds(const MoleculeContext& context) {
     const core::MolBuilder& mol = context.mol;
     std::vector<HeldTorsion> out;
-    for (std::uint32_t bi = 0; bi < mol.num_bonds(); ++bi) {
-        if (!twisted_by_ring(mol, context.rings, bi)) continue;
-        const core::Bond& bond = mol.bonds[bi];
-        const std::uint32_t ring = context.rings.smallest_holding(bond.begin, bond.end);
-        const auto ring_neighbour = [&](std::uint32_t end, std::uint32_t other) {
-            for (core::Neighbor nb : mol.neighbors(end))
-                if (nb.atom != other && context.rings.contains(ring, nb.atom)) return nb.atom;
-            return NONE;
-        };
-        out.push_back({{ring_neighbour(bond.begin, bond.end), bond.begin, bond.end, ring_neighbour(bond.end, bond.begin)},
-                       TorsionWells::TransTwisted, false, (180.0 - TWISTED_TRANS_TORSION) * DEG_TO_RAD});
-    }
+    for (std::uint32_t bi = 0; bi < mol.num_bonds(); ++bi)
+        if (const auto path = twisted_ring_path(mol, context.rings, bi))
+            out.push_back({*path, TorsionWells::TransTwisted, false, (180.0 - TWISTED_TRANS_TORSION) * DEG_TO_RAD});
     return out;
 }
 

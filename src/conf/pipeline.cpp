@@ -229,7 +229,7 @@ std::size_t count_angle_faults(std::span<const double> flat, const core::MolBuil
 }
 
 namespace {
-const double BUILT_MARGIN_SINE = std::sin(DOUBLE_BOND_MARGIN * 0.017453292519943295);
+const double BUILT_MARGIN_SINE = std::sin(DOUBLE_BOND_MARGIN * DEG_TO_RAD);
 }  // namespace
 
 std::size_t count_flipped_double_bonds(std::span<const double> flat, const core::MolBuilder& mol) {
@@ -712,8 +712,8 @@ std::expected<ConformerResult, ConformerError> generate_conformer(const core::Mo
     if (!kept) return std::unexpected(std::move(kept.error()));
     if (trace) *trace = kept->trace;
     lay_flat(kept->result.coords);
-    // The other isomer is no answer: a stored cis/trans that every attempt
-    // left the other way is refused by name.
+    // The other isomer is no answer, nor a double bond twisted square: a
+    // stored cis/trans that every attempt left so is refused by name.
     if (const auto flipped = flipped_double_bonds(flat_of(kept->result.coords), mol); !flipped.empty()) {
         conformer_error::ImpossibleDoubleBonds error;
         for (std::uint32_t bi : flipped) error.bonds.push_back({mol.bonds[bi].begin, mol.bonds[bi].end});
