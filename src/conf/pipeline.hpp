@@ -152,9 +152,9 @@ std::size_t count_angle_faults(std::span<const double> flat, const core::MolBuil
 // reader taking those two as reference atoms would read the other
 // configuration, or a double bond twisted so far that its pi bond is mostly
 // broken: a strained ring pressed to 91 degrees reads as trans, yet a force
-// field lets it fall either way, and the ten-ring trienes built at 103
-// degrees all fell to cis under MMFF94 minimisation, where trans bonds held
-// at 115 or more stayed trans.
+// field lets it fall either way: ten-ring trienes built at 103 degrees all
+// fell to cis under MMFF94 minimisation, where the eight-rings' trans bonds,
+// held at some 125, stayed trans.
 inline constexpr double DOUBLE_BOND_MARGIN = 20.0;
 std::size_t count_flipped_double_bonds(std::span<const double> flat, const core::MolBuilder& mol);
 // Those bonds, by index, ascending.
