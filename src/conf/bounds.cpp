@@ -190,6 +190,13 @@ private:
         return {std::max(m - ANGLE_HALF_WIDTH, 1.0), std::min(m + ANGLE_HALF_WIDTH, 180.0)};
     }
 
+    // An angle of a ring of up to TWISTED_RING_MAX atoms that a trans
+    // double bond twists.
+    bool opened_by_twist(std::uint32_t i, std::uint32_t a, std::uint32_t c) const {
+        const std::uint32_t ring = rings_->smallest_holding(i, a, c);
+        return ring != NONE && rings_->trans_double[ring] && rings_->ring_size(ring) <= TWISTED_RING_MAX;
+    }
+
     void angle_pass() {
         for (std::uint32_t i = 0; i < n_; ++i) {
             const auto nbrs = neighbours(i);
@@ -199,7 +206,8 @@ private:
                 for (std::size_t k = j + 1; k < nbrs.size(); ++k) {
                     const std::uint32_t a = nbrs[j], c = nbrs[k];
                     if (a == c) continue;
-                    const auto [lo, hi] = angle_window(i, a, c, degree);
+                    auto [lo, hi] = angle_window(i, a, c, degree);
+                    if (opened_by_twist(i, a, c)) hi = std::min(hi + TWISTED_RING_ANGLE_OPENING, 180.0);
                     const double d1 = midpoint(i, a), d2 = midpoint(i, c);
                     const auto at_angle = [&](double theta) {
                         return std::sqrt(std::max(0.0, d1 * d1 + d2 * d2 - 2 * d1 * d2 * std::cos(theta * DEG_TO_RAD)));
@@ -223,14 +231,22 @@ private:
     std::pair<double, double> torsion_window(std::uint32_t bi, std::uint32_t a, std::uint32_t d) {
         const core::Bond& bond = mol_.bonds[bi];
         const std::uint32_t b = bond.begin, c = bond.end;
+        const RingContext& rings = *rings_;
         if (has_stored_configuration(bond)) {
-            const double phi = stored_cis(bond, a, d) ? 0.0 : 180.0;
+            const bool cis = stored_cis(bond, a, d);
+            if (twisted_by_ring(mol_, rings, bi)) {
+                if (cis) return {0.0, 180.0 - TWISTED_TRANS_LOW};
+                return {TWISTED_TRANS_LOW, TWISTED_TRANS_HIGH};
+            }
+            const double phi = cis ? 0.0 : 180.0;
             return {phi, phi};
         }
-        const RingContext& rings = *rings_;
         const std::uint32_t ring = rings.smallest_holding(b, c);
         if (ring != NONE) {
-            const bool planar = rings.ring_size(ring) <= 8 && sp2(b) && sp2(c);
+            // A ring twisted by a trans double bond keeps its other double
+            // bonds cis but not its links flat.
+            const bool planar = rings.ring_size(ring) <= 8 && sp2(b) && sp2(c) &&
+                                (!rings.trans_double[ring] || bond.order == BondOrder::Double);
             const bool a_in = rings.contains(ring, a), d_in = rings.contains(ring, d);
             if ((rings.aromatic[ring] || planar || rings.all_sp3[ring]) && (a_in || sp2(b)) && (d_in || sp2(c))) {
                 if (preferences_)
@@ -341,6 +357,26 @@ double four_bonds_factor(std::uint8_t a, std::uint8_t b) {
     if (lone_pair_atom(a) && lone_pair_atom(b)) return 0.85;
     if ((lone_pair_atom(a) && b == core::Element::C) || (a == core::Element::C && lone_pair_atom(b))) return 0.8;
     return FOUR_BONDS_FACTOR;
+}
+
+std::optional<std::array<std::uint32_t, 4>> twisted_ring_path(const core::MolBuilder& mol, const RingContext& rings,
+                                                               std::uint32_t bi) {
+    const core::Bond& bond = mol.bonds[bi];
+    if (bond.order != BondOrder::Double || !has_stored_configuration(bond)) return std::nullopt;
+    const std::uint32_t ring = rings.smallest_holding(bond.begin, bond.end);
+    if (ring == NONE || rings.ring_size(ring) > TWISTED_RING_MAX) return std::nullopt;
+    const auto ring_neighbour = [&](std::uint32_t end, std::uint32_t other) {
+        for (core::Neighbor nb : mol.neighbors(end))
+            if (nb.atom != other && rings.contains(ring, nb.atom)) return nb.atom;
+        return NONE;
+    };
+    const std::uint32_t a = ring_neighbour(bond.begin, bond.end), d = ring_neighbour(bond.end, bond.begin);
+    if (a == NONE || d == NONE || stored_cis(bond, a, d)) return std::nullopt;
+    return std::array{a, bond.begin, bond.end, d};
+}
+
+bool twisted_by_ring(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t bi) {
+    return twisted_ring_path(mol, rings, bi).has_value();
 }
 
 bool has_stored_configuration(const core::Bond& bond) {

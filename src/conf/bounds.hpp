@@ -81,6 +81,29 @@ bool has_stored_configuration(const core::Bond& bond);
 // under the bond's stored configuration.
 bool stored_cis(const core::Bond& bond, std::uint32_t a, std::uint32_t d);
 
+// A trans double bond in a ring of up to TWISTED_RING_MAX atoms cannot lie
+// flat: (E)-cyclooctene's C-C=C-C torsion is some 137 degrees in its
+// computed and crystal structures, the pairs of its other substituents
+// twisted alike, and more unsaturation in the ring twists it further. The
+// bounds give its trans pairs TWISTED_TRANS_LOW to TWISTED_TRANS_HIGH
+// degrees, its cis pairs 0 (its carbons may pyramidalise) to the
+// supplement of the low end.
+inline constexpr std::size_t TWISTED_RING_MAX = 8;
+inline constexpr double TWISTED_TRANS_LOW = 120.0, TWISTED_TRANS_HIGH = 150.0;
+// The ring path's torsion the holds keep it at.
+inline constexpr double TWISTED_TRANS_TORSION = 137.0;
+// Such a ring opens its angles beyond their typical windows to close round
+// the twist: (E)-cyclooctene's C=C-C angles reach some 126 degrees and its
+// C-C-C angles 117, a few degrees beyond those of unstrained rings. Each
+// ring angle's upper end rises by this much.
+inline constexpr double TWISTED_RING_ANGLE_OPENING = 5.0;
+// Whether bond `bi` is a double bond with a stored cis/trans that puts its
+// neighbours in its smallest ring, of at most TWISTED_RING_MAX atoms, trans;
+// and that ring path a-b=c-d, b the bond's begin.
+bool twisted_by_ring(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t bi);
+std::optional<std::array<std::uint32_t, 4>> twisted_ring_path(const core::MolBuilder& mol, const RingContext& rings,
+                                                               std::uint32_t bi);
+
 // What the conformer pipeline settles beyond the bounds' own rules (see
 // conf/holds.hpp). A window given here replaces the rule's; none keeps it.
 class BoundsPreferences {

@@ -40,9 +40,12 @@ struct RingSubstituent {
 // macrocycle's ring bond, which its ring closes), between CHAIR_TORSION_LOW and
 // CHAIR_TORSION_HIGH of the sign `negative` gives (a chair's ring path, whose
 // signs alternate round the ring), at 0 alone (a conjugated link that
-// must lie one way, as an aryl ether with a crowded ortho side), or within
-// SYN_TOLERANCE of 0 (a hydrogen turned towards a group it spares).
-enum class TorsionWells : std::uint8_t { Planar, Staggered, Chair, Anti, Twisted, Crowded, RingStaggered, Cis, Syn };
+// must lie one way, as an aryl ether with a crowded ortho side), within
+// SYN_TOLERANCE of 0 (a hydrogen turned towards a group it spares), or at
+// 180 - `twist` alone (a trans double bond its small ring twists).
+enum class TorsionWells : std::uint8_t {
+    Planar, Staggered, Chair, Anti, Twisted, Crowded, RingStaggered, Cis, Syn, TransTwisted
+};
 
 struct HeldTorsion {
     std::array<std::uint32_t, 4> atoms{};
@@ -208,6 +211,10 @@ inline constexpr double CHAIR_WEIGHT = 1.0;
 // LINK_WEIGHT: a biaryl's well is shallow, some 8 kJ/mol to planar or
 // perpendicular.
 inline constexpr double TWIST_TOLERANCE = 10.0 * DEG_TO_RAD;
+// A trans double bond its small ring twists (`TransTwisted`) is held within
+// TWIST_TOLERANCE of pi less its twist, on the trans side whichever side it
+// starts, with CHAIR_WEIGHT: strong enough to carry it through the 1-4
+// windows, which map torsions to distances only loosely.
 // A crowded link is held at least TWIST_LOW out of its plane with
 // LINK_WEIGHT.
 inline constexpr double TWIST_LOW = 35.0 * DEG_TO_RAD;

@@ -178,7 +178,8 @@ std::vector<PlanarFour> planar_ring_double_bonds(const MoleculeContext& context)
             !element_in(mol, bond.end, {core::Element::C, core::Element::N}) || !double_bond_with_torsion(mol, bi))
             continue;
         const std::uint32_t ring = context.rings.smallest_holding(bond.begin, bond.end);
-        if (ring == NONE) continue;
+        // A bond its ring twists keeps only its bounds' window.
+        if (ring == NONE || twisted_by_ring(mol, context.rings, bi)) continue;
         const bool stored = has_stored_configuration(bond);
         for (core::Neighbor na : mol.neighbors(bond.begin)) {
             if (na.atom == bond.end || !context.rings.contains(ring, na.atom)) continue;
@@ -189,6 +190,15 @@ std::vector<PlanarFour> planar_ring_double_bonds(const MoleculeContext& context)
         }
     }
     ring_enamine_links(context, out);
+    return out;
+}
+
+std::vector<HeldTorsion> twisted_ring_double_bonds(const MoleculeContext& context) {
+    const core::MolBuilder& mol = context.mol;
+    std::vector<HeldTorsion> out;
+    for (std::uint32_t bi = 0; bi < mol.num_bonds(); ++bi)
+        if (const auto path = twisted_ring_path(mol, context.rings, bi))
+            out.push_back({*path, TorsionWells::TransTwisted, false, (180.0 - TWISTED_TRANS_TORSION) * DEG_TO_RAD});
     return out;
 }
 

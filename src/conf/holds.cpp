@@ -109,6 +109,10 @@ constexpr std::array<HoldKindRow, HOLD_KIND_COUNT> hold_kind_rows() {
          give::free_bonds},
         {SiloxaneRings, "siloxane rings", Holds::Lengths, T::None, found<siloxane_rings>, Holds::Lengths,
          give::open_rings},
+        // A stored trans double bond of a small ring: its twist, at every
+        // level, as the mark itself asks.
+        {TwistedDoubleBonds, "twisted double bonds", Holds::None, T::Wells, found<twisted_ring_double_bonds>,
+         Holds::None, nullptr},
     }};
 }
 

@@ -75,6 +75,11 @@ std::vector<PlanarFour> planar_lactams(const MoleculeContext& context);
 // of a flat ring nitrogen to its ring's C=C, cis.
 std::vector<PlanarFour> planar_ring_double_bonds(const MoleculeContext& context);
 
+// The ring path a-b=c-d around every double bond its ring twists (see
+// `twisted_by_ring`), held at TWISTED_TRANS_TORSION (`TorsionWells::TransTwisted`).
+// In bond order.
+std::vector<HeldTorsion> twisted_ring_double_bonds(const MoleculeContext& context);
+
 // Every carbon with three neighbours, sp2 and not aromatic (carbonyl and
 // thiocarbonyl carbons, the carbons of C=C and C=N bonds), and every neutral
 // boron with three (boranes, boronic acids and esters: an empty p orbital,
@@ -268,8 +273,9 @@ enum class HoldKind : std::uint8_t {
     TypicalLengths,
     LargeRingBonds,
     SiloxaneRings,
+    TwistedDoubleBonds,
 };
-inline constexpr std::size_t HOLD_KIND_COUNT = static_cast<std::size_t>(HoldKind::SiloxaneRings) + 1;
+inline constexpr std::size_t HOLD_KIND_COUNT = static_cast<std::size_t>(HoldKind::TwistedDoubleBonds) + 1;
 
 // A bond's typical length (see `typical_bond_length`).
 struct HeldLength {

@@ -37,6 +37,12 @@ std::string ConformerError::to_string() const {
             for (std::uint32_t c : e.centres) centres += (centres.empty() ? "" : "、") + std::to_string(c);
             return "手性中心 " + centres + " 的构型在三维中不可能存在:只有把中心原子挤出四个配体围成的四面体才能满足";
         }
+        std::string operator()(const conformer_error::ImpossibleDoubleBonds& e) const {
+            std::string bonds;
+            for (const auto& [b, c] : e.bonds)
+                bonds += (bonds.empty() ? "" : "、") + std::to_string(b) + "=" + std::to_string(c);
+            return "双键 " + bonds + " 标明的顺反构型在三维中搭不出来:环容不下它,每次精修都把它拧成另一种异构体或直角";
+        }
     };
     return std::visit(Visitor{}, kind);
 }
@@ -242,9 +248,18 @@ std::size_t count_angle_faults(std::span<const double> flat, const core::MolBuil
     return count;
 }
 
+namespace {
+const double BUILT_MARGIN_SINE = std::sin(DOUBLE_BOND_MARGIN * DEG_TO_RAD);
+}  // namespace
+
 std::size_t count_flipped_double_bonds(std::span<const double> flat, const core::MolBuilder& mol) {
-    std::size_t count = 0;
-    for (const core::Bond& bond : mol.bonds) {
+    return flipped_double_bonds(flat, mol).size();
+}
+
+std::vector<std::uint32_t> flipped_double_bonds(std::span<const double> flat, const core::MolBuilder& mol) {
+    std::vector<std::uint32_t> out;
+    for (std::uint32_t bi = 0; bi < mol.num_bonds(); ++bi) {
+        const core::Bond& bond = mol.bonds[bi];
         if (bond.order != core::BondOrder::Double || !has_stored_configuration(bond)) continue;
         const Vec3 b = flat_point(flat, bond.begin), c = flat_point(flat, bond.end);
         const Vec3 axis{c[0] - b[0], c[1] - b[1], c[2] - b[2]};
@@ -264,14 +279,16 @@ std::size_t count_flipped_double_bonds(std::span<const double> flat, const core:
                 if (nd.atom == bond.begin || nd.atom == na.atom) continue;
                 const Vec3 w = across(c, nd.atom);
                 const double same_side = u[0] * w[0] + u[1] * w[1] + u[2] * w[2];
+                const double least = BUILT_MARGIN_SINE * std::sqrt((u[0] * u[0] + u[1] * u[1] + u[2] * u[2]) *
+                                                                   (w[0] * w[0] + w[1] * w[1] + w[2] * w[2]));
                 // A NaN or a square arrangement reads as neither.
-                const bool as_stored = stored_cis(bond, na.atom, nd.atom) ? same_side > 0.0 : same_side < 0.0;
+                const bool as_stored = stored_cis(bond, na.atom, nd.atom) ? same_side > least : same_side < -least;
                 flipped = flipped || !as_stored;
             }
         }
-        count += flipped;
+        if (flipped) out.push_back(bi);
     }
-    return count;
+    return out;
 }
 
 std::size_t count_chiral_ok(std::span<const double> flat, std::span<const ChiralConstraint> constraints) {
@@ -731,6 +748,13 @@ std::expected<ConformerResult, ConformerError> generate_conformer(const core::Mo
     if (!kept) return std::unexpected(std::move(kept.error()));
     if (trace) *trace = kept->trace;
     lay_flat(kept->result.coords);
+    // The other isomer is no answer, nor a double bond twisted square: a
+    // stored cis/trans that every attempt left so is refused by name.
+    if (const auto flipped = flipped_double_bonds(flat_of(kept->result.coords), mol); !flipped.empty()) {
+        conformer_error::ImpossibleDoubleBonds error;
+        for (std::uint32_t bi : flipped) error.bonds.push_back({mol.bonds[bi].begin, mol.bonds[bi].end});
+        return std::unexpected(ConformerError{std::move(error)});
+    }
     return std::move(kept->result);
 }
 

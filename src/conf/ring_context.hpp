@@ -1,7 +1,8 @@
 #pragma once
 // The smallest set of smallest rings as the conformer reads it: each ring's
-// atoms sorted for bisection, its aromatic and all-sp3 flags, and per atom
-// its rings in list order and the size of its smallest ring.
+// atoms sorted for bisection, its aromatic and all-sp3 flags, whether a
+// stored trans double bond twists it, and per atom its rings in list order
+// and the size of its smallest ring.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -14,6 +15,9 @@ namespace quorix::conf {
 struct RingContext {
     std::vector<std::uint32_t> ring_offsets, ring_atoms;  // sorted atoms per ring
     std::vector<std::uint8_t> aromatic, all_sp3;
+    // A double bond of the ring whose stored cis/trans puts its two ring
+    // neighbours trans: no such ring of eight atoms or fewer can lie flat.
+    std::vector<std::uint8_t> trans_double;
     std::vector<std::uint32_t> atom_offsets, atom_rings;  // ascending ring indices per atom
     std::vector<std::uint32_t> smallest;                  // per atom, 0 = no ring
 

@@ -336,6 +336,10 @@ TEST(ConformerError, Texts) {
         {E{conformer_error::ImpossibleStereo{{4}}}, "手性中心 4 的构型在三维中不可能存在:只有把中心原子挤出四个配体围成的四面体才能满足"},
         {E{conformer_error::ImpossibleStereo{{0, 3, 12}}},
          "手性中心 0、3、12 的构型在三维中不可能存在:只有把中心原子挤出四个配体围成的四面体才能满足"},
+        {E{conformer_error::ImpossibleDoubleBonds{{{4, 5}}}},
+         "双键 4=5 标明的顺反构型在三维中搭不出来:环容不下它,每次精修都把它拧成另一种异构体或直角"},
+        {E{conformer_error::ImpossibleDoubleBonds{{{2, 3}, {6, 7}}}},
+         "双键 2=3、6=7 标明的顺反构型在三维中搭不出来:环容不下它,每次精修都把它拧成另一种异构体或直角"},
     };
     for (const auto& [error, text] : rows) EXPECT_EQ(error.to_string(), text);
     core::MolBuilder bad = test::read_or_fail("c1cccc1");
