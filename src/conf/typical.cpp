@@ -836,6 +836,36 @@ std::optional<double> alkene_quaternary_angle(const core::MolBuilder& mol, const
     return (a == alkene ? c : a) == quaternary ? OPEN : ALKENE_H;
 }
 
+// ---- A six-ring alkene carbon beside a quaternary carbon of its ring, with a
+// chain on it (the beta-ionone ring of ionones, retinoids and carotenoids,
+// beta-cyclocitral): the gem-dimethyl presses the chain away, towards the
+// ring double bond. Crystal structures of retinal, retinoic acid and
+// beta-ionone derivatives give C1-C6-C7 some 117 (towards the quaternary
+// C1) and C5=C6-C7 122-124; the statistics' trigonal carbon is even at 120,
+// where the methyls pressed the chain to 122-131. The angle towards the
+// double bond takes what the ring angle (the statistics', as the bounds read
+// it) leaves of 360. None for the ring angle or any other centre.
+std::optional<double> ring_alkene_quaternary_angle(const core::MolBuilder& mol, const RingContext& rings,
+                                                   std::uint32_t centre, std::uint32_t a, std::uint32_t c) {
+    const std::size_t own = rings.smallest[centre];
+    if (own != 6 || mol.degree[centre] != 3 || is_aromatic(mol, centre) ||
+        element(mol, centre) != core::Element::C)
+        return std::nullopt;
+    std::uint32_t exo = NONE, quaternary = NONE, partner = NONE;
+    for (core::Neighbor nb : mol.neighbors(centre)) {
+        const bool in_ring = rings.smallest_size(centre, nb.atom) != 0;
+        const BondOrder order = mol.bonds[nb.bond].order;
+        if (!in_ring && order == BondOrder::Single && element(mol, nb.atom) != core::Element::H) exo = nb.atom;
+        else if (in_ring && order == BondOrder::Single && quaternary_carbon(mol, nb.atom)) quaternary = nb.atom;
+        else if (in_ring && order == BondOrder::Double && element(mol, nb.atom) == core::Element::C) partner = nb.atom;
+    }
+    if (exo == NONE || quaternary == NONE || partner == NONE || (a != exo && c != exo)) return std::nullopt;
+    constexpr double TOWARD_QUATERNARY = 117.0;
+    if (a == quaternary || c == quaternary) return TOWARD_QUATERNARY;
+    const double inside = estimate_bond_angle(core::Element::C, 3, 0, own, own).angle * RAD_TO_DEG;
+    return 360.0 - inside - TOWARD_QUATERNARY;
+}
+
 // ---- A secondary amide's nitrogen on a tertiary alkyl carbon (N-tert-butyl,
 // N-adamantyl, N-1-methylcyclohexyl amides, carbamates and thioamides):
 // the alkyl's three branches meet the carbonyl oxygen cis to them in the
@@ -995,6 +1025,11 @@ std::optional<double> oxygen_angle(const core::MolBuilder& mol, const RingContex
         aryl_ether_off_plane(mol, rings, kind_of(mol, a) == Kind::AromaticCarbon ? a : c, o))
         return 114.5;
     if (pair == P{Kind::Sp3Carbon, Kind::CarbonylCarbon}) return 116.5;
+    // A vinyl or enol ester's oxygen is shared by two pi systems and opens as
+    // a phenyl ester's does: C=C-O-C(=O) 117 in vinyl acetate's gas-phase
+    // structure (electron diffraction), 115-119 in crystal structures of enol
+    // esters; the statistics' ether row gave 108.
+    if (pair == P{Kind::AlkeneCarbon, Kind::CarbonylCarbon}) return 117.0;
     if (pair == P{Kind::Sp3Carbon, Kind::AromaticCarbon} || pair == P{Kind::AromaticCarbon, Kind::CarbonylCarbon} ||
         pair == P{Kind::Sp3Carbon, Kind::AlkeneCarbon})
         return 117.5;
@@ -1731,6 +1766,7 @@ std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext
                 if (const auto acyl = quaternary_acyl_ether_angle(mol, rings, centre, a, c)) return acyl;
                 if (const auto hemiaminal = hemiaminal_angle(mol, rings, centre, a, c)) return hemiaminal;
                 if (const auto sulfone = ring_sulfone_quaternary_angle(mol, rings, centre, a, c)) return sulfone;
+                if (const auto gem = ring_alkene_quaternary_angle(mol, rings, centre, a, c)) return gem;
                 return folded_three_rings_angle(mol, centre, a, c);
             }
             if (const auto carbinol = tertiary_carbinol_angle(mol, rings, centre, a, c)) return carbinol;
