@@ -258,12 +258,13 @@ bool beside_cis_acyl(const MoleculeContext& context, std::uint32_t b, std::uint3
 }
 
 // A ring alkene carbon `b` beside a quaternary carbon whose double-bond
-// partner carries a substituent cis to the link (the beta-ionone ring of
+// partner carries a carbon cis to the link (the beta-ionone ring of
 // ionones, retinoids and carotenoids, beta-cyclocitral): the link's far
 // atom meets either the gem-dimethyl or that substituent, and flat it
 // opened the angle towards the quaternary carbon to 131. Their crystal and
 // gas-phase structures twist the link 40-70 degrees (retinal's C5=C6-C7=C8
-// some -40 to -60, the 6-s-cis form).
+// some -40 to -60, the 6-s-cis form). An amino group there (a
+// 2-amino-4H-pyran's) holds an ester flat by its hydrogen bond.
 bool beside_ring_quaternary(const MoleculeContext& context, std::uint32_t b, std::uint32_t c) {
     const core::MolBuilder& mol = context.mol;
     if (is_aromatic(mol, b) || mol.atoms[b].atomic_num != core::Element::C || mol.degree[b] != 3 ||
@@ -277,7 +278,7 @@ bool beside_ring_quaternary(const MoleculeContext& context, std::uint32_t b, std
             quaternary |= mol.atoms[x].atomic_num == core::Element::C && is_sp3(mol, x) && hydrogens_on(mol, x) == 0;
         else if (mol.bonds[nb.bond].order == BondOrder::Double && context.rings.smallest_holding(b, x) != NONE)
             for (core::Neighbor far : mol.neighbors(x))
-                crowded_partner |= far.atom != b && mol.atoms[far.atom].atomic_num != core::Element::H &&
+                crowded_partner |= far.atom != b && mol.atoms[far.atom].atomic_num == core::Element::C &&
                                    context.rings.smallest_holding(x, far.atom) == NONE;
     }
     return quaternary && crowded_partner;
