@@ -208,8 +208,8 @@ bool aryl_on_imine_nitrogen(const core::MolBuilder& mol, std::uint32_t aryl, std
 }
 
 // ---- Conjugated links that cannot lie flat for what stands beside them,
-// held twisted instead (`TorsionWells::Crowded`): flat, their groups meet
-// and the angles between them give way by 10 degrees or more.
+// held twisted instead: flat, their groups meet and the angles between them
+// give way by 10 degrees or more.
 namespace {
 
 // An acyl carbon outside the aromatic rings: a ketone's, ester's, acid's or
@@ -237,9 +237,14 @@ bool cis_across(const MoleculeContext& context, std::uint32_t bond, std::uint32_
 
 // Two acyl groups on neighbouring trigonal atoms, cis (a phthalate's, an
 // aconitate's or maleate's esters): flat, their carbonyl and ester oxygens
-// meet and open Ar-C=O to 135, closing O=C-O to 116 (diethyl phthalate);
-// crystal structures of phthalate and maleate esters turn one or both
-// 40-90 degrees out of the plane. Acyl `c` on pi atom `b`.
+// meet and open Ar-C=O to 135, closing O=C-O to 116 (diethyl phthalate).
+// Crystal structures of phthalate and maleate esters turn one or both
+// 40-90 degrees out of the plane; each is held ACYL_PAIR_TWIST out of it,
+// where neither's oxygens reach the other's (within the looser
+// `TorsionWells::Crowded` the two carbonyls still met, O...O 2.6 A, and
+// an aconitate's O=C-O stayed at 120). Acyl `c` on pi atom `b`.
+constexpr double ACYL_PAIR_TWIST = 70.0;
+
 bool beside_cis_acyl(const MoleculeContext& context, std::uint32_t b, std::uint32_t c) {
     const core::MolBuilder& mol = context.mol;
     if (!acyl_carbon(mol, c) || mol.atoms[b].atomic_num != core::Element::C) return false;
@@ -304,12 +309,10 @@ bool biguanide_link(const core::MolBuilder& mol, std::uint32_t b, std::uint32_t 
     return false;
 }
 
-// Whether the link b-c is one of those.
+// Whether the link b-c is one of the last two.
 bool crowded_flat_link(const MoleculeContext& context, std::uint32_t b, std::uint32_t c) {
     for (const auto& [x, y] : {std::pair{b, c}, std::pair{c, b}})
-        if (beside_cis_acyl(context, x, y) || beside_ring_quaternary(context, x, y) ||
-            biguanide_link(context.mol, x, y))
-            return true;
+        if (beside_ring_quaternary(context, x, y) || biguanide_link(context.mol, x, y)) return true;
     return false;
 }
 
@@ -349,6 +352,8 @@ std::vector<HeldTorsion> conjugated_links(const MoleculeContext& context) {
             out.push_back({{side, b, c, d}, TorsionWells::Cis});
         else if (const std::uint32_t side = aryl_ether_side(mol, context.rings, c, b); side != NONE)
             out.push_back({{a, b, c, side}, TorsionWells::Cis});
+        else if (beside_cis_acyl(context, b, c) || beside_cis_acyl(context, c, b))
+            out.push_back({{a, b, c, d}, TorsionWells::Twisted, false, ACYL_PAIR_TWIST * DEG_TO_RAD});
         else
             out.push_back({{a, b, c, d}, twisted || crowded_flat_link(context, b, c) ? TorsionWells::Crowded
                                                                                     : TorsionWells::Planar});
