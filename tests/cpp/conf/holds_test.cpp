@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "conf/bounds.hpp"
+#include "conf/hold_kinds.hpp"
 #include "conf/holds.hpp"
 #include "conf/stats.hpp"
 #include "shapes.hpp"
@@ -463,6 +464,23 @@ TEST(StaggeredBonds, AmmoniumPropellerAndExtendedAminoAcids) {
         for (const HeldTorsion& t : staggered_bonds(MoleculeContext(m)))
             if (t.wells == TorsionWells::Anti) anti.push_back(text_of(m, t.atoms, 0, 4));
         EXPECT_EQ(anti, paths) << smiles;
+    }
+}
+
+// A large ring's walls stand about its tetrahedral centres and its ketone
+// carbons' ring angle; not about a lactone's carbonyl, nor in a six-ring.
+TEST(LargeRingAngles, KetoneCarbonsOfLargeRingsAreWalled) {
+    const std::pair<const char*, std::size_t> cases[] = {
+        {"O=C1CCCCCCCCCCC1", 1}, {"O=C1OCCCCCCCCCC1", 0}, {"O=C1CCCCC1", 0}, {"C1CCCCCCCCCCC1", 0}};
+    for (const auto& [smiles, ketones] : cases) {
+        const MolBuilder m = test::prepared(smiles);
+        std::size_t trigonal = 0;
+        for (const WindowAngle& w : large_ring_angles(MoleculeContext(m)))
+            if (m.atoms[w.atoms[1]].hybridization == core::Hybridization::Sp2) {
+                ++trigonal;
+                EXPECT_EQ(w.atoms[1], 1u) << smiles;
+            }
+        EXPECT_EQ(trigonal, ketones) << smiles;
     }
 }
 
