@@ -219,13 +219,14 @@ bool acyl_carbon(const core::MolBuilder& mol, std::uint32_t x) {
 }
 
 // Whether x and y, substituents on the two ends of double bond `bond`
-// outside its ring, lie cis: always in a ring of up to seven atoms, as
-// stored or as the bounds arrange it on a chain.
+// outside its ring, lie cis and close: in a six-ring (a five-ring's spread
+// apart, their exocyclic angles some 126), as stored or as the bounds
+// arrange it on a chain.
 bool cis_across(const MoleculeContext& context, std::uint32_t bond, std::uint32_t x, std::uint32_t y) {
     const core::MolBuilder& mol = context.mol;
     const core::Bond& b = mol.bonds[bond];
     const std::uint32_t ring = context.rings.smallest_holding(b.begin, b.end);
-    if (ring != NONE) return context.rings.ring_size(ring) <= 7;
+    if (ring != NONE) return context.rings.ring_size(ring) == 6;
     if (!double_bond_with_torsion(mol, bond)) return false;
     const bool x_first = mol.bond_between(b.begin, x) != NONE;
     const std::uint32_t a = x_first ? x : y, d = x_first ? y : x;
@@ -235,8 +236,8 @@ bool cis_across(const MoleculeContext& context, std::uint32_t bond, std::uint32_
     return chosen_cis(side_b, side_c, a, d, context.ranks);
 }
 
-// Two acyl groups on neighbouring trigonal atoms, cis (a phthalate's, an
-// aconitate's or maleate's esters): flat, their carbonyl and ester oxygens
+// Two acyl groups on neighbouring trigonal atoms of a chain or a six-ring,
+// cis (a phthalate's, an aconitate's or maleate's esters): flat, their carbonyl and ester oxygens
 // meet and open Ar-C=O to 135, closing O=C-O to 116 (diethyl phthalate).
 // Crystal structures of phthalate and maleate esters turn one or both
 // 40-90 degrees out of the plane; each is held ACYL_PAIR_TWIST out of it,
@@ -256,7 +257,8 @@ bool beside_cis_acyl(const MoleculeContext& context, std::uint32_t b, std::uint3
             if (far.atom == b || mol.bonds[far.bond].order != BondOrder::Single || !acyl_carbon(mol, far.atom) ||
                 context.rings.smallest_holding(nb.atom, far.atom) != NONE)
                 continue;
-            if (aromatic || cis_across(context, nb.bond, c, far.atom)) return true;
+            if (aromatic ? context.rings.smallest_size(b, nb.atom) == 6 : cis_across(context, nb.bond, c, far.atom))
+                return true;
         }
     }
     return false;
