@@ -297,14 +297,16 @@ TEST(ConjugatedLinks, NitroGroupCrowdedFromOneSideIsHeldTwisted) {
 }
 
 // Links that cannot lie flat for what stands beside them are held twisted:
-// two cis acyls on neighbouring atoms (a phthalate's, a maleate's; a
-// fumarate's lie trans, one ortho methyl leaves room), a beta-ionone ring's
+// two cis acyls on neighbouring atoms (a phthalate's, a maleate's, a
+// cyclohexene's; a fumarate's lie trans, a cyclopentene's spread apart, one
+// ortho methyl leaves room), a beta-ionone ring's
 // chain, a biguanide's two halves.
 TEST(ConjugatedLinks, CrowdedNeighboursHoldTheLinkTwisted) {
     const std::pair<const char*, Texts> cases[] = {
         {"COC(=O)c1ccccc1C(=O)OC", {"2-4", "9-10"}}, {"COC(=O)/C=C\\C(=O)OC", {"2-4", "5-6"}},
         {"COC(=O)/C=C/C(=O)OC", {}}, {"COC(=O)c1ccccc1C", {}}, {"CC(=O)/C=C/C1=C(C)CCCC1(C)C", {"4-5"}},
-        {"CC(=O)/C=C/C1=CCCCC1(C)C", {}}, {"CN(C)C(=N)N=C(N)N", {"3-5"}}, {"CN(C)C(=N)N", {}}};
+        {"CC(=O)/C=C/C1=CCCCC1(C)C", {}}, {"CN(C)C(=N)N=C(N)N", {"3-5"}}, {"CN(C)C(=N)N", {}},
+        {"COC(=O)C1=C(CCCC1)C(=O)OC", {"2-4", "5-10"}}, {"COC(=O)C1=C(CCC1)C(=O)OC", {}}};
     for (const auto& [smiles, bonds] : cases) {
         const MolBuilder m = test::prepared(smiles);
         Texts twisted;
