@@ -1748,13 +1748,14 @@ std::optional<double> tertiary_carbinol_angle(const core::MolBuilder& mol, const
 
 // The typical angle (degrees) a-centre-c at a carbonyl or thiocarbonyl
 // carbon (ketone, aldehyde, amide, ester or acid, carboxylate, carbamate,
-// urea, thiourea, dithiocarbamate, thiocarbamate), an imidate anion's or
-// thioimidate's carbon, a methylene beside a quaternary carbon or a sulfur,
+// urea, thiourea, dithiocarbamate, thiocarbamate), an imidate anion's,
+// thioimidate's or neutral guanidine's carbon, a methylene beside a quaternary carbon or a sulfur,
 // an ether or ester oxygen, a sulfonyl sulfur and an imine, oxime,
 // diarylamine, aryl hydrazine, hydroxamic, anilide or N-tert-alkyl amide
 // nitrogen that lie in no ring; in rings too, a sulfonyl sulfur's or
 // phosphoryl phosphorus's angles to its oxygens, a cyclosiloxane's Si-O-Si
-// and the fold between three-rings sharing a bond; the exocyclic angle at
+// and the fold between three-rings sharing a bond; a six-ring alkene
+// carbon's chain beside a quaternary ring carbon; the exocyclic angle at
 // an atom of a five-membered aromatic or flat ring or at an aryl ether's
 // ipso atom; a five-ring imine's angles and a 5-6 aromatic fusion atom's
 // angle across its two rings; the angles of a pyranone's or coumarin's ring; an ion's or lone-pair
