@@ -237,8 +237,9 @@ bool cis_across(const MoleculeContext& context, std::uint32_t bond, std::uint32_
 }
 
 // Two acyl groups on neighbouring trigonal atoms of a chain or a six-ring,
-// cis (a phthalate's, an aconitate's or maleate's esters): flat, their carbonyl and ester oxygens
-// meet and open Ar-C=O to 135, closing O=C-O to 116 (diethyl phthalate).
+// cis (a phthalate's, an aconitate's or maleate's esters): flat, their
+// carbonyl and ester oxygens meet and open Ar-C=O to 135, closing O=C-O to
+// 116 (diethyl phthalate).
 // Crystal structures of phthalate and maleate esters turn one or both
 // 40-90 degrees out of the plane; each is held ACYL_PAIR_TWIST out of it,
 // where neither's oxygens reach the other's (within the looser
