@@ -20,6 +20,13 @@ inline std::uint32_t lowest_ranked(std::span<const std::uint32_t> side, std::spa
     return best;
 }
 
+// Whether substituents a and d of an unconfigured chain double bond lie cis
+// in its arrangement.
+inline bool chosen_cis(std::span<const std::uint32_t> side_b, std::span<const std::uint32_t> side_c, std::uint32_t a,
+                       std::uint32_t d, std::span<const std::uint32_t> ranks) {
+    return (a != lowest_ranked(side_b, ranks)) != (d != lowest_ranked(side_c, ranks));
+}
+
 // The substituents on each end of a double bond; whether both ends have one
 // (else no torsion runs across it).
 inline bool double_bond_sides(const core::MolBuilder& mol, const core::Bond& bond, std::vector<std::uint32_t>& side_b,

@@ -50,9 +50,19 @@ std::vector<WindowAngle> large_ring_angles(const MoleculeContext& context) {
     const core::MolBuilder& mol = context.mol;
     const RingContext& rings = context.rings;
     std::vector<WindowAngle> out;
+    // A ring ketone's carbon too: erythromycin's C9, its ring folded by the
+    // walls about it, opened C8-C9-C10 to 138 where nothing held it.
+    const auto ketone = [&](std::uint32_t b) {
+        if (mol.atoms[b].atomic_num != core::Element::C || mol.degree[b] != 3 || is_aromatic(mol, b) ||
+            carbonyl_partner(mol, b) == NONE)
+            return false;
+        for (core::Neighbor nb : mol.neighbors(b))
+            if (nb.atom != carbonyl_partner(mol, b) && mol.atoms[nb.atom].atomic_num != core::Element::C) return false;
+        return true;
+    };
     for (std::uint32_t b = 0; b < mol.num_atoms(); ++b) {
-        if (!is_sp3(mol, b) || rings.smallest[b] == 0 || rings.smallest[b] == 3 || rings.smallest[b] == 4 ||
-            !element_in(mol, b, {core::Element::C, core::Element::N, core::Element::O}))
+        if (rings.smallest[b] == 0 || rings.smallest[b] == 3 || rings.smallest[b] == 4) continue;
+        if (!ketone(b) && (!is_sp3(mol, b) || !element_in(mol, b, {core::Element::C, core::Element::N, core::Element::O})))
             continue;
         for (core::Neighbor na : mol.neighbors(b))
             for (core::Neighbor nc : mol.neighbors(b))

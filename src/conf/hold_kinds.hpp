@@ -17,10 +17,10 @@ namespace quorix::conf {
 // squeezing its angles; these bonds turn as a chain's do. By bond index.
 std::vector<std::uint32_t> large_ring_bonds(const MoleculeContext& context);
 
-// Every angle between two neighbours of a tetrahedral C, N or O (in no
-// three- or four-membered ring) whose smallest common ring has LARGE_RING
-// atoms or more: atoms {a, centre, c}, windows unset (`ConformerHolds`
-// sets them). By centre, then neighbour order.
+// Every angle between two neighbours of a tetrahedral C, N or O or of a
+// ketone's carbon (in no three- or four-membered ring) whose smallest
+// common ring has LARGE_RING atoms or more: atoms {a, centre, c}, windows
+// unset (`ConformerHolds` sets them). By centre, then neighbour order.
 std::vector<WindowAngle> large_ring_angles(const MoleculeContext& context);
 // How far outside the bounds' window (degrees) a large ring's angle meets
 // its wall: within it the ring is as free as its bounds leave it; a large

@@ -19,13 +19,6 @@ namespace {
 using core::BondOrder;
 using core::NONE;
 
-// Whether substituents a and d of an unconfigured chain double bond lie cis
-// in its arrangement.
-bool chosen_cis(std::span<const std::uint32_t> side_b, std::span<const std::uint32_t> side_c, std::uint32_t a,
-                std::uint32_t d, std::span<const std::uint32_t> ranks) {
-    return (a != lowest_ranked(side_b, ranks)) != (d != lowest_ranked(side_c, ranks));
-}
-
 // An amide C-N bond: the carbon, its oxygen or sulfur, the nitrogen (three
 // neighbours), whether the bond lies in a ring (a lactam) and, for a
 // secondary amide outside the rings, the nitrogen's heavy neighbour (NONE

@@ -207,6 +207,120 @@ bool aryl_on_imine_nitrogen(const core::MolBuilder& mol, std::uint32_t aryl, std
     return false;
 }
 
+// ---- Conjugated links that cannot lie flat for what stands beside them,
+// held twisted instead: flat, their groups meet and the angles between them
+// give way by 10 degrees or more.
+namespace {
+
+// An acyl carbon outside the aromatic rings: a ketone's, ester's, acid's or
+// amide's.
+bool acyl_carbon(const core::MolBuilder& mol, std::uint32_t x) {
+    return mol.atoms[x].atomic_num == core::Element::C && !is_aromatic(mol, x) && carbonyl_partner(mol, x) != NONE;
+}
+
+// Whether x and y, substituents on the two ends of double bond `bond`
+// outside its ring, lie cis and close: in a six-ring (a five-ring's spread
+// apart, their exocyclic angles some 126), as stored or as the bounds
+// arrange it on a chain.
+bool cis_across(const MoleculeContext& context, std::uint32_t bond, std::uint32_t x, std::uint32_t y) {
+    const core::MolBuilder& mol = context.mol;
+    const core::Bond& b = mol.bonds[bond];
+    const std::uint32_t ring = context.rings.smallest_holding(b.begin, b.end);
+    if (ring != NONE) return context.rings.ring_size(ring) == 6;
+    if (!double_bond_with_torsion(mol, bond)) return false;
+    const bool x_first = mol.bond_between(b.begin, x) != NONE;
+    const std::uint32_t a = x_first ? x : y, d = x_first ? y : x;
+    if (has_stored_configuration(b)) return stored_cis(b, a, d);
+    std::vector<std::uint32_t> side_b, side_c;
+    double_bond_sides(mol, b, side_b, side_c);
+    return chosen_cis(side_b, side_c, a, d, context.ranks);
+}
+
+// Two acyl groups on neighbouring trigonal atoms of a chain or a six-ring,
+// cis (a phthalate's, an aconitate's or maleate's esters): flat, their
+// carbonyl and ester oxygens meet and open Ar-C=O to 135, closing O=C-O to
+// 116 (diethyl phthalate).
+// Crystal structures of phthalate and maleate esters turn one or both
+// 40-90 degrees out of the plane; each is held ACYL_PAIR_TWIST out of it,
+// where neither's oxygens reach the other's (within the looser
+// `TorsionWells::Crowded` the two carbonyls still met, O...O 2.6 A, and
+// an aconitate's O=C-O stayed at 120). Acyl `c` on pi atom `b`.
+constexpr double ACYL_PAIR_TWIST = 70.0;
+
+bool beside_cis_acyl(const MoleculeContext& context, std::uint32_t b, std::uint32_t c) {
+    const core::MolBuilder& mol = context.mol;
+    if (!acyl_carbon(mol, c) || mol.atoms[b].atomic_num != core::Element::C) return false;
+    for (core::Neighbor nb : mol.neighbors(b)) {
+        const BondOrder order = mol.bonds[nb.bond].order;
+        const bool aromatic = order == BondOrder::Aromatic && is_aromatic(mol, b);
+        if (nb.atom == c || (!aromatic && order != BondOrder::Double)) continue;
+        for (core::Neighbor far : mol.neighbors(nb.atom)) {
+            if (far.atom == b || mol.bonds[far.bond].order != BondOrder::Single || !acyl_carbon(mol, far.atom) ||
+                context.rings.smallest_holding(nb.atom, far.atom) != NONE)
+                continue;
+            if (aromatic ? context.rings.smallest_size(b, nb.atom) == 6 : cis_across(context, nb.bond, c, far.atom))
+                return true;
+        }
+    }
+    return false;
+}
+
+// A ring alkene carbon `b` beside a quaternary carbon whose double-bond
+// partner carries a carbon cis to the link (the beta-ionone ring of
+// ionones, retinoids and carotenoids, beta-cyclocitral): the link's far
+// atom meets either the gem-dimethyl or that substituent, and flat it
+// opened the angle towards the quaternary carbon to 131. Their crystal and
+// gas-phase structures twist the link 40-70 degrees (retinal's C5=C6-C7=C8
+// some -40 to -60, the 6-s-cis form). An amino group there (a
+// 2-amino-4H-pyran's) holds an ester flat by its hydrogen bond.
+bool beside_ring_quaternary(const MoleculeContext& context, std::uint32_t b, std::uint32_t c) {
+    const core::MolBuilder& mol = context.mol;
+    if (is_aromatic(mol, b) || mol.atoms[b].atomic_num != core::Element::C || mol.degree[b] != 3 ||
+        context.rings.smallest[b] == 0)
+        return false;
+    bool quaternary = false, crowded_partner = false;
+    for (core::Neighbor nb : mol.neighbors(b)) {
+        const std::uint32_t x = nb.atom;
+        if (x == c) continue;
+        if (mol.bonds[nb.bond].order == BondOrder::Single)
+            quaternary |= mol.atoms[x].atomic_num == core::Element::C && is_sp3(mol, x) && hydrogens_on(mol, x) == 0;
+        else if (mol.bonds[nb.bond].order == BondOrder::Double && context.rings.smallest_holding(b, x) != NONE)
+            for (core::Neighbor far : mol.neighbors(x))
+                crowded_partner |= far.atom != b && mol.atoms[far.atom].atomic_num == core::Element::C &&
+                                   context.rings.smallest_holding(x, far.atom) == NONE;
+    }
+    return quaternary && crowded_partner;
+}
+
+// A guanidine's carbon: three nitrogens, outside the aromatic rings.
+bool guanidine_carbon(const core::MolBuilder& mol, std::uint32_t x) {
+    if (mol.atoms[x].atomic_num != core::Element::C || is_aromatic(mol, x) || mol.degree[x] != 3) return false;
+    for (core::Neighbor nb : mol.neighbors(x))
+        if (mol.atoms[nb.atom].atomic_num != core::Element::N) return false;
+    return true;
+}
+
+// A biguanide's link from one guanidine carbon `b` to the other's imine
+// nitrogen `c` (metformin, phenformin): flat, the amino groups of the two
+// halves meet and opened N=C-N at `b` to 131. Crystal structures of
+// biguanides and their salts twist the two halves some 40-60 degrees apart.
+bool biguanide_link(const core::MolBuilder& mol, std::uint32_t b, std::uint32_t c) {
+    if (!guanidine_carbon(mol, b) || mol.atoms[c].atomic_num != core::Element::N || mol.degree[c] != 2) return false;
+    for (core::Neighbor nb : mol.neighbors(c))
+        if (nb.atom != b && mol.bonds[nb.bond].order == BondOrder::Double && guanidine_carbon(mol, nb.atom))
+            return true;
+    return false;
+}
+
+// Whether the link b-c is one of the last two.
+bool crowded_flat_link(const MoleculeContext& context, std::uint32_t b, std::uint32_t c) {
+    for (const auto& [x, y] : {std::pair{b, c}, std::pair{c, b}})
+        if (beside_ring_quaternary(context, x, y) || biguanide_link(context.mol, x, y)) return true;
+    return false;
+}
+
+}  // namespace
+
 std::vector<HeldTorsion> conjugated_links(const MoleculeContext& context) {
     const core::MolBuilder& mol = context.mol;
     std::vector<HeldTorsion> out;
@@ -241,8 +355,11 @@ std::vector<HeldTorsion> conjugated_links(const MoleculeContext& context) {
             out.push_back({{side, b, c, d}, TorsionWells::Cis});
         else if (const std::uint32_t side = aryl_ether_side(mol, context.rings, c, b); side != NONE)
             out.push_back({{a, b, c, side}, TorsionWells::Cis});
+        else if (beside_cis_acyl(context, b, c) || beside_cis_acyl(context, c, b))
+            out.push_back({{a, b, c, d}, TorsionWells::Twisted, false, ACYL_PAIR_TWIST * DEG_TO_RAD});
         else
-            out.push_back({{a, b, c, d}, twisted ? TorsionWells::Crowded : TorsionWells::Planar});
+            out.push_back({{a, b, c, d}, twisted || crowded_flat_link(context, b, c) ? TorsionWells::Crowded
+                                                                                    : TorsionWells::Planar});
     }
     return out;
 }
@@ -393,6 +510,62 @@ std::optional<HeldTorsion> gem_chain_torsion(const MoleculeContext& context, con
     return from(bond.end, bond.begin);
 }
 
+// ---- The three chains of a tertiary ammonium ion outside the rings
+// (triethyl- and tributylammonium, a protonated tertiary amine's chains):
+// each chain's next atom stands anti to another of the nitrogen's carbons,
+// each to the next one round (by index), a propeller in which no two
+// chains meet. Left to chance two chains stood as a syn-pentane's ends
+// and opened C-N+-C to 116-121.5, where crystal structures of
+// trialkylammonium salts give 110-114. None for any other bond.
+std::optional<HeldTorsion> ammonium_chain_torsion(const MoleculeContext& context, const core::Bond& bond) {
+    const core::MolBuilder& mol = context.mol;
+    const auto from = [&](std::uint32_t n, std::uint32_t chain) -> std::optional<HeldTorsion> {
+        if (mol.atoms[n].atomic_num != core::Element::N || mol.atoms[n].formal_charge != 1 || mol.degree[n] != 4 ||
+            context.rings.smallest[n] != 0 || hydrogens_on(mol, n) != 1)
+            return std::nullopt;
+        std::array<std::uint32_t, 3> carbons{};
+        std::size_t count = 0;
+        for (core::Neighbor nb : mol.neighbors(n)) {
+            if (mol.atoms[nb.atom].atomic_num == core::Element::H) continue;
+            if (mol.atoms[nb.atom].atomic_num != core::Element::C || !is_sp3(mol, nb.atom)) return std::nullopt;
+            carbons[count++] = nb.atom;
+        }
+        const std::uint32_t next = only_heavy_neighbour(mol, chain, n);
+        if (next == NONE || mol.degree[chain] != 4) return std::nullopt;
+        std::sort(carbons.begin(), carbons.end());
+        const std::size_t k = static_cast<std::size_t>(std::find(carbons.begin(), carbons.end(), chain) - carbons.begin());
+        return HeldTorsion{{next, chain, n, carbons[(k + 1) % 3]}, TorsionWells::Anti};
+    };
+    if (bond.order != BondOrder::Single) return std::nullopt;
+    if (const auto held = from(bond.begin, bond.end)) return held;
+    return from(bond.end, bond.begin);
+}
+
+// ---- A secondary amine's carboxymethyl or phosphonomethyl (iminodiacetic
+// acid, sarcosine, glyphosate): the acid group stands anti to the
+// nitrogen's other carbon, the extended chain. Left to chance both links of
+// glyphosate stood gauche, folding its carboxyl onto its phosphonate, and
+// their oxygens, held a van der Waals distance apart, opened N-C-C and
+// N-C-P to 119-120 (110-112 once extended, as MMFF94 and crystal
+// structures of N-substituted glycines and aminomethylphosphonic acids
+// give them). None for any other bond.
+std::optional<HeldTorsion> amino_acid_chain_torsion(const MoleculeContext& context, const core::Bond& bond) {
+    const core::MolBuilder& mol = context.mol;
+    const auto from = [&](std::uint32_t n, std::uint32_t ch2) -> std::optional<HeldTorsion> {
+        if (!amine_nitrogen(mol, n) || context.rings.smallest[n] != 0 || hydrogens_on(mol, n) != 1 ||
+            mol.atoms[ch2].atomic_num != core::Element::C || hydrogens_on(mol, ch2) != 2)
+            return std::nullopt;
+        const std::uint32_t acid = only_heavy_neighbour(mol, ch2, n), other = only_heavy_neighbour(mol, n, ch2);
+        if (acid == NONE || other == NONE || mol.atoms[other].atomic_num != core::Element::C) return std::nullopt;
+        const bool phosphono = mol.atoms[acid].atomic_num == core::Element::P && mol.degree[acid] == 4;
+        if (!phosphono && !acyl_carbon(mol, acid)) return std::nullopt;
+        return HeldTorsion{{acid, ch2, n, other}, TorsionWells::Anti};
+    };
+    if (bond.order != BondOrder::Single) return std::nullopt;
+    if (const auto held = from(bond.begin, bond.end)) return held;
+    return from(bond.end, bond.begin);
+}
+
 }  // namespace
 
 std::vector<HeldTorsion> staggered_bonds(const MoleculeContext& context) {
@@ -431,6 +604,14 @@ std::vector<HeldTorsion> staggered_bonds(const MoleculeContext& context) {
         }
         if (const auto gem = gem_chain_torsion(context, bond)) {
             out.push_back(*gem);
+            continue;
+        }
+        if (const auto ammonium = ammonium_chain_torsion(context, bond)) {
+            out.push_back(*ammonium);
+            continue;
+        }
+        if (const auto amino = amino_acid_chain_torsion(context, bond)) {
+            out.push_back(*amino);
             continue;
         }
         // An unbranched carbon chain lies anti, the extended zig-zag: gauche

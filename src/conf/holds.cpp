@@ -175,7 +175,9 @@ ConformerHolds::ConformerHolds(const core::MolBuilder& mol)
     // at the level that holds them, so that angles move freely within them;
     // an angle the bounds leave to the statistics is not held.
     // A large cycloalkane's walls stand closer: there an open angle is
-    // what lets an all-gauche crown close (see `large_carbocycle`).
+    // what lets an all-gauche crown close (see `large_carbocycle`); so do a
+    // ring ketone's, whose trigonal angle the sp3 angles about it would
+    // otherwise open to its wall (erythromycin's C9 to 125).
     auto& angles = std::get<std::vector<WindowAngle>>(groups_[static_cast<std::size_t>(HoldKind::LargeRingAngles)]);
     std::erase_if(angles, [&](WindowAngle& w) {
         const auto window = held_.angle_window(w.atoms[1], w.atoms[0], w.atoms[2]);
@@ -183,7 +185,8 @@ ConformerHolds::ConformerHolds(const core::MolBuilder& mol)
         const std::uint32_t ring = context_.rings.smallest_holding(w.atoms[0], w.atoms[1]);
         const bool carbocycle = ring != core::NONE && carbocycle_ring(context_, ring) &&
                                 context_.rings.contains(ring, w.atoms[2]);
-        const double margin = carbocycle ? CARBOCYCLE_WALL_MARGIN : ANGLE_WALL_MARGIN;
+        const bool trigonal = !is_sp3(context_.mol, w.atoms[1]);
+        const double margin = carbocycle || trigonal ? CARBOCYCLE_WALL_MARGIN : ANGLE_WALL_MARGIN;
         w.lower = (window->first - margin) * DEG_TO_RAD;
         w.upper = (window->second + margin) * DEG_TO_RAD;
         return false;

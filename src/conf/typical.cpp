@@ -957,6 +957,36 @@ std::optional<double> alkene_quaternary_angle(const core::MolBuilder& mol, const
     return (a == alkene ? c : a) == quaternary ? OPEN : ALKENE_H;
 }
 
+// ---- A six-ring alkene carbon beside a quaternary carbon of its ring, with a
+// chain on it (the beta-ionone ring of ionones, retinoids and carotenoids,
+// beta-cyclocitral): the gem-dimethyl presses the chain away, towards the
+// ring double bond. Crystal structures of retinal, retinoic acid and
+// beta-ionone derivatives give C1-C6-C7 some 117 (towards the quaternary
+// C1) and C5=C6-C7 122-124; the statistics' trigonal carbon is even at 120,
+// where the methyls pressed the chain to 122-131. The angle towards the
+// double bond takes what the ring angle (the statistics', as the bounds read
+// it) leaves of 360. None for the ring angle or any other centre.
+std::optional<double> ring_alkene_quaternary_angle(const core::MolBuilder& mol, const RingContext& rings,
+                                                   std::uint32_t centre, std::uint32_t a, std::uint32_t c) {
+    const std::size_t own = rings.smallest[centre];
+    if (own != 6 || mol.degree[centre] != 3 || is_aromatic(mol, centre) ||
+        element(mol, centre) != core::Element::C)
+        return std::nullopt;
+    std::uint32_t exo = NONE, quaternary = NONE, partner = NONE;
+    for (core::Neighbor nb : mol.neighbors(centre)) {
+        const bool in_ring = rings.smallest_size(centre, nb.atom) != 0;
+        const BondOrder order = mol.bonds[nb.bond].order;
+        if (!in_ring && order == BondOrder::Single && element(mol, nb.atom) != core::Element::H) exo = nb.atom;
+        else if (in_ring && order == BondOrder::Single && quaternary_carbon(mol, nb.atom)) quaternary = nb.atom;
+        else if (in_ring && order == BondOrder::Double && element(mol, nb.atom) == core::Element::C) partner = nb.atom;
+    }
+    if (exo == NONE || quaternary == NONE || partner == NONE || (a != exo && c != exo)) return std::nullopt;
+    constexpr double TOWARD_QUATERNARY = 117.0;
+    if (a == quaternary || c == quaternary) return TOWARD_QUATERNARY;
+    const double inside = estimate_bond_angle(core::Element::C, 3, 0, own, own).angle * RAD_TO_DEG;
+    return 360.0 - inside - TOWARD_QUATERNARY;
+}
+
 // ---- A secondary amide's nitrogen on a tertiary alkyl carbon (N-tert-butyl,
 // N-adamantyl, N-1-methylcyclohexyl amides, carbamates and thioamides):
 // the alkyl's three branches meet the carbonyl oxygen cis to them in the
@@ -1034,6 +1064,16 @@ bool imidate_sulfur(const core::MolBuilder& mol, std::uint32_t x) {
     return element(mol, x) == core::Element::S && mol.degree[x] == 2 && mol.atoms[x].formal_charge == 0;
 }
 
+// A neutral guanidine's imine carbon, X=C(NR2)2 (guanidines, a biguanide's
+// terminal half): the double bond opens its two angles and the two amino
+// nitrogens close theirs, N-C-N 115-118 against N=C-N 120-125 in crystal
+// structures of neutral guanidines and biguanides; the statistics' even 120
+// left metformin's H2N-C-NH2 some 10 above where MMFF94 settles it.
+bool guanidine_amino(const core::MolBuilder& mol, std::uint32_t x) {
+    return element(mol, x) == core::Element::N && mol.degree[x] == 3 && mol.atoms[x].formal_charge == 0 &&
+           !is_aromatic(mol, x);
+}
+
 std::optional<double> imine_carbon_angle(const core::MolBuilder& mol, std::uint32_t centre, std::uint32_t a,
                                          std::uint32_t c) {
     if (element(mol, centre) != core::Element::C || mol.degree[centre] != 3 || is_aromatic(mol, centre))
@@ -1054,6 +1094,9 @@ std::optional<double> imine_carbon_angle(const core::MolBuilder& mol, std::uint3
     if (imidate_oxide(mol, others[0]) || imidate_oxide(mol, others[1])) {
         lead = imidate_oxide(mol, others[0]) ? 0 : 1;
         angles = {128.0, 113.5, 118.5};
+    } else if (guanidine_amino(mol, others[0]) && guanidine_amino(mol, others[1]) &&
+               mol.atoms[x].formal_charge == 0) {
+        angles = {121.5, 121.5, 117.0};
     } else if (imidate_sulfur(mol, others[0]) && imidate_sulfur(mol, others[1])) {
         angles = {123.5, 123.5, 113.0};
     } else if (imidate_sulfur(mol, others[0]) || imidate_sulfur(mol, others[1])) {
@@ -1116,6 +1159,11 @@ std::optional<double> oxygen_angle(const core::MolBuilder& mol, const RingContex
         aryl_ether_off_plane(mol, rings, kind_of(mol, a) == Kind::AromaticCarbon ? a : c, o))
         return 114.5;
     if (pair == P{Kind::Sp3Carbon, Kind::CarbonylCarbon}) return 116.5;
+    // A vinyl or enol ester's oxygen is shared by two pi systems and opens as
+    // a phenyl ester's does: C=C-O-C(=O) 117 in vinyl acetate's gas-phase
+    // structure (electron diffraction), 115-119 in crystal structures of enol
+    // esters; the statistics' ether row gave 108.
+    if (pair == P{Kind::AlkeneCarbon, Kind::CarbonylCarbon}) return 117.0;
     if (pair == P{Kind::Sp3Carbon, Kind::AromaticCarbon} || pair == P{Kind::AromaticCarbon, Kind::CarbonylCarbon} ||
         pair == P{Kind::Sp3Carbon, Kind::AlkeneCarbon})
         return 117.5;
@@ -1960,13 +2008,14 @@ std::optional<double> ring_nitrone_lean(const core::MolBuilder& mol, const RingC
 
 // The typical angle (degrees) a-centre-c at a carbonyl or thiocarbonyl
 // carbon (ketone, aldehyde, amide, ester or acid, carboxylate, carbamate,
-// urea, thiourea, dithiocarbamate, thiocarbamate), an imidate anion's or
-// thioimidate's carbon, a methylene beside a quaternary carbon or a sulfur,
+// urea, thiourea, dithiocarbamate, thiocarbamate), an imidate anion's,
+// thioimidate's or neutral guanidine's carbon, a methylene beside a quaternary carbon or a sulfur,
 // an ether or ester oxygen, a sulfonyl sulfur and an imine, oxime,
 // diarylamine, aryl hydrazine, hydroxamic, anilide or N-tert-alkyl amide
 // nitrogen that lie in no ring; in rings too, a sulfonyl sulfur's or
 // phosphoryl phosphorus's angles to its oxygens, a cyclosiloxane's Si-O-Si
-// and the fold between three-rings sharing a bond; the exocyclic angle at
+// and the fold between three-rings sharing a bond; a six-ring alkene
+// carbon's chain beside a quaternary ring carbon; the exocyclic angle at
 // an atom of a five-membered aromatic or flat ring or at an aryl ether's
 // ipso atom; a five-ring imine's angles and a 5-6 aromatic fusion atom's
 // angle across its two rings; the angles of a pyranone's or coumarin's ring; an ion's or lone-pair
@@ -1993,6 +2042,7 @@ std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext
                 if (const auto acyl = quaternary_acyl_ether_angle(mol, rings, centre, a, c)) return acyl;
                 if (const auto hemiaminal = hemiaminal_angle(mol, rings, centre, a, c)) return hemiaminal;
                 if (const auto sulfone = ring_sulfone_quaternary_angle(mol, rings, centre, a, c)) return sulfone;
+                if (const auto gem = ring_alkene_quaternary_angle(mol, rings, centre, a, c)) return gem;
                 return folded_three_rings_angle(mol, centre, a, c);
             }
             if (const auto carbinol = tertiary_carbinol_angle(mol, rings, centre, a, c)) return carbinol;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "conf/bounds.hpp"
+#include "conf/hold_kinds.hpp"
 #include "conf/holds.hpp"
 #include "conf/stats.hpp"
 #include "shapes.hpp"
@@ -295,6 +296,27 @@ TEST(ConjugatedLinks, NitroGroupCrowdedFromOneSideIsHeldTwisted) {
     EXPECT_EQ(central_bonds(aldehyde, conjugated_links(MoleculeContext(aldehyde)), TorsionWells::Planar), Texts{"6-7"});
 }
 
+// Links that cannot lie flat for what stands beside them are held twisted:
+// two cis acyls on neighbouring atoms (a phthalate's, a maleate's, a
+// cyclohexene's; a fumarate's lie trans, a cyclopentene's spread apart, one
+// ortho methyl leaves room), a beta-ionone ring's
+// chain, a biguanide's two halves.
+TEST(ConjugatedLinks, CrowdedNeighboursHoldTheLinkTwisted) {
+    const std::pair<const char*, Texts> cases[] = {
+        {"COC(=O)c1ccccc1C(=O)OC", {"2-4", "9-10"}}, {"COC(=O)/C=C\\C(=O)OC", {"2-4", "5-6"}},
+        {"COC(=O)/C=C/C(=O)OC", {}}, {"COC(=O)c1ccccc1C", {}}, {"CC(=O)/C=C/C1=C(C)CCCC1(C)C", {"4-5"}},
+        {"CC(=O)/C=C/C1=CCCCC1(C)C", {}}, {"CN(C)C(=N)N=C(N)N", {"3-5"}}, {"CN(C)C(=N)N", {}},
+        {"COC(=O)C1=C(CCCC1)C(=O)OC", {"2-4", "5-10"}}, {"COC(=O)C1=C(CCC1)C(=O)OC", {}}};
+    for (const auto& [smiles, bonds] : cases) {
+        const MolBuilder m = test::prepared(smiles);
+        Texts twisted;
+        for (const HeldTorsion& t : conjugated_links(MoleculeContext(m)))
+            if (t.wells == TorsionWells::Crowded || t.wells == TorsionWells::Twisted)
+                twisted.push_back(text_of(m, t.atoms, 1, 3));
+        EXPECT_EQ(twisted, bonds) << smiles;
+    }
+}
+
 // An aryl ether with one crowded ortho side is held with its alkyl cis to
 // the free side's ring atom, and the bounds start it there; one on a
 // six-ring with both sides free takes one of them (a ring nitrogen's, where
@@ -427,6 +449,40 @@ TEST(StaggeredBonds, ChainsAntiAndMacrocyclesStaggered) {
             for (std::size_t k = 0; k < 3; ++k) EXPECT_NE(m.bond_between(t.atoms[k], t.atoms[k + 1]), NONE);
         }
         EXPECT_EQ(held, ring_bonds) << smiles;
+    }
+}
+
+// A trialkylammonium's chains stand anti each to the next carbon round the
+// nitrogen, a propeller; a secondary amine's carboxymethyl and
+// phosphonomethyl anti to its other carbon. Nothing else of these is anti.
+TEST(StaggeredBonds, AmmoniumPropellerAndExtendedAminoAcids) {
+    const std::pair<const char*, Texts> cases[] = {
+        {"CC[NH+](CC)CC", {"0-1-2-3", "4-3-2-5", "6-5-2-1"}}, {"CC[NH+](C)C", {"0-1-2-3"}},
+        {"OC(=O)CNCP(=O)(O)O", {"1-3-4-5", "6-5-4-3"}}, {"CNCC(=O)O", {"3-2-1-0"}},
+        {"CC[N+](C)(C)C", {}}, {"CCN(CC)CC", {}}, {"CN(C)CC(=O)O", {}}};
+    for (const auto& [smiles, paths] : cases) {
+        const MolBuilder m = test::prepared(smiles);
+        Texts anti;
+        for (const HeldTorsion& t : staggered_bonds(MoleculeContext(m)))
+            if (t.wells == TorsionWells::Anti) anti.push_back(text_of(m, t.atoms, 0, 4));
+        EXPECT_EQ(anti, paths) << smiles;
+    }
+}
+
+// A large ring's walls stand about its tetrahedral centres and its ketone
+// carbons' ring angle; not about a lactone's carbonyl, nor in a six-ring.
+TEST(LargeRingAngles, KetoneCarbonsOfLargeRingsAreWalled) {
+    const std::pair<const char*, std::size_t> cases[] = {
+        {"O=C1CCCCCCCCCCC1", 1}, {"O=C1OCCCCCCCCCC1", 0}, {"O=C1CCCCC1", 0}, {"C1CCCCCCCCCCC1", 0}};
+    for (const auto& [smiles, ketones] : cases) {
+        const MolBuilder m = test::prepared(smiles);
+        std::size_t trigonal = 0;
+        for (const WindowAngle& w : large_ring_angles(MoleculeContext(m)))
+            if (m.atoms[w.atoms[1]].hybridization == core::Hybridization::Sp2) {
+                ++trigonal;
+                EXPECT_EQ(w.atoms[1], 1u) << smiles;
+            }
+        EXPECT_EQ(trigonal, ketones) << smiles;
     }
 }
 
