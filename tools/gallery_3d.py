@@ -3,7 +3,11 @@
 through headless Chromium), to look at by eye:
 
     build/venv/bin/python tools/gallery_3d.py [out_dir]
+    build/venv/bin/python tools/gallery_3d.py out_dir --drugs paracetamol,morphine [--style ball-and-stick]
+
+--drugs takes the named records of tests/data/famous_drugs.smi, as users paste them.
 """
+import argparse
 import math
 import os
 import shutil
@@ -21,13 +25,29 @@ MOLECULES = {
 STYLES = ["space-filling", "ball-and-stick", "stick", "wireframe"]
 
 
+def drugs(names):
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "data", "famous_drugs.smi")
+    with open(path) as f:
+        table = dict(reversed(line.split()) for line in f if line.strip())
+    missing = [n for n in names if n not in table]
+    if missing:
+        sys.exit(f"not in famous_drugs.smi: {', '.join(missing)}")
+    return {n: table[n] for n in names}
+
+
 def main():
-    out = sys.argv[1] if len(sys.argv) > 1 else "build/gallery"
+    ap = argparse.ArgumentParser()
+    ap.add_argument("out", nargs="?", default="build/gallery")
+    ap.add_argument("--drugs", help="comma-separated names from tests/data/famous_drugs.smi")
+    ap.add_argument("--style", choices=STYLES, help="one style instead of all four")
+    args = ap.parse_args()
+    out = args.out
     os.makedirs(out, exist_ok=True)
     chromium = shutil.which("chromium") or shutil.which("chromium-browser")
-    for name, smiles in MOLECULES.items():
+    molecules = drugs(args.drugs.split(",")) if args.drugs else MOLECULES
+    for name, smiles in molecules.items():
         conf = quorix.parse_smiles(smiles).conformer()
-        for style in STYLES:
+        for style in [args.style] if args.style else STYLES:
             report = conf.depiction_3d_report(style)
             base = os.path.abspath(os.path.join(out, f"{name}_{style}"))
             with open(base + ".svg", "w") as f:
