@@ -47,6 +47,26 @@ bool donor_oxygen(const core::MolBuilder& mol, std::uint32_t o, std::uint32_t pi
            (mol.atoms[far].atomic_num == core::Element::C && is_sp3(mol, far));
 }
 
+// A secondary anilide's nitrogen `n` on aromatic atom `ring_atom` (one
+// hydrogen, an acyl carbon beside the ring): its lone pair is shared by the
+// carbonyl and the ring, which lie near one plane (acetanilide's and
+// paracetamol's rings turn some 20 degrees from the amide plane in their
+// crystals; perpendicular they lose the ring's share of the conjugation).
+bool anilide_nitrogen(const core::MolBuilder& mol, std::uint32_t n, std::uint32_t ring_atom) {
+    const core::Atom& atom = mol.atoms[n];
+    if (!is_aromatic(mol, ring_atom) || atom.atomic_num != core::Element::N || atom.formal_charge != 0 ||
+        is_aromatic(mol, n) || mol.degree[n] != 3)
+        return false;
+    std::size_t hydrogens = 0, acyl = 0;
+    for (core::Neighbor nb : mol.neighbors(n)) {
+        if (mol.bonds[nb.bond].order != BondOrder::Single) return false;
+        if (nb.atom == ring_atom) continue;
+        if (mol.atoms[nb.atom].atomic_num == core::Element::H) ++hydrogens;
+        else if (!is_aromatic(mol, nb.atom) && carbonyl_partner(mol, nb.atom) != NONE) ++acyl;
+    }
+    return hydrogens == 1 && acyl == 1;
+}
+
 // How many sides ring neighbour `nb` of aromatic atom `a` crowds: one with
 // a heavy atom off the ring path, both as a peri fusion atom.
 std::size_t sides_crowded_by(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t a,
@@ -216,10 +236,12 @@ std::vector<HeldTorsion> conjugated_links(const MoleculeContext& context) {
         const bool pi_b = pi_atom(mol, b), pi_c = pi_atom(mol, c);
         bool link = false;
         if (pi_b && pi_c) link = !(is_aromatic(mol, b) && is_aromatic(mol, c));
-        else if (pi_b) link = carbonyl_partner(mol, b) == NONE && donor_oxygen(mol, c, b) &&
-                              !crowded_ring_atom(mol, context.rings, b);
-        else if (pi_c) link = carbonyl_partner(mol, c) == NONE && donor_oxygen(mol, b, c) &&
-                              !crowded_ring_atom(mol, context.rings, c);
+        else if (pi_b) link = (carbonyl_partner(mol, b) == NONE && donor_oxygen(mol, c, b) &&
+                               !crowded_ring_atom(mol, context.rings, b)) ||
+                              anilide_nitrogen(mol, c, b);
+        else if (pi_c) link = (carbonyl_partner(mol, c) == NONE && donor_oxygen(mol, b, c) &&
+                               !crowded_ring_atom(mol, context.rings, c)) ||
+                              anilide_nitrogen(mol, b, c);
         if (!link || tertiary_amide_carbon(mol, b) || tertiary_amide_carbon(mol, c)) continue;
         if (aryl_ether_perpendicular(mol, context.rings, b, c) || aryl_ether_perpendicular(mol, context.rings, c, b)) {
             const std::uint32_t a = other_neighbour(mol, b, c), d = other_neighbour(mol, c, b);

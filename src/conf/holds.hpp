@@ -115,7 +115,9 @@ std::vector<PlanarFour> planar_nitro_groups(const MoleculeContext& context);
 // atoms excepted, since biaryls twist), and the link from such an atom to an
 // ether or hydroxyl oxygen whose other neighbour is a hydrogen or an sp3
 // carbon (anisoles, phenols, enol ethers; an ester's oxygen is held by
-// `planar_esters`). An aromatic atom with heavy substituents at both ortho
+// `planar_esters`), and an aromatic atom's link to a secondary anilide's
+// nitrogen (see `anilide_nitrogen`; acetanilides, aryl ureas and carbamates,
+// whose amide the amide holds keep flat). An aromatic atom with heavy substituents at both ortho
 // positions is crowded out of the plane and not held; a nitro group crowded
 // so from one side is held twisted instead. One torsion per bond, each end's
 // first other neighbour; but an aryl ether's alkyl is held cis to the ring
@@ -193,9 +195,12 @@ inline constexpr double BIARYL_TWIST_OPEN = 20.0;
 inline constexpr double BIARYL_TWIST_CROWDED = 60.0;
 std::vector<HeldTorsion> biaryl_links(const MoleculeContext& context);
 
-// The rings held as chairs: six-membered, every atom sp3, sharing at most one
-// bond with any other ring and none with a ring smaller than six (which would
-// force its shared torsion flat), and no cyclosiloxane (see `siloxane_ring`).
+// The rings held as chairs: six-membered, every atom sp3, sharing with any
+// other ring at most one bond, or two bonds about a one-atom bridge (the
+// piperidine of a morphinan, a tropane's six-ring, a bicyclo[3.3.1]nonane's
+// two: chairs in their crystals), and none with a ring smaller than five
+// (which would force its shared torsions flat), and no cyclosiloxane (see
+// `siloxane_ring`).
 // By index in the ring list.
 std::vector<std::uint32_t> chair_rings(const MoleculeContext& context);
 
@@ -214,12 +219,16 @@ struct ChairSubstituent {
     ChairPlace place = ChairPlace::Equatorial;
 };
 
-// A chair ring: its index in the ring list, its atoms in ring order and its
-// heavy substituents.
+// A chair ring: its index in the ring list, its atoms in ring order, its
+// heavy substituents, and per ring path k (round the bond between atoms
+// k + 1 and k + 2) whether that bond is one of two a bridged ring shares
+// with it: the bridge sets the sign of those torsions, so they choose the
+// form (a morphinan's piperidine can only flip its ethylamine bridge).
 struct HeldChair {
     std::uint32_t ring = core::NONE;
     std::array<std::uint32_t, 6> atoms{};
     std::vector<ChairSubstituent> substituents;
+    std::array<bool, 6> bridged{};
 };
 
 // Every chair ring, in the order of `chair_rings`.
