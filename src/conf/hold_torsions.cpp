@@ -49,9 +49,7 @@ bool donor_oxygen(const core::MolBuilder& mol, std::uint32_t o, std::uint32_t pi
 
 // A secondary anilide's nitrogen `n` on aromatic atom `ring_atom` (one
 // hydrogen, an acyl carbon beside the ring): its lone pair is shared by the
-// carbonyl and the ring, which lie near one plane (acetanilide's and
-// paracetamol's rings turn some 20 degrees from the amide plane in their
-// crystals; perpendicular they lose the ring's share of the conjugation).
+// carbonyl and the ring, which lie near one plane (see `ANILIDE_TWIST`).
 bool anilide_nitrogen(const core::MolBuilder& mol, std::uint32_t n, std::uint32_t ring_atom) {
     const core::Atom& atom = mol.atoms[n];
     if (!is_aromatic(mol, ring_atom) || atom.atomic_num != core::Element::N || atom.formal_charge != 0 ||
@@ -263,6 +261,8 @@ std::vector<HeldTorsion> conjugated_links(const MoleculeContext& context) {
             out.push_back({{side, b, c, d}, TorsionWells::Cis});
         else if (const std::uint32_t side = aryl_ether_side(mol, context.rings, c, b); side != NONE)
             out.push_back({{a, b, c, side}, TorsionWells::Cis});
+        else if (anilide_nitrogen(mol, c, b) || anilide_nitrogen(mol, b, c))
+            out.push_back({{a, b, c, d}, TorsionWells::Twisted, false, ANILIDE_TWIST * DEG_TO_RAD});
         else
             out.push_back({{a, b, c, d}, twisted ? TorsionWells::Crowded : TorsionWells::Planar});
     }

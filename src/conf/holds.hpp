@@ -116,8 +116,14 @@ std::vector<PlanarFour> planar_nitro_groups(const MoleculeContext& context);
 // ether or hydroxyl oxygen whose other neighbour is a hydrogen or an sp3
 // carbon (anisoles, phenols, enol ethers; an ester's oxygen is held by
 // `planar_esters`), and an aromatic atom's link to a secondary anilide's
-// nitrogen (see `anilide_nitrogen`; acetanilides, aryl ureas and carbamates,
-// whose amide the amide holds keep flat). An aromatic atom with heavy substituents at both ortho
+// nitrogen (acetanilides, aryl ureas and carbamates, whose amide the amide
+// holds keep flat), held within ANILIDE_TWIST of a twist of ANILIDE_TWIST
+// degrees (a twisted torsion's window, TWIST_TOLERANCE, is as wide), so 0 to
+// 20 degrees from the amide's plane: flat, the ring's ortho hydrogen on the
+// carbonyl's side meets the oxygen some 2.3 A off, and the crystal
+// structures of acetanilide and paracetamol turn the ring some 20 degrees
+// (17.6 and 20-23) rather than open C(=O)-N-C(aryl) past its 127-128. An
+// aromatic atom with heavy substituents at both ortho
 // positions is crowded out of the plane and not held; a nitro group crowded
 // so from one side is held twisted instead. One torsion per bond, each end's
 // first other neighbour; but an aryl ether's alkyl is held cis to the ring
@@ -125,6 +131,7 @@ std::vector<PlanarFour> planar_nitro_groups(const MoleculeContext& context);
 // one perpendicular to its ring (see `aryl_ether_perpendicular`). In bond
 // order.
 std::vector<HeldTorsion> conjugated_links(const MoleculeContext& context);
+inline constexpr double ANILIDE_TWIST = 10.0;
 
 // Whether the sp3 alkyl of ether oxygen `o` on aromatic atom `ring_atom`
 // leaves the ring's plane: with both ortho sides crowded, as a tertiary
