@@ -936,7 +936,8 @@ def bridged_six_rings(g, atoms, cyc):
 def anilides(g, x, atoms):
     """(heavy ortho sides, 0 to 2; angle 0-90 between the ring's plane and the plane
     C(=O)-N-C(ipso)) per secondary anilide: a neutral non-aromatic N with single bonds to one
-    H, one aromatic carbon with two aromatic bonds and one non-aromatic C=O or C=S carbon."""
+    H, one aromatic carbon with two aromatic bonds (the bond to it in no ring) and one
+    non-aromatic C=O or C=S carbon."""
     out = []
     for n in range(g.n):
         if g.z[n] != 7 or atoms[n]["is_aromatic"] or atoms[n]["formal_charge"] != 0 or len(g.nbrs[n]) != 3:
@@ -951,7 +952,7 @@ def anilides(g, x, atoms):
             continue
         a = ar[0]
         ring = aryl_ring(g, a)
-        if not ring:
+        if not ring or g.ring_bond[(n, a)]:
             continue
         r1, r2 = ring[0][1], ring[0][-1]
         own = {r1: (a, ring[0][2]), r2: (a, ring[0][-2])}

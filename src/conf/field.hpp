@@ -40,9 +40,22 @@ struct RingSubstituent {
 // macrocycle's ring bond, which its ring closes), between CHAIR_TORSION_LOW and
 // CHAIR_TORSION_HIGH of the sign `negative` gives (a chair's ring path, whose
 // signs alternate round the ring), at 0 alone (a conjugated link that
-// must lie one way, as an aryl ether with a crowded ortho side), or within
-// SYN_TOLERANCE of 0 (a hydrogen turned towards a group it spares).
-enum class TorsionWells : std::uint8_t { Planar, Staggered, Chair, Anti, Twisted, Crowded, RingStaggered, Cis, Syn };
+// must lie one way, as an aryl ether with a crowded ortho side), within
+// SYN_TOLERANCE of 0 (a hydrogen turned towards a group it spares), or
+// `twist` off cis alone (an anilide's ring, turned from its carbonyl's
+// side).
+enum class TorsionWells : std::uint8_t {
+    Planar,
+    Staggered,
+    Chair,
+    Anti,
+    Twisted,
+    Crowded,
+    RingStaggered,
+    Cis,
+    Syn,
+    NearCis
+};
 
 struct HeldTorsion {
     std::array<std::uint32_t, 4> atoms{};

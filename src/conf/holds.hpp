@@ -116,21 +116,38 @@ std::vector<PlanarFour> planar_nitro_groups(const MoleculeContext& context);
 // ether or hydroxyl oxygen whose other neighbour is a hydrogen or an sp3
 // carbon (anisoles, phenols, enol ethers; an ester's oxygen is held by
 // `planar_esters`), and an aromatic atom's link to a secondary anilide's
-// nitrogen (acetanilides, aryl ureas and carbamates, whose amide the amide
-// holds keep flat), held within ANILIDE_TWIST of a twist of ANILIDE_TWIST
-// degrees (a twisted torsion's window, TWIST_TOLERANCE, is as wide), so 0 to
-// 20 degrees from the amide's plane: flat, the ring's ortho hydrogen on the
-// carbonyl's side meets the oxygen some 2.3 A off, and the crystal
-// structures of acetanilide and paracetamol turn the ring some 20 degrees
-// (17.6 and 20-23) rather than open C(=O)-N-C(aryl) past its 127-128. An
-// aromatic atom with heavy substituents at both ortho
-// positions is crowded out of the plane and not held; a nitro group crowded
-// so from one side is held twisted instead. One torsion per bond, each end's
-// first other neighbour; but an aryl ether's alkyl is held cis to the ring
-// atom `aryl_ether_side` gives (`TorsionWells::Cis`), and a perfluoroalkyl
-// one perpendicular to its ring (see `aryl_ether_perpendicular`). In bond
-// order.
+// nitrogen (see `anilide_acyl`), turned some ANILIDE_TWIST degrees out of
+// the amide's plane (`TorsionWells::NearCis` from the ring atom
+// `anilide_side` gives to the acyl carbon; `TorsionWells::Twisted` either
+// way where it gives none). An aromatic atom with heavy substituents at both
+// ortho positions is crowded out of the plane and not held; a nitro group
+// crowded so from one side is held twisted instead. One torsion per bond,
+// each end's first other neighbour; but an aryl ether's alkyl is held cis to
+// the ring atom `aryl_ether_side` gives (`TorsionWells::Cis`), and a
+// perfluoroalkyl one perpendicular to its ring (see
+// `aryl_ether_perpendicular`). In bond order.
 std::vector<HeldTorsion> conjugated_links(const MoleculeContext& context);
+
+// The acyl carbon of a secondary anilide's nitrogen `n` on aromatic atom
+// `ring_atom` (one hydrogen, a C=O or C=S carbon beside the ring: acetanilides,
+// aryl ureas and carbamates), NONE for another atom. Its lone pair is shared
+// by the carbonyl and the ring, which lie near one plane; the amide holds
+// keep the amide flat.
+std::uint32_t anilide_acyl(const core::MolBuilder& mol, std::uint32_t n, std::uint32_t ring_atom);
+
+// The ring neighbour of six-ring atom `ring_atom` on whose side anilide
+// nitrogen `n` puts its acyl carbon, NONE where none is chosen (a five-ring,
+// a link in a ring, both ortho sides crowded, two ring nitrogens beside it): the free side
+// when one ortho side is crowded (the N-H turns towards the substituent), a
+// carbon's rather than a ring nitrogen's, else the first. The ring's ortho
+// hydrogen there meets the carbonyl oxygen some 2.3 A off and opens
+// C(ortho)-C-N on that side (see `CentreAngles::Group`). The ring turns
+// 0 to 2 ANILIDE_TWIST degrees out of the amide's plane: the crystal
+// structures of acetanilide and paracetamol turn it some 20 (17.6 and
+// 20-23), where flat the ortho hydrogen would press C(=O)-N-C(aryl) open
+// past its 127-128.
+std::uint32_t anilide_side(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t ring_atom,
+                           std::uint32_t n);
 inline constexpr double ANILIDE_TWIST = 10.0;
 
 // Whether the sp3 alkyl of ether oxygen `o` on aromatic atom `ring_atom`
@@ -310,7 +327,9 @@ struct BoundsRules {
     // and the alkyl (cis), `first` on the bond's begin side.
     // `Free`: a single bond of a ring of LARGE_RING atoms or more, whose
     // ring paths turn as freely as a chain's (see `large_ring_bonds`).
-    enum class Rule : std::uint8_t { None, DoubleBond, CisAcross, Free };
+    // `NearCis`: an anilide's ring atom and acyl carbon (see `anilide_side`),
+    // within 45 degrees of cis.
+    enum class Rule : std::uint8_t { None, DoubleBond, CisAcross, NearCis, Free };
     struct ChainRule {
         Rule rule = Rule::None;
         std::uint32_t first = core::NONE, second = core::NONE;
