@@ -210,7 +210,7 @@ double held_torsion_terms(const ErrorFunction& f, std::span<const double> x, std
                 sum += well_term(*t, h.atoms, psi < PI / 2 ? h.twist : PI - h.twist, TWIST_TOLERANCE, LINK_WEIGHT, g);
                 break;
             case TorsionWells::NearCis:
-                sum += well_term(*t, h.atoms, h.twist, TWIST_TOLERANCE, LINK_WEIGHT, g);
+                sum += well_term(*t, h.atoms, h.twist, NEAR_CIS_TOLERANCE, LINK_WEIGHT, g);
                 break;
             case TorsionWells::Crowded:
                 sum += well_term(*t, h.atoms, PI / 2, PI / 2 - TWIST_LOW, LINK_WEIGHT, g);

@@ -224,6 +224,11 @@ inline constexpr double TWIST_TOLERANCE = 10.0 * DEG_TO_RAD;
 // A crowded link is held at least TWIST_LOW out of its plane with
 // LINK_WEIGHT.
 inline constexpr double TWIST_LOW = 35.0 * DEG_TO_RAD;
+// A near-cis torsion is held within NEAR_CIS_TOLERANCE of its twist with
+// LINK_WEIGHT: an anilide's ring turns 15 to 25 degrees in crystal
+// structures, and the ortho hydrogen's contact with the oxygen presses it
+// no further.
+inline constexpr double NEAR_CIS_TOLERANCE = 5.0 * DEG_TO_RAD;
 // A syn torsion is held within SYN_TOLERANCE of 0 with STAGGER_WEIGHT: an
 // aryl ether's methine hydrogen lies 0 to 40 degrees off its aryl carbon.
 inline constexpr double SYN_TOLERANCE = 35.0 * DEG_TO_RAD;

@@ -142,13 +142,13 @@ std::uint32_t anilide_acyl(const core::MolBuilder& mol, std::uint32_t n, std::ui
 // carbon's rather than a ring nitrogen's, else the first. The ring's ortho
 // hydrogen there meets the carbonyl oxygen some 2.3 A off and opens
 // C(ortho)-C-N on that side (see `CentreAngles::Group`). The ring turns
-// 0 to 2 ANILIDE_TWIST degrees out of the amide's plane: the crystal
-// structures of acetanilide and paracetamol turn it some 20 (17.6 and
-// 20-23), where flat the ortho hydrogen would press C(=O)-N-C(aryl) open
-// past its 127-128.
+// ANILIDE_TWIST degrees out of the amide's plane (within
+// NEAR_CIS_TOLERANCE): the crystal structures of acetanilide and
+// paracetamol turn it 17.6 and 20-23, where flat the ortho hydrogen would
+// press C(=O)-N-C(aryl) open past its 127-128.
 std::uint32_t anilide_side(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t ring_atom,
                            std::uint32_t n);
-inline constexpr double ANILIDE_TWIST = 10.0;
+inline constexpr double ANILIDE_TWIST = 15.0;
 
 // Whether the sp3 alkyl of ether oxygen `o` on aromatic atom `ring_atom`
 // leaves the ring's plane: with both ortho sides crowded, as a tertiary
