@@ -118,6 +118,9 @@ double reference_value(const ErrorFunction& f, const std::vector<double>& x) {
                               LINK_WEIGHT);
                 break;
             }
+            case TorsionWells::NearCis:
+                sum += beyond(std::abs(mag - t.twist / RAD) * RAD, NEAR_CIS_TOLERANCE, LINK_WEIGHT);
+                break;
             case TorsionWells::Crowded:
                 sum += beyond(std::abs(90 - mag) * RAD, 3.141592653589793 / 2 - TWIST_LOW, LINK_WEIGHT);
                 break;
@@ -209,7 +212,7 @@ TEST(ErrorFunction, MatchesSlowModelAndFiniteDifferencesOnRealMolecules) {
     const auto& data = test::data_records();
     std::mt19937 rng(20261207);
     std::size_t molecules = 0, constraints = 0, planar = 0, flat = 0, ring = 0, subs = 0, shared = 0;
-    std::array<std::size_t, 9> wells{};  // held torsions by kind
+    std::array<std::size_t, 10> wells{};  // held torsions by kind
     std::size_t straight = 0, pyramids = 0, negative_chairs = 0, conjugated = 0, angles = 0, lengths = 0;
     // Every 211th record, then a ring double bond beside a fused aromatic
     // ring, a tertiary amide and the groups only the holds hold, which the
@@ -221,7 +224,8 @@ TEST(ErrorFunction, MatchesSlowModelAndFiniteDifferencesOnRealMolecules) {
     }
     for (const char* s : {"C1=Cc2ccccc2CC1", "CN(C)C(=O)c1ccccc1", "COc1ccc(C=O)cc1[N+](=O)[O-]",
                           "CC#CCOC(=O)CC#N", "CN(C)C1CCC2CCCCC2C1", "CCCCCC", "c1ccc(cc1)-c1ccccn1", "Nc1ccccc1C",
-                          "Cc1ccccc1[N+](=O)[O-]", "C1CCCCCCCCCCC1", "COc1ccccc1OC", "C1COCCOCCOCCO1"})
+                          "Cc1ccccc1[N+](=O)[O-]", "C1CCCCCCCCCCC1", "COc1ccccc1OC", "C1COCCOCCOCCO1",
+                          "CC(=O)Nc1ccccc1C"})
         sample.emplace_back(s, test::prepared(s));
     for (const auto& [text, m] : sample) {
         const auto centres = collect_chiral_centres(m);
@@ -259,7 +263,7 @@ TEST(ErrorFunction, MatchesSlowModelAndFiniteDifferencesOnRealMolecules) {
         ASSERT_NEAR(last, reference_value(f, x), 1e-9 * (1 + last)) << text;
         expect_gradient_matches(f, x, g, last, text);
     }
-    EXPECT_EQ(molecules, 37u);
+    EXPECT_EQ(molecules, 38u);
     EXPECT_GT(constraints, 5u);
     EXPECT_GT(planar, 3u);
     EXPECT_GT(flat, 50u);
@@ -271,6 +275,7 @@ TEST(ErrorFunction, MatchesSlowModelAndFiniteDifferencesOnRealMolecules) {
     EXPECT_GE(wells[2], 12u);  // two chair rings at least
     EXPECT_GE(wells[3], 3u);   // hexane's chain anti
     EXPECT_GE(wells[4], 1u);   // a biaryl twisted
+    EXPECT_GE(wells[9], 1u);   // an anilide near cis
     EXPECT_GT(negative_chairs, 0u);
     EXPECT_LT(negative_chairs, wells[2]);
     EXPECT_GE(straight, 3u);
