@@ -225,9 +225,8 @@ inline constexpr double TWIST_TOLERANCE = 10.0 * DEG_TO_RAD;
 // LINK_WEIGHT.
 inline constexpr double TWIST_LOW = 35.0 * DEG_TO_RAD;
 // A near-cis torsion is held within NEAR_CIS_TOLERANCE of its twist with
-// LINK_WEIGHT: an anilide's ring turns 15 to 25 degrees in crystal
-// structures, and the ortho hydrogen's contact with the oxygen presses it
-// no further.
+// LINK_WEIGHT: an anilide's ring turns some 15 to 25 degrees in crystal
+// structures (see `anilide_side`).
 inline constexpr double NEAR_CIS_TOLERANCE = 5.0 * DEG_TO_RAD;
 // A syn torsion is held within SYN_TOLERANCE of 0 with STAGGER_WEIGHT: an
 // aryl ether's methine hydrogen lies 0 to 40 degrees off its aryl carbon.

@@ -202,9 +202,11 @@ std::vector<HeldChair> held_chairs(const MoleculeContext& context) {
             std::size_t shared = 0;
             for (std::uint32_t a : chair.atoms) shared += rings.contains(k, a);
             if (k == r || shared != 3) continue;
-            for (std::size_t p = 0; p < 6; ++p)
-                chair.bridged[p] = chair.bridged[p] ||
-                                   (rings.contains(k, chair.atoms[(p + 1) % 6]) && rings.contains(k, chair.atoms[(p + 2) % 6]));
+            for (std::size_t p = 0; p < 6; ++p) {
+                const bool shared_bond =
+                    rings.contains(k, chair.atoms[(p + 1) % 6]) && rings.contains(k, chair.atoms[(p + 2) % 6]);
+                chair.bridged[p] = chair.bridged[p] || shared_bond;
+            }
         }
         for (std::size_t i = 0; i < 6; ++i)
             for (core::Neighbor nb : mol.neighbors(chair.atoms[i]))

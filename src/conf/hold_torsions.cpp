@@ -223,14 +223,10 @@ std::uint32_t anilide_side(const core::MolBuilder& mol, const RingContext& rings
     if (sides == 1) return free_ortho(mol, rings, ring_atom);
     if (sides > 1) return NONE;
     // Away from a ring nitrogen, whose lone pair would meet the oxygen's.
-    std::uint32_t carbon = NONE;
-    std::size_t carbons = 0;
     for (core::Neighbor nb : mol.neighbors(ring_atom))
-        if (mol.bonds[nb.bond].order == BondOrder::Aromatic && mol.atoms[nb.atom].atomic_num == core::Element::C) {
-            if (carbon == NONE) carbon = nb.atom;
-            ++carbons;
-        }
-    return carbons > 0 ? carbon : NONE;
+        if (mol.bonds[nb.bond].order == BondOrder::Aromatic && mol.atoms[nb.atom].atomic_num == core::Element::C)
+            return nb.atom;
+    return NONE;
 }
 
 // An aryl group on a C=N nitrogen turns some 50 degrees out of the C=N

@@ -137,9 +137,10 @@ std::uint32_t anilide_acyl(const core::MolBuilder& mol, std::uint32_t n, std::ui
 
 // The ring neighbour of six-ring atom `ring_atom` on whose side anilide
 // nitrogen `n` puts its acyl carbon, NONE where none is chosen (a five-ring,
-// a link in a ring, both ortho sides crowded, two ring nitrogens beside it): the free side
-// when one ortho side is crowded (the N-H turns towards the substituent), a
-// carbon's rather than a ring nitrogen's, else the first. The ring's ortho
+// a link in a ring, both ortho sides crowded, two ring nitrogens beside
+// it): the free side when one ortho side is crowded (the N-H turns towards
+// the substituent), a carbon's rather than a ring nitrogen's, else the
+// first. The ring's ortho
 // hydrogen there meets the carbonyl oxygen some 2.3 A off and opens
 // C(ortho)-C-N on that side (see `CentreAngles::Group`). The ring turns
 // ANILIDE_TWIST degrees out of the amide's plane (within

@@ -1725,8 +1725,8 @@ std::optional<double> tertiary_carbinol_angle(const core::MolBuilder& mol, const
 // phosphoryl phosphorus's angles to its oxygens, a cyclosiloxane's Si-O-Si
 // and the fold between three-rings sharing a bond; the exocyclic angle at
 // an atom of a five-membered aromatic or flat ring or at an aryl ether's or
-// anilide's ipso atom; a five-ring imine's angles and a 5-6 aromatic fusion atom's
-// angle across its two rings; the angles of a pyranone's or coumarin's ring; an ion's or lone-pair
+// anilide's ipso atom; a five-ring imine's angles and a 5-6 aromatic fusion
+// atom's angle across its two rings; the angles of a pyranone's or coumarin's ring; an ion's or lone-pair
 // centre's (see `ion_or_lone_pair_angle`); none for any other centre or
 // angle.
 std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre,
