@@ -252,6 +252,19 @@ NAMED_MORE = [
     ("cubane", "C12C3C4C1C5C2C3C45"),
     ("bicyclobutane", "C1C2CC12"),
     ("[1.1.1]propellane", "C1C23CC12C3"),
+    ("acetanilide", "CC(=O)Nc1ccccc1"),
+    ("benzanilide", "O=C(Nc1ccccc1)c1ccccc1"),
+    ("phenylurea", "NC(=O)Nc1ccccc1"),
+    ("2-methylacetanilide", "CC(=O)Nc1ccccc1C"),
+    ("lidocaine", "CCN(CC)CC(=O)Nc1c(C)cccc1C"),
+    ("morphine", "CN1CC[C@]23[C@@H]4[C@H]1CC5=C2C(=C(C=C5)O)O[C@H]3[C@H](C=C4)O"),
+    ("codeine", "CN1CC[C@]23[C@@H]4[C@H]1CC5=C2C(=C(C=C5)OC)O[C@H]3[C@H](C=C4)O"),
+    ("oxycodone", "CN1CC[C@]23[C@@H]4C(=O)CC[C@]2([C@H]1CC5=C3C(=C(C=C5)OC)O4)O"),
+    ("naloxone", "C=CCN1CC[C@]23[C@@H]4C(=O)CC[C@]2([C@H]1CC5=C3C(=C(C=C5)O)O4)O"),
+    ("dextromethorphan", "CN1CC[C@@]23CCCC[C@@H]2[C@@H]1CC4=C3C=C(C=C4)OC"),
+    ("cocaine", "CN1[C@H]2CC[C@@H]1[C@H]([C@H](C2)OC(=O)c1ccccc1)C(=O)OC"),
+    ("bicyclo[3.3.1]nonane", "C1CC2CCCC(C1)C2"),
+    ("adamantane", "C1C2CC3CC1CC(C2)C3"),
 ]
 # Large rings (crown ethers, a cryptand, macrolides, cyclic peptides, a cyclodextrin, porphyrins), centres of
 # less common elements, ylides, squaric rings and H2.
@@ -899,6 +912,57 @@ def saturated_rings(g, atoms, cyc):
     return out
 
 
+def bridged_six_rings(g, atoms, cyc):
+    """Six-rings of sp3 C, N and O joined by single bonds, no bond across them, that
+    `saturated_rings` leaves out as bridged: ('one-atom bridge' when no other cycle of at most six atoms shares more than three
+    of their atoms and one of five or six shares three, as in a morphinan's piperidine, a
+    tropane or a bicyclo[3.3.1]nonane; 'other' otherwise, as in a bicyclo[2.2.2]octane), ring."""
+    out = []
+    plain = {tuple(r) for _, _, r in saturated_rings(g, atoms, cyc)}
+    for ring in cyc:
+        if len(ring) != 6 or tuple(ring) in plain or any(g.order[e] != 1.0 for e in ring_bonds(ring)):
+            continue
+        if any(g.z[a] not in (6, 7, 8) or atoms[a]["hybridization"] != "sp3" for a in ring):
+            continue
+        if any((ring[i], ring[j % 6]) in g.order for i in range(6) for j in range(i + 2, i + 5)):
+            continue  # a cycle round two rings (a bond across it), not a ring
+        members = set(ring)
+        shared = [(len(other), len(members & set(other))) for other in cyc if other is not ring and len(other) <= 6]
+        one = max(k for _, k in shared) == 3 and any(k == 3 and size >= 5 for size, k in shared)
+        out.append(("one-atom bridge" if one else "other", ring))
+    return out
+
+
+def anilides(g, x, atoms):
+    """(heavy ortho sides, 0 to 2; angle 0-90 between the ring's plane and the plane
+    C(=O)-N-C(ipso)) per secondary anilide: a neutral non-aromatic N with single bonds to one
+    H, one aromatic carbon with two aromatic bonds (the bond to it in no ring) and one
+    non-aromatic C=O or C=S carbon."""
+    out = []
+    for n in range(g.n):
+        if g.z[n] != 7 or atoms[n]["is_aromatic"] or atoms[n]["formal_charge"] != 0 or len(g.nbrs[n]) != 3:
+            continue
+        if any(g.order[(n, y)] != 1.0 for y in g.nbrs[n]):
+            continue
+        hs = [y for y in g.nbrs[n] if g.z[y] == 1]
+        ar = [y for y in g.nbrs[n] if atoms[y]["is_aromatic"] and g.z[y] == 6]
+        acyl = [y for y in g.nbrs[n] if g.z[y] == 6 and not atoms[y]["is_aromatic"]
+                and g.double_partner(y, (8, 16)) is not None]
+        if len(hs) != 1 or len(ar) != 1 or len(acyl) != 1:
+            continue
+        a = ar[0]
+        ring = aryl_ring(g, a)
+        if not ring or g.ring_bond[(n, a)]:
+            continue
+        r1, r2 = ring[0][1], ring[0][-1]
+        own = {r1: (a, ring[0][2]), r2: (a, ring[0][-2])}
+        sides = sum(any(g.z[y] != 1 and y not in own[r] for y in g.nbrs[r]) for r in (r1, r2))
+        t = plane_angle(three_normal(x, acyl[0], n, a), newell_normal(x, ring[0]))
+        if t is not None:
+            out.append((sides, round(t, 2)))
+    return out
+
+
 def chair(tors):
     """All six ring torsions between 30 and 80 degrees, signs alternating round the ring."""
     return all(30 < abs(t) < 80 for t in tors) and all(t * u < 0 for t, u in zip(tors, tors[1:] + tors[:1]))
@@ -1154,12 +1218,16 @@ def local_geometry(g, x, atoms):
     six = [(kind, chair(ring_torsions(x, ring)), statistics.mean(abs(v) for v in ring_torsions(x, ring)))
            for k, kind, ring in saturated if k == 6]
     five = [(kind, max(abs(v) for v in ring_torsions(x, ring))) for k, kind, ring in saturated if k == 5]
+    bridged = [(kind, chair(ring_torsions(x, ring)), statistics.mean(abs(v) for v in ring_torsions(x, ring)))
+               for kind, ring in bridged_six_rings(g, atoms, cyc)]
     return {
         "conj": r2(conjugated_torsions(g, x, atoms)),
         "esters": r2(ester_acid_torsions(g, x)),
         "sp3_bonds": r2(sp3_bonds(g, x, atoms, cyc)),
         "rings6": r2(six),
         "rings5": r2(five),
+        "rings6_bridged": r2(bridged),
+        "anilides": r2(anilides(g, x, atoms)),
         "n_sums": r2(nitrogen_sums(g, x, atoms)),
         "folds": [round(v, 3) for v in fused_folds(g, x, arom)],
         "sp": r2(sp_angles(g, x, atoms)),
@@ -2020,6 +2088,15 @@ def geometry_figures(ok):
         v = [s for s in six if s[0] == kind]
         rows.append(("saturated %s, not bridged" % name, "n %d, chair %.1f%%, median mean |ring torsion| %s" % (
             len(v), pct(sum(s[1] for s in v), len(v)), "%.1f" % statistics.median(s[2] for s in v) if v else "-")))
+    bridged = [s for r in ok for s in r.get("rings6_bridged", [])]
+    for kind in ("one-atom bridge", "other"):
+        v = [s for s in bridged if s[0] == kind]
+        rows.append(("saturated six-rings, bridged, %s" % kind, "n %d, chair %.1f%%, median mean |ring torsion| %s" % (
+            len(v), pct(sum(s[1] for s in v), len(v)), "%.1f" % statistics.median(s[2] for s in v) if v else "-")))
+    an = [a for r in ok for a in r.get("anilides", [])]
+    for sides in (0, 1, 2):
+        rows.append(("secondary anilide ring from amide plane, %d ortho sides heavy" % sides,
+                     figure([t for k, t in an if k == sides], "%.1f", ("beyond 40", lambda d: d > 40))))
     five = [m for r in ok for k, m in r.get("rings5", []) if k == "carbocycle"]
     rows.append(("saturated five-carbocycles, max |ring torsion|",
                  figure(five, "%.1f", ("below 15 (flat)", lambda d: d < 15))))
@@ -2263,6 +2340,10 @@ def named_figures(r):
         rows.append(("C-C-C-C", show(r["chain"])))
     if r.get("rings6"):
         rows.append(("six-ring chair", ", ".join("yes" if s[1] else "no" for s in r["rings6"])))
+    if r.get("rings6_bridged"):
+        rows.append(("bridged six-ring chair", ", ".join("yes" if s[1] else "no" for s in r["rings6_bridged"])))
+    if r.get("anilides"):
+        rows.append(("anilide ring from amide plane", show([t for _, t in r["anilides"]])))
     rows += [("%s N angle sum" % kind, show(of("n_sums", kind)))
              for kind in ("amine", "amide", "aniline", "sulfonamide") if of("n_sums", kind)]
     if r.get("folds"):

@@ -212,6 +212,9 @@ double held_torsion_terms(const ErrorFunction& f, std::span<const double> x, std
             case TorsionWells::TransTwisted:
                 sum += well_term(*t, h.atoms, PI - h.twist, TWIST_TOLERANCE, CHAIR_WEIGHT, g);
                 break;
+            case TorsionWells::NearCis:
+                sum += well_term(*t, h.atoms, h.twist, NEAR_CIS_TOLERANCE, LINK_WEIGHT, g);
+                break;
             case TorsionWells::Crowded:
                 sum += well_term(*t, h.atoms, PI / 2, PI / 2 - TWIST_LOW, LINK_WEIGHT, g);
                 break;

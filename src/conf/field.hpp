@@ -41,10 +41,22 @@ struct RingSubstituent {
 // CHAIR_TORSION_HIGH of the sign `negative` gives (a chair's ring path, whose
 // signs alternate round the ring), at 0 alone (a conjugated link that
 // must lie one way, as an aryl ether with a crowded ortho side), within
-// SYN_TOLERANCE of 0 (a hydrogen turned towards a group it spares), or at
-// 180 - `twist` alone (a trans double bond its small ring twists).
+// SYN_TOLERANCE of 0 (a hydrogen turned towards a group it spares), at
+// 180 - `twist` alone (a trans double bond its small ring twists), or
+// `twist` off cis alone (an anilide's ring, turned from its carbonyl's
+// side).
 enum class TorsionWells : std::uint8_t {
-    Planar, Staggered, Chair, Anti, Twisted, Crowded, RingStaggered, Cis, Syn, TransTwisted
+    Planar,
+    Staggered,
+    Chair,
+    Anti,
+    Twisted,
+    Crowded,
+    RingStaggered,
+    Cis,
+    Syn,
+    TransTwisted,
+    NearCis
 };
 
 struct HeldTorsion {
@@ -218,6 +230,10 @@ inline constexpr double TWIST_TOLERANCE = 10.0 * DEG_TO_RAD;
 // A crowded link is held at least TWIST_LOW out of its plane with
 // LINK_WEIGHT.
 inline constexpr double TWIST_LOW = 35.0 * DEG_TO_RAD;
+// A near-cis torsion is held within NEAR_CIS_TOLERANCE of its twist with
+// LINK_WEIGHT: an anilide's ring turns some 15 to 25 degrees in crystal
+// structures (see `anilide_side`).
+inline constexpr double NEAR_CIS_TOLERANCE = 5.0 * DEG_TO_RAD;
 // A syn torsion is held within SYN_TOLERANCE of 0 with STAGGER_WEIGHT: an
 // aryl ether's methine hydrogen lies 0 to 40 degrees off its aryl carbon.
 inline constexpr double SYN_TOLERANCE = 35.0 * DEG_TO_RAD;

@@ -58,10 +58,15 @@ void cis_across(const MoleculeContext& context, const HeldGroups& groups, Bounds
 
 // A link that must lie one way (see `TorsionWells::Cis`) lies that way in
 // the bounds too: the embedding then starts it on its side, where a hold
-// alone would pull it through its crowded neighbour.
+// alone would pull it through its crowded neighbour. So does an anilide's,
+// within its twist (see `anilide_side`).
 void cis_links(const MoleculeContext& context, const HeldGroups& groups, BoundsRules& out) {
-    for (const HeldTorsion& link : list<HeldTorsion>(groups))
+    for (const HeldTorsion& link : list<HeldTorsion>(groups)) {
         if (link.wells == TorsionWells::Cis) set_cis(context.mol, link.atoms, out);
+        if (link.wells != TorsionWells::NearCis) continue;
+        set_cis(context.mol, link.atoms, out);
+        out.rules[context.mol.bond_between(link.atoms[1], link.atoms[2])].rule = BoundsRules::Rule::NearCis;
+    }
 }
 
 template <CentreAngles Kind>
@@ -179,6 +184,10 @@ std::optional<std::pair<double, double>> HeldBounds::chain_torsion(std::uint32_t
     // oxygen's far neighbour.
     const bool cis = r.rule == BoundsRules::Rule::DoubleBond ? (a != r.first) != (d != r.second)
                                                 : (a == r.first) == (d == r.second);
+    // An anilide's side only: its twist is the hold's, against the ortho
+    // hydrogen's contact with the oxygen.
+    constexpr double SIDE = 45.0;
+    if (r.rule == BoundsRules::Rule::NearCis) return cis ? std::pair{0.0, SIDE} : std::pair{180.0 - SIDE, 180.0};
     const double phi = cis ? 0.0 : 180.0;
     return std::pair{phi, phi};
 }

@@ -30,7 +30,7 @@ std::vector<std::uint32_t> chair_rings_of(const RingContext& rings) {
             std::size_t shared = 0;
             for (std::uint32_t i = rings.ring_offsets[r]; i < rings.ring_offsets[r + 1]; ++i)
                 shared += rings.contains(k, rings.ring_atoms[i]);
-            free = shared < 2 || (shared == 2 && rings.ring_size(k) >= 5);
+            free = shared < 2 || (shared <= 3 && rings.ring_size(k) >= 5);
         }
         if (free) out.push_back(r);
     }
@@ -66,20 +66,23 @@ std::vector<HeldTorsion> chair_terms(std::span<const HeldChair> chairs, std::spa
     const std::size_t n = chairs.size();
     std::vector<std::array<double, 6>> phi(n);
     std::vector<double> agreement(n, 0.0);  // with the form whose first torsion is positive
+    const auto bridged = [&](std::size_t r) { return std::ranges::any_of(chairs[r].bridged, std::identity{}); };
     for (std::size_t r = 0; r < n; ++r)
         for (std::size_t k = 0; k < 6; ++k) {
             phi[r][k] = torsion_angle(ring_path(chairs[r].atoms, k), start);
-            if (!std::isnan(phi[r][k])) agreement[r] += k % 2 == 0 ? phi[r][k] : -phi[r][k];
+            const bool counts = chairs[r].bridged[k] || !bridged(r);
+            if (counts && !std::isnan(phi[r][k])) agreement[r] += k % 2 == 0 ? phi[r][k] : -phi[r][k];
         }
     const auto target = [&](std::size_t k, bool positive) { return (k % 2 == 0) == positive ? MIDDLE : -MIDDLE; };
     // Per ring, how many heavy substituents each form puts equatorial. A
     // substituent keeps its place about its ring atom's bond to the next
     // (some 120 degrees from the ring atom before, as the configuration
     // sets), so its torsion in a form is the ring path's target plus that
-    // offset, and near 180 degrees it is equatorial.
+    // offset, and near 180 degrees it is equatorial. A bridged ring has
+    // only the form its bridge allows, wherever that puts them.
     std::vector<std::array<int, 2>> equatorial(n, {0, 0});
     for (std::size_t r = 0; r < n; ++r)
-        for (const ChairSubstituent& sub : chairs[r].substituents) {
+        for (const ChairSubstituent& sub : bridged(r) ? std::span<const ChairSubstituent>{} : chairs[r].substituents) {
             const auto& ring = chairs[r].atoms;
             const std::size_t i = sub.position, path = (i + 5) % 6;  // the path round ring[i]-ring[i+1]
             const double own = torsion_angle({sub.atom, ring[i], ring[(i + 1) % 6], ring[(i + 2) % 6]}, start);
@@ -190,13 +193,24 @@ ChairPlace chair_place(const core::MolBuilder& mol, const HeldChair& chair, std:
 std::vector<HeldChair> held_chairs(const MoleculeContext& context) {
     const core::MolBuilder& mol = context.mol;
     std::vector<HeldChair> out;
+    const RingContext& rings = context.rings;
     for (std::uint32_t r : chair_rings(context)) {
         HeldChair& chair = out.emplace_back();
         chair.ring = r;
         std::copy(context.ring_list[r].atoms.begin(), context.ring_list[r].atoms.end(), chair.atoms.begin());
+        for (std::uint32_t k = 0; k < rings.ring_count(); ++k) {
+            std::size_t shared = 0;
+            for (std::uint32_t a : chair.atoms) shared += rings.contains(k, a);
+            if (k == r || shared != 3) continue;
+            for (std::size_t p = 0; p < 6; ++p) {
+                const bool shared_bond =
+                    rings.contains(k, chair.atoms[(p + 1) % 6]) && rings.contains(k, chair.atoms[(p + 2) % 6]);
+                chair.bridged[p] = chair.bridged[p] || shared_bond;
+            }
+        }
         for (std::size_t i = 0; i < 6; ++i)
             for (core::Neighbor nb : mol.neighbors(chair.atoms[i]))
-                if (mol.atoms[nb.atom].atomic_num != core::Element::H && !context.rings.contains(r, nb.atom))
+                if (mol.atoms[nb.atom].atomic_num != core::Element::H && !rings.contains(r, nb.atom))
                     chair.substituents.push_back({i, nb.atom, chair_place(mol, chair, i)});
     }
     return out;

@@ -47,6 +47,26 @@ bool donor_oxygen(const core::MolBuilder& mol, std::uint32_t o, std::uint32_t pi
            (mol.atoms[far].atomic_num == core::Element::C && is_sp3(mol, far));
 }
 
+}  // namespace
+
+std::uint32_t anilide_acyl(const core::MolBuilder& mol, std::uint32_t n, std::uint32_t ring_atom) {
+    const core::Atom& atom = mol.atoms[n];
+    if (!is_aromatic(mol, ring_atom) || atom.atomic_num != core::Element::N || atom.formal_charge != 0 ||
+        is_aromatic(mol, n) || mol.degree[n] != 3 || mol.bond_between(n, ring_atom) == NONE)
+        return NONE;
+    std::size_t hydrogens = 0;
+    std::uint32_t acyl = NONE;
+    for (core::Neighbor nb : mol.neighbors(n)) {
+        if (mol.bonds[nb.bond].order != BondOrder::Single) return NONE;
+        if (nb.atom == ring_atom) continue;
+        if (mol.atoms[nb.atom].atomic_num == core::Element::H) ++hydrogens;
+        else if (!is_aromatic(mol, nb.atom) && carbonyl_partner(mol, nb.atom) != NONE) acyl = nb.atom;
+    }
+    return hydrogens == 1 ? acyl : NONE;
+}
+
+namespace {
+
 // How many sides ring neighbour `nb` of aromatic atom `a` crowds: one with
 // a heavy atom off the ring path, both as a peri fusion atom.
 std::size_t sides_crowded_by(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t a,
@@ -194,6 +214,21 @@ std::uint32_t aryl_ether_side(const core::MolBuilder& mol, const RingContext& ri
     return first;
 }
 
+std::uint32_t anilide_side(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t ring_atom,
+                           std::uint32_t n) {
+    if (anilide_acyl(mol, n, ring_atom) == NONE || rings.smallest[ring_atom] != 6 ||
+        rings.smallest_holding(ring_atom, n) != NONE)
+        return NONE;
+    const std::size_t sides = crowded_sides(mol, rings, ring_atom);
+    if (sides == 1) return free_ortho(mol, rings, ring_atom);
+    if (sides > 1) return NONE;
+    // Away from a ring nitrogen, whose lone pair would meet the oxygen's.
+    for (core::Neighbor nb : mol.neighbors(ring_atom))
+        if (mol.bonds[nb.bond].order == BondOrder::Aromatic && mol.atoms[nb.atom].atomic_num == core::Element::C)
+            return nb.atom;
+    return NONE;
+}
+
 // An aryl group on a C=N nitrogen turns some 50 degrees out of the C=N
 // plane: flat, its ortho hydrogen meets the imine carbon's cis substituent
 // and the C=N-C angle opens to some 125 (the crystal's is 118-120).
@@ -330,10 +365,12 @@ std::vector<HeldTorsion> conjugated_links(const MoleculeContext& context) {
         const bool pi_b = pi_atom(mol, b), pi_c = pi_atom(mol, c);
         bool link = false;
         if (pi_b && pi_c) link = !(is_aromatic(mol, b) && is_aromatic(mol, c));
-        else if (pi_b) link = carbonyl_partner(mol, b) == NONE && donor_oxygen(mol, c, b) &&
-                              !crowded_ring_atom(mol, context.rings, b);
-        else if (pi_c) link = carbonyl_partner(mol, c) == NONE && donor_oxygen(mol, b, c) &&
-                              !crowded_ring_atom(mol, context.rings, c);
+        else if (pi_b) link = (carbonyl_partner(mol, b) == NONE && donor_oxygen(mol, c, b) &&
+                               !crowded_ring_atom(mol, context.rings, b)) ||
+                              anilide_acyl(mol, c, b) != NONE;
+        else if (pi_c) link = (carbonyl_partner(mol, c) == NONE && donor_oxygen(mol, b, c) &&
+                               !crowded_ring_atom(mol, context.rings, c)) ||
+                              anilide_acyl(mol, b, c) != NONE;
         if (!link || tertiary_amide_carbon(mol, b) || tertiary_amide_carbon(mol, c)) continue;
         if (aryl_ether_perpendicular(mol, context.rings, b, c) || aryl_ether_perpendicular(mol, context.rings, c, b)) {
             const std::uint32_t a = other_neighbour(mol, b, c), d = other_neighbour(mol, c, b);
@@ -357,6 +394,14 @@ std::vector<HeldTorsion> conjugated_links(const MoleculeContext& context) {
             out.push_back({{a, b, c, side}, TorsionWells::Cis});
         else if (beside_cis_acyl(context, b, c) || beside_cis_acyl(context, c, b))
             out.push_back({{a, b, c, d}, TorsionWells::Twisted, false, ACYL_PAIR_TWIST * DEG_TO_RAD});
+        else if (const std::uint32_t side = anilide_side(mol, context.rings, b, c); side != NONE)
+            out.push_back({{side, b, c, anilide_acyl(mol, c, b)}, TorsionWells::NearCis, false,
+                           ANILIDE_TWIST * DEG_TO_RAD});
+        else if (const std::uint32_t side = anilide_side(mol, context.rings, c, b); side != NONE)
+            out.push_back({{anilide_acyl(mol, b, c), b, c, side}, TorsionWells::NearCis, false,
+                           ANILIDE_TWIST * DEG_TO_RAD});
+        else if (anilide_acyl(mol, c, b) != NONE || anilide_acyl(mol, b, c) != NONE)
+            out.push_back({{a, b, c, d}, TorsionWells::Twisted, false, ANILIDE_TWIST * DEG_TO_RAD});
         else
             out.push_back({{a, b, c, d}, twisted || crowded_flat_link(context, b, c) ? TorsionWells::Crowded
                                                                                     : TorsionWells::Planar});

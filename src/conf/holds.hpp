@@ -120,14 +120,41 @@ std::vector<PlanarFour> planar_nitro_groups(const MoleculeContext& context);
 // atoms excepted, since biaryls twist), and the link from such an atom to an
 // ether or hydroxyl oxygen whose other neighbour is a hydrogen or an sp3
 // carbon (anisoles, phenols, enol ethers; an ester's oxygen is held by
-// `planar_esters`). An aromatic atom with heavy substituents at both ortho
-// positions is crowded out of the plane and not held; a nitro group crowded
-// so from one side is held twisted instead. One torsion per bond, each end's
-// first other neighbour; but an aryl ether's alkyl is held cis to the ring
-// atom `aryl_ether_side` gives (`TorsionWells::Cis`), and a perfluoroalkyl
-// one perpendicular to its ring (see `aryl_ether_perpendicular`). In bond
-// order.
+// `planar_esters`), and an aromatic atom's link to a secondary anilide's
+// nitrogen (see `anilide_acyl`), turned some ANILIDE_TWIST degrees out of
+// the amide's plane (`TorsionWells::NearCis` from the ring atom
+// `anilide_side` gives to the acyl carbon; `TorsionWells::Twisted` either
+// way where it gives none). An aromatic atom with heavy substituents at both
+// ortho positions is crowded out of the plane and not held; a nitro group
+// crowded so from one side is held twisted instead. One torsion per bond,
+// each end's first other neighbour; but an aryl ether's alkyl is held cis to
+// the ring atom `aryl_ether_side` gives (`TorsionWells::Cis`), and a
+// perfluoroalkyl one perpendicular to its ring (see
+// `aryl_ether_perpendicular`). In bond order.
 std::vector<HeldTorsion> conjugated_links(const MoleculeContext& context);
+
+// The acyl carbon of a secondary anilide's nitrogen `n` on aromatic atom
+// `ring_atom` (one hydrogen, a C=O or C=S carbon beside the ring: acetanilides,
+// aryl ureas and carbamates), NONE for another atom. Its lone pair is shared
+// by the carbonyl and the ring, which lie near one plane; the amide holds
+// keep the amide flat.
+std::uint32_t anilide_acyl(const core::MolBuilder& mol, std::uint32_t n, std::uint32_t ring_atom);
+
+// The ring neighbour of six-ring atom `ring_atom` on whose side anilide
+// nitrogen `n` puts its acyl carbon, NONE where none is chosen (a five-ring,
+// a link in a ring, both ortho sides crowded, two ring nitrogens beside
+// it): the free side when one ortho side is crowded (the N-H turns towards
+// the substituent), a carbon's rather than a ring nitrogen's, else the
+// first. The ring's ortho
+// hydrogen there meets the carbonyl oxygen some 2.3 A off and opens
+// C(ortho)-C-N on that side (see `CentreAngles::Group`). The ring turns
+// ANILIDE_TWIST degrees out of the amide's plane (within
+// NEAR_CIS_TOLERANCE): the crystal structures of acetanilide and
+// paracetamol turn it 17.6 and 20-23, where flat the ortho hydrogen would
+// press C(=O)-N-C(aryl) open past its 127-128.
+std::uint32_t anilide_side(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t ring_atom,
+                           std::uint32_t n);
+inline constexpr double ANILIDE_TWIST = 15.0;
 
 // Whether the sp3 alkyl of ether oxygen `o` on aromatic atom `ring_atom`
 // leaves the ring's plane: with both ortho sides crowded, as a tertiary
@@ -198,9 +225,12 @@ inline constexpr double BIARYL_TWIST_OPEN = 20.0;
 inline constexpr double BIARYL_TWIST_CROWDED = 60.0;
 std::vector<HeldTorsion> biaryl_links(const MoleculeContext& context);
 
-// The rings held as chairs: six-membered, every atom sp3, sharing at most one
-// bond with any other ring and none with a ring smaller than six (which would
-// force its shared torsion flat), and no cyclosiloxane (see `siloxane_ring`).
+// The rings held as chairs: six-membered, every atom sp3, sharing with any
+// other ring at most one bond, or two bonds about a one-atom bridge (the
+// piperidine of a morphinan, a tropane's six-ring, a bicyclo[3.3.1]nonane's
+// two: chairs in their crystals), and none with a ring smaller than five
+// (which would force its shared torsions flat), and no cyclosiloxane (see
+// `siloxane_ring`).
 // By index in the ring list.
 std::vector<std::uint32_t> chair_rings(const MoleculeContext& context);
 
@@ -219,12 +249,16 @@ struct ChairSubstituent {
     ChairPlace place = ChairPlace::Equatorial;
 };
 
-// A chair ring: its index in the ring list, its atoms in ring order and its
-// heavy substituents.
+// A chair ring: its index in the ring list, its atoms in ring order, its
+// heavy substituents, and per ring path k (round the bond between atoms
+// k + 1 and k + 2) whether that bond is one of two a bridged ring shares
+// with it: the bridge sets the sign of those torsions, so they choose the
+// form (a morphinan's piperidine can only flip its ethylamine bridge).
 struct HeldChair {
     std::uint32_t ring = core::NONE;
     std::array<std::uint32_t, 6> atoms{};
     std::vector<ChairSubstituent> substituents;
+    std::array<bool, 6> bridged{};
 };
 
 // Every chair ring, in the order of `chair_rings`.
@@ -300,7 +334,9 @@ struct BoundsRules {
     // and the alkyl (cis), `first` on the bond's begin side.
     // `Free`: a single bond of a ring of LARGE_RING atoms or more, whose
     // ring paths turn as freely as a chain's (see `large_ring_bonds`).
-    enum class Rule : std::uint8_t { None, DoubleBond, CisAcross, Free };
+    // `NearCis`: an anilide's ring atom and acyl carbon (see `anilide_side`),
+    // within 45 degrees of cis.
+    enum class Rule : std::uint8_t { None, DoubleBond, CisAcross, NearCis, Free };
     struct ChainRule {
         Rule rule = Rule::None;
         std::uint32_t first = core::NONE, second = core::NONE;

@@ -805,6 +805,23 @@ std::optional<double> aryl_ether_ipso_angle(const core::MolBuilder& mol, const R
     return ortho == side ? 124.5 : 115.5;
 }
 
+// ---- The ipso carbon of an anilide whose ring neighbours are both carbons
+// (see `anilide_side`): as an aryl ether's alkyl does, the carbonyl oxygen
+// meets the ortho hydrogen on its side and tilts the C-N bond away from
+// it. Crystal structures of acetanilide and paracetamol give C(ortho)-C-N
+// some 124 on the carbonyl's side and 117 on the other.
+std::optional<double> anilide_ipso_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre,
+                                         std::uint32_t a, std::uint32_t c) {
+    if (rings.smallest[centre] != 6 || mol.degree[centre] != 3) return std::nullopt;
+    const std::uint32_t n = element(mol, a) == core::Element::N ? a : element(mol, c) == core::Element::N ? c : NONE;
+    if (n == NONE) return std::nullopt;
+    const std::uint32_t ortho = n == a ? c : a, side = anilide_side(mol, rings, centre, n);
+    if (side == NONE) return std::nullopt;
+    for (core::Neighbor nb : mol.neighbors(centre))
+        if (nb.atom != n && element(mol, nb.atom) != core::Element::C) return std::nullopt;
+    return ortho == side ? 124.0 : 117.0;
+}
+
 // An sp3 carbon without hydrogens.
 bool quaternary_carbon(const core::MolBuilder& mol, std::uint32_t x) {
     if (element(mol, x) != core::Element::C || !is_sp3(mol, x)) return false;
@@ -2016,9 +2033,9 @@ std::optional<double> ring_nitrone_lean(const core::MolBuilder& mol, const RingC
 // phosphoryl phosphorus's angles to its oxygens, a cyclosiloxane's Si-O-Si
 // and the fold between three-rings sharing a bond; a six-ring alkene
 // carbon's chain beside a quaternary ring carbon; the exocyclic angle at
-// an atom of a five-membered aromatic or flat ring or at an aryl ether's
-// ipso atom; a five-ring imine's angles and a 5-6 aromatic fusion atom's
-// angle across its two rings; the angles of a pyranone's or coumarin's ring; an ion's or lone-pair
+// an atom of a five-membered aromatic or flat ring or at an aryl ether's or
+// anilide's ipso atom; a five-ring imine's angles and a 5-6 aromatic fusion
+// atom's angle across its two rings; the angles of a pyranone's or coumarin's ring; an ion's or lone-pair
 // centre's (see `ion_or_lone_pair_angle`); none for any other centre or
 // angle.
 std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t centre,
@@ -2028,6 +2045,7 @@ std::optional<double> group_angle(const core::MolBuilder& mol, const RingContext
         if (const auto six = pyranone_angle(mol, rings, centre, a, c)) return six;
         if (const auto azine = azine_six_ring_angle(mol, rings, centre, a, c)) return azine;
         if (const auto ipso = aryl_ether_ipso_angle(mol, rings, centre, a, c)) return ipso;
+        if (const auto ipso = anilide_ipso_angle(mol, rings, centre, a, c)) return ipso;
         if (const auto fused = fused_five_six_angle(mol, rings, centre, a, c)) return fused;
         if (const auto azine = azine_angle(mol, rings, centre, a, c)) return azine;
         return five_ring_exocyclic_angle(mol, rings, centre, a, c);

@@ -712,3 +712,57 @@ def test_real_records_meet_the_group_windows(label):
         if len(values) >= 30:
             break
     assert len(values) >= 15 and sum(low <= v <= high for v in values) >= 0.8 * len(values), values
+
+
+def anilides_and_bridged_chairs(smiles):
+    """(heavy ortho sides, ring twist from the amide plane) per secondary anilide; whether
+    each six-ring bridged by one atom is a chair; C(=O)-N-C(aryl) angles."""
+    c = quorix.parse_smiles(smiles).conformer()
+    g, x, atoms = geometry.Graph(c.mol), [tuple(p) for p in c.coords], c.mol.atom_descriptors()
+    bridged = [geometry.chair(geometry.ring_torsions(x, ring))
+               for kind, ring in geometry.bridged_six_rings(g, atoms, geometry.cycles(g)) if kind == "one-atom bridge"]
+    return geometry.anilides(g, x, atoms), bridged, local(smiles)["trigonal"]
+
+
+# Secondary anilides turn their ring some 20 degrees from the amide plane (acetanilide's crystal
+# 17.6, paracetamol's 20-23), where flat the ortho hydrogen would open C(=O)-N-C(aryl) to 133;
+# two ortho substituents stand it near perpendicular (lidocaine).
+@pytest.mark.parametrize("smiles, low, high", [
+    ("CC(=O)Nc1ccc(O)cc1", 0, 25),  # paracetamol
+    ("CC(=O)Nc1ccccc1", 0, 25),  # acetanilide
+    ("O=C(Nc1ccccc1)c1ccccc1", 0, 25),  # benzanilide
+    ("NC(=O)Nc1ccccc1", 0, 25),  # phenylurea
+    ("CC(=O)Nc1ccccc1C", 0, 30),  # 2-methylacetanilide
+    ("CC(=O)Nc1ccccn1", 0, 30),  # 2-acetamidopyridine
+    ("CC(C)c1c(C(=O)Nc2ccccc2)c(-c2ccccc2)c(-c2ccc(F)cc2)n1CC[C@@H](O)C[C@@H](O)CC(=O)O", 0, 30),  # atorvastatin
+    ("CCN(CC)CC(=O)Nc1c(C)cccc1C", 45, 90),  # lidocaine
+])
+def test_anilides_lie_near_their_amide_plane(smiles, low, high):
+    found, _, trigonal = anilides_and_bridged_chairs(smiles)
+    assert found and all(low <= twist <= high for _, twist in found)
+    assert all(123 <= angle <= 132 for kind, angle in trigonal if kind == "anilide C(=O)-N-C(aryl)")
+
+
+# Six-rings bridged by one atom take the chair their bridge allows: a morphinan's piperidine,
+# a tropane's six-ring, bicyclo[3.3.1]nonane's two (crystal structures: chairs).
+@pytest.mark.parametrize("smiles, rings", [
+    ("CN1CC[C@]23[C@@H]4[C@H]1CC5=C2C(=C(C=C5)O)O[C@H]3[C@H](C=C4)O", 1),  # morphine
+    ("CN1CC[C@]23[C@@H]4[C@H]1CC5=C2C(=C(C=C5)OC)O[C@H]3[C@H](C=C4)O", 1),  # codeine
+    ("CN1CC[C@]23[C@@H]4C(=O)CC[C@]2([C@H]1CC5=C3C(=C(C=C5)OC)O4)O", 1),  # oxycodone
+    ("C=CCN1CC[C@]23[C@@H]4C(=O)CC[C@]2([C@H]1CC5=C3C(=C(C=C5)O)O4)O", 1),  # naloxone
+    ("CN1CC[C@@]23CCCC[C@@H]2[C@@H]1CC4=C3C=C(C=C4)OC", 1),  # dextromethorphan
+    ("CN1[C@H]2CC[C@@H]1[C@H]([C@H](C2)OC(=O)c1ccccc1)C(=O)OC", 1),  # cocaine
+    ("C1CC2CCCC(C1)C2", 2),  # bicyclo[3.3.1]nonane
+])
+def test_bridged_six_rings_are_chairs(smiles, rings):
+    _, bridged, _ = anilides_and_bridged_chairs(smiles)
+    assert bridged == [True] * rings
+
+
+def test_real_anilides_and_bridged_six_rings():
+    found = [anilides_and_bridged_chairs(smiles) for smiles in drug_like(4)]
+    free = [twist for a, _, _ in found for sides, twist in a if sides == 0]
+    chairs = [chair for _, b, _ in found for chair in b]
+    assert len(free) >= 20 and len(chairs) >= 40
+    assert statistics.median(free) <= 25 and sum(t > 40 for t in free) <= 0.1 * len(free)
+    assert sum(chairs) >= 0.9 * len(chairs)

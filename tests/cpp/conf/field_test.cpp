@@ -118,6 +118,9 @@ double reference_value(const ErrorFunction& f, const std::vector<double>& x) {
                               LINK_WEIGHT);
                 break;
             }
+            case TorsionWells::NearCis:
+                sum += beyond(std::abs(mag - t.twist / RAD) * RAD, NEAR_CIS_TOLERANCE, LINK_WEIGHT);
+                break;
             case TorsionWells::Crowded:
                 sum += beyond(std::abs(90 - mag) * RAD, 3.141592653589793 / 2 - TWIST_LOW, LINK_WEIGHT);
                 break;
@@ -225,7 +228,8 @@ TEST(ErrorFunction, MatchesSlowModelAndFiniteDifferencesOnRealMolecules) {
     for (const char* s : {"C1=Cc2ccccc2CC1", "CN(C)C(=O)c1ccccc1", "COc1ccc(C=O)cc1[N+](=O)[O-]",
                           "CC#CCOC(=O)CC#N", "CN(C)C1CCC2CCCCC2C1", "CCCCCC", "c1ccc(cc1)-c1ccccn1", "Nc1ccccc1C",
                           "Cc1ccccc1[N+](=O)[O-]", "C1CCCCCCCCCCC1", "COc1ccccc1OC", "C1COCCOCCOCCO1",
-                          "C1=C/C=C/C=CC=C1"})
+                          "C1=C/C=C/C=CC=C1",
+                          "CC(=O)Nc1ccccc1C"})
         sample.emplace_back(s, test::prepared(s));
     for (const auto& [text, m] : sample) {
         const auto centres = collect_chiral_centres(m);
@@ -275,6 +279,7 @@ TEST(ErrorFunction, MatchesSlowModelAndFiniteDifferencesOnRealMolecules) {
     EXPECT_GE(wells[2], 12u);  // two chair rings at least
     EXPECT_GE(wells[3], 3u);   // hexane's chain anti
     EXPECT_GE(wells[4], 1u);   // a biaryl twisted
+    EXPECT_GE(wells[9], 1u);   // an anilide near cis
     EXPECT_GT(negative_chairs, 0u);
     EXPECT_LT(negative_chairs, wells[2]);
     EXPECT_GE(straight, 3u);

@@ -505,13 +505,15 @@ TEST(BiarylLinks, TwistByOrthoNeighbours) {
     }
 }
 
-// Saturated six-rings sharing at most one bond, and that with a ring of five
-// or more; each path a closed ring of bonded atoms.
-TEST(ChairRings, SaturatedSixRingsNotBridgedNorFusedToSmallRings) {
+// Saturated six-rings sharing at most one bond, or two about a one-atom
+// bridge, and those with rings of five or more; each path a closed ring of
+// bonded atoms, the bridged paths those round the bridge's two bonds.
+TEST(ChairRings, SaturatedSixRingsBridgedByOneAtomAtMost) {
     const std::pair<const char*, std::size_t> cases[] = {
         {"C1CCCCC1", 1}, {"C1CCNCC1", 1}, {"C1CCOCC1", 1}, {"C1CCC2CCCCC2C1", 2}, {"C1CCC2CCCC2C1", 1},
         {"C1CCC2(CC1)CCCCC2", 2}, {"C1=CCCCC1", 0}, {"O=C1CCCCC1", 0}, {"C1CC2CCC1C2", 0}, {"C1CC2CCC1CC2", 0},
-        {"C1CCC2CC2C1", 0}, {"C1CCC2CCC2C1", 0}};
+        {"C1CCC2CC2C1", 0}, {"C1CCC2CCC2C1", 0}, {"C1CC2CCCC(C1)C2", 2}, {"CN1C2CCC1CC(O)C2", 1},
+        {"C1C2CC3CC1CC(C2)C3", 4}, {"CC1(C)C2CCC(C)C1C2", 0}};
     for (const auto& [smiles, count] : cases) {
         const MolBuilder m = test::prepared(smiles);
         EXPECT_EQ(chair_rings(MoleculeContext(m)).size(), count) << smiles;
@@ -524,6 +526,53 @@ TEST(ChairRings, SaturatedSixRingsNotBridgedNorFusedToSmallRings) {
                 EXPECT_EQ(m.atoms[path[k]].hybridization, core::Hybridization::Sp3) << smiles;
             }
     }
+    const MolBuilder nonane = test::prepared("C1CC2CCCC(C1)C2");
+    const auto two = held_chairs(MoleculeContext(nonane));
+    ASSERT_EQ(two.size(), 2u);
+    for (std::size_t r = 0; r < 2; ++r) {
+        const auto& other = two[1 - r].atoms;
+        const auto in_other = [&](std::uint32_t a) { return std::find(other.begin(), other.end(), a) != other.end(); };
+        EXPECT_EQ(std::count(two[r].bridged.begin(), two[r].bridged.end(), true), 2);
+        for (std::size_t k = 0; k < 6; ++k) {
+            const bool shared = in_other(two[r].atoms[(k + 1) % 6]) && in_other(two[r].atoms[(k + 2) % 6]);
+            EXPECT_EQ(two[r].bridged[k], shared) << k;
+        }
+    }
+}
+
+// A secondary anilide on a six-ring is held near cis from the ring atom on
+// its free side, or a carbon's rather than a ring nitrogen's, and the bounds
+// keep it on that side; on a five-ring either way; crowded on both sides,
+// not at all.
+TEST(ConjugatedLinks, AnilideTurnsItsCarbonylToOneSide) {
+    const std::pair<const char*, TorsionWells> cases[] = {
+        {"CC(=O)Nc1ccccc1C", TorsionWells::NearCis}, {"CC(=O)Nc1ccccn1", TorsionWells::NearCis},
+        {"NC(=O)Nc1ccccc1", TorsionWells::NearCis}, {"CC(=O)Nc1nccs1", TorsionWells::Twisted}};
+    for (const auto& [smiles, wells] : cases) {
+        const MolBuilder m = test::prepared(smiles);
+        const ConformerHolds holds(m);
+        std::vector<HeldTorsion> anilides;
+        for (const HeldTorsion& t : conjugated_links(MoleculeContext(m)))
+            if (m.atoms[t.atoms[1]].atomic_num == core::Element::N || m.atoms[t.atoms[2]].atomic_num == core::Element::N)
+                anilides.push_back(t);
+        ASSERT_EQ(anilides.size(), 1u) << smiles;
+        const HeldTorsion& t = anilides[0];
+        EXPECT_EQ(t.wells, wells) << smiles;
+        if (wells != TorsionWells::NearCis) continue;
+        const std::uint32_t side = m.atoms[t.atoms[0]].flags & core::AROMATIC ? t.atoms[0] : t.atoms[3];
+        EXPECT_EQ(m.atoms[side].atomic_num, core::Element::C) << smiles;
+        std::size_t heavy = 0;
+        for (core::Neighbor nb : m.neighbors(side)) heavy += m.atoms[nb.atom].atomic_num != core::Element::H;
+        EXPECT_EQ(heavy, 2u) << smiles;
+        const auto window = holds.bounds(Holds::Shapes).chain_torsion(m.bond_between(t.atoms[1], t.atoms[2]),
+                                                                      t.atoms[0], t.atoms[3]);
+        ASSERT_TRUE(window) << smiles;
+        EXPECT_EQ(*window, (std::pair{0.0, 45.0})) << smiles;
+    }
+    const MolBuilder lidocaine = test::prepared("CCN(CC)CC(=O)Nc1c(C)cccc1C");
+    for (const HeldTorsion& t : conjugated_links(MoleculeContext(lidocaine)))
+        EXPECT_TRUE(lidocaine.atoms[t.atoms[1]].atomic_num != core::Element::N &&
+                    lidocaine.atoms[t.atoms[2]].atomic_num != core::Element::N);
 }
 
 // X=C-O-Y, Z (cis), outside rings; not when Y is itself acyl.
