@@ -230,24 +230,35 @@ bool extract_piece(const MolBuilder& mol, std::span<const std::uint32_t> members
             if (x != NONE) x = x < n && piece_of[x] == k ? local[x] : NONE;
         sub.push_bond(copy);
     }
-    // @/@@ read the neighbours in half-edge order, which the copy may
-    // store otherwise: such a mark is turned to keep its meaning.
-    std::uint32_t own[16], copied[16];
+    // Marks read the neighbours in half-edge order, which the copy may store
+    // otherwise: such a mark is turned or renumbered to keep its meaning. A
+    // polyhedron's hydrogen counts first in both orders. Allenes read their
+    // ends' neighbours and are not carried over.
+    std::uint32_t own[17], copied[17];
     for (const std::uint32_t a : members) {
-        if (!is_tetrahedral_tag(mol.atoms[a].chiral_tag)) continue;
-        std::uint32_t d = 0;
+        const core::ChiralTag tag = mol.atoms[a].chiral_tag;
+        if (tag == core::ChiralTag::Unspecified) continue;
+        if (tag == core::ChiralTag::Allene) return false;
+        const std::uint32_t vertices = core::polyhedron_vertex_count(tag);
+        std::uint32_t d = vertices != 0 && vertices == mol.degree[a] + 1u ? 1 : 0;
+        own[0] = copied[0] = NONE;
         for (core::Neighbor nb : mol.neighbors(a)) {
             if (d == 16) return false;
             own[d++] = local[nb.atom];
         }
-        d = 0;
+        d = vertices != 0 && vertices == mol.degree[a] + 1u ? 1 : 0;
         for (core::Neighbor nb : sub.neighbors(local[a])) copied[d++] = nb.atom;
+        core::Atom& atom = sub.atoms[local[a]];
+        if (vertices != 0) {
+            if (!core::polyhedron_fits_bonds(vertices, mol.degree[a]) || atom.chiral_permutation == 0) continue;
+            const auto renumbered = core::renumber_polyhedral_permutation(tag, atom.chiral_permutation, {own, d}, {copied, d});
+            if (!renumbered) return false;
+            atom.chiral_permutation = *renumbered;
+            continue;
+        }
         const std::uint8_t parity = core::permutation_parity({own, d}, {copied, d});
         if (parity > 1) return false;
-        if (parity == 1) {
-            core::Atom& atom = sub.atoms[local[a]];
-            atom.chiral_tag = atom.chiral_tag == core::ChiralTag::Cw ? core::ChiralTag::Ccw : core::ChiralTag::Cw;
-        }
+        if (parity == 1) atom.chiral_tag = atom.chiral_tag == core::ChiralTag::Cw ? core::ChiralTag::Ccw : core::ChiralTag::Cw;
     }
     return true;
 }
@@ -1050,14 +1061,19 @@ void invert_mark(core::Atom& atom) {
     }
 }
 
-// Whether each piece, copied out on its own, is written as it is in the whole: no
-// stereo but @/@@, whose marks the copy turns to its own order of ligands.
-bool written_like_its_pieces(const MolBuilder& mol) {
-    for (const core::Atom& a : mol.atoms)
-        if (a.chiral_tag != core::ChiralTag::Unspecified && !is_tetrahedral_tag(a.chiral_tag)) return false;
-    for (const Bond& b : mol.bonds)
-        if (b.direction != core::BondDirection::None || b.stereo != BondStereo::None) return false;
-    return true;
+// Whether the molecule carries stereo that each piece, copied out on its own,
+// is written with as it is in the whole: @/@@ and polyhedral classes (which the
+// copy re-expresses for its own order of ligands), direction marks and stored
+// cis/trans (whose bonds and references stay inside their piece). Allenes read
+// their ends' ligands and are left to the search over the whole.
+bool stereo_written_like_its_pieces(const MolBuilder& mol) {
+    bool any = false;
+    for (const core::Atom& a : mol.atoms) {
+        if (a.chiral_tag == core::ChiralTag::Allene) return false;
+        any |= a.chiral_tag != core::ChiralTag::Unspecified;
+    }
+    for (const Bond& b : mol.bonds) any |= b.direction != core::BondDirection::None || b.stereo != BondStereo::None;
+    return any;
 }
 
 // Scratch for searches over single pieces next to the whole's: their work counts
@@ -1206,13 +1222,7 @@ bool dotted_less(const std::string& a, const std::string& b) {
 // as their texts sort, and each is written in its own order. Anything else (marks
 // on bonds, other centres, map numbers): none, for the search over the whole.
 std::optional<SmilesOutput> piece_by_piece(const MolBuilder& mol, CanonScratch& s) {
-    if (!written_like_its_pieces(mol)) return std::nullopt;
-    bool tagged = false;
-    for (const core::Atom& a : mol.atoms) {
-        if (a.map_num != 0) return std::nullopt;
-        tagged |= a.chiral_tag != core::ChiralTag::Unspecified;
-    }
-    if (!tagged) return std::nullopt;
+    if (!stereo_written_like_its_pieces(mol)) return std::nullopt;
 
     const std::uint32_t n = mol.num_atoms();
     Pieces split(mol);
@@ -1278,8 +1288,12 @@ std::optional<SmilesOutput> piece_by_piece(const MolBuilder& mol, CanonScratch& 
     Partition& p = s.root;
     refined_partition(m, p, s.work);
     if (s.counted) ++s.counted->refinements;
-    std::vector<std::uint32_t> classes;
+    std::vector<std::uint32_t> classes, turn_classes;
     classes_of(p, classes);
+    // Map numbers order the root's ties, and with them the pieces' turns; each
+    // piece's own search splits its cells by them in the same way.
+    split_by_map_numbers(m, s);
+    classes_of(p, turn_classes);
     std::uint32_t from = 0;
     while (auto cell = next_tied_cell(p, from)) {
         from = p.cell_start[*cell];
@@ -1312,7 +1326,8 @@ std::optional<SmilesOutput> piece_by_piece(const MolBuilder& mol, CanonScratch& 
         for (std::uint32_t a : atoms) seen.push_back(classes[a]);
         std::ranges::sort(seen);
         seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
-        root_cell[k] = seen.front();
+        root_cell[k] = NONE;
+        for (std::uint32_t a : atoms) root_cell[k] = std::min(root_cell[k], turn_classes[a]);
         pattern.clear();
         for (std::uint32_t a : atoms)
             pattern.push_back(static_cast<std::uint32_t>(std::ranges::lower_bound(seen, classes[a]) - seen.begin()));
