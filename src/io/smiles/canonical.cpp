@@ -118,12 +118,20 @@ std::vector<Configured> configured_double_bonds(const MolBuilder& mol, std::span
 // graph alone do not share a cell. Returns whether a cell was split.
 class ConfigurationSplitter {
 public:
-    explicit ConfigurationSplitter(std::vector<Configured> bonds) : bonds_(std::move(bonds)) {}
+    // `forward`: the partitions given only ever split further (one tie-break,
+    // no backtracking), so a bond whose two atoms stand alone can be let go: it
+    // keys no atom of a tied cell again.
+    explicit ConfigurationSplitter(std::vector<Configured> bonds, bool forward = false)
+        : bonds_(std::move(bonds)), forward_(forward) {}
     bool empty() const { return bonds_.empty(); }
 
     // Only the cells of end atoms of bonds that can be read are keyed: every other
     // atom keys 0, so the cells without such an atom stay whole.
     bool split(Partition& p) {
+        if (forward_)
+            std::erase_if(bonds_, [&p](const Configured& c) {
+                return p.cell_size(p.cell_of[c.end_atom[0]]) == 1 && p.cell_size(p.cell_of[c.end_atom[1]]) == 1;
+            });
         const std::uint32_t n = p.num_atoms();
         const std::uint32_t cells_before = p.num_cells();
         if (key_.size() != n) key_.assign(n, 0);
@@ -179,6 +187,7 @@ public:
 
 private:
     std::vector<Configured> bonds_;
+    bool forward_ = false;
     std::vector<std::uint8_t> key_;  // per atom, 0 between calls
     std::vector<std::uint32_t> keyed_atoms_, cells_;
     std::vector<CodedAtom> keyed_;
@@ -1290,6 +1299,12 @@ std::optional<SmilesOutput> piece_by_piece(const MolBuilder& mol, CanonScratch& 
     if (s.counted) ++s.counted->refinements;
     std::vector<std::uint32_t> classes, turn_classes;
     classes_of(p, classes);
+    // Below the root the search also splits by double-bond configuration, so the
+    // leaf is the search's first leaf.
+    std::vector<std::uint8_t> effective;
+    if (std::ranges::any_of(m.bonds, [](const Bond& b) { return b.direction != core::BondDirection::None; }))
+        effective = effective_direction_marks(m, classes);
+    ConfigurationSplitter configurations(configured_double_bonds(m, effective), true);
     // Map numbers order the root's ties, and with them the pieces' turns; each
     // piece's own search splits its cells by them in the same way.
     split_by_map_numbers(m, s);
@@ -1299,6 +1314,7 @@ std::optional<SmilesOutput> piece_by_piece(const MolBuilder& mol, CanonScratch& 
         from = p.cell_start[*cell];
         individualise(p, p.order[from], *cell);
         refine_partition(p, m, s.work);
+        while (configurations.split(p)) refine_partition(p, m, s.work);
         if (s.counted) ++s.counted->refinements;
     }
     if (s.counted) ++s.counted->leaves;
