@@ -1105,6 +1105,133 @@ private:
     core::Scratch<CanonScratch>::Lease lease_;
 };
 
+// Whether no suspect's mark can be inverted without changing the molecule, shown
+// from the automorphisms of the graph without its marks, when there are few of
+// them. The molecule with the mark at `a` inverted is the same molecule exactly
+// when some automorphism x -> g(x) of the unmarked graph carries every mark onto
+// the mark at its image except one, that of the atom g maps onto `a`. A full
+// search tree of the unmarked graph (refinement, every atom of the first tied cell
+// split off at every level) meets every automorphism among its leaves, as the
+// tree is the same from any labelling. False when the tree outgrows its budget or
+// the graph does not show all the text shows (then the searches decide).
+bool no_mark_mirrors_alone(const MolBuilder& m, std::span<const std::uint32_t> suspects, CanonScratch& s) {
+    const std::uint32_t n = m.num_atoms();
+    for (const core::Atom& a : m.atoms)
+        if (a.chiral_tag != core::ChiralTag::Unspecified && !is_tetrahedral_tag(a.chiral_tag)) return false;
+    for (const Bond& b : m.bonds)
+        if (b.direction != core::BondDirection::None || b.stereo != BondStereo::None) return false;
+    MolBuilder plain = m;
+    for (core::Atom& a : plain.atoms) a.chiral_tag = core::ChiralTag::Unspecified;
+    Partition root;
+    RefineWorkspace work;
+    refined_partition(plain, root, work);
+    if (s.counted) ++s.counted->refinements;
+    // Atoms of one cell alike in every field, and one bond per pair of atoms:
+    // automorphisms then need only keep cells and bonds.
+    std::vector<std::uint32_t>& bond_to = s.marks;
+    bond_to.assign(n, NONE);
+    for (std::uint32_t pos = 1; pos < n; ++pos)
+        if (root.cell_of[root.order[pos]] == root.cell_of[root.order[pos - 1]] &&
+            !(plain.atoms[root.order[pos]] == plain.atoms[root.order[pos - 1]]))
+            return false;
+    for (std::uint32_t a = 0; a < n; ++a) {
+        for (core::Neighbor nb : plain.neighbors(a)) {
+            if (bond_to[nb.atom] == a) return false;
+            bond_to[nb.atom] = a;
+        }
+    }
+    bond_to.assign(n, NONE);
+    const std::vector<std::uint32_t> cell_of = root.cell_of;
+    std::vector<std::uint8_t> suspect(n, 0);
+    for (std::uint32_t a : suspects) suspect[a] = 1;
+
+    std::vector<std::uint32_t> first, g(n);
+    // Whether g, an automorphism, leaves exactly one mark out of place, the one it
+    // carries onto a suspect.
+    auto witnesses = [&]() {
+        std::uint32_t misplaced = 0, onto = NONE;
+        std::uint32_t mapped[16], own[16];
+        for (std::uint32_t x = 0; x < n; ++x) {
+            const bool tagged = is_tetrahedral_tag(m.atoms[x].chiral_tag);
+            if (tagged != is_tetrahedral_tag(m.atoms[g[x]].chiral_tag)) return false;
+            if (!tagged) continue;
+            if (m.degree[x] > 16) return false;
+            std::uint32_t k = 0;
+            for (core::Neighbor nb : m.neighbors(x)) mapped[k++] = g[nb.atom];
+            k = 0;
+            for (core::Neighbor nb : m.neighbors(g[x])) own[k++] = nb.atom;
+            const std::uint8_t parity = core::permutation_parity({mapped, k}, {own, k});
+            if (parity > 1) return false;
+            if ((m.atoms[x].chiral_tag != m.atoms[g[x]].chiral_tag) != (parity == 1)) {
+                if (++misplaced > 1) return false;
+                onto = g[x];
+            }
+        }
+        return misplaced == 1 && suspect[onto];
+    };
+    auto automorphism = [&]() {
+        const std::uint32_t* next = plain.next_half_edge.data();
+        for (std::uint32_t x = 0; x < n; ++x) {
+            const std::uint32_t y = g[x];
+            if (cell_of[x] != cell_of[y]) return false;
+            for (std::uint32_t h = plain.first_half_edge[y]; h != NONE; h = next[h])
+                bond_to[plain.bonds[h >> 1].begin == y ? plain.bonds[h >> 1].end : plain.bonds[h >> 1].begin] = h >> 1;
+            bool ok = plain.degree[x] == plain.degree[y];
+            for (std::uint32_t h = plain.first_half_edge[x]; h != NONE && ok; h = next[h]) {
+                const Bond& b = plain.bonds[h >> 1];
+                const std::uint32_t image = bond_to[g[(h & 1u) ? b.begin : b.end]];
+                if (image == NONE) {
+                    ok = false;
+                    break;
+                }
+                const Bond& c = plain.bonds[image];
+                ok = c.order == b.order && c.flags == b.flags && (b.order != BondOrder::Dative || c.begin == g[b.begin]);
+            }
+            for (std::uint32_t h = plain.first_half_edge[y]; h != NONE; h = next[h])
+                bond_to[plain.bonds[h >> 1].begin == y ? plain.bonds[h >> 1].end : plain.bonds[h >> 1].begin] = NONE;
+            if (!ok) return false;
+        }
+        return true;
+    };
+
+    // The tree, depth first; each level keeps its partition and the next candidate.
+    struct Level {
+        Partition partition;
+        std::uint32_t cell, next;
+    };
+    std::vector<Level> stack;
+    std::uint64_t budget = 4ull * n + 64;
+    const auto tied = next_tied_cell(root);
+    if (!tied) return false;
+    stack.push_back({std::move(root), *tied, 0});
+    Partition child;
+    while (!stack.empty()) {
+        Level& level = stack.back();
+        if (level.next == level.partition.cell_size(level.cell)) {
+            stack.pop_back();
+            continue;
+        }
+        if (budget-- == 0) return false;
+        child = level.partition;
+        const std::uint32_t a = level.partition.order[level.partition.cell_start[level.cell] + level.next++];
+        individualise(child, a, level.cell);
+        refine_partition(child, plain, work);
+        if (s.counted) ++s.counted->refinements;
+        if (const auto cell = next_tied_cell(child)) {
+            stack.push_back({std::move(child), *cell, 0});
+            continue;
+        }
+        if (s.counted) ++s.counted->leaves;
+        if (first.empty()) {
+            first = child.order;
+            continue;
+        }
+        for (std::uint32_t k = 0; k < n; ++k) g[first[k]] = child.order[k];
+        if (automorphism() && witnesses()) return false;
+    }
+    return true;
+}
+
 // Clears, on `copy`, every @/@@ or allene mark that carries no stereo: one whose
 // mirror image is the same molecule. Marks that fail on the graph alone go first.
 // A mark with tied ligands is compared with its mirror, every other mark in place,
@@ -1143,6 +1270,10 @@ bool drop_stereoless_marks(const MolBuilder& mol, std::optional<MolBuilder>& cop
         }
         if (drops.empty() && !suspects.empty()) {
             const MolBuilder base = m;
+            if (no_mark_mirrors_alone(base, suspects, s)) {
+                refined_partition(base, s.root, s.work);
+                return true;
+            }
             const SmilesOutput written = output_with_tags(base, s);
             MolBuilder mirrored = base;
             for (std::uint32_t a : written.atom_order) {

@@ -652,6 +652,7 @@ struct Copies {
     int copies;
     std::string other = "";  // further pieces, each once per copy
     int other_copies = 0;
+    std::uint64_t leaves = 200;  // a kind's own search may try many orders of tied ligands
 };
 
 class CopiesOfAStereoPiece : public testing::TestWithParam<Copies> {};
@@ -673,15 +674,15 @@ TEST_P(CopiesOfAStereoPiece, CostLinearWorkAndWriteEachPieceOncePerCopy) {
     io::CanonicalWork work;
     const io::SmilesOutput out = io::canonical_smiles_counted(mol, work);
     const int pieces = static_cast<int>(expected.size());
-    EXPECT_LE(work.refinements, 3u * pieces + 200);
-    EXPECT_LE(work.leaves, 200u);
+    EXPECT_LE(work.refinements, 3u * pieces + 200 + 3 * (c.leaves - 200));
+    EXPECT_LE(work.leaves, c.leaves);
     EXPECT_LE(work.chirality_visits, 4u * mol.num_atoms());
     std::vector<std::string> written = split(out.text, '.');
     std::ranges::sort(written);
     std::ranges::sort(expected);
     EXPECT_EQ(written, expected);
     std::mt19937 rng(51);
-    EXPECT_EQ(io::to_canonical_smiles(reordered(mol, rng)), out.text);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(io::to_canonical_smiles(reordered(mol, rng)), out.text) << k;
     MolBuilder again = read(out.text);
     EXPECT_EQ(io::to_canonical_smiles(again), out.text);
 }
@@ -699,7 +700,14 @@ INSTANTIATE_TEST_SUITE_P(
                     Copies{"C[C@H]1CC[C@H](C)CC1", 20, "C[C@H]1CC[C@@H](C)CC1.[H][C@@]12CCCC[C@@]1([H])CCCC2", 20},
                     Copies{"C[C@H]1CC[C@H](C)CC1", 12, "[Cl-].O", 2},
                     Copies{"[H][C@@]12CCCC[C@]1([H])CCCC2", 10, "C[C@H]1CC[C@H](C)CC1.C[C@@H]1C[C@H](C)C[C@@H](C)C1", 10},
-                    Copies{"[H][C@@]12CCCC[C@]1([H])CCCC2", 300, "C[C@H]1CC[C@H](C)CC1.[Na+]", 300}));
+                    Copies{"[H][C@@]12CCCC[C@]1([H])CCCC2", 300, "C[C@H]1CC[C@H](C)CC1.[Na+]", 300},
+                    // Marks on bonds, map numbers and polyhedral classes: pieces
+                    // that only these tell apart take turns by their texts.
+                    Copies{"C/C=C/C", 800}, Copies{"C/C=C/C", 30, "C/C=C\\C.[Na+]", 30},
+                    Copies{"C[C@H]1CC[C@@H](/C=C/C)CC1", 40},
+                    Copies{"[CH3:1][C@H]1CC[C@@H](C)CC1", 40, "[CH3:2][C@H]1CC[C@H](C)CC1", 40},
+                    Copies{"F[S@OH1](F)(F)(F)(F)F", 160, "", 0, 1200}, Copies{"F[P@TB1](F)(F)(F)F", 160, "", 0, 400},
+                    Copies{"Cl[Pt@SP1](Cl)(Cl)Cl", 160, "Cl[Pt@SP2](F)(Cl)F", 20, 400}));
 
 // A chain of residues from a repeating unit: most atoms are told apart by the
 // chain, and what ties is local (ring flips, fork ends) next to many centres.
