@@ -1232,6 +1232,110 @@ bool no_mark_mirrors_alone(const MolBuilder& m, std::span<const std::uint32_t> s
     return true;
 }
 
+// Proofs that inverting a mark with tied ligands changes the molecule, each at the
+// cost of a few refinements. Refinement is the same from any labelling: the cells
+// it gives, in order, with the @/@@ byte their atoms key with (which reads the
+// ligands in class order), describe the molecule whatever its labels. Inverting
+// the mark at `a` leaves the refined root as it is (its ligands tie there), so a
+// molecule the same as the mirrored one has the same root cells; split off each
+// atom of one root cell in turn and refine, and the descriptions met, as a
+// multiset, are then the same as well. When they differ the mark tells the
+// molecule from its mirror, with no search over either. Where they agree, nothing
+// is shown, and the search decides.
+class MirrorProof {
+public:
+    MirrorProof(const MolBuilder& m, std::uint64_t budget) : m_(m), mirrored_(m), budget_(budget) {
+        refined_partition(m_, root_, work_);
+        described_.assign(m.num_atoms(), NONE);
+    }
+
+    // Whether inverting the mark at `a`, whose ligands `b` and another tie,
+    // is shown to change the molecule.
+    bool changes(std::uint32_t a, std::uint32_t b, CanonicalWork* counted) {
+        // A large cell costs more than it is likely to show.
+        const std::uint32_t cell = root_.cell_of[b];
+        const std::uint64_t cost = 2ull * root_.cell_size(cell) + 1;
+        if (root_.cell_size(cell) > 8 || cost > budget_) return false;
+        budget_ -= cost;
+        std::uint32_t& own = described_[root_.cell_start[cell]];
+        if (own == NONE) {
+            own = static_cast<std::uint32_t>(seen_.size());
+            seen_.push_back(descriptions(m_, root_, cell, counted));
+        }
+        invert_mark(mirrored_.atoms[a]);
+        Partition root;
+        refined_partition(mirrored_, root, work_);
+        if (counted) ++counted->refinements;
+        std::vector<std::uint32_t> here, there;
+        describe(m_, root_, here);
+        describe(mirrored_, root, there);
+        // Equal descriptions put the same cell at the same place in both roots.
+        const bool differ = here != there ||
+                            descriptions(mirrored_, root, root.cell_of[root.order[root_.cell_start[cell]]], counted) != seen_[own];
+        mirrored_.atoms[a] = m_.atoms[a];
+        return differ;
+    }
+
+private:
+    using Description = std::vector<std::uint32_t>;
+
+    // The cells in order: size and the @/@@ bytes of their atoms (sorted).
+    void describe(const MolBuilder& m, const Partition& p, Description& out) {
+        out.clear();
+        std::vector<std::uint32_t>& bytes = scratch_;
+        for (std::uint32_t pos = 0; pos < p.num_atoms();) {
+            const std::uint32_t cell = p.cell_of[p.order[pos]];
+            out.push_back(p.cell_size(cell));
+            bytes.clear();
+            for (; pos < p.cell_end[cell]; ++pos) bytes.push_back(byte_of(m, p, p.order[pos]));
+            std::ranges::sort(bytes);
+            bytes.erase(std::unique(bytes.begin(), bytes.end()), bytes.end());
+            out.insert(out.end(), bytes.begin(), bytes.end());
+            out.push_back(NONE);
+        }
+    }
+
+    // Each atom of the root cell split off in turn, as a sorted list.
+    std::vector<Description> descriptions(const MolBuilder& m, const Partition& root, std::uint32_t cell,
+                                          CanonicalWork* counted) {
+        std::vector<Description> out;
+        for (std::uint32_t pos = root.cell_start[cell]; pos < root.cell_end[cell]; ++pos) {
+            child_ = root;
+            individualise(child_, root.order[pos], cell);
+            refine_partition(child_, m, work_);
+            if (counted) ++counted->refinements;
+            describe(m, child_, out.emplace_back());
+        }
+        std::ranges::sort(out);
+        return out;
+    }
+
+    static std::uint32_t byte_of(const MolBuilder& m, const Partition& p, std::uint32_t x) {
+        const core::ChiralTag tag = m.atoms[x].chiral_tag;
+        if (!is_tetrahedral_tag(tag)) return 0;
+        std::uint32_t own[16], sorted[16], k = 0;
+        for (core::Neighbor nb : m.neighbors(x)) {
+            if (k == 16) return 3;
+            own[k++] = p.cell_start[p.cell_of[nb.atom]];
+        }
+        std::copy(own, own + k, sorted);
+        std::sort(sorted, sorted + k);
+        for (std::uint32_t i = 1; i < k; ++i)
+            if (sorted[i] == sorted[i - 1]) return 0;
+        const bool odd = core::permutation_parity({own, k}, {sorted, k}) == 1;
+        return (tag == core::ChiralTag::Cw) != odd ? 1 : 2;
+    }
+
+    const MolBuilder& m_;
+    MolBuilder mirrored_;
+    std::uint64_t budget_;  // refinements left
+    Partition root_, child_;
+    RefineWorkspace work_;
+    std::vector<std::uint32_t> described_;  // per root cell start, its entry in seen_
+    std::vector<std::vector<Description>> seen_;
+    std::vector<std::uint32_t> scratch_;
+};
+
 // Clears, on `copy`, every @/@@ or allene mark that carries no stereo: one whose
 // mirror image is the same molecule. Marks that fail on the graph alone go first.
 // A mark with tied ligands is compared with its mirror, every other mark in place,
@@ -1270,7 +1374,15 @@ bool drop_stereoless_marks(const MolBuilder& mol, std::optional<MolBuilder>& cop
         }
         if (drops.empty() && !suspects.empty()) {
             const MolBuilder base = m;
-            if (no_mark_mirrors_alone(base, suspects, s)) {
+            // Marks shown to tell the molecule from its mirror need no search.
+            {
+                MirrorProof proof(base, 16ull * base.num_atoms() + 256);
+                std::erase_if(suspects, [&](std::uint32_t a) {
+                    const auto pair = tied_neighbour_pair(base, a, s.classes);
+                    return pair && proof.changes(a, pair->first, s.counted);
+                });
+            }
+            if (suspects.empty() || no_mark_mirrors_alone(base, suspects, s)) {
                 refined_partition(base, s.root, s.work);
                 return true;
             }
