@@ -709,6 +709,47 @@ INSTANTIATE_TEST_SUITE_P(
                     Copies{"F[S@OH1](F)(F)(F)(F)F", 160, "", 0, 1200}, Copies{"F[P@TB1](F)(F)(F)F", 160, "", 0, 400},
                     Copies{"Cl[Pt@SP1](Cl)(Cl)Cl", 160, "Cl[Pt@SP2](F)(Cl)F", 20, 400}));
 
+// One molecule of many marked units whose ligands tie (a chain of rings, a ring
+// of centres): every mark is kept, and telling each from its mirror takes a few
+// refinements, not a search of the mirrored molecule per mark.
+struct MarkedUnits {
+    std::string unit;
+    int copies;
+    bool ring;                  // the units close one ring, else a chain between two methyls
+    std::uint64_t refinements;  // per atom
+    std::uint64_t leaves;
+};
+
+class MarkedUnitsInOneMolecule : public testing::TestWithParam<MarkedUnits> {};
+
+TEST_P(MarkedUnitsInOneMolecule, KeepEveryMarkWithLinearWorkPerMark) {
+    const MarkedUnits& u = GetParam();
+    std::string input = u.ring ? "" : "C";
+    for (int k = 0; k < u.copies; ++k) input += u.unit;
+    if (u.ring) input.insert(input.rfind(']') + 1, "1").insert(input.find(']') + 1, "1");
+    else input += "C";
+    const MolBuilder mol = read(input);
+    io::CanonicalWork work;
+    const std::string text = io::canonical_smiles_counted(mol, work).text;
+    EXPECT_LE(work.refinements, u.refinements * mol.num_atoms());
+    EXPECT_LE(work.leaves, u.leaves);
+    auto marks = [](const std::string& smiles) {
+        std::size_t n = 0;
+        for (std::size_t i = smiles.find("[C@"); i != std::string::npos; i = smiles.find("[C@", i + 1)) ++n;
+        return n;
+    };
+    EXPECT_EQ(marks(text), marks(input));
+    EXPECT_EQ(io::to_canonical_smiles(read(text)), text);
+    if (!u.ring) return;  // the chain's ring flips are broken within a budget of leaves
+    std::mt19937 rng(58);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(io::to_canonical_smiles(reordered(mol, rng)), text) << k;
+}
+
+INSTANTIATE_TEST_SUITE_P(CanonicalSmiles, MarkedUnitsInOneMolecule,
+                         testing::Values(MarkedUnits{"[C@H]1CC[C@@H](CC1)", 80, false, 12, 200},
+                                         MarkedUnits{"[C@@H](C)", 160, true, 3, 500},
+                                         MarkedUnits{"[C@@H](C)[C@H](C)", 40, true, 3, 300}));
+
 // A chain of residues from a repeating unit: most atoms are told apart by the
 // chain, and what ties is local (ring flips, fork ends) next to many centres.
 std::string chain_of(const std::vector<std::string>& unit, int residues, const std::string& tail) {
