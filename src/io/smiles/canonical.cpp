@@ -1463,16 +1463,16 @@ bool dotted_less(const std::string& a, const std::string& b) {
                                : static_cast<unsigned char>(a[common]) < '.';
 }
 
-// Pieces (connected components) with @/@@ marks. Searching the whole would try the
-// ties of every piece against those of every other, and judge every mark of every
-// piece on the whole molecule. But a mark is redundant in the whole exactly when it
-// is in its piece, as the other pieces stay as they are; and the whole's least text
-// holds each piece's least text, the pieces in the turn of the root cells their
-// first atoms lie in, and pieces of one root cell (which can trade places) in the
-// order of their texts. So each kind of piece is ranked on its own (copies stored
-// alike once), the pieces take their turns as the whole's tie-break gives them and
-// as their texts sort, and each is written in its own order. Anything else (marks
-// on bonds, other centres, map numbers): none, for the search over the whole.
+// Pieces (connected components) with stereo marks. Searching the whole would try
+// the ties of every piece against those of every other, and judge every mark of
+// every piece on the whole molecule. But a mark is redundant in the whole exactly
+// when it is in its piece, as the other pieces stay as they are; and the whole's
+// least text holds each piece's least text, the pieces in the turn of the root
+// cells their first atoms lie in (map numbers ordering the ties), and pieces of one
+// root cell (which can trade places) in the order of their texts. So each kind of
+// piece is ranked on its own (copies stored alike once), the pieces take their
+// turns as the whole's tie-break gives them and as their texts sort, and each is
+// written in its own order. Allenes: none, for the search over the whole.
 std::optional<SmilesOutput> piece_by_piece(const MolBuilder& mol, CanonScratch& s) {
     if (!stereo_written_like_its_pieces(mol)) return std::nullopt;
 
