@@ -1105,6 +1105,33 @@ private:
     core::Scratch<CanonScratch>::Lease lease_;
 };
 
+// Whether g maps the graph onto itself keeping every atom in its cell and every
+// bond's order, flags and dative direction. `bond_to` is all NONE, and is left so.
+bool keeps_cells_and_bonds(const MolBuilder& plain, std::span<const std::uint32_t> cell_of,
+                           std::span<const std::uint32_t> g, std::vector<std::uint32_t>& bond_to) {
+    const std::uint32_t* next = plain.next_half_edge.data();
+    auto far = [&](std::uint32_t h) { return (h & 1u) ? plain.bonds[h >> 1].begin : plain.bonds[h >> 1].end; };
+    for (std::uint32_t x = 0; x < plain.num_atoms(); ++x) {
+        const std::uint32_t y = g[x];
+        if (cell_of[x] != cell_of[y]) return false;
+        for (std::uint32_t h = plain.first_half_edge[y]; h != NONE; h = next[h]) bond_to[far(h)] = h >> 1;
+        bool ok = plain.degree[x] == plain.degree[y];
+        for (std::uint32_t h = plain.first_half_edge[x]; h != NONE && ok; h = next[h]) {
+            const std::uint32_t image = bond_to[g[far(h)]];
+            if (image == NONE) {
+                ok = false;
+                break;
+            }
+            const Bond& b = plain.bonds[h >> 1];
+            const Bond& c = plain.bonds[image];
+            ok = c.order == b.order && c.flags == b.flags && (b.order != BondOrder::Dative || c.begin == g[b.begin]);
+        }
+        for (std::uint32_t h = plain.first_half_edge[y]; h != NONE; h = next[h]) bond_to[far(h)] = NONE;
+        if (!ok) return false;
+    }
+    return true;
+}
+
 // Whether no suspect's mark can be inverted without changing the molecule, shown
 // from the automorphisms of the graph without its marks, when there are few of
 // them. The molecule with the mark at `a` inverted is the same molecule exactly
@@ -1169,31 +1196,6 @@ bool no_mark_mirrors_alone(const MolBuilder& m, std::span<const std::uint32_t> s
         }
         return misplaced == 1 && suspect[onto];
     };
-    auto automorphism = [&]() {
-        const std::uint32_t* next = plain.next_half_edge.data();
-        for (std::uint32_t x = 0; x < n; ++x) {
-            const std::uint32_t y = g[x];
-            if (cell_of[x] != cell_of[y]) return false;
-            for (std::uint32_t h = plain.first_half_edge[y]; h != NONE; h = next[h])
-                bond_to[plain.bonds[h >> 1].begin == y ? plain.bonds[h >> 1].end : plain.bonds[h >> 1].begin] = h >> 1;
-            bool ok = plain.degree[x] == plain.degree[y];
-            for (std::uint32_t h = plain.first_half_edge[x]; h != NONE && ok; h = next[h]) {
-                const Bond& b = plain.bonds[h >> 1];
-                const std::uint32_t image = bond_to[g[(h & 1u) ? b.begin : b.end]];
-                if (image == NONE) {
-                    ok = false;
-                    break;
-                }
-                const Bond& c = plain.bonds[image];
-                ok = c.order == b.order && c.flags == b.flags && (b.order != BondOrder::Dative || c.begin == g[b.begin]);
-            }
-            for (std::uint32_t h = plain.first_half_edge[y]; h != NONE; h = next[h])
-                bond_to[plain.bonds[h >> 1].begin == y ? plain.bonds[h >> 1].end : plain.bonds[h >> 1].begin] = NONE;
-            if (!ok) return false;
-        }
-        return true;
-    };
-
     // The tree, depth first; each level keeps its partition and the next candidate.
     struct Level {
         Partition partition;
@@ -1227,7 +1229,7 @@ bool no_mark_mirrors_alone(const MolBuilder& m, std::span<const std::uint32_t> s
             continue;
         }
         for (std::uint32_t k = 0; k < n; ++k) g[first[k]] = child.order[k];
-        if (automorphism() && witnesses()) return false;
+        if (keeps_cells_and_bonds(plain, cell_of, g, bond_to) && witnesses()) return false;
     }
     return true;
 }
