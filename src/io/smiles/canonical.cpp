@@ -118,12 +118,20 @@ std::vector<Configured> configured_double_bonds(const MolBuilder& mol, std::span
 // graph alone do not share a cell. Returns whether a cell was split.
 class ConfigurationSplitter {
 public:
-    explicit ConfigurationSplitter(std::vector<Configured> bonds) : bonds_(std::move(bonds)) {}
+    // `forward`: the partitions given only ever split further (one tie-break,
+    // no backtracking), so a bond whose two atoms stand alone can be let go: it
+    // keys no atom of a tied cell again.
+    explicit ConfigurationSplitter(std::vector<Configured> bonds, bool forward = false)
+        : bonds_(std::move(bonds)), forward_(forward) {}
     bool empty() const { return bonds_.empty(); }
 
     // Only the cells of end atoms of bonds that can be read are keyed: every other
     // atom keys 0, so the cells without such an atom stay whole.
     bool split(Partition& p) {
+        if (forward_)
+            std::erase_if(bonds_, [&p](const Configured& c) {
+                return p.cell_size(p.cell_of[c.end_atom[0]]) == 1 && p.cell_size(p.cell_of[c.end_atom[1]]) == 1;
+            });
         const std::uint32_t n = p.num_atoms();
         const std::uint32_t cells_before = p.num_cells();
         if (key_.size() != n) key_.assign(n, 0);
@@ -179,6 +187,7 @@ public:
 
 private:
     std::vector<Configured> bonds_;
+    bool forward_ = false;
     std::vector<std::uint8_t> key_;  // per atom, 0 between calls
     std::vector<std::uint32_t> keyed_atoms_, cells_;
     std::vector<CodedAtom> keyed_;
@@ -230,24 +239,35 @@ bool extract_piece(const MolBuilder& mol, std::span<const std::uint32_t> members
             if (x != NONE) x = x < n && piece_of[x] == k ? local[x] : NONE;
         sub.push_bond(copy);
     }
-    // @/@@ read the neighbours in half-edge order, which the copy may
-    // store otherwise: such a mark is turned to keep its meaning.
-    std::uint32_t own[16], copied[16];
+    // Marks read the neighbours in half-edge order, which the copy may store
+    // otherwise: such a mark is turned or renumbered to keep its meaning. A
+    // polyhedron's hydrogen counts first in both orders. Allenes read their
+    // ends' neighbours and are not carried over.
+    std::uint32_t own[17], copied[17];
     for (const std::uint32_t a : members) {
-        if (!is_tetrahedral_tag(mol.atoms[a].chiral_tag)) continue;
-        std::uint32_t d = 0;
+        const core::ChiralTag tag = mol.atoms[a].chiral_tag;
+        if (tag == core::ChiralTag::Unspecified) continue;
+        if (tag == core::ChiralTag::Allene) return false;
+        const std::uint32_t vertices = core::polyhedron_vertex_count(tag);
+        std::uint32_t d = vertices != 0 && vertices == mol.degree[a] + 1u ? 1 : 0;
+        own[0] = copied[0] = NONE;
         for (core::Neighbor nb : mol.neighbors(a)) {
             if (d == 16) return false;
             own[d++] = local[nb.atom];
         }
-        d = 0;
+        d = vertices != 0 && vertices == mol.degree[a] + 1u ? 1 : 0;
         for (core::Neighbor nb : sub.neighbors(local[a])) copied[d++] = nb.atom;
+        core::Atom& atom = sub.atoms[local[a]];
+        if (vertices != 0) {
+            if (!core::polyhedron_fits_bonds(vertices, mol.degree[a]) || atom.chiral_permutation == 0) continue;
+            const auto renumbered = core::renumber_polyhedral_permutation(tag, atom.chiral_permutation, {own, d}, {copied, d});
+            if (!renumbered) return false;
+            atom.chiral_permutation = *renumbered;
+            continue;
+        }
         const std::uint8_t parity = core::permutation_parity({own, d}, {copied, d});
         if (parity > 1) return false;
-        if (parity == 1) {
-            core::Atom& atom = sub.atoms[local[a]];
-            atom.chiral_tag = atom.chiral_tag == core::ChiralTag::Cw ? core::ChiralTag::Ccw : core::ChiralTag::Cw;
-        }
+        if (parity == 1) atom.chiral_tag = atom.chiral_tag == core::ChiralTag::Cw ? core::ChiralTag::Ccw : core::ChiralTag::Cw;
     }
     return true;
 }
@@ -1050,14 +1070,19 @@ void invert_mark(core::Atom& atom) {
     }
 }
 
-// Whether each piece, copied out on its own, is written as it is in the whole: no
-// stereo but @/@@, whose marks the copy turns to its own order of ligands.
-bool written_like_its_pieces(const MolBuilder& mol) {
-    for (const core::Atom& a : mol.atoms)
-        if (a.chiral_tag != core::ChiralTag::Unspecified && !is_tetrahedral_tag(a.chiral_tag)) return false;
-    for (const Bond& b : mol.bonds)
-        if (b.direction != core::BondDirection::None || b.stereo != BondStereo::None) return false;
-    return true;
+// Whether the molecule carries stereo that each piece, copied out on its own,
+// is written with as it is in the whole: @/@@ and polyhedral classes (which the
+// copy re-expresses for its own order of ligands), direction marks and stored
+// cis/trans (whose bonds and references stay inside their piece). Allenes read
+// their ends' ligands and are left to the search over the whole.
+bool stereo_written_like_its_pieces(const MolBuilder& mol) {
+    bool any = false;
+    for (const core::Atom& a : mol.atoms) {
+        if (a.chiral_tag == core::ChiralTag::Allene) return false;
+        any |= a.chiral_tag != core::ChiralTag::Unspecified;
+    }
+    for (const Bond& b : mol.bonds) any |= b.direction != core::BondDirection::None || b.stereo != BondStereo::None;
+    return any;
 }
 
 // Scratch for searches over single pieces next to the whole's: their work counts
@@ -1078,6 +1103,239 @@ public:
 private:
     CanonScratch& whole_;
     core::Scratch<CanonScratch>::Lease lease_;
+};
+
+// Whether g maps the graph onto itself keeping every atom in its cell and every
+// bond's order, flags and dative direction. `bond_to` is all NONE, and is left so.
+bool keeps_cells_and_bonds(const MolBuilder& plain, std::span<const std::uint32_t> cell_of,
+                           std::span<const std::uint32_t> g, std::vector<std::uint32_t>& bond_to) {
+    const std::uint32_t* next = plain.next_half_edge.data();
+    auto far = [&](std::uint32_t h) { return (h & 1u) ? plain.bonds[h >> 1].begin : plain.bonds[h >> 1].end; };
+    for (std::uint32_t x = 0; x < plain.num_atoms(); ++x) {
+        const std::uint32_t y = g[x];
+        if (cell_of[x] != cell_of[y]) return false;
+        for (std::uint32_t h = plain.first_half_edge[y]; h != NONE; h = next[h]) bond_to[far(h)] = h >> 1;
+        bool ok = plain.degree[x] == plain.degree[y];
+        for (std::uint32_t h = plain.first_half_edge[x]; h != NONE && ok; h = next[h]) {
+            const std::uint32_t image = bond_to[g[far(h)]];
+            if (image == NONE) {
+                ok = false;
+                break;
+            }
+            const Bond& b = plain.bonds[h >> 1];
+            const Bond& c = plain.bonds[image];
+            ok = c.order == b.order && c.flags == b.flags && (b.order != BondOrder::Dative || c.begin == g[b.begin]);
+        }
+        for (std::uint32_t h = plain.first_half_edge[y]; h != NONE; h = next[h]) bond_to[far(h)] = NONE;
+        if (!ok) return false;
+    }
+    return true;
+}
+
+// Whether no suspect's mark can be inverted without changing the molecule, shown
+// from the automorphisms of the graph without its marks, when there are few of
+// them. The molecule with the mark at `a` inverted is the same molecule exactly
+// when some automorphism x -> g(x) of the unmarked graph carries every mark onto
+// the mark at its image except one, that of the atom g maps onto `a`. A full
+// search tree of the unmarked graph (refinement, every atom of the first tied cell
+// split off at every level) meets every automorphism among its leaves, as the
+// tree is the same from any labelling. False when the tree outgrows its budget or
+// the graph does not show all the text shows (then the searches decide).
+bool no_mark_mirrors_alone(const MolBuilder& m, std::span<const std::uint32_t> suspects, CanonScratch& s) {
+    const std::uint32_t n = m.num_atoms();
+    for (const core::Atom& a : m.atoms)
+        if (a.chiral_tag != core::ChiralTag::Unspecified && !is_tetrahedral_tag(a.chiral_tag)) return false;
+    for (const Bond& b : m.bonds)
+        if (b.direction != core::BondDirection::None || b.stereo != BondStereo::None) return false;
+    MolBuilder plain = m;
+    for (core::Atom& a : plain.atoms) a.chiral_tag = core::ChiralTag::Unspecified;
+    Partition root;
+    RefineWorkspace work;
+    refined_partition(plain, root, work);
+    if (s.counted) ++s.counted->refinements;
+    // Atoms of one cell alike in every field, and one bond per pair of atoms:
+    // automorphisms then need only keep cells and bonds.
+    std::vector<std::uint32_t>& bond_to = s.marks;
+    bond_to.assign(n, NONE);
+    for (std::uint32_t pos = 1; pos < n; ++pos)
+        if (root.cell_of[root.order[pos]] == root.cell_of[root.order[pos - 1]] &&
+            !(plain.atoms[root.order[pos]] == plain.atoms[root.order[pos - 1]]))
+            return false;
+    for (std::uint32_t a = 0; a < n; ++a) {
+        for (core::Neighbor nb : plain.neighbors(a)) {
+            if (bond_to[nb.atom] == a) return false;
+            bond_to[nb.atom] = a;
+        }
+    }
+    bond_to.assign(n, NONE);
+    const std::vector<std::uint32_t> cell_of = root.cell_of;
+    std::vector<std::uint8_t> suspect(n, 0);
+    for (std::uint32_t a : suspects) suspect[a] = 1;
+
+    std::vector<std::uint32_t> first, g(n);
+    // Whether g, an automorphism, leaves exactly one mark out of place, the one it
+    // carries onto a suspect.
+    auto witnesses = [&]() {
+        std::uint32_t misplaced = 0, onto = NONE;
+        std::uint32_t mapped[16], own[16];
+        for (std::uint32_t x = 0; x < n; ++x) {
+            const bool tagged = is_tetrahedral_tag(m.atoms[x].chiral_tag);
+            if (tagged != is_tetrahedral_tag(m.atoms[g[x]].chiral_tag)) return false;
+            if (!tagged) continue;
+            if (m.degree[x] > 16) return false;
+            std::uint32_t k = 0;
+            for (core::Neighbor nb : m.neighbors(x)) mapped[k++] = g[nb.atom];
+            k = 0;
+            for (core::Neighbor nb : m.neighbors(g[x])) own[k++] = nb.atom;
+            const std::uint8_t parity = core::permutation_parity({mapped, k}, {own, k});
+            if (parity > 1) return false;
+            if ((m.atoms[x].chiral_tag != m.atoms[g[x]].chiral_tag) != (parity == 1)) {
+                if (++misplaced > 1) return false;
+                onto = g[x];
+            }
+        }
+        return misplaced == 1 && suspect[onto];
+    };
+    // The tree, depth first; each level keeps its partition and the next candidate.
+    struct Level {
+        Partition partition;
+        std::uint32_t cell, next;
+    };
+    std::vector<Level> stack;
+    std::uint64_t budget = 4ull * n + 64;
+    const auto tied = next_tied_cell(root);
+    if (!tied) return false;
+    stack.push_back({std::move(root), *tied, 0});
+    Partition child;
+    while (!stack.empty()) {
+        Level& level = stack.back();
+        if (level.next == level.partition.cell_size(level.cell)) {
+            stack.pop_back();
+            continue;
+        }
+        if (budget-- == 0) return false;
+        child = level.partition;
+        const std::uint32_t a = level.partition.order[level.partition.cell_start[level.cell] + level.next++];
+        individualise(child, a, level.cell);
+        refine_partition(child, plain, work);
+        if (s.counted) ++s.counted->refinements;
+        if (const auto cell = next_tied_cell(child)) {
+            stack.push_back({std::move(child), *cell, 0});
+            continue;
+        }
+        if (s.counted) ++s.counted->leaves;
+        if (first.empty()) {
+            first = child.order;
+            continue;
+        }
+        for (std::uint32_t k = 0; k < n; ++k) g[first[k]] = child.order[k];
+        if (keeps_cells_and_bonds(plain, cell_of, g, bond_to) && witnesses()) return false;
+    }
+    return true;
+}
+
+// Proofs that inverting a mark with tied ligands changes the molecule, each at the
+// cost of a few refinements. Refinement is the same from any labelling: the cells
+// it gives, in order, with the @/@@ byte their atoms key with (which reads the
+// ligands in class order), describe the molecule whatever its labels. Inverting
+// the mark at `a` leaves the refined root as it is (its ligands tie there), so a
+// molecule the same as the mirrored one has the same root cells; split off each
+// atom of one root cell in turn and refine, and the descriptions met, as a
+// multiset, are then the same as well. When they differ the mark tells the
+// molecule from its mirror, with no search over either. Where they agree, nothing
+// is shown, and the search decides.
+class MirrorProof {
+public:
+    MirrorProof(const MolBuilder& m, std::uint64_t budget) : m_(m), mirrored_(m), budget_(budget) {
+        refined_partition(m_, root_, work_);
+        described_.assign(m.num_atoms(), NONE);
+    }
+
+    // Whether inverting the mark at `a`, whose ligands `b` and another tie,
+    // is shown to change the molecule.
+    bool changes(std::uint32_t a, std::uint32_t b, CanonicalWork* counted) {
+        // A large cell costs more than it is likely to show.
+        const std::uint32_t cell = root_.cell_of[b];
+        const std::uint64_t cost = 2ull * root_.cell_size(cell) + 1;
+        if (root_.cell_size(cell) > 8 || cost > budget_) return false;
+        budget_ -= cost;
+        std::uint32_t& own = described_[root_.cell_start[cell]];
+        if (own == NONE) {
+            own = static_cast<std::uint32_t>(seen_.size());
+            seen_.push_back(descriptions(m_, root_, cell, counted));
+        }
+        invert_mark(mirrored_.atoms[a]);
+        Partition root;
+        refined_partition(mirrored_, root, work_);
+        if (counted) ++counted->refinements;
+        std::vector<std::uint32_t> here, there;
+        describe(m_, root_, here);
+        describe(mirrored_, root, there);
+        // Equal descriptions put the same cell at the same place in both roots.
+        const bool differ = here != there ||
+                            descriptions(mirrored_, root, root.cell_of[root.order[root_.cell_start[cell]]], counted) != seen_[own];
+        mirrored_.atoms[a] = m_.atoms[a];
+        return differ;
+    }
+
+private:
+    using Description = std::vector<std::uint32_t>;
+
+    // The cells in order: size and the @/@@ bytes of their atoms (sorted).
+    void describe(const MolBuilder& m, const Partition& p, Description& out) {
+        out.clear();
+        std::vector<std::uint32_t>& bytes = scratch_;
+        for (std::uint32_t pos = 0; pos < p.num_atoms();) {
+            const std::uint32_t cell = p.cell_of[p.order[pos]];
+            out.push_back(p.cell_size(cell));
+            bytes.clear();
+            for (; pos < p.cell_end[cell]; ++pos) bytes.push_back(byte_of(m, p, p.order[pos]));
+            std::ranges::sort(bytes);
+            bytes.erase(std::unique(bytes.begin(), bytes.end()), bytes.end());
+            out.insert(out.end(), bytes.begin(), bytes.end());
+            out.push_back(NONE);
+        }
+    }
+
+    // Each atom of the root cell split off in turn, as a sorted list.
+    std::vector<Description> descriptions(const MolBuilder& m, const Partition& root, std::uint32_t cell,
+                                          CanonicalWork* counted) {
+        std::vector<Description> out;
+        for (std::uint32_t pos = root.cell_start[cell]; pos < root.cell_end[cell]; ++pos) {
+            child_ = root;
+            individualise(child_, root.order[pos], cell);
+            refine_partition(child_, m, work_);
+            if (counted) ++counted->refinements;
+            describe(m, child_, out.emplace_back());
+        }
+        std::ranges::sort(out);
+        return out;
+    }
+
+    static std::uint32_t byte_of(const MolBuilder& m, const Partition& p, std::uint32_t x) {
+        const core::ChiralTag tag = m.atoms[x].chiral_tag;
+        if (!is_tetrahedral_tag(tag)) return 0;
+        std::uint32_t own[16], sorted[16], k = 0;
+        for (core::Neighbor nb : m.neighbors(x)) {
+            if (k == 16) return 3;
+            own[k++] = p.cell_start[p.cell_of[nb.atom]];
+        }
+        std::copy(own, own + k, sorted);
+        std::sort(sorted, sorted + k);
+        for (std::uint32_t i = 1; i < k; ++i)
+            if (sorted[i] == sorted[i - 1]) return 0;
+        const bool odd = core::permutation_parity({own, k}, {sorted, k}) == 1;
+        return (tag == core::ChiralTag::Cw) != odd ? 1 : 2;
+    }
+
+    const MolBuilder& m_;
+    MolBuilder mirrored_;
+    std::uint64_t budget_;  // refinements left
+    Partition root_, child_;
+    RefineWorkspace work_;
+    std::vector<std::uint32_t> described_;  // per root cell start, its entry in seen_
+    std::vector<std::vector<Description>> seen_;
+    std::vector<std::uint32_t> scratch_;
 };
 
 // Clears, on `copy`, every @/@@ or allene mark that carries no stereo: one whose
@@ -1118,6 +1376,18 @@ bool drop_stereoless_marks(const MolBuilder& mol, std::optional<MolBuilder>& cop
         }
         if (drops.empty() && !suspects.empty()) {
             const MolBuilder base = m;
+            // Marks shown to tell the molecule from its mirror need no search.
+            {
+                MirrorProof proof(base, 16ull * base.num_atoms() + 256);
+                std::erase_if(suspects, [&](std::uint32_t a) {
+                    const auto pair = tied_neighbour_pair(base, a, s.classes);
+                    return pair && proof.changes(a, pair->first, s.counted);
+                });
+            }
+            if (suspects.empty() || no_mark_mirrors_alone(base, suspects, s)) {
+                refined_partition(base, s.root, s.work);
+                return true;
+            }
             const SmilesOutput written = output_with_tags(base, s);
             MolBuilder mirrored = base;
             for (std::uint32_t a : written.atom_order) {
@@ -1195,24 +1465,18 @@ bool dotted_less(const std::string& a, const std::string& b) {
                                : static_cast<unsigned char>(a[common]) < '.';
 }
 
-// Pieces (connected components) with @/@@ marks. Searching the whole would try the
-// ties of every piece against those of every other, and judge every mark of every
-// piece on the whole molecule. But a mark is redundant in the whole exactly when it
-// is in its piece, as the other pieces stay as they are; and the whole's least text
-// holds each piece's least text, the pieces in the turn of the root cells their
-// first atoms lie in, and pieces of one root cell (which can trade places) in the
-// order of their texts. So each kind of piece is ranked on its own (copies stored
-// alike once), the pieces take their turns as the whole's tie-break gives them and
-// as their texts sort, and each is written in its own order. Anything else (marks
-// on bonds, other centres, map numbers): none, for the search over the whole.
+// Pieces (connected components) with stereo marks. Searching the whole would try
+// the ties of every piece against those of every other, and judge every mark of
+// every piece on the whole molecule. But a mark is redundant in the whole exactly
+// when it is in its piece, as the other pieces stay as they are; and the whole's
+// least text holds each piece's least text, the pieces in the turn of the root
+// cells their first atoms lie in (map numbers ordering the ties), and pieces of one
+// root cell (which can trade places) in the order of their texts. So each kind of
+// piece is ranked on its own (copies stored alike once), the pieces take their
+// turns as the whole's tie-break gives them and as their texts sort, and each is
+// written in its own order. Allenes: none, for the search over the whole.
 std::optional<SmilesOutput> piece_by_piece(const MolBuilder& mol, CanonScratch& s) {
-    if (!written_like_its_pieces(mol)) return std::nullopt;
-    bool tagged = false;
-    for (const core::Atom& a : mol.atoms) {
-        if (a.map_num != 0) return std::nullopt;
-        tagged |= a.chiral_tag != core::ChiralTag::Unspecified;
-    }
-    if (!tagged) return std::nullopt;
+    if (!stereo_written_like_its_pieces(mol)) return std::nullopt;
 
     const std::uint32_t n = mol.num_atoms();
     Pieces split(mol);
@@ -1278,13 +1542,24 @@ std::optional<SmilesOutput> piece_by_piece(const MolBuilder& mol, CanonScratch& 
     Partition& p = s.root;
     refined_partition(m, p, s.work);
     if (s.counted) ++s.counted->refinements;
-    std::vector<std::uint32_t> classes;
+    std::vector<std::uint32_t> classes, turn_classes;
     classes_of(p, classes);
+    // Below the root the search also splits by double-bond configuration, so the
+    // leaf is the search's first leaf.
+    std::vector<std::uint8_t> effective;
+    if (std::ranges::any_of(m.bonds, [](const Bond& b) { return b.direction != core::BondDirection::None; }))
+        effective = effective_direction_marks(m, classes);
+    ConfigurationSplitter configurations(configured_double_bonds(m, effective), true);
+    // Map numbers order the root's ties, and with them the pieces' turns; each
+    // piece's own search splits its cells by them in the same way.
+    split_by_map_numbers(m, s);
+    classes_of(p, turn_classes);
     std::uint32_t from = 0;
     while (auto cell = next_tied_cell(p, from)) {
         from = p.cell_start[*cell];
         individualise(p, p.order[from], *cell);
         refine_partition(p, m, s.work);
+        while (configurations.split(p)) refine_partition(p, m, s.work);
         if (s.counted) ++s.counted->refinements;
     }
     if (s.counted) ++s.counted->leaves;
@@ -1312,7 +1587,8 @@ std::optional<SmilesOutput> piece_by_piece(const MolBuilder& mol, CanonScratch& 
         for (std::uint32_t a : atoms) seen.push_back(classes[a]);
         std::ranges::sort(seen);
         seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
-        root_cell[k] = seen.front();
+        root_cell[k] = NONE;
+        for (std::uint32_t a : atoms) root_cell[k] = std::min(root_cell[k], turn_classes[a]);
         pattern.clear();
         for (std::uint32_t a : atoms)
             pattern.push_back(static_cast<std::uint32_t>(std::ranges::lower_bound(seen, classes[a]) - seen.begin()));
