@@ -236,7 +236,7 @@ std::vector<StraightAngle> straight_centres(const MoleculeContext& context);
 std::vector<PyramidalCentre> pyramidal_amines(const MoleculeContext& context);
 
 // The kinds of hold, in the order their terms join the error function; the
-// kinds after `FiveRingExocyclicAngles` add no term and only shape the bounds.
+// kinds after `TertiaryAmineAngles` add no term and only shape the bounds.
 enum class HoldKind : std::uint8_t {
     DoubleBonds,
     AromaticRings,
@@ -259,6 +259,7 @@ enum class HoldKind : std::uint8_t {
     LargeRingLengths,
     AmmoniumLengths,
     FiveRingExocyclicAngles,
+    TertiaryAmineAngles,
     PlanarRingNitrogens,
     PyramidalAmides,
     BowlRims,

@@ -1668,6 +1668,30 @@ bool long_ring_sn(const core::MolBuilder& mol, std::uint32_t s, std::uint32_t n,
     return false;
 }
 
+// ---- A single bond between two sp3 carbons that carry no more than one
+// hydrogen, one of them none: each end's three heavy substituents push the
+// other's away and stretch the bond. Allen et al.'s tables of bond lengths
+// in organic crystal structures (J. Chem. Soc. Perkin Trans. 2, 1987, S1)
+// give CH-C 1.556 and C-C 1.588 against CH2-CH2's 1.524, the statistics'
+// usual sp3 C-C; a taxane's fused quaternary carbons came out at 1.50-1.52
+// where a force field opens them to 1.60. Three- and four-rings keep
+// their own lengths.
+constexpr double TERTIARY_QUATERNARY_CC = 1.556, QUATERNARY_QUATERNARY_CC = 1.588;
+
+std::optional<double> crowded_alkane_length(const core::MolBuilder& mol, const core::Bond& b, std::size_t ring_size) {
+    if (b.order != BondOrder::Single || ring_size == 3 || ring_size == 4) return std::nullopt;
+    std::array<std::size_t, 2> hydrogens{};
+    for (std::size_t k = 0; k < 2; ++k) {
+        const std::uint32_t c = k == 0 ? b.begin : b.end;
+        if (element(mol, c) != core::Element::C || !is_sp3(mol, c) || mol.degree[c] != 4 ||
+            mol.atoms[c].formal_charge != 0)
+            return std::nullopt;
+        for (core::Neighbor nb : mol.neighbors(c)) hydrogens[k] += element(mol, nb.atom) == core::Element::H;
+    }
+    if (std::min(hydrogens[0], hydrogens[1]) != 0 || std::max(hydrogens[0], hydrogens[1]) > 1) return std::nullopt;
+    return hydrogens[0] + hydrogens[1] == 0 ? QUATERNARY_QUATERNARY_CC : TERTIARY_QUATERNARY_CC;
+}
+
 // Those bonds' lengths, by whichever end carries the rule; none for any
 // other bond.
 std::optional<double> statistics_blind_length(const core::MolBuilder& mol, const core::Bond& b, std::size_t ring_size) {
@@ -2164,6 +2188,7 @@ std::optional<TypicalLength> typical_bond_length(const core::MolBuilder& mol, co
         return TypicalLength{*own, LENGTH_HALF_WIDTH};
     if (const auto charged = statistics_blind_length(mol, b, ring_size))
         return TypicalLength{ring_size == 4 ? *charged + FOUR_RING_STRETCH : *charged, LENGTH_HALF_WIDTH};
+    if (const auto crowded = crowded_alkane_length(mol, b, ring_size)) return TypicalLength{*crowded, LENGTH_HALF_WIDTH};
     const auto length = unstrained_length(mol, rings, bond, ring_size);
     if (!length) return std::nullopt;
     return TypicalLength{ring_size == 4 ? *length + FOUR_RING_STRETCH : *length, LENGTH_HALF_WIDTH};
