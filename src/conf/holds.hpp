@@ -130,6 +130,9 @@ std::vector<HeldTorsion> conjugated_links(const MoleculeContext& context);
 // phenyl ether lies twisted), or as a secondary one with one ortho side
 // crowded (its one free side takes the hydrogen, and MMFF94 and crystal
 // structures alike turn such a cyclopentyl or isopropyl out of the plane).
+// Whether aromatic atom `ring_atom` carries heavy atoms at both ortho sides.
+bool crowded_on_both_sides(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t ring_atom);
+
 bool aryl_ether_off_plane(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t ring_atom,
                           std::uint32_t o);
 
