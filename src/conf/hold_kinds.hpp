@@ -51,7 +51,7 @@ inline constexpr double FIVE_RING_WALL_MARGIN = 1.5;
 // below the bounds' window stops it; none above, where branched alkyls
 // open it. By nitrogen, then neighbour order.
 std::vector<WindowAngle> tertiary_amine_angles(const MoleculeContext& context);
-inline constexpr double AMINE_WALL_MARGIN = 3.0;
+inline constexpr double AMINE_WALL_MARGIN = 1.5;
 
 // Whether a ring of the ring list has LARGE_RING atoms or more, all sp3
 // carbons.
