@@ -47,9 +47,9 @@ inline constexpr double FIVE_RING_WALL_MARGIN = 1.5;
 // three sp3 carbons): its 1-3 bounds alone let a crowded fold squeeze one
 // angle to 99 degrees while the other two open (chloroquine's
 // diethylamino group), where crystal structures of trialkylamines give
-// 109-112 (trimethylamine 110.9 in the gas). A wall AMINE_WALL_MARGIN
-// below the bounds' window stops it; none above, where branched alkyls
-// open it. By nitrogen, then neighbour order.
+// 109-112 (trimethylamine 110.9 in the gas). Walls AMINE_WALL_MARGIN
+// outside the bounds' window stop it; a wall below alone let the fold open
+// the third angle past 120 instead. By nitrogen, then neighbour order.
 std::vector<WindowAngle> tertiary_amine_angles(const MoleculeContext& context);
 inline constexpr double AMINE_WALL_MARGIN = 1.5;
 

@@ -199,7 +199,7 @@ ConformerHolds::ConformerHolds(const core::MolBuilder& mol)
         w.upper = (window->second + FIVE_RING_WALL_MARGIN) * DEG_TO_RAD;
         return false;
     });
-    // A tertiary amine's C-N-C meets a wall below its window only.
+    // A tertiary amine's C-N-C meets its walls just outside its window.
     auto& amine = std::get<std::vector<WindowAngle>>(groups_[static_cast<std::size_t>(HoldKind::TertiaryAmineAngles)]);
     std::erase_if(amine, [&](WindowAngle& w) {
         const auto window = shapes_.angle_window(w.atoms[1], w.atoms[0], w.atoms[2]);
