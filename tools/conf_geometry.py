@@ -2762,6 +2762,24 @@ GROUP_ROWS += [
       ("9-methylpurine", "Cn1cnc2cncnc21")]),
 ]
 
+# Crowded ethers, amines and alkanes: a methoxy between two ortho
+# substituents, a tertiary amine's chain C-N-C, sp3 C-C bonds between
+# carbons that carry at most one hydrogen, one of them none.
+GROUP_ROWS += [
+    ("C-O-C of a methoxy between two ortho substituents", "[CH3]-[#8X2]-c(:c-!@[!#1]):c-!@[!#1]", "angle",
+     (0, 1, 2), (111, 117),
+     [("omeprazole", "CC1=CN=C(C(=C1OC)C)CS(=O)C2=NC3=C(N2)C=CC(=C3)OC"),
+      ("2,6-dimethylanisole", "COc1c(C)cccc1C"), ("1,2,3-trimethoxybenzene", "COc1cccc(OC)c1OC")]),
+    ("tertiary amine C-N-C in a chain", "[#6X4]-!@[#7X3;+0;!$([#7]~[!#6]);!$([#7]~[#6;!X4])]-!@[#6X4]", "angle",
+     (0, 1, 2), (106, 116),
+     [("chloroquine", "CCN(CC)CCCC(C)NC1=C2C=CC(=CC2=NC=C1)Cl"), ("triethylamine", "CCN(CC)CC")]),
+    ("sp3 C-C, quaternary to tertiary or quaternary",
+     "[#6X4;!r3;!r4;!$([#6]~[#1])]-[#6X4;!r3;!r4;!$([#6](~[#1])~[#1])]", "bond", (0, 1), (1.54, 1.60),
+     [("paclitaxel", "CC1=C2[C@H](C(=O)[C@@]3([C@H](C[C@@H]4[C@]([C@H]3[C@@H]([C@@](C2(C)C)(C[C@@H]1OC(=O)"
+       "[C@@H]([C@H](C5=CC=CC=C5)NC(=O)C6=CC=CC=C6)O)O)OC(=O)C7=CC=CC=C7)(CO4)OC(=O)C)O)C)OC(=O)C"),
+      ("hexamethylethane", "CC(C)(C)C(C)(C)C")]),
+]
+
 _QUERIES = {}
 
 

@@ -89,6 +89,22 @@ std::vector<WindowAngle> five_ring_exocyclic_angles(const MoleculeContext& conte
     return out;
 }
 
+std::vector<WindowAngle> tertiary_amine_angles(const MoleculeContext& context) {
+    const core::MolBuilder& mol = context.mol;
+    std::vector<WindowAngle> out;
+    for (std::uint32_t n = 0; n < mol.num_atoms(); ++n) {
+        if (!amine_nitrogen(mol, n)) continue;
+        bool carbons = true;
+        for (core::Neighbor nb : mol.neighbors(n)) carbons = carbons && mol.atoms[nb.atom].atomic_num == core::Element::C;
+        if (!carbons) continue;
+        for (core::Neighbor na : mol.neighbors(n))
+            for (core::Neighbor nc : mol.neighbors(n))
+                if (na.atom < nc.atom && context.rings.smallest_size(n, na.atom, nc.atom) == 0)
+                    out.push_back({{na.atom, n, nc.atom}});
+    }
+    return out;
+}
+
 namespace {
 
 bool in_large_ring(const MoleculeContext& context, const core::Bond& bond) {

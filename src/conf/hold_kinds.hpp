@@ -43,6 +43,16 @@ inline constexpr double CARBOCYCLE_WALL_MARGIN = 2.0;
 std::vector<WindowAngle> five_ring_exocyclic_angles(const MoleculeContext& context);
 inline constexpr double FIVE_RING_WALL_MARGIN = 1.5;
 
+// Every open-chain C-N-C angle of a tertiary amine (`amine_nitrogen` with
+// three sp3 carbons): its 1-3 bounds alone let a crowded fold squeeze one
+// angle to 99 degrees while the other two open (chloroquine's
+// diethylamino group), where crystal structures of trialkylamines give
+// 109-112 (trimethylamine 110.9 in the gas). Walls AMINE_WALL_MARGIN
+// outside the bounds' window stop it; a wall below alone let the fold open
+// the third angle past 120 instead. By nitrogen, then neighbour order.
+std::vector<WindowAngle> tertiary_amine_angles(const MoleculeContext& context);
+inline constexpr double AMINE_WALL_MARGIN = 1.5;
+
 // Whether a ring of the ring list has LARGE_RING atoms or more, all sp3
 // carbons.
 bool carbocycle_ring(const MoleculeContext& context, std::uint32_t ring);

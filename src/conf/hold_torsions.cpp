@@ -183,6 +183,10 @@ bool aryl_ether_off_plane(const core::MolBuilder& mol, const RingContext& rings,
     return sides >= 2 || hydrogens == 0 || (hydrogens == 1 && sides == 1);
 }
 
+bool crowded_on_both_sides(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t ring_atom) {
+    return crowded_sides(mol, rings, ring_atom) >= 2;
+}
+
 bool aryl_ether_perpendicular(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t ring_atom,
                               std::uint32_t o) {
     const std::uint32_t alkyl = aryl_ether_alkyl(mol, rings, ring_atom, o);

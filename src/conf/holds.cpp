@@ -5,6 +5,7 @@
 #include <array>
 #include <cmath>
 #include <initializer_list>
+#include <numbers>
 #include <span>
 
 #include "conf/typical.hpp"
@@ -89,6 +90,8 @@ constexpr std::array<HoldKindRow, HOLD_KIND_COUNT> hold_kind_rows() {
          nullptr},
         {FiveRingExocyclicAngles, "five-ring exocyclic angles", Holds::All, T::Window,
          found<five_ring_exocyclic_angles>, Holds::All, nullptr},
+        {TertiaryAmineAngles, "tertiary amine angles", Holds::Shapes, T::Window, found<tertiary_amine_angles>,
+         Holds::Shapes, nullptr},
         // Centres whose angles the statistics mix with other groups', and the
         // typical lengths: bounds only.
         {PlanarRingNitrogens, "flat ring nitrogens", Holds::Shapes, T::None, found<planar_ring_nitrogens>,
@@ -201,6 +204,15 @@ ConformerHolds::ConformerHolds(const core::MolBuilder& mol)
         if (!window) return true;
         w.lower = (window->first - FIVE_RING_WALL_MARGIN) * DEG_TO_RAD;
         w.upper = (window->second + FIVE_RING_WALL_MARGIN) * DEG_TO_RAD;
+        return false;
+    });
+    // A tertiary amine's C-N-C meets its walls just outside its window.
+    auto& amine = std::get<std::vector<WindowAngle>>(groups_[static_cast<std::size_t>(HoldKind::TertiaryAmineAngles)]);
+    std::erase_if(amine, [&](WindowAngle& w) {
+        const auto window = shapes_.angle_window(w.atoms[1], w.atoms[0], w.atoms[2]);
+        if (!window) return true;
+        w.lower = (window->first - AMINE_WALL_MARGIN) * DEG_TO_RAD;
+        w.upper = (window->second + AMINE_WALL_MARGIN) * DEG_TO_RAD;
         return false;
     });
     // A large ring's bonds meet theirs at the typical lengths' own windows:

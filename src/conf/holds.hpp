@@ -162,6 +162,9 @@ inline constexpr double ANILIDE_TWIST = 15.0;
 // phenyl ether lies twisted), or as a secondary one with one ortho side
 // crowded (its one free side takes the hydrogen, and MMFF94 and crystal
 // structures alike turn such a cyclopentyl or isopropyl out of the plane).
+// Whether aromatic atom `ring_atom` carries heavy atoms at both ortho sides.
+bool crowded_on_both_sides(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t ring_atom);
+
 bool aryl_ether_off_plane(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t ring_atom,
                           std::uint32_t o);
 
@@ -275,7 +278,7 @@ std::vector<StraightAngle> straight_centres(const MoleculeContext& context);
 std::vector<PyramidalCentre> pyramidal_amines(const MoleculeContext& context);
 
 // The kinds of hold, in the order their terms join the error function; the
-// kinds after `FiveRingExocyclicAngles` add no term and only shape the bounds.
+// kinds after `TertiaryAmineAngles` add no term and only shape the bounds.
 enum class HoldKind : std::uint8_t {
     DoubleBonds,
     AromaticRings,
@@ -298,6 +301,7 @@ enum class HoldKind : std::uint8_t {
     LargeRingLengths,
     AmmoniumLengths,
     FiveRingExocyclicAngles,
+    TertiaryAmineAngles,
     PlanarRingNitrogens,
     PyramidalAmides,
     BowlRims,
