@@ -2605,7 +2605,7 @@ GROUP_ROWS = [
      (0, 1, 3), (110, 115),
      [("1-phenylpiperazine", "c1ccccc1N1CCNCC1"), ("1-phenylpiperidine", "c1ccccc1N1CCCCC1"),
       ("ciprofloxacin", "C1CC1N2C=C(C(=O)C3=CC(=C(C=C32)N4CCNCC4)F)C(=O)O")]),
-    ("allylic methine H-C-C=C", "[#1]-[#6X4H1;!r3]-!@[#6X3;!a]=[#6]", "torsion", (0, 1, 2, 3), (0, 40),
+    ("allylic methine H-C-C=C", "[#1]-[#6X4H1;!r3]-!@[#6X3H1;!a]=[#6]", "torsion", (0, 1, 2, 3), (0, 40),
      [("quinine", "COC1=CC2=C(C=CN=C2C=C1)[C@H]([C@@H]3C[C@@H]4CCN3C[C@@H]4C=C)O"),
       ("3-methylbut-1-ene", "C=CC(C)C"), ("(Z)-4-methylhex-2-ene", "C/C=C\\C(C)CC")]),
     ("ammonium C-N+ on a branched carbon", "[#6X4;!$([#6](-[#1])(-[#1]))]-!@[#7X4+]", "bond", (0, 1), (1.48, 1.53),

@@ -353,19 +353,22 @@ std::optional<HeldTorsion> benzylic_torsion(const MoleculeContext& context, cons
 }
 
 // The torsion that turns an sp3 methine's hydrogen cis to the far carbon
-// of the alkene it carries (a vinyl or alkenyl group on a CH with two heavy
-// branches, as quinine's on its quinuclidine): the alkene eclipses the
+// of the alkene it carries (a vinyl or =CH- alkenyl group on a CH with two
+// heavy branches, as quinine's on its quinuclidine): the alkene eclipses the
 // hydrogen and its branches stand astride it, some 1 kcal/mol below either
 // branch eclipsed (the allylic-strain analyses of 3-methylbut-1-ene and its
 // Z homologues); left free the embedding leaves the bond near 60 from
 // either well, where a refinement opens the C-C=C or C-C-C angles instead.
-// None for a bond in a ring or any other bond.
+// An isopropenyl's methyl would meet the branches there: none for it, for a
+// bond in a ring or any other bond.
 std::optional<HeldTorsion> allylic_methine_torsion(const MoleculeContext& context, const core::Bond& bond) {
     const core::MolBuilder& mol = context.mol;
     if (bond.order != BondOrder::Single || context.rings.smallest_holding(bond.begin, bond.end) != NONE)
         return std::nullopt;
     const auto alkene_far = [&](std::uint32_t c) {
-        if (mol.atoms[c].atomic_num != core::Element::C || is_aromatic(mol, c) || mol.degree[c] != 3) return NONE;
+        if (mol.atoms[c].atomic_num != core::Element::C || is_aromatic(mol, c) || mol.degree[c] != 3 ||
+            hydrogens_on(mol, c) != 1)
+            return NONE;
         for (core::Neighbor nb : mol.neighbors(c))
             if (mol.bonds[nb.bond].order == BondOrder::Double)
                 return mol.atoms[nb.atom].atomic_num == core::Element::C ? nb.atom : NONE;
