@@ -2602,7 +2602,7 @@ GROUP_ROWS = [
      [("3,3-dimethylbut-1-ene", "C=CC(C)(C)C"), ("(E)-4,4-dimethylpent-2-ene", "C/C=C/C(C)(C)C"),
       ("2,4,4-trimethylpent-2-ene", "CC(C)=CC(C)(C)C")]),
     ("N-aryl six-ring amine C-N-C", "[#6X4;r6]-[#7X3;r6;!$([#7]-[#6,#16]=[#8,#16,#7])](-c)-[#6X4;r6]", "angle",
-     (0, 1, 3), (110, 115),
+     (0, 1, 3), (109.5, 116),
      [("1-phenylpiperazine", "c1ccccc1N1CCNCC1"), ("1-phenylpiperidine", "c1ccccc1N1CCCCC1"),
       ("ciprofloxacin", "C1CC1N2C=C(C(=O)C3=CC(=C(C=C32)N4CCNCC4)F)C(=O)O")]),
     ("allylic methine H-C-C=C", "[#1]-[#6X4H1;!r3]-!@[#6X3H1;!a]=[#6]", "torsion", (0, 1, 2, 3), (0, 40),

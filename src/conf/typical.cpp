@@ -1844,8 +1844,10 @@ std::optional<double> sulfonamide_ring_angle(const core::MolBuilder& mol, const 
 // group outside the ring (N-aryl piperidines, piperazines, morpholines).
 // Its lone pair is shared with the aryl ring but the ring keeps it partly
 // pyramidal: crystal structures of 1-arylpiperazines and 1-arylpiperidines
-// give C-N-C in the ring 110-114 (about 112) and C(aryl)-N-C 115-119,
-// some 346 in all; held flat, the ring angle opened to 120-124.
+// give C-N-C in the ring 110-114 (to 116 beside a nitro- or heteroaryl,
+// whose nitrogen is flatter) and C(aryl)-N-C 115-119, some 346 in all;
+// held flat, the ring angle opened to 120-124. The ring angle is given 110:
+// the chair's torsions press a refinement some 3 past it (to 112-115).
 std::optional<double> aryl_ring_amine_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t n,
                                             std::uint32_t a, std::uint32_t c) {
     const core::Atom& atom = mol.atoms[n];
@@ -1861,7 +1863,7 @@ std::optional<double> aryl_ring_amine_angle(const core::MolBuilder& mol, const R
             ++aryls;
     }
     if (ring_carbons != 2 || aryls != 1) return std::nullopt;
-    return rings.smallest_size(n, a, c) == 6 ? 112.0 : 117.0;
+    return rings.smallest_size(n, a, c) == 6 ? 110.0 : 117.0;
 }
 
 // A flat nitrogen's angles in a ring of that size: close to the ring

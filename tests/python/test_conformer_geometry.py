@@ -647,7 +647,8 @@ def test_real_molecules_end_near_the_middle_of_their_windows():
 # beside an acyl nitrogen, nucleosides' O4'-C1'-N, quaternary ring carbons'
 # O-C-C(=O), glycine methylenes on tertiary and cationic nitrogens,
 # thiocarbonyls on a tertiary nitrogen, two chains on a ring's quaternary
-# carbon): every match inside the window
+# carbon, N-aryl piperazines' ring C-N-C, allylic methines' H-C-C=C): every
+# match inside the window
 # crystal and gas-phase structures give.
 GROUP_CASES = [pytest.param(label, smiles, id="%s: %s" % (label, name))
                for label, _, _, _, _, mols in geometry.GROUP_ROWS for name, smiles in mols]
@@ -672,7 +673,7 @@ def test_named_group_geometry(label, smiles):
                                    "C-CH2-S of sulfides and thiols", "sulfonamide C-S-N",
                                    "phosphoryl P-C", "benzylic CH2 chain out of the ring plane",
                                    "aryl trifluoromethyl ether C-C-O-C off the plane",
-                                   "2-substituted ring sulfonamide C-N-S"])
+                                   "2-substituted ring sulfonamide C-N-S", "N-aryl six-ring amine C-N-C"])
 def test_real_records_meet_the_group_windows(label):
     """The first 30 records of molecules.smi carrying the group."""
     (smarts,) = [row[1] for row in geometry.GROUP_ROWS if row[0] == label]
