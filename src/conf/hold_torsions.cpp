@@ -518,6 +518,45 @@ std::optional<HeldTorsion> benzylic_torsion(const MoleculeContext& context, cons
     return std::nullopt;
 }
 
+// The torsion that turns an sp3 methine's hydrogen cis to the far carbon
+// of the alkene it carries (a vinyl or =CH- alkenyl group on a CH with two
+// heavy branches, as quinine's on its quinuclidine): the alkene eclipses the
+// hydrogen and its branches stand astride it, some 1 kcal/mol below either
+// branch eclipsed (the allylic-strain analyses of 3-methylbut-1-ene and its
+// Z homologues); left free the embedding leaves the bond near 60 from
+// either well, where a refinement opens the C-C=C or C-C-C angles instead.
+// An isopropenyl's methyl would meet the branches there: none for it, for a
+// bond in a ring or any other bond.
+std::optional<HeldTorsion> allylic_methine_torsion(const MoleculeContext& context, const core::Bond& bond) {
+    const core::MolBuilder& mol = context.mol;
+    if (bond.order != BondOrder::Single || context.rings.smallest_holding(bond.begin, bond.end) != NONE)
+        return std::nullopt;
+    const auto alkene_far = [&](std::uint32_t c) {
+        if (mol.atoms[c].atomic_num != core::Element::C || is_aromatic(mol, c) || mol.degree[c] != 3 ||
+            hydrogens_on(mol, c) != 1)
+            return NONE;
+        for (core::Neighbor nb : mol.neighbors(c))
+            if (mol.bonds[nb.bond].order == BondOrder::Double)
+                return mol.atoms[nb.atom].atomic_num == core::Element::C ? nb.atom : NONE;
+        return NONE;
+    };
+    const auto methine_hydrogen = [&](std::uint32_t c) {
+        if (mol.atoms[c].atomic_num != core::Element::C || !is_sp3(mol, c) || mol.degree[c] != 4 ||
+            context.rings.smallest[c] == 3 || hydrogens_on(mol, c) != 1)
+            return NONE;
+        for (core::Neighbor nb : mol.neighbors(c))
+            if (mol.atoms[nb.atom].atomic_num == core::Element::H) return nb.atom;
+        return NONE;
+    };
+    for (const auto& [m, e] : {std::pair{bond.begin, bond.end}, std::pair{bond.end, bond.begin}}) {
+        const std::uint32_t h = methine_hydrogen(m), far = alkene_far(e);
+        if (h == NONE || far == NONE) continue;
+        if (m == bond.begin) return HeldTorsion{{h, m, e, far}, TorsionWells::Syn};
+        return HeldTorsion{{far, e, m, h}, TorsionWells::Syn};
+    }
+    return std::nullopt;
+}
+
 // ---- Two chains on a ring's quaternary carbon (a 5,5-diethylbarbiturate's
 // C5, a 9,9-dialkylfluorene's C9, a cyclohexane-1,1-diacetic acid's C1),
 // each going on to a further atom: each chain's next atom stands anti to a
@@ -636,6 +675,10 @@ std::vector<HeldTorsion> staggered_bonds(const MoleculeContext& context) {
     for (const core::Bond& bond : mol.bonds) {
         if (const auto benzylic = benzylic_torsion(context, bond)) {
             out.push_back(*benzylic);
+            continue;
+        }
+        if (const auto allylic = allylic_methine_torsion(context, bond)) {
+            out.push_back(*allylic);
             continue;
         }
         const std::uint32_t b = bond.begin, c = bond.end;

@@ -2208,6 +2208,32 @@ std::optional<double> sulfonamide_ring_angle(const core::MolBuilder& mol, const 
     }
 }
 
+// ---- An amine nitrogen of a six-ring between two sp3 carbons with an aryl
+// group outside the ring (N-aryl piperidines, piperazines, morpholines).
+// Its lone pair is shared with the aryl ring but the ring keeps it partly
+// pyramidal: crystal structures of 1-arylpiperazines and 1-arylpiperidines
+// give C-N-C in the ring 110-114 (to 116 beside a nitro- or heteroaryl,
+// whose nitrogen is flatter) and C(aryl)-N-C 115-119, some 346 in all;
+// held flat, the ring angle opened to 120-124. The ring angle is given 110:
+// the chair's torsions press a refinement some 3 past it (to 112-115).
+std::optional<double> aryl_ring_amine_angle(const core::MolBuilder& mol, const RingContext& rings, std::uint32_t n,
+                                            std::uint32_t a, std::uint32_t c) {
+    const core::Atom& atom = mol.atoms[n];
+    if (atom.atomic_num != core::Element::N || atom.formal_charge != 0 || mol.degree[n] != 3 ||
+        rings.smallest[n] != 6)
+        return std::nullopt;
+    std::size_t ring_carbons = 0, aryls = 0;
+    for (core::Neighbor nb : mol.neighbors(n)) {
+        if (mol.bonds[nb.bond].order != BondOrder::Single) return std::nullopt;
+        if (rings.smallest_size(n, nb.atom) == 6 && element(mol, nb.atom) == core::Element::C && is_sp3(mol, nb.atom))
+            ++ring_carbons;
+        else if (rings.smallest_holding(n, nb.atom) == NONE && kind_of(mol, nb.atom) == Kind::AromaticCarbon)
+            ++aryls;
+    }
+    if (ring_carbons != 2 || aryls != 1) return std::nullopt;
+    return rings.smallest_size(n, a, c) == 6 ? 110.0 : 117.0;
+}
+
 // A flat nitrogen's angles in a ring of that size: close to the ring
 // polygon's in small rings, nearer the trigonal 120 in larger ones; outside
 // the ring, what is left of 360 shared by its two other angles.
@@ -2349,6 +2375,10 @@ std::optional<std::pair<double, double>> typical_angle_window(CentreAngles kind,
         case CentreAngles::PlanarRingNitrogen:
             if (const auto sulfonamide = sulfonamide_ring_angle(mol, rings, centre, a, c)) {
                 angle = *sulfonamide;
+                break;
+            }
+            if (const auto aryl_amine = aryl_ring_amine_angle(mol, rings, centre, a, c)) {
+                angle = *aryl_amine;
                 break;
             }
             angle = flat_ring_angle(rings.smallest_size(centre, a, c), rings.smallest[centre]) +

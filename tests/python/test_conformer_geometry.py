@@ -669,7 +669,8 @@ def test_real_molecules_end_near_the_middle_of_their_windows():
 # thiocarbonyls on a tertiary nitrogen, two chains on a ring's quaternary
 # carbon; biguanides, esters beside a cis acyl, vinyl esters, secondary
 # amines' carboxymethyl and phosphonomethyl, beta-ionone rings, macrocyclic
-# ketones, trialkylammonium chains): every match inside the window
+# ketones, trialkylammonium chains, N-aryl piperazines' ring C-N-C, allylic
+# methines' H-C-C=C): every match inside the window
 # crystal and gas-phase structures give.
 GROUP_CASES = [pytest.param(label, smiles, id="%s: %s" % (label, name))
                for label, _, _, _, _, mols in geometry.GROUP_ROWS for name, smiles in mols]
@@ -695,7 +696,7 @@ def test_named_group_geometry(label, smiles):
                                    "phosphoryl P-C", "benzylic CH2 chain out of the ring plane",
                                    "aryl trifluoromethyl ether C-C-O-C off the plane",
                                    "2-substituted ring sulfonamide C-N-S", "ester O=C-O beside a cis acyl",
-                                   "tertiary ammonium C-N+-C of chains"])
+                                   "tertiary ammonium C-N+-C of chains", "N-aryl six-ring amine C-N-C"])
 def test_real_records_meet_the_group_windows(label):
     """The first 30 records of molecules.smi carrying the group."""
     (smarts,) = [row[1] for row in geometry.GROUP_ROWS if row[0] == label]

@@ -424,6 +424,28 @@ TEST(StaggeredBonds, ArylEtherMethineTurnsItsHydrogenToTheRing) {
     }
 }
 
+// A methine turns its hydrogen cis to the far carbon of a vinyl or =CH-
+// alkenyl it carries (quinine's vinyl); not an isopropenyl's, a methylene's,
+// a ring bond's or a quaternary carbon's.
+TEST(StaggeredBonds, AllylicMethineTurnsItsHydrogenToTheAlkene) {
+    const std::pair<const char*, Texts> cases[] = {
+        {"C=CC(C)C", {"1-2"}}, {"C/C=C\\C(C)CC", {"2-3"}}, {"C=CC1CN2CCC1CC2", {"1-2"}},
+        {"C=C(C)C(C)C", {}}, {"C=CCC", {}}, {"C=CC(C)(C)C", {}}, {"CC1CC=CCC1", {}}};
+    for (const auto& [smiles, bonds] : cases) {
+        const MolBuilder m = test::prepared(smiles);
+        std::vector<HeldTorsion> syn;
+        for (const HeldTorsion& t : staggered_bonds(MoleculeContext(m)))
+            if (t.wells == TorsionWells::Syn) {
+                syn.push_back(t);
+                const bool h_first = m.atoms[t.atoms[0]].atomic_num == core::Element::H;
+                const std::uint32_t far = h_first ? t.atoms[3] : t.atoms[0], alkene = h_first ? t.atoms[2] : t.atoms[1];
+                EXPECT_EQ(m.atoms[h_first ? t.atoms[0] : t.atoms[3]].atomic_num, core::Element::H) << smiles;
+                EXPECT_EQ(m.bonds[m.bond_between(far, alkene)].order, core::BondOrder::Double) << smiles;
+            }
+        EXPECT_EQ(central_bonds(m, syn, TorsionWells::Syn), bonds) << smiles;
+    }
+}
+
 // Inner bonds of unbranched carbon chains anti over their carbons (a branch
 // or a heteroatom keeps the bond staggered); a macrocycle's sp3 ring bonds
 // staggered over their ring neighbours, a smaller ring's free.
