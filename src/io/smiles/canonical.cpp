@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -329,6 +331,10 @@ struct Node {
     // The automorphisms found so far that fix every atom split off on the way to
     // this node, in the order they were found.
     std::vector<std::uint32_t> fixing;
+    // Centres whose marks the swap of the cell's two atoms inverts, all else kept:
+    // the second candidate's leaves are the first's with these marks inverted.
+    std::vector<std::uint32_t> flips;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> swapped;  // the swap's pairs
 };
 
 // An automorphism by the atoms it moves, (atom, image) in ascending atom order:
@@ -360,6 +366,7 @@ struct CanonScratch {
     std::vector<std::uint32_t> piece_of, piece_stack, near;
     ArmScratch arms;
     std::vector<std::uint8_t> frozen;  // per atom when some atom is, else empty
+    std::vector<std::uint32_t> flip_image, flip_moved, flip_at;  // NONE between uses (image)
 };
 
 class Search {
@@ -401,6 +408,7 @@ public:
         const bool one_leaf = one_leaf_decides(s_.nodes[0].partition, *first);
         while (depth_ > 0) {
             Node& node = s_.nodes[depth_ - 1];
+            if (!node.flips.empty() && !node.tried.empty()) node.next = node.candidates.size();
             std::uint32_t a = NONE;
             while (node.next < node.candidates.size() && a == NONE) {
                 const std::uint32_t c = node.candidates[node.next++];
@@ -459,6 +467,7 @@ private:
     std::size_t depth_ = 0;
     std::size_t automorphism_count_ = 0;
     std::uint32_t leaves_ = 0;
+    bool flips_on_path_ = false;  // some node found mark groups
 
     // Whether the first candidate's leaf is known to be the result. The twin and
     // piece checks pay off only on many identical candidates; the arm check costs
@@ -743,6 +752,153 @@ private:
                     node.fixing.push_back(k);
         }
         for (std::uint32_t k : node.fixing) unite(node, s_.automorphisms[k]);
+        node.flips.clear();
+        if (deep_ && node.partition.cell_size(cell) == 2) find_flips(node);
+    }
+
+    // A node whose two candidates a and b are swapped, with the arms grown from
+    // them, by a map that keeps everything the text shows but the marks of some
+    // centres it fixes, each a cell of its own. Those centres' marks key no split
+    // from here on, so the map carries the subtree below a, on the molecule with
+    // those marks inverted, onto the subtree below b: b's leaves write a's texts
+    // with those marks inverted, and trying a alone with both forms of each leaf
+    // covers them. The centres must not be inverted by another node on the path,
+    // so that the forms of each leaf are chosen mark group by mark group.
+    [[gnu::noinline]] void find_flips(Node& node) {
+        if (shortcut_ == 0) shortcut_ = automorphisms_decide_text() ? 1 : 2;
+        if (shortcut_ != 1) return;
+        const Partition& p = node.partition;
+        const std::uint32_t a = p.order[p.cell_start[node.cell]], b = p.order[p.cell_start[node.cell] + 1];
+        std::vector<std::uint32_t>& image = s_.flip_image;
+        if (image.size() != p.num_atoms()) image.assign(p.num_atoms(), NONE);
+        std::vector<std::uint32_t>& moved = s_.flip_moved;
+        moved.assign({a, b});
+        image[a] = b;
+        image[b] = a;
+        auto only_neighbour_in = [&](std::uint32_t x, std::uint32_t cell) {
+            std::uint32_t found = NONE;
+            for (core::Neighbor nb : mol_.neighbors(x)) {
+                if (p.cell_of[nb.atom] != cell) continue;
+                if (found != NONE) return NONE;
+                found = nb.atom;
+            }
+            return found;
+        };
+        bool ok = true;
+        for (std::size_t q = 0; q < moved.size() && ok; ++q) {
+            const std::uint32_t u = moved[q], v = image[u];
+            for (core::Neighbor nb : mol_.neighbors(u)) {
+                const std::uint32_t w = nb.atom, cell = p.cell_of[w];
+                if (p.cell_size(cell) < 2 || image[w] != NONE) continue;
+                const std::uint32_t w_image = only_neighbour_in(v, cell);
+                if (w_image == NONE || w_image == w || image[w_image] != NONE || only_neighbour_in(u, cell) != w) {
+                    ok = false;
+                    break;
+                }
+                image[w] = w_image;
+                image[w_image] = w;
+                moved.push_back(w);
+                moved.push_back(w_image);
+            }
+        }
+        if (ok) {
+            auto gamma = [&](std::uint32_t x) { return image[x] == NONE ? x : image[x]; };
+            std::vector<std::uint32_t>& near = s_.near;
+            near.assign(moved.begin(), moved.end());
+            for (std::uint32_t x : moved)
+                for (core::Neighbor nb : mol_.neighbors(x)) near.push_back(nb.atom);
+            std::sort(near.begin(), near.end());
+            near.erase(std::unique(near.begin(), near.end()), near.end());
+            ok = automorphic_on(gamma, moved, near, &node.flips) && !node.flips.empty();
+        }
+        for (std::uint32_t x : node.flips)
+            ok = ok && image[x] == NONE && p.cell_size(p.cell_of[x]) == 1;
+        for (std::size_t level = 0; ok && level + 1 < depth_; ++level)
+            for (std::uint32_t x : s_.nodes[level].flips)
+                ok = ok && std::find(node.flips.begin(), node.flips.end(), x) == node.flips.end();
+        node.swapped.clear();
+        if (ok)
+            for (std::size_t q = 0; q < moved.size(); q += 2) node.swapped.emplace_back(moved[q], moved[q + 1]);
+        for (std::uint32_t x : moved) image[x] = NONE;
+        if (!ok) node.flips.clear();
+        if (ok) flips_on_path_ = true;
+    }
+
+    // Whether a node on the path has mark groups.
+    bool path_has_flips() const {
+        if (!flips_on_path_) return false;
+        for (std::size_t level = 0; level < depth_; ++level)
+            if (!s_.nodes[level].flips.empty()) return true;
+        return false;
+    }
+
+    // The least of a leaf's forms: each group of marks of the path inverted or not,
+    // the groups independent (disjoint marks). They are taken in the order their
+    // first centre is written, each as its first mark writes less.
+    void least_form(SmilesOutput& out) {
+        const std::string& t = out.text;
+        std::vector<std::uint32_t>& at = s_.flip_at;  // per atom, its token's offset
+        at.resize(out.atom_order.size());
+        std::size_t k = 0;
+        for (std::size_t i = 0; i < t.size() && k < out.atom_order.size(); ++i) {
+            const char c = t[i];
+            const bool atom = c == '[' || c == '*' || (std::isalpha(static_cast<unsigned char>(c)) != 0);
+            if (!atom) continue;
+            at[out.atom_order[k++]] = static_cast<std::uint32_t>(i);
+            if (c == '[') i = t.find(']', i);
+            else if ((c == 'C' && i + 1 < t.size() && t[i + 1] == 'l') || (c == 'B' && i + 1 < t.size() && t[i + 1] == 'r')) ++i;
+        }
+        if (k != out.atom_order.size()) internal_error("标记组");
+        // (offset of the first mark, level) per group, then the marks to invert.
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> groups;
+        auto mark_of = [&](std::uint32_t x) -> std::size_t {
+            const std::size_t i = at[x];
+            if (t[i] != '[') return std::string::npos;
+            const std::size_t close = t.find(']', i);
+            const std::size_t m = t.find('@', i);
+            return m < close ? m : std::string::npos;
+        };
+        for (std::size_t level = 0; level < depth_; ++level) {
+            std::uint32_t first = NONE;
+            for (std::uint32_t x : s_.nodes[level].flips) {
+                const std::size_t m = mark_of(x);
+                if (m != std::string::npos) first = std::min(first, static_cast<std::uint32_t>(m));
+            }
+            if (first != NONE) groups.emplace_back(first, static_cast<std::uint32_t>(level));
+        }
+        std::vector<std::size_t> invert;
+        std::vector<std::uint32_t> swaps;  // levels whose swap the written atoms take
+        for (const auto& [m, level] : groups) {
+            const bool twice = t[m + 1] == '@';
+            const bool flip = twice ? t[m + 2] < '@' : '@' < t[m + 1];
+            if (!flip) continue;
+            swaps.push_back(level);
+            for (std::uint32_t x : s_.nodes[level].flips) {
+                const std::size_t i = mark_of(x);
+                if (i != std::string::npos) invert.push_back(i);
+            }
+        }
+        if (invert.empty()) return;
+        std::sort(invert.begin(), invert.end());
+        std::string text;
+        text.reserve(t.size() + invert.size());
+        std::size_t from = 0;
+        for (std::size_t m : invert) {
+            text.append(t, from, m + 1 - from);  // through the first '@'
+            if (t[m + 1] == '@') from = m + 2;
+            else text += '@', from = m + 1;
+        }
+        text.append(t, from, std::string::npos);
+        out.text = std::move(text);
+        // The text is that of the leaf's image under the swaps, the deepest first:
+        // its atoms are written in the swapped order.
+        std::sort(swaps.begin(), swaps.end(), std::greater<>());
+        for (std::uint32_t k = 0; k < out.atom_order.size(); ++k) at[out.atom_order[k]] = k;
+        for (std::uint32_t level : swaps)
+            for (const auto& [x, y] : s_.nodes[level].swapped) {
+                std::swap(out.atom_order[at[x]], out.atom_order[at[y]]);
+                std::swap(at[x], at[y]);
+            }
     }
 
     [[gnu::noinline]] static void start_flags(Node& node) {
@@ -792,8 +948,10 @@ private:
 
     // The check behind both: `gamma` maps atoms, `moved` holds (at least) every
     // atom gamma moves, `centres` every atom whose ligands gamma can move.
+    // `inverted`, when given, collects the centres whose marks alone disagree.
     template <class Gamma, class Moved, class Centres>
-    bool automorphic_on(Gamma gamma, const Moved& moved, const Centres& centres) const {
+    bool automorphic_on(Gamma gamma, const Moved& moved, const Centres& centres,
+                        std::vector<std::uint32_t>* inverted = nullptr) const {
         const std::uint32_t n = mol_.num_atoms();
         for (std::uint32_t x : moved) {
             const std::uint32_t y = gamma(x);
@@ -849,7 +1007,9 @@ private:
             const std::uint8_t parity = core::permutation_parity({mapped, k}, {own, k});
             if (parity > 1) return false;
             const bool flipped = mol_.atoms[x].chiral_tag != mol_.atoms[y].chiral_tag;
-            if (flipped != (parity == 1)) return false;
+            if (flipped == (parity == 1)) continue;
+            if (!inverted) return false;
+            inverted->push_back(x);
         }
         return true;
     }
@@ -923,14 +1083,16 @@ private:
         if (s_.counted) ++s_.counted->leaves;
         std::vector<std::uint32_t>& gamma = s_.gamma;
         bool equal = false;
+        // Below mark groups a leaf stands for its least form, which only its text shows.
+        const bool flips = path_has_flips();
         if (has_best_ && shortcut_ == 0) shortcut_ = automorphisms_decide_text() ? 1 : 2;
-        if (has_best_ && shortcut_ == 1) {
+        if (has_best_ && shortcut_ == 1 && !flips) {
             gamma.resize(p.num_atoms());
             for (std::uint32_t k = 0; k < p.num_atoms(); ++k) gamma[s_.best_order[k]] = p.order[k];
             equal = automorphic(gamma);
         }
         SmilesOutput& out = s_.candidate;
-        if (!equal && !has_best_ && !text_wanted_) {
+        if (!equal && !has_best_ && !text_wanted_ && !flips) {
             // The first leaf is the best so far whatever it writes.
             writer_.write_order(p.position, s_.best.atom_order);
             s_.best.text.clear();
@@ -946,10 +1108,13 @@ private:
                 best_has_text_ = true;
             }
             writer_.write(p.position, out);
+            if (flips) least_form(out);
             equal = has_best_ && out.text == s_.best.text;
             if (equal) {
                 gamma.resize(p.num_atoms());
                 for (std::uint32_t k = 0; k < p.num_atoms(); ++k) gamma[s_.best_order[k]] = p.order[k];
+                // Equal least forms of leaves that are no images of each other.
+                if (flips && !automorphic(gamma)) return;
             }
         }
         if (equal) {
