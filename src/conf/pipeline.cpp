@@ -185,6 +185,22 @@ double bounds_miss(std::span<const double> flat, const DistanceBounds& bounds, s
     return larger(bounds.lower(i, j) - d, d - bounds.upper(i, j));
 }
 
+// Every bounded pair at its own fraction of the way from lower to upper
+// bound (`fraction` of the pair's flat index i * n + j); unbounded pairs
+// keep the full matrix's value.
+template <class Fraction>
+std::vector<double> distances_between_bounds(const DistanceBounds& bounds, Fraction fraction) {
+    std::vector<double> d = full_distance_matrix(bounds);
+    const std::size_t n = bounds.n;
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = i + 1; j < n; ++j) {
+            const double lo = bounds.lower(i, j), hi = bounds.upper(i, j);
+            if (hi >= UNBOUNDED) continue;
+            d[i * n + j] = d[j * n + i] = lo + (hi - lo) * fraction(i * n + j);
+        }
+    return d;
+}
+
 }  // namespace
 
 double retry_offset(std::uint64_t k, std::uint64_t i) {
@@ -192,27 +208,11 @@ double retry_offset(std::uint64_t k, std::uint64_t i) {
 }
 
 std::vector<double> sampled_distance_matrix(const DistanceBounds& bounds, std::uint64_t k) {
-    std::vector<double> d = full_distance_matrix(bounds);
-    const std::size_t n = bounds.n;
-    for (std::size_t i = 0; i < n; ++i)
-        for (std::size_t j = i + 1; j < n; ++j) {
-            const double lo = bounds.lower(i, j), hi = bounds.upper(i, j);
-            if (hi >= UNBOUNDED) continue;
-            d[i * n + j] = d[j * n + i] = lo + (hi - lo) * retry_fraction(k, i * n + j);
-        }
-    return d;
+    return distances_between_bounds(bounds, [k](std::uint64_t ij) { return retry_fraction(k, ij); });
 }
 
 std::vector<double> between_distance_matrix(const DistanceBounds& bounds, double fraction) {
-    std::vector<double> d = full_distance_matrix(bounds);
-    const std::size_t n = bounds.n;
-    for (std::size_t i = 0; i < n; ++i)
-        for (std::size_t j = i + 1; j < n; ++j) {
-            const double lo = bounds.lower(i, j), hi = bounds.upper(i, j);
-            if (hi >= UNBOUNDED) continue;
-            d[i * n + j] = d[j * n + i] = lo + (hi - lo) * fraction;
-        }
-    return d;
+    return distances_between_bounds(bounds, [fraction](std::uint64_t) { return fraction; });
 }
 
 std::vector<double> target_distances(const DistanceBounds& bounds, std::uint64_t embedding) {
