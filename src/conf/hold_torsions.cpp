@@ -656,6 +656,29 @@ std::optional<HeldTorsion> amino_acid_chain_torsion(const MoleculeContext& conte
 
 }  // namespace
 
+
+namespace {
+
+using TorsionRule = std::optional<HeldTorsion> (*)(const MoleculeContext&, const core::Bond&);
+
+// A bond's own torsion, the first row that takes it winning: a benzylic or
+// allylic bond before anything else, ring bonds or not.
+constexpr std::array<TorsionRule, 2> BOND_TORSION_RULES{benzylic_torsion, allylic_methine_torsion};
+// Then, on an open-chain bond only: two chains on a quaternary ring carbon,
+// an ammonium's propeller, a secondary amine's acid chain.
+constexpr std::array<TorsionRule, 3> CHAIN_TORSION_RULES{gem_chain_torsion, ammonium_chain_torsion,
+                                                         amino_acid_chain_torsion};
+
+template <std::size_t N>
+std::optional<HeldTorsion> first_rule(const std::array<TorsionRule, N>& rules, const MoleculeContext& context,
+                                      const core::Bond& bond) {
+    for (const TorsionRule rule : rules)
+        if (auto held = rule(context, bond)) return held;
+    return std::nullopt;
+}
+
+}  // namespace
+
 std::vector<HeldTorsion> staggered_bonds(const MoleculeContext& context) {
     const core::MolBuilder& mol = context.mol;
     const RingContext& rings = context.rings;
@@ -673,12 +696,8 @@ std::vector<HeldTorsion> staggered_bonds(const MoleculeContext& context) {
     };
     const auto carbon = [&](std::uint32_t a) { return a != NONE && mol.atoms[a].atomic_num == core::Element::C; };
     for (const core::Bond& bond : mol.bonds) {
-        if (const auto benzylic = benzylic_torsion(context, bond)) {
-            out.push_back(*benzylic);
-            continue;
-        }
-        if (const auto allylic = allylic_methine_torsion(context, bond)) {
-            out.push_back(*allylic);
+        if (const auto own = first_rule(BOND_TORSION_RULES, context, bond)) {
+            out.push_back(*own);
             continue;
         }
         const std::uint32_t b = bond.begin, c = bond.end;
@@ -694,16 +713,8 @@ std::vector<HeldTorsion> staggered_bonds(const MoleculeContext& context) {
             if (a != NONE && d != NONE) out.push_back({{a, b, c, d}, TorsionWells::RingStaggered});
             continue;
         }
-        if (const auto gem = gem_chain_torsion(context, bond)) {
-            out.push_back(*gem);
-            continue;
-        }
-        if (const auto ammonium = ammonium_chain_torsion(context, bond)) {
-            out.push_back(*ammonium);
-            continue;
-        }
-        if (const auto amino = amino_acid_chain_torsion(context, bond)) {
-            out.push_back(*amino);
+        if (const auto own = first_rule(CHAIN_TORSION_RULES, context, bond)) {
+            out.push_back(*own);
             continue;
         }
         // An unbranched carbon chain lies anti, the extended zig-zag: gauche
