@@ -69,8 +69,8 @@ core::MolBuilder unmarked(core::MolBuilder mol) {
 
 int main(int argc, char** argv) {
     const int scale = bench::count_arg(argc, argv, 1);
-    std::printf("%-20s %6s %11s %11s %6s %11s %7s %9s %17s\n", "input", "atoms", "marked", "unmarked", "ratio",
-                "refinements", "leaves", "@-visits", "unmarked ref/lvs");
+    std::printf("%-20s %6s %11s %11s %6s %11s %7s %9s %11s %17s\n", "input", "atoms", "marked", "unmarked", "ratio",
+                "refinements", "leaves", "@-visits", "cells made", "unmarked ref/lvs");
     std::size_t sink = 0;
     for (const Row& row : rows(scale)) {
         const auto read = io::read_smiles(row.smiles);
@@ -85,10 +85,11 @@ int main(int argc, char** argv) {
         io::CanonicalWork work, flat_work;
         sink += io::canonical_smiles_counted(mol, work).text.size();
         sink += io::canonical_smiles_counted(flat, flat_work).text.size();
-        std::printf("%-20s %6u %9.2fms %9.2fms %6.1f %11llu %7llu %9llu %10llu/%llu\n", row.name.c_str(),
+        std::printf("%-20s %6u %9.2fms %9.2fms %6.1f %11llu %7llu %9llu %11llu %10llu/%llu\n", row.name.c_str(),
                     mol.num_atoms(), with, without, with / std::max(without, 1e-3),
                     static_cast<unsigned long long>(work.refinements), static_cast<unsigned long long>(work.leaves),
                     static_cast<unsigned long long>(work.chirality_visits),
+                    static_cast<unsigned long long>(work.cells_made),
                     static_cast<unsigned long long>(flat_work.refinements),
                     static_cast<unsigned long long>(flat_work.leaves));
         std::fflush(stdout);

@@ -269,6 +269,7 @@ void split_sorted(Partition& p, std::uint32_t cell, const Entry* keyed, std::siz
             p.cell_start.push_back(b_start);
             p.cell_end.push_back(b_end);
             if (track_quiet) p.quiet.push_back(quiet);
+            p.note_new_cell(cell);
         }
         // The first block keeps the cell's number, so only later blocks relabel
         // their atoms; a split costs the keyed atoms, not the whole cell.
@@ -405,6 +406,7 @@ void split_off_one(Partition& p, std::uint32_t cell, std::uint32_t atom) {
     p.cell_end[cell] = to;
     p.cell_start.push_back(to);
     p.cell_end.push_back(e);
+    p.note_new_cell(cell);
     p.cell_of[atom] = fresh;
     p.note_moved(atom);
     // Both parts wait if the cell did (its start stays queued); otherwise all but
@@ -460,11 +462,55 @@ void individualise(Partition& p, std::uint32_t atom, std::uint32_t cell) {
     if (p.quiet.size() == fresh) p.quiet.push_back(p.quiet[cell]);
     p.cell_start.push_back(s);
     p.cell_end.push_back(s + 1);
+    p.note_new_cell(cell);
     p.cell_of[atom] = fresh;
     p.note_moved(atom);
     p.cell_start[cell] = s + 1;
     p.enqueue(fresh);
     p.enqueue(cell);
+}
+
+void begin_trial(Partition& p) {
+    if (p.trial || !p.queue_empty()) internal_error("试拆须始于细化完的划分");
+    p.trial = true;
+    p.trial_cells = p.num_cells();
+    p.trial_parent.clear();
+    p.trial_quiet.clear();
+    p.trial_resolved.clear();
+    p.trial_moved = p.chiral_moved;
+    p.trial_low_word = p.queue_low_word;
+    p.trial_waiting_count = p.chiral_waiting_count;
+    p.trial_first_round = p.chiral_first_round;
+}
+
+void take_back_trial(Partition& p) {
+    if (!p.trial) internal_error("没有进行中的试拆");
+    const std::uint32_t base = p.trial_cells;
+    // A parent is older than its parts, so the old cell each part came from is
+    // known by the time the part is reached; the old cell's range was the union.
+    std::vector<std::uint32_t>& root = p.trial_parent;
+    for (std::uint32_t k = 0; k < root.size(); ++k) {
+        if (root[k] >= base) root[k] = root[root[k] - base];
+        const std::uint32_t r = root[k], cell = base + k;
+        for (std::uint32_t pos = p.cell_start[cell]; pos < p.cell_end[cell]; ++pos) p.cell_of[p.order[pos]] = r;
+        p.cell_start[r] = std::min(p.cell_start[r], p.cell_start[cell]);
+        p.cell_end[r] = std::max(p.cell_end[r], p.cell_end[cell]);
+    }
+    p.cell_start.resize(base);
+    p.cell_end.resize(base);
+    if (p.quiet.size() > base) p.quiet.resize(base);
+    for (std::uint32_t cell : p.trial_quiet)
+        if (cell < base) p.quiet[cell] = 0;
+    for (std::uint32_t atom : p.trial_resolved) {
+        p.chiral_waiting[atom] = 1;
+        p.chiral_byte[atom] = 0;
+    }
+    // Refinement leaves the queue empty, as it was.
+    p.queue_low_word = p.trial_low_word;
+    p.chiral_waiting_count = p.trial_waiting_count;
+    p.chiral_first_round = p.trial_first_round;
+    p.chiral_moved.swap(p.trial_moved);
+    p.trial = false;
 }
 
 std::optional<std::uint32_t> next_tied_cell(const Partition& p, std::uint32_t from_position) {
@@ -805,7 +851,10 @@ void split_by_neighbours(Partition& p, const MolBuilder& mol, std::uint32_t spli
     else if (!split_by_small_splitter(p, mol, splitter, w) && !split_by_neighbours_packed(p, mol, splitter, w))
         split_by_neighbours_long(p, mol, splitter, w);
     // Nothing was keyed, so nothing split and the splitter keeps its number.
-    if (w.quiet) p.quiet[splitter] = 1;
+    if (w.quiet && !p.quiet[splitter]) {
+        p.quiet[splitter] = 1;
+        if (p.trial) p.trial_quiet.push_back(splitter);
+    }
 }
 
 // The @/@@ byte of a tagged atom under the current classes: 0 when two
@@ -869,6 +918,7 @@ void split_by_chirality(Partition& p, const MolBuilder& mol, RefineWorkspace& w)
             p.chiral_byte[atom] = byte;
             w.cells_to_split.push_back(p.cell_of[atom]);
         }
+        if (p.trial) p.trial_resolved.push_back(atom);
         p.chiral_waiting[atom] = 0;
         --p.chiral_waiting_count;
     }
@@ -907,12 +957,9 @@ void start_chirality(Partition& p, const MolBuilder& mol) {
 
 }  // namespace
 
-void refine_partition(Partition& p, const MolBuilder& mol, RefineWorkspace& w) {
-    const std::uint32_t n = mol.num_atoms();
-    if (p.num_atoms() != n) internal_error("划分与分子的原子数不符");
-    if (w.entry_of.size() != n) w.prepare(mol);
-    if (p.quiet.size() != p.num_cells()) p.quiet.assign(p.num_cells(), 0);
-    if (!p.chiral_ready) start_chirality(p, mol);
+namespace {
+
+void refine_until_stable(Partition& p, const MolBuilder& mol, RefineWorkspace& w) {
     for (;;) {
         while (auto splitter = p.pop_queue()) {
             split_by_neighbours(p, mol, *splitter, w);
@@ -932,6 +979,19 @@ void refine_partition(Partition& p, const MolBuilder& mol, RefineWorkspace& w) {
             return;
         }
     }
+}
+
+}  // namespace
+
+void refine_partition(Partition& p, const MolBuilder& mol, RefineWorkspace& w) {
+    const std::uint32_t n = mol.num_atoms();
+    if (p.num_atoms() != n) internal_error("划分与分子的原子数不符");
+    if (w.entry_of.size() != n) w.prepare(mol);
+    if (p.quiet.size() != p.num_cells()) p.quiet.assign(p.num_cells(), 0);
+    if (!p.chiral_ready) start_chirality(p, mol);
+    const std::uint32_t cells = p.num_cells();
+    refine_until_stable(p, mol, w);
+    w.cells_made += p.num_cells() - cells;
 }
 
 void refine_partition(Partition& p, const MolBuilder& mol) {

@@ -72,9 +72,26 @@ struct Partition {
     std::vector<std::uint8_t> chiral_byte;
     bool chiral_ready = false;
 
+    // A trial (`begin_trial`): refinement from here on logs what it changes, so
+    // that `take_back_trial` restores the partition at the cost of what moved
+    // rather than of its size. Cells created since name the cell they split from;
+    // quiet marks set and tagged atoms whose wait ended are listed.
+    bool trial = false;
+    std::uint32_t trial_cells = 0;  // the cell count when the trial began
+    std::vector<std::uint32_t> trial_parent;    // per cell from trial_cells on
+    std::vector<std::uint32_t> trial_quiet;     // cells whose quiet mark was set
+    std::vector<std::uint32_t> trial_resolved;  // atoms that left chiral_waiting
+    std::vector<std::uint32_t> trial_moved;     // chiral_moved as it was
+    std::uint32_t trial_low_word = 0, trial_waiting_count = 0;
+    bool trial_first_round = false;
+
     // Notes that `atom` was given a new cell number.
     void note_moved(std::uint32_t atom) {
         if (chiral_waiting_count != 0) chiral_moved.push_back(atom);
+    }
+    // Notes that a new cell split from `cell`.
+    void note_new_cell(std::uint32_t cell) {
+        if (trial) trial_parent.push_back(cell);
     }
 
     std::uint32_t num_atoms() const { return static_cast<std::uint32_t>(order.size()); }
@@ -149,6 +166,7 @@ struct RefineWorkspace {
     std::vector<CodedAtom> sort_scratch;  // large splits sort through it
     bool quiet = false;  // the last splitter keyed no atom
     std::uint64_t chirality_visits = 0;  // atoms looked at by chirality rounds (read by tests)
+    std::uint64_t cells_made = 0;        // cells refinement split off (read by tests)
 };
 
 // Cells of equal invariants (stable in atom index), every cell queued.
@@ -170,6 +188,12 @@ void split_cell_coded(Partition& partition, std::uint32_t cell, std::span<CodedA
 // Makes `atom`, a member of the tied cell `cell`, a cell of its own at the cell's
 // start; queues both parts. Call it only on a refined partition.
 void individualise(Partition& partition, std::uint32_t atom, std::uint32_t cell);
+
+// Starts a trial on a refined partition (its queue empty); `take_back_trial`
+// ends it. Cells come back as they were, though atoms inside a cell may be in
+// another order.
+void begin_trial(Partition& partition);
+void take_back_trial(Partition& partition);
 
 // The tied cell with the smallest start, or none when the partition is discrete.
 // `from_position` lets a tie-break loop resume its scan: it must not exceed the

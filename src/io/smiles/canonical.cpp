@@ -322,7 +322,8 @@ struct Node {
     std::uint32_t fixed_atom = NONE;  // the atom split off to reach it; NONE at the root
     std::vector<std::uint32_t> candidates;
     std::size_t next = 0;
-    std::vector<std::uint32_t> parent;  // union-find over atoms
+    std::vector<std::uint32_t> parent;  // union-find over atoms, once parent_ready
+    bool parent_ready = false;
     std::vector<std::uint32_t> tried;
     // Per set root, whether the set holds a tried candidate: kept once many are
     // tried, so that a check does not walk them all.
@@ -367,6 +368,7 @@ struct CanonScratch {
     ArmScratch arms;
     std::vector<std::uint8_t> frozen;  // per atom when some atom is, else empty
     std::vector<std::uint32_t> flip_image, flip_moved, flip_at;  // NONE between uses (image)
+    std::vector<std::uint32_t> flip_level;
 };
 
 class Search {
@@ -412,6 +414,7 @@ public:
             std::uint32_t a = NONE;
             while (node.next < node.candidates.size() && a == NONE) {
                 const std::uint32_t c = node.candidates[node.next++];
+                if (!node.tried.empty()) ready_parents(node);
                 bool symmetric = false;
                 if (node.flags) {
                     symmetric = node.holds_tried[find(node.parent, c)];
@@ -431,10 +434,16 @@ public:
                 start_flags(node);
             }
             Partition& child = s_.child;
-            child = node.partition;
+            // Atoms before the node's cell are alone, in the child too. A node
+            // with no candidate left to try hands its partition over.
+            const std::uint32_t start = node.partition.cell_start[node.cell];
+            if (node.next == node.candidates.size() || !node.flips.empty())
+                std::swap(child, node.partition);
+            else
+                child = node.partition;
             individualise(child, a, node.cell);
             refine(child);
-            const auto tied = next_tied_cell(child);
+            const auto tied = next_tied_cell(child, start);
             // With one leaf to find, the first candidate at every level is the
             // first atom of the lowest tied cell: the greedy completion.
             if (tied && deep_ && !one_leaf && leaves_ < leaf_budget_) {
@@ -735,8 +744,7 @@ private:
         node.candidates.assign(p.order.begin() + p.cell_start[cell], p.order.begin() + p.cell_end[cell]);
         if (node.candidates.empty()) internal_error("格非空");
         node.next = 0;
-        node.parent.resize(p.num_atoms());
-        for (std::uint32_t x = 0; x < node.parent.size(); ++x) node.parent[x] = x;
+        node.parent_ready = false;
         node.tried.clear();
         node.flags = false;
         std::swap(node.partition, p);
@@ -813,9 +821,17 @@ private:
         }
         for (std::uint32_t x : node.flips)
             ok = ok && image[x] == NONE && p.cell_size(p.cell_of[x]) == 1;
-        for (std::size_t level = 0; ok && level + 1 < depth_; ++level)
-            for (std::uint32_t x : s_.nodes[level].flips)
-                ok = ok && std::find(node.flips.begin(), node.flips.end(), x) == node.flips.end();
+        // Per atom, the level whose flips last took it: right for every node on
+        // the path, and checked against the node for a stale one.
+        std::vector<std::uint32_t>& held = s_.flip_level;
+        if (held.size() != p.num_atoms()) held.assign(p.num_atoms(), NONE);
+        for (std::uint32_t x : node.flips) {
+            const std::uint32_t level = held[x];
+            ok = ok && (level == NONE || level + 1 >= depth_ ||
+                        std::ranges::find(s_.nodes[level].flips, x) == s_.nodes[level].flips.end());
+        }
+        if (ok)
+            for (std::uint32_t x : node.flips) held[x] = static_cast<std::uint32_t>(depth_ - 1);
         node.swapped.clear();
         if (ok)
             for (std::size_t q = 0; q < moved.size(); q += 2) node.swapped.emplace_back(moved[q], moved[q + 1]);
@@ -901,13 +917,24 @@ private:
             }
     }
 
-    [[gnu::noinline]] static void start_flags(Node& node) {
+    // The union-find starts with every atom alone, made when first asked for:
+    // most nodes of a long path try one candidate and never need it.
+    void ready_parents(Node& node) const {
+        if (node.parent_ready) return;
+        node.parent.resize(mol_.num_atoms());
+        for (std::uint32_t x = 0; x < node.parent.size(); ++x) node.parent[x] = x;
+        node.parent_ready = true;
+    }
+
+    [[gnu::noinline]] void start_flags(Node& node) const {
+        ready_parents(node);
         node.holds_tried.assign(node.parent.size(), 0);
         for (std::uint32_t t : node.tried) node.holds_tried[find(node.parent, t)] = 1;
         node.flags = true;
     }
 
-    static void unite(Node& node, const Moves& moves) {
+    void unite(Node& node, const Moves& moves) const {
+        ready_parents(node);
         for (const auto& [x, y] : moves) {
             const std::uint32_t a = find(node.parent, x), b = find(node.parent, y);
             if (a != b) {
@@ -1250,6 +1277,18 @@ bool stereo_written_like_its_pieces(const MolBuilder& mol) {
     return any;
 }
 
+// A workspace of a check beside the search, whose splits count as its work.
+struct CountedWorkspace {
+    RefineWorkspace work;
+    CanonicalWork* counted = nullptr;
+    explicit CountedWorkspace(CanonicalWork* c) : counted(c) {}
+    CountedWorkspace(const CountedWorkspace&) = delete;
+    CountedWorkspace& operator=(const CountedWorkspace&) = delete;
+    ~CountedWorkspace() {
+        if (counted) counted->cells_made += work.cells_made;
+    }
+};
+
 // Scratch for searches over single pieces next to the whole's: their work counts
 // as the whole's, and the pooled scratch must not keep pointing at the counter.
 class PieceScratch {
@@ -1257,10 +1296,13 @@ public:
     PieceScratch(CanonScratch& whole, std::uint32_t n) : whole_(whole), lease_(core::Scratch<CanonScratch>::borrow(n)) {
         lease_->counted = whole.counted;
         lease_->work.chirality_visits = 0;
+        lease_->work.cells_made = 0;
     }
     ~PieceScratch() {
         whole_.work.chirality_visits += lease_->work.chirality_visits;
+        whole_.work.cells_made += lease_->work.cells_made;
         lease_->work.chirality_visits = 0;
+        lease_->work.cells_made = 0;
         lease_->counted = nullptr;
     }
     CanonScratch& get() { return *lease_; }
@@ -1315,7 +1357,8 @@ bool no_mark_mirrors_alone(const MolBuilder& m, std::span<const std::uint32_t> s
     MolBuilder plain = m;
     for (core::Atom& a : plain.atoms) a.chiral_tag = core::ChiralTag::Unspecified;
     Partition root;
-    RefineWorkspace work;
+    CountedWorkspace counted_work(s.counted);
+    RefineWorkspace& work = counted_work.work;
     refined_partition(plain, root, work);
     if (s.counted) ++s.counted->refinements;
     // Atoms of one cell alike in every field, and one bond per pair of atoms:
@@ -1399,6 +1442,382 @@ bool no_mark_mirrors_alone(const MolBuilder& m, std::span<const std::uint32_t> s
     return true;
 }
 
+// The @/@@ byte an atom keys with under the partition: 0 when untagged or two
+// ligands share a cell, else the tag as seen with the ligands in cell order.
+std::uint32_t described_byte(const MolBuilder& m, const Partition& p, std::uint32_t x) {
+    const core::ChiralTag tag = m.atoms[x].chiral_tag;
+    if (!is_tetrahedral_tag(tag)) return 0;
+    std::uint32_t own[16], sorted[16], k = 0;
+    for (core::Neighbor nb : m.neighbors(x)) {
+        if (k == 16) return 3;
+        own[k++] = p.cell_start[p.cell_of[nb.atom]];
+    }
+    std::copy(own, own + k, sorted);
+    std::sort(sorted, sorted + k);
+    for (std::uint32_t i = 1; i < k; ++i)
+        if (sorted[i] == sorted[i - 1]) return 0;
+    const bool odd = core::permutation_parity({own, k}, {sorted, k}) == 1;
+    return (tag == core::ChiralTag::Cw) != odd ? 1 : 2;
+}
+
+// The proof of MirrorProof one level down, for marks on long chains of units:
+// there each split off the root is global, but one off a partition whose ends
+// are told apart stays within a unit. Each atom x of the smallest tied root cell
+// is split off once, giving refined partitions P_x shared by every mark. A mark
+// whose ligands still tie in every P_x leaves them as they are when inverted, so
+// splitting off, in each P_x, each atom of the cell at one fixed position, and
+// describing the result together with its P_x, gives as a multiset a
+// description of the molecule whatever its labels, for the molecule and its
+// mirror alike. Each split is a trial taken back afterwards and is described by
+// what it changed, so a mark costs what its splits move.
+class LocalMirrorProof {
+public:
+    LocalMirrorProof(const MolBuilder& m, const Partition& root, std::uint64_t budget, CanonicalWork* counted)
+        : m_(m), root_(root), budget_(budget), counted_work_(counted) {}
+
+    // Whether inverting the mark at `a` (as `mirrored` has it), whose ligand `b`
+    // ties with another in the root, is shown to change the molecule.
+    bool changes(const MolBuilder& mirrored, std::uint32_t a, std::uint32_t b, CanonicalWork* counted) {
+        if ((counted && !counted->local_mark_checks) || !ready(counted)) return false;
+        for (const Level& level : levels_)
+            if (!ligands_tie(level.p, a)) return false;
+        const Partition& first = levels_.front().p;
+        const std::uint32_t position = first.cell_start[first.cell_of[b]];
+        const bool swap = swap_of_arms(first, a, b);
+        // Per level, the atoms to split off: where the swap keeps every cell, it
+        // keeps every split of an atom it fixes, which therefore leaves a's
+        // ligands tied and cancels.
+        splits_.clear();
+        std::uint32_t levels_split = 0, last = 0;
+        bool last_kept = false;
+        for (std::uint32_t x = 0; x < levels_.size(); ++x) {
+            const Partition& p = levels_[x].p;
+            const std::uint32_t cell = p.cell_of[p.order[position]];
+            const std::uint32_t size = p.cell_size(cell);
+            if (size == 1) continue;  // splits nothing, alike in both
+            if (size > 8) return false;
+            const bool kept = swap && std::ranges::all_of(moved_, [&](std::uint32_t u) {
+                                  return p.cell_of[u] == p.cell_of[image_[u]];
+                              });
+            const std::size_t before = splits_.size();
+            for (std::uint32_t pos = p.cell_start[cell]; pos < p.cell_end[cell]; ++pos)
+                if (!kept || image_[p.order[pos]] != NONE) splits_.emplace_back(x, p.order[pos]);
+            if (splits_.size() == before) continue;
+            ++levels_split;
+            last = x;
+            last_kept = kept;
+        }
+        if (levels_split == 1 && last_kept && splits_.size() == 2) return changes_by_one_split(levels_[last], a, counted);
+        ready_descriptions();
+        std::size_t found = 0;
+        for (const auto& [x, y] : splits_) {
+            if (found == found_[0].size()) {
+                found_[0].emplace_back();
+                found_[1].emplace_back();
+            }
+            found += trial(levels_[x], mirrored, y, a, found_[0][found], found_[1][found], counted);
+            if (spent_ > budget_) {
+                levels_.clear();
+                return false;
+            }
+        }
+        const auto here = found_[0].begin(), there = found_[1].begin();
+        const auto end = static_cast<std::ptrdiff_t>(found);
+        std::sort(here, here + end);
+        std::sort(there, there + end);
+        return !std::equal(here, here + end, there);
+    }
+
+private:
+    using Description = std::vector<std::uint32_t>;
+    struct Level {
+        Partition p;
+        std::vector<std::uint8_t> bytes;  // per atom, its byte under p
+        std::uint32_t kind = 0;           // levels of one kind describe alike
+    };
+
+    // The one level whose splits do not cancel holds one pair y, σ(y) of the
+    // swap σ, which carries the molecule onto itself with the marks of the atoms
+    // `flips_` inverted. When a and those atoms are alone in their cells, their
+    // marks key no split, so with D the description of y's split and D^S that of
+    // D with the bytes of S inverted, the molecule's pair is {D, D^flips} and the
+    // mirror's {D^a, D^(flips xor a)}. An inversion shows only on an atom whose
+    // ligands have fallen apart, so one refinement decides.
+    bool changes_by_one_split(Level& level, std::uint32_t a, CanonicalWork* counted) {
+        Partition& p = level.p;
+        auto alone = [&](std::uint32_t t) { return p.cell_size(p.cell_of[t]) == 1; };
+        if (!alone(a) || !std::ranges::all_of(flips_, alone)) return false;
+        const std::uint32_t y = splits_.front().second;
+        split_off(level, m_, y, counted);
+        auto shows = [&](std::uint32_t t) {
+            const std::uint32_t byte = described_byte(m_, p, t);
+            return byte == 1 || byte == 2;
+        };
+        bool other = std::ranges::find(flips_, a) == flips_.end();
+        for (std::uint32_t t : flips_) other |= t != a && shows(t);
+        const bool differ = shows(a) && other;
+        take_back_trial(p);
+        if (spent_ > budget_) levels_.clear();
+        return differ;
+    }
+
+    // The levels, made on first use; false when there are none to use.
+    bool ready(CanonicalWork* counted) {
+        if (made_) return !levels_.empty();
+        made_ = true;
+        std::uint32_t best = NONE;
+        for (std::uint32_t pos = 0; pos < root_.num_atoms();) {
+            const std::uint32_t cell = root_.cell_of[root_.order[pos]];
+            const std::uint32_t size = root_.cell_size(cell);
+            if (size >= 2 && (best == NONE || size < root_.cell_size(best))) best = cell;
+            pos = root_.cell_end[cell];
+        }
+        if (best == NONE || root_.cell_size(best) > 8) return false;
+        const std::uint32_t n = m_.num_atoms();
+        for (std::uint32_t pos = root_.cell_start[best]; pos < root_.cell_end[best]; ++pos) {
+            Level& level = levels_.emplace_back();
+            level.p = root_;
+            individualise(level.p, root_.order[pos], best);
+            refine_partition(level.p, m_, work_);
+            if (counted) ++counted->refinements;
+        }
+        spent_ += std::uint64_t{n} * levels_.size();
+        stamp_.assign(n, NONE);
+        return true;
+    }
+
+    // Each level's bytes and kind, made when first needed.
+    void ready_descriptions() {
+        if (described_) return;
+        described_ = true;
+        const std::uint32_t n = m_.num_atoms();
+        std::vector<Description> kinds;
+        Description described;
+        for (Level& level : levels_) {
+            level.bytes.resize(n);
+            for (std::uint32_t x = 0; x < n; ++x)
+                level.bytes[x] = static_cast<std::uint8_t>(described_byte(m_, level.p, x));
+            describe(level.p, described);
+            const auto same = std::ranges::find(kinds, described);
+            level.kind = static_cast<std::uint32_t>(same - kinds.begin());
+            if (same == kinds.end()) kinds.push_back(described);
+        }
+        spent_ += std::uint64_t{n} * levels_.size();
+    }
+
+    // A swap of b with another ligand of a, grown through p's cells along the
+    // arms from them, that maps the graph without marks onto itself and inverts
+    // no mark but those of atoms it fixes (a's among them); it is left in
+    // image_ (NONE for a fixed atom) and moved_. A partition whose cells it keeps
+    // stays so under refinement of the marked molecule, as those marks key
+    // nothing while the swapped ligands tie.
+    bool swap_of_arms(const Partition& p, std::uint32_t a, std::uint32_t b) {
+        const std::uint32_t n = m_.num_atoms();
+        if (image_.size() != n) image_.assign(n, NONE);
+        for (std::uint32_t u : moved_) image_[u] = NONE;
+        moved_.clear();
+        std::uint32_t c = NONE;
+        for (core::Neighbor nb : m_.neighbors(a))
+            if (nb.atom != b && p.cell_of[nb.atom] == p.cell_of[b]) c = c == NONE ? nb.atom : n;
+        if (c == NONE || c == n) return false;
+        auto only_neighbour_in = [&](std::uint32_t x, std::uint32_t cell) {
+            std::uint32_t found = NONE;
+            for (core::Neighbor nb : m_.neighbors(x)) {
+                if (p.cell_of[nb.atom] != cell) continue;
+                if (found != NONE) return NONE;
+                found = nb.atom;
+            }
+            return found;
+        };
+        auto pair = [&](std::uint32_t x, std::uint32_t y) {
+            image_[x] = y;
+            image_[y] = x;
+            moved_.push_back(x);
+            moved_.push_back(y);
+        };
+        pair(b, c);
+        for (std::size_t q = 0; q < moved_.size(); ++q) {
+            const std::uint32_t u = moved_[q], v = image_[u];
+            for (core::Neighbor nb : m_.neighbors(u)) {
+                const std::uint32_t w = nb.atom, cell = p.cell_of[w];
+                if (p.cell_size(cell) < 2 || image_[w] != NONE) continue;
+                const std::uint32_t w_image = only_neighbour_in(v, cell);
+                if (w_image == NONE || w_image == w || image_[w_image] != NONE || only_neighbour_in(u, cell) != w ||
+                    moved_.size() > 64)
+                    return false;
+                pair(w, w_image);
+            }
+        }
+        auto sigma = [&](std::uint32_t x) { return image_[x] == NONE ? x : image_[x]; };
+        const std::uint32_t* next = m_.next_half_edge.data();
+        auto far = [&](std::uint32_t h) { return (h & 1u) ? m_.bonds[h >> 1].begin : m_.bonds[h >> 1].end; };
+        std::uint32_t mapped[16], own[16];
+        for (std::uint32_t x : moved_) {
+            const std::uint32_t y = image_[x];
+            core::Atom ax = m_.atoms[x], ay = m_.atoms[y];
+            ax.chiral_tag = ay.chiral_tag = core::ChiralTag::Unspecified;
+            if (!(ax == ay) || m_.degree[x] != m_.degree[y]) return false;
+            // Each bond of x has its image at y.
+            for (std::uint32_t h = m_.first_half_edge[x]; h != NONE; h = next[h]) {
+                const Bond& bond = m_.bonds[h >> 1];
+                const std::uint32_t w = far(h);
+                bool kept = false;
+                for (std::uint32_t g = m_.first_half_edge[y]; g != NONE && !kept; g = next[g]) {
+                    const Bond& other = m_.bonds[g >> 1];
+                    kept = far(g) == sigma(w) && other.order == bond.order && other.flags == bond.flags &&
+                           (bond.order != BondOrder::Dative || other.begin == sigma(bond.begin));
+                }
+                if (!kept) return false;
+            }
+        }
+        // Only centres at or next to moved atoms see their ligands move; each
+        // keeps its mark unless the swap fixes it.
+        auto centre_kept = [&](std::uint32_t t) {
+            if (!is_tetrahedral_tag(m_.atoms[t].chiral_tag)) return true;
+            const std::uint32_t d = m_.degree[t];
+            if (d > 16) return false;
+            std::uint32_t i = 0;
+            for (core::Neighbor nb : m_.neighbors(t)) mapped[i++] = sigma(nb.atom);
+            i = 0;
+            for (core::Neighbor nb : m_.neighbors(sigma(t))) own[i++] = nb.atom;
+            const std::uint8_t parity = core::permutation_parity({mapped, d}, {own, d});
+            if (parity > 1) return false;
+            const bool inverted = (m_.atoms[t].chiral_tag != m_.atoms[sigma(t)].chiral_tag) != (parity == 1);
+            if (inverted && sigma(t) == t && std::ranges::find(flips_, t) == flips_.end()) flips_.push_back(t);
+            return !inverted || sigma(t) == t;
+        };
+        flips_.clear();
+        for (std::uint32_t x : moved_) {
+            if (!centre_kept(x)) return false;
+            for (core::Neighbor nb : m_.neighbors(x))
+                if (!centre_kept(nb.atom)) return false;
+        }
+        return true;
+    }
+
+    bool ligands_tie(const Partition& p, std::uint32_t a) const {
+        std::uint32_t cells[16], k = 0;
+        for (core::Neighbor nb : m_.neighbors(a)) {
+            if (k == 16) return false;
+            cells[k++] = p.cell_of[nb.atom];
+        }
+        std::sort(cells, cells + k);
+        return std::adjacent_find(cells, cells + k) != cells + k;
+    }
+
+    // The cells in order: size and the distinct bytes of their atoms.
+    void describe(const Partition& p, Description& out) const {
+        out.clear();
+        for (std::uint32_t pos = 0; pos < p.num_atoms(); pos = p.cell_end[p.cell_of[p.order[pos]]])
+            describe_cell(m_, p, p.cell_of[p.order[pos]], out);
+    }
+
+    static void describe_cell(const MolBuilder& m, const Partition& p, std::uint32_t cell, Description& out) {
+        out.push_back(p.cell_start[cell]);
+        out.push_back(p.cell_size(cell));
+        const std::size_t from = out.size();
+        for (std::uint32_t pos = p.cell_start[cell]; pos < p.cell_end[cell]; ++pos)
+            out.push_back(described_byte(m, p, p.order[pos]));
+        std::sort(out.begin() + static_cast<std::ptrdiff_t>(from), out.end());
+        out.erase(std::unique(out.begin() + static_cast<std::ptrdiff_t>(from), out.end()), out.end());
+        out.push_back(NONE);
+    }
+
+    // Splits off `y` in the level's partition, refines, and describes the result
+    // for the molecule and for `mirrored`, its mirror at `a`, into `here` and
+    // `there`: the level's kind, then every cell (start, size, bytes) that is new
+    // or whose size or bytes changed, in position order. False, with nothing
+    // written, when a's ligands still tie: that split never reads a's mark, so it
+    // is the mirror's too, and the two cancel. With a alone in its cell, its mark
+    // keys no split, and one refinement serves both.
+    bool trial(Level& level, const MolBuilder& mirrored, std::uint32_t y, std::uint32_t a, Description& here,
+               Description& there, CanonicalWork* counted) {
+        Partition& p = level.p;
+        const bool alone = p.cell_size(p.cell_of[a]) == 1;
+        split_off(level, m_, y, counted);
+        if (ligands_tie(p, a)) {
+            take_back_trial(p);
+            return false;
+        }
+        describe_trial(level, m_, here);
+        if (!alone) {
+            take_back_trial(p);
+            split_off(level, mirrored, y, counted);
+        }
+        describe_trial(level, mirrored, there);
+        take_back_trial(p);
+        return true;
+    }
+
+    void split_off(Level& level, const MolBuilder& mol, std::uint32_t y, CanonicalWork* counted) {
+        Partition& p = level.p;
+        begin_trial(p);
+        individualise(p, y, p.cell_of[y]);
+        refine_partition(p, mol, work_);
+        if (counted) ++counted->refinements;
+        spent_ += p.num_cells() - p.trial_cells;
+    }
+
+    void describe_trial(const Level& level, const MolBuilder& mol, Description& out) {
+        const Partition& p = level.p;
+        const std::uint32_t base = p.trial_cells;
+        // Every cell inside an old cell that split has changed; an unsplit cell
+        // changed if one of its tagged atoms has a ligand that moved.
+        changed_.clear();
+        roots_.assign(p.trial_parent.begin(), p.trial_parent.end());
+        for (std::uint32_t k = 0; k < roots_.size(); ++k) {
+            if (roots_[k] >= base) roots_[k] = roots_[roots_[k] - base];
+            changed_.push_back(p.cell_start[base + k]);
+            if (stamp_[roots_[k]] != 1) {
+                stamp_[roots_[k]] = 1;
+                changed_.push_back(p.cell_start[roots_[k]]);
+            }
+        }
+        for (std::uint32_t k = 0; k < roots_.size(); ++k) {
+            const std::uint32_t cell = base + k;
+            spent_ += p.cell_size(cell);
+            for (std::uint32_t pos = p.cell_start[cell]; pos < p.cell_end[cell]; ++pos)
+                for (core::Neighbor nb : mol.neighbors(p.order[pos])) {
+                    const std::uint32_t c = p.cell_of[nb.atom];
+                    ++spent_;
+                    if (c >= base || stamp_[c] != NONE || !is_tetrahedral_tag(mol.atoms[nb.atom].chiral_tag)) continue;
+                    stamp_[c] = 2;
+                    candidates_.push_back(c);
+                }
+        }
+        for (std::uint32_t c : candidates_) {
+            spent_ += p.cell_size(c);
+            std::uint8_t before = 0, after = 0;  // the bytes present, as bits
+            for (std::uint32_t pos = p.cell_start[c]; pos < p.cell_end[c]; ++pos) {
+                before |= static_cast<std::uint8_t>(1u << level.bytes[p.order[pos]]);
+                after |= static_cast<std::uint8_t>(1u << described_byte(mol, p, p.order[pos]));
+            }
+            if (before != after) changed_.push_back(p.cell_start[c]);
+        }
+        for (std::uint32_t r : roots_) stamp_[r] = NONE;
+        for (std::uint32_t c : candidates_) stamp_[c] = NONE;
+        candidates_.clear();
+        std::ranges::sort(changed_);
+        out.clear();
+        out.push_back(level.kind);
+        for (std::uint32_t start : changed_) describe_cell(mol, p, p.cell_of[p.order[start]], out);
+    }
+
+    const MolBuilder& m_;
+    const Partition& root_;
+    std::uint64_t budget_, spent_ = 0;  // atoms looked at, roughly
+    bool made_ = false, described_ = false;
+    std::vector<Level> levels_;
+    CountedWorkspace counted_work_;
+    RefineWorkspace& work_ = counted_work_.work;
+    std::vector<std::uint32_t> stamp_;  // per cell number below the trial's; NONE between trials
+    std::vector<std::uint32_t> roots_, changed_, candidates_;
+    std::vector<std::uint32_t> image_, moved_;  // the last swap of arms; image_ NONE off moved_
+    std::vector<std::uint32_t> flips_;          // the atoms it fixes whose marks it inverts
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> splits_;  // (level, atom)
+    std::vector<Description> found_[2];  // per split, for the molecule and its mirror
+};
+
 // Proofs that inverting a mark with tied ligands changes the molecule, each at the
 // cost of a few refinements. Refinement is the same from any labelling: the cells
 // it gives, in order, with the @/@@ byte their atoms key with (which reads the
@@ -1411,17 +1830,28 @@ bool no_mark_mirrors_alone(const MolBuilder& m, std::span<const std::uint32_t> s
 // is shown, and the search decides.
 class MirrorProof {
 public:
-    MirrorProof(const MolBuilder& m, std::uint64_t budget) : m_(m), mirrored_(m), budget_(budget) {
-        refined_partition(m_, root_, work_);
+    // `root`: the refined partition of `m`.
+    MirrorProof(const MolBuilder& m, const Partition& root, std::uint64_t budget, CanonicalWork* counted)
+        : m_(m), mirrored_(m), budget_(budget), root_(root),
+          local_(m_, root_, 64ull * m.num_atoms() + 4096, counted), counted_work_(counted) {
         described_.assign(m.num_atoms(), NONE);
     }
 
     // Whether inverting the mark at `a`, whose ligands `b` and another tie,
-    // is shown to change the molecule.
+    // is shown to change the molecule. The mirror's root is the molecule's: the
+    // tie keeps the mark from keying any split.
     bool changes(std::uint32_t a, std::uint32_t b, CanonicalWork* counted) {
+        invert_mark(mirrored_.atoms[a]);
+        const bool differ = local_.changes(mirrored_, a, b, counted) || changes_at_root(b, counted);
+        mirrored_.atoms[a] = m_.atoms[a];
+        return differ;
+    }
+
+private:
+    bool changes_at_root(std::uint32_t b, CanonicalWork* counted) {
         // A large cell costs more than it is likely to show.
         const std::uint32_t cell = root_.cell_of[b];
-        const std::uint64_t cost = 2ull * root_.cell_size(cell) + 1;
+        const std::uint64_t cost = 2ull * root_.cell_size(cell);
         if (root_.cell_size(cell) > 8 || cost > budget_) return false;
         budget_ -= cost;
         std::uint32_t& own = described_[root_.cell_start[cell]];
@@ -1429,21 +1859,9 @@ public:
             own = static_cast<std::uint32_t>(seen_.size());
             seen_.push_back(descriptions(m_, root_, cell, counted));
         }
-        invert_mark(mirrored_.atoms[a]);
-        Partition root;
-        refined_partition(mirrored_, root, work_);
-        if (counted) ++counted->refinements;
-        std::vector<std::uint32_t> here, there;
-        describe(m_, root_, here);
-        describe(mirrored_, root, there);
-        // Equal descriptions put the same cell at the same place in both roots.
-        const bool differ = here != there ||
-                            descriptions(mirrored_, root, root.cell_of[root.order[root_.cell_start[cell]]], counted) != seen_[own];
-        mirrored_.atoms[a] = m_.atoms[a];
-        return differ;
+        return descriptions(mirrored_, root_, cell, counted) != seen_[own];
     }
 
-private:
     using Description = std::vector<std::uint32_t>;
 
     // The cells in order: size and the @/@@ bytes of their atoms (sorted).
@@ -1454,7 +1872,7 @@ private:
             const std::uint32_t cell = p.cell_of[p.order[pos]];
             out.push_back(p.cell_size(cell));
             bytes.clear();
-            for (; pos < p.cell_end[cell]; ++pos) bytes.push_back(byte_of(m, p, p.order[pos]));
+            for (; pos < p.cell_end[cell]; ++pos) bytes.push_back(described_byte(m, p, p.order[pos]));
             std::ranges::sort(bytes);
             bytes.erase(std::unique(bytes.begin(), bytes.end()), bytes.end());
             out.insert(out.end(), bytes.begin(), bytes.end());
@@ -1477,27 +1895,15 @@ private:
         return out;
     }
 
-    static std::uint32_t byte_of(const MolBuilder& m, const Partition& p, std::uint32_t x) {
-        const core::ChiralTag tag = m.atoms[x].chiral_tag;
-        if (!is_tetrahedral_tag(tag)) return 0;
-        std::uint32_t own[16], sorted[16], k = 0;
-        for (core::Neighbor nb : m.neighbors(x)) {
-            if (k == 16) return 3;
-            own[k++] = p.cell_start[p.cell_of[nb.atom]];
-        }
-        std::copy(own, own + k, sorted);
-        std::sort(sorted, sorted + k);
-        for (std::uint32_t i = 1; i < k; ++i)
-            if (sorted[i] == sorted[i - 1]) return 0;
-        const bool odd = core::permutation_parity({own, k}, {sorted, k}) == 1;
-        return (tag == core::ChiralTag::Cw) != odd ? 1 : 2;
-    }
 
     const MolBuilder& m_;
     MolBuilder mirrored_;
     std::uint64_t budget_;  // refinements left
-    Partition root_, child_;
-    RefineWorkspace work_;
+    const Partition& root_;
+    Partition child_;
+    LocalMirrorProof local_;
+    CountedWorkspace counted_work_;
+    RefineWorkspace& work_ = counted_work_.work;
     std::vector<std::uint32_t> described_;  // per root cell start, its entry in seen_
     std::vector<std::vector<Description>> seen_;
     std::vector<std::uint32_t> scratch_;
@@ -1543,16 +1949,14 @@ bool drop_stereoless_marks(const MolBuilder& mol, std::optional<MolBuilder>& cop
             const MolBuilder base = m;
             // Marks shown to tell the molecule from its mirror need no search.
             {
-                MirrorProof proof(base, 16ull * base.num_atoms() + 256);
+                MirrorProof proof(base, s.root, 16ull * base.num_atoms() + 256, s.counted);
                 std::erase_if(suspects, [&](std::uint32_t a) {
                     const auto pair = tied_neighbour_pair(base, a, s.classes);
                     return pair && proof.changes(a, pair->first, s.counted);
                 });
             }
-            if (suspects.empty() || no_mark_mirrors_alone(base, suspects, s)) {
-                refined_partition(base, s.root, s.work);
-                return true;
-            }
+            // Neither touches s.root.
+            if (suspects.empty() || no_mark_mirrors_alone(base, suspects, s)) return true;
             const SmilesOutput written = output_with_tags(base, s);
             MolBuilder mirrored = base;
             for (std::uint32_t a : written.atom_order) {
@@ -1820,6 +2224,7 @@ SmilesOutput canonical_smiles_counted(const MolBuilder& mol, CanonicalWork& work
     s.counted = &work;
     SmilesOutput out = canonical_smiles_in(mol, s);
     work.chirality_visits += s.work.chirality_visits;
+    work.cells_made += s.work.cells_made;
     return out;
 }
 

@@ -578,3 +578,59 @@ TEST(CanonModel, InitialCellsHoldForInvariantsOfAnyWidth) {
         }
     }
 }
+
+// A trial split taken back leaves the refined partition as it was: every cell with
+// its number, atoms and quiet mark, and the @/@@ bookkeeping, so that the next
+// split refines to the same cells as it would have.
+TEST(CanonModel, TrialSplitsTakenBackLeaveThePartitionAsItWas) {
+    const auto& molecules = quorix::test::data_molecules_as_read();
+    std::size_t trials = 0;
+    auto cells = [](const Partition& p) {
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> out;
+        for (std::uint32_t pos = 0; pos < p.num_atoms(); pos = p.cell_end[p.cell_of[p.order[pos]]])
+            out.emplace_back(pos, p.cell_size(p.cell_of[p.order[pos]]));
+        return out;
+    };
+    for (std::size_t k = 0; k < molecules.size(); k += 7) {
+        const MolBuilder& m = molecules[k];
+        Partition p;
+        RefineWorkspace work;
+        refined_partition(m, p, work);
+        std::uint32_t from = 0;
+        for (int tied = 0; tied < 3; ++tied) {
+            const auto cell = next_tied_cell(p, from);
+            if (!cell) break;
+            from = p.cell_end[*cell];
+            for (std::uint32_t i = 0; i < std::min<std::uint32_t>(p.cell_size(*cell), 2); ++i) {
+                const Partition before = p;
+                const std::uint32_t atom = p.order[p.cell_start[*cell] + i];
+                begin_trial(p);
+                individualise(p, atom, *cell);
+                refine_partition(p, m, work);
+                const auto split = cells(p);
+                take_back_trial(p);
+                ++trials;
+                ASSERT_EQ(p.cell_of, before.cell_of) << k;
+                ASSERT_EQ(p.cell_start, before.cell_start) << k;
+                ASSERT_EQ(p.cell_end, before.cell_end) << k;
+                ASSERT_EQ(p.quiet, before.quiet) << k;
+                ASSERT_EQ(p.chiral_waiting, before.chiral_waiting) << k;
+                ASSERT_EQ(p.chiral_waiting_count, before.chiral_waiting_count) << k;
+                ASSERT_EQ(p.chiral_byte, before.chiral_byte) << k;
+                ASSERT_TRUE(p.queue_empty());
+                for (std::uint32_t a = 0; a < m.num_atoms(); ++a) ASSERT_EQ(p.order[p.position[a]], a);
+                // The same split again, on the partition and on its copy.
+                Partition again = before;
+                individualise(again, atom, *cell);
+                refine_partition(again, m, work);
+                begin_trial(p);
+                individualise(p, atom, *cell);
+                refine_partition(p, m, work);
+                ASSERT_EQ(cells(p), cells(again)) << k;
+                ASSERT_EQ(cells(p), split) << k;
+                take_back_trial(p);
+            }
+        }
+    }
+    EXPECT_GT(trials, 1000u);
+}

@@ -720,6 +720,7 @@ struct MarkedUnits {
     bool ring;                  // the units close one ring, else a chain between two methyls
     std::uint64_t refinements;  // per atom
     std::uint64_t leaves;
+    std::uint64_t cells;  // split off by refinements, per atom
 };
 
 class MarkedUnitsInOneMolecule : public testing::TestWithParam<MarkedUnits> {};
@@ -736,6 +737,7 @@ TEST_P(MarkedUnitsInOneMolecule, KeepEveryMarkWithLinearWorkPerMark) {
     const std::string& text = out.text;
     EXPECT_LE(work.refinements, u.refinements * mol.num_atoms());
     EXPECT_LE(work.leaves, u.leaves);
+    EXPECT_LE(work.cells_made, u.cells * mol.num_atoms());
     // The atoms are listed in the order that writes the text.
     std::vector<std::uint32_t> priorities(mol.num_atoms());
     for (std::uint32_t k = 0; k < out.atom_order.size(); ++k) priorities[out.atom_order[k]] = k;
@@ -752,10 +754,50 @@ TEST_P(MarkedUnitsInOneMolecule, KeepEveryMarkWithLinearWorkPerMark) {
 }
 
 INSTANTIATE_TEST_SUITE_P(CanonicalSmiles, MarkedUnitsInOneMolecule,
-                         testing::Values(MarkedUnits{"[C@H]1CC[C@@H](CC1)", 80, false, 4, 2},
-                                         MarkedUnits{"[C@H]1CC[C@@H](CC1)[C@H]1CC[C@H](CC1)", 20, false, 4, 2},
-                                         MarkedUnits{"[C@@H](C)", 160, true, 3, 500},
-                                         MarkedUnits{"[C@@H](C)[C@H](C)", 40, true, 3, 300}));
+                         // Each mark of a chain is checked by a split near it, so the
+                         // cells split grow with the chain; the ring's orders start at
+                         // each of its atoms, and each start splits the whole ring.
+                         testing::Values(MarkedUnits{"[C@H]1CC[C@@H](CC1)", 80, false, 1, 2, 3},
+                                         MarkedUnits{"[C@H]1CC[C@@H](CC1)", 160, false, 1, 2, 3},
+                                         MarkedUnits{"[C@H]1CC[C@@H](CC1)[C@H]1CC[C@H](CC1)", 20, false, 1, 2, 3},
+                                         MarkedUnits{"[C@@H](C)", 160, true, 3, 500, 400},
+                                         MarkedUnits{"[C@@H](C)[C@H](C)", 40, true, 3, 300, 400}));
+
+// Marks on rings of tied ligands, in chains and on their own, at random: the
+// checks that settle a chain's marks by splits near each must keep and drop
+// exactly the marks the checks over the whole molecule keep and drop.
+TEST(CanonicalSmiles, MarkChecksNearEachMarkAgreeWithChecksOverTheWhole) {
+    std::mt19937 rng(5858);
+    const std::vector<std::string> rings = {"1CC(CC1)", "1CCC(CCC1)", "1CC(C1)", "1CC(C)C(C1)", "1CC(C)CC(C1)",
+                                            "1CCC(CC1)", "1C(C)CC(CC1C)"};
+    const std::vector<std::string> starts = {"C", "O", "CC", "F", "Cl[C@H](F)", "CC(C)"};
+    const std::vector<std::string> ends = {"C", "O", "CC", "F", "[C@H](F)Cl", "C(C)C"};
+    auto mark = [&]() { return std::string(rng() % 3 == 0 ? "" : rng() % 2 ? "@" : "@@"); };
+    std::size_t kept_sum = 0;
+    for (int k = 0; k < 300; ++k) {
+        std::string smiles = starts[rng() % 2 == 0 ? 0 : rng() % starts.size()];
+        const int units = 1 + static_cast<int>(rng() % 5);
+        const std::string& ring = rings[rng() % rings.size()];
+        for (int u = 0; u < units; ++u) {
+            // The unit's two ring atoms joined to its neighbours carry the marks.
+            std::string unit = "[C" + mark() + "H]" + ring;
+            const std::size_t joint = unit.find("C(", 4);
+            unit.replace(joint, 1, "[C" + mark() + "H]");
+            smiles += unit;
+        }
+        smiles += ends[rng() % ends.size()];
+        const MolBuilder mol = read(smiles);
+        io::CanonicalWork near, whole;
+        whole.local_mark_checks = false;
+        const std::string text = io::canonical_smiles_counted(mol, near).text;
+        ASSERT_EQ(text, io::canonical_smiles_counted(mol, whole).text) << smiles;
+        kept_sum += std::count(text.begin(), text.end(), '@');
+        MolBuilder other = reordered(mol, rng);
+        io::CanonicalWork near_other;
+        ASSERT_EQ(io::canonical_smiles_counted(other, near_other).text, text) << smiles;
+    }
+    EXPECT_GT(kept_sum, 300u);  // marks are met and kept, not only dropped
+}
 
 // A chain of residues from a repeating unit: most atoms are told apart by the
 // chain, and what ties is local (ring flips, fork ends) next to many centres.
