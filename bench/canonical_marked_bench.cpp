@@ -48,6 +48,8 @@ std::vector<Row> rows(int scale) {
     add("@SP1 x" + std::to_string(160 * scale), copies("Cl[Pt@SP1](Cl)(Cl)Cl", 160 * scale));
     for (int n : {80, 160})
         add("ring chain x" + std::to_string(n * scale), "C" + repeated("[C@H]1CC[C@@H](CC1)", n * scale) + "C");
+    // The same with its ends told apart.
+    add("O-ring chain x" + std::to_string(160 * scale), "O" + repeated("[C@H]1CC[C@@H](CC1)", 160 * scale) + "C");
     const int ring = 160 * scale;
     add("ring of " + std::to_string(ring), "[C@@H]1(C)" + repeated("[C@@H](C)", ring - 2) + "[C@@H]1C");
     return out;

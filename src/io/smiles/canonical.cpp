@@ -371,6 +371,44 @@ struct CanonScratch {
     std::vector<std::uint32_t> flip_level;
 };
 
+// Grows the swap of x and y, two atoms of one cell of p, along the arms from
+// them: each tied neighbour of a swapped atom goes to the one neighbour of its
+// image in the same cell. False, as soon as it is seen, when that is not one
+// other atom or the swap would move more than `limit` atoms. `image` is NONE
+// off `moved` on entry; the pairs are added to both.
+bool grow_swap(const MolBuilder& m, const Partition& p, std::uint32_t x, std::uint32_t y,
+               std::vector<std::uint32_t>& image, std::vector<std::uint32_t>& moved, std::size_t limit) {
+    auto only_neighbour_in = [&](std::uint32_t atom, std::uint32_t cell) {
+        std::uint32_t found = NONE;
+        for (core::Neighbor nb : m.neighbors(atom)) {
+            if (p.cell_of[nb.atom] != cell) continue;
+            if (found != NONE) return NONE;
+            found = nb.atom;
+        }
+        return found;
+    };
+    auto pair = [&](std::uint32_t u, std::uint32_t v) {
+        image[u] = v;
+        image[v] = u;
+        moved.push_back(u);
+        moved.push_back(v);
+    };
+    pair(x, y);
+    for (std::size_t q = 0; q < moved.size(); ++q) {
+        const std::uint32_t u = moved[q], v = image[u];
+        for (core::Neighbor nb : m.neighbors(u)) {
+            const std::uint32_t w = nb.atom, cell = p.cell_of[w];
+            if (p.cell_size(cell) < 2 || image[w] != NONE) continue;
+            const std::uint32_t w_image = only_neighbour_in(v, cell);
+            if (w_image == NONE || w_image == w || image[w_image] != NONE || only_neighbour_in(u, cell) != w ||
+                moved.size() > limit)
+                return false;
+            pair(w, w_image);
+        }
+    }
+    return true;
+}
+
 class Search {
 public:
     // `text_wanted` false: the caller reads only the atom order of the result, and
@@ -780,35 +818,8 @@ private:
         std::vector<std::uint32_t>& image = s_.flip_image;
         if (image.size() != p.num_atoms()) image.assign(p.num_atoms(), NONE);
         std::vector<std::uint32_t>& moved = s_.flip_moved;
-        moved.assign({a, b});
-        image[a] = b;
-        image[b] = a;
-        auto only_neighbour_in = [&](std::uint32_t x, std::uint32_t cell) {
-            std::uint32_t found = NONE;
-            for (core::Neighbor nb : mol_.neighbors(x)) {
-                if (p.cell_of[nb.atom] != cell) continue;
-                if (found != NONE) return NONE;
-                found = nb.atom;
-            }
-            return found;
-        };
-        bool ok = true;
-        for (std::size_t q = 0; q < moved.size() && ok; ++q) {
-            const std::uint32_t u = moved[q], v = image[u];
-            for (core::Neighbor nb : mol_.neighbors(u)) {
-                const std::uint32_t w = nb.atom, cell = p.cell_of[w];
-                if (p.cell_size(cell) < 2 || image[w] != NONE) continue;
-                const std::uint32_t w_image = only_neighbour_in(v, cell);
-                if (w_image == NONE || w_image == w || image[w_image] != NONE || only_neighbour_in(u, cell) != w) {
-                    ok = false;
-                    break;
-                }
-                image[w] = w_image;
-                image[w_image] = w;
-                moved.push_back(w);
-                moved.push_back(w_image);
-            }
-        }
+        moved.clear();
+        bool ok = grow_swap(mol_, p, a, b, image, moved, SIZE_MAX);
         if (ok) {
             auto gamma = [&](std::uint32_t x) { return image[x] == NONE ? x : image[x]; };
             std::vector<std::uint32_t>& near = s_.near;
@@ -1478,7 +1489,9 @@ public:
     // Whether inverting the mark at `a` (as `mirrored` has it), whose ligand `b`
     // ties with another in the root, is shown to change the molecule.
     bool changes(const MolBuilder& mirrored, std::uint32_t a, std::uint32_t b, CanonicalWork* counted) {
-        if ((counted && !counted->local_mark_checks) || !ready(counted)) return false;
+        if (counted && !counted->local_mark_checks) return false;
+        if (const auto shown = changes_at_root(a, b, counted)) return *shown;
+        if (!ready(counted)) return false;
         for (const Level& level : levels_)
             if (!ligands_tie(level.p, a)) return false;
         const Partition& first = levels_.front().p;
@@ -1507,7 +1520,8 @@ public:
             last = x;
             last_kept = kept;
         }
-        if (levels_split == 1 && last_kept && splits_.size() == 2) return changes_by_one_split(levels_[last], a, counted);
+        if (levels_split == 1 && last_kept && splits_.size() == 2)
+            if (const auto shown = changes_by_one_split(levels_[last], a, counted)) return *shown;
         ready_descriptions();
         std::size_t found = 0;
         for (const auto& [x, y] : splits_) {
@@ -1543,10 +1557,11 @@ private:
     // D with the bytes of S inverted, the molecule's pair is {D, D^flips} and the
     // mirror's {D^a, D^(flips xor a)}. An inversion shows only on an atom whose
     // ligands have fallen apart, so one refinement decides.
-    bool changes_by_one_split(Level& level, std::uint32_t a, CanonicalWork* counted) {
+    // None when they are not alone.
+    std::optional<bool> changes_by_one_split(Level& level, std::uint32_t a, CanonicalWork* counted) {
         Partition& p = level.p;
         auto alone = [&](std::uint32_t t) { return p.cell_size(p.cell_of[t]) == 1; };
-        if (!alone(a) || !std::ranges::all_of(flips_, alone)) return false;
+        if (!alone(a) || !std::ranges::all_of(flips_, alone)) return std::nullopt;
         const std::uint32_t y = splits_.front().second;
         split_off(level, m_, y, counted);
         auto shows = [&](std::uint32_t t) {
@@ -1559,6 +1574,31 @@ private:
         take_back_trial(p);
         if (spent_ > budget_) levels_.clear();
         return differ;
+    }
+
+    // The root as the one level, for a mark alone in its root cell: in a molecule
+    // with no symmetry end to end, a split near the mark stays near it there,
+    // and no level needs making. Used until its splits have cost more than a few
+    // refinements of the whole would; none when it cannot tell.
+    std::optional<bool> changes_at_root(std::uint32_t a, std::uint32_t b, CanonicalWork* counted) {
+        const std::uint32_t n = m_.num_atoms();
+        if (root_spent_ > 16ull * n + 256 || root_.cell_size(root_.cell_of[a]) != 1) return std::nullopt;
+        if (root_level_.p.num_atoms() != n) {
+            root_level_.p = root_;
+            if (stamp_.size() != n) stamp_.assign(n, NONE);
+        }
+        Partition& p = root_level_.p;
+        if (!swap_of_arms(p, a, b) ||
+            !std::ranges::all_of(moved_, [&](std::uint32_t u) { return p.cell_of[u] == p.cell_of[image_[u]]; }))
+            return std::nullopt;
+        splits_.clear();
+        for (std::uint32_t pos = p.cell_start[p.cell_of[b]]; pos < p.cell_end[p.cell_of[b]]; ++pos)
+            if (image_[p.order[pos]] != NONE) splits_.emplace_back(0, p.order[pos]);
+        if (splits_.size() != 2) return std::nullopt;
+        const std::uint64_t before = work_.cells_made;
+        const auto shown = changes_by_one_split(root_level_, a, counted);
+        root_spent_ += work_.cells_made - before;
+        return shown;
     }
 
     // The levels, made on first use; false when there are none to use.
@@ -1620,34 +1660,7 @@ private:
         for (core::Neighbor nb : m_.neighbors(a))
             if (nb.atom != b && p.cell_of[nb.atom] == p.cell_of[b]) c = c == NONE ? nb.atom : n;
         if (c == NONE || c == n) return false;
-        auto only_neighbour_in = [&](std::uint32_t x, std::uint32_t cell) {
-            std::uint32_t found = NONE;
-            for (core::Neighbor nb : m_.neighbors(x)) {
-                if (p.cell_of[nb.atom] != cell) continue;
-                if (found != NONE) return NONE;
-                found = nb.atom;
-            }
-            return found;
-        };
-        auto pair = [&](std::uint32_t x, std::uint32_t y) {
-            image_[x] = y;
-            image_[y] = x;
-            moved_.push_back(x);
-            moved_.push_back(y);
-        };
-        pair(b, c);
-        for (std::size_t q = 0; q < moved_.size(); ++q) {
-            const std::uint32_t u = moved_[q], v = image_[u];
-            for (core::Neighbor nb : m_.neighbors(u)) {
-                const std::uint32_t w = nb.atom, cell = p.cell_of[w];
-                if (p.cell_size(cell) < 2 || image_[w] != NONE) continue;
-                const std::uint32_t w_image = only_neighbour_in(v, cell);
-                if (w_image == NONE || w_image == w || image_[w_image] != NONE || only_neighbour_in(u, cell) != w ||
-                    moved_.size() > 64)
-                    return false;
-                pair(w, w_image);
-            }
-        }
+        if (!grow_swap(m_, p, b, c, image_, moved_, 64)) return false;
         auto sigma = [&](std::uint32_t x) { return image_[x] == NONE ? x : image_[x]; };
         const std::uint32_t* next = m_.next_half_edge.data();
         auto far = [&](std::uint32_t h) { return (h & 1u) ? m_.bonds[h >> 1].begin : m_.bonds[h >> 1].end; };
@@ -1808,6 +1821,8 @@ private:
     std::uint64_t budget_, spent_ = 0;  // atoms looked at, roughly
     bool made_ = false, described_ = false;
     std::vector<Level> levels_;
+    Level root_level_;             // a copy of the root, made on first use
+    std::uint64_t root_spent_ = 0;  // cells its splits made
     CountedWorkspace counted_work_;
     RefineWorkspace& work_ = counted_work_.work;
     std::vector<std::uint32_t> stamp_;  // per cell number below the trial's; NONE between trials

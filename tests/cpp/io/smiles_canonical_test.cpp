@@ -721,13 +721,14 @@ struct MarkedUnits {
     std::uint64_t refinements;  // per atom
     std::uint64_t leaves;
     std::uint64_t cells;  // split off by refinements, per atom
+    std::string head = "C";  // of a chain: another atom leaves it no symmetry end to end
 };
 
 class MarkedUnitsInOneMolecule : public testing::TestWithParam<MarkedUnits> {};
 
 TEST_P(MarkedUnitsInOneMolecule, KeepEveryMarkWithLinearWorkPerMark) {
     const MarkedUnits& u = GetParam();
-    std::string input = u.ring ? "" : "C";
+    std::string input = u.ring ? "" : u.head;
     for (int k = 0; k < u.copies; ++k) input += u.unit;
     if (u.ring) input.insert(input.rfind(']') + 1, "1").insert(input.find(']') + 1, "1");
     else input += "C";
@@ -759,6 +760,7 @@ INSTANTIATE_TEST_SUITE_P(CanonicalSmiles, MarkedUnitsInOneMolecule,
                          // each of its atoms, and each start splits the whole ring.
                          testing::Values(MarkedUnits{"[C@H]1CC[C@@H](CC1)", 80, false, 1, 2, 3},
                                          MarkedUnits{"[C@H]1CC[C@@H](CC1)", 160, false, 1, 2, 3},
+                                         MarkedUnits{"[C@H]1CC[C@@H](CC1)", 160, false, 1, 2, 3, "O"},
                                          MarkedUnits{"[C@H]1CC[C@@H](CC1)[C@H]1CC[C@H](CC1)", 20, false, 1, 2, 3},
                                          MarkedUnits{"[C@@H](C)", 160, true, 3, 500, 400},
                                          MarkedUnits{"[C@@H](C)[C@H](C)", 40, true, 3, 300, 400}));
