@@ -799,7 +799,13 @@ private:
         }
         for (std::uint32_t k : node.fixing) unite(node, s_.automorphisms[k]);
         node.flips.clear();
-        if (deep_ && node.partition.cell_size(cell) == 2) find_flips(node);
+        if (deep_ && node.partition.cell_size(cell) == 2) {
+            find_flips(node);
+            // Twins (two methyls of one carbon): the second's subtree is the
+            // first's image, so it is known alike without being searched.
+            const std::uint32_t a = node.candidates[0], b = node.candidates[1];
+            if (node.flips.empty() && shortcut_ == 1 && exchangeable(a, b)) unite(node, Moves{{a, b}, {b, a}});
+        }
     }
 
     // A node whose two candidates a and b are swapped, with the arms grown from

@@ -761,6 +761,8 @@ INSTANTIATE_TEST_SUITE_P(CanonicalSmiles, MarkedUnitsInOneMolecule,
                          testing::Values(MarkedUnits{"[C@H]1CC[C@@H](CC1)", 80, false, 1, 2, 3},
                                          MarkedUnits{"[C@H]1CC[C@@H](CC1)", 160, false, 1, 2, 3},
                                          MarkedUnits{"[C@H]1CC[C@@H](CC1)", 160, false, 1, 2, 3, "O"},
+                                         // Twin methyls between the units: one of each is tried.
+                                         MarkedUnits{"[C@H]1CC[C@@H](CC1)C(C)(C)", 40, false, 1, 3, 3},
                                          MarkedUnits{"[C@H]1CC[C@@H](CC1)[C@H]1CC[C@H](CC1)", 20, false, 1, 2, 3},
                                          MarkedUnits{"[C@@H](C)", 160, true, 3, 500, 400},
                                          MarkedUnits{"[C@@H](C)[C@H](C)", 40, true, 3, 300, 400}));
