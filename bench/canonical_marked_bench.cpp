@@ -52,6 +52,8 @@ std::vector<Row> rows(int scale) {
     add("O-ring chain x" + std::to_string(160 * scale), "O" + repeated("[C@H]1CC[C@@H](CC1)", 160 * scale) + "C");
     const int ring = 160 * scale;
     add("ring of " + std::to_string(ring), "[C@@H]1(C)" + repeated("[C@@H](C)", ring - 2) + "[C@@H]1C");
+    // The same ring all cis: the first and last centres read their ligands in another order.
+    add("cis ring of " + std::to_string(ring), "[C@H]1(C)" + repeated("[C@@H](C)", ring - 2) + "[C@H]1C");
     return out;
 }
 
