@@ -1477,6 +1477,28 @@ std::uint32_t described_byte(const MolBuilder& m, const Partition& p, std::uint3
     return (tag == core::ChiralTag::Cw) != odd ? 1 : 2;
 }
 
+// A description of partitions that is the same whatever the labels: per cell,
+// its start, size and the distinct bytes of its atoms.
+using Description = std::vector<std::uint32_t>;
+
+void describe_cell(const MolBuilder& m, const Partition& p, std::uint32_t cell, Description& out) {
+    out.push_back(p.cell_start[cell]);
+    out.push_back(p.cell_size(cell));
+    const std::size_t from = out.size();
+    for (std::uint32_t pos = p.cell_start[cell]; pos < p.cell_end[cell]; ++pos)
+        out.push_back(described_byte(m, p, p.order[pos]));
+    std::sort(out.begin() + static_cast<std::ptrdiff_t>(from), out.end());
+    out.erase(std::unique(out.begin() + static_cast<std::ptrdiff_t>(from), out.end()), out.end());
+    out.push_back(NONE);
+}
+
+// Every cell in position order.
+void describe_partition(const MolBuilder& m, const Partition& p, Description& out) {
+    out.clear();
+    for (std::uint32_t pos = 0; pos < p.num_atoms(); pos = p.cell_end[p.cell_of[p.order[pos]]])
+        describe_cell(m, p, p.cell_of[p.order[pos]], out);
+}
+
 // The proof of MirrorProof one level down, for marks on long chains of units:
 // there each split off the root is global, but one off a partition whose ends
 // are told apart stays within a unit. Each atom x of the smallest tied root cell
@@ -1549,7 +1571,6 @@ public:
     }
 
 private:
-    using Description = std::vector<std::uint32_t>;
     struct Level {
         Partition p;
         std::vector<std::uint8_t> bytes;  // per atom, its byte under p
@@ -1589,10 +1610,7 @@ private:
     std::optional<bool> changes_at_root(std::uint32_t a, std::uint32_t b, CanonicalWork* counted) {
         const std::uint32_t n = m_.num_atoms();
         if (root_spent_ > 16ull * n + 256 || root_.cell_size(root_.cell_of[a]) != 1) return std::nullopt;
-        if (root_level_.p.num_atoms() != n) {
-            root_level_.p = root_;
-            if (stamp_.size() != n) stamp_.assign(n, NONE);
-        }
+        if (root_level_.p.num_atoms() != n) root_level_.p = root_;
         Partition& p = root_level_.p;
         if (!swap_of_arms(p, a, b) ||
             !std::ranges::all_of(moved_, [&](std::uint32_t u) { return p.cell_of[u] == p.cell_of[image_[u]]; }))
@@ -1643,7 +1661,7 @@ private:
             level.bytes.resize(n);
             for (std::uint32_t x = 0; x < n; ++x)
                 level.bytes[x] = static_cast<std::uint8_t>(described_byte(m_, level.p, x));
-            describe(level.p, described);
+            describe_partition(m_, level.p, described);
             const auto same = std::ranges::find(kinds, described);
             level.kind = static_cast<std::uint32_t>(same - kinds.begin());
             if (same == kinds.end()) kinds.push_back(described);
@@ -1722,24 +1740,6 @@ private:
         }
         std::sort(cells, cells + k);
         return std::adjacent_find(cells, cells + k) != cells + k;
-    }
-
-    // The cells in order: size and the distinct bytes of their atoms.
-    void describe(const Partition& p, Description& out) const {
-        out.clear();
-        for (std::uint32_t pos = 0; pos < p.num_atoms(); pos = p.cell_end[p.cell_of[p.order[pos]]])
-            describe_cell(m_, p, p.cell_of[p.order[pos]], out);
-    }
-
-    static void describe_cell(const MolBuilder& m, const Partition& p, std::uint32_t cell, Description& out) {
-        out.push_back(p.cell_start[cell]);
-        out.push_back(p.cell_size(cell));
-        const std::size_t from = out.size();
-        for (std::uint32_t pos = p.cell_start[cell]; pos < p.cell_end[cell]; ++pos)
-            out.push_back(described_byte(m, p, p.order[pos]));
-        std::sort(out.begin() + static_cast<std::ptrdiff_t>(from), out.end());
-        out.erase(std::unique(out.begin() + static_cast<std::ptrdiff_t>(from), out.end()), out.end());
-        out.push_back(NONE);
     }
 
     // Splits off `y` in the level's partition, refines, and describes the result
@@ -1883,24 +1883,6 @@ private:
         return descriptions(mirrored_, root_, cell, counted) != seen_[own];
     }
 
-    using Description = std::vector<std::uint32_t>;
-
-    // The cells in order: size and the @/@@ bytes of their atoms (sorted).
-    void describe(const MolBuilder& m, const Partition& p, Description& out) {
-        out.clear();
-        std::vector<std::uint32_t>& bytes = scratch_;
-        for (std::uint32_t pos = 0; pos < p.num_atoms();) {
-            const std::uint32_t cell = p.cell_of[p.order[pos]];
-            out.push_back(p.cell_size(cell));
-            bytes.clear();
-            for (; pos < p.cell_end[cell]; ++pos) bytes.push_back(described_byte(m, p, p.order[pos]));
-            std::ranges::sort(bytes);
-            bytes.erase(std::unique(bytes.begin(), bytes.end()), bytes.end());
-            out.insert(out.end(), bytes.begin(), bytes.end());
-            out.push_back(NONE);
-        }
-    }
-
     // Each atom of the root cell split off in turn, as a sorted list.
     std::vector<Description> descriptions(const MolBuilder& m, const Partition& root, std::uint32_t cell,
                                           CanonicalWork* counted) {
@@ -1910,7 +1892,7 @@ private:
             individualise(child_, root.order[pos], cell);
             refine_partition(child_, m, work_);
             if (counted) ++counted->refinements;
-            describe(m, child_, out.emplace_back());
+            describe_partition(m, child_, out.emplace_back());
         }
         std::ranges::sort(out);
         return out;
@@ -1927,7 +1909,6 @@ private:
     RefineWorkspace& work_ = counted_work_.work;
     std::vector<std::uint32_t> described_;  // per root cell start, its entry in seen_
     std::vector<std::vector<Description>> seen_;
-    std::vector<std::uint32_t> scratch_;
 };
 
 // Clears, on `copy`, every @/@@ or allene mark that carries no stereo: one whose
