@@ -261,6 +261,14 @@ std::vector<std::string> central_bonds(const MolBuilder& m, const std::vector<He
 
 using Texts = std::vector<std::string>;
 
+// The torsions staggered_bonds holds in one kind of well.
+std::vector<HeldTorsion> staggered_in(const MolBuilder& m, TorsionWells wells) {
+    std::vector<HeldTorsion> out;
+    for (const HeldTorsion& t : staggered_bonds(MoleculeContext(m)))
+        if (t.wells == wells) out.push_back(t);
+    return out;
+}
+
 }  // namespace
 
 TEST(ConjugatedLinks, SingleBondsBetweenConjugatedAtomsAndDonorOxygens) {
@@ -398,10 +406,8 @@ TEST(StaggeredBonds, SingleBondsBetweenTetrahedralAtomsOutsideRings) {
         {"C1CCCCC1", {}}, {"CC1CC1", {}}, {"CC=CC", {}}, {"CC#N", {}}, {"CC(=O)O", {}}, {"CCCCC", {"0-1", "3-4"}}};
     for (const auto& [smiles, bonds] : cases) {
         const MolBuilder m = test::prepared(smiles);
-        std::vector<HeldTorsion> staggered;
-        for (const HeldTorsion& t : staggered_bonds(MoleculeContext(m)))
-            if (t.wells == TorsionWells::Staggered) staggered.push_back(t);
-        EXPECT_EQ(central_bonds(m, staggered, TorsionWells::Staggered), bonds) << smiles;
+        EXPECT_EQ(central_bonds(m, staggered_in(m, TorsionWells::Staggered), TorsionWells::Staggered), bonds)
+            << smiles;
     }
 }
 
@@ -413,13 +419,11 @@ TEST(StaggeredBonds, ArylEtherMethineTurnsItsHydrogenToTheRing) {
         {"CCOc1ccccc1", {}}, {"CC(C)OC", {}}, {"CC(C)OC(C)=O", {}}};
     for (const auto& [smiles, bonds] : cases) {
         const MolBuilder m = test::prepared(smiles);
-        std::vector<HeldTorsion> syn;
-        for (const HeldTorsion& t : staggered_bonds(MoleculeContext(m)))
-            if (t.wells == TorsionWells::Syn) {
-                syn.push_back(t);
-                const bool aryl_first = m.atoms[t.atoms[0]].flags & core::AROMATIC;
-                EXPECT_EQ(m.atoms[aryl_first ? t.atoms[3] : t.atoms[0]].atomic_num, core::Element::H) << smiles;
-            }
+        const std::vector<HeldTorsion> syn = staggered_in(m, TorsionWells::Syn);
+        for (const HeldTorsion& t : syn) {
+            const bool aryl_first = m.atoms[t.atoms[0]].flags & core::AROMATIC;
+            EXPECT_EQ(m.atoms[aryl_first ? t.atoms[3] : t.atoms[0]].atomic_num, core::Element::H) << smiles;
+        }
         EXPECT_EQ(central_bonds(m, syn, TorsionWells::Syn), bonds) << smiles;
     }
 }
@@ -433,15 +437,13 @@ TEST(StaggeredBonds, AllylicMethineTurnsItsHydrogenToTheAlkene) {
         {"C=C(C)C(C)C", {}}, {"C=CCC", {}}, {"C=CC(C)(C)C", {}}, {"CC1CC=CCC1", {}}};
     for (const auto& [smiles, bonds] : cases) {
         const MolBuilder m = test::prepared(smiles);
-        std::vector<HeldTorsion> syn;
-        for (const HeldTorsion& t : staggered_bonds(MoleculeContext(m)))
-            if (t.wells == TorsionWells::Syn) {
-                syn.push_back(t);
-                const bool h_first = m.atoms[t.atoms[0]].atomic_num == core::Element::H;
-                const std::uint32_t far = h_first ? t.atoms[3] : t.atoms[0], alkene = h_first ? t.atoms[2] : t.atoms[1];
-                EXPECT_EQ(m.atoms[h_first ? t.atoms[0] : t.atoms[3]].atomic_num, core::Element::H) << smiles;
-                EXPECT_EQ(m.bonds[m.bond_between(far, alkene)].order, core::BondOrder::Double) << smiles;
-            }
+        const std::vector<HeldTorsion> syn = staggered_in(m, TorsionWells::Syn);
+        for (const HeldTorsion& t : syn) {
+            const bool h_first = m.atoms[t.atoms[0]].atomic_num == core::Element::H;
+            const std::uint32_t far = h_first ? t.atoms[3] : t.atoms[0], alkene = h_first ? t.atoms[2] : t.atoms[1];
+            EXPECT_EQ(m.atoms[h_first ? t.atoms[0] : t.atoms[3]].atomic_num, core::Element::H) << smiles;
+            EXPECT_EQ(m.bonds[m.bond_between(far, alkene)].order, core::BondOrder::Double) << smiles;
+        }
         EXPECT_EQ(central_bonds(m, syn, TorsionWells::Syn), bonds) << smiles;
     }
 }
@@ -485,8 +487,7 @@ TEST(StaggeredBonds, AmmoniumPropellerAndExtendedAminoAcids) {
     for (const auto& [smiles, paths] : cases) {
         const MolBuilder m = test::prepared(smiles);
         Texts anti;
-        for (const HeldTorsion& t : staggered_bonds(MoleculeContext(m)))
-            if (t.wells == TorsionWells::Anti) anti.push_back(text_of(m, t.atoms, 0, 4));
+        for (const HeldTorsion& t : staggered_in(m, TorsionWells::Anti)) anti.push_back(text_of(m, t.atoms, 0, 4));
         EXPECT_EQ(anti, paths) << smiles;
     }
 }
